@@ -1,0 +1,25 @@
+# Compile flags shared by every target of the project.
+add_library(mv_options INTERFACE)
+target_compile_options(mv_options INTERFACE -Wall -Wextra -Wno-unused-parameter)
+target_include_directories(mv_options INTERFACE ${CMAKE_SOURCE_DIR})
+target_compile_definitions(mv_options INTERFACE SPDLOG_FMT_EXTERNAL)
+
+if(MV_SANITIZE)
+  set(MV_SAN_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_compile_options(mv_options INTERFACE ${MV_SAN_FLAGS})
+  target_link_options(mv_options INTERFACE ${MV_SAN_FLAGS})
+endif()
+if(MV_FUZZ)
+  target_compile_options(mv_options INTERFACE -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  target_link_options(mv_options INTERFACE -fsanitize=address,undefined)
+endif()
+
+# Sources of a component: every .cpp in the listed folders (one class per file pair).
+function(mv_collect_sources out)
+  set(all)
+  foreach(dir ${ARGN})
+    file(GLOB found CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cc)
+    list(APPEND all ${found})
+  endforeach()
+  set(${out} ${all} PARENT_SCOPE)
+endfunction()

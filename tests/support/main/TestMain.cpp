@@ -1,0 +1,29 @@
+// Entry point of every test executable: the manual clock goes in before any thread
+// starts, and shared instances are reset between tests.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/SharedInstances.h"
+#include "platform/foundation/TestDriver.h"
+
+namespace {
+class ResetListener : public ::testing::EmptyTestEventListener {
+    void OnTestEnd(const ::testing::TestInfo&) override {
+        platform::log::flush();
+        platform::resetSharedInstancesForTesting();
+    }
+};
+}  // namespace
+
+int main(int argc, char** argv) {
+    platform::Clock::installManual();
+    ::testing::InitGoogleTest(&argc, argv);
+    // MV_TEST_LOG=1 shows the system's log lines while debugging a test.
+    if (const char* v = std::getenv("MV_TEST_LOG"); v && *v && *v != '0')
+        platform::log::addLogger(platform::log::makeConsoleLogger());
+    ::testing::UnitTest::GetInstance()->listeners().Append(new ResetListener);
+    return RUN_ALL_TESTS();
+}
