@@ -62,7 +62,7 @@ std::vector<std::string> localizationFolders() {
 
 // Reads a string table text; every error names the line.
 class StringsParser {
-public:
+  public:
     explicit StringsParser(std::string_view text) : text_(text) {
         if (text_.substr(0, 3) == "\xEF\xBB\xBF") text_.remove_prefix(3);
     }
@@ -92,7 +92,7 @@ public:
         }
     }
 
-private:
+  private:
     bool atEnd() const { return pos_ >= text_.size(); }
     char peek() const { return atEnd() ? '\0' : text_[pos_]; }
 
@@ -180,9 +180,15 @@ private:
             if (atEnd()) break;
             char e = text_[pos_++];
             switch (e) {
-                case 'n': out += '\n'; break;
-                case 't': out += '\t'; break;
-                case 'r': out += '\r'; break;
+                case 'n':
+                    out += '\n';
+                    break;
+                case 't':
+                    out += '\t';
+                    break;
+                case 'r':
+                    out += '\r';
+                    break;
                 case 'u':
                 case 'U': {
                     auto cp = readHex4();
@@ -211,7 +217,9 @@ private:
                     appendUtf8(out, code);
                     break;
                 }
-                default: out += e; break;  // \" \\ \' and any other character as itself
+                default:
+                    out += e;
+                    break;  // \" \\ \' and any other character as itself
             }
         }
         fail("unterminated string");
@@ -245,7 +253,9 @@ std::shared_ptr<Bundle> Bundle::bundleAtPath(const std::string& path) {
     return std::make_shared<Bundle>(path);
 }
 
-Bundle::Bundle(std::string path) { load(std::move(path)); }
+Bundle::Bundle(std::string path) {
+    load(std::move(path));
+}
 Bundle::~Bundle() = default;
 
 void Bundle::load(std::string path) {
@@ -296,7 +306,8 @@ std::optional<std::string> Bundle::pathForResource(std::string_view name, std::s
     std::string file(name);
     if (!type.empty()) file += "." + std::string(type);
     for (const auto& folder : localizationFolders()) {
-        std::string candidate = folder.empty() ? base + "/" + file : base + "/" + folder + "/" + file;
+        std::string candidate =
+            folder.empty() ? base + "/" + file : base + "/" + folder + "/" + file;
         if (exists(candidate)) return candidate;
     }
     return std::nullopt;

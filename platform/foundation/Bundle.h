@@ -31,7 +31,7 @@
 namespace platform {
 
 class Bundle {
-public:
+  public:
     static Bundle& main();
     // None when no folder exists at `path`.
     static std::shared_ptr<Bundle> bundleAtPath(const std::string& path);
@@ -57,12 +57,13 @@ public:
                                 std::string_view table = "") const;
 
     // Parses the text of a string table; a malformed text is logged and gives none.
-    static std::optional<std::map<std::string, std::string>> parseStringsFile(std::string_view text);
+    static std::optional<std::map<std::string, std::string>> parseStringsFile(
+        std::string_view text);
 
     // Test hook: the main bundle's folder (empty: back to the default); it is reread.
     static void setMainBundlePathForTesting(std::string path);
 
-private:
+  private:
     struct State;
     void load(std::string path);
 

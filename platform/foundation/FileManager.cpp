@@ -100,7 +100,8 @@ std::string FileManager::applicationIdentifier() {
 std::string FileManager::executablePath() {
     char buffer[4096];
     ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string(program_invocation_name);
+    return n > 0 ? std::string(buffer, static_cast<size_t>(n))
+                 : std::string(program_invocation_name);
 }
 
 std::string FileManager::rootDirectory() const {
@@ -125,7 +126,9 @@ std::string FileManager::cachesDirectory() const {
     return ensureDirectory(rootDirectory() + "/Library/Caches");
 }
 
-std::string FileManager::libraryDirectory() const { return rootDirectory() + "/Library"; }
+std::string FileManager::libraryDirectory() const {
+    return rootDirectory() + "/Library";
+}
 
 bool FileManager::fileExists(const std::string& path, bool* isDirectory) const {
     struct stat st;
@@ -244,8 +247,8 @@ std::optional<std::string> FileManager::readFile(const std::string& path, Error*
     return bytes;
 }
 
-bool FileManager::writeFileAtomically(const std::string& path, std::string_view bytes,
-                                      Error* error, unsigned mode) {
+bool FileManager::writeFileAtomically(const std::string& path, std::string_view bytes, Error* error,
+                                      unsigned mode) {
     static std::atomic<unsigned> counter{0};
     std::string temp;
     int fd = -1;
@@ -279,8 +282,7 @@ bool FileManager::writeFileAtomically(const std::string& path, std::string_view 
     return true;
 }
 
-std::optional<FileAttributes> FileManager::attributes(const std::string& path,
-                                                      Error* error) const {
+std::optional<FileAttributes> FileManager::attributes(const std::string& path, Error* error) const {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) {
         setError(error, errno, "Could not read the attributes of", path);
@@ -298,6 +300,8 @@ void FileManager::setRootDirectoryForTesting(std::string root) {
     rootState().overrideRoot = std::move(root);
 }
 
-void FileManager::resetForTesting() { setRootDirectoryForTesting({}); }
+void FileManager::resetForTesting() {
+    setRootDirectoryForTesting({});
+}
 
 }  // namespace platform

@@ -37,7 +37,7 @@ struct FileAttributes {
 };
 
 class FileManager {
-public:
+  public:
     static FileManager& defaultManager();
 
     // The main bundle's identifier, or the program's file name when it has none; names
@@ -72,14 +72,13 @@ public:
     // file's permission bits (before the umask). The folder must exist.
     bool writeFileAtomically(const std::string& path, std::string_view bytes,
                              Error* error = nullptr, unsigned mode = 0644);
-    std::optional<FileAttributes> attributes(const std::string& path,
-                                             Error* error = nullptr) const;
+    std::optional<FileAttributes> attributes(const std::string& path, Error* error = nullptr) const;
 
     // Test hooks: a fixed root instead of the environment's; empty restores it.
     void setRootDirectoryForTesting(std::string root);
     void resetForTesting();
 
-private:
+  private:
     FileManager() = default;
 };
 

@@ -189,7 +189,8 @@ bool containsBinary(const json& v) {
 void replaceBinary(json& v) {
     if (v.is_binary()) {
         const auto& bytes = v.get_binary();
-        v = base64Encode(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+        v = base64Encode(
+            std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     } else if (v.is_structured()) {
         for (auto& e : v) replaceBinary(e);
     }

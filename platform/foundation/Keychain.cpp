@@ -24,7 +24,9 @@ namespace {
 constexpr const char* kFileName = "keychain.json";
 constexpr const char* kLockName = "keychain.lock";
 
-std::string keychainFolder() { return FileManager::defaultManager().libraryDirectory() + "/Keychains"; }
+std::string keychainFolder() {
+    return FileManager::defaultManager().libraryDirectory() + "/Keychains";
+}
 
 std::string makeSeed() {
     static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
@@ -37,7 +39,7 @@ std::string makeSeed() {
 
 // Holds the cross-process lock for as long as it lives.
 class FileLock {
-public:
+  public:
     explicit FileLock(const std::string& path) {
         fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (fd_ < 0) return;
@@ -54,12 +56,13 @@ public:
     }
     bool locked() const { return fd_ >= 0; }
 
-private:
+  private:
     int fd_ = -1;
 };
 
 bool matches(const KeychainItem& item, const KeychainQuery& q) {
-    return (!q.service || *q.service == item.service) && (!q.account || *q.account == item.account) &&
+    return (!q.service || *q.service == item.service) &&
+           (!q.account || *q.account == item.account) &&
            (!q.accessGroup || *q.accessGroup == item.accessGroup);
 }
 
@@ -103,7 +106,8 @@ struct Keychain::Contents {
                 return false;
             }
             items.push_back({std::move(*service), std::move(*account), std::move(*group),
-                             json::stringValue(entry, "accessibility").value_or(""), std::move(*data)});
+                             json::stringValue(entry, "accessibility").value_or(""),
+                             std::move(*data)});
         }
         return true;
     }
@@ -129,7 +133,9 @@ Keychain& Keychain::shared() {
     return *keychain;
 }
 
-std::string Keychain::filePath() const { return keychainFolder() + "/" + kFileName; }
+std::string Keychain::filePath() const {
+    return keychainFolder() + "/" + kFileName;
+}
 
 template <class Fn>
 KeychainStatus Keychain::perform(bool counts, Fn&& fn) {
@@ -159,7 +165,8 @@ KeychainStatus Keychain::perform(bool counts, Fn&& fn) {
     if (fm.fileExists(path)) {
         auto text = fm.readFile(path, &error);
         if (!text) {
-            PLATFORM_LOG_ERROR("Keychain {} could not be read: {}", path, error.localizedDescription());
+            PLATFORM_LOG_ERROR("Keychain {} could not be read: {}", path,
+                               error.localizedDescription());
             return KeychainStatus::Failure;
         }
         std::string problem;
@@ -177,7 +184,8 @@ KeychainStatus Keychain::perform(bool counts, Fn&& fn) {
     KeychainStatus status = fn(contents);
     if (contents.changed &&
         !fm.writeFileAtomically(path, contents.text(), &error, S_IRUSR | S_IWUSR)) {
-        PLATFORM_LOG_ERROR("Keychain {} could not be written: {}", path, error.localizedDescription());
+        PLATFORM_LOG_ERROR("Keychain {} could not be written: {}", path,
+                           error.localizedDescription());
         return KeychainStatus::Failure;
     }
     return status;
@@ -246,6 +254,8 @@ void Keychain::injectFailure(std::optional<KeychainStatus> status, int count) {
     injectedCount_ = count;
 }
 
-void Keychain::resetForTesting() { injectFailure(std::nullopt); }
+void Keychain::resetForTesting() {
+    injectFailure(std::nullopt);
+}
 
 }  // namespace platform

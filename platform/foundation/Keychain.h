@@ -57,7 +57,7 @@ struct KeychainQuery {
 };
 
 class Keychain {
-public:
+  public:
     static Keychain& shared();
 
     KeychainStatus add(const KeychainItem& item);
@@ -77,7 +77,7 @@ public:
     void injectFailure(std::optional<KeychainStatus> status, int count = -1);
     void resetForTesting();
 
-private:
+  private:
     Keychain() = default;
     struct Contents;
     template <class Fn>

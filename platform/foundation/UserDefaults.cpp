@@ -101,8 +101,8 @@ void UserDefaults::ensureLoaded() const {
     if (s.loaded) return;
     s.loaded = true;
     auto& fm = FileManager::defaultManager();
-    std::string folder = s.directoryOverride.empty() ? fm.libraryDirectory() + "/Preferences"
-                                                     : s.directoryOverride;
+    std::string folder =
+        s.directoryOverride.empty() ? fm.libraryDirectory() + "/Preferences" : s.directoryOverride;
     s.path = folder + "/" + FileManager::applicationIdentifier() + ".json";
     s.global = nlohmann::json{{kLanguagesKey, languagesFromEnvironment()}};
     s.application = nlohmann::json::object();
@@ -111,8 +111,9 @@ void UserDefaults::ensureLoaded() const {
     Error error;
     auto text = fm.readFile(s.path, &error);
     if (!text) {
-        PLATFORM_LOG_ERROR("User defaults file {} could not be read, starting with empty defaults: {}",
-                           s.path, error.localizedDescription());
+        PLATFORM_LOG_ERROR(
+            "User defaults file {} could not be read, starting with empty defaults: {}", s.path,
+            error.localizedDescription());
         s.keepBrokenFile = true;
         return;
     }

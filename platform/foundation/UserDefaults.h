@@ -38,7 +38,7 @@
 namespace platform {
 
 class UserDefaults {
-public:
+  public:
     static UserDefaults& standard();
     // The argument domain of the standard defaults, from main()'s arguments.
     static void setArguments(int argc, char** argv);
@@ -68,7 +68,7 @@ public:
 
     ~UserDefaults();
 
-private:
+  private:
     UserDefaults();
     struct State;
     void ensureLoaded() const;

@@ -20,11 +20,12 @@
 std::string childRole();
 
 class ChildProcess {
-public:
+  public:
     using Environment = std::vector<std::pair<std::string, std::string>>;
     // Starts the executable itself with --gtest_filter=`test`, the role and `environment`
     // added to this process's environment.
-    ChildProcess(const std::string& test, const std::string& role, const Environment& environment = {});
+    ChildProcess(const std::string& test, const std::string& role,
+                 const Environment& environment = {});
     ~ChildProcess();  // kills a child still running
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -35,6 +36,6 @@ public:
     int wait();
     void kill(int signal);
 
-private:
+  private:
     pid_t pid_ = -1;
 };

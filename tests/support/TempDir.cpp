@@ -10,7 +10,8 @@
 #include "platform/foundation/UserDefaults.h"
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "merovane-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "merovane-test-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) {
         ADD_FAILURE() << "mkdtemp failed for " << pattern;
         return;

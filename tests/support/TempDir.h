@@ -9,7 +9,7 @@
 #include <string>
 
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -21,6 +21,6 @@ public:
     // Writes `bytes` to path() + "/" + relative, creating the folders on the way.
     void write(const std::string& relative, const std::string& bytes) const;
 
-private:
+  private:
     std::string path_;
 };

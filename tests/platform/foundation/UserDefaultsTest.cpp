@@ -1,5 +1,3 @@
-#include "platform/foundation/UserDefaults.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -9,6 +7,7 @@
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/JsonValue.h"
+#include "platform/foundation/UserDefaults.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/PlatformTest.h"
 #include "tests/support/TempDir.h"
@@ -19,7 +18,7 @@ using platform::UserDefaults;
 namespace {
 
 class UserDefaultsTest : public PlatformTest {
-protected:
+  protected:
     UserDefaults& defaults() { return UserDefaults::standard(); }
     std::optional<nlohmann::json> fileContents() {
         auto text = FileManager::defaultManager().readFile(defaults().filePath());
@@ -41,12 +40,21 @@ TEST_F(UserDefaultsTest, FileLivesInTheApplicationsPreferences) {
 }
 
 TEST_F(UserDefaultsTest, ArgumentsOverrideValuesWhichOverrideRegistration) {
-    defaults().registerDefaults({{"caching_disabled", false}, {"dev_workspace", "reg"}, {"only_reg", 5}});
+    defaults().registerDefaults(
+        {{"caching_disabled", false}, {"dev_workspace", "reg"}, {"only_reg", 5}});
     defaults().setObject("dev_workspace", "stored");
     defaults().setObject("caching_disabled", true);
-    const char* argv[] = {"app",  "--gtest_filter=x", "-dev_workspace", "http://10.0.0.2:8080",
-                          "-n",   "1",                "-obj",           R"({"a":[1]})",
-                          "-bad", "{]",               "-last"};
+    const char* argv[] = {"app",
+                          "--gtest_filter=x",
+                          "-dev_workspace",
+                          "http://10.0.0.2:8080",
+                          "-n",
+                          "1",
+                          "-obj",
+                          R"({"a":[1]})",
+                          "-bad",
+                          "{]",
+                          "-last"};
     UserDefaults::setArguments(std::size(argv), const_cast<char**>(argv));
 
     EXPECT_EQ(defaults().stringForKey("dev_workspace"), "http://10.0.0.2:8080");
@@ -54,7 +62,7 @@ TEST_F(UserDefaultsTest, ArgumentsOverrideValuesWhichOverrideRegistration) {
     EXPECT_EQ(defaults().integerForKey("only_reg"), 5);
     EXPECT_EQ(defaults().objectForKey("n"), nlohmann::json(1));  // parsed as JSON
     EXPECT_EQ(defaults().objectForKey("obj"), nlohmann::json::parse(R"({"a":[1]})"));
-    EXPECT_EQ(defaults().stringForKey("bad"), "{]");  // not JSON: the text itself
+    EXPECT_EQ(defaults().stringForKey("bad"), "{]");           // not JSON: the text itself
     EXPECT_EQ(defaults().objectForKey("last"), std::nullopt);  // a key without a value
     EXPECT_EQ(defaults().objectForKey("-gtest_filter=x"), std::nullopt);
 
@@ -194,11 +202,13 @@ TEST(UserDefaultsChild, WriteForever) {
 }
 
 TEST_F(UserDefaultsTest, ValuesWrittenByOneProcessAreReadByTheNext) {
-    ChildProcess writer("UserDefaultsChild.WriteThenSynchronize", "synchronize", childEnvironment());
+    ChildProcess writer("UserDefaultsChild.WriteThenSynchronize", "synchronize",
+                        childEnvironment());
     ASSERT_EQ(writer.wait(), 0);
     ChildProcess exiting("UserDefaultsChild.WriteThenExit", "exit", childEnvironment());
     ASSERT_EQ(exiting.wait(), 0);
-    ChildProcess reader("UserDefaultsChild.ReadWhatTheLastProcessWrote", "read", childEnvironment());
+    ChildProcess reader("UserDefaultsChild.ReadWhatTheLastProcessWrote", "read",
+                        childEnvironment());
     EXPECT_EQ(reader.wait(), 0);
     // And this process reads them too.
     defaults().resetForTesting();
