@@ -47,6 +47,20 @@ bool lexists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
+// A move or copy needs its source and must not replace anything.
+bool canTransfer(const std::string& from, const std::string& to, std::string_view what,
+                 Error* error) {
+    if (!lexists(from)) {
+        setError(error, ENOENT, what, from);
+        return false;
+    }
+    if (lexists(to)) {
+        setError(error, EEXIST, what, to);
+        return false;
+    }
+    return true;
+}
+
 std::string parentOf(const std::string& path) {
     auto slash = path.find_last_of('/');
     if (slash == std::string::npos) return ".";
@@ -174,14 +188,7 @@ bool FileManager::removeItem(const std::string& path, Error* error) {
 }
 
 bool FileManager::moveItem(const std::string& from, const std::string& to, Error* error) {
-    if (!lexists(from)) {
-        setError(error, ENOENT, "Could not move", from);
-        return false;
-    }
-    if (lexists(to)) {
-        setError(error, EEXIST, "Could not move to", to);
-        return false;
-    }
+    if (!canTransfer(from, to, "Could not move", error)) return false;
     if (::rename(from.c_str(), to.c_str()) == 0) return true;
     if (errno != EXDEV) {
         setError(error, errno, "Could not move", from);
@@ -192,14 +199,7 @@ bool FileManager::moveItem(const std::string& from, const std::string& to, Error
 }
 
 bool FileManager::copyItem(const std::string& from, const std::string& to, Error* error) {
-    if (!lexists(from)) {
-        setError(error, ENOENT, "Could not copy", from);
-        return false;
-    }
-    if (lexists(to)) {
-        setError(error, EEXIST, "Could not copy to", to);
-        return false;
-    }
+    if (!canTransfer(from, to, "Could not copy", error)) return false;
     std::error_code ec;
     fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
     if (ec) {

@@ -20,6 +20,8 @@ class TempDir {
     std::string file(const std::string& relative) const { return path_ + "/" + relative; }
     // Writes `bytes` to path() + "/" + relative, creating the folders on the way.
     void write(const std::string& relative, const std::string& bytes) const;
+    // The permission bits of `path` (0 when it does not exist).
+    static unsigned permissions(const std::string& path);
 
   private:
     std::string path_;

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -19,12 +18,6 @@ class FileManagerTest : public ::testing::Test {
     FileManager& fm() { return FileManager::defaultManager(); }
     TempDir home_;
 };
-
-unsigned modeOf(const std::string& path) {
-    struct stat st {};
-    ::stat(path.c_str(), &st);
-    return st.st_mode & 0777;
-}
 
 }  // namespace
 
@@ -126,7 +119,7 @@ TEST_F(FileManagerTest, AtomicWriteReplacesWholeFilesAndLeavesNoTemporaries) {
     EXPECT_EQ(fm().readFile(path), bytes);
     ASSERT_TRUE(fm().writeFileAtomically(path, "second", &error, 0600));
     EXPECT_EQ(fm().readFile(path), "second");
-    EXPECT_EQ(modeOf(path), 0600u);
+    EXPECT_EQ(TempDir::permissions(path), 0600u);
     EXPECT_EQ(fm().contentsOfDirectory(home_.path()), (std::vector<std::string>{"data.bin"}));
 
     EXPECT_FALSE(fm().writeFileAtomically(home_.file("missing/x"), "x", &error));

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cctype>
 #include <cstdlib>
@@ -38,12 +37,6 @@ class KeychainTest : public PlatformTest {
     TempDir home_;
 };
 
-unsigned modeOf(const std::string& path) {
-    struct stat st {};
-    ::stat(path.c_str(), &st);
-    return st.st_mode & 0777;
-}
-
 }  // namespace
 
 TEST_F(KeychainTest, ItemsRoundTripWithTheirAttributes) {
@@ -63,8 +56,8 @@ TEST_F(KeychainTest, ItemsRoundTripWithTheirAttributes) {
     EXPECT_EQ(keychain().remove(query("mv-connection-var:did")), KeychainStatus::Success);
     EXPECT_EQ(keychain().copy(query("mv-connection-var:did"), &out), KeychainStatus::ItemNotFound);
 
-    EXPECT_EQ(modeOf(keychain().filePath()), 0600u);
-    EXPECT_EQ(modeOf(home_.file("Library/Keychains")), 0700u);
+    EXPECT_EQ(TempDir::permissions(keychain().filePath()), 0600u);
+    EXPECT_EQ(TempDir::permissions(home_.file("Library/Keychains")), 0700u);
 }
 
 TEST_F(KeychainTest, DefaultGroupIsSeedDotApplicationIdentifier) {
@@ -179,7 +172,7 @@ TEST_F(KeychainTest, ItemsRoundTripAcrossProcesses) {
     ASSERT_EQ(keychain().copy(query("from-child"), &out), KeychainStatus::Success);
     EXPECT_EQ(out.data, "child data");
     EXPECT_EQ(out.accessGroup, keychain().defaultAccessGroup());
-    EXPECT_EQ(modeOf(keychain().filePath()), 0600u);
+    EXPECT_EQ(TempDir::permissions(keychain().filePath()), 0600u);
 }
 
 TEST_F(KeychainTest, ConcurrentProcessesLoseNoItems) {
