@@ -1,11 +1,11 @@
 #include "platform/foundation/JsonValue.h"
 
-#include <openssl/evp.h>
-
 #include <charconv>
 #include <cmath>
 #include <limits>
 #include <vector>
+
+#include "platform/foundation/Base64.h"
 
 namespace platform::json {
 namespace {
@@ -186,17 +186,11 @@ bool containsBinary(const json& v) {
     return false;
 }
 
-std::string base64(const std::vector<uint8_t>& bytes) {
-    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), bytes.data(),
-                            static_cast<int>(bytes.size()));
-    out.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return out;
-}
-
 void replaceBinary(json& v) {
     if (v.is_binary()) {
-        v = base64(v.get_binary());
+        const auto& bytes = v.get_binary();
+        v = base64Encode(
+            std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     } else if (v.is_structured()) {
         for (auto& e : v) replaceBinary(e);
     }
