@@ -9,7 +9,8 @@
 //
 // The parameters are kept exactly as found: they may be absent, and when they came from
 // input they may be something other than a dictionary (the dispatcher refuses those).
-// A plain value; whoever builds one owns it.
+// A plain value; whoever builds one owns it. Copies share the parameters, which
+// are never changed in place.
 
 #include <memory>
 #include <nlohmann/json_fwd.hpp>
@@ -18,13 +19,6 @@
 
 class MVCommand {
   public:
-    MVCommand();
-    MVCommand(const MVCommand& other);
-    MVCommand& operator=(const MVCommand& other);
-    MVCommand(MVCommand&& other) noexcept;
-    MVCommand& operator=(MVCommand&& other) noexcept;
-    ~MVCommand();
-
     // The command of a command dictionary ("c" the name, "p" the parameters; "s" and
     // other keys are not kept), or none when it names no command: not a dictionary,
     // or "c" missing or not a string.
@@ -40,5 +34,5 @@ class MVCommand {
 
   private:
     std::string name_;
-    std::unique_ptr<nlohmann::json> parameters_;
+    std::shared_ptr<const nlohmann::json> parameters_;
 };

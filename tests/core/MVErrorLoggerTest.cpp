@@ -1,3 +1,4 @@
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -31,7 +32,7 @@ TEST_F(MVErrorLoggerTest, KeepsEachReportWithItsData) {
 
 TEST_F(MVErrorLoggerTest, KeepsOnlyTheLatestReports) {
     for (size_t i = 0; i < MVErrorLogger::kKeptReports + 10; ++i)
-        MVErrorLogger::logError("report " + std::to_string(i));
+        MVErrorLogger::logError(fmt::format("report {}", i));
     auto reports = MVErrorLogger::reports();
     ASSERT_EQ(reports.size(), MVErrorLogger::kKeptReports);
     EXPECT_EQ(reports.front().description, "report 10");
@@ -43,7 +44,7 @@ TEST_F(MVErrorLoggerTest, ReportsFromSeveralThreadsAreAllKept) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([t] {
-            for (int i = 0; i < 50; ++i) MVErrorLogger::logError("t" + std::to_string(t), i);
+            for (int i = 0; i < 50; ++i) MVErrorLogger::logError(fmt::format("t{}", t), i);
         });
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(MVErrorLogger::reports().size(), 200u);
