@@ -284,7 +284,6 @@ struct HttpTestServer::Impl : std::enable_shared_from_this<HttpTestServer::Impl>
         Handler handler;
         {
             std::lock_guard lock(mutex);
-            received.push_back(r);
             auto it = scripts.find(r.path);
             if (it == scripts.end()) return Response::text(404, "not found");
             Script& script = it->second;
@@ -300,6 +299,13 @@ struct HttpTestServer::Impl : std::enable_shared_from_this<HttpTestServer::Impl>
         return Response::text(404, "not found");
     }
 
+    // A request becomes visible to the test only once its answer is arranged (timers
+    // registered), so that a test that saw it may move the clock at once.
+    void record(const Request& r) {
+        std::lock_guard lock(mutex);
+        received.push_back(r);
+    }
+
     void serveNext(const ConnectionPtr& c) {
         while (!c->busy && !c->closed) {
             auto request = takeRequest(c->in);
@@ -311,11 +317,12 @@ struct HttpTestServer::Impl : std::enable_shared_from_this<HttpTestServer::Impl>
             const bool head = request->method == "HEAD";
             c->busy = true;
             if (response.closeWithoutResponse) {
+                record(*request);
                 close(*c, false);
                 forget(c);
                 return;
             }
-            if (response.noResponse) return;
+            if (response.noResponse) return record(*request);
             bool held;
             {
                 std::lock_guard lock(mutex);
@@ -324,9 +331,15 @@ struct HttpTestServer::Impl : std::enable_shared_from_this<HttpTestServer::Impl>
             }
             if (held) {
                 heldResponses.push_back(Held{c, std::move(response), head});
-                return;
+                return record(*request);
             }
-            schedule(c, std::move(response), head);
+            if (response.delay > 0) {
+                schedule(c, std::move(response), head);
+                record(*request);
+            } else {
+                record(*request);
+                schedule(c, std::move(response), head);
+            }
         }
     }
 
@@ -374,20 +387,21 @@ struct HttpTestServer::Impl : std::enable_shared_from_this<HttpTestServer::Impl>
             write(c, "0\r\n\r\n");
             return finishResponse(c);
         }
+        // The next chunk's timer goes in before this chunk can be seen.
+        const bool paced = response->chunkInterval > 0 && index + 1 < response->chunks.size();
+        if (paced) {
+            auto self = shared_from_this();
+            loop().postAfter(response->chunkInterval, [self, c, response, index] {
+                self->sendChunk(c, response, index + 1);
+            });
+        }
         const std::string& chunk = response->chunks[index];
         if (!chunk.empty()) {
             char size[32];
             auto [end, ec] = std::to_chars(size, size + sizeof size, chunk.size(), 16);
             write(c, std::string(size, end) + "\r\n" + chunk + "\r\n");
         }
-        if (response->chunkInterval > 0 && index + 1 < response->chunks.size()) {
-            auto self = shared_from_this();
-            loop().postAfter(response->chunkInterval, [self, c, response, index] {
-                self->sendChunk(c, response, index + 1);
-            });
-        } else {
-            sendChunk(c, response, index + 1);
-        }
+        if (!paced) sendChunk(c, response, index + 1);
     }
 
     void dropAfterWrite(const ConnectionPtr& c) {
