@@ -1,6 +1,7 @@
 #include "platform/foundation/HTTPCookieStorage.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <mutex>
 
@@ -9,6 +10,12 @@
 #include "platform/foundation/URL.h"
 
 namespace platform {
+namespace {
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+}  // namespace
 
 struct HTTPCookieStorage::State {
     struct Stored {
@@ -101,10 +108,11 @@ void HTTPCookieStorage::setCookies(const std::vector<HTTPCookie>& cookies, const
                                    const std::optional<URL>& mainDocumentURL) {
     std::lock_guard lock(state_->mutex);
     if (state_->policy == AcceptPolicy::Never) return;
-    if (state_->policy == AcceptPolicy::OnlyFromMainDocumentDomain && mainDocumentURL &&
-        !HTTPCookie::domainMatches(url.host(), mainDocumentURL->host()) &&
-        !HTTPCookie::domainMatches(mainDocumentURL->host(), url.host()))
-        return;
+    if (state_->policy == AcceptPolicy::OnlyFromMainDocumentDomain && mainDocumentURL) {
+        const std::string host = lower(url.host());
+        const std::string mainHost = lower(mainDocumentURL->host());
+        if (!HTTPCookie::domainMatches(host, mainHost) && !HTTPCookie::domainMatches(mainHost, host)) return;
+    }
     for (const auto& c : cookies) state_->store(c);
 }
 
