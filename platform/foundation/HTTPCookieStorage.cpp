@@ -111,7 +111,9 @@ void HTTPCookieStorage::setCookies(const std::vector<HTTPCookie>& cookies, const
     if (state_->policy == AcceptPolicy::OnlyFromMainDocumentDomain && mainDocumentURL) {
         const std::string host = lower(url.host());
         const std::string mainHost = lower(mainDocumentURL->host());
-        if (!HTTPCookie::domainMatches(host, mainHost) && !HTTPCookie::domainMatches(mainHost, host)) return;
+        if (!HTTPCookie::domainMatches(host, mainHost) &&
+            !HTTPCookie::domainMatches(mainHost, host))
+            return;
     }
     for (const auto& c : cookies) state_->store(c);
 }

@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <nlohmann/json.hpp>
-
 #include "platform/foundation/HTTPCookieStorage.h"
+#include "platform/foundation/JsonValue.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
 #include "platform/foundation/URLConnection.h"
@@ -244,7 +243,8 @@ TEST_F(URLConnectionTest, TimeOutOnThePlatformClockMapsToTimedOut) {
     EXPECT_EQ(recorder->events, (std::vector<std::string>{"fail -1001"}));
     ASSERT_TRUE(recorder->error);
     EXPECT_EQ(recorder->error->domain(), platform::kURLErrorDomain);
-    EXPECT_EQ(recorder->error->userInfo().value(platform::kURLErrorFailingURLStringKey, ""),
+    EXPECT_EQ(platform::json::stringValue(recorder->error->userInfo(),
+                                          platform::kURLErrorFailingURLStringKey),
               server_.url("/hang"));
     EXPECT_EQ(recorder->error->localizedDescription(), "The request timed out.");
     // The transfer is aborted too.
