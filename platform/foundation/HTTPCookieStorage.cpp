@@ -1,21 +1,15 @@
 #include "platform/foundation/HTTPCookieStorage.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <mutex>
 
 #include "platform/foundation/HTTPURLResponse.h"
 #include "platform/foundation/SharedInstances.h"
+#include "platform/foundation/TextUtilities.h"
 #include "platform/foundation/URL.h"
 
 namespace platform {
-namespace {
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-}  // namespace
 
 struct HTTPCookieStorage::State {
     struct Stored {
@@ -109,8 +103,8 @@ void HTTPCookieStorage::setCookies(const std::vector<HTTPCookie>& cookies, const
     std::lock_guard lock(state_->mutex);
     if (state_->policy == AcceptPolicy::Never) return;
     if (state_->policy == AcceptPolicy::OnlyFromMainDocumentDomain && mainDocumentURL) {
-        const std::string host = lower(url.host());
-        const std::string mainHost = lower(mainDocumentURL->host());
+        const std::string host = asciiLowercase(url.host());
+        const std::string mainHost = asciiLowercase(mainDocumentURL->host());
         if (!HTTPCookie::domainMatches(host, mainHost) &&
             !HTTPCookie::domainMatches(mainHost, host))
             return;

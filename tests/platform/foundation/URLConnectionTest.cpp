@@ -7,9 +7,7 @@
 #include "platform/foundation/Thread.h"
 #include "platform/foundation/URLConnection.h"
 #include "platform/foundation/URLErrors.h"
-#include "tests/support/HttpTestServer.h"
-#include "tests/support/PlatformTest.h"
-#include "tests/support/RecordingConnectionDelegate.h"
+#include "tests/support/URLLoadingTest.h"
 
 using platform::HTTPURLResponse;
 using platform::RunLoop;
@@ -20,24 +18,8 @@ using Response = HttpTestServer::Response;
 
 namespace {
 
-constexpr double kIO = 20.0;  // generous real-time bound for loopback I/O
-
-class URLConnectionTest : public PlatformTest {
+class URLConnectionTest : public URLLoadingTest {
   protected:
-    URLRequest request(std::string_view path) { return URLRequest(*URL::parse(server_.url(path))); }
-
-    std::shared_ptr<RecordingConnectionDelegate> load(URLRequest r) {
-        auto recorder = std::make_shared<RecordingConnectionDelegate>();
-        connection_ = URLConnection::start(std::move(r), recorder, RunLoop::main());
-        return recorder;
-    }
-
-    std::shared_ptr<RecordingConnectionDelegate> loadToEnd(URLRequest r) {
-        auto recorder = load(std::move(r));
-        EXPECT_TRUE(platform::runUntil([&] { return recorder->isDone(); }, kIO));
-        return recorder;
-    }
-
     // Pumps the main loop until a later load on the same loop has ended, so that
     // anything still due from earlier loads would have arrived.
     void settle() {
@@ -46,9 +28,6 @@ class URLConnectionTest : public PlatformTest {
         ASSERT_TRUE(platform::runUntil([&] { return recorder->isDone(); }, kIO));
         platform::runUntilIdle();
     }
-
-    HttpTestServer server_;
-    std::shared_ptr<URLConnection> connection_;
 };
 
 TEST_F(URLConnectionTest, GetSendsHeadersAndDeliversResponseOnCallerLoop) {
@@ -126,8 +105,8 @@ TEST_F(URLConnectionTest, RefusedRedirectDeliversTheRedirectResponseAndBody) {
     server_.respond("/new", Response::text(200, "new"));
     auto recorder = std::make_shared<RecordingConnectionDelegate>();
     recorder->onRedirect = [](URLRequest, const HTTPURLResponse&) { return std::nullopt; };
-    connection_ = URLConnection::start(request("/old"), recorder, RunLoop::main());
-    ASSERT_TRUE(platform::runUntil([&] { return recorder->isDone(); }, kIO));
+    loadToEnd(request("/old"), recorder);
+    ASSERT_TRUE(recorder->isDone());
 
     EXPECT_EQ(recorder->events, (std::vector<std::string>{"redirect 302 " + server_.url("/new"),
                                                           "response 302", "data 11", "finish"}));
@@ -144,8 +123,8 @@ TEST_F(URLConnectionTest, FollowedRedirectLoadsTheNewRequestAsChanged) {
         next.setValue("2", "X-Hop");
         return std::optional<URLRequest>(next);
     };
-    connection_ = URLConnection::start(request("/a"), recorder, RunLoop::main());
-    ASSERT_TRUE(platform::runUntil([&] { return recorder->isDone(); }, kIO));
+    loadToEnd(request("/a"), recorder);
+    ASSERT_TRUE(recorder->isDone());
 
     EXPECT_EQ(recorder->events,
               (std::vector<std::string>{"redirect 302 " + server_.url("/b?step=2"), "response 200",
@@ -223,7 +202,7 @@ TEST_F(URLConnectionTest, CancelInsideACallbackStopsTheRest) {
     server_.respond("/stream", chunked);
     auto recorder = std::make_shared<RecordingConnectionDelegate>();
     recorder->onResponse = [&](const HTTPURLResponse&) { connection_->cancel(); };
-    connection_ = URLConnection::start(request("/stream"), recorder, RunLoop::main());
+    load(request("/stream"), recorder);
     ASSERT_TRUE(platform::runUntil([&] { return !recorder->events.empty(); }, kIO));
     platform::advanceBy(5);
     settle();
