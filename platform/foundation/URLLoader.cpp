@@ -266,8 +266,11 @@ struct URLLoader::Impl {
         }
         if (raw[0] == ' ' || raw[0] == '\t') {
             // A folded line continues the previous field.
-            if (!load.headerLines.empty())
-                load.headerLines.back().second += " " + std::string(line);
+            if (!load.headerLines.empty()) {
+                std::string& value = load.headerLines.back().second;
+                value.push_back(' ');
+                value.append(line.data(), line.size());
+            }
             return;
         }
         auto colon = line.find(':');

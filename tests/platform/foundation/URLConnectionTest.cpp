@@ -33,6 +33,7 @@ class URLConnectionTest : public URLLoadingTest {
 TEST_F(URLConnectionTest, GetSendsHeadersAndDeliversResponseOnCallerLoop) {
     Response answer = Response::text(200, "hello there", "text/plain; charset=utf-8");
     answer.headers.set("X-Answer", "42");
+    answer.headers.set("X-Folded", "first\r\n second");  // an old-style continuation line
     server_.respond("/hello", answer);
 
     URLRequest r = request("/hello?x=1");
@@ -49,6 +50,7 @@ TEST_F(URLConnectionTest, GetSendsHeadersAndDeliversResponseOnCallerLoop) {
     EXPECT_EQ(response.textEncodingName(), "utf-8");
     EXPECT_EQ(response.expectedContentLength(), 11);
     EXPECT_EQ(response.valueForHTTPHeaderField("x-answer"), "42");
+    EXPECT_EQ(response.valueForHTTPHeaderField("X-Folded"), "first second");
     EXPECT_EQ(recorder->body(), "hello there");
     for (const auto& name : recorder->threadNames) EXPECT_EQ(name, "main");
 
