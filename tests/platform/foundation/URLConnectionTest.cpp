@@ -168,6 +168,24 @@ TEST_F(URLConnectionTest, TemporaryRedirectKeepsMethodAndBody) {
     EXPECT_EQ(server_.lastRequest("/again")->body, "payload");
 }
 
+TEST_F(URLConnectionTest, CredentialsStayWithTheirOriginOnRedirect) {
+    HttpTestServer other;
+    other.respond("/land", Response::text(200, "elsewhere"));
+    server_.respond("/here", Response::text(200, "here"));
+    server_.respond("/away", Response::redirect(302, other.url("/land")));
+    server_.respond("/stay", Response::redirect(302, "/here"));
+    for (const char* path : {"/away", "/stay"}) {
+        URLRequest r = request(path);
+        r.setValue("Bearer secret", "Authorization");
+        r.setValue("own=1", "Cookie");
+        ASSERT_TRUE(loadToEnd(r)->finished) << path;
+    }
+    EXPECT_FALSE(other.lastRequest("/land")->header("Authorization"));
+    EXPECT_FALSE(other.lastRequest("/land")->header("Cookie"));
+    EXPECT_EQ(server_.lastRequest("/here")->header("Authorization"), "Bearer secret");
+    EXPECT_EQ(server_.lastRequest("/here")->header("Cookie"), "own=1");
+}
+
 TEST_F(URLConnectionTest, RedirectWithoutUsableLocationIsTheFinalResponse) {
     server_.respond("/nowhere", Response::redirect(302, "http://bad host/", "body"));
     auto recorder = loadToEnd(request("/nowhere"));
