@@ -196,6 +196,7 @@ struct ApiPeer::State {
             if (c.proxyParser.failed()) {
                 c.record.parseError = "proxy head: " + c.proxyParser.error();
                 c.phase = Conn::Phase::Rejected;
+                plain(c, data.substr(used));
                 return;
             }
             if (!c.proxyParser.complete()) return;
@@ -203,6 +204,7 @@ struct ApiPeer::State {
             queueWire(c, options.proxyAnswer.bytes());
             if (options.proxyAnswer.status != 200) {
                 c.phase = Conn::Phase::Rejected;
+                plain(c, data.substr(used));
                 return;
             }
             c.phase = Conn::Phase::Api;
@@ -329,8 +331,9 @@ struct ApiPeer::State {
                 case PeerAction::Kind::Reset: {
                     linger abort{1, 0};
                     ::setsockopt(c.fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-                    kill(c);
-                    break;
+                    ++c.record.actionsCompleted;
+                    kill(c);  // drops the actions after it
+                    return;
                 }
                 case PeerAction::Kind::StallReading:
                     c.stalled = true;
