@@ -7,6 +7,8 @@
 #include <netinet/tcp.h>
 #include <openssl/err.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -52,6 +54,40 @@ SSL_CTX* clientContext() {
     }();
     return context;
 }
+
+// OpenSSL writes to the socket with write(), which raises SIGPIPE once the server is
+// gone; that must be an error of the stream, not the end of the process. The signal is
+// held back on this thread for the call, and one it raised is taken off again.
+class SigpipeGuard {
+public:
+    SigpipeGuard() {
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
+        sigset_t pending;
+        sigpending(&pending);
+        alreadyPending_ = sigismember(&pending, SIGPIPE) == 1;
+    }
+    ~SigpipeGuard() {
+        const int callersErrno = errno;  // what the SSL call left, for SSL_get_error
+        sigset_t pending;
+        sigpending(&pending);
+        if (!alreadyPending_ && sigismember(&pending, SIGPIPE) == 1) {
+            timespec none{0, 0};
+            while (sigtimedwait(&pipe_, nullptr, &none) < 0 && errno == EINTR) {
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+        errno = callersErrno;
+    }
+    SigpipeGuard(const SigpipeGuard&) = delete;
+    SigpipeGuard& operator=(const SigpipeGuard&) = delete;
+
+private:
+    sigset_t pipe_;
+    sigset_t previous_;
+    bool alreadyPending_ = false;
+};
 
 bool isIPAddress(const std::string& host) {
     unsigned char address[16];
@@ -253,7 +289,11 @@ struct SocketCore : std::enable_shared_from_this<SocketCore> {
 
     void handshakeLocked() {
         ERR_clear_error();
-        int result = SSL_do_handshake(ssl);
+        int result;
+        {
+            SigpipeGuard guard;
+            result = SSL_do_handshake(ssl);
+        }
         if (result == 1) {
             tls = TLSState::On;
             if (STACK_OF(X509)* chain = SSL_get_peer_cert_chain(ssl)) {
@@ -310,7 +350,11 @@ struct SocketCore : std::enable_shared_from_this<SocketCore> {
     bool flushPendingRecordLocked() {
         while (!pendingRecord.empty()) {
             ERR_clear_error();
-            int result = SSL_write(ssl, pendingRecord.data(), static_cast<int>(pendingRecord.size()));
+            int result;
+            {
+                SigpipeGuard guard;
+                result = SSL_write(ssl, pendingRecord.data(), static_cast<int>(pendingRecord.size()));
+            }
             if (result > 0) {
                 pendingRecord.erase(0, static_cast<size_t>(result));
                 continue;
@@ -339,6 +383,7 @@ struct SocketCore : std::enable_shared_from_this<SocketCore> {
         if (ssl) {
             if (tls == TLSState::On && phase == Phase::Connected) {
                 ERR_clear_error();
+                SigpipeGuard guard;
                 SSL_shutdown(ssl);  // best effort: never waits
             }
             SSL_free(ssl);
@@ -358,7 +403,11 @@ struct SocketCore : std::enable_shared_from_this<SocketCore> {
         if (tls == TLSState::On) {
             if (SSL_pending(ssl) > 0) return Probe::Bytes;
             ERR_clear_error();
-            int result = SSL_peek(ssl, &byte, 1);
+            int result;
+            {
+                SigpipeGuard guard;  // reading may answer the server (a key update)
+                result = SSL_peek(ssl, &byte, 1);
+            }
             if (result > 0) return Probe::Bytes;
             if (!sslWouldBlock(result, sides[0].sslWant, true)) return Probe::Failure;
             return endSeen ? Probe::End : Probe::Nothing;
@@ -712,7 +761,11 @@ long InputStream::read(uint8_t* buffer, size_t maxLength) {
     long result = 0;
     if (core.tls == TLSState::On) {
         ERR_clear_error();
-        int n = SSL_read(core.ssl, buffer, static_cast<int>(std::min<size_t>(maxLength, INT_MAX)));
+        int n;
+        {
+            SigpipeGuard guard;
+            n = SSL_read(core.ssl, buffer, static_cast<int>(std::min<size_t>(maxLength, INT_MAX)));
+        }
         if (n > 0) {
             result = n;
         } else if (!core.sslWouldBlock(n, side.sslWant, true)) {
@@ -759,7 +812,11 @@ long OutputStream::write(const uint8_t* buffer, size_t length) {
         if (core.flushPendingRecordLocked()) {
             const size_t count = std::min(length, kMaxTLSWrite);
             ERR_clear_error();
-            int n = SSL_write(core.ssl, buffer, static_cast<int>(count));
+            int n;
+            {
+                SigpipeGuard guard;
+                n = SSL_write(core.ssl, buffer, static_cast<int>(count));
+            }
             if (n > 0) {
                 result = n;
             } else if (core.sslWouldBlock(n, core.pendingWant, false)) {

@@ -38,6 +38,7 @@ PeerAction PeerAction::packetCut(const nlohmann::json& packet, size_t cutAt, Pac
 }
 PeerAction PeerAction::lastChunk() { return raw(std::string(kLastChunk)); }
 PeerAction PeerAction::endOfStream() { return {Kind::EndOfStream, {}}; }
+PeerAction PeerAction::close() { return {Kind::Close, {}}; }
 PeerAction PeerAction::reset() { return {Kind::Reset, {}}; }
 PeerAction PeerAction::stallReading() { return {Kind::StallReading, {}}; }
 PeerAction PeerAction::resumeReading() { return {Kind::ResumeReading, {}}; }
@@ -317,7 +318,8 @@ struct ApiPeer::State {
                 c.actions.pop_front();
                 continue;
             }
-            if (action.kind == PeerAction::Kind::EndOfStream && c.ssl && c.handshakeDone && !c.closeNotifySent) {
+            const bool ending = action.kind == PeerAction::Kind::EndOfStream || action.kind == PeerAction::Kind::Close;
+            if (ending && c.ssl && c.handshakeDone && !c.closeNotifySent) {
                 ERR_clear_error();
                 SSL_shutdown(c.ssl);
                 drainTLS(c);
@@ -328,6 +330,10 @@ struct ApiPeer::State {
                 case PeerAction::Kind::EndOfStream:
                     ::shutdown(c.fd, SHUT_WR);
                     break;
+                case PeerAction::Kind::Close:
+                    ++c.record.actionsCompleted;
+                    kill(c);
+                    return;
                 case PeerAction::Kind::Reset: {
                     linger abort{1, 0};
                     ::setsockopt(c.fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);

@@ -31,7 +31,7 @@
 namespace testsupport {
 
 struct PeerAction {
-    enum class Kind { Send, EndOfStream, Reset, StallReading, ResumeReading };
+    enum class Kind { Send, EndOfStream, Close, Reset, StallReading, ResumeReading };
     Kind kind = Kind::Send;
     std::string bytes;
 
@@ -46,6 +46,9 @@ struct PeerAction {
     static PeerAction lastChunk();
     // Ends what the peer sends (TLS close_notify first), once what is queued is out.
     static PeerAction endOfStream();
+    // Closes the socket (after close_notify under TLS): an end, and a reset for
+    // whatever the client sends afterwards.
+    static PeerAction close();
     // Aborts the connection with a reset (SO_LINGER 0), once what is queued is out.
     static PeerAction reset();
     // Stops reading, so that the client's writes back up; resumeReading undoes it.

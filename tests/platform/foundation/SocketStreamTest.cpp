@@ -308,8 +308,9 @@ TEST_F(SocketStreamTest, AConnectorSendsANameAndPort443ToTheLoopbackPeer) {
     });
     auto& streams = open("api.example", 443, TLSSettings{.peerName = "", .validatesCertificateChain = false});
     ASSERT_TRUE(waitFor(kOutput, platform::kStreamEventHasSpaceAvailable));
+    // The client is done with the handshake a little before the server.
+    ASSERT_TRUE(platform::runUntil([&] { return peer.connection(0).tlsEstablished; }, kTimeout));
     auto record = peer.connection(0);
-    EXPECT_TRUE(record.tlsEstablished);
     EXPECT_EQ(record.serverName, "api.example");  // the peer name defaults to the host asked for
     EXPECT_EQ(streams.input->peerCertificateChain(), TestCertificates::shared().chain(PeerChain::WithRoot));
 }
@@ -510,6 +511,33 @@ TEST_F(SocketStreamTest, WritesThatOutrunThePeerWaitForSpaceAndArriveWhole) {
         ASSERT_TRUE(platform::runUntil([&] { return peer.connection(0).received.size() >= sent.size(); }, kTimeout));
         EXPECT_TRUE(peer.connection(0).received == sent) << "received " << peer.connection(0).received.size()
                                                         << " bytes of " << sent.size();
+        pair_ = {};
+    }
+}
+
+TEST_F(SocketStreamTest, WritingToAServerThatHasGoneIsAnErrorNotASignal) {
+    for (bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "TLS" : "plain");
+        ApiPeer peer({.tls = tls});
+        peer.setDefaultScript({.head = std::nullopt, .afterHead = {}});
+        recorder_ = std::make_shared<Recorder>();
+        auto& streams = open("127.0.0.1", peer.port(),
+                             tls ? std::optional<TLSSettings>(TLSSettings{.peerName = "", .validatesCertificateChain = false})
+                                 : std::nullopt);
+        ASSERT_TRUE(waitFor(kOutput, platform::kStreamEventHasSpaceAvailable));
+        ASSERT_TRUE(platform::runUntil([&] { return peer.connectionCount() == 1 && peer.connection(0).tlsEstablished == tls; }, kTimeout));
+        // Left unread, the bytes keep the end (and TLS's close_notify) from being seen.
+        peer.perform(0, {PeerAction::raw("unread"), PeerAction::close()});
+        ASSERT_TRUE(waitFor(kInput, platform::kStreamEventHasBytesAvailable));
+        ASSERT_TRUE(platform::runUntil([&] { return peer.connection(0).actionsCompleted == 2; }, kTimeout));
+        // The first write draws a reset from the closed socket, the next one meets it.
+        long result = 0;
+        for (int i = 0; i < 100 && result >= 0; ++i) result = writeText(*streams.output, "keep-alive");
+        EXPECT_EQ(result, -1);
+        ASSERT_TRUE(streams.output->streamError());
+        EXPECT_TRUE(streams.output->streamError()->code() == EPIPE || streams.output->streamError()->code() == ECONNRESET)
+            << streams.output->streamError()->code();
+        ASSERT_TRUE(waitFor(kOutput, platform::kStreamEventErrorOccurred));
         pair_ = {};
     }
 }
