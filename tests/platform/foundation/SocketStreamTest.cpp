@@ -541,3 +541,68 @@ TEST_F(SocketStreamTest, WritingToAServerThatHasGoneIsAnErrorNotASignal) {
         pair_ = {};
     }
 }
+
+TEST_F(SocketStreamTest, ANameIsResolvedAndEachOfItsAddressesTried) {
+    ApiPeer peer;  // on 127.0.0.1 only: "localhost" may name ::1 first
+    auto& streams = open("localhost", peer.port());
+    ASSERT_TRUE(waitFor(kOutput, platform::kStreamEventHasSpaceAvailable));
+    EXPECT_EQ(writeText(*streams.output, "hello"), 5);
+    ASSERT_TRUE(platform::runUntil([&] { return peer.connectionCount() == 1 && peer.connection(0).received == "hello"; }, kTimeout));
+}
+
+TEST_F(SocketStreamTest, OneTLSSessionCarriesBothDirectionsAtOnceFromTwoThreads) {
+    constexpr int kPackets = 200;
+    const std::string filler(900, 'f');
+    ConnectionScript script;
+    std::string expectedDown = script.head->bytes();
+    for (int i = 0; i < kPackets; ++i) {
+        const nlohmann::json packet = {{"serial", i}, {"filler", filler}};
+        script.afterHead.push_back(PeerAction::packet(packet, PacketEncoding::MessagePack, i % 2 == 0));
+        expectedDown += script.afterHead.back().bytes;
+    }
+    ApiPeer peer({.tls = true});
+    peer.queueScript(script);
+    std::string up = "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (int i = 0; i < kPackets; ++i) up += encodeChunk(encodePacket({{"serial", i}, {"filler", filler}}, PacketEncoding::JSON, i % 3 == 0));
+
+    struct Flow {
+        std::mutex mutex;
+        std::string up;
+        size_t written = 0;
+        std::string down;
+    };
+    auto flow = std::make_shared<Flow>();
+    flow->up = up;
+    recorder_->onEvent = [this, flow](Stream&, StreamEvent event) {
+        if (event == platform::kStreamEventHasSpaceAvailable) {
+            std::lock_guard lock(flow->mutex);
+            if (flow->written < flow->up.size()) {
+                long n = writeText(*pair_.output, std::string_view(flow->up).substr(flow->written));
+                if (n > 0) flow->written += static_cast<size_t>(n);
+            }
+        } else if (event == platform::kStreamEventHasBytesAvailable) {
+            std::string got = readAll(*pair_.input);
+            std::lock_guard lock(flow->mutex);
+            flow->down += got;
+        }
+    };
+    makeStreamThreads();
+    open("127.0.0.1", peer.port(), TLSSettings{.peerName = "", .validatesCertificateChain = false}, &downstream_->runLoop(),
+         &upstream_->runLoop());
+    ASSERT_TRUE(platform::runUntil(
+        [&] {
+            std::lock_guard lock(flow->mutex);
+            return peer.packetCount() == kPackets && flow->down.size() >= expectedDown.size();
+        },
+        kTimeout));
+    {
+        std::lock_guard lock(flow->mutex);
+        EXPECT_TRUE(flow->down == expectedDown);
+    }
+    const auto packets = peer.packets();
+    for (int i = 0; i < kPackets; ++i) {
+        ASSERT_TRUE(packets[i].decoded.ok()) << packets[i].decoded.error;
+        EXPECT_EQ(packets[i].decoded.value["serial"], i);
+    }
+    pair_ = {};
+}
