@@ -13,13 +13,16 @@ namespace {
 
 std::string lowered(std::string_view text) {
     std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
     return out;
 }
 
 std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
+        text.remove_prefix(1);
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
+        text.remove_suffix(1);
     return text;
 }
 
@@ -115,7 +118,8 @@ bool ProxySettings::isExcluded(const std::string& host, const std::string& noPro
             if (domain.starts_with(".")) domain.remove_prefix(1);
             if (domain.empty()) continue;
             if (name == domain) return true;
-            if (name.size() > domain.size() && name.ends_with(domain) && name[name.size() - domain.size() - 1] == '.')
+            if (name.size() > domain.size() && name.ends_with(domain) &&
+                name[name.size() - domain.size() - 1] == '.')
                 return true;
         }
     }

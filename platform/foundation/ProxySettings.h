@@ -27,7 +27,7 @@ struct ProxyEntry {
 };
 
 class ProxySettings {
-public:
+  public:
     static std::vector<ProxyEntry> proxiesForURL(const std::string& url);
     // The entry a proxy setting such as "http://proxy:3128" or "proxy:3128" stands for;
     // type None when it is empty or cannot be read.

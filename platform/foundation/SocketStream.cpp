@@ -59,7 +59,7 @@ SSL_CTX* clientContext() {
 // gone; that must be an error of the stream, not the end of the process. The signal is
 // held back on this thread for the call, and one it raised is taken off again.
 class SigpipeGuard {
-public:
+  public:
     SigpipeGuard() {
         sigemptyset(&pipe_);
         sigaddset(&pipe_, SIGPIPE);
@@ -83,7 +83,7 @@ public:
     SigpipeGuard(const SigpipeGuard&) = delete;
     SigpipeGuard& operator=(const SigpipeGuard&) = delete;
 
-private:
+  private:
     sigset_t pipe_;
     sigset_t previous_;
     bool alreadyPending_ = false;
@@ -91,12 +91,17 @@ private:
 
 bool isIPAddress(const std::string& host) {
     unsigned char address[16];
-    return inet_pton(AF_INET, host.c_str(), address) == 1 || inet_pton(AF_INET6, host.c_str(), address) == 1;
+    return inet_pton(AF_INET, host.c_str(), address) == 1 ||
+           inet_pton(AF_INET6, host.c_str(), address) == 1;
 }
 
-Error posixError(int code) { return Error(kPOSIXErrorDomain, code, std::strerror(code)); }
+Error posixError(int code) {
+    return Error(kPOSIXErrorDomain, code, std::strerror(code));
+}
 
-bool wouldBlock(int code) { return code == EAGAIN || code == EWOULDBLOCK || code == EINTR; }
+bool wouldBlock(int code) {
+    return code == EAGAIN || code == EWOULDBLOCK || code == EINTR;
+}
 
 struct Address {
     sockaddr_storage storage{};
@@ -209,7 +214,8 @@ struct SocketCore : std::enable_shared_from_this<SocketCore> {
                 return;
             }
             if (status != 0) {
-                self->failLocked(Error(kURLErrorDomain, kURLErrorCannotFindHost, gai_strerror(status)));
+                self->failLocked(
+                    Error(kURLErrorDomain, kURLErrorCannotFindHost, gai_strerror(status)));
                 return;
             }
             self->addresses = addressesOf(found);
@@ -221,14 +227,16 @@ struct SocketCore : std::enable_shared_from_this<SocketCore> {
     void connectNextLocked(Error lastError) {
         while (nextAddress < addresses.size()) {
             const Address& address = addresses[nextAddress++];
-            int s = ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            int s =
+                ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
             if (s < 0) {
                 lastError = posixError(errno);
                 continue;
             }
             int one = 1;
             ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            if (::connect(s, reinterpret_cast<const sockaddr*>(&address.storage), address.length) == 0) {
+            if (::connect(s, reinterpret_cast<const sockaddr*>(&address.storage), address.length) ==
+                0) {
                 fd = s;
                 connectedLocked();
                 return;
@@ -242,7 +250,8 @@ struct SocketCore : std::enable_shared_from_this<SocketCore> {
             lastError = posixError(errno);
             ::close(s);
         }
-        PLATFORM_LOG_DEBUG("Stream to {}:{} could not connect: {}", host, port, lastError.localizedDescription());
+        PLATFORM_LOG_DEBUG("Stream to {}:{} could not connect: {}", host, port,
+                           lastError.localizedDescription());
         failLocked(std::move(lastError));
     }
 
@@ -297,7 +306,8 @@ struct SocketCore : std::enable_shared_from_this<SocketCore> {
         if (result == 1) {
             tls = TLSState::On;
             if (STACK_OF(X509)* chain = SSL_get_peer_cert_chain(ssl)) {
-                for (int i = 0; i < sk_X509_num(chain); ++i) peerChain.push_back(openssl::derOf(sk_X509_value(chain, i)));
+                for (int i = 0; i < sk_X509_num(chain); ++i)
+                    peerChain.push_back(openssl::derOf(sk_X509_value(chain, i)));
             }
             notifyLocked();
             return;
@@ -308,8 +318,10 @@ struct SocketCore : std::enable_shared_from_this<SocketCore> {
         } else if (code == SSL_ERROR_WANT_WRITE) {
             handshakeWant = POLLOUT;
         } else {
-            long verified = tlsSettings->validatesCertificateChain ? SSL_get_verify_result(ssl) : X509_V_OK;
-            std::string detail = verified != X509_V_OK ? X509_verify_cert_error_string(verified) : tlsFailureText(code);
+            long verified =
+                tlsSettings->validatesCertificateChain ? SSL_get_verify_result(ssl) : X509_V_OK;
+            std::string detail = verified != X509_V_OK ? X509_verify_cert_error_string(verified)
+                                                       : tlsFailureText(code);
             PLATFORM_LOG_DEBUG("Stream to {}:{} TLS handshake failed: {}", host, port, detail);
             failLocked(Error(kURLErrorDomain,
                              verified != X509_V_OK ? kURLErrorServerCertificateUntrusted
@@ -320,7 +332,8 @@ struct SocketCore : std::enable_shared_from_this<SocketCore> {
 
     std::string tlsFailureText(int code) {
         std::string text = openssl::takeErrorText();
-        if (text.empty() && code == SSL_ERROR_SYSCALL) text = errno ? std::strerror(errno) : "connection closed";
+        if (text.empty() && code == SSL_ERROR_SYSCALL)
+            text = errno ? std::strerror(errno) : "connection closed";
         return text.empty() ? "TLS failure" : text;
     }
 
@@ -341,9 +354,10 @@ struct SocketCore : std::enable_shared_from_this<SocketCore> {
             endSeen = true;
             return true;
         }
-        failLocked(code == SSL_ERROR_SYSCALL && saved ? posixError(saved)
-                                                       : Error(kURLErrorDomain, kURLErrorSecureConnectionFailed,
-                                                               tlsFailureText(code)));
+        failLocked(
+            code == SSL_ERROR_SYSCALL && saved
+                ? posixError(saved)
+                : Error(kURLErrorDomain, kURLErrorSecureConnectionFailed, tlsFailureText(code)));
         return false;
     }
 
@@ -353,7 +367,8 @@ struct SocketCore : std::enable_shared_from_this<SocketCore> {
             int result;
             {
                 SigpipeGuard guard;
-                result = SSL_write(ssl, pendingRecord.data(), static_cast<int>(pendingRecord.size()));
+                result =
+                    SSL_write(ssl, pendingRecord.data(), static_cast<int>(pendingRecord.size()));
             }
             if (result > 0) {
                 pendingRecord.erase(0, static_cast<size_t>(result));
@@ -395,7 +410,9 @@ struct SocketCore : std::enable_shared_from_this<SocketCore> {
         phase = Phase::Finished;
     }
 
-    bool readyForDataLocked() const { return phase == Phase::Connected && tls != TLSState::Handshaking; }
+    bool readyForDataLocked() const {
+        return phase == Phase::Connected && tls != TLSState::Handshaking;
+    }
 
     Probe probeLocked() {
         if (endSeen) return Probe::End;
@@ -439,7 +456,8 @@ struct SocketCore : std::enable_shared_from_this<SocketCore> {
     void checkSocketErrorLocked() {
         int code = 0;
         socklen_t length = sizeof code;
-        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &code, &length) == 0 && code != 0) failLocked(posixError(code));
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &code, &length) == 0 && code != 0)
+            failLocked(posixError(code));
     }
 
     // Event delivery --------------------------------------------------------------
@@ -612,10 +630,11 @@ struct SocketCore : std::enable_shared_from_this<SocketCore> {
             try {
                 delegate->handleEvent(stream, event);
             } catch (const std::exception& e) {
-                PLATFORM_LOG_ERROR("Stream delegate threw while handling event {}: {}", static_cast<unsigned>(event),
-                                   e.what());
+                PLATFORM_LOG_ERROR("Stream delegate threw while handling event {}: {}",
+                                   static_cast<unsigned>(event), e.what());
             } catch (...) {
-                PLATFORM_LOG_ERROR("Stream delegate threw while handling event {}", static_cast<unsigned>(event));
+                PLATFORM_LOG_ERROR("Stream delegate threw while handling event {}",
+                                   static_cast<unsigned>(event));
             }
         }
     }
@@ -648,10 +667,12 @@ void Stream::setConnectorForTesting(SocketConnector connector) {
         std::lock_guard lock(state.mutex);
         state.connector = std::move(connector);
     }
-    registerSharedInstanceReset("platform::Stream::connector", [] { setConnectorForTesting(nullptr); });
+    registerSharedInstanceReset("platform::Stream::connector",
+                                [] { setConnectorForTesting(nullptr); });
 }
 
-Stream::Stream(std::shared_ptr<detail::SocketCore> core, bool isInput) : core_(std::move(core)), isInput_(isInput) {}
+Stream::Stream(std::shared_ptr<detail::SocketCore> core, bool isInput)
+    : core_(std::move(core)), isInput_(isInput) {}
 
 Stream::~Stream() {
     std::vector<std::shared_ptr<detail::WatchEntry>> watches;
@@ -696,7 +717,9 @@ void Stream::close() {
     core_->releaseWatchesLocked(index);
 }
 
-StreamStatus Stream::streamStatus() const { return core_->sides[isInput_ ? 0 : 1].status.load(); }
+StreamStatus Stream::streamStatus() const {
+    return core_->sides[isInput_ ? 0 : 1].status.load();
+}
 
 std::optional<Error> Stream::streamError() const {
     std::lock_guard lock(core_->mutex);
@@ -753,7 +776,8 @@ long InputStream::read(uint8_t* buffer, size_t maxLength) {
     std::lock_guard lock(core_->mutex);
     auto& core = *core_;
     auto& side = core.sides[0];
-    if (!side.opened || side.closed || core.phase == Phase::Failed || core.phase == Phase::Finished) return -1;
+    if (!side.opened || side.closed || core.phase == Phase::Failed || core.phase == Phase::Finished)
+        return -1;
     if (!core.readyForDataLocked() || core.endSeen || maxLength == 0) return 0;
     side.armed = true;
     core.postServeLocked(0);
@@ -802,7 +826,8 @@ long OutputStream::write(const uint8_t* buffer, size_t length) {
     std::lock_guard lock(core_->mutex);
     auto& core = *core_;
     auto& side = core.sides[1];
-    if (!side.opened || side.closed || core.phase == Phase::Failed || core.phase == Phase::Finished) return -1;
+    if (!side.opened || side.closed || core.phase == Phase::Failed || core.phase == Phase::Finished)
+        return -1;
     side.armed = true;
     core.postServeLocked(1);
     if (!core.readyForDataLocked() || length == 0) return 0;

@@ -56,7 +56,7 @@ enum StreamEvent : unsigned {
 enum class StreamStatus { NotOpen, Opening, Open, Reading, Writing, AtEnd, Closed, Error };
 
 class StreamDelegate {
-public:
+  public:
     virtual ~StreamDelegate() = default;
     virtual void handleEvent(Stream& stream, StreamEvent event) = 0;
 };
@@ -79,10 +79,11 @@ struct SocketAddress {
     std::string host;
     int port = 0;
 };
-using SocketConnector = std::function<std::optional<SocketAddress>(const std::string& host, int port)>;
+using SocketConnector =
+    std::function<std::optional<SocketAddress>(const std::string& host, int port)>;
 
 class Stream : public std::enable_shared_from_this<Stream> {
-public:
+  public:
     // The pair is not open yet; name resolution and connecting start at the first open().
     static StreamPair createPair(const std::string& host, int port);
     // Replaces the host:port mapping for pairs opened from now on; empty: none.
@@ -110,17 +111,17 @@ public:
 
     bool isInput() const { return isInput_; }
 
-protected:
+  protected:
     Stream(std::shared_ptr<detail::SocketCore> core, bool isInput);
     std::shared_ptr<detail::SocketCore> core_;
 
-private:
+  private:
     friend struct detail::SocketCore;
     const bool isInput_;
 };
 
 class InputStream final : public Stream {
-public:
+  public:
     // Up to `maxLength` bytes: the count read; 0 when nothing is waiting or at the end
     // (the status says which); -1 on error.
     long read(uint8_t* buffer, size_t maxLength);
@@ -130,7 +131,7 @@ public:
 };
 
 class OutputStream final : public Stream {
-public:
+  public:
     // The count the stream took, possibly fewer than `length`; 0 when it can take none
     // now; -1 on error.
     long write(const uint8_t* buffer, size_t length);

@@ -18,7 +18,8 @@ X509Ptr certificateFromDER(std::string_view der) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(der.data());
     X509Ptr certificate(d2i_X509(nullptr, &bytes, static_cast<long>(der.size())));
     // Trailing bytes mean the caller handed us something else.
-    if (certificate && bytes != reinterpret_cast<const unsigned char*>(der.data()) + der.size()) return nullptr;
+    if (certificate && bytes != reinterpret_cast<const unsigned char*>(der.data()) + der.size())
+        return nullptr;
     if (!certificate) ERR_clear_error();
     return certificate;
 }
@@ -37,7 +38,8 @@ void applyServerPolicy(X509_VERIFY_PARAM* param, const std::string& host) {
     X509_VERIFY_PARAM_set_purpose(param, X509_PURPOSE_SSL_SERVER);
     if (host.empty()) return;
     unsigned char address[16];
-    if (inet_pton(AF_INET, host.c_str(), address) == 1 || inet_pton(AF_INET6, host.c_str(), address) == 1) {
+    if (inet_pton(AF_INET, host.c_str(), address) == 1 ||
+        inet_pton(AF_INET6, host.c_str(), address) == 1) {
         X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str());
     } else {
         X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
@@ -93,10 +95,12 @@ std::shared_ptr<const TrustStore> TrustStore::system() {
     return *store;
 }
 
-std::shared_ptr<const TrustStore> TrustStore::withCertificates(const std::vector<std::string>& anchorsDER) {
+std::shared_ptr<const TrustStore> TrustStore::withCertificates(
+    const std::vector<std::string>& anchorsDER) {
     X509_STORE* s = X509_STORE_new();
     for (const auto& der : anchorsDER) {
-        if (auto certificate = openssl::certificateFromDER(der)) X509_STORE_add_cert(s, certificate.get());
+        if (auto certificate = openssl::certificateFromDER(der))
+            X509_STORE_add_cert(s, certificate.get());
     }
     ERR_clear_error();
     return makeStore(s);
@@ -142,7 +146,8 @@ TrustResult evaluateTrust(const std::vector<std::string>& chainDER, const std::s
     if (X509_STORE_CTX_init(context, store->impl().store, leaf.get(), untrusted) == 1) {
         openssl::applyServerPolicy(X509_STORE_CTX_get0_param(context), host);
         result.trusted = X509_verify_cert(context) == 1;
-        if (!result.trusted) result.reason = X509_verify_cert_error_string(X509_STORE_CTX_get_error(context));
+        if (!result.trusted)
+            result.reason = X509_verify_cert_error_string(X509_STORE_CTX_get_error(context));
     } else {
         result.reason = "verification could not start";
     }

@@ -19,11 +19,12 @@
 namespace platform {
 
 class TrustStore {
-public:
+  public:
     // The system's anchors.
     static std::shared_ptr<const TrustStore> system();
     // A store holding exactly these anchors (DER).
-    static std::shared_ptr<const TrustStore> withCertificates(const std::vector<std::string>& anchorsDER);
+    static std::shared_ptr<const TrustStore> withCertificates(
+        const std::vector<std::string>& anchorsDER);
 
     // The store that evaluations and validating TLS connections use when given none.
     static std::shared_ptr<const TrustStore> defaultStore();
@@ -35,7 +36,7 @@ public:
     ~TrustStore();
     const Impl& impl() const { return *impl_; }
 
-private:
+  private:
     std::unique_ptr<Impl> impl_;
 };
 

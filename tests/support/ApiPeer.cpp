@@ -19,6 +19,7 @@
 #include <stdexcept>
 
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/OpenSSLSupport.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
 #include "tests/support/ChunkedCoding.h"
@@ -27,37 +28,47 @@ namespace testsupport {
 
 // PeerAction ---------------------------------------------------------------------------
 
-PeerAction PeerAction::raw(std::string bytes) { return {Kind::Send, std::move(bytes)}; }
-PeerAction PeerAction::head(const ResponseHead& head) { return raw(head.bytes()); }
-PeerAction PeerAction::chunk(std::string_view payload) { return raw(encodeChunk(payload)); }
+PeerAction PeerAction::raw(std::string bytes) {
+    return {Kind::Send, std::move(bytes)};
+}
+PeerAction PeerAction::head(const ResponseHead& head) {
+    return raw(head.bytes());
+}
+PeerAction PeerAction::chunk(std::string_view payload) {
+    return raw(encodeChunk(payload));
+}
 PeerAction PeerAction::packet(const nlohmann::json& packet, PacketEncoding encoding, bool gzip) {
     return chunk(encodePacket(packet, encoding, gzip));
 }
-PeerAction PeerAction::packetCut(const nlohmann::json& packet, size_t cutAt, PacketEncoding encoding, bool gzip) {
+PeerAction PeerAction::packetCut(const nlohmann::json& packet, size_t cutAt,
+                                 PacketEncoding encoding, bool gzip) {
     return raw(encodeChunk(encodePacket(packet, encoding, gzip)).substr(0, cutAt));
 }
-PeerAction PeerAction::lastChunk() { return raw(std::string(kLastChunk)); }
-PeerAction PeerAction::endOfStream() { return {Kind::EndOfStream, {}}; }
-PeerAction PeerAction::close() { return {Kind::Close, {}}; }
-PeerAction PeerAction::reset() { return {Kind::Reset, {}}; }
-PeerAction PeerAction::stallReading() { return {Kind::StallReading, {}}; }
-PeerAction PeerAction::resumeReading() { return {Kind::ResumeReading, {}}; }
+PeerAction PeerAction::lastChunk() {
+    return raw(std::string(kLastChunk));
+}
+PeerAction PeerAction::endOfStream() {
+    return {Kind::EndOfStream, {}};
+}
+PeerAction PeerAction::close() {
+    return {Kind::Close, {}};
+}
+PeerAction PeerAction::reset() {
+    return {Kind::Reset, {}};
+}
+PeerAction PeerAction::stallReading() {
+    return {Kind::StallReading, {}};
+}
+PeerAction PeerAction::resumeReading() {
+    return {Kind::ResumeReading, {}};
+}
 
 // State --------------------------------------------------------------------------------
 
 namespace {
 
-double now() { return static_cast<double>(platform::Clock::monotonicNanos()) / 1e9; }
-
-std::string tlsErrors() {
-    std::string text;
-    while (unsigned long code = ERR_get_error()) {
-        char buffer[256];
-        ERR_error_string_n(code, buffer, sizeof buffer);
-        if (!text.empty()) text += "; ";
-        text += buffer;
-    }
-    return text;
+double now() {
+    return static_cast<double>(platform::Clock::monotonicNanos()) / 1e9;
 }
 
 SSL_CTX* makeServerContext(const TlsIdentity& identity) {
@@ -67,7 +78,8 @@ SSL_CTX* makeServerContext(const TlsIdentity& identity) {
     SSL_CTX_set_mode(context, SSL_MODE_NO_AUTO_CHAIN);
     for (size_t i = 0; i < identity.chainDER.size(); ++i) {
         const auto* bytes = reinterpret_cast<const unsigned char*>(identity.chainDER[i].data());
-        X509* certificate = d2i_X509(nullptr, &bytes, static_cast<long>(identity.chainDER[i].size()));
+        X509* certificate =
+            d2i_X509(nullptr, &bytes, static_cast<long>(identity.chainDER[i].size()));
         if (i == 0) {
             SSL_CTX_use_certificate(context, certificate);
             X509_free(certificate);
@@ -75,10 +87,13 @@ SSL_CTX* makeServerContext(const TlsIdentity& identity) {
             SSL_CTX_add0_chain_cert(context, certificate);
         }
     }
-    BIO* bio = BIO_new_mem_buf(identity.privateKeyPEM.data(), static_cast<int>(identity.privateKeyPEM.size()));
+    BIO* bio = BIO_new_mem_buf(identity.privateKeyPEM.data(),
+                               static_cast<int>(identity.privateKeyPEM.size()));
     EVP_PKEY* key = PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr);
     BIO_free(bio);
-    if (!key || SSL_CTX_use_PrivateKey(context, key) != 1) throw std::runtime_error("peer key could not be used: " + tlsErrors());
+    if (!key || SSL_CTX_use_PrivateKey(context, key) != 1)
+        throw std::runtime_error("peer key could not be used: " +
+                                 platform::openssl::takeErrorText());
     EVP_PKEY_free(key);
     return context;
 }
@@ -257,11 +272,12 @@ struct ApiPeer::State {
             if (result == 1) {
                 c.handshakeDone = true;
                 c.record.tlsEstablished = true;
-                if (const char* name = SSL_get_servername(c.ssl, TLSEXT_NAMETYPE_host_name)) c.record.serverName = name;
+                if (const char* name = SSL_get_servername(c.ssl, TLSEXT_NAMETYPE_host_name))
+                    c.record.serverName = name;
             } else {
                 int code = SSL_get_error(c.ssl, result);
                 if (code != SSL_ERROR_WANT_READ && code != SSL_ERROR_WANT_WRITE) {
-                    c.record.error = "TLS handshake failed: " + tlsErrors();
+                    c.record.error = "TLS handshake failed: " + platform::openssl::takeErrorText();
                     c.readEnded = true;
                 }
             }
@@ -278,7 +294,7 @@ struct ApiPeer::State {
                 c.record.clientEnded = true;
                 c.readEnded = true;
             } else if (code != SSL_ERROR_WANT_READ) {
-                c.record.error = "TLS read failed: " + tlsErrors();
+                c.record.error = "TLS read failed: " + platform::openssl::takeErrorText();
                 c.readEnded = true;
             }
             break;
@@ -309,7 +325,9 @@ struct ApiPeer::State {
                 if (c.ssl && !c.handshakeDone) return;
                 if (c.ssl) {
                     ERR_clear_error();
-                    if (!action.bytes.empty()) SSL_write(c.ssl, action.bytes.data(), static_cast<int>(action.bytes.size()));
+                    if (!action.bytes.empty())
+                        SSL_write(c.ssl, action.bytes.data(),
+                                  static_cast<int>(action.bytes.size()));
                     drainTLS(c);
                 } else {
                     queueWire(c, action.bytes);
@@ -318,7 +336,8 @@ struct ApiPeer::State {
                 c.actions.pop_front();
                 continue;
             }
-            const bool ending = action.kind == PeerAction::Kind::EndOfStream || action.kind == PeerAction::Kind::Close;
+            const bool ending = action.kind == PeerAction::Kind::EndOfStream ||
+                                action.kind == PeerAction::Kind::Close;
             if (ending && c.ssl && c.handshakeDone && !c.closeNotifySent) {
                 ERR_clear_error();
                 SSL_shutdown(c.ssl);
@@ -376,10 +395,13 @@ struct ApiPeer::State {
 
     void service(Conn& c) {
         for (;;) {
-            const auto before = std::make_tuple(c.actions.size(), c.wire.size(), c.sendMarks.size(), c.dead);
+            const auto before =
+                std::make_tuple(c.actions.size(), c.wire.size(), c.sendMarks.size(), c.dead);
             pump(c);
             flush(c);
-            if (before == std::make_tuple(c.actions.size(), c.wire.size(), c.sendMarks.size(), c.dead)) break;
+            if (before ==
+                std::make_tuple(c.actions.size(), c.wire.size(), c.sendMarks.size(), c.dead))
+                break;
         }
         if (c.dead) return;
         short events = 0;
@@ -402,13 +424,15 @@ struct ApiPeer::State {
 ApiPeer::ApiPeer(ApiPeerOptions options) : state_(std::make_unique<State>()) {
     State& s = *state_;
     s.options = std::move(options);
-    if (s.options.tls) s.context = makeServerContext(TestCertificates::shared().identity(s.options.chain));
+    if (s.options.tls)
+        s.context = makeServerContext(TestCertificates::shared().identity(s.options.chain));
     s.listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (::bind(s.listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(s.listenFd, 64) != 0 ||
+    if (::bind(s.listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(s.listenFd, 64) != 0 ||
         ::getsockname(s.listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
         throw std::runtime_error(std::string("ApiPeer could not listen: ") + std::strerror(errno));
     s.port = ntohs(address.sin_port);
@@ -438,7 +462,9 @@ ApiPeer::~ApiPeer() {
     if (s.context) SSL_CTX_free(s.context);
 }
 
-int ApiPeer::port() const { return state_->port; }
+int ApiPeer::port() const {
+    return state_->port;
+}
 
 void ApiPeer::setDefaultScript(ConnectionScript script) {
     std::lock_guard lock(state_->mutex);
@@ -450,7 +476,9 @@ void ApiPeer::queueScript(ConnectionScript script) {
     state_->scripts.push_back(std::move(script));
 }
 
-void ApiPeer::perform(size_t connection, PeerAction action) { perform(connection, std::vector<PeerAction>{std::move(action)}); }
+void ApiPeer::perform(size_t connection, PeerAction action) {
+    perform(connection, std::vector<PeerAction>{std::move(action)});
+}
 
 void ApiPeer::perform(size_t connection, std::vector<PeerAction> actions) {
     State& s = *state_;

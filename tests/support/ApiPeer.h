@@ -16,9 +16,8 @@
 // TLS (with `tls`) or plain HTTP inside the tunnel, as the API server would.
 // Thread-safe: every method may be called from any thread.
 
-#include <nlohmann/json.hpp>
-
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,8 +37,8 @@ struct PeerAction {
     static PeerAction raw(std::string bytes);
     static PeerAction head(const ResponseHead& head);
     static PeerAction chunk(std::string_view payload);
-    static PeerAction packet(const nlohmann::json& packet, PacketEncoding encoding = PacketEncoding::JSON,
-                             bool gzip = false);
+    static PeerAction packet(const nlohmann::json& packet,
+                             PacketEncoding encoding = PacketEncoding::JSON, bool gzip = false);
     // The packet's chunk, cut after `cutAt` bytes (size line included).
     static PeerAction packetCut(const nlohmann::json& packet, size_t cutAt,
                                 PacketEncoding encoding = PacketEncoding::JSON, bool gzip = false);
@@ -78,17 +77,17 @@ struct PeerConnectionRecord {
     std::vector<ReceivedPacket> packets;
     bool bodyEnded = false;
     std::string parseError;
-    std::string received;  // every byte received (after TLS), in order
+    std::string received;                             // every byte received (after TLS), in order
     std::vector<std::pair<double, size_t>> arrivals;  // (time, bytes) of each read
     bool tlsEstablished = false;
-    std::string serverName;  // the name the client sent for TLS (SNI)
+    std::string serverName;       // the name the client sent for TLS (SNI)
     size_t actionsCompleted = 0;  // sends handed to the kernel, other actions done
     bool clientEnded = false;     // the client closed its side
     std::string error;            // a socket or TLS failure
 };
 
 class ApiPeer {
-public:
+  public:
     explicit ApiPeer(ApiPeerOptions options = {});
     ~ApiPeer();
     ApiPeer(const ApiPeer&) = delete;
@@ -113,7 +112,7 @@ public:
 
     struct State;
 
-private:
+  private:
     std::unique_ptr<State> state_;
 };
 

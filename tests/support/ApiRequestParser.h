@@ -20,14 +20,14 @@
 namespace testsupport {
 
 struct ReceivedPacket {
-    double time = 0;          // platform clock seconds when its last byte arrived
-    size_t connection = 0;    // filled in by the peer
-    std::string payload;      // the chunk's payload as it came
+    double time = 0;        // platform clock seconds when its last byte arrived
+    size_t connection = 0;  // filled in by the peer
+    std::string payload;    // the chunk's payload as it came
     DecodedPacket decoded;
 };
 
 class ApiRequestParser {
-public:
+  public:
     void feed(std::string_view bytes, double time);
 
     bool headComplete() const { return head_.complete(); }
@@ -39,7 +39,7 @@ public:
     // Empty while everything parsed; the first problem otherwise (parsing stops there).
     const std::string& error() const { return error_; }
 
-private:
+  private:
     HttpHeadParser head_{true};
     ChunkedDecoder body_;
     double headTime_ = 0;

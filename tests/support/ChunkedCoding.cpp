@@ -82,7 +82,8 @@ size_t ChunkedDecoder::feed(std::string_view bytes, std::vector<std::string>& ch
                 break;
             }
             case State::Data: {
-                const size_t n = static_cast<size_t>(std::min<uint64_t>(remaining_, bytes.size() - used));
+                const size_t n =
+                    static_cast<size_t>(std::min<uint64_t>(remaining_, bytes.size() - used));
                 current_.append(bytes.substr(used, n));
                 used += n;
                 remaining_ -= n;

@@ -17,7 +17,7 @@ std::string encodeChunk(std::string_view payload);
 inline constexpr std::string_view kLastChunk = "0\r\n\r\n";
 
 class ChunkedDecoder {
-public:
+  public:
     // Appends each completed chunk's payload to `chunks`; answers how many bytes were
     // taken: all, unless the body ended (the rest is not the body's) or a framing error
     // stopped the decoder.
@@ -30,7 +30,7 @@ public:
     // Payload bytes of the chunk under way.
     size_t partialBytes() const { return current_.size(); }
 
-private:
+  private:
     enum class State { SizeLine, Data, DataCR, DataLF, Trailer, Done, Failed };
     bool takeSizeLine();
     void fail(std::string message);

@@ -5,13 +5,16 @@
 namespace testsupport {
 
 bool hasGzipMagic(std::string_view data) {
-    return data.size() >= 2 && static_cast<unsigned char>(data[0]) == 0x1f && static_cast<unsigned char>(data[1]) == 0x8b;
+    return data.size() >= 2 && static_cast<unsigned char>(data[0]) == 0x1f &&
+           static_cast<unsigned char>(data[1]) == 0x8b;
 }
 
 std::string gzipCompress(std::string_view data) {
     z_stream stream{};
     // 15 window bits plus 16: a gzip wrapper rather than a zlib one.
-    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) !=
+        Z_OK)
+        return {};
     std::string out(deflateBound(&stream, static_cast<uLong>(data.size())), '\0');
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
     stream.avail_in = static_cast<uInt>(data.size());

@@ -9,7 +9,8 @@ constexpr size_t kMaxHead = 64 * 1024;
 
 bool sameName(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
 }
 
@@ -28,7 +29,8 @@ std::optional<std::string> HttpHead::field(std::string_view name) const {
 }
 
 size_t HttpHead::fieldCount(std::string_view name) const {
-    return static_cast<size_t>(std::count_if(fields.begin(), fields.end(), [&](const auto& f) { return sameName(f.first, name); }));
+    return static_cast<size_t>(std::count_if(
+        fields.begin(), fields.end(), [&](const auto& f) { return sameName(f.first, name); }));
 }
 
 size_t HttpHeadParser::feed(std::string_view bytes) {
@@ -51,7 +53,8 @@ size_t HttpHeadParser::feed(std::string_view bytes) {
     return used;
 }
 
-std::optional<HttpHead> HttpHeadParser::parse(std::string_view text, bool request, std::string* error) {
+std::optional<HttpHead> HttpHeadParser::parse(std::string_view text, bool request,
+                                              std::string* error) {
     auto fail = [&](std::string message) -> std::optional<HttpHead> {
         if (error) *error = std::move(message);
         return std::nullopt;
@@ -73,7 +76,8 @@ std::optional<HttpHead> HttpHeadParser::parse(std::string_view text, bool reques
     if (first == std::string_view::npos) return fail("malformed start line: " + head.startLine);
     auto second = start.find(' ', first + 1);
     if (request) {
-        if (second == std::string_view::npos || start.find(' ', second + 1) != std::string_view::npos)
+        if (second == std::string_view::npos ||
+            start.find(' ', second + 1) != std::string_view::npos)
             return fail("malformed request line: " + head.startLine);
         head.method = std::string(start.substr(0, first));
         head.target = std::string(start.substr(first + 1, second - first - 1));
@@ -82,9 +86,12 @@ std::optional<HttpHead> HttpHeadParser::parse(std::string_view text, bool reques
             return fail("malformed request line: " + head.startLine);
     } else {
         head.version = std::string(start.substr(0, first));
-        std::string_view code = start.substr(first + 1, second == std::string_view::npos ? std::string_view::npos : second - first - 1);
+        std::string_view code =
+            start.substr(first + 1, second == std::string_view::npos ? std::string_view::npos
+                                                                     : second - first - 1);
         if (!head.version.starts_with("HTTP/") || code.size() != 3 ||
-            !std::all_of(code.begin(), code.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+            !std::all_of(code.begin(), code.end(),
+                         [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
             return fail("malformed status line: " + head.startLine);
         head.status = std::stoi(std::string(code));
         if (second != std::string_view::npos) head.reason = std::string(start.substr(second + 1));
@@ -92,10 +99,12 @@ std::optional<HttpHead> HttpHeadParser::parse(std::string_view text, bool reques
     for (size_t i = 1; i < lines.size(); ++i) {
         std::string_view line = lines[i];
         auto colon = line.find(':');
-        if (colon == std::string_view::npos || colon == 0 || line.front() == ' ' || line.front() == '\t')
+        if (colon == std::string_view::npos || colon == 0 || line.front() == ' ' ||
+            line.front() == '\t')
             return fail("malformed header line: " + std::string(line));
         std::string_view name = line.substr(0, colon);
-        if (name.find_first_of(" \t") != std::string_view::npos) return fail("malformed header name: " + std::string(line));
+        if (name.find_first_of(" \t") != std::string_view::npos)
+            return fail("malformed header name: " + std::string(line));
         head.fields.emplace_back(std::string(name), std::string(trim(line.substr(colon + 1))));
     }
     return head;

@@ -15,7 +15,7 @@ using HeadFields = std::vector<std::pair<std::string, std::string>>;
 struct HttpHead {
     std::string startLine;
     std::string method, target, version;  // request heads
-    int status = 0;                        // response heads
+    int status = 0;                       // response heads
     std::string reason;
     HeadFields fields;  // in the order sent, names as sent, values trimmed
     std::string raw;    // the bytes, up to and with the empty line
@@ -26,7 +26,7 @@ struct HttpHead {
 };
 
 class HttpHeadParser {
-public:
+  public:
     explicit HttpHeadParser(bool request = true) : request_(request) {}
     // Takes bytes up to the end of the head; answers how many it took.
     size_t feed(std::string_view bytes);
@@ -36,9 +36,10 @@ public:
     const HttpHead& head() const { return head_; }
 
     // Parses a whole head (with or without its empty line).
-    static std::optional<HttpHead> parse(std::string_view text, bool request, std::string* error = nullptr);
+    static std::optional<HttpHead> parse(std::string_view text, bool request,
+                                         std::string* error = nullptr);
 
-private:
+  private:
     bool request_;
     bool complete_ = false;
     std::string buffer_;

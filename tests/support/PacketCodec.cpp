@@ -36,7 +36,8 @@ void pack(Packer& packer, const nlohmann::json& value) {
         case nlohmann::json::value_t::binary: {
             const auto& bytes = value.get_binary();
             packer.pack_bin(static_cast<uint32_t>(bytes.size()));
-            packer.pack_bin_body(reinterpret_cast<const char*>(bytes.data()), static_cast<uint32_t>(bytes.size()));
+            packer.pack_bin_body(reinterpret_cast<const char*>(bytes.data()),
+                                 static_cast<uint32_t>(bytes.size()));
             break;
         }
         case nlohmann::json::value_t::array:
@@ -76,7 +77,8 @@ bool convert(const msgpack::object& object, nlohmann::json& out, std::string& er
             out = std::string(object.via.str.ptr, object.via.str.size);
             return true;
         case msgpack::type::BIN:
-            out = nlohmann::json::binary(std::vector<uint8_t>(object.via.bin.ptr, object.via.bin.ptr + object.via.bin.size));
+            out = nlohmann::json::binary(
+                std::vector<uint8_t>(object.via.bin.ptr, object.via.bin.ptr + object.via.bin.size));
             return true;
         case msgpack::type::ARRAY:
             out = nlohmann::json::array();
@@ -133,7 +135,8 @@ std::optional<nlohmann::json> fromMessagePack(std::string_view bytes, std::strin
 }
 
 std::string encodePacket(const nlohmann::json& packet, PacketEncoding encoding, bool gzip) {
-    std::string bytes = encoding == PacketEncoding::MessagePack ? toMessagePack(packet) : packet.dump();
+    std::string bytes =
+        encoding == PacketEncoding::MessagePack ? toMessagePack(packet) : packet.dump();
     return gzip ? gzipCompress(bytes) : bytes;
 }
 

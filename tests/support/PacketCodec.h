@@ -4,7 +4,6 @@
 // (inflate), then "{" for JSON, anything else as a MessagePack map.
 
 #include <nlohmann/json.hpp>
-
 #include <optional>
 #include <string>
 #include <string_view>

@@ -4,8 +4,8 @@
 
 namespace testsupport {
 namespace {
-constexpr const char* kNames[] = {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
-                                  "ALL_PROXY",  "no_proxy",   "NO_PROXY"};
+constexpr const char* kNames[] = {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
+                                  "all_proxy",  "ALL_PROXY",  "no_proxy",    "NO_PROXY"};
 }
 
 ProxyEnvironment::ProxyEnvironment() {
@@ -26,6 +26,8 @@ ProxyEnvironment::~ProxyEnvironment() {
     }
 }
 
-void ProxyEnvironment::set(const std::string& name, const std::string& value) { ::setenv(name.c_str(), value.c_str(), 1); }
+void ProxyEnvironment::set(const std::string& name, const std::string& value) {
+    ::setenv(name.c_str(), value.c_str(), 1);
+}
 
 }  // namespace testsupport

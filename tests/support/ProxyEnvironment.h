@@ -14,7 +14,7 @@
 namespace testsupport {
 
 class ProxyEnvironment {
-public:
+  public:
     ProxyEnvironment();
     ~ProxyEnvironment();
     ProxyEnvironment(const ProxyEnvironment&) = delete;
@@ -22,7 +22,7 @@ public:
 
     void set(const std::string& name, const std::string& value);
 
-private:
+  private:
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 

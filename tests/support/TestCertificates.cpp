@@ -41,7 +41,8 @@ void addExtension(X509* certificate, X509* issuer, int nid, const char* value) {
 }
 
 // `issuer` null: self-signed with `key`.
-Cert makeCertificate(const char* commonName, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey, bool authority) {
+Cert makeCertificate(const char* commonName, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey,
+                     bool authority) {
     static long serial = 1000;
     Cert certificate(X509_new());
     X509* x = certificate.get();
@@ -67,7 +68,8 @@ Cert makeCertificate(const char* commonName, EVP_PKEY* key, X509* issuer, EVP_PK
         addExtension(x, signer, NID_ext_key_usage, "serverAuth");
         addExtension(x, signer, NID_subject_alt_name, "DNS:localhost,DNS:api.example,IP:127.0.0.1");
     }
-    if (X509_sign(x, issuer ? issuerKey : key, EVP_sha256()) <= 0) throw std::runtime_error("test certificate could not be signed");
+    if (X509_sign(x, issuer ? issuerKey : key, EVP_sha256()) <= 0)
+        throw std::runtime_error("test certificate could not be signed");
     return certificate;
 }
 
@@ -94,14 +96,18 @@ std::string keyPEM(EVP_PKEY* key) {
 TestCertificates::TestCertificates() {
     Key rootKey = makeKey(), intermediateKey = makeKey(), leafKey = makeKey();
     Cert root = makeCertificate(kRootName, rootKey.get(), nullptr, nullptr, true);
-    Cert intermediate = makeCertificate(kIntermediateName, intermediateKey.get(), root.get(), rootKey.get(), true);
-    Cert leaf = makeCertificate(kLeafName, leafKey.get(), intermediate.get(), intermediateKey.get(), false);
+    Cert intermediate =
+        makeCertificate(kIntermediateName, intermediateKey.get(), root.get(), rootKey.get(), true);
+    Cert leaf =
+        makeCertificate(kLeafName, leafKey.get(), intermediate.get(), intermediateKey.get(), false);
 
     Key strayRootKey = makeKey(), strayIntermediateKey = makeKey();
-    Cert strayRoot = makeCertificate("Merovane Stray Root CA", strayRootKey.get(), nullptr, nullptr, true);
-    Cert strayIntermediate =
-        makeCertificate(kStrayIntermediateName, strayIntermediateKey.get(), strayRoot.get(), strayRootKey.get(), true);
-    Cert strayLeaf = makeCertificate(kLeafName, leafKey.get(), strayIntermediate.get(), strayIntermediateKey.get(), false);
+    Cert strayRoot =
+        makeCertificate("Merovane Stray Root CA", strayRootKey.get(), nullptr, nullptr, true);
+    Cert strayIntermediate = makeCertificate(kStrayIntermediateName, strayIntermediateKey.get(),
+                                             strayRoot.get(), strayRootKey.get(), true);
+    Cert strayLeaf = makeCertificate(kLeafName, leafKey.get(), strayIntermediate.get(),
+                                     strayIntermediateKey.get(), false);
 
     root_ = der(root.get());
     intermediate_ = der(intermediate.get());
@@ -130,7 +136,9 @@ std::vector<std::string> TestCertificates::chain(PeerChain kind) const {
     return {};
 }
 
-TlsIdentity TestCertificates::identity(PeerChain kind) const { return {chain(kind), leafKeyPEM_}; }
+TlsIdentity TestCertificates::identity(PeerChain kind) const {
+    return {chain(kind), leafKeyPEM_};
+}
 
 std::shared_ptr<const platform::TrustStore> TestCertificates::trustStore() const {
     return platform::TrustStore::withCertificates({root_});

@@ -33,7 +33,7 @@ struct TlsIdentity {
 };
 
 class TestCertificates {
-public:
+  public:
     static const TestCertificates& shared();
 
     static constexpr const char* kRootName = "Merovane Test Root CA";
@@ -52,7 +52,7 @@ public:
 
     TestCertificates();
 
-private:
+  private:
     std::string root_, intermediate_, leaf_, strayIntermediate_, strayLeaf_;
     std::string leafKeyPEM_;
 };

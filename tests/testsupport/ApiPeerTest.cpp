@@ -1,5 +1,3 @@
-#include "tests/support/ApiPeer.h"
-
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -11,6 +9,7 @@
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/TestDriver.h"
+#include "tests/support/ApiPeer.h"
 #include "tests/support/PlatformTest.h"
 
 using nlohmann::json;
@@ -22,7 +21,7 @@ constexpr double kTimeout = 20.0;
 
 // A plain blocking client, independent of the platform's streams.
 class RawClient {
-public:
+  public:
     explicit RawClient(int port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
         timeval limit{20, 0};
         ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
@@ -35,7 +34,10 @@ public:
     ~RawClient() { ::close(fd_); }
 
     bool connected() const { return connected_; }
-    void send(std::string_view bytes) { ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size())); }
+    void send(std::string_view bytes) {
+        ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(bytes.size()));
+    }
     // Reads until `count` bytes came, the end or an error; errno tells which.
     std::string receive(size_t count) {
         std::string out;
@@ -56,13 +58,14 @@ public:
     }
     int lastError() const { return lastError_; }
 
-private:
+  private:
     int fd_;
     bool connected_ = false;
     int lastError_ = 0;
 };
 
-const std::string kPost = "POST / HTTP/1.1\r\nHost: api.example\r\nTransfer-Encoding: chunked\r\n\r\n";
+const std::string kPost =
+    "POST / HTTP/1.1\r\nHost: api.example\r\nTransfer-Encoding: chunked\r\n\r\n";
 
 class ApiPeerTest : public PlatformTest {};
 
@@ -70,10 +73,12 @@ class ApiPeerTest : public PlatformTest {};
 
 TEST_F(ApiPeerTest, QueuedScriptsAnswerTheNextHeadsThenTheDefault) {
     ApiPeer peer;
-    const ResponseHead redirect{302, "Found", {{"Location", "https://other.example/"}}, std::nullopt};
+    const ResponseHead redirect{
+        302, "Found", {{"Location", "https://other.example/"}}, std::nullopt};
     peer.queueScript({.head = redirect, .afterHead = {PeerAction::endOfStream()}});
-    peer.setDefaultScript({.head = ResponseHead::ok({{"X-Merovane-Api", "Velkram"}}),
-                           .afterHead = {PeerAction::packet({{"serial", 1}}, PacketEncoding::MessagePack, true)}});
+    peer.setDefaultScript(
+        {.head = ResponseHead::ok({{"X-Merovane-Api", "Velkram"}}),
+         .afterHead = {PeerAction::packet({{"serial", 1}}, PacketEncoding::MessagePack, true)}});
     {
         RawClient client(peer.port());
         ASSERT_TRUE(client.connected());
@@ -84,7 +89,8 @@ TEST_F(ApiPeerTest, QueuedScriptsAnswerTheNextHeadsThenTheDefault) {
     RawClient client(peer.port());
     client.send(kPost);
     const std::string head = ResponseHead::ok({{"X-Merovane-Api", "Velkram"}}).bytes();
-    const std::string chunk = encodeChunk(encodePacket({{"serial", 1}}, PacketEncoding::MessagePack, true));
+    const std::string chunk =
+        encodeChunk(encodePacket({{"serial", 1}}, PacketEncoding::MessagePack, true));
     EXPECT_EQ(client.receive(head.size() + chunk.size()), head + chunk);
     ASSERT_TRUE(platform::runUntil([&] { return peer.connectionCount() == 2; }, kTimeout));
     EXPECT_EQ(peer.connection(1).requestHead->field("host"), "api.example");
@@ -106,14 +112,16 @@ TEST_F(ApiPeerTest, AChunkCutShortThenAReset) {
     peer.setDefaultScript({.head = std::nullopt, .afterHead = {}});
     RawClient client(peer.port());
     client.send(kPost);
-    ASSERT_TRUE(platform::runUntil([&] { return peer.connectionCount() == 1 && peer.connection(0).requestHead; }, kTimeout));
+    ASSERT_TRUE(platform::runUntil(
+        [&] { return peer.connectionCount() == 1 && peer.connection(0).requestHead; }, kTimeout));
     const json packet = {{"cmds", json::array()}, {"serial", 5}};
     peer.perform(0, PeerAction::packetCut(packet, 6));
     EXPECT_EQ(client.receive(6), encodeChunk(packet.dump()).substr(0, 6));
     peer.perform(0, PeerAction::reset());
     EXPECT_EQ(client.receive(1), "");
     EXPECT_EQ(client.lastError(), ECONNRESET);
-    ASSERT_TRUE(platform::runUntil([&] { return peer.connection(0).actionsCompleted == 2; }, kTimeout));
+    ASSERT_TRUE(
+        platform::runUntil([&] { return peer.connection(0).actionsCompleted == 2; }, kTimeout));
 }
 
 TEST_F(ApiPeerTest, PacketsAreRecordedWithThePlatformClocksTime) {
@@ -123,15 +131,18 @@ TEST_F(ApiPeerTest, PacketsAreRecordedWithThePlatformClocksTime) {
     client.send(kPost + encodeChunk(R"({"serial":1})"));
     ASSERT_TRUE(platform::runUntil([&] { return peer.packetCount() == 1; }, kTimeout));
     platform::advanceBy(19.0);
-    client.send(encodeChunk(encodePacket(json::object(), PacketEncoding::MessagePack)) + std::string(kLastChunk));
-    ASSERT_TRUE(platform::runUntil([&] { return peer.packetCount() == 2 && peer.connection(0).bodyEnded; }, kTimeout));
+    client.send(encodeChunk(encodePacket(json::object(), PacketEncoding::MessagePack)) +
+                std::string(kLastChunk));
+    ASSERT_TRUE(platform::runUntil(
+        [&] { return peer.packetCount() == 2 && peer.connection(0).bodyEnded; }, kTimeout));
     auto packets = peer.packets();
     EXPECT_EQ(packets[0].time, start);
     EXPECT_EQ(packets[1].time, start + 19.0);
     EXPECT_EQ(packets[1].decoded.value, json::object());
     auto record = peer.connection(0);
     EXPECT_EQ(record.requestHeadAt, start);
-    EXPECT_EQ(record.received, kPost + encodeChunk(R"({"serial":1})") + encodeChunk("\x80") + std::string(kLastChunk));
+    EXPECT_EQ(record.received, kPost + encodeChunk(R"({"serial":1})") + encodeChunk("\x80") +
+                                   std::string(kLastChunk));
     EXPECT_TRUE(record.parseError.empty());
 }
 
@@ -159,7 +170,11 @@ TEST_F(ApiPeerTest, ARefusingProxyGoesNoFurther) {
     const std::string connect = "CONNECT api.example:443 HTTP/1.1\r\n\r\n";
     client.send(connect + kPost);
     EXPECT_EQ(client.receive(options.proxyAnswer.bytes().size()), options.proxyAnswer.bytes());
-    ASSERT_TRUE(platform::runUntil([&] { return peer.connectionCount() == 1 && peer.connection(0).received == connect + kPost; }, kTimeout));
+    ASSERT_TRUE(platform::runUntil(
+        [&] {
+            return peer.connectionCount() == 1 && peer.connection(0).received == connect + kPost;
+        },
+        kTimeout));
     EXPECT_FALSE(peer.connection(0).requestHead);
 }
 
@@ -167,6 +182,8 @@ TEST_F(ApiPeerTest, ABrokenBodyIsRecorded) {
     ApiPeer peer;
     RawClient client(peer.port());
     client.send(kPost + "zz\r\n");
-    ASSERT_TRUE(platform::runUntil([&] { return peer.connectionCount() == 1 && !peer.connection(0).parseError.empty(); }, kTimeout));
+    ASSERT_TRUE(platform::runUntil(
+        [&] { return peer.connectionCount() == 1 && !peer.connection(0).parseError.empty(); },
+        kTimeout));
     EXPECT_EQ(peer.connection(0).parseError, "request body: chunk size is not hexadecimal: 'zz'");
 }

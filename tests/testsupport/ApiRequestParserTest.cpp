@@ -1,13 +1,14 @@
-#include "tests/support/ApiRequestParser.h"
-
 #include <gtest/gtest.h>
+
+#include "tests/support/ApiRequestParser.h"
 
 using nlohmann::json;
 using namespace testsupport;
 
 namespace {
 const std::string kHead =
-    "POST /api HTTP/1.1\r\nHost: api.example\r\nX-Merovane-Api: Velkram\r\nTransfer-Encoding: chunked\r\n"
+    "POST /api HTTP/1.1\r\nHost: api.example\r\nX-Merovane-Api: Velkram\r\nTransfer-Encoding: "
+    "chunked\r\n"
     "Content-Type: application/json; charset=utf-8\r\n\r\n";
 
 struct Sample {
@@ -17,7 +18,9 @@ struct Sample {
 };
 const std::vector<Sample> kSamples = {
     {{{"cmds", {{{"c", "appStart"}}}}, {"serial", 1}}, PacketEncoding::JSON, false},
-    {{{"cmds", {{{"c", "getPage"}, {"p", {{"id", "home"}}}}}}, {"serial", 2}}, PacketEncoding::MessagePack, false},
+    {{{"cmds", {{{"c", "getPage"}, {"p", {{"id", "home"}}}}}}, {"serial", 2}},
+     PacketEncoding::MessagePack,
+     false},
     {json::object(), PacketEncoding::JSON, true},
     {{{"serial", 3}}, PacketEncoding::MessagePack, true},
 };
@@ -62,7 +65,8 @@ TEST(ApiRequestParserTest, ByteByByteEachPacketIsDecodedWhenItsLastByteArrives) 
     // Each packet is stamped with the arrival of its chunk's closing LF.
     size_t end = kHead.size();
     for (size_t i = 0; i < kSamples.size(); ++i) {
-        end += encodeChunk(encodePacket(kSamples[i].value, kSamples[i].encoding, kSamples[i].gzip)).size();
+        end += encodeChunk(encodePacket(kSamples[i].value, kSamples[i].encoding, kSamples[i].gzip))
+                   .size();
         EXPECT_EQ(completedAt[i], end - 1);
         EXPECT_EQ(parser.packets()[i].time, static_cast<double>(end - 1));
     }
@@ -90,8 +94,10 @@ TEST(ApiRequestParserTest, FaultsAreRecordedAndStopTheParse) {
         {"POST / HTTP/1.1\r\nContent-Length: 2\r\n\r\n{}", "request body is not chunked", 0},
         {"POST /\r\n\r\n", "request head: malformed request line: POST /", 0},
         {"POST / HTTP/1.1\r\nbroken\r\n\r\n", "request head: malformed header line: broken", 0},
-        {kHead + encodeChunk("{}") + "zz\r\n", "request body: chunk size is not hexadecimal: 'zz'", 1},
-        {kHead + encodeChunk("{}") + std::string(kLastChunk) + "2\r\n{}\r\n", "bytes after the last chunk", 1},
+        {kHead + encodeChunk("{}") + "zz\r\n", "request body: chunk size is not hexadecimal: 'zz'",
+         1},
+        {kHead + encodeChunk("{}") + std::string(kLastChunk) + "2\r\n{}\r\n",
+         "bytes after the last chunk", 1},
         // A packet that does not decode is still recorded, with its problem.
         {kHead + encodeChunk("{oops"), "", 1},
     };
@@ -113,7 +119,8 @@ TEST(ApiRequestParserTest, FaultsAreRecordedAndStopTheParse) {
 }
 
 TEST(ApiRequestParserTest, ResponseHeadsParseAsTheClientWillReadThem) {
-    auto head = HttpHeadParser::parse(ResponseHead::ok({{"X-Merovane-Api", "Velkram"}}).bytes(), false);
+    auto head =
+        HttpHeadParser::parse(ResponseHead::ok({{"X-Merovane-Api", "Velkram"}}).bytes(), false);
     ASSERT_TRUE(head);
     EXPECT_EQ(head->status, 200);
     EXPECT_EQ(head->reason, "OK");

@@ -1,6 +1,6 @@
-#include "tests/support/ChunkedCoding.h"
-
 #include <gtest/gtest.h>
+
+#include "tests/support/ChunkedCoding.h"
 
 using testsupport::ChunkedDecoder;
 using testsupport::encodeChunk;

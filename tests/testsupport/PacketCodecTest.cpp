@@ -1,22 +1,23 @@
-#include "tests/support/PacketCodec.h"
-
 #include <gtest/gtest.h>
 
 #include "tests/support/Gzip.h"
+#include "tests/support/PacketCodec.h"
 
 using nlohmann::json;
 using namespace testsupport;
 
 TEST(PacketCodecTest, PacketsRoundTripInEveryEncoding) {
-    const json packet = {{"cmds", {{{"c", "getPage"}}, {{"c", "event"}, {"p", {{"id", -42}, {"ratio", 0.5}}}}}},
-                         {"serial", 18446744073709551615u},
-                         {"vars", json::object()},
-                         {"blob", json::binary({0, 1, 255})},
-                         {"none", nullptr},
-                         {"flag", true}};
+    const json packet = {
+        {"cmds", {{{"c", "getPage"}}, {{"c", "event"}, {"p", {{"id", -42}, {"ratio", 0.5}}}}}},
+        {"serial", 18446744073709551615u},
+        {"vars", json::object()},
+        {"blob", json::binary({0, 1, 255})},
+        {"none", nullptr},
+        {"flag", true}};
     for (auto encoding : {PacketEncoding::JSON, PacketEncoding::MessagePack}) {
         for (bool gzip : {false, true}) {
-            SCOPED_TRACE(std::string(encoding == PacketEncoding::JSON ? "JSON" : "MessagePack") + (gzip ? " gzipped" : ""));
+            SCOPED_TRACE(std::string(encoding == PacketEncoding::JSON ? "JSON" : "MessagePack") +
+                         (gzip ? " gzipped" : ""));
             json expected = packet;
             if (encoding == PacketEncoding::JSON) expected.erase("blob");  // JSON has no bytes
             const std::string bytes = encodePacket(expected, encoding, gzip);
@@ -41,9 +42,10 @@ TEST(PacketCodecTest, TheMessagePackCodecIsTheStandardOne) {
     const json floats = {{"ratio", 3.25}, {"tiny", 1e-300}};
     const std::string ours = toMessagePack(floats);
     EXPECT_EQ(json::from_msgpack(ours), floats);
-    EXPECT_EQ(fromMessagePack(std::string(reinterpret_cast<const char*>(json::to_msgpack(floats).data()),
-                                          json::to_msgpack(floats).size())),
-              floats);
+    EXPECT_EQ(
+        fromMessagePack(std::string(reinterpret_cast<const char*>(json::to_msgpack(floats).data()),
+                                    json::to_msgpack(floats).size())),
+        floats);
 }
 
 TEST(PacketCodecTest, BadPayloadsAreReportedNotThrown) {

@@ -1,7 +1,6 @@
-#include "platform/foundation/ProxySettings.h"
-
 #include <gtest/gtest.h>
 
+#include "platform/foundation/ProxySettings.h"
 #include "tests/support/PlatformTest.h"
 #include "tests/support/ProxyEnvironment.h"
 
@@ -11,13 +10,14 @@ using platform::ProxyType;
 
 namespace {
 class ProxySettingsTest : public PlatformTest {
-protected:
+  protected:
     testsupport::ProxyEnvironment environment_;
 };
 }  // namespace
 
 TEST_F(ProxySettingsTest, WithoutSettingsEveryURLGoesDirect) {
-    for (const char* url : {"https://api.example/", "http://api.example:8080/x", "ftp://files.example", "not a url"}) {
+    for (const char* url : {"https://api.example/", "http://api.example:8080/x",
+                            "ftp://files.example", "not a url"}) {
         SCOPED_TRACE(url);
         EXPECT_EQ(ProxySettings::proxiesForURL(url), std::vector<ProxyEntry>{ProxyEntry{}});
     }
@@ -43,7 +43,8 @@ TEST_F(ProxySettingsTest, TheVariableFollowsTheURLsScheme) {
         SCOPED_TRACE(std::string(c.variable) + " for " + c.url);
         testsupport::ProxyEnvironment scoped;
         scoped.set(c.variable, "http://proxy.example:3128");
-        const ProxyEntry expected = c.applies ? ProxyEntry{ProxyType::HTTP, "proxy.example", 3128} : ProxyEntry{};
+        const ProxyEntry expected =
+            c.applies ? ProxyEntry{ProxyType::HTTP, "proxy.example", 3128} : ProxyEntry{};
         EXPECT_EQ(ProxySettings::proxiesForURL(c.url).front(), expected);
     }
 }
@@ -51,7 +52,8 @@ TEST_F(ProxySettingsTest, TheVariableFollowsTheURLsScheme) {
 TEST_F(ProxySettingsTest, LowerCaseWinsOverUpperCase) {
     environment_.set("HTTPS_PROXY", "http://upper.example:1");
     environment_.set("https_proxy", "http://lower.example:2");
-    EXPECT_EQ(ProxySettings::proxiesForURL("https://api.example").front(), (ProxyEntry{ProxyType::HTTP, "lower.example", 2}));
+    EXPECT_EQ(ProxySettings::proxiesForURL("https://api.example").front(),
+              (ProxyEntry{ProxyType::HTTP, "lower.example", 2}));
 }
 
 TEST_F(ProxySettingsTest, ProxyValuesAreRead) {

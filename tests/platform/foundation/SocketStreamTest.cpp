@@ -1,5 +1,3 @@
-#include "platform/foundation/SocketStream.h"
-
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -10,6 +8,7 @@
 #include <mutex>
 
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/SocketStream.h"
 #include "platform/foundation/TestDriver.h"
 #include "platform/foundation/Thread.h"
 #include "platform/foundation/TrustEvaluation.h"
@@ -32,7 +31,7 @@ namespace {
 constexpr double kTimeout = 20.0;
 
 class Recorder : public platform::StreamDelegate {
-public:
+  public:
     struct Entry {
         bool input;
         StreamEvent event;
@@ -49,8 +48,9 @@ public:
 
     size_t count(bool input, StreamEvent event) const {
         std::lock_guard lock(mutex_);
-        return static_cast<size_t>(std::count_if(entries_.begin(), entries_.end(),
-                                                 [&](const Entry& e) { return e.input == input && e.event == event; }));
+        return static_cast<size_t>(
+            std::count_if(entries_.begin(), entries_.end(),
+                          [&](const Entry& e) { return e.input == input && e.event == event; }));
     }
     std::vector<StreamEvent> events(bool input) const {
         std::lock_guard lock(mutex_);
@@ -67,7 +67,7 @@ public:
 
     std::function<void(Stream&, StreamEvent)> onEvent;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<Entry> entries_;
 };
@@ -104,7 +104,7 @@ int closedPort() {
 }
 
 class SocketStreamTest : public PlatformTest {
-protected:
+  protected:
     void TearDown() override {
         // Streams go before the loops they are scheduled on.
         pair_ = {};
@@ -112,7 +112,8 @@ protected:
     }
 
     // Opens a pair to host:port with both streams on `inputLoop` / `outputLoop`.
-    platform::StreamPair& open(const std::string& host, int port, std::optional<TLSSettings> tls = std::nullopt,
+    platform::StreamPair& open(const std::string& host, int port,
+                               std::optional<TLSSettings> tls = std::nullopt,
                                RunLoop* inputLoop = nullptr, RunLoop* outputLoop = nullptr) {
         pair_ = Stream::createPair(host, port);
         pair_.input->setDelegate(recorder_);
@@ -125,8 +126,21 @@ protected:
         return pair_;
     }
 
+    // A fresh pair to a peer that withholds its head, open and with space to write.
+    platform::StreamPair& openQuietPeer(ApiPeer& peer, bool tls) {
+        peer.setDefaultScript({.head = std::nullopt, .afterHead = {}});
+        recorder_ = std::make_shared<Recorder>();
+        auto settings = tls ? std::optional<TLSSettings>(
+                                  TLSSettings{.peerName = "", .validatesCertificateChain = false})
+                            : std::nullopt;
+        auto& streams = open("127.0.0.1", peer.port(), settings);
+        EXPECT_TRUE(waitFor(kOutput, platform::kStreamEventHasSpaceAvailable));
+        return streams;
+    }
+
     bool waitFor(bool input, StreamEvent event, size_t count = 1) {
-        return platform::runUntil([&] { return recorder_->count(input, event) >= count; }, kTimeout);
+        return platform::runUntil([&] { return recorder_->count(input, event) >= count; },
+                                  kTimeout);
     }
 
     // Stream threads outlive the streams scheduled on them.
@@ -151,8 +165,10 @@ TEST_F(SocketStreamTest, OpeningDeliversOpenThenOneSpaceEventAndEachWriteOneMore
     ASSERT_TRUE(waitFor(kInput, platform::kStreamEventOpenCompleted));
     platform::runUntilIdle();
     EXPECT_EQ(recorder_->events(kOutput),
-              (std::vector<StreamEvent>{platform::kStreamEventOpenCompleted, platform::kStreamEventHasSpaceAvailable}));
-    EXPECT_EQ(recorder_->events(kInput), std::vector<StreamEvent>{platform::kStreamEventOpenCompleted});
+              (std::vector<StreamEvent>{platform::kStreamEventOpenCompleted,
+                                        platform::kStreamEventHasSpaceAvailable}));
+    EXPECT_EQ(recorder_->events(kInput),
+              std::vector<StreamEvent>{platform::kStreamEventOpenCompleted});
     EXPECT_EQ(streams.output->streamStatus(), StreamStatus::Open);
     EXPECT_TRUE(streams.output->hasSpaceAvailable());
 
@@ -162,8 +178,9 @@ TEST_F(SocketStreamTest, OpeningDeliversOpenThenOneSpaceEventAndEachWriteOneMore
     ASSERT_TRUE(waitFor(kOutput, platform::kStreamEventHasSpaceAvailable, 3));
     platform::runUntilIdle();
     EXPECT_EQ(recorder_->count(kOutput, platform::kStreamEventHasSpaceAvailable), 3u);
-    ASSERT_TRUE(platform::runUntil([&] { return peer.connectionCount() == 1 && peer.connection(0).received == "POST / "; },
-                                   kTimeout));
+    ASSERT_TRUE(platform::runUntil(
+        [&] { return peer.connectionCount() == 1 && peer.connection(0).received == "POST / "; },
+        kTimeout));
 }
 
 TEST_F(SocketStreamTest, BytesAvailableComesOncePerArrivalUntilTheDelegateReads) {
@@ -176,7 +193,8 @@ TEST_F(SocketStreamTest, BytesAvailableComesOncePerArrivalUntilTheDelegateReads)
     ASSERT_TRUE(waitFor(kInput, platform::kStreamEventHasBytesAvailable));
     // More bytes before any read: no second event.
     peer.perform(0, PeerAction::raw("def"));
-    ASSERT_TRUE(platform::runUntil([&] { return peer.connection(0).actionsCompleted == 2; }, kTimeout));
+    ASSERT_TRUE(
+        platform::runUntil([&] { return peer.connection(0).actionsCompleted == 2; }, kTimeout));
     platform::runUntilIdle();
     EXPECT_EQ(recorder_->count(kInput, platform::kStreamEventHasBytesAvailable), 1u);
 
@@ -258,8 +276,10 @@ TEST_F(SocketStreamTest, ARefusedConnectionIsOneErrorAndNeverOpens) {
     ASSERT_TRUE(waitFor(kInput, platform::kStreamEventErrorOccurred));
     ASSERT_TRUE(waitFor(kOutput, platform::kStreamEventErrorOccurred));
     platform::runUntilIdle();
-    EXPECT_EQ(recorder_->events(kInput), std::vector<StreamEvent>{platform::kStreamEventErrorOccurred});
-    EXPECT_EQ(recorder_->events(kOutput), std::vector<StreamEvent>{platform::kStreamEventErrorOccurred});
+    EXPECT_EQ(recorder_->events(kInput),
+              std::vector<StreamEvent>{platform::kStreamEventErrorOccurred});
+    EXPECT_EQ(recorder_->events(kOutput),
+              std::vector<StreamEvent>{platform::kStreamEventErrorOccurred});
     ASSERT_TRUE(streams.output->streamError());
     EXPECT_EQ(streams.output->streamError()->code(), ECONNREFUSED);
 }
@@ -272,7 +292,8 @@ TEST_F(SocketStreamTest, ClosedStreamsReportNothingMoreAndTheSocketCloses) {
     streams.input->close();
     EXPECT_EQ(streams.input->streamStatus(), StreamStatus::Closed);
     peer.perform(0, PeerAction::raw("ignored"));
-    ASSERT_TRUE(platform::runUntil([&] { return peer.connection(0).actionsCompleted == 1; }, kTimeout));
+    ASSERT_TRUE(
+        platform::runUntil([&] { return peer.connection(0).actionsCompleted == 1; }, kTimeout));
     platform::runUntilIdle();
     EXPECT_EQ(recorder_->count(kInput, platform::kStreamEventHasBytesAvailable), 0u);
     EXPECT_FALSE(peer.connection(0).clientEnded);  // the output still holds the socket
@@ -280,14 +301,16 @@ TEST_F(SocketStreamTest, ClosedStreamsReportNothingMoreAndTheSocketCloses) {
     streams.output->close();
     streams.output->close();
     // Unread bytes make the kernel answer with a reset rather than an orderly end.
-    ASSERT_TRUE(platform::runUntil([&] { return peer.connection(0).error == std::strerror(ECONNRESET); }, kTimeout));
+    ASSERT_TRUE(platform::runUntil(
+        [&] { return peer.connection(0).error == std::strerror(ECONNRESET); }, kTimeout));
     EXPECT_EQ(writeText(*streams.output, "x"), -1);
 }
 
 TEST_F(SocketStreamTest, EventsArriveOnTheLoopEachStreamIsScheduledOn) {
     ApiPeer peer;
     makeStreamThreads();
-    auto& streams = open("127.0.0.1", peer.port(), std::nullopt, &downstream_->runLoop(), &upstream_->runLoop());
+    auto& streams = open("127.0.0.1", peer.port(), std::nullopt, &downstream_->runLoop(),
+                         &upstream_->runLoop());
     ASSERT_TRUE(waitFor(kOutput, platform::kStreamEventHasSpaceAvailable));
     ASSERT_TRUE(platform::runUntil([&] { return peer.connectionCount() == 1; }, kTimeout));
     peer.perform(0, PeerAction::raw("down"));
@@ -302,17 +325,21 @@ TEST_F(SocketStreamTest, EventsArriveOnTheLoopEachStreamIsScheduledOn) {
 TEST_F(SocketStreamTest, AConnectorSendsANameAndPort443ToTheLoopbackPeer) {
     ApiPeer peer({.tls = true, .chain = PeerChain::WithRoot});
     const int port = peer.port();
-    Stream::setConnectorForTesting([port](const std::string& host, int p) -> std::optional<platform::SocketAddress> {
-        if (host == "api.example" && p == 443) return platform::SocketAddress{"127.0.0.1", port};
-        return std::nullopt;
-    });
-    auto& streams = open("api.example", 443, TLSSettings{.peerName = "", .validatesCertificateChain = false});
+    Stream::setConnectorForTesting(
+        [port](const std::string& host, int p) -> std::optional<platform::SocketAddress> {
+            if (host == "api.example" && p == 443)
+                return platform::SocketAddress{"127.0.0.1", port};
+            return std::nullopt;
+        });
+    auto& streams =
+        open("api.example", 443, TLSSettings{.peerName = "", .validatesCertificateChain = false});
     ASSERT_TRUE(waitFor(kOutput, platform::kStreamEventHasSpaceAvailable));
     // The client is done with the handshake a little before the server.
     ASSERT_TRUE(platform::runUntil([&] { return peer.connection(0).tlsEstablished; }, kTimeout));
     auto record = peer.connection(0);
     EXPECT_EQ(record.serverName, "api.example");  // the peer name defaults to the host asked for
-    EXPECT_EQ(streams.input->peerCertificateChain(), TestCertificates::shared().chain(PeerChain::WithRoot));
+    EXPECT_EQ(streams.input->peerCertificateChain(),
+              TestCertificates::shared().chain(PeerChain::WithRoot));
 }
 
 TEST_F(SocketStreamTest, TLSFromTheStartOpensAfterTheHandshakeWithTheChainAvailable) {
@@ -321,18 +348,24 @@ TEST_F(SocketStreamTest, TLSFromTheStartOpensAfterTheHandshakeWithTheChainAvaila
                       .afterHead = {PeerAction::packet({{"serial", 1}})}});
     std::vector<std::string> chainAtOpen;
     recorder_->onEvent = [&](Stream& stream, StreamEvent event) {
-        if (event == platform::kStreamEventOpenCompleted && stream.isInput()) chainAtOpen = stream.peerCertificateChain();
+        if (event == platform::kStreamEventOpenCompleted && stream.isInput())
+            chainAtOpen = stream.peerCertificateChain();
     };
-    auto& streams = open("localhost", peer.port(), TLSSettings{.peerName = "api.example", .validatesCertificateChain = false});
+    auto& streams =
+        open("localhost", peer.port(),
+             TLSSettings{.peerName = "api.example", .validatesCertificateChain = false});
     EXPECT_TRUE(streams.input->peerCertificateChain().empty());
     ASSERT_TRUE(waitFor(kOutput, platform::kStreamEventHasSpaceAvailable));
     ASSERT_TRUE(waitFor(kInput, platform::kStreamEventOpenCompleted));
     const auto expected = TestCertificates::shared().chain(PeerChain::WithoutRoot);
     EXPECT_EQ(chainAtOpen, expected);
-    EXPECT_TRUE(platform::evaluateTrust(chainAtOpen, "api.example", TestCertificates::shared().trustStore()).trusted);
+    EXPECT_TRUE(
+        platform::evaluateTrust(chainAtOpen, "api.example", TestCertificates::shared().trustStore())
+            .trusted);
 
-    const std::string request = "POST / HTTP/1.1\r\nHost: api.example\r\nTransfer-Encoding: chunked\r\n\r\n" +
-                                encodeChunk(R"({"cmds":[{"c":"appStart"}],"serial":1})");
+    const std::string request =
+        "POST / HTTP/1.1\r\nHost: api.example\r\nTransfer-Encoding: chunked\r\n\r\n" +
+        encodeChunk(R"({"cmds":[{"c":"appStart"}],"serial":1})");
     ASSERT_EQ(writeText(*streams.output, request), static_cast<long>(request.size()));
     ASSERT_TRUE(platform::runUntil([&] { return peer.packetCount() == 1; }, kTimeout));
     EXPECT_EQ(peer.packets()[0].decoded.value["cmds"][0]["c"], "appStart");
@@ -351,14 +384,17 @@ TEST_F(SocketStreamTest, TLSFromTheStartOpensAfterTheHandshakeWithTheChainAvaila
 TEST_F(SocketStreamTest, BytesTheTLSLayerAlreadyHoldsAreAnnounced) {
     ApiPeer peer({.tls = true});
     peer.setDefaultScript({.head = std::nullopt, .afterHead = {}});
-    auto& streams = open("127.0.0.1", peer.port(), TLSSettings{.peerName = "", .validatesCertificateChain = false});
+    auto& streams = open("127.0.0.1", peer.port(),
+                         TLSSettings{.peerName = "", .validatesCertificateChain = false});
     std::string got;
     recorder_->onEvent = [&](Stream&, StreamEvent event) {
         if (event != platform::kStreamEventHasBytesAvailable) return;
         uint8_t byte;  // one byte per event: the rest of the record stays inside OpenSSL
         if (streams.input->read(&byte, 1) == 1) got.push_back(static_cast<char>(byte));
     };
-    ASSERT_TRUE(platform::runUntil([&] { return peer.connectionCount() == 1 && peer.connection(0).tlsEstablished; }, kTimeout));
+    ASSERT_TRUE(platform::runUntil(
+        [&] { return peer.connectionCount() == 1 && peer.connection(0).tlsEstablished; },
+        kTimeout));
     peer.perform(0, PeerAction::raw("held in one record"));
     ASSERT_TRUE(platform::runUntil([&] { return got.size() == 18; }, kTimeout));
     EXPECT_EQ(got, "held in one record");
@@ -366,7 +402,9 @@ TEST_F(SocketStreamTest, BytesTheTLSLayerAlreadyHoldsAreAnnounced) {
 
 TEST_F(SocketStreamTest, TLSStartsAfterTheProxyAnswersConnectOnTwoThreads) {
     ApiPeer peer({.tls = true, .proxy = true, .chain = PeerChain::WithRoot});
-    peer.queueScript({.head = ResponseHead::ok(), .afterHead = {PeerAction::packet({{"serial", 7}}, PacketEncoding::MessagePack)}});
+    peer.queueScript(
+        {.head = ResponseHead::ok(),
+         .afterHead = {PeerAction::packet({{"serial", 7}}, PacketEncoding::MessagePack)}});
     makeStreamThreads();
 
     // A small client in the shape of the API connection: CONNECT, read the answer byte
@@ -385,22 +423,29 @@ TEST_F(SocketStreamTest, TLSStartsAfterTheProxyAnswersConnectOnTwoThreads) {
         std::string& body = client->body;
         auto& output = static_cast<OutputStream&>(*pair_.output);
         auto& input = static_cast<InputStream&>(*pair_.input);
-        if (step == Step::Connect && !stream.isInput() && event == platform::kStreamEventHasSpaceAvailable) {
+        if (step == Step::Connect && !stream.isInput() &&
+            event == platform::kStreamEventHasSpaceAvailable) {
             writeText(output, "CONNECT api.example:443 HTTP/1.1\r\nHost: api.example\r\n\r\n");
             step = Step::ProxyAnswer;
-        } else if (step == Step::ProxyAnswer && stream.isInput() && event == platform::kStreamEventHasBytesAvailable) {
+        } else if (step == Step::ProxyAnswer && stream.isInput() &&
+                   event == platform::kStreamEventHasBytesAvailable) {
             uint8_t byte;
-            while (!head.ends_with("\r\n\r\n") && input.read(&byte, 1) == 1) head.push_back(static_cast<char>(byte));
+            while (!head.ends_with("\r\n\r\n") && input.read(&byte, 1) == 1)
+                head.push_back(static_cast<char>(byte));
             if (head.ends_with("\r\n\r\n")) {
                 step = Step::Post;
-                output.setTLSSettings({.peerName = "api.example", .validatesCertificateChain = false});
+                output.setTLSSettings(
+                    {.peerName = "api.example", .validatesCertificateChain = false});
             }
-        } else if (step == Step::Post && !stream.isInput() && event == platform::kStreamEventHasSpaceAvailable) {
-            std::string request = "POST / HTTP/1.1\r\nHost: api.example\r\nTransfer-Encoding: chunked\r\n\r\n" +
-                                  encodeChunk(encodePacket({{"serial", 1}}, PacketEncoding::MessagePack, true));
+        } else if (step == Step::Post && !stream.isInput() &&
+                   event == platform::kStreamEventHasSpaceAvailable) {
+            std::string request =
+                "POST / HTTP/1.1\r\nHost: api.example\r\nTransfer-Encoding: chunked\r\n\r\n" +
+                encodeChunk(encodePacket({{"serial", 1}}, PacketEncoding::MessagePack, true));
             writeText(output, request);
             step = Step::Streaming;
-        } else if (step == Step::Streaming && stream.isInput() && event == platform::kStreamEventHasBytesAvailable) {
+        } else if (step == Step::Streaming && stream.isInput() &&
+                   event == platform::kStreamEventHasBytesAvailable) {
             body += readAll(input);
         }
     };
@@ -417,7 +462,8 @@ TEST_F(SocketStreamTest, TLSStartsAfterTheProxyAnswersConnectOnTwoThreads) {
     EXPECT_EQ(record.packets[0].decoded.encoding, PacketEncoding::MessagePack);
     EXPECT_EQ(record.packets[0].decoded.value, nlohmann::json({{"serial", 1}}));
 
-    const std::string packet = encodeChunk(encodePacket({{"serial", 7}}, PacketEncoding::MessagePack));
+    const std::string packet =
+        encodeChunk(encodePacket({{"serial", 7}}, PacketEncoding::MessagePack));
     ASSERT_TRUE(platform::runUntil(
         [&] {
             std::lock_guard lock(client->mutex);
@@ -429,7 +475,8 @@ TEST_F(SocketStreamTest, TLSStartsAfterTheProxyAnswersConnectOnTwoThreads) {
         EXPECT_EQ(client->head, "HTTP/1.1 200 Connection established\r\n\r\n");
         EXPECT_TRUE(client->body.starts_with("HTTP/1.1 200 OK\r\n"));
     }
-    EXPECT_EQ(pair_.output->peerCertificateChain(), TestCertificates::shared().chain(PeerChain::WithRoot));
+    EXPECT_EQ(pair_.output->peerCertificateChain(),
+              TestCertificates::shared().chain(PeerChain::WithRoot));
     for (const auto& entry : recorder_->entries())
         EXPECT_EQ(entry.thread, entry.input ? "Merovane Api Downstream" : "Merovane Api Upstream");
     // Close each stream on its own thread, as the connection does.
@@ -457,8 +504,10 @@ TEST_F(SocketStreamTest, AValidatingHandshakeFollowsTheDefaultTrustStoreAndThePe
     };
     for (const Case& c : {Case{"api.example", true, true}, Case{"api.example", false, false},
                           Case{"other.example", true, false}}) {
-        SCOPED_TRACE(std::string(c.peerName) + (c.installTestStore ? " with the test store" : " with the system store"));
-        platform::TrustStore::setDefault(c.installTestStore ? TestCertificates::shared().trustStore() : nullptr);
+        SCOPED_TRACE(std::string(c.peerName) +
+                     (c.installTestStore ? " with the test store" : " with the system store"));
+        platform::TrustStore::setDefault(
+            c.installTestStore ? TestCertificates::shared().trustStore() : nullptr);
         recorder_ = std::make_shared<Recorder>();
         auto& streams = open("127.0.0.1", peer.port(), TLSSettings{.peerName = c.peerName});
         ASSERT_TRUE(platform::runUntil(
@@ -471,7 +520,8 @@ TEST_F(SocketStreamTest, AValidatingHandshakeFollowsTheDefaultTrustStoreAndThePe
         EXPECT_EQ(recorder_->count(kOutput, platform::kStreamEventOpenCompleted) == 1, c.opens);
         if (!c.opens) {
             ASSERT_TRUE(streams.output->streamError());
-            EXPECT_EQ(streams.output->streamError()->code(), platform::kURLErrorServerCertificateUntrusted);
+            EXPECT_EQ(streams.output->streamError()->code(),
+                      platform::kURLErrorServerCertificateUntrusted);
         }
         pair_ = {};
     }
@@ -481,19 +531,19 @@ TEST_F(SocketStreamTest, WritesThatOutrunThePeerWaitForSpaceAndArriveWhole) {
     for (bool tls : {false, true}) {
         SCOPED_TRACE(tls ? "TLS" : "plain");
         ApiPeer peer({.tls = tls});
-        peer.setDefaultScript({.head = std::nullopt, .afterHead = {}});
-        recorder_ = std::make_shared<Recorder>();
-        auto& streams = open("127.0.0.1", peer.port(),
-                             tls ? std::optional<TLSSettings>(TLSSettings{.peerName = "", .validatesCertificateChain = false}) : std::nullopt);
-        ASSERT_TRUE(waitFor(kOutput, platform::kStreamEventHasSpaceAvailable));
-        ASSERT_TRUE(platform::runUntil([&] { return peer.connectionCount() == 1; }, kTimeout));
+        auto& streams = openQuietPeer(peer, tls);
+        ASSERT_TRUE(platform::runUntil(
+            [&] { return peer.connectionCount() == 1 && peer.connection(0).tlsEstablished == tls; },
+            kTimeout));
         peer.perform(0, PeerAction::stallReading());
-        ASSERT_TRUE(platform::runUntil([&] { return peer.connection(0).actionsCompleted == 1; }, kTimeout));
+        ASSERT_TRUE(
+            platform::runUntil([&] { return peer.connection(0).actionsCompleted == 1; }, kTimeout));
 
         // Fill every buffer between us and the stalled peer.
         std::string sent;
         std::string block(65536, '\0');
-        for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>('a' + (i * 7 + i / 26) % 26);
+        for (size_t i = 0; i < block.size(); ++i)
+            block[i] = static_cast<char>('a' + (i * 7 + i / 26) % 26);
         size_t offset = 0;
         for (int round = 0; streams.output->hasSpaceAvailable(); ++round) {
             ASSERT_LT(round, 100000);
@@ -503,14 +553,16 @@ TEST_F(SocketStreamTest, WritesThatOutrunThePeerWaitForSpaceAndArriveWhole) {
             sent.append(rest.substr(0, static_cast<size_t>(n)));
             offset = (offset + static_cast<size_t>(n)) % block.size();
         }
-        const size_t spaceEvents = recorder_->count(kOutput, platform::kStreamEventHasSpaceAvailable);
+        const size_t spaceEvents =
+            recorder_->count(kOutput, platform::kStreamEventHasSpaceAvailable);
         peer.perform(0, PeerAction::resumeReading());
         ASSERT_TRUE(waitFor(kOutput, platform::kStreamEventHasSpaceAvailable, spaceEvents + 1));
         EXPECT_GT(writeText(*streams.output, "tail"), 0);
         sent += "tail";
-        ASSERT_TRUE(platform::runUntil([&] { return peer.connection(0).received.size() >= sent.size(); }, kTimeout));
-        EXPECT_TRUE(peer.connection(0).received == sent) << "received " << peer.connection(0).received.size()
-                                                        << " bytes of " << sent.size();
+        ASSERT_TRUE(platform::runUntil(
+            [&] { return peer.connection(0).received.size() >= sent.size(); }, kTimeout));
+        EXPECT_TRUE(peer.connection(0).received == sent)
+            << "received " << peer.connection(0).received.size() << " bytes of " << sent.size();
         pair_ = {};
     }
 }
@@ -519,23 +571,23 @@ TEST_F(SocketStreamTest, WritingToAServerThatHasGoneIsAnErrorNotASignal) {
     for (bool tls : {false, true}) {
         SCOPED_TRACE(tls ? "TLS" : "plain");
         ApiPeer peer({.tls = tls});
-        peer.setDefaultScript({.head = std::nullopt, .afterHead = {}});
-        recorder_ = std::make_shared<Recorder>();
-        auto& streams = open("127.0.0.1", peer.port(),
-                             tls ? std::optional<TLSSettings>(TLSSettings{.peerName = "", .validatesCertificateChain = false})
-                                 : std::nullopt);
-        ASSERT_TRUE(waitFor(kOutput, platform::kStreamEventHasSpaceAvailable));
-        ASSERT_TRUE(platform::runUntil([&] { return peer.connectionCount() == 1 && peer.connection(0).tlsEstablished == tls; }, kTimeout));
+        auto& streams = openQuietPeer(peer, tls);
+        ASSERT_TRUE(platform::runUntil(
+            [&] { return peer.connectionCount() == 1 && peer.connection(0).tlsEstablished == tls; },
+            kTimeout));
         // Left unread, the bytes keep the end (and TLS's close_notify) from being seen.
         peer.perform(0, {PeerAction::raw("unread"), PeerAction::close()});
         ASSERT_TRUE(waitFor(kInput, platform::kStreamEventHasBytesAvailable));
-        ASSERT_TRUE(platform::runUntil([&] { return peer.connection(0).actionsCompleted == 2; }, kTimeout));
+        ASSERT_TRUE(
+            platform::runUntil([&] { return peer.connection(0).actionsCompleted == 2; }, kTimeout));
         // The first write draws a reset from the closed socket, the next one meets it.
         long result = 0;
-        for (int i = 0; i < 100 && result >= 0; ++i) result = writeText(*streams.output, "keep-alive");
+        for (int i = 0; i < 100 && result >= 0; ++i)
+            result = writeText(*streams.output, "keep-alive");
         EXPECT_EQ(result, -1);
         ASSERT_TRUE(streams.output->streamError());
-        EXPECT_TRUE(streams.output->streamError()->code() == EPIPE || streams.output->streamError()->code() == ECONNRESET)
+        EXPECT_TRUE(streams.output->streamError()->code() == EPIPE ||
+                    streams.output->streamError()->code() == ECONNRESET)
             << streams.output->streamError()->code();
         ASSERT_TRUE(waitFor(kOutput, platform::kStreamEventErrorOccurred));
         pair_ = {};
@@ -547,7 +599,9 @@ TEST_F(SocketStreamTest, ANameIsResolvedAndEachOfItsAddressesTried) {
     auto& streams = open("localhost", peer.port());
     ASSERT_TRUE(waitFor(kOutput, platform::kStreamEventHasSpaceAvailable));
     EXPECT_EQ(writeText(*streams.output, "hello"), 5);
-    ASSERT_TRUE(platform::runUntil([&] { return peer.connectionCount() == 1 && peer.connection(0).received == "hello"; }, kTimeout));
+    ASSERT_TRUE(platform::runUntil(
+        [&] { return peer.connectionCount() == 1 && peer.connection(0).received == "hello"; },
+        kTimeout));
 }
 
 TEST_F(SocketStreamTest, OneTLSSessionCarriesBothDirectionsAtOnceFromTwoThreads) {
@@ -557,13 +611,16 @@ TEST_F(SocketStreamTest, OneTLSSessionCarriesBothDirectionsAtOnceFromTwoThreads)
     std::string expectedDown = script.head->bytes();
     for (int i = 0; i < kPackets; ++i) {
         const nlohmann::json packet = {{"serial", i}, {"filler", filler}};
-        script.afterHead.push_back(PeerAction::packet(packet, PacketEncoding::MessagePack, i % 2 == 0));
+        script.afterHead.push_back(
+            PeerAction::packet(packet, PacketEncoding::MessagePack, i % 2 == 0));
         expectedDown += script.afterHead.back().bytes;
     }
     ApiPeer peer({.tls = true});
     peer.queueScript(script);
     std::string up = "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n";
-    for (int i = 0; i < kPackets; ++i) up += encodeChunk(encodePacket({{"serial", i}, {"filler", filler}}, PacketEncoding::JSON, i % 3 == 0));
+    for (int i = 0; i < kPackets; ++i)
+        up += encodeChunk(
+            encodePacket({{"serial", i}, {"filler", filler}}, PacketEncoding::JSON, i % 3 == 0));
 
     struct Flow {
         std::mutex mutex;
@@ -587,8 +644,8 @@ TEST_F(SocketStreamTest, OneTLSSessionCarriesBothDirectionsAtOnceFromTwoThreads)
         }
     };
     makeStreamThreads();
-    open("127.0.0.1", peer.port(), TLSSettings{.peerName = "", .validatesCertificateChain = false}, &downstream_->runLoop(),
-         &upstream_->runLoop());
+    open("127.0.0.1", peer.port(), TLSSettings{.peerName = "", .validatesCertificateChain = false},
+         &downstream_->runLoop(), &upstream_->runLoop());
     ASSERT_TRUE(platform::runUntil(
         [&] {
             std::lock_guard lock(flow->mutex);

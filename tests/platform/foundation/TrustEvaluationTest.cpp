@@ -1,8 +1,7 @@
-#include "platform/foundation/TrustEvaluation.h"
-
 #include <gtest/gtest.h>
 
 #include "platform/foundation/TestDriver.h"
+#include "platform/foundation/TrustEvaluation.h"
 #include "tests/support/PlatformTest.h"
 #include "tests/support/TestCertificates.h"
 
@@ -12,7 +11,7 @@ using testsupport::TestCertificates;
 
 namespace {
 class TrustEvaluationTest : public PlatformTest {
-protected:
+  protected:
     const TestCertificates& certs_ = TestCertificates::shared();
 };
 }  // namespace
@@ -28,8 +27,10 @@ TEST_F(TrustEvaluationTest, ChainsAreJudgedAgainstTheInjectedStore) {
         {"leaf, intermediate and root", PeerChain::WithRoot, true, ""},
         // The store supplies the root the server left out.
         {"leaf and intermediate", PeerChain::WithoutRoot, true, ""},
-        {"leaf without its intermediate", PeerChain::LeafOnly, false, "unable to get local issuer certificate"},
-        {"intermediate of an unknown root", PeerChain::IntermediateOnly, false, "unable to get local issuer certificate"},
+        {"leaf without its intermediate", PeerChain::LeafOnly, false,
+         "unable to get local issuer certificate"},
+        {"intermediate of an unknown root", PeerChain::IntermediateOnly, false,
+         "unable to get local issuer certificate"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -73,11 +74,16 @@ TEST_F(TrustEvaluationTest, ValidityIsCheckedAtThePlatformClocksTime) {
 }
 
 TEST_F(TrustEvaluationTest, UnreadableInputIsUntrustedNotACrash) {
-    EXPECT_EQ(platform::evaluateTrust({}, "", certs_.trustStore()).reason, "no certificate presented");
-    EXPECT_EQ(platform::evaluateTrust({"not a certificate"}, "", certs_.trustStore()).reason, "certificate could not be read");
-    EXPECT_FALSE(platform::evaluateTrust({certs_.leafDER(), "junk"}, "", certs_.trustStore()).trusted);
+    EXPECT_EQ(platform::evaluateTrust({}, "", certs_.trustStore()).reason,
+              "no certificate presented");
+    EXPECT_EQ(platform::evaluateTrust({"not a certificate"}, "", certs_.trustStore()).reason,
+              "certificate could not be read");
+    EXPECT_FALSE(
+        platform::evaluateTrust({certs_.leafDER(), "junk"}, "", certs_.trustStore()).trusted);
     // Bytes after a certificate are not a certificate either.
-    EXPECT_FALSE(platform::evaluateTrust({certs_.leafDER() + "x", certs_.intermediateDER()}, "", certs_.trustStore()).trusted);
+    EXPECT_FALSE(platform::evaluateTrust({certs_.leafDER() + "x", certs_.intermediateDER()}, "",
+                                         certs_.trustStore())
+                     .trusted);
     EXPECT_FALSE(platform::certificateSubjectCommonName("junk"));
     EXPECT_EQ(platform::certificateToPEM("junk"), "");
 }
@@ -85,10 +91,12 @@ TEST_F(TrustEvaluationTest, UnreadableInputIsUntrustedNotACrash) {
 TEST_F(TrustEvaluationTest, CommonNamesAndPEMOfTheChain) {
     const auto chain = certs_.chain(PeerChain::WithRoot);
     EXPECT_EQ(platform::certificateSubjectCommonName(chain.back()), TestCertificates::kRootName);
-    EXPECT_EQ(platform::certificateSubjectCommonName(chain[1]), TestCertificates::kIntermediateName);
+    EXPECT_EQ(platform::certificateSubjectCommonName(chain[1]),
+              TestCertificates::kIntermediateName);
     EXPECT_EQ(platform::certificateSubjectCommonName(chain[0]), TestCertificates::kLeafName);
-    EXPECT_EQ(platform::certificateSubjectCommonName(certs_.chain(PeerChain::IntermediateOnly).back()),
-              TestCertificates::kStrayIntermediateName);
+    EXPECT_EQ(
+        platform::certificateSubjectCommonName(certs_.chain(PeerChain::IntermediateOnly).back()),
+        TestCertificates::kStrayIntermediateName);
     const std::string pem = platform::certificateToPEM(chain[0]);
     EXPECT_TRUE(pem.starts_with("-----BEGIN CERTIFICATE-----\n"));
     EXPECT_TRUE(pem.ends_with("-----END CERTIFICATE-----\n"));
