@@ -74,7 +74,8 @@ struct StreamPair {
 };
 
 // Where a connection to host:port really goes; tests point a name and port at a
-// loopback address. The TLS peer name stays the original host.
+// loopback address. The TLS peer name stays the original host. The connector runs with
+// the pair's lock held and must not call into streams.
 struct SocketAddress {
     std::string host;
     int port = 0;

@@ -663,3 +663,25 @@ TEST_F(SocketStreamTest, OneTLSSessionCarriesBothDirectionsAtOnceFromTwoThreads)
     }
     pair_ = {};
 }
+
+TEST_F(SocketStreamTest, ThePresentedChainIsWhatTheServerSentForTheCallerToJudge) {
+    struct Case {
+        PeerChain chain;
+        bool trusted;
+    };
+    for (const Case& c :
+         {Case{PeerChain::WithRoot, true}, Case{PeerChain::WithoutRoot, true},
+          Case{PeerChain::LeafOnly, false}, Case{PeerChain::IntermediateOnly, false}}) {
+        SCOPED_TRACE(static_cast<int>(c.chain));
+        ApiPeer peer({.tls = true, .chain = c.chain});
+        auto& streams = openQuietPeer(peer, true);
+        const auto chain = streams.input->peerCertificateChain();
+        EXPECT_EQ(chain, TestCertificates::shared().chain(c.chain));
+        EXPECT_EQ(streams.output->peerCertificateChain(), chain);
+        EXPECT_EQ(
+            platform::evaluateTrust(chain, "api.example", TestCertificates::shared().trustStore())
+                .trusted,
+            c.trusted);
+        pair_ = {};
+    }
+}
