@@ -3,16 +3,11 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/foundation/TextUtilities.h"
+
 namespace testsupport {
 namespace {
 constexpr size_t kMaxHead = 64 * 1024;
-
-bool sameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 std::string_view trim(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -23,14 +18,15 @@ std::string_view trim(std::string_view text) {
 
 std::optional<std::string> HttpHead::field(std::string_view name) const {
     for (const auto& [n, v] : fields) {
-        if (sameName(n, name)) return v;
+        if (platform::equalsIgnoringASCIICase(n, name)) return v;
     }
     return std::nullopt;
 }
 
 size_t HttpHead::fieldCount(std::string_view name) const {
-    return static_cast<size_t>(std::count_if(
-        fields.begin(), fields.end(), [&](const auto& f) { return sameName(f.first, name); }));
+    return static_cast<size_t>(std::count_if(fields.begin(), fields.end(), [&](const auto& f) {
+        return platform::equalsIgnoringASCIICase(f.first, name);
+    }));
 }
 
 size_t HttpHeadParser::feed(std::string_view bytes) {

@@ -126,7 +126,7 @@ class SocketStreamTest : public PlatformTest {
         return pair_;
     }
 
-    // A fresh pair to a peer that withholds its head, open and with space to write.
+    // A fresh pair to a peer that withholds its head, open at both ends.
     platform::StreamPair& openQuietPeer(ApiPeer& peer, bool tls) {
         peer.setDefaultScript({.head = std::nullopt, .afterHead = {}});
         recorder_ = std::make_shared<Recorder>();
@@ -135,6 +135,10 @@ class SocketStreamTest : public PlatformTest {
                             : std::nullopt;
         auto& streams = open("127.0.0.1", peer.port(), settings);
         EXPECT_TRUE(waitFor(kOutput, platform::kStreamEventHasSpaceAvailable));
+        // The server is done with a handshake a little after the client.
+        EXPECT_TRUE(platform::runUntil(
+            [&] { return peer.connectionCount() == 1 && peer.connection(0).tlsEstablished == tls; },
+            kTimeout));
         return streams;
     }
 
@@ -532,9 +536,6 @@ TEST_F(SocketStreamTest, WritesThatOutrunThePeerWaitForSpaceAndArriveWhole) {
         SCOPED_TRACE(tls ? "TLS" : "plain");
         ApiPeer peer({.tls = tls});
         auto& streams = openQuietPeer(peer, tls);
-        ASSERT_TRUE(platform::runUntil(
-            [&] { return peer.connectionCount() == 1 && peer.connection(0).tlsEstablished == tls; },
-            kTimeout));
         peer.perform(0, PeerAction::stallReading());
         ASSERT_TRUE(
             platform::runUntil([&] { return peer.connection(0).actionsCompleted == 1; }, kTimeout));
@@ -572,9 +573,6 @@ TEST_F(SocketStreamTest, WritingToAServerThatHasGoneIsAnErrorNotASignal) {
         SCOPED_TRACE(tls ? "TLS" : "plain");
         ApiPeer peer({.tls = tls});
         auto& streams = openQuietPeer(peer, tls);
-        ASSERT_TRUE(platform::runUntil(
-            [&] { return peer.connectionCount() == 1 && peer.connection(0).tlsEstablished == tls; },
-            kTimeout));
         // Left unread, the bytes keep the end (and TLS's close_notify) from being seen.
         peer.perform(0, {PeerAction::raw("unread"), PeerAction::close()});
         ASSERT_TRUE(waitFor(kInput, platform::kStreamEventHasBytesAvailable));
