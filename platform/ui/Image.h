@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/foundation/Geometry.h"
+
 namespace platform {
 
 class Image {
@@ -49,6 +51,8 @@ class Image {
     // Pixels per point; the size in points is the pixel size divided by it.
     double scale() const { return scale_; }
     void setScale(double scale);
+    // In points.
+    Size size() const { return {width_ / scale_, height_ / scale_}; }
 
     // Out-of-range coordinates throw NSRangeException.
     Pixel pixel(int x, int y) const;
