@@ -83,7 +83,7 @@ std::optional<MVApiConnectionPacket> MVApiPacketBuilder::build(
     }
     if (platform::log::isEnabled(platform::log::kInfo))
         MVLogInfo(kSendingLine, commands.size() > 1 ? "\n" : " ", commandLogLines(commands));
-    return MVApiConnectionPacket{std::make_shared<const std::string>(std::move(chunk)), serial};
+    return MVApiConnectionPacket{std::move(chunk), serial};
 }
 
 nlohmann::json MVApiPacketBuilder::connectionVariables() {

@@ -18,7 +18,7 @@ size_t lowered(size_t position, size_t by) {
 }  // namespace
 
 void MVApiUpstreamWriter::append(MVApiConnectionPacket packet) {
-    packets_.push_back(std::move(packet));
+    packets_.push_back(std::make_shared<const MVApiConnectionPacket>(std::move(packet)));
     if (packets_.size() >= kTrimThreshold) {
         packets_.erase(packets_.begin(), packets_.begin() + kTrimCount);
         position_ = lowered(position_, kTrimCount);
@@ -31,12 +31,12 @@ std::string_view MVApiUpstreamWriter::bytesToWrite(bool persistent, bool respons
         const auto& packet = packets_[position_];
         next_ = position_ + 1;
         if (persistent) {
-            chunk_ = packet.data;
+            chunk_ = std::shared_ptr<const std::string>(packet, &packet->data);
             if (responseHeadArrived) position_ = next_;
         } else {
             auto bytes = std::make_shared<std::string>();
-            bytes->reserve(packet.data->size() + MVApiPacketEncoder::kLastChunk.size());
-            bytes->append(*packet.data);
+            bytes->reserve(packet->data.size() + MVApiPacketEncoder::kLastChunk.size());
+            bytes->append(packet->data);
             bytes->append(MVApiPacketEncoder::kLastChunk);
             chunk_ = std::move(bytes);
         }
@@ -67,7 +67,7 @@ bool MVApiUpstreamWriter::resetClientSerial(int64_t serial) {
         MVErrorLogger::logError(kInvalidClientSerial, serial);
     }
     for (size_t i = packets_.size(); i-- > 0;) {
-        if (packets_[i].serial != serial) continue;
+        if (packets_[i]->serial != serial) continue;
         position_ = next_ = i + 1;
         return true;
     }
@@ -77,6 +77,6 @@ bool MVApiUpstreamWriter::resetClientSerial(int64_t serial) {
 
 std::vector<int64_t> MVApiUpstreamWriter::serials() const {
     std::vector<int64_t> out;
-    for (const auto& packet : packets_) out.push_back(packet.serial);
+    for (const auto& packet : packets_) out.push_back(packet->serial);
     return out;
 }

@@ -63,7 +63,8 @@ class MVApiUpstreamWriter {
     std::vector<int64_t> serials() const;
 
   private:
-    std::deque<MVApiConnectionPacket> packets_;
+    // Shared, so that a chunk in progress outlives a trim of the list.
+    std::deque<std::shared_ptr<const MVApiConnectionPacket>> packets_;
     size_t position_ = 0;
     size_t next_ = 0;
     std::shared_ptr<const std::string> chunk_;  // dataToServer

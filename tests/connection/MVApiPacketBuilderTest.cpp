@@ -28,7 +28,7 @@ class MVApiPacketBuilderTest : public PlatformTest {
     testsupport::DecodedPacket wire(const MVApiConnectionPacket& packet) {
         std::vector<std::string> payloads;
         testsupport::ChunkedDecoder decoder;
-        EXPECT_EQ(decoder.feed(*packet.data, payloads), packet.data->size());
+        EXPECT_EQ(decoder.feed(packet.data, payloads), packet.data.size());
         EXPECT_EQ(payloads.size(), 1u);
         return testsupport::decodePacket(payloads.empty() ? "" : payloads[0]);
     }
@@ -61,7 +61,7 @@ TEST_F(MVApiPacketBuilderTest, BuildsTheServerPacketInEveryEncoding) {
 TEST_F(MVApiPacketBuilderTest, FramesThePayloadAsOneUpperCaseHexChunk) {
     auto packet = builder_.build({command("a")}, 1, json::object(), "unkown", {});
     ASSERT_TRUE(packet);
-    const std::string& chunk = *packet->data;
+    const std::string& chunk = packet->data;
     const size_t line = chunk.find("\r\n");
     const std::string payload = chunk.substr(line + 2, chunk.size() - line - 4);
     EXPECT_EQ(chunk.substr(0, line), fmt::format("{:X}", payload.size()));

@@ -12,9 +12,7 @@
 namespace {
 
 MVApiConnectionPacket packet(int64_t serial) {
-    return {std::make_shared<const std::string>(
-                MVApiPacketEncoder::chunk("{\"serial\":" + std::to_string(serial) + "}")),
-            serial};
+    return {MVApiPacketEncoder::chunk("{\"serial\":" + std::to_string(serial) + "}"), serial};
 }
 
 class MVApiUpstreamWriterTest : public PlatformTest {
@@ -62,7 +60,7 @@ TEST_F(MVApiUpstreamWriterTest, ALegacyConnectionSendsOnePacketAndItsLastChunk) 
     fill(1, 2);
     auto written = drain(false, true);
     ASSERT_EQ(written.size(), 1u);
-    EXPECT_EQ(written[0], *packet(1).data + "0\r\n\r\n");
+    EXPECT_EQ(written[0], packet(1).data + "0\r\n\r\n");
     // Nothing more until the response ends.
     EXPECT_TRUE(drain(false, true).empty());
     EXPECT_EQ(writer_.position(), 0u);
@@ -71,7 +69,7 @@ TEST_F(MVApiUpstreamWriterTest, ALegacyConnectionSendsOnePacketAndItsLastChunk) 
     writer_.confirmHandedOut();
     written = drain(false, false);
     ASSERT_EQ(written.size(), 1u);
-    EXPECT_EQ(written[0], *packet(2).data + "0\r\n\r\n");
+    EXPECT_EQ(written[0], packet(2).data + "0\r\n\r\n");
     // Any other answer sends the same packet again.
     writer_.resendHandedOut();
     EXPECT_EQ(drain(false, false), written);
@@ -82,17 +80,17 @@ TEST_F(MVApiUpstreamWriterTest, APersistentConnectionWaitsForItsHeadOnce) {
     // Before the response head, one packet goes and waits for confirmation.
     auto written = drain(true, false);
     ASSERT_EQ(written.size(), 1u);
-    EXPECT_EQ(written[0], *packet(1).data);
+    EXPECT_EQ(written[0], packet(1).data);
     writer_.confirmHandedOut();  // the head was accepted
     written = drain(true, true);
     ASSERT_EQ(written.size(), 2u);
-    EXPECT_EQ(written[1], *packet(3).data);
+    EXPECT_EQ(written[1], packet(3).data);
     EXPECT_FALSE(writer_.hasUnconfirmedPackets());
 }
 
 TEST_F(MVApiUpstreamWriterTest, PartialWritesContinueWhereTheyStopped) {
     fill(1, 1);
-    const std::string whole = *packet(1).data;
+    const std::string whole = packet(1).data;
     auto bytes = writer_.bytesToWrite(true, true);
     EXPECT_FALSE(writer_.didWrite(3));
     EXPECT_FALSE(writer_.didWrite(0));
@@ -108,7 +106,7 @@ TEST_F(MVApiUpstreamWriterTest, PartialWritesContinueWhereTheyStopped) {
     writer_.didWrite(2);
     writer_.dropChunkInProgress();
     writer_.resendHandedOut();
-    EXPECT_EQ(writer_.bytesToWrite(false, true), *packet(2).data + "0\r\n\r\n");
+    EXPECT_EQ(writer_.bytesToWrite(false, true), packet(2).data + "0\r\n\r\n");
 }
 
 TEST_F(MVApiUpstreamWriterTest, TheClientSerialResendsWhatFollowsIt) {
@@ -117,7 +115,7 @@ TEST_F(MVApiUpstreamWriterTest, TheClientSerialResendsWhatFollowsIt) {
     EXPECT_EQ(writer_.position(), 5u);
     // The server holds up to 3: 4 and 5 go again, in that order.
     EXPECT_TRUE(writer_.resetClientSerial(3));
-    EXPECT_EQ(drain(true, true), (std::vector<std::string>{*packet(4).data, *packet(5).data}));
+    EXPECT_EQ(drain(true, true), (std::vector<std::string>{packet(4).data, packet(5).data}));
     // 0 changes nothing.
     EXPECT_TRUE(writer_.resetClientSerial(0));
     EXPECT_EQ(writer_.position(), 5u);
