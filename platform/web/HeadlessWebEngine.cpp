@@ -3,6 +3,8 @@
 #include <cmath>
 
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/URLConnection.h"
 
 namespace platform {
 namespace {
@@ -30,10 +32,9 @@ bool isFragmentMove(const URLRequest& from, const URLRequest& to) {
 
 }  // namespace
 
-// The fetch of one load; `index` tells which, so late answers for another load are dropped.
+// The fetch of the load under way, through URL loading (and so the URL protocols).
 struct HeadlessWebEngine::Fetch {
-    size_t index = 0;
-    bool cancelled = false;
+    std::shared_ptr<URLConnection> connection;
 };
 
 HeadlessWebEngine::HeadlessWebEngine() = default;
@@ -160,27 +161,38 @@ void HeadlessWebEngine::begin(size_t index) {
 
 void HeadlessWebEngine::startFetch(size_t index) {
     cancelFetch();
-    auto fetch = std::make_shared<Fetch>();
-    fetch->index = index;
-    fetch_ = fetch;
-    const URL& url = loads_[index].request.url();
-    if (url.absoluteString() == kBlankPage) {
-        later([this, fetch] {
-            if (fetch->cancelled) return;
-            loads_[fetch->index].mimeType = "text/html";
-            if (finishesAutomatically_) finish(fetch->index);
-        });
+    if (loads_[index].request.url().absoluteString() == kBlankPage) {
+        loads_[index].mimeType = "text/html";
+        if (finishesAutomatically_) later([this, index] { finish(index); });
         return;
     }
-    later([this, fetch, url] {
-        if (fetch->cancelled) return;
-        fail(fetch->index, Error(kURLErrorDomain, kURLErrorUnsupportedURL,
-                                 "unsupported URL " + url.absoluteString()));
-    });
+    // Callbacks come on later turns of the main loop and never after cancel().
+    URLConnectionCallbacks callbacks;
+    callbacks.didReceiveResponse = [this, index](const HTTPURLResponse& response) {
+        Load& load = loads_[index];
+        load.mimeType = response.mimeType();
+        load.textEncodingName = response.textEncodingName();
+        load.content.clear();
+        // The page's address is where redirects ended.
+        if (!response.url().isEmpty()) load.request.setURL(response.url());
+    };
+    callbacks.didReceiveData = [this, index](const std::vector<uint8_t>& data) {
+        loads_[index].content.append(data.begin(), data.end());
+    };
+    callbacks.didFinishLoading = [this, index] {
+        fetch_.reset();
+        if (finishesAutomatically_) finish(index);
+    };
+    callbacks.didFailWithError = [this, index](const Error& error) {
+        fetch_.reset();
+        fail(index, error);
+    };
+    fetch_ = std::make_shared<Fetch>();
+    fetch_->connection = URLConnection::start(loads_[index].request, std::move(callbacks), RunLoop::main());
 }
 
 void HeadlessWebEngine::cancelFetch() {
-    if (fetch_) fetch_->cancelled = true;
+    if (fetch_ && fetch_->connection) fetch_->connection->cancel();
     fetch_.reset();
 }
 

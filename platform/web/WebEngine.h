@@ -20,8 +20,9 @@
 #include <string>
 
 #include "platform/foundation/Error.h"
+#include "platform/foundation/URL.h"
+#include "platform/foundation/URLRequest.h"
 #include "platform/web/NavigationType.h"
-#include "platform/web/PendingFoundation.h"
 #include "platform/web/WebColor.h"
 #include "platform/web/WebSnapshot.h"
 

@@ -116,7 +116,7 @@ TEST_F(HeadlessWebEngineTest, PageNavigationsAskTheDelegateWithTheirType) {
         EXPECT_EQ(d.type, expected[i].type);
         EXPECT_FALSE(d.allowed);
         // The page navigates its top frame: the request is its own main document.
-        EXPECT_EQ(d.request.mainDocumentURL().absoluteString(), expected[i].url);
+        EXPECT_EQ(d.request.mainDocumentURL()->absoluteString(), expected[i].url);
     }
     EXPECT_EQ(delegate_->starts, 1);
     EXPECT_EQ(page_->currentPage()->content, "<p>shop</p>");
