@@ -7,11 +7,15 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <set>
 #include <string_view>
 #include <utility>
 
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/URLConnection.h"
+#include "platform/web/WebURLSchemes.h"
 #include "platform/web/webkit/GLibMainContextWaiter.h"
 
 namespace platform {
@@ -204,6 +208,107 @@ class PendingDecision {
     bool answered_ = false;
 };
 
+// One request of a page on one of our schemes, answered through URL loading.
+struct SchemeLoad {
+    GRef<WebKitURISchemeRequest> request;
+    std::optional<HTTPURLResponse> response;
+    std::vector<uint8_t> body;
+
+    void finish() {
+        GBytes* bytes = g_bytes_new(body.data(), body.size());
+        GInputStream* stream = g_memory_input_stream_new_from_bytes(bytes);
+        WebKitURISchemeResponse* answer = webkit_uri_scheme_response_new(stream, static_cast<gint64>(body.size()));
+        if (response) {
+            webkit_uri_scheme_response_set_status(answer, static_cast<guint>(response->statusCode()), nullptr);
+            if (!response->mimeType().empty()) {
+                std::string type = response->mimeType();
+                if (!response->textEncodingName().empty()) type += "; charset=" + response->textEncodingName();
+                webkit_uri_scheme_response_set_content_type(answer, type.c_str());
+            }
+            SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+            for (const auto& [name, value] : response->allHeaderFields())
+                soup_message_headers_append(headers, name.c_str(), value.c_str());
+            webkit_uri_scheme_response_set_http_headers(answer, headers);
+        }
+        webkit_uri_scheme_request_finish_with_response(request.get(), answer);
+        g_object_unref(answer);
+        g_object_unref(stream);
+        g_bytes_unref(bytes);
+    }
+
+    void fail(const Error& error) {
+        GError* gerror = g_error_new_literal(g_quark_from_string(error.domain().c_str()), static_cast<gint>(error.code()),
+                                             error.localizedDescription().c_str());
+        webkit_uri_scheme_request_finish_error(request.get(), gerror);
+        g_error_free(gerror);
+    }
+};
+
+std::vector<uint8_t> readAll(GInputStream* stream) {
+    std::vector<uint8_t> all;
+    uint8_t chunk[16384];
+    for (;;) {
+        gsize got = 0;
+        if (!g_input_stream_read_all(stream, chunk, sizeof chunk, &got, nullptr, nullptr)) break;
+        all.insert(all.end(), chunk, chunk + got);
+        if (got < sizeof chunk) break;
+    }
+    return all;
+}
+
+// WebKit asks for a page's resource on one of our schemes (main thread). URL loading
+// answers on later turns of the main loop, so no URL protocol runs inside a synchronous call.
+void serveSchemeRequest(WebKitURISchemeRequest* request, gpointer) {
+    auto load = std::make_shared<SchemeLoad>();
+    load->request = GRef<WebKitURISchemeRequest>(request);
+    auto url = readURI(webkit_uri_scheme_request_get_uri(request));
+    if (!url) {
+        load->fail(Error(kURLErrorDomain, kURLErrorBadURL, "bad URL"));
+        return;
+    }
+    URLRequest ours(*url);
+    if (const char* method = webkit_uri_scheme_request_get_http_method(request)) ours.setHTTPMethod(method);
+    if (SoupMessageHeaders* headers = webkit_uri_scheme_request_get_http_headers(request)) {
+        SoupMessageHeadersIter it;
+        const char* name;
+        const char* value;
+        soup_message_headers_iter_init(&it, headers);
+        while (soup_message_headers_iter_next(&it, &name, &value)) ours.addValue(value, name);
+    }
+    if (GInputStream* body = webkit_uri_scheme_request_get_http_body(request)) {
+        ours.setHTTPBody(readAll(body));
+        g_object_unref(body);
+    }
+    if (WebKitWebView* view = webkit_uri_scheme_request_get_web_view(request)) {
+        if (auto document = readURI(webkit_web_view_get_uri(view))) ours.setMainDocumentURL(*document);
+    }
+    // The connection keeps its callbacks, and so the load, until it ends.
+    URLConnectionCallbacks callbacks;
+    callbacks.didReceiveResponse = [load](const HTTPURLResponse& response) {
+        load->response = response;
+        load->body.clear();
+    };
+    callbacks.didReceiveData = [load](const std::vector<uint8_t>& data) {
+        load->body.insert(load->body.end(), data.begin(), data.end());
+    };
+    callbacks.didFinishLoading = [load] { load->finish(); };
+    callbacks.didFailWithError = [load](const Error& error) { load->fail(error); };
+    URLConnection::start(std::move(ours), std::move(callbacks), RunLoop::main());
+}
+
+// Hands WebKit every scheme registered so far; WebKit cannot forget one.
+void registerSchemesWithWebKit() {
+    static auto* registered = new std::set<std::string>;
+    WebKitWebContext* context = sharedContext();
+    WebKitSecurityManager* security = webkit_web_context_get_security_manager(context);
+    for (const auto& scheme : WebURLSchemes::schemes()) {
+        if (!registered->insert(scheme).second) continue;
+        webkit_web_context_register_uri_scheme(context, scheme.c_str(), serveSchemeRequest, nullptr, nullptr);
+        webkit_security_manager_register_uri_scheme_as_secure(security, scheme.c_str());
+        webkit_security_manager_register_uri_scheme_as_cors_enabled(security, scheme.c_str());
+    }
+}
+
 struct ScriptCall {
     bool done = false;
     std::string result;
@@ -348,6 +453,7 @@ WebKitGtkWebEngine::WebKitGtkWebEngine() : impl_(std::make_unique<Impl>()) {
         throw Exception(kInternalInconsistencyException, kNoDisplay);
     }
     useGLibMainContextForMainRunLoop();
+    registerSchemesWithWebKit();
     impl_->owner = this;
     impl_->view = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(sharedContext()));
     g_object_ref_sink(impl_->view);
@@ -372,6 +478,7 @@ WebKitGtkWebEngine::~WebKitGtkWebEngine() {
 
 void WebKitGtkWebEngine::loadHTMLString(const std::string& html,
                                         const std::optional<URL>& baseURL) {
+    registerSchemesWithWebKit();
     const bool hasBase = baseURL && !baseURL->isEmpty();
     webkit_web_view_load_html(impl_->view, html.c_str(),
                               hasBase ? baseURL->absoluteString().c_str() : nullptr);
@@ -380,6 +487,7 @@ void WebKitGtkWebEngine::loadHTMLString(const std::string& html,
 void WebKitGtkWebEngine::loadData(const std::string& data, const std::string& mimeType,
                                   const std::string& textEncodingName,
                                   const std::optional<URL>& baseURL) {
+    registerSchemesWithWebKit();
     const bool hasBase = baseURL && !baseURL->isEmpty();
     GBytes* bytes = g_bytes_new(data.data(), data.size());
     webkit_web_view_load_bytes(impl_->view, bytes, mimeType.empty() ? nullptr : mimeType.c_str(),
@@ -389,6 +497,7 @@ void WebKitGtkWebEngine::loadData(const std::string& data, const std::string& mi
 }
 
 void WebKitGtkWebEngine::loadRequest(const URLRequest& request) {
+    registerSchemesWithWebKit();
     WebKitURIRequest* ours = webkit_uri_request_new(request.url().absoluteString().c_str());
     if (SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(ours)) {
         for (const auto& [name, value] : request.allHTTPHeaderFields())

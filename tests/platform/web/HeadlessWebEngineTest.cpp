@@ -8,9 +8,12 @@
 
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/TestDriver.h"
+#include "platform/web/WebURLSchemes.h"
 #include "platform/web/WebView.h"
+#include "tests/support/HttpTestServer.h"
 #include "tests/support/PlatformTest.h"
 #include "tests/support/RecordingWebViewDelegate.h"
+#include "tests/support/ServingURLProtocol.h"
 
 using platform::Error;
 using platform::HeadlessWebEngine;
@@ -297,6 +300,92 @@ TEST_F(HeadlessWebEngineTest, NewViewsTakeTheInstalledEngineFactory) {
     WebView::setEngineFactory(nullptr);
     WebView third;
     EXPECT_EQ(made, 1);
+}
+
+}  // namespace
+
+namespace {
+
+constexpr double kIO = 20.0;
+
+TEST_F(HeadlessWebEngineTest, RequestLoadsComeThroughURLProtocolsAndTheNetwork) {
+    ServingURLProtocol site("mvtest");
+    site.serve("mvtest://shop/page", "text/html", "<p>from protocol</p>");
+    HttpTestServer server;
+    server.respond("/page", HttpTestServer::Response::text(200, "<p>from network</p>", "text/html; charset=utf-8"));
+    server.respond("/old", HttpTestServer::Response::redirect(302, "/page"));
+    server.respond("/missing", HttpTestServer::Response::text(404, "gone"));
+    HttpTestServer::RefusingPort refusing;
+    const struct Row {
+        std::string url;
+        std::string finalURL;
+        std::string event;
+        std::string content;
+    } rows[] = {
+        {"mvtest://shop/page", "mvtest://shop/page", "finish", "<p>from protocol</p>"},
+        {server.url("/page"), server.url("/page"), "finish", "<p>from network</p>"},
+        {server.url("/old"), server.url("/page"), "finish", "<p>from network</p>"},  // redirects followed unasked
+        {server.url("/missing"), server.url("/missing"), "finish", "gone"},           // an error page is a page
+        {refusing.url("/"), refusing.url("/"), "fail -1004", ""},
+    };
+    for (const auto& row : rows) {
+        const size_t before = delegate_->events.size();
+        view_->loadRequest(platform::URLRequest(*URL::parse(row.url)));
+        ASSERT_TRUE(platform::runUntil([&] { return delegate_->events.size() == before + 3; }, kIO)) << row.url;
+        EXPECT_EQ(delegate_->events[before], "allow " + row.url);
+        EXPECT_EQ(delegate_->events[before + 2], row.event) << row.url;
+        EXPECT_EQ(page_->loads().back().content, row.content) << row.url;
+        EXPECT_EQ(view_->request()->url().absoluteString(), row.finalURL) << row.url;
+    }
+    EXPECT_EQ(site.requestCount("mvtest://shop/page"), 1u);
+    EXPECT_EQ(page_->loads()[1].mimeType, "text/html");
+    EXPECT_EQ(page_->loads()[1].textEncodingName, "utf-8");
+    EXPECT_EQ(delegate_->decisions.size(), 5u);  // one per load, none for the redirect
+}
+
+TEST_F(HeadlessWebEngineTest, AllowedPageNavigationIsFetchedAndStoppingCancelsTheFetch) {
+    HttpTestServer server;
+    server.respond("/next", HttpTestServer::Response::text(200, "<p>next</p>", "text/html"));
+    HttpTestServer::Response held = HttpTestServer::Response::text(200, "late", "text/html");
+    held.holdUntilReleased = "gate";
+    server.respond("/held", held);
+    loadShop();
+    page_->navigate(server.url("/next"));
+    ASSERT_TRUE(platform::runUntil([&] { return delegate_->finishes == 2; }, kIO));
+    EXPECT_EQ(page_->currentPage()->content, "<p>next</p>");
+    EXPECT_EQ(page_->currentPage()->kind, HeadlessWebEngine::LoadKind::Navigation);
+
+    page_->setLocationHref(server.url("/held"));
+    ASSERT_TRUE(platform::runUntil([&] { return server.requestCount("/held") == 1; }, kIO));
+    const size_t closed = server.closedConnectionCount();
+    view_->stopLoading();
+    // The transfer is abandoned: the server sees its connection closed.
+    EXPECT_TRUE(platform::runUntil([&] { return server.closedConnectionCount() > closed; }, kIO));
+    platform::runUntilIdle();
+    EXPECT_EQ(delegate_->events.back(), "fail -999");
+    EXPECT_EQ(page_->currentPage()->content, "");
+}
+
+TEST(WebURLSchemesTest, KeepsOurSchemesInLowerCaseAndRefusesTheWebsOwn) {
+    struct Row {
+        const char* scheme;
+        bool accepted;
+    } rows[] = {
+        {"mv-test", true},   // ordinary
+        {"MV-Test", true},   // the same scheme, kept once
+        {"a+b.c", true},     // every character a scheme may hold
+        {"http", false},     // the web's own
+        {"HTTPS", false},    // in any case
+        {"data", false},
+        {"about", false},
+        {"", false},         // no name
+        {"1abc", false},     // must start with a letter
+        {"a b", false},      // no spaces
+    };
+    for (const auto& row : rows) EXPECT_EQ(platform::WebURLSchemes::registerScheme(row.scheme), row.accepted) << row.scheme;
+    EXPECT_EQ(platform::WebURLSchemes::schemes(), (Strings{"mv-test", "a+b.c"}));
+    EXPECT_TRUE(platform::WebURLSchemes::contains("MV-TEST"));
+    EXPECT_FALSE(platform::WebURLSchemes::contains("http"));
 }
 
 }  // namespace

@@ -14,8 +14,10 @@
 #include "platform/web/WebView.h"
 #include "platform/web/webkit/GLibMainContextWaiter.h"
 #include "platform/web/webkit/WebKitGtkWebEngine.h"
+#include "tests/support/HttpTestServer.h"
 #include "tests/support/PlatformTest.h"
 #include "tests/support/RecordingWebViewDelegate.h"
+#include "tests/support/ServingURLProtocol.h"
 #include "tests/support/TestPageLibrary.h"
 
 using platform::NavigationType;
@@ -262,6 +264,43 @@ TEST_F(WebKitGtkWebEngineTest, FailedLoadsAreReportedOnceWithoutFinish) {
     }
     EXPECT_EQ(delegate_->finishes, 0);
     EXPECT_EQ(delegate_->starts, 2);
+}
+
+TEST_F(WebKitGtkWebEngineTest, DataPageLoadsItsResourcesThroughOurURLProtocolsNotTheNetwork) {
+    HttpTestServer network;  // the page's own origin: it must hear nothing
+    ServingURLProtocol site("mvtest");
+    site.serve("mvtest://res/app.js", "text/javascript", "window.ranScript = 'yes';");
+    site.serve("mvtest://res/pic.svg", "image/svg+xml",
+               "<svg xmlns='http://www.w3.org/2000/svg' width='3' height='2'></svg>");
+    const std::string base = network.url("/api/page");
+    const int before = delegate_->finishes;
+    view_->loadData(R"(<html><head><script src="mvtest://res/app.js"></script></head>
+                       <body><img id="pic" src="mvtest://res/pic.svg"></body></html>)",
+                    "text/html", "utf-8", URL::parse(base));
+    ASSERT_TRUE(platform::runUntil([&] { return delegate_->finishes > before; }, kPatience));
+    EXPECT_EQ(js("window.ranScript"), "yes");
+    EXPECT_EQ(js("String(document.getElementById('pic').naturalWidth)"), "3");
+    EXPECT_EQ(site.requestCount("mvtest://res/app.js"), 1u);
+    EXPECT_EQ(site.requestCount("mvtest://res/pic.svg"), 1u);
+    for (const auto& request : site.requests()) {
+        ASSERT_TRUE(request.mainDocumentURL());
+        EXPECT_EQ(request.mainDocumentURL()->absoluteString(), base);
+    }
+    EXPECT_EQ(network.requestCount(), 0u);
+}
+
+TEST_F(WebKitGtkWebEngineTest, DocumentOfOurSchemeLoadsThroughItsProtocol) {
+    ServingURLProtocol site("mvtest");
+    site.serve("mvtest://res/page.html", "text/html", "<title>Served</title><p id='p'>served</p>");
+    view_->loadRequest(platform::URLRequest(*URL::parse("mvtest://res/page.html")));
+    ASSERT_TRUE(platform::runUntil([&] { return delegate_->finishes == 1; }, kPatience));
+    EXPECT_EQ(js("document.getElementById('p').textContent"), "served");
+    EXPECT_EQ(js("location.href"), "mvtest://res/page.html");
+    // An address the protocol does not know is its 404 page, still a page.
+    view_->loadRequest(platform::URLRequest(*URL::parse("mvtest://res/none")));
+    ASSERT_TRUE(platform::runUntil([&] { return delegate_->finishes == 2; }, kPatience));
+    EXPECT_EQ(js("document.body.textContent"), "not found");
+    EXPECT_EQ(site.requests().size(), 2u);
 }
 
 TEST_F(WebKitGtkWebEngineTest, SnapshotShowsThePageColours) {
