@@ -188,7 +188,8 @@ void HeadlessWebEngine::startFetch(size_t index) {
         fail(index, error);
     };
     fetch_ = std::make_shared<Fetch>();
-    fetch_->connection = URLConnection::start(loads_[index].request, std::move(callbacks), RunLoop::main());
+    fetch_->connection =
+        URLConnection::start(loads_[index].request, std::move(callbacks), RunLoop::main());
 }
 
 void HeadlessWebEngine::cancelFetch() {

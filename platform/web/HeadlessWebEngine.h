@@ -13,10 +13,10 @@
 //   page->navigate("mvcmd:%7B%7D");    // asks the delegate like a link click
 //
 // Loads of requests go through URL loading (and so through the URL-protocol registry),
-// following redirects without asking again; HTML strings and data are the page at once. A load finishes by itself once its
-// content is in, unless the test takes over with setFinishesLoadsAutomatically(false).
-// An allowed navigation to the shown document that only adds a fragment moves within
-// the page: no load, as real engines do. Main thread only.
+// following redirects without asking again; HTML strings and data are the page at once. A load
+// finishes by itself once its content is in, unless the test takes over with
+// setFinishesLoadsAutomatically(false). An allowed navigation to the shown document that only adds
+// a fragment moves within the page: no load, as real engines do. Main thread only.
 
 #include <functional>
 #include <memory>

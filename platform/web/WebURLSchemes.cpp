@@ -36,22 +36,27 @@ std::string lowercased(std::string text) {
 
 bool isSchemeName(const std::string& s) {
     return !s.empty() && std::isalpha(static_cast<unsigned char>(s[0])) &&
-           std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isalnum(c) || c == '+' || c == '-' || c == '.'; });
+           std::all_of(s.begin(), s.end(), [](unsigned char c) {
+               return std::isalnum(c) || c == '+' || c == '-' || c == '.';
+           });
 }
 
 }  // namespace
 
 bool WebURLSchemes::registerScheme(const std::string& scheme) {
     const std::string name = lowercased(scheme);
-    static const char* const kWebsOwn[] = {"http", "https", "file", "data", "about", "blob", "javascript"};
-    const bool websOwn = std::find(std::begin(kWebsOwn), std::end(kWebsOwn), name) != std::end(kWebsOwn);
+    static const char* const kWebsOwn[] = {"http",  "https", "file",      "data",
+                                           "about", "blob",  "javascript"};
+    const bool websOwn =
+        std::find(std::begin(kWebsOwn), std::end(kWebsOwn), name) != std::end(kWebsOwn);
     if (websOwn || !isSchemeName(name)) {
         PLATFORM_LOG_ERROR(kRefused, scheme);
         return false;
     }
     auto& r = registry();
     std::lock_guard lock(r.mutex);
-    if (std::find(r.schemes.begin(), r.schemes.end(), name) == r.schemes.end()) r.schemes.push_back(name);
+    if (std::find(r.schemes.begin(), r.schemes.end(), name) == r.schemes.end())
+        r.schemes.push_back(name);
     return true;
 }
 

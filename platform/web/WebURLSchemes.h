@@ -15,7 +15,7 @@
 namespace platform {
 
 class WebURLSchemes {
-public:
+  public:
     // False (and a log line) for a scheme that cannot be registered.
     static bool registerScheme(const std::string& scheme);
     static std::vector<std::string> schemes();

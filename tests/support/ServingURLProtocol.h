@@ -17,7 +17,7 @@
 #include "platform/foundation/URLRequest.h"
 
 class ServingURLProtocol {
-public:
+  public:
     explicit ServingURLProtocol(std::string scheme);
     ~ServingURLProtocol();
     ServingURLProtocol(const ServingURLProtocol&) = delete;
@@ -29,7 +29,7 @@ public:
 
     struct State;
 
-private:
+  private:
     std::shared_ptr<State> state_;
     std::shared_ptr<class ServingFactory> factory_;
 };

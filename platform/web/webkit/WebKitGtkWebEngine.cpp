@@ -217,12 +217,15 @@ struct SchemeLoad {
     void finish() {
         GBytes* bytes = g_bytes_new(body.data(), body.size());
         GInputStream* stream = g_memory_input_stream_new_from_bytes(bytes);
-        WebKitURISchemeResponse* answer = webkit_uri_scheme_response_new(stream, static_cast<gint64>(body.size()));
+        WebKitURISchemeResponse* answer =
+            webkit_uri_scheme_response_new(stream, static_cast<gint64>(body.size()));
         if (response) {
-            webkit_uri_scheme_response_set_status(answer, static_cast<guint>(response->statusCode()), nullptr);
+            webkit_uri_scheme_response_set_status(
+                answer, static_cast<guint>(response->statusCode()), nullptr);
             if (!response->mimeType().empty()) {
                 std::string type = response->mimeType();
-                if (!response->textEncodingName().empty()) type += "; charset=" + response->textEncodingName();
+                if (!response->textEncodingName().empty())
+                    type += "; charset=" + response->textEncodingName();
                 webkit_uri_scheme_response_set_content_type(answer, type.c_str());
             }
             SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
@@ -237,7 +240,8 @@ struct SchemeLoad {
     }
 
     void fail(const Error& error) {
-        GError* gerror = g_error_new_literal(g_quark_from_string(error.domain().c_str()), static_cast<gint>(error.code()),
+        GError* gerror = g_error_new_literal(g_quark_from_string(error.domain().c_str()),
+                                             static_cast<gint>(error.code()),
                                              error.localizedDescription().c_str());
         webkit_uri_scheme_request_finish_error(request.get(), gerror);
         g_error_free(gerror);
@@ -267,7 +271,8 @@ void serveSchemeRequest(WebKitURISchemeRequest* request, gpointer) {
         return;
     }
     URLRequest ours(*url);
-    if (const char* method = webkit_uri_scheme_request_get_http_method(request)) ours.setHTTPMethod(method);
+    if (const char* method = webkit_uri_scheme_request_get_http_method(request))
+        ours.setHTTPMethod(method);
     if (SoupMessageHeaders* headers = webkit_uri_scheme_request_get_http_headers(request)) {
         SoupMessageHeadersIter it;
         const char* name;
@@ -280,7 +285,8 @@ void serveSchemeRequest(WebKitURISchemeRequest* request, gpointer) {
         g_object_unref(body);
     }
     if (WebKitWebView* view = webkit_uri_scheme_request_get_web_view(request)) {
-        if (auto document = readURI(webkit_web_view_get_uri(view))) ours.setMainDocumentURL(*document);
+        if (auto document = readURI(webkit_web_view_get_uri(view)))
+            ours.setMainDocumentURL(*document);
     }
     // The connection keeps its callbacks, and so the load, until it ends.
     URLConnectionCallbacks callbacks;
@@ -303,7 +309,8 @@ void registerSchemesWithWebKit() {
     WebKitSecurityManager* security = webkit_web_context_get_security_manager(context);
     for (const auto& scheme : WebURLSchemes::schemes()) {
         if (!registered->insert(scheme).second) continue;
-        webkit_web_context_register_uri_scheme(context, scheme.c_str(), serveSchemeRequest, nullptr, nullptr);
+        webkit_web_context_register_uri_scheme(context, scheme.c_str(), serveSchemeRequest, nullptr,
+                                               nullptr);
         webkit_security_manager_register_uri_scheme_as_secure(security, scheme.c_str());
         webkit_security_manager_register_uri_scheme_as_cors_enabled(security, scheme.c_str());
     }

@@ -1,5 +1,3 @@
-#include "platform/web/HeadlessWebEngine.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -8,6 +6,7 @@
 
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/TestDriver.h"
+#include "platform/web/HeadlessWebEngine.h"
 #include "platform/web/WebURLSchemes.h"
 #include "platform/web/WebView.h"
 #include "tests/support/HttpTestServer.h"
@@ -25,7 +24,7 @@ using Strings = std::vector<std::string>;
 namespace {
 
 class HeadlessWebEngineTest : public PlatformTest {
-protected:
+  protected:
     void SetUp() override {
         PlatformTest::SetUp();
         auto engine = std::make_unique<HeadlessWebEngine>();
@@ -52,14 +51,15 @@ TEST_F(HeadlessWebEngineTest, EachLoadIsDecidedOnceFirstThenStartsAndFinishesOnL
     EXPECT_FALSE(view_->isLoading());
     platform::runUntilIdle();
     // The second load replaces the first while it loads, as real engines do.
-    EXPECT_EQ(delegate_->events, (Strings{"allow http://shop.invalid/a", "start", "allow about:blank", "fail -999",
-                                          "start", "finish"}));
+    EXPECT_EQ(delegate_->events, (Strings{"allow http://shop.invalid/a", "start",
+                                          "allow about:blank", "fail -999", "start", "finish"}));
     EXPECT_EQ(delegate_->decisions[0].type, NavigationType::Other);
-    EXPECT_EQ(page_->transcript(),
-              (Strings{"loadHTMLString http://shop.invalid/a", "loadData text/plain ascii about:blank",
-                       "decide http://shop.invalid/a other allowed", "start http://shop.invalid/a",
-                       "decide about:blank other allowed", "fail http://shop.invalid/a -999", "start about:blank",
-                       "finish about:blank"}));
+    EXPECT_EQ(
+        page_->transcript(),
+        (Strings{"loadHTMLString http://shop.invalid/a", "loadData text/plain ascii about:blank",
+                 "decide http://shop.invalid/a other allowed", "start http://shop.invalid/a",
+                 "decide about:blank other allowed", "fail http://shop.invalid/a -999",
+                 "start about:blank", "finish about:blank"}));
     ASSERT_NE(page_->currentPage(), nullptr);
     EXPECT_EQ(page_->currentPage()->content, "raw");
     EXPECT_EQ(page_->currentPage()->mimeType, "text/plain");
@@ -182,7 +182,8 @@ TEST_F(HeadlessWebEngineTest, ScriptsAreAnsweredByTheResponderInTheOrderSent) {
     });
     std::vector<std::string> async;
     std::optional<Error> error;
-    view_->evaluateJavaScript("1+1", [&](const std::string& r, const std::optional<Error>& e) { async.push_back(r); });
+    view_->evaluateJavaScript(
+        "1+1", [&](const std::string& r, const std::optional<Error>& e) { async.push_back(r); });
     view_->evaluateJavaScript("boom()", [&](const std::string& r, const std::optional<Error>& e) {
         async.push_back(r);
         error = e;
@@ -225,7 +226,8 @@ TEST_F(HeadlessWebEngineTest, SnapshotIsTheFrameFilledWithTheBackground) {
 TEST_F(HeadlessWebEngineTest, ViewDestroyedWithWorkPendingHearsNothing) {
     loadShop();
     page_->navigate("mvcmd:x");
-    view_->evaluateJavaScript("1", [&](const std::string&, const std::optional<Error>&) { ADD_FAILURE(); });
+    view_->evaluateJavaScript(
+        "1", [&](const std::string&, const std::optional<Error>&) { ADD_FAILURE(); });
     view_.reset();
     platform::runUntilIdle();
     EXPECT_EQ(delegate_->decisions.size(), 1u);
@@ -233,7 +235,7 @@ TEST_F(HeadlessWebEngineTest, ViewDestroyedWithWorkPendingHearsNothing) {
 
 // A delegate that lets go of its web view in the middle of a report.
 class DestroyingDelegate : public platform::WebViewDelegate {
-public:
+  public:
     std::unique_ptr<WebView>* owner = nullptr;
     std::string destroyIn;
     bool shouldStartLoad(WebView&, const platform::URLRequest&, NavigationType) override {
@@ -312,7 +314,8 @@ TEST_F(HeadlessWebEngineTest, RequestLoadsComeThroughURLProtocolsAndTheNetwork) 
     ServingURLProtocol site("mvtest");
     site.serve("mvtest://shop/page", "text/html", "<p>from protocol</p>");
     HttpTestServer server;
-    server.respond("/page", HttpTestServer::Response::text(200, "<p>from network</p>", "text/html; charset=utf-8"));
+    server.respond("/page", HttpTestServer::Response::text(200, "<p>from network</p>",
+                                                           "text/html; charset=utf-8"));
     server.respond("/old", HttpTestServer::Response::redirect(302, "/page"));
     server.respond("/missing", HttpTestServer::Response::text(404, "gone"));
     HttpTestServer::RefusingPort refusing;
@@ -324,14 +327,17 @@ TEST_F(HeadlessWebEngineTest, RequestLoadsComeThroughURLProtocolsAndTheNetwork) 
     } rows[] = {
         {"mvtest://shop/page", "mvtest://shop/page", "finish", "<p>from protocol</p>"},
         {server.url("/page"), server.url("/page"), "finish", "<p>from network</p>"},
-        {server.url("/old"), server.url("/page"), "finish", "<p>from network</p>"},  // redirects followed unasked
-        {server.url("/missing"), server.url("/missing"), "finish", "gone"},           // an error page is a page
+        {server.url("/old"), server.url("/page"), "finish",
+         "<p>from network</p>"},  // redirects followed unasked
+        {server.url("/missing"), server.url("/missing"), "finish",
+         "gone"},  // an error page is a page
         {refusing.url("/"), refusing.url("/"), "fail -1004", ""},
     };
     for (const auto& row : rows) {
         const size_t before = delegate_->events.size();
         view_->loadRequest(platform::URLRequest(*URL::parse(row.url)));
-        ASSERT_TRUE(platform::runUntil([&] { return delegate_->events.size() == before + 3; }, kIO)) << row.url;
+        ASSERT_TRUE(platform::runUntil([&] { return delegate_->events.size() == before + 3; }, kIO))
+            << row.url;
         EXPECT_EQ(delegate_->events[before], "allow " + row.url);
         EXPECT_EQ(delegate_->events[before + 2], row.event) << row.url;
         EXPECT_EQ(page_->loads().back().content, row.content) << row.url;
@@ -371,18 +377,17 @@ TEST(WebURLSchemesTest, KeepsOurSchemesInLowerCaseAndRefusesTheWebsOwn) {
         const char* scheme;
         bool accepted;
     } rows[] = {
-        {"mv-test", true},   // ordinary
-        {"MV-Test", true},   // the same scheme, kept once
-        {"a+b.c", true},     // every character a scheme may hold
-        {"http", false},     // the web's own
-        {"HTTPS", false},    // in any case
-        {"data", false},
-        {"about", false},
-        {"", false},         // no name
-        {"1abc", false},     // must start with a letter
-        {"a b", false},      // no spaces
+        {"mv-test", true},                                 // ordinary
+        {"MV-Test", true},                                 // the same scheme, kept once
+        {"a+b.c", true},                                   // every character a scheme may hold
+        {"http", false},                                   // the web's own
+        {"HTTPS", false},                                  // in any case
+        {"data", false},   {"about", false}, {"", false},  // no name
+        {"1abc", false},                                   // must start with a letter
+        {"a b", false},                                    // no spaces
     };
-    for (const auto& row : rows) EXPECT_EQ(platform::WebURLSchemes::registerScheme(row.scheme), row.accepted) << row.scheme;
+    for (const auto& row : rows)
+        EXPECT_EQ(platform::WebURLSchemes::registerScheme(row.scheme), row.accepted) << row.scheme;
     EXPECT_EQ(platform::WebURLSchemes::schemes(), (Strings{"mv-test", "a+b.c"}));
     EXPECT_TRUE(platform::WebURLSchemes::contains("MV-TEST"));
     EXPECT_FALSE(platform::WebURLSchemes::contains("http"));

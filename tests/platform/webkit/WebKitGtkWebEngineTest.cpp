@@ -200,6 +200,16 @@ TEST_F(WebKitGtkWebEngineTest, AsynchronousScriptsAnswerOnALaterTurnWithErrors) 
     EXPECT_EQ(error->domain(), "WebKitJavascriptError");
 }
 
+TEST_F(WebKitGtkWebEngineTest, SynchronousScriptGivesUpAfterItsTimeOutAndLogs) {
+    load("<p>x</p>");
+    engine_->setSynchronousTimeout(0.2);
+    EXPECT_EQ(js("var t = Date.now(); while (Date.now() - t < 1500) {} 'late'"), "");
+    EXPECT_TRUE(logged("WebKitGtkWebEngine gave up waiting 0.2 s for a script"));
+    engine_->setSynchronousTimeout(10);
+    // The late answer is not taken for the next one.
+    EXPECT_EQ(js("'after'"), "after");
+}
+
 TEST_F(WebKitGtkWebEngineTest, DecisionArrivingDuringSynchronousScriptIsDeliveredAfterItReturns) {
     delegate_->refuseSchemes({"mvcmd"});
     load(testpage::pageWithLibrary(""));

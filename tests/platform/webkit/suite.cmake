@@ -3,3 +3,5 @@
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/with-display)
 mv_add_test_suite(platform/webkit LIBS platform_webkit LABELS webkit)
 unset(CMAKE_CROSSCOMPILING_EMULATOR)
+# GLib's headers only: its compile flags would keep the shared precompiled header out.
+target_include_directories(test_platform_webkit PRIVATE ${GLIB_INCLUDE_DIRS})
