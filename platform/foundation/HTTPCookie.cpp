@@ -7,23 +7,11 @@
 #include <charconv>
 
 #include "platform/foundation/HTTPHeaderFields.h"
+#include "platform/foundation/TextUtilities.h"
 #include "platform/foundation/URL.h"
 
 namespace platform {
 namespace {
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
-
-std::string lower(std::string_view s) {
-    std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return std::tolower(c); });
-    return out;
-}
 
 bool isIPAddress(std::string_view host) {
     std::string h(host);
@@ -117,7 +105,7 @@ std::optional<Date> HTTPCookie::parseCookieDate(std::string_view text) {
         if (!month && token.size() >= 3) {
             static const char* kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
                                             "jul", "aug", "sep", "oct", "nov", "dec"};
-            std::string prefix = lower(token.substr(0, 3));
+            std::string prefix = asciiLowercase(token.substr(0, 3));
             auto it = std::find(std::begin(kMonths), std::end(kMonths), prefix);
             if (it != std::end(kMonths)) {
                 month = static_cast<int>(it - std::begin(kMonths)) + 1;
@@ -154,8 +142,8 @@ std::optional<HTTPCookie> HTTPCookie::make(Properties p) {
     c.name_ = std::move(p.name);
     c.value_ = std::move(p.value);
     c.hostOnly_ = p.domain[0] != '.';
-    c.domain_ =
-        lower(c.hostOnly_ ? std::string_view(p.domain) : std::string_view(p.domain).substr(1));
+    c.domain_ = asciiLowercase(c.hostOnly_ ? std::string_view(p.domain)
+                                           : std::string_view(p.domain).substr(1));
     if (c.domain_.empty()) return std::nullopt;
     c.path_ = p.path.empty() || p.path[0] != '/' ? "/" : std::move(p.path);
     c.expiresDate_ = p.expiresDate;
@@ -165,15 +153,15 @@ std::optional<HTTPCookie> HTTPCookie::make(Properties p) {
 }
 
 std::optional<HTTPCookie> HTTPCookie::parseSetCookie(std::string_view text, const URL& url) {
-    const std::string host = lower(url.host());
+    const std::string host = asciiLowercase(url.host());
     if (host.empty()) return std::nullopt;
     auto semicolon = text.find(';');
     std::string_view pair = text.substr(0, semicolon);
     auto equals = pair.find('=');
     if (equals == std::string_view::npos) return std::nullopt;
     HTTPCookie c;
-    c.name_ = std::string(trim(pair.substr(0, equals)));
-    c.value_ = std::string(trim(pair.substr(equals + 1)));
+    c.name_ = std::string(trimWhitespace(pair.substr(0, equals)));
+    c.value_ = std::string(trimWhitespace(pair.substr(equals + 1)));
     if (c.name_.empty()) return std::nullopt;
 
     std::optional<Date> expires;
@@ -185,9 +173,10 @@ std::optional<HTTPCookie> HTTPCookie::parseSetCookie(std::string_view text, cons
         semicolon = text.find(';');
         std::string_view attribute = text.substr(0, semicolon);
         auto eq = attribute.find('=');
-        std::string name = lower(trim(attribute.substr(0, eq)));
-        std::string_view value =
-            eq == std::string_view::npos ? std::string_view{} : trim(attribute.substr(eq + 1));
+        std::string name = asciiLowercase(trimWhitespace(attribute.substr(0, eq)));
+        std::string_view value = eq == std::string_view::npos
+                                     ? std::string_view{}
+                                     : trimWhitespace(attribute.substr(eq + 1));
         if (name == "expires") {
             if (auto d = parseCookieDate(value)) expires = d;
         } else if (name == "max-age") {
@@ -204,7 +193,7 @@ std::optional<HTTPCookie> HTTPCookie::parseSetCookie(std::string_view text, cons
         } else if (name == "domain") {
             if (value.empty()) continue;
             if (value[0] == '.') value.remove_prefix(1);
-            domain = lower(value);
+            domain = asciiLowercase(value);
         } else if (name == "path") {
             path = std::string(value);
         } else if (name == "secure") {
@@ -249,7 +238,7 @@ std::string HTTPCookie::cookieHeaderValue(const std::vector<HTTPCookie>& cookies
 }
 
 bool HTTPCookie::matchesURL(const URL& url) const {
-    const std::string host = lower(url.host());
+    const std::string host = asciiLowercase(url.host());
     if (host.empty()) return false;
     if (hostOnly_ ? host != domain_ : !domainMatches(host, domain_)) return false;
     if (secure_ && url.schemeLowercased() != "https") return false;

@@ -6,6 +6,7 @@
 
 #include "platform/foundation/HTTPURLResponse.h"
 #include "platform/foundation/SharedInstances.h"
+#include "platform/foundation/TextUtilities.h"
 #include "platform/foundation/URL.h"
 
 namespace platform {
@@ -101,10 +102,13 @@ void HTTPCookieStorage::setCookies(const std::vector<HTTPCookie>& cookies, const
                                    const std::optional<URL>& mainDocumentURL) {
     std::lock_guard lock(state_->mutex);
     if (state_->policy == AcceptPolicy::Never) return;
-    if (state_->policy == AcceptPolicy::OnlyFromMainDocumentDomain && mainDocumentURL &&
-        !HTTPCookie::domainMatches(url.host(), mainDocumentURL->host()) &&
-        !HTTPCookie::domainMatches(mainDocumentURL->host(), url.host()))
-        return;
+    if (state_->policy == AcceptPolicy::OnlyFromMainDocumentDomain && mainDocumentURL) {
+        const std::string host = asciiLowercase(url.host());
+        const std::string mainHost = asciiLowercase(mainDocumentURL->host());
+        if (!HTTPCookie::domainMatches(host, mainHost) &&
+            !HTTPCookie::domainMatches(mainHost, host))
+            return;
+    }
     for (const auto& c : cookies) state_->store(c);
 }
 

@@ -1,17 +1,15 @@
 #include "platform/foundation/HTTPHeaderFields.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "platform/foundation/TextUtilities.h"
 
 namespace platform {
 
 HTTPHeaderFields::HTTPHeaderFields(std::initializer_list<Entry> entries) : entries_(entries) {}
 
 bool HTTPHeaderFields::namesEqual(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
+    return equalsIgnoringASCIICase(a, b);
 }
 
 void HTTPHeaderFields::set(std::string_view name, std::string value) {

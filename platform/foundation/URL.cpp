@@ -1,7 +1,8 @@
 #include "platform/foundation/URL.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "platform/foundation/TextUtilities.h"
 
 namespace platform {
 namespace {
@@ -233,9 +234,7 @@ std::optional<URL> URL::resolve(std::string_view relative, const URL& base) {
 }
 
 std::string URL::schemeLowercased() const {
-    std::string s = scheme_;
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-    return s;
+    return asciiLowercase(scheme_);
 }
 
 std::string URL::resourceSpecifier() const {

@@ -18,20 +18,13 @@
 #include "platform/foundation/Log.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/SharedInstances.h"
+#include "platform/foundation/TextUtilities.h"
 #include "platform/foundation/Thread.h"
 #include "platform/foundation/URLErrors.h"
 #include "platform/foundation/URLProtocol.h"
 
 namespace platform::detail {
 namespace {
-
-std::string_view trimLine(std::string_view s) {
-    while (!s.empty() &&
-           (s.back() == '\r' || s.back() == '\n' || s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    return s;
-}
 
 bool isRedirectStatus(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -253,7 +246,7 @@ struct URLLoader::Impl {
     // Header lines of every response of the transfer arrive here, interim ones too.
     static void headerLine(Load& load, std::string_view raw) {
         if (load.headComplete) return;  // trailers
-        std::string_view line = trimLine(raw);
+        std::string_view line = trimWhitespace(raw);
         if (line.rfind("HTTP/", 0) == 0) {
             auto space = line.find(' ');
             load.version = std::string(line.substr(0, space));
@@ -273,14 +266,17 @@ struct URLLoader::Impl {
         }
         if (raw[0] == ' ' || raw[0] == '\t') {
             // A folded line continues the previous field.
-            if (!load.headerLines.empty())
-                load.headerLines.back().second += " " + std::string(line);
+            if (!load.headerLines.empty()) {
+                std::string& value = load.headerLines.back().second;
+                value.push_back(' ');
+                value.append(line.data(), line.size());
+            }
             return;
         }
         auto colon = line.find(':');
         if (colon == std::string_view::npos) return;
-        load.headerLines.emplace_back(std::string(trimLine(line.substr(0, colon))),
-                                      std::string(trimLine(line.substr(colon + 1))));
+        load.headerLines.emplace_back(std::string(trimWhitespace(line.substr(0, colon))),
+                                      std::string(trimWhitespace(line.substr(colon + 1))));
     }
 
     static void headComplete(Load& load) {

@@ -66,7 +66,8 @@ class URLRequest {
     const std::optional<URL>& mainDocumentURL() const { return mainDocumentURL_; }
     void setMainDocumentURL(std::optional<URL> url) { mainDocumentURL_ = std::move(url); }
 
-    // Seconds without progress before the load fails with the time-out error.
+    // Seconds without progress before the load fails with the time-out error (none when
+    // zero or less), on the platform clock.
     double timeoutInterval() const { return timeoutInterval_; }
     void setTimeoutInterval(double seconds) { timeoutInterval_ = seconds; }
 

@@ -17,6 +17,7 @@
 #include <stdexcept>
 
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/TextUtilities.h"
 #include "platform/foundation/Thread.h"
 
 namespace {
@@ -59,13 +60,6 @@ const char* reasonFor(int status) {
         default:
             return "Status";
     }
-}
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
 }
 
 void setNonBlocking(int fd) {
@@ -241,8 +235,8 @@ struct HttpTestServer::Impl : std::enable_shared_from_this<HttpTestServer::Impl>
             std::string_view line = head.substr(0, lineEnd);
             auto colon = line.find(':');
             if (colon == std::string_view::npos) continue;
-            r.headers.add(std::string(trim(line.substr(0, colon))),
-                          std::string(trim(line.substr(colon + 1))));
+            r.headers.add(std::string(platform::trimWhitespace(line.substr(0, colon))),
+                          std::string(platform::trimWhitespace(line.substr(colon + 1))));
         }
         size_t pos = headEnd + 4;
         auto encoding = r.headers.value("Transfer-Encoding");

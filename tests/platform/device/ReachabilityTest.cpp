@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
 #include "platform/device/Reachability.h"
+#include "platform/foundation/JsonValue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
@@ -31,8 +30,8 @@ TEST_F(ReachabilityTest, InjectedStatusReachesHandlersAndObserversOnTheMainLoop)
         platform::NotificationCenter::defaultCenter().addObserver(
             platform::kReachabilityDidChangeNotification, nullptr,
             [&](const platform::Notification& n) {
-                notified.push_back(
-                    n.userInfo->at(platform::kReachabilityNotificationStatusItem).get<int>());
+                notified.push_back(static_cast<int>(platform::json::integerValue(
+                    *n.userInfo, platform::kReachabilityNotificationStatusItem)));
             }));
     reachability.startMonitoring();
     EXPECT_EQ(reachability.status(), Status::Unknown);

@@ -1,16 +1,13 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <nlohmann/json.hpp>
-
 #include "platform/foundation/HTTPCookieStorage.h"
+#include "platform/foundation/JsonValue.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
 #include "platform/foundation/URLConnection.h"
 #include "platform/foundation/URLErrors.h"
-#include "tests/support/HttpTestServer.h"
-#include "tests/support/PlatformTest.h"
-#include "tests/support/RecordingConnectionDelegate.h"
+#include "tests/support/URLLoadingTest.h"
 
 using platform::HTTPURLResponse;
 using platform::RunLoop;
@@ -21,24 +18,8 @@ using Response = HttpTestServer::Response;
 
 namespace {
 
-constexpr double kIO = 20.0;  // generous real-time bound for loopback I/O
-
-class URLConnectionTest : public PlatformTest {
+class URLConnectionTest : public URLLoadingTest {
   protected:
-    URLRequest request(std::string_view path) { return URLRequest(*URL::parse(server_.url(path))); }
-
-    std::shared_ptr<RecordingConnectionDelegate> load(URLRequest r) {
-        auto recorder = std::make_shared<RecordingConnectionDelegate>();
-        connection_ = URLConnection::start(std::move(r), recorder, RunLoop::main());
-        return recorder;
-    }
-
-    std::shared_ptr<RecordingConnectionDelegate> loadToEnd(URLRequest r) {
-        auto recorder = load(std::move(r));
-        EXPECT_TRUE(platform::runUntil([&] { return recorder->isDone(); }, kIO));
-        return recorder;
-    }
-
     // Pumps the main loop until a later load on the same loop has ended, so that
     // anything still due from earlier loads would have arrived.
     void settle() {
@@ -47,14 +28,12 @@ class URLConnectionTest : public PlatformTest {
         ASSERT_TRUE(platform::runUntil([&] { return recorder->isDone(); }, kIO));
         platform::runUntilIdle();
     }
-
-    HttpTestServer server_;
-    std::shared_ptr<URLConnection> connection_;
 };
 
 TEST_F(URLConnectionTest, GetSendsHeadersAndDeliversResponseOnCallerLoop) {
     Response answer = Response::text(200, "hello there", "text/plain; charset=utf-8");
     answer.headers.set("X-Answer", "42");
+    answer.headers.set("X-Folded", "first\r\n second");  // an old-style continuation line
     server_.respond("/hello", answer);
 
     URLRequest r = request("/hello?x=1");
@@ -71,6 +50,7 @@ TEST_F(URLConnectionTest, GetSendsHeadersAndDeliversResponseOnCallerLoop) {
     EXPECT_EQ(response.textEncodingName(), "utf-8");
     EXPECT_EQ(response.expectedContentLength(), 11);
     EXPECT_EQ(response.valueForHTTPHeaderField("x-answer"), "42");
+    EXPECT_EQ(response.valueForHTTPHeaderField("X-Folded"), "first second");
     EXPECT_EQ(recorder->body(), "hello there");
     for (const auto& name : recorder->threadNames) EXPECT_EQ(name, "main");
 
@@ -127,8 +107,8 @@ TEST_F(URLConnectionTest, RefusedRedirectDeliversTheRedirectResponseAndBody) {
     server_.respond("/new", Response::text(200, "new"));
     auto recorder = std::make_shared<RecordingConnectionDelegate>();
     recorder->onRedirect = [](URLRequest, const HTTPURLResponse&) { return std::nullopt; };
-    connection_ = URLConnection::start(request("/old"), recorder, RunLoop::main());
-    ASSERT_TRUE(platform::runUntil([&] { return recorder->isDone(); }, kIO));
+    loadToEnd(request("/old"), recorder);
+    ASSERT_TRUE(recorder->isDone());
 
     EXPECT_EQ(recorder->events, (std::vector<std::string>{"redirect 302 " + server_.url("/new"),
                                                           "response 302", "data 11", "finish"}));
@@ -145,8 +125,8 @@ TEST_F(URLConnectionTest, FollowedRedirectLoadsTheNewRequestAsChanged) {
         next.setValue("2", "X-Hop");
         return std::optional<URLRequest>(next);
     };
-    connection_ = URLConnection::start(request("/a"), recorder, RunLoop::main());
-    ASSERT_TRUE(platform::runUntil([&] { return recorder->isDone(); }, kIO));
+    loadToEnd(request("/a"), recorder);
+    ASSERT_TRUE(recorder->isDone());
 
     EXPECT_EQ(recorder->events,
               (std::vector<std::string>{"redirect 302 " + server_.url("/b?step=2"), "response 200",
@@ -188,6 +168,24 @@ TEST_F(URLConnectionTest, TemporaryRedirectKeepsMethodAndBody) {
     EXPECT_EQ(server_.lastRequest("/again")->body, "payload");
 }
 
+TEST_F(URLConnectionTest, CredentialsStayWithTheirOriginOnRedirect) {
+    HttpTestServer other;
+    other.respond("/land", Response::text(200, "elsewhere"));
+    server_.respond("/here", Response::text(200, "here"));
+    server_.respond("/away", Response::redirect(302, other.url("/land")));
+    server_.respond("/stay", Response::redirect(302, "/here"));
+    for (const char* path : {"/away", "/stay"}) {
+        URLRequest r = request(path);
+        r.setValue("Bearer secret", "Authorization");
+        r.setValue("own=1", "Cookie");
+        ASSERT_TRUE(loadToEnd(r)->finished) << path;
+    }
+    EXPECT_FALSE(other.lastRequest("/land")->header("Authorization"));
+    EXPECT_FALSE(other.lastRequest("/land")->header("Cookie"));
+    EXPECT_EQ(server_.lastRequest("/here")->header("Authorization"), "Bearer secret");
+    EXPECT_EQ(server_.lastRequest("/here")->header("Cookie"), "own=1");
+}
+
 TEST_F(URLConnectionTest, RedirectWithoutUsableLocationIsTheFinalResponse) {
     server_.respond("/nowhere", Response::redirect(302, "http://bad host/", "body"));
     auto recorder = loadToEnd(request("/nowhere"));
@@ -224,7 +222,7 @@ TEST_F(URLConnectionTest, CancelInsideACallbackStopsTheRest) {
     server_.respond("/stream", chunked);
     auto recorder = std::make_shared<RecordingConnectionDelegate>();
     recorder->onResponse = [&](const HTTPURLResponse&) { connection_->cancel(); };
-    connection_ = URLConnection::start(request("/stream"), recorder, RunLoop::main());
+    load(request("/stream"), recorder);
     ASSERT_TRUE(platform::runUntil([&] { return !recorder->events.empty(); }, kIO));
     platform::advanceBy(5);
     settle();
@@ -244,7 +242,8 @@ TEST_F(URLConnectionTest, TimeOutOnThePlatformClockMapsToTimedOut) {
     EXPECT_EQ(recorder->events, (std::vector<std::string>{"fail -1001"}));
     ASSERT_TRUE(recorder->error);
     EXPECT_EQ(recorder->error->domain(), platform::kURLErrorDomain);
-    EXPECT_EQ(recorder->error->userInfo().value(platform::kURLErrorFailingURLStringKey, ""),
+    EXPECT_EQ(platform::json::stringValue(recorder->error->userInfo(),
+                                          platform::kURLErrorFailingURLStringKey),
               server_.url("/hang"));
     EXPECT_EQ(recorder->error->localizedDescription(), "The request timed out.");
     // The transfer is aborted too.

@@ -8,9 +8,7 @@
 #include "platform/foundation/URLConnection.h"
 #include "platform/foundation/URLErrors.h"
 #include "platform/foundation/URLProtocol.h"
-#include "tests/support/HttpTestServer.h"
-#include "tests/support/PlatformTest.h"
-#include "tests/support/RecordingConnectionDelegate.h"
+#include "tests/support/URLLoadingTest.h"
 
 using platform::HTTPHeaderFields;
 using platform::HTTPURLResponse;
@@ -24,7 +22,6 @@ using Response = HttpTestServer::Response;
 
 namespace {
 
-constexpr double kIO = 20.0;
 constexpr const char* kPassFlag = "PassToNetwork";
 
 // What the protocols of these tests saw, shared with the test body.
@@ -160,34 +157,18 @@ class PassingFactory : public platform::URLProtocolFactory {
     }
 };
 
-class URLProtocolTest : public PlatformTest {
+class URLProtocolTest : public URLLoadingTest {
   protected:
     void SetUp() override {
-        PlatformTest::SetUp();
+        URLLoadingTest::SetUp();
         gJournal = &journal_;
     }
     void TearDown() override {
         platform::runUntilIdle();
-        PlatformTest::TearDown();
-    }
-
-    URLRequest request(std::string_view path) { return URLRequest(*URL::parse(server_.url(path))); }
-
-    std::shared_ptr<RecordingConnectionDelegate> load(URLRequest r) {
-        auto recorder = std::make_shared<RecordingConnectionDelegate>();
-        connection_ = URLConnection::start(std::move(r), recorder, RunLoop::main());
-        return recorder;
-    }
-
-    std::shared_ptr<RecordingConnectionDelegate> loadToEnd(URLRequest r) {
-        auto recorder = load(std::move(r));
-        EXPECT_TRUE(platform::runUntil([&] { return recorder->isDone(); }, kIO));
-        return recorder;
+        URLLoadingTest::TearDown();
     }
 
     Journal journal_;
-    HttpTestServer server_;
-    std::shared_ptr<URLConnection> connection_;
 };
 
 TEST_F(URLProtocolTest, RegisteredProtocolAnswersInsteadOfTheNetwork) {
@@ -274,8 +255,8 @@ TEST_F(URLProtocolTest, RefusedProtocolRedirectLetsTheProtocolDeliverIt) {
     URLProtocol::registerClass(std::make_shared<platform::URLProtocolClass<RedirectingProtocol>>());
     auto recorder = std::make_shared<RecordingConnectionDelegate>();
     recorder->onRedirect = [](URLRequest, const HTTPURLResponse&) { return std::nullopt; };
-    connection_ = URLConnection::start(request("/r/x"), recorder, RunLoop::main());
-    ASSERT_TRUE(platform::runUntil([&] { return recorder->isDone(); }, kIO));
+    loadToEnd(request("/r/x"), recorder);
+    ASSERT_TRUE(recorder->isDone());
     EXPECT_EQ(recorder->events, (std::vector<std::string>{"redirect 302 " + server_.url("/landing"),
                                                           "response 302", "data 13", "finish"}));
     EXPECT_EQ(server_.requestCount("/landing"), 0u);
