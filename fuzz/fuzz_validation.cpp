@@ -3,7 +3,6 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdlib>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -11,6 +10,7 @@
 #include "libmerovane/core/DictionaryExtensions.h"
 #include "libmerovane/core/DictionaryValidation.h"
 #include "libmerovane/core/StringExtensions.h"
+#include "platform/foundation/JsonValue.h"
 
 using nlohmann::json;
 
@@ -73,11 +73,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
     MVSpec fromBytes = specFromBytes(in, 0);
     const std::string text = in.ConsumeRemainingBytesAsString();
-    const json value = json::parse(text, nullptr, false);
+    const auto parsed = platform::json::parse(text);
 
     if (auto decoded = urlDecodedString(text))
         check(urlDecodedString(urlEncodedString(*decoded)) == decoded);
-    if (value.is_discarded()) return 0;
+    if (!parsed.ok()) return 0;
+    const json& value = parsed.value;
 
     FuzzedDataProvider shaping(data, size);
     const MVSpec specs[] = {fromBytes, specFromValue(value, shaping, 0), MVSpec()};
