@@ -3,7 +3,6 @@
 #include "libmerovane/core/ArrayExtensions.h"
 #include "libmerovane/core/DictionaryExtensions.h"
 #include "libmerovane/core/JSONLogDescription.h"
-
 #include "platform/foundation/JsonValue.h"
 #include "platform/foundation/UserDefaults.h"
 #include "tests/support/TempDir.h"
@@ -106,13 +105,16 @@ TEST_F(DictionaryListingTest, ArrayValuesAsStrings) {
 }
 
 TEST_F(DictionaryListingTest, DetailedJSONListsNestedContentsInFull) {
-    const json dictionary = parsed(R"({"a":{"x":1,"y":{"z":"q"}},"b":[1,{"y":"s"},[2,[]]],"c":"t"})");
+    const json dictionary =
+        parsed(R"({"a":{"x":1,"y":{"z":"q"}},"b":[1,{"y":"s"},[2,[]]],"c":"t"})");
     const std::string brief = "a = [dictionary], b = [array], c = \"t\"";
     EXPECT_EQ(allKeyNamesAndValues(dictionary), brief);
     platform::UserDefaults::standard().setObject(kDetailedJSONDefaultsKey, true);
-    EXPECT_EQ(allKeyNamesAndValues(dictionary), "a = {x = 1, y = {z = q}}, b = [1, { y = s}, [ 2, [  ] ]], c = t");
+    EXPECT_EQ(allKeyNamesAndValues(dictionary),
+              "a = {x = 1, y = {z = q}}, b = [1, { y = s}, [ 2, [  ] ]], c = t");
     EXPECT_EQ(allValuesAsStrings(parsed(R"([{"k":[]},"x"])")), "{ k = []}, x");
-    EXPECT_EQ(allKeyNamesAndValues(json{{"html", std::string(300, 'x')}}), "html = " + std::string(300, 'x'));
+    EXPECT_EQ(allKeyNamesAndValues(json{{"html", std::string(300, 'x')}}),
+              "html = " + std::string(300, 'x'));
     // Read on every call: switching it off takes effect at once.
     platform::UserDefaults::standard().setObject(kDetailedJSONDefaultsKey, "NO");
     EXPECT_EQ(allKeyNamesAndValues(dictionary), brief);

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "libmerovane/core/DictionaryValidation.h"
-
 #include "platform/foundation/JsonValue.h"
 
 using nlohmann::json;
