@@ -3,20 +3,13 @@
 #include "libmerovane/core/ArrayExtensions.h"
 #include "libmerovane/core/DictionaryExtensions.h"
 #include "libmerovane/core/JSONLogDescription.h"
-#include "platform/foundation/JsonValue.h"
 #include "platform/foundation/UserDefaults.h"
+#include "tests/support/JsonTestInput.h"
 #include "tests/support/TempDir.h"
 
 using nlohmann::json;
 
 namespace {
-// Test input, read like every other input.
-json parsed(std::string_view text) {
-    auto result = platform::json::parse(text);
-    EXPECT_TRUE(result.ok()) << text;
-    return result.value;
-}
-
 // Listings read the user defaults: they live in a fresh folder.
 class DictionaryListingTest : public ::testing::Test {
   protected:
@@ -25,9 +18,9 @@ class DictionaryListingTest : public ::testing::Test {
 }  // namespace
 
 TEST(DictionaryExtensionsTest, StrippingRemovesNullsAtEveryDepthAndLeavesTheArgument) {
-    const json original = parsed(R"({"a":null,"b":{"c":null,"d":1},"e":[null,2]})");
+    const json original = parsedJson(R"({"a":null,"b":{"c":null,"d":1},"e":[null,2]})");
     const json before = original;
-    EXPECT_EQ(dictionaryStrippedOfNullObjects(original), parsed(R"({"b":{"d":1},"e":[2]})"));
+    EXPECT_EQ(dictionaryStrippedOfNullObjects(original), parsedJson(R"({"b":{"d":1},"e":[2]})"));
     EXPECT_EQ(original, before);
 }
 
@@ -46,10 +39,10 @@ TEST(DictionaryExtensionsTest, StrippingKeepsEverythingElse) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.in);
-        json value = parsed(row.in);
-        EXPECT_EQ(dictionaryStrippedOfNullObjects(value), parsed(row.out));
-        EXPECT_EQ(stripNullObjects(value), parsed(row.out));
-        EXPECT_EQ(value, parsed(row.out));
+        json value = parsedJson(row.in);
+        EXPECT_EQ(dictionaryStrippedOfNullObjects(value), parsedJson(row.out));
+        EXPECT_EQ(stripNullObjects(value), parsedJson(row.out));
+        EXPECT_EQ(value, parsedJson(row.out));
     }
 }
 
@@ -74,7 +67,7 @@ TEST(DictionaryExtensionsTest, DeeplyNestedInputDoesNotExhaustTheStack) {
 
 TEST_F(DictionaryListingTest, KeyNamesAndBriefValues) {
     const json dictionary =
-        parsed(R"({"a":{"x":1},"b":[1,2],"c":"short","d":3,"e":true,"f":1.5,"g":null})");
+        parsedJson(R"({"a":{"x":1},"b":[1,2],"c":"short","d":3,"e":true,"f":1.5,"g":null})");
     EXPECT_EQ(allKeyNames(dictionary), "a, b, c, d, e, f, g");
     EXPECT_EQ(allKeyNamesAndValues(dictionary),
               "a = [dictionary], b = [array], c = \"short\", d = 3, e = 1, f = 1.5, g = <null>");
@@ -97,7 +90,7 @@ TEST_F(DictionaryListingTest, LongStringsShowTheirLengthInUtf16Units) {
 }
 
 TEST_F(DictionaryListingTest, ArrayValuesAsStrings) {
-    EXPECT_EQ(allValuesAsStrings(parsed(R"([{"a":1},[2],"s",4,false])")),
+    EXPECT_EQ(allValuesAsStrings(parsedJson(R"([{"a":1},[2],"s",4,false])")),
               "[dictionary], [array], \"s\", 4, 0");
     EXPECT_EQ(allValuesAsStrings(json::array()), "");
     EXPECT_EQ(allValuesAsStrings(json::binary({1, 2, 3, 4, 0xAB})), "");
@@ -106,13 +99,13 @@ TEST_F(DictionaryListingTest, ArrayValuesAsStrings) {
 
 TEST_F(DictionaryListingTest, DetailedJSONListsNestedContentsInFull) {
     const json dictionary =
-        parsed(R"({"a":{"x":1,"y":{"z":"q"}},"b":[1,{"y":"s"},[2,[]]],"c":"t"})");
+        parsedJson(R"({"a":{"x":1,"y":{"z":"q"}},"b":[1,{"y":"s"},[2,[]]],"c":"t"})");
     const std::string brief = "a = [dictionary], b = [array], c = \"t\"";
     EXPECT_EQ(allKeyNamesAndValues(dictionary), brief);
     platform::UserDefaults::standard().setObject(kDetailedJSONDefaultsKey, true);
     EXPECT_EQ(allKeyNamesAndValues(dictionary),
               "a = {x = 1, y = {z = q}}, b = [1, { y = s}, [ 2, [  ] ]], c = t");
-    EXPECT_EQ(allValuesAsStrings(parsed(R"([{"k":[]},"x"])")), "{ k = []}, x");
+    EXPECT_EQ(allValuesAsStrings(parsedJson(R"([{"k":[]},"x"])")), "{ k = []}, x");
     EXPECT_EQ(allKeyNamesAndValues(json{{"html", std::string(300, 'x')}}),
               "html = " + std::string(300, 'x'));
     // Read on every call: switching it off takes effect at once.

@@ -1,18 +1,11 @@
 #include <gtest/gtest.h>
 
 #include "libmerovane/core/DictionaryValidation.h"
-#include "platform/foundation/JsonValue.h"
+#include "tests/support/JsonTestInput.h"
 
 using nlohmann::json;
 
 namespace {
-
-// Test input, read like every other input.
-json parsed(std::string_view text) {
-    auto result = platform::json::parse(text);
-    EXPECT_TRUE(result.ok()) << text;
-    return result.value;
-}
 
 struct Row {
     const char* what;
@@ -126,7 +119,7 @@ std::vector<Row> rows() {
 TEST(DictionaryValidationTest, AnswersAndLogsEveryFaultWithItsPath) {
     for (const auto& row : rows()) {
         SCOPED_TRACE(row.what);
-        const json value = parsed(row.value);
+        const json value = parsedJson(row.value);
         std::string log;
         EXPECT_EQ(isValidBySpecification(value, row.spec, &log), row.valid);
         EXPECT_EQ(log, row.log);
