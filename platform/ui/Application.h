@@ -36,6 +36,7 @@
 namespace platform {
 
 class ApplicationDelegate;
+class Presentation;
 class ViewController;
 class Window;
 
@@ -97,6 +98,11 @@ class Application : public Responder {
     // Windows: every live window in the order made; the key window.
     std::vector<std::shared_ptr<Window>> windows() const;
     std::shared_ptr<Window> keyWindow() const { return keyWindow_.lock(); }
+
+    // Alerts and sheets while they are shown, oldest first.
+    const std::vector<std::shared_ptr<Presentation>>& presentations() const {
+        return presentations_;
+    }
 
     // Status bar.
     StatusBarStyle statusBarStyle() const { return statusBarStyle_; }
@@ -176,6 +182,10 @@ class Application : public Responder {
     bool wasTerminated() const { return terminated_; }
     void resetForTesting();
 
+    // For presentations: the application holds them while shown.
+    void addPresentation(std::shared_ptr<Presentation> presentation);
+    void removePresentation(const Presentation* presentation);
+
     // For windows.
     void registerWindow(const std::shared_ptr<Window>& window);
     void setKeyWindow(const std::shared_ptr<Window>& window);
@@ -190,6 +200,7 @@ class Application : public Responder {
     DelegateWrapper wrapper_;
     std::vector<std::weak_ptr<Window>> windows_;
     std::weak_ptr<Window> keyWindow_;
+    std::vector<std::shared_ptr<Presentation>> presentations_;
     StatusBarStyle statusBarStyle_ = StatusBarStyle::Default;
     bool statusBarHidden_ = false;
     std::atomic<InterfaceOrientation> orientation_{InterfaceOrientation::Portrait};
