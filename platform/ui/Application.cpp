@@ -12,6 +12,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/SharedInstances.h"
 #include "platform/ui/ApplicationDelegate.h"
+#include "platform/ui/Presentation.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
@@ -56,6 +57,9 @@ void Application::resetForTesting() {
     wrapper_ = nullptr;
     windows_.clear();
     keyWindow_.reset();
+    // Destroyed after the reset, so that their destructors see a clean application.
+    auto presentations = std::move(presentations_);
+    presentations_.clear();
     statusBarStyle_ = StatusBarStyle::Default;
     statusBarHidden_ = false;
     orientation_ = InterfaceOrientation::Portrait;
@@ -97,6 +101,21 @@ std::vector<std::shared_ptr<Window>> Application::windows() const {
     for (auto& weak : windows_)
         if (auto w = weak.lock()) out.push_back(std::move(w));
     return out;
+}
+
+// Presentations
+
+void Application::addPresentation(std::shared_ptr<Presentation> presentation) {
+    if (presentation) presentations_.push_back(std::move(presentation));
+}
+
+void Application::removePresentation(const Presentation* presentation) {
+    auto it = std::find_if(presentations_.begin(), presentations_.end(),
+                           [&](const auto& p) { return p.get() == presentation; });
+    if (it == presentations_.end()) return;
+    // Destroyed (when this was the last reference) once the list is whole again.
+    auto keep = std::move(*it);
+    presentations_.erase(it);
 }
 
 void Application::registerWindow(const std::shared_ptr<Window>& window) {

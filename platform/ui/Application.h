@@ -35,6 +35,7 @@
 namespace platform {
 
 class ApplicationDelegate;
+class Presentation;
 class ViewController;
 class Window;
 
@@ -96,6 +97,11 @@ class Application : public Responder {
     // Windows: every live window in the order made; the key window.
     std::vector<std::shared_ptr<Window>> windows() const;
     std::shared_ptr<Window> keyWindow() const { return keyWindow_.lock(); }
+
+    // Alerts and sheets while they are shown, oldest first.
+    const std::vector<std::shared_ptr<Presentation>>& presentations() const {
+        return presentations_;
+    }
 
     // Status bar.
     StatusBarStyle statusBarStyle() const { return statusBarStyle_; }
@@ -174,6 +180,10 @@ class Application : public Responder {
     bool wasTerminated() const { return terminated_; }
     void resetForTesting();
 
+    // For presentations: the application holds them while shown.
+    void addPresentation(std::shared_ptr<Presentation> presentation);
+    void removePresentation(const Presentation* presentation);
+
     // For windows.
     void registerWindow(const std::shared_ptr<Window>& window);
     void setKeyWindow(const std::shared_ptr<Window>& window);
@@ -188,6 +198,7 @@ class Application : public Responder {
     DelegateWrapper wrapper_;
     std::vector<std::weak_ptr<Window>> windows_;
     std::weak_ptr<Window> keyWindow_;
+    std::vector<std::shared_ptr<Presentation>> presentations_;
     StatusBarStyle statusBarStyle_ = StatusBarStyle::Default;
     bool statusBarHidden_ = false;
     InterfaceOrientation orientation_ = InterfaceOrientation::Portrait;

@@ -29,6 +29,7 @@
 
 namespace platform {
 
+class GraphicsContext;
 class Layer;
 class ViewController;
 class Window;
@@ -107,6 +108,11 @@ class View : public Responder, public std::enable_shared_from_this<View> {
     // take no touches answer null, and so do their subviews.
     virtual std::shared_ptr<View> hitTest(Point point);
     virtual bool pointInside(Point point) const;
+
+    // Draws what the view shows besides its background, border and subviews (an image
+    // view's image, a web view's page) into its bounds, in its own coordinates; drawing a
+    // view tree (ViewDrawing.h) calls it. Nothing by default.
+    virtual void drawContent(GraphicsContext& context, const Rect& bounds) const {}
 
     // Where the view is on screen while animations run.
     Point presentationCenter() const;
