@@ -30,7 +30,8 @@ class MVPlatformWebViewHost::Forwarder : public platform::WebViewDelegate {
 
   private:
     // The adapter stays alive while its delegate hears from it.
-    std::pair<std::shared_ptr<platform::View>, std::shared_ptr<MVWebViewAdapterDelegate>> parties() {
+    std::pair<std::shared_ptr<platform::View>, std::shared_ptr<MVWebViewAdapterDelegate>>
+    parties() {
         return {adapter_.shared_from_this(), adapter_.delegate()};
     }
 

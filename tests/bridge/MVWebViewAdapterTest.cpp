@@ -138,8 +138,7 @@ TEST_F(MVWebViewAdapterTest, NavigationsFollowTheDelegatesAnswer) {
     // A delegate that does not answer lets it load, and hears of start and finish.
     adapter->loadHTMLString("<p>1</p>", std::nullopt);
     platform::runUntilIdle();
-    EXPECT_EQ(delegate->events,
-              (std::vector<std::string>{"ask about:blank", "start", "finish"}));
+    EXPECT_EQ(delegate->events, (std::vector<std::string>{"ask about:blank", "start", "finish"}));
     EXPECT_EQ(page.currentPage()->content, "<p>1</p>");
 
     // A refused navigation is never loaded.
@@ -148,11 +147,12 @@ TEST_F(MVWebViewAdapterTest, NavigationsFollowTheDelegatesAnswer) {
     page.navigate("https://elsewhere.example/");
     adapter->loadHTMLString("<p>2</p>", std::nullopt);
     platform::runUntilIdle();
-    EXPECT_EQ(delegate->events, (std::vector<std::string>{"ask https://elsewhere.example/",
-                                                          "ask about:blank"}));
+    EXPECT_EQ(delegate->events,
+              (std::vector<std::string>{"ask https://elsewhere.example/", "ask about:blank"}));
     EXPECT_EQ(page.currentPage()->content, "<p>1</p>");
     for (const auto& load : page.loads()) {
-        if (load.content == "<p>2</p>") EXPECT_EQ(load.state, HeadlessWebEngine::LoadState::Refused);
+        if (load.content == "<p>2</p>")
+            EXPECT_EQ(load.state, HeadlessWebEngine::LoadState::Refused);
     }
 
     delegate->answer = true;

@@ -51,8 +51,9 @@ class MVWebViewLoadingTest : public MVWebViewFixture {
         performed().clear();
         registerCommandHandlerClasses();
         MVCommandHandler_2_0::commandTable().add(
-            "record", {MVSpec{}, [](MVCommandHandler&, nlohmann::json* p,
-                                    const std::shared_ptr<MVWebView>& w) { record("record", p, w); }});
+            "record",
+            {MVSpec{}, [](MVCommandHandler&, nlohmann::json* p,
+                          const std::shared_ptr<MVWebView>& w) { record("record", p, w); }});
         MVCommandHandler_1_0::commandTable().add(
             "openPage",
             {MVSpec{}, [](MVCommandHandler&, nlohmann::json* p,
@@ -138,6 +139,23 @@ TEST_F(MVWebViewLoadingTest, ARedirectToTheCommandSchemeRunsItsCommands) {
     EXPECT_TRUE(MVErrorLogger::reports().empty());
 }
 
+TEST_F(MVWebViewLoadingTest, RedirectedCommandsMayStartTheNextLoad) {
+    server.respond("/next", Response::text(200, "<p>next</p>", "text/html"));
+    const std::string next = server.url("/next");
+    MVCommandHandler_2_0::commandTable().add(
+        "open", {MVSpec{}, [next](MVCommandHandler&, nlohmann::json*,
+                                  const std::shared_ptr<MVWebView>& w) { w->openUrl(next); }});
+    server.respond("/cmd",
+                   Response::redirect(302, commandURL(R"({"ver":"2.0","cmds":[{"c":"open"}]})")));
+    webView->openUrl(server.url("/cmd"));
+    ASSERT_TRUE(platform::runUntil([&] { return notes->names.size() == 4; }, kIO));
+    ASSERT_TRUE(waitUntilLoaded());
+    // Each start ends once: the redirected load by the next one's cancel.
+    EXPECT_EQ(notes->names, (std::vector<std::string>{"start", "cancel", "start", "finish"}));
+    EXPECT_EQ(shownContents(), (std::vector<std::string>{"<p>next</p>"}));
+    EXPECT_EQ(webView->currentUrl(), next);
+}
+
 TEST_F(MVWebViewLoadingTest, MalformedCommandRedirectsAreReportedAndEndTheLoad) {
     struct Row {
         const char* path;
@@ -146,17 +164,24 @@ TEST_F(MVWebViewLoadingTest, MalformedCommandRedirectsAreReportedAndEndTheLoad) 
         const char* report;
         nlohmann::json data;
     } rows[] = {
-        {"/nojson", "mvcmd:nothing", "MVWebView<1000> redirect command scheme without JSON",
+        {"/nojson",
+         "mvcmd:nothing",
+         "MVWebView<1000> redirect command scheme without JSON",
          "MVWebView redirect command scheme without JSON",
          {{"webview", "<1000>"}, {"redirectURL", "mvcmd:nothing"}}},
         // An escape that decodes to no UTF-8 reads as the empty text.
-        {"/undecodable", "mvcmd:%FF%7B%7D", "MVWebView<1000> redirect command scheme without JSON",
+        {"/undecodable",
+         "mvcmd:%FF%7B%7D",
+         "MVWebView<1000> redirect command scheme without JSON",
          "MVWebView redirect command scheme without JSON",
          {{"webview", "<1000>"}, {"redirectURL", "mvcmd:%FF%7B%7D"}}},
-        {"/badjson", commandURL("{oops"), "MVWebview<1000> could not read command collection:[{oops]",
+        {"/badjson",
+         commandURL("{oops"),
+         "MVWebview<1000> could not read command collection:[{oops]",
          "MVWebview could not read command collection.",
          {{"webview", "<1000>"}, {"path", "{oops"}}},
-        {"/nolocation", "no location {", "MVWebView<1000> redirect did not contain a valid location header",
+        {"/nolocation", "no location {",
+         "MVWebView<1000> redirect did not contain a valid location header",
          "HTTP redirect did not contain a valid location header", "no location {"},
     };
     for (const auto& row : rows) {
@@ -366,8 +391,7 @@ TEST_F(MVWebViewLoadingTest, AFailedApiPageShowsTheLocalizedErrorPage) {
         ASSERT_NE(shown, nullptr);
         EXPECT_EQ(shown->kind, LoadKind::HTMLString);
         EXPECT_EQ(shown->request.url().absoluteString(), "about:blank");
-        EXPECT_EQ(shown->content,
-                  errorPage(localization->localizedStringForKey(row.key)));
+        EXPECT_EQ(shown->content, errorPage(localization->localizedStringForKey(row.key)));
         EXPECT_FALSE(webView->isLoading());
     }
     EXPECT_EQ(page().currentPage()->content,
@@ -449,7 +473,8 @@ TEST_F(MVWebViewLoadingTest, AnHTMLStringIsHandedOverAtTheNextTurn) {
     EXPECT_EQ(page().decisions().at(0).allowed, true);
     EXPECT_EQ(notes->names, (std::vector<std::string>{"start", "finish"}));
     EXPECT_TRUE(logged("MVWebView<1000> did start loading [HTML String]"));
-    EXPECT_TRUE(logged("MVWebView<1000> did finish rendering [HTML String : https://shop.example/base]"));
+    EXPECT_TRUE(
+        logged("MVWebView<1000> did finish rendering [HTML String : https://shop.example/base]"));
 }
 
 TEST_F(MVWebViewLoadingTest, BlocksRunAfterLoadingOrAtTheNextTurn) {
