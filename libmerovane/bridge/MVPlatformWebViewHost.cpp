@@ -69,6 +69,8 @@ MVPlatformWebViewHost::MVPlatformWebViewHost(MVWebViewAdapter& adapter)
     hostView_ = HostView::create(*webView_, platform::Rect(0, 0, size.width, size.height));
     hostView_->setAutoresizingMask(platform::kAutoresizingFlexibleWidth |
                                    platform::kAutoresizingFlexibleHeight);
+    webView_->setBackgroundColor(platform::WebColor::clear());
+    webView_->setOpaque(false);
     webView_->setDelegate(forwarder_);
     adapter.addSubview(hostView_);
 }
