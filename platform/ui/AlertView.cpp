@@ -9,10 +9,9 @@ std::shared_ptr<AlertView> AlertView::create(std::optional<std::string> title,
                                              std::weak_ptr<AlertViewDelegate> delegate,
                                              std::optional<std::string> cancelButtonTitle,
                                              std::vector<std::string> otherButtonTitles) {
-    return std::shared_ptr<AlertView>(new AlertView(std::move(title), std::move(message),
-                                                    std::move(delegate),
-                                                    std::move(cancelButtonTitle),
-                                                    std::move(otherButtonTitles)));
+    return std::shared_ptr<AlertView>(
+        new AlertView(std::move(title), std::move(message), std::move(delegate),
+                      std::move(cancelButtonTitle), std::move(otherButtonTitles)));
 }
 
 AlertView::AlertView(std::optional<std::string> title, std::optional<std::string> message,

@@ -23,20 +23,6 @@ namespace {
 // The platform's code for a device that cannot register for remote notifications.
 constexpr long kRemoteNotificationsUnavailableCode = 3010;
 
-// The scheme of a URL text, lower-cased; empty when the text has none.
-std::string schemeOf(const std::string& url) {
-    const auto colon = url.find(':');
-    if (colon == std::string::npos || colon == 0) return {};
-    if (!std::isalpha(static_cast<unsigned char>(url[0]))) return {};
-    std::string scheme;
-    for (size_t i = 0; i < colon; ++i) {
-        const auto c = static_cast<unsigned char>(url[i]);
-        if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') return {};
-        scheme.push_back(static_cast<char>(std::tolower(c)));
-    }
-    return scheme;
-}
-
 }  // namespace
 
 Application& Application::shared() {
@@ -143,7 +129,7 @@ Rect Application::statusBarFrame() const {
 
 void Application::setStatusBarOrientation(InterfaceOrientation orientation) {
     if (orientation == orientation_) return;
-    const auto old = orientation_;
+    const InterfaceOrientation old = orientation_;
     auto postOrientation = [this](const char* name, InterfaceOrientation value) {
         Notification n;
         n.name = name;
@@ -227,15 +213,15 @@ void Application::expireBackgroundTasksForTesting() {
 
 // URLs
 
-bool Application::canOpenURL(const std::string& url) const {
-    const auto scheme = schemeOf(url);
+bool Application::canOpenURL(const URL& url) const {
+    const auto scheme = url.schemeLowercased();
     if (scheme.empty()) return false;
     return std::any_of(schemes_.begin(), schemes_.end(),
                        [&](auto& s) { return s.scheme == scheme; });
 }
 
-bool Application::openURL(const std::string& url) {
-    const auto scheme = schemeOf(url);
+bool Application::openURL(const URL& url) {
+    const auto scheme = url.schemeLowercased();
     auto it = std::find_if(schemes_.begin(), schemes_.end(),
                            [&](auto& s) { return !scheme.empty() && s.scheme == scheme; });
     if (it == schemes_.end()) return false;
@@ -247,7 +233,7 @@ bool Application::openURL(const std::string& url) {
 }
 
 void Application::registerURLSchemeForTesting(const std::string& scheme,
-                                              std::function<void(const std::string&)> handler) {
+                                              std::function<void(const URL&)> handler) {
     std::string lower;
     for (char c : scheme)
         lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
@@ -345,7 +331,7 @@ void Application::receiveMemoryWarning() {
     for (auto& vc : ViewController::allControllers()) vc->didReceiveMemoryWarning();
 }
 
-std::optional<bool> Application::deliverURL(const std::string& url,
+std::optional<bool> Application::deliverURL(const URL& url,
                                             const std::optional<std::string>& sourceApplication,
                                             const nlohmann::json* annotation) {
     auto d = delegate_;

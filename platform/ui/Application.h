@@ -17,7 +17,7 @@
 // manual one (tests), where it only records that it ran.
 //
 // Shared instance, created on first use and never destroyed. Main thread only, except
-// applicationState(), which any thread may read.
+// applicationState() and statusBarOrientation(), which any thread may read.
 
 #include <atomic>
 #include <cstdint>
@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "platform/foundation/Geometry.h"
+#include "platform/foundation/URL.h"
 #include "platform/ui/InterfaceTypes.h"
 #include "platform/ui/Responder.h"
 
@@ -111,7 +112,8 @@ class Application : public Responder {
     void setStatusBarHidden(bool hidden);
     // The bar across the top of the screen in the current orientation; zero when hidden.
     Rect statusBarFrame() const;
-    InterfaceOrientation statusBarOrientation() const { return orientation_; }
+    // Any thread may read it (the screen's bounds follow it).
+    InterfaceOrientation statusBarOrientation() const { return orientation_.load(); }
     // Turns the interface: windows take the screen's new bounds (their views resize by
     // their masks), with the orientation and frame notifications around the change.
     void setStatusBarOrientation(InterfaceOrientation orientation);
@@ -132,9 +134,9 @@ class Application : public Responder {
     void endBackgroundTask(BackgroundTaskIdentifier identifier);
 
     // Other applications, by URL scheme (case-insensitive).
-    bool canOpenURL(const std::string& url) const;
+    bool canOpenURL(const URL& url) const;
     // True when some application takes the URL; its handler runs at the next turn.
-    bool openURL(const std::string& url);
+    bool openURL(const URL& url);
 
     // Remote notifications: the answer reaches the delegate at the next turn.
     void registerUserNotificationSettings(const nlohmann::json& settings);
@@ -153,7 +155,7 @@ class Application : public Responder {
     void enterForeground();
     void terminate();
     void receiveMemoryWarning();
-    std::optional<bool> deliverURL(const std::string& url,
+    std::optional<bool> deliverURL(const URL& url,
                                    const std::optional<std::string>& sourceApplication,
                                    const nlohmann::json* annotation);
     void deliverRemoteNotification(const nlohmann::json& userInfo);
@@ -172,8 +174,8 @@ class Application : public Responder {
     void expireBackgroundTasksForTesting();
     // Makes another "application" answer a scheme; a null handler unregisters.
     void registerURLSchemeForTesting(const std::string& scheme,
-                                     std::function<void(const std::string& url)> handler);
-    const std::vector<std::string>& openedURLsForTesting() const { return openedURLs_; }
+                                     std::function<void(const URL& url)> handler);
+    const std::vector<URL>& openedURLsForTesting() const { return openedURLs_; }
     // The device token the next registration yields; none: registration fails.
     void setRemoteNotificationDeviceTokenForTesting(std::optional<std::vector<uint8_t>> token);
     void setTerminateHookForTesting(std::function<void()> hook);
@@ -201,7 +203,7 @@ class Application : public Responder {
     std::vector<std::shared_ptr<Presentation>> presentations_;
     StatusBarStyle statusBarStyle_ = StatusBarStyle::Default;
     bool statusBarHidden_ = false;
-    InterfaceOrientation orientation_ = InterfaceOrientation::Portrait;
+    std::atomic<InterfaceOrientation> orientation_{InterfaceOrientation::Portrait};
     std::atomic<ApplicationState> state_{ApplicationState::Inactive};
 
     struct BackgroundTask {
@@ -214,10 +216,10 @@ class Application : public Responder {
 
     struct URLScheme {
         std::string scheme;  // lower case
-        std::function<void(const std::string&)> handler;
+        std::function<void(const URL&)> handler;
     };
     std::vector<URLScheme> schemes_;
-    std::vector<std::string> openedURLs_;
+    std::vector<URL> openedURLs_;
 
     std::optional<std::vector<uint8_t>> deviceToken_;
     bool registeredForRemote_ = false;

@@ -32,7 +32,7 @@ void ForwardingApplicationDelegate::applicationDidReceiveMemoryWarning(Applicati
 }
 
 std::optional<bool> ForwardingApplicationDelegate::openURL(
-    Application& app, const std::string& url, const std::optional<std::string>& sourceApplication,
+    Application& app, const URL& url, const std::optional<std::string>& sourceApplication,
     const nlohmann::json* annotation) {
     if (!inner_) return std::nullopt;
     return inner_->openURL(app, url, sourceApplication, annotation);

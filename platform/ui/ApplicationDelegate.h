@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/URL.h"
+
 namespace platform {
 
 class Application;
@@ -37,7 +39,7 @@ class ApplicationDelegate {
     virtual void applicationDidReceiveMemoryWarning(Application& app) {}
 
     // Another application asks this one to open a URL. None: not answered.
-    virtual std::optional<bool> openURL(Application& app, const std::string& url,
+    virtual std::optional<bool> openURL(Application& app, const URL& url,
                                         const std::optional<std::string>& sourceApplication,
                                         const nlohmann::json* annotation) {
         return std::nullopt;
@@ -73,7 +75,7 @@ class ForwardingApplicationDelegate : public ApplicationDelegate {
     void applicationDidBecomeActive(Application& app) override;
     void applicationWillTerminate(Application& app) override;
     void applicationDidReceiveMemoryWarning(Application& app) override;
-    std::optional<bool> openURL(Application& app, const std::string& url,
+    std::optional<bool> openURL(Application& app, const URL& url,
                                 const std::optional<std::string>& sourceApplication,
                                 const nlohmann::json* annotation) override;
     void didRegisterUserNotificationSettings(Application& app,

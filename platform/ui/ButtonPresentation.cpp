@@ -28,8 +28,8 @@ void ButtonPresentation::pressButtonForTesting(int index) {
     if (!isVisible())
         throw Exception(kInternalInconsistencyException, "a button of a hidden presentation");
     if (index < 0 || index >= numberOfButtons())
-        throw Exception("NSRangeException", fmt::format("no button at index {} of {}", index,
-                                                        numberOfButtons()));
+        throw Exception("NSRangeException",
+                        fmt::format("no button at index {} of {}", index, numberOfButtons()));
     auto keep = shared_from_this();
     clickedButtonAtIndex(index);
     // The click handler may have dismissed it already.

@@ -28,7 +28,8 @@ class ButtonPresentation : public Presentation {
     int cancelButtonIndex() const { return cancelButtonIndex_; }
     void setCancelButtonIndex(int index) { cancelButtonIndex_ = index; }
 
-    // Nothing when it is not shown.
+    // Nothing when it is not shown. Headless, the dismissal completes within the call,
+    // animated or not.
     void dismissWithClickedButtonIndex(int index, bool animated);
 
     // The user taps button `index` of this shown presentation. A presentation that is not

@@ -19,8 +19,8 @@ bool Control::expired(const TargetAction& entry) const {
     return entry.identity && entry.target.expired();
 }
 
-void Control::addTarget(std::weak_ptr<const void> target, std::string action,
-                        ControlEvents events, Action handler) {
+void Control::addTarget(std::weak_ptr<const void> target, std::string action, ControlEvents events,
+                        Action handler) {
     const void* identity = target.lock().get();
     if (!identity || !handler || events == 0) return;
     for (auto& entry : actions_) {
@@ -47,8 +47,7 @@ void Control::removeTarget(const void* target, const std::string& action, Contro
     std::erase_if(actions_, [&](const TargetAction& e) { return e.events == 0 || expired(e); });
 }
 
-std::vector<std::string> Control::actionsForTarget(const void* target,
-                                                   ControlEvents events) const {
+std::vector<std::string> Control::actionsForTarget(const void* target, ControlEvents events) const {
     std::vector<std::string> names;
     for (const auto& entry : actions_)
         if (entry.identity == target && (entry.events & events) && !expired(entry))

@@ -97,8 +97,9 @@ void GraphicsContext::setAlpha(double alpha) {
 
 GraphicsContext::Box GraphicsContext::deviceBox(const Rect& rect) const {
     const AffineTransform& t = states_.back().transform;
-    const Point corners[4] = {t.apply({rect.minX(), rect.minY()}), t.apply({rect.maxX(), rect.minY()}),
-                              t.apply({rect.minX(), rect.maxY()}), t.apply({rect.maxX(), rect.maxY()})};
+    const Point corners[4] = {
+        t.apply({rect.minX(), rect.minY()}), t.apply({rect.maxX(), rect.minY()}),
+        t.apply({rect.minX(), rect.maxY()}), t.apply({rect.maxX(), rect.maxY()})};
     double minX = corners[0].x, maxX = minX, minY = corners[0].y, maxY = minY;
     for (const Point& p : corners) {
         minX = std::min(minX, p.x);

@@ -44,8 +44,7 @@ class GraphicsContext {
 
     void fillRect(const Rect& rect, const Color& color, double cornerRadius = 0);
     // A border `width` points wide along the inside of the (rounded) rectangle.
-    void strokeBorder(const Rect& rect, double width, const Color& color,
-                      double cornerRadius = 0);
+    void strokeBorder(const Rect& rect, double width, const Color& color, double cornerRadius = 0);
     // The whole image stretched over `rect`.
     void drawImage(const Image& image, const Rect& rect);
 

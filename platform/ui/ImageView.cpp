@@ -36,15 +36,32 @@ Rect ImageView::imageRect(ContentMode mode, Size imageSize, const Rect& bounds) 
     // Horizontal and vertical placement: -1 leading edge, 0 centre, 1 trailing edge.
     int hx = 0, vy = 0;
     switch (mode) {
-        case ContentMode::Top: vy = -1; break;
-        case ContentMode::Bottom: vy = 1; break;
-        case ContentMode::Left: hx = -1; break;
-        case ContentMode::Right: hx = 1; break;
-        case ContentMode::TopLeft: hx = -1, vy = -1; break;
-        case ContentMode::TopRight: hx = 1, vy = -1; break;
-        case ContentMode::BottomLeft: hx = -1, vy = 1; break;
-        case ContentMode::BottomRight: hx = 1, vy = 1; break;
-        default: break;
+        case ContentMode::Top:
+            vy = -1;
+            break;
+        case ContentMode::Bottom:
+            vy = 1;
+            break;
+        case ContentMode::Left:
+            hx = -1;
+            break;
+        case ContentMode::Right:
+            hx = 1;
+            break;
+        case ContentMode::TopLeft:
+            hx = -1, vy = -1;
+            break;
+        case ContentMode::TopRight:
+            hx = 1, vy = -1;
+            break;
+        case ContentMode::BottomLeft:
+            hx = -1, vy = 1;
+            break;
+        case ContentMode::BottomRight:
+            hx = 1, vy = 1;
+            break;
+        default:
+            break;
     }
     const double x = bounds.origin.x + (bw - w) * (hx + 1) / 2;
     const double y = bounds.origin.y + (bh - h) * (vy + 1) / 2;

@@ -6,8 +6,8 @@
 //
 //   auto refresh = platform::RefreshControl::create();
 //   scrollView->addSubview(refresh);
-//   refresh->addTarget(self, "refreshControlDidChangeValue:", platform::kControlEventValueChanged, ...);
-//   refresh->pullForTesting();   // refreshing, then the value-changed actions
+//   refresh->addTarget(self, "refreshControlDidChangeValue:", platform::kControlEventValueChanged,
+//   ...); refresh->pullForTesting();   // refreshing, then the value-changed actions
 //
 // Main thread only.
 

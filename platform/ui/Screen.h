@@ -1,7 +1,7 @@
 #pragma once
 // The main screen: its size in points and its scale. The bounds follow the interface
 // orientation (the portrait size, turned for a landscape interface). Settable for tests
-// and for the desktop host. Main thread only.
+// and for the desktop host (before other threads read them); any thread may read.
 
 #include "platform/foundation/Geometry.h"
 

@@ -183,6 +183,11 @@ const View* View::topmost() const {
     return v;
 }
 
+const View* View::windowOrTopmost() const {
+    auto w = window();
+    return w ? w.get() : topmost();
+}
+
 bool View::isDescendantOfView(const View* view) const {
     if (!view) return false;
     for (const View* v = this; v; v = v->superview_.lock().get())
@@ -332,11 +337,7 @@ Point View::fromSuperview(Point q) const {
 }
 
 Point View::convertPointToView(Point point, const View* view) const {
-    const View* target = view;
-    if (!target) {
-        auto w = window();
-        target = w ? w.get() : topmost();
-    }
+    const View* target = view ? view : windowOrTopmost();
     if (target == this) return point;
     // Up to the common ancestor (through the topmost view into screen space when there is
     // none), then down to the target.
@@ -349,20 +350,12 @@ Point View::convertPointToView(Point point, const View* view) const {
 }
 
 Point View::convertPointFromView(Point point, const View* view) const {
-    const View* source = view;
-    if (!source) {
-        auto w = window();
-        source = w ? w.get() : topmost();
-    }
+    const View* source = view ? view : windowOrTopmost();
     return source->convertPointToView(point, this);
 }
 
 Rect View::convertRectToView(const Rect& rect, const View* view) const {
-    const View* target = view;
-    if (!target) {
-        auto w = window();
-        target = w ? w.get() : topmost();
-    }
+    const View* target = view ? view : windowOrTopmost();
     const View* common = commonAncestor(this, target);
     if (pathIsTranslationOnly(this, common) && pathIsTranslationOnly(target, common))
         return Rect(convertPointToView(rect.origin, target), rect.size);
@@ -382,11 +375,7 @@ Rect View::convertRectToView(const Rect& rect, const View* view) const {
 }
 
 Rect View::convertRectFromView(const Rect& rect, const View* view) const {
-    const View* source = view;
-    if (!source) {
-        auto w = window();
-        source = w ? w.get() : topmost();
-    }
+    const View* source = view ? view : windowOrTopmost();
     return source->convertRectToView(rect, this);
 }
 

@@ -159,6 +159,8 @@ class View : public Responder, public std::enable_shared_from_this<View> {
     Point toSuperview(Point p) const;
     Point fromSuperview(Point p) const;
     const View* topmost() const;
+    // What a null view means in conversions.
+    const View* windowOrTopmost() const;
 
     Point center_;
     Rect bounds_;

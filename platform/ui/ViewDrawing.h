@@ -1,8 +1,8 @@
 #pragma once
 // Drawing a view tree into an image, for screenshots and still pictures of the screen.
 //
-//   platform::Image shot = platform::imageOfViewHierarchy(*window, platform::Screen::main().scale());
-//   std::string png = shot.pngData();
+//   platform::Image shot = platform::imageOfViewHierarchy(*window,
+//   platform::Screen::main().scale()); std::string png = shot.pngData();
 //
 // Each view draws as it is on screen now (presentation values of running animations):
 // its background colour (rounded by its layer's corner radius), its content

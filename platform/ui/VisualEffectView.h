@@ -6,8 +6,8 @@
 //
 //   auto blur = platform::VisualEffect::blur(platform::BlurEffectStyle::Dark);
 //   auto blurView = platform::VisualEffectView::create(blur, bounds);
-//   auto vibrancy = platform::VisualEffectView::create(platform::VisualEffect::vibrancy(blur), bounds);
-//   blurView->contentView()->addSubview(vibrancy);
+//   auto vibrancy = platform::VisualEffectView::create(platform::VisualEffect::vibrancy(blur),
+//   bounds); blurView->contentView()->addSubview(vibrancy);
 //
 // Main thread only.
 

@@ -155,7 +155,7 @@ TEST_F(UIExtensionsTest, HardwareModel) {
         // The width in the current orientation decides.
         {"x86_64", 375, 667, InterfaceOrientation::LandscapeLeft, "iPhoneS,1", true},
         {"x86_64", 414, 800, InterfaceOrientation::LandscapeRight, "iPadS,1", true},
-        {"iPhone7,2", 375, 667, InterfaceOrientation::Portrait, "iPhone7,2", false},
+        {"Phone7,2", 375, 667, InterfaceOrientation::Portrait, "Phone7,2", false},
         {"aarch64", 375, 667, InterfaceOrientation::Portrait, "aarch64", false},
     };
     for (auto& r : rows) {
