@@ -75,7 +75,7 @@ std::optional<bool> MVWebView::webViewShouldStartLoadWithRequest(
             return false;
         case Route::Mail: {
             auto& application = platform::Application::shared();
-            if (application.canOpenURL(absolute)) application.openURL(absolute);
+            if (application.canOpenURL(request.url())) application.openURL(request.url());
             return false;
         }
         case Route::Native:
