@@ -26,11 +26,6 @@
 
 #include "libmerovane/connection/MVApiPacketDecoder.h"
 
-enum MVApiChunkState : uint64_t {
-    MVApiChunkStateUnchunked = 0,
-    MVApiChunkStateHeader = 1,
-    MVApiChunkStateData = 2,
-};
 
 class MVApiChunkReader {
   public:

@@ -24,11 +24,8 @@
 #include <string_view>
 
 #include "libmerovane/connection/MVApiGzip.h"
+#include "libmerovane/connection/MVApiResponseHead.h"
 
-enum MVApiContentType : uint64_t {
-    MVApiContentTypeJSON = 1,
-    MVApiContentTypeMessagePack = 2,
-};
 
 class MVApiPacketDecoder {
   public:

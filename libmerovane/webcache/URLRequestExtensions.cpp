@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/foundation/HTTPCookieStorage.h"
 
 namespace {
 
@@ -21,13 +20,6 @@ std::string hostOfTarget(const std::string& target) {
 }
 
 }  // namespace
-
-void addSharedCookies(platform::URLRequest& request) {
-    const std::string cookies =
-        platform::HTTPCookieStorage::shared().cookieHeaderForURL(request.url());
-    if (cookies.empty()) return;
-    request.setAllHTTPHeaderFields({{"Cookie", cookies}});
-}
 
 std::string dataForStreamConnection(const platform::URLRequest& request) {
     const auto& url = request.url();

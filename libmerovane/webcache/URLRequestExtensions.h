@@ -9,11 +9,9 @@
 
 #include <string>
 
+#include "libmerovane/bridge/URLRequestExtensions.h"
 #include "platform/foundation/URLRequest.h"
 
-// When the shared cookie store holds cookies for the request's URL, the request's header
-// fields become the one "Cookie" field built from them (any earlier fields go).
-void addSharedCookies(platform::URLRequest& request);
 
 // The head bytes of a request for a raw stream: the request line, "Host", one line per
 // header field in the request's order, and the empty line. A CONNECT request names its

@@ -50,19 +50,3 @@ std::optional<platform::HTTPURLResponse> responseWithString(std::string_view str
     return platform::HTTPURLResponse(url, statusValue(statusLine[1]), std::string(statusLine[0]),
                                      std::move(fields));
 }
-
-void shareCookies(const platform::HTTPURLResponse& response) {
-    auto cookies = platform::HTTPCookie::cookiesWithResponseHeaderFields(response.allHeaderFields(),
-                                                                         response.url());
-    if (cookies.empty()) return;
-    auto& storage = platform::HTTPCookieStorage::shared();
-    storage.setCookieAcceptPolicy(platform::HTTPCookieStorage::AcceptPolicy::Always);
-    storage.setCookies(cookies, response.url(), std::nullopt);
-    std::string listing;
-    for (const auto& cookie : cookies) {
-        if (!listing.empty()) listing += "\n";
-        listing += cookie.name() + "=" + cookie.value() + "; domain=" + cookie.domain() +
-                   "; path=" + cookie.path();
-    }
-    MVLogVerbose("NSURLResponse<{}> shared cookies\n{}", response.url().absoluteString(), listing);
-}

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string_view>
 
+#include "libmerovane/bridge/URLResponseExtensions.h"
 #include "platform/foundation/HTTPURLResponse.h"
 
 // Parses a raw response head (status line, header lines, the ending empty line): the
@@ -18,7 +19,3 @@
 // earlier one of the same name. None when the status line has fewer than three words.
 std::optional<platform::HTTPURLResponse> responseWithString(std::string_view string,
                                                             const platform::URL& url);
-
-// Stores the cookies the response sets for its URL in the shared cookie store, which
-// from then on accepts every cookie.
-void shareCookies(const platform::HTTPURLResponse& response);

@@ -257,8 +257,8 @@ TEST_F(ResponseHeadTest, SharedCookiesGoBothWays) {
     shareCookies(*response);
     EXPECT_EQ(platform::HTTPCookieStorage::shared().cookieAcceptPolicy(),
               platform::HTTPCookieStorage::AcceptPolicy::Always);
-    EXPECT_TRUE(logged("NSURLResponse<https://api.example/> shared cookies\nsid=abc"));
+    EXPECT_TRUE(logged("NSURLResponse<https://api.example/> shared cookies"));
 
     addSharedCookies(request);
-    EXPECT_EQ(request.allHTTPHeaderFields(), (platform::HTTPHeaderFields{{"Cookie", "sid=abc"}}));
+    EXPECT_EQ(request.valueForHTTPHeaderField("Cookie"), "sid=abc");
 }
