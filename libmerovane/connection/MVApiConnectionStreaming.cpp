@@ -98,6 +98,8 @@ void MVApiConnection::writePackets() {
     if (state_ != MVApiConnectionStateResponse && state_ != MVApiConnectionStateStreaming) return;
     if (!streamFromServer_ || streamFromServer_->streamStatus() == platform::StreamStatus::Closed)
         return;
+    // A legacy request is complete once its packet is out.
+    if (streamToServer_->streamStatus() == platform::StreamStatus::Closed) return;
     const bool persistent = hasPersistentConnection_;
     const auto bytes =
         writer_.bytesToWrite(persistent, state_ == MVApiConnectionStateStreaming);
