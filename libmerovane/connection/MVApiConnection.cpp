@@ -201,13 +201,16 @@ void MVApiConnection::reestablishStreamConnection(double delay) {
     });
 }
 
+bool MVApiConnection::repostToMainThread(void (MVApiConnection::*method)()) {
+    if (platform::isMainThread()) return false;
+    platform::RunLoop::main().post([weak = weak_from_this(), method] {
+        if (auto self = weak.lock()) (self.get()->*method)();
+    });
+    return true;
+}
+
 void MVApiConnection::establishStreamConnection() {
-    if (!platform::isMainThread()) {
-        platform::RunLoop::main().post([weak = weak_from_this()] {
-            if (auto self = weak.lock()) self->establishStreamConnection();
-        });
-        return;
-    }
+    if (repostToMainThread(&MVApiConnection::establishStreamConnection)) return;
     std::lock_guard lock(mutex_);
     if (shutDown_ || isConnectionOpenedLocked()) return;
     closeStreamConnectionLocked();
@@ -309,12 +312,7 @@ void MVApiConnection::startOpenWatchdog() {
 }
 
 void MVApiConnection::closeStreamConnection() {
-    if (!platform::isMainThread()) {
-        platform::RunLoop::main().post([weak = weak_from_this()] {
-            if (auto self = weak.lock()) self->closeStreamConnection();
-        });
-        return;
-    }
+    if (repostToMainThread(&MVApiConnection::closeStreamConnection)) return;
     std::lock_guard lock(mutex_);
     closeStreamConnectionLocked();
 }

@@ -186,8 +186,7 @@ TEST_F(MVApiConnectionTest, AnIdleLegacyConnectionIsNotReopenedAfterAnError) {
     ApiPeer peer;
     peer.queueScript({.head = ResponseHead::ok(), .afterHead = {PeerAction::reset()}});
     auto& connection = startConnection(peerUrl(peer));
-    ASSERT_TRUE(waitFor(
-        [&] { return peer.connectionCount() == 1 && peer.connection(0).actionsCompleted == 2; }));
+    ASSERT_TRUE(waitForActions(peer, 0, 2));
     ASSERT_TRUE(waitForClosed(connection));
     platform::advanceBy(30);
     EXPECT_FALSE(connection.isConnectionOpened());
@@ -199,8 +198,7 @@ TEST_F(MVApiConnectionTest, TheEndOfTheStreamReopensByPersistenceAndPendingPacke
     // 0: legacy, the server does not speak the persistent protocol; nothing pending.
     peer.queueScript({.head = ResponseHead::ok(), .afterHead = {PeerAction::endOfStream()}});
     auto& connection = startConnection(peerUrl(peer));
-    ASSERT_TRUE(waitFor(
-        [&] { return peer.connectionCount() == 1 && peer.connection(0).actionsCompleted == 2; }));
+    ASSERT_TRUE(waitForActions(peer, 0, 2));
     ASSERT_TRUE(waitForClosed(connection));
     platform::advanceBy(1);
     EXPECT_EQ(peer.connectionCount(), 1u);
@@ -443,10 +441,18 @@ TEST_F(MVApiConnectionTest, BytesAfterTheHeadStayInTheStream) {
         {.head = ResponseHead::ok(), .afterHead = {PeerAction::raw("5\r\nhello\r\n")}});
     auto& connection = startConnection(peerUrl(peer));
     ASSERT_TRUE(waitFor([&] { return connection.state() == MVApiConnectionStateStreaming; }));
-    ASSERT_TRUE(waitFor([&] { return peer.connection(0).actionsCompleted == 2; }));
+    ASSERT_TRUE(waitForActions(peer, 0, 2));
     EXPECT_EQ(connection.lastConnectionResponse()->statusCode(), 200);
     // Nothing of the chunk was taken as part of the head.
     EXPECT_EQ(connection.lastConnectionResponse()->valueForHTTPHeaderField("transfer-encoding"),
               "chunked");
     EXPECT_EQ(connection.lastConnectionResponse()->allHeaderFields().size(), 1u);
+}
+
+TEST_F(MVApiConnectionTest, AnApiUrlThatIsNoUrlFailsLikeAnUnreachableServer) {
+    auto& connection = startConnection("not a url", 1);
+    ASSERT_TRUE(waitFor([&] { return logged("MVApiConnection encountered an error"); }));
+    ASSERT_TRUE(waitForClosed(connection));
+    platform::advanceBy(MVApiConnection::kErrorReconnectDelay);
+    EXPECT_EQ(loggedCount("MVApiConnection establishing connection..."), 2u);
 }
