@@ -1,9 +1,9 @@
 #include "libmerovane/connection/MVApiConnection.h"
 
+#include "libmerovane/bridge/URLRequestExtensions.h"
 #include "libmerovane/connection/MVApiConnectionHost.h"
 #include "libmerovane/core/MVConnectionLossMonitor.h"
 #include "libmerovane/core/MVLog.h"
-#include "libmerovane/webcache/URLRequestExtensions.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/ProxySettings.h"
 #include "platform/foundation/SharedInstances.h"
