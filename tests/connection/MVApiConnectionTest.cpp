@@ -25,6 +25,12 @@ class MVApiConnectionTest : public ApiConnectionTest {
     static bool hasHead(const ApiPeer& peer, size_t connection) {
         return peer.connectionCount() > connection && peer.connection(connection).requestHead;
     }
+    // Waits for the log line and the close after it, then moves the clock by `delay`.
+    bool closesWith(MVApiConnection& connection, const std::string& line, double delay) {
+        if (!waitFor([&] { return logged(line); }) || !waitForClosed(connection)) return false;
+        platform::advanceBy(delay);
+        return true;
+    }
 };
 
 // The fields a server that speaks the persistent protocol answers with.
@@ -208,15 +214,11 @@ TEST_F(MVApiConnectionTest, TheEndOfTheStreamReopensPersistentConnectionsAtOnce)
         {.head = ResponseHead::ok(persistentFields()), .afterHead = {PeerAction::endOfStream()}});
     peer.queueScript({.head = std::nullopt, .afterHead = {}});
     auto& connection = startConnection(peerUrl(peer), 1);
-    ASSERT_TRUE(waitFor([&] { return logged("switching to persistent api connection"); }));
-    ASSERT_TRUE(waitForClosed(connection));
-    platform::advanceBy(MVApiConnection::kGracefulReconnectDelay);
-    ASSERT_TRUE(waitFor([&] {
-        return logged(
-            "MVApiConnection was gracefully shut down after 0.00m and will reconnect now.");
-    }));
-    ASSERT_TRUE(waitForClosed(connection));
-    platform::advanceBy(MVApiConnection::kGracefulReconnectDelay);
+    ASSERT_TRUE(closesWith(connection, "switching to persistent api connection",
+                           MVApiConnection::kGracefulReconnectDelay));
+    ASSERT_TRUE(closesWith(
+        connection, "MVApiConnection was gracefully shut down after 0.00m and will reconnect now.",
+        MVApiConnection::kGracefulReconnectDelay));
     ASSERT_TRUE(waitFor([&] { return hasHead(peer, 2); }));
 
     // Persistence is off after a persistent connection ends without its head, and nothing
@@ -240,16 +242,13 @@ TEST_F(MVApiConnectionTest, APersistentConnectionToAServerThatStopsSpeakingItSwi
     peer.queueScript({.head = ResponseHead::ok(), .afterHead = {PeerAction::endOfStream()}});
     peer.setDefaultScript(kSilent);
     auto& connection = startConnection(peerUrl(peer), 1);
-    ASSERT_TRUE(waitFor([&] { return logged("switching to persistent api connection"); }));
-    ASSERT_TRUE(waitForClosed(connection));
-    platform::advanceBy(MVApiConnection::kGracefulReconnectDelay);
-    ASSERT_TRUE(waitFor([&] {
-        return logged(
-            "MVApiConnection switching to legacy api connection. Persistence is not supported...");
-    }));
-    ASSERT_TRUE(waitForClosed(connection));
+    ASSERT_TRUE(closesWith(connection, "switching to persistent api connection",
+                           MVApiConnection::kGracefulReconnectDelay));
+    ASSERT_TRUE(closesWith(
+        connection,
+        "MVApiConnection switching to legacy api connection. Persistence is not supported...",
+        MVApiConnection::kGracefulReconnectDelay));
     EXPECT_FALSE(connection.hasPersistentConnection());
-    platform::advanceBy(MVApiConnection::kGracefulReconnectDelay);
     EXPECT_TRUE(waitFor([&] { return hasHead(peer, 2); }));
 }
 
