@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "libmerovane/bridge/URLResponseExtensions.h"
 #include "libmerovane/connection/MVApiResponseHead.h"
-#include "libmerovane/webcache/URLResponseExtensions.h"
 #include "platform/foundation/URL.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,10 +1,10 @@
 #include "libmerovane/connection/MVApiConnection.h"
 
+#include "libmerovane/bridge/URLRequestExtensions.h"
 #include "libmerovane/connection/MVApiConnectionHost.h"
 #include "libmerovane/connection/MVApiPacketBuilder.h"
 #include "libmerovane/core/MVConnectionLossMonitor.h"
 #include "libmerovane/core/MVLog.h"
-#include "libmerovane/webcache/URLRequestExtensions.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/ProxySettings.h"
@@ -205,13 +205,16 @@ void MVApiConnection::reestablishStreamConnection(double delay) {
     });
 }
 
+bool MVApiConnection::repostToMainThread(void (MVApiConnection::*method)()) {
+    if (platform::isMainThread()) return false;
+    platform::RunLoop::main().post([weak = weak_from_this(), method] {
+        if (auto self = weak.lock()) (self.get()->*method)();
+    });
+    return true;
+}
+
 void MVApiConnection::establishStreamConnection() {
-    if (!platform::isMainThread()) {
-        platform::RunLoop::main().post([weak = weak_from_this()] {
-            if (auto self = weak.lock()) self->establishStreamConnection();
-        });
-        return;
-    }
+    if (repostToMainThread(&MVApiConnection::establishStreamConnection)) return;
     std::lock_guard lock(mutex_);
     if (shutDown_ || isConnectionOpenedLocked()) return;
     closeStreamConnectionLocked();
@@ -313,12 +316,7 @@ void MVApiConnection::startOpenWatchdog() {
 }
 
 void MVApiConnection::closeStreamConnection() {
-    if (!platform::isMainThread()) {
-        platform::RunLoop::main().post([weak = weak_from_this()] {
-            if (auto self = weak.lock()) self->closeStreamConnection();
-        });
-        return;
-    }
+    if (repostToMainThread(&MVApiConnection::closeStreamConnection)) return;
     std::lock_guard lock(mutex_);
     closeStreamConnectionLocked();
 }

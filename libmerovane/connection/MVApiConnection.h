@@ -192,6 +192,8 @@ class MVApiConnection final : public platform::StreamDelegate,
     void shutdown();
     static void resetSharedConnectionForTesting();
 
+    // Called off the main thread, posts `method` there and answers true.
+    bool repostToMainThread(void (MVApiConnection::*method)());
     bool isConnectionOpenedLocked() const;
     void closeStreamConnectionLocked();
     void updateProxySettings();

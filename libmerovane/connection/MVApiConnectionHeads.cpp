@@ -1,12 +1,12 @@
 // The request and response heads of the API stream.
 #include <nlohmann/json.hpp>
 
+#include "libmerovane/bridge/URLRequestExtensions.h"
+#include "libmerovane/bridge/URLResponseExtensions.h"
 #include "libmerovane/connection/MVApiConnection.h"
 #include "libmerovane/connection/MVApiConnectionHost.h"
 #include "libmerovane/core/MVConnectionLossMonitor.h"
 #include "libmerovane/core/MVLog.h"
-#include "libmerovane/webcache/URLRequestExtensions.h"
-#include "libmerovane/webcache/URLResponseExtensions.h"
 #include "platform/foundation/URL.h"
 #include "platform/foundation/UserDefaults.h"
 

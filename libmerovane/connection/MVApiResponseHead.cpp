@@ -3,8 +3,8 @@
 #include <nlohmann/json.hpp>
 #include <string_view>
 
+#include "libmerovane/bridge/URLResponseExtensions.h"
 #include "libmerovane/core/StringExtensions.h"
-#include "libmerovane/webcache/URLResponseExtensions.h"
 #include "platform/foundation/JsonValue.h"
 #include "platform/foundation/TextUtilities.h"
 

@@ -4,10 +4,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "libmerovane/bridge/URLRequestExtensions.h"
 #include "libmerovane/connection/MVApiConnection.h"
 #include "libmerovane/core/MVConnectionLossMonitor.h"
 #include "libmerovane/core/MVErrorLogger.h"
-#include "libmerovane/webcache/URLRequestExtensions.h"
 #include "platform/foundation/HTTPCookie.h"
 #include "platform/foundation/HTTPCookieStorage.h"
 #include "platform/foundation/TestDriver.h"
@@ -24,6 +24,12 @@ class MVApiConnectionTest : public ApiConnectionTest {
   protected:
     static bool hasHead(const ApiPeer& peer, size_t connection) {
         return peer.connectionCount() > connection && peer.connection(connection).requestHead;
+    }
+    // Waits for the log line and the close after it, then moves the clock by `delay`.
+    bool closesWith(MVApiConnection& connection, const std::string& line, double delay) {
+        if (!waitFor([&] { return logged(line); }) || !waitForClosed(connection)) return false;
+        platform::advanceBy(delay);
+        return true;
     }
 };
 
@@ -183,52 +189,42 @@ TEST_F(MVApiConnectionTest, ARedirectChoosesTheNextConnectionOnlyAndAnErrorStatu
     EXPECT_EQ(redirected.connectionCount(), 1u);
 }
 
-TEST_F(MVApiConnectionTest, AnIdleLegacyConnectionIsNotReopenedAfterAnError) {
+TEST_F(MVApiConnectionTest, AnIdleLegacyConnectionIsNotReopenedAfterAnErrorOrAnEnd) {
     ApiPeer peer;
     peer.queueScript({.head = ResponseHead::ok(), .afterHead = {PeerAction::reset()}});
-    auto& connection = startConnection(peerUrl(peer));
-    ASSERT_TRUE(waitFor(
-        [&] { return peer.connectionCount() == 1 && peer.connection(0).actionsCompleted == 2; }));
-    ASSERT_TRUE(waitForClosed(connection));
-    platform::advanceBy(30);
-    EXPECT_FALSE(connection.isConnectionOpened());
-    EXPECT_EQ(peer.connectionCount(), 1u);
-}
-
-TEST_F(MVApiConnectionTest, TheEndOfTheStreamReopensByPersistenceAndPendingPackets) {
-    ApiPeer peer;
-    // 0: legacy, the server does not speak the persistent protocol; nothing pending.
     peer.queueScript({.head = ResponseHead::ok(), .afterHead = {PeerAction::endOfStream()}});
     auto& connection = startConnection(peerUrl(peer));
-    ASSERT_TRUE(waitFor(
-        [&] { return peer.connectionCount() == 1 && peer.connection(0).actionsCompleted == 2; }));
-    ASSERT_TRUE(waitForClosed(connection));
-    platform::advanceBy(1);
-    EXPECT_EQ(peer.connectionCount(), 1u);
+    for (size_t index : {0u, 1u}) {
+        SCOPED_TRACE(index);
+        ASSERT_TRUE(waitForActions(peer, index, 2));
+        ASSERT_TRUE(waitForClosed(connection));
+        platform::advanceBy(30);
+        EXPECT_FALSE(connection.isConnectionOpened());
+        EXPECT_EQ(peer.connectionCount(), index + 1);
+        connection.establishStreamConnection();
+    }
+}
 
-    // With a packet pending the next connection follows after 0.01 s: 1, then it learns
-    // of persistence and 2 is persistent.
+TEST_F(MVApiConnectionTest, TheEndOfTheStreamReopensPersistentConnectionsAtOnce) {
+    ApiPeer peer;
+    // 0 is legacy and learns of persistence, 1 is persistent and shut gracefully, 2 ends
+    // before its head.
     peer.queueScript(
         {.head = ResponseHead::ok(persistentFields()), .afterHead = {PeerAction::endOfStream()}});
     peer.queueScript(
         {.head = ResponseHead::ok(persistentFields()), .afterHead = {PeerAction::endOfStream()}});
     peer.queueScript({.head = std::nullopt, .afterHead = {}});
-    connection.appendPendingPacketForTesting({.data = "2\r\n{}\r\n", .serial = 1});
-    connection.establishStreamConnection();
-    ASSERT_TRUE(waitFor([&] { return logged("switching to persistent api connection"); }));
-    ASSERT_TRUE(waitForClosed(connection));
-    platform::advanceBy(MVApiConnection::kGracefulReconnectDelay);
-    ASSERT_TRUE(waitFor([&] { return peer.connectionCount() == 3; }));
-    ASSERT_TRUE(waitFor([&] {
-        return logged(
-            "MVApiConnection was gracefully shut down after 0.00m and will reconnect now.");
-    }));
-    ASSERT_TRUE(waitForClosed(connection));
-    platform::advanceBy(MVApiConnection::kGracefulReconnectDelay);
-    ASSERT_TRUE(waitFor([&] { return hasHead(peer, 3); }));
+    auto& connection = startConnection(peerUrl(peer), 1);
+    ASSERT_TRUE(closesWith(connection, "switching to persistent api connection",
+                           MVApiConnection::kGracefulReconnectDelay));
+    ASSERT_TRUE(closesWith(
+        connection, "MVApiConnection was gracefully shut down after 0.00m and will reconnect now.",
+        MVApiConnection::kGracefulReconnectDelay));
+    ASSERT_TRUE(waitFor([&] { return hasHead(peer, 2); }));
 
-    // 3 withholds its head and ends: persistence is off, and nothing reopens it.
-    peer.perform(3, PeerAction::endOfStream());
+    // Persistence is off after a persistent connection ends without its head, and nothing
+    // reopens it, although a packet waits.
+    peer.perform(2, PeerAction::endOfStream());
     ASSERT_TRUE(waitFor([&] {
         return logged(
             "MVApiConnection did not receive a HTTP response from a gracefully shut persistent "
@@ -237,7 +233,7 @@ TEST_F(MVApiConnectionTest, TheEndOfTheStreamReopensByPersistenceAndPendingPacke
     ASSERT_TRUE(waitForClosed(connection));
     EXPECT_FALSE(connection.supportsPersistentConnection());
     platform::advanceBy(1);
-    EXPECT_EQ(peer.connectionCount(), 4u);
+    EXPECT_EQ(peer.connectionCount(), 3u);
 }
 
 TEST_F(MVApiConnectionTest, APersistentConnectionToAServerThatStopsSpeakingItSwitchesToLegacy) {
@@ -248,16 +244,13 @@ TEST_F(MVApiConnectionTest, APersistentConnectionToAServerThatStopsSpeakingItSwi
     peer.setDefaultScript(kSilent);
     // One packet for each of the three connections.
     auto& connection = startConnection(peerUrl(peer), 3);
-    ASSERT_TRUE(waitFor([&] { return logged("switching to persistent api connection"); }));
-    ASSERT_TRUE(waitForClosed(connection));
-    platform::advanceBy(MVApiConnection::kGracefulReconnectDelay);
-    ASSERT_TRUE(waitFor([&] {
-        return logged(
-            "MVApiConnection switching to legacy api connection. Persistence is not supported...");
-    }));
-    ASSERT_TRUE(waitForClosed(connection));
+    ASSERT_TRUE(closesWith(connection, "switching to persistent api connection",
+                           MVApiConnection::kGracefulReconnectDelay));
+    ASSERT_TRUE(closesWith(
+        connection,
+        "MVApiConnection switching to legacy api connection. Persistence is not supported...",
+        MVApiConnection::kGracefulReconnectDelay));
     EXPECT_FALSE(connection.hasPersistentConnection());
-    platform::advanceBy(MVApiConnection::kGracefulReconnectDelay);
     EXPECT_TRUE(waitFor([&] { return hasHead(peer, 2); }));
 }
 
@@ -445,10 +438,18 @@ TEST_F(MVApiConnectionTest, BytesAfterTheHeadStayInTheStream) {
         {.head = ResponseHead::ok(), .afterHead = {PeerAction::raw("5\r\nhello\r\n")}});
     auto& connection = startConnection(peerUrl(peer));
     ASSERT_TRUE(waitFor([&] { return connection.state() == MVApiConnectionStateStreaming; }));
-    ASSERT_TRUE(waitFor([&] { return peer.connection(0).actionsCompleted == 2; }));
+    ASSERT_TRUE(waitForActions(peer, 0, 2));
     EXPECT_EQ(connection.lastConnectionResponse()->statusCode(), 200);
     // Nothing of the chunk was taken as part of the head.
     EXPECT_EQ(connection.lastConnectionResponse()->valueForHTTPHeaderField("transfer-encoding"),
               "chunked");
     EXPECT_EQ(connection.lastConnectionResponse()->allHeaderFields().size(), 1u);
+}
+
+TEST_F(MVApiConnectionTest, AnApiUrlThatIsNoUrlFailsLikeAnUnreachableServer) {
+    auto& connection = startConnection("not a url", 1);
+    ASSERT_TRUE(waitFor([&] { return logged("MVApiConnection encountered an error"); }));
+    ASSERT_TRUE(waitForClosed(connection));
+    platform::advanceBy(MVApiConnection::kErrorReconnectDelay);
+    EXPECT_EQ(loggedCount("MVApiConnection establishing connection..."), 2u);
 }

@@ -46,7 +46,7 @@ TEST_F(MVApiConnectionTrustTest, AChainEndingAtANamedRootIsTrustedOnce) {
 
     // Later bytes of the same connection are not judged again.
     peer.perform(0, PeerAction::raw("5\r\nhello\r\n"));
-    ASSERT_TRUE(waitFor([&] { return peer.connection(0).actionsCompleted == 2; }));
+    ASSERT_TRUE(waitForActions(peer, 0, 2));
     platform::runUntilIdle();
     EXPECT_EQ(loggedCount("SSL challenge trusted"), 1u);
 }

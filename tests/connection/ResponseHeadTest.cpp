@@ -2,11 +2,10 @@
 // head bytes of requests.
 #include <gtest/gtest.h>
 
+#include "libmerovane/bridge/URLRequestExtensions.h"
+#include "libmerovane/bridge/URLResponseExtensions.h"
 #include "libmerovane/connection/MVApiResponseHead.h"
-#include "libmerovane/webcache/URLRequestExtensions.h"
-#include "libmerovane/webcache/URLResponseExtensions.h"
-#include "platform/foundation/HTTPCookie.h"
-#include "platform/foundation/HTTPCookieStorage.h"
+#include "platform/foundation/URLRequest.h"
 #include "tests/support/PlatformTest.h"
 
 namespace {
@@ -241,24 +240,4 @@ TEST_F(ResponseHeadTest, RequestHeadBytes) {
         request.setAllHTTPHeaderFields(c.fields);
         EXPECT_EQ(dataForStreamConnection(request), c.head);
     }
-}
-
-TEST_F(ResponseHeadTest, SharedCookiesGoBothWays) {
-    platform::URLRequest request(kApiUrl);
-    request.setValue("x", "Before");
-    addSharedCookies(request);
-    EXPECT_EQ(request.valueForHTTPHeaderField("Before"), "x");  // no cookies: untouched
-
-    const auto response =
-        responseWithString("HTTP/1.1 200 OK\r\nSet-Cookie: sid=abc; Path=/\r\n\r\n", kApiUrl);
-    ASSERT_TRUE(response);
-    platform::HTTPCookieStorage::shared().setCookieAcceptPolicy(
-        platform::HTTPCookieStorage::AcceptPolicy::Never);
-    shareCookies(*response);
-    EXPECT_EQ(platform::HTTPCookieStorage::shared().cookieAcceptPolicy(),
-              platform::HTTPCookieStorage::AcceptPolicy::Always);
-    EXPECT_TRUE(logged("NSURLResponse<https://api.example/> shared cookies"));
-
-    addSharedCookies(request);
-    EXPECT_EQ(request.valueForHTTPHeaderField("Cookie"), "sid=abc");
 }

@@ -59,6 +59,13 @@ bool ApiConnectionTest::waitFor(const std::function<bool()>& predicate) {
     return platform::runUntil(predicate, kTimeout);
 }
 
+bool ApiConnectionTest::waitForActions(const testsupport::ApiPeer& peer, size_t index,
+                                       size_t count) {
+    return waitFor([&] {
+        return peer.connectionCount() > index && peer.connection(index).actionsCompleted == count;
+    });
+}
+
 bool ApiConnectionTest::waitForClosed(MVApiConnection& connection) {
     if (!waitFor([&] { return !connection.isConnectionOpened(); })) return false;
     // The reopening is asked for right after the close; let it be scheduled.

@@ -44,6 +44,9 @@ class ApiConnectionTest : public PlatformTest {
 
     // Pumps the main loop while real I/O happens.
     static bool waitFor(const std::function<bool()>& predicate);
+    // Waits until the peer has done `count` actions of its connection `index` (the head
+    // it answered with counts as one).
+    static bool waitForActions(const testsupport::ApiPeer& peer, size_t index, size_t count);
     // Waits until the connection has closed after a failure and its reopening is
     // scheduled, so that the clock can be moved to it.
     bool waitForClosed(MVApiConnection& connection);
