@@ -1,0 +1,53 @@
+#include "tests/support/TestPageLibrary.h"
+
+#include <cctype>
+
+namespace testpage {
+namespace {
+
+std::string percentEncoded(const std::string& text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+const std::string& libraryScript() {
+    static const std::string script = R"JS(
+var MVEvent = (function () {
+  var received = [];
+  var ready = false;
+  window.addEventListener('load', function () { ready = true; });
+  return {
+    received: received,
+    isDocumentReady: function () { return ready; },
+    setDocumentReady: function (value) { ready = !!value; },
+    __call: function (name, params) { received.push({name: name, params: params}); },
+    receivedJSON: function () { return JSON.stringify(received); }
+  };
+})();
+function mvSendCommands(collection) {
+  window.location.href = 'mvcmd:' + encodeURIComponent(JSON.stringify(collection));
+}
+)JS";
+    return script;
+}
+
+std::string pageWithLibrary(const std::string& body, const std::string& head) {
+    return "<!DOCTYPE html><html><head><meta charset=\"utf-8\">"
+           "<script id=\"libmerovane\" src=\"data:text/javascript," +
+           percentEncoded(libraryScript()) + "\"></script>" + head + "</head><body>" + body +
+           "</body></html>";
+}
+
+}  // namespace testpage
