@@ -30,7 +30,8 @@ class MVPlatformWebViewHost::Forwarder : public platform::WebViewDelegate {
 
   private:
     // The adapter stays alive while its delegate hears from it.
-    std::pair<std::shared_ptr<platform::View>, std::shared_ptr<MVWebViewAdapterDelegate>> parties() {
+    std::pair<std::shared_ptr<platform::View>, std::shared_ptr<MVWebViewAdapterDelegate>>
+    parties() {
         return {adapter_.shared_from_this(), adapter_.delegate()};
     }
 
@@ -68,6 +69,8 @@ MVPlatformWebViewHost::MVPlatformWebViewHost(MVWebViewAdapter& adapter)
     hostView_ = HostView::create(*webView_, platform::Rect(0, 0, size.width, size.height));
     hostView_->setAutoresizingMask(platform::kAutoresizingFlexibleWidth |
                                    platform::kAutoresizingFlexibleHeight);
+    webView_->setBackgroundColor(platform::WebColor::clear());
+    webView_->setOpaque(false);
     webView_->setDelegate(forwarder_);
     adapter.addSubview(hostView_);
 }

@@ -2,6 +2,7 @@
 // The platform web view inside an adapter: a platform::WebView, the scroll view that
 // stands for it in the view tree (the web view takes that view's size), and the
 // forwarding of its reports to the adapter's delegate with the adapter in its place.
+// The platform view is clear and not opaque.
 // Used by the adapter classes only. Main thread only.
 
 #include <memory>

@@ -162,8 +162,7 @@ std::optional<bool> MVWebView::delegateShouldPerformCommand(const MVCommand& com
 
 void MVWebView::postNotification(const char* name) {
     std::weak_ptr<MVWebView> object;
-    if (auto strong = weak_from_this().lock())
-        object = std::static_pointer_cast<MVWebView>(strong);
+    if (auto strong = weak_from_this().lock()) object = std::static_pointer_cast<MVWebView>(strong);
     platform::NotificationCenter::defaultCenter().post(
         platform::Notification{name, static_cast<const MVWebViewInterface*>(this), object, {}});
 }

@@ -46,7 +46,8 @@ class MVWebViewAdapter : public platform::View {
     // loop turns meanwhile).
     std::string stringByEvaluatingJavaScriptFromString(const std::string& script);
 
-    virtual void loadHTMLString(const std::string& html, const std::optional<platform::URL>& baseURL);
+    virtual void loadHTMLString(const std::string& html,
+                                const std::optional<platform::URL>& baseURL);
     virtual void loadData(const std::string& data, const std::string& mimeType,
                           const std::string& textEncodingName,
                           const std::optional<platform::URL>& baseURL);

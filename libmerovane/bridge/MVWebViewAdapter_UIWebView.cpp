@@ -9,10 +9,7 @@ std::shared_ptr<MVWebViewAdapter_UIWebView> MVWebViewAdapter_UIWebView::create(
     auto adapter =
         std::shared_ptr<MVWebViewAdapter_UIWebView>(new MVWebViewAdapter_UIWebView(frame));
     adapter->host_ = std::make_unique<MVPlatformWebViewHost>(*adapter);
-    auto& webView = adapter->host_->webView();
-    webView.setSuppressesIncrementalRendering(false);
-    webView.setBackgroundColor(platform::WebColor::clear());
-    webView.setOpaque(false);
+    adapter->host_->webView().setSuppressesIncrementalRendering(false);
     return adapter;
 }
 

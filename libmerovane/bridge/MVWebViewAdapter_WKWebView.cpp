@@ -9,11 +9,8 @@ std::shared_ptr<MVWebViewAdapter_WKWebView> MVWebViewAdapter_WKWebView::create(
     auto adapter =
         std::shared_ptr<MVWebViewAdapter_WKWebView>(new MVWebViewAdapter_WKWebView(frame));
     adapter->host_ = std::make_unique<MVPlatformWebViewHost>(*adapter);
-    auto& webView = adapter->host_->webView();
-    webView.setSuppressesIncrementalRendering(true);
+    adapter->host_->webView().setSuppressesIncrementalRendering(true);
     adapter->setSuppressesIncrementalRendering(true);
-    webView.setBackgroundColor(platform::WebColor::clear());
-    webView.setOpaque(false);
     return adapter;
 }
 

@@ -34,7 +34,8 @@ void countStep(int64_t& steps, const MVWebViewHistoryEntry& entry) {
 
 std::string schemeOf(const std::string& url) {
     const auto colon = url.find(':');
-    return colon == std::string::npos ? std::string() : platform::asciiLowercase(url.substr(0, colon));
+    return colon == std::string::npos ? std::string()
+                                      : platform::asciiLowercase(url.substr(0, colon));
 }
 
 bool sameParams(const nlohmann::json* a, const nlohmann::json* b) {
@@ -268,7 +269,8 @@ void MVWebView::reloadWithClearingChache(bool clearCache) {
     auto cache = clearCache ? MVWebCacheInterface::shared() : nullptr;
     if (schemeOf(url) == "mvapi") {
         const std::string pageId = url.substr(std::string(kApiPrefix).size());
-        if (cache) cache->clearCacheForKey(MVWebCacheKeyWithScheme(pageId, MVWebCacheSchemeApiPage));
+        if (cache)
+            cache->clearCacheForKey(MVWebCacheKeyWithScheme(pageId, MVWebCacheSchemeApiPage));
         openUrlApi(pageId, false);
         return;
     }

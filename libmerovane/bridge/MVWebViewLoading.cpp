@@ -220,8 +220,8 @@ void MVWebView::startFetch(platform::URLRequest request) {
     auto fetch = std::make_shared<PageFetch>(weakSelf());
     fetch->url = request.url();
     fetch_ = fetch;
-    fetch->connection = platform::URLConnection::start(std::move(request), fetch,
-                                                       platform::RunLoop::main());
+    fetch->connection =
+        platform::URLConnection::start(std::move(request), fetch, platform::RunLoop::main());
 }
 
 void MVWebView::abandonFetch() {
@@ -460,9 +460,8 @@ void MVWebView::deliverPageContext(const std::string& source, const std::string&
 void MVWebView::followLinkNatively(const platform::URLRequest& request) {
     if (auto delegate = this->delegate()) {
         auto keep = self();
-        if (delegate->webViewShouldStartLoadWithRequest(*this, request,
-                                                        platform::NavigationType::LinkClicked) ==
-            false)
+        if (delegate->webViewShouldStartLoadWithRequest(
+                *this, request, platform::NavigationType::LinkClicked) == false)
             return;
     }
     platform::URLRequest copy = request;

@@ -41,8 +41,7 @@ inline constexpr const char* kUnreadableCollectionLine =
 inline constexpr const char* kUnreadableCollectionReport =
     "MVWebview could not read command collection.";
 
-inline constexpr const char* kEmptyApiPage =
-    "MVWebView{} tried to open empty api page \"mvapi:\"";
+inline constexpr const char* kEmptyApiPage = "MVWebView{} tried to open empty api page \"mvapi:\"";
 inline constexpr const char* kApiPageData = "MVWebView{} received data for [API:{}]";
 inline constexpr const char* kApiPageWithoutBaseUrl =
     "MVWebView{} received data for [API:{}] without a base URL";

@@ -21,9 +21,8 @@ std::string describe(const std::vector<platform::HTTPCookie>& cookies) {
 }  // namespace
 
 void shareCookies(const platform::HTTPURLResponse& response) {
-    const auto cookies =
-        platform::HTTPCookie::cookiesWithResponseHeaderFields(response.allHeaderFields(),
-                                                              response.url());
+    const auto cookies = platform::HTTPCookie::cookiesWithResponseHeaderFields(
+        response.allHeaderFields(), response.url());
     if (cookies.empty()) return;
     auto& storage = platform::HTTPCookieStorage::shared();
     storage.setCookieAcceptPolicy(platform::HTTPCookieStorage::AcceptPolicy::Always);

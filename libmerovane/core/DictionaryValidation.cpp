@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-#include <nlohmann/json.hpp>
+#include "platform/foundation/JsonValue.h"
 
 namespace {
 
@@ -61,19 +61,19 @@ bool validateNode(const nlohmann::json& value, const MVSpec& specification, cons
                 return false;
             }
             bool valid = true;
-            for (const auto& member : specification.members()) {
-                const bool optional = !member.name.empty() && member.name.front() == '+';
-                const std::string name = optional ? member.name.substr(1) : member.name;
+            for (const auto& spec : specification.members()) {
+                const bool optional = !spec.name.empty() && spec.name.front() == '+';
+                const std::string name = optional ? spec.name.substr(1) : spec.name;
                 const std::string memberPath = path + "/" + name;
-                auto it = value.find(name);
-                if (it == value.end()) {
+                const nlohmann::json* member = platform::json::find(value, name);
+                if (!member) {
                     if (!optional) {
                         append(log, fmt::format(kIsMissing, memberPath));
                         valid = false;
                     }
                     continue;
                 }
-                valid = validateNode(*it, member.spec, memberPath, log) && valid;
+                valid = validateNode(*member, spec.spec, memberPath, log) && valid;
             }
             return valid;
         }

@@ -2,7 +2,8 @@
 
 #include <fmt/format.h>
 
-#include <nlohmann/json.hpp>
+#include "platform/foundation/JsonValue.h"
+#include "platform/foundation/UserDefaults.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ std::string dataDescription(const nlohmann::json::binary_t& bytes) {
 }  // namespace
 
 bool detailedJSONLoggingEnabled() {
-    return false;
+    return platform::UserDefaults::standard().boolForKey(kDetailedJSONDefaultsKey);
 }
 
 std::string jsonLogDescription(const nlohmann::json& value, bool detailed) {
@@ -38,19 +39,19 @@ std::string jsonLogDescription(const nlohmann::json& value, bool detailed) {
         case nlohmann::json::value_t::array:
             return "[array]";
         case nlohmann::json::value_t::string: {
-            const auto& s = value.get_ref<const std::string&>();
+            const std::string s = platform::json::stringValue(value).value_or("");
             if (detailed) return s;
             const size_t length = utf16Length(s);
             return length < 256 ? fmt::format("\"{}\"", s) : fmt::format("[string:{}]", length);
         }
         case nlohmann::json::value_t::boolean:
-            return value.get<bool>() ? "1" : "0";
+            return platform::json::boolValue(value) ? "1" : "0";
         case nlohmann::json::value_t::number_integer:
-            return fmt::format("{}", value.get<int64_t>());
         case nlohmann::json::value_t::number_unsigned:
-            return fmt::format("{}", value.get<uint64_t>());
+            return platform::json::print(value);
         case nlohmann::json::value_t::number_float:
-            return fmt::format("{}", value.get<double>());
+            // Shortest form without ".0" on whole numbers, as numbers describe themselves.
+            return fmt::format("{}", platform::json::doubleValue(value));
         case nlohmann::json::value_t::binary:
             return dataDescription(value.get_binary());
         case nlohmann::json::value_t::null:

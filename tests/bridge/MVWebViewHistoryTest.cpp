@@ -213,8 +213,7 @@ TEST_F(MVWebViewHistoryTest, AFragmentLinkAddsOneEntry) {
     site->serve(other, "text/html", "<p>two</p>");
     page().navigate(other);
     ASSERT_TRUE(waitForFinishes(2));
-    EXPECT_EQ(historyUrls(),
-              (std::vector<std::string>{kOne, std::string(kOne) + "#top", other}));
+    EXPECT_EQ(historyUrls(), (std::vector<std::string>{kOne, std::string(kOne) + "#top", other}));
     EXPECT_EQ(webView->loadedBaseURL()->absoluteString(), kTwo);
 }
 
@@ -267,7 +266,9 @@ TEST_F(MVWebViewHistoryTest, AddingAndRemovingTags) {
 
 TEST_F(MVWebViewHistoryTest, NavigationBarParametersNotifyOnChangeOnly) {
     webView->loadHTMLString("<p/>", std::nullopt);
-    auto params = [](int n) { return std::make_shared<const nlohmann::json>(nlohmann::json{{"n", n}}); };
+    auto params = [](int n) {
+        return std::make_shared<const nlohmann::json>(nlohmann::json{{"n", n}});
+    };
     webView->setNavigationBarParams(params(1), "One");
     webView->setNavigationBarParams(params(1), "One");
     EXPECT_EQ(owner->count("didChangeNavigationBarParams"), 1u);
@@ -284,7 +285,9 @@ TEST_F(MVWebViewHistoryTest, NavigationBarParametersNotifyOnChangeOnly) {
 
 TEST_F(MVWebViewHistoryTest, GoingBackRestoresTheOlderNavigationBar) {
     browse({kTwo, kThree});
-    auto params = [](int n) { return std::make_shared<const nlohmann::json>(nlohmann::json{{"n", n}}); };
+    auto params = [](int n) {
+        return std::make_shared<const nlohmann::json>(nlohmann::json{{"n", n}});
+    };
     webView->pageHistory()[0]->setNavigationParams(params(0));
     webView->pageHistory()[0]->setNavigationTitle("Zero");
     webView->pageHistory()[2]->setNavigationParams(params(2));
@@ -353,8 +356,7 @@ TEST_F(MVWebViewHistoryTest, ReloadingClearsTheCacheEntryAndLoadsAgain) {
     webView->reload();
     platform::runUntilIdle();
     EXPECT_EQ(cache->clearedKeys, (std::vector<std::string>{"mv-api-page:home"}));
-    EXPECT_EQ(cache->lookups,
-              (std::vector<std::string>{"mv-api-page:home", "mv-api-page:home"}));
+    EXPECT_EQ(cache->lookups, (std::vector<std::string>{"mv-api-page:home", "mv-api-page:home"}));
     EXPECT_EQ(historyUrls(), (std::vector<std::string>{"mvapi:home"}));
 
     webView->reloadWithClearingChache(false);

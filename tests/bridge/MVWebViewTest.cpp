@@ -167,7 +167,8 @@ TEST_F(MVWebViewTest, WithTheAnimationDelayTheFetchStartsAfterFiftyMilliseconds)
     platform::advanceBy(0.049);
     EXPECT_EQ(site.requestCount("mvtest://shop/page"), 0u);
     platform::advanceBy(0.001);
-    EXPECT_TRUE(platform::runUntil([&] { return site.requestCount("mvtest://shop/page") == 1; }, kIO));
+    EXPECT_TRUE(
+        platform::runUntil([&] { return site.requestCount("mvtest://shop/page") == 1; }, kIO));
 }
 
 TEST_F(MVWebViewTest, ClearingEmptiesThePageButKeepsTheHistory) {

@@ -1,17 +1,26 @@
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
 #include "libmerovane/core/ArrayExtensions.h"
 #include "libmerovane/core/DictionaryExtensions.h"
 #include "libmerovane/core/JSONLogDescription.h"
+#include "platform/foundation/UserDefaults.h"
+#include "tests/support/JsonTestInput.h"
+#include "tests/support/TempDir.h"
 
 using nlohmann::json;
 
+namespace {
+// Listings read the user defaults: they live in a fresh folder.
+class DictionaryListingTest : public ::testing::Test {
+  protected:
+    TempDir home_;
+};
+}  // namespace
+
 TEST(DictionaryExtensionsTest, StrippingRemovesNullsAtEveryDepthAndLeavesTheArgument) {
-    const json original = json::parse(R"({"a":null,"b":{"c":null,"d":1},"e":[null,2]})");
+    const json original = parsedJson(R"({"a":null,"b":{"c":null,"d":1},"e":[null,2]})");
     const json before = original;
-    EXPECT_EQ(dictionaryStrippedOfNullObjects(original), json::parse(R"({"b":{"d":1},"e":[2]})"));
+    EXPECT_EQ(dictionaryStrippedOfNullObjects(original), parsedJson(R"({"b":{"d":1},"e":[2]})"));
     EXPECT_EQ(original, before);
 }
 
@@ -30,10 +39,10 @@ TEST(DictionaryExtensionsTest, StrippingKeepsEverythingElse) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.in);
-        json value = json::parse(row.in);
-        EXPECT_EQ(dictionaryStrippedOfNullObjects(value), json::parse(row.out));
-        EXPECT_EQ(stripNullObjects(value), json::parse(row.out));
-        EXPECT_EQ(value, json::parse(row.out));
+        json value = parsedJson(row.in);
+        EXPECT_EQ(dictionaryStrippedOfNullObjects(value), parsedJson(row.out));
+        EXPECT_EQ(stripNullObjects(value), parsedJson(row.out));
+        EXPECT_EQ(value, parsedJson(row.out));
     }
 }
 
@@ -56,9 +65,9 @@ TEST(DictionaryExtensionsTest, DeeplyNestedInputDoesNotExhaustTheStack) {
     EXPECT_EQ(depth, 200000u);
 }
 
-TEST(DictionaryExtensionsTest, KeyNamesAndBriefValues) {
+TEST_F(DictionaryListingTest, KeyNamesAndBriefValues) {
     const json dictionary =
-        json::parse(R"({"a":{"x":1},"b":[1,2],"c":"short","d":3,"e":true,"f":1.5,"g":null})");
+        parsedJson(R"({"a":{"x":1},"b":[1,2],"c":"short","d":3,"e":true,"f":1.5,"g":null})");
     EXPECT_EQ(allKeyNames(dictionary), "a, b, c, d, e, f, g");
     EXPECT_EQ(allKeyNamesAndValues(dictionary),
               "a = [dictionary], b = [array], c = \"short\", d = 3, e = 1, f = 1.5, g = <null>");
@@ -66,7 +75,7 @@ TEST(DictionaryExtensionsTest, KeyNamesAndBriefValues) {
     EXPECT_EQ(allKeyNamesAndValues(json::object()), "");
 }
 
-TEST(DictionaryExtensionsTest, LongStringsShowTheirLengthInUtf16Units) {
+TEST_F(DictionaryListingTest, LongStringsShowTheirLengthInUtf16Units) {
     EXPECT_EQ(allKeyNamesAndValues(json{{"html", std::string(300, 'x')}}), "html = [string:300]");
     EXPECT_EQ(allKeyNamesAndValues(json{{"s", std::string(255, 'x')}}),
               "s = \"" + std::string(255, 'x') + "\"");
@@ -80,10 +89,26 @@ TEST(DictionaryExtensionsTest, LongStringsShowTheirLengthInUtf16Units) {
     EXPECT_EQ(allKeyNamesAndValues(json{{"s", accented}}), "s = \"" + accented + "\"");
 }
 
-TEST(DictionaryExtensionsTest, ArrayValuesAsStrings) {
-    EXPECT_EQ(allValuesAsStrings(json::parse(R"([{"a":1},[2],"s",4,false])")),
+TEST_F(DictionaryListingTest, ArrayValuesAsStrings) {
+    EXPECT_EQ(allValuesAsStrings(parsedJson(R"([{"a":1},[2],"s",4,false])")),
               "[dictionary], [array], \"s\", 4, 0");
     EXPECT_EQ(allValuesAsStrings(json::array()), "");
     EXPECT_EQ(allValuesAsStrings(json::binary({1, 2, 3, 4, 0xAB})), "");
     EXPECT_EQ(jsonLogDescription(json::binary({1, 2, 3, 4, 0xAB}), false), "<01020304 ab>");
+}
+
+TEST_F(DictionaryListingTest, DetailedJSONListsNestedContentsInFull) {
+    const json dictionary =
+        parsedJson(R"({"a":{"x":1,"y":{"z":"q"}},"b":[1,{"y":"s"},[2,[]]],"c":"t"})");
+    const std::string brief = "a = [dictionary], b = [array], c = \"t\"";
+    EXPECT_EQ(allKeyNamesAndValues(dictionary), brief);
+    platform::UserDefaults::standard().setObject(kDetailedJSONDefaultsKey, true);
+    EXPECT_EQ(allKeyNamesAndValues(dictionary),
+              "a = {x = 1, y = {z = q}}, b = [1, { y = s}, [ 2, [  ] ]], c = t");
+    EXPECT_EQ(allValuesAsStrings(parsedJson(R"([{"k":[]},"x"])")), "{ k = []}, x");
+    EXPECT_EQ(allKeyNamesAndValues(json{{"html", std::string(300, 'x')}}),
+              "html = " + std::string(300, 'x'));
+    // Read on every call: switching it off takes effect at once.
+    platform::UserDefaults::standard().setObject(kDetailedJSONDefaultsKey, "NO");
+    EXPECT_EQ(allKeyNamesAndValues(dictionary), brief);
 }

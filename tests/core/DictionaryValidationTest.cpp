@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
 #include "libmerovane/core/DictionaryValidation.h"
+#include "tests/support/JsonTestInput.h"
 
 using nlohmann::json;
 
@@ -120,7 +119,7 @@ std::vector<Row> rows() {
 TEST(DictionaryValidationTest, AnswersAndLogsEveryFaultWithItsPath) {
     for (const auto& row : rows()) {
         SCOPED_TRACE(row.what);
-        const json value = json::parse(row.value);
+        const json value = parsedJson(row.value);
         std::string log;
         EXPECT_EQ(isValidBySpecification(value, row.spec, &log), row.valid);
         EXPECT_EQ(log, row.log);

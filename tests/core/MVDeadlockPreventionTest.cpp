@@ -12,45 +12,33 @@ class MVDeadlockPreventionTest : public PlatformTest {
   protected:
     static constexpr const char* kWarning = "MVDeadlockPrevention detected possible deadlock.";
 };
+
+// Takes `outer`, then `inner` while holding it, on the calling thread.
+void nest(MVNamedLock& outer, MVNamedLock& inner) {
+    std::lock_guard first(outer);
+    std::lock_guard second(inner);
+}
 }  // namespace
 
 TEST_F(MVDeadlockPreventionTest, ContraryOrderWarnsOncePerPair) {
     MVNamedLock a("A"), b("B");
-    std::thread([&] {
-        std::lock_guard outer(a);
-        std::lock_guard inner(b);
-    }).join();
+    std::thread([&] { nest(a, b); }).join();
     EXPECT_EQ(loggedCount(kWarning), 0u);
-    std::thread([&] {
-        std::lock_guard outer(b);
-        std::lock_guard inner(a);
-    }).join();
+    std::thread([&] { nest(b, a); }).join();
     EXPECT_EQ(loggedCount(kWarning), 1u);
     EXPECT_TRUE(
         logged("MVDeadlockPrevention detected possible deadlock. Resources \"A\" and \"B\" are "
                "sometimes locked in contrary order."));
     // A third time, in either order, on any thread: nothing more.
-    {
-        std::lock_guard outer(b);
-        std::lock_guard inner(a);
-    }
-    {
-        std::lock_guard outer(a);
-        std::lock_guard inner(b);
-    }
+    nest(b, a);
+    nest(a, b);
     EXPECT_EQ(loggedCount(kWarning), 1u);
 }
 
 TEST_F(MVDeadlockPreventionTest, NestingTheSameLockRecordsNothing) {
     MVNamedLock a("A");
-    {
-        std::lock_guard outer(a);
-        std::lock_guard inner(a);
-    }
-    {
-        std::lock_guard outer(a);
-        std::lock_guard inner(a);
-    }
+    nest(a, a);
+    nest(a, a);
     EXPECT_EQ(loggedCount(kWarning), 0u);
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <thread>
 
 #include "libmerovane/core/MVWeakArray.h"
@@ -30,6 +31,23 @@ TEST(ObjectExtensionsTest, PerformBlockFromAnotherThreadRunsOnTheMainThread) {
     std::thread([&] { performBlock([&] { onMain = platform::isMainThread(); }, 0.05); }).join();
     platform::advanceBy(0.05);
     EXPECT_TRUE(onMain);
+}
+
+TEST(ObjectExtensionsTest, CGPointNormalizeGivesTheUnitVector) {
+    struct Row {
+        platform::Point in, out;
+    } rows[] = {
+        {{3, 4}, {0.6, 0.8}},
+        {{0, 0}, {0, 0}},
+        {{-2, 0}, {-1, 0}},
+        {{0, 1e-100}, {0, 1}},
+        {{5, -5}, {M_SQRT1_2, -M_SQRT1_2}},
+    };
+    for (const auto& row : rows) {
+        auto p = CGPointNormalize(row.in);
+        EXPECT_DOUBLE_EQ(p.x, row.out.x) << row.in.x << "," << row.in.y;
+        EXPECT_DOUBLE_EQ(p.y, row.out.y) << row.in.x << "," << row.in.y;
+    }
 }
 
 namespace {

@@ -44,7 +44,8 @@ void FakeWebCache::answer(const Pending& pending) {
         if (pending.whenFailed) pending.whenFailed(*script.error, nullptr);
         return;
     }
-    auto data = std::make_shared<const std::vector<uint8_t>>(script.body.begin(), script.body.end());
+    auto data =
+        std::make_shared<const std::vector<uint8_t>>(script.body.begin(), script.body.end());
     if (!pending.whenAvailable) return;
     if (script.staleFirst) {
         auto stale = std::make_shared<const std::vector<uint8_t>>();

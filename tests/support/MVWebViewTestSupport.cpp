@@ -20,13 +20,11 @@ LoadNotifications::LoadNotifications(const MVWebView& webView) {
     const void* sender = static_cast<const MVWebViewInterface*>(&webView);
     for (const auto& [name, shortName] : kinds) {
         registrations_.emplace_back(
-            center, center.addObserver(name, sender,
-                                       [this, shortName, &webView](const platform::Notification& n) {
-                                           names.push_back(shortName);
-                                           auto* object =
-                                               std::any_cast<std::weak_ptr<MVWebView>>(&n.object);
-                                           if (!object || object->lock().get() != &webView)
-                                               objectsMatched = false;
-                                       }));
+            center, center.addObserver(
+                        name, sender, [this, shortName, &webView](const platform::Notification& n) {
+                            names.push_back(shortName);
+                            auto* object = std::any_cast<std::weak_ptr<MVWebView>>(&n.object);
+                            if (!object || object->lock().get() != &webView) objectsMatched = false;
+                        }));
     }
 }
