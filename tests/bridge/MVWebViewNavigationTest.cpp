@@ -68,7 +68,7 @@ TEST_F(MVWebViewNavigationTest, TelephoneAndMailLinks) {
 
     std::vector<std::string> mailed;
     platform::Application::shared().registerURLSchemeForTesting(
-        "mailto", [&](const std::string& url) { mailed.push_back(url); });
+        "mailto", [&](const platform::URL& url) { mailed.push_back(url.absoluteString()); });
     page().navigate("mailto:shop@example.com");
     platform::runUntilIdle();
     EXPECT_FALSE(lastDecision());
