@@ -32,7 +32,7 @@ class RefusingDelegate : public platform::WebViewDelegate {
 };
 
 struct Page {
-    std::unique_ptr<platform::WebView> view;
+    std::shared_ptr<platform::WebView> view;
     std::shared_ptr<RefusingDelegate> delegate = std::make_shared<RefusingDelegate>();
 };
 
@@ -40,8 +40,7 @@ struct Page {
 Page* page() {
     static Page* shared = [] {
         auto* p = new Page;
-        p->view =
-            std::make_unique<platform::WebView>(std::make_unique<platform::WebKitGtkWebEngine>());
+        p->view = platform::WebView::create(std::make_unique<platform::WebKitGtkWebEngine>());
         p->view->setDelegate(p->delegate);
         p->view->loadHTMLString(testpage::pageWithLibrary("<p>bench</p>"),
                                 platform::URL::parse("http://shop.invalid/"));

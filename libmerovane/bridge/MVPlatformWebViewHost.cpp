@@ -38,41 +38,16 @@ class MVPlatformWebViewHost::Forwarder : public platform::WebViewDelegate {
     MVWebViewAdapter& adapter_;
 };
 
-class MVPlatformWebViewHost::HostView : public platform::ScrollView {
-  public:
-    static std::shared_ptr<HostView> create(platform::WebView& webView,
-                                            const platform::Rect& frame) {
-        auto view = std::shared_ptr<HostView>(new HostView(webView, frame));
-        view->syncSize();
-        return view;
-    }
-    void setFrame(const platform::Rect& frame) override {
-        ScrollView::setFrame(frame);
-        syncSize();
-    }
-
-  private:
-    HostView(platform::WebView& webView, const platform::Rect& frame)
-        : ScrollView(frame), webView_(webView) {}
-    void syncSize() {
-        const auto& size = bounds().size;
-        webView_.setFrame(platform::WebRect{0, 0, size.width, size.height});
-    }
-
-    platform::WebView& webView_;
-};
-
 MVPlatformWebViewHost::MVPlatformWebViewHost(MVWebViewAdapter& adapter)
-    : webView_(std::make_unique<platform::WebView>()),
-      forwarder_(std::make_shared<Forwarder>(adapter)) {
+    : forwarder_(std::make_shared<Forwarder>(adapter)) {
     const auto& size = adapter.bounds().size;
-    hostView_ = HostView::create(*webView_, platform::Rect(0, 0, size.width, size.height));
-    hostView_->setAutoresizingMask(platform::kAutoresizingFlexibleWidth |
-                                   platform::kAutoresizingFlexibleHeight);
-    webView_->setBackgroundColor(platform::WebColor::clear());
+    webView_ = platform::WebView::create(platform::Rect(0, 0, size.width, size.height));
+    webView_->setAutoresizingMask(platform::kAutoresizingFlexibleWidth |
+                                  platform::kAutoresizingFlexibleHeight);
+    webView_->setBackgroundColor(platform::Color::clear());
     webView_->setOpaque(false);
     webView_->setDelegate(forwarder_);
-    adapter.addSubview(hostView_);
+    adapter.addSubview(webView_);
 }
 
 MVPlatformWebViewHost::~MVPlatformWebViewHost() {
@@ -80,5 +55,5 @@ MVPlatformWebViewHost::~MVPlatformWebViewHost() {
 }
 
 std::shared_ptr<platform::ScrollView> MVPlatformWebViewHost::scrollView() const {
-    return hostView_;
+    return webView_->scrollView();
 }

@@ -1,8 +1,7 @@
 #pragma once
-// The platform web view inside an adapter: a platform::WebView, the scroll view that
-// stands for it in the view tree (the web view takes that view's size), and the
-// forwarding of its reports to the adapter's delegate with the adapter in its place.
-// The platform view is clear and not opaque.
+// The platform web view inside an adapter: a platform::WebView filling the adapter,
+// clear and not opaque, whose reports go to the adapter's delegate with the adapter in
+// its place.
 // Used by the adapter classes only. Main thread only.
 
 #include <memory>
@@ -16,8 +15,8 @@ class WebView;
 
 class MVPlatformWebViewHost {
   public:
-    // Adds the scroll view to `adapter`, filling it with flexible width and height. The
-    // adapter must be owned by a shared_ptr already and outlive the host.
+    // Adds the platform view to `adapter`, filling it with flexible width and height.
+    // The adapter must be owned by a shared_ptr already and outlive the host.
     explicit MVPlatformWebViewHost(MVWebViewAdapter& adapter);
     ~MVPlatformWebViewHost();
     MVPlatformWebViewHost(const MVPlatformWebViewHost&) = delete;
@@ -29,9 +28,7 @@ class MVPlatformWebViewHost {
 
   private:
     class Forwarder;
-    class HostView;
 
-    std::unique_ptr<platform::WebView> webView_;
+    std::shared_ptr<platform::WebView> webView_;
     std::shared_ptr<Forwarder> forwarder_;
-    std::shared_ptr<HostView> hostView_;
 };

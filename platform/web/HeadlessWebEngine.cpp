@@ -10,8 +10,6 @@ namespace platform {
 namespace {
 
 constexpr const char* kBlankPage = "about:blank";
-// Larger pictures than this are not taken: a frame of absurd size must not eat memory.
-constexpr double kMaxSnapshotSide = 16384;
 
 URLRequest requestForBase(const std::optional<URL>& baseURL) {
     if (baseURL && !baseURL->isEmpty()) return URLRequest(*baseURL);
@@ -283,26 +281,18 @@ void HeadlessWebEngine::setSize(double width, double height) {
     height_ = height;
 }
 
-void HeadlessWebEngine::setBackgroundColor(const WebColor& color, bool opaque) {
+void HeadlessWebEngine::setBackgroundColor(const Color& color) {
     background_ = color;
-    opaque_ = opaque;
 }
 
-WebSnapshot HeadlessWebEngine::snapshot() {
+Image HeadlessWebEngine::snapshot() {
     transcript_.push_back("snapshot");
-    WebSnapshot picture;
-    if (!(width_ >= 1 && height_ >= 1 && width_ <= kMaxSnapshotSide && height_ <= kMaxSnapshotSide))
-        return picture;
-    picture.width = static_cast<int>(width_);
-    picture.height = static_cast<int>(height_);
-    const uint8_t rgba[4] = {channel(background_.red), channel(background_.green),
-                             channel(background_.blue),
-                             opaque_ ? uint8_t{255} : channel(background_.alpha)};
-    picture.rgba.resize(static_cast<size_t>(picture.width) * picture.height * 4);
-    for (size_t i = 0; i < picture.rgba.size(); i += 4) {
-        for (size_t c = 0; c < 4; ++c) picture.rgba[i + c] = rgba[c];
-    }
-    return picture;
+    const double pixels = width_ * height_;
+    if (!(width_ >= 1 && height_ >= 1 && pixels <= static_cast<double>(Image::kMaxPixels)))
+        return {};
+    const Image::Pixel fill{channel(background_.red), channel(background_.green),
+                            channel(background_.blue), channel(background_.alpha)};
+    return Image(static_cast<int>(width_), static_cast<int>(height_), 1, fill);
 }
 
 }  // namespace platform

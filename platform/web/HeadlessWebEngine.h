@@ -6,9 +6,9 @@
 //
 //   auto engine = std::make_unique<platform::HeadlessWebEngine>();
 //   auto* page = engine.get();
-//   platform::WebView view(std::move(engine));
+//   auto view = platform::WebView::create(std::move(engine));
 //   page->setScriptResponder([](const std::string& s) { return s == "1+1" ? "2" : ""; });
-//   view.loadHTMLString("<p>hi</p>", std::nullopt);
+//   view->loadHTMLString("<p>hi</p>", std::nullopt);
 //   platform::runUntilIdle();          // decision, start, finish on later turns
 //   page->navigate("mvcmd:%7B%7D");    // asks the delegate like a link click
 //
@@ -77,9 +77,9 @@ class HeadlessWebEngine final : public WebEngine {
     void evaluateJavaScript(const std::string& script, ScriptCompletion completion) override;
     std::string title() const override { return title_; }
     void setSize(double width, double height) override;
-    void setBackgroundColor(const WebColor& color, bool opaque) override;
+    void setBackgroundColor(const Color& color) override;
     // A picture of the page's size filled with the background colour.
-    WebSnapshot snapshot() override;
+    Image snapshot() override;
 
     // The test's side.
     void setScriptResponder(ScriptResponder responder) { responder_ = std::move(responder); }
@@ -110,8 +110,7 @@ class HeadlessWebEngine final : public WebEngine {
 
     double width() const { return width_; }
     double height() const { return height_; }
-    const WebColor& backgroundColor() const { return background_; }
-    bool isOpaque() const { return opaque_; }
+    const Color& backgroundColor() const { return background_; }
 
   private:
     struct Fetch;
@@ -138,8 +137,7 @@ class HeadlessWebEngine final : public WebEngine {
     std::string title_;
     double width_ = 0;
     double height_ = 0;
-    WebColor background_ = WebColor::white();
-    bool opaque_ = true;
+    Color background_ = Color::white();
 };
 
 }  // namespace platform

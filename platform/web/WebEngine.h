@@ -22,9 +22,9 @@
 #include "platform/foundation/Error.h"
 #include "platform/foundation/URL.h"
 #include "platform/foundation/URLRequest.h"
+#include "platform/ui/Color.h"
+#include "platform/ui/Image.h"
 #include "platform/web/NavigationType.h"
-#include "platform/web/WebColor.h"
-#include "platform/web/WebSnapshot.h"
 
 namespace platform {
 
@@ -70,11 +70,12 @@ class WebEngine {
     virtual void evaluateJavaScript(const std::string& script, ScriptCompletion completion) = 0;
     virtual std::string title() const = 0;
 
+    // In points.
     virtual void setSize(double width, double height) = 0;
-    // Shown where the page draws nothing; an opaque view ignores the colour's alpha.
-    virtual void setBackgroundColor(const WebColor& color, bool opaque) = 0;
-    // The visible page; empty when it cannot be taken.
-    virtual WebSnapshot snapshot() = 0;
+    // Shown where the page draws nothing.
+    virtual void setBackgroundColor(const Color& color) = 0;
+    // The visible page, one pixel a point; empty when it cannot be taken.
+    virtual Image snapshot() = 0;
 
   protected:
     // Runs `fn` at a later turn of the main run loop unless the engine is gone by then.

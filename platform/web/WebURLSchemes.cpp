@@ -6,6 +6,7 @@
 
 #include "platform/foundation/Log.h"
 #include "platform/foundation/SharedInstances.h"
+#include "platform/foundation/TextUtilities.h"
 
 namespace platform {
 namespace {
@@ -29,11 +30,6 @@ Registry& registry() {
     return *r;
 }
 
-std::string lowercased(std::string text) {
-    for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 bool isSchemeName(const std::string& s) {
     return !s.empty() && std::isalpha(static_cast<unsigned char>(s[0])) &&
            std::all_of(s.begin(), s.end(), [](unsigned char c) {
@@ -44,7 +40,7 @@ bool isSchemeName(const std::string& s) {
 }  // namespace
 
 bool WebURLSchemes::registerScheme(const std::string& scheme) {
-    const std::string name = lowercased(scheme);
+    const std::string name = asciiLowercase(scheme);
     static const char* const kWebsOwn[] = {"http",  "https", "file",      "data",
                                            "about", "blob",  "javascript"};
     const bool websOwn =
@@ -67,7 +63,7 @@ std::vector<std::string> WebURLSchemes::schemes() {
 }
 
 bool WebURLSchemes::contains(const std::string& scheme) {
-    const std::string name = lowercased(scheme);
+    const std::string name = asciiLowercase(scheme);
     auto& r = registry();
     std::lock_guard lock(r.mutex);
     return std::find(r.schemes.begin(), r.schemes.end(), name) != r.schemes.end();

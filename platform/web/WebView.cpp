@@ -4,6 +4,7 @@
 
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/SharedInstances.h"
+#include "platform/ui/GraphicsContext.h"
 #include "platform/web/HeadlessWebEngine.h"
 
 namespace platform {
@@ -41,12 +42,24 @@ std::unique_ptr<WebEngine> makeEngine() {
 
 }  // namespace
 
-WebView::WebView() : WebView(makeEngine()) {}
+std::shared_ptr<WebView> WebView::create(const Rect& frame) {
+    return create(makeEngine(), frame);
+}
 
-WebView::WebView(std::unique_ptr<WebEngine> engine) : engine_(std::move(engine)) {
+std::shared_ptr<WebView> WebView::create(std::unique_ptr<WebEngine> engine, const Rect& frame) {
+    std::shared_ptr<WebView> view(new WebView(std::move(engine), frame));
+    view->scrollView_ = ScrollView::create(Rect({0, 0}, frame.size));
+    view->scrollView_->setAutoresizingMask(kAutoresizingFlexibleWidth |
+                                           kAutoresizingFlexibleHeight);
+    view->addSubview(view->scrollView_);
+    view->updateEngine();
+    return view;
+}
+
+WebView::WebView(std::unique_ptr<WebEngine> engine, const Rect& frame)
+    : View(frame), engine_(std::move(engine)) {
     assertThat(engine_ != nullptr, "WebView needs an engine");
     engine_->setClient(this);
-    applyBackground();
 }
 
 WebView::~WebView() {
@@ -60,15 +73,18 @@ void WebView::setEngineFactory(EngineFactory factory) {
 }
 
 void WebView::loadHTMLString(const std::string& html, const std::optional<URL>& baseURL) {
+    updateEngine();
     engine_->loadHTMLString(html, baseURL);
 }
 
 void WebView::loadData(const std::string& data, const std::string& mimeType,
                        const std::string& textEncodingName, const std::optional<URL>& baseURL) {
+    updateEngine();
     engine_->loadData(data, mimeType, textEncodingName, baseURL);
 }
 
 void WebView::loadRequest(const URLRequest& request) {
+    updateEngine();
     engine_->loadRequest(request);
 }
 
@@ -96,27 +112,39 @@ std::string WebView::title() const {
     return engine_->title();
 }
 
-void WebView::setFrame(const WebRect& frame) {
-    frame_ = frame;
-    engine_->setSize(frame.width, frame.height);
-}
-
-void WebView::setBackgroundColor(const WebColor& color) {
-    backgroundColor_ = color;
-    applyBackground();
+void WebView::setFrame(const Rect& frame) {
+    View::setFrame(frame);
+    updateEngine();
 }
 
 void WebView::setOpaque(bool opaque) {
     opaque_ = opaque;
-    applyBackground();
+    updateEngine();
 }
 
-void WebView::applyBackground() {
-    engine_->setBackgroundColor(backgroundColor_, opaque_);
+void WebView::updateEngine() const {
+    const Size size = bounds().size;
+    if (engineSize_ != size) {
+        engineSize_ = size;
+        engine_->setSize(size.width, size.height);
+    }
+    const Color shown = opaque_ ? backgroundColor().value_or(Color::white()).withAlpha(1)
+                                : backgroundColor().value_or(Color::clear());
+    if (engineBackground_ != shown) {
+        engineBackground_ = shown;
+        engine_->setBackgroundColor(shown);
+    }
 }
 
-WebSnapshot WebView::snapshot() {
+Image WebView::snapshot() {
+    updateEngine();
     return engine_->snapshot();
+}
+
+void WebView::drawContent(GraphicsContext& context, const Rect& bounds) const {
+    updateEngine();
+    const Image page = engine_->snapshot();
+    if (!page.isEmpty()) context.drawImage(page, bounds);
 }
 
 bool WebView::engineShouldStartLoad(const URLRequest& request, NavigationType type) {

@@ -92,7 +92,7 @@ TEST_F(MVWebViewAdapterTest, TheUIWebViewAdapterForwardsToThePlatformView) {
     auto& page = engineOf(webView);
     EXPECT_FALSE(webView.suppressesIncrementalRendering());
     EXPECT_FALSE(webView.isOpaque());
-    EXPECT_EQ(webView.backgroundColor(), platform::WebColor::clear());
+    EXPECT_EQ(webView.backgroundColor(), platform::Color::clear());
     EXPECT_EQ(page.width(), 320);
     EXPECT_EQ(page.height(), 480);
 
@@ -107,7 +107,8 @@ TEST_F(MVWebViewAdapterTest, TheUIWebViewAdapterForwardsToThePlatformView) {
 
     auto scrollView = adapter->scrollView();
     ASSERT_NE(scrollView, nullptr);
-    EXPECT_EQ(scrollView->superview(), adapter);
+    EXPECT_EQ(scrollView, webView.scrollView());
+    EXPECT_EQ(webView.superview(), adapter);
     adapter->setFrame(platform::Rect(0, 0, 100, 50));
     EXPECT_EQ(scrollView->frame(), platform::Rect(0, 0, 100, 50));
     EXPECT_EQ(page.width(), 100);

@@ -1,26 +1,8 @@
 #include "tests/support/TestPageLibrary.h"
 
-#include <cctype>
+#include "libmerovane/core/StringExtensions.h"
 
 namespace testpage {
-namespace {
-
-std::string percentEncoded(const std::string& text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : text) {
-        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        }
-    }
-    return out;
-}
-
-}  // namespace
 
 const std::string& libraryScript() {
     static const std::string script = R"JS(
@@ -46,7 +28,7 @@ function mvSendCommands(collection) {
 std::string pageWithLibrary(const std::string& body, const std::string& head) {
     return "<!DOCTYPE html><html><head><meta charset=\"utf-8\">"
            "<script id=\"libmerovane\" src=\"data:text/javascript," +
-           percentEncoded(libraryScript()) + "\"></script>" + head + "</head><body>" + body +
+           urlEncodedString(libraryScript()) + "\"></script>" + head + "</head><body>" + body +
            "</body></html>";
 }
 

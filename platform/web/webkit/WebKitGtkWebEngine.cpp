@@ -149,20 +149,19 @@ std::string textOf(JSCValue* value) {
 }
 
 // Premultiplied native-endian ARGB (cairo's ARGB32) to straight RGBA bytes.
-WebSnapshot pictureOf(cairo_surface_t* surface) {
-    WebSnapshot picture;
-    if (!surface || cairo_surface_get_type(surface) != CAIRO_SURFACE_TYPE_IMAGE) return picture;
+Image pictureOf(cairo_surface_t* surface) {
+    if (!surface || cairo_surface_get_type(surface) != CAIRO_SURFACE_TYPE_IMAGE) return {};
     cairo_surface_flush(surface);
     const cairo_format_t format = cairo_image_surface_get_format(surface);
-    if (format != CAIRO_FORMAT_ARGB32 && format != CAIRO_FORMAT_RGB24) return picture;
+    if (format != CAIRO_FORMAT_ARGB32 && format != CAIRO_FORMAT_RGB24) return {};
     const int width = cairo_image_surface_get_width(surface);
     const int height = cairo_image_surface_get_height(surface);
     const int stride = cairo_image_surface_get_stride(surface);
     const unsigned char* data = cairo_image_surface_get_data(surface);
-    if (!data || width <= 0 || height <= 0) return picture;
-    picture.width = width;
-    picture.height = height;
-    picture.rgba.resize(static_cast<size_t>(width) * height * 4);
+    if (!data || width <= 0 || height <= 0 ||
+        static_cast<int64_t>(width) * height > Image::kMaxPixels)
+        return {};
+    std::vector<uint8_t> rgba(static_cast<size_t>(width) * height * 4);
     for (int y = 0; y < height; ++y) {
         const auto* row = reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride);
         for (int x = 0; x < width; ++x) {
@@ -174,14 +173,14 @@ WebSnapshot pictureOf(cairo_surface_t* surface) {
                 g = std::min<uint32_t>(255, (g * 255 + a / 2) / a);
                 b = std::min<uint32_t>(255, (b * 255 + a / 2) / a);
             }
-            uint8_t* out = &picture.rgba[(static_cast<size_t>(y) * width + x) * 4];
+            uint8_t* out = &rgba[(static_cast<size_t>(y) * width + x) * 4];
             out[0] = static_cast<uint8_t>(r);
             out[1] = static_cast<uint8_t>(g);
             out[2] = static_cast<uint8_t>(b);
             out[3] = static_cast<uint8_t>(a);
         }
     }
-    return picture;
+    return Image::fromRGBA(width, height, std::move(rgba));
 }
 
 // A navigation decision WebKit waits for. Whatever happens to the work that holds it,
@@ -324,7 +323,7 @@ struct ScriptCall {
 
 struct SnapshotCall {
     bool done = false;
-    WebSnapshot picture;
+    Image picture;
 };
 
 }  // namespace
@@ -565,12 +564,12 @@ void WebKitGtkWebEngine::setSize(double width, double height) {
     gtk_widget_queue_resize(impl_->window);
 }
 
-void WebKitGtkWebEngine::setBackgroundColor(const WebColor& color, bool opaque) {
-    GdkRGBA rgba{color.red, color.green, color.blue, opaque ? 1.0 : color.alpha};
+void WebKitGtkWebEngine::setBackgroundColor(const Color& color) {
+    GdkRGBA rgba{color.red, color.green, color.blue, color.alpha};
     webkit_web_view_set_background_color(impl_->view, &rgba);
 }
 
-WebSnapshot WebKitGtkWebEngine::snapshot() {
+Image WebKitGtkWebEngine::snapshot() {
     struct Pending {
         std::shared_ptr<SnapshotCall> call;
     };

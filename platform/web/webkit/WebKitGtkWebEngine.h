@@ -45,8 +45,8 @@ class WebKitGtkWebEngine final : public WebEngine {
     void evaluateJavaScript(const std::string& script, ScriptCompletion completion) override;
     std::string title() const override;
     void setSize(double width, double height) override;
-    void setBackgroundColor(const WebColor& color, bool opaque) override;
-    WebSnapshot snapshot() override;
+    void setBackgroundColor(const Color& color) override;
+    Image snapshot() override;
 
     // How long a synchronous call waits for WebKit, in real seconds (10 by default).
     void setSynchronousTimeout(double seconds);

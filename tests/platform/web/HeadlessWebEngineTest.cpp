@@ -6,6 +6,7 @@
 
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/TestDriver.h"
+#include "platform/ui/ViewDrawing.h"
 #include "platform/web/HeadlessWebEngine.h"
 #include "platform/web/WebURLSchemes.h"
 #include "platform/web/WebView.h"
@@ -14,8 +15,10 @@
 #include "tests/support/RecordingWebViewDelegate.h"
 #include "tests/support/ServingURLProtocol.h"
 
+using platform::Color;
 using platform::Error;
 using platform::HeadlessWebEngine;
+using platform::Image;
 using platform::NavigationType;
 using platform::URL;
 using platform::WebView;
@@ -29,7 +32,7 @@ class HeadlessWebEngineTest : public PlatformTest {
         PlatformTest::SetUp();
         auto engine = std::make_unique<HeadlessWebEngine>();
         page_ = engine.get();
-        view_ = std::make_unique<WebView>(std::move(engine));
+        view_ = WebView::create(std::move(engine));
         delegate_ = std::make_shared<RecordingWebViewDelegate>();
         view_->setDelegate(delegate_);
     }
@@ -40,7 +43,7 @@ class HeadlessWebEngineTest : public PlatformTest {
     }
 
     HeadlessWebEngine* page_ = nullptr;
-    std::unique_ptr<WebView> view_;
+    std::shared_ptr<WebView> view_;
     std::shared_ptr<RecordingWebViewDelegate> delegate_;
 };
 
@@ -207,20 +210,39 @@ TEST_F(HeadlessWebEngineTest, TitleIsThePagesAndANewDocumentClearsIt) {
     EXPECT_EQ(view_->title(), "");
 }
 
-TEST_F(HeadlessWebEngineTest, SnapshotIsTheFrameFilledWithTheBackground) {
+TEST_F(HeadlessWebEngineTest, SnapshotIsTheFrameFilledWithWhatShowsBehindThePage) {
     EXPECT_TRUE(view_->snapshot().isEmpty());  // no frame yet
     view_->setFrame({10, 20, 4, 3});
     EXPECT_EQ(page_->width(), 4);
-    view_->setBackgroundColor({1, 0.5, 0, 0.25});
-    auto opaque = view_->snapshot();
-    ASSERT_EQ(opaque.width, 4);
-    ASSERT_EQ(opaque.height, 3);
-    EXPECT_EQ(opaque.pixel(3, 2), 0xFF8000FFu);  // an opaque view ignores alpha
-    EXPECT_EQ(opaque.pixel(4, 0), 0u);           // outside
+    // No colour of its own: an opaque view shows white.
+    EXPECT_EQ(view_->snapshot().pixel(0, 0), (Image::Pixel{255, 255, 255, 255}));
+    view_->setBackgroundColor(Color::rgba(1, 0.5, 0, 0.25));
+    const Image opaque = view_->snapshot();
+    ASSERT_EQ(opaque.width(), 4);
+    ASSERT_EQ(opaque.height(), 3);
+    EXPECT_EQ(opaque.pixel(3, 2), (Image::Pixel{255, 128, 0, 255}));  // opaque: alpha ignored
     view_->setOpaque(false);
-    EXPECT_EQ(view_->snapshot().pixel(0, 0), 0xFF800040u);
-    view_->setFrame({0, 0, 1e9, 1e9});  // absurd sizes take no picture
+    EXPECT_EQ(view_->snapshot().pixel(0, 0), (Image::Pixel{255, 128, 0, 64}));
+    view_->setBackgroundColor(std::nullopt);
+    EXPECT_EQ(view_->snapshot().pixel(0, 0).a, 0);  // nothing shows
+    view_->setFrame({0, 0, 1e9, 1e9});              // absurd sizes take no picture
     EXPECT_TRUE(view_->snapshot().isEmpty());
+}
+
+TEST_F(HeadlessWebEngineTest, DrawingTheViewDrawsThePageAndSizeFollowsAutoresizing) {
+    auto window = platform::View::create({0, 0, 8, 6});
+    view_->setFrame({0, 0, 8, 6});
+    view_->setAutoresizingMask(platform::kAutoresizingFlexibleWidth |
+                               platform::kAutoresizingFlexibleHeight);
+    window->addSubview(view_);
+    window->setFrame({0, 0, 10, 6});
+    EXPECT_EQ(page_->width(), 10);
+    EXPECT_EQ(view_->scrollView()->frame(), (platform::Rect{0, 0, 10, 6}));
+    view_->setBackgroundColor(Color::rgba(0, 0, 1, 1));
+    const Image shot = platform::imageOfViewHierarchy(*window, 2);
+    ASSERT_EQ(shot.width(), 20);
+    EXPECT_EQ(shot.pixel(19, 11), (Image::Pixel{0, 0, 255, 255}));
+    EXPECT_EQ(page_->transcript().back(), "snapshot");
 }
 
 TEST_F(HeadlessWebEngineTest, ViewDestroyedWithWorkPendingHearsNothing) {
@@ -236,7 +258,7 @@ TEST_F(HeadlessWebEngineTest, ViewDestroyedWithWorkPendingHearsNothing) {
 // A delegate that lets go of its web view in the middle of a report.
 class DestroyingDelegate : public platform::WebViewDelegate {
   public:
-    std::unique_ptr<WebView>* owner = nullptr;
+    std::shared_ptr<WebView>* owner = nullptr;
     std::string destroyIn;
     bool shouldStartLoad(WebView&, const platform::URLRequest&, NavigationType) override {
         if (destroyIn == "decide") owner->reset();
@@ -254,7 +276,7 @@ TEST_F(HeadlessWebEngineTest, DelegateMayDestroyTheViewInsideAnyReport) {
     for (const char* when : {"decide", "start", "fail"}) {
         auto engine = std::make_unique<HeadlessWebEngine>();
         auto* page = engine.get();
-        auto view = std::make_unique<WebView>(std::move(engine));
+        auto view = WebView::create(std::move(engine));
         auto delegate = std::make_shared<DestroyingDelegate>();
         delegate->owner = &view;
         view->setDelegate(delegate);
@@ -274,33 +296,34 @@ TEST_F(HeadlessWebEngineTest, DelegateMayDestroyTheViewInsideAnyReport) {
 
 TEST_F(HeadlessWebEngineTest, ViewSettingsAreKeptAndFrameSizesTheEngine) {
     view_->setFrame({1, 2, 300, 400});
-    EXPECT_EQ(view_->frame(), (platform::WebRect{1, 2, 300, 400}));
+    EXPECT_EQ(view_->frame(), (platform::Rect{1, 2, 300, 400}));
     EXPECT_EQ(page_->height(), 400);
     EXPECT_TRUE(view_->isOpaque());
-    EXPECT_EQ(page_->backgroundColor(), platform::WebColor::white());
-    view_->setBackgroundColor(platform::WebColor::clear());
+    EXPECT_EQ(page_->backgroundColor(), Color::white());
+    view_->setBackgroundColor(Color::clear());
     view_->setOpaque(false);
-    EXPECT_FALSE(page_->isOpaque());
-    EXPECT_EQ(page_->backgroundColor(), platform::WebColor::clear());
+    EXPECT_EQ(page_->backgroundColor(), Color::clear());
     view_->setScalesPageToFit(true);
     view_->setSuppressesIncrementalRendering(true);
     view_->setKeyboardDisplayRequiresUserAction(false);
     EXPECT_TRUE(view_->scalesPageToFit());
     EXPECT_TRUE(view_->suppressesIncrementalRendering());
     EXPECT_FALSE(view_->keyboardDisplayRequiresUserAction());
+    ASSERT_NE(view_->scrollView(), nullptr);
+    EXPECT_EQ(view_->scrollView()->superview(), view_);
 }
 
 TEST_F(HeadlessWebEngineTest, NewViewsTakeTheInstalledEngineFactory) {
-    EXPECT_NE(dynamic_cast<HeadlessWebEngine*>(&WebView().engine()), nullptr);
+    EXPECT_NE(dynamic_cast<HeadlessWebEngine*>(&WebView::create()->engine()), nullptr);
     int made = 0;
     WebView::setEngineFactory([&] {
         ++made;
         return std::make_unique<HeadlessWebEngine>();
     });
-    WebView second;
+    WebView::create();
     EXPECT_EQ(made, 1);
     WebView::setEngineFactory(nullptr);
-    WebView third;
+    WebView::create();
     EXPECT_EQ(made, 1);
 }
 

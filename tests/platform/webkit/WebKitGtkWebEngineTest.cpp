@@ -11,6 +11,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/TestDriver.h"
+#include "platform/ui/ViewDrawing.h"
 #include "platform/web/WebView.h"
 #include "platform/web/webkit/GLibMainContextWaiter.h"
 #include "platform/web/webkit/WebKitGtkWebEngine.h"
@@ -37,8 +38,7 @@ class WebKitGtkWebEngineTest : public PlatformTest {
         PlatformTest::SetUp();
         auto engine = std::make_unique<WebKitGtkWebEngine>();
         engine_ = engine.get();
-        view_ = std::make_unique<WebView>(std::move(engine));
-        view_->setFrame({0, 0, 200, 100});
+        view_ = WebView::create(std::move(engine), {0, 0, 200, 100});
         delegate_ = std::make_shared<RecordingWebViewDelegate>();
         view_->setDelegate(delegate_);
     }
@@ -71,7 +71,7 @@ class WebKitGtkWebEngineTest : public PlatformTest {
     }
 
     WebKitGtkWebEngine* engine_ = nullptr;
-    std::unique_ptr<WebView> view_;
+    std::shared_ptr<WebView> view_;
     std::shared_ptr<RecordingWebViewDelegate> delegate_;
 };
 
@@ -315,18 +315,21 @@ TEST_F(WebKitGtkWebEngineTest, DocumentOfOurSchemeLoadsThroughItsProtocol) {
 
 TEST_F(WebKitGtkWebEngineTest, SnapshotShowsThePageColours) {
     load("<html><body style='margin:0; background: rgb(0, 128, 255)'></body></html>");
-    auto picture = view_->snapshot();
-    ASSERT_EQ(picture.width, 200);
-    ASSERT_EQ(picture.height, 100);
-    EXPECT_EQ(picture.pixel(10, 10), 0x0080FFFFu);
-    EXPECT_EQ(picture.pixel(199, 99), 0x0080FFFFu);
+    const platform::Image picture = view_->snapshot();
+    ASSERT_EQ(picture.width(), 200);
+    ASSERT_EQ(picture.height(), 100);
+    const platform::Image::Pixel colour{0, 128, 255, 255};
+    EXPECT_EQ(picture.pixel(10, 10), colour);
+    EXPECT_EQ(picture.pixel(199, 99), colour);
+    // Drawing the view, as a screenshot does, draws the page.
+    EXPECT_EQ(platform::imageOfViewHierarchy(*view_, 1).pixel(100, 50), colour);
 }
 
 TEST_F(WebKitGtkWebEngineTest, BackgroundColourShowsWherePageDrawsNothing) {
-    view_->setBackgroundColor({0, 1, 0, 0.5});
+    view_->setBackgroundColor(platform::Color::rgba(0, 1, 0, 0.5));
     view_->setOpaque(true);  // an opaque view ignores alpha
     load("<html><body style='margin:0'></body></html>");
-    EXPECT_EQ(view_->snapshot().pixel(5, 5), 0x00FF00FFu);
+    EXPECT_EQ(view_->snapshot().pixel(5, 5), (platform::Image::Pixel{0, 255, 0, 255}));
 }
 
 TEST_F(WebKitGtkWebEngineTest, DestroyingTheViewWithADecisionPendingIsSafe) {
