@@ -1,0 +1,44 @@
+#pragma once
+// A fresh caches folder and resource bundle per test, and a recording host for
+// persistent storage. Storage is built on first use of storage(); reopen() builds it
+// again from the same files, as a new start of the application would.
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "libmerovane/storage/MVPersistentStorage.h"
+#include "libmerovane/storage/MVPersistentStorageHost.h"
+#include "tests/support/PlatformTest.h"
+
+class RecordingStorageHost : public MVPersistentStorageHost {
+public:
+    std::string caches;
+    std::string bundle;
+    int removedCachedBootApps = 0;
+
+    std::string pathForCaches() override { return caches; }
+    void removeCachedBootApp() override { ++removedCachedBootApps; }
+    std::string libmerovaneBundlePath() override { return bundle; }
+};
+
+class StorageTest : public PlatformTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    MVPersistentStorage& storage() { return MVPersistentStorage::sharedStorage(); }
+    // Writes what is pending, drops the shared storage and registers the host again.
+    void closeStorage();
+    MVPersistentStorage& reopen();
+
+    std::string storePath() const { return host_->caches + "/general.sqlite"; }
+    std::string tempStorePath() const { return host_->caches + "/tempMVMigrationManager.sqlite"; }
+    static bool exists(const std::string& path) { return std::filesystem::exists(path); }
+    static void writeFile(const std::string& path, const std::string& bytes);
+    // Rows of a table, read with plain SQL (-1 when the store cannot be read).
+    long long rawCount(const std::string& table);
+
+    std::filesystem::path root_;
+    std::shared_ptr<RecordingStorageHost> host_;
+};
