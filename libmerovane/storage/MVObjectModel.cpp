@@ -172,7 +172,7 @@ nlohmann::json MVObjectModel::description() const {
     auto& ents = d["entities"] = nlohmann::json::object();
     for (auto& e : entities_) {
         auto attrs = nlohmann::json::array();
-        for (auto& a : e->attributes()) attrs.push_back({a.name, MVEntityDescription::typeName(a.type)});
+        for (auto& a : e->attributes()) attrs.push_back(nlohmann::json::array({a.name, MVEntityDescription::typeName(a.type)}));
         ents[e->name()] = {{"attributes", std::move(attrs)}};
     }
     d["configurations"] = configurations_;

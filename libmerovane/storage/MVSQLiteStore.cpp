@@ -329,14 +329,16 @@ bool MVSQLiteStore::migrate(const std::string& sourcePath, const MVObjectModel& 
                 insert.reset();
                 insert.clearBindings();
                 insert.bind(1, static_cast<int64_t>(read.getColumn(0).getInt64()));
+                // Bound texts are not copied: the values live until the insert ran.
+                std::vector<MVStoredValue> values(take.size());
                 int column = 1;
                 for (size_t i = 0; i < take.size(); ++i) {
                     if (take[i] < 0) continue;
                     MVStoredValue v;
-                    const auto type = e->attributes()[i].type;
                     if (!readValue(read.getColumn(column++), from->attributes()[static_cast<size_t>(take[i])].type, v))
                         continue;  // an unreadable value stays empty rather than losing its row
-                    bindValue(insert, static_cast<int>(i) + 2, MVEntityDescription::coerce(type, v));
+                    values[i] = MVEntityDescription::coerce(e->attributes()[i].type, v);
+                    bindValue(insert, static_cast<int>(i) + 2, values[i]);
                 }
                 insert.exec();
             }
