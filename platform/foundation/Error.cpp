@@ -21,6 +21,8 @@ Error Error::withUserInfo(std::string domain, long code, const nlohmann::json& u
     return e;
 }
 
+Error::Error() = default;
+
 Error::Error(const Error& o) : domain_(o.domain_), code_(o.code_) {
     if (o.userInfo_) userInfo_ = std::make_unique<nlohmann::json>(*o.userInfo_);
 }

@@ -10,7 +10,7 @@ namespace platform {
 
 class Error {
 public:
-    Error() = default;
+    Error();
     Error(std::string domain, long code, std::string description = {});
     static Error withUserInfo(std::string domain, long code, const nlohmann::json& userInfo);
     Error(const Error&);

@@ -337,6 +337,18 @@ void RunLoop::stop() {
     impl_->waiter->wake();
 }
 
+void RunLoop::discardPendingForTesting() {
+    std::map<Key, Item> dropped;
+    {
+        std::lock_guard lock(impl_->mutex);
+        dropped.swap(impl_->items);
+    }
+    for (auto& [key, item] : dropped) {
+        if (item.timer) item.timer->cancelled = true;
+    }
+    gGeneration.fetch_add(1);
+}
+
 void RunLoop::setWaiter(std::unique_ptr<RunLoopWaiter> waiter) {
     impl_->waiter = std::move(waiter);
     impl_->waiter->wake();

@@ -124,6 +124,10 @@ public:
     // Bumped on every post and every finished item; lets the driver see quiescence.
     static uint64_t activityGeneration();
 
+    // Drops every pending item (on the calling thread); for the test listener between
+    // tests, so that one test's closures do not keep its objects alive into the next.
+    void discardPendingForTesting();
+
     // Binds a loop to the calling thread (Thread does this for its loop).
     void bindToCurrentThread();
 

@@ -80,6 +80,8 @@ TEST_F(MVLogTest, LinesFromManyThreadsAllArrive) {
 }
 
 TEST_F(MVLogTest, LoggingWhileTheProcessExitsIsSafe) {
+    // The child re-executes itself, so the logging thread of this process is not forked mid-lock.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
             MVLog::addLogger(std::make_shared<RecordingLogger>());

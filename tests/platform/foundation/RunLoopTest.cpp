@@ -233,3 +233,13 @@ TEST_F(RunLoopTest, DispatchQueuesRunAsyncAndAfterOnTheClock) {
     serial->sync([&] { value = 7; });
     EXPECT_EQ(value, 7);
 }
+
+TEST_F(RunLoopTest, DiscardingPendingItemsDropsThemUnrun) {
+    bool ran = false;
+    auto timer = RunLoop::main().postAfter(1, [&] { ran = true; });
+    RunLoop::main().post([&] { ran = true; });
+    RunLoop::main().discardPendingForTesting();
+    EXPECT_FALSE(timer.isValid());
+    platform::advanceBy(2);
+    EXPECT_FALSE(ran);
+}

@@ -6,6 +6,7 @@
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/foundation/SharedInstances.h"
 #include "platform/foundation/TestDriver.h"
 
@@ -13,6 +14,7 @@ namespace {
 class ResetListener : public ::testing::EmptyTestEventListener {
     void OnTestEnd(const ::testing::TestInfo&) override {
         platform::log::flush();
+        platform::RunLoop::main().discardPendingForTesting();
         platform::resetSharedInstancesForTesting();
     }
 };

@@ -1,0 +1,137 @@
+#include "platform/ui/Device.h"
+
+#include <sys/utsname.h>
+
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/SharedInstances.h"
+
+namespace platform {
+
+Device& Device::current() {
+    static Device* device = [] {
+        auto* d = new Device();
+        registerSharedInstanceReset("platform.Device", [d] { d->resetForTesting(); });
+        return d;
+    }();
+    return *device;
+}
+
+void Device::resetForTesting() {
+    std::lock_guard lock(mutex_);
+    idiom_ = UserInterfaceIdiom::Phone;
+    systemVersion_ = "9.3";
+    model_.clear();
+    name_.clear();
+    machine_.clear();
+    orientation_ = DeviceOrientation::Portrait;
+    batteryMonitoring_ = false;
+    batteryLevel_ = 1.0f;
+    batteryState_ = BatteryState::Unplugged;
+}
+
+UserInterfaceIdiom Device::userInterfaceIdiom() const {
+    std::lock_guard lock(mutex_);
+    return idiom_;
+}
+
+void Device::setUserInterfaceIdiom(UserInterfaceIdiom idiom) {
+    std::lock_guard lock(mutex_);
+    idiom_ = idiom;
+}
+
+std::string Device::systemVersion() const {
+    std::lock_guard lock(mutex_);
+    return systemVersion_;
+}
+
+void Device::setSystemVersion(std::string version) {
+    std::lock_guard lock(mutex_);
+    systemVersion_ = std::move(version);
+}
+
+std::string Device::model() const {
+    std::lock_guard lock(mutex_);
+    if (!model_.empty()) return model_;
+    return idiom_ == UserInterfaceIdiom::Pad ? "Tablet" : "Phone";
+}
+
+void Device::setModel(std::string model) {
+    std::lock_guard lock(mutex_);
+    model_ = std::move(model);
+}
+
+std::string Device::name() const {
+    {
+        std::lock_guard lock(mutex_);
+        if (!name_.empty()) return name_;
+    }
+    utsname u{};
+    if (uname(&u) != 0) return {};
+    return u.nodename;
+}
+
+void Device::setName(std::string name) {
+    std::lock_guard lock(mutex_);
+    name_ = std::move(name);
+}
+
+std::string Device::machine() const {
+    {
+        std::lock_guard lock(mutex_);
+        if (!machine_.empty()) return machine_;
+    }
+    utsname u{};
+    if (uname(&u) != 0) return {};
+    return u.machine;
+}
+
+void Device::setMachine(std::string machine) {
+    std::lock_guard lock(mutex_);
+    machine_ = std::move(machine);
+}
+
+DeviceOrientation Device::orientation() const {
+    std::lock_guard lock(mutex_);
+    return orientation_;
+}
+
+void Device::setOrientation(DeviceOrientation orientation) {
+    {
+        std::lock_guard lock(mutex_);
+        if (orientation_ == orientation) return;
+        orientation_ = orientation;
+    }
+    NotificationCenter::defaultCenter().post(kDeviceOrientationDidChangeNotification, this);
+}
+
+bool Device::isBatteryMonitoringEnabled() const {
+    std::lock_guard lock(mutex_);
+    return batteryMonitoring_;
+}
+
+void Device::setBatteryMonitoringEnabled(bool enabled) {
+    std::lock_guard lock(mutex_);
+    batteryMonitoring_ = enabled;
+}
+
+float Device::batteryLevel() const {
+    std::lock_guard lock(mutex_);
+    return batteryMonitoring_ ? batteryLevel_ : -1.0f;
+}
+
+void Device::setBatteryLevel(float level) {
+    std::lock_guard lock(mutex_);
+    batteryLevel_ = level;
+}
+
+BatteryState Device::batteryState() const {
+    std::lock_guard lock(mutex_);
+    return batteryMonitoring_ ? batteryState_ : BatteryState::Unknown;
+}
+
+void Device::setBatteryState(BatteryState state) {
+    std::lock_guard lock(mutex_);
+    batteryState_ = state;
+}
+
+}  // namespace platform

@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "platform/foundation/JsonValue.h"
+
+namespace json = platform::json;
+using json::ParseStatus;
+using nlohmann::json_literals::operator""_json;
+
+TEST(JsonValueTest, ParseTellsIncompleteFromMalformed) {
+    struct Row {
+        const char* text;
+        ParseStatus status;
+    };
+    const Row rows[] = {
+        {R"({"a": [1, 2.5, "x", null, true]})", ParseStatus::Ok},
+        {" 42 ", ParseStatus::Ok},  // any value at the top
+        {"", ParseStatus::Incomplete},
+        {"  \n", ParseStatus::Incomplete},
+        {"{", ParseStatus::Incomplete},
+        {R"({"cmds": [{"c": "boot)", ParseStatus::Incomplete},  // cut inside a string
+        {R"({"a":)", ParseStatus::Incomplete},
+        {"[1,", ParseStatus::Incomplete},
+        {"tru", ParseStatus::Incomplete},
+        {"-", ParseStatus::Incomplete},
+        {"1e", ParseStatus::Incomplete},
+        {"\"\\u12", ParseStatus::Incomplete},  // cut inside an escape
+        {"\"\xC3", ParseStatus::Incomplete},   // cut inside a UTF-8 sequence
+        {"{]", ParseStatus::Malformed},
+        {"[1,]", ParseStatus::Malformed},
+        {"{} x", ParseStatus::Malformed},  // trailing garbage
+        {"{}{", ParseStatus::Malformed},
+        {"[1 2", ParseStatus::Malformed},
+        {"tru!", ParseStatus::Malformed},
+        {"\"\xC3\x28\"", ParseStatus::Malformed},  // invalid UTF-8
+        {"\"a\x01\"", ParseStatus::Malformed},     // raw control character
+        {"[1e999]", ParseStatus::Malformed},       // overflows a double
+    };
+    for (const auto& row : rows) {
+        auto r = json::parse(row.text);
+        EXPECT_EQ(r.status, row.status) << row.text;
+        EXPECT_EQ(r.ok(), row.status == ParseStatus::Ok) << row.text;
+        EXPECT_EQ(r.error.empty(), row.status == ParseStatus::Ok) << row.text << ": " << r.error;
+        if (!r.ok()) {
+            EXPECT_TRUE(r.value.is_null()) << row.text;
+        }
+    }
+    EXPECT_EQ(json::parse(std::string_view("{}\0", 3)).status, ParseStatus::Malformed);
+}
+
+TEST(JsonValueTest, ParseKeepsValuesAndLastDuplicateKey) {
+    auto r = json::parse(R"({"a": {"b": [1, -2, 18446744073709551615, 0.5]}, "k": 1, "k": 2})");
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.value, R"({"a": {"b": [1, -2, 18446744073709551615, 0.5]}, "k": 2})"_json);
+}
+
+TEST(JsonValueTest, DeepNestingIsMalformedNotACrash) {
+    std::string deep(100000, '[');
+    auto r = json::parse(deep);
+    EXPECT_EQ(r.status, ParseStatus::Malformed);
+    std::string ok =
+        std::string(json::kMaxParseDepth, '[') + std::string(json::kMaxParseDepth, ']');
+    EXPECT_TRUE(json::parse(ok).ok());
+}
+
+TEST(JsonValueTest, PrintNeverThrows) {
+    nlohmann::json v = {{"bad", std::string("a\xFF"
+                                            "b")},
+                        {"n", std::nan("")}};
+    std::string text;
+    ASSERT_NO_THROW(text = json::print(v));
+    EXPECT_EQ(text,
+              "{\"bad\":\"a\xEF\xBF\xBD"
+              "b\",\"n\":null}");
+    EXPECT_EQ(json::print(R"({"a":[1,2]})"_json, true), "{\n  \"a\": [\n    1,\n    2\n  ]\n}");
+    // Bytes print as Base64, so logging a value with data never fails.
+    nlohmann::json data = {{"d", nlohmann::json::binary({'H', 'i', '!', '?'})}};
+    EXPECT_EQ(json::print(data), R"({"d":"SGkhPw=="})");
+    EXPECT_TRUE(data["d"].is_binary());  // the value itself is untouched
+}
+
+TEST(JsonValueTest, PrintAndParseRoundTrip) {
+    auto v =
+        R"({"s": "mvcmd:{\"ver\":\"2.0\"}", "u": "\u00e9\u2603", "a": [[], {}], "f": 1.25})"_json;
+    auto r = json::parse(json::print(v));
+    ASSERT_TRUE(r.ok());
+    EXPECT_EQ(r.value, v);
+}
+
+TEST(JsonValueTest, DoubleValueCoercions) {
+    struct Row {
+        nlohmann::json value;
+        double expected;
+    };
+    const Row rows[] = {
+        {"1", 1},        // the string "1" reads as the number 1
+        {" 2.5x", 2.5},  // leading number, rest ignored
+        {"-1e3", -1000},
+        {"+.5", 0.5},
+        {"3e", 3},  // an exponent without digits is not part of the number
+        {"abc", 0},
+        {"", 0},
+        {"1e999", std::numeric_limits<double>::infinity()},
+        {"1e-999", 0},
+        {7, 7},
+        {-7.25, -7.25},
+        {true, 1},
+        {false, 0},
+        {nullptr, 0},
+        {nlohmann::json::array({1}), 0},
+        {nlohmann::json::object(), 0},
+    };
+    for (const auto& row : rows) EXPECT_EQ(json::doubleValue(row.value), row.expected) << row.value;
+}
+
+TEST(JsonValueTest, IntegerValueCoercions) {
+    constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+    constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+    struct Row {
+        nlohmann::json value;
+        int64_t expected;
+    };
+    const Row rows[] = {
+        {"1", 1},
+        {"42abc", 42},
+        {"  -17", -17},
+        {"2.5", 2},
+        {"1e3", 1},  // digits only, as the platform's string integerValue
+        {"x1", 0},
+        {"99999999999999999999", kMax},
+        {"-9223372036854775808", kMin},
+        {"-99999999999999999999", kMin},
+        {2.9, 2},
+        {-2.9, -2},
+        {1e30, kMax},
+        {-1e30, kMin},
+        {std::nan(""), 0},
+        {18446744073709551615ull, kMax},
+        {true, 1},
+        {nullptr, 0},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(json::integerValue(row.value), row.expected) << row.value;
+}
+
+TEST(JsonValueTest, BoolValueCoercions) {
+    struct Row {
+        nlohmann::json value;
+        bool expected;
+    };
+    const Row rows[] = {
+        {"YES", true}, {"yes", true},    {"true", true},   {"T", true},
+        {" 1", true},  {"007", true},    {"-5", true},     {"+0009", true},
+        {"NO", false}, {"false", false}, {"0", false},     {"0.5", false},
+        {"", false},   {"  ", false},    {"-", false},     {"x", false},
+        {1, true},     {0, false},       {0.5, true},      {0.0, false},
+        {true, true},  {false, false},   {nullptr, false}, {nlohmann::json::array({1}), false},
+    };
+    for (const auto& row : rows) EXPECT_EQ(json::boolValue(row.value), row.expected) << row.value;
+}
+
+TEST(JsonValueTest, KeyedReadsAnswerZeroOrNoneWhenMissing) {
+    auto obj = R"({"n": "1", "s": "text", "b": "Y", "num": 3, "null": null})"_json;
+    EXPECT_EQ(json::doubleValue(obj, "n"), 1);
+    EXPECT_EQ(json::integerValue(obj, "n"), 1);
+    EXPECT_TRUE(json::boolValue(obj, "b"));
+    EXPECT_EQ(json::stringValue(obj, "s"), "text");
+    EXPECT_EQ(json::stringValue(obj, "num"), std::nullopt);  // no number-to-string coercion
+    EXPECT_EQ(json::stringValue(obj, "null"), std::nullopt);
+
+    EXPECT_EQ(json::doubleValue(obj, "missing"), 0);
+    EXPECT_EQ(json::integerValue(obj, "missing"), 0);
+    EXPECT_FALSE(json::boolValue(obj, "missing"));
+    EXPECT_EQ(json::stringValue(obj, "missing"), std::nullopt);
+    EXPECT_EQ(json::find(obj, "missing"), nullptr);
+    ASSERT_NE(json::find(obj, "null"), nullptr);  // JSON null is a value, unlike a missing key
+    EXPECT_TRUE(json::find(obj, "null")->is_null());
+
+    // Not an object: every keyed read answers nothing.
+    for (const auto& notObject : {"[1]"_json, "\"n\""_json, nlohmann::json()}) {
+        EXPECT_EQ(json::find(notObject, "n"), nullptr);
+        EXPECT_EQ(json::integerValue(notObject, "n"), 0);
+        EXPECT_EQ(json::stringValue(notObject, "n"), std::nullopt);
+    }
+}

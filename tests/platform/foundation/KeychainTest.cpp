@@ -1,0 +1,196 @@
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+
+#include "platform/foundation/FileManager.h"
+#include "platform/foundation/JsonValue.h"
+#include "platform/foundation/Keychain.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/PlatformTest.h"
+#include "tests/support/TempDir.h"
+
+using platform::Keychain;
+using platform::KeychainItem;
+using platform::KeychainQuery;
+using platform::KeychainStatus;
+
+namespace {
+
+constexpr const char* kService = "com.example.shop.libmerovane";
+const std::string kBinarySecret("\0\x01\xFFsecret\n", 10);
+
+class KeychainTest : public PlatformTest {
+  protected:
+    Keychain& keychain() { return Keychain::shared(); }
+    ChildProcess::Environment childEnvironment() { return {{"MEROVANE_HOME", home_.path()}}; }
+    static KeychainItem item(std::string account, std::string data,
+                             std::optional<std::string> group = std::nullopt) {
+        return {kService, std::move(account), std::move(group),
+                platform::kKeychainAccessibleAfterFirstUnlockThisDeviceOnly, std::move(data)};
+    }
+    static KeychainQuery query(std::string account) {
+        return {kService, std::move(account), std::nullopt};
+    }
+
+    TempDir home_;
+};
+
+}  // namespace
+
+TEST_F(KeychainTest, ItemsRoundTripWithTheirAttributes) {
+    ASSERT_EQ(keychain().add(item("mv-connection-var:did", kBinarySecret)),
+              KeychainStatus::Success);
+    KeychainItem out;
+    ASSERT_EQ(keychain().copy(query("mv-connection-var:did"), &out), KeychainStatus::Success);
+    EXPECT_EQ(out.service, kService);
+    EXPECT_EQ(out.account, "mv-connection-var:did");
+    EXPECT_EQ(out.data, kBinarySecret);
+    EXPECT_EQ(out.accessibility, "AfterFirstUnlockThisDeviceOnly");
+    EXPECT_EQ(out.accessGroup, keychain().defaultAccessGroup());
+
+    EXPECT_EQ(keychain().update(query("mv-connection-var:did"), "new"), KeychainStatus::Success);
+    ASSERT_EQ(keychain().copy(query("mv-connection-var:did"), &out), KeychainStatus::Success);
+    EXPECT_EQ(out.data, "new");
+    EXPECT_EQ(keychain().remove(query("mv-connection-var:did")), KeychainStatus::Success);
+    EXPECT_EQ(keychain().copy(query("mv-connection-var:did"), &out), KeychainStatus::ItemNotFound);
+
+    EXPECT_EQ(TempDir::permissions(keychain().filePath()), 0600u);
+    EXPECT_EQ(TempDir::permissions(home_.file("Library/Keychains")), 0700u);
+}
+
+TEST_F(KeychainTest, DefaultGroupIsSeedDotApplicationIdentifier) {
+    const std::string group = keychain().defaultAccessGroup();
+    const auto dot = group.find('.');
+    ASSERT_EQ(dot, 10u) << group;
+    for (char c : group.substr(0, dot)) EXPECT_TRUE(std::isupper(c) || std::isdigit(c)) << group;
+    EXPECT_EQ(group.substr(dot + 1), platform::FileManager::applicationIdentifier());
+    EXPECT_EQ(keychain().defaultAccessGroup(), group);  // made once, then kept
+
+    // How the library learns its seed: an item added without a group and read back.
+    ASSERT_EQ(keychain().add(item("bundleSeedID", "")), KeychainStatus::Success);
+    KeychainItem out;
+    ASSERT_EQ(keychain().copy(query("bundleSeedID"), &out), KeychainStatus::Success);
+    EXPECT_EQ(out.accessGroup, group);
+}
+
+TEST_F(KeychainTest, ItemsAreKeyedByServiceAccountAndGroup) {
+    EXPECT_EQ(keychain().add(item("a", "private")), KeychainStatus::Success);
+    EXPECT_EQ(keychain().add(item("a", "again")), KeychainStatus::DuplicateItem);
+    EXPECT_EQ(keychain().add(item("a", "shared", "SEED.com.example.shared")),
+              KeychainStatus::Success);
+
+    KeychainItem out;
+    ASSERT_EQ(keychain().copy({kService, "a", "SEED.com.example.shared"}, &out),
+              KeychainStatus::Success);
+    EXPECT_EQ(out.data, "shared");
+    ASSERT_EQ(keychain().copy(query("a"), &out), KeychainStatus::Success);
+    EXPECT_EQ(out.data, "private");  // the first added
+    EXPECT_EQ(keychain().copy({"other.service", "a", std::nullopt}, &out),
+              KeychainStatus::ItemNotFound);
+
+    // A query that names only the service reaches both.
+    EXPECT_EQ(keychain().update({kService, std::nullopt, std::nullopt}, "both"),
+              KeychainStatus::Success);
+    ASSERT_EQ(keychain().copy({kService, "a", "SEED.com.example.shared"}, &out),
+              KeychainStatus::Success);
+    EXPECT_EQ(out.data, "both");
+    EXPECT_EQ(keychain().remove({kService, std::nullopt, std::nullopt}), KeychainStatus::Success);
+    EXPECT_EQ(keychain().remove(query("a")), KeychainStatus::ItemNotFound);
+    EXPECT_EQ(keychain().update(query("a"), "x"), KeychainStatus::ItemNotFound);
+}
+
+TEST_F(KeychainTest, NotFoundIsNoFailureButInjectedFailuresSurface) {
+    KeychainItem out;
+    out.data = "untouched";
+    EXPECT_EQ(keychain().copy(query("absent"), &out), KeychainStatus::ItemNotFound);
+    EXPECT_EQ(out.data, "untouched");
+    ASSERT_EQ(keychain().add(item("k", "v")), KeychainStatus::Success);
+
+    keychain().injectFailure(KeychainStatus::InteractionNotAllowed, 2);
+    EXPECT_EQ(keychain().copy(query("k"), &out), KeychainStatus::InteractionNotAllowed);
+    EXPECT_EQ(keychain().update(query("k"), "lost"), KeychainStatus::InteractionNotAllowed);
+    EXPECT_EQ(keychain().copy(query("k"), &out), KeychainStatus::Success);  // two calls used up
+    EXPECT_EQ(out.data, "v");  // the failed update changed nothing
+
+    keychain().injectFailure(KeychainStatus::Failure);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(keychain().remove(query("k")), KeychainStatus::Failure);
+    keychain().injectFailure(std::nullopt);
+    EXPECT_EQ(keychain().remove(query("k")), KeychainStatus::Success);
+}
+
+TEST_F(KeychainTest, CorruptFileIsKeptAsideAndReadAsEmpty) {
+    const std::string path = keychain().filePath();
+    home_.write("Library/Keychains/keychain.json", R"({"seed": "ABC", "items": [{"service": 1}]})");
+    KeychainItem out;
+    EXPECT_EQ(keychain().copy(query("k"), &out), KeychainStatus::ItemNotFound);
+    EXPECT_TRUE(logged("Keychain " + path + " is corrupt, kept as " + path + ".corrupt"));
+    EXPECT_EQ(platform::FileManager::defaultManager().readFile(path + ".corrupt"),
+              R"({"seed": "ABC", "items": [{"service": 1}]})");
+    EXPECT_EQ(keychain().add(item("k", "v")), KeychainStatus::Success);
+    EXPECT_EQ(keychain().copy(query("k"), &out), KeychainStatus::Success);
+}
+
+TEST_F(KeychainTest, UnwritableStoreFails) {
+    home_.write("Library/Keychains", "a file where the folder belongs");
+    EXPECT_EQ(keychain().add(item("k", "v")), KeychainStatus::Failure);
+    EXPECT_EQ(keychain().defaultAccessGroup(), "");
+    EXPECT_TRUE(logged("Keychain folder"));
+}
+
+// --- Across processes -------------------------------------------------------
+
+TEST(KeychainChild, ReadParentItemAndAddOwn) {
+    if (childRole() != "keychain-read") GTEST_SKIP() << "runs as a child process only";
+    auto& k = Keychain::shared();
+    KeychainItem out;
+    ASSERT_EQ(k.copy({kService, "from-parent", std::nullopt}, &out), KeychainStatus::Success);
+    EXPECT_EQ(out.data, kBinarySecret);
+    EXPECT_EQ(out.accessGroup, std::getenv("EXPECTED_GROUP"));
+    EXPECT_EQ(k.defaultAccessGroup(), std::getenv("EXPECTED_GROUP"));
+    ASSERT_EQ(k.add({kService, "from-child", std::nullopt, "", "child data"}),
+              KeychainStatus::Success);
+}
+
+TEST(KeychainChild, AddMany) {
+    if (childRole() != "keychain-add-many") GTEST_SKIP() << "runs as a child process only";
+    const std::string prefix = std::getenv("ACCOUNT_PREFIX");
+    for (int i = 0; i < 25; ++i)
+        ASSERT_EQ(
+            Keychain::shared().add({kService, prefix + std::to_string(i), std::nullopt, "", "x"}),
+            KeychainStatus::Success);
+}
+
+TEST_F(KeychainTest, ItemsRoundTripAcrossProcesses) {
+    ASSERT_EQ(keychain().add(item("from-parent", kBinarySecret)), KeychainStatus::Success);
+    auto env = childEnvironment();
+    env.emplace_back("EXPECTED_GROUP", keychain().defaultAccessGroup());
+    ChildProcess child("KeychainChild.ReadParentItemAndAddOwn", "keychain-read", env);
+    ASSERT_EQ(child.wait(), 0);
+    KeychainItem out;
+    ASSERT_EQ(keychain().copy(query("from-child"), &out), KeychainStatus::Success);
+    EXPECT_EQ(out.data, "child data");
+    EXPECT_EQ(out.accessGroup, keychain().defaultAccessGroup());
+    EXPECT_EQ(TempDir::permissions(keychain().filePath()), 0600u);
+}
+
+TEST_F(KeychainTest, ConcurrentProcessesLoseNoItems) {
+    auto env = [&](const char* prefix) {
+        auto e = childEnvironment();
+        e.emplace_back("ACCOUNT_PREFIX", prefix);
+        return e;
+    };
+    ChildProcess a("KeychainChild.AddMany", "keychain-add-many", env("a"));
+    ChildProcess b("KeychainChild.AddMany", "keychain-add-many", env("b"));
+    for (int i = 0; i < 25; ++i)
+        ASSERT_EQ(keychain().add(item("parent" + std::to_string(i), "x")), KeychainStatus::Success);
+    ASSERT_EQ(a.wait(), 0);
+    ASSERT_EQ(b.wait(), 0);
+    KeychainItem out;
+    for (const char* prefix : {"a", "b", "parent"})
+        for (int i = 0; i < 25; ++i)
+            EXPECT_EQ(keychain().copy(query(prefix + std::to_string(i)), &out),
+                      KeychainStatus::Success)
+                << prefix << i;
+}

@@ -1,0 +1,524 @@
+#include "tests/support/ApiPeer.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <future>
+#include <mutex>
+#include <stdexcept>
+
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/OpenSSLSupport.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Thread.h"
+#include "tests/support/ChunkedCoding.h"
+
+namespace testsupport {
+
+// PeerAction ---------------------------------------------------------------------------
+
+PeerAction PeerAction::raw(std::string bytes) {
+    return {Kind::Send, std::move(bytes)};
+}
+PeerAction PeerAction::head(const ResponseHead& head) {
+    return raw(head.bytes());
+}
+PeerAction PeerAction::chunk(std::string_view payload) {
+    return raw(encodeChunk(payload));
+}
+PeerAction PeerAction::packet(const nlohmann::json& packet, PacketEncoding encoding, bool gzip) {
+    return chunk(encodePacket(packet, encoding, gzip));
+}
+PeerAction PeerAction::packetCut(const nlohmann::json& packet, size_t cutAt,
+                                 PacketEncoding encoding, bool gzip) {
+    return raw(encodeChunk(encodePacket(packet, encoding, gzip)).substr(0, cutAt));
+}
+PeerAction PeerAction::lastChunk() {
+    return raw(std::string(kLastChunk));
+}
+PeerAction PeerAction::endOfStream() {
+    return {Kind::EndOfStream, {}};
+}
+PeerAction PeerAction::close() {
+    return {Kind::Close, {}};
+}
+PeerAction PeerAction::reset() {
+    return {Kind::Reset, {}};
+}
+PeerAction PeerAction::stallReading() {
+    return {Kind::StallReading, {}};
+}
+PeerAction PeerAction::resumeReading() {
+    return {Kind::ResumeReading, {}};
+}
+
+// State --------------------------------------------------------------------------------
+
+namespace {
+
+double now() {
+    return static_cast<double>(platform::Clock::monotonicNanos()) / 1e9;
+}
+
+SSL_CTX* makeServerContext(const TlsIdentity& identity) {
+    SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+    SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF);
+    // Present exactly the chain the test chose.
+    SSL_CTX_set_mode(context, SSL_MODE_NO_AUTO_CHAIN);
+    for (size_t i = 0; i < identity.chainDER.size(); ++i) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(identity.chainDER[i].data());
+        X509* certificate =
+            d2i_X509(nullptr, &bytes, static_cast<long>(identity.chainDER[i].size()));
+        if (i == 0) {
+            SSL_CTX_use_certificate(context, certificate);
+            X509_free(certificate);
+        } else {
+            SSL_CTX_add0_chain_cert(context, certificate);
+        }
+    }
+    BIO* bio = BIO_new_mem_buf(identity.privateKeyPEM.data(),
+                               static_cast<int>(identity.privateKeyPEM.size()));
+    EVP_PKEY* key = PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr);
+    BIO_free(bio);
+    if (!key || SSL_CTX_use_PrivateKey(context, key) != 1)
+        throw std::runtime_error("peer key could not be used: " +
+                                 platform::openssl::takeErrorText());
+    EVP_PKEY_free(key);
+    return context;
+}
+
+struct Conn {
+    enum class Phase { ProxyHead, Api, Rejected };
+    Phase phase = Phase::Api;
+    int fd = -1;
+    platform::FdWatch watch;
+    HttpHeadParser proxyParser{true};
+    ApiRequestParser api;
+    bool scriptApplied = false;
+    size_t packetsSeen = 0;
+
+    SSL* ssl = nullptr;
+    BIO* rbio = nullptr;  // owned by ssl
+    BIO* wbio = nullptr;  // owned by ssl
+    bool handshakeDone = false;
+    bool closeNotifySent = false;
+
+    std::string wire;  // bytes for the socket
+    uint64_t wireQueued = 0;
+    uint64_t wireSent = 0;
+    std::deque<PeerAction> actions;
+    std::deque<uint64_t> sendMarks;  // wireQueued at the end of each send not yet out
+    bool stalled = false;
+    bool readEnded = false;
+    bool dead = false;
+
+    PeerConnectionRecord record;
+
+    ~Conn() {
+        if (ssl) SSL_free(ssl);
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+}  // namespace
+
+struct ApiPeer::State {
+    ApiPeerOptions options;
+    mutable std::mutex mutex;
+    int listenFd = -1;
+    int port = 0;
+    SSL_CTX* context = nullptr;
+    platform::FdWatch listenWatch;
+    std::vector<std::unique_ptr<Conn>> connections;
+    std::deque<ConnectionScript> scripts;
+    ConnectionScript defaultScript;
+    std::vector<ReceivedPacket> packets;
+    std::unique_ptr<platform::Thread> thread;
+
+    // Everything below runs on the peer's thread with the mutex held.
+
+    void accept() {
+        for (;;) {
+            int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (fd < 0) return;
+            int one = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            auto conn = std::make_unique<Conn>();
+            const size_t index = connections.size();
+            conn->fd = fd;
+            conn->record.index = index;
+            conn->record.acceptedAt = now();
+            conn->phase = options.proxy ? Conn::Phase::ProxyHead : Conn::Phase::Api;
+            if (!options.proxy && options.tls) startTLS(*conn);
+            conn->watch = thread->runLoop().watchFd(fd, POLLIN, [this, index](short revents) {
+                std::lock_guard lock(mutex);
+                handle(*connections[index], revents);
+            });
+            connections.push_back(std::move(conn));
+        }
+    }
+
+    void handle(Conn& c, short revents) {
+        if (c.dead) return;
+        if ((revents & (POLLIN | POLLHUP | POLLERR)) && !c.stalled && !c.readEnded) readSome(c);
+        service(c);
+    }
+
+    void readSome(Conn& c) {
+        char buffer[65536];
+        ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
+        if (n > 0) {
+            incoming(c, std::string_view(buffer, static_cast<size_t>(n)));
+        } else if (n == 0) {
+            c.readEnded = true;
+            c.record.clientEnded = true;
+        } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            c.record.error = std::strerror(errno);
+            kill(c);
+        }
+    }
+
+    void incoming(Conn& c, std::string_view data) {
+        if (data.empty() || c.dead) return;
+        if (c.ssl) {
+            BIO_write(c.rbio, data.data(), static_cast<int>(data.size()));
+            pumpTLS(c);
+        } else {
+            plain(c, data);
+        }
+    }
+
+    void received(Conn& c, std::string_view data) {
+        c.record.received.append(data);
+        c.record.arrivals.emplace_back(now(), data.size());
+    }
+
+    void plain(Conn& c, std::string_view data) {
+        if (data.empty()) return;
+        if (c.phase == Conn::Phase::ProxyHead) {
+            size_t used = c.proxyParser.feed(data);
+            received(c, data.substr(0, used));
+            if (c.proxyParser.failed()) {
+                c.record.parseError = "proxy head: " + c.proxyParser.error();
+                c.phase = Conn::Phase::Rejected;
+                plain(c, data.substr(used));
+                return;
+            }
+            if (!c.proxyParser.complete()) return;
+            c.record.proxyHead = c.proxyParser.head();
+            queueWire(c, options.proxyAnswer.bytes());
+            if (options.proxyAnswer.status != 200) {
+                c.phase = Conn::Phase::Rejected;
+                plain(c, data.substr(used));
+                return;
+            }
+            c.phase = Conn::Phase::Api;
+            if (options.tls) startTLS(c);
+            incoming(c, data.substr(used));
+            return;
+        }
+        received(c, data);
+        if (c.phase == Conn::Phase::Rejected) return;
+        c.api.feed(data, now());
+        if (c.api.headComplete() && !c.record.requestHead) {
+            c.record.requestHead = c.api.head();
+            c.record.requestHeadAt = c.api.headTime();
+        }
+        for (; c.packetsSeen < c.api.packets().size(); ++c.packetsSeen) {
+            ReceivedPacket packet = c.api.packets()[c.packetsSeen];
+            packet.connection = c.record.index;
+            c.record.packets.push_back(packet);
+            packets.push_back(std::move(packet));
+        }
+        c.record.bodyEnded = c.api.bodyEnded();
+        c.record.parseError = c.api.error();
+        if (c.record.requestHead && !c.scriptApplied) applyScript(c);
+    }
+
+    void applyScript(Conn& c) {
+        c.scriptApplied = true;
+        ConnectionScript script = defaultScript;
+        if (!scripts.empty()) {
+            script = std::move(scripts.front());
+            scripts.pop_front();
+        }
+        if (script.head) c.actions.push_back(PeerAction::head(*script.head));
+        for (auto& action : script.afterHead) c.actions.push_back(std::move(action));
+    }
+
+    void startTLS(Conn& c) {
+        c.ssl = SSL_new(context);
+        c.rbio = BIO_new(BIO_s_mem());
+        c.wbio = BIO_new(BIO_s_mem());
+        SSL_set_bio(c.ssl, c.rbio, c.wbio);
+        SSL_set_accept_state(c.ssl);
+    }
+
+    void pumpTLS(Conn& c) {
+        ERR_clear_error();
+        if (!c.handshakeDone) {
+            int result = SSL_do_handshake(c.ssl);
+            if (result == 1) {
+                c.handshakeDone = true;
+                c.record.tlsEstablished = true;
+                if (const char* name = SSL_get_servername(c.ssl, TLSEXT_NAMETYPE_host_name))
+                    c.record.serverName = name;
+            } else {
+                int code = SSL_get_error(c.ssl, result);
+                if (code != SSL_ERROR_WANT_READ && code != SSL_ERROR_WANT_WRITE) {
+                    c.record.error = "TLS handshake failed: " + platform::openssl::takeErrorText();
+                    c.readEnded = true;
+                }
+            }
+        }
+        while (c.handshakeDone && !c.dead) {
+            char buffer[16384];
+            int n = SSL_read(c.ssl, buffer, sizeof buffer);
+            if (n > 0) {
+                plain(c, std::string_view(buffer, static_cast<size_t>(n)));
+                continue;
+            }
+            int code = SSL_get_error(c.ssl, n);
+            if (code == SSL_ERROR_ZERO_RETURN) {
+                c.record.clientEnded = true;
+                c.readEnded = true;
+            } else if (code != SSL_ERROR_WANT_READ) {
+                c.record.error = "TLS read failed: " + platform::openssl::takeErrorText();
+                c.readEnded = true;
+            }
+            break;
+        }
+        drainTLS(c);
+    }
+
+    void drainTLS(Conn& c) {
+        char buffer[16384];
+        while (BIO_ctrl_pending(c.wbio) > 0) {
+            int n = BIO_read(c.wbio, buffer, sizeof buffer);
+            if (n <= 0) break;
+            queueWire(c, std::string_view(buffer, static_cast<size_t>(n)));
+        }
+    }
+
+    void queueWire(Conn& c, std::string_view bytes) {
+        c.wire.append(bytes);
+        c.wireQueued += bytes.size();
+    }
+
+    // Runs the queued actions in order; each but a send waits until what is queued
+    // before it has reached the kernel.
+    void pump(Conn& c) {
+        while (!c.dead && !c.actions.empty()) {
+            PeerAction& action = c.actions.front();
+            if (action.kind == PeerAction::Kind::Send) {
+                if (c.ssl && !c.handshakeDone) return;
+                if (c.ssl) {
+                    ERR_clear_error();
+                    if (!action.bytes.empty())
+                        SSL_write(c.ssl, action.bytes.data(),
+                                  static_cast<int>(action.bytes.size()));
+                    drainTLS(c);
+                } else {
+                    queueWire(c, action.bytes);
+                }
+                c.sendMarks.push_back(c.wireQueued);
+                c.actions.pop_front();
+                continue;
+            }
+            const bool ending = action.kind == PeerAction::Kind::EndOfStream ||
+                                action.kind == PeerAction::Kind::Close;
+            if (ending && c.ssl && c.handshakeDone && !c.closeNotifySent) {
+                ERR_clear_error();
+                SSL_shutdown(c.ssl);
+                drainTLS(c);
+                c.closeNotifySent = true;
+            }
+            if (!c.wire.empty() || !c.sendMarks.empty()) return;
+            switch (action.kind) {
+                case PeerAction::Kind::EndOfStream:
+                    ::shutdown(c.fd, SHUT_WR);
+                    break;
+                case PeerAction::Kind::Close:
+                    ++c.record.actionsCompleted;
+                    kill(c);
+                    return;
+                case PeerAction::Kind::Reset: {
+                    linger abort{1, 0};
+                    ::setsockopt(c.fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+                    ++c.record.actionsCompleted;
+                    kill(c);  // drops the actions after it
+                    return;
+                }
+                case PeerAction::Kind::StallReading:
+                    c.stalled = true;
+                    break;
+                case PeerAction::Kind::ResumeReading:
+                    c.stalled = false;
+                    break;
+                case PeerAction::Kind::Send:
+                    break;
+            }
+            ++c.record.actionsCompleted;
+            c.actions.pop_front();
+        }
+    }
+
+    void flush(Conn& c) {
+        while (!c.dead && !c.wire.empty()) {
+            ssize_t n = ::send(c.fd, c.wire.data(), c.wire.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0) {
+                c.wire.erase(0, static_cast<size_t>(n));
+                c.wireSent += static_cast<uint64_t>(n);
+                continue;
+            }
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) break;
+            c.record.error = std::strerror(errno);
+            kill(c);
+            return;
+        }
+        while (!c.sendMarks.empty() && c.sendMarks.front() <= c.wireSent) {
+            c.sendMarks.pop_front();
+            ++c.record.actionsCompleted;
+        }
+    }
+
+    void service(Conn& c) {
+        for (;;) {
+            const auto before =
+                std::make_tuple(c.actions.size(), c.wire.size(), c.sendMarks.size(), c.dead);
+            pump(c);
+            flush(c);
+            if (before ==
+                std::make_tuple(c.actions.size(), c.wire.size(), c.sendMarks.size(), c.dead))
+                break;
+        }
+        if (c.dead) return;
+        short events = 0;
+        if (!c.stalled && !c.readEnded) events |= POLLIN;
+        if (!c.wire.empty()) events |= POLLOUT;
+        c.watch.setEvents(events);
+    }
+
+    void kill(Conn& c) {
+        c.dead = true;
+        c.watch.cancel();
+        if (c.fd >= 0) ::close(c.fd);
+        c.fd = -1;
+        c.actions.clear();
+    }
+};
+
+// ApiPeer ------------------------------------------------------------------------------
+
+ApiPeer::ApiPeer(ApiPeerOptions options) : state_(std::make_unique<State>()) {
+    State& s = *state_;
+    s.options = std::move(options);
+    if (s.options.tls)
+        s.context = makeServerContext(TestCertificates::shared().identity(s.options.chain));
+    s.listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(s.listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(s.listenFd, 64) != 0 ||
+        ::getsockname(s.listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        throw std::runtime_error(std::string("ApiPeer could not listen: ") + std::strerror(errno));
+    s.port = ntohs(address.sin_port);
+    s.thread = std::make_unique<platform::Thread>("ApiPeer");
+    s.thread->runLoop().post([&s] {
+        std::lock_guard lock(s.mutex);
+        s.listenWatch = s.thread->runLoop().watchFd(s.listenFd, POLLIN, [&s](short) {
+            std::lock_guard inner(s.mutex);
+            s.accept();
+        });
+    });
+}
+
+ApiPeer::~ApiPeer() {
+    State& s = *state_;
+    std::promise<void> done;
+    s.thread->runLoop().post([&s, &done] {
+        std::lock_guard lock(s.mutex);
+        s.listenWatch.cancel();
+        for (auto& c : s.connections) c->watch.cancel();
+        s.connections.clear();
+        done.set_value();
+    });
+    done.get_future().wait();
+    s.thread.reset();
+    ::close(s.listenFd);
+    if (s.context) SSL_CTX_free(s.context);
+}
+
+int ApiPeer::port() const {
+    return state_->port;
+}
+
+void ApiPeer::setDefaultScript(ConnectionScript script) {
+    std::lock_guard lock(state_->mutex);
+    state_->defaultScript = std::move(script);
+}
+
+void ApiPeer::queueScript(ConnectionScript script) {
+    std::lock_guard lock(state_->mutex);
+    state_->scripts.push_back(std::move(script));
+}
+
+void ApiPeer::perform(size_t connection, PeerAction action) {
+    perform(connection, std::vector<PeerAction>{std::move(action)});
+}
+
+void ApiPeer::perform(size_t connection, std::vector<PeerAction> actions) {
+    State& s = *state_;
+    {
+        std::lock_guard lock(s.mutex);
+        if (connection >= s.connections.size()) {
+            ADD_FAILURE() << "ApiPeer has no connection " << connection;
+            return;
+        }
+    }
+    s.thread->runLoop().post([&s, connection, actions = std::move(actions)]() mutable {
+        std::lock_guard lock(s.mutex);
+        Conn& c = *s.connections[connection];
+        for (auto& action : actions) c.actions.push_back(std::move(action));
+        if (!c.dead) s.service(c);
+    });
+}
+
+size_t ApiPeer::connectionCount() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->connections.size();
+}
+
+PeerConnectionRecord ApiPeer::connection(size_t index) const {
+    std::lock_guard lock(state_->mutex);
+    if (index >= state_->connections.size()) {
+        ADD_FAILURE() << "ApiPeer has no connection " << index;
+        return {};
+    }
+    return state_->connections[index]->record;
+}
+
+std::vector<ReceivedPacket> ApiPeer::packets() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->packets;
+}
+
+size_t ApiPeer::packetCount() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->packets.size();
+}
+
+}  // namespace testsupport

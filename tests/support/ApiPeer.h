@@ -1,0 +1,119 @@
+#pragma once
+// A loopback API server for tests, on 127.0.0.1 and an ephemeral port, on a thread of
+// its own. It reads what the client sends (the CONNECT head in proxy mode, the POST
+// head, the chunked body and each packet in it) and records it with the platform
+// clock's time; it answers each request head by a script and does what a test asks of
+// a connection: send heads, chunks and packets, cut a chunk short, stall, end or reset.
+//
+//   ApiPeer peer({.tls = true, .chain = PeerChain::WithRoot});
+//   peer.queueScript({.head = ResponseHead::ok({{"X-Merovane-Api", "Velkram"}})});
+//   ... connect to 127.0.0.1:peer.port() ...
+//   platform::runUntil([&] { return peer.packetCount() >= 1; }, 10.0);
+//   peer.perform(0, PeerAction::packet({{"cmds", nlohmann::json::array()}}));
+//   peer.perform(0, PeerAction::reset());
+//
+// Proxy mode answers the CONNECT head with `proxyAnswer` and, when that is a 200, speaks
+// TLS (with `tls`) or plain HTTP inside the tunnel, as the API server would.
+// Thread-safe: every method may be called from any thread.
+
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/support/ApiRequestParser.h"
+#include "tests/support/HttpHead.h"
+#include "tests/support/PacketCodec.h"
+#include "tests/support/TestCertificates.h"
+
+namespace testsupport {
+
+struct PeerAction {
+    enum class Kind { Send, EndOfStream, Close, Reset, StallReading, ResumeReading };
+    Kind kind = Kind::Send;
+    std::string bytes;
+
+    static PeerAction raw(std::string bytes);
+    static PeerAction head(const ResponseHead& head);
+    static PeerAction chunk(std::string_view payload);
+    static PeerAction packet(const nlohmann::json& packet,
+                             PacketEncoding encoding = PacketEncoding::JSON, bool gzip = false);
+    // The packet's chunk, cut after `cutAt` bytes (size line included).
+    static PeerAction packetCut(const nlohmann::json& packet, size_t cutAt,
+                                PacketEncoding encoding = PacketEncoding::JSON, bool gzip = false);
+    static PeerAction lastChunk();
+    // Ends what the peer sends (TLS close_notify first), once what is queued is out.
+    static PeerAction endOfStream();
+    // Closes the socket (after close_notify under TLS): an end, and a reset for
+    // whatever the client sends afterwards.
+    static PeerAction close();
+    // Aborts the connection with a reset (SO_LINGER 0), once what is queued is out.
+    static PeerAction reset();
+    // Stops reading, so that the client's writes back up; resumeReading undoes it.
+    static PeerAction stallReading();
+    static PeerAction resumeReading();
+};
+
+struct ConnectionScript {
+    // The answer to the request head; none withholds it.
+    std::optional<ResponseHead> head = ResponseHead::ok();
+    std::vector<PeerAction> afterHead;
+};
+
+struct ApiPeerOptions {
+    bool tls = false;
+    bool proxy = false;
+    PeerChain chain = PeerChain::WithoutRoot;
+    ResponseHead proxyAnswer = ResponseHead{200, "Connection established", {}, std::nullopt};
+};
+
+struct PeerConnectionRecord {
+    size_t index = 0;
+    double acceptedAt = 0;
+    std::optional<HttpHead> proxyHead;
+    std::optional<HttpHead> requestHead;
+    double requestHeadAt = 0;
+    std::vector<ReceivedPacket> packets;
+    bool bodyEnded = false;
+    std::string parseError;
+    std::string received;                             // every byte received (after TLS), in order
+    std::vector<std::pair<double, size_t>> arrivals;  // (time, bytes) of each read
+    bool tlsEstablished = false;
+    std::string serverName;       // the name the client sent for TLS (SNI)
+    size_t actionsCompleted = 0;  // sends handed to the kernel, other actions done
+    bool clientEnded = false;     // the client closed its side
+    std::string error;            // a socket or TLS failure
+};
+
+class ApiPeer {
+  public:
+    explicit ApiPeer(ApiPeerOptions options = {});
+    ~ApiPeer();
+    ApiPeer(const ApiPeer&) = delete;
+    ApiPeer& operator=(const ApiPeer&) = delete;
+
+    int port() const;
+
+    // The script for request heads when none is queued.
+    void setDefaultScript(ConnectionScript script);
+    // Scripts for the next request heads, first come first used.
+    void queueScript(ConnectionScript script);
+
+    // Runs on the peer's thread, after what was asked before.
+    void perform(size_t connection, PeerAction action);
+    void perform(size_t connection, std::vector<PeerAction> actions);
+
+    size_t connectionCount() const;
+    PeerConnectionRecord connection(size_t index) const;
+    // Every packet of every connection, in order of arrival.
+    std::vector<ReceivedPacket> packets() const;
+    size_t packetCount() const;
+
+    struct State;
+
+  private:
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace testsupport

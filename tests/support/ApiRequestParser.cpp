@@ -1,0 +1,42 @@
+#include "tests/support/ApiRequestParser.h"
+
+namespace testsupport {
+
+void ApiRequestParser::feed(std::string_view bytes, double time) {
+    if (!error_.empty()) return;
+    if (!head_.complete()) {
+        bytes.remove_prefix(head_.feed(bytes));
+        if (head_.failed()) {
+            error_ = "request head: " + head_.error();
+            return;
+        }
+        if (!head_.complete()) return;
+        headTime_ = time;
+        auto encoding = head_.head().field("Transfer-Encoding");
+        if (!encoding || *encoding != "chunked") {
+            error_ = "request body is not chunked";
+            return;
+        }
+    }
+    if (bytes.empty()) return;
+    if (body_.finished()) {
+        error_ = "bytes after the last chunk";
+        return;
+    }
+    std::vector<std::string> chunks;
+    size_t used = body_.feed(bytes, chunks);
+    for (auto& chunk : chunks) {
+        ReceivedPacket packet;
+        packet.time = time;
+        packet.decoded = decodePacket(chunk);
+        packet.payload = std::move(chunk);
+        packets_.push_back(std::move(packet));
+    }
+    if (body_.failed()) {
+        error_ = "request body: " + body_.error();
+    } else if (used < bytes.size()) {
+        error_ = "bytes after the last chunk";
+    }
+}
+
+}  // namespace testsupport

@@ -1,0 +1,50 @@
+#pragma once
+// Reads the client's side of an API stream as it arrives: the POST head, then the
+// chunked body, one packet per chunk, each decoded (gzip, JSON or MessagePack). Bytes may
+// come split anywhere, down to one at a time.
+//
+//   ApiRequestParser parser;
+//   parser.feed(bytes, platform::Clock::monotonicNanos() / 1e9);
+//   if (parser.headComplete()) ... parser.head().field("X-Merovane-Api") ...
+//   for (const auto& p : parser.packets()) ... p.decoded.value["cmds"] ...
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tests/support/ChunkedCoding.h"
+#include "tests/support/HttpHead.h"
+#include "tests/support/PacketCodec.h"
+
+namespace testsupport {
+
+struct ReceivedPacket {
+    double time = 0;        // platform clock seconds when its last byte arrived
+    size_t connection = 0;  // filled in by the peer
+    std::string payload;    // the chunk's payload as it came
+    DecodedPacket decoded;
+};
+
+class ApiRequestParser {
+  public:
+    void feed(std::string_view bytes, double time);
+
+    bool headComplete() const { return head_.complete(); }
+    const HttpHead& head() const { return head_.head(); }
+    double headTime() const { return headTime_; }
+    const std::vector<ReceivedPacket>& packets() const { return packets_; }
+    // The last chunk "0" and its empty line have come.
+    bool bodyEnded() const { return body_.finished(); }
+    // Empty while everything parsed; the first problem otherwise (parsing stops there).
+    const std::string& error() const { return error_; }
+
+  private:
+    HttpHeadParser head_{true};
+    ChunkedDecoder body_;
+    double headTime_ = 0;
+    std::vector<ReceivedPacket> packets_;
+    std::string error_;
+};
+
+}  // namespace testsupport

@@ -1,0 +1,72 @@
+#include "tests/support/ChildProcess.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/foundation/FileManager.h"
+
+extern char** environ;
+
+namespace {
+constexpr const char* kRoleVariable = "MV_TEST_CHILD";
+}
+
+std::string childRole() {
+    const char* role = std::getenv(kRoleVariable);
+    return role ? role : "";
+}
+
+ChildProcess::ChildProcess(const std::string& test, const std::string& role,
+                           const Environment& environment) {
+    Environment all = environment;
+    all.emplace_back(kRoleVariable, role);
+    std::vector<std::string> entries;
+    for (char** e = environ; *e; ++e) {
+        std::string entry = *e;
+        bool replaced = false;
+        for (const auto& [name, value] : all) replaced |= entry.rfind(name + "=", 0) == 0;
+        if (!replaced) entries.push_back(std::move(entry));
+    }
+    for (const auto& [name, value] : all) entries.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (auto& e : entries) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    std::string exe = platform::FileManager::executablePath();
+    std::string filter = "--gtest_filter=" + test;
+    char* argv[] = {exe.data(), filter.data(), nullptr};
+    int rc = ::posix_spawn(&pid_, exe.c_str(), nullptr, nullptr, argv, envp.data());
+    if (rc != 0) {
+        ADD_FAILURE() << "posix_spawn failed: " << std::strerror(rc);
+        pid_ = -1;
+    }
+}
+
+ChildProcess::~ChildProcess() {
+    if (pid_ > 0) {
+        kill(SIGKILL);
+        wait();
+    }
+}
+
+int ChildProcess::wait() {
+    if (pid_ <= 0) return -1;
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    pid_ = -1;
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return -1;
+}
+
+void ChildProcess::kill(int signal) {
+    if (pid_ > 0) ::kill(pid_, signal);
+}

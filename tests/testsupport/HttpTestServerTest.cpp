@@ -1,0 +1,160 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include "tests/support/HttpTestServer.h"
+#include "tests/support/PlatformTest.h"
+
+using Response = HttpTestServer::Response;
+
+namespace {
+
+// A plain blocking client, so the server is seen on the wire without our URL loading.
+class RawClient {
+  public:
+    explicit RawClient(uint16_t port) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        timeval tv{10, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = htons(port);
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    }
+    ~RawClient() { ::close(fd_); }
+
+    bool connected() const { return connected_; }
+    void send(std::string_view data) {
+        ASSERT_EQ(::send(fd_, data.data(), data.size(), MSG_NOSIGNAL), ssize_t(data.size()));
+    }
+
+    // Reads until `marker` has arrived (or the peer closes, or 10 s pass).
+    std::string readUntil(std::string_view marker) {
+        while (buffer_.find(marker) == std::string::npos) {
+            char chunk[4096];
+            ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+            if (n <= 0) break;
+            buffer_.append(chunk, size_t(n));
+        }
+        auto at = buffer_.find(marker);
+        if (at == std::string::npos) return std::exchange(buffer_, {});
+        std::string out = buffer_.substr(0, at + marker.size());
+        buffer_.erase(0, at + marker.size());
+        return out;
+    }
+    // True when the peer closed the connection.
+    bool readsEnd() {
+        char c;
+        return ::recv(fd_, &c, 1, 0) == 0;
+    }
+
+  private:
+    int fd_ = -1;
+    bool connected_ = false;
+    std::string buffer_;
+};
+
+class HttpTestServerTest : public PlatformTest {
+  protected:
+    HttpTestServer server_;
+};
+
+TEST_F(HttpTestServerTest, AnswersScriptsOnOneKeptAliveConnection) {
+    server_.respond("/a", Response::text(200, "alpha", "text/plain"));
+    RawClient client(server_.port());
+    ASSERT_TRUE(client.connected());
+    client.send("GET /a?x=1 HTTP/1.1\r\nHost: t\r\nX-Test: yes\r\n\r\n");
+    EXPECT_EQ(client.readUntil("alpha"),
+              "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n\r\nalpha");
+    client.send("GET /missing HTTP/1.1\r\nHost: t\r\n\r\n");
+    EXPECT_EQ(client.readUntil("\r\n\r\n").substr(0, 22), "HTTP/1.1 404 Not Found");
+
+    ASSERT_EQ(server_.requestCount(), 2u);
+    auto first = server_.requests()[0];
+    EXPECT_EQ(first.method, "GET");
+    EXPECT_EQ(first.target, "/a?x=1");
+    EXPECT_EQ(first.path, "/a");
+    EXPECT_EQ(first.query, "x=1");
+    EXPECT_EQ(first.version, "HTTP/1.1");
+    EXPECT_EQ(first.header("x-test"), "yes");
+    EXPECT_EQ(server_.connectionCount(), 1u);
+}
+
+TEST_F(HttpTestServerTest, RecordsChunkedAndSizedRequestBodies) {
+    server_.respond("/up", Response::text(200, "ok"));
+    RawClient client(server_.port());
+    client.send(
+        "POST /up HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n6\r\n "
+        "world\r\n0\r\n\r\n");
+    client.readUntil("ok");
+    client.send("POST /up HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc");
+    client.readUntil("ok");
+    auto all = server_.requests();
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0].body, "hello world");
+    EXPECT_EQ(all[1].body, "abc");
+}
+
+TEST_F(HttpTestServerTest, OnceResponsesComeBeforeTheStandingOneAndHandlersSeeTheRequest) {
+    server_.respond("/s", Response::text(200, "standing"));
+    server_.respondOnce("/s", Response::text(503, "first"));
+    server_.handle("/h", [](const HttpTestServer::Request& r) {
+        return Response::text(200, "echo " + r.query);
+    });
+    RawClient client(server_.port());
+    client.send("GET /s HTTP/1.1\r\n\r\n");
+    EXPECT_NE(client.readUntil("first").find("503 Service Unavailable"), std::string::npos);
+    client.send("GET /s HTTP/1.1\r\n\r\n");
+    EXPECT_NE(client.readUntil("standing").find("200 OK"), std::string::npos);
+    client.send("GET /h?q=7 HTTP/1.1\r\n\r\n");
+    EXPECT_NE(client.readUntil("echo q=7").find("Content-Length: 8"), std::string::npos);
+}
+
+TEST_F(HttpTestServerTest, ChunkedResponsesWithPausesOnThePlatformClock) {
+    Response r;
+    r.chunked = true;
+    r.chunks = {"ab", "cde"};
+    r.chunkInterval = 2;
+    server_.respond("/c", r);
+    RawClient client(server_.port());
+    client.send("GET /c HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(client.readUntil("ab\r\n"),
+              "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\n");
+    platform::advanceBy(2);
+    EXPECT_EQ(client.readUntil("0\r\n\r\n"), "3\r\ncde\r\n0\r\n\r\n");
+}
+
+TEST_F(HttpTestServerTest, HoldsUntilReleasedAndClosesWhenAsked) {
+    Response held = Response::text(200, "held");
+    held.holdUntilReleased = "go";
+    server_.respond("/held", held);
+    RawClient client(server_.port());
+    client.send("GET /held HTTP/1.1\r\nConnection: close\r\n\r\n");
+    ASSERT_TRUE(platform::runUntil([&] { return server_.requestCount("/held") == 1; }, 10));
+    server_.release("go");
+    EXPECT_NE(client.readUntil("held").find("200 OK"), std::string::npos);
+    EXPECT_TRUE(client.readsEnd());
+}
+
+TEST_F(HttpTestServerTest, DropsMidBody) {
+    Response cut = Response::text(200, "0123456789");
+    cut.dropAfterBodyBytes = 4;
+    server_.respond("/cut", cut);
+    RawClient client(server_.port());
+    client.send("GET /cut HTTP/1.1\r\n\r\n");
+    std::string all = client.readUntil("never");
+    EXPECT_NE(all.find("Content-Length: 10\r\n\r\n0123"), std::string::npos);
+    EXPECT_EQ(all.find("4567"), std::string::npos);
+}
+
+TEST_F(HttpTestServerTest, RefusingPortRefuses) {
+    HttpTestServer::RefusingPort refusing;
+    RawClient client(refusing.port());
+    EXPECT_FALSE(client.connected());
+}
+
+}  // namespace
