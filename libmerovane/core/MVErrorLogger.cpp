@@ -1,34 +1,57 @@
 #include "libmerovane/core/MVErrorLogger.h"
 
+#include <deque>
 #include <mutex>
 #include <nlohmann/json.hpp>
 
+#include "libmerovane/core/MVLog.h"
 #include "platform/foundation/SharedInstances.h"
 
 namespace {
-std::mutex gMutex;
-std::vector<MVErrorReport>& kept() {
-    static auto* v = [] {
-        platform::registerSharedInstanceReset("MVErrorLogger", [] { MVErrorLogger::clearReports(); });
-        return new std::vector<MVErrorReport>;
+
+constexpr const char* kSendingLine = "MVErrorLogger is sending error log to server: <{}>";
+
+struct ReportStore {
+    std::mutex mutex;
+    std::deque<MVErrorReport> reports;  // guarded by mutex
+};
+
+ReportStore& store() {
+    static ReportStore* s = [] {
+        auto* created = new ReportStore;
+        platform::registerSharedInstanceReset("MVErrorLogger",
+                                              [] { MVErrorLogger::clearReports(); });
+        return created;
     }();
-    return *v;
+    return *s;
 }
+
+void keep(MVErrorReport report) {
+    MVLogVerbose(kSendingLine, report.description);
+    auto& s = store();
+    std::lock_guard lock(s.mutex);
+    s.reports.push_back(std::move(report));
+    while (s.reports.size() > MVErrorLogger::kKeptReports) s.reports.pop_front();
+}
+
 }  // namespace
 
 void MVErrorLogger::logError(const std::string& description, const nlohmann::json& data) {
-    std::lock_guard lock(gMutex);
-    kept().push_back({description, std::make_shared<const nlohmann::json>(data)});
+    keep({description, std::make_shared<const nlohmann::json>(data)});
 }
+
 void MVErrorLogger::logError(const std::string& description) {
-    std::lock_guard lock(gMutex);
-    kept().push_back({description, nullptr});
+    keep({description, nullptr});
 }
+
 std::vector<MVErrorReport> MVErrorLogger::reports() {
-    std::lock_guard lock(gMutex);
-    return kept();
+    auto& s = store();
+    std::lock_guard lock(s.mutex);
+    return {s.reports.begin(), s.reports.end()};
 }
+
 void MVErrorLogger::clearReports() {
-    std::lock_guard lock(gMutex);
-    kept().clear();
+    auto& s = store();
+    std::lock_guard lock(s.mutex);
+    s.reports.clear();
 }
