@@ -1,6 +1,6 @@
 #include "libmerovane/storage/MVDiscWritingContext.h"
 
-#include <nlohmann/json.hpp>
+#include "platform/foundation/JsonValue.h"
 
 #include "libmerovane/core/MVLog.h"
 #include "libmerovane/storage/MVSQLiteStore.h"
@@ -57,7 +57,7 @@ void MVDiscWritingContext::writePending() {
     platform::Error error;
     if (!store_.write(batches, &error)) {
         MVLogWarn("MVPersistentStorage could not write to disc. {} {}", error.localizedDescription(),
-                  error.userInfo().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+                  platform::json::print(error.userInfo()));
         return;
     }
     std::lock_guard lock(mutex_);

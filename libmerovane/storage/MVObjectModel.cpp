@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
+#include "platform/foundation/JsonValue.h"
+
 namespace {
 
 std::string fnv1aHex(std::string_view text) {
@@ -135,7 +137,7 @@ std::shared_ptr<const MVObjectModel> MVObjectModel::fromDescription(const nlohma
     std::vector<std::string> identifiers;
     for (auto& i : *ids) {
         if (!i.is_string()) return nullptr;
-        identifiers.push_back(i.get<std::string>());
+        identifiers.push_back(*platform::json::stringValue(i));
     }
     std::vector<std::shared_ptr<const MVEntityDescription>> entities;
     for (auto it = ents->begin(); it != ents->end(); ++it) {
@@ -145,9 +147,9 @@ std::shared_ptr<const MVObjectModel> MVObjectModel::fromDescription(const nlohma
         for (auto& a : *attrs) {
             // ["name", "type"]
             if (!a.is_array() || a.size() != 2 || !a.at(0).is_string() || !a.at(1).is_string()) return nullptr;
-            auto type = MVEntityDescription::typeNamed(a.at(1).get<std::string>());
+            auto type = MVEntityDescription::typeNamed(*platform::json::stringValue(a.at(1)));
             if (!type) return nullptr;
-            list.push_back({a.at(0).get<std::string>(), *type});
+            list.push_back({*platform::json::stringValue(a.at(0)), *type});
         }
         entities.push_back(std::make_shared<const MVEntityDescription>(it.key(), std::move(list)));
     }
@@ -158,7 +160,7 @@ std::shared_ptr<const MVObjectModel> MVObjectModel::fromDescription(const nlohma
             if (!it->is_array()) return nullptr;
             for (auto& e : *it) {
                 if (!e.is_string()) return nullptr;
-                configurations[it.key()].push_back(e.get<std::string>());
+                configurations[it.key()].push_back(*platform::json::stringValue(e));
             }
         }
     }
@@ -226,8 +228,8 @@ std::shared_ptr<const MVMappingModel> MVMappingModel::fromDescription(const nloh
         !ents->is_object())
         return nullptr;
     auto m = std::make_shared<MVMappingModel>();
-    m->sourceVersion_ = src->get<std::string>();
-    m->destinationVersion_ = dst->get<std::string>();
+    m->sourceVersion_ = *platform::json::stringValue(*src);
+    m->destinationVersion_ = *platform::json::stringValue(*dst);
     for (auto it = ents->begin(); it != ents->end(); ++it) {
         if (!it->is_object()) return nullptr;
         EntityMapping e;
@@ -235,13 +237,13 @@ std::shared_ptr<const MVMappingModel> MVMappingModel::fromDescription(const nloh
         e.source = it.key();
         if (auto s = it->find("source"); s != it->end()) {
             if (!s->is_string()) return nullptr;
-            e.source = s->get<std::string>();
+            e.source = *platform::json::stringValue(*s);
         }
         if (auto a = it->find("attributes"); a != it->end()) {
             if (!a->is_object()) return nullptr;
             for (auto at = a->begin(); at != a->end(); ++at) {
                 if (!at->is_string()) return nullptr;
-                e.attributes[at.key()] = at->get<std::string>();
+                e.attributes[at.key()] = *platform::json::stringValue(*at);
             }
         }
         m->entities_.push_back(std::move(e));

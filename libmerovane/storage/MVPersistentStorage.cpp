@@ -4,13 +4,14 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <filesystem>
 #include <mutex>
 #include <nlohmann/json.hpp>
 
 #include "libmerovane/connection/MVApiConnectionVariable.h"
+#include "libmerovane/core/FileManagerExtensions.h"
 #include "libmerovane/core/MVErrorLogger.h"
 #include "libmerovane/core/MVLog.h"
+#include "libmerovane/core/UIDeviceExtensions.h"
 #include "libmerovane/storage/MVDiscWritingContext.h"
 #include "libmerovane/storage/MVObjectContext.h"
 #include "libmerovane/storage/MVObjectModel.h"
@@ -22,9 +23,10 @@
 #include "libmerovane/storage/MVWebStorageVariable.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/FileManager.h"
+#include "platform/foundation/JsonValue.h"
 #include "platform/foundation/SharedInstances.h"
-
-namespace fs = std::filesystem;
+#include "platform/ui/Device.h"
 
 namespace {
 
@@ -44,7 +46,7 @@ std::string errorText(const platform::Error& e) {
 }
 
 std::string userInfoText(const platform::Error& e) {
-    return e.userInfo().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return platform::json::print(e.userInfo());
 }
 
 // The leading integer of a text, 0 when there is none (white space and a sign allowed).
@@ -57,25 +59,6 @@ nlohmann::json versionIdentifiers(const std::optional<nlohmann::json>& metadata)
     return it == metadata->end() ? nlohmann::json("") : *it;
 }
 
-bool makeSurePathExists(const std::string& path, platform::Error* error) {
-    std::error_code ec;
-    if (fs::is_directory(path, ec)) return true;
-    if (fs::exists(fs::symlink_status(path, ec))) fs::remove(path, ec);
-    MVLogVerbose("Making sure path exists: \"{}\"", path);
-    fs::create_directories(path, ec);
-    if (!ec || fs::is_directory(path)) return true;
-    if (error)
-        *error = platform::Error::withUserInfo(platform::kPOSIXErrorDomain, ec.value(),
-                                               {{platform::kLocalizedDescriptionKey, ec.message()}, {"NSFilePath", path}});
-    return false;
-}
-
-std::pair<std::string, std::string>& deviceModelsForTesting() {
-    static auto* models = new std::pair<std::string, std::string>("iPhone", "iPhoneS,1");
-    return *models;
-}
-std::string deviceModel() { return deviceModelsForTesting().first; }
-std::string hardwareModel() { return deviceModelsForTesting().second; }
 
 }  // namespace
 
@@ -84,10 +67,6 @@ struct MVPersistentStorage::ThreadState {
     int lockCount = 0;
     std::shared_ptr<MVObjectContext> context;
 };
-
-void MVPersistentStorage::setDeviceModelsForTesting(std::string model, std::string hardware) {
-    deviceModelsForTesting() = {std::move(model), std::move(hardware)};
-}
 
 MVPersistentStorage& MVPersistentStorage::sharedStorage() {
     if (auto* s = gShared.load(std::memory_order_acquire)) return *s;
@@ -119,7 +98,6 @@ void MVPersistentStorage::resetForTesting() {
     }
     setHost(nullptr);
     delete old;  // writes what is pending first
-    deviceModelsForTesting() = {"iPhone", "iPhoneS,1"};
 }
 
 const std::shared_ptr<const MVObjectModel>& MVPersistentStorage::managedObjectModel() {
@@ -183,9 +161,9 @@ void MVPersistentStorage::buildPersistentStoreCoordinator() {
                                               errorText(error), userInfoText(error)));
     MVLogInfo("MVPersistentStorage cache path at \"{}\"", caches);
 
-    const std::string storePath = (fs::path(caches) / kStoreFileName).string();
-    std::error_code ec;
-    const bool storeExists = fs::exists(storePath, ec);
+    auto& files = platform::FileManager::defaultManager();
+    const std::string storePath = caches + "/" + kStoreFileName;
+    const bool storeExists = files.fileExists(storePath);
     const bool tempExists = MVPersistentStoreMigrationManager::doesTempFilesExist();
 
     auto deleteSourceStore = [&] {
@@ -214,14 +192,14 @@ void MVPersistentStorage::buildPersistentStoreCoordinator() {
         platform::Error tempError;
         const auto tempMetadata =
             MVPersistentStoreMigrationManager::metadataForPersistentStoreInTempFileOfType(kSQLiteStoreType, &tempError);
-        nlohmann::json report = {{"device", hardwareModel()}, {"previousStore", versionIdentifiers(tempMetadata)}};
+        nlohmann::json report = {{"device", devicePlatform()}, {"previousStore", versionIdentifiers(tempMetadata)}};
         if (!metadata) {
-            MVLogError("MVPersistentStorage hadn't finish migration: {}", report.dump());
+            MVLogError("MVPersistentStorage hadn't finish migration: {}", platform::json::print(report));
             MVErrorLogger::logError("MVPersistentStorage hadn't finish migration.", report);
         } else {
             report["currentStore"] = versionIdentifiers(metadata);
             MVLogError("MVPersistentStorage the migration was completed, but the store temp file wasn't deleted: {}",
-                       report.dump());
+                       platform::json::print(report));
             MVErrorLogger::logError("The migration was completed, but the store temp file wasn't deleted.", report);
         }
         platform::Error removeError;
@@ -235,15 +213,14 @@ void MVPersistentStorage::buildPersistentStoreCoordinator() {
 
     if (metadata && !managedObjectModel()->isConfigurationCompatible(kConfiguration, *metadata)) {
         host_->removeCachedBootApp();
-        if (deviceMigrates(deviceModel(), hardwareModel())) {
-            auto type = metadata->find(kStoreTypeKey);
-            const std::string storeType = type != metadata->end() && type->is_string() ? type->get<std::string>() : "";
+        if (deviceMigrates(platform::Device::current().model(), devicePlatform())) {
+            const std::string storeType = platform::json::stringValue(*metadata, kStoreTypeKey).value_or("");
             platform::Error migrateError;
             if (!MVPersistentStoreMigrationManager::migrateFromSourceModelWithStoreData(
                     *metadata, nullptr, storePath, managedObjectModel(), storeType, nullptr, &migrateError)) {
                 MVLogError("MVPersistentStoreCoordinator migrate database.");
                 MVErrorLogger::logError("MVPersistentStoreCoordinator couldn't migrate", migrateError.userInfo());
-                if (fs::exists(storePath, ec)) deleteSourceStore();
+                if (files.fileExists(storePath)) deleteSourceStore();
             }
         } else if (!MVSQLiteStore::removeStoreFiles(storePath, nullptr)) {
             MVLogError(

@@ -72,8 +72,6 @@ public:
     // Whether a device with this model name ("iPhone", "iPad", "iPod touch") and
     // hardware model ("iPhone5,1") migrates an old store instead of deleting it.
     static bool deviceMigrates(const std::string& model, const std::string& hardwareModel);
-    // Until the device layer answers: the model name and hardware model start-up uses.
-    static void setDeviceModelsForTesting(std::string model, std::string hardware);
 
     ~MVPersistentStorage();
     MVPersistentStorage(const MVPersistentStorage&) = delete;

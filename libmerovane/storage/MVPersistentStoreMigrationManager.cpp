@@ -1,9 +1,6 @@
 #include "libmerovane/storage/MVPersistentStoreMigrationManager.h"
 
-#include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "libmerovane/core/MVLog.h"
 #include "libmerovane/storage/MVObjectModel.h"
@@ -12,8 +9,8 @@
 #include "libmerovane/storage/MVSQLiteStore.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Exception.h"
-
-namespace fs = std::filesystem;
+#include "platform/foundation/FileManager.h"
+#include "platform/foundation/JsonValue.h"
 
 namespace {
 
@@ -25,65 +22,40 @@ constexpr const char* kCouldntDeleteOldTmpSqliteDescription =
     "MVPersistentStoreMigrationErrorDescription - CouldntDeleteOldTmpSqlite";
 
 constexpr const char* kCompanionSuffixes[] = {"", "-shm", "-wal"};
+constexpr long kUnsupportedStoreTypeError = 134010;
 
 void setError(platform::Error* out, platform::Error e) {
     if (out) *out = std::move(e);
 }
 
-platform::Error fileError(long code, const std::string& text, const std::string& path) {
-    return platform::Error::withUserInfo(platform::kCocoaErrorDomain, code,
-                                         {{platform::kLocalizedDescriptionKey, text}, {"NSFilePath", path}});
+platform::Error unsupportedStoreType(const std::string& path) {
+    return platform::Error::withUserInfo(platform::kCocoaErrorDomain, kUnsupportedStoreTypeError,
+                                         {{platform::kLocalizedDescriptionKey, "Unsupported store type."},
+                                          {"NSFilePath", path}});
 }
 
-bool exists(const std::string& path) {
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(path, ec));
-}
+platform::FileManager& files() { return platform::FileManager::defaultManager(); }
 
-// Fails when the source is missing or the destination is taken, as the platform's move does.
-bool moveItem(const std::string& from, const std::string& to, platform::Error* error) {
-    if (!exists(from)) {
-        setError(error, fileError(4, "The file doesn't exist.", from));
-        return false;
-    }
-    if (exists(to)) {
-        setError(error, fileError(516, "A file with the same name already exists.", to));
-        return false;
-    }
-    std::error_code ec;
-    fs::rename(from, to, ec);
-    if (ec) {
-        setError(error, fileError(512, ec.message(), from));
-        return false;
-    }
-    return true;
-}
-
-std::optional<nlohmann::json> readJsonFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::stringstream text;
-    text << in.rdbuf();
-    auto value = nlohmann::json::parse(text.str(), nullptr, false);
-    if (value.is_discarded()) {
-        MVLogWarn("MVPersistentStoreMigration could not read \"{}\"", path.string());
+std::optional<nlohmann::json> readJsonFile(const std::string& path) {
+    auto text = files().readFile(path);
+    if (!text) return std::nullopt;
+    auto parsed = platform::json::parse(*text);
+    if (!parsed.ok()) {
+        MVLogWarn("MVPersistentStoreMigration could not read \"{}\": {}", path, parsed.error);
         return std::nullopt;
     }
-    return value;
+    return std::move(parsed.value);
 }
 
-std::vector<fs::path> bundleFiles(const std::string& suffix) {
-    std::vector<fs::path> out;
+// Files of the bundle's model folder whose names end in `suffix`, sorted.
+std::vector<std::string> bundleFiles(const std::string& suffix) {
+    std::vector<std::string> out;
     auto host = MVPersistentStorage::host();
     if (!host) return out;
-    std::error_code ec;
-    const fs::path folder = fs::path(host->libmerovaneBundlePath()) / MVPersistentStoreMigrationManager::kModelFolder;
-    for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        const std::string name = it->path().filename().string();
+    const std::string folder = host->libmerovaneBundlePath() + "/" + MVPersistentStoreMigrationManager::kModelFolder;
+    for (auto& name : files().contentsOfDirectory(folder).value_or(std::vector<std::string>{}))
         if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
-            out.push_back(it->path());
-    }
-    std::sort(out.begin(), out.end());
+            out.push_back(folder + "/" + name);
     return out;
 }
 
@@ -125,13 +97,13 @@ platform::Error MVPersistentStoreMigrationManager::errorWithCode(ErrorCode code)
 std::string MVPersistentStoreMigrationManager::tempFilePath() {
     auto host = MVPersistentStorage::host();
     platform::assertThat(host != nullptr, "MVPersistentStorage has no host");
-    return (fs::path(host->pathForCaches()) / kTempFileName).string();
+    return host->pathForCaches() + "/" + kTempFileName;
 }
 
 bool MVPersistentStoreMigrationManager::doesTempFilesExist() {
     const std::string path = tempFilePath();
     for (const char* suffix : kCompanionSuffixes)
-        if (exists(path + suffix)) return true;
+        if (files().fileExists(path + suffix)) return true;
     return false;
 }
 
@@ -139,9 +111,7 @@ bool MVPersistentStoreMigrationManager::removeTempFiles(platform::Error* error) 
     const std::string path = tempFilePath();
     for (const char* suffix : kCompanionSuffixes) {
         const std::string file = path + suffix;
-        if (!exists(file)) continue;
-        std::error_code ec;
-        if (!fs::remove(file, ec) || ec) {
+        if (files().fileExists(file) && !files().removeItem(file)) {
             setError(error, errorWithCode(kCouldntDeleteOldTmpSqlite));
             return false;
         }
@@ -152,17 +122,18 @@ bool MVPersistentStoreMigrationManager::removeTempFiles(platform::Error* error) 
 std::optional<nlohmann::json> MVPersistentStoreMigrationManager::metadataForPersistentStoreInTempFileOfType(
     const std::string& storeType, platform::Error* error) {
     if (storeType != kSQLiteStoreType) {
-        setError(error, fileError(134010, "Unsupported store type.", tempFilePath()));
+        setError(error, unsupportedStoreType(tempFilePath()));
         return std::nullopt;
     }
     return MVSQLiteStore::metadataForStore(tempFilePath(), error);
 }
 
 bool MVPersistentStoreMigrationManager::moveToTempFromDatabaseWith(const std::string& storePath,
+                                                                   platform::FileManager& fileManager,
                                                                    platform::Error* error) {
     const std::string temp = tempFilePath();
     for (const char* suffix : kCompanionSuffixes)
-        if (!moveItem(storePath + suffix, temp + suffix, error)) return false;
+        if (!fileManager.moveItem(storePath + suffix, temp + suffix, error)) return false;
     return true;
 }
 
@@ -174,7 +145,7 @@ bool MVPersistentStoreMigrationManager::migrateFromSourceModelWithStoreData(
     // does not stop the migration.
     if (!removeTempFiles(nullptr)) setError(error, errorWithCode(kCouldntDeleteOldTmpSqlite));
 
-    if (exists(storeURL) && !moveToTempFromDatabaseWith(storeURL, error)) return false;
+    if (files().fileExists(storeURL) && !moveToTempFromDatabaseWith(storeURL, files(), error)) return false;
 
     auto sourceModel = sourceModelFor(storeData);
     auto mapping = sourceModel ? mappingFor(*sourceModel, *destinationModel) : nullptr;
@@ -185,7 +156,7 @@ bool MVPersistentStoreMigrationManager::migrateFromSourceModelWithStoreData(
 
     bool migrated = false;
     if (destinationStoreType != kSQLiteStoreType) {
-        setError(error, fileError(134010, "Unsupported store type.", storeURL));
+        setError(error, unsupportedStoreType(storeURL));
     } else {
         migrated = MVSQLiteStore::migrate(tempFilePath(), *sourceModel, *mapping, storeURL, destinationModel,
                                           MVPersistentStorage::kConfiguration, error);

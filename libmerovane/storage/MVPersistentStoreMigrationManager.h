@@ -23,6 +23,7 @@
 class MVObjectModel;
 namespace platform {
 class Error;
+class FileManager;
 }
 
 inline constexpr const char* MVPersistentStoreMigrationManagerInitException = "MVPersistentStoreMigrationManagerInitException";
@@ -48,7 +49,8 @@ public:
                                                                                     platform::Error* error);
     // Moves the store, then its "-shm", then its "-wal" to the temporary names; stops at
     // the first move that fails, with that move's error.
-    static bool moveToTempFromDatabaseWith(const std::string& storePath, platform::Error* error);
+    static bool moveToTempFromDatabaseWith(const std::string& storePath, platform::FileManager& fileManager,
+                                           platform::Error* error);
     // Migrates the store at `storeURL` (a path), whose metadata is `storeData`, to the
     // destination model. True on success.
     static bool migrateFromSourceModelWithStoreData(const nlohmann::json& storeData,

@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -16,6 +15,7 @@
 #include "libmerovane/storage/MVObjectModel.h"
 #include "libmerovane/storage/MVPredicate.h"
 #include "platform/foundation/Error.h"
+#include "platform/foundation/FileManager.h"
 
 namespace {
 
@@ -28,7 +28,6 @@ constexpr long kStoreOpenError = 134080;
 constexpr long kIncompatibleVersionHashError = 134100;
 constexpr long kMigrationError = 134110;
 constexpr long kStoreSaveError = 134030;
-constexpr long kFileNoSuchFileError = 4;
 
 platform::Error makeError(long code, const std::string& text, const std::string& path, int sqliteCode = 0) {
     nlohmann::json info = {{platform::kLocalizedDescriptionKey, text}, {"NSFilePath", path}};
@@ -270,9 +269,9 @@ std::unique_ptr<MVSQLiteStore> MVSQLiteStore::open(const std::string& path, std:
 }
 
 std::optional<nlohmann::json> MVSQLiteStore::metadataForStore(const std::string& path, platform::Error* error) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) {
-        setError(error, makeError(kFileNoSuchFileError, "The store file does not exist.", path));
+    bool isDirectory = false;
+    if (!platform::FileManager::defaultManager().fileExists(path, &isDirectory) || isDirectory) {
+        setError(error, makeError(platform::kFileNoSuchFileError, "The store file does not exist.", path));
         return std::nullopt;
     }
     try {
@@ -353,15 +352,13 @@ bool MVSQLiteStore::migrate(const std::string& sourcePath, const MVObjectModel& 
 }
 
 bool MVSQLiteStore::removeStoreFiles(const std::string& path, platform::Error* error) {
+    // A companion left beside a new store would be taken for part of it.
+    auto& files = platform::FileManager::defaultManager();
     bool ok = true;
     for (const char* suffix : {"", "-wal", "-shm"}) {
         const std::string file = path + suffix;
-        std::error_code ec;
-        if (!std::filesystem::exists(std::filesystem::symlink_status(file, ec))) continue;
-        if (!std::filesystem::remove(file, ec) && ec && *suffix == '\0') {
-            setError(error, makeError(kStoreOpenError, ec.message(), file));
-            ok = false;
-        }
+        if (!files.fileExists(file)) continue;
+        if (!files.removeItem(file, *suffix ? nullptr : error)) ok = ok && *suffix;
     }
     return ok;
 }

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "platform/foundation/JsonValue.h"
+
 namespace {
 
 // Tag of the typed BLOB: the value follows in CBOR. A new encoding gets a new tag.
@@ -65,7 +67,7 @@ std::optional<int64_t> MVStoredValue::integerValue() const {
     if (auto* i = ifInteger()) return *i;
     if (auto* r = ifReal()) return static_cast<int64_t>(*r);
     if (auto* t = ifText()) return std::strtoll(t->c_str(), nullptr, 10);
-    if (auto* j = ifJson(); j && (*j)->is_number()) return (*j)->get<int64_t>();
+    if (auto* j = ifJson(); j && (*j)->is_number()) return platform::json::integerValue(**j);
     return std::nullopt;
 }
 
@@ -73,7 +75,7 @@ std::optional<double> MVStoredValue::realValue() const {
     if (auto* i = ifInteger()) return static_cast<double>(*i);
     if (auto* r = ifReal()) return *r;
     if (auto* t = ifText()) return std::strtod(t->c_str(), nullptr);
-    if (auto* j = ifJson(); j && (*j)->is_number()) return (*j)->get<double>();
+    if (auto* j = ifJson(); j && (*j)->is_number()) return platform::json::doubleValue(**j);
     return std::nullopt;
 }
 
@@ -81,7 +83,7 @@ std::optional<std::string> MVStoredValue::textValue() const {
     if (auto* t = ifText()) return *t;
     if (auto* i = ifInteger()) return std::to_string(*i);
     if (auto* r = ifReal()) return fmt::format("{}", *r);
-    if (auto* j = ifJson(); j && (*j)->is_string()) return (*j)->get<std::string>();
+    if (auto* j = ifJson()) return platform::json::stringValue(**j);
     return std::nullopt;
 }
 
@@ -116,7 +118,7 @@ std::string MVStoredValue::description() const {
         case Kind::Integer: return std::to_string(*ifInteger());
         case Kind::Real: return fmt::format("{}", *ifReal());
         case Kind::Text: return "\"" + *ifText() + "\"";
-        case Kind::Json: return (*ifJson())->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        case Kind::Json: return platform::json::print(**ifJson());
     }
     return {};
 }

@@ -10,6 +10,7 @@
 #include "libmerovane/storage/MVPersistentStorage.h"
 #include "libmerovane/storage/MVPersistentStorageHost.h"
 #include "tests/support/PlatformTest.h"
+#include "tests/support/TempDir.h"
 
 class RecordingStorageHost : public MVPersistentStorageHost {
 public:
@@ -32,6 +33,12 @@ protected:
     void closeStorage();
     MVPersistentStorage& reopen();
 
+    // The device start-up asks for its model name and hardware model.
+    static void setDevice(const std::string& model, const std::string& machine);
+    // Makes a file impossible to remove, even for the superuser; false (and the test
+    // should skip) where the file system does not allow it. Undone at the end of the test.
+    bool makeUnremovable(const std::string& path);
+
     std::string storePath() const { return host_->caches + "/general.sqlite"; }
     std::string tempStorePath() const { return host_->caches + "/tempMVMigrationManager.sqlite"; }
 public:
@@ -42,8 +49,10 @@ protected:
     // Rows of a table, read with plain SQL (-1 when the store cannot be read).
     long long rawCount(const std::string& table);
 
+    std::unique_ptr<TempDir> home_;
     std::filesystem::path root_;
     std::shared_ptr<RecordingStorageHost> host_;
+    std::vector<std::string> unremovable_;
 };
 
 class MVObjectModel;
