@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "libmerovane/connection/MVApiConnectionVariable.h"
+#include "libmerovane/core/ErrorDescription.h"
 #include "libmerovane/core/FileManagerExtensions.h"
 #include "libmerovane/core/MVErrorLogger.h"
 #include "libmerovane/core/MVLog.h"
@@ -41,9 +42,6 @@ std::mutex gHostMutex;
 std::shared_ptr<MVPersistentStorageHost> gHost;  // guarded by gHostMutex
 std::atomic<uint64_t> gGenerations{0};
 
-std::string errorText(const platform::Error& e) {
-    return fmt::format("Error Domain={} Code={} \"{}\"", e.domain(), e.code(), e.localizedDescription());
-}
 
 std::string userInfoText(const platform::Error& e) {
     return platform::json::print(e.userInfo());
@@ -158,7 +156,7 @@ void MVPersistentStorage::buildPersistentStoreCoordinator() {
     if (!makeSurePathExists(caches, &error))
         throw platform::Exception(MVLibraryPathForCacheNotAvailableException,
                                   fmt::format("The cache path \"{}\" could not be created. {}, {}", caches,
-                                              errorText(error), userInfoText(error)));
+                                              errorDescription(error), userInfoText(error)));
     MVLogInfo("MVPersistentStorage cache path at \"{}\"", caches);
 
     auto& files = platform::FileManager::defaultManager();
@@ -235,7 +233,7 @@ void MVPersistentStorage::buildPersistentStoreCoordinator() {
         if (!coordinator_->addPersistentStore(kConfiguration, storePath, &error))
             throw platform::Exception(MVLibraryPersistentStoreNotAddedException,
                                       fmt::format("Persistent store <{}, \"{}\"> not added. {}, {}", kConfiguration,
-                                                  storePath, errorText(error), userInfoText(error)));
+                                                  storePath, errorDescription(error), userInfoText(error)));
     }
     MVLogInfo("MVPersistentStorage coordinator initialized...");
 }
@@ -290,7 +288,7 @@ void MVPersistentStorage::managedObjectContextCommitAndDestroy() {
     auto& state = threadState();
     platform::Error error;
     if (state.context && !state.context->save(&error))
-        MVLogWarn("MVPersistentStorage could not save context. {} {}", errorText(error), userInfoText(error));
+        MVLogWarn("MVPersistentStorage could not save context. {} {}", errorDescription(error), userInfoText(error));
     state.context.reset();
     discWritingContext_->scheduleWrite();
 }

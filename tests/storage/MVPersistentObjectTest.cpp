@@ -9,7 +9,8 @@
 #include "libmerovane/storage/MVWebCacheResourceObject.h"
 #include "libmerovane/storage/MVWebStorageVariable.h"
 #include "platform/foundation/Exception.h"
-#include "tests/storage/StorageFixture.h"
+#include "tests/storage/StorageTestData.h"
+#include "tests/support/StorageFixture.h"
 
 namespace {
 
@@ -230,7 +231,7 @@ TEST_F(PersistentObjectTest, ARowWhoseBlobDoesNotDecodeIsSkippedAndKept) {
     });
     EXPECT_TRUE(logged("MVPersistentStorage skipped an unreadable row <MVWebStorageVariable"));
     ASSERT_TRUE(storage().waitUntilWrittenToDisc());
-    EXPECT_EQ(rawCount("MVWebStorageVariable"), 4);
+    EXPECT_EQ(rawCount(storePath(), "MVWebStorageVariable"), 4);
 }
 
 TEST_F(PersistentObjectTest, AnObjectMadeAndDeletedInOneAccessNeverReachesTheStore) {
@@ -241,7 +242,7 @@ TEST_F(PersistentObjectTest, AnObjectMadeAndDeletedInOneAccessNeverReachesTheSto
         EXPECT_TRUE(Var::dbObjectsWithoutFetchingProperties().empty());
     });
     ASSERT_TRUE(storage().waitUntilWrittenToDisc());
-    EXPECT_EQ(rawCount("MVWebStorageVariable"), 0);
+    EXPECT_EQ(rawCount(storePath(), "MVWebStorageVariable"), 0);
 }
 
 }  // namespace

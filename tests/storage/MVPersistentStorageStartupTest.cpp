@@ -7,7 +7,8 @@
 #include "libmerovane/storage/MVPersistentStorage.h"
 #include "libmerovane/storage/MVWebStorageVariable.h"
 #include "platform/foundation/Exception.h"
-#include "tests/storage/StorageFixture.h"
+#include "tests/storage/StorageTestData.h"
+#include "tests/support/StorageFixture.h"
 
 namespace {
 

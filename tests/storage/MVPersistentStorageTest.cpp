@@ -10,7 +10,8 @@
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
-#include "tests/storage/StorageFixture.h"
+#include "tests/storage/StorageTestData.h"
+#include "tests/support/StorageFixture.h"
 
 namespace {
 
@@ -103,7 +104,7 @@ TEST_F(LockedAccessTest, AWriteOnOneThreadIsSeenOnAnotherAfterTheOutermostEnd) {
         EXPECT_EQ(*v->dataValue(), (nlohmann::json{{"n", 1}}));
     });
     EXPECT_TRUE(storage().waitUntilWrittenToDisc());
-    EXPECT_EQ(rawCount("MVWebStorageVariable"), 1);
+    EXPECT_EQ(rawCount(storePath(), "MVWebStorageVariable"), 1);
 }
 
 TEST_F(LockedAccessTest, TwoThreadsInsideAtOnceEachKeepTheirRows) {
@@ -117,7 +118,7 @@ TEST_F(LockedAccessTest, TwoThreadsInsideAtOnceEachKeepTheirRows) {
     for (auto& t : threads) t.join();
     storage().lockedAccess([&] { EXPECT_EQ(Var::dbObjectsWithoutFetchingProperties().size(), size_t{kThreads * kRows}); });
     EXPECT_TRUE(storage().waitUntilWrittenToDisc());
-    EXPECT_EQ(rawCount("MVWebStorageVariable"), kThreads * kRows);
+    EXPECT_EQ(rawCount(storePath(), "MVWebStorageVariable"), kThreads * kRows);
 }
 
 TEST_F(LockedAccessTest, ABlockThatThrowsDropsItsChangesAndLeavesTheThreadUnlocked) {
@@ -171,7 +172,7 @@ TEST_F(LockedAccessTest, ChangesSavedButNotYetOnDiscAreSeenByEveryFetch) {
         Var::dbObjectWithID("a")->setId("z");
         make("d");
     });
-    EXPECT_EQ(rawCount("MVWebStorageVariable"), 3);
+    EXPECT_EQ(rawCount(storePath(), "MVWebStorageVariable"), 3);
     auto seen = onOtherThread([&] {
         std::vector<std::string> out;
         storage().lockedAccess([&] { out = ids(Var::dbObjectsWithoutFetchingProperties()); });

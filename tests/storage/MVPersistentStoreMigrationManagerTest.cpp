@@ -9,7 +9,8 @@
 #include "libmerovane/storage/MVSQLiteStore.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Exception.h"
-#include "tests/storage/StorageFixture.h"
+#include "tests/storage/StorageTestData.h"
+#include "tests/support/StorageFixture.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ TEST_F(MigrationManagerTest, MigratesIntoPlaceKeepingRowsAndRemovesTheTemporaryF
     auto metadata = MVSQLiteStore::metadataForStore(storePath(), nullptr);
     ASSERT_TRUE(metadata);
     EXPECT_TRUE(MVPersistentStorage::managedObjectModel()->isConfigurationCompatible("CacheGeneral", *metadata));
-    EXPECT_EQ(rawCount("MVWebStorageVariable"), 2);
+    EXPECT_EQ(rawCount(storePath(), "MVWebStorageVariable"), 2);
 }
 
 TEST_F(MigrationManagerTest, AStoreWithoutItsShmCompanionCannotBeMoved) {

@@ -1,7 +1,8 @@
 #include "libmerovane/storage/MVWebStorageVariable.h"
 
 #include "platform/foundation/TestDriver.h"
-#include "tests/storage/StorageFixture.h"
+#include "tests/storage/StorageTestData.h"
+#include "tests/support/StorageFixture.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ TEST_F(WebStorageCleanupTest, AnEntryIsKeptAtExactlyItsLifetimeAndRemovedAfter) 
     MVWebStorageVariable::cleanup();
     for (auto id : {"forever", "negative", "no-lifetime", "no-date"}) EXPECT_TRUE(has(id)) << id;
     ASSERT_TRUE(storage().waitUntilWrittenToDisc());
-    EXPECT_EQ(rawCount("MVWebStorageVariable"), 4);
+    EXPECT_EQ(rawCount(storePath(), "MVWebStorageVariable"), 4);
 }
 
 TEST_F(WebStorageCleanupTest, CleanupInsideALockedAccessJoinsIt) {

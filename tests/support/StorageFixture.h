@@ -46,21 +46,9 @@ public:
     static void writeFile(const std::string& path, const std::string& bytes);
 
 protected:
-    // Rows of a table, read with plain SQL (-1 when the store cannot be read).
-    long long rawCount(const std::string& table);
 
     std::unique_ptr<TempDir> home_;
     std::filesystem::path root_;
     std::shared_ptr<RecordingStorageHost> host_;
     std::vector<std::string> unremovable_;
 };
-
-class MVObjectModel;
-
-// An older model of the store: its web storage entity names two fields differently
-// ("created", "value") and lacks "timeoutInterval".
-std::shared_ptr<const MVObjectModel> olderModel();
-// Writes a store of the older model at `path` with web storage rows {id, created}.
-void writeOlderStore(const std::string& path, const std::vector<std::pair<std::string, double>>& rows);
-// Puts the older model and, when asked, its mapping to the current model into the bundle.
-void writeOlderModelToBundle(const std::string& bundle, bool withMapping);
