@@ -167,17 +167,34 @@ nlohmann::json metadataFor(const MVObjectModel& model, const std::string& config
             {kStoreUUIDKey, newUUID()}};
 }
 
+// A prepared statement in use: reset when the use ends, so that no read transaction
+// outlives it (an open one would keep every checkpoint from emptying the WAL).
+class StatementUse {
+public:
+    explicit StatementUse(SQLite::Statement& st) : st_(st) {}
+    ~StatementUse() {
+        try {
+            st_.reset();
+            st_.clearBindings();
+        } catch (const std::exception&) {
+        }
+    }
+    SQLite::Statement* operator->() { return &st_; }
+    SQLite::Statement& operator*() { return st_; }
+
+private:
+    SQLite::Statement& st_;
+};
+
 // A connection with its prepared statements, used by one thread at a time.
 struct Connection {
     std::unique_ptr<SQLite::Database> db;
     std::map<std::string, std::unique_ptr<SQLite::Statement>> statements;
 
-    SQLite::Statement& statement(const std::string& sql) {
+    StatementUse statement(const std::string& sql) {
         auto& st = statements[sql];
         if (!st) st = std::make_unique<SQLite::Statement>(*db, sql);
-        st->reset();
-        st->clearBindings();
-        return *st;
+        return StatementUse(*st);
     }
 };
 
@@ -354,13 +371,13 @@ bool MVSQLiteStore::migrate(const std::string& sourcePath, const MVObjectModel& 
 bool MVSQLiteStore::removeStoreFiles(const std::string& path, platform::Error* error) {
     // A companion left beside a new store would be taken for part of it.
     auto& files = platform::FileManager::defaultManager();
-    bool ok = true;
+    bool storeGone = true;
     for (const char* suffix : {"", "-wal", "-shm"}) {
         const std::string file = path + suffix;
-        if (!files.fileExists(file)) continue;
-        if (!files.removeItem(file, *suffix ? nullptr : error)) ok = ok && *suffix;
+        const bool isStore = *suffix == '\0';
+        if (files.fileExists(file) && !files.removeItem(file, isStore ? error : nullptr) && isStore) storeGone = false;
     }
-    return ok;
+    return storeGone;
 }
 
 const std::string& MVSQLiteStore::path() const { return impl_->path; }
@@ -372,8 +389,9 @@ int64_t MVSQLiteStore::maxRowID() const {
     int64_t best = 0;
     for (auto* e : impl_->entities) {
         if (!e) continue;
-        auto& st = impl_->writer.statement(fmt::format("SELECT max({}) FROM {}", kRowIDColumn, quoted(e->name())));
-        if (st.executeStep() && !st.getColumn(0).isNull()) best = std::max<int64_t>(best, st.getColumn(0).getInt64());
+        auto st = impl_->writer.statement(fmt::format("SELECT max({}) FROM {}", kRowIDColumn, quoted(e->name())));
+        if (st->executeStep() && !st->getColumn(0).isNull())
+            best = std::max<int64_t>(best, st->getColumn(0).getInt64());
     }
     return best;
 }
@@ -396,7 +414,8 @@ std::optional<std::vector<MVStoreRow>> MVSQLiteStore::select(const MVEntityDescr
     std::vector<MVStoreRow> rows;
     auto reader = impl_->takeReader();
     try {
-        auto& st = reader->statement(sql);
+        auto use = reader->statement(sql);
+        auto& st = *use;
         if (inSql)
             for (size_t i = 0; i < params.size(); ++i) bindValue(st, static_cast<int>(i) + 1, params[i]);
         const auto& attributes = entity.attributes();
@@ -414,7 +433,6 @@ std::optional<std::vector<MVStoreRow>> MVSQLiteStore::select(const MVEntityDescr
             if (!inSql && !predicate.matches(row.values)) continue;
             rows.push_back(std::move(row));
         }
-        st.reset();
     } catch (const std::exception& e) {
         MVLogWarn("MVPersistentStorage fetch of <{}> failed: {}", entity.name(), e.what());
         impl_->giveBack(std::move(reader));
@@ -450,16 +468,16 @@ bool MVSQLiteStore::write(const std::vector<std::shared_ptr<const MVStoreBatch>>
                 const std::string remove = fmt::format("DELETE FROM {} WHERE {} = ?", quoted(e->name()), kRowIDColumn);
                 for (auto& change : batch->entities[ei]) {
                     if (!change.values) {
-                        auto& st = w.statement(remove);
-                        st.bind(1, change.rowID);
-                        st.exec();
+                        auto st = w.statement(remove);
+                        st->bind(1, change.rowID);
+                        st->exec();
                         continue;
                     }
-                    auto& st = w.statement(upsert);
-                    st.bind(1, change.rowID);
+                    auto st = w.statement(upsert);
+                    st->bind(1, change.rowID);
                     for (size_t i = 0; i < change.values->size(); ++i)
-                        bindValue(st, static_cast<int>(i) + 2, (*change.values)[i]);
-                    st.exec();
+                        bindValue(*st, static_cast<int>(i) + 2, (*change.values)[i]);
+                    st->exec();
                 }
             }
         }

@@ -186,4 +186,14 @@ TEST_F(LockedAccessTest, ChangesSavedButNotYetOnDiscAreSeenByEveryFetch) {
     });
 }
 
+TEST_F(LockedAccessTest, CheckpointsKeepTheJournalFromGrowingWithoutBound) {
+    const nlohmann::json value = std::string(8000, 'v');
+    for (int i = 0; i < 600; ++i)  // some 1200 pages of 4 KB: past the checkpoint mark
+        storage().lockedAccess([&] { make("row" + std::to_string(i))->setDataValue(&value); });
+    storage().lockedAccess([&] { EXPECT_EQ(Var::dbObjectsWithoutFetchingProperties().size(), 600u); });
+    ASSERT_TRUE(storage().waitUntilWrittenToDisc());
+    EXPECT_GT(std::filesystem::file_size(storePath()), 1u << 20);  // the rows reached the store file
+    EXPECT_LT(std::filesystem::file_size(storePath() + "-wal"), 5u << 20);
+}
+
 }  // namespace
