@@ -210,14 +210,7 @@ void MVCommandHandler::performCommand(const MVCommand& command, const WebViewPtr
         MVLogWarn(kValidationLine, valid ? "" : kValidationFailed, command.name(), log);
 
     if (valid) {
-        if (platform::isMainThread()) {
-            performDefinedCommand(*definition, command, stripped.get(), webView);
-        } else {
-            auto self = shared_from_this();
-            platform::RunLoop::main().post([self, definition, command, stripped, webView] {
-                self->performDefinedCommand(*definition, command, stripped.get(), webView);
-            });
-        }
+        performDefinedCommand(std::move(definition), command, std::move(stripped), webView);
     } else if (!log.empty()) {
         std::string url = webView ? webView->currentUrl().value_or("") : "";
         MVErrorLogger::logError(fmt::format(kValidationReport, name()),
@@ -228,43 +221,45 @@ void MVCommandHandler::performCommand(const MVCommand& command, const WebViewPtr
 void MVCommandHandler::performValidatedCommand(const MVCommand& command,
                                                std::shared_ptr<nlohmann::json> strippedParameters,
                                                const WebViewPtr& webView) {
+    auto definition = commandDefinition(command.name());
+    platform::assertThat(definition != nullptr, "[self respondsToSelector:commandSelector] == YES");
+    performDefinedCommand(std::move(definition), command, std::move(strippedParameters), webView);
+}
+
+void MVCommandHandler::performDefinedCommand(std::shared_ptr<const MVCommandDefinition> definition,
+                                             const MVCommand& command,
+                                             std::shared_ptr<nlohmann::json> strippedParameters,
+                                             const WebViewPtr& webView) {
     if (!platform::isMainThread()) {
+        // The task keeps its arguments alive and dies on the main thread, so a web view
+        // it holds last goes there too.
         auto self = shared_from_this();
-        platform::RunLoop::main().post([self, command, strippedParameters, webView] {
-            self->performValidatedCommand(command, strippedParameters, webView);
+        platform::RunLoop::main().post([self, definition, command, strippedParameters, webView] {
+            self->performDefinedCommand(definition, command, strippedParameters, webView);
         });
         return;
     }
-    auto definition = commandDefinition(command.name());
-    platform::assertThat(definition != nullptr, "[self respondsToSelector:commandSelector] == YES");
-    performDefinedCommand(*definition, command, strippedParameters.get(), webView);
-}
-
-void MVCommandHandler::performDefinedCommand(const MVCommandDefinition& definition,
-                                             const MVCommand& command,
-                                             nlohmann::json* strippedParameters,
-                                             const WebViewPtr& webView) {
-    bool vetoed = false;
-    if (webView) {
-        auto answer = webView->delegateShouldPerformCommand(command);
-        vetoed = answer.has_value() && !*answer;
-    }
-    auto parameterText = [&] {
-        std::string listing =
-            command.parameters() ? allKeyNamesAndValues(*command.parameters()) : "";
-        return listing.empty() ? std::string(kPerformingNoParameters)
-                               : fmt::format(kPerformingParameters, listing);
-    };
-    MV_LOG_AT(definition.raisedLogLevel ? platform::log::kInfo : platform::log::kVerbose,
-              kPerformingLine,
-              webView ? fmt::format(kPerformingWebView, webView->debugName()) : std::string(),
-              name(), command.name(), parameterText(), vetoed ? kCancelled : "");
-    if (vetoed) return;
-
-    // Commands run inside run-loop callbacks and channel callbacks: a failure must end
-    // here, not unwind through them.
+    // Commands and delegates run inside run-loop and channel callbacks: a failure must
+    // end here, not unwind through them.
     try {
-        definition.perform(*this, strippedParameters, webView ? webView->asMVWebView() : nullptr);
+        bool vetoed = false;
+        if (webView) {
+            auto answer = webView->delegateShouldPerformCommand(command);
+            vetoed = answer.has_value() && !*answer;
+        }
+        auto parameterText = [&] {
+            std::string listing =
+                command.parameters() ? allKeyNamesAndValues(*command.parameters()) : "";
+            return listing.empty() ? std::string(kPerformingNoParameters)
+                                   : fmt::format(kPerformingParameters, listing);
+        };
+        MV_LOG_AT(definition->raisedLogLevel ? platform::log::kInfo : platform::log::kVerbose,
+                  kPerformingLine,
+                  webView ? fmt::format(kPerformingWebView, webView->debugName()) : std::string(),
+                  name(), command.name(), parameterText(), vetoed ? kCancelled : "");
+        if (vetoed) return;
+        definition->perform(*this, strippedParameters.get(),
+                            webView ? webView->asMVWebView() : nullptr);
     } catch (const std::exception& e) {
         MVLogError(kCommandThrewLine, name(), command.name(), e.what());
     }

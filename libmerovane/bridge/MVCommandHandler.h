@@ -81,6 +81,9 @@ class MVCommandHandler : public std::enable_shared_from_this<MVCommandHandler> {
     MVCommandHandler() = default;
 
   private:
-    void performDefinedCommand(const MVCommandDefinition& definition, const MVCommand& command,
-                               nlohmann::json* strippedParameters, const WebViewPtr& webView);
+    // Moves to the main thread, then applies the veto, logs and performs.
+    void performDefinedCommand(std::shared_ptr<const MVCommandDefinition> definition,
+                               const MVCommand& command,
+                               std::shared_ptr<nlohmann::json> strippedParameters,
+                               const WebViewPtr& webView);
 };

@@ -75,9 +75,12 @@ std::optional<MVEvent> pageContext(const std::optional<std::string>& src,
     return amending(MVEvent("pageContext", nlohmann::json::array({std::move(context)})));
 }
 
-MVEvent pageInsetsChanged(double top, double left, double bottom, double right, bool animated) {
-    nlohmann::json insets = {{"top", top}, {"bottom", bottom}, {"left", left}, {"right", right}};
-    return amending(MVEvent("pageInsetsChanged", nlohmann::json::array({insets, animated})));
+MVEvent pageInsetsChanged(const platform::EdgeInsets& insets, bool animated) {
+    nlohmann::json values = {{"top", insets.top},
+                             {"bottom", insets.bottom},
+                             {"left", insets.left},
+                             {"right", insets.right}};
+    return amending(MVEvent("pageInsetsChanged", nlohmann::json::array({values, animated})));
 }
 
 MVEvent webStorageResponse(const nlohmann::json* value, uint64_t age, uint64_t serial) {

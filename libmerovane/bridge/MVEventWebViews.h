@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "libmerovane/bridge/MVEvent.h"
+#include "platform/foundation/Geometry.h"
 
 namespace MVEventWebViews {
 
@@ -35,7 +36,7 @@ std::optional<MVEvent> pageContext(const std::optional<std::string>& src,
                                    const std::optional<std::string>& tabName,
                                    const std::vector<std::string>* tags);
 // Amends. Insets in points.
-MVEvent pageInsetsChanged(double top, double left, double bottom, double right, bool animated);
+MVEvent pageInsetsChanged(const platform::EdgeInsets& insets, bool animated);
 // [serial, age, value or null].
 MVEvent webStorageResponse(const nlohmann::json* value, uint64_t age, uint64_t serial);
 MVEvent beginPageProgress();

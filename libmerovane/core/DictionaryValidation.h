@@ -8,7 +8,7 @@
 // Paths start at the root's empty path: "/src", "/cmds[2]/c". Lines are joined by
 // "\n" with none at the end. Every member is examined, so the log names every
 // fault. Faults inside the elements of an array are logged but do not make the
-// answer no. Members the specification does not name pass unchecked.
+// answer no. Members that `spec` does not name pass unchecked.
 
 #include <nlohmann/json_fwd.hpp>
 #include <string>

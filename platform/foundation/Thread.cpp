@@ -43,7 +43,23 @@ std::string Thread::currentName() {
     return tName;
 }
 
-bool isMainThread() { return static_cast<pid_t>(::syscall(SYS_gettid)) == ::getpid(); }
+namespace {
+// Cached per thread: asked on every command and event. -1 = not yet known.
+thread_local int tIsMain = -1;
+}  // namespace
+
+bool isMainThread() {
+    if (tIsMain < 0) {
+        static const bool atForkInstalled = [] {
+            // The forking thread is the child's main thread.
+            ::pthread_atfork(nullptr, nullptr, [] { tIsMain = -1; });
+            return true;
+        }();
+        (void)atForkInstalled;
+        tIsMain = static_cast<pid_t>(::syscall(SYS_gettid)) == ::getpid() ? 1 : 0;
+    }
+    return tIsMain == 1;
+}
 
 void performOnMainThread(std::function<void()> fn, bool wait) {
     if (isMainThread()) {

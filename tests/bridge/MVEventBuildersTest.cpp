@@ -117,9 +117,11 @@ INSTANTIATE_TEST_SUITE_P(
             },
             "pageContext", R"([{"type":"menuBar","src":"mvapi:home","cached":false}])", true},
         BuilderCase{"pageInsetsChanged",
-                    [] { return MVEventWebViews::pageInsetsChanged(64, 0, 49.5, 0, true); },
+                    [] {
+                        return MVEventWebViews::pageInsetsChanged({64, 10, 49.5, 20}, true);
+                    },
                     "pageInsetsChanged",
-                    R"([{"top":64.0,"bottom":49.5,"left":0.0,"right":0.0},true])", true},
+                    R"([{"top":64.0,"bottom":49.5,"left":10.0,"right":20.0},true])", true},
         BuilderCase{"webStorageResponse",
                     [] { return MVEventWebViews::webStorageResponse(&kStored, 12, 3); },
                     "webStorageResponse", R"([3,12,"stored"])", false},

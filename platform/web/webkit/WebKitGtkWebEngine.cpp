@@ -1,0 +1,604 @@
+#include "platform/web/webkit/WebKitGtkWebEngine.h"
+
+#include <cairo.h>
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <set>
+#include <string_view>
+#include <utility>
+
+#include "platform/foundation/Exception.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/URLConnection.h"
+#include "platform/web/WebURLSchemes.h"
+#include "platform/web/webkit/GLibMainContextWaiter.h"
+
+namespace platform {
+namespace {
+
+constexpr const char* kNoDisplay = "WebKitGtkWebEngine cannot start GTK: no display";
+constexpr const char* kTimedOut = "WebKitGtkWebEngine gave up waiting {} s for {}";
+constexpr const char* kScriptFailed = "WebKitGtkWebEngine script failed: {}";
+constexpr const char* kUnreadableURI =
+    "WebKitGtkWebEngine refused a navigation to an unreadable address [{}]";
+constexpr const char* kNoNewWindows = "WebKitGtkWebEngine refused to open a new window for [{}]";
+constexpr const char* kOnlyGet =
+    "WebKitGtkWebEngine loads requests with GET only, without body: [{} {}]";
+constexpr double kDefaultWidth = 320;
+constexpr double kDefaultHeight = 480;
+
+// A counted reference to a GObject; copies share it.
+template <class T>
+class GRef {
+  public:
+    GRef() = default;
+    // Takes a new reference.
+    explicit GRef(T* object) : object_(object) {
+        if (object_) g_object_ref(object_);
+    }
+    GRef(const GRef& other) : GRef(other.object_) {}
+    GRef& operator=(GRef other) {
+        std::swap(object_, other.object_);
+        return *this;
+    }
+    ~GRef() {
+        if (object_) g_object_unref(object_);
+    }
+    T* get() const { return object_; }
+
+  private:
+    T* object_ = nullptr;
+};
+
+bool startGtk() {
+    static const bool started = gtk_init_check(nullptr, nullptr);
+    return started;
+}
+
+WebKitWebContext* sharedContext() {
+    static WebKitWebContext* context = webkit_web_context_new_ephemeral();
+    return context;
+}
+
+// WebKit's addresses are normalised but may keep characters a strict URL refuses
+// ("mvcmd:{...}" typed by a page): those are escaped as the platform's URL would be.
+std::optional<URL> readURI(const char* uri) {
+    if (!uri) return std::nullopt;
+    if (auto url = URL::parse(uri)) return url;
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    const std::string_view text(uri);
+    std::string escaped;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const bool escapeIntroducer = c == '%' && i + 2 < text.size() &&
+                                      std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+                                      std::isxdigit(static_cast<unsigned char>(text[i + 2]));
+        const bool bad =
+            c <= ' ' || c >= 0x7f ||
+            std::string_view("\"<>{}|\\^`").find(static_cast<char>(c)) != std::string_view::npos ||
+            (c == '%' && !escapeIntroducer);
+        if (bad) {
+            escaped += '%';
+            escaped += kHex[c >> 4];
+            escaped += kHex[c & 15];
+        } else {
+            escaped += static_cast<char>(c);
+        }
+    }
+    return URL::parse(escaped);
+}
+
+NavigationType navigationTypeOf(WebKitNavigationType type) {
+    switch (type) {
+        case WEBKIT_NAVIGATION_TYPE_LINK_CLICKED:
+            return NavigationType::LinkClicked;
+        case WEBKIT_NAVIGATION_TYPE_FORM_SUBMITTED:
+            return NavigationType::FormSubmitted;
+        case WEBKIT_NAVIGATION_TYPE_BACK_FORWARD:
+            return NavigationType::BackForward;
+        case WEBKIT_NAVIGATION_TYPE_RELOAD:
+            return NavigationType::Reload;
+        case WEBKIT_NAVIGATION_TYPE_FORM_RESUBMITTED:
+            return NavigationType::FormResubmitted;
+        case WEBKIT_NAVIGATION_TYPE_OTHER:
+            return NavigationType::Other;
+    }
+    return NavigationType::Other;
+}
+
+// Failures in the platform's URL error codes where there is one, else as GLib gives them.
+Error errorOf(const GError* error) {
+    if (!error) return Error(kURLErrorDomain, kURLErrorUnknown, "unknown");
+    const std::string message = error->message ? error->message : "";
+    struct Mapping {
+        GQuark domain;
+        int code;
+        URLErrorCode ours;
+    } const table[] = {
+        {WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED, kURLErrorCancelled},
+        {WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_UNKNOWN_PROTOCOL, kURLErrorUnsupportedURL},
+        {WEBKIT_POLICY_ERROR, WEBKIT_POLICY_ERROR_CANNOT_SHOW_URI, kURLErrorUnsupportedURL},
+        {G_IO_ERROR, G_IO_ERROR_CONNECTION_REFUSED, kURLErrorCannotConnectToHost},
+        {G_IO_ERROR, G_IO_ERROR_HOST_UNREACHABLE, kURLErrorCannotConnectToHost},
+        {G_IO_ERROR, G_IO_ERROR_NETWORK_UNREACHABLE, kURLErrorNotConnectedToInternet},
+        {G_IO_ERROR, G_IO_ERROR_TIMED_OUT, kURLErrorTimedOut},
+        {G_IO_ERROR, G_IO_ERROR_CONNECTION_CLOSED, kURLErrorNetworkConnectionLost},
+        {G_IO_ERROR, G_IO_ERROR_BROKEN_PIPE, kURLErrorNetworkConnectionLost},
+        {G_RESOLVER_ERROR, G_RESOLVER_ERROR_NOT_FOUND, kURLErrorCannotFindHost},
+        {G_RESOLVER_ERROR, G_RESOLVER_ERROR_TEMPORARY_FAILURE, kURLErrorDNSLookupFailed},
+        {G_TLS_ERROR, G_TLS_ERROR_BAD_CERTIFICATE, kURLErrorServerCertificateUntrusted},
+    };
+    for (const auto& row : table) {
+        if (error->domain == row.domain && error->code == row.code)
+            return Error(kURLErrorDomain, row.ours, message);
+    }
+    return Error(g_quark_to_string(error->domain), error->code, message);
+}
+
+std::string textOf(JSCValue* value) {
+    if (!value || jsc_value_is_undefined(value) || jsc_value_is_null(value)) return {};
+    char* text = jsc_value_to_string(value);
+    std::string result = text ? text : "";
+    g_free(text);
+    return result;
+}
+
+// Premultiplied native-endian ARGB (cairo's ARGB32) to straight RGBA bytes.
+Image pictureOf(cairo_surface_t* surface) {
+    if (!surface || cairo_surface_get_type(surface) != CAIRO_SURFACE_TYPE_IMAGE) return {};
+    cairo_surface_flush(surface);
+    const cairo_format_t format = cairo_image_surface_get_format(surface);
+    if (format != CAIRO_FORMAT_ARGB32 && format != CAIRO_FORMAT_RGB24) return {};
+    const int width = cairo_image_surface_get_width(surface);
+    const int height = cairo_image_surface_get_height(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    const unsigned char* data = cairo_image_surface_get_data(surface);
+    if (!data || width <= 0 || height <= 0 ||
+        static_cast<int64_t>(width) * height > Image::kMaxPixels)
+        return {};
+    std::vector<uint8_t> rgba(static_cast<size_t>(width) * height * 4);
+    for (int y = 0; y < height; ++y) {
+        const auto* row = reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride);
+        for (int x = 0; x < width; ++x) {
+            const uint32_t argb = row[x];
+            uint32_t a = format == CAIRO_FORMAT_RGB24 ? 255 : argb >> 24;
+            uint32_t r = (argb >> 16) & 255, g = (argb >> 8) & 255, b = argb & 255;
+            if (a != 0 && a != 255) {
+                r = std::min<uint32_t>(255, (r * 255 + a / 2) / a);
+                g = std::min<uint32_t>(255, (g * 255 + a / 2) / a);
+                b = std::min<uint32_t>(255, (b * 255 + a / 2) / a);
+            }
+            uint8_t* out = &rgba[(static_cast<size_t>(y) * width + x) * 4];
+            out[0] = static_cast<uint8_t>(r);
+            out[1] = static_cast<uint8_t>(g);
+            out[2] = static_cast<uint8_t>(b);
+            out[3] = static_cast<uint8_t>(a);
+        }
+    }
+    return Image::fromRGBA(width, height, std::move(rgba));
+}
+
+// A navigation decision WebKit waits for. Whatever happens to the work that holds it,
+// WebKit gets an answer: left unanswered it is refused, never silently allowed.
+class PendingDecision {
+  public:
+    explicit PendingDecision(WebKitPolicyDecision* decision) : decision_(decision) {}
+    PendingDecision(const PendingDecision&) = delete;
+    PendingDecision& operator=(const PendingDecision&) = delete;
+    ~PendingDecision() {
+        if (!answered_) answer(false);
+    }
+    void answer(bool allowed) {
+        if (answered_) return;
+        answered_ = true;
+        if (allowed)
+            webkit_policy_decision_use(decision_.get());
+        else
+            webkit_policy_decision_ignore(decision_.get());
+    }
+
+  private:
+    GRef<WebKitPolicyDecision> decision_;
+    bool answered_ = false;
+};
+
+// One request of a page on one of our schemes, answered through URL loading.
+struct SchemeLoad {
+    GRef<WebKitURISchemeRequest> request;
+    std::optional<HTTPURLResponse> response;
+    std::vector<uint8_t> body;
+
+    void finish() {
+        GBytes* bytes = g_bytes_new(body.data(), body.size());
+        GInputStream* stream = g_memory_input_stream_new_from_bytes(bytes);
+        WebKitURISchemeResponse* answer =
+            webkit_uri_scheme_response_new(stream, static_cast<gint64>(body.size()));
+        if (response) {
+            webkit_uri_scheme_response_set_status(
+                answer, static_cast<guint>(response->statusCode()), nullptr);
+            if (!response->mimeType().empty()) {
+                std::string type = response->mimeType();
+                if (!response->textEncodingName().empty())
+                    type += "; charset=" + response->textEncodingName();
+                webkit_uri_scheme_response_set_content_type(answer, type.c_str());
+            }
+            SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+            for (const auto& [name, value] : response->allHeaderFields())
+                soup_message_headers_append(headers, name.c_str(), value.c_str());
+            webkit_uri_scheme_response_set_http_headers(answer, headers);
+        }
+        webkit_uri_scheme_request_finish_with_response(request.get(), answer);
+        g_object_unref(answer);
+        g_object_unref(stream);
+        g_bytes_unref(bytes);
+    }
+
+    void fail(const Error& error) {
+        GError* gerror = g_error_new_literal(g_quark_from_string(error.domain().c_str()),
+                                             static_cast<gint>(error.code()),
+                                             error.localizedDescription().c_str());
+        webkit_uri_scheme_request_finish_error(request.get(), gerror);
+        g_error_free(gerror);
+    }
+};
+
+std::vector<uint8_t> readAll(GInputStream* stream) {
+    std::vector<uint8_t> all;
+    uint8_t chunk[16384];
+    for (;;) {
+        gsize got = 0;
+        if (!g_input_stream_read_all(stream, chunk, sizeof chunk, &got, nullptr, nullptr)) break;
+        all.insert(all.end(), chunk, chunk + got);
+        if (got < sizeof chunk) break;
+    }
+    return all;
+}
+
+// WebKit asks for a page's resource on one of our schemes (main thread). URL loading
+// answers on later turns of the main loop, so no URL protocol runs inside a synchronous call.
+void serveSchemeRequest(WebKitURISchemeRequest* request, gpointer) {
+    auto load = std::make_shared<SchemeLoad>();
+    load->request = GRef<WebKitURISchemeRequest>(request);
+    auto url = readURI(webkit_uri_scheme_request_get_uri(request));
+    if (!url) {
+        load->fail(Error(kURLErrorDomain, kURLErrorBadURL, "bad URL"));
+        return;
+    }
+    URLRequest ours(*url);
+    if (const char* method = webkit_uri_scheme_request_get_http_method(request))
+        ours.setHTTPMethod(method);
+    if (SoupMessageHeaders* headers = webkit_uri_scheme_request_get_http_headers(request)) {
+        SoupMessageHeadersIter it;
+        const char* name;
+        const char* value;
+        soup_message_headers_iter_init(&it, headers);
+        while (soup_message_headers_iter_next(&it, &name, &value)) ours.addValue(value, name);
+    }
+    if (GInputStream* body = webkit_uri_scheme_request_get_http_body(request)) {
+        ours.setHTTPBody(readAll(body));
+        g_object_unref(body);
+    }
+    if (WebKitWebView* view = webkit_uri_scheme_request_get_web_view(request)) {
+        if (auto document = readURI(webkit_web_view_get_uri(view)))
+            ours.setMainDocumentURL(*document);
+    }
+    // The connection keeps its callbacks, and so the load, until it ends.
+    URLConnectionCallbacks callbacks;
+    callbacks.didReceiveResponse = [load](const HTTPURLResponse& response) {
+        load->response = response;
+        load->body.clear();
+    };
+    callbacks.didReceiveData = [load](const std::vector<uint8_t>& data) {
+        load->body.insert(load->body.end(), data.begin(), data.end());
+    };
+    callbacks.didFinishLoading = [load] { load->finish(); };
+    callbacks.didFailWithError = [load](const Error& error) { load->fail(error); };
+    URLConnection::start(std::move(ours), std::move(callbacks), RunLoop::main());
+}
+
+// Hands WebKit every scheme registered so far; WebKit cannot forget one.
+void registerSchemesWithWebKit() {
+    static auto* registered = new std::set<std::string>;
+    WebKitWebContext* context = sharedContext();
+    WebKitSecurityManager* security = webkit_web_context_get_security_manager(context);
+    for (const auto& scheme : WebURLSchemes::schemes()) {
+        if (!registered->insert(scheme).second) continue;
+        webkit_web_context_register_uri_scheme(context, scheme.c_str(), serveSchemeRequest, nullptr,
+                                               nullptr);
+        webkit_security_manager_register_uri_scheme_as_secure(security, scheme.c_str());
+        webkit_security_manager_register_uri_scheme_as_cors_enabled(security, scheme.c_str());
+    }
+}
+
+struct ScriptCall {
+    bool done = false;
+    std::string result;
+    std::optional<Error> error;
+};
+
+struct SnapshotCall {
+    bool done = false;
+    Image picture;
+};
+
+}  // namespace
+
+struct WebKitGtkWebEngine::Impl {
+    WebKitGtkWebEngine* owner = nullptr;
+    GtkWidget* window = nullptr;
+    WebKitWebView* view = nullptr;
+    std::vector<gulong> handlers;
+    double synchronousTimeout = 10.0;
+    int synchronousDepth = 0;
+    size_t deferred = 0;
+    bool failedThisLoad = false;
+
+    // Every signal reaches the client through here: on a later turn of the main loop,
+    // which does not turn while a synchronous call iterates GLib.
+    void deliver(std::function<void()> fn) {
+        if (synchronousDepth > 0) ++deferred;
+        owner->later(std::move(fn));
+    }
+
+    bool waitFor(const std::function<bool()>& done, const std::string& what) {
+        ++synchronousDepth;
+        const bool finished = iterateGLibUntil(done, synchronousTimeout);
+        --synchronousDepth;
+        if (!finished) PLATFORM_LOG_ERROR(kTimedOut, synchronousTimeout, what);
+        return finished;
+    }
+
+    static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                                   WebKitPolicyDecisionType type, gpointer data) {
+        auto* self = static_cast<Impl*>(data);
+        if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
+        WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
+            WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+        WebKitURIRequest* request = webkit_navigation_action_get_request(action);
+        const char* uri = webkit_uri_request_get_uri(request);
+        if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+            PLATFORM_LOG_VERBOSE(kNoNewWindows, uri ? uri : "");
+            webkit_policy_decision_ignore(decision);
+            return TRUE;
+        }
+        auto url = readURI(uri);
+        if (!url) {
+            PLATFORM_LOG_WARN(kUnreadableURI, uri ? uri : "");
+            webkit_policy_decision_ignore(decision);
+            return TRUE;
+        }
+        URLRequest ours(*url);
+        if (const char* method = webkit_uri_request_get_http_method(request))
+            ours.setHTTPMethod(method);
+        const NavigationType navigationType =
+            navigationTypeOf(webkit_navigation_action_get_navigation_type(action));
+        auto pending = std::make_shared<PendingDecision>(decision);
+        self->deliver([self, pending, ours, navigationType] {
+            std::weak_ptr<const void> alive = self->owner->lifetime();
+            const bool allowed = self->owner->askClient(ours, navigationType);
+            // The client may have destroyed the engine; the decision still gets its answer.
+            pending->answer(allowed && alive.lock() != nullptr);
+        });
+        return TRUE;
+    }
+
+    static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
+        auto* self = static_cast<Impl*>(data);
+        if (event == WEBKIT_LOAD_STARTED) {
+            self->deliver([self] {
+                self->failedThisLoad = false;
+                if (auto* client = self->owner->client()) client->engineDidStartLoad();
+            });
+        } else if (event == WEBKIT_LOAD_FINISHED) {
+            self->deliver([self] {
+                if (self->failedThisLoad) return;
+                if (auto* client = self->owner->client()) client->engineDidFinishLoad();
+            });
+        }
+    }
+
+    static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError* error,
+                                 gpointer data) {
+        auto* self = static_cast<Impl*>(data);
+        // Our own refusals interrupt loads; the client already knows of those.
+        const bool refusedByUs =
+            error && error->domain == WEBKIT_POLICY_ERROR &&
+            error->code == WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE;
+        Error ours = errorOf(error);
+        self->deliver([self, refusedByUs, ours] {
+            self->failedThisLoad = true;
+            if (refusedByUs) return;
+            if (auto* client = self->owner->client()) client->engineDidFailLoad(ours);
+        });
+        return TRUE;
+    }
+
+    void startScript(const std::string& script, std::function<void(ScriptCall&)> whenDone,
+                     std::shared_ptr<ScriptCall> call) {
+        struct Pending {
+            std::shared_ptr<ScriptCall> call;
+            std::function<void(ScriptCall&)> whenDone;
+        };
+        auto* pending = new Pending{std::move(call), std::move(whenDone)};
+        webkit_web_view_evaluate_javascript(
+            view, script.data(), static_cast<gssize>(script.size()), nullptr, nullptr, nullptr,
+            [](GObject* source, GAsyncResult* result, gpointer data) {
+                std::unique_ptr<Pending> pending(static_cast<Pending*>(data));
+                GError* error = nullptr;
+                JSCValue* value = webkit_web_view_evaluate_javascript_finish(
+                    WEBKIT_WEB_VIEW(source), result, &error);
+                ScriptCall& call = *pending->call;
+                if (value) {
+                    call.result = textOf(value);
+                    g_object_unref(value);
+                } else {
+                    call.error = errorOf(error);
+                    PLATFORM_LOG_DEBUG(kScriptFailed,
+                                       error && error->message ? error->message : "");
+                    g_clear_error(&error);
+                }
+                call.done = true;
+                if (pending->whenDone) pending->whenDone(call);
+            },
+            pending);
+    }
+};
+
+bool WebKitGtkWebEngine::isAvailable() {
+    return startGtk();
+}
+
+WebKitGtkWebEngine::WebKitGtkWebEngine() : impl_(std::make_unique<Impl>()) {
+    if (!startGtk()) {
+        PLATFORM_LOG_ERROR("{}", kNoDisplay);
+        throw Exception(kInternalInconsistencyException, kNoDisplay);
+    }
+    useGLibMainContextForMainRunLoop();
+    registerSchemesWithWebKit();
+    impl_->owner = this;
+    impl_->view = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(sharedContext()));
+    g_object_ref_sink(impl_->view);
+    // An offscreen window takes the size its child asks for.
+    impl_->window = gtk_offscreen_window_new();
+    gtk_container_add(GTK_CONTAINER(impl_->window), GTK_WIDGET(impl_->view));
+    setSize(kDefaultWidth, kDefaultHeight);
+    auto* impl = impl_.get();
+    impl_->handlers = {
+        g_signal_connect(impl_->view, "decide-policy", G_CALLBACK(Impl::onDecidePolicy), impl),
+        g_signal_connect(impl_->view, "load-changed", G_CALLBACK(Impl::onLoadChanged), impl),
+        g_signal_connect(impl_->view, "load-failed", G_CALLBACK(Impl::onLoadFailed), impl),
+    };
+    gtk_widget_show_all(impl_->window);
+}
+
+WebKitGtkWebEngine::~WebKitGtkWebEngine() {
+    for (gulong id : impl_->handlers) g_signal_handler_disconnect(impl_->view, id);
+    gtk_widget_destroy(impl_->window);
+    g_object_unref(impl_->view);
+}
+
+void WebKitGtkWebEngine::loadHTMLString(const std::string& html,
+                                        const std::optional<URL>& baseURL) {
+    registerSchemesWithWebKit();
+    const bool hasBase = baseURL && !baseURL->isEmpty();
+    webkit_web_view_load_html(impl_->view, html.c_str(),
+                              hasBase ? baseURL->absoluteString().c_str() : nullptr);
+}
+
+void WebKitGtkWebEngine::loadData(const std::string& data, const std::string& mimeType,
+                                  const std::string& textEncodingName,
+                                  const std::optional<URL>& baseURL) {
+    registerSchemesWithWebKit();
+    const bool hasBase = baseURL && !baseURL->isEmpty();
+    GBytes* bytes = g_bytes_new(data.data(), data.size());
+    webkit_web_view_load_bytes(impl_->view, bytes, mimeType.empty() ? nullptr : mimeType.c_str(),
+                               textEncodingName.empty() ? nullptr : textEncodingName.c_str(),
+                               hasBase ? baseURL->absoluteString().c_str() : nullptr);
+    g_bytes_unref(bytes);
+}
+
+void WebKitGtkWebEngine::loadRequest(const URLRequest& request) {
+    registerSchemesWithWebKit();
+    WebKitURIRequest* ours = webkit_uri_request_new(request.url().absoluteString().c_str());
+    if (SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(ours)) {
+        for (const auto& [name, value] : request.allHTTPHeaderFields())
+            soup_message_headers_replace(headers, name.c_str(), value.c_str());
+    }
+    if (request.httpMethod() != "GET" || !request.httpBody().empty())
+        PLATFORM_LOG_WARN(kOnlyGet, request.httpMethod(), request.url().absoluteString());
+    webkit_web_view_load_request(impl_->view, ours);
+    g_object_unref(ours);
+}
+
+void WebKitGtkWebEngine::stopLoading() {
+    webkit_web_view_stop_loading(impl_->view);
+}
+
+bool WebKitGtkWebEngine::isLoading() const {
+    return webkit_web_view_is_loading(impl_->view);
+}
+
+std::optional<URLRequest> WebKitGtkWebEngine::request() const {
+    auto url = readURI(webkit_web_view_get_uri(impl_->view));
+    if (!url) return std::nullopt;
+    return URLRequest(*url);
+}
+
+std::string WebKitGtkWebEngine::stringByEvaluatingJavaScript(const std::string& script) {
+    auto call = std::make_shared<ScriptCall>();
+    impl_->startScript(script, nullptr, call);
+    if (!impl_->waitFor([&] { return call->done; }, "a script")) return {};
+    return call->result;
+}
+
+void WebKitGtkWebEngine::evaluateJavaScript(const std::string& script,
+                                            ScriptCompletion completion) {
+    auto* impl = impl_.get();
+    std::weak_ptr<const void> alive = lifetime();
+    impl_->startScript(
+        script,
+        [impl, alive, completion = std::move(completion)](ScriptCall& call) {
+            if (!completion || !alive.lock()) return;
+            impl->deliver([completion, result = call.result, error = call.error] {
+                completion(result, error);
+            });
+        },
+        std::make_shared<ScriptCall>());
+}
+
+std::string WebKitGtkWebEngine::title() const {
+    const char* title = webkit_web_view_get_title(impl_->view);
+    return title ? title : "";
+}
+
+void WebKitGtkWebEngine::setSize(double width, double height) {
+    const int w = std::max(1, static_cast<int>(std::lround(std::isfinite(width) ? width : 1)));
+    const int h = std::max(1, static_cast<int>(std::lround(std::isfinite(height) ? height : 1)));
+    gtk_widget_set_size_request(GTK_WIDGET(impl_->view), w, h);
+    gtk_window_resize(GTK_WINDOW(impl_->window), w, h);
+    gtk_widget_queue_resize(impl_->window);
+}
+
+void WebKitGtkWebEngine::setBackgroundColor(const Color& color) {
+    GdkRGBA rgba{color.red, color.green, color.blue, color.alpha};
+    webkit_web_view_set_background_color(impl_->view, &rgba);
+}
+
+Image WebKitGtkWebEngine::snapshot() {
+    struct Pending {
+        std::shared_ptr<SnapshotCall> call;
+    };
+    auto call = std::make_shared<SnapshotCall>();
+    webkit_web_view_get_snapshot(
+        impl_->view, WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<Pending> pending(static_cast<Pending*>(data));
+            GError* error = nullptr;
+            cairo_surface_t* surface =
+                webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(source), result, &error);
+            if (surface) {
+                pending->call->picture = pictureOf(surface);
+                cairo_surface_destroy(surface);
+            }
+            g_clear_error(&error);
+            pending->call->done = true;
+        },
+        new Pending{call});
+    if (!impl_->waitFor([&] { return call->done; }, "a snapshot")) return {};
+    return call->picture;
+}
+
+void WebKitGtkWebEngine::setSynchronousTimeout(double seconds) {
+    impl_->synchronousTimeout = seconds;
+}
+
+size_t WebKitGtkWebEngine::deferredSignalCount() const {
+    return impl_->deferred;
+}
+
+}  // namespace platform

@@ -1,0 +1,62 @@
+#pragma once
+// The real web engine: WebKitGTK showing pages in a hidden offscreen window.
+//
+//   platform::WebView::setEngineFactory([] { return
+//   std::make_unique<platform::WebKitGtkWebEngine>(); });
+//
+// Keeps WebEngine's contract with WebKit's asynchronous signals: "decide-policy" becomes
+// the client's decision (the decision object is kept until the client has answered on
+// a later turn), "load-changed" and "load-failed" become start, finish and failure
+// (failures caused by our own refusals are dropped). Synchronous calls (script,
+// snapshot) iterate GLib until WebKit answers, bounded by a time-out; signals arriving
+// meanwhile wait until the call has returned.
+//
+// Creating the first engine starts GTK and makes GLib's default main context the main
+// run loop's waiter for the rest of the process. All engines share one ephemeral web
+// context: nothing is written to disc.
+//
+// WebKit does not say which frame a navigation targets, so every navigation action is
+// treated as one of the top frame: its request is its own main document.
+// Main thread only.
+
+#include <memory>
+
+#include "platform/web/WebEngine.h"
+
+namespace platform {
+
+class WebKitGtkWebEngine final : public WebEngine {
+  public:
+    // GTK can start (a display is there). Main thread.
+    static bool isAvailable();
+
+    // Throws NSInternalInconsistencyException when GTK cannot start.
+    WebKitGtkWebEngine();
+    ~WebKitGtkWebEngine() override;
+
+    void loadHTMLString(const std::string& html, const std::optional<URL>& baseURL) override;
+    void loadData(const std::string& data, const std::string& mimeType,
+                  const std::string& textEncodingName, const std::optional<URL>& baseURL) override;
+    void loadRequest(const URLRequest& request) override;
+    void stopLoading() override;
+    bool isLoading() const override;
+    std::optional<URLRequest> request() const override;
+    std::string stringByEvaluatingJavaScript(const std::string& script) override;
+    void evaluateJavaScript(const std::string& script, ScriptCompletion completion) override;
+    std::string title() const override;
+    void setSize(double width, double height) override;
+    void setBackgroundColor(const Color& color) override;
+    Image snapshot() override;
+
+    // How long a synchronous call waits for WebKit, in real seconds (10 by default).
+    void setSynchronousTimeout(double seconds);
+    // Signals that arrived during synchronous calls and were delivered after them.
+    size_t deferredSignalCount() const;
+
+    struct Impl;
+
+  private:
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace platform

@@ -1,0 +1,347 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/TestDriver.h"
+#include "platform/ui/ViewDrawing.h"
+#include "platform/web/WebView.h"
+#include "platform/web/webkit/GLibMainContextWaiter.h"
+#include "platform/web/webkit/WebKitGtkWebEngine.h"
+#include "tests/support/HttpTestServer.h"
+#include "tests/support/PlatformTest.h"
+#include "tests/support/RecordingWebViewDelegate.h"
+#include "tests/support/ServingURLProtocol.h"
+#include "tests/support/TestPageLibrary.h"
+
+using platform::NavigationType;
+using platform::URL;
+using platform::WebKitGtkWebEngine;
+using platform::WebView;
+
+namespace {
+
+// Real pages load in real time: generous bounds, never sleeps.
+constexpr double kPatience = 30.0;
+const char* kBase = "http://shop.invalid/page";
+
+class WebKitGtkWebEngineTest : public PlatformTest {
+  protected:
+    void SetUp() override {
+        PlatformTest::SetUp();
+        auto engine = std::make_unique<WebKitGtkWebEngine>();
+        engine_ = engine.get();
+        view_ = WebView::create(std::move(engine), {0, 0, 200, 100});
+        delegate_ = std::make_shared<RecordingWebViewDelegate>();
+        view_->setDelegate(delegate_);
+    }
+
+    // Loads `html` with the shop's base URL and waits until WebKit reports the finish.
+    void load(const std::string& html, const char* base = kBase) {
+        const int before = delegate_->finishes + delegate_->failures;
+        view_->loadHTMLString(html, URL::parse(base));
+        ASSERT_TRUE(platform::runUntil(
+            [&] { return delegate_->finishes + delegate_->failures > before; }, kPatience));
+        ASSERT_EQ(delegate_->failures, 0)
+            << (delegate_->lastError ? delegate_->lastError->localizedDescription() : "");
+    }
+
+    std::string js(const std::string& script) {
+        return view_->stringByEvaluatingJavaScriptFromString(script);
+    }
+
+    // Whatever WebKit reported before a script round trip has reached the delegate.
+    void settle() {
+        js("0");
+        platform::runUntilIdle();
+    }
+
+    size_t decisionsFor(const std::string& scheme) {
+        size_t n = 0;
+        for (const auto& d : delegate_->decisions)
+            n += d.request.url().schemeLowercased() == scheme;
+        return n;
+    }
+
+    WebKitGtkWebEngine* engine_ = nullptr;
+    std::shared_ptr<WebView> view_;
+    std::shared_ptr<RecordingWebViewDelegate> delegate_;
+};
+
+TEST_F(WebKitGtkWebEngineTest, OwnLoadIsDecidedOnceThenStartsAndFinishesOnLaterTurns) {
+    view_->loadHTMLString("<title>T1</title><p>hi</p>", URL::parse(kBase));
+    EXPECT_TRUE(delegate_->events.empty());  // nothing inside the call
+    ASSERT_TRUE(platform::runUntil([&] { return delegate_->finishes == 1; }, kPatience));
+    EXPECT_EQ(delegate_->events,
+              (std::vector<std::string>{std::string("allow ") + kBase, "start", "finish"}));
+    EXPECT_EQ(delegate_->decisions[0].type, NavigationType::Other);
+    // WebKit tells the title apart from the load.
+    EXPECT_TRUE(platform::runUntil([&] { return view_->title() == "T1"; }, kPatience))
+        << view_->title();
+    ASSERT_TRUE(view_->request());
+    EXPECT_EQ(view_->request()->url().absoluteString(), kBase);
+    EXPECT_FALSE(view_->isLoading());
+}
+
+TEST_F(WebKitGtkWebEngineTest, RefusedLoadIsNeverLoaded) {
+    load("<p id='first'>first</p>");
+    delegate_->rule = [](const platform::URLRequest& r, NavigationType) {
+        return r.url().absoluteString() != "http://refused.invalid/";
+    };
+    view_->loadHTMLString("<p id='second'>second</p>", URL::parse("http://refused.invalid/"));
+    ASSERT_TRUE(platform::runUntil([&] { return delegate_->decisions.size() == 2; }, kPatience));
+    // Give WebKit every chance to load it anyway: a later script round trip.
+    settle();
+    EXPECT_EQ(js("document.getElementById('first') ? 'first' : 'other'"), "first");
+    EXPECT_EQ(js("location.href"), kBase);
+    EXPECT_EQ(delegate_->starts, 1);
+    EXPECT_EQ(delegate_->failures, 0);  // our own refusal is no failure
+}
+
+TEST_F(WebKitGtkWebEngineTest, PageCommandNavigationIsDecidedAndRefusedNeverLoaded) {
+    delegate_->refuseSchemes({"mvcmd", "mvapi"});
+    load(testpage::pageWithLibrary("<p>shop</p>"));
+    EXPECT_EQ(js("String(MVEvent.isDocumentReady())"), "true");
+    js(R"(mvSendCommands({"ver":"2.0","cmds":[{"c":"sendDataRequest","p":{"q":"a b/ü"},"s":0}]}))");
+    ASSERT_TRUE(platform::runUntil([&] { return decisionsFor("mvcmd") == 1; }, kPatience));
+    const auto& decision = delegate_->decisions.back();
+    EXPECT_FALSE(decision.allowed);
+    EXPECT_EQ(decision.type, NavigationType::Other);
+    const std::string url = decision.url();
+    EXPECT_EQ(url.rfind("mvcmd:%7B%22ver%22%3A%222.0%22", 0), 0u) << url;
+    EXPECT_NE(url.find("a%20b%2F%C3%BC"), std::string::npos) << url;
+
+    js("location.href = 'mvapi:home'");
+    ASSERT_TRUE(platform::runUntil([&] { return decisionsFor("mvapi") == 1; }, kPatience));
+    settle();
+    // The page stays: same document, same library state, nothing started.
+    EXPECT_EQ(js("location.href"), kBase);
+    EXPECT_EQ(js("typeof MVEvent"), "object");
+    EXPECT_EQ(delegate_->starts, 1);
+    EXPECT_EQ(delegate_->failures, 0);
+}
+
+TEST_F(WebKitGtkWebEngineTest, NavigationTypesAreMappedFromWebKit) {
+    load(R"(<a id="link" href="http://shop.invalid/next">next</a>
+            <form id="form" action="http://shop.invalid/form" method="get"><input name="q" value="1"></form>)");
+    delegate_->rule = [](const platform::URLRequest& r, NavigationType) {
+        return r.url().absoluteString() == kBase;
+    };
+    struct Row {
+        const char* script;
+        const char* url;
+        NavigationType type;
+    } rows[] = {
+        {"document.getElementById('link').click()", "http://shop.invalid/next",
+         NavigationType::LinkClicked},
+        {"document.getElementById('form').submit()", "http://shop.invalid/form?q=1",
+         NavigationType::FormSubmitted},
+        {"location.href = 'http://shop.invalid/script'", "http://shop.invalid/script",
+         NavigationType::Other},
+        {"location.reload()", kBase, NavigationType::Reload},  // allowed, last
+    };
+    for (const auto& row : rows) {
+        const size_t before = delegate_->decisions.size();
+        js(row.script);
+        ASSERT_TRUE(
+            platform::runUntil([&] { return delegate_->decisions.size() > before; }, kPatience))
+            << row.script;
+        EXPECT_EQ(delegate_->decisions.back().url(), row.url) << row.script;
+        EXPECT_EQ(delegate_->decisions.back().type, row.type) << row.script;
+    }
+}
+
+TEST_F(WebKitGtkWebEngineTest, SynchronousScriptsAnswerText) {
+    load("<title>Shop</title><p>x</p>");
+    struct Row {
+        const char* script;
+        const char* expected;
+    } rows[] = {
+        {"1 + 2", "3"},
+        {"'abc'", "abc"},
+        {"'é ✓ \"quoted\"'", "é ✓ \"quoted\""},
+        {"true", "true"},
+        {"undefined", ""},  // no value
+        {"null", ""},
+        {"throw new Error('broken')", ""},  // script errors answer nothing
+        {"document.title", "Shop"},
+        {"[1, 2].join(',')", "1,2"},
+        {"var kept = 41; kept + 1", "42"},  // top-level state stays in the page
+        {"kept", "41"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(js(row.script), row.expected) << row.script;
+}
+
+TEST_F(WebKitGtkWebEngineTest, AsynchronousScriptsAnswerOnALaterTurnWithErrors) {
+    load("<p>x</p>");
+    std::vector<std::string> results;
+    std::optional<platform::Error> error;
+    view_->evaluateJavaScript("6 * 7",
+                              [&](const std::string& r, const std::optional<platform::Error>& e) {
+                                  results.push_back(r);
+                                  EXPECT_FALSE(e);
+                              });
+    view_->evaluateJavaScript("nosuchfunction()",
+                              [&](const std::string& r, const std::optional<platform::Error>& e) {
+                                  results.push_back(r);
+                                  error = e;
+                              });
+    EXPECT_TRUE(results.empty());
+    ASSERT_TRUE(platform::runUntil([&] { return results.size() == 2; }, kPatience));
+    EXPECT_EQ(results, (std::vector<std::string>{"42", ""}));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), "WebKitJavascriptError");
+}
+
+TEST_F(WebKitGtkWebEngineTest, SynchronousScriptGivesUpAfterItsTimeOutAndLogs) {
+    load("<p>x</p>");
+    engine_->setSynchronousTimeout(0.2);
+    EXPECT_EQ(js("var t = Date.now(); while (Date.now() - t < 1500) {} 'late'"), "");
+    EXPECT_TRUE(logged("WebKitGtkWebEngine gave up waiting 0.2 s for a script"));
+    engine_->setSynchronousTimeout(10);
+    // The late answer is not taken for the next one.
+    EXPECT_EQ(js("'after'"), "after");
+}
+
+TEST_F(WebKitGtkWebEngineTest, DecisionArrivingDuringSynchronousScriptIsDeliveredAfterItReturns) {
+    delegate_->refuseSchemes({"mvcmd"});
+    load(testpage::pageWithLibrary(""));
+    const size_t before = engine_->deferredSignalCount();
+    // A clicked link asks for its decision at once, while the script still runs.
+    const std::string answer = js(R"(
+        var a = document.createElement('a');
+        a.href = 'mvcmd:%7B%7D';
+        document.body.appendChild(a);
+        a.click();
+        'clicked')");
+    EXPECT_EQ(answer, "clicked");
+    EXPECT_EQ(decisionsFor("mvcmd"), 0u);  // nothing re-entered the caller
+    EXPECT_GT(engine_->deferredSignalCount(), before);
+    ASSERT_TRUE(platform::runUntil([&] { return decisionsFor("mvcmd") == 1; }, kPatience));
+    EXPECT_EQ(delegate_->decisions.back().type, NavigationType::LinkClicked);
+    EXPECT_FALSE(delegate_->decisions.back().allowed);
+}
+
+TEST_F(WebKitGtkWebEngineTest, DataLoadsKeepTheirTypeAndEncoding) {
+    const int before = delegate_->finishes;
+    view_->loadData("caf\xe9 <b>plain</b>", "text/plain", "iso-8859-1",
+                    URL::parse("http://shop.invalid/data.txt"));
+    ASSERT_TRUE(platform::runUntil([&] { return delegate_->finishes > before; }, kPatience));
+    EXPECT_EQ(js("document.body.textContent"), "café <b>plain</b>");
+    EXPECT_EQ(js("document.contentType"), "text/plain");
+    EXPECT_EQ(js("location.href"), "http://shop.invalid/data.txt");
+}
+
+// A loopback port nobody listens on (bound, then released).
+int closedPort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+TEST_F(WebKitGtkWebEngineTest, FailedLoadsAreReportedOnceWithoutFinish) {
+    const std::string refused = "http://127.0.0.1:" + std::to_string(closedPort()) + "/";
+    const struct Row {
+        std::string url;
+        long code;
+    } rows[] = {
+        {refused, platform::kURLErrorCannotConnectToHost},
+        {"nosuchscheme://x", platform::kURLErrorUnsupportedURL},  // nothing can show it
+    };
+    for (const auto& row : rows) {
+        const int before = delegate_->failures;
+        view_->loadRequest(platform::URLRequest(*URL::parse(row.url)));
+        ASSERT_TRUE(
+            platform::runUntil([&] { return delegate_->failures == before + 1; }, kPatience))
+            << row.url << " " << testing::PrintToString(delegate_->events);
+        settle();
+        EXPECT_EQ(delegate_->failures, before + 1) << row.url;
+        EXPECT_EQ(delegate_->lastError->domain(), platform::kURLErrorDomain) << row.url;
+        EXPECT_EQ(delegate_->lastError->code(), row.code) << row.url;
+    }
+    EXPECT_EQ(delegate_->finishes, 0);
+    EXPECT_EQ(delegate_->starts, 2);
+}
+
+TEST_F(WebKitGtkWebEngineTest, DataPageLoadsItsResourcesThroughOurURLProtocolsNotTheNetwork) {
+    HttpTestServer network;  // the page's own origin: it must hear nothing
+    ServingURLProtocol site("mvtest");
+    site.serve("mvtest://res/app.js", "text/javascript", "window.ranScript = 'yes';");
+    site.serve("mvtest://res/pic.svg", "image/svg+xml",
+               "<svg xmlns='http://www.w3.org/2000/svg' width='3' height='2'></svg>");
+    const std::string base = network.url("/api/page");
+    const int before = delegate_->finishes;
+    view_->loadData(R"(<html><head><script src="mvtest://res/app.js"></script></head>
+                       <body><img id="pic" src="mvtest://res/pic.svg"></body></html>)",
+                    "text/html", "utf-8", URL::parse(base));
+    ASSERT_TRUE(platform::runUntil([&] { return delegate_->finishes > before; }, kPatience));
+    EXPECT_EQ(js("window.ranScript"), "yes");
+    EXPECT_EQ(js("String(document.getElementById('pic').naturalWidth)"), "3");
+    EXPECT_EQ(site.requestCount("mvtest://res/app.js"), 1u);
+    EXPECT_EQ(site.requestCount("mvtest://res/pic.svg"), 1u);
+    for (const auto& request : site.requests()) {
+        ASSERT_TRUE(request.mainDocumentURL());
+        EXPECT_EQ(request.mainDocumentURL()->absoluteString(), base);
+    }
+    EXPECT_EQ(network.requestCount(), 0u);
+}
+
+TEST_F(WebKitGtkWebEngineTest, DocumentOfOurSchemeLoadsThroughItsProtocol) {
+    ServingURLProtocol site("mvtest");
+    site.serve("mvtest://res/page.html", "text/html", "<title>Served</title><p id='p'>served</p>");
+    view_->loadRequest(platform::URLRequest(*URL::parse("mvtest://res/page.html")));
+    ASSERT_TRUE(platform::runUntil([&] { return delegate_->finishes == 1; }, kPatience));
+    EXPECT_EQ(js("document.getElementById('p').textContent"), "served");
+    EXPECT_EQ(js("location.href"), "mvtest://res/page.html");
+    // An address the protocol does not know is its 404 page, still a page.
+    view_->loadRequest(platform::URLRequest(*URL::parse("mvtest://res/none")));
+    ASSERT_TRUE(platform::runUntil([&] { return delegate_->finishes == 2; }, kPatience));
+    EXPECT_EQ(js("document.body.textContent"), "not found");
+    EXPECT_EQ(site.requests().size(), 2u);
+}
+
+TEST_F(WebKitGtkWebEngineTest, SnapshotShowsThePageColours) {
+    load("<html><body style='margin:0; background: rgb(0, 128, 255)'></body></html>");
+    const platform::Image picture = view_->snapshot();
+    ASSERT_EQ(picture.width(), 200);
+    ASSERT_EQ(picture.height(), 100);
+    const platform::Image::Pixel colour{0, 128, 255, 255};
+    EXPECT_EQ(picture.pixel(10, 10), colour);
+    EXPECT_EQ(picture.pixel(199, 99), colour);
+    // Drawing the view, as a screenshot does, draws the page.
+    EXPECT_EQ(platform::imageOfViewHierarchy(*view_, 1).pixel(100, 50), colour);
+}
+
+TEST_F(WebKitGtkWebEngineTest, BackgroundColourShowsWherePageDrawsNothing) {
+    view_->setBackgroundColor(platform::Color::rgba(0, 1, 0, 0.5));
+    view_->setOpaque(true);  // an opaque view ignores alpha
+    load("<html><body style='margin:0'></body></html>");
+    EXPECT_EQ(view_->snapshot().pixel(5, 5), (platform::Image::Pixel{0, 255, 0, 255}));
+}
+
+TEST_F(WebKitGtkWebEngineTest, DestroyingTheViewWithADecisionPendingIsSafe) {
+    load(testpage::pageWithLibrary(""));
+    js("mvSendCommands({ver: '2.0', cmds: []})");
+    // Let WebKit ask, but do not let the decision reach the (soon gone) delegate.
+    auto& main = platform::RunLoop::main();
+    ASSERT_TRUE(platform::iterateGLibUntil(
+        [&] { return !main.isIdleAt(platform::Clock::monotonicNanos()); }, kPatience));
+    view_.reset();
+    platform::runUntilIdle();
+    EXPECT_EQ(decisionsFor("mvcmd"), 0u);
+}
+
+}  // namespace

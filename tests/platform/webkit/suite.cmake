@@ -1,0 +1,7 @@
+# The real web engine's tests: one executable, label "webkit", run with a display (the
+# one scripts/test opens with xvfb-run, or a virtual one of their own).
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/with-display)
+mv_add_test_suite(platform/webkit LIBS platform_webkit LABELS webkit)
+unset(CMAKE_CROSSCOMPILING_EMULATOR)
+# GLib's headers only: its compile flags would keep the shared precompiled header out.
+target_include_directories(test_platform_webkit PRIVATE ${GLIB_INCLUDE_DIRS})

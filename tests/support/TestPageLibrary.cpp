@@ -1,0 +1,35 @@
+#include "tests/support/TestPageLibrary.h"
+
+#include "libmerovane/core/StringExtensions.h"
+
+namespace testpage {
+
+const std::string& libraryScript() {
+    static const std::string script = R"JS(
+var MVEvent = (function () {
+  var received = [];
+  var ready = false;
+  window.addEventListener('load', function () { ready = true; });
+  return {
+    received: received,
+    isDocumentReady: function () { return ready; },
+    setDocumentReady: function (value) { ready = !!value; },
+    __call: function (name, params) { received.push({name: name, params: params}); },
+    receivedJSON: function () { return JSON.stringify(received); }
+  };
+})();
+function mvSendCommands(collection) {
+  window.location.href = 'mvcmd:' + encodeURIComponent(JSON.stringify(collection));
+}
+)JS";
+    return script;
+}
+
+std::string pageWithLibrary(const std::string& body, const std::string& head) {
+    return "<!DOCTYPE html><html><head><meta charset=\"utf-8\">"
+           "<script id=\"libmerovane\" src=\"data:text/javascript," +
+           urlEncodedString(libraryScript()) + "\"></script>" + head + "</head><body>" + body +
+           "</body></html>";
+}
+
+}  // namespace testpage
