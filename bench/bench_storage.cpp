@@ -40,7 +40,8 @@ class Host : public MVPersistentStorageHost {
 const nlohmann::json& info() {
     static const nlohmann::json value = [] {
         nlohmann::json headers = nlohmann::json::object();
-        for (int i = 0; i < 40; ++i) headers["X-Header-" + std::to_string(i)] = std::string(80, 'h');
+        for (int i = 0; i < 40; ++i)
+            headers["X-Header-" + std::to_string(i)] = std::string(80, 'h');
         return nlohmann::json{{"mime-type", "text/html"},
                               {"charset", "utf-8"},
                               {"maximum-lifetime", 3600},
@@ -50,9 +51,13 @@ const nlohmann::json& info() {
     return value;
 }
 
-std::string key(int64_t i) { return "https://shop.example/page/" + std::to_string(i); }
+std::string key(int64_t i) {
+    return "https://shop.example/page/" + std::to_string(i);
+}
 // Stored records get keys of their own, so that fetches always find one row.
-std::string storedKey(int64_t i) { return "https://shop.example/stored/" + std::to_string(i); }
+std::string storedKey(int64_t i) {
+    return "https://shop.example/stored/" + std::to_string(i);
+}
 
 TempDir* gHome;
 std::string gRawPath;
@@ -76,15 +81,20 @@ void BM_StoreThroughLockedAccess(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_StoreThroughLockedAccess)->Unit(benchmark::kMicrosecond)->Iterations(kStoredRows)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_StoreThroughLockedAccess)
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(kStoredRows)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 void BM_StoreRawSQLite(benchmark::State& state) {
     SQLite::Database db(gRawPath, SQLite::OPEN_READWRITE);
     db.exec("PRAGMA synchronous=NORMAL");
-    SQLite::Statement insert(db,
-                             "INSERT INTO \"MVWebCacheResourceObject\" (\"id\", \"mimeType\", \"lastUpdate\", "
-                             "\"maximumLifetime\", \"infoDictionary\", \"localSerial\", \"shadowed\") "
-                             "VALUES (?, ?, ?, ?, ?, ?, ?)");
+    SQLite::Statement insert(
+        db,
+        "INSERT INTO \"MVWebCacheResourceObject\" (\"id\", \"mimeType\", \"lastUpdate\", "
+        "\"maximumLifetime\", \"infoDictionary\", \"localSerial\", \"shadowed\") "
+        "VALUES (?, ?, ?, ?, ?, ?, ?)");
     int64_t i = 0;
     for (auto _ : state) {
         const std::string blob = MVStoredValue::encodeJsonBlob(info());
@@ -103,7 +113,11 @@ void BM_StoreRawSQLite(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_StoreRawSQLite)->Unit(benchmark::kMicrosecond)->Iterations(kStoredRows)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_StoreRawSQLite)
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(kStoredRows)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 void BM_FetchThroughLockedAccess(benchmark::State& state) {
     auto& storage = MVPersistentStorage::sharedStorage();
@@ -117,27 +131,35 @@ void BM_FetchThroughLockedAccess(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_FetchThroughLockedAccess)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_FetchThroughLockedAccess)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 void BM_FetchRawSQLite(benchmark::State& state) {
     SQLite::Database db(gRawPath, SQLite::OPEN_READONLY);
-    SQLite::Statement select(db,
-                             "SELECT mv_pk, \"id\", \"mimeType\", \"lastUpdate\", \"maximumLifetime\", "
-                             "\"infoDictionary\", \"localSerial\", \"shadowed\" FROM \"MVWebCacheResourceObject\" "
-                             "WHERE \"id\" = ? ORDER BY mv_pk");
+    SQLite::Statement select(
+        db,
+        "SELECT mv_pk, \"id\", \"mimeType\", \"lastUpdate\", \"maximumLifetime\", "
+        "\"infoDictionary\", \"localSerial\", \"shadowed\" FROM \"MVWebCacheResourceObject\" "
+        "WHERE \"id\" = ? ORDER BY mv_pk");
     int64_t i = 0;
     for (auto _ : state) {
         select.reset();
         select.bind(1, key(i % kFetchRows));
         while (select.executeStep()) {
             auto column = select.getColumn(5);
-            benchmark::DoNotOptimize(MVStoredValue::decodeJsonBlob(column.getBlob(), static_cast<size_t>(column.getBytes())));
+            benchmark::DoNotOptimize(MVStoredValue::decodeJsonBlob(
+                column.getBlob(), static_cast<size_t>(column.getBytes())));
         }
         ++i;
     }
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_FetchRawSQLite)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_FetchRawSQLite)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 // Both stores get the same rows before the runs: the fetches look up the first ones.
 void setUp() {
@@ -154,13 +176,14 @@ void setUp() {
     });
     storage.waitUntilWrittenToDisc();
     gRawPath = gHome->path() + "/raw.sqlite";
-    auto raw = MVSQLiteStore::open(gRawPath, MVPersistentStorage::managedObjectModel(), MVPersistentStorage::kConfiguration,
-                                   nullptr);
+    auto raw = MVSQLiteStore::open(gRawPath, MVPersistentStorage::managedObjectModel(),
+                                   MVPersistentStorage::kConfiguration, nullptr);
     auto batch = std::make_shared<MVStoreBatch>();
     batch->entities.resize(MVPersistentStorage::managedObjectModel()->entities().size());
     for (int i = 0; i < kFetchRows; ++i)
-        batch->entities[0].push_back({i + 1, std::make_shared<const std::vector<MVStoredValue>>(std::vector<MVStoredValue>{
-                                                 key(i), {}, {}, {}, MVStoredValue::json(info()), {}, {}})});
+        batch->entities[0].push_back(
+            {i + 1, std::make_shared<const std::vector<MVStoredValue>>(std::vector<MVStoredValue>{
+                        key(i), {}, {}, {}, MVStoredValue::json(info()), {}, {}})});
     raw->write({batch}, nullptr);
 }
 
@@ -169,7 +192,8 @@ class TimeReporter : public benchmark::ConsoleReporter {
     void ReportRuns(const std::vector<Run>& runs) override {
         // The machine is shared: the median of the repetitions.
         for (const auto& run : runs)
-            if (run.aggregate_name == "median") times[run.run_name.function_name] = run.GetAdjustedRealTime();
+            if (run.aggregate_name == "median")
+                times[run.run_name.function_name] = run.GetAdjustedRealTime();
         ConsoleReporter::ReportRuns(runs);
     }
     std::map<std::string, double> times;
@@ -186,9 +210,10 @@ int main(int argc, char** argv) {
         const double a = reporter.times[ours], b = reporter.times[raw];
         return a > 0 && b > 0 ? a / b : 0.0;
     };
-    std::printf("store: locked access/raw SQLite time %.2f; fetch: locked access/raw SQLite time %.2f\n",
-                ratio("BM_StoreThroughLockedAccess", "BM_StoreRawSQLite"),
-                ratio("BM_FetchThroughLockedAccess", "BM_FetchRawSQLite"));
+    std::printf(
+        "store: locked access/raw SQLite time %.2f; fetch: locked access/raw SQLite time %.2f\n",
+        ratio("BM_StoreThroughLockedAccess", "BM_StoreRawSQLite"),
+        ratio("BM_FetchThroughLockedAccess", "BM_FetchRawSQLite"));
     benchmark::Shutdown();
     platform::resetSharedInstancesForTesting();  // closes the store before its folder goes
     delete gHome;

@@ -21,12 +21,15 @@ constexpr const char* kKeychainIdentifierPrefix = "mv-connection-var:";
 constexpr const char* kSharedNames[] = {"did"};
 
 constexpr const char* kWriteFailure =
-    "Could not write MVApiConnectionVariable<{}> to the keychain. ApplicationState: {}active Error: {}";
+    "Could not write MVApiConnectionVariable<{}> to the keychain. ApplicationState: {}active "
+    "Error: {}";
 constexpr const char* kReadFailure =
-    "Could not read MVApiConnectionVariable<{}> from the keychain. ApplicationState: {}active Error: {}";
+    "Could not read MVApiConnectionVariable<{}> from the keychain. ApplicationState: {}active "
+    "Error: {}";
 
 platform::Error keychainUnavailable() {
-    return platform::Error(kKeychainErrorDomain, kKeychainErrorFailure, "The keychain's access groups are not known.");
+    return platform::Error(kKeychainErrorDomain, kKeychainErrorFailure,
+                           "The keychain's access groups are not known.");
 }
 
 // Runs `attempt` until it succeeds or the retry time is over; answers whether it succeeded.
@@ -45,7 +48,8 @@ bool retrying(Attempt attempt) {
 
 const MVEntityDescription& MVApiConnectionVariable::entityDescription() {
     static const auto* entity = new MVEntityDescription(
-        "MVApiConnectionVariable", {{"id", MVAttributeType::String}, {"context", MVAttributeType::String}},
+        "MVApiConnectionVariable",
+        {{"id", MVAttributeType::String}, {"context", MVAttributeType::String}},
         &MVApiConnectionVariable::make);
     return *entity;
 }
@@ -68,8 +72,10 @@ std::string MVApiConnectionVariable::keychainIdentifier() const {
     return kKeychainIdentifierPrefix + id().value_or("");
 }
 
-std::string MVApiConnectionVariable::failureText(const char* format, const std::string& error) const {
-    const bool active = platform::Application::shared().applicationState() == platform::ApplicationState::Active;
+std::string MVApiConnectionVariable::failureText(const char* format,
+                                                 const std::string& error) const {
+    const bool active =
+        platform::Application::shared().applicationState() == platform::ApplicationState::Active;
     return fmt::format(fmt::runtime(format), id().value_or(""), active ? "" : "in", error);
 }
 

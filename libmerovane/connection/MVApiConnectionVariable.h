@@ -21,7 +21,7 @@
 class MVKeychain;
 
 class MVApiConnectionVariable : public MVPersistentEntity<MVApiConnectionVariable> {
-public:
+  public:
     static constexpr const char* kInternalContext = "internal";
     static constexpr double kKeychainRetryInterval = 0.001;
     static constexpr double kKeychainRetryDuration = 2.0;
@@ -29,10 +29,14 @@ public:
     static const MVEntityDescription& entityDescription();
 
     std::optional<std::string> id() const { return textAt(kId); }
-    void setId(std::optional<std::string> v) { setAt(kId, v ? MVStoredValue(*v) : MVStoredValue()); }
+    void setId(std::optional<std::string> v) {
+        setAt(kId, v ? MVStoredValue(*v) : MVStoredValue());
+    }
     // None: sent to the server; "internal": kept on the device.
     std::optional<std::string> context() const { return textAt(kContext); }
-    void setContext(std::optional<std::string> v) { setAt(kContext, v ? MVStoredValue(*v) : MVStoredValue()); }
+    void setContext(std::optional<std::string> v) {
+        setAt(kContext, v ? MVStoredValue(*v) : MVStoredValue());
+    }
 
     // The value in the keychain; none when unset or unreadable.
     std::optional<std::string> value();
@@ -47,7 +51,7 @@ public:
     // Whether a variable of this name lives in the shared group.
     static bool isShared(const std::string& id);
 
-private:
+  private:
     enum Attribute : int { kId, kContext };
     MVApiConnectionVariable() = default;
     static std::shared_ptr<MVPersistentObject> make();

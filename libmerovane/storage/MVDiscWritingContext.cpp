@@ -1,14 +1,15 @@
 #include "libmerovane/storage/MVDiscWritingContext.h"
 
-#include "platform/foundation/JsonValue.h"
-
 #include "libmerovane/core/MVLog.h"
 #include "libmerovane/storage/MVSQLiteStore.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Error.h"
+#include "platform/foundation/JsonValue.h"
 
 MVDiscWritingContext::MVDiscWritingContext(MVSQLiteStore& store)
-    : store_(store), nextRowID_(store.maxRowID() + 1), queue_(platform::DispatchQueue::makeSerial("MVPersistentStorage")) {}
+    : store_(store),
+      nextRowID_(store.maxRowID() + 1),
+      queue_(platform::DispatchQueue::makeSerial("MVPersistentStorage")) {}
 
 MVDiscWritingContext::~MVDiscWritingContext() {
     waitUntilWritten();
@@ -38,9 +39,13 @@ void MVDiscWritingContext::scheduleWrite() {
     queue_->async([this] { writePending(); });
 }
 
-void MVDiscWritingContext::performBlock(std::function<void()> block) { queue_->async(std::move(block)); }
+void MVDiscWritingContext::performBlock(std::function<void()> block) {
+    queue_->async(std::move(block));
+}
 
-void MVDiscWritingContext::performBlockAndWait(const std::function<void()>& block) { queue_->sync(block); }
+void MVDiscWritingContext::performBlockAndWait(const std::function<void()>& block) {
+    queue_->sync(block);
+}
 
 bool MVDiscWritingContext::waitUntilWritten() {
     queue_->sync([this] { writePending(); });
@@ -56,8 +61,8 @@ void MVDiscWritingContext::writePending() {
     if (batches.empty()) return;
     platform::Error error;
     if (!store_.write(batches, &error)) {
-        MVLogWarn("MVPersistentStorage could not write to disc. {} {}", error.localizedDescription(),
-                  platform::json::print(error.userInfo()));
+        MVLogWarn("MVPersistentStorage could not write to disc. {} {}",
+                  error.localizedDescription(), platform::json::print(error.userInfo()));
         return;
     }
     std::lock_guard lock(mutex_);

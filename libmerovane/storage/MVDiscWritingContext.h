@@ -20,7 +20,7 @@ class DispatchQueue;
 }
 
 class MVDiscWritingContext {
-public:
+  public:
     explicit MVDiscWritingContext(MVSQLiteStore& store);
     ~MVDiscWritingContext();
 
@@ -41,7 +41,7 @@ public:
     // something could not be written.
     bool waitUntilWritten();
 
-private:
+  private:
     void writePending();
 
     MVSQLiteStore& store_;

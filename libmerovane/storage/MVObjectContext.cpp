@@ -22,7 +22,8 @@ std::shared_ptr<MVPersistentObject> MVObjectContext::registered(int entity, int6
     return it == objects_.end() ? nullptr : it->second;
 }
 
-std::shared_ptr<MVPersistentObject> MVObjectContext::insertNewObject(const MVEntityDescription& entity) {
+std::shared_ptr<MVPersistentObject> MVObjectContext::insertNewObject(
+    const MVEntityDescription& entity) {
     const int index = entityIndex(entity);
     auto object = entity.makeObject();
     platform::assertThat(object != nullptr, "entity <" + entity.name() + "> has no class");
@@ -36,7 +37,8 @@ std::shared_ptr<MVPersistentObject> MVObjectContext::insertNewObject(const MVEnt
 }
 
 void MVObjectContext::deleteObject(MVPersistentObject& object) {
-    platform::assertThat(object.context_.lock().get() == this, "object deleted outside its context");
+    platform::assertThat(object.context_.lock().get() == this,
+                         "object deleted outside its context");
     if (object.deleted_) return;
     object.deleted_ = true;
     objectDidChange(object);
@@ -50,8 +52,8 @@ void MVObjectContext::objectDidChange(MVPersistentObject& object) {
 }
 
 std::optional<std::vector<std::shared_ptr<MVPersistentObject>>> MVObjectContext::executeFetch(
-    const MVEntityDescription& entity, const MVPredicate* predicate, const MVSortDescriptors& sortedBy, size_t offset,
-    size_t limit) {
+    const MVEntityDescription& entity, const MVPredicate* predicate,
+    const MVSortDescriptors& sortedBy, size_t offset, size_t limit) {
     const int index = entityIndex(entity);
     const MVBoundPredicate bound(predicate ? *predicate : MVPredicate(), entity);
     const MVBoundSort sort(sortedBy, entity);
@@ -59,7 +61,8 @@ std::optional<std::vector<std::shared_ptr<MVPersistentObject>>> MVObjectContext:
 
     bool overlay = std::any_of(changed_.begin(), changed_.end(),
                                [&](auto& o) { return &o->entity() == &entity; });
-    for (auto& b : batches) overlay = overlay || !b->entities.at(static_cast<size_t>(index)).empty();
+    for (auto& b : batches)
+        overlay = overlay || !b->entities.at(static_cast<size_t>(index)).empty();
 
     auto rows = overlay ? parent_.store().select(entity, bound, nullptr, 0, 0)
                         : parent_.store().select(entity, bound, &sort, offset, limit);
@@ -73,18 +76,24 @@ std::optional<std::vector<std::shared_ptr<MVPersistentObject>>> MVObjectContext:
         std::map<int64_t, const std::vector<MVStoredValue>*> current;
         for (auto& r : *rows) current[r.rowID] = &r.values;
         auto apply = [&](int64_t rowID, const std::vector<MVStoredValue>* values) {
-            if (values && bound.matches(*values)) current[rowID] = values;
-            else current.erase(rowID);
+            if (values && bound.matches(*values))
+                current[rowID] = values;
+            else
+                current.erase(rowID);
         };
         for (auto& b : batches)
-            for (auto& change : b->entities[static_cast<size_t>(index)]) apply(change.rowID, change.values.get());
+            for (auto& change : b->entities[static_cast<size_t>(index)])
+                apply(change.rowID, change.values.get());
         for (auto& o : changed_)
             if (&o->entity() == &entity) apply(o->rowID_, o->deleted_ ? nullptr : &o->values_);
         result.assign(current.begin(), current.end());
         if (!sort.empty())
-            std::stable_sort(result.begin(), result.end(),
-                             [&](auto& a, auto& b) { return sort.compare(*a.second, *b.second) < 0; });
-        if (offset) result.erase(result.begin(), result.begin() + static_cast<long>(std::min(offset, result.size())));
+            std::stable_sort(result.begin(), result.end(), [&](auto& a, auto& b) {
+                return sort.compare(*a.second, *b.second) < 0;
+            });
+        if (offset)
+            result.erase(result.begin(),
+                         result.begin() + static_cast<long>(std::min(offset, result.size())));
         if (limit && result.size() > limit) result.resize(limit);
     }
 
@@ -114,7 +123,8 @@ bool MVObjectContext::save(platform::Error*) {
     for (auto& o : changed_) {
         const int index = entityIndex(o->entity());
         if (o->deleted_) {
-            if (!o->inserted_) batch->entities[static_cast<size_t>(index)].push_back({o->rowID_, nullptr});
+            if (!o->inserted_)
+                batch->entities[static_cast<size_t>(index)].push_back({o->rowID_, nullptr});
             objects_.erase({index, o->rowID_});
         } else {
             batch->entities[static_cast<size_t>(index)].push_back(

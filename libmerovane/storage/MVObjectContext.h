@@ -25,17 +25,16 @@ class Error;
 }
 
 class MVObjectContext : public std::enable_shared_from_this<MVObjectContext> {
-public:
+  public:
     explicit MVObjectContext(MVDiscWritingContext& parent);
     ~MVObjectContext();
 
     std::shared_ptr<MVPersistentObject> insertNewObject(const MVEntityDescription& entity);
     void deleteObject(MVPersistentObject& object);
     // Null when the store failed.
-    std::optional<std::vector<std::shared_ptr<MVPersistentObject>>> executeFetch(const MVEntityDescription& entity,
-                                                                                  const MVPredicate* predicate,
-                                                                                  const MVSortDescriptors& sortedBy,
-                                                                                  size_t offset, size_t limit);
+    std::optional<std::vector<std::shared_ptr<MVPersistentObject>>> executeFetch(
+        const MVEntityDescription& entity, const MVPredicate* predicate,
+        const MVSortDescriptors& sortedBy, size_t offset, size_t limit);
     bool hasChanges() const { return !changed_.empty(); }
     // Deletions and insertions already show in fetches; nothing waits.
     void processPendingChanges() {}
@@ -48,7 +47,7 @@ public:
     void objectDidChange(MVPersistentObject& object);
     MVDiscWritingContext& parent() { return parent_; }
 
-private:
+  private:
     using Key = std::pair<int, int64_t>;  // entity position, row id
     int entityIndex(const MVEntityDescription& entity) const;
     std::shared_ptr<MVPersistentObject> registered(int entity, int64_t rowID) const;

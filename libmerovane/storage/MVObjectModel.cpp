@@ -28,7 +28,8 @@ std::optional<MVStoredValue> numericText(const std::string& raw, bool preferInte
     if (first == std::string::npos) return std::nullopt;
     const auto last = raw.find_last_not_of(" \t\n\r\f\v");
     const std::string text = raw.substr(first, last - first + 1);
-    if (text.find_first_of("xXnNiI") != std::string::npos) return std::nullopt;  // no hex, inf or nan
+    if (text.find_first_of("xXnNiI") != std::string::npos)
+        return std::nullopt;  // no hex, inf or nan
     char* end = nullptr;
     if (preferInteger) {
         errno = 0;
@@ -42,7 +43,8 @@ std::optional<MVStoredValue> numericText(const std::string& raw, bool preferInte
 
 }  // namespace
 
-MVEntityDescription::MVEntityDescription(std::string name, std::vector<MVAttributeDescription> attributes,
+MVEntityDescription::MVEntityDescription(std::string name,
+                                         std::vector<MVAttributeDescription> attributes,
                                          Factory factory)
     : name_(std::move(name)), attributes_(std::move(attributes)), factory_(factory) {
     std::string text = name_;
@@ -67,12 +69,16 @@ std::shared_ptr<MVPersistentObject> MVEntityDescription::makeObject() const {
 
 MVStoredValue::Kind MVEntityDescription::storedKind(MVAttributeType type) {
     switch (type) {
-        case MVAttributeType::String: return MVStoredValue::Kind::Text;
+        case MVAttributeType::String:
+            return MVStoredValue::Kind::Text;
         case MVAttributeType::Integer64:
-        case MVAttributeType::Boolean: return MVStoredValue::Kind::Integer;
+        case MVAttributeType::Boolean:
+            return MVStoredValue::Kind::Integer;
         case MVAttributeType::Double:
-        case MVAttributeType::Date: return MVStoredValue::Kind::Real;
-        case MVAttributeType::Transformable: return MVStoredValue::Kind::Json;
+        case MVAttributeType::Date:
+            return MVStoredValue::Kind::Real;
+        case MVAttributeType::Transformable:
+            return MVStoredValue::Kind::Json;
     }
     return MVStoredValue::Kind::None;
 }
@@ -98,19 +104,26 @@ MVStoredValue MVEntityDescription::coerce(MVAttributeType type, const MVStoredVa
         case K::Json:
             if (value.kind() == K::Json) return value;
             return MVStoredValue(value.jsonValue());
-        case K::None: return value;
+        case K::None:
+            return value;
     }
     return value;
 }
 
 const char* MVEntityDescription::typeName(MVAttributeType type) {
     switch (type) {
-        case MVAttributeType::String: return "string";
-        case MVAttributeType::Integer64: return "integer64";
-        case MVAttributeType::Double: return "double";
-        case MVAttributeType::Boolean: return "boolean";
-        case MVAttributeType::Date: return "date";
-        case MVAttributeType::Transformable: return "transformable";
+        case MVAttributeType::String:
+            return "string";
+        case MVAttributeType::Integer64:
+            return "integer64";
+        case MVAttributeType::Double:
+            return "double";
+        case MVAttributeType::Boolean:
+            return "boolean";
+        case MVAttributeType::Date:
+            return "date";
+        case MVAttributeType::Transformable:
+            return "transformable";
     }
     return "";
 }
@@ -146,7 +159,8 @@ std::shared_ptr<const MVObjectModel> MVObjectModel::fromDescription(const nlohma
         std::vector<MVAttributeDescription> list;
         for (auto& a : *attrs) {
             // ["name", "type"]
-            if (!a.is_array() || a.size() != 2 || !a.at(0).is_string() || !a.at(1).is_string()) return nullptr;
+            if (!a.is_array() || a.size() != 2 || !a.at(0).is_string() || !a.at(1).is_string())
+                return nullptr;
             auto type = MVEntityDescription::typeNamed(*platform::json::stringValue(a.at(1)));
             if (!type) return nullptr;
             list.push_back({*platform::json::stringValue(a.at(0)), *type});
@@ -174,7 +188,8 @@ nlohmann::json MVObjectModel::description() const {
     auto& ents = d["entities"] = nlohmann::json::object();
     for (auto& e : entities_) {
         auto attrs = nlohmann::json::array();
-        for (auto& a : e->attributes()) attrs.push_back(nlohmann::json::array({a.name, MVEntityDescription::typeName(a.type)}));
+        for (auto& a : e->attributes())
+            attrs.push_back(nlohmann::json::array({a.name, MVEntityDescription::typeName(a.type)}));
         ents[e->name()] = {{"attributes", std::move(attrs)}};
     }
     d["configurations"] = configurations_;
@@ -193,7 +208,8 @@ int MVObjectModel::indexOfEntity(const MVEntityDescription& entity) const {
     return -1;
 }
 
-std::vector<const MVEntityDescription*> MVObjectModel::entitiesForConfiguration(const std::string& configuration) const {
+std::vector<const MVEntityDescription*> MVObjectModel::entitiesForConfiguration(
+    const std::string& configuration) const {
     std::vector<const MVEntityDescription*> out;
     auto it = configurations_.find(configuration);
     if (it == configurations_.end()) {
@@ -224,8 +240,8 @@ std::shared_ptr<const MVMappingModel> MVMappingModel::fromDescription(const nloh
     auto src = d.find("sourceVersion");
     auto dst = d.find("destinationVersion");
     auto ents = d.find("entities");
-    if (src == d.end() || !src->is_string() || dst == d.end() || !dst->is_string() || ents == d.end() ||
-        !ents->is_object())
+    if (src == d.end() || !src->is_string() || dst == d.end() || !dst->is_string() ||
+        ents == d.end() || !ents->is_object())
         return nullptr;
     auto m = std::make_shared<MVMappingModel>();
     m->sourceVersion_ = *platform::json::stringValue(*src);
@@ -251,7 +267,8 @@ std::shared_ptr<const MVMappingModel> MVMappingModel::fromDescription(const nloh
     return m;
 }
 
-const MVMappingModel::EntityMapping* MVMappingModel::mappingForDestination(std::string_view entity) const {
+const MVMappingModel::EntityMapping* MVMappingModel::mappingForDestination(
+    std::string_view entity) const {
     for (auto& e : entities_)
         if (e.destination == entity) return &e;
     return nullptr;

@@ -7,11 +7,10 @@
 // A store is compatible with a model's configuration when the store's entity version
 // hashes equal the configuration's. Immutable once built; safe from any thread.
 
-#include <nlohmann/json_fwd.hpp>
-
 #include <functional>
 #include <map>
 #include <memory>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,10 +35,11 @@ struct MVAttributeDescription {
 };
 
 class MVEntityDescription {
-public:
+  public:
     using Factory = std::shared_ptr<MVPersistentObject> (*)();
 
-    MVEntityDescription(std::string name, std::vector<MVAttributeDescription> attributes, Factory factory = nullptr);
+    MVEntityDescription(std::string name, std::vector<MVAttributeDescription> attributes,
+                        Factory factory = nullptr);
 
     const std::string& name() const { return name_; }
     const std::vector<MVAttributeDescription>& attributes() const { return attributes_; }
@@ -60,7 +60,7 @@ public:
     static const char* typeName(MVAttributeType type);
     static std::optional<MVAttributeType> typeNamed(std::string_view name);
 
-private:
+  private:
     std::string name_;
     std::vector<MVAttributeDescription> attributes_;
     Factory factory_;
@@ -68,7 +68,7 @@ private:
 };
 
 class MVObjectModel {
-public:
+  public:
     MVObjectModel(std::vector<std::string> versionIdentifiers,
                   std::vector<std::shared_ptr<const MVEntityDescription>> entities,
                   std::map<std::string, std::vector<std::string>> configurations);
@@ -80,18 +80,22 @@ public:
     nlohmann::json description() const;
 
     const std::vector<std::string>& versionIdentifiers() const { return versionIdentifiers_; }
-    const std::vector<std::shared_ptr<const MVEntityDescription>>& entities() const { return entities_; }
+    const std::vector<std::shared_ptr<const MVEntityDescription>>& entities() const {
+        return entities_;
+    }
     const MVEntityDescription* entityNamed(std::string_view name) const;
     // Position of the entity in entities(), or -1.
     int indexOfEntity(const MVEntityDescription& entity) const;
     // The entities of a configuration (all entities when it is not named).
-    std::vector<const MVEntityDescription*> entitiesForConfiguration(const std::string& configuration) const;
+    std::vector<const MVEntityDescription*> entitiesForConfiguration(
+        const std::string& configuration) const;
 
     // {entity name: version hash} for a configuration: what a store's metadata keeps.
     nlohmann::json entityVersionHashes(const std::string& configuration) const;
-    bool isConfigurationCompatible(const std::string& configuration, const nlohmann::json& storeMetadata) const;
+    bool isConfigurationCompatible(const std::string& configuration,
+                                   const nlohmann::json& storeMetadata) const;
 
-private:
+  private:
     std::vector<std::string> versionIdentifiers_;
     std::vector<std::shared_ptr<const MVEntityDescription>> entities_;
     std::map<std::string, std::vector<std::string>> configurations_;
@@ -102,7 +106,7 @@ private:
 // A destination attribute not listed takes the source attribute of the same name when
 // there is one, else stays empty.
 class MVMappingModel {
-public:
+  public:
     struct EntityMapping {
         std::string destination;
         std::string source;
@@ -118,7 +122,7 @@ public:
     const std::vector<EntityMapping>& entities() const { return entities_; }
     const EntityMapping* mappingForDestination(std::string_view entity) const;
 
-private:
+  private:
     std::string sourceVersion_;
     std::string destinationVersion_;
     std::vector<EntityMapping> entities_;

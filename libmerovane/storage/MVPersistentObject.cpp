@@ -21,9 +21,10 @@ MVObjectContext& currentContext() {
 int attributeIndex(const MVEntityDescription& entity, std::string_view key) {
     const int i = entity.indexOfAttribute(key);
     if (i < 0)
-        throw platform::Exception(platform::kInvalidArgumentException,
-                                  fmt::format("the entity {} is not key value coding-compliant for the key \"{}\"",
-                                              entity.name(), key));
+        throw platform::Exception(
+            platform::kInvalidArgumentException,
+            fmt::format("the entity {} is not key value coding-compliant for the key \"{}\"",
+                        entity.name(), key));
     return i;
 }
 
@@ -39,8 +40,10 @@ void MVPersistentObject::willAccessValueForKey(std::string_view) const {
 void MVPersistentObject::willChangeValueForKey(std::string_view key) {
     MVPersistentStorage::sharedStorage().ensureLockedAccess();
     // A change the object's context can no longer save would be lost without a trace.
-    platform::assertThat(context_.lock().get() == MVPersistentStorage::sharedStorage().managedObjectContext(),
-                         fmt::format("{}.{} changed outside the locked access that fetched it", entity_->name(), key));
+    platform::assertThat(
+        context_.lock().get() == MVPersistentStorage::sharedStorage().managedObjectContext(),
+        fmt::format("{}.{} changed outside the locked access that fetched it", entity_->name(),
+                    key));
 }
 
 void MVPersistentObject::deleteFromStorage() {
@@ -59,7 +62,8 @@ MVStoredValue MVPersistentObject::valueForKey(std::string_view key) const {
 
 bool MVPersistentObject::valueForKeyEquals(std::string_view key, const MVStoredValue& value) const {
     const int i = attributeIndex(*entity_, key);
-    return storedAt(i) == MVEntityDescription::coerce(entity_->attributes()[static_cast<size_t>(i)].type, value);
+    return storedAt(i) ==
+           MVEntityDescription::coerce(entity_->attributes()[static_cast<size_t>(i)].type, value);
 }
 
 void MVPersistentObject::setValueForKey(std::string_view key, MVStoredValue value) {
@@ -73,9 +77,15 @@ void MVPersistentObject::setAt(int index, MVStoredValue value) {
     if (auto context = context_.lock()) context->objectDidChange(*this);
 }
 
-std::optional<std::string> MVPersistentObject::textAt(int index) const { return storedAt(index).textValue(); }
-std::optional<int64_t> MVPersistentObject::integerAt(int index) const { return storedAt(index).integerValue(); }
-std::optional<double> MVPersistentObject::realAt(int index) const { return storedAt(index).realValue(); }
+std::optional<std::string> MVPersistentObject::textAt(int index) const {
+    return storedAt(index).textValue();
+}
+std::optional<int64_t> MVPersistentObject::integerAt(int index) const {
+    return storedAt(index).integerValue();
+}
+std::optional<double> MVPersistentObject::realAt(int index) const {
+    return storedAt(index).realValue();
+}
 
 std::optional<bool> MVPersistentObject::booleanAt(int index) const {
     auto v = storedAt(index).integerValue();
@@ -89,23 +99,26 @@ std::optional<platform::Date> MVPersistentObject::dateAt(int index) const {
     return platform::Date(*v);
 }
 
-std::shared_ptr<const nlohmann::json> MVPersistentObject::jsonAt(int index) const { return storedAt(index).jsonValue(); }
+std::shared_ptr<const nlohmann::json> MVPersistentObject::jsonAt(int index) const {
+    return storedAt(index).jsonValue();
+}
 
 MVPersistentObject::Ptr MVPersistentObject::dbObjectCreate(const MVEntityDescription& entity) {
     return currentContext().insertNewObject(entity);
 }
 
-std::vector<MVPersistentObject::Ptr> MVPersistentObject::dbObjectsWithPredicate(const MVEntityDescription& entity,
-                                                                                const MVPredicate* predicate,
-                                                                                const MVSortDescriptors& sortedBy,
-                                                                                size_t offset, size_t limit) {
+std::vector<MVPersistentObject::Ptr> MVPersistentObject::dbObjectsWithPredicate(
+    const MVEntityDescription& entity, const MVPredicate* predicate,
+    const MVSortDescriptors& sortedBy, size_t offset, size_t limit) {
     auto result = currentContext().executeFetch(entity, predicate, sortedBy, offset, limit);
     return result ? std::move(*result) : std::vector<Ptr>{};
 }
 
-MVPersistentObject::Ptr MVPersistentObject::identifyWith(const MVEntityDescription& entity, std::string_view key,
+MVPersistentObject::Ptr MVPersistentObject::identifyWith(const MVEntityDescription& entity,
+                                                         std::string_view key,
                                                          const MVStoredValue& value) {
-    const auto& attribute = entity.attributes().at(static_cast<size_t>(attributeIndex(entity, key)));
+    const auto& attribute =
+        entity.attributes().at(static_cast<size_t>(attributeIndex(entity, key)));
     MVStoredValue match = value;
     const auto kind = MVEntityDescription::storedKind(attribute.type);
     const bool numeric = kind == MVStoredValue::Kind::Integer || kind == MVStoredValue::Kind::Real;

@@ -14,10 +14,9 @@
 // be handed to another thread. Fetches answer objects in store order (insertion
 // order) unless sort descriptors are given; a failed fetch answers no objects.
 
-#include <nlohmann/json_fwd.hpp>
-
 #include <cstdint>
 #include <memory>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,7 +30,7 @@ class MVEntityDescription;
 class MVObjectContext;
 
 class MVPersistentObject {
-public:
+  public:
     using Ptr = std::shared_ptr<MVPersistentObject>;
 
     virtual ~MVPersistentObject();
@@ -56,14 +55,17 @@ public:
 
     // Fetch and creation for any entity (the typed helpers rest on these).
     static Ptr dbObjectCreate(const MVEntityDescription& entity);
-    static std::vector<Ptr> dbObjectsWithPredicate(const MVEntityDescription& entity, const MVPredicate* predicate,
-                                                   const MVSortDescriptors& sortedBy, size_t offset, size_t limit);
+    static std::vector<Ptr> dbObjectsWithPredicate(const MVEntityDescription& entity,
+                                                   const MVPredicate* predicate,
+                                                   const MVSortDescriptors& sortedBy, size_t offset,
+                                                   size_t limit);
     // The entity's object whose `key` equals `value`, made when there is none. On a
     // number attribute a value that is not a number is read as an unsigned number with
     // automatic base ("0x10" is 16, "010" is 8). The new object's key is not set.
-    static Ptr identifyWith(const MVEntityDescription& entity, std::string_view key, const MVStoredValue& value);
+    static Ptr identifyWith(const MVEntityDescription& entity, std::string_view key,
+                            const MVStoredValue& value);
 
-protected:
+  protected:
     explicit MVPersistentObject(const MVEntityDescription& entity);
 
     // Typed reads and writes for the entity classes, by attribute position.
@@ -75,7 +77,7 @@ protected:
     std::shared_ptr<const nlohmann::json> jsonAt(int index) const;
     void setAt(int index, MVStoredValue value);
 
-private:
+  private:
     friend class MVObjectContext;
     const MVStoredValue& storedAt(int index) const;
 
@@ -93,51 +95,65 @@ private:
 // MVWebStorageVariable::dbObjectWithID("cart"). All must run inside locked access.
 template <class Entity>
 class MVPersistentEntity : public MVPersistentObject {
-public:
+  public:
     using Ptr = std::shared_ptr<Entity>;
     using Ptrs = std::vector<Ptr>;
 
-    static Ptr dbObjectCreate() { return cast(MVPersistentObject::dbObjectCreate(Entity::entityDescription())); }
-
-    static Ptrs dbObjectsWithPredicate(const MVPredicate& predicate, const MVSortDescriptors& sortedBy,
-                                       size_t offset, size_t limit) {
-        return castAll(MVPersistentObject::dbObjectsWithPredicate(Entity::entityDescription(), &predicate, sortedBy,
-                                                                  offset, limit));
+    static Ptr dbObjectCreate() {
+        return cast(MVPersistentObject::dbObjectCreate(Entity::entityDescription()));
     }
-    static Ptrs dbObjectsWithPredicate(const MVPredicate& predicate) { return dbObjectsWithPredicate(predicate, {}, 0, 0); }
+
+    static Ptrs dbObjectsWithPredicate(const MVPredicate& predicate,
+                                       const MVSortDescriptors& sortedBy, size_t offset,
+                                       size_t limit) {
+        return castAll(MVPersistentObject::dbObjectsWithPredicate(
+            Entity::entityDescription(), &predicate, sortedBy, offset, limit));
+    }
+    static Ptrs dbObjectsWithPredicate(const MVPredicate& predicate) {
+        return dbObjectsWithPredicate(predicate, {}, 0, 0);
+    }
     static Ptrs dbObjectsWithPredicate(const MVPredicate& predicate, size_t offset) {
         return dbObjectsWithPredicate(predicate, {}, offset, 0);
     }
     static Ptrs dbObjectsWithPredicate(const MVPredicate& predicate, size_t offset, size_t limit) {
         return dbObjectsWithPredicate(predicate, {}, offset, limit);
     }
-    static Ptrs dbObjectsWithPredicate(const MVPredicate& predicate, const MVSortDescriptors& sortedBy) {
+    static Ptrs dbObjectsWithPredicate(const MVPredicate& predicate,
+                                       const MVSortDescriptors& sortedBy) {
         return dbObjectsWithPredicate(predicate, sortedBy, 0, 0);
     }
-    static Ptrs dbObjectsWithPredicate(const MVPredicate& predicate, const MVSortDescriptors& sortedBy, size_t offset) {
+    static Ptrs dbObjectsWithPredicate(const MVPredicate& predicate,
+                                       const MVSortDescriptors& sortedBy, size_t offset) {
         return dbObjectsWithPredicate(predicate, sortedBy, offset, 0);
     }
 
     // The last object the fetch lists, or null.
-    static Ptr dbObjectWithPredicate(const MVPredicate& predicate) { return last(dbObjectsWithPredicate(predicate)); }
-    static Ptr dbObjectWithID(const MVStoredValue& identifier) { return dbObjectWith("id", identifier); }
+    static Ptr dbObjectWithPredicate(const MVPredicate& predicate) {
+        return last(dbObjectsWithPredicate(predicate));
+    }
+    static Ptr dbObjectWithID(const MVStoredValue& identifier) {
+        return dbObjectWith("id", identifier);
+    }
     static Ptr dbObjectWith(const std::string& key, const MVStoredValue& value) {
         return last(dbObjectsWith(key, value));
     }
     static Ptrs dbObjectsWith(const std::string& key, const MVStoredValue& value) {
         return dbObjectsWithPredicate(MVPredicate::equal(key, value));
     }
-    static Ptrs dbObjectsWith(const std::string& key, const MVStoredValue& value, const MVSortDescriptors& sortedBy) {
+    static Ptrs dbObjectsWith(const std::string& key, const MVStoredValue& value,
+                              const MVSortDescriptors& sortedBy) {
         return dbObjectsWithPredicate(MVPredicate::equal(key, value), sortedBy);
     }
-    static Ptrs dbObjectsWithContainedIn(const std::string& key, std::vector<MVStoredValue> values) {
+    static Ptrs dbObjectsWithContainedIn(const std::string& key,
+                                         std::vector<MVStoredValue> values) {
         return dbObjectsWithPredicate(MVPredicate::in(key, std::move(values)));
     }
     static Ptrs dbObjectsWithContainedIn(const std::string& key, std::vector<MVStoredValue> values,
                                          const MVSortDescriptors& sortedBy) {
         return dbObjectsWithPredicate(MVPredicate::in(key, std::move(values)), sortedBy);
     }
-    static Ptrs dbObjectsWithIDs(const std::vector<MVStoredValue>& identifiers, const MVSortDescriptors& sortedBy) {
+    static Ptrs dbObjectsWithIDs(const std::vector<MVStoredValue>& identifiers,
+                                 const MVSortDescriptors& sortedBy) {
         return dbObjectsWithContainedIn("id", identifiers, sortedBy);
     }
     // In the order of the identifiers: for each, the first fetched object with that
@@ -155,19 +171,24 @@ public:
         }
         return out;
     }
-    static Ptrs dbObjectsWithoutFetchingProperties() { return dbObjectsWithPredicate(MVPredicate()); }
+    static Ptrs dbObjectsWithoutFetchingProperties() {
+        return dbObjectsWithPredicate(MVPredicate());
+    }
 
     // Find or make by the dictionary's "id"; the parents take no part.
-    static Ptr identifyWithApiObject(const nlohmann::json& apiObject, const nlohmann::json* parents);
+    static Ptr identifyWithApiObject(const nlohmann::json& apiObject,
+                                     const nlohmann::json* parents);
     static Ptr _identifyWith(std::string_view key, const MVStoredValue& value) {
         return cast(MVPersistentObject::identifyWith(Entity::entityDescription(), key, value));
     }
 
-protected:
+  protected:
     MVPersistentEntity() : MVPersistentObject(Entity::entityDescription()) {}
 
-private:
-    static Ptr cast(const MVPersistentObject::Ptr& p) { return std::static_pointer_cast<Entity>(p); }
+  private:
+    static Ptr cast(const MVPersistentObject::Ptr& p) {
+        return std::static_pointer_cast<Entity>(p);
+    }
     static Ptrs castAll(const std::vector<MVPersistentObject::Ptr>& all) {
         Ptrs out;
         out.reserve(all.size());

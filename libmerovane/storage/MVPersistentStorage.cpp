@@ -32,7 +32,8 @@
 namespace {
 
 constexpr const char* kNeedsLockedAccessReason =
-    "MVPersistentObjects may not be modified or created without locking MVPersistentStorage by using "
+    "MVPersistentObjects may not be modified or created without locking MVPersistentStorage by "
+    "using "
     "[MVPersistentStorage lockedAccess:]";
 constexpr const char* kCurrentModelVersion = "1";
 
@@ -42,13 +43,14 @@ std::mutex gHostMutex;
 std::shared_ptr<MVPersistentStorageHost> gHost;  // guarded by gHostMutex
 std::atomic<uint64_t> gGenerations{0};
 
-
 std::string userInfoText(const platform::Error& e) {
     return platform::json::print(e.userInfo());
 }
 
 // The leading integer of a text, 0 when there is none (white space and a sign allowed).
-long integerValue(const std::string& text) { return std::strtol(text.c_str(), nullptr, 10); }
+long integerValue(const std::string& text) {
+    return std::strtol(text.c_str(), nullptr, 10);
+}
 
 // The store's model version identifiers from its metadata, or "".
 nlohmann::json versionIdentifiers(const std::optional<nlohmann::json>& metadata) {
@@ -56,7 +58,6 @@ nlohmann::json versionIdentifiers(const std::optional<nlohmann::json>& metadata)
     auto it = metadata->find(kStoreModelVersionIdentifiersKey);
     return it == metadata->end() ? nlohmann::json("") : *it;
 }
-
 
 }  // namespace
 
@@ -71,10 +72,12 @@ MVPersistentStorage& MVPersistentStorage::sharedStorage() {
     std::lock_guard lock(gSharedMutex);
     if (auto* s = gShared.load(std::memory_order_acquire)) return *s;
     auto registered = host();
-    platform::assertThat(registered != nullptr, "MVPersistentStorage needs its host before first use");
+    platform::assertThat(registered != nullptr,
+                         "MVPersistentStorage needs its host before first use");
     auto* created = new MVPersistentStorage(std::move(registered));
     gShared.store(created, std::memory_order_release);
-    platform::registerSharedInstanceReset("MVPersistentStorage", &MVPersistentStorage::resetForTesting);
+    platform::registerSharedInstanceReset("MVPersistentStorage",
+                                          &MVPersistentStorage::resetForTesting);
     return *created;
 }
 
@@ -127,7 +130,8 @@ MVPersistentStorage::~MVPersistentStorage() {
     coordinator_.reset();
 }
 
-bool MVPersistentStorage::deviceMigrates(const std::string& model, const std::string& hardwareModel) {
+bool MVPersistentStorage::deviceMigrates(const std::string& model,
+                                         const std::string& hardwareModel) {
     const std::string word = model.substr(0, model.find(' '));
     int minMajor = 0, minMinor = 0;
     for (auto& m : kMigrationMinimums) {
@@ -138,7 +142,8 @@ bool MVPersistentStorage::deviceMigrates(const std::string& model, const std::st
     }
     std::string rest = hardwareModel;
     if (!word.empty())
-        for (auto at = rest.find(word); at != std::string::npos; at = rest.find(word, at)) rest.erase(at, word.size());
+        for (auto at = rest.find(word); at != std::string::npos; at = rest.find(word, at))
+            rest.erase(at, word.size());
     const auto comma = rest.find(',');
     const long major = integerValue(rest.substr(0, comma));
     // A model code without a minor number reads as minor 0.
@@ -154,9 +159,10 @@ void MVPersistentStorage::buildPersistentStoreCoordinator() {
     const std::string caches = host_->pathForCaches();
     platform::Error error;
     if (!makeSurePathExists(caches, &error))
-        throw platform::Exception(MVLibraryPathForCacheNotAvailableException,
-                                  fmt::format("The cache path \"{}\" could not be created. {}, {}", caches,
-                                              errorDescription(error), userInfoText(error)));
+        throw platform::Exception(
+            MVLibraryPathForCacheNotAvailableException,
+            fmt::format("The cache path \"{}\" could not be created. {}, {}", caches,
+                        errorDescription(error), userInfoText(error)));
     MVLogInfo("MVPersistentStorage cache path at \"{}\"", caches);
 
     auto& files = platform::FileManager::defaultManager();
@@ -167,8 +173,8 @@ void MVPersistentStorage::buildPersistentStoreCoordinator() {
     auto deleteSourceStore = [&] {
         platform::Error deleteError;
         if (!MVSQLiteStore::removeStoreFiles(storePath, &deleteError)) {
-            MVLogError("MVPersistentStorage store <{}, \"{}\"> couldn't delete source database.", kConfiguration,
-                       storePath);
+            MVLogError("MVPersistentStorage store <{}, \"{}\"> couldn't delete source database.",
+                       kConfiguration, storePath);
             MVErrorLogger::logError("MVPersistentStoreCoordinator couldn't delete source database.",
                                     deleteError.userInfo());
         }
@@ -178,10 +184,12 @@ void MVPersistentStorage::buildPersistentStoreCoordinator() {
     if (storeExists) {
         metadata = MVSQLiteStore::metadataForStore(storePath, &error);
         if (!metadata) {
-            MVLogError("MVPersistentStorage store <{}, \"{}\"> couldn't load metaData of source database.",
-                       kConfiguration, storePath);
-            MVErrorLogger::logError("MVPersistentStoreCoordinator couldn't load metaData of source database",
-                                    error.userInfo());
+            MVLogError(
+                "MVPersistentStorage store <{}, \"{}\"> couldn't load metaData of source database.",
+                kConfiguration, storePath);
+            MVErrorLogger::logError(
+                "MVPersistentStoreCoordinator couldn't load metaData of source database",
+                error.userInfo());
             deleteSourceStore();
         }
     }
@@ -189,51 +197,65 @@ void MVPersistentStorage::buildPersistentStoreCoordinator() {
     if (tempExists) {
         platform::Error tempError;
         const auto tempMetadata =
-            MVPersistentStoreMigrationManager::metadataForPersistentStoreInTempFileOfType(kSQLiteStoreType, &tempError);
-        nlohmann::json report = {{"device", devicePlatform()}, {"previousStore", versionIdentifiers(tempMetadata)}};
+            MVPersistentStoreMigrationManager::metadataForPersistentStoreInTempFileOfType(
+                kSQLiteStoreType, &tempError);
+        nlohmann::json report = {{"device", devicePlatform()},
+                                 {"previousStore", versionIdentifiers(tempMetadata)}};
         if (!metadata) {
-            MVLogError("MVPersistentStorage hadn't finish migration: {}", platform::json::print(report));
+            MVLogError("MVPersistentStorage hadn't finish migration: {}",
+                       platform::json::print(report));
             MVErrorLogger::logError("MVPersistentStorage hadn't finish migration.", report);
         } else {
             report["currentStore"] = versionIdentifiers(metadata);
-            MVLogError("MVPersistentStorage the migration was completed, but the store temp file wasn't deleted: {}",
-                       platform::json::print(report));
-            MVErrorLogger::logError("The migration was completed, but the store temp file wasn't deleted.", report);
+            MVLogError(
+                "MVPersistentStorage the migration was completed, but the store temp file wasn't "
+                "deleted: {}",
+                platform::json::print(report));
+            MVErrorLogger::logError(
+                "The migration was completed, but the store temp file wasn't deleted.", report);
         }
         platform::Error removeError;
         if (!MVPersistentStoreMigrationManager::removeTempFiles(&removeError)) {
-            MVLogError("MVPersistentStorage failed to remove orphaned store temp file with reason: {}",
-                       userInfoText(removeError));
-            MVErrorLogger::logError("MVPersistentStorage failed to remove orphaned store temp file ",
-                                    removeError.userInfo());
+            MVLogError(
+                "MVPersistentStorage failed to remove orphaned store temp file with reason: {}",
+                userInfoText(removeError));
+            MVErrorLogger::logError(
+                "MVPersistentStorage failed to remove orphaned store temp file ",
+                removeError.userInfo());
         }
     }
 
     if (metadata && !managedObjectModel()->isConfigurationCompatible(kConfiguration, *metadata)) {
         host_->removeCachedBootApp();
         if (deviceMigrates(platform::Device::current().model(), devicePlatform())) {
-            const std::string storeType = platform::json::stringValue(*metadata, kStoreTypeKey).value_or("");
+            const std::string storeType =
+                platform::json::stringValue(*metadata, kStoreTypeKey).value_or("");
             platform::Error migrateError;
             if (!MVPersistentStoreMigrationManager::migrateFromSourceModelWithStoreData(
-                    *metadata, nullptr, storePath, managedObjectModel(), storeType, nullptr, &migrateError)) {
+                    *metadata, nullptr, storePath, managedObjectModel(), storeType, nullptr,
+                    &migrateError)) {
                 MVLogError("MVPersistentStoreCoordinator migrate database.");
-                MVErrorLogger::logError("MVPersistentStoreCoordinator couldn't migrate", migrateError.userInfo());
+                MVErrorLogger::logError("MVPersistentStoreCoordinator couldn't migrate",
+                                        migrateError.userInfo());
                 if (files.fileExists(storePath)) deleteSourceStore();
             }
         } else if (!MVSQLiteStore::removeStoreFiles(storePath, nullptr)) {
             MVLogError(
-                "MVPersistentStoreCoordinator couldn't delete database on old device while migration would have been "
+                "MVPersistentStoreCoordinator couldn't delete database on old device while "
+                "migration would have been "
                 "necessary.");
         }
     }
 
     if (!coordinator_->addPersistentStore(kConfiguration, storePath, &error)) {
-        MVLogWarn("MVPersistentStorage store <{}, \"{}\"> not added. Trying to delete...", kConfiguration, storePath);
+        MVLogWarn("MVPersistentStorage store <{}, \"{}\"> not added. Trying to delete...",
+                  kConfiguration, storePath);
         MVSQLiteStore::removeStoreFiles(storePath, nullptr);
         if (!coordinator_->addPersistentStore(kConfiguration, storePath, &error))
-            throw platform::Exception(MVLibraryPersistentStoreNotAddedException,
-                                      fmt::format("Persistent store <{}, \"{}\"> not added. {}, {}", kConfiguration,
-                                                  storePath, errorDescription(error), userInfoText(error)));
+            throw platform::Exception(
+                MVLibraryPersistentStoreNotAddedException,
+                fmt::format("Persistent store <{}, \"{}\"> not added. {}, {}", kConfiguration,
+                            storePath, errorDescription(error), userInfoText(error)));
     }
     MVLogInfo("MVPersistentStorage coordinator initialized...");
 }
@@ -244,11 +266,14 @@ MVPersistentStorage::ThreadState& MVPersistentStorage::threadState() const {
     return state;
 }
 
-MVObjectContext* MVPersistentStorage::managedObjectContext() const { return threadState().context.get(); }
+MVObjectContext* MVPersistentStorage::managedObjectContext() const {
+    return threadState().context.get();
+}
 
 void MVPersistentStorage::ensureLockedAccess() const {
     if (!threadState().context)
-        throw platform::Exception(MVLibraryPersistentStoreNeedsLockedAccessException, kNeedsLockedAccessReason);
+        throw platform::Exception(MVLibraryPersistentStoreNeedsLockedAccessException,
+                                  kNeedsLockedAccessReason);
 }
 
 void MVPersistentStorage::lockedAccess(const std::function<void()>& block) {
@@ -288,7 +313,8 @@ void MVPersistentStorage::managedObjectContextCommitAndDestroy() {
     auto& state = threadState();
     platform::Error error;
     if (state.context && !state.context->save(&error))
-        MVLogWarn("MVPersistentStorage could not save context. {} {}", errorDescription(error), userInfoText(error));
+        MVLogWarn("MVPersistentStorage could not save context. {} {}", errorDescription(error),
+                  userInfoText(error));
     state.context.reset();
     discWritingContext_->scheduleWrite();
 }
@@ -299,4 +325,6 @@ void MVPersistentStorage::managedObjectContextDiscard() {
     state.context.reset();
 }
 
-bool MVPersistentStorage::waitUntilWrittenToDisc() { return discWritingContext_->waitUntilWritten(); }
+bool MVPersistentStorage::waitUntilWrittenToDisc() {
+    return discWritingContext_->waitUntilWritten();
+}

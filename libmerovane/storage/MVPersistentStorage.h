@@ -30,12 +30,15 @@ class MVPersistentStorageHost;
 
 // Names of the exceptions that end the application (the platform's exception name is
 // the text; the constant's name is the system's).
-inline constexpr const char* MVLibraryPersistentStoreNeedsLockedAccessException = "Using MVPersistentStorage without locking";
-inline constexpr const char* MVLibraryPathForCacheNotAvailableException = "The cache path could not be created";
-inline constexpr const char* MVLibraryPersistentStoreNotAddedException = "Persistent store not added";
+inline constexpr const char* MVLibraryPersistentStoreNeedsLockedAccessException =
+    "Using MVPersistentStorage without locking";
+inline constexpr const char* MVLibraryPathForCacheNotAvailableException =
+    "The cache path could not be created";
+inline constexpr const char* MVLibraryPersistentStoreNotAddedException =
+    "Persistent store not added";
 
 class MVPersistentStorage {
-public:
+  public:
     static constexpr const char* kConfiguration = "CacheGeneral";
     static constexpr const char* kStoreFileName = "general.sqlite";
     // Minimum hardware models (major, minor) that migrate rather than delete an old store.
@@ -44,7 +47,8 @@ public:
         int major;
         int minor;
     };
-    static constexpr MigrationMinimum kMigrationMinimums[] = {{"iPhone", 5, 1}, {"iPod", 5, 1}, {"iPad", 3, 4}};
+    static constexpr MigrationMinimum kMigrationMinimums[] = {
+        {"iPhone", 5, 1}, {"iPod", 5, 1}, {"iPad", 3, 4}};
 
     // The one instance, built on first use (the whole stack at once). Needs the host.
     static MVPersistentStorage& sharedStorage();
@@ -77,7 +81,7 @@ public:
     MVPersistentStorage(const MVPersistentStorage&) = delete;
     MVPersistentStorage& operator=(const MVPersistentStorage&) = delete;
 
-private:
+  private:
     explicit MVPersistentStorage(std::shared_ptr<MVPersistentStorageHost> host);
     void buildPersistentStoreCoordinator();
     void managedObjectContextBranch();

@@ -7,7 +7,7 @@
 #include <string>
 
 class MVPersistentStorageHost {
-public:
+  public:
     virtual ~MVPersistentStorageHost() = default;
     // The library's folder in the application's Caches directory.
     virtual std::string pathForCaches() = 0;

@@ -13,18 +13,19 @@ class Error;
 }
 
 class MVPersistentStoreCoordinator {
-public:
+  public:
     explicit MVPersistentStoreCoordinator(std::shared_ptr<const MVObjectModel> model);
     ~MVPersistentStoreCoordinator();
 
     const MVObjectModel& managedObjectModel() const { return *model_; }
     const std::shared_ptr<const MVObjectModel>& model() const { return model_; }
     // False with an error when the file cannot be the configuration's store.
-    bool addPersistentStore(const std::string& configuration, const std::string& path, platform::Error* error);
+    bool addPersistentStore(const std::string& configuration, const std::string& path,
+                            platform::Error* error);
     // The added store, or null.
     MVSQLiteStore* store() const { return store_.get(); }
 
-private:
+  private:
     std::shared_ptr<const MVObjectModel> model_;
     std::unique_ptr<MVSQLiteStore> store_;
 };

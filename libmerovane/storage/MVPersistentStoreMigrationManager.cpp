@@ -15,9 +15,11 @@
 namespace {
 
 constexpr const char* kInitReason =
-    "MVPersistentStoreMigrationManagerInitException: do not use init manually for MVPersistentStoreMigrationManager, "
+    "MVPersistentStoreMigrationManagerInitException: do not use init manually for "
+    "MVPersistentStoreMigrationManager, "
     "use the class methods instead";
-constexpr const char* kMappingModelNotFoundDescription = "MVPersistentStoreMigrationErrorDesciption - MappingModelNotFound";
+constexpr const char* kMappingModelNotFoundDescription =
+    "MVPersistentStoreMigrationErrorDesciption - MappingModelNotFound";
 constexpr const char* kCouldntDeleteOldTmpSqliteDescription =
     "MVPersistentStoreMigrationErrorDescription - CouldntDeleteOldTmpSqlite";
 
@@ -29,12 +31,14 @@ void setError(platform::Error* out, platform::Error e) {
 }
 
 platform::Error unsupportedStoreType(const std::string& path) {
-    return platform::Error::withUserInfo(platform::kCocoaErrorDomain, kUnsupportedStoreTypeError,
-                                         {{platform::kLocalizedDescriptionKey, "Unsupported store type."},
-                                          {"NSFilePath", path}});
+    return platform::Error::withUserInfo(
+        platform::kCocoaErrorDomain, kUnsupportedStoreTypeError,
+        {{platform::kLocalizedDescriptionKey, "Unsupported store type."}, {"NSFilePath", path}});
 }
 
-platform::FileManager& files() { return platform::FileManager::defaultManager(); }
+platform::FileManager& files() {
+    return platform::FileManager::defaultManager();
+}
 
 std::optional<nlohmann::json> readJsonFile(const std::string& path) {
     auto text = files().readFile(path);
@@ -52,9 +56,11 @@ std::vector<std::string> bundleFiles(const std::string& suffix) {
     std::vector<std::string> out;
     auto host = MVPersistentStorage::host();
     if (!host) return out;
-    const std::string folder = host->libmerovaneBundlePath() + "/" + MVPersistentStoreMigrationManager::kModelFolder;
+    const std::string folder =
+        host->libmerovaneBundlePath() + "/" + MVPersistentStoreMigrationManager::kModelFolder;
     for (auto& name : files().contentsOfDirectory(folder).value_or(std::vector<std::string>{}))
-        if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+        if (name.size() > suffix.size() &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
             out.push_back(folder + "/" + name);
     return out;
 }
@@ -64,13 +70,17 @@ std::shared_ptr<const MVObjectModel> sourceModelFor(const nlohmann::json& storeD
         auto description = readJsonFile(file);
         if (!description) continue;
         auto model = MVObjectModel::fromDescription(*description);
-        if (model && model->isConfigurationCompatible(MVPersistentStorage::kConfiguration, storeData)) return model;
+        if (model &&
+            model->isConfigurationCompatible(MVPersistentStorage::kConfiguration, storeData))
+            return model;
     }
     return nullptr;
 }
 
-std::shared_ptr<const MVMappingModel> mappingFor(const MVObjectModel& source, const MVObjectModel& destination) {
-    if (source.versionIdentifiers().empty() || destination.versionIdentifiers().empty()) return nullptr;
+std::shared_ptr<const MVMappingModel> mappingFor(const MVObjectModel& source,
+                                                 const MVObjectModel& destination) {
+    if (source.versionIdentifiers().empty() || destination.versionIdentifiers().empty())
+        return nullptr;
     for (auto& file : bundleFiles(".mapping.json")) {
         auto description = readJsonFile(file);
         if (!description) continue;
@@ -119,7 +129,8 @@ bool MVPersistentStoreMigrationManager::removeTempFiles(platform::Error* error) 
     return true;
 }
 
-std::optional<nlohmann::json> MVPersistentStoreMigrationManager::metadataForPersistentStoreInTempFileOfType(
+std::optional<nlohmann::json>
+MVPersistentStoreMigrationManager::metadataForPersistentStoreInTempFileOfType(
     const std::string& storeType, platform::Error* error) {
     if (storeType != kSQLiteStoreType) {
         setError(error, unsupportedStoreType(tempFilePath()));
@@ -128,9 +139,8 @@ std::optional<nlohmann::json> MVPersistentStoreMigrationManager::metadataForPers
     return MVSQLiteStore::metadataForStore(tempFilePath(), error);
 }
 
-bool MVPersistentStoreMigrationManager::moveToTempFromDatabaseWith(const std::string& storePath,
-                                                                   platform::FileManager& fileManager,
-                                                                   platform::Error* error) {
+bool MVPersistentStoreMigrationManager::moveToTempFromDatabaseWith(
+    const std::string& storePath, platform::FileManager& fileManager, platform::Error* error) {
     const std::string temp = tempFilePath();
     for (const char* suffix : kCompanionSuffixes)
         if (!fileManager.moveItem(storePath + suffix, temp + suffix, error)) return false;
@@ -139,13 +149,14 @@ bool MVPersistentStoreMigrationManager::moveToTempFromDatabaseWith(const std::st
 
 bool MVPersistentStoreMigrationManager::migrateFromSourceModelWithStoreData(
     const nlohmann::json& storeData, const nlohmann::json*, const std::string& storeURL,
-    const std::shared_ptr<const MVObjectModel>& destinationModel, const std::string& destinationStoreType,
-    const nlohmann::json*, platform::Error* error) {
+    const std::shared_ptr<const MVObjectModel>& destinationModel,
+    const std::string& destinationStoreType, const nlohmann::json*, platform::Error* error) {
     // Leftovers of an earlier run would block the move; a failure here is reported but
     // does not stop the migration.
     if (!removeTempFiles(nullptr)) setError(error, errorWithCode(kCouldntDeleteOldTmpSqlite));
 
-    if (files().fileExists(storeURL) && !moveToTempFromDatabaseWith(storeURL, files(), error)) return false;
+    if (files().fileExists(storeURL) && !moveToTempFromDatabaseWith(storeURL, files(), error))
+        return false;
 
     auto sourceModel = sourceModelFor(storeData);
     auto mapping = sourceModel ? mappingFor(*sourceModel, *destinationModel) : nullptr;
@@ -158,12 +169,14 @@ bool MVPersistentStoreMigrationManager::migrateFromSourceModelWithStoreData(
     if (destinationStoreType != kSQLiteStoreType) {
         setError(error, unsupportedStoreType(storeURL));
     } else {
-        migrated = MVSQLiteStore::migrate(tempFilePath(), *sourceModel, *mapping, storeURL, destinationModel,
-                                          MVPersistentStorage::kConfiguration, error);
+        migrated =
+            MVSQLiteStore::migrate(tempFilePath(), *sourceModel, *mapping, storeURL,
+                                   destinationModel, MVPersistentStorage::kConfiguration, error);
     }
     if (migrated)
         MVLogVerbose("MVPersistentStoreMigration from identifier \"{}\" to \"{}\"",
-                     sourceModel->versionIdentifiers().back(), destinationModel->versionIdentifiers().back());
+                     sourceModel->versionIdentifiers().back(),
+                     destinationModel->versionIdentifiers().back());
 
     if (!removeTempFiles(nullptr)) {
         setError(error, errorWithCode(kCouldntDeleteOldTmpSqlite));

@@ -14,9 +14,8 @@
 // and the mappings as "MVPersistentStorage/<source>-<destination>.mapping.json".
 // Call from one thread at a time (persistent storage's start-up).
 
-#include <nlohmann/json_fwd.hpp>
-
 #include <memory>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 
@@ -24,12 +23,13 @@ class MVObjectModel;
 namespace platform {
 class Error;
 class FileManager;
-}
+}  // namespace platform
 
-inline constexpr const char* MVPersistentStoreMigrationManagerInitException = "MVPersistentStoreMigrationManagerInitException";
+inline constexpr const char* MVPersistentStoreMigrationManagerInitException =
+    "MVPersistentStoreMigrationManagerInitException";
 
 class MVPersistentStoreMigrationManager {
-public:
+  public:
     static constexpr const char* kErrorDomain = "MVPersistentStoreMigrationErrorDomain";
     static constexpr const char* kErrorDescriptionKey = "errorDescription";
     enum ErrorCode : long { kMappingModelNotFound = 0, kCouldntDeleteOldTmpSqlite = 1 };
@@ -45,21 +45,20 @@ public:
     // Removes those of the three that exist, main file first; stops at the first failure
     // with a code 1 error.
     static bool removeTempFiles(platform::Error* error);
-    static std::optional<nlohmann::json> metadataForPersistentStoreInTempFileOfType(const std::string& storeType,
-                                                                                    platform::Error* error);
+    static std::optional<nlohmann::json> metadataForPersistentStoreInTempFileOfType(
+        const std::string& storeType, platform::Error* error);
     // Moves the store, then its "-shm", then its "-wal" to the temporary names; stops at
     // the first move that fails, with that move's error.
-    static bool moveToTempFromDatabaseWith(const std::string& storePath, platform::FileManager& fileManager,
+    static bool moveToTempFromDatabaseWith(const std::string& storePath,
+                                           platform::FileManager& fileManager,
                                            platform::Error* error);
     // Migrates the store at `storeURL` (a path), whose metadata is `storeData`, to the
     // destination model. True on success.
-    static bool migrateFromSourceModelWithStoreData(const nlohmann::json& storeData,
-                                                    const nlohmann::json* sourceStoreOptions,
-                                                    const std::string& storeURL,
-                                                    const std::shared_ptr<const MVObjectModel>& destinationModel,
-                                                    const std::string& destinationStoreType,
-                                                    const nlohmann::json* destinationStoreOptions,
-                                                    platform::Error* error);
+    static bool migrateFromSourceModelWithStoreData(
+        const nlohmann::json& storeData, const nlohmann::json* sourceStoreOptions,
+        const std::string& storeURL, const std::shared_ptr<const MVObjectModel>& destinationModel,
+        const std::string& destinationStoreType, const nlohmann::json* destinationStoreOptions,
+        platform::Error* error);
 
     static platform::Error errorWithCode(ErrorCode code);
 };

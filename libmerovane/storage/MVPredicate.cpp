@@ -3,6 +3,7 @@
 #include <fmt/core.h>
 
 #include "libmerovane/storage/MVObjectModel.h"
+#include "libmerovane/storage/MVSQLiteStore.h"
 #include "platform/foundation/Exception.h"
 
 namespace {
@@ -14,38 +15,46 @@ constexpr size_t kMaxSqlParameters = 30000;
 
 const char* opText(Op op) {
     switch (op) {
-        case Op::Equal: return "==";
-        case Op::NotEqual: return "!=";
-        case Op::Less: return "<";
-        case Op::LessOrEqual: return "<=";
-        case Op::Greater: return ">";
-        case Op::GreaterOrEqual: return ">=";
-        case Op::In: return "IN";
-        case Op::And: return "AND";
-        case Op::Or: return "OR";
-        default: return "";
+        case Op::Equal:
+            return "==";
+        case Op::NotEqual:
+            return "!=";
+        case Op::Less:
+            return "<";
+        case Op::LessOrEqual:
+            return "<=";
+        case Op::Greater:
+            return ">";
+        case Op::GreaterOrEqual:
+            return ">=";
+        case Op::In:
+            return "IN";
+        case Op::And:
+            return "AND";
+        case Op::Or:
+            return "OR";
+        default:
+            return "";
     }
 }
 
 const char* sqlOp(Op op) {
     switch (op) {
-        case Op::Equal: return " IS ";
-        case Op::NotEqual: return " IS NOT ";
-        case Op::Less: return " < ";
-        case Op::LessOrEqual: return " <= ";
-        case Op::Greater: return " > ";
-        case Op::GreaterOrEqual: return " >= ";
-        default: return "";
+        case Op::Equal:
+            return " IS ";
+        case Op::NotEqual:
+            return " IS NOT ";
+        case Op::Less:
+            return " < ";
+        case Op::LessOrEqual:
+            return " <= ";
+        case Op::Greater:
+            return " > ";
+        case Op::GreaterOrEqual:
+            return " >= ";
+        default:
+            return "";
     }
-}
-
-std::string quoted(const std::string& name) {
-    std::string out = "\"";
-    for (char c : name) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    return out + "\"";
 }
 
 }  // namespace
@@ -96,7 +105,8 @@ MVPredicate MVPredicate::negate(MVPredicate predicate) {
 std::string MVPredicate::description() const {
     const Node& n = *node_;
     switch (n.op) {
-        case Op::True: return "TRUEPREDICATE";
+        case Op::True:
+            return "TRUEPREDICATE";
         case Op::In: {
             std::string list;
             for (auto& v : n.values) list += (list.empty() ? "" : ", ") + v.description();
@@ -106,18 +116,22 @@ std::string MVPredicate::description() const {
         case Op::Or: {
             std::string out;
             for (auto& c : n.children)
-                out += (out.empty() ? "" : fmt::format(" {} ", opText(n.op))) + "(" + c.description() + ")";
+                out += (out.empty() ? "" : fmt::format(" {} ", opText(n.op))) + "(" +
+                       c.description() + ")";
             return out.empty() ? (n.op == Op::And ? "TRUEPREDICATE" : "FALSEPREDICATE") : out;
         }
-        case Op::Not: return "NOT (" + n.children.at(0).description() + ")";
-        default: return fmt::format("{} {} {}", n.key, opText(n.op), n.values.at(0).description());
+        case Op::Not:
+            return "NOT (" + n.children.at(0).description() + ")";
+        default:
+            return fmt::format("{} {} {}", n.key, opText(n.op), n.values.at(0).description());
     }
 }
 
 MVBoundPredicate::MVBoundPredicate(const MVPredicate& predicate, const MVEntityDescription& entity)
     : root_(bind(predicate, entity)) {}
 
-MVBoundPredicate::Bound MVBoundPredicate::bind(const MVPredicate& p, const MVEntityDescription& entity) {
+MVBoundPredicate::Bound MVBoundPredicate::bind(const MVPredicate& p,
+                                               const MVEntityDescription& entity) {
     const auto& n = p.node();
     Bound b;
     b.op = n.op;
@@ -128,19 +142,23 @@ MVBoundPredicate::Bound MVBoundPredicate::bind(const MVPredicate& p, const MVEnt
     }
     b.attribute = entity.indexOfAttribute(n.key);
     if (b.attribute < 0)
-        throw platform::Exception(platform::kInvalidArgumentException,
-                                  fmt::format("keypath {} not found in entity <{}>", n.key, entity.name()));
+        throw platform::Exception(
+            platform::kInvalidArgumentException,
+            fmt::format("keypath {} not found in entity <{}>", n.key, entity.name()));
     const auto type = entity.attributes()[static_cast<size_t>(b.attribute)].type;
-    b.column = quoted(n.key);
+    b.column = MVSQLiteStore::quotedName(n.key);
     for (auto& v : n.values) b.values.push_back(MVEntityDescription::coerce(type, v));
     return b;
 }
 
-int MVBoundPredicate::evaluate(const std::vector<MVStoredValue>& values) const { return eval(root_, values); }
+int MVBoundPredicate::evaluate(const std::vector<MVStoredValue>& values) const {
+    return eval(root_, values);
+}
 
 int MVBoundPredicate::eval(const Bound& b, const std::vector<MVStoredValue>& values) {
     switch (b.op) {
-        case Op::True: return 1;
+        case Op::True:
+            return 1;
         case Op::And: {
             int result = 1;
             for (auto& c : b.children) {
@@ -163,31 +181,42 @@ int MVBoundPredicate::eval(const Bound& b, const std::vector<MVStoredValue>& val
             int r = eval(b.children.at(0), values);
             return r < 0 ? -1 : 1 - r;
         }
-        default: break;
+        default:
+            break;
     }
     const MVStoredValue& v = values.at(static_cast<size_t>(b.attribute));
     switch (b.op) {
-        case Op::Equal: return v == b.values[0] ? 1 : 0;
-        case Op::NotEqual: return v == b.values[0] ? 0 : 1;
+        case Op::Equal:
+            return v == b.values[0] ? 1 : 0;
+        case Op::NotEqual:
+            return v == b.values[0] ? 0 : 1;
         case Op::In: {
             if (v.isNone()) return -1;
             bool sawNone = false;
             for (auto& x : b.values) {
-                if (x.isNone()) sawNone = true;
-                else if (v == x) return 1;
+                if (x.isNone())
+                    sawNone = true;
+                else if (v == x)
+                    return 1;
             }
             return sawNone ? -1 : 0;
         }
-        default: break;
+        default:
+            break;
     }
     if (v.isNone() || b.values[0].isNone()) return -1;
     const auto c = v <=> b.values[0];
     switch (b.op) {
-        case Op::Less: return c < 0 ? 1 : 0;
-        case Op::LessOrEqual: return c <= 0 ? 1 : 0;
-        case Op::Greater: return c > 0 ? 1 : 0;
-        case Op::GreaterOrEqual: return c >= 0 ? 1 : 0;
-        default: return 0;
+        case Op::Less:
+            return c < 0 ? 1 : 0;
+        case Op::LessOrEqual:
+            return c <= 0 ? 1 : 0;
+        case Op::Greater:
+            return c > 0 ? 1 : 0;
+        case Op::GreaterOrEqual:
+            return c >= 0 ? 1 : 0;
+        default:
+            return 0;
     }
 }
 
@@ -203,9 +232,12 @@ bool MVBoundPredicate::sql(std::string& where, std::vector<MVStoredValue>& param
     return true;
 }
 
-void MVBoundPredicate::render(const Bound& b, std::string& where, std::vector<MVStoredValue>& params) {
+void MVBoundPredicate::render(const Bound& b, std::string& where,
+                              std::vector<MVStoredValue>& params) {
     switch (b.op) {
-        case Op::True: where += "1"; return;
+        case Op::True:
+            where += "1";
+            return;
         case Op::And:
         case Op::Or:
             if (b.children.empty()) {
@@ -243,15 +275,18 @@ MVBoundSort::MVBoundSort(const MVSortDescriptors& descriptors, const MVEntityDes
     for (auto& d : descriptors) {
         int i = entity.indexOfAttribute(d.key);
         if (i < 0)
-            throw platform::Exception(platform::kInvalidArgumentException,
-                                      fmt::format("keypath {} not found in entity <{}>", d.key, entity.name()));
-        keys_.push_back({i, quoted(d.key), d.ascending});
+            throw platform::Exception(
+                platform::kInvalidArgumentException,
+                fmt::format("keypath {} not found in entity <{}>", d.key, entity.name()));
+        keys_.push_back({i, MVSQLiteStore::quotedName(d.key), d.ascending});
     }
 }
 
-int MVBoundSort::compare(const std::vector<MVStoredValue>& a, const std::vector<MVStoredValue>& b) const {
+int MVBoundSort::compare(const std::vector<MVStoredValue>& a,
+                         const std::vector<MVStoredValue>& b) const {
     for (auto& k : keys_) {
-        const auto c = a.at(static_cast<size_t>(k.attribute)) <=> b.at(static_cast<size_t>(k.attribute));
+        const auto c =
+            a.at(static_cast<size_t>(k.attribute)) <=> b.at(static_cast<size_t>(k.attribute));
         if (c != 0) return (c < 0) == k.ascending ? -1 : 1;
     }
     return 0;
@@ -259,6 +294,7 @@ int MVBoundSort::compare(const std::vector<MVStoredValue>& a, const std::vector<
 
 std::string MVBoundSort::sql() const {
     std::string out;
-    for (auto& k : keys_) out += (out.empty() ? "" : ", ") + k.column + (k.ascending ? " ASC" : " DESC");
+    for (auto& k : keys_)
+        out += (out.empty() ? "" : ", ") + k.column + (k.ascending ? " ASC" : " DESC");
     return out;
 }

@@ -20,8 +20,20 @@
 class MVEntityDescription;
 
 class MVPredicate {
-public:
-    enum class Op { True, Equal, NotEqual, Less, LessOrEqual, Greater, GreaterOrEqual, In, And, Or, Not };
+  public:
+    enum class Op {
+        True,
+        Equal,
+        NotEqual,
+        Less,
+        LessOrEqual,
+        Greater,
+        GreaterOrEqual,
+        In,
+        And,
+        Or,
+        Not
+    };
 
     // Matches every object.
     MVPredicate();
@@ -38,7 +50,7 @@ public:
     struct Node;
     const Node& node() const { return *node_; }
 
-private:
+  private:
     explicit MVPredicate(std::shared_ptr<const Node> node) : node_(std::move(node)) {}
     std::shared_ptr<const Node> node_;
 };
@@ -60,7 +72,7 @@ using MVSortDescriptors = std::vector<MVSortDescriptor>;
 // into the attributes' kinds. Throws NSInvalidArgumentException for a key the entity
 // does not have.
 class MVBoundPredicate {
-public:
+  public:
     MVBoundPredicate(const MVPredicate& predicate, const MVEntityDescription& entity);
 
     // Three-valued: 1 match, 0 no match, -1 unknown.
@@ -72,7 +84,7 @@ public:
     bool sql(std::string& where, std::vector<MVStoredValue>& parameters) const;
     bool isTrue() const { return root_.op == MVPredicate::Op::True; }
 
-private:
+  private:
     struct Bound {
         MVPredicate::Op op = MVPredicate::Op::True;
         int attribute = -1;
@@ -89,7 +101,7 @@ private:
 
 // Sorts rows of an entity by the descriptors, then by row id.
 class MVBoundSort {
-public:
+  public:
     MVBoundSort(const MVSortDescriptors& descriptors, const MVEntityDescription& entity);
     bool empty() const { return keys_.empty(); }
     // Negative, zero or positive like a comparison; ties are left to the caller.
@@ -97,7 +109,7 @@ public:
     // "ORDER BY" terms without the words, or empty.
     std::string sql() const;
 
-private:
+  private:
     struct Key {
         int attribute;
         std::string column;

@@ -29,7 +29,8 @@ constexpr long kIncompatibleVersionHashError = 134100;
 constexpr long kMigrationError = 134110;
 constexpr long kStoreSaveError = 134030;
 
-platform::Error makeError(long code, const std::string& text, const std::string& path, int sqliteCode = 0) {
+platform::Error makeError(long code, const std::string& text, const std::string& path,
+                          int sqliteCode = 0) {
     nlohmann::json info = {{platform::kLocalizedDescriptionKey, text}, {"NSFilePath", path}};
     if (sqliteCode) info["NSSQLiteErrorDomain"] = sqliteCode;
     return platform::Error::withUserInfo(platform::kCocoaErrorDomain, code, info);
@@ -39,21 +40,16 @@ void setError(platform::Error* out, platform::Error e) {
     if (out) *out = std::move(e);
 }
 
-std::string quoted(const std::string& name) {
-    std::string out = "\"";
-    for (char c : name) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    return out + "\"";
-}
-
 const char* columnType(MVAttributeType type) {
     switch (MVEntityDescription::storedKind(type)) {
-        case MVStoredValue::Kind::Text: return "TEXT";
-        case MVStoredValue::Kind::Integer: return "INTEGER";
-        case MVStoredValue::Kind::Real: return "REAL";
-        default: return "BLOB";
+        case MVStoredValue::Kind::Text:
+            return "TEXT";
+        case MVStoredValue::Kind::Integer:
+            return "INTEGER";
+        case MVStoredValue::Kind::Real:
+            return "REAL";
+        default:
+            return "BLOB";
     }
 }
 
@@ -65,17 +61,26 @@ void configureConnection(SQLite::Database& db) {
 
 std::unique_ptr<SQLite::Database> openConnection(const std::string& path, bool create) {
     auto db = std::make_unique<SQLite::Database>(
-        path, SQLite::OPEN_READWRITE | (create ? SQLite::OPEN_CREATE : 0) | SQLite::OPEN_NOMUTEX, kBusyTimeoutMs);
+        path, SQLite::OPEN_READWRITE | (create ? SQLite::OPEN_CREATE : 0) | SQLite::OPEN_NOMUTEX,
+        kBusyTimeoutMs);
     configureConnection(*db);
     return db;
 }
 
 void bindValue(SQLite::Statement& st, int index, const MVStoredValue& v) {
     switch (v.kind()) {
-        case MVStoredValue::Kind::None: st.bind(index); break;
-        case MVStoredValue::Kind::Integer: st.bind(index, *v.ifInteger()); break;
-        case MVStoredValue::Kind::Real: st.bind(index, *v.ifReal()); break;
-        case MVStoredValue::Kind::Text: st.bindNoCopy(index, *v.ifText()); break;
+        case MVStoredValue::Kind::None:
+            st.bind(index);
+            break;
+        case MVStoredValue::Kind::Integer:
+            st.bind(index, *v.ifInteger());
+            break;
+        case MVStoredValue::Kind::Real:
+            st.bind(index, *v.ifReal());
+            break;
+        case MVStoredValue::Kind::Text:
+            st.bindNoCopy(index, *v.ifText());
+            break;
         case MVStoredValue::Kind::Json: {
             const std::string blob = MVStoredValue::encodeJsonBlob(**v.ifJson());
             st.bind(index, blob.data(), static_cast<int>(blob.size()));
@@ -88,10 +93,13 @@ void bindValue(SQLite::Statement& st, int index, const MVStoredValue& v) {
 bool readValue(const SQLite::Column& c, MVAttributeType type, MVStoredValue& out) {
     const auto kind = MVEntityDescription::storedKind(type);
     switch (c.getType()) {
-        case SQLITE_NULL: out = {}; return true;
+        case SQLITE_NULL:
+            out = {};
+            return true;
         case SQLITE_INTEGER:
-            out = kind == MVStoredValue::Kind::Real ? MVStoredValue(static_cast<double>(c.getInt64()))
-                                                    : MVStoredValue(static_cast<int64_t>(c.getInt64()));
+            out = kind == MVStoredValue::Kind::Real
+                      ? MVStoredValue(static_cast<double>(c.getInt64()))
+                      : MVStoredValue(static_cast<int64_t>(c.getInt64()));
             if (kind == MVStoredValue::Kind::Json) out = MVEntityDescription::coerce(type, out);
             return true;
         case SQLITE_FLOAT:
@@ -104,7 +112,8 @@ bool readValue(const SQLite::Column& c, MVAttributeType type, MVStoredValue& out
             return true;
         case SQLITE_BLOB: {
             if (kind != MVStoredValue::Kind::Json) return false;
-            auto json = MVStoredValue::decodeJsonBlob(c.getBlob(), static_cast<size_t>(c.getBytes()));
+            auto json =
+                MVStoredValue::decodeJsonBlob(c.getBlob(), static_cast<size_t>(c.getBytes()));
             if (!json) return false;
             out = MVStoredValue(std::move(json));
             return true;
@@ -116,8 +125,8 @@ bool readValue(const SQLite::Column& c, MVAttributeType type, MVStoredValue& out
 std::string newUUID() {
     std::random_device rd;
     std::uniform_int_distribution<uint32_t> d;
-    return fmt::format("{:08X}-{:04X}-4{:03X}-{:04X}-{:08X}{:04X}", d(rd), d(rd) & 0xffff, d(rd) & 0xfff,
-                       (d(rd) & 0x3fff) | 0x8000, d(rd), d(rd) & 0xffff);
+    return fmt::format("{:08X}-{:04X}-4{:03X}-{:04X}-{:08X}{:04X}", d(rd), d(rd) & 0xffff,
+                       d(rd) & 0xfff, (d(rd) & 0x3fff) | 0x8000, d(rd), d(rd) & 0xffff);
 }
 
 bool tableExists(SQLite::Database& db, const std::string& name) {
@@ -138,19 +147,37 @@ nlohmann::json readMetadata(SQLite::Database& db) {
     return meta;
 }
 
-void createSchema(SQLite::Database& db, const MVObjectModel& model, const std::string& configuration) {
-    db.exec(fmt::format("CREATE TABLE {} (key TEXT PRIMARY KEY NOT NULL, value BLOB NOT NULL)", kMetadataTable));
+void createSchema(SQLite::Database& db, const MVObjectModel& model,
+                  const std::string& configuration) {
+    db.exec(fmt::format("CREATE TABLE {} (key TEXT PRIMARY KEY NOT NULL, value BLOB NOT NULL)",
+                        kMetadataTable));
     for (auto* e : model.entitiesForConfiguration(configuration)) {
         std::string columns = fmt::format("{} INTEGER PRIMARY KEY", kRowIDColumn);
-        for (auto& a : e->attributes()) columns += fmt::format(", {} {}", quoted(a.name), columnType(a.type));
-        db.exec(fmt::format("CREATE TABLE {} ({})", quoted(e->name()), columns));
+        for (auto& a : e->attributes())
+            columns +=
+                fmt::format(", {} {}", MVSQLiteStore::quotedName(a.name), columnType(a.type));
+        db.exec(fmt::format("CREATE TABLE {} ({})", MVSQLiteStore::quotedName(e->name()), columns));
         if (e->indexOfAttribute("id") >= 0)
-            db.exec(fmt::format("CREATE INDEX {} ON {} (\"id\")", quoted(e->name() + "_id"), quoted(e->name())));
+            db.exec(fmt::format("CREATE INDEX {} ON {} (\"id\")",
+                                MVSQLiteStore::quotedName(e->name() + "_id"),
+                                MVSQLiteStore::quotedName(e->name())));
     }
 }
 
+// "<verb> INTO <table> (row id, attributes...) VALUES (?, ...)".
+std::string insertSql(const char* verb, const MVEntityDescription& e) {
+    std::string names = kRowIDColumn, marks = "?";
+    for (auto& a : e.attributes()) {
+        names += ", " + MVSQLiteStore::quotedName(a.name);
+        marks += ", ?";
+    }
+    return fmt::format("{} INTO {} ({}) VALUES ({})", verb, MVSQLiteStore::quotedName(e.name()),
+                       names, marks);
+}
+
 void writeMetadata(SQLite::Database& db, const nlohmann::json& meta) {
-    SQLite::Statement st(db, fmt::format("INSERT OR REPLACE INTO {} (key, value) VALUES (?, ?)", kMetadataTable));
+    SQLite::Statement st(
+        db, fmt::format("INSERT OR REPLACE INTO {} (key, value) VALUES (?, ?)", kMetadataTable));
     for (auto it = meta.begin(); it != meta.end(); ++it) {
         const std::string blob = MVStoredValue::encodeJsonBlob(*it);
         st.reset();
@@ -170,7 +197,7 @@ nlohmann::json metadataFor(const MVObjectModel& model, const std::string& config
 // A prepared statement in use: reset when the use ends, so that no read transaction
 // outlives it (an open one would keep every checkpoint from emptying the WAL).
 class StatementUse {
-public:
+  public:
     explicit StatementUse(SQLite::Statement& st) : st_(st) {}
     ~StatementUse() {
         try {
@@ -182,7 +209,7 @@ public:
     SQLite::Statement* operator->() { return &st_; }
     SQLite::Statement& operator*() { return st_; }
 
-private:
+  private:
     SQLite::Statement& st_;
 };
 
@@ -211,7 +238,8 @@ struct MVSQLiteStore::Impl {
     std::shared_ptr<const MVObjectModel> model;
     std::string configuration;
     nlohmann::json metadata;
-    std::vector<const MVEntityDescription*> entities;  // model order; null when not in the configuration
+    std::vector<const MVEntityDescription*>
+        entities;  // model order; null when not in the configuration
 
     std::mutex writerMutex;
     Connection writer;
@@ -241,8 +269,10 @@ struct MVSQLiteStore::Impl {
 MVSQLiteStore::MVSQLiteStore(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 MVSQLiteStore::~MVSQLiteStore() = default;
 
-std::unique_ptr<MVSQLiteStore> MVSQLiteStore::open(const std::string& path, std::shared_ptr<const MVObjectModel> model,
-                                                   const std::string& configuration, platform::Error* error) {
+std::unique_ptr<MVSQLiteStore> MVSQLiteStore::open(const std::string& path,
+                                                   std::shared_ptr<const MVObjectModel> model,
+                                                   const std::string& configuration,
+                                                   platform::Error* error) {
     auto impl = std::make_unique<Impl>();
     impl->path = path;
     impl->configuration = configuration;
@@ -255,15 +285,19 @@ std::unique_ptr<MVSQLiteStore> MVSQLiteStore::open(const std::string& path, std:
         if (tableExists(db, kMetadataTable)) {
             impl->metadata = readMetadata(db);
             if (!model->isConfigurationCompatible(configuration, impl->metadata)) {
-                setError(error, makeError(kIncompatibleVersionHashError,
-                                          "The model used to open the store is incompatible with the one used to "
-                                          "create the store.",
-                                          path));
+                setError(
+                    error,
+                    makeError(
+                        kIncompatibleVersionHashError,
+                        "The model used to open the store is incompatible with the one used to "
+                        "create the store.",
+                        path));
                 return nullptr;
             }
         } else {
             if (db.execAndGet("SELECT count(*) FROM sqlite_master").getInt64() != 0) {
-                setError(error, makeError(kStoreOpenError, "The file holds tables of another kind.", path));
+                setError(error, makeError(kStoreOpenError, "The file holds tables of another kind.",
+                                          path));
                 return nullptr;
             }
             impl->metadata = metadataFor(*model, configuration);
@@ -285,16 +319,19 @@ std::unique_ptr<MVSQLiteStore> MVSQLiteStore::open(const std::string& path, std:
     return std::unique_ptr<MVSQLiteStore>(new MVSQLiteStore(std::move(impl)));
 }
 
-std::optional<nlohmann::json> MVSQLiteStore::metadataForStore(const std::string& path, platform::Error* error) {
+std::optional<nlohmann::json> MVSQLiteStore::metadataForStore(const std::string& path,
+                                                              platform::Error* error) {
     bool isDirectory = false;
     if (!platform::FileManager::defaultManager().fileExists(path, &isDirectory) || isDirectory) {
-        setError(error, makeError(platform::kFileNoSuchFileError, "The store file does not exist.", path));
+        setError(error,
+                 makeError(platform::kFileNoSuchFileError, "The store file does not exist.", path));
         return std::nullopt;
     }
     try {
         auto db = openConnection(path, false);
         if (!tableExists(*db, kMetadataTable)) {
-            setError(error, makeError(kStoreOpenError, "The file is not a store: it has no metadata.", path));
+            setError(error, makeError(kStoreOpenError,
+                                      "The file is not a store: it has no metadata.", path));
             return std::nullopt;
         }
         return readMetadata(*db);
@@ -306,8 +343,8 @@ std::optional<nlohmann::json> MVSQLiteStore::metadataForStore(const std::string&
 
 bool MVSQLiteStore::migrate(const std::string& sourcePath, const MVObjectModel& sourceModel,
                             const MVMappingModel& mapping, const std::string& destinationPath,
-                            std::shared_ptr<const MVObjectModel> destinationModel, const std::string& configuration,
-                            platform::Error* error) {
+                            std::shared_ptr<const MVObjectModel> destinationModel,
+                            const std::string& configuration, platform::Error* error) {
     try {
         auto source = openConnection(sourcePath, false);
         platform::Error openError;
@@ -328,19 +365,16 @@ bool MVSQLiteStore::migrate(const std::string& sourcePath, const MVObjectModel& 
             std::string columns = kRowIDColumn;
             for (auto& a : e->attributes()) {
                 auto named = m->attributes.find(a.name);
-                const std::string sourceName = named != m->attributes.end() ? named->second : a.name;
+                const std::string sourceName =
+                    named != m->attributes.end() ? named->second : a.name;
                 const int index = from->indexOfAttribute(sourceName);
                 take.push_back(index);
-                if (index >= 0) columns += ", " + quoted(sourceName);
+                if (index >= 0) columns += ", " + MVSQLiteStore::quotedName(sourceName);
             }
-            SQLite::Statement read(*source, fmt::format("SELECT {} FROM {} ORDER BY {}", columns,
-                                                        quoted(from->name()), kRowIDColumn));
-            std::string names = kRowIDColumn, marks = "?";
-            for (auto& a : e->attributes()) {
-                names += ", " + quoted(a.name);
-                marks += ", ?";
-            }
-            SQLite::Statement insert(db, fmt::format("INSERT INTO {} ({}) VALUES ({})", quoted(e->name()), names, marks));
+            SQLite::Statement read(
+                *source, fmt::format("SELECT {} FROM {} ORDER BY {}", columns,
+                                     MVSQLiteStore::quotedName(from->name()), kRowIDColumn));
+            SQLite::Statement insert(db, insertSql("INSERT", *e));
             while (read.executeStep()) {
                 insert.reset();
                 insert.clearBindings();
@@ -351,7 +385,8 @@ bool MVSQLiteStore::migrate(const std::string& sourcePath, const MVObjectModel& 
                 for (size_t i = 0; i < take.size(); ++i) {
                     if (take[i] < 0) continue;
                     MVStoredValue v;
-                    if (!readValue(read.getColumn(column++), from->attributes()[static_cast<size_t>(take[i])].type, v))
+                    if (!readValue(read.getColumn(column++),
+                                   from->attributes()[static_cast<size_t>(take[i])].type, v))
                         continue;  // an unreadable value stays empty rather than losing its row
                     values[i] = MVEntityDescription::coerce(e->attributes()[i].type, v);
                     bindValue(insert, static_cast<int>(i) + 2, values[i]);
@@ -375,21 +410,38 @@ bool MVSQLiteStore::removeStoreFiles(const std::string& path, platform::Error* e
     for (const char* suffix : {"", "-wal", "-shm"}) {
         const std::string file = path + suffix;
         const bool isStore = *suffix == '\0';
-        if (files.fileExists(file) && !files.removeItem(file, isStore ? error : nullptr) && isStore) storeGone = false;
+        if (files.fileExists(file) && !files.removeItem(file, isStore ? error : nullptr) && isStore)
+            storeGone = false;
     }
     return storeGone;
 }
 
-const std::string& MVSQLiteStore::path() const { return impl_->path; }
-const MVObjectModel& MVSQLiteStore::model() const { return *impl_->model; }
-nlohmann::json MVSQLiteStore::metadata() const { return impl_->metadata; }
+std::string MVSQLiteStore::quotedName(const std::string& name) {
+    std::string out = "\"";
+    for (char c : name) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out + "\"";
+}
+
+const std::string& MVSQLiteStore::path() const {
+    return impl_->path;
+}
+const MVObjectModel& MVSQLiteStore::model() const {
+    return *impl_->model;
+}
+nlohmann::json MVSQLiteStore::metadata() const {
+    return impl_->metadata;
+}
 
 int64_t MVSQLiteStore::maxRowID() const {
     std::lock_guard lock(impl_->writerMutex);
     int64_t best = 0;
     for (auto* e : impl_->entities) {
         if (!e) continue;
-        auto st = impl_->writer.statement(fmt::format("SELECT max({}) FROM {}", kRowIDColumn, quoted(e->name())));
+        auto st = impl_->writer.statement(fmt::format("SELECT max({}) FROM {}", kRowIDColumn,
+                                                      MVSQLiteStore::quotedName(e->name())));
         if (st->executeStep() && !st->getColumn(0).isNull())
             best = std::max<int64_t>(best, st->getColumn(0).getInt64());
     }
@@ -397,19 +449,24 @@ int64_t MVSQLiteStore::maxRowID() const {
 }
 
 std::optional<std::vector<MVStoreRow>> MVSQLiteStore::select(const MVEntityDescription& entity,
-                                                             const MVBoundPredicate& predicate, const MVBoundSort* sort,
-                                                             size_t offset, size_t limit) const {
+                                                             const MVBoundPredicate& predicate,
+                                                             const MVBoundSort* sort, size_t offset,
+                                                             size_t limit) const {
     std::string where;
     std::vector<MVStoredValue> params;
     const bool inSql = predicate.isTrue() || predicate.sql(where, params);
     std::string columns = kRowIDColumn;
-    for (auto& a : entity.attributes()) columns += ", " + quoted(a.name);
-    std::string sql = fmt::format("SELECT {} FROM {}", columns, quoted(entity.name()));
+    for (auto& a : entity.attributes()) columns += ", " + MVSQLiteStore::quotedName(a.name);
+    std::string sql =
+        fmt::format("SELECT {} FROM {}", columns, MVSQLiteStore::quotedName(entity.name()));
     if (inSql && !predicate.isTrue()) sql += " WHERE " + where;
-    if (inSql && sort && !sort->empty()) sql += " ORDER BY " + sort->sql() + ", " + kRowIDColumn;
-    else sql += fmt::format(" ORDER BY {}", kRowIDColumn);
+    if (inSql && sort && !sort->empty())
+        sql += " ORDER BY " + sort->sql() + ", " + kRowIDColumn;
+    else
+        sql += fmt::format(" ORDER BY {}", kRowIDColumn);
     const bool pageInSql = inSql && (offset || limit);
-    if (pageInSql) sql += fmt::format(" LIMIT {} OFFSET {}", limit ? static_cast<int64_t>(limit) : -1, offset);
+    if (pageInSql)
+        sql += fmt::format(" LIMIT {} OFFSET {}", limit ? static_cast<int64_t>(limit) : -1, offset);
 
     std::vector<MVStoreRow> rows;
     auto reader = impl_->takeReader();
@@ -417,7 +474,8 @@ std::optional<std::vector<MVStoreRow>> MVSQLiteStore::select(const MVEntityDescr
         auto use = reader->statement(sql);
         auto& st = *use;
         if (inSql)
-            for (size_t i = 0; i < params.size(); ++i) bindValue(st, static_cast<int>(i) + 1, params[i]);
+            for (size_t i = 0; i < params.size(); ++i)
+                bindValue(st, static_cast<int>(i) + 1, params[i]);
         const auto& attributes = entity.attributes();
         while (st.executeStep()) {
             MVStoreRow row;
@@ -425,9 +483,11 @@ std::optional<std::vector<MVStoreRow>> MVSQLiteStore::select(const MVEntityDescr
             row.values.resize(attributes.size());
             bool readable = true;
             for (size_t i = 0; i < attributes.size() && readable; ++i)
-                readable = readValue(st.getColumn(static_cast<int>(i) + 1), attributes[i].type, row.values[i]);
+                readable = readValue(st.getColumn(static_cast<int>(i) + 1), attributes[i].type,
+                                     row.values[i]);
             if (!readable) {
-                MVLogWarn("MVPersistentStorage skipped an unreadable row <{} {}>", entity.name(), row.rowID);
+                MVLogWarn("MVPersistentStorage skipped an unreadable row <{} {}>", entity.name(),
+                          row.rowID);
                 continue;
             }
             if (!inSql && !predicate.matches(row.values)) continue;
@@ -442,14 +502,19 @@ std::optional<std::vector<MVStoreRow>> MVSQLiteStore::select(const MVEntityDescr
     if (!inSql) {
         if (sort && !sort->empty())
             std::stable_sort(rows.begin(), rows.end(),
-                             [&](const MVStoreRow& a, const MVStoreRow& b) { return sort->compare(a.values, b.values) < 0; });
-        if (offset) rows.erase(rows.begin(), rows.begin() + static_cast<long>(std::min(offset, rows.size())));
+                             [&](const MVStoreRow& a, const MVStoreRow& b) {
+                                 return sort->compare(a.values, b.values) < 0;
+                             });
+        if (offset)
+            rows.erase(rows.begin(),
+                       rows.begin() + static_cast<long>(std::min(offset, rows.size())));
         if (limit && rows.size() > limit) rows.resize(limit);
     }
     return rows;
 }
 
-bool MVSQLiteStore::write(const std::vector<std::shared_ptr<const MVStoreBatch>>& batches, platform::Error* error) {
+bool MVSQLiteStore::write(const std::vector<std::shared_ptr<const MVStoreBatch>>& batches,
+                          platform::Error* error) {
     std::lock_guard lock(impl_->writerMutex);
     auto& w = impl_->writer;
     try {
@@ -458,14 +523,10 @@ bool MVSQLiteStore::write(const std::vector<std::shared_ptr<const MVStoreBatch>>
             for (size_t ei = 0; ei < batch->entities.size() && ei < impl_->entities.size(); ++ei) {
                 const auto* e = impl_->entities[ei];
                 if (!e || batch->entities[ei].empty()) continue;
-                std::string names = kRowIDColumn, marks = "?";
-                for (auto& a : e->attributes()) {
-                    names += ", " + quoted(a.name);
-                    marks += ", ?";
-                }
-                const std::string upsert =
-                    fmt::format("INSERT OR REPLACE INTO {} ({}) VALUES ({})", quoted(e->name()), names, marks);
-                const std::string remove = fmt::format("DELETE FROM {} WHERE {} = ?", quoted(e->name()), kRowIDColumn);
+                const std::string upsert = insertSql("INSERT OR REPLACE", *e);
+                const std::string remove =
+                    fmt::format("DELETE FROM {} WHERE {} = ?", MVSQLiteStore::quotedName(e->name()),
+                                kRowIDColumn);
                 for (auto& change : batch->entities[ei]) {
                     if (!change.values) {
                         auto st = w.statement(remove);

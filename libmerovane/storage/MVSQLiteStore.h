@@ -9,10 +9,9 @@
 // never wait for the disc write; writes run on one connection, one transaction per
 // call. Thread-safe.
 
-#include <nlohmann/json_fwd.hpp>
-
 #include <cstdint>
 #include <memory>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,21 +45,26 @@ struct MVStoreBatch {
 };
 
 class MVSQLiteStore {
-public:
+  public:
     // Opens the store at `path`, creating it (tables and metadata for the configuration)
     // when the file is new or empty. Fails for a file that is not a store of this
     // configuration: not SQLite, tables without metadata, or incompatible metadata.
-    static std::unique_ptr<MVSQLiteStore> open(const std::string& path, std::shared_ptr<const MVObjectModel> model,
-                                               const std::string& configuration, platform::Error* error);
+    static std::unique_ptr<MVSQLiteStore> open(const std::string& path,
+                                               std::shared_ptr<const MVObjectModel> model,
+                                               const std::string& configuration,
+                                               platform::Error* error);
     // The metadata of the store at `path`, without changing it.
-    static std::optional<nlohmann::json> metadataForStore(const std::string& path, platform::Error* error);
+    static std::optional<nlohmann::json> metadataForStore(const std::string& path,
+                                                          platform::Error* error);
     // Copies the rows of the source store into a new store at `destinationPath` through
     // the mapping, keeping row ids. One transaction: on failure nothing is left at
     // `destinationPath`.
     static bool migrate(const std::string& sourcePath, const MVObjectModel& sourceModel,
                         const MVMappingModel& mapping, const std::string& destinationPath,
-                        std::shared_ptr<const MVObjectModel> destinationModel, const std::string& configuration,
-                        platform::Error* error);
+                        std::shared_ptr<const MVObjectModel> destinationModel,
+                        const std::string& configuration, platform::Error* error);
+    // A table or column name as SQL text: in double quotes, inner ones doubled.
+    static std::string quotedName(const std::string& name);
     // Removes the store file and its companions; answers whether the store file is gone.
     static bool removeStoreFiles(const std::string& path, platform::Error* error);
 
@@ -75,15 +79,18 @@ public:
     // Rows of the entity that match, sorted by `sort` (or row id), from `offset`, at
     // most `limit` (0: all). Rows that cannot be read are logged and skipped. Null
     // when the store fails.
-    std::optional<std::vector<MVStoreRow>> select(const MVEntityDescription& entity, const MVBoundPredicate& predicate,
-                                                  const MVBoundSort* sort, size_t offset, size_t limit) const;
+    std::optional<std::vector<MVStoreRow>> select(const MVEntityDescription& entity,
+                                                  const MVBoundPredicate& predicate,
+                                                  const MVBoundSort* sort, size_t offset,
+                                                  size_t limit) const;
 
     // Writes the batches in order in one transaction.
-    bool write(const std::vector<std::shared_ptr<const MVStoreBatch>>& batches, platform::Error* error);
+    bool write(const std::vector<std::shared_ptr<const MVStoreBatch>>& batches,
+               platform::Error* error);
 
     struct Impl;
 
-private:
+  private:
     explicit MVSQLiteStore(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;
 };

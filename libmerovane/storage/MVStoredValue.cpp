@@ -17,11 +17,15 @@ constexpr char kCborTag = 'C';
 // Same class order as the store: none < numbers < texts < blobs.
 int classRank(MVStoredValue::Kind k) {
     switch (k) {
-        case MVStoredValue::Kind::None: return 0;
+        case MVStoredValue::Kind::None:
+            return 0;
         case MVStoredValue::Kind::Integer:
-        case MVStoredValue::Kind::Real: return 1;
-        case MVStoredValue::Kind::Text: return 2;
-        case MVStoredValue::Kind::Json: return 3;
+        case MVStoredValue::Kind::Real:
+            return 1;
+        case MVStoredValue::Kind::Text:
+            return 2;
+        case MVStoredValue::Kind::Json:
+            return 3;
     }
     return 0;
 }
@@ -37,7 +41,9 @@ std::strong_ordering compareNumbers(const MVStoredValue& a, const MVStoredValue&
 
 std::strong_ordering compareBytes(const std::string& a, const std::string& b) {
     const int c = a.compare(b);
-    return c < 0 ? std::strong_ordering::less : c > 0 ? std::strong_ordering::greater : std::strong_ordering::equal;
+    return c < 0   ? std::strong_ordering::less
+           : c > 0 ? std::strong_ordering::greater
+                   : std::strong_ordering::equal;
 }
 
 }  // namespace
@@ -49,13 +55,20 @@ MVStoredValue::MVStoredValue(std::shared_ptr<const nlohmann::json> v) {
 MVStoredValue MVStoredValue::fromJson(const nlohmann::json& value) {
     switch (value.type()) {
         case nlohmann::json::value_t::null:
-        case nlohmann::json::value_t::discarded: return {};
-        case nlohmann::json::value_t::boolean: return MVStoredValue(value.get_ref<const bool&>());
-        case nlohmann::json::value_t::number_integer: return MVStoredValue(value.get_ref<const int64_t&>());
-        case nlohmann::json::value_t::number_unsigned: return MVStoredValue(value.get_ref<const uint64_t&>());
-        case nlohmann::json::value_t::number_float: return MVStoredValue(value.get_ref<const double&>());
-        case nlohmann::json::value_t::string: return MVStoredValue(value.get_ref<const std::string&>());
-        default: return json(value);
+        case nlohmann::json::value_t::discarded:
+            return {};
+        case nlohmann::json::value_t::boolean:
+            return MVStoredValue(value.get_ref<const bool&>());
+        case nlohmann::json::value_t::number_integer:
+            return MVStoredValue(value.get_ref<const int64_t&>());
+        case nlohmann::json::value_t::number_unsigned:
+            return MVStoredValue(value.get_ref<const uint64_t&>());
+        case nlohmann::json::value_t::number_float:
+            return MVStoredValue(value.get_ref<const double&>());
+        case nlohmann::json::value_t::string:
+            return MVStoredValue(value.get_ref<const std::string&>());
+        default:
+            return json(value);
     }
 }
 
@@ -90,10 +103,14 @@ std::optional<std::string> MVStoredValue::textValue() const {
 std::shared_ptr<const nlohmann::json> MVStoredValue::jsonValue() const {
     if (auto* j = ifJson()) return *j;
     switch (kind()) {
-        case Kind::Integer: return std::make_shared<const nlohmann::json>(*ifInteger());
-        case Kind::Real: return std::make_shared<const nlohmann::json>(*ifReal());
-        case Kind::Text: return std::make_shared<const nlohmann::json>(*ifText());
-        default: return nullptr;
+        case Kind::Integer:
+            return std::make_shared<const nlohmann::json>(*ifInteger());
+        case Kind::Real:
+            return std::make_shared<const nlohmann::json>(*ifReal());
+        case Kind::Text:
+            return std::make_shared<const nlohmann::json>(*ifText());
+        default:
+            return nullptr;
     }
 }
 
@@ -101,10 +118,13 @@ std::strong_ordering MVStoredValue::operator<=>(const MVStoredValue& other) cons
     const int ra = classRank(kind()), rb = classRank(other.kind());
     if (ra != rb) return ra <=> rb;
     switch (kind()) {
-        case Kind::None: return std::strong_ordering::equal;
+        case Kind::None:
+            return std::strong_ordering::equal;
         case Kind::Integer:
-        case Kind::Real: return compareNumbers(*this, other);
-        case Kind::Text: return compareBytes(*ifText(), *other.ifText());
+        case Kind::Real:
+            return compareNumbers(*this, other);
+        case Kind::Text:
+            return compareBytes(*ifText(), *other.ifText());
         case Kind::Json:
             if (**ifJson() == **other.ifJson()) return std::strong_ordering::equal;
             return compareBytes(encodeJsonBlob(**ifJson()), encodeJsonBlob(**other.ifJson()));
@@ -114,11 +134,16 @@ std::strong_ordering MVStoredValue::operator<=>(const MVStoredValue& other) cons
 
 std::string MVStoredValue::description() const {
     switch (kind()) {
-        case Kind::None: return "nil";
-        case Kind::Integer: return std::to_string(*ifInteger());
-        case Kind::Real: return fmt::format("{}", *ifReal());
-        case Kind::Text: return "\"" + *ifText() + "\"";
-        case Kind::Json: return platform::json::print(**ifJson());
+        case Kind::None:
+            return "nil";
+        case Kind::Integer:
+            return std::to_string(*ifInteger());
+        case Kind::Real:
+            return fmt::format("{}", *ifReal());
+        case Kind::Text:
+            return "\"" + *ifText() + "\"";
+        case Kind::Json:
+            return platform::json::print(**ifJson());
     }
     return {};
 }
@@ -129,7 +154,8 @@ std::string MVStoredValue::encodeJsonBlob(const nlohmann::json& value) {
     return out;
 }
 
-std::shared_ptr<const nlohmann::json> MVStoredValue::decodeJsonBlob(const void* bytes, size_t size) {
+std::shared_ptr<const nlohmann::json> MVStoredValue::decodeJsonBlob(const void* bytes,
+                                                                    size_t size) {
     if (!bytes || size < 2) return nullptr;
     const auto* p = static_cast<const uint8_t*>(bytes);
     if (p[0] != static_cast<uint8_t>(kCborTag)) return nullptr;

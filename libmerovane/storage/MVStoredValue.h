@@ -10,17 +10,16 @@
 // compared by value), then texts (byte-wise), then JSON values (by their encoding).
 // Immutable once made; cheap to copy (a JSON value is shared).
 
-#include <nlohmann/json_fwd.hpp>
-
 #include <compare>
 #include <cstdint>
 #include <memory>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <variant>
 
 class MVStoredValue {
-public:
+  public:
     enum class Kind : uint8_t { None, Integer, Real, Text, Json };
 
     MVStoredValue() = default;
@@ -70,6 +69,8 @@ public:
     static std::string encodeJsonBlob(const nlohmann::json& value);
     static std::shared_ptr<const nlohmann::json> decodeJsonBlob(const void* bytes, size_t size);
 
-private:
-    std::variant<std::monostate, int64_t, double, std::string, std::shared_ptr<const nlohmann::json>> v_;
+  private:
+    std::variant<std::monostate, int64_t, double, std::string,
+                 std::shared_ptr<const nlohmann::json>>
+        v_;
 };

@@ -5,12 +5,13 @@
 #include "libmerovane/storage/MVPersistentStorage.h"
 
 const MVEntityDescription& MVWebStorageVariable::entityDescription() {
-    static const auto* entity = new MVEntityDescription("MVWebStorageVariable",
-                                                        {{"id", MVAttributeType::String},
-                                                         {"creationDate", MVAttributeType::Date},
-                                                         {"timeoutInterval", MVAttributeType::Double},
-                                                         {"dataValue", MVAttributeType::Transformable}},
-                                                        &MVWebStorageVariable::make);
+    static const auto* entity =
+        new MVEntityDescription("MVWebStorageVariable",
+                                {{"id", MVAttributeType::String},
+                                 {"creationDate", MVAttributeType::Date},
+                                 {"timeoutInterval", MVAttributeType::Double},
+                                 {"dataValue", MVAttributeType::Transformable}},
+                                &MVWebStorageVariable::make);
     return *entity;
 }
 

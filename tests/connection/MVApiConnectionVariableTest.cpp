@@ -1,7 +1,6 @@
-#include "libmerovane/connection/MVApiConnectionVariable.h"
-
 #include <nlohmann/json.hpp>
 
+#include "libmerovane/connection/MVApiConnectionVariable.h"
 #include "libmerovane/core/KeychainExtensions.h"
 #include "libmerovane/core/MVErrorLogger.h"
 #include "libmerovane/core/MVKeychain.h"
@@ -18,7 +17,7 @@ using platform::Keychain;
 using platform::KeychainStatus;
 
 class ConnectionVariableTest : public StorageTest {
-protected:
+  protected:
     void SetUp() override {
         StorageTest::SetUp();
         home_->write("App/Info.json", R"({"CFBundleIdentifier":"com.example.shop"})");
@@ -38,9 +37,11 @@ protected:
             if (value) v->setValue(value);
         });
     }
-    std::optional<std::string> itemIn(const std::optional<std::string>& group, const std::string& account) {
+    std::optional<std::string> itemIn(const std::optional<std::string>& group,
+                                      const std::string& account) {
         platform::KeychainItem item;
-        if (Keychain::shared().copy({libmerovaneServiceName(), account, group}, &item) != KeychainStatus::Success)
+        if (Keychain::shared().copy({libmerovaneServiceName(), account, group}, &item) !=
+            KeychainStatus::Success)
             return std::nullopt;
         return item.data;
     }
@@ -76,7 +77,8 @@ TEST_F(ConnectionVariableTest, SettingNoneRemovesTheItem) {
 TEST_F(ConnectionVariableTest, AnUnsetVariableReadsAsNoneAtOnceAndKeepsItsRow) {
     add("autologinKey", std::nullopt);
     const double before = seconds();
-    storage().lockedAccess([&] { EXPECT_EQ(Variable::dbObjectWithID("autologinKey")->value(), std::nullopt); });
+    storage().lockedAccess(
+        [&] { EXPECT_EQ(Variable::dbObjectWithID("autologinKey")->value(), std::nullopt); });
     EXPECT_EQ(seconds(), before);  // no retries
     storage().lockedAccess([&] { EXPECT_NE(Variable::dbObjectWithID("autologinKey"), nullptr); });
     EXPECT_TRUE(MVErrorLogger::reports().empty());
@@ -99,14 +101,17 @@ TEST_F(ConnectionVariableTest, AReadThatFailsForTwoSecondsDeletesTheRowAndReport
         s.state();
         Keychain::shared().injectFailure(KeychainStatus::Failure);
         const double before = seconds();
-        storage().lockedAccess([&] { EXPECT_EQ(Variable::dbObjectWithID("sid")->value(), std::nullopt); });
+        storage().lockedAccess(
+            [&] { EXPECT_EQ(Variable::dbObjectWithID("sid")->value(), std::nullopt); });
         Keychain::shared().injectFailure(std::nullopt);
         EXPECT_GE(seconds() - before, 2.0);
         EXPECT_LT(seconds() - before, 2.01);
         const auto reports = MVErrorLogger::reports();
         ASSERT_EQ(reports.size(), 1u);
-        const std::string prefix = std::string("Could not read MVApiConnectionVariable<sid> from the keychain. ") +
-                                   "ApplicationState: " + s.word + " Error: Error Domain=NSOSStatusErrorDomain Code=-25291";
+        const std::string prefix =
+            std::string("Could not read MVApiConnectionVariable<sid> from the keychain. ") +
+            "ApplicationState: " + s.word +
+            " Error: Error Domain=NSOSStatusErrorDomain Code=-25291";
         EXPECT_EQ(reports[0].description.substr(0, prefix.size()), prefix);
         EXPECT_EQ(*reports[0].data, "sid");
         EXPECT_TRUE(logged(prefix));
@@ -125,10 +130,10 @@ TEST_F(ConnectionVariableTest, AWriteThatFailsForTwoSecondsReportsAndKeepsTheRow
     EXPECT_GE(seconds() - before, 2.0);
     const auto reports = MVErrorLogger::reports();
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0].description.rfind(
-                  "Could not write MVApiConnectionVariable<sid> to the keychain. ApplicationState: inactive Error: "
-                  "Error Domain=NSOSStatusErrorDomain Code=-25308",
-                  0),
+    EXPECT_EQ(reports[0].description.rfind("Could not write MVApiConnectionVariable<sid> to the "
+                                           "keychain. ApplicationState: inactive Error: "
+                                           "Error Domain=NSOSStatusErrorDomain Code=-25308",
+                                           0),
               0u);
     storage().lockedAccess([&] { EXPECT_NE(Variable::dbObjectWithID("sid"), nullptr); });
 }

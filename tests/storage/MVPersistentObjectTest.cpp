@@ -1,11 +1,10 @@
-#include "libmerovane/storage/MVPersistentObject.h"
-
 #include <SQLiteCpp/SQLiteCpp.h>
 
 #include <future>
 #include <nlohmann/json.hpp>
 
 #include "libmerovane/storage/MVDiscWritingContext.h"
+#include "libmerovane/storage/MVPersistentObject.h"
 #include "libmerovane/storage/MVWebCacheResourceObject.h"
 #include "libmerovane/storage/MVWebStorageVariable.h"
 #include "platform/foundation/Exception.h"
@@ -26,8 +25,9 @@ std::vector<std::string> ids(const std::vector<P>& objects) {
 }
 
 class PersistentObjectTest : public StorageTest {
-protected:
-    Res::Ptr resource(const std::string& id, std::optional<int64_t> serial, const char* mime, bool shadowed) {
+  protected:
+    Res::Ptr resource(const std::string& id, std::optional<int64_t> serial, const char* mime,
+                      bool shadowed) {
         auto r = Res::dbObjectCreate();
         r->setId(id);
         r->setLocalSerial(serial);
@@ -49,10 +49,13 @@ TEST_F(PersistentObjectTest, DbObjectsWithIDsAnswersInTheOrderOfTheIdentifiersAn
         for (auto id : {"a", "b", "c"}) Var::dbObjectCreate()->setId(std::string(id));
     });
     storage().lockedAccess([&] {
-        EXPECT_EQ(ids(Var::dbObjectsWithIDs({"b", "a", "x"})), (std::vector<std::string>{"b", "a"}));
+        EXPECT_EQ(ids(Var::dbObjectsWithIDs({"b", "a", "x"})),
+                  (std::vector<std::string>{"b", "a"}));
         // The sorted variant answers in the fetch's own order.
-        EXPECT_EQ(ids(Var::dbObjectsWithIDs({"b", "a", "x"}, {{"id", false}})), (std::vector<std::string>{"b", "a"}));
-        EXPECT_EQ(ids(Var::dbObjectsWithIDs({"c", "a"}, {{"id", true}})), (std::vector<std::string>{"a", "c"}));
+        EXPECT_EQ(ids(Var::dbObjectsWithIDs({"b", "a", "x"}, {{"id", false}})),
+                  (std::vector<std::string>{"b", "a"}));
+        EXPECT_EQ(ids(Var::dbObjectsWithIDs({"c", "a"}, {{"id", true}})),
+                  (std::vector<std::string>{"a", "c"}));
     });
 }
 
@@ -81,11 +84,11 @@ TEST_F(PersistentObjectTest, IdentifyReadsTextOnANumberKeyWithAutomaticBase) {
             MVStoredValue value;
             const char* expected;
         } rows[] = {
-            {"0x10", "hex"},      // hexadecimal
-            {"010", "oct"},       // leading zero: octal
-            {"10", "dec"},        // decimal
-            {int64_t{16}, "hex"}, // a number is looked up as it is
-            {"  0x10", "hex"},    // white space before the number is skipped, as strtoull does
+            {"0x10", "hex"},       // hexadecimal
+            {"010", "oct"},        // leading zero: octal
+            {"10", "dec"},         // decimal
+            {int64_t{16}, "hex"},  // a number is looked up as it is
+            {"  0x10", "hex"},     // white space before the number is skipped, as strtoull does
         };
         for (auto& row : rows) {
             auto found = Res::_identifyWith("localSerial", row.value);
@@ -104,7 +107,8 @@ TEST_F(PersistentObjectTest, IdentifyReadsTextOnANumberKeyWithAutomaticBase) {
 TEST_F(PersistentObjectTest, UnknownKeysAreProgrammingErrors) {
     storage().lockedAccess([&] {
         EXPECT_THROW(Res::dbObjectsWith("nope", 1), platform::Exception);
-        EXPECT_THROW(Res::dbObjectsWithPredicate(MVPredicate(), {{"nope", true}}), platform::Exception);
+        EXPECT_THROW(Res::dbObjectsWithPredicate(MVPredicate(), {{"nope", true}}),
+                     platform::Exception);
         EXPECT_THROW(Res::dbObjectCreate()->valueForKey("nope"), platform::Exception);
     });
 }
@@ -124,21 +128,59 @@ std::vector<FetchCase> fetchCases() {
         {"all in insertion order", MVPredicate(), {}, 0, 0, {"a", "b", "c", "d", "e"}},
         {"equal text", MVPredicate::equal("mimeType", "text/html"), {}, 0, 0, {"a", "d"}},
         {"equal none is null-safe", MVPredicate::equal("mimeType", nullptr), {}, 0, 0, {"c"}},
-        {"not equal keeps none", MVPredicate::compare("mimeType", Op::NotEqual, "text/html"), {}, 0, 0, {"b", "c", "e"}},
+        {"not equal keeps none",
+         MVPredicate::compare("mimeType", Op::NotEqual, "text/html"),
+         {},
+         0,
+         0,
+         {"b", "c", "e"}},
         {"less skips none", MVPredicate::compare("localSerial", Op::Less, 3), {}, 0, 0, {"c", "d"}},
-        {"not less skips none too", MVPredicate::negate(MVPredicate::compare("localSerial", Op::Less, 3)), {}, 0, 0,
+        {"not less skips none too",
+         MVPredicate::negate(MVPredicate::compare("localSerial", Op::Less, 3)),
+         {},
+         0,
+         0,
          {"a", "e"}},
         {"number as text", MVPredicate::equal("localSerial", "5"), {}, 0, 0, {"e"}},
         {"boolean", MVPredicate::equal("shadowed", true), {}, 0, 0, {"b", "d"}},
         {"in", MVPredicate::in("id", {"e", "a", "zz"}), {}, 0, 0, {"a", "e"}},
-        {"in with none", MVPredicate::negate(MVPredicate::in("localSerial", {1, nullptr})), {}, 0, 0, {}},
-        {"or", MVPredicate::any({MVPredicate::equal("id", "a"), MVPredicate::equal("shadowed", true)}), {}, 0, 0,
+        {"in with none",
+         MVPredicate::negate(MVPredicate::in("localSerial", {1, nullptr})),
+         {},
+         0,
+         0,
+         {}},
+        {"or",
+         MVPredicate::any({MVPredicate::equal("id", "a"), MVPredicate::equal("shadowed", true)}),
+         {},
+         0,
+         0,
          {"a", "b", "d"}},
-        {"and", MVPredicate::all({MVPredicate::equal("shadowed", false), MVPredicate::compare("localSerial", Op::Greater, 1)}),
-         {}, 0, 0, {"a", "e"}},
-        {"sorted ascending, none first", MVPredicate(), {{"localSerial", true}}, 0, 0, {"b", "c", "d", "a", "e"}},
-        {"sorted descending, none last", MVPredicate(), {{"localSerial", false}}, 0, 0, {"e", "a", "d", "c", "b"}},
-        {"sorted on two keys", MVPredicate(), {{"shadowed", true}, {"id", false}}, 0, 0, {"e", "c", "a", "d", "b"}},
+        {"and",
+         MVPredicate::all({MVPredicate::equal("shadowed", false),
+                           MVPredicate::compare("localSerial", Op::Greater, 1)}),
+         {},
+         0,
+         0,
+         {"a", "e"}},
+        {"sorted ascending, none first",
+         MVPredicate(),
+         {{"localSerial", true}},
+         0,
+         0,
+         {"b", "c", "d", "a", "e"}},
+        {"sorted descending, none last",
+         MVPredicate(),
+         {{"localSerial", false}},
+         0,
+         0,
+         {"e", "a", "d", "c", "b"}},
+        {"sorted on two keys",
+         MVPredicate(),
+         {{"shadowed", true}, {"id", false}},
+         0,
+         0,
+         {"e", "c", "a", "d", "b"}},
         {"offset and limit", MVPredicate(), {{"id", false}}, 1, 2, {"d", "c"}},
         {"offset past the end", MVPredicate(), {}, 9, 0, {}},
         {"limit only", MVPredicate::equal("shadowed", false), {}, 0, 2, {"a", "c"}},
@@ -148,7 +190,8 @@ std::vector<FetchCase> fetchCases() {
 TEST_F(PersistentObjectTest, FetchesAgreeWhereverTheRowsAre) {
     auto check = [&](const char* where) {
         for (auto& c : fetchCases())
-            EXPECT_EQ(ids(Res::dbObjectsWithPredicate(c.predicate, c.sort, c.offset, c.limit)), c.expected)
+            EXPECT_EQ(ids(Res::dbObjectsWithPredicate(c.predicate, c.sort, c.offset, c.limit)),
+                      c.expected)
                 << c.name << " (" << where << ")";
     };
     storage().lockedAccess([&] {
@@ -160,9 +203,11 @@ TEST_F(PersistentObjectTest, FetchesAgreeWhereverTheRowsAre) {
     std::shared_future<void> released = release.get_future().share();
     storage().discWritingContext().performBlock([released] { released.wait(); });
     storage().lockedAccess([&] {
-        Res::dbObjectWithID("a")->setMimeType(std::string("text/plain"));  // leaves and rejoins below
+        Res::dbObjectWithID("a")->setMimeType(
+            std::string("text/plain"));  // leaves and rejoins below
     });
-    storage().lockedAccess([&] { Res::dbObjectWithID("a")->setMimeType(std::string("text/html")); });
+    storage().lockedAccess(
+        [&] { Res::dbObjectWithID("a")->setMimeType(std::string("text/html")); });
     storage().lockedAccess([&] { check("saved, not on disc"); });
     release.set_value();
     ASSERT_TRUE(storage().waitUntilWrittenToDisc());
@@ -171,7 +216,8 @@ TEST_F(PersistentObjectTest, FetchesAgreeWhereverTheRowsAre) {
         // A change in the context moves an object in or out of a fetch at once.
         Res::dbObjectWithID("c")->setMimeType(std::string("text/html"));
         Res::dbObjectWithID("a")->deleteFromStorage();
-        EXPECT_EQ(ids(Res::dbObjectsWith("mimeType", "text/html")), (std::vector<std::string>{"c", "d"}));
+        EXPECT_EQ(ids(Res::dbObjectsWith("mimeType", "text/html")),
+                  (std::vector<std::string>{"c", "d"}));
     });
 }
 
@@ -186,8 +232,10 @@ TEST_F(PersistentObjectTest, AFetchAnswersTheSameObjectForOneRowWithinALockedAcc
 }
 
 TEST_F(PersistentObjectTest, ValuesKeepTheirTypesThroughTheStore) {
-    const nlohmann::json info = {{"mime-type", "text/html"}, {"http-header-fields", {{"a", "b"}}},
-                                 {"raw", nlohmann::json::binary({0, 1, 2, 255})}, {"n", 1.5}};
+    const nlohmann::json info = {{"mime-type", "text/html"},
+                                 {"http-header-fields", {{"a", "b"}}},
+                                 {"raw", nlohmann::json::binary({0, 1, 2, 255})},
+                                 {"n", 1.5}};
     storage().lockedAccess([&] {
         auto r = resource("a", int64_t{1} << 40, "text/html", true);
         r->setInfoDictionary(&info);
@@ -226,7 +274,8 @@ TEST_F(PersistentObjectTest, ARowWhoseBlobDoesNotDecodeIsSkippedAndKept) {
         db.exec("UPDATE MVWebStorageVariable SET dataValue = x'00ff00' WHERE id = 'b'");
     }
     storage().lockedAccess([&] {
-        EXPECT_EQ(ids(Var::dbObjectsWithoutFetchingProperties()), (std::vector<std::string>{"a", "c"}));
+        EXPECT_EQ(ids(Var::dbObjectsWithoutFetchingProperties()),
+                  (std::vector<std::string>{"a", "c"}));
         Var::dbObjectCreate()->setId(std::string("d"));
     });
     EXPECT_TRUE(logged("MVPersistentStorage skipped an unreadable row <MVWebStorageVariable"));

@@ -25,11 +25,11 @@ constexpr int kRounds = 10;
 constexpr int kMaxAcknowledgedBeforeKill = 25;
 constexpr int kRowsPerBatch = 4;
 constexpr int kBatchesPerRound = 100000;  // more than any round lives to write
-constexpr int kLineTimeoutMs = 60000;     // generous: a slow machine still writes a batch in this time
+constexpr int kLineTimeoutMs = 60000;  // generous: a slow machine still writes a batch in this time
 
 // The writer process with its standard output on a pipe.
 class Writer {
-public:
+  public:
     Writer(const std::string& caches, long first) {
         int fds[2];
         EXPECT_EQ(::pipe(fds), 0);
@@ -38,12 +38,18 @@ public:
         posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
         posix_spawn_file_actions_addclose(&actions, fds[0]);
         posix_spawn_file_actions_addclose(&actions, fds[1]);
-        const std::string firstText = std::to_string(first), count = std::to_string(kBatchesPerRound),
+        const std::string firstText = std::to_string(first),
+                          count = std::to_string(kBatchesPerRound),
                           rows = std::to_string(kRowsPerBatch);
-        std::vector<char*> args = {const_cast<char*>(MV_STORAGE_CRASH_WRITER), const_cast<char*>(caches.c_str()),
-                                   const_cast<char*>(firstText.c_str()), const_cast<char*>(count.c_str()),
-                                   const_cast<char*>(rows.c_str()), nullptr};
-        EXPECT_EQ(posix_spawn(&pid_, MV_STORAGE_CRASH_WRITER, &actions, nullptr, args.data(), environ), 0);
+        std::vector<char*> args = {const_cast<char*>(MV_STORAGE_CRASH_WRITER),
+                                   const_cast<char*>(caches.c_str()),
+                                   const_cast<char*>(firstText.c_str()),
+                                   const_cast<char*>(count.c_str()),
+                                   const_cast<char*>(rows.c_str()),
+                                   nullptr};
+        EXPECT_EQ(
+            posix_spawn(&pid_, MV_STORAGE_CRASH_WRITER, &actions, nullptr, args.data(), environ),
+            0);
         posix_spawn_file_actions_destroy(&actions);
         ::close(fds[1]);
         out_ = fds[0];
@@ -84,7 +90,7 @@ public:
         return rest;
     }
 
-private:
+  private:
     pid_t pid_ = -1;
     int out_ = -1;
     std::string buffer_;
@@ -94,7 +100,8 @@ class StorageCrashTest : public StorageTest {};
 
 TEST_F(StorageCrashTest, AKilledWriterLeavesAnIntactStoreWithEveryAcknowledgedBatch) {
     unsigned seed = std::random_device{}();
-    if (const char* fixed = std::getenv("MV_STORAGE_CRASH_SEED")) seed = static_cast<unsigned>(std::strtoul(fixed, nullptr, 10));
+    if (const char* fixed = std::getenv("MV_STORAGE_CRASH_SEED"))
+        seed = static_cast<unsigned>(std::strtoul(fixed, nullptr, 10));
     RecordProperty("seed", std::to_string(seed));
     std::printf("crash-safety seed %u (set MV_STORAGE_CRASH_SEED to repeat)\n", seed);
     std::mt19937 random(seed);

@@ -15,11 +15,12 @@ namespace {
 using Var = MVWebStorageVariable;
 
 class StorageStartupTest : public StorageTest {
-protected:
+  protected:
     std::vector<std::string> storedIds() {
         std::vector<std::string> out;
         storage().lockedAccess([&] {
-            for (auto& v : Var::dbObjectsWithoutFetchingProperties()) out.push_back(v->id().value_or(""));
+            for (auto& v : Var::dbObjectsWithoutFetchingProperties())
+                out.push_back(v->id().value_or(""));
         });
         return out;
     }
@@ -69,7 +70,8 @@ TEST_F(StorageStartupTest, AStoreWhoseMetadataCannotBeReadIsDeletedAndMadeAnew) 
         EXPECT_TRUE(storedIds().empty());
         EXPECT_TRUE(logged("MVPersistentStorage store <CacheGeneral, \"" + storePath() +
                            "\"> couldn't load metaData of source database."));
-        EXPECT_NE(report("MVPersistentStoreCoordinator couldn't load metaData of source database"), nullptr);
+        EXPECT_NE(report("MVPersistentStoreCoordinator couldn't load metaData of source database"),
+                  nullptr);
         // The new store works and keeps what is written to it.
         storage().lockedAccess([] { Var::dbObjectCreate()->setId(std::string("new")); });
         closeStorage();
@@ -85,7 +87,8 @@ TEST_F(StorageStartupTest, LeftoverTempFilesWithoutAStoreAreReportedAsAnUnfinish
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(*r->data, (nlohmann::json{{"device", "iPhone9,3"}, {"previousStore", {"0"}}}));
     EXPECT_TRUE(logged("MVPersistentStorage hadn't finish migration: "));
-    for (auto suffix : {"", "-shm", "-wal"}) EXPECT_FALSE(exists(tempStorePath() + suffix)) << suffix;
+    for (auto suffix : {"", "-shm", "-wal"})
+        EXPECT_FALSE(exists(tempStorePath() + suffix)) << suffix;
 }
 
 TEST_F(StorageStartupTest, LeftoverTempFilesBesideAStoreAreReportedAsACompletedMigration) {
@@ -94,17 +97,21 @@ TEST_F(StorageStartupTest, LeftoverTempFilesBesideAStoreAreReportedAsACompletedM
     EXPECT_EQ(storedIds(), std::vector<std::string>{"kept"});
     auto* r = report("The migration was completed, but the store temp file wasn't deleted.");
     ASSERT_NE(r, nullptr);
-    EXPECT_EQ(*r->data, (nlohmann::json{{"device", "iPhoneS,1"}, {"previousStore", ""}, {"currentStore", {"1"}}}));
+    EXPECT_EQ(
+        *r->data,
+        (nlohmann::json{{"device", "iPhoneS,1"}, {"previousStore", ""}, {"currentStore", {"1"}}}));
     // A desktop reads as the simulator.
     EXPECT_FALSE(exists(tempStorePath() + "-wal"));
 }
 
 TEST_F(StorageStartupTest, TempFilesThatCannotBeRemovedAreReported) {
     writeFile(tempStorePath(), "left behind");
-    if (!makeUnremovable(tempStorePath())) GTEST_SKIP() << "the file system cannot keep a file from removal";
+    if (!makeUnremovable(tempStorePath()))
+        GTEST_SKIP() << "the file system cannot keep a file from removal";
     EXPECT_TRUE(storedIds().empty());
     EXPECT_NE(report("MVPersistentStorage failed to remove orphaned store temp file "), nullptr);
-    EXPECT_TRUE(logged("MVPersistentStorage failed to remove orphaned store temp file with reason: "));
+    EXPECT_TRUE(
+        logged("MVPersistentStorage failed to remove orphaned store temp file with reason: "));
 }
 
 TEST(StorageDeviceTest, OnlyNewEnoughDevicesMigrate) {
@@ -127,11 +134,12 @@ TEST(StorageDeviceTest, OnlyNewEnoughDevicesMigrate) {
         {"", "", true},                    // nothing known: 0,0 against 0,0
     };
     for (auto& r : rows)
-        EXPECT_EQ(MVPersistentStorage::deviceMigrates(r.model, r.hardware), r.migrates) << r.model << " " << r.hardware;
+        EXPECT_EQ(MVPersistentStorage::deviceMigrates(r.model, r.hardware), r.migrates)
+            << r.model << " " << r.hardware;
 }
 
 class StorageUpgradeTest : public StorageStartupTest {
-protected:
+  protected:
     void SetUp() override {
         StorageStartupTest::SetUp();
         writeOlderStore(storePath(), {{"first", 100}, {"second", 200}});
@@ -186,13 +194,17 @@ TEST_F(StorageUpgradeTest, AFailedMigrationIsReportedAndLeavesAnEmptyStore) {
     EXPECT_TRUE(logged("MVPersistentStoreCoordinator migrate database."));
     auto* r = report("MVPersistentStoreCoordinator couldn't migrate");
     ASSERT_NE(r, nullptr);
-    EXPECT_EQ(*r->data, (nlohmann::json{{"errorDescription", "MVPersistentStoreMigrationErrorDesciption - MappingModelNotFound"}}));
+    EXPECT_EQ(
+        *r->data,
+        (nlohmann::json{{"errorDescription",
+                         "MVPersistentStoreMigrationErrorDesciption - MappingModelNotFound"}}));
     // The old store waits at the temporary names; the next start reports and removes it.
     EXPECT_TRUE(exists(tempStorePath()));
     closeStorage();
     MVErrorLogger::clearReports();
     storedIds();
-    EXPECT_NE(report("The migration was completed, but the store temp file wasn't deleted."), nullptr);
+    EXPECT_NE(report("The migration was completed, but the store temp file wasn't deleted."),
+              nullptr);
     EXPECT_FALSE(exists(tempStorePath()));
 }
 
@@ -204,22 +216,27 @@ TEST_F(StorageStartupTest, ACachesFolderThatCannotBeMadeEndsTheApplication) {
         FAIL() << "no exception";
     } catch (const platform::Exception& e) {
         EXPECT_EQ(e.name(), "The cache path could not be created");
-        EXPECT_NE(e.reason().find("The cache path \"" + host_->caches + "\" could not be created. "), std::string::npos);
+        EXPECT_NE(
+            e.reason().find("The cache path \"" + host_->caches + "\" could not be created. "),
+            std::string::npos);
     }
 }
 
 TEST_F(StorageStartupTest, AStoreThatCannotBeAddedEvenAfterItsDeletionEndsTheApplication) {
     writeFile(storePath() + "/in-the-way", "x");  // a folder that will not go
-    if (!makeUnremovable(storePath() + "/in-the-way")) GTEST_SKIP() << "the file system cannot keep a file from removal";
+    if (!makeUnremovable(storePath() + "/in-the-way"))
+        GTEST_SKIP() << "the file system cannot keep a file from removal";
     try {
         storage();
         FAIL() << "no exception";
     } catch (const platform::Exception& e) {
         EXPECT_EQ(e.name(), "Persistent store not added");
-        EXPECT_NE(e.reason().find("Persistent store <CacheGeneral, \"" + storePath() + "\"> not added. "),
-                  std::string::npos);
+        EXPECT_NE(
+            e.reason().find("Persistent store <CacheGeneral, \"" + storePath() + "\"> not added. "),
+            std::string::npos);
     }
-    EXPECT_TRUE(logged("MVPersistentStorage store <CacheGeneral, \"" + storePath() + "\"> not added. Trying to delete..."));
+    EXPECT_TRUE(logged("MVPersistentStorage store <CacheGeneral, \"" + storePath() +
+                       "\"> not added. Trying to delete..."));
     EXPECT_NE(report("MVPersistentStoreCoordinator couldn't delete source database."), nullptr);
 }
 

@@ -1,11 +1,10 @@
-#include "libmerovane/storage/MVPersistentStorage.h"
-
 #include <future>
 #include <nlohmann/json.hpp>
 #include <thread>
 
 #include "libmerovane/storage/MVDiscWritingContext.h"
 #include "libmerovane/storage/MVObjectContext.h"
+#include "libmerovane/storage/MVPersistentStorage.h"
 #include "libmerovane/storage/MVWebStorageVariable.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/RunLoop.h"
@@ -50,7 +49,8 @@ TEST_F(LockedAccessTest, AccessOutsideLockedAccessRaisesTheNamedException) {
     } catch (const platform::Exception& e) {
         EXPECT_EQ(e.name(), "Using MVPersistentStorage without locking");
         EXPECT_EQ(e.reason(),
-                  "MVPersistentObjects may not be modified or created without locking MVPersistentStorage by using "
+                  "MVPersistentObjects may not be modified or created without locking "
+                  "MVPersistentStorage by using "
                   "[MVPersistentStorage lockedAccess:]");
     }
     EXPECT_THROW(Var::dbObjectCreate(), platform::Exception);
@@ -113,10 +113,13 @@ TEST_F(LockedAccessTest, TwoThreadsInsideAtOnceEachKeepTheirRows) {
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
             for (int i = 0; i < kRows; ++i)
-                storage().lockedAccess([&] { make("t" + std::to_string(t) + "-" + std::to_string(i)); });
+                storage().lockedAccess(
+                    [&] { make("t" + std::to_string(t) + "-" + std::to_string(i)); });
         });
     for (auto& t : threads) t.join();
-    storage().lockedAccess([&] { EXPECT_EQ(Var::dbObjectsWithoutFetchingProperties().size(), size_t{kThreads * kRows}); });
+    storage().lockedAccess([&] {
+        EXPECT_EQ(Var::dbObjectsWithoutFetchingProperties().size(), size_t{kThreads * kRows});
+    });
     EXPECT_TRUE(storage().waitUntilWrittenToDisc());
     EXPECT_EQ(rawCount(storePath(), "MVWebStorageVariable"), kThreads * kRows);
 }
@@ -148,11 +151,13 @@ TEST_F(LockedAccessTest, RowsSurviveARestartInInsertionOrder) {
         for (auto id : {"c", "a", "b"}) make(id);
     });
     reopen().lockedAccess([&] {
-        EXPECT_EQ(ids(Var::dbObjectsWithoutFetchingProperties()), (std::vector<std::string>{"c", "a", "b"}));
+        EXPECT_EQ(ids(Var::dbObjectsWithoutFetchingProperties()),
+                  (std::vector<std::string>{"c", "a", "b"}));
         make("d");
     });
     reopen().lockedAccess([&] {
-        EXPECT_EQ(ids(Var::dbObjectsWithoutFetchingProperties()), (std::vector<std::string>{"c", "a", "b", "d"}));
+        EXPECT_EQ(ids(Var::dbObjectsWithoutFetchingProperties()),
+                  (std::vector<std::string>{"c", "a", "b", "d"}));
     });
     EXPECT_TRUE(exists(storePath() + "-wal"));
     EXPECT_TRUE(exists(storePath() + "-shm"));
@@ -182,7 +187,8 @@ TEST_F(LockedAccessTest, ChangesSavedButNotYetOnDiscAreSeenByEveryFetch) {
     release.set_value();
     EXPECT_TRUE(storage().waitUntilWrittenToDisc());
     storage().lockedAccess([&] {
-        EXPECT_EQ(ids(Var::dbObjectsWithoutFetchingProperties()), (std::vector<std::string>{"z", "c", "d"}));
+        EXPECT_EQ(ids(Var::dbObjectsWithoutFetchingProperties()),
+                  (std::vector<std::string>{"z", "c", "d"}));
     });
 }
 
@@ -190,9 +196,11 @@ TEST_F(LockedAccessTest, CheckpointsKeepTheJournalFromGrowingWithoutBound) {
     const nlohmann::json value = std::string(8000, 'v');
     for (int i = 0; i < 600; ++i)  // some 1200 pages of 4 KB: past the checkpoint mark
         storage().lockedAccess([&] { make("row" + std::to_string(i))->setDataValue(&value); });
-    storage().lockedAccess([&] { EXPECT_EQ(Var::dbObjectsWithoutFetchingProperties().size(), 600u); });
+    storage().lockedAccess(
+        [&] { EXPECT_EQ(Var::dbObjectsWithoutFetchingProperties().size(), 600u); });
     ASSERT_TRUE(storage().waitUntilWrittenToDisc());
-    EXPECT_GT(std::filesystem::file_size(storePath()), 1u << 20);  // the rows reached the store file
+    EXPECT_GT(std::filesystem::file_size(storePath()),
+              1u << 20);  // the rows reached the store file
     EXPECT_LT(std::filesystem::file_size(storePath() + "-wal"), 5u << 20);
 }
 

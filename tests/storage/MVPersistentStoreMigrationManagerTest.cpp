@@ -1,11 +1,10 @@
-#include "libmerovane/storage/MVPersistentStoreMigrationManager.h"
-
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "libmerovane/storage/MVObjectModel.h"
 #include "libmerovane/storage/MVPersistentStorage.h"
+#include "libmerovane/storage/MVPersistentStoreMigrationManager.h"
 #include "libmerovane/storage/MVSQLiteStore.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Exception.h"
@@ -17,16 +16,16 @@ namespace {
 using Manager = MVPersistentStoreMigrationManager;
 
 class MigrationManagerTest : public StorageTest {
-protected:
+  protected:
     void SetUp() override {
         StorageTest::SetUp();
         writeOlderStore(storePath(), {{"first", 1}, {"second", 2}});
         metadata_ = *MVSQLiteStore::metadataForStore(storePath(), nullptr);
     }
     bool migrate(platform::Error* error) {
-        return Manager::migrateFromSourceModelWithStoreData(metadata_, nullptr, storePath(),
-                                                            MVPersistentStorage::managedObjectModel(), "SQLite",
-                                                            nullptr, error);
+        return Manager::migrateFromSourceModelWithStoreData(
+            metadata_, nullptr, storePath(), MVPersistentStorage::managedObjectModel(), "SQLite",
+            nullptr, error);
     }
     nlohmann::json metadata_;
 };
@@ -51,7 +50,8 @@ TEST_F(MigrationManagerTest, MigratesIntoPlaceKeepingRowsAndRemovesTheTemporaryF
     EXPECT_TRUE(logged("MVPersistentStoreMigration from identifier \"0\" to \"1\""));
     auto metadata = MVSQLiteStore::metadataForStore(storePath(), nullptr);
     ASSERT_TRUE(metadata);
-    EXPECT_TRUE(MVPersistentStorage::managedObjectModel()->isConfigurationCompatible("CacheGeneral", *metadata));
+    EXPECT_TRUE(MVPersistentStorage::managedObjectModel()->isConfigurationCompatible("CacheGeneral",
+                                                                                     *metadata));
     EXPECT_EQ(rawCount(storePath(), "MVWebStorageVariable"), 2);
 }
 
@@ -80,9 +80,12 @@ TEST_F(MigrationManagerTest, WithoutAMappingTheAnswerIsCodeZeroAndTheTemporaryFi
         EXPECT_FALSE(migrate(&error));
         EXPECT_EQ(error.domain(), "MVPersistentStoreMigrationErrorDomain");
         EXPECT_EQ(error.code(), 0);
-        EXPECT_EQ(error.userInfo(),
-                  (nlohmann::json{{"errorDescription", "MVPersistentStoreMigrationErrorDesciption - MappingModelNotFound"}}));
-        for (auto suffix : {"", "-shm", "-wal"}) EXPECT_TRUE(exists(tempStorePath() + suffix)) << suffix;
+        EXPECT_EQ(
+            error.userInfo(),
+            (nlohmann::json{{"errorDescription",
+                             "MVPersistentStoreMigrationErrorDesciption - MappingModelNotFound"}}));
+        for (auto suffix : {"", "-shm", "-wal"})
+            EXPECT_TRUE(exists(tempStorePath() + suffix)) << suffix;
     }
 }
 
@@ -90,16 +93,19 @@ TEST_F(MigrationManagerTest, RemovingTheTemporaryFilesStopsAtTheFirstFailure) {
     writeFile(tempStorePath(), "main");
     writeFile(tempStorePath() + "-shm", "shm");
     writeFile(tempStorePath() + "-wal", "wal");
-    if (!makeUnremovable(tempStorePath() + "-shm")) GTEST_SKIP() << "the file system cannot keep a file from removal";
+    if (!makeUnremovable(tempStorePath() + "-shm"))
+        GTEST_SKIP() << "the file system cannot keep a file from removal";
     EXPECT_TRUE(Manager::doesTempFilesExist());
     platform::Error error;
     EXPECT_FALSE(Manager::removeTempFiles(&error));
     EXPECT_EQ(error.domain(), "MVPersistentStoreMigrationErrorDomain");
     EXPECT_EQ(error.code(), 1);
     EXPECT_EQ(error.userInfo(),
-              (nlohmann::json{{"errorDescription", "MVPersistentStoreMigrationErrorDescription - CouldntDeleteOldTmpSqlite"}}));
+              (nlohmann::json{
+                  {"errorDescription",
+                   "MVPersistentStoreMigrationErrorDescription - CouldntDeleteOldTmpSqlite"}}));
     EXPECT_FALSE(exists(tempStorePath()));
-    EXPECT_TRUE(exists(tempStorePath() + "-wal"));  // never reached
+    EXPECT_TRUE(exists(tempStorePath() + "-wal"));    // never reached
     EXPECT_FALSE(Manager::removeTempFiles(nullptr));  // an absent error is not written
 }
 
@@ -116,12 +122,15 @@ TEST_F(MigrationManagerTest, TempFilesAreFoundByAnyOfTheThree) {
 // The bundle keeps every model version's description for the migrations of later
 // versions; the current one must match the compiled model.
 TEST(StorageModelTest, TheBundledDescriptionOfTheCurrentModelMatchesTheCompiledOne) {
-    const std::string path = std::string(MV_SOURCE_DIR) + "/libmerovane/resources/libmerovane.bundle/MVPersistentStorage/1.model.json";
+    const std::string path =
+        std::string(MV_SOURCE_DIR) +
+        "/libmerovane/resources/libmerovane.bundle/MVPersistentStorage/1.model.json";
     std::ifstream in(path);
     ASSERT_TRUE(in) << path;
     std::stringstream text;
     text << in.rdbuf();
-    EXPECT_EQ(nlohmann::json::parse(text.str()), MVPersistentStorage::managedObjectModel()->description());
+    EXPECT_EQ(nlohmann::json::parse(text.str()),
+              MVPersistentStorage::managedObjectModel()->description());
 }
 
 }  // namespace

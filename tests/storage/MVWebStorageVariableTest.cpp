@@ -1,5 +1,4 @@
 #include "libmerovane/storage/MVWebStorageVariable.h"
-
 #include "platform/foundation/TestDriver.h"
 #include "tests/storage/StorageTestData.h"
 #include "tests/support/StorageFixture.h"
@@ -7,7 +6,7 @@
 namespace {
 
 class WebStorageCleanupTest : public StorageTest {
-protected:
+  protected:
     void add(const std::string& id, std::optional<double> timeout, bool withDate = true) {
         storage().lockedAccess([&] {
             auto v = MVWebStorageVariable::dbObjectCreate();
@@ -18,7 +17,8 @@ protected:
     }
     bool has(const std::string& id) {
         bool found = false;
-        storage().lockedAccess([&] { found = MVWebStorageVariable::dbObjectWithID(id) != nullptr; });
+        storage().lockedAccess(
+            [&] { found = MVWebStorageVariable::dbObjectWithID(id) != nullptr; });
         return found;
     }
 };

@@ -31,18 +31,23 @@ std::shared_ptr<const MVObjectModel> olderModel() {
     const nlohmann::json description = {
         {"versionIdentifiers", {"0"}},
         {"entities",
-         {{"MVWebCacheResourceObject", {{"attributes", attributes({{"id", "string"}, {"mimeType", "string"}})}}},
-          {"MVApiConnectionVariable", {{"attributes", attributes({{"id", "string"}, {"context", "string"}})}}},
+         {{"MVWebCacheResourceObject",
+           {{"attributes", attributes({{"id", "string"}, {"mimeType", "string"}})}}},
+          {"MVApiConnectionVariable",
+           {{"attributes", attributes({{"id", "string"}, {"context", "string"}})}}},
           {"MVWebStorageVariable",
-           {{"attributes", attributes({{"id", "string"}, {"created", "date"}, {"value", "transformable"}})}}}}},
+           {{"attributes",
+             attributes({{"id", "string"}, {"created", "date"}, {"value", "transformable"}})}}}}},
         {"configurations",
-         {{"CacheGeneral", {"MVWebCacheResourceObject", "MVApiConnectionVariable", "MVWebStorageVariable"}}}}};
+         {{"CacheGeneral",
+           {"MVWebCacheResourceObject", "MVApiConnectionVariable", "MVWebStorageVariable"}}}}};
     auto model = MVObjectModel::fromDescription(description);
     EXPECT_NE(model, nullptr);
     return model;
 }
 
-void writeOlderStore(const std::string& path, const std::vector<std::pair<std::string, double>>& rows) {
+void writeOlderStore(const std::string& path,
+                     const std::vector<std::pair<std::string, double>>& rows) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     for (auto suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
     auto model = olderModel();
@@ -54,12 +59,14 @@ void writeOlderStore(const std::string& path, const std::vector<std::pair<std::s
     for (auto& [id, created] : rows)
         batch->entities[2].push_back(
             {rowID++, std::make_shared<const std::vector<MVStoredValue>>(std::vector<MVStoredValue>{
-                          MVStoredValue(id), MVStoredValue(created), MVStoredValue::json(nlohmann::json{{"v", id}})})});
+                          MVStoredValue(id), MVStoredValue(created),
+                          MVStoredValue::json(nlohmann::json{{"v", id}})})});
     ASSERT_TRUE(store->write({batch}, nullptr));
 }
 
 void writeOlderModelToBundle(const std::string& bundle, bool withMapping) {
-    StorageTest::writeFile(bundle + "/MVPersistentStorage/0.model.json", olderModel()->description().dump(2));
+    StorageTest::writeFile(bundle + "/MVPersistentStorage/0.model.json",
+                           olderModel()->description().dump(2));
     if (withMapping)
         StorageTest::writeFile(bundle + "/MVPersistentStorage/0-1.mapping.json", R"({
   "sourceVersion": "0",

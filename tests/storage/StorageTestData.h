@@ -16,6 +16,7 @@ long long rawCount(const std::string& storePath, const std::string& table);
 // ("created", "value") and lacks "timeoutInterval".
 std::shared_ptr<const MVObjectModel> olderModel();
 // Writes a store of the older model at `path` with web storage rows {id, created}.
-void writeOlderStore(const std::string& path, const std::vector<std::pair<std::string, double>>& rows);
+void writeOlderStore(const std::string& path,
+                     const std::vector<std::pair<std::string, double>>& rows);
 // Puts the older model and, when asked, its mapping to the current model into the bundle.
 void writeOlderModelToBundle(const std::string& bundle, bool withMapping);

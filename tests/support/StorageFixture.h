@@ -13,7 +13,7 @@
 #include "tests/support/TempDir.h"
 
 class RecordingStorageHost : public MVPersistentStorageHost {
-public:
+  public:
     std::string caches;
     std::string bundle;
     int removedCachedBootApps = 0;
@@ -24,7 +24,7 @@ public:
 };
 
 class StorageTest : public PlatformTest {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 
@@ -41,12 +41,12 @@ protected:
 
     std::string storePath() const { return host_->caches + "/general.sqlite"; }
     std::string tempStorePath() const { return host_->caches + "/tempMVMigrationManager.sqlite"; }
-public:
+
+  public:
     static bool exists(const std::string& path) { return std::filesystem::exists(path); }
     static void writeFile(const std::string& path, const std::string& bytes);
 
-protected:
-
+  protected:
     std::unique_ptr<TempDir> home_;
     std::filesystem::path root_;
     std::shared_ptr<RecordingStorageHost> host_;

@@ -19,13 +19,13 @@
 namespace {
 
 class Host : public MVPersistentStorageHost {
-public:
+  public:
     explicit Host(std::string caches) : caches_(std::move(caches)) {}
     std::string pathForCaches() override { return caches_; }
     void removeCachedBootApp() override {}
     std::string libmerovaneBundlePath() override { return caches_ + "/no-bundle"; }
 
-private:
+  private:
     std::string caches_;
 };
 
@@ -33,7 +33,8 @@ private:
 
 int main(int argc, char** argv) {
     if (argc != 5) {
-        std::fprintf(stderr, "usage: %s <caches folder> <first batch> <batches> <rows per batch>\n", argv[0]);
+        std::fprintf(stderr, "usage: %s <caches folder> <first batch> <batches> <rows per batch>\n",
+                     argv[0]);
         return 2;
     }
     const long first = std::strtol(argv[2], nullptr, 10);
@@ -54,7 +55,8 @@ int main(int argc, char** argv) {
         });
         if (!storage.waitUntilWrittenToDisc()) return 1;
         const std::string line = std::to_string(batch) + "\n";
-        if (::write(STDOUT_FILENO, line.data(), line.size()) != static_cast<ssize_t>(line.size())) return 1;
+        if (::write(STDOUT_FILENO, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+            return 1;
     }
     return 0;
 }
