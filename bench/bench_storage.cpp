@@ -23,7 +23,7 @@ namespace {
 
 constexpr int kFetchRows = 1000;
 // Stores per repetition: a fixed count keeps both files the same size (4 KB a row).
-constexpr int kStoredRows = 2000;
+constexpr int kStoredRows = 1000;
 
 class Host : public MVPersistentStorageHost {
   public:
