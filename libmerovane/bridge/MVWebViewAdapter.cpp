@@ -1,0 +1,77 @@
+#include "libmerovane/bridge/MVWebViewAdapter.h"
+
+#include <chrono>
+#include <thread>
+
+#include "libmerovane/bridge/MVWebViewAdapter_UIWebView.h"
+#include "platform/foundation/Exception.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Thread.h"
+
+namespace {
+
+// What the base class answers for the operations its subclasses must replace.
+[[noreturn]] void abstractOperation() {
+    throw platform::Exception(platform::kInternalInconsistencyException, "NO");
+}
+
+}  // namespace
+
+std::shared_ptr<MVWebViewAdapter> MVWebViewAdapter::webViewForCurrentOS() {
+    return MVWebViewAdapter_UIWebView::create();
+}
+
+std::string MVWebViewAdapter::documentTitle() {
+    abstractOperation();
+}
+
+void MVWebViewAdapter::evaluateJavaScript(const std::string&, ScriptCompletion) {
+    abstractOperation();
+}
+
+void MVWebViewAdapter::evaluateJavaScript(const std::string& script) {
+    evaluateJavaScript(script, nullptr);
+}
+
+std::string MVWebViewAdapter::stringByEvaluatingJavaScriptFromString(const std::string& script) {
+    struct Answer {
+        bool done = false;
+        std::string result;
+    };
+    auto answer = std::make_shared<Answer>();
+    evaluateJavaScript(script, [answer](const std::string& result, const auto&) {
+        answer->result = result;
+        answer->done = true;
+    });
+    // An asynchronous answer arrives on the main loop: turn it meanwhile, since sleeping
+    // there would wait for ever.
+    while (!answer->done) {
+        if (platform::isMainThread()) {
+            platform::RunLoop::main().runOnce(1'000'000);
+        } else {
+            std::this_thread::sleep_for(std::chrono::microseconds(10));
+        }
+    }
+    return answer->result;
+}
+
+void MVWebViewAdapter::loadHTMLString(const std::string&, const std::optional<platform::URL>&) {
+    abstractOperation();
+}
+
+void MVWebViewAdapter::loadData(const std::string&, const std::string&, const std::string&,
+                                const std::optional<platform::URL>&) {
+    abstractOperation();
+}
+
+void MVWebViewAdapter::loadRequest(const platform::URLRequest&) {
+    abstractOperation();
+}
+
+void MVWebViewAdapter::setScalesPageToFit(bool) {
+    abstractOperation();
+}
+
+bool MVWebViewAdapter::scalesPageToFit() const {
+    abstractOperation();
+}

@@ -1,0 +1,279 @@
+// MVWebView: the page history. Going back steps the page's own browser history for
+// entries its pushState made, and otherwise shows the older entry again natively.
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <limits>
+#include <nlohmann/json.hpp>
+
+#include "libmerovane/bridge/MVWebView.h"
+#include "libmerovane/bridge/MVWebViewAdapter.h"
+#include "libmerovane/bridge/MVWebViewDelegate.h"
+#include "libmerovane/bridge/MVWebViewHistoryEntry.h"
+#include "libmerovane/bridge/MVWebViewTexts.h"
+#include "libmerovane/webcache/MVWebCacheInterface.h"
+#include "libmerovane/webcache/MVWebCacheKeys.h"
+#include "platform/foundation/TextUtilities.h"
+
+namespace texts = mvwebview_texts;
+
+namespace {
+
+constexpr int64_t kSaturated = std::numeric_limits<int64_t>::max();
+constexpr const char* kApiPrefix = "mvapi:";
+
+// Steps back through the page's own history: one per pushState entry walked, saturated
+// for good by the first entry with a document of its own.
+void countStep(int64_t& steps, const MVWebViewHistoryEntry& entry) {
+    if (!entry.isPushState()) {
+        steps = kSaturated;
+    } else if (steps != kSaturated) {
+        ++steps;
+    }
+}
+
+std::string schemeOf(const std::string& url) {
+    const auto colon = url.find(':');
+    return colon == std::string::npos ? std::string()
+                                      : platform::asciiLowercase(url.substr(0, colon));
+}
+
+bool sameParams(const nlohmann::json* a, const nlohmann::json* b) {
+    if (a == b) return true;
+    return a && b && *a == *b;
+}
+
+}  // namespace
+
+std::shared_ptr<MVWebViewHistoryEntry> MVWebView::newestEntry() const {
+    return pageHistory_.empty() ? nullptr : pageHistory_.back();
+}
+
+void MVWebView::startHistory(std::shared_ptr<MVWebViewHistoryEntry> entry) {
+    pageHistory_.clear();
+    pageHistory_.push_back(std::move(entry));
+}
+
+std::optional<std::string> MVWebView::currentUrl() const {
+    auto newest = newestEntry();
+    if (!newest) return std::nullopt;
+    return newest->isUrlEntry() ? newest->documentUrl() : newest->baseUrl();
+}
+
+bool MVWebView::currentUrlIsSecure() const {
+    auto url = currentUrl();
+    if (!url) return false;
+    const std::string scheme = schemeOf(*url);
+    return scheme == "https" || scheme == "mvapi";
+}
+
+std::shared_ptr<MVWebViewHistoryEntry> MVWebView::lastHistoryEntryWithNavigationParams() const {
+    for (auto it = pageHistory_.rbegin(); it != pageHistory_.rend(); ++it) {
+        if ((*it)->navigationParams()) return *it;
+    }
+    return nullptr;
+}
+
+const nlohmann::json* MVWebView::navigationBarParameters() const {
+    auto entry = lastHistoryEntryWithNavigationParams();
+    return entry ? entry->navigationParams().get() : nullptr;
+}
+
+std::optional<std::string> MVWebView::navigationBarTitle() const {
+    auto entry = lastHistoryEntryWithNavigationParams();
+    return entry ? entry->navigationTitle() : std::nullopt;
+}
+
+bool MVWebView::containsTag(const std::string& tag) const {
+    return std::any_of(pageHistory_.begin(), pageHistory_.end(),
+                       [&](const auto& entry) { return entry->hasTag(tag); });
+}
+
+bool MVWebView::prefersPullToRefreshEnabled() const {
+    auto newest = newestEntry();
+    return newest && newest->prefersPullToRefreshEnabled();
+}
+
+void MVWebView::setViewTags(const std::vector<std::string>& tags) {
+    if (auto newest = newestEntry()) newest->setTags(tags);
+}
+
+void MVWebView::addViewTags(const std::vector<std::string>& tags) {
+    auto newest = newestEntry();
+    if (!newest) return;
+    std::vector<std::string> result = newest->tags();
+    std::erase_if(result, [&](const std::string& tag) {
+        return std::find(tags.begin(), tags.end(), tag) != tags.end();
+    });
+    result.insert(result.end(), tags.begin(), tags.end());
+    newest->setTags(std::move(result));
+}
+
+void MVWebView::removeViewTags(const std::vector<std::string>& tags) {
+    auto newest = newestEntry();
+    if (!newest) return;
+    std::vector<std::string> result = newest->tags();
+    std::erase_if(result, [&](const std::string& tag) {
+        return std::find(tags.begin(), tags.end(), tag) != tags.end();
+    });
+    newest->setTags(std::move(result));
+}
+
+void MVWebView::setNavigationBarParams(std::shared_ptr<const nlohmann::json> params,
+                                       std::optional<std::string> title) {
+    auto newest = newestEntry();
+    if (!newest) return;
+    auto before = lastHistoryEntryWithNavigationParams();
+    std::shared_ptr<const nlohmann::json> oldParams = before ? before->navigationParams() : nullptr;
+    std::optional<std::string> oldTitle = before ? before->navigationTitle() : std::nullopt;
+    newest->setNavigationParams(params);
+    newest->setNavigationTitle(title);
+    if (sameParams(oldParams.get(), params.get()) && oldTitle == title) return;
+    if (auto delegate = this->delegate()) {
+        delegate->webViewDidChangeNavigationBarParams(*this, oldParams.get(), params.get(),
+                                                      oldTitle, title);
+    }
+}
+
+void MVWebView::setPrefersPullToRefreshEnabled(bool enabled) {
+    auto newest = newestEntry();
+    if (!newest || newest->prefersPullToRefreshEnabled() == enabled) return;
+    newest->setPrefersPullToRefreshEnabled(enabled);
+    if (auto delegate = this->delegate())
+        delegate->webViewDidChangePullToRefreshEnabled(*this, enabled);
+}
+
+void MVWebView::showHistoryEntry(const MVWebViewHistoryEntry& entry) {
+    if (entry.isUrlEntry()) {
+        const std::string url = *entry.documentUrl();
+        openUrl(url, false);
+        return;
+    }
+    const std::string html = entry.htmlString().value_or("");
+    std::optional<platform::URL> base;
+    if (entry.baseUrl()) base = platform::URL::parse(*entry.baseUrl());
+    loadHTMLString(html, base, false);
+}
+
+void MVWebView::tellNavigationBarChange(const std::shared_ptr<MVWebViewHistoryEntry>& before) {
+    auto after = lastHistoryEntryWithNavigationParams();
+    if (after == before) return;
+    auto delegate = this->delegate();
+    if (!delegate) return;
+    delegate->webViewDidChangeNavigationBarParams(
+        *this, before ? before->navigationParams().get() : nullptr,
+        after ? after->navigationParams().get() : nullptr,
+        before ? before->navigationTitle() : std::nullopt,
+        after ? after->navigationTitle() : std::nullopt);
+}
+
+void MVWebView::tellHistoryModified() {
+    if (auto delegate = this->delegate()) delegate->webViewDidModifyHistory(*this);
+}
+
+void MVWebView::goBackInPage(int64_t steps) {
+    webView_->evaluateJavaScript(fmt::format(texts::kGoBackInPage, -steps));
+}
+
+bool MVWebView::goBack() {
+    if (pageHistory_.size() <= 1) return false;
+    auto keep = self();
+    auto before = lastHistoryEntryWithNavigationParams();
+    const bool wasPushState = pageHistory_.back()->isPushState();
+    pageHistory_.pop_back();
+    if (wasPushState) {
+        goBackInPage(1);
+    } else {
+        // The older page is shown again without a new entry: following it as a link
+        // would append it a second time, and the page could never be left.
+        showHistoryEntry(*pageHistory_.back());
+    }
+    tellNavigationBarChange(before);
+    tellHistoryModified();
+    return true;
+}
+
+bool MVWebView::goBackToTag(const std::string& tag) {
+    if (pageHistory_.size() < 2) return false;
+    int64_t steps = 0;
+    std::optional<size_t> found;
+    for (size_t i = pageHistory_.size() - 1; i-- > 0;) {
+        countStep(steps, *pageHistory_[i]);
+        if (pageHistory_[i]->hasTag(tag)) {
+            found = i;
+            break;
+        }
+    }
+    if (!found) return false;
+    auto keep = self();
+    auto before = lastHistoryEntryWithNavigationParams();
+    pageHistory_.erase(pageHistory_.begin() + static_cast<std::ptrdiff_t>(*found) + 1,
+                       pageHistory_.end());
+    if (steps == kSaturated) {
+        showHistoryEntry(*pageHistory_.back());
+    } else {
+        goBackInPage(steps);
+    }
+    tellNavigationBarChange(before);
+    tellHistoryModified();
+    return !pageHistory_.empty();
+}
+
+bool MVWebView::removeHistoryEntriesForTag(const std::string& tag) {
+    return removeHistoryEntriesForTags({tag});
+}
+
+bool MVWebView::removeHistoryEntriesForTags(const std::vector<std::string>& tags) {
+    auto keep = self();
+    auto newestBefore = newestEntry();
+    auto before = lastHistoryEntryWithNavigationParams();
+    int64_t steps = 0;
+    auto tagged = [&](const MVWebViewHistoryEntry& entry) {
+        return std::any_of(tags.begin(), tags.end(),
+                           [&](const std::string& tag) { return entry.hasTag(tag); });
+    };
+    for (auto it = pageHistory_.rbegin(); it != pageHistory_.rend(); ++it) countStep(steps, **it);
+    std::erase_if(pageHistory_, [&](const auto& entry) { return tagged(*entry); });
+
+    bool result = true;
+    if (newestEntry() == newestBefore) {
+        result = true;
+    } else if (pageHistory_.empty()) {
+        clear();
+        result = false;
+    } else if (steps == kSaturated) {
+        showHistoryEntry(*pageHistory_.back());
+    } else {
+        goBackInPage(steps);
+    }
+    tellNavigationBarChange(before);
+    tellHistoryModified();
+    return result;
+}
+
+bool MVWebView::removeDiscardablePages() {
+    if (pageHistory_.empty()) return false;
+    return std::erase_if(pageHistory_,
+                         [](const auto& entry) { return entry->isDiscardedFromHistory(); }) > 0;
+}
+
+void MVWebView::reloadWithClearingChache(bool clearCache) {
+    auto newest = newestEntry();
+    if (!newest) return;
+    newest->setPrefersPullToRefreshEnabled(true);
+    if (!newest->isUrlEntry()) {
+        showHistoryEntry(*newest);
+        return;
+    }
+    const std::string url = *newest->documentUrl();
+    auto cache = clearCache ? MVWebCacheInterface::shared() : nullptr;
+    if (schemeOf(url) == "mvapi") {
+        const std::string pageId = url.substr(std::string(kApiPrefix).size());
+        if (cache)
+            cache->clearCacheForKey(MVWebCacheKeyWithScheme(pageId, MVWebCacheSchemeApiPage));
+        openUrlApi(pageId, false);
+        return;
+    }
+    if (cache) cache->clearCacheForKey(url);
+    openUrl(url, false);
+}

@@ -1,0 +1,474 @@
+// MVWebView: native page loading. Web URLs are fetched through URL loading, API pages
+// come from the web cache, HTML strings are handed over as they are; each then goes to
+// the platform view with its base URL.
+#include <fmt/format.h>
+
+#include <nlohmann/json.hpp>
+
+#include "libmerovane/bridge/MVCommand.h"
+#include "libmerovane/bridge/MVCommandHandler.h"
+#include "libmerovane/bridge/MVCommandURL.h"
+#include "libmerovane/bridge/MVEventDispatcher.h"
+#include "libmerovane/bridge/MVWebView.h"
+#include "libmerovane/bridge/MVWebViewAdapter.h"
+#include "libmerovane/bridge/MVWebViewDelegate.h"
+#include "libmerovane/bridge/MVWebViewHistoryEntry.h"
+#include "libmerovane/bridge/MVWebViewTexts.h"
+#include "libmerovane/bridge/URLRequestExtensions.h"
+#include "libmerovane/bridge/URLRequestWebCache.h"
+#include "libmerovane/bridge/URLResponseExtensions.h"
+#include "libmerovane/core/MVErrorLogger.h"
+#include "libmerovane/core/MVLocalizationInterface.h"
+#include "libmerovane/core/MVLog.h"
+#include "libmerovane/webcache/MVWebCacheInterface.h"
+#include "libmerovane/webcache/MVWebCacheKeys.h"
+#include "platform/foundation/Error.h"
+#include "platform/foundation/JsonValue.h"
+#include "platform/foundation/TextUtilities.h"
+#include "platform/foundation/Thread.h"
+#include "platform/foundation/URLConnection.h"
+
+namespace texts = mvwebview_texts;
+
+namespace {
+
+constexpr const char* kApiScheme = "mvapi";
+constexpr const char* kCommandScheme = "mvcmd";
+constexpr const char* kOpenPageCommand = "openPage";
+constexpr double kFetchTimeout = 120.0;
+constexpr double kWebkitAnimationBugDelay = 0.05;
+constexpr const char* kDefaultApiMimeType = "text/html";
+constexpr const char* kApiTextEncoding = "utf-8";
+
+// The rest of `url` when it begins with "mvapi:" in any case.
+std::optional<std::string> apiPageId(const std::string& url) {
+    const std::string prefix = std::string(kApiScheme) + ":";
+    if (url.size() < prefix.size() ||
+        !platform::equalsIgnoringASCIICase(std::string_view(url).substr(0, prefix.size()), prefix))
+        return std::nullopt;
+    return url.substr(prefix.size());
+}
+
+std::string withoutFragment(const std::string& url) {
+    return url.substr(0, url.find('#'));
+}
+
+// Web cache answers may come on any thread; the web view lives on the main thread.
+void onMainThread(std::function<void()> fn) {
+    if (platform::isMainThread()) {
+        fn();
+    } else {
+        platform::RunLoop::main().post(std::move(fn));
+    }
+}
+
+}  // namespace
+
+// One fetch of a page: its body and last response, for this fetch alone. Its callbacks
+// reach the web view only while it is the web view's current fetch.
+class MVWebView::PageFetch : public platform::URLConnectionDelegate {
+  public:
+    explicit PageFetch(std::weak_ptr<MVWebView> webView) : webView_(std::move(webView)) {}
+
+    std::optional<platform::URLRequest> willSendRequest(
+        platform::URLRequest request, const platform::HTTPURLResponse& redirectResponse) override {
+        auto webView = current();
+        if (!webView) return std::nullopt;
+        return webView->fetchWillSendRequest(*this, std::move(request), redirectResponse);
+    }
+    void didReceiveResponse(const platform::HTTPURLResponse& response) override {
+        if (auto webView = current()) webView->fetchDidReceiveResponse(*this, response);
+    }
+    void didReceiveData(const std::vector<uint8_t>& chunk) override {
+        if (current()) data.insert(data.end(), chunk.begin(), chunk.end());
+    }
+    void didFinishLoading() override {
+        if (auto webView = current()) webView->fetchDidFinish(*this);
+    }
+    void didFailWithError(const platform::Error& error) override {
+        if (auto webView = current()) webView->fetchDidFail(*this, error);
+    }
+
+    void cancel() {
+        if (connection) connection->cancel();
+        connection.reset();
+    }
+
+    std::shared_ptr<platform::URLConnection> connection;
+    platform::URL url;
+    std::vector<uint8_t> data;
+    std::optional<platform::HTTPURLResponse> finalResponse;
+
+  private:
+    std::shared_ptr<MVWebView> current() {
+        auto webView = webView_.lock();
+        return webView && webView->fetch_.get() == this ? webView : nullptr;
+    }
+
+    std::weak_ptr<MVWebView> webView_;
+};
+
+void MVWebView::openUrl(const std::string& url, bool useHistory) {
+    if (auto pageId = apiPageId(url)) {
+        openUrlApi(*pageId, useHistory);
+        return;
+    }
+    if (useHistory) {
+        startHistory(MVWebViewHistoryEntry::historyEntryWithUrl(url));
+    } else if (auto newest = newestEntry()) {
+        newest->setPrefersPullToRefreshEnabled(true);
+    }
+    if (loadedBaseURL_ && withoutFragment(url) == loadedBaseURL_->absoluteString()) {
+        if (auto parsed = platform::URL::parse(url)) {
+            webView_->loadRequest(platform::URLRequest(*parsed));
+            return;
+        }
+    }
+    prepareLoad(url, useHistory);
+    scheduleLoad([url](MVWebView& webView) {
+        auto parsed = platform::URL::parse(url);
+        if (!parsed) {
+            MVLogWarn(texts::kDidFailLoading, webView.debugName(), url);
+            webView.endLoad(MVWebViewDidFailLoadingNotification);
+            return;
+        }
+        platform::URLRequest request(
+            *parsed, platform::URLRequestCachePolicy::ReloadIgnoringLocalCacheData, kFetchTimeout);
+        setWillForceWebcache(request, true);
+        webView.startFetch(std::move(request));
+    });
+}
+
+void MVWebView::openUrlApi(const std::string& pageId, bool useHistory) {
+    if (pageId.empty()) {
+        MVLogError(texts::kEmptyApiPage, debugName());
+        return;
+    }
+    if (useHistory) {
+        startHistory(MVWebViewHistoryEntry::historyEntryWithUrl(
+            fmt::format(texts::kApiUrlFormat, kApiScheme, pageId)));
+    } else if (auto newest = newestEntry()) {
+        newest->setPrefersPullToRefreshEnabled(true);
+    }
+    auto entry = newestEntry();
+    prepareLoad(pageId, useHistory);
+    scheduleLoad([pageId, entry](MVWebView& webView) { webView.loadApiPage(pageId, entry); });
+}
+
+void MVWebView::loadHTMLString(const std::string& html, const std::optional<platform::URL>& baseURL,
+                               bool useHistory) {
+    if (useHistory) {
+        std::optional<std::string> base;
+        if (baseURL) base = baseURL->absoluteString();
+        startHistory(MVWebViewHistoryEntry::historyEntryWithHTMLString(html, std::move(base)));
+    } else if (auto newest = newestEntry()) {
+        newest->setPrefersPullToRefreshEnabled(true);
+    }
+    prepareLoad(texts::kHTMLString, true);
+    loadedBaseURL_ = baseURL;
+    scheduleLoad([html, baseURL](MVWebView& webView) {
+        webView.webViewInitialRequest_ = true;
+        webView.webView_->loadHTMLString(html, baseURL);
+    });
+}
+
+void MVWebView::performBlock(std::function<void()> block, bool afterLoading) {
+    if (!block) return;
+    if (afterLoading) {
+        afterLoadingBlock_ = std::move(block);
+    } else {
+        platform::RunLoop::main().post(std::move(block));
+    }
+}
+
+void MVWebView::prepareLoad(const std::string& text, bool hide) {
+    cancelCurrentRequest();
+    ++loadGeneration_;
+    MVEventDispatcher::sharedDispatcher().unregisterWebView(this);
+    lastCommandSerial_ = 0;
+    if (!eventBuffer_) eventBuffer_.emplace();
+    canOnloadBeCalled_ = false;
+    canWebViewDidFinishLoadOnDateBeCalled_ = true;
+    webView_->setUserInteractionEnabled(false);
+    didNotifyLoadStart_ = false;
+    didNotifyLoadFinish_ = false;
+    if (hide) webView_->setAlpha(0);
+    isUsingLibrary_ = false;
+    isLoading_ = true;
+    pageDidFailLoading_ = false;
+    postNotification(MVWebViewDidStartLoadingNotification);
+    MVLogVerbose(texts::kDidStartLoading, debugName(), text);
+}
+
+void MVWebView::scheduleLoad(std::function<void(MVWebView&)> load) {
+    const double delay = webkitAnimationBugDelay_ ? kWebkitAnimationBugDelay : 0;
+    scheduledLoad_ = platform::RunLoop::main().postAfter(
+        delay, [weak = weakSelf(), generation = loadGeneration_, load = std::move(load)] {
+            auto webView = weak.lock();
+            if (webView && webView->isCurrentLoad(generation)) load(*webView);
+        });
+}
+
+void MVWebView::endLoad(const char* notification) {
+    if (!isLoading_) return;
+    isLoading_ = false;
+    postNotification(notification);
+}
+
+void MVWebView::startFetch(platform::URLRequest request) {
+    abandonFetch();
+    auto fetch = std::make_shared<PageFetch>(weakSelf());
+    fetch->url = request.url();
+    fetch_ = fetch;
+    fetch->connection =
+        platform::URLConnection::start(std::move(request), fetch, platform::RunLoop::main());
+}
+
+void MVWebView::abandonFetch() {
+    if (!fetch_) return;
+    auto fetch = std::move(fetch_);
+    fetch->cancel();
+}
+
+void MVWebView::fetchDidReceiveResponse(PageFetch& fetch,
+                                        const platform::HTTPURLResponse& response) {
+    shareCookies(response);
+    fetch.data.clear();
+    fetch.finalResponse = response;
+}
+
+std::optional<platform::URLRequest> MVWebView::fetchWillSendRequest(
+    PageFetch& fetch, platform::URLRequest request,
+    const platform::HTTPURLResponse& redirectResponse) {
+    shareCookies(redirectResponse);
+    fetch.finalResponse = redirectResponse;
+    addSharedCookies(request);
+    const std::string scheme = request.url().schemeLowercased();
+    const std::string& target = request.url().absoluteString();
+    if (scheme == kApiScheme) {
+        MVLogVerbose(texts::kRedirectedToApi, debugName(), target);
+        return std::nullopt;
+    }
+    if (scheme == kCommandScheme) {
+        MVLogVerbose(texts::kRedirectedToCommand, debugName(), target);
+        return std::nullopt;
+    }
+    MVLogVerbose(texts::kRedirected, debugName(), target);
+    return request;
+}
+
+void MVWebView::fetchDidFinish(PageFetch& fetch) {
+    auto keep = fetch_;
+    fetch_.reset();
+    const uint64_t generation = loadGeneration_;
+    switch (processRedirectResponse(fetch)) {
+        case RedirectOutcome::Performed:
+            if (isCurrentLoad(generation)) endLoad(MVWebViewDidFinishLoadingNotification);
+            return;
+        case RedirectOutcome::Refused:
+            endLoad(MVWebViewDidFailLoadingNotification);
+            return;
+        case RedirectOutcome::NotTaken:
+            break;
+    }
+    if (!fetch.finalResponse) {
+        MVLogWarn(texts::kDidFailLoading, debugName(), fetch.url.absoluteString());
+        endLoad(MVWebViewDidFailLoadingNotification);
+        return;
+    }
+    const platform::HTTPURLResponse response = std::move(*fetch.finalResponse);
+    fetch.finalResponse.reset();
+    const platform::URL& pageURL = response.url();
+    const std::string baseUrl = withoutFragment(pageURL.absoluteString());
+
+    auto newest = newestEntry();
+    if (newest && newest->isUrlEntry()) newest->setDocumentUrl(pageURL.absoluteString());
+    deliverPageContext(pageURL.absoluteString(), baseUrl, false,
+                       newest ? newest->tags() : std::vector<std::string>{});
+    if (!isCurrentLoad(generation)) return;  // the delegate started another load
+
+    MVEventDispatcher::sharedDispatcher().unregisterWebView(this);
+    lastCommandSerial_ = 0;
+    if (!eventBuffer_) eventBuffer_.emplace();
+    canOnloadBeCalled_ = false;
+    canWebViewDidFinishLoadOnDateBeCalled_ = true;
+    webView_->setAlpha(0);
+    webView_->setUserInteractionEnabled(false);
+    isUsingLibrary_ = false;
+    isLoading_ = true;
+    loadedBaseURL_ = platform::URL::parse(baseUrl);
+    webViewInitialRequest_ = true;
+    webView_->loadData(std::string(fetch.data.begin(), fetch.data.end()), response.mimeType(),
+                       response.textEncodingName(), pageURL);
+}
+
+void MVWebView::fetchDidFail(PageFetch& fetch, const platform::Error&) {
+    auto keep = fetch_;
+    fetch_.reset();
+    const uint64_t generation = loadGeneration_;
+    const RedirectOutcome outcome = processRedirectResponse(fetch);
+    if (outcome == RedirectOutcome::NotTaken) {
+        const platform::URL& url = fetch.finalResponse ? fetch.finalResponse->url() : fetch.url;
+        MVLogWarn(texts::kDidFailLoading, debugName(), url.absoluteString());
+    }
+    fetch.finalResponse.reset();
+    if (outcome == RedirectOutcome::Performed) {
+        if (isCurrentLoad(generation)) endLoad(MVWebViewDidFinishLoadingNotification);
+        return;
+    }
+    endLoad(MVWebViewDidFailLoadingNotification);
+}
+
+MVWebView::RedirectOutcome MVWebView::processRedirectResponse(const PageFetch& fetch) {
+    if (!fetch.finalResponse) return RedirectOutcome::NotTaken;
+    const int status = fetch.finalResponse->statusCode();
+    if (status < 300 || status > 399) return RedirectOutcome::NotTaken;
+
+    const auto header = fetch.finalResponse->valueForHTTPHeaderField("Location");
+    const auto location = header ? platform::URL::parse(*header) : std::nullopt;
+    if (!location) {
+        MVLogError(texts::kInvalidLocationLine, debugName());
+        MVErrorLogger::logError(texts::kInvalidLocationReport, header.value_or(""));
+        return RedirectOutcome::Refused;
+    }
+    const std::string scheme = location->schemeLowercased();
+    if (scheme == kApiScheme) {
+        MVCommand openPage;
+        openPage.setName(kOpenPageCommand);
+        openPage.setParameters(nlohmann::json{{"src", location->absoluteString()}});
+        if (auto handler = MVCommandHandler::sharedHandler())
+            handler->performCommand(openPage, std::shared_ptr<MVWebViewInterface>(self(), this));
+        return RedirectOutcome::Performed;
+    }
+    if (scheme != kCommandScheme) return RedirectOutcome::NotTaken;
+
+    const std::string decoded = decodedCommandURL(location->absoluteString());
+    const auto text = commandCollectionText(decoded);
+    if (!text) {
+        MVLogError(texts::kRedirectWithoutJSONLine, debugName());
+        MVErrorLogger::logError(
+            texts::kRedirectWithoutJSONReport,
+            nlohmann::json{{"webview", debugName()}, {"redirectURL", location->absoluteString()}});
+        return RedirectOutcome::Refused;
+    }
+    auto collection = platform::json::parse(*text);
+    if (!collection.ok()) {
+        MVLogWarn(texts::kUnreadableCollectionLine, debugName(), *text);
+        MVErrorLogger::logError(texts::kUnreadableCollectionReport,
+                                nlohmann::json{{"webview", debugName()}, {"path", *text}});
+        return RedirectOutcome::Refused;
+    }
+    MVCommandHandler::performCommandsFromCommandCollection(
+        collection.value, std::shared_ptr<MVWebViewInterface>(self(), this));
+    return RedirectOutcome::Performed;
+}
+
+void MVWebView::loadApiPage(const std::string& pageId,
+                            std::shared_ptr<MVWebViewHistoryEntry> entry) {
+    auto cache = MVWebCacheInterface::shared();
+    if (!cache) {
+        MVLogError(texts::kNoWebCache, debugName(), pageId);
+        apiPageFailed();
+        return;
+    }
+    if (!entry) entry = MVWebViewHistoryEntry::historyEntryWithUrl(pageId);
+    // The lookup answers at most once with final content or a failure; later answers
+    // and answers for a load that is no longer current are dropped.
+    struct Request {
+        std::weak_ptr<MVWebView> webView;
+        uint64_t generation;
+        std::string pageId;
+        std::shared_ptr<MVWebViewHistoryEntry> entry;
+        bool answered = false;
+        std::shared_ptr<MVWebView> take() {
+            auto strong = webView.lock();
+            if (answered || !strong || !strong->isCurrentLoad(generation)) return nullptr;
+            answered = true;
+            return strong;
+        }
+    };
+    auto request = std::make_shared<Request>(Request{weakSelf(), loadGeneration_, pageId, entry});
+    cache->dataForKey(
+        MVWebCacheKeyWithScheme(pageId, MVWebCacheSchemeApiPage),
+        [request](bool fromMemory, bool reloadPending, const MVWebCacheInterface::Data& data,
+                  const nlohmann::json& info) {
+            if (reloadPending) return;
+            onMainThread([request, fromMemory, data, info] {
+                if (auto webView = request->take()) {
+                    static const std::vector<uint8_t> kNoData;
+                    webView->apiPageAvailable(request->pageId, *request->entry, fromMemory,
+                                              data ? *data : kNoData, info);
+                }
+            });
+        },
+        [](const MVWebCacheInterface::Data&) {},
+        [request](const platform::Error&, const MVWebCacheInterface::Data&) {
+            onMainThread([request] {
+                if (auto webView = request->take()) webView->apiPageFailed();
+            });
+        });
+}
+
+void MVWebView::apiPageAvailable(const std::string& pageId, const MVWebViewHistoryEntry& entry,
+                                 bool fromMemory, const std::vector<uint8_t>& data,
+                                 const nlohmann::json& info) {
+    MVLogVerbose(texts::kApiPageData, debugName(), pageId);
+    const std::string baseUrl = platform::json::stringValue(info, "base-url").value_or("");
+    auto base = platform::URL::parse(baseUrl);
+    if (baseUrl.empty() || !base) {
+        MVLogError(texts::kApiPageWithoutBaseUrl, debugName(), pageId);
+        apiPageFailed();
+        return;
+    }
+    const uint64_t generation = loadGeneration_;
+    deliverPageContext(fmt::format(texts::kApiUrlFormat, kApiScheme, pageId), baseUrl, fromMemory,
+                       entry.tags());
+    if (!isCurrentLoad(generation)) return;  // the delegate started another load
+    loadedBaseURL_ = base;
+    webViewInitialRequest_ = true;
+    std::string mimeType = platform::json::stringValue(info, "mime-type").value_or("");
+    if (mimeType.empty()) mimeType = kDefaultApiMimeType;
+    webView_->loadData(std::string(data.begin(), data.end()), mimeType, kApiTextEncoding, base);
+}
+
+void MVWebView::apiPageFailed() {
+    loadedBaseURL_.reset();
+    webViewInitialRequest_ = true;
+    pageDidFailLoading_ = true;
+    auto cache = MVWebCacheInterface::shared();
+    const bool shadowMode = cache && cache->isShadowModeEnabled();
+    const std::string text =
+        MVLocalizedString(shadowMode ? texts::kShadowModeText : texts::kFailedLoadText);
+    webView_->loadHTMLString(fmt::format(fmt::runtime(texts::kErrorPage), "100%", "100%", "50%",
+                                         "50%", "-50%", "-50%", "24px", text),
+                             std::nullopt);
+}
+
+void MVWebView::deliverPageContext(const std::string& source, const std::string& baseUrl,
+                                   bool loadedFromCache, const std::vector<std::string>& tags) {
+    auto delegate = this->delegate();
+    if (!delegate) return;
+    auto event = delegate->pageContextForSource(source, baseUrl, loadedFromCache, tags);
+    if (!event) return;
+    if (eventBuffer_) {
+        eventBuffer_->insert(eventBuffer_->begin(), std::move(*event));
+    } else {
+        sendEventNow(*event);
+    }
+}
+
+void MVWebView::followLinkNatively(const platform::URLRequest& request) {
+    if (auto delegate = this->delegate()) {
+        auto keep = self();
+        if (delegate->webViewShouldStartLoadWithRequest(
+                *this, request, platform::NavigationType::LinkClicked) == false)
+            return;
+    }
+    platform::URLRequest copy = request;
+    setWillForceWebcache(copy, true);
+    removeDiscardablePages();
+    const std::string url = request.url().absoluteString();
+    pageHistory_.push_back(MVWebViewHistoryEntry::historyEntryWithUrl(url));
+    prepareLoad(url, false);
+    startFetch(std::move(copy));
+}

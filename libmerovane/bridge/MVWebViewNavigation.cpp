@@ -1,0 +1,90 @@
+// MVWebView: the decision on each navigation request of the platform view: loaded by
+// the platform view itself, or dealt with here.
+#include "libmerovane/bridge/MVWebView.h"
+#include "libmerovane/bridge/MVWebViewAdapter.h"
+#include "libmerovane/bridge/MVWebViewDelegate.h"
+#include "libmerovane/bridge/MVWebViewHistoryEntry.h"
+#include "libmerovane/bridge/MVWebViewTexts.h"
+#include "libmerovane/core/MVLog.h"
+#include "platform/foundation/URLRequest.h"
+#include "platform/ui/Application.h"
+
+namespace texts = mvwebview_texts;
+
+namespace {
+
+enum class Route {
+    Platform,  // the platform view loads it
+    Command,   // the page's command channel
+    ApiPage,   // a link to a page of the API
+    Mail,      // handed to the application that sends mail
+    Native,    // a link to another document, fetched by the web view
+};
+
+Route routeForScheme(const std::string& scheme) {
+    if (scheme == "mvcmd") return Route::Command;
+    if (scheme == "mvapi") return Route::ApiPage;
+    if (scheme == "tel") return Route::Platform;
+    if (scheme == "mailto") return Route::Mail;
+    return Route::Native;
+}
+
+}  // namespace
+
+std::optional<bool> MVWebView::webViewShouldStartLoadWithRequest(
+    MVWebViewAdapter&, const platform::URLRequest& request, platform::NavigationType) {
+    const std::string& absolute = request.url().absoluteString();
+    if (isGarbage_) MVLogVerbose(texts::kGarbageRequest, debugName(), absolute);
+    if (webViewInitialRequest_) {
+        webViewInitialRequest_ = false;
+        return true;
+    }
+    const auto& mainDocument = request.mainDocumentURL();
+    if (mainDocument && !(*mainDocument == request.url())) return true;  // a frame of the page
+
+    std::string url = absolute;
+    std::shared_ptr<MVWebViewHistoryEntry> fragmentEntry;
+    if (const auto hash = absolute.find('#'); hash != std::string::npos) {
+        auto newest = newestEntry();
+        if (newest && newest->isUrlEntry() && *newest->documentUrl() != absolute)
+            fragmentEntry = MVWebViewHistoryEntry::historyEntryWithUrl(absolute);
+        url = absolute.substr(0, hash);
+    }
+
+    Route route = Route::Platform;
+    if (loadedBaseURL_ &&
+        !(url == loadedBaseURL_->absoluteString() && request.httpMethod() == "GET")) {
+        route = routeForScheme(request.url().schemeLowercased());
+    }
+
+    // A link followed natively gets its entry then; only what stays in the page (or
+    // never leaves the application) gets the fragment's entry here.
+    if (fragmentEntry && route != Route::Native) {
+        pageHistory_.push_back(std::move(fragmentEntry));
+        platform::RunLoop::main().post([weak = weakSelf()] {
+            if (auto webView = weak.lock()) webView->tellHistoryModified();
+        });
+    }
+
+    switch (route) {
+        case Route::Platform:
+            return true;
+        case Route::Command:
+        case Route::ApiPage:
+            // Never loaded by the platform view.
+            return false;
+        case Route::Mail: {
+            auto& application = platform::Application::shared();
+            if (application.canOpenURL(request.url())) application.openURL(request.url());
+            return false;
+        }
+        case Route::Native:
+            performBlock(
+                [weak = weakSelf(), request] {
+                    if (auto webView = weak.lock()) webView->followLinkNatively(request);
+                },
+                isLoading_);
+            return false;
+    }
+    return false;
+}

@@ -1,0 +1,19 @@
+#pragma once
+// Web cache keys of content that the server delivers: a scheme, a colon and the page
+// identifier.
+//
+//   MVWebCacheKeyWithScheme("home", MVWebCacheSchemeApiPage);   // "mv-api-page:home"
+//
+// No state; thread-safe.
+
+#include <string>
+#include <string_view>
+
+// Pages delivered by the server.
+inline constexpr const char* MVWebCacheSchemeApiPage = "mv-api-page";
+// Data delivered by the server.
+inline constexpr const char* MVWebCacheSchemeApiData = "mv-api-data";
+
+// The scheme, ":" and the key, unless the key already holds the scheme followed by ":"
+// somewhere, in which case the key unchanged.
+std::string MVWebCacheKeyWithScheme(std::string_view key, std::string_view scheme);

@@ -1,0 +1,52 @@
+#pragma once
+// A web view on the headless engine, owned by a recording delegate, with its load
+// notifications recorded.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "libmerovane/bridge/MVWebView.h"
+#include "libmerovane/bridge/MVWebViewHistoryEntry.h"
+#include "libmerovane/core/MVErrorLogger.h"
+#include "platform/foundation/TestDriver.h"
+#include "tests/support/MVWebViewTestSupport.h"
+#include "tests/support/PlatformTest.h"
+#include "tests/support/RecordingMVWebViewDelegate.h"
+
+class MVWebViewFixture : public PlatformTest {
+  protected:
+    // Real time allowed for loads through URL loading.
+    static constexpr double kIO = 10.0;
+
+    void SetUp() override {
+        PlatformTest::SetUp();
+        MVErrorLogger::clearReports();
+        webView = MVWebView::create(platform::Rect(0, 0, 320, 480));
+        owner = std::make_shared<RecordingMVWebViewDelegate>();
+        webView->setDelegate(owner);
+        notes = std::make_unique<LoadNotifications>(*webView);
+    }
+    void TearDown() override {
+        notes.reset();
+        webView.reset();
+        platform::runUntilIdle();
+        PlatformTest::TearDown();
+    }
+
+    platform::HeadlessWebEngine& page() { return headlessEngineOf(*webView); }
+    // Waits until the load under way has ended (for loads through URL loading).
+    bool waitUntilLoaded() {
+        return platform::runUntil([&] { return !webView->isLoading(); }, kIO);
+    }
+    std::vector<std::string> historyUrls() const {
+        std::vector<std::string> urls;
+        for (const auto& entry : webView->pageHistory())
+            urls.push_back(entry->documentUrl().value_or("html:" + entry->baseUrl().value_or("")));
+        return urls;
+    }
+
+    std::shared_ptr<MVWebView> webView;
+    std::shared_ptr<RecordingMVWebViewDelegate> owner;
+    std::unique_ptr<LoadNotifications> notes;
+};

@@ -1,0 +1,112 @@
+// The navigation decision as far as documents, history and native loading go.
+#include <gtest/gtest.h>
+
+#include "libmerovane/bridge/MVWebViewAdapter.h"
+#include "platform/ui/Application.h"
+#include "tests/bridge/MVWebViewFixture.h"
+#include "tests/support/ServingURLProtocol.h"
+
+namespace {
+
+constexpr const char* kPage = "mvtest://shop/page";
+
+class MVWebViewNavigationTest : public MVWebViewFixture {
+  protected:
+    void SetUp() override {
+        MVWebViewFixture::SetUp();
+        site = std::make_unique<ServingURLProtocol>("mvtest");
+        site->serve(kPage, "text/html", "<p>page</p>");
+    }
+    void TearDown() override {
+        MVWebViewFixture::TearDown();
+        site.reset();
+    }
+    void openPage() {
+        webView->openUrl(kPage);
+        ASSERT_TRUE(waitUntilLoaded());
+    }
+    bool lastDecision() { return page().decisions().back().allowed; }
+
+    std::unique_ptr<ServingURLProtocol> site;
+};
+
+TEST_F(MVWebViewNavigationTest, WithoutADocumentThePlatformViewLoads) {
+    webView->loadHTMLString("<p/>", std::nullopt);
+    platform::runUntilIdle();
+    ASSERT_EQ(webView->loadedBaseURL(), std::nullopt);
+    page().setFinishesLoadsAutomatically(false);
+    page().navigate("https://elsewhere.example/#x");
+    platform::runUntilIdle();
+    EXPECT_TRUE(lastDecision());
+    // An HTML page gets no fragment entry.
+    EXPECT_EQ(webView->historySize(), 1u);
+}
+
+TEST_F(MVWebViewNavigationTest, PrivateSchemesAreNeverLoadedByThePlatformView) {
+    openPage();
+    for (const char* url : {"mvcmd:%7B%7D", "MVCMD:%7B%7D", "mvapi:home", "MvApi:home"}) {
+        page().navigate(url);
+        platform::runUntilIdle();
+        EXPECT_FALSE(lastDecision()) << url;
+    }
+    EXPECT_EQ(historyUrls(), (std::vector<std::string>{kPage}));
+    EXPECT_FALSE(webView->isLoading());
+}
+
+TEST_F(MVWebViewNavigationTest, TelephoneAndMailLinks) {
+    openPage();
+    page().setFinishesLoadsAutomatically(false);
+    page().navigate("tel:+4930123");
+    platform::runUntilIdle();
+    EXPECT_TRUE(lastDecision());
+
+    // A mail link that no application takes is swallowed.
+    page().navigate("mailto:shop@example.com");
+    platform::runUntilIdle();
+    EXPECT_FALSE(lastDecision());
+    EXPECT_TRUE(platform::Application::shared().openedURLsForTesting().empty());
+
+    std::vector<std::string> mailed;
+    platform::Application::shared().registerURLSchemeForTesting(
+        "mailto", [&](const platform::URL& url) { mailed.push_back(url.absoluteString()); });
+    page().navigate("mailto:shop@example.com");
+    platform::runUntilIdle();
+    EXPECT_FALSE(lastDecision());
+    EXPECT_EQ(mailed, (std::vector<std::string>{"mailto:shop@example.com"}));
+    EXPECT_EQ(historyUrls(), (std::vector<std::string>{kPage}));
+}
+
+TEST_F(MVWebViewNavigationTest, APostToTheLoadedDocumentIsANewDocument) {
+    openPage();
+    platform::URLRequest post(*platform::URL::parse(kPage));
+    post.setHTTPMethod("POST");
+    post.setHTTPBody("q=1");
+    page().navigate(post, platform::NavigationType::FormSubmitted);
+    ASSERT_TRUE(platform::runUntil([&] { return site->requestCount(kPage) == 2; }, kIO));
+    ASSERT_TRUE(waitUntilLoaded());
+    EXPECT_FALSE(page().decisions().at(1).allowed);
+    EXPECT_EQ(site->requests().back().httpMethod(), "POST");
+    EXPECT_EQ(historyUrls(), (std::vector<std::string>{kPage, kPage}));
+}
+
+TEST_F(MVWebViewNavigationTest, FramesOfThePageLoadThemselves) {
+    openPage();
+    platform::URLRequest frame(*platform::URL::parse("https://ads.example/frame"));
+    frame.setMainDocumentURL(platform::URL::parse(kPage));
+    EXPECT_EQ(webView->webViewShouldStartLoadWithRequest(*webView->webView(), frame,
+                                                         platform::NavigationType::Other),
+              true);
+    EXPECT_EQ(webView->historySize(), 1u);
+}
+
+TEST_F(MVWebViewNavigationTest, GarbageWebViewsStillDecide) {
+    openPage();
+    webView->setIsGarbage(true);
+    page().navigate(std::string(kPage) + "#x");
+    platform::runUntilIdle();
+    EXPECT_TRUE(lastDecision());
+    EXPECT_TRUE(logged("MVWebView<1000> doesn't start loading request , since it is garbage: <" +
+                       std::string(kPage) + "#x>."));
+}
+
+}  // namespace

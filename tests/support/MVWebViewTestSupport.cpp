@@ -1,0 +1,30 @@
+#include "tests/support/MVWebViewTestSupport.h"
+
+#include "libmerovane/bridge/MVWebView.h"
+#include "libmerovane/bridge/MVWebViewAdapter_UIWebView.h"
+#include "platform/web/WebView.h"
+
+platform::HeadlessWebEngine& headlessEngineOf(MVWebView& webView) {
+    auto& adapter = dynamic_cast<MVWebViewAdapter_UIWebView&>(*webView.webView());
+    return dynamic_cast<platform::HeadlessWebEngine&>(adapter.platformWebView().engine());
+}
+
+LoadNotifications::LoadNotifications(const MVWebView& webView) {
+    const std::pair<const char*, const char*> kinds[] = {
+        {MVWebViewDidStartLoadingNotification, "start"},
+        {MVWebViewDidFinishLoadingNotification, "finish"},
+        {MVWebViewDidFailLoadingNotification, "fail"},
+        {MVWebViewDidCancelLoadingNotification, "cancel"},
+    };
+    auto& center = platform::NotificationCenter::defaultCenter();
+    const void* sender = static_cast<const MVWebViewInterface*>(&webView);
+    for (const auto& [name, shortName] : kinds) {
+        registrations_.emplace_back(
+            center, center.addObserver(
+                        name, sender, [this, shortName, &webView](const platform::Notification& n) {
+                            names.push_back(shortName);
+                            auto* object = std::any_cast<std::weak_ptr<MVWebView>>(&n.object);
+                            if (!object || object->lock().get() != &webView) objectsMatched = false;
+                        }));
+    }
+}
