@@ -6,10 +6,10 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "bench/BenchRateReporter.h"
 #include "libmerovane/bridge/MVCommandHandler.h"
 #include "libmerovane/bridge/MVEvent.h"
 #include "libmerovane/bridge/MVWebView.h"
@@ -104,30 +104,13 @@ void BM_DirectDispatch(benchmark::State& state) {
 }
 BENCHMARK(BM_DirectDispatch);
 
-// Keeps each run's rate so that the ratios can be printed after the table.
-class RateReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& run : runs) {
-            auto it = run.counters.find("items_per_second");
-            if (it != run.counters.end()) rates[run.benchmark_name()] = it->second.value;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> rates;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    platform::Clock::installManual();
-    benchmark::Initialize(&argc, argv);
-    setUp();
-    RateReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    const double roundTrip = reporter.rates["BM_PageRoundTrip"];
-    const double decision = reporter.rates["BM_DecisionRoundTrip"];
-    const double direct = reporter.rates["BM_DirectDispatch"];
+    auto rates = runBenchmarksKeepingRates(argc, argv, &setUp);
+    const double roundTrip = rates["BM_PageRoundTrip"];
+    const double decision = rates["BM_DecisionRoundTrip"];
+    const double direct = rates["BM_DirectDispatch"];
     if (roundTrip > 0 && decision > 0 && direct > 0)
         std::printf(
             "page round trip: %.0f/s, decision without the engine's turn: %.0f/s, direct "

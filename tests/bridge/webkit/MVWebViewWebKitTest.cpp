@@ -16,6 +16,7 @@
 #include "platform/web/WebView.h"
 #include "platform/web/webkit/WebKitGtkWebEngine.h"
 #include "tests/support/PlatformTest.h"
+#include "tests/support/PollingWait.h"
 #include "tests/support/RecordingMVWebViewDelegate.h"
 #include "tests/support/TestPageLibrary.h"
 
@@ -51,16 +52,7 @@ class MVWebViewWebKitTest : public PlatformTest {
         PlatformTest::TearDown();
     }
 
-    // Pumps the engine while the manual clock moves on in steps of the ready poll.
-    bool settle(const std::function<bool()>& done) {
-        return platform::runUntil(
-            [&] {
-                if (done()) return true;
-                platform::advanceBy(0.005);
-                return done();
-            },
-            kPatience);
-    }
+    bool settle(const std::function<bool()>& done) { return runUntilPolled(done, kPatience); }
     std::string js(const std::string& script) {
         return webView->webView()->stringByEvaluatingJavaScriptFromString(script);
     }
