@@ -61,16 +61,16 @@ void MVApiConnection::submitCurrentCommandBuffer() {
     }
     // One serial queue builds every packet, so packets reach the pending list in serial
     // order.
-    packetQueue_->async([weak = weak_from_this(), commands = std::move(commands), serial,
-                         encoding] {
-        auto self = weak.lock();
-        if (!self) return;
-        const auto variables = MVApiPacketBuilder::connectionVariables();
-        const char* type =
-            MVApiPacketBuilder::connectionTypeName(platform::Reachability::shared().status());
-        auto packet = self->packetBuilder_->build(commands, serial, variables, type, encoding);
-        if (packet) self->submitCommandDataPacket(std::move(*packet));
-    });
+    packetQueue_->async(
+        [weak = weak_from_this(), commands = std::move(commands), serial, encoding] {
+            auto self = weak.lock();
+            if (!self) return;
+            const auto variables = MVApiPacketBuilder::connectionVariables();
+            const char* type =
+                MVApiPacketBuilder::connectionTypeName(platform::Reachability::shared().status());
+            auto packet = self->packetBuilder_->build(commands, serial, variables, type, encoding);
+            if (packet) self->submitCommandDataPacket(std::move(*packet));
+        });
 }
 
 void MVApiConnection::submitCommandDataPacket(MVApiConnectionPacket packet) {
@@ -101,8 +101,7 @@ void MVApiConnection::writePackets() {
     // A legacy request is complete once its packet is out.
     if (streamToServer_->streamStatus() == platform::StreamStatus::Closed) return;
     const bool persistent = hasPersistentConnection_;
-    const auto bytes =
-        writer_.bytesToWrite(persistent, state_ == MVApiConnectionStateStreaming);
+    const auto bytes = writer_.bytesToWrite(persistent, state_ == MVApiConnectionStateStreaming);
     if (bytes.empty()) return;
     const long written =
         streamToServer_->write(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());

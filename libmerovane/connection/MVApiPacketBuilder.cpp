@@ -6,13 +6,17 @@
 
 #include "libmerovane/bridge/MVCommand.h"
 #include "libmerovane/bridge/MVCommandHandler.h"
+#include "libmerovane/connection/MVApiConnectionVariable.h"
 #include "libmerovane/core/DictionaryExtensions.h"
 #include "libmerovane/core/MVLog.h"
+#include "libmerovane/storage/MVPersistentStorage.h"
 
 namespace {
 
 constexpr const char* kSendingLine = "MVApiConnection sending{}{}";
 constexpr const char* kEncodingFailedLine = "MVApiConnection could not create JSON data: {}{}";
+constexpr const char* kVariablesFailedLine =
+    "MVApiConnection could not read the connection variables: {}";
 constexpr const char* kCommandLine = "MVCommand.{}{}";
 constexpr const char* kParametersText = "( {} )";
 constexpr const char* kNoParametersText = "()";
@@ -87,6 +91,21 @@ std::optional<MVApiConnectionPacket> MVApiPacketBuilder::build(
 }
 
 nlohmann::json MVApiPacketBuilder::connectionVariables() {
-    // Filled from storage once the connection variables keep their values.
-    return nlohmann::json::object();
+    auto variables = nlohmann::json::object();
+    // Storage comes with the library application; a connection alone sends none.
+    if (!MVPersistentStorage::host()) return variables;
+    try {
+        MVPersistentStorage::sharedStorage().lockedAccess([&] {
+            for (const auto& variable :
+                 MVApiConnectionVariable::dbObjectsWith("context", MVStoredValue())) {
+                const auto id = variable->id();
+                if (!id) continue;
+                if (auto value = variable->value()) variables[*id] = std::move(*value);
+            }
+        });
+    } catch (const std::exception& e) {
+        // The packet goes without them rather than not at all.
+        MVLogError(kVariablesFailedLine, e.what());
+    }
+    return variables;
 }
