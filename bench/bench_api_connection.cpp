@@ -20,10 +20,10 @@
 #include <vector>
 
 #include "bench/BenchRateReporter.h"
-#include "libmerovane/bridge/MVCommand.h"
 #include "libmerovane/connection/MVApiConnection.h"
 #include "platform/foundation/SharedInstances.h"
 #include "platform/foundation/TestDriver.h"
+#include "tests/connection/TestCommand.h"
 #include "tests/support/ChunkedCoding.h"
 #include "tests/support/ProxyEnvironment.h"
 #include "tests/support/TempDir.h"
@@ -197,10 +197,9 @@ Workload smallCommands() {
     for (int i = 0; i < kSmallCommands; i += kCommandsPerPacket) {
         std::vector<MVCommand> batch;
         for (int j = 0; j < kCommandsPerPacket; ++j) {
-            MVCommand c;
-            c.setName("dataRequest");
-            c.setParameters({{"id", "1003:" + std::to_string(i + j)}, {"url", "/api/cart"}});
-            batch.push_back(std::move(c));
+            batch.push_back(testCommand(
+                "dataRequest",
+                nlohmann::json{{"id", "1003:" + std::to_string(i + j)}, {"url", "/api/cart"}}));
         }
         w.batches.push_back(std::move(batch));
     }
@@ -212,10 +211,9 @@ Workload pagePackets() {
     Workload w;
     const std::string content = pageContent();
     for (int i = 0; i < kPagePackets; ++i) {
-        MVCommand c;
-        c.setName("pageContent");
-        c.setParameters({{"id", "mv-api-page:" + std::to_string(i)}, {"content", content}});
-        w.batches.push_back({std::move(c)});
+        w.batches.push_back(
+            {testCommand("pageContent", nlohmann::json{{"id", "mv-api-page:" + std::to_string(i)},
+                                                       {"content", content}})});
     }
     w.commands = kPagePackets;
     return w;
@@ -234,10 +232,8 @@ MVApiConnection& openPersistent(Sink& sink) {
     connection.setIsAllowedToReadCommands(true);
     platform::advanceBy(MVApiConnection::kStartDelay);
     // The first request is legacy: one packet, after which the connection turns persistent.
-    MVCommand hello;
-    hello.setName("hello");
-    hello.setParameters({{"pad", std::string(kSmallestPacket, ' ')}});
-    connection.sendCommands({hello});
+    connection.sendCommands(
+        {testCommand("hello", nlohmann::json{{"pad", std::string(kSmallestPacket, ' ')}})});
     platform::advanceBy(MVApiConnection::kCommandBatchDelay);
     platform::runUntil([&] { return !connection.isConnectionOpened(); }, 60.0);
     platform::runUntil(

@@ -125,7 +125,11 @@ void MVApiConnection::shutdown() {
         if (shutDown_) return;
         shutDown_ = true;
         closeStreamConnectionLocked();
+        commandBufferTimer_.cancel();
     }
+    // Packets under way finish now, so that none of them holds the last reference to
+    // this object on the packet queue's own thread.
+    packetQueue_->sync([] {});
     downstreamThread_->stop();
     downstreamThread_->join();
     upstreamThread_->stop();

@@ -11,11 +11,11 @@
 #include <nlohmann/json.hpp>
 #include <random>
 
-#include "libmerovane/bridge/MVCommand.h"
 #include "libmerovane/connection/MVApiConnection.h"
 #include "platform/foundation/JsonValue.h"
 #include "platform/foundation/TestDriver.h"
 #include "tests/connection/ServerCommandRecorder.h"
+#include "tests/connection/TestCommand.h"
 #include "tests/support/ApiConnectionTest.h"
 
 using namespace testsupport;
@@ -189,9 +189,7 @@ TEST_F(MVApiNothingLostTest, RandomCutsLoseAndDoubleNothing) {
         for (int i = 0; i < kCommandsPerBurst; ++i) {
             const std::string name = "command" + std::to_string(expected.size());
             expected.push_back(name);
-            MVCommand command;
-            command.setName(name);
-            connection.sendCommands({command});
+            connection.sendCommands({testCommand(name)});
         }
         const int pause = std::uniform_int_distribution<int>(1, 6)(random);
         for (int i = 0; i < pause; ++i) step(0.01 * (i + 1));

@@ -4,8 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "libmerovane/bridge/MVCommand.h"
 #include "libmerovane/connection/MVApiPacketBuilder.h"
+#include "tests/connection/TestCommand.h"
 #include "tests/support/ChunkedCoding.h"
 #include "tests/support/PacketCodec.h"
 #include "tests/support/PlatformTest.h"
@@ -14,13 +14,6 @@ using nlohmann::json;
 using Status = platform::Reachability::Status;
 
 namespace {
-
-MVCommand command(std::string name, std::optional<json> parameters = std::nullopt) {
-    MVCommand c;
-    c.setName(std::move(name));
-    if (parameters) c.setParameters(*parameters);
-    return c;
-}
 
 class MVApiPacketBuilderTest : public PlatformTest {
   protected:
@@ -36,8 +29,8 @@ class MVApiPacketBuilderTest : public PlatformTest {
 };
 
 TEST_F(MVApiPacketBuilderTest, BuildsTheServerPacketInEveryEncoding) {
-    const std::vector<MVCommand> commands = {command("getPage"),
-                                             command("dataRequest", json{{"id", 3}})};
+    const std::vector<MVCommand> commands = {testCommand("getPage"),
+                                             testCommand("dataRequest", json{{"id", 3}})};
     const json vars = {{"did", "D-1"}};
     for (bool messagePack : {false, true}) {
         for (bool gzip : {false, true}) {
@@ -59,7 +52,7 @@ TEST_F(MVApiPacketBuilderTest, BuildsTheServerPacketInEveryEncoding) {
 }
 
 TEST_F(MVApiPacketBuilderTest, FramesThePayloadAsOneUpperCaseHexChunk) {
-    auto packet = builder_.build({command("a")}, 1, json::object(), "unkown", {});
+    auto packet = builder_.build({testCommand("a")}, 1, json::object(), "unkown", {});
     ASSERT_TRUE(packet);
     const std::string& chunk = packet->data;
     const size_t line = chunk.find("\r\n");
@@ -77,15 +70,15 @@ TEST_F(MVApiPacketBuilderTest, NamesTheConnectionType) {
 }
 
 TEST_F(MVApiPacketBuilderTest, LogsEveryCommandItSends) {
-    builder_.build({command("getPage")}, 1, json::object(), "wifi", {});
+    builder_.build({testCommand("getPage")}, 1, json::object(), "wifi", {});
     EXPECT_TRUE(logged("MVApiConnection sending MVCommand.getPage()"));
-    builder_.build({command("a", json{{"k", "v"}}), command("b", json::object())}, 2,
+    builder_.build({testCommand("a", json{{"k", "v"}}), testCommand("b", json::object())}, 2,
                    json::object(), "wifi", {});
     EXPECT_TRUE(logged("MVApiConnection sending\nMVCommand.a( k = \"v\" )\nMVCommand.b()"));
 }
 
 TEST_F(MVApiPacketBuilderTest, VariablesThatAreNoDictionaryAreSentEmpty) {
-    auto packet = builder_.build({command("a")}, 1, json(nullptr), "wifi", {});
+    auto packet = builder_.build({testCommand("a")}, 1, json(nullptr), "wifi", {});
     EXPECT_EQ(wire(*packet).value["vars"], json::object());
 }
 

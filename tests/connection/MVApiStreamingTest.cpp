@@ -7,26 +7,19 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "libmerovane/bridge/MVCommand.h"
 #include "libmerovane/connection/MVApiConnection.h"
 #include "libmerovane/connection/MVApiPacketEncoder.h"
 #include "libmerovane/core/MVErrorLogger.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/TestDriver.h"
 #include "tests/connection/ServerCommandRecorder.h"
+#include "tests/connection/TestCommand.h"
 #include "tests/support/ApiConnectionTest.h"
 
 using namespace testsupport;
 using nlohmann::json;
 
 namespace {
-
-MVCommand command(std::string name, std::optional<json> parameters = std::nullopt) {
-    MVCommand c;
-    c.setName(std::move(name));
-    if (parameters) c.setParameters(*parameters);
-    return c;
-}
 
 // A pending packet whose payload names its serial.
 MVApiConnectionPacket packet(int64_t serial) {
@@ -147,7 +140,7 @@ TEST_F(MVApiStreamingTest, ALegacyRequestCarriesOneChunkThenTheLastChunkAndNothi
               "1A\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\n\r\n");
 
     // The next packet waits for the next request.
-    connection.sendCommands({command("more")});
+    connection.sendCommands({testCommand("more")});
     platform::advanceBy(MVApiConnection::kCommandBatchDelay);
     ASSERT_TRUE(waitFor([&] { return connection.pendingPacketCount() == 2; }));
     peer.perform(0, {PeerAction::lastChunk(), PeerAction::endOfStream()});
@@ -162,9 +155,9 @@ TEST_F(MVApiStreamingTest, CallsFiveMillisecondsApartShareOnePacket) {
     ApiPeer peer;
     peer.setResponder(answering({}));
     auto& connection = open(peer);
-    connection.sendCommands({command("first")});
+    connection.sendCommands({testCommand("first")});
     platform::advanceBy(0.005);
-    connection.sendCommands({command("second", json{{"k", "v"}}), command("third")});
+    connection.sendCommands({testCommand("second", json{{"k", "v"}}), testCommand("third")});
     platform::advanceBy(0.005);
     ASSERT_TRUE(drive([&] { return peer.packetCount() == 1; }));
     const json sent = peer.packets()[0].decoded.value;
@@ -183,9 +176,9 @@ TEST_F(MVApiStreamingTest, CallsTwentyMillisecondsApartMakeTwoPackets) {
     ApiPeer peer;
     peer.setResponder(answering({}));
     auto& connection = open(peer);
-    connection.sendCommands({command("first")});
+    connection.sendCommands({testCommand("first")});
     platform::advanceBy(0.02);
-    connection.sendCommands({command("second")});
+    connection.sendCommands({testCommand("second")});
     platform::advanceBy(0.02);
     ASSERT_TRUE(drive([&] { return peer.packetCount() == 2; }));
     const auto packets = peer.packets();
@@ -200,7 +193,7 @@ TEST_F(MVApiStreamingTest, PacketsLeaveInSerialOrder) {
     auto& connection = open(peer);
     for (int i = 0; i < 30; ++i) {
         connection.sendCommands(
-            {command("c" + std::to_string(i), json{{"pad", std::string(i * 500, 'x')}})});
+            {testCommand("c" + std::to_string(i), json{{"pad", std::string(i * 500, 'x')}})});
         platform::advanceBy(MVApiConnection::kCommandBatchDelay);
     }
     ASSERT_TRUE(drive([&] { return serialsOf(peer.packets()).size() >= 30; }));
@@ -294,7 +287,7 @@ TEST_F(MVApiStreamingTest, AKeepAliveAlsoFollowsTheLastPacketWrite) {
         return peer.connectionCount() == 2 && keepAlivesOf(peer.connection(1).packets) == 1;
     }));
     platform::advanceBy(10);
-    connection.sendCommands({command("late")});
+    connection.sendCommands({testCommand("late")});
     platform::advanceBy(MVApiConnection::kCommandBatchDelay);
     ASSERT_TRUE(waitFor([&] { return peer.connection(1).packets.size() == 2; }));
     // The upstream thread's chain starts at the write: 19 s after it, not before.
@@ -452,7 +445,7 @@ TEST_F(MVApiStreamingTest, TheBackgroundClosesOnlyAPersistentConnection) {
     platform::runUntilIdle();
     EXPECT_TRUE(connection.isConnectionOpened());
     // Persistent: closed in the background, restored in the foreground.
-    connection.sendCommands({command("x")});
+    connection.sendCommands({testCommand("x")});
     platform::advanceBy(MVApiConnection::kCommandBatchDelay);
     // The persistent connection's head has come when its keep-alive has.
     ASSERT_TRUE(drive([&] {
