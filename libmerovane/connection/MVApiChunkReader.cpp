@@ -79,6 +79,12 @@ void MVApiChunkReader::consume(size_t count) {
     }
 }
 
+void MVApiChunkReader::dropOversizedPacket() {
+    const std::string line = fmt::format(kPacketTooLarge, kMaxPacketSize);
+    MVLogError("{}", line);
+    MVErrorLogger::logError(line);
+}
+
 MVApiChunkReader::Outcome MVApiChunkReader::fail(std::string line) {
     MVLogError("{}", line);
     reset();
@@ -90,26 +96,29 @@ MVApiChunkReader::Outcome MVApiChunkReader::append(std::string_view bytes,
                                                    const PacketHandler& onPacket) {
     data_.append(bytes);
     if (state_ == MVApiChunkStateUnchunked) {
-        if (parsePayload(unread(), onPacket)) {
-            data_.clear();
-            offset_ = 0;
-        } else if (bufferedBytes() > kMaxPacketSize) {
-            MVLogError(kPacketTooLarge, kMaxPacketSize);
-            MVErrorLogger::logError(fmt::format(kPacketTooLarge, kMaxPacketSize));
-            data_.clear();
-            offset_ = 0;
-        }
+        parseStreamData(onPacket);
         return Outcome::Ok;
     }
     for (;;) {
-        const Step step =
-            state_ == MVApiChunkStateData ? parseChunkData(onPacket) : parseChunkHeader();
+        const Step step = state_ == MVApiChunkStateData ? parseStreamChunkData(onPacket)
+                                                        : parseStreamChunkHeader();
         if (step == Step::Wait) return Outcome::Ok;
         if (step == Step::Failed) return Outcome::FramingError;
     }
 }
 
-MVApiChunkReader::Step MVApiChunkReader::parseChunkHeader() {
+void MVApiChunkReader::parseStreamData(const PacketHandler& onPacket) {
+    if (parseDataForJSON(unread(), onPacket)) {
+        data_.clear();
+        offset_ = 0;
+    } else if (bufferedBytes() > kMaxPacketSize) {
+        dropOversizedPacket();
+        data_.clear();
+        offset_ = 0;
+    }
+}
+
+MVApiChunkReader::Step MVApiChunkReader::parseStreamChunkHeader() {
     const std::string_view line = unread();
     if (line.size() < 4) return Step::Wait;
     const size_t end = line.substr(0, kSizeLineWindow).find(kCRLF);
@@ -137,7 +146,7 @@ MVApiChunkReader::Step MVApiChunkReader::parseChunkHeader() {
     return Step::Continue;
 }
 
-MVApiChunkReader::Step MVApiChunkReader::parseChunkData(const PacketHandler& onPacket) {
+MVApiChunkReader::Step MVApiChunkReader::parseStreamChunkData(const PacketHandler& onPacket) {
     const std::string_view chunk = unread();
     if (chunk.size() < chunkSize_ + kCRLF.size()) return Step::Wait;
     if (chunk.substr(chunkSize_, kCRLF.size()) != kCRLF) {
@@ -147,14 +156,13 @@ MVApiChunkReader::Step MVApiChunkReader::parseChunkData(const PacketHandler& onP
     const std::string_view payload = chunk.substr(0, chunkSize_);
     if (combined_.empty()) {
         // The common case, a packet in one chunk, decodes without a copy.
-        if (!parsePayload(payload, onPacket)) combined_.assign(payload);
+        if (!parseDataForJSON(payload, onPacket)) combined_.assign(payload);
     } else if (combined_.size() + payload.size() > kMaxPacketSize) {
-        MVLogError(kPacketTooLarge, kMaxPacketSize);
-        MVErrorLogger::logError(fmt::format(kPacketTooLarge, kMaxPacketSize));
+        dropOversizedPacket();
         combined_.clear();
     } else {
         combined_.append(payload);
-        if (parsePayload(combined_, onPacket)) combined_.clear();
+        if (parseDataForJSON(combined_, onPacket)) combined_.clear();
     }
     consume(chunkSize_ + kCRLF.size());
     state_ = MVApiChunkStateHeader;
@@ -162,7 +170,7 @@ MVApiChunkReader::Step MVApiChunkReader::parseChunkData(const PacketHandler& onP
     return Step::Continue;
 }
 
-bool MVApiChunkReader::parsePayload(std::string_view payload, const PacketHandler& onPacket) {
+bool MVApiChunkReader::parseDataForJSON(std::string_view payload, const PacketHandler& onPacket) {
     nlohmann::json packet;
     std::string problem;
     switch (decoder_.decode(payload, contentType_, compressed_, packet, problem)) {

@@ -26,7 +26,6 @@
 
 #include "libmerovane/connection/MVApiPacketDecoder.h"
 
-
 class MVApiChunkReader {
   public:
     static constexpr size_t kSizeLineWindow = 64;
@@ -55,11 +54,14 @@ class MVApiChunkReader {
 
   private:
     enum class Step { Continue, Wait, Failed };
-    Step parseChunkHeader();
-    Step parseChunkData(const PacketHandler& onPacket);
+    Step parseStreamChunkHeader();
+    Step parseStreamChunkData(const PacketHandler& onPacket);
+    // An unchunked response: all bytes so far are one payload.
+    void parseStreamData(const PacketHandler& onPacket);
     // Decodes `payload` (which may be combined_ itself); answers whether it was used up.
-    bool parsePayload(std::string_view payload, const PacketHandler& onPacket);
+    bool parseDataForJSON(std::string_view payload, const PacketHandler& onPacket);
     Outcome fail(std::string line);
+    void dropOversizedPacket();
     std::string_view unread() const { return std::string_view(data_).substr(offset_); }
     void consume(size_t count);
 

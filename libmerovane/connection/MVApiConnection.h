@@ -16,12 +16,23 @@
 // connection, and it is opened again after the delays below, while a packet waits or
 // the connection is persistent.
 //
+//   connection.sendCommands({appStart});          // any thread; batched for 0.01 s
+//   connection.setIsAllowedToReadCommands(true);  // server collections are performed
+//
+// Upstream, each batch becomes one packet with the next serial, built on a serial
+// queue and kept in the pending list until the server is known to hold it (the
+// response's client serial asks for the rest again). The first connection is legacy,
+// one packet per request; a server that answers with the handshake gets persistent
+// connections, which stay open, carry packets as they come and a keep-alive every
+// 19 s. Downstream, each packet's collection goes to MVCommandHandler on the main
+// thread; its serial is taken first, so the next request head reports it.
+//
 // Threads: opening, closing and the timers run on the main thread (called elsewhere,
 // they re-post themselves there without waiting); output stream events arrive on the
 // thread "Merovane Api Upstream", input stream events on "Merovane Api Downstream".
 // One recursive lock guards every field; it is never held while waiting for another
-// thread (nothing here waits for one). The connection-loss monitor, the error logger,
-// the cookie store and the log are taken inside it, and none of them calls back.
+// thread (only shutdown waits, for the packet queue, without it). The connection-loss monitor, the
+// error logger, the cookie store and the log are taken inside it, and none of them calls back.
 
 #include <cstdint>
 #include <memory>
@@ -48,7 +59,7 @@ class MVApiPacketBuilder;
 namespace platform {
 class DispatchQueue;
 class Thread;
-}
+}  // namespace platform
 
 enum MVApiConnectionState : uint64_t {
     // Nothing opened yet.
@@ -211,7 +222,7 @@ class MVApiConnection final : public platform::StreamDelegate,
     void cancelKeepAlives();
     // The chunk reader of state 6 and the hand-over of each server collection.
     void readStreamChunked();
-    void handOver(nlohmann::json& packet);
+    void handleJSONData(nlohmann::json& packet);
     void readResponseHead();
     void startTLS();
     // Closes the input stream and has the downstream thread handle an error event for it.

@@ -164,7 +164,7 @@ void MVApiConnection::readStreamChunked() {
         if (count == 0) return;
         const auto outcome = reader_.append(
             std::string_view(reinterpret_cast<const char*>(buffer), static_cast<size_t>(count)),
-            [this](nlohmann::json& packet) { handOver(packet); });
+            [this](nlohmann::json& packet) { handleJSONData(packet); });
         if (outcome == MVApiChunkReader::Outcome::FramingError) {
             closeAfterReadFailure();
             return;
@@ -172,7 +172,7 @@ void MVApiConnection::readStreamChunked() {
     }
 }
 
-void MVApiConnection::handOver(nlohmann::json& packet) {
+void MVApiConnection::handleJSONData(nlohmann::json& packet) {
     // The serial is taken here, under the lock, before the collection is performed, so
     // that a request head written from now on reports it and the server does not send
     // this collection again.

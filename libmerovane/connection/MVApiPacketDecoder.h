@@ -5,7 +5,7 @@
 //   MVApiPacketDecoder decoder;
 //   nlohmann::json packet;  std::string problem;
 //   switch (decoder.decode(payload, MVApiContentTypeJSON, false, packet, problem)) {
-//       case MVApiPacketDecoder::Result::Packet: handOver(packet); break;
+//       case MVApiPacketDecoder::Result::Packet: dispatch(packet); break;
 //       case MVApiPacketDecoder::Result::Incomplete: waitForTheNextChunk(); break;
 //       case MVApiPacketDecoder::Result::Rejected: logAndDrop(problem); break;
 //       case MVApiPacketDecoder::Result::Nothing: break;  // a CR LF heartbeat
@@ -25,7 +25,6 @@
 
 #include "libmerovane/connection/MVApiGzip.h"
 #include "libmerovane/connection/MVApiResponseHead.h"
-
 
 class MVApiPacketDecoder {
   public:
