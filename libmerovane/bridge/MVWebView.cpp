@@ -1,6 +1,8 @@
-// MVWebView: set-up, serials, settings, cancelling and clearing, page reports and
-// event delivery. Loading is in MVWebViewLoading.cpp, the page history in
-// MVWebViewHistory.cpp, navigation decisions in MVWebViewNavigation.cpp.
+// MVWebView: set-up, serials, settings, cancelling and clearing. Loading is in
+// MVWebViewLoading.cpp, the page history in MVWebViewHistory.cpp, navigation decisions in
+// MVWebViewNavigation.cpp, page reports, the ready poll and event delivery in
+// MVWebViewReadyPoll.cpp, the script overrides in MVWebViewOverrides.cpp and the command
+// channel in MVWebViewCommands.cpp.
 #include "libmerovane/bridge/MVWebView.h"
 
 #include <fmt/format.h>
@@ -178,6 +180,10 @@ void MVWebView::cancelCurrentRequest() {
     canOnloadBeCalled_ = false;
     canWebViewDidFinishLoadOnDateBeCalled_ = false;
     scheduledLoad_.cancel();
+    if (readyPoll_) {
+        readyPoll_->cancel();
+        readyPoll_->cancelExternalCheck();
+    }
     abandonFetch();
     ++loadGeneration_;
     postNotification(MVWebViewDidCancelLoadingNotification);
@@ -205,94 +211,4 @@ void MVWebView::evaluateJavaScript(const std::string& script,
     }
     MVLogVerbose(texts::kEvaluatingScript, debugName(), script);
     webView_->evaluateJavaScript(script, std::move(completion));
-}
-
-void MVWebView::performMVEvent(const MVEvent& event) {
-    if (pageHistory_.empty()) return;
-    if (isGarbage_) MVLogVerbose(texts::kGarbageEvent, debugName());
-    if (!eventBuffer_) {
-        sendEventNow(event);
-        return;
-    }
-    if (event.amendPreviousEvent()) {
-        std::erase_if(*eventBuffer_, [&](const MVEvent& buffered) {
-            return buffered.eventName() == event.eventName();
-        });
-    }
-    eventBuffer_->push_back(event);
-}
-
-void MVWebView::sendEventNow(const MVEvent& event) {
-    if (!isUsingLibrary_) return;
-    if (isGarbage_) MVLogVerbose(texts::kGarbageEvent, debugName());
-    if (event.eventName() != texts::kUpdatePageProgress)
-        MVLogVerbose(texts::kPerformingEvent, debugName(), event.stringForJavaDescription());
-    webView_->evaluateJavaScript(event.stringForJavaFunctionCall());
-}
-
-// The platform view's reports count once per load, and a finish or failure only after
-// that load's start: a report of the platform load that a newer one replaced must not
-// end the newer.
-void MVWebView::webViewDidStartLoad(MVWebViewAdapter&) {
-    if (didNotifyLoadStart_) return;
-    didNotifyLoadStart_ = true;
-    if (auto delegate = this->delegate()) delegate->webViewDidStartLoad(*this);
-}
-
-void MVWebView::webViewDidFinishLoad(MVWebViewAdapter&) {
-    if (!didNotifyLoadStart_ || didNotifyLoadFinish_) return;
-    didNotifyLoadFinish_ = true;
-    auto keep = self();
-    if (auto delegate = this->delegate()) delegate->webViewDidFinishLoad(*this);
-    if (!nativeMode_) webView_->setAlpha(1);
-    pageDidLoad();
-}
-
-void MVWebView::webViewDidFailLoadWithError(MVWebViewAdapter& adapter, const platform::Error&) {
-    if (!didNotifyLoadStart_ || didNotifyLoadFinish_) return;
-    pageDidFailLoading_ = false;
-    webViewDidFinishLoad(adapter);
-}
-
-// The page counts as ready once the platform view has loaded it, as a page without the
-// page library does whose document is complete.
-void MVWebView::pageDidLoad() {
-    if (!canWebViewDidFinishLoadOnDateBeCalled_) return;
-    canWebViewDidFinishLoadOnDateBeCalled_ = false;
-    isUsingLibrary_ = false;
-    eventBuffer_.reset();
-    if (!canOnloadBeCalled_ && isLoading_) canOnloadBeCalled_ = true;
-    onload();
-}
-
-void MVWebView::onload() {
-    if (!canOnloadBeCalled_) {
-        canOnloadBeCalled_ = true;
-        return;
-    }
-    const bool wasLoading = isLoading_;
-    isLoading_ = false;
-    webView_->setAlpha(1);
-    webView_->setUserInteractionEnabled(true);
-    eventBuffer_.reset();
-    finishRendering(wasLoading);
-    canOnloadBeCalled_ = false;
-}
-
-void MVWebView::finishRendering(bool announce) {
-    auto keep = self();
-    if (auto delegate = this->delegate()) delegate->webViewDidFinishRendering(*this);
-    if (!announce) return;
-    std::string shown;
-    if (auto newest = newestEntry()) {
-        shown = newest->isUrlEntry()
-                    ? *newest->documentUrl()
-                    : fmt::format(texts::kHTMLStringWithBase, newest->baseUrl().value_or(""));
-    }
-    MVLogVerbose(texts::kDidFinishRendering, debugName(), shown);
-    postNotification(MVWebViewDidFinishLoadingNotification);
-    if (afterLoadingBlock_) {
-        platform::RunLoop::main().post(std::move(afterLoadingBlock_));
-        afterLoadingBlock_ = nullptr;
-    }
 }

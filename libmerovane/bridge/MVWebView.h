@@ -26,7 +26,9 @@
 #include <string>
 #include <vector>
 
+#include "libmerovane/bridge/MVDocumentReadyPoll.h"
 #include "libmerovane/bridge/MVEvent.h"
+#include "libmerovane/bridge/MVEventBuffer.h"
 #include "libmerovane/bridge/MVWebViewAdapterDelegate.h"
 #include "libmerovane/bridge/MVWebViewInterface.h"
 #include "platform/foundation/RunLoop.h"
@@ -121,6 +123,13 @@ class MVWebView : public platform::View,
     // Evaluates a script in the page, unless the web view is garbage.
     void evaluateJavaScript(const std::string& script, platform::ScriptCompletion completion = {});
 
+    // The page is shown once both this (the page's onload command, or the document's
+    // completion for pages without the page library) and the ready poll have happened,
+    // in either order.
+    void onload();
+    // Measures the page again and tells the delegate.
+    void pageSizeDidChange();
+
     // Page history, newest last.
     const History& pageHistory() const { return pageHistory_; }
     size_t historySize() const { return pageHistory_.size(); }
@@ -214,11 +223,22 @@ class MVWebView : public platform::View,
     void tellHistoryModified();
     void goBackInPage(int64_t steps);
 
-    // Page reports and events.
-    void pageDidLoad();
-    void onload();
+    // Page reports, the ready poll and events (MVWebViewReadyPoll.cpp).
+    MVDocumentReadyPoll& readyPoll();
+    void documentDidBecomeReady(const MVDocumentReadyPoll::Outcome& outcome);
     void finishRendering(bool announce);
+    void measurePage(std::function<void()> then);
     void sendEventNow(const MVEvent& event);
+    void sendEventBuffer();
+
+    // Overrides and the command channel (MVWebViewOverrides.cpp, MVWebViewCommands.cpp).
+    void injectJavascriptOverridesThenDo(std::function<void()> block);
+    // True, or a request replaced by none: the request is refused.
+    bool willHandleJavascriptOverride(MVWebViewAdapter& adapter,
+                                      std::optional<platform::URLRequest>& request,
+                                      platform::NavigationType navigationType);
+    void performCommandURL(const platform::URLRequest& request);
+    void openApiLink(const platform::URLRequest& request);
     std::string requestTextForLog() const;
 
     bool isUsingLibrary_ = false;
@@ -245,8 +265,10 @@ class MVWebView : public platform::View,
     std::optional<platform::URL> loadedBaseURL_;
     History pageHistory_;
     std::function<void()> afterLoadingBlock_;
-    std::optional<std::vector<MVEvent>> eventBuffer_;
+    // None: events go to the page at once.
+    std::optional<MVEventBuffer> eventBuffer_;
     platform::Size webContentSize_;
+    std::unique_ptr<MVDocumentReadyPoll> readyPoll_;
     // The fetch or hand-over waiting for its turn.
     platform::TimerHandle scheduledLoad_;
     // Counts loads: answers for an older load (a cancelled or superseded fetch, a late

@@ -451,7 +451,7 @@ void MVWebView::deliverPageContext(const std::string& source, const std::string&
     auto event = delegate->pageContextForSource(source, baseUrl, loadedFromCache, tags);
     if (!event) return;
     if (eventBuffer_) {
-        eventBuffer_->insert(eventBuffer_->begin(), std::move(*event));
+        eventBuffer_->prepend(std::move(*event));
     } else {
         sendEventNow(*event);
     }

@@ -32,13 +32,17 @@ Route routeForScheme(const std::string& scheme) {
 }  // namespace
 
 std::optional<bool> MVWebView::webViewShouldStartLoadWithRequest(
-    MVWebViewAdapter&, const platform::URLRequest& request, platform::NavigationType) {
+    MVWebViewAdapter& adapter, const platform::URLRequest& request,
+    platform::NavigationType navigationType) {
     const std::string& absolute = request.url().absoluteString();
     if (isGarbage_) MVLogVerbose(texts::kGarbageRequest, debugName(), absolute);
     if (webViewInitialRequest_) {
         webViewInitialRequest_ = false;
         return true;
     }
+    // Reports of the injected overrides are dealt with and never loaded.
+    std::optional<platform::URLRequest> reported = request;
+    if (willHandleJavascriptOverride(adapter, reported, navigationType) || !reported) return false;
     const auto& mainDocument = request.mainDocumentURL();
     if (mainDocument && !(*mainDocument == request.url())) return true;  // a frame of the page
 
@@ -70,8 +74,10 @@ std::optional<bool> MVWebView::webViewShouldStartLoadWithRequest(
         case Route::Platform:
             return true;
         case Route::Command:
+            performCommandURL(request);
+            return false;
         case Route::ApiPage:
-            // Never loaded by the platform view.
+            openApiLink(request);
             return false;
         case Route::Mail: {
             auto& application = platform::Application::shared();

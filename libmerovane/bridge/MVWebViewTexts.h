@@ -21,7 +21,6 @@ inline constexpr const char* kGarbageScript =
     "MVWebView{} doesn't evaluat Javascript:[{}], since it is garbage";
 inline constexpr const char* kEvaluatingScript = "MVWebView{} is evaluating Javascript:[{}]";
 inline constexpr const char* kPerformingEvent = "MVWebView{} performing {}";
-inline constexpr const char* kUpdatePageProgress = "updatePageProgress";
 
 inline constexpr const char* kRedirectedToApi =
     "MVWebView{} was redirected to [{}] switching protocol to API";
@@ -56,5 +55,25 @@ inline constexpr const char* kShadowModeText = "#cachedbootapp.please.wait";
 inline constexpr const char* kFailedLoadText = "#webview.failed.load";
 
 inline constexpr const char* kGoBackInPage = "history.go({})";
+
+// The ready poll, rendering and the page's round trip.
+inline constexpr const char* kDidFinishLoading =
+    "MVWebView{} did finish loading [{}]. {} Merovane JS library";
+inline constexpr const char* kUsingLibrary = "Using";
+inline constexpr const char* kNotUsingLibrary = "Not using";
+inline constexpr const char* kBufferOnlyInOnload =
+    "MVWebView:{} committed event buffer only in onload method.";
+inline constexpr const char* kOddBackgroundColor =
+    "MVWebView{} page background colour [{}] is no rgb() colour; using white";
+inline constexpr const char* kMeasureScript =
+    "'' + (document.getElementsByTagName(\"html\")[0].offsetWidth) + ',' + "
+    "(document.getElementsByTagName(\"html\")[0].offsetHeight)";
+inline constexpr const char* kBackgroundColorScript =
+    "window.getComputedStyle(document.getElementsByTagName('html')[0])['background-color']";
+inline constexpr const char* kWillHandleOverride = "MVWebView{} will handle JS override '{}'";
+inline constexpr const char* kUnreadableOverride =
+    "MVWebView{} could not read the address of JS override '{}' [{}]";
+inline constexpr const char* kNoApiPageController =
+    "MVWebView{} has no web page view controller to open [mvapi:{}]";
 
 }  // namespace mvwebview_texts

@@ -1,6 +1,7 @@
 #pragma once
 // A web view on the headless engine, owned by a recording delegate, with its load
-// notifications recorded.
+// notifications recorded. Its pages answer like pages without the page library whose
+// document is complete (pageModel), until a test says otherwise.
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include "libmerovane/bridge/MVWebViewHistoryEntry.h"
 #include "libmerovane/core/MVErrorLogger.h"
 #include "platform/foundation/TestDriver.h"
+#include "tests/support/HeadlessPageModel.h"
 #include "tests/support/MVWebViewTestSupport.h"
 #include "tests/support/PlatformTest.h"
 #include "tests/support/RecordingMVWebViewDelegate.h"
@@ -26,6 +28,7 @@ class MVWebViewFixture : public PlatformTest {
         owner = std::make_shared<RecordingMVWebViewDelegate>();
         webView->setDelegate(owner);
         notes = std::make_unique<LoadNotifications>(*webView);
+        pageModel = HeadlessPageModel::attach(page());
     }
     void TearDown() override {
         notes.reset();
@@ -37,7 +40,18 @@ class MVWebViewFixture : public PlatformTest {
     platform::HeadlessWebEngine& page() { return headlessEngineOf(*webView); }
     // Waits until the load under way has ended (for loads through URL loading).
     bool waitUntilLoaded() {
-        return platform::runUntil([&] { return !webView->isLoading(); }, kIO);
+        return settle([&] { return !webView->isLoading(); });
+    }
+    // Waits on real I/O while the manual clock moves on in steps of the ready poll, so
+    // that loaded pages are polled and shown meanwhile.
+    bool settle(const std::function<bool()>& done) {
+        return platform::runUntil(
+            [&] {
+                if (done()) return true;
+                platform::advanceBy(0.005);
+                return done();
+            },
+            kIO);
     }
     std::vector<std::string> historyUrls() const {
         std::vector<std::string> urls;
@@ -49,4 +63,5 @@ class MVWebViewFixture : public PlatformTest {
     std::shared_ptr<MVWebView> webView;
     std::shared_ptr<RecordingMVWebViewDelegate> owner;
     std::unique_ptr<LoadNotifications> notes;
+    std::shared_ptr<HeadlessPageModel> pageModel;
 };

@@ -33,7 +33,7 @@ class MVWebViewHistoryTest : public MVWebViewFixture {
     }
     // Waits for the n-th page to have finished rendering.
     bool waitForFinishes(size_t n) {
-        return platform::runUntil([&] { return finishes() >= n && !webView->isLoading(); }, kIO);
+        return settle([&] { return finishes() >= n && !webView->isLoading(); });
     }
     // Opens kOne, then follows links to the others as the page would.
     void browse(std::initializer_list<const char*> links) {
@@ -352,15 +352,15 @@ TEST_F(MVWebViewHistoryTest, ReloadingClearsTheCacheEntryAndLoadsAgain) {
     cache->setPage("mv-api-page:home", "<p>home</p>", "https://shop.example/home");
 
     webView->openUrl("mvapi:home");
-    platform::runUntilIdle();
+    platform::advanceBy(0.1);
     webView->reload();
-    platform::runUntilIdle();
+    platform::advanceBy(0.1);
     EXPECT_EQ(cache->clearedKeys, (std::vector<std::string>{"mv-api-page:home"}));
     EXPECT_EQ(cache->lookups, (std::vector<std::string>{"mv-api-page:home", "mv-api-page:home"}));
     EXPECT_EQ(historyUrls(), (std::vector<std::string>{"mvapi:home"}));
 
     webView->reloadWithClearingChache(false);
-    platform::runUntilIdle();
+    platform::advanceBy(0.1);
     EXPECT_EQ(cache->clearedKeys.size(), 1u);
     EXPECT_EQ(cache->lookups.size(), 3u);
 
@@ -373,10 +373,10 @@ TEST_F(MVWebViewHistoryTest, ReloadingClearsTheCacheEntryAndLoadsAgain) {
     EXPECT_EQ(site->requestCount(kThree), 1u);
 
     webView->loadHTMLString("<p>html</p>", std::nullopt);
-    platform::runUntilIdle();
+    platform::advanceBy(0.1);
     const size_t cleared = cache->clearedKeys.size();
     webView->reload();
-    platform::runUntilIdle();
+    platform::advanceBy(0.1);
     EXPECT_EQ(cache->clearedKeys.size(), cleared);
     EXPECT_EQ(page().loads().back().content, "<p>html</p>");
     EXPECT_EQ(webView->historySize(), 1u);

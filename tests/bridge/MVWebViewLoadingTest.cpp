@@ -148,7 +148,7 @@ TEST_F(MVWebViewLoadingTest, RedirectedCommandsMayStartTheNextLoad) {
     server.respond("/cmd",
                    Response::redirect(302, commandURL(R"({"ver":"2.0","cmds":[{"c":"open"}]})")));
     webView->openUrl(server.url("/cmd"));
-    ASSERT_TRUE(platform::runUntil([&] { return notes->names.size() == 4; }, kIO));
+    ASSERT_TRUE(settle([&] { return notes->names.size() == 4; }));
     ASSERT_TRUE(waitUntilLoaded());
     // Each start ends once: the redirected load by the next one's cancel.
     EXPECT_EQ(notes->names, (std::vector<std::string>{"start", "cancel", "start", "finish"}));
@@ -333,7 +333,7 @@ TEST_F(MVWebViewLoadingTest, APageFromTheWebCache) {
     cache->setPage("mv-api-page:home", "<p>home</p>", "https://shop.example/home", "");
     webView->openUrl("mvapi:home");
     webView->setViewTags({"start"});
-    platform::runUntilIdle();
+    platform::advanceBy(0.1);
 
     EXPECT_EQ(cache->lookups, (std::vector<std::string>{"mv-api-page:home"}));
     const auto* shown = page().currentPage();
@@ -357,9 +357,9 @@ TEST_F(MVWebViewLoadingTest, APageFromTheWebCache) {
 
     // The same by its own operation, and with the scheme in capitals.
     webView->openUrlApi("home");
-    platform::runUntilIdle();
+    platform::advanceBy(0.1);
     webView->openUrl("MVAPI:home");
-    platform::runUntilIdle();
+    platform::advanceBy(0.1);
     EXPECT_EQ(cache->lookups.size(), 3u);
     EXPECT_EQ(webView->currentUrl(), "mvapi:home");
 }
@@ -384,7 +384,7 @@ TEST_F(MVWebViewLoadingTest, AFailedApiPageShowsTheLocalizedErrorPage) {
     for (const auto& row : rows) {
         cache->setShadowMode(row.shadowMode);
         webView->openUrl("mvapi:missing");
-        platform::runUntilIdle();
+        platform::advanceBy(0.1);
         EXPECT_TRUE(webView->pageDidFailLoading());
         EXPECT_EQ(webView->loadedBaseURL(), std::nullopt);
         const auto* shown = page().currentPage();
@@ -444,9 +444,9 @@ TEST_F(MVWebViewLoadingTest, ApiPageAnswersFromAnotherThreadArriveOnTheMainThrea
     script.deferred = true;
     cache->setScript("mv-api-page:late", script);
     webView->openUrl("mvapi:late");
-    platform::runUntilIdle();
+    platform::advanceBy(0.1);
     cache->answerPending(true);
-    platform::runUntilIdle();
+    platform::advanceBy(0.1);
     EXPECT_EQ(shownContents(), (std::vector<std::string>{"<p>late</p>"}));
     EXPECT_FALSE(webView->isLoading());
 }
@@ -467,7 +467,7 @@ TEST_F(MVWebViewLoadingTest, AnHTMLStringIsHandedOverAtTheNextTurn) {
     platform::advanceBy(0.04);
     EXPECT_TRUE(page().loads().empty());
     platform::advanceBy(0.01);
-    platform::runUntilIdle();
+    platform::advanceBy(0.1);
     ASSERT_EQ(page().loads().size(), 1u);
     EXPECT_EQ(page().loads()[0].content, "<p>hi</p>");
     EXPECT_EQ(page().decisions().at(0).allowed, true);
@@ -481,14 +481,14 @@ TEST_F(MVWebViewLoadingTest, BlocksRunAfterLoadingOrAtTheNextTurn) {
     std::vector<std::string> ran;
     webView->performBlock([&] { ran.push_back("now"); }, false);
     EXPECT_TRUE(ran.empty());
-    platform::runUntilIdle();
+    platform::advanceBy(0.1);
     EXPECT_EQ(ran, (std::vector<std::string>{"now"}));
 
     webView->loadHTMLString("<p/>", std::nullopt);
     webView->performBlock([&] { ran.push_back("replaced"); }, true);
     webView->performBlock([&] { ran.push_back("after"); }, true);
     owner->onFinishRendering = [&](MVWebView&) { ran.push_back("rendered"); };
-    platform::runUntilIdle();
+    platform::advanceBy(0.1);
     EXPECT_EQ(ran, (std::vector<std::string>{"now", "rendered", "after"}));
 }
 

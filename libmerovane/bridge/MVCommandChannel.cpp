@@ -1,0 +1,65 @@
+#include "libmerovane/bridge/MVCommandChannel.h"
+
+#include <fmt/format.h>
+
+#include <nlohmann/json.hpp>
+
+#include "libmerovane/bridge/MVCommandHandler.h"
+#include "libmerovane/bridge/MVWebViewInterface.h"
+#include "libmerovane/core/MVErrorLogger.h"
+#include "libmerovane/core/MVLog.h"
+#include "libmerovane/core/StringExtensions.h"
+#include "platform/foundation/JsonValue.h"
+
+namespace {
+
+constexpr const char* kWithoutJSON = "MVWebView{} did receive command scheme without JSON";
+constexpr const char* kUnreadable =
+    "MVWebview could not read command collection from webview{}:[{}]";
+constexpr const char* kUnreadableReport = "MVWebview could not read command collection.";
+constexpr const char* kLostCommands = "MVWebView{} lost commands {} == {}";
+
+void checkSerials(const nlohmann::json& collection, const std::string& label,
+                  int64_t& lastCommandSerial) {
+    const nlohmann::json* commands = platform::json::find(collection, "cmds");
+    if (!commands || !commands->is_array()) return;
+    for (const auto& command : *commands) {
+        if (!command.is_object()) continue;
+        const int64_t received = platform::json::integerValue(command, "s");
+        const int64_t expected = lastCommandSerial;
+        // Wraps rather than overflows after a page's 2^63rd command.
+        lastCommandSerial = static_cast<int64_t>(static_cast<uint64_t>(lastCommandSerial) + 1);
+        if (received != expected) MVLogWarn(kLostCommands, label, received, expected);
+    }
+}
+
+}  // namespace
+
+namespace MVCommandChannel {
+
+void performCommandURL(const std::string& absoluteURL,
+                       const std::shared_ptr<MVWebViewInterface>& webView,
+                       int64_t& lastCommandSerial) {
+    const std::string label = webView ? webView->debugName() : std::string();
+    // An address whose escapes do not decode carries no readable collection either.
+    const std::optional<std::string> decoded = urlDecodedString(absoluteURL);
+    const size_t brace = decoded ? decoded->find('{') : std::string::npos;
+    if (brace == std::string::npos) {
+        const std::string text = fmt::format(kWithoutJSON, label);
+        MVLogError("{}", text);
+        MVErrorLogger::logError(
+            text, {{"webView", label}, {"requestURL", decoded ? *decoded : absoluteURL}});
+        return;
+    }
+    const std::string text = decoded->substr(brace);
+    platform::json::ParseResult parsed = platform::json::parse(text);
+    if (!parsed.ok()) {
+        MVLogWarn(kUnreadable, label, text);
+        MVErrorLogger::logError(kUnreadableReport, {{"webview", label}, {"path", text}});
+        return;
+    }
+    checkSerials(parsed.value, label, lastCommandSerial);
+    MVCommandHandler::performCommandsFromCommandCollection(parsed.value, webView);
+}
+
+}  // namespace MVCommandChannel

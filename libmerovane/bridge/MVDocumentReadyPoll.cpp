@@ -1,0 +1,170 @@
+#include "libmerovane/bridge/MVDocumentReadyPoll.h"
+
+#include <utility>
+
+#include "libmerovane/core/MVLog.h"
+#include "platform/foundation/Clock.h"
+
+namespace {
+
+constexpr const char* kDocumentReadyScript =
+    R"JS('' + ((document.getElementById('libmerovane')&&document.getElementById('libmerovane').src)||'') + '<-*-*->' + (document.readyState) + '<-*-*->' + (((typeof MVEvent !== 'undefined') && (typeof MVEvent.isDocumentReady !== 'undefined')) ? MVEvent.isDocumentReady():'') + '<-*-*->' + (document.getElementsByTagName('html')[0].getAttribute('data-is-discarded-from-history')) + '<-*-*->' + (document.getElementsByTagName('html')[0].getAttribute('data-disallow-pull-to-refresh')))JS";
+
+constexpr const char* kCouldNotAccessEvents = "MVWebView{} could not access MVEvents";
+constexpr const char* kNoDomAccess = "MVWebView{} did not gain DOM access before timeout";
+
+bool lessThanSecondsSince(int64_t startNanos, double seconds) {
+    return platform::Clock::monotonicNanos() - startNanos < platform::secondsToNanos(seconds);
+}
+
+}  // namespace
+
+MVDocumentReadyPoll::PageState MVDocumentReadyPoll::PageState::parse(std::string_view answer) {
+    PageState state;
+    std::string* fields[] = {&state.librarySource, &state.readyState, &state.libraryReady,
+                             &state.discardedFromHistory, &state.disallowPullToRefresh};
+    const std::string_view separator = kFieldSeparator;
+    size_t index = 0;
+    size_t from = 0;
+    while (index < std::size(fields)) {
+        const size_t at = answer.find(separator, from);
+        *fields[index++] = std::string(answer.substr(from, at - from));
+        if (at == std::string_view::npos) break;
+        from = at + separator.size();
+    }
+    return state;
+}
+
+const std::string& MVDocumentReadyPoll::documentReadyScript() {
+    static const std::string script = kDocumentReadyScript;
+    return script;
+}
+
+MVDocumentReadyPoll::MVDocumentReadyPoll(std::function<std::string()> label, Evaluate evaluate,
+                                         std::function<bool()> mayStep)
+    : label_(std::move(label)),
+      evaluate_(std::move(evaluate)),
+      mayStep_(std::move(mayStep)),
+      self_(std::make_shared<MVDocumentReadyPoll*>(this)) {}
+
+MVDocumentReadyPoll::~MVDocumentReadyPoll() {
+    stepTimer_.cancel();
+    checkTimer_.cancel();
+}
+
+void MVDocumentReadyPoll::start(std::function<void(const Outcome&)> ready) {
+    cancel();
+    ready_ = std::move(ready);
+    polling_ = true;
+    startNanos_ = platform::Clock::monotonicNanos();
+    scheduleStep();
+}
+
+void MVDocumentReadyPoll::cancel() {
+    stepTimer_.cancel();
+    ++pollGeneration_;
+    polling_ = false;
+    ready_ = nullptr;
+}
+
+bool MVDocumentReadyPoll::isPolling() const {
+    return polling_;
+}
+
+void MVDocumentReadyPoll::scheduleStep() {
+    std::weak_ptr<MVDocumentReadyPoll*> weak = self_;
+    const uint64_t generation = pollGeneration_;
+    stepTimer_ = platform::RunLoop::main().postAfter(kPollInterval, [weak, generation] {
+        if (auto self = weak.lock()) (*self)->step(generation);
+    });
+}
+
+void MVDocumentReadyPoll::step(uint64_t generation) {
+    if (generation != pollGeneration_ || !polling_) return;
+    if (!mayStep_()) {
+        polling_ = false;
+        return;
+    }
+    std::weak_ptr<MVDocumentReadyPoll*> weak = self_;
+    evaluate_(documentReadyScript(), [weak, generation](const std::string& answer) {
+        if (auto self = weak.lock()) (*self)->answered(generation, answer);
+    });
+}
+
+void MVDocumentReadyPoll::answered(uint64_t generation, const std::string& answer) {
+    // A load cancelled while the page was answering keeps its poll from going on.
+    if (generation != pollGeneration_ || !polling_) return;
+    if (!mayStep_()) {
+        polling_ = false;
+        return;
+    }
+    const PageState state = PageState::parse(answer);
+    bool usingLibrary = !state.librarySource.empty();
+    if (usingLibrary && state.libraryReady != "true") {
+        if (lessThanSecondsSince(startNanos_, kLibraryTimeout)) {
+            scheduleStep();
+            return;
+        }
+        MVLogWarn(kCouldNotAccessEvents, label_());
+        usingLibrary = false;
+    }
+    if (!usingLibrary && state.readyState == "loading") {
+        if (lessThanSecondsSince(startNanos_, kDocumentTimeout)) {
+            scheduleStep();
+            return;
+        }
+        MVLogWarn(kNoDomAccess, label_());
+    }
+    polling_ = false;
+    auto ready = std::move(ready_);
+    ready_ = nullptr;
+    if (ready) {
+        ready(Outcome{usingLibrary, state.discardedFromHistory == "1",
+                      state.disallowPullToRefresh == "1"});
+    }
+}
+
+void MVDocumentReadyPoll::startExternalCheck(std::function<void()> complete) {
+    cancelExternalCheck();
+    complete_ = std::move(complete);
+    checking_ = true;
+    scheduleExternalCheck();
+}
+
+void MVDocumentReadyPoll::cancelExternalCheck() {
+    checkTimer_.cancel();
+    ++checkGeneration_;
+    checking_ = false;
+    complete_ = nullptr;
+}
+
+bool MVDocumentReadyPoll::isCheckingExternally() const {
+    return checking_;
+}
+
+void MVDocumentReadyPoll::scheduleExternalCheck() {
+    std::weak_ptr<MVDocumentReadyPoll*> weak = self_;
+    const uint64_t generation = checkGeneration_;
+    checkTimer_ = platform::RunLoop::main().postAfter(kExternalCheckInterval, [weak, generation] {
+        if (auto self = weak.lock()) (*self)->externalCheck(generation);
+    });
+}
+
+void MVDocumentReadyPoll::externalCheck(uint64_t generation) {
+    if (generation != checkGeneration_ || !checking_) return;
+    std::weak_ptr<MVDocumentReadyPoll*> weak = self_;
+    evaluate_(kReadyStateScript, [weak, generation](const std::string& answer) {
+        auto self = weak.lock();
+        if (!self) return;
+        MVDocumentReadyPoll& poll = **self;
+        if (generation != poll.checkGeneration_ || !poll.checking_) return;
+        if (answer != "complete") {
+            poll.scheduleExternalCheck();
+            return;
+        }
+        poll.checking_ = false;
+        auto complete = std::move(poll.complete_);
+        poll.complete_ = nullptr;
+        if (complete) complete();
+    });
+}

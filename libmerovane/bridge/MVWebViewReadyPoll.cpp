@@ -1,0 +1,213 @@
+// MVWebView: the platform view's load reports, the document-ready poll that follows a
+// finished load, the onload latch that shows the page, measuring and the end of
+// rendering, and the delivery of page events (at once, or buffered while a page loads).
+#include <fmt/format.h>
+
+#include <nlohmann/json.hpp>
+
+#include "libmerovane/bridge/MVWebView.h"
+#include "libmerovane/bridge/MVWebViewAdapter.h"
+#include "libmerovane/bridge/MVWebViewDelegate.h"
+#include "libmerovane/bridge/MVWebViewHistoryEntry.h"
+#include "libmerovane/bridge/MVWebViewTexts.h"
+#include "libmerovane/core/MVLog.h"
+#include "libmerovane/core/UIColorExtensions.h"
+#include "platform/foundation/JsonValue.h"
+#include "platform/foundation/RunLoop.h"
+
+namespace texts = mvwebview_texts;
+
+namespace {
+
+// The page's computed background colour. Engines answer forms other than "rgb(" and
+// "rgba(" ("transparent", "color(srgb ...)"); the page chooses that text, so an odd one
+// is logged and taken as white rather than trusted to the parser.
+platform::Color backgroundColorFromAnswer(const std::string& answer, const std::string& label) {
+    if (answer.empty()) return platform::Color::white();
+    if (answer.find("rgba(") == std::string::npos && answer.find("rgb(") == std::string::npos) {
+        MVLogWarn(texts::kOddBackgroundColor, label, answer);
+        return platform::Color::white();
+    }
+    return colorWithRGBAString(answer);
+}
+
+// "width,height" as the page measures its html element; anything else is 0 by 0.
+platform::Size sizeFromAnswer(const std::string& answer) {
+    const size_t comma = answer.find(',');
+    if (comma == std::string::npos || answer.find(',', comma + 1) != std::string::npos) {
+        return platform::Size();
+    }
+    return platform::Size{platform::json::doubleValue(nlohmann::json(answer.substr(0, comma))),
+                          platform::json::doubleValue(nlohmann::json(answer.substr(comma + 1)))};
+}
+
+}  // namespace
+
+// The platform view's reports count once per load, and a finish or failure only after
+// that load's start: a report of the platform load that a newer one replaced must not
+// end the newer.
+void MVWebView::webViewDidStartLoad(MVWebViewAdapter&) {
+    if (didNotifyLoadStart_) return;
+    didNotifyLoadStart_ = true;
+    if (auto delegate = this->delegate()) delegate->webViewDidStartLoad(*this);
+}
+
+void MVWebView::webViewDidFinishLoad(MVWebViewAdapter&) {
+    if (!didNotifyLoadStart_ || didNotifyLoadFinish_) return;
+    didNotifyLoadFinish_ = true;
+    auto keep = self();
+    if (auto delegate = this->delegate()) delegate->webViewDidFinishLoad(*this);
+    readyPoll().start(
+        [this](const MVDocumentReadyPoll::Outcome& outcome) { documentDidBecomeReady(outcome); });
+    if (!nativeMode_) webView_->setAlpha(1);
+}
+
+void MVWebView::webViewDidFailLoadWithError(MVWebViewAdapter& adapter, const platform::Error&) {
+    if (!didNotifyLoadStart_ || didNotifyLoadFinish_) return;
+    pageDidFailLoading_ = false;
+    webViewDidFinishLoad(adapter);
+}
+
+MVDocumentReadyPoll& MVWebView::readyPoll() {
+    if (!readyPoll_) {
+        // The poll lives and dies with this web view, so it may hold `this`.
+        readyPoll_ = std::make_unique<MVDocumentReadyPoll>(
+            [this] { return debugName(); },
+            [this](const std::string& script, std::function<void(const std::string&)> answer) {
+                webView_->evaluateJavaScript(
+                    script,
+                    [answer = std::move(answer)](const std::string& result,
+                                                 const std::optional<platform::Error>& error) {
+                        answer(error ? std::string() : result);
+                    });
+            },
+            [this] { return canWebViewDidFinishLoadOnDateBeCalled_; });
+    }
+    return *readyPoll_;
+}
+
+void MVWebView::documentDidBecomeReady(const MVDocumentReadyPoll::Outcome& outcome) {
+    auto keep = self();
+    if (outcome.discardedFromHistory) {
+        if (auto newest = newestEntry()) newest->setIsDiscardedFromHistory(true);
+    }
+    if (outcome.disallowsPullToRefresh) setPrefersPullToRefreshEnabled(false);
+    const uint64_t generation = loadGeneration_;
+    const bool usingLibrary = outcome.usingLibrary;
+    injectJavascriptOverridesThenDo([weak = weakSelf(), generation, usingLibrary] {
+        auto webView = weak.lock();
+        // A load that began while the page ran the injection is not this page's.
+        if (!webView || !webView->isCurrentLoad(generation)) return;
+        MVWebView& self = *webView;
+        self.canWebViewDidFinishLoadOnDateBeCalled_ = false;
+        self.isUsingLibrary_ = usingLibrary;
+        self.webView_->setKeyboardDisplayRequiresUserAction(false);
+        MVLogVerbose(texts::kDidFinishLoading, self.debugName(), self.requestTextForLog(),
+                     usingLibrary ? texts::kUsingLibrary : texts::kNotUsingLibrary);
+        // A page without the library never gets what was buffered for it.
+        if (self.eventBuffer_ && !self.eventBuffer_->empty() && usingLibrary) {
+            self.sendEventBuffer();
+        }
+        self.eventBuffer_.reset();
+        if (!usingLibrary || self.canOnloadBeCalled_) {
+            self.readyPoll().startExternalCheck([raw = &self] { raw->onload(); });
+        }
+        if (!self.canOnloadBeCalled_ && self.isLoading_) self.canOnloadBeCalled_ = true;
+    });
+}
+
+void MVWebView::onload() {
+    if (!canOnloadBeCalled_) {
+        canOnloadBeCalled_ = true;
+        return;
+    }
+    auto keep = self();
+    const bool wasLoading = isLoading_;
+    isLoading_ = false;
+    webView_->setAlpha(1);
+    webView_->setUserInteractionEnabled(true);
+    if (eventBuffer_ && !eventBuffer_->empty()) {
+        MVLogWarn(texts::kBufferOnlyInOnload, debugName());
+        sendEventBuffer();
+    }
+    eventBuffer_.reset();
+    webView_->evaluateJavaScript(
+        texts::kBackgroundColorScript,
+        [weak = weakSelf(), wasLoading](const std::string& answer,
+                                        const std::optional<platform::Error>& error) {
+            auto webView = weak.lock();
+            if (!webView) return;
+            webView->webView_->setBackgroundColor(
+                backgroundColorFromAnswer(error ? std::string() : answer, webView->debugName()));
+            webView->finishRendering(wasLoading);
+        });
+    canOnloadBeCalled_ = false;
+}
+
+void MVWebView::measurePage(std::function<void()> then) {
+    webView_->evaluateJavaScript(
+        texts::kMeasureScript,
+        [weak = weakSelf(), then = std::move(then)](const std::string& answer,
+                                                    const std::optional<platform::Error>& error) {
+            auto webView = weak.lock();
+            if (!webView) return;
+            webView->webContentSize_ = error ? platform::Size() : sizeFromAnswer(answer);
+            then();
+        });
+}
+
+void MVWebView::pageSizeDidChange() {
+    measurePage([weak = weakSelf()] {
+        auto webView = weak.lock();
+        if (!webView) return;
+        if (auto delegate = webView->delegate()) delegate->webViewDidChangePageSize(*webView);
+    });
+}
+
+void MVWebView::finishRendering(bool announce) {
+    measurePage([weak = weakSelf(), announce] {
+        auto webView = weak.lock();
+        if (!webView) return;
+        MVWebView& self = *webView;
+        if (auto delegate = self.delegate()) delegate->webViewDidFinishRendering(self);
+        if (!announce) return;
+        std::string shown;
+        if (auto newest = self.newestEntry()) {
+            shown = newest->isUrlEntry()
+                        ? *newest->documentUrl()
+                        : fmt::format(texts::kHTMLStringWithBase, newest->baseUrl().value_or(""));
+        }
+        MVLogVerbose(texts::kDidFinishRendering, self.debugName(), shown);
+        self.postNotification(MVWebViewDidFinishLoadingNotification);
+        if (self.afterLoadingBlock_) {
+            platform::RunLoop::main().post(std::move(self.afterLoadingBlock_));
+            self.afterLoadingBlock_ = nullptr;
+        }
+    });
+}
+
+void MVWebView::performMVEvent(const MVEvent& event) {
+    if (pageHistory_.empty()) return;
+    if (isGarbage_) MVLogVerbose(texts::kGarbageEvent, debugName());
+    if (eventBuffer_) {
+        eventBuffer_->append(event);
+        return;
+    }
+    sendEventNow(event);
+}
+
+void MVWebView::sendEventNow(const MVEvent& event) {
+    if (!isUsingLibrary_) return;
+    if (isGarbage_) MVLogVerbose(texts::kGarbageEvent, debugName());
+    if (event.eventName() != MVEventBuffer::kUndeliveredEventName)
+        MVLogVerbose(texts::kPerformingEvent, debugName(), event.stringForJavaDescription());
+    webView_->evaluateJavaScript(event.stringForJavaFunctionCall());
+}
+
+void MVWebView::sendEventBuffer() {
+    if (!eventBuffer_ || eventBuffer_->empty()) return;
+    if (isGarbage_) MVLogVerbose(texts::kGarbageEvent, debugName());
+    const auto delivery = eventBuffer_->delivery(debugName());
+    webView_->evaluateJavaScript(delivery.script);
+    MVLogVerbose(texts::kPerformingEvent, debugName(), delivery.logText);
+}
