@@ -239,6 +239,47 @@ TEST_F(WebKitGtkWebEngineTest, DataLoadsKeepTheirTypeAndEncoding) {
     EXPECT_EQ(js("location.href"), "http://shop.invalid/data.txt");
 }
 
+TEST_F(WebKitGtkWebEngineTest, PagesHandedOverAsHTMLKeepTheirSessionHistory) {
+    // Without a session-history item a page's pushState would keep no state and no entry
+    // to step back to.
+    const struct Row {
+        const char* what;
+        std::function<void(WebView&)> load;
+    } rows[] = {
+        {"HTML string", [](WebView& v) { v.loadHTMLString("<p>x</p>", URL::parse(kBase)); }},
+        {"UTF-8 HTML data",
+         [](WebView& v) {
+             v.loadData("<p>caf\xc3\xa9</p>", "text/html", "UTF-8", URL::parse(kBase));
+         }},
+        {"HTML data without encoding, ASCII only",
+         [](WebView& v) { v.loadData("<p>x</p>", "text/html", "", URL::parse(kBase)); }},
+    };
+    for (const auto& row : rows) {
+        const int before = delegate_->finishes;
+        row.load(*view_);
+        ASSERT_TRUE(platform::runUntil([&] { return delegate_->finishes > before; }, kPatience))
+            << row.what;
+        EXPECT_EQ(delegate_->decisions.back().url(), kBase) << row.what;  // decided first
+        js("history.pushState({n: 1}, '', '/page/two')");
+        EXPECT_EQ(js("JSON.stringify(history.state)"), R"({"n":1})") << row.what;
+        js("history.back()");
+        EXPECT_TRUE(platform::runUntil([&] { return js("location.href") == kBase; }, kPatience))
+            << row.what;
+    }
+    EXPECT_EQ(js("document.body.textContent"), "x");
+    EXPECT_EQ(delegate_->failures, 0);
+}
+
+TEST_F(WebKitGtkWebEngineTest, HTMLLoadSupersededBeforeItsDecisionIsNeverAskedNorLoaded) {
+    view_->loadHTMLString("<p>old</p>", URL::parse("http://shop.invalid/old"));
+    view_->loadHTMLString("<p>new</p>", URL::parse("http://shop.invalid/new"));
+    ASSERT_TRUE(platform::runUntil([&] { return delegate_->finishes == 1; }, kPatience));
+    settle();
+    EXPECT_EQ(delegate_->events,
+              (std::vector<std::string>{"allow http://shop.invalid/new", "start", "finish"}));
+    EXPECT_EQ(js("document.body.textContent"), "new");
+}
+
 // A loopback port nobody listens on (bound, then released).
 int closedPort() {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
