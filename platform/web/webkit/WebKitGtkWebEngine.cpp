@@ -317,18 +317,30 @@ void serveSchemeRequest(WebKitURISchemeRequest* request, gpointer) {
     URLConnection::start(std::move(ours), std::move(callbacks), RunLoop::main());
 }
 
-// Hands WebKit every scheme registered so far; WebKit cannot forget one.
-void registerSchemesWithWebKit() {
+// The schemes handed to WebKit so far; WebKit cannot forget one.
+std::set<std::string>& schemesRegisteredWithWebKit() {
     static auto* registered = new std::set<std::string>;
+    return *registered;
+}
+
+void registerSchemesWithWebKit() {
+    auto& registered = schemesRegisteredWithWebKit();
     WebKitWebContext* context = sharedContext();
     WebKitSecurityManager* security = webkit_web_context_get_security_manager(context);
     for (const auto& scheme : WebURLSchemes::schemes()) {
-        if (!registered->insert(scheme).second) continue;
+        if (!registered.insert(scheme).second) continue;
         webkit_web_context_register_uri_scheme(context, scheme.c_str(), serveSchemeRequest, nullptr,
                                                nullptr);
         webkit_security_manager_register_uri_scheme_as_secure(security, scheme.c_str());
         webkit_security_manager_register_uri_scheme_as_cors_enabled(security, scheme.c_str());
     }
+}
+
+// Whether WebKit can load a document of this (lower-case) scheme at all.
+bool webKitLoads(const std::string& scheme) {
+    static const std::set<std::string> kOwn = {"http",  "https", "file",    "data",
+                                               "about", "blob",  "resource"};
+    return kOwn.count(scheme) || schemesRegisteredWithWebKit().count(scheme);
 }
 
 struct ScriptCall {
@@ -397,13 +409,36 @@ struct WebKitGtkWebEngine::Impl {
         const NavigationType navigationType =
             navigationTypeOf(webkit_navigation_action_get_navigation_type(action));
         auto pending = std::make_shared<PendingDecision>(decision);
-        self->deliver([self, pending, ours, navigationType] {
+        // WebKit would only fail a document it cannot load ("mvcmd:", "mailto:"): it is
+        // refused at once, so that nothing the client does while deciding (a command whose
+        // event makes the page navigate again) finds a decision of WebKit's pending. Left
+        // pending then, WebKit keeps a timer for good each time.
+        const bool unloadable = !webKitLoads(url->schemeLowercased());
+        if (unloadable) pending->answer(false);
+        self->deliver([self, pending, ours, navigationType, unloadable] {
             std::weak_ptr<const void> alive = self->owner->lifetime();
             const bool allowed = self->owner->askClient(ours, navigationType);
             // The client may have destroyed the engine; the decision still gets its answer.
             pending->answer(allowed && alive.lock() != nullptr);
+            if (allowed && unloadable && alive.lock()) self->failUnloadable(ours);
         });
         return TRUE;
+    }
+
+    // What WebKit reports when it is let load a document it cannot: a start, then an
+    // unsupported URL.
+    void failUnloadable(const URLRequest& request) {
+        deliver([this] {
+            failedThisLoad = false;
+            if (auto* client = owner->client()) client->engineDidStartLoad();
+        });
+        deliver([this, request] {
+            failedThisLoad = true;
+            if (auto* client = owner->client())
+                client->engineDidFailLoad(
+                    Error(kURLErrorDomain, kURLErrorUnsupportedURL,
+                          "unsupported URL " + request.url().absoluteString()));
+        });
     }
 
     static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {

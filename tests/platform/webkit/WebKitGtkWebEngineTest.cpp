@@ -1,4 +1,5 @@
 #include <arpa/inet.h>
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -278,6 +279,56 @@ TEST_F(WebKitGtkWebEngineTest, HTMLLoadSupersededBeforeItsDecisionIsNeverAskedNo
     EXPECT_EQ(delegate_->events,
               (std::vector<std::string>{"allow http://shop.invalid/new", "start", "finish"}));
     EXPECT_EQ(js("document.body.textContent"), "new");
+}
+
+// The sources attached to GLib's default main context.
+size_t liveGLibSources() {
+    GSource* probe = g_idle_source_new();
+    const guint newest = g_source_attach(probe, nullptr);
+    g_source_destroy(probe);
+    g_source_unref(probe);
+    size_t live = 0;
+    for (guint id = 1; id < newest; ++id)
+        live += g_main_context_find_source_by_id(nullptr, id) != nullptr;
+    return live;
+}
+
+TEST_F(WebKitGtkWebEngineTest, PageNavigatingAgainWhileTheClientDecidesLeavesWebKitNothingBehind) {
+    load(testpage::pageWithLibrary(""));
+    // As a page command does: deciding runs a script in which the page sends the next.
+    int decided = 0;
+    delegate_->rule = [&](const platform::URLRequest& request, NavigationType) {
+        if (request.url().schemeLowercased() != "mvcmd") return true;
+        ++decided;
+        js("if (--window.chain > 0) mvSendCommands({ver: '2.0', cmds: []})");
+        return false;
+    };
+    auto chain = [&](int trips) {
+        const int start = decided;
+        js("window.chain = " + std::to_string(trips) + "; mvSendCommands({ver: '2.0', cmds: []})");
+        return platform::runUntil([&] { return decided == start + trips; }, kPatience);
+    };
+    ASSERT_TRUE(chain(20));
+    const size_t before = liveGLibSources();
+    ASSERT_TRUE(chain(200));
+    settle();
+    // WebKit used to keep a timer for good per trip.
+    EXPECT_LT(liveGLibSources(), before + 20);
+    EXPECT_EQ(delegate_->starts, 1);
+    EXPECT_EQ(delegate_->failures, 0);
+}
+
+TEST_F(WebKitGtkWebEngineTest, AllowedNavigationToASchemeWebKitCannotLoadFailsAsUnsupported) {
+    load("<p id='stay'>stay</p>");
+    js("location.href = 'mvcmd:%7B%7D'");
+    ASSERT_TRUE(platform::runUntil([&] { return delegate_->failures == 1; }, kPatience));
+    settle();
+    EXPECT_EQ(
+        std::vector<std::string>(delegate_->events.end() - 3, delegate_->events.end()),
+        (std::vector<std::string>{"allow mvcmd:%7B%7D", "start",
+                                  "fail " + std::to_string(platform::kURLErrorUnsupportedURL)}));
+    EXPECT_EQ(delegate_->failures, 1);
+    EXPECT_EQ(js("document.getElementById('stay') ? 'stay' : 'gone'"), "stay");
 }
 
 // A loopback port nobody listens on (bound, then released).
