@@ -4,10 +4,10 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "bench/BenchRateReporter.h"
 #include "libmerovane/bridge/MVCommandHandler.h"
 #include "libmerovane/handlers/MVCommandHandlerClasses.h"
 #include "libmerovane/handlers/MVCommandHandler_1_0.h"
@@ -68,29 +68,12 @@ void BM_DirectCall(benchmark::State& state) {
 }
 BENCHMARK(BM_DirectCall);
 
-// Keeps each run's rate so that the ratio can be printed after the table.
-class RateReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& run : runs) {
-            auto it = run.counters.find("items_per_second");
-            if (it != run.counters.end()) rates[run.benchmark_name()] = it->second.value;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> rates;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    platform::Clock::installManual();
-    benchmark::Initialize(&argc, argv);
-    setUp();
-    RateReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    const double dispatched = reporter.rates["BM_DispatchCollection"];
-    const double direct = reporter.rates["BM_DirectCall"];
+    auto rates = runBenchmarksKeepingRates(argc, argv, &setUp);
+    const double dispatched = rates["BM_DispatchCollection"];
+    const double direct = rates["BM_DirectCall"];
     if (dispatched > 0 && direct > 0)
         std::printf(
             "dispatch: %.0f collections/s, direct call: %.0f calls/s, direct/dispatch: %.1f\n",

@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/BenchRateReporter.h"
 #include "libmerovane/bridge/MVWebView.h"
 #include "libmerovane/bridge/MVWebViewAdapter_UIWebView.h"
 #include "libmerovane/handlers/MVCommandHandlerClasses.h"
@@ -25,11 +26,17 @@
 #include "platform/web/WebView.h"
 #include "platform/web/webkit/WebKitGtkWebEngine.h"
 #include "tests/support/PageRoundTripCommands.h"
+#include "tests/support/PollingWait.h"
 #include "tests/support/TestPageLibrary.h"
 
 namespace {
 
 constexpr double kPatience = 30.0;
+bool engineAvailable = false;
+
+void setUp() {
+    engineAvailable = platform::WebKitGtkWebEngine::isAvailable();
+}
 
 class RefusingDelegate : public platform::WebViewDelegate {
   public:
@@ -64,13 +71,16 @@ Page* page() {
 }
 
 void BM_NoOpScript(benchmark::State& state) {
+    if (!engineAvailable) return state.SkipWithError("no display");
     auto* p = page();
     for (auto _ : state)
         benchmark::DoNotOptimize(p->view->stringByEvaluatingJavaScriptFromString("0"));
+    state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_NoOpScript)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 void BM_RefusedCommandNavigationAndScript(benchmark::State& state) {
+    if (!engineAvailable) return state.SkipWithError("no display");
     auto* p = page();
     for (auto _ : state) {
         const long before = p->delegate->refused;
@@ -80,8 +90,7 @@ void BM_RefusedCommandNavigationAndScript(benchmark::State& state) {
             break;
         }
     }
-    state.counters["round_trips_per_s"] =
-        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_RefusedCommandNavigationAndScript)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
@@ -110,13 +119,14 @@ LibraryPage* libraryPage() {
             };
             </script>)"),
                                    platform::URL::parse("http://shop.invalid/"));
-        platform::runUntil([p] { return p->webView->isUsingLibrary(); }, kPatience);
+        runUntilPolled([p] { return p->webView->isUsingLibrary(); }, kPatience);
         return p;
     }();
     return shared;
 }
 
 void BM_MVWebViewCommandRoundTrip(benchmark::State& state) {
+    if (!engineAvailable) return state.SkipWithError("no display");
     auto* p = libraryPage();
     if (!p->webView->isUsingLibrary()) {
         state.SkipWithError("the page's library never became ready");
@@ -143,20 +153,25 @@ void BM_MVWebViewCommandRoundTrip(benchmark::State& state) {
                    p->page().stringByEvaluatingJavaScriptFromString("String(mvNextCommandSerial)");
         },
         kPatience);
-    state.counters["round_trips_per_s"] =
-        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_MVWebViewCommandRoundTrip)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (!platform::WebKitGtkWebEngine::isAvailable()) {
+    auto rates = runBenchmarksKeepingRates(argc, argv, &setUp);
+    if (!engineAvailable) {
         std::fprintf(stderr, "bench_webkit_roundtrip: no display, nothing measured\n");
-        return 0;
+    } else {
+        const double roundTrip = rates["BM_MVWebViewCommandRoundTrip/real_time"];
+        const double floor = rates["BM_RefusedCommandNavigationAndScript/real_time"];
+        if (roundTrip > 0 && floor > 0)
+            std::printf(
+                "MVWebView round trip: %.0f/s, engine floor (refused navigation + script): "
+                "%.0f/s; floor/round trip: %.2f\n",
+                roundTrip, floor, floor / roundTrip);
     }
-    benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;
 }

@@ -5,10 +5,10 @@
 #include <nlohmann/json.hpp>
 
 #include "libmerovane/bridge/MVCommandHandler.h"
+#include "libmerovane/bridge/MVCommandURL.h"
 #include "libmerovane/bridge/MVWebViewInterface.h"
 #include "libmerovane/core/MVErrorLogger.h"
 #include "libmerovane/core/MVLog.h"
-#include "libmerovane/core/StringExtensions.h"
 #include "platform/foundation/JsonValue.h"
 
 namespace {
@@ -41,21 +41,20 @@ void performCommandURL(const std::string& absoluteURL,
                        const std::shared_ptr<MVWebViewInterface>& webView,
                        int64_t& lastCommandSerial) {
     const std::string label = webView ? webView->debugName() : std::string();
-    // An address whose escapes do not decode carries no readable collection either.
-    const std::optional<std::string> decoded = urlDecodedString(absoluteURL);
-    const size_t brace = decoded ? decoded->find('{') : std::string::npos;
-    if (brace == std::string::npos) {
-        const std::string text = fmt::format(kWithoutJSON, label);
-        MVLogError("{}", text);
+    const std::string decoded = decodedCommandURL(absoluteURL);
+    const std::optional<std::string> text = commandCollectionText(decoded);
+    if (!text) {
+        const std::string line = fmt::format(kWithoutJSON, label);
+        MVLogError("{}", line);
+        // An address whose escapes do not decode is reported as it came.
         MVErrorLogger::logError(
-            text, {{"webView", label}, {"requestURL", decoded ? *decoded : absoluteURL}});
+            line, {{"webView", label}, {"requestURL", decoded.empty() ? absoluteURL : decoded}});
         return;
     }
-    const std::string text = decoded->substr(brace);
-    platform::json::ParseResult parsed = platform::json::parse(text);
+    platform::json::ParseResult parsed = platform::json::parse(*text);
     if (!parsed.ok()) {
-        MVLogWarn(kUnreadable, label, text);
-        MVErrorLogger::logError(kUnreadableReport, {{"webview", label}, {"path", text}});
+        MVLogWarn(kUnreadable, label, *text);
+        MVErrorLogger::logError(kUnreadableReport, {{"webview", label}, {"path", *text}});
         return;
     }
     checkSerials(parsed.value, label, lastCommandSerial);

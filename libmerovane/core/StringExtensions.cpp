@@ -48,6 +48,8 @@ size_t utf8SequenceLength(std::string_view s, size_t i) {
     return length;
 }
 
+}  // namespace
+
 bool isValidUtf8(std::string_view s) {
     for (size_t i = 0; i < s.size();) {
         const size_t n = utf8SequenceLength(s, i);
@@ -56,6 +58,8 @@ bool isValidUtf8(std::string_view s) {
     }
     return true;
 }
+
+namespace {
 
 bool isWhiteSpaceOrNewline(char32_t c) {
     return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||

@@ -15,5 +15,8 @@ std::string urlEncodedString(std::string_view string);
 std::optional<std::string> urlDecodedString(std::string_view string);
 // The MD5 digest of the bytes up to the first zero byte, as 32 upper-case hex digits.
 std::string md5EncodedString(std::string_view string);
+// Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past
+// U+10FFFF).
+bool isValidUtf8(std::string_view string);
 // Without leading and trailing white space and line breaks (Unicode's, not only ASCII).
 std::string trimmedString(std::string_view string);

@@ -14,6 +14,7 @@
 #include "tests/support/HeadlessPageModel.h"
 #include "tests/support/MVWebViewTestSupport.h"
 #include "tests/support/PlatformTest.h"
+#include "tests/support/PollingWait.h"
 #include "tests/support/RecordingMVWebViewDelegate.h"
 
 class MVWebViewFixture : public PlatformTest {
@@ -44,15 +45,7 @@ class MVWebViewFixture : public PlatformTest {
     }
     // Waits on real I/O while the manual clock moves on in steps of the ready poll, so
     // that loaded pages are polled and shown meanwhile.
-    bool settle(const std::function<bool()>& done) {
-        return platform::runUntil(
-            [&] {
-                if (done()) return true;
-                platform::advanceBy(0.005);
-                return done();
-            },
-            kIO);
-    }
+    bool settle(const std::function<bool()>& done) { return runUntilPolled(done, kIO); }
     std::vector<std::string> historyUrls() const {
         std::vector<std::string> urls;
         for (const auto& entry : webView->pageHistory())

@@ -23,7 +23,9 @@ var MVEvent = (function () {
         Promise.resolve().then(function () { turn++; turnEnding = false; });
       }
     },
-    receivedJSON: function () { return JSON.stringify(received); }
+    receivedJSON: function () {
+      return JSON.stringify(received.map(function (e) { return {name: e.name, params: e.params}; }));
+    }
   };
 })();
 var mvNextCommandSerial = 0;

@@ -9,21 +9,10 @@
 #include <vector>
 
 #include "libmerovane/bridge/MVEvent.h"
-#include "libmerovane/bridge/MVWebView.h"
-#include "libmerovane/bridge/MVWebViewAdapter_UIWebView.h"
-#include "libmerovane/bridge/MVWebViewControllerFactory.h"
-#include "libmerovane/bridge/MVWebViewHistoryEntry.h"
-#include "libmerovane/core/MVErrorLogger.h"
-#include "libmerovane/handlers/MVCommandHandlerClasses.h"
-#include "platform/foundation/TestDriver.h"
 #include "platform/ui/ViewController.h"
-#include "platform/web/WebView.h"
-#include "platform/web/webkit/WebKitGtkWebEngine.h"
+#include "tests/bridge/webkit/MVWebViewWebKitFixture.h"
 #include "tests/support/FakeWebCache.h"
 #include "tests/support/HttpTestServer.h"
-#include "tests/support/PageRoundTripCommands.h"
-#include "tests/support/PlatformTest.h"
-#include "tests/support/RecordingMVWebViewDelegate.h"
 #include "tests/support/ServingURLProtocol.h"
 #include "tests/support/TestPageLibrary.h"
 
@@ -31,82 +20,27 @@ using platform::URL;
 
 namespace {
 
-// Real pages load in real time: generous bounds, never sleeps.
-constexpr double kPatience = 30.0;
 // Pages that send their onload command, the page's half of the web view's onload latch.
 constexpr const char* kSendsOnload =
     "<script>addEventListener('load', function () {"
     " mvSendCommands({ver: '2.0', cmds: [{c: 'testOnload'}]}); });</script>";
 
-class MVWebViewRealEngineTest : public PlatformTest {
+class MVWebViewRealPageTest : public MVWebViewWebKitFixture {
   protected:
-    void SetUp() override {
-        PlatformTest::SetUp();
-        MVErrorLogger::clearReports();
-        registerCommandHandlerClasses();
-        registerPageRoundTripCommands();
-        pageRoundTrips().clear();
-        platform::WebView::setEngineFactory(
-            [] { return std::make_unique<platform::WebKitGtkWebEngine>(); });
-        webView = MVWebView::create(platform::Rect(0, 0, 320, 480));
-        owner = std::make_shared<RecordingMVWebViewDelegate>();
-        webView->setDelegate(owner);
-    }
-    void TearDown() override {
-        webView.reset();
-        platform::runUntilIdle();
-        platform::WebView::setEngineFactory(nullptr);
-        MVWebViewControllerFactory::setFactory(nullptr);
-        PlatformTest::TearDown();
-    }
-
-    // The engine's view inside the web view's adapter.
-    platform::WebView& page() {
-        return static_cast<MVWebViewAdapter_UIWebView&>(*webView->webView()).platformWebView();
-    }
-    // The test's own look into the page, past the web view.
-    std::string js(const std::string& script) {
-        return page().stringByEvaluatingJavaScriptFromString(script);
-    }
-    // Waits on the real engine while the manual clock moves on in steps of the ready
-    // poll, so that loaded pages are polled meanwhile.
-    bool settle(const std::function<bool()>& done) {
-        return platform::runUntil(
-            [&] {
-                if (done()) return true;
-                platform::advanceBy(0.005);
-                return done();
-            },
-            kPatience);
-    }
-    // Whatever the engine reported before one more script round trip has been handled.
-    void drain() {
-        js("0");
-        platform::runUntilIdle();
-    }
-    // The events the page's library received, as [name, params, turn] rows.
-    nlohmann::json received() {
-        return nlohmann::json::parse(
-            js("JSON.stringify(MVEvent.received.map(function (e) { return [e.name, e.params, "
-               "e.turn]; }))"));
-    }
-    std::vector<std::string> historyUrls() const {
-        std::vector<std::string> urls;
-        for (const auto& entry : webView->pageHistory())
-            urls.push_back(entry->documentUrl().value_or("html:" + entry->baseUrl().value_or("")));
-        return urls;
+    // What the page library received, as [name, params, turn] rows.
+    nlohmann::json receivedWithTurns() {
+        return platform::json::parse(
+                   js("JSON.stringify(MVEvent.received.map(function (e) { return [e.name, "
+                      "e.params, e.turn]; }))"))
+            .value;
     }
     void loadLibraryPage(const std::string& body = {}, const std::string& head = {}) {
         webView->loadHTMLString(testpage::pageWithLibrary(body, head), URL::parse(kBase));
         ASSERT_TRUE(settle([&] { return webView->isUsingLibrary(); }));
     }
-
-    static constexpr const char* kBase = "http://shop.invalid/page";
-    std::shared_ptr<MVWebView> webView;
-    std::shared_ptr<RecordingMVWebViewDelegate> owner;
 };
 
-TEST_F(MVWebViewRealEngineTest, PageCommandRunsWithItsWebViewAndItsEventReachesThePage) {
+TEST_F(MVWebViewRealPageTest, PageCommandRunsWithItsWebViewAndItsEventReachesThePage) {
     loadLibraryPage("<p>shop</p>");
     js(R"(mvSendCommands({ver: '2.0', cmds: [
             {c: 'testAnswer', p: {event: 'answered', params: ['pong', 7, {deep: [true]}]}}]}))");
@@ -114,7 +48,8 @@ TEST_F(MVWebViewRealEngineTest, PageCommandRunsWithItsWebViewAndItsEventReachesT
     EXPECT_EQ(pageRoundTrips()[0].webView, webView.get());
     EXPECT_EQ(pageRoundTrips()[0].params, nlohmann::json::parse(R"(["pong",7,{"deep":[true]}])"));
     // The answer went into the page at once, inside the command.
-    EXPECT_EQ(received(), nlohmann::json::parse(R"([["answered",["pong",7,{"deep":[true]}],0]])"));
+    EXPECT_EQ(receivedWithTurns(),
+              nlohmann::json::parse(R"([["answered",["pong",7,{"deep":[true]}],0]])"));
     EXPECT_EQ(webView->lastCommandSerial(), 1);
     EXPECT_FALSE(logged("lost commands"));
     EXPECT_TRUE(MVErrorLogger::reports().empty());
@@ -123,7 +58,7 @@ TEST_F(MVWebViewRealEngineTest, PageCommandRunsWithItsWebViewAndItsEventReachesT
     EXPECT_EQ(js("typeof MVEvent"), "object");
 }
 
-TEST_F(MVWebViewRealEngineTest, CommandsSentFromAnEventRunAfterItsDeliveryNotInsideIt) {
+TEST_F(MVWebViewRealPageTest, CommandsSentFromAnEventRunAfterItsDeliveryNotInsideIt) {
     // Each "again" the page receives makes it send the next command, while the command
     // that delivered it is still on the native stack.
     loadLibraryPage({}, R"(<script>
@@ -140,12 +75,12 @@ TEST_F(MVWebViewRealEngineTest, CommandsSentFromAnEventRunAfterItsDeliveryNotIns
         EXPECT_EQ(trip.webView, webView.get());
         EXPECT_EQ(trip.depth, 1) << "a command ran inside another's event delivery";
     }
-    EXPECT_EQ(received().size(), 4u);
+    EXPECT_EQ(receivedWithTurns().size(), 4u);
     EXPECT_EQ(webView->lastCommandSerial(), 4);
     EXPECT_FALSE(logged("lost commands"));
 }
 
-TEST_F(MVWebViewRealEngineTest, EventsSentBeforeReadyArriveInOneScriptOnceTheLibraryIsReady) {
+TEST_F(MVWebViewRealPageTest, EventsSentBeforeReadyArriveInOneScriptOnceTheLibraryIsReady) {
     const std::string head =
         "<script>MVEvent.isDocumentReady = function () { return window.appReady === true; };"
         "</script>";
@@ -170,16 +105,17 @@ TEST_F(MVWebViewRealEngineTest, EventsSentBeforeReadyArriveInOneScriptOnceTheLib
 
     js("window.appReady = true");
     ASSERT_TRUE(settle([&] { return webView->isUsingLibrary(); }));
-    EXPECT_EQ(received(), nlohmann::json::parse(
-                              R"([["first",[1],0],["progress",[90],0],["second",["two"],0]])"));
+    EXPECT_EQ(
+        receivedWithTurns(),
+        nlohmann::json::parse(R"([["first",[1],0],["progress",[90],0],["second",["two"],0]])"));
     EXPECT_TRUE(logged("performing event buffer : {"));
 
     // From now on each event goes in at once, in a script of its own.
     webView->performMVEvent(MVEvent("third"));
-    EXPECT_EQ(received().back(), nlohmann::json::parse(R"(["third",[],1])"));
+    EXPECT_EQ(receivedWithTurns().back(), nlohmann::json::parse(R"(["third",[],1])"));
 }
 
-TEST_F(MVWebViewRealEngineTest, HistoryOverridesReportToTheWebViewsHistory) {
+TEST_F(MVWebViewRealPageTest, HistoryOverridesReportToTheWebViewsHistory) {
     ServingURLProtocol site("mvtest");
     site.serve("mvtest://shop/page", "text/html", testpage::pageWithLibrary("<p>shop</p>"));
     webView->openUrl("mvtest://shop/page");
@@ -225,7 +161,7 @@ TEST_F(MVWebViewRealEngineTest, HistoryOverridesReportToTheWebViewsHistory) {
 // page's location.replace is its own and reaches the web view as a plain navigation,
 // which is followed natively as a link: the history grows by one entry where a
 // replacement would keep its length.
-TEST_F(MVWebViewRealEngineTest, LocationReplaceCannotBeOverriddenAndNavigatesAsALink) {
+TEST_F(MVWebViewRealPageTest, LocationReplaceCannotBeOverriddenAndNavigatesAsALink) {
     ServingURLProtocol site("mvtest");
     site.serve("mvtest://shop/page", "text/html",
                testpage::pageWithLibrary("<p>one</p>", kSendsOnload));
@@ -249,7 +185,7 @@ TEST_F(MVWebViewRealEngineTest, LocationReplaceCannotBeOverriddenAndNavigatesAsA
     EXPECT_EQ(site.requestCount("mvtest://shop/other"), 1u);
 }
 
-TEST_F(MVWebViewRealEngineTest, ApiPageLoadsItsResourcesThroughOurURLProtocolNotTheNetwork) {
+TEST_F(MVWebViewRealPageTest, ApiPageLoadsItsResourcesThroughOurURLProtocolNotTheNetwork) {
     HttpTestServer network;  // the page's base: it must hear nothing
     ServingURLProtocol site("mvtest");
     site.serve("mvtest://res/app.js", "text/javascript", "window.ranScript = 'yes';");

@@ -1,0 +1,576 @@
+#include "libmerovane/connection/MVApiConnection.h"
+
+#include "libmerovane/bridge/URLRequestExtensions.h"
+#include "libmerovane/connection/MVApiConnectionHost.h"
+#include "libmerovane/core/MVConnectionLossMonitor.h"
+#include "libmerovane/core/MVLog.h"
+#include "platform/foundation/Exception.h"
+#include "platform/foundation/ProxySettings.h"
+#include "platform/foundation/SharedInstances.h"
+#include "platform/foundation/TextUtilities.h"
+#include "platform/foundation/Thread.h"
+#include "platform/foundation/URL.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/ui/AlertView.h"
+#include "platform/ui/Application.h"
+
+using platform::StreamEvent;
+
+namespace {
+
+constexpr const char* kPathLine = "MVApiConnection path is {}";
+constexpr const char* kEstablishingLine = "MVApiConnection establishing connection... ({}, {})";
+constexpr const char* kUnsupportedProxyLine =
+    "MVApiConnection does not support this type of proxy. Trying direct connection...";
+constexpr const char* kUnsupportedProxyTitle = "This proxy type is not supported";
+constexpr const char* kUnsupportedProxyButton = "Ok";
+constexpr const char* kTimedOutLine = "MVApiConnection timed out. Will retry in 5 seconds...";
+constexpr const char* kErrorLine =
+    "MVApiConnection encountered an error and will reconnect in 5 seconds:\n{}";
+constexpr const char* kNoResponseFromPersistentLine =
+    "MVApiConnection did not receive a HTTP response from a gracefully shut persistent "
+    "connection. Assuming connection is not persistent anymore";
+constexpr const char* kGracefulShutdownLine =
+    "MVApiConnection was gracefully shut down after {:.2f}m and will reconnect now.";
+constexpr const char* kSwitchToPersistentLine =
+    "MVApiConnection switching to persistent api connection. Reconnecting now...";
+constexpr const char* kSwitchToLegacyLine =
+    "MVApiConnection switching to legacy api connection. Persistence is not supported...";
+
+struct SharedConnection {
+    std::mutex mutex;
+    std::shared_ptr<MVApiConnectionHost> host;
+    std::shared_ptr<MVApiConnection> connection;
+    bool resetRegistered = false;
+};
+
+SharedConnection& sharedState() {
+    static auto* state = new SharedConnection;
+    return *state;
+}
+
+std::string describe(const platform::Error& error) {
+    return fmt::format("Error Domain={} Code={} \"{}\"", error.domain(), error.code(),
+                       error.localizedDescription());
+}
+
+}  // namespace
+
+// Creation and the shared instance ------------------------------------------------------
+
+void MVApiConnection::setHost(std::shared_ptr<MVApiConnectionHost> host) {
+    auto& state = sharedState();
+    std::lock_guard lock(state.mutex);
+    state.host = std::move(host);
+}
+
+std::shared_ptr<MVApiConnectionHost> MVApiConnection::host() {
+    auto& state = sharedState();
+    std::lock_guard lock(state.mutex);
+    return state.host;
+}
+
+MVApiConnection& MVApiConnection::sharedConnection() {
+    auto& state = sharedState();
+    std::lock_guard lock(state.mutex);
+    if (!state.connection) {
+        platform::assertThat(state.host != nullptr, "MVApiConnection needs its host");
+        if (!state.resetRegistered) {
+            state.resetRegistered = true;
+            // Resets run latest first: the connection goes before the application whose
+            // background task it holds.
+            platform::Application::shared();
+            platform::registerSharedInstanceReset("MVApiConnection",
+                                                  [] { resetSharedConnectionForTesting(); });
+        }
+        state.connection = create();
+    }
+    return *state.connection;
+}
+
+void MVApiConnection::resetSharedConnectionForTesting() {
+    std::shared_ptr<MVApiConnection> connection;
+    {
+        auto& state = sharedState();
+        std::lock_guard lock(state.mutex);
+        connection.swap(state.connection);
+        state.host.reset();
+    }
+    if (connection) connection->shutdown();
+}
+
+std::shared_ptr<MVApiConnection> MVApiConnection::create() {
+    std::shared_ptr<MVApiConnection> connection(new MVApiConnection);
+    connection->reestablishStreamConnection(kStartDelay);
+    return connection;
+}
+
+MVApiConnection::MVApiConnection() {
+    if (auto host = sharedState().host) storedApiPath_ = host->defaultApiPath();
+    downstreamThread_ = std::make_unique<platform::Thread>(kDownstreamThreadName);
+    upstreamThread_ = std::make_unique<platform::Thread>(kUpstreamThreadName);
+}
+
+MVApiConnection::~MVApiConnection() {
+    shutdown();
+}
+
+void MVApiConnection::shutdown() {
+    {
+        std::lock_guard lock(mutex_);
+        if (shutDown_) return;
+        shutDown_ = true;
+        closeStreamConnectionLocked();
+    }
+    downstreamThread_->stop();
+    downstreamThread_->join();
+    upstreamThread_->stop();
+    upstreamThread_->join();
+}
+
+// The API URL ---------------------------------------------------------------------------
+
+void MVApiConnection::overrideApiPath(const std::optional<std::string>& path) {
+    std::string base = path.value_or("");
+    if (base.empty()) {
+        auto host = MVApiConnection::host();
+        base = host ? host->defaultApiPath() : std::string();
+    }
+    auto& defaults = platform::UserDefaults::standard();
+    const auto last = defaults.stringForKey(kLastRunningApiPathKey);
+    {
+        std::lock_guard lock(mutex_);
+        storedApiPath_ = base;
+        isApiPathLogged_ = false;
+    }
+    defaults.setObject(kLastRunningApiPathKey, base);
+    defaults.synchronize();
+    if (last && *last != base) {
+        if (auto host = MVApiConnection::host()) host->resetApplication();
+    }
+}
+
+std::string MVApiConnection::apiPath() const {
+    std::lock_guard lock(mutex_);
+    return redirectUrl_.value_or(storedApiPath_);
+}
+
+std::string MVApiConnection::apiHost() const {
+    const auto url = platform::URL::parse(apiPath());
+    return url ? url->host() : std::string();
+}
+
+int64_t MVApiConnection::apiPort() const {
+    const auto url = platform::URL::parse(apiPath());
+    if (!url) return 80;
+    if (url->port()) return *url->port();
+    return platform::asciiLowercase(url->scheme()).find("https") != std::string::npos ? 443 : 80;
+}
+
+std::string MVApiConnection::targetHost() const {
+    std::lock_guard lock(mutex_);
+    return connectHost_.empty() ? apiHost() : connectHost_;
+}
+
+int64_t MVApiConnection::targetPort() const {
+    std::lock_guard lock(mutex_);
+    return connectHost_.empty() ? apiPort() : connectPort_;
+}
+
+// Opening and closing -------------------------------------------------------------------
+
+bool MVApiConnection::isConnectionOpened() const {
+    std::lock_guard lock(mutex_);
+    return isConnectionOpenedLocked();
+}
+
+bool MVApiConnection::isConnectionOpenedLocked() const {
+    return streamFromServer_ || streamToServer_;
+}
+
+void MVApiConnection::reestablishStreamConnection(double delay) {
+    auto weak = weak_from_this();
+    if (!platform::isMainThread()) {
+        platform::RunLoop::main().post([weak, delay] {
+            if (auto self = weak.lock()) self->reestablishStreamConnection(delay);
+        });
+        return;
+    }
+    platform::RunLoop::main().postAfter(delay, [weak] {
+        if (auto self = weak.lock()) self->establishStreamConnection();
+    });
+}
+
+bool MVApiConnection::repostToMainThread(void (MVApiConnection::*method)()) {
+    if (platform::isMainThread()) return false;
+    platform::RunLoop::main().post([weak = weak_from_this(), method] {
+        if (auto self = weak.lock()) (self.get()->*method)();
+    });
+    return true;
+}
+
+void MVApiConnection::establishStreamConnection() {
+    if (repostToMainThread(&MVApiConnection::establishStreamConnection)) return;
+    std::lock_guard lock(mutex_);
+    if (shutDown_ || isConnectionOpenedLocked()) return;
+    closeStreamConnectionLocked();
+    if (!MVConnectionLossMonitor::allowsConnections()) {
+        reestablishStreamConnection(kRefusedRetryDelay);
+        return;
+    }
+
+    auto& application = platform::Application::shared();
+    iosBackgroundTaskIdentifier_ = application.beginBackgroundTask([weak = weak_from_this()] {
+        auto self = weak.lock();
+        if (!self) return;
+        std::lock_guard lock(self->mutex_);
+        if (self->iosBackgroundTaskIdentifier_ == platform::kInvalidBackgroundTask) return;
+        platform::Application::shared().endBackgroundTask(self->iosBackgroundTaskIdentifier_);
+        self->iosBackgroundTaskIdentifier_ = platform::kInvalidBackgroundTask;
+    });
+    MVConnectionLossMonitor::reportConnectionAttempt();
+    updateProxySettings();
+    if (!isApiPathLogged_) {
+        MVLogInfo(kPathLine, apiPath());
+        isApiPathLogged_ = true;
+    }
+    MVLogInfo(kEstablishingLine,
+              serverWillAcceptMsgPack_ ? "application/msgpack" : "application/json",
+              serverWillAcceptGZip_ ? "gzip" : "uncompressed");
+
+    // The tunnel, the TLS peer name and the trust check follow the host this connection
+    // is for, which a redirect may have chosen; the redirect itself is used up below.
+    connectHost_ = apiHost();
+    connectPort_ = apiPort();
+    const std::string host = proxyHost_ ? *proxyHost_ : connectHost_;
+    const int port = static_cast<int>(proxyHost_ ? proxyPort_ : connectPort_);
+    hasVerifiedTrust_ = false;
+    needsVerifiedTrust_ = !proxyHost_ && connectPort_ == 443;
+    state_ = proxyHost_ ? MVApiConnectionStateProxyConnect : MVApiConnectionStateSendRequest;
+    dataFromServer_.emplace();
+    dataFromServerCombined_.emplace();
+    lastConnectionResponse_.reset();
+
+    auto pair = platform::Stream::createPair(host, port);
+    redirectUrl_.reset();
+    streamFromServer_ = pair.input;
+    streamToServer_ = pair.output;
+    pair.input->setDelegate(weak_from_this());
+    pair.output->setDelegate(weak_from_this());
+    if (needsVerifiedTrust_)
+        pair.input->setTLSSettings({.peerName = "", .validatesCertificateChain = false});
+    pair.output->scheduleInRunLoop(upstreamThread_->runLoop());
+    pair.input->scheduleInRunLoop(downstreamThread_->runLoop());
+    pair.input->open();
+    pair.output->open();
+    timeOfStreamOpen_ = platform::Date::now();
+    startOpenWatchdog();
+}
+
+void MVApiConnection::updateProxySettings() {
+    const auto proxies = platform::ProxySettings::proxiesForURL(apiPath());
+    if (!proxies.empty()) {
+        const auto& proxy = proxies.front();
+        if (proxy.type == platform::ProxyType::HTTP) {
+            proxyHost_ = proxy.host;
+            proxyPort_ = proxy.port;
+            return;
+        }
+        if (proxy.type != platform::ProxyType::None) {
+            MVLogError(kUnsupportedProxyLine);
+            platform::AlertView::create(kUnsupportedProxyTitle, std::nullopt, {},
+                                        kUnsupportedProxyButton)
+                ->show();
+        }
+    }
+    proxyHost_.reset();
+}
+
+void MVApiConnection::startOpenWatchdog() {
+    const platform::Date openedAt = *timeOfStreamOpen_;
+    std::weak_ptr<platform::OutputStream> output = streamToServer_;
+    platform::RunLoop::main().postAfter(
+        kOpenWatchdogDelay, [weak = weak_from_this(), openedAt, output] {
+            auto self = weak.lock();
+            if (!self) return;
+            std::lock_guard lock(self->mutex_);
+            auto stream = output.lock();
+            if (!stream || self->timeOfStreamOpen_ != openedAt || self->streamToServer_ != stream)
+                return;
+            switch (stream->streamStatus()) {
+                case platform::StreamStatus::Open:
+                case platform::StreamStatus::Writing:
+                case platform::StreamStatus::Closed:
+                case platform::StreamStatus::Error:
+                    return;
+                default:
+                    break;
+            }
+            MVLogError(kTimedOutLine);
+            self->failInputStream();
+        });
+}
+
+void MVApiConnection::closeStreamConnection() {
+    if (repostToMainThread(&MVApiConnection::closeStreamConnection)) return;
+    std::lock_guard lock(mutex_);
+    closeStreamConnectionLocked();
+}
+
+void MVApiConnection::closeStreamConnectionLocked() {
+    if (!isConnectionOpenedLocked()) return;
+    // The streams are thread-safe, so both are taken off their threads from here; events
+    // already under way find them gone and are dropped.
+    if (streamToServer_) {
+        streamToServer_->setDelegate({});
+        streamToServer_->removeFromRunLoop(upstreamThread_->runLoop());
+        streamToServer_->close();
+    }
+    if (streamFromServer_) {
+        streamFromServer_->setDelegate({});
+        streamFromServer_->removeFromRunLoop(downstreamThread_->runLoop());
+        streamFromServer_->close();
+    }
+    streamToServer_.reset();
+    streamFromServer_.reset();
+    hasVerifiedTrust_ = false;
+    needsVerifiedTrust_ = false;
+    dataFromServer_.reset();
+    dataFromServerCombined_.reset();
+    dataToServer_.reset();
+    dataToServerPosition_ = 0;
+    unwrittenHead_.clear();
+    timeOfHTTPRequest_.reset();
+    timeOfStreamOpen_.reset();
+    if (iosBackgroundTaskIdentifier_ != platform::kInvalidBackgroundTask) {
+        platform::Application::shared().endBackgroundTask(iosBackgroundTaskIdentifier_);
+        iosBackgroundTaskIdentifier_ = platform::kInvalidBackgroundTask;
+    }
+}
+
+// Stream events ---------------------------------------------------------------------------
+
+void MVApiConnection::scheduleStreamEvent(bool input, StreamEvent event, double delay) {
+    std::shared_ptr<platform::Stream> stream;
+    if (input) {
+        stream = streamFromServer_;
+    } else {
+        stream = streamToServer_;
+    }
+    if (!stream || shutDown_) return;
+    auto& loop = input ? downstreamThread_->runLoop() : upstreamThread_->runLoop();
+    // Posted even on the stream's own thread, so that no handler runs inside another.
+    auto task = [weak = weak_from_this(), stream, input, event] {
+        auto self = weak.lock();
+        if (!self) return;
+        {
+            std::lock_guard lock(self->mutex_);
+            const std::shared_ptr<platform::Stream> current =
+                input ? std::shared_ptr<platform::Stream>(self->streamFromServer_)
+                      : std::shared_ptr<platform::Stream>(self->streamToServer_);
+            if (self->shutDown_ || current != stream) return;
+        }
+        if (event == platform::kStreamEventHasSpaceAvailable &&
+            !static_cast<platform::OutputStream&>(*stream).hasSpaceAvailable())
+            return;
+        if (event == platform::kStreamEventHasBytesAvailable &&
+            !static_cast<platform::InputStream&>(*stream).hasBytesAvailable())
+            return;
+        self->handleEvent(*stream, event);
+    };
+    if (delay > 0) {
+        loop.postAfter(delay, std::move(task));
+    } else {
+        loop.post(std::move(task));
+    }
+}
+
+void MVApiConnection::handleEvent(platform::Stream& stream, StreamEvent event) {
+    std::lock_guard lock(mutex_);
+    if (shutDown_) return;
+    const bool isInput = streamFromServer_ && &stream == streamFromServer_.get();
+    const bool isOutput = streamToServer_ && &stream == streamToServer_.get();
+    if (!isInput && !isOutput) return;  // a stream of an earlier connection
+
+    switch (event) {
+        case platform::kStreamEventHasSpaceAvailable:
+            if (!isOutput) return;
+            break;
+        case platform::kStreamEventHasBytesAvailable:
+            if (!isInput) return;
+            if (!isTrustedConnection()) {
+                // Nothing more is read from an untrusted server.
+                streamFromServer_->close();
+                streamToServer_->close();
+                closeStreamConnection();
+                reestablishStreamConnection(kErrorReconnectDelay);
+                return;
+            }
+            break;
+        case platform::kStreamEventEndEncountered:
+            if (isInput) streamEventEndEncountered();
+            return;
+        case platform::kStreamEventErrorOccurred:
+            if (isInput) streamEventErrorOccurred();
+            return;
+        default:
+            break;
+    }
+
+    switch (state_) {
+        case MVApiConnectionStateProxyConnect:
+            if (isOutput && event == platform::kStreamEventHasSpaceAvailable) {
+                writeHead(dataForStreamConnection(requestForProxyConnection()));
+                state_ = MVApiConnectionStateProxyResponse;
+            }
+            break;
+        case MVApiConnectionStateSendRequest:
+            if (isOutput && event == platform::kStreamEventHasSpaceAvailable) {
+                writeHead(dataForStreamConnection(requestForApiConnection()));
+                state_ = MVApiConnectionStateResponse;
+                timeOfHTTPRequest_ = platform::Date::now();
+                // The first packet follows the head without waiting for the answer.
+                scheduleStreamEvent(false, platform::kStreamEventHasSpaceAvailable,
+                                    kFirstPacketDelay);
+            }
+            break;
+        case MVApiConnectionStateProxyResponse:
+        case MVApiConnectionStateResponse:
+            if (isInput && event == platform::kStreamEventHasBytesAvailable) {
+                readResponseHead();
+            } else if (isOutput && event == platform::kStreamEventHasSpaceAvailable) {
+                writeToServerStream();
+            }
+            break;
+        case MVApiConnectionStateStartTLS:
+            startTLS();
+            break;
+        case MVApiConnectionStateStreaming:
+            if (isOutput && event == platform::kStreamEventHasSpaceAvailable) writeToServerStream();
+            // Chunks from the server wait in the socket for the downstream reader.
+            break;
+        default:
+            break;
+    }
+}
+
+void MVApiConnection::writeHead(const std::string& head) {
+    unwrittenHead_ = head;
+    writeToServerStream();
+}
+
+void MVApiConnection::writeToServerStream() {
+    if (!streamToServer_ || unwrittenHead_.empty()) return;
+    // A head the stream did not take at once goes out before anything else.
+    const long written = streamToServer_->write(
+        reinterpret_cast<const uint8_t*>(unwrittenHead_.data()), unwrittenHead_.size());
+    if (written > 0) unwrittenHead_.erase(0, static_cast<size_t>(written));
+}
+
+void MVApiConnection::startTLS() {
+    hasVerifiedTrust_ = false;
+    needsVerifiedTrust_ = true;
+    lastConnectionResponse_.reset();
+    streamToServer_->setTLSSettings({.peerName = targetHost(), .validatesCertificateChain = false});
+    state_ = MVApiConnectionStateSendRequest;
+}
+
+void MVApiConnection::failInputStream() {
+    if (!streamFromServer_) return;
+    streamFromServer_->close();
+    scheduleStreamEvent(true, platform::kStreamEventErrorOccurred);
+}
+
+bool MVApiConnection::hasPendingPacketLocked() const {
+    return pendingDataToServerPosition_ < pendingDataToServer_.size();
+}
+
+void MVApiConnection::streamEventErrorOccurred() {
+    hasPersistentConnection_ = supportsPersistentConnection_;
+    const bool redirect = redirectUrl_.has_value();
+    if (!redirect) {
+        MVConnectionLossMonitor::reportConnectionError();
+        if (auto error = streamFromServer_ ? streamFromServer_->streamError() : std::nullopt)
+            MVLogError(kErrorLine, describe(*error));
+    }
+    if (!hasPersistentConnection_) pendingDataToServerPositionNext_ = pendingDataToServerPosition_;
+    streamFromServer_->close();
+    closeStreamConnection();
+    // An idle legacy connection waits for the next packet to open one.
+    if (!hasPendingPacketLocked() && !hasPersistentConnection_) return;
+    reestablishStreamConnection(redirect ? 0 : kErrorReconnectDelay);
+}
+
+void MVApiConnection::streamEventEndEncountered() {
+    const bool wasPersistent = hasPersistentConnection_;
+    hasPersistentConnection_ = supportsPersistentConnection_;
+    // The packet in flight arrived when the server answered 200; else it goes again.
+    if (lastConnectionResponse_ && lastConnectionResponse_->statusCode() == 200) {
+        pendingDataToServerPosition_ = pendingDataToServerPositionNext_;
+    } else {
+        pendingDataToServerPositionNext_ = pendingDataToServerPosition_;
+    }
+    streamFromServer_->close();
+
+    if (supportsPersistentConnection_) {
+        if (wasPersistent && state_ == MVApiConnectionStateResponse) {
+            MVLogWarn(kNoResponseFromPersistentLine);
+            supportsPersistentConnection_ = false;
+            closeStreamConnection();
+        } else if (wasPersistent) {
+            const double seconds =
+                timeOfStreamOpen_ ? platform::Date::now().timeIntervalSince(*timeOfStreamOpen_) : 0;
+            MVLogVerbose(kGracefulShutdownLine, seconds / 60.0);
+            closeStreamConnection();
+            reestablishStreamConnection(kGracefulReconnectDelay);
+        } else {
+            MVLogInfo(kSwitchToPersistentLine);
+            closeStreamConnection();
+            reestablishStreamConnection(kGracefulReconnectDelay);
+        }
+        return;
+    }
+    if (wasPersistent) MVLogWarn(kSwitchToLegacyLine);
+    closeStreamConnection();
+    if (hasPendingPacketLocked()) reestablishStreamConnection(kGracefulReconnectDelay);
+}
+
+// Read-outs and test hooks --------------------------------------------------------------
+
+#define MV_LOCKED_GETTER(type, name, field) \
+    type MVApiConnection::name() const {    \
+        std::lock_guard lock(mutex_);       \
+        return field;                       \
+    }
+MV_LOCKED_GETTER(bool, hasPersistentConnection, hasPersistentConnection_)
+MV_LOCKED_GETTER(bool, supportsPersistentConnection, supportsPersistentConnection_)
+MV_LOCKED_GETTER(MVApiConnectionState, state, state_)
+MV_LOCKED_GETTER(std::optional<std::string>, connectionIdentifier, connectionIdentifier_)
+MV_LOCKED_GETTER(std::optional<platform::HTTPURLResponse>, lastConnectionResponse,
+                 lastConnectionResponse_)
+MV_LOCKED_GETTER(bool, serverWillAcceptMsgPack, serverWillAcceptMsgPack_)
+MV_LOCKED_GETTER(bool, serverWillAcceptGZip, serverWillAcceptGZip_)
+MV_LOCKED_GETTER(MVApiContentType, contentType, contentType_)
+MV_LOCKED_GETTER(bool, isCompressed, isCompressed_)
+MV_LOCKED_GETTER(MVApiChunkState, currentChunkState, currentChunkState_)
+MV_LOCKED_GETTER(std::optional<std::string>, proxyHost, proxyHost_)
+MV_LOCKED_GETTER(int64_t, proxyPort, proxyPort_)
+MV_LOCKED_GETTER(bool, needsVerifiedTrust, needsVerifiedTrust_)
+MV_LOCKED_GETTER(bool, hasVerifiedTrust, hasVerifiedTrust_)
+MV_LOCKED_GETTER(int64_t, upstreamSerial, upstreamSerial_)
+MV_LOCKED_GETTER(int64_t, downstreamSerial, downstreamSerial_)
+MV_LOCKED_GETTER(size_t, pendingDataToServerPosition, pendingDataToServerPosition_)
+MV_LOCKED_GETTER(size_t, pendingDataToServerPositionNext, pendingDataToServerPositionNext_)
+MV_LOCKED_GETTER(size_t, pendingPacketCount, pendingDataToServer_.size())
+#undef MV_LOCKED_GETTER
+
+void MVApiConnection::appendPendingPacketForTesting(MVApiConnectionPacket packet) {
+    std::lock_guard lock(mutex_);
+    pendingDataToServer_.push_back(std::move(packet));
+}
+
+void MVApiConnection::setSerialsForTesting(int64_t upstream, int64_t downstream) {
+    std::lock_guard lock(mutex_);
+    upstreamSerial_ = upstream;
+    downstreamSerial_ = downstream;
+}

@@ -1,0 +1,237 @@
+#pragma once
+// The application's one connection to the API server: a raw socket stream pair over
+// which the application writes an HTTP/1.1 POST request with a chunked body and reads a
+// chunked HTTP response, both lasting as long as the connection stays up.
+//
+//   MVApiConnection::setHost(libraryApplication);     // before the first use
+//   auto& connection = MVApiConnection::sharedConnection();
+//   connection.overrideApiPath("https://api.example");  // once, at launch
+//
+// A connection goes direct, or through the system's HTTP proxy with a CONNECT tunnel;
+// TLS is switched on for port 443 (direct, or inside the tunnel), and the server's chain
+// is judged here (isTrustedConnection), not by the TLS layer. States: see
+// MVApiConnectionState. The request head is built fresh for every connection; the
+// response head settles the encodings and persistence of what follows. Redirects,
+// errors, unparsable heads, refused chains and the end of the stream close the
+// connection, and it is opened again after the delays below, while a packet waits or
+// the connection is persistent.
+//
+// Threads: opening, closing and the timers run on the main thread (called elsewhere,
+// they re-post themselves there without waiting); output stream events arrive on the
+// thread "Merovane Api Upstream", input stream events on "Merovane Api Downstream".
+// One recursive lock guards every field; it is never held while waiting for another
+// thread (nothing here waits for one). The connection-loss monitor, the error logger,
+// the cookie store and the log are taken inside it, and none of them calls back.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "libmerovane/connection/MVApiResponseHead.h"
+#include "platform/foundation/Date.h"
+#include "platform/foundation/HTTPURLResponse.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/SocketStream.h"
+#include "platform/foundation/URLRequest.h"
+
+class MVApiConnectionHost;
+
+namespace platform {
+class Thread;
+}
+
+enum MVApiConnectionState : uint64_t {
+    // Nothing opened yet.
+    MVApiConnectionStateIdle = 0,
+    // Streams open to the proxy; the CONNECT head goes out at the first space event.
+    MVApiConnectionStateProxyConnect = 1,
+    // Direct streams, or the tunnel is ready; the POST head goes out at the first space event.
+    MVApiConnectionStateSendRequest = 2,
+    // CONNECT written; reading the proxy's answer head.
+    MVApiConnectionStateProxyResponse = 3,
+    // Tunnel up to port 443; TLS goes on at the next event, then SendRequest.
+    MVApiConnectionStateStartTLS = 4,
+    // POST head written; reading the API server's response head.
+    MVApiConnectionStateResponse = 5,
+    // Response head accepted; chunks flow both ways.
+    MVApiConnectionStateStreaming = 6,
+};
+
+// One upstream packet ready for the wire: the whole chunk and its serial.
+struct MVApiConnectionPacket {
+    std::string data;
+    int64_t serial = 0;
+};
+
+class MVApiConnection final : public platform::StreamDelegate,
+                              public std::enable_shared_from_this<MVApiConnection> {
+  public:
+    static constexpr const char* kUpstreamThreadName = "Merovane Api Upstream";
+    static constexpr const char* kDownstreamThreadName = "Merovane Api Downstream";
+    static constexpr const char* kLastRunningApiPathKey = "lastRunningApiPath";
+    static constexpr const char* kGzipDisabledKey = "gzip_disabled";
+    static constexpr const char* kMsgpackDisabledKey = "msgpack_disabled";
+
+    static constexpr double kStartDelay = 0.01;
+    static constexpr double kFirstPacketDelay = 0.01;
+    static constexpr double kGracefulReconnectDelay = 0.01;
+    static constexpr double kRefusedRetryDelay = 0.25;
+    static constexpr double kErrorReconnectDelay = 5.0;
+    static constexpr double kOpenWatchdogDelay = 5.0;
+
+    // The host must be set before the first sharedConnection().
+    static void setHost(std::shared_ptr<MVApiConnectionHost> host);
+    static std::shared_ptr<MVApiConnectionHost> host();
+    // Made on first use with its two stream threads; asks for an opening 0.01 s later.
+    static MVApiConnection& sharedConnection();
+
+    ~MVApiConnection() override;
+    MVApiConnection(const MVApiConnection&) = delete;
+    MVApiConnection& operator=(const MVApiConnection&) = delete;
+
+    // The base URL of the API server; empty or none means the host's default. A base URL
+    // other than the last run's wipes the stored state (the host's resetApplication).
+    void overrideApiPath(const std::optional<std::string>& path);
+    // The redirect URL while one is set, else the base URL.
+    std::string apiPath() const;
+    std::string apiHost() const;
+    // The URL's port; without one 443 when its scheme contains "https" (any case), else 80.
+    int64_t apiPort() const;
+
+    bool hasPersistentConnection() const;
+    bool supportsPersistentConnection() const;
+
+    // Opening and closing run on the main thread.
+    void establishStreamConnection();
+    void closeStreamConnection();
+    // Asks for an opening after `delay` seconds.
+    void reestablishStreamConnection(double delay);
+    bool isConnectionOpened() const;
+
+    // The stream delegate: events 1 open completed, 2 bytes available, 4 space
+    // available, 8 error, 16 end encountered.
+    void handleEvent(platform::Stream& stream, platform::StreamEvent event) override;
+
+    // The heads.
+    platform::URLRequest requestForProxyConnection() const;
+    platform::URLRequest requestForApiConnection() const;
+    // Whether the bytes read so far form a complete, accepted response head; acts on it.
+    bool checkHTTPResponseIsComplete();
+
+    // Server trust: the platform must accept the presented chain, and its last
+    // certificate must be named in the trusted root set.
+    bool isTrustedConnection();
+    static const std::set<std::string>& trustedCertificateAuthorities();
+    // Replaces the trusted root set (none: the built-in one) so that tests can name their root.
+    static void setTrustedCertificateAuthoritiesForTesting(
+        std::optional<std::set<std::string>> names);
+
+    // The resend rule: the server holds the packets up to serial `value`; the writer
+    // goes on after it. Answers whether the serial was found (0: nothing to do).
+    bool resetClientSerial(int64_t value);
+
+    // What the connection knows, for the other parts and for tests.
+    MVApiConnectionState state() const;
+    std::optional<std::string> connectionIdentifier() const;
+    std::optional<platform::HTTPURLResponse> lastConnectionResponse() const;
+    bool serverWillAcceptMsgPack() const;
+    bool serverWillAcceptGZip() const;
+    MVApiContentType contentType() const;
+    bool isCompressed() const;
+    MVApiChunkState currentChunkState() const;
+    std::optional<std::string> proxyHost() const;
+    int64_t proxyPort() const;
+    bool needsVerifiedTrust() const;
+    bool hasVerifiedTrust() const;
+    int64_t upstreamSerial() const;
+    int64_t downstreamSerial() const;
+    size_t pendingDataToServerPosition() const;
+    size_t pendingDataToServerPositionNext() const;
+    size_t pendingPacketCount() const;
+
+    platform::Thread& upstreamThread() { return *upstreamThread_; }
+    platform::Thread& downstreamThread() { return *downstreamThread_; }
+
+    // Test hooks: a packet in the pending list (so that errors reconnect), and the serials.
+    void appendPendingPacketForTesting(MVApiConnectionPacket packet);
+    void setSerialsForTesting(int64_t upstream, int64_t downstream);
+
+  private:
+    MVApiConnection();
+    static std::shared_ptr<MVApiConnection> create();
+    // Closes the streams and stops the threads; the instance does nothing afterwards.
+    void shutdown();
+    static void resetSharedConnectionForTesting();
+
+    // Called off the main thread, posts `method` there and answers true.
+    bool repostToMainThread(void (MVApiConnection::*method)());
+    bool isConnectionOpenedLocked() const;
+    void closeStreamConnectionLocked();
+    void updateProxySettings();
+    // Where this connection goes once through any proxy: the API host and port when the
+    // connection opened, the redirect's included.
+    std::string targetHost() const;
+    int64_t targetPort() const;
+
+    void writeHead(const std::string& head);
+    void writeToServerStream();
+    void readResponseHead();
+    void startTLS();
+    // Closes the input stream and has the downstream thread handle an error event for it.
+    void failInputStream();
+    void streamEventErrorOccurred();
+    void streamEventEndEncountered();
+    bool hasPendingPacketLocked() const;
+
+    // Posts an event for one of the current streams to its thread; there it reaches
+    // handleEvent when the stream is still current and, for space and bytes events,
+    // when the stream has space or bytes.
+    void scheduleStreamEvent(bool input, platform::StreamEvent event, double delay = 0);
+    void startOpenWatchdog();
+
+    mutable std::recursive_mutex mutex_;
+    std::string storedApiPath_;
+    std::optional<std::string> redirectUrl_;
+    std::shared_ptr<platform::InputStream> streamFromServer_;
+    std::shared_ptr<platform::OutputStream> streamToServer_;
+    MVApiConnectionState state_ = MVApiConnectionStateIdle;
+    std::optional<std::string> proxyHost_;
+    int64_t proxyPort_ = 0;
+    std::string connectHost_;
+    int64_t connectPort_ = 0;
+    bool needsVerifiedTrust_ = false;
+    bool hasVerifiedTrust_ = false;
+    std::optional<std::string> dataFromServer_;
+    std::optional<std::string> dataFromServerCombined_;
+    std::optional<platform::HTTPURLResponse> lastConnectionResponse_;
+    bool supportsPersistentConnection_ = false;
+    bool hasPersistentConnection_ = false;
+    bool serverWillAcceptMsgPack_ = false;
+    bool serverWillAcceptGZip_ = false;
+    MVApiContentType contentType_ = MVApiContentTypeJSON;
+    bool isCompressed_ = false;
+    std::optional<std::string> connectionIdentifier_;
+    int64_t upstreamSerial_ = 0;
+    int64_t downstreamSerial_ = 0;
+    std::optional<platform::Date> timeOfStreamOpen_;
+    std::optional<platform::Date> timeOfHTTPRequest_;
+    bool isApiPathLogged_ = false;
+    uint64_t iosBackgroundTaskIdentifier_ = 0;
+    // The part of a head the stream did not take at once.
+    std::string unwrittenHead_;
+    std::optional<std::string> dataToServer_;
+    size_t dataToServerPosition_ = 0;
+    std::vector<MVApiConnectionPacket> pendingDataToServer_;
+    size_t pendingDataToServerPosition_ = 0;
+    size_t pendingDataToServerPositionNext_ = 0;
+    uint64_t currentChunkSize_ = 0;
+    MVApiChunkState currentChunkState_ = MVApiChunkStateUnchunked;
+    bool shutDown_ = false;
+
+    std::unique_ptr<platform::Thread> downstreamThread_;
+    std::unique_ptr<platform::Thread> upstreamThread_;
+};

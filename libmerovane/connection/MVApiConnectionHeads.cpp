@@ -1,0 +1,178 @@
+// The request and response heads of the API stream.
+#include <nlohmann/json.hpp>
+
+#include "libmerovane/bridge/URLRequestExtensions.h"
+#include "libmerovane/bridge/URLResponseExtensions.h"
+#include "libmerovane/connection/MVApiConnection.h"
+#include "libmerovane/connection/MVApiConnectionHost.h"
+#include "libmerovane/core/MVConnectionLossMonitor.h"
+#include "libmerovane/core/MVErrorLogger.h"
+#include "libmerovane/core/MVLog.h"
+#include "platform/foundation/URL.h"
+#include "platform/foundation/UserDefaults.h"
+
+namespace {
+
+constexpr const char* kUnparsableHeadLine =
+    "MVApiConnection could not parse HTTP connection header, will retry in 5 seconds:\n{}";
+constexpr const char* kAssignedIdentifierLine =
+    "MVApiConnection did assign connection identifier '{}'";
+constexpr const char* kSwitchedIdentifierLine =
+    "MVApiConnection did switch connection identifier '{}' => '{}'";
+constexpr const char* kRedirectLine = "MVApiConnection HTTP Redirect to {} | Will retry now...";
+constexpr const char* kHTTPErrorLine =
+    "MVApiConnection HTTP Error: {} | Will retry in 5 seconds...";
+constexpr const char* kInvalidClientSerial = "MVApiConnection received invalid CSERIAL";
+constexpr const char* kClientSerialNotFound = "MVApiConnection";
+
+bool isRedirect(int status) {
+    return status == 301 || status == 302 || status == 303 || status == 307;
+}
+
+platform::URL urlOf(const std::string& text) {
+    return platform::URL::parse(text).value_or(platform::URL());
+}
+
+}  // namespace
+
+platform::URLRequest MVApiConnection::requestForProxyConnection() const {
+    const std::string host = targetHost();
+    const std::string authority = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    platform::URLRequest request(urlOf(fmt::format("http://{}:{}", authority, targetPort())));
+    request.setHTTPMethod("CONNECT");
+    auto application = MVApiConnection::host();
+    request.setValue(application ? application->userAgentString() : std::string(), "User-Agent");
+    request.setValue("Keep-Alive", "Connection");
+    request.setValue("Keep-Alive", "Proxy-Connection");
+    return request;
+}
+
+platform::URLRequest MVApiConnection::requestForApiConnection() const {
+    auto& defaults = platform::UserDefaults::standard();
+    const bool gzipDisabled = defaults.boolForKey(kGzipDisabledKey);
+    const bool msgpackDisabled = defaults.boolForKey(kMsgpackDisabledKey);
+    auto host = MVApiConnection::host();
+
+    std::lock_guard lock(mutex_);
+    platform::URLRequest request(urlOf(redirectUrl_.value_or(storedApiPath_)));
+    request.setHTTPMethod("POST");
+    addSharedCookies(request);
+    request.setValue(host ? host->userAgentString() : std::string(), "User-Agent");
+    request.setValue(kMVApiHandshakeValue, "X-Merovane-Api");
+    request.setValue(
+        serverWillAcceptMsgPack_ ? "application/msgpack" : "application/json; charset=utf-8",
+        "Content-Type");
+    request.setValue("chunked", "Transfer-Encoding");
+    request.setValue("Close", "Connection");
+    request.setValue(host ? host->appIdentifier() : std::string(), "X-Merovane-Api-App-Identifier");
+    if (!gzipDisabled) request.setValue("gzip", "Accept-Encoding");
+    request.setValue(msgpackDisabled ? "application/json" : "application/msgpack, application/json",
+                     "Accept");
+    if (serverWillAcceptGZip_) request.setValue("gzip", "Content-Encoding");
+    if (downstreamSerial_ != 0)
+        request.setValue(std::to_string(downstreamSerial_), "X-Merovane-Api-SSerial");
+    if (upstreamSerial_ != 0)
+        request.setValue(std::to_string(upstreamSerial_), "X-Merovane-Api-CSerial");
+    if (connectionIdentifier_) request.setValue(*connectionIdentifier_, "X-Merovane-Api-CID");
+    return request;
+}
+
+void MVApiConnection::readResponseHead() {
+    const auto stateBefore = state_;
+    for (;;) {
+        if (!streamFromServer_ || !dataFromServer_) break;
+        uint8_t byte = 0;
+        if (streamFromServer_->read(&byte, 1) != 1) break;
+        dataFromServer_->push_back(static_cast<char>(byte));
+        if (checkHTTPResponseIsComplete()) break;
+        if (!streamFromServer_ || !streamFromServer_->hasBytesAvailable()) break;
+    }
+    // What follows the head is for the new state.
+    if (state_ != stateBefore && streamFromServer_ && streamFromServer_->hasBytesAvailable())
+        handleEvent(*streamFromServer_, platform::kStreamEventHasBytesAvailable);
+}
+
+bool MVApiConnection::checkHTTPResponseIsComplete() {
+    std::lock_guard lock(mutex_);
+    if (!dataFromServer_) return false;
+    auto check = checkResponseHead(*dataFromServer_, urlOf(apiPath()));
+    if (check.status == MVApiResponseHeadCheck::Incomplete) return false;
+    if (check.status == MVApiResponseHeadCheck::Unparsable) {
+        failInputStream();
+        MVLogError(kUnparsableHeadLine, check.text);
+        return false;
+    }
+
+    const platform::HTTPURLResponse& response = *check.response;
+    lastConnectionResponse_ = response;
+    shareCookies(response);
+    if (auto identifier = response.valueForHTTPHeaderField("x-merovane-api-cid")) {
+        if (!connectionIdentifier_) {
+            MVLogInfo(kAssignedIdentifierLine, *identifier);
+        } else if (*connectionIdentifier_ != *identifier) {
+            MVLogWarn(kSwitchedIdentifierLine, *connectionIdentifier_, *identifier);
+        }
+        connectionIdentifier_ = identifier;
+    }
+
+    const int status = response.statusCode();
+    if (isRedirect(status)) {
+        MVConnectionLossMonitor::reportConnectionSuccess();
+        redirectUrl_ = response.valueForHTTPHeaderField("location");
+        failInputStream();
+        MVLogError(kRedirectLine, redirectUrl_.value_or("(null)"));
+        return false;
+    }
+    if (status != 200) {
+        failInputStream();
+        MVLogError(kHTTPErrorLine, status);
+        return false;
+    }
+
+    if (state_ == MVApiConnectionStateProxyResponse) {
+        dataFromServer_.emplace();
+        dataFromServerCombined_.emplace();
+        state_ =
+            targetPort() == 443 ? MVApiConnectionStateStartTLS : MVApiConnectionStateSendRequest;
+        scheduleStreamEvent(true, platform::kStreamEventHasBytesAvailable);
+        scheduleStreamEvent(false, platform::kStreamEventHasSpaceAvailable);
+        MVConnectionLossMonitor::reportConnectionSuccess();
+        return true;
+    }
+
+    auto& defaults = platform::UserDefaults::standard();
+    const auto terms = termsOfApiResponse(response, defaults.boolForKey(kMsgpackDisabledKey),
+                                          defaults.boolForKey(kGzipDisabledKey));
+    state_ = MVApiConnectionStateStreaming;
+    currentChunkSize_ = 0;
+    supportsPersistentConnection_ = terms.supportsPersistentConnection;
+    currentChunkState_ = terms.chunkState;
+    isCompressed_ = terms.isCompressed;
+    serverWillAcceptMsgPack_ = terms.serverWillAcceptMsgPack;
+    serverWillAcceptGZip_ = terms.serverWillAcceptGZip;
+    contentType_ = terms.contentType;
+    if (terms.clientSerial) resetClientSerial(*terms.clientSerial);
+    if (hasPersistentConnection_ && supportsPersistentConnection_)
+        pendingDataToServerPosition_ = pendingDataToServerPositionNext_;
+    scheduleStreamEvent(false, platform::kStreamEventHasSpaceAvailable);
+    MVConnectionLossMonitor::reportConnectionSuccess();
+    return true;
+}
+
+bool MVApiConnection::resetClientSerial(int64_t value) {
+    if (value == 0) return true;
+    if (value < 0) {
+        MVLogError(kInvalidClientSerial);
+        MVErrorLogger::logError(kInvalidClientSerial, value);
+    }
+    std::lock_guard lock(mutex_);
+    for (size_t i = pendingDataToServer_.size(); i-- > 0;) {
+        if (pendingDataToServer_[i].serial == value) {
+            pendingDataToServerPositionNext_ = i + 1;
+            pendingDataToServerPosition_ = i + 1;
+            return true;
+        }
+    }
+    MVLogError(kClientSerialNotFound);
+    return false;
+}

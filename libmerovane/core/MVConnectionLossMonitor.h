@@ -1,0 +1,95 @@
+#pragma once
+// Decides from reports of connection attempts, errors and successes whether the
+// application has lost its network connection, and then blocks new connections behind
+// a full-screen retry view until the user (or the return to the foreground) retries.
+//
+//   MVConnectionLossMonitor::beginMonitoring();              // at launch, main thread
+//   if (!MVConnectionLossMonitor::allowsConnections()) retryLater();
+//   MVConnectionLossMonitor::reportConnectionAttempt();
+//   MVConnectionLossMonitor::reportConnectionError();         // or ...Success()
+//
+// States: 0 "opened", 1 "erroneous", 2 "lost (blocking)", 3 "retrying". An error moves
+// "opened" to "erroneous" at once; every other change happens in the check that runs
+// every 0.5 s, and only after the state has lasted more than 2 s. "erroneous" and
+// "retrying" become "lost (blocking)" when, after more than 16 s in the state, the
+// newest attempt and the newest error are both newer than the newest success.
+//
+// Not for deciding whether a single request failed: it only judges the trend.
+//
+// Thread-safety: reports and allowsConnections may come from any thread. Every field
+// is read and changed under one lock (never taken twice by one call); the retry view
+// is made, shown and hidden on the main thread after that lock is released. The check
+// and retryConnections run on the main thread.
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/foundation/Date.h"
+#include "platform/foundation/RunLoop.h"
+
+class MVConnectionLossMonitorView;
+
+class MVConnectionLossMonitor {
+  public:
+    enum State : int {
+        kStateOpened = 0,
+        kStateErroneous = 1,
+        kStateLostBlocking = 2,
+        kStateRetrying = 3,
+    };
+
+    static constexpr double kCheckInterval = 0.5;
+    // A state is judged only after it has lasted this long.
+    static constexpr double kMinimumStateDuration = 2.0;
+    // Failing attempts for longer than this block connections.
+    static constexpr double kLossDuration = 16.0;
+    static constexpr double kFadeDuration = 0.4;
+
+    static MVConnectionLossMonitor& sharedMonitor();
+
+    // Starts the repeating check on the main run loop.
+    static void beginMonitoring();
+    static void reportConnectionAttempt();
+    static void reportConnectionError();
+    static void reportConnectionSuccess();
+    // No only while monitoring is enabled and the connection counts as lost.
+    static bool allowsConnections();
+    // From "lost (blocking)" to "retrying", with the view's activity indicator. Main thread.
+    static void retryConnections();
+    static void setEnabled(bool enabled);
+
+    void setState(int state);
+    int state() const;
+    bool isEnabled() const;
+    platform::Date stateChangeDate() const;
+    platform::Date lastReportedAttemt() const;
+    platform::Date lastReportedError() const;
+    platform::Date lastReportedSuccess() const;
+
+    // The check of the repeating timer. Main thread.
+    void checkForErrors();
+
+    // The retry view, made on first use. Main thread.
+    std::shared_ptr<MVConnectionLossMonitorView> view();
+
+    // "opened", "erroneous", "lost (blocking)", "retrying", else "unknown".
+    static const char* labelForState(int state);
+
+  private:
+    MVConnectionLossMonitor();
+    void resetForTesting();
+    void setStateLocked(int state);
+    void reportConnectionSuccessLocked();
+
+    mutable std::mutex mutex_;
+    int state_ = kStateOpened;
+    platform::Date stateChangeDate_;
+    platform::Date lastReportedAttemt_;
+    platform::Date lastReportedError_;
+    platform::Date lastReportedSuccess_;
+    bool enabled_ = true;
+    platform::TimerHandle timer_;
+    // Main thread only.
+    std::shared_ptr<MVConnectionLossMonitorView> view_;
+};

@@ -1,0 +1,52 @@
+#pragma once
+// The one context that writes to the store. Thread contexts save their changes into it
+// as batches; from then on every thread's fetch sees them. Its own serial queue writes
+// what has accumulated to the disc, one transaction per write, after the saving
+// thread's locked access has returned. A failed write keeps its batches and is retried
+// with the next one.
+// Thread-safe.
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+struct MVStoreBatch;
+class MVSQLiteStore;
+namespace platform {
+class DispatchQueue;
+}
+
+class MVDiscWritingContext {
+  public:
+    explicit MVDiscWritingContext(MVSQLiteStore& store);
+    ~MVDiscWritingContext();
+
+    MVSQLiteStore& store() { return store_; }
+    int64_t allocateRowID();
+
+    void addBatch(std::shared_ptr<const MVStoreBatch> batch);
+    // The saved batches that may not be on disc yet, oldest first.
+    std::vector<std::shared_ptr<const MVStoreBatch>> unwrittenBatches() const;
+
+    // Hands a write to the queue; the caller does not wait.
+    void scheduleWrite();
+    // Runs `block` on the queue; the caller does not wait.
+    void performBlock(std::function<void()> block);
+    // Runs `block` on the queue and waits for it.
+    void performBlockAndWait(const std::function<void()>& block);
+    // Waits until everything saved before the call has been written; false when
+    // something could not be written.
+    bool waitUntilWritten();
+
+  private:
+    void writePending();
+
+    MVSQLiteStore& store_;
+    mutable std::mutex mutex_;
+    std::deque<std::shared_ptr<const MVStoreBatch>> batches_;
+    int64_t nextRowID_ = 1;
+    std::shared_ptr<platform::DispatchQueue> queue_;
+};

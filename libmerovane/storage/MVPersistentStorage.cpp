@@ -1,0 +1,330 @@
+#include "libmerovane/storage/MVPersistentStorage.h"
+
+#include <fmt/core.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+#include <nlohmann/json.hpp>
+
+#include "libmerovane/connection/MVApiConnectionVariable.h"
+#include "libmerovane/core/ErrorDescription.h"
+#include "libmerovane/core/FileManagerExtensions.h"
+#include "libmerovane/core/MVErrorLogger.h"
+#include "libmerovane/core/MVLog.h"
+#include "libmerovane/core/UIDeviceExtensions.h"
+#include "libmerovane/storage/MVDiscWritingContext.h"
+#include "libmerovane/storage/MVObjectContext.h"
+#include "libmerovane/storage/MVObjectModel.h"
+#include "libmerovane/storage/MVPersistentStorageHost.h"
+#include "libmerovane/storage/MVPersistentStoreCoordinator.h"
+#include "libmerovane/storage/MVPersistentStoreMigrationManager.h"
+#include "libmerovane/storage/MVSQLiteStore.h"
+#include "libmerovane/storage/MVWebCacheResourceObject.h"
+#include "libmerovane/storage/MVWebStorageVariable.h"
+#include "platform/foundation/Error.h"
+#include "platform/foundation/Exception.h"
+#include "platform/foundation/FileManager.h"
+#include "platform/foundation/JsonValue.h"
+#include "platform/foundation/SharedInstances.h"
+#include "platform/ui/Device.h"
+
+namespace {
+
+constexpr const char* kNeedsLockedAccessReason =
+    "MVPersistentObjects may not be modified or created without locking MVPersistentStorage by "
+    "using "
+    "[MVPersistentStorage lockedAccess:]";
+constexpr const char* kCurrentModelVersion = "1";
+
+std::mutex gSharedMutex;
+std::atomic<MVPersistentStorage*> gShared{nullptr};
+std::mutex gHostMutex;
+std::shared_ptr<MVPersistentStorageHost> gHost;  // guarded by gHostMutex
+std::atomic<uint64_t> gGenerations{0};
+
+std::string userInfoText(const platform::Error& e) {
+    return platform::json::print(e.userInfo());
+}
+
+// The leading integer of a text, 0 when there is none (white space and a sign allowed).
+long integerValue(const std::string& text) {
+    return std::strtol(text.c_str(), nullptr, 10);
+}
+
+// The store's model version identifiers from its metadata, or "".
+nlohmann::json versionIdentifiers(const std::optional<nlohmann::json>& metadata) {
+    if (!metadata || !metadata->is_object()) return "";
+    auto it = metadata->find(kStoreModelVersionIdentifiersKey);
+    return it == metadata->end() ? nlohmann::json("") : *it;
+}
+
+}  // namespace
+
+struct MVPersistentStorage::ThreadState {
+    uint64_t generation = 0;
+    int lockCount = 0;
+    std::shared_ptr<MVObjectContext> context;
+};
+
+MVPersistentStorage& MVPersistentStorage::sharedStorage() {
+    if (auto* s = gShared.load(std::memory_order_acquire)) return *s;
+    std::lock_guard lock(gSharedMutex);
+    if (auto* s = gShared.load(std::memory_order_acquire)) return *s;
+    auto registered = host();
+    platform::assertThat(registered != nullptr,
+                         "MVPersistentStorage needs its host before first use");
+    auto* created = new MVPersistentStorage(std::move(registered));
+    gShared.store(created, std::memory_order_release);
+    platform::registerSharedInstanceReset("MVPersistentStorage",
+                                          &MVPersistentStorage::resetForTesting);
+    return *created;
+}
+
+void MVPersistentStorage::setHost(std::shared_ptr<MVPersistentStorageHost> host) {
+    std::lock_guard lock(gHostMutex);
+    gHost = std::move(host);
+}
+
+std::shared_ptr<MVPersistentStorageHost> MVPersistentStorage::host() {
+    std::lock_guard lock(gHostMutex);
+    return gHost;
+}
+
+void MVPersistentStorage::resetForTesting() {
+    MVPersistentStorage* old = nullptr;
+    {
+        std::lock_guard lock(gSharedMutex);
+        old = gShared.exchange(nullptr);
+    }
+    setHost(nullptr);
+    delete old;  // writes what is pending first
+}
+
+const std::shared_ptr<const MVObjectModel>& MVPersistentStorage::managedObjectModel() {
+    static const auto* model = [] {
+        auto entity = [](const MVEntityDescription& e) {
+            return std::shared_ptr<const MVEntityDescription>(std::shared_ptr<void>(), &e);
+        };
+        std::vector<std::shared_ptr<const MVEntityDescription>> entities = {
+            entity(MVWebCacheResourceObject::entityDescription()),
+            entity(MVApiConnectionVariable::entityDescription()),
+            entity(MVWebStorageVariable::entityDescription())};
+        std::vector<std::string> names;
+        for (auto& e : entities) names.push_back(e->name());
+        return new std::shared_ptr<const MVObjectModel>(std::make_shared<const MVObjectModel>(
+            std::vector<std::string>{kCurrentModelVersion}, std::move(entities),
+            std::map<std::string, std::vector<std::string>>{{kConfiguration, names}}));
+    }();
+    return *model;
+}
+
+MVPersistentStorage::MVPersistentStorage(std::shared_ptr<MVPersistentStorageHost> host)
+    : host_(std::move(host)), generation_(++gGenerations) {
+    buildPersistentStoreCoordinator();
+    discWritingContext_ = std::make_unique<MVDiscWritingContext>(*coordinator_->store());
+}
+
+MVPersistentStorage::~MVPersistentStorage() {
+    discWritingContext_.reset();
+    coordinator_.reset();
+}
+
+bool MVPersistentStorage::deviceMigrates(const std::string& model,
+                                         const std::string& hardwareModel) {
+    const std::string word = model.substr(0, model.find(' '));
+    int minMajor = 0, minMinor = 0;
+    for (auto& m : kMigrationMinimums) {
+        if (word == m.modelWord) {
+            minMajor = m.major;
+            minMinor = m.minor;
+        }
+    }
+    std::string rest = hardwareModel;
+    if (!word.empty())
+        for (auto at = rest.find(word); at != std::string::npos; at = rest.find(word, at))
+            rest.erase(at, word.size());
+    const auto comma = rest.find(',');
+    const long major = integerValue(rest.substr(0, comma));
+    // A model code without a minor number reads as minor 0.
+    const long minor = comma == std::string::npos ? 0 : integerValue(rest.substr(comma + 1));
+    return major > minMajor || (major == minMajor && minor >= minMinor);
+}
+
+// Repairs rather than reports to the user: a store that cannot be read, migrated or
+// added is deleted and made anew. Only a caches folder that cannot be made and a store
+// that cannot be added even after its deletion end the application.
+void MVPersistentStorage::buildPersistentStoreCoordinator() {
+    coordinator_ = std::make_unique<MVPersistentStoreCoordinator>(managedObjectModel());
+    const std::string caches = host_->pathForCaches();
+    platform::Error error;
+    if (!makeSurePathExists(caches, &error))
+        throw platform::Exception(
+            MVLibraryPathForCacheNotAvailableException,
+            fmt::format("The cache path \"{}\" could not be created. {}, {}", caches,
+                        errorDescription(error), userInfoText(error)));
+    MVLogInfo("MVPersistentStorage cache path at \"{}\"", caches);
+
+    auto& files = platform::FileManager::defaultManager();
+    const std::string storePath = caches + "/" + kStoreFileName;
+    const bool storeExists = files.fileExists(storePath);
+    const bool tempExists = MVPersistentStoreMigrationManager::doesTempFilesExist();
+
+    auto deleteSourceStore = [&] {
+        platform::Error deleteError;
+        if (!MVSQLiteStore::removeStoreFiles(storePath, &deleteError)) {
+            MVLogError("MVPersistentStorage store <{}, \"{}\"> couldn't delete source database.",
+                       kConfiguration, storePath);
+            MVErrorLogger::logError("MVPersistentStoreCoordinator couldn't delete source database.",
+                                    deleteError.userInfo());
+        }
+    };
+
+    std::optional<nlohmann::json> metadata;
+    if (storeExists) {
+        metadata = MVSQLiteStore::metadataForStore(storePath, &error);
+        if (!metadata) {
+            MVLogError(
+                "MVPersistentStorage store <{}, \"{}\"> couldn't load metaData of source database.",
+                kConfiguration, storePath);
+            MVErrorLogger::logError(
+                "MVPersistentStoreCoordinator couldn't load metaData of source database",
+                error.userInfo());
+            deleteSourceStore();
+        }
+    }
+
+    if (tempExists) {
+        platform::Error tempError;
+        const auto tempMetadata =
+            MVPersistentStoreMigrationManager::metadataForPersistentStoreInTempFileOfType(
+                kSQLiteStoreType, &tempError);
+        nlohmann::json report = {{"device", devicePlatform()},
+                                 {"previousStore", versionIdentifiers(tempMetadata)}};
+        if (!metadata) {
+            MVLogError("MVPersistentStorage hadn't finish migration: {}",
+                       platform::json::print(report));
+            MVErrorLogger::logError("MVPersistentStorage hadn't finish migration.", report);
+        } else {
+            report["currentStore"] = versionIdentifiers(metadata);
+            MVLogError(
+                "MVPersistentStorage the migration was completed, but the store temp file wasn't "
+                "deleted: {}",
+                platform::json::print(report));
+            MVErrorLogger::logError(
+                "The migration was completed, but the store temp file wasn't deleted.", report);
+        }
+        platform::Error removeError;
+        if (!MVPersistentStoreMigrationManager::removeTempFiles(&removeError)) {
+            MVLogError(
+                "MVPersistentStorage failed to remove orphaned store temp file with reason: {}",
+                userInfoText(removeError));
+            MVErrorLogger::logError(
+                "MVPersistentStorage failed to remove orphaned store temp file ",
+                removeError.userInfo());
+        }
+    }
+
+    if (metadata && !managedObjectModel()->isConfigurationCompatible(kConfiguration, *metadata)) {
+        host_->removeCachedBootApp();
+        if (deviceMigrates(platform::Device::current().model(), devicePlatform())) {
+            const std::string storeType =
+                platform::json::stringValue(*metadata, kStoreTypeKey).value_or("");
+            platform::Error migrateError;
+            if (!MVPersistentStoreMigrationManager::migrateFromSourceModelWithStoreData(
+                    *metadata, nullptr, storePath, managedObjectModel(), storeType, nullptr,
+                    &migrateError)) {
+                MVLogError("MVPersistentStoreCoordinator migrate database.");
+                MVErrorLogger::logError("MVPersistentStoreCoordinator couldn't migrate",
+                                        migrateError.userInfo());
+                if (files.fileExists(storePath)) deleteSourceStore();
+            }
+        } else if (!MVSQLiteStore::removeStoreFiles(storePath, nullptr)) {
+            MVLogError(
+                "MVPersistentStoreCoordinator couldn't delete database on old device while "
+                "migration would have been "
+                "necessary.");
+        }
+    }
+
+    if (!coordinator_->addPersistentStore(kConfiguration, storePath, &error)) {
+        MVLogWarn("MVPersistentStorage store <{}, \"{}\"> not added. Trying to delete...",
+                  kConfiguration, storePath);
+        MVSQLiteStore::removeStoreFiles(storePath, nullptr);
+        if (!coordinator_->addPersistentStore(kConfiguration, storePath, &error))
+            throw platform::Exception(
+                MVLibraryPersistentStoreNotAddedException,
+                fmt::format("Persistent store <{}, \"{}\"> not added. {}, {}", kConfiguration,
+                            storePath, errorDescription(error), userInfoText(error)));
+    }
+    MVLogInfo("MVPersistentStorage coordinator initialized...");
+}
+
+MVPersistentStorage::ThreadState& MVPersistentStorage::threadState() const {
+    thread_local ThreadState state;
+    if (state.generation != generation_) state = ThreadState{generation_, 0, nullptr};
+    return state;
+}
+
+MVObjectContext* MVPersistentStorage::managedObjectContext() const {
+    return threadState().context.get();
+}
+
+void MVPersistentStorage::ensureLockedAccess() const {
+    if (!threadState().context)
+        throw platform::Exception(MVLibraryPersistentStoreNeedsLockedAccessException,
+                                  kNeedsLockedAccessReason);
+}
+
+void MVPersistentStorage::lockedAccess(const std::function<void()>& block) {
+    lock();
+    try {
+        if (block) block();
+    } catch (...) {
+        auto& state = threadState();
+        if (state.lockCount == 1) managedObjectContextDiscard();
+        --state.lockCount;
+        throw;
+    }
+    unlock();
+}
+
+void MVPersistentStorage::lock() {
+    auto& state = threadState();
+    if (state.lockCount == 0) {
+        platform::assertThat(state.context == nullptr, "threadObjectContext == nil");
+        managedObjectContextBranch();
+    }
+    ++state.lockCount;
+}
+
+void MVPersistentStorage::unlock() {
+    auto& state = threadState();
+    platform::assertThat(state.lockCount >= 1, "MVPersistentStorage unlock without lock");
+    if (state.lockCount == 1) managedObjectContextCommitAndDestroy();
+    --state.lockCount;
+}
+
+void MVPersistentStorage::managedObjectContextBranch() {
+    threadState().context = std::make_shared<MVObjectContext>(*discWritingContext_);
+}
+
+void MVPersistentStorage::managedObjectContextCommitAndDestroy() {
+    auto& state = threadState();
+    platform::Error error;
+    if (state.context && !state.context->save(&error))
+        MVLogWarn("MVPersistentStorage could not save context. {} {}", errorDescription(error),
+                  userInfoText(error));
+    state.context.reset();
+    discWritingContext_->scheduleWrite();
+}
+
+void MVPersistentStorage::managedObjectContextDiscard() {
+    auto& state = threadState();
+    if (state.context) state.context->rollback();
+    state.context.reset();
+}
+
+bool MVPersistentStorage::waitUntilWrittenToDisc() {
+    return discWritingContext_->waitUntilWritten();
+}

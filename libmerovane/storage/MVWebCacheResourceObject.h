@@ -1,0 +1,52 @@
+#pragma once
+// The stored record of one web cache entry: its key, type, update time, lifetime, info
+// dictionary, the serial that names its cached file and its shadow flag. Access
+// inside MVPersistentStorage::lockedAccess only.
+
+#include "libmerovane/storage/MVPersistentObject.h"
+
+class MVWebCacheResourceObject : public MVPersistentEntity<MVWebCacheResourceObject> {
+  public:
+    static const MVEntityDescription& entityDescription();
+
+    // The web cache key.
+    std::optional<std::string> id() const { return textAt(kId); }
+    void setId(std::optional<std::string> v) {
+        setAt(kId, v ? MVStoredValue(*v) : MVStoredValue());
+    }
+    std::optional<std::string> mimeType() const { return textAt(kMimeType); }
+    void setMimeType(std::optional<std::string> v) {
+        setAt(kMimeType, v ? MVStoredValue(*v) : MVStoredValue());
+    }
+    std::optional<platform::Date> lastUpdate() const { return dateAt(kLastUpdate); }
+    void setLastUpdate(std::optional<platform::Date> v) {
+        setAt(kLastUpdate, v ? MVStoredValue(v->timeIntervalSince1970()) : MVStoredValue());
+    }
+    std::optional<double> maximumLifetime() const { return realAt(kMaximumLifetime); }
+    void setMaximumLifetime(std::optional<double> v) {
+        setAt(kMaximumLifetime, v ? MVStoredValue(*v) : MVStoredValue());
+    }
+    std::shared_ptr<const nlohmann::json> infoDictionary() const { return jsonAt(kInfoDictionary); }
+    void setInfoDictionary(const nlohmann::json* v) {
+        setAt(kInfoDictionary, v ? MVStoredValue::json(*v) : MVStoredValue());
+    }
+    std::optional<int64_t> localSerial() const { return integerAt(kLocalSerial); }
+    void setLocalSerial(std::optional<int64_t> v) {
+        setAt(kLocalSerial, v ? MVStoredValue(*v) : MVStoredValue());
+    }
+    bool shadowed() const { return booleanAt(kShadowed).value_or(false); }
+    void setShadowed(bool v) { setAt(kShadowed, MVStoredValue(v)); }
+
+  private:
+    enum Attribute : int {
+        kId,
+        kMimeType,
+        kLastUpdate,
+        kMaximumLifetime,
+        kInfoDictionary,
+        kLocalSerial,
+        kShadowed
+    };
+    MVWebCacheResourceObject() = default;
+    static std::shared_ptr<MVPersistentObject> make();
+};

@@ -1,0 +1,203 @@
+// Server trust and proxies of the API connection, against the loopback peer.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "libmerovane/connection/MVApiConnection.h"
+#include "libmerovane/core/MVErrorLogger.h"
+#include "platform/foundation/TestDriver.h"
+#include "platform/ui/AlertView.h"
+#include "tests/support/ApiConnectionTest.h"
+
+using namespace testsupport;
+
+namespace {
+
+class MVApiConnectionTrustTest : public ApiConnectionTest {
+  protected:
+    static bool streaming(MVApiConnection& connection) {
+        return waitFor([&] { return connection.state() == MVApiConnectionStateStreaming; });
+    }
+    static size_t reportCount(const std::string& description) {
+        size_t count = 0;
+        for (const auto& report : MVErrorLogger::reports())
+            count += report.description == description;
+        return count;
+    }
+};
+
+constexpr const char* kInvalidCertificate = "MVApiConnection aborted due to invalid certificate.";
+
+}  // namespace
+
+TEST_F(MVApiConnectionTrustTest, AChainEndingAtANamedRootIsTrustedOnce) {
+    trustTestRoot();
+    ApiPeer peer({.tls = true, .chain = PeerChain::WithRoot});
+    peer.queueScript({.head = ResponseHead::ok(), .afterHead = {}});
+    route("api.example", 443, peer.port());
+
+    auto& connection = startConnection("https://api.example");
+    EXPECT_TRUE(connection.needsVerifiedTrust());
+    ASSERT_TRUE(streaming(connection));
+    EXPECT_TRUE(connection.hasVerifiedTrust());
+    EXPECT_TRUE(
+        logged("MVApiConnection SSL challenge trusted for 'api.example' by root CA: Merovane Test "
+               "Root CA"));
+
+    // Later bytes of the same connection are not judged again.
+    peer.perform(0, PeerAction::raw("5\r\nhello\r\n"));
+    ASSERT_TRUE(waitForActions(peer, 0, 2));
+    platform::runUntilIdle();
+    EXPECT_EQ(loggedCount("SSL challenge trusted"), 1u);
+}
+
+TEST_F(MVApiConnectionTrustTest, AChainEndingAtAnIntermediateIsRefusedAndRetriedEveryFiveSeconds) {
+    trustTestRoot();
+    ApiPeer peer({.tls = true, .chain = PeerChain::WithoutRoot});
+    peer.setDefaultScript({.head = ResponseHead::ok(), .afterHead = {}});
+    route("api.example", 443, peer.port());
+    const std::string line =
+        std::string(kInvalidCertificate) + " Untrusted root CA: Merovane Test Intermediate CA";
+
+    auto& connection = startConnection("https://api.example");
+    for (size_t attempt = 1; attempt <= 3; ++attempt) {
+        SCOPED_TRACE(attempt);
+        ASSERT_TRUE(waitFor([&] { return loggedCount(line) == attempt; }));
+        ASSERT_TRUE(waitForClosed(connection));
+        EXPECT_NE(connection.state(), MVApiConnectionStateStreaming);
+        platform::advanceBy(4.5);
+        EXPECT_EQ(loggedCount("MVApiConnection establishing connection..."), attempt);
+        platform::advanceBy(0.5);
+        EXPECT_EQ(loggedCount("MVApiConnection establishing connection..."), attempt + 1);
+    }
+    ASSERT_GE(reportCount(kInvalidCertificate), 3u);
+    const auto report = MVErrorLogger::reports().front();
+    ASSERT_TRUE(report.data);
+    EXPECT_EQ(*report.data, " Untrusted root CA: Merovane Test Intermediate CA");
+    // The head went out before the answer was judged; nothing of the answer was read.
+    EXPECT_TRUE(peer.connection(0).requestHead);
+    EXPECT_FALSE(connection.lastConnectionResponse());
+}
+
+TEST_F(MVApiConnectionTrustTest, AChainThePlatformRefusesIsRefusedWithoutDetail) {
+    trustTestRoot();
+    ApiPeer peer({.tls = true, .chain = PeerChain::IntermediateOnly});
+    peer.setDefaultScript({.head = ResponseHead::ok(), .afterHead = {}});
+    route("api.example", 443, peer.port());
+
+    auto& connection = startConnection("https://api.example");
+    ASSERT_TRUE(waitFor([&] { return reportCount(kInvalidCertificate) == 1; }));
+    EXPECT_FALSE(logged("Untrusted root CA"));
+    EXPECT_FALSE(MVErrorLogger::reports().front().data);
+    ASSERT_TRUE(waitForClosed(connection));
+}
+
+TEST_F(MVApiConnectionTrustTest, TheBuiltInRootSetNamesPublicRootsOnly) {
+    const auto& roots = MVApiConnection::trustedCertificateAuthorities();
+    EXPECT_EQ(roots.size(), 139u);
+    EXPECT_FALSE(roots.contains(TestCertificates::kRootName));
+    EXPECT_FALSE(roots.contains(""));
+}
+
+TEST_F(MVApiConnectionTrustTest, OtherPortsAreNeverChecked) {
+    trustTestRoot();
+    ApiPeer peer;  // plain: a port other than 443 gets no TLS
+    peer.setDefaultScript({.head = ResponseHead::ok(), .afterHead = {}});
+    route("api.example", 8443, peer.port());
+    auto& connection = startConnection("https://api.example:8443");
+    EXPECT_FALSE(connection.needsVerifiedTrust());
+    ASSERT_TRUE(streaming(connection));
+    EXPECT_FALSE(connection.hasVerifiedTrust());
+    EXPECT_FALSE(logged("SSL challenge"));
+    EXPECT_FALSE(logged(kInvalidCertificate));
+}
+
+// Proxies --------------------------------------------------------------------------------
+
+TEST_F(MVApiConnectionTrustTest, AnHttpProxyTunnelsToPort443AndTLSStartsInsideIt) {
+    trustTestRoot();
+    ApiPeer proxy({.tls = true, .proxy = true, .chain = PeerChain::WithRoot});
+    proxy.queueScript({.head = ResponseHead::ok(), .afterHead = {}});
+    proxies_->set("https_proxy", "http://127.0.0.1:" + std::to_string(proxy.port()));
+
+    auto& connection = startConnection("https://api.example");
+    EXPECT_EQ(connection.proxyHost(), "127.0.0.1");
+    EXPECT_EQ(connection.proxyPort(), proxy.port());
+    ASSERT_TRUE(streaming(connection));
+
+    const auto record = proxy.connection(0);
+    ASSERT_TRUE(record.proxyHead);
+    EXPECT_EQ(record.proxyHead->raw,
+              "CONNECT api.example:443 HTTP/1.1\r\n"
+              "Host: api.example\r\n"
+              "User-Agent: Mozilla/5.0 (Headless) libmerovane/2.0 (Merovane Test 1 NOAPPLEPAY)\r\n"
+              "Connection: Keep-Alive\r\n"
+              "Proxy-Connection: Keep-Alive\r\n"
+              "\r\n");
+    EXPECT_TRUE(record.tlsEstablished);
+    EXPECT_EQ(record.serverName, "api.example");
+    ASSERT_TRUE(record.requestHead);
+    EXPECT_EQ(record.requestHead->startLine, "POST / HTTP/1.1");
+    EXPECT_TRUE(connection.hasVerifiedTrust());
+    EXPECT_TRUE(
+        logged("SSL challenge trusted for 'api.example' by root CA: Merovane Test Root CA"));
+}
+
+TEST_F(MVApiConnectionTrustTest, AnHttpProxyToAnotherPortCarriesAPlainRequest) {
+    ApiPeer proxy({.proxy = true});
+    proxy.queueScript({.head = ResponseHead::ok(), .afterHead = {}});
+    proxies_->set("http_proxy", "http://127.0.0.1:" + std::to_string(proxy.port()));
+
+    auto& connection = startConnection("http://api.example:8080/api");
+    ASSERT_TRUE(streaming(connection));
+    const auto record = proxy.connection(0);
+    EXPECT_EQ(record.proxyHead->startLine, "CONNECT api.example:8080 HTTP/1.1");
+    EXPECT_FALSE(record.tlsEstablished);
+    EXPECT_EQ(record.requestHead->startLine, "POST /api HTTP/1.1");
+    EXPECT_FALSE(connection.needsVerifiedTrust());
+}
+
+TEST_F(MVApiConnectionTrustTest, AProxyOfAnotherTypeIsAnnouncedAndBypassed) {
+    ApiPeer peer;
+    peer.queueScript({.head = ResponseHead::ok(), .afterHead = {}});
+    proxies_->set("http_proxy", "https://127.0.0.1:9");
+
+    auto& connection = startConnection(peerUrl(peer));
+    EXPECT_TRUE(
+        logged("MVApiConnection does not support this type of proxy. Trying direct connection..."));
+    const auto alerts = platform::AlertView::shownAlerts();
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0]->title(), "This proxy type is not supported");
+    EXPECT_FALSE(alerts[0]->message());
+    ASSERT_EQ(alerts[0]->numberOfButtons(), 1);
+    EXPECT_EQ(alerts[0]->buttonTitleAtIndex(0), "Ok");
+    EXPECT_FALSE(connection.proxyHost());
+    ASSERT_TRUE(streaming(connection));
+    EXPECT_FALSE(peer.connection(0).proxyHead);
+}
+
+TEST_F(MVApiConnectionTrustTest, ARedirectBehindAProxyTunnelsToTheRedirectsHostOnce) {
+    ApiPeer proxy({.proxy = true});
+    proxy.queueScript(
+        {.head =
+             ResponseHead{302, "Found", {{"Location", "http://moved.example:8080/"}}, std::nullopt},
+         .afterHead = {}});
+    proxy.queueScript(
+        {.head = ResponseHead{503, "Unavailable", {}, std::nullopt}, .afterHead = {}});
+    proxy.setDefaultScript({.head = std::nullopt, .afterHead = {}});
+    proxies_->set("http_proxy", "http://127.0.0.1:" + std::to_string(proxy.port()));
+
+    auto& connection = startConnection("http://api.example", 1);
+    ASSERT_TRUE(
+        waitFor([&] { return proxy.connectionCount() == 2 && proxy.connection(1).requestHead; }));
+    EXPECT_EQ(proxy.connection(0).proxyHead->startLine, "CONNECT api.example:80 HTTP/1.1");
+    EXPECT_EQ(proxy.connection(1).proxyHead->startLine, "CONNECT moved.example:8080 HTTP/1.1");
+    EXPECT_EQ(proxy.connection(1).proxyHead->field("Host"), "moved.example");
+
+    ASSERT_TRUE(waitFor([&] { return logged("MVApiConnection HTTP Error: 503"); }));
+    ASSERT_TRUE(waitForClosed(connection));
+    platform::advanceBy(MVApiConnection::kErrorReconnectDelay);
+    ASSERT_TRUE(
+        waitFor([&] { return proxy.connectionCount() == 3 && proxy.connection(2).proxyHead; }));
+    EXPECT_EQ(proxy.connection(2).proxyHead->startLine, "CONNECT api.example:80 HTTP/1.1");
+}

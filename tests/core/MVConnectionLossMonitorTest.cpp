@@ -1,0 +1,359 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <thread>
+
+#include "libmerovane/core/MVConnectionLossMonitor.h"
+#include "libmerovane/core/MVConnectionLossMonitorView.h"
+#include "platform/foundation/SharedInstances.h"
+#include "platform/ui/ActivityIndicator.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Device.h"
+#include "platform/ui/Label.h"
+#include "platform/ui/Layer.h"
+#include "platform/ui/Screen.h"
+#include "platform/ui/VisualEffectView.h"
+#include "platform/ui/Window.h"
+#include "tests/support/PlatformTest.h"
+
+using Monitor = MVConnectionLossMonitor;
+
+namespace {
+
+class MVConnectionLossMonitorTest : public PlatformTest {
+  protected:
+    void SetUp() override {
+        PlatformTest::SetUp();
+        // Start on a whole second of the wall clock, so that the dates the monitor
+        // compares are exact, and with a monitor made now.
+        const int64_t now = platform::Clock::monotonicNanos();
+        platform::advanceBy(
+            static_cast<double>((1'000'000'000 - now % 1'000'000'000) % 1'000'000'000) / 1e9);
+        platform::resetSharedInstancesForTesting();
+        start_ = platform::Clock::monotonicNanos();
+        window_ = platform::Window::create(platform::Screen::main().bounds());
+        window_->makeKeyAndVisible();
+        Monitor::beginMonitoring();
+    }
+
+    // Moves the clock to exactly `seconds` after the test's start.
+    void at(double seconds) {
+        const int64_t target = start_ + std::llround(seconds * 1e9);
+        const int64_t now = platform::Clock::monotonicNanos();
+        ASSERT_GE(target, now);
+        platform::advanceBy((static_cast<double>(target - now) + 0.5) / 1e9);
+        ASSERT_EQ(platform::Clock::monotonicNanos(), target);
+    }
+
+    static int state() { return Monitor::sharedMonitor().state(); }
+    static void failedAttempt() {
+        Monitor::reportConnectionAttempt();
+        Monitor::reportConnectionError();
+    }
+    bool viewShown() const {
+        auto view = Monitor::sharedMonitor().view();
+        return view->superview() == window_;
+    }
+
+    // Attempts and errors at 1 and 6 s: "lost (blocking)" at 17.5 s.
+    void loseConnection() {
+        at(1.0);
+        failedAttempt();
+        at(6.0);
+        failedAttempt();
+        at(17.5);
+        ASSERT_EQ(state(), Monitor::kStateLostBlocking);
+    }
+
+    void successAfterErrors(double successAt, double openedAt);
+
+    std::shared_ptr<platform::Window> window_;
+    int64_t start_ = 0;
+};
+
+}  // namespace
+
+TEST_F(MVConnectionLossMonitorTest, FailingAttemptsBlockAfterMoreThanSixteenSecondsErroneous) {
+    at(1.0);
+    failedAttempt();
+    EXPECT_EQ(state(), Monitor::kStateErroneous);
+    EXPECT_TRUE(logged("MVConnectionLossMonitor changed state to erroneous"));
+    at(6.0);
+    failedAttempt();
+
+    at(17.0);  // exactly 16 s in the state: not yet
+    EXPECT_EQ(state(), Monitor::kStateErroneous);
+    EXPECT_TRUE(Monitor::allowsConnections());
+    EXPECT_FALSE(viewShown());
+
+    at(17.5);
+    EXPECT_EQ(state(), Monitor::kStateLostBlocking);
+    EXPECT_TRUE(logged("MVConnectionLossMonitor changed state to lost (blocking)"));
+    EXPECT_FALSE(Monitor::allowsConnections());
+
+    // The retry view fades in over the first window, showing its retry button.
+    ASSERT_TRUE(viewShown());
+    auto view = Monitor::sharedMonitor().view();
+    EXPECT_FALSE(view->isLoading());
+    EXPECT_DOUBLE_EQ(view->alpha(), 1);
+    EXPECT_DOUBLE_EQ(view->presentationAlpha(), 0);
+    at(17.9);
+    EXPECT_DOUBLE_EQ(view->presentationAlpha(), 1);
+
+    // Only a retry leaves the state.
+    at(60.0);
+    EXPECT_EQ(state(), Monitor::kStateLostBlocking);
+}
+
+// An attempt and an error at 1 s, a success at `successAt`; "opened" again at
+// `openedAt`, the first check after 2 s in the state that sees the success.
+void MVConnectionLossMonitorTest::successAfterErrors(double successAt, double openedAt) {
+    at(1.0);
+    failedAttempt();
+    at(successAt);
+    EXPECT_EQ(state(), Monitor::kStateErroneous);
+    Monitor::reportConnectionSuccess();
+    if (openedAt - 0.5 > successAt) {
+        at(openedAt - 0.5);
+        EXPECT_EQ(state(), Monitor::kStateErroneous);
+    }
+    at(openedAt);
+    EXPECT_EQ(state(), Monitor::kStateOpened);
+    at(40.0);
+    EXPECT_EQ(state(), Monitor::kStateOpened);
+    EXPECT_FALSE(viewShown());
+}
+
+TEST_F(MVConnectionLossMonitorTest, ASuccessSoonAfterAnErrorWaitsTwoSecondsAndShowsNothing) {
+    successAfterErrors(1.2, 3.5);
+}
+
+TEST_F(MVConnectionLossMonitorTest, ASuccessJustBeforeSixteenSecondsShowsNothing) {
+    successAfterErrors(16.9, 17.0);
+}
+
+TEST_F(MVConnectionLossMonitorTest, ACheckThatReportsASuccessTakesItsLockOnce) {
+    // "retrying" with no attempt: the check reports a success itself while judging.
+    loseConnection();
+    Monitor::retryConnections();
+    at(20.0);
+    EXPECT_EQ(state(), Monitor::kStateOpened);
+    EXPECT_EQ(Monitor::sharedMonitor().lastReportedSuccess(), platform::Date::now());
+}
+
+TEST_F(MVConnectionLossMonitorTest, DisabledMonitoringNeverBlocks) {
+    Monitor::setEnabled(false);
+    for (double t = 1.0; t <= 60.0; t += 1.0) {
+        at(t);
+        failedAttempt();
+        EXPECT_NE(state(), Monitor::kStateLostBlocking);
+        EXPECT_TRUE(Monitor::allowsConnections());
+    }
+    EXPECT_FALSE(viewShown());
+    // Every error moves "opened" to "erroneous"; the next check after 2 s sends it back.
+    EXPECT_GT(loggedCount("MVConnectionLossMonitor changed state to erroneous"), 1u);
+}
+
+TEST_F(MVConnectionLossMonitorTest, DisablingAnswersYesWhileLostAndHidesTheViewAtOnce) {
+    loseConnection();
+    at(18.0);
+    ASSERT_TRUE(viewShown());
+    Monitor::setEnabled(false);
+    EXPECT_TRUE(Monitor::allowsConnections());
+    // The check comes at the next turn, within 2 s of the state change: no state
+    // changes, but the view fades out and leaves the window.
+    platform::runUntilIdle();
+    EXPECT_EQ(state(), Monitor::kStateLostBlocking);
+    EXPECT_DOUBLE_EQ(Monitor::sharedMonitor().view()->alpha(), 0);
+    at(18.5);
+    EXPECT_FALSE(viewShown());
+    at(40.0);
+    EXPECT_EQ(state(), Monitor::kStateLostBlocking);
+    EXPECT_TRUE(Monitor::allowsConnections());
+}
+
+TEST_F(MVConnectionLossMonitorTest, RetryWithoutAttemptsReturnsToOpenedAfterTwoSeconds) {
+    loseConnection();
+    at(17.7);
+    Monitor::retryConnections();
+    EXPECT_EQ(state(), Monitor::kStateRetrying);
+    EXPECT_TRUE(logged("MVConnectionLossMonitor changed state to retrying"));
+    EXPECT_TRUE(Monitor::allowsConnections());
+    auto view = Monitor::sharedMonitor().view();
+    EXPECT_TRUE(view->isLoading());
+
+    at(19.5);  // 1.8 s after the retry
+    EXPECT_EQ(state(), Monitor::kStateRetrying);
+    at(20.0);  // the first check more than 2 s after it
+    EXPECT_EQ(state(), Monitor::kStateOpened);
+    EXPECT_DOUBLE_EQ(view->alpha(), 0);
+    EXPECT_TRUE(viewShown());
+    at(20.4);
+    EXPECT_FALSE(viewShown());
+}
+
+TEST_F(MVConnectionLossMonitorTest, RetryingEndsBySuccessOrBySixteenSecondsOfFailures) {
+    loseConnection();
+    Monitor::retryConnections();  // 17.5
+    at(18.0);
+    failedAttempt();
+    at(19.0);
+    Monitor::reportConnectionSuccess();
+    at(20.0);
+    EXPECT_EQ(state(), Monitor::kStateOpened);
+
+    // Once more, now with attempts that keep failing.
+    at(21.0);
+    failedAttempt();
+    at(26.0);
+    failedAttempt();
+    at(37.5);
+    ASSERT_EQ(state(), Monitor::kStateLostBlocking);
+    Monitor::retryConnections();
+    for (double t = 38.0; t < 54.0; t += 1.0) {
+        at(t);
+        failedAttempt();
+        EXPECT_EQ(state(), Monitor::kStateRetrying) << t;
+    }
+    at(54.0);  // 16.5 s of failures after the retry
+    EXPECT_EQ(state(), Monitor::kStateLostBlocking);
+    EXPECT_FALSE(Monitor::sharedMonitor().view()->isLoading());
+}
+
+TEST_F(MVConnectionLossMonitorTest, RetryOutsideTheLostStateDoesNothing) {
+    at(1.0);
+    failedAttempt();
+    Monitor::retryConnections();
+    EXPECT_EQ(state(), Monitor::kStateErroneous);
+}
+
+TEST_F(MVConnectionLossMonitorTest, EnablingWhenEnabledOnlyLogs) {
+    Monitor::setEnabled(true);
+    EXPECT_TRUE(
+        logged("MVConnectionLossMonitor.enabled=1 - MVConnectionLossMonitor is already enabled"));
+    Monitor::setEnabled(false);
+    Monitor::setEnabled(false);
+    EXPECT_TRUE(
+        logged("MVConnectionLossMonitor.enabled=0 - MVConnectionLossMonitor is already disabled"));
+    EXPECT_EQ(state(), Monitor::kStateOpened);
+}
+
+TEST_F(MVConnectionLossMonitorTest, ReportsFromOtherThreadsAreSeenByTheCheck) {
+    std::thread worker([] {
+        for (int i = 0; i < 1000; ++i) {
+            Monitor::reportConnectionAttempt();
+            Monitor::reportConnectionError();
+            (void)Monitor::allowsConnections();
+        }
+    });
+    worker.join();
+    EXPECT_EQ(state(), Monitor::kStateErroneous);
+}
+
+TEST_F(MVConnectionLossMonitorTest, TheRetryButtonRetries) {
+    loseConnection();
+    at(18.0);
+    auto view = Monitor::sharedMonitor().view();
+    const auto button = view->btnRetry();
+    const auto center =
+        button->convertPointToView({button->bounds().midX(), button->bounds().midY()}, nullptr);
+    EXPECT_EQ(window_->sendTap(center), button);
+    EXPECT_EQ(state(), Monitor::kStateRetrying);
+    EXPECT_TRUE(view->isLoading());
+    // While loading the button takes no touches.
+    EXPECT_NE(window_->sendTap(center), button);
+}
+
+// The retry view -----------------------------------------------------------------------
+
+namespace {
+class MVConnectionLossMonitorViewTest : public PlatformTest {};
+}  // namespace
+
+TEST_F(MVConnectionLossMonitorViewTest, IsMadeInTheLoadingLook) {
+    auto view = MVConnectionLossMonitorView::create({0, 0, 320, 480});
+    EXPECT_TRUE(view->isLoading());
+    EXPECT_EQ(view->lblNotice()->frame(), platform::Rect(20, 20 - 60, 280, 440));
+    EXPECT_EQ(view->lblNotice()->text(),
+              "There seems to be a problem with your internet connection");
+    EXPECT_EQ(view->lblNotice()->font(), platform::Font::named("HelveticaNeue-Thin", 28));
+    EXPECT_EQ(view->lblNotice()->numberOfLines(), 0);
+    EXPECT_EQ(view->lblNotice()->textColor(), platform::Color::white());
+    EXPECT_EQ(view->lblNotice()->textAlignment(), platform::TextAlignment::Center);
+
+    // A 50-point circle around the spinner, at three quarters of the height.
+    EXPECT_EQ(view->btnRetry()->frame(), platform::Rect(135, 335, 50, 50));
+    EXPECT_FALSE(view->btnRetry()->isUserInteractionEnabled());
+    EXPECT_DOUBLE_EQ(view->btnRetry()->layer()->cornerRadius(), 25);
+    EXPECT_DOUBLE_EQ(view->btnRetry()->layer()->borderWidth(), 1);
+    EXPECT_EQ(view->btnRetry()->layer()->borderColor(), platform::Color::white());
+    EXPECT_DOUBLE_EQ(view->lblRetry()->alpha(), 0);
+    EXPECT_EQ(view->lblRetry()->text(), "Retry");
+    EXPECT_EQ(view->lblRetry()->frame(), platform::Rect(20, 335, 280, 50));
+    EXPECT_TRUE(view->lblRetry()->clipsToBounds());
+    EXPECT_DOUBLE_EQ(view->activity()->alpha(), 1);
+    EXPECT_TRUE(view->activity()->isAnimating());
+    EXPECT_EQ(view->activity()->center(), (platform::Point{160, 360}));
+    EXPECT_EQ(view->activity()->style(), platform::ActivityIndicatorStyle::WhiteLarge);
+}
+
+TEST_F(MVConnectionLossMonitorViewTest, BlursOnNewSystemsAndDarkensOnOldOnes) {
+    auto blurred = MVConnectionLossMonitorView::create({0, 0, 320, 480});
+    auto blur = std::dynamic_pointer_cast<platform::VisualEffectView>(blurred->subviews().at(0));
+    ASSERT_TRUE(blur);
+    EXPECT_EQ(blur->effect(), platform::VisualEffect::blur(platform::BlurEffectStyle::Dark));
+    auto vibrancy = std::dynamic_pointer_cast<platform::VisualEffectView>(
+        blur->contentView()->subviews().at(0));
+    ASSERT_TRUE(vibrancy);
+    EXPECT_EQ(vibrancy->effect()->kind, platform::VisualEffect::Kind::Vibrancy);
+    EXPECT_EQ(blurred->container(), vibrancy->contentView());
+
+    platform::resetSharedInstancesForTesting();  // forget the version read before
+    platform::Device::current().setSystemVersion("7.1");
+    auto dark = MVConnectionLossMonitorView::create({0, 0, 320, 480});
+    auto plain = dark->subviews().at(0);
+    EXPECT_FALSE(std::dynamic_pointer_cast<platform::VisualEffectView>(plain));
+    EXPECT_EQ(plain->backgroundColor(), platform::Color::black().withAlpha(0.8));
+    EXPECT_EQ(dark->container(), plain);
+    EXPECT_EQ(dark->lblNotice()->superview(), plain);
+}
+
+TEST_F(MVConnectionLossMonitorViewTest, SwitchingToTheRetryButtonAnimatesInTwoSteps) {
+    auto view = MVConnectionLossMonitorView::create({0, 0, 321, 480});
+    platform::clearAnimationLog();
+    view->setIsLoading(false, true);
+    EXPECT_TRUE(view->btnRetry()->isUserInteractionEnabled());
+    EXPECT_EQ(view->btnRetry()->frame(), platform::Rect(20, 335, 281, 50));
+    auto runs = platform::animationLog();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_DOUBLE_EQ(runs[0].duration, 0.3);
+    EXPECT_DOUBLE_EQ(runs[0].delay, 0);
+    EXPECT_DOUBLE_EQ(runs[1].duration, 0.3);
+    EXPECT_DOUBLE_EQ(runs[1].delay, 0.1);
+    EXPECT_DOUBLE_EQ(view->lblRetry()->alpha(), 1);
+    EXPECT_DOUBLE_EQ(view->activity()->alpha(), 0);
+
+    // Back to loading: one run; the left edge is rounded down to a whole point.
+    platform::clearAnimationLog();
+    view->setIsLoading(true, true);
+    EXPECT_EQ(platform::animationLog().size(), 1u);
+    EXPECT_EQ(view->btnRetry()->frame(), platform::Rect(std::floor((321 - 50) / 2.0), 335, 50, 50));
+
+    // An unchanged value does nothing.
+    platform::clearAnimationLog();
+    view->setIsLoading(true, true);
+    view->setIsLoading(true);
+    EXPECT_TRUE(platform::animationLog().empty());
+
+    view->setIsLoading(false);
+    EXPECT_TRUE(platform::animationLog().empty());
+    EXPECT_DOUBLE_EQ(view->lblRetry()->alpha(), 1);
+}
+
+TEST_F(MVConnectionLossMonitorViewTest, TheButtonBrightensWhileHighlighted) {
+    auto button = UIButtonTouchHighlight::create({0, 0, 100, 50});
+    button->setHighlighted(true);
+    EXPECT_EQ(button->backgroundColor(), platform::Color::withWhite(1, 0.3));
+    button->setHighlighted(false);
+    EXPECT_EQ(button->backgroundColor(), platform::Color::clear());
+}

@@ -1,0 +1,243 @@
+// Start-up: what persistent storage does with the files it finds.
+#include <SQLiteCpp/SQLiteCpp.h>
+
+#include <nlohmann/json.hpp>
+
+#include "libmerovane/core/MVErrorLogger.h"
+#include "libmerovane/storage/MVPersistentStorage.h"
+#include "libmerovane/storage/MVWebStorageVariable.h"
+#include "platform/foundation/Exception.h"
+#include "tests/storage/StorageTestData.h"
+#include "tests/support/StorageFixture.h"
+
+namespace {
+
+using Var = MVWebStorageVariable;
+
+class StorageStartupTest : public StorageTest {
+  protected:
+    std::vector<std::string> storedIds() {
+        std::vector<std::string> out;
+        storage().lockedAccess([&] {
+            for (auto& v : Var::dbObjectsWithoutFetchingProperties())
+                out.push_back(v->id().value_or(""));
+        });
+        return out;
+    }
+    const MVErrorReport* report(const std::string& description) {
+        reports_ = MVErrorLogger::reports();
+        for (auto& r : reports_)
+            if (r.description == description) return &r;
+        return nullptr;
+    }
+    void storeOneRow() {
+        storage().lockedAccess([] { Var::dbObjectCreate()->setId(std::string("kept")); });
+        closeStorage();
+    }
+    std::vector<MVErrorReport> reports_;
+};
+
+TEST_F(StorageStartupTest, AFreshStartMakesTheCachesFolderAndAnEmptyStore) {
+    EXPECT_TRUE(storedIds().empty());
+    EXPECT_TRUE(exists(storePath()));
+    EXPECT_TRUE(logged("MVPersistentStorage cache path at \"" + host_->caches + "\""));
+    EXPECT_TRUE(logged("MVPersistentStorage coordinator initialized..."));
+    EXPECT_TRUE(MVErrorLogger::reports().empty());
+    EXPECT_EQ(host_->removedCachedBootApps, 0);
+}
+
+TEST_F(StorageStartupTest, AStoreWhoseMetadataCannotBeReadIsDeletedAndMadeAnew) {
+    const struct {
+        const char* name;
+        std::function<void(const std::string&)> write;
+    } cases[] = {
+        {"not SQLite", [](const std::string& p) { writeFile(p, std::string(4096, '\x5a')); }},
+        {"empty file", [](const std::string& p) { writeFile(p, ""); }},
+        {"a foreign database",
+         [](const std::string& p) {
+             std::filesystem::create_directories(std::filesystem::path(p).parent_path());
+             SQLite::Database db(p, SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
+             db.exec("CREATE TABLE notes (text TEXT); INSERT INTO notes VALUES ('x')");
+         }},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        closeStorage();
+        MVErrorLogger::clearReports();
+        std::filesystem::remove_all(host_->caches);
+        c.write(storePath());
+        writeFile(storePath() + "-wal", "stale companion");
+        EXPECT_TRUE(storedIds().empty());
+        EXPECT_TRUE(logged("MVPersistentStorage store <CacheGeneral, \"" + storePath() +
+                           "\"> couldn't load metaData of source database."));
+        EXPECT_NE(report("MVPersistentStoreCoordinator couldn't load metaData of source database"),
+                  nullptr);
+        // The new store works and keeps what is written to it.
+        storage().lockedAccess([] { Var::dbObjectCreate()->setId(std::string("new")); });
+        closeStorage();
+        EXPECT_EQ(storedIds(), std::vector<std::string>{"new"});
+    }
+}
+
+TEST_F(StorageStartupTest, LeftoverTempFilesWithoutAStoreAreReportedAsAnUnfinishedMigration) {
+    writeOlderStore(tempStorePath(), {{"x", 1}});
+    setDevice("iPhone", "iPhone9,3");
+    EXPECT_TRUE(storedIds().empty());
+    auto* r = report("MVPersistentStorage hadn't finish migration.");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(*r->data, (nlohmann::json{{"device", "iPhone9,3"}, {"previousStore", {"0"}}}));
+    EXPECT_TRUE(logged("MVPersistentStorage hadn't finish migration: "));
+    for (auto suffix : {"", "-shm", "-wal"})
+        EXPECT_FALSE(exists(tempStorePath() + suffix)) << suffix;
+}
+
+TEST_F(StorageStartupTest, LeftoverTempFilesBesideAStoreAreReportedAsACompletedMigration) {
+    storeOneRow();
+    writeFile(tempStorePath() + "-wal", "left behind");
+    EXPECT_EQ(storedIds(), std::vector<std::string>{"kept"});
+    auto* r = report("The migration was completed, but the store temp file wasn't deleted.");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(
+        *r->data,
+        (nlohmann::json{{"device", "iPhoneS,1"}, {"previousStore", ""}, {"currentStore", {"1"}}}));
+    // A desktop reads as the simulator.
+    EXPECT_FALSE(exists(tempStorePath() + "-wal"));
+}
+
+TEST_F(StorageStartupTest, TempFilesThatCannotBeRemovedAreReported) {
+    writeFile(tempStorePath(), "left behind");
+    if (!makeUnremovable(tempStorePath()))
+        GTEST_SKIP() << "the file system cannot keep a file from removal";
+    EXPECT_TRUE(storedIds().empty());
+    EXPECT_NE(report("MVPersistentStorage failed to remove orphaned store temp file "), nullptr);
+    EXPECT_TRUE(
+        logged("MVPersistentStorage failed to remove orphaned store temp file with reason: "));
+}
+
+TEST(StorageDeviceTest, OnlyNewEnoughDevicesMigrate) {
+    const struct {
+        const char* model;
+        const char* hardware;
+        bool migrates;
+    } rows[] = {
+        {"iPhone", "iPhone4,1", false},    // older than 5,1
+        {"iPhone", "iPhone5,1", true},     // the minimum itself
+        {"iPhone", "iPhone10,6", true},    // a greater major number
+        {"iPad", "iPad3,4", true},         // the tablet minimum
+        {"iPad", "iPad3,3", false},        // one minor number short
+        {"iPod touch", "iPod5,1", true},   // the model's first word decides
+        {"iPod touch", "iPod4,9", false},  //
+        {"iPhone", "iPhoneS,1", false},    // the simulator reads as major 0
+        {"Watch", "Watch1,1", true},       // not in the table: minimum 0,0
+        {"iPhone", "iPhone7", true},       // no minor number: minor 0
+        {"iPhone", "iPhone5", false},      // 5,0 is below 5,1
+        {"", "", true},                    // nothing known: 0,0 against 0,0
+    };
+    for (auto& r : rows)
+        EXPECT_EQ(MVPersistentStorage::deviceMigrates(r.model, r.hardware), r.migrates)
+            << r.model << " " << r.hardware;
+}
+
+class StorageUpgradeTest : public StorageStartupTest {
+  protected:
+    void SetUp() override {
+        StorageStartupTest::SetUp();
+        writeOlderStore(storePath(), {{"first", 100}, {"second", 200}});
+    }
+};
+
+TEST_F(StorageUpgradeTest, AnOldStoreOnANewEnoughDeviceIsMigratedWithItsRows) {
+    for (auto hardware : {"iPhone5,1", "iPad3,4"}) {
+        SCOPED_TRACE(hardware);
+        closeStorage();
+        std::filesystem::remove_all(host_->bundle);
+        writeOlderStore(storePath(), {{"first", 100}, {"second", 200}});
+        writeOlderModelToBundle(host_->bundle, true);
+        setDevice(std::string(hardware).substr(0, 4) == "iPad" ? "iPad" : "iPhone", hardware);
+        const int before = host_->removedCachedBootApps;
+        storage().lockedAccess([&] {
+            auto all = Var::dbObjectsWithoutFetchingProperties();
+            ASSERT_EQ(all.size(), 2u);
+            EXPECT_EQ(all[0]->id(), "first");
+            EXPECT_EQ(all[0]->creationDate(), platform::Date(100));
+            EXPECT_EQ(*all[0]->dataValue(), (nlohmann::json{{"v", "first"}}));
+            EXPECT_EQ(all[0]->timeoutInterval(), std::nullopt);
+            EXPECT_EQ(all[1]->id(), "second");
+        });
+        EXPECT_EQ(host_->removedCachedBootApps, before + 1);
+        EXPECT_TRUE(logged("MVPersistentStoreMigration from identifier \"0\" to \"1\""));
+        EXPECT_FALSE(exists(tempStorePath()));
+        // Migrated once: the next start finds a current store.
+        closeStorage();
+        storedIds();
+        EXPECT_EQ(host_->removedCachedBootApps, before + 1);
+    }
+}
+
+TEST_F(StorageUpgradeTest, AnOldStoreOnAnOlderDeviceIsDeleted) {
+    for (auto hardware : {"iPhone4,1", "iPad3,3"}) {
+        SCOPED_TRACE(hardware);
+        closeStorage();
+        writeOlderStore(storePath(), {{"first", 100}});
+        writeOlderModelToBundle(host_->bundle, true);
+        setDevice(std::string(hardware).substr(0, 4) == "iPad" ? "iPad" : "iPhone", hardware);
+        EXPECT_TRUE(storedIds().empty());
+        EXPECT_FALSE(logged("MVPersistentStoreMigration from identifier"));
+    }
+    EXPECT_EQ(host_->removedCachedBootApps, 2);
+}
+
+TEST_F(StorageUpgradeTest, AFailedMigrationIsReportedAndLeavesAnEmptyStore) {
+    writeOlderModelToBundle(host_->bundle, false);  // no mapping
+    setDevice("iPhone", "iPhone9,1");
+    EXPECT_TRUE(storedIds().empty());
+    EXPECT_TRUE(logged("MVPersistentStoreCoordinator migrate database."));
+    auto* r = report("MVPersistentStoreCoordinator couldn't migrate");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(
+        *r->data,
+        (nlohmann::json{{"errorDescription",
+                         "MVPersistentStoreMigrationErrorDesciption - MappingModelNotFound"}}));
+    // The old store waits at the temporary names; the next start reports and removes it.
+    EXPECT_TRUE(exists(tempStorePath()));
+    closeStorage();
+    MVErrorLogger::clearReports();
+    storedIds();
+    EXPECT_NE(report("The migration was completed, but the store temp file wasn't deleted."),
+              nullptr);
+    EXPECT_FALSE(exists(tempStorePath()));
+}
+
+TEST_F(StorageStartupTest, ACachesFolderThatCannotBeMadeEndsTheApplication) {
+    writeFile(root_.string() + "/file", "x");
+    host_->caches = root_.string() + "/file/sub";
+    try {
+        storage();
+        FAIL() << "no exception";
+    } catch (const platform::Exception& e) {
+        EXPECT_EQ(e.name(), "The cache path could not be created");
+        EXPECT_NE(
+            e.reason().find("The cache path \"" + host_->caches + "\" could not be created. "),
+            std::string::npos);
+    }
+}
+
+TEST_F(StorageStartupTest, AStoreThatCannotBeAddedEvenAfterItsDeletionEndsTheApplication) {
+    writeFile(storePath() + "/in-the-way", "x");  // a folder that will not go
+    if (!makeUnremovable(storePath() + "/in-the-way"))
+        GTEST_SKIP() << "the file system cannot keep a file from removal";
+    try {
+        storage();
+        FAIL() << "no exception";
+    } catch (const platform::Exception& e) {
+        EXPECT_EQ(e.name(), "Persistent store not added");
+        EXPECT_NE(
+            e.reason().find("Persistent store <CacheGeneral, \"" + storePath() + "\"> not added. "),
+            std::string::npos);
+    }
+    EXPECT_TRUE(logged("MVPersistentStorage store <CacheGeneral, \"" + storePath() +
+                       "\"> not added. Trying to delete..."));
+    EXPECT_NE(report("MVPersistentStoreCoordinator couldn't delete source database."), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,74 @@
+#include "tests/support/ApiConnectionTest.h"
+
+#include "platform/foundation/SharedInstances.h"
+#include "platform/foundation/SocketStream.h"
+#include "platform/foundation/TestDriver.h"
+#include "platform/foundation/TrustEvaluation.h"
+#include "tests/support/TestCertificates.h"
+
+void ApiConnectionTest::SetUp() {
+    PlatformTest::SetUp();
+    home_ = std::make_unique<TempDir>();
+    proxies_ = std::make_unique<testsupport::ProxyEnvironment>();
+    host_ = std::make_shared<TestApiConnectionHost>();
+    MVApiConnection::setHost(host_);
+    auto routes = routes_;
+    platform::Stream::setConnectorForTesting(
+        [routes](const std::string& host, int port) -> std::optional<platform::SocketAddress> {
+            std::lock_guard lock(routes->mutex);
+            auto found = routes->ports.find({host, port});
+            if (found == routes->ports.end()) return std::nullopt;
+            return platform::SocketAddress{"127.0.0.1", found->second};
+        });
+}
+
+void ApiConnectionTest::TearDown() {
+    // The connection and its threads go first, then whatever the test made.
+    platform::resetSharedInstancesForTesting();
+    proxies_.reset();
+    home_.reset();
+    PlatformTest::TearDown();
+}
+
+MVApiConnection& ApiConnectionTest::startConnection(const std::string& apiPath,
+                                                    int64_t pendingPackets) {
+    host_->setDefaultApiPath(apiPath);
+    auto& connection = MVApiConnection::sharedConnection();
+    for (int64_t serial = 1; serial <= pendingPackets; ++serial)
+        connection.appendPendingPacketForTesting({.data = "2\r\n{}\r\n", .serial = serial});
+    platform::advanceBy(MVApiConnection::kStartDelay);
+    return connection;
+}
+
+std::string ApiConnectionTest::peerUrl(const testsupport::ApiPeer& peer) {
+    return "http://127.0.0.1:" + std::to_string(peer.port());
+}
+
+void ApiConnectionTest::route(const std::string& host, int port, int loopbackPort) {
+    std::lock_guard lock(routes_->mutex);
+    routes_->ports[{host, port}] = loopbackPort;
+}
+
+void ApiConnectionTest::trustTestRoot() {
+    platform::TrustStore::setDefault(testsupport::TestCertificates::shared().trustStore());
+    MVApiConnection::setTrustedCertificateAuthoritiesForTesting(
+        std::set<std::string>{"Some Other Root CA", testsupport::TestCertificates::kRootName});
+}
+
+bool ApiConnectionTest::waitFor(const std::function<bool()>& predicate) {
+    return platform::runUntil(predicate, kTimeout);
+}
+
+bool ApiConnectionTest::waitForActions(const testsupport::ApiPeer& peer, size_t index,
+                                       size_t count) {
+    return waitFor([&] {
+        return peer.connectionCount() > index && peer.connection(index).actionsCompleted == count;
+    });
+}
+
+bool ApiConnectionTest::waitForClosed(MVApiConnection& connection) {
+    if (!waitFor([&] { return !connection.isConnectionOpened(); })) return false;
+    // The reopening is asked for right after the close; let it be scheduled.
+    platform::runUntilIdle();
+    return true;
+}

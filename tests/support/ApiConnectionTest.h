@@ -1,0 +1,64 @@
+#pragma once
+// Fixture for tests of the API connection against the loopback API peer: a fresh
+// application root, no proxy from the machine, the test host registered, and names
+// routed to loopback ports.
+//
+//   ApiPeer peer;
+//   auto& connection = startConnection(peerUrl(peer));   // opened 0.01 s after creation
+//   ASSERT_TRUE(waitFor([&] { return connection.state() == MVApiConnectionStateStreaming; }));
+//
+// The shared connection is taken down in TearDown, before the peers of the test go.
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "libmerovane/connection/MVApiConnection.h"
+#include "tests/support/ApiPeer.h"
+#include "tests/support/PlatformTest.h"
+#include "tests/support/ProxyEnvironment.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestApiConnectionHost.h"
+
+class ApiConnectionTest : public PlatformTest {
+  protected:
+    static constexpr double kTimeout = 20.0;
+
+    void SetUp() override;
+    void TearDown() override;
+
+    // The shared connection with `apiPath` as its default URL, after its first opening,
+    // with packets of serials 1 to `pendingPackets` pending (so that a failed connection
+    // is opened again).
+    MVApiConnection& startConnection(const std::string& apiPath, int64_t pendingPackets = 0);
+    // "http://127.0.0.1:<port>"
+    static std::string peerUrl(const testsupport::ApiPeer& peer);
+    // Connections to host:port go to the loopback port instead.
+    void route(const std::string& host, int port, int loopbackPort);
+    // A TLS setup whose root the connection trusts: the test CA as the platform's
+    // anchor and its root's name in the trusted root set.
+    void trustTestRoot();
+
+    // Pumps the main loop while real I/O happens.
+    static bool waitFor(const std::function<bool()>& predicate);
+    // Waits until the peer has done `count` actions of its connection `index` (the head
+    // it answered with counts as one).
+    static bool waitForActions(const testsupport::ApiPeer& peer, size_t index, size_t count);
+    // Waits until the connection has closed after a failure and its reopening is
+    // scheduled, so that the clock can be moved to it.
+    bool waitForClosed(MVApiConnection& connection);
+
+    std::unique_ptr<TempDir> home_;
+    std::unique_ptr<testsupport::ProxyEnvironment> proxies_;
+    std::shared_ptr<TestApiConnectionHost> host_;
+
+  private:
+    struct Routes {
+        std::mutex mutex;
+        std::map<std::pair<std::string, int>, int> ports;
+    };
+    std::shared_ptr<Routes> routes_ = std::make_shared<Routes>();
+};
