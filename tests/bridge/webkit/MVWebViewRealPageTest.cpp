@@ -15,6 +15,7 @@
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/ServingURLProtocol.h"
 #include "tests/support/TestPageLibrary.h"
+#include "tests/support/TestPageResources.h"
 
 using platform::URL;
 
@@ -188,15 +189,12 @@ TEST_F(MVWebViewRealPageTest, LocationReplaceCannotBeOverriddenAndNavigatesAsALi
 TEST_F(MVWebViewRealPageTest, ApiPageLoadsItsResourcesThroughOurURLProtocolNotTheNetwork) {
     HttpTestServer network;  // the page's base: it must hear nothing
     ServingURLProtocol site("mvtest");
-    site.serve("mvtest://res/app.js", "text/javascript", "window.ranScript = 'yes';");
-    site.serve("mvtest://res/pic.svg", "image/svg+xml",
-               "<svg xmlns='http://www.w3.org/2000/svg' width='3' height='2'></svg>");
+    testpage::servePageResources(site);
     const std::string base = network.url("/api/home");
     auto cache = FakeWebCache::install();
-    cache->setPage("mv-api-page:home",
-                   testpage::pageWithLibrary(R"(<img id="pic" src="mvtest://res/pic.svg">)",
-                                             R"(<script src="mvtest://res/app.js"></script>)"),
-                   base);
+    cache->setPage(
+        "mv-api-page:home",
+        testpage::pageWithLibrary(testpage::kResourceImageTag, testpage::kResourceScriptTag), base);
     std::vector<std::string> openedApiPages;
     MVWebViewControllerFactory::setFactory([&](const std::string& pageId) {
         openedApiPages.push_back(pageId);
@@ -206,14 +204,7 @@ TEST_F(MVWebViewRealPageTest, ApiPageLoadsItsResourcesThroughOurURLProtocolNotTh
     webView->openUrl("mvapi:home");
     ASSERT_TRUE(settle([&] { return webView->isUsingLibrary(); }));
     EXPECT_EQ(js("location.href"), base);
-    EXPECT_EQ(js("window.ranScript"), "yes");
-    EXPECT_EQ(js("String(document.getElementById('pic').naturalWidth)"), "3");
-    EXPECT_EQ(site.requestCount("mvtest://res/app.js"), 1u);
-    EXPECT_EQ(site.requestCount("mvtest://res/pic.svg"), 1u);
-    for (const auto& request : site.requests()) {
-        ASSERT_TRUE(request.mainDocumentURL());
-        EXPECT_EQ(request.mainDocumentURL()->absoluteString(), base);
-    }
+    testpage::expectPageResourcesLoaded(site, base, [&](const std::string& s) { return js(s); });
 
     // The page's "mvapi" and "mvcmd" navigations are the web view's to decide.
     js("window.marker = 'same document'");

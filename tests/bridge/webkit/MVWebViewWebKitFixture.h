@@ -20,6 +20,7 @@
 #include "platform/foundation/TestDriver.h"
 #include "platform/web/WebView.h"
 #include "platform/web/webkit/WebKitGtkWebEngine.h"
+#include "tests/support/MVWebViewTestSupport.h"
 #include "tests/support/PageRoundTripCommands.h"
 #include "tests/support/PlatformTest.h"
 #include "tests/support/PollingWait.h"
@@ -64,12 +65,7 @@ class MVWebViewWebKitFixture : public PlatformTest {
     }
     // What the page library received: [{"name", "params"}].
     nlohmann::json received() { return platform::json::parse(js("MVEvent.receivedJSON()")).value; }
-    std::vector<std::string> historyUrls() const {
-        std::vector<std::string> urls;
-        for (const auto& entry : webView->pageHistory())
-            urls.push_back(entry->documentUrl().value_or("html:" + entry->baseUrl().value_or("")));
-        return urls;
-    }
+    std::vector<std::string> historyUrls() const { return ::historyUrls(*webView); }
 
     std::shared_ptr<MVWebView> webView;
     std::shared_ptr<RecordingMVWebViewDelegate> owner;

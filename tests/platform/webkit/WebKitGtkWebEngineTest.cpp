@@ -21,6 +21,7 @@
 #include "tests/support/RecordingWebViewDelegate.h"
 #include "tests/support/ServingURLProtocol.h"
 #include "tests/support/TestPageLibrary.h"
+#include "tests/support/TestPageResources.h"
 
 using platform::NavigationType;
 using platform::URL;
@@ -371,23 +372,14 @@ TEST_F(WebKitGtkWebEngineTest, FailedLoadsAreReportedOnceWithoutFinish) {
 TEST_F(WebKitGtkWebEngineTest, DataPageLoadsItsResourcesThroughOurURLProtocolsNotTheNetwork) {
     HttpTestServer network;  // the page's own origin: it must hear nothing
     ServingURLProtocol site("mvtest");
-    site.serve("mvtest://res/app.js", "text/javascript", "window.ranScript = 'yes';");
-    site.serve("mvtest://res/pic.svg", "image/svg+xml",
-               "<svg xmlns='http://www.w3.org/2000/svg' width='3' height='2'></svg>");
+    testpage::servePageResources(site);
     const std::string base = network.url("/api/page");
     const int before = delegate_->finishes;
-    view_->loadData(R"(<html><head><script src="mvtest://res/app.js"></script></head>
-                       <body><img id="pic" src="mvtest://res/pic.svg"></body></html>)",
+    view_->loadData(std::string("<html><head>") + testpage::kResourceScriptTag + "</head><body>" +
+                        testpage::kResourceImageTag + "</body></html>",
                     "text/html", "utf-8", URL::parse(base));
     ASSERT_TRUE(platform::runUntil([&] { return delegate_->finishes > before; }, kPatience));
-    EXPECT_EQ(js("window.ranScript"), "yes");
-    EXPECT_EQ(js("String(document.getElementById('pic').naturalWidth)"), "3");
-    EXPECT_EQ(site.requestCount("mvtest://res/app.js"), 1u);
-    EXPECT_EQ(site.requestCount("mvtest://res/pic.svg"), 1u);
-    for (const auto& request : site.requests()) {
-        ASSERT_TRUE(request.mainDocumentURL());
-        EXPECT_EQ(request.mainDocumentURL()->absoluteString(), base);
-    }
+    testpage::expectPageResourcesLoaded(site, base, [&](const std::string& s) { return js(s); });
     EXPECT_EQ(network.requestCount(), 0u);
 }
 
