@@ -46,12 +46,7 @@ class MVWebViewFixture : public PlatformTest {
     // Waits on real I/O while the manual clock moves on in steps of the ready poll, so
     // that loaded pages are polled and shown meanwhile.
     bool settle(const std::function<bool()>& done) { return runUntilPolled(done, kIO); }
-    std::vector<std::string> historyUrls() const {
-        std::vector<std::string> urls;
-        for (const auto& entry : webView->pageHistory())
-            urls.push_back(entry->documentUrl().value_or("html:" + entry->baseUrl().value_or("")));
-        return urls;
-    }
+    std::vector<std::string> historyUrls() const { return ::historyUrls(*webView); }
 
     std::shared_ptr<MVWebView> webView;
     std::shared_ptr<RecordingMVWebViewDelegate> owner;

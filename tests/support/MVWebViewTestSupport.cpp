@@ -2,11 +2,19 @@
 
 #include "libmerovane/bridge/MVWebView.h"
 #include "libmerovane/bridge/MVWebViewAdapter_UIWebView.h"
+#include "libmerovane/bridge/MVWebViewHistoryEntry.h"
 #include "platform/web/WebView.h"
 
 platform::HeadlessWebEngine& headlessEngineOf(MVWebView& webView) {
     auto& adapter = dynamic_cast<MVWebViewAdapter_UIWebView&>(*webView.webView());
     return dynamic_cast<platform::HeadlessWebEngine&>(adapter.platformWebView().engine());
+}
+
+std::vector<std::string> historyUrls(const MVWebView& webView) {
+    std::vector<std::string> urls;
+    for (const auto& entry : webView.pageHistory())
+        urls.push_back(entry->documentUrl().value_or("html:" + entry->baseUrl().value_or("")));
+    return urls;
 }
 
 LoadNotifications::LoadNotifications(const MVWebView& webView) {

@@ -1,5 +1,5 @@
 #pragma once
-// Helpers for tests of MVWebView on the headless engine.
+// Helpers for tests of MVWebView (most of them on the headless engine).
 //
 //   auto webView = MVWebView::create({0, 0, 320, 480});
 //   auto& page = headlessEngineOf(*webView);        // the test acts as the page
@@ -19,6 +19,10 @@ class MVWebView;
 // The engine behind the web view's platform view; the web view must use the
 // UIWebView-style adapter and the headless engine (the defaults).
 platform::HeadlessWebEngine& headlessEngineOf(MVWebView& webView);
+
+// The web view's history, oldest first: each entry's document URL, or "html:" and its
+// base URL.
+std::vector<std::string> historyUrls(const MVWebView& webView);
 
 // Records the load notifications of one web view: "start", "finish", "fail", "cancel".
 class LoadNotifications {

@@ -9,16 +9,30 @@ const std::string& libraryScript() {
 var MVEvent = (function () {
   var received = [];
   var ready = false;
+  // Calls made by one script share a turn: the count moves on once that script is over.
+  var turn = 0, turnEnding = false;
   window.addEventListener('load', function () { ready = true; });
   return {
     received: received,
     isDocumentReady: function () { return ready; },
     setDocumentReady: function (value) { ready = !!value; },
-    __call: function (name, params) { received.push({name: name, params: params}); },
-    receivedJSON: function () { return JSON.stringify(received); }
+    __call: function (name, params) {
+      received.push({name: name, params: params, turn: turn});
+      if (!turnEnding) {
+        turnEnding = true;
+        Promise.resolve().then(function () { turn++; turnEnding = false; });
+      }
+    },
+    receivedJSON: function () {
+      return JSON.stringify(received.map(function (e) { return {name: e.name, params: e.params}; }));
+    }
   };
 })();
+var mvNextCommandSerial = 0;
 function mvSendCommands(collection) {
+  (collection.cmds || []).forEach(function (command) {
+    if (command && typeof command === 'object' && !('s' in command)) command.s = mvNextCommandSerial++;
+  });
   window.location.href = 'mvcmd:' + encodeURIComponent(JSON.stringify(collection));
 }
 )JS";

@@ -1,9 +1,11 @@
 #pragma once
 // A small page library for tests, in real JavaScript, shaped like the one shop pages
 // carry: an `MVEvent` object whose isDocumentReady() answers true once the page has
-// loaded and whose __call(name, params) records every event it receives, and
+// loaded and whose __call(name, params) records every event it receives in `received`,
+// with the turn it came in (events delivered by one script share a turn), and
 // mvSendCommands(collection), which sends a command collection to native code by
-// navigating to "mvcmd:" + encodeURIComponent(JSON).
+// navigating to "mvcmd:" + encodeURIComponent(JSON), numbering the commands that carry
+// no "s" from 0 per page, as pages do.
 //
 //   view.loadHTMLString(testpage::pageWithLibrary("<p>shop</p>"), base);
 //   view.stringByEvaluatingJavaScriptFromString("MVEvent.receivedJSON()");  //

@@ -14,6 +14,7 @@
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/TextUtilities.h"
 #include "platform/foundation/URLConnection.h"
 #include "platform/web/WebURLSchemes.h"
 #include "platform/web/webkit/GLibMainContextWaiter.h"
@@ -138,6 +139,21 @@ Error errorOf(const GError* error) {
             return Error(kURLErrorDomain, row.ours, message);
     }
     return Error(g_quark_to_string(error->domain), error->code, message);
+}
+
+// WebKit keeps no session-history item for a document loaded from memory, so such a page's
+// history.pushState and replaceState change its address but keep no state and no entries
+// to go back to. A document given as the content of its base address has one; that form
+// takes UTF-8 HTML text only, so `data` must read the same as UTF-8.
+bool loadsAsContentOfBase(const std::string& data, const std::string& mimeType,
+                          const std::string& textEncodingName, const std::optional<URL>& baseURL) {
+    if (!baseURL || baseURL->isEmpty() || !equalsIgnoringASCIICase(mimeType, "text/html"))
+        return false;
+    const bool utf8 = equalsIgnoringASCIICase(textEncodingName, "utf-8") ||
+                      equalsIgnoringASCIICase(textEncodingName, "utf8");
+    const bool ascii = std::all_of(data.begin(), data.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return (utf8 || (textEncodingName.empty() && ascii)) && data.find('\0') == std::string::npos;
 }
 
 std::string textOf(JSCValue* value) {
@@ -301,18 +317,30 @@ void serveSchemeRequest(WebKitURISchemeRequest* request, gpointer) {
     URLConnection::start(std::move(ours), std::move(callbacks), RunLoop::main());
 }
 
-// Hands WebKit every scheme registered so far; WebKit cannot forget one.
-void registerSchemesWithWebKit() {
+// The schemes handed to WebKit so far; WebKit cannot forget one.
+std::set<std::string>& schemesRegisteredWithWebKit() {
     static auto* registered = new std::set<std::string>;
+    return *registered;
+}
+
+void registerSchemesWithWebKit() {
+    auto& registered = schemesRegisteredWithWebKit();
     WebKitWebContext* context = sharedContext();
     WebKitSecurityManager* security = webkit_web_context_get_security_manager(context);
     for (const auto& scheme : WebURLSchemes::schemes()) {
-        if (!registered->insert(scheme).second) continue;
+        if (!registered.insert(scheme).second) continue;
         webkit_web_context_register_uri_scheme(context, scheme.c_str(), serveSchemeRequest, nullptr,
                                                nullptr);
         webkit_security_manager_register_uri_scheme_as_secure(security, scheme.c_str());
         webkit_security_manager_register_uri_scheme_as_cors_enabled(security, scheme.c_str());
     }
+}
+
+// Whether WebKit can load a document of this (lower-case) scheme at all.
+bool webKitLoads(const std::string& scheme) {
+    static const std::set<std::string> kOwn = {"http",  "https", "file",    "data",
+                                               "about", "blob",  "resource"};
+    return kOwn.count(scheme) || schemesRegisteredWithWebKit().count(scheme);
 }
 
 struct ScriptCall {
@@ -337,6 +365,9 @@ struct WebKitGtkWebEngine::Impl {
     int synchronousDepth = 0;
     size_t deferred = 0;
     bool failedThisLoad = false;
+    // Counts our loads and stops: a load still waiting for its decision goes ahead only
+    // while it is the latest.
+    uint64_t loads = 0;
 
     // Every signal reaches the client through here: on a later turn of the main loop,
     // which does not turn while a synchronous call iterates GLib.
@@ -378,13 +409,36 @@ struct WebKitGtkWebEngine::Impl {
         const NavigationType navigationType =
             navigationTypeOf(webkit_navigation_action_get_navigation_type(action));
         auto pending = std::make_shared<PendingDecision>(decision);
-        self->deliver([self, pending, ours, navigationType] {
+        // WebKit would only fail a document it cannot load ("mvcmd:", "mailto:"): it is
+        // refused at once, so that nothing the client does while deciding (a command whose
+        // event makes the page navigate again) finds a decision of WebKit's pending. Left
+        // pending then, WebKit keeps a timer for good each time.
+        const bool unloadable = !webKitLoads(url->schemeLowercased());
+        if (unloadable) pending->answer(false);
+        self->deliver([self, pending, ours, navigationType, unloadable] {
             std::weak_ptr<const void> alive = self->owner->lifetime();
             const bool allowed = self->owner->askClient(ours, navigationType);
             // The client may have destroyed the engine; the decision still gets its answer.
             pending->answer(allowed && alive.lock() != nullptr);
+            if (allowed && unloadable && alive.lock()) self->failUnloadable(ours);
         });
         return TRUE;
+    }
+
+    // What WebKit reports when it is let load a document it cannot: a start, then an
+    // unsupported URL.
+    void failUnloadable(const URLRequest& request) {
+        deliver([this] {
+            failedThisLoad = false;
+            if (auto* client = owner->client()) client->engineDidStartLoad();
+        });
+        deliver([this, request] {
+            failedThisLoad = true;
+            if (auto* client = owner->client())
+                client->engineDidFailLoad(
+                    Error(kURLErrorDomain, kURLErrorUnsupportedURL,
+                          "unsupported URL " + request.url().absoluteString()));
+        });
     }
 
     static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
@@ -416,6 +470,21 @@ struct WebKitGtkWebEngine::Impl {
             if (auto* client = self->owner->client()) client->engineDidFailLoad(ours);
         });
         return TRUE;
+    }
+
+    // WebKit asks no decision for a document given as the content of its base address:
+    // the client is asked here instead, on a later turn, and the load starts once allowed.
+    void loadContentOfBase(const std::string& html, const URL& base) {
+        const uint64_t load = ++loads;
+        deliver([this, load, html, base] {
+            if (load != loads) return;
+            std::weak_ptr<const void> alive = owner->lifetime();
+            if (!owner->askClient(URLRequest(base), NavigationType::Other)) return;
+            if (!alive.lock() || load != loads) return;
+            const std::string address = base.absoluteString();
+            webkit_web_view_load_alternate_html(view, html.c_str(), address.c_str(),
+                                                address.c_str());
+        });
     }
 
     void startScript(const std::string& script, std::function<void(ScriptCall&)> whenDone,
@@ -485,6 +554,9 @@ WebKitGtkWebEngine::~WebKitGtkWebEngine() {
 void WebKitGtkWebEngine::loadHTMLString(const std::string& html,
                                         const std::optional<URL>& baseURL) {
     registerSchemesWithWebKit();
+    if (loadsAsContentOfBase(html, "text/html", "utf-8", baseURL))
+        return impl_->loadContentOfBase(html, *baseURL);
+    ++impl_->loads;
     const bool hasBase = baseURL && !baseURL->isEmpty();
     webkit_web_view_load_html(impl_->view, html.c_str(),
                               hasBase ? baseURL->absoluteString().c_str() : nullptr);
@@ -494,6 +566,9 @@ void WebKitGtkWebEngine::loadData(const std::string& data, const std::string& mi
                                   const std::string& textEncodingName,
                                   const std::optional<URL>& baseURL) {
     registerSchemesWithWebKit();
+    if (loadsAsContentOfBase(data, mimeType, textEncodingName, baseURL))
+        return impl_->loadContentOfBase(data, *baseURL);
+    ++impl_->loads;
     const bool hasBase = baseURL && !baseURL->isEmpty();
     GBytes* bytes = g_bytes_new(data.data(), data.size());
     webkit_web_view_load_bytes(impl_->view, bytes, mimeType.empty() ? nullptr : mimeType.c_str(),
@@ -504,6 +579,7 @@ void WebKitGtkWebEngine::loadData(const std::string& data, const std::string& mi
 
 void WebKitGtkWebEngine::loadRequest(const URLRequest& request) {
     registerSchemesWithWebKit();
+    ++impl_->loads;
     WebKitURIRequest* ours = webkit_uri_request_new(request.url().absoluteString().c_str());
     if (SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(ours)) {
         for (const auto& [name, value] : request.allHTTPHeaderFields())
@@ -516,6 +592,7 @@ void WebKitGtkWebEngine::loadRequest(const URLRequest& request) {
 }
 
 void WebKitGtkWebEngine::stopLoading() {
+    ++impl_->loads;
     webkit_web_view_stop_loading(impl_->view);
 }
 

@@ -11,6 +11,12 @@
 // snapshot) iterate GLib until WebKit answers, bounded by a time-out; signals arriving
 // meanwhile wait until the call has returned.
 //
+// HTML (strings, and data that reads as UTF-8 HTML) is handed to WebKit as the content of
+// its base address, so that the page has a session-history item and its pushState keeps
+// state and entries to step back to. WebKit asks no decision for such a load: the engine
+// asks the client itself on a later turn and starts the load once allowed; a later load
+// or stopLoading supersedes a load still waiting.
+//
 // Creating the first engine starts GTK and makes GLib's default main context the main
 // run loop's waiter for the rest of the process. All engines share one ephemeral web
 // context: nothing is written to disc.

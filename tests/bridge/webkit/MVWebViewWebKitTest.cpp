@@ -6,60 +6,26 @@
 #include <nlohmann/json.hpp>
 
 #include "libmerovane/bridge/MVDocumentReadyPoll.h"
-#include "libmerovane/bridge/MVWebView.h"
-#include "libmerovane/bridge/MVWebViewAdapter.h"
-#include "libmerovane/bridge/MVWebViewHistoryEntry.h"
-#include "libmerovane/handlers/MVCommandHandlerClasses.h"
 #include "libmerovane/handlers/MVCommandHandler_2_0.h"
-#include "platform/foundation/JsonValue.h"
-#include "platform/foundation/TestDriver.h"
-#include "platform/web/WebView.h"
-#include "platform/web/webkit/WebKitGtkWebEngine.h"
-#include "tests/support/PlatformTest.h"
-#include "tests/support/PollingWait.h"
-#include "tests/support/RecordingMVWebViewDelegate.h"
+#include "tests/bridge/webkit/MVWebViewWebKitFixture.h"
 #include "tests/support/TestPageLibrary.h"
 
 using nlohmann::json;
 
 namespace {
 
-// Real pages load in real time: generous bounds, never sleeps.
-constexpr double kPatience = 30.0;
-const char* kBase = "http://shop.invalid/page";
-
-class MVWebViewWebKitTest : public PlatformTest {
+class MVWebViewWebKitTest : public MVWebViewWebKitFixture {
   protected:
     void SetUp() override {
-        PlatformTest::SetUp();
-        platform::WebView::setEngineFactory(
-            [] { return std::make_unique<platform::WebKitGtkWebEngine>(); });
-        registerCommandHandlerClasses();
+        MVWebViewWebKitFixture::SetUp();
         MVCommandHandler_2_0::commandTable().add(
             "echo", {MVSpec{},
                      [this](MVCommandHandler&, json* p, const std::shared_ptr<MVWebView>& sender) {
                          ++performed;
                          sender->performMVEvent(MVEvent("echoed", json::array({*p})));
                      }});
-        webView = MVWebView::create(platform::Rect(0, 0, 320, 480));
-        owner = std::make_shared<RecordingMVWebViewDelegate>();
-        webView->setDelegate(owner);
-    }
-    void TearDown() override {
-        webView.reset();
-        platform::WebView::setEngineFactory(nullptr);
-        platform::runUntilIdle();
-        PlatformTest::TearDown();
     }
 
-    bool settle(const std::function<bool()>& done) { return runUntilPolled(done, kPatience); }
-    std::string js(const std::string& script) {
-        return webView->webView()->stringByEvaluatingJavaScriptFromString(script);
-    }
-    json received() { return platform::json::parse(js("MVEvent.receivedJSON()")).value; }
-
-    std::shared_ptr<MVWebView> webView;
-    std::shared_ptr<RecordingMVWebViewDelegate> owner;
     int performed = 0;
 };
 

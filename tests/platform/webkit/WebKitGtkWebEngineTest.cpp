@@ -1,4 +1,5 @@
 #include <arpa/inet.h>
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -20,6 +21,7 @@
 #include "tests/support/RecordingWebViewDelegate.h"
 #include "tests/support/ServingURLProtocol.h"
 #include "tests/support/TestPageLibrary.h"
+#include "tests/support/TestPageResources.h"
 
 using platform::NavigationType;
 using platform::URL;
@@ -239,6 +241,97 @@ TEST_F(WebKitGtkWebEngineTest, DataLoadsKeepTheirTypeAndEncoding) {
     EXPECT_EQ(js("location.href"), "http://shop.invalid/data.txt");
 }
 
+TEST_F(WebKitGtkWebEngineTest, PagesHandedOverAsHTMLKeepTheirSessionHistory) {
+    // Without a session-history item a page's pushState would keep no state and no entry
+    // to step back to.
+    const struct Row {
+        const char* what;
+        std::function<void(WebView&)> load;
+    } rows[] = {
+        {"HTML string", [](WebView& v) { v.loadHTMLString("<p>x</p>", URL::parse(kBase)); }},
+        {"UTF-8 HTML data",
+         [](WebView& v) {
+             v.loadData("<p>caf\xc3\xa9</p>", "text/html", "UTF-8", URL::parse(kBase));
+         }},
+        {"HTML data without encoding, ASCII only",
+         [](WebView& v) { v.loadData("<p>x</p>", "text/html", "", URL::parse(kBase)); }},
+    };
+    for (const auto& row : rows) {
+        const int before = delegate_->finishes;
+        row.load(*view_);
+        ASSERT_TRUE(platform::runUntil([&] { return delegate_->finishes > before; }, kPatience))
+            << row.what;
+        EXPECT_EQ(delegate_->decisions.back().url(), kBase) << row.what;  // decided first
+        js("history.pushState({n: 1}, '', '/page/two')");
+        EXPECT_EQ(js("JSON.stringify(history.state)"), R"({"n":1})") << row.what;
+        js("history.back()");
+        EXPECT_TRUE(platform::runUntil([&] { return js("location.href") == kBase; }, kPatience))
+            << row.what;
+    }
+    EXPECT_EQ(js("document.body.textContent"), "x");
+    EXPECT_EQ(delegate_->failures, 0);
+}
+
+TEST_F(WebKitGtkWebEngineTest, HTMLLoadSupersededBeforeItsDecisionIsNeverAskedNorLoaded) {
+    view_->loadHTMLString("<p>old</p>", URL::parse("http://shop.invalid/old"));
+    view_->loadHTMLString("<p>new</p>", URL::parse("http://shop.invalid/new"));
+    ASSERT_TRUE(platform::runUntil([&] { return delegate_->finishes == 1; }, kPatience));
+    settle();
+    EXPECT_EQ(delegate_->events,
+              (std::vector<std::string>{"allow http://shop.invalid/new", "start", "finish"}));
+    EXPECT_EQ(js("document.body.textContent"), "new");
+}
+
+// The sources attached to GLib's default main context.
+size_t liveGLibSources() {
+    GSource* probe = g_idle_source_new();
+    const guint newest = g_source_attach(probe, nullptr);
+    g_source_destroy(probe);
+    g_source_unref(probe);
+    size_t live = 0;
+    for (guint id = 1; id < newest; ++id)
+        live += g_main_context_find_source_by_id(nullptr, id) != nullptr;
+    return live;
+}
+
+TEST_F(WebKitGtkWebEngineTest, PageNavigatingAgainWhileTheClientDecidesLeavesWebKitNothingBehind) {
+    load(testpage::pageWithLibrary(""));
+    // As a page command does: deciding runs a script in which the page sends the next.
+    int decided = 0;
+    delegate_->rule = [&](const platform::URLRequest& request, NavigationType) {
+        if (request.url().schemeLowercased() != "mvcmd") return true;
+        ++decided;
+        js("if (--window.chain > 0) mvSendCommands({ver: '2.0', cmds: []})");
+        return false;
+    };
+    auto chain = [&](int trips) {
+        const int start = decided;
+        js("window.chain = " + std::to_string(trips) + "; mvSendCommands({ver: '2.0', cmds: []})");
+        return platform::runUntil([&] { return decided == start + trips; }, kPatience);
+    };
+    ASSERT_TRUE(chain(20));
+    const size_t before = liveGLibSources();
+    ASSERT_TRUE(chain(200));
+    settle();
+    // WebKit used to keep a timer for good per trip.
+    EXPECT_LT(liveGLibSources(), before + 20);
+    EXPECT_EQ(delegate_->starts, 1);
+    EXPECT_EQ(delegate_->failures, 0);
+}
+
+TEST_F(WebKitGtkWebEngineTest, AllowedNavigationToASchemeWebKitCannotLoadFailsAsUnsupported) {
+    load("<p id='stay'>stay</p>");
+    js("location.href = 'mvcmd:%7B%7D'");
+    ASSERT_TRUE(platform::runUntil([&] { return delegate_->failures == 1; }, kPatience));
+    settle();
+    EXPECT_EQ(
+        std::vector<std::string>(delegate_->events.end() - 3, delegate_->events.end()),
+        (std::vector<std::string>{"allow mvcmd:%7B%7D", "start",
+                                  "fail " + std::to_string(platform::kURLErrorUnsupportedURL)}));
+    EXPECT_EQ(delegate_->failures, 1);
+    EXPECT_EQ(js("document.getElementById('stay') ? 'stay' : 'gone'"), "stay");
+}
+
 // A loopback port nobody listens on (bound, then released).
 int closedPort() {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -279,23 +372,14 @@ TEST_F(WebKitGtkWebEngineTest, FailedLoadsAreReportedOnceWithoutFinish) {
 TEST_F(WebKitGtkWebEngineTest, DataPageLoadsItsResourcesThroughOurURLProtocolsNotTheNetwork) {
     HttpTestServer network;  // the page's own origin: it must hear nothing
     ServingURLProtocol site("mvtest");
-    site.serve("mvtest://res/app.js", "text/javascript", "window.ranScript = 'yes';");
-    site.serve("mvtest://res/pic.svg", "image/svg+xml",
-               "<svg xmlns='http://www.w3.org/2000/svg' width='3' height='2'></svg>");
+    testpage::servePageResources(site);
     const std::string base = network.url("/api/page");
     const int before = delegate_->finishes;
-    view_->loadData(R"(<html><head><script src="mvtest://res/app.js"></script></head>
-                       <body><img id="pic" src="mvtest://res/pic.svg"></body></html>)",
+    view_->loadData(std::string("<html><head>") + testpage::kResourceScriptTag + "</head><body>" +
+                        testpage::kResourceImageTag + "</body></html>",
                     "text/html", "utf-8", URL::parse(base));
     ASSERT_TRUE(platform::runUntil([&] { return delegate_->finishes > before; }, kPatience));
-    EXPECT_EQ(js("window.ranScript"), "yes");
-    EXPECT_EQ(js("String(document.getElementById('pic').naturalWidth)"), "3");
-    EXPECT_EQ(site.requestCount("mvtest://res/app.js"), 1u);
-    EXPECT_EQ(site.requestCount("mvtest://res/pic.svg"), 1u);
-    for (const auto& request : site.requests()) {
-        ASSERT_TRUE(request.mainDocumentURL());
-        EXPECT_EQ(request.mainDocumentURL()->absoluteString(), base);
-    }
+    testpage::expectPageResourcesLoaded(site, base, [&](const std::string& s) { return js(s); });
     EXPECT_EQ(network.requestCount(), 0u);
 }
 
