@@ -2,8 +2,10 @@
 
 #include "libmerovane/bridge/URLRequestExtensions.h"
 #include "libmerovane/connection/MVApiConnectionHost.h"
+#include "libmerovane/connection/MVApiPacketBuilder.h"
 #include "libmerovane/core/MVConnectionLossMonitor.h"
 #include "libmerovane/core/MVLog.h"
+#include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/ProxySettings.h"
 #include "platform/foundation/SharedInstances.h"
@@ -105,7 +107,9 @@ std::shared_ptr<MVApiConnection> MVApiConnection::create() {
     return connection;
 }
 
-MVApiConnection::MVApiConnection() {
+MVApiConnection::MVApiConnection()
+    : packetQueue_(platform::DispatchQueue::makeSerial("MVApiConnection packets")),
+      packetBuilder_(std::make_unique<MVApiPacketBuilder>()) {
     if (auto host = sharedState().host) storedApiPath_ = host->defaultApiPath();
     downstreamThread_ = std::make_unique<platform::Thread>(kDownstreamThreadName);
     upstreamThread_ = std::make_unique<platform::Thread>(kUpstreamThreadName);
@@ -121,7 +125,11 @@ void MVApiConnection::shutdown() {
         if (shutDown_) return;
         shutDown_ = true;
         closeStreamConnectionLocked();
+        commandBufferTimer_.cancel();
     }
+    // Packets under way finish now, so that none of them holds the last reference to
+    // this object on the packet queue's own thread.
+    packetQueue_->sync([] {});
     downstreamThread_->stop();
     downstreamThread_->join();
     upstreamThread_->stop();
@@ -248,7 +256,7 @@ void MVApiConnection::establishStreamConnection() {
     needsVerifiedTrust_ = !proxyHost_ && connectPort_ == 443;
     state_ = proxyHost_ ? MVApiConnectionStateProxyConnect : MVApiConnectionStateSendRequest;
     dataFromServer_.emplace();
-    dataFromServerCombined_.emplace();
+    reader_.reset();
     lastConnectionResponse_.reset();
 
     auto pair = platform::Stream::createPair(host, port);
@@ -336,10 +344,10 @@ void MVApiConnection::closeStreamConnectionLocked() {
     hasVerifiedTrust_ = false;
     needsVerifiedTrust_ = false;
     dataFromServer_.reset();
-    dataFromServerCombined_.reset();
-    dataToServer_.reset();
-    dataToServerPosition_ = 0;
+    reader_.reset();
+    writer_.dropChunkInProgress();
     unwrittenHead_.clear();
+    cancelKeepAlives();
     timeOfHTTPRequest_.reset();
     timeOfStreamOpen_.reset();
     if (iosBackgroundTaskIdentifier_ != platform::kInvalidBackgroundTask) {
@@ -400,10 +408,7 @@ void MVApiConnection::handleEvent(platform::Stream& stream, StreamEvent event) {
             if (!isInput) return;
             if (!isTrustedConnection()) {
                 // Nothing more is read from an untrusted server.
-                streamFromServer_->close();
-                streamToServer_->close();
-                closeStreamConnection();
-                reestablishStreamConnection(kErrorReconnectDelay);
+                closeAfterReadFailure();
                 return;
             }
             break;
@@ -446,8 +451,13 @@ void MVApiConnection::handleEvent(platform::Stream& stream, StreamEvent event) {
             startTLS();
             break;
         case MVApiConnectionStateStreaming:
-            if (isOutput && event == platform::kStreamEventHasSpaceAvailable) writeToServerStream();
-            // Chunks from the server wait in the socket for the downstream reader.
+            if (isOutput && event == platform::kStreamEventHasSpaceAvailable) {
+                writeToServerStream();
+            } else if (isInput && event == platform::kStreamEventHasBytesAvailable &&
+                       isAllowedToReadCommands_) {
+                // While the gate is closed, the server's packets wait in the socket.
+                readStreamChunked();
+            }
             break;
         default:
             break;
@@ -460,11 +470,15 @@ void MVApiConnection::writeHead(const std::string& head) {
 }
 
 void MVApiConnection::writeToServerStream() {
-    if (!streamToServer_ || unwrittenHead_.empty()) return;
-    // A head the stream did not take at once goes out before anything else.
-    const long written = streamToServer_->write(
-        reinterpret_cast<const uint8_t*>(unwrittenHead_.data()), unwrittenHead_.size());
-    if (written > 0) unwrittenHead_.erase(0, static_cast<size_t>(written));
+    if (!streamToServer_) return;
+    if (!unwrittenHead_.empty()) {
+        // A head the stream did not take at once goes out before anything else.
+        const long written = streamToServer_->write(
+            reinterpret_cast<const uint8_t*>(unwrittenHead_.data()), unwrittenHead_.size());
+        if (written > 0) unwrittenHead_.erase(0, static_cast<size_t>(written));
+        if (!unwrittenHead_.empty()) return;
+    }
+    writePackets();
 }
 
 void MVApiConnection::startTLS() {
@@ -482,7 +496,7 @@ void MVApiConnection::failInputStream() {
 }
 
 bool MVApiConnection::hasPendingPacketLocked() const {
-    return pendingDataToServerPosition_ < pendingDataToServer_.size();
+    return writer_.hasUnconfirmedPackets();
 }
 
 void MVApiConnection::streamEventErrorOccurred() {
@@ -493,7 +507,7 @@ void MVApiConnection::streamEventErrorOccurred() {
         if (auto error = streamFromServer_ ? streamFromServer_->streamError() : std::nullopt)
             MVLogError(kErrorLine, describe(*error));
     }
-    if (!hasPersistentConnection_) pendingDataToServerPositionNext_ = pendingDataToServerPosition_;
+    if (!hasPersistentConnection_) writer_.resendHandedOut();
     streamFromServer_->close();
     closeStreamConnection();
     // An idle legacy connection waits for the next packet to open one.
@@ -501,22 +515,32 @@ void MVApiConnection::streamEventErrorOccurred() {
     reestablishStreamConnection(redirect ? 0 : kErrorReconnectDelay);
 }
 
+void MVApiConnection::closeAfterReadFailure() {
+    // As the error handling does, so that a legacy packet in flight goes out again on the
+    // next connection instead of waiting for a confirmation that never comes.
+    hasPersistentConnection_ = supportsPersistentConnection_;
+    if (!hasPersistentConnection_) writer_.resendHandedOut();
+    if (streamFromServer_) streamFromServer_->close();
+    if (streamToServer_) streamToServer_->close();
+    closeStreamConnection();
+    reestablishStreamConnection(kErrorReconnectDelay);
+}
+
 void MVApiConnection::streamEventEndEncountered() {
     const bool wasPersistent = hasPersistentConnection_;
     hasPersistentConnection_ = supportsPersistentConnection_;
     // The packet in flight arrived when the server answered 200; else it goes again.
     if (lastConnectionResponse_ && lastConnectionResponse_->statusCode() == 200) {
-        pendingDataToServerPosition_ = pendingDataToServerPositionNext_;
+        writer_.confirmHandedOut();
     } else {
-        pendingDataToServerPositionNext_ = pendingDataToServerPosition_;
+        writer_.resendHandedOut();
     }
     streamFromServer_->close();
 
     if (supportsPersistentConnection_) {
         if (wasPersistent && state_ == MVApiConnectionStateResponse) {
             MVLogWarn(kNoResponseFromPersistentLine);
-            supportsPersistentConnection_ = false;
-            closeStreamConnection();
+            persistenceEnded();
         } else if (wasPersistent) {
             const double seconds =
                 timeOfStreamOpen_ ? platform::Date::now().timeIntervalSince(*timeOfStreamOpen_) : 0;
@@ -531,6 +555,15 @@ void MVApiConnection::streamEventEndEncountered() {
         return;
     }
     if (wasPersistent) MVLogWarn(kSwitchToLegacyLine);
+    closeStreamConnection();
+    if (hasPendingPacketLocked()) reestablishStreamConnection(kGracefulReconnectDelay);
+}
+
+void MVApiConnection::persistenceEnded() {
+    // Off for the next connection too, not only for the next response; and what is
+    // pending goes out on a legacy connection rather than waiting for the next command.
+    supportsPersistentConnection_ = false;
+    hasPersistentConnection_ = false;
     closeStreamConnection();
     if (hasPendingPacketLocked()) reestablishStreamConnection(kGracefulReconnectDelay);
 }
@@ -552,21 +585,21 @@ MV_LOCKED_GETTER(bool, serverWillAcceptMsgPack, serverWillAcceptMsgPack_)
 MV_LOCKED_GETTER(bool, serverWillAcceptGZip, serverWillAcceptGZip_)
 MV_LOCKED_GETTER(MVApiContentType, contentType, contentType_)
 MV_LOCKED_GETTER(bool, isCompressed, isCompressed_)
-MV_LOCKED_GETTER(MVApiChunkState, currentChunkState, currentChunkState_)
+MV_LOCKED_GETTER(MVApiChunkState, currentChunkState, reader_.chunkState())
 MV_LOCKED_GETTER(std::optional<std::string>, proxyHost, proxyHost_)
 MV_LOCKED_GETTER(int64_t, proxyPort, proxyPort_)
 MV_LOCKED_GETTER(bool, needsVerifiedTrust, needsVerifiedTrust_)
 MV_LOCKED_GETTER(bool, hasVerifiedTrust, hasVerifiedTrust_)
 MV_LOCKED_GETTER(int64_t, upstreamSerial, upstreamSerial_)
 MV_LOCKED_GETTER(int64_t, downstreamSerial, downstreamSerial_)
-MV_LOCKED_GETTER(size_t, pendingDataToServerPosition, pendingDataToServerPosition_)
-MV_LOCKED_GETTER(size_t, pendingDataToServerPositionNext, pendingDataToServerPositionNext_)
-MV_LOCKED_GETTER(size_t, pendingPacketCount, pendingDataToServer_.size())
+MV_LOCKED_GETTER(size_t, pendingDataToServerPosition, writer_.position())
+MV_LOCKED_GETTER(size_t, pendingDataToServerPositionNext, writer_.nextPosition())
+MV_LOCKED_GETTER(size_t, pendingPacketCount, writer_.count())
 #undef MV_LOCKED_GETTER
 
 void MVApiConnection::appendPendingPacketForTesting(MVApiConnectionPacket packet) {
     std::lock_guard lock(mutex_);
-    pendingDataToServer_.push_back(std::move(packet));
+    writer_.append(std::move(packet));
 }
 
 void MVApiConnection::setSerialsForTesting(int64_t upstream, int64_t downstream) {

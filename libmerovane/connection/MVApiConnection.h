@@ -16,12 +16,23 @@
 // connection, and it is opened again after the delays below, while a packet waits or
 // the connection is persistent.
 //
+//   connection.sendCommands({appStart});          // any thread; batched for 0.01 s
+//   connection.setIsAllowedToReadCommands(true);  // server collections are performed
+//
+// Upstream, each batch becomes one packet with the next serial, built on a serial
+// queue and kept in the pending list until the server is known to hold it (the
+// response's client serial asks for the rest again). The first connection is legacy,
+// one packet per request; a server that answers with the handshake gets persistent
+// connections, which stay open, carry packets as they come and a keep-alive every
+// 19 s. Downstream, each packet's collection goes to MVCommandHandler on the main
+// thread; its serial is taken first, so the next request head reports it.
+//
 // Threads: opening, closing and the timers run on the main thread (called elsewhere,
 // they re-post themselves there without waiting); output stream events arrive on the
 // thread "Merovane Api Upstream", input stream events on "Merovane Api Downstream".
 // One recursive lock guards every field; it is never held while waiting for another
-// thread (nothing here waits for one). The connection-loss monitor, the error logger,
-// the cookie store and the log are taken inside it, and none of them calls back.
+// thread (only shutdown waits, for the packet queue, without it). The connection-loss monitor, the
+// error logger, the cookie store and the log are taken inside it, and none of them calls back.
 
 #include <cstdint>
 #include <memory>
@@ -31,7 +42,11 @@
 #include <string>
 #include <vector>
 
+#include "libmerovane/bridge/MVCommand.h"
+#include "libmerovane/connection/MVApiChunkReader.h"
+#include "libmerovane/connection/MVApiConnectionPacket.h"
 #include "libmerovane/connection/MVApiResponseHead.h"
+#include "libmerovane/connection/MVApiUpstreamWriter.h"
 #include "platform/foundation/Date.h"
 #include "platform/foundation/HTTPURLResponse.h"
 #include "platform/foundation/RunLoop.h"
@@ -39,10 +54,12 @@
 #include "platform/foundation/URLRequest.h"
 
 class MVApiConnectionHost;
+class MVApiPacketBuilder;
 
 namespace platform {
+class DispatchQueue;
 class Thread;
-}
+}  // namespace platform
 
 enum MVApiConnectionState : uint64_t {
     // Nothing opened yet.
@@ -61,12 +78,6 @@ enum MVApiConnectionState : uint64_t {
     MVApiConnectionStateStreaming = 6,
 };
 
-// One upstream packet ready for the wire: the whole chunk and its serial.
-struct MVApiConnectionPacket {
-    std::string data;
-    int64_t serial = 0;
-};
-
 class MVApiConnection final : public platform::StreamDelegate,
                               public std::enable_shared_from_this<MVApiConnection> {
   public:
@@ -82,6 +93,8 @@ class MVApiConnection final : public platform::StreamDelegate,
     static constexpr double kRefusedRetryDelay = 0.25;
     static constexpr double kErrorReconnectDelay = 5.0;
     static constexpr double kOpenWatchdogDelay = 5.0;
+    static constexpr double kCommandBatchDelay = 0.01;
+    static constexpr double kKeepAliveInterval = 19.0;
 
     // The host must be set before the first sharedConnection().
     static void setHost(std::shared_ptr<MVApiConnectionHost> host);
@@ -134,6 +147,29 @@ class MVApiConnection final : public platform::StreamDelegate,
     // goes on after it. Answers whether the serial was found (0: nothing to do).
     bool resetClientSerial(int64_t value);
 
+    // Queues commands for the server; any thread. Commands sent within kCommandBatchDelay
+    // of the first go out in one packet, in the order of the calls. An empty list is a
+    // programming error.
+    void sendCommands(const std::vector<MVCommand>& commands);
+    // Takes the command buffer into a packet with the next serial (the batching timer
+    // calls it); the packet is built on the packet queue and queued on the upstream thread.
+    void submitCurrentCommandBuffer();
+    // Appends a built packet to the pending list and asks for a connection; upstream thread
+    // (re-posted there from elsewhere).
+    void submitCommandDataPacket(MVApiConnectionPacket packet);
+    // Writes a keep-alive chunk on a persistent connection and runs again kKeepAliveInterval
+    // later on the calling stream thread, while the connection is open.
+    void keepStreamAlive();
+
+    // The reading gate: while closed, the server's packets wait in the socket.
+    void setIsAllowedToReadCommands(bool allowed);
+    bool isAllowedToReadCommands() const;
+
+    // Closes a persistent, open connection / opens one when the server supports
+    // persistence.
+    void applicationDidEnterBackground();
+    void applicationWillEnterForeground();
+
     // What the connection knows, for the other parts and for tests.
     MVApiConnectionState state() const;
     std::optional<std::string> connectionIdentifier() const;
@@ -179,13 +215,25 @@ class MVApiConnection final : public platform::StreamDelegate,
 
     void writeHead(const std::string& head);
     void writeToServerStream();
+    // The packet writer of states 5 and 6.
+    void writePackets();
+    // Cancels the keep-alive pending on the calling stream thread and schedules it anew.
+    void scheduleKeepAlive();
+    void cancelKeepAlives();
+    // The chunk reader of state 6 and the hand-over of each server collection.
+    void readStreamChunked();
+    void handleJSONData(nlohmann::json& packet);
     void readResponseHead();
     void startTLS();
     // Closes the input stream and has the downstream thread handle an error event for it.
     void failInputStream();
     void streamEventErrorOccurred();
+    // A refused chain, a failed read or a framing error: close, and open again after 5 s.
+    void closeAfterReadFailure();
     void streamEventEndEncountered();
     bool hasPendingPacketLocked() const;
+    // The server answered the persistent connection's head with none before it ended.
+    void persistenceEnded();
 
     // Posts an event for one of the current streams to its thread; there it reaches
     // handleEvent when the stream is still current and, for space and bytes events,
@@ -205,8 +253,8 @@ class MVApiConnection final : public platform::StreamDelegate,
     int64_t connectPort_ = 0;
     bool needsVerifiedTrust_ = false;
     bool hasVerifiedTrust_ = false;
+    // The response head read so far; the chunks after it go to reader_.
     std::optional<std::string> dataFromServer_;
-    std::optional<std::string> dataFromServerCombined_;
     std::optional<platform::HTTPURLResponse> lastConnectionResponse_;
     bool supportsPersistentConnection_ = false;
     bool hasPersistentConnection_ = false;
@@ -221,16 +269,25 @@ class MVApiConnection final : public platform::StreamDelegate,
     std::optional<platform::Date> timeOfHTTPRequest_;
     bool isApiPathLogged_ = false;
     uint64_t iosBackgroundTaskIdentifier_ = 0;
-    // The part of a head the stream did not take at once.
+    // The part of a head (or keep-alive chunk) the stream did not take at once; it goes
+    // out before anything else.
     std::string unwrittenHead_;
-    std::optional<std::string> dataToServer_;
-    size_t dataToServerPosition_ = 0;
-    std::vector<MVApiConnectionPacket> pendingDataToServer_;
-    size_t pendingDataToServerPosition_ = 0;
-    size_t pendingDataToServerPositionNext_ = 0;
-    uint64_t currentChunkSize_ = 0;
-    MVApiChunkState currentChunkState_ = MVApiChunkStateUnchunked;
+    // The pending packets, their positions and the chunk being written.
+    MVApiUpstreamWriter writer_;
+    // The downstream chunks; used on the downstream thread.
+    MVApiChunkReader reader_;
+    std::vector<MVCommand> commandBuffer_;
+    platform::TimerHandle commandBufferTimer_;
+    bool hasCommandBufferTimer_ = false;
+    bool isAllowedToReadCommands_ = false;
+    platform::TimerHandle upstreamKeepAlive_;
+    platform::TimerHandle downstreamKeepAlive_;
     bool shutDown_ = false;
+
+    // Packets are built off the stream threads, one at a time, in serial order; the
+    // builder belongs to that queue.
+    std::shared_ptr<platform::DispatchQueue> packetQueue_;
+    std::unique_ptr<MVApiPacketBuilder> packetBuilder_;
 
     std::unique_ptr<platform::Thread> downstreamThread_;
     std::unique_ptr<platform::Thread> upstreamThread_;

@@ -6,7 +6,6 @@
 #include "libmerovane/connection/MVApiConnection.h"
 #include "libmerovane/connection/MVApiConnectionHost.h"
 #include "libmerovane/core/MVConnectionLossMonitor.h"
-#include "libmerovane/core/MVErrorLogger.h"
 #include "libmerovane/core/MVLog.h"
 #include "platform/foundation/URL.h"
 #include "platform/foundation/UserDefaults.h"
@@ -22,8 +21,6 @@ constexpr const char* kSwitchedIdentifierLine =
 constexpr const char* kRedirectLine = "MVApiConnection HTTP Redirect to {} | Will retry now...";
 constexpr const char* kHTTPErrorLine =
     "MVApiConnection HTTP Error: {} | Will retry in 5 seconds...";
-constexpr const char* kInvalidClientSerial = "MVApiConnection received invalid CSERIAL";
-constexpr const char* kClientSerialNotFound = "MVApiConnection";
 
 bool isRedirect(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307;
@@ -131,7 +128,7 @@ bool MVApiConnection::checkHTTPResponseIsComplete() {
 
     if (state_ == MVApiConnectionStateProxyResponse) {
         dataFromServer_.emplace();
-        dataFromServerCombined_.emplace();
+        reader_.reset();
         state_ =
             targetPort() == 443 ? MVApiConnectionStateStartTLS : MVApiConnectionStateSendRequest;
         scheduleStreamEvent(true, platform::kStreamEventHasBytesAvailable);
@@ -144,35 +141,22 @@ bool MVApiConnection::checkHTTPResponseIsComplete() {
     const auto terms = termsOfApiResponse(response, defaults.boolForKey(kMsgpackDisabledKey),
                                           defaults.boolForKey(kGzipDisabledKey));
     state_ = MVApiConnectionStateStreaming;
-    currentChunkSize_ = 0;
     supportsPersistentConnection_ = terms.supportsPersistentConnection;
-    currentChunkState_ = terms.chunkState;
+    reader_.start(terms.chunkState, terms.contentType, terms.isCompressed);
     isCompressed_ = terms.isCompressed;
     serverWillAcceptMsgPack_ = terms.serverWillAcceptMsgPack;
     serverWillAcceptGZip_ = terms.serverWillAcceptGZip;
     contentType_ = terms.contentType;
     if (terms.clientSerial) resetClientSerial(*terms.clientSerial);
-    if (hasPersistentConnection_ && supportsPersistentConnection_)
-        pendingDataToServerPosition_ = pendingDataToServerPositionNext_;
+    if (hasPersistentConnection_ && supportsPersistentConnection_) writer_.confirmHandedOut();
+    // A persistent connection sends a keep-alive right after its head, then every 19 s.
+    keepStreamAlive();
     scheduleStreamEvent(false, platform::kStreamEventHasSpaceAvailable);
     MVConnectionLossMonitor::reportConnectionSuccess();
     return true;
 }
 
 bool MVApiConnection::resetClientSerial(int64_t value) {
-    if (value == 0) return true;
-    if (value < 0) {
-        MVLogError(kInvalidClientSerial);
-        MVErrorLogger::logError(kInvalidClientSerial, value);
-    }
     std::lock_guard lock(mutex_);
-    for (size_t i = pendingDataToServer_.size(); i-- > 0;) {
-        if (pendingDataToServer_[i].serial == value) {
-            pendingDataToServerPositionNext_ = i + 1;
-            pendingDataToServerPosition_ = i + 1;
-            return true;
-        }
-    }
-    MVLogError(kClientSerialNotFound);
-    return false;
+    return writer_.resetClientSerial(value);
 }

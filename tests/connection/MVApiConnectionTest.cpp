@@ -124,7 +124,8 @@ TEST_F(MVApiConnectionTest, AnotherIdentifierReplacesTheKnownOneWithAWarning) {
     peer.queueScript({.head = ResponseHead::ok({{"X-Merovane-Api-CID", "c1"}}),
                       .afterHead = {PeerAction::endOfStream()}});
     peer.queueScript({.head = ResponseHead::ok({{"X-Merovane-Api-CID", "c2"}}), .afterHead = {}});
-    auto& connection = startConnection(peerUrl(peer), 1);
+    // A legacy request carries one packet: the second one asks for the second connection.
+    auto& connection = startConnection(peerUrl(peer), 2);
     ASSERT_TRUE(waitFor([&] { return connection.connectionIdentifier() == "c1"; }));
     ASSERT_TRUE(waitForClosed(connection));
     platform::advanceBy(MVApiConnection::kGracefulReconnectDelay);
@@ -241,7 +242,8 @@ TEST_F(MVApiConnectionTest, APersistentConnectionToAServerThatStopsSpeakingItSwi
         {.head = ResponseHead::ok(persistentFields()), .afterHead = {PeerAction::endOfStream()}});
     peer.queueScript({.head = ResponseHead::ok(), .afterHead = {PeerAction::endOfStream()}});
     peer.setDefaultScript(kSilent);
-    auto& connection = startConnection(peerUrl(peer), 1);
+    // One packet for each of the three connections.
+    auto& connection = startConnection(peerUrl(peer), 3);
     ASSERT_TRUE(closesWith(connection, "switching to persistent api connection",
                            MVApiConnection::kGracefulReconnectDelay));
     ASSERT_TRUE(closesWith(

@@ -1,6 +1,7 @@
 #include <nlohmann/json.hpp>
 
 #include "libmerovane/connection/MVApiConnectionVariable.h"
+#include "libmerovane/connection/MVApiPacketBuilder.h"
 #include "libmerovane/core/KeychainExtensions.h"
 #include "libmerovane/core/MVErrorLogger.h"
 #include "libmerovane/core/MVKeychain.h"
@@ -150,6 +151,22 @@ TEST_F(ConnectionVariableTest, AFailureThatPassesWithinTheRetryTimeIsNotReported
     });
     EXPECT_NEAR(seconds() - before, 0.028, 1e-9);  // one millisecond per failed try
     EXPECT_TRUE(MVErrorLogger::reports().empty());
+}
+
+// The "vars" of upstream packets: every variable without a context that has a value.
+TEST_F(ConnectionVariableTest, OnlyVariablesWithoutContextAndWithAValueTravelInPackets) {
+    EXPECT_EQ(MVApiPacketBuilder::connectionVariables(), nlohmann::json::object());
+    add("did", "device-1");
+    add("sid", "session-1");
+    add("unset", std::nullopt);
+    storage().lockedAccess([&] {
+        auto v = Variable::dbObjectCreate();
+        v->setId("autologinKey");
+        v->setContext(Variable::kInternalContext);
+        v->setValue("secret");
+    });
+    EXPECT_EQ(MVApiPacketBuilder::connectionVariables(),
+              (nlohmann::json{{"did", "device-1"}, {"sid", "session-1"}}));
 }
 
 }  // namespace

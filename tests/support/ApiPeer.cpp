@@ -107,6 +107,7 @@ struct Conn {
     ApiRequestParser api;
     bool scriptApplied = false;
     size_t packetsSeen = 0;
+    bool bodyEndReported = false;
 
     SSL* ssl = nullptr;
     BIO* rbio = nullptr;  // owned by ssl
@@ -144,6 +145,7 @@ struct ApiPeer::State {
     std::deque<ConnectionScript> scripts;
     ConnectionScript defaultScript;
     std::vector<ReceivedPacket> packets;
+    PeerResponder responder;
     std::unique_ptr<platform::Thread> thread;
 
     // Everything below runs on the peer's thread with the mutex held.
@@ -235,15 +237,33 @@ struct ApiPeer::State {
             c.record.requestHead = c.api.head();
             c.record.requestHeadAt = c.api.headTime();
         }
+        if (c.record.requestHead && !c.scriptApplied) {
+            if (responder) {
+                c.scriptApplied = true;
+                respond(c, {PeerEvent::Kind::RequestHead, c.record.index, &*c.record.requestHead});
+            } else {
+                applyScript(c);
+            }
+        }
         for (; c.packetsSeen < c.api.packets().size(); ++c.packetsSeen) {
             ReceivedPacket packet = c.api.packets()[c.packetsSeen];
             packet.connection = c.record.index;
             c.record.packets.push_back(packet);
             packets.push_back(std::move(packet));
+            if (responder)
+                respond(c, {PeerEvent::Kind::Packet, c.record.index, nullptr,
+                            &c.record.packets.back()});
         }
         c.record.bodyEnded = c.api.bodyEnded();
         c.record.parseError = c.api.error();
-        if (c.record.requestHead && !c.scriptApplied) applyScript(c);
+        if (c.record.bodyEnded && !c.bodyEndReported && responder) {
+            c.bodyEndReported = true;
+            respond(c, {PeerEvent::Kind::BodyEnded, c.record.index});
+        }
+    }
+
+    void respond(Conn& c, const PeerEvent& event) {
+        for (auto& action : responder(event)) c.actions.push_back(std::move(action));
     }
 
     void applyScript(Conn& c) {
@@ -474,6 +494,11 @@ void ApiPeer::setDefaultScript(ConnectionScript script) {
 void ApiPeer::queueScript(ConnectionScript script) {
     std::lock_guard lock(state_->mutex);
     state_->scripts.push_back(std::move(script));
+}
+
+void ApiPeer::setResponder(PeerResponder responder) {
+    std::lock_guard lock(state_->mutex);
+    state_->responder = std::move(responder);
 }
 
 void ApiPeer::perform(size_t connection, PeerAction action) {

@@ -16,6 +16,7 @@
 // TLS (with `tls`) or plain HTTP inside the tunnel, as the API server would.
 // Thread-safe: every method may be called from any thread.
 
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -61,6 +62,20 @@ struct ConnectionScript {
     std::vector<PeerAction> afterHead;
 };
 
+// What a connection showed the peer, for a responder.
+struct PeerEvent {
+    enum class Kind { RequestHead, Packet, BodyEnded };
+    Kind kind = Kind::RequestHead;
+    size_t connection = 0;
+    const HttpHead* head = nullptr;          // RequestHead
+    const ReceivedPacket* packet = nullptr;  // Packet
+};
+// A server application for tests that answer what arrives. It runs on the peer's
+// thread with the peer's lock held, so it must not call the peer; the actions it
+// returns are queued on the event's connection. With a responder set, request heads
+// are answered by it (its actions must hold the response head) instead of by scripts.
+using PeerResponder = std::function<std::vector<PeerAction>(const PeerEvent&)>;
+
 struct ApiPeerOptions {
     bool tls = false;
     bool proxy = false;
@@ -99,6 +114,8 @@ class ApiPeer {
     void setDefaultScript(ConnectionScript script);
     // Scripts for the next request heads, first come first used.
     void queueScript(ConnectionScript script);
+    // Replaces the scripts by a responder; none: scripts again.
+    void setResponder(PeerResponder responder);
 
     // Runs on the peer's thread, after what was asked before.
     void perform(size_t connection, PeerAction action);

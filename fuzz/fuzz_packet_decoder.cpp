@@ -1,0 +1,40 @@
+// Arbitrary payloads through the downstream packet decoder, whole and as the prefixes a
+// packet split over chunks shows on the way: no crash, no sanitizer report, and a
+// payload that decodes whole is never refused while only part of it has come.
+//
+// Input: byte 0 picks the content type (bit 0) and compression (bit 1); the rest is
+// the payload.
+#include <cstdint>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <string_view>
+
+#include "libmerovane/connection/MVApiPacketDecoder.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1) return 0;
+    const MVApiContentType type =
+        (data[0] & 1) ? MVApiContentTypeMessagePack : MVApiContentTypeJSON;
+    const bool compressed = data[0] & 2;
+    const std::string_view payload(reinterpret_cast<const char*>(data) + 1, size - 1);
+
+    MVApiPacketDecoder decoder;
+    nlohmann::json packet;
+    std::string problem;
+    const auto whole = decoder.decode(payload, type, compressed, packet, problem);
+    if (whole == MVApiPacketDecoder::Result::Packet && !packet.is_object()) std::abort();
+    if (whole == MVApiPacketDecoder::Result::Rejected && problem.empty()) std::abort();
+    if (whole != MVApiPacketDecoder::Result::Packet) return 0;
+
+    // Up to 16 cut points spread over the payload, the same decoder reused.
+    const size_t step = payload.size() / 16 + 1;
+    for (size_t cut = 0; cut < payload.size(); cut += step) {
+        nlohmann::json part;
+        problem.clear();
+        if (decoder.decode(payload.substr(0, cut), type, compressed, part, problem) ==
+            MVApiPacketDecoder::Result::Rejected)
+            std::abort();
+    }
+    return 0;
+}

@@ -1,0 +1,190 @@
+#include "libmerovane/connection/MVApiChunkReader.h"
+
+#include <fmt/core.h>
+
+#include <algorithm>
+#include <climits>
+#include <nlohmann/json.hpp>
+#include <optional>
+
+#include "libmerovane/core/MVErrorLogger.h"
+#include "libmerovane/core/MVLog.h"
+
+namespace {
+
+constexpr const char* kInvalidChunkSize =
+    "MVApiConnection closed. Invalid chunk size. Reconnecting in 5 seconds...";
+constexpr const char* kInvalidChunkSizeFormat =
+    "MVApiConnection closed. Invalid chunk size format. Reconnecting in 5 seconds...";
+constexpr const char* kChunkNotTerminated =
+    "MVApiConnection closed. Chunk not terminted correctly. Reconnecting in 5 seconds...";
+constexpr const char* kChunkTooLarge =
+    "MVApiConnection closed. Chunk size {} exceeds {} bytes. Reconnecting in 5 seconds...";
+constexpr const char* kPacketTooLarge = "MVApiConnection dropped a packet of more than {} bytes";
+
+constexpr std::string_view kCRLF = "\r\n";
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// A hexadecimal number at the start of `line`: leading blanks and a "0x" are allowed,
+// it ends at the first other character (a chunk extension is ignored). Values past 32
+// bits saturate. None when no digit comes.
+std::optional<uint64_t> scanHex(std::string_view line) {
+    size_t i = 0;
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    if (i + 2 < line.size() && line[i] == '0' && (line[i + 1] == 'x' || line[i + 1] == 'X') &&
+        hexDigit(line[i + 2]) >= 0)
+        i += 2;
+    uint64_t value = 0;
+    bool any = false;
+    for (; i < line.size(); ++i) {
+        const int d = hexDigit(line[i]);
+        if (d < 0) break;
+        any = true;
+        value = std::min<uint64_t>(value * 16 + d, UINT32_MAX);
+    }
+    if (!any) return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+void MVApiChunkReader::start(MVApiChunkState state, MVApiContentType contentType, bool compressed) {
+    reset();
+    state_ = state;
+    contentType_ = contentType;
+    compressed_ = compressed;
+}
+
+void MVApiChunkReader::reset() {
+    data_.clear();
+    offset_ = 0;
+    combined_.clear();
+    chunkSize_ = 0;
+}
+
+void MVApiChunkReader::consume(size_t count) {
+    offset_ += count;
+    if (offset_ == data_.size()) {
+        data_.clear();
+        offset_ = 0;
+    } else if (offset_ > 4096 && offset_ * 2 > data_.size()) {
+        data_.erase(0, offset_);
+        offset_ = 0;
+    }
+}
+
+void MVApiChunkReader::dropOversizedPacket() {
+    const std::string line = fmt::format(kPacketTooLarge, kMaxPacketSize);
+    MVLogError("{}", line);
+    MVErrorLogger::logError(line);
+}
+
+MVApiChunkReader::Outcome MVApiChunkReader::fail(std::string line) {
+    MVLogError("{}", line);
+    reset();
+    state_ = MVApiChunkStateHeader;
+    return Outcome::FramingError;
+}
+
+MVApiChunkReader::Outcome MVApiChunkReader::append(std::string_view bytes,
+                                                   const PacketHandler& onPacket) {
+    data_.append(bytes);
+    if (state_ == MVApiChunkStateUnchunked) {
+        parseStreamData(onPacket);
+        return Outcome::Ok;
+    }
+    for (;;) {
+        const Step step = state_ == MVApiChunkStateData ? parseStreamChunkData(onPacket)
+                                                        : parseStreamChunkHeader();
+        if (step == Step::Wait) return Outcome::Ok;
+        if (step == Step::Failed) return Outcome::FramingError;
+    }
+}
+
+void MVApiChunkReader::parseStreamData(const PacketHandler& onPacket) {
+    if (parseDataForJSON(unread(), onPacket)) {
+        data_.clear();
+        offset_ = 0;
+    } else if (bufferedBytes() > kMaxPacketSize) {
+        dropOversizedPacket();
+        data_.clear();
+        offset_ = 0;
+    }
+}
+
+MVApiChunkReader::Step MVApiChunkReader::parseStreamChunkHeader() {
+    const std::string_view line = unread();
+    if (line.size() < 4) return Step::Wait;
+    const size_t end = line.substr(0, kSizeLineWindow).find(kCRLF);
+    if (end == std::string_view::npos) {
+        if (line.size() >= kSizeLineLimit) {
+            fail(kInvalidChunkSize);
+            return Step::Failed;
+        }
+        return Step::Wait;
+    }
+    const auto size = scanHex(line.substr(0, end));
+    if (!size) {
+        fail(kInvalidChunkSizeFormat);
+        return Step::Failed;
+    }
+    if (*size > kMaxChunkSize) {
+        const std::string text = fmt::format(kChunkTooLarge, *size, kMaxChunkSize);
+        MVErrorLogger::logError(text);
+        fail(text);
+        return Step::Failed;
+    }
+    chunkSize_ = *size;
+    state_ = MVApiChunkStateData;
+    consume(end + kCRLF.size());
+    return Step::Continue;
+}
+
+MVApiChunkReader::Step MVApiChunkReader::parseStreamChunkData(const PacketHandler& onPacket) {
+    const std::string_view chunk = unread();
+    if (chunk.size() < chunkSize_ + kCRLF.size()) return Step::Wait;
+    if (chunk.substr(chunkSize_, kCRLF.size()) != kCRLF) {
+        fail(kChunkNotTerminated);
+        return Step::Failed;
+    }
+    const std::string_view payload = chunk.substr(0, chunkSize_);
+    if (combined_.empty()) {
+        // The common case, a packet in one chunk, decodes without a copy.
+        if (!parseDataForJSON(payload, onPacket)) combined_.assign(payload);
+    } else if (combined_.size() + payload.size() > kMaxPacketSize) {
+        dropOversizedPacket();
+        combined_.clear();
+    } else {
+        combined_.append(payload);
+        if (parseDataForJSON(combined_, onPacket)) combined_.clear();
+    }
+    consume(chunkSize_ + kCRLF.size());
+    state_ = MVApiChunkStateHeader;
+    chunkSize_ = 0;
+    return Step::Continue;
+}
+
+bool MVApiChunkReader::parseDataForJSON(std::string_view payload, const PacketHandler& onPacket) {
+    nlohmann::json packet;
+    std::string problem;
+    switch (decoder_.decode(payload, contentType_, compressed_, packet, problem)) {
+        case MVApiPacketDecoder::Result::Incomplete:
+            return false;
+        case MVApiPacketDecoder::Result::Nothing:
+            return true;
+        case MVApiPacketDecoder::Result::Rejected:
+            MVLogError("{}", problem);
+            MVErrorLogger::logError(problem);
+            return true;
+        case MVApiPacketDecoder::Result::Packet:
+            if (onPacket) onPacket(packet);
+            return true;
+    }
+    return true;
+}

@@ -1,0 +1,236 @@
+// The downstream chunk reader: framing, packets across chunks, broken payloads that
+// must not block the stream, and the bounds on what the network can make us hold.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "libmerovane/connection/MVApiChunkReader.h"
+#include "libmerovane/core/MVErrorLogger.h"
+#include "tests/support/ChunkedCoding.h"
+#include "tests/support/Gzip.h"
+#include "tests/support/PacketCodec.h"
+#include "tests/support/PlatformTest.h"
+
+using nlohmann::json;
+using Outcome = MVApiChunkReader::Outcome;
+using testsupport::encodeChunk;
+
+namespace {
+
+json collection(int serial) {
+    return {
+        {"ver", "2.1"},
+        {"cmds", {{{"c", "setVariable"}, {"p", {{"id", "n"}, {"value", std::to_string(serial)}}}}}},
+        {"serial", serial}};
+}
+
+class MVApiChunkReaderTest : public PlatformTest {
+  protected:
+    void SetUp() override {
+        PlatformTest::SetUp();
+        MVErrorLogger::clearReports();
+    }
+
+    void start(MVApiContentType type = MVApiContentTypeJSON, bool compressed = false,
+               MVApiChunkState state = MVApiChunkStateHeader) {
+        reader_.start(state, type, compressed);
+    }
+
+    Outcome feed(std::string_view bytes) {
+        return reader_.append(bytes, [this](json& packet) { packets_.push_back(packet); });
+    }
+
+    // Feeds one byte at a time; answers the first framing error or Ok.
+    Outcome trickle(std::string_view bytes) {
+        for (char c : bytes)
+            if (feed(std::string_view(&c, 1)) == Outcome::FramingError)
+                return Outcome::FramingError;
+        return Outcome::Ok;
+    }
+
+    static std::string payload(const json& packet, testsupport::PacketEncoding encoding,
+                               bool gzip = false) {
+        return testsupport::encodePacket(packet, encoding, gzip);
+    }
+
+    MVApiChunkReader reader_;
+    std::vector<json> packets_;
+};
+
+TEST_F(MVApiChunkReaderTest, ChunkExtensionsAreIgnored) {
+    start();
+    const std::string body = R"({"ver":"2.1","cmds":[],"x":"abc"})";
+    ASSERT_EQ(body.size(), 0x21u);
+    // "1a;x=y": a chunk of 26 bytes, whatever the extension says.
+    const std::string twentySix = R"({"ver":"2.1","cmds":[1,2]})";
+    ASSERT_EQ(twentySix.size(), 26u);
+    EXPECT_EQ(feed("1a;x=y\r\n"), Outcome::Ok);
+    EXPECT_EQ(reader_.chunkState(), MVApiChunkStateData);
+    EXPECT_EQ(reader_.chunkSize(), 26u);
+    EXPECT_EQ(feed(twentySix + "\r\n"), Outcome::Ok);
+    // Leading blanks and "0x" are accepted too.
+    EXPECT_EQ(feed("  0x21 ; name=\"v\"\r\n" + body + "\r\n"), Outcome::Ok);
+    ASSERT_EQ(packets_.size(), 2u);
+    EXPECT_EQ(packets_[0]["cmds"], json({1, 2}));
+    EXPECT_EQ(packets_[1]["x"], "abc");
+}
+
+TEST_F(MVApiChunkReaderTest, APacketAcrossThreeChunksIsHandedOverOnceInEveryEncoding) {
+    for (auto encoding :
+         {testsupport::PacketEncoding::JSON, testsupport::PacketEncoding::MessagePack}) {
+        for (bool gzip : {false, true}) {
+            SCOPED_TRACE(::testing::Message()
+                         << "msgpack " << (encoding != testsupport::PacketEncoding::JSON)
+                         << " gzip " << gzip);
+            packets_.clear();
+            start(encoding == testsupport::PacketEncoding::JSON ? MVApiContentTypeJSON
+                                                                : MVApiContentTypeMessagePack,
+                  gzip);
+            const std::string whole = payload(collection(7), encoding, gzip);
+            const size_t third = whole.size() / 3;
+            EXPECT_EQ(feed(encodeChunk(whole.substr(0, third))), Outcome::Ok);
+            EXPECT_EQ(feed(encodeChunk(whole.substr(third, third))), Outcome::Ok);
+            EXPECT_TRUE(packets_.empty());
+            EXPECT_EQ(reader_.combinedBytes(), 2 * third);
+            EXPECT_EQ(feed(encodeChunk(whole.substr(2 * third))), Outcome::Ok);
+            ASSERT_EQ(packets_.size(), 1u);
+            EXPECT_EQ(packets_[0], collection(7));
+            EXPECT_EQ(reader_.combinedBytes(), 0u);
+            // And the next packet, in one chunk, follows on its own.
+            EXPECT_EQ(trickle(encodeChunk(payload(collection(8), encoding, gzip))), Outcome::Ok);
+            ASSERT_EQ(packets_.size(), 2u);
+            EXPECT_EQ(packets_[1], collection(8));
+        }
+    }
+}
+
+TEST_F(MVApiChunkReaderTest, AnySplitOfTheStreamGivesTheSamePackets) {
+    start(MVApiContentTypeMessagePack);
+    std::string stream;
+    for (int i = 1; i <= 5; ++i)
+        stream += encodeChunk(payload(collection(i), testsupport::PacketEncoding::MessagePack));
+    stream += encodeChunk("\r\n");  // heartbeat
+    EXPECT_EQ(trickle(stream), Outcome::Ok);
+    ASSERT_EQ(packets_.size(), 5u);
+    for (int i = 1; i <= 5; ++i) EXPECT_EQ(packets_[i - 1]["serial"], i);
+    EXPECT_EQ(reader_.bufferedBytes(), 0u);
+    EXPECT_EQ(reader_.combinedBytes(), 0u);
+}
+
+TEST_F(MVApiChunkReaderTest, HeartbeatsAndEmptyChunksHaveNoEffect) {
+    start();
+    EXPECT_EQ(feed(encodeChunk("\r\n") + encodeChunk("\r\n") + "0\r\n\r\n"), Outcome::Ok);
+    EXPECT_TRUE(packets_.empty());
+    EXPECT_EQ(reader_.combinedBytes(), 0u);
+    EXPECT_EQ(reader_.bufferedBytes(), 0u);
+    EXPECT_FALSE(logged("MVApiConnection"));
+}
+
+TEST_F(MVApiChunkReaderTest, ABrokenPayloadIsReportedAndTheNextPacketsStillArrive) {
+    const struct {
+        MVApiContentType type;
+        bool gzip;
+        std::string broken;
+        const char* line;
+    } rows[] = {
+        {MVApiContentTypeJSON, false, "{\"ver\":]}",
+         "MVApiConnection could not parse JSON payload"},
+        {MVApiContentTypeJSON, false, "[1]", "MVApiConnection JSON payload is not a dictionary"},
+        {MVApiContentTypeMessagePack, false, "\x93\x01\x02\x03",
+         "MVApiConnection MessagePack payload is not a dictionary"},
+        {MVApiContentTypeMessagePack, false, "\xc1",
+         "MVApiConnection MessagePack payload is not a dictionary"},
+        {MVApiContentTypeJSON, true, "{\"not\":\"gzip\"}",
+         "MVApiConnection could not decompress gzip payload"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        packets_.clear();
+        MVErrorLogger::clearReports();
+        start(row.type, row.gzip);
+        const auto encoding = row.type == MVApiContentTypeJSON
+                                  ? testsupport::PacketEncoding::JSON
+                                  : testsupport::PacketEncoding::MessagePack;
+        EXPECT_EQ(
+            feed(encodeChunk(row.broken) + encodeChunk(payload(collection(2), encoding, row.gzip))),
+            Outcome::Ok);
+        ASSERT_EQ(packets_.size(), 1u);
+        EXPECT_EQ(packets_[0]["serial"], 2);
+        EXPECT_TRUE(logged(row.line));
+        const auto reports = MVErrorLogger::reports();
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_EQ(reports[0].description.substr(0, std::string(row.line).size()), row.line);
+    }
+}
+
+TEST_F(MVApiChunkReaderTest, FramingErrorsStopTheReader) {
+    const struct {
+        std::string bytes;
+        const char* line;
+    } rows[] = {
+        {"1A\r\n" + std::string(26, 'x') + "!!",
+         "MVApiConnection closed. Chunk not terminted correctly. Reconnecting in 5 seconds..."},
+        {"zz\r\n",
+         "MVApiConnection closed. Invalid chunk size format. Reconnecting in 5 seconds..."},
+        {"\r\n\r\n",
+         "MVApiConnection closed. Invalid chunk size format. Reconnecting in 5 seconds..."},
+        {std::string(257, '1'),
+         "MVApiConnection closed. Invalid chunk size. Reconnecting in 5 seconds..."},
+        // The size line must end within its first 64 bytes.
+        {std::string(64, '0') + "1\r\n" + std::string(190, ' '),
+         "MVApiConnection closed. Invalid chunk size. Reconnecting in 5 seconds..."},
+        {"1000001\r\n", "MVApiConnection closed. Chunk size 16777217 exceeds 16777216 bytes."},
+        {"FFFFFFFFFFFF\r\n", "MVApiConnection closed. Chunk size 4294967295 exceeds"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        log_->clear();
+        packets_.clear();
+        start();
+        EXPECT_EQ(feed(encodeChunk("{\"ver\":\"2.1\",\"cmds\":[]}") + row.bytes),
+                  Outcome::FramingError);
+        EXPECT_EQ(packets_.size(), 1u);  // what came before the fault was read
+        EXPECT_TRUE(logged(row.line));
+        EXPECT_EQ(reader_.bufferedBytes(), 0u);
+    }
+}
+
+TEST_F(MVApiChunkReaderTest, ASizeLineIsAwaitedUntilItsLimits) {
+    start();
+    // Fewer than four bytes wait, and so does a long line until 257 bytes.
+    EXPECT_EQ(feed("1\r"), Outcome::Ok);
+    EXPECT_EQ(reader_.chunkState(), MVApiChunkStateHeader);
+    reader_.reset();
+    EXPECT_EQ(feed(std::string(256, '1')), Outcome::Ok);
+    EXPECT_EQ(feed("1"), Outcome::FramingError);
+    // A size line whose CR LF ends at the 64th byte still counts.
+    start();
+    EXPECT_EQ(feed(std::string(61, '0') + "2\r\n{}\r\n"), Outcome::Ok);
+    EXPECT_EQ(packets_.size(), 1u);
+}
+
+TEST_F(MVApiChunkReaderTest, APacketPastTheBoundIsDroppedAndReported) {
+    start(MVApiContentTypeMessagePack);
+    // A MessagePack string that announces 2 GB, in chunks of 1 MB.
+    const std::string piece(1u << 20, 'a');
+    EXPECT_EQ(feed(encodeChunk("\xdb\x7f\xff\xff\xff" + piece.substr(5))), Outcome::Ok);
+    for (size_t i = 1; i < MVApiChunkReader::kMaxPacketSize / piece.size(); ++i)
+        EXPECT_EQ(feed(encodeChunk(piece)), Outcome::Ok);
+    EXPECT_FALSE(logged("MVApiConnection dropped a packet"));
+    EXPECT_EQ(feed(encodeChunk(piece)), Outcome::Ok);
+    EXPECT_TRUE(logged("MVApiConnection dropped a packet of more than 16777216 bytes"));
+    EXPECT_EQ(reader_.combinedBytes(), 0u);
+    EXPECT_EQ(MVErrorLogger::reports().size(), 1u);
+}
+
+TEST_F(MVApiChunkReaderTest, UnchunkedResponsesAreOnePayload) {
+    start(MVApiContentTypeJSON, false, MVApiChunkStateUnchunked);
+    const std::string text = collection(3).dump();
+    EXPECT_EQ(feed(text.substr(0, 10)), Outcome::Ok);
+    EXPECT_TRUE(packets_.empty());
+    EXPECT_EQ(feed(text.substr(10)), Outcome::Ok);
+    ASSERT_EQ(packets_.size(), 1u);
+    EXPECT_EQ(reader_.bufferedBytes(), 0u);
+}
+
+}  // namespace

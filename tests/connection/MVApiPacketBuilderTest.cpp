@@ -1,0 +1,85 @@
+// Upstream packets: their dictionary, encodings, framing and log lines.
+#include <fmt/core.h>
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "libmerovane/connection/MVApiPacketBuilder.h"
+#include "tests/connection/TestCommand.h"
+#include "tests/support/ChunkedCoding.h"
+#include "tests/support/PacketCodec.h"
+#include "tests/support/PlatformTest.h"
+
+using nlohmann::json;
+using Status = platform::Reachability::Status;
+
+namespace {
+
+class MVApiPacketBuilderTest : public PlatformTest {
+  protected:
+    // The packet as the peer reads it off the wire.
+    testsupport::DecodedPacket wire(const MVApiConnectionPacket& packet) {
+        std::vector<std::string> payloads;
+        testsupport::ChunkedDecoder decoder;
+        EXPECT_EQ(decoder.feed(packet.data, payloads), packet.data.size());
+        EXPECT_EQ(payloads.size(), 1u);
+        return testsupport::decodePacket(payloads.empty() ? "" : payloads[0]);
+    }
+    MVApiPacketBuilder builder_;
+};
+
+TEST_F(MVApiPacketBuilderTest, BuildsTheServerPacketInEveryEncoding) {
+    const std::vector<MVCommand> commands = {testCommand("getPage"),
+                                             testCommand("dataRequest", json{{"id", 3}})};
+    const json vars = {{"did", "D-1"}};
+    for (bool messagePack : {false, true}) {
+        for (bool gzip : {false, true}) {
+            auto packet = builder_.build(commands, 7, vars, "wifi", {messagePack, gzip});
+            ASSERT_TRUE(packet);
+            EXPECT_EQ(packet->serial, 7);
+            auto decoded = wire(*packet);
+            ASSERT_TRUE(decoded.ok()) << decoded.error;
+            EXPECT_EQ(decoded.gzipped, gzip);
+            EXPECT_EQ(decoded.value, (json{{"cmds",
+                                            {{{"c", "getPage"}},  // no "p" without parameters
+                                             {{"c", "dataRequest"}, {"p", {{"id", 3}}}}}},
+                                           {"serial", 7},
+                                           {"ver", "2.1"},
+                                           {"vars", vars},
+                                           {"conn", "wifi"}}));
+        }
+    }
+}
+
+TEST_F(MVApiPacketBuilderTest, FramesThePayloadAsOneUpperCaseHexChunk) {
+    auto packet = builder_.build({testCommand("a")}, 1, json::object(), "unkown", {});
+    ASSERT_TRUE(packet);
+    const std::string& chunk = packet->data;
+    const size_t line = chunk.find("\r\n");
+    const std::string payload = chunk.substr(line + 2, chunk.size() - line - 4);
+    EXPECT_EQ(chunk.substr(0, line), fmt::format("{:X}", payload.size()));
+    EXPECT_EQ(chunk.substr(chunk.size() - 2), "\r\n");
+    EXPECT_EQ(json::parse(payload)["cmds"], json::parse(R"([{"c":"a"}])"));
+}
+
+TEST_F(MVApiPacketBuilderTest, NamesTheConnectionType) {
+    EXPECT_STREQ(MVApiPacketBuilder::connectionTypeName(Status::ReachableViaWiFi), "wifi");
+    EXPECT_STREQ(MVApiPacketBuilder::connectionTypeName(Status::ReachableViaWWAN), "wwan");
+    EXPECT_STREQ(MVApiPacketBuilder::connectionTypeName(Status::NotReachable), "unkown");
+    EXPECT_STREQ(MVApiPacketBuilder::connectionTypeName(Status::Unknown), "unkown");
+}
+
+TEST_F(MVApiPacketBuilderTest, LogsEveryCommandItSends) {
+    builder_.build({testCommand("getPage")}, 1, json::object(), "wifi", {});
+    EXPECT_TRUE(logged("MVApiConnection sending MVCommand.getPage()"));
+    builder_.build({testCommand("a", json{{"k", "v"}}), testCommand("b", json::object())}, 2,
+                   json::object(), "wifi", {});
+    EXPECT_TRUE(logged("MVApiConnection sending\nMVCommand.a( k = \"v\" )\nMVCommand.b()"));
+}
+
+TEST_F(MVApiPacketBuilderTest, VariablesThatAreNoDictionaryAreSentEmpty) {
+    auto packet = builder_.build({testCommand("a")}, 1, json(nullptr), "wifi", {});
+    EXPECT_EQ(wire(*packet).value["vars"], json::object());
+}
+
+}  // namespace
