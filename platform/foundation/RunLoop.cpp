@@ -310,10 +310,27 @@ void RunLoop::runOnce(int64_t maxWaitNanos) {
         watched.push_back(w);
     }
     impl_->waiter->wait(timeout, fds);
-    for (size_t i = 0; i < watched.size(); ++i) {
-        if (fds[i].revents == 0 || watched[i]->cancelled) continue;
-        auto callback = watched[i]->callback;
-        if (callback) callback(fds[i].revents);
+    bool anyReady = false;
+    for (size_t i = 0; i < watched.size(); ++i) anyReady |= fds[i].revents != 0;
+    if (anyReady) {
+        // Counted as running, so the test driver waits for what the callbacks post.
+        {
+            std::lock_guard lock(impl_->mutex);
+            impl_->running = true;
+        }
+        struct Done {
+            RunLoopImpl& impl;
+            ~Done() {
+                std::lock_guard lock(impl.mutex);
+                impl.running = false;
+                gGeneration.fetch_add(1);
+            }
+        } done{*impl_};
+        for (size_t i = 0; i < watched.size(); ++i) {
+            if (fds[i].revents == 0 || watched[i]->cancelled) continue;
+            auto callback = watched[i]->callback;
+            if (callback) callback(fds[i].revents);
+        }
     }
     runDue();
 }
