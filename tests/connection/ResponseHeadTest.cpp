@@ -134,53 +134,39 @@ TEST_F(ResponseHeadTest, TheTermsOfAnAcceptedAnswer) {
     struct Case {
         const char* name;
         platform::HTTPHeaderFields fields;
+        MVApiResponseTerms expected;
         bool msgpackDisabled = false;
         bool gzipDisabled = false;
-        MVApiResponseTerms expected;
     };
     const Case cases[] = {
-        {"nothing said: legacy, unchunked JSON", {}, false, false, {}},
+        {"nothing said: legacy, unchunked JSON", {}, {}},
         {"the handshake in any case",
          {{"x-merovane-api", "VELKRAM"}, {"transfer-encoding", "chunked"}},
-         false,
-         false,
          {.supportsPersistentConnection = true,
           .chunkState = MVApiChunkStateHeader,
           .clientSerial = {}}},
-        {"another handshake value", {{"x-merovane-api", "Velkram2"}}, false, false, {}},
-        {"chunked only when exactly so", {{"transfer-encoding", "Chunked"}}, false, false, {}},
+        {"another handshake value", {{"x-merovane-api", "Velkram2"}}, {}},
+        {"chunked only when exactly so", {{"transfer-encoding", "Chunked"}}, {}},
         {"gzip downstream",
          {{"content-encoding", "gzip"}},
-         false,
-         false,
          {.isCompressed = true, .clientSerial = {}}},
         {"what the server accepts",
          {{"accept", " application/json ,application/msgpack "},
           {"accept-encoding", "deflate, gzip"}},
-         false,
-         false,
          {.serverWillAcceptMsgPack = true, .serverWillAcceptGZip = true, .clientSerial = {}}},
         {"the switches win",
          {{"accept", "application/msgpack"}, {"accept-encoding", "gzip"}},
+         {},
          true,
-         true,
-         {}},
-        {"a look-alike item", {{"accept", "application/msgpack2"}}, false, false, {}},
+         true},
+        {"a look-alike item", {{"accept", "application/msgpack2"}}, {}},
         {"MessagePack downstream",
          {{"content-type", "application/msgpack; v=1"}},
-         false,
-         false,
          {.contentType = MVApiContentTypeMessagePack, .clientSerial = {}}},
-        {"text/html reads as JSON", {{"content-type", "text/html"}}, false, false, {}},
-        {"the client serial",
-         {{"x-merovane-api-cserial", "12"}},
-         false,
-         false,
-         {.clientSerial = 12}},
+        {"text/html reads as JSON", {{"content-type", "text/html"}}, {}},
+        {"the client serial", {{"x-merovane-api-cserial", "12"}}, {.clientSerial = 12}},
         {"a client serial that is no number",
          {{"x-merovane-api-cserial", "x"}},
-         false,
-         false,
          {.clientSerial = 0}},
     };
     for (const auto& c : cases) {
