@@ -57,10 +57,7 @@ TEST_F(ConnectionVariableTest, TheDeviceIdentifierLivesInTheSharedGroupAndOthers
     EXPECT_EQ(itemIn(accessGroupPrivate(), "mv-connection-var:sid"), "session-1");
     EXPECT_EQ(itemIn(accessGroupShared(), "mv-connection-var:sid"), std::nullopt);
     storage().lockedAccess([&] {
-        auto did = Variable::dbObjectWithID("did");
-        EXPECT_EQ(did->keychainIdentifier(), "mv-connection-var:did");
-        EXPECT_EQ(did->keychain()->accessGroup(), accessGroupShared());
-        EXPECT_EQ(did->value(), "device-1");
+        EXPECT_EQ(Variable::dbObjectWithID("did")->value(), "device-1");
         EXPECT_EQ(Variable::dbObjectWithID("sid")->value(), "session-1");
     });
 }

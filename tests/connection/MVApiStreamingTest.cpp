@@ -234,19 +234,6 @@ TEST_F(MVApiStreamingTest, TheClientSerialResendsThePacketsAfterIt) {
     EXPECT_EQ(serials, (std::vector<int64_t>{4, 5}));
 }
 
-TEST_F(MVApiStreamingTest, ANegativeClientSerialIsLoggedAndReported) {
-    ApiPeer peer;
-    peer.setDefaultScript(
-        {.head = ResponseHead::ok({{"X-Merovane-Api-CSerial", "-1"}}), .afterHead = {}});
-    open(peer, 1);
-    ASSERT_TRUE(waitFor([&] { return !MVErrorLogger::reports().empty(); }));
-    EXPECT_TRUE(logged("MVApiConnection received invalid CSERIAL"));
-    const auto reports = MVErrorLogger::reports();
-    ASSERT_FALSE(reports.empty());
-    EXPECT_EQ(reports[0].description, "MVApiConnection received invalid CSERIAL");
-    EXPECT_EQ(*reports[0].data, -1);
-}
-
 // Legacy and persistent ------------------------------------------------------------------
 
 TEST_F(MVApiStreamingTest, ALegacyAnswerWithTheHandshakeSwitchesToPersistentAndKeepsItAlive) {
@@ -321,16 +308,6 @@ TEST_F(MVApiStreamingTest, PersistenceSwitchedOffStaysOffForTheNextConnection) {
 }
 
 // The downstream reader --------------------------------------------------------------------
-
-TEST_F(MVApiStreamingTest, AChunkExtensionIsIgnored) {
-    ApiPeer peer;
-    const std::string payload = R"({"ver":"2.1","serial":420})";
-    ASSERT_EQ(payload.size(), 26u);
-    peer.setDefaultScript({.head = ResponseHead::ok(),
-                           .afterHead = {PeerAction::raw("1a;x=y\r\n" + payload + "\r\n")}});
-    auto& connection = open(peer);
-    EXPECT_TRUE(waitFor([&] { return connection.downstreamSerial() == 420; }));
-}
 
 TEST_F(MVApiStreamingTest, AJSONPacketOverThreeChunksIsPerformedOnce) {
     threeChunks(PacketEncoding::JSON);
