@@ -205,8 +205,7 @@ TEST_F(MVApiConnectionTest, AnIdleLegacyConnectionIsNotReopenedAfterAnErrorOrAnE
 
 TEST_F(MVApiConnectionTest, TheEndOfTheStreamReopensPersistentConnectionsAtOnce) {
     ApiPeer peer;
-    // 0 is legacy and learns of persistence, 1 is persistent and shut gracefully, 2 ends
-    // before its head.
+    // 0 is legacy and learns of persistence, 1 is persistent and shut gracefully, 2 is silent.
     peer.queueScript(
         {.head = ResponseHead::ok(persistentFields()), .afterHead = {PeerAction::endOfStream()}});
     peer.queueScript(
@@ -219,21 +218,6 @@ TEST_F(MVApiConnectionTest, TheEndOfTheStreamReopensPersistentConnectionsAtOnce)
         connection, "MVApiConnection was gracefully shut down after 0.00m and will reconnect now.",
         MVApiConnection::kGracefulReconnectDelay));
     ASSERT_TRUE(waitFor([&] { return hasHead(peer, 2); }));
-
-    // Persistence is off after a persistent connection ends without its head; a packet
-    // still pending (if the first reply came before it was written) goes out on a legacy
-    // connection.
-    peer.perform(2, PeerAction::endOfStream());
-    ASSERT_TRUE(waitFor([&] {
-        return logged(
-            "MVApiConnection did not receive a HTTP response from a gracefully shut persistent "
-            "connection. Assuming connection is not persistent anymore");
-    }));
-    ASSERT_TRUE(waitForClosed(connection));
-    EXPECT_FALSE(connection.supportsPersistentConnection());
-    platform::advanceBy(1);
-    EXPECT_LE(peer.connectionCount(), 4u);
-    EXPECT_FALSE(connection.hasPersistentConnection());
 }
 
 TEST_F(MVApiConnectionTest, APersistentConnectionToAServerThatStopsSpeakingItSwitchesToLegacy) {

@@ -299,7 +299,11 @@ TEST_F(MVApiStreamingTest, PersistenceSwitchedOffStaysOffForTheNextConnection) {
         return {};
     });
     open(peer, 3);
-    ASSERT_TRUE(drive([&] { return logged("Assuming connection is not persistent anymore"); }));
+    ASSERT_TRUE(drive([&] {
+        return logged(
+            "MVApiConnection did not receive a HTTP response from a gracefully shut persistent "
+            "connection. Assuming connection is not persistent anymore");
+    }));
     // The packet of the cut connection goes again, on a legacy request.
     ASSERT_TRUE(drive([&] { return hasBody(peer, 2); }));
     EXPECT_EQ(serialsOf(peer.connection(2).packets), (std::vector<int64_t>{2}));
