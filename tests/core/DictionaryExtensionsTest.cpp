@@ -17,18 +17,13 @@ class DictionaryListingTest : public ::testing::Test {
 };
 }  // namespace
 
-TEST(DictionaryExtensionsTest, StrippingRemovesNullsAtEveryDepthAndLeavesTheArgument) {
-    const json original = parsedJson(R"({"a":null,"b":{"c":null,"d":1},"e":[null,2]})");
-    const json before = original;
-    EXPECT_EQ(dictionaryStrippedOfNullObjects(original), parsedJson(R"({"b":{"d":1},"e":[2]})"));
-    EXPECT_EQ(original, before);
-}
-
-TEST(DictionaryExtensionsTest, StrippingKeepsEverythingElse) {
+// The copying form leaves its argument; the in-place form changes it.
+TEST(DictionaryExtensionsTest, StrippingRemovesNullsAtEveryDepthAndKeepsEverythingElse) {
     struct Row {
         const char* in;
         const char* out;
     } rows[] = {
+        {R"({"a":null,"b":{"c":null,"d":1},"e":[null,2]})", R"({"b":{"d":1},"e":[2]})"},
         {R"({})", R"({})"},
         {R"({"s":"","z":0,"f":false,"x":[],"y":{}})", R"({"s":"","z":0,"f":false,"x":[],"y":{}})"},
         {R"({"a":[[null],{"b":[null,{"c":null}]}]})", R"({"a":[[],{"b":[{}]}]})"},
@@ -41,6 +36,7 @@ TEST(DictionaryExtensionsTest, StrippingKeepsEverythingElse) {
         SCOPED_TRACE(row.in);
         json value = parsedJson(row.in);
         EXPECT_EQ(dictionaryStrippedOfNullObjects(value), parsedJson(row.out));
+        EXPECT_EQ(value, parsedJson(row.in));
         EXPECT_EQ(stripNullObjects(value), parsedJson(row.out));
         EXPECT_EQ(value, parsedJson(row.out));
     }
@@ -76,7 +72,6 @@ TEST_F(DictionaryListingTest, KeyNamesAndBriefValues) {
 }
 
 TEST_F(DictionaryListingTest, LongStringsShowTheirLengthInUtf16Units) {
-    EXPECT_EQ(allKeyNamesAndValues(json{{"html", std::string(300, 'x')}}), "html = [string:300]");
     EXPECT_EQ(allKeyNamesAndValues(json{{"s", std::string(255, 'x')}}),
               "s = \"" + std::string(255, 'x') + "\"");
     EXPECT_EQ(allKeyNamesAndValues(json{{"s", std::string(256, 'x')}}), "s = [string:256]");
