@@ -61,7 +61,7 @@ TEST(DictionaryExtensionsTest, DeeplyNestedInputDoesNotExhaustTheStack) {
     EXPECT_EQ(depth, 200000u);
 }
 
-TEST_F(DictionaryListingTest, KeyNamesAndBriefValues) {
+TEST_F(DictionaryListingTest, KeyNamesAndBriefValuesOfDictionariesAndArrays) {
     const json dictionary =
         parsedJson(R"({"a":{"x":1},"b":[1,2],"c":"short","d":3,"e":true,"f":1.5,"g":null})");
     EXPECT_EQ(allKeyNames(dictionary), "a, b, c, d, e, f, g");
@@ -69,6 +69,11 @@ TEST_F(DictionaryListingTest, KeyNamesAndBriefValues) {
               "a = [dictionary], b = [array], c = \"short\", d = 3, e = 1, f = 1.5, g = <null>");
     EXPECT_EQ(allKeyNames(json::object()), "");
     EXPECT_EQ(allKeyNamesAndValues(json::object()), "");
+    EXPECT_EQ(allValuesAsStrings(parsedJson(R"([{"a":1},[2],"s",4,false])")),
+              "[dictionary], [array], \"s\", 4, 0");
+    EXPECT_EQ(allValuesAsStrings(json::array()), "");
+    EXPECT_EQ(allValuesAsStrings(json::binary({1, 2, 3, 4, 0xAB})), "");
+    EXPECT_EQ(jsonLogDescription(json::binary({1, 2, 3, 4, 0xAB}), false), "<01020304 ab>");
 }
 
 TEST_F(DictionaryListingTest, LongStringsShowTheirLengthInUtf16Units) {
@@ -82,14 +87,6 @@ TEST_F(DictionaryListingTest, LongStringsShowTheirLengthInUtf16Units) {
     std::string accented;
     for (int i = 0; i < 200; ++i) accented += "\xC3\xA9";
     EXPECT_EQ(allKeyNamesAndValues(json{{"s", accented}}), "s = \"" + accented + "\"");
-}
-
-TEST_F(DictionaryListingTest, ArrayValuesAsStrings) {
-    EXPECT_EQ(allValuesAsStrings(parsedJson(R"([{"a":1},[2],"s",4,false])")),
-              "[dictionary], [array], \"s\", 4, 0");
-    EXPECT_EQ(allValuesAsStrings(json::array()), "");
-    EXPECT_EQ(allValuesAsStrings(json::binary({1, 2, 3, 4, 0xAB})), "");
-    EXPECT_EQ(jsonLogDescription(json::binary({1, 2, 3, 4, 0xAB}), false), "<01020304 ab>");
 }
 
 TEST_F(DictionaryListingTest, DetailedJSONListsNestedContentsInFull) {

@@ -301,7 +301,6 @@ TEST_F(MVConnectionLossMonitorViewTest, BlursOnNewSystemsAndDarkensOnOldOnes) {
     EXPECT_FALSE(std::dynamic_pointer_cast<platform::VisualEffectView>(plain));
     EXPECT_EQ(plain->backgroundColor(), platform::Color::black().withAlpha(0.8));
     EXPECT_EQ(dark->container(), plain);
-    EXPECT_EQ(dark->lblNotice()->superview(), plain);
 }
 
 TEST_F(MVConnectionLossMonitorViewTest, SwitchingToTheRetryButtonAnimatesInTwoSteps) {
