@@ -138,16 +138,20 @@ class ApplicationTest : public PlatformTest {
 
 }  // namespace
 
-TEST_F(ApplicationTest, TheLifeCycleCallsTheDelegateThenPostsAndTracksTheState) {
+TEST_F(ApplicationTest, TheLifeCycleAndMemoryWarningsCallTheDelegateThenPost) {
     for (auto* name :
          {kApplicationDidBecomeActiveNotification, kApplicationWillResignActiveNotification,
           kApplicationDidEnterBackgroundNotification, kApplicationWillEnterForegroundNotification,
-          kApplicationWillTerminateNotification})
+          kApplicationWillTerminateNotification, kApplicationDidReceiveMemoryWarningNotification})
         observe(name);
     auto host = std::make_shared<HostDelegate>(&log);
     host->launchAnswer = false;
     app.setDelegate(host);
     EXPECT_EQ(app.applicationState(), ApplicationState::Inactive);
+    app.receiveMemoryWarning();
+    EXPECT_EQ(log, (Log{"memoryWarning (inactive)",
+                        "note UIApplicationDidReceiveMemoryWarningNotification"}));
+    log.clear();
 
     const json options = {{"url", "merovane-shop://home"}};
     EXPECT_FALSE(app.finishLaunching(&options));
@@ -309,14 +313,6 @@ TEST_F(ApplicationTest, NotificationActionsCompleteOnceSomebodyCompletes) {
     ASSERT_TRUE(host->keptCompletion);
     host->keptCompletion();
     EXPECT_EQ(completions, 2);
-}
-
-TEST_F(ApplicationTest, MemoryWarningsReachTheDelegateAndObservers) {
-    observe(kApplicationDidReceiveMemoryWarningNotification);
-    app.setDelegate(std::make_shared<HostDelegate>(&log));
-    app.receiveMemoryWarning();
-    EXPECT_EQ(log, (Log{"memoryWarning (inactive)",
-                        "note UIApplicationDidReceiveMemoryWarningNotification"}));
 }
 
 TEST_F(ApplicationTest, TurningTheInterfaceResizesWindowsAndTheStatusBar) {
