@@ -214,16 +214,10 @@ TEST_F(ImageTest, ScalingAveragesWhenShrinkingAndKeepsFlatAreasFlat) {
 
 TEST_F(ImageTest, TurnsByQuarterTurns) {
     // a b c
-    // d e f
-    Image image(3, 2);
-    const Pixel a{1, 0, 0, 255}, b{2, 0, 0, 255}, c{3, 0, 0, 255}, d{4, 0, 0, 255}, e{5, 0, 0, 255},
-        f{6, 0, 0, 255};
-    image.setPixel(0, 0, a);
-    image.setPixel(1, 0, b);
-    image.setPixel(2, 0, c);
-    image.setPixel(0, 1, d);
-    image.setPixel(1, 1, e);
-    image.setPixel(2, 1, f);
+    // d e f, pixels told apart by their red value.
+    const Image image = Image::fromRGBA(
+        3, 2, {1, 0, 0, 255, 2, 0, 0, 255, 3, 0, 0, 255, 4, 0, 0, 255, 5, 0, 0, 255, 6, 0, 0, 255});
+    const Pixel a{1, 0, 0, 255}, c{3, 0, 0, 255}, d{4, 0, 0, 255}, f{6, 0, 0, 255};
 
     // Clockwise: d a / e b / f c
     Image cw = image.rotated(90);
