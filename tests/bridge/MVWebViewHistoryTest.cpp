@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
-#include "libmerovane/bridge/MVWebViewHistoryEntry.h"
 #include "tests/bridge/MVWebViewFixture.h"
 #include "tests/support/FakeWebCache.h"
 #include "tests/support/ServingURLProtocol.h"
@@ -61,28 +60,6 @@ class MVWebViewHistoryTest : public MVWebViewFixture {
 
     std::unique_ptr<ServingURLProtocol> site;
 };
-
-TEST_F(MVWebViewHistoryTest, FactoriesAndCopies) {
-    auto url = MVWebViewHistoryEntry::historyEntryWithUrl("mvapi:home");
-    EXPECT_TRUE(url->isUrlEntry());
-    EXPECT_TRUE(url->prefersPullToRefreshEnabled());
-    EXPECT_TRUE(url->tags().empty());
-    auto html = MVWebViewHistoryEntry::historyEntryWithHTMLString("<p/>", "https://a.example/");
-    EXPECT_FALSE(html->isUrlEntry());
-    EXPECT_EQ(html->baseUrl(), "https://a.example/");
-
-    url->setTags({"a"});
-    url->setIsPushState(true);
-    url->setNavigationParams(std::make_shared<const nlohmann::json>(nlohmann::json{{"x", 1}}));
-    url->setNavigationTitle("Title");
-    auto copy = url->copy();
-    copy->setTags({"b"});
-    EXPECT_EQ(url->tags(), (std::vector<std::string>{"a"}));
-    EXPECT_TRUE(copy->isPushState());
-    EXPECT_EQ(copy->documentUrl(), "mvapi:home");
-    EXPECT_EQ(copy->navigationTitle(), "Title");
-    EXPECT_EQ((*copy->navigationParams())["x"], 1);
-}
 
 TEST_F(MVWebViewHistoryTest, GoingBackShowsTheOlderPageWithoutAddingItAgain) {
     browse({kTwo, kThree});
