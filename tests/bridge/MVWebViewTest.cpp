@@ -11,7 +11,6 @@
 #include "libmerovane/bridge/MVWebViewHistoryEntry.h"
 #include "platform/ui/ScrollView.h"
 #include "tests/bridge/MVWebViewFixture.h"
-#include "tests/support/ServingURLProtocol.h"
 
 namespace {
 
@@ -114,8 +113,7 @@ TEST_F(MVWebViewTest, CopyTakesBoundsAndAnIndependentHistory) {
 }
 
 TEST_F(MVWebViewTest, CancellingWithdrawsTheScheduledFetch) {
-    ServingURLProtocol site("mvtest");
-    site.serve("mvtest://shop/page", "text/html", "<p>page</p>");
+    serveSite({"mvtest://shop/page"});
     webView->cancelCurrentRequest();  // without a load: nothing to tell
     EXPECT_FALSE(logged("did cancel loading"));
     webView->setWebkitAnimationBugDelay(true);
@@ -124,12 +122,12 @@ TEST_F(MVWebViewTest, CancellingWithdrawsTheScheduledFetch) {
     webView->performBlock([&] { blockRan = true; }, true);
     EXPECT_TRUE(webView->isLoading());
     platform::advanceBy(0.04);
-    EXPECT_EQ(site.requestCount("mvtest://shop/page"), 0u);
+    EXPECT_EQ(site->requestCount("mvtest://shop/page"), 0u);
     webView->cancelCurrentRequest();
     EXPECT_FALSE(webView->isLoading());
     EXPECT_TRUE(logged("MVWebView<1000> did cancel loading [HTML String]"));
     platform::advanceBy(1);
-    EXPECT_EQ(site.requestCount("mvtest://shop/page"), 0u);
+    EXPECT_EQ(site->requestCount("mvtest://shop/page"), 0u);
     EXPECT_EQ(notes->names, (std::vector<std::string>{"start", "cancel"}));
     EXPECT_TRUE(notes->objectsMatched);
     EXPECT_FALSE(blockRan);
@@ -138,15 +136,14 @@ TEST_F(MVWebViewTest, CancellingWithdrawsTheScheduledFetch) {
 }
 
 TEST_F(MVWebViewTest, WithTheAnimationDelayTheFetchStartsAfterFiftyMilliseconds) {
-    ServingURLProtocol site("mvtest");
-    site.serve("mvtest://shop/page", "text/html", "<p>page</p>");
+    serveSite({"mvtest://shop/page"});
     webView->setWebkitAnimationBugDelay(true);
     webView->openUrl("mvtest://shop/page");
     platform::advanceBy(0.049);
-    EXPECT_EQ(site.requestCount("mvtest://shop/page"), 0u);
+    EXPECT_EQ(site->requestCount("mvtest://shop/page"), 0u);
     platform::advanceBy(0.001);
     EXPECT_TRUE(
-        platform::runUntil([&] { return site.requestCount("mvtest://shop/page") == 1; }, kIO));
+        platform::runUntil([&] { return site->requestCount("mvtest://shop/page") == 1; }, kIO));
 }
 
 TEST_F(MVWebViewTest, ClearingEmptiesThePageButKeepsTheHistory) {
