@@ -61,4 +61,17 @@ TEST(MVEventTest, NamelessEventRaises) {
     }
 }
 
+// Parameters live behind a pointer: copies must be deep and a moved-from event usable.
+TEST(MVEventTest, CopiesAreIndependentAndMovedFromStaysUsable) {
+    MVEvent event("x", json::array({1}));
+    event.setAmendPreviousEvent(true);
+    MVEvent copy = event;
+    event.parameters().push_back(2);
+    EXPECT_EQ(copy.parameters(), json::array({1}));
+    EXPECT_TRUE(copy.amendPreviousEvent());
+    MVEvent moved = std::move(event);
+    EXPECT_EQ(moved.parameters(), json::array({1, 2}));
+    EXPECT_TRUE(event.parameters().is_array());  // NOLINT: checked on purpose
+}
+
 }  // namespace

@@ -112,7 +112,7 @@ TEST_F(MVWebViewTest, CopyTakesBoundsAndAnIndependentHistory) {
     EXPECT_FALSE(copied->isLoading());
 }
 
-TEST_F(MVWebViewTest, CancellingWithdrawsTheScheduledFetch) {
+TEST_F(MVWebViewTest, TheAnimationDelayPostponesTheFetchAndCancellingWithdrawsIt) {
     serveSite({"mvtest://shop/page"});
     webView->cancelCurrentRequest();  // without a load: nothing to tell
     EXPECT_FALSE(logged("did cancel loading"));
@@ -133,11 +133,8 @@ TEST_F(MVWebViewTest, CancellingWithdrawsTheScheduledFetch) {
     EXPECT_FALSE(blockRan);
     // The history keeps the page that was asked for.
     EXPECT_EQ(webView->currentUrl(), "mvtest://shop/page");
-}
 
-TEST_F(MVWebViewTest, WithTheAnimationDelayTheFetchStartsAfterFiftyMilliseconds) {
-    serveSite({"mvtest://shop/page"});
-    webView->setWebkitAnimationBugDelay(true);
+    // Not cancelled, the fetch starts after fifty milliseconds.
     webView->openUrl("mvtest://shop/page");
     platform::advanceBy(0.049);
     EXPECT_EQ(site->requestCount("mvtest://shop/page"), 0u);
