@@ -50,18 +50,4 @@ INSTANTIATE_TEST_SUITE_P(
         DictionaryCase{R"(["c","x"])", std::nullopt, nullptr},
         DictionaryCase{R"("c")", std::nullopt, nullptr}));
 
-TEST(MVCommandTest, BuiltNativelyAndCopiedAsAValue) {
-    MVCommand command;
-    command.setName("appStart");
-    command.setParameters({{"device", {{"model", "x"}}}});
-    MVCommand copy = command;
-    command.setParameters({{"other", 1}});
-    ASSERT_NE(copy.parameters(), nullptr);
-    EXPECT_EQ(copy.name(), "appStart");
-    EXPECT_EQ((*copy.parameters())["device"]["model"], "x");
-    copy.removeParameters();
-    EXPECT_EQ(copy.parameters(), nullptr);
-    EXPECT_NE(command.parameters(), nullptr);
-}
-
 }  // namespace

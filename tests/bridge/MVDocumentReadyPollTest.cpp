@@ -10,26 +10,25 @@ namespace {
 using PageState = MVDocumentReadyPoll::PageState;
 
 TEST(MVDocumentReadyPollStateTest, AnswerSplitsIntoFiveFields) {
-    auto s = PageState::parse("data:x<-*-*->complete<-*-*->true<-*-*->1<-*-*->null");
-    EXPECT_EQ(s.librarySource, "data:x");
-    EXPECT_EQ(s.readyState, "complete");
-    EXPECT_EQ(s.libraryReady, "true");
-    EXPECT_EQ(s.discardedFromHistory, "1");
-    EXPECT_EQ(s.disallowPullToRefresh, "null");
-}
-
-TEST(MVDocumentReadyPollStateTest, MissingFieldsAreEmpty) {
-    // a failed script answers one empty field
-    auto failed = PageState::parse("");
-    EXPECT_EQ(failed.librarySource, "");
-    EXPECT_EQ(failed.readyState, "");
-    auto short_ = PageState::parse("<-*-*->loading");
-    EXPECT_EQ(short_.librarySource, "");
-    EXPECT_EQ(short_.readyState, "loading");
-    EXPECT_EQ(short_.libraryReady, "");
-    // more than five fields: the rest is ignored
-    auto extra = PageState::parse("a<-*-*->b<-*-*->c<-*-*->d<-*-*->e<-*-*->f");
-    EXPECT_EQ(extra.disallowPullToRefresh, "e");
+    struct Row {
+        const char* answer;
+        std::vector<std::string> fields;  // source, state, ready, discarded, pull-to-refresh
+    } rows[] = {
+        {"data:x<-*-*->complete<-*-*->true<-*-*->1<-*-*->null",
+         {"data:x", "complete", "true", "1", "null"}},
+        // a failed script answers one empty field; missing fields are empty
+        {"", {"", "", "", "", ""}},
+        {"<-*-*->loading", {"", "loading", "", "", ""}},
+        // more than five fields: the rest is ignored
+        {"a<-*-*->b<-*-*->c<-*-*->d<-*-*->e<-*-*->f", {"a", "b", "c", "d", "e"}},
+    };
+    for (const auto& row : rows) {
+        auto s = PageState::parse(row.answer);
+        EXPECT_EQ((std::vector<std::string>{s.librarySource, s.readyState, s.libraryReady,
+                                            s.discardedFromHistory, s.disallowPullToRefresh}),
+                  row.fields)
+            << row.answer;
+    }
 }
 
 TEST(MVDocumentReadyPollStateTest, ScriptIsTheOneThePageLibraryAnswers) {
@@ -109,36 +108,20 @@ TEST_F(MVDocumentReadyPollTest, LibraryNeverReadyGivesUpAtFortySeconds) {
     EXPECT_FALSE(logged("did not gain DOM access"));
 }
 
-TEST_F(MVDocumentReadyPollTest, PageWithoutLibraryWaitsWhileLoadingUpToTwentySeconds) {
-    answer_ = [](const std::string&) { return "<-*-*->loading<-*-*-><-*-*->null<-*-*->null"; };
-    start();
-    platform::advanceBy(19.995);
-    EXPECT_TRUE(outcomes_.empty());
-    platform::advanceBy(0.005);
-    ASSERT_EQ(outcomes_.size(), 1u);
-    EXPECT_FALSE(outcomes_[0].usingLibrary);
-    EXPECT_EQ(readyAtNanos_, platform::secondsToNanos(20.0));
-    EXPECT_EQ(loggedCount("MVWebView<1000> did not gain DOM access before timeout"), 1u);
-}
-
 TEST_F(MVDocumentReadyPollTest, PageWithoutLibraryIsReadyOnceNotLoading) {
-    struct Case {
-        const char* answer;
-        int64_t readyAfterNanos;
-    } cases[] = {
-        {"<-*-*->interactive<-*-*-><-*-*->null<-*-*->null", platform::secondsToNanos(0.005)},
-        {"<-*-*->complete<-*-*-><-*-*->null<-*-*->null", platform::secondsToNanos(0.005)},
-        // a failed script gives no state and no library: ready at once
-        {"", platform::secondsToNanos(0.005)},
+    const char* answers[] = {
+        "<-*-*->interactive<-*-*-><-*-*->null<-*-*->null",
+        "<-*-*->complete<-*-*-><-*-*->null<-*-*->null",
+        "",  // a failed script gives no state and no library: ready at once
     };
-    for (const auto& c : cases) {
+    for (const char* answer : answers) {
         outcomes_.clear();
-        answer_ = [&](const std::string&) { return c.answer; };
+        answer_ = [&](const std::string&) { return answer; };
         start();
         platform::advanceBy(1.0);
-        ASSERT_EQ(outcomes_.size(), 1u) << c.answer;
+        ASSERT_EQ(outcomes_.size(), 1u) << answer;
         EXPECT_FALSE(outcomes_[0].usingLibrary);
-        EXPECT_EQ(readyAtNanos_, c.readyAfterNanos) << c.answer;
+        EXPECT_EQ(readyAtNanos_, platform::secondsToNanos(0.005)) << answer;  // the first step
     }
     EXPECT_FALSE(logged("did not gain DOM access"));
 }
@@ -205,17 +188,6 @@ TEST_F(MVDocumentReadyPollTest, ExternalCheckUntilComplete) {
     EXPECT_FALSE(poll_.isCheckingExternally());
 }
 
-TEST_F(MVDocumentReadyPollTest, CancelledExternalCheckNeverCompletes) {
-    answer_ = [](const std::string&) { return "complete"; };
-    int completed = 0;
-    poll_.startExternalCheck([&] { ++completed; });
-    platform::advanceBy(0.04);
-    poll_.cancelExternalCheck();
-    platform::advanceBy(1.0);
-    EXPECT_EQ(completed, 0);
-    EXPECT_TRUE(scripts_.empty());
-}
-
 TEST_F(MVDocumentReadyPollTest, DestroyingThePollWithdrawsItsSteps) {
     int ready = 0;
     {
@@ -228,6 +200,15 @@ TEST_F(MVDocumentReadyPollTest, DestroyingThePollWithdrawsItsSteps) {
     }
     platform::advanceBy(1.0);
     EXPECT_EQ(ready, 0);
+
+    // A cancelled external check never completes.
+    answer_ = [](const std::string&) { return "complete"; };
+    poll_.startExternalCheck([&] { ++ready; });
+    platform::advanceBy(0.04);
+    poll_.cancelExternalCheck();
+    platform::advanceBy(1.0);
+    EXPECT_EQ(ready, 0);
+    EXPECT_TRUE(scripts_.empty());
 }
 
 }  // namespace

@@ -18,9 +18,7 @@ TEST(MVJavascriptOverridesTest, ScriptReplacesLocationReplaceAndReplaceStateInTh
               "history.replaceState_(state,title,url); window.location = "
               "'mvwebview-override-history.replaceState://' + "
               "encodeURIComponent(document.location.href); };\n");
-}
-
-TEST(MVJavascriptOverridesTest, ScriptIsBuiltOncePerProcess) {
+    // built once per process
     EXPECT_EQ(&MVJavascriptOverrides::injectedScript(), &MVJavascriptOverrides::injectedScript());
 }
 
@@ -44,15 +42,6 @@ TEST(MVJavascriptOverridesTest, SchemesFindTheirOverride) {
     for (const auto& c : cases) {
         EXPECT_EQ(MVJavascriptOverrides::overrideForScheme(c.scheme), c.override) << c.scheme;
     }
-}
-
-TEST(MVJavascriptOverridesTest, DisplayNames) {
-    EXPECT_STREQ(MVJavascriptOverrides::displayName(Override::LocationReplace),
-                 "window.location.replace");
-    EXPECT_STREQ(MVJavascriptOverrides::displayName(Override::HistoryReplaceState),
-                 "history.replaceState");
-    EXPECT_STREQ(MVJavascriptOverrides::displayName(Override::HistoryPushState),
-                 "history.pushState");
 }
 
 TEST(MVJavascriptOverridesTest, ReportedAddressIsTheDecodedTextAfterSchemeAndSlashes) {

@@ -16,6 +16,7 @@
 #include "tests/support/PlatformTest.h"
 #include "tests/support/PollingWait.h"
 #include "tests/support/RecordingMVWebViewDelegate.h"
+#include "tests/support/ServingURLProtocol.h"
 
 class MVWebViewFixture : public PlatformTest {
   protected:
@@ -36,6 +37,7 @@ class MVWebViewFixture : public PlatformTest {
         webView.reset();
         platform::runUntilIdle();
         PlatformTest::TearDown();
+        site.reset();
     }
 
     platform::HeadlessWebEngine& page() { return headlessEngineOf(*webView); }
@@ -47,9 +49,17 @@ class MVWebViewFixture : public PlatformTest {
     // that loaded pages are polled and shown meanwhile.
     bool settle(const std::function<bool()>& done) { return runUntilPolled(done, kIO); }
     std::vector<std::string> historyUrls() const { return ::historyUrls(*webView); }
+    // Serves each page under the "mvtest" scheme with a body naming it.
+    void serveSite(std::initializer_list<const char*> urls) {
+        site = std::make_unique<ServingURLProtocol>("mvtest");
+        for (const char* url : urls)
+            site->serve(url, "text/html", std::string("<p>") + url + "</p>");
+    }
+    bool lastDecision() { return page().decisions().back().allowed; }
 
     std::shared_ptr<MVWebView> webView;
     std::shared_ptr<RecordingMVWebViewDelegate> owner;
     std::unique_ptr<LoadNotifications> notes;
     std::shared_ptr<HeadlessPageModel> pageModel;
+    std::unique_ptr<ServingURLProtocol> site;
 };

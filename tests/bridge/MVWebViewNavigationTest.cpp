@@ -4,7 +4,6 @@
 #include "libmerovane/bridge/MVWebViewAdapter.h"
 #include "platform/ui/Application.h"
 #include "tests/bridge/MVWebViewFixture.h"
-#include "tests/support/ServingURLProtocol.h"
 
 namespace {
 
@@ -14,20 +13,12 @@ class MVWebViewNavigationTest : public MVWebViewFixture {
   protected:
     void SetUp() override {
         MVWebViewFixture::SetUp();
-        site = std::make_unique<ServingURLProtocol>("mvtest");
-        site->serve(kPage, "text/html", "<p>page</p>");
-    }
-    void TearDown() override {
-        MVWebViewFixture::TearDown();
-        site.reset();
+        serveSite({kPage});
     }
     void openPage() {
         webView->openUrl(kPage);
         ASSERT_TRUE(waitUntilLoaded());
     }
-    bool lastDecision() { return page().decisions().back().allowed; }
-
-    std::unique_ptr<ServingURLProtocol> site;
 };
 
 TEST_F(MVWebViewNavigationTest, WithoutADocumentThePlatformViewLoads) {

@@ -71,8 +71,6 @@ TEST_F(MVWebViewRoundTripTest, PageCommandIsAnsweredByOneEventScript) {
     EXPECT_EQ(pageModel->eventScripts(),
               (std::vector<std::string>{R"(MVEvent.__call("echoed",[{"q":"shoes"}]))"}));
     EXPECT_EQ(page().decisions().back().allowed, false);  // the command URL is never loaded
-    EXPECT_EQ(webView->lastCommandSerial(), 1);
-    EXPECT_FALSE(logged("lost commands"));
     EXPECT_TRUE(logged("MVWebView<1000> performing MVEvent.echoed( [dictionary] )"));
 }
 
@@ -115,20 +113,6 @@ TEST_F(MVWebViewRoundTripTest, EventsBeforeReadyArriveInOneScriptInOrderOnTheThi
               (std::vector<std::string>{"first", "echoed", "last", "after"}));
     platform::advanceBy(1.0);
     EXPECT_EQ(pageModel->readyPolls(), 3);  // no poll after ready
-}
-
-TEST_F(MVWebViewRoundTripTest, CommandsWithoutSerialWarnAndAllRun) {
-    loadUntilPlatformFinished();
-    pageModel->sendCommands({{"ver", "2.0"},
-                             {"cmds",
-                              {{{"c", "echo"}, {"p", {{"n", 1}}}},
-                               {{"c", "echo"}, {"p", {{"n", 2}}}},
-                               {{"c", "echo"}, {"p", {{"n", 3}}}}}}});
-    platform::runUntilIdle();
-    EXPECT_EQ(performed.size(), 3u);
-    EXPECT_EQ(loggedCount("MVWebView<1000> lost commands 0 == 1"), 1u);
-    EXPECT_EQ(loggedCount("MVWebView<1000> lost commands 0 == 2"), 1u);
-    EXPECT_EQ(loggedCount("lost commands"), 2u);
 }
 
 TEST_F(MVWebViewRoundTripTest, SerialsCountPerPageAndStartAgainAfterAReload) {
@@ -234,23 +218,6 @@ TEST_F(MVWebViewRoundTripTest, EventsStillBufferedAtOnloadAreSentThenWithAWarnin
               (std::vector<std::string>{R"(MVEvent.__call("early",[]);)"}));
 }
 
-TEST_F(MVWebViewRoundTripTest, AmendingEventsReplaceTheirNamesakesInTheBuffer) {
-    load();
-    MVEvent first("pageInsetsChanged", json::array({1}));
-    first.setAmendPreviousEvent(true);
-    MVEvent second("pageInsetsChanged", json::array({2}));
-    second.setAmendPreviousEvent(true);
-    webView->performMVEvent(first);
-    webView->performMVEvent(MVEvent("viewWillAppear", json::array({true})));
-    webView->performMVEvent(second);
-    webView->performMVEvent(MVEvent("pageInsetsChanged", json::array({3})));
-    platform::advanceBy(0.1);
-    EXPECT_EQ(pageModel->events(),
-              (std::vector<ReceivedEvent>{{"viewWillAppear", json::array({true})},
-                                          {"pageInsetsChanged", json::array({2})},
-                                          {"pageInsetsChanged", json::array({3})}}));
-}
-
 TEST_F(MVWebViewRoundTripTest, BufferOfProgressEventsOnlySendsAnEmptyScript) {
     load();
     webView->performMVEvent(MVEvent("updatePageProgress", json::array({0.5})));
@@ -261,11 +228,6 @@ TEST_F(MVWebViewRoundTripTest, BufferOfProgressEventsOnlySendsAnEmptyScript) {
     webView->performMVEvent(MVEvent("updatePageProgress", json::array({0.7})));
     EXPECT_EQ(pageModel->eventNames(), (std::vector<std::string>{"updatePageProgress"}));
     EXPECT_FALSE(logged("performing MVEvent.updatePageProgress"));
-}
-
-TEST_F(MVWebViewRoundTripTest, EventsWithoutHistoryGoNowhere) {
-    webView->performMVEvent(MVEvent("lost"));
-    EXPECT_TRUE(page().scripts().empty());
 }
 
 TEST_F(MVWebViewRoundTripTest, GarbageWebViewsStillGetTheirEventsButSayItInTheLog) {

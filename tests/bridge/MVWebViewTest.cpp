@@ -11,7 +11,6 @@
 #include "libmerovane/bridge/MVWebViewHistoryEntry.h"
 #include "platform/ui/ScrollView.h"
 #include "tests/bridge/MVWebViewFixture.h"
-#include "tests/support/ServingURLProtocol.h"
 
 namespace {
 
@@ -76,18 +75,11 @@ TEST_F(MVWebViewTest, SetUpHidesTheAdapterInsideTheView) {
     EXPECT_EQ(adapter->autoresizingMask(),
               platform::kAutoresizingFlexibleWidth | platform::kAutoresizingFlexibleHeight);
     EXPECT_TRUE(adapter->suppressesIncrementalRendering());
-    EXPECT_TRUE(webView->nativeMode());
-    EXPECT_FALSE(webView->isLoading());
-    EXPECT_FALSE(webView->isGarbage());
-    EXPECT_FALSE(webView->pageDidFailLoading());
-    EXPECT_EQ(webView->historySize(), 0u);
 
     auto scrollView = webView->scrollView();
     ASSERT_NE(scrollView, nullptr);
     EXPECT_EQ(scrollView, adapter->scrollView());
     EXPECT_EQ(scrollView->decelerationRate(), platform::kScrollViewDecelerationRateNormal);
-    EXPECT_TRUE(scrollView->delaysContentTouches());
-    EXPECT_TRUE(scrollView->canCancelContentTouches());
 
     // The platform view follows the web view's size.
     webView->setFrame(platform::Rect(0, 0, 200, 100));
@@ -105,17 +97,6 @@ TEST_F(MVWebViewTest, NativeModeSetsRenderingAndScaling) {
     EXPECT_FALSE(webView->webView()->scalesPageToFit());
 }
 
-TEST_F(MVWebViewTest, ViewPropertiesGoToTheDelegate) {
-    webView->setViewProperties({{"statusBar", "light"}});
-    ASSERT_NE(webView->viewProperties(), nullptr);
-    EXPECT_EQ((*webView->viewProperties())["statusBar"], "light");
-    EXPECT_EQ(owner->count("didChangeViewProperties"), 1u);
-    // Without a delegate only the properties change.
-    webView->setDelegate({});
-    webView->setViewProperties({{"statusBar", "dark"}});
-    EXPECT_EQ((*webView->viewProperties())["statusBar"], "dark");
-}
-
 TEST_F(MVWebViewTest, CopyTakesBoundsAndAnIndependentHistory) {
     webView->loadHTMLString("<p>a</p>", platform::URL::parse("https://shop.example/a"));
     webView->setViewTags({"home"});
@@ -131,44 +112,35 @@ TEST_F(MVWebViewTest, CopyTakesBoundsAndAnIndependentHistory) {
     EXPECT_FALSE(copied->isLoading());
 }
 
-TEST_F(MVWebViewTest, CancellingWithoutALoadChangesNothing) {
-    webView->cancelCurrentRequest();
-    EXPECT_TRUE(notes->names.empty());
+TEST_F(MVWebViewTest, TheAnimationDelayPostponesTheFetchAndCancellingWithdrawsIt) {
+    serveSite({"mvtest://shop/page"});
+    webView->cancelCurrentRequest();  // without a load: nothing to tell
     EXPECT_FALSE(logged("did cancel loading"));
-}
-
-TEST_F(MVWebViewTest, CancellingWithdrawsTheScheduledFetch) {
-    ServingURLProtocol site("mvtest");
-    site.serve("mvtest://shop/page", "text/html", "<p>page</p>");
     webView->setWebkitAnimationBugDelay(true);
     bool blockRan = false;
     webView->openUrl("mvtest://shop/page");
     webView->performBlock([&] { blockRan = true; }, true);
     EXPECT_TRUE(webView->isLoading());
     platform::advanceBy(0.04);
-    EXPECT_EQ(site.requestCount("mvtest://shop/page"), 0u);
+    EXPECT_EQ(site->requestCount("mvtest://shop/page"), 0u);
     webView->cancelCurrentRequest();
     EXPECT_FALSE(webView->isLoading());
     EXPECT_TRUE(logged("MVWebView<1000> did cancel loading [HTML String]"));
     platform::advanceBy(1);
-    EXPECT_EQ(site.requestCount("mvtest://shop/page"), 0u);
+    EXPECT_EQ(site->requestCount("mvtest://shop/page"), 0u);
     EXPECT_EQ(notes->names, (std::vector<std::string>{"start", "cancel"}));
     EXPECT_TRUE(notes->objectsMatched);
     EXPECT_FALSE(blockRan);
     // The history keeps the page that was asked for.
     EXPECT_EQ(webView->currentUrl(), "mvtest://shop/page");
-}
 
-TEST_F(MVWebViewTest, WithTheAnimationDelayTheFetchStartsAfterFiftyMilliseconds) {
-    ServingURLProtocol site("mvtest");
-    site.serve("mvtest://shop/page", "text/html", "<p>page</p>");
-    webView->setWebkitAnimationBugDelay(true);
+    // Not cancelled, the fetch starts after fifty milliseconds.
     webView->openUrl("mvtest://shop/page");
     platform::advanceBy(0.049);
-    EXPECT_EQ(site.requestCount("mvtest://shop/page"), 0u);
+    EXPECT_EQ(site->requestCount("mvtest://shop/page"), 0u);
     platform::advanceBy(0.001);
     EXPECT_TRUE(
-        platform::runUntil([&] { return site.requestCount("mvtest://shop/page") == 1; }, kIO));
+        platform::runUntil([&] { return site->requestCount("mvtest://shop/page") == 1; }, kIO));
 }
 
 TEST_F(MVWebViewTest, ClearingEmptiesThePageButKeepsTheHistory) {
@@ -234,12 +206,7 @@ TEST_F(MVWebViewTest, EventsWaitInTheBufferWhileAPageLoads) {
     EXPECT_TRUE(page().scripts().empty());
 
     webView->loadHTMLString("<p>a</p>", std::nullopt);
-    MVEvent first("cart", nlohmann::json::array({1}));
-    first.setAmendPreviousEvent(true);
-    MVEvent second("cart", nlohmann::json::array({2}));
-    second.setAmendPreviousEvent(true);
-    webView->performMVEvent(first);
-    webView->performMVEvent(second);
+    webView->performMVEvent(MVEvent("cart", nlohmann::json::array({1})));
     EXPECT_TRUE(page().scripts().empty());
     platform::advanceBy(0.1);
     // The page has no page library: what was buffered for it is dropped, and so are
@@ -258,7 +225,6 @@ TEST_F(MVWebViewTest, TheDelegateDecidesCommandsOfItsPage) {
     EXPECT_EQ(owner->askedCommands, (std::vector<std::string>{"openPage", "openPage"}));
     webView->setDelegate({});
     EXPECT_EQ(webView->delegateShouldPerformCommand(command), std::nullopt);
-    EXPECT_EQ(webView->asMVWebView(), webView);
 }
 
 }  // namespace

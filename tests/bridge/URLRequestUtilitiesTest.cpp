@@ -31,10 +31,8 @@ TEST_F(URLRequestUtilitiesTest, WebCacheMarks) {
     setWillIgnoreWebcache(request, true);
     EXPECT_TRUE(willIgnoreWebcache(request));
     EXPECT_TRUE(request.boolProperty("MVWebCacheURLRequestPropertyIgnoreWebcache"));
-    platform::URLRequest copy = request;
-    setWillForceWebcache(copy, false);
-    EXPECT_FALSE(willForceWebcache(copy));
-    EXPECT_TRUE(willForceWebcache(request));
+    setWillForceWebcache(request, false);
+    EXPECT_FALSE(willForceWebcache(request));
 }
 
 TEST_F(URLRequestUtilitiesTest, ResponsesShareTheirCookiesAndRequestsTakeThem) {

@@ -25,14 +25,11 @@ TEST_F(FileManagerExtensionsTest, CreatesMissingFoldersOnTheWay) {
     EXPECT_TRUE(logged("Making sure path exists: \"" + path + "\""));
 }
 
-TEST_F(FileManagerExtensionsTest, AnExistingDirectoryIsLeftAloneAndItsFilesKept) {
+TEST_F(FileManagerExtensionsTest, AnExistingDirectoryKeepsItsFilesAndAPlainFileBecomesOne) {
     home_.write("cache/entry", "bytes");
     EXPECT_TRUE(makeSurePathExists(home_.file("cache")));
     EXPECT_EQ(platform::FileManager::defaultManager().readFile(home_.file("cache/entry")), "bytes");
     EXPECT_FALSE(logged("Making sure path exists"));
-}
-
-TEST_F(FileManagerExtensionsTest, APlainFileIsReplacedByADirectory) {
     home_.write("localization", "not a folder");
     EXPECT_TRUE(makeSurePathExists(home_.file("localization")));
     EXPECT_TRUE(isDirectory(home_.file("localization")));

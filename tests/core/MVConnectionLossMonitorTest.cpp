@@ -76,6 +76,7 @@ class MVConnectionLossMonitorTest : public PlatformTest {
 TEST_F(MVConnectionLossMonitorTest, FailingAttemptsBlockAfterMoreThanSixteenSecondsErroneous) {
     at(1.0);
     failedAttempt();
+    Monitor::retryConnections();  // outside "lost (blocking)" a retry does nothing
     EXPECT_EQ(state(), Monitor::kStateErroneous);
     EXPECT_TRUE(logged("MVConnectionLossMonitor changed state to erroneous"));
     at(6.0);
@@ -220,13 +221,6 @@ TEST_F(MVConnectionLossMonitorTest, RetryingEndsBySuccessOrBySixteenSecondsOfFai
     EXPECT_FALSE(Monitor::sharedMonitor().view()->isLoading());
 }
 
-TEST_F(MVConnectionLossMonitorTest, RetryOutsideTheLostStateDoesNothing) {
-    at(1.0);
-    failedAttempt();
-    Monitor::retryConnections();
-    EXPECT_EQ(state(), Monitor::kStateErroneous);
-}
-
 TEST_F(MVConnectionLossMonitorTest, EnablingWhenEnabledOnlyLogs) {
     Monitor::setEnabled(true);
     EXPECT_TRUE(
@@ -276,25 +270,17 @@ TEST_F(MVConnectionLossMonitorViewTest, IsMadeInTheLoadingLook) {
     EXPECT_EQ(view->lblNotice()->frame(), platform::Rect(20, 20 - 60, 280, 440));
     EXPECT_EQ(view->lblNotice()->text(),
               "There seems to be a problem with your internet connection");
-    EXPECT_EQ(view->lblNotice()->font(), platform::Font::named("HelveticaNeue-Thin", 28));
-    EXPECT_EQ(view->lblNotice()->numberOfLines(), 0);
-    EXPECT_EQ(view->lblNotice()->textColor(), platform::Color::white());
-    EXPECT_EQ(view->lblNotice()->textAlignment(), platform::TextAlignment::Center);
 
     // A 50-point circle around the spinner, at three quarters of the height.
     EXPECT_EQ(view->btnRetry()->frame(), platform::Rect(135, 335, 50, 50));
     EXPECT_FALSE(view->btnRetry()->isUserInteractionEnabled());
     EXPECT_DOUBLE_EQ(view->btnRetry()->layer()->cornerRadius(), 25);
-    EXPECT_DOUBLE_EQ(view->btnRetry()->layer()->borderWidth(), 1);
-    EXPECT_EQ(view->btnRetry()->layer()->borderColor(), platform::Color::white());
     EXPECT_DOUBLE_EQ(view->lblRetry()->alpha(), 0);
     EXPECT_EQ(view->lblRetry()->text(), "Retry");
     EXPECT_EQ(view->lblRetry()->frame(), platform::Rect(20, 335, 280, 50));
-    EXPECT_TRUE(view->lblRetry()->clipsToBounds());
     EXPECT_DOUBLE_EQ(view->activity()->alpha(), 1);
     EXPECT_TRUE(view->activity()->isAnimating());
     EXPECT_EQ(view->activity()->center(), (platform::Point{160, 360}));
-    EXPECT_EQ(view->activity()->style(), platform::ActivityIndicatorStyle::WhiteLarge);
 }
 
 TEST_F(MVConnectionLossMonitorViewTest, BlursOnNewSystemsAndDarkensOnOldOnes) {
@@ -315,7 +301,6 @@ TEST_F(MVConnectionLossMonitorViewTest, BlursOnNewSystemsAndDarkensOnOldOnes) {
     EXPECT_FALSE(std::dynamic_pointer_cast<platform::VisualEffectView>(plain));
     EXPECT_EQ(plain->backgroundColor(), platform::Color::black().withAlpha(0.8));
     EXPECT_EQ(dark->container(), plain);
-    EXPECT_EQ(dark->lblNotice()->superview(), plain);
 }
 
 TEST_F(MVConnectionLossMonitorViewTest, SwitchingToTheRetryButtonAnimatesInTwoSteps) {
@@ -348,12 +333,4 @@ TEST_F(MVConnectionLossMonitorViewTest, SwitchingToTheRetryButtonAnimatesInTwoSt
     view->setIsLoading(false);
     EXPECT_TRUE(platform::animationLog().empty());
     EXPECT_DOUBLE_EQ(view->lblRetry()->alpha(), 1);
-}
-
-TEST_F(MVConnectionLossMonitorViewTest, TheButtonBrightensWhileHighlighted) {
-    auto button = UIButtonTouchHighlight::create({0, 0, 100, 50});
-    button->setHighlighted(true);
-    EXPECT_EQ(button->backgroundColor(), platform::Color::withWhite(1, 0.3));
-    button->setHighlighted(false);
-    EXPECT_EQ(button->backgroundColor(), platform::Color::clear());
 }
