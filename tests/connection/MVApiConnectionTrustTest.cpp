@@ -143,20 +143,6 @@ TEST_F(MVApiConnectionTrustTest, AnHttpProxyTunnelsToPort443AndTLSStartsInsideIt
         logged("SSL challenge trusted for 'api.example' by root CA: Merovane Test Root CA"));
 }
 
-TEST_F(MVApiConnectionTrustTest, AnHttpProxyToAnotherPortCarriesAPlainRequest) {
-    ApiPeer proxy({.proxy = true});
-    proxy.queueScript({.head = ResponseHead::ok(), .afterHead = {}});
-    proxies_->set("http_proxy", "http://127.0.0.1:" + std::to_string(proxy.port()));
-
-    auto& connection = startConnection("http://api.example:8080/api");
-    ASSERT_TRUE(streaming(connection));
-    const auto record = proxy.connection(0);
-    EXPECT_EQ(record.proxyHead->startLine, "CONNECT api.example:8080 HTTP/1.1");
-    EXPECT_FALSE(record.tlsEstablished);
-    EXPECT_EQ(record.requestHead->startLine, "POST /api HTTP/1.1");
-    EXPECT_FALSE(connection.needsVerifiedTrust());
-}
-
 TEST_F(MVApiConnectionTrustTest, AProxyOfAnotherTypeIsAnnouncedAndBypassed) {
     ApiPeer peer;
     peer.queueScript({.head = ResponseHead::ok(), .afterHead = {}});

@@ -49,7 +49,8 @@ class ConnectionVariableTest : public StorageTest {
     double seconds() const { return static_cast<double>(platform::Clock::monotonicNanos()) / 1e9; }
 };
 
-TEST_F(ConnectionVariableTest, TheDeviceIdentifierLivesInTheSharedGroupAndOthersInThePrivateOne) {
+TEST_F(ConnectionVariableTest,
+       TheDeviceIdentifierLivesInTheSharedGroupOthersInThePrivateOneNoneInNeither) {
     add("did", "device-1");
     add("sid", "session-1");
     EXPECT_EQ(itemIn(accessGroupShared(), "mv-connection-var:did"), "device-1");
@@ -57,20 +58,11 @@ TEST_F(ConnectionVariableTest, TheDeviceIdentifierLivesInTheSharedGroupAndOthers
     EXPECT_EQ(itemIn(accessGroupPrivate(), "mv-connection-var:sid"), "session-1");
     EXPECT_EQ(itemIn(accessGroupShared(), "mv-connection-var:sid"), std::nullopt);
     storage().lockedAccess([&] {
-        auto did = Variable::dbObjectWithID("did");
-        EXPECT_EQ(did->keychainIdentifier(), "mv-connection-var:did");
-        EXPECT_EQ(did->keychain()->accessGroup(), accessGroupShared());
-        EXPECT_EQ(did->value(), "device-1");
+        EXPECT_EQ(Variable::dbObjectWithID("did")->value(), "device-1");
         EXPECT_EQ(Variable::dbObjectWithID("sid")->value(), "session-1");
-    });
-}
-
-TEST_F(ConnectionVariableTest, SettingNoneRemovesTheItem) {
-    add("sid", "session-1");
-    storage().lockedAccess([&] {
-        auto v = Variable::dbObjectWithID("sid");
-        v->setValue(std::nullopt);
-        EXPECT_EQ(v->value(), std::nullopt);
+        // Setting none removes the item.
+        Variable::dbObjectWithID("sid")->setValue(std::nullopt);
+        EXPECT_EQ(Variable::dbObjectWithID("sid")->value(), std::nullopt);
     });
     EXPECT_EQ(itemIn(accessGroupPrivate(), "mv-connection-var:sid"), std::nullopt);
 }

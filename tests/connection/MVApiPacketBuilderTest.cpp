@@ -1,5 +1,4 @@
 // Upstream packets: their dictionary, encodings, framing and log lines.
-#include <fmt/core.h>
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -49,17 +48,6 @@ TEST_F(MVApiPacketBuilderTest, BuildsTheServerPacketInEveryEncoding) {
                                            {"conn", "wifi"}}));
         }
     }
-}
-
-TEST_F(MVApiPacketBuilderTest, FramesThePayloadAsOneUpperCaseHexChunk) {
-    auto packet = builder_.build({testCommand("a")}, 1, json::object(), "unkown", {});
-    ASSERT_TRUE(packet);
-    const std::string& chunk = packet->data;
-    const size_t line = chunk.find("\r\n");
-    const std::string payload = chunk.substr(line + 2, chunk.size() - line - 4);
-    EXPECT_EQ(chunk.substr(0, line), fmt::format("{:X}", payload.size()));
-    EXPECT_EQ(chunk.substr(chunk.size() - 2), "\r\n");
-    EXPECT_EQ(json::parse(payload)["cmds"], json::parse(R"([{"c":"a"}])"));
 }
 
 TEST_F(MVApiPacketBuilderTest, NamesTheConnectionType) {

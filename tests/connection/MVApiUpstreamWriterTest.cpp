@@ -109,7 +109,7 @@ TEST_F(MVApiUpstreamWriterTest, PartialWritesContinueWhereTheyStopped) {
     EXPECT_EQ(writer_.bytesToWrite(false, true), packet(2).data + "0\r\n\r\n");
 }
 
-TEST_F(MVApiUpstreamWriterTest, TheClientSerialResendsWhatFollowsIt) {
+TEST_F(MVApiUpstreamWriterTest, TheClientSerialResendsWhatFollowsItAndABadOneChangesNothing) {
     fill(1, 5);
     drain(true, true);
     EXPECT_EQ(writer_.position(), 5u);
@@ -120,12 +120,9 @@ TEST_F(MVApiUpstreamWriterTest, TheClientSerialResendsWhatFollowsIt) {
     EXPECT_TRUE(writer_.resetClientSerial(0));
     EXPECT_EQ(writer_.position(), 5u);
     EXPECT_FALSE(logged("MVApiConnection"));
-}
 
-TEST_F(MVApiUpstreamWriterTest, ABadClientSerialIsLoggedAndChangesNothing) {
+    // A bad one is logged and reported, and changes nothing.
     MVErrorLogger::clearReports();
-    fill(1, 5);
-    drain(true, true);
     EXPECT_FALSE(writer_.resetClientSerial(-1));
     EXPECT_TRUE(logged("MVApiConnection received invalid CSERIAL"));
     auto reports = MVErrorLogger::reports();
