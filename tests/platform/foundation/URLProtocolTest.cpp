@@ -241,25 +241,27 @@ TEST_F(URLProtocolTest, TimeOutAppliesToProtocolLoads) {
     ASSERT_TRUE(platform::runUntil([&] { return journal_.count("stop silent") == 1; }, kIO));
 }
 
-TEST_F(URLProtocolTest, FollowedProtocolRedirectEndsItAndLoadsTheNewRequest) {
+// Followed, the redirect ends the protocol and the new request goes to the network;
+// refused, the protocol delivers the redirect response itself.
+TEST_F(URLProtocolTest, ProtocolRedirectFollowedOrRefused) {
     server_.respond("/landing", Response::text(200, "landed"));
     URLProtocol::registerClass(std::make_shared<platform::URLProtocolClass<RedirectingProtocol>>());
-    auto recorder = loadToEnd(request("/r/x"));
-    EXPECT_EQ(recorder->events, (std::vector<std::string>{"redirect 302 " + server_.url("/landing"),
-                                                          "response 200", "data 6", "finish"}));
-    EXPECT_EQ(server_.requestCount("/landing"), 1u);
-    ASSERT_TRUE(platform::runUntil([&] { return journal_.count("stop redirecting") == 1; }, kIO));
-}
-
-TEST_F(URLProtocolTest, RefusedProtocolRedirectLetsTheProtocolDeliverIt) {
-    URLProtocol::registerClass(std::make_shared<platform::URLProtocolClass<RedirectingProtocol>>());
-    auto recorder = std::make_shared<RecordingConnectionDelegate>();
-    recorder->onRedirect = [](URLRequest, const HTTPURLResponse&) { return std::nullopt; };
-    loadToEnd(request("/r/x"), recorder);
-    ASSERT_TRUE(recorder->isDone());
-    EXPECT_EQ(recorder->events, (std::vector<std::string>{"redirect 302 " + server_.url("/landing"),
-                                                          "response 302", "data 13", "finish"}));
-    EXPECT_EQ(server_.requestCount("/landing"), 0u);
+    const std::string redirect = "redirect 302 " + server_.url("/landing");
+    for (bool follow : {true, false}) {
+        SCOPED_TRACE(follow ? "followed" : "refused");
+        auto recorder = std::make_shared<RecordingConnectionDelegate>();
+        if (!follow)
+            recorder->onRedirect = [](URLRequest, const HTTPURLResponse&) { return std::nullopt; };
+        loadToEnd(request("/r/x"), recorder);
+        ASSERT_TRUE(recorder->isDone());
+        EXPECT_EQ(recorder->events,
+                  (follow ? std::vector<std::string>{redirect, "response 200", "data 6", "finish"}
+                          : std::vector<std::string>{redirect, "response 302", "data 13", "finish"}));
+        EXPECT_EQ(server_.requestCount("/landing"), 1u);  // from the followed load only
+        if (follow)
+            ASSERT_TRUE(
+                platform::runUntil([&] { return journal_.count("stop redirecting") == 1; }, kIO));
+    }
 }
 
 TEST_F(URLProtocolTest, ProtocolCanPassRequestsToTheNetworkFromTheLoadingThread) {
