@@ -1,7 +1,4 @@
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -14,6 +11,7 @@
 #include "platform/foundation/TrustEvaluation.h"
 #include "tests/support/ApiPeer.h"
 #include "tests/support/ChunkedCoding.h"
+#include "tests/support/HttpTestServer.h"
 #include "tests/support/PlatformTest.h"
 #include "tests/support/ProxyEnvironment.h"
 
@@ -88,19 +86,6 @@ std::string readAll(InputStream& input) {
 
 long writeText(OutputStream& output, std::string_view text) {
     return output.write(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-}
-
-// A port on which nothing listens.
-int closedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 class SocketStreamTest : public PlatformTest {
@@ -279,7 +264,8 @@ TEST_F(SocketStreamTest, AResetIsOneErrorForEachStream) {
 }
 
 TEST_F(SocketStreamTest, ARefusedConnectionIsOneErrorAndNeverOpens) {
-    auto& streams = open("127.0.0.1", closedPort());
+    HttpTestServer::RefusingPort refusing;
+    auto& streams = open("127.0.0.1", refusing.port());
     ASSERT_TRUE(waitFor(kInput, platform::kStreamEventErrorOccurred));
     ASSERT_TRUE(waitFor(kOutput, platform::kStreamEventErrorOccurred));
     platform::runUntilIdle();

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include "platform/foundation/HTTPCookieStorage.h"
 #include "platform/foundation/JsonValue.h"
@@ -7,6 +6,7 @@
 #include "platform/foundation/Thread.h"
 #include "platform/foundation/URLConnection.h"
 #include "platform/foundation/URLErrors.h"
+#include "tests/support/Gzip.h"
 #include "tests/support/URLLoadingTest.h"
 
 using platform::HTTPURLResponse;
@@ -320,20 +320,7 @@ TEST_F(URLConnectionTest, ChunkedBodyArrivesWhole) {
 
 TEST_F(URLConnectionTest, GzipBodyIsDecoded) {
     const std::string plain = "compressed page " + std::string(2000, 'q');
-    std::string packed(compressBound(plain.size()) + 32, '\0');
-    z_stream z{};
-    ASSERT_EQ(
-        deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY),
-        Z_OK);
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(plain.data()));
-    z.avail_in = static_cast<uInt>(plain.size());
-    z.next_out = reinterpret_cast<Bytef*>(packed.data());
-    z.avail_out = static_cast<uInt>(packed.size());
-    ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-    packed.resize(z.total_out);
-    deflateEnd(&z);
-
-    Response gz = Response::text(200, packed, "text/html");
+    Response gz = Response::text(200, testsupport::gzipCompress(plain), "text/html");
     gz.headers.set("Content-Encoding", "gzip");
     server_.respond("/gz", gz);
     auto recorder = loadToEnd(request("/gz"));
