@@ -293,20 +293,6 @@ TEST_F(URLConnectionTest, DroppedConnectionMidBodyMapsToConnectionLost) {
     EXPECT_EQ(recorder->error->code(), platform::kURLErrorNetworkConnectionLost);
 }
 
-TEST_F(URLConnectionTest, DelayedResponseWaitsForThePlatformClock) {
-    Response later = Response::text(200, "later");
-    later.delay = 5;
-    server_.respond("/later", later);
-    auto recorder = load(request("/later"));
-    ASSERT_TRUE(platform::runUntil([&] { return server_.requestCount("/later") == 1; }, kIO));
-    platform::advanceBy(4);
-    platform::runUntil([] { return false; }, 0.05);
-    EXPECT_TRUE(recorder->events.empty());
-    platform::advanceBy(1);
-    ASSERT_TRUE(platform::runUntil([&] { return recorder->isDone(); }, kIO));
-    EXPECT_EQ(recorder->body(), "later");
-}
-
 TEST_F(URLConnectionTest, ChunkedBodyArrivesWhole) {
     Response chunked;
     chunked.chunked = true;
