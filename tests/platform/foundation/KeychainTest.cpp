@@ -67,12 +67,6 @@ TEST_F(KeychainTest, DefaultGroupIsSeedDotApplicationIdentifier) {
     for (char c : group.substr(0, dot)) EXPECT_TRUE(std::isupper(c) || std::isdigit(c)) << group;
     EXPECT_EQ(group.substr(dot + 1), platform::FileManager::applicationIdentifier());
     EXPECT_EQ(keychain().defaultAccessGroup(), group);  // made once, then kept
-
-    // How the library learns its seed: an item added without a group and read back.
-    ASSERT_EQ(keychain().add(item("bundleSeedID", "")), KeychainStatus::Success);
-    KeychainItem out;
-    ASSERT_EQ(keychain().copy(query("bundleSeedID"), &out), KeychainStatus::Success);
-    EXPECT_EQ(out.accessGroup, group);
 }
 
 TEST_F(KeychainTest, ItemsAreKeyedByServiceAccountAndGroup) {

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "platform/foundation/Error.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/NotificationCenter.h"
 
@@ -45,15 +44,6 @@ TEST(NotificationCenterTest, RegistrationRemovesOnDestructionAndCarriesTheObject
     }
     EXPECT_EQ(key, "mv-api-page:home");
     EXPECT_EQ(center.observerCount(), 0u);
-}
-
-TEST(ErrorTest, CarriesDomainCodeAndDescription) {
-    platform::Error e(platform::kURLErrorDomain, platform::kURLErrorTimedOut, "The request timed out.");
-    platform::Error copy = e;
-    EXPECT_EQ(copy.domain(), "NSURLErrorDomain");
-    EXPECT_EQ(copy.code(), -1001);
-    EXPECT_EQ(copy.localizedDescription(), "The request timed out.");
-    EXPECT_TRUE(platform::Error().userInfo().empty());
 }
 
 TEST(ExceptionTest, AssertionsThrowTheNamedException) {

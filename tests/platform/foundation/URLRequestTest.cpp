@@ -37,25 +37,6 @@ TEST(HTTPHeaderFieldsTest, AddKeepsFieldsApartAndSetCollapsesThem) {
     EXPECT_EQ(h.size(), 1u);
 }
 
-TEST(URLRequestTest, Defaults) {
-    URLRequest r(*URL::parse("http://h/"));
-    EXPECT_EQ(r.httpMethod(), "GET");
-    EXPECT_EQ(r.timeoutInterval(), 60.0);
-    EXPECT_EQ(r.cachePolicy(), platform::URLRequestCachePolicy::UseProtocolCachePolicy);
-    EXPECT_TRUE(r.httpShouldHandleCookies());
-    EXPECT_TRUE(r.httpBody().empty());
-    EXPECT_FALSE(r.mainDocumentURL());
-}
-
-TEST(URLRequestTest, HeaderFieldsSetAddAndRemove) {
-    URLRequest r;
-    r.setValue("a", "Accept");
-    r.addValue("b", "accept");
-    EXPECT_EQ(r.valueForHTTPHeaderField("ACCEPT"), "a, b");
-    r.setValue(std::nullopt, "Accept");
-    EXPECT_FALSE(r.valueForHTTPHeaderField("Accept"));
-}
-
 TEST(URLRequestTest, PropertiesTravelWithCopies) {
     URLRequest r(*URL::parse("http://h/"));
     r.setProperty("MVWebCacheURLRequestPropertyForceWebcache", true);
@@ -70,12 +51,6 @@ TEST(URLRequestTest, PropertiesTravelWithCopies) {
     EXPECT_FALSE(copy.property("count").has_value());
     EXPECT_FALSE(r.boolProperty("count"));  // not a boolean
     EXPECT_FALSE(r.boolProperty("missing"));
-}
-
-TEST(URLRequestTest, BodyFromText) {
-    URLRequest r;
-    r.setHTTPBody(std::string_view("a\0b", 3));
-    EXPECT_EQ(r.httpBody(), (std::vector<uint8_t>{'a', 0, 'b'}));
 }
 
 struct ContentTypeRow {
@@ -117,14 +92,6 @@ TEST(HTTPURLResponseTest, ExpectedContentLength) {
     EXPECT_EQ(make("12x"), -1);
     EXPECT_EQ(make("-5"), -1);
     EXPECT_EQ(make("99999999999999999999999"), -1);
-}
-
-TEST(HTTPURLResponseTest, KeepsStatusVersionAndHeaders) {
-    HTTPURLResponse r(*URL::parse("http://h/x"), 302, "HTTP/1.0", {{"Location", "/y"}});
-    EXPECT_EQ(r.statusCode(), 302);
-    EXPECT_EQ(r.httpVersion(), "HTTP/1.0");
-    EXPECT_EQ(r.valueForHTTPHeaderField("location"), "/y");
-    EXPECT_EQ(r.url().absoluteString(), "http://h/x");
 }
 
 }  // namespace

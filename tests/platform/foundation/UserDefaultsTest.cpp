@@ -75,17 +75,11 @@ TEST_F(UserDefaultsTest, ArgumentsOverrideValuesWhichOverrideRegistration) {
     EXPECT_FALSE(file->contains("only_reg"));
 }
 
+// The coercions themselves are the value helpers' (JsonValueTest).
 TEST_F(UserDefaultsTest, TypedReadsCoerceAndMissingKeysAreZero) {
     defaults().setObject("s", "1");
-    defaults().setObject("d", 2.75);
     EXPECT_EQ(defaults().integerForKey("s"), 1);
-    EXPECT_TRUE(defaults().boolForKey("s"));
-    EXPECT_EQ(defaults().doubleForKey("s"), 1.0);
-    EXPECT_EQ(defaults().integerForKey("d"), 2);
-    EXPECT_EQ(defaults().stringForKey("d"), std::nullopt);
     EXPECT_EQ(defaults().integerForKey("missing"), 0);
-    EXPECT_FALSE(defaults().boolForKey("missing"));
-    EXPECT_EQ(defaults().doubleForKey("missing"), 0.0);
     EXPECT_EQ(defaults().stringForKey("missing"), std::nullopt);
     defaults().removeObject("s");
     EXPECT_EQ(defaults().objectForKey("s"), std::nullopt);
@@ -152,15 +146,6 @@ TEST_F(UserDefaultsTest, FailedWriteIsReportedAndKeepsTheChanges) {
     ASSERT_TRUE(FileManager::defaultManager().removeItem(home_.file("Library/Preferences")));
     EXPECT_TRUE(defaults().synchronize());
     EXPECT_EQ(fileContents(), nlohmann::json({{"k", 1}}));
-}
-
-TEST_F(UserDefaultsTest, SetDirectoryForTestingRepointsTheFile) {
-    defaults().setDirectoryForTesting(home_.file("elsewhere"));
-    defaults().setObject("k", true);
-    ASSERT_TRUE(defaults().synchronize());
-    EXPECT_EQ(defaults().filePath(),
-              home_.file("elsewhere/" + FileManager::applicationIdentifier() + ".json"));
-    EXPECT_TRUE(FileManager::defaultManager().fileExists(defaults().filePath()));
 }
 
 // --- Across processes -------------------------------------------------------
