@@ -13,7 +13,7 @@
 #include "platform/foundation/Log.h"
 
 class MVLog {
-public:
+  public:
     using Logger = platform::log::Logger;
 
     // The library logs at every level: error 1, warning 2, info 4, debug 8, verbose 16.
@@ -27,10 +27,11 @@ public:
     static void flushLog();
 };
 
-#define MV_LOG_AT(flag, ...)                                                                     \
-    do {                                                                                         \
-        if ((MVLog::kLibraryLogLevel & (flag)) && ::platform::log::isEnabled(flag))              \
-            ::platform::log::write(flag, __FILE__, __func__, __LINE__, ::fmt::format(__VA_ARGS__)); \
+#define MV_LOG_AT(flag, ...)                                                        \
+    do {                                                                            \
+        if ((MVLog::kLibraryLogLevel & (flag)) && ::platform::log::isEnabled(flag)) \
+            ::platform::log::write(flag, __FILE__, __func__, __LINE__,              \
+                                   ::fmt::format(__VA_ARGS__));                     \
     } while (0)
 #define MVLogError(...) MV_LOG_AT(::platform::log::kError, __VA_ARGS__)
 #define MVLogWarn(...) MV_LOG_AT(::platform::log::kWarning, __VA_ARGS__)

@@ -13,7 +13,8 @@ std::atomic<int64_t> gManualNanos{0};
 }  // namespace
 
 int64_t Clock::monotonicNanos() {
-    if (gManual.load(std::memory_order_acquire)) return gManualNanos.load(std::memory_order_acquire);
+    if (gManual.load(std::memory_order_acquire))
+        return gManualNanos.load(std::memory_order_acquire);
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
@@ -22,12 +23,17 @@ int64_t Clock::monotonicNanos() {
 double Clock::wallSeconds() {
     if (gManual.load(std::memory_order_acquire))
         return kManualWallEpoch + static_cast<double>(gManualNanos.load()) / 1e9;
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
-void Clock::installManual() { gManual.store(true, std::memory_order_release); }
+void Clock::installManual() {
+    gManual.store(true, std::memory_order_release);
+}
 
-bool Clock::isManual() { return gManual.load(std::memory_order_acquire); }
+bool Clock::isManual() {
+    return gManual.load(std::memory_order_acquire);
+}
 
 void Clock::setManualNanos(int64_t nanos) {
     int64_t current = gManualNanos.load();

@@ -10,7 +10,7 @@
 namespace platform {
 
 class Clock {
-public:
+  public:
     // Monotonic nanoseconds. The manual clock starts at 0.
     static int64_t monotonicNanos();
     // Seconds since 1970. The manual wall clock starts on a whole second.
@@ -27,7 +27,9 @@ public:
 };
 
 // Seconds to nanoseconds by truncation, as every delay in the system is converted.
-inline int64_t secondsToNanos(double seconds) { return static_cast<int64_t>(seconds * 1e9); }
+inline int64_t secondsToNanos(double seconds) {
+    return static_cast<int64_t>(seconds * 1e9);
+}
 
 // Blocks for `seconds`, or, with the manual clock, moves it forward instead.
 void sleepFor(double seconds);

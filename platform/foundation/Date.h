@@ -6,7 +6,7 @@
 namespace platform {
 
 class Date {
-public:
+  public:
     constexpr Date() = default;
     constexpr explicit Date(double secondsSince1970) : seconds_(secondsSince1970) {}
     static Date now() { return Date(Clock::wallSeconds()); }
@@ -20,7 +20,7 @@ public:
 
     constexpr auto operator<=>(const Date&) const = default;
 
-private:
+  private:
     double seconds_ = 0;
 };
 

@@ -58,9 +58,13 @@ RunLoop& DispatchQueue::pick() {
     return threads[start % threads.size()]->runLoop();
 }
 
-void DispatchQueue::async(Task fn) { pick().post(std::move(fn)); }
+void DispatchQueue::async(Task fn) {
+    pick().post(std::move(fn));
+}
 
-TimerHandle DispatchQueue::after(double seconds, Task fn) { return pick().postAfter(seconds, std::move(fn)); }
+TimerHandle DispatchQueue::after(double seconds, Task fn) {
+    return pick().postAfter(seconds, std::move(fn));
+}
 
 void DispatchQueue::sync(Task fn) {
     RunLoop& loop = pick();

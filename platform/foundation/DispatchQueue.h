@@ -17,7 +17,7 @@
 namespace platform {
 
 class DispatchQueue {
-public:
+  public:
     enum class Kind { Main, Serial, Concurrent };
 
     static DispatchQueue& main();
@@ -39,7 +39,7 @@ public:
 
     DispatchQueue(Kind kind, std::string label, int width);
 
-private:
+  private:
     RunLoop& pick();
     struct Workers;
     Kind kind_;

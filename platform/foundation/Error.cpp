@@ -10,9 +10,11 @@ const nlohmann::json& emptyObject() {
 }
 }  // namespace
 
-Error::Error(std::string domain, long code, std::string description) : domain_(std::move(domain)), code_(code) {
+Error::Error(std::string domain, long code, std::string description)
+    : domain_(std::move(domain)), code_(code) {
     if (!description.empty())
-        userInfo_ = std::make_unique<nlohmann::json>(nlohmann::json{{kLocalizedDescriptionKey, description}});
+        userInfo_ = std::make_unique<nlohmann::json>(
+            nlohmann::json{{kLocalizedDescriptionKey, description}});
 }
 
 Error Error::withUserInfo(std::string domain, long code, const nlohmann::json& userInfo) {
@@ -40,7 +42,9 @@ Error::Error(Error&&) noexcept = default;
 Error& Error::operator=(Error&&) noexcept = default;
 Error::~Error() = default;
 
-const nlohmann::json& Error::userInfo() const { return userInfo_ ? *userInfo_ : emptyObject(); }
+const nlohmann::json& Error::userInfo() const {
+    return userInfo_ ? *userInfo_ : emptyObject();
+}
 
 std::string Error::localizedDescription() const {
     if (!userInfo_ || !userInfo_->is_object()) return {};

@@ -2,14 +2,14 @@
 // A run-time failure handed to callbacks: a domain, a code and user information.
 // A callback gets a result or an error, never both.
 
-#include <nlohmann/json_fwd.hpp>
 #include <memory>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 
 namespace platform {
 
 class Error {
-public:
+  public:
     Error();
     Error(std::string domain, long code, std::string description = {});
     static Error withUserInfo(std::string domain, long code, const nlohmann::json& userInfo);
@@ -25,9 +25,11 @@ public:
     std::string localizedDescription() const;
     const nlohmann::json& userInfo() const;
 
-    bool operator==(const Error& other) const { return domain_ == other.domain_ && code_ == other.code_; }
+    bool operator==(const Error& other) const {
+        return domain_ == other.domain_ && code_ == other.code_;
+    }
 
-private:
+  private:
     std::string domain_;
     long code_ = 0;
     std::unique_ptr<nlohmann::json> userInfo_;

@@ -8,13 +8,15 @@
 namespace platform {
 
 class Exception : public std::runtime_error {
-public:
+  public:
     Exception(std::string name, std::string reason)
-        : std::runtime_error(name + ": " + reason), name_(std::move(name)), reason_(std::move(reason)) {}
+        : std::runtime_error(name + ": " + reason),
+          name_(std::move(name)),
+          reason_(std::move(reason)) {}
     const std::string& name() const { return name_; }
     const std::string& reason() const { return reason_; }
 
-private:
+  private:
     std::string name_;
     std::string reason_;
 };

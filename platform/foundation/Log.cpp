@@ -125,9 +125,13 @@ void removeAllLoggers() {
     c.recomputeMask();
 }
 
-void flush() { core().enqueue(Message{0, {}, {}, {}, 0, 0, {}}, true); }
+void flush() {
+    core().enqueue(Message{0, {}, {}, {}, 0, 0, {}}, true);
+}
 
-bool isEnabled(int flag) { return (core().enabledMask.load(std::memory_order_relaxed) & flag) != 0; }
+bool isEnabled(int flag) {
+    return (core().enabledMask.load(std::memory_order_relaxed) & flag) != 0;
+}
 
 void write(int flag, const char* file, const char* function, int line, std::string text) {
     Message m;
@@ -143,18 +147,24 @@ void write(int flag, const char* file, const char* function, int line, std::stri
 
 const char* flagName(int flag) {
     switch (flag) {
-        case kError: return "ERROR";
-        case kWarning: return "WARN";
-        case kInfo: return "INFO";
-        case kDebug: return "DEBUG";
-        case kVerbose: return "VERBOSE";
-        default: return "LOG";
+        case kError:
+            return "ERROR";
+        case kWarning:
+            return "WARN";
+        case kInfo:
+            return "INFO";
+        case kDebug:
+            return "DEBUG";
+        case kVerbose:
+            return "VERBOSE";
+        default:
+            return "LOG";
     }
 }
 
 namespace {
 class ConsoleLogger final : public Logger {
-public:
+  public:
     ConsoleLogger() : logger_("merovane", std::make_shared<spdlog::sinks::stderr_color_sink_mt>()) {
         logger_.set_pattern("%Y-%m-%d %H:%M:%S.%e %^%l%$ %v");
         logger_.set_level(spdlog::level::trace);
@@ -162,23 +172,35 @@ public:
     void logMessage(const Message& m) override {
         spdlog::level::level_enum level = spdlog::level::info;
         switch (m.flag) {
-            case kError: level = spdlog::level::err; break;
-            case kWarning: level = spdlog::level::warn; break;
-            case kInfo: level = spdlog::level::info; break;
-            case kDebug: level = spdlog::level::debug; break;
-            default: level = spdlog::level::trace; break;
+            case kError:
+                level = spdlog::level::err;
+                break;
+            case kWarning:
+                level = spdlog::level::warn;
+                break;
+            case kInfo:
+                level = spdlog::level::info;
+                break;
+            case kDebug:
+                level = spdlog::level::debug;
+                break;
+            default:
+                level = spdlog::level::trace;
+                break;
         }
-        logger_.log(spdlog::source_loc{m.file.c_str(), m.line, m.function.c_str()}, level, "[{}] {}",
-                    m.threadName, m.text);
+        logger_.log(spdlog::source_loc{m.file.c_str(), m.line, m.function.c_str()}, level,
+                    "[{}] {}", m.threadName, m.text);
     }
     void flush() override { logger_.flush(); }
 
-private:
+  private:
     spdlog::logger logger_;
 };
 }  // namespace
 
-std::shared_ptr<Logger> makeConsoleLogger() { return std::make_shared<ConsoleLogger>(); }
+std::shared_ptr<Logger> makeConsoleLogger() {
+    return std::make_shared<ConsoleLogger>();
+}
 
 void RecordingLogger::logMessage(const Message& message) {
     std::lock_guard lock(mutex_);
@@ -197,7 +219,9 @@ std::vector<std::string> RecordingLogger::texts() const {
     return out;
 }
 
-bool RecordingLogger::contains(const std::string& part) const { return count(part) > 0; }
+bool RecordingLogger::contains(const std::string& part) const {
+    return count(part) > 0;
+}
 
 size_t RecordingLogger::count(const std::string& part) const {
     std::lock_guard lock(mutex_);

@@ -34,7 +34,7 @@ struct Message {
 };
 
 class Logger {
-public:
+  public:
     virtual ~Logger() = default;
     virtual void logMessage(const Message& message) = 0;
     virtual void flush() {}
@@ -56,7 +56,7 @@ const char* flagName(int flag);
 
 // Keeps every message it receives; for tests.
 class RecordingLogger : public Logger {
-public:
+  public:
     void logMessage(const Message& message) override;
     std::vector<Message> messages() const;
     std::vector<std::string> texts() const;
@@ -65,17 +65,18 @@ public:
     size_t count(const std::string& part) const;
     void clear();
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<Message> messages_;
 };
 
 }  // namespace platform::log
 
-#define PLATFORM_LOG_AT(flag, ...)                                                               \
-    do {                                                                                         \
-        if (::platform::log::isEnabled(flag))                                                    \
-            ::platform::log::write(flag, __FILE__, __func__, __LINE__, ::fmt::format(__VA_ARGS__)); \
+#define PLATFORM_LOG_AT(flag, ...)                                     \
+    do {                                                               \
+        if (::platform::log::isEnabled(flag))                          \
+            ::platform::log::write(flag, __FILE__, __func__, __LINE__, \
+                                   ::fmt::format(__VA_ARGS__));        \
     } while (0)
 #define PLATFORM_LOG_ERROR(...) PLATFORM_LOG_AT(::platform::log::kError, __VA_ARGS__)
 #define PLATFORM_LOG_WARN(...) PLATFORM_LOG_AT(::platform::log::kWarning, __VA_ARGS__)

@@ -36,7 +36,8 @@ NotificationCenter& NotificationCenter::defaultCenter() {
 NotificationCenter::NotificationCenter() : state_(std::make_shared<State>()) {}
 NotificationCenter::~NotificationCenter() = default;
 
-NotificationCenter::Token NotificationCenter::addObserver(std::string name, const void* sender, Handler handler) {
+NotificationCenter::Token NotificationCenter::addObserver(std::string name, const void* sender,
+                                                          Handler handler) {
     std::lock_guard lock(state_->mutex);
     auto o = std::make_shared<Observer>();
     o->token = state_->nextToken++;

@@ -27,7 +27,7 @@ struct Notification {
 };
 
 class NotificationCenter {
-public:
+  public:
     using Token = uint64_t;
     using Handler = std::function<void(const Notification&)>;
 
@@ -44,14 +44,14 @@ public:
     size_t observerCount() const;
     void resetForTesting();
 
-private:
+  private:
     struct State;
     std::shared_ptr<State> state_;
 };
 
 // Removes its observer when destroyed.
 class ObserverRegistration {
-public:
+  public:
     ObserverRegistration() = default;
     ObserverRegistration(NotificationCenter& center, NotificationCenter::Token token)
         : center_(&center), token_(token) {}
@@ -73,7 +73,7 @@ public:
         center_ = nullptr;
     }
 
-private:
+  private:
     NotificationCenter* center_ = nullptr;
     NotificationCenter::Token token_ = 0;
 };

@@ -61,7 +61,9 @@ using detail::RunLoopImpl;
 
 std::atomic<uint64_t> gGeneration{0};
 
-pid_t currentTid() { return static_cast<pid_t>(::syscall(SYS_gettid)); }
+pid_t currentTid() {
+    return static_cast<pid_t>(::syscall(SYS_gettid));
+}
 
 struct Registry {
     std::mutex mutex;
@@ -75,7 +77,7 @@ Registry& registry() {
 thread_local RunLoop* tCurrent = nullptr;
 
 class EventFdWaiter final : public RunLoopWaiter {
-public:
+  public:
     EventFdWaiter() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
     ~EventFdWaiter() override {
         if (fd_ >= 0) ::close(fd_);
@@ -99,12 +101,14 @@ public:
         [[maybe_unused]] auto n = ::write(fd_, &one, sizeof one);
     }
 
-private:
+  private:
     int fd_;
 };
 }  // namespace
 
-std::unique_ptr<RunLoopWaiter> makeEventFdWaiter() { return std::make_unique<EventFdWaiter>(); }
+std::unique_ptr<RunLoopWaiter> makeEventFdWaiter() {
+    return std::make_unique<EventFdWaiter>();
+}
 
 // TimerHandle ---------------------------------------------------------------------
 
@@ -146,7 +150,9 @@ void FdWatch::cancel() {
     state_->callback = nullptr;
 }
 
-bool FdWatch::isValid() const { return state_ && !state_->cancelled; }
+bool FdWatch::isValid() const {
+    return state_ && !state_->cancelled;
+}
 
 // RunLoop -------------------------------------------------------------------------
 
@@ -191,7 +197,9 @@ void RunLoop::bindToCurrentThread() {
     tCurrent = this;
 }
 
-void RunLoop::post(Task fn) { schedule(0, 0, std::move(fn)); }
+void RunLoop::post(Task fn) {
+    schedule(0, 0, std::move(fn));
+}
 
 TimerHandle RunLoop::postAfter(double seconds, Task fn) {
     return schedule(seconds > 0 ? secondsToNanos(seconds) : 0, 0, std::move(fn));
@@ -371,15 +379,25 @@ void RunLoop::setWaiter(std::unique_ptr<RunLoopWaiter> waiter) {
     impl_->waiter->wake();
 }
 
-void RunLoop::wake() { impl_->waiter->wake(); }
+void RunLoop::wake() {
+    impl_->waiter->wake();
+}
 
-const std::string& RunLoop::name() const { return impl_->name; }
+const std::string& RunLoop::name() const {
+    return impl_->name;
+}
 
-bool RunLoop::isCurrent() const { return current() == this; }
+bool RunLoop::isCurrent() const {
+    return current() == this;
+}
 
-bool RunLoop::isIdleAt(int64_t now) const { return implIsIdleAt(*impl_, now); }
+bool RunLoop::isIdleAt(int64_t now) const {
+    return implIsIdleAt(*impl_, now);
+}
 
-std::optional<int64_t> RunLoop::nextDueNanos() const { return implNextDue(*impl_); }
+std::optional<int64_t> RunLoop::nextDueNanos() const {
+    return implNextDue(*impl_);
+}
 
 bool RunLoop::implIsIdleAt(const RunLoopImpl& impl, int64_t now) {
     std::lock_guard lock(impl.mutex);
@@ -402,7 +420,9 @@ std::optional<int64_t> RunLoop::implNextDue(const RunLoopImpl& impl) {
     return due;
 }
 
-bool RunLoop::implIsMain(const RunLoopImpl& impl) { return impl.isMain; }
+bool RunLoop::implIsMain(const RunLoopImpl& impl) {
+    return impl.isMain;
+}
 
 void RunLoop::wakeAll() {
     for (auto& loop : allLoops()) {
@@ -419,6 +439,8 @@ std::vector<std::shared_ptr<RunLoopImpl>> RunLoop::allLoops() {
     return out;
 }
 
-uint64_t RunLoop::activityGeneration() { return gGeneration.load(); }
+uint64_t RunLoop::activityGeneration() {
+    return gGeneration.load();
+}
 
 }  // namespace platform

@@ -37,14 +37,14 @@ struct FdWatchState;
 
 // A scheduled item. Default-constructed handles are inert.
 class TimerHandle {
-public:
+  public:
     TimerHandle() = default;
     // The item never runs after this returns (unless it is running right now).
     void cancel();
     // Scheduled and neither cancelled nor (for one-shot items) run yet.
     bool isValid() const;
 
-private:
+  private:
     friend class RunLoop;
     explicit TimerHandle(std::shared_ptr<detail::TimerState> s) : state_(std::move(s)) {}
     std::shared_ptr<detail::TimerState> state_;
@@ -53,7 +53,7 @@ private:
 // Blocks a run loop until it is woken, a watched descriptor is ready or a time-out
 // passes. The default polls an eventfd; the real web engine supplies GLib's.
 class RunLoopWaiter {
-public:
+  public:
     virtual ~RunLoopWaiter() = default;
     // timeoutNanos < 0: no limit. Sets revents of `fds`.
     virtual void wait(int64_t timeoutNanos, std::vector<pollfd>& fds) = 0;
@@ -65,20 +65,20 @@ enum FdEvents : short { kFdReadable = 0x001, kFdWritable = 0x004 };
 
 // A watch of a file descriptor on one run loop. The callback gets the poll revents.
 class FdWatch {
-public:
+  public:
     FdWatch() = default;
     void setEvents(short events);
     void cancel();
     bool isValid() const;
 
-private:
+  private:
     friend class RunLoop;
     explicit FdWatch(std::shared_ptr<detail::FdWatchState> s) : state_(std::move(s)) {}
     std::shared_ptr<detail::FdWatchState> state_;
 };
 
 class RunLoop {
-public:
+  public:
     // The main thread's loop (the process's first thread).
     static RunLoop& main();
     // This thread's loop, or null where the thread runs none.
@@ -131,7 +131,7 @@ public:
     // Binds a loop to the calling thread (Thread does this for its loop).
     void bindToCurrentThread();
 
-private:
+  private:
     TimerHandle schedule(int64_t delayNanos, int64_t intervalNanos, Task fn);
     std::shared_ptr<detail::RunLoopImpl> impl_;
 };

@@ -31,7 +31,8 @@ void resetSharedInstancesForTesting() {
     std::vector<std::function<void()>> fns;
     {
         std::lock_guard lock(resets().mutex);
-        for (auto it = resets().entries.rbegin(); it != resets().entries.rend(); ++it) fns.push_back(it->second);
+        for (auto it = resets().entries.rbegin(); it != resets().entries.rend(); ++it)
+            fns.push_back(it->second);
     }
     for (auto& fn : fns) fn();
 }

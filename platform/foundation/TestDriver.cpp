@@ -51,7 +51,8 @@ void runUntilIdle() {
 }
 
 void advanceBy(double seconds) {
-    if (!Clock::isManual()) throw Exception("NSInternalInconsistencyException", "advanceBy needs the manual clock");
+    if (!Clock::isManual())
+        throw Exception("NSInternalInconsistencyException", "advanceBy needs the manual clock");
     const int64_t target = Clock::monotonicNanos() + secondsToNanos(seconds);
     drain();
     for (;;) {

@@ -32,7 +32,9 @@ Thread::~Thread() {
     join();
 }
 
-void Thread::stop() { loop_->stop(); }
+void Thread::stop() {
+    loop_->stop();
+}
 
 void Thread::join() {
     if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();

@@ -16,7 +16,7 @@ namespace platform {
 class RunLoop;
 
 class Thread {
-public:
+  public:
     explicit Thread(std::string name);
     ~Thread();
     Thread(const Thread&) = delete;
@@ -30,7 +30,7 @@ public:
     // The name of the calling thread ("main" for the main thread).
     static std::string currentName();
 
-private:
+  private:
     std::string name_;
     std::unique_ptr<RunLoop> loop_;
     std::thread thread_;

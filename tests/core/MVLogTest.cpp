@@ -9,7 +9,7 @@ using platform::log::RecordingLogger;
 namespace {
 // A logger that is slow, so queued lines are still in flight when an error is logged.
 class SlowRecorder : public RecordingLogger {
-public:
+  public:
     void logMessage(const platform::log::Message& m) override {
         if (m.flag != platform::log::kError) std::this_thread::yield();
         RecordingLogger::logMessage(m);
@@ -17,7 +17,7 @@ public:
 };
 
 class MVLogTest : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { MVLog::removeAllLoggers(); }
 };
 }  // namespace

@@ -10,7 +10,7 @@
 #include "platform/foundation/TestDriver.h"
 
 class PlatformTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 

@@ -37,9 +37,10 @@ TEST(NotificationCenterTest, RegistrationRemovesOnDestructionAndCarriesTheObject
     NotificationCenter center;
     std::string key;
     {
-        platform::ObserverRegistration reg(center, center.addObserver("K", nullptr, [&](const Notification& n) {
-            key = std::any_cast<std::string>(n.object);
-        }));
+        platform::ObserverRegistration reg(
+            center, center.addObserver("K", nullptr, [&](const Notification& n) {
+                key = std::any_cast<std::string>(n.object);
+            }));
         center.post("K", nullptr, std::string("mv-api-page:home"));
     }
     EXPECT_EQ(key, "mv-api-page:home");

@@ -16,7 +16,9 @@ using platform::RunLoop;
 namespace {
 class RunLoopTest : public PlatformTest {};
 
-int64_t now() { return Clock::monotonicNanos(); }
+int64_t now() {
+    return Clock::monotonicNanos();
+}
 }  // namespace
 
 TEST_F(RunLoopTest, EqualTimesRunInPostingOrderAndPostNeverRunsInsideTheCall) {
@@ -138,14 +140,17 @@ TEST_F(RunLoopTest, WorkerChainsAcrossLoopsRunInTimeOrder) {
         });
     });
     platform::advanceBy(3);
-    auto at = [&](const char* s, int64_t ms) { return std::string(s) + "@" + std::to_string(base + ms); };
+    auto at = [&](const char* s, int64_t ms) {
+        return std::string(s) + "@" + std::to_string(base + ms);
+    };
     EXPECT_EQ(trace, (std::vector<std::string>{at("w1", 1000), at("m1", 1000), at("w2", 2000)}));
 }
 
 TEST_F(RunLoopTest, PostFromAnotherThreadRunsOnTargetLoop) {
     platform::Thread worker("poster");
     bool ranOnMain = false;
-    worker.runLoop().post([&] { RunLoop::main().post([&] { ranOnMain = platform::isMainThread(); }); });
+    worker.runLoop().post(
+        [&] { RunLoop::main().post([&] { ranOnMain = platform::isMainThread(); }); });
     ASSERT_TRUE(platform::runUntil([&] { return ranOnMain; }, 10));
 }
 
@@ -197,7 +202,8 @@ TEST_F(RunLoopTest, FdWatchReportsReadiness) {
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     short seen = 0;
-    auto watch = RunLoop::main().watchFd(fds[0], platform::kFdReadable, [&](short revents) { seen = revents; });
+    auto watch = RunLoop::main().watchFd(fds[0], platform::kFdReadable,
+                                         [&](short revents) { seen = revents; });
     ASSERT_EQ(::write(fds[1], "x", 1), 1);
     ASSERT_TRUE(platform::runUntil([&] { return seen != 0; }, 10));
     EXPECT_TRUE(seen & platform::kFdReadable);
@@ -210,10 +216,11 @@ TEST_F(RunLoopTest, DispatchQueuesRunAsyncAndAfterOnTheClock) {
     auto serial = platform::DispatchQueue::makeSerial("serial");
     std::vector<int> order;
     std::mutex m;
-    for (int i = 0; i < 5; ++i) serial->async([&, i] {
-        std::lock_guard l(m);
-        order.push_back(i);
-    });
+    for (int i = 0; i < 5; ++i)
+        serial->async([&, i] {
+            std::lock_guard l(m);
+            order.push_back(i);
+        });
     std::atomic<int64_t> afterAt{-1};
     const int64_t start = now();
     platform::DispatchQueue::global().after(2, [&] { afterAt = now() - start; });
