@@ -6,12 +6,14 @@
 #include "libmerovane/bridge/MVWebViewInterface.h"
 #include "libmerovane/core/MVLog.h"
 #include "platform/foundation/SharedInstances.h"
+#include "platform/foundation/Thread.h"
 
 namespace {
 
 constexpr const char* kInvalidArgumentsName = "Invalid arguments for {}";
 constexpr const char* kWebViewMissing = "webView may not be nil";
 constexpr const char* kEventNamesMissing = "eventNames may not be nil";
+constexpr const char* kMainThreadOnly = "MVEventDispatcher is used on the main thread only";
 
 constexpr const char* kBroadcastingLine = "MVEventDispatcher broadcasting {}{}";
 constexpr const char* kListenersOpen = " to [ ";
@@ -37,6 +39,7 @@ MVEventDispatcher& MVEventDispatcher::sharedDispatcher() {
 
 void MVEventDispatcher::registerWebView(const std::shared_ptr<MVWebViewInterface>& webView,
                                         const std::vector<std::string>& eventNames) {
+    platform::assertThat(platform::isMainThread(), kMainThreadOnly);
     if (!webView)
         throw MVEventDispatcherInvalidArgumentsException("registerWebView:forEvents:",
                                                          kWebViewMissing);
@@ -57,6 +60,7 @@ void MVEventDispatcher::registerWebView(const std::shared_ptr<MVWebViewInterface
 
 void MVEventDispatcher::unregisterWebView(const MVWebViewInterface* webView,
                                           const std::vector<std::string>& eventNames) {
+    platform::assertThat(platform::isMainThread(), kMainThreadOnly);
     if (!webView)
         throw MVEventDispatcherInvalidArgumentsException("unregisterWebView:forEvents:",
                                                          kWebViewMissing);
@@ -72,6 +76,7 @@ void MVEventDispatcher::unregisterWebView(const MVWebViewInterface* webView,
 }
 
 void MVEventDispatcher::dispatchEvent(const MVEvent& event) {
+    platform::assertThat(platform::isMainThread(), kMainThreadOnly);
     // A snapshot: delivery may register or unregister web views meanwhile.
     auto listeners = webViewsForEvent(event.eventName());
     std::string audience;

@@ -7,7 +7,8 @@
 //   dispatcher.dispatchEvent(MVEventViews::tabDidChange("home"));
 //
 // Registrations do not own their web views. A web view unregisters itself when it
-// starts loading another page and, by identity, in its destructor. Main thread only.
+// starts loading another page and, by identity, in its destructor. Main thread only:
+// the entry points throw NSInternalInconsistencyException on any other thread.
 
 #include <map>
 #include <memory>

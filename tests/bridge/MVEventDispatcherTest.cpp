@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "libmerovane/bridge/MVEvent.h"
 #include "libmerovane/bridge/MVEventDispatcher.h"
@@ -120,6 +121,29 @@ TEST_F(MVEventDispatcherTest, MissingArgumentsRaise) {
             EXPECT_EQ(e.reason(), c.reason);
         }
     }
+}
+
+TEST_F(MVEventDispatcherTest, EntryPointsRefuseOtherThreads) {
+    dispatcher.registerWebView(first, {"tick"});
+    const std::function<void()> calls[] = {
+        [&] { dispatcher.registerWebView(second, {"tick"}); },
+        [&] { dispatcher.unregisterWebView(first.get()); },
+        [&] { dispatcher.dispatchEvent(MVEvent("tick")); },
+    };
+    for (const auto& call : calls) {
+        std::string refusal;
+        std::thread([&] {
+            try {
+                call();
+            } catch (const platform::Exception& e) {
+                refusal = e.name();
+            }
+        }).join();
+        EXPECT_EQ(refusal, platform::kInternalInconsistencyException);
+    }
+    EXPECT_EQ(dispatcher.webViewsForEvent("tick"),
+              (std::vector<std::shared_ptr<MVWebViewInterface>>{first}));
+    EXPECT_TRUE(first->events.empty());
 }
 
 }  // namespace
