@@ -5,6 +5,7 @@
 #include "libmerovane/bridge/MVEvent.h"
 #include "libmerovane/bridge/MVWebViewInterface.h"
 #include "libmerovane/core/MVLog.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/foundation/SharedInstances.h"
 #include "platform/foundation/Thread.h"
 
@@ -60,10 +61,16 @@ void MVEventDispatcher::registerWebView(const std::shared_ptr<MVWebViewInterface
 
 void MVEventDispatcher::unregisterWebView(const MVWebViewInterface* webView,
                                           const std::vector<std::string>& eventNames) {
-    platform::assertThat(platform::isMainThread(), kMainThreadOnly);
     if (!webView)
         throw MVEventDispatcherInvalidArgumentsException("unregisterWebView:forEvents:",
                                                          kWebViewMissing);
+    if (!platform::isMainThread()) {
+        // A web view whose last reference went on another thread (webViewForSerial
+        // hands them out anywhere) ends up here from its destructor. Its entries have
+        // expired already and are passed over; the main thread sweeps them.
+        platform::RunLoop::main().post([this] { removeExpiredRegistrations(); });
+        return;
+    }
     // Names are collected first: removing a name while walking the map would
     // invalidate the walk.
     std::vector<std::string> names = eventNames.empty() ? this->eventNames() : eventNames;
@@ -72,6 +79,13 @@ void MVEventDispatcher::unregisterWebView(const MVWebViewInterface* webView,
         if (it == events_.end()) continue;
         std::erase_if(it->second, [&](const Registration& r) { return r.identity == webView; });
         if (it->second.empty()) events_.erase(it);
+    }
+}
+
+void MVEventDispatcher::removeExpiredRegistrations() {
+    for (auto it = events_.begin(); it != events_.end();) {
+        std::erase_if(it->second, [](const Registration& r) { return r.webView.expired(); });
+        it = it->second.empty() ? events_.erase(it) : std::next(it);
     }
 }
 

@@ -123,11 +123,10 @@ TEST_F(MVEventDispatcherTest, MissingArgumentsRaise) {
     }
 }
 
-TEST_F(MVEventDispatcherTest, EntryPointsRefuseOtherThreads) {
+TEST_F(MVEventDispatcherTest, OnlyTheMainThreadRegistersAndDispatches) {
     dispatcher.registerWebView(first, {"tick"});
     const std::function<void()> calls[] = {
         [&] { dispatcher.registerWebView(second, {"tick"}); },
-        [&] { dispatcher.unregisterWebView(first.get()); },
         [&] { dispatcher.dispatchEvent(MVEvent("tick")); },
     };
     for (const auto& call : calls) {
@@ -141,9 +140,17 @@ TEST_F(MVEventDispatcherTest, EntryPointsRefuseOtherThreads) {
         }).join();
         EXPECT_EQ(refusal, platform::kInternalInconsistencyException);
     }
+    EXPECT_TRUE(first->events.empty());
+    // A web view whose last reference goes on another thread unregisters from there.
+    auto gone = FakeWebView::create(1002);
+    dispatcher.registerWebView(gone, {"tock"});
+    const MVWebViewInterface* identity = gone.get();
+    gone.reset();
+    std::thread([&] { dispatcher.unregisterWebView(identity); }).join();
+    platform::runUntilIdle();
+    EXPECT_EQ(dispatcher.eventNames(), (std::vector<std::string>{"tick"}));
     EXPECT_EQ(dispatcher.webViewsForEvent("tick"),
               (std::vector<std::shared_ptr<MVWebViewInterface>>{first}));
-    EXPECT_TRUE(first->events.empty());
 }
 
 }  // namespace
