@@ -213,7 +213,8 @@ class MVWebView : public platform::View,
     void apiPageFailed();
     void deliverPageContext(const std::string& source, const std::string& baseUrl,
                             bool loadedFromCache, const std::vector<std::string>& tags);
-    void followLinkNatively(const platform::URLRequest& request);
+    void followLinkNatively(const platform::URLRequest& request,
+                            platform::NavigationType navigationType);
 
     // History.
     std::shared_ptr<MVWebViewHistoryEntry> newestEntry() const;

@@ -457,11 +457,11 @@ void MVWebView::deliverPageContext(const std::string& source, const std::string&
     }
 }
 
-void MVWebView::followLinkNatively(const platform::URLRequest& request) {
+void MVWebView::followLinkNatively(const platform::URLRequest& request,
+                                   platform::NavigationType navigationType) {
     if (auto delegate = this->delegate()) {
         auto keep = self();
-        if (delegate->webViewShouldStartLoadWithRequest(
-                *this, request, platform::NavigationType::LinkClicked) == false)
+        if (delegate->webViewShouldStartLoadWithRequest(*this, request, navigationType) == false)
             return;
     }
     platform::URLRequest copy = request;

@@ -86,8 +86,9 @@ std::optional<bool> MVWebView::webViewShouldStartLoadWithRequest(
         }
         case Route::Native:
             performBlock(
-                [weak = weakSelf(), request] {
-                    if (auto webView = weak.lock()) webView->followLinkNatively(request);
+                [weak = weakSelf(), request, navigationType] {
+                    if (auto webView = weak.lock())
+                        webView->followLinkNatively(request, navigationType);
                 },
                 isLoading_);
             return false;

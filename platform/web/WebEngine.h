@@ -46,6 +46,10 @@ using ScriptCompletion =
 
 class WebEngine {
   public:
+    // How long a synchronous call (script, snapshot) waits for an engine that answers
+    // asynchronously, in real seconds.
+    static constexpr double kSynchronousTimeout = 10.0;
+
     WebEngine();
     virtual ~WebEngine();
     WebEngine(const WebEngine&) = delete;

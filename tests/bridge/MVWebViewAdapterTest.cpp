@@ -202,6 +202,16 @@ TEST_F(MVWebViewAdapterTest, TheWKWebViewAdapterAnswersLater) {
     EXPECT_FALSE(adapter->keyboardDisplayRequiresUserAction());
 }
 
+TEST_F(MVWebViewAdapterTest, ASynchronousScriptThatNeverAnswersIsGivenUp) {
+    struct Silent : MVWebViewAdapter {
+        Silent() : MVWebViewAdapter(platform::Rect()) {}
+        void evaluateJavaScript(const std::string&, ScriptCompletion) override {}
+    };
+    Silent adapter;
+    EXPECT_EQ(adapter.stringByEvaluatingJavaScriptFromString("6*7", 0.05), "");
+    EXPECT_TRUE(logged("MVWebViewAdapter gave up waiting 0.05 s for a script"));
+}
+
 TEST_F(MVWebViewAdapterTest, TheWKWebViewAdapterCannotServeNativeLoading) {
     auto adapter = MVWebViewAdapter_WKWebView::create();
     const std::function<void()> calls[] = {

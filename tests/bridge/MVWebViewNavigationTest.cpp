@@ -78,6 +78,9 @@ TEST_F(MVWebViewNavigationTest, APostToTheLoadedDocumentIsANewDocument) {
     EXPECT_FALSE(page().decisions().at(1).allowed);
     EXPECT_EQ(site->requests().back().httpMethod(), "POST");
     EXPECT_EQ(historyUrls(), (std::vector<std::string>{kPage, kPage}));
+    // the owner hears of the link with the engine's own navigation type
+    EXPECT_EQ(owner->askedLinkTypes,
+              (std::vector<platform::NavigationType>{platform::NavigationType::FormSubmitted}));
 }
 
 TEST_F(MVWebViewNavigationTest, FramesOfThePageLoadThemselves) {

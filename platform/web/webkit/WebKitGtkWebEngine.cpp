@@ -361,7 +361,7 @@ struct WebKitGtkWebEngine::Impl {
     GtkWidget* window = nullptr;
     WebKitWebView* view = nullptr;
     std::vector<gulong> handlers;
-    double synchronousTimeout = 10.0;
+    double synchronousTimeout = kSynchronousTimeout;
     int synchronousDepth = 0;
     size_t deferred = 0;
     bool failedThisLoad = false;

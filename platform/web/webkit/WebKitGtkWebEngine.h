@@ -54,7 +54,8 @@ class WebKitGtkWebEngine final : public WebEngine {
     void setBackgroundColor(const Color& color) override;
     Image snapshot() override;
 
-    // How long a synchronous call waits for WebKit, in real seconds (10 by default).
+    // How long a synchronous call waits for WebKit, in real seconds (kSynchronousTimeout
+    // by default).
     void setSynchronousTimeout(double seconds);
     // Signals that arrived during synchronous calls and were delivered after them.
     size_t deferredSignalCount() const;
