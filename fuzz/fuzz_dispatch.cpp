@@ -1,9 +1,11 @@
 // Arbitrary bytes, parsed as JSON, handed to the command dispatcher as a collection
-// from a page, as a native command list and as the parameters of a page event.
+// from a page, as a native command list and as the parameters of a page event. The
+// command "later" carries its "delay" into the run loop, as page-given times do.
 #include <cstddef>
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string_view>
+#include <vector>
 
 #include "libmerovane/bridge/MVCommand.h"
 #include "libmerovane/bridge/MVCommandHandler.h"
@@ -14,8 +16,10 @@
 #include "libmerovane/handlers/MVCommandHandler_1_0.h"
 #include "libmerovane/handlers/MVCommandHandler_2_0.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/JsonValue.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/foundation/TestDriver.h"
 
 namespace {
@@ -47,6 +51,22 @@ void touchParameters(MVCommandHandler&, nlohmann::json* parameters,
     (void)event.stringForJavaDescription();
 }
 
+// Whatever number the page gives reaches the run loop and the queues, once and
+// repeating; each input's timers run for a while and are withdrawn after it.
+std::vector<platform::TimerHandle>& laterTimers() {
+    static std::vector<platform::TimerHandle> timers;
+    return timers;
+}
+
+void scheduleLater(MVCommandHandler&, nlohmann::json* parameters,
+                   const std::shared_ptr<MVWebView>&) {
+    const double delay = parameters ? platform::json::doubleValue(*parameters, "delay") : 0;
+    auto& loop = platform::RunLoop::main();
+    laterTimers().push_back(loop.postAfter(delay, [] {}));
+    laterTimers().push_back(platform::DispatchQueue::main().after(delay, [] {}));
+    laterTimers().push_back(loop.postRepeating(delay, [] {}));
+}
+
 void setUp() {
     platform::Clock::installManual();
     platform::log::addLogger(std::make_shared<NullLogger>(), platform::log::kWarning |
@@ -64,6 +84,7 @@ void setUp() {
                           &touchParameters});
     v10.add("veto", {MVSpec{}, &touchParameters});
     v10.add("never", {std::nullopt, &touchParameters});
+    v10.add("later", {MVSpec{{"delay", MVSpec::NSNumber}}, &scheduleLater});
     MVCommandHandler_2_0::commandTable().add(
         "nested",
         {MVSpec{{"cmds", MVSpec::NSArray}},
@@ -87,6 +108,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         handler->performCommands(parsed.value, webView);
     if (parsed.value.is_array()) (void)MVEvent("fuzz", parsed.value).stringForJavaFunctionCall();
     platform::runUntilIdle();
+    if (!laterTimers().empty()) {
+        platform::advanceBy(0.01);
+        for (auto& timer : laterTimers()) timer.cancel();
+        laterTimers().clear();
+    }
     MVErrorLogger::clearReports();
     return 0;
 }

@@ -275,4 +275,7 @@ class MVWebView : public platform::View,
     // Counts loads: answers for an older load (a cancelled or superseded fetch, a late
     // web cache answer) find another number and are dropped.
     uint64_t loadGeneration_ = 0;
+    // The load whose document the platform view was handed last (or that ended without
+    // one): while it is older than loadGeneration_, the page shown is being replaced.
+    uint64_t shownLoadGeneration_ = 0;
 };

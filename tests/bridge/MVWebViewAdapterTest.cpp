@@ -135,6 +135,7 @@ TEST_F(MVWebViewAdapterTest, NavigationsFollowTheDelegatesAnswer) {
     delegate->answer = false;
     delegate->events.clear();
     page.navigate("https://elsewhere.example/");
+    platform::runUntilIdle();
     adapter->loadHTMLString("<p>2</p>", std::nullopt);
     platform::runUntilIdle();
     EXPECT_EQ(delegate->events,

@@ -408,6 +408,8 @@ struct WebKitGtkWebEngine::Impl {
             ours.setHTTPMethod(method);
         const NavigationType navigationType =
             navigationTypeOf(webkit_navigation_action_get_navigation_type(action));
+        // Tagged as it reaches us: a load of ours after this replaces the page that asked.
+        const uint64_t generation = self->owner->loadGeneration();
         auto pending = std::make_shared<PendingDecision>(decision);
         // WebKit would only fail a document it cannot load ("mvcmd:", "mailto:"): it is
         // refused at once, so that nothing the client does while deciding (a command whose
@@ -415,9 +417,10 @@ struct WebKitGtkWebEngine::Impl {
         // pending then, WebKit keeps a timer for good each time.
         const bool unloadable = !webKitLoads(url->schemeLowercased());
         if (unloadable) pending->answer(false);
-        self->deliver([self, pending, ours, navigationType, unloadable] {
+        self->deliver([self, pending, ours, navigationType, unloadable, generation] {
             std::weak_ptr<const void> alive = self->owner->lifetime();
-            const bool allowed = self->owner->askClient(ours, navigationType);
+            const bool allowed =
+                self->owner->askClientForPageNavigation(ours, navigationType, generation);
             // The client may have destroyed the engine; the decision still gets its answer.
             pending->answer(allowed && alive.lock() != nullptr);
             if (allowed && unloadable && alive.lock()) self->failUnloadable(ours);
@@ -553,6 +556,7 @@ WebKitGtkWebEngine::~WebKitGtkWebEngine() {
 
 void WebKitGtkWebEngine::loadHTMLString(const std::string& html,
                                         const std::optional<URL>& baseURL) {
+    beginLoad();
     registerSchemesWithWebKit();
     if (loadsAsContentOfBase(html, "text/html", "utf-8", baseURL))
         return impl_->loadContentOfBase(html, *baseURL);
@@ -565,6 +569,7 @@ void WebKitGtkWebEngine::loadHTMLString(const std::string& html,
 void WebKitGtkWebEngine::loadData(const std::string& data, const std::string& mimeType,
                                   const std::string& textEncodingName,
                                   const std::optional<URL>& baseURL) {
+    beginLoad();
     registerSchemesWithWebKit();
     if (loadsAsContentOfBase(data, mimeType, textEncodingName, baseURL))
         return impl_->loadContentOfBase(data, *baseURL);
@@ -578,6 +583,7 @@ void WebKitGtkWebEngine::loadData(const std::string& data, const std::string& mi
 }
 
 void WebKitGtkWebEngine::loadRequest(const URLRequest& request) {
+    beginLoad();
     registerSchemesWithWebKit();
     ++impl_->loads;
     WebKitURIRequest* ours = webkit_uri_request_new(request.url().absoluteString().c_str());

@@ -23,6 +23,11 @@
 //
 // WebKit does not say which frame a navigation targets, so every navigation action is
 // treated as one of the top frame: its request is its own main document.
+//
+// WebKit follows one navigation of the top frame per JavaScript task: a page that sets
+// location.href many times in one task (2,000 "mvcmd:" sends in a loop) gets only one
+// of them decided, the others are dropped before they reach the engine. Pages must send
+// one navigation per task, the next once the one before was taken up.
 // Main thread only.
 
 #include <memory>
