@@ -64,6 +64,8 @@ class WebKitGtkWebEngine final : public WebEngine {
     void setSynchronousTimeout(double seconds);
     // Signals that arrived during synchronous calls and were delivered after them.
     size_t deferredSignalCount() const;
+    // WebKit views of engines made and not yet finalized, in the whole process.
+    static size_t liveViewCount();
 
     struct Impl;
 
