@@ -1,5 +1,7 @@
 // Arbitrary bytes as every wallet message the library receives, and as keyed archives
 // decoded into every wallet value object.
+#include <google/protobuf/stubs/logging.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -140,6 +142,9 @@ bool parse(const std::string& bytes, Message& message) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // The runtime's own lines about invalid UTF-8 would drown the fuzzer's output.
+    static const bool quiet = (google::protobuf::SetLogHandler(nullptr), true);
+    (void)quiet;
     const std::string bytes(reinterpret_cast<const char*>(data), size);
 
     walletproto::OWIIosNativeGetMaskedWalletResponse nativeResponse;

@@ -135,6 +135,8 @@ std::optional<TWAData> TWACrypto::decrypt(const TWAData& data) {
 
 bool TWACrypto::constantTimeIsArray(const uint8_t* first, const uint8_t* second, size_t length) {
     if (length == 0) return true;
+    TWA_ASSERT(first && second);
+    if (!first || !second) return false;
     volatile uint8_t difference = 0;
     for (size_t i = 0; i < length; ++i) difference = difference | (first[i] ^ second[i]);
     return difference == 0;

@@ -12,8 +12,13 @@
 
 // One plain console line.
 void TWALog(const char* file, const char* function, int line, std::string text);
+// False when nobody would see the line, so callers can skip formatting it.
+bool TWALogEnabled();
 
-#define TWA_LOG(...) ::TWALog(__FILE__, __func__, __LINE__, ::fmt::format(__VA_ARGS__))
+#define TWA_LOG(...)                                                                               \
+    do {                                                                                           \
+        if (::TWALogEnabled()) ::TWALog(__FILE__, __func__, __LINE__, ::fmt::format(__VA_ARGS__)); \
+    } while (0)
 #define TWA_ASSERT(condition)                                          \
     do {                                                               \
         if (!(condition)) TWA_LOG("TWA_ASSERT false: {}", #condition); \
