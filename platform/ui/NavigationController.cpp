@@ -73,7 +73,11 @@ void NavigationController::callOut(const std::function<void()>& calls) {
     try {
         calls();
     } catch (...) {
-        --calloutDepth_;
+        if (--calloutDepth_ == 0 && !deferred_.empty()) {
+            PLATFORM_LOG_ERROR("{} navigation stack edits dropped after a failed call-out",
+                               deferred_.size());
+            deferred_.clear();
+        }
         throw;
     }
     if (--calloutDepth_ == 0) runDeferredEdits();
@@ -100,6 +104,8 @@ void NavigationController::runDeferredEdits() {
             edit();
         } catch (const std::exception& e) {
             PLATFORM_LOG_ERROR("A deferred navigation stack edit failed: {}", e.what());
+        } catch (...) {
+            PLATFORM_LOG_ERROR("A deferred navigation stack edit failed");
         }
     }
 }

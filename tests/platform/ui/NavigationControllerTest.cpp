@@ -178,12 +178,14 @@ TEST_F(NavigationControllerTest, AnEditFromWillShowRunsAfterTheCallbackReturns) 
     delegate->onWillShow = [&](NavigationController& n) {
         if (n.topViewController() != b) return;
         n.push(c, false);
+        n.push(c, false);  // still valid when asked, a duplicate when carried out
         seenAfterPush = n.viewControllers();
     };
     nav->push(b, false);
     EXPECT_EQ(seenAfterPush, (Controllers{a, b})) << "not inside the bookkeeping";
     EXPECT_EQ(nav->viewControllers(), (Controllers{a, b, c}));
     EXPECT_EQ(nav->transitionViolationsForTesting(), 1);
+    EXPECT_TRUE(logged("A deferred navigation stack edit failed"));
     runUntilIdle();
     EXPECT_EQ(log.back(), "didShow C");
 }
