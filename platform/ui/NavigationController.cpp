@@ -199,10 +199,7 @@ void NavigationController::changeStack(Controllers controllers, bool animated, b
         auto old = std::move(stack_);
         stack_ = std::move(controllers);
         adoptChildren(old);
-        if (!running) {
-            transition_.reset();
-            showTopFrom(old, animated, interactive);
-        }
+        if (!running) showTopFrom(old, animated, interactive);
     });
 }
 
