@@ -7,7 +7,9 @@
 //   t.cancel();
 //
 // Items run in order of (due time, order of posting). Seconds become nanoseconds by
-// truncation; a delay of zero or less runs at a later turn, never inside the call.
+// truncation; a delay of zero or less, or NaN (with a warning), runs at a later turn,
+// never inside the call; a delay beyond the clock's range waits until its end. Repeating
+// items repeat at most every 0.1 ms, whatever interval they are given.
 // Any thread may post to any run loop; only the loop's own thread runs it. A function
 // posted to a loop is destroyed on that loop's thread (or when the loop is destroyed).
 // Run-loop modes collapse to this one queue: nothing scrolls headless.
