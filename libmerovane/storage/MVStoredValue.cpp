@@ -159,7 +159,9 @@ std::shared_ptr<const nlohmann::json> MVStoredValue::decodeJsonBlob(const void* 
     if (!bytes || size < 2) return nullptr;
     const auto* p = static_cast<const uint8_t*>(bytes);
     if (p[0] != static_cast<uint8_t>(kCborTag)) return nullptr;
-    auto value = nlohmann::json::from_cbor(p + 1, p + size, true, false);
-    if (value.is_discarded()) return nullptr;
-    return std::make_shared<const nlohmann::json>(std::move(value));
+    // Depth-limited: a BLOB nested without end must not exhaust the stack.
+    auto parsed =
+        platform::json::parseCbor(std::string_view(reinterpret_cast<const char*>(p + 1), size - 1));
+    if (!parsed.ok()) return nullptr;
+    return std::make_shared<const nlohmann::json>(std::move(parsed.value));
 }
