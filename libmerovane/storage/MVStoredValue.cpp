@@ -78,7 +78,8 @@ MVStoredValue MVStoredValue::json(const nlohmann::json& value) {
 
 std::optional<int64_t> MVStoredValue::integerValue() const {
     if (auto* i = ifInteger()) return *i;
-    if (auto* r = ifReal()) return static_cast<int64_t>(*r);
+    // Clamped to the integer range, NaN as 0: a stored real may be anything.
+    if (auto* r = ifReal()) return platform::json::integerValue(nlohmann::json(*r));
     if (auto* t = ifText()) return std::strtoll(t->c_str(), nullptr, 10);
     if (auto* j = ifJson(); j && (*j)->is_number()) return platform::json::integerValue(**j);
     return std::nullopt;

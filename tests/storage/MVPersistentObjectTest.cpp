@@ -1,7 +1,9 @@
 #include <SQLiteCpp/SQLiteCpp.h>
 
+#include <cmath>
 #include <filesystem>
 #include <future>
+#include <limits>
 #include <nlohmann/json.hpp>
 
 #include "libmerovane/storage/MVDiscWritingContext.h"
@@ -315,3 +317,15 @@ TEST_F(PersistentObjectTest, AnObjectMadeAndDeletedInOneAccessNeverReachesTheSto
 }
 
 }  // namespace
+
+TEST(StoredValueTest, AStoredRealReadsAsAnIntegerClampedToItsRange) {
+    const struct {
+        double real;
+        int64_t integer;
+    } rows[] = {{2.9, 2},
+                {-2.9, -2},
+                {1e300, std::numeric_limits<int64_t>::max()},
+                {-1e300, std::numeric_limits<int64_t>::min()},
+                {std::nan(""), 0}};
+    for (auto& r : rows) EXPECT_EQ(MVStoredValue(r.real).integerValue(), r.integer) << r.real;
+}

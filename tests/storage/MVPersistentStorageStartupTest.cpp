@@ -37,6 +37,30 @@ class StorageStartupTest : public StorageTest {
         storage().lockedAccess([] { Var::dbObjectCreate()->setId(std::string("kept")); });
         closeStorage();
     }
+    // Rows with some bulk, all in the store file (none in its journal) once it returns.
+    void storeRows(int count) {
+        storage().lockedAccess([&] {
+            const nlohmann::json value = std::string(100, 'v');
+            for (int i = 0; i < count; ++i) {
+                auto v = Var::dbObjectCreate();
+                v->setId("row" + std::to_string(i));
+                v->setDataValue(&value);
+            }
+        });
+        closeStorage();
+        SQLite::Database db(storePath(), SQLite::OPEN_READWRITE);
+        db.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    }
+    // Overwrites a page every 28 KiB, the header page kept.
+    static void overwritePages(const std::string& path) {
+        const auto size = std::filesystem::file_size(path);
+        std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+        for (std::streamoff at = 28 * 1024; at < static_cast<std::streamoff>(size);
+             at += 28 * 1024) {
+            f.seekp(at);
+            f << std::string(4096, '\xa5');
+        }
+    }
     std::vector<MVErrorReport> reports_;
 };
 
@@ -87,16 +111,7 @@ TEST_F(StorageStartupTest, ADamagedStoreIsKeptAsideOnceAndMadeAnew) {
         const char* name;
         std::function<void(const std::string&)> damage;
     } cases[] = {
-        {"pages overwritten every 28 KiB",
-         [](const std::string& p) {
-             const auto size = std::filesystem::file_size(p);
-             std::fstream f(p, std::ios::in | std::ios::out | std::ios::binary);
-             for (std::streamoff at = 28 * 1024; at < static_cast<std::streamoff>(size);
-                  at += 28 * 1024) {
-                 f.seekp(at);
-                 f << std::string(4096, '\xa5');
-             }
-         }},
+        {"pages overwritten every 28 KiB", overwritePages},
         {"truncated to half",
          [](const std::string& p) {
              std::filesystem::resize_file(p, std::filesystem::file_size(p) / 2);
@@ -107,19 +122,7 @@ TEST_F(StorageStartupTest, ADamagedStoreIsKeptAsideOnceAndMadeAnew) {
         closeStorage();
         MVErrorLogger::clearReports();
         std::filesystem::remove_all(host_->caches);
-        storage().lockedAccess([] {
-            const nlohmann::json value = std::string(100, 'v');
-            for (int i = 0; i < 2000; ++i) {
-                auto v = Var::dbObjectCreate();
-                v->setId("row" + std::to_string(i));
-                v->setDataValue(&value);
-            }
-        });
-        closeStorage();
-        {
-            SQLite::Database db(storePath(), SQLite::OPEN_READWRITE);
-            db.exec("PRAGMA wal_checkpoint(TRUNCATE)");  // every row in the store file
-        }
+        storeRows(2000);
         c.damage(storePath());
         writeFile(storePath() + "-wal", "");
 
@@ -152,6 +155,17 @@ TEST_F(StorageStartupTest, ADamagedStoreIsKeptAsideOnceAndMadeAnew) {
         EXPECT_TRUE(MVErrorLogger::reports().empty());
         EXPECT_EQ(asides(), kept);
     }
+}
+
+TEST_F(StorageStartupTest, DamageMetAfterStartFailsTheAccessAndIsReportedOnce) {
+    storeRows(2000);
+    storage();  // opens sound
+    overwritePages(storePath());
+    EXPECT_TRUE(storedIds().empty());
+    EXPECT_TRUE(storedIds().empty());
+    EXPECT_EQ(loggedCount("MVPersistentStorage fetch of <MVWebStorageVariable> failed"), 2u);
+    ASSERT_EQ(MVErrorLogger::reports().size(), 1u);
+    EXPECT_EQ(MVErrorLogger::reports()[0].description, "MVPersistentStorage store is damaged");
 }
 
 TEST_F(StorageStartupTest, LeftoverTempFilesWithoutAStoreAreReportedAsAnUnfinishedMigration) {
