@@ -204,7 +204,8 @@ void MVWebView::sendEventNow(const MVEvent& event) {
     if (!isUsingLibrary_) return;
     if (isGarbage_) MVLogVerbose(texts::kGarbageEvent, debugName());
     if (event.eventName() != MVEventBuffer::kUndeliveredEventName)
-        MVLogVerbose(texts::kPerformingEvent, debugName(), event.stringForJavaDescription());
+        MVLogVerbose(texts::kPerformingEvent, debugName(),
+                     platform::log::escaped(event.stringForJavaDescription()));
     webView_->evaluateJavaScript(event.stringForJavaFunctionCall());
 }
 
