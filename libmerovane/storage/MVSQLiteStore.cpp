@@ -321,7 +321,8 @@ std::unique_ptr<MVSQLiteStore> MVSQLiteStore::open(const std::string& path,
             // Damaged pages behind an intact header show here rather than on a later read.
             const std::string check = db.execAndGet("PRAGMA quick_check").getString();
             if (check != "ok")
-                throw SQLite::Exception("the store failed its check: " + check, SQLITE_CORRUPT);
+                throw SQLite::Exception("the store failed its check: " + check.substr(0, 512),
+                                        SQLITE_CORRUPT);
             impl->metadata = readMetadata(db);
             if (!model->isConfigurationCompatible(configuration, impl->metadata)) {
                 setError(
