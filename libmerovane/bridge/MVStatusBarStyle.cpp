@@ -70,7 +70,9 @@ platform::StatusBarStyle MVStatusBarStyle::preferredStatusbarStyle() const {
     return platform::StatusBarStyle::Default;
 }
 
-bool MVStatusBarStyle::prefersStatusBarHidden() const { return string() == kNone; }
+bool MVStatusBarStyle::prefersStatusBarHidden() const {
+    return string() == kNone;
+}
 
 std::string MVStatusBarStyle::string() const {
     std::lock_guard lock(mutex_);

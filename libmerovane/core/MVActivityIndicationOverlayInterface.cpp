@@ -12,7 +12,9 @@ class NullActivityOverlay : public MVActivityIndicationOverlayInterface {
     void setTitle(const std::optional<std::string>&) override {}
     void setButtonWithTitle(const std::optional<std::string>&, std::function<void()>,
                             bool) override {}
-    void fadeInWithDuration(double, Completion completion) override { finish(std::move(completion)); }
+    void fadeInWithDuration(double, Completion completion) override {
+        finish(std::move(completion));
+    }
     void fadeOutWithDuration(double, Completion completion) override {
         finish(std::move(completion));
     }

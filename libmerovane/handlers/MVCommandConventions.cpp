@@ -64,11 +64,16 @@ void MVCommandConventions::reportCommandError(const MVCommandHandler& handler,
 
 const MVCommandErrorTexts& MVCommandConventions::callerCheckTexts(CallerCheck check) {
     switch (check) {
-        case CallerCheck::PageOnly: return kPageOnly;
-        case CallerCheck::PageOnlyTagged: return kPageOnlyTagged;
-        case CallerCheck::PageOnlyScanner: return kPageOnlyScanner;
-        case CallerCheck::ServerOnly: return kServerOnly;
-        case CallerCheck::PageOrTarget: return kPageOrTarget;
+        case CallerCheck::PageOnly:
+            return kPageOnly;
+        case CallerCheck::PageOnlyTagged:
+            return kPageOnlyTagged;
+        case CallerCheck::PageOnlyScanner:
+            return kPageOnlyScanner;
+        case CallerCheck::ServerOnly:
+            return kServerOnly;
+        case CallerCheck::PageOrTarget:
+            return kPageOrTarget;
     }
     return kPageOnly;
 }
@@ -81,8 +86,12 @@ bool MVCommandConventions::checkCaller(const MVCommandHandler& handler, std::str
     switch (check) {
         case CallerCheck::PageOnly:
         case CallerCheck::PageOnlyTagged:
-        case CallerCheck::PageOnlyScanner: fits = webView != nullptr; break;
-        case CallerCheck::ServerOnly: fits = webView == nullptr; break;
+        case CallerCheck::PageOnlyScanner:
+            fits = webView != nullptr;
+            break;
+        case CallerCheck::ServerOnly:
+            fits = webView == nullptr;
+            break;
         case CallerCheck::PageOrTarget:
             fits = webView != nullptr || targetTab(parameters).has_value();
             break;

@@ -86,7 +86,8 @@ void enablePopGesture(MVCommandHandler& handler, nlohmann::json* parameters,
                                   Conventions::CallerCheck::PageOrTarget, parameters, webView))
         return;
     if (auto stack = Conventions::targetStack(parameters, webView))
-        stack->setPopGestureEnabled(parameters && platform::json::boolValue(*parameters, "enabled"));
+        stack->setPopGestureEnabled(parameters &&
+                                    platform::json::boolValue(*parameters, "enabled"));
 }
 
 }  // namespace
@@ -109,10 +110,10 @@ void registerNavigationControllerCommands() {
             {MVSpec{targetTab, {"src", MVSpec::NSString}}, &setNavigationBar, true});
 
     auto& v11 = MVCommandHandler_1_1::commandTable();
-    v11.add("showTab", {MVSpec{{"targetTab", MVSpec::NSString},
-                               {"+transition", MVSpec::NSString},
-                               speedFactor},
-                        &showTab_1_1, true});
+    v11.add(
+        "showTab",
+        {MVSpec{{"targetTab", MVSpec::NSString}, {"+transition", MVSpec::NSString}, speedFactor},
+         &showTab_1_1, true});
     v11.add("cleanTab", {MVSpec{targetTab}, &cleanTab, true});
 
     MVCommandHandler_2_0::commandTable().add(

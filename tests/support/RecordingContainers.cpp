@@ -4,7 +4,9 @@
 
 namespace {
 
-std::string flag(bool value) { return value ? "1" : "0"; }
+std::string flag(bool value) {
+    return value ? "1" : "0";
+}
 
 }  // namespace
 
@@ -27,9 +29,13 @@ void RecordingNavigationStack::popToRootViewControllerAnimated(bool animated) {
     calls.push_back("popToRootViewControllerAnimated(" + flag(animated) + ")");
 }
 
-void RecordingNavigationStack::flush() { calls.push_back("flush"); }
+void RecordingNavigationStack::flush() {
+    calls.push_back("flush");
+}
 
-void RecordingNavigationStack::clean() { calls.push_back("clean"); }
+void RecordingNavigationStack::clean() {
+    calls.push_back("clean");
+}
 
 void RecordingNavigationStack::popToTag(const std::string& tag, bool animated) {
     calls.push_back("popToTag(" + tag + "," + flag(animated) + ")");
