@@ -28,16 +28,6 @@ TEST_F(NeighbourInterfacesTest, TheNullOverlayFinishesItsFadesAtTheNextTurn) {
     EXPECT_EQ(finished, (std::vector<std::string>{"in", "out"}));
 }
 
-TEST_F(NeighbourInterfacesTest, AnInstalledOverlayFactoryMakesTheOverlays) {
-    std::string askedTitle;
-    Overlay::setFactory([&](const auto&, bool, const std::string& title) {
-        askedTitle = title;
-        return nullptr;  // a factory that makes none still leaves an overlay
-    });
-    EXPECT_TRUE(Overlay::overlayWithFullScreenAndViewToBlur(nullptr, true, "Wait"));
-    EXPECT_EQ(askedTitle, "Wait");
-}
-
 TEST_F(NeighbourInterfacesTest, WithoutInstallationThereIsNoSplashAndNoHierarchy) {
     EXPECT_EQ(MVSplashScreenInterface::shared(), nullptr);
     EXPECT_FALSE(MVSplashScreenInterface::isSplashScreenVisible());

@@ -39,12 +39,6 @@ class CommandConventionsTest : public PlatformTest {
         platform::runUntilIdle();
         PlatformTest::TearDown();
     }
-    int levelOf(const std::string& text) {
-        platform::log::flush();
-        for (const auto& message : log_->messages())
-            if (message.text == text) return message.flag;
-        return 0;
-    }
 
     std::shared_ptr<MVWebView> webView;
 };
@@ -85,7 +79,7 @@ TEST_F(CommandConventionsTest, CallerChecksReportWithTheirFamilyTexts) {
         MVErrorLogger::clearReports();
         EXPECT_FALSE(MVCommandConventions::checkCaller(*handler, "closeView", c.check, &parameters,
                                                        c.fromPage ? webView : nullptr, c.variant));
-        EXPECT_EQ(levelOf(withPrefix(c.warning)), c.level) << c.warning;
+        EXPECT_EQ(loggedLevel(withPrefix(c.warning)), c.level) << c.warning;
         auto reports = MVErrorLogger::reports();
         ASSERT_EQ(reports.size(), 1u);
         EXPECT_EQ(reports[0].description, withPrefix(c.report));
@@ -132,14 +126,6 @@ TEST_F(CommandConventionsTest, ALaterListKeepsItsWebViewAlive) {
     ASSERT_EQ(performedCommands().size(), 1u);
     EXPECT_EQ(performedCommands()[0].webView, sent);
     EXPECT_TRUE(weak.expired());  // released with the run task
-}
-
-TEST_F(CommandConventionsTest, AnimationWordsNeedAWindow) {
-    EXPECT_EQ(MVCommandConventions::animationTypeForController(nullptr, "fade"),
-              MVBarAnimation::None);
-    EXPECT_EQ(MVCommandConventions::speedFactor(nullptr), std::nullopt);
-    const json withNull = {{"speedFactor", nullptr}};
-    EXPECT_EQ(MVCommandConventions::speedFactor(&withNull), std::nullopt);
 }
 
 }  // namespace
