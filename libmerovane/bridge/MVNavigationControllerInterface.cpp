@@ -7,7 +7,6 @@
 #include "libmerovane/bridge/MVTabControllerInterface.h"
 #include "libmerovane/bridge/MVWebView.h"
 #include "libmerovane/core/MVErrorLogger.h"
-#include "libmerovane/core/MVInstalledInstance.h"
 #include "libmerovane/core/MVLog.h"
 #include "platform/ui/ViewController.h"
 
@@ -19,18 +18,7 @@ constexpr const char* kTargetWord = "Target:";
 constexpr const char* kWebViewWord = "MVWebView";
 constexpr const char* kNoObject = "(null)";
 
-using TabControllerSlot = MVInstalledInstance<MVTabControllerInterface>;
-constexpr const char* kTabControllerSlot = "MVTabControllerInterface";
-
 }  // namespace
-
-std::shared_ptr<MVTabControllerInterface> MVTabControllerInterface::sharedDefaultInstance() {
-    return TabControllerSlot::get(kTabControllerSlot);
-}
-
-void MVTabControllerInterface::install(std::shared_ptr<MVTabControllerInterface> tabController) {
-    TabControllerSlot::install(std::move(tabController), kTabControllerSlot);
-}
 
 std::shared_ptr<MVNavigationControllerInterface>
 MVNavigationControllerInterface::navigationControllerOf(

@@ -2,45 +2,22 @@
 // command lists.
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
-#include "libmerovane/bridge/MVCommandHandler.h"
-#include "libmerovane/bridge/MVWebView.h"
-#include "libmerovane/core/MVErrorLogger.h"
 #include "libmerovane/handlers/MVCommandConventions.h"
-#include "libmerovane/handlers/MVCommandHandlerClasses.h"
-#include "libmerovane/handlers/MVCommandHandler_1_0.h"
 #include "libmerovane/handlers/MVNestedCommandList.h"
 #include "platform/foundation/RunLoop.h"
-#include "platform/foundation/TestDriver.h"
-#include "platform/foundation/URL.h"
-#include "tests/handlers/TestCommands.h"
-#include "tests/support/PlatformTest.h"
+#include "tests/handlers/CommandTest.h"
 
 using nlohmann::json;
 using Check = MVCommandConventions::CallerCheck;
 
 namespace {
 
-class CommandConventionsTest : public PlatformTest {
+class CommandConventionsTest : public CommandTest {
   protected:
     void SetUp() override {
-        PlatformTest::SetUp();
-        MVErrorLogger::clearReports();
-        performedCommands().clear();
-        registerCommandHandlerClasses();
-        registerTestCommands();
-        webView = MVWebView::create(platform::Rect(0, 0, 320, 480));
-        webView->loadHTMLString("<p/>", platform::URL::parse("https://shop.example/cart"));
-        platform::advanceBy(0.1);
+        CommandTest::SetUp();
+        page();
     }
-    void TearDown() override {
-        webView.reset();
-        platform::runUntilIdle();
-        PlatformTest::TearDown();
-    }
-
-    std::shared_ptr<MVWebView> webView;
 };
 
 TEST_F(CommandConventionsTest, CallerChecksReportWithTheirFamilyTexts) {

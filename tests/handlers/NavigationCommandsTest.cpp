@@ -2,16 +2,8 @@
 // each command reaches, with which values, and what happens without a target.
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
-#include "libmerovane/bridge/MVCommandHandler.h"
-#include "libmerovane/bridge/MVWebView.h"
-#include "libmerovane/core/MVErrorLogger.h"
-#include "libmerovane/handlers/MVCommandHandlerClasses.h"
-#include "platform/foundation/TestDriver.h"
-#include "platform/foundation/URL.h"
 #include "platform/ui/Window.h"
-#include "tests/support/PlatformTest.h"
+#include "tests/handlers/CommandTest.h"
 #include "tests/support/RecordingContainers.h"
 
 using nlohmann::json;
@@ -19,34 +11,7 @@ using Calls = std::vector<std::string>;
 
 namespace {
 
-class NavigationCommandsTest : public PlatformTest {
-  protected:
-    void SetUp() override {
-        PlatformTest::SetUp();
-        MVErrorLogger::clearReports();
-        registerCommandHandlerClasses();
-    }
-    void TearDown() override {
-        webView.reset();
-        platform::runUntilIdle();
-        PlatformTest::TearDown();
-    }
-
-    static void perform(const char* version, const json& command,
-                        const std::shared_ptr<MVWebView>& sender = nullptr) {
-        MVCommandHandler::performCommandsFromCommandCollection(
-            {{"ver", version}, {"cmds", json::array({command})}}, sender);
-    }
-    // A page with a document, so that it has a current URL.
-    std::shared_ptr<MVWebView> page() {
-        webView = MVWebView::create(platform::Rect(0, 0, 320, 480));
-        webView->loadHTMLString("<p/>", platform::URL::parse("https://shop.example/list"));
-        platform::advanceBy(0.1);
-        return webView;
-    }
-
-    std::shared_ptr<MVWebView> webView;
-};
+using NavigationCommandsTest = CommandTest;
 
 TEST_F(NavigationCommandsTest, CleanTabFromTheServerWithoutTargetIsReportedOnce) {
     auto tabs = RecordingTabController::install();
