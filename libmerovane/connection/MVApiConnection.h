@@ -299,7 +299,7 @@ class MVApiConnection final : public platform::StreamDelegate,
     MVApiUpstreamWriter writer_;
     // The downstream chunks; used on the downstream thread only, without the lock.
     MVApiChunkReader reader_;
-    MVApiChunkState currentChunkState_ = MVApiChunkStateUnchunked;  // the reader's, as last seen
+    MVApiChunkState currentChunkState_ = MVApiChunkStateHeader;  // the reader's, as last seen
     platform::TimerHandle responseBound_;
     std::optional<platform::Date> timeOfLastRead_;
     std::vector<MVCommand> commandBuffer_;
