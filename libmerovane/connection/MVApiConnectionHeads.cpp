@@ -84,9 +84,10 @@ void MVApiConnection::readResponseHead() {
         if (checkHTTPResponseIsComplete()) break;
         if (!streamFromServer_ || !streamFromServer_->hasBytesAvailable()) break;
     }
-    // What follows the head is for the new state.
+    // What follows the head is for the new state, in an event of its own (the chunk
+    // reader leaves the lock, which it could not from inside this one).
     if (state_ != stateBefore && streamFromServer_ && streamFromServer_->hasBytesAvailable())
-        handleEvent(*streamFromServer_, platform::kStreamEventHasBytesAvailable);
+        scheduleStreamEvent(true, platform::kStreamEventHasBytesAvailable);
 }
 
 bool MVApiConnection::checkHTTPResponseIsComplete() {
@@ -96,7 +97,7 @@ bool MVApiConnection::checkHTTPResponseIsComplete() {
     if (check.status == MVApiResponseHeadCheck::Incomplete) return false;
     if (check.status == MVApiResponseHeadCheck::Unparsable) {
         failInputStream();
-        MVLogError(kUnparsableHeadLine, check.text);
+        MVLogError(kUnparsableHeadLine, platform::log::escaped(check.text));
         return false;
     }
 
@@ -105,9 +106,10 @@ bool MVApiConnection::checkHTTPResponseIsComplete() {
     shareCookies(response);
     if (auto identifier = response.valueForHTTPHeaderField("x-merovane-api-cid")) {
         if (!connectionIdentifier_) {
-            MVLogInfo(kAssignedIdentifierLine, *identifier);
+            MVLogInfo(kAssignedIdentifierLine, platform::log::escaped(*identifier));
         } else if (*connectionIdentifier_ != *identifier) {
-            MVLogWarn(kSwitchedIdentifierLine, *connectionIdentifier_, *identifier);
+            MVLogWarn(kSwitchedIdentifierLine, platform::log::escaped(*connectionIdentifier_),
+                      platform::log::escaped(*identifier));
         }
         connectionIdentifier_ = identifier;
     }
@@ -117,7 +119,7 @@ bool MVApiConnection::checkHTTPResponseIsComplete() {
         MVConnectionLossMonitor::reportConnectionSuccess();
         redirectUrl_ = response.valueForHTTPHeaderField("location");
         failInputStream();
-        MVLogError(kRedirectLine, redirectUrl_.value_or("(null)"));
+        MVLogError(kRedirectLine, platform::log::escaped(redirectUrl_.value_or("(null)")));
         return false;
     }
     if (status != 200) {
@@ -128,7 +130,7 @@ bool MVApiConnection::checkHTTPResponseIsComplete() {
 
     if (state_ == MVApiConnectionStateProxyResponse) {
         dataFromServer_.emplace();
-        reader_.reset();
+        resetReader();
         state_ =
             targetPort() == 443 ? MVApiConnectionStateStartTLS : MVApiConnectionStateSendRequest;
         scheduleStreamEvent(true, platform::kStreamEventHasBytesAvailable);
@@ -143,6 +145,13 @@ bool MVApiConnection::checkHTTPResponseIsComplete() {
     state_ = MVApiConnectionStateStreaming;
     supportsPersistentConnection_ = terms.supportsPersistentConnection;
     reader_.start(terms.chunkState, terms.contentType, terms.isCompressed);
+    currentChunkState_ = terms.chunkState;
+    timeOfLastRead_ = platform::Date::now();
+    if (hasPersistentConnection_) {
+        responseBound_.cancel();
+    } else {
+        startLegacyResponseBound(kLegacyResponseIdleTimeout);
+    }
     isCompressed_ = terms.isCompressed;
     serverWillAcceptMsgPack_ = terms.serverWillAcceptMsgPack;
     serverWillAcceptGZip_ = terms.serverWillAcceptGZip;
