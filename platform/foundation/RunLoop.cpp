@@ -245,7 +245,7 @@ void RunLoop::bindToCurrentThread() {
 }
 
 void RunLoop::post(Task fn) {
-    schedule(0, 0, std::move(fn));
+    schedule(0, 0, std::move(fn)).detach();
 }
 
 TimerHandle RunLoop::postAfter(double seconds, Task fn) {
