@@ -1,0 +1,152 @@
+#include "wallet/TBXHTTPFetcher.h"
+
+#include <atomic>
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "platform/foundation/URLConnection.h"
+#include "wallet/TWALog.h"
+
+namespace {
+
+std::atomic<bool> gRetriesAllowed{true};
+
+bool isRetryableStatus(int status) {
+    return status == 408 || status == 502 || status == 503 || status == 504;
+}
+
+bool isRetryableTransportError(const platform::Error& error) {
+    if (error.domain() != platform::kURLErrorDomain) return false;
+    switch (error.code()) {
+        case platform::kURLErrorTimedOut:
+        case platform::kURLErrorCannotFindHost:
+        case platform::kURLErrorCannotConnectToHost:
+        case platform::kURLErrorNetworkConnectionLost:
+        case platform::kURLErrorDNSLookupFailed:
+        case platform::kURLErrorNotConnectedToInternet:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+void TBXHTTPFetcher::setRetriesAllowed(bool allowed) {
+    gRetriesAllowed = allowed;
+}
+
+std::shared_ptr<TBXHTTPFetcher> TBXHTTPFetcher::fetcherWithRequest(platform::URLRequest request) {
+    return std::shared_ptr<TBXHTTPFetcher>(new TBXHTTPFetcher(std::move(request)));
+}
+
+TBXHTTPFetcher::~TBXHTTPFetcher() {
+    retryTimer_.cancel();
+    if (connection_) connection_->cancel();
+}
+
+void TBXHTTPFetcher::setPostData(Data data) {
+    request_.setHTTPMethod("POST");
+    request_.setHTTPBody(std::move(data));
+}
+
+void TBXHTTPFetcher::beginFetchWithCompletionHandler(CompletionHandler handler) {
+    if (handler_) {
+        TWA_LOG("TWA_ASSERT false: {}", "!isFetching");
+        return;
+    }
+    handler_ = handler ? std::move(handler) : [](auto, auto) {};
+    retryCount_ = 0;
+    if (authorizer_) {
+        if (auto error = authorizer_->authorizeRequest(request_)) {
+            // Answer at a later turn, never inside the caller's call.
+            auto self = shared_from_this();
+            platform::RunLoop::main().post(
+                [self, error = *error] { self->finish(std::nullopt, error); });
+            return;
+        }
+    }
+    startLoad();
+}
+
+void TBXHTTPFetcher::stopFetching() {
+    retryTimer_.cancel();
+    if (connection_) connection_->cancel();
+    connection_.reset();
+    handler_ = nullptr;
+}
+
+bool TBXHTTPFetcher::shouldRetry(const std::optional<platform::Error>& transportError) const {
+    if (!retryEnabled_ || !gRetriesAllowed || retryCount_ >= kMaximumRetries) return false;
+    if (transportError) return isRetryableTransportError(*transportError);
+    return isRetryableStatus(statusCode_);
+}
+
+void TBXHTTPFetcher::startLoad() {
+    statusCode_ = 0;
+    body_.clear();
+    // The callbacks hold the fetcher until the load ends; finish lets go of them.
+    auto self = shared_from_this();
+    platform::URLConnectionCallbacks callbacks;
+    callbacks.didReceiveResponse = [self](const platform::HTTPURLResponse& response) {
+        self->statusCode_ = response.statusCode();
+        self->body_.clear();
+    };
+    callbacks.didReceiveData = [self](const std::vector<uint8_t>& data) {
+        if (!self->handler_) return;
+        if (data.size() > kMaximumBodyBytes - self->body_.size()) {
+            TWA_LOG("Response body exceeds {} bytes, refused", kMaximumBodyBytes);
+            if (self->connection_) self->connection_->cancel();
+            self->finish(std::nullopt, platform::Error(platform::kURLErrorDomain,
+                                                       kURLErrorDataLengthExceedsMaximum,
+                                                       "resource exceeds maximum size"));
+            return;
+        }
+        self->body_.insert(self->body_.end(), data.begin(), data.end());
+    };
+    callbacks.didFinishLoading = [self] {
+        if (!self->handler_) return;
+        if (self->statusCode_ >= 300 && self->shouldRetry(std::nullopt)) {
+            double delay = kFirstRetryDelay * std::pow(2.0, self->retryCount_++);
+            self->scheduleRetry(delay);
+            return;
+        }
+        std::optional<platform::Error> error;
+        if (self->statusCode_ >= 300) {
+            nlohmann::json info = nlohmann::json::object();
+            auto json =
+                nlohmann::json::parse(self->body_.begin(), self->body_.end(), nullptr, false);
+            if (json.is_object()) info[kTBXHTTPFetcherErrorJSONKey] = std::move(json);
+            error =
+                platform::Error::withUserInfo(kTBXHTTPFetcherStatusDomain, self->statusCode_, info);
+        }
+        self->finish(std::move(self->body_), std::move(error));
+    };
+    callbacks.didFailWithError = [self](const platform::Error& error) {
+        if (!self->handler_) return;
+        if (self->shouldRetry(error)) {
+            double delay = kFirstRetryDelay * std::pow(2.0, self->retryCount_++);
+            self->scheduleRetry(delay);
+            return;
+        }
+        self->finish(std::nullopt, error);
+    };
+    connection_ =
+        platform::URLConnection::start(request_, std::move(callbacks), platform::RunLoop::main());
+}
+
+void TBXHTTPFetcher::scheduleRetry(double delay) {
+    connection_.reset();
+    // The timer holds the fetcher while it waits; stopFetching cancels it.
+    retryTimer_ = platform::RunLoop::main().postAfter(delay, [self = shared_from_this()] {
+        if (self->handler_) self->startLoad();
+    });
+}
+
+void TBXHTTPFetcher::finish(std::optional<Data> data, std::optional<platform::Error> error) {
+    auto handler = std::move(handler_);
+    handler_ = nullptr;
+    auto connection = std::move(connection_);
+    connection_.reset();
+    if (handler) handler(std::move(data), std::move(error));
+}
