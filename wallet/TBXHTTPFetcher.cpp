@@ -3,13 +3,30 @@
 #include <atomic>
 #include <cmath>
 #include <nlohmann/json.hpp>
+#include <set>
 
+#include "platform/foundation/SharedInstances.h"
 #include "platform/foundation/URLConnection.h"
 #include "wallet/TWALog.h"
 
 namespace {
 
 std::atomic<bool> gRetriesAllowed{true};
+
+// The fetches under way hold their fetchers (main thread only), so a caller may drop
+// its fetcher once started.
+std::set<std::shared_ptr<TBXHTTPFetcher>>& running() {
+    static auto* fetchers = [] {
+        auto* set = new std::set<std::shared_ptr<TBXHTTPFetcher>>();
+        platform::registerSharedInstanceReset("TBXHTTPFetcher running", [set] {
+            auto stopped = std::move(*set);
+            set->clear();
+            for (const auto& fetcher : stopped) fetcher->stopFetching();
+        });
+        return set;
+    }();
+    return *fetchers;
+}
 
 bool isRetryableStatus(int status) {
     return status == 408 || status == 502 || status == 503 || status == 504;
@@ -57,6 +74,7 @@ void TBXHTTPFetcher::beginFetchWithCompletionHandler(CompletionHandler handler) 
     }
     handler_ = handler ? std::move(handler) : [](auto, auto) {};
     retryCount_ = 0;
+    running().insert(shared_from_this());
     if (authorizer_) {
         if (auto error = authorizer_->authorizeRequest(request_)) {
             // Answer at a later turn, never inside the caller's call.
@@ -74,6 +92,7 @@ void TBXHTTPFetcher::stopFetching() {
     if (connection_) connection_->cancel();
     connection_.reset();
     handler_ = nullptr;
+    running().erase(shared_from_this());
 }
 
 bool TBXHTTPFetcher::shouldRetry(const std::optional<platform::Error>& transportError) const {
@@ -85,15 +104,17 @@ bool TBXHTTPFetcher::shouldRetry(const std::optional<platform::Error>& transport
 void TBXHTTPFetcher::startLoad() {
     statusCode_ = 0;
     body_.clear();
-    // The callbacks hold the fetcher until the load ends; finish lets go of them.
-    auto self = shared_from_this();
+    std::weak_ptr<TBXHTTPFetcher> weak = shared_from_this();
     platform::URLConnectionCallbacks callbacks;
-    callbacks.didReceiveResponse = [self](const platform::HTTPURLResponse& response) {
+    callbacks.didReceiveResponse = [weak](const platform::HTTPURLResponse& response) {
+        auto self = weak.lock();
+        if (!self) return;
         self->statusCode_ = response.statusCode();
         self->body_.clear();
     };
-    callbacks.didReceiveData = [self](const std::vector<uint8_t>& data) {
-        if (!self->handler_) return;
+    callbacks.didReceiveData = [weak](const std::vector<uint8_t>& data) {
+        auto self = weak.lock();
+        if (!self || !self->handler_) return;
         if (data.size() > kMaximumBodyBytes - self->body_.size()) {
             TWA_LOG("Response body exceeds {} bytes, refused", kMaximumBodyBytes);
             if (self->connection_) self->connection_->cancel();
@@ -104,8 +125,9 @@ void TBXHTTPFetcher::startLoad() {
         }
         self->body_.insert(self->body_.end(), data.begin(), data.end());
     };
-    callbacks.didFinishLoading = [self] {
-        if (!self->handler_) return;
+    callbacks.didFinishLoading = [weak] {
+        auto self = weak.lock();
+        if (!self || !self->handler_) return;
         if (self->statusCode_ >= 300 && self->shouldRetry(std::nullopt)) {
             double delay = kFirstRetryDelay * std::pow(2.0, self->retryCount_++);
             self->scheduleRetry(delay);
@@ -122,8 +144,9 @@ void TBXHTTPFetcher::startLoad() {
         }
         self->finish(std::move(self->body_), std::move(error));
     };
-    callbacks.didFailWithError = [self](const platform::Error& error) {
-        if (!self->handler_) return;
+    callbacks.didFailWithError = [weak](const platform::Error& error) {
+        auto self = weak.lock();
+        if (!self || !self->handler_) return;
         if (self->shouldRetry(error)) {
             double delay = kFirstRetryDelay * std::pow(2.0, self->retryCount_++);
             self->scheduleRetry(delay);
@@ -138,8 +161,9 @@ void TBXHTTPFetcher::startLoad() {
 void TBXHTTPFetcher::scheduleRetry(double delay) {
     connection_.reset();
     // The timer holds the fetcher while it waits; stopFetching cancels it.
-    retryTimer_ = platform::RunLoop::main().postAfter(delay, [self = shared_from_this()] {
-        if (self->handler_) self->startLoad();
+    std::weak_ptr<TBXHTTPFetcher> weak = shared_from_this();
+    retryTimer_ = platform::RunLoop::main().postAfter(delay, [weak] {
+        if (auto self = weak.lock(); self && self->handler_) self->startLoad();
     });
 }
 
@@ -148,5 +172,7 @@ void TBXHTTPFetcher::finish(std::optional<Data> data, std::optional<platform::Er
     handler_ = nullptr;
     auto connection = std::move(connection_);
     connection_.reset();
+    auto self = shared_from_this();
+    running().erase(self);
     if (handler) handler(std::move(data), std::move(error));
 }
