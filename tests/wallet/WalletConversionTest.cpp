@@ -5,6 +5,7 @@
 
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/UserDefaults.h"
+#include "platform/ui/Device.h"
 #include "tests/support/PlatformTest.h"
 #include "tests/support/TempDir.h"
 #include "wallet/TBXHTTPFetcher.h"
@@ -189,6 +190,31 @@ TEST_F(WalletConversionTest, RiskNumbers) {
         EXPECT_EQ(TWARiskUtils::percentBattery(level), percent) << level;
     auto addresses = TWARiskUtils::ipAddresses();
     EXPECT_NE(std::find(addresses.begin(), addresses.end(), "127.0.0.1"), addresses.end());
+
+    auto& device = platform::Device::current();
+    device.setMachine("iPhone7,2");
+    device.setBatteryMonitoringEnabled(true);
+    device.setBatteryLevel(0.425f);
+    device.setIdentifierForVendor("6F9619FF-8B86-D011-B42D-00C04FC964FF");
+    auto parsed = TWARiskUtils::riskMessage().device_fingerprinting().parsed();
+    EXPECT_EQ(parsed.properties().operating_system(), 1);
+    EXPECT_EQ(parsed.properties().product_name(), "iPhone7,2");
+    EXPECT_EQ(parsed.properties().ios_vendor_identifier(), "6F9619FF-8B86-D011-B42D-00C04FC964FF");
+    EXPECT_EQ(parsed.properties().os_version(), device.systemVersion());
+    EXPECT_EQ(parsed.state().percent_battery(), 43);
+    EXPECT_EQ(parsed.state().ip_addr_size(), static_cast<int>(addresses.size()));
+    EXPECT_EQ(parsed.state().gmt_offset_millis() % 1000, 0);
+    device.setIdentifierForVendor(std::nullopt);
+    EXPECT_FALSE(TWARiskUtils::riskMessage()
+                     .device_fingerprinting()
+                     .parsed()
+                     .properties()
+                     .has_ios_vendor_identifier());
+    device.resetForTesting();
+    auto made = device.identifierForVendor();
+    ASSERT_TRUE(made);
+    EXPECT_EQ(made->size(), 36u);
+    EXPECT_EQ(device.identifierForVendor(), made);  // kept for the device's life
 }
 
 }  // namespace
