@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/ui/Device.h"
 #include "tests/support/PlatformTest.h"
@@ -71,6 +72,7 @@ TEST_F(WalletConversionTest, MaskedWalletRequests) {
         EXPECT_EQ(preauth.perform_backend_validation_of_app_id_and_merchant_trust(), validate);
         EXPECT_EQ(preauth.version(), "0.10.0-Apr  4 2014 -- 12:24:47");
     }
+    platform::Clock::advanceManualNanos(250'000'000);
     auto native =
         C::nativeRequestProtoForMaskedWalletRequest(*request, {5, 2}, "cb://x", true, "client", 0);
     EXPECT_EQ(native.version(), "0.10.0-Apr  4 2014 -- 12:24:47");
@@ -78,7 +80,10 @@ TEST_F(WalletConversionTest, MaskedWalletRequests) {
     EXPECT_EQ(native.required_action(0), 5);
     EXPECT_EQ(native.encryption_parameters().scheme(), 1);
     // The manual clock's wall time, "%f".
-    EXPECT_EQ(native.request_creation_timestamp(), "1767225600.000000");
+    char expected[64];
+    snprintf(expected, sizeof expected, "%f", platform::Clock::wallSeconds());
+    EXPECT_EQ(native.request_creation_timestamp(), expected);
+    EXPECT_EQ(native.request_creation_timestamp().substr(10), ".250000");
     auto risk = TWABase64URLDecodeUnpadded(native.risk_params());
     ASSERT_TRUE(risk);
     walletproto::PFRiskAdvisoryData data;
