@@ -152,7 +152,6 @@ TEST_F(RunLoopTest, HandleOwnsItsTimer) {
     auto moved = loop.postAfter(0.1, [&] { ++fired[1]; });
     platform::TimerHandle kept(std::move(moved));
     EXPECT_FALSE(moved.isValid());
-    kept = std::move(kept);  // self-assignment keeps it
     platform::TimerHandle replaced = loop.postRepeating(0.1, [&] { ++fired[2]; });
     replaced = loop.postAfter(0.1, [&] { ++fired[3]; });
     loop.postRepeating(0.4, [&] { ++fired[4]; }).detach();
