@@ -218,7 +218,8 @@ struct HttpTestServer::Impl : std::enable_shared_from_this<HttpTestServer::Impl>
     static std::optional<Request> takeRequest(std::string& in) {
         auto headEnd = in.find("\r\n\r\n");
         if (headEnd == std::string::npos) return std::nullopt;
-        auto head = HttpHeadParser::parse(std::string_view(in).substr(0, headEnd + 4), true);
+        auto head =
+            testsupport::HttpHeadParser::parse(std::string_view(in).substr(0, headEnd + 4), true);
         if (!head) return std::nullopt;
         Request r;
         r.method = head->method;
@@ -231,7 +232,7 @@ struct HttpTestServer::Impl : std::enable_shared_from_this<HttpTestServer::Impl>
         size_t pos = headEnd + 4;
         auto encoding = r.headers.value("Transfer-Encoding");
         if (encoding && encoding->find("chunked") != std::string::npos) {
-            ChunkedDecoder decoder;
+            testsupport::ChunkedDecoder decoder;
             std::vector<std::string> chunks;
             pos += decoder.feed(std::string_view(in).substr(pos), chunks);
             if (!decoder.finished()) return std::nullopt;
