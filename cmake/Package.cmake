@@ -26,5 +26,8 @@ list(JOIN MV_SAN_FLAGS " " MV_PC_SAN_FLAGS)
 if(MV_PC_SAN_FLAGS)
   string(APPEND MV_PC_LIBS " ${MV_PC_SAN_FLAGS}")
 endif()
+# The prefix is found from the file's own place, so the package may move.
+file(RELATIVE_PATH MV_PC_PREFIX_FROM_FILE /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+string(REGEX REPLACE "/$" "" MV_PC_PREFIX_FROM_FILE "${MV_PC_PREFIX_FROM_FILE}")
 configure_file(cmake/merovane.pc.in ${CMAKE_BINARY_DIR}/merovane.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/merovane.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -6,5 +6,5 @@
 int main() {
     const std::string digest = md5EncodedString("abc");
     std::puts(digest.c_str());
-    return digest == "900150983cd24fb0d6963f7d28e17f72" ? 0 : 1;
+    return digest == "900150983CD24FB0D6963F7D28E17F72" ? 0 : 1;
 }
