@@ -38,12 +38,29 @@ function(mv_collect_sources out)
   set(${out} ${all} PARENT_SCOPE)
 endfunction()
 
+# mv_layer_view(<target> <folder>)
+# Lets <target> and what links it include the headers of <folder> (relative to the
+# repository root) as "<folder>/X.h", through a folder in the build tree that holds
+# only a link to <folder>.
+function(mv_layer_view target folder)
+  set(view ${CMAKE_BINARY_DIR}/include/${target})
+  get_filename_component(parent ${view}/${folder} DIRECTORY)
+  file(MAKE_DIRECTORY ${parent})
+  file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${folder} ${view}/${folder} SYMBOLIC)
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "INTERFACE_LIBRARY")
+    target_include_directories(${target} INTERFACE $<BUILD_INTERFACE:${view}>)
+  else()
+    target_include_directories(${target} PUBLIC $<BUILD_INTERFACE:${view}>)
+  endif()
+endfunction()
+
 # mv_add_layer(<target> <folder> [NO_INSTALL] [PUBLIC libs...] [PRIVATE libs...]
 #              [SOURCES extra...])
 # One static library of every .cpp directly in <folder> (relative to the repository
 # root; a folder that does not exist or holds no code gives no target). Its headers are
-# reached through a folder of its own in the build tree that holds only <folder>, so a
-# target sees the headers of what it links and of nothing else.
+# reached through its view (mv_layer_view), so a target sees the headers of what it
+# links and of nothing else.
 function(mv_add_layer target folder)
   cmake_parse_arguments(ARG "NO_INSTALL" "" "PUBLIC;PRIVATE;SOURCES" ${ARGN})
   set(src ${CMAKE_SOURCE_DIR}/${folder})
@@ -55,11 +72,6 @@ function(mv_add_layer target folder)
   if(NOT sources AND NOT headers AND NOT ARG_SOURCES)
     return()
   endif()
-  set(view ${CMAKE_BINARY_DIR}/include/${target})
-  get_filename_component(parent ${view}/${folder} DIRECTORY)
-  file(MAKE_DIRECTORY ${parent})
-  file(CREATE_LINK ${src} ${view}/${folder} SYMBOLIC)
-
   if(sources OR ARG_SOURCES)
     add_library(${target} STATIC ${sources} ${ARG_SOURCES})
     set(scope PUBLIC)
@@ -71,8 +83,9 @@ function(mv_add_layer target folder)
   endif()
   add_library(merovane::${target} ALIAS ${target})
   target_compile_features(${target} ${scope} cxx_std_20)
+  mv_layer_view(${target} ${folder})
   target_include_directories(${target} ${scope}
-    $<BUILD_INTERFACE:${view}> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/merovane>)
+    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/merovane>)
   target_link_libraries(${target} ${scope} $<BUILD_INTERFACE:mv_options> ${ARG_PUBLIC})
   if(ARG_PRIVATE)
     if(scope STREQUAL "PUBLIC")
