@@ -8,7 +8,7 @@ target_compile_definitions(mv_options INTERFACE SPDLOG_FMT_EXTERNAL)
 # std::string (a fault of that compiler); the dev build's sanitizers see real ones.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
   target_compile_options(mv_options INTERFACE
-    "$<$<NOT:$<CONFIG:Debug>>:-Wno-array-bounds;-Wno-stringop-overflow;-Wno-restrict>")
+    "$<$<NOT:$<CONFIG:Debug>>:-Wno-array-bounds;-Wno-stringop-overflow;-Wno-stringop-overread;-Wno-restrict>")
 endif()
 
 set(MV_SAN_FLAGS)
