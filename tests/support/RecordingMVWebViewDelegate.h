@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "libmerovane/bridge/MVWebViewDelegate.h"
+#include "platform/web/NavigationType.h"
 
 class RecordingMVWebViewDelegate : public MVWebViewDelegate {
   public:
@@ -31,7 +32,7 @@ class RecordingMVWebViewDelegate : public MVWebViewDelegate {
     };
 
     void webViewDemandsCloseByCombat(MVWebView&) override;
-    std::shared_ptr<MVNavigationController> navigationControllerForWebView(MVWebView&) override;
+    std::shared_ptr<MVNavigationControllerInterface> navigationControllerForWebView(MVWebView&) override;
     std::optional<MVEvent> pageContextForSource(const std::string& source,
                                                 const std::string& baseUrl, bool loadedFromCache,
                                                 const std::vector<std::string>& tags) override;
@@ -59,6 +60,7 @@ class RecordingMVWebViewDelegate : public MVWebViewDelegate {
     std::vector<NavigationBarChange> navigationBarChanges;
     std::vector<bool> pullToRefreshChanges;
     std::vector<std::string> askedLinks;
+    std::vector<platform::NavigationType> askedLinkTypes;
     std::vector<std::string> askedCommands;
     // The event answered for the page context; none: none.
     std::optional<MVEvent> pageContextEvent;
