@@ -19,20 +19,20 @@
 //   connection.sendCommands({appStart});          // any thread; batched for 0.01 s
 //   connection.setIsAllowedToReadCommands(true);  // server collections are performed
 //
-// Upstream, each batch becomes one packet with the next serial, built on a serial
-// queue and kept in the pending list until the server is known to hold it (the
-// response's client serial asks for the rest again). The first connection is legacy,
-// one packet per request; a server that answers with the handshake gets persistent
-// connections, which stay open, carry packets as they come and a keep-alive every
-// 19 s. Downstream, each packet's collection goes to MVCommandHandler on the main
-// thread; its serial is taken first, so the next request head reports it.
+// Upstream, each batch becomes one packet with the next serial, built on the upstream
+// thread, written there at once when the stream has room, and kept in the pending list until the
+// server is known to hold it (the response's client serial asks for the rest again). The first
+// connection is legacy, one packet per request; a server that answers with the handshake gets
+// persistent connections, which stay open, carry packets as they come and a keep-alive every 19 s.
+// Downstream, each packet's collection goes to MVCommandHandler on the main thread; its serial is
+// taken first, so the next request head reports it.
 //
 // Threads: opening, closing and the timers run on the main thread (called elsewhere,
 // they re-post themselves there without waiting); output stream events arrive on the
 // thread "Merovane Api Upstream", input stream events on "Merovane Api Downstream".
 // One recursive lock guards every field; it is never held while waiting for another
-// thread (only shutdown waits, for the packet queue, without it). The connection-loss monitor, the
-// error logger, the cookie store and the log are taken inside it, and none of them calls back.
+// thread (only shutdown waits, for the stream threads, without it). The connection-loss monitor,
+// the error logger, the cookie store and the log are taken inside it, and none of them calls back.
 
 #include <cstdint>
 #include <memory>
@@ -57,7 +57,6 @@ class MVApiConnectionHost;
 class MVApiPacketBuilder;
 
 namespace platform {
-class DispatchQueue;
 class Thread;
 }  // namespace platform
 
@@ -152,7 +151,7 @@ class MVApiConnection final : public platform::StreamDelegate,
     // programming error.
     void sendCommands(const std::vector<MVCommand>& commands);
     // Takes the command buffer into a packet with the next serial (the batching timer
-    // calls it); the packet is built on the packet queue and queued on the upstream thread.
+    // calls it); the packet is built, queued and written on the upstream thread.
     void submitCurrentCommandBuffer();
     // Appends a built packet to the pending list and asks for a connection; upstream thread
     // (re-posted there from elsewhere).
@@ -284,9 +283,8 @@ class MVApiConnection final : public platform::StreamDelegate,
     platform::TimerHandle downstreamKeepAlive_;
     bool shutDown_ = false;
 
-    // Packets are built off the stream threads, one at a time, in serial order; the
-    // builder belongs to that queue.
-    std::shared_ptr<platform::DispatchQueue> packetQueue_;
+    // Packets are built on the upstream thread, one at a time, in serial order; the
+    // builder belongs to that thread.
     std::unique_ptr<MVApiPacketBuilder> packetBuilder_;
 
     std::unique_ptr<platform::Thread> downstreamThread_;

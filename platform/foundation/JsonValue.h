@@ -62,6 +62,12 @@ ParseResult parse(std::string_view text);
 // infinities as null. Object keys come out sorted. Never throws.
 std::string print(const nlohmann::json& v, bool pretty = false);
 
+// Appends print(v) (compact) to `out`, byte for byte the same text. Strings are copied
+// in runs that need no escaping and checked as UTF-8 in the same pass.
+void appendCompact(std::string& out, const nlohmann::json& v);
+// Appends `s` as a JSON string, quoted and escaped as print() does.
+void appendString(std::string& out, std::string_view s);
+
 // The member `key` of `obj`; null when `obj` is not an object or lacks the key.
 const nlohmann::json* find(const nlohmann::json& obj, std::string_view key);
 
