@@ -1,7 +1,7 @@
 #pragma once
 // What the application shows above its windows and holds while it is shown: alerts and
-// action sheets (button presentations), and later share sheets and popovers. Tests find
-// the shown ones through Application::presentations() and act on them as the user would.
+// action sheets (button presentations) and popovers. Tests find the shown ones through
+// Application::presentations() and act on them as the user would.
 // Main thread only.
 
 #include <memory>

@@ -5,6 +5,8 @@
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/Log.h"
+#include "platform/ui/GestureRecognizer.h"
 #include "platform/ui/Layer.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
@@ -223,6 +225,30 @@ void View::bringSubviewToFront(const std::shared_ptr<View>& view) {
 
 void View::sendSubviewToBack(const std::shared_ptr<View>& view) {
     if (view && view->superview_.lock().get() == this) insertSubview(view, 0);
+}
+
+void View::addGestureRecognizer(const std::shared_ptr<GestureRecognizer>& recognizer) {
+    if (!recognizer) {
+        PLATFORM_LOG_WARN("Adding a missing gesture recognizer ignored");
+        return;
+    }
+    auto owner = recognizer->view();
+    if (owner.get() == this) {
+        PLATFORM_LOG_WARN("A gesture recognizer added twice to one view ignored");
+        return;
+    }
+    const auto keep = recognizer;
+    if (owner) owner->removeGestureRecognizer(keep);
+    gestureRecognizers_.push_back(keep);
+    keep->attach(shared_from_this());
+}
+
+void View::removeGestureRecognizer(const std::shared_ptr<GestureRecognizer>& recognizer) {
+    auto it = std::find(gestureRecognizers_.begin(), gestureRecognizers_.end(), recognizer);
+    if (it == gestureRecognizers_.end()) return;
+    const auto keep = *it;
+    gestureRecognizers_.erase(it);
+    keep->detach();
 }
 
 void View::removeFromSuperview() {

@@ -29,6 +29,7 @@
 
 namespace platform {
 
+class GestureRecognizer;
 class GraphicsContext;
 class Layer;
 class ViewController;
@@ -90,6 +91,15 @@ class View : public Responder, public std::enable_shared_from_this<View> {
     // The controller whose root view this is, if any.
     std::shared_ptr<ViewController> viewController() const { return viewController_.lock(); }
 
+    // Gesture recognizers, held by the view. Adding one that belongs to another view moves
+    // it (a gesture in flight there is cancelled); adding it twice or adding null is logged
+    // and ignored. Removing cancels a gesture in flight.
+    void addGestureRecognizer(const std::shared_ptr<GestureRecognizer>& recognizer);
+    void removeGestureRecognizer(const std::shared_ptr<GestureRecognizer>& recognizer);
+    const std::vector<std::shared_ptr<GestureRecognizer>>& gestureRecognizers() const {
+        return gestureRecognizers_;
+    }
+
     // Hooks around moves between superviews and windows.
     virtual void willMoveToSuperview(View* newSuperview) {}
     virtual void didMoveToSuperview() {}
@@ -142,6 +152,7 @@ class View : public Responder, public std::enable_shared_from_this<View> {
     explicit View(const Rect& frame);
 
   private:
+    friend class NavigationController;
     friend class ViewController;
     friend class Window;
 
@@ -175,6 +186,7 @@ class View : public Responder, public std::enable_shared_from_this<View> {
     std::weak_ptr<View> superview_;
     std::vector<std::shared_ptr<View>> subviews_;
     std::weak_ptr<ViewController> viewController_;
+    std::vector<std::shared_ptr<GestureRecognizer>> gestureRecognizers_;
 
   protected:
     bool isWindow_ = false;

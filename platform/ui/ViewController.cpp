@@ -156,6 +156,11 @@ void ViewController::endAppearanceTransition() {
     forwardAppearance([](ViewController& c) { c.endAppearanceTransition(); });
 }
 
+std::shared_ptr<TransitionCoordinator> ViewController::transitionCoordinator() const {
+    auto parent = parent_.lock();
+    return parent ? parent->transitionCoordinator() : nullptr;
+}
+
 void ViewController::setNeedsStatusBarAppearanceUpdate() {
     Application::shared().updateStatusBarAppearance();
 }

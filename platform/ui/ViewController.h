@@ -26,6 +26,7 @@
 
 namespace platform {
 
+class TransitionCoordinator;
 class View;
 class Window;
 
@@ -79,6 +80,10 @@ class ViewController : public Responder, public std::enable_shared_from_this<Vie
     void setNeedsStatusBarAppearanceUpdate();
 
     virtual void didReceiveMemoryWarning() {}
+
+    // The coordinator of a container's transition that moves this controller: the
+    // parent's, for a controller that runs none itself; null outside transitions.
+    virtual std::shared_ptr<TransitionCoordinator> transitionCoordinator() const;
 
     // Presentation over the whole window, from the outermost parent of this controller.
     // The presented view covers the window (sliding up over 0.3 s when animated); the

@@ -1,6 +1,9 @@
 #include "platform/ui/Window.h"
 
+#include <algorithm>
+
 #include "platform/ui/Application.h"
+#include "platform/ui/GestureRecognizer.h"
 #include "platform/ui/ViewController.h"
 
 namespace platform {
@@ -61,8 +64,25 @@ std::shared_ptr<View> Window::sendTap(Point point) {
     touch.window = std::static_pointer_cast<Window>(shared_from_this());
     touch.view = hit;
     touch.locationInWindow = point;
+    std::vector<std::shared_ptr<GestureRecognizer>> taps;
+    for (auto v = hit; v; v = v->superview())
+        for (auto& g : v->gestureRecognizers()) taps.push_back(g);
+    std::vector<std::shared_ptr<GestureRecognizer>> recognized;
+    bool cancelsTouches = false;
+    for (auto& g : taps) {
+        if (!recognized.empty() &&
+            !std::all_of(recognized.begin(), recognized.end(),
+                         [&](const auto& r) { return g->mayRecognizeWith(*r); }))
+            continue;
+        if (!g->offerTap(point)) continue;
+        recognized.push_back(g);
+        cancelsTouches = cancelsTouches || g->cancelsTouchesInView();
+    }
     hit->touchesBegan(touch);
-    hit->touchesEnded(touch);
+    if (cancelsTouches)
+        hit->touchesCancelled(touch);
+    else
+        hit->touchesEnded(touch);
     return hit;
 }
 

@@ -26,7 +26,11 @@ class Window : public View {
     void setHidden(bool hidden) override;
 
     // Delivers a tap at a point in window coordinates to the deepest view that takes
-    // touches there (touches began, then ended); answers that view, or null.
+    // touches there; answers that view, or null. The enabled tap recognizers of that view
+    // and its superviews, nearest first, are offered the tap before the touches: after one
+    // recognizes, the others only when a delegate lets both recognize. The view then gets
+    // touches began and ended, or began and cancelled when a recognizer that recognized
+    // cancels touches in its view.
     std::shared_ptr<View> sendTap(Point point);
 
     Responder* nextResponder() const override;
