@@ -14,6 +14,22 @@ std::optional<MVCommand> MVCommand::commandWithDictionary(const nlohmann::json& 
     return command;
 }
 
+std::optional<MVCommand> MVCommand::commandWithDictionary(nlohmann::json&& dictionary) {
+    auto name = platform::json::stringValue(dictionary, "c");
+    if (!name) return std::nullopt;
+    MVCommand command;
+    command.setName(std::move(*name));
+    if (dictionary.is_object()) {
+        auto parameters = dictionary.find("p");
+        if (parameters != dictionary.end()) command.setParameters(std::move(*parameters));
+    }
+    return command;
+}
+
+void MVCommand::setParameters(nlohmann::json&& parameters) {
+    parameters_ = std::make_shared<const nlohmann::json>(std::move(parameters));
+}
+
 void MVCommand::setParameters(const nlohmann::json& parameters) {
     parameters_ = std::make_shared<const nlohmann::json>(parameters);
 }
