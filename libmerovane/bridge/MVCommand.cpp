@@ -26,10 +26,11 @@ std::optional<MVCommand> MVCommand::commandWithDictionary(nlohmann::json&& dicti
     return command;
 }
 
+// Made as changeable values, shared as constant ones: soleParameters() may change them.
 void MVCommand::setParameters(nlohmann::json&& parameters) {
-    parameters_ = std::make_shared<const nlohmann::json>(std::move(parameters));
+    parameters_ = std::make_shared<nlohmann::json>(std::move(parameters));
 }
 
 void MVCommand::setParameters(const nlohmann::json& parameters) {
-    parameters_ = std::make_shared<const nlohmann::json>(parameters);
+    parameters_ = std::make_shared<nlohmann::json>(parameters);
 }

@@ -10,7 +10,7 @@
 // The parameters are kept exactly as found: they may be absent, and when they came from
 // input they may be something other than a dictionary (the dispatcher refuses those).
 // A plain value; whoever builds one owns it. Copies share the parameters, which
-// are never changed in place.
+// are never changed in place while shared.
 
 #include <memory>
 #include <nlohmann/json_fwd.hpp>

@@ -67,7 +67,13 @@ void MVApiConnection::submitCurrentCommandBuffer() {
             const auto variables = MVApiPacketBuilder::connectionVariables();
             const char* type =
                 MVApiPacketBuilder::connectionTypeName(platform::Reachability::shared().status());
-            auto packet = self->packetBuilder_->build(commands, serial, variables, type, encoding);
+            std::string spare;
+            {
+                std::lock_guard lock(self->mutex_);
+                spare = self->writer_.takeSpareBuffer();
+            }
+            auto packet = self->packetBuilder_->build(commands, serial, variables, type, encoding,
+                                                      std::move(spare));
             if (packet) self->submitCommandDataPacket(std::move(*packet));
         });
 }

@@ -64,7 +64,7 @@ std::string MVApiPacketBuilder::commandLogLines(const std::vector<MVCommand>& co
 
 std::optional<MVApiConnectionPacket> MVApiPacketBuilder::build(
     const std::vector<MVCommand>& commands, int64_t serial, const nlohmann::json& variables,
-    std::string_view connectionType, MVApiUpstreamEncoding encoding) {
+    std::string_view connectionType, MVApiUpstreamEncoding encoding, std::string storage) {
     static const nlohmann::json kNoVariables = nlohmann::json::object();
     const Packet packet{commands, serial, variables.is_object() ? variables : kNoVariables,
                         connectionType, commandHandlerVersion()};
@@ -82,7 +82,8 @@ std::optional<MVApiConnectionPacket> MVApiPacketBuilder::build(
     }
     if (platform::log::isEnabled(platform::log::kInfo))
         MVLogInfo(kSendingLine, commands.size() > 1 ? "\n" : " ", commandLogLines(commands));
-    return MVApiConnectionPacket{std::string(chunk), serial};
+    storage.assign(chunk);
+    return MVApiConnectionPacket{std::move(storage), serial};
 }
 
 // The packet is written as its dictionary would be encoded, keys in sorted order, without

@@ -42,10 +42,13 @@ class MVApiPacketBuilder {
 
     // The packet as a chunk with its serial; none when it could not be encoded (logged:
     // the packet is lost and its serial stays used).
+    // `storage`: a string whose memory the packet's bytes may take (a spare one of the
+    // writer's), so that steady traffic does not go back to the allocator.
     std::optional<MVApiConnectionPacket> build(const std::vector<MVCommand>& commands,
                                                int64_t serial, const nlohmann::json& variables,
                                                std::string_view connectionType,
-                                               MVApiUpstreamEncoding encoding);
+                                               MVApiUpstreamEncoding encoding,
+                                               std::string storage = {});
 
   private:
     struct Packet {
