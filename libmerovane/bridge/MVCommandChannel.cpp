@@ -53,7 +53,7 @@ void performCommandURL(const std::string& absoluteURL,
     }
     platform::json::ParseResult parsed = platform::json::parse(*text);
     if (!parsed.ok()) {
-        MVLogWarn(kUnreadable, label, *text);
+        MVLogWarn(kUnreadable, label, platform::log::escaped(*text));
         MVErrorLogger::logError(kUnreadableReport, {{"webview", label}, {"path", *text}});
         return;
     }

@@ -162,7 +162,8 @@ void MVCommandHandler::performCommandsFromCommandCollection(nlohmann::json&& col
     }
     const std::string debugName = webView ? webView->debugName() : "";
     const std::string suffix = webView ? fmt::format(kFromWebViewSuffix, debugName) : "";
-    MVLogError(kMalformedCollectionLine, suffix, log, platform::json::print(collection));
+    MVLogError(kMalformedCollectionLine, suffix, log,
+               platform::log::escaped(platform::json::print(collection)));
     MVErrorLogger::logError(
         fmt::format(kMalformedCollectionReport, suffix),
         {{"commandCollection", collection.is_null() ? nlohmann::json("") : collection},
@@ -181,7 +182,7 @@ void MVCommandHandler::performCommands(nlohmann::json&& commands, const WebViewP
         if (auto command = MVCommand::commandWithDictionary(std::move(element)))
             performCommand(std::move(*command), webView);
         else
-            MVLogWarn(kNoCommandLine, platform::json::print(element));
+            MVLogWarn(kNoCommandLine, platform::log::escaped(platform::json::print(element)));
     }
 }
 
@@ -202,13 +203,13 @@ void MVCommandHandler::performCommand(const MVCommand& command, const WebViewPtr
                                       bool given) {
     auto definition = commandDefinition(command.name());
     if (!definition) {
-        MVLogError(kUnknownCommandLine, name(), command.name());
+        MVLogError(kUnknownCommandLine, name(), platform::log::escaped(command.name()));
         MVErrorLogger::logError(fmt::format(kUnknownCommandReport, name()), command.name());
         return;
     }
     const nlohmann::json* parameters = command.parameters();
     if (parameters && !parameters->is_object()) {
-        MVLogWarn(kContainerLine, command.name());
+        MVLogWarn(kContainerLine, platform::log::escaped(command.name()));
         MVErrorLogger::logError(fmt::format(kContainerReport, name()),
                                 {{"command", command.name()}, {"params", ""}});
         return;
@@ -235,7 +236,8 @@ void MVCommandHandler::performCommand(const MVCommand& command, const WebViewPtr
                                            *definition->specification, &log);
     }
     if (!log.empty())
-        MVLogWarn(kValidationLine, valid ? "" : kValidationFailed, command.name(), log);
+        MVLogWarn(kValidationLine, valid ? "" : kValidationFailed,
+                  platform::log::escaped(command.name()), log);
 
     if (valid) {
         performDefinedCommand(std::move(definition), command, std::move(stripped), webView, given);
@@ -280,13 +282,15 @@ void MVCommandHandler::performDefinedCommand(std::shared_ptr<const MVCommandDefi
         auto parameterText = [&] {
             std::string listing =
                 command.parameters() ? allKeyNamesAndValues(*command.parameters()) : "";
-            return listing.empty() ? std::string(kPerformingNoParameters)
-                                   : fmt::format(kPerformingParameters, listing);
+            return listing.empty()
+                       ? std::string(kPerformingNoParameters)
+                       : fmt::format(kPerformingParameters, platform::log::escaped(listing));
         };
         MV_LOG_AT(definition->raisedLogLevel ? platform::log::kInfo : platform::log::kVerbose,
                   kPerformingLine,
                   webView ? fmt::format(kPerformingWebView, webView->debugName()) : std::string(),
-                  name(), command.name(), parameterText(), vetoed ? kCancelled : "");
+                  name(), platform::log::escaped(command.name()), parameterText(),
+                  vetoed ? kCancelled : "");
         if (vetoed) return;
         nlohmann::json* parameters = strippedParameters.get();
         if (stripGiven && command.parameters()) {

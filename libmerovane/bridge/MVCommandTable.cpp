@@ -26,6 +26,14 @@ size_t MVCommandTable::size() const {
     return commands_.size();
 }
 
+std::vector<std::string> MVCommandTable::names() const {
+    std::shared_lock lock(mutex_);
+    std::vector<std::string> names;
+    names.reserve(commands_.size());
+    for (const auto& entry : commands_) names.push_back(entry.first);
+    return names;
+}
+
 void MVCommandTable::clear() {
     std::unique_lock lock(mutex_);
     commands_.clear();

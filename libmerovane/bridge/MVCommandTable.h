@@ -20,6 +20,7 @@
 #include <shared_mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "libmerovane/core/MVSpec.h"
 
@@ -57,6 +58,8 @@ class MVCommandTable {
     // The command of that name defined in this table itself, or null.
     std::shared_ptr<const MVCommandDefinition> find(std::string_view name) const;
     size_t size() const;
+    // The names of this table's own commands, in order.
+    std::vector<std::string> names() const;
     void clear();
 
   private:

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "platform/foundation/Log.h"
+
 void MVEventBuffer::append(MVEvent event) {
     if (event.amendPreviousEvent()) {
         std::erase_if(events_, [&](const MVEvent& buffered) {
@@ -25,7 +27,7 @@ MVEventBuffer::Delivery MVEventBuffer::delivery(const std::string& label) const 
         delivery.script += event.stringForJavaFunctionCall();
         delivery.script += ';';
         delivery.logText += '\n';
-        delivery.logText += event.stringForJavaDescription();
+        delivery.logText += platform::log::escaped(event.stringForJavaDescription());
     }
     delivery.logText += "\n}";
     return delivery;

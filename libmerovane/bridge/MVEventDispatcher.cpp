@@ -86,7 +86,8 @@ void MVEventDispatcher::dispatchEvent(const MVEvent& event) {
         }
         audience += kListenersClose;
     }
-    MVLogInfo(kBroadcastingLine, event.stringForJavaDescription(), audience);
+    MVLogInfo(kBroadcastingLine, platform::log::escaped(event.stringForJavaDescription()),
+              audience);
     for (const auto& webView : listeners) webView->performMVEvent(event);
 }
 

@@ -17,7 +17,7 @@
 #include "platform/web/NavigationType.h"
 
 class MVCommand;
-class MVNavigationController;
+class MVNavigationControllerInterface;
 class MVStatusBarStyle;
 class MVWebView;
 
@@ -32,7 +32,7 @@ class MVWebViewDelegate {
     // The page asks to close its view (closeView command).
     virtual void webViewDemandsCloseByCombat(MVWebView& webView) = 0;
     // The navigation stack that shows the web view, or null.
-    virtual std::shared_ptr<MVNavigationController> navigationControllerForWebView(
+    virtual std::shared_ptr<MVNavigationControllerInterface> navigationControllerForWebView(
         MVWebView& webView) = 0;
     // A fetched page is about to be loaded: its pageContext event, which goes first to
     // the page, or none.

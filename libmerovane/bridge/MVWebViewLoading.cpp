@@ -353,7 +353,7 @@ MVWebView::RedirectOutcome MVWebView::processRedirectResponse(const PageFetch& f
     }
     auto collection = platform::json::parse(*text);
     if (!collection.ok()) {
-        MVLogWarn(texts::kUnreadableCollectionLine, debugName(), *text);
+        MVLogWarn(texts::kUnreadableCollectionLine, debugName(), platform::log::escaped(*text));
         MVErrorLogger::logError(texts::kUnreadableCollectionReport,
                                 nlohmann::json{{"webview", debugName()}, {"path", *text}});
         return RedirectOutcome::Refused;

@@ -44,7 +44,8 @@ bool MVWebView::willHandleJavascriptOverride(MVWebViewAdapter& adapter,
                                      : std::nullopt;
             }
             if (!url) {
-                MVLogWarn(texts::kUnreadableOverride, debugName(), name, *address);
+                MVLogWarn(texts::kUnreadableOverride, debugName(), name,
+                          platform::log::escaped(*address));
                 request.reset();
                 return true;
             }

@@ -7,6 +7,7 @@
 
 #include "libmerovane/bridge/MVWebView.h"
 #include "libmerovane/bridge/MVWebViewAdapter.h"
+#include "libmerovane/bridge/MVWebViewAnswers.h"
 #include "libmerovane/bridge/MVWebViewDelegate.h"
 #include "libmerovane/bridge/MVWebViewHistoryEntry.h"
 #include "libmerovane/bridge/MVWebViewTexts.h"
@@ -17,7 +18,7 @@
 
 namespace texts = mvwebview_texts;
 
-namespace {
+namespace mvwebview_answers {
 
 // The page's computed background colour. Engines answer forms other than "rgb(" and
 // "rgba(" ("transparent", "color(srgb ...)"); the page chooses that text, so an odd one
@@ -25,7 +26,7 @@ namespace {
 platform::Color backgroundColorFromAnswer(const std::string& answer, const std::string& label) {
     if (answer.empty()) return platform::Color::white();
     if (answer.find("rgba(") == std::string::npos && answer.find("rgb(") == std::string::npos) {
-        MVLogWarn(texts::kOddBackgroundColor, label, answer);
+        MVLogWarn(texts::kOddBackgroundColor, label, platform::log::escaped(answer));
         return platform::Color::white();
     }
     return colorWithRGBAString(answer);
@@ -41,7 +42,10 @@ platform::Size sizeFromAnswer(const std::string& answer) {
                           platform::json::doubleValue(nlohmann::json(answer.substr(comma + 1)))};
 }
 
-}  // namespace
+}  // namespace mvwebview_answers
+
+using mvwebview_answers::backgroundColorFromAnswer;
+using mvwebview_answers::sizeFromAnswer;
 
 // The platform view's reports count once per load, and a finish or failure only after
 // that load's start: a report of the platform load that a newer one replaced must not
@@ -200,7 +204,8 @@ void MVWebView::sendEventNow(const MVEvent& event) {
     if (!isUsingLibrary_) return;
     if (isGarbage_) MVLogVerbose(texts::kGarbageEvent, debugName());
     if (event.eventName() != MVEventBuffer::kUndeliveredEventName)
-        MVLogVerbose(texts::kPerformingEvent, debugName(), event.stringForJavaDescription());
+        MVLogVerbose(texts::kPerformingEvent, debugName(),
+                     platform::log::escaped(event.stringForJavaDescription()));
     webView_->evaluateJavaScript(event.stringForJavaFunctionCall());
 }
 

@@ -37,8 +37,11 @@ int statusValue(std::string_view word) {
 std::string describe(const std::vector<platform::HTTPCookie>& cookies) {
     std::string text = "(";
     for (const auto& cookie : cookies) {
-        text += fmt::format("\n    <{}={}; domain={}; path={}>", cookie.name(), cookie.value(),
-                            cookie.domain(), cookie.path());
+        // The server's texts, escaped: the list's own lines stay the only lines.
+        text += fmt::format(
+            "\n    <{}={}; domain={}; path={}>", platform::log::escaped(cookie.name()),
+            platform::log::escaped(cookie.value()), platform::log::escaped(cookie.domain()),
+            platform::log::escaped(cookie.path()));
     }
     text += "\n)";
     return text;

@@ -96,7 +96,7 @@ bool MVApiConnection::checkHTTPResponseIsComplete() {
     if (check.status == MVApiResponseHeadCheck::Incomplete) return false;
     if (check.status == MVApiResponseHeadCheck::Unparsable) {
         failInputStream();
-        MVLogError(kUnparsableHeadLine, check.text);
+        MVLogError(kUnparsableHeadLine, platform::log::escaped(check.text));
         return false;
     }
 
@@ -105,9 +105,10 @@ bool MVApiConnection::checkHTTPResponseIsComplete() {
     shareCookies(response);
     if (auto identifier = response.valueForHTTPHeaderField("x-merovane-api-cid")) {
         if (!connectionIdentifier_) {
-            MVLogInfo(kAssignedIdentifierLine, *identifier);
+            MVLogInfo(kAssignedIdentifierLine, platform::log::escaped(*identifier));
         } else if (*connectionIdentifier_ != *identifier) {
-            MVLogWarn(kSwitchedIdentifierLine, *connectionIdentifier_, *identifier);
+            MVLogWarn(kSwitchedIdentifierLine, platform::log::escaped(*connectionIdentifier_),
+                      platform::log::escaped(*identifier));
         }
         connectionIdentifier_ = identifier;
     }
@@ -117,7 +118,7 @@ bool MVApiConnection::checkHTTPResponseIsComplete() {
         MVConnectionLossMonitor::reportConnectionSuccess();
         redirectUrl_ = response.valueForHTTPHeaderField("location");
         failInputStream();
-        MVLogError(kRedirectLine, redirectUrl_.value_or("(null)"));
+        MVLogError(kRedirectLine, platform::log::escaped(redirectUrl_.value_or("(null)")));
         return false;
     }
     if (status != 200) {

@@ -55,9 +55,10 @@ std::string MVApiPacketBuilder::commandLogLines(const std::vector<MVCommand>& co
         if (const auto* parameters = command.parameters())
             listing = allKeyNamesAndValues(*parameters);
         if (!lines.empty()) lines += '\n';
-        lines += fmt::format(kCommandLine, command.name(),
-                             listing.empty() ? std::string(kNoParametersText)
-                                             : fmt::format(kParametersText, listing));
+        lines += fmt::format(kCommandLine, platform::log::escaped(command.name()),
+                             listing.empty()
+                                 ? std::string(kNoParametersText)
+                                 : fmt::format(kParametersText, platform::log::escaped(listing)));
     }
     return lines;
 }

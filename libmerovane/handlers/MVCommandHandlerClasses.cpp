@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "libmerovane/handlers/MVCommandGroups.h"
 #include "libmerovane/handlers/MVCommandHandler_1_0.h"
 #include "libmerovane/handlers/MVCommandHandler_1_1.h"
 #include "libmerovane/handlers/MVCommandHandler_2_0.h"
@@ -24,4 +25,6 @@ void registerCommandHandlerClasses() {
     registerClass<MVCommandHandler_2_0>();
     registerClass<MVCommandHandler_2_1>();
     registerClass<MVCommandHandler_3_0>();
+    registerNavigationControllerCommands();
+    registerSplashScreenCommands();
 }

@@ -180,6 +180,18 @@ void MVPersistentStorage::buildPersistentStoreCoordinator() {
         }
     };
 
+    // A damaged store holds web storage and connection variables that a person may
+    // recover: it is moved aside (the newest few kept) before the repair deletes it.
+    bool damageReported = false;
+    auto keepDamagedStore = [&] {
+        platform::Error asideError;
+        if (auto aside = files.moveAside(storePath, {"-wal", "-shm"}, 3, &asideError))
+            MVLogWarn("MVPersistentStorage kept the damaged store as \"{}\"", *aside);
+        else
+            MVLogError("MVPersistentStorage could not keep the damaged store: {}",
+                       errorDescription(asideError));
+    };
+
     std::optional<nlohmann::json> metadata;
     if (storeExists) {
         metadata = MVSQLiteStore::metadataForStore(storePath, &error);
@@ -190,6 +202,10 @@ void MVPersistentStorage::buildPersistentStoreCoordinator() {
             MVErrorLogger::logError(
                 "MVPersistentStoreCoordinator couldn't load metaData of source database",
                 error.userInfo());
+            if (MVSQLiteStore::isDamage(error)) {
+                damageReported = true;
+                keepDamagedStore();
+            }
             deleteSourceStore();
         }
     }
@@ -250,6 +266,12 @@ void MVPersistentStorage::buildPersistentStoreCoordinator() {
     if (!coordinator_->addPersistentStore(kConfiguration, storePath, &error)) {
         MVLogWarn("MVPersistentStorage store <{}, \"{}\"> not added. Trying to delete...",
                   kConfiguration, storePath);
+        if (MVSQLiteStore::isDamage(error)) {
+            if (!damageReported)
+                MVErrorLogger::logError("MVPersistentStoreCoordinator couldn't add damaged store",
+                                        error.userInfo());
+            keepDamagedStore();
+        }
         MVSQLiteStore::removeStoreFiles(storePath, nullptr);
         if (!coordinator_->addPersistentStore(kConfiguration, storePath, &error))
             throw platform::Exception(

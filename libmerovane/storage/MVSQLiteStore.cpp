@@ -4,6 +4,7 @@
 #include <fmt/core.h>
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -11,11 +12,13 @@
 #include <nlohmann/json.hpp>
 #include <random>
 
+#include "libmerovane/core/MVErrorLogger.h"
 #include "libmerovane/core/MVLog.h"
 #include "libmerovane/storage/MVObjectModel.h"
 #include "libmerovane/storage/MVPredicate.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/JsonValue.h"
 
 namespace {
 
@@ -38,6 +41,23 @@ platform::Error makeError(long code, const std::string& text, const std::string&
 
 void setError(platform::Error* out, platform::Error e) {
     if (out) *out = std::move(e);
+}
+
+// The SQLite result code of an exception, 0 when it is none.
+int sqliteCode(const std::exception& e) {
+    auto* sqlite = dynamic_cast<const SQLite::Exception*>(&e);
+    return sqlite && sqlite->getErrorCode() > 0 ? sqlite->getErrorCode() : 0;
+}
+
+bool isDamageCode(int code) {
+    return (code & 0xff) == SQLITE_CORRUPT || (code & 0xff) == SQLITE_NOTADB;
+}
+
+// Damage met after start-up fails the access; it is reported once per store.
+void reportDamage(std::atomic<bool>& reported, const std::string& path, const std::exception& e) {
+    if (!isDamageCode(sqliteCode(e)) || reported.exchange(true)) return;
+    MVErrorLogger::logError("MVPersistentStorage store is damaged",
+                            {{"NSFilePath", path}, {"reason", e.what()}});
 }
 
 const char* columnType(MVAttributeType type) {
@@ -247,6 +267,21 @@ struct MVSQLiteStore::Impl {
     mutable std::mutex poolMutex;
     mutable std::vector<std::unique_ptr<Connection>> readers;
 
+    int64_t openedMaxRowID = 0;
+    mutable std::atomic<bool> damageReported{false};
+
+    int64_t readMaxRowID() {
+        int64_t best = 0;
+        for (auto* e : entities) {
+            if (!e) continue;
+            auto st = writer.statement(fmt::format("SELECT max({}) FROM {}", kRowIDColumn,
+                                                   MVSQLiteStore::quotedName(e->name())));
+            if (st->executeStep() && !st->getColumn(0).isNull())
+                best = std::max<int64_t>(best, st->getColumn(0).getInt64());
+        }
+        return best;
+    }
+
     std::unique_ptr<Connection> takeReader() const {
         {
             std::lock_guard lock(poolMutex);
@@ -283,6 +318,11 @@ std::unique_ptr<MVSQLiteStore> MVSQLiteStore::open(const std::string& path,
         if (mode != "wal") throw SQLite::Exception("the store cannot use a WAL journal");
         db.exec("PRAGMA synchronous=NORMAL");
         if (tableExists(db, kMetadataTable)) {
+            // Damaged pages behind an intact header show here rather than on a later read.
+            const std::string check = db.execAndGet("PRAGMA quick_check").getString();
+            if (check != "ok")
+                throw SQLite::Exception("the store failed its check: " + check.substr(0, 512),
+                                        SQLITE_CORRUPT);
             impl->metadata = readMetadata(db);
             if (!model->isConfigurationCompatible(configuration, impl->metadata)) {
                 setError(
@@ -307,7 +347,7 @@ std::unique_ptr<MVSQLiteStore> MVSQLiteStore::open(const std::string& path,
             t.commit();
         }
     } catch (const std::exception& e) {
-        setError(error, makeError(kStoreOpenError, e.what(), path));
+        setError(error, makeError(kStoreOpenError, e.what(), path, sqliteCode(e)));
         return nullptr;
     }
     auto configured = model->entitiesForConfiguration(configuration);
@@ -316,6 +356,12 @@ std::unique_ptr<MVSQLiteStore> MVSQLiteStore::open(const std::string& path,
         impl->entities.push_back(in ? e.get() : nullptr);
     }
     impl->model = std::move(model);
+    try {
+        impl->openedMaxRowID = impl->readMaxRowID();
+    } catch (const std::exception& e) {
+        setError(error, makeError(kStoreOpenError, e.what(), path, sqliteCode(e)));
+        return nullptr;
+    }
     return std::unique_ptr<MVSQLiteStore>(new MVSQLiteStore(std::move(impl)));
 }
 
@@ -336,7 +382,7 @@ std::optional<nlohmann::json> MVSQLiteStore::metadataForStore(const std::string&
         }
         return readMetadata(*db);
     } catch (const std::exception& e) {
-        setError(error, makeError(kStoreOpenError, e.what(), path));
+        setError(error, makeError(kStoreOpenError, e.what(), path, sqliteCode(e)));
         return std::nullopt;
     }
 }
@@ -435,17 +481,22 @@ nlohmann::json MVSQLiteStore::metadata() const {
     return impl_->metadata;
 }
 
+bool MVSQLiteStore::isDamage(const platform::Error& error) {
+    const nlohmann::json info = error.userInfo();
+    const nlohmann::json* code = platform::json::find(info, "NSSQLiteErrorDomain");
+    return code && code->is_number_integer() && isDamageCode(code->get<int>());
+}
+
 int64_t MVSQLiteStore::maxRowID() const {
     std::lock_guard lock(impl_->writerMutex);
-    int64_t best = 0;
-    for (auto* e : impl_->entities) {
-        if (!e) continue;
-        auto st = impl_->writer.statement(fmt::format("SELECT max({}) FROM {}", kRowIDColumn,
-                                                      MVSQLiteStore::quotedName(e->name())));
-        if (st->executeStep() && !st->getColumn(0).isNull())
-            best = std::max<int64_t>(best, st->getColumn(0).getInt64());
+    try {
+        return std::max(impl_->openedMaxRowID, impl_->readMaxRowID());
+    } catch (const std::exception& e) {
+        // Read once when the store opened; nothing was written past it without the writer.
+        MVLogWarn("MVPersistentStorage could not read the largest row id: {}", e.what());
+        reportDamage(impl_->damageReported, impl_->path, e);
+        return impl_->openedMaxRowID;
     }
-    return best;
 }
 
 std::optional<std::vector<MVStoreRow>> MVSQLiteStore::select(const MVEntityDescription& entity,
@@ -495,6 +546,7 @@ std::optional<std::vector<MVStoreRow>> MVSQLiteStore::select(const MVEntityDescr
         }
     } catch (const std::exception& e) {
         MVLogWarn("MVPersistentStorage fetch of <{}> failed: {}", entity.name(), e.what());
+        reportDamage(impl_->damageReported, impl_->path, e);
         impl_->giveBack(std::move(reader));
         return std::nullopt;
     }
@@ -545,7 +597,8 @@ bool MVSQLiteStore::write(const std::vector<std::shared_ptr<const MVStoreBatch>>
         t.commit();
         return true;
     } catch (const std::exception& e) {
-        setError(error, makeError(kStoreSaveError, e.what(), impl_->path));
+        setError(error, makeError(kStoreSaveError, e.what(), impl_->path, sqliteCode(e)));
+        reportDamage(impl_->damageReported, impl_->path, e);
         return false;
     }
 }

@@ -48,7 +48,9 @@ class MVSQLiteStore {
   public:
     // Opens the store at `path`, creating it (tables and metadata for the configuration)
     // when the file is new or empty. Fails for a file that is not a store of this
-    // configuration: not SQLite, tables without metadata, or incompatible metadata.
+    // configuration: not SQLite, tables without metadata, or incompatible metadata, and
+    // for a damaged one (a failing quick check). Damage met later fails that access,
+    // is logged and reported once.
     static std::unique_ptr<MVSQLiteStore> open(const std::string& path,
                                                std::shared_ptr<const MVObjectModel> model,
                                                const std::string& configuration,
@@ -65,6 +67,9 @@ class MVSQLiteStore {
                         const std::string& configuration, platform::Error* error);
     // A table or column name as SQL text: in double quotes, inner ones doubled.
     static std::string quotedName(const std::string& name);
+    // Whether an error of open() or metadataForStore() says the file is damaged (SQLite
+    // found it corrupt or not a database), rather than missing, foreign or incompatible.
+    static bool isDamage(const platform::Error& error);
     // Removes the store file and its companions; answers whether the store file is gone.
     static bool removeStoreFiles(const std::string& path, platform::Error* error);
 

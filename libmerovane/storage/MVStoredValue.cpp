@@ -78,7 +78,8 @@ MVStoredValue MVStoredValue::json(const nlohmann::json& value) {
 
 std::optional<int64_t> MVStoredValue::integerValue() const {
     if (auto* i = ifInteger()) return *i;
-    if (auto* r = ifReal()) return static_cast<int64_t>(*r);
+    // Clamped to the integer range, NaN as 0: a stored real may be anything.
+    if (auto* r = ifReal()) return platform::json::integerValue(nlohmann::json(*r));
     if (auto* t = ifText()) return std::strtoll(t->c_str(), nullptr, 10);
     if (auto* j = ifJson(); j && (*j)->is_number()) return platform::json::integerValue(**j);
     return std::nullopt;
@@ -159,7 +160,9 @@ std::shared_ptr<const nlohmann::json> MVStoredValue::decodeJsonBlob(const void* 
     if (!bytes || size < 2) return nullptr;
     const auto* p = static_cast<const uint8_t*>(bytes);
     if (p[0] != static_cast<uint8_t>(kCborTag)) return nullptr;
-    auto value = nlohmann::json::from_cbor(p + 1, p + size, true, false);
-    if (value.is_discarded()) return nullptr;
-    return std::make_shared<const nlohmann::json>(std::move(value));
+    // Depth-limited: a BLOB nested without end must not exhaust the stack.
+    auto parsed =
+        platform::json::parseCbor(std::string_view(reinterpret_cast<const char*>(p + 1), size - 1));
+    if (!parsed.ok()) return nullptr;
+    return std::make_shared<const nlohmann::json>(std::move(parsed.value));
 }

@@ -51,6 +51,12 @@ std::vector<std::string> localizationFolders() {
         for (const auto& l : *languages) {
             auto language = json::stringValue(l);
             if (!language) continue;
+            // A value from the defaults file becomes a folder name.
+            if (!FileManager::isSafePathComponent(*language)) {
+                PLATFORM_LOG_WARN("Preferred language \"{}\" cannot name a folder; skipped",
+                                  log::escaped(*language));
+                continue;
+            }
             add(*language);
             if (language->size() > 2) add(language->substr(0, 2));
         }

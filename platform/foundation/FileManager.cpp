@@ -10,10 +10,12 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <mutex>
 
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/SharedInstances.h"
 
@@ -104,9 +106,26 @@ FileManager& FileManager::defaultManager() {
     return *manager;
 }
 
+bool FileManager::isSafePathComponent(std::string_view name) {
+    return !name.empty() && name.find_first_of(std::string_view("/\\\0", 3)) == name.npos &&
+           name.find("..") == name.npos;
+}
+
 std::string FileManager::applicationIdentifier() {
     std::string identifier = Bundle::main().bundleIdentifier();
-    if (!identifier.empty()) return identifier;
+    if (isSafePathComponent(identifier)) return identifier;
+    if (!identifier.empty()) {
+        // Warned once per value: the identifier is asked for on every path.
+        static std::mutex mutex;
+        static std::string warned;
+        std::lock_guard lock(mutex);
+        if (warned != identifier) {
+            warned = identifier;
+            PLATFORM_LOG_WARN(
+                "Bundle identifier \"{}\" cannot name a folder; using the program's name",
+                log::escaped(identifier));
+        }
+    }
     std::string exe = executablePath();
     return exe.substr(exe.find_last_of('/') + 1);
 }
@@ -302,6 +321,53 @@ void FileManager::setRootDirectoryForTesting(std::string root) {
 
 void FileManager::resetForTesting() {
     setRootDirectoryForTesting({});
+}
+
+}  // namespace platform
+
+namespace platform {
+
+std::optional<std::string> FileManager::moveAside(const std::string& path,
+                                                  const std::vector<std::string>& companionSuffixes,
+                                                  size_t keep, Error* error) {
+    const std::string folder = parentOf(path);
+    const std::string prefix = path.substr(path.find_last_of('/') + 1) + ".corrupt-";
+    // UTC time to the millisecond; a name in use moves on by a millisecond, so that
+    // names sort by age and no aside replaces another.
+    auto ms = static_cast<int64_t>(Clock::wallSeconds() * 1000);
+    std::string aside;
+    for (;; ++ms) {
+        const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+        std::tm utc{};
+        ::gmtime_r(&seconds, &utc);
+        char stamp[32];
+        std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%S", &utc);
+        aside = fmt::format("{}/{}{}.{:03}Z", folder, prefix, stamp, ms % 1000);
+        bool taken = lexists(aside);
+        for (const auto& suffix : companionSuffixes) taken = taken || lexists(aside + suffix);
+        if (!taken) break;
+    }
+    if (!moveItem(path, aside, error)) return std::nullopt;
+    for (const auto& suffix : companionSuffixes)
+        if (lexists(path + suffix)) moveItem(path + suffix, aside + suffix);
+
+    if (auto names = contentsOfDirectory(folder)) {
+        std::vector<std::string> asides;
+        for (const auto& name : *names) {
+            if (name.rfind(prefix, 0) != 0) continue;
+            const bool companion = std::any_of(
+                companionSuffixes.begin(), companionSuffixes.end(),
+                [&](const std::string& s) { return name.size() > s.size() && name.ends_with(s); });
+            if (!companion) asides.push_back(name);
+        }
+        std::sort(asides.begin(), asides.end());
+        for (size_t i = 0; i + keep < asides.size(); ++i) {
+            const std::string old = folder + "/" + asides[i];
+            removeItem(old);
+            for (const auto& suffix : companionSuffixes) removeItem(old + suffix);
+        }
+    }
+    return aside;
 }
 
 }  // namespace platform

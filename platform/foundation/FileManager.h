@@ -46,6 +46,10 @@ class FileManager {
     // The running program's file.
     static std::string executablePath();
 
+    // Whether a value read from a file may name one file or folder: not empty, no "/",
+    // "\\", ".." or NUL.
+    static bool isSafePathComponent(std::string_view name);
+
     // The root of the application's files (not created here).
     std::string rootDirectory() const;
     // <root>/Documents and <root>/Library/Caches, created when missing.
@@ -73,6 +77,12 @@ class FileManager {
     bool writeFileAtomically(const std::string& path, std::string_view bytes,
                              Error* error = nullptr, unsigned mode = 0644);
     std::optional<FileAttributes> attributes(const std::string& path, Error* error = nullptr) const;
+    // Moves a broken file and its companions ("<path><suffix>") aside to
+    // "<path>.corrupt-<UTC time>" (plus the suffix), never over an earlier aside, and
+    // removes all but the `keep` newest asides. Answers the aside's path.
+    std::optional<std::string> moveAside(const std::string& path,
+                                         const std::vector<std::string>& companionSuffixes = {},
+                                         size_t keep = 3, Error* error = nullptr);
 
     // Test hooks: a fixed root instead of the environment's; empty restores it.
     void setRootDirectoryForTesting(std::string root);

@@ -40,4 +40,45 @@ HTTPURLResponse::HTTPURLResponse(URL url, int statusCode, std::string httpVersio
     }
 }
 
+bool HTTPResponseHeadReader::addLine(std::string_view raw) {
+    if (complete_) return false;  // trailers
+    std::string_view line = trimWhitespace(raw);
+    if (line.rfind("HTTP/", 0) == 0) {
+        auto space = line.find(' ');
+        version_ = std::string(line.substr(0, space));
+        status_ = 0;
+        if (space != std::string_view::npos) {
+            std::string_view code = line.substr(space + 1, 3);
+            std::from_chars(code.data(), code.data() + code.size(), status_);
+        }
+        lines_.clear();
+        return false;
+    }
+    if (line.empty()) {
+        if (status_ >= 100 && status_ < 200) return false;  // an interim response
+        complete_ = true;
+        return true;
+    }
+    if (raw[0] == ' ' || raw[0] == '\t') {
+        // A folded line continues the previous field.
+        if (!lines_.empty()) {
+            std::string& value = lines_.back().second;
+            value.push_back(' ');
+            value.append(line.data(), line.size());
+        }
+        return false;
+    }
+    auto colon = line.find(':');
+    if (colon == std::string_view::npos) return false;
+    lines_.emplace_back(std::string(trimWhitespace(line.substr(0, colon))),
+                        std::string(trimWhitespace(line.substr(colon + 1))));
+    return false;
+}
+
+HTTPURLResponse HTTPResponseHeadReader::response(const URL& url) const {
+    HTTPHeaderFields headers;
+    for (auto& [name, value] : lines_) headers.add(name, value);
+    return HTTPURLResponse(url, status_, version_, std::move(headers));
+}
+
 }  // namespace platform

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/foundation/HTTPHeaderFields.h"
 #include "platform/foundation/URL.h"
@@ -47,6 +48,29 @@ class HTTPURLResponse {
     std::string mimeType_;
     std::string textEncodingName_;
     int64_t expectedContentLength_ = -1;
+};
+
+// Reads a response head line by line as the transfer hands it over: the status line,
+// header fields, folded lines that continue the field before them, and the blank line
+// that ends it. Interim (1xx) heads are read and forgotten.
+//
+//   HTTPResponseHeadReader head;
+//   for (auto line : lines) if (head.addLine(line)) use(head.response(url));
+class HTTPResponseHeadReader {
+  public:
+    // One line, with or without its line end. True when it ended the final head; lines
+    // after that (trailers) are ignored.
+    bool addLine(std::string_view raw);
+    bool complete() const { return complete_; }
+    int statusCode() const { return status_; }
+    // The head read so far as a response for `url`.
+    HTTPURLResponse response(const URL& url) const;
+
+  private:
+    std::string version_;
+    int status_ = 0;
+    std::vector<HTTPHeaderFields::Entry> lines_;
+    bool complete_ = false;
 };
 
 }  // namespace platform

@@ -22,7 +22,8 @@ using nlohmann::json;
 class DomBuilder : public nlohmann::json_sax<json> {
   public:
     json root;
-    std::string refusal;  // why the builder stopped a text the lexer accepted
+    bool allowNonFinite = false;  // CBOR carries NaN and infinities; JSON text cannot
+    std::string refusal;          // why the builder stopped a text the lexer accepted
     size_t errorPosition = 0;
     std::string errorText;
 
@@ -32,7 +33,7 @@ class DomBuilder : public nlohmann::json_sax<json> {
     bool number_unsigned(number_unsigned_t v) override { return add(v) != nullptr; }
     bool number_float(number_float_t v, const string_t& text) override {
         // A number that overflows would print back as null.
-        if (!std::isfinite(v)) {
+        if (!allowNonFinite && !std::isfinite(v)) {
             refusal = "number out of range: " + text;
             return false;
         }
@@ -455,6 +456,26 @@ ParseResult parse(std::string_view text) {
         }
     } catch (const std::exception& e) {
         result.status = ParseStatus::Malformed;
+        result.value = nullptr;
+        result.error = e.what();
+    }
+    return result;
+}
+
+ParseResult parseCbor(std::string_view bytes) {
+    ParseResult result;
+    try {
+        DomBuilder builder;
+        builder.allowNonFinite = true;
+        if (json::sax_parse(bytes.begin(), bytes.end(), &builder,
+                            nlohmann::json::input_format_t::cbor, true)) {
+            result.status = ParseStatus::Ok;
+            result.value = std::move(builder.root);
+        } else {
+            result.error =
+                builder.refusal.empty() ? std::move(builder.errorText) : std::move(builder.refusal);
+        }
+    } catch (const std::exception& e) {
         result.value = nullptr;
         result.error = e.what();
     }

@@ -96,14 +96,17 @@ struct Keychain::Contents {
         }
         seed = json::stringValue(root, "seed").value_or("");
         if (!list) return true;
-        for (const auto& entry : *list) {
+        for (size_t i = 0; i < list->size(); ++i) {
+            const auto& entry = (*list)[i];
             auto service = json::stringValue(entry, "service");
             auto account = json::stringValue(entry, "account");
             auto group = json::stringValue(entry, "accessGroup");
             auto data = base64Decode(json::stringValue(entry, "data").value_or("-"));
             if (!service || !account || !group || !data) {
-                *problem = "an item lacks its service, account, group or data";
-                return false;
+                // Only this item is lost; the file is written without it on the next change.
+                PLATFORM_LOG_ERROR(
+                    "Keychain item {} lacks its service, account, group or data; dropped", i);
+                continue;
             }
             items.push_back({std::move(*service), std::move(*account), std::move(*group),
                              json::stringValue(entry, "accessibility").value_or(""),
@@ -172,11 +175,9 @@ KeychainStatus Keychain::perform(bool counts, Fn&& fn) {
         std::string problem;
         if (!contents.read(*text, &problem)) {
             // Keep the broken file for inspection; start over with an empty store.
-            const std::string aside = path + ".corrupt";
-            fm.removeItem(aside);
-            fm.moveItem(path, aside);
+            const auto aside = fm.moveAside(path);
             PLATFORM_LOG_ERROR("Keychain {} is corrupt, kept as {} and starting empty: {}", path,
-                               aside, problem);
+                               aside.value_or("(not moved)"), log::escaped(problem));
             contents = Contents();
         }
     }

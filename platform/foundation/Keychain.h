@@ -16,7 +16,8 @@
 // All items live in one file, <root>/Library/Keychains/keychain.json, readable by the
 // user only (mode 0600) and replaced atomically. Every call rereads it under a file
 // lock, so processes of the same application see each other's items. A file that cannot
-// be parsed is logged, moved aside to "keychain.json.corrupt" and treated as empty.
+// be parsed is logged, moved aside to "keychain.json.corrupt-<time>" (the three newest
+// kept) and treated as empty; an item lacking a field is logged and dropped alone.
 // Thread-safe.
 
 #include <memory>

@@ -3,6 +3,7 @@
 #include <spdlog/logger.h>
 #include <spdlog/sinks/stdout_color_sinks.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
@@ -131,6 +132,43 @@ void flush() {
 
 bool isEnabled(int flag) {
     return (core().enabledMask.load(std::memory_order_relaxed) & flag) != 0;
+}
+
+std::string escaped(std::string_view text, size_t limit) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    size_t end = std::min(text.size(), limit);
+    // Never cut inside a character: back up over its continuation bytes.
+    if (end < text.size())
+        while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    std::string out;
+    out.reserve(end + 16);
+    auto unicode = [&](unsigned code) {
+        out += "\\u";
+        for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(code >> shift) & 0xF];
+    };
+    for (size_t i = 0; i < end; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            unicode(c);
+        } else if (c == 0xC2 && i + 1 < end && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+            unicode(static_cast<unsigned char>(text[++i]));  // C1 controls, NEL among them
+        } else if (c == 0xE2 && i + 2 < end && text[i + 1] == '\x80' &&
+                   (text[i + 2] == '\xA8' || text[i + 2] == '\xA9')) {
+            unicode(text[i + 2] == '\xA8' ? 0x2028 : 0x2029);
+            i += 2;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    if (end < text.size()) out += fmt::format("… [cut, {} bytes]", text.size());
+    return out;
 }
 
 void write(int flag, const char* file, const char* function, int line, std::string text) {

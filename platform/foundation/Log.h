@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform::log {
@@ -53,6 +54,12 @@ void write(int flag, const char* file, const char* function, int line, std::stri
 std::shared_ptr<Logger> makeConsoleLogger();
 // Name of a level for display: "ERROR", "WARN", "INFO", "DEBUG", "VERBOSE".
 const char* flagName(int flag);
+
+// Text from a page, a server or a file, made fit for a log line: control characters
+// (and the Unicode line breaks) escaped as "\n", "\u001b"..., cut at `limit` bytes on
+// a character boundary and marked as cut. Never one line more than the caller's own.
+inline constexpr size_t kEscapedTextLimit = 2048;
+std::string escaped(std::string_view text, size_t limit = kEscapedTextLimit);
 
 // Keeps every message it receives; for tests.
 class RecordingLogger : public Logger {

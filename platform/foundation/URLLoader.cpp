@@ -80,10 +80,7 @@ struct Load {
     CURL* easy = nullptr;
     curl_slist* headerList = nullptr;
     bool inMulti = false;
-    std::string version;
-    int status = 0;
-    std::vector<HTTPHeaderFields::Entry> headerLines;
-    bool headComplete = false;
+    HTTPResponseHeadReader head;
     std::optional<HTTPURLResponse> response;
     bool awaitingRedirect = false;
     std::vector<uint8_t> heldBody;
@@ -245,57 +242,24 @@ struct URLLoader::Impl {
 
     // Header lines of every response of the transfer arrive here, interim ones too.
     static void headerLine(Load& load, std::string_view raw) {
-        if (load.headComplete) return;  // trailers
-        std::string_view line = trimWhitespace(raw);
-        if (line.rfind("HTTP/", 0) == 0) {
-            auto space = line.find(' ');
-            load.version = std::string(line.substr(0, space));
-            load.status = 0;
-            if (space != std::string_view::npos) {
-                std::string_view code = line.substr(space + 1, 3);
-                std::from_chars(code.data(), code.data() + code.size(), load.status);
-            }
-            load.headerLines.clear();
-            return;
-        }
-        if (line.empty()) {
-            if (load.status >= 100 && load.status < 200) return;  // an interim response
-            load.headComplete = true;
-            headComplete(load);
-            return;
-        }
-        if (raw[0] == ' ' || raw[0] == '\t') {
-            // A folded line continues the previous field.
-            if (!load.headerLines.empty()) {
-                std::string& value = load.headerLines.back().second;
-                value.push_back(' ');
-                value.append(line.data(), line.size());
-            }
-            return;
-        }
-        auto colon = line.find(':');
-        if (colon == std::string_view::npos) return;
-        load.headerLines.emplace_back(std::string(trimWhitespace(line.substr(0, colon))),
-                                      std::string(trimWhitespace(line.substr(colon + 1))));
+        if (load.head.addLine(raw)) headComplete(load);
     }
 
     static void headComplete(Load& load) {
-        HTTPHeaderFields headers;
-        for (auto& [name, value] : load.headerLines) headers.add(name, std::move(value));
-        HTTPURLResponse response(load.request.url(), load.status, load.version, std::move(headers));
+        HTTPURLResponse response = load.head.response(load.request.url());
         if (load.request.httpShouldHandleCookies())
             HTTPCookieStorage::shared().storeCookiesFromResponse(response,
                                                                  load.request.mainDocumentURL());
-        if (isRedirectStatus(load.status)) {
+        if (isRedirectStatus(response.statusCode())) {
             auto location = response.valueForHTTPHeaderField("Location");
             std::optional<URL> target =
                 location ? URL::resolve(*location, load.request.url()) : std::nullopt;
             if (target) {
                 load.awaitingRedirect = true;
                 load.response = response;
-                load.sink->loadWasRedirected(load.generation,
-                                             redirectedRequest(load.request, load.status, *target),
-                                             response);
+                load.sink->loadWasRedirected(
+                    load.generation,
+                    redirectedRequest(load.request, response.statusCode(), *target), response);
                 return;
             }
         }

@@ -120,7 +120,7 @@ void UserDefaults::ensureLoaded() const {
     auto parsed = json::parse(*text);
     if (!parsed.ok() || !parsed.value.is_object()) {
         PLATFORM_LOG_ERROR("User defaults file {} is corrupt, starting with empty defaults: {}",
-                           s.path, parsed.ok() ? "not a JSON object" : parsed.error);
+                           s.path, parsed.ok() ? "not a JSON object" : log::escaped(parsed.error));
         s.keepBrokenFile = true;
         return;
     }
@@ -207,13 +207,11 @@ bool UserDefaults::writeLocked() {
         return false;
     }
     if (s.keepBrokenFile) {
-        const std::string aside = s.path + ".corrupt";
-        fm.removeItem(aside);
-        if (fm.moveItem(s.path, aside, &error) || !fm.fileExists(s.path))
-            PLATFORM_LOG_WARN("Unreadable user defaults file kept as {}", aside);
-        else
-            PLATFORM_LOG_ERROR("Unreadable user defaults file could not be moved to {}: {}", aside,
-                               error.localizedDescription());
+        if (auto aside = fm.moveAside(s.path, {}, 3, &error))
+            PLATFORM_LOG_WARN("Unreadable user defaults file kept as {}", *aside);
+        else if (fm.fileExists(s.path))
+            PLATFORM_LOG_ERROR("Unreadable user defaults file {} could not be moved aside: {}",
+                               s.path, error.localizedDescription());
         s.keepBrokenFile = false;
     }
     if (!fm.writeFileAtomically(s.path, json::print(s.application, true), &error)) {

@@ -20,7 +20,8 @@
 // The file is read on first use. Changes are written by synchronize() and at exit,
 // atomically, so the file always holds one whole version. A file that cannot be parsed
 // is logged and read as empty; it stays untouched until the first change is written,
-// which first moves it aside to "<file>.corrupt" for inspection. Values are JSON; bytes
+// which first moves it aside to "<file>.corrupt-<time>" for inspection (the three
+// newest asides are kept). Values are JSON; bytes
 // (binary values) are written as Base64 strings and read back as such strings.
 // Changes made by another process are seen after the next start.
 //

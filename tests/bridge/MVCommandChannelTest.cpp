@@ -135,6 +135,14 @@ TEST_F(MVCommandChannelTest, UnreadableJsonIsLoggedAndReported) {
         EXPECT_EQ(*reports[0].data, (json{{"webview", "<1000>"}, {"path", c.text}}));
     }
     EXPECT_TRUE(ran.empty());
+
+    // A page's long text is cut in the line, kept whole in the report.
+    const std::string longText = "{" + std::string(10000, 'x') + "\x1b";
+    MVErrorLogger::clearReports();
+    MVCommandChannel::performCommandURL("mvcmd:{" + std::string(10000, 'x') + "%1B", webView_,
+                                        serial_);
+    EXPECT_TRUE(logged("webview<1000>:[{" + std::string(2047, 'x') + "… [cut, 10002 bytes]]"));
+    EXPECT_EQ((*MVErrorLogger::reports().at(0).data)["path"], longText);
 }
 
 }  // namespace

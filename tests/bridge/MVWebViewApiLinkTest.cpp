@@ -6,33 +6,17 @@
 #include "libmerovane/bridge/MVWebViewControllerFactory.h"
 #include "platform/ui/ViewController.h"
 #include "tests/bridge/MVWebViewFixture.h"
+#include "tests/support/RecordingContainers.h"
 
 namespace {
 
-struct Push {
-    std::shared_ptr<platform::ViewController> controller;
-    bool animated;
-};
-
-// A navigation stack that records what is pushed onto it.
-class RecordingStack : public platform::ViewController, public MVNavigationControllerInterface {
-  public:
-    void pushViewController(const std::shared_ptr<platform::ViewController>& controller,
-                            bool animated) override {
-        pushes.push_back({controller, animated});
-    }
-    std::vector<Push> pushes;
-};
+using Pushes = std::vector<std::string>;
 
 // A container that owns the web view and is itself a navigation stack (the header bar's
 // owner).
-class StackOwner : public RecordingMVWebViewDelegate, public MVNavigationControllerInterface {
+class StackOwner : public RecordingMVWebViewDelegate, public RecordingNavigationStack {
   public:
-    void pushViewController(const std::shared_ptr<platform::ViewController>& controller,
-                            bool animated) override {
-        pushes.push_back({controller, animated});
-    }
-    std::vector<Push> pushes;
+    StackOwner() : RecordingNavigationStack(std::nullopt) {}
 };
 
 // A page's controller, a view controller owning the web view.
@@ -68,16 +52,16 @@ TEST_F(MVWebViewApiLinkTest, DelegateThatIsAStackGetsThePageAnimated) {
     loadPage();
     follow("mvapi:product%2F42?ref=home");
     EXPECT_EQ(opened, (std::vector<std::string>{"product%2F42?ref=home"}));
-    ASSERT_EQ(owner->pushes.size(), 1u);
-    EXPECT_EQ(owner->pushes[0].controller, made[0]);
-    EXPECT_TRUE(owner->pushes[0].animated);
+    ASSERT_EQ(owner->pushed.size(), 1u);
+    EXPECT_EQ(owner->pushed[0], made[0]);
+    EXPECT_EQ(owner->RecordingNavigationStack::calls, Pushes{"pushViewController(1)"});
     // The link is no document of this web view.
     EXPECT_EQ(webView->historySize(), 1u);
     EXPECT_FALSE(webView->isLoading());
 }
 
 TEST_F(MVWebViewApiLinkTest, DelegateInsideAStackPushesOntoThatStack) {
-    auto stack = std::make_shared<RecordingStack>();
+    auto stack = RecordingNavigationStack::create(std::nullopt);
     auto middle = platform::ViewController::create();
     auto owner = std::make_shared<PageOwner>();
     stack->addChildViewController(middle);
@@ -86,8 +70,8 @@ TEST_F(MVWebViewApiLinkTest, DelegateInsideAStackPushesOntoThatStack) {
     loadPage();
     follow("MVAPI:cart");
     EXPECT_EQ(opened, (std::vector<std::string>{"cart"}));
-    ASSERT_EQ(stack->pushes.size(), 1u);
-    EXPECT_TRUE(stack->pushes[0].animated);
+    ASSERT_EQ(stack->pushed.size(), 1u);
+    EXPECT_EQ(stack->calls, Pushes{"pushViewController(1)"});  // animated
 }
 
 TEST_F(MVWebViewApiLinkTest, WithoutAStackThePageIsMadeButGoesNowhere) {

@@ -146,7 +146,7 @@ TEST_F(MVApiConnectionTest, AStatusLineWithoutReasonIsRefusedAndRetriedAfterFive
     ASSERT_TRUE(waitFor([&] {
         return logged(
             "MVApiConnection could not parse HTTP connection header, will retry in 5 "
-            "seconds:\nHTTP/1.1 200\r\nTransfer-Encoding: chunked\r\n\r\n");
+            "seconds:\nHTTP/1.1 200\\r\\nTransfer-Encoding: chunked\\r\\n\\r\\n");
     }));
     ASSERT_TRUE(waitForClosed(connection));
     EXPECT_EQ(MVConnectionLossMonitor::sharedMonitor().state(),

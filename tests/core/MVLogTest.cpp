@@ -93,3 +93,19 @@ TEST_F(MVLogTest, LoggingWhileTheProcessExitsIsSafe) {
         },
         ::testing::ExitedWithCode(3), "");
 }
+
+TEST(EscapedTextTest, ControlCharactersAreEscapedAndLongTextIsCut) {
+    const struct {
+        std::string text;
+        size_t limit;
+        std::string expected;
+    } rows[] = {
+        {"plain text, ünïcode", 100, "plain text, ünïcode"},
+        {"a\nb\rc\td", 100, "a\\nb\\rc\\td"},
+        {std::string("\x1b[31m\0\x7f", 7), 100, "\\u001b[31m\\u0000\\u007f"},
+        {"line\u2028sep\u0085", 100, "line\\u2028sep\\u0085"},
+        {"abcdef", 3, "abc… [cut, 6 bytes]"},
+        {"ab\u00e9", 3, "ab… [cut, 4 bytes]"},  // never half a character
+    };
+    for (auto& r : rows) EXPECT_EQ(platform::log::escaped(r.text, r.limit), r.expected) << r.text;
+}

@@ -162,6 +162,18 @@ TEST_F(MVCommandHandlerTest, UnknownCommandIsReportedAndTheNextStillRuns) {
     EXPECT_EQ(performed().back(), "onlyIn2@2.0");
 }
 
+TEST_F(MVCommandHandlerTest, PageTextCannotForgeALogLine) {
+    perform(R"({"ver":"1.0","cmds":[{"c":"nope\n[error] FORGED"}]})");
+    platform::log::flush();
+    size_t lines = 0;
+    for (auto& text : log_->texts()) {
+        EXPECT_EQ(text.find('\n'), std::string::npos) << text;
+        lines += text.find("FORGED") != std::string::npos;
+    }
+    EXPECT_EQ(lines, 1u);
+    EXPECT_TRUE(logged(R"(MVCommandHandler(v1.0) unknown command: nope\n[error] FORGED)"));
+}
+
 TEST_F(MVCommandHandlerTest, ElementsThatNameNoCommandAreSkipped) {
     perform(R"({"ver":"2.0","cmds":[{"p":{}},7,{"c":3},"echo",{"c":"echo"}]})");
     EXPECT_EQ(performed(), (std::vector<std::string>{"echo@2.0"}));

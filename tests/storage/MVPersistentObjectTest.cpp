@@ -1,6 +1,9 @@
 #include <SQLiteCpp/SQLiteCpp.h>
 
+#include <cmath>
+#include <filesystem>
 #include <future>
+#include <limits>
 #include <nlohmann/json.hpp>
 
 #include "libmerovane/storage/MVDiscWritingContext.h"
@@ -260,27 +263,46 @@ TEST_F(PersistentObjectTest, ValuesKeepTheirTypesThroughTheStore) {
 }
 
 TEST_F(PersistentObjectTest, ARowWhoseBlobDoesNotDecodeIsSkippedAndKept) {
-    storage().lockedAccess([&] {
-        for (auto id : {"a", "b", "c"}) {
-            auto v = Var::dbObjectCreate();
-            v->setId(std::string(id));
-            const nlohmann::json value = id;
-            v->setDataValue(&value);
+    const struct {
+        const char* name;
+        std::string blob;
+    } cases[] = {
+        {"not a typed BLOB", std::string("\x00\xff\x00", 3)},
+        // Deeper than any parser's stack: one-element arrays around a zero.
+        {"200,000 nested arrays", "C" + std::string(200000, '\x81') + std::string(1, '\0')},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        closeStorage();
+        std::filesystem::remove_all(host_->caches);
+        platform::log::flush();
+        log_->clear();
+        storage().lockedAccess([&] {
+            for (auto id : {"a", "b", "c"}) {
+                auto v = Var::dbObjectCreate();
+                v->setId(std::string(id));
+                const nlohmann::json value = id;
+                v->setDataValue(&value);
+            }
+        });
+        closeStorage();
+        {
+            SQLite::Database db(storePath(), SQLite::OPEN_READWRITE);
+            SQLite::Statement update(
+                db, "UPDATE MVWebStorageVariable SET dataValue = ? WHERE id = 'b'");
+            update.bind(1, c.blob.data(), static_cast<int>(c.blob.size()));
+            update.exec();
         }
-    });
-    closeStorage();
-    {
-        SQLite::Database db(storePath(), SQLite::OPEN_READWRITE);
-        db.exec("UPDATE MVWebStorageVariable SET dataValue = x'00ff00' WHERE id = 'b'");
+        storage().lockedAccess([&] {
+            EXPECT_EQ(ids(Var::dbObjectsWithoutFetchingProperties()),
+                      (std::vector<std::string>{"a", "c"}));
+            Var::dbObjectCreate()->setId(std::string("d"));
+        });
+        EXPECT_TRUE(logged("MVPersistentStorage skipped an unreadable row <MVWebStorageVariable"));
+        EXPECT_EQ(loggedCount("skipped an unreadable row"), 1u);  // one fetch, one line
+        ASSERT_TRUE(storage().waitUntilWrittenToDisc());
+        EXPECT_EQ(rawCount(storePath(), "MVWebStorageVariable"), 4);
     }
-    storage().lockedAccess([&] {
-        EXPECT_EQ(ids(Var::dbObjectsWithoutFetchingProperties()),
-                  (std::vector<std::string>{"a", "c"}));
-        Var::dbObjectCreate()->setId(std::string("d"));
-    });
-    EXPECT_TRUE(logged("MVPersistentStorage skipped an unreadable row <MVWebStorageVariable"));
-    ASSERT_TRUE(storage().waitUntilWrittenToDisc());
-    EXPECT_EQ(rawCount(storePath(), "MVWebStorageVariable"), 4);
 }
 
 TEST_F(PersistentObjectTest, AnObjectMadeAndDeletedInOneAccessNeverReachesTheStore) {
@@ -295,3 +317,15 @@ TEST_F(PersistentObjectTest, AnObjectMadeAndDeletedInOneAccessNeverReachesTheSto
 }
 
 }  // namespace
+
+TEST(StoredValueTest, AStoredRealReadsAsAnIntegerClampedToItsRange) {
+    const struct {
+        double real;
+        int64_t integer;
+    } rows[] = {{2.9, 2},
+                {-2.9, -2},
+                {1e300, std::numeric_limits<int64_t>::max()},
+                {-1e300, std::numeric_limits<int64_t>::min()},
+                {std::nan(""), 0}};
+    for (auto& r : rows) EXPECT_EQ(MVStoredValue(r.real).integerValue(), r.integer) << r.real;
+}

@@ -100,7 +100,7 @@ class StorageCrashTest : public StorageTest {};
 
 TEST_F(StorageCrashTest, AKilledWriterLeavesAnIntactStoreWithEveryAcknowledgedBatch) {
     unsigned seed = std::random_device{}();
-    if (const char* fixed = std::getenv("MV_STORAGE_CRASH_SEED"))
+    if (const char* fixed = std::getenv("MV_STORAGE_CRASH_SEED"); fixed && *fixed)
         seed = static_cast<unsigned>(std::strtoul(fixed, nullptr, 10));
     RecordProperty("seed", std::to_string(seed));
     std::printf("crash-safety seed %u (set MV_STORAGE_CRASH_SEED to repeat)\n", seed);

@@ -1,6 +1,9 @@
 // Start-up: what persistent storage does with the files it finds.
 #include <SQLiteCpp/SQLiteCpp.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "libmerovane/core/MVErrorLogger.h"
@@ -33,6 +36,30 @@ class StorageStartupTest : public StorageTest {
     void storeOneRow() {
         storage().lockedAccess([] { Var::dbObjectCreate()->setId(std::string("kept")); });
         closeStorage();
+    }
+    // Rows with some bulk, all in the store file (none in its journal) once it returns.
+    void storeRows(int count) {
+        storage().lockedAccess([&] {
+            const nlohmann::json value = std::string(100, 'v');
+            for (int i = 0; i < count; ++i) {
+                auto v = Var::dbObjectCreate();
+                v->setId("row" + std::to_string(i));
+                v->setDataValue(&value);
+            }
+        });
+        closeStorage();
+        SQLite::Database db(storePath(), SQLite::OPEN_READWRITE);
+        db.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    }
+    // Overwrites a page every 28 KiB, the header page kept.
+    static void overwritePages(const std::string& path) {
+        const auto size = std::filesystem::file_size(path);
+        std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+        for (std::streamoff at = 28 * 1024; at < static_cast<std::streamoff>(size);
+             at += 28 * 1024) {
+            f.seekp(at);
+            f << std::string(4096, '\xa5');
+        }
     }
     std::vector<MVErrorReport> reports_;
 };
@@ -77,6 +104,68 @@ TEST_F(StorageStartupTest, AStoreWhoseMetadataCannotBeReadIsDeletedAndMadeAnew) 
         closeStorage();
         EXPECT_EQ(storedIds(), std::vector<std::string>{"new"});
     }
+}
+
+TEST_F(StorageStartupTest, ADamagedStoreIsKeptAsideOnceAndMadeAnew) {
+    const struct {
+        const char* name;
+        std::function<void(const std::string&)> damage;
+    } cases[] = {
+        {"pages overwritten every 28 KiB", overwritePages},
+        {"truncated to half",
+         [](const std::string& p) {
+             std::filesystem::resize_file(p, std::filesystem::file_size(p) / 2);
+         }},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        closeStorage();
+        MVErrorLogger::clearReports();
+        std::filesystem::remove_all(host_->caches);
+        storeRows(2000);
+        c.damage(storePath());
+        writeFile(storePath() + "-wal", "");
+
+        EXPECT_TRUE(storedIds().empty());
+        EXPECT_TRUE(logged("MVPersistentStorage store <CacheGeneral, \"" + storePath() +
+                           "\"> not added. Trying to delete...") ||
+                    logged("MVPersistentStorage store <CacheGeneral, \"" + storePath() +
+                           "\"> couldn't load metaData of source database."));
+        EXPECT_TRUE(
+            logged("MVPersistentStorage kept the damaged store as \"" + storePath() + ".corrupt-"));
+        EXPECT_EQ(MVErrorLogger::reports().size(), 1u);
+        auto asides = [&] {
+            std::vector<std::string> names;
+            for (auto& e : std::filesystem::directory_iterator(host_->caches))
+                if (e.path().filename().string().starts_with("general.sqlite.corrupt-"))
+                    names.push_back(e.path().filename().string());
+            std::sort(names.begin(), names.end());
+            return names;
+        };
+        // Kept once, with its companions.
+        const auto kept = asides();
+        ASSERT_FALSE(kept.empty());
+        EXPECT_EQ(kept, (std::vector<std::string>{kept[0], kept[0] + "-shm", kept[0] + "-wal"}));
+
+        // The next start finds the new store sound.
+        storage().lockedAccess([] { Var::dbObjectCreate()->setId(std::string("new")); });
+        closeStorage();
+        MVErrorLogger::clearReports();
+        EXPECT_EQ(storedIds(), std::vector<std::string>{"new"});
+        EXPECT_TRUE(MVErrorLogger::reports().empty());
+        EXPECT_EQ(asides(), kept);
+    }
+}
+
+TEST_F(StorageStartupTest, DamageMetAfterStartFailsTheAccessAndIsReportedOnce) {
+    storeRows(2000);
+    storage();  // opens sound
+    overwritePages(storePath());
+    EXPECT_TRUE(storedIds().empty());
+    EXPECT_TRUE(storedIds().empty());
+    EXPECT_EQ(loggedCount("MVPersistentStorage fetch of <MVWebStorageVariable> failed"), 2u);
+    ASSERT_EQ(MVErrorLogger::reports().size(), 1u);
+    EXPECT_EQ(MVErrorLogger::reports()[0].description, "MVPersistentStorage store is damaged");
 }
 
 TEST_F(StorageStartupTest, LeftoverTempFilesWithoutAStoreAreReportedAsAnUnfinishedMigration) {

@@ -19,3 +19,10 @@ size_t PlatformTest::loggedCount(const std::string& part) {
     platform::log::flush();
     return log_->count(part);
 }
+
+int PlatformTest::loggedLevel(const std::string& text) {
+    platform::log::flush();
+    for (const auto& message : log_->messages())
+        if (message.text == text) return message.flag;
+    return 0;
+}

@@ -17,6 +17,8 @@ class PlatformTest : public ::testing::Test {
     // Flushes the log and answers whether some line contains `part`.
     bool logged(const std::string& part);
     size_t loggedCount(const std::string& part);
+    // The level flag of the first line that reads exactly `text`; 0 when none does.
+    int loggedLevel(const std::string& text);
 
     std::shared_ptr<platform::log::RecordingLogger> log_;
 };

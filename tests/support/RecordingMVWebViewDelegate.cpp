@@ -19,7 +19,7 @@ void RecordingMVWebViewDelegate::webViewDemandsCloseByCombat(MVWebView&) {
     calls.push_back("demandsClose");
 }
 
-std::shared_ptr<MVNavigationController> RecordingMVWebViewDelegate::navigationControllerForWebView(
+std::shared_ptr<MVNavigationControllerInterface> RecordingMVWebViewDelegate::navigationControllerForWebView(
     MVWebView&) {
     calls.push_back("navigationController");
     return nullptr;

@@ -47,6 +47,29 @@ TEST_F(BundleTest, MainBundleReadsInfoJson) {
     EXPECT_EQ(platform::FileManager::applicationIdentifier(), "com.example.shop");
 }
 
+TEST_F(BundleTest, ValuesThatWouldLeaveTheirFolderAreRefused) {
+    // A preferred language names a folder beside the table: never one outside it.
+    for (const std::string& language :
+         {std::string("../.."), std::string("/tmp"), std::string("a\\b"), std::string("..x"),
+          std::string("x\0y", 3), std::string()}) {
+        platform::UserDefaults::standard().setObject("AppleLanguages", {language, "fr"});
+        EXPECT_EQ(Bundle::main().pathForResource("Localizable", "strings"),
+                  home_.file("App/fr.lproj/Localizable.strings"))
+            << language;
+    }
+    EXPECT_TRUE(logged("Preferred language \"../..\" cannot name a folder; skipped"));
+
+    // An identifier that cannot name the application's folder falls back to the program's name.
+    const std::string program = platform::FileManager::executablePath().substr(
+        platform::FileManager::executablePath().rfind('/') + 1);
+    for (const char* identifier : {"../escape", "a/b", "..", "\\x"}) {
+        home_.write("Odd/Info.json", nlohmann::json{{"CFBundleIdentifier", identifier}}.dump());
+        Bundle::setMainBundlePathForTesting(home_.file("Odd"));
+        EXPECT_EQ(platform::FileManager::applicationIdentifier(), program) << identifier;
+    }
+    EXPECT_TRUE(logged("Bundle identifier \"../escape\" cannot name a folder"));
+}
+
 TEST_F(BundleTest, MainBundleFolderComesFromTheEnvironment) {
     ::setenv("MEROVANE_BUNDLE", home_.file("App").c_str(), 1);
     Bundle::setMainBundlePathForTesting({});

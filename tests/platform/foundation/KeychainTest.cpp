@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
@@ -116,14 +117,43 @@ TEST_F(KeychainTest, NotFoundIsNoFailureButInjectedFailuresSurface) {
 
 TEST_F(KeychainTest, CorruptFileIsKeptAsideAndReadAsEmpty) {
     const std::string path = keychain().filePath();
-    home_.write("Library/Keychains/keychain.json", R"({"seed": "ABC", "items": [{"service": 1}]})");
+    const std::string torn = R"({"seed": "ABC", "items": [{"service": 1)";
+    home_.write("Library/Keychains/keychain.json", torn);
     KeychainItem out;
     EXPECT_EQ(keychain().copy(query("k"), &out), KeychainStatus::ItemNotFound);
-    EXPECT_TRUE(logged("Keychain " + path + " is corrupt, kept as " + path + ".corrupt"));
-    EXPECT_EQ(platform::FileManager::defaultManager().readFile(path + ".corrupt"),
-              R"({"seed": "ABC", "items": [{"service": 1}]})");
+    EXPECT_TRUE(logged("Keychain " + path + " is corrupt, kept as " + path + ".corrupt-"));
+    auto names = platform::FileManager::defaultManager().contentsOfDirectory(
+        home_.file("Library/Keychains"));
+    ASSERT_TRUE(names);
+    auto aside = std::find_if(names->begin(), names->end(),
+                              [](auto& n) { return n.starts_with("keychain.json.corrupt-"); });
+    ASSERT_NE(aside, names->end());
+    EXPECT_EQ(
+        platform::FileManager::defaultManager().readFile(home_.file("Library/Keychains/" + *aside)),
+        torn);
     EXPECT_EQ(keychain().add(item("k", "v")), KeychainStatus::Success);
     EXPECT_EQ(keychain().copy(query("k"), &out), KeychainStatus::Success);
+}
+
+TEST_F(KeychainTest, AnItemLackingAFieldIsDroppedAloneAndTheRestStays) {
+    ASSERT_EQ(keychain().add(item("a", "first")), KeychainStatus::Success);
+    ASSERT_EQ(keychain().add(item("b", "second")), KeychainStatus::Success);
+    const std::string group = keychain().defaultAccessGroup();
+    auto file = platform::json::parse(
+        *platform::FileManager::defaultManager().readFile(keychain().filePath()));
+    ASSERT_TRUE(file.ok());
+    file.value["items"][0].erase("data");
+    file.value["items"].push_back("not an item");
+    home_.write("Library/Keychains/keychain.json", platform::json::print(file.value));
+
+    KeychainItem out;
+    EXPECT_EQ(keychain().copy(query("a"), &out), KeychainStatus::ItemNotFound);
+    ASSERT_EQ(keychain().copy(query("b"), &out), KeychainStatus::Success);
+    EXPECT_EQ(out.data, "second");
+    EXPECT_EQ(keychain().defaultAccessGroup(), group);  // the seed is kept
+    EXPECT_TRUE(logged("Keychain item 0 lacks its service, account, group or data; dropped"));
+    EXPECT_TRUE(logged("Keychain item 2 lacks"));
+    EXPECT_FALSE(logged("is corrupt"));
 }
 
 TEST_F(KeychainTest, UnwritableStoreFails) {

@@ -28,6 +28,17 @@ class UserDefaultsTest : public PlatformTest {
         return parsed.value;
     }
     ChildProcess::Environment childEnvironment() { return {{"MEROVANE_HOME", home_.path()}}; }
+    // The contents of the asides of the defaults file, oldest first.
+    std::vector<std::string> asides() {
+        auto& fm = FileManager::defaultManager();
+        const std::string path = defaults().filePath();
+        const std::string folder = path.substr(0, path.find_last_of('/'));
+        std::vector<std::string> out;
+        for (auto& name : fm.contentsOfDirectory(folder).value_or(std::vector<std::string>{}))
+            if ((folder + "/" + name).starts_with(path + ".corrupt-"))
+                out.push_back(fm.readFile(folder + "/" + name).value_or("?"));
+        return out;
+    }
 
     TempDir home_;
 };
@@ -123,9 +134,21 @@ TEST_F(UserDefaultsTest, CorruptFileGivesEmptyDefaultsAndIsKeptAside) {
 
     defaults().setObject("MVLibraryApplicationLastLaunchedVersion", "1.3");
     ASSERT_TRUE(defaults().synchronize());
-    EXPECT_EQ(FileManager::defaultManager().readFile(path + ".corrupt"), garbage);
+    EXPECT_EQ(asides(), std::vector<std::string>{garbage});
     EXPECT_EQ(fileContents(), nlohmann::json({{"MVLibraryApplicationLastLaunchedVersion", "1.3"}}));
-    EXPECT_TRUE(logged("Unreadable user defaults file kept as " + path + ".corrupt"));
+    EXPECT_TRUE(logged("Unreadable user defaults file kept as " + path + ".corrupt-"));
+
+    // A second corruption keeps the first aside as it was; only the three newest stay.
+    for (std::string broken : {"second", "third", "fourth"}) {
+        home_.write(path.substr(home_.path().size() + 1), broken);
+        defaults().resetForTesting();
+        defaults().setObject("k", 1);
+        ASSERT_TRUE(defaults().synchronize());
+        if (broken == "second") {
+            EXPECT_EQ(asides(), (std::vector<std::string>{garbage, "second"}));
+        }
+    }
+    EXPECT_EQ(asides(), (std::vector<std::string>{"second", "third", "fourth"}));
 }
 
 TEST_F(UserDefaultsTest, FileThatIsNoObjectIsCorruptToo) {

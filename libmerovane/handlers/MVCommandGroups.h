@@ -1,0 +1,10 @@
+#pragma once
+// The registration functions of the command groups, one per topic; each adds its
+// commands to the tables of its version classes. registerCommandHandlerClasses() calls
+// them all.
+
+// showTab, flushTab, popTabToRoot, popTab, showNavigationBar, hideNavigationBar,
+// setNavigationBar (1.0); showTab, cleanTab (1.1); enablePopGesture (2.0).
+void registerNavigationControllerCommands();
+// showSplashScreen, hideSplashScreen, setSplashScreen (1.0).
+void registerSplashScreenCommands();
