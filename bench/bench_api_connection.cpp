@@ -11,7 +11,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -157,6 +159,28 @@ void BM_Connection(benchmark::State& state, const Workload* workload, bool messa
 
 // The bytes one run of the connection puts on the wire after its heads, written over a
 // bare socket to the same server.
+// Writes `stream` over a bare loopback socket to `sink` and waits for its `packets`.
+void writeBare(Sink& sink, const std::string& stream, size_t packets) {
+    const uint64_t target = sink.packets() + packets;
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(sink.port()));
+    ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    const std::string head = "BARE / HTTP/1.1\r\n\r\n";
+    ::send(fd, head.data(), head.size(), MSG_NOSIGNAL);
+    for (size_t sent = 0; sent < stream.size();) {
+        const ssize_t n = ::send(fd, stream.data() + sent, stream.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) break;
+        sent += static_cast<size_t>(n);
+    }
+    while (sink.packets() < target) std::this_thread::yield();
+    ::close(fd);
+}
+
 void BM_BareSocket(benchmark::State& state, const Workload* workload, bool messagePack, bool gzip) {
     TempDir home;
     testsupport::ProxyEnvironment proxies;
@@ -175,28 +199,50 @@ void BM_BareSocket(benchmark::State& state, const Workload* workload, bool messa
     uint64_t wire = 0;
     for (auto _ : state) {
         const uint64_t bytesBefore = sink.bytes();
-        const uint64_t target = sink.packets() + workload->batches.size();
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<uint16_t>(sink.port()));
-        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        const std::string head = "BARE / HTTP/1.1\r\n\r\n";
-        ::send(fd, head.data(), head.size(), MSG_NOSIGNAL);
-        for (size_t sent = 0; sent < stream.size();) {
-            const ssize_t n = ::send(fd, stream.data() + sent, stream.size() - sent, MSG_NOSIGNAL);
-            if (n <= 0) break;
-            sent += static_cast<size_t>(n);
-        }
-        while (sink.packets() < target) std::this_thread::yield();
+        writeBare(sink, stream, workload->batches.size());
         wire = sink.bytes() - bytesBefore;
-        ::close(fd);
     }
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(workload->commands));
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(wire));
+}
+
+std::map<std::string, std::vector<double>> gTurnRatios;
+
+// The connection and the bare socket in turns on one server, so that what else the
+// machine does falls on both alike; each turn gives the connection's time over the bare
+// socket's for the same bytes.
+void BM_ConnectionInTurnsWithBareSocket(benchmark::State& state, const Workload* workload,
+                                        bool messagePack, const std::string& name) {
+    TempDir home;
+    testsupport::ProxyEnvironment proxies;
+    Sink sink;
+    sink.setAccepts(messagePack, false);
+    auto& connection = openPersistent(sink);
+    const size_t packets = workload->batches.size();
+    auto run = [&] {
+        const uint64_t target = sink.packets() + packets;
+        sendAll(connection, *workload);
+        return waitForPackets(sink, target);
+    };
+    run();  // warms the connection up
+    sink.startCapture();
+    run();
+    const std::string stream = sink.stopCapture();
+    auto& ratios = gTurnRatios[name];
+    for (auto _ : state) {
+        auto start = std::chrono::steady_clock::now();
+        if (!run()) state.SkipWithError("packets did not arrive");
+        const double connectionTime =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        start = std::chrono::steady_clock::now();
+        writeBare(sink, stream, packets);
+        const double bareTime =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        // As rates: the connection's over the bare socket's.
+        ratios.push_back(bareTime / connectionTime);
+        state.SetIterationTime(connectionTime + bareTime);
+    }
+    platform::resetSharedInstancesForTesting();
 }
 
 const Workload* gSmall = nullptr;
@@ -230,6 +276,14 @@ void setUp() {
             }
         }
     }
+    for (bool messagePack : {false, true}) {
+        const std::string name = std::string("page_packets/") + encodingName(messagePack, false);
+        benchmark::RegisterBenchmark(("BM_ConnectionInTurnsWithBareSocket/" + name).c_str(),
+                                     BM_ConnectionInTurnsWithBareSocket, gPages, messagePack, name)
+            ->UseManualTime()
+            ->Iterations(15)
+            ->Unit(benchmark::kMillisecond);
+    }
 }
 
 }  // namespace
@@ -243,6 +297,13 @@ int main(int argc, char** argv) {
             std::printf(
                 "%-30s connection %12.0f commands/s, bare socket %12.0f, connection/bare %.3f\n",
                 name.c_str(), connection, bare, connection / bare);
+    }
+    for (auto [name, ratios] : gTurnRatios) {
+        if (ratios.empty()) continue;
+        std::sort(ratios.begin(), ratios.end());
+        std::printf("%-30s in turns: connection/bare min %.3f, median %.3f, max %.3f (%zu turns)\n",
+                    name.c_str(), ratios.front(), ratios[ratios.size() / 2], ratios.back(),
+                    ratios.size());
     }
     for (const auto& [name, faults] : gFaultsPerPacket)
         std::printf("%-45s %.2f minor page faults per packet in steady state\n", name.c_str(),
