@@ -11,6 +11,7 @@
 #endif
 
 #include "platform/foundation/Base64.h"
+#include "platform/foundation/Log.h"
 
 namespace platform::json {
 namespace {
@@ -184,12 +185,33 @@ int64_t integerFromDouble(double d) {
     return static_cast<int64_t>(d);
 }
 
-bool containsBinary(const json& v) {
-    if (v.is_binary()) return true;
-    if (v.is_structured())
-        for (const auto& e : v)
-            if (containsBinary(e)) return true;
-    return false;
+struct Shape {
+    bool binary = false;
+    bool tooDeep = false;
+};
+
+// Walks without recursing, so that any depth is safe to look at.
+Shape shapeOf(const json& root) {
+    Shape shape;
+    struct Frame {
+        const json* value;
+        size_t depth;
+    };
+    std::vector<Frame> stack{{&root, 1}};
+    while (!stack.empty()) {
+        const Frame frame = stack.back();
+        stack.pop_back();
+        if (frame.value->is_binary()) {
+            shape.binary = true;
+        } else if (frame.value->is_structured()) {
+            if (frame.depth > kMaxParseDepth) {
+                shape.tooDeep = true;
+                return shape;
+            }
+            for (const auto& e : *frame.value) stack.push_back({&e, frame.depth + 1});
+        }
+    }
+    return shape;
 }
 
 void replaceBinary(json& v) {
@@ -484,12 +506,18 @@ ParseResult parseCbor(std::string_view bytes) {
 
 std::string print(const nlohmann::json& v, bool pretty) {
     try {
+        const Shape shape = shapeOf(v);
+        if (shape.tooDeep) {
+            PLATFORM_LOG_WARN("JSON value nested deeper than {} levels printed as null",
+                              kMaxParseDepth);
+            return "null";
+        }
         if (!pretty) {
             std::string out;
             appendCompact(out, v);
             return out;
         }
-        if (containsBinary(v)) {
+        if (shape.binary) {
             json copy = v;
             replaceBinary(copy);
             return copy.dump(2, ' ', false, json::error_handler_t::replace);
@@ -510,6 +538,15 @@ void appendString(std::string& out, std::string_view s) {
     CompactWriter writer(out);
     writer.string(s);
     writer.finish();
+}
+
+nlohmann::json floatNumber(float value) {
+    if (!std::isfinite(value)) return static_cast<double>(value);
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, value);
+    double shortest = value;
+    std::from_chars(text, written.ptr, shortest);
+    return shortest;
 }
 
 const nlohmann::json* find(const nlohmann::json& obj, std::string_view key) {
