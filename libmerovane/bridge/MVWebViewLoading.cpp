@@ -363,7 +363,7 @@ MVWebView::RedirectOutcome MVWebView::processRedirectResponse(const PageFetch& f
         return RedirectOutcome::Refused;
     }
     MVCommandHandler::performCommandsFromCommandCollection(
-        collection.value, std::shared_ptr<MVWebViewInterface>(self(), this));
+        std::move(collection.value), std::shared_ptr<MVWebViewInterface>(self(), this));
     return RedirectOutcome::Performed;
 }
 
