@@ -1,6 +1,8 @@
 // Command collections per second through the whole dispatch path (collection check,
 // version lookup, command lookup, null stripping, validation, main-thread call of a
-// trivial command) against calling the same command function directly.
+// trivial command) against calling the same command function directly; and from the
+// collection's text (parse and dispatch, and through an "mvcmd:" URL) against parsing
+// the same text alone.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -8,10 +10,13 @@
 #include <string>
 
 #include "bench/BenchRateReporter.h"
+#include "libmerovane/bridge/MVCommandChannel.h"
 #include "libmerovane/bridge/MVCommandHandler.h"
+#include "libmerovane/core/StringExtensions.h"
 #include "libmerovane/handlers/MVCommandHandlerClasses.h"
 #include "libmerovane/handlers/MVCommandHandler_1_0.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/JsonValue.h"
 
 namespace {
 
@@ -23,13 +28,13 @@ void trivialCommand(MVCommandHandler&, nlohmann::json* parameters,
     benchmark::DoNotOptimize(parameters);
 }
 
+// About 150 bytes, as a page sends them.
+const std::string kText =
+    R"({"ver":"2.0","cmds":[{"c":"benchCommand","p":{"src":"mvapi:home","targetTab":"shop",)"
+    R"("animated":true,"speedFactor":1.5,"context":{"a":1,"b":null}},"s":12}]})";
+
 const nlohmann::json& collection() {
-    static const nlohmann::json c = nlohmann::json::parse(R"({
-        "ver": "2.0",
-        "cmds": [{"c": "benchCommand",
-                  "p": {"src": "mvapi:home", "targetTab": "shop", "animated": true,
-                        "speedFactor": 1.5, "context": {"a": 1, "b": null}},
-                  "s": 12}]})");
+    static const nlohmann::json c = nlohmann::json::parse(kText);
     return c;
 }
 
@@ -50,6 +55,29 @@ void BM_DispatchCollection(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_DispatchCollection);
+
+void BM_ParseOnly(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(nlohmann::json::parse(kText));
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ParseOnly);
+
+void BM_DispatchFromText(benchmark::State& state) {
+    for (auto _ : state) {
+        auto parsed = platform::json::parse(kText);
+        MVCommandHandler::performCommandsFromCommandCollection(std::move(parsed.value), nullptr);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_DispatchFromText);
+
+void BM_DispatchFromCommandURL(benchmark::State& state) {
+    const std::string url = "mvcmd:" + urlEncodedString(kText);
+    int64_t serial = 0;
+    for (auto _ : state) MVCommandChannel::performCommandURL(url, nullptr, serial);
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_DispatchFromCommandURL);
 
 void BM_DirectCall(benchmark::State& state) {
     auto handler = MVCommandHandler::sharedHandlerForVersion(20);
@@ -78,6 +106,14 @@ int main(int argc, char** argv) {
         std::printf(
             "dispatch: %.0f collections/s, direct call: %.0f calls/s, direct/dispatch: %.1f\n",
             dispatched, direct, direct / dispatched);
+    const double parse = rates["BM_ParseOnly"];
+    const double fromText = rates["BM_DispatchFromText"];
+    const double fromURL = rates["BM_DispatchFromCommandURL"];
+    if (parse > 0 && fromText > 0 && fromURL > 0)
+        std::printf(
+            "from text: parse alone %.0f/s, parse and dispatch %.0f/s (time %.2f x the parse), "
+            "through the URL %.0f/s (%.2f x)\n",
+            parse, fromText, parse / fromText, fromURL, parse / fromURL);
     benchmark::Shutdown();
     return 0;
 }

@@ -13,10 +13,17 @@
 // Needs a display: scripts/test runs it through tests/platform/webkit/with-display.
 
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "bench/BenchRateReporter.h"
 #include "libmerovane/bridge/MVWebView.h"
@@ -70,6 +77,17 @@ Page* page() {
     return shared;
 }
 
+// `count` floor trips on the shared page; false when the page stopped answering.
+bool floorTrips(Page& p, int count) {
+    for (int i = 0; i < count; ++i) {
+        const long before = p.delegate->refused;
+        p.view->stringByEvaluatingJavaScriptFromString("mvSendCommands({ver: '2.0', cmds: []})");
+        if (!platform::runUntil([&] { return p.delegate->refused > before; }, kPatience))
+            return false;
+    }
+    return true;
+}
+
 void BM_NoOpScript(benchmark::State& state) {
     if (!engineAvailable) return state.SkipWithError("no display");
     auto* p = page();
@@ -83,9 +101,7 @@ void BM_RefusedCommandNavigationAndScript(benchmark::State& state) {
     if (!engineAvailable) return state.SkipWithError("no display");
     auto* p = page();
     for (auto _ : state) {
-        const long before = p->delegate->refused;
-        p->view->stringByEvaluatingJavaScriptFromString("mvSendCommands({ver: '2.0', cmds: []})");
-        if (!platform::runUntil([&] { return p->delegate->refused > before; }, kPatience)) {
+        if (!floorTrips(*p, 1)) {
             state.SkipWithError("the page's navigation never reached the delegate");
             break;
         }
@@ -125,41 +141,162 @@ LibraryPage* libraryPage() {
     return shared;
 }
 
-void BM_MVWebViewCommandRoundTrip(benchmark::State& state) {
-    if (!engineAvailable) return state.SkipWithError("no display");
+// Starts the page's chain of round trips.
+void startChain(LibraryPage& p) {
+    pageRoundTrips().clear();
+    p.page().stringByEvaluatingJavaScriptFromString(
+        "window.benchRunning = true;"
+        "mvSendCommands({ver: '2.0', cmds: [{c: 'testAnswer', p: {event: 'benchPong'}}]})");
+}
+
+// Waits for `count` more round trips of the chain; false when it stopped.
+bool chainTrips(int count) {
+    auto& trips = pageRoundTrips();
+    for (int i = 0; i < count; ++i) {
+        // The record of trips is the benchmark's, not the library's: kept short.
+        if (trips.size() > 1000) trips.clear();
+        const size_t before = trips.size();
+        if (!platform::runUntil([&] { return trips.size() > before; }, kPatience)) return false;
+    }
+    return true;
+}
+
+// Stops the chain and lets the command still in flight land, so that the next start
+// makes one chain only.
+void stopChain(LibraryPage& p) {
+    p.page().stringByEvaluatingJavaScriptFromString("window.benchRunning = false");
+    platform::runUntil(
+        [&] {
+            return std::to_string(p.webView->lastCommandSerial()) ==
+                   p.page().stringByEvaluatingJavaScriptFromString("String(mvNextCommandSerial)");
+        },
+        kPatience);
+}
+
+LibraryPage* readyLibraryPage(benchmark::State& state) {
+    if (!engineAvailable) {
+        state.SkipWithError("no display");
+        return nullptr;
+    }
     auto* p = libraryPage();
     if (!p->webView->isUsingLibrary()) {
         state.SkipWithError("the page's library never became ready");
-        return;
+        return nullptr;
     }
-    auto& trips = pageRoundTrips();
-    trips.clear();
-    p->page().stringByEvaluatingJavaScriptFromString(
-        "window.benchRunning = true;"
-        "mvSendCommands({ver: '2.0', cmds: [{c: 'testAnswer', p: {event: 'benchPong'}}]})");
+    return p;
+}
+
+void BM_MVWebViewCommandRoundTrip(benchmark::State& state) {
+    auto* p = readyLibraryPage(state);
+    if (!p) return;
+    startChain(*p);
     for (auto _ : state) {
-        const size_t before = trips.size();
-        if (!platform::runUntil([&] { return trips.size() > before; }, kPatience)) {
+        if (!chainTrips(1)) {
             state.SkipWithError("the page's command never came back");
             break;
         }
     }
-    // Stop the chain and let the command still in flight land, so that the next run
-    // starts with one chain only.
-    p->page().stringByEvaluatingJavaScriptFromString("window.benchRunning = false");
-    platform::runUntil(
-        [&] {
-            return std::to_string(p->webView->lastCommandSerial()) ==
-                   p->page().stringByEvaluatingJavaScriptFromString("String(mvNextCommandSerial)");
-        },
-        kPatience);
+    stopChain(*p);
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_MVWebViewCommandRoundTrip)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
+double seconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+std::vector<double> gTurnRatios;
+
+// The floor and the round trip in turns of kTurn trips each, so that what else the
+// machine does falls on both alike; each turn pair gives one ratio.
+void BM_InterleavedFloorAndRoundTrip(benchmark::State& state) {
+    constexpr int kTurn = 100;
+    auto* p = readyLibraryPage(state);
+    if (!p) return;
+    auto* floorPage = page();
+    gTurnRatios.clear();
+    for (auto _ : state) {
+        auto start = std::chrono::steady_clock::now();
+        const bool floorOk = floorTrips(*floorPage, kTurn);
+        const double floorTime = seconds(start);
+        startChain(*p);
+        start = std::chrono::steady_clock::now();
+        const bool chainOk = chainTrips(kTurn);
+        const double tripTime = seconds(start);
+        stopChain(*p);
+        if (!floorOk || !chainOk) {
+            state.SkipWithError("a page stopped answering");
+            break;
+        }
+        gTurnRatios.push_back(tripTime / floorTime);
+        state.SetIterationTime(floorTime + tripTime);
+    }
+    state.SetItemsProcessed(state.iterations() * 2 * kTurn);
+}
+BENCHMARK(BM_InterleavedFloorAndRoundTrip)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(15);
+
+size_t residentBytes() {
+    long pages = 0, resident = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        std::fclose(f);
+    }
+    return static_cast<size_t>(resident) * static_cast<size_t>(sysconf(_SC_PAGESIZE));
+}
+
+// --memory_seconds=N: the process's resident memory over N seconds of floor trips and
+// then N seconds of round trips, read after 10 s and at the end of each.
+double gMemorySeconds = 0;
+
+void measureResidentGrowth(const char* what, const std::function<bool()>& turn) {
+    const auto start = std::chrono::steady_clock::now();
+    const size_t atStart = residentBytes();
+    size_t atTen = 0;
+    long turns = 0;
+    while (seconds(start) < gMemorySeconds) {
+        if (!turn()) {
+            std::printf("%s: the page stopped answering\n", what);
+            return;
+        }
+        ++turns;
+        if (!atTen && seconds(start) >= 10) atTen = residentBytes();
+    }
+    const size_t atEnd = residentBytes();
+    const double mb = 1024.0 * 1024.0;
+    std::printf(
+        "%s: resident %.1f MB at start, %.1f MB after 10 s, %.1f MB after %.0f s "
+        "(%+.1f MB since 10 s; %ld turns of 100 trips, %.0f bytes a trip)\n",
+        what, atStart / mb, atTen / mb, atEnd / mb, gMemorySeconds,
+        (static_cast<double>(atEnd) - static_cast<double>(atTen)) / mb, turns,
+        (static_cast<double>(atEnd) - static_cast<double>(atStart)) / (turns * 100.0));
+}
+
+void BM_ResidentMemoryGrowth(benchmark::State& state) {
+    auto* p = readyLibraryPage(state);
+    if (!p) return;
+    auto* floorPage = page();
+    for (auto _ : state) {
+        measureResidentGrowth("engine floor", [&] { return floorTrips(*floorPage, 100); });
+        startChain(*p);
+        measureResidentGrowth("MVWebView round trip", [&] { return chainTrips(100); });
+        stopChain(*p);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg.starts_with("--memory_seconds=")) gMemorySeconds = std::atof(argv[i] + 17);
+    }
+    if (gMemorySeconds > 0)
+        benchmark::RegisterBenchmark("BM_ResidentMemoryGrowth", BM_ResidentMemoryGrowth)
+            ->Iterations(1)
+            ->Unit(benchmark::kSecond);
     auto rates = runBenchmarksKeepingRates(argc, argv, &setUp);
     if (!engineAvailable) {
         std::fprintf(stderr, "bench_webkit_roundtrip: no display, nothing measured\n");
@@ -169,8 +306,16 @@ int main(int argc, char** argv) {
         if (roundTrip > 0 && floor > 0)
             std::printf(
                 "MVWebView round trip: %.0f/s, engine floor (refused navigation + script): "
-                "%.0f/s; floor/round trip: %.2f\n",
+                "%.0f/s; floor/round trip, one after the other: %.2f\n",
                 roundTrip, floor, floor / roundTrip);
+        if (!gTurnRatios.empty()) {
+            auto sorted = gTurnRatios;
+            std::sort(sorted.begin(), sorted.end());
+            std::printf(
+                "round trip/floor time in turns of 100: min %.2f, median %.2f, max %.2f over %zu "
+                "turns\n",
+                sorted.front(), sorted[sorted.size() / 2], sorted.back(), sorted.size());
+        }
     }
     benchmark::Shutdown();
     return 0;

@@ -10,7 +10,7 @@
 // The parameters are kept exactly as found: they may be absent, and when they came from
 // input they may be something other than a dictionary (the dispatcher refuses those).
 // A plain value; whoever builds one owns it. Copies share the parameters, which
-// are never changed in place.
+// are never changed in place while shared.
 
 #include <memory>
 #include <nlohmann/json_fwd.hpp>
@@ -23,6 +23,8 @@ class MVCommand {
     // other keys are not kept), or none when it names no command: not a dictionary,
     // or "c" missing or not a string.
     static std::optional<MVCommand> commandWithDictionary(const nlohmann::json& dictionary);
+    // The same, taking the parameters out of a dictionary the caller gives up.
+    static std::optional<MVCommand> commandWithDictionary(nlohmann::json&& dictionary);
 
     const std::string& name() const { return name_; }
     void setName(std::string name) { name_ = std::move(name); }
@@ -30,7 +32,14 @@ class MVCommand {
     // Null when the command carries no parameters at all.
     const nlohmann::json* parameters() const { return parameters_.get(); }
     void setParameters(const nlohmann::json& parameters);
+    void setParameters(nlohmann::json&& parameters);
     void removeParameters() { parameters_.reset(); }
+    // The parameters to change in place, for whoever gave up this command, when no copy
+    // of it shares them; null otherwise.
+    nlohmann::json* soleParameters() const {
+        return parameters_.use_count() == 1 ? const_cast<nlohmann::json*>(parameters_.get())
+                                            : nullptr;
+    }
 
   private:
     std::string name_;

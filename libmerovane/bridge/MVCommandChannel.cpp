@@ -58,7 +58,7 @@ void performCommandURL(const std::string& absoluteURL,
         return;
     }
     checkSerials(parsed.value, label, lastCommandSerial);
-    MVCommandHandler::performCommandsFromCommandCollection(parsed.value, webView);
+    MVCommandHandler::performCommandsFromCommandCollection(std::move(parsed.value), webView);
 }
 
 }  // namespace MVCommandChannel

@@ -161,12 +161,19 @@ int MVCommandHandler::versionNumberForString(std::string_view text) {
 
 void MVCommandHandler::performCommandsFromCommandCollection(const nlohmann::json& collection,
                                                             const WebViewPtr& webView) {
+    performCommandsFromCommandCollection(nlohmann::json(collection), webView);
+}
+
+void MVCommandHandler::performCommandsFromCommandCollection(nlohmann::json&& collection,
+                                                            const WebViewPtr& webView) {
     std::string log;
     if (isValidBySpecification(collection, collectionSpecification(), &log)) {
-        const int version =
-            versionNumberForString(platform::json::stringValue(collection, "ver").value_or(""));
-        if (auto handler = sharedHandlerForVersion(version))
-            handler->performCommands(*platform::json::find(collection, "cmds"), webView);
+        const auto* ver = platform::json::find(collection, "ver");
+        const auto* text = ver ? ver->get_ptr<const std::string*>() : nullptr;
+        const auto commands = collection.find("cmds");
+        if (commands == collection.end()) return;
+        if (auto handler = sharedHandlerForVersion(versionNumberForString(text ? *text : "")))
+            handler->performCommands(std::move(*commands), webView);
         return;
     }
     const std::string debugName = webView ? webView->debugName() : "";
@@ -181,10 +188,15 @@ void MVCommandHandler::performCommandsFromCommandCollection(const nlohmann::json
 }
 
 void MVCommandHandler::performCommands(const nlohmann::json& commands, const WebViewPtr& webView) {
+    performCommands(nlohmann::json(commands), webView);
+}
+
+void MVCommandHandler::performCommands(nlohmann::json&& commands, const WebViewPtr& webView) {
     if (!commands.is_array()) return;
-    for (const auto& element : commands) {
-        if (auto command = MVCommand::commandWithDictionary(element))
-            performCommand(*command, webView);
+    for (auto& element : commands) {
+        // The command takes its parameters out of the element rather than copying them.
+        if (auto command = MVCommand::commandWithDictionary(std::move(element)))
+            performCommand(std::move(*command), webView);
         else
             MVLogWarn(kNoCommandLine, platform::log::escaped(platform::json::print(element)));
     }
@@ -196,6 +208,15 @@ void MVCommandHandler::performCommands(const std::vector<MVCommand>& commands,
 }
 
 void MVCommandHandler::performCommand(const MVCommand& command, const WebViewPtr& webView) {
+    performCommand(command, webView, false);
+}
+
+void MVCommandHandler::performCommand(MVCommand&& command, const WebViewPtr& webView) {
+    performCommand(command, webView, true);
+}
+
+void MVCommandHandler::performCommand(const MVCommand& command, const WebViewPtr& webView,
+                                      bool given) {
     auto definition = commandDefinition(command.name());
     if (!definition) {
         MVLogError(kUnknownCommandLine, name(), platform::log::escaped(command.name()));
@@ -209,9 +230,11 @@ void MVCommandHandler::performCommand(const MVCommand& command, const WebViewPtr
                                 {{"command", command.name()}, {"params", ""}});
         return;
     }
+    // A given command's parameters are stripped only when it is performed.
     std::shared_ptr<nlohmann::json> stripped =
-        parameters ? std::make_shared<nlohmann::json>(dictionaryStrippedOfNullObjects(*parameters))
-                   : nullptr;
+        parameters && !given
+            ? std::make_shared<nlohmann::json>(dictionaryStrippedOfNullObjects(*parameters))
+            : nullptr;
 
     std::string log;
     bool valid = false;
@@ -220,15 +243,20 @@ void MVCommandHandler::performCommand(const MVCommand& command, const WebViewPtr
     } else if (isEmptySpecification(*definition->specification)) {
         valid = true;
     } else {
-        valid = isValidBySpecification(stripped ? *stripped : nlohmann::json::object(),
-                                       *definition->specification, &log);
+        static const nlohmann::json kNoParameters = nlohmann::json::object();
+        if (given && parameters)
+            valid =
+                isValidBySpecificationIgnoringNulls(*parameters, *definition->specification, &log);
+        else
+            valid = isValidBySpecification(stripped ? *stripped : kNoParameters,
+                                           *definition->specification, &log);
     }
     if (!log.empty())
         MVLogWarn(kValidationLine, valid ? "" : kValidationFailed,
                   platform::log::escaped(command.name()), log);
 
     if (valid) {
-        performDefinedCommand(std::move(definition), command, std::move(stripped), webView);
+        performDefinedCommand(std::move(definition), command, std::move(stripped), webView, given);
     } else if (!log.empty()) {
         reportFailedValidation(name(), command.name(), std::move(log), webView);
     }
@@ -245,14 +273,16 @@ void MVCommandHandler::performValidatedCommand(const MVCommand& command,
 void MVCommandHandler::performDefinedCommand(std::shared_ptr<const MVCommandDefinition> definition,
                                              const MVCommand& command,
                                              std::shared_ptr<nlohmann::json> strippedParameters,
-                                             const WebViewPtr& webView) {
+                                             const WebViewPtr& webView, bool stripGiven) {
     if (!platform::isMainThread()) {
         // The task keeps its arguments alive and dies on the main thread, so a web view
         // it holds last goes there too.
         auto self = shared_from_this();
-        platform::RunLoop::main().post([self, definition, command, strippedParameters, webView] {
-            self->performDefinedCommand(definition, command, strippedParameters, webView);
-        });
+        platform::RunLoop::main().post(
+            [self, definition, command, strippedParameters, webView, stripGiven] {
+                self->performDefinedCommand(definition, command, strippedParameters, webView,
+                                            stripGiven);
+            });
         return;
     }
     // Commands and delegates run inside run-loop and channel callbacks: a failure must
@@ -276,8 +306,18 @@ void MVCommandHandler::performDefinedCommand(std::shared_ptr<const MVCommandDefi
                   name(), platform::log::escaped(command.name()), parameterText(),
                   vetoed ? kCancelled : "");
         if (vetoed) return;
-        definition->perform(*this, strippedParameters.get(),
-                            webView ? webView->asMVWebView() : nullptr);
+        nlohmann::json* parameters = strippedParameters.get();
+        if (stripGiven && command.parameters()) {
+            // After the veto and the log line, which show the parameters as they came.
+            if (nlohmann::json* own = command.soleParameters()) {
+                parameters = &stripNullObjects(*own);
+            } else {
+                strippedParameters = std::make_shared<nlohmann::json>(
+                    dictionaryStrippedOfNullObjects(*command.parameters()));
+                parameters = strippedParameters.get();
+            }
+        }
+        definition->perform(*this, parameters, webView ? webView->asMVWebView() : nullptr);
     } catch (const platform::Exception& e) {
         // Ending the application is meant to unwind all the way.
         if (e.name() == MVLibraryApplicationHasBeenTerminatedException) throw;

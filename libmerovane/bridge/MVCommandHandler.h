@@ -66,13 +66,20 @@ class MVCommandHandler : public std::enable_shared_from_this<MVCommandHandler> {
     // null for the server and other native sources.
     static void performCommandsFromCommandCollection(const nlohmann::json& collection,
                                                      const WebViewPtr& webView);
+    // The same, taking the parameters out of a collection the caller gives up.
+    static void performCommandsFromCommandCollection(nlohmann::json&& collection,
+                                                     const WebViewPtr& webView);
 
     // Each element of the array, in order: a command dictionary ({"c", "p"}); elements
     // that name no command are skipped.
     void performCommands(const nlohmann::json& commands, const WebViewPtr& webView);
+    void performCommands(nlohmann::json&& commands, const WebViewPtr& webView);
     void performCommands(const std::vector<MVCommand>& commands, const WebViewPtr& webView);
     // Looks the command up, checks and validates its parameters and hands it on.
     void performCommand(const MVCommand& command, const WebViewPtr& webView);
+    // The same for a command the caller gives up: its parameters are stripped of their
+    // null objects in place instead of in a copy, when no copy of it shares them.
+    void performCommand(MVCommand&& command, const WebViewPtr& webView);
     // Moves to the main thread, applies the delegate veto, logs and performs.
     // `strippedParameters` null: the command carried none.
     void performValidatedCommand(const MVCommand& command,
@@ -88,8 +95,11 @@ class MVCommandHandler : public std::enable_shared_from_this<MVCommandHandler> {
 
   private:
     // Moves to the main thread, then applies the veto, logs and performs.
+    void performCommand(const MVCommand& command, const WebViewPtr& webView, bool given);
+    // `stripGiven`: the command was given up and validated ignoring nulls; its parameters
+    // are stripped right before the call (in place when no copy shares them).
     void performDefinedCommand(std::shared_ptr<const MVCommandDefinition> definition,
                                const MVCommand& command,
                                std::shared_ptr<nlohmann::json> strippedParameters,
-                               const WebViewPtr& webView);
+                               const WebViewPtr& webView, bool stripGiven = false);
 };

@@ -9,6 +9,8 @@
 #include "libmerovane/bridge/MVCommandHandler.h"
 #include "libmerovane/bridge/MVCommandURL.h"
 #include "libmerovane/bridge/MVEventDispatcher.h"
+#include "libmerovane/bridge/MVWebCacheInterface.h"
+#include "libmerovane/bridge/MVWebCacheKeys.h"
 #include "libmerovane/bridge/MVWebView.h"
 #include "libmerovane/bridge/MVWebViewAdapter.h"
 #include "libmerovane/bridge/MVWebViewDelegate.h"
@@ -20,8 +22,6 @@
 #include "libmerovane/core/MVErrorLogger.h"
 #include "libmerovane/core/MVLocalizationInterface.h"
 #include "libmerovane/core/MVLog.h"
-#include "libmerovane/webcache/MVWebCacheInterface.h"
-#include "libmerovane/webcache/MVWebCacheKeys.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/JsonValue.h"
 #include "platform/foundation/TextUtilities.h"
@@ -364,7 +364,7 @@ MVWebView::RedirectOutcome MVWebView::processRedirectResponse(const PageFetch& f
         return RedirectOutcome::Refused;
     }
     MVCommandHandler::performCommandsFromCommandCollection(
-        collection.value, std::shared_ptr<MVWebViewInterface>(self(), this));
+        std::move(collection.value), std::shared_ptr<MVWebViewInterface>(self(), this));
     return RedirectOutcome::Performed;
 }
 

@@ -5,7 +5,6 @@
 #include "libmerovane/connection/MVApiPacketBuilder.h"
 #include "libmerovane/core/MVConnectionLossMonitor.h"
 #include "libmerovane/core/MVLog.h"
-#include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/ProxySettings.h"
 #include "platform/foundation/SharedInstances.h"
@@ -111,9 +110,7 @@ std::shared_ptr<MVApiConnection> MVApiConnection::create() {
     return connection;
 }
 
-MVApiConnection::MVApiConnection()
-    : packetQueue_(platform::DispatchQueue::makeSerial("MVApiConnection packets")),
-      packetBuilder_(std::make_unique<MVApiPacketBuilder>()) {
+MVApiConnection::MVApiConnection() : packetBuilder_(std::make_unique<MVApiPacketBuilder>()) {
     if (auto host = sharedState().host) storedApiPath_ = host->defaultApiPath();
     downstreamThread_ = std::make_unique<platform::Thread>(kDownstreamThreadName);
     upstreamThread_ = std::make_unique<platform::Thread>(kUpstreamThreadName);
@@ -131,9 +128,6 @@ void MVApiConnection::shutdown() {
         closeStreamConnectionLocked();
         commandBufferTimer_.cancel();
     }
-    // Packets under way finish now, so that none of them holds the last reference to
-    // this object on the packet queue's own thread.
-    packetQueue_->sync([] {});
     downstreamThread_->stop();
     downstreamThread_->join();
     upstreamThread_->stop();

@@ -21,9 +21,10 @@
 //   connection.sendCommands({appStart});          // any thread; batched for 0.01 s
 //   connection.setIsAllowedToReadCommands(true);  // server collections are performed
 //
-// Upstream, each batch becomes one packet with the next serial, built on a serial
-// queue and kept in the pending list until the server is known to hold it (the
-// response's client serial asks for the rest again). The client serial a server answers
+// Upstream, each batch becomes one packet with the next serial, built on the upstream
+// thread, written there at once when the stream has room, and kept in the pending list
+// until the server is known to hold it (the response's client serial asks for the rest
+// again). The client serial a server answers
 // with ("X-Merovane-Api-CSerial") is the highest serial up to which it holds every
 // packet, not the highest it holds: packets may reach it out of order (a packet handed
 // out before the head that confirms the one before it), and a server that reported a
@@ -38,9 +39,9 @@
 // thread "Merovane Api Upstream", input stream events on "Merovane Api Downstream".
 // One recursive lock guards every field but the chunk reader, which the downstream thread
 // alone uses; it is never held while waiting for another thread (only shutdown waits,
-// for the packet queue, without it), nor while downstream bytes are read and decoded. The
-// connection-loss monitor, the error logger, the cookie store and the log are taken inside it, and
-// none of them calls back.
+// for the stream threads, without it), nor while downstream bytes are read and decoded.
+// The connection-loss monitor, the error logger, the cookie store and the log are taken
+// inside it, and none of them calls back.
 
 #include <cstdint>
 #include <memory>
@@ -65,7 +66,6 @@ class MVApiConnectionHost;
 class MVApiPacketBuilder;
 
 namespace platform {
-class DispatchQueue;
 class Thread;
 }  // namespace platform
 
@@ -168,7 +168,7 @@ class MVApiConnection final : public platform::StreamDelegate,
     // programming error.
     void sendCommands(const std::vector<MVCommand>& commands);
     // Takes the command buffer into a packet with the next serial (the batching timer
-    // calls it); the packet is built on the packet queue and queued on the upstream thread.
+    // calls it); the packet is built, queued and written on the upstream thread.
     void submitCurrentCommandBuffer();
     // Appends a built packet to the pending list and asks for a connection; upstream thread
     // (re-posted there from elsewhere).
@@ -264,6 +264,12 @@ class MVApiConnection final : public platform::StreamDelegate,
     void startResponseHeadBound();
     void startLegacyResponseBound(double delay);
 
+    // mutex_ guards every field from storedApiPath_ down to shutDown_: the main thread,
+    // both stream threads and the packet queue read and write them (the getters lock
+    // too). It is recursive because a locked method calls others that lock. reader_ is
+    // used on the downstream thread only, but is reset and read under mutex_ as well.
+    // Unguarded: packetQueue_ and the two threads (set in the constructor, then fixed)
+    // and packetBuilder_ (used on packetQueue_ only).
     mutable std::recursive_mutex mutex_;
     std::string storedApiPath_;
     std::optional<std::string> redirectUrl_;
@@ -310,9 +316,8 @@ class MVApiConnection final : public platform::StreamDelegate,
     platform::TimerHandle downstreamKeepAlive_;
     bool shutDown_ = false;
 
-    // Packets are built off the stream threads, one at a time, in serial order; the
-    // builder belongs to that queue.
-    std::shared_ptr<platform::DispatchQueue> packetQueue_;
+    // Packets are built on the upstream thread, one at a time, in serial order; the
+    // builder belongs to that thread.
     std::unique_ptr<MVApiPacketBuilder> packetBuilder_;
 
     std::unique_ptr<platform::Thread> downstreamThread_;

@@ -10,7 +10,6 @@
 #include "libmerovane/connection/MVApiPacketBuilder.h"
 #include "libmerovane/core/MVLog.h"
 #include "platform/device/Reachability.h"
-#include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/JsonValue.h"
 #include "platform/foundation/Thread.h"
@@ -59,16 +58,22 @@ void MVApiConnection::submitCurrentCommandBuffer() {
         serial = ++upstreamSerial_;
         encoding = {serverWillAcceptMsgPack_, serverWillAcceptGZip_};
     }
-    // One serial queue builds every packet, so packets reach the pending list in serial
-    // order.
-    packetQueue_->async(
+    // The upstream thread builds every packet, so packets reach the pending list in serial
+    // order, and writes it at once when the stream has room.
+    upstreamThread_->runLoop().post(
         [weak = weak_from_this(), commands = std::move(commands), serial, encoding] {
             auto self = weak.lock();
             if (!self) return;
             const auto variables = MVApiPacketBuilder::connectionVariables();
             const char* type =
                 MVApiPacketBuilder::connectionTypeName(platform::Reachability::shared().status());
-            auto packet = self->packetBuilder_->build(commands, serial, variables, type, encoding);
+            std::string spare;
+            {
+                std::lock_guard lock(self->mutex_);
+                spare = self->writer_.takeSpareBuffer();
+            }
+            auto packet = self->packetBuilder_->build(commands, serial, variables, type, encoding,
+                                                      std::move(spare));
             if (packet) self->submitCommandDataPacket(std::move(*packet));
         });
 }
@@ -81,13 +86,18 @@ void MVApiConnection::submitCommandDataPacket(MVApiConnectionPacket packet) {
             });
         return;
     }
-    {
-        std::lock_guard lock(mutex_);
-        if (shutDown_) return;
-        writer_.append(std::move(packet));
-    }
-    establishStreamConnection();
     std::lock_guard lock(mutex_);
+    if (shutDown_) return;
+    writer_.append(std::move(packet));
+    if (!isConnectionOpenedLocked()) {
+        establishStreamConnection();
+        return;
+    }
+    // This thread handles the output stream's events: write now rather than post one.
+    if (streamToServer_ && streamToServer_->hasSpaceAvailable()) {
+        handleEvent(*streamToServer_, platform::kStreamEventHasSpaceAvailable);
+        return;
+    }
     scheduleStreamEvent(false, platform::kStreamEventHasSpaceAvailable);
 }
 

@@ -7,9 +7,11 @@
 #include "libmerovane/bridge/MVCommand.h"
 #include "libmerovane/bridge/MVCommandHandler.h"
 #include "libmerovane/connection/MVApiConnectionVariable.h"
+#include "libmerovane/connection/MVMessagePack.h"
 #include "libmerovane/core/DictionaryExtensions.h"
 #include "libmerovane/core/MVLog.h"
 #include "libmerovane/storage/MVPersistentStorage.h"
+#include "platform/foundation/JsonValue.h"
 
 namespace {
 
@@ -46,16 +48,6 @@ std::string MVApiPacketBuilder::commandHandlerVersion() {
     return kDefaultCommandHandlerVersion;
 }
 
-nlohmann::json MVApiPacketBuilder::commandEntries(const std::vector<MVCommand>& commands) {
-    auto entries = nlohmann::json::array();
-    for (const auto& command : commands) {
-        nlohmann::json entry = {{"c", command.name()}};
-        if (const auto* parameters = command.parameters()) entry["p"] = *parameters;
-        entries.push_back(std::move(entry));
-    }
-    return entries;
-}
-
 std::string MVApiPacketBuilder::commandLogLines(const std::vector<MVCommand>& commands) {
     std::string lines;
     for (const auto& command : commands) {
@@ -73,22 +65,76 @@ std::string MVApiPacketBuilder::commandLogLines(const std::vector<MVCommand>& co
 
 std::optional<MVApiConnectionPacket> MVApiPacketBuilder::build(
     const std::vector<MVCommand>& commands, int64_t serial, const nlohmann::json& variables,
-    std::string_view connectionType, MVApiUpstreamEncoding encoding) {
-    const nlohmann::json packet = {
-        {"ver", commandHandlerVersion()},
-        {"vars", variables.is_object() ? variables : nlohmann::json::object()},
-        {"conn", connectionType},
-        {"cmds", commandEntries(commands)},
-        {"serial", serial}};
+    std::string_view connectionType, MVApiUpstreamEncoding encoding, std::string storage) {
+    static const nlohmann::json kNoVariables = nlohmann::json::object();
+    const Packet packet{commands, serial, variables.is_object() ? variables : kNoVariables,
+                        connectionType, commandHandlerVersion()};
+    std::string& payload = encoder_.startPayload();
+    if (encoding.messagePack) {
+        writeMessagePack(packet, payload);
+    } else {
+        writeJSON(packet, payload);
+    }
     std::string error;
-    std::string chunk = encoder_.encodeChunk(packet, encoding, error);
+    const std::string_view chunk = encoder_.finishChunk(encoding.gzip, error);
     if (chunk.empty()) {
         MVLogError(kEncodingFailedLine, error, "");
         return std::nullopt;
     }
     if (platform::log::isEnabled(platform::log::kInfo))
         MVLogInfo(kSendingLine, commands.size() > 1 ? "\n" : " ", commandLogLines(commands));
-    return MVApiConnectionPacket{std::move(chunk), serial};
+    storage.assign(chunk);
+    return MVApiConnectionPacket{std::move(storage), serial};
+}
+
+// The packet is written as its dictionary would be encoded, keys in sorted order, without
+// building the dictionary (which would copy every command's parameters).
+void MVApiPacketBuilder::writeJSON(const Packet& packet, std::string& out) {
+    out += "{\"cmds\":[";
+    bool first = true;
+    for (const auto& command : packet.commands) {
+        out += first ? "{\"c\":" : ",{\"c\":";
+        first = false;
+        platform::json::appendString(out, command.name());
+        if (const auto* parameters = command.parameters()) {
+            out += ",\"p\":";
+            platform::json::appendCompact(out, *parameters);
+        }
+        out += '}';
+    }
+    out += "],\"conn\":";
+    platform::json::appendString(out, packet.connectionType);
+    out += ",\"serial\":";
+    out += std::to_string(packet.serial);
+    out += ",\"vars\":";
+    platform::json::appendCompact(out, packet.variables);
+    out += ",\"ver\":";
+    platform::json::appendString(out, packet.version);
+    out += '}';
+}
+
+void MVApiPacketBuilder::writeMessagePack(const Packet& packet, std::string& out) {
+    MVMessagePack::encodeMapHeader(5, out);
+    MVMessagePack::encodeString("cmds", out);
+    MVMessagePack::encodeArrayHeader(packet.commands.size(), out);
+    for (const auto& command : packet.commands) {
+        const auto* parameters = command.parameters();
+        MVMessagePack::encodeMapHeader(parameters ? 2 : 1, out);
+        MVMessagePack::encodeString("c", out);
+        MVMessagePack::encodeString(command.name(), out);
+        if (parameters) {
+            MVMessagePack::encodeString("p", out);
+            MVMessagePack::encode(*parameters, out);
+        }
+    }
+    MVMessagePack::encodeString("conn", out);
+    MVMessagePack::encodeString(packet.connectionType, out);
+    MVMessagePack::encodeString("serial", out);
+    MVMessagePack::encodeInteger(packet.serial, out);
+    MVMessagePack::encodeString("vars", out);
+    MVMessagePack::encode(packet.variables, out);
+    MVMessagePack::encodeString("ver", out);
+    MVMessagePack::encodeString(packet.version, out);
 }
 
 nlohmann::json MVApiPacketBuilder::connectionVariables() {

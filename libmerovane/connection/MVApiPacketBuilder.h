@@ -4,14 +4,15 @@
 //   {"cmds": [{"c": name, "p": parameters}, ...], "serial": 7, "ver": "2.1",
 //    "vars": {id: value, ...}, "conn": "wifi" | "wwan" | "unkown"}
 //
-// encoded, compressed and framed once (MVApiPacketEncoder), and logs what it sends.
+// written straight into the encoder's reused buffer (the dictionary is never built),
+// compressed and framed once (MVApiPacketEncoder), and logs what it sends.
 //
-//   MVApiPacketBuilder builder;       // lives on the connection's build queue
+//   MVApiPacketBuilder builder;       // lives on the connection's upstream thread
 //   auto packet = builder.build(commands, serial, MVApiPacketBuilder::connectionVariables(),
 //                               MVApiPacketBuilder::connectionTypeName(status), encoding);
 //
-// build() is not thread-safe (the encoder's zlib stream is reused): one serial queue
-// builds every packet, which also keeps them in serial order.
+// build() is not thread-safe (the encoder's buffer and zlib stream are reused): one
+// thread builds every packet, which also keeps them in serial order.
 
 #include <cstdint>
 #include <nlohmann/json_fwd.hpp>
@@ -36,18 +37,29 @@ class MVApiPacketBuilder {
     // The "ver" of upstream packets: the shared command handler's version.
     static std::string commandHandlerVersion();
 
-    // The "cmds" array: {"c": name, "p": parameters}, "p" left out without parameters.
-    static nlohmann::json commandEntries(const std::vector<MVCommand>& commands);
     // "MVCommand.<name>( <parameters> )" or "MVCommand.<name>()" per command, by "\n".
     static std::string commandLogLines(const std::vector<MVCommand>& commands);
 
     // The packet as a chunk with its serial; none when it could not be encoded (logged:
     // the packet is lost and its serial stays used).
+    // `storage`: a string whose memory the packet's bytes may take (a spare one of the
+    // writer's), so that steady traffic does not go back to the allocator.
     std::optional<MVApiConnectionPacket> build(const std::vector<MVCommand>& commands,
                                                int64_t serial, const nlohmann::json& variables,
                                                std::string_view connectionType,
-                                               MVApiUpstreamEncoding encoding);
+                                               MVApiUpstreamEncoding encoding,
+                                               std::string storage = {});
 
   private:
+    struct Packet {
+        const std::vector<MVCommand>& commands;
+        int64_t serial;
+        const nlohmann::json& variables;
+        std::string_view connectionType;
+        std::string version;
+    };
+    static void writeJSON(const Packet& packet, std::string& out);
+    static void writeMessagePack(const Packet& packet, std::string& out);
+
     MVApiPacketEncoder encoder_;
 };

@@ -2,6 +2,7 @@
 
 #include <fmt/core.h>
 
+#include <cstring>
 #include <nlohmann/json.hpp>
 
 #include "libmerovane/connection/MVMessagePack.h"
@@ -25,15 +26,30 @@ std::string MVApiPacketEncoder::chunk(std::string_view payload) {
     return out;
 }
 
-std::string MVApiPacketEncoder::encodeChunk(const nlohmann::json& packet,
-                                            MVApiUpstreamEncoding encoding, std::string& error) {
-    std::string payload = encodePayload(packet, encoding.messagePack);
-    if (!payload.empty() && encoding.gzip) payload = deflater_.compress(payload);
-    if (payload.empty()) {
-        error = encoding.gzip ? "gzip compression failed" : "the encoding is empty";
+std::string& MVApiPacketEncoder::startPayload() {
+    buffer_.assign(kSizeLineRoom, ' ');
+    return buffer_;
+}
+
+std::string_view MVApiPacketEncoder::finishChunk(bool gzip, std::string& error) {
+    if (buffer_.size() > kSizeLineRoom && gzip) {
+        const std::string compressed =
+            deflater_.compress(std::string_view(buffer_).substr(kSizeLineRoom));
+        buffer_.resize(kSizeLineRoom);
+        buffer_.append(compressed);
+    }
+    const size_t size = buffer_.size() - kSizeLineRoom;
+    if (size == 0) {
+        error = gzip ? "gzip compression failed" : "the encoding is empty";
         return {};
     }
-    return chunk(payload);
+    char line[kSizeLineRoom];
+    const auto end = fmt::format_to_n(line, sizeof line, "{:X}\r\n", size).out;
+    const size_t length = static_cast<size_t>(end - line);
+    const size_t start = kSizeLineRoom - length;
+    std::memcpy(buffer_.data() + start, line, length);
+    buffer_.append(kCRLF);
+    return std::string_view(buffer_).substr(start);
 }
 
 const std::string& MVApiPacketEncoder::keepAliveChunk(MVApiUpstreamEncoding encoding) {

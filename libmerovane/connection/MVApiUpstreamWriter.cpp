@@ -18,12 +18,26 @@ size_t lowered(size_t position, size_t by) {
 }  // namespace
 
 void MVApiUpstreamWriter::append(MVApiConnectionPacket packet) {
-    packets_.push_back(std::make_shared<const MVApiConnectionPacket>(std::move(packet)));
+    // Made changeable so that its bytes can be taken back once nothing else holds it.
+    packets_.push_back(std::make_shared<MVApiConnectionPacket>(std::move(packet)));
     if (packets_.size() >= kTrimThreshold) {
+        spares_.clear();
+        for (size_t i = 0; i < kTrimCount; ++i) {
+            auto& dropped = packets_[i];
+            if (dropped.use_count() == 1)
+                spares_.push_back(std::move(const_cast<MVApiConnectionPacket&>(*dropped).data));
+        }
         packets_.erase(packets_.begin(), packets_.begin() + kTrimCount);
         position_ = lowered(position_, kTrimCount);
         next_ = lowered(next_, kTrimCount);
     }
+}
+
+std::string MVApiUpstreamWriter::takeSpareBuffer() {
+    if (spares_.empty()) return {};
+    std::string spare = std::move(spares_.back());
+    spares_.pop_back();
+    return spare;
 }
 
 std::string_view MVApiUpstreamWriter::bytesToWrite(bool persistent, bool responseHeadArrived) {

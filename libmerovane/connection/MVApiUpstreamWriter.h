@@ -33,6 +33,9 @@ class MVApiUpstreamWriter {
     static constexpr size_t kTrimCount = 20;
 
     void append(MVApiConnectionPacket packet);
+    // The bytes of a packet dropped from the list, whose memory the next packet's bytes
+    // may take; empty when there is none.
+    std::string takeSpareBuffer();
 
     // The unwritten bytes of the chunk in progress, taking the next packet first when
     // no chunk is in progress and one may go; empty when there is nothing to write.
@@ -71,6 +74,8 @@ class MVApiUpstreamWriter {
     std::deque<std::shared_ptr<const MVApiConnectionPacket>> packets_;
     size_t position_ = 0;
     size_t next_ = 0;
+    // The bytes of dropped packets nothing else holds, at most kTrimCount.
+    std::vector<std::string> spares_;
     std::shared_ptr<const std::string> chunk_;  // dataToServer
     size_t written_ = 0;                        // dataToServerPosition
 };

@@ -15,7 +15,7 @@ struct StringSink {
 
 using Packer = msgpack::packer<StringSink>;
 
-void packString(Packer& packer, const std::string& text) {
+void packString(Packer& packer, std::string_view text) {
     packer.pack_str(static_cast<uint32_t>(text.size()));
     packer.pack_str_body(text.data(), static_cast<uint32_t>(text.size()));
 }
@@ -170,6 +170,27 @@ std::string MVMessagePack::encode(const nlohmann::json& value) {
     std::string out;
     encode(value, out);
     return out;
+}
+
+void MVMessagePack::encodeMapHeader(size_t count, std::string& out) {
+    StringSink sink{out};
+    Packer(sink).pack_map(static_cast<uint32_t>(count));
+}
+
+void MVMessagePack::encodeArrayHeader(size_t count, std::string& out) {
+    StringSink sink{out};
+    Packer(sink).pack_array(static_cast<uint32_t>(count));
+}
+
+void MVMessagePack::encodeString(std::string_view text, std::string& out) {
+    StringSink sink{out};
+    Packer packer(sink);
+    packString(packer, text);
+}
+
+void MVMessagePack::encodeInteger(int64_t number, std::string& out) {
+    StringSink sink{out};
+    Packer(sink).pack_int64(number);
 }
 
 MVMessagePack::Status MVMessagePack::decode(std::string_view bytes, nlohmann::json& value,

@@ -13,6 +13,7 @@
 // Thread-safe (no state).
 
 #include <cstddef>
+#include <cstdint>
 #include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <string_view>
@@ -27,6 +28,11 @@ class MVMessagePack {
     // Appends the encoding of `value` to `out`.
     static void encode(const nlohmann::json& value, std::string& out);
     static std::string encode(const nlohmann::json& value);
+    // Pieces of a value written by hand, appended to `out` as encode() writes them.
+    static void encodeMapHeader(size_t count, std::string& out);
+    static void encodeArrayHeader(size_t count, std::string& out);
+    static void encodeString(std::string_view text, std::string& out);
+    static void encodeInteger(int64_t number, std::string& out);
 
     // One whole value, nothing after it. `value` is set only with Ok; `error` says why
     // otherwise.

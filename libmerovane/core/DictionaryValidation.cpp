@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 #include "platform/foundation/JsonValue.h"
 
 namespace {
@@ -35,6 +37,9 @@ bool isKindOfClass(const nlohmann::json& value, MVSpecClass cls) {
     return false;
 }
 
+bool validate(const nlohmann::json& value, const MVSpec& specification, const std::string& path,
+              std::string* log, bool skipNulls);
+
 }  // namespace
 
 bool isValidBySpecification(const nlohmann::json& dictionary, const MVSpec& specification) {
@@ -46,8 +51,10 @@ bool isValidBySpecification(const nlohmann::json& dictionary, const MVSpec& spec
     return validateNode(dictionary, specification, std::string(), log);
 }
 
-bool validateNode(const nlohmann::json& value, const MVSpec& specification, const std::string& path,
-                  std::string* log) {
+namespace {
+
+bool validate(const nlohmann::json& value, const MVSpec& specification, const std::string& path,
+              std::string* log, bool skipNulls) {
     switch (specification.kind()) {
         case MVSpec::Kind::Class:
             if (isKindOfClass(value, specification.specClass())) return true;
@@ -66,6 +73,7 @@ bool validateNode(const nlohmann::json& value, const MVSpec& specification, cons
                 const std::string name = optional ? spec.name.substr(1) : spec.name;
                 const std::string memberPath = path + "/" + name;
                 const nlohmann::json* member = platform::json::find(value, name);
+                if (member && skipNulls && member->is_null()) member = nullptr;
                 if (!member) {
                     if (!optional) {
                         append(log, fmt::format(kIsMissing, memberPath));
@@ -73,22 +81,38 @@ bool validateNode(const nlohmann::json& value, const MVSpec& specification, cons
                     }
                     continue;
                 }
-                valid = validateNode(*member, spec.spec, memberPath, log) && valid;
+                valid = validate(*member, spec.spec, memberPath, log, skipNulls) && valid;
             }
             return valid;
         }
 
         case MVSpec::Kind::Array:
-            if (!value.is_array() || value.empty()) {
+            const auto isKept = [skipNulls](const nlohmann::json& e) {
+                return !skipNulls || !e.is_null();
+            };
+            if (!value.is_array() || std::none_of(value.begin(), value.end(), isKept)) {
                 append(log, fmt::format(kMustBeNonEmptyArray, path, "NSArray"));
                 return false;
             }
             // Element faults are reported, not counted.
             size_t index = 0;
             for (const auto& element : value)
-                validateNode(element, specification.element(), fmt::format("{}[{}]", path, index++),
-                             log);
+                if (isKept(element))
+                    validate(element, specification.element(), fmt::format("{}[{}]", path, index++),
+                             log, skipNulls);
             return true;
     }
     return false;
+}
+
+}  // namespace
+
+bool validateNode(const nlohmann::json& value, const MVSpec& specification, const std::string& path,
+                  std::string* log) {
+    return validate(value, specification, path, log, false);
+}
+
+bool isValidBySpecificationIgnoringNulls(const nlohmann::json& dictionary,
+                                         const MVSpec& specification, std::string* log) {
+    return validate(dictionary, specification, std::string(), log, true);
 }

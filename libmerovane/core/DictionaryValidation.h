@@ -19,6 +19,10 @@ bool isValidBySpecification(const nlohmann::json& dictionary, const MVSpec& spec
 // `log` may be null: the same answer, nothing written.
 bool isValidBySpecification(const nlohmann::json& dictionary, const MVSpec& specification,
                             std::string* log);
+// The answer and log isValidBySpecification gives for the dictionary stripped of its null
+// objects (dictionaryStrippedOfNullObjects), without building that copy.
+bool isValidBySpecificationIgnoringNulls(const nlohmann::json& dictionary,
+                                         const MVSpec& specification, std::string* log);
 // The recursive step: checks `value` against one node at `path`.
 bool validateNode(const nlohmann::json& value, const MVSpec& specification, const std::string& path,
                   std::string* log);

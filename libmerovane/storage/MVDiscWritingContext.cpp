@@ -1,10 +1,25 @@
 #include "libmerovane/storage/MVDiscWritingContext.h"
 
+#include <algorithm>
+
 #include "libmerovane/core/MVLog.h"
 #include "libmerovane/storage/MVSQLiteStore.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/JsonValue.h"
+
+namespace {
+// The context whose writer lock this thread holds, if any.
+thread_local const MVDiscWritingContext* tWriting = nullptr;
+}  // namespace
+
+struct MVDiscWritingContext::Writing {
+    explicit Writing(MVDiscWritingContext& context) : lock(context.writerMutex_) {
+        tWriting = &context;
+    }
+    ~Writing() { tWriting = nullptr; }
+    std::lock_guard<std::mutex> lock;
+};
 
 MVDiscWritingContext::MVDiscWritingContext(MVSQLiteStore& store)
     : store_(store),
@@ -34,28 +49,81 @@ std::vector<std::shared_ptr<const MVStoreBatch>> MVDiscWritingContext::unwritten
 void MVDiscWritingContext::scheduleWrite() {
     {
         std::lock_guard lock(mutex_);
-        if (batches_.empty()) return;
+        // One queued write takes every batch saved before it runs.
+        if (batches_.empty() || writeQueued_) return;
+        writeQueued_ = true;
     }
-    queue_->async([this] { writePending(); });
+    queue_->async([this] {
+        {
+            std::lock_guard lock(mutex_);
+            writeQueued_ = false;
+        }
+        Writing writing(*this);
+        writePending();
+    });
 }
 
 void MVDiscWritingContext::performBlock(std::function<void()> block) {
-    queue_->async(std::move(block));
+    {
+        std::lock_guard lock(mutex_);
+        ++queuedBlocks_;
+    }
+    queue_->async([this, block = std::move(block)] { runQueuedBlock(block); });
 }
 
 void MVDiscWritingContext::performBlockAndWait(const std::function<void()>& block) {
-    queue_->sync(block);
+    {
+        std::lock_guard lock(mutex_);
+        ++queuedBlocks_;
+    }
+    queue_->sync([&] { runQueuedBlock(block); });
+}
+
+void MVDiscWritingContext::runQueuedBlock(const std::function<void()>& block) {
+    struct Done {
+        MVDiscWritingContext& context;
+        ~Done() {
+            std::lock_guard lock(context.mutex_);
+            --context.queuedBlocks_;
+        }
+    } done{*this};
+    Writing writing(*this);
+    block();
 }
 
 bool MVDiscWritingContext::waitUntilWritten() {
-    queue_->sync([this] { writePending(); });
+    bool blocksQueued;
+    // The newest batch saved before the call: batches leave the list oldest first, so
+    // once it has left, everything before it is on disc. Batches other threads save
+    // meanwhile are theirs to wait for.
+    std::shared_ptr<const MVStoreBatch> newest;
+    {
+        std::lock_guard lock(mutex_);
+        blocksQueued = queuedBlocks_ > 0;
+        if (!batches_.empty()) newest = batches_.back();
+    }
+    if (tWriting == this) {
+        // A block on the queue waits: it holds the writer lock already.
+        writePending();
+    } else if (blocksQueued) {
+        // Whatever was handed to the queue before runs first.
+        queue_->sync([this] {
+            Writing writing(*this);
+            writePending();
+        });
+    } else {
+        // Nothing else queued: write here, saving two trips to the queue's thread. The
+        // writer lock keeps a queued write from running at the same time.
+        Writing writing(*this);
+        writePending();
+    }
     std::lock_guard lock(mutex_);
-    return batches_.empty();
+    return !newest || std::find(batches_.begin(), batches_.end(), newest) == batches_.end();
 }
 
-// Runs on the queue only, so the front of the list is this function's alone: savers
-// only append, and a fetch that copied the list before the batches leave it still
-// finds their rows, either in the store or in its copy.
+// Runs under the writer lock only, so the front of the list is this function's alone:
+// savers only append, and a fetch that copied the list before the batches leave it
+// still finds their rows, either in the store or in its copy.
 void MVDiscWritingContext::writePending() {
     std::vector<std::shared_ptr<const MVStoreBatch>> batches = unwrittenBatches();
     if (batches.empty()) return;

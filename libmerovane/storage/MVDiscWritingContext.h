@@ -2,8 +2,9 @@
 // The one context that writes to the store. Thread contexts save their changes into it
 // as batches; from then on every thread's fetch sees them. Its own serial queue writes
 // what has accumulated to the disc, one transaction per write, after the saving
-// thread's locked access has returned. A failed write keeps its batches and is retried
-// with the next one.
+// thread's locked access has returned; a thread waiting for the disc with nothing else
+// on the queue writes on its own thread instead. One writer lock keeps to one writer at
+// a time. A failed write keeps its batches and is retried with the next one.
 // Thread-safe.
 
 #include <cstdint>
@@ -42,11 +43,18 @@ class MVDiscWritingContext {
     bool waitUntilWritten();
 
   private:
+    struct Writing;  // holds writerMutex_ and marks the thread as holding it
+    // Under writerMutex_.
     void writePending();
+    void runQueuedBlock(const std::function<void()>& block);
 
     MVSQLiteStore& store_;
     mutable std::mutex mutex_;
     std::deque<std::shared_ptr<const MVStoreBatch>> batches_;
+    bool writeQueued_ = false;  // a write is on the queue and has not started
+    int queuedBlocks_ = 0;      // blocks on the queue or running there
+    // Held by whoever writes to the store, and by the queue's blocks.
+    std::mutex writerMutex_;
     int64_t nextRowID_ = 1;
     std::shared_ptr<platform::DispatchQueue> queue_;
 };

@@ -2,8 +2,13 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/Log.h"
@@ -219,6 +224,235 @@ void replaceBinary(json& v) {
     }
 }
 
+// Writes compact JSON into a string from `pos` on, growing it as needed; finish() cuts
+// it to what was written. The text is the library's dump() with invalid UTF-8 replaced.
+class CompactWriter {
+  public:
+    explicit CompactWriter(std::string& out) : out_(out), pos_(out.size()) {}
+    void finish() { out_.resize(pos_); }
+
+    void value(const json& v) {
+        switch (v.type()) {
+            case json::value_t::null:
+                literal("null");
+                break;
+            case json::value_t::boolean:
+                literal(v.get<bool>() ? "true" : "false");
+                break;
+            case json::value_t::number_integer:
+                integer(v.get<int64_t>());
+                break;
+            case json::value_t::number_unsigned:
+                integer(v.get<uint64_t>());
+                break;
+            case json::value_t::number_float:
+                floating(v.get<double>());
+                break;
+            case json::value_t::string:
+                string(v.get_ref<const std::string&>());
+                break;
+            case json::value_t::binary: {
+                const auto& bytes = v.get_binary();
+                string(base64Encode(
+                    std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())));
+                break;
+            }
+            case json::value_t::array: {
+                put('[');
+                bool first = true;
+                for (const auto& e : v) {
+                    if (!first) put(',');
+                    first = false;
+                    value(e);
+                }
+                put(']');
+                break;
+            }
+            case json::value_t::object: {
+                put('{');
+                bool first = true;
+                for (auto it = v.begin(); it != v.end(); ++it) {
+                    if (!first) put(',');
+                    first = false;
+                    string(it.key());
+                    put(':');
+                    value(it.value());
+                }
+                put('}');
+                break;
+            }
+            case json::value_t::discarded:
+                literal("<discarded>");
+                break;
+        }
+    }
+
+    void string(std::string_view text) {
+        const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+        const auto* end = p + text.size();
+        // Room for the rest of the input unescaped and the closing quote, at all times.
+        reserve(text.size() + 2);
+        char* d = out_.data() + pos_;
+        *d++ = '"';
+        for (;;) {
+#if defined(__SSE2__)
+            const __m128i quote = _mm_set1_epi8('"');
+            const __m128i backslash = _mm_set1_epi8('\\');
+            const __m128i space = _mm_set1_epi8(0x20);
+            while (end - p >= 16) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(d), v);
+                // Signed: below 0x20 catches the control bytes and every byte from 0x80.
+                const __m128i special = _mm_or_si128(
+                    _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
+                    _mm_cmplt_epi8(v, space));
+                const int mask = _mm_movemask_epi8(special);
+                if (mask) {
+                    const int skip = __builtin_ctz(static_cast<unsigned>(mask));
+                    p += skip;
+                    d += skip;
+                    break;
+                }
+                p += 16;
+                d += 16;
+            }
+#endif
+            while (p < end && !needsCare(*p)) *d++ = static_cast<char>(*p++);
+            if (p == end) break;
+            // An escape takes at most 6 bytes for one.
+            pos_ = static_cast<size_t>(d - out_.data());
+            reserve(static_cast<size_t>(end - p) + 7);
+            d = out_.data() + pos_;
+            const unsigned char c = *p;
+            if (c < 0x80) {
+                d = escape(d, c);
+                ++p;
+                continue;
+            }
+            size_t consumed = 0;
+            if (const size_t length = utf8Length(p, end, consumed)) {
+                std::memcpy(d, p, length);
+                d += length;
+                p += length;
+            } else {
+                std::memcpy(d, "\xEF\xBF\xBD", 3);
+                d += 3;
+                p += consumed;
+            }
+        }
+        *d++ = '"';
+        pos_ = static_cast<size_t>(d - out_.data());
+    }
+
+  private:
+    static bool needsCare(unsigned char c) {
+        return c < 0x20 || c == '"' || c == '\\' || c >= 0x80;
+    }
+
+    static char* escape(char* d, unsigned char c) {
+        static constexpr char kHex[] = "0123456789abcdef";
+        char short_ = 0;
+        switch (c) {
+            case '\b':
+                short_ = 'b';
+                break;
+            case '\t':
+                short_ = 't';
+                break;
+            case '\n':
+                short_ = 'n';
+                break;
+            case '\f':
+                short_ = 'f';
+                break;
+            case '\r':
+                short_ = 'r';
+                break;
+            case '"':
+                short_ = '"';
+                break;
+            case '\\':
+                short_ = '\\';
+                break;
+            default:
+                break;
+        }
+        *d++ = '\\';
+        if (short_) {
+            *d++ = short_;
+            return d;
+        }
+        std::memcpy(d, "u00", 3);
+        d[3] = kHex[c >> 4];
+        d[4] = kHex[c & 15];
+        return d + 5;
+    }
+
+    // The length of the well-formed UTF-8 sequence at `p` (from 0x80), or 0 with
+    // `consumed` set to what the ill-formed start uses up: the lead byte alone when it
+    // cannot start a sequence, else the bytes before the first that cannot continue it
+    // (which is read again), or the rest of the text.
+    static size_t utf8Length(const unsigned char* p, const unsigned char* end, size_t& consumed) {
+        const unsigned char c = *p;
+        size_t need = 0;
+        unsigned char low = 0x80, high = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) {
+            need = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            need = 2;
+            if (c == 0xE0) low = 0xA0;
+            if (c == 0xED) high = 0x9F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            need = 3;
+            if (c == 0xF0) low = 0x90;
+            if (c == 0xF4) high = 0x8F;
+        } else {
+            consumed = 1;
+            return 0;
+        }
+        for (size_t i = 1; i <= need; ++i) {
+            if (p + i == end || p[i] < low || p[i] > high) {
+                consumed = i;
+                return 0;
+            }
+            low = 0x80;
+            high = 0xBF;
+        }
+        return need + 1;
+    }
+
+    void reserve(size_t n) {
+        // Grown by what is asked and some slack, never by what is there already: a string
+        // that many calls append to is filled with zeros once.
+        if (out_.size() - pos_ < n) out_.resize(pos_ + n + n / 8 + 64);
+    }
+    void put(char c) {
+        reserve(1);
+        out_[pos_++] = c;
+    }
+    void literal(std::string_view text) {
+        reserve(text.size());
+        std::memcpy(out_.data() + pos_, text.data(), text.size());
+        pos_ += text.size();
+    }
+    template <class T>
+    void integer(T n) {
+        char buffer[24];
+        literal(std::string_view(
+            buffer,
+            static_cast<size_t>(std::to_chars(buffer, buffer + sizeof buffer, n).ptr - buffer)));
+    }
+    void floating(double x) {
+        if (!std::isfinite(x)) return literal("null");
+        char buffer[64];
+        const char* last = nlohmann::detail::to_chars(buffer, buffer + sizeof buffer, x);
+        literal(std::string_view(buffer, static_cast<size_t>(last - buffer)));
+    }
+
+    std::string& out_;
+    size_t pos_;
+};
+
 }  // namespace
 
 ParseResult parse(std::string_view text) {
@@ -272,22 +506,38 @@ ParseResult parseCbor(std::string_view bytes) {
 
 std::string print(const nlohmann::json& v, bool pretty) {
     try {
-        const int indent = pretty ? 2 : -1;
         const Shape shape = shapeOf(v);
         if (shape.tooDeep) {
             PLATFORM_LOG_WARN("JSON value nested deeper than {} levels printed as null",
                               kMaxParseDepth);
             return "null";
         }
+        if (!pretty) {
+            std::string out;
+            appendCompact(out, v);
+            return out;
+        }
         if (shape.binary) {
             json copy = v;
             replaceBinary(copy);
-            return copy.dump(indent, ' ', false, json::error_handler_t::replace);
+            return copy.dump(2, ' ', false, json::error_handler_t::replace);
         }
-        return v.dump(indent, ' ', false, json::error_handler_t::replace);
+        return v.dump(2, ' ', false, json::error_handler_t::replace);
     } catch (const std::exception&) {
         return "null";
     }
+}
+
+void appendCompact(std::string& out, const nlohmann::json& v) {
+    CompactWriter writer(out);
+    writer.value(v);
+    writer.finish();
+}
+
+void appendString(std::string& out, std::string_view s) {
+    CompactWriter writer(out);
+    writer.string(s);
+    writer.finish();
 }
 
 nlohmann::json floatNumber(float value) {

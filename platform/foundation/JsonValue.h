@@ -68,6 +68,11 @@ ParseResult parseCbor(std::string_view bytes);
 // Never throws.
 std::string print(const nlohmann::json& v, bool pretty = false);
 
+// Appends print(v) (compact) to `out`, byte for byte the same text. Strings are copied
+// in runs that need no escaping and checked as UTF-8 in the same pass.
+void appendCompact(std::string& out, const nlohmann::json& v);
+// Appends `s` as a JSON string, quoted and escaped as print() does.
+void appendString(std::string& out, std::string_view s);
 // A number the system holds in single precision: the double that prints in the shortest
 // form reading back as that float (0.0125f gives 0.0125, not 0.012500000186264515).
 nlohmann::json floatNumber(float value);

@@ -4,6 +4,8 @@
 #include <nlohmann/json.hpp>
 
 #include "libmerovane/connection/MVApiPacketBuilder.h"
+#include "libmerovane/connection/MVMessagePack.h"
+#include "platform/foundation/JsonValue.h"
 #include "tests/connection/TestCommand.h"
 #include "tests/support/ChunkedCoding.h"
 #include "tests/support/PacketCodec.h"
@@ -47,6 +49,30 @@ TEST_F(MVApiPacketBuilderTest, BuildsTheServerPacketInEveryEncoding) {
                                            {"vars", vars},
                                            {"conn", "wifi"}}));
         }
+    }
+}
+
+TEST_F(MVApiPacketBuilderTest, WritesTheBytesTheDictionaryEncodesTo) {
+    const json parameters = {{"content", "<a href=\"/p\">\n\xFF\xC3\xA9</a>"},
+                             {"n", nullptr},
+                             {"list", {1, -2, 2.5, true}}};
+    const std::vector<MVCommand> commands = {testCommand("pageContent", parameters),
+                                             testCommand("getPage")};
+    const json vars = {{"did", "D-\"1"}};
+    const json dictionary = {
+        {"cmds", {{{"c", "pageContent"}, {"p", parameters}}, {{"c", "getPage"}}}},
+        {"serial", 42},
+        {"ver", "2.1"},
+        {"vars", vars},
+        {"conn", "wwan"}};
+    for (bool messagePack : {false, true}) {
+        auto packet = builder_.build(commands, 42, vars, "wwan", {messagePack, false});
+        ASSERT_TRUE(packet);
+        std::vector<std::string> payloads;
+        testsupport::ChunkedDecoder().feed(packet->data, payloads);
+        ASSERT_EQ(payloads.size(), 1u);
+        EXPECT_EQ(payloads[0], messagePack ? MVMessagePack::encode(dictionary)
+                                           : platform::json::print(dictionary));
     }
 }
 

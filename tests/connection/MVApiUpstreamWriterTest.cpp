@@ -109,6 +109,20 @@ TEST_F(MVApiUpstreamWriterTest, PartialWritesContinueWhereTheyStopped) {
     EXPECT_EQ(writer_.bytesToWrite(false, true), packet(2).data + "0\r\n\r\n");
 }
 
+TEST_F(MVApiUpstreamWriterTest, DroppedPacketsLendTheirMemoryButNotAChunkInProgress) {
+    fill(1, 1);
+    // Packet 1 is being written when the list drops it with 19 others.
+    const auto bytes = writer_.bytesToWrite(true, true);
+    ASSERT_FALSE(bytes.empty());
+    writer_.didWrite(3);
+    fill(2, 71);
+    size_t spares = 0;
+    while (!writer_.takeSpareBuffer().empty()) ++spares;
+    EXPECT_EQ(spares, MVApiUpstreamWriter::kTrimCount - 1);
+    // The chunk in progress still goes out whole.
+    EXPECT_EQ(writer_.bytesToWrite(true, true), packet(1).data.substr(3));
+}
+
 TEST_F(MVApiUpstreamWriterTest, TheClientSerialResendsWhatFollowsItAndABadOneChangesNothing) {
     fill(1, 5);
     drain(true, true);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "libmerovane/core/DictionaryExtensions.h"
 #include "libmerovane/core/DictionaryValidation.h"
 #include "tests/support/JsonTestInput.h"
 
@@ -111,6 +112,25 @@ TEST(DictionaryValidationTest, AnswersAndLogsEveryFaultWithItsPath) {
         // Without a log the answer is the same.
         EXPECT_EQ(isValidBySpecification(value, row.spec), row.valid);
     }
+}
+
+TEST(DictionaryValidationTest, IgnoringNullsAnswersAsTheStrippedCopyDoes) {
+    auto check = [](const MVSpec& spec, const json& value) {
+        std::string log, strippedLog;
+        EXPECT_EQ(
+            isValidBySpecificationIgnoringNulls(value, spec, &log),
+            isValidBySpecification(dictionaryStrippedOfNullObjects(value), spec, &strippedLog))
+            << value.dump();
+        EXPECT_EQ(log, strippedLog) << value.dump();
+    };
+    for (const auto& row : rows()) check(row.spec, parsedJson(row.value));
+    // Nulls standing for members, array elements (which shift the paths after them) and
+    // whole arrays.
+    for (const char* text :
+         {R"({"src":null,"title":"t"})", R"({"cmds":[null,{},null,2]})", R"({"cmds":[null]})",
+          R"({"cmds":null})", R"({"bar":{"color":null}})", R"({"title":null})", "null"})
+        for (const MVSpec* spec : {&kSourceAndTitle, &kCommands, &kOptionalTitle, &kBar})
+            check(*spec, parsedJson(text));
 }
 
 TEST(DictionaryValidationTest, AppendsToALogThatAlreadyHoldsText) {

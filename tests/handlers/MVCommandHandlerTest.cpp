@@ -341,6 +341,21 @@ TEST_F(MVCommandHandlerTest, NativeCommandListsAndSingleCommands) {
     EXPECT_EQ(performed(), (std::vector<std::string>{"echo@2.0", "needsSrc@2.0", "echo@2.1"}));
 }
 
+TEST_F(MVCommandHandlerTest, CommandsStripOnlyParametersNoCopySharesInPlace) {
+    const json withNull = {{"src", "x"}, {"n", nullptr}};
+    MVCommand kept;
+    kept.setName("needsSrc");
+    kept.setParameters(withNull);
+    auto handler = MVCommandHandler::sharedHandlerForVersion(20);
+    handler->performCommand(kept, nullptr);
+    MVCommand given = kept;  // shares the parameters with the kept one
+    handler->performCommand(std::move(given), nullptr);
+    ASSERT_EQ(performedCommands().size(), 2u);
+    for (const auto& performed : performedCommands())
+        EXPECT_EQ(performed.parameters, (json{{"src", "x"}}));
+    EXPECT_EQ(*kept.parameters(), withNull);
+}
+
 TEST_F(MVCommandHandlerTest, PerformValidatedCommandOfAnUnknownCommandIsAProgrammingError) {
     MVCommand command;
     command.setName("nothing");

@@ -1,3 +1,4 @@
+#include <atomic>
 #include <future>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -190,6 +191,28 @@ TEST_F(LockedAccessTest, ChangesSavedButNotYetOnDiscAreSeenByEveryFetch) {
         EXPECT_EQ(ids(Var::dbObjectsWithoutFetchingProperties()),
                   (std::vector<std::string>{"z", "c", "d"}));
     });
+}
+
+TEST_F(LockedAccessTest, ThreadsWaitingForTheDiscAtOnceWriteOneAtATime) {
+    // Each waiter may write on its own thread; none may lose or fail another's rows.
+    constexpr int kThreads = 4, kRows = 40;
+    std::vector<std::thread> threads;
+    std::atomic<int> failedWaits{0};
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kRows; ++i) {
+                storage().lockedAccess([&] { make(std::to_string(t) + "-" + std::to_string(i)); });
+                if (!storage().waitUntilWrittenToDisc()) ++failedWaits;
+            }
+        });
+    // A block on the queue may wait for the disc too.
+    bool blockWrote = false;
+    storage().discWritingContext().performBlockAndWait(
+        [&] { blockWrote = storage().waitUntilWrittenToDisc(); });
+    for (auto& t : threads) t.join();
+    EXPECT_TRUE(blockWrote);
+    EXPECT_EQ(failedWaits, 0);
+    EXPECT_EQ(rawCount(storePath(), "MVWebStorageVariable"), kThreads * kRows);
 }
 
 TEST_F(LockedAccessTest, CheckpointsKeepTheJournalFromGrowingWithoutBound) {

@@ -24,6 +24,14 @@
 // WebKit does not say which frame a navigation targets, so every navigation action is
 // treated as one of the top frame: its request is its own main document.
 //
+// Memory: WebKit keeps about 400 bytes in this process for every navigation it asks a
+// decision for and that is refused ("mvcmd:" commands among them), and never gives it
+// back while the view lives: some 45 MB a minute at 2,000 commands a second. A heap
+// profile places it inside WebKit (about one allocation per navigation and a table that
+// keeps doubling, made while GLib dispatches the web process's messages); the decision
+// path here keeps nothing, and a page's command round trip through MVWebView grows by
+// the same amount per command as the refused navigation alone.
+//
 // WebKit follows one navigation of the top frame per JavaScript task: a page that sets
 // location.href many times in one task (2,000 "mvcmd:" sends in a loop) gets only one
 // of them decided, the others are dropped before they reach the engine. Pages must send

@@ -2,6 +2,9 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
+#include <string>
+#include <vector>
 
 #include "platform/foundation/JsonValue.h"
 #include "tests/support/PlatformTest.h"
@@ -98,6 +101,46 @@ TEST(JsonValueTest, PrintNeverThrows) {
     nlohmann::json data = {{"d", nlohmann::json::binary({'H', 'i', '!', '?'})}};
     EXPECT_EQ(json::print(data), R"({"d":"SGkhPw=="})");
     EXPECT_TRUE(data["d"].is_binary());  // the value itself is untouched
+}
+
+TEST(JsonValueTest, CompactPrintIsTheLibrarysTextByteForByte) {
+    auto library = [](const nlohmann::json& v) {
+        return v.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    };
+    // Escapes, every UTF-8 length, each way a sequence can be ill-formed, and runs on
+    // both sides of the 16-byte blocks.
+    std::vector<std::string> texts = {"",
+                                      "plain",
+                                      "\"\\\b\f\n\r\t\x01\x1f\x7f",
+                                      std::string("nul\0in", 6),
+                                      "\xC3\xA9\xE2\x98\x83\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF",
+                                      "\xC0\xAF\xC1\xBF\x80\xBF\xF5\xFF",
+                                      "\xE0\x80\xAF\xE0\xA0",
+                                      "\xED\xA0\x80\xED\x9F\xBF",
+                                      "\xF0\x8F\xBF\xBF\xF4\x90\x80\x80",
+                                      "\xE2\x98",
+                                      "\xF0\x9F\x98",
+                                      "\xC3",
+                                      "a\xE2\x98"
+                                      "b",
+                                      std::string(15, 'x') + "\xC3\xA9\"",
+                                      std::string(16, 'y') + "\\" + std::string(33, 'z') + "\xE2"};
+    std::mt19937 random(11);
+    for (int i = 0; i < 300; ++i) {
+        std::string t(random() % 80, ' ');
+        for (auto& c : t) c = static_cast<char>(i % 2 ? random() % 256 : 0x70 + random() % 0x20);
+        texts.push_back(t);
+    }
+    for (const auto& t : texts) {
+        EXPECT_EQ(json::print(t), library(t)) << ::testing::PrintToString(t);
+        std::string appended = "x";
+        json::appendString(appended, t);  // after what is there
+        EXPECT_EQ(appended.substr(1), library(t));
+    }
+    const auto values = R"([{"b": [true, false, null], "a": {}, "c": [], "i": -9223372036854775808,
+        "u": 18446744073709551615, "f": [1.0, -0.0, 0.1, 1e300, 5e-324, 123456789.125]}, 0, "s"])"_json;
+    for (const auto& v : values) EXPECT_EQ(json::print(v), library(v));
+    EXPECT_EQ(json::print(values), library(values));
 }
 
 TEST(JsonValueTest, PrintAndParseRoundTrip) {
