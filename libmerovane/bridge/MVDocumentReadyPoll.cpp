@@ -56,8 +56,6 @@ MVDocumentReadyPoll::MVDocumentReadyPoll(std::function<std::string()> label, Eva
 
 MVDocumentReadyPoll::~MVDocumentReadyPoll() {
     *self_ = nullptr;
-    stepTimer_.cancel();
-    checkTimer_.cancel();
 }
 
 void MVDocumentReadyPoll::start(std::function<void(const Outcome&)> ready) {
@@ -80,17 +78,14 @@ bool MVDocumentReadyPoll::isPolling() const {
 }
 
 void MVDocumentReadyPoll::scheduleStep() {
-    std::weak_ptr<MVDocumentReadyPoll*> weak = self_;
-    const uint64_t generation = pollGeneration_;
-    stepTimer_ = platform::RunLoop::main().postAfter(kPollInterval, [weak, generation] {
-        if (auto* poll = livePoll(weak)) poll->step(generation);
-    });
+    stepTimer_ = platform::RunLoop::main().postAfter(kPollInterval, [this] { step(); });
 }
 
 // Every call out (the owner's functions, the page's script) may destroy the poll: the
 // token is looked at again after each.
-void MVDocumentReadyPoll::step(uint64_t generation) {
-    if (generation != pollGeneration_ || !polling_) return;
+void MVDocumentReadyPoll::step() {
+    if (!polling_) return;
+    const uint64_t generation = pollGeneration_;
     const std::weak_ptr<MVDocumentReadyPoll*> weak = self_;
     const bool mayStep = mayStep_();
     if (!livePoll(weak)) return;
@@ -162,15 +157,13 @@ bool MVDocumentReadyPoll::isCheckingExternally() const {
 }
 
 void MVDocumentReadyPoll::scheduleExternalCheck() {
-    std::weak_ptr<MVDocumentReadyPoll*> weak = self_;
-    const uint64_t generation = checkGeneration_;
-    checkTimer_ = platform::RunLoop::main().postAfter(kExternalCheckInterval, [weak, generation] {
-        if (auto* poll = livePoll(weak)) poll->externalCheck(generation);
-    });
+    checkTimer_ =
+        platform::RunLoop::main().postAfter(kExternalCheckInterval, [this] { externalCheck(); });
 }
 
-void MVDocumentReadyPoll::externalCheck(uint64_t generation) {
-    if (generation != checkGeneration_ || !checking_) return;
+void MVDocumentReadyPoll::externalCheck() {
+    if (!checking_) return;
+    const uint64_t generation = checkGeneration_;
     std::weak_ptr<MVDocumentReadyPoll*> weak = self_;
     evaluate_(kReadyStateScript, [weak, generation](const std::string& answer) {
         auto* live = livePoll(weak);

@@ -75,10 +75,10 @@ class MVDocumentReadyPoll {
 
   private:
     void scheduleStep();
-    void step(uint64_t generation);
+    void step();
     void answered(uint64_t generation, const std::string& answer);
     void scheduleExternalCheck();
-    void externalCheck(uint64_t generation);
+    void externalCheck();
 
     std::function<std::string()> label_;
     Evaluate evaluate_;
@@ -86,13 +86,14 @@ class MVDocumentReadyPoll {
     std::function<void(const Outcome&)> ready_;
     std::function<void()> complete_;
     int64_t startNanos_ = 0;
+    // Tag the page's answers: an answer to a poll or check since replaced is dropped.
     uint64_t pollGeneration_ = 0;
     uint64_t checkGeneration_ = 0;
     bool polling_ = false;
     bool checking_ = false;
     platform::TimerHandle stepTimer_;
     platform::TimerHandle checkTimer_;
-    // Points to the poll until its destructor clears it: answers and timers that come
-    // later, or while a call out destroys the poll, find nothing to report to.
+    // Points to the poll until its destructor clears it: answers that come later, or a
+    // call out that destroys the poll, find nothing to report to.
     std::shared_ptr<MVDocumentReadyPoll*> self_;
 };

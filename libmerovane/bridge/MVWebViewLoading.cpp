@@ -185,6 +185,7 @@ void MVWebView::performBlock(std::function<void()> block, bool afterLoading) {
 void MVWebView::prepareLoad(const std::string& text, bool hide) {
     cancelCurrentRequest();
     ++loadGeneration_;
+    scheduledLoad_.cancel();
     MVEventDispatcher::sharedDispatcher().unregisterWebView(this);
     lastCommandSerial_ = 0;
     if (!eventBuffer_) eventBuffer_.emplace();
@@ -203,11 +204,11 @@ void MVWebView::prepareLoad(const std::string& text, bool hide) {
 
 void MVWebView::scheduleLoad(std::function<void(MVWebView&)> load) {
     const double delay = webkitAnimationBugDelay_ ? kWebkitAnimationBugDelay : 0;
-    scheduledLoad_ = platform::RunLoop::main().postAfter(
-        delay, [weak = weakSelf(), generation = loadGeneration_, load = std::move(load)] {
-            auto webView = weak.lock();
-            if (webView && webView->isCurrentLoad(generation)) load(*webView);
-        });
+    // The next load or the view's end cancels it.
+    scheduledLoad_ = platform::RunLoop::main().postAfter(delay, [this, load = std::move(load)] {
+        const auto keep = self();
+        load(*this);
+    });
 }
 
 void MVWebView::endLoad(const char* notification) {

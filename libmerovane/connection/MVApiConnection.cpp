@@ -202,7 +202,7 @@ void MVApiConnection::reestablishStreamConnection(double delay) {
         });
         return;
     }
-    platform::RunLoop::main().postAfter(delay, [weak] {
+    platform::RunLoop::main().postAfterDetached(delay, [weak] {
         if (auto self = weak.lock()) self->establishStreamConnection();
     });
 }
@@ -295,7 +295,7 @@ void MVApiConnection::updateProxySettings() {
 void MVApiConnection::startOpenWatchdog() {
     const platform::Date openedAt = *timeOfStreamOpen_;
     std::weak_ptr<platform::OutputStream> output = streamToServer_;
-    platform::RunLoop::main().postAfter(
+    platform::RunLoop::main().postAfterDetached(
         kOpenWatchdogDelay, [weak = weak_from_this(), openedAt, output] {
             auto self = weak.lock();
             if (!self) return;
@@ -427,7 +427,7 @@ void MVApiConnection::scheduleStreamEvent(bool input, StreamEvent event, double 
         self->handleEvent(*stream, event);
     };
     if (delay > 0) {
-        loop.postAfter(delay, std::move(task));
+        loop.postAfterDetached(delay, std::move(task));
     } else {
         loop.post(std::move(task));
     }

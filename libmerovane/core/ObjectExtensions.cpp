@@ -6,7 +6,7 @@
 
 void performBlock(std::function<void()> block, double delay) {
     if (!block) return;
-    platform::DispatchQueue::main().after(delay, std::move(block));
+    platform::DispatchQueue::main().after(delay, std::move(block)).detach();
 }
 
 platform::Point CGPointNormalize(platform::Point point) {

@@ -6,7 +6,7 @@
 //   auto later = MVNestedCommandList::asCollection(handler, list, webView);
 //   // on the running handler itself, without web view
 //   auto boot = MVNestedCommandList::onHandler(handler, list);
-//   platform::RunLoop::main().postAfter(delay, [later] { later.perform(); });
+//   platform::RunLoop::main().postAfterDetached(delay, [later] { later.perform(); });
 //
 // A list holds the handler and the web view it was given, so that a web view its page
 // has let go of still receives the commands' answers when the list runs later.

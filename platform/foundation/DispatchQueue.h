@@ -4,7 +4,7 @@
 // platform clock and the test driver sees their work.
 //
 //   platform::DispatchQueue::global().async([] { ... });
-//   platform::DispatchQueue::main().after(0.15, [] { ... });
+//   platform::DispatchQueue::main().after(0.15, [] { ... }).detach();
 //
 // Thread-safe.
 

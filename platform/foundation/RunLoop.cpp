@@ -147,6 +147,18 @@ std::unique_ptr<RunLoopWaiter> makeEventFdWaiter() {
 
 // TimerHandle ---------------------------------------------------------------------
 
+TimerHandle::~TimerHandle() {
+    cancel();
+}
+
+TimerHandle& TimerHandle::operator=(TimerHandle&& other) noexcept {
+    if (this != &other) {
+        cancel();
+        state_ = std::move(other.state_);
+    }
+    return *this;
+}
+
 void TimerHandle::cancel() {
     if (!state_) return;
     if (state_->cancelled.exchange(true)) return;
@@ -233,11 +245,15 @@ void RunLoop::bindToCurrentThread() {
 }
 
 void RunLoop::post(Task fn) {
-    schedule(0, 0, std::move(fn));
+    schedule(0, 0, std::move(fn)).detach();
 }
 
 TimerHandle RunLoop::postAfter(double seconds, Task fn) {
     return schedule(delayNanos(seconds, impl_->name), 0, std::move(fn));
+}
+
+void RunLoop::postAfterDetached(double seconds, Task fn) {
+    postAfter(seconds, std::move(fn)).detach();
 }
 
 TimerHandle RunLoop::postRepeating(double intervalSeconds, Task fn) {
@@ -281,11 +297,14 @@ size_t RunLoop::runDue() {
     for (;;) {
         Item item;
         Key key;
+        // Destroyed outside the lock: a function may own handles that cancel on this loop.
+        std::vector<Item> stale;
         {
             std::lock_guard lock(impl_->mutex);
             auto it = impl_->items.begin();
             // Cancelled items from other threads are dropped here, on our thread.
             while (it != impl_->items.end() && it->second.timer && it->second.timer->cancelled) {
+                stale.push_back(std::move(it->second));
                 it = impl_->items.erase(it);
             }
             it = std::find_if(impl_->items.begin(), impl_->items.end(), [&](const auto& kv) {

@@ -3,8 +3,8 @@
 // file-descriptor watches.
 //
 //   platform::RunLoop::main().post([] { ... });                  // next turn
-//   auto t = platform::RunLoop::current()->postAfter(0.3, fn);   // in 0.3 s
-//   t.cancel();
+//   timer_ = platform::RunLoop::current()->postAfter(0.3, fn);   // in 0.3 s, until timer_ goes
+//   platform::RunLoop::main().postAfterDetached(1, fn);         // in 1 s, whatever happens
 //
 // Items run in order of (due time, order of posting). Seconds become nanoseconds by
 // truncation; a delay of zero or less, or NaN (with a warning), runs at a later turn,
@@ -14,7 +14,7 @@
 // posted to a loop is destroyed on that loop's thread (or when the loop is destroyed).
 // Run-loop modes collapse to this one queue: nothing scrolls headless.
 //
-// Thread-safety: post, postAfter, postRepeating, cancel and wake are safe from any
+// Thread-safety: post, postAfter(Detached), postRepeating, cancel and wake are safe from any
 // thread; run, runDue, runOnce and watchFd belong to the loop's own thread.
 
 #include <cstdint>
@@ -37,12 +37,22 @@ struct TimerState;
 struct FdWatchState;
 }  // namespace detail
 
-// A scheduled item. Default-constructed handles are inert.
-class TimerHandle {
+// A scheduled item, cancelled when its handle is destroyed or assigned over; detach()
+// lets it run on its own. Move-only; default-constructed handles are inert. Any thread
+// may destroy, cancel or detach a handle.
+class [[nodiscard]] TimerHandle {
   public:
     TimerHandle() = default;
+    ~TimerHandle();
+    TimerHandle(TimerHandle&& other) noexcept = default;
+    TimerHandle& operator=(TimerHandle&& other) noexcept;
+    TimerHandle(const TimerHandle&) = delete;
+    TimerHandle& operator=(const TimerHandle&) = delete;
+
     // The item never runs after this returns (unless it is running right now).
     void cancel();
+    // Lets the item run (or repeat) without this handle; the handle becomes inert.
+    void detach() { state_.reset(); }
     // Scheduled and neither cancelled nor (for one-shot items) run yet.
     bool isValid() const;
 
@@ -93,6 +103,8 @@ class RunLoop {
 
     void post(Task fn);
     TimerHandle postAfter(double seconds, Task fn);
+    // postAfter for an item nobody will cancel: postAfter(seconds, fn).detach().
+    void postAfterDetached(double seconds, Task fn);
     // First run at now + interval, then every interval.
     TimerHandle postRepeating(double intervalSeconds, Task fn);
     FdWatch watchFd(int fd, short events, std::function<void(short revents)> callback);

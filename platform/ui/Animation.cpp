@@ -260,10 +260,8 @@ void beginAnimationRun(double duration, double delay, AnimationOptions options, 
     }
     run->building = false;
     if (run->done) return;
-    const uint64_t gen = e.generation;
-    run->timer = RunLoop::main().postAfter(run->delay + duration, [id, gen] {
-        if (engine().generation == gen) finishRun(id);
-    });
+    // Ends with its run: a reset drops the run and so the timer.
+    run->timer = RunLoop::main().postAfter(run->delay + duration, [id] { finishRun(id); });
 }
 
 void setAnimationsEnabled(bool enabled) {

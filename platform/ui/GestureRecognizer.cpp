@@ -180,15 +180,10 @@ void GestureRecognizer::fail() {
 }
 
 void GestureRecognizer::scheduleReset() {
-    resetTimer_.cancel();
-    std::weak_ptr<GestureRecognizer> weak = weak_from_this();
-    resetTimer_ = RunLoop::main().postAfter(0, [weak] {
-        auto g = weak.lock();
-        if (!g) return;
-        if (g->state_ == GestureRecognizerState::Ended ||
-            g->state_ == GestureRecognizerState::Cancelled ||
-            g->state_ == GestureRecognizerState::Failed)
-            g->state_ = GestureRecognizerState::Possible;
+    resetTimer_ = RunLoop::main().postAfter(0, [this] {
+        if (state_ == GestureRecognizerState::Ended ||
+            state_ == GestureRecognizerState::Cancelled || state_ == GestureRecognizerState::Failed)
+            state_ = GestureRecognizerState::Possible;
     });
 }
 

@@ -253,7 +253,6 @@ void NavigationController::showTopFrom(const Controllers& before, bool animated,
         return;
     }
     Transition t;
-    t.id = ++transitionCount_;
     t.from = old;
     t.to = top;
     t.animated = animated;
@@ -296,13 +295,9 @@ void NavigationController::startTransitionCallouts() {
 }
 
 void NavigationController::scheduleTransitionEnd(double delay) {
-    std::weak_ptr<ViewController> weak = weak_from_this();
-    const uint64_t id = transition_->id;
-    transition_->timer = RunLoop::main().postAfter(delay, [weak, id] {
-        auto strong = weak.lock();
-        if (!strong) return;
-        auto& nav = static_cast<NavigationController&>(*strong);
-        if (nav.transition_ && nav.transition_->id == id) nav.endTransition();
+    // Goes with its transition.
+    transition_->timer = RunLoop::main().postAfter(delay, [this] {
+        if (transition_) endTransition();
     });
 }
 

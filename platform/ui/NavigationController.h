@@ -103,7 +103,6 @@ class NavigationController : public ViewController {
 
   private:
     struct Transition {
-        uint64_t id = 0;
         std::shared_ptr<ViewController> from;  // null for the first controller shown
         std::shared_ptr<ViewController> to;
         bool animated = false;
@@ -144,7 +143,6 @@ class NavigationController : public ViewController {
     std::vector<std::shared_ptr<ViewController>> stack_;
     std::shared_ptr<ViewController> shown_;  // whose view the container holds
     std::optional<Transition> transition_;
-    uint64_t transitionCount_ = 0;
     bool followUpAnimated_ = false;
     std::vector<std::shared_ptr<ViewController>> followUpFrom_;
     std::weak_ptr<NavigationControllerDelegate> delegate_;

@@ -314,10 +314,10 @@ struct HttpTestServer::Impl : std::enable_shared_from_this<HttpTestServer::Impl>
     void schedule(const ConnectionPtr& c, Response response, bool head) {
         if (response.delay > 0) {
             auto self = shared_from_this();
-            loop().postAfter(response.delay,
-                             [self, c, response = std::move(response), head]() mutable {
-                                 self->send(c, std::move(response), head);
-                             });
+            loop().postAfterDetached(response.delay,
+                                     [self, c, response = std::move(response), head]() mutable {
+                                         self->send(c, std::move(response), head);
+                                     });
         } else {
             send(c, std::move(response), head);
         }
@@ -359,7 +359,7 @@ struct HttpTestServer::Impl : std::enable_shared_from_this<HttpTestServer::Impl>
         const bool paced = response->chunkInterval > 0 && index + 1 < response->chunks.size();
         if (paced) {
             auto self = shared_from_this();
-            loop().postAfter(response->chunkInterval, [self, c, response, index] {
+            loop().postAfterDetached(response->chunkInterval, [self, c, response, index] {
                 self->sendChunk(c, response, index + 1);
             });
         }

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <memory>
+#include <thread>
 #include <vector>
 
 #include "platform/foundation/Clock.h"
@@ -27,8 +29,8 @@ TEST_F(RunLoopTest, EqualTimesRunInPostingOrderAndPostNeverRunsInsideTheCall) {
     std::vector<int> order;
     auto& loop = RunLoop::main();
     loop.post([&] { order.push_back(1); });
-    loop.postAfter(0, [&] { order.push_back(2); });
-    loop.postAfter(-1, [&] { order.push_back(3); });
+    loop.postAfter(0, [&] { order.push_back(2); }).detach();
+    loop.postAfter(-1, [&] { order.push_back(3); }).detach();
     loop.post([&] { order.push_back(4); });
     EXPECT_TRUE(order.empty());
     platform::runUntilIdle();
@@ -52,7 +54,7 @@ TEST_F(RunLoopTest, ItemsPostedDuringATurnRunAtALaterTurn) {
 TEST_F(RunLoopTest, DelayedItemRunsAtExactlyItsDueTime) {
     const int64_t start = now();
     int64_t ranAt = -1;
-    RunLoop::main().postAfter(0.3, [&] { ranAt = now(); });
+    RunLoop::main().postAfter(0.3, [&] { ranAt = now(); }).detach();
     platform::advanceBy(0.299999999);
     EXPECT_EQ(ranAt, -1);
     platform::advanceBy(0.000000001);
@@ -95,7 +97,7 @@ TEST_F(RunLoopTest, DelaysOutsideTheClocksRangeNeverRunAtOnce) {
         timers.push_back(rows[i].repeating ? loop.postRepeating(rows[i].delay, count)
                                            : loop.postAfter(rows[i].delay, count));
     }
-    platform::DispatchQueue::main().after(kNaN, [&] { runs.push_back(1); });
+    platform::DispatchQueue::main().after(kNaN, [&] { runs.push_back(1); }).detach();
     EXPECT_EQ(runs, std::vector<int>(std::size(rows)));
     platform::runUntilIdle();
     for (size_t i = 0; i < std::size(rows); ++i) EXPECT_EQ(runs[i], rows[i].runsAtNextTurn) << i;
@@ -120,9 +122,9 @@ TEST_F(RunLoopTest, DelaysOutsideTheClocksRangeNeverRunAtOnce) {
 TEST_F(RunLoopTest, ItemsRunInDueTimeOrderAcrossDelays) {
     std::vector<int> order;
     auto& loop = RunLoop::main();
-    loop.postAfter(0.2, [&] { order.push_back(2); });
-    loop.postAfter(0.1, [&] { order.push_back(1); });
-    loop.postAfter(0.2, [&] { order.push_back(3); });
+    loop.postAfter(0.2, [&] { order.push_back(2); }).detach();
+    loop.postAfter(0.1, [&] { order.push_back(1); }).detach();
+    loop.postAfter(0.2, [&] { order.push_back(3); }).detach();
     platform::advanceBy(1);
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
 }
@@ -139,6 +141,58 @@ TEST_F(RunLoopTest, CancelledTimerNeverRuns) {
     platform::advanceBy(1);
     EXPECT_FALSE(ran);
     EXPECT_FALSE(ranElsewhere);
+}
+
+TEST_F(RunLoopTest, HandleOwnsItsTimer) {
+    int fired[5] = {};
+    auto& loop = RunLoop::main();
+    {
+        auto dropped = loop.postAfter(0.1, [&] { ++fired[0]; });
+    }
+    auto moved = loop.postAfter(0.1, [&] { ++fired[1]; });
+    platform::TimerHandle kept(std::move(moved));
+    EXPECT_FALSE(moved.isValid());
+    platform::TimerHandle replaced = loop.postRepeating(0.1, [&] { ++fired[2]; });
+    replaced = loop.postAfter(0.1, [&] { ++fired[3]; });
+    loop.postRepeating(0.4, [&] { ++fired[4]; }).detach();
+    platform::advanceBy(1);
+    EXPECT_EQ((std::vector<int>(fired, fired + 5)), (std::vector<int>{0, 1, 0, 1, 2}));
+}
+
+TEST_F(RunLoopTest, HandleMayGoOnAnotherThreadThanItsLoop) {
+    platform::Thread worker("worker");
+    std::atomic<int> fired{0};
+    std::vector<platform::TimerHandle> handles;
+    for (int i = 0; i < 50; ++i) {
+        handles.push_back(worker.runLoop().postRepeating(0.001, [&] { ++fired; }));
+        handles.push_back(RunLoop::main().postAfter(0.001 * i, [&] { ++fired; }));
+    }
+    platform::advanceBy(0.01);
+    EXPECT_GT(fired.load(), 0);
+    // Main destroys the worker's handles, the worker main's, while both loops run.
+    std::vector<platform::TimerHandle> workerOwned;
+    for (size_t i = 1; i < handles.size(); i += 2) workerOwned.push_back(std::move(handles[i]));
+    std::atomic<bool> gone{false};
+    worker.runLoop().post([&] {
+        workerOwned.clear();
+        gone = true;
+    });
+    handles.clear();
+    platform::runUntilIdle();
+    EXPECT_TRUE(gone);
+    const int after = fired.load();
+    platform::advanceBy(1);
+    EXPECT_EQ(fired.load(), after);
+
+    // A function cancelled elsewhere that owns a handle on its loop is dropped cleanly.
+    bool innerRan = false;
+    auto inner = std::make_shared<platform::TimerHandle>(
+        RunLoop::main().postAfter(2, [&] { innerRan = true; }));
+    auto outer = RunLoop::main().postAfter(1, [inner] {});
+    inner.reset();
+    std::thread([&] { outer.cancel(); }).join();
+    platform::advanceBy(3);
+    EXPECT_FALSE(innerRan);
 }
 
 TEST_F(RunLoopTest, RepeatingTimerFiresEveryInterval) {
@@ -167,7 +221,7 @@ TEST_F(RunLoopTest, WorkerThreadTimerFiresAtExactlyItsTime) {
     const int64_t start = now();
     std::atomic<int64_t> firedAt{-1};
     std::atomic<bool> onWorker{false};
-    worker.runLoop().postAfter(19, [&] {
+    worker.runLoop().postAfterDetached(19, [&] {
         firedAt = now() - start;
         onWorker = platform::Thread::currentName() == "Merovane Api Upstream";
     });
@@ -188,11 +242,11 @@ TEST_F(RunLoopTest, WorkerChainsAcrossLoopsRunInTimeOrder) {
         trace.push_back(s + "@" + std::to_string(now() / 1'000'000));
     };
     const int64_t base = now() / 1'000'000;
-    worker.runLoop().postAfter(1, [&] {
+    worker.runLoop().postAfterDetached(1, [&] {
         note("w1");
         RunLoop::main().post([&] {
             note("m1");
-            worker.runLoop().postAfter(1, [&] { note("w2"); });
+            worker.runLoop().postAfterDetached(1, [&] { note("w2"); });
         });
     });
     platform::advanceBy(3);
@@ -279,9 +333,9 @@ TEST_F(RunLoopTest, DispatchQueuesRunAsyncAndAfterOnTheClock) {
         });
     std::atomic<int64_t> afterAt{-1};
     const int64_t start = now();
-    platform::DispatchQueue::global().after(2, [&] { afterAt = now() - start; });
+    platform::DispatchQueue::global().after(2, [&] { afterAt = now() - start; }).detach();
     bool mainRan = false;
-    platform::DispatchQueue::main().after(1, [&] { mainRan = true; });
+    platform::DispatchQueue::main().after(1, [&] { mainRan = true; }).detach();
     platform::advanceBy(2);
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4}));
     EXPECT_EQ(afterAt.load(), 2'000'000'000);

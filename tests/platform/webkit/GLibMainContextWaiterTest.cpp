@@ -37,7 +37,7 @@ TEST_F(GLibMainContextWaiterTest, GLibSourcesRunWhileOurLoopWaitsAndOurOrderStay
     std::vector<int> order;
     auto& loop = platform::RunLoop::main();
     loop.post([&] { order.push_back(1); });
-    loop.postAfter(0, [&] { order.push_back(2); });
+    loop.postAfter(0, [&] { order.push_back(2); }).detach();
     loop.post([&] { order.push_back(3); });
     EXPECT_TRUE(platform::runUntil([&] { return glibRan && order.size() == 3; }, kPatience));
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
