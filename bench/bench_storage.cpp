@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "libmerovane/application/MVPersistentEntities.h"
 #include "libmerovane/storage/MVObjectModel.h"
 #include "libmerovane/storage/MVPersistentStorage.h"
 #include "libmerovane/storage/MVPersistentStorageHost.h"
@@ -203,6 +204,7 @@ class TimeReporter : public benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
+    MVRegisterPersistentEntities();
     setUp();
     TimeReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

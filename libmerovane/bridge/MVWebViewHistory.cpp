@@ -6,13 +6,13 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "libmerovane/bridge/MVWebCacheInterface.h"
+#include "libmerovane/bridge/MVWebCacheKeys.h"
 #include "libmerovane/bridge/MVWebView.h"
 #include "libmerovane/bridge/MVWebViewAdapter.h"
 #include "libmerovane/bridge/MVWebViewDelegate.h"
 #include "libmerovane/bridge/MVWebViewHistoryEntry.h"
 #include "libmerovane/bridge/MVWebViewTexts.h"
-#include "libmerovane/webcache/MVWebCacheInterface.h"
-#include "libmerovane/webcache/MVWebCacheKeys.h"
 #include "platform/foundation/TextUtilities.h"
 
 namespace texts = mvwebview_texts;

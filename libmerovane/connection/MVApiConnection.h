@@ -264,6 +264,12 @@ class MVApiConnection final : public platform::StreamDelegate,
     void startResponseHeadBound();
     void startLegacyResponseBound(double delay);
 
+    // mutex_ guards every field from storedApiPath_ down to shutDown_: the main thread,
+    // both stream threads and the packet queue read and write them (the getters lock
+    // too). It is recursive because a locked method calls others that lock. reader_ is
+    // used on the downstream thread only, but is reset and read under mutex_ as well.
+    // Unguarded: packetQueue_ and the two threads (set in the constructor, then fixed)
+    // and packetBuilder_ (used on packetQueue_ only).
     mutable std::recursive_mutex mutex_;
     std::string storedApiPath_;
     std::optional<std::string> redirectUrl_;

@@ -2,12 +2,12 @@
 
 #include <fmt/core.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
 #include <nlohmann/json.hpp>
 
-#include "libmerovane/connection/MVApiConnectionVariable.h"
 #include "libmerovane/core/ErrorDescription.h"
 #include "libmerovane/core/FileManagerExtensions.h"
 #include "libmerovane/core/MVErrorLogger.h"
@@ -20,8 +20,6 @@
 #include "libmerovane/storage/MVPersistentStoreCoordinator.h"
 #include "libmerovane/storage/MVPersistentStoreMigrationManager.h"
 #include "libmerovane/storage/MVSQLiteStore.h"
-#include "libmerovane/storage/MVWebCacheResourceObject.h"
-#include "libmerovane/storage/MVWebStorageVariable.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/FileManager.h"
@@ -42,6 +40,9 @@ std::atomic<MVPersistentStorage*> gShared{nullptr};
 std::mutex gHostMutex;
 std::shared_ptr<MVPersistentStorageHost> gHost;  // guarded by gHostMutex
 std::atomic<uint64_t> gGenerations{0};
+std::mutex gEntitiesMutex;
+std::vector<const MVEntityDescription*> gEntities;  // guarded by gEntitiesMutex
+bool gModelBuilt = false;                           // guarded by gEntitiesMutex
 
 std::string userInfoText(const platform::Error& e) {
     return platform::json::print(e.userInfo());
@@ -101,17 +102,25 @@ void MVPersistentStorage::resetForTesting() {
     delete old;  // writes what is pending first
 }
 
+void MVPersistentStorage::registerEntity(const MVEntityDescription& entity) {
+    std::lock_guard lock(gEntitiesMutex);
+    if (std::find(gEntities.begin(), gEntities.end(), &entity) != gEntities.end()) return;
+    platform::assertThat(!gModelBuilt, "MVPersistentStorage entities register before first use");
+    gEntities.push_back(&entity);
+}
+
 const std::shared_ptr<const MVObjectModel>& MVPersistentStorage::managedObjectModel() {
     static const auto* model = [] {
-        auto entity = [](const MVEntityDescription& e) {
-            return std::shared_ptr<const MVEntityDescription>(std::shared_ptr<void>(), &e);
-        };
-        std::vector<std::shared_ptr<const MVEntityDescription>> entities = {
-            entity(MVWebCacheResourceObject::entityDescription()),
-            entity(MVApiConnectionVariable::entityDescription()),
-            entity(MVWebStorageVariable::entityDescription())};
+        std::lock_guard lock(gEntitiesMutex);
+        platform::assertThat(!gEntities.empty(),
+                             "MVPersistentStorage needs its entities registered before first use");
+        gModelBuilt = true;
+        std::vector<std::shared_ptr<const MVEntityDescription>> entities;
         std::vector<std::string> names;
-        for (auto& e : entities) names.push_back(e->name());
+        for (const auto* e : gEntities) {
+            entities.emplace_back(std::shared_ptr<void>(), e);
+            names.push_back(e->name());
+        }
         return new std::shared_ptr<const MVObjectModel>(std::make_shared<const MVObjectModel>(
             std::vector<std::string>{kCurrentModelVersion}, std::move(entities),
             std::map<std::string, std::vector<std::string>>{{kConfiguration, names}}));

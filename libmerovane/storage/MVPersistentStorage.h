@@ -22,6 +22,7 @@
 #include <memory>
 #include <string>
 
+class MVEntityDescription;
 class MVObjectContext;
 class MVObjectModel;
 class MVDiscWritingContext;
@@ -62,7 +63,11 @@ class MVPersistentStorage {
 
     // The calling thread's context, or null outside locked access.
     MVObjectContext* managedObjectContext() const;
-    // The current model, compiled into the library.
+    // Adds an entity (a description that lives as long as the program) to the current
+    // model, in the order of the calls; again for the same one does nothing. Every
+    // entity registers before the model's first use (MVRegisterPersistentEntities).
+    static void registerEntity(const MVEntityDescription& entity);
+    // The current model: the registered entities, fixed at its first use.
     static const std::shared_ptr<const MVObjectModel>& managedObjectModel();
     MVPersistentStoreCoordinator& persistentStoreCoordinator() { return *coordinator_; }
     MVDiscWritingContext& discWritingContext() { return *discWritingContext_; }

@@ -142,8 +142,9 @@ TEST_F(MVWebViewAdapterTest, NavigationsFollowTheDelegatesAnswer) {
               (std::vector<std::string>{"ask https://elsewhere.example/", "ask about:blank"}));
     EXPECT_EQ(page.currentPage()->content, "<p>1</p>");
     for (const auto& load : page.loads()) {
-        if (load.content == "<p>2</p>")
+        if (load.content == "<p>2</p>") {
             EXPECT_EQ(load.state, HeadlessWebEngine::LoadState::Refused);
+        }
     }
 
     delegate->answer = true;

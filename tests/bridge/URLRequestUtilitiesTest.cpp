@@ -2,11 +2,11 @@
 #include <gtest/gtest.h>
 
 #include "libmerovane/bridge/MVCommandURL.h"
+#include "libmerovane/bridge/MVWebCacheKeys.h"
 #include "libmerovane/bridge/URLRequestExtensions.h"
 #include "libmerovane/bridge/URLRequestWebCache.h"
 #include "libmerovane/bridge/URLResponseExtensions.h"
 #include "libmerovane/core/MVLocalizationInterface.h"
-#include "libmerovane/webcache/MVWebCacheKeys.h"
 #include "platform/foundation/HTTPCookieStorage.h"
 #include "platform/foundation/HTTPURLResponse.h"
 #include "platform/foundation/URLRequest.h"

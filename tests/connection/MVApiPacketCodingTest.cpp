@@ -86,7 +86,7 @@ TEST(MVApiGzipTest, StopsAtTheSizeBound) {
 TEST(MVMessagePackTest, RoundTripsAndAgreesWithTheStandardCodec) {
     const json value = {{"cmds", {{{"c", "getPage"}}, {{"c", "x"}, {"p", {{"n", -5}}}}}},
                         {"serial", 18446744073709551615u},
-                        {"ratio", 0.25},
+                        {"ratio", 0.1},  // no 32-bit float holds it: 64 bits in both codecs
                         {"none", nullptr},
                         {"yes", true},
                         {"blob", json::binary({0, 1, 255})},

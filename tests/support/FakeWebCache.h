@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "libmerovane/webcache/MVWebCacheInterface.h"
+#include "libmerovane/bridge/MVWebCacheInterface.h"
 #include "platform/foundation/Error.h"
 
 class FakeWebCache : public MVWebCacheInterface {

@@ -19,6 +19,8 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/TextUtilities.h"
 #include "platform/foundation/Thread.h"
+#include "tests/support/ChunkedCoding.h"
+#include "tests/support/HttpHead.h"
 
 namespace {
 
@@ -216,53 +218,25 @@ struct HttpTestServer::Impl : std::enable_shared_from_this<HttpTestServer::Impl>
     static std::optional<Request> takeRequest(std::string& in) {
         auto headEnd = in.find("\r\n\r\n");
         if (headEnd == std::string::npos) return std::nullopt;
+        auto head =
+            testsupport::HttpHeadParser::parse(std::string_view(in).substr(0, headEnd + 4), true);
+        if (!head) return std::nullopt;
         Request r;
-        std::string_view head(in.data(), headEnd);
-        auto lineEnd = head.find("\r\n");
-        std::string_view requestLine = head.substr(0, lineEnd);
-        auto sp1 = requestLine.find(' ');
-        auto sp2 = requestLine.rfind(' ');
-        if (sp1 == std::string_view::npos || sp2 == sp1) return std::nullopt;
-        r.method = std::string(requestLine.substr(0, sp1));
-        r.target = std::string(requestLine.substr(sp1 + 1, sp2 - sp1 - 1));
-        r.version = std::string(requestLine.substr(sp2 + 1));
+        r.method = head->method;
+        r.target = head->target;
+        r.version = head->version;
         auto question = r.target.find('?');
         r.path = r.target.substr(0, question);
         if (question != std::string::npos) r.query = r.target.substr(question + 1);
-        while (lineEnd != std::string_view::npos) {
-            head = head.substr(lineEnd + 2);
-            lineEnd = head.find("\r\n");
-            std::string_view line = head.substr(0, lineEnd);
-            auto colon = line.find(':');
-            if (colon == std::string_view::npos) continue;
-            r.headers.add(std::string(platform::trimWhitespace(line.substr(0, colon))),
-                          std::string(platform::trimWhitespace(line.substr(colon + 1))));
-        }
+        for (const auto& [name, value] : head->fields) r.headers.add(name, value);
         size_t pos = headEnd + 4;
         auto encoding = r.headers.value("Transfer-Encoding");
         if (encoding && encoding->find("chunked") != std::string::npos) {
-            for (;;) {
-                auto sizeEnd = in.find("\r\n", pos);
-                if (sizeEnd == std::string::npos) return std::nullopt;
-                size_t size = 0;
-                std::from_chars(in.data() + pos, in.data() + sizeEnd, size, 16);
-                pos = sizeEnd + 2;
-                if (size == 0) {
-                    // Trailers end with an empty line.
-                    auto end = in.find("\r\n", pos);
-                    if (end == std::string::npos) return std::nullopt;
-                    while (end != pos) {
-                        pos = end + 2;
-                        end = in.find("\r\n", pos);
-                        if (end == std::string::npos) return std::nullopt;
-                    }
-                    pos += 2;
-                    break;
-                }
-                if (in.size() < pos + size + 2) return std::nullopt;
-                r.body.append(in, pos, size);
-                pos += size + 2;
-            }
+            testsupport::ChunkedDecoder decoder;
+            std::vector<std::string> chunks;
+            pos += decoder.feed(std::string_view(in).substr(pos), chunks);
+            if (!decoder.finished()) return std::nullopt;
+            for (const auto& chunk : chunks) r.body += chunk;
         } else if (auto length = r.headers.value("Content-Length")) {
             size_t n = 0;
             std::from_chars(length->data(), length->data() + length->size(), n);

@@ -26,13 +26,15 @@ LoadNotifications::LoadNotifications(const MVWebView& webView) {
     };
     auto& center = platform::NotificationCenter::defaultCenter();
     const void* sender = static_cast<const MVWebViewInterface*>(&webView);
-    for (const auto& [name, shortName] : kinds) {
+    for (const auto& kind : kinds) {
+        const auto shortName = kind.second;  // clang 14 captures no structured binding
         registrations_.emplace_back(
-            center, center.addObserver(
-                        name, sender, [this, shortName, &webView](const platform::Notification& n) {
-                            names.push_back(shortName);
-                            auto* object = std::any_cast<std::weak_ptr<MVWebView>>(&n.object);
-                            if (!object || object->lock().get() != &webView) objectsMatched = false;
-                        }));
+            center,
+            center.addObserver(
+                kind.first, sender, [this, shortName, &webView](const platform::Notification& n) {
+                    names.push_back(shortName);
+                    auto* object = std::any_cast<std::weak_ptr<MVWebView>>(&n.object);
+                    if (!object || object->lock().get() != &webView) objectsMatched = false;
+                }));
     }
 }

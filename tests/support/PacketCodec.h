@@ -24,7 +24,8 @@ struct DecodedPacket {
 };
 DecodedPacket decodePacket(std::string_view payload);
 
-// MessagePack through msgpack-cxx, independent of the JSON library's own codec.
+// MessagePack through the JSON library's own codec, independent of the msgpack-cxx one
+// the library uses. It writes a float in 32 bits when nothing is lost.
 std::string toMessagePack(const nlohmann::json& value);
 std::optional<nlohmann::json> fromMessagePack(std::string_view bytes, std::string* error = nullptr);
 

@@ -19,8 +19,8 @@ void RecordingMVWebViewDelegate::webViewDemandsCloseByCombat(MVWebView&) {
     calls.push_back("demandsClose");
 }
 
-std::shared_ptr<MVNavigationControllerInterface> RecordingMVWebViewDelegate::navigationControllerForWebView(
-    MVWebView&) {
+std::shared_ptr<MVNavigationControllerInterface>
+RecordingMVWebViewDelegate::navigationControllerForWebView(MVWebView&) {
     calls.push_back("navigationController");
     return nullptr;
 }

@@ -32,7 +32,8 @@ class RecordingMVWebViewDelegate : public MVWebViewDelegate {
     };
 
     void webViewDemandsCloseByCombat(MVWebView&) override;
-    std::shared_ptr<MVNavigationControllerInterface> navigationControllerForWebView(MVWebView&) override;
+    std::shared_ptr<MVNavigationControllerInterface> navigationControllerForWebView(
+        MVWebView&) override;
     std::optional<MVEvent> pageContextForSource(const std::string& source,
                                                 const std::string& baseUrl, bool loadedFromCache,
                                                 const std::vector<std::string>& tags) override;

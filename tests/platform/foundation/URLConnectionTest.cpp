@@ -158,7 +158,9 @@ TEST_F(URLConnectionTest, RedirectedPostMethodAndBodyFollowTheStatus) {
         ASSERT_TRUE(seen);
         EXPECT_EQ(seen->method, row.method);
         EXPECT_EQ(seen->body, row.body);
-        if (row.status == 303) EXPECT_FALSE(seen->header("Content-Type"));
+        if (row.status == 303) {
+            EXPECT_FALSE(seen->header("Content-Type"));
+        }
     }
 }
 

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "libmerovane/application/MVPersistentEntities.h"
 #include "libmerovane/storage/MVPersistentStorage.h"
 #include "libmerovane/storage/MVPersistentStorageHost.h"
 #include "libmerovane/storage/MVWebStorageVariable.h"
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
     const long first = std::strtol(argv[2], nullptr, 10);
     const long count = std::strtol(argv[3], nullptr, 10);
     const long rows = std::strtol(argv[4], nullptr, 10);
+    MVRegisterPersistentEntities();
     MVPersistentStorage::setHost(std::make_shared<Host>(argv[1]));
     auto& storage = MVPersistentStorage::sharedStorage();
     const std::string padding(300, 'p');

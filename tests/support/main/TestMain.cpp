@@ -1,9 +1,10 @@
 // Entry point of every test executable: the manual clock goes in before any thread
-// starts, and shared instances are reset between tests.
+// starts, the stored entities register, and shared instances are reset between tests.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
+#include "libmerovane/application/MVPersistentEntities.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/RunLoop.h"
@@ -22,6 +23,7 @@ class ResetListener : public ::testing::EmptyTestEventListener {
 
 int main(int argc, char** argv) {
     platform::Clock::installManual();
+    MVRegisterPersistentEntities();
     ::testing::InitGoogleTest(&argc, argv);
     // MV_TEST_LOG=1 shows the system's log lines while debugging a test.
     if (const char* v = std::getenv("MV_TEST_LOG"); v && *v && *v != '0')

@@ -1,4 +1,4 @@
-#include "libmerovane/webcache/MVWebCacheKeys.h"
+#include "libmerovane/bridge/MVWebCacheKeys.h"
 
 std::string MVWebCacheKeyWithScheme(std::string_view key, std::string_view scheme) {
     std::string prefix = std::string(scheme) + ":";

@@ -1,4 +1,4 @@
-#include "libmerovane/webcache/MVWebCacheInterface.h"
+#include "libmerovane/bridge/MVWebCacheInterface.h"
 
 #include "libmerovane/core/MVInstalledInstance.h"
 
