@@ -1,0 +1,73 @@
+#pragma once
+// Crash capture and the store of crash reports.
+//
+//   platform::Error error;
+//   auto& reporter = platform::CrashReporter::shared();
+//   reporter.enable(&error);               // at start-up, before anything can crash
+//   ...
+//   if (auto report = reporter.loadPendingCrashReport()) {
+//       upload(report->bytes, ...);
+//       reporter.purgePendingCrashReport();
+//   }
+//
+// Enabling installs handlers, on an alternate signal stack, for SIGSEGV, SIGBUS,
+// SIGILL, SIGFPE, SIGABRT, SIGTRAP and SIGSYS, and a terminate handler for uncaught
+// exceptions. Each writes this run's report (see CrashReport.h) and the process then
+// ends as it would have without them: the signal handler restores the default
+// actions and raises the signal again; the terminate handler hands on to the previous
+// one. The signal handler uses async-signal-safe calls only: every text it needs is
+// prepared while enabling, and `backtrace` is loaded then too.
+//
+// Reports live in <library>/CrashReports: this run's report is "live.mvcrash";
+// enabling turns a report the previous run left there into a pending one
+// ("pending-<time>.mvcrash"), so nothing is lost. Pending reports are answered oldest
+// first. A pending file that cannot be parsed (empty, cut short, garbage) is logged
+// and moved aside as "<file>.corrupt-<time>", the three newest asides kept, and the
+// next one is read, so one damaged file never blocks the reports after it.
+//
+// Thread-safe; the crash handlers may run on any thread. When two threads crash at
+// once the first writes the report and the other waits for the end.
+
+#include <optional>
+#include <string>
+
+#include "platform/crash/CrashReport.h"
+#include "platform/foundation/Error.h"
+
+namespace platform {
+
+class CrashReporter {
+  public:
+    static CrashReporter& shared();
+
+    // Installs the handlers (once). On failure logs "Warning: Could not enable crash
+    // reporter: %@", writes `error` when given and answers false.
+    bool enable(Error* error = nullptr);
+    bool isEnabled() const;
+
+    // Writes this run's report for an exception that is about to end the process,
+    // with the current frames. False when not enabled or the file could not be written.
+    bool writeReport(const std::string& exceptionName, const std::string& reason);
+
+    bool hasPendingCrashReport() const;
+    // The oldest readable pending report, after setting aside the damaged ones before
+    // it; none when there is none, or when a damaged one could not be moved aside.
+    std::optional<CrashReport> loadPendingCrashReport();
+    // Removes the oldest pending report. False, with `error`, when it could not be
+    // removed; true when there was none.
+    bool purgePendingCrashReport(Error* error = nullptr);
+
+    // <library>/CrashReports
+    static std::string reportsDirectory();
+    static constexpr const char* kLiveReportName = "live.mvcrash";
+    static constexpr const char* kEnableFailureFormat =
+        "Warning: Could not enable crash reporter: {}";
+
+    // Test hook: removes the handlers (the previous ones return) and forgets the folder.
+    void resetForTesting();
+
+  private:
+    CrashReporter() = default;
+};
+
+}  // namespace platform
