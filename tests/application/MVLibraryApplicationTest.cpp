@@ -142,6 +142,7 @@ TEST_F(MVLibraryApplicationTest, UserAgentFromTheEngineAndTheInfoValues) {
 }
 
 TEST_F(MVLibraryApplicationTest, ResetDeletesVariablesThenClearsTheCacheThenEveryRow) {
+    library();  // the storage's host
     auto& storage = MVPersistentStorage::sharedStorage();
     storage.lockedAccess([] {
         auto variable = MVApiConnectionVariable::dbObjectCreate();
