@@ -85,6 +85,7 @@ const std::set<std::string> kBuilt = {
     "showTab",           "flushTab",          "popTabToRoot",     "popTab",
     "showNavigationBar", "hideNavigationBar", "setNavigationBar", "cleanTab",
     "enablePopGesture",  "showSplashScreen",  "hideSplashScreen", "setSplashScreen",
+    "setLocalization",   "updateLocalization", "setCurrentLocale",
 };
 
 const int kVersions[] = {10, 11, 20, 21, 30};
