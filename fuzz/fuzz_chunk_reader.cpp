@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Run split = read(stream, type, compressed, seed);
     if (whole.outcome != split.outcome || whole.packets != split.packets) std::abort();
 
-    // Unchunked responses parse the whole buffer after every read; they must not crash.
+    // Unchunked responses are one payload however many reads bring it; they must not crash.
     MVApiChunkReader unchunked;
     unchunked.start(MVApiChunkStateUnchunked, type, compressed);
     for (size_t i = 0; i < stream.size(); i += 7)

@@ -1,9 +1,11 @@
 // Arbitrary payloads through the downstream packet decoder, whole and as the prefixes a
-// packet split over chunks shows on the way: no crash, no sanitizer report, and a
-// payload that decodes whole is never refused while only part of it has come.
+// packet split over chunks shows on the way: no crash, no sanitizer report, a payload
+// that decodes whole is never refused while only part of it has come, and, arriving in
+// pieces, comes out once and the same.
 //
-// Input: byte 0 picks the content type (bit 0) and compression (bit 1); the rest is
-// the payload.
+// Input: byte 0 picks the content type (bit 0), compression (bit 1) and the size of the
+// pieces (the other bits); the rest is the payload.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
@@ -26,6 +28,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (whole == MVApiPacketDecoder::Result::Packet && !packet.is_object()) std::abort();
     if (whole == MVApiPacketDecoder::Result::Rejected && problem.empty()) std::abort();
     if (whole != MVApiPacketDecoder::Result::Packet) return 0;
+
+    // In pieces: nothing until the packet can be whole, then the same packet.
+    {
+        const size_t piece = 1 + (data[0] >> 2);
+        MVApiPacketDecoder arriving;
+        auto result = MVApiPacketDecoder::Result::Incomplete;
+        nlohmann::json part;
+        for (size_t end = 0; result == MVApiPacketDecoder::Result::Incomplete;) {
+            if (end == payload.size()) std::abort();
+            end = std::min(payload.size(), end + piece);
+            result =
+                arriving.decodeArriving(payload.substr(0, end), type, compressed, part, problem);
+        }
+        if (result != MVApiPacketDecoder::Result::Packet || part != packet) std::abort();
+        // In one piece too.
+        if (arriving.decodeArriving(payload, type, compressed, part, problem) !=
+                MVApiPacketDecoder::Result::Packet ||
+            part != packet)
+            std::abort();
+    }
 
     // Up to 16 cut points spread over the payload, the same decoder reused.
     const size_t step = payload.size() / 16 + 1;

@@ -33,7 +33,9 @@ int hexDigit(char c) {
 
 // A hexadecimal number at the start of `line`: leading blanks and a "0x" are allowed,
 // it ends at the first other character (a chunk extension is ignored). Values past 32
-// bits saturate. None when no digit comes.
+// bits saturate at kPast32Bits. None when no digit comes.
+constexpr uint64_t kPast32Bits = uint64_t{UINT32_MAX} + 1;
+
 std::optional<uint64_t> scanHex(std::string_view line) {
     size_t i = 0;
     while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
@@ -46,7 +48,7 @@ std::optional<uint64_t> scanHex(std::string_view line) {
         const int d = hexDigit(line[i]);
         if (d < 0) break;
         any = true;
-        value = std::min<uint64_t>(value * 16 + d, UINT32_MAX);
+        value = std::min<uint64_t>(value * 16 + d, kPast32Bits);
     }
     if (!any) return std::nullopt;
     return value;
@@ -66,6 +68,7 @@ void MVApiChunkReader::reset() {
     offset_ = 0;
     combined_.clear();
     chunkSize_ = 0;
+    decoder_.restart();
 }
 
 void MVApiChunkReader::consume(size_t count) {
@@ -115,6 +118,7 @@ void MVApiChunkReader::parseStreamData(const PacketHandler& onPacket) {
         dropOversizedPacket();
         data_.clear();
         offset_ = 0;
+        decoder_.restart();
     }
 }
 
@@ -135,7 +139,9 @@ MVApiChunkReader::Step MVApiChunkReader::parseStreamChunkHeader() {
         return Step::Failed;
     }
     if (*size > kMaxChunkSize) {
-        const std::string text = fmt::format(kChunkTooLarge, *size, kMaxChunkSize);
+        const std::string sent =
+            *size == kPast32Bits ? fmt::format("more than {}", UINT32_MAX) : std::to_string(*size);
+        const std::string text = fmt::format(kChunkTooLarge, sent, kMaxChunkSize);
         MVErrorLogger::logError(text);
         fail(text);
         return Step::Failed;
@@ -160,6 +166,7 @@ MVApiChunkReader::Step MVApiChunkReader::parseStreamChunkData(const PacketHandle
     } else if (combined_.size() + payload.size() > kMaxPacketSize) {
         dropOversizedPacket();
         combined_.clear();
+        decoder_.restart();
     } else {
         combined_.append(payload);
         if (parseDataForJSON(combined_, onPacket)) combined_.clear();
@@ -173,7 +180,7 @@ MVApiChunkReader::Step MVApiChunkReader::parseStreamChunkData(const PacketHandle
 bool MVApiChunkReader::parseDataForJSON(std::string_view payload, const PacketHandler& onPacket) {
     nlohmann::json packet;
     std::string problem;
-    switch (decoder_.decode(payload, contentType_, compressed_, packet, problem)) {
+    switch (decoder_.decodeArriving(payload, contentType_, compressed_, packet, problem)) {
         case MVApiPacketDecoder::Result::Incomplete:
             return false;
         case MVApiPacketDecoder::Result::Nothing:

@@ -13,7 +13,9 @@
 // by CR LF is a framing error: the reader logs it and drops everything, and the
 // connection must close. A payload that is only part of a packet waits for the next
 // chunk; one that cannot be decoded is logged, reported and dropped, and the packets
-// after it are read. Payloads are bounded by kMaxPacketSize.
+// after it are read. Payloads are bounded by kMaxPacketSize. A packet is decoded once,
+// when its bytes so far can be a whole one, so reading costs time linear in what was
+// received however the server cuts it (the same for an unchunked body).
 //
 // Not thread-safe: it belongs to the downstream thread.
 
@@ -51,6 +53,8 @@ class MVApiChunkReader {
     // Bytes read and not yet cut into chunks / payload bytes of a packet not yet decoded.
     size_t bufferedBytes() const { return data_.size() - offset_; }
     size_t combinedBytes() const { return combined_.size(); }
+    // How often a whole payload was decoded, for tests.
+    size_t decodeCount() const { return decoder_.decodeCount(); }
 
   private:
     enum class Step { Continue, Wait, Failed };

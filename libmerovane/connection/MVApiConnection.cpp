@@ -27,6 +27,10 @@ constexpr const char* kUnsupportedProxyLine =
 constexpr const char* kUnsupportedProxyTitle = "This proxy type is not supported";
 constexpr const char* kUnsupportedProxyButton = "Ok";
 constexpr const char* kTimedOutLine = "MVApiConnection timed out. Will retry in 5 seconds...";
+constexpr const char* kNoResponseHeadLine =
+    "MVApiConnection received no response within {:.0f} seconds. Will retry in 5 seconds...";
+constexpr const char* kResponseStalledLine =
+    "MVApiConnection response stalled for {:.0f} seconds. Will retry in 5 seconds...";
 constexpr const char* kErrorLine =
     "MVApiConnection encountered an error and will reconnect in 5 seconds:\n{}";
 constexpr const char* kNoResponseFromPersistentLine =
@@ -256,7 +260,7 @@ void MVApiConnection::establishStreamConnection() {
     needsVerifiedTrust_ = !proxyHost_ && connectPort_ == 443;
     state_ = proxyHost_ ? MVApiConnectionStateProxyConnect : MVApiConnectionStateSendRequest;
     dataFromServer_.emplace();
-    reader_.reset();
+    resetReader();
     lastConnectionResponse_.reset();
 
     auto pair = platform::Stream::createPair(host, port);
@@ -319,6 +323,46 @@ void MVApiConnection::startOpenWatchdog() {
         });
 }
 
+void MVApiConnection::startResponseHeadBound() {
+    const auto state = state_;
+    std::weak_ptr<platform::InputStream> input = streamFromServer_;
+    responseBound_.cancel();
+    responseBound_ = platform::RunLoop::main().postAfter(
+        kResponseHeadTimeout, [weak = weak_from_this(), state, input] {
+            auto self = weak.lock();
+            if (!self) return;
+            std::lock_guard lock(self->mutex_);
+            auto stream = input.lock();
+            if (!stream || self->streamFromServer_ != stream || self->state_ != state) return;
+            MVLogError(kNoResponseHeadLine, kResponseHeadTimeout);
+            self->failInputStream();
+        });
+}
+
+void MVApiConnection::startLegacyResponseBound(double delay) {
+    std::weak_ptr<platform::InputStream> input = streamFromServer_;
+    responseBound_.cancel();
+    responseBound_ = platform::RunLoop::main().postAfter(delay, [weak = weak_from_this(), input] {
+        auto self = weak.lock();
+        if (!self) return;
+        std::lock_guard lock(self->mutex_);
+        auto stream = input.lock();
+        if (!stream || self->streamFromServer_ != stream ||
+            self->state_ != MVApiConnectionStateStreaming || !self->timeOfLastRead_)
+            return;
+        const double silent = platform::Date::now().timeIntervalSince(*self->timeOfLastRead_);
+        // Bytes that wait behind the closed reading gate are no silence.
+        const bool waiting = !self->isAllowedToReadCommands_ || stream->hasBytesAvailable();
+        if (silent < kLegacyResponseIdleTimeout || waiting) {
+            self->startLegacyResponseBound(waiting ? kLegacyResponseIdleTimeout
+                                                   : kLegacyResponseIdleTimeout - silent);
+            return;
+        }
+        MVLogError(kResponseStalledLine, kLegacyResponseIdleTimeout);
+        self->failInputStream();
+    });
+}
+
 void MVApiConnection::closeStreamConnection() {
     if (repostToMainThread(&MVApiConnection::closeStreamConnection)) return;
     std::lock_guard lock(mutex_);
@@ -344,8 +388,10 @@ void MVApiConnection::closeStreamConnectionLocked() {
     hasVerifiedTrust_ = false;
     needsVerifiedTrust_ = false;
     dataFromServer_.reset();
-    reader_.reset();
+    resetReader();
     writer_.dropChunkInProgress();
+    responseBound_.cancel();
+    timeOfLastRead_.reset();
     unwrittenHead_.clear();
     cancelKeepAlives();
     timeOfHTTPRequest_.reset();
@@ -394,7 +440,7 @@ void MVApiConnection::scheduleStreamEvent(bool input, StreamEvent event, double 
 }
 
 void MVApiConnection::handleEvent(platform::Stream& stream, StreamEvent event) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     if (shutDown_) return;
     const bool isInput = streamFromServer_ && &stream == streamFromServer_.get();
     const bool isOutput = streamToServer_ && &stream == streamToServer_.get();
@@ -427,6 +473,7 @@ void MVApiConnection::handleEvent(platform::Stream& stream, StreamEvent event) {
             if (isOutput && event == platform::kStreamEventHasSpaceAvailable) {
                 writeHead(dataForStreamConnection(requestForProxyConnection()));
                 state_ = MVApiConnectionStateProxyResponse;
+                startResponseHeadBound();
             }
             break;
         case MVApiConnectionStateSendRequest:
@@ -434,6 +481,7 @@ void MVApiConnection::handleEvent(platform::Stream& stream, StreamEvent event) {
                 writeHead(dataForStreamConnection(requestForApiConnection()));
                 state_ = MVApiConnectionStateResponse;
                 timeOfHTTPRequest_ = platform::Date::now();
+                startResponseHeadBound();
                 // The first packet follows the head without waiting for the answer.
                 scheduleStreamEvent(false, platform::kStreamEventHasSpaceAvailable,
                                     kFirstPacketDelay);
@@ -456,7 +504,7 @@ void MVApiConnection::handleEvent(platform::Stream& stream, StreamEvent event) {
             } else if (isInput && event == platform::kStreamEventHasBytesAvailable &&
                        isAllowedToReadCommands_) {
                 // While the gate is closed, the server's packets wait in the socket.
-                readStreamChunked();
+                readStreamChunked(lock);
             }
             break;
         default:
@@ -585,7 +633,7 @@ MV_LOCKED_GETTER(bool, serverWillAcceptMsgPack, serverWillAcceptMsgPack_)
 MV_LOCKED_GETTER(bool, serverWillAcceptGZip, serverWillAcceptGZip_)
 MV_LOCKED_GETTER(MVApiContentType, contentType, contentType_)
 MV_LOCKED_GETTER(bool, isCompressed, isCompressed_)
-MV_LOCKED_GETTER(MVApiChunkState, currentChunkState, reader_.chunkState())
+MV_LOCKED_GETTER(MVApiChunkState, currentChunkState, currentChunkState_)
 MV_LOCKED_GETTER(std::optional<std::string>, proxyHost, proxyHost_)
 MV_LOCKED_GETTER(int64_t, proxyPort, proxyPort_)
 MV_LOCKED_GETTER(bool, needsVerifiedTrust, needsVerifiedTrust_)

@@ -14,14 +14,20 @@
 // response head settles the encodings and persistence of what follows. Redirects,
 // errors, unparsable heads, refused chains and the end of the stream close the
 // connection, and it is opened again after the delays below, while a packet waits or
-// the connection is persistent.
+// the connection is persistent. So does a server that stalls: no response head within
+// kResponseHeadTimeout of the request head, or a legacy response silent for
+// kLegacyResponseIdleTimeout.
 //
 //   connection.sendCommands({appStart});          // any thread; batched for 0.01 s
 //   connection.setIsAllowedToReadCommands(true);  // server collections are performed
 //
 // Upstream, each batch becomes one packet with the next serial, built on a serial
 // queue and kept in the pending list until the server is known to hold it (the
-// response's client serial asks for the rest again). The first connection is legacy,
+// response's client serial asks for the rest again). The client serial a server answers
+// with ("X-Merovane-Api-CSerial") is the highest serial up to which it holds every
+// packet, not the highest it holds: packets may reach it out of order (a packet handed
+// out before the head that confirms the one before it), and a server that reported a
+// gap's far side would lose what is in the gap. The first connection is legacy,
 // one packet per request; a server that answers with the handshake gets persistent
 // connections, which stay open, carry packets as they come and a keep-alive every
 // 19 s. Downstream, each packet's collection goes to MVCommandHandler on the main
@@ -30,9 +36,11 @@
 // Threads: opening, closing and the timers run on the main thread (called elsewhere,
 // they re-post themselves there without waiting); output stream events arrive on the
 // thread "Merovane Api Upstream", input stream events on "Merovane Api Downstream".
-// One recursive lock guards every field; it is never held while waiting for another
-// thread (only shutdown waits, for the packet queue, without it). The connection-loss monitor, the
-// error logger, the cookie store and the log are taken inside it, and none of them calls back.
+// One recursive lock guards every field but the chunk reader, which the downstream thread
+// alone uses; it is never held while waiting for another thread (only shutdown waits,
+// for the packet queue, without it), nor while downstream bytes are read and decoded. The
+// connection-loss monitor, the error logger, the cookie store and the log are taken inside it, and
+// none of them calls back.
 
 #include <cstdint>
 #include <memory>
@@ -95,6 +103,14 @@ class MVApiConnection final : public platform::StreamDelegate,
     static constexpr double kOpenWatchdogDelay = 5.0;
     static constexpr double kCommandBatchDelay = 0.01;
     static constexpr double kKeepAliveInterval = 19.0;
+    // A server answers once it has read the request (a legacy one may first handle its
+    // packet); 30 s is far past any round trip, proxy, TLS set-up or busy server, and
+    // short enough that a stalled one does not hold the commands behind it for long.
+    static constexpr double kResponseHeadTimeout = 30.0;
+    // A legacy response ends once the server has handled its one packet; a server that
+    // keeps it open sends keep-alive chunks (every 19 s, as the client does), so 60 s of
+    // silence is more than three missed ones.
+    static constexpr double kLegacyResponseIdleTimeout = 60.0;
 
     // The host must be set before the first sharedConnection().
     static void setHost(std::shared_ptr<MVApiConnectionHost> host);
@@ -221,8 +237,11 @@ class MVApiConnection final : public platform::StreamDelegate,
     void scheduleKeepAlive();
     void cancelKeepAlives();
     // The chunk reader of state 6 and the hand-over of each server collection.
-    void readStreamChunked();
+    // Leaves `lock` while it reads and decodes.
+    void readStreamChunked(std::unique_lock<std::recursive_mutex>& lock);
     void handleJSONData(nlohmann::json& packet);
+    // Drops the chunk reader's buffers, on the downstream thread.
+    void resetReader();
     void readResponseHead();
     void startTLS();
     // Closes the input stream and has the downstream thread handle an error event for it.
@@ -240,6 +259,10 @@ class MVApiConnection final : public platform::StreamDelegate,
     // when the stream has space or bytes.
     void scheduleStreamEvent(bool input, platform::StreamEvent event, double delay = 0);
     void startOpenWatchdog();
+    // The stall bounds: a response head after a request head, and the next byte of a
+    // legacy response. A stall counts as a stream error.
+    void startResponseHeadBound();
+    void startLegacyResponseBound(double delay);
 
     mutable std::recursive_mutex mutex_;
     std::string storedApiPath_;
@@ -274,8 +297,11 @@ class MVApiConnection final : public platform::StreamDelegate,
     std::string unwrittenHead_;
     // The pending packets, their positions and the chunk being written.
     MVApiUpstreamWriter writer_;
-    // The downstream chunks; used on the downstream thread.
+    // The downstream chunks; used on the downstream thread only, without the lock.
     MVApiChunkReader reader_;
+    MVApiChunkState currentChunkState_ = MVApiChunkStateHeader;  // the reader's, as last seen
+    platform::TimerHandle responseBound_;
+    std::optional<platform::Date> timeOfLastRead_;
     std::vector<MVCommand> commandBuffer_;
     platform::TimerHandle commandBufferTimer_;
     bool hasCommandBufferTimer_ = false;

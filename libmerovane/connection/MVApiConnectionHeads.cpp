@@ -84,9 +84,10 @@ void MVApiConnection::readResponseHead() {
         if (checkHTTPResponseIsComplete()) break;
         if (!streamFromServer_ || !streamFromServer_->hasBytesAvailable()) break;
     }
-    // What follows the head is for the new state.
+    // What follows the head is for the new state, in an event of its own (the chunk
+    // reader leaves the lock, which it could not from inside this one).
     if (state_ != stateBefore && streamFromServer_ && streamFromServer_->hasBytesAvailable())
-        handleEvent(*streamFromServer_, platform::kStreamEventHasBytesAvailable);
+        scheduleStreamEvent(true, platform::kStreamEventHasBytesAvailable);
 }
 
 bool MVApiConnection::checkHTTPResponseIsComplete() {
@@ -129,7 +130,7 @@ bool MVApiConnection::checkHTTPResponseIsComplete() {
 
     if (state_ == MVApiConnectionStateProxyResponse) {
         dataFromServer_.emplace();
-        reader_.reset();
+        resetReader();
         state_ =
             targetPort() == 443 ? MVApiConnectionStateStartTLS : MVApiConnectionStateSendRequest;
         scheduleStreamEvent(true, platform::kStreamEventHasBytesAvailable);
@@ -144,6 +145,13 @@ bool MVApiConnection::checkHTTPResponseIsComplete() {
     state_ = MVApiConnectionStateStreaming;
     supportsPersistentConnection_ = terms.supportsPersistentConnection;
     reader_.start(terms.chunkState, terms.contentType, terms.isCompressed);
+    currentChunkState_ = terms.chunkState;
+    timeOfLastRead_ = platform::Date::now();
+    if (hasPersistentConnection_) {
+        responseBound_.cancel();
+    } else {
+        startLegacyResponseBound(kLegacyResponseIdleTimeout);
+    }
     isCompressed_ = terms.isCompressed;
     serverWillAcceptMsgPack_ = terms.serverWillAcceptMsgPack;
     serverWillAcceptGZip_ = terms.serverWillAcceptGZip;

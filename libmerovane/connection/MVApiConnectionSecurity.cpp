@@ -13,6 +13,7 @@ constexpr const char* kTrustedLine =
     "MVApiConnection SSL challenge trusted for '{}' by root CA: {}";
 constexpr const char* kInvalidCertificate = "MVApiConnection aborted due to invalid certificate.";
 constexpr const char* kUntrustedRootDetail = " Untrusted root CA: {}";
+constexpr const char* kRefusedReasonLine = "MVApiConnection certificate refused: {}";
 
 // Subject summaries (common names) of widely trusted public root certification
 // authorities. A fixed part of the program, not configuration.
@@ -56,7 +57,6 @@ const std::set<std::string>& builtInTrustedRoots() {
         "CommScope Public Trust ECC Root-02",
         "CommScope Public Trust RSA Root-01",
         "CommScope Public Trust RSA Root-02",
-        "Custom Artifactory CA",
         "D-TRUST BR Root CA 1 2020",
         "D-TRUST BR Root CA 2 2023",
         "D-TRUST EV Root CA 1 2020",
@@ -125,6 +125,7 @@ const std::set<std::string>& builtInTrustedRoots() {
         "SecureSign Root CA12",
         "SecureSign Root CA14",
         "SecureSign Root CA15",
+        "SecureSign RootCA11",
         "SecureTrust CA",
         "Security Communication ECC RootCA1",
         "Starfield Root Certificate Authority - G2",
@@ -203,18 +204,26 @@ bool MVApiConnection::isTrustedConnection() {
     const std::string host = targetHost();
     const auto chain = streamFromServer_->peerCertificateChain();
     std::optional<std::string> detail;
-    if (!chain.empty() && platform::evaluateTrust(chain, host).trusted) {
-        // The root end of what the server presented.
-        if (auto summary = platform::certificateSubjectCommonName(chain.back())) {
-            if (isTrustedRoot(*summary)) {
-                MVLogVerbose(kTrustedLine, host, *summary);
-                hasVerifiedTrust_ = true;
-                return true;
+    std::string reason = "the server presented no certificate";
+    if (!chain.empty()) {
+        const auto evaluation = platform::evaluateTrust(chain, host);
+        reason = evaluation.reason.empty() ? "the chain is not valid" : evaluation.reason;
+        if (evaluation.trusted) {
+            // The root end of what the server presented.
+            reason = "the root end of the chain has no common name";
+            if (auto summary = platform::certificateSubjectCommonName(chain.back())) {
+                if (isTrustedRoot(*summary)) {
+                    MVLogVerbose(kTrustedLine, host, *summary);
+                    hasVerifiedTrust_ = true;
+                    return true;
+                }
+                detail = fmt::format(kUntrustedRootDetail, *summary);
+                reason = fmt::format("root CA '{}' is not in the trusted set", *summary);
             }
-            detail = fmt::format(kUntrustedRootDetail, *summary);
         }
     }
     MVLogError("{}{}", kInvalidCertificate, detail.value_or(""));
+    MVLogVerbose(kRefusedReasonLine, reason);
     if (detail) {
         MVErrorLogger::logError(kInvalidCertificate, *detail);
     } else {

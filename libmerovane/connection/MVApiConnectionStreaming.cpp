@@ -151,25 +151,50 @@ void MVApiConnection::scheduleKeepAlive() {
 
 // Downstream ----------------------------------------------------------------------------
 
-void MVApiConnection::readStreamChunked() {
+void MVApiConnection::readStreamChunked(std::unique_lock<std::recursive_mutex>& lock) {
+    // Reading and decoding happen outside the lock, so that a large packet never holds
+    // up sendCommands; what they found is handed over under it, while the stream is
+    // still the current one.
+    const std::shared_ptr<platform::InputStream> stream = streamFromServer_;
+    std::vector<nlohmann::json> packets;
     uint8_t buffer[kReadSize];
-    while (streamFromServer_ && streamFromServer_->hasBytesAvailable()) {
-        const long count = streamFromServer_->read(buffer, sizeof buffer);
+    while (stream && stream->hasBytesAvailable() && isAllowedToReadCommands_) {
+        lock.unlock();
+        const long count = stream->read(buffer, sizeof buffer);
+        auto outcome = MVApiChunkReader::Outcome::Ok;
+        if (count > 0)
+            outcome = reader_.append(
+                std::string_view(reinterpret_cast<const char*>(buffer), static_cast<size_t>(count)),
+                [&packets](nlohmann::json& packet) { packets.push_back(std::move(packet)); });
+        lock.lock();
+        if (shutDown_ || streamFromServer_ != stream) return;  // closed meanwhile
         if (count < 0) {
-            const auto error = streamFromServer_->streamError();
+            const auto error = stream->streamError();
             MVLogError(kReadFailedLine, error ? error->localizedDescription() : std::string());
             closeAfterReadFailure();
             return;
         }
         if (count == 0) return;
-        const auto outcome = reader_.append(
-            std::string_view(reinterpret_cast<const char*>(buffer), static_cast<size_t>(count)),
-            [this](nlohmann::json& packet) { handleJSONData(packet); });
+        timeOfLastRead_ = platform::Date::now();
+        currentChunkState_ = reader_.chunkState();
+        for (auto& packet : packets) handleJSONData(packet);
+        packets.clear();
         if (outcome == MVApiChunkReader::Outcome::FramingError) {
             closeAfterReadFailure();
             return;
         }
     }
+}
+
+void MVApiConnection::resetReader() {
+    auto& loop = downstreamThread_->runLoop();
+    if (loop.isCurrent()) {
+        reader_.reset();
+        return;
+    }
+    loop.post([weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->reader_.reset();
+    });
 }
 
 void MVApiConnection::handleJSONData(nlohmann::json& packet) {

@@ -74,6 +74,11 @@ struct MVApiGzipInflater::Stream {
     z_stream z{};
     bool ready = false;
     bool used = false;
+    // The member under way: signature bytes checked, bytes of `out` inflated, and
+    // Incomplete while it may go on.
+    size_t signatureSeen = 0;
+    size_t produced = 0;
+    MVApiInflateStatus status = MVApiInflateStatus::Incomplete;
     ~Stream() {
         if (ready) inflateEnd(&z);
     }
@@ -87,48 +92,74 @@ MVApiGzipInflater::~MVApiGzipInflater() = default;
 
 MVApiInflateStatus MVApiGzipInflater::inflate(std::string_view data, std::string& out,
                                               size_t maxSize) {
-    out.clear();
-    // Bytes that cannot begin a gzip member are no gzip payload, however many follow.
-    if (data.size() < 2) {
-        const bool prefix = data.empty() || static_cast<unsigned char>(data[0]) == 0x1f;
-        return prefix ? MVApiInflateStatus::Incomplete : MVApiInflateStatus::Malformed;
-    }
-    if (!hasGzipSignature(data)) return MVApiInflateStatus::Malformed;
-    auto& s = *stream_;
-    if (!s.ready) return MVApiInflateStatus::Malformed;
-    if (s.used && inflateReset(&s.z) != Z_OK) return MVApiInflateStatus::Malformed;
-    s.used = true;
+    begin(out);
+    const auto status = feed(data, out, maxSize);
+    if (status == MVApiInflateStatus::Incomplete) out.clear();
+    return status;
+}
 
-    // A guess that avoids most regrowth for text, which packs about four to one.
-    out.resize(std::min(maxSize, std::max<size_t>(data.size() * 4, 4096)) + 1);
-    size_t produced = 0;
+void MVApiGzipInflater::begin(std::string& out) {
+    auto& s = *stream_;
+    out.clear();
+    s.signatureSeen = 0;
+    s.produced = 0;
+    s.status = MVApiInflateStatus::Incomplete;
+    if (!s.ready || (s.used && inflateReset(&s.z) != Z_OK))
+        s.status = MVApiInflateStatus::Malformed;
+    s.used = true;
+}
+
+MVApiInflateStatus MVApiGzipInflater::feed(std::string_view data, std::string& out,
+                                           size_t maxSize) {
+    auto& s = *stream_;
+    const auto finish = [&](MVApiInflateStatus status) {
+        s.status = status;
+        out.clear();
+        s.produced = 0;
+        return status;
+    };
+    if (s.status == MVApiInflateStatus::Ok)
+        return data.empty() ? s.status : finish(MVApiInflateStatus::Malformed);
+    if (s.status != MVApiInflateStatus::Incomplete) return s.status;
+    // Bytes that cannot begin a gzip member are no gzip payload, however many follow.
+    for (size_t i = 0; s.signatureSeen < 2 && i < data.size(); ++i, ++s.signatureSeen) {
+        const unsigned expected = s.signatureSeen == 0 ? 0x1f : 0x8b;
+        if (static_cast<unsigned char>(data[i]) != expected)
+            return finish(MVApiInflateStatus::Malformed);
+    }
+
     size_t consumed = 0;
     int status = Z_OK;
     for (;;) {
-        if (produced == out.size()) {
-            if (out.size() > maxSize) return out.clear(), MVApiInflateStatus::TooLarge;
-            out.resize(std::min(maxSize + 1, out.size() * 2));
+        if (s.produced == out.size()) {
+            if (out.size() > maxSize) return finish(MVApiInflateStatus::TooLarge);
+            // Doubling keeps regrowth linear; the first guess suits text, which packs
+            // about four to one.
+            const size_t want = std::max({out.size() * 2, data.size() * 4, size_t{4096}});
+            out.resize(std::min(maxSize + 1, want));
         }
         const size_t inSlice = std::min(data.size() - consumed, kMaxSlice);
-        const size_t outSlice = std::min(out.size() - produced, kMaxSlice);
+        const size_t outSlice = std::min(out.size() - s.produced, kMaxSlice);
         s.z.next_in = bytes(data.data() + consumed);
         s.z.avail_in = static_cast<uInt>(inSlice);
-        s.z.next_out = reinterpret_cast<Bytef*>(out.data() + produced);
+        s.z.next_out = reinterpret_cast<Bytef*>(out.data() + s.produced);
         s.z.avail_out = static_cast<uInt>(outSlice);
         status = ::inflate(&s.z, Z_NO_FLUSH);
         consumed += inSlice - s.z.avail_in;
-        produced += outSlice - s.z.avail_out;
-        if (produced > maxSize) return out.clear(), MVApiInflateStatus::TooLarge;
+        s.produced += outSlice - s.z.avail_out;
+        if (s.produced > maxSize) return finish(MVApiInflateStatus::TooLarge);
         if (status == Z_STREAM_END) break;
         if (status == Z_OK) continue;
         if (status == Z_BUF_ERROR) {
             // No progress: either the output is full (grow it) or the input ran out.
-            if (produced == out.size()) continue;
-            if (consumed == data.size()) return out.clear(), MVApiInflateStatus::Incomplete;
+            if (s.produced == out.size()) continue;
+            if (consumed == data.size()) return MVApiInflateStatus::Incomplete;
         }
-        return out.clear(), MVApiInflateStatus::Malformed;  // Z_DATA_ERROR, Z_NEED_DICT, ...
+        return finish(MVApiInflateStatus::Malformed);  // Z_DATA_ERROR, Z_NEED_DICT, ...
     }
-    out.resize(produced);
-    if (consumed != data.size()) return out.clear(), MVApiInflateStatus::Malformed;
-    return MVApiInflateStatus::Ok;
+    // Bytes after the member: no gzip payload.
+    if (consumed != data.size()) return finish(MVApiInflateStatus::Malformed);
+    out.resize(s.produced);
+    s.status = MVApiInflateStatus::Ok;
+    return s.status;
 }

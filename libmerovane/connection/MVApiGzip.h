@@ -10,7 +10,8 @@
 //
 // The inflater tells a payload that is only the start of a gzip member (more chunks
 // may follow) from one that no continuation can mend, and stops at a size bound so a
-// small payload cannot make us hold gigabytes.
+// small payload cannot make us hold gigabytes. A member that arrives in pieces is
+// inflated piece by piece (begin, then feed), so no byte is inflated twice.
 //
 // Not thread-safe: each object belongs to one thread or serial queue at a time.
 
@@ -53,6 +54,12 @@ class MVApiGzipInflater {
 
     // Inflates one whole gzip member into `out` (replaced), at most `maxSize` bytes.
     MVApiInflateStatus inflate(std::string_view data, std::string& out, size_t maxSize);
+
+    // A member in pieces: begin() empties `out`, then each feed() inflates the next piece
+    // into it. Incomplete until the member ends; `out` holds the member's bytes only once
+    // Ok. A piece after the end is Malformed.
+    void begin(std::string& out);
+    MVApiInflateStatus feed(std::string_view piece, std::string& out, size_t maxSize);
 
   private:
     struct Stream;

@@ -10,6 +10,8 @@
 namespace {
 
 constexpr std::string_view kHeartbeat = "\r\n";
+// Inflated packets up to this size keep their buffer for the next.
+constexpr size_t kKeptInflatedCapacity = size_t{1} << 20;
 
 constexpr const char* kMessagePackNotDictionary =
     "MVApiConnection MessagePack payload is not a dictionary";
@@ -41,6 +43,76 @@ MVApiPacketDecoder::Result MVApiPacketDecoder::decode(std::string_view payload,
                 problem = fmt::format(kGzipTooLarge, kMaxInflatedSize);
                 return Result::Rejected;
         }
+    }
+    return decodePlain(payload, contentType, compressed, packet, problem);
+}
+
+MVApiPacketDecoder::Result MVApiPacketDecoder::decodeArriving(std::string_view payload,
+                                                              MVApiContentType contentType,
+                                                              bool compressed,
+                                                              nlohmann::json& packet,
+                                                              std::string& problem) {
+    if (payload.size() < seen_) restart();  // not the packet under way
+    if (seen_ == 0) {
+        scanner_.start(contentType);
+        if (compressed) inflater_.begin(inflated_);
+        triedAt_ = 0;
+    }
+    const std::string_view fresh = payload.substr(seen_);
+    seen_ = payload.size();
+    if (payload.empty()) return Result::Incomplete;
+    Result result = Result::Nothing;
+    if (payload == kHeartbeat) {
+        result = Result::Nothing;
+    } else if (compressed) {
+        switch (inflater_.feed(fresh, inflated_, kMaxInflatedSize)) {
+            case MVApiInflateStatus::Incomplete:
+                return Result::Incomplete;
+            case MVApiInflateStatus::Malformed:
+                problem = kGzipMalformed;
+                result = Result::Rejected;
+                break;
+            case MVApiInflateStatus::TooLarge:
+                problem = fmt::format(kGzipTooLarge, kMaxInflatedSize);
+                result = Result::Rejected;
+                break;
+            case MVApiInflateStatus::Ok:
+                result = decodePlain(inflated_, contentType, true, packet, problem);
+                break;
+        }
+    } else {
+        if (scanner_.feed(fresh) == MVApiPayloadScanner::Verdict::Incomplete)
+            return Result::Incomplete;
+        // When a decode disagreed with the scanner, the next waits until the payload has
+        // doubled, which keeps the work linear all the same.
+        if (triedAt_ != 0 && payload.size() < 2 * triedAt_) return Result::Incomplete;
+        result = decodePlain(payload, contentType, false, packet, problem);
+        if (result == Result::Incomplete) {
+            triedAt_ = payload.size();
+            return result;
+        }
+    }
+    restart();
+    return result;
+}
+
+void MVApiPacketDecoder::restart() {
+    seen_ = 0;
+    triedAt_ = 0;
+    // The memory of a large inflated packet goes with it.
+    if (inflated_.capacity() > kKeptInflatedCapacity) {
+        std::string().swap(inflated_);
+    } else {
+        inflated_.clear();
+    }
+}
+
+MVApiPacketDecoder::Result MVApiPacketDecoder::decodePlain(std::string_view payload,
+                                                           MVApiContentType contentType,
+                                                           bool compressed, nlohmann::json& packet,
+                                                           std::string& problem) {
+    ++decodeCount_;
+    if (compressed) {
         if (payload == kHeartbeat) return Result::Nothing;
         if (payload.empty()) {
             problem = kGzipMalformed;

@@ -15,6 +15,14 @@
 // continuation can mend is rejected, so it never holds up the packets behind it. What
 // a payload may inflate to and how deeply it may nest are bounded.
 //
+// A payload that arrives in pieces goes through decodeArriving, each call with every
+// byte so far: only the new bytes are inflated or scanned, and the payload is decoded
+// once it can be complete, so a packet costs time linear in its size however it is cut.
+//
+//   decoder.restart();                                  // a new packet
+//   combined += piece;                                  // for each piece
+//   if (decoder.decodeArriving(combined, ...) != Result::Incomplete) combined.clear();
+//
 // Not thread-safe: one decoder per reader (its zlib stream is reused).
 
 #include <cstddef>
@@ -24,6 +32,7 @@
 #include <string_view>
 
 #include "libmerovane/connection/MVApiGzip.h"
+#include "libmerovane/connection/MVApiPayloadScanner.h"
 #include "libmerovane/connection/MVApiResponseHead.h"
 
 class MVApiPacketDecoder {
@@ -41,7 +50,26 @@ class MVApiPacketDecoder {
     Result decode(std::string_view payload, MVApiContentType contentType, bool compressed,
                   nlohmann::json& packet, std::string& problem);
 
+    // `payload` is every byte of the packet so far, those of the last call first. Any
+    // answer but Incomplete ends the packet, and the next call starts a new one.
+    Result decodeArriving(std::string_view payload, MVApiContentType contentType, bool compressed,
+                          nlohmann::json& packet, std::string& problem);
+    // Drops a packet part way (the caller dropped its bytes).
+    void restart();
+    // How often a whole payload was decoded, for tests.
+    size_t decodeCount() const { return decodeCount_; }
+
   private:
+    // The payload after any gunzip.
+    Result decodePlain(std::string_view payload, MVApiContentType contentType, bool compressed,
+                       nlohmann::json& packet, std::string& problem);
+
     MVApiGzipInflater inflater_;
     std::string inflated_;
+    MVApiPayloadScanner scanner_;
+    // The packet under way: bytes taken so far, and its size when a decode last found it
+    // incomplete although the scanner did not.
+    size_t seen_ = 0;
+    size_t triedAt_ = 0;
+    size_t decodeCount_ = 0;
 };

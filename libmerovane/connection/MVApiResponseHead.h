@@ -54,7 +54,8 @@ struct MVApiResponseTerms {
     bool serverWillAcceptMsgPack = false;
     bool serverWillAcceptGZip = false;
     MVApiContentType contentType = MVApiContentTypeJSON;
-    // "X-Merovane-Api-CSerial": the last upstream serial the server holds.
+    // "X-Merovane-Api-CSerial": the highest upstream serial up to which the server holds
+    // every packet.
     std::optional<int64_t> clientSerial;
 };
 

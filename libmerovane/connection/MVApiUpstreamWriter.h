@@ -50,7 +50,11 @@ class MVApiUpstreamWriter {
     // The handed-out packet did not arrive: next := position.
     void resendHandedOut() { next_ = position_; }
     // The server holds every packet up to `serial` ("x-merovane-api-cserial"): the
-    // packets after it are written again, oldest first. 0 changes nothing; a serial
+    // packets after it are written again, oldest first. That is the contract of the
+    // client serial: the highest serial up to which the server holds every packet, not
+    // the highest it holds. Packets can reach a server out of order (one handed out
+    // before the head confirming the one before it arrived), and a server that named a
+    // later serial across a gap would never get the packets in the gap. 0 changes nothing; a serial
     // below 0 or not in the list is logged (and the former reported) and changes nothing.
     // Answers whether the serial was taken.
     bool resetClientSerial(int64_t serial);

@@ -104,6 +104,46 @@ TEST_F(MVApiChunkReaderTest, APacketAcrossThreeChunksIsHandedOverOnceInEveryEnco
     }
 }
 
+TEST_F(MVApiChunkReaderTest, APacketInManyPiecesIsDecodedOnce) {
+    for (auto encoding :
+         {testsupport::PacketEncoding::JSON, testsupport::PacketEncoding::MessagePack}) {
+        for (bool gzip : {false, true}) {
+            for (auto state : {MVApiChunkStateHeader, MVApiChunkStateUnchunked}) {
+                SCOPED_TRACE(::testing::Message()
+                             << "msgpack " << (encoding != testsupport::PacketEncoding::JSON)
+                             << " gzip " << gzip << " unchunked " << (state == 0));
+                MVApiChunkReader reader;
+                reader.start(state,
+                             encoding == testsupport::PacketEncoding::JSON
+                                 ? MVApiContentTypeJSON
+                                 : MVApiContentTypeMessagePack,
+                             gzip);
+                json big = collection(9);
+                big["pad"] = json::array();
+                for (int i = 0; i < 300; ++i)
+                    big["pad"].push_back({{"k", -i},
+                                          {"f", 1.5e-3 * i},
+                                          {"s", "x\"]}\u00e9"},
+                                          {"t", true},
+                                          {"n", nullptr},
+                                          {"e", json::object()}});
+                const std::string whole = payload(big, encoding, gzip);
+                std::vector<json> got;
+                for (size_t at = 0; at < whole.size(); at += 16) {
+                    const auto piece = whole.substr(at, 16);
+                    ASSERT_EQ(
+                        reader.append(state == MVApiChunkStateHeader ? encodeChunk(piece) : piece,
+                                      [&](json& packet) { got.push_back(packet); }),
+                        Outcome::Ok);
+                }
+                ASSERT_EQ(got.size(), 1u);
+                EXPECT_EQ(got[0], big);
+                EXPECT_EQ(reader.decodeCount(), 1u);
+            }
+        }
+    }
+}
+
 TEST_F(MVApiChunkReaderTest, AnySplitOfTheStreamGivesTheSamePacketsAndHeartbeatsNothing) {
     start(MVApiContentTypeMessagePack);
     std::string stream;
@@ -128,6 +168,13 @@ TEST_F(MVApiChunkReaderTest, ABrokenPayloadIsReportedAndTheNextPacketsStillArriv
         {MVApiContentTypeJSON, false, "{\"ver\":]}",
          "MVApiConnection could not parse JSON payload"},
         {MVApiContentTypeJSON, false, "[1]", "MVApiConnection JSON payload is not a dictionary"},
+        // Unclosed, but already past mending: it must not swallow the next packet.
+        {MVApiContentTypeJSON, false, "{\"ver\" \"2.1\", \"cmds\": [",
+         "MVApiConnection could not parse JSON payload"},
+        {MVApiContentTypeJSON, false, "{\"ver\":\"\x01",
+         "MVApiConnection could not parse JSON payload"},
+        {MVApiContentTypeMessagePack, false, "\x82\x01",
+         "MVApiConnection MessagePack payload is not a dictionary"},
         {MVApiContentTypeMessagePack, false, "\x93\x01\x02\x03",
          "MVApiConnection MessagePack payload is not a dictionary"},
         {MVApiContentTypeMessagePack, false, "\xc1",
@@ -172,7 +219,8 @@ TEST_F(MVApiChunkReaderTest, FramingErrorsStopTheReader) {
         {std::string(64, '0') + "1\r\n" + std::string(190, ' '),
          "MVApiConnection closed. Invalid chunk size. Reconnecting in 5 seconds..."},
         {"1000001\r\n", "MVApiConnection closed. Chunk size 16777217 exceeds 16777216 bytes."},
-        {"FFFFFFFFFFFF\r\n", "MVApiConnection closed. Chunk size 4294967295 exceeds"},
+        {"FFFFFFFF\r\n", "MVApiConnection closed. Chunk size 4294967295 exceeds"},
+        {"FFFFFFFFFFFF\r\n", "MVApiConnection closed. Chunk size more than 4294967295 exceeds"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.line);

@@ -1,6 +1,11 @@
 // Server trust and proxies of the API connection, against the loopback peer.
 #include <gtest/gtest.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
 
+#include <cstdio>
+#include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "libmerovane/connection/MVApiConnection.h"
@@ -27,6 +32,32 @@ class MVApiConnectionTrustTest : public ApiConnectionTest {
 };
 
 constexpr const char* kInvalidCertificate = "MVApiConnection aborted due to invalid certificate.";
+
+// The public roots the distribution's ca-certificates package installs. (The merged
+// bundle under /etc/ssl/certs also holds whatever the machine added locally.)
+constexpr const char* kPublicRoots = "/usr/share/ca-certificates/mozilla";
+
+// The subject common names of the certificates in `directory`, read with OpenSSL.
+std::set<std::string> subjectCommonNames(const std::filesystem::path& directory) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        FILE* file = std::fopen(entry.path().c_str(), "r");
+        if (!file) continue;
+        X509* certificate = PEM_read_X509(file, nullptr, nullptr, nullptr);
+        std::fclose(file);
+        if (!certificate) continue;
+        const X509_NAME* subject = X509_get_subject_name(certificate);
+        const int at = X509_NAME_get_index_by_NID(subject, NID_commonName, -1);
+        unsigned char* text = nullptr;
+        if (at >= 0 && ASN1_STRING_to_UTF8(&text, X509_NAME_ENTRY_get_data(
+                                                      X509_NAME_get_entry(subject, at))) >= 0) {
+            names.insert(reinterpret_cast<const char*>(text));
+            OPENSSL_free(text);
+        }
+        X509_free(certificate);
+    }
+    return names;
+}
 
 }  // namespace
 
@@ -74,6 +105,9 @@ TEST_F(MVApiConnectionTrustTest, AChainEndingAtAnIntermediateIsRefusedAndRetried
     const auto report = MVErrorLogger::reports().front();
     ASSERT_TRUE(report.data);
     EXPECT_EQ(*report.data, " Untrusted root CA: Merovane Test Intermediate CA");
+    EXPECT_TRUE(
+        logged("MVApiConnection certificate refused: root CA 'Merovane Test "
+               "Intermediate CA' is not in the trusted set"));
     // The head went out before the answer was judged; nothing of the answer was read.
     EXPECT_TRUE(peer.connection(0).requestHead);
     EXPECT_FALSE(connection.lastConnectionResponse());
@@ -90,6 +124,22 @@ TEST_F(MVApiConnectionTrustTest, AChainThePlatformRefusesIsRefusedWithoutDetail)
     EXPECT_FALSE(logged("Untrusted root CA"));
     EXPECT_FALSE(MVErrorLogger::reports().front().data);
     ASSERT_TRUE(waitForClosed(connection));
+    // The refusal's line stays as it is; a second one says why.
+    EXPECT_TRUE(logged(kInvalidCertificate));
+    EXPECT_TRUE(
+        logged("MVApiConnection certificate refused: unable to get local issuer certificate"));
+}
+
+TEST_F(MVApiConnectionTrustTest, AChainForAnotherHostIsRefusedAndSaysSo) {
+    trustTestRoot();
+    ApiPeer peer({.tls = true, .chain = PeerChain::WithRoot});
+    peer.setDefaultScript({.head = ResponseHead::ok(), .afterHead = {}});
+    route("wrong.example", 443, peer.port());
+    auto& connection = startConnection("https://wrong.example");
+    ASSERT_TRUE(waitFor([&] { return reportCount(kInvalidCertificate) == 1; }));
+    ASSERT_TRUE(waitForClosed(connection));
+    EXPECT_TRUE(logged("MVApiConnection certificate refused: hostname mismatch"));
+    EXPECT_FALSE(connection.hasVerifiedTrust());
 }
 
 TEST_F(MVApiConnectionTrustTest, TheBuiltInRootSetNamesPublicRootsOnly) {
@@ -97,6 +147,24 @@ TEST_F(MVApiConnectionTrustTest, TheBuiltInRootSetNamesPublicRootsOnly) {
     EXPECT_EQ(roots.size(), 139u);
     EXPECT_FALSE(roots.contains(TestCertificates::kRootName));
     EXPECT_FALSE(roots.contains(""));
+
+    // Each name is a root of the public bundle, or kept here for the reason given.
+    const std::map<std::string, std::string> kept = {
+        {"SecureSign RootCA11",
+         "left the public bundle in 2025 as its operator moved to its newer roots (named here "
+         "too); still in other platforms' root programs until it expires in 2029"},
+    };
+    ASSERT_TRUE(std::filesystem::is_directory(kPublicRoots)) << "ca-certificates is missing";
+    const auto bundle = subjectCommonNames(kPublicRoots);
+    ASSERT_GT(bundle.size(), 100u);
+    for (const auto& name : roots) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(bundle.contains(name) || kept.contains(name));
+    }
+    for (const auto& [name, reason] : kept) {
+        EXPECT_TRUE(roots.contains(name)) << name;
+        EXPECT_FALSE(reason.empty());
+    }
 }
 
 TEST_F(MVApiConnectionTrustTest, OtherPortsAreNeverChecked) {
