@@ -241,21 +241,24 @@ void MVLocalization::updateLocalizationFiles() {
     const std::string localizationFolder =
         MVLibraryApplication::sharedLibrary().pathForLocalization();
     platform::DispatchQueue::global().async([languages, localizationFolder] {
-        auto& files = platform::FileManager::defaultManager();
-        nlohmann::json hashes = nlohmann::json::object();
-        for (const auto& code : languages) {
-            if (!isSafeLanguageCode(code)) continue;
-            std::optional<std::string> text =
-                files.readFile(localizationFolder + "/" + code + ".lproj/" + kStringsFileName);
-            if (!text) {
-                if (auto builtIn = builtInFolder(code))
-                    text = files.readFile(*builtIn + "/" + kStringsFileName);
+        try {
+            auto& files = platform::FileManager::defaultManager();
+            nlohmann::json hashes = nlohmann::json::object();
+            for (const auto& code : languages) {
+                if (!isSafeLanguageCode(code)) continue;
+                auto text =
+                    files.readFile(localizationFolder + "/" + code + ".lproj/" + kStringsFileName);
+                if (!text) {
+                    if (auto builtIn = builtInFolder(code))
+                        text = files.readFile(*builtIn + "/" + kStringsFileName);
+                }
+                if (text) hashes[code] = fileHashOfStringsFile(*text);
             }
-            if (!text) continue;
-            hashes[code] = fileHashOfStringsFile(*text);
+            MVApiConnection::sharedConnection().sendCommands(
+                {MVCommandContent::getLocalization(hashes)});
+        } catch (const std::exception& e) {
+            MVLogError("MVLocalization could not report the file hashes: {}", e.what());
         }
-        MVApiConnection::sharedConnection().sendCommands(
-            {MVCommandContent::getLocalization(hashes)});
     });
 }
 
