@@ -8,3 +8,5 @@
 void registerNavigationControllerCommands();
 // showSplashScreen, hideSplashScreen, setSplashScreen (1.0).
 void registerSplashScreenCommands();
+// setLocalization, updateLocalization, setCurrentLocale (1.0).
+void registerLocalizationCommands();

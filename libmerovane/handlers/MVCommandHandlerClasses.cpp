@@ -27,4 +27,5 @@ void registerCommandHandlerClasses() {
     registerClass<MVCommandHandler_3_0>();
     registerNavigationControllerCommands();
     registerSplashScreenCommands();
+    registerLocalizationCommands();
 }

@@ -31,6 +31,17 @@ void Device::resetForTesting() {
     batteryMonitoring_ = false;
     batteryLevel_ = 1.0f;
     batteryState_ = BatteryState::Unplugged;
+    videoCaptureDevices_.clear();
+}
+
+std::vector<CaptureDevice> Device::videoCaptureDevices() const {
+    std::lock_guard lock(mutex_);
+    return videoCaptureDevices_;
+}
+
+void Device::setVideoCaptureDevices(std::vector<CaptureDevice> devices) {
+    std::lock_guard lock(mutex_);
+    videoCaptureDevices_ = std::move(devices);
 }
 
 UserInterfaceIdiom Device::userInterfaceIdiom() const {

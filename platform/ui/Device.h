@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/ui/InterfaceTypes.h"
 
@@ -14,6 +15,15 @@ namespace platform {
 
 inline constexpr const char* kDeviceOrientationDidChangeNotification =
     "UIDeviceOrientationDidChangeNotification";
+
+// A video capture device: where it faces, its active format's size, and its torch.
+struct CaptureDevice {
+    enum class Position { Unspecified, Back, Front };
+    Position position = Position::Back;
+    int width = 0;
+    int height = 0;
+    bool hasTorch = false;
+};
 
 class Device {
   public:
@@ -51,6 +61,15 @@ class Device {
     BatteryState batteryState() const;
     void setBatteryState(BatteryState state);
 
+    // The cellular provider's name: there is no telephony here, so always "".
+    std::string carrierName() const { return {}; }
+    // The advertising identifier: there is none here.
+    std::optional<std::string> advertisingIdentifier() const { return std::nullopt; }
+
+    // The video capture devices in the platform's order; none unless set.
+    std::vector<CaptureDevice> videoCaptureDevices() const;
+    void setVideoCaptureDevices(std::vector<CaptureDevice> devices);
+
     void resetForTesting();
 
   private:
@@ -67,6 +86,7 @@ class Device {
     bool batteryMonitoring_ = false;
     float batteryLevel_ = 1.0f;
     BatteryState batteryState_ = BatteryState::Unplugged;
+    std::vector<CaptureDevice> videoCaptureDevices_;
 };
 
 }  // namespace platform

@@ -82,9 +82,10 @@ const char* const kPaymentCommands[] = {
 
 // The groups built so far.
 const std::set<std::string> kBuilt = {
-    "showTab",           "flushTab",          "popTabToRoot",     "popTab",
-    "showNavigationBar", "hideNavigationBar", "setNavigationBar", "cleanTab",
-    "enablePopGesture",  "showSplashScreen",  "hideSplashScreen", "setSplashScreen",
+    "showTab",           "flushTab",           "popTabToRoot",     "popTab",
+    "showNavigationBar", "hideNavigationBar",  "setNavigationBar", "cleanTab",
+    "enablePopGesture",  "showSplashScreen",   "hideSplashScreen", "setSplashScreen",
+    "setLocalization",   "updateLocalization", "setCurrentLocale",
 };
 
 const int kVersions[] = {10, 11, 20, 21, 30};

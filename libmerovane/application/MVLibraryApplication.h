@@ -1,0 +1,131 @@
+#pragma once
+// The library's one application object: it fixes the library's folders, notices an app
+// update, observes the application's notifications, receives the application-delegate
+// callbacks ahead of the host, opens deep links and pushed notifications, builds the
+// user agent and wipes the stored state. It is the host of the API connection and of
+// persistent storage, and the installed localization.
+//
+//   // host entry point, before the main loop:
+//   MVLibraryApplication::sharedLibrary().setApiKey("<the key of the shop>");
+//
+// The API key comes from the host: it calls setApiKey() before the launch; the
+// app-start command sends whatever is set then.
+//
+// Main thread, except sharedLibrary(), appIdentifier(), apiKey(), userAgentString() and
+// the folders, which any thread may call.
+
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "libmerovane/connection/MVApiConnectionHost.h"
+#include "libmerovane/core/MVLocalizationInterface.h"
+#include "libmerovane/storage/MVPersistentStorageHost.h"
+#include "platform/foundation/Date.h"
+#include "platform/foundation/NotificationCenter.h"
+
+namespace platform {
+class Application;
+class Error;
+}  // namespace platform
+
+// The payload key of the library's pushed notifications.
+inline constexpr const char* MVPushNotificationIdentifierMerovane = "merovane";
+
+class MVLibraryApplication : public MVApiConnectionHost,
+                             public MVPersistentStorageHost,
+                             public MVLocalizationInterface,
+                             public std::enable_shared_from_this<MVLibraryApplication> {
+  public:
+    static constexpr const char* kLibraryVersion = "2.0";
+    // The API server used when the host names none.
+    static constexpr const char* kProductionApiPath = "https://api.merovane.example";
+
+    // The one instance, made on first use; it registers itself as the connection's and
+    // storage's host and as the localization.
+    static MVLibraryApplication& sharedLibrary();
+    static std::shared_ptr<MVLibraryApplication> sharedLibraryPointer();
+
+    static std::string libraryVersion() { return kLibraryVersion; }
+    static bool didUpdateApplication() { return sharedLibrary().didUpdateApplication_; }
+    static double timeIntervalSinceLaunching();
+
+    // The folders, fixed at creation.
+    std::string pathForDocuments() const { return pathForDocuments_; }
+    std::string pathForCaches() override { return pathForCaches_; }
+    std::string pathForWebCache() const { return pathForWebCache_; }
+    std::string pathForShadowCache() const { return pathForShadowCache_; }
+    std::string pathForLocalization() const { return pathForLocalization_; }
+
+    std::string apiKey() const;
+    void setApiKey(std::string apiKey);
+    void setDefaultApiPath(std::string path);
+
+    // The user default "app_identifier" without whitespace when not empty, else the
+    // Info value "MVApplicationIdentifier"; computed once. None at all fails the
+    // assertion "appIdentifier != nil".
+    std::string appIdentifier() override;
+
+    // The user agent: the web engine's own agent, then " libmerovane/<version> (" and the
+    // application's name, version, code base and " NOAPPLEPAY)".
+    void generateUserAgentString();
+    std::string userAgentString() override;
+
+    // Deletes the connection variables, clears the web cache, then empties every entity.
+    void resetApplication() override;
+    // Drops the cached boot script and the shadow mode scheduled for the next start; the
+    // failsafe flag too unless the web cache's shadow mode and caching are both on.
+    void removeCachedBootApp() override;
+    std::string defaultApiPath() override;
+    std::string libmerovaneBundlePath() override;
+    std::string localizedStringForKey(const std::string& key) const override;
+
+    // The observer of the application notifications.
+    void delegateNotification(const platform::Notification& notification);
+
+    // Launch-sequence steps the notification table runs.
+    void applicationWillEnterForeground(platform::Application& application);
+    void applicationDidEnterBackground(platform::Application& application);
+    void applicationDidReceiveMemoryWarning(platform::Application& application);
+
+    // Delegate callbacks, run ahead of the host's.
+    void didRegisterUserNotificationSettings(const nlohmann::json& settings);
+    void didRegisterForRemoteNotificationsWithDeviceToken(const std::string& token);
+    void didFailToRegisterForRemoteNotificationsWithError(const platform::Error& error);
+    void didReceiveRemoteNotification(const nlohmann::json& userInfo);
+    void handleActionWithIdentifier(const std::string& identifier, const nlohmann::json& userInfo,
+                                    std::function<void()> completionHandler);
+    void didReceiveLocalNotification(const nlohmann::json& notification) { (void)notification; }
+    bool openURL(const std::string& url, const std::string& sourceApplication);
+    void openMerovaneDeepLink(const std::string& url);
+
+    bool didFinishLaunching() const { return didFinishLaunching_; }
+    bool didSendAppStart() const { return didSendAppStart_; }
+    void setDidSendAppStart(bool sent) { didSendAppStart_ = sent; }
+
+    ~MVLibraryApplication() override;
+    MVLibraryApplication(const MVLibraryApplication&) = delete;
+    MVLibraryApplication& operator=(const MVLibraryApplication&) = delete;
+
+  private:
+    MVLibraryApplication();
+    void observeApplicationNotifications();
+    void noticeApplicationUpdate();
+
+    mutable std::mutex mutex_;
+    std::string apiKey_;
+    std::string defaultApiPath_ = kProductionApiPath;
+    bool didFinishLaunching_ = false;
+    bool didSendAppStart_ = false;
+    bool didUpdateApplication_ = false;
+    platform::Date dateWhenDidFinishLaunching_;
+    std::string pathForCaches_, pathForDocuments_, pathForWebCache_, pathForShadowCache_,
+        pathForLocalization_;
+    std::string userAgent_;
+    std::once_flag appIdentifierOnce_;
+    std::optional<std::string> appIdentifier_;
+    std::vector<platform::ObserverRegistration> observers_;
+};
