@@ -1,6 +1,8 @@
 #pragma once
-// What web views need of the web cache: the lookup of a key with its three answers,
-// removing one key, and whether shadow mode is on. The web cache implements it and is
+// What web views and the library application need of the web cache: the lookup of a
+// key with its three answers, removing one key or everything, and whether caching and
+// shadow mode are on. Where no cache is installed, callers take caching as on and
+// shadow mode as off. The web cache implements it and is
 // installed with setShared at start-up; tests install fakes.
 //
 //   auto cache = MVWebCacheInterface::shared();
@@ -40,6 +42,9 @@ class MVWebCacheInterface {
                             WhenLoadingStarts whenLoadingStarts, WhenFailed whenFailed) = 0;
     virtual void clearCacheForKey(const std::string& key) = 0;
     virtual bool isShadowModeEnabled() const = 0;
+    // Removes every entry (refused while shadow mode is on).
+    virtual void clearCache() = 0;
+    virtual bool isCachingEnabled() const = 0;
 
     // The installed web cache; null until one is installed.
     static std::shared_ptr<MVWebCacheInterface> shared();

@@ -9,6 +9,7 @@
 //   platform::runUntilIdle();
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -49,9 +50,17 @@ class FakeWebCache : public MVWebCacheInterface {
                     WhenLoadingStarts whenLoadingStarts, WhenFailed whenFailed) override;
     void clearCacheForKey(const std::string& key) override;
     bool isShadowModeEnabled() const override { return shadowMode_; }
+    void clearCache() override {
+        ++clearCacheCount;
+        if (onClearCache) onClearCache();
+    }
+    bool isCachingEnabled() const override { return cachingEnabled; }
 
     std::vector<std::string> lookups;
     std::vector<std::string> clearedKeys;
+    int clearCacheCount = 0;
+    std::function<void()> onClearCache;  // runs inside clearCache()
+    bool cachingEnabled = true;
 
   private:
     struct Pending {
