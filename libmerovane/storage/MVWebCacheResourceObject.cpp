@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <mutex>
+#include <nlohmann/json.hpp>
 
 #include "libmerovane/core/ErrorDescription.h"
 #include "libmerovane/core/MVErrorLogger.h"

@@ -277,6 +277,20 @@ TEST_F(MVWebCacheTest, ClearCacheRemovesFilesSoReusedSerialsStartClean) {
     EXPECT_EQ(source_->loads, (Answers{"a"}));
 }
 
+TEST_F(MVWebCacheTest, CleanupRemovesExpiredEntriesOnly) {
+    cache().setData(bytes("old"), "old", {{"maximum-lifetime", 1}});
+    cache().setData(bytes("new"), "new", {{"maximum-lifetime", 60}});
+    settle();
+    platform::advanceBy(10);
+    cache().cleanup();
+    settle();
+    EXPECT_FALSE(exists(webFile(100000)));
+    EXPECT_EQ(readFile(webFile(100001)), "new");
+    EXPECT_EQ(*lookup("old"), (Answers{"starts(nil)"}));  // its RAM entry went too
+    settle();
+    EXPECT_EQ(source_->loads, (Answers{"old"}));
+}
+
 TEST_F(MVWebCacheTest, ClearingIsRefusedInShadowMode) {
     cache().setData(bytes("a"), "a", {{"maximum-lifetime", 60}});
     settle();
