@@ -1,7 +1,8 @@
 // Arbitrary bytes, parsed as JSON, handed to the command dispatcher as a collection
 // from a page, as a native command list and as the parameters of a page event; the
 // navigation and splash-screen commands reach recording neighbours. Each of those
-// commands, run alone, makes at most one warning and one report.
+// commands, run alone, makes at most one warning and one report. The command "later"
+// carries its "delay" into the run loop, as page-given times do.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "libmerovane/bridge/MVCommand.h"
 #include "libmerovane/bridge/MVCommandHandler.h"
@@ -24,8 +26,10 @@
 #include "libmerovane/handlers/MVCommandHandler_1_0.h"
 #include "libmerovane/handlers/MVCommandHandler_2_0.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/JsonValue.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/foundation/TestDriver.h"
 
 namespace {
@@ -116,6 +120,22 @@ void touchParameters(MVCommandHandler&, nlohmann::json* parameters,
     (void)event.stringForJavaDescription();
 }
 
+// Whatever number the page gives reaches the run loop and the queues, once and
+// repeating; each input's timers run for a while and are withdrawn after it.
+std::vector<platform::TimerHandle>& laterTimers() {
+    static std::vector<platform::TimerHandle> timers;
+    return timers;
+}
+
+void scheduleLater(MVCommandHandler&, nlohmann::json* parameters,
+                   const std::shared_ptr<MVWebView>&) {
+    const double delay = parameters ? platform::json::doubleValue(*parameters, "delay") : 0;
+    auto& loop = platform::RunLoop::main();
+    laterTimers().push_back(loop.postAfter(delay, [] {}));
+    laterTimers().push_back(platform::DispatchQueue::main().after(delay, [] {}));
+    laterTimers().push_back(loop.postRepeating(delay, [] {}));
+}
+
 void setUp() {
     platform::Clock::installManual();
     auto counting = std::make_shared<CountingLogger>();
@@ -136,6 +156,7 @@ void setUp() {
                           &touchParameters});
     v10.add("veto", {MVSpec{}, &touchParameters});
     v10.add("never", {std::nullopt, &touchParameters});
+    v10.add("later", {MVSpec{{"delay", MVSpec::NSNumber}}, &scheduleLater});
     MVCommandHandler_2_0::commandTable().add(
         "nested",
         {MVSpec{{"cmds", MVSpec::NSArray}},
@@ -159,6 +180,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         handler->performCommands(parsed.value, webView);
     if (parsed.value.is_array()) (void)MVEvent("fuzz", parsed.value).stringForJavaFunctionCall();
     platform::runUntilIdle();
+    if (!laterTimers().empty()) {
+        platform::advanceBy(0.01);
+        for (auto& timer : laterTimers()) timer.cancel();
+        laterTimers().clear();
+    }
     MVErrorLogger::clearReports();
 
     // One neighbour command at a time, from the server, in the collection's version.

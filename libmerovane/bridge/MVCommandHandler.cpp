@@ -51,6 +51,7 @@ constexpr const char* kPerformingParameters = "( {} )";
 constexpr const char* kPerformingNoParameters = "()";
 constexpr const char* kCancelled = " [cancelled]";
 constexpr const char* kCommandThrewLine = "{} MVCommand.{} failed: {}";
+constexpr const char* kUnknownException = "unknown exception";
 
 // Handler instances by version number (null: no class for it) and handler classes by
 // name. Entries are kept for the life of the process.
@@ -80,6 +81,21 @@ const MVSpec& collectionSpecification() {
 
 bool isEmptySpecification(const MVSpec& spec) {
     return spec.kind() == MVSpec::Kind::Dictionary && spec.members().empty();
+}
+
+// The web view is read on the main thread only, so a report made elsewhere waits there.
+void reportFailedValidation(std::string handlerName, std::string commandName, std::string log,
+                            const MVCommandHandler::WebViewPtr& webView) {
+    auto report = [handlerName = std::move(handlerName), commandName = std::move(commandName),
+                   log = std::move(log), webView] {
+        std::string url = webView ? webView->currentUrl().value_or("") : "";
+        MVErrorLogger::logError(fmt::format(kValidationReport, handlerName),
+                                {{"command", commandName}, {"log", log}, {"webView", url}});
+    };
+    if (!webView || platform::isMainThread())
+        report();
+    else
+        platform::RunLoop::main().post(std::move(report));
 }
 
 }  // namespace
@@ -214,9 +230,7 @@ void MVCommandHandler::performCommand(const MVCommand& command, const WebViewPtr
     if (valid) {
         performDefinedCommand(std::move(definition), command, std::move(stripped), webView);
     } else if (!log.empty()) {
-        std::string url = webView ? webView->currentUrl().value_or("") : "";
-        MVErrorLogger::logError(fmt::format(kValidationReport, name()),
-                                {{"command", command.name()}, {"log", log}, {"webView", url}});
+        reportFailedValidation(name(), command.name(), std::move(log), webView);
     }
 }
 
@@ -264,8 +278,14 @@ void MVCommandHandler::performDefinedCommand(std::shared_ptr<const MVCommandDefi
         if (vetoed) return;
         definition->perform(*this, strippedParameters.get(),
                             webView ? webView->asMVWebView() : nullptr);
+    } catch (const platform::Exception& e) {
+        // Ending the application is meant to unwind all the way.
+        if (e.name() == MVLibraryApplicationHasBeenTerminatedException) throw;
+        MVLogError(kCommandThrewLine, name(), command.name(), e.what());
     } catch (const std::exception& e) {
         MVLogError(kCommandThrewLine, name(), command.name(), e.what());
+    } catch (...) {
+        MVLogError(kCommandThrewLine, name(), command.name(), kUnknownException);
     }
 }
 

@@ -15,8 +15,9 @@
 // fill at start-up (registerHandlerClass); there is one shared handler per version.
 //
 // Thread-safety: any thread may call the dispatcher. Lookup, validation and logging
-// run on the calling thread; commands and the veto always run on the main thread
-// (inline when called there, else posted to the main run loop).
+// run on the calling thread; commands, the veto and everything else that reads the web
+// view always run on the main thread (inline when called there, else posted to the
+// main run loop).
 
 #include <functional>
 #include <memory>
@@ -29,6 +30,11 @@
 
 class MVCommand;
 class MVWebViewInterface;
+
+// The name of the platform::Exception that ends the application. The dispatcher lets it
+// pass; any other failure of a command is logged and the next command runs.
+inline constexpr const char* MVLibraryApplicationHasBeenTerminatedException =
+    "MVLibraryApplicationHasBeenTerminatedException";
 
 class MVCommandHandler : public std::enable_shared_from_this<MVCommandHandler> {
   public:

@@ -13,6 +13,13 @@ constexpr const char* kDocumentReadyScript =
 constexpr const char* kCouldNotAccessEvents = "MVWebView{} could not access MVEvents";
 constexpr const char* kNoDomAccess = "MVWebView{} did not gain DOM access before timeout";
 
+// The poll behind a liveness token, or null once it is destroyed. The token may outlive
+// the poll (a caller holds a copy): it is the pointer in it that tells.
+MVDocumentReadyPoll* livePoll(const std::weak_ptr<MVDocumentReadyPoll*>& token) {
+    auto held = token.lock();
+    return held ? *held : nullptr;
+}
+
 bool lessThanSecondsSince(int64_t startNanos, double seconds) {
     return platform::Clock::monotonicNanos() - startNanos < platform::secondsToNanos(seconds);
 }
@@ -48,6 +55,7 @@ MVDocumentReadyPoll::MVDocumentReadyPoll(std::function<std::string()> label, Eva
       self_(std::make_shared<MVDocumentReadyPoll*>(this)) {}
 
 MVDocumentReadyPoll::~MVDocumentReadyPoll() {
+    *self_ = nullptr;
     stepTimer_.cancel();
     checkTimer_.cancel();
 }
@@ -75,26 +83,33 @@ void MVDocumentReadyPoll::scheduleStep() {
     std::weak_ptr<MVDocumentReadyPoll*> weak = self_;
     const uint64_t generation = pollGeneration_;
     stepTimer_ = platform::RunLoop::main().postAfter(kPollInterval, [weak, generation] {
-        if (auto self = weak.lock()) (*self)->step(generation);
+        if (auto* poll = livePoll(weak)) poll->step(generation);
     });
 }
 
+// Every call out (the owner's functions, the page's script) may destroy the poll: the
+// token is looked at again after each.
 void MVDocumentReadyPoll::step(uint64_t generation) {
     if (generation != pollGeneration_ || !polling_) return;
-    if (!mayStep_()) {
+    const std::weak_ptr<MVDocumentReadyPoll*> weak = self_;
+    const bool mayStep = mayStep_();
+    if (!livePoll(weak)) return;
+    if (!mayStep) {
         polling_ = false;
         return;
     }
-    std::weak_ptr<MVDocumentReadyPoll*> weak = self_;
     evaluate_(documentReadyScript(), [weak, generation](const std::string& answer) {
-        if (auto self = weak.lock()) (*self)->answered(generation, answer);
+        if (auto* poll = livePoll(weak)) poll->answered(generation, answer);
     });
 }
 
 void MVDocumentReadyPoll::answered(uint64_t generation, const std::string& answer) {
     // A load cancelled while the page was answering keeps its poll from going on.
     if (generation != pollGeneration_ || !polling_) return;
-    if (!mayStep_()) {
+    const std::weak_ptr<MVDocumentReadyPoll*> weak = self_;
+    const bool mayStep = mayStep_();
+    if (!livePoll(weak)) return;
+    if (!mayStep) {
         polling_ = false;
         return;
     }
@@ -105,7 +120,9 @@ void MVDocumentReadyPoll::answered(uint64_t generation, const std::string& answe
             scheduleStep();
             return;
         }
-        MVLogWarn(kCouldNotAccessEvents, label_());
+        const std::string label = label_();
+        if (!livePoll(weak)) return;
+        MVLogWarn(kCouldNotAccessEvents, label);
         usingLibrary = false;
     }
     if (!usingLibrary && state.readyState == "loading") {
@@ -113,7 +130,9 @@ void MVDocumentReadyPoll::answered(uint64_t generation, const std::string& answe
             scheduleStep();
             return;
         }
-        MVLogWarn(kNoDomAccess, label_());
+        const std::string label = label_();
+        if (!livePoll(weak)) return;
+        MVLogWarn(kNoDomAccess, label);
     }
     polling_ = false;
     auto ready = std::move(ready_);
@@ -146,7 +165,7 @@ void MVDocumentReadyPoll::scheduleExternalCheck() {
     std::weak_ptr<MVDocumentReadyPoll*> weak = self_;
     const uint64_t generation = checkGeneration_;
     checkTimer_ = platform::RunLoop::main().postAfter(kExternalCheckInterval, [weak, generation] {
-        if (auto self = weak.lock()) (*self)->externalCheck(generation);
+        if (auto* poll = livePoll(weak)) poll->externalCheck(generation);
     });
 }
 
@@ -154,9 +173,9 @@ void MVDocumentReadyPoll::externalCheck(uint64_t generation) {
     if (generation != checkGeneration_ || !checking_) return;
     std::weak_ptr<MVDocumentReadyPoll*> weak = self_;
     evaluate_(kReadyStateScript, [weak, generation](const std::string& answer) {
-        auto self = weak.lock();
-        if (!self) return;
-        MVDocumentReadyPoll& poll = **self;
+        auto* live = livePoll(weak);
+        if (!live) return;
+        MVDocumentReadyPoll& poll = *live;
         if (generation != poll.checkGeneration_ || !poll.checking_) return;
         if (answer != "complete") {
             poll.scheduleExternalCheck();

@@ -92,6 +92,7 @@ class MVDocumentReadyPoll {
     bool checking_ = false;
     platform::TimerHandle stepTimer_;
     platform::TimerHandle checkTimer_;
-    // Expires with the poll: answers that arrive later find nothing to report to.
+    // Points to the poll until its destructor clears it: answers and timers that come
+    // later, or while a call out destroys the poll, find nothing to report to.
     std::shared_ptr<MVDocumentReadyPoll*> self_;
 };

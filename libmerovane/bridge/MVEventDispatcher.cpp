@@ -5,13 +5,16 @@
 #include "libmerovane/bridge/MVEvent.h"
 #include "libmerovane/bridge/MVWebViewInterface.h"
 #include "libmerovane/core/MVLog.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/foundation/SharedInstances.h"
+#include "platform/foundation/Thread.h"
 
 namespace {
 
 constexpr const char* kInvalidArgumentsName = "Invalid arguments for {}";
 constexpr const char* kWebViewMissing = "webView may not be nil";
 constexpr const char* kEventNamesMissing = "eventNames may not be nil";
+constexpr const char* kMainThreadOnly = "MVEventDispatcher is used on the main thread only";
 
 constexpr const char* kBroadcastingLine = "MVEventDispatcher broadcasting {}{}";
 constexpr const char* kListenersOpen = " to [ ";
@@ -37,6 +40,7 @@ MVEventDispatcher& MVEventDispatcher::sharedDispatcher() {
 
 void MVEventDispatcher::registerWebView(const std::shared_ptr<MVWebViewInterface>& webView,
                                         const std::vector<std::string>& eventNames) {
+    platform::assertThat(platform::isMainThread(), kMainThreadOnly);
     if (!webView)
         throw MVEventDispatcherInvalidArgumentsException("registerWebView:forEvents:",
                                                          kWebViewMissing);
@@ -60,6 +64,13 @@ void MVEventDispatcher::unregisterWebView(const MVWebViewInterface* webView,
     if (!webView)
         throw MVEventDispatcherInvalidArgumentsException("unregisterWebView:forEvents:",
                                                          kWebViewMissing);
+    if (!platform::isMainThread()) {
+        // A web view whose last reference went on another thread (webViewForSerial
+        // hands them out anywhere) ends up here from its destructor. Its entries have
+        // expired already and are passed over; the main thread sweeps them.
+        platform::RunLoop::main().post([this] { removeExpiredRegistrations(); });
+        return;
+    }
     // Names are collected first: removing a name while walking the map would
     // invalidate the walk.
     std::vector<std::string> names = eventNames.empty() ? this->eventNames() : eventNames;
@@ -71,7 +82,15 @@ void MVEventDispatcher::unregisterWebView(const MVWebViewInterface* webView,
     }
 }
 
+void MVEventDispatcher::removeExpiredRegistrations() {
+    for (auto it = events_.begin(); it != events_.end();) {
+        std::erase_if(it->second, [](const Registration& r) { return r.webView.expired(); });
+        it = it->second.empty() ? events_.erase(it) : std::next(it);
+    }
+}
+
 void MVEventDispatcher::dispatchEvent(const MVEvent& event) {
+    platform::assertThat(platform::isMainThread(), kMainThreadOnly);
     // A snapshot: delivery may register or unregister web views meanwhile.
     auto listeners = webViewsForEvent(event.eventName());
     std::string audience;

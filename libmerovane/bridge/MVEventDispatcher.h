@@ -7,7 +7,9 @@
 //   dispatcher.dispatchEvent(MVEventViews::tabDidChange("home"));
 //
 // Registrations do not own their web views. A web view unregisters itself when it
-// starts loading another page and, by identity, in its destructor. Main thread only.
+// starts loading another page and, by identity, in its destructor. Main thread only:
+// registering and dispatching throw NSInternalInconsistencyException on any other
+// thread; unregistering there (a destructor) leaves the sweep to the main thread.
 
 #include <map>
 #include <memory>
@@ -51,6 +53,7 @@ class MVEventDispatcher {
 
   private:
     MVEventDispatcher() = default;
+    void removeExpiredRegistrations();
 
     struct Registration {
         const MVWebViewInterface* identity;

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "libmerovane/core/MVLog.h"
+#include "platform/foundation/JsonValue.h"
 
 namespace MVEventWebViews {
 namespace {
@@ -97,7 +98,8 @@ MVEvent endPageProgress() {
 }
 
 MVEvent updatePageProgress(float progress) {
-    return amending(MVEvent("updatePageProgress", nlohmann::json::array({progress})));
+    return amending(MVEvent("updatePageProgress",
+                            nlohmann::json::array({platform::json::floatNumber(progress)})));
 }
 
 MVEvent updatePageProgressInfo(const std::optional<std::string>& url, bool isSecure, bool isTrusted,

@@ -186,6 +186,7 @@ void MVWebView::cancelCurrentRequest() {
     }
     abandonFetch();
     ++loadGeneration_;
+    shownLoadGeneration_ = loadGeneration_;
     postNotification(MVWebViewDidCancelLoadingNotification);
     MVLogVerbose(texts::kDidCancelLoading, debugName(), requestTextForLog());
     isLoading_ = false;

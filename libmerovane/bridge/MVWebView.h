@@ -213,7 +213,8 @@ class MVWebView : public platform::View,
     void apiPageFailed();
     void deliverPageContext(const std::string& source, const std::string& baseUrl,
                             bool loadedFromCache, const std::vector<std::string>& tags);
-    void followLinkNatively(const platform::URLRequest& request);
+    void followLinkNatively(const platform::URLRequest& request,
+                            platform::NavigationType navigationType);
 
     // History.
     std::shared_ptr<MVWebViewHistoryEntry> newestEntry() const;
@@ -274,4 +275,7 @@ class MVWebView : public platform::View,
     // Counts loads: answers for an older load (a cancelled or superseded fetch, a late
     // web cache answer) find another number and are dropped.
     uint64_t loadGeneration_ = 0;
+    // The load whose document the platform view was handed last (or that ended without
+    // one): while it is older than loadGeneration_, the page shown is being replaced.
+    uint64_t shownLoadGeneration_ = 0;
 };

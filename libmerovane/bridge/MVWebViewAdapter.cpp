@@ -1,14 +1,19 @@
 #include "libmerovane/bridge/MVWebViewAdapter.h"
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "libmerovane/bridge/MVWebViewAdapter_UIWebView.h"
+#include "libmerovane/core/MVLog.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
 
 namespace {
+
+constexpr const char* kScriptTimedOut = "MVWebViewAdapter gave up waiting {} s for a script";
 
 // What the base class answers for the operations its subclasses must replace.
 [[noreturn]] void abstractOperation() {
@@ -33,9 +38,10 @@ void MVWebViewAdapter::evaluateJavaScript(const std::string& script) {
     evaluateJavaScript(script, nullptr);
 }
 
-std::string MVWebViewAdapter::stringByEvaluatingJavaScriptFromString(const std::string& script) {
+std::string MVWebViewAdapter::stringByEvaluatingJavaScriptFromString(const std::string& script,
+                                                                     double timeoutSeconds) {
     struct Answer {
-        bool done = false;
+        std::atomic<bool> done{false};
         std::string result;
     };
     auto answer = std::make_shared<Answer>();
@@ -44,8 +50,14 @@ std::string MVWebViewAdapter::stringByEvaluatingJavaScriptFromString(const std::
         answer->done = true;
     });
     // An asynchronous answer arrives on the main loop: turn it meanwhile, since sleeping
-    // there would wait for ever.
+    // there would wait for ever. A page that never answers gets the engine's bound.
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::nanoseconds(platform::secondsToNanos(timeoutSeconds));
     while (!answer->done) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            MVLogError(kScriptTimedOut, timeoutSeconds);
+            return {};
+        }
         if (platform::isMainThread()) {
             platform::RunLoop::main().runOnce(1'000'000);
         } else {

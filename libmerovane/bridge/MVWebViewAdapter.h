@@ -43,8 +43,10 @@ class MVWebViewAdapter : public platform::View {
     virtual void evaluateJavaScript(const std::string& script, ScriptCompletion completion);
     void evaluateJavaScript(const std::string& script);
     // The result, waiting for it when the adapter evaluates asynchronously (the main
-    // loop turns meanwhile).
-    std::string stringByEvaluatingJavaScriptFromString(const std::string& script);
+    // loop turns meanwhile) at most `timeoutSeconds` of real time; "" after that.
+    std::string stringByEvaluatingJavaScriptFromString(
+        const std::string& script,
+        double timeoutSeconds = platform::WebEngine::kSynchronousTimeout);
 
     virtual void loadHTMLString(const std::string& html,
                                 const std::optional<platform::URL>& baseURL);

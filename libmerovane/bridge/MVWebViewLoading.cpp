@@ -168,6 +168,7 @@ void MVWebView::loadHTMLString(const std::string& html, const std::optional<plat
     loadedBaseURL_ = baseURL;
     scheduleLoad([html, baseURL](MVWebView& webView) {
         webView.webViewInitialRequest_ = true;
+        webView.shownLoadGeneration_ = webView.loadGeneration_;
         webView.webView_->loadHTMLString(html, baseURL);
     });
 }
@@ -212,6 +213,8 @@ void MVWebView::scheduleLoad(std::function<void(MVWebView&)> load) {
 void MVWebView::endLoad(const char* notification) {
     if (!isLoading_) return;
     isLoading_ = false;
+    // No new document came: the one shown is current again.
+    shownLoadGeneration_ = loadGeneration_;
     postNotification(notification);
 }
 
@@ -298,6 +301,7 @@ void MVWebView::fetchDidFinish(PageFetch& fetch) {
     isLoading_ = true;
     loadedBaseURL_ = platform::URL::parse(baseUrl);
     webViewInitialRequest_ = true;
+    shownLoadGeneration_ = loadGeneration_;
     webView_->loadData(std::string(fetch.data.begin(), fetch.data.end()), response.mimeType(),
                        response.textEncodingName(), pageURL);
 }
@@ -426,6 +430,7 @@ void MVWebView::apiPageAvailable(const std::string& pageId, const MVWebViewHisto
     if (!isCurrentLoad(generation)) return;  // the delegate started another load
     loadedBaseURL_ = base;
     webViewInitialRequest_ = true;
+    shownLoadGeneration_ = loadGeneration_;
     std::string mimeType = platform::json::stringValue(info, "mime-type").value_or("");
     if (mimeType.empty()) mimeType = kDefaultApiMimeType;
     webView_->loadData(std::string(data.begin(), data.end()), mimeType, kApiTextEncoding, base);
@@ -434,6 +439,7 @@ void MVWebView::apiPageAvailable(const std::string& pageId, const MVWebViewHisto
 void MVWebView::apiPageFailed() {
     loadedBaseURL_.reset();
     webViewInitialRequest_ = true;
+    shownLoadGeneration_ = loadGeneration_;
     pageDidFailLoading_ = true;
     auto cache = MVWebCacheInterface::shared();
     const bool shadowMode = cache && cache->isShadowModeEnabled();
@@ -457,11 +463,11 @@ void MVWebView::deliverPageContext(const std::string& source, const std::string&
     }
 }
 
-void MVWebView::followLinkNatively(const platform::URLRequest& request) {
+void MVWebView::followLinkNatively(const platform::URLRequest& request,
+                                   platform::NavigationType navigationType) {
     if (auto delegate = this->delegate()) {
         auto keep = self();
-        if (delegate->webViewShouldStartLoadWithRequest(
-                *this, request, platform::NavigationType::LinkClicked) == false)
+        if (delegate->webViewShouldStartLoadWithRequest(*this, request, navigationType) == false)
             return;
     }
     platform::URLRequest copy = request;

@@ -61,6 +61,14 @@ std::optional<bool> MVWebView::webViewShouldStartLoadWithRequest(
         route = routeForScheme(request.url().schemeLowercased());
     }
 
+    // A newer load has not reached the platform view yet: a document the old page asks
+    // for would take the newer one's place.
+    if ((route == Route::Platform || route == Route::Native) &&
+        shownLoadGeneration_ != loadGeneration_) {
+        MVLogInfo(texts::kStaleNavigation, debugName(), absolute);
+        return false;
+    }
+
     // A link followed natively gets its entry then; only what stays in the page (or
     // never leaves the application) gets the fragment's entry here.
     if (fragmentEntry && route != Route::Native) {
@@ -86,8 +94,9 @@ std::optional<bool> MVWebView::webViewShouldStartLoadWithRequest(
         }
         case Route::Native:
             performBlock(
-                [weak = weakSelf(), request] {
-                    if (auto webView = weak.lock()) webView->followLinkNatively(request);
+                [weak = weakSelf(), request, navigationType] {
+                    if (auto webView = weak.lock())
+                        webView->followLinkNatively(request, navigationType);
                 },
                 isLoading_);
             return false;

@@ -13,6 +13,8 @@ inline constexpr const char* kDidCancelLoading = "MVWebView{} did cancel loading
 inline constexpr const char* kDidFailLoading = "MVWebView{} did fail loading [{}]";
 inline constexpr const char* kDidFinishRendering = "MVWebView{} did finish rendering [{}]";
 inline constexpr const char* kHTMLStringWithBase = "HTML String : {}";
+inline constexpr const char* kStaleNavigation =
+    "MVWebView{} refused a navigation of a page that a newer load replaces: <{}>";
 inline constexpr const char* kGarbageRequest =
     "MVWebView{} doesn't start loading request , since it is garbage: <{}>.";
 inline constexpr const char* kGarbageEvent =

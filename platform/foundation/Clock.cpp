@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/foundation/Log.h"
 #include "platform/foundation/RunLoop.h"
 
 namespace platform {
@@ -39,16 +40,22 @@ void Clock::setManualNanos(int64_t nanos) {
     int64_t current = gManualNanos.load();
     while (nanos > current && !gManualNanos.compare_exchange_weak(current, nanos)) {
     }
-    RunLoop::wakeAll();
+    RunLoop::wakeDueAt(gManualNanos.load());
 }
 
 void Clock::advanceManualNanos(int64_t nanos) {
     if (nanos <= 0) return;
-    gManualNanos.fetch_add(nanos);
-    RunLoop::wakeAll();
+    int64_t current = gManualNanos.load();
+    while (!gManualNanos.compare_exchange_weak(current, addNanosSaturating(current, nanos))) {
+    }
+    RunLoop::wakeDueAt(gManualNanos.load());
 }
 
 void sleepFor(double seconds) {
+    if (std::isnan(seconds)) {
+        PLATFORM_LOG_WARN("sleepFor was given a time that is no number; it returns at once");
+        return;
+    }
     if (seconds <= 0) return;
     if (Clock::isManual()) {
         Clock::advanceManualNanos(secondsToNanos(seconds));

@@ -5,7 +5,9 @@
 // thread starts; from then on time moves only when a test (or sleepFor) moves it.
 // The manual clock is never uninstalled. Thread-safe.
 
+#include <cmath>
 #include <cstdint>
+#include <limits>
 
 namespace platform {
 
@@ -27,8 +29,22 @@ class Clock {
 };
 
 // Seconds to nanoseconds by truncation, as every delay in the system is converted.
+// NaN gives 0; values beyond the range (infinities too) saturate at its ends.
 inline int64_t secondsToNanos(double seconds) {
-    return static_cast<int64_t>(seconds * 1e9);
+    if (std::isnan(seconds)) return 0;
+    const double nanos = seconds * 1e9;
+    // 2^63 is exact in a double; everything below it converts without overflow.
+    constexpr double kLimit = 9223372036854775808.0;
+    if (nanos >= kLimit) return std::numeric_limits<int64_t>::max();
+    if (nanos <= -kLimit) return std::numeric_limits<int64_t>::min();
+    return static_cast<int64_t>(nanos);
+}
+
+// `nanos + delta` for a delta of zero or more, held at the end of the clock's range.
+inline int64_t addNanosSaturating(int64_t nanos, int64_t delta) {
+    if (delta > 0 && nanos > std::numeric_limits<int64_t>::max() - delta)
+        return std::numeric_limits<int64_t>::max();
+    return nanos + delta;
 }
 
 // Blocks for `seconds`, or, with the manual clock, moves it forward instead.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/foundation/Base64.h"
+#include "platform/foundation/Log.h"
 
 namespace platform::json {
 namespace {
@@ -179,12 +180,33 @@ int64_t integerFromDouble(double d) {
     return static_cast<int64_t>(d);
 }
 
-bool containsBinary(const json& v) {
-    if (v.is_binary()) return true;
-    if (v.is_structured())
-        for (const auto& e : v)
-            if (containsBinary(e)) return true;
-    return false;
+struct Shape {
+    bool binary = false;
+    bool tooDeep = false;
+};
+
+// Walks without recursing, so that any depth is safe to look at.
+Shape shapeOf(const json& root) {
+    Shape shape;
+    struct Frame {
+        const json* value;
+        size_t depth;
+    };
+    std::vector<Frame> stack{{&root, 1}};
+    while (!stack.empty()) {
+        const Frame frame = stack.back();
+        stack.pop_back();
+        if (frame.value->is_binary()) {
+            shape.binary = true;
+        } else if (frame.value->is_structured()) {
+            if (frame.depth > kMaxParseDepth) {
+                shape.tooDeep = true;
+                return shape;
+            }
+            for (const auto& e : *frame.value) stack.push_back({&e, frame.depth + 1});
+        }
+    }
+    return shape;
 }
 
 void replaceBinary(json& v) {
@@ -251,7 +273,13 @@ ParseResult parseCbor(std::string_view bytes) {
 std::string print(const nlohmann::json& v, bool pretty) {
     try {
         const int indent = pretty ? 2 : -1;
-        if (containsBinary(v)) {
+        const Shape shape = shapeOf(v);
+        if (shape.tooDeep) {
+            PLATFORM_LOG_WARN("JSON value nested deeper than {} levels printed as null",
+                              kMaxParseDepth);
+            return "null";
+        }
+        if (shape.binary) {
             json copy = v;
             replaceBinary(copy);
             return copy.dump(indent, ' ', false, json::error_handler_t::replace);
@@ -260,6 +288,15 @@ std::string print(const nlohmann::json& v, bool pretty) {
     } catch (const std::exception&) {
         return "null";
     }
+}
+
+nlohmann::json floatNumber(float value) {
+    if (!std::isfinite(value)) return static_cast<double>(value);
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, value);
+    double shortest = value;
+    std::from_chars(text, written.ptr, shortest);
+    return shortest;
 }
 
 const nlohmann::json* find(const nlohmann::json& obj, std::string_view key) {

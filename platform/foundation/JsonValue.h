@@ -63,8 +63,14 @@ ParseResult parseCbor(std::string_view bytes);
 
 // JSON text of `v`: compact, or indented by two spaces with `pretty`. Invalid UTF-8 in
 // strings is replaced by U+FFFD, binary values print as Base64 strings, NaN and
-// infinities as null. Object keys come out sorted. Never throws.
+// infinities as null. Object keys come out sorted. A value nested deeper than
+// kMaxParseDepth (only values built in code can be) prints as null, with a warning.
+// Never throws.
 std::string print(const nlohmann::json& v, bool pretty = false);
+
+// A number the system holds in single precision: the double that prints in the shortest
+// form reading back as that float (0.0125f gives 0.0125, not 0.012500000186264515).
+nlohmann::json floatNumber(float value);
 
 // The member `key` of `obj`; null when `obj` is not an object or lacks the key.
 const nlohmann::json* find(const nlohmann::json& obj, std::string_view key);

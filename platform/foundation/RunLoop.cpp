@@ -8,10 +8,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cmath>
+#include <limits>
 #include <map>
 #include <mutex>
 
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Log.h"
 
 namespace platform {
 namespace detail {
@@ -60,6 +63,38 @@ using detail::Key;
 using detail::RunLoopImpl;
 
 std::atomic<uint64_t> gGeneration{0};
+std::atomic<uint64_t> gWorkerGeneration{0};
+
+// An item or descriptor callback ran to its end on `impl`.
+void noteFinished(RunLoopImpl& impl) {
+    std::lock_guard lock(impl.mutex);
+    impl.running = false;
+    gGeneration.fetch_add(1);
+    if (!impl.isMain) gWorkerGeneration.fetch_add(1);
+}
+
+// Shortest interval of a repeating item: a page or server may ask for any.
+constexpr int64_t kMinimumIntervalNanos = 100'000;
+constexpr int64_t kEndOfTime = std::numeric_limits<int64_t>::max();
+
+// NaN runs at the next turn, as zero does; a delay beyond the clock's range waits until
+// its end.
+int64_t delayNanos(double seconds, const std::string& loop) {
+    if (std::isnan(seconds)) {
+        PLATFORM_LOG_WARN(
+            "RunLoop {} was given a delay that is no number; it runs at the next turn", loop);
+        return 0;
+    }
+    return seconds > 0 ? secondsToNanos(seconds) : 0;
+}
+
+int64_t intervalNanos(double seconds, const std::string& loop) {
+    if (std::isnan(seconds))
+        PLATFORM_LOG_WARN(
+            "RunLoop {} was given an interval that is no number; it repeats every {} ns", loop,
+            kMinimumIntervalNanos);
+    return std::max(kMinimumIntervalNanos, secondsToNanos(seconds));
+}
 
 pid_t currentTid() {
     return static_cast<pid_t>(::syscall(SYS_gettid));
@@ -202,11 +237,11 @@ void RunLoop::post(Task fn) {
 }
 
 TimerHandle RunLoop::postAfter(double seconds, Task fn) {
-    return schedule(seconds > 0 ? secondsToNanos(seconds) : 0, 0, std::move(fn));
+    return schedule(delayNanos(seconds, impl_->name), 0, std::move(fn));
 }
 
 TimerHandle RunLoop::postRepeating(double intervalSeconds, Task fn) {
-    int64_t interval = std::max<int64_t>(1, secondsToNanos(intervalSeconds));
+    const int64_t interval = intervalNanos(intervalSeconds, impl_->name);
     return schedule(interval, interval, std::move(fn));
 }
 
@@ -215,7 +250,7 @@ TimerHandle RunLoop::schedule(int64_t delayNanos, int64_t intervalNanos, Task fn
     state->loop = impl_;
     {
         std::lock_guard lock(impl_->mutex);
-        Key key{Clock::monotonicNanos() + delayNanos, impl_->nextSeq++};
+        Key key{addNanosSaturating(Clock::monotonicNanos(), delayNanos), impl_->nextSeq++};
         state->key = key;
         impl_->items.emplace(key, Item{state, std::move(fn), intervalNanos});
     }
@@ -265,20 +300,19 @@ size_t RunLoop::runDue() {
         }
         struct Done {
             RunLoopImpl& impl;
-            ~Done() {
-                std::lock_guard lock(impl.mutex);
-                impl.running = false;
-                gGeneration.fetch_add(1);
-            }
+            ~Done() { noteFinished(impl); }
         } done{*impl_};
         ++count;
-        if (item.interval > 0) {
+        if (item.interval > 0 && key.first < kEndOfTime) {
             // Re-arm before running, so the task may cancel its own timer.
             Task fn = item.fn;
             {
                 std::lock_guard lock(impl_->mutex);
-                int64_t next = key.first + item.interval;
-                if (next <= now) next += ((now - next) / item.interval + 1) * item.interval;
+                int64_t next = addNanosSaturating(key.first, item.interval);
+                if (next <= now) {
+                    next = addNanosSaturating(next,
+                                              ((now - next) / item.interval + 1) * item.interval);
+                }
                 Key nextKey{next, impl_->nextSeq++};
                 item.timer->key = nextKey;
                 impl_->items.emplace(nextKey, Item{item.timer, std::move(item.fn), item.interval});
@@ -328,11 +362,7 @@ void RunLoop::runOnce(int64_t maxWaitNanos) {
         }
         struct Done {
             RunLoopImpl& impl;
-            ~Done() {
-                std::lock_guard lock(impl.mutex);
-                impl.running = false;
-                gGeneration.fetch_add(1);
-            }
+            ~Done() { noteFinished(impl); }
         } done{*impl_};
         for (size_t i = 0; i < watched.size(); ++i) {
             if (fds[i].revents == 0 || watched[i]->cancelled) continue;
@@ -430,6 +460,17 @@ void RunLoop::wakeAll() {
     }
 }
 
+void RunLoop::wakeDueAt(int64_t now) {
+    for (auto& loop : allLoops()) {
+        if (!loop->waiter) continue;
+        if (loop->isMain) {
+            loop->waiter->wake();
+        } else if (auto due = implNextDue(*loop); due && *due <= now) {
+            loop->waiter->wake();
+        }
+    }
+}
+
 std::vector<std::shared_ptr<RunLoopImpl>> RunLoop::allLoops() {
     std::vector<std::shared_ptr<RunLoopImpl>> out;
     std::lock_guard lock(registry().mutex);
@@ -441,6 +482,10 @@ std::vector<std::shared_ptr<RunLoopImpl>> RunLoop::allLoops() {
 
 uint64_t RunLoop::activityGeneration() {
     return gGeneration.load();
+}
+
+uint64_t RunLoop::workerActivityGeneration() {
+    return gWorkerGeneration.load();
 }
 
 }  // namespace platform

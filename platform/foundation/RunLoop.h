@@ -7,7 +7,9 @@
 //   t.cancel();
 //
 // Items run in order of (due time, order of posting). Seconds become nanoseconds by
-// truncation; a delay of zero or less runs at a later turn, never inside the call.
+// truncation; a delay of zero or less, or NaN (with a warning), runs at a later turn,
+// never inside the call; a delay beyond the clock's range waits until its end. Repeating
+// items repeat at most every 0.1 ms, whatever interval they are given.
 // Any thread may post to any run loop; only the loop's own thread runs it. A function
 // posted to a loop is destroyed on that loop's thread (or when the loop is destroyed).
 // Run-loop modes collapse to this one queue: nothing scrolls headless.
@@ -117,12 +119,17 @@ class RunLoop {
 
     // Every live loop, for the clock and the test driver.
     static void wakeAll();
+    // Wakes the main loop and the loops with something due at `now`: a step of the
+    // manual clock leaves idle loops asleep.
+    static void wakeDueAt(int64_t now);
     static std::vector<std::shared_ptr<detail::RunLoopImpl>> allLoops();
     static bool implIsIdleAt(const detail::RunLoopImpl& impl, int64_t now);
     static std::optional<int64_t> implNextDue(const detail::RunLoopImpl& impl);
     static bool implIsMain(const detail::RunLoopImpl& impl);
     // Bumped on every post and every finished item; lets the driver see quiescence.
     static uint64_t activityGeneration();
+    // Bumped only when an item or a descriptor callback finishes on a loop other than main.
+    static uint64_t workerActivityGeneration();
 
     // Drops every pending item (on the calling thread); for the test listener between
     // tests, so that one test's closures do not keep its objects alive into the next.

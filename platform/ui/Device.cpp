@@ -2,6 +2,9 @@
 
 #include <sys/utsname.h>
 
+#include <cstdint>
+#include <random>
+
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/SharedInstances.h"
 
@@ -23,6 +26,7 @@ void Device::resetForTesting() {
     model_.clear();
     name_.clear();
     machine_.clear();
+    identifierForVendor_.reset();
     orientation_ = DeviceOrientation::Portrait;
     batteryMonitoring_ = false;
     batteryLevel_ = 1.0f;
@@ -88,6 +92,31 @@ std::string Device::machine() const {
 void Device::setMachine(std::string machine) {
     std::lock_guard lock(mutex_);
     machine_ = std::move(machine);
+}
+
+std::optional<std::string> Device::identifierForVendor() const {
+    std::lock_guard lock(mutex_);
+    if (!identifierForVendor_) {
+        std::random_device source;
+        uint8_t bytes[16];
+        for (auto& b : bytes) b = static_cast<uint8_t>(source());
+        bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0f) | 0x40);
+        bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3f) | 0x80);
+        static constexpr char kHex[] = "0123456789ABCDEF";
+        std::string text;
+        for (int i = 0; i < 16; ++i) {
+            if (i == 4 || i == 6 || i == 8 || i == 10) text.push_back('-');
+            text.push_back(kHex[bytes[i] >> 4]);
+            text.push_back(kHex[bytes[i] & 15]);
+        }
+        identifierForVendor_ = text;
+    }
+    return *identifierForVendor_;
+}
+
+void Device::setIdentifierForVendor(std::optional<std::string> identifier) {
+    std::lock_guard lock(mutex_);
+    identifierForVendor_ = std::move(identifier);
 }
 
 DeviceOrientation Device::orientation() const {

@@ -5,6 +5,7 @@
 // model code is configured. Thread-safe.
 
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/ui/InterfaceTypes.h"
@@ -33,6 +34,11 @@ class Device {
     std::string machine() const;
     void setMachine(std::string machine);
 
+    // The vendor identifier as UUID text: made at random on first use and kept for the
+    // device's life, unless set; a device set to none has none.
+    std::optional<std::string> identifierForVendor() const;
+    void setIdentifierForVendor(std::optional<std::string> identifier);
+
     // Setting posts kDeviceOrientationDidChangeNotification when the value changes.
     DeviceOrientation orientation() const;
     void setOrientation(DeviceOrientation orientation);
@@ -56,6 +62,7 @@ class Device {
     std::string model_;
     std::string name_;
     std::string machine_;
+    mutable std::optional<std::optional<std::string>> identifierForVendor_;
     DeviceOrientation orientation_ = DeviceOrientation::Portrait;
     bool batteryMonitoring_ = false;
     float batteryLevel_ = 1.0f;

@@ -50,6 +50,7 @@ size_t HeadlessWebEngine::addLoad(Load load, std::string line) {
 }
 
 void HeadlessWebEngine::loadHTMLString(const std::string& html, const std::optional<URL>& baseURL) {
+    beginLoad();
     Load load;
     load.kind = LoadKind::HTMLString;
     load.request = requestForBase(baseURL);
@@ -63,6 +64,7 @@ void HeadlessWebEngine::loadHTMLString(const std::string& html, const std::optio
 void HeadlessWebEngine::loadData(const std::string& data, const std::string& mimeType,
                                  const std::string& textEncodingName,
                                  const std::optional<URL>& baseURL) {
+    beginLoad();
     Load load;
     load.kind = LoadKind::Data;
     load.request = requestForBase(baseURL);
@@ -75,6 +77,7 @@ void HeadlessWebEngine::loadData(const std::string& data, const std::string& mim
 }
 
 void HeadlessWebEngine::loadRequest(const URLRequest& request) {
+    beginLoad();
     Load load;
     load.kind = LoadKind::Request;
     load.request = request;
@@ -89,6 +92,7 @@ void HeadlessWebEngine::navigate(const URLRequest& request, NavigationType type)
     // The page navigates its top frame: the request is its own main document.
     load.request.setMainDocumentURL(request.url());
     load.navigationType = type;
+    load.generation = loadGeneration();
     std::string line =
         std::string("navigate ") + request.url().absoluteString() + " " + navigationTypeName(type);
     addLoad(std::move(load), std::move(line));
@@ -110,7 +114,9 @@ void HeadlessWebEngine::decide(size_t index) {
     const URLRequest request = loads_[index].request;
     const NavigationType type = loads_[index].navigationType;
     std::weak_ptr<const void> alive = lifetime();
-    const bool allowed = askClient(request, type);
+    const bool allowed = loads_[index].kind == LoadKind::Navigation
+                             ? askClientForPageNavigation(request, type, loads_[index].generation)
+                             : askClient(request, type);
     if (!alive.lock()) return;
     decisions_.push_back(Decision{request, type, allowed});
     transcript_.push_back("decide " + request.url().absoluteString() + " " +

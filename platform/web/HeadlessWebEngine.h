@@ -54,6 +54,7 @@ class HeadlessWebEngine final : public WebEngine {
         std::string mimeType;
         std::string textEncodingName;
         LoadState state = LoadState::Deciding;
+        uint64_t generation = 0;  // of a navigation: the engine's loads when it started
     };
 
     struct Decision {

@@ -1,5 +1,6 @@
 #include "platform/web/WebEngine.h"
 
+#include "platform/foundation/Log.h"
 #include "platform/foundation/RunLoop.h"
 
 namespace platform {
@@ -20,6 +21,16 @@ void WebEngine::later(std::function<void()> fn) {
 
 bool WebEngine::askClient(const URLRequest& request, NavigationType type) {
     return client_ ? client_->engineShouldStartLoad(request, type) : true;
+}
+
+bool WebEngine::askClientForPageNavigation(const URLRequest& request, NavigationType type,
+                                           uint64_t generation) {
+    if (generation != loadGeneration_) {
+        PLATFORM_LOG_INFO("WebEngine refused a navigation to {} started before a newer load",
+                          request.url().absoluteString());
+        return false;
+    }
+    return askClient(request, type);
 }
 
 }  // namespace platform

@@ -12,8 +12,12 @@
 //   never while a synchronous call (script, snapshot) is under way.
 // - stringByEvaluatingJavaScript answers before it returns: the result as text, "" for
 //   undefined, null and script errors.
+// - A navigation the page started before a later load (HTML string, data, request) is
+//   refused without asking the client when its decision comes: that load replaced the
+//   page, whose target must not take its place.
 // Main thread only. The engine must not outlive nor change its client while reporting.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -46,6 +50,10 @@ using ScriptCompletion =
 
 class WebEngine {
   public:
+    // How long a synchronous call (script, snapshot) waits for an engine that answers
+    // asynchronously, in real seconds.
+    static constexpr double kSynchronousTimeout = 10.0;
+
     WebEngine();
     virtual ~WebEngine();
     WebEngine(const WebEngine&) = delete;
@@ -82,6 +90,13 @@ class WebEngine {
     void later(std::function<void()> fn);
     // The client's decision; without a client every request loads.
     bool askClient(const URLRequest& request, NavigationType type);
+    // Counts the client's loads; engines tag the page's navigations with it as they start.
+    uint64_t loadGeneration() const { return loadGeneration_; }
+    void beginLoad() { ++loadGeneration_; }
+    // The decision on a navigation the page started under `generation`: refused, and
+    // logged, when a load came since; else the client's.
+    bool askClientForPageNavigation(const URLRequest& request, NavigationType type,
+                                    uint64_t generation);
     // Expires with the engine: work that calls out checks it before touching the engine again.
     std::weak_ptr<const void> lifetime() const { return token_; }
 
@@ -89,6 +104,7 @@ class WebEngine {
     struct Token;
     WebEngineClient* client_ = nullptr;
     std::shared_ptr<Token> token_;
+    uint64_t loadGeneration_ = 0;
 };
 
 }  // namespace platform

@@ -73,6 +73,8 @@ TEST(EventBuilders, MakeTheirEvent) {
         {MVEventWebViews::beginPageProgress(), "beginPageProgress", "[]", false},
         {MVEventWebViews::endPageProgress(), "endPageProgress", "[]", false},
         {MVEventWebViews::updatePageProgress(0.5f), "updatePageProgress", "[0.5]", true},
+        // a float is written as the shortest text that reads back as that float
+        {MVEventWebViews::updatePageProgress(0.0125f), "updatePageProgress", "[0.0125]", true},
         {MVEventWebViews::updatePageProgressInfo("https://x", true, false, "Title", 3),
          "updatePageProgressInfo",
          R"([{"url":"https://x","isSecure":true,"isTrusted":false,"title":"Title","historySize":3}])",
@@ -109,6 +111,8 @@ TEST(EventBuilders, MakeTheirEvent) {
         EXPECT_EQ(row.event.parameters(), json::parse(row.parameters));
         EXPECT_EQ(row.event.amendPreviousEvent(), row.amends);
     }
+    EXPECT_EQ(MVEventWebViews::updatePageProgress(0.0125f).stringForJavaFunctionCall(),
+              R"(MVEvent.__call("updatePageProgress",[0.0125]))");
 }
 
 class PageContextTest : public PlatformTest {};

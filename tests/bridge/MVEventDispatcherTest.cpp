@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "libmerovane/bridge/MVEvent.h"
 #include "libmerovane/bridge/MVEventDispatcher.h"
@@ -120,6 +121,36 @@ TEST_F(MVEventDispatcherTest, MissingArgumentsRaise) {
             EXPECT_EQ(e.reason(), c.reason);
         }
     }
+}
+
+TEST_F(MVEventDispatcherTest, OnlyTheMainThreadRegistersAndDispatches) {
+    dispatcher.registerWebView(first, {"tick"});
+    const std::function<void()> calls[] = {
+        [&] { dispatcher.registerWebView(second, {"tick"}); },
+        [&] { dispatcher.dispatchEvent(MVEvent("tick")); },
+    };
+    for (const auto& call : calls) {
+        std::string refusal;
+        std::thread([&] {
+            try {
+                call();
+            } catch (const platform::Exception& e) {
+                refusal = e.name();
+            }
+        }).join();
+        EXPECT_EQ(refusal, platform::kInternalInconsistencyException);
+    }
+    EXPECT_TRUE(first->events.empty());
+    // A web view whose last reference goes on another thread unregisters from there.
+    auto gone = FakeWebView::create(1002);
+    dispatcher.registerWebView(gone, {"tock"});
+    const MVWebViewInterface* identity = gone.get();
+    gone.reset();
+    std::thread([&] { dispatcher.unregisterWebView(identity); }).join();
+    platform::runUntilIdle();
+    EXPECT_EQ(dispatcher.eventNames(), (std::vector<std::string>{"tick"}));
+    EXPECT_EQ(dispatcher.webViewsForEvent("tick"),
+              (std::vector<std::shared_ptr<MVWebViewInterface>>{first}));
 }
 
 }  // namespace

@@ -135,6 +135,7 @@ TEST_F(MVWebViewAdapterTest, NavigationsFollowTheDelegatesAnswer) {
     delegate->answer = false;
     delegate->events.clear();
     page.navigate("https://elsewhere.example/");
+    platform::runUntilIdle();
     adapter->loadHTMLString("<p>2</p>", std::nullopt);
     platform::runUntilIdle();
     EXPECT_EQ(delegate->events,
@@ -200,6 +201,16 @@ TEST_F(MVWebViewAdapterTest, TheWKWebViewAdapterAnswersLater) {
     EXPECT_EQ(adapter->request(), std::nullopt);
     adapter->setKeyboardDisplayRequiresUserAction(true);
     EXPECT_FALSE(adapter->keyboardDisplayRequiresUserAction());
+}
+
+TEST_F(MVWebViewAdapterTest, ASynchronousScriptThatNeverAnswersIsGivenUp) {
+    struct Silent : MVWebViewAdapter {
+        Silent() : MVWebViewAdapter(platform::Rect()) {}
+        void evaluateJavaScript(const std::string&, ScriptCompletion) override {}
+    };
+    Silent adapter;
+    EXPECT_EQ(adapter.stringByEvaluatingJavaScriptFromString("6*7", 0.05), "");
+    EXPECT_TRUE(logged("MVWebViewAdapter gave up waiting 0.05 s for a script"));
 }
 
 TEST_F(MVWebViewAdapterTest, TheWKWebViewAdapterCannotServeNativeLoading) {

@@ -200,7 +200,11 @@ TEST_F(MVWebViewHistoryTest, ALinkTappedWhileLoadingWaitsForTheRendering) {
         twoRequestedAtRendering.push_back(site->requestCount(kTwo));
     };
     webView->openUrl(kThree);
-    page().navigate(kTwo);  // a link on the page still shown
+    // A link on the new page, tapped once the platform view has it but before it renders
+    // (a link of the page it replaces is refused).
+    ASSERT_TRUE(platform::runUntil(
+        [&] { return page().currentPage()->request.url().absoluteString() == kThree; }, kIO));
+    page().navigate(kTwo);
     ASSERT_TRUE(waitForFinishes(2));
     ASSERT_TRUE(waitForFinishes(3));
     EXPECT_EQ(historyUrls(), (std::vector<std::string>{kThree, kTwo}));

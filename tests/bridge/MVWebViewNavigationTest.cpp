@@ -67,6 +67,22 @@ TEST_F(MVWebViewNavigationTest, TelephoneAndMailLinks) {
     EXPECT_EQ(historyUrls(), (std::vector<std::string>{kPage}));
 }
 
+TEST_F(MVWebViewNavigationTest, ANavigationOfAPageThatANewerLoadReplacesIsRefused) {
+    serveSite({kPage, "mvtest://shop/a", "mvtest://shop/b"});
+    openPage();
+    page().navigate("mvtest://shop/a");  // decided on a later turn
+    webView->openUrl("mvtest://shop/b");
+    ASSERT_TRUE(waitUntilLoaded());
+    platform::advanceBy(1.0);  // what waits for the end of the load runs
+    EXPECT_FALSE(webView->isLoading());
+    EXPECT_EQ(historyUrls(), (std::vector<std::string>{"mvtest://shop/b"}));
+    EXPECT_EQ(page().currentPage()->request.url().absoluteString(), "mvtest://shop/b");
+    EXPECT_EQ(site->requestCount("mvtest://shop/a"), 0u);
+    EXPECT_TRUE(
+        logged("MVWebView<1000> refused a navigation of a page that a newer load "
+               "replaces: <mvtest://shop/a>"));
+}
+
 TEST_F(MVWebViewNavigationTest, APostToTheLoadedDocumentIsANewDocument) {
     openPage();
     platform::URLRequest post(*platform::URL::parse(kPage));
@@ -78,6 +94,9 @@ TEST_F(MVWebViewNavigationTest, APostToTheLoadedDocumentIsANewDocument) {
     EXPECT_FALSE(page().decisions().at(1).allowed);
     EXPECT_EQ(site->requests().back().httpMethod(), "POST");
     EXPECT_EQ(historyUrls(), (std::vector<std::string>{kPage, kPage}));
+    // the owner hears of the link with the engine's own navigation type
+    EXPECT_EQ(owner->askedLinkTypes,
+              (std::vector<platform::NavigationType>{platform::NavigationType::FormSubmitted}));
 }
 
 TEST_F(MVWebViewNavigationTest, FramesOfThePageLoadThemselves) {

@@ -153,6 +153,21 @@ TEST_F(MVWebViewRoundTripTest, PageThatNeverBecomesReadyIsGivenUpAtFortySeconds)
     EXPECT_TRUE(pageModel->eventScripts().empty());
 }
 
+TEST_F(MVWebViewRoundTripTest, TheWebViewMayBeDestroyedInsideItsReadyPollScript) {
+    loadUntilPlatformFinished();
+    auto& engine = page();
+    engine.setScriptResponder([this](const std::string& script) {
+        if (script == MVDocumentReadyPoll::documentReadyScript()) {
+            notes.reset();
+            webView.reset();
+        }
+        return platform::HeadlessWebEngine::ScriptAnswer(
+            "lib<-*-*->complete<-*-*->true<-*-*-><-*-*->");
+    });
+    platform::advanceBy(0.1);
+    EXPECT_FALSE(webView);
+}
+
 TEST_F(MVWebViewRoundTripTest, PageWithoutLibraryStillLoadingIsTakenAsReadyAfterTwentySeconds) {
     pageModel->settings.library = false;
     pageModel->settings.readyState = "loading";

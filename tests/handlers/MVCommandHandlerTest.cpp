@@ -9,6 +9,7 @@
 #include "libmerovane/bridge/MVCommandHandler.h"
 #include "libmerovane/core/MVErrorLogger.h"
 #include "libmerovane/handlers/MVCommandHandlerClasses.h"
+#include "libmerovane/handlers/MVCommandHandler_1_0.h"
 #include "platform/foundation/TestDriver.h"
 #include "tests/handlers/TestCommands.h"
 #include "tests/support/FakeWebView.h"
@@ -299,6 +300,33 @@ TEST_F(MVCommandHandlerTest, AFailingCommandEndsInTheDispatcher) {
     perform(R"({"ver":"2.0","cmds":[{"c":"throws","p":{}},{"c":"echo"}]})");
     EXPECT_TRUE(logged("MVCommandHandler(v2.0) MVCommand.throws failed: "));
     EXPECT_EQ(performed(), (std::vector<std::string>{"echo@2.0"}));
+}
+
+TEST_F(MVCommandHandlerTest, ACommandThrowingAnythingEndsInTheDispatcherButTerminationPasses) {
+    auto& table = MVCommandHandler_1_0::commandTable();
+    table.add("throws42", {MVSpec{}, [](MVCommandHandler&, json*, const auto&) { throw 42; }});
+    table.add("terminates", {MVSpec{}, [](MVCommandHandler&, json*, const auto&) {
+                                 throw platform::Exception(
+                                     MVLibraryApplicationHasBeenTerminatedException,
+                                     "MVLibraryApllication has been terminated without crash log.");
+                             }});
+    perform(R"({"ver":"2.0","cmds":[{"c":"echo"},{"c":"throws42"},{"c":"loud"}]})");
+    EXPECT_EQ(performed(), (std::vector<std::string>{"echo@2.0", "loud@2.0"}));
+    EXPECT_EQ(loggedCount(" failed: "), 1u);
+    EXPECT_TRUE(logged("MVCommandHandler(v2.0) MVCommand.throws42 failed: unknown exception"));
+    EXPECT_THROW(perform(R"({"ver":"2.0","cmds":[{"c":"terminates"},{"c":"echo"}]})"),
+                 platform::Exception);
+    EXPECT_EQ(performed().size(), 2u);
+}
+
+TEST_F(MVCommandHandlerTest, AFailedValidationFromAWorkerReadsTheWebViewOnTheMainThread) {
+    auto webView = FakeWebView::create(1007);
+    webView->setCurrentUrl("https://shop.example/w");
+    std::thread([&] { perform(R"({"ver":"2.0","cmds":[{"c":"needsSrc"}]})", webView); }).join();
+    platform::runUntilIdle();
+    EXPECT_EQ(webView->offMainThreadReads, 0);
+    ASSERT_EQ(MVErrorLogger::reports().size(), 1u);
+    EXPECT_EQ((*MVErrorLogger::reports()[0].data)["webView"], "https://shop.example/w");
 }
 
 TEST_F(MVCommandHandlerTest, NativeCommandListsAndSingleCommands) {

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "libmerovane/bridge/MVCommand.h"
+#include "platform/foundation/Thread.h"
 
 std::shared_ptr<FakeWebView> FakeWebView::create(int serial, const std::string& name) {
     std::string debugName =
@@ -12,6 +13,11 @@ std::shared_ptr<FakeWebView> FakeWebView::create(int serial, const std::string& 
 
 FakeWebView::FakeWebView(int serial, std::string debugName)
     : serial_(serial), debugName_(std::move(debugName)) {}
+
+std::optional<std::string> FakeWebView::currentUrl() const {
+    if (!platform::isMainThread()) ++offMainThreadReads;
+    return currentUrl_;
+}
 
 std::optional<bool> FakeWebView::delegateShouldPerformCommand(const MVCommand& command) {
     askedCommands.push_back(command.name());

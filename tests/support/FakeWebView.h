@@ -2,6 +2,7 @@
 // A stand-in web view for the command and event dispatchers: records the events it is
 // given and the commands its "delegate" was asked about, and answers the veto as told.
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -18,7 +19,8 @@ class FakeWebView : public MVWebViewInterface, public std::enable_shared_from_th
 
     int serial() const override { return serial_; }
     std::string debugName() const override { return debugName_; }
-    std::optional<std::string> currentUrl() const override { return currentUrl_; }
+    // Counts reads from threads other than main in `offMainThreadReads`.
+    std::optional<std::string> currentUrl() const override;
     std::optional<bool> delegateShouldPerformCommand(const MVCommand& command) override;
     void performMVEvent(const MVEvent& event) override;
     // A token that stands for this web view where commands receive an MVWebView: it
@@ -34,6 +36,7 @@ class FakeWebView : public MVWebViewInterface, public std::enable_shared_from_th
 
     std::vector<MVEvent> events;
     std::vector<std::string> askedCommands;
+    mutable std::atomic<int> offMainThreadReads{0};
 
   private:
     FakeWebView(int serial, std::string debugName);

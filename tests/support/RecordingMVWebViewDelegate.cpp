@@ -41,9 +41,10 @@ std::optional<bool> RecordingMVWebViewDelegate::webViewShouldPerformCommand(
 }
 
 std::optional<bool> RecordingMVWebViewDelegate::webViewShouldStartLoadWithRequest(
-    MVWebView&, const platform::URLRequest& request, platform::NavigationType) {
+    MVWebView&, const platform::URLRequest& request, platform::NavigationType type) {
     calls.push_back("shouldStartLoad");
     askedLinks.push_back(request.url().absoluteString());
+    askedLinkTypes.push_back(type);
     return linkRule ? linkRule(request) : std::nullopt;
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "libmerovane/bridge/MVWebViewDelegate.h"
+#include "platform/web/NavigationType.h"
 
 class RecordingMVWebViewDelegate : public MVWebViewDelegate {
   public:
@@ -59,6 +60,7 @@ class RecordingMVWebViewDelegate : public MVWebViewDelegate {
     std::vector<NavigationBarChange> navigationBarChanges;
     std::vector<bool> pullToRefreshChanges;
     std::vector<std::string> askedLinks;
+    std::vector<platform::NavigationType> askedLinkTypes;
     std::vector<std::string> askedCommands;
     // The event answered for the page context; none: none.
     std::optional<MVEvent> pageContextEvent;

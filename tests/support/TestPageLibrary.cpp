@@ -29,11 +29,22 @@ var MVEvent = (function () {
   };
 })();
 var mvNextCommandSerial = 0;
+// An engine may follow one navigation per task: sends wait in a queue and leave one per
+// task, the next in a later task, once the engine has taken up the one before.
+var mvSendQueue = [], mvSending = false;
+function mvSendNext() {
+  var next = mvSendQueue.shift();
+  mvSending = next !== undefined;
+  if (!mvSending) return;
+  window.location.href = next;
+  setTimeout(mvSendNext, 0);
+}
 function mvSendCommands(collection) {
   (collection.cmds || []).forEach(function (command) {
     if (command && typeof command === 'object' && !('s' in command)) command.s = mvNextCommandSerial++;
   });
-  window.location.href = 'mvcmd:' + encodeURIComponent(JSON.stringify(collection));
+  mvSendQueue.push('mvcmd:' + encodeURIComponent(JSON.stringify(collection)));
+  if (!mvSending) mvSendNext();
 }
 )JS";
     return script;

@@ -5,7 +5,8 @@
 // with the turn it came in (events delivered by one script share a turn), and
 // mvSendCommands(collection), which sends a command collection to native code by
 // navigating to "mvcmd:" + encodeURIComponent(JSON), numbering the commands that carry
-// no "s" from 0 per page, as pages do.
+// no "s" from 0 per page, as pages do. Sends are queued and leave one per JavaScript
+// task, as the real engine follows only one navigation of a task.
 //
 //   view.loadHTMLString(testpage::pageWithLibrary("<p>shop</p>"), base);
 //   view.stringByEvaluatingJavaScriptFromString("MVEvent.receivedJSON()");  //

@@ -23,6 +23,11 @@
 //
 // WebKit does not say which frame a navigation targets, so every navigation action is
 // treated as one of the top frame: its request is its own main document.
+//
+// WebKit follows one navigation of the top frame per JavaScript task: a page that sets
+// location.href many times in one task (2,000 "mvcmd:" sends in a loop) gets only one
+// of them decided, the others are dropped before they reach the engine. Pages must send
+// one navigation per task, the next once the one before was taken up.
 // Main thread only.
 
 #include <memory>
@@ -54,10 +59,13 @@ class WebKitGtkWebEngine final : public WebEngine {
     void setBackgroundColor(const Color& color) override;
     Image snapshot() override;
 
-    // How long a synchronous call waits for WebKit, in real seconds (10 by default).
+    // How long a synchronous call waits for WebKit, in real seconds (kSynchronousTimeout
+    // by default).
     void setSynchronousTimeout(double seconds);
     // Signals that arrived during synchronous calls and were delivered after them.
     size_t deferredSignalCount() const;
+    // WebKit views of engines made and not yet finalized, in the whole process.
+    static size_t liveViewCount();
 
     struct Impl;
 

@@ -8,6 +8,7 @@
 #include "libmerovane/bridge/MVDocumentReadyPoll.h"
 #include "libmerovane/handlers/MVCommandHandler_2_0.h"
 #include "tests/bridge/webkit/MVWebViewWebKitFixture.h"
+#include "tests/support/HttpTestServer.h"
 #include "tests/support/TestPageLibrary.h"
 
 using nlohmann::json;
@@ -70,6 +71,46 @@ TEST_F(MVWebViewWebKitTest, PageWithoutLibraryIsMeasuredAndTakesItsBackground) {
     EXPECT_EQ(webView->sizeOfHtmlContent().height, 1000);
     EXPECT_EQ(owner->count("didFinishRendering"), 1u);
     EXPECT_FALSE(logged("page background colour"));
+}
+
+TEST_F(MVWebViewWebKitTest, ABurstOfSendsThroughThePageLibraryIsPerformedOnceEachInOrder) {
+    std::vector<int64_t> numbers;
+    MVCommandHandler_2_0::commandTable().add(
+        "count", {MVSpec{}, [&](MVCommandHandler&, json* p, const std::shared_ptr<MVWebView>&) {
+                      numbers.push_back(platform::json::integerValue(*p, "n"));
+                  }});
+    webView->loadHTMLString(testpage::pageWithLibrary("<p>burst</p>"), platform::URL::parse(kBase));
+    ASSERT_TRUE(settle([&] { return webView->isUsingLibrary(); }));
+    // All in one task: the library's queue lets them out one per task.
+    js("for (var i = 0; i < 500; i++) mvSendCommands({ver: '2.0', cmds: [{c: 'count', p: {n: "
+       "i}}]})");
+    ASSERT_TRUE(settle([&] { return numbers.size() >= 500 && js("mvSendQueue.length") == "0"; }));
+    drain();
+    std::vector<int64_t> expected(500);
+    for (int i = 0; i < 500; ++i) expected[i] = i;
+    EXPECT_EQ(numbers, expected);
+}
+
+TEST_F(MVWebViewWebKitTest, ANavigationOfAPageThatANewerLoadReplacesIsRefused) {
+    HttpTestServer server;
+    server.respond("/p", HttpTestServer::Response::text(200, "<p>old</p>", "text/html"));
+    server.respond("/a", HttpTestServer::Response::text(200, "<p>a</p>", "text/html"));
+    auto held = HttpTestServer::Response::text(200, "<p>b</p>", "text/html");
+    held.holdUntilReleased = "b";
+    server.respond("/b", held);
+    webView->openUrl(server.url("/p"));
+    ASSERT_TRUE(
+        settle([&] { return !webView->isLoading() && js("document.body.innerText") == "old"; }));
+    // The old page navigates, and the newer load comes before that navigation's decision.
+    js("location.href = '" + server.url("/a") + "'");
+    webView->openUrl(server.url("/b"));
+    ASSERT_TRUE(settle([&] { return logged("refused a navigation of a page that a newer load"); }));
+    server.release("b");
+    ASSERT_TRUE(
+        settle([&] { return !webView->isLoading() && js("document.body.innerText") == "b"; }));
+    drain();
+    EXPECT_EQ(historyUrls(), (std::vector<std::string>{server.url("/b")}));
+    EXPECT_EQ(server.requestCount("/a"), 0u);
 }
 
 }  // namespace

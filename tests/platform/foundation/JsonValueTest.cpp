@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "platform/foundation/JsonValue.h"
+#include "tests/support/PlatformTest.h"
 
 namespace json = platform::json;
 using json::ParseStatus;
@@ -63,6 +64,24 @@ TEST(JsonValueTest, DeepNestingIsMalformedNotACrash) {
     std::string ok =
         std::string(json::kMaxParseDepth, '[') + std::string(json::kMaxParseDepth, ']');
     EXPECT_TRUE(json::parse(ok).ok());
+}
+
+class JsonPrintTest : public PlatformTest {};
+
+TEST_F(JsonPrintTest, ValuesBuiltDeeperThanTheParseLimitPrintAsNull) {
+    auto nested = [](size_t levels) {
+        nlohmann::json root = nlohmann::json::array();
+        nlohmann::json* inner = &root;
+        for (size_t i = 1; i < levels; ++i) inner = &inner->emplace_back(nlohmann::json::array());
+        return root;
+    };
+    const size_t limit = json::kMaxParseDepth;
+    // the deepest value a parse gives still prints
+    EXPECT_EQ(json::print(nested(limit)), std::string(limit, '[') + std::string(limit, ']'));
+    EXPECT_EQ(json::print(nested(limit + 1)), "null");
+    EXPECT_EQ(json::print(nested(20'000)), "null");
+    EXPECT_EQ(loggedCount("JSON value nested deeper than 512 levels printed as null"), 2u);
+    EXPECT_EQ(json::print(json::floatNumber(0.0125f)), "0.0125");
 }
 
 TEST(JsonValueTest, PrintNeverThrows) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
+#include <limits>
 #include <vector>
 
 #include "platform/foundation/Clock.h"
@@ -59,6 +61,60 @@ TEST_F(RunLoopTest, DelayedItemRunsAtExactlyItsDueTime) {
     EXPECT_EQ(platform::secondsToNanos(0.005), 5'000'000);
     EXPECT_EQ(platform::secondsToNanos(1e-10), 0);
     EXPECT_EQ(platform::secondsToNanos(19), 19'000'000'000);
+}
+
+TEST_F(RunLoopTest, DelaysOutsideTheClocksRangeNeverRunAtOnce) {
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    constexpr int64_t kEnd = std::numeric_limits<int64_t>::max();
+    // NaN counts as 0, everything else beyond the range saturates at its ends.
+    EXPECT_EQ(platform::secondsToNanos(kNaN), 0);
+    EXPECT_EQ(platform::secondsToNanos(kInf), kEnd);
+    EXPECT_EQ(platform::secondsToNanos(1e300), kEnd);
+    EXPECT_EQ(platform::secondsToNanos(-kInf), std::numeric_limits<int64_t>::min());
+    struct Row {
+        double delay;
+        bool repeating;
+        bool runsAtNextTurn;
+    } const rows[] = {
+        {kNaN, false, true},
+        {-kInf, false, true},
+        {kInf, false, false},
+        {1e10, false, false},
+        {1e300, false, false},
+        // repeating intervals of NaN, 0 and less repeat every 0.1 ms
+        {kNaN, true, false},
+        {0, true, false},
+        {-1, true, false},
+    };
+    std::vector<int> runs(std::size(rows));
+    std::vector<platform::TimerHandle> timers;
+    auto& loop = RunLoop::main();
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        auto count = [&runs, i] { ++runs[i]; };
+        timers.push_back(rows[i].repeating ? loop.postRepeating(rows[i].delay, count)
+                                           : loop.postAfter(rows[i].delay, count));
+    }
+    platform::DispatchQueue::main().after(kNaN, [&] { runs.push_back(1); });
+    EXPECT_EQ(runs, std::vector<int>(std::size(rows)));
+    platform::runUntilIdle();
+    for (size_t i = 0; i < std::size(rows); ++i) EXPECT_EQ(runs[i], rows[i].runsAtNextTurn) << i;
+    EXPECT_EQ(runs.size(), std::size(rows) + 1);  // the queue's NaN delay ran too
+    EXPECT_EQ(loggedCount("was given a delay that is no number"), 2u);
+    EXPECT_EQ(loggedCount("was given an interval that is no number"), 1u);
+
+    platform::advanceBy(1.0);
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        if (rows[i].repeating)
+            EXPECT_EQ(runs[i], 10'000) << i;
+        else
+            EXPECT_EQ(runs[i], rows[i].runsAtNextTurn) << i;
+    }
+    for (auto& timer : timers) timer.cancel();
+    // A manual clock moved by a NaN stays put.
+    const int64_t before = now();
+    platform::sleepFor(kNaN);
+    EXPECT_EQ(now(), before);
 }
 
 TEST_F(RunLoopTest, ItemsRunInDueTimeOrderAcrossDelays) {

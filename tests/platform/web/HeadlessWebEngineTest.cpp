@@ -129,6 +129,19 @@ TEST_F(HeadlessWebEngineTest, PageNavigationsAskTheDelegateWithTheirType) {
     EXPECT_THROW(page_->navigate("mvcmd:{not a url}"), platform::Exception);
 }
 
+TEST_F(HeadlessWebEngineTest, ANavigationStartedBeforeANewerLoadIsRefusedWithoutAsking) {
+    loadShop();
+    page_->navigate("http://shop.invalid/old-target");
+    view_->loadHTMLString("<p>new</p>", URL::parse("http://shop.invalid/new"));
+    page_->navigate("http://shop.invalid/new#later");  // the newer page's own navigation
+    platform::runUntilIdle();
+    EXPECT_EQ(delegate_->events, (Strings{"allow http://shop.invalid/a", "start", "finish",
+                                          "allow http://shop.invalid/new", "start",
+                                          "allow http://shop.invalid/new#later", "finish"}));
+    EXPECT_EQ(page_->currentPage()->content, "<p>new</p>");
+    EXPECT_TRUE(logged("refused a navigation to http://shop.invalid/old-target"));
+}
+
 TEST_F(HeadlessWebEngineTest, FragmentMoveWithinTheDocumentLoadsNothing) {
     loadShop();
     page_->navigate("http://shop.invalid/a#top");

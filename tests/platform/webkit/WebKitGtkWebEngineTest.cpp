@@ -77,6 +77,13 @@ class WebKitGtkWebEngineTest : public PlatformTest {
     std::shared_ptr<RecordingWebViewDelegate> delegate_;
 };
 
+TEST_F(WebKitGtkWebEngineTest, DestroyingAnEngineReleasesItsWebKitView) {
+    const size_t live = WebKitGtkWebEngine::liveViewCount();
+    load("<p>shown</p>");
+    view_.reset();
+    EXPECT_EQ(WebKitGtkWebEngine::liveViewCount(), live - 1);
+}
+
 TEST_F(WebKitGtkWebEngineTest, OwnLoadIsDecidedOnceThenStartsAndFinishesOnLaterTurns) {
     view_->loadHTMLString("<title>T1</title><p>hi</p>", URL::parse(kBase));
     EXPECT_TRUE(delegate_->events.empty());  // nothing inside the call

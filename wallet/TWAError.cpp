@@ -1,0 +1,31 @@
+#include "wallet/TWAError.h"
+
+#include <nlohmann/json.hpp>
+
+platform::Error TWAErrorMake(const std::string& domain, long code,
+                             const std::optional<std::string>& description,
+                             const std::optional<platform::Error>& underlying) {
+    nlohmann::json info = nlohmann::json::object();
+    if (description) info[platform::kLocalizedDescriptionKey] = *description;
+    if (underlying)
+        info[kTWAUnderlyingErrorKey] = {{"domain", underlying->domain()},
+                                        {"code", underlying->code()},
+                                        {"userInfo", underlying->userInfo()}};
+    return platform::Error::withUserInfo(domain, code, info);
+}
+
+std::optional<platform::Error> TWAUnderlyingError(const platform::Error& error) {
+    const auto& info = error.userInfo();
+    if (!info.is_object()) return std::nullopt;
+    auto it = info.find(kTWAUnderlyingErrorKey);
+    if (it == info.end() || !it->is_object()) return std::nullopt;
+    auto domain = it->find("domain");
+    auto code = it->find("code");
+    if (domain == it->end() || !domain->is_string() || code == it->end() ||
+        !code->is_number_integer())
+        return std::nullopt;
+    auto userInfo = it->find("userInfo");
+    return platform::Error::withUserInfo(
+        domain->get<std::string>(), code->get<long>(),
+        userInfo != it->end() ? *userInfo : nlohmann::json::object());
+}
