@@ -1,6 +1,15 @@
 #include "libmerovane/storage/MVWebCacheResourceObject.h"
 
+#include <filesystem>
+#include <mutex>
+#include <nlohmann/json.hpp>
+
+#include "libmerovane/core/ErrorDescription.h"
+#include "libmerovane/core/MVErrorLogger.h"
+#include "libmerovane/core/MVLog.h"
 #include "libmerovane/storage/MVObjectModel.h"
+#include "platform/foundation/FileManager.h"
+#include "platform/foundation/SharedInstances.h"
 
 const MVEntityDescription& MVWebCacheResourceObject::entityDescription() {
     static const auto* entity =
@@ -18,4 +27,118 @@ const MVEntityDescription& MVWebCacheResourceObject::entityDescription() {
 
 std::shared_ptr<MVPersistentObject> MVWebCacheResourceObject::make() {
     return std::shared_ptr<MVPersistentObject>(new MVWebCacheResourceObject());
+}
+
+namespace {
+std::mutex gSerialMutex;
+std::optional<int64_t> gNextSerial;
+bool gSerialResetRegistered = false;
+
+std::mutex gFoldersMutex;
+std::string gWebCacheFolder;
+std::string gShadowCacheFolder;
+
+constexpr int64_t kFirstSerial = 100000;
+}  // namespace
+
+void MVWebCacheResourceObject::resetSerialsForTesting() {
+    std::lock_guard lock(gSerialMutex);
+    gNextSerial.reset();
+}
+
+MVWebCacheResourceObject::Ptr MVWebCacheResourceObject::dbObjectCreate() {
+    std::lock_guard lock(gSerialMutex);
+    if (!gSerialResetRegistered) {
+        gSerialResetRegistered = true;
+        platform::registerSharedInstanceReset("MVWebCacheResourceObject serials",
+                                              &MVWebCacheResourceObject::resetSerialsForTesting);
+    }
+    if (!gNextSerial) {
+        const auto highest = dbObjectsWithPredicate(MVPredicate(), {{"localSerial", false}}, 0, 1);
+        const auto serial = highest.empty() ? std::nullopt : highest.front()->localSerial();
+        gNextSerial = serial && *serial >= kFirstSerial ? *serial + 1 : kFirstSerial;
+    }
+    auto object = MVPersistentEntity<MVWebCacheResourceObject>::dbObjectCreate();
+    object->setLocalSerial((*gNextSerial)++);
+    object->setShadowed(false);
+    return object;
+}
+
+void MVWebCacheResourceObject::setFolders(std::string webCache, std::string shadowCache) {
+    std::lock_guard lock(gFoldersMutex);
+    gWebCacheFolder = std::move(webCache);
+    gShadowCacheFolder = std::move(shadowCache);
+}
+
+std::string MVWebCacheResourceObject::pathForWebCache() {
+    {
+        std::lock_guard lock(gFoldersMutex);
+        if (!gWebCacheFolder.empty()) return gWebCacheFolder;
+    }
+    return platform::FileManager::defaultManager().cachesDirectory() + "/libmerovane/webcache";
+}
+
+std::string MVWebCacheResourceObject::pathForShadowCache() {
+    {
+        std::lock_guard lock(gFoldersMutex);
+        if (!gShadowCacheFolder.empty()) return gShadowCacheFolder;
+    }
+    return platform::FileManager::defaultManager().documentsDirectory() +
+           "/libmerovane/shadowcache";
+}
+
+std::string MVWebCacheResourceObject::localFilename() const {
+    if (!localFilename_.empty()) return localFilename_;
+    const auto serial = localSerial();
+    if (!serial) return {};
+    const std::string name = "webcache/" + std::to_string(*serial);
+    if (shadowed()) {
+        localFilename_ = pathForShadowCache() + "/" + name;
+    } else {
+        // The web cache folder is "webcache" in the caches folder.
+        localFilename_ = pathForWebCache() + "/" + std::to_string(*serial);
+    }
+    return localFilename_;
+}
+
+bool MVWebCacheResourceObject::needsRefresh() const {
+    const auto updated = lastUpdate().value_or(platform::Date::distantPast());
+    return updated.addingTimeInterval(maximumLifetime().value_or(0)) < platform::Date::now();
+}
+
+void MVWebCacheResourceObject::setIsShadowed(bool value) {
+    if (value == shadowed()) return;
+    const std::string oldPath = localFilename();
+    localFilename_.clear();
+    setShadowed(value);
+    const std::string newPath = localFilename();
+    auto& fm = platform::FileManager::defaultManager();
+    if (oldPath.empty() || newPath.empty() || !fm.fileExists(oldPath)) return;
+
+    const std::string folder = std::filesystem::path(newPath).parent_path().string();
+    platform::Error error;
+    if (!fm.createDirectory(folder, true, &error)) {
+        const std::string text =
+            fmt::format("MVWebCacheResourceObject could not create path [ {} ] {}", folder,
+                        errorDescription(error));
+        MVLogError("{}", text);
+        MVErrorLogger::logError("MVWebCacheResourceObject could not create path", text);
+        return;
+    }
+    // Files here are rebuilt from the server; the platform has no backup flag to set.
+    if (fm.fileExists(newPath) && !fm.removeItem(newPath, &error)) {
+        const std::string text =
+            fmt::format("MVWebCacheResourceObject could not remove file [ {} ] {}", newPath,
+                        errorDescription(error));
+        MVLogError("{}", text);
+        MVErrorLogger::logError("MVWebCacheResourceObject could not remove file", text);
+        return;
+    }
+    if (!fm.moveItem(oldPath, newPath, &error)) {
+        const std::string text =
+            fmt::format("MVWebCacheResourceObject could not move file [ {} => {} ] {}", oldPath,
+                        newPath, errorDescription(error));
+        MVLogError("{}", text);
+        MVErrorLogger::logError("MVWebCacheResourceObject could not move file", text);
+    }
 }

@@ -2,12 +2,37 @@
 // The stored record of one web cache entry: its key, type, update time, lifetime, info
 // dictionary, the serial that names its cached file and its shadow flag. Access
 // inside MVPersistentStorage::lockedAccess only.
+//
+// The entry's bytes lie in a file named by the serial: "<web cache folder>/<serial>",
+// or "<shadow cache folder>/webcache/<serial>" while the row is shadowed. Keys never
+// reach file names. The folders are set at start-up (setFolders); serials count from
+// 100000, continuing after the highest stored one.
+
+#include <string>
 
 #include "libmerovane/storage/MVPersistentObject.h"
 
 class MVWebCacheResourceObject : public MVPersistentEntity<MVWebCacheResourceObject> {
   public:
     static const MVEntityDescription& entityDescription();
+
+    // A new row with the next serial, not shadowed.
+    static Ptr dbObjectCreate();
+
+    // The folders of the entries' files; by default "libmerovane/webcache" in the
+    // caches folder and "libmerovane/shadowcache" in the documents folder.
+    static void setFolders(std::string webCache, std::string shadowCache);
+    static std::string pathForWebCache();
+    static std::string pathForShadowCache();
+
+    // Where the entry's file lies; empty without a serial.
+    std::string localFilename() const;
+    // Whether lastUpdate plus maximumLifetime lies in the past.
+    bool needsRefresh() const;
+    bool isShadowed() const { return shadowed(); }
+    // Sets the flag and moves the file between the two folders; failures are logged and
+    // reported, and the flag changes anyway.
+    void setIsShadowed(bool shadowed);
 
     // The web cache key.
     std::optional<std::string> id() const { return textAt(kId); }
@@ -48,5 +73,7 @@ class MVWebCacheResourceObject : public MVPersistentEntity<MVWebCacheResourceObj
         kShadowed
     };
     MVWebCacheResourceObject() = default;
+    static void resetSerialsForTesting();
+    mutable std::string localFilename_;  // kept until the shadowed flag changes
     static std::shared_ptr<MVPersistentObject> make();
 };
