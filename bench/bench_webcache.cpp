@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "libmerovane/application/MVPersistentEntities.h"
 #include "libmerovane/storage/MVPersistentStorage.h"
 #include "libmerovane/storage/MVPersistentStorageHost.h"
 #include "libmerovane/webcache/MVWebCache.h"
@@ -113,6 +114,7 @@ BENCHMARK(BM_RawFileAndSelect)
     ->ReportAggregatesOnly(true);
 
 void setUp() {
+    MVRegisterPersistentEntities();
     gHome = new TempDir();
     MVPersistentStorage::setHost(std::make_shared<Host>(
         platform::FileManager::defaultManager().cachesDirectory() + "/libmerovane"));
