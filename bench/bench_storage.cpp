@@ -13,11 +13,11 @@
 #include "libmerovane/application/MVPersistentEntities.h"
 #include "libmerovane/storage/MVObjectModel.h"
 #include "libmerovane/storage/MVPersistentStorage.h"
-#include "libmerovane/storage/MVPersistentStorageHost.h"
 #include "libmerovane/storage/MVSQLiteStore.h"
 #include "libmerovane/storage/MVWebCacheResourceObject.h"
 #include "platform/foundation/Date.h"
 #include "platform/foundation/SharedInstances.h"
+#include "tests/support/StorageFixture.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -25,17 +25,6 @@ namespace {
 constexpr int kFetchRows = 1000;
 // Stores per repetition: a fixed count keeps both files the same size (4 KB a row).
 constexpr int kStoredRows = 1000;
-
-class Host : public MVPersistentStorageHost {
-  public:
-    explicit Host(std::string caches) : caches_(std::move(caches)) {}
-    std::string pathForCaches() override { return caches_; }
-    void removeCachedBootApp() override {}
-    std::string libmerovaneBundlePath() override { return caches_; }
-
-  private:
-    std::string caches_;
-};
 
 // About 4 KB of info dictionary, as a page with its headers carries.
 const nlohmann::json& info() {
@@ -166,7 +155,7 @@ BENCHMARK(BM_FetchRawSQLite)
 void setUp() {
     gHome = new TempDir();
     const std::string caches = gHome->path() + "/caches";
-    MVPersistentStorage::setHost(std::make_shared<Host>(caches));
+    MVPersistentStorage::setHost(RecordingStorageHost::at(caches));
     auto& storage = MVPersistentStorage::sharedStorage();
     storage.lockedAccess([&] {
         for (int i = 0; i < kFetchRows; ++i) {

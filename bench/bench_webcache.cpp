@@ -13,27 +13,16 @@
 
 #include "libmerovane/application/MVPersistentEntities.h"
 #include "libmerovane/storage/MVPersistentStorage.h"
-#include "libmerovane/storage/MVPersistentStorageHost.h"
 #include "libmerovane/webcache/MVWebCache.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/SharedInstances.h"
 #include "platform/foundation/TestDriver.h"
+#include "tests/support/StorageFixture.h"
 #include "tests/support/TempDir.h"
 
 namespace {
 
 constexpr int kKeys = 1000;
-
-class Host : public MVPersistentStorageHost {
-  public:
-    explicit Host(std::string caches) : caches_(std::move(caches)) {}
-    std::string pathForCaches() override { return caches_; }
-    void removeCachedBootApp() override {}
-    std::string libmerovaneBundlePath() override { return caches_; }
-
-  private:
-    std::string caches_;
-};
 
 std::string key(int64_t i) {
     return "https://shop.example/asset/" + std::to_string(i);
@@ -116,7 +105,7 @@ BENCHMARK(BM_RawFileAndSelect)
 void setUp() {
     MVRegisterPersistentEntities();
     gHome = new TempDir();
-    MVPersistentStorage::setHost(std::make_shared<Host>(
+    MVPersistentStorage::setHost(RecordingStorageHost::at(
         platform::FileManager::defaultManager().cachesDirectory() + "/libmerovane"));
     gBytes = std::make_shared<const std::vector<uint8_t>>(16 * 1024, 'x');
     auto& cache = MVWebCache::sharedCache();

@@ -18,6 +18,14 @@ class RecordingStorageHost : public MVPersistentStorageHost {
     std::string bundle;
     int removedCachedBootApps = 0;
 
+    // A host whose caches folder also holds the resource bundle.
+    static std::shared_ptr<RecordingStorageHost> at(const std::string& folder) {
+        auto host = std::make_shared<RecordingStorageHost>();
+        host->caches = folder;
+        host->bundle = folder;
+        return host;
+    }
+
     std::string pathForCaches() override { return caches; }
     void removeCachedBootApp() override { ++removedCachedBootApps; }
     std::string libmerovaneBundlePath() override { return bundle; }
