@@ -8,6 +8,7 @@
 #include "libmerovane/core/MVErrorLogger.h"
 #include "libmerovane/core/MVLog.h"
 #include "libmerovane/storage/MVObjectModel.h"
+#include "libmerovane/storage/MVPersistentStorage.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/SharedInstances.h"
@@ -145,6 +146,14 @@ platform::DispatchQueue& MVWebCacheResourceObject::fileQueue() {
     static auto* queue = new std::shared_ptr<platform::DispatchQueue>(
         platform::DispatchQueue::makeSerial("MVWebCache files"));
     return **queue;
+}
+
+void MVWebCacheResourceObject::changeEntries(const std::function<void()>& block) {
+    // Locked access alone lets two threads change one row at once, the later save
+    // winning; this keeps the rows' order and the file queue's order one.
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    MVPersistentStorage::sharedStorage().lockedAccess(block);
 }
 
 void MVWebCacheResourceObject::setIsShadowed(bool value) {

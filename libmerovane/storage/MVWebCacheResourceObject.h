@@ -9,10 +9,11 @@
 // 100000, continuing after the highest stored one.
 //
 // Every change to the files (write, move, removal) and every read of one runs on one
-// serial queue, fileQueue(), queued inside locked access together with the row change
+// serial queue, fileQueue(), queued inside changeEntries together with the row change
 // it belongs to: the queue's order is the rows' order, so a row and its file agree once
 // the queue has caught up.
 
+#include <functional>
 #include <string>
 
 #include "libmerovane/storage/MVPersistentObject.h"
@@ -35,6 +36,10 @@ class MVWebCacheResourceObject : public MVPersistentEntity<MVWebCacheResourceObj
     static std::string pathForShadowCache();
     // The serial queue of the entries' file operations.
     static platform::DispatchQueue& fileQueue();
+    // Locked access for blocks that change rows (setIsShadowed included) or queue file
+    // operations: one block at a time, its changes saved before the next begins. Not
+    // from inside another locked access. Throws what lockedAccess throws.
+    static void changeEntries(const std::function<void()>& block);
 
     // Where the entry's file lies; empty without a serial.
     std::string localFilename() const;

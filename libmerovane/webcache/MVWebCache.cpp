@@ -115,15 +115,24 @@ double lifetimeOf(const nlohmann::json& info) {
     return std::min(seconds, kMaximumLifetimeLimit);
 }
 
-// Locked access that reports a failing store instead of throwing.
-bool lockedAccess(const std::function<void()>& block) {
+// Runs a store access, reporting a failing store instead of throwing.
+bool reportingFailure(const std::function<void()>& access) {
     try {
-        MVPersistentStorage::sharedStorage().lockedAccess(block);
+        access();
         return true;
     } catch (const std::exception& e) {
         MVLogError("MVWebCache storage access failed: {}", e.what());
         return false;
     }
+}
+
+bool lockedAccess(const std::function<void()>& block) {
+    return reportingFailure([&] { MVPersistentStorage::sharedStorage().lockedAccess(block); });
+}
+
+// Locked access for blocks that change entry rows or queue file operations.
+bool changeEntries(const std::function<void()>& block) {
+    return reportingFailure([&] { MVWebCacheResourceObject::changeEntries(block); });
 }
 
 std::string fileURLString(const std::string& path) {
@@ -464,7 +473,7 @@ struct DiskEntry {
 // unless the row changed since it was read, and removes such a file.
 void forgetEntry(const DiskEntry& entry, bool fileMissing) {
     bool deleted = false;
-    lockedAccess([&] {
+    changeEntries([&] {
         auto row = MVWebCacheResourceObject::dbObjectWithID(entry.key);
         if (!row || !entry.describes(*row)) return;
         row->deleteFromStorage();
@@ -483,7 +492,7 @@ void MVWebCache::readFromDisk(const std::shared_ptr<Representation>& rep) {
                 [self, rep, data, info] { self->diskAnswered(rep, data, info); });
         };
         bool queued = false;
-        lockedAccess([&] {
+        changeEntries([&] {
             auto row = MVWebCacheResourceObject::dbObjectWithID(rep->key);
             if (!row) return;
             if (self->isShadowModeRefreshingEnabled()) row->setIsShadowed(true);
@@ -633,7 +642,7 @@ void MVWebCache::storeData(const Data& data, const std::string& key, const nlohm
     std::lock_guard cacheLock(lock_);
     const Date now = Date::now();
     std::string path;
-    lockedAccess([&] {
+    changeEntries([&] {
         auto row = MVWebCacheResourceObject::dbObjectWithID(key);
         if (!row) {
             row = MVWebCacheResourceObject::dbObjectCreate();
@@ -758,7 +767,7 @@ void removeUnnamedFiles(const std::set<std::string>& named) {
 void MVWebCache::cleanup() {
     MVLogInfo("MVWebCache will now clean up");
     KeyAndPath removed;
-    lockedAccess([&] {
+    changeEntries([&] {
         MVWebStorageVariable::cleanup();
         std::set<std::string> named;
         for (auto& row : MVWebCacheResourceObject::dbObjectsWithPredicate(MVPredicate())) {
@@ -790,7 +799,7 @@ void MVWebCache::clearCache() {
     auto& defaults = platform::UserDefaults::standard();
     defaults.removeObject(MVStandardUserDefaultsCachedBootScript);
     defaults.synchronize();
-    lockedAccess([&] {
+    changeEntries([&] {
         KeyAndPath files;
         for (auto& row : MVWebCacheResourceObject::dbObjectsWithoutFetchingProperties()) {
             const std::string path = row->localFilename();
@@ -840,7 +849,7 @@ void MVWebCache::clearCacheForKeys(const std::vector<std::string>& keys) {
     bool shadowedWent = false;
     {
         std::lock_guard cacheLock(lock_);
-        lockedAccess([&] {
+        changeEntries([&] {
             KeyAndPath files;
             for (auto& row : MVWebCacheResourceObject::dbObjectsWithContainedIn("id", ids)) {
                 if (row->isShadowed()) shadowedWent = true;
@@ -875,7 +884,7 @@ void MVWebCache::beginShadowModeWithRefreshingEnabled(bool refreshing) {
     }
     if (!refreshing) return;
     std::lock_guard cacheLock(lock_);
-    lockedAccess([] {
+    changeEntries([] {
         for (auto& row : MVWebCacheResourceObject::dbObjectsWith("shadowed", true)) {
             row->setIsShadowed(false);
         }

@@ -457,7 +457,7 @@ TEST_F(MVWebCacheTest, FilesFollowTheirRowsThroughAnyOrderOfSetsMovesAndKills) {
                 break;
             case 2: {
                 const bool shadowed = random() % 2;
-                storage().lockedAccess([&] {
+                MVWebCacheResourceObject::changeEntries([&] {
                     if (auto row = MVWebCacheResourceObject::dbObjectWithID(key)) {
                         row->setIsShadowed(shadowed);
                     }
@@ -487,7 +487,7 @@ TEST_F(MVWebCacheTest, FilesFollowTheirRowsThroughAnyOrderOfSetsMovesAndKills) {
         for (const auto& key : keys) {
             last[key] = key + "-last";
             cache().setData(bytes(last[key]), key, {{"maximum-lifetime", 60}});
-            storage().lockedAccess([&] {
+            MVWebCacheResourceObject::changeEntries([&] {
                 auto row = MVWebCacheResourceObject::dbObjectWithID(key);
                 row->setIsShadowed(!row->isShadowed());
             });
@@ -511,6 +511,30 @@ TEST_F(MVWebCacheTest, FilesFollowTheirRowsThroughAnyOrderOfSetsMovesAndKills) {
         }
     }
     EXPECT_EQ(files, named);
+}
+
+TEST_F(MVWebCacheTest, ASetRacingAShadowingReadEndsInTheShadowFolder) {
+    cache().setData(bytes("v1"), "k", {{"maximum-lifetime", 60}});
+    settle();
+    restart();
+    cache().beginShadowModeWithRefreshingEnabled(true);
+    std::shared_ptr<std::vector<std::string>> a;
+    {
+        FileQueueHold hold;
+        a = lookup("k");  // its read marks the row shadowed
+        cache().setData(bytes("v2"), "k", {{"maximum-lifetime", 60}});
+    }
+    settle();
+    EXPECT_EQ(*a, (Answers{"starts(nil)", "available(false,false,v2)"}));
+    const std::string moved = MVWebCache::pathForShadowCache() + "/webcache/100000";
+    EXPECT_EQ(readFile(moved), "v2");
+    EXPECT_FALSE(exists(webFile(100000)));
+    storage().lockedAccess([&] {
+        auto row = MVWebCacheResourceObject::dbObjectWithID("k");
+        ASSERT_TRUE(row);
+        EXPECT_TRUE(row->isShadowed());
+        EXPECT_EQ(row->localFilename(), moved);
+    });
 }
 
 TEST_F(MVWebCacheTest, DamagedFilesAreMissesWithOneWarningEach) {
