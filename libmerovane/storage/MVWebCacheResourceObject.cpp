@@ -8,6 +8,8 @@
 #include "libmerovane/core/MVErrorLogger.h"
 #include "libmerovane/core/MVLog.h"
 #include "libmerovane/storage/MVObjectModel.h"
+#include "libmerovane/storage/MVPersistentStorage.h"
+#include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/SharedInstances.h"
 
@@ -106,39 +108,61 @@ bool MVWebCacheResourceObject::needsRefresh() const {
     return updated.addingTimeInterval(maximumLifetime().value_or(0)) < platform::Date::now();
 }
 
+namespace {
+
+void reportFileError(const std::string& text, const char* summary) {
+    MVLogError("{}", text);
+    MVErrorLogger::logError(summary, text);
+}
+
+void moveEntryFile(const std::string& oldPath, const std::string& newPath) {
+    auto& fm = platform::FileManager::defaultManager();
+    if (!fm.fileExists(oldPath)) return;
+    const std::string folder = std::filesystem::path(newPath).parent_path().string();
+    platform::Error error;
+    if (!fm.createDirectory(folder, true, &error)) {
+        return reportFileError(
+            fmt::format("MVWebCacheResourceObject could not create path [ {} ] {}", folder,
+                        errorDescription(error)),
+            "MVWebCacheResourceObject could not create path");
+    }
+    // Files here are rebuilt from the server; the platform has no backup flag to set.
+    if (fm.fileExists(newPath) && !fm.removeItem(newPath, &error)) {
+        return reportFileError(
+            fmt::format("MVWebCacheResourceObject could not remove file [ {} ] {}", newPath,
+                        errorDescription(error)),
+            "MVWebCacheResourceObject could not remove file");
+    }
+    if (!fm.moveItem(oldPath, newPath, &error)) {
+        reportFileError(fmt::format("MVWebCacheResourceObject could not move file [ {} => {} ] {}",
+                                    oldPath, newPath, errorDescription(error)),
+                        "MVWebCacheResourceObject could not move file");
+    }
+}
+
+}  // namespace
+
+platform::DispatchQueue& MVWebCacheResourceObject::fileQueue() {
+    static auto* queue = new std::shared_ptr<platform::DispatchQueue>(
+        platform::DispatchQueue::makeSerial("MVWebCache files"));
+    return **queue;
+}
+
+void MVWebCacheResourceObject::changeEntries(const std::function<void()>& block) {
+    // Locked access alone lets two threads change one row at once, the later save
+    // winning; this keeps the rows' order and the file queue's order one.
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    MVPersistentStorage::sharedStorage().lockedAccess(block);
+}
+
 void MVWebCacheResourceObject::setIsShadowed(bool value) {
     if (value == shadowed()) return;
     const std::string oldPath = localFilename();
     localFilename_.clear();
     setShadowed(value);
     const std::string newPath = localFilename();
-    auto& fm = platform::FileManager::defaultManager();
-    if (oldPath.empty() || newPath.empty() || !fm.fileExists(oldPath)) return;
-
-    const std::string folder = std::filesystem::path(newPath).parent_path().string();
-    platform::Error error;
-    if (!fm.createDirectory(folder, true, &error)) {
-        const std::string text =
-            fmt::format("MVWebCacheResourceObject could not create path [ {} ] {}", folder,
-                        errorDescription(error));
-        MVLogError("{}", text);
-        MVErrorLogger::logError("MVWebCacheResourceObject could not create path", text);
-        return;
-    }
-    // Files here are rebuilt from the server; the platform has no backup flag to set.
-    if (fm.fileExists(newPath) && !fm.removeItem(newPath, &error)) {
-        const std::string text =
-            fmt::format("MVWebCacheResourceObject could not remove file [ {} ] {}", newPath,
-                        errorDescription(error));
-        MVLogError("{}", text);
-        MVErrorLogger::logError("MVWebCacheResourceObject could not remove file", text);
-        return;
-    }
-    if (!fm.moveItem(oldPath, newPath, &error)) {
-        const std::string text =
-            fmt::format("MVWebCacheResourceObject could not move file [ {} => {} ] {}", oldPath,
-                        newPath, errorDescription(error));
-        MVLogError("{}", text);
-        MVErrorLogger::logError("MVWebCacheResourceObject could not move file", text);
-    }
+    if (oldPath.empty() || newPath.empty()) return;
+    // Behind every write and removal queued for the old path so far.
+    fileQueue().async([oldPath, newPath] { moveEntryFile(oldPath, newPath); });
 }

@@ -7,10 +7,20 @@
 // or "<shadow cache folder>/webcache/<serial>" while the row is shadowed. Keys never
 // reach file names. The folders are set at start-up (setFolders); serials count from
 // 100000, continuing after the highest stored one.
+//
+// Every change to the files (write, move, removal) and every read of one runs on one
+// serial queue, fileQueue(), queued inside changeEntries together with the row change
+// it belongs to: the queue's order is the rows' order, so a row and its file agree once
+// the queue has caught up.
 
+#include <functional>
 #include <string>
 
 #include "libmerovane/storage/MVPersistentObject.h"
+
+namespace platform {
+class DispatchQueue;
+}
 
 class MVWebCacheResourceObject : public MVPersistentEntity<MVWebCacheResourceObject> {
   public:
@@ -24,14 +34,20 @@ class MVWebCacheResourceObject : public MVPersistentEntity<MVWebCacheResourceObj
     static void setFolders(std::string webCache, std::string shadowCache);
     static std::string pathForWebCache();
     static std::string pathForShadowCache();
+    // The serial queue of the entries' file operations.
+    static platform::DispatchQueue& fileQueue();
+    // Locked access for blocks that change rows (setIsShadowed included) or queue file
+    // operations: one block at a time, its changes saved before the next begins. Not
+    // from inside another locked access. Throws what lockedAccess throws.
+    static void changeEntries(const std::function<void()>& block);
 
     // Where the entry's file lies; empty without a serial.
     std::string localFilename() const;
     // Whether lastUpdate plus maximumLifetime lies in the past.
     bool needsRefresh() const;
     bool isShadowed() const { return shadowed(); }
-    // Sets the flag and moves the file between the two folders; failures are logged and
-    // reported, and the flag changes anyway.
+    // Sets the flag and queues the move of the file between the two folders; failures
+    // are logged and reported, and the flag changes anyway.
     void setIsShadowed(bool shadowed);
 
     // The web cache key.

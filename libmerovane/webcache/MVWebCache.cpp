@@ -1,5 +1,7 @@
 #include "libmerovane/webcache/MVWebCache.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <any>
 #include <cmath>
@@ -24,12 +26,14 @@
 #include "platform/foundation/HTTPCookieStorage.h"
 #include "platform/foundation/JsonValue.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/RegularFile.h"
 #include "platform/foundation/SharedInstances.h"
 #include "platform/foundation/URLCache.h"
 #include "platform/foundation/UserDefaults.h"
 
 namespace json = platform::json;
 using platform::Date;
+using platform::log::escaped;
 
 // One loaded form of an entry. Its fields are guarded by `mutex`.
 class MVWebCache::Representation {
@@ -47,7 +51,32 @@ class MVWebCache::Representation {
     std::optional<platform::Error> error;
     bool isLoading = false;
     bool loadForced = false;
+    // Counts the sets; a load remembers the count it began with, and its answer is not
+    // taken into RAM when a set came since: the set's bytes are newer.
+    uint64_t setGeneration = 0;
+    uint64_t loadGeneration = 0;
     std::vector<std::function<void()>> whenLoadedBlocks;
+
+    // Load results, taken with the lock held.
+    void takeData(const Data& d, nlohmann::json i, Date now) {
+        data = d;
+        info = std::move(i);
+        lastAccessTime = now;
+        loadedAt = now;
+        error.reset();
+    }
+    void takeError(platform::Error e, Date now) {
+        error = std::move(e);
+        data = nullptr;
+        info = nullptr;
+        lastAccessTime = now;
+        loadedAt = now;
+    }
+    // Ends the load; the waiters run after the lock is released.
+    void endLoad(std::vector<std::function<void()>>& blocks) {
+        isLoading = false;
+        blocks.swap(whenLoadedBlocks);
+    }
 };
 
 class MVWebCache::RamObject {
@@ -86,15 +115,24 @@ double lifetimeOf(const nlohmann::json& info) {
     return std::min(seconds, kMaximumLifetimeLimit);
 }
 
-// Locked access that reports a failing store instead of throwing.
-bool lockedAccess(const std::function<void()>& block) {
+// Runs a store access, reporting a failing store instead of throwing.
+bool reportingFailure(const std::function<void()>& access) {
     try {
-        MVPersistentStorage::sharedStorage().lockedAccess(block);
+        access();
         return true;
     } catch (const std::exception& e) {
         MVLogError("MVWebCache storage access failed: {}", e.what());
         return false;
     }
+}
+
+bool lockedAccess(const std::function<void()>& block) {
+    return reportingFailure([&] { MVPersistentStorage::sharedStorage().lockedAccess(block); });
+}
+
+// Locked access for blocks that change entry rows or queue file operations.
+bool changeEntries(const std::function<void()>& block) {
+    return reportingFailure([&] { MVWebCacheResourceObject::changeEntries(block); });
 }
 
 std::string fileURLString(const std::string& path) {
@@ -114,6 +152,52 @@ void runBlocks(const std::vector<std::function<void()>>& blocks) {
     for (const auto& block : blocks) {
         if (block) block();
     }
+}
+
+// With the entry's lock held: when a set came since the load began, ends the load
+// without touching what the set left and hands out the waiters, who see the set's data.
+bool supersededBySet(MVWebCache::Representation& rep, std::vector<std::function<void()>>& blocks) {
+    if (rep.setGeneration == rep.loadGeneration) return false;
+    rep.endLoad(blocks);
+    return true;
+}
+
+// Written by the disk store beside the caller's info, checked by the disk read and
+// never part of an answered info (so never of a response).
+constexpr const char* kStoredLength = "stored-length";
+constexpr const char* kStoredChecksum = "stored-crc32";
+// Rows stored before lengths were recorded are read up to this size.
+constexpr size_t kUnrecordedLengthLimit = size_t{256} << 20;
+
+nlohmann::json withoutStoreKeys(nlohmann::json info) {
+    if (!info.is_object()) return nlohmann::json::object();
+    info.erase(kStoredLength);
+    info.erase(kStoredChecksum);
+    return info;
+}
+
+std::string_view bytesOf(const MVWebCacheInterface::Data& data) {
+    return data ? std::string_view(reinterpret_cast<const char*>(data->data()), data->size())
+                : std::string_view();
+}
+
+uint32_t checksumOf(std::string_view bytes) {
+    uLong crc = crc32(0L, Z_NULL, 0);
+    // zlib takes at most a uInt per call.
+    while (!bytes.empty()) {
+        const size_t n = std::min<size_t>(bytes.size(), 1u << 30);
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(n));
+        bytes.remove_prefix(n);
+    }
+    return static_cast<uint32_t>(crc);
+}
+
+// Whether a file name in an entry folder is one the cache writes: "<serial>" or a
+// temporary "<serial>.tmp-<pid>-<n>" of an atomic write.
+bool isEntryFileName(const std::string& name) {
+    const size_t digits = name.find_first_not_of("0123456789");
+    if (digits == 0) return false;
+    return digits == std::string::npos || name.compare(digits, 5, ".tmp-") == 0;
 }
 
 }  // namespace
@@ -182,9 +266,7 @@ std::string MVWebCache::pathForShadowCache() {
 }
 
 platform::DispatchQueue& MVWebCache::fileQueue() {
-    static auto* queue = new std::shared_ptr<platform::DispatchQueue>(
-        platform::DispatchQueue::makeSerial("MVWebCache files"));
-    return **queue;
+    return MVWebCacheResourceObject::fileQueue();
 }
 
 void MVWebCache::waitForFileOperations() {
@@ -268,6 +350,7 @@ void MVWebCache::dataForKey(const std::string& key, WhenAvailable whenAvailable,
             if (!rep->isLoading) {
                 rep->isLoading = true;
                 rep->loadForced = !cachingEnabled_;
+                rep->loadGeneration = rep->setGeneration;
                 startRead = true;
             }
         }
@@ -312,6 +395,95 @@ void MVWebCache::stringForKey(const std::string& key, WhenStringAvailable whenAv
 
 // ---- loading ---------------------------------------------------------------------------
 
+namespace {
+
+// What the disk read takes from a row, and how it knows the row again.
+struct DiskEntry {
+    std::string key;
+    std::string path;
+    std::optional<int64_t> serial;
+    bool shadowed = false;
+    std::optional<std::string> mimeType;
+    std::optional<Date> lastUpdate;
+    double lifetime = 0;
+    std::shared_ptr<const nlohmann::json> storedInfo;
+    std::optional<uint64_t> length;
+    std::optional<uint32_t> checksum;
+
+    explicit DiskEntry(const MVWebCacheResourceObject& row)
+        : key(row.id().value_or("")),
+          path(row.localFilename()),
+          serial(row.localSerial()),
+          shadowed(row.isShadowed()),
+          mimeType(row.mimeType()),
+          lastUpdate(row.lastUpdate()),
+          lifetime(row.maximumLifetime().value_or(0)),
+          storedInfo(row.infoDictionary()) {
+        if (!storedInfo || !storedInfo->is_object()) return;
+        // Rows stored before lengths were recorded have neither key.
+        length = unsignedAt(*storedInfo, kStoredLength);
+        if (auto c = unsignedAt(*storedInfo, kStoredChecksum); c && *c <= UINT32_MAX) {
+            checksum = static_cast<uint32_t>(*c);
+        }
+    }
+
+    static std::optional<uint64_t> unsignedAt(const nlohmann::json& info, const char* key) {
+        const auto* n = json::find(info, key);
+        if (!n || !n->is_number_integer()) return std::nullopt;
+        if (!n->is_number_unsigned() && n->get<int64_t>() < 0) return std::nullopt;
+        return n->get<uint64_t>();
+    }
+
+    // Whether `row` is still the row this was taken from, unchanged.
+    bool describes(const MVWebCacheResourceObject& row) const {
+        const DiskEntry now(row);
+        return now.serial == serial && now.shadowed == shadowed && now.lastUpdate == lastUpdate &&
+               now.length == length && now.checksum == checksum;
+    }
+
+    // The file's bytes, or none with the reason when the file is not the one written.
+    std::optional<std::string> read(std::string* whyNot, bool* missing) const {
+        auto bytes = platform::readRegularFile(
+            path,
+            length ? static_cast<size_t>(std::min<uint64_t>(*length, SIZE_MAX))
+                   : kUnrecordedLengthLimit,
+            whyNot, missing);
+        if (bytes && length && bytes->size() != *length) {
+            *whyNot = fmt::format("{} bytes instead of the {} written", bytes->size(), *length);
+            return std::nullopt;
+        }
+        if (bytes && checksum && checksumOf(*bytes) != *checksum) {
+            *whyNot = "not the bytes written (checksum differs)";
+            return std::nullopt;
+        }
+        return bytes;
+    }
+
+    nlohmann::json info() const {
+        nlohmann::json info = withoutStoreKeys(storedInfo ? *storedInfo : nlohmann::json());
+        info[MVWebCacheDataInfoMimeType] = mimeType.value_or("");
+        info[MVWebCacheDataInfoLastUpdate] =
+            lastUpdate.value_or(Date::distantPast()).timeIntervalSince1970();
+        info[MVWebCacheDataInfoMaximumLifetime] = lifetime;
+        return info;
+    }
+};
+
+// On the file queue: deletes the row of a file that is missing or not the one written,
+// unless the row changed since it was read, and removes such a file.
+void forgetEntry(const DiskEntry& entry, bool fileMissing) {
+    bool deleted = false;
+    changeEntries([&] {
+        auto row = MVWebCacheResourceObject::dbObjectWithID(entry.key);
+        if (!row || !entry.describes(*row)) return;
+        row->deleteFromStorage();
+        deleted = true;
+    });
+    if (deleted && !fileMissing) platform::FileManager::defaultManager().removeItem(entry.path);
+}
+
+}  // namespace
+
 void MVWebCache::readFromDisk(const std::shared_ptr<Representation>& rep) {
     auto self = shared_from_this();
     platform::DispatchQueue::global().async([self, rep] {
@@ -319,95 +491,77 @@ void MVWebCache::readFromDisk(const std::shared_ptr<Representation>& rep) {
             platform::DispatchQueue::main().async(
                 [self, rep, data, info] { self->diskAnswered(rep, data, info); });
         };
-        bool found = false;
-        std::string path;
-        std::optional<std::string> mimeType;
-        std::optional<Date> lastUpdate;
-        double lifetime = 0;
-        std::shared_ptr<const nlohmann::json> storedInfo;
-        auto& fm = platform::FileManager::defaultManager();
-        lockedAccess([&] {
+        bool queued = false;
+        changeEntries([&] {
             auto row = MVWebCacheResourceObject::dbObjectWithID(rep->key);
             if (!row) return;
             if (self->isShadowModeRefreshingEnabled()) row->setIsShadowed(true);
-            path = row->localFilename();
-            mimeType = row->mimeType();
-            lastUpdate = row->lastUpdate();
-            lifetime = row->maximumLifetime().value_or(0);
-            storedInfo = row->infoDictionary();
-            bool isDirectory = false;
-            if (path.empty() || !fm.fileExists(path, &isDirectory) || isDirectory) {
+            DiskEntry entry(*row);
+            if (entry.path.empty()) {
                 row->deleteFromStorage();
                 return;
             }
-            found = true;
+            // Read on the file queue, behind every write and move queued for the row so
+            // far: the file then holds what the row describes.
+            fileQueue().async([answer, entry = std::move(entry)] {
+                std::string whyNot;
+                bool missing = false;
+                auto bytes = entry.read(&whyNot, &missing);
+                if (!bytes) {
+                    if (!missing) {
+                        MVLogWarn(
+                            "MVWebCacheRamObjectDataRepresentation file \"{}\" of [{}] is taken "
+                            "as missing: {}",
+                            entry.path, escaped(entry.key), whyNot);
+                    }
+                    forgetEntry(entry, missing);
+                    return answer(nullptr, std::nullopt);
+                }
+                answer(std::make_shared<const std::vector<uint8_t>>(bytes->begin(), bytes->end()),
+                       entry.info());
+            });
+            queued = true;
         });
-        if (!found) return answer(nullptr, std::nullopt);
-
-        platform::Error error;
-        auto bytes = fm.readFile(path, &error);
-        if (!bytes) {
-            MVLogError(
-                "MVWebCacheRamObjectDataRepresentation error while reading file \"{}\". {} {}",
-                path, errorDescription(error), json::print(error.userInfo()));
-            return answer(nullptr, std::nullopt);
-        }
-        nlohmann::json info =
-            storedInfo && storedInfo->is_object() ? *storedInfo : nlohmann::json::object();
-        info[MVWebCacheDataInfoMimeType] = mimeType.value_or("");
-        info[MVWebCacheDataInfoLastUpdate] =
-            lastUpdate.value_or(Date::distantPast()).timeIntervalSince1970();
-        info[MVWebCacheDataInfoMaximumLifetime] = lifetime;
-        answer(std::make_shared<const std::vector<uint8_t>>(bytes->begin(), bytes->end()),
-               std::move(info));
+        if (!queued) answer(nullptr, std::nullopt);
     });
 }
 
 void MVWebCache::diskAnswered(const std::shared_ptr<Representation>& rep, const Data& data,
                               const std::optional<nlohmann::json>& info) {
-    if (info) {
-        std::vector<std::function<void()>> blocks;
-        bool reload = false;
-        {
-            std::lock_guard lock(rep->mutex);
-            const Date now = Date::now();
-            rep->data = data;
-            rep->info = *info;
-            rep->lastAccessTime = now;
-            rep->loadedAt = now;
-            rep->error.reset();
+    enum class Next { Done, Reload, ShadowMiss, Source } next = Next::Done;
+    std::vector<std::function<void()>> blocks;
+    {
+        std::lock_guard lock(rep->mutex);
+        const Date now = Date::now();
+        if (supersededBySet(*rep, blocks)) {
+            // The disk (or a source asked after it) holds nothing newer than the set.
+        } else if (info) {
+            rep->takeData(data, *info, now);
             const double updated = json::doubleValue(*info, MVWebCacheDataInfoLastUpdate);
             rep->cacheTimeout = Date(updated).addingTimeInterval(lifetimeOf(*info));
-            reload = !shadowMode_ && (rep->loadForced || now > *rep->cacheTimeout);
-            blocks = rep->whenLoadedBlocks;
-            if (!reload) {
-                rep->isLoading = false;
-                rep->whenLoadedBlocks.clear();
+            const bool reload = !shadowMode_ && (rep->loadForced || now > *rep->cacheTimeout);
+            if (reload) {
+                // The waiters run now and stay for the source's answer.
+                blocks = rep->whenLoadedBlocks;
+                next = Next::Reload;
+            } else {
+                rep->endLoad(blocks);
             }
+        } else if (shadowMode_ && !shadowModeRefreshing_) {
+            rep->takeError(platform::Error(MVWebCacheErrorResourceNotFound, 404), now);
+            rep->endLoad(blocks);
+            next = Next::ShadowMiss;
+        } else {
+            next = Next::Source;
         }
-        runBlocks(blocks);
-        if (reload) loadFromDataSource(rep);
-        return;
     }
-    if (shadowMode_ && !shadowModeRefreshing_) {
-        std::vector<std::function<void()>> blocks;
-        {
-            std::lock_guard lock(rep->mutex);
-            const Date now = Date::now();
-            rep->error = platform::Error(MVWebCacheErrorResourceNotFound, 404);
-            rep->data = nullptr;
-            rep->info = nullptr;
-            rep->lastAccessTime = now;
-            rep->loadedAt = now;
-            rep->isLoading = false;
-            blocks.swap(rep->whenLoadedBlocks);
-        }
-        runBlocks(blocks);
-        MVLogWarn("MVWebCache ShadowMode resource not found: {}", rep->key);
+    if (next == Next::Source) return loadFromDataSource(rep);
+    runBlocks(blocks);
+    if (next == Next::Reload) loadFromDataSource(rep);
+    if (next == Next::ShadowMiss) {
+        MVLogWarn("MVWebCache ShadowMode resource not found: {}", escaped(rep->key));
         logShadowModeCacheMiss(rep->key);
-        return;
     }
-    loadFromDataSource(rep);
 }
 
 void MVWebCache::loadFromDataSource(const std::shared_ptr<Representation>& rep) {
@@ -415,15 +569,12 @@ void MVWebCache::loadFromDataSource(const std::shared_ptr<Representation>& rep) 
         std::vector<std::function<void()>> blocks;
         {
             std::lock_guard lock(rep->mutex);
-            const Date now = Date::now();
-            rep->error = error;
-            rep->lastAccessTime = now;
-            rep->loadedAt = now;
-            rep->cacheTimeout = now;
-            rep->data = nullptr;
-            rep->info = nullptr;
-            rep->isLoading = false;
-            blocks.swap(rep->whenLoadedBlocks);
+            if (!supersededBySet(*rep, blocks)) {
+                const Date now = Date::now();
+                rep->takeError(error, now);
+                rep->cacheTimeout = now;
+                rep->endLoad(blocks);
+            }
         }
         runBlocks(blocks);
     };
@@ -440,14 +591,11 @@ void MVWebCache::loadFromDataSource(const std::shared_ptr<Representation>& rep) 
             std::vector<std::function<void()>> blocks;
             {
                 std::lock_guard lock(rep->mutex);
-                rep->data = data;
-                rep->info = info;
-                rep->lastAccessTime = began;
-                rep->loadedAt = began;
-                rep->cacheTimeout = began.addingTimeInterval(lifetimeOf(info));
-                rep->error.reset();
-                rep->isLoading = false;
-                blocks.swap(rep->whenLoadedBlocks);
+                if (!supersededBySet(*rep, blocks)) {
+                    rep->takeData(data, withoutStoreKeys(info), began);
+                    rep->cacheTimeout = began.addingTimeInterval(lifetimeOf(info));
+                    rep->endLoad(blocks);
+                }
             }
             runBlocks(blocks);
         },
@@ -457,7 +605,7 @@ void MVWebCache::loadFromDataSource(const std::shared_ptr<Representation>& rep) 
 // ---- setting and storing -----------------------------------------------------------------
 
 void MVWebCache::setData(const Data& data, const std::string& key, const nlohmann::json& infos) {
-    nlohmann::json info = infos.is_object() ? infos : nlohmann::json::object();
+    nlohmann::json info = withoutStoreKeys(infos);
     bool noNotification = false;
     if (const auto* flag = json::find(info, MVWebCacheDataInfoNoNotificationOnSet)) {
         noNotification = json::boolValue(*flag);
@@ -474,6 +622,7 @@ void MVWebCache::setData(const Data& data, const std::string& key, const nlohman
             rep->data = data;
             rep->info = info;
             rep->error.reset();
+            ++rep->setGeneration;
             rep->lastAccessTime = now;
             rep->loadedAt = now;
             rep->cacheTimeout = now.addingTimeInterval(lifetimeOf(info));
@@ -488,20 +637,24 @@ void MVWebCache::setData(const Data& data, const std::string& key, const nlohman
 
 void MVWebCache::storeData(const Data& data, const std::string& key, const nlohmann::json& infos) {
     if (!cachingEnabled_) return;
-    const nlohmann::json info = infos.is_object() ? infos : nlohmann::json::object();
+    const nlohmann::json info = withoutStoreKeys(infos);
+    const uint32_t checksum = checksumOf(bytesOf(data));
     std::lock_guard cacheLock(lock_);
     const Date now = Date::now();
     std::string path;
-    lockedAccess([&] {
+    changeEntries([&] {
         auto row = MVWebCacheResourceObject::dbObjectWithID(key);
         if (!row) {
             row = MVWebCacheResourceObject::dbObjectCreate();
             row->setId(key);
-            MVLogVerbose("MVWebCache new resource file ['{}' => '{}']", key, row->localFilename());
+            MVLogVerbose("MVWebCache new resource file ['{}' => '{}']", escaped(key),
+                         row->localFilename());
         }
         path = row->localFilename();
         nlohmann::json stored = info;
         if (!path.empty()) stored[MVWebCacheDataInfoLocalFileURL] = fileURLString(path);
+        stored[kStoredLength] = bytesOf(data).size();
+        stored[kStoredChecksum] = checksum;
         row->setMimeType(json::stringValue(info, MVWebCacheDataInfoMimeType));
         if (json::find(info, MVWebCacheDataInfoMaximumLifetime)) {
             row->setMaximumLifetime(lifetimeOf(info));
@@ -510,28 +663,27 @@ void MVWebCache::storeData(const Data& data, const std::string& key, const nlohm
         }
         row->setLastUpdate(now);
         row->setInfoDictionary(&stored);
+        if (path.empty()) return;
+        // Queued with the row change, so that the file queue runs the entry's writes,
+        // moves and reads in the order of the row's changes.
+        fileQueue().async([key, path, data] {
+            auto& fm = platform::FileManager::defaultManager();
+            platform::Error error;
+            const std::string folder = std::filesystem::path(path).parent_path().string();
+            if (!fm.createDirectory(folder, true, &error) ||
+                !fm.writeFileAtomically(path, bytesOf(data), &error)) {
+                MVLogError("MVWebCache could not write resource file ['{}' => '{}']. \n{} {}",
+                           escaped(key), path, errorDescription(error),
+                           json::print(error.userInfo()));
+            }
+        });
     });
     if (path.empty()) {
         MVLogWarn(
             "MVWebcache could not write resource file for key:<{}> since resource filename "
             "wasn't known.",
-            key);
-        return;
+            escaped(key));
     }
-    // One serial queue for every write and removal: two writes of one key land in order.
-    fileQueue().async([key, path, data] {
-        auto& fm = platform::FileManager::defaultManager();
-        platform::Error error;
-        const std::string folder = std::filesystem::path(path).parent_path().string();
-        const std::string_view bytes =
-            data ? std::string_view(reinterpret_cast<const char*>(data->data()), data->size())
-                 : std::string_view();
-        if (!fm.createDirectory(folder, true, &error) ||
-            !fm.writeFileAtomically(path, bytes, &error)) {
-            MVLogError("MVWebCache could not write resource file ['{}' => '{}']. \n{} {}", key,
-                       path, errorDescription(error), json::print(error.userInfo()));
-        }
-    });
 }
 
 bool MVWebCache::isCachedDataAvailableForKey(const std::string& key) {
@@ -567,44 +719,71 @@ void MVWebCache::setIsCachingEnabled(bool enabled) {
 // ---- clearing --------------------------------------------------------------------------
 
 namespace {
-void removeFilesLater(platform::DispatchQueue& queue,
-                      std::vector<std::pair<std::string, std::string>> keyAndPath, bool forKeys) {
-    if (keyAndPath.empty()) return;
-    queue.async([keyAndPath = std::move(keyAndPath), forKeys] {
-        auto& fm = platform::FileManager::defaultManager();
-        for (const auto& [key, path] : keyAndPath) {
-            if (!fm.fileExists(path)) continue;
+
+using KeyAndPath = std::vector<std::pair<std::string, std::string>>;
+
+void removeEntryFiles(const KeyAndPath& keyAndPath, bool forKeys) {
+    auto& fm = platform::FileManager::defaultManager();
+    for (const auto& [key, path] : keyAndPath) {
+        if (!fm.fileExists(path)) continue;
+        platform::Error error;
+        if (fm.removeItem(path, &error)) continue;
+        if (forKeys) {
+            MVLogError(
+                "MVWebCache could not delete cache file for key [{}] at path\"{}\". "
+                "Error: {} {}",
+                escaped(key), path, errorDescription(error), json::print(error.userInfo()));
+        } else {
+            MVLogError("MVWebCache could not remove file for cache entry [ {} => {}] Error: {}",
+                       escaped(key), path, errorDescription(error));
+        }
+    }
+}
+
+// Removes the files in the entry folders that no row names: files of deleted rows and
+// temporary files that interrupted writes left.
+void removeUnnamedFiles(const std::set<std::string>& named) {
+    auto& fm = platform::FileManager::defaultManager();
+    for (const std::string& folder :
+         {MVWebCacheResourceObject::pathForWebCache(),
+          MVWebCacheResourceObject::pathForShadowCache() + "/webcache"}) {
+        for (const auto& name :
+             fm.contentsOfDirectory(folder).value_or(std::vector<std::string>())) {
+            const std::string path = folder + "/" + name;
+            if (!isEntryFileName(name) || named.count(path)) continue;
             platform::Error error;
-            if (fm.removeItem(path, &error)) continue;
-            if (forKeys) {
-                MVLogError(
-                    "MVWebCache could not delete cache file for key [{}] at path\"{}\". "
-                    "Error: {} {}",
-                    key, path, errorDescription(error), json::print(error.userInfo()));
+            if (fm.removeItem(path, &error)) {
+                MVLogVerbose("MVWebCache removed a file no entry names: {}", path);
             } else {
-                MVLogError("MVWebCache could not remove file for cache entry [ {} => {}] Error: {}",
-                           key, path, errorDescription(error));
+                MVLogError("MVWebCache could not remove file {} Error: {}", path,
+                           errorDescription(error));
             }
         }
-    });
+    }
 }
+
 }  // namespace
 
 void MVWebCache::cleanup() {
     MVLogInfo("MVWebCache will now clean up");
-    std::vector<std::pair<std::string, std::string>> removed;
-    lockedAccess([&] {
+    KeyAndPath removed;
+    changeEntries([&] {
         MVWebStorageVariable::cleanup();
-        auto rows = MVWebCacheResourceObject::dbObjectsWithPredicate(
-            MVPredicate::negate(MVPredicate::equal("shadowed", true)));
-        for (auto& row : rows) {
-            if (!row->needsRefresh()) continue;
+        std::set<std::string> named;
+        for (auto& row : MVWebCacheResourceObject::dbObjectsWithPredicate(MVPredicate())) {
+            if (row->isShadowed() || !row->needsRefresh()) {
+                named.insert(row->localFilename());
+                continue;
+            }
             removed.emplace_back(row->id().value_or(""), row->localFilename());
             row->deleteFromStorage();
         }
+        // Queued with the row changes: after every write still pending for a row.
+        fileQueue().async([removed, named] {
+            removeEntryFiles(removed, false);
+            removeUnnamedFiles(named);
+        });
     });
-    // Removed on the file queue, after any write still pending for the row.
-    removeFilesLater(fileQueue(), removed, false);
     std::lock_guard cacheLock(lock_);
     for (const auto& entry : removed) ramObjects_.erase(entry.first);
 }
@@ -620,8 +799,8 @@ void MVWebCache::clearCache() {
     auto& defaults = platform::UserDefaults::standard();
     defaults.removeObject(MVStandardUserDefaultsCachedBootScript);
     defaults.synchronize();
-    std::vector<std::pair<std::string, std::string>> files;
-    lockedAccess([&] {
+    changeEntries([&] {
+        KeyAndPath files;
         for (auto& row : MVWebCacheResourceObject::dbObjectsWithoutFetchingProperties()) {
             const std::string path = row->localFilename();
             if (!path.empty()) files.emplace_back(row->id().value_or(""), path);
@@ -633,20 +812,21 @@ void MVWebCache::clearCache() {
         if (auto* context = MVPersistentStorage::sharedStorage().managedObjectContext()) {
             context->processPendingChanges();
         }
+        // The files go too: a later row with the same serial must not find another key's
+        // bytes.
+        fileQueue().async([files = std::move(files)] { removeEntryFiles(files, true); });
     });
     {
         std::lock_guard cacheLock(lock_);
         ramObjects_.clear();
     }
     platform::URLCache::shared()->removeAllCachedResponses();
-    // The files go too: a later row with the same serial must not find another key's bytes.
-    removeFilesLater(fileQueue(), std::move(files), true);
 }
 
 void MVWebCache::clearCacheForKeys(const std::vector<std::string>& keys) {
     if (shadowMode_) {
         std::string joined;
-        for (const auto& key : keys) joined += (joined.empty() ? "" : ",") + key;
+        for (const auto& key : keys) joined += (joined.empty() ? "" : ",") + escaped(key);
         MVLogWarn(
             "MVWebCache.clearCacheForKeys() Clearing cache during shadow mode is not allowed: "
             "[{}]",
@@ -667,16 +847,17 @@ void MVWebCache::clearCacheForKeys(const std::vector<std::string>& keys) {
     std::vector<MVStoredValue> ids;
     for (const auto& key : all) ids.emplace_back(key);
     bool shadowedWent = false;
-    std::vector<std::pair<std::string, std::string>> files;
     {
         std::lock_guard cacheLock(lock_);
-        lockedAccess([&] {
+        changeEntries([&] {
+            KeyAndPath files;
             for (auto& row : MVWebCacheResourceObject::dbObjectsWithContainedIn("id", ids)) {
                 if (row->isShadowed()) shadowedWent = true;
                 const std::string path = row->localFilename();
                 if (!path.empty()) files.emplace_back(row->id().value_or(""), path);
                 row->deleteFromStorage();
             }
+            fileQueue().async([files = std::move(files)] { removeEntryFiles(files, true); });
         });
         // Every cleared key loads anew at its next lookup.
         for (const auto& key : all) {
@@ -685,7 +866,6 @@ void MVWebCache::clearCacheForKeys(const std::vector<std::string>& keys) {
         }
     }
     if (shadowedWent) scheduleShadowMode();
-    removeFilesLater(fileQueue(), std::move(files), true);
 }
 
 void MVWebCache::clearCacheForKey(const std::string& key) {
@@ -704,7 +884,7 @@ void MVWebCache::beginShadowModeWithRefreshingEnabled(bool refreshing) {
     }
     if (!refreshing) return;
     std::lock_guard cacheLock(lock_);
-    lockedAccess([] {
+    changeEntries([] {
         for (auto& row : MVWebCacheResourceObject::dbObjectsWith("shadowed", true)) {
             row->setIsShadowed(false);
         }

@@ -16,8 +16,13 @@
 // Thread-safety: every operation may be called from any thread. Locks nest in one order
 // only: the named lock "WebCache" (the cache's own), then an entry's lock; persistent
 // locked access runs inside them or alone. Answers never run under an entry's lock.
-// Disk reads run on a worker queue and answer on the main queue; file writes and
-// removals run in order on one serial queue.
+// Disk reads look the row up on a worker queue, read the file on the one serial queue
+// that also writes, moves and removes the files, and answer on the main queue. A load's
+// answer never replaces the data of a set that came after the load began.
+//
+// The disk store records each file's length and checksum beside the info dictionary;
+// a file that does not match (cut short, changed, a link, a FIFO) counts as missing.
+// The recorded values never appear in an answered info.
 
 #include <atomic>
 #include <map>
@@ -94,7 +99,7 @@ class MVWebCache : public MVWebCacheInterface, public std::enable_shared_from_th
     void storeData(const Data& data, const std::string& key, const nlohmann::json& infos);
     bool isCachedDataAvailableForKey(const std::string& key);
 
-    // Removes expired entries that are not shadowed.
+    // Removes expired entries that are not shadowed, and the files no entry names.
     void cleanup();
     void clearCache() override;
     // Each web key also clears its "mv-api-page:" and "mv-api-data:" forms.

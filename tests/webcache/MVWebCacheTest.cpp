@@ -1,12 +1,19 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <deque>
+#include <future>
+#include <random>
 #include <thread>
 
 #include "libmerovane/core/MVErrorLogger.h"
 #include "libmerovane/storage/MVWebCacheResourceObject.h"
 #include "libmerovane/webcache/MVWebCache.h"
 #include "libmerovane/webcache/MVWebCacheDataSource.h"
+#include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/HTTPCookieStorage.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UserDefaults.h"
 #include "tests/support/StorageFixture.h"
@@ -37,6 +44,12 @@ class TestSource : public MVWebCacheDataSource {
         pending.pop_front();
         MVWebCache::sharedCache().setData(bytes(body), p.key, info);
         p.ok(bytes(body), info);
+    }
+    // Answers without storing: a source whose answer comes late.
+    void answerLate(const std::string& body) {
+        auto p = std::move(pending.front());
+        pending.pop_front();
+        p.ok(bytes(body), {{"maximum-lifetime", 60}});
     }
     void fail() {
         auto p = std::move(pending.front());
@@ -100,6 +113,19 @@ class MVWebCacheTest : public StorageTest {
 };
 
 using Answers = std::vector<std::string>;
+
+// Keeps the file queue busy until released: what is queued behind it waits.
+class FileQueueHold {
+  public:
+    FileQueueHold() {
+        MVWebCacheResourceObject::fileQueue().async(
+            [released = released_.get_future().share()] { released.wait(); });
+    }
+    ~FileQueueHold() { released_.set_value(); }
+
+  private:
+    std::promise<void> released_;
+};
 
 TEST_F(MVWebCacheTest, StaleEntryAnswersFromRamThenDiskThenSource) {
     cache().setData(bytes("old"), "k", {{"maximum-lifetime", 10}});
@@ -368,6 +394,318 @@ TEST_F(MVWebCacheTest, FolderThatCannotBeMadeRaises) {
         EXPECT_EQ(e.name(), "The webcache path could not be created");
         EXPECT_NE(e.reason().find("The webcache path \""), std::string::npos);
     }
+}
+
+// ---- sets against loads, moves, damaged and foreign files -------------------------------
+
+TEST_F(MVWebCacheTest, ASetDuringADiskReadWinsOverTheBytesRead) {
+    cache().setData(bytes("old"), "k", {{"maximum-lifetime", 60}});
+    settle();
+    restart();
+    std::shared_ptr<std::vector<std::string>> a;
+    {
+        FileQueueHold hold;  // the set's write waits; the read began before it
+        a = lookup("k");
+        cache().setData(bytes("new"), "k", {{"maximum-lifetime", 60}});
+    }
+    settle();
+    EXPECT_EQ(*a, (Answers{"starts(nil)", "available(false,false,new)"}));
+    EXPECT_EQ(*lookup("k"), (Answers{"available(true,false,new)"}));
+    EXPECT_EQ(readFile(webFile(100000)), "new");
+    EXPECT_TRUE(source_->loads.empty());
+}
+
+TEST_F(MVWebCacheTest, ALateSourceAnswerLeavesANewerSetInPlace) {
+    auto a = lookup("k");
+    settle();
+    ASSERT_EQ(source_->loads, (Answers{"k"}));
+    cache().setData(bytes("new"), "k", {{"maximum-lifetime", 60}});
+    source_->answerLate("old");
+    EXPECT_EQ(a->back(), "available(false,false,new)");
+    EXPECT_EQ(*lookup("k"), (Answers{"available(true,false,new)"}));
+    // A failure that comes late keeps the set's bytes too.
+    platform::advanceBy(61);
+    lookup("k");
+    settle();
+    cache().setData(bytes("newer"), "k", {{"maximum-lifetime", 60}});
+    source_->fail();
+    EXPECT_EQ(*lookup("k"), (Answers{"available(true,false,newer)"}));
+}
+
+TEST_F(MVWebCacheTest, FilesFollowTheirRowsThroughAnyOrderOfSetsMovesAndKills) {
+    const std::vector<std::string> keys = {"a", "b", "c"};
+    std::map<std::string, std::string> last;
+    std::mt19937 random(7);
+    std::optional<FileQueueHold> hold;
+    auto rowPath = [&](const std::string& key) {
+        std::string path;
+        storage().lockedAccess([&] {
+            if (auto row = MVWebCacheResourceObject::dbObjectWithID(key)) {
+                path = row->localFilename();
+            }
+        });
+        return path;
+    };
+    int kills = 0;
+    for (int step = 0; kills < 100; ++step) {
+        const std::string& key = keys[random() % keys.size()];
+        switch (random() % 5) {
+            case 0:
+            case 1:
+                last[key] = std::string(1 + random() % 300, static_cast<char>('a' + step % 26));
+                cache().setData(bytes(last[key]), key, {{"maximum-lifetime", 60}});
+                break;
+            case 2: {
+                const bool shadowed = random() % 2;
+                MVWebCacheResourceObject::changeEntries([&] {
+                    if (auto row = MVWebCacheResourceObject::dbObjectWithID(key)) {
+                        row->setIsShadowed(shadowed);
+                    }
+                });
+                break;
+            }
+            case 3:
+                if (hold) {
+                    hold.reset();
+                } else {
+                    hold.emplace();
+                }
+                break;
+            case 4: {
+                // A writer killed between creating its temporary file and renaming it.
+                const std::string path = rowPath(key);
+                if (path.empty()) break;
+                writeFile(fmt::format("{}.tmp-{}-{}", path, 999999, kills++), "partial");
+                break;
+            }
+        }
+    }
+    hold.reset();
+    {
+        // Each key's last change a move queued behind its last write.
+        FileQueueHold held;
+        for (const auto& key : keys) {
+            last[key] = key + "-last";
+            cache().setData(bytes(last[key]), key, {{"maximum-lifetime", 60}});
+            MVWebCacheResourceObject::changeEntries([&] {
+                auto row = MVWebCacheResourceObject::dbObjectWithID(key);
+                row->setIsShadowed(!row->isShadowed());
+            });
+        }
+    }
+    settle();
+    cache().cleanup();
+    settle();
+    std::set<std::string> named;
+    for (const auto& [key, value] : last) {
+        const std::string path = rowPath(key);
+        named.insert(path);
+        EXPECT_EQ(readFile(path), value) << key;
+    }
+    std::set<std::string> files;
+    for (const std::string& folder :
+         {MVWebCache::pathForWebCache(), MVWebCache::pathForShadowCache() + "/webcache"}) {
+        if (!exists(folder)) continue;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            files.insert(entry.path().string());
+        }
+    }
+    EXPECT_EQ(files, named);
+}
+
+TEST_F(MVWebCacheTest, ASetRacingAShadowingReadEndsInTheShadowFolder) {
+    cache().setData(bytes("v1"), "k", {{"maximum-lifetime", 60}});
+    settle();
+    restart();
+    cache().beginShadowModeWithRefreshingEnabled(true);
+    std::shared_ptr<std::vector<std::string>> a;
+    {
+        FileQueueHold hold;
+        a = lookup("k");  // its read marks the row shadowed
+        cache().setData(bytes("v2"), "k", {{"maximum-lifetime", 60}});
+    }
+    settle();
+    EXPECT_EQ(*a, (Answers{"starts(nil)", "available(false,false,v2)"}));
+    const std::string moved = MVWebCache::pathForShadowCache() + "/webcache/100000";
+    EXPECT_EQ(readFile(moved), "v2");
+    EXPECT_FALSE(exists(webFile(100000)));
+    storage().lockedAccess([&] {
+        auto row = MVWebCacheResourceObject::dbObjectWithID("k");
+        ASSERT_TRUE(row);
+        EXPECT_TRUE(row->isShadowed());
+        EXPECT_EQ(row->localFilename(), moved);
+    });
+}
+
+TEST_F(MVWebCacheTest, DamagedFilesAreMissesWithOneWarningEach) {
+    const std::string body(100000, 'x');
+    struct Case {
+        const char* key;
+        std::function<void(const std::string&)> damage;
+    } cases[] = {
+        {"cut", [](const std::string& path) { std::filesystem::resize_file(path, 5000); }},
+        {"emptied", [](const std::string& path) { std::filesystem::resize_file(path, 0); }},
+        {"grown", [](const std::string& path) { std::filesystem::resize_file(path, 100001); }},
+        {"changed",
+         [&](const std::string& path) { writeFile(path, std::string(body.size(), 'y')); }},
+    };
+    for (const auto& c : cases) cache().setData(bytes(body), c.key, {{"maximum-lifetime", 60}});
+    settle();
+    restart();
+    int64_t serial = 100000;
+    for (const auto& c : cases) c.damage(webFile(serial++));
+    Answers keys;
+    for (const auto& c : cases) {
+        keys.push_back(c.key);
+        lookup(c.key);
+        settle();
+    }
+    EXPECT_EQ(source_->loads, keys);
+    EXPECT_EQ(loggedCount("is taken as missing"), std::size(cases));
+    for (serial = 100000; serial < 100004; ++serial) EXPECT_FALSE(exists(webFile(serial)));
+    storage().lockedAccess([&] {
+        for (const auto& c : cases) EXPECT_FALSE(MVWebCacheResourceObject::dbObjectWithID(c.key));
+    });
+}
+
+TEST_F(MVWebCacheTest, RecordedLengthStaysOutOfAnswersAndOldRowsReadAsBefore) {
+    cache().setData(bytes("abc"), "new", {{"maximum-lifetime", 60}});
+    cache().setData(bytes("abc"), "old", {{"maximum-lifetime", 60}});
+    settle();
+    restart();
+    storage().lockedAccess([] {
+        // A row stored before lengths were recorded.
+        auto row = MVWebCacheResourceObject::dbObjectWithID("old");
+        nlohmann::json info = *row->infoDictionary();
+        ASSERT_TRUE(info.contains("stored-length"));
+        info.erase("stored-length");
+        info.erase("stored-crc32");
+        row->setInfoDictionary(&info);
+    });
+    writeFile(webFile(100001), "abcdef");
+    for (const char* key : {"new", "old"}) {
+        nlohmann::json answered;
+        std::string got;
+        cache().dataForKey(
+            key,
+            [&](bool, bool, const Data& d, const nlohmann::json& info) {
+                got = text(d);
+                answered = info;
+            },
+            nullptr, nullptr);
+        settle();
+        EXPECT_EQ(got, std::string(key) == "new" ? "abc" : "abcdef");
+        EXPECT_FALSE(answered.contains("stored-length")) << answered.dump();
+        EXPECT_FALSE(answered.contains("stored-crc32")) << answered.dump();
+        EXPECT_TRUE(answered.contains("local-file-url")) << answered.dump();
+    }
+    EXPECT_TRUE(source_->loads.empty());
+}
+
+TEST_F(MVWebCacheTest, OnlyRegularFilesOfTheCacheFolderAreRead) {
+    const std::string outside = home_->file("outside");
+    writeFile(outside, "abc");  // the very bytes the entries hold
+    struct Case {
+        const char* key;
+        std::function<void(const std::string&)> plant;
+    } cases[] = {
+        {"link", [&](const std::string& path) { std::filesystem::create_symlink(outside, path); }},
+        {"device",
+         [](const std::string& path) { std::filesystem::create_symlink("/dev/zero", path); }},
+        {"fifo", [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }},
+    };
+    for (const auto& c : cases) cache().setData(bytes("abc"), c.key, {{"maximum-lifetime", 60}});
+    settle();
+    restart();
+    int64_t serial = 100000;
+    for (const auto& c : cases) {
+        std::filesystem::remove(webFile(serial));
+        c.plant(webFile(serial++));
+    }
+    Answers keys;
+    for (const auto& c : cases) {
+        keys.push_back(c.key);
+        EXPECT_EQ(*lookup(c.key), (Answers{"starts(nil)"}));
+        settle();
+    }
+    EXPECT_EQ(source_->loads, keys);
+    EXPECT_EQ(loggedCount("is taken as missing"), std::size(cases));
+    EXPECT_EQ(readFile(outside), "abc");
+}
+
+TEST_F(MVWebCacheTest, KeysInLogLinesAreEscaped) {
+    const std::string key = "k\nMVWebCache forged";
+    // A folder where the entry's file goes makes its write fail.
+    std::filesystem::create_directories(webFile(100000) + "/in-the-way");
+    cache().setData(bytes("a"), key, {});
+    settle();
+    cache().beginShadowModeWithRefreshingEnabled(false);
+    lookup("m\nforged");
+    settle();
+    cache().clearCacheForKeys({key});
+    for (const char* line :
+         {"could not write resource file ['k\\nMVWebCache forged'",
+          "ShadowMode resource not found: m\\nforged", "not allowed: [k\\nMVWebCache forged]"}) {
+        EXPECT_TRUE(logged(line)) << line;
+    }
+    EXPECT_FALSE(logged("\nMVWebCache forged"));
+    EXPECT_FALSE(logged("\nforged"));
+}
+
+// ---- caching switch and availability --------------------------------------------------
+
+TEST_F(MVWebCacheTest, SwitchingCachingOffDeletesTheCookiesOnce) {
+    auto& jar = platform::HTTPCookieStorage::shared();
+    auto cookie = [](const char* name) {
+        platform::HTTPCookie::Properties properties;
+        properties.name = name;
+        properties.value = "v";
+        properties.domain = "shop.example";
+        return *platform::HTTPCookie::make(properties);
+    };
+    jar.setCookie(cookie("a"));
+    cache().setIsCachingEnabled(true);  // no change
+    EXPECT_EQ(jar.cookies().size(), 1u);
+    cache().setIsCachingEnabled(false);
+    EXPECT_TRUE(jar.cookies().empty());
+    jar.setCookie(cookie("b"));
+    cache().setIsCachingEnabled(false);  // no change: the new cookie stays
+    EXPECT_EQ(jar.cookies().size(), 1u);
+    EXPECT_EQ(loggedCount("MVWebCache caching disabled"), 1u);
+}
+
+TEST_F(MVWebCacheTest, CachingOffADiskHitStillReloadsFromTheSource) {
+    cache().setData(bytes("disk"), "k", {{"maximum-lifetime", 60}});
+    settle();
+    restart();
+    cache().setIsCachingEnabled(false);
+    auto a = lookup("k");
+    settle();
+    EXPECT_EQ(*a, (Answers{"starts(nil)", "available(false,true,disk)"}));
+    ASSERT_EQ(source_->loads, (Answers{"k"}));
+    source_->answer("fresh");
+    EXPECT_EQ(a->back(), "available(false,false,fresh)");
+}
+
+TEST_F(MVWebCacheTest, DiskAvailabilityHoldsWhileTheAgeIsBelowTheLifetime) {
+    cache().setData(bytes("x"), "k", {{"maximum-lifetime", 60}});
+    cache().setData(bytes("x"), "none", {});
+    settle();
+    restart();
+    struct Step {
+        double advance;
+        bool available;
+    } steps[] = {{0, true}, {59.5, true}, {0.5, false}, {1, false}};
+    double age = 0;
+    for (const auto& step : steps) {
+        platform::advanceBy(step.advance);
+        age += step.advance;
+        EXPECT_EQ(cache().isCachedDataAvailableForKey("k"), step.available) << age;
+        EXPECT_FALSE(cache().isCachedDataAvailableForKey("none")) << age;
+    }
+    cache().setIsCachingEnabled(false);
+    cache().setData(bytes("x"), "k", {{"maximum-lifetime", 60}});
+    EXPECT_FALSE(cache().isCachedDataAvailableForKey("k"));  // RAM holds it, caching is off
 }
 
 }  // namespace
