@@ -20,10 +20,11 @@
 //
 // Reports live in <library>/CrashReports: this run's report is "live.mvcrash";
 // enabling turns a report the previous run left there into a pending one
-// ("pending-<time>.mvcrash"), so nothing is lost. Pending reports are answered oldest
-// first. A pending file that cannot be parsed (empty, cut short, garbage) is logged
-// and moved aside as "<file>.corrupt-<time>", the three newest asides kept, and the
-// next one is read, so one damaged file never blocks the reports after it.
+// ("pending-<time>.mvcrash", numbered after the pending ones), so nothing is lost.
+// Pending reports are answered oldest first. A pending file that cannot be read or
+// parsed (a folder, unreadable, empty, cut short, garbage) is logged and moved aside as
+// "<file>.corrupt-<time>", the three newest asides kept, and the next one is read, so
+// one damaged file never blocks the reports after it.
 //
 // Thread-safe; the crash handlers may run on any thread. When two threads crash at
 // once the first writes the report and the other waits for the end.
@@ -51,10 +52,12 @@ class CrashReporter {
 
     bool hasPendingCrashReport() const;
     // The oldest readable pending report, after setting aside the damaged ones before
-    // it; none when there is none, or when a damaged one could not be moved aside.
+    // it (one that cannot be moved aside is logged and passed over); none when there is
+    // none.
     std::optional<CrashReport> loadPendingCrashReport();
-    // Removes the oldest pending report. False, with `error`, when it could not be
-    // removed; true when there was none.
+    // Removes the report the last load answered (its path); without one, the report a
+    // load would answer now. False, with `error`, when it could not be removed; true
+    // when there was none.
     bool purgePendingCrashReport(Error* error = nullptr);
 
     // <library>/CrashReports
