@@ -1,0 +1,23 @@
+#pragma once
+// Reading a file that may have been planted or damaged by someone else.
+//
+//   std::string whyNot;
+//   auto bytes = platform::readRegularFile(path, kMaxBytes, &whyNot);
+//   if (!bytes) log::warning("skipping {}: {}", log::escaped(path), whyNot);
+//
+// The file is opened without following a symbolic link at its last component and
+// without blocking (a FIFO never stalls the reader); it must be a regular file of at
+// most `maxBytes` bytes, and no more than `maxBytes` bytes are ever read, even from a
+// file that grows while it is read. Anything else answers none with a short reason in
+// `whyNot` and `*missing` set when no file is there at all. Never throws; thread-safe.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+std::optional<std::string> readRegularFile(const std::string& path, size_t maxBytes,
+                                           std::string* whyNot = nullptr, bool* missing = nullptr);
+
+}  // namespace platform
