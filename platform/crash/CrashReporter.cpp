@@ -6,6 +6,7 @@
 #include <limits.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -29,6 +30,7 @@
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/RegularFile.h"
 #include "platform/foundation/SharedInstances.h"
 
 namespace platform {
@@ -116,7 +118,8 @@ bool writeLiveReport(CrashRecordFields& fields) {
     fields.processStartMillis = g.processStartMillis;
     fields.frames = frames;
     fields.frameCount = count;
-    int fd = ::open(g.livePath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // A link planted at the report's name is not followed.
+    int fd = ::open(g.livePath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return false;
     bool written = writeCrashRecord(fields, writeToFd, &fd);
     written = ::fsync(fd) == 0 && written;
@@ -244,6 +247,12 @@ bool installAltStack(Error* error) {
     return true;  // stays for the life of the process
 }
 
+// A file, folder or link (dangling too) at `path`.
+bool anythingAt(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
 std::vector<std::string> pendingPaths(const std::string& folder) {
     std::vector<std::string> paths;
     auto names = FileManager::defaultManager().contentsOfDirectory(folder);
@@ -269,7 +278,6 @@ std::optional<int64_t> pendingNumber(const std::string& folder, const std::strin
 // A name for the previous run's report: numbered after every pending one when the
 // numbers leave room, never over an existing file.
 std::string newPendingPath(const std::string& folder) {
-    auto& fm = FileManager::defaultManager();
     auto ms = std::clamp<int64_t>(static_cast<int64_t>(Clock::wallSeconds() * 1000), 0,
                                   kLastPendingNumber);
     for (const auto& path : pendingPaths(folder))
@@ -280,7 +288,7 @@ std::string newPendingPath(const std::string& folder) {
         std::snprintf(name, sizeof name, "%s%016lld%s", kPendingPrefix, static_cast<long long>(ms),
                       kReportSuffix);
         const std::string path = folder + "/" + name;
-        if (!fm.fileExists(path)) return path;
+        if (!anythingAt(path)) return path;
     }
 }
 
@@ -305,7 +313,7 @@ bool install(Error* error) {
         *error = posixError(ENAMETOOLONG, "Could not use " + live);
         return false;
     }
-    if (fm.fileExists(live) && !fm.moveItem(live, newPendingPath(folder), error)) return false;
+    if (anythingAt(live) && !fm.moveItem(live, newPendingPath(folder), error)) return false;
 
     std::memcpy(g.livePath, live.c_str(), live.size() + 1);
     g.pid = ::getpid();
@@ -339,18 +347,11 @@ bool install(Error* error) {
 std::optional<CrashReport> firstReadablePending(const std::string& folder) {
     auto& fm = FileManager::defaultManager();
     for (const auto& path : pendingPaths(folder)) {
-        Error error;
         std::string problem;
-        const auto attributes = fm.attributes(path, &error);
-        std::optional<std::string> bytes;
-        if (!attributes)
-            problem = error.localizedDescription();
-        else if (attributes->isDirectory)
-            problem = "a folder";
-        else if (attributes->size > kMaxCrashRecordSize)
-            problem = "larger than any crash report";
-        else if (!(bytes = fm.readFile(path, &error)))
-            problem = error.localizedDescription();
+        bool missing = false;
+        // Not a link, a FIFO or a device: only a regular file, and no more than a record.
+        const auto bytes = readRegularFile(path, kMaxCrashRecordSize, &problem, &missing);
+        if (missing) continue;  // gone since the folder was listed
         if (bytes) {
             if (auto report = parseCrashReport(*bytes, &problem)) {
                 report->path = path;
@@ -358,6 +359,7 @@ std::optional<CrashReport> firstReadablePending(const std::string& folder) {
             }
         }
         // Left in place it would come first again: the reports after it still count.
+        Error error;
         const auto aside = fm.moveAside(path, {}, kKeptAsides, &error);
         if (!aside) {
             PLATFORM_LOG_ERROR("Unreadable crash report {} ({}) could not be moved aside: {}",
@@ -430,7 +432,7 @@ bool CrashReporter::purgePendingCrashReport(Error* error) {
     }
     Error failure;
     auto& fm = FileManager::defaultManager();
-    if (!fm.removeItem(path, &failure) && fm.fileExists(path)) {
+    if (!fm.removeItem(path, &failure) && anythingAt(path)) {
         if (error) *error = failure;
         return false;
     }

@@ -18,11 +18,14 @@
 // one. The signal handler uses async-signal-safe calls only: every text it needs is
 // prepared while enabling, and `backtrace` is loaded then too.
 //
-// Reports live in <library>/CrashReports: this run's report is "live.mvcrash";
-// enabling turns a report the previous run left there into a pending one
-// ("pending-<time>.mvcrash", numbered after the pending ones), so nothing is lost.
-// Pending reports are answered oldest first. A pending file that cannot be read or
-// parsed (a folder, unreadable, empty, cut short, garbage) is logged and moved aside as
+// Reports live in <library>/CrashReports: this run's report is "live.mvcrash" (never
+// written through a link); enabling turns a report the previous run left there into a
+// pending one ("pending-<time>.mvcrash", numbered after the pending ones), so nothing
+// is lost.
+// Pending reports are answered oldest first, read only from a regular file (no link is
+// followed, a FIFO never blocks) and only up to kMaxCrashRecordSize bytes. A pending
+// entry that cannot be read or parsed (a link, a folder, a FIFO or device, unreadable,
+// too long, empty, cut short, garbage) is logged and moved aside as
 // "<file>.corrupt-<time>", the three newest asides kept, and the next one is read, so
 // one damaged file never blocks the reports after it.
 //

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <stdexcept>
 
 #include "platform/crash/CrashReporter.h"
@@ -198,6 +201,53 @@ TEST_F(CrashReporterTest, AFolderNamedLikeAReportIsSetAsideAndTheNextOneRead) {
     EXPECT_EQ(loggedCount("Unreadable crash report"), 1u);
     EXPECT_EQ(asides(), 1u);
     EXPECT_FALSE(reporter().hasPendingCrashReport());
+}
+
+TEST_F(CrashReporterTest, OnlyARegularFileIsReadAndNoMoreThanARecord) {
+    ASSERT_TRUE(reporter().enable());
+    const std::string folder = CrashReporter::reportsDirectory();
+    home_.write("outside.mvcrash", record(9));
+    struct Row {
+        const char* what;
+        std::function<int(const std::string& path)> plant;
+        const char* problem;
+    };
+    const Row rows[] = {
+        {"a link out of the folder",
+         [&](const std::string& path) {
+             return ::symlink(home_.file("outside.mvcrash").c_str(), path.c_str());
+         },
+         "a symbolic link"},
+        {"a link to an endless device",
+         [](const std::string& path) { return ::symlink("/dev/zero", path.c_str()); },
+         "a symbolic link"},
+        {"a FIFO nobody writes",
+         [](const std::string& path) { return ::mkfifo(path.c_str(), 0600); },
+         "not a regular file"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_EQ(row.plant(folder + "/pending-0000000000000000.mvcrash"), 0);
+        pending("0000000000000001", record(1));
+        EXPECT_EQ(loadAndPurgeAll(), std::vector<long>{1});
+        EXPECT_TRUE(logged(row.problem));
+        EXPECT_FALSE(reporter().hasPendingCrashReport());
+    }
+    EXPECT_EQ(asides(), 3u);
+    EXPECT_EQ(loggedCount("Unreadable crash report"), 3u);
+}
+
+TEST_F(CrashReporterTest, TheReportIsNeverWrittenThroughALink) {
+    ASSERT_TRUE(reporter().enable());
+    home_.write("victim", "kept");
+    ASSERT_EQ(::symlink(home_.file("victim").c_str(), live().c_str()), 0);
+    EXPECT_FALSE(reporter().writeReport("MVTestException", "through a link"));
+    EXPECT_EQ(platform::FileManager::defaultManager().readFile(home_.file("victim")), "kept");
+    // The next start moves the link aside with the pending reports, then sets it aside.
+    reporter().resetForTesting();
+    ASSERT_TRUE(reporter().enable());
+    EXPECT_FALSE(reporter().loadPendingCrashReport());
+    EXPECT_EQ(asides(), 1u);
 }
 
 TEST_F(CrashReporterTest, APurgeRemovesTheReportThatWasLoaded) {
