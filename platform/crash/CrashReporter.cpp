@@ -6,6 +6,7 @@
 #include <limits.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +22,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <typeinfo>
 
@@ -27,6 +30,7 @@
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/RegularFile.h"
 #include "platform/foundation/SharedInstances.h"
 
 namespace platform {
@@ -39,6 +43,8 @@ constexpr const char* kPendingPrefix = "pending-";
 constexpr const char* kReportSuffix = ".mvcrash";
 constexpr const char* kAsideMark = ".mvcrash.corrupt-";
 constexpr size_t kKeptAsides = 3;
+// Pending names carry 16 digits, so that they sort as their numbers do.
+constexpr int64_t kLastPendingNumber = 9'999'999'999'999'999;
 // An alternate stack smaller than this (or none) is replaced by one of kAltStackSize.
 constexpr size_t kMinAltStackSize = 64 * 1024;
 constexpr size_t kAltStackSize = 256 * 1024;
@@ -59,6 +65,13 @@ HandlerState g;
 std::mutex& storeMutex() {
     static auto* mutex = new std::mutex;
     return *mutex;
+}
+
+// The report loadPendingCrashReport answered last and no purge removed yet; under the
+// store's mutex.
+std::string& loadedPath() {
+    static auto* path = new std::string;
+    return *path;
 }
 
 pid_t currentThreadId() {
@@ -105,7 +118,8 @@ bool writeLiveReport(CrashRecordFields& fields) {
     fields.processStartMillis = g.processStartMillis;
     fields.frames = frames;
     fields.frameCount = count;
-    int fd = ::open(g.livePath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // A link planted at the report's name is not followed.
+    int fd = ::open(g.livePath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return false;
     bool written = writeCrashRecord(fields, writeToFd, &fd);
     written = ::fsync(fd) == 0 && written;
@@ -233,6 +247,12 @@ bool installAltStack(Error* error) {
     return true;  // stays for the life of the process
 }
 
+// A file, folder or link (dangling too) at `path`.
+bool anythingAt(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
 std::vector<std::string> pendingPaths(const std::string& folder) {
     std::vector<std::string> paths;
     auto names = FileManager::defaultManager().contentsOfDirectory(folder);
@@ -242,20 +262,33 @@ std::vector<std::string> pendingPaths(const std::string& folder) {
     return paths;  // sorted: oldest first
 }
 
-// A name for the previous run's report, after every pending one.
+// The number of a pending report's name, when it is one this store writes.
+std::optional<int64_t> pendingNumber(const std::string& folder, const std::string& path) {
+    const size_t from = folder.size() + 1 + std::strlen(kPendingPrefix);
+    const size_t to = path.size() - std::strlen(kReportSuffix);
+    if (to <= from) return std::nullopt;
+    int64_t number = 0;
+    const auto [end, problem] = std::from_chars(path.data() + from, path.data() + to, number);
+    if (problem != std::errc() || end != path.data() + to || number < 0 ||
+        number > kLastPendingNumber)
+        return std::nullopt;
+    return number;
+}
+
+// A name for the previous run's report: numbered after every pending one when the
+// numbers leave room, never over an existing file.
 std::string newPendingPath(const std::string& folder) {
-    auto& fm = FileManager::defaultManager();
-    auto ms = static_cast<int64_t>(Clock::wallSeconds() * 1000);
-    for (const auto& path : pendingPaths(folder)) {
-        const std::string name = path.substr(folder.size() + 1 + std::strlen(kPendingPrefix));
-        ms = std::max<int64_t>(ms, std::atoll(name.c_str()) + 1);
-    }
+    auto ms = std::clamp<int64_t>(static_cast<int64_t>(Clock::wallSeconds() * 1000), 0,
+                                  kLastPendingNumber);
+    for (const auto& path : pendingPaths(folder))
+        if (const auto number = pendingNumber(folder, path); number && *number < kLastPendingNumber)
+            ms = std::max(ms, *number + 1);
     for (;; ++ms) {
         char name[64];
         std::snprintf(name, sizeof name, "%s%016lld%s", kPendingPrefix, static_cast<long long>(ms),
                       kReportSuffix);
         const std::string path = folder + "/" + name;
-        if (!fm.fileExists(path)) return path;
+        if (!anythingAt(path)) return path;
     }
 }
 
@@ -280,7 +313,7 @@ bool install(Error* error) {
         *error = posixError(ENAMETOOLONG, "Could not use " + live);
         return false;
     }
-    if (fm.fileExists(live) && !fm.moveItem(live, newPendingPath(folder), error)) return false;
+    if (anythingAt(live) && !fm.moveItem(live, newPendingPath(folder), error)) return false;
 
     std::memcpy(g.livePath, live.c_str(), live.size() + 1);
     g.pid = ::getpid();
@@ -308,6 +341,37 @@ bool install(Error* error) {
     if (g.previousTerminate == onTerminate) g.previousTerminate = nullptr;
     g.installed = true;
     return true;
+}
+
+// The oldest pending report that reads and parses; the ones before it are set aside.
+std::optional<CrashReport> firstReadablePending(const std::string& folder) {
+    auto& fm = FileManager::defaultManager();
+    for (const auto& path : pendingPaths(folder)) {
+        std::string problem;
+        bool missing = false;
+        // Not a link, a FIFO or a device: only a regular file, and no more than a record.
+        const auto bytes = readRegularFile(path, kMaxCrashRecordSize, &problem, &missing);
+        if (missing) continue;  // gone since the folder was listed
+        if (bytes) {
+            if (auto report = parseCrashReport(*bytes, &problem)) {
+                report->path = path;
+                return report;
+            }
+        }
+        // Left in place it would come first again: the reports after it still count.
+        Error error;
+        const auto aside = fm.moveAside(path, {}, kKeptAsides, &error);
+        if (!aside) {
+            PLATFORM_LOG_ERROR("Unreadable crash report {} ({}) could not be moved aside: {}",
+                               log::escaped(path), log::escaped(problem),
+                               error.localizedDescription());
+            continue;
+        }
+        PLATFORM_LOG_WARN("Unreadable crash report {} ({}) kept as {}", log::escaped(path),
+                          log::escaped(problem), log::escaped(*aside));
+        pruneAsides(folder);
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -353,47 +417,32 @@ bool CrashReporter::hasPendingCrashReport() const {
 
 std::optional<CrashReport> CrashReporter::loadPendingCrashReport() {
     std::lock_guard lock(storeMutex());
-    auto& fm = FileManager::defaultManager();
-    const std::string folder = reportsDirectory();
-    for (const auto& path : pendingPaths(folder)) {
-        Error error;
-        std::string problem;
-        const auto attributes = fm.attributes(path, &error);
-        std::optional<std::string> bytes;
-        if (attributes && attributes->size > kMaxCrashRecordSize)
-            problem = "larger than any crash report";
-        else if (!attributes || !(bytes = fm.readFile(path, &error))) {
-            PLATFORM_LOG_ERROR("Crash report {} could not be read: {}", path,
-                               error.localizedDescription());
-            return std::nullopt;
-        }
-        if (bytes) {
-            if (auto report = parseCrashReport(*bytes, &problem)) {
-                report->path = path;
-                return report;
-            }
-        }
-        const auto aside = fm.moveAside(path, {}, kKeptAsides, &error);
-        if (!aside) {
-            PLATFORM_LOG_ERROR("Unreadable crash report {} could not be moved aside: {}", path,
-                               error.localizedDescription());
-            return std::nullopt;
-        }
-        PLATFORM_LOG_WARN("Unreadable crash report {} ({}) kept as {}", path, log::escaped(problem),
-                          *aside);
-        pruneAsides(folder);
-    }
-    return std::nullopt;
+    auto report = firstReadablePending(reportsDirectory());
+    loadedPath() = report ? report->path : std::string();
+    return report;
 }
 
 bool CrashReporter::purgePendingCrashReport(Error* error) {
     std::lock_guard lock(storeMutex());
-    const auto paths = pendingPaths(reportsDirectory());
-    return paths.empty() || FileManager::defaultManager().removeItem(paths.front(), error);
+    std::string path = loadedPath();
+    if (path.empty()) {
+        const auto report = firstReadablePending(reportsDirectory());
+        if (!report) return true;
+        path = report->path;
+    }
+    Error failure;
+    auto& fm = FileManager::defaultManager();
+    if (!fm.removeItem(path, &failure) && anythingAt(path)) {
+        if (error) *error = failure;
+        return false;
+    }
+    loadedPath().clear();
+    return true;
 }
 
 void CrashReporter::resetForTesting() {
     std::lock_guard lock(storeMutex());
+    loadedPath().clear();
     if (!g.installed) return;
     for (size_t i = 0; i < kSignalCount; ++i)
         ::sigaction(kCapturedSignals[i], &g.previous[i], nullptr);

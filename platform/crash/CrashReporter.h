@@ -18,12 +18,16 @@
 // one. The signal handler uses async-signal-safe calls only: every text it needs is
 // prepared while enabling, and `backtrace` is loaded then too.
 //
-// Reports live in <library>/CrashReports: this run's report is "live.mvcrash";
-// enabling turns a report the previous run left there into a pending one
-// ("pending-<time>.mvcrash"), so nothing is lost. Pending reports are answered oldest
-// first. A pending file that cannot be parsed (empty, cut short, garbage) is logged
-// and moved aside as "<file>.corrupt-<time>", the three newest asides kept, and the
-// next one is read, so one damaged file never blocks the reports after it.
+// Reports live in <library>/CrashReports: this run's report is "live.mvcrash" (never
+// written through a link); enabling turns a report the previous run left there into a
+// pending one ("pending-<time>.mvcrash", numbered after the pending ones), so nothing
+// is lost.
+// Pending reports are answered oldest first, read only from a regular file (no link is
+// followed, a FIFO never blocks) and only up to kMaxCrashRecordSize bytes. A pending
+// entry that cannot be read or parsed (a link, a folder, a FIFO or device, unreadable,
+// too long, empty, cut short, garbage) is logged and moved aside as
+// "<file>.corrupt-<time>", the three newest asides kept, and the next one is read, so
+// one damaged file never blocks the reports after it.
 //
 // Thread-safe; the crash handlers may run on any thread. When two threads crash at
 // once the first writes the report and the other waits for the end.
@@ -51,10 +55,12 @@ class CrashReporter {
 
     bool hasPendingCrashReport() const;
     // The oldest readable pending report, after setting aside the damaged ones before
-    // it; none when there is none, or when a damaged one could not be moved aside.
+    // it (one that cannot be moved aside is logged and passed over); none when there is
+    // none.
     std::optional<CrashReport> loadPendingCrashReport();
-    // Removes the oldest pending report. False, with `error`, when it could not be
-    // removed; true when there was none.
+    // Removes the report the last load answered (its path); without one, the report a
+    // load would answer now. False, with `error`, when it could not be removed; true
+    // when there was none.
     bool purgePendingCrashReport(Error* error = nullptr);
 
     // <library>/CrashReports

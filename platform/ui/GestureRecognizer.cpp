@@ -91,11 +91,17 @@ void GestureRecognizer::sendActions() {
         if (entry.identity && !target) continue;
         due.emplace_back(std::move(target), entry.handler);
     }
-    for (auto& [target, handler] : due) (*handler)(*this);
+    // A state sent from an action (a cancel, a disable) replaces this one for the rest.
+    const uint64_t send = sends_;
+    for (auto& [target, handler] : due) {
+        if (sends_ != send) break;
+        (*handler)(*this);
+    }
 }
 
 void GestureRecognizer::setStateAndSend(GestureRecognizerState state) {
     state_ = state;
+    ++sends_;
     sendActions();
 }
 
@@ -104,18 +110,15 @@ void GestureRecognizer::setStateAndSend(GestureRecognizerState state) {
 void GestureRecognizer::setEnabled(bool enabled) {
     if (enabled == enabled_) return;
     enabled_ = enabled;
-    if (enabled) return;
-    auto self = shared_from_this();
-    stopWaiting();
-    if (tracking()) {
-        setStateAndSend(GestureRecognizerState::Cancelled);
-        releaseWaiting(false);
-    }
-    resetTimer_.cancel();
-    state_ = GestureRecognizerState::Possible;
+    if (!enabled) abandonGesture();
 }
 
 void GestureRecognizer::detach() {
+    abandonGesture();
+    view_.reset();
+}
+
+void GestureRecognizer::abandonGesture() {
     auto self = shared_from_this();
     stopWaiting();
     if (tracking()) {
@@ -124,7 +127,6 @@ void GestureRecognizer::detach() {
     }
     resetTimer_.cancel();
     state_ = GestureRecognizerState::Possible;
-    view_.reset();
 }
 
 void GestureRecognizer::requireToFail(const std::shared_ptr<GestureRecognizer>& other) {
@@ -211,21 +213,24 @@ void GestureRecognizer::tryToBegin() {
         }
     }
     if (pending_) return;
-    if (!enabled_ || !view()) return fail();
+    if (!usable()) return fail();
     bool begins = canBegin();
     if (begins) {
         std::optional<bool> answer;
         if (auto d = delegate()) answer = d->shouldBegin(*this);
         begins = answer ? *answer : shouldBeginByDefault();
     }
-    if (!begins) return fail();
-    if (auto v = view()) {
-        std::vector<std::shared_ptr<GestureRecognizer>> all;
-        collectRecognizers(*rootOf(*v), all);
-        for (auto& other : all) {
-            if (other.get() == this || !other->tracking()) continue;
-            if (!mayRecognizeWith(*other)) return fail();
-        }
+    // Each delegate call may disable this recognizer, take it from its view or start a
+    // gesture of its own with a nested begin.
+    if (decidedMeanwhile()) return;
+    if (!begins || !usable()) return fail();
+    std::vector<std::shared_ptr<GestureRecognizer>> all;
+    collectRecognizers(*rootOf(*view()), all);
+    for (auto& other : all) {
+        if (other.get() == this || !other->tracking()) continue;
+        const bool together = mayRecognizeWith(*other);
+        if (decidedMeanwhile()) return;
+        if (!together || !usable()) return fail();
     }
     startLocation_ = location_;
     if (isDiscrete()) {
@@ -258,6 +263,7 @@ void GestureRecognizer::begin(Point locationInWindow, Point velocity) {
 
 void GestureRecognizer::move(Point byInWindow, std::optional<Point> velocity) {
     if (!pending_ && !tracking()) return;
+    if (tracking() && !usable()) return abandonGesture();
     location_ = {location_.x + byInWindow.x, location_.y + byInWindow.y};
     if (velocity) velocity_ = *velocity;
     if (pending_) return;
@@ -267,6 +273,7 @@ void GestureRecognizer::move(Point byInWindow, std::optional<Point> velocity) {
 void GestureRecognizer::end(std::optional<Point> velocity) {
     if (pending_) return fail();
     if (!tracking()) return;
+    if (!usable()) return abandonGesture();
     auto self = shared_from_this();
     if (velocity) velocity_ = *velocity;
     setStateAndSend(GestureRecognizerState::Ended);

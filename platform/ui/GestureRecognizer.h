@@ -24,9 +24,15 @@
 // back.
 //
 // Disabling a recognizer in the middle of a gesture sends Cancelled once, then the
-// state is Possible. Targets, like Control's, are watched, not owned; the view holds its
-// recognizers, a recognizer its view weakly. Main thread only.
+// state is Possible; so does the next touch of a gesture whose view is gone. One that a
+// delegate disables, or takes from its view, while the gesture is being decided fails.
+// A state sent from an action (cancelling, disabling) stops the delivery of the one
+// before: later targets get only the new one.
+//
+// Targets, like Control's, are watched, not owned; the view holds its recognizers, a
+// recognizer its view weakly. Main thread only.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -139,6 +145,11 @@ class GestureRecognizer : public std::enable_shared_from_this<GestureRecognizer>
     void attach(const std::shared_ptr<View>& view) { view_ = view; }
     // The view lets go of it: a running gesture is cancelled.
     void detach();
+    // Cancels a running gesture (Cancelled is sent once) or stops waiting; then Possible.
+    void abandonGesture();
+    bool usable() const { return enabled_ && !view_.expired(); }
+    // Whether a nested begin from a call-out settled the gesture being decided.
+    bool decidedMeanwhile() const { return pending_ || state_ != GestureRecognizerState::Possible; }
     // Decides a gesture that is waiting or new.
     void tryToBegin();
     bool mayRecognizeWith(GestureRecognizer& other);
@@ -165,6 +176,7 @@ class GestureRecognizer : public std::enable_shared_from_this<GestureRecognizer>
     std::vector<std::weak_ptr<GestureRecognizer>> requiredToFail_;
     std::vector<std::weak_ptr<GestureRecognizer>> waiting_;  // recognizers waiting for this
     bool pending_ = false;  // holding a gesture back until a required recognizer decides
+    uint64_t sends_ = 0;    // states sent so far
     TimerHandle resetTimer_;
 };
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
+#include <string>
 
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Log.h"
@@ -365,13 +367,21 @@ void NavigationController::handlePopGesture(GestureRecognizer& recognizer) {
     switch (recognizer.state()) {
         case GestureRecognizerState::Began: {
             inPopGestureBegin_ = true;
+            std::optional<std::string> failure;
             try {
                 pop(true);
+            } catch (const std::exception& e) {
+                failure = e.what();
             } catch (...) {
-                inPopGestureBegin_ = false;
-                throw;
+                failure = "an unknown exception";
             }
             inPopGestureBegin_ = false;
+            if (failure) {
+                // The touch driver is no place for it: the gesture ends, the next one starts.
+                PLATFORM_LOG_ERROR("The interactive pop failed: {}", log::escaped(*failure));
+                recognizer.cancel();
+                break;
+            }
             if (transition_ && transition_->interactive)
                 callOut([&] { startTransitionCallouts(); });
             break;

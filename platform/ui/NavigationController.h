@@ -89,7 +89,8 @@ class NavigationController : public ViewController {
     // interaction. Lifting the finger past half the view's width, or with a velocity to the
     // right, completes it (did-callbacks and didShow when the rest has played out);
     // otherwise, or when the gesture is cancelled, the old stack comes back and the
-    // controllers return to where they were, without didShow.
+    // controllers return to where they were, without didShow. A pop that throws is logged
+    // and cancels the gesture.
     const std::shared_ptr<ScreenEdgePanGestureRecognizer>& interactivePopGestureRecognizer();
 
     // The running transition's coordinator, or null.

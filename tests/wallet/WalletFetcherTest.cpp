@@ -82,6 +82,28 @@ TEST_F(WalletFetcherTest, RetriesAreBoundedAndPacedByTheClock) {
     TBXHTTPFetcher::setRetriesAllowed(true);
 }
 
+TEST_F(WalletFetcherTest, EachTransientFailureStatusIsTriedAgainAndNoOther) {
+    for (const auto& [status, retried] : {std::pair{408, true},
+                                          {502, true},
+                                          {503, true},
+                                          {504, true},
+                                          {500, false},
+                                          {404, false}}) {
+        SCOPED_TRACE(status);
+        const std::string path = "/status-" + std::to_string(status);
+        server_.respondOnce(path, HttpTestServer::Response::text(status, "failed"));
+        server_.respond(path, HttpTestServer::Response::text(200, "ok"));
+        auto outcome = start(path, true);
+        ASSERT_TRUE(
+            platform::runUntil([&] { return outcome->done || fetcher_->retryCount() == 1; }, kIO));
+        EXPECT_EQ(outcome->done, !retried);
+        platform::advanceBy(TBXHTTPFetcher::kFirstRetryDelay);
+        ASSERT_TRUE(platform::runUntil([&] { return outcome->done; }, kIO));
+        EXPECT_EQ(outcome->body(), retried ? "ok" : "failed");
+        EXPECT_EQ(server_.requestCount(path), retried ? 2u : 1u);
+    }
+}
+
 TEST_F(WalletFetcherTest, OversizedBodyIsRefused) {
     server_.respond("/huge", HttpTestServer::Response::text(
                                  200, std::string(TBXHTTPFetcher::kMaximumBodyBytes + 1, 'x')));

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <stdexcept>
 
 #include "platform/crash/CrashReporter.h"
@@ -40,6 +44,24 @@ class CrashReporterTest : public PlatformTest {
         for (const auto& name : names.value_or(std::vector<std::string>{}))
             count += name.find(".mvcrash.corrupt-") != std::string::npos;
         return count;
+    }
+    // Leaves a pending report with this name's number.
+    void pending(const std::string& number, const std::string& bytes) {
+        home_.write("Library/CrashReports/pending-" + number + ".mvcrash", bytes);
+    }
+    // The pids of the pending reports, loaded and purged one by one.
+    std::vector<long> loadAndPurgeAll() {
+        std::vector<long> pids;
+        while (auto report = reporter().loadPendingCrashReport()) {
+            pids.push_back(report->pid);
+            if (!reporter().purgePendingCrashReport() || pids.size() > 10) break;
+        }
+        return pids;
+    }
+    static std::string record(long pid) {
+        CrashReport r = sample();
+        r.pid = pid;
+        return platform::crashRecordText(r);
     }
     static CrashReport sample() {
         CrashReport r;
@@ -168,6 +190,98 @@ TEST_F(CrashReporterTest, DamagedReportsAreSetAsideAndTheNextGenuineOneIsRead) {
     EXPECT_EQ(asides(), 3u);  // the newest three
     ASSERT_TRUE(reporter().purgePendingCrashReport());
     EXPECT_FALSE(reporter().hasPendingCrashReport());
+}
+
+TEST_F(CrashReporterTest, AFolderNamedLikeAReportIsSetAsideAndTheNextOneRead) {
+    ASSERT_TRUE(reporter().enable());
+    ASSERT_TRUE(platform::FileManager::defaultManager().createDirectory(
+        CrashReporter::reportsDirectory() + "/pending-0000000000000000.mvcrash", false));
+    pending("0000000000000001", record(1));
+    EXPECT_EQ(loadAndPurgeAll(), std::vector<long>{1});
+    EXPECT_EQ(loggedCount("Unreadable crash report"), 1u);
+    EXPECT_EQ(asides(), 1u);
+    EXPECT_FALSE(reporter().hasPendingCrashReport());
+}
+
+TEST_F(CrashReporterTest, OnlyARegularFileIsReadAndNoMoreThanARecord) {
+    ASSERT_TRUE(reporter().enable());
+    const std::string folder = CrashReporter::reportsDirectory();
+    home_.write("outside.mvcrash", record(9));
+    struct Row {
+        const char* what;
+        std::function<int(const std::string& path)> plant;
+        const char* problem;
+    };
+    const Row rows[] = {
+        {"a link out of the folder",
+         [&](const std::string& path) {
+             return ::symlink(home_.file("outside.mvcrash").c_str(), path.c_str());
+         },
+         "a symbolic link"},
+        {"a link to an endless device",
+         [](const std::string& path) { return ::symlink("/dev/zero", path.c_str()); },
+         "a symbolic link"},
+        {"a FIFO nobody writes",
+         [](const std::string& path) { return ::mkfifo(path.c_str(), 0600); },
+         "not a regular file"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_EQ(row.plant(folder + "/pending-0000000000000000.mvcrash"), 0);
+        pending("0000000000000001", record(1));
+        EXPECT_EQ(loadAndPurgeAll(), std::vector<long>{1});
+        EXPECT_TRUE(logged(row.problem));
+        EXPECT_FALSE(reporter().hasPendingCrashReport());
+    }
+    EXPECT_EQ(asides(), 3u);
+    EXPECT_EQ(loggedCount("Unreadable crash report"), 3u);
+}
+
+TEST_F(CrashReporterTest, TheReportIsNeverWrittenThroughALink) {
+    ASSERT_TRUE(reporter().enable());
+    home_.write("victim", "kept");
+    ASSERT_EQ(::symlink(home_.file("victim").c_str(), live().c_str()), 0);
+    EXPECT_FALSE(reporter().writeReport("MVTestException", "through a link"));
+    EXPECT_EQ(platform::FileManager::defaultManager().readFile(home_.file("victim")), "kept");
+    // The next start moves the link aside with the pending reports, then sets it aside.
+    reporter().resetForTesting();
+    ASSERT_TRUE(reporter().enable());
+    EXPECT_FALSE(reporter().loadPendingCrashReport());
+    EXPECT_EQ(asides(), 1u);
+}
+
+TEST_F(CrashReporterTest, APurgeRemovesTheReportThatWasLoaded) {
+    ASSERT_TRUE(reporter().enable());
+    pending("0000000000000005", record(5));
+    auto report = reporter().loadPendingCrashReport();
+    ASSERT_TRUE(report && report->pid == 5);
+    pending("0000000000000001", record(1));  // an older name turns up meanwhile
+    ASSERT_TRUE(reporter().purgePendingCrashReport());
+    EXPECT_EQ(loadAndPurgeAll(), std::vector<long>{1});
+    // Without a load, a purge removes what a load would answer.
+    pending("0000000000000007", record(7));
+    pending("0000000000000006", "damaged");
+    ASSERT_TRUE(reporter().purgePendingCrashReport());
+    EXPECT_FALSE(reporter().hasPendingCrashReport());
+    EXPECT_EQ(asides(), 1u);
+}
+
+TEST_F(CrashReporterTest, ThePreviousRunsReportIsKeptBesideAnyPendingName) {
+    // Names no writer of this store produces, up to the last number it writes.
+    for (const std::string number :
+         {"9223372036854775807", "99999999999999999999", "-5", "+5", "9999999999999999", "x"}) {
+        SCOPED_TRACE(number);
+        pending(number, record(1));
+        previousRunLeft(record(2));
+        auto pids = loadAndPurgeAll();
+        std::sort(pids.begin(), pids.end());
+        EXPECT_EQ(pids, (std::vector<long>{1, 2}));
+        EXPECT_FALSE(reporter().hasPendingCrashReport());
+    }
+    // A name in range: the new report comes after it.
+    pending("9999999999999990", record(1));
+    previousRunLeft(record(2));
+    EXPECT_EQ(loadAndPurgeAll(), (std::vector<long>{1, 2}));
 }
 
 TEST_F(CrashReporterTest, ParserRefusesWhatNoWriterProduces) {

@@ -1,6 +1,7 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -203,4 +204,85 @@ TEST_F(GestureRecognizerTest, SendTapOffersTheTapToRecognizersBeforeTheTouches) 
     window->sendTap({50, 50});
     EXPECT_EQ(events, (std::vector<std::string>{"down", "up"}));
     EXPECT_EQ(tap->state(), GestureRecognizerState::Failed);
+}
+
+TEST_F(GestureRecognizerTest, ARecognizerItsDelegateDisablesOrDetachesWhileDecidingFails) {
+    // Meddles from the delegate call-out it is asked in, then lets the pan begin.
+    class Meddler : public GestureRecognizerDelegate {
+      public:
+        std::optional<bool> shouldBegin(GestureRecognizer& g) override {
+            if (!whenTogether) meddle(g);
+            return true;
+        }
+        std::optional<bool> shouldRecognizeSimultaneously(GestureRecognizer& g,
+                                                          GestureRecognizer&) override {
+            if (whenTogether) meddle(g);
+            return true;
+        }
+        bool whenTogether = false;
+        std::function<void(GestureRecognizer&)> meddle;
+    };
+    for (const bool whenTogether : {false, true}) {
+        for (const bool disables : {true, false}) {
+            SCOPED_TRACE(::testing::Message()
+                         << "together " << whenTogether << " disables " << disables);
+            States seen, othersSeen;
+            auto p = pan(view, seen);
+            auto other = pan(view, othersSeen);
+            if (whenTogether) other->begin({100, 100});
+            auto meddler = std::make_shared<Meddler>();
+            meddler->whenTogether = whenTogether;
+            meddler->meddle = [&](GestureRecognizer& g) {
+                if (disables)
+                    g.setEnabled(false);
+                else
+                    view->removeGestureRecognizer(p);
+            };
+            p->setDelegate(meddler);
+
+            p->begin({10, 100});
+            EXPECT_EQ(p->state(), GestureRecognizerState::Failed);
+            p->move({30, 0});
+            p->end();
+            EXPECT_TRUE(seen.empty()) << "no state sent while disabled or without a view";
+            runUntilIdle();
+            EXPECT_EQ(p->state(), GestureRecognizerState::Possible);
+            other->cancel();
+            view->removeGestureRecognizer(p);
+            view->removeGestureRecognizer(other);
+            runUntilIdle();
+        }
+    }
+}
+
+TEST_F(GestureRecognizerTest, AGestureWhoseViewIsGoneEndsCancelledAtTheNextTouch) {
+    auto inner = View::create(Rect(0, 0, 100, 100));
+    view->addSubview(inner);
+    States seen;
+    auto p = pan(inner, seen);
+    p->begin({10, 10});
+    inner->removeFromSuperview();
+    inner.reset();  // the view holding the pan is gone; the pan lives on here
+    ASSERT_EQ(p->view(), nullptr);
+    p->move({5, 0});
+    p->end();
+    EXPECT_EQ(seen, (States{GestureRecognizerState::Began, GestureRecognizerState::Cancelled}));
+    EXPECT_EQ(p->state(), GestureRecognizerState::Possible);
+}
+
+TEST_F(GestureRecognizerTest, ARecognizerWaitingForOneThatHasJustEndedFails) {
+    States requiredSeen, seen;
+    auto required = pan(view, requiredSeen);
+    auto dependant = pan(view, seen);
+    dependant->requireToFail(required);
+    required->begin({10, 100});
+    required->end();
+    ASSERT_EQ(required->state(), GestureRecognizerState::Ended);
+    dependant->begin({50, 50});
+    EXPECT_EQ(dependant->state(), GestureRecognizerState::Failed);
+    EXPECT_TRUE(seen.empty());
+    // Once the ended gesture is reset, the next one begins.
+    runUntilIdle();
+    dependant->begin({50, 50});
+    EXPECT_EQ(seen, (States{GestureRecognizerState::Began}));
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -67,9 +68,13 @@ class RoutingNavigation : public NavigationController {
     }
     std::shared_ptr<ViewController> pop(bool animated) override {
         stateSeenByPop.push_back(interactivePopGestureRecognizer()->state());
-        return NavigationController::pop(animated);
+        if (throwsBefore) throw Exception(kInternalInconsistencyException, "no pop\nnow");
+        auto popped = NavigationController::pop(animated);
+        if (throwsAfter) throw std::runtime_error("popped, then failed");
+        return popped;
     }
     std::vector<GestureRecognizerState> stateSeenByPop;
+    bool throwsBefore = false, throwsAfter = false;
 };
 
 class NavigationControllerTest : public PlatformTest {
@@ -264,6 +269,38 @@ TEST_F(NavigationControllerTest, TheInteractivePopCompletesOrComesBack) {
             EXPECT_EQ(a->view()->superview(), nav->view());
             EXPECT_EQ(b->view()->superview(), nullptr);
         }
+        log.clear();
+    }
+}
+
+TEST_F(NavigationControllerTest, APopThatThrowsCancelsTheGestureAndTheNextOneStarts) {
+    for (const bool afterPopping : {false, true}) {
+        SCOPED_TRACE(afterPopping ? "thrown after popping" : "thrown before popping");
+        auto nav = RoutingNavigation::create();
+        show(nav);
+        nav->push(b, false);
+        runUntilIdle();
+        auto pan = nav->interactivePopGestureRecognizer();
+        std::vector<GestureRecognizerState> sent;
+        pan->addAction([&](GestureRecognizer& g) { sent.push_back(g.state()); });
+        (afterPopping ? nav->throwsAfter : nav->throwsBefore) = true;
+
+        EXPECT_NO_THROW(pan->begin({5, 200}));
+        EXPECT_EQ(pan->state(), GestureRecognizerState::Cancelled);
+        EXPECT_EQ(sent, std::vector{GestureRecognizerState::Cancelled}) << "once, not Began after";
+        EXPECT_TRUE(logged("The interactive pop failed: "));
+        advanceBy(kNavigationTransitionDuration);
+        EXPECT_EQ(nav->viewControllers(), (Controllers{a, b}));
+        EXPECT_EQ(nav->topViewController()->view()->superview(), nav->view());
+
+        nav->throwsBefore = nav->throwsAfter = false;
+        pan->begin({5, 200});
+        EXPECT_EQ(pan->state(), GestureRecognizerState::Began);
+        EXPECT_EQ(nav->viewControllers(), (Controllers{a}));
+        pan->move({200, 0}, Point{100, 0});
+        pan->end();
+        advanceBy(kNavigationTransitionDuration);
+        EXPECT_EQ(nav->viewControllers(), (Controllers{a}));
         log.clear();
     }
 }
