@@ -155,6 +155,7 @@ TEST_F(WalletServerCommunicatorTest, CardTextsThatCannotMakeACard) {
     auto outcome = fullWallet();
     EXPECT_TRUE(outcome.answer);
     EXPECT_FALSE(outcome.card);
+    EXPECT_FALSE(outcome.errorMessage);  // a 200 answer has none to pass on
     EXPECT_FALSE(outcome.error);
 }
 
