@@ -43,6 +43,8 @@ class TWAClientConfig : public std::enable_shared_from_this<TWAClientConfig> {
 
     const std::string& configURL() const { return configURL_; }
     const std::optional<platform::Date>& lastUpdateDate() const { return lastUpdateDate_; }
+    // Tests stand in for a device clock set back, which the manual clock cannot do.
+    void setLastUpdateDateForTesting(platform::Date date) { lastUpdateDate_ = date; }
     bool fetchInProgress() const { return fetchInProgress_; }
     const std::shared_ptr<walletproto::OWIOnlineWalletIosConfig>& onlineWalletIosConfig() const {
         return onlineWalletIosConfig_;

@@ -1,6 +1,7 @@
 #include "platform/foundation/URLLoader.h"
 
 #include <curl/curl.h>
+#include <openssl/err.h>
 #include <poll.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
@@ -16,11 +17,13 @@
 #include "platform/foundation/HTTPCookie.h"
 #include "platform/foundation/HTTPCookieStorage.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/OpenSSLSupport.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/SharedInstances.h"
 #include "platform/foundation/TextUtilities.h"
 #include "platform/foundation/Thread.h"
 #include "platform/foundation/URLErrors.h"
+#include "platform/foundation/URLLoadingTestTrust.h"
 #include "platform/foundation/URLProtocol.h"
 
 namespace platform::detail {
@@ -64,6 +67,38 @@ std::string noProxyList() {
     return list;
 }
 
+using TestAnchors = std::vector<openssl::X509Ptr>;
+
+struct TestTrust {
+    std::mutex mutex;
+    std::shared_ptr<const TestAnchors> anchors;  // none unless a test added one
+};
+
+TestTrust& testTrust() {
+    static auto* trust = [] {
+        auto* created = new TestTrust;
+        registerSharedInstanceReset("URLLoadingTestTrust",
+                                    [] { URLLoadingTestTrust::removeAnchorsForTesting(); });
+        return created;
+    }();
+    return *trust;
+}
+
+std::shared_ptr<const TestAnchors> currentTestAnchors() {
+    TestTrust& trust = testTrust();
+    std::lock_guard lock(trust.mutex);
+    return trust.anchors;
+}
+
+// Adds the test anchors to the store of one connection's TLS context.
+CURLcode addTestAnchors(CURL*, void* sslContext, void* userp) {
+    X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslContext));
+    for (const auto& anchor : *static_cast<const TestAnchors*>(userp))
+        X509_STORE_add_cert(store, anchor.get());
+    ERR_clear_error();
+    return CURLE_OK;
+}
+
 class ProtocolClient;
 
 struct Load {
@@ -85,6 +120,7 @@ struct Load {
     bool awaitingRedirect = false;
     std::vector<uint8_t> heldBody;
     std::optional<CURLcode> heldResult;
+    std::shared_ptr<const TestAnchors> testAnchors;
 };
 
 // Hands a protocol's reports to the sink until the load ends. Any thread.
@@ -373,6 +409,14 @@ struct URLLoader::Impl {
         curl_easy_setopt(easy, CURLOPT_HEADERDATA, &load);
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Impl::onBody);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, &load);
+        if ((load.testAnchors = currentTestAnchors())) {
+            // A certificate store of the transfer's own, so that the anchors never reach
+            // the store the transfer library caches for later connections.
+            curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 0L);
+            if (curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &addTestAnchors) != CURLE_OK)
+                PLATFORM_LOG_ERROR("Test trust anchors unsupported by this TLS library");
+            curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, load.testAnchors.get());
+        }
 
         const std::string& method = request.httpMethod();
         const auto& body = request.httpBody();
@@ -491,3 +535,34 @@ RunLoop& URLLoader::runLoop() {
 }
 
 }  // namespace platform::detail
+
+namespace platform {
+
+bool URLLoadingTestTrust::addAnchorForTesting(std::string_view certificateDER) {
+    auto certificate = openssl::certificateFromDER(certificateDER);
+    if (!certificate) {
+        PLATFORM_LOG_ERROR("Test trust anchor is not a DER certificate ({} bytes)",
+                           certificateDER.size());
+        return false;
+    }
+    auto& trust = detail::testTrust();
+    std::lock_guard lock(trust.mutex);
+    auto anchors = std::make_shared<detail::TestAnchors>();
+    if (trust.anchors) {
+        for (const auto& anchor : *trust.anchors) {
+            X509_up_ref(anchor.get());
+            anchors->emplace_back(anchor.get());
+        }
+    }
+    anchors->push_back(std::move(certificate));
+    trust.anchors = std::move(anchors);
+    return true;
+}
+
+void URLLoadingTestTrust::removeAnchorsForTesting() {
+    auto& trust = detail::testTrust();
+    std::lock_guard lock(trust.mutex);
+    trust.anchors.reset();
+}
+
+}  // namespace platform

@@ -5,7 +5,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/err.h>
-#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -23,6 +22,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
 #include "tests/support/ChunkedCoding.h"
+#include "tests/support/TlsServerSession.h"
 
 namespace testsupport {
 
@@ -71,33 +71,6 @@ double now() {
     return static_cast<double>(platform::Clock::monotonicNanos()) / 1e9;
 }
 
-SSL_CTX* makeServerContext(const TlsIdentity& identity) {
-    SSL_CTX* context = SSL_CTX_new(TLS_server_method());
-    SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF);
-    // Present exactly the chain the test chose.
-    SSL_CTX_set_mode(context, SSL_MODE_NO_AUTO_CHAIN);
-    for (size_t i = 0; i < identity.chainDER.size(); ++i) {
-        const auto* bytes = reinterpret_cast<const unsigned char*>(identity.chainDER[i].data());
-        X509* certificate =
-            d2i_X509(nullptr, &bytes, static_cast<long>(identity.chainDER[i].size()));
-        if (i == 0) {
-            SSL_CTX_use_certificate(context, certificate);
-            X509_free(certificate);
-        } else {
-            SSL_CTX_add0_chain_cert(context, certificate);
-        }
-    }
-    BIO* bio = BIO_new_mem_buf(identity.privateKeyPEM.data(),
-                               static_cast<int>(identity.privateKeyPEM.size()));
-    EVP_PKEY* key = PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr);
-    BIO_free(bio);
-    if (!key || SSL_CTX_use_PrivateKey(context, key) != 1)
-        throw std::runtime_error("peer key could not be used: " +
-                                 platform::openssl::takeErrorText());
-    EVP_PKEY_free(key);
-    return context;
-}
-
 struct Conn {
     enum class Phase { ProxyHead, Api, Rejected };
     Phase phase = Phase::Api;
@@ -139,7 +112,7 @@ struct ApiPeer::State {
     mutable std::mutex mutex;
     int listenFd = -1;
     int port = 0;
-    SSL_CTX* context = nullptr;
+    std::unique_ptr<TlsServerContext> context;
     platform::FdWatch listenWatch;
     std::vector<std::unique_ptr<Conn>> connections;
     std::deque<ConnectionScript> scripts;
@@ -278,7 +251,7 @@ struct ApiPeer::State {
     }
 
     void startTLS(Conn& c) {
-        c.ssl = SSL_new(context);
+        c.ssl = SSL_new(context->get());
         c.rbio = BIO_new(BIO_s_mem());
         c.wbio = BIO_new(BIO_s_mem());
         SSL_set_bio(c.ssl, c.rbio, c.wbio);
@@ -445,7 +418,8 @@ ApiPeer::ApiPeer(ApiPeerOptions options) : state_(std::make_unique<State>()) {
     State& s = *state_;
     s.options = std::move(options);
     if (s.options.tls)
-        s.context = makeServerContext(TestCertificates::shared().identity(s.options.chain));
+        s.context = std::make_unique<TlsServerContext>(
+            TestCertificates::shared().identity(s.options.chain));
     s.listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -479,7 +453,6 @@ ApiPeer::~ApiPeer() {
     done.get_future().wait();
     s.thread.reset();
     ::close(s.listenFd);
-    if (s.context) SSL_CTX_free(s.context);
 }
 
 int ApiPeer::port() const {

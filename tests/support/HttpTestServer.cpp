@@ -21,6 +21,7 @@
 #include "platform/foundation/Thread.h"
 #include "tests/support/ChunkedCoding.h"
 #include "tests/support/HttpHead.h"
+#include "tests/support/TlsServerSession.h"
 
 namespace {
 
@@ -80,6 +81,7 @@ struct HttpTestServer::Impl : std::enable_shared_from_this<HttpTestServer::Impl>
         bool closeWhenAnswered = false;  // the client asked for "Connection: close"
         bool closeAfterFlush = false;
         bool closed = false;
+        std::unique_ptr<testsupport::TlsServerSession> tls;
     };
     using ConnectionPtr = std::shared_ptr<Connection>;
 
@@ -96,6 +98,8 @@ struct HttpTestServer::Impl : std::enable_shared_from_this<HttpTestServer::Impl>
     std::set<std::string> released;
     size_t accepted = 0;
     size_t peerClosed = 0;
+
+    std::unique_ptr<testsupport::TlsServerContext> tlsContext;  // set before start()
 
     std::unique_ptr<platform::Thread> thread;
     int listenFd = -1;
@@ -163,6 +167,7 @@ struct HttpTestServer::Impl : std::enable_shared_from_this<HttpTestServer::Impl>
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             auto c = std::make_shared<Connection>();
             c->fd = fd;
+            if (tlsContext) c->tls = std::make_unique<testsupport::TlsServerSession>(*tlsContext);
             std::weak_ptr<Connection> weak = c;
             auto self = shared_from_this();
             c->watch = loop().watchFd(fd, platform::kFdReadable, [self, weak](short revents) {
@@ -196,10 +201,11 @@ struct HttpTestServer::Impl : std::enable_shared_from_this<HttpTestServer::Impl>
         if (c->closed) return;
         if (revents & ~platform::kFdWritable) {
             char buffer[16384];
+            std::string received;
             for (;;) {
                 ssize_t n = ::recv(c->fd, buffer, sizeof buffer, 0);
                 if (n > 0) {
-                    c->in.append(buffer, static_cast<size_t>(n));
+                    received.append(buffer, static_cast<size_t>(n));
                     continue;
                 }
                 if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
@@ -210,8 +216,36 @@ struct HttpTestServer::Impl : std::enable_shared_from_this<HttpTestServer::Impl>
                 if (errno == EINTR) continue;
                 break;
             }
+            if (!c->tls) {
+                c->in += received;
+            } else if (!receiveTLS(c, received)) {
+                return;
+            }
             serveNext(c);
         }
+    }
+
+    // Decrypts into `in` and sends what the handshake has to say; false once closed.
+    bool receiveTLS(const ConnectionPtr& c, std::string_view received) {
+        auto state = c->tls->receive(received, c->in);
+        c->out += c->tls->takeWire();
+        if (state == testsupport::TlsServerSession::State::Failed) {
+            close(*c, false);
+            forget(c);
+            return false;
+        }
+        flush(c);
+        return !c->closed;
+    }
+
+    // Closes once what is queued is out; under TLS after close_notify.
+    void closeWhenFlushed(const ConnectionPtr& c) {
+        c->closeAfterFlush = true;
+        if (c->tls) {
+            c->tls->end();
+            c->out += c->tls->takeWire();
+        }
+        flush(c);
     }
 
     // Parses one complete request from the front of `in`; none while incomplete.
@@ -286,9 +320,7 @@ struct HttpTestServer::Impl : std::enable_shared_from_this<HttpTestServer::Impl>
             c->busy = true;
             if (response.closeWithoutResponse) {
                 record(*request);
-                close(*c, false);
-                forget(c);
-                return;
+                return closeWhenFlushed(c);
             }
             if (response.noResponse) return record(*request);
             bool held;
@@ -372,24 +404,23 @@ struct HttpTestServer::Impl : std::enable_shared_from_this<HttpTestServer::Impl>
         if (!paced) sendChunk(c, response, index + 1);
     }
 
-    void dropAfterWrite(const ConnectionPtr& c) {
-        c->closeAfterFlush = true;
-        flush(c);
-    }
+    void dropAfterWrite(const ConnectionPtr& c) { closeWhenFlushed(c); }
 
     void finishResponse(const ConnectionPtr& c) {
         c->busy = false;
-        if (c->closeWhenAnswered) {
-            c->closeAfterFlush = true;
-            return flush(c);
-        }
+        if (c->closeWhenAnswered) return closeWhenFlushed(c);
         // A pipelined request may already wait in the buffer.
         auto self = shared_from_this();
         loop().post([self, c] { self->serveNext(c); });
     }
 
     void write(const ConnectionPtr& c, std::string_view data) {
-        c->out.append(data);
+        if (c->tls) {
+            c->tls->send(data);
+            c->out += c->tls->takeWire();
+        } else {
+            c->out.append(data);
+        }
         flush(c);
     }
 
@@ -449,7 +480,12 @@ HttpTestServer::Response HttpTestServer::Response::redirect(int status, std::str
     return r;
 }
 
-HttpTestServer::HttpTestServer() : impl_(std::make_shared<Impl>()) {
+HttpTestServer::HttpTestServer() : HttpTestServer(Options{}) {}
+
+HttpTestServer::HttpTestServer(Options options) : impl_(std::make_shared<Impl>()) {
+    if (options.tls)
+        impl_->tlsContext = std::make_unique<testsupport::TlsServerContext>(
+            testsupport::TestCertificates::shared().identity(options.chain));
     impl_->start();
 }
 
@@ -462,7 +498,8 @@ uint16_t HttpTestServer::port() const {
 }
 
 std::string HttpTestServer::baseURL() const {
-    return "http://127.0.0.1:" + std::to_string(impl_->port);
+    return (impl_->tlsContext ? "https://127.0.0.1:" : "http://127.0.0.1:") +
+           std::to_string(impl_->port);
 }
 
 std::string HttpTestServer::url(std::string_view pathAndQuery) const {

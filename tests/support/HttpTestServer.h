@@ -16,6 +16,9 @@
 // `delay` and `chunkInterval` are platform-clock seconds, so with the manual clock they
 // pass with platform::advanceBy. Connections are kept alive between requests. A path
 // without a script answers 404. Handlers run on the server's thread.
+//
+// With `tls` it speaks https with the test certificates (TestCertificates): clients
+// must trust the test root. A connection whose handshake fails is closed.
 // Thread-safe: every public method may be called from any thread.
 
 #include <cstddef>
@@ -28,6 +31,7 @@
 #include <vector>
 
 #include "platform/foundation/HTTPHeaderFields.h"
+#include "tests/support/TestCertificates.h"
 
 class HttpTestServer {
   public:
@@ -68,13 +72,19 @@ class HttpTestServer {
     };
     using Handler = std::function<Response(const Request&)>;
 
+    struct Options {
+        bool tls = false;
+        testsupport::PeerChain chain = testsupport::PeerChain::WithoutRoot;  // with tls
+    };
+
     HttpTestServer();
+    explicit HttpTestServer(Options options);
     ~HttpTestServer();
     HttpTestServer(const HttpTestServer&) = delete;
     HttpTestServer& operator=(const HttpTestServer&) = delete;
 
     uint16_t port() const;
-    // "http://127.0.0.1:<port>"
+    // "http://127.0.0.1:<port>" ("https://" with tls)
     std::string baseURL() const;
     std::string url(std::string_view pathAndQuery) const;
 

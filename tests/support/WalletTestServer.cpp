@@ -1,5 +1,6 @@
 #include "tests/support/WalletTestServer.h"
 
+#include "platform/foundation/URLLoadingTestTrust.h"
 #include "wallet/TBXOAuth2Authentication.h"
 #include "wallet/TWAClientConfig.h"
 #include "wallet/TWAClientSDKTransactionContext.h"
@@ -18,7 +19,10 @@ HttpTestServer::Response messageResponse(int status, const google::protobuf::Mes
 
 }  // namespace
 
-WalletTestServer::WalletTestServer() {
+WalletTestServer::WalletTestServer(HttpTestServer::Options options) : http_(options) {
+    if (options.tls)
+        platform::URLLoadingTestTrust::addAnchorForTesting(
+            testsupport::TestCertificates::shared().rootDER());
     TWAClientSDKTransactionContext::setWalletServerOrigins(origin(), origin());
     TWAClientConfig::setConfigHost(origin());
 }

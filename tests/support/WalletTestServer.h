@@ -1,9 +1,10 @@
 #pragma once
 // A loopback wallet server over HttpTestServer: serves client configurations, answers
 // the full-wallet road from the pad the request carries, and records what arrived.
-// Making one points the wallet server origins and the configuration host at it.
+// Making one points the wallet server origins and the configuration host at it. Over
+// TLS it serves the test certificates and has URL loading trust the test root.
 //
-//   WalletTestServer wallet;
+//   WalletTestServer wallet;                  // or wallet({.tls = true})
 //   wallet.serveConfiguration("sandbox", config);
 //   wallet.serveProxyCard("411111", 1234567, 3, 2030);   // card text "4111110000001234567"
 //   ... run the client ...
@@ -38,7 +39,7 @@ class WalletTestServer {
         uint64_t pad, const walletproto::OWIosGetFullWalletRequest& request)>;
     using Form = std::map<std::string, std::string>;
 
-    WalletTestServer();
+    explicit WalletTestServer(HttpTestServer::Options options = {});
 
     HttpTestServer& http() { return http_; }
     std::string origin() const { return http_.baseURL(); }

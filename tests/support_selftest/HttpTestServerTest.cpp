@@ -1,21 +1,24 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/PlatformTest.h"
+#include "tests/support/TestCertificates.h"
 
 using Response = HttpTestServer::Response;
 
 namespace {
 
-// A plain blocking client, so the server is seen on the wire without our URL loading.
-class RawClient {
+// A blocking loopback client; subclasses say how bytes arrive.
+class Client {
   public:
-    explicit RawClient(uint16_t port) {
+    explicit Client(uint16_t port) {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         timeval tv{10, 0};
         ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
@@ -25,18 +28,15 @@ class RawClient {
         addr.sin_port = htons(port);
         connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
     }
-    ~RawClient() { ::close(fd_); }
+    virtual ~Client() { ::close(fd_); }
 
     bool connected() const { return connected_; }
-    void send(std::string_view data) {
-        ASSERT_EQ(::send(fd_, data.data(), data.size(), MSG_NOSIGNAL), ssize_t(data.size()));
-    }
 
     // Reads until `marker` has arrived (or the peer closes, or 10 s pass).
     std::string readUntil(std::string_view marker) {
         while (buffer_.find(marker) == std::string::npos) {
             char chunk[4096];
-            ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+            ssize_t n = receive(chunk, sizeof chunk);
             if (n <= 0) break;
             buffer_.append(chunk, size_t(n));
         }
@@ -46,16 +46,71 @@ class RawClient {
         buffer_.erase(0, at + marker.size());
         return out;
     }
+
+  protected:
+    virtual ssize_t receive(char* buffer, size_t size) = 0;
+    int fd_ = -1;
+
+  private:
+    bool connected_ = false;
+    std::string buffer_;
+};
+
+// A plain client, so the server is seen on the wire without our URL loading.
+class RawClient : public Client {
+  public:
+    using Client::Client;
+    void send(std::string_view data) {
+        ASSERT_EQ(::send(fd_, data.data(), data.size(), MSG_NOSIGNAL), ssize_t(data.size()));
+    }
     // True when the peer closed the connection.
     bool readsEnd() {
         char c;
         return ::recv(fd_, &c, 1, 0) == 0;
     }
 
+  protected:
+    ssize_t receive(char* buffer, size_t size) override { return ::recv(fd_, buffer, size, 0); }
+};
+
+// A TLS client that trusts the test root only.
+class TlsClient : public Client {
+  public:
+    explicit TlsClient(uint16_t port) : Client(port), context_(SSL_CTX_new(TLS_client_method())) {
+        const std::string& root = testsupport::TestCertificates::shared().rootDER();
+        const auto* bytes = reinterpret_cast<const unsigned char*>(root.data());
+        X509* anchor = d2i_X509(nullptr, &bytes, static_cast<long>(root.size()));
+        X509_STORE_add_cert(SSL_CTX_get_cert_store(context_), anchor);
+        X509_free(anchor);
+        SSL_CTX_set_verify(context_, SSL_VERIFY_PEER, nullptr);
+        ssl_ = SSL_new(context_);
+        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), "127.0.0.1");
+        SSL_set_fd(ssl_, fd_);
+        verified_ = SSL_connect(ssl_) == 1 && SSL_get_verify_result(ssl_) == X509_V_OK;
+    }
+    ~TlsClient() override {
+        SSL_free(ssl_);
+        SSL_CTX_free(context_);
+    }
+
+    bool verified() const { return verified_; }
+    void send(std::string_view data) {
+        ASSERT_EQ(SSL_write(ssl_, data.data(), static_cast<int>(data.size())),
+                  static_cast<int>(data.size()));
+    }
+    bool closeNotify = false;  // the server ended with close_notify
+
+  protected:
+    ssize_t receive(char* buffer, size_t size) override {
+        int n = SSL_read(ssl_, buffer, static_cast<int>(size));
+        if (n <= 0) closeNotify = SSL_get_error(ssl_, n) == SSL_ERROR_ZERO_RETURN;
+        return n;
+    }
+
   private:
-    int fd_ = -1;
-    bool connected_ = false;
-    std::string buffer_;
+    SSL_CTX* context_;
+    SSL* ssl_ = nullptr;
+    bool verified_ = false;
 };
 
 class HttpTestServerTest : public PlatformTest {
@@ -149,6 +204,31 @@ TEST_F(HttpTestServerTest, DropsMidBody) {
     std::string all = client.readUntil("never");
     EXPECT_NE(all.find("Content-Length: 10\r\n\r\n0123"), std::string::npos);
     EXPECT_EQ(all.find("4567"), std::string::npos);
+}
+
+TEST_F(HttpTestServerTest, SpeaksTlsWithTheTestChainAndEndsWithCloseNotify) {
+    HttpTestServer tls({.tls = true});
+    EXPECT_EQ(tls.url("/a"), "https://127.0.0.1:" + std::to_string(tls.port()) + "/a");
+    tls.respond("/a", Response::text(200, "alpha"));
+    Response cut = Response::text(200, "0123456789");
+    cut.dropAfterBodyBytes = 4;
+    tls.respond("/cut", cut);
+    TlsClient client(tls.port());
+    ASSERT_TRUE(client.verified());
+    client.send("GET /a HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(client.readUntil("alpha"),
+              "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n\r\nalpha");
+    client.send("GET /cut HTTP/1.1\r\n\r\n");
+    std::string all = client.readUntil("never");
+    EXPECT_NE(all.find("Content-Length: 10\r\n\r\n0123"), std::string::npos);
+    EXPECT_EQ(all.find("4567"), std::string::npos);
+    EXPECT_TRUE(client.closeNotify);
+    EXPECT_EQ(tls.requestCount(), 2u);
+
+    // A chain that leads to no trusted root fails the handshake; no request arrives.
+    HttpTestServer stray({.tls = true, .chain = testsupport::PeerChain::IntermediateOnly});
+    EXPECT_FALSE(TlsClient(stray.port()).verified());
+    EXPECT_EQ(stray.requestCount(), 0u);
 }
 
 TEST_F(HttpTestServerTest, RefusingPortRefuses) {

@@ -1,5 +1,6 @@
-// The client configuration against the loopback wallet server: freshness, one download
-// for a queue of askers, errors and the scheme this device can open.
+// The client configuration against the loopback wallet server, in plain http and over
+// TLS: freshness, one download for a queue of askers, errors and the scheme this device
+// can open.
 #include <gtest/gtest.h>
 
 #include "platform/foundation/TestDriver.h"
@@ -8,6 +9,7 @@
 #include "tests/support/WalletTestServer.h"
 #include "wallet/TBXHTTPFetcher.h"
 #include "wallet/TWAClientConfig.h"
+#include "wallet/TWADate.h"
 #include "wallet/TWAError.h"
 
 namespace {
@@ -20,7 +22,7 @@ struct Answer {
     std::optional<platform::Error> error;
 };
 
-class WalletClientConfigTest : public PlatformTest {
+class WalletClientConfigTest : public PlatformTest, public ::testing::WithParamInterface<bool> {
   protected:
     void SetUp() override {
         PlatformTest::SetUp();
@@ -60,12 +62,12 @@ class WalletClientConfigTest : public PlatformTest {
         return wallet_.requestCount(WalletTestServer::configurationPath("sandbox"));
     }
 
-    WalletTestServer wallet_;
+    WalletTestServer wallet_{{.tls = GetParam()}};
     std::shared_ptr<TWAClientConfig> config_;
     std::vector<Answer> answers_;
 };
 
-TEST_F(WalletClientConfigTest, ConfigurationURLBySuffix) {
+TEST_P(WalletClientConfigTest, ConfigurationURLBySuffix) {
     EXPECT_EQ(config_->configURL(), wallet_.origin() + "/walletsdk/hgConfig.sandbox");
     EXPECT_EQ(TWAClientConfig::clientConfigWithEnvironment(2)->configURL(),
               wallet_.origin() + "/walletsdk/hgConfig.prod");
@@ -74,7 +76,7 @@ TEST_F(WalletClientConfigTest, ConfigurationURLBySuffix) {
     EXPECT_TRUE(logged("TWA_ASSERT false: NO"));
 }
 
-TEST_F(WalletClientConfigTest, FreshForADayInclusive) {
+TEST_P(WalletClientConfigTest, FreshForADayInclusive) {
     auto first = askAndWait("a");
     EXPECT_EQ(first.scheme, "tw2");  // the first scheme the device can open
     EXPECT_FALSE(first.error);
@@ -92,7 +94,7 @@ TEST_F(WalletClientConfigTest, FreshForADayInclusive) {
     EXPECT_EQ(downloads(), 2u);
 }
 
-TEST_F(WalletClientConfigTest, AskersDuringADownloadShareIt) {
+TEST_P(WalletClientConfigTest, AskersDuringADownloadShareIt) {
     ask("first");
     ask("second");
     EXPECT_TRUE(config_->fetchInProgress());
@@ -105,7 +107,7 @@ TEST_F(WalletClientConfigTest, AskersDuringADownloadShareIt) {
     EXPECT_EQ(config_->waitingCallbackCount(), 0u);
 }
 
-TEST_F(WalletClientConfigTest, NoSchemeWithoutAnError) {
+TEST_P(WalletClientConfigTest, NoSchemeWithoutAnError) {
     serve(walletproto::OWIOnlineWalletIosConfig::UNAVAILABLE, {"tw2"});
     auto unavailable = askAndWait("a");
     EXPECT_EQ(unavailable.scheme, "");
@@ -119,7 +121,7 @@ TEST_F(WalletClientConfigTest, NoSchemeWithoutAnError) {
     EXPECT_FALSE(notInstalled.error);
 }
 
-TEST_F(WalletClientConfigTest, FailedDownloadsKeepTheHeldConfiguration) {
+TEST_P(WalletClientConfigTest, FailedDownloadsKeepTheHeldConfiguration) {
     askAndWait("good");
     auto held = config_->onlineWalletIosConfig();
     auto date = config_->lastUpdateDate();
@@ -154,5 +156,22 @@ TEST_F(WalletClientConfigTest, FailedDownloadsKeepTheHeldConfiguration) {
     ASSERT_TRUE(answer.error);
     EXPECT_EQ(*answer.error, platform::Error(platform::kURLErrorDomain, -1004));
 }
+
+TEST_P(WalletClientConfigTest, AFetchDateInTheFutureIsStale) {
+    askAndWait("a");
+    ASSERT_EQ(downloads(), 1u);
+    // As after the device clock was set back: the date held lies a second ahead.
+    config_->setLastUpdateDateForTesting(TWADate::date().addingTimeInterval(1));
+    auto answer = askAndWait("b");
+    EXPECT_EQ(answer.scheme, "tw2");
+    EXPECT_EQ(downloads(), 2u);
+    EXPECT_EQ(config_->lastUpdateDate(), TWADate::date());
+    ask("c");  // a date of now is fresh
+    EXPECT_EQ(answers_.size(), 3u);
+    EXPECT_EQ(downloads(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, WalletClientConfigTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "TLS" : "Plain"; });
 
 }  // namespace

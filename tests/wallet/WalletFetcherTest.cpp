@@ -5,6 +5,8 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/foundation/TestDriver.h"
+#include "platform/foundation/URLErrors.h"
+#include "platform/foundation/URLLoadingTestTrust.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/PlatformTest.h"
 #include "wallet/TBXHTTPFetcher.h"
@@ -26,8 +28,11 @@ struct Outcome {
 class WalletFetcherTest : public PlatformTest {
   protected:
     std::shared_ptr<Outcome> start(const std::string& path, bool retry) {
-        fetcher_ = TBXHTTPFetcher::fetcherWithRequest(
-            platform::URLRequest(*platform::URL::parse(server_.url(path))));
+        return startURL(server_.url(path), retry);
+    }
+    std::shared_ptr<Outcome> startURL(const std::string& url, bool retry) {
+        fetcher_ =
+            TBXHTTPFetcher::fetcherWithRequest(platform::URLRequest(*platform::URL::parse(url)));
         fetcher_->setRetryEnabled(retry);
         auto outcome = std::make_shared<Outcome>();
         fetcher_->beginFetchWithCompletionHandler([outcome](auto data, auto error) {
@@ -112,6 +117,20 @@ TEST_F(WalletFetcherTest, OversizedBodyIsRefused) {
     EXPECT_FALSE(outcome->data);
     EXPECT_EQ(outcome->error->code(), TBXHTTPFetcher::kURLErrorDataLengthExceedsMaximum);
     EXPECT_TRUE(logged("Response body exceeds"));
+}
+
+TEST_F(WalletFetcherTest, UntrustedServerGivesATransportErrorAndNoBody) {
+    platform::URLLoadingTestTrust::addAnchorForTesting(
+        testsupport::TestCertificates::shared().rootDER());
+    HttpTestServer stray({.tls = true, .chain = testsupport::PeerChain::IntermediateOnly});
+    stray.respond("/secret", HttpTestServer::Response::text(200, "secret"));
+    auto outcome = startURL(stray.url("/secret"), true);
+    ASSERT_TRUE(platform::runUntil([&] { return outcome->done; }, kIO));
+    EXPECT_FALSE(outcome->data);
+    EXPECT_EQ(outcome->error, platform::Error(platform::kURLErrorDomain,
+                                              platform::kURLErrorServerCertificateUntrusted));
+    EXPECT_EQ(fetcher_->retryCount(), 0);
+    EXPECT_EQ(stray.requestCount(), 0u);
 }
 
 TEST_F(WalletFetcherTest, RefusingAuthorizerReachesTheCommunicatorAs401) {

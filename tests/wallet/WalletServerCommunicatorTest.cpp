@@ -1,11 +1,13 @@
 // The server communicator against the loopback wallet server: paths, headers, bodies,
-// the completion handler's branches and the one-time-pad full wallet.
+// the completion handler's branches and the one-time-pad full wallet; the roads over
+// the wire in plain http and over TLS.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/TestDriver.h"
+#include "platform/foundation/URLErrors.h"
 #include "tests/support/PlatformTest.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WalletTestServer.h"
@@ -27,6 +29,8 @@ struct FullWalletOutcome {
 
 class WalletServerCommunicatorTest : public PlatformTest {
   protected:
+    explicit WalletServerCommunicatorTest(HttpTestServer::Options options = {})
+        : wallet_(options) {}
     void SetUp() override {
         PlatformTest::SetUp();
         TBXHTTPFetcher::setRetriesAllowed(false);
@@ -72,7 +76,14 @@ class WalletServerCommunicatorTest : public PlatformTest {
     std::shared_ptr<TWAServerCommunicator> communicator_ = TWAServerCommunicator::create();
 };
 
-TEST_F(WalletServerCommunicatorTest, OneTimePadRoadJoinsTheCard) {
+// The same in plain http and over TLS with the test root trusted.
+class WalletServerRoadTest : public WalletServerCommunicatorTest,
+                             public ::testing::WithParamInterface<bool> {
+  protected:
+    WalletServerRoadTest() : WalletServerCommunicatorTest({.tls = GetParam()}) {}
+};
+
+TEST_P(WalletServerRoadTest, OneTimePadRoadJoinsTheCard) {
     wallet_.serveProxyCard("411111", 1234567, 3, 2030);
     auto outcome = fullWallet();
     ASSERT_TRUE(outcome.card);
@@ -94,7 +105,7 @@ TEST_F(WalletServerCommunicatorTest, OneTimePadRoadJoinsTheCard) {
     EXPECT_TRUE(wallet_.faults().empty());
 }
 
-TEST_F(WalletServerCommunicatorTest, HeadersGoOutInOrderWithTheBundlesVersion) {
+TEST_P(WalletServerRoadTest, HeadersGoOutInOrderWithTheBundlesVersion) {
     wallet_.serveProxyCard("411111", 1234567, 3, 2030);
     fullWallet("access-1");
     auto request = wallet_.lastRequest(WalletTestServer::kFullWalletPath);
@@ -144,6 +155,7 @@ TEST_F(WalletServerCommunicatorTest, CardTextsThatCannotMakeACard) {
     auto outcome = fullWallet();
     EXPECT_TRUE(outcome.answer);
     EXPECT_FALSE(outcome.card);
+    EXPECT_FALSE(outcome.errorMessage);  // a 200 answer has none to pass on
     EXPECT_FALSE(outcome.error);
 }
 
@@ -217,7 +229,7 @@ TEST_F(WalletServerCommunicatorTest, CompletionHandlerBranches) {
     EXPECT_TRUE(logged("TWA_ASSERT false: callback"));
 }
 
-TEST_F(WalletServerCommunicatorTest, ServerStatusesReachTheCallback) {
+TEST_P(WalletServerRoadTest, ServerStatusesReachTheCallback) {
     walletproto::OWRErrorMessage message;
     message.mutable_wallet_error()->set_error_type(walletproto::COWWalletError::INVALID_JWT);
     wallet_.respond(WalletTestServer::kFullWalletPath, 500, message);
@@ -251,7 +263,7 @@ TEST_F(WalletServerCommunicatorTest, FailingRandomSourceEndsTheRequest) {
     EXPECT_TRUE(logged("TWA_ASSERT false: NO"));
 }
 
-TEST_F(WalletServerCommunicatorTest, PreauthorizedMaskedWalletAndRevoke) {
+TEST_P(WalletServerRoadTest, PreauthorizedMaskedWalletAndRevoke) {
     walletproto::OWIosGetMaskedWalletForPreauthorizedBuyerResponse answer;
     answer.set_buyer_email("ann@example.com");
     wallet_.respond(WalletTestServer::kPreauthorizedPath, 200, answer);
@@ -288,6 +300,21 @@ TEST_F(WalletServerCommunicatorTest, PreauthorizedMaskedWalletAndRevoke) {
     EXPECT_EQ(WalletTestServer::formFields(*revoke)["token"], "refresh=1");
 }
 
+TEST_F(WalletServerCommunicatorTest, AServerTheTestRootDidNotSignIsRefused) {
+    WalletTestServer stray({.tls = true, .chain = testsupport::PeerChain::IntermediateOnly});
+    stray.serveProxyCard("411111", 1234567, 3, 2030);
+    context_ = TWAClientSDKTransactionContext::create(0, nullptr);  // at the stray origin
+    auto outcome = fullWallet();
+    EXPECT_FALSE(outcome.answer);
+    EXPECT_FALSE(outcome.card);
+    EXPECT_FALSE(outcome.errorMessage);
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(
+        TWAUnderlyingError(*outcome.error),
+        platform::Error(platform::kURLErrorDomain, platform::kURLErrorServerCertificateUntrusted));
+    EXPECT_EQ(stray.requestCount(WalletTestServer::kFullWalletPath), 0u);
+}
+
 TEST_F(WalletServerCommunicatorTest, PathsAndOtpText) {
     EXPECT_EQ(TWAServerCommunicator::getFullWalletPathWithContext(*context_),
               wallet_.origin() + "/online-secure/v2/ios/v1/getFullWallet?s7e=otp");
@@ -299,5 +326,8 @@ TEST_F(WalletServerCommunicatorTest, PathsAndOtpText) {
     EXPECT_EQ(TWAServerCommunicator::otpFieldForPad(0), "30:0");
     EXPECT_EQ(TWAServerCommunicator::otpFieldForPad(0xffffffffffffULL), "30:ffffffffffff");
 }
+
+INSTANTIATE_TEST_SUITE_P(Transports, WalletServerRoadTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "TLS" : "Plain"; });
 
 }  // namespace
