@@ -152,7 +152,8 @@ class MVApiConnection final : public platform::StreamDelegate,
     bool checkHTTPResponseIsComplete();
 
     // Server trust: the platform must accept the presented chain, and its last
-    // certificate must be named in the trusted root set.
+    // certificate must be named in the trusted root set. Judged when the TLS handshake
+    // ends, before a byte of the request is written.
     bool isTrustedConnection();
     static const std::set<std::string>& trustedCertificateAuthorities();
     // Replaces the trusted root set (none: the built-in one) so that tests can name their root.
