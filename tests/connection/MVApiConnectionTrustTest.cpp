@@ -11,6 +11,7 @@
 #include "libmerovane/connection/MVApiConnection.h"
 #include "libmerovane/core/MVErrorLogger.h"
 #include "platform/foundation/TestDriver.h"
+#include "platform/foundation/TrustEvaluation.h"
 #include "platform/ui/AlertView.h"
 #include "tests/support/ApiConnectionTest.h"
 
@@ -121,6 +122,29 @@ TEST_F(MVApiConnectionTrustTest, AChainEndingAtAnIntermediateIsRefusedAndRetried
     EXPECT_FALSE(peer.connection(0).requestHead);
     EXPECT_EQ(peer.connection(0).received, "");
     EXPECT_FALSE(connection.lastConnectionResponse());
+}
+
+TEST_F(MVApiConnectionTrustTest, ARootAppendedToAnotherRootsChainDoesNotStandForItsAnchor) {
+    trustTestRoot();
+    // The platform accepts the chain, to a root outside the set; the server appends the
+    // listed root, which signed nothing of it.
+    platform::TrustStore::setDefault(TestCertificates::shared().strayTrustStore());
+    ApiPeer peer({.tls = true, .chain = PeerChain::StrayWithTestRootAppended});
+    peer.setDefaultScript({.head = ResponseHead::ok(), .afterHead = {}});
+    route("api.example", 443, peer.port());
+
+    auto& connection = startConnection("https://api.example");
+    ASSERT_TRUE(waitFor([&] { return reportCount(kInvalidCertificate) == 1; }));
+    ASSERT_TRUE(waitForClosed(connection));
+    EXPECT_TRUE(
+        logged(std::string(kInvalidCertificate) + " Untrusted root CA: Merovane Stray Root CA"));
+    const auto report = MVErrorLogger::reports().front();
+    ASSERT_TRUE(report.data);
+    EXPECT_EQ(*report.data, " Untrusted root CA: Merovane Stray Root CA");
+    EXPECT_FALSE(logged("SSL challenge trusted"));
+    EXPECT_FALSE(connection.hasVerifiedTrust());
+    ASSERT_TRUE(waitForPeerToSeeTheEnd(peer));
+    EXPECT_FALSE(peer.connection(0).requestHead);
 }
 
 TEST_F(MVApiConnectionTrustTest, AChainThePlatformRefusesIsRefusedWithoutDetail) {
