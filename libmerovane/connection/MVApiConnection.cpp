@@ -264,7 +264,8 @@ void MVApiConnection::establishStreamConnection() {
     pair.input->setDelegate(weak_from_this());
     pair.output->setDelegate(weak_from_this());
     if (needsVerifiedTrust_)
-        pair.input->setTLSSettings({.peerName = "", .validatesCertificateChain = false});
+        pair.input->setTLSSettings(
+            {.peerName = "", .validatesCertificateChain = false, .holdsUntilPeerTrusted = true});
     pair.output->scheduleInRunLoop(upstreamThread_->runLoop());
     pair.input->scheduleInRunLoop(downstreamThread_->runLoop());
     pair.input->open();
@@ -445,10 +446,16 @@ void MVApiConnection::handleEvent(platform::Stream& stream, StreamEvent event) {
             if (!isOutput) return;
             break;
         case platform::kStreamEventHasBytesAvailable:
+        case platform::kStreamEventPeerTrustPending:
             if (!isInput) return;
+            // The streams move no byte until the handshake's chain is judged: an untrusted
+            // server gets nothing of the request, and nothing is read from it.
             if (!isTrustedConnection()) {
-                // Nothing more is read from an untrusted server.
                 closeAfterReadFailure();
+                return;
+            }
+            if (event == platform::kStreamEventPeerTrustPending) {
+                stream.acceptPeerTrust();
                 return;
             }
             break;
@@ -527,7 +534,9 @@ void MVApiConnection::startTLS() {
     hasVerifiedTrust_ = false;
     needsVerifiedTrust_ = true;
     lastConnectionResponse_.reset();
-    streamToServer_->setTLSSettings({.peerName = targetHost(), .validatesCertificateChain = false});
+    streamToServer_->setTLSSettings({.peerName = targetHost(),
+                                     .validatesCertificateChain = false,
+                                     .holdsUntilPeerTrusted = true});
     state_ = MVApiConnectionStateSendRequest;
 }
 

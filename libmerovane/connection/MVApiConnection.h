@@ -151,8 +151,10 @@ class MVApiConnection final : public platform::StreamDelegate,
     // Whether the bytes read so far form a complete, accepted response head; acts on it.
     bool checkHTTPResponseIsComplete();
 
-    // Server trust: the platform must accept the presented chain, and its last
-    // certificate must be named in the trusted root set.
+    // Server trust: the platform must accept the presented chain, and both the anchor of
+    // the chain it verified and the highest of that chain's certificates the server
+    // presented must be named in the trusted root set. Judged when the TLS handshake
+    // ends, before a byte of the request is written.
     bool isTrustedConnection();
     static const std::set<std::string>& trustedCertificateAuthorities();
     // Replaces the trusted root set (none: the built-in one) so that tests can name their root.

@@ -1,4 +1,5 @@
 // The server-trust check of the API stream.
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 #include "libmerovane/connection/MVApiConnection.h"
@@ -208,17 +209,30 @@ bool MVApiConnection::isTrustedConnection() {
     if (!chain.empty()) {
         const auto evaluation = platform::evaluateTrust(chain, host);
         reason = evaluation.reason.empty() ? "the chain is not valid" : evaluation.reason;
-        if (evaluation.trusted) {
-            // The root end of what the server presented.
+        if (evaluation.trusted && !evaluation.verifiedChain.empty()) {
+            // Names are read from the chain the evaluation built, never from a certificate
+            // the server merely appended: its anchor, and its highest certificate that the
+            // server presented (the root end of what the server sent).
+            const auto& verified = evaluation.verifiedChain;
+            auto presentedTop =
+                std::find_if(verified.rbegin(), verified.rend(), [&](const auto& c) {
+                    return std::find(chain.begin(), chain.end(), c) != chain.end();
+                });
+            const auto anchor = platform::certificateSubjectCommonName(verified.back());
+            const auto summary = presentedTop == verified.rend()
+                                     ? std::nullopt
+                                     : platform::certificateSubjectCommonName(*presentedTop);
             reason = "the root end of the chain has no common name";
-            if (auto summary = platform::certificateSubjectCommonName(chain.back())) {
-                if (isTrustedRoot(*summary)) {
+            if (anchor && summary) {
+                const bool anchorTrusted = isTrustedRoot(*anchor);
+                if (anchorTrusted && isTrustedRoot(*summary)) {
                     MVLogVerbose(kTrustedLine, host, *summary);
                     hasVerifiedTrust_ = true;
                     return true;
                 }
-                detail = fmt::format(kUntrustedRootDetail, *summary);
-                reason = fmt::format("root CA '{}' is not in the trusted set", *summary);
+                const std::string& refused = anchorTrusted ? *summary : *anchor;
+                detail = fmt::format(kUntrustedRootDetail, refused);
+                reason = fmt::format("root CA '{}' is not in the trusted set", refused);
             }
         }
     }

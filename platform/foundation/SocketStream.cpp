@@ -124,7 +124,8 @@ std::vector<Address> addressesOf(addrinfo* list) {
 namespace detail {
 
 enum class Phase { Idle, Resolving, Connecting, Connected, Failed, Finished };
-enum class TLSState { Off, Handshaking, On };
+// AwaitingTrust: the handshake is done and the owner has not accepted the peer yet.
+enum class TLSState { Off, Handshaking, AwaitingTrust, On };
 enum class Probe { Nothing, Bytes, End, Failure };
 
 // A watch of the socket on one loop; its handle is touched only on that loop's thread.
@@ -143,6 +144,7 @@ struct Side {
     bool opened = false;
     bool closed = false;
     bool openDelivered = false;
+    bool trustPendingDelivered = false;
     bool armed = true;  // the next bytes or space event may be delivered
     bool endDelivered = false;
     bool errorDelivered = false;
@@ -304,7 +306,7 @@ struct SocketCore : std::enable_shared_from_this<SocketCore> {
             result = SSL_do_handshake(ssl);
         }
         if (result == 1) {
-            tls = TLSState::On;
+            tls = tlsSettings->holdsUntilPeerTrusted ? TLSState::AwaitingTrust : TLSState::On;
             if (STACK_OF(X509)* chain = SSL_get_peer_cert_chain(ssl)) {
                 for (int i = 0; i < sk_X509_num(chain); ++i)
                     peerChain.push_back(openssl::derOf(sk_X509_value(chain, i)));
@@ -411,7 +413,7 @@ struct SocketCore : std::enable_shared_from_this<SocketCore> {
     }
 
     bool readyForDataLocked() const {
-        return phase == Phase::Connected && tls != TLSState::Handshaking;
+        return phase == Phase::Connected && (tls == TLSState::Off || tls == TLSState::On);
     }
 
     Probe probeLocked() {
@@ -547,6 +549,14 @@ struct SocketCore : std::enable_shared_from_this<SocketCore> {
             side.openDelivered = true;
             side.status = StreamStatus::Open;
             events.push_back(kStreamEventOpenCompleted);
+        }
+        if (tls == TLSState::AwaitingTrust) {
+            // Nothing is read or written until the owner has judged the peer.
+            if (input && !side.trustPendingDelivered) {
+                side.trustPendingDelivered = true;
+                events.push_back(kStreamEventPeerTrustPending);
+            }
+            return 0;
         }
         if (input) {
             if (side.endDelivered) return 0;
@@ -768,6 +778,14 @@ void Stream::setTLSSettings(const TLSSettings& settings) {
 std::vector<std::string> Stream::peerCertificateChain() const {
     std::lock_guard lock(core_->mutex);
     return core_->peerChain;
+}
+
+void Stream::acceptPeerTrust() {
+    std::lock_guard lock(core_->mutex);
+    if (core_->tls != TLSState::AwaitingTrust) return;
+    core_->tls = TLSState::On;
+    for (auto& side : core_->sides) side.armed = true;
+    core_->notifyLocked();
 }
 
 // InputStream -------------------------------------------------------------------------

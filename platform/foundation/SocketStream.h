@@ -19,7 +19,10 @@
 // set on an open stream, it holds back bytes and space events until the handshake ends.
 // Certificate chains are judged by TLS only when `validatesCertificateChain` is set
 // (against TrustStore::defaultStore()); otherwise the caller judges
-// peerCertificateChain() itself.
+// peerCertificateChain() itself. With `holdsUntilPeerTrusted` it does so before any byte
+// moves: after the handshake the input stream gets "peer trust pending" once, and both
+// streams stay silent (no bytes or space events, reads and writes answer 0) until
+// acceptPeerTrust(); an owner that refuses the peer closes the streams instead.
 //
 // Thread-safety: every method may be called from any thread; one lock guards the socket
 // and the TLS session and is never held while waiting or while a delegate runs. A
@@ -51,6 +54,7 @@ enum StreamEvent : unsigned {
     kStreamEventHasSpaceAvailable = 4,
     kStreamEventErrorOccurred = 8,
     kStreamEventEndEncountered = 16,
+    kStreamEventPeerTrustPending = 32,
 };
 
 enum class StreamStatus { NotOpen, Opening, Open, Reading, Writing, AtEnd, Closed, Error };
@@ -66,6 +70,8 @@ struct TLSSettings {
     // empty: the host the pair was made for.
     std::string peerName;
     bool validatesCertificateChain = true;
+    // The handshake's end holds both streams until the owner accepts the peer's chain.
+    bool holdsUntilPeerTrusted = false;
 };
 
 struct StreamPair {
@@ -109,6 +115,8 @@ class Stream : public std::enable_shared_from_this<Stream> {
     void setTLSSettings(const TLSSettings& settings);
     // What the server presented, leaf first, as DER; empty before a TLS handshake ends.
     std::vector<std::string> peerCertificateChain() const;
+    // Lets bytes flow on a pair held for its peer's trust; otherwise does nothing.
+    void acceptPeerTrust();
 
     bool isInput() const { return isInput_; }
 

@@ -126,17 +126,17 @@ void TrustStore::setDefault(std::shared_ptr<const TrustStore> store) {
 
 TrustResult evaluateTrust(const std::vector<std::string>& chainDER, const std::string& host,
                           std::shared_ptr<const TrustStore> store) {
-    if (chainDER.empty()) return {false, "no certificate presented"};
+    if (chainDER.empty()) return {false, "no certificate presented", {}};
     if (!store) store = TrustStore::defaultStore();
     auto leaf = openssl::certificateFromDER(chainDER.front());
-    if (!leaf) return {false, "certificate could not be read"};
+    if (!leaf) return {false, "certificate could not be read", {}};
     std::vector<openssl::X509Ptr> rest;
     STACK_OF(X509)* untrusted = sk_X509_new_null();
     for (size_t i = 1; i < chainDER.size(); ++i) {
         auto certificate = openssl::certificateFromDER(chainDER[i]);
         if (!certificate) {
             sk_X509_free(untrusted);
-            return {false, "certificate could not be read"};
+            return {false, "certificate could not be read", {}};
         }
         sk_X509_push(untrusted, certificate.get());
         rest.push_back(std::move(certificate));
@@ -146,8 +146,13 @@ TrustResult evaluateTrust(const std::vector<std::string>& chainDER, const std::s
     if (X509_STORE_CTX_init(context, store->impl().store, leaf.get(), untrusted) == 1) {
         openssl::applyServerPolicy(X509_STORE_CTX_get0_param(context), host);
         result.trusted = X509_verify_cert(context) == 1;
-        if (!result.trusted)
+        if (result.trusted) {
+            STACK_OF(X509)* built = X509_STORE_CTX_get0_chain(context);
+            for (int i = 0; i < sk_X509_num(built); ++i)
+                result.verifiedChain.push_back(openssl::derOf(sk_X509_value(built, i)));
+        } else {
             result.reason = X509_verify_cert_error_string(X509_STORE_CTX_get_error(context));
+        }
     } else {
         result.reason = "verification could not start";
     }

@@ -5,7 +5,7 @@
 //
 //   auto result = platform::evaluateTrust(stream->peerCertificateChain(), "api.example");
 //   if (!result.trusted) log(result.reason);
-//   auto rootName = platform::certificateSubjectCommonName(chain.back());
+//   auto rootName = platform::certificateSubjectCommonName(result.verifiedChain.back());
 //
 // Certificates travel as DER bytes in std::string, leaf first. The default store is the
 // system's (/etc/ssl/certs); tests install their own with TrustStore::setDefault.
@@ -44,6 +44,9 @@ struct TrustResult {
     bool trusted = false;
     // Why the chain is not trusted ("unable to get local issuer certificate", ...).
     std::string reason;
+    // The chain the evaluation built when trusted, leaf first, ending at the store's
+    // anchor; presented certificates it did not need are not in it.
+    std::vector<std::string> verifiedChain;
 };
 
 // `host` empty: the leaf's names are not checked. `store` null: the default store.

@@ -11,6 +11,7 @@
 #include "libmerovane/connection/MVApiConnection.h"
 #include "libmerovane/core/MVErrorLogger.h"
 #include "platform/foundation/TestDriver.h"
+#include "platform/foundation/TrustEvaluation.h"
 #include "platform/ui/AlertView.h"
 #include "tests/support/ApiConnectionTest.h"
 
@@ -22,6 +23,14 @@ class MVApiConnectionTrustTest : public ApiConnectionTest {
   protected:
     static bool streaming(MVApiConnection& connection) {
         return waitFor([&] { return connection.state() == MVApiConnectionStateStreaming; });
+    }
+    // Waits until the client has gone from the peer's first connection, so that every
+    // byte it sent has been read.
+    static bool waitForPeerToSeeTheEnd(const ApiPeer& peer) {
+        return waitFor([&] {
+            const auto record = peer.connection(0);
+            return record.clientEnded || !record.error.empty();
+        });
     }
     static size_t reportCount(const std::string& description) {
         size_t count = 0;
@@ -108,9 +117,34 @@ TEST_F(MVApiConnectionTrustTest, AChainEndingAtAnIntermediateIsRefusedAndRetried
     EXPECT_TRUE(
         logged("MVApiConnection certificate refused: root CA 'Merovane Test "
                "Intermediate CA' is not in the trusted set"));
-    // The head went out before the answer was judged; nothing of the answer was read.
-    EXPECT_TRUE(peer.connection(0).requestHead);
+    // The chain was judged when the handshake ended: the server got no byte.
+    ASSERT_TRUE(waitForPeerToSeeTheEnd(peer));
+    EXPECT_FALSE(peer.connection(0).requestHead);
+    EXPECT_EQ(peer.connection(0).received, "");
     EXPECT_FALSE(connection.lastConnectionResponse());
+}
+
+TEST_F(MVApiConnectionTrustTest, ARootAppendedToAnotherRootsChainDoesNotStandForItsAnchor) {
+    trustTestRoot();
+    // The platform accepts the chain, to a root outside the set; the server appends the
+    // listed root, which signed nothing of it.
+    platform::TrustStore::setDefault(TestCertificates::shared().strayTrustStore());
+    ApiPeer peer({.tls = true, .chain = PeerChain::StrayWithTestRootAppended});
+    peer.setDefaultScript({.head = ResponseHead::ok(), .afterHead = {}});
+    route("api.example", 443, peer.port());
+
+    auto& connection = startConnection("https://api.example");
+    ASSERT_TRUE(waitFor([&] { return reportCount(kInvalidCertificate) == 1; }));
+    ASSERT_TRUE(waitForClosed(connection));
+    EXPECT_TRUE(
+        logged(std::string(kInvalidCertificate) + " Untrusted root CA: Merovane Stray Root CA"));
+    const auto report = MVErrorLogger::reports().front();
+    ASSERT_TRUE(report.data);
+    EXPECT_EQ(*report.data, " Untrusted root CA: Merovane Stray Root CA");
+    EXPECT_FALSE(logged("SSL challenge trusted"));
+    EXPECT_FALSE(connection.hasVerifiedTrust());
+    ASSERT_TRUE(waitForPeerToSeeTheEnd(peer));
+    EXPECT_FALSE(peer.connection(0).requestHead);
 }
 
 TEST_F(MVApiConnectionTrustTest, AChainThePlatformRefusesIsRefusedWithoutDetail) {
@@ -209,6 +243,25 @@ TEST_F(MVApiConnectionTrustTest, AnHttpProxyTunnelsToPort443AndTLSStartsInsideIt
     EXPECT_TRUE(connection.hasVerifiedTrust());
     EXPECT_TRUE(
         logged("SSL challenge trusted for 'api.example' by root CA: Merovane Test Root CA"));
+}
+
+TEST_F(MVApiConnectionTrustTest, AnUntrustedServerInsideAProxyTunnelGetsNoRequest) {
+    trustTestRoot();
+    ApiPeer proxy({.tls = true, .proxy = true, .chain = PeerChain::WithoutRoot});
+    proxy.setDefaultScript({.head = ResponseHead::ok(), .afterHead = {}});
+    proxies_->set("https_proxy", "http://127.0.0.1:" + std::to_string(proxy.port()));
+
+    auto& connection = startConnection("https://api.example", 1);
+    ASSERT_TRUE(waitFor([&] { return reportCount(kInvalidCertificate) == 1; }));
+    ASSERT_TRUE(waitForClosed(connection));
+    ASSERT_TRUE(waitForPeerToSeeTheEnd(proxy));
+    const auto record = proxy.connection(0);
+    EXPECT_TRUE(record.proxyHead);
+    EXPECT_TRUE(record.tlsEstablished);
+    EXPECT_FALSE(record.requestHead);
+    EXPECT_TRUE(record.packets.empty());
+    platform::advanceBy(MVApiConnection::kErrorReconnectDelay);
+    ASSERT_TRUE(waitFor([&] { return proxy.connectionCount() == 2; }));
 }
 
 TEST_F(MVApiConnectionTrustTest, AProxyOfAnotherTypeIsAnnouncedAndBypassed) {

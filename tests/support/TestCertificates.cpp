@@ -102,8 +102,7 @@ TestCertificates::TestCertificates() {
         makeCertificate(kLeafName, leafKey.get(), intermediate.get(), intermediateKey.get(), false);
 
     Key strayRootKey = makeKey(), strayIntermediateKey = makeKey();
-    Cert strayRoot =
-        makeCertificate("Merovane Stray Root CA", strayRootKey.get(), nullptr, nullptr, true);
+    Cert strayRoot = makeCertificate(kStrayRootName, strayRootKey.get(), nullptr, nullptr, true);
     Cert strayIntermediate = makeCertificate(kStrayIntermediateName, strayIntermediateKey.get(),
                                              strayRoot.get(), strayRootKey.get(), true);
     Cert strayLeaf = makeCertificate(kLeafName, leafKey.get(), strayIntermediate.get(),
@@ -112,6 +111,7 @@ TestCertificates::TestCertificates() {
     root_ = der(root.get());
     intermediate_ = der(intermediate.get());
     leaf_ = der(leaf.get());
+    strayRoot_ = der(strayRoot.get());
     strayIntermediate_ = der(strayIntermediate.get());
     strayLeaf_ = der(strayLeaf.get());
     leafKeyPEM_ = keyPEM(leafKey.get());
@@ -132,6 +132,8 @@ std::vector<std::string> TestCertificates::chain(PeerChain kind) const {
             return {leaf_};
         case PeerChain::IntermediateOnly:
             return {strayLeaf_, strayIntermediate_};
+        case PeerChain::StrayWithTestRootAppended:
+            return {strayLeaf_, strayIntermediate_, root_};
     }
     return {};
 }
@@ -142,6 +144,10 @@ TlsIdentity TestCertificates::identity(PeerChain kind) const {
 
 std::shared_ptr<const platform::TrustStore> TestCertificates::trustStore() const {
     return platform::TrustStore::withCertificates({root_});
+}
+
+std::shared_ptr<const platform::TrustStore> TestCertificates::strayTrustStore() const {
+    return platform::TrustStore::withCertificates({root_, strayRoot_});
 }
 
 }  // namespace testsupport

@@ -3,7 +3,8 @@
 //   "Merovane Test Root CA" -> "Merovane Test Intermediate CA" -> leaf for
 //   "localhost", "api.example" and 127.0.0.1;
 // and, for chains that lead nowhere trusted, "Merovane Stray Intermediate CA" (issued
-// by a root that is thrown away) with its own leaf for the same names.
+// by "Merovane Stray Root CA", which only strayTrustStore() holds) with its own leaf
+// for the same names.
 // Validity runs from before the manual clock's start to twenty years after now.
 //
 //   const auto& certs = TestCertificates::shared();
@@ -25,6 +26,8 @@ enum class PeerChain {
     WithoutRoot,       // leaf, intermediate
     LeafOnly,          // leaf: the intermediate is missing
     IntermediateOnly,  // stray leaf, stray intermediate: no trusted root above it
+    // stray leaf, stray intermediate, and the test root appended though it signed neither
+    StrayWithTestRootAppended,
 };
 
 struct TlsIdentity {
@@ -39,6 +42,7 @@ class TestCertificates {
     static constexpr const char* kRootName = "Merovane Test Root CA";
     static constexpr const char* kIntermediateName = "Merovane Test Intermediate CA";
     static constexpr const char* kStrayIntermediateName = "Merovane Stray Intermediate CA";
+    static constexpr const char* kStrayRootName = "Merovane Stray Root CA";
     static constexpr const char* kLeafName = "localhost";
 
     const std::string& rootDER() const { return root_; }
@@ -49,11 +53,13 @@ class TestCertificates {
     TlsIdentity identity(PeerChain kind) const;
     // A store whose one anchor is the test root.
     std::shared_ptr<const platform::TrustStore> trustStore() const;
+    // A store with two anchors: the test root and the stray root.
+    std::shared_ptr<const platform::TrustStore> strayTrustStore() const;
 
     TestCertificates();
 
   private:
-    std::string root_, intermediate_, leaf_, strayIntermediate_, strayLeaf_;
+    std::string root_, intermediate_, leaf_, strayRoot_, strayIntermediate_, strayLeaf_;
     std::string leafKeyPEM_;
 };
 

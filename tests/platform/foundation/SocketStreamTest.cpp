@@ -455,6 +455,48 @@ TEST_F(SocketStreamTest, TLSStartsAfterTheProxyAnswersConnectOnTwoThreads) {
     ASSERT_TRUE(platform::runUntil([&] { return peer.connection(0).clientEnded; }, kTimeout));
 }
 
+TEST_F(SocketStreamTest, AHeldHandshakeMovesNoByteUntilThePeerIsAccepted) {
+    ApiPeer peer({.tls = true, .chain = PeerChain::WithRoot});
+    peer.setDefaultScript({.head = std::nullopt, .afterHead = {}});
+    auto& streams = open(
+        "127.0.0.1", peer.port(),
+        TLSSettings{
+            .peerName = "", .validatesCertificateChain = false, .holdsUntilPeerTrusted = true});
+    ASSERT_TRUE(waitFor(kInput, platform::kStreamEventPeerTrustPending));
+    EXPECT_EQ(streams.input->peerCertificateChain(),
+              TestCertificates::shared().chain(PeerChain::WithRoot));
+    ASSERT_TRUE(platform::runUntil(
+        [&] { return peer.connectionCount() == 1 && peer.connection(0).tlsEstablished; },
+        kTimeout));
+
+    // The server speaks first and the client tries to write: neither gets through.
+    peer.perform(0, PeerAction::raw("early"));
+    ASSERT_TRUE(
+        platform::runUntil([&] { return peer.connection(0).actionsCompleted == 1; }, kTimeout));
+    EXPECT_FALSE(streams.output->hasSpaceAvailable());
+    EXPECT_EQ(writeText(*streams.output, "secret"), 0);
+    EXPECT_FALSE(streams.input->hasBytesAvailable());
+    uint8_t byte;
+    EXPECT_EQ(streams.input->read(&byte, 1), 0);
+    platform::runUntilIdle();
+    EXPECT_EQ(recorder_->events(kInput),
+              (std::vector<StreamEvent>{platform::kStreamEventOpenCompleted,
+                                        platform::kStreamEventPeerTrustPending}));
+    EXPECT_EQ(recorder_->events(kOutput),
+              std::vector<StreamEvent>{platform::kStreamEventOpenCompleted});
+
+    streams.input->acceptPeerTrust();
+    ASSERT_TRUE(waitFor(kOutput, platform::kStreamEventHasSpaceAvailable));
+    ASSERT_TRUE(waitFor(kInput, platform::kStreamEventHasBytesAvailable));
+    EXPECT_EQ(readAll(*streams.input), "early");
+    EXPECT_EQ(writeText(*streams.output, "secret"), 6);
+    ASSERT_TRUE(
+        platform::runUntil([&] { return peer.connection(0).received == "secret"; }, kTimeout));
+    streams.output->acceptPeerTrust();  // accepted already: nothing happens
+    platform::runUntilIdle();
+    EXPECT_EQ(recorder_->count(kInput, platform::kStreamEventPeerTrustPending), 1u);
+}
+
 TEST_F(SocketStreamTest, AValidatingHandshakeFollowsTheDefaultTrustStoreAndThePeerName) {
     ApiPeer peer({.tls = true, .chain = PeerChain::WithoutRoot});
     struct Case {

@@ -31,6 +31,9 @@ TEST_F(TrustEvaluationTest, ChainsAreJudgedAgainstTheInjectedStore) {
          "unable to get local issuer certificate"},
         {"intermediate of an unknown root", PeerChain::IntermediateOnly, false,
          "unable to get local issuer certificate"},
+        // An appended root that signed nothing of the chain does not make it trusted.
+        {"unknown root's chain with the test root appended", PeerChain::StrayWithTestRootAppended,
+         false, "unable to get local issuer certificate"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -38,6 +41,23 @@ TEST_F(TrustEvaluationTest, ChainsAreJudgedAgainstTheInjectedStore) {
         EXPECT_EQ(result.trusted, c.trusted);
         EXPECT_EQ(result.reason, c.reason);
     }
+}
+
+TEST_F(TrustEvaluationTest, TheVerifiedChainEndsAtTheStoresAnchorNotAtWhatWasAppended) {
+    auto result =
+        platform::evaluateTrust(certs_.chain(PeerChain::WithoutRoot), "", certs_.trustStore());
+    EXPECT_EQ(result.verifiedChain, certs_.chain(PeerChain::WithRoot));
+
+    const auto stray = certs_.chain(PeerChain::StrayWithTestRootAppended);
+    result = platform::evaluateTrust(stray, "", certs_.strayTrustStore());
+    ASSERT_TRUE(result.trusted);
+    ASSERT_EQ(result.verifiedChain.size(), 3u);
+    EXPECT_EQ(result.verifiedChain[0], stray[0]);
+    EXPECT_EQ(result.verifiedChain[1], stray[1]);
+    EXPECT_EQ(platform::certificateSubjectCommonName(result.verifiedChain[2]),
+              TestCertificates::kStrayRootName);
+
+    EXPECT_TRUE(platform::evaluateTrust(stray, "", certs_.trustStore()).verifiedChain.empty());
 }
 
 TEST_F(TrustEvaluationTest, TheDefaultStoreIsTheSystemsUntilATestInstallsItsOwn) {
