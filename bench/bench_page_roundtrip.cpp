@@ -98,7 +98,8 @@ void BM_DirectDispatch(benchmark::State& state) {
         nlohmann::json::parse(std::string(kCollectionHead) + "0" + kCollectionTail);
     const std::shared_ptr<MVWebViewInterface> sender = webView;
     const int64_t before = eventScripts;
-    for (auto _ : state) MVCommandHandler::performCommandsFromCommandCollection(collection, sender);
+    for (auto _ : state)
+        MVCommandHandler::performCommandsFromCommandCollection(nlohmann::json(collection), sender);
     if (eventScripts - before != state.iterations()) state.SkipWithError("events were lost");
     state.SetItemsProcessed(state.iterations());
 }

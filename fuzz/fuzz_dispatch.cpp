@@ -161,7 +161,7 @@ void setUp() {
         "nested",
         {MVSpec{{"cmds", MVSpec::NSArray}},
          [](MVCommandHandler& handler, nlohmann::json* p, const std::shared_ptr<MVWebView>&) {
-             handler.performCommands(p->at("cmds"), nullptr);
+             handler.performCommands(std::move(p->at("cmds")), nullptr);
          }});
 }
 
@@ -174,10 +174,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         platform::json::parse(std::string_view(reinterpret_cast<const char*>(data), size));
     if (!parsed.ok()) return 0;
     static auto webView = std::make_shared<FuzzWebView>();
-    MVCommandHandler::performCommandsFromCommandCollection(parsed.value, webView);
-    MVCommandHandler::performCommandsFromCommandCollection(parsed.value, nullptr);
+    MVCommandHandler::performCommandsFromCommandCollection(nlohmann::json(parsed.value), webView);
+    MVCommandHandler::performCommandsFromCommandCollection(nlohmann::json(parsed.value), nullptr);
     if (auto handler = MVCommandHandler::sharedHandler())
-        handler->performCommands(parsed.value, webView);
+        handler->performCommands(nlohmann::json(parsed.value), webView);
     if (parsed.value.is_array()) (void)MVEvent("fuzz", parsed.value).stringForJavaFunctionCall();
     platform::runUntilIdle();
     if (!laterTimers().empty()) {

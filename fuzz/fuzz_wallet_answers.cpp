@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "platform/foundation/JsonValue.h"
 #include "wallet/TBXHTTPFetcher.h"
 #include "wallet/TBXOAuth2Authentication.h"
 #include "wallet/TWAEncoding.h"
@@ -26,10 +27,11 @@ std::optional<platform::Error> fetcherError(uint8_t kind, int status, const std:
         case 2:
             return platform::Error(kTBXHTTPFetcherStatusDomain, status);
         default: {
-            // An OAuth error body under "json", whatever it holds.
-            auto json = nlohmann::json::parse(body, nullptr, false);
+            // An OAuth error body under "json", whatever it holds, read as the fetcher
+            // reads one.
+            auto parsed = platform::json::parse(body);
             nlohmann::json info = nlohmann::json::object();
-            if (!json.is_discarded()) info[kTBXHTTPFetcherErrorJSONKey] = json;
+            if (parsed.ok()) info[kTBXHTTPFetcherErrorJSONKey] = std::move(parsed.value);
             return platform::Error::withUserInfo(kTBXHTTPFetcherStatusDomain, status, info);
         }
     }

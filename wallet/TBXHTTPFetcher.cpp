@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "platform/foundation/JsonValue.h"
 #include "platform/foundation/SharedInstances.h"
 #include "platform/foundation/URLConnection.h"
 #include "wallet/TWALog.h"
@@ -45,6 +46,22 @@ bool isRetryableTransportError(const platform::Error& error) {
         default:
             return false;
     }
+}
+
+// The status error, with the body's dictionary when it is one. The body is the server's,
+// so it becomes a value only through the depth-limited parse: errors are copied on, and
+// a copy recurses once per level.
+platform::Error statusError(int status, const TBXHTTPFetcher::Data& body) {
+    nlohmann::json info = nlohmann::json::object();
+    const std::string_view text(reinterpret_cast<const char*>(body.data()), body.size());
+    auto parsed = platform::json::parse(text);
+    if (parsed.ok() && parsed.value.is_object()) {
+        info[kTBXHTTPFetcherErrorJSONKey] = std::move(parsed.value);
+    } else if (const auto start = text.find_first_not_of(" \t\r\n");
+               start != std::string_view::npos && text[start] == '{') {
+        TWA_LOG("Error body of status {} not read as JSON: {}", status, parsed.error);
+    }
+    return platform::Error::withUserInfo(kTBXHTTPFetcherStatusDomain, status, info);
 }
 
 }  // namespace
@@ -134,14 +151,7 @@ void TBXHTTPFetcher::startLoad() {
             return;
         }
         std::optional<platform::Error> error;
-        if (self->statusCode_ >= 300) {
-            nlohmann::json info = nlohmann::json::object();
-            auto json =
-                nlohmann::json::parse(self->body_.begin(), self->body_.end(), nullptr, false);
-            if (json.is_object()) info[kTBXHTTPFetcherErrorJSONKey] = std::move(json);
-            error =
-                platform::Error::withUserInfo(kTBXHTTPFetcherStatusDomain, self->statusCode_, info);
-        }
+        if (self->statusCode_ >= 300) error = statusError(self->statusCode_, self->body_);
         self->finish(std::move(self->body_), std::move(error));
     };
     callbacks.didFailWithError = [weak](const platform::Error& error) {

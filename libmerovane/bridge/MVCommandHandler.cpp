@@ -159,11 +159,6 @@ int MVCommandHandler::versionNumberForString(std::string_view text) {
     return static_cast<int>(scaled);
 }
 
-void MVCommandHandler::performCommandsFromCommandCollection(const nlohmann::json& collection,
-                                                            const WebViewPtr& webView) {
-    performCommandsFromCommandCollection(nlohmann::json(collection), webView);
-}
-
 void MVCommandHandler::performCommandsFromCommandCollection(nlohmann::json&& collection,
                                                             const WebViewPtr& webView) {
     std::string log;
@@ -182,13 +177,9 @@ void MVCommandHandler::performCommandsFromCommandCollection(nlohmann::json&& col
                platform::log::escaped(platform::json::print(collection)));
     MVErrorLogger::logError(
         fmt::format(kMalformedCollectionReport, suffix),
-        {{"commandCollection", collection.is_null() ? nlohmann::json("") : collection},
+        {{"commandCollection", collection.is_null() ? nlohmann::json("") : std::move(collection)},
          {"validation", log},
          {"webView", debugName}});
-}
-
-void MVCommandHandler::performCommands(const nlohmann::json& commands, const WebViewPtr& webView) {
-    performCommands(nlohmann::json(commands), webView);
 }
 
 void MVCommandHandler::performCommands(nlohmann::json&& commands, const WebViewPtr& webView) {

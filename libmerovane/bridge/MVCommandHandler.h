@@ -63,16 +63,14 @@ class MVCommandHandler : public std::enable_shared_from_this<MVCommandHandler> {
 
     // The entry point of every channel: checks the collection {"ver", "cmds"} and
     // hands its commands to the handler of its version. `webView` is the sender, or
-    // null for the server and other native sources.
-    static void performCommandsFromCommandCollection(const nlohmann::json& collection,
-                                                     const WebViewPtr& webView);
-    // The same, taking the parameters out of a collection the caller gives up.
+    // null for the server and other native sources. The caller gives the collection up:
+    // its commands take their parameters out of it, so nothing of it is copied (a
+    // caller that keeps its collection copies it, visibly, at the call).
     static void performCommandsFromCommandCollection(nlohmann::json&& collection,
                                                      const WebViewPtr& webView);
 
     // Each element of the array, in order: a command dictionary ({"c", "p"}); elements
-    // that name no command are skipped.
-    void performCommands(const nlohmann::json& commands, const WebViewPtr& webView);
+    // that name no command are skipped. Given up, like a collection.
     void performCommands(nlohmann::json&& commands, const WebViewPtr& webView);
     void performCommands(const std::vector<MVCommand>& commands, const WebViewPtr& webView);
     // Looks the command up, checks and validates its parameters and hands it on.

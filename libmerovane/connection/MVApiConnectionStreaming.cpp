@@ -213,9 +213,9 @@ void MVApiConnection::handleJSONData(nlohmann::json& packet) {
     // this collection again.
     if (platform::json::find(packet, "serial"))
         downstreamSerial_ = platform::json::integerValue(packet, "serial");
-    auto collection = std::make_shared<const nlohmann::json>(std::move(packet));
+    auto collection = std::make_shared<nlohmann::json>(std::move(packet));
     platform::RunLoop::main().post([collection] {
-        MVCommandHandler::performCommandsFromCommandCollection(*collection, nullptr);
+        MVCommandHandler::performCommandsFromCommandCollection(std::move(*collection), nullptr);
     });
 }
 

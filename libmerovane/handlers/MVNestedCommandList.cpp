@@ -25,9 +25,9 @@ MVNestedCommandList::MVNestedCommandList(std::shared_ptr<MVCommandHandler> handl
       webView_(std::move(webView)),
       asCollection_(asCollection) {}
 
-void MVNestedCommandList::perform() const {
+void MVNestedCommandList::perform() && {
     if (asCollection_)
-        MVCommandHandler::performCommandsFromCommandCollection(commands_, webView_);
+        MVCommandHandler::performCommandsFromCommandCollection(std::move(commands_), webView_);
     else
-        handler_->performCommands(commands_, nullptr);
+        handler_->performCommands(std::move(commands_), nullptr);
 }

@@ -3,13 +3,16 @@
 // the outer command's version, in one of two ways:
 //
 //   // as the collection {"ver": running version, "cmds": list} from the outer web view
-//   auto later = MVNestedCommandList::asCollection(handler, list, webView);
+//   auto later = MVNestedCommandList::asCollection(handler, std::move(list), webView);
 //   // on the running handler itself, without web view
-//   auto boot = MVNestedCommandList::onHandler(handler, list);
-//   platform::RunLoop::main().postAfterDetached(delay, [later] { later.perform(); });
+//   auto boot = MVNestedCommandList::onHandler(handler, std::move(list));
+//   platform::RunLoop::main().postAfterDetached(
+//       delay, [later = std::move(later)]() mutable { std::move(later).perform(); });
 //
 // A list holds the handler and the web view it was given, so that a web view its page
 // has let go of still receives the commands' answers when the list runs later.
+// Performing gives the commands up to the dispatcher, which takes their parameters
+// out of them: a list runs once, and is never copied on its way.
 // Main thread, like the commands.
 
 #include <memory>
@@ -24,7 +27,7 @@ class MVNestedCommandList {
                                             std::shared_ptr<MVWebView> webView);
     static MVNestedCommandList onHandler(MVCommandHandler& handler, nlohmann::json commands);
 
-    void perform() const;
+    void perform() &&;
 
     // {"ver", "cmds"} for a collection; the bare list on a handler.
     const nlohmann::json& commands() const { return commands_; }

@@ -113,6 +113,17 @@ TEST_F(MVCommandChannelTest, AddressWithoutJsonIsLoggedAndReported) {
     EXPECT_EQ(serial_, 0);
 }
 
+TEST_F(MVCommandChannelTest, ACollectionNested100000DeepIsUnreadableNotACrash) {
+    const std::string deep = R"({"ver":"1.0","cmds":[{"c":"note","p":{"n":)" +
+                             std::string(100'000, '[') + std::string(100'000, ']') + "}}]}";
+    send(deep);
+    EXPECT_TRUE(logged("MVWebview could not read command collection from webview<1000>"));
+    auto reports = MVErrorLogger::reports();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(*reports[0].data, (json{{"webview", "<1000>"}, {"path", deep}}));
+    EXPECT_TRUE(ran.empty());
+}
+
 TEST_F(MVCommandChannelTest, UnreadableJsonIsLoggedAndReported) {
     struct Case {
         const char* address;

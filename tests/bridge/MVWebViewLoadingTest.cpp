@@ -176,6 +176,12 @@ TEST_F(MVWebViewLoadingTest, MalformedCommandRedirectsAreReportedAndEndTheLoad) 
          "MVWebview<1000> could not read command collection:[{oops]",
          "MVWebview could not read command collection.",
          {{"webview", "<1000>"}, {"path", "{oops"}}},
+        // As deep as a location header may carry (the client caps a header at 100 KiB).
+        {"/deepjson",
+         commandURL(R"({"v":)" + std::string(30'000, '[')),
+         "MVWebview<1000> could not read command collection:[{\"v\":[[[",
+         "MVWebview could not read command collection.",
+         {{"webview", "<1000>"}, {"path", R"({"v":)" + std::string(30'000, '[')}}},
         {"/nolocation", "no location {",
          "MVWebView<1000> redirect did not contain a valid location header",
          "HTTP redirect did not contain a valid location header", "no location {"},

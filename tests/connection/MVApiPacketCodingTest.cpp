@@ -185,6 +185,10 @@ TEST(MVApiPacketDecoderTest, DecodesByContentTypeAndCompression) {
          MVApiContentTypeJSON, true, Result::Rejected},
         {"JSON nested too deeply", std::string(600, '[') + std::string(600, ']'),
          MVApiContentTypeJSON, false, Result::Rejected},
+        {"JSON nested 100,000 deep", std::string(100'000, '[') + std::string(100'000, ']'),
+         MVApiContentTypeJSON, false, Result::Rejected},
+        {"MessagePack nested 100,000 deep", std::string(100'000, '\x91') + '\xc0',
+         MVApiContentTypeMessagePack, false, Result::Rejected},
     };
     MVApiPacketDecoder decoder;
     for (const auto& row : rows) {

@@ -93,7 +93,9 @@ TEST_F(CommandConventionsTest, ANestedListRunsWithTheOuterVersion) {
 TEST_F(CommandConventionsTest, ALaterListKeepsItsWebViewAlive) {
     auto list = MVNestedCommandList::asCollection(*MVCommandHandler::sharedHandlerForVersion(20),
                                                   json::array({{{"c", "echo"}}}), webView);
-    platform::RunLoop::main().postAfter(1.0, [list] { list.perform(); }).detach();
+    platform::RunLoop::main()
+        .postAfter(1.0, [list = std::move(list)]() mutable { std::move(list).perform(); })
+        .detach();
     list = MVNestedCommandList::onHandler(*MVCommandHandler::sharedHandlerForVersion(20), {});
     const MVWebView* sent = webView.get();
     std::weak_ptr<MVWebView> weak = webView;

@@ -10,6 +10,7 @@
 #include "libmerovane/core/MVErrorLogger.h"
 #include "libmerovane/handlers/MVCommandHandlerClasses.h"
 #include "libmerovane/handlers/MVCommandHandler_1_0.h"
+#include "libmerovane/handlers/MVNestedCommandList.h"
 #include "platform/foundation/TestDriver.h"
 #include "tests/handlers/TestCommands.h"
 #include "tests/support/FakeWebView.h"
@@ -354,6 +355,66 @@ TEST_F(MVCommandHandlerTest, CommandsStripOnlyParametersNoCopySharesInPlace) {
     for (const auto& performed : performedCommands())
         EXPECT_EQ(performed.parameters, (json{{"src", "x"}}));
     EXPECT_EQ(*kept.parameters(), withNull);
+}
+
+// What "measure" saw: how deep its "deep" array went and where its "tag" text lives.
+struct Measured {
+    size_t depth = 0;
+    const char* tag = nullptr;
+};
+Measured& measured() {
+    static Measured m;
+    return m;
+}
+
+TEST_F(MVCommandHandlerTest, DeepCollectionsBuiltInCodeReachTheCommandWithoutACopy) {
+    MVCommandHandler_1_0::commandTable().add(
+        "measure", {MVSpec{}, [](MVCommandHandler&, json* p, const std::shared_ptr<MVWebView>&) {
+                        measured() = {};
+                        for (const json* v = &p->at("deep"); v->is_array() && !v->empty();
+                             v = &v->front())
+                            ++measured().depth;
+                        measured().tag = p->at("tag").get_ref<const std::string&>().data();
+                    }});
+    constexpr size_t kDepth = 100'000;
+    // [[[ ... ]]] built and later freed without recursion; a copy would recurse per level.
+    auto commands = [](const char*& tag) {
+        json deep = json::array();
+        json* inner = &deep;
+        for (size_t i = 1; i < kDepth; ++i) inner = &inner->emplace_back(json::array());
+        inner->push_back(0);
+        json list = json::array(
+            {{{"c", "measure"}, {"p", {{"tag", std::string(100, 't')}, {"deep", nullptr}}}}});
+        list[0]["p"]["deep"] = std::move(deep);
+        tag = list[0]["p"]["tag"].get_ref<const std::string&>().data();
+        return list;
+    };
+    auto handler = MVCommandHandler::sharedHandlerForVersion(10);
+    struct Road {
+        const char* name;
+        std::function<void(json)> dispatch;
+    } roads[] = {
+        {"collection",
+         [](json list) {
+             MVCommandHandler::performCommandsFromCommandCollection(
+                 json{{"ver", "1.0"}, {"cmds", std::move(list)}}, nullptr);
+         }},
+        {"command list", [&](json list) { handler->performCommands(std::move(list), nullptr); }},
+        {"nested list as collection",
+         [&](json list) {
+             MVNestedCommandList::asCollection(*handler, std::move(list), nullptr).perform();
+         }},
+        {"nested list on the handler",
+         [&](json list) { MVNestedCommandList::onHandler(*handler, std::move(list)).perform(); }},
+    };
+    for (auto& road : roads) {
+        SCOPED_TRACE(road.name);
+        const char* tag = nullptr;
+        json list = commands(tag);
+        road.dispatch(std::move(list));
+        EXPECT_EQ(measured().depth, kDepth);
+        EXPECT_EQ(measured().tag, tag);  // the very text that was built: nothing copied
+    }
 }
 
 TEST_F(MVCommandHandlerTest, PerformValidatedCommandOfAnUnknownCommandIsAProgrammingError) {

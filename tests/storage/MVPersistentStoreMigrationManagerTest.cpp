@@ -89,6 +89,17 @@ TEST_F(MigrationManagerTest, WithoutAMappingTheAnswerIsCodeZeroAndTheTemporaryFi
     }
 }
 
+TEST_F(MigrationManagerTest, AModelFileNested100000DeepIsUnreadableNotACrash) {
+    std::filesystem::remove_all(host_->bundle);
+    writeFile(host_->bundle + "/MVPersistentStorage/0.model.json",
+              R"({"a":)" + std::string(100'000, '[') + std::string(100'000, ']') + "}");
+    platform::Error error;
+    EXPECT_FALSE(migrate(&error));
+    EXPECT_EQ(error.domain(), "MVPersistentStoreMigrationErrorDomain");
+    EXPECT_TRUE(logged("could not read"));
+    EXPECT_TRUE(logged("nested deeper than 512 levels"));
+}
+
 TEST_F(MigrationManagerTest, RemovingTheTemporaryFilesStopsAtTheFirstFailure) {
     writeFile(tempStorePath(), "main");
     writeFile(tempStorePath() + "-shm", "shm");

@@ -134,6 +134,10 @@ TEST_P(WalletClientConfigTest, FailedDownloadsKeepTheHeldConfiguration) {
         {HttpTestServer::Response::text(200, ""), "Internal Error: 511"},
         {HttpTestServer::Response::text(200, "\xff\xff\xff"), "Internal Error: 513"},
         {HttpTestServer::Response::text(503, "busy"), "Internal Error: 512"},
+        // an error body nested 100,000 deep
+        {HttpTestServer::Response::text(
+             500, "{\"a\":" + std::string(100'000, '[') + std::string(100'000, ']') + "}"),
+         "Internal Error: 512"},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.description);

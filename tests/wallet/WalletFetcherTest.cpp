@@ -57,6 +57,20 @@ TEST_F(WalletFetcherTest, StatusErrorKeepsTheBodyAndOffersJson) {
     EXPECT_EQ(fetcher_->retryCount(), 0);
 }
 
+TEST_F(WalletFetcherTest, DeepErrorBodyIsRefusedAsJsonNotACrash) {
+    // About 1 MiB: {"a":[[[ ... ]]]} nested far below the parse's limit.
+    const size_t levels = 524'000;
+    const std::string deep = R"({"a":)" + std::string(levels, '[') + std::string(levels, ']') + "}";
+    server_.respond("/deep", HttpTestServer::Response::text(500, deep, "application/json"));
+    auto outcome = start("/deep", false);
+    ASSERT_TRUE(platform::runUntil([&] { return outcome->done; }, kIO));
+    EXPECT_EQ(outcome->data->size(), deep.size());
+    ASSERT_TRUE(outcome->error);
+    EXPECT_EQ(*outcome->error, platform::Error(kTBXHTTPFetcherStatusDomain, 500));
+    EXPECT_FALSE(outcome->error->userInfo().contains("json"));
+    EXPECT_TRUE(logged("Error body of status 500 not read as JSON: nested deeper than 512"));
+}
+
 TEST_F(WalletFetcherTest, RetriesAreBoundedAndPacedByTheClock) {
     server_.respondOnce("/busy", HttpTestServer::Response::text(503, "busy"));
     server_.respond("/busy", HttpTestServer::Response::text(200, "ok"));

@@ -241,6 +241,17 @@ TEST_P(WalletServerRoadTest, ServerStatusesReachTheCallback) {
     EXPECT_EQ(outcome.error->code(), 500);
     EXPECT_EQ(TWAUnderlyingError(*outcome.error)->domain(), kTBXHTTPFetcherStatusDomain);
 
+    // An error body nested 100,000 deep is no error message and no crash.
+    const std::string deep =
+        R"({"a":)" + std::string(100'000, '[') + std::string(100'000, ']') + "}";
+    wallet_.http().respond(WalletTestServer::kFullWalletPath,
+                           HttpTestServer::Response::text(400, deep, "application/json"));
+    outcome = fullWallet();
+    EXPECT_FALSE(outcome.errorMessage);
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->code(), 400);
+    EXPECT_TRUE(logged("Error body of status 400 not read as JSON"));
+
     HttpTestServer::Response cut;
     cut.closeWithoutResponse = true;
     wallet_.http().respond(WalletTestServer::kFullWalletPath, cut);

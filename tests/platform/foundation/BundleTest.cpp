@@ -94,6 +94,13 @@ TEST_F(BundleTest, MissingOrBrokenInfoIsLoggedAndEmpty) {
     EXPECT_EQ(broken->objectForInfoDictionaryKey("CFBundleIdentifier"), std::nullopt);
     EXPECT_TRUE(logged("Info.json is not a JSON object"));
 
+    home_.write("Deep/Info.json",
+                R"({"a":)" + std::string(100'000, '[') + std::string(100'000, ']') + "}");
+    auto deep = Bundle::bundleAtPath(home_.file("Deep"));
+    ASSERT_TRUE(deep);
+    EXPECT_EQ(deep->objectForInfoDictionaryKey("a"), std::nullopt);
+    EXPECT_TRUE(logged("Info.json is not a JSON object: nested deeper than 512 levels"));
+
     EXPECT_EQ(Bundle::bundleAtPath(home_.file("Nowhere")), nullptr);
 }
 

@@ -135,6 +135,16 @@ TEST_F(KeychainTest, CorruptFileIsKeptAsideAndReadAsEmpty) {
     EXPECT_EQ(keychain().copy(query("k"), &out), KeychainStatus::Success);
 }
 
+TEST_F(KeychainTest, AFileNested100000DeepIsCorruptNotACrash) {
+    home_.write("Library/Keychains/keychain.json", R"({"seed": "ABC", "items": )" +
+                                                       std::string(100'000, '[') +
+                                                       std::string(100'000, ']') + "}");
+    KeychainItem out;
+    EXPECT_EQ(keychain().copy(query("k"), &out), KeychainStatus::ItemNotFound);
+    EXPECT_TRUE(logged("Keychain " + keychain().filePath() + " is corrupt"));
+    EXPECT_EQ(keychain().add(item("k", "v")), KeychainStatus::Success);
+}
+
 TEST_F(KeychainTest, AnItemLackingAFieldIsDroppedAloneAndTheRestStays) {
     ASSERT_EQ(keychain().add(item("a", "first")), KeychainStatus::Success);
     ASSERT_EQ(keychain().add(item("b", "second")), KeychainStatus::Success);

@@ -55,6 +55,7 @@ TEST_F(UserDefaultsTest, ArgumentsOverrideValuesWhichOverrideRegistration) {
         {{"caching_disabled", false}, {"dev_workspace", "reg"}, {"only_reg", 5}});
     defaults().setObject("dev_workspace", "stored");
     defaults().setObject("caching_disabled", true);
+    const std::string deep = std::string(100'000, '[') + std::string(100'000, ']');
     const char* argv[] = {"app",
                           "--gtest_filter=x",
                           "-dev_workspace",
@@ -65,6 +66,8 @@ TEST_F(UserDefaultsTest, ArgumentsOverrideValuesWhichOverrideRegistration) {
                           R"({"a":[1]})",
                           "-bad",
                           "{]",
+                          "-deep",
+                          deep.c_str(),
                           "-last"};
     UserDefaults::setArguments(std::size(argv), const_cast<char**>(argv));
 
@@ -74,6 +77,7 @@ TEST_F(UserDefaultsTest, ArgumentsOverrideValuesWhichOverrideRegistration) {
     EXPECT_EQ(defaults().objectForKey("n"), nlohmann::json(1));  // parsed as JSON
     EXPECT_EQ(defaults().objectForKey("obj"), nlohmann::json::parse(R"({"a":[1]})"));
     EXPECT_EQ(defaults().stringForKey("bad"), "{]");           // not JSON: the text itself
+    EXPECT_EQ(defaults().stringForKey("deep"), deep);          // too deep: the text too
     EXPECT_EQ(defaults().objectForKey("last"), std::nullopt);  // a key without a value
     EXPECT_EQ(defaults().objectForKey("-gtest_filter=x"), std::nullopt);
 
@@ -156,6 +160,13 @@ TEST_F(UserDefaultsTest, FileThatIsNoObjectIsCorruptToo) {
     defaults().resetForTesting();
     EXPECT_EQ(defaults().objectForKey("0"), std::nullopt);
     EXPECT_TRUE(logged("is corrupt, starting with empty defaults: not a JSON object"));
+
+    const std::string deep =
+        R"({"a":)" + std::string(100'000, '[') + std::string(100'000, ']') + "}";
+    home_.write(defaults().filePath().substr(home_.path().size() + 1), deep);
+    defaults().resetForTesting();
+    EXPECT_EQ(defaults().objectForKey("a"), std::nullopt);
+    EXPECT_TRUE(logged("is corrupt, starting with empty defaults: nested deeper than 512 levels"));
 }
 
 TEST_F(UserDefaultsTest, FailedWriteIsReportedAndKeepsTheChanges) {
