@@ -68,6 +68,8 @@ class MVLibraryApplication : public MVApiConnectionHost,
     // Info value "MVApplicationIdentifier"; computed once. None at all fails the
     // assertion "appIdentifier != nil".
     std::string appIdentifier() override;
+    // The same, read afresh; none when neither value exists.
+    static std::optional<std::string> configuredAppIdentifier();
 
     // The user agent: the web engine's own agent, then " libmerovane/<version> (" and the
     // application's name, version, code base and " NOAPPLEPAY)".
