@@ -8,6 +8,7 @@
 #include "libmerovane/application/MVLibraryBundle.h"
 #include "libmerovane/application/MVLocalization.h"
 #include "libmerovane/application/MVPaymentServices.h"
+#include "libmerovane/bridge/MVCommandHandler.h"
 #include "libmerovane/bridge/MVWebCacheInterface.h"
 #include "libmerovane/connection/MVApiConnection.h"
 #include "libmerovane/connection/MVApiConnectionVariable.h"
@@ -200,6 +201,16 @@ void MVLibraryApplication::setDefaultApiPath(std::string path) {
 std::string MVLibraryApplication::defaultApiPath() {
     std::lock_guard lock(mutex_);
     return defaultApiPath_;
+}
+
+void MVLibraryApplication::terminateApp() {
+    throw platform::Exception(MVLibraryApplicationHasBeenTerminatedException,
+                              kTerminatedWithoutCrashLog);
+}
+
+void MVLibraryApplication::terminateAppWithCrashLog() {
+    throw platform::Exception(MVLibraryApplicationHasBeenTerminatedException,
+                              kTerminatedWithCrashLog);
 }
 
 std::optional<std::string> MVLibraryApplication::configuredAppIdentifier() {
