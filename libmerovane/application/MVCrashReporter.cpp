@@ -64,7 +64,7 @@ std::optional<platform::CrashReport> MVCrashReporter::Store::loadPendingCrashRep
 
 bool MVCrashReporter::Store::purgeCrashReport(const platform::CrashReport& report,
                                               platform::Error* error) {
-    // The store removes its oldest pending report, which is the one it loaded last.
+    // The store removes the report it loaded last; checked by its path all the same.
     if (!platform::CrashReporter::shared().purgePendingCrashReport(error)) return false;
     if (!platform::FileManager::defaultManager().fileExists(report.path)) return true;
     if (error) *error = platform::Error(platform::kPOSIXErrorDomain, EEXIST, "still there");
