@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <cerrno>
 #include <mutex>
 #include <nlohmann/json.hpp>
 
