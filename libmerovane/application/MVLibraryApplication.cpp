@@ -3,10 +3,12 @@
 #include <fmt/format.h>
 
 #include "libmerovane/application/MVDeepLink.h"
+#include "libmerovane/application/MVErrorLogUpload.h"
 #include "libmerovane/application/MVInterjectionInterface.h"
 #include "libmerovane/application/MVLibraryBundle.h"
 #include "libmerovane/application/MVLocalization.h"
 #include "libmerovane/application/MVPaymentServices.h"
+#include "libmerovane/bridge/MVCommandHandler.h"
 #include "libmerovane/bridge/MVWebCacheInterface.h"
 #include "libmerovane/connection/MVApiConnection.h"
 #include "libmerovane/connection/MVApiConnectionVariable.h"
@@ -130,6 +132,7 @@ std::shared_ptr<MVLibraryApplication> MVLibraryApplication::sharedLibraryPointer
         MVApiConnection::setHost(state.instance);
         MVPersistentStorage::setHost(state.instance);
         MVLocalizationInterface::setShared(state.instance);
+        MVErrorLogUpload::install();
     }
     return state.instance;
 }
@@ -200,18 +203,27 @@ std::string MVLibraryApplication::defaultApiPath() {
     return defaultApiPath_;
 }
 
+void MVLibraryApplication::terminateApp() {
+    throw platform::Exception(MVLibraryApplicationHasBeenTerminatedException,
+                              kTerminatedWithoutCrashLog);
+}
+
+void MVLibraryApplication::terminateAppWithCrashLog() {
+    throw platform::Exception(MVLibraryApplicationHasBeenTerminatedException,
+                              kTerminatedWithCrashLog);
+}
+
+std::optional<std::string> MVLibraryApplication::configuredAppIdentifier() {
+    auto fromDefaults = platform::UserDefaults::standard().stringForKey("app_identifier");
+    std::string identifier = fromDefaults ? withoutWhitespace(*fromDefaults) : std::string();
+    if (!identifier.empty()) return identifier;
+    auto fromInfo = platform::Bundle::main().objectForInfoDictionaryKey("MVApplicationIdentifier");
+    if (fromInfo && fromInfo->is_string()) return fromInfo->get<std::string>();
+    return std::nullopt;
+}
+
 std::string MVLibraryApplication::appIdentifier() {
-    std::call_once(appIdentifierOnce_, [this] {
-        auto fromDefaults = platform::UserDefaults::standard().stringForKey("app_identifier");
-        std::string identifier = fromDefaults ? withoutWhitespace(*fromDefaults) : std::string();
-        if (!identifier.empty()) {
-            appIdentifier_ = identifier;
-            return;
-        }
-        auto fromInfo =
-            platform::Bundle::main().objectForInfoDictionaryKey("MVApplicationIdentifier");
-        if (fromInfo && fromInfo->is_string()) appIdentifier_ = fromInfo->get<std::string>();
-    });
+    std::call_once(appIdentifierOnce_, [this] { appIdentifier_ = configuredAppIdentifier(); });
     platform::assertThat(appIdentifier_.has_value(), "appIdentifier != nil");
     return *appIdentifier_;
 }

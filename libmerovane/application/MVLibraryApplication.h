@@ -49,7 +49,18 @@ class MVLibraryApplication : public MVApiConnectionHost,
     static MVLibraryApplication& sharedLibrary();
     static std::shared_ptr<MVLibraryApplication> sharedLibraryPointer();
 
+    // The reasons of MVLibraryApplicationHasBeenTerminatedException, the system's own texts.
+    static constexpr const char* kTerminatedWithoutCrashLog =
+        "MVLibraryApllication has been terminated without crash log.";
+    static constexpr const char* kTerminatedWithCrashLog =
+        "MVLibraryApllication has been terminated with crash log.";
+
     static std::string libraryVersion() { return kLibraryVersion; }
+    // End the application by raising MVLibraryApplicationHasBeenTerminatedException, which
+    // nothing of the library catches; the crash capture records it. A report of the first
+    // is discarded at the next launch, one of the second is sent.
+    [[noreturn]] static void terminateApp();
+    [[noreturn]] static void terminateAppWithCrashLog();
     static bool didUpdateApplication() { return sharedLibrary().didUpdateApplication_; }
     static double timeIntervalSinceLaunching();
 
@@ -68,6 +79,8 @@ class MVLibraryApplication : public MVApiConnectionHost,
     // Info value "MVApplicationIdentifier"; computed once. None at all fails the
     // assertion "appIdentifier != nil".
     std::string appIdentifier() override;
+    // The same, read afresh; none when neither value exists.
+    static std::optional<std::string> configuredAppIdentifier();
 
     // The user agent: the web engine's own agent, then " libmerovane/<version> (" and the
     // application's name, version, code base and " NOAPPLEPAY)".

@@ -13,25 +13,40 @@ constexpr const char* kSendingLine = "MVErrorLogger is sending error log to serv
 
 struct ReportStore {
     std::mutex mutex;
-    std::deque<MVErrorReport> reports;  // guarded by mutex
+    std::deque<MVErrorReport> reports;                        // guarded by mutex
+    std::shared_ptr<const MVErrorLogger::Uploader> uploader;  // guarded by mutex
 };
 
 ReportStore& store() {
     static ReportStore* s = [] {
         auto* created = new ReportStore;
-        platform::registerSharedInstanceReset("MVErrorLogger",
-                                              [] { MVErrorLogger::clearReports(); });
+        platform::registerSharedInstanceReset("MVErrorLogger", [] {
+            MVErrorLogger::clearReports();
+            MVErrorLogger::setUploader({});
+        });
         return created;
     }();
     return *s;
 }
 
-void keep(MVErrorReport report) {
-    MVLogVerbose(kSendingLine, report.description);
-    auto& s = store();
-    std::lock_guard lock(s.mutex);
-    s.reports.push_back(std::move(report));
-    while (s.reports.size() > MVErrorLogger::kKeptReports) s.reports.pop_front();
+void keep(const MVErrorReport& report) {
+    std::shared_ptr<const MVErrorLogger::Uploader> uploader;
+    {
+        auto& s = store();
+        std::lock_guard lock(s.mutex);
+        s.reports.push_back(report);
+        while (s.reports.size() > MVErrorLogger::kKeptReports) s.reports.pop_front();
+        uploader = s.uploader;
+    }
+    if (!uploader) {
+        MVLogVerbose(kSendingLine, report.description);
+        return;
+    }
+    try {
+        (*uploader)(report);
+    } catch (const std::exception& e) {
+        MVLogError("MVErrorLogger could not send error log: {}", e.what());
+    }
 }
 
 }  // namespace
@@ -42,6 +57,13 @@ void MVErrorLogger::logError(const std::string& description, const nlohmann::jso
 
 void MVErrorLogger::logError(const std::string& description) {
     keep({description, nullptr});
+}
+
+void MVErrorLogger::setUploader(Uploader uploader) {
+    auto shared = uploader ? std::make_shared<const Uploader>(std::move(uploader)) : nullptr;
+    auto& s = store();
+    std::lock_guard lock(s.mutex);
+    s.uploader = std::move(shared);
 }
 
 std::vector<MVErrorReport> MVErrorLogger::reports() {

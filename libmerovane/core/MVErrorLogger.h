@@ -5,10 +5,12 @@
 //   MVErrorLogger::logError("MVApiConnection lost its stream");   // no data
 //
 // A report is a description and a small data object (usually a dictionary or a
-// string). Nothing comes back to the caller. Until the upload to the error log endpoint
-// is in place, reports are logged and the latest ones are kept for inspection.
+// string). Nothing comes back to the caller. The latest reports are kept for inspection;
+// the upload to the log server is installed from above (setUploader), and without it a
+// report is only logged.
 // Thread-safe.
 
+#include <functional>
 #include <memory>
 #include <nlohmann/json_fwd.hpp>
 #include <string>
@@ -28,6 +30,11 @@ class MVErrorLogger {
     // The reports made since the last reset, oldest first (at most kKeptReports).
     static std::vector<MVErrorReport> reports();
     static void clearReports();
+
+    // Sends each report on; called on the reporting thread after the report is kept. An
+    // exception it lets out is logged, never passed to the reporter. Empty removes it.
+    using Uploader = std::function<void(const MVErrorReport& report)>;
+    static void setUploader(Uploader uploader);
 
     static constexpr size_t kKeptReports = 256;
 };

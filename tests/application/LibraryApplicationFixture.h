@@ -4,17 +4,34 @@
 // and the loopback API peer's fixture (real connection, real store, real keychain file).
 
 #include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "libmerovane/application/MVInterjectionInterface.h"
 #include "libmerovane/application/MVLibraryApplication.h"
+#include "libmerovane/application/MVLogServer.h"
+#include "libmerovane/core/StringExtensions.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/SharedInstances.h"
 #include "platform/foundation/UserDefaults.h"
 #include "tests/support/ApiConnectionTest.h"
 #include "tests/support/FakeWebCache.h"
+#include "tests/support/HttpTestServer.h"
+
+// The pairs of a query written as "k=v&k=v&", decoded.
+inline std::map<std::string, std::string> pairsOf(const std::string& query) {
+    std::map<std::string, std::string> pairs;
+    size_t start = 0;
+    for (size_t end; (end = query.find('&', start)) != std::string::npos; start = end + 1) {
+        const std::string pair = query.substr(start, end - start);
+        const size_t equals = pair.find('=');
+        pairs[urlDecodedString(pair.substr(0, equals)).value_or("?")] =
+            urlDecodedString(pair.substr(equals + 1)).value_or("?");
+    }
+    return pairs;
+}
 
 class RecordingInterjections : public MVInterjectionInterface {
   public:
@@ -59,8 +76,12 @@ class LibraryApplicationTest : public ApiConnectionTest {
         cache = FakeWebCache::install();
         interjections = std::make_shared<RecordingInterjections>();
         MVInterjectionInterface::setShared(interjections);
+        // Error reports go nowhere unless a test serves them.
+        logServer_ = std::make_unique<HttpTestServer::RefusingPort>();
+        MVLogServer::setEndpointBase(logServer_->url(""));
     }
     void TearDown() override {
+        MVLogServer::setEndpointBase({});
         platform::Bundle::setMainBundlePathForTesting({});
         ApiConnectionTest::TearDown();
     }
@@ -82,4 +103,5 @@ class LibraryApplicationTest : public ApiConnectionTest {
 
     std::shared_ptr<FakeWebCache> cache;
     std::shared_ptr<RecordingInterjections> interjections;
+    std::unique_ptr<HttpTestServer::RefusingPort> logServer_;
 };

@@ -50,4 +50,24 @@ TEST_F(MVErrorLoggerTest, ReportsFromSeveralThreadsAreAllKept) {
     EXPECT_EQ(MVErrorLogger::reports().size(), 200u);
 }
 
+TEST_F(MVErrorLoggerTest, AnInstalledUploaderGetsEachKeptReportAndItsFailureStaysHere) {
+    std::vector<std::string> sent;
+    MVErrorLogger::setUploader([&](const MVErrorReport& report) {
+        // Kept before it is sent on.
+        EXPECT_EQ(MVErrorLogger::reports().back().description, report.description);
+        sent.push_back(report.description);
+        if (report.data && *report.data == "throw") throw std::runtime_error("no network");
+    });
+    MVErrorLogger::logError("first");
+    EXPECT_NO_THROW(MVErrorLogger::logError("second", "throw"));
+    EXPECT_EQ(sent, (std::vector<std::string>{"first", "second"}));
+    EXPECT_TRUE(logged("MVErrorLogger could not send error log: no network"));
+    // The uploader logs its own sending line.
+    EXPECT_FALSE(logged("MVErrorLogger is sending error log to server"));
+    MVErrorLogger::setUploader({});
+    MVErrorLogger::logError("third");
+    EXPECT_EQ(sent.size(), 2u);
+    EXPECT_EQ(MVErrorLogger::reports().size(), 3u);
+}
+
 }  // namespace

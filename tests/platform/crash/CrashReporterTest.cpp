@@ -14,6 +14,7 @@
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/FileManager.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/CrashingChild.h"
 #include "tests/support/PlatformTest.h"
 #include "tests/support/TempDir.h"
 
@@ -83,12 +84,7 @@ TEST(CrashChild, Crash) {
     if (role.empty()) GTEST_SKIP() << "runs as a child process only";
     ASSERT_TRUE(CrashReporter::shared().enable());
     if (role == "bus") {
-        // A file's page beyond its end.
-        const int fd = ::memfd_create("empty", 0);
-        void* page = ::mmap(reinterpret_cast<void*>(kBusAddress), 4096, PROT_READ,
-                            MAP_SHARED | MAP_FIXED_NOREPLACE, fd, 0);
-        if (page != reinterpret_cast<void*>(kBusAddress)) std::_Exit(3);
-        (void)*static_cast<volatile char*>(page);
+        dieOfSigbusAt(kBusAddress);
     } else if (role == "segv") {
         void* page = ::mmap(reinterpret_cast<void*>(kSegvAddress), 4096, PROT_NONE,
                             MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
