@@ -129,7 +129,8 @@ TEST_F(MVApiUpstreamWriterTest, TheClientSerialResendsWhatFollowsItAndABadOneCha
     EXPECT_EQ(writer_.position(), 5u);
     // The server holds up to 3: 4 and 5 go again, in that order.
     EXPECT_TRUE(writer_.resetClientSerial(3));
-    EXPECT_EQ(drain(true, true), (std::vector<std::string>{writerPacket(4).data, writerPacket(5).data}));
+    EXPECT_EQ(drain(true, true),
+              (std::vector<std::string>{writerPacket(4).data, writerPacket(5).data}));
     // 0 changes nothing.
     EXPECT_TRUE(writer_.resetClientSerial(0));
     EXPECT_EQ(writer_.position(), 5u);
