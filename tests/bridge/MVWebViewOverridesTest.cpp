@@ -8,17 +8,17 @@
 
 namespace {
 
-constexpr const char* kOne = "mvtest://shop/one";
-constexpr const char* kTwo = "mvtest://shop/two";
+constexpr const char* kPageOne = "mvtest://shop/one";
+constexpr const char* kPageTwo = "mvtest://shop/two";
 
 class MVWebViewOverridesTest : public MVWebViewFixture {
   protected:
     void SetUp() override {
         MVWebViewFixture::SetUp();
-        serveSite({kOne, kTwo});
+        serveSite({kPageOne, kPageTwo});
     }
     void openOne() {
-        webView->openUrl(kOne);
+        webView->openUrl(kPageOne);
         ASSERT_TRUE(waitUntilLoaded());
         ASSERT_EQ(pageModel->overrideInjections(), 1);
     }
@@ -26,18 +26,18 @@ class MVWebViewOverridesTest : public MVWebViewFixture {
 
 TEST_F(MVWebViewOverridesTest, LocationReplaceSwapsTheNewestEntryForANativeLoad) {
     openOne();
-    pageModel->locationReplace(kTwo);
+    pageModel->locationReplace(kPageTwo);
     platform::runUntilIdle();
     EXPECT_FALSE(page().decisions().at(page().decisions().size() - 2).allowed);
-    ASSERT_TRUE(settle([&] { return site->requestCount(kTwo) == 1 && !webView->isLoading(); }));
-    EXPECT_EQ(historyUrls(), (std::vector<std::string>{kTwo}));
-    EXPECT_EQ(webView->currentUrl(), kTwo);
+    ASSERT_TRUE(settle([&] { return site->requestCount(kPageTwo) == 1 && !webView->isLoading(); }));
+    EXPECT_EQ(historyUrls(), (std::vector<std::string>{kPageTwo}));
+    EXPECT_EQ(webView->currentUrl(), kPageTwo);
     EXPECT_TRUE(logged("MVWebView<1000> will handle JS override 'window.location.replace'"));
     EXPECT_EQ(notes->names, (std::vector<std::string>{"start", "finish", "start", "finish"}));
     // A relative address stays on the site.
     pageModel->locationReplace("one");
-    ASSERT_TRUE(settle([&] { return site->requestCount(kOne) == 2 && !webView->isLoading(); }));
-    EXPECT_EQ(historyUrls(), (std::vector<std::string>{kOne}));
+    ASSERT_TRUE(settle([&] { return site->requestCount(kPageOne) == 2 && !webView->isLoading(); }));
+    EXPECT_EQ(historyUrls(), (std::vector<std::string>{kPageOne}));
 }
 
 TEST_F(MVWebViewOverridesTest, UnreadableReportsChangeNothing) {
@@ -55,7 +55,7 @@ TEST_F(MVWebViewOverridesTest, UnreadableReportsChangeNothing) {
     }
     EXPECT_EQ(loggedCount("could not read the address of JS override"), 4u);
     platform::advanceBy(1.0);
-    EXPECT_EQ(historyUrls(), (std::vector<std::string>{kOne}));
+    EXPECT_EQ(historyUrls(), (std::vector<std::string>{kPageOne}));
     EXPECT_EQ(site->requests().size(), 1u);
     EXPECT_EQ(owner->count("didModifyHistory"), 0u);
 }
@@ -91,7 +91,7 @@ TEST_F(MVWebViewOverridesTest, PushStateAddsAnEntryThatGoingBackLeavesInsideTheP
     pageModel->pushState("mvtest://shop/one/details");
     platform::runUntilIdle();
     EXPECT_FALSE(lastDecision());
-    EXPECT_EQ(historyUrls(), (std::vector<std::string>{kOne, "mvtest://shop/one/details"}));
+    EXPECT_EQ(historyUrls(), (std::vector<std::string>{kPageOne, "mvtest://shop/one/details"}));
     EXPECT_TRUE(webView->pageHistory().back()->isPushState());
     EXPECT_EQ(owner->count("didModifyHistory"), 1u);
     EXPECT_TRUE(logged("MVWebView<1000> will handle JS override 'history.pushState'"));
@@ -99,7 +99,7 @@ TEST_F(MVWebViewOverridesTest, PushStateAddsAnEntryThatGoingBackLeavesInsideTheP
     EXPECT_TRUE(webView->goBack());
     EXPECT_EQ(page().scripts().back(), "history.go(-1)");
     platform::advanceBy(1.0);
-    EXPECT_EQ(historyUrls(), (std::vector<std::string>{kOne}));
+    EXPECT_EQ(historyUrls(), (std::vector<std::string>{kPageOne}));
     EXPECT_EQ(site->requests().size(), 1u);
 }
 
@@ -110,8 +110,8 @@ TEST_F(MVWebViewOverridesTest, ReportedAddressesAreNeverPastedIntoScripts) {
     pageModel->pushState(odd);
     platform::runUntilIdle();
     ASSERT_EQ(webView->pageHistory().back()->documentUrl(), odd);
-    page().navigate(kTwo);
-    ASSERT_TRUE(settle([&] { return site->requestCount(kTwo) == 1 && !webView->isLoading(); }));
+    page().navigate(kPageTwo);
+    ASSERT_TRUE(settle([&] { return site->requestCount(kPageTwo) == 1 && !webView->isLoading(); }));
     EXPECT_TRUE(webView->goBack());
     EXPECT_TRUE(webView->goBack());
     platform::advanceBy(1.0);
@@ -122,11 +122,11 @@ TEST_F(MVWebViewOverridesTest, ReportsAreHandledBeforeTheFrameRule) {
     openOne();
     platform::URLRequest report(*platform::URL::parse(
         std::string(MVJavascriptOverrides::kHistoryPushStateScheme) + "://mvtest%3A%2F%2Fx"));
-    report.setMainDocumentURL(platform::URL::parse(kOne));
+    report.setMainDocumentURL(platform::URL::parse(kPageOne));
     EXPECT_EQ(webView->webViewShouldStartLoadWithRequest(*webView->webView(), report,
                                                          platform::NavigationType::Other),
               false);
-    EXPECT_EQ(historyUrls(), (std::vector<std::string>{kOne, "mvtest://x"}));
+    EXPECT_EQ(historyUrls(), (std::vector<std::string>{kPageOne, "mvtest://x"}));
 }
 
 }  // namespace

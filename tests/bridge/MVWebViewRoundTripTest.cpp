@@ -19,7 +19,7 @@ namespace {
 
 constexpr const char* kBase = "https://shop.example/page";
 
-struct Performed {
+struct RoundTripPerformed {
     std::string name;
     json parameters;
     MVWebView* webView;
@@ -53,7 +53,7 @@ class MVWebViewRoundTripTest : public MVWebViewFixture {
     }
     double alpha() const { return webView->webView()->alpha(); }
 
-    std::vector<Performed> performed;
+    std::vector<RoundTripPerformed> performed;
 };
 
 TEST_F(MVWebViewRoundTripTest, PageCommandIsAnsweredByOneEventScript) {

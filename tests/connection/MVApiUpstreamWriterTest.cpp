@@ -11,14 +11,14 @@
 
 namespace {
 
-MVApiConnectionPacket packet(int64_t serial) {
+MVApiConnectionPacket writerPacket(int64_t serial) {
     return {MVApiPacketEncoder::chunk("{\"serial\":" + std::to_string(serial) + "}"), serial};
 }
 
 class MVApiUpstreamWriterTest : public PlatformTest {
   protected:
     void fill(int64_t from, int64_t to) {
-        for (int64_t s = from; s <= to; ++s) writer_.append(packet(s));
+        for (int64_t s = from; s <= to; ++s) writer_.append(writerPacket(s));
     }
     // Writes whatever may go now, completely; answers the serials written.
     std::vector<std::string> drain(bool persistent, bool headArrived) {
@@ -39,7 +39,7 @@ TEST_F(MVApiUpstreamWriterTest, The71stPacketDropsThe20Oldest) {
     } rows[] = {{30, 31, 10, 11}, {5, 5, 0, 0}, {70, 70, 50, 50}, {20, 21, 0, 1}};
     for (const auto& row : rows) {
         MVApiUpstreamWriter writer;
-        for (int64_t s = 1; s <= 70; ++s) writer.append(packet(s));
+        for (int64_t s = 1; s <= 70; ++s) writer.append(writerPacket(s));
         // Bring the positions where the row wants them: confirm `position` packets and
         // hand out the rest up to `next`.
         for (size_t i = 0; i < row.next; ++i) {
@@ -48,7 +48,7 @@ TEST_F(MVApiUpstreamWriterTest, The71stPacketDropsThe20Oldest) {
         }
         ASSERT_EQ(writer.position(), row.position);
         ASSERT_EQ(writer.nextPosition(), row.next);
-        writer.append(packet(71));
+        writer.append(writerPacket(71));
         EXPECT_EQ(writer.count(), 51u);
         EXPECT_EQ(writer.serials().front(), 21);
         EXPECT_EQ(writer.position(), row.expectedPosition);
@@ -60,7 +60,7 @@ TEST_F(MVApiUpstreamWriterTest, ALegacyConnectionSendsOnePacketAndItsLastChunk) 
     fill(1, 2);
     auto written = drain(false, true);
     ASSERT_EQ(written.size(), 1u);
-    EXPECT_EQ(written[0], packet(1).data + "0\r\n\r\n");
+    EXPECT_EQ(written[0], writerPacket(1).data + "0\r\n\r\n");
     // Nothing more until the response ends.
     EXPECT_TRUE(drain(false, true).empty());
     EXPECT_EQ(writer_.position(), 0u);
@@ -69,7 +69,7 @@ TEST_F(MVApiUpstreamWriterTest, ALegacyConnectionSendsOnePacketAndItsLastChunk) 
     writer_.confirmHandedOut();
     written = drain(false, false);
     ASSERT_EQ(written.size(), 1u);
-    EXPECT_EQ(written[0], packet(2).data + "0\r\n\r\n");
+    EXPECT_EQ(written[0], writerPacket(2).data + "0\r\n\r\n");
     // Any other answer sends the same packet again.
     writer_.resendHandedOut();
     EXPECT_EQ(drain(false, false), written);
@@ -80,17 +80,17 @@ TEST_F(MVApiUpstreamWriterTest, APersistentConnectionWaitsForItsHeadOnce) {
     // Before the response head, one packet goes and waits for confirmation.
     auto written = drain(true, false);
     ASSERT_EQ(written.size(), 1u);
-    EXPECT_EQ(written[0], packet(1).data);
+    EXPECT_EQ(written[0], writerPacket(1).data);
     writer_.confirmHandedOut();  // the head was accepted
     written = drain(true, true);
     ASSERT_EQ(written.size(), 2u);
-    EXPECT_EQ(written[1], packet(3).data);
+    EXPECT_EQ(written[1], writerPacket(3).data);
     EXPECT_FALSE(writer_.hasUnconfirmedPackets());
 }
 
 TEST_F(MVApiUpstreamWriterTest, PartialWritesContinueWhereTheyStopped) {
     fill(1, 1);
-    const std::string whole = packet(1).data;
+    const std::string whole = writerPacket(1).data;
     auto bytes = writer_.bytesToWrite(true, true);
     EXPECT_FALSE(writer_.didWrite(3));
     EXPECT_FALSE(writer_.didWrite(0));
@@ -106,7 +106,7 @@ TEST_F(MVApiUpstreamWriterTest, PartialWritesContinueWhereTheyStopped) {
     writer_.didWrite(2);
     writer_.dropChunkInProgress();
     writer_.resendHandedOut();
-    EXPECT_EQ(writer_.bytesToWrite(false, true), packet(2).data + "0\r\n\r\n");
+    EXPECT_EQ(writer_.bytesToWrite(false, true), writerPacket(2).data + "0\r\n\r\n");
 }
 
 TEST_F(MVApiUpstreamWriterTest, DroppedPacketsLendTheirMemoryButNotAChunkInProgress) {
@@ -120,7 +120,7 @@ TEST_F(MVApiUpstreamWriterTest, DroppedPacketsLendTheirMemoryButNotAChunkInProgr
     while (!writer_.takeSpareBuffer().empty()) ++spares;
     EXPECT_EQ(spares, MVApiUpstreamWriter::kTrimCount - 1);
     // The chunk in progress still goes out whole.
-    EXPECT_EQ(writer_.bytesToWrite(true, true), packet(1).data.substr(3));
+    EXPECT_EQ(writer_.bytesToWrite(true, true), writerPacket(1).data.substr(3));
 }
 
 TEST_F(MVApiUpstreamWriterTest, TheClientSerialResendsWhatFollowsItAndABadOneChangesNothing) {
@@ -129,7 +129,8 @@ TEST_F(MVApiUpstreamWriterTest, TheClientSerialResendsWhatFollowsItAndABadOneCha
     EXPECT_EQ(writer_.position(), 5u);
     // The server holds up to 3: 4 and 5 go again, in that order.
     EXPECT_TRUE(writer_.resetClientSerial(3));
-    EXPECT_EQ(drain(true, true), (std::vector<std::string>{packet(4).data, packet(5).data}));
+    EXPECT_EQ(drain(true, true),
+              (std::vector<std::string>{writerPacket(4).data, writerPacket(5).data}));
     // 0 changes nothing.
     EXPECT_TRUE(writer_.resetClientSerial(0));
     EXPECT_EQ(writer_.position(), 5u);

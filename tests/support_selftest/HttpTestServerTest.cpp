@@ -57,7 +57,7 @@ class Client {
 };
 
 // A plain client, so the server is seen on the wire without our URL loading.
-class RawClient : public Client {
+class RawHttpClient : public Client {
   public:
     using Client::Client;
     void send(std::string_view data) {
@@ -120,7 +120,7 @@ class HttpTestServerTest : public PlatformTest {
 
 TEST_F(HttpTestServerTest, AnswersScriptsOnOneKeptAliveConnection) {
     server_.respond("/a", Response::text(200, "alpha", "text/plain"));
-    RawClient client(server_.port());
+    RawHttpClient client(server_.port());
     ASSERT_TRUE(client.connected());
     client.send("GET /a?x=1 HTTP/1.1\r\nHost: t\r\nX-Test: yes\r\n\r\n");
     EXPECT_EQ(client.readUntil("alpha"),
@@ -141,7 +141,7 @@ TEST_F(HttpTestServerTest, AnswersScriptsOnOneKeptAliveConnection) {
 
 TEST_F(HttpTestServerTest, RecordsChunkedAndSizedRequestBodies) {
     server_.respond("/up", Response::text(200, "ok"));
-    RawClient client(server_.port());
+    RawHttpClient client(server_.port());
     client.send(
         "POST /up HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n6\r\n "
         "world\r\n0\r\n\r\n");
@@ -160,7 +160,7 @@ TEST_F(HttpTestServerTest, OnceResponsesComeBeforeTheStandingOneAndHandlersSeeTh
     server_.handle("/h", [](const HttpTestServer::Request& r) {
         return Response::text(200, "echo " + r.query);
     });
-    RawClient client(server_.port());
+    RawHttpClient client(server_.port());
     client.send("GET /s HTTP/1.1\r\n\r\n");
     EXPECT_NE(client.readUntil("first").find("503 Service Unavailable"), std::string::npos);
     client.send("GET /s HTTP/1.1\r\n\r\n");
@@ -175,7 +175,7 @@ TEST_F(HttpTestServerTest, ChunkedResponsesWithPausesOnThePlatformClock) {
     r.chunks = {"ab", "cde"};
     r.chunkInterval = 2;
     server_.respond("/c", r);
-    RawClient client(server_.port());
+    RawHttpClient client(server_.port());
     client.send("GET /c HTTP/1.1\r\n\r\n");
     EXPECT_EQ(client.readUntil("ab\r\n"),
               "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\n");
@@ -187,7 +187,7 @@ TEST_F(HttpTestServerTest, HoldsUntilReleasedAndClosesWhenAsked) {
     Response held = Response::text(200, "held");
     held.holdUntilReleased = "go";
     server_.respond("/held", held);
-    RawClient client(server_.port());
+    RawHttpClient client(server_.port());
     client.send("GET /held HTTP/1.1\r\nConnection: close\r\n\r\n");
     ASSERT_TRUE(platform::runUntil([&] { return server_.requestCount("/held") == 1; }, 10));
     server_.release("go");
@@ -199,7 +199,7 @@ TEST_F(HttpTestServerTest, DropsMidBody) {
     Response cut = Response::text(200, "0123456789");
     cut.dropAfterBodyBytes = 4;
     server_.respond("/cut", cut);
-    RawClient client(server_.port());
+    RawHttpClient client(server_.port());
     client.send("GET /cut HTTP/1.1\r\n\r\n");
     std::string all = client.readUntil("never");
     EXPECT_NE(all.find("Content-Length: 10\r\n\r\n0123"), std::string::npos);
@@ -233,7 +233,7 @@ TEST_F(HttpTestServerTest, SpeaksTlsWithTheTestChainAndEndsWithCloseNotify) {
 
 TEST_F(HttpTestServerTest, RefusingPortRefuses) {
     HttpTestServer::RefusingPort refusing;
-    RawClient client(refusing.port());
+    RawHttpClient client(refusing.port());
     EXPECT_FALSE(client.connected());
 }
 

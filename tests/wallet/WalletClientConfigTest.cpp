@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr double kIO = 20.0;
+constexpr double kConfigIO = 20.0;
 
 struct Answer {
     std::string asker;
@@ -55,7 +55,7 @@ class WalletClientConfigTest : public PlatformTest, public ::testing::WithParamI
     Answer askAndWait(const std::string& asker) {
         size_t before = answers_.size();
         ask(asker);
-        EXPECT_TRUE(platform::runUntil([&] { return answers_.size() > before; }, kIO));
+        EXPECT_TRUE(platform::runUntil([&] { return answers_.size() > before; }, kConfigIO));
         return answers_.empty() ? Answer{} : answers_.back();
     }
     size_t downloads() const {
@@ -98,7 +98,7 @@ TEST_P(WalletClientConfigTest, AskersDuringADownloadShareIt) {
     ask("first");
     ask("second");
     EXPECT_TRUE(config_->fetchInProgress());
-    ASSERT_TRUE(platform::runUntil([&] { return answers_.size() == 2; }, kIO));
+    ASSERT_TRUE(platform::runUntil([&] { return answers_.size() == 2; }, kConfigIO));
     EXPECT_EQ(downloads(), 1u);
     EXPECT_EQ(answers_[0].asker, "first");
     EXPECT_EQ(answers_[1].asker, "second");

@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr double kIO = 20.0;
+constexpr double kServerIO = 20.0;
 
 struct FullWalletOutcome {
     bool called = false;
@@ -66,7 +66,7 @@ class WalletServerCommunicatorTest : public PlatformTest {
         else
             communicator_->getFullWallet(request, *context_, callback);
         EXPECT_FALSE(outcome->called);
-        EXPECT_TRUE(platform::runUntil([&] { return outcome->called; }, kIO));
+        EXPECT_TRUE(platform::runUntil([&] { return outcome->called; }, kServerIO));
         return *outcome;
     }
 
@@ -289,7 +289,7 @@ TEST_P(WalletServerRoadTest, PreauthorizedMaskedWalletAndRevoke) {
                                                             EXPECT_FALSE(m);
                                                             EXPECT_FALSE(e);
                                                         });
-    ASSERT_TRUE(platform::runUntil([&] { return called; }, kIO));
+    ASSERT_TRUE(platform::runUntil([&] { return called; }, kServerIO));
     ASSERT_TRUE(got);
     EXPECT_EQ(got->buyer_email(), "ann@example.com");
     auto sent = wallet_.lastRequest(WalletTestServer::kPreauthorizedPath);
@@ -305,7 +305,7 @@ TEST_P(WalletServerRoadTest, PreauthorizedMaskedWalletAndRevoke) {
 
     communicator_->clientFrameworkRevokeOAuthRefreshToken("refresh=1");
     ASSERT_TRUE(platform::runUntil(
-        [&] { return wallet_.requestCount(WalletTestServer::kRevokePath) == 1; }, kIO));
+        [&] { return wallet_.requestCount(WalletTestServer::kRevokePath) == 1; }, kServerIO));
     auto revoke = wallet_.lastRequest(WalletTestServer::kRevokePath);
     EXPECT_EQ(revoke->query, "s7e=token");
     EXPECT_EQ(WalletTestServer::formFields(*revoke)["token"], "refresh=1");

@@ -44,9 +44,9 @@ class Page : public ViewController {
     Log* log_ = nullptr;
 };
 
-class Delegate : public NavigationControllerDelegate {
+class NavigationDelegate : public NavigationControllerDelegate {
   public:
-    explicit Delegate(Log* log) : log_(log) {}
+    explicit NavigationDelegate(Log* log) : log_(log) {}
     void willShow(NavigationController& nav, ViewController& c, bool a) override {
         log_->push_back("willShow " + c.title() + suffix(a));
         if (onWillShow) onWillShow(nav);
@@ -98,7 +98,7 @@ class NavigationControllerTest : public PlatformTest {
 
     Log log;
     std::shared_ptr<Window> window = Window::create(Rect(0, 0, 320, 480));
-    std::shared_ptr<Delegate> delegate = std::make_shared<Delegate>(&log);
+    std::shared_ptr<NavigationDelegate> delegate = std::make_shared<NavigationDelegate>(&log);
     std::shared_ptr<Page> a = Page::create("A", &log), b = Page::create("B", &log),
                           c = Page::create("C", &log);
 };

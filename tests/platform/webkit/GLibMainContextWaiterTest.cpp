@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr double kPatience = 20.0;
+constexpr double kWaiterPatience = 20.0;
 
 class GLibMainContextWaiterTest : public PlatformTest {
   protected:
@@ -39,7 +39,7 @@ TEST_F(GLibMainContextWaiterTest, GLibSourcesRunWhileOurLoopWaitsAndOurOrderStay
     loop.post([&] { order.push_back(1); });
     loop.postAfter(0, [&] { order.push_back(2); }).detach();
     loop.post([&] { order.push_back(3); });
-    EXPECT_TRUE(platform::runUntil([&] { return glibRan && order.size() == 3; }, kPatience));
+    EXPECT_TRUE(platform::runUntil([&] { return glibRan && order.size() == 3; }, kWaiterPatience));
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
 }
 
@@ -48,7 +48,7 @@ TEST_F(GLibMainContextWaiterTest, WakeFromAnotherThreadEndsAWait) {
     std::thread waker([&] { waiter->wake(); });
     std::vector<pollfd> none;
     const auto start = std::chrono::steady_clock::now();
-    waiter->wait(platform::secondsToNanos(kPatience), none);
+    waiter->wait(platform::secondsToNanos(kWaiterPatience), none);
     waker.join();
     // Without the wake this would wait the whole time.
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
@@ -66,7 +66,7 @@ TEST_F(GLibMainContextWaiterTest, WatchedDescriptorsStillReachTheirCallbacks) {
             [[maybe_unused]] auto n = ::read(fds[0], &c, 1);
         });
     ASSERT_EQ(::write(fds[1], "x", 1), 1);
-    EXPECT_TRUE(platform::runUntil([&] { return seen != 0; }, kPatience));
+    EXPECT_TRUE(platform::runUntil([&] { return seen != 0; }, kWaiterPatience));
     EXPECT_TRUE(seen & POLLIN);
     watch.cancel();
     ::close(fds[0]);
@@ -84,7 +84,7 @@ TEST_F(GLibMainContextWaiterTest, IteratingGLibRunsNoneOfOurWorkAndIsBounded) {
             return G_SOURCE_REMOVE;
         },
         &fired);
-    EXPECT_TRUE(platform::iterateGLibUntil([&] { return fired; }, kPatience));
+    EXPECT_TRUE(platform::iterateGLibUntil([&] { return fired; }, kWaiterPatience));
     EXPECT_FALSE(ours);
     EXPECT_FALSE(platform::iterateGLibUntil([] { return false; }, 0.05));
     platform::runUntilIdle();
