@@ -26,7 +26,7 @@ using platform::CrashReporter;
 
 namespace {
 
-constexpr const char* kPath = "/applog/crash";
+constexpr const char* kCrashPath = "/applog/crash";
 // Far from what the loader and the sanitizers map.
 constexpr uintptr_t kBusAddress = 0x7e5700000000;
 
@@ -68,7 +68,7 @@ class CrashUploadTest : public LibraryApplicationTest {
         info["CompileInfo"] = "build 7";
         info["CompileUUID"] = "uuid-7";
         writeMainBundle(info);
-        server_.respond(kPath, HttpTestServer::Response::text(200, ""));
+        server_.respond(kCrashPath, HttpTestServer::Response::text(200, ""));
         server_.respond("/applog/error", HttpTestServer::Response::text(200, ""));
         MVLogServer::setEndpointBase(server_.baseURL());
         // Reports name the API connection's address: it opens nowhere.
@@ -96,12 +96,12 @@ class CrashUploadTest : public LibraryApplicationTest {
         return report;
     }
     bool waitForUploads(size_t count) {
-        return waitFor([&] { return server_.requestCount(kPath) >= count; });
+        return waitFor([&] { return server_.requestCount(kCrashPath) >= count; });
     }
     std::vector<HttpTestServer::Request> uploads() const {
         std::vector<HttpTestServer::Request> found;
         for (const auto& request : server_.requests())
-            if (request.path == kPath) found.push_back(request);
+            if (request.path == kCrashPath) found.push_back(request);
         return found;
     }
     static bool pending() { return CrashReporter::shared().hasPendingCrashReport(); }
@@ -180,7 +180,7 @@ TEST_F(CrashUploadTest, TerminatingRaisesTheNamedException) {
 TEST_F(CrashUploadTest, AClosedConnectionRunsNeitherBlockAndTheReportStays) {
     HttpTestServer::Response close;
     close.closeWithoutResponse = true;
-    server_.respond(kPath, close);
+    server_.respond(kCrashPath, close);
     leavePending(1, platform::crashRecordText(signalReport(0x10)));
     std::atomic<int> blocks{0};
     MVCrashReporter::uploadCrashData(
@@ -195,7 +195,7 @@ TEST_F(CrashUploadTest, AClosedConnectionRunsNeitherBlockAndTheReportStays) {
 }
 
 TEST_F(CrashUploadTest, AnotherStatusRunsTheFailureBlockAndReportsIt) {
-    server_.respond(kPath, HttpTestServer::Response::text(500, "no"));
+    server_.respond(kCrashPath, HttpTestServer::Response::text(500, "no"));
     std::atomic<bool> failed{false}, succeeded{false};
     MVCrashReporter::uploadCrashData(
         "bytes", "[Signal] SIGSEGV", "Address: 0x10", platform::Date(1), [&] { succeeded = true; },
@@ -205,7 +205,7 @@ TEST_F(CrashUploadTest, AnotherStatusRunsTheFailureBlockAndReportsIt) {
     EXPECT_FALSE(succeeded);
     const auto report = MVErrorLogger::reports().front();
     EXPECT_EQ(report.description, "MVCrashReporter couldn't send crashLog to url.");
-    EXPECT_EQ(*report.data, (json{{"url", server_.url(kPath)}, {"status", "500"}}));
+    EXPECT_EQ(*report.data, (json{{"url", server_.url(kCrashPath)}, {"status", "500"}}));
 }
 
 TEST_F(CrashUploadTest, TheBodyGoesUpToOneMebibyte) {
@@ -251,13 +251,13 @@ TEST_F(CrashUploadTest, AFailingPurgeEndsTheSweepAfterOneUpload) {
                       [&](const MVLogServer::Answer&) { after = true; });
     ASSERT_TRUE(waitFor([&] { return after.load(); }));
     EXPECT_EQ(store->loads, 1);
-    EXPECT_EQ(server_.requestCount(kPath), 1u);
+    EXPECT_EQ(server_.requestCount(kCrashPath), 1u);
     EXPECT_TRUE(pending());
     // The next launch tries again.
     store->fail = false;
     MVCrashReporter::sendPendingCrashReports();
     ASSERT_TRUE(waitFor([&] { return !pending(); }));
-    EXPECT_EQ(server_.requestCount(kPath), 2u);
+    EXPECT_EQ(server_.requestCount(kCrashPath), 2u);
 }
 
 TEST_F(CrashUploadTest, AGarbageReportIsSetAsideAndTheNextGenuineOneIsSwept) {

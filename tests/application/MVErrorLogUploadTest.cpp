@@ -22,7 +22,7 @@ using nlohmann::json;
 
 namespace {
 
-constexpr const char* kPath = "/applog/error";
+constexpr const char* kErrorPath = "/applog/error";
 
 class ScopedEnvironment {
   public:
@@ -61,13 +61,13 @@ class ErrorLogUploadTest : public LibraryApplicationTest {
   protected:
     void SetUp() override {
         LibraryApplicationTest::SetUp();
-        server_.respond(kPath, HttpTestServer::Response::text(200, ""));
+        server_.respond(kErrorPath, HttpTestServer::Response::text(200, ""));
         MVLogServer::setEndpointBase(server_.baseURL());
         // Reports name the API connection's address: it opens nowhere.
         library().setDefaultApiPath(logServer_->url(""));  // installs the upload
     }
     bool waitForReports(size_t count) {
-        return waitFor([&] { return server_.requestCount(kPath) >= count; });
+        return waitFor([&] { return server_.requestCount(kErrorPath) >= count; });
     }
     // The decoded pairs of every report received, in order.
     std::vector<std::map<std::string, std::string>> received() const {
@@ -174,7 +174,7 @@ TEST_F(ErrorLogUploadTest, ReportsFromManyThreadsNeverLeaveTheFlagSet) {
         });
     for (auto& thread : threads) thread.join();
     ASSERT_TRUE(waitForReports(1));
-    const size_t before = server_.requestCount(kPath);
+    const size_t before = server_.requestCount(kErrorPath);
     EXPECT_LE(before, 40u);
     MVErrorLogger::logError("after");
     ASSERT_TRUE(waitFor([&] {
@@ -187,10 +187,10 @@ TEST_F(ErrorLogUploadTest, ReportsFromManyThreadsNeverLeaveTheFlagSet) {
 TEST_F(ErrorLogUploadTest, PassesTheWebCacheAndLogsWhatTheServerRefuses) {
     auto standIn = std::make_shared<WebCacheStandIn>();
     platform::URLProtocol::registerClass(standIn);
-    server_.respond(kPath, HttpTestServer::Response::text(503, "busy"));
+    server_.respond(kErrorPath, HttpTestServer::Response::text(503, "busy"));
     MVErrorLogger::logError("refused");
     ASSERT_TRUE(waitForReports(1));
-    const std::string url = server_.url(kPath) + "?" + server_.requests()[0].query;
+    const std::string url = server_.url(kErrorPath) + "?" + server_.requests()[0].query;
     EXPECT_TRUE(waitFor([&] {
         return logged("MVErrorLogger couldn't send error log to url: " + url.substr(0, 1000));
     }));
@@ -204,7 +204,8 @@ TEST_F(ErrorLogUploadTest, AFailedTransferLogsStatusZero) {
     MVLogServer::setEndpointBase(refusing.url(""));
     MVErrorLogger::logError("nobody listens");
     EXPECT_TRUE(waitFor([&] {
-        return logged("MVErrorLogger couldn't send error log to url: " + refusing.url(kPath)) &&
+        return logged("MVErrorLogger couldn't send error log to url: " +
+                      refusing.url(kErrorPath)) &&
                logged("- status: 0");
     }));
 }
