@@ -370,27 +370,95 @@ void MVWebCache::dataForKey(const std::string& key, WhenAvailable whenAvailable,
     if (startRead) readFromDisk(rep);
 }
 
+namespace {
+
+// Turns the bytes of one lookup's answers into values, each distinct data once: a stale
+// entry's bytes come in up to three answers.
+template <class T>
+class AnswerDecoder {
+  public:
+    using Decode = std::function<std::optional<T>(const MVWebCache::Data&)>;
+    explicit AnswerDecoder(Decode decode) : decode_(std::move(decode)) {}
+
+    std::optional<T> operator()(const MVWebCache::Data& data) {
+        if (!data) return std::nullopt;
+        std::lock_guard lock(mutex_);
+        if (data != last_) {
+            last_ = data;
+            value_ = decode_(data);
+        }
+        return value_;
+    }
+
+  private:
+    const Decode decode_;
+    std::mutex mutex_;
+    MVWebCache::Data last_;
+    std::optional<T> value_;
+};
+
+}  // namespace
+
+template <class T>
+void MVWebCache::decodedForKey(const std::string& key,
+                               std::function<std::optional<T>(const Data&)> decode,
+                               typename Decoded<T>::WhenAvailable whenAvailable,
+                               typename Decoded<T>::WhenLoadingStarts whenLoadingStarts,
+                               typename Decoded<T>::WhenFailed whenFailed) {
+    auto decoded = std::make_shared<AnswerDecoder<T>>(std::move(decode));
+    dataForKey(
+        key,
+        [decoded, whenAvailable = std::move(whenAvailable)](
+            bool fromMemory, bool reloadPending, const Data& data, const nlohmann::json& info) {
+            if (whenAvailable) whenAvailable(fromMemory, reloadPending, (*decoded)(data), info);
+        },
+        [decoded, whenLoadingStarts = std::move(whenLoadingStarts)](const Data& data) {
+            if (whenLoadingStarts) whenLoadingStarts((*decoded)(data));
+        },
+        [decoded, whenFailed = std::move(whenFailed)](const platform::Error& error,
+                                                      const Data& data) {
+            if (whenFailed) whenFailed(error, (*decoded)(data));
+        });
+}
+
 void MVWebCache::stringForKey(const std::string& key, WhenStringAvailable whenAvailable,
                               WhenStringLoadingStarts whenLoadingStarts,
                               WhenStringFailed whenFailed) {
-    auto text = [](const Data& data) -> StringData {
-        if (!data) return std::nullopt;
-        std::string s(data->begin(), data->end());
-        if (!isValidUtf8(s)) return std::nullopt;
-        return s;
-    };
-    dataForKey(
+    decodedForKey<std::string>(
         key,
-        [text, whenAvailable](bool fromMemory, bool reloadPending, const Data& data,
-                              const nlohmann::json& info) {
-            if (whenAvailable) whenAvailable(fromMemory, reloadPending, text(data), info);
+        [](const Data& data) -> StringData {
+            if (!isValidUtf8(bytesOf(data))) return std::nullopt;
+            return std::string(bytesOf(data));
         },
-        [text, whenLoadingStarts](const Data& data) {
-            if (whenLoadingStarts) whenLoadingStarts(text(data));
+        std::move(whenAvailable), std::move(whenLoadingStarts), std::move(whenFailed));
+}
+
+void MVWebCache::jsonForKey(const std::string& key, Json::WhenAvailable whenAvailable,
+                            Json::WhenLoadingStarts whenLoadingStarts,
+                            Json::WhenFailed whenFailed) {
+    decodedForKey<nlohmann::json>(
+        key,
+        [key](const Data& data) -> Json::Value {
+            auto result = json::parse(bytesOf(data));
+            if (result.ok()) return std::move(result.value);
+            MVLogWarn("MVWebCache data for key <{}> is no JSON: {}", escaped(key),
+                      escaped(result.error));
+            return std::nullopt;
         },
-        [text, whenFailed](const platform::Error& error, const Data& data) {
-            if (whenFailed) whenFailed(error, text(data));
-        });
+        std::move(whenAvailable), std::move(whenLoadingStarts), std::move(whenFailed));
+}
+
+void MVWebCache::imageForKey(const std::string& key, Image::WhenAvailable whenAvailable,
+                             Image::WhenLoadingStarts whenLoadingStarts,
+                             Image::WhenFailed whenFailed) {
+    decodedForKey<platform::Image>(
+        key,
+        [key](const Data& data) -> Image::Value {
+            auto image = platform::Image::decode(bytesOf(data));
+            if (!image) MVLogWarn("MVWebCache data for key <{}> is no image", escaped(key));
+            return image;
+        },
+        std::move(whenAvailable), std::move(whenLoadingStarts), std::move(whenFailed));
 }
 
 // ---- loading ---------------------------------------------------------------------------

@@ -25,6 +25,7 @@
 // The recorded values never appear in an answered info.
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -37,6 +38,7 @@
 #include "libmerovane/core/MVNamedLock.h"
 #include "platform/foundation/Date.h"
 #include "platform/foundation/Error.h"
+#include "platform/ui/Image.h"
 
 namespace platform {
 class DispatchQueue;
@@ -79,12 +81,21 @@ class MVWebCache : public MVWebCacheInterface, public std::enable_shared_from_th
     static std::string pathForWebCache();
     static std::string pathForShadowCache();
 
-    using StringData = std::optional<std::string>;
-    using WhenStringAvailable = std::function<void(
-        bool fromMemory, bool reloadPending, const StringData& string, const nlohmann::json& info)>;
-    using WhenStringLoadingStarts = std::function<void(const StringData& stringOnHand)>;
-    using WhenStringFailed =
-        std::function<void(const platform::Error& error, const StringData& string)>;
+    // The answers of a lookup whose bytes are turned into a T (none when they cannot be).
+    template <class T>
+    struct Decoded {
+        using Value = std::optional<T>;
+        using WhenAvailable = std::function<void(bool fromMemory, bool reloadPending,
+                                                 const Value& value, const nlohmann::json& info)>;
+        using WhenLoadingStarts = std::function<void(const Value& valueOnHand)>;
+        using WhenFailed = std::function<void(const platform::Error& error, const Value& value)>;
+    };
+    using StringData = Decoded<std::string>::Value;
+    using WhenStringAvailable = Decoded<std::string>::WhenAvailable;
+    using WhenStringLoadingStarts = Decoded<std::string>::WhenLoadingStarts;
+    using WhenStringFailed = Decoded<std::string>::WhenFailed;
+    using Json = Decoded<nlohmann::json>;
+    using Image = Decoded<platform::Image>;
 
     // The lookup, answering whenLoadingStarts(data on hand) before it loads, then
     // whenAvailable(fromMemory, reloadPending, data, info) or whenFailed(error, data).
@@ -93,6 +104,14 @@ class MVWebCache : public MVWebCacheInterface, public std::enable_shared_from_th
     // The same lookup with the bytes read as UTF-8 (none when they are not).
     void stringForKey(const std::string& key, WhenStringAvailable whenAvailable,
                       WhenStringLoadingStarts whenLoadingStarts, WhenStringFailed whenFailed);
+    // The same lookup with the bytes parsed as JSON (none, with a warning, when they are
+    // not JSON or nest too deep).
+    void jsonForKey(const std::string& key, Json::WhenAvailable whenAvailable,
+                    Json::WhenLoadingStarts whenLoadingStarts, Json::WhenFailed whenFailed);
+    // The same lookup with the bytes decoded as a PNG or JPEG image of scale 1 (none, with
+    // a warning, when they are neither).
+    void imageForKey(const std::string& key, Image::WhenAvailable whenAvailable,
+                     Image::WhenLoadingStarts whenLoadingStarts, Image::WhenFailed whenFailed);
     // New data for the entry, stored on disk while caching is on.
     void setData(const Data& data, const std::string& key, const nlohmann::json& infos);
     // The disk half of setData.
@@ -134,6 +153,11 @@ class MVWebCache : public MVWebCacheInterface, public std::enable_shared_from_th
     void diskAnswered(const std::shared_ptr<Representation>& rep, const Data& data,
                       const std::optional<nlohmann::json>& info);
     bool needsRefresh(const Representation& rep) const;
+    template <class T>
+    void decodedForKey(const std::string& key, std::function<std::optional<T>(const Data&)> decode,
+                       typename Decoded<T>::WhenAvailable whenAvailable,
+                       typename Decoded<T>::WhenLoadingStarts whenLoadingStarts,
+                       typename Decoded<T>::WhenFailed whenFailed);
     void requestRemainingKeysSlowly(std::vector<std::string> keys);
     static platform::DispatchQueue& fileQueue();
 

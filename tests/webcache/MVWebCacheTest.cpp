@@ -14,6 +14,8 @@
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/HTTPCookieStorage.h"
+#include "platform/foundation/JsonValue.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UserDefaults.h"
 #include "tests/support/StorageFixture.h"
@@ -706,6 +708,182 @@ TEST_F(MVWebCacheTest, DiskAvailabilityHoldsWhileTheAgeIsBelowTheLifetime) {
     cache().setIsCachingEnabled(false);
     cache().setData(bytes("x"), "k", {{"maximum-lifetime", 60}});
     EXPECT_FALSE(cache().isCachedDataAvailableForKey("k"));  // RAM holds it, caching is off
+}
+
+// ---- JSON and image lookups --------------------------------------------------------------
+
+// Records the answers of a decoded lookup as text; `show` prints a value.
+template <class T>
+struct DecodedLookupRecorder {
+    std::function<std::string(const T&)> show;
+    std::shared_ptr<Answers> out = std::make_shared<Answers>();
+
+    // Answers may come after the recorder is gone: the blocks hold what they use.
+    auto printer() const {
+        return [show = show](const std::optional<T>& v) { return v ? show(*v) : "none"; };
+    }
+    auto available() const {
+        return [out = out, print = printer()](bool mem, bool pending, const std::optional<T>& v,
+                                              const nlohmann::json&) {
+            out->push_back(fmt::format("available({},{},{})", mem, pending, print(v)));
+        };
+    }
+    auto starts() const {
+        return [out = out, print = printer()](const std::optional<T>& v) {
+            out->push_back("starts(" + print(v) + ")");
+        };
+    }
+    auto failed() const {
+        return [out = out, print = printer()](const platform::Error& e, const std::optional<T>& v) {
+            out->push_back(fmt::format("failed({},{})", e.domain(), print(v)));
+        };
+    }
+};
+
+struct JsonLookupRecorder : DecodedLookupRecorder<nlohmann::json> {
+    JsonLookupRecorder() {
+        show = [](const nlohmann::json& v) { return platform::json::print(v); };
+    }
+    void lookup(const std::string& key) {
+        MVWebCache::sharedCache().jsonForKey(key, available(), starts(), failed());
+    }
+};
+
+struct ImageLookupRecorder : DecodedLookupRecorder<platform::Image> {
+    ImageLookupRecorder() {
+        show = [](const platform::Image& i) { return fmt::format("{}x{}", i.width(), i.height()); };
+    }
+    void lookup(const std::string& key) {
+        MVWebCache::sharedCache().imageForKey(key, available(), starts(), failed());
+    }
+};
+
+TEST_F(MVWebCacheTest, JsonLookupParsesUnderTheDepthLimit) {
+    struct Row {
+        std::string key, body, answer;
+    } rows[] = {
+        {"doc", R"({"a":[1,"x"]})", R"(available(true,false,{"a":[1,"x"]}))"},
+        {"text", "not json", "available(true,false,none)"},
+        {"deep", std::string(600, '[') + std::string(600, ']'), "available(true,false,none)"},
+        {"empty", "", "available(true,false,none)"},
+    };
+    for (const auto& row : rows)
+        cache().setData(bytes(row.body), row.key, {{"maximum-lifetime", 60}});
+    for (const auto& row : rows) {
+        JsonLookupRecorder r;
+        r.lookup(row.key);
+        EXPECT_EQ(*r.out, (Answers{row.answer})) << row.key;
+    }
+    EXPECT_EQ(loggedCount("MVWebCache data for key <"), 3u);
+    EXPECT_TRUE(logged("MVWebCache data for key <deep> is no JSON"));
+}
+
+TEST_F(MVWebCacheTest, JsonLookupDecodesEachAnswerOnceAndPassesFailures) {
+    cache().setData(bytes("[1]"), "k", {{"maximum-lifetime", 10}});
+    cache().setData(bytes("{]"), "bad", {{"maximum-lifetime", 10}});
+    settle();
+    platform::advanceBy(20);
+    JsonLookupRecorder k, bad;
+    k.lookup("k");
+    bad.lookup("bad");
+    EXPECT_EQ(*k.out, (Answers{"starts([1])", "available(true,true,[1])"}));
+    EXPECT_EQ(*bad.out, (Answers{"starts(none)", "available(true,true,none)"}));
+    EXPECT_EQ(loggedCount("MVWebCache data for key <bad> is no JSON"), 1u);  // one decode
+    settle();
+    ASSERT_EQ(source_->loads, (Answers{"k", "bad"}));
+    source_->answer("[2]");
+    source_->fail();
+    EXPECT_EQ(k.out->back(), "available(false,false,[2])");
+    EXPECT_EQ(bad.out->back(), "failed(test,none)");
+}
+
+TEST_F(MVWebCacheTest, ImageLookupDecodesPngAndRefusesOtherBytes) {
+    const platform::Image picture(3, 2, 1, {255, 0, 0, 255});
+    cache().setData(bytes(picture.pngData()), "png", {{"maximum-lifetime", 60}});
+    cache().setData(bytes(picture.pngData().substr(0, 40)), "cut", {{"maximum-lifetime", 60}});
+    cache().setData(bytes("<html>"), "html", {{"maximum-lifetime", 60}});
+    settle();
+    restart();  // answered from disk
+    struct Row {
+        const char* key;
+        const char* answer;
+    } rows[] = {{"png", "available(false,false,3x2)"},
+                {"cut", "available(false,false,none)"},
+                {"html", "available(false,false,none)"}};
+    for (const auto& row : rows) {
+        ImageLookupRecorder r;
+        r.lookup(row.key);
+        settle();
+        EXPECT_EQ(*r.out, (Answers{"starts(none)", row.answer})) << row.key;
+    }
+    EXPECT_TRUE(logged("MVWebCache data for key <cut> is no image"));
+    EXPECT_TRUE(logged("MVWebCache data for key <html> is no image"));
+    ImageLookupRecorder again;
+    again.lookup("png");
+    ASSERT_EQ(again.out->size(), 1u);
+    EXPECT_EQ(again.out->front(), "available(true,false,3x2)");
+}
+
+// ---- file moves that fail ----------------------------------------------------------------
+
+class MVWebCacheFileMoveTest : public MVWebCacheTest {
+  protected:
+    void SetUp() override {
+        MVWebCacheTest::SetUp();
+        cache().setData(bytes("kept"), "k", {{"maximum-lifetime", 60}});
+        settle();
+        MVErrorLogger::clearReports();
+    }
+    std::string shadowFile() const { return MVWebCache::pathForShadowCache() + "/webcache/100000"; }
+    // Shadows the row; the move fails with `summary`, logged as `line` plus the error.
+    void expectMoveFailure(const std::string& summary, const std::string& line) {
+        MVWebCacheResourceObject::changeEntries(
+            [] { MVWebCacheResourceObject::dbObjectWithID("k")->setIsShadowed(true); });
+        settle();
+        platform::log::flush();
+        const auto& messages = log_->messages();
+        const auto message = std::find_if(messages.begin(), messages.end(), [&](const auto& m) {
+            return m.text.rfind(line, 0) == 0;
+        });
+        ASSERT_NE(message, messages.end()) << line;
+        EXPECT_EQ(message->flag, platform::log::kError);
+        const auto reports = MVErrorLogger::reports();
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_EQ(reports[0].description, summary);
+        ASSERT_TRUE(reports[0].data && reports[0].data->is_string());
+        EXPECT_EQ(reports[0].data->get<std::string>().rfind(line, 0), 0u);
+        // The file stays where it was; the row is shadowed anyway.
+        EXPECT_EQ(readFile(webFile(100000)), "kept");
+        storage().lockedAccess(
+            [] { EXPECT_TRUE(MVWebCacheResourceObject::dbObjectWithID("k")->isShadowed()); });
+    }
+};
+
+TEST_F(MVWebCacheFileMoveTest, AFileWhereTheShadowFolderGoesStopsTheMove) {
+    const std::string folder = MVWebCache::pathForShadowCache() + "/webcache";
+    writeFile(folder, "in the way");
+    expectMoveFailure("MVWebCacheResourceObject could not create path",
+                      "MVWebCacheResourceObject could not create path [ " + folder + " ] ");
+    EXPECT_EQ(readFile(folder), "in the way");
+}
+
+TEST_F(MVWebCacheFileMoveTest, AnUnremovableTargetStopsTheMove) {
+    writeFile(shadowFile() + "/held", "x");
+    if (!makeUnremovable(shadowFile() + "/held")) GTEST_SKIP() << "no immutable files here";
+    expectMoveFailure("MVWebCacheResourceObject could not remove file",
+                      "MVWebCacheResourceObject could not remove file [ " + shadowFile() + " ] ");
+}
+
+TEST_F(MVWebCacheFileMoveTest, AFileThatCannotBeRenamedStaysAndTheLookupLoadsAgain) {
+    if (!makeUnremovable(webFile(100000))) GTEST_SKIP() << "no immutable files here";
+    expectMoveFailure("MVWebCacheResourceObject could not move file",
+                      "MVWebCacheResourceObject could not move file [ " + webFile(100000) + " => " +
+                          shadowFile() + " ] ");
+    EXPECT_FALSE(exists(shadowFile()));
+    restart();  // the row names the shadow folder, where no file is: a miss
+    EXPECT_EQ(*lookup("k"), (Answers{"starts(nil)"}));
+    settle();
+    EXPECT_EQ(source_->loads, (Answers{"k"}));
 }
 
 }  // namespace
