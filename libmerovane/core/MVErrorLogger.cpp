@@ -55,6 +55,10 @@ void MVErrorLogger::logError(const std::string& description, const nlohmann::jso
     keep({description, std::make_shared<const nlohmann::json>(data)});
 }
 
+void MVErrorLogger::logError(const std::string& description, nlohmann::json&& data) {
+    keep({description, std::make_shared<const nlohmann::json>(std::move(data))});
+}
+
 void MVErrorLogger::logError(const std::string& description) {
     keep({description, nullptr});
 }

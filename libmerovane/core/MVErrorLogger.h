@@ -25,6 +25,8 @@ struct MVErrorReport {
 class MVErrorLogger {
   public:
     static void logError(const std::string& description, const nlohmann::json& data);
+    // Takes the data over: a value built in code may nest deeper than a copy can recurse.
+    static void logError(const std::string& description, nlohmann::json&& data);
     static void logError(const std::string& description);
 
     // The reports made since the last reset, oldest first (at most kKeptReports).

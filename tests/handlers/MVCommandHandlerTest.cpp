@@ -417,6 +417,24 @@ TEST_F(MVCommandHandlerTest, DeepCollectionsBuiltInCodeReachTheCommandWithoutACo
     }
 }
 
+TEST_F(MVCommandHandlerTest, AMalformedDeepCollectionReachesItsReportWithoutACopy) {
+    constexpr size_t kDepth = 100'000;
+    json deep = json::array();
+    json* inner = &deep;
+    for (size_t i = 1; i < kDepth; ++i) inner = &inner->emplace_back(json::array());
+    // "cmds" that is no array makes the collection malformed.
+    MVCommandHandler::performCommandsFromCommandCollection(
+        json{{"ver", "1.0"}, {"cmds", {{"deep", std::move(deep)}}}}, nullptr);
+    const auto reports = MVErrorLogger::reports();
+    ASSERT_EQ(reports.size(), 1u);
+    ASSERT_TRUE(reports[0].data);
+    size_t depth = 0;
+    for (const json* v = &reports[0].data->at("commandCollection").at("cmds").at("deep");
+         v->is_array() && !v->empty(); v = &v->front())
+        ++depth;
+    EXPECT_EQ(depth, kDepth - 1);
+}
+
 TEST_F(MVCommandHandlerTest, PerformValidatedCommandOfAnUnknownCommandIsAProgrammingError) {
     MVCommand command;
     command.setName("nothing");
