@@ -1,7 +1,7 @@
 // Arbitrary payloads through the downstream packet decoder, whole and as the prefixes a
 // packet split over chunks shows on the way: no crash, no sanitizer report, a payload
 // that decodes whole is never refused while only part of it has come, and, arriving in
-// pieces, comes out once and the same.
+// pieces, comes out once and the same; one refused whole is never taken in pieces.
 //
 // Input: byte 0 picks the content type (bit 0), compression (bit 1) and the size of the
 // pieces (the other bits); the rest is the payload.
@@ -27,6 +27,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto whole = decoder.decode(payload, type, compressed, packet, problem);
     if (whole == MVApiPacketDecoder::Result::Packet && !packet.is_object()) std::abort();
     if (whole == MVApiPacketDecoder::Result::Rejected && problem.empty()) std::abort();
+
+    // A payload refused whole is not taken in pieces: refused, or still awaited when what
+    // the parser refuses is left to the end (a string's UTF-8, a number's range); only a
+    // prefix that is a whole payload itself answers otherwise.
+    if (whole == MVApiPacketDecoder::Result::Rejected) {
+        const size_t piece = 1 + (data[0] >> 2);
+        MVApiPacketDecoder arriving;
+        auto result = MVApiPacketDecoder::Result::Incomplete;
+        nlohmann::json part;
+        size_t end = 0;
+        while (result == MVApiPacketDecoder::Result::Incomplete && end < payload.size()) {
+            end = std::min(payload.size(), end + piece);
+            result =
+                arriving.decodeArriving(payload.substr(0, end), type, compressed, part, problem);
+        }
+        if (result != whole && result != MVApiPacketDecoder::Result::Incomplete) {
+            MVApiPacketDecoder atOnce;
+            nlohmann::json prefix;
+            if (end == payload.size() ||
+                atOnce.decode(payload.substr(0, end), type, compressed, prefix, problem) != result)
+                std::abort();
+        }
+    }
     if (whole != MVApiPacketDecoder::Result::Packet) return 0;
 
     // In pieces: nothing until the packet can be whole, then the same packet.

@@ -89,10 +89,12 @@ void MVApiConnection::submitCommandDataPacket(MVApiConnectionPacket packet) {
     std::lock_guard lock(mutex_);
     if (shutDown_) return;
     writer_.append(std::move(packet));
-    if (!isConnectionOpenedLocked()) {
-        establishStreamConnection();
-        return;
-    }
+    // Asked for even while a connection is open: one whose end or failure is being
+    // handled may have found nothing pending and so asked for no reopening, and it is
+    // closed on the main thread by a task posted before this one. Otherwise it does
+    // nothing.
+    establishStreamConnection();
+    if (!isConnectionOpenedLocked()) return;
     // This thread handles the output stream's events: write now rather than post one.
     if (streamToServer_ && streamToServer_->hasSpaceAvailable()) {
         handleEvent(*streamToServer_, platform::kStreamEventHasSpaceAvailable);

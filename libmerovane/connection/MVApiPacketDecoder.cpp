@@ -44,7 +44,28 @@ MVApiPacketDecoder::Result MVApiPacketDecoder::decode(std::string_view payload,
                 return Result::Rejected;
         }
     }
-    return decodePlain(payload, contentType, compressed, packet, problem);
+    const Result result =
+        decodePlain(payload, contentType, compressed, compressed, packet, problem);
+    if (result != Result::Incomplete) return result;
+    // A prefix that no continuation mends is refused, as it is when it arrives in pieces.
+    MVApiPayloadScanner scanner;
+    scanner.start(contentType);
+    if (scanner.feed(payload) != MVApiPayloadScanner::Verdict::Error) return result;
+    return refusePastMending(scanner, payload, contentType, packet, problem);
+}
+
+MVApiPacketDecoder::Result MVApiPacketDecoder::refusePastMending(const MVApiPayloadScanner& scanner,
+                                                                 std::string_view payload,
+                                                                 MVApiContentType contentType,
+                                                                 nlohmann::json& packet,
+                                                                 std::string& problem) {
+    if (scanner.isNotDictionary()) {
+        problem = contentType == MVApiContentTypeMessagePack ? kMessagePackNotDictionary
+                                                             : kJSONNotDictionary;
+        return Result::Rejected;
+    }
+    // The decoder says why, or, having the last word, takes it after all.
+    return decodePlain(payload, contentType, false, true, packet, problem);
 }
 
 MVApiPacketDecoder::Result MVApiPacketDecoder::decodeArriving(std::string_view payload,
@@ -77,19 +98,27 @@ MVApiPacketDecoder::Result MVApiPacketDecoder::decodeArriving(std::string_view p
                 result = Result::Rejected;
                 break;
             case MVApiInflateStatus::Ok:
-                result = decodePlain(inflated_, contentType, true, packet, problem);
+                result = decodePlain(inflated_, contentType, true, true, packet, problem);
                 break;
         }
     } else {
-        if (scanner_.feed(fresh) == MVApiPayloadScanner::Verdict::Incomplete)
-            return Result::Incomplete;
-        // When a decode disagreed with the scanner, the next waits until the payload has
-        // doubled, which keeps the work linear all the same.
-        if (triedAt_ != 0 && payload.size() < 2 * triedAt_) return Result::Incomplete;
-        result = decodePlain(payload, contentType, false, packet, problem);
-        if (result == Result::Incomplete) {
-            triedAt_ = payload.size();
-            return result;
+        switch (scanner_.feed(fresh)) {
+            case MVApiPayloadScanner::Verdict::Incomplete:
+                return Result::Incomplete;
+            case MVApiPayloadScanner::Verdict::Error:
+                // Refused now, so that the packet never takes the next chunk with it.
+                result = refusePastMending(scanner_, payload, contentType, packet, problem);
+                break;
+            case MVApiPayloadScanner::Verdict::Complete:
+                // When a decode disagreed with the scanner, the next waits until the
+                // payload has doubled, which keeps the work linear all the same.
+                if (triedAt_ != 0 && payload.size() < 2 * triedAt_) return Result::Incomplete;
+                result = decodePlain(payload, contentType, false, false, packet, problem);
+                if (result == Result::Incomplete) {
+                    triedAt_ = payload.size();
+                    return result;
+                }
+                break;
         }
     }
     restart();
@@ -109,7 +138,8 @@ void MVApiPacketDecoder::restart() {
 
 MVApiPacketDecoder::Result MVApiPacketDecoder::decodePlain(std::string_view payload,
                                                            MVApiContentType contentType,
-                                                           bool compressed, nlohmann::json& packet,
+                                                           bool compressed, bool final,
+                                                           nlohmann::json& packet,
                                                            std::string& problem) {
     ++decodeCount_;
     if (compressed) {
@@ -125,7 +155,7 @@ MVApiPacketDecoder::Result MVApiPacketDecoder::decodePlain(std::string_view payl
         switch (MVMessagePack::decode(payload, packet, error)) {
             case MVMessagePack::Status::Incomplete:
                 // A whole gzip member that holds half a value will never grow.
-                if (compressed) break;
+                if (final) break;
                 return Result::Incomplete;
             case MVMessagePack::Status::Ok:
                 if (packet.is_object()) return Result::Packet;
@@ -140,7 +170,7 @@ MVApiPacketDecoder::Result MVApiPacketDecoder::decodePlain(std::string_view payl
     auto parsed = platform::json::parse(payload);
     switch (parsed.status) {
         case platform::json::ParseStatus::Incomplete:
-            if (!compressed) return Result::Incomplete;
+            if (!final) return Result::Incomplete;
             [[fallthrough]];
         case platform::json::ParseStatus::Malformed:
             problem = fmt::format(kJSONMalformed, parsed.error);

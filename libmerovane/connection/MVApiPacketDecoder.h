@@ -18,6 +18,8 @@
 // A payload that arrives in pieces goes through decodeArriving, each call with every
 // byte so far: only the new bytes are inflated or scanned, and the payload is decoded
 // once it can be complete, so a packet costs time linear in its size however it is cut.
+// An uncompressed payload is refused at the piece that puts it past mending, however it
+// is cut, so that it takes no later piece with it.
 //
 //   decoder.restart();                                  // a new packet
 //   combined += piece;                                  // for each piece
@@ -60,9 +62,14 @@ class MVApiPacketDecoder {
     size_t decodeCount() const { return decodeCount_; }
 
   private:
-    // The payload after any gunzip.
+    // The payload after any gunzip; `final` when no byte can follow (a whole gzip member,
+    // or bytes the scanner found past mending), so that a prefix is refused.
     Result decodePlain(std::string_view payload, MVApiContentType contentType, bool compressed,
-                       nlohmann::json& packet, std::string& problem);
+                       bool final, nlohmann::json& packet, std::string& problem);
+    // An uncompressed payload the scanner found past mending.
+    Result refusePastMending(const MVApiPayloadScanner& scanner, std::string_view payload,
+                             MVApiContentType contentType, nlohmann::json& packet,
+                             std::string& problem);
 
     MVApiGzipInflater inflater_;
     std::string inflated_;

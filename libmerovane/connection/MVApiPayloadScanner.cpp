@@ -7,6 +7,9 @@
 
 namespace {
 
+// A UTF-8 byte-order mark, which the parser skips at the start of a text.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
@@ -66,7 +69,9 @@ size_t messagePackHeadLength(uint8_t b) {
 
 void MVApiPayloadScanner::start(MVApiContentType contentType) {
     contentType_ = contentType;
-    mode_ = Mode::Value;
+    mode_ = contentType == MVApiContentTypeMessagePack ? Mode::Value : Mode::ByteOrderMark;
+    markRead_ = 0;
+    notDictionary_ = false;
     stack_.clear();
     stringIsKey_ = false;
     hexLeft_ = 0;
@@ -132,6 +137,18 @@ MVApiPayloadScanner::Verdict MVApiPayloadScanner::feedJSON(std::string_view byte
     while (i < n && mode_ != Mode::Failed) {
         const char c = bytes[i];
         switch (mode_) {
+            case Mode::ByteOrderMark:
+                if (markRead_ == 0 && c != kByteOrderMark[0]) {
+                    mode_ = Mode::Value;  // no mark: the byte is looked at again
+                    continue;
+                }
+                if (c != kByteOrderMark[markRead_]) {
+                    mode_ = Mode::Failed;
+                } else if (++markRead_ == kByteOrderMark.size()) {
+                    mode_ = Mode::Value;
+                }
+                ++i;
+                continue;
             case Mode::String:
                 // The plain bytes of a string in one sweep.
                 while (i < n && static_cast<unsigned char>(bytes[i]) >= 0x20 && bytes[i] != '"' &&
@@ -230,7 +247,12 @@ MVApiPayloadScanner::Verdict MVApiPayloadScanner::feedJSON(std::string_view byte
         if (isBlank(c)) continue;
         switch (mode_) {
             case Mode::Value:
-                if (!startJSONValue(c)) mode_ = Mode::Failed;
+                if (stack_.empty() && c != '{') {
+                    notDictionary_ = true;  // a packet is an object
+                    mode_ = Mode::Failed;
+                } else if (!startJSONValue(c)) {
+                    mode_ = Mode::Failed;
+                }
                 break;
             case Mode::ValueOrClose:
                 if (c == ']') {
@@ -273,12 +295,7 @@ MVApiPayloadScanner::Verdict MVApiPayloadScanner::feedJSON(std::string_view byte
         }
     }
     if (mode_ == Mode::Failed) return Verdict::Error;
-    if (mode_ == Mode::Done) return Verdict::Complete;
-    // A number at the top ends where the input ends, when it may end there.
-    const bool numberMayEnd = number_ == NumberPart::Zero || number_ == NumberPart::Integer ||
-                              number_ == NumberPart::Fraction || number_ == NumberPart::Exponent;
-    if (mode_ == Mode::Number && stack_.empty() && numberMayEnd) return Verdict::Complete;
-    return Verdict::Incomplete;
+    return mode_ == Mode::Done ? Verdict::Complete : Verdict::Incomplete;
 }
 
 // MessagePack ---------------------------------------------------------------------------
@@ -298,6 +315,10 @@ bool MVApiPayloadScanner::takeMessagePackHead() {
         for (size_t k = 0; k < count; ++k) value = value << 8 | head_[from + k];
         return value;
     };
+    if (levels_.empty() && !((b >= 0x80 && b <= 0x8f) || b == 0xde || b == 0xdf)) {
+        notDictionary_ = true;  // a packet is a map
+        return false;
+    }
     const bool key = !levels_.empty() && levels_.back().map && levels_.back().left % 2 == 0;
     if (key && !isMessagePackString(b)) return false;
     if (!key && ++values_ > MVMessagePack::kMaxValues) return false;

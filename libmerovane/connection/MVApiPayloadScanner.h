@@ -7,13 +7,14 @@
 //   scanner.start(MVApiContentTypeJSON);
 //   if (scanner.feed(newBytes) != MVApiPayloadScanner::Verdict::Incomplete) decodeAll();
 //
-// JSON: the grammar of one value with white space around it (strings, escapes, numbers,
-// literals, nesting up to platform::json::kMaxParseDepth). MessagePack: the type bytes
-// and lengths of one value, with the decoder's bounds on depth and value count, string
-// map keys and no extension types. Complete: one whole value and nothing else; Error:
-// no continuation can make it one. The decoder has the last word on both; the scanner
-// only says when asking it is worth while. What a JSON string holds (its UTF-8) is left
-// to the decoder.
+// A packet is one map. JSON: the grammar of one object with white space around it
+// (strings, escapes, numbers, literals, nesting up to platform::json::kMaxParseDepth, a
+// byte-order mark in front, as the parser takes them). MessagePack: the type bytes and
+// lengths of one map, with the decoder's bounds on depth and value count, string map
+// keys and no extension types. Complete: one whole map and nothing else; Error: no
+// continuation can make it one, so the payload is refused at once. The decoder has the
+// last word on both; the scanner only says when asking it is worth while. What a JSON
+// string holds (its UTF-8) is left to the decoder.
 //
 // Not thread-safe: one scanner per decoder.
 
@@ -32,6 +33,8 @@ class MVApiPayloadScanner {
     void start(MVApiContentType contentType);
     // The next bytes of the payload; answers for everything fed since start().
     Verdict feed(std::string_view bytes);
+    // After an Error: it came from a value that is no map.
+    bool isNotDictionary() const { return notDictionary_; }
 
   private:
     Verdict feedJSON(std::string_view bytes);
@@ -44,10 +47,11 @@ class MVApiPayloadScanner {
     void endMessagePackValue();
 
     enum class Mode : uint8_t {
-        Value,         // a value must come
-        ValueOrClose,  // after "[": a value or "]"
-        KeyOrClose,    // after "{": a key or "}"
-        Key,           // after "," in an object
+        ByteOrderMark,  // JSON: the start, where a UTF-8 byte-order mark may come
+        Value,          // a value must come
+        ValueOrClose,   // after "[": a value or "]"
+        KeyOrClose,     // after "{": a key or "}"
+        Key,            // after "," in an object
         Colon,
         CommaOrClose,
         String,
@@ -64,8 +68,10 @@ class MVApiPayloadScanner {
 
     MVApiContentType contentType_ = MVApiContentTypeJSON;
     Mode mode_ = Mode::Value;
+    bool notDictionary_ = false;
 
     // JSON
+    size_t markRead_ = 0;      // bytes of the byte-order mark read
     std::vector<char> stack_;  // '{' or '[' per open container
     bool stringIsKey_ = false;
     uint8_t hexLeft_ = 0;

@@ -202,6 +202,40 @@ TEST_F(MVApiChunkReaderTest, ABrokenPayloadIsReportedAndTheNextPacketsStillArriv
     }
 }
 
+// A packet past mending in its first chunk is refused there, with that chunk; its rest
+// is refused on its own, and the packets after it arrive.
+TEST_F(MVApiChunkReaderTest, APacketPastMendingIsRefusedAtItsOwnChunk) {
+    const struct {
+        MVApiContentType type;
+        std::string first;
+        std::string rest;
+        const char* line;
+    } rows[] = {
+        {MVApiContentTypeJSON, "{\"v\":[1 t", "rue]}",
+         "MVApiConnection could not parse JSON payload"},
+        {MVApiContentTypeMessagePack, std::string("\x82\xa1v\x01\x01", 5), std::string("\x02"),
+         "MVApiConnection MessagePack payload is not a dictionary"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        log_->clear();
+        packets_.clear();
+        start(row.type);
+        const auto encoding = row.type == MVApiContentTypeJSON
+                                  ? testsupport::PacketEncoding::JSON
+                                  : testsupport::PacketEncoding::MessagePack;
+        EXPECT_EQ(feed(encodeChunk(row.first)), Outcome::Ok);
+        EXPECT_TRUE(logged(row.line));
+        EXPECT_EQ(reader_.combinedBytes(), 0u);
+        EXPECT_EQ(feed(encodeChunk(row.rest)), Outcome::Ok);
+        for (const char* command : {"a", "b"})
+            EXPECT_EQ(feed(encodeChunk(payload({{"command", command}}, encoding))), Outcome::Ok);
+        ASSERT_EQ(packets_.size(), 2u);
+        EXPECT_EQ(packets_[0], json({{"command", "a"}}));
+        EXPECT_EQ(packets_[1], json({{"command", "b"}}));
+    }
+}
+
 TEST_F(MVApiChunkReaderTest, FramingErrorsStopTheReader) {
     const struct {
         std::string bytes;
@@ -251,9 +285,10 @@ TEST_F(MVApiChunkReaderTest, ASizeLineIsAwaitedUntilItsLimits) {
 
 TEST_F(MVApiChunkReaderTest, APacketPastTheBoundIsDroppedAndReported) {
     start(MVApiContentTypeMessagePack);
-    // A MessagePack string that announces 2 GB, in chunks of 1 MB.
+    // A map holding a MessagePack string that announces 2 GB, in chunks of 1 MB.
     const std::string piece(1u << 20, 'a');
-    EXPECT_EQ(feed(encodeChunk("\xdb\x7f\xff\xff\xff" + piece.substr(5))), Outcome::Ok);
+    const std::string head = "\x81\xa1s\xdb\x7f\xff\xff\xff";
+    EXPECT_EQ(feed(encodeChunk(head + piece.substr(head.size()))), Outcome::Ok);
     for (size_t i = 1; i < MVApiChunkReader::kMaxPacketSize / piece.size(); ++i)
         EXPECT_EQ(feed(encodeChunk(piece)), Outcome::Ok);
     EXPECT_FALSE(logged("MVApiConnection dropped a packet"));

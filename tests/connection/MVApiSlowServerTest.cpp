@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "libmerovane/connection/MVApiConnection.h"
 #include "platform/foundation/JsonValue.h"
@@ -27,6 +28,12 @@ std::vector<PeerAction> answer(const PeerEvent& event) {
     if (event.kind == PeerEvent::Kind::BodyEnded)
         return {PeerAction::lastChunk(), PeerAction::endOfStream()};
     return {};
+}
+
+// As answer(), but the first response stays open after its body ended.
+std::vector<PeerAction> answerLeavingTheFirstOpen(const PeerEvent& event) {
+    if (event.kind == PeerEvent::Kind::BodyEnded && event.connection == 0) return {};
+    return answer(event);
 }
 
 class MVApiSlowServerTest : public ApiConnectionTest {
@@ -100,11 +107,7 @@ TEST_F(MVApiSlowServerTest, AServerThatSendsHalfAHeadIsLeftAtTheBound) {
 
 TEST_F(MVApiSlowServerTest, ALegacyResponseSilentForAMinuteFailsAndItsPacketGoesAgain) {
     ApiPeer peer;
-    // The first response stays open after its head; the later ones end.
-    peer.setResponder([](const PeerEvent& event) -> std::vector<PeerAction> {
-        if (event.kind == PeerEvent::Kind::BodyEnded && event.connection == 0) return {};
-        return answer(event);
-    });
+    peer.setResponder(answerLeavingTheFirstOpen);
     auto& connection = open(peerUrl(peer));
     connection.appendPendingPacketForTesting({encodeChunk(R"({"serial":1})"), 1});
     platform::advanceBy(MVApiConnection::kStartDelay);
@@ -161,6 +164,37 @@ TEST_F(MVApiSlowServerTest, ALargePacketInSmallChunksNeverHoldsUpSendCommands) {
     ASSERT_EQ(performed.size(), 1u);
     EXPECT_EQ(performed[0]["rows"].size(), 50000u);
     EXPECT_LT(longest, std::chrono::milliseconds(200));
+}
+
+// Waits for what another thread does, without running the main loop.
+bool waitOffMain(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    return done();
+}
+
+// A packet queued after a legacy response ended, while the closing of that connection
+// still waits for the main thread: the end found nothing pending and asked for no
+// reopening, so the packet asks for it.
+TEST_F(MVApiSlowServerTest, APacketQueuedWhileALegacyConnectionClosesGetsANewOne) {
+    ApiPeer peer;
+    peer.setResponder(answerLeavingTheFirstOpen);  // the test ends the first response
+    auto& connection = open(peerUrl(peer));
+    connection.sendCommands({testCommand("first")});
+    platform::advanceBy(MVApiConnection::kCommandBatchDelay);
+    ASSERT_TRUE(drive([&] { return peer.connectionCount() == 1 && peer.connection(0).bodyEnded; }));
+
+    peer.perform(0, {PeerAction::lastChunk(), PeerAction::endOfStream()});
+    // The end is handled on the downstream thread; the closing is left to the main thread.
+    ASSERT_TRUE(waitOffMain([&] { return connection.pendingDataToServerPosition() == 1; }));
+    ASSERT_TRUE(connection.isConnectionOpened());
+    connection.submitCommandDataPacket({encodeChunk(R"({"serial":2})"), 2});
+    ASSERT_TRUE(waitOffMain([&] { return connection.pendingPacketCount() == 2; }));
+
+    ASSERT_TRUE(drive([&] { return peer.packetCount() == 2; }));
+    EXPECT_EQ(peer.packets()[1].connection, 1u);
+    EXPECT_EQ(peer.packets()[1].decoded.value, json({{"serial", 2}}));
+    EXPECT_EQ(openings(), 2u);
 }
 
 // A legacy server that answers its head, with the client serial up to which it holds every
