@@ -17,7 +17,6 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Log.h"
-#include "platform/foundation/SharedInstances.h"
 
 namespace platform {
 namespace fs = std::filesystem;
@@ -98,11 +97,8 @@ std::string ensureDirectory(std::string path) {
 }  // namespace
 
 FileManager& FileManager::defaultManager() {
-    static auto* manager = [] {
-        auto* m = new FileManager;
-        registerSharedInstanceReset("FileManager", [m] { m->resetForTesting(); });
-        return m;
-    }();
+    // Resets of the shared instances keep a test's root: the test's folder owns it.
+    static auto* manager = new FileManager;
     return *manager;
 }
 
@@ -317,10 +313,6 @@ std::optional<FileAttributes> FileManager::attributes(const std::string& path, E
 void FileManager::setRootDirectoryForTesting(std::string root) {
     std::lock_guard lock(rootState().mutex);
     rootState().overrideRoot = std::move(root);
-}
-
-void FileManager::resetForTesting() {
-    setRootDirectoryForTesting({});
 }
 
 }  // namespace platform

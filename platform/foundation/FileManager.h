@@ -84,9 +84,9 @@ class FileManager {
                                          const std::vector<std::string>& companionSuffixes = {},
                                          size_t keep = 3, Error* error = nullptr);
 
-    // Test hooks: a fixed root instead of the environment's; empty restores it.
+    // Test hook: a fixed root instead of the environment's; empty restores it. Resets of
+    // the shared instances leave it.
     void setRootDirectoryForTesting(std::string root);
-    void resetForTesting();
 
   private:
     FileManager() = default;

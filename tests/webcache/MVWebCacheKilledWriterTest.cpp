@@ -194,9 +194,7 @@ TEST_F(WebCacheKilledWriterTest, KilledWritersLeaveNoWrongBytesAndCleanupLeavesN
             killWriterAfter(round, 1 + static_cast<int>(random() % kKilledWriterMaxSteps)));
         if (round % 10 == 9) {
             ASSERT_NO_FATAL_FAILURE(checkWhatTheWritersLeft());
-            // As a new start would; the reset drops the root too.
-            closeStorage();
-            platform::FileManager::defaultManager().setRootDirectoryForTesting(home_->path());
+            closeStorage();  // as a new start would
         }
     }
     std::printf(

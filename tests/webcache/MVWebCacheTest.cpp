@@ -81,7 +81,6 @@ class MVWebCacheTest : public StorageTest {
     void restart() {
         settle();
         closeStorage();
-        platform::FileManager::defaultManager().setRootDirectoryForTesting(home_->path());
         install();
     }
     MVWebCache& cache() { return MVWebCache::sharedCache(); }

@@ -6,6 +6,7 @@
 
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/SharedInstances.h"
 #include "tests/support/TempDir.h"
 
 using platform::Error;
@@ -30,6 +31,13 @@ TEST_F(FileManagerTest, FoldersLieBelowTheRootAndExist) {
         bool isDirectory = false;
         EXPECT_TRUE(fm().fileExists(home_.file(folder), &isDirectory) && isDirectory) << folder;
     }
+}
+
+// A test that starts the application again inside itself keeps writing below its own
+// folder, never into the shared home of the user.
+TEST_F(FileManagerTest, ResettingSharedInstancesKeepsTheTestsRoot) {
+    platform::resetSharedInstancesForTesting();
+    EXPECT_EQ(fm().rootDirectory(), home_.path());
 }
 
 TEST_F(FileManagerTest, RootComesFromTheEnvironmentWithoutOverride) {
