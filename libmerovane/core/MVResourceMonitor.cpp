@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <utility>
 
+#include "libmerovane/core/MVInstalledInstance.h"
 #include "libmerovane/core/MVLog.h"
-#include "platform/foundation/SharedInstances.h"
+#include "libmerovane/core/MVSerialCounter.h"
 #include "platform/foundation/Thread.h"
 
 namespace {
@@ -41,46 +42,13 @@ const std::map<std::string, ResourceAction>& resourceActions() {
     return *actions;
 }
 
-struct GroupSerials {
-    std::mutex mutex;
-    int64_t last = 999;  // guarded by mutex
-};
-
-GroupSerials& groupSerials() {
-    static auto* serials = [] {
-        auto* created = new GroupSerials;
-        platform::registerSharedInstanceReset("MVResourceMonitorCaptureGroup serials", [created] {
-            std::lock_guard lock(created->mutex);
-            created->last = 999;
-        });
-        return created;
-    }();
+MVSerialCounter& groupSerials() {
+    static auto* serials = new MVSerialCounter("MVResourceMonitorCaptureGroup serials", 1000);
     return *serials;
 }
 
-int64_t nextGroupSerial() {
-    auto& serials = groupSerials();
-    std::lock_guard lock(serials.mutex);
-    return ++serials.last;
-}
-
-struct SharedMonitor {
-    std::mutex mutex;
-    std::shared_ptr<MVResourceMonitor> instance;  // guarded by mutex
-};
-
-SharedMonitor& sharedMonitor() {
-    static auto* state = [] {
-        auto* created = new SharedMonitor;
-        platform::registerSharedInstanceReset("MVResourceMonitor", [created] {
-            std::shared_ptr<MVResourceMonitor> dropped;
-            std::lock_guard lock(created->mutex);
-            dropped.swap(created->instance);
-        });
-        return created;
-    }();
-    return *state;
-}
+using MonitorSlot = MVInstalledInstance<MVResourceMonitor>;
+constexpr const char* kMonitorSlot = "MVResourceMonitor";
 
 }  // namespace
 
@@ -94,12 +62,10 @@ std::shared_ptr<MVResourceMonitorCaptureGroup> MVResourceMonitorCaptureGroup::cr
 
 MVResourceMonitorCaptureGroup::MVResourceMonitorCaptureGroup(
     std::shared_ptr<MVResourceMonitorCaptureGroup> parentGroup)
-    : serial_(nextGroupSerial()), parentGroup_(std::move(parentGroup)) {}
+    : serial_(groupSerials().next()), parentGroup_(std::move(parentGroup)) {}
 
 void MVResourceMonitorCaptureGroup::resetSerialsForTesting() {
-    auto& serials = groupSerials();
-    std::lock_guard lock(serials.mutex);
-    serials.last = 999;
+    groupSerials().reset();
 }
 
 void MVResourceMonitorCaptureGroup::postNotification(const char* name) {
@@ -234,14 +200,9 @@ size_t MVResourceMonitorCaptureGroup::resourceCount() const {
 // MVResourceMonitor
 
 MVResourceMonitor& MVResourceMonitor::sharedResourceMonitor() {
-    auto& state = sharedMonitor();
-    std::shared_ptr<MVResourceMonitor> created;
-    {
-        std::lock_guard lock(state.mutex);
-        if (state.instance) return *state.instance;
-        created = std::shared_ptr<MVResourceMonitor>(new MVResourceMonitor);
-        state.instance = created;
-    }
+    if (auto monitor = MonitorSlot::get(kMonitorSlot)) return *monitor;
+    auto created = std::shared_ptr<MVResourceMonitor>(new MVResourceMonitor);
+    MonitorSlot::install(created, kMonitorSlot);
     created->observe();
     return *created;
 }
