@@ -57,13 +57,7 @@ class MVInterjectionHandlerTest : public LibraryApplicationTest {
                 overlays.push_back(std::make_shared<InterjectionTestOverlay>(title));
                 return overlays.back();
             });
-        peer_.setResponder([](const testsupport::PeerEvent& event) {
-            std::vector<testsupport::PeerAction> actions;
-            if (event.kind == testsupport::PeerEvent::Kind::RequestHead)
-                actions.push_back(testsupport::PeerAction::head(
-                    testsupport::ResponseHead::ok({{"X-Merovane-Api", "Velkram"}})));
-            return actions;
-        });
+        answerRequestHeads(peer_);
         library().setDefaultApiPath(peerUrl(peer_));
         auto& connection = MVApiConnection::sharedConnection();
         platform::advanceBy(MVApiConnection::kStartDelay);
@@ -76,26 +70,7 @@ class MVInterjectionHandlerTest : public LibraryApplicationTest {
         LibraryApplicationTest::TearDown();
     }
 
-    // Every command the peer has received up to now: a marker goes after them, and the
-    // list ends where it arrives.
-    std::vector<json> sentCommands() {
-        MVCommand marker;
-        marker.setName("testMarker");
-        MVApiConnection::sharedConnection().sendCommands({marker});
-        platform::advanceBy(0.01);
-        std::vector<json> commands;
-        EXPECT_TRUE(waitFor([&] {
-            commands.clear();
-            for (const auto& packet : peer_.packets())
-                for (const auto& command : packet.decoded.value.value("cmds", json::array()))
-                    commands.push_back(command);
-            return !commands.empty() && commands.back()["c"] == "testMarker";
-        }));
-        commands.erase(std::remove_if(commands.begin(), commands.end(),
-                                      [](const json& c) { return c["c"] == "testMarker"; }),
-                       commands.end());
-        return commands;
-    }
+    std::vector<json> sentCommands() { return commandsSentSoFar(peer_); }
     // A list the server might answer with: shows the splash screen.
     static json showSplashList() { return json::array({{{"c", "showSplashScreen"}}}); }
 
