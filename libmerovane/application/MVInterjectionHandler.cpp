@@ -222,8 +222,9 @@ void MVInterjectionHandler::interjectionResponseFinishedForInterjectionRepresent
         return;
     }
     lastReceivedResponseInterjection_ = nullptr;
-    setCurrentInterjection(nullptr);
+    // The overlay goes first: the ending interjection's block may open the next one.
     hideWaitingForInterjectionOverlayView();
+    setCurrentInterjection(nullptr);
 }
 
 // The waiting overlay

@@ -109,6 +109,18 @@ TEST_F(MVInterjectionHandlerTest, OpeningTheSamePushedNotificationTwiceSendsOneC
     EXPECT_EQ(handler->waitingForInterjectionOverlayView(), nullptr);
 }
 
+TEST_F(MVInterjectionHandlerTest, AReplacedInterjectionRunsItsBlockAtOnce) {
+    int completed = 0;
+    handler->openPushNotificationWithId("1", "", "", [&] { ++completed; });
+    const auto first = handler->currentInterjection();
+    handler->openDeepLinkWithID("a", "", false);
+    EXPECT_EQ(completed, 1);
+    EXPECT_FALSE(first->thenDo);
+    handler->openPushNotificationWithID("1");  // no longer current: opened again
+    EXPECT_EQ(handler->currentInterjection()->serialId(), 1002);
+    EXPECT_EQ(completed, 1);
+}
+
 TEST_F(MVInterjectionHandlerTest, ADeepLinkAnswerDuringTheBootCommandRunsAfterIt) {
     auto& center = platform::NotificationCenter::defaultCenter();
     handler->openDeepLinkWithID("product/42", "?x=1", true);
