@@ -26,11 +26,10 @@ void pushNotificationResponse(MVCommandHandler& handler, nlohmann::json* paramet
                               const WebViewPtr&) {
     if (!parameters) return;
     auto notificationId = platform::json::stringValue(*parameters, "notificationId");
-    auto* commands = platform::json::find(*parameters, "cmds");
-    if (!notificationId || !commands) return;
+    auto commands = parameters->find("cmds");
+    if (!notificationId || commands == parameters->end()) return;
     MVInterjectionHandler::sharedHandler()->performPushResponseWithNotificationId(
-        *notificationId, std::move(*const_cast<nlohmann::json*>(commands)),
-        handler.shared_from_this());
+        *notificationId, std::move(*commands), handler.shared_from_this());
 }
 
 void pushNotificationResponseFinished(MVCommandHandler&, nlohmann::json* parameters,
