@@ -4,6 +4,7 @@
 
 #include "libmerovane/application/MVDeepLink.h"
 #include "libmerovane/application/MVErrorLogUpload.h"
+#include "libmerovane/application/MVInterjectionHandler.h"
 #include "libmerovane/application/MVInterjectionInterface.h"
 #include "libmerovane/application/MVLibraryBundle.h"
 #include "libmerovane/application/MVLocalization.h"
@@ -29,6 +30,12 @@
 #include "platform/web/WebView.h"
 
 namespace {
+
+// The installed handler; until the start-up installs one, the library's own, made now.
+std::shared_ptr<MVInterjectionInterface> interjectionHandler() {
+    if (auto installed = MVInterjectionInterface::shared()) return installed;
+    return MVInterjectionHandler::sharedHandler();
+}
 
 struct SharedState {
     std::mutex mutex;
@@ -303,13 +310,13 @@ void MVLibraryApplication::applicationDidEnterBackground(platform::Application&)
 void MVLibraryApplication::applicationDidReceiveMemoryWarning(platform::Application&) {}
 
 void MVLibraryApplication::didRegisterUserNotificationSettings(const nlohmann::json& settings) {
-    if (auto handler = MVInterjectionInterface::shared())
+    if (auto handler = interjectionHandler())
         handler->didRegisterUserNotificationSettings(settings);
 }
 
 void MVLibraryApplication::didRegisterForRemoteNotificationsWithDeviceToken(
     const std::string& token) {
-    if (auto handler = MVInterjectionInterface::shared())
+    if (auto handler = interjectionHandler())
         handler->didRegisterForRemoteNotificationsWithDeviceToken(token);
 }
 
@@ -322,7 +329,7 @@ void MVLibraryApplication::didFailToRegisterForRemoteNotificationsWithError(
 void MVLibraryApplication::didReceiveRemoteNotification(const nlohmann::json& userInfo) {
     const nlohmann::json* value = merovaneValue(userInfo);
     if (!value) return;
-    auto handler = MVInterjectionInterface::shared();
+    auto handler = interjectionHandler();
     const bool active =
         platform::Application::shared().applicationState() == platform::ApplicationState::Active;
     if (active && MVApiConnection::sharedConnection().hasPersistentConnection()) return;
@@ -348,7 +355,7 @@ void MVLibraryApplication::handleActionWithIdentifier(const std::string& identif
     if (value && !notificationId)
         MVLogWarn("MVLibraryApplication ignores a notification whose identifier is {}",
                   value->type_name());
-    auto handler = MVInterjectionInterface::shared();
+    auto handler = interjectionHandler();
     if (!notificationId || !handler) {
         if (completionHandler) completionHandler();
         return;
@@ -375,6 +382,6 @@ void MVLibraryApplication::openMerovaneDeepLink(const std::string& url) {
         if (!warning.empty()) MVLogWarn("{}", warning);
         return;
     }
-    if (auto handler = MVInterjectionInterface::shared())
+    if (auto handler = interjectionHandler())
         handler->openDeepLinkWithID(link->linkId, link->parameters, link->silent);
 }

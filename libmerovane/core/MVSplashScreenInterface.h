@@ -14,6 +14,12 @@
 // Posted before the splash screen hides.
 inline constexpr const char* MVSplashScreenWillHideNotification =
     "MVSplashScreenWillHideNotification";
+// Posted (no object) by the boot command when it has received its list, and when every
+// resource the list started has loaded.
+inline constexpr const char* MVLibraryApplicationReceivedBootAppCommand =
+    "MVLibraryApplicationReceivedBootAppCommand";
+inline constexpr const char* MVLibraryApplicationPerformedBootAppCommand =
+    "MVLibraryApplicationPerformedBootAppCommand";
 
 class MVSplashScreenInterface {
   public:

@@ -10,3 +10,5 @@ void registerNavigationControllerCommands();
 void registerSplashScreenCommands();
 // setLocalization, updateLocalization, setCurrentLocale (1.0).
 void registerLocalizationCommands();
+// getPushNotificationToken, pushNotificationResponse, pushNotificationResponseFinished (1.0).
+void registerPushNotificationCommands();

@@ -1,5 +1,8 @@
 #include "tests/support/ApiConnectionTest.h"
 
+#include <algorithm>
+
+#include "libmerovane/bridge/MVCommand.h"
 #include "platform/foundation/SharedInstances.h"
 #include "platform/foundation/SocketStream.h"
 #include "platform/foundation/TestDriver.h"
@@ -71,4 +74,39 @@ bool ApiConnectionTest::waitForClosed(MVApiConnection& connection) {
     // The reopening is asked for right after the close; let it be scheduled.
     platform::runUntilIdle();
     return true;
+}
+
+void ApiConnectionTest::answerRequestHeads(testsupport::ApiPeer& peer) {
+    peer.setResponder([](const testsupport::PeerEvent& event) {
+        std::vector<testsupport::PeerAction> actions;
+        if (event.kind == testsupport::PeerEvent::Kind::RequestHead)
+            actions.push_back(testsupport::PeerAction::head(
+                testsupport::ResponseHead::ok({{"X-Merovane-Api", "Velkram"}})));
+        return actions;
+    });
+}
+
+void ApiConnectionTest::streamTo(testsupport::ApiPeer& peer) {
+    answerRequestHeads(peer);
+    auto& connection = startConnection(peerUrl(peer));
+    ASSERT_TRUE(waitFor([&] { return connection.state() == MVApiConnectionStateStreaming; }));
+}
+
+std::vector<nlohmann::json> ApiConnectionTest::commandsSentSoFar(const testsupport::ApiPeer& peer) {
+    constexpr const char* kMarker = "testMarker";
+    MVCommand marker;
+    marker.setName(kMarker);
+    MVApiConnection::sharedConnection().sendCommands({marker});
+    platform::advanceBy(MVApiConnection::kCommandBatchDelay);
+    std::vector<nlohmann::json> commands;
+    const bool marked = waitFor([&] {
+        commands.clear();
+        for (const auto& packet : peer.packets())
+            for (const auto& command : packet.decoded.value.value("cmds", nlohmann::json::array()))
+                commands.push_back(command);
+        return !commands.empty() && commands.back().value("c", "") == kMarker;
+    });
+    EXPECT_TRUE(marked);
+    std::erase_if(commands, [](const nlohmann::json& c) { return c.value("c", "") == kMarker; });
+    return commands;
 }

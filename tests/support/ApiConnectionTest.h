@@ -13,8 +13,10 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "libmerovane/connection/MVApiConnection.h"
 #include "tests/support/ApiPeer.h"
@@ -50,6 +52,13 @@ class ApiConnectionTest : public PlatformTest {
     // Waits until the connection has closed after a failure and its reopening is
     // scheduled, so that the clock can be moved to it.
     bool waitForClosed(MVApiConnection& connection);
+    // Makes the peer answer every request head as the API server does.
+    static void answerRequestHeads(testsupport::ApiPeer& peer);
+    // The peer's connection to the shared connection, once streaming.
+    void streamTo(testsupport::ApiPeer& peer);
+    // Every command ({"c", "p"}) the peer has received from the shared connection up to
+    // now, in order: a marker command follows them, and the list ends where it arrives.
+    static std::vector<nlohmann::json> commandsSentSoFar(const testsupport::ApiPeer& peer);
 
     std::unique_ptr<TempDir> home_;
     std::unique_ptr<testsupport::ProxyEnvironment> proxies_;
