@@ -12,3 +12,6 @@ void registerSplashScreenCommands();
 void registerLocalizationCommands();
 // getPushNotificationToken, pushNotificationResponse, pushNotificationResponseFinished (1.0).
 void registerPushNotificationCommands();
+// performCommandsAfterDelay, setConnectionLossMonitoringEnabled, terminateApp (1.1);
+// bootApp, vibrate, deepLinkResponse, deepLinkResponseFinished (2.0).
+void registerGeneralCommands();
