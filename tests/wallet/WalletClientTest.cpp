@@ -313,3 +313,30 @@ TEST_F(WalletClientTest, EnvironmentIsLoggedAndAChangeDropsTheTransaction) {
     EXPECT_NE(client->transactionContext(), context);
     EXPECT_EQ(TWAWalletClient::environmentToString(7), "unknown");
 }
+
+TEST_F(WalletClientTest, UnreadableOrIncompletePreauthorizationsAreNotStored) {
+    ASSERT_EQ(platform::Keychain::shared().add(
+                  {.service = TWAWalletClient::kPreauthKeychainService,
+                   .account = TWAWalletClient::kPreauthKeychainAccount,
+                   .accessGroup = std::nullopt,
+                   .accessibility = platform::kKeychainAccessibleWhenUnlockedThisDeviceOnly,
+                   .data = "{\"refresh_token\": [[[["}),
+              platform::KeychainStatus::Success);
+    auto client = TWAWalletClient::sharedInstance();
+    EXPECT_FALSE(client->preauthDictionary());
+    EXPECT_TRUE(logged("The stored preauthorization is no JSON object"));
+
+    client->setPreauthRefreshToken(std::nullopt, "extra", "buyer@example.com");
+    client->setPreauthRefreshToken("refresh-1", "extra", std::nullopt);
+    EXPECT_TRUE(logged("TWA_ASSERT false: preauthRefreshToken"));
+    EXPECT_TRUE(logged("TWA_ASSERT false: account"));
+    EXPECT_EQ(storedPreauthorization(), "{\"refresh_token\": [[[[");
+
+    client->setPreauthRefreshToken("refresh-1", std::nullopt, "buyer@example.com");
+    EXPECT_EQ(client->preauthExtraInfo(), "");
+    client->setPreauthExtraInfo("extra-2");
+    EXPECT_EQ(TWAWalletClient::dictionaryFromJsonString(storedPreauthorization()),
+              (nlohmann::json{{"refresh_token", "refresh-1"},
+                              {"extra_info", "extra-2"},
+                              {"account", "buyer@example.com"}}));
+}
