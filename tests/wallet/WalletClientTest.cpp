@@ -340,3 +340,31 @@ TEST_F(WalletClientTest, UnreadableOrIncompletePreauthorizationsAreNotStored) {
                               {"extra_info", "extra-2"},
                               {"account", "buyer@example.com"}}));
 }
+
+TEST_F(WalletClientTest, FullWalletWithRequiredActionsAsksTheWalletApplicationAgain) {
+    wallet_.serveFullWallet([](uint64_t, const auto&) {
+        walletproto::OWBenderGetFullWalletResponse response;
+        response.add_required_action(walletproto::VERIFY_CVV);
+        return response;
+    });
+    auto client = verifiedClient();
+    ASSERT_TRUE(loadMaskedWalletThroughStandIn(*client));
+    client->loadFullWallet(fullRequest());
+    ASSERT_TRUE(waitForEvents(2));
+    EXPECT_EQ(lastEvent().kind, WalletClientEvent::MaskedWallet) << lastErrorText();
+    ASSERT_EQ(standIn_->requests().size(), 2u);
+    const auto& again = standIn_->requests()[1];
+    ASSERT_EQ(again.required_action_size(), 1);
+    EXPECT_EQ(again.required_action(0), walletproto::VERIFY_CVV);
+    EXPECT_EQ(again.merchant_request().tessera_transaction_id(), "T-1");
+    EXPECT_FALSE(client->transactionContext()->fullWalletInProgress());
+}
+
+TEST_F(WalletClientTest, PreauthorizationOfTheSameBuyerIsKept) {
+    auto client = verifiedClient();
+    client->setPreauthRefreshToken("refresh-1", "pre-extra", "buyer@example.com");
+    ASSERT_TRUE(loadMaskedWalletThroughStandIn(*client));  // no client id: the inter-app road
+    EXPECT_FALSE(standIn_->requests()[0].request_preauth_refresh_token());
+    EXPECT_EQ(client->preauthRefreshToken(), "refresh-1");
+    EXPECT_TRUE(storedPreauthorization());
+}
