@@ -21,6 +21,7 @@
 #include "platform/foundation/TestDriver.h"
 #include "platform/ui/Application.h"
 #include "wallet/TBXHTTPFetcher.h"
+#include "wallet/TWABackgroundTask.h"
 #include "wallet/TWAClientConfig.h"
 #include "wallet/TWAClientSDKTransactionContext.h"
 #include "wallet/TWAEncoding.h"
@@ -48,6 +49,11 @@ class CountingDelegate : public TWAWalletClientDelegate {
     void walletClientUserIsPreauthorized(TWAWalletClient&, bool) override {}
     int answers = 0;
 };
+
+void registerWalletScheme() {
+    platform::Application::shared().registerURLSchemeForTesting(kWalletScheme,
+                                                                [](const platform::URL&) {});
+}
 
 std::string sealed(const TWACrypto& crypto, const std::string& plain) {
     const auto& key = crypto.currentEncryptionKey();
@@ -101,8 +107,7 @@ std::shared_ptr<CountingDelegate> setUp() {
     config.set_wallet_availability(walletproto::OWIOnlineWalletIosConfig::AVAILABLE);
     config.add_url_schemes()->set_url_scheme(kWalletScheme);
     TWAClientConfig::setPresetConfigForTesting(config);
-    platform::Application::shared().registerURLSchemeForTesting(kWalletScheme,
-                                                                [](const platform::URL&) {});
+    registerWalletScheme();
 
     auto delegate = std::make_shared<CountingDelegate>();
     auto client = TWAWalletClient::sharedInstance();
@@ -148,5 +153,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     platform::runUntilIdle();
     if (delegate->answers != 1 || client->transactionContext()->openURLInProgress())
         __builtin_trap();
+    // The application remembers every URL it opened: start it afresh, so that no input
+    // leaves memory behind.
+    TWABackgroundTask::stopBackgroundTaskIfRunning();
+    app.resetForTesting();
+    registerWalletScheme();
     return 0;
 }
