@@ -10,3 +10,6 @@ void registerNavigationControllerCommands();
 void registerSplashScreenCommands();
 // setLocalization, updateLocalization, setCurrentLocale (1.0).
 void registerLocalizationCommands();
+// setMenuBar, showMenuBar, hideMenuBar, setBackgroundMenu, showBackgroundMenu,
+// hideBackgroundMenu (1.0).
+void registerMenuCommands();

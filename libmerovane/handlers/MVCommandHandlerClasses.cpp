@@ -28,4 +28,5 @@ void registerCommandHandlerClasses() {
     registerNavigationControllerCommands();
     registerSplashScreenCommands();
     registerLocalizationCommands();
+    registerMenuCommands();
 }

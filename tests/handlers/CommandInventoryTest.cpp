@@ -81,12 +81,16 @@ const char* const kPaymentCommands[] = {
 };
 
 // The groups built so far.
+// clang-format off
 const std::set<std::string> kBuilt = {
     "showTab",           "flushTab",           "popTabToRoot",     "popTab",
     "showNavigationBar", "hideNavigationBar",  "setNavigationBar", "cleanTab",
     "enablePopGesture",  "showSplashScreen",   "hideSplashScreen", "setSplashScreen",
     "setLocalization",   "updateLocalization", "setCurrentLocale",
+    "setMenuBar", "showMenuBar", "hideMenuBar",
+    "setBackgroundMenu", "showBackgroundMenu", "hideBackgroundMenu",
 };
+// clang-format on
 
 const int kVersions[] = {10, 11, 20, 21, 30};
 
