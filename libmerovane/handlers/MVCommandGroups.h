@@ -13,3 +13,5 @@ void registerLocalizationCommands();
 // setMenuBar, showMenuBar, hideMenuBar, setBackgroundMenu, showBackgroundMenu,
 // hideBackgroundMenu (1.0).
 void registerMenuCommands();
+// showAlert, presentNotification, showActionSheet (1.0).
+void registerMessagingCommands();

@@ -29,4 +29,5 @@ void registerCommandHandlerClasses() {
     registerSplashScreenCommands();
     registerLocalizationCommands();
     registerMenuCommands();
+    registerMessagingCommands();
 }

@@ -89,6 +89,7 @@ const std::set<std::string> kBuilt = {
     "setLocalization",   "updateLocalization", "setCurrentLocale",
     "setMenuBar", "showMenuBar", "hideMenuBar",
     "setBackgroundMenu", "showBackgroundMenu", "hideBackgroundMenu",
+    "showAlert", "presentNotification", "showActionSheet",
 };
 // clang-format on
 
