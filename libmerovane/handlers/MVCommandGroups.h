@@ -15,3 +15,5 @@ void registerLocalizationCommands();
 void registerMenuCommands();
 // showAlert, presentNotification, showActionSheet (1.0).
 void registerMessagingCommands();
+// getLocation (1.0).
+void registerLocationCommands();

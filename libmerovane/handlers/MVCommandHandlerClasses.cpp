@@ -30,4 +30,5 @@ void registerCommandHandlerClasses() {
     registerLocalizationCommands();
     registerMenuCommands();
     registerMessagingCommands();
+    registerLocationCommands();
 }

@@ -123,13 +123,7 @@ TEST_F(MVLocalizationTest, UpdateFromTheServerSendsOneGetLocalizationWithTheBuil
     MVLocalization::setLocalizationDictionary({{"k", "v"}}, "de", "stored-de");
     platform::runUntilIdle();
     testsupport::ApiPeer peer;
-    peer.setResponder([](const testsupport::PeerEvent& event) {
-        std::vector<testsupport::PeerAction> actions;
-        if (event.kind == testsupport::PeerEvent::Kind::RequestHead)
-            actions.push_back(testsupport::PeerAction::head(
-                testsupport::ResponseHead::ok({{"X-Merovane-Api", "Velkram"}})));
-        return actions;
-    });
+    answerEveryHeadWithHandshake(peer);
     library().setDefaultApiPath(peerUrl(peer));
     auto& connection = MVApiConnection::sharedConnection();
     platform::advanceBy(MVApiConnection::kStartDelay);

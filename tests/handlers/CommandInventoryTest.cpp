@@ -90,6 +90,7 @@ const std::set<std::string> kBuilt = {
     "setMenuBar", "showMenuBar", "hideMenuBar",
     "setBackgroundMenu", "showBackgroundMenu", "hideBackgroundMenu",
     "showAlert", "presentNotification", "showActionSheet",
+    "getLocation",
 };
 // clang-format on
 

@@ -44,6 +44,16 @@ std::string ApiConnectionTest::peerUrl(const testsupport::ApiPeer& peer) {
     return "http://127.0.0.1:" + std::to_string(peer.port());
 }
 
+void ApiConnectionTest::answerEveryHeadWithHandshake(testsupport::ApiPeer& peer) {
+    peer.setResponder([](const testsupport::PeerEvent& event) {
+        std::vector<testsupport::PeerAction> actions;
+        if (event.kind == testsupport::PeerEvent::Kind::RequestHead)
+            actions.push_back(testsupport::PeerAction::head(
+                testsupport::ResponseHead::ok({{"X-Merovane-Api", "Velkram"}})));
+        return actions;
+    });
+}
+
 void ApiConnectionTest::route(const std::string& host, int port, int loopbackPort) {
     std::lock_guard lock(routes_->mutex);
     routes_->ports[{host, port}] = loopbackPort;

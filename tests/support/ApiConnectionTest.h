@@ -36,6 +36,9 @@ class ApiConnectionTest : public PlatformTest {
     MVApiConnection& startConnection(const std::string& apiPath, int64_t pendingPackets = 0);
     // "http://127.0.0.1:<port>"
     static std::string peerUrl(const testsupport::ApiPeer& peer);
+    // The peer answers every request head with the handshake, so that the connection
+    // turns persistent and stays up.
+    static void answerEveryHeadWithHandshake(testsupport::ApiPeer& peer);
     // Connections to host:port go to the loopback port instead.
     void route(const std::string& host, int port, int loopbackPort);
     // A TLS setup whose root the connection trusts: the test CA as the platform's
