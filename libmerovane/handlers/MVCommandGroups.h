@@ -17,3 +17,8 @@ void registerMenuCommands();
 void registerMessagingCommands();
 // getLocation (1.0).
 void registerLocationCommands();
+// shareItem (1.0, 3.0).
+void registerSharingCommands();
+// openScanner, closeScanner, startScanner, stopScanner, setFlashlightMode (1.0);
+// openScanner, setScannerMode, scannerCaptureImage (1.1).
+void registerScannerCommands();

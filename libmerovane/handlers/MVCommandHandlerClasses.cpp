@@ -31,4 +31,6 @@ void registerCommandHandlerClasses() {
     registerMenuCommands();
     registerMessagingCommands();
     registerLocationCommands();
+    registerSharingCommands();
+    registerScannerCommands();
 }

@@ -90,7 +90,9 @@ const std::set<std::string> kBuilt = {
     "setMenuBar", "showMenuBar", "hideMenuBar",
     "setBackgroundMenu", "showBackgroundMenu", "hideBackgroundMenu",
     "showAlert", "presentNotification", "showActionSheet",
-    "getLocation",
+    "getLocation", "shareItem",
+    "openScanner", "closeScanner", "startScanner", "stopScanner", "setFlashlightMode",
+    "setScannerMode", "scannerCaptureImage",
 };
 // clang-format on
 
