@@ -29,4 +29,9 @@ void registerCommandHandlerClasses() {
     registerSplashScreenCommands();
     registerLocalizationCommands();
     registerPushNotificationCommands();
+    registerMenuCommands();
+    registerMessagingCommands();
+    registerLocationCommands();
+    registerSharingCommands();
+    registerScannerCommands();
 }

@@ -88,6 +88,12 @@ const std::set<std::string> kBuilt = {
     "enablePopGesture",  "showSplashScreen",   "hideSplashScreen", "setSplashScreen",
     "setLocalization",   "updateLocalization", "setCurrentLocale",
     "getPushNotificationToken", "pushNotificationResponse", "pushNotificationResponseFinished",
+    "setMenuBar", "showMenuBar", "hideMenuBar",
+    "setBackgroundMenu", "showBackgroundMenu", "hideBackgroundMenu",
+    "showAlert", "presentNotification", "showActionSheet",
+    "getLocation", "shareItem",
+    "openScanner", "closeScanner", "startScanner", "stopScanner", "setFlashlightMode",
+    "setScannerMode", "scannerCaptureImage",
 };
 // clang-format on
 
