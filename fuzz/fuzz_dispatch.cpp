@@ -1,7 +1,8 @@
 // Arbitrary bytes, parsed as JSON, handed to the command dispatcher as a collection
 // from a page, as a native command list and as the parameters of a page event; the
-// navigation and splash-screen commands reach recording neighbours. Each of those
-// commands, run alone, makes at most one warning and one report. The command "later"
+// navigation, splash-screen, menu, messaging, location, share and scanner commands
+// reach recording neighbours. Each of those commands but showAlert (whose buttons warn
+// one by one), run alone, makes at most one warning and one report. The command "later"
 // carries its "delay" into the run loop, as page-given times do.
 #include <atomic>
 #include <cstddef>
@@ -14,17 +15,26 @@
 #include <string_view>
 #include <vector>
 
+#include "libmerovane/bridge/MVBackgroundMenuControllerInterface.h"
 #include "libmerovane/bridge/MVCommand.h"
 #include "libmerovane/bridge/MVCommandHandler.h"
 #include "libmerovane/bridge/MVEvent.h"
+#include "libmerovane/bridge/MVMenuBarControllerInterface.h"
 #include "libmerovane/bridge/MVNavigationControllerInterface.h"
 #include "libmerovane/bridge/MVTabControllerInterface.h"
 #include "libmerovane/bridge/MVWebViewInterface.h"
+#include "libmerovane/core/MVActionSheetInterface.h"
+#include "libmerovane/core/MVAlertViewInterface.h"
 #include "libmerovane/core/MVErrorLogger.h"
+#include "libmerovane/core/MVLocationManagerInterface.h"
+#include "libmerovane/core/MVNotificationControllerInterface.h"
+#include "libmerovane/core/MVScannerViewControllerInterface.h"
+#include "libmerovane/core/MVSharingControllerInterface.h"
 #include "libmerovane/core/MVSplashScreenInterface.h"
 #include "libmerovane/handlers/MVCommandHandlerClasses.h"
 #include "libmerovane/handlers/MVCommandHandler_1_0.h"
 #include "libmerovane/handlers/MVCommandHandler_2_0.h"
+#include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/JsonValue.h"
@@ -90,10 +100,187 @@ class Splash : public MVSplashScreenInterface {
     bool visible = true;
 };
 
-const std::set<std::string, std::less<>> kNeighbourCommands = {
-    "showTab",           "flushTab",          "popTabToRoot",     "popTab",
-    "showNavigationBar", "hideNavigationBar", "setNavigationBar", "cleanTab",
-    "enablePopGesture",  "showSplashScreen",  "hideSplashScreen", "setSplashScreen"};
+class MenuBar : public MVMenuBarControllerInterface {
+  public:
+    static std::shared_ptr<MenuBar> create() {
+        return std::static_pointer_cast<MenuBar>(track(std::make_shared<MenuBar>()));
+    }
+    void setMenuBarWithUrl(const std::string&, const nlohmann::json* menuParams) override {
+        touch(menuParams);
+    }
+    void setMenuBarWithContent(const std::string&, const std::optional<std::string>&,
+                               const nlohmann::json* menuParams) override {
+        touch(menuParams);
+    }
+    void showMenuBarWithAnimation(MVBarAnimation, std::optional<double>) override {}
+    void hideMenuBarWithAnimation(MVBarAnimation, std::optional<double>) override {}
+    void viewShouldAdjustInsets(const platform::EdgeInsets&, bool) override {}
+    static void touch(const nlohmann::json* value) {
+        if (value) (void)platform::json::print(*value);
+    }
+};
+
+class BackgroundMenu : public MVBackgroundMenuControllerInterface {
+  public:
+    static std::shared_ptr<BackgroundMenu> create(const std::string& identifier) {
+        auto menu =
+            std::static_pointer_cast<BackgroundMenu>(track(std::make_shared<BackgroundMenu>()));
+        menu->setIdentifier(identifier);
+        return menu;
+    }
+    void setContentWithUrl(const std::string&, const std::string&,
+                           const std::optional<std::string>&, std::optional<double>,
+                           const nlohmann::json* menuParams) override {
+        MenuBar::touch(menuParams);
+    }
+    void setContentWithString(const std::string&, const std::optional<std::string>&,
+                              const std::string&, const std::optional<std::string>&,
+                              std::optional<double>, const nlohmann::json* menuParams) override {
+        MenuBar::touch(menuParams);
+    }
+    void showWithPresentationType(const std::optional<std::string>&,
+                                  std::optional<double>) override {}
+    void hideWithSpeedFactor(std::optional<double>) override {}
+};
+
+class Notification : public MVNotificationInterface {};
+
+class NotificationClass : public MVNotificationClassInterface {
+  public:
+    bool isWebViewNotification() const override { return true; }
+    std::shared_ptr<MVNotificationInterface> notificationWithContent(
+        const std::string&, const std::optional<std::string>&, const nlohmann::json* params,
+        std::optional<double>, std::optional<double>,
+        const std::shared_ptr<MVWebView>&) const override {
+        MenuBar::touch(params);
+        return std::make_shared<Notification>();
+    }
+    std::shared_ptr<MVNotificationInterface> notificationWithURL(
+        const std::string&, const nlohmann::json* params, std::optional<double>,
+        std::optional<double>, const std::shared_ptr<MVWebView>&) const override {
+        MenuBar::touch(params);
+        return std::make_shared<Notification>();
+    }
+};
+
+class Notifications : public MVNotificationControllerInterface {
+  public:
+    static std::shared_ptr<Notifications> create() {
+        auto controller =
+            std::static_pointer_cast<Notifications>(track(std::make_shared<Notifications>()));
+        controller->setIdentifier("notifications");
+        return controller;
+    }
+    // Presented notifications go at once: nothing grows from input to input.
+    void presentNotification(std::shared_ptr<MVNotificationInterface>) override {}
+};
+
+class Alerts : public MVAlertViewInterface {
+  public:
+    void showAlertWithTitle(const std::optional<std::string>&, const std::optional<std::string>&,
+                            const std::optional<MVAlertButton>& cancelButton,
+                            const std::vector<MVAlertButton>& alertButtons, std::optional<double>,
+                            const nlohmann::json* onTimeout,
+                            const std::shared_ptr<MVWebView>&) override {
+        MenuBar::touch(onTimeout);
+        if (cancelButton) MenuBar::touch(cancelButton->commandCollection.get());
+        for (const auto& button : alertButtons) MenuBar::touch(button.commandCollection.get());
+    }
+};
+
+class ActionSheets : public MVActionSheetInterface {
+  public:
+    void showActionSheet(const nlohmann::json& parameters,
+                         const std::shared_ptr<MVWebView>&) override {
+        MenuBar::touch(&parameters);
+    }
+};
+
+// Takes each request and drops it: an answer from the server's side would need the API
+// connection.
+class Location : public MVLocationManagerInterface {
+  public:
+    void getLocationWithMinimumAccuracy(double, double timeout, CompletionHandler) override {
+        (void)timeoutWithinBounds(timeout);
+    }
+};
+
+class Sharing : public MVSharingControllerInterface {
+  public:
+    void shareItemWithTitle(const std::string&, const std::string&, const std::string&,
+                            const platform::Rect& rect,
+                            const std::shared_ptr<platform::View>&) override {
+        (void)rect.standardized();
+    }
+};
+
+class Scanner : public MVScannerViewControllerInterface {
+  public:
+    static std::shared_ptr<Scanner> create() {
+        return std::static_pointer_cast<Scanner>(track(std::make_shared<Scanner>()));
+    }
+    void openScannerWithSrc(const std::string&, const std::optional<std::string>&,
+                            const nlohmann::json* eventParams, bool barcode, bool image) override {
+        MenuBar::touch(eventParams);
+        barcode_ = barcode;
+        image_ = image;
+    }
+    void closeScannerWithAnimation(const std::optional<std::string>&) override {}
+    void startScanner() override {}
+    void stopScanner() override {}
+    void setFlashlightEnabled(bool) override {}
+    void setScannerModesWithBarcodeRecognitionEnabled(bool barcode, bool image) override {
+        barcode_ = barcode;
+        image_ = image;
+    }
+    bool isBarcodeRecognitionEnabled() const override { return barcode_; }
+    bool isImageCapturingEnabled() const override { return image_; }
+    void captureScannerImageWithMaxWidth(float, float, const std::string&, const std::string&,
+                                         const std::shared_ptr<MVWebView>&) override {}
+
+  private:
+    bool barcode_ = false;
+    bool image_ = false;
+};
+
+const std::set<std::string, std::less<>> kNeighbourCommands = {"showTab",
+                                                               "flushTab",
+                                                               "popTabToRoot",
+                                                               "popTab",
+                                                               "showNavigationBar",
+                                                               "hideNavigationBar",
+                                                               "setNavigationBar",
+                                                               "cleanTab",
+                                                               "enablePopGesture",
+                                                               "showSplashScreen",
+                                                               "hideSplashScreen",
+                                                               "setSplashScreen",
+                                                               "setMenuBar",
+                                                               "showMenuBar",
+                                                               "hideMenuBar",
+                                                               "setBackgroundMenu",
+                                                               "showBackgroundMenu",
+                                                               "hideBackgroundMenu",
+                                                               "presentNotification",
+                                                               "showActionSheet",
+                                                               "getLocation",
+                                                               "shareItem",
+                                                               "openScanner",
+                                                               "closeScanner",
+                                                               "startScanner",
+                                                               "stopScanner",
+                                                               "setFlashlightMode",
+                                                               "setScannerMode",
+                                                               "scannerCaptureImage"};
+
+// The neighbours live as long as the process; their trackers hold them weakly.
+struct Neighbours {
+    std::shared_ptr<MenuBar> menuBar = MenuBar::create();
+    std::shared_ptr<BackgroundMenu> primary = BackgroundMenu::create("primary");
+    std::shared_ptr<BackgroundMenu> secondary = BackgroundMenu::create("secondary");
+    std::shared_ptr<Notifications> notifications = Notifications::create();
+    std::shared_ptr<Scanner> scanner = Scanner::create();
+};
 
 CountingLogger* logger = nullptr;
 
@@ -142,18 +329,30 @@ void setUp() {
     logger = counting.get();
     platform::log::addLogger(
         counting, platform::log::kWarning | platform::log::kInfo | platform::log::kVerbose);
+    // The main bundle warns once, on its first read, that it has no information: read it
+    // before warnings are counted.
+    (void)platform::Bundle::main().bundleIdentifier();
     registerCommandHandlerClasses();
     MVTabControllerInterface::install(std::make_shared<Tabs>());
     MVSplashScreenInterface::install(std::make_shared<Splash>());
+    static auto* neighbours = new Neighbours;
+    (void)neighbours;
+    for (const auto& type : MVNotificationControllerInterface::builtInNotificationTypes())
+        MVNotificationControllerInterface::registerNotificationType(
+            type, std::make_shared<NotificationClass>());
+    MVAlertViewInterface::install(std::make_shared<Alerts>());
+    MVActionSheetInterface::install(std::make_shared<ActionSheets>());
+    MVLocationManagerInterface::install(std::make_shared<Location>());
+    MVSharingControllerInterface::setFactory([] { return std::make_shared<Sharing>(); });
     auto& v10 = MVCommandHandler_1_0::commandTable();
     v10.add("any", {MVSpec{}, &touchParameters});
     v10.add("openPage", {MVSpec{{"src", MVSpec::NSString}, {"+speedFactor", MVSpec::NSNumber}},
                          &touchParameters, true});
-    v10.add("showAlert", {MVSpec{{"+title", MVSpec::NSString},
-                                 {"+buttons", MVSpec::arrayOf({{"title", MVSpec::NSString},
-                                                               {"+cmds", MVSpec::NSArray}})},
-                                 {"+bar", {{"color", MVSpec::NSString}}}},
-                          &touchParameters});
+    v10.add("validateNested", {MVSpec{{"+title", MVSpec::NSString},
+                                      {"+buttons", MVSpec::arrayOf({{"title", MVSpec::NSString},
+                                                                    {"+cmds", MVSpec::NSArray}})},
+                                      {"+bar", {{"color", MVSpec::NSString}}}},
+                               &touchParameters});
     v10.add("veto", {MVSpec{}, &touchParameters});
     v10.add("never", {std::nullopt, &touchParameters});
     v10.add("later", {MVSpec{{"delay", MVSpec::NSNumber}}, &scheduleLater});

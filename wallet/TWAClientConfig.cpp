@@ -16,6 +16,7 @@ namespace {
 struct Host {
     std::mutex mutex;
     std::string origin = TWAClientConfig::kDefaultConfigHost;
+    std::optional<walletproto::OWIOnlineWalletIosConfig> preset;
 };
 
 Host& host() {
@@ -24,6 +25,7 @@ Host& host() {
         platform::registerSharedInstanceReset("TWAClientConfig host", [h] {
             std::lock_guard lock(h->mutex);
             h->origin = TWAClientConfig::kDefaultConfigHost;
+            h->preset.reset();
         });
         return h;
     }();
@@ -42,6 +44,12 @@ std::string TWAClientConfig::configHost() {
     return host().origin;
 }
 
+void TWAClientConfig::setPresetConfigForTesting(
+    std::optional<walletproto::OWIOnlineWalletIosConfig> config) {
+    std::lock_guard lock(host().mutex);
+    host().preset = std::move(config);
+}
+
 std::string TWAClientConfig::configSuffixForEnvironment(int32_t environment) {
     return environment == 2 ? "prod" : "sandbox";
 }
@@ -52,8 +60,15 @@ std::shared_ptr<TWAClientConfig> TWAClientConfig::clientConfigWithEnvironment(in
 
 std::shared_ptr<TWAClientConfig> TWAClientConfig::createWithConfigSuffix(
     const std::string& suffix) {
-    return std::shared_ptr<TWAClientConfig>(
+    std::shared_ptr<TWAClientConfig> config(
         new TWAClientConfig(configHost() + kConfigPath + suffix));
+    std::lock_guard lock(host().mutex);
+    if (host().preset) {
+        config->onlineWalletIosConfig_ =
+            std::make_shared<walletproto::OWIOnlineWalletIosConfig>(*host().preset);
+        config->lastUpdateDate_ = TWADate::date();
+    }
+    return config;
 }
 
 std::shared_ptr<TWAClientConfig> TWAClientConfig::create() {

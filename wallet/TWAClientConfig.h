@@ -34,6 +34,10 @@ class TWAClientConfig : public std::enable_shared_from_this<TWAClientConfig> {
     // The origin that serves the configuration; tests point it at a loopback server.
     static void setConfigHost(std::string origin);
     static std::string configHost();
+    // Every configuration made from now on starts with `config`, fresh as of its making
+    // (none: they download again). For fuzzing, where no server answers.
+    static void setPresetConfigForTesting(
+        std::optional<walletproto::OWIOnlineWalletIosConfig> config);
 
     static std::string configSuffixForEnvironment(int32_t environment);
     static std::shared_ptr<TWAClientConfig> clientConfigWithEnvironment(int32_t environment);

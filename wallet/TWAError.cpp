@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/foundation/Bundle.h"
+
 platform::Error TWAErrorMake(const std::string& domain, long code,
                              const std::optional<std::string>& description,
                              const std::optional<platform::Error>& underlying) {
@@ -28,4 +30,19 @@ std::optional<platform::Error> TWAUnderlyingError(const platform::Error& error) 
     return platform::Error::withUserInfo(
         domain->get<std::string>(), code->get<long>(),
         userInfo != it->end() ? *userInfo : nlohmann::json::object());
+}
+
+std::string TWALocalizedString(const std::string& text) {
+    auto path = platform::Bundle::main().pathForResource(kTWAResourceBundleName, "bundle");
+    auto bundle = path ? platform::Bundle::bundleAtPath(*path) : nullptr;
+    if (!bundle) return {};
+    return bundle->localizedString(text, "", "Localizable");
+}
+
+platform::Error TWALocalizedError(long code, const std::string& text,
+                                  const std::optional<std::string>& descriptionForIntegrator) {
+    nlohmann::json info = {{platform::kLocalizedDescriptionKey, TWALocalizedString(text)}};
+    if (descriptionForIntegrator)
+        info[kTWAWalletErrorDescriptionForIntegratorKey] = *descriptionForIntegrator;
+    return platform::Error::withUserInfo(kTWAErrorDomain, code, info);
 }

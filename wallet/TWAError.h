@@ -10,6 +10,10 @@
 inline constexpr const char* kTWAErrorDomain = "com.tessera.wallet.sdk";
 inline constexpr const char* kTWAHTTPStatusErrorDomain = "com.tessera.wallet.sdk.HTTPStatus";
 inline constexpr const char* kTWAUnderlyingErrorKey = "NSUnderlyingError";
+inline constexpr const char* kTWAWalletErrorDescriptionForIntegratorKey =
+    "TWAWalletErrorDescriptionForIntegrator";
+// The resource bundle with the library's string table "Localizable".
+inline constexpr const char* kTWAResourceBundleName = "TesseraWalletSDK";
 
 enum TWAErrorCode : long {
     kTWAErrorCodeAuthenticationFailure = -599,
@@ -30,3 +34,11 @@ platform::Error TWAErrorMake(const std::string& domain, long code,
                              const std::optional<std::string>& description,
                              const std::optional<platform::Error>& underlying);
 std::optional<platform::Error> TWAUnderlyingError(const platform::Error& error);
+
+// `text` as the table "Localizable" of the main bundle's "TesseraWalletSDK.bundle" has it
+// (the text itself when the table lacks it); empty when the bundle is missing.
+std::string TWALocalizedString(const std::string& text);
+// An error of kTWAErrorDomain with the localized `text` as its description and, when
+// given, the developer description.
+platform::Error TWALocalizedError(long code, const std::string& text,
+                                  const std::optional<std::string>& descriptionForIntegrator);

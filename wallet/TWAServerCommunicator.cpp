@@ -8,6 +8,7 @@
 
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/SharedInstances.h"
 #include "platform/foundation/URL.h"
 #include "wallet/TWAClientSDKTransactionContext.h"
 #include "wallet/TWAEncoding.h"
@@ -60,7 +61,13 @@ std::vector<uint8_t> bytesOf(const std::string& text) {
 }  // namespace
 
 std::shared_ptr<TWAServerCommunicator> TWAServerCommunicator::instance() {
-    static auto* communicator = new std::shared_ptr<TWAServerCommunicator>(create());
+    static auto* communicator = [] {
+        auto* shared = new std::shared_ptr<TWAServerCommunicator>(create());
+        // A fresh one between tests: the last transaction's origin goes with it.
+        platform::registerSharedInstanceReset("TWAServerCommunicator",
+                                              [shared] { *shared = create(); });
+        return shared;
+    }();
     return *communicator;
 }
 

@@ -14,14 +14,7 @@
 #include <string>
 
 #include "libmerovane/bridge/MVCommand.h"
-
-// A location fix: degrees and metres.
-struct MVLocationFix {
-    double latitude = 0;
-    double longitude = 0;
-    double horizontalAccuracy = 0;
-    double verticalAccuracy = 0;
-};
+#include "libmerovane/core/MVLocationFix.h"
 
 namespace MVCommandApiGeneral {
 // "appStart": the key, versions and identifier of the application and the device.

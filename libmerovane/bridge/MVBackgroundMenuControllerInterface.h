@@ -25,18 +25,18 @@ class MVBackgroundMenuControllerInterface
     virtual ~MVBackgroundMenuControllerInterface() = default;
 
     // Builds the next menu with the speed factor and the menu parameters (a dictionary,
-    // or null), applies the presentation type and gesture recognizer type by name and
-    // opens the URL in its web view.
-    virtual void setContentWithUrl(const std::string& url, const std::string& presentationType,
-                                   const std::string& backgroundMenuGestureRecognizer,
-                                   std::optional<double> speedFactor,
-                                   const nlohmann::json* menuParams) = 0;
+    // or null), applies the presentation type and gesture recognizer type (none: no
+    // gesture) by name and opens the URL in its web view.
+    virtual void setContentWithUrl(
+        const std::string& url, const std::string& presentationType,
+        const std::optional<std::string>& backgroundMenuGestureRecognizer,
+        std::optional<double> speedFactor, const nlohmann::json* menuParams) = 0;
     // The same with HTML loaded against the base URL.
-    virtual void setContentWithString(const std::string& content, const std::string& baseURL,
-                                      const std::string& presentationType,
-                                      const std::string& backgroundMenuGestureRecognizer,
-                                      std::optional<double> speedFactor,
-                                      const nlohmann::json* menuParams) = 0;
+    virtual void setContentWithString(
+        const std::string& content, const std::optional<std::string>& baseURL,
+        const std::string& presentationType,
+        const std::optional<std::string>& backgroundMenuGestureRecognizer,
+        std::optional<double> speedFactor, const nlohmann::json* menuParams) = 0;
     virtual void showWithPresentationType(const std::optional<std::string>& presentationType,
                                           std::optional<double> speedFactor) = 0;
     virtual void hideWithSpeedFactor(std::optional<double> speedFactor) = 0;

@@ -12,6 +12,18 @@ void registerSplashScreenCommands();
 void registerLocalizationCommands();
 // getPushNotificationToken, pushNotificationResponse, pushNotificationResponseFinished (1.0).
 void registerPushNotificationCommands();
+// setMenuBar, showMenuBar, hideMenuBar, setBackgroundMenu, showBackgroundMenu,
+// hideBackgroundMenu (1.0).
+void registerMenuCommands();
+// showAlert, presentNotification, showActionSheet (1.0).
+void registerMessagingCommands();
+// getLocation (1.0).
+void registerLocationCommands();
+// shareItem (1.0, 3.0).
+void registerSharingCommands();
+// openScanner, closeScanner, startScanner, stopScanner, setFlashlightMode (1.0);
+// openScanner, setScannerMode, scannerCaptureImage (1.1).
+void registerScannerCommands();
 // performCommandsAfterDelay, setConnectionLossMonitoringEnabled, terminateApp (1.1);
 // bootApp, vibrate, deepLinkResponse, deepLinkResponseFinished (2.0).
 void registerGeneralCommands();

@@ -30,4 +30,9 @@ void registerCommandHandlerClasses() {
     registerLocalizationCommands();
     registerPushNotificationCommands();
     registerGeneralCommands();
+    registerMenuCommands();
+    registerMessagingCommands();
+    registerLocationCommands();
+    registerSharingCommands();
+    registerScannerCommands();
 }

@@ -52,6 +52,7 @@ void Application::resetForTesting() {
     state_ = ApplicationState::Inactive;
     backgroundTasks_.clear();
     nextBackgroundTask_ = 1;
+    backgroundTasksRefused_ = false;
     schemes_.clear();
     openedURLs_.clear();
     deviceToken_.reset();
@@ -170,6 +171,7 @@ void Application::updateStatusBarAppearance() {
 
 BackgroundTaskIdentifier Application::beginBackgroundTask(std::string name,
                                                           std::function<void()> expirationHandler) {
+    if (backgroundTasksRefused_) return kInvalidBackgroundTask;
     const auto id = nextBackgroundTask_++;
     backgroundTasks_.push_back({id, std::move(name), std::move(expirationHandler)});
     return id;

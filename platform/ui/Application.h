@@ -126,7 +126,8 @@ class Application : public Responder {
 
     ApplicationState applicationState() const { return state_.load(); }
 
-    // Background tasks. Identifiers count from 1; kInvalidBackgroundTask is never given.
+    // Background tasks. Identifiers count from 1; kInvalidBackgroundTask is given only
+    // while tests have the system refuse them.
     BackgroundTaskIdentifier beginBackgroundTask(std::string name,
                                                  std::function<void()> expirationHandler);
     BackgroundTaskIdentifier beginBackgroundTask(std::function<void()> expirationHandler);
@@ -172,6 +173,8 @@ class Application : public Responder {
     // Runs the expiration handler of every running task, as the system does when the
     // background time is up.
     void expireBackgroundTasksForTesting();
+    // The system refuses every background task (kInvalidBackgroundTask) while set.
+    void setBackgroundTasksRefusedForTesting(bool refused) { backgroundTasksRefused_ = refused; }
     // Makes another "application" answer a scheme; a null handler unregisters.
     void registerURLSchemeForTesting(const std::string& scheme,
                                      std::function<void(const URL& url)> handler);
@@ -213,6 +216,7 @@ class Application : public Responder {
     };
     std::vector<BackgroundTask> backgroundTasks_;
     BackgroundTaskIdentifier nextBackgroundTask_ = 1;
+    bool backgroundTasksRefused_ = false;
 
     struct URLScheme {
         std::string scheme;  // lower case

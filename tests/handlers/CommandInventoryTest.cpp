@@ -90,6 +90,12 @@ const std::set<std::string> kBuilt = {
     "getPushNotificationToken", "pushNotificationResponse", "pushNotificationResponseFinished",
     "performCommandsAfterDelay", "setConnectionLossMonitoringEnabled", "terminateApp",
     "bootApp", "vibrate", "deepLinkResponse", "deepLinkResponseFinished",
+    "setMenuBar", "showMenuBar", "hideMenuBar",
+    "setBackgroundMenu", "showBackgroundMenu", "hideBackgroundMenu",
+    "showAlert", "presentNotification", "showActionSheet",
+    "getLocation", "shareItem",
+    "openScanner", "closeScanner", "startScanner", "stopScanner", "setFlashlightMode",
+    "setScannerMode", "scannerCaptureImage",
 };
 // clang-format on
 

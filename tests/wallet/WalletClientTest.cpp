@@ -1,0 +1,370 @@
+// The wallet client: creation and the callback check, its errors, the full wallet, the
+// preauthorized road against the loopback wallet server, the preauthorization in the
+// keychain and the environment.
+#include <gtest/gtest.h>
+
+#include "platform/foundation/JsonValue.h"
+#include "platform/foundation/Keychain.h"
+#include "platform/ui/Application.h"
+#include "tests/wallet/WalletClientFixture.h"
+#include "wallet/TWAError.h"
+
+namespace {
+
+class WalletClientTest : public WalletClientFixture {
+  protected:
+    static std::shared_ptr<TWAFullWalletRequest> fullRequest(std::string merchantId = "m-1") {
+        return TWAFullWalletRequest::create("T-1", nullptr, merchantId);
+    }
+    static std::optional<std::string> storedPreauthorization(
+        platform::KeychainItem* item = nullptr) {
+        platform::KeychainItem found;
+        auto status =
+            platform::Keychain::shared().copy({.service = TWAWalletClient::kPreauthKeychainService,
+                                               .account = TWAWalletClient::kPreauthKeychainAccount,
+                                               .accessGroup = std::nullopt},
+                                              &found);
+        if (status != platform::KeychainStatus::Success) return std::nullopt;
+        if (item) *item = found;
+        return found.data;
+    }
+    void expectError(const WalletClientEvent& event, WalletClientEvent::Kind kind, long code,
+                     const std::string& text) {
+        EXPECT_EQ(event.kind, kind);
+        ASSERT_TRUE(event.error);
+        EXPECT_EQ(event.error->domain(), kTWAErrorDomain);
+        EXPECT_EQ(event.error->code(), code);
+        EXPECT_EQ(event.error->localizedDescription(), text);
+    }
+};
+
+}  // namespace
+
+TEST_F(WalletClientTest, PlainCreationIsRefusedAndTheSharedClientIsOne) {
+    EXPECT_EQ(TWAWalletClient::create(), nullptr);
+    EXPECT_TRUE(
+        logged("Do not call init directly, +sharedInstance is the correct way of getting "
+               "an instanceof TWAWalletClient."));
+    auto client = TWAWalletClient::sharedInstance();
+    EXPECT_EQ(TWAWalletClient::sharedInstance(), client);
+    EXPECT_FALSE(client->isOpenURLVerified());
+}
+
+TEST_F(WalletClientTest, CallbackCheckLogsWhenTheSchemeCannotBeOpened) {
+    standIn_.reset();  // nobody answers the application's own scheme
+    auto client = TWAWalletClient::sharedInstance();
+    platform::runUntilIdle();
+    EXPECT_FALSE(client->isOpenURLVerified());
+    EXPECT_TRUE(
+        logged("Cannot open URL scheme:tessera-wallet-merchant-app-mfrgg\nPlease refer to "
+               "Tessera Wallet SDK documentation"));
+}
+
+TEST_F(WalletClientTest, OnlyTheApplicationItselfVerifiesTheClient) {
+    struct Case {
+        std::optional<std::string> source;
+        std::string url;
+        bool taken;
+    } cases[] = {
+        {"com.example.other", TWAWalletClient::urlForTest(), false},
+        {"abc", TWAWalletClient::schemeForApp() + "://maskedWalletResponse", false},
+        {std::nullopt, TWAWalletClient::urlForTest(), true},
+        {"abc", TWAWalletClient::urlForTest(), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.source.value_or("(none)") + " " + c.url);
+        TWAWalletClient::setSharedInstance(nullptr);
+        auto client = TWAWalletClient::sharedInstance();
+        EXPECT_EQ(TWAWalletClient::handleOpenURL(*platform::URL::parse(c.url), c.source, nullptr),
+                  c.taken);
+        EXPECT_EQ(client->isOpenURLVerified(), c.taken);
+    }
+}
+
+TEST_F(WalletClientTest, MaskedWalletRequestsRefusedBeforeAnythingOpens) {
+    auto client = TWAWalletClient::sharedInstance();
+    client->setDelegate(delegate_);
+    client->loadMaskedWallet(nullptr);
+    ASSERT_EQ(delegate_->events.size(), 1u);
+    expectError(lastEvent(), WalletClientEvent::MaskedWalletFailed, -542,
+                "An invalid request was received (Error 601)");
+    EXPECT_EQ(platform::json::stringValue(lastEvent().error->userInfo(),
+                                          kTWAWalletErrorDescriptionForIntegratorKey),
+              "|loadMaskedWallet:| received a nil request.");
+
+    client->loadMaskedWallet(maskedRequest());  // the callback check has not come back
+    ASSERT_EQ(delegate_->events.size(), 2u);
+    expectError(
+        lastEvent(), WalletClientEvent::MaskedWalletFailed, -598,
+        "Failed to open Tessera Wallet. Please try a different payment method. (Error 603)");
+    EXPECT_TRUE(platform::Application::shared().openedURLsForTesting().empty());
+    EXPECT_FALSE(client->transactionContext()->openURLInProgress());
+}
+
+TEST_F(WalletClientTest, FullWalletOnceAtATimeThenTheTransactionEnds) {
+    wallet_.serveProxyCard("411111", 1234567, 3, 2030);
+    auto client = verifiedClient();
+    ASSERT_TRUE(loadMaskedWalletThroughStandIn(*client));
+
+    client->loadFullWallet(fullRequest());
+    client->loadFullWallet(fullRequest());  // the same again: ignored
+    EXPECT_EQ(delegate_->events.size(), 1u);
+    EXPECT_TRUE(
+        logged("Full wallet request in progress. Ignoring duplicate full wallet request.  "
+               "The user possibly tapped a button twice."));
+    client->loadFullWallet(fullRequest("m-2"));
+    ASSERT_EQ(delegate_->events.size(), 2u);
+    expectError(lastEvent(), WalletClientEvent::FullWalletFailed, -598,
+                "A different transaction is currently in progress. (Error 607)");
+    client->loadMaskedWallet(maskedRequest());
+    ASSERT_EQ(delegate_->events.size(), 3u);
+    expectError(lastEvent(), WalletClientEvent::MaskedWalletFailed, -597,
+                "A new transaction can't be started since a transaction is currently in progress. "
+                "(Error 602)");
+    client->changeMaskedWallet("T-1", "m-1");
+    EXPECT_EQ(delegate_->events.size(), 3u);
+    EXPECT_TRUE(
+        logged("Warning:  Full wallet request in progress.  Ignoring change masked wallet."));
+
+    ASSERT_TRUE(waitForEvents(4));
+    ASSERT_EQ(lastEvent().kind, WalletClientEvent::FullWallet) << lastErrorText();
+    EXPECT_EQ(lastEvent().fullWallet->email(), "buyer@example.com");
+    EXPECT_EQ(lastEvent().fullWallet->proxyCard()->pan(), "4111110000001234");
+    EXPECT_EQ(wallet_.requestCount(WalletTestServer::kFullWalletPath), 1u);
+    auto sent = WalletTestServer::formRequest<walletproto::OWIosGetFullWalletRequest>(
+        *wallet_.lastRequest(WalletTestServer::kFullWalletPath));
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(sent->version(), "0.10.0-Apr  4 2014 -- 12:24:47");
+    EXPECT_EQ(wallet_.lastRequest(WalletTestServer::kFullWalletPath)->header("Authorization"),
+              "Bearer access-1");
+
+    client->changeMaskedWallet("T-1", "m-1");
+    expectError(lastEvent(), WalletClientEvent::MaskedWalletFailed, -597,
+                "An invalid request to change selections was received. (Error 610)");
+    client->loadFullWallet(fullRequest());
+    expectError(lastEvent(), WalletClientEvent::FullWalletFailed, -597,
+                "An invalid request for payment was received (Error 606)");
+    client->loadFullWallet(TWAFullWalletRequest::create(std::nullopt, nullptr, "m-1"));
+    expectError(lastEvent(), WalletClientEvent::FullWalletFailed, -542,
+                "An invalid request for payment was received (Error 605)");
+    client->loadFullWallet(nullptr);
+    expectError(lastEvent(), WalletClientEvent::FullWalletFailed, -542,
+                "An invalid request for payment was received (Error 604)");
+    client->changeMaskedWallet(std::nullopt, "m-1");
+    expectError(lastEvent(), WalletClientEvent::MaskedWalletFailed, -542,
+                "An invalid request to change selections was received. (Error 609)");
+}
+
+TEST_F(WalletClientTest, FullWalletFailures) {
+    walletproto::OWRErrorMessage walletError;
+    walletError.set_error_detail("Card declined");
+    walletError.mutable_wallet_error()->set_error_type(
+        walletproto::COWWalletError::BUYER_ACCOUNT_ERROR);
+    struct Case {
+        const char* name;
+        std::function<void(WalletTestServer&)> serve;
+        long code;
+        std::string text;
+        bool transactionKept;
+    } cases[] = {
+        {"401",
+         [](WalletTestServer& w) {
+             w.respond(WalletTestServer::kFullWalletPath, 401, walletproto::OWRErrorMessage());
+         },
+         -599, "The transaction failed. Starting over may succeed. (Error 608)", true},
+        {"answer without card",
+         [](WalletTestServer& w) {
+             w.serveFullWallet([](uint64_t, const auto&) {
+                 walletproto::OWBenderGetFullWalletResponse response;
+                 response.add_payment_description("no card");
+                 return response;
+             });
+         },
+         -562, "Internal Error: 504", false},
+        {"wallet error",
+         [&](WalletTestServer& w) {
+             w.respond(WalletTestServer::kFullWalletPath, 400, walletError);
+         },
+         -512, "Card declined", false},
+        {"transport error",
+         [](WalletTestServer& w) {
+             w.respond(WalletTestServer::kFullWalletPath, 500, walletproto::OWRErrorMessage());
+         },
+         -562, "Internal Error: 510", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TWAWalletClient::setSharedInstance(nullptr);
+        delegate_->events.clear();
+        c.serve(wallet_);
+        auto client = verifiedClient();
+        ASSERT_TRUE(loadMaskedWalletThroughStandIn(*client));
+        client->loadFullWallet(fullRequest());
+        ASSERT_TRUE(waitForEvents(2));
+        expectError(lastEvent(), WalletClientEvent::FullWalletFailed, c.code, c.text);
+        EXPECT_EQ(client->transactionContext() != nullptr, c.transactionKept);
+    }
+}
+
+TEST_F(WalletClientTest, NativeAnswerStoresThePreauthorizationInTheKeychain) {
+    auto response = standInResponse();
+    response.set_preauth_refresh_token("refresh-1");
+    response.set_preauth_extra_info("pre-extra");
+    standIn_->setResponse(response);
+    auto client = verifiedClient();
+    client->setClientId("client-1");
+    client->setClientSecret("secret-1");
+    ASSERT_TRUE(loadMaskedWalletThroughStandIn(*client));
+    EXPECT_TRUE(standIn_->requests()[0].request_preauth_refresh_token());
+    EXPECT_EQ(standIn_->requests()[0].oauth_client_id(), "client-1");
+
+    platform::KeychainItem item;
+    auto stored = storedPreauthorization(&item);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(nlohmann::json::parse(*stored), (nlohmann::json{{"refresh_token", "refresh-1"},
+                                                              {"extra_info", "pre-extra"},
+                                                              {"account", "buyer@example.com"}}));
+    EXPECT_EQ(item.accessibility, platform::kKeychainAccessibleWhenUnlockedThisDeviceOnly);
+
+    // A new client reads it back; an answer for another buyer forgets it.
+    TWAWalletClient::setSharedInstance(nullptr);
+    client = verifiedClient();
+    client->checkForPreauthorization();
+    ASSERT_EQ(lastEvent().kind, WalletClientEvent::Preauthorized);
+    EXPECT_TRUE(lastEvent().preauthorized);
+    auto other = standInResponse();
+    other.set_buyer_email("other@example.com");
+    standIn_->setResponse(other);
+    ASSERT_TRUE(loadMaskedWalletThroughStandIn(*client));  // no client id: the inter-app road
+    EXPECT_FALSE(storedPreauthorization());
+    ASSERT_TRUE(platform::runUntil(
+        [&] { return wallet_.requestCount(WalletTestServer::kRevokePath) == 1; }, kWalletIO));
+    EXPECT_EQ(WalletTestServer::formFields(*wallet_.lastRequest(WalletTestServer::kRevokePath))
+                  .at("token"),
+              "refresh-1");
+    client->checkForPreauthorization();
+    EXPECT_FALSE(lastEvent().preauthorized);
+}
+
+TEST_F(WalletClientTest, PreauthorizedRoadTakesTheServersMaskedWallet) {
+    walletproto::OWIosGetMaskedWalletForPreauthorizedBuyerResponse answer;
+    answer.mutable_merchant_response()->set_tessera_transaction_id("T-9");
+    answer.set_buyer_email("buyer@example.com");
+    answer.set_full_wallet_access_token("access-9");
+    answer.set_preauth_extra_info("pre-extra-2");
+    wallet_.respond(WalletTestServer::kPreauthorizedPath, 200, answer);
+    auto client = verifiedClient();
+    client->setPreauthRefreshToken("refresh-1", "pre-extra", "buyer@example.com");
+    client->setClientId("client-1");
+    client->setClientSecret("secret-1");
+
+    client->loadMaskedWallet(maskedRequest());
+    ASSERT_TRUE(waitForEvents(1));
+    ASSERT_EQ(lastEvent().kind, WalletClientEvent::MaskedWallet) << lastErrorText();
+    EXPECT_EQ(lastEvent().maskedWallet->tesseraTransactionId(), "T-9");
+    EXPECT_TRUE(standIn_->requests().empty());
+    auto form =
+        WalletTestServer::formFields(*wallet_.lastRequest(WalletTestServer::kPreauthorizedPath));
+    EXPECT_EQ(form["refresh_token"], "refresh-1");
+    EXPECT_EQ(form["client_id"], "client-1");
+    EXPECT_EQ(client->transactionContext()->fullWalletAccessToken(), "access-9");
+    EXPECT_EQ(client->preauthExtraInfo(), "pre-extra-2");
+    EXPECT_EQ(client->preauthRefreshToken(), "refresh-1");
+}
+
+TEST_F(WalletClientTest, RefusedPreauthorizationIsRevokedAndTheWalletApplicationAsked) {
+    wallet_.respond(WalletTestServer::kPreauthorizedPath, 401, walletproto::OWRErrorMessage());
+    auto client = verifiedClient();
+    client->setPreauthRefreshToken("refresh-1", "pre-extra", "buyer@example.com");
+    client->setClientId("client-1");
+    client->setClientSecret("secret-1");
+
+    ASSERT_TRUE(loadMaskedWalletThroughStandIn(*client)) << lastErrorText();
+    EXPECT_EQ(wallet_.requestCount(WalletTestServer::kPreauthorizedPath), 1u);
+    EXPECT_FALSE(storedPreauthorization());
+    ASSERT_EQ(standIn_->requests().size(), 1u);
+    EXPECT_TRUE(standIn_->requests()[0].request_preauth_refresh_token());
+    ASSERT_TRUE(platform::runUntil(
+        [&] { return wallet_.requestCount(WalletTestServer::kRevokePath) >= 1; }, kWalletIO));
+    EXPECT_EQ(WalletTestServer::formFields(*wallet_.lastRequest(WalletTestServer::kRevokePath))
+                  .at("token"),
+              "refresh-1");
+    // The answer's buyer matches no stored record: forgotten again, with no token to revoke.
+    EXPECT_EQ(loggedCount("TWA_ASSERT false: refreshToken"), 1u);
+    EXPECT_EQ(wallet_.requestCount(WalletTestServer::kRevokePath), 1u);
+}
+
+TEST_F(WalletClientTest, EnvironmentIsLoggedAndAChangeDropsTheTransaction) {
+    auto client = TWAWalletClient::sharedInstance();
+    EXPECT_EQ(client->environment(), 0);
+    EXPECT_TRUE(
+        logged("Environment requested, but not initialized. Defaulting to "
+               "kTWAEnvironmentSandbox"));
+    client->setEnvironment(2);
+    EXPECT_FALSE(logged("Environment is changing"));
+    auto context = client->transactionContext();
+    EXPECT_EQ(context->environment(), 2);
+    client->setEnvironment(2);
+    EXPECT_EQ(client->transactionContext(), context);
+    client->setEnvironment(1);
+    EXPECT_TRUE(
+        logged("Environment is changing from previously set kTWAEnvironmentProduction to "
+               "kTWAEnvironmentStrictSandbox"));
+    EXPECT_NE(client->transactionContext(), context);
+    EXPECT_EQ(TWAWalletClient::environmentToString(7), "unknown");
+}
+
+TEST_F(WalletClientTest, UnreadableOrIncompletePreauthorizationsAreNotStored) {
+    ASSERT_EQ(platform::Keychain::shared().add(
+                  {.service = TWAWalletClient::kPreauthKeychainService,
+                   .account = TWAWalletClient::kPreauthKeychainAccount,
+                   .accessGroup = std::nullopt,
+                   .accessibility = platform::kKeychainAccessibleWhenUnlockedThisDeviceOnly,
+                   .data = "{\"refresh_token\": [[[["}),
+              platform::KeychainStatus::Success);
+    auto client = TWAWalletClient::sharedInstance();
+    EXPECT_FALSE(client->preauthDictionary());
+    EXPECT_TRUE(logged("The stored preauthorization is no JSON object"));
+
+    client->setPreauthRefreshToken(std::nullopt, "extra", "buyer@example.com");
+    client->setPreauthRefreshToken("refresh-1", "extra", std::nullopt);
+    EXPECT_TRUE(logged("TWA_ASSERT false: preauthRefreshToken"));
+    EXPECT_TRUE(logged("TWA_ASSERT false: account"));
+    EXPECT_EQ(storedPreauthorization(), "{\"refresh_token\": [[[[");
+
+    client->setPreauthRefreshToken("refresh-1", std::nullopt, "buyer@example.com");
+    EXPECT_EQ(client->preauthExtraInfo(), "");
+    client->setPreauthExtraInfo("extra-2");
+    EXPECT_EQ(TWAWalletClient::dictionaryFromJsonString(storedPreauthorization()),
+              (nlohmann::json{{"refresh_token", "refresh-1"},
+                              {"extra_info", "extra-2"},
+                              {"account", "buyer@example.com"}}));
+}
+
+TEST_F(WalletClientTest, FullWalletWithRequiredActionsAsksTheWalletApplicationAgain) {
+    wallet_.serveFullWallet([](uint64_t, const auto&) {
+        walletproto::OWBenderGetFullWalletResponse response;
+        response.add_required_action(walletproto::VERIFY_CVV);
+        return response;
+    });
+    auto client = verifiedClient();
+    ASSERT_TRUE(loadMaskedWalletThroughStandIn(*client));
+    client->loadFullWallet(fullRequest());
+    ASSERT_TRUE(waitForEvents(2));
+    EXPECT_EQ(lastEvent().kind, WalletClientEvent::MaskedWallet) << lastErrorText();
+    ASSERT_EQ(standIn_->requests().size(), 2u);
+    const auto& again = standIn_->requests()[1];
+    ASSERT_EQ(again.required_action_size(), 1);
+    EXPECT_EQ(again.required_action(0), walletproto::VERIFY_CVV);
+    EXPECT_EQ(again.merchant_request().tessera_transaction_id(), "T-1");
+    EXPECT_FALSE(client->transactionContext()->fullWalletInProgress());
+}
+
+TEST_F(WalletClientTest, PreauthorizationOfTheSameBuyerIsKept) {
+    auto client = verifiedClient();
+    client->setPreauthRefreshToken("refresh-1", "pre-extra", "buyer@example.com");
+    ASSERT_TRUE(loadMaskedWalletThroughStandIn(*client));  // no client id: the inter-app road
+    EXPECT_FALSE(standIn_->requests()[0].request_preauth_refresh_token());
+    EXPECT_EQ(client->preauthRefreshToken(), "refresh-1");
+    EXPECT_TRUE(storedPreauthorization());
+}

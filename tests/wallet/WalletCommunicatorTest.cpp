@@ -1,0 +1,152 @@
+// The inter-app communicator on its own, with a delegate of the test's making and a
+// preset configuration: its failures before the wallet application opens, one waiting
+// request at a time, and replies that arrive with nothing waiting.
+#include <gtest/gtest.h>
+
+#include "platform/ui/Application.h"
+#include "tests/wallet/WalletClientFixture.h"
+#include "wallet/TWAEncoding.h"
+#include "wallet/TWAInterAppCommunicator.h"
+
+namespace {
+
+constexpr const char* kCommunicatorWalletScheme = "comm-wallet";
+
+class CommunicatorTestDelegate : public TWAInterAppCommunicatorDelegate {
+  public:
+    std::shared_ptr<TWAClientConfig> clientConfig() override { return config; }
+    std::shared_ptr<TWACrypto> cryptor() override { return crypto; }
+    void interAppCommunicatorDidReceiveUnhandledMaskedWalletResponse(
+        TWAInterAppCommunicator&,
+        const walletproto::OWIIosNativeGetMaskedWalletResponse& response) override {
+        unhandled.push_back(response);
+    }
+
+    std::shared_ptr<TWAClientConfig> config;
+    std::shared_ptr<TWACrypto> crypto = TWACrypto::instance();
+    std::vector<walletproto::OWIIosNativeGetMaskedWalletResponse> unhandled;
+};
+
+struct CommunicatorOutcome {
+    int calls = 0;
+    std::shared_ptr<walletproto::OWIIosNativeGetMaskedWalletResponse> response;
+    std::optional<platform::Error> error;
+};
+
+class WalletCommunicatorTest : public WalletClientFixture {
+  protected:
+    void SetUp() override {
+        WalletClientFixture::SetUp();
+        walletproto::OWIOnlineWalletIosConfig config;
+        config.set_wallet_availability(walletproto::OWIOnlineWalletIosConfig::AVAILABLE);
+        auto* scheme = config.add_url_schemes();
+        scheme->set_url_scheme(kCommunicatorWalletScheme);
+        scheme->set_base_url("ask");
+        TWAClientConfig::setPresetConfigForTesting(config);
+        delegate_->config = TWAClientConfig::clientConfigWithEnvironment(0);
+        platform::Application::shared().registerURLSchemeForTesting(
+            kCommunicatorWalletScheme, [this](const platform::URL& url) { asked_.push_back(url); });
+    }
+    TWAInterAppCommunicator::Callback recordInto(CommunicatorOutcome& outcome) {
+        return [&outcome](auto response, auto error) {
+            ++outcome.calls;
+            outcome.response = response;
+            outcome.error = error;
+        };
+    }
+    // A reply of the application's own scheme sealed with the delegate's keys.
+    std::string sealedReply(const walletproto::OWIIosNativeGetMaskedWalletResponse& response) {
+        const auto& key = *delegate_->crypto->encryptionKey();
+        const auto& hmacKey = *delegate_->crypto->hmacKey();
+        auto ciphertext = WalletStandInApp::encrypt(std::string(key.begin(), key.end()),
+                                                    response.SerializeAsString());
+        auto mac = WalletStandInApp::hmac(std::string(hmacKey.begin(), hmacKey.end()), ciphertext);
+        return TWAWalletClient::maskedWalletCallbackURL() +
+               "?r=" + TWABase64URLEncode(ciphertext, false) +
+               "&s=" + TWABase64URLEncode(mac, false);
+    }
+    bool handle(const std::string& url) {
+        return communicator_->handleOpenURL(*platform::URL::parse(url), std::nullopt, nullptr);
+    }
+
+    std::shared_ptr<CommunicatorTestDelegate> delegate_ =
+        std::make_shared<CommunicatorTestDelegate>();
+    std::shared_ptr<TWAInterAppCommunicator> communicator_ =
+        TWAInterAppCommunicator::interAppCommunicatorWithDelegate(delegate_);
+    std::vector<platform::URL> asked_;
+};
+
+}  // namespace
+
+TEST_F(WalletCommunicatorTest, FailuresBeforeTheWalletApplicationOpens) {
+    struct Case {
+        const char* name;
+        std::function<void(CommunicatorTestDelegate&)> setUp;
+        std::string text;
+    } cases[] = {
+        {"no cryptor", [](auto& d) { d.crypto = nullptr; }, "Internal Error: 509"},
+        {"no configuration", [](auto& d) { d.config = nullptr; }, "Internal Error: 506"},
+        {"no scheme to open",
+         [](auto&) {
+             platform::Application::shared().registerURLSchemeForTesting(kCommunicatorWalletScheme,
+                                                                         nullptr);
+         },
+         "Internal Error: 501"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        delegate_->crypto = TWACrypto::instance();
+        delegate_->config = TWAClientConfig::clientConfigWithEnvironment(0);
+        c.setUp(*delegate_);
+        CommunicatorOutcome outcome;
+        communicator_->loadMaskedWallet({}, recordInto(outcome));
+        EXPECT_EQ(outcome.calls, 1);
+        ASSERT_TRUE(outcome.error);
+        EXPECT_EQ(outcome.error->code(), -562);
+        EXPECT_EQ(outcome.error->localizedDescription(), c.text);
+        EXPECT_FALSE(communicator_->hasPendingCallback());
+    }
+    EXPECT_TRUE(platform::Application::shared().openedURLsForTesting().empty());
+}
+
+TEST_F(WalletCommunicatorTest, ANewRequestDropsTheWaitingOnesCallback) {
+    walletproto::OWIIosNativeGetMaskedWalletRequest request;
+    request.set_callback_url(TWAWalletClient::maskedWalletCallbackURL());
+    CommunicatorOutcome first, second;
+    communicator_->loadMaskedWallet(request, recordInto(first));
+    communicator_->loadMaskedWallet(request, recordInto(second));
+    platform::runUntilIdle();
+    ASSERT_EQ(asked_.size(), 2u);
+    EXPECT_EQ(asked_[0].absoluteString().rfind("comm-wallet://ask?r=", 0), 0u);
+    EXPECT_FALSE(request.has_encryption_parameters());  // the caller's request is untouched
+
+    platform::Application::shared().becomeActive();
+    EXPECT_EQ(first.calls, 0);
+    EXPECT_EQ(second.calls, 1);
+    EXPECT_EQ(second.error->localizedDescription(), "Buyer has cancelled");
+
+    communicator_->loadMaskedWallet(request, nullptr);
+    EXPECT_TRUE(logged("TWA_ASSERT false: callback"));
+    walletproto::OWIIosNativeGetMaskedWalletResponse response;
+    response.set_buyer_email("buyer@example.com");
+    EXPECT_TRUE(handle(sealedReply(response)));  // answered into nothing
+    EXPECT_TRUE(delegate_->unhandled.empty());
+}
+
+TEST_F(WalletCommunicatorTest, RepliesWithNothingWaitingGoToTheDelegateWhenValid) {
+    walletproto::OWIIosNativeGetMaskedWalletResponse response;
+    response.set_buyer_email("buyer@example.com");
+    const auto reply = sealedReply(response);
+    EXPECT_FALSE(handle(TWAWalletClient::maskedWalletCallbackURL() + "?e=12&ed=x"));
+    EXPECT_TRUE(delegate_->unhandled.empty());
+    EXPECT_TRUE(handle(reply));
+    ASSERT_EQ(delegate_->unhandled.size(), 1u);
+    EXPECT_EQ(delegate_->unhandled[0].buyer_email(), "buyer@example.com");
+    EXPECT_FALSE(handle(reply));  // the encryption key served its one decryption
+    EXPECT_EQ(delegate_->unhandled.size(), 1u);
+
+    platform::Application::shared().becomeActive();  // nothing waits: nothing happens
+    EXPECT_EQ(delegate_->unhandled.size(), 1u);
+    EXPECT_EQ(TWAInterAppCommunicator::create()->hasPendingCallback(), false);
+    EXPECT_TRUE(logged("TWA_ASSERT false: NO"));
+}

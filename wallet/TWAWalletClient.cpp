@@ -1,0 +1,618 @@
+#include "wallet/TWAWalletClient.h"
+
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/JsonValue.h"
+#include "platform/foundation/Keychain.h"
+#include "platform/foundation/SharedInstances.h"
+#include "platform/ui/Application.h"
+#include "wallet/TWABackgroundTask.h"
+#include "wallet/TWAClientSDKDataConverter.h"
+#include "wallet/TWAError.h"
+#include "wallet/TWALog.h"
+#include "wallet/TWARiskUtils.h"
+#include "wallet/TWAWalletErrorConverter.h"
+
+namespace {
+
+// The client's own errors by number: public code, text and developer description.
+struct ClientError {
+    int number;
+    long code;
+    const char* text;
+    const char* forIntegrator;  // null: none
+};
+
+constexpr ClientError kClientErrors[] = {
+    {601, kTWAErrorCodeInvalidParameters, "An invalid request was received (Error 601)",
+     "|loadMaskedWallet:| received a nil request."},
+    {602, kTWAErrorCodeInvalidTransaction,
+     "A new transaction can't be started since a transaction is currently in progress. (Error "
+     "602)",
+     "|loadMaskedWallet:| can't start a new transaction with a full wallet request in progress."},
+    {603, kTWAErrorCodeIntegrationError,
+     "Failed to open Tessera Wallet. Please try a different payment method. (Error 603)",
+     "Unable to verify callback URL scheme. Are you calling "
+     "|handleOpenURL:sourceApplication:annotation:| on UIApplicationDelegate's "
+     "|application:openURL:sourceApplication:annotation:|?"},
+    {604, kTWAErrorCodeInvalidParameters, "An invalid request for payment was received (Error 604)",
+     "|loadFullWallet:| received a nil request."},
+    {605, kTWAErrorCodeInvalidParameters, "An invalid request for payment was received (Error 605)",
+     "The full wallet request does not have a Tessera transaction ID."},
+    {606, kTWAErrorCodeInvalidTransaction,
+     "An invalid request for payment was received (Error 606)",
+     "|loadFullWallet:| called outside the context of a transaction in progress."},
+    {607, kTWAErrorCodeIntegrationError,
+     "A different transaction is currently in progress. (Error 607)",
+     "|loadFullWallet:| can't start a new transaction with a full wallet request in progress."},
+    {608, kTWAErrorCodeAuthenticationFailure,
+     "The transaction failed. Starting over may succeed. (Error 608)",
+     "|loadFullWallet:| failed to authenticate the user to issue the proxy card. This was "
+     "probably caused because the associated TWAMaskedWallet was obtained too long ago."},
+    {609, kTWAErrorCodeInvalidParameters,
+     "An invalid request to change selections was received. (Error 609)",
+     "The change masked wallet request does not have a Tessera transaction ID."},
+    {610, kTWAErrorCodeInvalidTransaction,
+     "An invalid request to change selections was received. (Error 610)", nullptr},
+    {611, kTWAErrorCodeIntegrationError,
+     "A new transaction can't be started since a transaction is currently in progress. (Error "
+     "611)",
+     "|loadMaskedWallet:| can't start a new transaction because it is transitioning to "
+     "Safari.This was probably caused by repeated calls to |loadMaskedWallet:| in the same "
+     "event-processing cycle. Tip: breakpoint in delegate's |didFailToLoadMaskedWalletWithError:| "
+     "to find where the second call is coming from."},
+};
+
+platform::Error clientError(int number) {
+    for (const auto& entry : kClientErrors)
+        if (entry.number == number)
+            return TWALocalizedError(entry.code, entry.text,
+                                     entry.forIntegrator
+                                         ? std::optional<std::string>(entry.forIntegrator)
+                                         : std::nullopt);
+    return TWALocalizedError(kTWAErrorCodeUnknown, "Internal Error", std::nullopt);
+}
+
+TWAText textOf(bool present, const std::string& value) {
+    return present ? TWAText(value) : std::nullopt;
+}
+
+bool nonEmpty(const TWAText& text) {
+    return text && !text->empty();
+}
+
+platform::KeychainQuery preauthQuery() {
+    return {.service = TWAWalletClient::kPreauthKeychainService,
+            .account = TWAWalletClient::kPreauthKeychainAccount,
+            .accessGroup = std::nullopt};
+}
+
+struct SharedClient {
+    std::shared_ptr<TWAWalletClient> client;
+};
+
+SharedClient& sharedClient() {
+    static auto* shared = [] {
+        auto* s = new SharedClient();
+        platform::registerSharedInstanceReset("TWAWalletClient", [s] {
+            // Released after the slot is empty, so its destructor sees a clean slot.
+            auto old = std::move(s->client);
+            s->client.reset();
+        });
+        return s;
+    }();
+    return *shared;
+}
+
+}  // namespace
+
+// Creation and the shared instance
+
+std::shared_ptr<TWAWalletClient> TWAWalletClient::sharedInstance() {
+    auto& shared = sharedClient();
+    if (!shared.client) shared.client = initPrivate();
+    return shared.client;
+}
+
+void TWAWalletClient::setSharedInstance(std::shared_ptr<TWAWalletClient> client) {
+    auto old = std::move(sharedClient().client);
+    sharedClient().client = std::move(client);
+}
+
+std::shared_ptr<TWAWalletClient> TWAWalletClient::create() {
+    TWA_LOG(
+        "Do not call init directly, +sharedInstance is the correct way of getting an instanceof "
+        "TWAWalletClient.");
+    return nullptr;
+}
+
+std::shared_ptr<TWAWalletClient> TWAWalletClient::initPrivate() {
+    std::shared_ptr<TWAWalletClient> client(new TWAWalletClient());
+    client->transactionContext_ = TWAClientSDKTransactionContext::create(0, nullptr);
+    client->interAppCommunicator_ =
+        TWAInterAppCommunicator::interAppCommunicatorWithDelegate(client->weak_from_this());
+    startOpenURLTest();
+    return client;
+}
+
+TWAWalletClient::~TWAWalletClient() = default;
+
+void TWAWalletClient::startOpenURLTest() {
+    platform::DispatchQueue::main().async([] {
+        auto& app = platform::Application::shared();
+        auto url = platform::URL::parse(urlForTest());
+        if (url && app.canOpenURL(*url))
+            app.openURL(*url);
+        else
+            TWA_LOG("Cannot open URL scheme:{}\nPlease refer to Tessera Wallet SDK documentation",
+                    schemeForApp());
+    });
+}
+
+// URLs
+
+std::string TWAWalletClient::schemeForApp() {
+    return TWAInterAppCommunicator::schemeForApp();
+}
+
+std::string TWAWalletClient::maskedWalletCallbackURL() {
+    return schemeForApp() + "://maskedWalletResponse";
+}
+
+std::string TWAWalletClient::urlForTest() {
+    return schemeForApp() + "://callback-check";
+}
+
+bool TWAWalletClient::handleOpenURL(const platform::URL& url,
+                                    const std::optional<std::string>& sourceApplication,
+                                    const nlohmann::json* annotation) {
+    TWABackgroundTask::stopBackgroundTaskIfRunning();
+    auto client = sharedInstance();  // kept while its callbacks may replace it
+    return client->instanceHandleOpenURL(url, sourceApplication, annotation);
+}
+
+bool TWAWalletClient::instanceHandleOpenURL(const platform::URL& url,
+                                            const std::optional<std::string>& sourceApplication,
+                                            const nlohmann::json* annotation) {
+    if (openURLVerified_) {
+        if (url.scheme() != schemeForApp()) return false;
+        auto communicator = interAppCommunicator_;
+        return communicator->handleOpenURL(url, sourceApplication, annotation);
+    }
+    if (sourceApplication && *sourceApplication != platform::Bundle::main().bundleIdentifier())
+        return false;
+    if (url.absoluteString() != urlForTest()) return false;
+    openURLVerified_ = true;
+    return true;
+}
+
+// Environment and configuration
+
+std::string TWAWalletClient::environmentToString(int32_t environment) {
+    switch (environment) {
+        case 0:
+            return "kTWAEnvironmentSandbox";
+        case 1:
+            return "kTWAEnvironmentStrictSandbox";
+        case 2:
+            return "kTWAEnvironmentProduction";
+        default:
+            return "unknown";
+    }
+}
+
+int32_t TWAWalletClient::environment() const {
+    if (!environmentInitialized_)
+        TWA_LOG("Environment requested, but not initialized. Defaulting to {}",
+                environmentToString(environment_));
+    return environment_;
+}
+
+void TWAWalletClient::setEnvironment(int32_t environment) {
+    if (environmentInitialized_) {
+        if (environment == environment_) return;
+        TWA_LOG("Environment is changing from previously set {} to {}",
+                environmentToString(environment_), environmentToString(environment));
+    }
+    environmentInitialized_ = true;
+    transactionContext_ = TWAClientSDKTransactionContext::create(environment, nullptr);
+    environment_ = environment;
+    clientConfigInternal_.reset();
+    clientConfig();
+}
+
+std::shared_ptr<TWAClientConfig> TWAWalletClient::clientConfig() {
+    if (!clientConfigInternal_) {
+        if (!environmentInitialized_)
+            TWA_LOG("WARNING: Environment is uninitialized. Defaulting to kTWAEnvironmentSandbox.");
+        clientConfigInternal_ = TWAClientConfig::clientConfigWithEnvironment(environment_);
+        clientConfigInternal_->updateClientConfig();
+    }
+    return clientConfigInternal_;
+}
+
+std::shared_ptr<TWACrypto> TWAWalletClient::cryptor() {
+    return transactionContext_ ? transactionContext_->cryptor() : nullptr;
+}
+
+void TWAWalletClient::interAppCommunicatorDidReceiveUnhandledMaskedWalletResponse(
+    TWAInterAppCommunicator&, const walletproto::OWIIosNativeGetMaskedWalletResponse&) {}
+
+// JSON
+
+std::optional<nlohmann::json> TWAWalletClient::dictionaryFromJsonString(const TWAText& text) {
+    if (!text) return std::nullopt;
+    auto parsed = platform::json::parse(*text);
+    if (!parsed.ok() || !parsed.value.is_object()) return std::nullopt;
+    return std::move(parsed.value);
+}
+
+TWAText TWAWalletClient::jsonStringWithDictionary(const std::optional<nlohmann::json>& dictionary) {
+    if (!dictionary || !dictionary->is_object()) return std::nullopt;
+    return platform::json::print(*dictionary);
+}
+
+// Preauthorization
+
+const std::optional<nlohmann::json>& TWAWalletClient::preauthDictionary() {
+    if (!preauthDictionaryLoaded_) {
+        preauthDictionaryLoaded_ = true;
+        platform::KeychainItem item;
+        const auto status = platform::Keychain::shared().copy(preauthQuery(), &item);
+        if (status == platform::KeychainStatus::Success) {
+            preauthDictionary_ = dictionaryFromJsonString(item.data);
+            if (!preauthDictionary_) TWA_LOG("The stored preauthorization is no JSON object");
+        }
+    }
+    return preauthDictionary_;
+}
+
+void TWAWalletClient::setPreauthDictionary(const std::optional<nlohmann::json>& record) {
+    const TWAText oldToken = preauthRefreshToken();
+    preauthDictionary_ = record;
+    preauthDictionaryLoaded_ = true;
+    auto& keychain = platform::Keychain::shared();
+    if (auto text = jsonStringWithDictionary(record)) {
+        platform::KeychainItem item{
+            .service = kPreauthKeychainService,
+            .account = kPreauthKeychainAccount,
+            .accessGroup = std::nullopt,
+            .accessibility = platform::kKeychainAccessibleWhenUnlockedThisDeviceOnly,
+            .data = *text};
+        auto status = keychain.add(item);
+        if (status == platform::KeychainStatus::DuplicateItem)
+            status = keychain.update(preauthQuery(), *text);
+        if (status != platform::KeychainStatus::Success)
+            TWA_LOG("The preauthorization could not be stored ({})", static_cast<int>(status));
+        return;
+    }
+    TWAServerCommunicator::instance()->clientFrameworkRevokeOAuthRefreshToken(oldToken);
+    const auto status = keychain.remove(preauthQuery());
+    if (status != platform::KeychainStatus::Success &&
+        status != platform::KeychainStatus::ItemNotFound)
+        TWA_LOG("The preauthorization could not be removed ({})", static_cast<int>(status));
+}
+
+TWAText TWAWalletClient::preauthRefreshToken() {
+    const auto& record = preauthDictionary();
+    return record ? platform::json::stringValue(*record, "refresh_token") : std::nullopt;
+}
+
+TWAText TWAWalletClient::preauthExtraInfo() {
+    const auto& record = preauthDictionary();
+    return record ? platform::json::stringValue(*record, "extra_info") : std::nullopt;
+}
+
+void TWAWalletClient::setPreauthExtraInfo(const TWAText& extraInfo) {
+    auto record = preauthDictionary();
+    if (record) (*record)["extra_info"] = extraInfo ? nlohmann::json(*extraInfo) : nullptr;
+    setPreauthDictionary(record);
+}
+
+void TWAWalletClient::setPreauthRefreshToken(const TWAText& refreshToken, const TWAText& extraInfo,
+                                             const TWAText& account) {
+    if (!refreshToken) TWA_LOG("TWA_ASSERT false: {}", "preauthRefreshToken");
+    if (!account) TWA_LOG("TWA_ASSERT false: {}", "account");
+    if (!refreshToken || !account) return;
+    setPreauthDictionary(nlohmann::json{{"refresh_token", *refreshToken},
+                                        {"extra_info", extraInfo.value_or(std::string())},
+                                        {"account", *account}});
+}
+
+void TWAWalletClient::checkForPreauthorization() {
+    const bool preauthorized = preauthRefreshToken() && preauthExtraInfo();
+    if (auto target = delegate()) target->walletClientUserIsPreauthorized(*this, preauthorized);
+}
+
+bool TWAWalletClient::wantsRefreshToken() {
+    return nonEmpty(clientId_) && nonEmpty(clientSecret_) && !preauthRefreshToken();
+}
+
+void TWAWalletClient::failMaskedWallet(const platform::Error& error) {
+    if (auto target = delegate()) target->walletClientDidFailToLoadMaskedWallet(*this, error);
+}
+
+void TWAWalletClient::failFullWallet(const platform::Error& error) {
+    if (auto target = delegate()) target->walletClientDidFailToLoadFullWallet(*this, error);
+}
+
+bool TWAWalletClient::isStale(const std::shared_ptr<TWAClientSDKTransactionContext>& context,
+                              const char* what) const {
+    if (context == transactionContext_) return false;
+    TWA_LOG("Ignoring {} of a transaction that is no longer in progress", what);
+    return true;
+}
+
+template <class Answer>
+void TWAWalletClient::takeAnswer(TWAClientSDKTransactionContext& context, const Answer& answer) {
+    context.setTesseraTransactionId(textOf(
+        answer.has_merchant_response() && answer.merchant_response().has_tessera_transaction_id(),
+        answer.merchant_response().tessera_transaction_id()));
+    context.setFullWalletExtraInfo(
+        textOf(answer.has_full_wallet_extra_info(), answer.full_wallet_extra_info()));
+    context.setFullWalletAccessToken(
+        textOf(answer.has_full_wallet_access_token(), answer.full_wallet_access_token()));
+    context.setBuyerEmail(textOf(answer.has_buyer_email(), answer.buyer_email()));
+}
+
+// Masked wallet
+
+void TWAWalletClient::loadMaskedWallet(std::shared_ptr<TWAMaskedWalletRequest> request) {
+    auto keepAlive = shared_from_this();
+    if (!request) {
+        failMaskedWallet(clientError(601));
+        return;
+    }
+    if (transactionContext_ && transactionContext_->openURLInProgress()) {
+        TWA_LOG("|loadMaskedWallet:| called multiple times.");
+        failMaskedWallet(clientError(611));
+        return;
+    }
+    if (transactionContext_ && transactionContext_->fullWalletInProgress()) {
+        TWA_LOG("Can't start a new transaction with a full wallet request in progress.");
+        failMaskedWallet(clientError(602));
+        return;
+    }
+    transactionContext_ = TWAClientSDKTransactionContext::create(environment(), request->copy());
+    if (preauthExtraInfo() && preauthRefreshToken() && clientId_) {
+        sendGetMaskedWalletForPreauthorizedBuyer();
+        return;
+    }
+    auto message = TWAClientSDKDataConverter::nativeRequestProtoForMaskedWalletRequest(
+        *transactionContext_->merchantMaskedWalletRequest(), {}, maskedWalletCallbackURL(),
+        nonEmpty(clientId_) && nonEmpty(clientSecret_), clientId_, environment());
+    sendNativeMaskedWallet(message);
+}
+
+void TWAWalletClient::sendNativeMaskedWallet(
+    const walletproto::OWIIosNativeGetMaskedWalletRequest& message) {
+    if (!openURLVerified_) {
+        failMaskedWallet(clientError(603));
+        return;
+    }
+    auto context = transactionContext_;
+    context->setOpenURLInProgress(true);
+    std::weak_ptr<TWAWalletClient> weak = weak_from_this();
+    interAppCommunicator_->loadMaskedWallet(
+        message, [weak, context](auto answer, std::optional<platform::Error> error) {
+            if (auto self = weak.lock()) self->nativeMaskedWalletAnswered(context, answer, error);
+        });
+}
+
+void TWAWalletClient::nativeMaskedWalletAnswered(
+    const std::shared_ptr<TWAClientSDKTransactionContext>& context,
+    const std::shared_ptr<walletproto::OWIIosNativeGetMaskedWalletResponse>& answer,
+    const std::optional<platform::Error>& error) {
+    auto keepAlive = shared_from_this();
+    context->setOpenURLInProgress(false);
+    if (isStale(context, "the wallet application's answer")) return;
+    if (error || !answer) {
+        failMaskedWallet(
+            error ? *error
+                  : TWAInterAppCommunicator::internalErrorWithDescription("Internal Error: 505"));
+        return;
+    }
+    const auto& request = context->merchantMaskedWalletRequest();
+    auto maskedWallet = TWAClientSDKDataConverter::maskedWalletFromServerResponse(
+        *answer, request ? request->merchantTransactionId() : std::nullopt);
+    const TWAText buyerEmail = textOf(answer->has_buyer_email(), answer->buyer_email());
+    if (answer->has_preauth_refresh_token() && buyerEmail) {
+        setPreauthRefreshToken(
+            answer->preauth_refresh_token(),
+            textOf(answer->has_preauth_extra_info(), answer->preauth_extra_info()), buyerEmail);
+    } else {
+        const auto& record = preauthDictionary();
+        const TWAText account =
+            record ? platform::json::stringValue(*record, "account") : std::nullopt;
+        if (!buyerEmail || !account || *buyerEmail != *account) setPreauthDictionary(std::nullopt);
+    }
+    takeAnswer(*context, *answer);
+    if (auto target = delegate()) target->walletClientDidLoadMaskedWallet(*this, maskedWallet);
+}
+
+void TWAWalletClient::sendGetMaskedWalletForPreauthorizedBuyer() {
+    auto context = transactionContext_;
+    auto message = TWAClientSDKDataConverter::preauthorizedRequestFromMaskedWallet(
+        *context->merchantMaskedWalletRequest(), preauthExtraInfo(), clientId_,
+        TWARiskUtils::riskData(), context->environment());
+    std::weak_ptr<TWAWalletClient> weak = weak_from_this();
+    TWAServerCommunicator::instance()->getMaskedWalletForPreauthorizedBuyer(
+        message, preauthRefreshToken(), clientId_, clientSecret_, *context,
+        [weak, context](auto answer, auto errorMessage, std::optional<platform::Error> error) {
+            if (auto self = weak.lock())
+                self->preauthorizedAnswered(context, answer, errorMessage, error);
+        });
+}
+
+void TWAWalletClient::preauthorizedAnswered(
+    const std::shared_ptr<TWAClientSDKTransactionContext>& context,
+    const std::shared_ptr<TWAServerCommunicator::PreauthorizedResponse>& answer,
+    const TWAServerCommunicator::ErrorMessagePtr& errorMessage,
+    const std::optional<platform::Error>& error) {
+    auto keepAlive = shared_from_this();
+    if (error && error->domain() == kTWAHTTPStatusErrorDomain && error->code() == 401)
+        setPreauthDictionary(std::nullopt);
+    if (isStale(context, "the preauthorized masked wallet")) return;
+    const auto& request = context->merchantMaskedWalletRequest();
+    if (!error && !errorMessage && answer && answer->required_action_size() == 0) {
+        auto maskedWallet = TWAClientSDKDataConverter::maskedWalletFromPreauthorizedServerResponse(
+            *answer, request->merchantTransactionId());
+        const TWAText buyerEmail = textOf(answer->has_buyer_email(), answer->buyer_email());
+        const auto& record = preauthDictionary();
+        const TWAText account =
+            record ? platform::json::stringValue(*record, "account") : std::nullopt;
+        if (buyerEmail && account && *buyerEmail == *account)
+            setPreauthRefreshToken(
+                preauthRefreshToken(),
+                textOf(answer->has_preauth_extra_info(), answer->preauth_extra_info()), buyerEmail);
+        else
+            setPreauthDictionary(std::nullopt);
+        takeAnswer(*context, *answer);
+        if (auto target = delegate()) target->walletClientDidLoadMaskedWallet(*this, maskedWallet);
+        return;
+    }
+    std::vector<int> requiredActions;
+    if (answer)
+        requiredActions.assign(answer->required_action().begin(), answer->required_action().end());
+    auto message = TWAClientSDKDataConverter::nativeRequestProtoForMaskedWalletRequest(
+        *request, requiredActions, maskedWalletCallbackURL(), wantsRefreshToken(), clientId_,
+        environment());
+    sendNativeMaskedWallet(message);
+}
+
+void TWAWalletClient::changeMaskedWallet(const TWAText& tesseraTransactionId,
+                                         const TWAText& merchantTransactionId) {
+    changeMaskedWallet(tesseraTransactionId, merchantTransactionId, {});
+}
+
+void TWAWalletClient::changeMaskedWallet(const TWAText& tesseraTransactionId, const TWAText&,
+                                         const std::vector<int>& requiredActions) {
+    auto keepAlive = shared_from_this();
+    if (!tesseraTransactionId) {
+        failMaskedWallet(clientError(609));
+        return;
+    }
+    if (!transactionContext_ ||
+        transactionContext_->tesseraTransactionId() != tesseraTransactionId ||
+        !transactionContext_->merchantMaskedWalletRequest()) {
+        failMaskedWallet(clientError(610));
+        return;
+    }
+    if (transactionContext_->fullWalletInProgress()) {
+        TWA_LOG("Warning:  Full wallet request in progress.  Ignoring change masked wallet.");
+        return;
+    }
+    auto message = TWAClientSDKDataConverter::nativeRequestProtoForMaskedWalletRequest(
+        *transactionContext_->merchantMaskedWalletRequest(), requiredActions,
+        maskedWalletCallbackURL(), wantsRefreshToken(), clientId_, environment());
+    message.mutable_merchant_request()->set_tessera_transaction_id(*tesseraTransactionId);
+    sendNativeMaskedWallet(message);
+}
+
+// Full wallet
+
+void TWAWalletClient::loadFullWallet(std::shared_ptr<TWAFullWalletRequest> request) {
+    auto keepAlive = shared_from_this();
+    if (!request) {
+        failFullWallet(clientError(604));
+        return;
+    }
+    request = request->copy();
+    if (!request->tesseraTransactionId()) {
+        failFullWallet(clientError(605));
+        return;
+    }
+    if (!transactionContext_ ||
+        request->tesseraTransactionId() != transactionContext_->tesseraTransactionId()) {
+        failFullWallet(clientError(606));
+        return;
+    }
+    if (transactionContext_->fullWalletInProgress()) {
+        const auto& current = transactionContext_->fullWalletRequest();
+        if (current && current->isEqual(request.get())) {
+            TWA_LOG(
+                "Full wallet request in progress. Ignoring duplicate full wallet request.  The "
+                "user possibly tapped a button twice.");
+            return;
+        }
+        failFullWallet(clientError(607));
+        return;
+    }
+    auto context = transactionContext_;
+    context->setFullWalletInProgress(true);
+    context->setFullWalletRequest(request);
+    std::weak_ptr<TWAWalletClient> weak = weak_from_this();
+    clientConfig()->loadURLSchemeWithCallback(
+        [weak, context](TWAClientConfig::URLScheme urlScheme,
+                        std::optional<platform::Error> error) {
+            if (auto self = weak.lock()) self->sendFullWallet(context, urlScheme, error);
+        });
+}
+
+void TWAWalletClient::sendFullWallet(const std::shared_ptr<TWAClientSDKTransactionContext>& context,
+                                     const TWAClientConfig::URLScheme& urlScheme,
+                                     const std::optional<platform::Error>& error) {
+    if (error) {
+        fullWalletAnswered(context, nullptr, nullptr, nullptr, error);
+        return;
+    }
+    auto message = TWAClientSDKDataConverter::nativeRequestProtoForFullWalletRequest(
+        *context->fullWalletRequest(), urlScheme.get(), *context);
+    message.set_version(kTWAMerchantLibraryVersion);
+    std::weak_ptr<TWAWalletClient> weak = weak_from_this();
+    TWAServerCommunicator::instance()->clientFrameworkGetFullWallet(
+        message, context->fullWalletAccessToken(), *context,
+        [weak, context](auto answer, auto proxyCard, auto errorMessage,
+                        std::optional<platform::Error> answerError) {
+            if (auto self = weak.lock())
+                self->fullWalletAnswered(context, answer, proxyCard, errorMessage, answerError);
+        });
+}
+
+void TWAWalletClient::fullWalletAnswered(
+    const std::shared_ptr<TWAClientSDKTransactionContext>& context,
+    const std::shared_ptr<TWAServerCommunicator::FullWalletResponse>& answer,
+    const std::shared_ptr<TWAProxyCard>& proxyCard,
+    const TWAServerCommunicator::ErrorMessagePtr& errorMessage,
+    const std::optional<platform::Error>& error) {
+    auto keepAlive = shared_from_this();
+    context->setFullWalletInProgress(false);
+    if (isStale(context, "the full wallet")) return;
+    if (error && error->domain() == kTWAHTTPStatusErrorDomain && error->code() == 401) {
+        failFullWallet(clientError(608));
+        return;
+    }
+    const auto request = context->fullWalletRequest();
+    if (answer && answer->required_action_size() > 0) {
+        std::vector<int> requiredActions(answer->required_action().begin(),
+                                         answer->required_action().end());
+        changeMaskedWallet(request->tesseraTransactionId(), request->merchantTransactionId(),
+                           requiredActions);
+        return;
+    }
+    const TWAText buyerEmail = context->buyerEmail();
+    transactionContext_.reset();
+    if (answer && proxyCard) {
+        auto fullWallet = TWAClientSDKDataConverter::fullWalletFromResponse(*answer, proxyCard,
+                                                                            *request, buyerEmail);
+        if (auto target = delegate()) target->walletClientDidLoadFullWallet(*this, fullWallet);
+        return;
+    }
+    if (answer) {
+        failFullWallet(
+            TWALocalizedError(kTWAErrorCodeInternalError, "Internal Error: 504", std::nullopt));
+    } else if (errorMessage) {
+        const long type = errorMessage->wallet_error().error_type();
+        failFullWallet(TWAErrorMake(kTWAErrorDomain,
+                                    TWAWalletErrorConverter::twaWalletErrorForServerError(type),
+                                    errorMessage->error_detail(), std::nullopt));
+    } else if (error) {
+        failFullWallet(TWAWalletErrorConverter::publicOrInternalErrorWithServerCommunicatorError(
+            error, "Internal Error: 510"));
+    } else {
+        failFullWallet(
+            TWALocalizedError(kTWAErrorCodeInternalError, "Internal Error: 502", std::nullopt));
+    }
+}
+
+void TWAWalletClient::notifyTransactionStatus(long) {}

@@ -1,0 +1,191 @@
+#pragma once
+// The wallet client: the one object a merchant application talks to. It asks for the
+// masked wallet (from the wallet server for a preauthorized buyer, else from the wallet
+// application over URLs), lets the buyer change it, asks the wallet server for the full
+// wallet and keeps the buyer's preauthorization in the keychain. Every result and every
+// failure reaches the delegate.
+//
+//   auto client = TWAWalletClient::sharedInstance();
+//   client->setDelegate(delegate);
+//   client->setClientId("id"); client->setClientSecret("secret"); client->setEnvironment(2);
+//   client->loadMaskedWallet(request);
+//   // the application hands every URL it is asked to open to:
+//   TWAWalletClient::handleOpenURL(url, sourceApplication, annotation);
+//
+// Once after it is made, the client opens "<own scheme>://callback-check" to learn that
+// the application hands its URLs back; only then may it use the wallet application.
+// Errors have the domain "com.tessera.wallet.sdk", a negative code, a description from
+// the resource bundle's string table and mostly a description for the developer.
+// Main thread only.
+
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Error.h"
+#include "platform/foundation/URL.h"
+#include "wallet/TWAClientConfig.h"
+#include "wallet/TWAClientSDKTransactionContext.h"
+#include "wallet/TWAFullWallet.h"
+#include "wallet/TWAFullWalletRequest.h"
+#include "wallet/TWAInterAppCommunicator.h"
+#include "wallet/TWAMaskedWallet.h"
+#include "wallet/TWAMaskedWalletRequest.h"
+#include "wallet/TWAServerCommunicator.h"
+
+class TWAWalletClient;
+
+class TWAWalletClientDelegate {
+  public:
+    virtual ~TWAWalletClientDelegate() = default;
+    virtual void walletClientDidLoadMaskedWallet(TWAWalletClient& client,
+                                                 std::shared_ptr<TWAMaskedWallet> maskedWallet) = 0;
+    virtual void walletClientDidFailToLoadMaskedWallet(TWAWalletClient& client,
+                                                       const platform::Error& error) = 0;
+    virtual void walletClientDidLoadFullWallet(TWAWalletClient& client,
+                                               std::shared_ptr<TWAFullWallet> fullWallet) = 0;
+    virtual void walletClientDidFailToLoadFullWallet(TWAWalletClient& client,
+                                                     const platform::Error& error) = 0;
+    virtual void walletClientUserIsPreauthorized(TWAWalletClient& client, bool preauthorized) = 0;
+};
+
+class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
+                        public std::enable_shared_from_this<TWAWalletClient> {
+  public:
+    // The keychain item of the stored preauthorization.
+    static constexpr const char* kPreauthKeychainService =
+        "com.tessera.QuickBuy.preauth_keychain_name";
+    static constexpr const char* kPreauthKeychainAccount = "com.tessera.QuickBuy";
+
+    static std::shared_ptr<TWAWalletClient> sharedInstance();
+    // None lets the next sharedInstance() make a new client.
+    static void setSharedInstance(std::shared_ptr<TWAWalletClient> client);
+    // Refused: logs and answers none; sharedInstance() is the way to a client.
+    static std::shared_ptr<TWAWalletClient> create();
+
+    // The open-URL entry for every URL the application receives; true when taken.
+    static bool handleOpenURL(const platform::URL& url,
+                              const std::optional<std::string>& sourceApplication,
+                              const nlohmann::json* annotation);
+    static std::string schemeForApp();
+    static std::string maskedWalletCallbackURL();
+    static std::string urlForTest();
+    static std::string environmentToString(int32_t environment);
+    // JSON text to object and back; none for none, a text that is no JSON object, or
+    // an object that is not one.
+    static std::optional<nlohmann::json> dictionaryFromJsonString(const TWAText& text);
+    static TWAText jsonStringWithDictionary(const std::optional<nlohmann::json>& dictionary);
+
+    ~TWAWalletClient() override;
+    TWAWalletClient(const TWAWalletClient&) = delete;
+    TWAWalletClient& operator=(const TWAWalletClient&) = delete;
+
+    std::shared_ptr<TWAWalletClientDelegate> delegate() const { return delegate_.lock(); }
+    void setDelegate(std::weak_ptr<TWAWalletClientDelegate> delegate) {
+        delegate_ = std::move(delegate);
+    }
+    const TWAText& clientId() const { return clientId_; }
+    void setClientId(const TWAText& v) { clientId_ = v; }
+    const TWAText& clientSecret() const { return clientSecret_; }
+    void setClientSecret(const TWAText& v) { clientSecret_ = v; }
+    const TWAText& preferredAccount() const { return preferredAccount_; }
+    void setPreferredAccount(const TWAText& v) { preferredAccount_ = v; }
+    // Logs when it was never set.
+    int32_t environment() const;
+    void setEnvironment(int32_t environment);
+    bool isOpenURLVerified() const { return openURLVerified_; }
+    void setOpenURLVerified(bool verified) { openURLVerified_ = verified; }
+    const std::shared_ptr<TWAClientSDKTransactionContext>& transactionContext() const {
+        return transactionContext_;
+    }
+    void setTransactionContext(std::shared_ptr<TWAClientSDKTransactionContext> context) {
+        transactionContext_ = std::move(context);
+    }
+    const std::shared_ptr<TWAInterAppCommunicator>& interAppCommunicator() const {
+        return interAppCommunicator_;
+    }
+
+    // The stored preauthorization {"refresh_token", "extra_info", "account"}, read from
+    // the keychain on first use. Setting none revokes the old refresh token and removes
+    // the item.
+    const std::optional<nlohmann::json>& preauthDictionary();
+    void setPreauthDictionary(const std::optional<nlohmann::json>& record);
+    TWAText preauthRefreshToken();
+    TWAText preauthExtraInfo();
+    void setPreauthExtraInfo(const TWAText& extraInfo);
+    void setPreauthRefreshToken(const TWAText& refreshToken, const TWAText& extraInfo,
+                                const TWAText& account);
+
+    void checkForPreauthorization();
+    void loadMaskedWallet(std::shared_ptr<TWAMaskedWalletRequest> request);
+    void loadFullWallet(std::shared_ptr<TWAFullWalletRequest> request);
+    void changeMaskedWallet(const TWAText& tesseraTransactionId,
+                            const TWAText& merchantTransactionId);
+    void changeMaskedWallet(const TWAText& tesseraTransactionId,
+                            const TWAText& merchantTransactionId,
+                            const std::vector<int>& requiredActions);
+    void notifyTransactionStatus(long status);
+
+    // For the inter-app exchange.
+    std::shared_ptr<TWAClientConfig> clientConfig() override;
+    std::shared_ptr<TWACrypto> cryptor() override;
+    void interAppCommunicatorDidReceiveUnhandledMaskedWalletResponse(
+        TWAInterAppCommunicator& communicator,
+        const walletproto::OWIIosNativeGetMaskedWalletResponse& response) override;
+
+    // The shared client's part of the open-URL entry.
+    bool instanceHandleOpenURL(const platform::URL& url,
+                               const std::optional<std::string>& sourceApplication,
+                               const nlohmann::json* annotation);
+
+  private:
+    TWAWalletClient() = default;
+    static std::shared_ptr<TWAWalletClient> initPrivate();
+    static void startOpenURLTest();
+
+    bool wantsRefreshToken();
+    void sendNativeMaskedWallet(const walletproto::OWIIosNativeGetMaskedWalletRequest& message);
+    void nativeMaskedWalletAnswered(
+        const std::shared_ptr<TWAClientSDKTransactionContext>& context,
+        const std::shared_ptr<walletproto::OWIIosNativeGetMaskedWalletResponse>& answer,
+        const std::optional<platform::Error>& error);
+    void sendGetMaskedWalletForPreauthorizedBuyer();
+    void preauthorizedAnswered(
+        const std::shared_ptr<TWAClientSDKTransactionContext>& context,
+        const std::shared_ptr<TWAServerCommunicator::PreauthorizedResponse>& answer,
+        const TWAServerCommunicator::ErrorMessagePtr& errorMessage,
+        const std::optional<platform::Error>& error);
+    void sendFullWallet(const std::shared_ptr<TWAClientSDKTransactionContext>& context,
+                        const TWAClientConfig::URLScheme& urlScheme,
+                        const std::optional<platform::Error>& error);
+    void fullWalletAnswered(
+        const std::shared_ptr<TWAClientSDKTransactionContext>& context,
+        const std::shared_ptr<TWAServerCommunicator::FullWalletResponse>& answer,
+        const std::shared_ptr<TWAProxyCard>& proxyCard,
+        const TWAServerCommunicator::ErrorMessagePtr& errorMessage,
+        const std::optional<platform::Error>& error);
+    // The answer's ids and tokens into the transaction.
+    template <class Answer>
+    void takeAnswer(TWAClientSDKTransactionContext& context, const Answer& answer);
+    // True (with a log line) when `context` is no longer the transaction in progress.
+    bool isStale(const std::shared_ptr<TWAClientSDKTransactionContext>& context,
+                 const char* what) const;
+
+    void failMaskedWallet(const platform::Error& error);
+    void failFullWallet(const platform::Error& error);
+
+    std::weak_ptr<TWAWalletClientDelegate> delegate_;
+    TWAText clientId_;
+    TWAText clientSecret_;
+    TWAText preferredAccount_;
+    int32_t environment_ = 0;
+    bool environmentInitialized_ = false;
+    bool openURLVerified_ = false;
+    std::shared_ptr<TWAClientSDKTransactionContext> transactionContext_;
+    std::shared_ptr<TWAClientConfig> clientConfigInternal_;
+    std::shared_ptr<TWAInterAppCommunicator> interAppCommunicator_;
+    std::optional<nlohmann::json> preauthDictionary_;
+    bool preauthDictionaryLoaded_ = false;
+};
