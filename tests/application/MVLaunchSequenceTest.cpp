@@ -1,3 +1,4 @@
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "libmerovane/application/UIApplicationDelegateDetour.h"
@@ -10,6 +11,7 @@
 #include "platform/device/Reachability.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/URLCache.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ApplicationDelegate.h"
@@ -259,6 +261,19 @@ TEST_F(LaunchSequenceTest, MalformedCachedScriptsAreLoggedRemovedAndAbsent) {
     const json good{{"cmds", json::array()}, {"commandHandlerVersion", "2.1"}};
     platform::UserDefaults::standard().setObject(MVStandardUserDefaultsCachedBootScript, good);
     EXPECT_EQ(MVLibraryApplication::cachedBootScript(), good);
+}
+
+TEST_F(LaunchSequenceTest, AMemoryWarningEmptiesTheZeroSizedUrlCache) {
+    launch();
+    auto urlCache = platform::URLCache::shared();
+    EXPECT_EQ(urlCache->memoryCapacity(), 0u);
+    EXPECT_EQ(urlCache->diskCapacity(), 0u);
+    EXPECT_EQ(urlCache->diskPath(), library().pathForCaches() + "/nsurlcache");
+    const std::string stale = urlCache->diskPath() + "/stale";
+    std::filesystem::create_directories(urlCache->diskPath());
+    home_->write(stale.substr(home_->path().size() + 1), "x");
+    platform::Application::shared().receiveMemoryWarning();
+    EXPECT_FALSE(std::filesystem::exists(stale));
 }
 
 TEST_F(LaunchSequenceTest, ReachabilityLinesByStatus) {
