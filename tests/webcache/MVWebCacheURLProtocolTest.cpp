@@ -360,7 +360,7 @@ TEST_F(MVWebCacheURLProtocolTest, StopCancelsTheNetworkLoad) {
     ASSERT_TRUE(
         platform::runUntil([&] { return server_.closedConnectionCount() == 1; }, kProtocolIO));
     server_.release("gate");
-    platform::runUntil([] { return false; }, 0.05);
+    platform::runUntilIdle();
     EXPECT_TRUE(client_->events().empty());
 }
 
