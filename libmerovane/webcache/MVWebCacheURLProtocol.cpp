@@ -213,7 +213,10 @@ MVWebCacheURLProtocol::MVWebCacheURLProtocol(platform::URLRequest request,
     setWillIgnoreWebcache(prepared_, true);
 }
 
-MVWebCacheURLProtocol::~MVWebCacheURLProtocol() = default;
+MVWebCacheURLProtocol::~MVWebCacheURLProtocol() {
+    // A load dropped without stopLoading is not reported as running for ever.
+    leaveLoadingCheck();
+}
 
 void MVWebCacheURLProtocol::startLoading() {
     loop_ = platform::RunLoop::current();
@@ -296,6 +299,8 @@ void MVWebCacheURLProtocol::answerFromCache(const std::shared_ptr<const std::vec
 
 void MVWebCacheURLProtocol::streamClient(std::shared_ptr<const std::vector<uint8_t>> data,
                                          size_t position) {
+    // The client may have stopped the load while it was told the last part.
+    if (stopped_) return;
     const size_t size = data ? data->size() : 0;
     const size_t slice = position < size ? std::min(kSliceSize, size - position) : 0;
     if (slice == 0) {
@@ -307,8 +312,7 @@ void MVWebCacheURLProtocol::streamClient(std::shared_ptr<const std::vector<uint8
     std::weak_ptr<MVWebCacheURLProtocol> weak = weak_from_this();
     // A pause between slices keeps the loading thread responsive.
     loop_->postAfterDetached(kSlicePause, [weak, data = std::move(data), next = position + slice] {
-        auto protocol = weak.lock();
-        if (protocol && !protocol->stopped_) protocol->streamClient(data, next);
+        if (auto protocol = weak.lock()) protocol->streamClient(data, next);
     });
 }
 
