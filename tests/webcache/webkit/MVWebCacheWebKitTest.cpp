@@ -1,5 +1,6 @@
 // The web cache's URL protocol under the real engine: a cached page and its cached
-// resources show without their server, and the page's own XHR still reaches its server.
+// resources show without their server, and the page's own XHR and fetch still reach its
+// server.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -55,9 +56,11 @@ class MVWebCacheWebKitTest : public StorageTest {
     std::shared_ptr<RecordingMVWebViewDelegate> owner_;
 };
 
-TEST_F(MVWebCacheWebKitTest, CachedPageShowsCachedResourcesWithoutTheirServerAndKeepsItsXHR) {
+TEST_F(MVWebCacheWebKitTest,
+       CachedPageShowsCachedResourcesWithoutTheirServerAndKeepsItsXHRAndFetch) {
     HttpTestServer site;  // the page's own server, running
     site.respond("/xhr", HttpTestServer::Response::text(200, "from server"));
+    site.respond("/fetch", HttpTestServer::Response::text(200, "fetched"));
     std::string stopped;
     {
         HttpTestServer resources;
@@ -89,7 +92,10 @@ TEST_F(MVWebCacheWebKitTest, CachedPageShowsCachedResourcesWithoutTheirServerAnd
        "x.onload = function() { window.answer = x.responseText; }; x.send(); 0");
     EXPECT_TRUE(runUntilPolled([&] { return js("window.answer") == "from server"; }, kPatience));
     EXPECT_EQ(site.requestCount("/xhr"), 1u);
-    EXPECT_EQ(site.requestCount(), 1u);
+    js("fetch('/fetch').then(function(r) { return r.text(); })"
+       ".then(function(t) { window.fetched = t; }); 0");
+    EXPECT_TRUE(runUntilPolled([&] { return js("window.fetched") == "fetched"; }, kPatience));
+    EXPECT_EQ(site.requestCount(), 2u);
 }
 
 }  // namespace
