@@ -7,6 +7,7 @@
 #include "libmerovane/bridge/MVWebCacheKeys.h"
 #include "libmerovane/core/MVLog.h"
 #include "libmerovane/webcache/MVWebCacheApiDataSource.h"
+#include "libmerovane/webcache/MVWebCacheHTTPDataSource.h"
 #include "platform/foundation/SharedInstances.h"
 
 namespace {
@@ -76,6 +77,7 @@ void MVWebCacheDataSource::registerDataSource(std::shared_ptr<MVWebCacheDataSour
 }
 
 void MVWebCacheDataSource::registerBuiltInDataSources() {
+    registerDataSource(MVWebCacheHTTPDataSource::sharedDataSource());
     registerDataSource(MVWebCacheApiDataSource::sharedDataSource());
 }
 

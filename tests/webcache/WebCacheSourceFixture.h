@@ -43,7 +43,10 @@ class WebCacheSourceTest : public StorageTest {
         MVApiConnection::setHost(host_);
     }
     void TearDown() override {
-        // Connections and their threads go before the servers of the test.
+        // Disk reads still on their way finish before the store goes; connections and
+        // their threads go before the servers of the test.
+        MVWebCache::waitForFileOperations();
+        platform::runUntilIdle();
         platform::resetSharedInstancesForTesting();
         proxies_.reset();
         StorageTest::TearDown();
