@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <future>
+#include <unordered_map>
 
 #include "libmerovane/bridge/URLRequestExtensions.h"
 #include "libmerovane/bridge/URLRequestWebCache.h"
@@ -140,17 +141,16 @@ bool hostIsShortScriptDomain(const std::string& host) {
     return false;
 }
 
+// One entry per name (as first written), the values of repeated fields joined by ", ";
+// in one pass, however many fields a server sends.
 nlohmann::json headerFieldsOf(const platform::HTTPURLResponse& response) {
-    nlohmann::json fields = nlohmann::json::object();
-    const auto& all = response.allHeaderFields();
-    for (const auto& [name, value] : all) {
-        // One entry per name, its values joined as the response reads them.
-        bool known = false;
-        for (const auto& [seen, unused] : fields.items()) {
-            if (platform::HTTPHeaderFields::namesEqual(seen, name)) known = true;
-        }
-        if (!known) fields[name] = all.value(name).value_or(value);
+    std::unordered_map<std::string, std::pair<std::string, std::string>> byName;
+    for (const auto& [name, value] : response.allHeaderFields()) {
+        auto [it, added] = byName.try_emplace(platform::asciiLowercase(name), name, value);
+        if (!added) it->second.second += ", " + value;
     }
+    nlohmann::json fields = nlohmann::json::object();
+    for (auto& [lower, entry] : byName) fields[entry.first] = std::move(entry.second);
     return fields;
 }
 

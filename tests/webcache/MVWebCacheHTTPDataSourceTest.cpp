@@ -4,6 +4,7 @@
 #include "platform/foundation/HTTPCookie.h"
 #include "platform/foundation/HTTPCookieStorage.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Device.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/webcache/WebCacheSourceFixture.h"
 
@@ -114,6 +115,26 @@ TEST_F(MVWebCacheHTTPDataSourceTest, AHangingStyleSheetGetsConnectionsAtZeroFive
     EXPECT_EQ(server_.requestCount("/a.css"), 3u);
     EXPECT_EQ(loggedCount("reached timeout"), 2u);
     EXPECT_EQ(answers->finals, 1);
+}
+
+TEST_F(MVWebCacheHTTPDataSourceTest, AFailingFailsafeConnectionIsSilentWhileAnotherWorks) {
+    std::atomic<int> served{0};
+    server_.handle("/b.png", [&](const HttpTestServer::Request&) {
+        HttpTestServer::Response dropped;
+        dropped.closeWithoutResponse = true;
+        return ++served == 2 ? dropped : slowAnswer(12, "png", "image/png");
+    });
+    auto outcome = load(server_.url("/b.png"));
+    ASSERT_TRUE(waitForRequests("/b.png", 1));
+    platform::advanceBy(5);
+    ASSERT_TRUE(waitForRequests("/b.png", 2));  // dropped at once
+    platform::advanceBy(5);
+    ASSERT_TRUE(waitForRequests("/b.png", 3));
+    platform::advanceBy(2);
+    ASSERT_TRUE(waitFor([&] { return outcome->answers == 1; }));
+    EXPECT_EQ(outcome->data, "png");
+    EXPECT_FALSE(outcome->error);
+    EXPECT_FALSE(logged("will be repeated"));
 }
 
 TEST_F(MVWebCacheHTTPDataSourceTest, AHangingPageGetsOneConnection) {
@@ -321,6 +342,22 @@ TEST_F(MVWebCacheHTTPDataSourceTest, NearEmptyScriptsOfTheMakersServersAreLoaded
     platform::advanceBy(MVWebCacheHTTPDataSource::kRepeatDelay);
     ASSERT_TRUE(waitFor([&] { return outcome->answers == 1; }));
     EXPECT_EQ(outcome->data, "var ready = 1;");
+}
+
+TEST_F(MVWebCacheHTTPDataSourceTest, ALostConnectionOnASystemBefore7_1IsNotRepeated) {
+    HttpTestServer::Response dropped;
+    dropped.closeWithoutResponse = true;
+    server_.respond("/lost", dropped);
+    platform::Device::current().setSystemVersion("7.0.6");
+    auto old = load(server_.url("/lost"));
+    ASSERT_TRUE(waitFor([&] { return old->answers == 1; }));
+    ASSERT_TRUE(old->error);
+    EXPECT_EQ(old->error->code(), platform::kURLErrorNetworkConnectionLost);
+    EXPECT_TRUE(
+        logged("MVWebCacheHTTPDataSource<10000> NSURLErrorNetworkConnectionLost sub "
+               "iOS7.1 bugfix. Aborting connection. [" +
+               server_.url("/lost") + "]"));
+    EXPECT_FALSE(logged("will be repeated"));
 }
 
 TEST_F(MVWebCacheHTTPDataSourceTest, ErrorsOutsideTheRetryTableAreDelivered) {
