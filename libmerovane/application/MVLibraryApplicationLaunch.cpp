@@ -18,6 +18,7 @@
 #include "libmerovane/core/MVUserDefaultsKeys.h"
 #include "libmerovane/storage/MVPersistentStorage.h"
 #include "libmerovane/webcache/MVWebCache.h"
+#include "libmerovane/webcache/MVWebCacheDataSource.h"
 #include "platform/device/LocationManager.h"
 #include "platform/device/Reachability.h"
 #include "platform/foundation/Bundle.h"
@@ -90,7 +91,7 @@ bool MVLibraryApplication::didFinishLaunchingWithOptions(platform::Application& 
     MVPersistentStorage::sharedStorage();
     MVWebCache::setFolders(pathForCaches_, pathForWebCache_, pathForShadowCache_);
     MVWebCache::sharedCache();
-    // The web cache's data sources are registered here once they exist.
+    MVWebCacheDataSource::registerBuiltInDataSources();
     MVConnectionLossMonitor::beginMonitoring();
     return true;
 }

@@ -7,6 +7,7 @@
 #include "libmerovane/handlers/MVCommandHandlerClasses.h"
 #include "libmerovane/handlers/MVCommandHandler_2_0.h"
 #include "libmerovane/webcache/MVWebCache.h"
+#include "libmerovane/webcache/MVWebCacheDataSource.h"
 #include "platform/device/LocationManager.h"
 #include "platform/device/Reachability.h"
 #include "platform/foundation/Error.h"
@@ -164,6 +165,11 @@ TEST_F(LaunchSequenceTest, WithoutReportsTheStartWaitsForTheDelayThenOpensTheLau
     platform::advanceBy(0.01);
     EXPECT_TRUE(library().didSendAppStart());
     EXPECT_EQ(sentNamed("appStart").size(), 1u);
+    // The web cache's data sources stand: HTTP and the API server's pages.
+    EXPECT_EQ(MVWebCacheDataSource::sourceForKey("https://shop.example/a.css")->className(),
+              "MVWebCacheHTTPDataSource");
+    EXPECT_EQ(MVWebCacheDataSource::sourceForKey("mv-api-page:home")->className(),
+              "MVWebCacheApiDataSource");
     EXPECT_EQ(sentNamed("locationServiceStatusDidChange"),
               (std::vector<json>{
                   {{"c", "locationServiceStatusDidChange"}, {"p", {{"allowed", false}}}}}));
