@@ -8,6 +8,7 @@
 #include "libmerovane/overlays/MVLocationManager.h"
 #include "platform/device/LocationManager.h"
 #include "platform/foundation/TestDriver.h"
+#include "platform/ui/Device.h"
 #include "tests/support/ApiConnectionTest.h"
 #include "tests/support/FakeWebView.h"
 
@@ -172,6 +173,34 @@ TEST_F(MVLocationManagerTest, ARequestOpenedByAHandlerWaitsForALaterFix) {
     deliver(5, 5);
     EXPECT_EQ(answered(), (std::vector<std::string>{"first", "retry"}));
     EXPECT_FALSE(manager_->isUpdating());
+}
+
+TEST_F(MVLocationManagerTest, RestrictedIsReportedButNeitherStartsNorEndsRequests) {
+    platform::LocationManager::setAuthorizationStatus(Status::AuthorizedWhenInUse);
+    ask("started", 100, 5);
+    platform::runUntilIdle();
+    setStatus(Status::Restricted);
+    const json restricted = {{"c", "locationServiceStatusDidChange"}, {"p", {{"allowed", false}}}};
+    EXPECT_EQ(commandsSentSoFar(peer_), (std::vector<json>{restricted}));
+    EXPECT_TRUE(answers_.empty());
+    platform::advanceBy(5);
+    EXPECT_EQ(answered(), (std::vector<std::string>{"started"}));
+}
+
+TEST_F(MVLocationManagerTest, BeforeVersionEightUpdatesAskTheUserAndAnsweredRequestsStartAtOnce) {
+    platform::Device::current().setSystemVersion("7.1");
+    ask("waiting", 100, 3);
+    auto platformManager = manager_->locationManager();
+    EXPECT_EQ(platformManager->whenInUseAuthorizationRequests(), 0);
+    EXPECT_TRUE(platformManager->isUpdatingLocation());
+    platform::advanceBy(10);  // waits for the answer, without a time-out
+    EXPECT_TRUE(answers_.empty());
+    platform::LocationManager::setAuthorizationStatus(Status::AuthorizedAlways);
+    ask("at once", 100, 1);  // started within the call: its time-out counts from now
+    platform::advanceBy(1);
+    EXPECT_EQ(answered(), (std::vector<std::string>{"at once"}));
+    platform::advanceBy(3);
+    EXPECT_EQ(answered(), (std::vector<std::string>{"at once", "waiting"}));
 }
 
 TEST_F(MVLocationManagerTest, WithoutAHandlerNothingIsQueued) {
