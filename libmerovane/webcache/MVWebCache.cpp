@@ -20,6 +20,7 @@
 #include "libmerovane/storage/MVWebCacheResourceObject.h"
 #include "libmerovane/storage/MVWebStorageVariable.h"
 #include "libmerovane/webcache/MVWebCacheDataSource.h"
+#include "libmerovane/webcache/MVWebCacheURLProtocol.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/FileManager.h"
@@ -237,6 +238,7 @@ MVWebCache::MVWebCache() {
     // The platform keeps no HTTP cache of its own.
     platform::URLCache::setShared(
         std::make_shared<platform::URLCache>(0, 0, pathForCaches() + "/nsurlcache"));
+    MVWebCacheURLProtocol::registerProtocol();
 }
 
 MVWebCache::~MVWebCache() = default;

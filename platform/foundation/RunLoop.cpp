@@ -119,11 +119,17 @@ class EventFdWaiter final : public RunLoopWaiter {
     }
     void wait(int64_t timeoutNanos, std::vector<pollfd>& fds) override {
         fds.push_back(pollfd{fd_, POLLIN, 0});
-        int timeoutMs = -1;
-        if (timeoutNanos >= 0) timeoutMs = static_cast<int>((timeoutNanos + 999'999) / 1'000'000);
+        // To the nanosecond: whole milliseconds would make a 10 us timer wait 1 ms.
+        timespec timeout{};
+        timespec* bounded = nullptr;
+        if (timeoutNanos >= 0) {
+            timeout.tv_sec = static_cast<time_t>(timeoutNanos / 1'000'000'000);
+            timeout.tv_nsec = static_cast<long>(timeoutNanos % 1'000'000'000);
+            bounded = &timeout;
+        }
         int r;
         do {
-            r = ::poll(fds.data(), fds.size(), timeoutMs);
+            r = ::ppoll(fds.data(), fds.size(), bounded, nullptr);
         } while (r < 0 && errno == EINTR);
         if (fds.back().revents & POLLIN) {
             uint64_t v;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstring>
 #include <set>
 #include <string_view>
 #include <utility>
@@ -61,8 +62,19 @@ bool startGtk() {
     return started;
 }
 
+// A page's sub-resources over http and https come back from the web-process extension
+// under these schemes: the prefix before the original address.
+constexpr const char* kRoutingPrefix = "mv-routed-";
+constexpr const char* kRoutingSchemes[] = {"mv-routed-http", "mv-routed-https"};
+
 WebKitWebContext* sharedContext() {
-    static WebKitWebContext* context = webkit_web_context_new_ephemeral();
+    static WebKitWebContext* context = [] {
+        WebKitWebContext* created = webkit_web_context_new_ephemeral();
+        webkit_web_context_set_web_extensions_directory(created, MV_WEBKIT_EXTENSIONS_DIR);
+        webkit_web_context_set_web_extensions_initialization_user_data(
+            created, g_variant_new_string(kRoutingPrefix));
+        return created;
+    }();
     return context;
 }
 
@@ -295,7 +307,11 @@ std::vector<uint8_t> readAll(GInputStream* stream) {
 void serveSchemeRequest(WebKitURISchemeRequest* request, gpointer) {
     auto load = std::make_shared<SchemeLoad>();
     load->request = GRef<WebKitURISchemeRequest>(request);
-    auto url = readURI(webkit_uri_scheme_request_get_uri(request));
+    const char* uri = webkit_uri_scheme_request_get_uri(request);
+    // A routed sub-resource is loaded at its original address.
+    if (uri && std::string_view(uri).starts_with(kRoutingPrefix))
+        uri += std::strlen(kRoutingPrefix);
+    auto url = readURI(uri);
     if (!url) {
         load->fail(Error(kURLErrorDomain, kURLErrorBadURL, "bad URL"));
         return;
@@ -342,7 +358,9 @@ void registerSchemesWithWebKit() {
     auto& registered = schemesRegisteredWithWebKit();
     WebKitWebContext* context = sharedContext();
     WebKitSecurityManager* security = webkit_web_context_get_security_manager(context);
-    for (const auto& scheme : WebURLSchemes::schemes()) {
+    std::vector<std::string> schemes = WebURLSchemes::schemes();
+    schemes.insert(schemes.end(), std::begin(kRoutingSchemes), std::end(kRoutingSchemes));
+    for (const auto& scheme : schemes) {
         if (!registered.insert(scheme).second) continue;
         webkit_web_context_register_uri_scheme(context, scheme.c_str(), serveSchemeRequest, nullptr,
                                                nullptr);

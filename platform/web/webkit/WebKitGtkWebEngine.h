@@ -17,6 +17,14 @@
 // asks the client itself on a later turn and starts the load once allowed; a later load
 // or stopLoading supersedes a load still waiting.
 //
+// WebKit keeps http and https to itself: a web-process extension (extension/) hands
+// the GET requests a page makes without CORS (images, classic scripts, style sheets,
+// media) to URL loading, and so to the registered URL protocols, under a routing scheme
+// that keeps the original address. Documents, frames, XHR and fetch stay WebKit's, so
+// the page's same-origin requests reach its server as they are. WebKit tells the
+// request's mode to https and loopback pages only: a plain http page of another host
+// gets only its images and style sheets routed.
+//
 // Creating the first engine starts GTK and makes GLib's default main context the main
 // run loop's waiter for the rest of the process. All engines share one ephemeral web
 // context: nothing is written to disc.

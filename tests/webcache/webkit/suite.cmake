@@ -1,0 +1,6 @@
+# The web cache's URL protocol in the real web engine: label "webkit", run with a display.
+if(TARGET platform_webkit)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_SOURCE_DIR}/platform/webkit/with-display)
+  mv_add_test_suite(webcache/webkit LIBS platform_webkit LABELS webkit)
+  unset(CMAKE_CROSSCOMPILING_EMULATOR)
+endif()
