@@ -9,6 +9,10 @@
 #include "libmerovane/application/MVPersistentEntities.h"
 #include "libmerovane/core/MVLog.h"
 #include "libmerovane/handlers/MVCommandHandlerClasses.h"
+#include "libmerovane/overlays/MVActionSheet.h"
+#include "libmerovane/overlays/MVAlertView.h"
+#include "libmerovane/overlays/MVLocationManager.h"
+#include "libmerovane/overlays/MVSharingController.h"
 #include "platform/crash/CrashReporter.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Error.h"
@@ -33,9 +37,14 @@ int main(int argc, char** argv) {
             MVLogWarn("Could not reach the log viewer at {}", *target);
     }
 
-    // The library's parts that are found by name at run time.
+    // The library's parts that are found by name at run time, and the overlays behind
+    // their seams.
     MVRegisterPersistentEntities();
     registerCommandHandlerClasses();
+    MVAlertView::install();
+    MVActionSheet::install();
+    MVSharingController::install();
+    MVLocationManager::install();
 
     auto& library = MVLibraryApplication::sharedLibrary();
     if (auto key = platform::Bundle::main().objectForInfoDictionaryKey("MVApiKey");

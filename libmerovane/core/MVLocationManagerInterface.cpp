@@ -8,9 +8,6 @@
 
 namespace {
 
-constexpr const char* kNoCompletionHandler =
-    "<GetLocation>-call without a <completionHandler>-Block. <GetLocation>-call won't be "
-    "executed.";
 constexpr const char* kNoLocationDomain = "MVLocationManagerErrorDomain";
 
 // Finds nothing: every request ends with its time-out.
@@ -19,7 +16,7 @@ class NoLocationManager : public MVLocationManagerInterface {
     void getLocationWithMinimumAccuracy(double, double timeout,
                                         CompletionHandler completionHandler) override {
         if (!completionHandler) {
-            MVLogWarn("{}", kNoCompletionHandler);
+            MVLogWarn("{}", kNoCompletionHandlerWarning);
             return;
         }
         platform::RunLoop::main().postAfterDetached(

@@ -27,6 +27,10 @@ class MVLocationManagerInterface {
     // Bounds of a request's time-out in seconds.
     static constexpr double kMinimumTimeout = 1;
     static constexpr double kMaximumTimeout = 60;
+    // The warning for a request without a completion handler.
+    static constexpr const char* kNoCompletionHandlerWarning =
+        "<GetLocation>-call without a <completionHandler>-Block. <GetLocation>-call won't be "
+        "executed.";
 
     virtual ~MVLocationManagerInterface() = default;
 

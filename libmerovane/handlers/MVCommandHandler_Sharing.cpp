@@ -4,6 +4,7 @@
 
 #include "libmerovane/bridge/MVWebView.h"
 #include "libmerovane/core/MVSharingControllerInterface.h"
+#include "libmerovane/core/UIApplicationExtensions.h"
 #include "libmerovane/handlers/MVCommandGroups.h"
 #include "libmerovane/handlers/MVCommandHandler_1_0.h"
 #include "libmerovane/handlers/MVCommandHandler_3_0.h"
@@ -27,14 +28,6 @@ SharedItem sharedItem(const nlohmann::json* parameters) {
     return {Parameters::string(parameters, "title").value_or(""),
             Parameters::string(parameters, "imageURL").value_or(""),
             Parameters::string(parameters, "deepLink").value_or("")};
-}
-
-// The host's main window: the key window, else the first one made.
-std::shared_ptr<platform::View> applicationWindow() {
-    auto& application = platform::Application::shared();
-    if (auto key = application.keyWindow()) return key;
-    auto windows = application.windows();
-    return windows.empty() ? nullptr : windows.front();
 }
 
 float frameValue(const nlohmann::json* frame, const char* key) {
@@ -69,7 +62,7 @@ void shareItem_3_0(MVCommandHandler&, nlohmann::json* parameters, const WebViewP
         rect = webView->convertRectToView(rect, window.get());
         sourceView = window;
     }
-    if (!sourceView) sourceView = applicationWindow();
+    if (!sourceView) sourceView = applicationWindow(platform::Application::shared());
     sharing->shareItemWithTitle(item.title, item.imageURL, item.deepLink, rect, sourceView);
 }
 
