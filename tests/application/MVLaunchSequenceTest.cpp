@@ -3,6 +3,7 @@
 
 #include "libmerovane/application/UIApplicationDelegateDetour.h"
 #include "libmerovane/bridge/MVCommandHandler.h"
+#include "libmerovane/bridge/MVEventDispatcher.h"
 #include "libmerovane/core/MVUserDefaultsKeys.h"
 #include "libmerovane/handlers/MVCommandHandlerClasses.h"
 #include "libmerovane/handlers/MVCommandHandler_2_0.h"
@@ -17,6 +18,7 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/ApplicationDelegate.h"
 #include "tests/application/LibraryApplicationFixture.h"
+#include "tests/support/FakeWebView.h"
 #include "tests/support/RecordingOverlay.h"
 
 using nlohmann::json;
@@ -280,6 +282,21 @@ TEST_F(LaunchSequenceTest, AMemoryWarningEmptiesTheZeroSizedUrlCache) {
     home_->write(stale.substr(home_->path().size() + 1), "x");
     platform::Application::shared().receiveMemoryWarning();
     EXPECT_FALSE(std::filesystem::exists(stale));
+}
+
+TEST_F(LaunchSequenceTest, PagesHearOfTheBackgroundAndOfTheSecondsSpentThere) {
+    launch();
+    auto page = FakeWebView::create(1000);
+    MVEventDispatcher::sharedDispatcher().registerWebView(
+        page, {"applicationWillEnterBackground", "applicationWillEnterForeground"});
+    auto& app = platform::Application::shared();
+    app.enterBackground();
+    platform::advanceBy(42.5);
+    app.enterForeground();
+    ASSERT_EQ(page->events.size(), 2u);
+    EXPECT_EQ(page->events[0].eventName(), "applicationWillEnterBackground");
+    EXPECT_EQ(page->events[1].eventName(), "applicationWillEnterForeground");
+    EXPECT_EQ(page->events[1].parameters(), json::array({42}));
 }
 
 TEST_F(LaunchSequenceTest, ReachabilityLinesByStatus) {
