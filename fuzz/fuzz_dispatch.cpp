@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -37,6 +38,8 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/Exception.h"
+#include "platform/foundation/FileManager.h"
 #include "platform/foundation/JsonValue.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/RunLoop.h"
@@ -325,6 +328,15 @@ void scheduleLater(MVCommandHandler&, nlohmann::json* parameters,
 
 void setUp() {
     platform::Clock::installManual();
+    // The boot command writes the user defaults: into a folder of the run's own (the
+    // path outlives every static).
+    static const std::string* root = [] {
+        char folder[] = "/tmp/fuzz-dispatch-XXXXXX";
+        auto* made = new std::string(::mkdtemp(folder) ? folder : "/tmp/fuzz-dispatch");
+        platform::FileManager::defaultManager().setRootDirectoryForTesting(*made);
+        std::atexit([] { std::filesystem::remove_all(*root); });
+        return made;
+    }();
     auto counting = std::make_shared<CountingLogger>();
     logger = counting.get();
     platform::log::addLogger(
@@ -366,7 +378,7 @@ void setUp() {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+static int dispatchOne(const uint8_t* data, size_t size) {
     static bool ready = (setUp(), true);
     (void)ready;
     auto parsed =
@@ -405,4 +417,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    try {
+        return dispatchOne(data, size);
+    } catch (const platform::Exception& e) {
+        // terminateApp ends the application by this one exception.
+        if (e.name() != MVLibraryApplicationHasBeenTerminatedException) throw;
+        platform::runUntilIdle();
+        return 0;
+    }
 }

@@ -9,6 +9,7 @@
 #include "libmerovane/application/MVLibraryBundle.h"
 #include "libmerovane/application/MVLocalization.h"
 #include "libmerovane/application/MVPaymentServices.h"
+#include "libmerovane/application/UIApplicationDelegateDetour.h"
 #include "libmerovane/bridge/MVCommandHandler.h"
 #include "libmerovane/bridge/MVWebCacheInterface.h"
 #include "libmerovane/connection/MVApiConnection.h"
@@ -20,6 +21,7 @@
 #include "libmerovane/storage/MVObjectModel.h"
 #include "libmerovane/storage/MVPersistentObject.h"
 #include "libmerovane/storage/MVPersistentStorage.h"
+#include "platform/device/Reachability.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Exception.h"
@@ -140,6 +142,8 @@ std::shared_ptr<MVLibraryApplication> MVLibraryApplication::sharedLibraryPointer
         MVPersistentStorage::setHost(state.instance);
         MVLocalizationInterface::setShared(state.instance);
         MVErrorLogUpload::install();
+        UIApplicationDelegateDetour::doYourMagic();
+        state.instance->observeReachability();
     }
     return state.instance;
 }
@@ -165,6 +169,17 @@ void MVLibraryApplication::observeApplicationNotifications() {
                 if (auto self = weak.lock()) self->delegateNotification(n);
             }));
     }
+}
+
+void MVLibraryApplication::observeReachability() {
+    auto& center = platform::NotificationCenter::defaultCenter();
+    std::weak_ptr<MVLibraryApplication> weak = weak_from_this();
+    observers_.emplace_back(
+        center, center.addObserver(platform::kReachabilityDidChangeNotification, nullptr,
+                                   [weak](const platform::Notification& n) {
+                                       if (auto self = weak.lock())
+                                           self->didChangeReachabilityNotification(n);
+                                   }));
 }
 
 void MVLibraryApplication::noticeApplicationUpdate() {
@@ -303,11 +318,6 @@ void MVLibraryApplication::delegateNotification(const platform::Notification& no
     else if (notification.name == platform::kApplicationDidReceiveMemoryWarningNotification)
         applicationDidReceiveMemoryWarning(application);
 }
-
-// The launch sequence fills these in.
-void MVLibraryApplication::applicationWillEnterForeground(platform::Application&) {}
-void MVLibraryApplication::applicationDidEnterBackground(platform::Application&) {}
-void MVLibraryApplication::applicationDidReceiveMemoryWarning(platform::Application&) {}
 
 void MVLibraryApplication::didRegisterUserNotificationSettings(const nlohmann::json& settings) {
     if (auto handler = interjectionHandler())

@@ -26,6 +26,7 @@
 #include "libmerovane/storage/MVPersistentStorageHost.h"
 #include "platform/foundation/Date.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/RunLoop.h"
 
 namespace platform {
 class Application;
@@ -99,6 +100,29 @@ class MVLibraryApplication : public MVApiConnectionHost,
     // The observer of the application notifications.
     void delegateNotification(const platform::Notification& notification);
 
+    // The launch sequence. The launch handler runs once (a second call does nothing):
+    // the platform's URL cache off, a background task, the user agent, the start on the
+    // first reachability report or after kStartDelay, storage, the web cache and the
+    // connection-loss monitor. The start sends the app start once and replays the cached
+    // boot script, if any; completeAppStart ends every start.
+    static constexpr double kStartDelay = 0.15;
+    static constexpr double kCachedBootAppTimeout = 20.0;
+    static constexpr double kTimeoutOverlayFadeDuration = 0.3;
+    static constexpr const char* kReplayLineFormat = "Time until endShadowMode(): {:.2f}s";
+    bool didFinishLaunchingWithOptions(platform::Application& application,
+                                       const nlohmann::json* launchOptions);
+    void disableURLCache();
+    void completeAppStart();
+    void reachedTimeOutCachedBootApp();
+    // The cached boot script when it is well formed ({"cmds": array, "commandHandlerVersion":
+    // "<major>.<minor>", "identifier": optional text}); one that is not is logged and
+    // removed.
+    static std::optional<nlohmann::json> cachedBootScript();
+    // Replays a boot script read by cachedBootScript(): the failsafe flag, the time-out
+    // (none in refreshing mode), shadow mode and the list inside a resource capture.
+    void replayBootScript(nlohmann::json script);
+    void didChangeReachabilityNotification(const platform::Notification& notification);
+
     // Launch-sequence steps the notification table runs.
     void applicationWillEnterForeground(platform::Application& application);
     void applicationDidEnterBackground(platform::Application& application);
@@ -127,6 +151,10 @@ class MVLibraryApplication : public MVApiConnectionHost,
     MVLibraryApplication();
     void observeApplicationNotifications();
     void noticeApplicationUpdate();
+    void observeReachability();
+    void startApp();
+    void performBootBlock();
+    void endReplay();
 
     mutable std::mutex mutex_;
     std::string apiKey_;
@@ -141,4 +169,10 @@ class MVLibraryApplication : public MVApiConnectionHost,
     std::once_flag appIdentifierOnce_;
     std::optional<std::string> appIdentifier_;
     std::vector<platform::ObserverRegistration> observers_;
+    std::optional<nlohmann::json> launchOptions_;
+    uint64_t launchingBackgroundTaskIdentifier_ = 0;
+    platform::Date dateWhenEnteredBackground_;
+    std::optional<uint64_t> reachabilityToken_;
+    platform::TimerHandle cachedBootAppTimeout_;
+    bool urlCacheDisabled_ = false;
 };

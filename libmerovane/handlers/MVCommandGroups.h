@@ -24,3 +24,6 @@ void registerSharingCommands();
 // openScanner, closeScanner, startScanner, stopScanner, setFlashlightMode (1.0);
 // openScanner, setScannerMode, scannerCaptureImage (1.1).
 void registerScannerCommands();
+// performCommandsAfterDelay, setConnectionLossMonitoringEnabled, terminateApp (1.1);
+// bootApp, vibrate, deepLinkResponse, deepLinkResponseFinished (2.0).
+void registerGeneralCommands();

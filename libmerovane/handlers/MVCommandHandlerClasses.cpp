@@ -29,6 +29,7 @@ void registerCommandHandlerClasses() {
     registerSplashScreenCommands();
     registerLocalizationCommands();
     registerPushNotificationCommands();
+    registerGeneralCommands();
     registerMenuCommands();
     registerMessagingCommands();
     registerLocationCommands();

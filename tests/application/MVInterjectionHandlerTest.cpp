@@ -8,6 +8,7 @@
 #include "libmerovane/application/MVInterjection.h"
 #include "libmerovane/application/MVInterjectionHandler.h"
 #include "libmerovane/application/MVServerCommands.h"
+#include "libmerovane/bridge/MVCommandHandler.h"
 #include "libmerovane/core/MVActivityIndicationOverlayInterface.h"
 #include "libmerovane/core/MVErrorLogger.h"
 #include "libmerovane/core/MVSplashScreenInterface.h"
@@ -174,6 +175,20 @@ TEST_F(MVInterjectionHandlerTest, DeepLinksWithTheSameIdAreTwoInterjections) {
     handler->deepLinkResponseFinishedForLinkSerial(1000);
     EXPECT_NE(handler->currentInterjection(), nullptr);
     handler->deepLinkResponseFinishedForLinkSerial(1001);
+    EXPECT_EQ(handler->currentInterjection(), nullptr);
+}
+
+TEST_F(MVInterjectionHandlerTest, TheServersDeepLinkCommandsReachTheHandler) {
+    handler->openDeepLinkWithID("a", "", false);
+    const json answer = json::array({{{"c", "hideSplashScreen"}}});
+    MVCommandHandler::performCommandsFromCommandCollection(
+        {{"ver", "2.0"},
+         {"cmds",
+          json::array({{{"c", "deepLinkResponse"}, {"p", {{"linkSerial", 1000}, {"cmds", answer}}}},
+                       {{"c", "deepLinkResponseFinished"}, {"p", {{"linkSerial", 1000}}}}})}},
+        nullptr);
+    platform::runUntilIdle();
+    EXPECT_EQ(splash->calls, (std::vector<std::string>{"hide"}));
     EXPECT_EQ(handler->currentInterjection(), nullptr);
 }
 

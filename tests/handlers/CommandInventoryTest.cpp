@@ -88,6 +88,8 @@ const std::set<std::string> kBuilt = {
     "enablePopGesture",  "showSplashScreen",   "hideSplashScreen", "setSplashScreen",
     "setLocalization",   "updateLocalization", "setCurrentLocale",
     "getPushNotificationToken", "pushNotificationResponse", "pushNotificationResponseFinished",
+    "performCommandsAfterDelay", "setConnectionLossMonitoringEnabled", "terminateApp",
+    "bootApp", "vibrate", "deepLinkResponse", "deepLinkResponseFinished",
     "setMenuBar", "showMenuBar", "hideMenuBar",
     "setBackgroundMenu", "showBackgroundMenu", "hideBackgroundMenu",
     "showAlert", "presentNotification", "showActionSheet",

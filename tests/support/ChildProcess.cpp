@@ -1,5 +1,6 @@
 #include "tests/support/ChildProcess.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -26,6 +27,15 @@ ChildProcess::ChildProcess(const std::string& test, const std::string& role,
                            const Environment& environment) {
     Environment all = environment;
     all.emplace_back(kRoleVariable, role);
+    spawn(platform::FileManager::executablePath(), {"--gtest_filter=" + test}, all, {});
+}
+
+ChildProcess::ChildProcess(const Program& program, const Environment& environment) {
+    spawn(program.path, program.arguments, environment, program.outputFile);
+}
+
+void ChildProcess::spawn(const std::string& path, std::vector<std::string> arguments,
+                         const Environment& all, const std::string& outputFile) {
     std::vector<std::string> entries;
     for (char** e = environ; *e; ++e) {
         std::string entry = *e;
@@ -38,10 +48,19 @@ ChildProcess::ChildProcess(const std::string& test, const std::string& role,
     for (auto& e : entries) envp.push_back(e.data());
     envp.push_back(nullptr);
 
-    std::string exe = platform::FileManager::executablePath();
-    std::string filter = "--gtest_filter=" + test;
-    char* argv[] = {exe.data(), filter.data(), nullptr};
-    int rc = ::posix_spawn(&pid_, exe.c_str(), nullptr, nullptr, argv, envp.data());
+    std::string exe = path;
+    std::vector<char*> argv{exe.data()};
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    if (!outputFile.empty()) {
+        ::posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(),
+                                           O_WRONLY | O_CREAT | O_APPEND, 0600);
+        ::posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    }
+    int rc = ::posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv.data(), envp.data());
+    ::posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         ADD_FAILURE() << "posix_spawn failed: " << std::strerror(rc);
         pid_ = -1;

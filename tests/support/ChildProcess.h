@@ -26,6 +26,14 @@ class ChildProcess {
     // added to this process's environment.
     ChildProcess(const std::string& test, const std::string& role,
                  const Environment& environment = {});
+    // Another program, with its arguments; its standard output and error go to
+    // `outputFile` when one is named.
+    struct Program {
+        std::string path;
+        std::vector<std::string> arguments;
+        std::string outputFile;
+    };
+    explicit ChildProcess(const Program& program, const Environment& environment = {});
     ~ChildProcess();  // kills a child still running
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -37,5 +45,8 @@ class ChildProcess {
     void kill(int signal);
 
   private:
+    void spawn(const std::string& path, std::vector<std::string> arguments,
+               const Environment& environment, const std::string& outputFile);
+
     pid_t pid_ = -1;
 };
