@@ -10,6 +10,7 @@
 
 #include "bench/BenchRateReporter.h"
 #include "libmerovane/application/MVPersistentEntities.h"
+#include "libmerovane/bridge/URLRequestWebCache.h"
 #include "libmerovane/storage/MVPersistentStorage.h"
 #include "libmerovane/webcache/MVWebCache.h"
 #include "libmerovane/webcache/MVWebCacheHTTPDataSource.h"
@@ -91,8 +92,11 @@ bool bareRound() {
         };
         callbacks.didFinishLoading = done;
         callbacks.didFailWithError = [done](const platform::Error&) { done(); };
-        platform::URLConnection::start(platform::URLRequest(*platform::URL::parse(resourceURL(i))),
-                                       std::move(callbacks), platform::RunLoop::main());
+        // Past the web cache's URL protocol, which the cache registers for every request.
+        platform::URLRequest request(*platform::URL::parse(resourceURL(i)));
+        setWillIgnoreWebcache(request, true);
+        platform::URLConnection::start(std::move(request), std::move(callbacks),
+                                       platform::RunLoop::main());
     });
 }
 

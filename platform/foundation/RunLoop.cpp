@@ -357,8 +357,8 @@ void RunLoop::runOnce(int64_t maxWaitNanos) {
         std::lock_guard lock(impl_->mutex);
         if (impl_->stopped) return;
         if (!impl_->items.empty()) {
-            int64_t due = impl_->items.begin()->first.first;
-            for (const auto& [k, v] : impl_->items) due = std::min(due, k.first);
+            // Items are ordered by due time: the first is the earliest.
+            const int64_t due = impl_->items.begin()->first.first;
             int64_t now = Clock::monotonicNanos();
             if (due <= now) {
                 timeout = 0;
