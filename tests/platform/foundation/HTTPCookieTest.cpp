@@ -134,12 +134,12 @@ TEST_F(HTTPCookieStorageTest, ExpiryFollowsThePlatformClock) {
 }
 
 TEST_F(HTTPCookieStorageTest, ExpiresAttributeAgainstTheManualWallClock) {
-    // The manual wall clock starts at 2026-01-01.
+    // The manual wall clock starts at 2026-01-01 and only moves on: far past, far future.
     receive("http://h.example/", {"old=1; Expires=Thu, 01 Jan 2015 00:00:00 GMT",
-                                  "new=2; Expires=Fri, 01 Jan 2027 00:00:00 GMT"});
+                                  "new=2; Expires=Thu, 01 Jan 2099 00:00:00 GMT"});
     EXPECT_EQ(jar.cookieHeaderForURL(url("http://h.example/")), "new=2");
     // Max-Age wins over Expires.
-    receive("http://h.example/", {"both=3; Max-Age=5; Expires=Fri, 01 Jan 2027 00:00:00 GMT"});
+    receive("http://h.example/", {"both=3; Max-Age=5; Expires=Thu, 01 Jan 2099 00:00:00 GMT"});
     platform::advanceBy(6);
     EXPECT_EQ(jar.cookieHeaderForURL(url("http://h.example/")), "new=2");
 }
