@@ -9,8 +9,7 @@
 #include "libmerovane/core/MVSplashScreenInterface.h"
 #include "platform/foundation/Clock.h"
 #include "platform/ui/Application.h"
-#include "tests/support/HeadlessPageModel.h"
-#include "tests/support/MVWebViewTestSupport.h"
+#include "tests/support/PageModelsForAllWebViews.h"
 #include "tests/support/PlatformTest.h"
 #include "tests/support/PollingWait.h"
 #include "tests/support/ServingURLProtocol.h"
@@ -27,23 +26,10 @@ class MVWebViewCacheTest : public PlatformTest {
         site = std::make_unique<ServingURLProtocol>("mvtest");
         site->serve(kTemplate, "text/html", "<p>template</p>");
         site->serve(kOther, "text/html", "<p>other</p>");
-        // Every web view that starts a load answers like a finished page, and is kept
-        // here so that the test can reach the pool's replacements.
-        auto& center = platform::NotificationCenter::defaultCenter();
-        starts = platform::ObserverRegistration(
-            center, center.addObserver(MVWebViewDidStartLoadingNotification, nullptr,
-                                       [this](const platform::Notification& n) {
-                                           auto* weak =
-                                               std::any_cast<std::weak_ptr<MVWebView>>(&n.object);
-                                           auto webView = weak ? weak->lock() : nullptr;
-                                           if (!webView) return;
-                                           started.push_back(webView);
-                                           HeadlessPageModel::attach(headlessEngineOf(*webView));
-                                       }));
+        models = std::make_unique<PageModelsForAllWebViews>();
     }
     void TearDown() override {
-        starts.reset();
-        started.clear();
+        models.reset();
         platform::runUntilIdle();
         PlatformTest::TearDown();
         site.reset();
@@ -51,24 +37,20 @@ class MVWebViewCacheTest : public PlatformTest {
 
     MVWebViewCache& pool() { return MVWebViewCache::sharedCache(); }
     bool settled() {
-        return runUntilPolled(
-            [&] {
-                for (const auto& webView : started)
-                    if (webView->isLoading()) return false;
-                return true;
-            },
-            10.0);
+        return runUntilPolled([&] { return models->allLoaded(); }, 10.0);
     }
     // The replacement the pool started last.
-    std::shared_ptr<MVWebView> lastStarted() { return started.empty() ? nullptr : started.back(); }
+    std::shared_ptr<MVWebView> lastStarted() {
+        return models->webViews.empty() ? nullptr : models->webViews.back();
+    }
     static void postMemoryWarning() {
         platform::NotificationCenter::defaultCenter().post(
             platform::kApplicationDidReceiveMemoryWarningNotification);
     }
 
     std::unique_ptr<ServingURLProtocol> site;
-    platform::ObserverRegistration starts;
-    std::vector<std::shared_ptr<MVWebView>> started;
+    // Keeps every web view the pool made, replacements too.
+    std::unique_ptr<PageModelsForAllWebViews> models;
 };
 
 TEST_F(MVWebViewCacheTest, ANewUrlIsPooledLoadedAndHandedOutUntilItsReplacementRendered) {
@@ -93,7 +75,7 @@ TEST_F(MVWebViewCacheTest, ANewUrlIsPooledLoadedAndHandedOutUntilItsReplacementR
     EXPECT_TRUE(pool().renewingUrls().empty());
     EXPECT_EQ(pool().cachedWebViewForUrl(kTemplate), replacement);
     EXPECT_NE(replacement, first);
-    EXPECT_EQ(started.size(), 2u);
+    EXPECT_EQ(models->webViews.size(), 2u);
 }
 
 TEST_F(MVWebViewCacheTest, ACancelledReplacementIsDroppedAndThePooledWebViewStays) {
