@@ -7,8 +7,10 @@
 
 #include "libmerovane/bridge/MVEvent.h"
 #include "libmerovane/bridge/MVRefreshControl.h"
+#include "libmerovane/bridge/MVStatusBarStyle.h"
 #include "libmerovane/bridge/MVWebCacheKeys.h"
 #include "libmerovane/bridge/MVWebView.h"
+#include "libmerovane/bridge/MVWebViewCache.h"
 #include "libmerovane/bridge/MVWebViewController.h"
 #include "libmerovane/core/MVResourceMonitor.h"
 #include "platform/ui/ScrollView.h"
@@ -260,6 +262,145 @@ TEST_F(MVWebViewControllerTest, BeingPoppedGoesBackInThePageHistoryFirst) {
     ASSERT_TRUE(runUntilPolled(
         [&] { return controller->webViewFinal()->currentUrl() == kControllerPage; }, 10.0));
     EXPECT_EQ(controller->historySize(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+constexpr const char* kPreviewTemplate = "mvtest://shop/template";
+
+TEST_F(MVWebViewControllerTest, ThePreviewPageComesFromThePoolAndLeavesWhenThePageIsPresented) {
+    site->serve(kPreviewTemplate, "text/html", "<p>template</p>");
+    auto& pool = MVWebViewCache::sharedCache();
+    controller->openUrlApi("home", kPreviewTemplate, nlohmann::json{{"title", "Home"}});
+    auto preview = controller->webViewPreview();
+    ASSERT_TRUE(preview);
+    EXPECT_EQ(pool.cachedWebViewForUrl(kPreviewTemplate), preview);
+    EXPECT_EQ(preview->debugName(),
+              "<" + std::to_string(preview->serialID()) + ":Content[Preview]>");
+    EXPECT_EQ(preview->superview(), controller->view());
+    EXPECT_EQ(preview->alpha(), 1);
+    EXPECT_EQ(controller->webViewFinal()->alpha(), 0);
+    EXPECT_FALSE(preview->scrollView()->isScrollEnabled());
+    const auto& subviews = controller->view()->subviews();
+    EXPECT_LT(std::find(subviews.begin(), subviews.end(), preview),
+              std::find(subviews.begin(), subviews.end(), controller->webViewFinal()));
+    EXPECT_EQ(controller->previewParams(), (nlohmann::json{{"title", "Home"}, {"cached", true}}));
+
+    ASSERT_TRUE(presented());
+    EXPECT_FALSE(controller->webViewPreview());
+    EXPECT_EQ(preview->superview(), nullptr);
+    EXPECT_FALSE(controller->previewParams());
+    // A second of the platform clock after the preview was taken the pool renews it.
+    platform::advanceBy(1.0);
+    ASSERT_TRUE(runUntilPolled([&] { return models->allLoaded(); }, 10.0));
+    EXPECT_NE(pool.cachedWebViewForUrl(kPreviewTemplate), preview);
+}
+
+TEST_F(MVWebViewControllerTest, TheCachedFlagTellsWhetherTheWebCacheHoldsThePage) {
+    site->serve(kPreviewTemplate, "text/html", "<p>template</p>");
+    struct Case {
+        const char* url;
+        bool api;
+        bool cached;
+    };
+    for (const Case& c :
+         {Case{"home", true, true}, Case{"mvapi:home", false, true},
+          Case{"mvapi:elsewhere", false, false}, Case{kControllerPage, false, false}}) {
+        SCOPED_TRACE(c.url);
+        if (c.api)
+            controller->openUrlApi(c.url, kPreviewTemplate, nlohmann::json::object());
+        else
+            controller->openUrl(c.url, kPreviewTemplate, nlohmann::json::object());
+        EXPECT_EQ(controller->previewParams(), (nlohmann::json{{"cached", c.cached}}));
+        ASSERT_TRUE(presented());
+    }
+    // Without preview parameters nothing is added.
+    controller->openUrlApi("home", kPreviewTemplate, std::nullopt);
+    EXPECT_FALSE(controller->previewParams());
+    ASSERT_TRUE(presented());
+}
+
+}  // namespace
+
+namespace {
+
+// Records the bar changes the controller forwards.
+struct BarChangeRecorder : MVWebViewControllerDelegate {
+    struct Change {
+        std::optional<nlohmann::json> from, to;
+        std::optional<std::string> fromTitle, toTitle;
+    };
+    void webViewControllerDidChangeNavigationBarParams(
+        MVWebViewController&, const nlohmann::json* from, const nlohmann::json* to,
+        const std::optional<std::string>& fromTitle,
+        const std::optional<std::string>& toTitle) override {
+        changes.push_back({from ? std::optional(*from) : std::nullopt,
+                           to ? std::optional(*to) : std::nullopt, fromTitle, toTitle});
+    }
+    std::vector<Change> changes;
+};
+
+TEST_F(MVWebViewControllerTest, BarChangesAreForwardedWithTheControllersFallbacks) {
+    auto recorder = std::make_shared<BarChangeRecorder>();
+    controller->setDelegate(recorder);
+    controller->navigationItem().setTitle("Shop");
+    controller->setNavigationBarParameters(nlohmann::json{{"bar", "plain"}});
+    controller->openUrlApi("home");
+    ASSERT_TRUE(presented());
+    // A page without the page library gets the controller's parameters on presentation.
+    ASSERT_EQ(recorder->changes.size(), 1u);
+    EXPECT_EQ(recorder->changes[0].from, nlohmann::json::object());
+    EXPECT_EQ(recorder->changes[0].to, (nlohmann::json{{"bar", "plain"}}));
+    EXPECT_EQ(recorder->changes[0].toTitle, "Shop");
+
+    // Parameters of another type count as absent.
+    const nlohmann::json wrong = "text";
+    const nlohmann::json to = {{"bar", "dark"}};
+    controller->webViewDidChangeNavigationBarParams(*controller->webViewFinal(), &wrong, &to,
+                                                    std::nullopt, std::string("New"));
+    ASSERT_EQ(recorder->changes.size(), 2u);
+    EXPECT_EQ(recorder->changes[1].from, (nlohmann::json{{"bar", "plain"}}));
+    EXPECT_EQ(recorder->changes[1].to, to);
+    EXPECT_EQ(recorder->changes[1].fromTitle, "Shop");
+    controller->setNavigationBarParameters(nlohmann::json::array());
+    EXPECT_EQ(controller->navigationBarParameters(), nullptr);
+}
+
+TEST_F(MVWebViewControllerTest, TheStatusBarFollowsThePageElseTheApplicationDefault) {
+    EXPECT_EQ(controller->prefersStatusBarHidden(),
+              MVStatusBarStyle::statusBarStyleAppDefault()->prefersStatusBarHidden());
+    auto& webView = *controller->webViewFinal();
+    controller->webViewDidChangePreferredStatusBarStyle(webView,
+                                                        MVStatusBarStyle::statusBarStyleLight());
+    EXPECT_EQ(controller->preferredStatusBarStyle(),
+              MVStatusBarStyle::statusBarStyleLight()->preferredStatusbarStyle());
+    EXPECT_FALSE(controller->prefersStatusBarHidden());
+    // A cleared style hides the status bar.
+    controller->webViewDidChangePreferredStatusBarStyle(webView, nullptr);
+    EXPECT_TRUE(controller->prefersStatusBarHidden());
+}
+
+TEST_F(MVWebViewControllerTest, APullReloadsVisiblyButOnlyEndsInShadowMode) {
+    controller->openUrlApi("home");
+    ASSERT_TRUE(presented());
+    auto control = controller->refreshControl();
+    ASSERT_TRUE(control);
+    cache->setShadowMode(true);
+    ASSERT_TRUE(control->pullForTesting());
+    EXPECT_FALSE(control->isRefreshing());
+    EXPECT_FALSE(controller->webViewRefresh());
+
+    cache->setShadowMode(false);
+    const size_t cleared = cache->clearedKeys.size();
+    ASSERT_TRUE(control->pullForTesting());
+    ASSERT_TRUE(controller->webViewRefresh());
+    EXPECT_TRUE(controller->isLoading());
+    EXPECT_GT(cache->clearedKeys.size(), cleared);  // a visible reload clears the page's entry
+    ASSERT_TRUE(presented());
+    EXPECT_FALSE(controller->webViewRefresh());
+    EXPECT_FALSE(controller->refreshControl() && controller->refreshControl()->isRefreshing());
 }
 
 }  // namespace
