@@ -5,6 +5,7 @@
 #include <any>
 #include <nlohmann/json.hpp>
 
+#include "libmerovane/bridge/MVDocumentReadyPoll.h"
 #include "libmerovane/bridge/MVEvent.h"
 #include "libmerovane/bridge/MVRefreshControl.h"
 #include "libmerovane/bridge/MVStatusBarStyle.h"
@@ -12,6 +13,7 @@
 #include "libmerovane/bridge/MVWebView.h"
 #include "libmerovane/bridge/MVWebViewCache.h"
 #include "libmerovane/bridge/MVWebViewController.h"
+#include "libmerovane/bridge/MVWebViewControllerFactory.h"
 #include "libmerovane/core/MVResourceMonitor.h"
 #include "platform/ui/ScrollView.h"
 #include "tests/support/FakeLocalization.h"
@@ -401,6 +403,74 @@ TEST_F(MVWebViewControllerTest, APullReloadsVisiblyButOnlyEndsInShadowMode) {
     ASSERT_TRUE(presented());
     EXPECT_FALSE(controller->webViewRefresh());
     EXPECT_FALSE(controller->refreshControl() && controller->refreshControl()->isRefreshing());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MVWebViewControllerTest, APageThatNeverBecomesReadyEndsItsLoadWhenThePollGivesUp) {
+    // The page library never says it is ready.
+    pageSettings.library = true;
+    pageSettings.readyAfterPolls = 0;
+    controller->openUrlApi("home");
+    platform::advanceBy(MVDocumentReadyPoll::kLibraryTimeout - 1);
+    EXPECT_TRUE(controller->isLoading());
+    platform::advanceBy(2);
+    ASSERT_TRUE(presented());
+    EXPECT_EQ(count(MVWebViewControllerDidEndLoadingNotification), 1u);
+    EXPECT_EQ(controller->webViewFinal()->alpha(), 1);
+}
+
+TEST_F(MVWebViewControllerTest, ReplacingDiscardsTheShownWebViewAndOpensANewOne) {
+    controller->openUrlApi("home");
+    ASSERT_TRUE(presented());
+    controller->viewShouldAdjustInsets({64, 0, 49, 0}, false);
+    auto old = controller->webViewFinal();
+    controller->replacePageWithUrl(kControllerPage, std::nullopt, std::nullopt);
+    EXPECT_TRUE(old->isGarbage());
+    EXPECT_EQ(old->superview(), nullptr);
+    EXPECT_EQ(old->delegate(), nullptr);
+    auto fresh = controller->webViewFinal();
+    ASSERT_NE(fresh, old);
+    EXPECT_EQ(fresh->superview(), controller->view());
+    EXPECT_EQ(fresh->scrollView()->contentInset(), (platform::EdgeInsets{64, 0, 49, 0}));
+    ASSERT_TRUE(presented());
+    EXPECT_EQ(fresh->currentUrl(), kControllerPage);
+    EXPECT_EQ(fresh->alpha(), 1);
+    EXPECT_EQ(count(MVWebViewControllerDidStartLoadingNotification),
+              count(MVWebViewControllerDidEndLoadingNotification));
+}
+
+TEST_F(MVWebViewControllerTest, ACancelledRefreshIsDroppedAndADelayedReloadUsesTheShownPage) {
+    controller->openUrlApi("home");
+    ASSERT_TRUE(presented());
+    controller->reloadWithSilentMode(true);
+    auto refresh = controller->webViewRefresh();
+    ASSERT_TRUE(refresh);
+    controller->cancelWebViewRefresh();
+    EXPECT_FALSE(controller->webViewRefresh());
+    EXPECT_TRUE(refresh->isGarbage());
+    EXPECT_EQ(refresh->delegate(), nullptr);
+
+    const size_t lookups = cache->lookups.size();
+    controller->reloadLastPageAfterDelay(0.5);
+    platform::advanceBy(0.4);
+    EXPECT_EQ(cache->lookups.size(), lookups);
+    platform::advanceBy(0.2);
+    ASSERT_TRUE(runUntilPolled([&] { return cache->lookups.size() > lookups; }, 10.0));
+    EXPECT_EQ(cache->lookups.back(), "mv-api-page:home");
+}
+
+TEST_F(MVWebViewControllerTest, TheInstalledFactoryMakesControllersOpeningTheApiPage) {
+    MVWebViewController::installFactory();
+    auto made = std::dynamic_pointer_cast<MVWebViewController>(
+        MVWebViewControllerFactory::webViewControllerOpeningApiPage("home"));
+    MVWebViewControllerFactory::setFactory(nullptr);
+    ASSERT_TRUE(made);
+    EXPECT_TRUE(made->isLoading());
+    ASSERT_TRUE(runUntilPolled([&] { return !made->isLoading(); }, 10.0));
+    EXPECT_EQ(made->webViewFinal()->currentUrl(), "mvapi:home");
 }
 
 }  // namespace
