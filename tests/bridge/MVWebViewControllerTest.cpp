@@ -474,3 +474,38 @@ TEST_F(MVWebViewControllerTest, TheInstalledFactoryMakesControllersOpeningTheApi
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MVWebViewControllerTest, TwoControllersAskingForOnePreviewShareItAndTheLastHasIt) {
+    site->serve(kPreviewTemplate, "text/html", "<p>template</p>");
+    auto other = MVWebViewController::create();
+    controller->openUrlApi("home", kPreviewTemplate, nlohmann::json::object());
+    other->openUrlApi("home", kPreviewTemplate, nlohmann::json::object());
+    ASSERT_TRUE(controller->webViewPreview());
+    EXPECT_EQ(controller->webViewPreview(), other->webViewPreview());
+    EXPECT_EQ(other->webViewPreview()->superview(), other->view());
+    ASSERT_TRUE(
+        runUntilPolled([&] { return !controller->isLoading() && !other->isLoading(); }, 10.0));
+}
+
+TEST_F(MVWebViewControllerTest, ThePageAllowsOrForbidsPullToRefreshUnlessTheControlSpins) {
+    controller->openUrlApi("home");
+    ASSERT_TRUE(presented());
+    auto& webView = *controller->webViewFinal();
+    controller->webViewDidChangePullToRefreshEnabled(webView, false);
+    EXPECT_FALSE(controller->refreshControl());
+    controller->webViewDidChangePullToRefreshEnabled(webView, true);
+    ASSERT_TRUE(controller->refreshControl());
+    EXPECT_FALSE(MVWebViewIsRefreshing(webView));
+    controller->refreshControl()->beginRefreshing();
+    EXPECT_TRUE(MVWebViewIsRefreshing(webView));
+    controller->webViewDidChangePullToRefreshEnabled(webView, false);
+    EXPECT_TRUE(controller->refreshControl());
+    // The control keeps its place when the page scrolls sideways.
+    webView.scrollView()->setContentOffset({30, 0});
+    controller->refreshControl()->setFrame({0, -60, 320, 60});
+    EXPECT_EQ(controller->refreshControl()->frame().origin.x, 30);
+}
+
+}  // namespace
