@@ -45,6 +45,8 @@ class MVWebCacheInterface {
     // Removes every entry (refused while shadow mode is on).
     virtual void clearCache() = 0;
     virtual bool isCachingEnabled() const = 0;
+    // Whether the key has stored data, in memory or on disk.
+    virtual bool isCachedDataAvailableForKey(const std::string& key) = 0;
 
     // The installed web cache; null until one is installed.
     static std::shared_ptr<MVWebCacheInterface> shared();

@@ -14,6 +14,11 @@ inline constexpr const char* MVWebCacheSchemeApiPage = "mv-api-page";
 // Data delivered by the server.
 inline constexpr const char* MVWebCacheSchemeApiData = "mv-api-data";
 
+// Posted by the web cache on the setting thread after it stored data; the
+// notification's object is the key (a std::string).
+inline constexpr const char* MVWebCacheDidUpdateKeyNotification =
+    "MVWebCacheDidUpdateKeyNotification";
+
 // The scheme, ":" and the key, unless the key already holds the scheme followed by ":"
 // somewhere, in which case the key unchanged.
 std::string MVWebCacheKeyWithScheme(std::string_view key, std::string_view scheme);

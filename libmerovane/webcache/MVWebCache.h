@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "libmerovane/bridge/MVWebCacheInterface.h"
+#include "libmerovane/bridge/MVWebCacheKeys.h"
 #include "libmerovane/core/MVNamedLock.h"
 #include "platform/foundation/Date.h"
 #include "platform/foundation/Error.h"
@@ -57,9 +58,6 @@ inline constexpr const char* MVWebCacheDataInfoLocalFileURL = "local-file-url";
 inline constexpr const char* MVWebCacheDataInfoNoNotificationOnSet = "no-notification-on-set";
 inline constexpr const char* MVWebCacheDataInfoLastUpdate = "last-update";
 
-// Posted on the setting thread after setData; the notification's object is the key.
-inline constexpr const char* MVWebCacheDidUpdateKeyNotification =
-    "MVWebCacheDidUpdateKeyNotification";
 // The error of a resource missing in shadow mode (code 404).
 inline constexpr const char* MVWebCacheErrorResourceNotFound = "MVWebCacheErrorResourceNotFound";
 // The error of a key that no data source claims (code 404).
@@ -116,7 +114,7 @@ class MVWebCache : public MVWebCacheInterface, public std::enable_shared_from_th
     void setData(const Data& data, const std::string& key, const nlohmann::json& infos);
     // The disk half of setData.
     void storeData(const Data& data, const std::string& key, const nlohmann::json& infos);
-    bool isCachedDataAvailableForKey(const std::string& key);
+    bool isCachedDataAvailableForKey(const std::string& key) override;
 
     // Removes expired entries that are not shadowed, and the files no entry names.
     void cleanup();

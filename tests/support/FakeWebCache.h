@@ -55,6 +55,11 @@ class FakeWebCache : public MVWebCacheInterface {
         if (onClearCache) onClearCache();
     }
     bool isCachingEnabled() const override { return cachingEnabled; }
+    // True for a key with a script that does not fail.
+    bool isCachedDataAvailableForKey(const std::string& key) override {
+        auto found = scripts_.find(key);
+        return found != scripts_.end() && !found->second.error;
+    }
 
     std::vector<std::string> lookups;
     std::vector<std::string> clearedKeys;
