@@ -7,6 +7,7 @@
 #include "app/NetworkLogger.h"
 #include "libmerovane/application/MVLibraryApplication.h"
 #include "libmerovane/application/MVPersistentEntities.h"
+#include "libmerovane/bridge/MVWebViewController.h"
 #include "libmerovane/core/MVLog.h"
 #include "libmerovane/handlers/MVCommandHandlerClasses.h"
 #include "libmerovane/overlays/MVActionSheet.h"
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
     MVActionSheet::install();
     MVSharingController::install();
     MVLocationManager::install();
+    MVWebViewController::installFactory();
 
     auto& library = MVLibraryApplication::sharedLibrary();
     if (auto key = platform::Bundle::main().objectForInfoDictionaryKey("MVApiKey");
