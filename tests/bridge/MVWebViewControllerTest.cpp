@@ -115,6 +115,9 @@ TEST_F(MVWebViewControllerTest, CreationPreparesTheFirstWebView) {
     EXPECT_EQ(controller->view()->backgroundColor(), platform::Color::white());
     EXPECT_TRUE(controller->refreshControl());
     EXPECT_FALSE(controller->isLoading());
+    controller->navigationItem().setTitle("Shop");
+    ASSERT_TRUE(controller->navigationItem().backBarButtonItem());
+    EXPECT_EQ(controller->navigationItem().backButtonTitle(), "");
 }
 
 TEST_F(MVWebViewControllerTest, AnOpenedPageIsPresentedWithItsProgressAndOneEndNotification) {
