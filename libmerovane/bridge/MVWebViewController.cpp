@@ -75,6 +75,8 @@ void MVWebViewController::setUp() {
     root.setBackgroundColor(platform::Color::white());
     root.setAutoresizingMask(platform::kAutoresizingFlexibleWidth |
                              platform::kAutoresizingFlexibleHeight);
+    // The back button to this page shows no text.
+    navigationItem().setBackBarButtonItem(platform::BarButtonItem{});
     webViewFinal_->setNativeMode(nativeMode_);
 
     auto& center = platform::NotificationCenter::defaultCenter();

@@ -15,6 +15,7 @@
 #include "libmerovane/bridge/MVWebViewController.h"
 #include "libmerovane/bridge/MVWebViewControllerFactory.h"
 #include "libmerovane/core/MVResourceMonitor.h"
+#include "platform/ui/Animation.h"
 #include "platform/ui/ScrollView.h"
 #include "tests/support/FakeLocalization.h"
 #include "tests/support/FakeWebCache.h"
@@ -115,6 +116,9 @@ TEST_F(MVWebViewControllerTest, CreationPreparesTheFirstWebView) {
     EXPECT_EQ(controller->view()->backgroundColor(), platform::Color::white());
     EXPECT_TRUE(controller->refreshControl());
     EXPECT_FALSE(controller->isLoading());
+    controller->navigationItem().setTitle("Shop");
+    ASSERT_TRUE(controller->navigationItem().backBarButtonItem());
+    EXPECT_EQ(controller->navigationItem().backButtonTitle(), "");
 }
 
 TEST_F(MVWebViewControllerTest, AnOpenedPageIsPresentedWithItsProgressAndOneEndNotification) {
@@ -506,6 +510,132 @@ TEST_F(MVWebViewControllerTest, ThePageAllowsOrForbidsPullToRefreshUnlessTheCont
     webView.scrollView()->setContentOffset({30, 0});
     controller->refreshControl()->setFrame({0, -60, 320, 60});
     EXPECT_EQ(controller->refreshControl()->frame().origin.x, 30);
+}
+
+}  // namespace
+
+namespace {
+
+// Durations of the animate calls made since the log was cleared.
+std::vector<double> pageAnimationDurations() {
+    std::vector<double> durations;
+    for (const auto& run : platform::animationLog()) durations.push_back(run.duration);
+    return durations;
+}
+size_t pageFades() {
+    const auto durations = pageAnimationDurations();
+    return static_cast<size_t>(std::count(durations.begin(), durations.end(), 0.2));
+}
+
+TEST_F(MVWebViewControllerTest, APageFadesInUnlessTheSplashScreenShows) {
+    auto splash = RecordingSplashScreen::install();
+    platform::clearAnimationLog();
+    controller->openUrlApi("home");
+    ASSERT_TRUE(presented());
+    EXPECT_EQ(pageFades(), 0u);
+    EXPECT_FALSE(pageAnimationDurations().empty());
+    EXPECT_EQ(controller->webViewFinal()->alpha(), 1);
+
+    splash->visible = false;
+    controller->reloadWithSilentMode(true);
+    ASSERT_TRUE(presented());
+    EXPECT_EQ(pageFades(), 1u);
+    EXPECT_EQ(controller->webViewFinal()->alpha(), 1);
+
+    splash->visible = true;
+    controller->reloadWithSilentMode(true);
+    ASSERT_TRUE(presented());
+    EXPECT_EQ(pageFades(), 1u);
+    MVSplashScreenInterface::install(nullptr);
+}
+
+TEST_F(MVWebViewControllerTest, ThePreviewPageIsPresentedWithoutAFade) {
+    site->serve(kPreviewTemplate, "text/html", "<p>template</p>");
+    pageSettings.readyState = "loading";
+    controller->openUrlApi("home", kPreviewTemplate, nlohmann::json::object());
+    auto preview = controller->webViewPreview();
+    ASSERT_TRUE(preview);
+    ASSERT_TRUE(runUntilPolled([&] { return models->modelOf(*preview) != nullptr; }, 10.0));
+    platform::clearAnimationLog();
+    models->modelOf(*preview)->settings.readyState = "complete";
+    ASSERT_TRUE(runUntilPolled([&] { return !preview->isLoading(); }, 10.0));
+    platform::runUntilIdle();
+    EXPECT_TRUE(controller->isLoading());
+    EXPECT_FALSE(pageAnimationDurations().empty());
+    EXPECT_EQ(pageFades(), 0u);
+
+    models->modelOf(*controller->webViewFinal())->settings.readyState = "complete";
+    ASSERT_TRUE(presented());
+    EXPECT_EQ(pageFades(), 1u);
+}
+
+// The names and animated flags of the appearance events a page received.
+std::vector<std::string> pageAppearanceEvents(const HeadlessPageModel& model) {
+    std::vector<std::string> out;
+    for (const auto& event : model.events())
+        if (event.name.rfind("view", 0) == 0) out.push_back(event.name + event.parameters.dump());
+    return out;
+}
+
+TEST_F(MVWebViewControllerTest, AppearanceReachesTheShownPageAndAVisibleReadyPreview) {
+    site->serve(kPreviewTemplate, "text/html", "<p>template</p>");
+    pageSettings.library = true;
+    // A preview page the pool has finished loading.
+    auto pooled = MVWebViewCache::sharedCache().cachedWebViewForUrl(kPreviewTemplate);
+    ASSERT_TRUE(runUntilPolled([&] { return pooled->isUsingLibrary(); }, 10.0));
+    pooled->onload();
+    ASSERT_TRUE(runUntilPolled([&] { return models->allLoaded(); }, 10.0));
+
+    // The page itself stays loading behind the preview.
+    pageSettings.library = false;
+    pageSettings.readyState = "loading";
+    controller->openUrl(kControllerPage, kPreviewTemplate, nlohmann::json::object());
+    auto preview = controller->webViewPreview();
+    ASSERT_EQ(preview, pooled);
+    ASSERT_FALSE(preview->isLoading());
+    ASSERT_EQ(preview->alpha(), 1);
+    auto previewModel = models->modelOf(*preview);
+    ASSERT_TRUE(previewModel);
+    platform::runUntilIdle();
+    const auto before = pageAppearanceEvents(*previewModel);
+    controller->viewWillDisappear(true);
+    controller->viewDidDisappear(false);
+    platform::runUntilIdle();
+    auto after = pageAppearanceEvents(*previewModel);
+    ASSERT_GE(after.size(), before.size());
+    after.erase(after.begin(), after.begin() + static_cast<std::ptrdiff_t>(before.size()));
+    EXPECT_EQ(after,
+              (std::vector<std::string>{"viewWillDisappear[true]", "viewDidDisappear[false]"}));
+    // A hidden preview page hears nothing.
+    preview->setAlpha(0);
+    controller->viewWillDisappear(false);
+    controller->viewDidDisappear(false);
+    platform::runUntilIdle();
+    EXPECT_EQ(pageAppearanceEvents(*previewModel).size(), before.size() + 2);
+    models->modelOf(*controller->webViewFinal())->settings.readyState = "complete";
+    ASSERT_TRUE(presented());
+
+    // The shown page hears every appearance step with the flag given.
+    pageSettings.library = true;
+    pageSettings.readyState = "complete";
+    controller->replacePageWithUrl(kControllerPage, std::nullopt, std::nullopt);
+    auto shown = controller->webViewFinal();
+    ASSERT_TRUE(runUntilPolled([&] { return shown->isUsingLibrary(); }, 10.0));
+    shown->onload();
+    ASSERT_TRUE(presented());
+    auto shownModel = models->modelOf(*shown);
+    ASSERT_TRUE(shownModel);
+    const size_t earlier = pageAppearanceEvents(*shownModel).size();
+    controller->viewWillAppear(true);
+    controller->viewDidAppear(false);
+    controller->viewWillDisappear(true);
+    controller->viewDidDisappear(false);
+    platform::runUntilIdle();
+    auto heard = pageAppearanceEvents(*shownModel);
+    heard.erase(heard.begin(), heard.begin() + static_cast<std::ptrdiff_t>(earlier));
+    EXPECT_EQ(heard,
+              (std::vector<std::string>{"viewWillAppear[true]", "viewDidAppear[false]",
+                                        "viewWillDisappear[true]", "viewDidDisappear[false]"}));
 }
 
 }  // namespace

@@ -293,6 +293,18 @@ TEST_F(ViewControllerTest, MemoryWarningsReachEveryLiveController) {
     EXPECT_EQ(log, (Log{"inWindow memoryWarning", "loose memoryWarning"}));
 }
 
+TEST_F(ViewControllerTest, TheBackButtonShowsTheBackItemsTitleElseTheTitle) {
+    auto controller = Recorder::create("controller", &log);
+    auto& item = controller->navigationItem();
+    item.setTitle("Cart");
+    EXPECT_FALSE(item.backBarButtonItem());
+    EXPECT_EQ(item.backButtonTitle(), "Cart");
+    item.setBackBarButtonItem(BarButtonItem{""});
+    EXPECT_EQ(item.backButtonTitle(), "");
+    item.setBackBarButtonItem(std::nullopt);
+    EXPECT_EQ(item.backButtonTitle(), "Cart");
+}
+
 TEST_F(ViewControllerTest, TitleAndResponderChain) {
     auto parent = Recorder::create("parent", &log);
     auto child = Recorder::create("child", &log);
