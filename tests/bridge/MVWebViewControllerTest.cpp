@@ -19,6 +19,7 @@
 #include "platform/ui/ScrollView.h"
 #include "tests/support/FakeLocalization.h"
 #include "tests/support/FakeWebCache.h"
+#include "tests/support/MVWebViewTestSupport.h"
 #include "tests/support/PageModelsForAllWebViews.h"
 #include "tests/support/PlatformTest.h"
 #include "tests/support/PollingWait.h"
