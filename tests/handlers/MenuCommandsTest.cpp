@@ -31,7 +31,7 @@ TEST_F(MenuCommandsTest, SetMenuBarPrefersSrcAndReadsUncheckedKeysByType) {
          other,
          "content(<p/>,https://m/)",
          nullptr},
-        // keys outside the specification of another type count as absent
+        // unlisted keys of another type count as absent
         {{{"content", "<p/>"}, {"targetMenu", 7}, {"menuParams", "x"}},
          menuBar,
          "content(<p/>,(none))",
