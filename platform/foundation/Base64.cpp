@@ -37,6 +37,18 @@ std::string base64Encode(std::string_view bytes) {
     return out;
 }
 
+std::string base64EncodeWithLineBreaks(std::string_view bytes) {
+    constexpr size_t kLine = 64;
+    const std::string plain = base64Encode(bytes);
+    std::string out;
+    out.reserve(plain.size() + plain.size() / kLine * 2);
+    for (size_t i = 0; i < plain.size(); i += kLine) {
+        if (i > 0) out += "\r\n";
+        out.append(plain, i, kLine);
+    }
+    return out;
+}
+
 std::optional<std::string> base64Decode(std::string_view text) {
     if (text.size() % 4 != 0) return std::nullopt;
     std::string out;

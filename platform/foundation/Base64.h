@@ -9,6 +9,9 @@
 namespace platform {
 
 std::string base64Encode(std::string_view bytes);
+// As base64Encode, with CR LF after every 64 characters and none at the end: the form
+// that images travel in to pages.
+std::string base64EncodeWithLineBreaks(std::string_view bytes);
 // None when `text` is not padded Base64 of the standard alphabet.
 std::optional<std::string> base64Decode(std::string_view text);
 
