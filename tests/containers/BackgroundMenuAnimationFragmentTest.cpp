@@ -273,21 +273,6 @@ TEST_F(BackgroundMenuAnimationFragmentTest, AControllerThatHasGoneLeavesEveryFra
     EXPECT_FALSE(shadowOf(fragments[6]));
 }
 
-TEST_F(BackgroundMenuAnimationFragmentTest, ReadsComeFromTheController) {
-    auto f = fragment(kMenuStaticLeft);
-    host_->visible = true;
-    host_->setViewProperties({{"a", 1}});
-    host_->asked.clear();
-    EXPECT_EQ(f->backgroundMenuController(), host_);
-    EXPECT_EQ(f->menuView(), host_->menuView());
-    EXPECT_EQ(f->contentContainerView(), host_->contentContainerView());
-    EXPECT_TRUE(f->isMenuVisible());
-    EXPECT_EQ(*f->currentViewProperties(), nlohmann::json({{"a", 1}}));
-    EXPECT_EQ(host_->asked, (std::vector<std::string>{
-                                "menuView", "menuView", "contentContainerView",
-                                "contentContainerView", "isVisible", "currentViewProperties"}));
-}
-
 TEST_F(BackgroundMenuAnimationFragmentTest, TheBaseClassRefusesPlainCreationAndApplication) {
     const auto e =
         exceptionThrownBy([&] { MVBackgroundMenuAnimationFragmentClass::init(kMenuStaticLeft); });
