@@ -83,8 +83,8 @@ std::shared_ptr<MVViewControllerHierarchy> MVViewControllerHierarchy::hierarchyW
             if (auto* container = dynamic_cast<MVViewControllerHierarchization*>(previous.get()))
                 container->setContentViewController(controller);
             else
-                MVLogError("MVViewControllerHierarchy: {} takes no content",
-                           typeid(*previous).name());
+                MVLogError("MVViewControllerHierarchy: container {} takes no content",
+                           stack.size() - 2);
             const auto& view = controller->view();
             view->setAutoresizesSubviews(true);
             view->setAutoresizingMask(kFlexibleSize);
