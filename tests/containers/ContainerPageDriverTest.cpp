@@ -77,7 +77,7 @@ class ContainerPageDriverTest : public PlatformTest {
 
 TEST_F(ContainerPageDriverTest, ARenderedPageReportsItsSizeAndRecordsEvents) {
     ASSERT_TRUE(page->render({320, 49}));
-    EXPECT_EQ(page->webView->sizeOfHtmlContent(), platform::Size(320, 49));
+    EXPECT_EQ(page->webView->sizeOfHtmlContent(), (platform::Size{320, 49}));
 
     const nlohmann::json content = {{"count", 3}, {"label", "cart"}};
     page->webView->performMVEvent(MVEventWebViews::updateTemplateContent(&content));
@@ -102,7 +102,7 @@ TEST_F(ContainerPageDriverTest, EventsSentWhileThePageLoadsArriveOnceItHasRender
 TEST_F(ContainerPageDriverTest, ThePageChangesSizeAndPropertiesAndAsksToClose) {
     ASSERT_TRUE(page->render({320, 49}));
     page->changePageSize({320, 80});
-    EXPECT_EQ(page->webView->sizeOfHtmlContent(), platform::Size(320, 80));
+    EXPECT_EQ(page->webView->sizeOfHtmlContent(), (platform::Size{320, 80}));
     page->setViewProperties({{"backgroundMenuWidth", 260}});
     page->askToClose();
     EXPECT_EQ(container->calls,
