@@ -9,7 +9,6 @@
 #include "libmerovane/containers/MVBackgroundMenuAnimationTypes.h"
 #include "libmerovane/core/MVLog.h"
 #include "libmerovane/core/UIDeviceExtensions.h"
-#include "platform/foundation/Exception.h"
 #include "platform/foundation/JsonValue.h"
 #include "platform/ui/View.h"
 
@@ -55,8 +54,8 @@ std::shared_ptr<MVBackgroundMenuAnimation> MVBackgroundMenuAnimation::create(
     for (const std::string& name : animationClass.animationFragments()) {
         auto fragment = MVBackgroundMenuAnimationFragmentWithClassName(name, controller);
         if (!fragment)
-            throw platform::Exception(
-                MVBackgroundMenuAnimationFragmentClassNotFoundException,
+            throw MVBackgroundMenuAnimationFragmentClassNotFoundException(
+                "The MVBackgroundMenuAnimationFragment class couldnt be found",
                 "The MVBackgroundMenuAnimationFragment class: <\"" + name + "\"> couldnt be found");
         animation->fragments_.push_back(std::move(fragment));
     }

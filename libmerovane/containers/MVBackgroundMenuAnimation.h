@@ -27,8 +27,7 @@
 
 class MVWebViewInterface;
 
-inline constexpr const char* MVBackgroundMenuAnimationFragmentClassNotFoundException =
-    "The MVBackgroundMenuAnimationFragment class couldnt be found";
+MV_BACKGROUND_MENU_ANIMATION_EXCEPTION(MVBackgroundMenuAnimationFragmentClassNotFoundException);
 
 class MVBackgroundMenuAnimation : public std::enable_shared_from_this<MVBackgroundMenuAnimation> {
   public:

@@ -2,20 +2,25 @@
 
 #include <string>
 
-#include "platform/foundation/Exception.h"
 #include "platform/ui/View.h"
 
+namespace {
+constexpr const char* kBaseClassApplied =
+    "An Animation can't be called on the MVBackgroundMenuAnimation base class";
+}  // namespace
+
 void MVBackgroundMenuAnimationFragmentClass::init(std::string_view className) {
-    throw platform::Exception(
-        MVBackgroundMenuAnimationFragmentInitException,
+    throw MVBackgroundMenuAnimationFragmentInitException(
+        "For MVBackgroundMenuAnimationFragments, do not use init manually. The right animation "
+        "fragment will be instanciated by the MVBackgroundAnimation.",
         "For MVBackgroundMenuAnimationFragments: <\"" + std::string(className) +
             "\">, do not use init manually. The right animation fragment will be instanciated "
             "by the MVBackgroundAnimation.");
 }
 
 void MVBackgroundMenuAnimationFragmentClass::fractionState(double, bool) {
-    throw platform::Exception(MVBackgroundMenuAnimationBaseClassAnimationException,
-                              MVBackgroundMenuAnimationBaseClassAnimationException);
+    throw MVBackgroundMenuAnimationBaseClassAnimationException(kBaseClassApplied,
+                                                               kBaseClassApplied);
 }
 
 std::shared_ptr<platform::View> MVBackgroundMenuAnimationFragmentClass::menuView() const {

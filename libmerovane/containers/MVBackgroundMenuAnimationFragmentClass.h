@@ -13,15 +13,19 @@
 #include <string_view>
 
 #include "libmerovane/containers/MVBackgroundMenuAnimationHost.h"
+#include "platform/foundation/Exception.h"
 
 class MVBackgroundMenuAnimation;
 class MVWebViewInterface;
 
-inline constexpr const char* MVBackgroundMenuAnimationFragmentInitException =
-    "For MVBackgroundMenuAnimationFragments, do not use init manually. The right animation "
-    "fragment will be instanciated by the MVBackgroundAnimation.";
-inline constexpr const char* MVBackgroundMenuAnimationBaseClassAnimationException =
-    "An Animation can't be called on the MVBackgroundMenuAnimation base class";
+// The programming errors of background menu animations, each a named exception of its own.
+#define MV_BACKGROUND_MENU_ANIMATION_EXCEPTION(Name) \
+    class Name : public platform::Exception {        \
+      public:                                        \
+        using platform::Exception::Exception;        \
+    }
+MV_BACKGROUND_MENU_ANIMATION_EXCEPTION(MVBackgroundMenuAnimationFragmentInitException);
+MV_BACKGROUND_MENU_ANIMATION_EXCEPTION(MVBackgroundMenuAnimationBaseClassAnimationException);
 
 class MVBackgroundMenuAnimationFragmentClass {
   public:

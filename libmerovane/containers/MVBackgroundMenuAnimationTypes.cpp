@@ -2,7 +2,6 @@
 
 #include "libmerovane/containers/MVBackgroundMenuAnimationFragmentShadings.h"
 #include "libmerovane/containers/MVBackgroundMenuAnimationFragmentSlides.h"
-#include "platform/foundation/Exception.h"
 
 namespace {
 
@@ -113,13 +112,13 @@ MVBackgroundMenuAnimationRegistry::Types MVBackgroundMenuAnimationRegistry::type
     Types types;
     for (const MVBackgroundMenuAnimationClass* cls : classes) {
         if (!cls->definesAnimationType())
-            throw platform::Exception(
-                MVBackgroundMenuAnimationTypeNotFoundException,
+            throw MVBackgroundMenuAnimationTypeNotFoundException(
+                "MVBackgroundMenuAnimation type not given",
                 "MVBackgroundMenuAnimation type not given in subclass: \"" + cls->name + "\".");
         const std::string& type = *cls->ownAnimationType;
         if (!types.emplace(type, cls).second)
-            throw platform::Exception(
-                MVBackgroundMenuAnimationTypeGivenTwiceException,
+            throw MVBackgroundMenuAnimationTypeGivenTwiceException(
+                "MVBackgroundMenuAnimation type given twice",
                 "MVBackgroundMenuAnimation type has given twice: \"" + type + "\".\n");
     }
     return types;

@@ -18,11 +18,10 @@
 #include <vector>
 
 #include "libmerovane/containers/MVBackgroundMenuAnimationClass.h"
+#include "libmerovane/containers/MVBackgroundMenuAnimationFragmentClass.h"
 
-inline constexpr const char* MVBackgroundMenuAnimationTypeNotFoundException =
-    "MVBackgroundMenuAnimation type not given";
-inline constexpr const char* MVBackgroundMenuAnimationTypeGivenTwiceException =
-    "MVBackgroundMenuAnimation type given twice";
+MV_BACKGROUND_MENU_ANIMATION_EXCEPTION(MVBackgroundMenuAnimationTypeNotFoundException);
+MV_BACKGROUND_MENU_ANIMATION_EXCEPTION(MVBackgroundMenuAnimationTypeGivenTwiceException);
 
 // "pushInFromLeft": the menu pushes the content to the right.
 const MVBackgroundMenuAnimationClass& MVBackgroundMenuAnimationPushingRight();

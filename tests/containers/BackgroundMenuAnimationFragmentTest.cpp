@@ -274,9 +274,8 @@ TEST_F(BackgroundMenuAnimationFragmentTest, AControllerThatHasGoneLeavesEveryFra
 }
 
 TEST_F(BackgroundMenuAnimationFragmentTest, TheBaseClassRefusesPlainCreationAndApplication) {
-    const auto e =
-        exceptionThrownBy([&] { MVBackgroundMenuAnimationFragmentClass::init(kMenuStaticLeft); });
-    EXPECT_STREQ(e.name().c_str(), MVBackgroundMenuAnimationFragmentInitException);
+    const auto e = exceptionThrownBy<MVBackgroundMenuAnimationFragmentInitException>(
+        [&] { MVBackgroundMenuAnimationFragmentClass::init(kMenuStaticLeft); });
     EXPECT_EQ(e.name(),
               "For MVBackgroundMenuAnimationFragments, do not use init manually. The right "
               "animation fragment will be instanciated by the MVBackgroundAnimation.");
@@ -286,7 +285,8 @@ TEST_F(BackgroundMenuAnimationFragmentTest, TheBaseClassRefusesPlainCreationAndA
               "manually. The right animation fragment will be instanciated by the "
               "MVBackgroundAnimation.");
     auto base = fragment(MVBackgroundMenuAnimationFragmentClass::kClassName);
-    const auto applied = exceptionThrownBy([&] { base->fractionState(1, true); });
+    const auto applied = exceptionThrownBy<MVBackgroundMenuAnimationBaseClassAnimationException>(
+        [&] { base->fractionState(1, true); });
     EXPECT_EQ(applied.name(),
               "An Animation can't be called on the MVBackgroundMenuAnimation base class");
     EXPECT_EQ(applied.reason(), applied.name());

@@ -61,11 +61,13 @@ class BackgroundMenuAnimationStandIn : public MVBackgroundMenuAnimationHost {
     std::shared_ptr<const nlohmann::json> viewProperties_;
 };
 
-// The named exception `action` throws; without one, a test failure and an empty exception.
-inline platform::Exception exceptionThrownBy(const std::function<void()>& action) {
+// The exception of type `Thrown` that `action` throws; without one, a test failure and an
+// empty exception (one of another type fails the test as it passes).
+template <class Thrown>
+platform::Exception exceptionThrownBy(const std::function<void()>& action) {
     try {
         action();
-    } catch (const platform::Exception& e) {
+    } catch (const Thrown& e) {
         return e;
     }
     ADD_FAILURE() << "nothing was thrown";

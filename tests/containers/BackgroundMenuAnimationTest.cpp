@@ -121,8 +121,8 @@ TEST_F(BackgroundMenuAnimationTest, ASeventhClassReusingANameIsRefused) {
         .ownAnimationType = "foregroundLeft"};
     auto classes = MVBackgroundMenuAnimationRegistry::registeredClasses();
     classes.push_back(&seventh);
-    const auto e =
-        exceptionThrownBy([&] { MVBackgroundMenuAnimationRegistry::typesOfClasses(classes); });
+    const auto e = exceptionThrownBy<MVBackgroundMenuAnimationTypeGivenTwiceException>(
+        [&] { MVBackgroundMenuAnimationRegistry::typesOfClasses(classes); });
     EXPECT_EQ(e.name(), "MVBackgroundMenuAnimation type given twice");
     EXPECT_EQ(e.reason(), "MVBackgroundMenuAnimation type has given twice: \"foregroundLeft\".\n");
     // Under a name of its own it enters, answering what it inherits.
@@ -144,8 +144,8 @@ TEST_F(BackgroundMenuAnimationTest, AClassThatInheritsItsNameIsRefused) {
         .name = "MVBackgroundMenuAnimationQuietLeft",
         .superclass = &MVBackgroundMenuAnimationForegroundLeft()};
     EXPECT_EQ(quiet.animationType(), "foregroundLeft");  // inherited, not defined
-    const auto e =
-        exceptionThrownBy([&] { MVBackgroundMenuAnimationRegistry::typesOfClasses({&quiet}); });
+    const auto e = exceptionThrownBy<MVBackgroundMenuAnimationTypeNotFoundException>(
+        [&] { MVBackgroundMenuAnimationRegistry::typesOfClasses({&quiet}); });
     EXPECT_EQ(e.name(), "MVBackgroundMenuAnimation type not given");
     EXPECT_EQ(e.reason(),
               "MVBackgroundMenuAnimation type not given in subclass: "
@@ -158,7 +158,8 @@ TEST_F(BackgroundMenuAnimationTest, AFragmentNameWithoutAClassIsRefused) {
         .superclass = &MVBackgroundMenuAnimationClass::base(),
         .ownAnimationType = "broken",
         .ownAnimationFragments = Names{kFromLeft, "MVBackgroundMenuAnimationFragmentSpinsClass"}};
-    const auto e = exceptionThrownBy([&] { MVBackgroundMenuAnimation::create(broken, host_); });
+    const auto e = exceptionThrownBy<MVBackgroundMenuAnimationFragmentClassNotFoundException>(
+        [&] { MVBackgroundMenuAnimation::create(broken, host_); });
     EXPECT_EQ(e.name(), "The MVBackgroundMenuAnimationFragment class couldnt be found");
     EXPECT_EQ(e.reason(),
               "The MVBackgroundMenuAnimationFragment class: "
