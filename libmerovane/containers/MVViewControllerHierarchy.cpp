@@ -4,6 +4,7 @@
 #include <map>
 
 #include "libmerovane/bridge/MVStatusBarStyle.h"
+#include "libmerovane/containers/MVBackgroundMenuController.h"
 #include "libmerovane/core/MVLog.h"
 #include "platform/foundation/SharedInstances.h"
 #include "platform/ui/View.h"
@@ -39,17 +40,20 @@ class PassThroughContainer : public MVContainerViewController {
 struct ContainerClass {
     const char* name;
     StyleGetter fallback;
+    Controller (*create)() = nullptr;  // the built class; none: the pass-through container
 };
 constexpr ContainerClass kContainerClasses[] = {
     {"MVSplashScreenController", &MVStatusBarStyle::statusBarStyleDark},
     {"MVNotificationController", &MVStatusBarStyle::statusBarStyleAppDefault},
     {"MVScannerViewController", &MVStatusBarStyle::statusBarStyleAppDefault},
-    {"MVBackgroundMenuController", &MVStatusBarStyle::statusBarStyleAppDefault},
+    {"MVBackgroundMenuController", &MVStatusBarStyle::statusBarStyleAppDefault,
+     [] { return Controller(MVBackgroundMenuController::create()); }},
     {"MVMenuBarController", &MVStatusBarStyle::statusBarStyleAppDefault},
     {"MVTabController", &MVStatusBarStyle::statusBarStyleAppDefault},
 };
 
 Factory placeholder(const ContainerClass& containerClass) {
+    if (containerClass.create) return containerClass.create;
     return [fallback = containerClass.fallback] { return PassThroughContainer::create(fallback); };
 }
 
