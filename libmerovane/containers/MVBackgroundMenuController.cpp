@@ -360,8 +360,9 @@ void MVBackgroundMenuController::fraction(double fraction) {
     if (!currentAnimation_) return;
     if (fraction > 1) fraction = 1 + (fraction - 1) * kStretch;
     if (fraction < 0) fraction *= kStretch;
-    requestStatusBarAppearanceUpdate();
+    // Asked after the fraction is stored: the platform asks the chain at once.
     currentFraction_ = fraction;
+    requestStatusBarAppearanceUpdate();
     currentAnimation_->fractionState(fraction, false);
 }
 

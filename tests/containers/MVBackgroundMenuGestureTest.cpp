@@ -2,6 +2,7 @@
 // with its elastic stretch, how a release decides, the events of a reversed drag, the
 // removal in the middle of a pan and the recognizer registry.
 #include "libmerovane/containers/MVBackgroundMenuGestureRecognizerScreenEdge.h"
+#include "platform/ui/Application.h"
 #include "tests/containers/BackgroundMenuAnimationStandIn.h"
 #include "tests/containers/MVBackgroundMenuTestFixture.h"
 
@@ -142,7 +143,7 @@ TEST_F(MVBackgroundMenuGestureTest, ReversedDragsPairTheEvents) {
     platform::advanceBy(2);
     EXPECT_EQ(eventsFrom(opened),
               (Names{"viewWillDisappear", "viewDidDisappear", "viewWillAppear", "viewDidAppear"}));
-    for (const char* name : {"viewWillDisappear", "viewDidDisappear"})
+    for (const char* name : {"viewWillDisappear", "viewDidDisappear", "viewWillAppear"})
         EXPECT_EQ(page->parametersOf(name).back(), nlohmann::json::array({false})) << name;
     EXPECT_EQ(page->events().back().parameters, nlohmann::json::array({false}));
 
@@ -172,6 +173,17 @@ TEST_F(MVBackgroundMenuGestureTest, RemovalInTheMiddleOfAPanMovesNothing) {
     EXPECT_DOUBLE_EQ(controller->currentFraction(), 0.5);
     EXPECT_EQ(controller->menuView()->frame(), frame);
     EXPECT_TRUE(platform::animationLog().empty());
+}
+
+TEST_F(MVBackgroundMenuGestureTest, DraggedMenuAnswersForTheStatusBarFromHalfOpen) {
+    auto& application = platform::Application::shared();
+    setUpMenu("foregroundLeft");
+    page->chooseStatusBarStyle("light");
+    pan->begin({10, 300}, {300, 0});
+    pan->move({120, 0});
+    EXPECT_EQ(application.statusBarStyle(), platform::StatusBarStyle::Default);
+    pan->move({60, 0});
+    EXPECT_EQ(application.statusBarStyle(), platform::StatusBarStyle::LightContent);
 }
 
 TEST_F(MVBackgroundMenuGestureTest, WithoutAWidthOnlyAQuickSwipeOpens) {

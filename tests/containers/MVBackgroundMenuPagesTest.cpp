@@ -128,6 +128,13 @@ TEST_F(MVBackgroundMenuPagesTest, MenuTakesThePageWidthByTheControllerHeight) {
 
 TEST_F(MVBackgroundMenuPagesTest, OnlyTheLastOfTwoPagesSetBeforeRenderingIsKept) {
     auto dropped = loadMenu("foregroundLeft");
+    // A menu's web view: the controller's bounds, resizing, transparent until exchanged.
+    EXPECT_EQ(dropped->webView->frame(), controller->view()->bounds());
+    EXPECT_EQ(dropped->webView->autoresizingMask(), 18u);
+    EXPECT_EQ(dropped->webView->alpha(), 0);
+    EXPECT_NE(dropped->webView->debugName().find("BackgroundMenu"), std::string::npos);
+    EXPECT_EQ(dropped->webView->delegate(), controller);
+    EXPECT_EQ(controller->updatingState(), 1);
     auto kept = loadMenu("foregroundRight");
     ASSERT_TRUE(kept->finishLoading({300, kHeight}));
     dropped->finishLoading({300, kHeight});
