@@ -33,6 +33,32 @@ TEST_F(MVBackgroundMenuTest, SetUpPutsTheMenuViewInFrontOfTheContentAndIsTheDefa
     EXPECT_EQ(MVBackgroundMenuControllerInterface::sharedDefaultInstance(), controller);
 }
 
+TEST_F(MVBackgroundMenuTest, TheChainMakesBothMenusAndNamesThem) {
+    controller->setIdentifier(std::nullopt);  // the chain's menus take the names
+    MVViewControllerHierarchy::install();
+    auto named = [](const char* identifier) {
+        return [identifier](const std::shared_ptr<platform::ViewController>& made) {
+            std::dynamic_pointer_cast<MVBackgroundMenuControllerInterface>(made)->setIdentifier(
+                identifier);
+        };
+    };
+    auto chain = MVViewControllerHierarchyInterface::hierarchyWithControllers(
+                     {{"MVBackgroundMenuController", named("primary")},
+                      {"MVBackgroundMenuController", named("secondary")},
+                      {"MVTabController", nullptr}})
+                     ->viewControllers();
+    MVViewControllerHierarchyInterface::setBuilder(nullptr);
+    auto primary = std::dynamic_pointer_cast<MVBackgroundMenuController>(chain[0]);
+    auto secondary = std::dynamic_pointer_cast<MVBackgroundMenuController>(chain[1]);
+    ASSERT_TRUE(primary && secondary);
+    EXPECT_EQ(MVBackgroundMenuControllerInterface::sharedInstanceForIdentifier("primary"), primary);
+    EXPECT_EQ(MVBackgroundMenuControllerInterface::sharedInstanceForIdentifier("secondary"),
+              secondary);
+    EXPECT_EQ(primary->contentViewController(), secondary);
+    EXPECT_EQ(secondary->view()->superview(), primary->contentContainerView());
+    EXPECT_EQ(secondary->contentViewController(), chain[2]);
+}
+
 TEST_F(MVBackgroundMenuTest, DurationIsTheTypesTimesAPositiveFactor) {
     auto animation = MVBackgroundMenuAnimation::animationWithType("foregroundLeft", controller);
     const struct {
