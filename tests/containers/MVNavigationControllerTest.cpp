@@ -37,7 +37,9 @@ class MVNavigationControllerTest : public PlatformTest {
         site = std::make_unique<ServingURLProtocol>("mvtest");
         site->serve(kFirstDocument, "text/html", "<p>one</p>");
         site->serve(kSecondDocument, "text/html", "<p>two</p>");
-        models = std::make_unique<PageModelsForAllWebViews>();
+        models = std::make_unique<PageModelsForAllWebViews>([this](HeadlessPageModel::Settings& s) {
+            if (discardable) s.discardedFromHistory = "1";
+        });
         tabs = MVTabController::create();
         window = platform::Window::create(Rect(0, 0, 320, 480));
         window->setRootViewController(tabs);
@@ -103,6 +105,8 @@ class MVNavigationControllerTest : public PlatformTest {
     std::shared_ptr<platform::Window> window;
     std::shared_ptr<MVNavigationController> tab;
     std::shared_ptr<ContainerPage> header;
+    // Pages loaded from now on ask to be left out of the history.
+    bool discardable = false;
 };
 
 TEST_F(MVNavigationControllerTest, ANewTabIsTrackedWithAHiddenBarAndAHeaderAboveItsPages) {
@@ -236,6 +240,38 @@ TEST_F(MVNavigationControllerTest, AnEmptiedVisibleStackEndsPreservingWithThePla
     tab->pushViewController(d, false);
     EXPECT_EQ(tab->viewControllers(), Controllers{d});
     EXPECT_EQ(barEvents().back(), bar("D", "none", false));
+}
+
+TEST_F(MVNavigationControllerTest, APushReplacesATopPageWhoseWholeHistoryIsDiscardable) {
+    auto a = page("A");
+    settleWith({a});
+    auto b = page("B");
+    discardable = true;
+    b->openUrl(kFirstDocument);
+    ASSERT_TRUE(runUntilPolled([&] { return !b->isLoading() && models->allLoaded(); }, 10.0));
+    discardable = false;
+    settleWith({b});
+    ASSERT_EQ(tab->viewControllers(), (Controllers{a, b}));
+
+    auto c = page("C");
+    tab->pushViewController(c, false);
+    EXPECT_EQ(tab->viewControllers(), (Controllers{a, c}));
+    EXPECT_EQ(barEvents().back(), bar("C", "none", true));
+    platform::advanceBy(1);
+    EXPECT_FALSE(tab->isPreservingViewControllers());
+    EXPECT_EQ(tab->transitionViolationsForTesting(), 0);
+}
+
+TEST_F(MVNavigationControllerTest, FlushKeepsTheTopPageWithoutTellingTheHeader) {
+    auto c = page("C");
+    settleWith({page("A"), page("B"), c});
+    const auto told = barEvents().size();
+    tab->flush();
+    EXPECT_EQ(tab->viewControllers(), Controllers{c});
+    EXPECT_EQ(barEvents().size(), told);
+    auto fresh = tabs->navigationController(std::string("fresh"));
+    fresh->flush();
+    EXPECT_TRUE(fresh->viewControllers().empty());
 }
 
 class InteractivePop : public MVNavigationControllerTest {

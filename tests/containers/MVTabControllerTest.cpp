@@ -202,6 +202,20 @@ TEST_F(MVTabControllerTest, PresentingTheShownTabEndsARunningTransitionAndDoesNo
     EXPECT_EQ(tabChanges().size(), changes);
 }
 
+TEST_F(MVTabControllerTest, ACleanDuringATransitionIsCarriedOutWhenItEnds) {
+    makeTwoTabs();
+    b->pushViewController(platform::ViewController::create(), false);
+    tabs->presentNavigationControllerWithIdentifier("b", "slideInFromBottom", std::nullopt);
+    b->clean();
+    EXPECT_TRUE(b->isRequestedCleanTab());
+    EXPECT_FALSE(b->hasEmptyStack());
+    platform::advanceBy(1);
+    EXPECT_FALSE(b->isRequestedCleanTab());
+    EXPECT_TRUE(b->hasEmptyStack());
+    EXPECT_EQ(b->viewControllers().size(), 1u);  // the placeholder
+    EXPECT_EQ(b->transitionViolationsForTesting(), 0);
+}
+
 TEST_F(MVTabControllerTest, AnUnknownTransitionIsLoggedAndReportedTwiceAndSwitchesAtOnce) {
     makeTwoTabs();
     b->view()->setFrame(Rect(0, 40, 320, 480));
