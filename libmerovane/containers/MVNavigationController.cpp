@@ -301,6 +301,12 @@ void MVNavigationController::push(const Controller& controller, bool animated) {
                   identifier().value_or(""));
         return;
     }
+    if (contains(pageStack(), controller)) {
+        // The platform would raise once the preserved stack reaches it.
+        MVLogWarn("MVNavigationController{} pushing a view controller it holds ignored",
+                  identifier().value_or(""));
+        return;
+    }
     auto keep = self();
     startPreservingViewControllers([&](bool preserving, Controllers& list) -> Controllers {
         auto* page = asPage(controller);

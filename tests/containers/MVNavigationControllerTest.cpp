@@ -153,6 +153,19 @@ TEST_F(MVNavigationControllerTest, TwoPushesInOneTurnReachThePlatformOneAnimatio
     EXPECT_EQ(tab->transitionViolationsForTesting(), 0);
 }
 
+TEST_F(MVNavigationControllerTest, APagePushedTwiceWhilePreservingIsPushedOnce) {
+    auto a = page("A");
+    settleWith({a});
+    auto b = page("B");
+    auto c = page("C");
+    tab->pushViewController(b, true);
+    tab->pushViewController(c, true);
+    tab->pushViewController(c, true);
+    EXPECT_TRUE(logged("pushing a view controller it holds ignored"));
+    EXPECT_NO_THROW(platform::advanceBy(1));
+    EXPECT_EQ(tab->viewControllers(), (Controllers{a, b, c}));
+}
+
 TEST_F(MVNavigationControllerTest, APageThatGoesBackInItsHistoryIsNotPopped) {
     auto a = page("A");
     auto b = page("B");
