@@ -190,6 +190,23 @@ TEST_F(MVTabControllerTest, ALateStepOfASupersededTransitionLeavesTheRunningOneA
     EXPECT_EQ(home->view()->frame(), Rect(0, 0, 320, 480));
 }
 
+TEST_F(MVTabControllerTest, ALateStepWithNoTransitionRunningSnapsTheShownTabAndSaysSo) {
+    makeTwoTabs();
+    tabs->presentNavigationControllerWithIdentifier("b", "slideInFromBottom", std::nullopt);
+    auto first = tabs->currentTransition();
+    platform::runUntilIdle();
+    tabs->presentNavigationControllerWithIdentifier("", std::nullopt, std::nullopt);
+    home->view()->setFrame(Rect(0, 100, 320, 480));
+    told.clear();
+    platform::advanceBy(0.3);
+    EXPECT_TRUE(logged("The end frame  <"));
+    EXPECT_TRUE(
+        logged("> of MVTabTransition<MVTabTransitionSlideInFromBottom> is not is supposed "
+               "to be: <"));
+    EXPECT_EQ(home->view()->frame(), Rect(0, 0, 320, 480));
+    EXPECT_TRUE(told.empty());
+}
+
 TEST_F(MVTabControllerTest, PresentingTheShownTabEndsARunningTransitionAndDoesNothingMore) {
     makeTwoTabs();
     tabs->presentNavigationControllerWithIdentifier("b", "slideInFromBottom", std::nullopt);
