@@ -587,7 +587,18 @@ void MVNavigationController::interactivePopEnded(bool cancelled) {
     const auto popped = std::move(viewControllerPoppedByGesture_);
     viewControllerPoppedByGesture_.reset();
     if (cancelled) {
-        endPreservingViewControllers();
+        if (!hasModifiedStackDuringAnimation_) {
+            endPreservingViewControllers();
+            return;
+        }
+        // The platform animates back for at most one transition and announces nothing:
+        // edits made meanwhile reach it after that.
+        std::weak_ptr<platform::ViewController> weak = weak_from_this();
+        platform::RunLoop::main().postAfterDetached(
+            platform::kNavigationTransitionDuration, [weak] {
+                if (auto strong = weak.lock())
+                    static_cast<MVNavigationController&>(*strong).endPreservingViewControllers();
+            });
         return;
     }
     startPreservingViewControllers([&](bool preserving, Controllers&) -> Controllers {

@@ -332,6 +332,19 @@ TEST_F(InteractivePop, CompletedTellsTheHeaderOfTheRevealedPageOnceShown) {
     EXPECT_EQ(tab->transitionViolationsForTesting(), 0);
 }
 
+TEST_F(InteractivePop, APushDuringACancelledPopReachesThePlatformAfterItsAnimation) {
+    recognizer().begin({2, 200});
+    recognizer().move({100, 0});
+    auto c = page("C");
+    tab->pushViewController(c, true);
+    recognizer().cancel();
+    platform::advanceBy(2);
+    EXPECT_EQ(tab->viewControllers(), (Controllers{a, b, c}));
+    EXPECT_EQ(barEvents().back(), bar("C", "push", true));
+    EXPECT_FALSE(tab->isPreservingViewControllers());
+    EXPECT_EQ(tab->transitionViolationsForTesting(), 0);
+}
+
 TEST_F(InteractivePop, TheGestureWaitsForItsFlagAndForPreservingToEnd) {
     tab->setPopGestureEnabled(false);
     recognizer().begin({2, 200});
