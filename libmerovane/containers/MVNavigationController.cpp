@@ -520,6 +520,8 @@ void MVNavigationController::clearStack() {
     hasDummyView_ = true;
     platform::NavigationController::setViewControllers({placeholder()}, false);
     tellNavigationBar(std::string(), kNone, false, nullptr);
+    // The placeholder's transition runs until the next turn: edits wait for its end.
+    if (isVisible_) preserved_ = Controllers();
 }
 
 void MVNavigationController::tabControllerWillStartsTransitionWith(platform::ViewController&,

@@ -287,6 +287,18 @@ TEST_F(MVNavigationControllerTest, FlushKeepsTheTopPageWithoutTellingTheHeader) 
     EXPECT_TRUE(fresh->viewControllers().empty());
 }
 
+TEST_F(MVNavigationControllerTest, APageOpenedRightAfterACleanBecomesTheOnlyPage) {
+    settleWith({page("A"), page("B")});
+    auto c = page("C");
+    tab->clean();
+    tab->pushViewController(c, true);
+    platform::advanceBy(1);
+    EXPECT_EQ(tab->viewControllers(), Controllers{c});
+    EXPECT_EQ(barEvents().back(), bar("C", "push", false));
+    EXPECT_FALSE(tab->isPreservingViewControllers());
+    EXPECT_EQ(tab->transitionViolationsForTesting(), 0);
+}
+
 class InteractivePop : public MVNavigationControllerTest {
   protected:
     void SetUp() override {
