@@ -11,6 +11,7 @@
 #include "libmerovane/core/MVLog.h"
 #include "libmerovane/handlers/MVCommandHandlerClasses.h"
 #include "libmerovane/overlays/MVActionSheet.h"
+#include "libmerovane/overlays/MVActivityIndicationOverlayView.h"
 #include "libmerovane/overlays/MVAlertView.h"
 #include "libmerovane/overlays/MVLocationManager.h"
 #include "libmerovane/overlays/MVSharingController.h"
@@ -44,6 +45,7 @@ int main(int argc, char** argv) {
     registerCommandHandlerClasses();
     MVAlertView::install();
     MVActionSheet::install();
+    MVActivityIndicationOverlayView::install();
     MVSharingController::install();
     MVLocationManager::install();
     MVWebViewController::installFactory();
