@@ -16,6 +16,7 @@
 #include "libmerovane/overlays/MVAlertView.h"
 #include "libmerovane/overlays/MVLocationManager.h"
 #include "libmerovane/overlays/MVSharingController.h"
+#include "libmerovane/overlays/MVSplashScreenController.h"
 #include "platform/crash/CrashReporter.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Error.h"
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
     MVLocationManager::install();
     MVWebViewController::installFactory();
     MVViewControllerHierarchy::install();
+    MVSplashScreenController::install();
 
     auto& library = MVLibraryApplication::sharedLibrary();
     if (auto key = platform::Bundle::main().objectForInfoDictionaryKey("MVApiKey");
