@@ -181,11 +181,13 @@ void MVSplashScreen::setSplashScreenWithUrlString(const std::optional<std::strin
         }
         if (!stored) return;
         defaults.removeObject(MVSplashScreenURLInUserDefaultsKey);
-        if (cache) cache->clearCacheForKey(*stored);
+        if (cache) cache->clearCacheForKey(internalUrlFromExternalUrl(*stored));
         return;
     }
     const std::string url = *urlString;
-    if (stored && *stored != url && cache) cache->clearCacheForKey(*stored);
+    // The entry is kept under the internal key: an API page's "mvapi:" text names none.
+    if (stored && *stored != url && cache)
+        cache->clearCacheForKey(internalUrlFromExternalUrl(*stored));
     defaults.setObject(MVSplashScreenURLInUserDefaultsKey, url);
     {
         std::lock_guard lock(s.pendingMutex);

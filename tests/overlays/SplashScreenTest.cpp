@@ -11,6 +11,7 @@
 #include "platform/ui/ImageView.h"
 #include "platform/ui/ScrollView.h"
 #include "tests/overlays/SplashScreenFixture.h"
+#include "tests/support/MVWebViewTestSupport.h"
 
 namespace {
 
@@ -42,6 +43,12 @@ TEST_F(SplashScreenTest, FirstLaunchShowsTheLaunchImageThenFadesInTheBuiltInPage
     EXPECT_EQ(shown->superview(), splash());
     EXPECT_EQ(splash()->subviews().back(), shown);  // over the launch image
     EXPECT_FALSE(shown->scrollView()->isScrollEnabled());
+    // The shipped page carries the page library's marker and sends its onload command.
+    const auto* document = headlessEngineOf(*shown).currentPage();
+    ASSERT_TRUE(document);
+    EXPECT_EQ(document->mimeType, "text/html");
+    EXPECT_NE(document->content.find("<script id=\"libmerovane\" src="), std::string::npos);
+    EXPECT_NE(document->content.find("c: \"onload\""), std::string::npos);
     platform::advanceBy(0.3);
     EXPECT_EQ(shown->presentationAlpha(), 1);
     EXPECT_TRUE(splash()->appIsVisible());
@@ -187,7 +194,7 @@ TEST_F(SplashScreenTest, AnUpdateRemovesTheStoredAddressBeforeTheFirstLoad) {
     MVSplashScreenController::setSplashScreenWithUrlString("");
     EXPECT_FALSE(MVSplashScreen::pendingPrefetchForTesting());
     EXPECT_FALSE(storedUrl());
-    EXPECT_EQ(cache->clearedKeys, std::vector<std::string>{"mvapi:next"});
+    EXPECT_EQ(cache->clearedKeys, std::vector<std::string>{"mv-api-page:next"});
     MVSplashScreenController::setSplashScreenWithUrlString("mvapi:next");
     EXPECT_EQ(cache->lookups, (std::vector<std::string>{"mv-api-page:next", "mv-api-page:next"}));
 }
@@ -245,6 +252,15 @@ TEST_F(SplashScreenTest, SettingAddressesStoresClearsAndFetchesOnce) {
     // Finished: the same address fetches again.
     MVSplashScreenController::setSplashScreenWithUrlString("mvapi:b");
     EXPECT_EQ(std::count(cache->lookups.begin(), cache->lookups.end(), "mv-api-page:b"), 2);
+}
+
+TEST_F(SplashScreenTest, ReplacingAnApiPageClearsItsCacheEntry) {
+    standUp();
+    MVSplashScreenController::setSplashScreenWithUrlString("mvapi:old");
+    MVSplashScreenController::setSplashScreenWithUrlString("mvapi:new");
+    EXPECT_EQ(cache->clearedKeys, std::vector<std::string>{"mv-api-page:old"});
+    MVSplashScreenController::setSplashScreenWithUrlString(std::nullopt);
+    EXPECT_EQ(cache->clearedKeys, (std::vector<std::string>{"mv-api-page:old", "mv-api-page:new"}));
 }
 
 TEST_F(SplashScreenTest, ALateAnswerDoesNotEndTheNewerPrefetch) {
