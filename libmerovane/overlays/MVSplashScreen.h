@@ -11,7 +11,8 @@
 // The view lives in the splash container of the current splash controller (the one whose
 // root view last entered a window). While it is wanted the controllers' splash containers
 // take the touches and their contents none. Made with the first controller and never
-// released. Main thread only.
+// released. Main thread only; the web cache's answers to a prefetch may come on any
+// thread and only log and end the prefetch.
 
 #include <cstdint>
 #include <memory>
