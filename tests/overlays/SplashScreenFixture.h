@@ -4,9 +4,9 @@
 // pages on the headless engine, and a splash controller over a plain content controller
 // as the window's root.
 //
-//   SetUp: the controller stands; splash()->splashScreenWebView() loads the built-in page.
-//   ASSERT_TRUE(renderPage());
-//   EXPECT_EQ(pageEvents(), ...);
+//   standUp();                    // the controller stands; the built-in page loads
+//   ASSERT_TRUE(renderPage());     // through the container page driver
+//   driver()->askToClose();
 
 #include <filesystem>
 #include <map>
@@ -29,6 +29,7 @@
 #include "platform/ui/Screen.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
+#include "tests/support/ContainerPageDriver.h"
 #include "tests/support/FakeWebCache.h"
 #include "tests/support/PageModelsForAllWebViews.h"
 #include "tests/support/PlatformTest.h"
@@ -118,21 +119,14 @@ class SplashScreenTest : public PlatformTest {
 
     std::shared_ptr<MVSplashScreen> splash() { return MVSplashScreen::sharedView(); }
     std::shared_ptr<MVWebView> page() { return splash()->splashScreenWebView(); }
-    // Runs until the splash page has rendered, playing the page's onload command once
-    // its document is polled.
+    // The splash page as the page driver sees it.
+    std::shared_ptr<ContainerPage> driver() { return ContainerPage::of(page(), *models); }
+    // Runs until the splash page has rendered (at the splash's size), its onload sent; a
+    // page taken in already loaded has.
     bool renderPage() {
-        std::shared_ptr<MVWebView> onloadSent;
-        return runUntilPolled(
-            [&] {
-                auto shown = page();
-                auto model = shown && models ? models->modelOf(*shown) : nullptr;
-                if (model && model->readyPolls() > 0 && onloadSent != shown) {
-                    onloadSent = shown;
-                    shown->onload();
-                }
-                return shown && splash()->webViewIsRenderd();
-            },
-            20.0);
+        if (!page()) return false;
+        if (splash()->webViewIsRenderd()) return true;
+        return driver()->finishLoading(splash()->bounds().size) && splash()->webViewIsRenderd();
     }
     std::vector<HeadlessPageModel::ReceivedEvent> pageEvents(const MVWebView& webView) const {
         auto model = models ? models->modelOf(webView) : nullptr;

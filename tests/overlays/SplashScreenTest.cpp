@@ -300,10 +300,11 @@ TEST_F(SplashScreenTest, AStoredTextThatIsNoUrlShowsTheBuiltInPage) {
 TEST_F(SplashScreenTest, OnlyTheSplashPageMayCloseTheSplash) {
     standUp();
     ASSERT_TRUE(renderPage());
-    auto other = MVWebView::create();
-    splash()->webViewDemandsCloseByCombat(*other);
+    auto other = ContainerPage::create();
+    other->webView->setDelegate(splash());
+    other->askToClose();
     EXPECT_TRUE(MVSplashScreenController::isVisible());
-    splash()->webViewDemandsCloseByCombat(*page());
+    driver()->askToClose();
     EXPECT_FALSE(MVSplashScreenController::isVisible());
 }
 
@@ -311,12 +312,18 @@ TEST_F(SplashScreenTest, StatusBarFollowsThePageWhileShownAndTheContentAfterward
     standUp();
     ASSERT_TRUE(renderPage());
     EXPECT_TRUE(controller->prefersStatusBarHidden());
-    auto light = MVStatusBarStyle::statusBarStyleWithStyleIdentifier("light");
-    splash()->webViewDidChangePreferredStatusBarStyle(*MVWebView::create(), light);
+    auto other = ContainerPage::create();
+    other->webView->setDelegate(splash());
+    other->chooseStatusBarStyle("light");
     EXPECT_TRUE(controller->prefersStatusBarHidden());  // another web view: ignored
-    controller->webViewDidChangePreferredStatusBarStyle(*page(), light);
+    driver()->chooseStatusBarStyle("light");
     EXPECT_FALSE(controller->prefersStatusBarHidden());
     EXPECT_EQ(controller->preferredStatusBarStyle(), platform::StatusBarStyle::LightContent);
+    // The controller passes the same report on to the splash view.
+    controller->webViewDidChangePreferredStatusBarStyle(
+        *page(), MVStatusBarStyle::statusBarStyleWithStyleIdentifier("dark"));
+    EXPECT_EQ(controller->preferredStatusBarStyle(), platform::StatusBarStyle::Default);
+    EXPECT_FALSE(controller->prefersStatusBarHidden());
     MVSplashScreenController::hideSplashScreen();
     EXPECT_EQ(controller->preferredStatusBarStyle(), content->preferredStatusBarStyle());
     controller->setContentViewController(nullptr);
