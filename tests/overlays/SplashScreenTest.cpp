@@ -166,6 +166,45 @@ TEST_F(SplashScreenTest, ShowWhileThePageStandsFadesItInAgain) {
     EXPECT_EQ(events[before + 1], (Event{"viewDidAppear", {true}}));
 }
 
+TEST_F(SplashScreenTest, ExchangesWithAndWithoutAnimation) {
+    auto first = ContainerPage::create();
+    auto second = ContainerPage::create();
+    ASSERT_TRUE(first->render({375, 667}));
+    ASSERT_TRUE(second->render({375, 667}));
+    standUp();
+    // Not animated: the new page on top at once, both told without animation.
+    splash()->exchangeSplashScreen(first->webView, second->webView, false);
+    EXPECT_EQ(splash()->subviews().back(), second->webView);
+    EXPECT_EQ(second->webView->alpha(), 1);
+    EXPECT_EQ(second->eventNames(), (std::vector<std::string>{"viewWillAppear", "viewDidAppear"}));
+    EXPECT_EQ(second->parametersOf("viewDidAppear"), std::vector<nlohmann::json>{{false}});
+    EXPECT_EQ(first->parametersOf("viewDidDisappear"), std::vector<nlohmann::json>{{false}});
+    // Animated: the new page fades in, then the old one fades out below it and stays.
+    splash()->exchangeSplashScreen(second->webView, first->webView, true);
+    EXPECT_EQ(first->webView->alpha(), 1);
+    EXPECT_EQ(second->webView->alpha(), 1);
+    platform::advanceBy(0.3);
+    EXPECT_EQ(second->webView->alpha(), 0);
+    EXPECT_EQ(second->parametersOf("viewWillDisappear").back(), nlohmann::json{true});
+    platform::advanceBy(0.3);
+    EXPECT_EQ(second->parametersOf("viewDidDisappear").back(), nlohmann::json{true});
+    EXPECT_EQ(second->webView->superview(), splash());
+
+    // The launch image fades in and out when asked to; hidden, the view is kept.
+    splash()->hideImageViewAnimated(false);
+    EXPECT_FALSE(splash()->imageView());
+    splash()->showImageViewAnimated(true);
+    auto image = splash()->imageView();
+    ASSERT_TRUE(image);
+    EXPECT_LT(image->presentationAlpha(), 1);
+    platform::advanceBy(0.3);
+    EXPECT_EQ(image->presentationAlpha(), 1);
+    splash()->hideImageViewAnimated(true);
+    platform::advanceBy(0.3);
+    EXPECT_FALSE(image->superview());
+    EXPECT_EQ(splash()->imageView(), image);
+}
+
 TEST_F(SplashScreenTest, AnUpdateRemovesTheStoredAddressBeforeTheFirstLoad) {
     platform::UserDefaults::standard().setObject(MVLibraryApplicationLastLaunchedVersion, "41");
     store("mvapi:splash");
