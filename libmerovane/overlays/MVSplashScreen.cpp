@@ -211,7 +211,8 @@ void MVSplashScreen::setSplashScreenWithUrlString(const std::optional<std::strin
             const std::string shown =
                 api ? externalUrlFromInternalUrl(key).substr(kExternalApiPrefix.size()) : key;
             const auto nowStored = storedUrl();
-            MVLogVerbose(kReceivedDataFormat, api ? kApiLogPrefix : "", shown,
+            MVLogVerbose(kReceivedDataFormat, api ? kApiLogPrefix : "",
+                         platform::log::escaped(shown),
                          fmt::format(kUsedFormat, nowStored == url ? kWillBeUsed : kWontBeUsed));
             endPrefetch();
         },

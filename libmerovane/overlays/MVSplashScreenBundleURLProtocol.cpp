@@ -88,7 +88,8 @@ void MVSplashScreenBundleURLProtocol::startLoading() {
     std::optional<std::string> bytes;
     if (file) bytes = platform::readRegularFile(*file, kMaxBytes, &whyNot);
     if (!bytes) {
-        MVLogWarn("Library resource {} could not be read: {}", urlText, whyNot);
+        MVLogWarn("Library resource {} could not be read: {}", platform::log::escaped(urlText),
+                  whyNot);
         client()->didFailWithError(
             platform::makeURLError(platform::kURLErrorResourceUnavailable, urlText));
         return;
