@@ -6,6 +6,7 @@
 #include "libmerovane/bridge/MVWebView.h"
 #include "libmerovane/core/MVLog.h"
 #include "libmerovane/overlays/MVNotificationController.h"
+#include "platform/ui/Layer.h"
 #include "platform/ui/View.h"
 
 namespace {
@@ -141,9 +142,15 @@ void MVNotificationBaseLinearMovement::webViewDidChangePageSize(MVWebView& repor
     auto webView = notificationWebView();
     if (webView) {
         const platform::Point shownCenter = webView->presentationCenter();
+        const double shownAlpha = webView->presentationAlpha();
         const platform::Rect before = webView->frame();
         adaptSizeToWebviewContentSize();
-        if (webView->frame() != before) webView->setCenter(shownCenter);
+        if (webView->frame() != before) {
+            // Holds the view where it is shown; a move re-aimed below starts there.
+            webView->layer()->removeAllAnimations();
+            webView->setAlpha(shownAlpha);
+            webView->setCenter(shownCenter);
+        }
     }
     if (!webView || &reporting != webView.get()) return;
     const auto& step = currentNotificationStep();

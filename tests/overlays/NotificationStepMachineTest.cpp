@@ -9,8 +9,6 @@ namespace {
 using NotificationStepMachineTest = NotificationTest;
 using StepRun = StepNote::StepRun;
 
-constexpr double kInit = 0.05000000074505806;  // 0.05 in single precision
-
 // Another class with StepNote's sequence operation, by inheritance.
 class InheritingNote : public StepNote {
   public:
@@ -36,7 +34,7 @@ TEST_F(NotificationStepMachineTest, InitRunsAtOnceAndStartFollowsAfterTheSingleP
     controller->presentNotification(note);
     EXPECT_EQ(note->currentNotificationStep(), MVNotificationStepInit);
     EXPECT_EQ(note->nextNotificationStep(), MVNotificationStepStart);
-    advanceTo(kInit - 1e-9);
+    advanceTo(kInit - 1.5e-9);  // the nanosecond before the truncated 50000000 ns
     EXPECT_TRUE(StepNote::ran().empty());
     advanceTo(kInit);
     EXPECT_EQ(StepNote::ran(), (std::vector<StepRun>{{"Start", 0.05}}));

@@ -21,6 +21,12 @@
 #include "platform/foundation/TestDriver.h"
 #include "tests/support/PlatformTest.h"
 
+// Init's delay and one move of a moving notification, in single precision.
+inline constexpr double kInit = 0.05000000074505806;
+inline constexpr double kMove = 0.30000001192092896;
+// A step of the clock just below or past a due time.
+inline constexpr double kTick = 1e-6;
+
 // A notification whose steps a test writes: each step in StepNote::steps() runs, records
 // its name and time in ran(), and does what the test put there.
 class StepNote : public MVNotification {
@@ -111,10 +117,9 @@ class NotificationTest : public PlatformTest {
         PlatformTest::TearDown();
     }
 
-    // Advances the clock to `seconds` since the fixture began (whole nanoseconds, truncated
-    // as timers are).
+    // Advances the clock to `seconds` since the fixture began, to the nearest nanosecond.
     static void advanceTo(double seconds) {
-        const int64_t target = StepNote::originNanos() + platform::secondsToNanos(seconds);
+        const int64_t target = StepNote::originNanos() + std::llround(seconds * 1e9);
         const int64_t delta = target - platform::Clock::monotonicNanos();
         // Half a nanosecond more, so that the driver's truncation lands on the target.
         if (delta > 0) platform::advanceBy((static_cast<double>(delta) + 0.5) / 1e9);
