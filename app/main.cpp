@@ -14,6 +14,7 @@
 #include "libmerovane/overlays/MVActionSheet.h"
 #include "libmerovane/overlays/MVAlertView.h"
 #include "libmerovane/overlays/MVLocationManager.h"
+#include "libmerovane/overlays/MVNotificationController.h"
 #include "libmerovane/overlays/MVSharingController.h"
 #include "platform/crash/CrashReporter.h"
 #include "platform/foundation/Bundle.h"
@@ -49,6 +50,7 @@ int main(int argc, char** argv) {
     MVLocationManager::install();
     MVWebViewController::installFactory();
     MVViewControllerHierarchy::install();
+    MVNotificationController::install();
 
     auto& library = MVLibraryApplication::sharedLibrary();
     if (auto key = platform::Bundle::main().objectForInfoDictionaryKey("MVApiKey");

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <mutex>
 
-#include "libmerovane/bridge/MVStatusBarStyle.h"
+#include "libmerovane/containers/MVViewControllerHierarchy.h"
 #include "libmerovane/core/MVSplashScreenInterface.h"
 #include "libmerovane/core/UIApplicationExtensions.h"
 #include "libmerovane/overlays/MVNotificationBaseLinearMovement.h"
@@ -96,11 +96,6 @@ std::shared_ptr<MVNotificationControllerView> MVNotificationControllerView::crea
     return makeView<MVNotificationControllerView>(frame);
 }
 
-std::shared_ptr<MVNotificationContentContainerView> MVNotificationContentContainerView::create(
-    const platform::Rect& frame) {
-    return makeView<MVNotificationContentContainerView>(frame);
-}
-
 std::shared_ptr<MVNotificationOverlayHittestView> MVNotificationOverlayHittestView::create(
     const platform::Rect& frame) {
     return makeView<MVNotificationOverlayHittestView>(frame);
@@ -132,13 +127,11 @@ std::shared_ptr<MVNotificationController> MVNotificationController::initWithCont
 MVNotificationController::~MVNotificationController() = default;
 
 void MVNotificationController::loadView() {
-    platform::ViewController::loadView();
+    MVContainerViewController::loadView();
     auto root = MVNotificationControllerView::create(viewIfLoaded()->frame());
     root->setAutoresizingMask(kFlexibleSize);
     setView(root);
-    contentContainerView_ = MVNotificationContentContainerView::create(root->bounds());
-    contentContainerView_->setAutoresizingMask(kFlexibleSize);
-    root->addSubview(contentContainerView_);
+    root->addSubview(contentContainerView());
     overlayView_ = MVNotificationOverlayHittestView::create(root->bounds());
     overlayView_->setAutoresizingMask(kFlexibleSize);
     root->addSubview(overlayView_);
@@ -156,22 +149,9 @@ void MVNotificationController::observeBootCommand() {
                                    }));
 }
 
-const std::shared_ptr<MVNotificationContentContainerView>&
-MVNotificationController::contentContainerView() {
-    view();
-    return contentContainerView_;
-}
-
 const std::shared_ptr<MVNotificationOverlayHittestView>& MVNotificationController::overlayView() {
     view();
     return overlayView_;
-}
-
-void MVNotificationController::setContentViewController(
-    std::shared_ptr<platform::ViewController> content) {
-    if (content_ && content_->isViewLoaded()) content_->viewIfLoaded()->removeFromSuperview();
-    content_ = std::move(content);
-    if (content_) contentContainerView()->addSubview(content_->view());
 }
 
 // Type registry
@@ -199,6 +179,8 @@ MVNotificationController::registeredNotificationTypes() {
 }
 
 void MVNotificationController::install() {
+    MVViewControllerHierarchy::installContainerClass("MVNotificationController",
+                                                     [] { return create(); });
     for (const auto& [type, cls] : registeredNotificationTypes())
         registerNotificationType(type, cls);
 }
@@ -309,8 +291,7 @@ platform::StatusBarStyle MVNotificationController::preferredStatusBarStyle() con
         if (auto first =
                 std::dynamic_pointer_cast<MVNotificationWithWebview>(notificationQueue_.front()))
             return first->preferredStatusBarStyle();
-    if (content_) return content_->preferredStatusBarStyle();
-    return MVStatusBarStyle::statusBarStyleAppDefault()->preferredStatusbarStyle();
+    return MVContainerViewController::preferredStatusBarStyle();
 }
 
 bool MVNotificationController::prefersStatusBarHidden() const {
@@ -318,6 +299,5 @@ bool MVNotificationController::prefersStatusBarHidden() const {
         if (auto first =
                 std::dynamic_pointer_cast<MVNotificationWithWebview>(notificationQueue_.front()))
             return first->prefersStatusBarHidden();
-    if (content_) return content_->prefersStatusBarHidden();
-    return MVStatusBarStyle::statusBarStyleAppDefault()->prefersStatusBarHidden();
+    return MVContainerViewController::prefersStatusBarHidden();
 }

@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "libmerovane/containers/MVContainerViewController.h"
 #include "libmerovane/core/MVNotificationControllerInterface.h"
 #include "libmerovane/overlays/MVNotification.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/ui/View.h"
-#include "platform/ui/ViewController.h"
 
 // Exception names, as raised (the first is spelt so).
 inline constexpr const char* MVNotificationSequenceTypeNotGivenException =
@@ -37,15 +37,6 @@ class MVNotificationControllerView : public platform::View {
     using platform::View::View;
 };
 
-// Holds the content's view.
-class MVNotificationContentContainerView : public platform::View {
-  public:
-    static std::shared_ptr<MVNotificationContentContainerView> create(const platform::Rect& frame);
-
-  protected:
-    using platform::View::View;
-};
-
 // Holds the notifications' views; takes a touch only where one of them does.
 class MVNotificationOverlayHittestView : public platform::View {
   public:
@@ -56,7 +47,7 @@ class MVNotificationOverlayHittestView : public platform::View {
     using platform::View::View;
 };
 
-class MVNotificationController : public platform::ViewController,
+class MVNotificationController : public MVContainerViewController,
                                  public MVNotificationControllerInterface {
   public:
     // The first controller made becomes the default one.
@@ -79,10 +70,7 @@ class MVNotificationController : public platform::ViewController,
     static std::map<std::string, std::shared_ptr<const MVNotificationClass>, std::less<>>
     registeredNotificationTypes();
 
-    // Chain membership.
-    std::shared_ptr<platform::ViewController> contentViewController() const { return content_; }
-    void setContentViewController(std::shared_ptr<platform::ViewController> content);
-    const std::shared_ptr<MVNotificationContentContainerView>& contentContainerView();
+    // Above the content container view; holds the notifications' views.
     const std::shared_ptr<MVNotificationOverlayHittestView>& overlayView();
 
     // MVNotificationControllerInterface
@@ -110,6 +98,7 @@ class MVNotificationController : public platform::ViewController,
     }
     int64_t amountUserInteractionDisabled() const { return amountUserInteractionDisabled_; }
 
+    // The first queued notification's answers, else the container's.
     platform::StatusBarStyle preferredStatusBarStyle() const override;
     bool prefersStatusBarHidden() const override;
 
@@ -121,9 +110,7 @@ class MVNotificationController : public platform::ViewController,
     void observeBootCommand();
     void setContentInteraction(bool enabled);
 
-    std::shared_ptr<MVNotificationContentContainerView> contentContainerView_;
     std::shared_ptr<MVNotificationOverlayHittestView> overlayView_;
-    std::shared_ptr<platform::ViewController> content_;
     std::vector<std::shared_ptr<MVNotification>> notificationQueue_;
     std::vector<std::shared_ptr<MVNotification>> unqueuedPresentedNotification_;
     int64_t amountUserInteractionDisabled_ = 0;

@@ -64,7 +64,7 @@ TEST_F(NotificationMovingTest, AStaleRenderCheckLeavesANotificationStartedMeanwh
     controller->presentNotification(b);
     const double rB = renderTimeOf(*b);
     advanceTo(rB + 0.5);
-    a->webViewDemandsCloseByCombat(*a->notificationWebView());
+    pageOf(*a)->askToClose();
     platform::runUntilIdle();
     EXPECT_EQ(eventNames(*a).back(), "viewWillDisappear");
     advanceTo(rB + 0.5 + kMove);
@@ -110,8 +110,7 @@ TEST_F(NotificationMovingTest, APageThatGrowsDuringTheMoveInIsReaimedFromWhereIt
     const platform::Point shown = webView->presentationCenter();
     EXPECT_NEAR(shown.y, 0, 1e-3);  // half-way between -40 and 40
     platform::clearAnimationLog();
-    modelOf(*note)->settings.height = 160;
-    webView->pageSizeDidChange();
+    pageOf(*note)->changePageSize({320, 160});
     platform::runUntilIdle();
     const auto log = platform::animationLog();
     ASSERT_EQ(log.size(), 1u);
@@ -129,8 +128,7 @@ TEST_F(NotificationMovingTest, APageThatGrowsDuringTheMoveInIsReaimedFromWhereIt
     EXPECT_EQ(eventNames(*note).back(), "viewDidAppear");
 
     // Resting: re-sized and snapped to the resting frame at once.
-    modelOf(*note)->settings.height = 40;
-    webView->pageSizeDidChange();
+    pageOf(*note)->changePageSize({320, 40});
     platform::runUntilIdle();
     EXPECT_EQ(webView->frame(), Rect(27.5, 0, 320, 40));
 }
@@ -195,7 +193,7 @@ TEST_F(NotificationMovingTest, WithoutTimeoutItStaysUntilItsPageAsksToClose) {
         advanceTo(r + 1000);
         EXPECT_TRUE(onOverlay(*note));
         EXPECT_EQ(note->nextNotificationStep(), MVNotificationStepTimeoutReached);
-        note->webViewDemandsCloseByCombat(*note->notificationWebView());
+        pageOf(*note)->askToClose();
         advanceTo(r + 1001);
         EXPECT_FALSE(onOverlay(*note));
     }

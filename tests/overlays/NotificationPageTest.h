@@ -17,6 +17,7 @@
 #include "libmerovane/overlays/MVNotificationMovingTypes.h"
 #include "libmerovane/overlays/MVNotificationWithWebview.h"
 #include "tests/overlays/NotificationTest.h"
+#include "tests/support/ContainerPageDriver.h"
 #include "tests/support/FakeWebCache.h"
 #include "tests/support/PageModelsForAllWebViews.h"
 
@@ -72,6 +73,10 @@ class NotificationPageTest : public NotificationTest {
     }
     double renderTimeOf(const MVNotificationWithWebview& note) {
         return note.notificationWebView() ? renderTimeOf(*note.notificationWebView()) : -1;
+    }
+    // The notification's page, for the test to act as it.
+    std::shared_ptr<ContainerPage> pageOf(const MVNotificationWithWebview& note) const {
+        return ContainerPage::of(note.notificationWebView(), *models);
     }
     std::shared_ptr<HeadlessPageModel> modelOf(const MVNotificationWithWebview& note) const {
         return note.notificationWebView() ? models->modelOf(*note.notificationWebView()) : nullptr;

@@ -171,16 +171,6 @@ TEST_F(NotificationStepMachineTest, EachClassBuildsItsSequenceOnce) {
 }
 
 TEST_F(NotificationStepMachineTest, ProgrammingErrorsRaiseTheirNamedExceptions) {
-    auto expectRaise = [](const std::function<void()>& call, const std::string& name,
-                          const std::string& reason) {
-        try {
-            call();
-            ADD_FAILURE() << "no exception: " << name;
-        } catch (const platform::Exception& e) {
-            EXPECT_EQ(e.name(), name);
-            EXPECT_EQ(e.reason(), reason);
-        }
-    };
     // The sequence is built at the first lookup, once.
     StepNote::steps()[MVNotificationStepFinished] =
         StepNote::leadingTo("Finished", MVNotificationStepStart, 1);

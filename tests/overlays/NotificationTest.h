@@ -100,6 +100,18 @@ class StepNote : public MVNotification {
     int aborts = 0;
 };
 
+// Expects `call` to raise the named exception with that reason.
+inline void expectRaise(const std::function<void()>& call, const std::string& name,
+                        const std::string& reason) {
+    try {
+        call();
+        ADD_FAILURE() << "no exception: " << name;
+    } catch (const platform::Exception& e) {
+        EXPECT_EQ(e.name(), name);
+        EXPECT_EQ(e.reason(), reason);
+    }
+}
+
 class NotificationTest : public PlatformTest {
   protected:
     void SetUp() override {

@@ -80,7 +80,7 @@ TEST_F(NotificationWithWebviewTest, APageWithoutParametersLoadsAtOnceEvenWhileWa
     EXPECT_EQ(waiting->notificationWebView()->currentUrl(), "mvapi:promo");
     advanceTo(rWaiting + 3);
     EXPECT_EQ(waiting->currentNotificationStep(), std::nullopt);
-    first->webViewDemandsCloseByCombat(*first->notificationWebView());
+    pageOf(*first)->askToClose();
     const double closed = StepNote::now();
     advanceTo(closed + kMove);
     EXPECT_EQ(waiting->currentNotificationStep(), MVNotificationStepInit);
@@ -152,7 +152,7 @@ TEST_F(NotificationWithWebviewTest, ThePageMayRunEveryCommandAndCloseOnlyItsOwnV
     note->webViewDemandsCloseByCombat(*other);
     advanceTo(r + 3);
     EXPECT_TRUE(onOverlay(*note));
-    note->webViewDemandsCloseByCombat(*note->notificationWebView());
+    pageOf(*note)->askToClose();
     EXPECT_EQ(note->currentNotificationStep(), MVNotificationStepCancel);
     advanceTo(r + 3 + kMove);
     EXPECT_FALSE(onOverlay(*note));
@@ -165,10 +165,10 @@ TEST_F(NotificationWithWebviewTest, ACloseRequestWhileWaitingHasNoLastingEffect)
     controller->presentNotification(waiting);
     const double r = renderTimeOf(*first);
     renderTimeOf(*waiting);
-    waiting->webViewDemandsCloseByCombat(*waiting->notificationWebView());
+    pageOf(*waiting)->askToClose();
     EXPECT_EQ(waiting->currentNotificationStep(), std::nullopt);
     advanceTo(r + 2);
-    first->webViewDemandsCloseByCombat(*first->notificationWebView());
+    pageOf(*first)->askToClose();
     advanceTo(r + 2 + kMove + kInit + kMove);
     EXPECT_TRUE(onOverlay(*waiting));
     EXPECT_EQ(waiting->currentNotificationStep(), MVNotificationStepViewDidAppear);
@@ -200,10 +200,9 @@ TEST_F(NotificationWithWebviewTest, ANotificationCoveringTheStatusBarDrivesItWhi
         const double r = renderTimeOf(*note);
         advanceTo(r + 2);
         ASSERT_EQ(note->notificationWebView()->frame().origin.y, c.restingY);
-        note->webViewDidChangePreferredStatusBarStyle(*note->notificationWebView(),
-                                                      MVStatusBarStyle::statusBarStyleDark());
+        pageOf(*note)->chooseStatusBarStyle("dark");
         EXPECT_EQ(application.statusBarStyle(), c.whileShown);
-        note->webViewDemandsCloseByCombat(*note->notificationWebView());
+        pageOf(*note)->askToClose();
         advanceTo(r + 3);
         EXPECT_TRUE(controller->notificationQueue().empty());
         EXPECT_EQ(application.statusBarStyle(), platform::StatusBarStyle::LightContent);
