@@ -21,6 +21,8 @@ constexpr const char* kSentFrom = "sent from webview{}";
 constexpr const char* kPageSizeNotOverridden =
     "{} did not override webViewDidChangePageSize-method";
 constexpr const char* kDebugName = "Notification";
+constexpr const char* kPageFailed =
+    "{} with MVWebView{} could not load its page and will be dropped";
 // A web view whose top edge is this high or higher covers the status-bar area.
 constexpr double kStatusBarEdge = 20.0;
 
@@ -101,11 +103,11 @@ void MVNotificationWithWebview::basicSetup(const std::optional<std::string>& sou
         urlToOpenAsCachedWebView_ = source;
     } else if (source) {
         urlToOpenAsCachedWebView_.reset();
-        notificationWebView_ = emptyWebView();
+        takeWebView(emptyWebView());
         notificationWebView_->openUrl(*source);
     } else if (htmlString) {
         urlToOpenAsCachedWebView_.reset();
-        notificationWebView_ = emptyWebView();
+        takeWebView(emptyWebView());
         std::optional<platform::URL> base;
         if (baseUrl) base = platform::URL::parse(*baseUrl);
         notificationWebView_->loadHTMLString(*htmlString, base);
@@ -126,8 +128,8 @@ std::shared_ptr<MVNotificationWithWebview> MVNotificationWithWebview::selfAsWebv
 
 bool MVNotificationWithWebview::canNotificationStartPresenting() {
     if (urlToOpenAsCachedWebView_) {
-        notificationWebView_ = MVWebViewCache::sharedCache().cachedWebViewForUrl(
-            *std::exchange(urlToOpenAsCachedWebView_, std::nullopt));
+        takeWebView(MVWebViewCache::sharedCache().cachedWebViewForUrl(
+            *std::exchange(urlToOpenAsCachedWebView_, std::nullopt)));
         notificationWebView_->setDebugName(kDebugName);
         notificationWebView_->setDelegate(selfAsWebviewNotification());
         if (!notificationWebView_->isLoading()) {
@@ -138,8 +140,38 @@ bool MVNotificationWithWebview::canNotificationStartPresenting() {
             return true;
         }
     }
+    if (pageDidFail_) {
+        // Nothing to show: the check ends the notification.
+        setNextNotificationStep(std::nullopt);
+        return true;
+    }
     if (!isRendered_) return false;
     return notificationParameter().is_object() ? isInjectedNotificationParams_ : true;
+}
+
+void MVNotificationWithWebview::takeWebView(std::shared_ptr<MVWebView> webView) {
+    notificationWebView_ = std::move(webView);
+    auto& center = platform::NotificationCenter::defaultCenter();
+    std::weak_ptr<MVNotification> weak = shared_from_this();
+    loadFailure_ = platform::ObserverRegistration(
+        center,
+        center.addObserver(
+            MVWebViewDidFailLoadingNotification,
+            static_cast<const MVWebViewInterface*>(notificationWebView_.get()),
+            [weak](const platform::Notification&) {
+                if (auto notification = weak.lock())
+                    static_cast<MVNotificationWithWebview&>(*notification).pageDidFailLoading();
+            }));
+}
+
+void MVNotificationWithWebview::pageDidFailLoading() {
+    if (isRendered_ || pageDidFail_) return;
+    auto keep = shared_from_this();
+    pageDidFail_ = true;
+    MVLogWarn(kPageFailed, className(), notificationWebView_->debugName());
+    // One waiting for its page goes now; one not started yet goes when it is started.
+    if (hasStartedPresenting() && nextNotificationStep() == MVNotificationStepInit)
+        checkForSucceedingStep();
 }
 
 void MVNotificationWithWebview::abort() {

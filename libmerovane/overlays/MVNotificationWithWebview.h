@@ -10,7 +10,9 @@
 //       *MVNotificationPushTop::classObject(), "mvapi:promo", &params, 3.0, std::nullopt, page);
 //
 // With a URL and parameters the web view is taken from the pool when presenting is due;
-// otherwise the page starts loading at once. Main thread only.
+// otherwise the page starts loading at once. A notification whose page fails to load is
+// dropped when its turn comes, so that it does not hold up the ones behind it.
+// Main thread only.
 
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -20,6 +22,7 @@
 #include "libmerovane/bridge/MVWebViewDelegate.h"
 #include "libmerovane/overlays/MVNotification.h"
 #include "platform/foundation/Geometry.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/ui/InterfaceTypes.h"
 
 class MVStatusBarStyle;
@@ -120,7 +123,13 @@ class MVNotificationWithWebview : public MVNotification, public MVWebViewDelegat
     platform::Size webViewSize() const;
 
   private:
+    // Makes the web view the notification's and watches its load for a failure.
+    void takeWebView(std::shared_ptr<MVWebView> webView);
+    void pageDidFailLoading();
+
     bool isRendered_ = false;
+    bool pageDidFail_ = false;
+    platform::ObserverRegistration loadFailure_;
     bool isInjectedNotificationParams_ = false;
     std::shared_ptr<MVWebView> notificationWebView_;
     std::optional<std::string> urlToOpenAsCachedWebView_;

@@ -210,4 +210,32 @@ TEST_F(NotificationWithWebviewTest, ANotificationCoveringTheStatusBarDrivesItWhi
     window->setHidden(true);
 }
 
+// A page that fails to load used to hold up every notification behind it until the next
+// boot command; it is dropped when its turn comes. (An empty URL fails to load.)
+TEST_F(NotificationWithWebviewTest, ANotificationWhosePageFailsIsDroppedInItsTurn) {
+    const json params = {{"n", 1}};
+    auto first = content("pushTop");
+    auto failingWhileWaiting = fromUrl("centeredFade", "", nullptr);
+    auto failingWhenTaken = fromUrl("leftToRight", "", &params);
+    auto last = content("pushBottom");
+    for (const auto& note : std::vector<std::shared_ptr<MVNotificationWithWebview>>{
+             first, failingWhileWaiting, failingWhenTaken, last})
+        controller->presentNotification(note);
+    const double r = renderTimeOf(*first);
+    renderTimeOf(*last);
+    advanceTo(r + 2);
+    EXPECT_TRUE(logged("MVNotificationCenteredFade with MVWebView<"));
+    EXPECT_TRUE(logged("> could not load its page and will be dropped"));
+    EXPECT_EQ(controller->notificationQueue().size(), 4u);
+
+    pageOf(*first)->askToClose();
+    advanceTo(r + 3);
+    EXPECT_TRUE(logged("MVNotificationLeftToRight with MVWebView<"));
+    ASSERT_EQ(controller->notificationQueue().size(), 1u);
+    EXPECT_EQ(controller->notificationQueue()[0], last);
+    EXPECT_TRUE(onOverlay(*last));
+    EXPECT_FALSE(controller->contentContainerView()->isUserInteractionEnabled());
+    EXPECT_EQ(controller->amountUserInteractionDisabled(), 1);
+}
+
 }  // namespace
