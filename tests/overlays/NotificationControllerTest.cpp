@@ -164,6 +164,13 @@ TEST_F(NotificationControllerTest, TouchesReachOnlyTheNotificationsWhileOneIsOnS
     advanceTo(r + 2);
     EXPECT_TRUE(overlay->pointInside({187.5, 40}));
     EXPECT_FALSE(overlay->pointInside({187.5, 300}));
+    // A tap inside reaches the page; one elsewhere neither the page nor the content.
+    auto below = platform::ViewController::create();
+    controller->setContentViewController(below);
+    auto inside = controller->view()->hitTest({187.5, 40});
+    EXPECT_TRUE(inside && (inside == note->notificationWebView() ||
+                           inside->isDescendantOfView(note->notificationWebView().get())));
+    EXPECT_EQ(controller->view()->hitTest({187.5, 300}), controller->view());
     pageOf(*note)->askToClose();
     advanceTo(r + 3);
     EXPECT_EQ(controller->amountUserInteractionDisabled(), 0);

@@ -62,6 +62,25 @@ TEST_F(NotificationWithWebviewTest, AMissingUrlOrContentIsOnlyLogged) {
                                                               std::nullopt, page));
 }
 
+TEST_F(NotificationWithWebviewTest, TheAbstractClassNeitherMovesNorHasSteps) {
+    auto note = std::dynamic_pointer_cast<MVNotificationWithWebview>(
+        MVNotificationWithWebview::classObject()->alloc());
+    note->initNotitificationWithContent("<p/>", "not a url", nullptr, std::nullopt, std::nullopt,
+                                        nullptr);
+    note->webViewDidChangePageSize(*note->notificationWebView());
+    EXPECT_TRUE(
+        logged("MVNotificationWithWebview did not override webViewDidChangePageSize-method"));
+    EXPECT_TRUE(note->mustBeQueued());
+    EXPECT_EQ(MVNotificationWithWebview::classObject()->notificationType(), std::nullopt);
+    expectRaise([&] { note->sequence(); }, platform::kInternalInconsistencyException,
+                "MVNotificationWithWebview has no notification sequence");
+    // The top edge at 20 points still covers the status-bar area.
+    note->notificationWebView()->setFrame({0, 20, 10, 10});
+    EXPECT_TRUE(note->isBelowStatusBar());
+    note->notificationWebView()->setFrame({0, 20.5, 10, 10});
+    EXPECT_FALSE(note->isBelowStatusBar());
+}
+
 TEST_F(NotificationWithWebviewTest, APageWithoutParametersLoadsAtOnceEvenWhileWaiting) {
     auto first = content("pushTop");
     controller->presentNotification(first);
