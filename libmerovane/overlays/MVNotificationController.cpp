@@ -252,8 +252,11 @@ bool MVNotificationController::isFirstInQueue(const MVNotification& notification
 void MVNotificationController::checkForNotificationsToPresent() {
     // A first notification that has started already runs its steps; starting it again
     // would send it back to Init.
-    if (!notificationQueue_.empty() && !notificationQueue_.front()->hasStartedPresenting())
-        startPresenting(notificationQueue_.front());
+    if (!notificationQueue_.empty() && !notificationQueue_.front()->hasStartedPresenting()) {
+        // A copy: starting may end the notification and take it out of the queue.
+        auto first = notificationQueue_.front();
+        startPresenting(first);
+    }
     ::setNeedsStatusBarAppearanceUpdate(platform::Application::shared());
 }
 
