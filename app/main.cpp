@@ -15,6 +15,7 @@
 #include "libmerovane/overlays/MVActivityIndicationOverlayView.h"
 #include "libmerovane/overlays/MVAlertView.h"
 #include "libmerovane/overlays/MVLocationManager.h"
+#include "libmerovane/overlays/MVNotificationController.h"
 #include "libmerovane/overlays/MVSharingController.h"
 #include "libmerovane/overlays/MVSplashScreenController.h"
 #include "platform/crash/CrashReporter.h"
@@ -53,6 +54,7 @@ int main(int argc, char** argv) {
     MVWebViewController::installFactory();
     MVViewControllerHierarchy::install();
     MVSplashScreenController::install();
+    MVNotificationController::install();
 
     auto& library = MVLibraryApplication::sharedLibrary();
     if (auto key = platform::Bundle::main().objectForInfoDictionaryKey("MVApiKey");
