@@ -5,6 +5,7 @@
 
 #include "libmerovane/bridge/MVStatusBarStyle.h"
 #include "libmerovane/containers/MVBackgroundMenuController.h"
+#include "libmerovane/containers/MVTabController.h"
 #include "libmerovane/core/MVLog.h"
 #include "platform/foundation/SharedInstances.h"
 #include "platform/ui/View.h"
@@ -40,20 +41,17 @@ class PassThroughContainer : public MVContainerViewController {
 struct ContainerClass {
     const char* name;
     StyleGetter fallback;
-    Controller (*create)() = nullptr;  // the built class; none: the pass-through container
 };
 constexpr ContainerClass kContainerClasses[] = {
     {"MVSplashScreenController", &MVStatusBarStyle::statusBarStyleDark},
     {"MVNotificationController", &MVStatusBarStyle::statusBarStyleAppDefault},
     {"MVScannerViewController", &MVStatusBarStyle::statusBarStyleAppDefault},
-    {"MVBackgroundMenuController", &MVStatusBarStyle::statusBarStyleAppDefault,
-     [] { return Controller(MVBackgroundMenuController::create()); }},
+    {"MVBackgroundMenuController", &MVStatusBarStyle::statusBarStyleAppDefault},
     {"MVMenuBarController", &MVStatusBarStyle::statusBarStyleAppDefault},
     {"MVTabController", &MVStatusBarStyle::statusBarStyleAppDefault},
 };
 
 Factory placeholder(const ContainerClass& containerClass) {
-    if (containerClass.create) return containerClass.create;
     return [fallback = containerClass.fallback] { return PassThroughContainer::create(fallback); };
 }
 
@@ -64,6 +62,10 @@ std::map<std::string, Factory>& factories() {
             created->clear();
             for (const auto& containerClass : kContainerClasses)
                 (*created)[containerClass.name] = placeholder(containerClass);
+            (*created)["MVTabController"] = [] { return MVTabController::create(); };
+            (*created)["MVBackgroundMenuController"] = [] {
+                return MVBackgroundMenuController::create();
+            };
         };
         fill();
         platform::registerSharedInstanceReset("MVViewControllerHierarchy", fill);
