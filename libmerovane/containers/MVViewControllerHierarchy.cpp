@@ -4,6 +4,7 @@
 #include <map>
 
 #include "libmerovane/bridge/MVStatusBarStyle.h"
+#include "libmerovane/containers/MVBackgroundMenuController.h"
 #include "libmerovane/containers/MVTabController.h"
 #include "libmerovane/core/MVLog.h"
 #include "platform/foundation/SharedInstances.h"
@@ -62,6 +63,9 @@ std::map<std::string, Factory>& factories() {
             for (const auto& containerClass : kContainerClasses)
                 (*created)[containerClass.name] = placeholder(containerClass);
             (*created)["MVTabController"] = [] { return MVTabController::create(); };
+            (*created)["MVBackgroundMenuController"] = [] {
+                return MVBackgroundMenuController::create();
+            };
         };
         fill();
         platform::registerSharedInstanceReset("MVViewControllerHierarchy", fill);
