@@ -137,6 +137,30 @@ TEST_F(PageCommandsTest, ACaptureAroundAnOpenPageThatFindsNoStackEnds) {
     EXPECT_EQ(MVErrorLogger::reports().size(), 3u);
 }
 
+TEST_F(PageCommandsTest, AnySourceWithoutAStackIsReportedOnceAndOpensNothing) {
+    const std::string sources[] = {
+        "",
+        " ",
+        "http://x/a b",
+        "\"quoted\"",
+        "mvtest://shop/" + std::string(1 << 20, 'a'),  // 1 MB
+        "javascript:alert(1)",
+        "data:text/html,<p>",
+        "::",
+        "http://[::1",
+    };
+    for (const char* version : {"1.0", "1.1", "2.0"}) {
+        for (const auto& src : sources) {
+            MVErrorLogger::clearReports();
+            perform(version,
+                    {{"c", "openPage"}, {"p", {{"src", src}, {"previewSrc", src}, {"tags", {1}}}}});
+            EXPECT_EQ(MVErrorLogger::reports().size(), 1u) << version << " " << src.substr(0, 40);
+        }
+    }
+    platform::runUntilIdle();
+    EXPECT_TRUE(controllerNotes.empty());
+}
+
 TEST_F(PageCommandsTest, OpenPageExternHandsTheURLToTheApplicationThatTakesIt) {
     auto& application = platform::Application::shared();
     application.registerURLSchemeForTesting("maps", [](const platform::URL&) {});
