@@ -66,6 +66,24 @@ TEST_F(WebViewCommandsTest, TagsThatAreNoStringsNeverReachTheHistory) {
     EXPECT_EQ(tabs->stack("t")->calls, Calls{"popPagesWithTags([a],1)"});
 }
 
+TEST_F(WebViewCommandsTest, ManyTagsKeepTheirOrder) {
+    auto page = this->page();
+    auto names = [](int from, int to) {
+        json tags = json::array();
+        for (int i = from; i < to; ++i) tags.push_back("t" + std::to_string(i));
+        return tags;
+    };
+    perform("2.0", {{"c", "setViewTags"}, {"p", {{"tags", names(0, 20000)}}}}, page);
+    perform("2.0", {{"c", "addViewTags"}, {"p", {{"tags", names(10000, 30000)}}}}, page);
+    const Tags tags = newestTags(*page);
+    ASSERT_EQ(tags.size(), 30000u);
+    EXPECT_EQ(tags[9999], "t9999");
+    EXPECT_EQ(tags[10000], "t10000");
+    EXPECT_EQ(tags.back(), "t29999");
+    perform("2.0", {{"c", "removeViewTags"}, {"p", {{"tags", names(0, 29999)}}}}, page);
+    EXPECT_EQ(newestTags(*page), Tags{"t29999"});
+}
+
 TEST_F(WebViewCommandsTest, TagCommandsFromTheServerReportTheirCallerCheck) {
     installTabs();
     const char* pageOnly = "can only be called from an MVWebview";
