@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/device/CaptureDevice.h"
+#include "platform/device/VideoCaptureDevice.h"
 #include "platform/foundation/Error.h"
 #include "platform/ui/Image.h"
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "platform/device/CaptureDevice.h"
 #include "platform/device/CaptureSession.h"
 #include "platform/device/CaptureVideoPreviewLayer.h"
+#include "platform/device/VideoCaptureDevice.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/TestDriver.h"
 #include "platform/foundation/Thread.h"
@@ -31,7 +31,7 @@ class CaptureSessionTest : public PlatformTest {
     void startReading(std::vector<std::string> types) {
         Error error;
         auto input =
-            CaptureDeviceInput::create(CaptureDevice::defaultDevice(kMediaTypeVideo), &error);
+            CaptureDeviceInput::create(VideoCaptureDevice::defaultDevice(kMediaTypeVideo), &error);
         ASSERT_TRUE(input);
         session = CaptureSession::create();
         session->addInput(input);
@@ -66,10 +66,10 @@ std::vector<std::string> allBarcodeTypes() {
 }
 
 TEST_F(CaptureSessionTest, TheCameraAndItsTorch) {
-    EXPECT_FALSE(CaptureDevice::defaultDevice(kMediaTypeMetadata));
-    auto device = CaptureDevice::defaultDevice(kMediaTypeVideo);
+    EXPECT_FALSE(VideoCaptureDevice::defaultDevice(kMediaTypeMetadata));
+    auto device = VideoCaptureDevice::defaultDevice(kMediaTypeVideo);
     ASSERT_TRUE(device);
-    EXPECT_EQ(device, CaptureDevice::defaultDevice(kMediaTypeVideo));
+    EXPECT_EQ(device, VideoCaptureDevice::defaultDevice(kMediaTypeVideo));
     EXPECT_TRUE(device->hasTorch());
     EXPECT_THROW(device->setTorchMode(TorchMode::On), Exception);
 
@@ -84,12 +84,12 @@ TEST_F(CaptureSessionTest, TheCameraAndItsTorch) {
     EXPECT_EQ(error.code(), -11852);
     EXPECT_FALSE(device->isLockedForConfiguration());
 
-    CaptureDevice::setAvailableForTesting(false);
-    EXPECT_FALSE(CaptureDevice::defaultDevice(kMediaTypeVideo));
+    VideoCaptureDevice::setAvailableForTesting(false);
+    EXPECT_FALSE(VideoCaptureDevice::defaultDevice(kMediaTypeVideo));
 }
 
 TEST_F(CaptureSessionTest, InputCreationCanFail) {
-    auto device = CaptureDevice::defaultDevice(kMediaTypeVideo);
+    auto device = VideoCaptureDevice::defaultDevice(kMediaTypeVideo);
     Error error;
     EXPECT_FALSE(CaptureDeviceInput::create(nullptr, &error));
     EXPECT_EQ(error.domain(), kCaptureErrorDomain);
@@ -116,7 +116,7 @@ TEST_F(CaptureSessionTest, TypesBecomeAvailableWithAVideoInput) {
     EXPECT_TRUE(output->connections().empty());
     Error error;
     session->addInput(
-        CaptureDeviceInput::create(CaptureDevice::defaultDevice(kMediaTypeVideo), &error));
+        CaptureDeviceInput::create(VideoCaptureDevice::defaultDevice(kMediaTypeVideo), &error));
     EXPECT_EQ(output->availableMetadataObjectTypes(), allBarcodeTypes());
     EXPECT_THROW(output->setMetadataObjectTypes({kMetadataObjectTypeFace}), Exception);
     EXPECT_EQ(output->connections().size(), 1u);
@@ -206,7 +206,7 @@ TEST_F(CaptureSessionTest, StillImageIsThePaddedBgraOfTheLastFrame) {
     Error error;
     auto session = CaptureSession::create();
     session->addInput(
-        CaptureDeviceInput::create(CaptureDevice::defaultDevice(kMediaTypeVideo), &error));
+        CaptureDeviceInput::create(VideoCaptureDevice::defaultDevice(kMediaTypeVideo), &error));
     auto still = CaptureStillImageOutput::create();
     EXPECT_THROW(still->setPixelFormatType(0x6A706567), Exception);
     still->setPixelFormatType(kPixelFormatType32BGRA);
@@ -267,7 +267,7 @@ TEST_F(CaptureSessionTest, PreviewLayerKeepsFrameGravityAndOrientation) {
     EXPECT_FALSE(preview->connection());
     Error error;
     session->addInput(
-        CaptureDeviceInput::create(CaptureDevice::defaultDevice(kMediaTypeVideo), &error));
+        CaptureDeviceInput::create(VideoCaptureDevice::defaultDevice(kMediaTypeVideo), &error));
     auto connection = preview->connection();
     ASSERT_TRUE(connection);
     EXPECT_TRUE(connection->isVideoOrientationSupported());

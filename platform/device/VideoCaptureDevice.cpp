@@ -1,4 +1,4 @@
-#include "platform/device/CaptureDevice.h"
+#include "platform/device/VideoCaptureDevice.h"
 
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/SharedInstances.h"
@@ -8,7 +8,7 @@ namespace platform {
 namespace {
 
 struct CameraState {
-    std::shared_ptr<CaptureDevice> device = std::make_shared<CaptureDevice>();
+    std::shared_ptr<VideoCaptureDevice> device = std::make_shared<VideoCaptureDevice>();
     bool available = true;
     std::optional<Error> inputError;
 };
@@ -16,7 +16,7 @@ struct CameraState {
 CameraState& cameraState() {
     static auto* state = [] {
         auto* s = new CameraState;
-        registerSharedInstanceReset("CaptureDevice", [s] { *s = CameraState{}; });
+        registerSharedInstanceReset("VideoCaptureDevice", [s] { *s = CameraState{}; });
         return s;
     }();
     return *state;
@@ -24,24 +24,25 @@ CameraState& cameraState() {
 
 }  // namespace
 
-std::shared_ptr<CaptureDevice> CaptureDevice::defaultDevice(const std::string& mediaType) {
+std::shared_ptr<VideoCaptureDevice> VideoCaptureDevice::defaultDevice(
+    const std::string& mediaType) {
     auto& state = cameraState();
     if (!state.available || mediaType != kMediaTypeVideo) return nullptr;
     return state.device;
 }
 
-void CaptureDevice::setAvailableForTesting(bool available) {
+void VideoCaptureDevice::setAvailableForTesting(bool available) {
     cameraState().available = available;
 }
 
-void CaptureDevice::setTorchMode(TorchMode mode) {
+void VideoCaptureDevice::setTorchMode(TorchMode mode) {
     if (!locked_)
         throw Exception("NSGenericException", "setTorchMode: called without lockForConfiguration");
     if (!hasTorch_) throw Exception(kInvalidArgumentException, "setTorchMode: device has no torch");
     torchMode_ = mode;
 }
 
-bool CaptureDevice::lockForConfiguration(Error* error) {
+bool VideoCaptureDevice::lockForConfiguration(Error* error) {
     if (lockError_) {
         if (error) *error = *lockError_;
         return false;
@@ -50,12 +51,12 @@ bool CaptureDevice::lockForConfiguration(Error* error) {
     return true;
 }
 
-void CaptureDevice::unlockForConfiguration() {
+void VideoCaptureDevice::unlockForConfiguration() {
     locked_ = false;
 }
 
 std::shared_ptr<CaptureDeviceInput> CaptureDeviceInput::create(
-    const std::shared_ptr<CaptureDevice>& device, Error* error) {
+    const std::shared_ptr<VideoCaptureDevice>& device, Error* error) {
     auto& state = cameraState();
     std::optional<Error> failure = state.inputError;
     if (!failure && !device) failure = Error(kCaptureErrorDomain, -11814, "Cannot Record");

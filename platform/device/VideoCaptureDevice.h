@@ -2,7 +2,7 @@
 // The camera: the default video device with its torch, and the input that feeds a
 // capture session from it.
 //
-//   auto device = platform::CaptureDevice::defaultDevice(platform::kMediaTypeVideo);
+//   auto device = platform::VideoCaptureDevice::defaultDevice(platform::kMediaTypeVideo);
 //   platform::Error error;
 //   auto input = platform::CaptureDeviceInput::create(device, &error);
 //   if (!input) log(error.localizedDescription());
@@ -28,10 +28,10 @@ inline constexpr const char* kCaptureErrorDomain = "CaptureErrorDomain";
 
 enum class TorchMode : int { Off = 0, On = 1, Auto = 2 };
 
-class CaptureDevice {
+class VideoCaptureDevice {
   public:
     // The camera for video; none for any other media type, or while tests took it away.
-    static std::shared_ptr<CaptureDevice> defaultDevice(const std::string& mediaType);
+    static std::shared_ptr<VideoCaptureDevice> defaultDevice(const std::string& mediaType);
 
     bool hasMediaType(const std::string& mediaType) const { return mediaType == kMediaTypeVideo; }
     bool hasTorch() const { return hasTorch_; }
@@ -51,7 +51,7 @@ class CaptureDevice {
     // Every later lock fails with the error, until cleared with none.
     void setLockErrorForTesting(std::optional<Error> error) { lockError_ = std::move(error); }
 
-    CaptureDevice() = default;
+    VideoCaptureDevice() = default;
 
   private:
     bool hasTorch_ = true;
@@ -64,19 +64,19 @@ class CaptureDeviceInput {
   public:
     // An input for the device; none with `error` filled when the device cannot be
     // opened (no device, or a failure set by a test).
-    static std::shared_ptr<CaptureDeviceInput> create(const std::shared_ptr<CaptureDevice>& device,
-                                                      Error* error);
+    static std::shared_ptr<CaptureDeviceInput> create(
+        const std::shared_ptr<VideoCaptureDevice>& device, Error* error);
 
-    const std::shared_ptr<CaptureDevice>& device() const { return device_; }
+    const std::shared_ptr<VideoCaptureDevice>& device() const { return device_; }
 
     // Every later creation fails with the error, until cleared with none.
     static void setCreationErrorForTesting(std::optional<Error> error);
 
-    explicit CaptureDeviceInput(std::shared_ptr<CaptureDevice> device)
+    explicit CaptureDeviceInput(std::shared_ptr<VideoCaptureDevice> device)
         : device_(std::move(device)) {}
 
   private:
-    std::shared_ptr<CaptureDevice> device_;
+    std::shared_ptr<VideoCaptureDevice> device_;
 };
 
 }  // namespace platform
