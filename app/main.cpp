@@ -8,6 +8,7 @@
 #include "libmerovane/application/MVLibraryApplication.h"
 #include "libmerovane/application/MVPersistentEntities.h"
 #include "libmerovane/bridge/MVWebViewController.h"
+#include "libmerovane/containers/MVViewControllerHierarchy.h"
 #include "libmerovane/core/MVLog.h"
 #include "libmerovane/handlers/MVCommandHandlerClasses.h"
 #include "libmerovane/overlays/MVActionSheet.h"
@@ -47,6 +48,7 @@ int main(int argc, char** argv) {
     MVSharingController::install();
     MVLocationManager::install();
     MVWebViewController::installFactory();
+    MVViewControllerHierarchy::install();
 
     auto& library = MVLibraryApplication::sharedLibrary();
     if (auto key = platform::Bundle::main().objectForInfoDictionaryKey("MVApiKey");
