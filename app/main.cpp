@@ -14,6 +14,7 @@
 #include "libmerovane/overlays/MVActionSheet.h"
 #include "libmerovane/overlays/MVAlertView.h"
 #include "libmerovane/overlays/MVLocationManager.h"
+#include "libmerovane/overlays/MVScannerViewController.h"
 #include "libmerovane/overlays/MVSharingController.h"
 #include "platform/crash/CrashReporter.h"
 #include "platform/foundation/Bundle.h"
@@ -47,6 +48,7 @@ int main(int argc, char** argv) {
     MVActionSheet::install();
     MVSharingController::install();
     MVLocationManager::install();
+    MVScannerViewController::install();
     MVWebViewController::installFactory();
     MVViewControllerHierarchy::install();
 

@@ -9,6 +9,7 @@
 #include "libmerovane/bridge/MVStatusBarStyle.h"
 #include "libmerovane/bridge/MVWebView.h"
 #include "libmerovane/bridge/MVWebViewCache.h"
+#include "libmerovane/containers/MVViewControllerHierarchy.h"
 #include "libmerovane/core/ErrorDescription.h"
 #include "libmerovane/core/MVLog.h"
 #include "libmerovane/core/MVSplashScreenInterface.h"
@@ -89,7 +90,14 @@ std::shared_ptr<MVScannerViewController> MVScannerViewController::self() {
 }
 
 void MVScannerViewController::loadView() {
-    setView(platform::View::create(platform::Screen::main().bounds()));
+    MVContainerViewController::loadView();
+    view()->setAutoresizesSubviews(true);
+    contentContainerView()->setAutoresizesSubviews(true);
+}
+
+void MVScannerViewController::install() {
+    MVViewControllerHierarchy::installContainerClass(
+        "MVScannerViewController", [] { return MVScannerViewController::create(); });
 }
 
 void MVScannerViewController::setUp() {
@@ -113,11 +121,8 @@ void MVScannerViewController::setUp() {
                                        platform::Application::shared().statusBarOrientation());
                            }));
     scanForbiddenDueToViewHasRotated_ = false;
-    view()->setAutoresizesSubviews(true);
-    contentContainerView_ = platform::View::create(view()->frame());
-    contentContainerView_->setAutoresizingMask(kFlexibleSize);
-    contentContainerView_->setAutoresizesSubviews(true);
-    view()->addSubview(contentContainerView_);
+    // Parked already, so that a scanner without content opens too.
+    makeScannerContainer();
     buildBarCodeTypes();
 }
 
@@ -155,26 +160,28 @@ const std::string* MVScannerViewController::formatForType(const std::string& typ
 }
 
 void MVScannerViewController::setContentViewController(
-    const std::shared_ptr<platform::ViewController>& content) {
-    if (contentViewController_ && contentViewController_->isViewLoaded())
-        contentViewController_->view()->removeFromSuperview();
-    contentViewController_ = content;
-    if (content) contentContainerView_->addSubview(content->view());
-    contentContainerView_->setFrame(view()->bounds());
+    std::shared_ptr<platform::ViewController> content) {
+    MVContainerViewController::setContentViewController(std::move(content));
+    contentContainerView()->setFrame(view()->bounds());
+    makeScannerContainer();
+}
+
+void MVScannerViewController::makeScannerContainer() {
+    if (scannerContainerView_) scannerContainerView_->removeFromSuperview();
     const double w = containerWidth(), h = containerHeight();
     scannerContainerView_ = platform::View::create({0, h, w, h});
     scannerContainerView_->setBackgroundColor(platform::Color::white());
     scannerContainerView_->setAutoresizingMask(kFlexibleSize);
     scannerContainerView_->setAutoresizesSubviews(true);
-    contentContainerView_->addSubview(scannerContainerView_);
+    contentContainerView()->addSubview(scannerContainerView_);
 }
 
-double MVScannerViewController::containerWidth() const {
-    return contentContainerView_->frame().size.width;
+double MVScannerViewController::containerWidth() {
+    return contentContainerView()->frame().size.width;
 }
 
-double MVScannerViewController::containerHeight() const {
-    return contentContainerView_->frame().size.height;
+double MVScannerViewController::containerHeight() {
+    return contentContainerView()->frame().size.height;
 }
 
 std::shared_ptr<platform::CaptureMetadataOutput> MVScannerViewController::makeBarcodeOutput() {
@@ -513,18 +520,8 @@ void MVScannerViewController::didRotateFromInterfaceOrientation(platform::Interf
     initCamera();
 }
 
-platform::StatusBarStyle MVScannerViewController::preferredStatusBarStyle() const {
-    if (isOpen_ && preferredMVStatusBarStyle_)
-        return preferredMVStatusBarStyle_->preferredStatusbarStyle();
-    if (contentViewController_) return contentViewController_->preferredStatusBarStyle();
-    return MVStatusBarStyle::statusBarStyleAppDefault()->preferredStatusbarStyle();
-}
-
-bool MVScannerViewController::prefersStatusBarHidden() const {
-    if (isOpen_ && preferredMVStatusBarStyle_)
-        return preferredMVStatusBarStyle_->prefersStatusBarHidden();
-    if (contentViewController_) return contentViewController_->prefersStatusBarHidden();
-    return MVStatusBarStyle::statusBarStyleAppDefault()->prefersStatusBarHidden();
+std::shared_ptr<MVStatusBarStyle> MVScannerViewController::overlayStatusBarStyle() const {
+    return isOpen_ ? preferredMVStatusBarStyle_ : nullptr;
 }
 
 void MVScannerViewController::webViewDemandsCloseByCombat(MVWebView&) {

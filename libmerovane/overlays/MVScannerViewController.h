@@ -22,12 +22,12 @@
 #include <vector>
 
 #include "libmerovane/bridge/MVWebViewDelegate.h"
+#include "libmerovane/containers/MVContainerViewController.h"
 #include "libmerovane/core/MVScannerViewControllerInterface.h"
 #include "platform/device/CaptureSession.h"
 #include "platform/foundation/Date.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/ui/InterfaceTypes.h"
-#include "platform/ui/ViewController.h"
 
 namespace platform {
 class CaptureVideoPreviewLayer;
@@ -64,7 +64,7 @@ inline constexpr const char* kCaptureRequest =
 inline constexpr const char* kMakeContextError = "makeContext error on malloc";
 }  // namespace MVScannerTexts
 
-class MVScannerViewController : public platform::ViewController,
+class MVScannerViewController : public MVContainerViewController,
                                 public MVScannerViewControllerInterface,
                                 public MVWebViewDelegate,
                                 public platform::CaptureMetadataOutputObjectsDelegate {
@@ -76,14 +76,13 @@ class MVScannerViewController : public platform::ViewController,
         const std::string& identifier, const std::shared_ptr<platform::ViewController>& content);
     ~MVScannerViewController() override;
 
-    // The chain: the next container, shown below the parked scanner container.
-    const std::shared_ptr<platform::ViewController>& contentViewController() const {
-        return contentViewController_;
-    }
-    void setContentViewController(const std::shared_ptr<platform::ViewController>& content);
-    const std::shared_ptr<platform::View>& contentContainerView() const {
-        return contentContainerView_;
-    }
+    // Installs the scanner as the chain's third container and the one the scanner
+    // commands reach.
+    static void install();
+
+    // The chain: the next container's view goes into the content container view, the
+    // parked scanner container on top of it.
+    void setContentViewController(std::shared_ptr<platform::ViewController> content) override;
     const std::shared_ptr<platform::View>& scannerContainerView() const {
         return scannerContainerView_;
     }
@@ -112,10 +111,6 @@ class MVScannerViewController : public platform::ViewController,
     // The platform's rotation report: the interface now stands in the application's
     // status-bar orientation. Observed from the application's orientation changes.
     void didRotateFromInterfaceOrientation(platform::InterfaceOrientation from);
-
-    // Status-bar questions of the chain.
-    platform::StatusBarStyle preferredStatusBarStyle() const override;
-    bool prefersStatusBarHidden() const override;
 
     // MVWebViewDelegate: the overlay page.
     void webViewDemandsCloseByCombat(MVWebView& webView) override;
@@ -153,6 +148,8 @@ class MVScannerViewController : public platform::ViewController,
   protected:
     MVScannerViewController();
     void loadView() override;
+    // The overlay page's style while the scanner is open.
+    std::shared_ptr<MVStatusBarStyle> overlayStatusBarStyle() const override;
 
   private:
     using Outputs = std::vector<std::shared_ptr<platform::CaptureOutput>>;
@@ -162,6 +159,7 @@ class MVScannerViewController : public platform::ViewController,
     std::shared_ptr<MVScannerViewController> self();
     void setUp();
     void buildBarCodeTypes();
+    void makeScannerContainer();
     std::shared_ptr<platform::CaptureMetadataOutput> makeBarcodeOutput();
     static std::shared_ptr<platform::CaptureStillImageOutput> makeStillImageOutput();
     std::vector<std::string> barCodeTypeKeys() const;
@@ -175,8 +173,8 @@ class MVScannerViewController : public platform::ViewController,
     void updateCameraOrientation();
     void switchTorchOff();
     void sendToOverlay(const MVEvent& event);
-    double containerWidth() const;
-    double containerHeight() const;
+    double containerWidth();
+    double containerHeight();
 
     // Still images.
     void answerCaptureEmpty(const std::string& requestID);
@@ -203,8 +201,6 @@ class MVScannerViewController : public platform::ViewController,
     };
     std::optional<LastSend> lastSend_;
     std::vector<std::pair<std::string, std::string>> barCodeTypes_;
-    std::shared_ptr<platform::ViewController> contentViewController_;
-    std::shared_ptr<platform::View> contentContainerView_;
     std::optional<Outputs> modesToSet_;
     std::shared_ptr<platform::CaptureMetadataOutput> outputMetaData_;
     std::shared_ptr<platform::CaptureStillImageOutput> outputStillImage_;
