@@ -144,6 +144,9 @@ class MVScannerViewController : public MVContainerViewController,
     const std::shared_ptr<platform::CaptureVideoPreviewLayer>& previewLayer() const {
         return prevLayer_;
     }
+    const std::shared_ptr<platform::CaptureStillImageOutput>& stillImageOutput() const {
+        return outputStillImage_;
+    }
 
   protected:
     MVScannerViewController();
