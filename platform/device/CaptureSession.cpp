@@ -67,7 +67,7 @@ std::vector<MetadataObject> readBarcodes(const Image& frame,
 
 struct FrameState {
     std::mutex mutex;
-    std::optional<Image> current;                        // guarded by mutex
+    std::shared_ptr<const Image> current;                // guarded by mutex
     std::vector<std::weak_ptr<CaptureSession>> running;  // main thread
 };
 
@@ -267,20 +267,22 @@ void CaptureSession::receiveFrame(const Image& frame, const std::vector<Metadata
 
 void CameraFrameSource::showFrame(Image frame, std::vector<MetadataObject> extra) {
     auto& state = frameState();
+    auto shown = std::make_shared<const Image>(std::move(frame));
     {
         std::lock_guard lock(state.mutex);
-        state.current = frame;
+        state.current = shown;
     }
     std::vector<std::shared_ptr<CaptureSession>> sessions;
     for (const auto& weak : state.running)
         if (auto session = weak.lock()) sessions.push_back(std::move(session));
-    for (const auto& session : sessions) session->receiveFrame(frame, extra);
+    for (const auto& session : sessions) session->receiveFrame(*shown, extra);
 }
 
 std::optional<Image> CameraFrameSource::currentFrame() {
     auto& state = frameState();
     std::lock_guard lock(state.mutex);
-    return state.current;
+    if (!state.current) return std::nullopt;
+    return *state.current;
 }
 
 }  // namespace platform
