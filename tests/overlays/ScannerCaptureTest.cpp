@@ -5,7 +5,9 @@
 #include <cmath>
 #include <limits>
 
+#include "libmerovane/bridge/MVCommandHandler.h"
 #include "libmerovane/core/MVErrorLogger.h"
+#include "libmerovane/handlers/MVCommandHandlerClasses.h"
 #include "libmerovane/overlays/MVScannerCapture.h"
 #include "platform/foundation/Base64.h"
 #include "platform/ui/Application.h"
@@ -253,6 +255,36 @@ TEST_F(ScannerCaptureTest, ACaptureForAPageThatWasReplacedIsDropped) {
     std::vector<std::string> ids = {answers()[0]["requestId"], answers()[1]["requestId"]};
     std::sort(ids.begin(), ids.end());
     EXPECT_EQ(ids, (std::vector<std::string>{"a", "b"}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ScannerCaptureTest, ThePagesCommandsReachTheDefaultScanner) {
+    registerCommandHandlerClasses();
+    auto opener = MVWebView::create();
+    MVCommandHandler::performCommandsFromCommandCollection(
+        {{"ver", "1.1"},
+         {"cmds",
+          {{{"c", "openScanner"},
+            {"p", {{"src", kPage}, {"modes", {{"imageCapturing", "on"}}}}}}}}},
+        opener);
+    renderPage();
+    platform::advanceBy(0.6);
+    ASSERT_TRUE(scanner->isOpen());
+    EXPECT_TRUE(scanner->isImageCapturingEnabled());
+    EXPECT_FALSE(scanner->isBarcodeRecognitionEnabled());
+    MVCommandHandler::performCommandsFromCommandCollection(
+        {{"ver", "1.1"},
+         {"cmds",
+          {{{"c", "scannerCaptureImage"},
+            {"p", {{"width", 300}, {"height", 400}, {"requestId", "cmd"}}}}}}},
+        scanner->contentWebView());
+    platform::runUntilIdle();
+    ASSERT_EQ(answers().size(), 1u);
+    EXPECT_EQ(answers()[0]["requestId"], "cmd");
+    EXPECT_EQ(answers()[0]["format"], "png");
 }
 
 }  // namespace
