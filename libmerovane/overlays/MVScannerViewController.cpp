@@ -368,6 +368,8 @@ void MVScannerViewController::setScannerModesWithBarcodeRecognitionEnabled(
 void MVScannerViewController::setScannerModesWithBarcodeRecognitionEnabled(
     bool barcodeRecognitionEnabled, bool imageCapturing, bool reInitCamera) {
     if (session_ && !session_->outputs().empty() && !reInitCamera) {
+        // The newest wish: outputs still waiting from a failed camera set-up are dropped.
+        modesToSet_.reset();
         if (!barcodeRecognitionEnabled && outputMetaData_) {
             session_->removeOutput(outputMetaData_);
             outputMetaData_.reset();

@@ -235,3 +235,20 @@ TEST_F(ScannerScanTest, TheTorchFollowsTheCommandAndGoesOffAtClosing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ScannerScanTest, ModesChangedAfterAFailedRotationHoldAtTheNextOne) {
+    openScanner();
+    platform::CaptureDeviceInput::setCreationErrorForTesting(platform::Error("test", 1));
+    platform::Application::shared().setStatusBarOrientation(
+        platform::InterfaceOrientation::LandscapeLeft);
+    scanner->setScannerModesWithBarcodeRecognitionEnabled(false, true);
+    platform::CaptureDeviceInput::setCreationErrorForTesting(std::nullopt);
+    platform::Application::shared().setStatusBarOrientation(
+        platform::InterfaceOrientation::Portrait);
+    EXPECT_FALSE(scanner->isBarcodeRecognitionEnabled());
+    EXPECT_TRUE(scanner->isImageCapturingEnabled());
+}
+
+}  // namespace
