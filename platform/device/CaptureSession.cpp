@@ -9,6 +9,7 @@
 
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/SharedInstances.h"
 
@@ -60,8 +61,16 @@ std::vector<MetadataObject> readBarcodes(const Image& frame,
     ZXing::ImageView view(frame.rgba().data(), frame.width(), frame.height(),
                           ZXing::ImageFormat::RGBX);
     std::vector<MetadataObject> objects;
-    for (const auto& result : ZXing::ReadBarcodes(view, ZXing::DecodeHints().setFormats(formats)))
-        if (auto object = objectFor(result)) objects.push_back(std::move(*object));
+    // The reader throws on some pictures (an index past its data); such a frame shows
+    // nothing.
+    try {
+        for (const auto& result :
+             ZXing::ReadBarcodes(view, ZXing::DecodeHints().setFormats(formats)))
+            if (auto object = objectFor(result)) objects.push_back(std::move(*object));
+    } catch (const std::exception& e) {
+        PLATFORM_LOG_WARN("Camera frame could not be read: {}", e.what());
+        return {};
+    }
     return objects;
 }
 

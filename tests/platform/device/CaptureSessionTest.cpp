@@ -283,3 +283,18 @@ TEST_F(CaptureSessionTest, PreviewLayerKeepsFrameGravityAndOrientation) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CaptureSessionTest, AFrameTheReaderFailsOnReadsAsNothing) {
+    // A 37 x 4 picture on which the reader's Aztec detector throws.
+    const uint8_t pattern[] = {0x3b, 0x4c, 0xa6, 0x4a, 0x2a};
+    std::vector<uint8_t> rgba(37 * 4 * 4);
+    for (size_t i = 0; i < rgba.size(); ++i) rgba[i] = pattern[i % 5];
+    startReading({kMetadataObjectTypeAztecCode});
+    const std::vector<MetadataObject> extra = {{kMetadataObjectTypeQRCode, "still told"}};
+    EXPECT_EQ(show(Image::fromRGBA(37, 4, std::move(rgba)), extra), extra);
+    EXPECT_TRUE(logged("Camera frame could not be read:"));
+}
+
+}  // namespace
