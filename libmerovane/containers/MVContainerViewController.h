@@ -11,7 +11,8 @@
 //   };
 //   menuBar->setContentViewController(tabs);   // tabs' view now fills the container
 //
-// Whoever changes an answer calls setNeedsStatusBarAppearanceUpdate(Application::shared()).
+// Whoever changes an answer calls ::setNeedsStatusBarAppearanceUpdate(Application::shared())
+// (core/UIApplicationExtensions.h).
 // Main thread only.
 
 #include <memory>

@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "platform/foundation/Exception.h"
@@ -77,7 +78,7 @@ class MVTabTransition : public std::enable_shared_from_this<MVTabTransition> {
     using TypeFunction = std::optional<std::string> (*)();
 
     // One kind in the registration list: its class name, its type name function (its own
-    // or the one it inherits from `Parent`) and its factory.
+    // or the one it inherits from `Parent`, its direct base) and its factory.
     struct Registration {
         std::string className;
         TypeFunction transitionType = nullptr;
@@ -86,6 +87,8 @@ class MVTabTransition : public std::enable_shared_from_this<MVTabTransition> {
     };
     template <class Kind, class Parent = MVTabTransition>
     static Registration registration(std::string className) {
+        static_assert(std::is_base_of_v<Parent, Kind> &&
+                      std::is_base_of_v<MVTabTransition, Parent>);
         return {std::move(className), &Kind::transitionType,
                 &Kind::transitionType != &Parent::transitionType,
                 [] { return std::shared_ptr<MVTabTransition>(Kind::create()); }};

@@ -81,23 +81,25 @@ TEST_F(MVStatusBarStyleTest, SettingTheDefaultChangesTheSharedObjectAndAsksOnce)
 
 TEST_F(MVStatusBarStyleTest, OtherThreadsReadTheDefaultWhileItChanges) {
     std::atomic<bool> done = false;
+    std::atomic<int> reads = 0;
     std::set<std::string> seen;
     std::thread reader([&] {
         // the shared styles may be made first here
         const auto none = MVStatusBarStyle::statusBarStyleNone();
         const auto appDefault = MVStatusBarStyle::statusBarStyleAppDefault();
-        bool last = false;
-        while (!last) {
-            last = done.load();
+        while (!done.load()) {
             seen.insert(appDefault->string());
             appDefault->prefersStatusBarHidden();
+            ++reads;
         }
         EXPECT_EQ(none, MVStatusBarStyle::statusBarStyleNone());
     });
     const auto none = MVStatusBarStyle::statusBarStyleNone();
-    for (int i = 0; i < 2000; ++i)
+    // Writes go on until the reader has read many times meanwhile.
+    for (int i = 0; i < 2000 || reads.load() < 1000; ++i)
         MVStatusBarStyle::setStatusBarStyleAsAppDefault(
             MVStatusBarStyle(i % 2 ? "dark" : "a light style of some length"));
+    MVStatusBarStyle::setStatusBarStyleAsAppDefault(MVStatusBarStyle("dark"));
     done = true;
     reader.join();
     EXPECT_EQ(none, MVStatusBarStyle::statusBarStyleNone());
