@@ -16,6 +16,7 @@
 #include "libmerovane/overlays/MVAlertView.h"
 #include "libmerovane/overlays/MVLocationManager.h"
 #include "libmerovane/overlays/MVNotificationController.h"
+#include "libmerovane/overlays/MVScannerViewController.h"
 #include "libmerovane/overlays/MVSharingController.h"
 #include "libmerovane/overlays/MVSplashScreenController.h"
 #include "platform/crash/CrashReporter.h"
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
     MVActivityIndicationOverlayView::install();
     MVSharingController::install();
     MVLocationManager::install();
+    MVScannerViewController::install();
     MVWebViewController::installFactory();
     MVViewControllerHierarchy::install();
     MVSplashScreenController::install();
