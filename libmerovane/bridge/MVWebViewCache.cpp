@@ -89,10 +89,13 @@ void MVWebViewCache::observe() {
 
 std::shared_ptr<MVWebView> MVWebViewCache::cachedWebViewForUrl(const std::string& url) {
     std::shared_ptr<MVWebView> created;
+    std::vector<std::shared_ptr<MVWebView>> dropped;  // released after the lock
     {
         std::lock_guard lock(mutex_);
+        lastAsked_[url] = ++asks_;
         auto found = webviewCache_.find(url);
         if (found != webviewCache_.end()) return found->second;
+        if (webviewCache_.size() >= kMaximumUrls) dropLeastRecentlyAskedLocked(dropped);
         created = newPoolWebView();
         webviewCache_[url] = created;
     }
@@ -102,11 +105,36 @@ std::shared_ptr<MVWebView> MVWebViewCache::cachedWebViewForUrl(const std::string
     return created;
 }
 
+void MVWebViewCache::dropLeastRecentlyAskedLocked(
+    std::vector<std::shared_ptr<MVWebView>>& dropped) {
+    auto oldest = webviewCache_.end();
+    uint64_t oldestAsk = UINT64_MAX;
+    for (auto it = webviewCache_.begin(); it != webviewCache_.end(); ++it) {
+        auto asked = lastAsked_.find(it->first);
+        const uint64_t ask = asked == lastAsked_.end() ? 0 : asked->second;
+        if (ask < oldestAsk) oldest = it, oldestAsk = ask;
+    }
+    if (oldest == webviewCache_.end()) return;
+    MVLogWarn("MVWebViewCache holds {} URLs and drops MVWebView{} [{}]", kMaximumUrls,
+              oldest->second->debugName(), oldest->first);
+    dropped.push_back(std::move(oldest->second));
+    if (auto renewing = renewingViews_.find(oldest->first); renewing != renewingViews_.end()) {
+        dropped.push_back(std::move(renewing->second));
+        renewingViews_.erase(renewing);
+    }
+    lastAsked_.erase(oldest->first);
+    webviewCache_.erase(oldest);
+}
+
 void MVWebViewCache::renewWebViewForUrl(const std::string& url) {
     std::shared_ptr<MVWebView> created;
     {
         std::lock_guard lock(mutex_);
         if (renewingViews_.count(url)) return;
+        if (renewingViews_.size() >= kMaximumUrls) {
+            MVLogWarn("MVWebViewCache renews {} URLs and does not renew [{}]", kMaximumUrls, url);
+            return;
+        }
         created = newPoolWebView();
         renewingViews_[url] = created;
     }
@@ -119,6 +147,7 @@ void MVWebViewCache::removeWebView(const MVWebView& webView) {
     auto found = lastEntryOf(webviewCache_, webView);
     if (found == webviewCache_.end()) return;
     MVLogInfo("MVWebViewCache removes MVWebView{} [{}]", webView.debugName(), found->first);
+    lastAsked_.erase(found->first);
     webviewCache_.erase(found);
 }
 
@@ -140,9 +169,17 @@ void MVWebViewCache::notificationReceived(const platform::Notification& notifica
 
 void MVWebViewCache::webViewDidFinishRendering(const MVWebView& webView) {
     std::shared_ptr<MVWebView> replaced;  // released after the lock
+    std::vector<std::shared_ptr<MVWebView>> dropped;
     std::lock_guard lock(mutex_);
     auto found = lastEntryOf(renewingViews_, webView);
     if (found == renewingViews_.end()) return;
+    // A URL no longer pooled comes back, within the pool's bound.
+    if (!webviewCache_.count(found->first) && webviewCache_.size() >= kMaximumUrls) {
+        const std::string url = found->first;
+        dropLeastRecentlyAskedLocked(dropped);
+        found = renewingViews_.find(url);
+        if (found == renewingViews_.end()) return;
+    }
     auto& pooled = webviewCache_[found->first];
     replaced = std::exchange(pooled, found->second);
     renewingViews_.erase(found);
@@ -179,6 +216,7 @@ void MVWebViewCache::empty() {
     std::lock_guard lock(mutex_);
     pooled.swap(webviewCache_);
     renewing.swap(renewingViews_);
+    lastAsked_.clear();
 }
 
 std::vector<std::string> MVWebViewCache::pooledUrls() const {

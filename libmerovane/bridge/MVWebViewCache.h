@@ -9,8 +9,9 @@
 //   pool.renewWebViewForUrl("mvapi:template");                  // a fresh copy for next time
 //
 // Pooled web views have no delegate. The pool empties on two memory warnings at most
-// 10 s apart and on the boot command. Thread-safe: one lock, taken once per operation;
-// the web views themselves are used on the main thread.
+// 10 s apart and on the boot command. Pages choose the URLs, so the pool holds at most
+// kMaximumUrls of them: a new one drops the URL asked for least recently. Thread-safe: one lock,
+// taken once per operation; the web views themselves are used on the main thread.
 
 #include <cstdint>
 #include <map>
@@ -26,6 +27,8 @@ class MVWebView;
 
 class MVWebViewCache : public std::enable_shared_from_this<MVWebViewCache> {
   public:
+    static constexpr size_t kMaximumUrls = 32;
+
     static MVWebViewCache& sharedCache();
     ~MVWebViewCache();
 
@@ -50,10 +53,14 @@ class MVWebViewCache : public std::enable_shared_from_this<MVWebViewCache> {
     void webViewDidFinishRendering(const MVWebView& webView);
     void webViewDidCancelRendering(const MVWebView& webView);
     void empty();
+    // Makes room for one more URL; the dropped web views go to `dropped`. Under the lock.
+    void dropLeastRecentlyAskedLocked(std::vector<std::shared_ptr<MVWebView>>& dropped);
 
     mutable std::mutex mutex_;
     std::map<std::string, std::shared_ptr<MVWebView>> webviewCache_;   // guarded by mutex_
     std::map<std::string, std::shared_ptr<MVWebView>> renewingViews_;  // guarded by mutex_
     std::optional<int64_t> receivedLastMemoryWarning_;                 // guarded by mutex_
+    std::map<std::string, uint64_t> lastAsked_;                        // guarded by mutex_
+    uint64_t asks_ = 0;                                                // guarded by mutex_
     std::vector<platform::ObserverRegistration> observers_;
 };

@@ -2,6 +2,7 @@
 // "mvtest" scheme, every web view answering like a finished page.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "libmerovane/bridge/MVWebView.h"
@@ -146,6 +147,23 @@ TEST_F(MVWebViewCacheTest, ALoadEndWithoutAnActionIsLogged) {
     pool().notificationReceived(
         platform::Notification{MVWebViewDidFinishLoadingNotification, nullptr, 42, {}});
     EXPECT_TRUE(pool().pooledUrls().empty());
+}
+
+// Pages choose the URLs to preload: the pool keeps the ones asked for most recently.
+TEST_F(MVWebViewCacheTest, APageOfManyUrlsFillsThePoolOnlyToItsBound) {
+    const auto url = [](size_t n) { return "mvtest://pages/n" + std::to_string(n); };
+    auto first = pool().cachedWebViewForUrl(url(0));
+    for (size_t n = 1; n < MVWebViewCache::kMaximumUrls; ++n) pool().cachedWebViewForUrl(url(n));
+    EXPECT_EQ(pool().cachedWebViewForUrl(url(0)), first);  // asked again: now the newest
+    pool().cachedWebViewForUrl(url(100));
+    EXPECT_TRUE(logged("MVWebViewCache holds 32 URLs and drops MVWebView<"));
+    auto pooled = pool().pooledUrls();
+    EXPECT_EQ(pooled.size(), MVWebViewCache::kMaximumUrls);
+    EXPECT_EQ(std::count(pooled.begin(), pooled.end(), url(1)), 0);
+    EXPECT_EQ(pool().cachedWebViewForUrl(url(0)), first);
+    for (size_t n = 200; n < 300; ++n) pool().cachedWebViewForUrl(url(n));
+    EXPECT_EQ(pool().pooledUrls().size(), MVWebViewCache::kMaximumUrls);
+    ASSERT_TRUE(settled());
 }
 
 }  // namespace
