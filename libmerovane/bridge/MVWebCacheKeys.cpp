@@ -1,7 +1,34 @@
 #include "libmerovane/bridge/MVWebCacheKeys.h"
 
+#include <any>
+
+#include "platform/foundation/RunLoop.h"
+
 std::string MVWebCacheKeyWithScheme(std::string_view key, std::string_view scheme) {
     std::string prefix = std::string(scheme) + ":";
     if (key.find(prefix) != std::string_view::npos) return std::string(key);
     return prefix + std::string(key);
+}
+
+bool MVWebCacheKeyIsApiPageOfUrl(std::string_view key, std::string_view url) {
+    const auto keyColon = key.find(':');
+    const auto urlColon = url.find(':');
+    if (keyColon == std::string_view::npos || urlColon == std::string_view::npos) return false;
+    return key.substr(0, keyColon) == MVWebCacheSchemeApiPage &&
+           url.substr(0, urlColon) == MVApiScheme &&
+           key.substr(keyColon + 1) == url.substr(urlColon + 1);
+}
+
+platform::ObserverRegistration MVObserveWebCacheUpdates(
+    std::function<void(const std::string& key)> onMain) {
+    auto& center = platform::NotificationCenter::defaultCenter();
+    return platform::ObserverRegistration(
+        center, center.addObserver(MVWebCacheDidUpdateKeyNotification, nullptr,
+                                   [onMain = std::move(onMain)](const platform::Notification& n) {
+                                       const auto* key = std::any_cast<std::string>(&n.object);
+                                       if (!key) return;
+                                       // Posted on the thread that stored the data.
+                                       platform::RunLoop::main().post(
+                                           [onMain, key = *key] { onMain(key); });
+                                   }));
 }

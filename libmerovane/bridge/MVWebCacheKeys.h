@@ -6,19 +6,33 @@
 //
 // No state; thread-safe.
 
+#include <functional>
 #include <string>
 #include <string_view>
+
+#include "platform/foundation/NotificationCenter.h"
 
 // Pages delivered by the server.
 inline constexpr const char* MVWebCacheSchemeApiPage = "mv-api-page";
 // Data delivered by the server.
 inline constexpr const char* MVWebCacheSchemeApiData = "mv-api-data";
+// The URL scheme of pages the server delivers ("mvapi:home").
+inline constexpr const char* MVApiScheme = "mvapi";
 
 // Posted by the web cache on the setting thread after it stored data; the
 // notification's object is the key (a std::string).
 inline constexpr const char* MVWebCacheDidUpdateKeyNotification =
     "MVWebCacheDidUpdateKeyNotification";
 
+// Hands the key of every MVWebCacheDidUpdateKeyNotification to `onMain` at a later turn
+// of the main run loop, while the registration lives.
+platform::ObserverRegistration MVObserveWebCacheUpdates(
+    std::function<void(const std::string& key)> onMain);
+
 // The scheme, ":" and the key, unless the key already holds the scheme followed by ":"
 // somewhere, in which case the key unchanged.
 std::string MVWebCacheKeyWithScheme(std::string_view key, std::string_view scheme);
+
+// True when `key` is the "mv-api-page" key of the "mvapi" page `url`: both split at their
+// first ":" into these schemes and equal rests. A text without ":" matches nothing.
+bool MVWebCacheKeyIsApiPageOfUrl(std::string_view key, std::string_view url);

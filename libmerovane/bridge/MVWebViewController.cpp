@@ -81,17 +81,9 @@ void MVWebViewController::setUp() {
 
     auto& center = platform::NotificationCenter::defaultCenter();
     auto weak = weakSelf();
-    observers_.emplace_back(
-        center, center.addObserver(MVWebCacheDidUpdateKeyNotification, nullptr,
-                                   [weak](const platform::Notification& n) {
-                                       const auto* key = std::any_cast<std::string>(&n.object);
-                                       if (!key) return;
-                                       // Posted on the thread that stored the data.
-                                       platform::RunLoop::main().post([weak, key = *key] {
-                                           if (auto controller = weak.lock())
-                                               controller->webCacheDidUpdateSourceWithKey(key);
-                                       });
-                                   }));
+    observers_.push_back(MVObserveWebCacheUpdates([weak](const std::string& key) {
+        if (auto controller = weak.lock()) controller->webCacheDidUpdateSourceWithKey(key);
+    }));
     for (const char* name :
          {MVWebViewDidFailLoadingNotification, MVWebViewDidCancelLoadingNotification})
         observers_.emplace_back(
@@ -463,12 +455,8 @@ void MVWebViewController::reloadLastPageAfterDelay(double seconds) {
 void MVWebViewController::webCacheDidUpdateSourceWithKey(const std::string& key) {
     if (isLoading_) return;
     const auto current = webViewFinal_->currentUrl();
-    if (!current) return;
-    const auto keyParts = splitScheme(key);
-    const auto urlParts = splitScheme(*current);
-    if (!keyParts || !urlParts) return;
-    if (keyParts->first != MVWebCacheSchemeApiPage || urlParts->first != kApiScheme) return;
-    if (webViewFinal_->isLoading() || keyParts->second != urlParts->second) return;
+    if (!current || !MVWebCacheKeyIsApiPageOfUrl(key, *current)) return;
+    if (webViewFinal_->isLoading()) return;
     reloadWithSilentMode(true);
 }
 

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "libmerovane/bridge/MVStatusBarStyle.h"
+#include "libmerovane/containers/MVMenuBarController.h"
 #include "libmerovane/core/MVLog.h"
 #include "platform/foundation/SharedInstances.h"
 #include "platform/ui/View.h"
@@ -60,6 +61,7 @@ std::map<std::string, Factory>& factories() {
             created->clear();
             for (const auto& containerClass : kContainerClasses)
                 (*created)[containerClass.name] = placeholder(containerClass);
+            (*created)["MVMenuBarController"] = [] { return MVMenuBarController::create(); };
         };
         fill();
         platform::registerSharedInstanceReset("MVViewControllerHierarchy", fill);
