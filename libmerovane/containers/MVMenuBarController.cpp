@@ -277,8 +277,12 @@ void MVMenuBarController::internalShow(const ShowMenuBarAnimationObject& show) {
 
 void MVMenuBarController::moveToOpenPosition(const std::shared_ptr<MVWebView>& bar,
                                              std::optional<double> speedFactor) {
-    // A hide or a new page in the same turn wins over the movement.
-    if (bar != currentMenuBar_ || viewState_ != kShowing) return;
+    // A hide in the same turn wins over the movement; a new page already sits open.
+    if (viewState_ != kShowing) return;
+    if (bar != currentMenuBar_) {
+        openingDidFinish(bar);
+        return;
+    }
     std::weak_ptr<MVMenuBarController> weak = self();
     platform::View::animate(
         durationForSpeedFactor(speedFactor), 0, platform::kAnimationOptionBeginFromCurrentState,
@@ -352,8 +356,14 @@ void MVMenuBarController::hideMenuBarWithAnimation(MVBarAnimation animation,
 
 void MVMenuBarController::hidingDidStop(const std::shared_ptr<MVWebView>& bar,
                                         bool moveToClosedPosition) {
-    // Finished or not, unless a show, a new page or the boot command took over.
-    if (bar != currentMenuBar_ || viewState_ != kHiding) return;
+    // Finished or not, unless a show or the boot command took over.
+    if (viewState_ != kHiding) return;
+    if (bar != currentMenuBar_) {
+        // A new page came in while the bar closed: it sits closed and heard of nothing.
+        viewState_ = kHidden;
+        updateChildViewInsetsAnimated(true);
+        return;
+    }
     if (moveToClosedPosition) setOriginY(*bar, closedOriginY());
     completelyHiddenAnimated(true);
 }

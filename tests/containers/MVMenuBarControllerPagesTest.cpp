@@ -89,6 +89,26 @@ TEST_F(MVMenuBarControllerPagesTest, ANewerPageDuringTheFadeDropsTheFadingBar) {
     EXPECT_EQ(menuBar->view()->subviews().size(), 2u);  // the content container and the bar
 }
 
+// The hide of the old bar still ends the hiding when a new page came in meanwhile.
+TEST_F(MVMenuBarControllerPagesTest, ANewPageWhileHidingEndsHidden) {
+    auto first = shownBar();
+    menuBar->hideMenuBarWithAnimation(MVBarAnimation::Slide, 10.0);
+    auto second = setPage("mvapi:n", {320, 60});
+    EXPECT_EQ(menuBar->currentMenuBar(), second->webView);
+    EXPECT_EQ(menuBar->viewState(), MVMenuBarController::kHiding);
+    platform::advanceBy(3.01);
+    EXPECT_EQ(menuBar->viewState(), MVMenuBarController::kHidden);
+    EXPECT_EQ(second->webView->frame(), Rect(0, kHeight, 320, 60));
+    EXPECT_TRUE(appearances(*second).empty());
+    EXPECT_EQ(appearances(*first), Strings{"viewWillDisappear [true]"});
+    EXPECT_EQ(lastInsets(), inherited());
+
+    menuBar->showMenuBarWithAnimation(MVBarAnimation::Fade, std::nullopt);
+    platform::advanceBy(0.31);
+    EXPECT_EQ(second->webView->frame(), Rect(0, 508, 320, 60));
+    EXPECT_EQ(appearances(*second), (Strings{"viewWillAppear [true]", "viewDidAppear [true]"}));
+}
+
 TEST_F(MVMenuBarControllerPagesTest, AWebCacheUpdateOfTheBarsPageReloadsItWithoutMenuParams) {
     const nlohmann::json params = {{"a", 1}};
     auto page = setPage("mvapi:m", {320, 49}, &params);
