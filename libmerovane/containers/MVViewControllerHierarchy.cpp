@@ -5,6 +5,7 @@
 
 #include "libmerovane/bridge/MVStatusBarStyle.h"
 #include "libmerovane/containers/MVMenuBarController.h"
+#include "libmerovane/containers/MVTabController.h"
 #include "libmerovane/core/MVLog.h"
 #include "platform/foundation/SharedInstances.h"
 #include "platform/ui/View.h"
@@ -62,6 +63,7 @@ std::map<std::string, Factory>& factories() {
             for (const auto& containerClass : kContainerClasses)
                 (*created)[containerClass.name] = placeholder(containerClass);
             (*created)["MVMenuBarController"] = [] { return MVMenuBarController::create(); };
+            (*created)["MVTabController"] = [] { return MVTabController::create(); };
         };
         fill();
         platform::registerSharedInstanceReset("MVViewControllerHierarchy", fill);
