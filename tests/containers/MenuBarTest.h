@@ -6,7 +6,6 @@
 //   menuBar->showMenuBarWithAnimation(MVBarAnimation::Slide, 2.0);
 //   platform::runUntilIdle();                   // the movement starts at the next turn
 
-#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -19,6 +18,7 @@
 #include "platform/ui/Animation.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
+#include "tests/containers/BarTestSupport.h"
 #include "tests/support/ContainerPageDriver.h"
 #include "tests/support/FakeWebCache.h"
 #include "tests/support/PageModelsForAllWebViews.h"
@@ -36,7 +36,7 @@ class MenuBarContent : public platform::ViewController, public MVViewHierarchyDe
     std::vector<std::pair<platform::EdgeInsets, bool>> calls;
 };
 
-class MenuBarTest : public PlatformTest {
+class MenuBarTest : public PlatformTest, protected AppearanceRecord {
   protected:
     static constexpr double kHeight = 568;
     // What the container above hands down: the status bar on top.
@@ -96,18 +96,6 @@ class MenuBarTest : public PlatformTest {
         return page;
     }
 
-    // The appearance events the page received since the last skip, each with its
-    // animated flag.
-    std::vector<std::string> appearances(const ContainerPage& page) const {
-        std::vector<std::string> found;
-        const auto& events = page.events();
-        const auto mark = marks_.find(&page);
-        for (size_t i = mark == marks_.end() ? 0 : mark->second; i < events.size(); ++i)
-            if (events[i].name.rfind("view", 0) == 0)
-                found.push_back(events[i].name + " " + events[i].parameters.dump());
-        return found;
-    }
-    void skipAppearances(const ContainerPage& page) { marks_[&page] = page.events().size(); }
     platform::EdgeInsets lastInsets() const {
         return content->calls.empty() ? platform::EdgeInsets() : content->calls.back().first;
     }
@@ -117,7 +105,4 @@ class MenuBarTest : public PlatformTest {
     std::shared_ptr<MenuBarContent> content;
     std::shared_ptr<MVMenuBarController> menuBar;
     std::shared_ptr<platform::Window> window;
-
-  private:
-    std::map<const ContainerPage*, size_t> marks_;
 };
