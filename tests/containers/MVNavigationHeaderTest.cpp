@@ -165,7 +165,7 @@ TEST_F(MVNavigationHeaderTest, TwoReloadsSwapInOnlyTheSecondCopy) {
     EXPECT_NE(first, second);
     EXPECT_TRUE(first->isGarbage());
     EXPECT_FALSE(first->delegate());
-    EXPECT_FALSE(first->isGarbage() && first->isLoading());
+    EXPECT_FALSE(first->isLoading());  // cleared
 
     auto swapped = renderRefresh();
     EXPECT_EQ(tab->webViewHeader(), second);
