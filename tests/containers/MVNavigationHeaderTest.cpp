@@ -61,8 +61,13 @@ TEST_F(MVNavigationHeaderTest, HideThenShowOnAVisibleTabSendsEachEventOnce) {
     showAtOnce();
     tab->hideNavigationBarWithAnimation(MVBarAnimation::Slide, std::nullopt);
     platform::advanceBy(0.21);
-    tab->showNavigationBarWithAnimation(MVBarAnimation::Slide, std::nullopt);
-    platform::advanceBy(0.21);
+    platform::clearAnimationLog();
+    tab->showNavigationBarWithAnimation(MVBarAnimation::Slide, 2.0);
+    EXPECT_TRUE(oneRunOrNone(std::nullopt));  // the slide starts at the next turn
+    platform::runUntilIdle();
+    EXPECT_TRUE(oneRunOrNone(0.4, "position"));
+    EXPECT_EQ(platform::animationLog()[0].options, platform::kAnimationOptionBeginFromCurrentState);
+    platform::advanceBy(0.41);
     EXPECT_EQ(appearances(*header), (Strings{"viewWillDisappear [true]", "viewDidDisappear [true]",
                                              "viewWillAppear [true]", "viewDidAppear [true]"}));
     EXPECT_EQ(tab->webViewHeader()->frame(), Rect(0, 0, 320, 44));
