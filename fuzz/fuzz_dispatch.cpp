@@ -3,7 +3,9 @@
 // navigation, splash-screen, menu, messaging, location, share and scanner commands
 // reach recording neighbours. Each of those commands but showAlert (whose buttons warn
 // one by one), run alone, makes at most one warning and one report. The command "later"
-// carries its "delay" into the run loop, as page-given times do.
+// carries its "delay" into the run loop, as page-given times do. The page commands run
+// once more from a real web view on the headless engine, fresh for each input; no load
+// they start reaches the network.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -23,6 +25,8 @@
 #include "libmerovane/bridge/MVMenuBarControllerInterface.h"
 #include "libmerovane/bridge/MVNavigationControllerInterface.h"
 #include "libmerovane/bridge/MVTabControllerInterface.h"
+#include "libmerovane/bridge/MVWebView.h"
+#include "libmerovane/bridge/MVWebViewCache.h"
 #include "libmerovane/bridge/MVWebViewInterface.h"
 #include "libmerovane/core/MVActionSheetInterface.h"
 #include "libmerovane/core/MVAlertViewInterface.h"
@@ -44,14 +48,18 @@
 #include "platform/foundation/Log.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/TestDriver.h"
+#include "platform/foundation/URLProtocol.h"
 
 namespace {
 
-// Counts warnings, and drops every line.
+// Counts warnings, and drops every line. The dispatcher's note on a command that passed
+// validation with faults in its elements (tags that are no strings) is not the command's.
 class CountingLogger : public platform::log::Logger {
   public:
     void logMessage(const platform::log::Message& message) override {
-        if (message.flag == platform::log::kWarning) ++warnings;
+        if (message.flag == platform::log::kWarning &&
+            !message.text.starts_with("MVCommand validation <"))
+            ++warnings;
     }
     std::atomic<int> warnings{0};
 };
@@ -276,6 +284,40 @@ const std::set<std::string, std::less<>> kNeighbourCommands = {"showTab",
                                                                "setScannerMode",
                                                                "scannerCaptureImage"};
 
+// The page commands: run alone from the server like the neighbour commands, and from a
+// real web view as well.
+const std::set<std::string, std::less<>> kPageCommands = {"openPage",
+                                                          "openPageExtern",
+                                                          "replacePage",
+                                                          "refreshPage",
+                                                          "closeView",
+                                                          "onload",
+                                                          "setViewProperties",
+                                                          "setTouchInputEnabled",
+                                                          "setScrollingEnabled",
+                                                          "pageSizeDidChange",
+                                                          "preloadView",
+                                                          "setNavigationBarParams",
+                                                          "toggleKeyboard",
+                                                          "setPreferredStatusBarStyle",
+                                                          "setViewTags",
+                                                          "addViewTags",
+                                                          "removeViewTags",
+                                                          "popToTag",
+                                                          "popPagesWithTags",
+                                                          "enablePullToRefresh"};
+
+// Fails every load at once, so that no page-given address reaches the network.
+class RefusingProtocol : public platform::URLProtocol {
+  public:
+    using URLProtocol::URLProtocol;
+    static bool canInitWithRequest(const platform::URLRequest&) { return true; }
+    void startLoading() override {
+        client()->didFailWithError(platform::Error(platform::kURLErrorDomain, -1004));
+    }
+    void stopLoading() override {}
+};
+
 // The neighbours live as long as the process; their trackers hold them weakly.
 struct Neighbours {
     std::shared_ptr<MenuBar> menuBar = MenuBar::create();
@@ -345,6 +387,8 @@ void setUp() {
     // before warnings are counted.
     (void)platform::Bundle::main().bundleIdentifier();
     registerCommandHandlerClasses();
+    platform::URLProtocol::registerClass(
+        std::make_shared<platform::URLProtocolClass<RefusingProtocol>>());
     MVTabControllerInterface::install(std::make_shared<Tabs>());
     MVSplashScreenInterface::install(std::make_shared<Splash>());
     static auto* neighbours = new Neighbours;
@@ -358,8 +402,6 @@ void setUp() {
     MVSharingControllerInterface::setFactory([] { return std::make_shared<Sharing>(); });
     auto& v10 = MVCommandHandler_1_0::commandTable();
     v10.add("any", {MVSpec{}, &touchParameters});
-    v10.add("openPage", {MVSpec{{"src", MVSpec::NSString}, {"+speedFactor", MVSpec::NSNumber}},
-                         &touchParameters, true});
     v10.add("validateNested", {MVSpec{{"+title", MVSpec::NSString},
                                       {"+buttons", MVSpec::arrayOf({{"title", MVSpec::NSString},
                                                                     {"+cmds", MVSpec::NSArray}})},
@@ -378,6 +420,25 @@ void setUp() {
 
 }  // namespace
 
+// The collection's page commands from a web view made for this input; it goes, with
+// the loads it has scheduled, before the run loop turns.
+static void performPageCommands(const nlohmann::json& collection) {
+    const nlohmann::json* commands = platform::json::find(collection, "cmds");
+    if (!commands || !commands->is_array()) return;
+    nlohmann::json pageCommands = nlohmann::json::array();
+    for (const auto& element : *commands) {
+        auto name = platform::json::stringValue(element, "c");
+        if (name && kPageCommands.count(*name)) pageCommands.push_back(element);
+    }
+    if (pageCommands.empty()) return;
+    nlohmann::json pageCollection = nlohmann::json::object();
+    if (const nlohmann::json* version = platform::json::find(collection, "ver"))
+        pageCollection.emplace("ver", *version);
+    pageCollection.emplace("cmds", std::move(pageCommands));
+    auto page = MVWebView::create(platform::Rect(0, 0, 320, 480));
+    MVCommandHandler::performCommandsFromCommandCollection(std::move(pageCollection), page);
+}
+
 static int dispatchOne(const uint8_t* data, size_t size) {
     static bool ready = (setUp(), true);
     (void)ready;
@@ -390,6 +451,9 @@ static int dispatchOne(const uint8_t* data, size_t size) {
     if (auto handler = MVCommandHandler::sharedHandler())
         handler->performCommands(nlohmann::json(parsed.value), webView);
     if (parsed.value.is_array()) (void)MVEvent("fuzz", parsed.value).stringForJavaFunctionCall();
+    performPageCommands(parsed.value);
+    // Preloaded pages stay pooled: drop them, so that nothing grows from input to input.
+    MVWebViewCache::sharedCache().appDidReceiveBootAppCommand();
     platform::runUntilIdle();
     if (!laterTimers().empty()) {
         platform::advanceBy(0.01);
@@ -406,7 +470,7 @@ static int dispatchOne(const uint8_t* data, size_t size) {
     if (commands && commands->is_array() && handler) {
         for (const auto& element : *commands) {
             auto name = platform::json::stringValue(element, "c");
-            if (!name || !kNeighbourCommands.count(*name)) continue;
+            if (!name || !(kNeighbourCommands.count(*name) || kPageCommands.count(*name))) continue;
             platform::log::flush();
             const int warningsBefore = logger->warnings;
             handler->performCommands(nlohmann::json::array({element}), nullptr);

@@ -19,16 +19,15 @@ bool MVWebCacheKeyIsApiPageOfUrl(std::string_view key, std::string_view url) {
            key.substr(keyColon + 1) == url.substr(urlColon + 1);
 }
 
-platform::ObserverRegistration MVObserveWebCacheUpdates(
-    std::function<void(const std::string& key)> onMain) {
+platform::ObserverRegistration MVObserveWebCacheUpdatesOnMainThread(
+    std::function<void(const std::string& key)> handler) {
     auto& center = platform::NotificationCenter::defaultCenter();
     return platform::ObserverRegistration(
         center, center.addObserver(MVWebCacheDidUpdateKeyNotification, nullptr,
-                                   [onMain = std::move(onMain)](const platform::Notification& n) {
+                                   [handler](const platform::Notification& n) {
                                        const auto* key = std::any_cast<std::string>(&n.object);
                                        if (!key) return;
-                                       // Posted on the thread that stored the data.
                                        platform::RunLoop::main().post(
-                                           [onMain, key = *key] { onMain(key); });
+                                           [handler, key = *key] { handler(key); });
                                    }));
 }

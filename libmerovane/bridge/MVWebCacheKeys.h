@@ -24,11 +24,6 @@ inline constexpr const char* MVApiScheme = "mvapi";
 inline constexpr const char* MVWebCacheDidUpdateKeyNotification =
     "MVWebCacheDidUpdateKeyNotification";
 
-// Hands the key of every MVWebCacheDidUpdateKeyNotification to `onMain` at a later turn
-// of the main run loop, while the registration lives.
-platform::ObserverRegistration MVObserveWebCacheUpdates(
-    std::function<void(const std::string& key)> onMain);
-
 // The scheme, ":" and the key, unless the key already holds the scheme followed by ":"
 // somewhere, in which case the key unchanged.
 std::string MVWebCacheKeyWithScheme(std::string_view key, std::string_view scheme);
@@ -36,3 +31,9 @@ std::string MVWebCacheKeyWithScheme(std::string_view key, std::string_view schem
 // True when `key` is the "mv-api-page" key of the "mvapi" page `url`: both split at their
 // first ":" into these schemes and equal rests. A text without ":" matches nothing.
 bool MVWebCacheKeyIsApiPageOfUrl(std::string_view key, std::string_view url);
+
+// Observes MVWebCacheDidUpdateKeyNotification for as long as the registration lives and
+// calls `handler` with each stored key on the main thread, at a later turn (the web cache
+// posts on the thread that stored the data).
+platform::ObserverRegistration MVObserveWebCacheUpdatesOnMainThread(
+    std::function<void(const std::string& key)> handler);

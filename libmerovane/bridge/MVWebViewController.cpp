@@ -81,7 +81,7 @@ void MVWebViewController::setUp() {
 
     auto& center = platform::NotificationCenter::defaultCenter();
     auto weak = weakSelf();
-    observers_.push_back(MVObserveWebCacheUpdates([weak](const std::string& key) {
+    observers_.push_back(MVObserveWebCacheUpdatesOnMainThread([weak](const std::string& key) {
         if (auto controller = weak.lock()) controller->webCacheDidUpdateSourceWithKey(key);
     }));
     for (const char* name :

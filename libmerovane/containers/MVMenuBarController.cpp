@@ -53,7 +53,7 @@ void MVMenuBarController::loadView() {
 void MVMenuBarController::observeNotifications() {
     auto& center = platform::NotificationCenter::defaultCenter();
     std::weak_ptr<MVMenuBarController> weak = self();
-    observers_.push_back(MVObserveWebCacheUpdates([weak](const std::string& key) {
+    observers_.push_back(MVObserveWebCacheUpdatesOnMainThread([weak](const std::string& key) {
         if (auto controller = weak.lock()) controller->webCacheDidUpdateKey(key);
     }));
     observers_.emplace_back(center,

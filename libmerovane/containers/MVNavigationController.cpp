@@ -91,7 +91,7 @@ void MVNavigationController::setUpTab() {
     webViewHeader_ = initializeHeaderWebView(MVWebView::create(platform::Rect()));
     isWebViewHeaderHidden_ = true;
     std::weak_ptr<platform::ViewController> weak = weak_from_this();
-    webCacheObserver_ = MVObserveWebCacheUpdates([weak](const std::string& key) {
+    webCacheObserver_ = MVObserveWebCacheUpdatesOnMainThread([weak](const std::string& key) {
         if (auto strong = weak.lock())
             static_cast<MVNavigationController&>(*strong).webCacheDidUpdateSourceWithKey(key);
     });

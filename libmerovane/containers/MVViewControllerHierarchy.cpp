@@ -4,6 +4,7 @@
 #include <map>
 
 #include "libmerovane/bridge/MVStatusBarStyle.h"
+#include "libmerovane/containers/MVBackgroundMenuController.h"
 #include "libmerovane/containers/MVMenuBarController.h"
 #include "libmerovane/containers/MVTabController.h"
 #include "libmerovane/core/MVLog.h"
@@ -64,6 +65,9 @@ std::map<std::string, Factory>& factories() {
                 (*created)[containerClass.name] = placeholder(containerClass);
             (*created)["MVMenuBarController"] = [] { return MVMenuBarController::create(); };
             (*created)["MVTabController"] = [] { return MVTabController::create(); };
+            (*created)["MVBackgroundMenuController"] = [] {
+                return MVBackgroundMenuController::create();
+            };
         };
         fill();
         platform::registerSharedInstanceReset("MVViewControllerHierarchy", fill);

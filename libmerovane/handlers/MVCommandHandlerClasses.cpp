@@ -35,4 +35,6 @@ void registerCommandHandlerClasses() {
     registerLocationCommands();
     registerSharingCommands();
     registerScannerCommands();
+    registerPageCommands();
+    registerWebViewCommands();
 }

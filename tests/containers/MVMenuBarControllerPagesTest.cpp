@@ -8,6 +8,7 @@
 #include "libmerovane/containers/MVViewControllerHierarchy.h"
 #include "libmerovane/core/MVSplashScreenInterface.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/ui/Layer.h"
 #include "tests/containers/MenuBarTest.h"
 
 namespace {

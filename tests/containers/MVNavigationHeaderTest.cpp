@@ -6,6 +6,7 @@
 #include "libmerovane/bridge/MVWebCacheKeys.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/ui/Animation.h"
+#include "platform/ui/Application.h"
 #include "tests/containers/BarTestSupport.h"
 #include "tests/containers/NavigationTest.h"
 

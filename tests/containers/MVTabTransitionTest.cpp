@@ -70,6 +70,11 @@ class Driver : public MVTabTransitionDelegate {
 
 class MVTabTransitionTest : public PlatformTest {
   protected:
+    void SetUp() override {
+        PlatformTest::SetUp();
+        Twin::sequencesMade = 0;
+        Twin::noDictionary = false;
+    }
     // Expects the lookup to raise `Exception` with the name and reason, twice: a build
     // that raised keeps nothing.
     template <class Exception>

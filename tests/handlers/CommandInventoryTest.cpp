@@ -96,6 +96,11 @@ const std::set<std::string> kBuilt = {
     "getLocation", "shareItem",
     "openScanner", "closeScanner", "startScanner", "stopScanner", "setFlashlightMode",
     "setScannerMode", "scannerCaptureImage",
+    "openPage", "openPageExtern", "replacePage", "refreshPage", "closeView",
+    "onload", "setViewProperties", "setTouchInputEnabled", "setScrollingEnabled",
+    "pageSizeDidChange", "preloadView", "setNavigationBarParams", "toggleKeyboard",
+    "setPreferredStatusBarStyle", "setViewTags", "addViewTags", "removeViewTags",
+    "popToTag", "popPagesWithTags", "enablePullToRefresh",
 };
 // clang-format on
 
