@@ -10,6 +10,15 @@ std::string MVWebCacheKeyWithScheme(std::string_view key, std::string_view schem
     return prefix + std::string(key);
 }
 
+bool MVWebCacheKeyIsApiPageOfUrl(std::string_view key, std::string_view url) {
+    const auto keyColon = key.find(':');
+    const auto urlColon = url.find(':');
+    if (keyColon == std::string_view::npos || urlColon == std::string_view::npos) return false;
+    return key.substr(0, keyColon) == MVWebCacheSchemeApiPage &&
+           url.substr(0, urlColon) == MVApiScheme &&
+           key.substr(keyColon + 1) == url.substr(urlColon + 1);
+}
+
 platform::ObserverRegistration MVObserveWebCacheUpdatesOnMainThread(
     std::function<void(const std::string& key)> handler) {
     auto& center = platform::NotificationCenter::defaultCenter();

@@ -16,6 +16,8 @@
 inline constexpr const char* MVWebCacheSchemeApiPage = "mv-api-page";
 // Data delivered by the server.
 inline constexpr const char* MVWebCacheSchemeApiData = "mv-api-data";
+// The URL scheme of pages the server delivers ("mvapi:home").
+inline constexpr const char* MVApiScheme = "mvapi";
 
 // Posted by the web cache on the setting thread after it stored data; the
 // notification's object is the key (a std::string).
@@ -25,6 +27,10 @@ inline constexpr const char* MVWebCacheDidUpdateKeyNotification =
 // The scheme, ":" and the key, unless the key already holds the scheme followed by ":"
 // somewhere, in which case the key unchanged.
 std::string MVWebCacheKeyWithScheme(std::string_view key, std::string_view scheme);
+
+// True when `key` is the "mv-api-page" key of the "mvapi" page `url`: both split at their
+// first ":" into these schemes and equal rests. A text without ":" matches nothing.
+bool MVWebCacheKeyIsApiPageOfUrl(std::string_view key, std::string_view url);
 
 // Observes MVWebCacheDidUpdateKeyNotification for as long as the registration lives and
 // calls `handler` with each stored key on the main thread, at a later turn (the web cache

@@ -455,12 +455,8 @@ void MVWebViewController::reloadLastPageAfterDelay(double seconds) {
 void MVWebViewController::webCacheDidUpdateSourceWithKey(const std::string& key) {
     if (isLoading_) return;
     const auto current = webViewFinal_->currentUrl();
-    if (!current) return;
-    const auto keyParts = splitScheme(key);
-    const auto urlParts = splitScheme(*current);
-    if (!keyParts || !urlParts) return;
-    if (keyParts->first != MVWebCacheSchemeApiPage || urlParts->first != kApiScheme) return;
-    if (webViewFinal_->isLoading() || keyParts->second != urlParts->second) return;
+    if (!current || !MVWebCacheKeyIsApiPageOfUrl(key, *current)) return;
+    if (webViewFinal_->isLoading()) return;
     reloadWithSilentMode(true);
 }
 

@@ -15,16 +15,8 @@
 
 namespace {
 
-constexpr const char* kApiScheme = "mvapi";
 // The old page fades out over this, once the new one has faded in.
 constexpr double kOldPageFadeDuration = 0.3f;
-
-// The text before the first ":" and after it; none without a colon.
-std::optional<std::pair<std::string, std::string>> splitAtFirstColon(const std::string& text) {
-    const auto colon = text.find(':');
-    if (colon == std::string::npos) return std::nullopt;
-    return std::make_pair(text.substr(0, colon), text.substr(colon + 1));
-}
 
 }  // namespace
 
@@ -190,13 +182,7 @@ void MVBackgroundMenuController::webCacheDidUpdateSourceWithKey(const std::strin
     if (nextMenu_ || !currentMenu_) return;
     const auto webView = currentMenu_->menuWebView;
     const auto url = webView->currentUrl();
-    if (!url || webView->isLoading()) return;
-    const auto keyParts = splitAtFirstColon(key);
-    const auto urlParts = splitAtFirstColon(*url);
-    if (!keyParts || !urlParts) return;
-    if (keyParts->first != MVWebCacheSchemeApiPage || urlParts->first != kApiScheme ||
-        keyParts->second != urlParts->second)
-        return;
+    if (!url || webView->isLoading() || !MVWebCacheKeyIsApiPageOfUrl(key, *url)) return;
     std::string presentationType;
     if (defaultAnimation_)
         presentationType = defaultAnimation_->animationClass().animationType().value_or("");

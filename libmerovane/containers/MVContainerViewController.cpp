@@ -16,7 +16,7 @@ const std::shared_ptr<platform::View>& MVContainerViewController::contentContain
 }
 
 void MVContainerViewController::loadView() {
-    platform::ViewController::loadView();
+    if (!isViewLoaded()) platform::ViewController::loadView();
     const auto& own = view();
     contentContainerView_ = platform::View::create(own->bounds());
     contentContainerView_->setAutoresizingMask(kFlexibleSize);

@@ -53,7 +53,8 @@ class MVContainerViewController : public platform::ViewController,
   protected:
     MVContainerViewController() = default;
 
-    // Makes the view and the content container view; an override calls this first.
+    // Makes the view, unless an override set its own first, and the content container
+    // view; an override calls this.
     void loadView() override;
 
     // The style of an own overlay while that answers for the status bar; null otherwise.

@@ -4,10 +4,13 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
+#include "libmerovane/bridge/MVEventViews.h"
 #include "libmerovane/bridge/MVEventWebViews.h"
 #include "libmerovane/bridge/MVStatusBarStyle.h"
+#include "libmerovane/bridge/MVWebCacheKeys.h"
 #include "libmerovane/bridge/MVWebView.h"
 #include "libmerovane/bridge/MVWebViewController.h"
+#include "libmerovane/containers/MVSpeedFactor.h"
 #include "libmerovane/containers/MVTabController.h"
 #include "libmerovane/core/MVErrorLogger.h"
 #include "libmerovane/core/MVLog.h"
@@ -24,6 +27,7 @@ using Controllers = MVNavigationController::Controllers;
 using namespace MVEventWebViews;
 
 constexpr size_t kTrimThreshold = 11;
+constexpr double kHeaderCrossFadeDuration = 0.3;
 constexpr unsigned kHeaderResizing =
     platform::kAutoresizingFlexibleWidth | platform::kAutoresizingFlexibleBottomMargin;
 
@@ -84,11 +88,21 @@ MVNavigationController::~MVNavigationController() = default;
 void MVNavigationController::setUpTab() {
     setDelegate(std::static_pointer_cast<platform::NavigationControllerDelegate>(self()));
     setNavigationBarHidden(true, false);
-    webViewHeader_ = MVWebView::create(platform::Rect());
-    webViewHeader_->setBackgroundColor(platform::Color::clear());
-    webViewHeader_->setDelegate(std::static_pointer_cast<MVWebViewDelegate>(self()));
-    webViewHeader_->setAlpha(0);
+    webViewHeader_ = initializeHeaderWebView(MVWebView::create(platform::Rect()));
     isWebViewHeaderHidden_ = true;
+    std::weak_ptr<platform::ViewController> weak = weak_from_this();
+    webCacheObserver_ = MVObserveWebCacheUpdatesOnMainThread([weak](const std::string& key) {
+        if (auto strong = weak.lock())
+            static_cast<MVNavigationController&>(*strong).webCacheDidUpdateSourceWithKey(key);
+    });
+}
+
+std::shared_ptr<MVWebView> MVNavigationController::initializeHeaderWebView(
+    std::shared_ptr<MVWebView> webView) {
+    webView->setBackgroundColor(platform::Color::clear());
+    webView->setDelegate(std::static_pointer_cast<MVWebViewDelegate>(self()));
+    webView->setAlpha(0);
+    return webView;
 }
 
 void MVNavigationController::loadView() {
@@ -278,10 +292,15 @@ MVNavigationController::preservingNavigationControllerForViewController(
 
 void MVNavigationController::tellNavigationBar(const std::optional<std::string>& title,
                                                int animation, bool back,
-                                               const nlohmann::json* parameters) {
+                                               const nlohmann::json* parameters,
+                                               MVWebView* header) {
     const nlohmann::json bar = title ? nlohmann::json(*title) : nlohmann::json();
-    performEvent(updateNavigationBar(title ? &bar : nullptr, animation,
-                                     back ? kLeftButtonArrow : 0u, parameters));
+    const auto event = updateNavigationBar(title ? &bar : nullptr, animation,
+                                           back ? kLeftButtonArrow : 0u, parameters);
+    if (header)
+        header->performMVEvent(event);
+    else
+        performEvent(event);
 }
 
 void MVNavigationController::tellNavigationBarOfTop(const Controller& top, int animation,
@@ -626,11 +645,23 @@ void MVNavigationController::didShow(platform::NavigationController&, platform::
 void MVNavigationController::viewWillAppear(bool animated) {
     isVisible_ = true;
     platform::NavigationController::viewWillAppear(animated);
+    if (!isWebViewHeaderHidden_) sendToWebviewHeaderIfNecessaryViewWillAppearAnimated(animated);
+}
+
+void MVNavigationController::viewDidAppear(bool animated) {
+    platform::NavigationController::viewDidAppear(animated);
+    if (!isWebViewHeaderHidden_) sendToWebviewHeaderIfNecessaryViewDidAppearAnimated(animated);
 }
 
 void MVNavigationController::viewWillDisappear(bool animated) {
     isVisible_ = false;
     platform::NavigationController::viewWillDisappear(animated);
+    if (!isWebViewHeaderHidden_) sendToWebviewHeaderIfNecessaryViewWillDisappearAnimated(animated);
+}
+
+void MVNavigationController::viewDidDisappear(bool animated) {
+    platform::NavigationController::viewDidDisappear(animated);
+    if (!isWebViewHeaderHidden_) sendToWebviewHeaderIfNecessaryViewDidDisappearAnimated(animated);
 }
 
 void MVNavigationController::didReceiveMemoryWarning() {
@@ -645,7 +676,7 @@ void MVNavigationController::didReceiveMemoryWarning() {
     });
 }
 
-// The header, in its plain form
+// The header: place, insets and rendering
 
 void MVNavigationController::viewShouldAdjustInsets(const platform::EdgeInsets& insets, bool) {
     inheritedInsets_ = insets;
@@ -670,27 +701,253 @@ void MVNavigationController::updateChildViewInsets(const Controller& controller)
                                   false);
 }
 
-void MVNavigationController::showNavigationBarWithAnimation(MVBarAnimation, std::optional<double>) {
-    if (!isWebViewHeaderHidden_) return;
-    isWebViewHeaderHidden_ = false;
-    auto frame = webViewHeader_->frame();
-    frame.origin.y = 0;
-    webViewHeader_->setFrame(frame);
-    webViewHeader_->setAlpha(1);
-}
-
-void MVNavigationController::hideNavigationBarWithAnimation(MVBarAnimation, std::optional<double>) {
-    if (isWebViewHeaderHidden_) return;
-    isWebViewHeaderHidden_ = true;
-    auto frame = webViewHeader_->frame();
-    frame.origin.y = -frame.size.height;
-    webViewHeader_->setFrame(frame);
-    webViewHeader_->setAlpha(0);
-}
-
 void MVNavigationController::setNavigationBarWithURL(const std::string& url) {
     webViewHeader_->openUrl(url);
 }
+
+void MVNavigationController::setNavigationBarWithUrlApi(const std::string& pageId) {
+    webViewHeader_->openUrlApi(pageId);
+}
+
+void MVNavigationController::webViewDidFinishRendering(MVWebView& webView) {
+    std::shared_ptr<MVWebView> old;
+    if (webViewHeaderRefresh_ && &webView == webViewHeaderRefresh_.get()) {
+        old = webViewHeader_;
+        webViewHeader_ = webViewHeaderRefresh_;
+        webViewHeaderRefresh_.reset();
+        webViewHeader_->setAutoresizingMask(kHeaderResizing);
+        view()->addSubview(webViewHeader_);
+    } else if (&webView != webViewHeader_.get()) {
+        return;
+    }
+    auto header = webViewHeader_;
+    header->performMVEvent(pageInsetsChanged(headerInsets_, false));
+    if (old) {
+        const auto bounds = old->bounds();
+        header->setFrame(platform::Rect(0, 0, bounds.size.width, bounds.size.height));
+    } else {
+        auto frame = header->frame();
+        frame.size.height = header->sizeOfHtmlContent().height;
+        header->setFrame(frame);
+    }
+    header->setDebugName("NavigationBar:" + identifier().value_or(""));
+    const auto top = topViewController();
+    if (old) {
+        const bool empty = hasEmptyStack() || !top;
+        tellNavigationBar(empty ? std::nullopt : itemTitle(top), kNone, false,
+                          empty ? nullptr : parametersOf(top));
+    }
+    updateChildViewInsets(top);
+    if (old) swapInRefreshedHeader(old);
+}
+
+// The new header fades in to the old one's alpha, then the old one fades out and goes.
+void MVNavigationController::swapInRefreshedHeader(const std::shared_ptr<MVWebView>& old) {
+    viewWillAppearEventIsAlreadySentToWebViewHeader_ = false;
+    viewDidAppearEventIsAlreadySentToWebViewHeader_ = false;
+    viewWillDisappearEventIsAlreadySentToWebViewHeader_ = false;
+    viewDidDisappearEventIsAlreadySentToWebViewHeader_ = false;
+    const bool shown = !isWebViewHeaderHidden_;
+    const double oldAlpha = old->alpha();
+    auto header = webViewHeader_;
+    platform::View::animate(
+        kHeaderCrossFadeDuration, 0, 0, [&] { header->setAlpha(oldAlpha); },
+        [old, shown](bool) {
+            if (shown) old->performMVEvent(MVEventViews::viewDidDisappearAnimated(true));
+            platform::View::animate(
+                kHeaderCrossFadeDuration, 0, 0, [&] { old->setAlpha(0); },
+                [old](bool) { old->removeFromSuperview(); });
+        });
+    if (shown) old->performMVEvent(MVEventViews::viewWillDisappearAnimated(true));
+    sendToWebviewHeaderIfNecessaryViewWillAppearAnimated(true);
+}
+
+// Refresh
+
+void MVNavigationController::reload() {
+    cancelHeaderWebViewRefresh();
+    auto refresh = initializeHeaderWebView(webViewHeader_->copy());
+    webViewHeaderRefresh_ = refresh;
+    refresh->setDebugName("NavigationBar(refreshing):" + identifier().value_or(""));
+    refresh->reloadWithClearingChache(false);
+    const auto top = topViewController();
+    const bool empty = hasEmptyStack() || !top;
+    tellNavigationBar(empty ? std::string() : itemTitle(top), kNone, false,
+                      empty ? nullptr : parametersOf(top), refresh.get());
+}
+
+void MVNavigationController::cancelHeaderWebViewRefresh() {
+    auto refresh = webViewHeaderRefresh_;
+    if (!refresh || refresh == webViewHeader_) return;
+    refresh->setIsGarbage(true);
+    refresh->setDelegate({});
+    webViewHeaderRefresh_.reset();
+    refresh->clear();
+    refresh->removeFromSuperview();
+}
+
+void MVNavigationController::webCacheDidUpdateSourceWithKey(const std::string& key) {
+    if (!webViewHeader_ || webViewHeader_->isLoading() || webViewHeaderRefresh_) return;
+    const auto url = webViewHeader_->currentUrl();
+    if (!url || !MVWebCacheKeyIsApiPageOfUrl(key, *url)) return;
+    reload();
+}
+
+// Showing and hiding
+
+double MVNavigationController::duration() {
+    return platform::kNavigationControllerHideShowBarDuration;
+}
+
+double MVNavigationController::durationForSpeedFactor(std::optional<double> speedFactor) {
+    return duration() * static_cast<float>(MVSpeedFactorAsGiven(speedFactor));
+}
+
+double MVNavigationController::posYClosedState() const {
+    return -webViewHeader_->frame().size.height;
+}
+
+void MVNavigationController::setWebViewHeaderOriginY(double y) {
+    auto frame = webViewHeader_->frame();
+    frame.origin.y = y;
+    webViewHeader_->setFrame(frame);
+}
+
+void MVNavigationController::showNavigationBarWithAnimation(MVBarAnimation animation,
+                                                            std::optional<double> speedFactor) {
+    if (!isWebViewHeaderHidden_) return;
+    isWebViewHeaderHidden_ = false;
+    if (!isVisible_) {
+        webViewHeader_->setAlpha(1);
+        setWebViewHeaderOriginY(0);
+        isCompletelyPresentedAnimated(false);
+        return;
+    }
+    sendToWebviewHeaderIfNecessaryViewWillAppearAnimated(animation != MVBarAnimation::None);
+    const auto openNextTurn = [this, speedFactor] {
+        afterTurn([speedFactor](MVNavigationController& tab) {
+            // A hide in the same turn wins over the movement.
+            if (!tab.isWebViewHeaderHidden_) tab.openAnimated(speedFactor);
+        });
+    };
+    switch (animation) {
+        case MVBarAnimation::Slide:
+            webViewHeader_->setAlpha(1);
+            openNextTurn();
+            break;
+        case MVBarAnimation::Fade:
+            setWebViewHeaderOriginY(0);
+            webViewHeader_->setAlpha(0);
+            openNextTurn();
+            break;
+        case MVBarAnimation::None:
+            webViewHeader_->setAlpha(1);
+            setWebViewHeaderOriginY(0);
+            isCompletelyPresentedAnimated(false);
+            break;
+        default:  // other kinds move nothing
+            break;
+    }
+}
+
+void MVNavigationController::openAnimated(std::optional<double> speedFactor) {
+    std::weak_ptr<platform::ViewController> weak = weak_from_this();
+    platform::View::animate(
+        durationForSpeedFactor(speedFactor), 0, platform::kAnimationOptionBeginFromCurrentState,
+        [&] {
+            webViewHeader_->setAlpha(1);
+            setWebViewHeaderOriginY(0);
+        },
+        [weak](bool finished) {
+            auto strong = weak.lock();
+            if (!strong || !finished) return;
+            auto& tab = static_cast<MVNavigationController&>(*strong);
+            if (!tab.isWebViewHeaderHidden_) tab.isCompletelyPresentedAnimated(true);
+        });
+}
+
+void MVNavigationController::isCompletelyPresentedAnimated(bool animated) {
+    if (isVisible_) sendToWebviewHeaderIfNecessaryViewDidAppearAnimated(animated);
+}
+
+void MVNavigationController::hideNavigationBarWithAnimation(MVBarAnimation animation,
+                                                            std::optional<double> speedFactor) {
+    if (isWebViewHeaderHidden_) return;
+    isWebViewHeaderHidden_ = true;
+    if (isVisible_)
+        sendToWebviewHeaderIfNecessaryViewWillDisappearAnimated(animation != MVBarAnimation::None);
+    std::weak_ptr<platform::ViewController> weak = weak_from_this();
+    const auto hidden = [weak](bool finished) {
+        auto strong = weak.lock();
+        if (!strong || !finished) return;
+        auto& tab = static_cast<MVNavigationController&>(*strong);
+        if (tab.isWebViewHeaderHidden_) tab.isCompletlyHiddenAnimated(true);
+    };
+    const double seconds = durationForSpeedFactor(speedFactor);
+    switch (animation) {
+        case MVBarAnimation::Slide:
+            platform::View::animate(
+                seconds, 0, platform::kAnimationOptionBeginFromCurrentState,
+                [&] { setWebViewHeaderOriginY(posYClosedState()); }, hidden);
+            break;
+        case MVBarAnimation::Fade:
+            platform::View::animate(
+                seconds, 0, platform::kAnimationOptionBeginFromCurrentState,
+                [&] { webViewHeader_->setAlpha(0); }, hidden);
+            break;
+        case MVBarAnimation::None:
+            setWebViewHeaderOriginY(posYClosedState());
+            isCompletlyHiddenAnimated(false);
+            break;
+        default:  // other kinds move nothing
+            break;
+    }
+}
+
+void MVNavigationController::isCompletlyHiddenAnimated(bool animated) {
+    webViewHeader_->setAlpha(0);
+    setWebViewHeaderOriginY(posYClosedState());
+    if (isVisible_) sendToWebviewHeaderIfNecessaryViewDidDisappearAnimated(animated);
+}
+
+// Each event reaches the header page once until its counterpart has been sent.
+
+void MVNavigationController::sendToWebviewHeaderIfNecessaryViewWillAppearAnimated(bool animated) {
+    if (viewWillAppearEventIsAlreadySentToWebViewHeader_) return;
+    viewWillAppearEventIsAlreadySentToWebViewHeader_ = true;
+    viewDidAppearEventIsAlreadySentToWebViewHeader_ = false;
+    performEvent(MVEventViews::viewWillAppearAnimated(animated));
+    viewDidDisappearEventIsAlreadySentToWebViewHeader_ = false;
+}
+
+void MVNavigationController::sendToWebviewHeaderIfNecessaryViewDidAppearAnimated(bool animated) {
+    if (viewDidAppearEventIsAlreadySentToWebViewHeader_) return;
+    viewWillAppearEventIsAlreadySentToWebViewHeader_ = true;
+    viewDidAppearEventIsAlreadySentToWebViewHeader_ = true;
+    performEvent(MVEventViews::viewDidAppearAnimated(animated));
+    viewWillDisappearEventIsAlreadySentToWebViewHeader_ = false;
+    viewDidDisappearEventIsAlreadySentToWebViewHeader_ = false;
+}
+
+void MVNavigationController::sendToWebviewHeaderIfNecessaryViewWillDisappearAnimated(
+    bool animated) {
+    if (viewWillDisappearEventIsAlreadySentToWebViewHeader_) return;
+    viewWillDisappearEventIsAlreadySentToWebViewHeader_ = true;
+    viewDidDisappearEventIsAlreadySentToWebViewHeader_ = false;
+    performEvent(MVEventViews::viewWillDisappearAnimated(animated));
+    viewDidAppearEventIsAlreadySentToWebViewHeader_ = false;
+}
+
+void MVNavigationController::sendToWebviewHeaderIfNecessaryViewDidDisappearAnimated(bool animated) {
+    if (viewDidDisappearEventIsAlreadySentToWebViewHeader_) return;
+    viewDidDisappearEventIsAlreadySentToWebViewHeader_ = true;
+    viewWillDisappearEventIsAlreadySentToWebViewHeader_ = true;
+    performEvent(MVEventViews::viewDidDisappearAnimated(animated));
+    viewWillAppearEventIsAlreadySentToWebViewHeader_ = false;
+    viewDidAppearEventIsAlreadySentToWebViewHeader_ = false;
+}
+
+// Delegate answers for the header web views
 
 void MVNavigationController::webViewDemandsCloseByCombat(MVWebView&) {
     MVLogWarn("MVNavigationController{} MVWebView demands close but will do nothing.",
@@ -699,7 +956,7 @@ void MVNavigationController::webViewDemandsCloseByCombat(MVWebView&) {
 
 std::shared_ptr<MVNavigationControllerInterface>
 MVNavigationController::navigationControllerForWebView(MVWebView& webView) {
-    if (&webView == webViewHeader_.get()) return self();
+    if (&webView == webViewHeader_.get() || &webView == webViewHeaderRefresh_.get()) return self();
     return nullptr;
 }
 
@@ -716,11 +973,8 @@ void MVNavigationController::webViewControllerDidChangeNavigationBarParams(
     const std::optional<std::string>& toTitle) {
     const auto top = topViewController();
     if (&controller != top.get()) {
-        if (preserved_) return;
-        const bool titleChanged = toTitle && toTitle != fromTitle;
-        const bool parametersChanged = toParams && (!fromParams || *toParams != *fromParams);
-        if (!titleChanged && !parametersChanged)
-            updateChildViewInsets(controller.shared_from_this());
+        // The header shows the top page's bar only: another page just takes its insets.
+        if (!preserved_) updateChildViewInsets(controller.shared_from_this());
         return;
     }
     auto tabs = std::dynamic_pointer_cast<MVTabController>(
@@ -731,12 +985,25 @@ void MVNavigationController::webViewControllerDidChangeNavigationBarParams(
 
 // The status bar
 
+void MVNavigationController::webViewDidChangePreferredStatusBarStyle(
+    MVWebView&, const std::shared_ptr<MVStatusBarStyle>& style) {
+    preferredMVStatusBarStyle_ = style;
+    updateStatusBar();
+}
+
+// The header's style answers while the header page chose one and the bar can be seen.
 platform::StatusBarStyle MVNavigationController::preferredStatusBarStyle() const {
+    const bool headerGone = webViewHeader_->alpha() == 0 && isWebViewHeaderHidden_;
+    if (preferredMVStatusBarStyle_ && !headerGone)
+        return preferredMVStatusBarStyle_->preferredStatusbarStyle();
     if (auto top = topViewController()) return top->preferredStatusBarStyle();
-    return MVStatusBarStyle::statusBarStyleAppDefault()->preferredStatusbarStyle();
+    return platform::Application::shared().statusBarStyle();
 }
 
 bool MVNavigationController::prefersStatusBarHidden() const {
+    const bool headerGone = webViewHeader_->alpha() == 0 && isWebViewHeaderHidden_;
+    if (preferredMVStatusBarStyle_ && !headerGone)
+        return preferredMVStatusBarStyle_->prefersStatusBarHidden();
     if (auto top = topViewController()) return top->prefersStatusBarHidden();
-    return MVStatusBarStyle::statusBarStyleAppDefault()->prefersStatusBarHidden();
+    return platform::Application::shared().isStatusBarHidden();
 }

@@ -27,6 +27,7 @@
 #include "libmerovane/containers/MVContainerViewController.h"
 #include "libmerovane/containers/MVTabTransition.h"
 #include "libmerovane/core/MVInstanceTracking.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/ui/GestureRecognizer.h"
 #include "platform/ui/NavigationController.h"
 
@@ -69,6 +70,8 @@ class MVNavigationController : public platform::NavigationController,
     bool isBeingAnimated() const { return isBeingAnimated_; }
     bool isRequestedCleanTab() const { return isRequestedCleanTab_; }
     const std::shared_ptr<MVWebView>& webViewHeader() const { return webViewHeader_; }
+    // The copy that loads a refreshed header; null while no refresh runs.
+    const std::shared_ptr<MVWebView>& webViewHeaderRefresh() const { return webViewHeaderRefresh_; }
     bool isNavigationBarHidden() const { return isWebViewHeaderHidden_; }
     const platform::EdgeInsets& inheritedInsets() const { return inheritedInsets_; }
 
@@ -94,8 +97,17 @@ class MVNavigationController : public platform::NavigationController,
     void hideNavigationBarWithAnimation(MVBarAnimation animation,
                                         std::optional<double> speedFactor) override;
     void setNavigationBarWithURL(const std::string& url) override;
+    void setNavigationBarWithUrlApi(const std::string& pageId);
     void setPopGestureEnabled(bool enabled) override;
     void performEvent(const MVEvent& event) override;
+
+    // Refreshes the header through a copy that is swapped in once it has rendered; a
+    // refresh still loading is cancelled first.
+    void reload();
+    void cancelHeaderWebViewRefresh();
+    // The platform's bar duration, times the factor's single-precision value when given.
+    static double duration();
+    static double durationForSpeedFactor(std::optional<double> speedFactor);
 
     // Empties the stack now: the placeholder (or an empty preserved stack).
     void clearStack();
@@ -125,6 +137,9 @@ class MVNavigationController : public platform::NavigationController,
                                                 const std::string& baseUrl, bool loadedFromCache,
                                                 const std::vector<std::string>& tags) override;
     void webViewDidChangePageSize(MVWebView& webView) override;
+    void webViewDidFinishRendering(MVWebView& webView) override;
+    void webViewDidChangePreferredStatusBarStyle(
+        MVWebView& webView, const std::shared_ptr<MVStatusBarStyle>& style) override;
 
     // MVWebViewControllerDelegate
     void webViewControllerDidChangeNavigationBarParams(
@@ -148,7 +163,9 @@ class MVNavigationController : public platform::NavigationController,
     std::optional<bool> shouldBegin(platform::GestureRecognizer& recognizer) override;
 
     void viewWillAppear(bool animated) override;
+    void viewDidAppear(bool animated) override;
     void viewWillDisappear(bool animated) override;
+    void viewDidDisappear(bool animated) override;
     void didReceiveMemoryWarning() override;
 
   protected:
@@ -185,9 +202,24 @@ class MVNavigationController : public platform::NavigationController,
     void setPreservingNavigationController(bool set, const Controllers& controllers);
     void setPreservingNavigationControllerOfPreservedViewControllers(bool set);
 
+    // The header's showing and hiding, and the events its page hears once each.
+    std::shared_ptr<MVWebView> initializeHeaderWebView(std::shared_ptr<MVWebView> webView);
+    void setWebViewHeaderOriginY(double y);
+    double posYClosedState() const;
+    void openAnimated(std::optional<double> speedFactor);
+    void isCompletelyPresentedAnimated(bool animated);
+    void isCompletlyHiddenAnimated(bool animated);
+    void sendToWebviewHeaderIfNecessaryViewWillAppearAnimated(bool animated);
+    void sendToWebviewHeaderIfNecessaryViewDidAppearAnimated(bool animated);
+    void sendToWebviewHeaderIfNecessaryViewWillDisappearAnimated(bool animated);
+    void sendToWebviewHeaderIfNecessaryViewDidDisappearAnimated(bool animated);
+    void swapInRefreshedHeader(const std::shared_ptr<MVWebView>& old);
+    void webCacheDidUpdateSourceWithKey(const std::string& key);
+
     // Tells the header of the new top page.
+    // `header`: another header web view than the shown one.
     void tellNavigationBar(const std::optional<std::string>& title, int animation, bool back,
-                           const nlohmann::json* parameters);
+                           const nlohmann::json* parameters, MVWebView* header = nullptr);
     void tellNavigationBarOfTop(const Controller& top, int animation, bool back);
 
     bool hasDummyView_ = false;
@@ -199,6 +231,13 @@ class MVNavigationController : public platform::NavigationController,
     bool hasModifiedStackDuringAnimation_ = false;
     bool hasSetPreservingNavigationController_ = false;
     std::shared_ptr<MVWebView> webViewHeader_;
+    std::shared_ptr<MVWebView> webViewHeaderRefresh_;
+    bool viewWillAppearEventIsAlreadySentToWebViewHeader_ = false;
+    bool viewDidAppearEventIsAlreadySentToWebViewHeader_ = false;
+    bool viewWillDisappearEventIsAlreadySentToWebViewHeader_ = false;
+    bool viewDidDisappearEventIsAlreadySentToWebViewHeader_ = false;
+    std::shared_ptr<MVStatusBarStyle> preferredMVStatusBarStyle_;
+    platform::ObserverRegistration webCacheObserver_;
     Controller viewControllerPoppedByGesture_;
     std::optional<Controllers> preserved_;
     platform::EdgeInsets inheritedInsets_;

@@ -5,6 +5,7 @@
 
 #include "libmerovane/bridge/MVStatusBarStyle.h"
 #include "libmerovane/containers/MVBackgroundMenuController.h"
+#include "libmerovane/containers/MVMenuBarController.h"
 #include "libmerovane/containers/MVTabController.h"
 #include "libmerovane/core/MVLog.h"
 #include "platform/foundation/SharedInstances.h"
@@ -62,6 +63,7 @@ std::map<std::string, Factory>& factories() {
             created->clear();
             for (const auto& containerClass : kContainerClasses)
                 (*created)[containerClass.name] = placeholder(containerClass);
+            (*created)["MVMenuBarController"] = [] { return MVMenuBarController::create(); };
             (*created)["MVTabController"] = [] { return MVTabController::create(); };
             (*created)["MVBackgroundMenuController"] = [] {
                 return MVBackgroundMenuController::create();

@@ -83,6 +83,27 @@ TEST_F(URLRequestUtilitiesTest, WebCacheKeysWithScheme) {
     EXPECT_STREQ(MVWebCacheSchemeApiData, "mv-api-data");
 }
 
+TEST_F(URLRequestUtilitiesTest, WebCacheKeysOfApiPages) {
+    struct Row {
+        const char* key;
+        const char* url;
+        bool matches;
+    } rows[] = {
+        {"mv-api-page:home", "mvapi:home", true},
+        {"mv-api-page:a:b", "mvapi:a:b", true},  // split at the first colon only
+        {"mv-api-page:home", "mvapi:cart", false},
+        {"mv-api-data:home", "mvapi:home", false},
+        {"mv-api-page:home", "https:home", false},
+        // no colon on either side: never a match
+        {"home", "mvapi:home", false},
+        {"mv-api-page:home", "home", false},
+        {"", "", false},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(MVWebCacheKeyIsApiPageOfUrl(row.key, row.url), row.matches)
+            << row.key << " " << row.url;
+}
+
 TEST_F(URLRequestUtilitiesTest, CommandURLsDecode) {
     struct Row {
         const char* url;
