@@ -27,3 +27,10 @@ void registerScannerCommands();
 // performCommandsAfterDelay, setConnectionLossMonitoringEnabled, terminateApp (1.1);
 // bootApp, vibrate, deepLinkResponse, deepLinkResponseFinished (2.0).
 void registerGeneralCommands();
+// sendDataRequest, registerEvents, broadcastEvent, setWebStorageEntry, getWebStorageEntry (1.0).
+void registerDataRequestCommands();
+// clearCache, setPage, dataResponse, setVariable, setAutologinKey, startMonitoringResources,
+// stopMonitoringResources (1.0); clearCache (1.1); setPage (2.0).
+void registerApiContentCommands();
+// takeScreenshot (1.0).
+void registerScreenshotCommands();

@@ -35,4 +35,7 @@ void registerCommandHandlerClasses() {
     registerLocationCommands();
     registerSharingCommands();
     registerScannerCommands();
+    registerDataRequestCommands();
+    registerApiContentCommands();
+    registerScreenshotCommands();
 }

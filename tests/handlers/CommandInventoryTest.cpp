@@ -96,6 +96,9 @@ const std::set<std::string> kBuilt = {
     "getLocation", "shareItem",
     "openScanner", "closeScanner", "startScanner", "stopScanner", "setFlashlightMode",
     "setScannerMode", "scannerCaptureImage",
+    "sendDataRequest", "registerEvents", "broadcastEvent", "setWebStorageEntry",
+    "getWebStorageEntry", "clearCache", "setPage", "dataResponse", "setVariable",
+    "setAutologinKey", "startMonitoringResources", "stopMonitoringResources", "takeScreenshot",
 };
 // clang-format on
 
