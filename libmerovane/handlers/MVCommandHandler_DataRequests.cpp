@@ -30,6 +30,7 @@ using WebViewPtr = std::shared_ptr<MVWebView>;
 using Check = MVCommandConventions::CallerCheck;
 
 constexpr const char* kApiScheme = "mvapi";
+constexpr double kDateRounding = 1e-6;
 
 const MVCommandErrorTexts kDataRequestNotFromPage = {
     "{} can only be called from MVWebviews <params:{}>", "{} can only be called from MVWebviews"};
@@ -152,7 +153,9 @@ void getWebStorageEntry(MVCommandHandler& handler, nlohmann::json* parameters,
         auto entry = MVWebStorageVariable::dbObjectWithID(name);
         if (!entry) return;
         const platform::Date created = entry->creationDate().value_or(platform::Date::now());
-        const int64_t entryAge = wholeSeconds(platform::Date::now().timeIntervalSince(created));
+        // Dates are doubles: a whole number of seconds may come out a hair short.
+        const int64_t entryAge =
+            wholeSeconds(platform::Date::now().timeIntervalSince(created) + kDateRounding);
         const int64_t timeout = wholeSeconds(entry->timeoutInterval().value_or(0));
         // An expired entry stays stored; the start-up's clean-up removes it.
         if (timeout >= 1 && entryAge > timeout) return;

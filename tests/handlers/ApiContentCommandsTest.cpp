@@ -85,10 +85,9 @@ class ApiContentCommandsTest : public ServerRoadTest {
         return context;
     }
     // The "vars" of the last packet the peer received.
-    static json lastVars(const testsupport::ApiPeer& peer) {
-        (void)commandsSentSoFar(peer);
-        const auto packets = peer.packets();
-        return packets.empty() ? json() : packets.back().decoded.value.value("vars", json());
+    json lastVars(const testsupport::ApiPeer& peer) {
+        const auto packets = packetsSoFar(peer);
+        return packets.empty() ? json() : packets.back().value("vars", json());
     }
     // Performs the command's method directly, so that its parameters stay visible.
     static json performDirectly(const char* name, json parameters) {

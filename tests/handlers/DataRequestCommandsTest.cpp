@@ -2,6 +2,7 @@
 // and the pages' stored entries.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 
 #include "libmerovane/bridge/MVEventDispatcher.h"
@@ -212,11 +213,25 @@ TEST_F(WebStorageTest, ATimeoutBelowOneOrBeyondRangeNeverExpires) {
     set(shop, {{"name", "huge"}, {"value", 2}, {"timeout", 1e308}});
     set(shop, {{"name", "negative"}, {"value", 3}, {"timeout", -1e308}});
     platform::advanceBy(kYear);
-    const auto age = static_cast<int64_t>(kYear);
-    EXPECT_EQ(get(shop, "zero"), json({1, age, 0}));
-    EXPECT_EQ(get(shop, "half"), json({1, age, 1}));
-    EXPECT_EQ(get(shop, "huge"), json({1, age, 2}));
-    EXPECT_EQ(get(shop, "negative"), json({1, age, 3}));
+    const auto year = static_cast<int64_t>(kYear);
+    EXPECT_EQ(get(shop, "zero"), json({1, year, 0}));
+    EXPECT_EQ(get(shop, "half"), json({1, year, 1}));
+    EXPECT_EQ(get(shop, "huge"), json({1, year, 2}));
+    EXPECT_EQ(get(shop, "negative"), json({1, year, 3}));
+}
+
+TEST_F(WebStorageTest, AWholeAgeStaysWholeWhenTheStoredDateIsAHairLate) {
+    auto& shop = page();
+    set(shop, {{"name", "cart"}, {"value", "c"}, {"timeout", 10}});
+    // Dates are doubles: the write's date may come out a hair after its moment.
+    const double now = platform::Date::now().timeIntervalSince1970();
+    MVPersistentStorage::sharedStorage().lockedAccess([&] {
+        MVWebStorageVariable::dbObjectWithID("cart")->setCreationDate(
+            platform::Date(std::nextafter(now - 10, now)));
+    });
+    EXPECT_EQ(get(shop, "cart"), json({1, 10, "c"}));
+    platform::advanceBy(1);
+    EXPECT_EQ(get(shop, "cart"), json({1, 0, nullptr}));
 }
 
 TEST_F(WebStorageTest, WritingWithoutAValueDeletesAndAReadNeedsAPage) {

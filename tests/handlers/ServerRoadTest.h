@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "libmerovane/bridge/MVCommand.h"
 #include "libmerovane/bridge/MVCommandHandler.h"
 #include "libmerovane/bridge/MVWebView.h"
 #include "libmerovane/core/MVErrorLogger.h"
@@ -122,15 +123,43 @@ class ServerRoadTest : public ApiConnectionTest {
         connection.setIsAllowedToReadCommands(true);
         ASSERT_TRUE(waitFor([&] { return connection.state() == MVApiConnectionStateStreaming; }));
     }
+    // Every packet the peer has received up to now: a marker command of its own follows
+    // what was sent before, and the list ends once it has arrived.
+    std::vector<nlohmann::json> packetsSoFar(const testsupport::ApiPeer& peer) {
+        const int marker = ++markers_;
+        MVCommand command;
+        command.setName(kMarker);
+        command.setParameters(nlohmann::json{{"n", marker}});
+        MVApiConnection::sharedConnection().sendCommands({command});
+        platform::advanceBy(MVApiConnection::kCommandBatchDelay);
+        std::vector<nlohmann::json> packets;
+        const bool arrived = waitFor([&] {
+            packets.clear();
+            bool seen = false;
+            for (const auto& packet : peer.packets()) {
+                packets.push_back(packet.decoded.value);
+                for (const auto& c : packet.decoded.value.value("cmds", nlohmann::json::array()))
+                    seen = seen || (c.value("c", "") == kMarker &&
+                                    c.value("p", nlohmann::json()).value("n", 0) == marker);
+            }
+            return seen;
+        });
+        EXPECT_TRUE(arrived);
+        return packets;
+    }
     // The commands named `name` that the peer has received, as {"c", "p"}.
-    static std::vector<nlohmann::json> sent(const testsupport::ApiPeer& peer,
-                                            const std::string& name) {
+    std::vector<nlohmann::json> sent(const testsupport::ApiPeer& peer, const std::string& name) {
         std::vector<nlohmann::json> named;
-        for (auto& command : commandsSentSoFar(peer))
-            if (command.value("c", "") == name)
-                named.push_back({{"c", name}, {"p", command.value("p", nlohmann::json())}});
+        for (const auto& packet : packetsSoFar(peer))
+            for (const auto& c : packet.value("cmds", nlohmann::json::array()))
+                if (c.value("c", "") == name)
+                    named.push_back({{"c", name}, {"p", c.value("p", nlohmann::json())}});
         return named;
     }
 
     std::vector<std::unique_ptr<Page>> pages_;
+
+  private:
+    static constexpr const char* kMarker = "serverRoadMarker";
+    int markers_ = 0;
 };
