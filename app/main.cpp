@@ -8,12 +8,17 @@
 #include "libmerovane/application/MVLibraryApplication.h"
 #include "libmerovane/application/MVPersistentEntities.h"
 #include "libmerovane/bridge/MVWebViewController.h"
+#include "libmerovane/containers/MVViewControllerHierarchy.h"
 #include "libmerovane/core/MVLog.h"
 #include "libmerovane/handlers/MVCommandHandlerClasses.h"
 #include "libmerovane/overlays/MVActionSheet.h"
+#include "libmerovane/overlays/MVActivityIndicationOverlayView.h"
 #include "libmerovane/overlays/MVAlertView.h"
 #include "libmerovane/overlays/MVLocationManager.h"
+#include "libmerovane/overlays/MVNotificationController.h"
+#include "libmerovane/overlays/MVScannerViewController.h"
 #include "libmerovane/overlays/MVSharingController.h"
+#include "libmerovane/overlays/MVSplashScreenController.h"
 #include "platform/crash/CrashReporter.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Error.h"
@@ -44,9 +49,14 @@ int main(int argc, char** argv) {
     registerCommandHandlerClasses();
     MVAlertView::install();
     MVActionSheet::install();
+    MVActivityIndicationOverlayView::install();
     MVSharingController::install();
     MVLocationManager::install();
+    MVScannerViewController::install();
     MVWebViewController::installFactory();
+    MVViewControllerHierarchy::install();
+    MVSplashScreenController::install();
+    MVNotificationController::install();
 
     auto& library = MVLibraryApplication::sharedLibrary();
     if (auto key = platform::Bundle::main().objectForInfoDictionaryKey("MVApiKey");

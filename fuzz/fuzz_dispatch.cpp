@@ -3,10 +3,12 @@
 // navigation, splash-screen, menu, messaging, location, share and scanner commands
 // reach recording neighbours. Each of those commands but showAlert (whose buttons warn
 // one by one), run alone, makes at most one warning and one report. The command "later"
-// carries its "delay" into the run loop, as page-given times do. The server-road commands
-// run against the real store, keychain file and web cache, a real web view on the headless
-// engine that their answers find by serial, and the shared connection streaming to a
-// loopback peer that reads what it is sent.
+// carries its "delay" into the run loop, as page-given times do. The page commands run
+// once more from a real web view on the headless engine, fresh for each input; no load
+// they start reaches the network. The server-road commands run against the real store,
+// keychain file and web cache, a real web view on the headless engine that their
+// answers find by serial, and the shared connection streaming to a loopback peer that
+// reads what it is sent.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -33,6 +35,7 @@
 #include "libmerovane/bridge/MVNavigationControllerInterface.h"
 #include "libmerovane/bridge/MVTabControllerInterface.h"
 #include "libmerovane/bridge/MVWebView.h"
+#include "libmerovane/bridge/MVWebViewCache.h"
 #include "libmerovane/bridge/MVWebViewInterface.h"
 #include "libmerovane/connection/MVApiConnection.h"
 #include "libmerovane/connection/MVApiConnectionHost.h"
@@ -63,6 +66,7 @@
 #include "platform/foundation/Log.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/TestDriver.h"
+#include "platform/foundation/URLProtocol.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ApplicationDelegate.h"
 #include "platform/ui/Window.h"
@@ -72,11 +76,14 @@
 
 namespace {
 
-// Counts warnings, and drops every line.
+// Counts warnings, and drops every line. The dispatcher's note on a command that passed
+// validation with faults in its elements (tags that are no strings) is not the command's.
 class CountingLogger : public platform::log::Logger {
   public:
     void logMessage(const platform::log::Message& message) override {
-        if (message.flag == platform::log::kWarning) ++warnings;
+        if (message.flag == platform::log::kWarning &&
+            !message.text.starts_with("MVCommand validation <"))
+            ++warnings;
     }
     std::atomic<int> warnings{0};
 };
@@ -313,6 +320,40 @@ const std::set<std::string, std::less<>> kNeighbourCommands = {"showTab",
                                                                "startMonitoringResources",
                                                                "takeScreenshot"};
 
+// The page commands: run alone from the server like the neighbour commands, and from a
+// real web view as well.
+const std::set<std::string, std::less<>> kPageCommands = {"openPage",
+                                                          "openPageExtern",
+                                                          "replacePage",
+                                                          "refreshPage",
+                                                          "closeView",
+                                                          "onload",
+                                                          "setViewProperties",
+                                                          "setTouchInputEnabled",
+                                                          "setScrollingEnabled",
+                                                          "pageSizeDidChange",
+                                                          "preloadView",
+                                                          "setNavigationBarParams",
+                                                          "toggleKeyboard",
+                                                          "setPreferredStatusBarStyle",
+                                                          "setViewTags",
+                                                          "addViewTags",
+                                                          "removeViewTags",
+                                                          "popToTag",
+                                                          "popPagesWithTags",
+                                                          "enablePullToRefresh"};
+
+// Fails every load at once, so that no page-given address reaches the network.
+class RefusingProtocol : public platform::URLProtocol {
+  public:
+    using URLProtocol::URLProtocol;
+    static bool canInitWithRequest(const platform::URLRequest&) { return true; }
+    void startLoading() override {
+        client()->didFailWithError(platform::Error(platform::kURLErrorDomain, -1004));
+    }
+    void stopLoading() override {}
+};
+
 // The neighbours live as long as the process; their trackers hold them weakly.
 struct Neighbours {
     std::shared_ptr<MenuBar> menuBar = MenuBar::create();
@@ -451,6 +492,8 @@ std::shared_ptr<MVWebView> makePage() {
         return engine;
     });
     auto page = MVWebView::create(platform::Rect(0, 0, 320, 480));
+    // The page commands' pages get plain engines.
+    platform::WebView::setEngineFactory(nullptr);
     page->loadHTMLString("<p>shop</p>", platform::URL::parse("https://shop.example/"));
     platform::advanceBy(0.1);
     page->onload();
@@ -514,6 +557,8 @@ void setUp() {
                             20.0))
         std::abort();
     registerCommandHandlerClasses();
+    platform::URLProtocol::registerClass(
+        std::make_shared<platform::URLProtocolClass<RefusingProtocol>>());
     MVTabControllerInterface::install(std::make_shared<Tabs>());
     MVSplashScreenInterface::install(std::make_shared<Splash>());
     static auto* neighbours = new Neighbours;
@@ -527,8 +572,6 @@ void setUp() {
     MVSharingControllerInterface::setFactory([] { return std::make_shared<Sharing>(); });
     auto& v10 = MVCommandHandler_1_0::commandTable();
     v10.add("any", {MVSpec{}, &touchParameters});
-    v10.add("openPage", {MVSpec{{"src", MVSpec::NSString}, {"+speedFactor", MVSpec::NSNumber}},
-                         &touchParameters, true});
     v10.add("validateNested", {MVSpec{{"+title", MVSpec::NSString},
                                       {"+buttons", MVSpec::arrayOf({{"title", MVSpec::NSString},
                                                                     {"+cmds", MVSpec::NSArray}})},
@@ -547,6 +590,39 @@ void setUp() {
 
 }  // namespace
 
+// The collection without its page commands, which run from pages of their own.
+static nlohmann::json withoutPageCommands(const nlohmann::json& collection) {
+    const nlohmann::json* commands = platform::json::find(collection, "cmds");
+    if (!commands || !commands->is_array()) return collection;
+    nlohmann::json rest = collection;
+    auto& list = rest["cmds"];
+    list = nlohmann::json::array();
+    for (const auto& element : *commands) {
+        auto name = platform::json::stringValue(element, "c");
+        if (!name || !kPageCommands.count(*name)) list.push_back(element);
+    }
+    return rest;
+}
+
+// The collection's page commands from a web view made for this input; it goes, with
+// the loads it has scheduled, before the run loop turns.
+static void performPageCommands(const nlohmann::json& collection) {
+    const nlohmann::json* commands = platform::json::find(collection, "cmds");
+    if (!commands || !commands->is_array()) return;
+    nlohmann::json pageCommands = nlohmann::json::array();
+    for (const auto& element : *commands) {
+        auto name = platform::json::stringValue(element, "c");
+        if (name && kPageCommands.count(*name)) pageCommands.push_back(element);
+    }
+    if (pageCommands.empty()) return;
+    nlohmann::json pageCollection = nlohmann::json::object();
+    if (const nlohmann::json* version = platform::json::find(collection, "ver"))
+        pageCollection.emplace("ver", *version);
+    pageCollection.emplace("cmds", std::move(pageCommands));
+    auto page = MVWebView::create(platform::Rect(0, 0, 320, 480));
+    MVCommandHandler::performCommandsFromCommandCollection(std::move(pageCollection), page);
+}
+
 static int dispatchOne(const uint8_t* data, size_t size) {
     static bool ready = (setUp(), true);
     (void)ready;
@@ -557,11 +633,14 @@ static int dispatchOne(const uint8_t* data, size_t size) {
     static auto page = makePage();
     static size_t inputs = 0;
     MVCommandHandler::performCommandsFromCommandCollection(nlohmann::json(parsed.value), webView);
-    MVCommandHandler::performCommandsFromCommandCollection(nlohmann::json(parsed.value), page);
+    MVCommandHandler::performCommandsFromCommandCollection(withoutPageCommands(parsed.value), page);
     MVCommandHandler::performCommandsFromCommandCollection(nlohmann::json(parsed.value), nullptr);
     if (auto handler = MVCommandHandler::sharedHandler())
         handler->performCommands(nlohmann::json(parsed.value), webView);
     if (parsed.value.is_array()) (void)MVEvent("fuzz", parsed.value).stringForJavaFunctionCall();
+    performPageCommands(parsed.value);
+    // Preloaded pages stay pooled: drop them, so that nothing grows from input to input.
+    MVWebViewCache::sharedCache().appDidReceiveBootAppCommand();
     platform::runUntilIdle();
     // Commands for the server go out in their batch.
     platform::advanceBy(MVApiConnection::kCommandBatchDelay);
@@ -580,7 +659,7 @@ static int dispatchOne(const uint8_t* data, size_t size) {
     if (commands && commands->is_array() && handler) {
         for (const auto& element : *commands) {
             auto name = platform::json::stringValue(element, "c");
-            if (!name || !kNeighbourCommands.count(*name)) continue;
+            if (!name || !(kNeighbourCommands.count(*name) || kPageCommands.count(*name))) continue;
             platform::log::flush();
             const int warningsBefore = logger->warnings;
             handler->performCommands(nlohmann::json::array({element}), nullptr);

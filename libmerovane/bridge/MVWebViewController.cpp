@@ -81,17 +81,9 @@ void MVWebViewController::setUp() {
 
     auto& center = platform::NotificationCenter::defaultCenter();
     auto weak = weakSelf();
-    observers_.emplace_back(
-        center, center.addObserver(MVWebCacheDidUpdateKeyNotification, nullptr,
-                                   [weak](const platform::Notification& n) {
-                                       const auto* key = std::any_cast<std::string>(&n.object);
-                                       if (!key) return;
-                                       // Posted on the thread that stored the data.
-                                       platform::RunLoop::main().post([weak, key = *key] {
-                                           if (auto controller = weak.lock())
-                                               controller->webCacheDidUpdateSourceWithKey(key);
-                                       });
-                                   }));
+    observers_.push_back(MVObserveWebCacheUpdatesOnMainThread([weak](const std::string& key) {
+        if (auto controller = weak.lock()) controller->webCacheDidUpdateSourceWithKey(key);
+    }));
     for (const char* name :
          {MVWebViewDidFailLoadingNotification, MVWebViewDidCancelLoadingNotification})
         observers_.emplace_back(

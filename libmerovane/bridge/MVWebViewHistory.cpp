@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <string_view>
+#include <unordered_set>
 
 #include "libmerovane/bridge/MVWebCacheInterface.h"
 #include "libmerovane/bridge/MVWebCacheKeys.h"
@@ -98,13 +100,22 @@ void MVWebView::setViewTags(const std::vector<std::string>& tags) {
     if (auto newest = newestEntry()) newest->setTags(tags);
 }
 
+namespace {
+
+// The entry's tags without those of the list; linear in both, whatever a page sends.
+std::vector<std::string> tagsWithout(std::vector<std::string> entryTags,
+                                     const std::vector<std::string>& tags) {
+    const std::unordered_set<std::string_view> removed(tags.begin(), tags.end());
+    std::erase_if(entryTags, [&](const std::string& tag) { return removed.count(tag) > 0; });
+    return entryTags;
+}
+
+}  // namespace
+
 void MVWebView::addViewTags(const std::vector<std::string>& tags) {
     auto newest = newestEntry();
     if (!newest) return;
-    std::vector<std::string> result = newest->tags();
-    std::erase_if(result, [&](const std::string& tag) {
-        return std::find(tags.begin(), tags.end(), tag) != tags.end();
-    });
+    std::vector<std::string> result = tagsWithout(newest->tags(), tags);
     result.insert(result.end(), tags.begin(), tags.end());
     newest->setTags(std::move(result));
 }
@@ -112,11 +123,7 @@ void MVWebView::addViewTags(const std::vector<std::string>& tags) {
 void MVWebView::removeViewTags(const std::vector<std::string>& tags) {
     auto newest = newestEntry();
     if (!newest) return;
-    std::vector<std::string> result = newest->tags();
-    std::erase_if(result, [&](const std::string& tag) {
-        return std::find(tags.begin(), tags.end(), tag) != tags.end();
-    });
-    newest->setTags(std::move(result));
+    newest->setTags(tagsWithout(newest->tags(), tags));
 }
 
 void MVWebView::setNavigationBarParams(std::shared_ptr<const nlohmann::json> params,

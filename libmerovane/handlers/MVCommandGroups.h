@@ -27,6 +27,13 @@ void registerScannerCommands();
 // performCommandsAfterDelay, setConnectionLossMonitoringEnabled, terminateApp (1.1);
 // bootApp, vibrate, deepLinkResponse, deepLinkResponseFinished (2.0).
 void registerGeneralCommands();
+// openPage, openPageExtern, replacePage, refreshPage, closeView, onload,
+// setViewProperties, setTouchInputEnabled, setScrollingEnabled, pageSizeDidChange,
+// preloadView, setNavigationBarParams, toggleKeyboard (1.0).
+void registerPageCommands();
+// openPage, setPreferredStatusBarStyle (1.1); openPage, setViewTags, addViewTags,
+// removeViewTags, popToTag, popPagesWithTags, enablePullToRefresh (2.0).
+void registerWebViewCommands();
 // sendDataRequest, registerEvents, broadcastEvent, setWebStorageEntry, getWebStorageEntry (1.0).
 void registerDataRequestCommands();
 // clearCache, setPage, dataResponse, setVariable, setAutologinKey, startMonitoringResources,

@@ -35,6 +35,8 @@ void registerCommandHandlerClasses() {
     registerLocationCommands();
     registerSharingCommands();
     registerScannerCommands();
+    registerPageCommands();
+    registerWebViewCommands();
     registerDataRequestCommands();
     registerApiContentCommands();
     registerScreenshotCommands();

@@ -37,6 +37,20 @@ const nlohmann::json* dictionaryOrArray(const nlohmann::json* parameters, std::s
     return value && (value->is_object() || value->is_array()) ? value : nullptr;
 }
 
+std::vector<std::string> strings(const nlohmann::json* parameters, std::string_view key) {
+    std::vector<std::string> found;
+    const nlohmann::json* value = member(parameters, key);
+    if (!value || !value->is_array()) return found;
+    for (const auto& element : *value)
+        if (auto text = platform::json::stringValue(element)) found.push_back(std::move(*text));
+    return found;
+}
+
+bool flag(const nlohmann::json* parameters, std::string_view key, bool absent) {
+    auto value = number(parameters, key);
+    return value ? *value != 0 : absent;
+}
+
 bool isOn(const nlohmann::json* parameters, std::string_view key) {
     return string(parameters, key) == "on";
 }

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace MVCommandParameters {
 
@@ -24,6 +25,11 @@ std::optional<double> number(const nlohmann::json* parameters, std::string_view 
 const nlohmann::json* dictionary(const nlohmann::json* parameters, std::string_view key);
 // A dictionary or an array, null otherwise.
 const nlohmann::json* dictionaryOrArray(const nlohmann::json* parameters, std::string_view key);
+// The string elements of an array, in order; other elements are dropped (validation
+// only notes them). Empty when the value is no array.
+std::vector<std::string> strings(const nlohmann::json* parameters, std::string_view key);
+// A number read as a boolean (zero is false); `absent` when there is none.
+bool flag(const nlohmann::json* parameters, std::string_view key, bool absent);
 // A switch: on exactly for the string "on".
 bool isOn(const nlohmann::json* parameters, std::string_view key);
 

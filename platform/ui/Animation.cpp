@@ -1,6 +1,8 @@
 #include "platform/ui/Animation.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <memory>
 
@@ -136,13 +138,25 @@ void finishRun(uint64_t id) {
 
 }  // namespace
 
-double LayerAnimation::progressAt(int64_t nowNanos) const {
-    const int64_t t = nowNanos - beginNanos;
-    if (t <= 0) return 0;
-    if (durationNanos <= 0 || t >= durationNanos) return 1;
-    const double p = static_cast<double>(t) / static_cast<double>(durationNanos);
-    if (spring) return springCurve(springDamping, springVelocity, p);
-    switch (options & kAnimationOptionCurveMask) {
+namespace {
+
+double curveValue(const LayerAnimation& a, double p) {
+    if (p <= 0) return 0;
+    if (p >= 1) return 1;
+    if (a.spring) return springCurve(a.springDamping, a.springVelocity, p);
+    if (a.timingFunction) {
+        switch (*a.timingFunction) {
+            case TimingFunction::Linear:
+                return p;
+            case TimingFunction::EaseIn:
+                return bezier(0.42, 0, 1, 1, p);
+            case TimingFunction::EaseOut:
+                return bezier(0, 0, 0.58, 1, p);
+            case TimingFunction::EaseInEaseOut:
+                return bezier(0.42, 0, 0.58, 1, p);
+        }
+    }
+    switch (a.options & kAnimationOptionCurveMask) {
         case kAnimationOptionCurveLinear:
             return p;
         case kAnimationOptionCurveEaseIn:
@@ -152,6 +166,53 @@ double LayerAnimation::progressAt(int64_t nowNanos) const {
         default:
             return bezier(0.42, 0, 0.58, 1, p);
     }
+}
+
+bool fillsForwards(FillMode mode) {
+    return mode == FillMode::Forwards || mode == FillMode::Both;
+}
+
+bool fillsBackwards(FillMode mode) {
+    return mode == FillMode::Backwards || mode == FillMode::Both;
+}
+
+}  // namespace
+
+int64_t LayerAnimation::activeDurationNanos() const {
+    if (durationNanos <= 0) return 0;
+    const double cycles = repeatCount > 0 ? repeatCount : 1;  // NaN runs once
+    const double active = static_cast<double>(durationNanos) * (autoreverses ? 2 : 1) * cycles;
+    constexpr double kLimit = 9223372036854775808.0;  // 2^63, exact
+    return active >= kLimit ? std::numeric_limits<int64_t>::max() : static_cast<int64_t>(active);
+}
+
+double LayerAnimation::progressAt(int64_t nowNanos) const {
+    if (nowNanos <= beginNanos) return 0;
+    if (durationNanos <= 0) return autoreverses ? 0 : 1;
+    const double elapsed = static_cast<double>(nowNanos) - static_cast<double>(beginNanos);
+    const double active = static_cast<double>(activeDurationNanos());
+    const double duration = static_cast<double>(durationNanos);
+    const double period = autoreverses ? 2 * duration : duration;
+    double position = std::fmod(std::min(elapsed, active), period);
+    // The end of the last whole cycle, not the start of another.
+    if (elapsed >= active && position == 0) position = period;
+    const double local = position > duration ? period - position : position;
+    return curveValue(*this, local / duration);
+}
+
+std::optional<std::vector<double>> LayerAnimation::valueAt(int64_t nowNanos,
+                                                           const std::vector<double>& model) const {
+    const std::vector<double>& first = from.empty() ? model : from;
+    const std::vector<double>& last = to.empty() ? model : to;
+    if (first.size() != model.size() || last.size() != model.size()) return std::nullopt;
+    if (nowNanos < beginNanos && !fillsBackwards(fillMode)) return std::nullopt;
+    if (nowNanos >= addNanosSaturating(beginNanos, activeDurationNanos()) &&
+        !fillsForwards(fillMode))
+        return std::nullopt;
+    const double p = progressAt(nowNanos);
+    std::vector<double> value(model.size());
+    for (size_t i = 0; i < value.size(); ++i) value[i] = first[i] + (last[i] - first[i]) * p;
+    return value;
 }
 
 std::vector<AnimationRunRecord> animationLog() {
@@ -187,6 +248,7 @@ void recordAnimatedChange(Layer& layer, const View* view, const char* keyPath,
     a.springDamping = run.damping;
     a.springVelocity = run.velocity;
     a.runId = run.id;
+    a.additive = true;
     layer.addAnimation(std::move(a));
     ++run.live;
     run.layers.push_back(layer.weak_from_this());

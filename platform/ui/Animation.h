@@ -65,7 +65,23 @@ struct AnimationRunRecord {
 std::vector<AnimationRunRecord> animationLog();
 void clearAnimationLog();
 
+// What an explicit animation shows outside its active time: nothing (the model value),
+// its last value after the end, its first value before the begin, or both.
+enum class FillMode { Removed, Forwards, Backwards, Both };
+// Pacing of an explicit animation; none on the animation uses the curve of its options.
+enum class TimingFunction { Linear, EaseIn, EaseOut, EaseInEaseOut };
+
 // An animation on a layer, from one model value to another (components of the key path).
+// The view animations add theirs (additive, one cycle, removed at the run's end); code
+// may add its own under a key with Layer::addAnimation(animation, key):
+//
+//   LayerAnimation blink;
+//   blink.keyPath = "opacity";
+//   blink.to = {0.25};
+//   blink.durationNanos = secondsToNanos(0.25);
+//   blink.autoreverses = true;
+//   blink.repeatCount = 4;
+//   layer->addAnimation(blink, "blinking");  // ends, and is removed, after 2 s
 struct LayerAnimation {
     std::string key;      // unique on its layer
     std::string keyPath;  // what it animates
@@ -78,9 +94,28 @@ struct LayerAnimation {
     double springDamping = 1;
     double springVelocity = 0;
     uint64_t runId = 0;
+    // Additive: the presentation value is the model plus what remains of from - to.
+    // Otherwise the animation sets the value while it runs (and while it fills); an empty
+    // `from` or `to` stands for the model value.
+    bool additive = false;
+    // Cycles; 0 (or less, or NaN) runs one, fractions end part way, an infinity repeats
+    // for ever. With autoreverses each cycle runs forwards and then back.
+    double repeatCount = 0;
+    bool autoreverses = false;
+    FillMode fillMode = FillMode::Removed;
+    std::optional<TimingFunction> timingFunction;
+    // Keyed animations leave their layer once their active time has passed.
+    bool removedOnCompletion = true;
 
-    // 0 before the begin, 1 at and after the end, the curve's value in between.
+    // The active time: every cycle, the reversals included. Saturates at the clock's end.
+    int64_t activeDurationNanos() const;
+    // 0 before the begin, the curve's value in between, and after the end where the last
+    // cycle stopped (1, or 0 when it ran back).
     double progressAt(int64_t nowNanos) const;
+    // The value it shows at `nowNanos` over the model value, or none when it shows
+    // nothing then (outside its active time without a fill, or of another size).
+    std::optional<std::vector<double>> valueAt(int64_t nowNanos,
+                                               const std::vector<double>& model) const;
 };
 
 namespace detail {

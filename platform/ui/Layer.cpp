@@ -1,6 +1,9 @@
 #include "platform/ui/Layer.h"
 
 #include <algorithm>
+#include <limits>
+
+#include "platform/foundation/Clock.h"
 
 namespace platform {
 
@@ -61,6 +64,33 @@ void Layer::addAnimation(LayerAnimation animation) {
     animations_.push_back(std::move(animation));
 }
 
+void Layer::addAnimation(LayerAnimation animation, const std::string& key) {
+    completionTimers_.erase(key);
+    removeAnimation(key);
+    const int64_t now = Clock::monotonicNanos();
+    if (animation.beginNanos == 0) animation.beginNanos = now;
+    animation.key = key;
+    animation.runId = 0;
+    if (animation.removedOnCompletion) {
+        const int64_t end =
+            addNanosSaturating(animation.beginNanos, animation.activeDurationNanos());
+        if (end < std::numeric_limits<int64_t>::max()) {
+            std::weak_ptr<Layer> weak = weak_from_this();
+            completionTimers_[key] =
+                RunLoop::main().postAfter(static_cast<double>(end - now) / 1e9, [weak, key] {
+                    if (auto layer = weak.lock()) layer->completeKeyedAnimation(key);
+                });
+        }
+    }
+    animations_.push_back(std::move(animation));
+}
+
+void Layer::completeKeyedAnimation(const std::string& key) {
+    completionTimers_.erase(key);
+    std::erase_if(animations_,
+                  [&](const LayerAnimation& a) { return a.key == key && a.runId == 0; });
+}
+
 void Layer::removeAnimationAt(size_t index) {
     const uint64_t runId = animations_[index].runId;
     animations_.erase(animations_.begin() + static_cast<std::ptrdiff_t>(index));
@@ -68,6 +98,7 @@ void Layer::removeAnimationAt(size_t index) {
 }
 
 void Layer::removeAnimation(const std::string& key) {
+    completionTimers_.erase(key);
     for (size_t i = 0; i < animations_.size(); ++i) {
         if (animations_[i].key == key) {
             removeAnimationAt(i);
@@ -77,6 +108,7 @@ void Layer::removeAnimation(const std::string& key) {
 }
 
 void Layer::removeAllAnimations() {
+    completionTimers_.clear();
     auto removed = std::move(animations_);
     animations_.clear();
     for (auto& a : removed) detail::animationRemoved(a.runId);
@@ -94,7 +126,12 @@ void Layer::dropAnimationsOfRun(uint64_t runId) {
 std::vector<double> Layer::presentationValue(const std::string& keyPath, std::vector<double> model,
                                              int64_t nowNanos) const {
     for (auto& a : animations_) {
-        if (a.keyPath != keyPath || a.from.size() != model.size()) continue;
+        if (a.keyPath != keyPath) continue;
+        if (!a.additive) {
+            if (auto value = a.valueAt(nowNanos, model)) model = std::move(*value);
+            continue;
+        }
+        if (a.from.size() != model.size()) continue;
         const double remaining = 1.0 - a.progressAt(nowNanos);
         for (size_t i = 0; i < model.size(); ++i) model[i] += (a.from[i] - a.to[i]) * remaining;
     }

@@ -6,11 +6,13 @@
 // Main thread only.
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/foundation/RunLoop.h"
 #include "platform/ui/Animation.h"
 #include "platform/ui/Color.h"
 
@@ -42,6 +44,11 @@ class Layer : public std::enable_shared_from_this<Layer> {
     bool masksToBounds() const { return masksToBounds_; }
     void setMasksToBounds(bool m) { masksToBounds_ = m; }
 
+    // Adds an explicit animation under the key, replacing the one of that key. A begin
+    // of 0 means now. Removed once its active time has passed when removedOnCompletion
+    // is set; otherwise it stays (and fills) until removed.
+    void addAnimation(LayerAnimation animation, const std::string& key);
+
     // Keys of the running animations, oldest first.
     std::vector<std::string> animationKeys() const;
     const LayerAnimation* animationForKey(const std::string& key) const;
@@ -66,11 +73,14 @@ class Layer : public std::enable_shared_from_this<Layer> {
   private:
     friend class View;
     void removeAnimationAt(size_t index);
+    void completeKeyedAnimation(const std::string& key);
 
     View* view_ = nullptr;
     std::weak_ptr<Layer> superlayer_;
     std::vector<std::shared_ptr<Layer>> sublayers_;
     std::vector<LayerAnimation> animations_;
+    // The removals of keyed animations, by key.
+    std::map<std::string, TimerHandle> completionTimers_;
     uint64_t nextKeySuffix_ = 1;
     double cornerRadius_ = 0;
     double borderWidth_ = 0;

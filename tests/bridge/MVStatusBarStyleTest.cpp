@@ -1,6 +1,10 @@
 // Status-bar styles by name, the shared styles and the application default.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <set>
+#include <thread>
+
 #include "libmerovane/bridge/MVStatusBarStyle.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ViewController.h"
@@ -73,6 +77,35 @@ TEST_F(MVStatusBarStyleTest, SettingTheDefaultChangesTheSharedObjectAndAsksOnce)
     // the light style itself is unchanged by later defaults
     MVStatusBarStyle::setStatusBarStyleAsAppDefault(MVStatusBarStyle("none"));
     EXPECT_EQ(MVStatusBarStyle::statusBarStyleLight()->string(), "light");
+}
+
+TEST_F(MVStatusBarStyleTest, OtherThreadsReadTheDefaultWhileItChanges) {
+    std::atomic<bool> done = false;
+    std::atomic<int> reads = 0;
+    std::set<std::string> seen;
+    std::thread reader([&] {
+        // the shared styles may be made first here
+        const auto none = MVStatusBarStyle::statusBarStyleNone();
+        const auto appDefault = MVStatusBarStyle::statusBarStyleAppDefault();
+        while (!done.load()) {
+            seen.insert(appDefault->string());
+            appDefault->prefersStatusBarHidden();
+            ++reads;
+        }
+        EXPECT_EQ(none, MVStatusBarStyle::statusBarStyleNone());
+    });
+    const auto none = MVStatusBarStyle::statusBarStyleNone();
+    // Writes go on until the reader has read many times meanwhile.
+    for (int i = 0; i < 2000 || reads.load() < 1000; ++i)
+        MVStatusBarStyle::setStatusBarStyleAsAppDefault(
+            MVStatusBarStyle(i % 2 ? "dark" : "a light style of some length"));
+    MVStatusBarStyle::setStatusBarStyleAsAppDefault(MVStatusBarStyle("dark"));
+    done = true;
+    reader.join();
+    EXPECT_EQ(none, MVStatusBarStyle::statusBarStyleNone());
+    for (const auto& text : seen)
+        EXPECT_TRUE(text == "dark" || text == "a light style of some length") << text;
+    EXPECT_EQ(MVStatusBarStyle::statusBarStyleAppDefault()->string(), "dark");
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include "libmerovane/bridge/MVWebViewAdapter.h"
 #include "libmerovane/core/StringExtensions.h"
 #include "libmerovane/handlers/MVCommandHandlerClasses.h"
-#include "libmerovane/handlers/MVCommandHandler_1_0.h"
 #include "libmerovane/handlers/MVCommandHandler_2_0.h"
 #include "tests/bridge/MVWebViewFixture.h"
 #include "tests/support/FakeLocalization.h"
@@ -53,7 +52,8 @@ class MVWebViewLoadingTest : public MVWebViewFixture {
             "record",
             {MVSpec{}, [](MVCommandHandler&, nlohmann::json* p,
                           const std::shared_ptr<MVWebView>& w) { record("record", p, w); }});
-        MVCommandHandler_1_0::commandTable().add(
+        // The shared handler (2.1) reaches 2.0's own openPage.
+        MVCommandHandler_2_0::commandTable().add(
             "openPage",
             {MVSpec{}, [](MVCommandHandler&, nlohmann::json* p,
                           const std::shared_ptr<MVWebView>& w) { record("openPage", p, w); }});

@@ -1,0 +1,111 @@
+// 1280 x 720 camera frames with a QR code (two codes taking turns, so that every frame
+// is reported) through the open scanner: the camera reads each frame and the scanner
+// reports it to its overlay page as "scannerDidScan". Against the barcode reader reading
+// the same frames alone, with the same formats.
+#include <benchmark/benchmark.h>
+
+// The reader's text() in UTF-8.
+#define ZX_USE_UTF8 1
+#include <ZXing/ReadBarcode.h>
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "bench/BenchRateReporter.h"
+#include "libmerovane/bridge/MVWebView.h"
+#include "libmerovane/overlays/MVScannerViewController.h"
+#include "platform/device/CaptureSession.h"
+#include "platform/foundation/TestDriver.h"
+#include "platform/ui/ViewController.h"
+#include "tests/support/PageModelsForAllWebViews.h"
+#include "tests/support/PollingWait.h"
+#include "tests/support/ServingURLProtocol.h"
+#include "tests/support/barcodes/ZintBarcodes.h"
+
+namespace {
+
+constexpr const char* kPage = "mvbench://pages/scanner";
+
+struct Bench {
+    std::vector<platform::Image> frames;
+    std::unique_ptr<ServingURLProtocol> site;
+    std::unique_ptr<PageModelsForAllWebViews> models;
+    std::shared_ptr<platform::ViewController> content;
+    std::shared_ptr<MVScannerViewController> scanner;
+    size_t scans() const {
+        size_t n = 0;
+        for (const auto& event : models->modelOf(*scanner->contentWebView())->events())
+            n += event.name == "scannerDidScan";
+        return n;
+    }
+};
+
+Bench* bench = nullptr;
+
+void setUp() {
+    bench = new Bench;
+    for (const char* code : {"https://shop.example/p/1", "https://shop.example/p/2"})
+        bench->frames.push_back(barcodes::frameWith(
+            barcodes::barcodeImage(barcodes::Symbology::QRCode, code, 6), 1280, 720));
+    bench->site = std::make_unique<ServingURLProtocol>("mvbench");
+    bench->site->serve(kPage, "text/html", "<p>scanner</p>");
+    bench->models = std::make_unique<PageModelsForAllWebViews>(
+        [](HeadlessPageModel::Settings& settings) { settings.library = true; });
+    bench->content = platform::ViewController::create();
+    bench->scanner = MVScannerViewController::createWithContentViewController(bench->content);
+    bench->scanner->openScannerWithSrc(kPage, std::nullopt, nullptr, true, false);
+    auto page = bench->scanner->contentWebView();
+    runUntilPolled([&] { return page->isUsingLibrary(); }, 10.0);
+    page->onload();
+    runUntilPolled([&] { return !page->isLoading(); }, 10.0);
+    platform::advanceBy(1.0);
+}
+
+void BM_ScannerReadsAndReports(benchmark::State& state) {
+    if (!bench->scanner->isOpen()) state.SkipWithError("the scanner did not open");
+    const size_t before = bench->scans();
+    // Taking turns across runs too: a code repeated within the second is not reported.
+    static size_t i = 0;
+    for (auto _ : state) {
+        platform::CameraFrameSource::showFrame(bench->frames[i++ % 2]);
+        platform::runUntilIdle();
+    }
+    if (bench->scans() - before != size_t(state.iterations()))
+        state.SkipWithError("a frame was not reported");
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ScannerReadsAndReports)->Unit(benchmark::kMillisecond);
+
+void BM_ReaderAlone(benchmark::State& state) {
+    const auto hints = ZXing::DecodeHints().setFormats(
+        ZXing::BarcodeFormat::UPCE | ZXing::BarcodeFormat::Code39 | ZXing::BarcodeFormat::EAN13 |
+        ZXing::BarcodeFormat::UPCA | ZXing::BarcodeFormat::EAN8 | ZXing::BarcodeFormat::Code93 |
+        ZXing::BarcodeFormat::Code128 | ZXing::BarcodeFormat::PDF417 |
+        ZXing::BarcodeFormat::QRCode | ZXing::BarcodeFormat::Aztec | ZXing::BarcodeFormat::ITF |
+        ZXing::BarcodeFormat::DataMatrix);
+    size_t i = 0;
+    for (auto _ : state) {
+        const auto& frame = bench->frames[i++ % 2];
+        ZXing::ImageView view(frame.rgba().data(), frame.width(), frame.height(),
+                              ZXing::ImageFormat::RGBX);
+        auto results = ZXing::ReadBarcodes(view, hints);
+        if (results.empty()) state.SkipWithError("the reader found nothing");
+        benchmark::DoNotOptimize(results);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ReaderAlone)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    auto rates = runBenchmarksKeepingRates(argc, argv, &setUp);
+    const double scanner = rates["BM_ScannerReadsAndReports"];
+    const double alone = rates["BM_ReaderAlone"];
+    if (scanner > 0 && alone > 0)
+        std::printf("scanner: %.1f frames/s, reader alone: %.1f frames/s, scanner/alone: %.2f\n",
+                    scanner, alone, scanner / alone);
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,31 @@
+#include "libmerovane/containers/MVSpeedFactor.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+std::optional<double> finite(std::optional<double> factor) {
+    if (!factor || !std::isfinite(*factor)) return std::nullopt;
+    return std::clamp(*factor, -kMVSpeedFactorLimit, kMVSpeedFactorLimit);
+}
+
+}  // namespace
+
+double MVSpeedFactorAbsolute(std::optional<double> factor) {
+    const auto f = finite(factor);
+    return f && *f != 0 ? std::fabs(*f) : 1.0;
+}
+
+double MVSpeedFactorAsGiven(std::optional<double> factor) {
+    return finite(factor).value_or(1.0);
+}
+
+double MVSpeedFactorPositive(std::optional<double> factor) {
+    const auto f = finite(factor);
+    return f && *f > 0 ? *f : 1.0;
+}
+
+double MVBackgroundMenuDuration(double animationTypeDuration) {
+    return animationTypeDuration > 0.01 ? animationTypeDuration : 0.3;
+}

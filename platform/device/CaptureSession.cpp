@@ -1,0 +1,297 @@
+#include "platform/device/CaptureSession.h"
+
+// The reader's text() in UTF-8.
+#define ZX_USE_UTF8 1
+#include <ZXing/ReadBarcode.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/Exception.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/SharedInstances.h"
+
+namespace platform {
+
+namespace {
+
+struct TypeFormat {
+    const char* type;
+    ZXing::BarcodeFormats formats;
+};
+
+// What the reader looks for on behalf of each type. The camera reads a UPC-A code as
+// the EAN-13 code it is part of.
+const std::vector<TypeFormat>& typeFormats() {
+    static const std::vector<TypeFormat> table = {
+        {kMetadataObjectTypeUPCECode, ZXing::BarcodeFormat::UPCE},
+        {kMetadataObjectTypeCode39Code, ZXing::BarcodeFormat::Code39},
+        {kMetadataObjectTypeEAN13Code, ZXing::BarcodeFormat::EAN13 | ZXing::BarcodeFormat::UPCA},
+        {kMetadataObjectTypeEAN8Code, ZXing::BarcodeFormat::EAN8},
+        {kMetadataObjectTypeCode93Code, ZXing::BarcodeFormat::Code93},
+        {kMetadataObjectTypeCode128Code, ZXing::BarcodeFormat::Code128},
+        {kMetadataObjectTypePDF417Code, ZXing::BarcodeFormat::PDF417},
+        {kMetadataObjectTypeQRCode, ZXing::BarcodeFormat::QRCode},
+        {kMetadataObjectTypeAztecCode, ZXing::BarcodeFormat::Aztec},
+        {kMetadataObjectTypeInterleaved2of5Code, ZXing::BarcodeFormat::ITF},
+        {kMetadataObjectTypeDataMatrixCode, ZXing::BarcodeFormat::DataMatrix},
+    };
+    return table;
+}
+
+std::optional<MetadataObject> objectFor(const ZXing::Result& result) {
+    if (!result.isValid()) return std::nullopt;
+    const auto format = result.format();
+    if (format == ZXing::BarcodeFormat::UPCA) {
+        return MetadataObject{kMetadataObjectTypeEAN13Code, "0" + result.text()};
+    }
+    for (const auto& row : typeFormats())
+        if (row.formats.testFlag(format)) return MetadataObject{row.type, result.text()};
+    return std::nullopt;
+}
+
+std::vector<MetadataObject> readBarcodes(const Image& frame,
+                                         const std::vector<std::string>& types) {
+    ZXing::BarcodeFormats formats;
+    for (const auto& row : typeFormats())
+        if (std::find(types.begin(), types.end(), row.type) != types.end()) formats |= row.formats;
+    if (formats.empty() || frame.isEmpty()) return {};
+    ZXing::ImageView view(frame.rgba().data(), frame.width(), frame.height(),
+                          ZXing::ImageFormat::RGBX);
+    std::vector<MetadataObject> objects;
+    // The reader throws on some pictures (an index past its data); such a frame shows
+    // nothing.
+    try {
+        for (const auto& result :
+             ZXing::ReadBarcodes(view, ZXing::DecodeHints().setFormats(formats)))
+            if (auto object = objectFor(result)) objects.push_back(std::move(*object));
+    } catch (const std::exception& e) {
+        PLATFORM_LOG_WARN("Camera frame could not be read: {}", e.what());
+        return {};
+    }
+    return objects;
+}
+
+struct FrameState {
+    std::mutex mutex;
+    std::shared_ptr<const Image> current;                // guarded by mutex
+    std::vector<std::weak_ptr<CaptureSession>> running;  // main thread
+};
+
+FrameState& frameState() {
+    static auto* state = [] {
+        auto* s = new FrameState;
+        registerSharedInstanceReset("CameraFrameSource", [s] {
+            std::lock_guard lock(s->mutex);
+            s->current.reset();
+            s->running.clear();
+        });
+        return s;
+    }();
+    return *state;
+}
+
+}  // namespace
+
+PixelBuffer::PixelBuffer(int width, int height, size_t bytesPerRow, uint32_t pixelFormat,
+                         std::vector<uint8_t> bytes)
+    : width_(width),
+      height_(height),
+      bytesPerRow_(bytesPerRow),
+      pixelFormat_(pixelFormat),
+      bytes_(std::move(bytes)) {}
+
+std::shared_ptr<PixelBuffer> PixelBuffer::bgraFromImage(const Image& image) {
+    const size_t w = size_t(image.width()), h = size_t(image.height());
+    const size_t rowBytes = (w * 4 + 16 + 63) / 64 * 64;
+    std::vector<uint8_t> bytes(rowBytes * h, 0xA5);
+    const uint8_t* src = image.rgba().data();
+    for (size_t y = 0; y < h; ++y) {
+        uint8_t* row = bytes.data() + y * rowBytes;
+        for (size_t x = 0; x < w; ++x, src += 4) {
+            row[x * 4 + 0] = src[2];
+            row[x * 4 + 1] = src[1];
+            row[x * 4 + 2] = src[0];
+            row[x * 4 + 3] = src[3];
+        }
+    }
+    return std::make_shared<PixelBuffer>(image.width(), image.height(), rowBytes,
+                                         kPixelFormatType32BGRA, std::move(bytes));
+}
+
+std::vector<std::shared_ptr<CaptureConnection>> CaptureOutput::connections() const {
+    auto session = session_.lock();
+    if (!session) {
+        connections_.clear();
+        return {};
+    }
+    const auto& inputs = session->inputs();
+    connections_.resize(inputs.size());
+    for (auto& connection : connections_)
+        if (!connection)
+            connection = std::make_shared<CaptureConnection>(
+                std::vector<CaptureInputPort>{{kMediaTypeVideo}});
+    return connections_;
+}
+
+std::shared_ptr<CaptureMetadataOutput> CaptureMetadataOutput::create() {
+    return std::make_shared<CaptureMetadataOutput>();
+}
+
+std::vector<std::string> CaptureMetadataOutput::availableMetadataObjectTypes() const {
+    auto owner = session();
+    if (!owner || !owner->hasVideoInput()) return {};
+    std::vector<std::string> types;
+    for (const auto& row : typeFormats()) types.emplace_back(row.type);
+    return types;
+}
+
+void CaptureMetadataOutput::setMetadataObjectTypes(std::vector<std::string> types) {
+    const auto available = availableMetadataObjectTypes();
+    for (const auto& type : types)
+        if (std::find(available.begin(), available.end(), type) == available.end())
+            throw Exception(kInvalidArgumentException,
+                            "setMetadataObjectTypes: unsupported type found: " + type);
+    types_ = std::move(types);
+}
+
+void CaptureMetadataOutput::readFrame(const Image& frame, std::vector<MetadataObject> extra) {
+    if (delegate_.expired()) return;
+    auto found = readBarcodes(frame, types_);
+    extra.insert(extra.end(), std::make_move_iterator(found.begin()),
+                 std::make_move_iterator(found.end()));
+    if (extra.empty()) return;
+    auto self = std::static_pointer_cast<CaptureMetadataOutput>(shared_from_this());
+    auto connections = this->connections();
+    RunLoop::main().post([self, objects = std::move(extra),
+                          connection = connections.empty() ? nullptr : connections.front()] {
+        if (auto delegate = self->delegate_.lock())
+            delegate->captureOutputDidOutputMetadataObjects(*self, objects, connection);
+    });
+}
+
+std::shared_ptr<CaptureStillImageOutput> CaptureStillImageOutput::create() {
+    return std::make_shared<CaptureStillImageOutput>();
+}
+
+void CaptureStillImageOutput::setPixelFormatType(uint32_t fourCharCode) {
+    if (fourCharCode != kPixelFormatType32BGRA)
+        throw Exception(kInvalidArgumentException, "setOutputSettings: unsupported pixel format");
+    pixelFormat_ = fourCharCode;
+}
+
+void CaptureStillImageOutput::captureStillImageAsynchronously(
+    const std::shared_ptr<CaptureConnection>& connection, Completion completion) {
+    std::optional<Error> failure = std::exchange(nextFailure_, std::nullopt);
+    std::shared_ptr<PixelBuffer> buffer;
+    if (!failure) {
+        const auto mine = connections();
+        auto owner = session();
+        if (!connection || std::find(mine.begin(), mine.end(), connection) == mine.end())
+            failure = Error(kCaptureErrorDomain, -11803, "Cannot Record");
+        else if (!owner || !owner->isRunning())
+            failure = Error(kCaptureErrorDomain, -11805, "Cannot Record");
+        else if (auto frame = CameraFrameSource::currentFrame(); !frame || frame->isEmpty())
+            failure = Error(kCaptureErrorDomain, -11800, "The operation could not be completed");
+        else
+            buffer = PixelBuffer::bgraFromImage(*frame);
+    }
+    DispatchQueue::global().async([completion = std::move(completion), buffer = std::move(buffer),
+                                   failure = std::move(failure)] { completion(buffer, failure); });
+}
+
+std::shared_ptr<CaptureSession> CaptureSession::create() {
+    return std::shared_ptr<CaptureSession>(new CaptureSession);
+}
+
+CaptureSession::~CaptureSession() {
+    for (auto& output : outputs_) output->session_.reset();
+}
+
+bool CaptureSession::canAddInput(const std::shared_ptr<CaptureDeviceInput>& input) const {
+    return input && std::find(inputs_.begin(), inputs_.end(), input) == inputs_.end();
+}
+
+void CaptureSession::addInput(const std::shared_ptr<CaptureDeviceInput>& input) {
+    if (!canAddInput(input))
+        throw Exception(kInvalidArgumentException, "addInput: cannot add input");
+    inputs_.push_back(input);
+}
+
+void CaptureSession::removeInput(const std::shared_ptr<CaptureDeviceInput>& input) {
+    std::erase(inputs_, input);
+}
+
+bool CaptureSession::hasVideoInput() const {
+    return std::any_of(inputs_.begin(), inputs_.end(), [](const auto& input) {
+        return input->device() && input->device()->hasMediaType(kMediaTypeVideo);
+    });
+}
+
+bool CaptureSession::canAddOutput(const std::shared_ptr<CaptureOutput>& output) const {
+    return output && !output->session();
+}
+
+void CaptureSession::addOutput(const std::shared_ptr<CaptureOutput>& output) {
+    if (!canAddOutput(output))
+        throw Exception(kInvalidArgumentException, "addOutput: cannot add output");
+    output->session_ = weak_from_this();
+    outputs_.push_back(output);
+}
+
+void CaptureSession::removeOutput(const std::shared_ptr<CaptureOutput>& output) {
+    if (!output || output->session().get() != this) return;
+    output->session_.reset();
+    output->connections_.clear();
+    std::erase(outputs_, output);
+}
+
+void CaptureSession::startRunning() {
+    if (running_) return;
+    running_ = true;
+    auto& running = frameState().running;
+    std::erase_if(running, [](const auto& weak) { return weak.expired(); });
+    running.push_back(weak_from_this());
+}
+
+void CaptureSession::stopRunning() {
+    if (!running_) return;
+    running_ = false;
+    std::erase_if(frameState().running, [this](const auto& weak) {
+        auto session = weak.lock();
+        return !session || session.get() == this;
+    });
+}
+
+void CaptureSession::receiveFrame(const Image& frame, const std::vector<MetadataObject>& extra) {
+    if (!running_ || !hasVideoInput()) return;
+    // A delegate may change the outputs later; this frame goes to those there now.
+    const auto outputs = outputs_;
+    for (const auto& output : outputs)
+        if (auto metadata = std::dynamic_pointer_cast<CaptureMetadataOutput>(output))
+            metadata->readFrame(frame, extra);
+}
+
+void CameraFrameSource::showFrame(Image frame, std::vector<MetadataObject> extra) {
+    auto& state = frameState();
+    auto shown = std::make_shared<const Image>(std::move(frame));
+    {
+        std::lock_guard lock(state.mutex);
+        state.current = shown;
+    }
+    std::vector<std::shared_ptr<CaptureSession>> sessions;
+    for (const auto& weak : state.running)
+        if (auto session = weak.lock()) sessions.push_back(std::move(session));
+    for (const auto& session : sessions) session->receiveFrame(*shown, extra);
+}
+
+std::optional<Image> CameraFrameSource::currentFrame() {
+    auto& state = frameState();
+    std::lock_guard lock(state.mutex);
+    if (!state.current) return std::nullopt;
+    return *state.current;
+}
+
+}  // namespace platform

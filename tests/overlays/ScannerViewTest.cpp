@@ -1,0 +1,285 @@
+// The scanner's container, opening and closing movements, camera view, status bar,
+// page answers and its place in the chain.
+#include <gtest/gtest.h>
+
+#include "libmerovane/bridge/MVStatusBarStyle.h"
+#include "libmerovane/bridge/MVWebViewCache.h"
+#include "libmerovane/containers/MVViewControllerHierarchy.h"
+#include "libmerovane/core/MVSplashScreenInterface.h"
+#include "platform/device/CaptureVideoPreviewLayer.h"
+#include "platform/device/VideoCaptureDevice.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/ui/Animation.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Screen.h"
+#include "platform/ui/View.h"
+#include "tests/overlays/ScannerTest.h"
+
+using nlohmann::json;
+using platform::Rect;
+
+namespace {
+
+class ScannerViewTest : public ScannerTest {
+  protected:
+    double W() { return scanner->contentContainerView()->frame().size.width; }
+    double H() { return scanner->contentContainerView()->frame().size.height; }
+    platform::Point containerOrigin() { return scanner->scannerContainerView()->frame().origin; }
+    // Opens and closes once, so that the pooled page is loaded and later openings move
+    // at once; forgets what the page heard so far.
+    void warmUp() {
+        openScanner();
+        scanner->closeScannerWithAnimation(std::nullopt);
+        platform::runUntilIdle();
+        heardBefore = eventNames().size();
+    }
+    std::vector<std::string> heardSinceWarmUp() {
+        auto names = eventNames();
+        return {names.begin() + long(heardBefore), names.end()};
+    }
+    size_t heardBefore = 0;
+};
+
+TEST_F(ScannerViewTest, TheScannerContainerLiesParkedBelowOverTheContent) {
+    const auto& view = scanner->view();
+    EXPECT_TRUE(view->autoresizesSubviews());
+    ASSERT_EQ(view->subviews().size(), 1u);
+    const auto& container = scanner->contentContainerView();
+    EXPECT_EQ(view->subviews()[0], container);
+    EXPECT_EQ(container->frame(), view->bounds());
+    ASSERT_EQ(container->subviews().size(), 2u);
+    EXPECT_EQ(container->subviews()[0], content->view());
+    EXPECT_EQ(container->subviews()[1], scanner->scannerContainerView());
+    EXPECT_EQ(scanner->scannerContainerView()->frame(), Rect(0, H(), W(), H()));
+    EXPECT_EQ(scanner->scannerContainerView()->backgroundColor(), platform::Color::white());
+    EXPECT_EQ(
+        scanner->scannerContainerView()->autoresizingMask(),
+        unsigned(platform::kAutoresizingFlexibleWidth | platform::kAutoresizingFlexibleHeight));
+    EXPECT_EQ(MVScannerViewControllerInterface::sharedDefaultInstance(), scanner);
+    EXPECT_FALSE(scanner->isOpen());
+}
+
+TEST_F(ScannerViewTest, AnOpeningWithoutSlideShowsThePageOverTheRevealedCamera) {
+    const json params = {{"title", "Scan"}};
+    scanner->openScannerWithSrc(kPage, "none of the three", &params, true, false);
+    // The page is loading: nothing moves until it has rendered.
+    EXPECT_FALSE(scanner->isOpen());
+    EXPECT_EQ(containerOrigin(), platform::Point(0, H()));
+    renderPage();
+    EXPECT_TRUE(scanner->isOpen());
+    EXPECT_EQ(containerOrigin(), platform::Point(0, 0));
+
+    const auto& page = scanner->contentWebView();
+    EXPECT_EQ(page, MVWebViewCache::sharedCache().cachedWebViewForUrl(kPage));
+    EXPECT_NE(page->debugName().find("Scanner"), std::string::npos);
+    EXPECT_EQ(page->delegate(), scanner);
+    EXPECT_EQ(page->backgroundColor(), platform::Color::clear());
+    EXPECT_EQ(page->frame(), Rect(0, 0, W(), H()));
+    EXPECT_EQ(events("updateTemplateContent"), (std::vector<json>{json::array({params})}));
+    EXPECT_EQ(events("viewWillAppear"), (std::vector<json>{{true}}));
+    EXPECT_EQ(events("viewDidAppear"), (std::vector<json>{{true}}));
+
+    // The camera view lies directly below the page and fades in over 0.5 s.
+    const auto& children = scanner->scannerContainerView()->subviews();
+    ASSERT_EQ(children.size(), 2u);
+    EXPECT_EQ(children[0], scanner->scannerView());
+    EXPECT_EQ(children[1], page);
+    EXPECT_EQ(scanner->scannerView()->alpha(), 1);
+    ASSERT_TRUE(scanner->previewLayer());
+    EXPECT_EQ(scanner->previewLayer()->superlayer(), scanner->scannerView()->layer());
+    EXPECT_EQ(scanner->previewLayer()->videoGravity(),
+              platform::kLayerVideoGravityResizeAspectFill);
+    EXPECT_EQ(scanner->session()->sessionPreset(), platform::kCaptureSessionPresetInputPriority);
+    EXPECT_TRUE(scanner->session()->isRunning());
+    bool revealed = false;
+    for (const auto& run : platform::animationLog())
+        for (const auto& [view, keyPath] : run.changes)
+            if (view == scanner->scannerView().get() && keyPath == "opacity")
+                revealed = run.duration == 0.5;
+    EXPECT_TRUE(revealed);
+
+    scanner->closeScannerWithAnimation("no slide");
+    EXPECT_EQ(events("viewWillDisappear"), (std::vector<json>{{false}}));
+    EXPECT_EQ(events("viewDidDisappear"), (std::vector<json>{{false}}));
+    EXPECT_EQ(containerOrigin(), platform::Point(0, H()));
+    EXPECT_FALSE(scanner->session());
+    EXPECT_FALSE(scanner->isBarcodeRecognitionEnabled());
+    platform::runUntilIdle();
+    EXPECT_FALSE(scanner->scannerView());
+    EXPECT_EQ(scanner->scannerContainerView()->subviews(),
+              std::vector<std::shared_ptr<platform::View>>{page});
+}
+
+struct SlideCase {
+    const char* name;
+    platform::Point openFrom;  // in units of W and H
+    platform::Point closeTo;
+};
+
+TEST_F(ScannerViewTest, TheThreeSlidesMoveInAndOutInAThirdOfASecond) {
+    warmUp();
+    const std::vector<SlideCase> cases = {
+        {"foregroundBottom", {0, 1}, {0, 1}},
+        {"foregroundRight", {1, 0}, {1, 0}},
+        {"foregroundLeft", {-1, 0}, {-1, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        heardBefore = eventNames().size();
+        platform::clearAnimationLog();
+        scanner->openScannerWithSrc(kPage, std::string(c.name), nullptr, true, false);
+        platform::runUntilIdle();
+        EXPECT_TRUE(scanner->isOpen());
+        EXPECT_EQ(heardSinceWarmUp(), std::vector<std::string>{"viewWillAppear"});
+        EXPECT_EQ(scanner->scannerContainerView()->presentationFrame().origin,
+                  platform::Point(c.openFrom.x * W(), c.openFrom.y * H()));
+        EXPECT_FALSE(scanner->session());  // the camera starts at the movement's end
+        ASSERT_FALSE(platform::animationLog().empty());
+        EXPECT_EQ(platform::animationLog().front().duration, 0.3);
+        platform::advanceBy(0.3);
+        EXPECT_EQ(containerOrigin(), platform::Point(0, 0));
+        EXPECT_EQ(heardSinceWarmUp(),
+                  (std::vector<std::string>{"viewWillAppear", "viewDidAppear"}));
+        EXPECT_TRUE(scanner->session());
+
+        scanner->closeScannerWithAnimation(std::string(c.name));
+        platform::runUntilIdle();
+        EXPECT_EQ(events("viewWillDisappear").back(), json::array({true}));
+        EXPECT_EQ(containerOrigin(), platform::Point(c.closeTo.x * W(), c.closeTo.y * H()));
+        const size_t disappeared = events("viewDidDisappear").size();
+        platform::advanceBy(0.3);
+        EXPECT_EQ(events("viewDidDisappear").size(), disappeared + 1);
+        EXPECT_EQ(events("viewDidDisappear").back(), json::array({true}));
+        EXPECT_FALSE(scanner->scannerView());
+    }
+}
+
+TEST_F(ScannerViewTest, OpeningTwiceIsIgnoredWithAWarning) {
+    openScanner();
+    auto session = scanner->session();
+    scanner->openScannerWithSrc(kOtherPage, std::nullopt, nullptr, false, true);
+    EXPECT_EQ(loggedLevel("Scanner is already open. Ignoring command..."), platform::log::kWarning);
+    EXPECT_EQ(scanner->session(), session);
+    EXPECT_TRUE(scanner->isBarcodeRecognitionEnabled());
+    EXPECT_FALSE(scanner->isImageCapturingEnabled());
+    EXPECT_EQ(scanner->contentWebView(), MVWebViewCache::sharedCache().cachedWebViewForUrl(kPage));
+}
+
+TEST_F(ScannerViewTest, ARenderReportMovesOnlyAnOpeningThatWaits) {
+    warmUp();
+    auto& page = *scanner->contentWebView();
+    scanner->webViewDidFinishRendering(page);
+    EXPECT_FALSE(scanner->isOpen());
+    EXPECT_FALSE(scanner->session());
+    openScanner();
+    auto session = scanner->session();
+    scanner->webViewDidFinishRendering(page);
+    EXPECT_EQ(scanner->session(), session);
+    EXPECT_EQ(events("viewDidAppear").size(), 2u);
+}
+
+TEST_F(ScannerViewTest, TheBootClosesWithoutAnimationAlsoAfterAnEarlierClosing) {
+    auto device = platform::VideoCaptureDevice::defaultDevice(platform::kMediaTypeVideo);
+    warmUp();
+    openScanner("foregroundBottom");
+    scanner->setFlashlightEnabled(true);
+    platform::NotificationCenter::defaultCenter().post(MVLibraryApplicationReceivedBootAppCommand);
+    EXPECT_FALSE(scanner->isOpen());
+    EXPECT_EQ(device->torchMode(), platform::TorchMode::Off);
+    EXPECT_EQ(containerOrigin(), platform::Point(0, H()));
+    EXPECT_EQ(events("viewDidDisappear").back(), json::array({false}));
+}
+
+TEST_F(ScannerViewTest, AnUnanimatedReopeningDuringAClosingKeepsItsCameraView) {
+    warmUp();
+    openScanner();
+    scanner->closeScannerWithAnimation("foregroundBottom");
+    platform::advanceBy(0.1);
+    scanner->openScannerWithSrc(kPage, std::nullopt, nullptr, true, false);
+    auto cameraView = scanner->scannerView();
+    ASSERT_TRUE(cameraView);
+    platform::advanceBy(0.5);
+    EXPECT_EQ(scanner->scannerView(), cameraView);
+    EXPECT_EQ(cameraView->superview(), scanner->scannerContainerView());
+    EXPECT_EQ(cameraView->alpha(), 1);
+    EXPECT_TRUE(scanner->session()->isRunning());
+}
+
+TEST_F(ScannerViewTest, AnEarlierPageForAnotherAddressLeavesAtTheNextOpening) {
+    warmUp();
+    auto first = scanner->contentWebView();
+    openScanner(std::nullopt, true, false, kOtherPage);
+    EXPECT_NE(scanner->contentWebView(), first);
+    EXPECT_FALSE(first->superview());
+}
+
+TEST_F(ScannerViewTest, StatusBarAnswersComeFromThePageWhileOpen) {
+    auto& defaults = *MVStatusBarStyle::statusBarStyleAppDefault();
+    EXPECT_EQ(scanner->preferredStatusBarStyle(), content->preferredStatusBarStyle());
+    openScanner();
+    scanner->webViewDidChangePreferredStatusBarStyle(*scanner->contentWebView(),
+                                                     MVStatusBarStyle::statusBarStyleLight());
+    EXPECT_EQ(scanner->preferredStatusBarStyle(), platform::StatusBarStyle::LightContent);
+    scanner->webViewDidChangePreferredStatusBarStyle(*scanner->contentWebView(),
+                                                     MVStatusBarStyle::statusBarStyleNone());
+    EXPECT_TRUE(scanner->prefersStatusBarHidden());
+    scanner->closeScannerWithAnimation(std::nullopt);
+    EXPECT_FALSE(scanner->prefersStatusBarHidden());
+
+    auto bare = MVScannerViewController::create();
+    EXPECT_EQ(bare->preferredStatusBarStyle(), defaults.preferredStatusbarStyle());
+}
+
+TEST_F(ScannerViewTest, ThePageGetsTheScannerContextAndMayCloseIt) {
+    openScanner();
+    auto& page = *scanner->contentWebView();
+    EXPECT_EQ(scanner->navigationControllerForWebView(page), nullptr);
+    auto context = scanner->pageContextForSource("<p>s</p>", "mvtest://pages/", true, {"tag"});
+    ASSERT_TRUE(context);
+    EXPECT_EQ(context->eventName(), "pageContext");
+    EXPECT_EQ(context->parameters().dump().find("\"scanner\"") != std::string::npos, true);
+    scanner->webViewDemandsCloseByCombat(page);
+    EXPECT_FALSE(scanner->isOpen());
+    EXPECT_EQ(events("viewDidDisappear").back(), json::array({false}));
+}
+
+TEST_F(ScannerViewTest, ARotationTurnsThePictureAndFitsTheViews) {
+    openScanner();
+    platform::Application::shared().setStatusBarOrientation(
+        platform::InterfaceOrientation::LandscapeLeft);
+    auto connection = scanner->previewLayer()->connection();
+    ASSERT_TRUE(connection);
+    EXPECT_EQ(connection->videoOrientation(), platform::VideoOrientation::LandscapeLeft);
+    const Rect landscape = platform::Screen::main().bounds();
+    EXPECT_GT(landscape.size.width, landscape.size.height);
+    EXPECT_EQ(scanner->view()->frame(), landscape);
+    EXPECT_EQ(scanner->scannerView()->frame(), scanner->view()->bounds());
+    EXPECT_EQ(scanner->previewLayer()->frame(), scanner->view()->bounds());
+    // A closed scanner does nothing.
+    scanner->closeScannerWithAnimation(std::nullopt);
+    platform::Application::shared().setStatusBarOrientation(
+        platform::InterfaceOrientation::Portrait);
+    EXPECT_FALSE(scanner->session());
+}
+
+TEST_F(ScannerViewTest, TheChainMakesTheScannerItsThirdContainer) {
+    scanner.reset();
+    MVViewControllerHierarchy::install();
+    MVScannerViewController::install();
+    auto hierarchy = MVViewControllerHierarchyInterface::hierarchyWithControllers(
+        {{"MVSplashScreenController", nullptr},
+         {"MVNotificationController", nullptr},
+         {"MVScannerViewController", nullptr},
+         {"MVTabController", nullptr}});
+    ASSERT_TRUE(hierarchy);
+    auto chained =
+        std::dynamic_pointer_cast<MVScannerViewController>(hierarchy->viewControllers().at(2));
+    ASSERT_TRUE(chained);
+    EXPECT_EQ(MVScannerViewControllerInterface::sharedDefaultInstance(), chained);
+    EXPECT_EQ(chained->contentViewController(), hierarchy->viewControllers().at(3));
+    EXPECT_EQ(chained->scannerContainerView()->frame().origin.y,
+              chained->contentContainerView()->frame().size.height);
+    MVViewControllerHierarchy::installContainerClass("MVScannerViewController", {});
+}
+
+}  // namespace

@@ -1,0 +1,300 @@
+#include <gtest/gtest.h>
+
+#include "platform/device/CaptureSession.h"
+#include "platform/device/CaptureVideoPreviewLayer.h"
+#include "platform/device/VideoCaptureDevice.h"
+#include "platform/foundation/Exception.h"
+#include "platform/foundation/TestDriver.h"
+#include "platform/foundation/Thread.h"
+#include "tests/support/PlatformTest.h"
+#include "tests/support/barcodes/ZintBarcodes.h"
+
+using barcodes::Symbology;
+using namespace platform;
+
+namespace {
+
+class RecordingMetadataDelegate : public CaptureMetadataOutputObjectsDelegate {
+  public:
+    void captureOutputDidOutputMetadataObjects(
+        CaptureMetadataOutput&, const std::vector<MetadataObject>& objects,
+        const std::shared_ptr<CaptureConnection>& connection) override {
+        EXPECT_TRUE(connection);
+        calls.push_back(objects);
+    }
+    std::vector<std::vector<MetadataObject>> calls;
+};
+
+class CaptureSessionTest : public PlatformTest {
+  protected:
+    // A running session with the camera's input and a metadata output reading `types`.
+    void startReading(std::vector<std::string> types) {
+        Error error;
+        auto input =
+            CaptureDeviceInput::create(VideoCaptureDevice::defaultDevice(kMediaTypeVideo), &error);
+        ASSERT_TRUE(input);
+        session = CaptureSession::create();
+        session->addInput(input);
+        metadata = CaptureMetadataOutput::create();
+        session->addOutput(metadata);
+        metadata->setMetadataObjectTypes(std::move(types));
+        metadata->setMetadataObjectsDelegate(delegate);
+        session->startRunning();
+    }
+    std::vector<MetadataObject> show(const Image& frame, std::vector<MetadataObject> extra = {}) {
+        delegate->calls.clear();
+        CameraFrameSource::showFrame(frame, std::move(extra));
+        runUntilIdle();
+        if (delegate->calls.empty()) return {};
+        EXPECT_EQ(delegate->calls.size(), 1u);
+        return delegate->calls.front();
+    }
+
+    std::shared_ptr<RecordingMetadataDelegate> delegate =
+        std::make_shared<RecordingMetadataDelegate>();
+    std::shared_ptr<CaptureSession> session;
+    std::shared_ptr<CaptureMetadataOutput> metadata;
+};
+
+std::vector<std::string> allBarcodeTypes() {
+    return {kMetadataObjectTypeUPCECode,      kMetadataObjectTypeCode39Code,
+            kMetadataObjectTypeEAN13Code,     kMetadataObjectTypeEAN8Code,
+            kMetadataObjectTypeCode93Code,    kMetadataObjectTypeCode128Code,
+            kMetadataObjectTypePDF417Code,    kMetadataObjectTypeQRCode,
+            kMetadataObjectTypeAztecCode,     kMetadataObjectTypeInterleaved2of5Code,
+            kMetadataObjectTypeDataMatrixCode};
+}
+
+TEST_F(CaptureSessionTest, TheCameraAndItsTorch) {
+    EXPECT_FALSE(VideoCaptureDevice::defaultDevice(kMediaTypeMetadata));
+    auto device = VideoCaptureDevice::defaultDevice(kMediaTypeVideo);
+    ASSERT_TRUE(device);
+    EXPECT_EQ(device, VideoCaptureDevice::defaultDevice(kMediaTypeVideo));
+    EXPECT_TRUE(device->hasTorch());
+    EXPECT_THROW(device->setTorchMode(TorchMode::On), Exception);
+
+    Error error;
+    ASSERT_TRUE(device->lockForConfiguration(&error));
+    device->setTorchMode(TorchMode::On);
+    device->unlockForConfiguration();
+    EXPECT_EQ(device->torchMode(), TorchMode::On);
+
+    device->setLockErrorForTesting(Error(kCaptureErrorDomain, -11852, "in use"));
+    EXPECT_FALSE(device->lockForConfiguration(&error));
+    EXPECT_EQ(error.code(), -11852);
+    EXPECT_FALSE(device->isLockedForConfiguration());
+
+    VideoCaptureDevice::setAvailableForTesting(false);
+    EXPECT_FALSE(VideoCaptureDevice::defaultDevice(kMediaTypeVideo));
+}
+
+TEST_F(CaptureSessionTest, InputCreationCanFail) {
+    auto device = VideoCaptureDevice::defaultDevice(kMediaTypeVideo);
+    Error error;
+    EXPECT_FALSE(CaptureDeviceInput::create(nullptr, &error));
+    EXPECT_EQ(error.domain(), kCaptureErrorDomain);
+
+    CaptureDeviceInput::setCreationErrorForTesting(Error("test", 7));
+    EXPECT_FALSE(CaptureDeviceInput::create(device, &error));
+    EXPECT_EQ(error, Error("test", 7));
+    CaptureDeviceInput::setCreationErrorForTesting(std::nullopt);
+    auto input = CaptureDeviceInput::create(device, &error);
+    ASSERT_TRUE(input);
+    EXPECT_EQ(input->device(), device);
+}
+
+TEST_F(CaptureSessionTest, TypesBecomeAvailableWithAVideoInput) {
+    auto output = CaptureMetadataOutput::create();
+    EXPECT_TRUE(output->availableMetadataObjectTypes().empty());
+    output->setMetadataObjectTypes(output->availableMetadataObjectTypes());
+    EXPECT_THROW(output->setMetadataObjectTypes({kMetadataObjectTypeQRCode}), Exception);
+
+    auto session = CaptureSession::create();
+    session->addOutput(output);
+    EXPECT_FALSE(session->canAddOutput(output));
+    EXPECT_TRUE(output->availableMetadataObjectTypes().empty());
+    EXPECT_TRUE(output->connections().empty());
+    Error error;
+    session->addInput(
+        CaptureDeviceInput::create(VideoCaptureDevice::defaultDevice(kMediaTypeVideo), &error));
+    EXPECT_EQ(output->availableMetadataObjectTypes(), allBarcodeTypes());
+    EXPECT_THROW(output->setMetadataObjectTypes({kMetadataObjectTypeFace}), Exception);
+    EXPECT_EQ(output->connections().size(), 1u);
+
+    session->setSessionPreset(kCaptureSessionPresetInputPriority);
+    EXPECT_EQ(session->sessionPreset(), kCaptureSessionPresetInputPriority);
+    session->removeOutput(output);
+    EXPECT_FALSE(output->session());
+    EXPECT_TRUE(session->outputs().empty());
+}
+
+struct ReadingCase {
+    Symbology symbology;
+    std::string data;
+    const char* type;
+    std::string text;
+};
+
+TEST_F(CaptureSessionTest, ReadsEveryFormatThatZintMakes) {
+    const std::vector<ReadingCase> cases = {
+        {Symbology::UPCE, "0123456", kMetadataObjectTypeUPCECode, "01234565"},
+        {Symbology::Code39, "MEROVANE-39", kMetadataObjectTypeCode39Code, "MEROVANE-39"},
+        {Symbology::EAN13, "400638133393", kMetadataObjectTypeEAN13Code, "4006381333931"},
+        // The camera reads UPC-A as EAN-13 with a leading zero.
+        {Symbology::UPCA, "03600029145", kMetadataObjectTypeEAN13Code, "0036000291452"},
+        {Symbology::EAN8, "9638507", kMetadataObjectTypeEAN8Code, "96385074"},
+        {Symbology::Code93, "CODE 93", kMetadataObjectTypeCode93Code, "CODE 93"},
+        {Symbology::Code128, "Scan me 128", kMetadataObjectTypeCode128Code, "Scan me 128"},
+        {Symbology::PDF417, "pdf four one seven", kMetadataObjectTypePDF417Code,
+         "pdf four one seven"},
+        {Symbology::QRCode, "https://shop.example/p/42", kMetadataObjectTypeQRCode,
+         "https://shop.example/p/42"},
+        {Symbology::Aztec, "aztec text", kMetadataObjectTypeAztecCode, "aztec text"},
+        {Symbology::ITF, "12345678", kMetadataObjectTypeInterleaved2of5Code, "12345678"},
+        {Symbology::DataMatrix, "matrix 8.0", kMetadataObjectTypeDataMatrixCode, "matrix 8.0"},
+    };
+    startReading(allBarcodeTypes());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.data);
+        auto frame = barcodes::frameWith(barcodes::barcodeImage(c.symbology, c.data), 640, 480);
+        EXPECT_EQ(show(frame), (std::vector<MetadataObject>{{c.type, c.text}}));
+    }
+}
+
+TEST_F(CaptureSessionTest, ReadsOnlyTheChosenTypesOfARunningSession) {
+    auto qr = barcodes::frameWith(barcodes::barcodeImage(Symbology::QRCode, "qr"), 320, 240);
+    startReading({kMetadataObjectTypeEAN13Code});
+    EXPECT_TRUE(show(qr).empty());
+    metadata->setMetadataObjectTypes({kMetadataObjectTypeQRCode});
+    EXPECT_EQ(show(qr), (std::vector<MetadataObject>{{kMetadataObjectTypeQRCode, "qr"}}));
+    session->stopRunning();
+    EXPECT_TRUE(show(qr).empty());
+    session->startRunning();
+    metadata->setMetadataObjectsDelegate({});
+    EXPECT_TRUE(show(qr).empty());
+}
+
+TEST_F(CaptureSessionTest, InjectedObjectsComeFirstUnfiltered) {
+    startReading({kMetadataObjectTypeQRCode});
+    auto qr = barcodes::frameWith(barcodes::barcodeImage(Symbology::QRCode, "qr"), 320, 240);
+    const std::vector<MetadataObject> extra = {{kMetadataObjectTypeFace, std::nullopt},
+                                               {kMetadataObjectTypeEAN13Code, std::nullopt}};
+    auto objects = show(qr, extra);
+    ASSERT_EQ(objects.size(), 3u);
+    EXPECT_EQ(objects[0], extra[0]);
+    EXPECT_EQ(objects[1], extra[1]);
+    EXPECT_EQ(objects[2], (MetadataObject{kMetadataObjectTypeQRCode, "qr"}));
+    // A blank frame with injected objects only.
+    EXPECT_EQ(show(Image(64, 64, 1, {255, 255, 255, 255}), extra), extra);
+}
+
+TEST_F(CaptureSessionTest, TwoCodesInOneFrameComeInTheReadersOrder) {
+    startReading(allBarcodeTypes());
+    auto frame = barcodes::frameWith(barcodes::barcodeImage(Symbology::EAN13, "400638133393"), 800,
+                                     400, 40, 40);
+    auto qr = barcodes::barcodeImage(Symbology::QRCode, "second");
+    for (int y = 0; y < qr.height(); ++y)
+        for (int x = 0; x < qr.width(); ++x) frame.setPixel(500 + x, 60 + y, qr.pixel(x, y));
+    auto objects = show(frame);
+    ASSERT_EQ(objects.size(), 2u);
+    std::vector<std::string> texts = {*objects[0].stringValue, *objects[1].stringValue};
+    std::sort(texts.begin(), texts.end());
+    EXPECT_EQ(texts, (std::vector<std::string>{"4006381333931", "second"}));
+}
+
+TEST_F(CaptureSessionTest, StillImageIsThePaddedBgraOfTheLastFrame) {
+    Error error;
+    auto session = CaptureSession::create();
+    session->addInput(
+        CaptureDeviceInput::create(VideoCaptureDevice::defaultDevice(kMediaTypeVideo), &error));
+    auto still = CaptureStillImageOutput::create();
+    EXPECT_THROW(still->setPixelFormatType(0x6A706567), Exception);
+    still->setPixelFormatType(kPixelFormatType32BGRA);
+    session->addOutput(still);
+    ASSERT_EQ(still->connections().size(), 1u);
+    auto connection = still->connections().front();
+    EXPECT_EQ(connection->inputPorts().front().mediaType, kMediaTypeVideo);
+
+    struct Answer {
+        std::shared_ptr<PixelBuffer> buffer;
+        std::optional<Error> error;
+        bool onMainThread = true;
+    };
+    auto capture = [&](const std::shared_ptr<CaptureConnection>& c) {
+        auto answer = std::make_shared<std::optional<Answer>>();
+        still->captureStillImageAsynchronously(c, [answer](auto buffer, auto error) {
+            *answer = Answer{buffer, error, isMainThread()};
+        });
+        runUntilIdle();
+        EXPECT_TRUE(answer->has_value());
+        return answer->value_or(Answer{});
+    };
+
+    EXPECT_EQ(capture(connection).error->code(), -11805);  // not running
+    session->startRunning();
+    EXPECT_EQ(capture(connection).error->code(), -11800);  // nothing seen yet
+    EXPECT_EQ(capture(nullptr).error->code(), -11803);
+    EXPECT_EQ(capture(std::make_shared<CaptureConnection>(connection->inputPorts())).error->code(),
+              -11803);
+
+    Image frame(3, 2, 1, {10, 20, 30, 255});
+    frame.setPixel(2, 1, {200, 100, 50, 128});
+    CameraFrameSource::showFrame(frame);
+    still->failNextCaptureForTesting(Error("test", 3));
+    EXPECT_EQ(capture(connection).error, Error("test", 3));
+
+    auto answer = capture(connection);
+    ASSERT_TRUE(answer.buffer);
+    EXPECT_FALSE(answer.error);
+    EXPECT_FALSE(answer.onMainThread);
+    auto& buffer = *answer.buffer;
+    EXPECT_EQ(buffer.width(), 3);
+    EXPECT_EQ(buffer.height(), 2);
+    EXPECT_EQ(buffer.pixelFormatType(), kPixelFormatType32BGRA);
+    EXPECT_EQ(buffer.bytesPerRow(), 64u);
+    EXPECT_EQ(buffer.baseAddress(), nullptr);
+    buffer.lockBaseAddress();
+    const uint8_t* last = buffer.baseAddress() + 64 + 2 * 4;
+    EXPECT_EQ((std::vector<int>{last[0], last[1], last[2], last[3]}),
+              (std::vector<int>{50, 100, 200, 128}));
+    buffer.unlockBaseAddress();
+    EXPECT_EQ(buffer.baseAddress(), nullptr);
+}
+
+TEST_F(CaptureSessionTest, PreviewLayerKeepsFrameGravityAndOrientation) {
+    auto session = CaptureSession::create();
+    auto preview = CaptureVideoPreviewLayer::create(session);
+    EXPECT_FALSE(preview->connection());
+    Error error;
+    session->addInput(
+        CaptureDeviceInput::create(VideoCaptureDevice::defaultDevice(kMediaTypeVideo), &error));
+    auto connection = preview->connection();
+    ASSERT_TRUE(connection);
+    EXPECT_TRUE(connection->isVideoOrientationSupported());
+    connection->setVideoOrientation(VideoOrientation::LandscapeLeft);
+    EXPECT_EQ(preview->connection()->videoOrientation(), VideoOrientation::LandscapeLeft);
+    preview->setFrame({0, 0, 320, 480});
+    preview->setVideoGravity(kLayerVideoGravityResizeAspectFill);
+    EXPECT_EQ(preview->frame(), Rect(0, 0, 320, 480));
+    EXPECT_EQ(preview->videoGravity(), kLayerVideoGravityResizeAspectFill);
+    auto host = Layer::create();
+    host->addSublayer(preview);
+    EXPECT_EQ(preview->superlayer(), host);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CaptureSessionTest, AFrameTheReaderFailsOnReadsAsNothing) {
+    // A 37 x 4 picture on which the reader's Aztec detector throws.
+    const uint8_t pattern[] = {0x3b, 0x4c, 0xa6, 0x4a, 0x2a};
+    std::vector<uint8_t> rgba(37 * 4 * 4);
+    for (size_t i = 0; i < rgba.size(); ++i) rgba[i] = pattern[i % 5];
+    startReading({kMetadataObjectTypeAztecCode});
+    const std::vector<MetadataObject> extra = {{kMetadataObjectTypeQRCode, "still told"}};
+    EXPECT_EQ(show(Image::fromRGBA(37, 4, std::move(rgba)), extra), extra);
+    EXPECT_TRUE(logged("Camera frame could not be read:"));
+}
+
+}  // namespace

@@ -1,0 +1,4 @@
+# The device tests; the camera's show barcodes made by zint (a test-only library).
+mv_add_test_suite(platform/device)
+include(${CMAKE_SOURCE_DIR}/tests/support/barcodes/zint.cmake)
+mv_use_zint_barcodes(test_platform_device)

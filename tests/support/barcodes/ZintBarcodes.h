@@ -1,0 +1,39 @@
+#pragma once
+// Barcode pictures for camera tests, made by an encoder independent of the camera's
+// reader (zint), so that a reading test does not check the reader against itself.
+// Only the suites that show barcodes to the camera build and link this.
+
+#include <string>
+#include <string_view>
+
+#include "platform/ui/Image.h"
+
+namespace barcodes {
+
+// The formats the camera reads, by zint's symbology.
+enum class Symbology {
+    UPCE,
+    Code39,
+    EAN13,
+    UPCA,
+    EAN8,
+    Code93,
+    Code128,
+    PDF417,
+    QRCode,
+    Aztec,
+    ITF,
+    DataMatrix,
+};
+
+// The barcode alone, black on white with its quiet zone, `pixelsPerModule` pixels for
+// each module. Throws std::runtime_error when zint refuses the data.
+platform::Image barcodeImage(Symbology symbology, std::string_view data, int pixelsPerModule = 3);
+
+// A frame of the given size, filled with `background`, with `barcode` drawn at (x, y),
+// or in the middle (where a camera is held at a code: the reader looks for Aztec codes
+// from the middle out) when x is negative.
+platform::Image frameWith(const platform::Image& barcode, int width, int height, int x = -1,
+                          int y = -1, platform::Image::Pixel background = {255, 255, 255, 255});
+
+}  // namespace barcodes
