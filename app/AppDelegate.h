@@ -36,7 +36,7 @@ class AppDelegate : public platform::ApplicationDelegate {
                                        const nlohmann::json* launchOptions) override;
     void sendPendingCrashReports();
 
-    std::shared_ptr<platform::Window> window() const { return window_; }
+    std::shared_ptr<platform::Window> window() const override { return window_; }
 
   private:
     std::shared_ptr<platform::Window> window_;

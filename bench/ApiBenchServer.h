@@ -21,6 +21,7 @@
 #include "platform/foundation/TestDriver.h"
 #include "tests/connection/TestCommand.h"
 #include "tests/support/ChunkedCoding.h"
+#include "tests/support/LoopbackListener.h"
 #include "tests/support/PacketCodec.h"
 #include "tests/support/TestApiConnectionHost.h"
 
@@ -35,15 +36,7 @@ constexpr size_t kSmallestPacket = 64;
 class Sink {
   public:
     Sink() {
-        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(listen_, 16);
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        listen_ = testsupport::listenOnLoopback(port_);
         acceptor_ = std::thread([this] { acceptLoop(); });
     }
     ~Sink() {

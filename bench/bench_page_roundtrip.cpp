@@ -10,6 +10,7 @@
 #include <string>
 
 #include "bench/BenchRateReporter.h"
+#include "bench/HeadlessBenchPage.h"
 #include "libmerovane/bridge/MVCommandHandler.h"
 #include "libmerovane/bridge/MVEvent.h"
 #include "libmerovane/bridge/MVWebView.h"
@@ -25,7 +26,7 @@
 
 namespace {
 
-int64_t eventScripts = 0;
+std::unique_ptr<HeadlessBenchPage> page;
 platform::HeadlessWebEngine* engine = nullptr;
 std::shared_ptr<MVWebView> webView;
 
@@ -50,45 +51,30 @@ void setUp() {
     registerCommandHandlerClasses();
     MVCommandHandler_2_0::commandTable().add(
         "benchEcho", {MVSpec{{"q", MVSpec::NSString}, {"+page", MVSpec::NSNumber}}, &benchEcho});
-    platform::WebView::setEngineFactory([] {
-        auto created = std::make_unique<platform::HeadlessWebEngine>();
-        engine = created.get();
-        created->setScriptResponder([](const std::string& script) {
-            if (script.rfind("MVEvent.__call(", 0) == 0) {
-                ++eventScripts;
-                return "";
-            }
-            return script.find("isDocumentReady") != std::string::npos
-                       ? "lib<-*-*->complete<-*-*->true<-*-*->null<-*-*->null"
-                       : "";
-        });
-        return created;
-    });
-    webView = MVWebView::create(platform::Rect(0, 0, 320, 480));
-    webView->loadHTMLString("<p>shop</p>", platform::URL::parse("https://shop.example/"));
-    platform::advanceBy(0.1);
-    webView->onload();
+    page = std::make_unique<HeadlessBenchPage>();
+    engine = page->engine;
+    webView = page->webView;
 }
 
 void BM_PageRoundTrip(benchmark::State& state) {
-    const int64_t before = eventScripts;
+    const int64_t before = page->events;
     for (auto _ : state) {
         engine->navigate(nextCommandURL());
         platform::runUntilIdle();
     }
-    if (eventScripts - before != state.iterations()) state.SkipWithError("events were lost");
+    if (page->events - before != state.iterations()) state.SkipWithError("events were lost");
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_PageRoundTrip);
 
 void BM_DecisionRoundTrip(benchmark::State& state) {
-    const int64_t before = eventScripts;
+    const int64_t before = page->events;
     for (auto _ : state) {
         platform::URLRequest request(*platform::URL::parse(nextCommandURL()));
         benchmark::DoNotOptimize(webView->webViewShouldStartLoadWithRequest(
             *webView->webView(), request, platform::NavigationType::LinkClicked));
     }
-    if (eventScripts - before != state.iterations()) state.SkipWithError("events were lost");
+    if (page->events - before != state.iterations()) state.SkipWithError("events were lost");
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_DecisionRoundTrip);
@@ -97,10 +83,10 @@ void BM_DirectDispatch(benchmark::State& state) {
     const auto collection =
         nlohmann::json::parse(std::string(kCollectionHead) + "0" + kCollectionTail);
     const std::shared_ptr<MVWebViewInterface> sender = webView;
-    const int64_t before = eventScripts;
+    const int64_t before = page->events;
     for (auto _ : state)
         MVCommandHandler::performCommandsFromCommandCollection(nlohmann::json(collection), sender);
-    if (eventScripts - before != state.iterations()) state.SkipWithError("events were lost");
+    if (page->events - before != state.iterations()) state.SkipWithError("events were lost");
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_DirectDispatch);
@@ -118,6 +104,7 @@ int main(int argc, char** argv) {
             "dispatch: %.0f/s; direct/round trip: %.1f, direct/decision: %.1f\n",
             roundTrip, decision, direct, direct / roundTrip, direct / decision);
     webView.reset();
+    page.reset();
     benchmark::Shutdown();
     return 0;
 }

@@ -5,7 +5,13 @@
 // one by one), run alone, makes at most one warning and one report. The command "later"
 // carries its "delay" into the run loop, as page-given times do. The page commands run
 // once more from a real web view on the headless engine, fresh for each input; no load
-// they start reaches the network.
+// they start reaches the network. The server-road commands run against the real store,
+// keychain file and web cache, a real web view on the headless engine that their
+// answers find by serial, and the shared connection streaming to a loopback peer that
+// reads what it is sent.
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -16,29 +22,41 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
+#include "libmerovane/application/MVPersistentEntities.h"
 #include "libmerovane/bridge/MVBackgroundMenuControllerInterface.h"
 #include "libmerovane/bridge/MVCommand.h"
 #include "libmerovane/bridge/MVCommandHandler.h"
 #include "libmerovane/bridge/MVEvent.h"
+#include "libmerovane/bridge/MVEventDispatcher.h"
 #include "libmerovane/bridge/MVMenuBarControllerInterface.h"
 #include "libmerovane/bridge/MVNavigationControllerInterface.h"
 #include "libmerovane/bridge/MVTabControllerInterface.h"
 #include "libmerovane/bridge/MVWebView.h"
 #include "libmerovane/bridge/MVWebViewCache.h"
 #include "libmerovane/bridge/MVWebViewInterface.h"
+#include "libmerovane/connection/MVApiConnection.h"
+#include "libmerovane/connection/MVApiConnectionHost.h"
+#include "libmerovane/connection/MVApiConnectionVariable.h"
 #include "libmerovane/core/MVActionSheetInterface.h"
 #include "libmerovane/core/MVAlertViewInterface.h"
 #include "libmerovane/core/MVErrorLogger.h"
 #include "libmerovane/core/MVLocationManagerInterface.h"
 #include "libmerovane/core/MVNotificationControllerInterface.h"
+#include "libmerovane/core/MVResourceMonitor.h"
 #include "libmerovane/core/MVScannerViewControllerInterface.h"
 #include "libmerovane/core/MVSharingControllerInterface.h"
 #include "libmerovane/core/MVSplashScreenInterface.h"
 #include "libmerovane/handlers/MVCommandHandlerClasses.h"
 #include "libmerovane/handlers/MVCommandHandler_1_0.h"
 #include "libmerovane/handlers/MVCommandHandler_2_0.h"
+#include "libmerovane/storage/MVPersistentStorage.h"
+#include "libmerovane/storage/MVPersistentStorageHost.h"
+#include "libmerovane/webcache/MVWebCache.h"
+#include "libmerovane/webcache/MVWebCacheApiDataSource.h"
+#include "libmerovane/webcache/MVWebCacheDataSource.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/DispatchQueue.h"
@@ -49,6 +67,12 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/TestDriver.h"
 #include "platform/foundation/URLProtocol.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/ApplicationDelegate.h"
+#include "platform/ui/Window.h"
+#include "platform/web/HeadlessWebEngine.h"
+#include "platform/web/WebView.h"
+#include "tests/support/LoopbackListener.h"
 
 namespace {
 
@@ -282,7 +306,19 @@ const std::set<std::string, std::less<>> kNeighbourCommands = {"showTab",
                                                                "stopScanner",
                                                                "setFlashlightMode",
                                                                "setScannerMode",
-                                                               "scannerCaptureImage"};
+                                                               "scannerCaptureImage",
+                                                               "sendDataRequest",
+                                                               "registerEvents",
+                                                               "broadcastEvent",
+                                                               "setWebStorageEntry",
+                                                               "getWebStorageEntry",
+                                                               "clearCache",
+                                                               "setPage",
+                                                               "dataResponse",
+                                                               "setVariable",
+                                                               "setAutologinKey",
+                                                               "startMonitoringResources",
+                                                               "takeScreenshot"};
 
 // The page commands: run alone from the server like the neighbour commands, and from a
 // real web view as well.
@@ -368,6 +404,119 @@ void scheduleLater(MVCommandHandler&, nlohmann::json* parameters,
     laterTimers().push_back(loop.postRepeating(delay, [] {}));
 }
 
+// The API server's side: answers each request head as a persistent server, ends a legacy
+// response once its body has ended, and reads everything else away.
+class Peer {
+  public:
+    Peer() {
+        listen_ = testsupport::listenOnLoopback(port_);
+        std::thread([this] {
+            for (;;) {
+                const int fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+                if (fd < 0) return;
+                std::thread([fd] { serve(fd); }).detach();
+            }
+        }).detach();
+    }
+    int port() const { return port_; }
+
+  private:
+    static void serve(int fd) {
+        static constexpr std::string_view kHead =
+            "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nX-Merovane-Api: Velkram\r\n\r\n";
+        static constexpr std::string_view kLastChunk = "\r\n0\r\n\r\n";
+        std::string tail;
+        bool answered = false;
+        char buffer[1 << 14];
+        for (;;) {
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            // Only the last bytes matter: the head's end, then the body's last chunk
+            // (packets are uncompressed JSON, so CR LF comes from the framing alone).
+            tail.append(buffer, static_cast<size_t>(n));
+            if (tail.size() > 64) tail.erase(0, tail.size() - 64);
+            if (!answered && tail.find("\r\n\r\n") != std::string::npos) {
+                answered = true;
+                ::send(fd, kHead.data(), kHead.size(), MSG_NOSIGNAL);
+            }
+            if (answered && tail.ends_with(kLastChunk)) {
+                ::send(fd, kLastChunk.data() + 2, kLastChunk.size() - 2, MSG_NOSIGNAL);
+                break;
+            }
+        }
+        ::shutdown(fd, SHUT_WR);
+        while (::recv(fd, buffer, sizeof buffer, 0) > 0) {
+        }
+        ::close(fd);
+    }
+
+    int listen_ = -1;
+    int port_ = 0;
+};
+
+class Host : public MVApiConnectionHost, public MVPersistentStorageHost {
+  public:
+    explicit Host(std::string root, int port)
+        : root_(std::move(root)), apiPath_("http://127.0.0.1:" + std::to_string(port)) {}
+    std::string userAgentString() override { return "Mozilla/5.0 (Fuzz) libmerovane/2.0"; }
+    std::string appIdentifier() override { return "fuzz"; }
+    void resetApplication() override {}
+    std::string defaultApiPath() override { return apiPath_; }
+    std::string pathForCaches() override {
+        return platform::FileManager::defaultManager().cachesDirectory() + "/libmerovane";
+    }
+    void removeCachedBootApp() override {}
+    std::string libmerovaneBundlePath() override { return root_ + "/libmerovane.bundle"; }
+
+  private:
+    std::string root_;
+    std::string apiPath_;
+};
+
+class WindowDelegate : public platform::ApplicationDelegate {
+  public:
+    std::shared_ptr<platform::Window> window() const override { return window_; }
+    std::shared_ptr<platform::Window> window_ =
+        platform::Window::create(platform::Rect(0, 0, 8, 8));
+};
+
+// A page whose library is ready at once and takes every event.
+std::shared_ptr<MVWebView> makePage() {
+    platform::WebView::setEngineFactory([] {
+        auto engine = std::make_unique<platform::HeadlessWebEngine>();
+        engine->setScriptResponder([](const std::string& script) -> std::string {
+            return script.find("isDocumentReady") != std::string::npos
+                       ? "lib<-*-*->complete<-*-*->true<-*-*->null<-*-*->null"
+                       : "";
+        });
+        return engine;
+    });
+    auto page = MVWebView::create(platform::Rect(0, 0, 320, 480));
+    // The page commands' pages get plain engines.
+    platform::WebView::setEngineFactory(nullptr);
+    page->loadHTMLString("<p>shop</p>", platform::URL::parse("https://shop.example/"));
+    platform::advanceBy(0.1);
+    page->onload();
+    return page;
+}
+
+// What the server-road commands leave behind is dropped now and then, so that nothing
+// grows from input to input: stored entries, cache entries, variables, open captures
+// and the page's registrations.
+void dropServerRoadState(const std::shared_ptr<MVWebView>& page, bool all) {
+    MVEventDispatcher::sharedDispatcher().unregisterWebView(page.get());
+    auto& monitor = MVResourceMonitor::sharedResourceMonitor();
+    while (!monitor.captureHierarchyGroups().empty()) monitor.stopCapturingThenDo(nullptr, 0);
+    if (!all) return;
+    MVWebCache::sharedCache().clearCache();
+    MVPersistentStorage::sharedStorage().lockedAccess([] {
+        for (auto& variable : MVApiConnectionVariable::dbObjectsWithPredicate(MVPredicate())) {
+            variable->setValue(std::nullopt);
+            variable->deleteFromStorage();
+        }
+    });
+}
+
 void setUp() {
     platform::Clock::installManual();
     // The boot command writes the user defaults: into a folder of the run's own (the
@@ -383,9 +532,30 @@ void setUp() {
     logger = counting.get();
     platform::log::addLogger(
         counting, platform::log::kWarning | platform::log::kInfo | platform::log::kVerbose);
-    // The main bundle warns once, on its first read, that it has no information: read it
-    // before warnings are counted.
+    // The keychain learns its groups from the main bundle's identifier.
+    const std::string app = *root + "/App";
+    std::filesystem::create_directories(app);
+    {
+        std::FILE* info = std::fopen((app + "/Info.json").c_str(), "w");
+        if (info) {
+            std::fputs(R"({"CFBundleIdentifier":"com.example.fuzz"})", info);
+            std::fclose(info);
+        }
+    }
+    platform::Bundle::setMainBundlePathForTesting(app);
     (void)platform::Bundle::main().bundleIdentifier();
+    static auto* peer = new Peer;
+    auto host = std::make_shared<Host>(*root, peer->port());
+    MVRegisterPersistentEntities();
+    MVPersistentStorage::setHost(host);
+    MVApiConnection::setHost(host);
+    MVWebCacheDataSource::registerDataSource(MVWebCacheApiDataSource::sharedDataSource());
+    platform::Application::shared().setDelegate(std::make_shared<WindowDelegate>());
+    auto& connection = MVApiConnection::sharedConnection();
+    platform::advanceBy(MVApiConnection::kStartDelay);
+    if (!platform::runUntil([&] { return connection.state() == MVApiConnectionStateStreaming; },
+                            20.0))
+        std::abort();
     registerCommandHandlerClasses();
     platform::URLProtocol::registerClass(
         std::make_shared<platform::URLProtocolClass<RefusingProtocol>>());
@@ -420,6 +590,20 @@ void setUp() {
 
 }  // namespace
 
+// The collection without its page commands, which run from pages of their own.
+static nlohmann::json withoutPageCommands(const nlohmann::json& collection) {
+    const nlohmann::json* commands = platform::json::find(collection, "cmds");
+    if (!commands || !commands->is_array()) return collection;
+    nlohmann::json rest = collection;
+    auto& list = rest["cmds"];
+    list = nlohmann::json::array();
+    for (const auto& element : *commands) {
+        auto name = platform::json::stringValue(element, "c");
+        if (!name || !kPageCommands.count(*name)) list.push_back(element);
+    }
+    return rest;
+}
+
 // The collection's page commands from a web view made for this input; it goes, with
 // the loads it has scheduled, before the run loop turns.
 static void performPageCommands(const nlohmann::json& collection) {
@@ -446,7 +630,10 @@ static int dispatchOne(const uint8_t* data, size_t size) {
         platform::json::parse(std::string_view(reinterpret_cast<const char*>(data), size));
     if (!parsed.ok()) return 0;
     static auto webView = std::make_shared<FuzzWebView>();
+    static auto page = makePage();
+    static size_t inputs = 0;
     MVCommandHandler::performCommandsFromCommandCollection(nlohmann::json(parsed.value), webView);
+    MVCommandHandler::performCommandsFromCommandCollection(withoutPageCommands(parsed.value), page);
     MVCommandHandler::performCommandsFromCommandCollection(nlohmann::json(parsed.value), nullptr);
     if (auto handler = MVCommandHandler::sharedHandler())
         handler->performCommands(nlohmann::json(parsed.value), webView);
@@ -455,6 +642,8 @@ static int dispatchOne(const uint8_t* data, size_t size) {
     // Preloaded pages stay pooled: drop them, so that nothing grows from input to input.
     MVWebViewCache::sharedCache().appDidReceiveBootAppCommand();
     platform::runUntilIdle();
+    // Commands for the server go out in their batch.
+    platform::advanceBy(MVApiConnection::kCommandBatchDelay);
     if (!laterTimers().empty()) {
         platform::advanceBy(0.01);
         for (auto& timer : laterTimers()) timer.cancel();
@@ -480,6 +669,7 @@ static int dispatchOne(const uint8_t* data, size_t size) {
             MVErrorLogger::clearReports();
         }
     }
+    dropServerRoadState(page, ++inputs % 256 == 0);
     return 0;
 }
 

@@ -50,6 +50,7 @@ constexpr const char* kPerformingWebView = "MVWebView{} => ";
 constexpr const char* kPerformingParameters = "( {} )";
 constexpr const char* kPerformingNoParameters = "()";
 constexpr const char* kCancelled = " [cancelled]";
+constexpr const char* kMaskedValue = "***";
 constexpr const char* kCommandThrewLine = "{} MVCommand.{} failed: {}";
 constexpr const char* kUnknownException = "unknown exception";
 
@@ -285,8 +286,18 @@ void MVCommandHandler::performDefinedCommand(std::shared_ptr<const MVCommandDefi
             vetoed = answer.has_value() && !*answer;
         }
         auto parameterText = [&] {
-            std::string listing =
-                command.parameters() ? allKeyNamesAndValues(*command.parameters()) : "";
+            std::string listing;
+            if (const nlohmann::json* given = command.parameters()) {
+                if (definition->maskedInLog.empty() || !given->is_object()) {
+                    listing = allKeyNamesAndValues(*given);
+                } else {
+                    nlohmann::json shown = *given;
+                    for (const auto& key : definition->maskedInLog)
+                        if (auto found = shown.find(key); found != shown.end())
+                            *found = kMaskedValue;
+                    listing = allKeyNamesAndValues(shown);
+                }
+            }
             return listing.empty()
                        ? std::string(kPerformingNoParameters)
                        : fmt::format(kPerformingParameters, platform::log::escaped(listing));

@@ -41,6 +41,8 @@ struct MVCommandDefinition {
     std::optional<MVSpec> specification;
     MVCommandFunction perform;
     bool raisedLogLevel = false;
+    // Parameters whose values the "performing" line hides (credentials).
+    std::vector<std::string> maskedInLog = {};
 };
 
 class MVCommandTable {

@@ -34,3 +34,10 @@ void registerPageCommands();
 // openPage, setPreferredStatusBarStyle (1.1); openPage, setViewTags, addViewTags,
 // removeViewTags, popToTag, popPagesWithTags, enablePullToRefresh (2.0).
 void registerWebViewCommands();
+// sendDataRequest, registerEvents, broadcastEvent, setWebStorageEntry, getWebStorageEntry (1.0).
+void registerDataRequestCommands();
+// clearCache, setPage, dataResponse, setVariable, setAutologinKey, startMonitoringResources,
+// stopMonitoringResources (1.0); clearCache (1.1); setPage (2.0).
+void registerApiContentCommands();
+// takeScreenshot (1.0).
+void registerScreenshotCommands();

@@ -37,4 +37,7 @@ void registerCommandHandlerClasses() {
     registerScannerCommands();
     registerPageCommands();
     registerWebViewCommands();
+    registerDataRequestCommands();
+    registerApiContentCommands();
+    registerScreenshotCommands();
 }

@@ -66,4 +66,8 @@ bool ForwardingApplicationDelegate::handleActionWithIdentifier(
                                               std::move(completionHandler));
 }
 
+std::shared_ptr<Window> ForwardingApplicationDelegate::window() const {
+    return inner_ ? inner_->window() : nullptr;
+}
+
 }  // namespace platform

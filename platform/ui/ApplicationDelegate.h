@@ -21,6 +21,7 @@ namespace platform {
 
 class Application;
 class Error;
+class Window;
 
 class ApplicationDelegate {
   public:
@@ -58,6 +59,9 @@ class ApplicationDelegate {
                                             std::function<void()> completionHandler) {
         return false;
     }
+
+    // The delegate's main window; none when it keeps none.
+    virtual std::shared_ptr<Window> window() const { return nullptr; }
 };
 
 class ForwardingApplicationDelegate : public ApplicationDelegate {
@@ -88,6 +92,7 @@ class ForwardingApplicationDelegate : public ApplicationDelegate {
     bool handleActionWithIdentifier(Application& app, const std::string& identifier,
                                     const nlohmann::json& userInfo,
                                     std::function<void()> completionHandler) override;
+    std::shared_ptr<Window> window() const override;
 
   private:
     std::shared_ptr<ApplicationDelegate> inner_;

@@ -101,6 +101,9 @@ const std::set<std::string> kBuilt = {
     "pageSizeDidChange", "preloadView", "setNavigationBarParams", "toggleKeyboard",
     "setPreferredStatusBarStyle", "setViewTags", "addViewTags", "removeViewTags",
     "popToTag", "popPagesWithTags", "enablePullToRefresh",
+    "sendDataRequest", "registerEvents", "broadcastEvent", "setWebStorageEntry",
+    "getWebStorageEntry", "clearCache", "setPage", "dataResponse", "setVariable",
+    "setAutologinKey", "startMonitoringResources", "stopMonitoringResources", "takeScreenshot",
 };
 // clang-format on
 
