@@ -25,5 +25,6 @@ class TesseraWalletPaymentServices : public MVPaymentServices {
 }  // namespace
 
 void MVPayments::install() {
+    registerTesseraWalletCommands();
     MVPaymentServices::setShared(std::make_shared<TesseraWalletPaymentServices>());
 }

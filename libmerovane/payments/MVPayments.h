@@ -1,6 +1,6 @@
 #pragma once
-// Start-up of the payment integrations: the library application's open-URL handler
-// reaches the wallet glue.
+// Start-up of the payment integrations: their commands join the version 1.0 handler,
+// and the library application's open-URL handler reaches the wallet glue.
 //
 //   registerCommandHandlerClasses();
 //   MVPayments::install();
@@ -10,3 +10,7 @@ class MVPayments {
     // May run again; the commands and the services stay installed once.
     static void install();
 };
+
+// The wallet commands tesseraWalletStart, tesseraWalletChangeMaskedWallet,
+// tesseraWalletSendFullWalletRequest and tesseraWalletEnd (1.0).
+void registerTesseraWalletCommands();

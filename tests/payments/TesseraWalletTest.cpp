@@ -67,13 +67,12 @@ TEST_F(TesseraWalletTest, GivenFlagsReplaceTheDefaults) {
 }
 
 TEST_F(TesseraWalletTest, ErrorNamesByCode) {
-    const std::pair<long, const char*> names[] = {
-        {-599, "TesseraWalletErrorAuthenticationFailure"},
-        {-521, "TesseraWalletErrorBuyerCancelled"},
-        {-512, "TesseraWalletErrorBuyerAccountError"},
-        {-500, "TesseraWalletErrorUnknown"},
-        {-1004, "TesseraWalletError:-1004"},
-        {-520, "TesseraWalletError:-520"}};
+    const std::pair<long, const char*> names[] = {{-599, "TesseraWalletErrorAuthenticationFailure"},
+                                                  {-521, "TesseraWalletErrorBuyerCancelled"},
+                                                  {-512, "TesseraWalletErrorBuyerAccountError"},
+                                                  {-500, "TesseraWalletErrorUnknown"},
+                                                  {-1004, "TesseraWalletError:-1004"},
+                                                  {-520, "TesseraWalletError:-520"}};
     for (auto [code, name] : names)
         EXPECT_EQ(MVTesseraWallet::stringTesseraWalletErrorCode(code), name) << code;
 }
