@@ -4,6 +4,7 @@
 #include <string>
 
 #include "libmerovane/application/MVPaymentServices.h"
+#include "libmerovane/payments/MVApplePay.h"
 #include "libmerovane/payments/MVTesseraWallet.h"
 #include "platform/foundation/URL.h"
 #include "wallet/TWAWalletClient.h"
@@ -26,5 +27,6 @@ class TesseraWalletPaymentServices : public MVPaymentServices {
 
 void MVPayments::install() {
     registerTesseraWalletCommands();
+    registerApplePayCommands();
     MVPaymentServices::setShared(std::make_shared<TesseraWalletPaymentServices>());
 }
