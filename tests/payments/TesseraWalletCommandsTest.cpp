@@ -158,19 +158,6 @@ TEST_F(TesseraWalletCommandsTest, ACancelledMaskedWalletReachesThePagesAndGivesT
     EXPECT_TRUE(hostDelegate_->events.empty());
 }
 
-TEST_F(TesseraWalletCommandsTest, TheHostTakingTheClientMidPaymentKeepsIt) {
-    listeningPage();
-    start();
-    client_->setDelegate(hostDelegate_);
-    perform({{"c", "tesseraWalletChangeMaskedWallet"}, {"p", {{"tesseraTransactionId", "T-1"}}}});
-    EXPECT_EQ(walletErrors(),
-              (std::vector<json>{walletError(MVTesseraWallet::kCredentialsChangedError,
-                                             MVTesseraWallet::kCredentialsChangedDescription,
-                                             "maskedWallet")}));
-    EXPECT_FALSE(lent());
-    EXPECT_EQ(client_->delegate(), hostDelegate_);
-}
-
 TEST_F(TesseraWalletCommandsTest, NonTextCountriesAndClientDataAreSkippedWithALogLine) {
     start({{"clientId", 5}}, {{"allowedShippingCountrySpecifications", {"DE", 5}}});
     EXPECT_TRUE(logged("tesseraWalletStart skips a shipping country that is a number"));

@@ -48,24 +48,6 @@ TEST_F(TesseraWalletTest, StartWithTheDefaultsAsksTheWalletApplicationAfterTheDe
     EXPECT_EQ(request.allowed_shipping_spec_by_country_size(), 0);
 }
 
-TEST_F(TesseraWalletTest, GivenFlagsReplaceTheDefaults) {
-    auto start = pageStart();
-    start.phoneNumberRequired = true;
-    start.shippingAddressRequired = false;
-    start.useMinimalBillingAddress = true;
-    start.allowDebitCard = false;
-    start.allowPrepaidCard = false;
-    start.allowedShippingCountrySpecifications = std::vector{TWACountrySpecification::create("DE")};
-    auto request = MVTesseraWallet::maskedWalletRequest(start);
-    EXPECT_TRUE(request->isPhoneNumberRequired());
-    EXPECT_FALSE(request->isShippingAddressRequired());
-    EXPECT_TRUE(request->useMinimalBillingAddress());
-    EXPECT_FALSE(request->allowDebitCard());
-    EXPECT_FALSE(request->allowPrepaidCard());
-    ASSERT_TRUE(request->allowedShippingCountrySpecifications());
-    EXPECT_EQ(request->allowedShippingCountrySpecifications()->size(), 1u);
-}
-
 TEST_F(TesseraWalletTest, ErrorNamesByCode) {
     const std::pair<long, const char*> names[] = {{-599, "TesseraWalletErrorAuthenticationFailure"},
                                                   {-521, "TesseraWalletErrorBuyerCancelled"},
@@ -125,15 +107,6 @@ TEST_F(TesseraWalletTest, ASecondStartWithAnotherIdGivesTheHostsValuesBackAtTheN
     glue()->start(pageStart());
     glue()->notifyTesseraTransactionStatus(0);
     expectHostValues();
-}
-
-TEST_F(TesseraWalletTest, TheTransactionStatusLogsGivesBackThenTellsTheClient) {
-    glue()->start(pageStart());
-    glue()->notifyTesseraTransactionStatus(3);
-    EXPECT_TRUE(logged("MVTesseraWallet notifies Tessera with Transactionstatus: 3"));
-    expectHostValues();
-    EXPECT_FALSE(lent());
-    EXPECT_TRUE(hostDelegate_->events.empty());
 }
 
 TEST_F(TesseraWalletTest, ForeignURLsReachTheClientOnlyWhileAPaymentRuns) {
