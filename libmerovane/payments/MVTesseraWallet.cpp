@@ -52,11 +52,17 @@ void MVTesseraWallet::start(const Start& start) {
     setLibraryPaymentEnabled(true, start.clientID, start.clientSecret);
     maskedWalletRequest_ = maskedWalletRequest(start);
     TWAWalletClient::sharedInstance()->checkForPreauthorization();
+    // A load still pending takes the newest request; a second one would be refused by
+    // the client while the first waits, and that failure would end the payment.
+    if (loadScheduled_) return;
+    loadScheduled_ = true;
     std::weak_ptr<MVTesseraWallet> weak = weak_from_this();
     performBlock(
         [weak] {
-            if (auto self = weak.lock())
-                TWAWalletClient::sharedInstance()->loadMaskedWallet(self->maskedWalletRequest_);
+            auto self = weak.lock();
+            if (!self) return;
+            self->loadScheduled_ = false;
+            TWAWalletClient::sharedInstance()->loadMaskedWallet(self->maskedWalletRequest_);
         },
         kLoadMaskedWalletDelay);
 }

@@ -83,6 +83,7 @@ class MVTesseraWallet : public TWAWalletClientDelegate,
     std::shared_ptr<TWAMaskedWalletRequest> maskedWalletRequest_;
     std::optional<std::string> libraryClientID_;
     bool isWalletForLibraryPayment_ = false;
+    bool loadScheduled_ = false;
     std::weak_ptr<TWAWalletClientDelegate> possibleAppsidedDelegate_;
     TWAText possibleAppsidedClientID_;
     TWAText possibleAppsidedClientSecret_;

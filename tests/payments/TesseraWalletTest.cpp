@@ -136,4 +136,19 @@ TEST_F(TesseraWalletTest, ForeignURLsReachTheClientOnlyWhileAPaymentRuns) {
     expectHostValues();
 }
 
+TEST_F(TesseraWalletTest, TwoQuickStartsAskTheWalletApplicationOnceWithTheSecondRequest) {
+    listeningPage();
+    glue()->start(pageStart());
+    auto second = pageStart();
+    second.estimatedTotalPrice = "99.00";
+    glue()->start(second);
+    platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+    ASSERT_TRUE(waitForStandInRequests(1));
+    platform::runUntilIdle();
+    ASSERT_EQ(standIn_->requests().size(), 1u);
+    EXPECT_EQ(standIn_->requests()[0].merchant_request().estimated_total_price(), "99.00");
+    EXPECT_TRUE(walletErrors().empty());
+    EXPECT_TRUE(lent());
+}
+
 }  // namespace
