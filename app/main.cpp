@@ -19,6 +19,7 @@
 #include "libmerovane/overlays/MVScannerViewController.h"
 #include "libmerovane/overlays/MVSharingController.h"
 #include "libmerovane/overlays/MVSplashScreenController.h"
+#include "libmerovane/payments/MVPayments.h"
 #include "platform/crash/CrashReporter.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Error.h"
@@ -57,6 +58,7 @@ int main(int argc, char** argv) {
     MVViewControllerHierarchy::install();
     MVSplashScreenController::install();
     MVNotificationController::install();
+    MVPayments::install();
 
     auto& library = MVLibraryApplication::sharedLibrary();
     if (auto key = platform::Bundle::main().objectForInfoDictionaryKey("MVApiKey");

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <string>
 
+#include "fuzz/WalletFuzzing.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/FileManager.h"
@@ -29,11 +30,7 @@
 
 namespace {
 
-constexpr const char* kWalletScheme = "fuzz-wallet";
-
-class NullLogger : public platform::log::Logger {
-    void logMessage(const platform::log::Message&) override {}
-};
+using namespace walletfuzzing;
 
 class CountingDelegate : public TWAWalletClientDelegate {
   public:
@@ -49,11 +46,6 @@ class CountingDelegate : public TWAWalletClientDelegate {
     void walletClientUserIsPreauthorized(TWAWalletClient&, bool) override {}
     int answers = 0;
 };
-
-void registerWalletScheme() {
-    platform::Application::shared().registerURLSchemeForTesting(kWalletScheme,
-                                                                [](const platform::URL&) {});
-}
 
 std::string sealed(const TWACrypto& crypto, const std::string& plain) {
     const auto& key = crypto.currentEncryptionKey();
@@ -79,35 +71,8 @@ std::string sealed(const TWACrypto& crypto, const std::string& plain) {
            "&s=" + TWABase64URLEncode(std::string(reinterpret_cast<char*>(mac), length), false);
 }
 
-// A folder of its own for the run (bundle, keychain), removed at exit.
-const std::string& runRoot() {
-    static const auto* path = [] {
-        char folder[] = "/tmp/fuzz-wallet-reply-XXXXXX";
-        auto* made = new std::string(::mkdtemp(folder) ? folder : "/tmp/fuzz-wallet-reply");
-        std::atexit([] { std::filesystem::remove_all(runRoot()); });
-        return made;
-    }();
-    return *path;
-}
-
 std::shared_ptr<CountingDelegate> setUp() {
-    platform::Clock::installManual();
-    google::protobuf::SetLogHandler(nullptr);
-    platform::log::addLogger(std::make_shared<NullLogger>(), platform::log::kAllLevels);
-    platform::FileManager::defaultManager().setRootDirectoryForTesting(runRoot());
-    std::filesystem::create_directories(runRoot() + "/App");
-    std::ofstream(runRoot() + "/App/Info.json") << R"({"CFBundleIdentifier": "abc"})";
-    platform::Bundle::setMainBundlePathForTesting(runRoot() + "/App");
-    // Nothing may leave the machine: a revoke finds no server.
-    TBXHTTPFetcher::setRetriesAllowed(false);
-    TWAClientSDKTransactionContext::setWalletServerOrigins("http://127.0.0.1:9",
-                                                           "http://127.0.0.1:9");
-    TWAClientConfig::setConfigHost("http://127.0.0.1:9");
-    walletproto::OWIOnlineWalletIosConfig config;
-    config.set_wallet_availability(walletproto::OWIOnlineWalletIosConfig::AVAILABLE);
-    config.add_url_schemes()->set_url_scheme(kWalletScheme);
-    TWAClientConfig::setPresetConfigForTesting(config);
-    registerWalletScheme();
+    setUpWalletFuzzing("/tmp/fuzz-wallet-reply-XXXXXX");
 
     auto delegate = std::make_shared<CountingDelegate>();
     auto client = TWAWalletClient::sharedInstance();
@@ -153,10 +118,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     platform::runUntilIdle();
     if (delegate->answers != 1 || client->transactionContext()->openURLInProgress())
         __builtin_trap();
-    // The application remembers every URL it opened: start it afresh, so that no input
-    // leaves memory behind.
-    TWABackgroundTask::stopBackgroundTaskIfRunning();
-    app.resetForTesting();
-    registerWalletScheme();
+    resetApplicationForWalletFuzzing();
     return 0;
 }

@@ -1,0 +1,204 @@
+#include "libmerovane/payments/MVTesseraWallet.h"
+
+#include <fmt/format.h>
+
+#include <map>
+
+#include "libmerovane/bridge/MVEventDispatcher.h"
+#include "libmerovane/connection/MVApiConnection.h"
+#include "libmerovane/core/MVLog.h"
+#include "libmerovane/core/ObjectExtensions.h"
+#include "libmerovane/payments/MVTesseraWalletMessages.h"
+#include "platform/foundation/SharedInstances.h"
+#include "wallet/TWAFullWalletRequest.h"
+
+namespace {
+
+constexpr const char* kMaskedWallet = "maskedWallet";
+constexpr const char* kFullWallet = "fullWallet";
+constexpr int32_t kProductionEnvironment = 2;
+constexpr long kUnknownErrorCode = -500;
+
+std::shared_ptr<MVTesseraWallet>& sharedSlot() {
+    static auto* slot = [] {
+        auto* created = new std::shared_ptr<MVTesseraWallet>;
+        platform::registerSharedInstanceReset("MVTesseraWallet", [created] { created->reset(); });
+        return created;
+    }();
+    return *slot;
+}
+
+}  // namespace
+
+std::shared_ptr<MVTesseraWallet> MVTesseraWallet::sharedController() {
+    auto& slot = sharedSlot();
+    if (!slot) slot = std::make_shared<MVTesseraWallet>();
+    return slot;
+}
+
+std::shared_ptr<TWAMaskedWalletRequest> MVTesseraWallet::maskedWalletRequest(const Start& start) {
+    auto request = TWAMaskedWalletRequest::create(start.currencyCode, start.estimatedTotalPrice);
+    request->setPhoneNumberRequired(start.phoneNumberRequired.value_or(false));
+    request->setShippingAddressRequired(start.shippingAddressRequired.value_or(true));
+    request->setUseMinimalBillingAddress(start.useMinimalBillingAddress.value_or(false));
+    request->setAllowDebitCard(start.allowDebitCard.value_or(true));
+    request->setAllowPrepaidCard(start.allowPrepaidCard.value_or(true));
+    request->setAllowedShippingCountrySpecifications(start.allowedShippingCountrySpecifications);
+    return request;
+}
+
+void MVTesseraWallet::start(const Start& start) {
+    libraryClientID_ = start.clientID;
+    setLibraryPaymentEnabled(true, start.clientID, start.clientSecret);
+    maskedWalletRequest_ = maskedWalletRequest(start);
+    TWAWalletClient::sharedInstance()->checkForPreauthorization();
+    // A load still pending takes the newest request; a second one would be refused by
+    // the client while the first waits, and that failure would end the payment.
+    if (loadScheduled_) return;
+    loadScheduled_ = true;
+    std::weak_ptr<MVTesseraWallet> weak = weak_from_this();
+    performBlock(
+        [weak] {
+            auto self = weak.lock();
+            if (!self) return;
+            self->loadScheduled_ = false;
+            TWAWalletClient::sharedInstance()->loadMaskedWallet(self->maskedWalletRequest_);
+        },
+        kLoadMaskedWalletDelay);
+}
+
+void MVTesseraWallet::setLibraryPaymentEnabled(bool enabled,
+                                               const std::optional<std::string>& clientID,
+                                               const std::string& clientSecret) {
+    if (enabled == isWalletForLibraryPayment_) return;
+    auto client = TWAWalletClient::sharedInstance();
+    isWalletForLibraryPayment_ = enabled;
+    if (enabled) {
+        possibleAppsidedDelegate_ = client->delegate();
+        possibleAppsidedClientID_ = client->clientId();
+        possibleAppsidedClientSecret_ = client->clientSecret();
+        possibleAppSidedClientEnvironment_ = client->environment();
+        client->setDelegate(weak_from_this());
+        client->setClientId(clientID);
+        client->setClientSecret(clientSecret);
+        client->setEnvironment(kProductionEnvironment);
+        return;
+    }
+    client->setDelegate(possibleAppsidedDelegate_);
+    client->setClientId(possibleAppsidedClientID_);
+    client->setClientSecret(possibleAppsidedClientSecret_);
+    client->setEnvironment(possibleAppSidedClientEnvironment_);
+    possibleAppsidedDelegate_.reset();
+    possibleAppsidedClientID_.reset();
+    possibleAppsidedClientSecret_.reset();
+    libraryClientID_.reset();
+}
+
+bool MVTesseraWallet::holds(const TWAWalletClient& client) const {
+    return client.delegate().get() == this && client.clientId() && libraryClientID_ &&
+           *client.clientId() == *libraryClientID_;
+}
+
+bool MVTesseraWallet::guard(const TWAWalletClient& client, const char* occurrence) {
+    if (holds(client)) return true;
+    performCredentialsChangedDuringPaymentError(occurrence);
+    return false;
+}
+
+void MVTesseraWallet::performCredentialsChangedDuringPaymentError(const char* occurrence) {
+    MVEventDispatcher::sharedDispatcher().dispatchEvent(MVEventTesseraWallet::tesseraWalletError(
+        kCredentialsChangedError, kCredentialsChangedDescription, occurrence));
+    MVLogError("{}", kCredentialsChangedDescription);
+    // Still the client's delegate: only the id changed under the glue, so the page's
+    // credentials must not stay on the client (a later start would save them as the
+    // host's). A client the host took is left to the host.
+    if (TWAWalletClient::sharedInstance()->delegate().get() == this) {
+        setLibraryPaymentEnabled(false, std::nullopt, {});
+        return;
+    }
+    isWalletForLibraryPayment_ = false;
+}
+
+void MVTesseraWallet::changeMaskedWallet(const std::string& tesseraTransactionId) {
+    auto client = TWAWalletClient::sharedInstance();
+    if (!guard(*client, kMaskedWallet)) return;
+    client->changeMaskedWallet(tesseraTransactionId, std::nullopt);
+}
+
+void MVTesseraWallet::sendFullWalletRequest(std::shared_ptr<TWACart> cart,
+                                            const std::string& tesseraTransactionId) {
+    auto client = TWAWalletClient::sharedInstance();
+    if (!guard(*client, kFullWallet)) return;
+    client->loadFullWallet(
+        TWAFullWalletRequest::create(tesseraTransactionId, std::move(cart), std::nullopt));
+}
+
+void MVTesseraWallet::notifyTesseraTransactionStatus(long status) {
+    auto client = TWAWalletClient::sharedInstance();
+    if (!guard(*client, kFullWallet)) return;
+    MVLogVerbose("MVTesseraWallet notifies Tessera with Transactionstatus: {}", status);
+    setLibraryPaymentEnabled(false, std::nullopt, {});
+    client->notifyTransactionStatus(status);
+}
+
+void MVTesseraWallet::walletClientDidLoadMaskedWallet(
+    TWAWalletClient& client, std::shared_ptr<TWAMaskedWallet> maskedWallet) {
+    if (!guard(client, kMaskedWallet) || !maskedWallet) return;
+    MVApiConnection::sharedConnection().sendCommands({MVCommandTesseraWallet::tesseraWalletUpdate(
+        maskedWallet->shippingAddress(), maskedWallet->billingAddress(), maskedWallet->email(),
+        maskedWallet->tesseraTransactionId(), maskedWallet->paymentDescriptions())});
+}
+
+void MVTesseraWallet::walletClientDidLoadFullWallet(TWAWalletClient& client,
+                                                    std::shared_ptr<TWAFullWallet> fullWallet) {
+    if (!guard(client, kFullWallet) || !fullWallet) return;
+    const auto& card = fullWallet->proxyCard();
+    std::optional<int64_t> month, year;
+    if (card && card->expirationDate()) {
+        month = card->expirationDate()->month;
+        year = card->expirationDate()->year;
+    }
+    MVApiConnection::sharedConnection().sendCommands(
+        {MVCommandTesseraWallet::tesseraWalletFullWalletResponse(
+            card ? card->pan() : std::nullopt, card ? card->cvn() : std::nullopt, month, year)});
+}
+
+void MVTesseraWallet::walletClientDidFailToLoadMaskedWallet(TWAWalletClient& client,
+                                                            const platform::Error& error) {
+    if (!guard(client, kMaskedWallet)) return;
+    failed(error, kMaskedWallet);
+}
+
+void MVTesseraWallet::walletClientDidFailToLoadFullWallet(TWAWalletClient& client,
+                                                          const platform::Error& error) {
+    if (!guard(client, kFullWallet)) return;
+    failed(error, kFullWallet);
+}
+
+void MVTesseraWallet::failed(const platform::Error& error, const char* occurrence) {
+    MVEventDispatcher::sharedDispatcher().dispatchEvent(MVEventTesseraWallet::tesseraWalletError(
+        stringTesseraWalletErrorCode(error.code()), error.localizedDescription(), occurrence));
+    setLibraryPaymentEnabled(false, std::nullopt, {});
+}
+
+void MVTesseraWallet::walletClientUserIsPreauthorized(TWAWalletClient&, bool) {}
+
+std::string MVTesseraWallet::stringTesseraWalletErrorCode(long code) {
+    static const std::map<long, const char*> kNames = {
+        {-599, "TesseraWalletErrorAuthenticationFailure"},
+        {-598, "TesseraWalletErrorIntegrationError"},
+        {-597, "TesseraWalletErrorInvalidTransaction"},
+        {-596, "TesseraWalletErrorMerchantAborted"},
+        {-562, "TesseraWalletErrorInternalError"},
+        {-561, "TesseraWalletErrorServiceUnavailable"},
+        {-551, "TesseraWalletErrorMerchantAccountError"},
+        {-543, "TesseraWalletErrorUnsupportedAPIVersion"},
+        {-542, "TesseraWalletErrorInvalidParameters"},
+        {-532, "TesseraWalletErrorSpendingLimitExceeded"},
+        {-521, "TesseraWalletErrorBuyerCancelled"},
+        {-512, "TesseraWalletErrorBuyerAccountError"},
+        {kUnknownErrorCode, "TesseraWalletErrorUnknown"},
+    };
+    if (auto found = kNames.find(code); found != kNames.end()) return found->second;
+    return fmt::format("TesseraWalletError:{}", code);
+}

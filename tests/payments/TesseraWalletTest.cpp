@@ -1,0 +1,154 @@
+// The wallet glue: the start and its delayed masked-wallet request, the take-over and
+// the give-back of the shared client, the ownership guard, the failure events and the
+// open-URL services the library application asks.
+#include <gtest/gtest.h>
+
+#include "libmerovane/application/MVLibraryApplication.h"
+#include "libmerovane/application/MVPaymentServices.h"
+#include "tests/payments/PaymentsFixture.h"
+#include "wallet/TWAError.h"
+
+using nlohmann::json;
+
+namespace {
+
+class TesseraWalletTest : public PaymentsFixture {
+  protected:
+    static MVTesseraWallet::Start pageStart(const char* id = "page-id") {
+        MVTesseraWallet::Start start;
+        start.currencyCode = "EUR";
+        start.estimatedTotalPrice = "12.50";
+        start.clientID = id;
+        start.clientSecret = "page-secret";
+        return start;
+    }
+    static std::shared_ptr<MVTesseraWallet> glue() { return MVTesseraWallet::sharedController(); }
+    bool waitForStandInRequests(size_t count) {
+        return waitFor([&] { return standIn_->requests().size() >= count; });
+    }
+};
+
+TEST_F(TesseraWalletTest, StartWithTheDefaultsAsksTheWalletApplicationAfterTheDelay) {
+    glue()->start(pageStart());
+    expectPageValues();
+    EXPECT_TRUE(lent());
+    platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay - 0.01);
+    platform::runUntilIdle();
+    EXPECT_TRUE(standIn_->requests().empty());
+    platform::advanceBy(0.01);
+    ASSERT_TRUE(waitForStandInRequests(1));
+    const auto& request = standIn_->requests()[0].merchant_request();
+    EXPECT_EQ(request.currency_code(), "EUR");
+    EXPECT_EQ(request.estimated_total_price(), "12.50");
+    EXPECT_TRUE(request.shipping_address_required());
+    EXPECT_FALSE(request.phone_number_required());
+    EXPECT_FALSE(request.use_minimal_addresses());
+    EXPECT_FALSE(request.debit_forbidden());
+    EXPECT_FALSE(request.prepaid_forbidden());
+    EXPECT_EQ(request.allowed_shipping_spec_by_country_size(), 0);
+}
+
+TEST_F(TesseraWalletTest, ErrorNamesByCode) {
+    const std::pair<long, const char*> names[] = {{-599, "TesseraWalletErrorAuthenticationFailure"},
+                                                  {-521, "TesseraWalletErrorBuyerCancelled"},
+                                                  {-512, "TesseraWalletErrorBuyerAccountError"},
+                                                  {-500, "TesseraWalletErrorUnknown"},
+                                                  {-1004, "TesseraWalletError:-1004"},
+                                                  {-520, "TesseraWalletError:-520"}};
+    for (auto [code, name] : names)
+        EXPECT_EQ(MVTesseraWallet::stringTesseraWalletErrorCode(code), name) << code;
+}
+
+TEST_F(TesseraWalletTest, AFailureDispatchesTheEventThenGivesTheClientBack) {
+    listeningPage();
+    glue()->start(pageStart());
+    glue()->walletClientDidFailToLoadMaskedWallet(
+        *client_, platform::Error::withUserInfo(kTWAErrorDomain, -521,
+                                                {{"NSLocalizedDescription", "Cancelled."}}));
+    expectHostValues();
+    EXPECT_FALSE(lent());
+    glue()->start(pageStart());
+    glue()->walletClientDidFailToLoadFullWallet(*client_, platform::Error(kTWAErrorDomain, -1004));
+    expectHostValues();
+    EXPECT_EQ(walletErrors(),
+              (std::vector<json>{
+                  walletError("TesseraWalletErrorBuyerCancelled", "Cancelled.", "maskedWallet"),
+                  walletError("TesseraWalletError:-1004", "", "fullWallet")}));
+}
+
+TEST_F(TesseraWalletTest, TheHostTakingTheClientEndsThePaymentAndKeepsIt) {
+    listeningPage();
+    glue()->start(pageStart());
+    client_->setDelegate(hostDelegate_);
+    glue()->walletClientDidLoadFullWallet(*client_, TWAFullWallet::create());
+    EXPECT_EQ(walletErrors(), (std::vector<json>{walletError(
+                                  MVTesseraWallet::kCredentialsChangedError,
+                                  MVTesseraWallet::kCredentialsChangedDescription, "fullWallet")}));
+    EXPECT_TRUE(logged(MVTesseraWallet::kCredentialsChangedDescription));
+    EXPECT_FALSE(lent());
+    // what the host set stays
+    EXPECT_EQ(client_->delegate(), hostDelegate_);
+    EXPECT_EQ(client_->clientId(), "page-id");
+}
+
+TEST_F(TesseraWalletTest, ASecondStartWithAnotherIdGivesTheHostsValuesBackAtTheNextStep) {
+    listeningPage();
+    glue()->start(pageStart("page-id"));
+    glue()->start(pageStart("other-id"));
+    expectPageValues("page-id");
+    glue()->changeMaskedWallet("T-1");
+    EXPECT_EQ(walletErrors(),
+              (std::vector<json>{walletError(MVTesseraWallet::kCredentialsChangedError,
+                                             MVTesseraWallet::kCredentialsChangedDescription,
+                                             "maskedWallet")}));
+    EXPECT_FALSE(lent());
+    expectHostValues();
+    // so the next start saves the host's values, not the page's
+    glue()->start(pageStart());
+    glue()->notifyTesseraTransactionStatus(0);
+    expectHostValues();
+}
+
+TEST_F(TesseraWalletTest, ForeignURLsReachTheClientOnlyWhileAPaymentRuns) {
+    auto& library = MVLibraryApplication::sharedLibrary();
+    const std::string reply = TWAWalletClient::schemeForApp() + "://reply?e=1&ed=refused";
+    standIn_->setMode(WalletStandInApp::Mode::Silent);
+    listeningPage();
+    // the host's own payment waits for the wallet application
+    client_->loadMaskedWallet(TWAMaskedWalletRequest::create("EUR", "1.00"));
+    ASSERT_TRUE(waitForStandInRequests(1));
+    EXPECT_FALSE(MVPaymentServices::shared()->isLibSidedPaymentProcessAtPresent());
+    EXPECT_FALSE(library.openURL(reply, WalletStandInApp::kBundleId));
+    EXPECT_FALSE(library.openURL("https://shop.example/", WalletStandInApp::kBundleId));
+    EXPECT_TRUE(hostDelegate_->events.empty());
+    // a deep link is the library's whatever runs
+    EXPECT_TRUE(library.openURL("merovane-shop://link", "x"));
+
+    client_->notifyTransactionStatus(0);
+    glue()->start(pageStart());
+    EXPECT_TRUE(MVPaymentServices::shared()->isLibSidedPaymentProcessAtPresent());
+    platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+    ASSERT_TRUE(waitForStandInRequests(2));
+    library.openURL(reply, WalletStandInApp::kBundleId);
+    ASSERT_EQ(walletErrors().size(), 1u);
+    EXPECT_EQ(walletErrors()[0][0]["occurrence"], "maskedWallet");
+    EXPECT_FALSE(MVPaymentServices::shared()->isLibSidedPaymentProcessAtPresent());
+    expectHostValues();
+}
+
+TEST_F(TesseraWalletTest, TwoQuickStartsAskTheWalletApplicationOnceWithTheSecondRequest) {
+    listeningPage();
+    glue()->start(pageStart());
+    auto second = pageStart();
+    second.estimatedTotalPrice = "99.00";
+    glue()->start(second);
+    platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+    ASSERT_TRUE(waitForStandInRequests(1));
+    platform::runUntilIdle();
+    ASSERT_EQ(standIn_->requests().size(), 1u);
+    EXPECT_EQ(standIn_->requests()[0].merchant_request().estimated_total_price(), "99.00");
+    EXPECT_TRUE(walletErrors().empty());
+    EXPECT_TRUE(lent());
+}
+
+}  // namespace
