@@ -11,6 +11,7 @@
 #include "libmerovane/bridge/MVWebViewInterface.h"
 #include "libmerovane/core/DictionaryExtensions.h"
 #include "libmerovane/core/DictionaryValidation.h"
+#include "libmerovane/core/MVCommandTrace.h"
 #include "libmerovane/core/MVErrorLogger.h"
 #include "libmerovane/core/MVLog.h"
 #include "platform/foundation/Exception.h"
@@ -308,6 +309,9 @@ void MVCommandHandler::performDefinedCommand(std::shared_ptr<const MVCommandDefi
                   name(), platform::log::escaped(command.name()), parameterText(),
                   vetoed ? kCancelled : "");
         if (vetoed) return;
+        MVCommandTrace::record(webView ? MVCommandTrace::Direction::FromPage
+                                       : MVCommandTrace::Direction::FromServer,
+                               commandHandlerVersion(), command.name());
         nlohmann::json* parameters = strippedParameters.get();
         if (stripGiven && command.parameters()) {
             // After the veto and the log line, which show the parameters as they came.

@@ -8,6 +8,7 @@
 #include "libmerovane/bridge/MVCommandHandler.h"
 #include "libmerovane/connection/MVApiConnection.h"
 #include "libmerovane/connection/MVApiPacketBuilder.h"
+#include "libmerovane/core/MVCommandTrace.h"
 #include "libmerovane/core/MVLog.h"
 #include "platform/device/Reachability.h"
 #include "platform/foundation/Exception.h"
@@ -58,6 +59,9 @@ void MVApiConnection::submitCurrentCommandBuffer() {
         serial = ++upstreamSerial_;
         encoding = {serverWillAcceptMsgPack_, serverWillAcceptGZip_};
     }
+    const std::string version = MVApiPacketBuilder::commandHandlerVersion();
+    for (const auto& command : commands)
+        MVCommandTrace::record(MVCommandTrace::Direction::Sent, version, command.name());
     // The upstream thread builds every packet, so packets reach the pending list in serial
     // order, and writes it at once when the stream has room.
     upstreamThread_->runLoop().post(

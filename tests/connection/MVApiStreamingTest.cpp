@@ -9,6 +9,7 @@
 
 #include "libmerovane/connection/MVApiConnection.h"
 #include "libmerovane/connection/MVApiPacketEncoder.h"
+#include "libmerovane/core/MVCommandTrace.h"
 #include "libmerovane/core/MVErrorLogger.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/TestDriver.h"
@@ -135,11 +136,20 @@ TEST_F(MVApiStreamingTest, CallsFiveMillisecondsApartShareOnePacket) {
     ApiPeer peer;
     peer.setResponder(answering({}));
     auto& connection = open(peer);
+    std::vector<std::string> traced;  // main thread
+    MVCommandTrace::setObserver(
+        [&](MVCommandTrace::Direction direction, std::string_view version, std::string_view name) {
+            traced.push_back(std::string(MVCommandTrace::directionName(direction)) + " " +
+                             std::string(version) + " " + std::string(name));
+        });
     connection.sendCommands({testCommand("first")});
     platform::advanceBy(0.005);
+    EXPECT_TRUE(traced.empty());  // traced as the batch leaves
     connection.sendCommands({testCommand("second", json{{"k", "v"}}), testCommand("third")});
     platform::advanceBy(0.005);
     ASSERT_TRUE(drive([&] { return peer.packetCount() == 1; }));
+    MVCommandTrace::setObserver(nullptr);
+    EXPECT_EQ(traced, (std::vector<std::string>{"up 2.1 first", "up 2.1 second", "up 2.1 third"}));
     const json sent = peer.packets()[0].decoded.value;
     EXPECT_EQ(sent,
               (json{{"cmds",

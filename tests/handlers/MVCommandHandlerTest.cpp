@@ -7,6 +7,7 @@
 
 #include "libmerovane/bridge/MVCommand.h"
 #include "libmerovane/bridge/MVCommandHandler.h"
+#include "libmerovane/core/MVCommandTrace.h"
 #include "libmerovane/core/MVErrorLogger.h"
 #include "libmerovane/handlers/MVCommandHandlerClasses.h"
 #include "libmerovane/handlers/MVCommandHandler_1_0.h"
@@ -441,6 +442,31 @@ TEST_F(MVCommandHandlerTest, PerformValidatedCommandOfAnUnknownCommandIsAProgram
     EXPECT_THROW(
         MVCommandHandler::sharedHandler()->performValidatedCommand(command, nullptr, nullptr),
         platform::Exception);
+}
+
+TEST_F(MVCommandHandlerTest, TheTraceNamesWhatIsPerformedWithItsSourceAndVersion) {
+    std::vector<std::string> traced;
+    MVCommandTrace::setObserver(
+        [&](MVCommandTrace::Direction direction, std::string_view version, std::string_view name) {
+            traced.push_back(std::string(MVCommandTrace::directionName(direction)) + " " +
+                             std::string(version) + " " + std::string(name));
+            if (name == "echo" && version == "1.0") throw std::runtime_error("observer failed");
+        });
+    auto page = FakeWebView::create(1006);
+    perform(R"({"ver":"2.0","cmds":[{"c":"echo"},{"c":"noSuchCommand"}]})");
+    perform(R"({"ver":"1.0","cmds":[{"c":"echo"}]})");
+    perform(R"({"ver":"2.1","cmds":[{"c":"echo"}]})", page);
+    page->setVetoAnswer(false);
+    perform(R"({"ver":"2.1","cmds":[{"c":"echo"}]})", page);
+    MVCommandTrace::setObserver(nullptr);
+    perform(R"({"ver":"2.0","cmds":[{"c":"echo"}]})");
+
+    // Unknown and vetoed commands are not performed; an observer's failure is its own.
+    EXPECT_EQ(traced,
+              (std::vector<std::string>{"down 2.0 echo", "down 1.0 echo", "page 2.1 echo"}));
+    EXPECT_EQ(performed(),
+              (std::vector<std::string>{"echo@2.0", "echo@1.0", "echo@2.1", "echo@2.0"}));
+    EXPECT_TRUE(logged("MVCommandTrace observer failed: observer failed"));
 }
 
 }  // namespace
