@@ -1,10 +1,23 @@
-// The host's entry point: crash capture, the optional network logger, the library's
-// application object (which puts its handlers in front of the delegate), then the
-// application's main loop with AppDelegate.
+// The host's entry point: crash capture, the optional network logger, the web engine,
+// the library's application object (which puts its handlers in front of the delegate),
+// then the application's main loop with AppDelegate.
+//
+// Developer settings of a run (scripts/run): "web_engine" ("webkit", the default where
+// a display is there, or "headless"), "run_output" (a folder for the run's record, see
+// RunRecorder), "run_keep" (show the window on the display until it is closed) and
+// "baseline_file" (only measure the engine showing that file, see EngineBaseline).
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <nlohmann/json.hpp>
 
 #include "app/AppDelegate.h"
+#include "app/EngineBaseline.h"
+#include "app/HeadlessShopPage.h"
 #include "app/NetworkLogger.h"
+#include "app/RunRecorder.h"
 #include "libmerovane/application/MVLibraryApplication.h"
 #include "libmerovane/application/MVPersistentEntities.h"
 #include "libmerovane/bridge/MVWebViewController.h"
@@ -22,14 +35,93 @@
 #include "libmerovane/payments/MVPayments.h"
 #include "platform/crash/CrashReporter.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/ui/Application.h"
+#include "platform/web/HeadlessWebEngine.h"
+#include "platform/web/WebView.h"
+#ifdef MV_APP_HAS_WEBKIT
+#include "platform/ui/ViewDrawing.h"
+#include "platform/ui/Window.h"
+#include "platform/web/webkit/PictureWindow.h"
+#include "platform/web/webkit/WebKitGtkWebEngine.h"
+#endif
+
+namespace {
+
+int gSignalPipe[2] = {-1, -1};
+
+// SIGINT and SIGTERM end the main loop, so that the application ends as at a normal exit
+// (settings written); a second one ends it at once.
+platform::FdWatch stopOnTerminationSignals() {
+    if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return {};
+    struct sigaction action {};
+    action.sa_handler = [](int) {
+        const char byte = 1;
+        [[maybe_unused]] auto written = ::write(gSignalPipe[1], &byte, 1);
+    };
+    action.sa_flags = SA_RESETHAND;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    return platform::RunLoop::main().watchFd(gSignalPipe[0], POLLIN, [](short) {
+        char bytes[16];
+        while (::read(gSignalPipe[0], bytes, sizeof bytes) > 0) {
+        }
+        MVLogInfo("Stopping on a termination signal");
+        platform::RunLoop::main().stop();
+    });
+}
+
+std::string displayName() {
+    auto name = platform::Bundle::main().objectForInfoDictionaryKey("CFBundleDisplayName");
+    return name && name->is_string() ? name->get_ref<const std::string&>() : "Shop";
+}
+
+std::string stringSetting(const char* key) {
+    return platform::UserDefaults::standard().stringForKey(key).value_or("");
+}
+
+// The engine the setting "web_engine" names; without it the real one where it can start.
+platform::WebView::EngineFactory engineFactory() {
+    const std::string wanted = stringSetting("web_engine");
+#ifdef MV_APP_HAS_WEBKIT
+    if (wanted != "headless") {
+        if (platform::WebKitGtkWebEngine::isAvailable())
+            return [] { return std::make_unique<platform::WebKitGtkWebEngine>(); };
+        if (wanted == "webkit") MVLogError("The web engine cannot start: no display");
+    }
+#else
+    if (wanted == "webkit") MVLogError("This build has no web engine but the headless one");
+#endif
+    MVLogInfo("Pages run on the headless engine");
+    return [] {
+        auto engine = std::make_unique<platform::HeadlessWebEngine>();
+        HeadlessShopPage::attach(*engine);
+        return engine;
+    };
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+    const int64_t startNanos = platform::Clock::monotonicNanos();
     platform::log::addLogger(platform::log::makeConsoleLogger());
     platform::UserDefaults::setArguments(argc, argv);
+
+    auto engines = engineFactory();
+    const std::string output = stringSetting("run_output");
+    if (const std::string file = stringSetting("baseline_file"); !file.empty()) {
+        return EngineBaseline::measure(engines(), file,
+                                       (output.empty() ? "." : output) + "/baseline.json",
+                                       startNanos, 30)
+                   ? 0
+                   : 1;
+    }
+    platform::WebView::setEngineFactory(std::move(engines));
+    std::shared_ptr<RunRecorder> recorder;
+    if (!output.empty() && !(recorder = RunRecorder::start(output, startNanos))) return 1;
 
     // Logs its own warning when it cannot be enabled; the app starts anyway.
     platform::Error error;
@@ -68,6 +160,21 @@ int main(int argc, char** argv) {
     auto& application = platform::Application::shared();
     application.setDelegate(std::make_shared<AppDelegate>());
     application.finishLaunching();
+    auto signals = stopOnTerminationSignals();
+#ifdef MV_APP_HAS_WEBKIT
+    // The window drawn on the display, until the user closes it.
+    std::unique_ptr<platform::PictureWindow> shown;
+    if (platform::UserDefaults::standard().boolForKey("run_keep") &&
+        platform::WebKitGtkWebEngine::isAvailable())
+        shown = std::make_unique<platform::PictureWindow>(
+            displayName(),
+            [] {
+                auto window = platform::Application::shared().keyWindow();
+                return window ? platform::imageOfViewHierarchy(*window, 1) : platform::Image();
+            },
+            [] { platform::RunLoop::main().stop(); });
+#endif
     platform::RunLoop::main().run();
+    platform::UserDefaults::standard().synchronize();
     return 0;
 }

@@ -4,5 +4,11 @@ if(TARGET app)
   add_dependencies(test_app app)
   target_compile_definitions(test_app PRIVATE MV_APP_EXECUTABLE="$<TARGET_FILE:app>"
     MV_APP_PG_API_URL="${MV_APP_PG_API_URL}" MV_APP_WORKSPACE_API_URL="${MV_APP_WORKSPACE_API_URL}")
-  target_sources(test_app PRIVATE ${CMAKE_SOURCE_DIR}/app/AppDelegate.cpp)
+  target_sources(test_app PRIVATE ${CMAKE_SOURCE_DIR}/app/AppDelegate.cpp
+    ${CMAKE_SOURCE_DIR}/app/HeadlessShopPage.cpp)
+  if(TARGET sample-api-server)
+    add_dependencies(test_app sample-api-server)
+    target_compile_definitions(test_app PRIVATE
+      MV_SAMPLE_API_SERVER="$<TARGET_FILE:sample-api-server>")
+  endif()
 endif()

@@ -1,0 +1,23 @@
+#pragma once
+// The baseline of a run: how long the web engine takes, from the start of the process,
+// to show one page loaded straight from a file (its load finished and a picture of it
+// taken). Written as {"fileSeconds": …} to `output`; false, logged, when the page does
+// not show within `timeoutSeconds`.
+//
+//   EngineBaseline::measure(std::move(engine), "app/sample/shop/home.html",
+//                           "run/baseline.json", startNanos, 30);
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace platform {
+class WebEngine;
+}
+
+namespace EngineBaseline {
+
+bool measure(std::unique_ptr<platform::WebEngine> engine, const std::string& file,
+             const std::string& output, int64_t startNanos, double timeoutSeconds);
+
+}  // namespace EngineBaseline

@@ -1,0 +1,9 @@
+# The host application with pages in the real engine: label "webkit", run with a display.
+if(TARGET app AND TARGET platform_webkit AND TARGET sample-api-server)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_SOURCE_DIR}/platform/webkit/with-display)
+  mv_add_test_suite(app/webkit LABELS webkit)
+  unset(CMAKE_CROSSCOMPILING_EMULATOR)
+  add_dependencies(test_app_webkit app sample-api-server)
+  target_compile_definitions(test_app_webkit PRIVATE MV_APP_EXECUTABLE="$<TARGET_FILE:app>"
+    MV_SAMPLE_API_SERVER="$<TARGET_FILE:sample-api-server>")
+endif()
