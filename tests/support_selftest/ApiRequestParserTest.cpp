@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "tests/support/ApiRequestParser.h"
+#include "tools/peer/ApiRequestParser.h"
 
 using nlohmann::json;
-using namespace testsupport;
+using namespace peer;
 
 namespace {
 const std::string kHead =

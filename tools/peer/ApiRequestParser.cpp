@@ -1,6 +1,6 @@
-#include "tests/support/ApiRequestParser.h"
+#include "tools/peer/ApiRequestParser.h"
 
-namespace testsupport {
+namespace peer {
 
 void ApiRequestParser::feed(std::string_view bytes, double time) {
     if (!error_.empty()) return;
@@ -39,4 +39,4 @@ void ApiRequestParser::feed(std::string_view bytes, double time) {
     }
 }
 
-}  // namespace testsupport
+}  // namespace peer

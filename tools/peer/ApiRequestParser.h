@@ -13,11 +13,11 @@
 #include <string_view>
 #include <vector>
 
-#include "tests/support/ChunkedCoding.h"
-#include "tests/support/HttpHead.h"
-#include "tests/support/PacketCodec.h"
+#include "tools/peer/ChunkedCoding.h"
+#include "tools/peer/HttpHead.h"
+#include "tools/peer/PacketCodec.h"
 
-namespace testsupport {
+namespace peer {
 
 struct ReceivedPacket {
     double time = 0;        // platform clock seconds when its last byte arrived
@@ -47,4 +47,4 @@ class ApiRequestParser {
     std::string error_;
 };
 
-}  // namespace testsupport
+}  // namespace peer
