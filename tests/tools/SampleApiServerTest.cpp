@@ -174,6 +174,39 @@ TEST_F(SampleShopTest, ShopFilesAreServedAndEverythingElseRefused) {
               "Cache-Control: no-cache\r\nConnection: close\r\n\r\nbody{}");
 }
 
+// The shop in the repository keeps to what the server and the pages agree on.
+TEST(SampleShopFolderTest, PagesDataAndFilesOfTheRepositoryShop) {
+    std::vector<std::string> logged;
+    const SampleShop shop(MV_SAMPLE_SHOP_DIR, 8080,
+                          [&](const std::string& line) { logged.push_back(line); });
+    for (const char* page : {"home", "products", "product"}) {
+        SCOPED_TRACE(page);
+        const auto reply = shop.answer({{"c", "getPage"}, {"p", {{"pageId", page}}}});
+        ASSERT_TRUE(reply);
+        const std::string content = (*reply)["p"]["content"];
+        EXPECT_NE(content.find("<script id=\"libmerovane\" src=\"libmerovane.js\"></script>"),
+                  std::string::npos);
+        EXPECT_NE(content.find("href=\"style.css\""), std::string::npos);
+        EXPECT_EQ((*reply)["p"]["baseUrl"], "http://127.0.0.1:8080/shop/");
+    }
+    const auto featured = shop.answer(
+        {{"c", "dataRequest"}, {"p", {{"serial", "1:featured"}, {"pageId", "featured"}}}});
+    ASSERT_TRUE(featured);
+    EXPECT_EQ((*featured)["p"]["status"], 200);
+    EXPECT_FALSE(json::parse((*featured)["p"]["body"].get<std::string>())["products"].empty());
+    const std::pair<const char*, const char*> files[] = {
+        {"libmerovane.js", "text/javascript; charset=utf-8"},
+        {"style.css", "text/css; charset=utf-8"},
+        {"logo.png", "image/png"},
+    };
+    for (const auto& [file, type] : files) {
+        const std::string response = shop.fileResponse("HEAD", std::string("/shop/") + file);
+        EXPECT_TRUE(response.starts_with("HTTP/1.1 200 OK\r\nContent-Type: " + std::string(type)))
+            << response;
+    }
+    EXPECT_TRUE(logged.empty()) << logged.front();
+}
+
 // The program itself: it prints its address, answers, and stops on SIGTERM; a bad
 // command line ends it at once with 2.
 TEST(SampleApiServerProgramTest, StartsAnswersAndStops) {
