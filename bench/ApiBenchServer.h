@@ -20,10 +20,10 @@
 #include "platform/foundation/JsonValue.h"
 #include "platform/foundation/TestDriver.h"
 #include "tests/connection/TestCommand.h"
-#include "tests/support/ChunkedCoding.h"
 #include "tests/support/LoopbackListener.h"
-#include "tests/support/PacketCodec.h"
 #include "tests/support/TestApiConnectionHost.h"
+#include "tools/peer/ChunkedCoding.h"
+#include "tools/peer/PacketCodec.h"
 
 namespace benchsupport {
 
@@ -86,7 +86,7 @@ class Sink {
     void serve(int fd) {
         std::vector<char> buffer(1 << 16);
         std::string head;
-        testsupport::ChunkedDecoder decoder;
+        peer::ChunkedDecoder decoder;
         std::vector<std::string> chunks;
         bool inBody = false;
         for (;;) {
@@ -111,7 +111,7 @@ class Sink {
                 if (chunk.size() < kSmallestPacket) continue;
                 bytes_ += chunk.size();
                 if (countingCommands_) {
-                    const auto packet = testsupport::decodePacket(chunk);
+                    const auto packet = peer::decodePacket(chunk);
                     if (const auto* cmds = platform::json::find(packet.value, "cmds"))
                         commands_ += cmds->size();
                 }

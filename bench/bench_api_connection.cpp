@@ -30,10 +30,10 @@
 #include "platform/foundation/SharedInstances.h"
 #include "platform/foundation/TestDriver.h"
 #include "tests/connection/TestCommand.h"
-#include "tests/support/ChunkedCoding.h"
 #include "tests/support/ProxyEnvironment.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestApiConnectionHost.h"
+#include "tools/peer/ChunkedCoding.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 
 #include "bench/BenchRateReporter.h"
 #include "libmerovane/connection/MVApiChunkReader.h"
-#include "tests/support/ChunkedCoding.h"
-#include "tests/support/PacketCodec.h"
+#include "tools/peer/ChunkedCoding.h"
+#include "tools/peer/PacketCodec.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ struct Case {
 // rows few enough for MessagePack's bound on the number of values.
 Case makeCase(bool messagePack, bool gzip) {
     const auto encoding =
-        messagePack ? testsupport::PacketEncoding::MessagePack : testsupport::PacketEncoding::JSON;
+        messagePack ? peer::PacketEncoding::MessagePack : peer::PacketEncoding::JSON;
     auto rowsFor = [](size_t count) {
         nlohmann::json rows = nlohmann::json::array();
         for (size_t i = 0; i < count; ++i)
@@ -43,15 +43,15 @@ Case makeCase(bool messagePack, bool gzip) {
                                          " of a page of shop content, in some words"}});
         return nlohmann::json{{"ver", "2.1"}, {"serial", 1}, {"cmds", {{{"c", "x"}, {"p", rows}}}}};
     };
-    const size_t perRow = testsupport::encodePacket(rowsFor(1000), encoding, false).size() / 1000;
+    const size_t perRow = peer::encodePacket(rowsFor(1000), encoding, false).size() / 1000;
     size_t count = kTargetSize / perRow;
-    while (testsupport::encodePacket(rowsFor(count), encoding, false).size() > kTargetSize)
+    while (peer::encodePacket(rowsFor(count), encoding, false).size() > kTargetSize)
         count -= count / 200 + 1;
     Case c;
-    c.payload = testsupport::encodePacket(rowsFor(count), encoding, gzip);
-    c.oneChunk = testsupport::encodeChunk(c.payload);
+    c.payload = peer::encodePacket(rowsFor(count), encoding, gzip);
+    c.oneChunk = peer::encodeChunk(c.payload);
     for (size_t at = 0; at < c.payload.size(); at += kChunk)
-        c.kibChunks += testsupport::encodeChunk(std::string_view(c.payload).substr(at, kChunk));
+        c.kibChunks += peer::encodeChunk(std::string_view(c.payload).substr(at, kChunk));
     return c;
 }
 

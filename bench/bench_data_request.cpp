@@ -20,10 +20,10 @@
 #include "platform/foundation/SharedInstances.h"
 #include "platform/foundation/TestDriver.h"
 #include "tests/connection/TestCommand.h"
-#include "tests/support/ApiPeer.h"
 #include "tests/support/ProxyEnvironment.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestApiConnectionHost.h"
+#include "tools/peer/ApiPeer.h"
 
 namespace {
 
@@ -31,22 +31,22 @@ constexpr double kWait = 60.0;
 
 int64_t pongs = 0;
 std::unique_ptr<HeadlessBenchPage> page;
-std::unique_ptr<testsupport::ApiPeer> peer;
+std::unique_ptr<peer::ApiPeer> apiPeer;
 
 // The API server: persistent after the first request, answering each dataRequest with its
 // dataResponse and each ping with a pong, one packet per packet received.
-std::vector<testsupport::PeerAction> serve(const testsupport::PeerEvent& event) {
-    using testsupport::PeerAction;
+std::vector<peer::PeerAction> serve(const peer::PeerEvent& event) {
+    using peer::PeerAction;
     static std::atomic<int64_t> serial{0};
     std::vector<PeerAction> actions;
-    if (event.kind == testsupport::PeerEvent::Kind::RequestHead)
+    if (event.kind == peer::PeerEvent::Kind::RequestHead)
         actions.push_back(
-            PeerAction::head(testsupport::ResponseHead::ok({{"X-Merovane-Api", "Velkram"}})));
-    if (event.kind == testsupport::PeerEvent::Kind::BodyEnded) {
+            PeerAction::head(peer::ResponseHead::ok({{"X-Merovane-Api", "Velkram"}})));
+    if (event.kind == peer::PeerEvent::Kind::BodyEnded) {
         actions.push_back(PeerAction::lastChunk());
         actions.push_back(PeerAction::endOfStream());
     }
-    if (event.kind != testsupport::PeerEvent::Kind::Packet) return actions;
+    if (event.kind != peer::PeerEvent::Kind::Packet) return actions;
     const nlohmann::json& packet = event.packet->decoded.value;
     nlohmann::json answers = nlohmann::json::array();
     if (packet.is_object() && packet.contains("cmds"))
@@ -75,10 +75,10 @@ void setUp() {
     MVCommandHandler_2_0::commandTable().add(
         "benchPong", {MVSpec{}, [](MVCommandHandler&, nlohmann::json*,
                                    const std::shared_ptr<MVWebView>&) { ++pongs; }});
-    peer = std::make_unique<testsupport::ApiPeer>();
-    peer->setResponder(&serve);
+    apiPeer = std::make_unique<peer::ApiPeer>();
+    apiPeer->setResponder(&serve);
     auto host = std::make_shared<TestApiConnectionHost>();
-    host->setDefaultApiPath("http://127.0.0.1:" + std::to_string(peer->port()));
+    host->setDefaultApiPath("http://127.0.0.1:" + std::to_string(apiPeer->port()));
     MVApiConnection::setHost(host);
     auto& connection = MVApiConnection::sharedConnection();
     connection.setIsAllowedToReadCommands(true);
@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
             request, bare, bare / request);
     page.reset();
     platform::resetSharedInstancesForTesting();
-    peer.reset();
+    apiPeer.reset();
     benchmark::Shutdown();
     return 0;
 }

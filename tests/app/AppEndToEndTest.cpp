@@ -76,7 +76,7 @@ class AppEndToEndTest : public ApiConnectionTest {
         return parsed.ok() ? parsed.value : json::object();
     }
 
-    testsupport::ApiPeer peer_;
+    peer::ApiPeer peer_;
 };
 
 TEST_F(AppEndToEndTest, TheAppStartsBootsCachesTheScriptAndReplaysItNextTime) {
@@ -94,7 +94,7 @@ TEST_F(AppEndToEndTest, TheAppStartsBootsCachesTheScriptAndReplaysItNextTime) {
 
         peer_.perform(
             connection,
-            testsupport::PeerAction::packet(
+            peer::PeerAction::packet(
                 {{"ver", "2.0"},
                  {"serial", 1},
                  {"cmds", json::array({{{"c", "bootApp"},

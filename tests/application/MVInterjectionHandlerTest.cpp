@@ -75,7 +75,7 @@ class MVInterjectionHandlerTest : public LibraryApplicationTest {
     // A list the server might answer with: shows the splash screen.
     static json showSplashList() { return json::array({{{"c", "showSplashScreen"}}}); }
 
-    testsupport::ApiPeer peer_;
+    peer::ApiPeer peer_;
     std::shared_ptr<RecordingSplashScreen> splash;
     std::vector<std::shared_ptr<InterjectionTestOverlay>> overlays;
     std::shared_ptr<MVInterjectionHandler> handler;

@@ -129,7 +129,7 @@ class LaunchSequenceTest : public LibraryApplicationTest {
         EXPECT_EQ(sentNamed("appStart").size(), 1u);
     }
 
-    testsupport::ApiPeer peer_;
+    peer::ApiPeer peer_;
     size_t tasksBefore_ = 0;
     std::shared_ptr<LaunchHostDelegate> host_ = std::make_shared<LaunchHostDelegate>();
     std::shared_ptr<RecordingOverlay::List> overlays_;

@@ -122,7 +122,7 @@ TEST_F(MVLocalizationTest, UpdateFromTheServerSendsOneGetLocalizationWithTheBuil
     setLanguages({"fr", "es", "de"});
     MVLocalization::setLocalizationDictionary({{"k", "v"}}, "de", "stored-de");
     platform::runUntilIdle();
-    testsupport::ApiPeer peer;
+    peer::ApiPeer peer;
     answerRequestHeads(peer);
     library().setDefaultApiPath(peerUrl(peer));
     auto& connection = MVApiConnection::sharedConnection();

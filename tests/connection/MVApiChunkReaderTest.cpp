@@ -6,14 +6,14 @@
 
 #include "libmerovane/connection/MVApiChunkReader.h"
 #include "libmerovane/core/MVErrorLogger.h"
-#include "tests/support/ChunkedCoding.h"
-#include "tests/support/Gzip.h"
-#include "tests/support/PacketCodec.h"
 #include "tests/support/PlatformTest.h"
+#include "tools/peer/ChunkedCoding.h"
+#include "tools/peer/Gzip.h"
+#include "tools/peer/PacketCodec.h"
 
 using nlohmann::json;
 using Outcome = MVApiChunkReader::Outcome;
-using testsupport::encodeChunk;
+using peer::encodeChunk;
 
 namespace {
 
@@ -48,9 +48,9 @@ class MVApiChunkReaderTest : public PlatformTest {
         return Outcome::Ok;
     }
 
-    static std::string payload(const json& packet, testsupport::PacketEncoding encoding,
+    static std::string payload(const json& packet, peer::PacketEncoding encoding,
                                bool gzip = false) {
-        return testsupport::encodePacket(packet, encoding, gzip);
+        return peer::encodePacket(packet, encoding, gzip);
     }
 
     MVApiChunkReader reader_;
@@ -76,15 +76,14 @@ TEST_F(MVApiChunkReaderTest, ChunkExtensionsAreIgnored) {
 }
 
 TEST_F(MVApiChunkReaderTest, APacketAcrossThreeChunksIsHandedOverOnceInEveryEncoding) {
-    for (auto encoding :
-         {testsupport::PacketEncoding::JSON, testsupport::PacketEncoding::MessagePack}) {
+    for (auto encoding : {peer::PacketEncoding::JSON, peer::PacketEncoding::MessagePack}) {
         for (bool gzip : {false, true}) {
             SCOPED_TRACE(::testing::Message()
-                         << "msgpack " << (encoding != testsupport::PacketEncoding::JSON)
-                         << " gzip " << gzip);
+                         << "msgpack " << (encoding != peer::PacketEncoding::JSON) << " gzip "
+                         << gzip);
             packets_.clear();
-            start(encoding == testsupport::PacketEncoding::JSON ? MVApiContentTypeJSON
-                                                                : MVApiContentTypeMessagePack,
+            start(encoding == peer::PacketEncoding::JSON ? MVApiContentTypeJSON
+                                                         : MVApiContentTypeMessagePack,
                   gzip);
             const std::string whole = payload(collection(7), encoding, gzip);
             const size_t third = whole.size() / 3;
@@ -105,18 +104,16 @@ TEST_F(MVApiChunkReaderTest, APacketAcrossThreeChunksIsHandedOverOnceInEveryEnco
 }
 
 TEST_F(MVApiChunkReaderTest, APacketInManyPiecesIsDecodedOnce) {
-    for (auto encoding :
-         {testsupport::PacketEncoding::JSON, testsupport::PacketEncoding::MessagePack}) {
+    for (auto encoding : {peer::PacketEncoding::JSON, peer::PacketEncoding::MessagePack}) {
         for (bool gzip : {false, true}) {
             for (auto state : {MVApiChunkStateHeader, MVApiChunkStateUnchunked}) {
                 SCOPED_TRACE(::testing::Message()
-                             << "msgpack " << (encoding != testsupport::PacketEncoding::JSON)
-                             << " gzip " << gzip << " unchunked " << (state == 0));
+                             << "msgpack " << (encoding != peer::PacketEncoding::JSON) << " gzip "
+                             << gzip << " unchunked " << (state == 0));
                 MVApiChunkReader reader;
                 reader.start(state,
-                             encoding == testsupport::PacketEncoding::JSON
-                                 ? MVApiContentTypeJSON
-                                 : MVApiContentTypeMessagePack,
+                             encoding == peer::PacketEncoding::JSON ? MVApiContentTypeJSON
+                                                                    : MVApiContentTypeMessagePack,
                              gzip);
                 json big = collection(9);
                 big["pad"] = json::array();
@@ -148,7 +145,7 @@ TEST_F(MVApiChunkReaderTest, AnySplitOfTheStreamGivesTheSamePacketsAndHeartbeats
     start(MVApiContentTypeMessagePack);
     std::string stream;
     for (int i = 1; i <= 5; ++i)
-        stream += encodeChunk(payload(collection(i), testsupport::PacketEncoding::MessagePack));
+        stream += encodeChunk(payload(collection(i), peer::PacketEncoding::MessagePack));
     stream += encodeChunk("\r\n") + encodeChunk("\r\n") + "0\r\n\r\n";  // heartbeats, last chunk
     EXPECT_EQ(trickle(stream), Outcome::Ok);
     ASSERT_EQ(packets_.size(), 5u);
@@ -187,9 +184,8 @@ TEST_F(MVApiChunkReaderTest, ABrokenPayloadIsReportedAndTheNextPacketsStillArriv
         packets_.clear();
         MVErrorLogger::clearReports();
         start(row.type, row.gzip);
-        const auto encoding = row.type == MVApiContentTypeJSON
-                                  ? testsupport::PacketEncoding::JSON
-                                  : testsupport::PacketEncoding::MessagePack;
+        const auto encoding = row.type == MVApiContentTypeJSON ? peer::PacketEncoding::JSON
+                                                               : peer::PacketEncoding::MessagePack;
         EXPECT_EQ(
             feed(encodeChunk(row.broken) + encodeChunk(payload(collection(2), encoding, row.gzip))),
             Outcome::Ok);
@@ -221,9 +217,8 @@ TEST_F(MVApiChunkReaderTest, APacketPastMendingIsRefusedAtItsOwnChunk) {
         log_->clear();
         packets_.clear();
         start(row.type);
-        const auto encoding = row.type == MVApiContentTypeJSON
-                                  ? testsupport::PacketEncoding::JSON
-                                  : testsupport::PacketEncoding::MessagePack;
+        const auto encoding = row.type == MVApiContentTypeJSON ? peer::PacketEncoding::JSON
+                                                               : peer::PacketEncoding::MessagePack;
         EXPECT_EQ(feed(encodeChunk(row.first)), Outcome::Ok);
         EXPECT_TRUE(logged(row.line));
         EXPECT_EQ(reader_.combinedBytes(), 0u);

@@ -17,6 +17,7 @@
 #include "tests/support/ApiConnectionTest.h"
 
 using namespace testsupport;
+using namespace peer;
 
 namespace {
 

@@ -19,6 +19,7 @@
 #include "tests/support/ApiConnectionTest.h"
 
 using namespace testsupport;
+using namespace peer;
 using nlohmann::json;
 
 namespace {

@@ -7,9 +7,9 @@
 #include "libmerovane/connection/MVMessagePack.h"
 #include "platform/foundation/JsonValue.h"
 #include "tests/connection/TestCommand.h"
-#include "tests/support/ChunkedCoding.h"
-#include "tests/support/PacketCodec.h"
 #include "tests/support/PlatformTest.h"
+#include "tools/peer/ChunkedCoding.h"
+#include "tools/peer/PacketCodec.h"
 
 using nlohmann::json;
 using Status = platform::Reachability::Status;
@@ -19,12 +19,12 @@ namespace {
 class MVApiPacketBuilderTest : public PlatformTest {
   protected:
     // The packet as the peer reads it off the wire.
-    testsupport::DecodedPacket wire(const MVApiConnectionPacket& packet) {
+    peer::DecodedPacket wire(const MVApiConnectionPacket& packet) {
         std::vector<std::string> payloads;
-        testsupport::ChunkedDecoder decoder;
+        peer::ChunkedDecoder decoder;
         EXPECT_EQ(decoder.feed(packet.data, payloads), packet.data.size());
         EXPECT_EQ(payloads.size(), 1u);
-        return testsupport::decodePacket(payloads.empty() ? "" : payloads[0]);
+        return peer::decodePacket(payloads.empty() ? "" : payloads[0]);
     }
     MVApiPacketBuilder builder_;
 };
@@ -69,7 +69,7 @@ TEST_F(MVApiPacketBuilderTest, WritesTheBytesTheDictionaryEncodesTo) {
         auto packet = builder_.build(commands, 42, vars, "wwan", {messagePack, false});
         ASSERT_TRUE(packet);
         std::vector<std::string> payloads;
-        testsupport::ChunkedDecoder().feed(packet->data, payloads);
+        peer::ChunkedDecoder().feed(packet->data, payloads);
         ASSERT_EQ(payloads.size(), 1u);
         EXPECT_EQ(payloads[0], messagePack ? MVMessagePack::encode(dictionary)
                                            : platform::json::print(dictionary));

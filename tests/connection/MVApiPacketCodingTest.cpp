@@ -9,8 +9,8 @@
 #include "libmerovane/connection/MVApiPacketDecoder.h"
 #include "libmerovane/connection/MVApiPacketEncoder.h"
 #include "libmerovane/connection/MVMessagePack.h"
-#include "tests/support/Gzip.h"
-#include "tests/support/PacketCodec.h"
+#include "tools/peer/Gzip.h"
+#include "tools/peer/PacketCodec.h"
 
 using nlohmann::json;
 using Result = MVApiPacketDecoder::Result;
@@ -32,16 +32,15 @@ TEST(MVApiGzipTest, OneStreamPerDirectionServesPacketAfterPacket) {
         const std::string packed = deflater.compress(text);
         ASSERT_TRUE(hasGzipSignature(packed));
         // The peer's independent zlib use reads what we write, and we read what it writes.
-        EXPECT_EQ(testsupport::gzipDecompress(packed).value_or("<failed>"), text);
+        EXPECT_EQ(peer::gzipDecompress(packed).value_or("<failed>"), text);
         std::string out;
-        ASSERT_EQ(inflater.inflate(testsupport::gzipCompress(text), out, 1 << 20),
-                  MVApiInflateStatus::Ok);
+        ASSERT_EQ(inflater.inflate(peer::gzipCompress(text), out, 1 << 20), MVApiInflateStatus::Ok);
         EXPECT_EQ(out, text);
     }
 }
 
 TEST(MVApiGzipTest, TellsAPrefixFromBrokenBytes) {
-    const std::string packed = testsupport::gzipCompress(randomText(5000, 1));
+    const std::string packed = peer::gzipCompress(randomText(5000, 1));
     MVApiGzipInflater inflater;
     std::string out;
     // Every proper prefix can still be completed by more bytes...
@@ -72,13 +71,13 @@ TEST(MVApiGzipTest, TellsAPrefixFromBrokenBytes) {
 
 TEST(MVApiGzipTest, StopsAtTheSizeBound) {
     // A few kilobytes that would inflate to 64 MB.
-    const std::string bomb = testsupport::gzipCompress(std::string(64u << 20, '0'));
+    const std::string bomb = peer::gzipCompress(std::string(64u << 20, '0'));
     ASSERT_LT(bomb.size(), 100000u);
     MVApiGzipInflater inflater;
     std::string out;
     EXPECT_EQ(inflater.inflate(bomb, out, 1 << 20), MVApiInflateStatus::TooLarge);
     EXPECT_TRUE(out.empty());
-    const std::string exact = testsupport::gzipCompress(std::string(1000, 'x'));
+    const std::string exact = peer::gzipCompress(std::string(1000, 'x'));
     EXPECT_EQ(inflater.inflate(exact, out, 1000), MVApiInflateStatus::Ok);
     EXPECT_EQ(inflater.inflate(exact, out, 999), MVApiInflateStatus::TooLarge);
 }
@@ -92,7 +91,7 @@ TEST(MVMessagePackTest, RoundTripsAndAgreesWithTheStandardCodec) {
                         {"blob", json::binary({0, 1, 255})},
                         {"text", std::string(70000, 'y')}};
     const std::string bytes = MVMessagePack::encode(value);
-    EXPECT_EQ(bytes, testsupport::toMessagePack(value));
+    EXPECT_EQ(bytes, peer::toMessagePack(value));
     json back;
     std::string error;
     ASSERT_EQ(MVMessagePack::decode(bytes, back, error), MVMessagePack::Status::Ok) << error;
@@ -151,8 +150,8 @@ struct DecoderRow {
 TEST(MVApiPacketDecoderTest, DecodesByContentTypeAndCompression) {
     const json packet = {{"ver", "2.1"}, {"cmds", json::array()}, {"serial", 42}};
     const std::string jsonText = packet.dump();
-    const std::string packed = testsupport::toMessagePack(packet);
-    using testsupport::gzipCompress;
+    const std::string packed = peer::toMessagePack(packet);
+    using peer::gzipCompress;
     const DecoderRow rows[] = {
         {"JSON", jsonText, MVApiContentTypeJSON, false, Result::Packet},
         {"gzip JSON", gzipCompress(jsonText), MVApiContentTypeJSON, true, Result::Packet},
@@ -287,8 +286,7 @@ TEST(MVApiPacketDecoderTest, AnyCutOfAPayloadGetsTheAnswerOfThePayloadInOnePiece
         {"the deepest nesting", deepest, JSON, Result::Packet, kWhole},
         {"nesting one deeper", tooDeep, JSON, Result::Rejected, 5 + 511},
         {"a heartbeat", "\r\n", JSON, Result::Nothing, kWhole},
-        {"a MessagePack packet", testsupport::toMessagePack(full), MessagePack, Result::Packet,
-         kWhole},
+        {"a MessagePack packet", peer::toMessagePack(full), MessagePack, Result::Packet, kWhole},
         {"a map key that is no string", std::string("\x82\xa1v\x01\x01\x02", 6), MessagePack,
          Result::Rejected, 4},
         {"an extension type", std::string("\x81\xa1v\xd4\x01\x02", 6), MessagePack,
@@ -301,11 +299,10 @@ TEST(MVApiPacketDecoderTest, AnyCutOfAPayloadGetsTheAnswerOfThePayloadInOnePiece
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const std::string& payload = row.payload;
-        const auto encoding = row.type == JSON ? testsupport::PacketEncoding::JSON
-                                               : testsupport::PacketEncoding::MessagePack;
-        const std::vector<std::string> after = {
-            testsupport::encodePacket({{"command", "a"}}, encoding),
-            testsupport::encodePacket({{"command", "b"}}, encoding)};
+        const auto encoding =
+            row.type == JSON ? peer::PacketEncoding::JSON : peer::PacketEncoding::MessagePack;
+        const std::vector<std::string> after = {peer::encodePacket({{"command", "a"}}, encoding),
+                                                peer::encodePacket({{"command", "b"}}, encoding)};
 
         const auto whole = arrive(decoder, {payload}, row.type);
         ASSERT_EQ(whole.size(), 1u);
@@ -382,7 +379,7 @@ TEST(MVApiPacketEncoderTest, FramesEachPacketAsOneChunk) {
         const std::string& chunk =
             MVApiPacketEncoder::keepAliveChunk({.messagePack = messagePack, .gzip = true});
         const size_t line = chunk.find("\r\n");
-        auto decoded = testsupport::decodePacket(chunk.substr(line + 2, chunk.size() - line - 4));
+        auto decoded = peer::decodePacket(chunk.substr(line + 2, chunk.size() - line - 4));
         EXPECT_TRUE(decoded.gzipped);
         EXPECT_EQ(decoded.value, json::object());
     }

@@ -15,9 +15,10 @@
 #include "tests/connection/ServerCommandRecorder.h"
 #include "tests/connection/TestCommand.h"
 #include "tests/support/ApiConnectionTest.h"
-#include "tests/support/ChunkedCoding.h"
+#include "tools/peer/ChunkedCoding.h"
 
 using namespace testsupport;
+using namespace peer;
 using nlohmann::json;
 
 namespace {

@@ -18,6 +18,7 @@
 #include "tests/support/ApiConnectionTest.h"
 
 using namespace testsupport;
+using namespace peer;
 using nlohmann::json;
 
 namespace {

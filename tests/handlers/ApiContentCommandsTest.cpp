@@ -85,7 +85,7 @@ class ApiContentCommandsTest : public ServerRoadTest {
         return context;
     }
     // The "vars" of the last packet the peer received.
-    json lastVars(const testsupport::ApiPeer& peer) {
+    json lastVars(const peer::ApiPeer& peer) {
         const auto packets = packetsSoFar(peer);
         return packets.empty() ? json() : packets.back().value("vars", json());
     }
@@ -103,7 +103,7 @@ class ApiContentCommandsTest : public ServerRoadTest {
 };
 
 TEST_F(ApiContentCommandsTest, SetPageCacheOnlyAnswersTheWaitingLookupWithoutTheNotification) {
-    testsupport::ApiPeer peer;
+    peer::ApiPeer peer;
     connectTo(peer);
     auto waiting = lookup("mv-api-page:p");
     ASSERT_TRUE(waitFor(
@@ -172,7 +172,7 @@ TEST_F(ApiContentCommandsTest, DataWithoutSerialIsCachedAndFromAPageIsRefused) {
 }
 
 TEST_F(ApiContentCommandsTest, ClearCacheTakesKeysFromOneOneOnAndEverythingOtherwise) {
-    testsupport::ApiPeer peer;
+    peer::ApiPeer peer;
     connectTo(peer);  // cleared keys load from the server again
     auto store = [] {
         for (const char* id : {"a", "b", "c"})
@@ -203,7 +203,7 @@ TEST_F(ApiContentCommandsTest, ClearCacheTakesKeysFromOneOneOnAndEverythingOther
 }
 
 TEST_F(ApiContentCommandsTest, AVariableGoesToTheKeychainAndTheNextPacketNeverToTheLog) {
-    testsupport::ApiPeer peer;
+    peer::ApiPeer peer;
     connectTo(peer);
     fromServer({{"c", "setVariable"}, {"p", {{"name", "n"}, {"value", "v"}, {"context", "c"}}}});
     EXPECT_EQ(keychainItem("mv-connection-var:n"), "v");
@@ -228,7 +228,7 @@ TEST_F(ApiContentCommandsTest, AVariableGoesToTheKeychainAndTheNextPacketNeverTo
 }
 
 TEST_F(ApiContentCommandsTest, TheAutologinKeyStaysOnTheDeviceAndOutOfTheLog) {
-    testsupport::ApiPeer peer;
+    peer::ApiPeer peer;
     connectTo(peer);
     fromServer({{"c", "setAutologinKey"}, {"p", {{"key", "secret-key"}}}});
     EXPECT_EQ(keychainItem("mv-connection-var:autologinKey"), "secret-key");
@@ -281,7 +281,7 @@ class ScreenshotTest : public ServerRoadTest {
 };
 
 TEST_F(ScreenshotTest, TheWindowGoesToTheServerAsBase64PngAtTheScreensScale) {
-    testsupport::ApiPeer peer;
+    peer::ApiPeer peer;
     connectTo(peer);
     platform::Screen::main().setScale(2);
     auto delegate = std::make_shared<WindowDelegate>();

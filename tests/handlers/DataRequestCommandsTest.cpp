@@ -19,7 +19,7 @@ using Event = HeadlessPageModel::ReceivedEvent;
 constexpr double kYear = 365.0 * 86400.0;
 
 TEST_F(DataRequestCommandsTest, ARequestRoundTripsThroughThePeerAndThePageHearsOnce) {
-    testsupport::ApiPeer peer;
+    peer::ApiPeer peer;
     auto requests = std::make_shared<std::vector<json>>();
     auto mutex = std::make_shared<std::mutex>();
     connectTo(peer, [=](const json& request) {
@@ -45,7 +45,7 @@ TEST_F(DataRequestCommandsTest, ARequestRoundTripsThroughThePeerAndThePageHearsO
 }
 
 TEST_F(DataRequestCommandsTest, OnlyTheExactApiSchemeSendsAndNoCacheChangesNothing) {
-    testsupport::ApiPeer peer;
+    peer::ApiPeer peer;
     connectTo(peer);
     auto& shop = page();
     const json sources[] = {

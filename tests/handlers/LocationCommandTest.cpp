@@ -99,7 +99,7 @@ TEST_F(LocationCommandTest, APageReleasedByItsOwnerStillGetsItsAnswer) {
 }
 
 TEST_F(LocationCommandTest, FromTheServerTheAnswerIsOneServerCommandAfterTheCappedTimeOut) {
-    testsupport::ApiPeer peer;
+    peer::ApiPeer peer;
     answerRequestHeads(peer);
     auto& connection = startConnection(peerUrl(peer));
     ASSERT_TRUE(waitFor([&] { return connection.state() == MVApiConnectionStateStreaming; }));

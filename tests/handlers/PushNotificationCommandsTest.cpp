@@ -54,7 +54,7 @@ class PushNotificationCommandsTest : public ApiConnectionTest {
         platform::runUntilIdle();
     }
 
-    testsupport::ApiPeer peer_;
+    peer::ApiPeer peer_;
     std::shared_ptr<RecordingSplashScreen> splash_;
 };
 

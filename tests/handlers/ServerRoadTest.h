@@ -4,7 +4,7 @@
 // the API data source, the shared connection to a loopback peer, and pages on the
 // headless engine whose received events their models record.
 //
-//   testsupport::ApiPeer peer;
+//   peer::ApiPeer peer;
 //   connectTo(peer, [](const json& request) { return response; });
 //   auto shop = page();
 //   send(shop, {{"c", "sendDataRequest"}, {"p", {{"serial", "1"}, {"src", "mvapi:x"}}}});
@@ -91,19 +91,19 @@ class ServerRoadTest : public ApiConnectionTest {
     // A peer application: answers request heads as the API server does (so that the
     // second connection is persistent), ends a legacy response with its request, and
     // answers each dataRequest it receives with a packet of `answer`'s dataResponse.
-    static testsupport::PeerResponder answerDataRequests(DataAnswer answer) {
+    static peer::PeerResponder answerDataRequests(DataAnswer answer) {
         auto serial = std::make_shared<int64_t>(0);
-        return [answer, serial](const testsupport::PeerEvent& event) {
-            using testsupport::PeerAction;
+        return [answer, serial](const peer::PeerEvent& event) {
+            using peer::PeerAction;
             std::vector<PeerAction> actions;
-            if (event.kind == testsupport::PeerEvent::Kind::RequestHead)
-                actions.push_back(PeerAction::head(
-                    testsupport::ResponseHead::ok({{"X-Merovane-Api", "Velkram"}})));
-            if (event.kind == testsupport::PeerEvent::Kind::BodyEnded) {
+            if (event.kind == peer::PeerEvent::Kind::RequestHead)
+                actions.push_back(
+                    PeerAction::head(peer::ResponseHead::ok({{"X-Merovane-Api", "Velkram"}})));
+            if (event.kind == peer::PeerEvent::Kind::BodyEnded) {
                 actions.push_back(PeerAction::lastChunk());
                 actions.push_back(PeerAction::endOfStream());
             }
-            if (event.kind != testsupport::PeerEvent::Kind::Packet || !answer) return actions;
+            if (event.kind != peer::PeerEvent::Kind::Packet || !answer) return actions;
             nlohmann::json answers = nlohmann::json::array();
             const nlohmann::json& packet = event.packet->decoded.value;
             if (packet.is_object() && packet.contains("cmds"))
@@ -117,7 +117,7 @@ class ServerRoadTest : public ApiConnectionTest {
         };
     }
     // The shared connection, streaming to the peer and performing what it sends.
-    void connectTo(testsupport::ApiPeer& peer, DataAnswer answer = {}) {
+    void connectTo(peer::ApiPeer& peer, DataAnswer answer = {}) {
         peer.setResponder(answerDataRequests(std::move(answer)));
         auto& connection = startConnection(peerUrl(peer));
         connection.setIsAllowedToReadCommands(true);
@@ -125,7 +125,7 @@ class ServerRoadTest : public ApiConnectionTest {
     }
     // Every packet the peer has received up to now: a marker command of its own follows
     // what was sent before, and the list ends once it has arrived.
-    std::vector<nlohmann::json> packetsSoFar(const testsupport::ApiPeer& peer) {
+    std::vector<nlohmann::json> packetsSoFar(const peer::ApiPeer& peer) {
         const int marker = ++markers_;
         MVCommand command;
         command.setName(kMarker);
@@ -148,7 +148,7 @@ class ServerRoadTest : public ApiConnectionTest {
         return packets;
     }
     // The commands named `name` that the peer has received, as {"c", "p"}.
-    std::vector<nlohmann::json> sent(const testsupport::ApiPeer& peer, const std::string& name) {
+    std::vector<nlohmann::json> sent(const peer::ApiPeer& peer, const std::string& name) {
         std::vector<nlohmann::json> named;
         for (const auto& packet : packetsSoFar(peer))
             for (const auto& c : packet.value("cmds", nlohmann::json::array()))

@@ -51,7 +51,7 @@ class MVLocationManagerTest : public ApiConnectionTest {
         platform::runUntilIdle();
     }
 
-    testsupport::ApiPeer peer_;
+    peer::ApiPeer peer_;
     std::shared_ptr<MVLocationManager> manager_ = MVLocationManager::sharedManager();
     std::vector<LocationAnswer> answers_;
 };

@@ -13,11 +13,11 @@ class TesseraWalletCommandsTest : public PaymentsFixture {
   protected:
     // Each request carries one packet and ends when its body has.
     void stream() {
-        peer_.setResponder([](const testsupport::PeerEvent& event) {
-            using testsupport::PeerAction;
-            if (event.kind == testsupport::PeerEvent::Kind::RequestHead)
-                return std::vector{PeerAction::head(testsupport::ResponseHead::ok({}))};
-            if (event.kind == testsupport::PeerEvent::Kind::BodyEnded)
+        peer_.setResponder([](const peer::PeerEvent& event) {
+            using peer::PeerAction;
+            if (event.kind == peer::PeerEvent::Kind::RequestHead)
+                return std::vector{PeerAction::head(peer::ResponseHead::ok({}))};
+            if (event.kind == peer::PeerEvent::Kind::BodyEnded)
                 return std::vector{PeerAction::lastChunk(), PeerAction::endOfStream()};
             return std::vector<PeerAction>{};
         });
@@ -58,7 +58,7 @@ class TesseraWalletCommandsTest : public PaymentsFixture {
         return extra;
     }
 
-    testsupport::ApiPeer peer_;
+    peer::ApiPeer peer_;
 };
 
 json emptyAddressWith(json values) {

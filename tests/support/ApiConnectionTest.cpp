@@ -7,7 +7,7 @@
 #include "platform/foundation/SocketStream.h"
 #include "platform/foundation/TestDriver.h"
 #include "platform/foundation/TrustEvaluation.h"
-#include "tests/support/TestCertificates.h"
+#include "tools/peer/TestCertificates.h"
 
 void ApiConnectionTest::SetUp() {
     PlatformTest::SetUp();
@@ -43,7 +43,7 @@ MVApiConnection& ApiConnectionTest::startConnection(const std::string& apiPath,
     return connection;
 }
 
-std::string ApiConnectionTest::peerUrl(const testsupport::ApiPeer& peer) {
+std::string ApiConnectionTest::peerUrl(const peer::ApiPeer& peer) {
     return "http://127.0.0.1:" + std::to_string(peer.port());
 }
 
@@ -53,17 +53,16 @@ void ApiConnectionTest::route(const std::string& host, int port, int loopbackPor
 }
 
 void ApiConnectionTest::trustTestRoot() {
-    platform::TrustStore::setDefault(testsupport::TestCertificates::shared().trustStore());
+    platform::TrustStore::setDefault(peer::TestCertificates::shared().trustStore());
     MVApiConnection::setTrustedCertificateAuthoritiesForTesting(
-        std::set<std::string>{"Some Other Root CA", testsupport::TestCertificates::kRootName});
+        std::set<std::string>{"Some Other Root CA", peer::TestCertificates::kRootName});
 }
 
 bool ApiConnectionTest::waitFor(const std::function<bool()>& predicate) {
     return platform::runUntil(predicate, kTimeout);
 }
 
-bool ApiConnectionTest::waitForActions(const testsupport::ApiPeer& peer, size_t index,
-                                       size_t count) {
+bool ApiConnectionTest::waitForActions(const peer::ApiPeer& peer, size_t index, size_t count) {
     return waitFor([&] {
         return peer.connectionCount() > index && peer.connection(index).actionsCompleted == count;
     });
@@ -76,23 +75,23 @@ bool ApiConnectionTest::waitForClosed(MVApiConnection& connection) {
     return true;
 }
 
-void ApiConnectionTest::answerRequestHeads(testsupport::ApiPeer& peer) {
-    peer.setResponder([](const testsupport::PeerEvent& event) {
-        std::vector<testsupport::PeerAction> actions;
-        if (event.kind == testsupport::PeerEvent::Kind::RequestHead)
-            actions.push_back(testsupport::PeerAction::head(
-                testsupport::ResponseHead::ok({{"X-Merovane-Api", "Velkram"}})));
+void ApiConnectionTest::answerRequestHeads(peer::ApiPeer& peer) {
+    peer.setResponder([](const peer::PeerEvent& event) {
+        std::vector<peer::PeerAction> actions;
+        if (event.kind == peer::PeerEvent::Kind::RequestHead)
+            actions.push_back(
+                peer::PeerAction::head(peer::ResponseHead::ok({{"X-Merovane-Api", "Velkram"}})));
         return actions;
     });
 }
 
-void ApiConnectionTest::streamTo(testsupport::ApiPeer& peer) {
+void ApiConnectionTest::streamTo(peer::ApiPeer& peer) {
     answerRequestHeads(peer);
     auto& connection = startConnection(peerUrl(peer));
     ASSERT_TRUE(waitFor([&] { return connection.state() == MVApiConnectionStateStreaming; }));
 }
 
-std::vector<nlohmann::json> ApiConnectionTest::commandsSentSoFar(const testsupport::ApiPeer& peer) {
+std::vector<nlohmann::json> ApiConnectionTest::commandsSentSoFar(const peer::ApiPeer& peer) {
     constexpr const char* kMarker = "testMarker";
     MVCommand marker;
     marker.setName(kMarker);

@@ -19,11 +19,11 @@
 #include <vector>
 
 #include "libmerovane/connection/MVApiConnection.h"
-#include "tests/support/ApiPeer.h"
 #include "tests/support/PlatformTest.h"
 #include "tests/support/ProxyEnvironment.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestApiConnectionHost.h"
+#include "tools/peer/ApiPeer.h"
 
 class ApiConnectionTest : public PlatformTest {
   protected:
@@ -37,7 +37,7 @@ class ApiConnectionTest : public PlatformTest {
     // is opened again).
     MVApiConnection& startConnection(const std::string& apiPath, int64_t pendingPackets = 0);
     // "http://127.0.0.1:<port>"
-    static std::string peerUrl(const testsupport::ApiPeer& peer);
+    static std::string peerUrl(const peer::ApiPeer& peer);
     // Connections to host:port go to the loopback port instead.
     void route(const std::string& host, int port, int loopbackPort);
     // A TLS setup whose root the connection trusts: the test CA as the platform's
@@ -48,17 +48,17 @@ class ApiConnectionTest : public PlatformTest {
     static bool waitFor(const std::function<bool()>& predicate);
     // Waits until the peer has done `count` actions of its connection `index` (the head
     // it answered with counts as one).
-    static bool waitForActions(const testsupport::ApiPeer& peer, size_t index, size_t count);
+    static bool waitForActions(const peer::ApiPeer& peer, size_t index, size_t count);
     // Waits until the connection has closed after a failure and its reopening is
     // scheduled, so that the clock can be moved to it.
     bool waitForClosed(MVApiConnection& connection);
     // Makes the peer answer every request head as the API server does.
-    static void answerRequestHeads(testsupport::ApiPeer& peer);
+    static void answerRequestHeads(peer::ApiPeer& peer);
     // The peer's connection to the shared connection, once streaming.
-    void streamTo(testsupport::ApiPeer& peer);
+    void streamTo(peer::ApiPeer& peer);
     // Every command ({"c", "p"}) the peer has received from the shared connection up to
     // now, in order: a marker command follows them, and the list ends where it arrives.
-    static std::vector<nlohmann::json> commandsSentSoFar(const testsupport::ApiPeer& peer);
+    static std::vector<nlohmann::json> commandsSentSoFar(const peer::ApiPeer& peer);
 
     std::unique_ptr<TempDir> home_;
     std::unique_ptr<testsupport::ProxyEnvironment> proxies_;

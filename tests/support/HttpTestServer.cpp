@@ -19,9 +19,9 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/TextUtilities.h"
 #include "platform/foundation/Thread.h"
-#include "tests/support/ChunkedCoding.h"
-#include "tests/support/HttpHead.h"
-#include "tests/support/TlsServerSession.h"
+#include "tools/peer/ChunkedCoding.h"
+#include "tools/peer/HttpHead.h"
+#include "tools/peer/TlsServerSession.h"
 
 namespace {
 
@@ -81,7 +81,7 @@ struct HttpTestServer::Impl : std::enable_shared_from_this<HttpTestServer::Impl>
         bool closeWhenAnswered = false;  // the client asked for "Connection: close"
         bool closeAfterFlush = false;
         bool closed = false;
-        std::unique_ptr<testsupport::TlsServerSession> tls;
+        std::unique_ptr<peer::TlsServerSession> tls;
     };
     using ConnectionPtr = std::shared_ptr<Connection>;
 
@@ -99,7 +99,7 @@ struct HttpTestServer::Impl : std::enable_shared_from_this<HttpTestServer::Impl>
     size_t accepted = 0;
     size_t peerClosed = 0;
 
-    std::unique_ptr<testsupport::TlsServerContext> tlsContext;  // set before start()
+    std::unique_ptr<peer::TlsServerContext> tlsContext;  // set before start()
 
     std::unique_ptr<platform::Thread> thread;
     int listenFd = -1;
@@ -167,7 +167,7 @@ struct HttpTestServer::Impl : std::enable_shared_from_this<HttpTestServer::Impl>
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             auto c = std::make_shared<Connection>();
             c->fd = fd;
-            if (tlsContext) c->tls = std::make_unique<testsupport::TlsServerSession>(*tlsContext);
+            if (tlsContext) c->tls = std::make_unique<peer::TlsServerSession>(*tlsContext);
             std::weak_ptr<Connection> weak = c;
             auto self = shared_from_this();
             c->watch = loop().watchFd(fd, platform::kFdReadable, [self, weak](short revents) {
@@ -229,7 +229,7 @@ struct HttpTestServer::Impl : std::enable_shared_from_this<HttpTestServer::Impl>
     bool receiveTLS(const ConnectionPtr& c, std::string_view received) {
         auto state = c->tls->receive(received, c->in);
         c->out += c->tls->takeWire();
-        if (state == testsupport::TlsServerSession::State::Failed) {
+        if (state == peer::TlsServerSession::State::Failed) {
             close(*c, false);
             forget(c);
             return false;
@@ -252,8 +252,7 @@ struct HttpTestServer::Impl : std::enable_shared_from_this<HttpTestServer::Impl>
     static std::optional<Request> takeRequest(std::string& in) {
         auto headEnd = in.find("\r\n\r\n");
         if (headEnd == std::string::npos) return std::nullopt;
-        auto head =
-            testsupport::HttpHeadParser::parse(std::string_view(in).substr(0, headEnd + 4), true);
+        auto head = peer::HttpHeadParser::parse(std::string_view(in).substr(0, headEnd + 4), true);
         if (!head) return std::nullopt;
         Request r;
         r.method = head->method;
@@ -266,7 +265,7 @@ struct HttpTestServer::Impl : std::enable_shared_from_this<HttpTestServer::Impl>
         size_t pos = headEnd + 4;
         auto encoding = r.headers.value("Transfer-Encoding");
         if (encoding && encoding->find("chunked") != std::string::npos) {
-            testsupport::ChunkedDecoder decoder;
+            peer::ChunkedDecoder decoder;
             std::vector<std::string> chunks;
             pos += decoder.feed(std::string_view(in).substr(pos), chunks);
             if (!decoder.finished()) return std::nullopt;
@@ -484,8 +483,8 @@ HttpTestServer::HttpTestServer() : HttpTestServer(Options{}) {}
 
 HttpTestServer::HttpTestServer(Options options) : impl_(std::make_shared<Impl>()) {
     if (options.tls)
-        impl_->tlsContext = std::make_unique<testsupport::TlsServerContext>(
-            testsupport::TestCertificates::shared().identity(options.chain));
+        impl_->tlsContext = std::make_unique<peer::TlsServerContext>(
+            peer::TestCertificates::shared().identity(options.chain));
     impl_->start();
 }
 

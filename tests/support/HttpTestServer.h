@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "platform/foundation/HTTPHeaderFields.h"
-#include "tests/support/TestCertificates.h"
+#include "tools/peer/TestCertificates.h"
 
 class HttpTestServer {
   public:
@@ -74,7 +74,7 @@ class HttpTestServer {
 
     struct Options {
         bool tls = false;
-        testsupport::PeerChain chain = testsupport::PeerChain::WithoutRoot;  // with tls
+        peer::PeerChain chain = peer::PeerChain::WithoutRoot;  // with tls
     };
 
     HttpTestServer();

@@ -22,7 +22,7 @@ HttpTestServer::Response messageResponse(int status, const google::protobuf::Mes
 WalletTestServer::WalletTestServer(HttpTestServer::Options options) : http_(options) {
     if (options.tls)
         platform::URLLoadingTestTrust::addAnchorForTesting(
-            testsupport::TestCertificates::shared().rootDER());
+            peer::TestCertificates::shared().rootDER());
     TWAClientSDKTransactionContext::setWalletServerOrigins(origin(), origin());
     TWAClientConfig::setConfigHost(origin());
 }

@@ -9,11 +9,11 @@
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/TestDriver.h"
-#include "tests/support/ApiPeer.h"
 #include "tests/support/PlatformTest.h"
+#include "tools/peer/ApiPeer.h"
 
 using nlohmann::json;
-using namespace testsupport;
+using namespace peer;
 
 namespace {
 

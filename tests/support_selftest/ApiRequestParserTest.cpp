@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "tests/support/ApiRequestParser.h"
+#include "tools/peer/ApiRequestParser.h"
 
 using nlohmann::json;
-using namespace testsupport;
+using namespace peer;
 
 namespace {
 const std::string kHead =
@@ -98,6 +98,8 @@ TEST(ApiRequestParserTest, FaultsAreRecordedAndStopTheParse) {
          1},
         {kHead + encodeChunk("{}") + std::string(kLastChunk) + "2\r\n{}\r\n",
          "bytes after the last chunk", 1},
+        {"GET /a HTTP/1.1\r\nContent-Length: 2\r\n\r\n{}", "request body is not chunked", 0},
+        {"GET /a HTTP/1.1\r\n\r\n", "bytes after a request without a body", 0},
         // A packet that does not decode is still recorded, with its problem.
         {kHead + encodeChunk("{oops"), "", 1},
     };
@@ -111,6 +113,12 @@ TEST(ApiRequestParserTest, FaultsAreRecordedAndStopTheParse) {
             EXPECT_EQ(parser.packets().size(), c.packets);
         }
     }
+    ApiRequestParser get;
+    get.feed("GET /shop/a.css HTTP/1.1\r\nHost: x\r\n\r\n", 0);
+    EXPECT_TRUE(get.headComplete());
+    EXPECT_TRUE(get.bodyless());
+    EXPECT_EQ(get.error(), "");
+    EXPECT_EQ(get.head().target, "/shop/a.css");
     ApiRequestParser parser;
     parser.feed(kHead + encodeChunk("{oops"), 0);
     ASSERT_EQ(parser.packets().size(), 1u);

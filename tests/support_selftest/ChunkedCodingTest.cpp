@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "tests/support/ChunkedCoding.h"
+#include "tools/peer/ChunkedCoding.h"
 
-using testsupport::ChunkedDecoder;
-using testsupport::encodeChunk;
+using peer::ChunkedDecoder;
+using peer::encodeChunk;
 
 TEST(ChunkedCodingTest, ChunksCarryTheUpperCaseHexadecimalSize) {
     EXPECT_EQ(encodeChunk(std::string(26, 'x')), "1A\r\n" + std::string(26, 'x') + "\r\n");
@@ -15,7 +15,7 @@ TEST(ChunkedCodingTest, TheDecoderReadsWhatTheEncoderWritesSplitAnywhere) {
     const std::vector<std::string> payloads = {"{}", std::string(300, 'p'), "\r\n", "last"};
     std::string wire;
     for (const auto& p : payloads) wire += encodeChunk(p);
-    wire += testsupport::kLastChunk;
+    wire += peer::kLastChunk;
     for (size_t cut = 0; cut <= wire.size(); ++cut) {
         ChunkedDecoder decoder;
         std::vector<std::string> chunks;

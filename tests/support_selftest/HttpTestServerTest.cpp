@@ -9,7 +9,7 @@
 
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/PlatformTest.h"
-#include "tests/support/TestCertificates.h"
+#include "tools/peer/TestCertificates.h"
 
 using Response = HttpTestServer::Response;
 
@@ -77,7 +77,7 @@ class RawHttpClient : public Client {
 class TlsClient : public Client {
   public:
     explicit TlsClient(uint16_t port) : Client(port), context_(SSL_CTX_new(TLS_client_method())) {
-        const std::string& root = testsupport::TestCertificates::shared().rootDER();
+        const std::string& root = peer::TestCertificates::shared().rootDER();
         const auto* bytes = reinterpret_cast<const unsigned char*>(root.data());
         X509* anchor = d2i_X509(nullptr, &bytes, static_cast<long>(root.size()));
         X509_STORE_add_cert(SSL_CTX_get_cert_store(context_), anchor);
@@ -226,7 +226,7 @@ TEST_F(HttpTestServerTest, SpeaksTlsWithTheTestChainAndEndsWithCloseNotify) {
     EXPECT_EQ(tls.requestCount(), 2u);
 
     // A chain that leads to no trusted root fails the handshake; no request arrives.
-    HttpTestServer stray({.tls = true, .chain = testsupport::PeerChain::IntermediateOnly});
+    HttpTestServer stray({.tls = true, .chain = peer::PeerChain::IntermediateOnly});
     EXPECT_FALSE(TlsClient(stray.port()).verified());
     EXPECT_EQ(stray.requestCount(), 0u);
 }

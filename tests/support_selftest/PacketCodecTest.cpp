@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "tests/support/Gzip.h"
-#include "tests/support/PacketCodec.h"
+#include "tools/peer/Gzip.h"
+#include "tools/peer/PacketCodec.h"
 
 using nlohmann::json;
-using namespace testsupport;
+using namespace peer;
 
 TEST(PacketCodecTest, PacketsRoundTripInEveryEncoding) {
     const json packet = {

@@ -134,9 +134,8 @@ TEST_F(WalletFetcherTest, OversizedBodyIsRefused) {
 }
 
 TEST_F(WalletFetcherTest, UntrustedServerGivesATransportErrorAndNoBody) {
-    platform::URLLoadingTestTrust::addAnchorForTesting(
-        testsupport::TestCertificates::shared().rootDER());
-    HttpTestServer stray({.tls = true, .chain = testsupport::PeerChain::IntermediateOnly});
+    platform::URLLoadingTestTrust::addAnchorForTesting(peer::TestCertificates::shared().rootDER());
+    HttpTestServer stray({.tls = true, .chain = peer::PeerChain::IntermediateOnly});
     stray.respond("/secret", HttpTestServer::Response::text(200, "secret"));
     auto outcome = startURL(stray.url("/secret"), true);
     ASSERT_TRUE(platform::runUntil([&] { return outcome->done; }, kIO));

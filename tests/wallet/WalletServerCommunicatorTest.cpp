@@ -312,7 +312,7 @@ TEST_P(WalletServerRoadTest, PreauthorizedMaskedWalletAndRevoke) {
 }
 
 TEST_F(WalletServerCommunicatorTest, AServerTheTestRootDidNotSignIsRefused) {
-    WalletTestServer stray({.tls = true, .chain = testsupport::PeerChain::IntermediateOnly});
+    WalletTestServer stray({.tls = true, .chain = peer::PeerChain::IntermediateOnly});
     stray.serveProxyCard("411111", 1234567, 3, 2030);
     context_ = TWAClientSDKTransactionContext::create(0, nullptr);  // at the stray origin
     auto outcome = fullWallet();

@@ -6,8 +6,8 @@
 #include "libmerovane/webcache/MVWebCacheDataSource.h"
 #include "platform/foundation/JsonValue.h"
 #include "platform/foundation/NotificationCenter.h"
-#include "tests/support/ApiPeer.h"
 #include "tests/webcache/WebCacheSourceFixture.h"
+#include "tools/peer/ApiPeer.h"
 
 namespace {
 
@@ -51,13 +51,13 @@ class MVWebCacheApiDataSourceTest : public WebCacheSourceTest {
         return MVWebCacheApiDataSource::sharedDataSource();
     }
     // The shared connection to the peer, opened.
-    void connectTo(const testsupport::ApiPeer& peer) {
+    void connectTo(const peer::ApiPeer& peer) {
         host_->setDefaultApiPath("http://127.0.0.1:" + std::to_string(peer.port()));
         MVApiConnection::sharedConnection();
         platform::advanceBy(MVApiConnection::kStartDelay);
     }
     // Every command the peer received, in order.
-    static json commandsAt(const testsupport::ApiPeer& peer) {
+    static json commandsAt(const peer::ApiPeer& peer) {
         json all = json::array();
         for (const auto& packet : peer.packets()) {
             if (const auto* cmds = platform::json::find(packet.decoded.value, "cmds")) {
@@ -68,7 +68,7 @@ class MVWebCacheApiDataSourceTest : public WebCacheSourceTest {
     }
     // Lets the batching timer send what is queued and waits until the peer has `count`
     // commands.
-    static bool waitForCommands(const testsupport::ApiPeer& peer, size_t count) {
+    static bool waitForCommands(const peer::ApiPeer& peer, size_t count) {
         platform::advanceBy(MVApiConnection::kCommandBatchDelay);
         return waitFor([&] { return commandsAt(peer).size() >= count; });
     }
@@ -151,7 +151,7 @@ TEST_F(MVWebCacheApiDataSourceTest, AKeyNoSourceClaimsFailsAtOnce) {
 }
 
 TEST_F(MVWebCacheApiDataSourceTest, LoadingDataAsksTheServerForThePage) {
-    testsupport::ApiPeer peer;
+    peer::ApiPeer peer;
     connectTo(peer);
     auto answers = lookup(MVWebCacheKeyWithScheme("menu", MVWebCacheSchemeApiData));
     ASSERT_TRUE(waitFor([&] { return api()->pendingRequestCount() == 1; }));
@@ -166,7 +166,7 @@ TEST_F(MVWebCacheApiDataSourceTest, LoadingDataAsksTheServerForThePage) {
 // A cleared entry starts a second load while the first waits: both are answered by the
 // one delivery.
 TEST_F(MVWebCacheApiDataSourceTest, DeliveryWithoutBaseUrlStoresLifetimeZeroAndAnswersBothWaiters) {
-    testsupport::ApiPeer peer;
+    peer::ApiPeer peer;
     connectTo(peer);
     const std::string key = "mv-api-data:menu";
     auto first = lookup(key);

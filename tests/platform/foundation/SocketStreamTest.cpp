@@ -9,11 +9,11 @@
 #include "platform/foundation/TestDriver.h"
 #include "platform/foundation/Thread.h"
 #include "platform/foundation/TrustEvaluation.h"
-#include "tests/support/ApiPeer.h"
-#include "tests/support/ChunkedCoding.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/PlatformTest.h"
 #include "tests/support/ProxyEnvironment.h"
+#include "tools/peer/ApiPeer.h"
+#include "tools/peer/ChunkedCoding.h"
 
 using platform::InputStream;
 using platform::OutputStream;
@@ -23,6 +23,7 @@ using platform::StreamEvent;
 using platform::StreamStatus;
 using platform::TLSSettings;
 using namespace testsupport;
+using namespace peer;
 
 namespace {
 

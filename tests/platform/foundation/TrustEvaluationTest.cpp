@@ -3,11 +3,11 @@
 #include "platform/foundation/TestDriver.h"
 #include "platform/foundation/TrustEvaluation.h"
 #include "tests/support/PlatformTest.h"
-#include "tests/support/TestCertificates.h"
+#include "tools/peer/TestCertificates.h"
 
+using peer::PeerChain;
+using peer::TestCertificates;
 using platform::TrustStore;
-using testsupport::PeerChain;
-using testsupport::TestCertificates;
 
 namespace {
 class TrustEvaluationTest : public PlatformTest {

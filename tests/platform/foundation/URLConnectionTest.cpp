@@ -6,8 +6,8 @@
 #include "platform/foundation/Thread.h"
 #include "platform/foundation/URLConnection.h"
 #include "platform/foundation/URLErrors.h"
-#include "tests/support/Gzip.h"
 #include "tests/support/URLLoadingTest.h"
+#include "tools/peer/Gzip.h"
 
 using platform::HTTPURLResponse;
 using platform::RunLoop;
@@ -308,7 +308,7 @@ TEST_F(URLConnectionTest, ChunkedBodyArrivesWhole) {
 
 TEST_F(URLConnectionTest, GzipBodyIsDecoded) {
     const std::string plain = "compressed page " + std::string(2000, 'q');
-    Response gz = Response::text(200, testsupport::gzipCompress(plain), "text/html");
+    Response gz = Response::text(200, peer::gzipCompress(plain), "text/html");
     gz.headers.set("Content-Encoding", "gzip");
     server_.respond("/gz", gz);
     auto recorder = loadToEnd(request("/gz"));

@@ -5,9 +5,9 @@
 #include "platform/foundation/URLLoadingTestTrust.h"
 #include "tests/support/URLLoadingTest.h"
 
+using peer::PeerChain;
+using peer::TestCertificates;
 using platform::URLLoadingTestTrust;
-using testsupport::PeerChain;
-using testsupport::TestCertificates;
 
 namespace {
 

@@ -16,13 +16,13 @@
 #include <string>
 #include <string_view>
 
-#include "tests/support/TestCertificates.h"
+#include "tools/peer/TestCertificates.h"
 
 struct ssl_ctx_st;
 struct ssl_st;
 struct bio_st;
 
-namespace testsupport {
+namespace peer {
 
 // A server context that presents exactly the identity's chain.
 class TlsServerContext {
@@ -70,4 +70,4 @@ class TlsServerSession {
     std::string error_;
 };
 
-}  // namespace testsupport
+}  // namespace peer

@@ -1,11 +1,11 @@
-#include "tests/support/HttpHead.h"
+#include "tools/peer/HttpHead.h"
 
 #include <algorithm>
 #include <cctype>
 
 #include "platform/foundation/TextUtilities.h"
 
-namespace testsupport {
+namespace peer {
 namespace {
 constexpr size_t kMaxHead = 64 * 1024;
 
@@ -120,4 +120,4 @@ ResponseHead ResponseHead::ok(HeadFields fields) {
     return head;
 }
 
-}  // namespace testsupport
+}  // namespace peer

@@ -1,8 +1,8 @@
-#include "tests/support/PacketCodec.h"
+#include "tools/peer/PacketCodec.h"
 
-#include "tests/support/Gzip.h"
+#include "tools/peer/Gzip.h"
 
-namespace testsupport {
+namespace peer {
 namespace {
 
 // Extension types come out of the JSON library as bytes with a subtype; packets use none.
@@ -94,4 +94,4 @@ DecodedPacket decodePacket(std::string_view payload) {
     return out;
 }
 
-}  // namespace testsupport
+}  // namespace peer

@@ -1,9 +1,10 @@
 #pragma once
-// A loopback API server for tests, on 127.0.0.1 and an ephemeral port, on a thread of
-// its own. It reads what the client sends (the CONNECT head in proxy mode, the POST
-// head, the chunked body and each packet in it) and records it with the platform
-// clock's time; it answers each request head by a script and does what a test asks of
-// a connection: send heads, chunks and packets, cut a chunk short, stall, end or reset.
+// A loopback API server for tests and the sample server, on 127.0.0.1 and an ephemeral
+// (or a chosen) port, on a thread of its own. It reads what the client sends (the CONNECT
+// head in proxy mode, the POST head, the chunked body and each packet in it) and records
+// it with the platform clock's time; it answers each request head by a script and does
+// what a test asks of a connection: send heads, chunks and packets, cut a chunk short,
+// stall, end or reset.
 //
 //   ApiPeer peer({.tls = true, .chain = PeerChain::WithRoot});
 //   peer.queueScript({.head = ResponseHead::ok({{"X-Merovane-Api", "Velkram"}})});
@@ -14,8 +15,11 @@
 //
 // Proxy mode answers the CONNECT head with `proxyAnswer` and, when that is a 200, speaks
 // TLS (with `tls`) or plain HTTP inside the tunnel, as the API server would.
-// Thread-safe: every method may be called from any thread.
+// Thread-safe: every method may be called from any thread. Asking for a connection that
+// does not exist logs to stderr and does nothing (`connection()` answers an empty record
+// whose `error` says so).
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -23,12 +27,12 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/ApiRequestParser.h"
-#include "tests/support/HttpHead.h"
-#include "tests/support/PacketCodec.h"
-#include "tests/support/TestCertificates.h"
+#include "tools/peer/ApiRequestParser.h"
+#include "tools/peer/HttpHead.h"
+#include "tools/peer/PacketCodec.h"
+#include "tools/peer/TestCertificates.h"
 
-namespace testsupport {
+namespace peer {
 
 struct PeerAction {
     enum class Kind { Send, EndOfStream, Close, Reset, StallReading, ResumeReading };
@@ -77,6 +81,7 @@ struct PeerEvent {
 using PeerResponder = std::function<std::vector<PeerAction>(const PeerEvent&)>;
 
 struct ApiPeerOptions {
+    uint16_t port = 0;  // 0: an ephemeral port
     bool tls = false;
     bool proxy = false;
     PeerChain chain = PeerChain::WithoutRoot;
@@ -133,4 +138,4 @@ class ApiPeer {
     std::unique_ptr<State> state_;
 };
 
-}  // namespace testsupport
+}  // namespace peer

@@ -1,4 +1,4 @@
-#include "tests/support/TlsServerSession.h"
+#include "tools/peer/TlsServerSession.h"
 
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -8,7 +8,7 @@
 
 #include "platform/foundation/OpenSSLSupport.h"
 
-namespace testsupport {
+namespace peer {
 
 TlsServerContext::TlsServerContext(const TlsIdentity& identity) {
     context_ = SSL_CTX_new(TLS_server_method());
@@ -112,4 +112,4 @@ std::string TlsServerSession::serverName() const {
     return name ? name : "";
 }
 
-}  // namespace testsupport
+}  // namespace peer

@@ -1,6 +1,6 @@
-#include "tests/support/ApiRequestParser.h"
+#include "tools/peer/ApiRequestParser.h"
 
-namespace testsupport {
+namespace peer {
 
 void ApiRequestParser::feed(std::string_view bytes, double time) {
     if (!error_.empty()) return;
@@ -12,13 +12,21 @@ void ApiRequestParser::feed(std::string_view bytes, double time) {
         }
         if (!head_.complete()) return;
         headTime_ = time;
-        auto encoding = head_.head().field("Transfer-Encoding");
-        if (!encoding || *encoding != "chunked") {
+        const HttpHead& head = head_.head();
+        auto encoding = head.field("Transfer-Encoding");
+        if (!encoding && !head.field("Content-Length") &&
+            (head.method == "GET" || head.method == "HEAD")) {
+            bodyless_ = true;
+        } else if (!encoding || *encoding != "chunked") {
             error_ = "request body is not chunked";
             return;
         }
     }
     if (bytes.empty()) return;
+    if (bodyless_) {
+        error_ = "bytes after a request without a body";
+        return;
+    }
     if (body_.finished()) {
         error_ = "bytes after the last chunk";
         return;
@@ -39,4 +47,4 @@ void ApiRequestParser::feed(std::string_view bytes, double time) {
     }
 }
 
-}  // namespace testsupport
+}  // namespace peer

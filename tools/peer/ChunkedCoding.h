@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace testsupport {
+namespace peer {
 
 std::string encodeChunk(std::string_view payload);
 inline constexpr std::string_view kLastChunk = "0\r\n\r\n";
@@ -42,4 +42,4 @@ class ChunkedDecoder {
     std::string error_;
 };
 
-}  // namespace testsupport
+}  // namespace peer

@@ -1,4 +1,4 @@
-#include "tests/support/TestCertificates.h"
+#include "tools/peer/TestCertificates.h"
 
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -12,7 +12,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/TrustEvaluation.h"
 
-namespace testsupport {
+namespace peer {
 namespace {
 
 struct KeyFree {
@@ -150,4 +150,4 @@ std::shared_ptr<const platform::TrustStore> TestCertificates::strayTrustStore() 
     return platform::TrustStore::withCertificates({root_, strayRoot_});
 }
 
-}  // namespace testsupport
+}  // namespace peer

@@ -1,7 +1,8 @@
 #pragma once
 // Reads the client's side of an API stream as it arrives: the POST head, then the
 // chunked body, one packet per chunk, each decoded (gzip, JSON or MessagePack). Bytes may
-// come split anywhere, down to one at a time.
+// come split anywhere, down to one at a time. A GET or HEAD without body fields is a
+// request of its own head alone.
 //
 //   ApiRequestParser parser;
 //   parser.feed(bytes, platform::Clock::monotonicNanos() / 1e9);
@@ -13,11 +14,11 @@
 #include <string_view>
 #include <vector>
 
-#include "tests/support/ChunkedCoding.h"
-#include "tests/support/HttpHead.h"
-#include "tests/support/PacketCodec.h"
+#include "tools/peer/ChunkedCoding.h"
+#include "tools/peer/HttpHead.h"
+#include "tools/peer/PacketCodec.h"
 
-namespace testsupport {
+namespace peer {
 
 struct ReceivedPacket {
     double time = 0;        // platform clock seconds when its last byte arrived
@@ -36,6 +37,8 @@ class ApiRequestParser {
     const std::vector<ReceivedPacket>& packets() const { return packets_; }
     // The last chunk "0" and its empty line have come.
     bool bodyEnded() const { return body_.finished(); }
+    // A GET or HEAD request that has no body.
+    bool bodyless() const { return bodyless_; }
     // Empty while everything parsed; the first problem otherwise (parsing stops there).
     const std::string& error() const { return error_; }
 
@@ -43,8 +46,9 @@ class ApiRequestParser {
     HttpHeadParser head_{true};
     ChunkedDecoder body_;
     double headTime_ = 0;
+    bool bodyless_ = false;
     std::vector<ReceivedPacket> packets_;
     std::string error_;
 };
 
-}  // namespace testsupport
+}  // namespace peer

@@ -1,7 +1,6 @@
-#include "tests/support/ApiPeer.h"
+#include "tools/peer/ApiPeer.h"
 
 #include <arpa/inet.h>
-#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/err.h>
@@ -14,6 +13,7 @@
 #include <cstring>
 #include <deque>
 #include <future>
+#include <iostream>
 #include <mutex>
 #include <stdexcept>
 
@@ -21,10 +21,10 @@
 #include "platform/foundation/OpenSSLSupport.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
-#include "tests/support/ChunkedCoding.h"
-#include "tests/support/TlsServerSession.h"
+#include "tools/peer/ChunkedCoding.h"
+#include "tools/peer/TlsServerSession.h"
 
-namespace testsupport {
+namespace peer {
 
 // PeerAction ---------------------------------------------------------------------------
 
@@ -424,11 +424,20 @@ ApiPeer::ApiPeer(ApiPeerOptions options) : state_(std::make_unique<State>()) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(s.options.port);
+    if (s.options.port != 0) {
+        int one = 1;
+        ::setsockopt(s.listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    }
     socklen_t length = sizeof address;
     if (::bind(s.listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(s.listenFd, 64) != 0 ||
-        ::getsockname(s.listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        throw std::runtime_error(std::string("ApiPeer could not listen: ") + std::strerror(errno));
+        ::getsockname(s.listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        const std::string reason = std::strerror(errno);
+        ::close(s.listenFd);
+        throw std::runtime_error("ApiPeer could not listen on port " +
+                                 std::to_string(s.options.port) + ": " + reason);
+    }
     s.port = ntohs(address.sin_port);
     s.thread = std::make_unique<platform::Thread>("ApiPeer");
     s.thread->runLoop().post([&s] {
@@ -483,7 +492,7 @@ void ApiPeer::perform(size_t connection, std::vector<PeerAction> actions) {
     {
         std::lock_guard lock(s.mutex);
         if (connection >= s.connections.size()) {
-            ADD_FAILURE() << "ApiPeer has no connection " << connection;
+            std::cerr << "ApiPeer has no connection " << connection << "\n";
             return;
         }
     }
@@ -503,8 +512,11 @@ size_t ApiPeer::connectionCount() const {
 PeerConnectionRecord ApiPeer::connection(size_t index) const {
     std::lock_guard lock(state_->mutex);
     if (index >= state_->connections.size()) {
-        ADD_FAILURE() << "ApiPeer has no connection " << index;
-        return {};
+        std::cerr << "ApiPeer has no connection " << index << "\n";
+        PeerConnectionRecord none;
+        none.index = index;
+        none.error = "no such connection";
+        return none;
     }
     return state_->connections[index]->record;
 }
@@ -519,4 +531,4 @@ size_t ApiPeer::packetCount() const {
     return state_->packets.size();
 }
 
-}  // namespace testsupport
+}  // namespace peer

@@ -19,7 +19,7 @@ namespace platform {
 class TrustStore;
 }
 
-namespace testsupport {
+namespace peer {
 
 enum class PeerChain {
     WithRoot,          // leaf, intermediate, root
@@ -63,4 +63,4 @@ class TestCertificates {
     std::string leafKeyPEM_;
 };
 
-}  // namespace testsupport
+}  // namespace peer

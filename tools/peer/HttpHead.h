@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-namespace testsupport {
+namespace peer {
 
 using HeadFields = std::vector<std::pair<std::string, std::string>>;
 
@@ -60,4 +60,4 @@ struct ResponseHead {
     static ResponseHead ok(HeadFields fields = {});
 };
 
-}  // namespace testsupport
+}  // namespace peer

@@ -1,8 +1,8 @@
-#include "tests/support/Gzip.h"
+#include "tools/peer/Gzip.h"
 
 #include <zlib.h>
 
-namespace testsupport {
+namespace peer {
 
 bool hasGzipMagic(std::string_view data) {
     return data.size() >= 2 && static_cast<unsigned char>(data[0]) == 0x1f &&
@@ -49,4 +49,4 @@ std::optional<std::string> gzipDecompress(std::string_view data, size_t maxSize)
     return out;
 }
 
-}  // namespace testsupport
+}  // namespace peer

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace testsupport {
+namespace peer {
 
 enum class PacketEncoding { JSON, MessagePack };
 
@@ -29,4 +29,4 @@ DecodedPacket decodePacket(std::string_view payload);
 std::string toMessagePack(const nlohmann::json& value);
 std::optional<nlohmann::json> fromMessagePack(std::string_view bytes, std::string* error = nullptr);
 
-}  // namespace testsupport
+}  // namespace peer

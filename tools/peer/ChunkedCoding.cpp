@@ -1,10 +1,10 @@
-#include "tests/support/ChunkedCoding.h"
+#include "tools/peer/ChunkedCoding.h"
 
 #include <fmt/core.h>
 
 #include <algorithm>
 
-namespace testsupport {
+namespace peer {
 namespace {
 constexpr size_t kMaxLine = 4096;
 constexpr uint64_t kMaxChunk = 256u << 20;
@@ -111,4 +111,4 @@ size_t ChunkedDecoder::feed(std::string_view bytes, std::vector<std::string>& ch
     return used;
 }
 
-}  // namespace testsupport
+}  // namespace peer

@@ -1,0 +1,254 @@
+// The sample API server: what its shop answers over loopback, and its command line.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
+#include "tools/peer/ApiPeer.h"
+#include "tools/peer/ChunkedCoding.h"
+#include "tools/peer/PacketCodec.h"
+#include "tools/sample-api-server/SampleShop.h"
+
+using nlohmann::json;
+
+namespace {
+
+constexpr auto kTimeout = std::chrono::seconds(20);
+using Clock = std::chrono::steady_clock;
+
+// Sends `request` to 127.0.0.1:`port` and reads until `enough` holds, the server closes
+// or the time is up.
+std::string exchange(int port, const std::string& request,
+                     const std::function<bool(const std::string&)>& enough) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    std::string received;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+            static_cast<ssize_t>(request.size())) {
+        const auto end = Clock::now() + kTimeout;
+        while (!enough(received) && Clock::now() < end) {
+            pollfd in{fd, POLLIN, 0};
+            if (::poll(&in, 1, 100) <= 0) continue;
+            char buffer[65536];
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            received.append(buffer, static_cast<size_t>(n));
+        }
+    }
+    ::close(fd);
+    return received;
+}
+
+// The first packet of a chunked command stream, or null.
+json firstPacket(const std::string& response) {
+    peer::HttpHeadParser head(false);
+    const size_t used = head.feed(response);
+    if (!head.complete()) return nullptr;
+    peer::ChunkedDecoder body;
+    std::vector<std::string> chunks;
+    body.feed(std::string_view(response).substr(used), chunks);
+    return chunks.empty() ? json(nullptr) : peer::decodePacket(chunks.front()).value;
+}
+
+class SampleShopTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        shop_.write("home.html", "<html><body>home</body></html>");
+        shop_.write("style.css", "body{}");
+        shop_.write("data/featured.json", "[{\"name\":\"Mug\"}]");
+        shop_.write("big.png", std::string(SampleShop::kMaxFileSize + 1, 'x'));
+        std::filesystem::create_directory(shop_.file("folder.css"));
+        std::filesystem::create_symlink(shop_.file("style.css"), shop_.file("link.css"));
+        server_.setResponder(
+            [this](const peer::PeerEvent& event) { return sampleShop_.respond(event); });
+    }
+    void TearDown() override { server_.setResponder(nullptr); }
+
+    // The commands of the packet that answers `command`.
+    json answerTo(const json& command) {
+        const std::string request =
+            "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n" +
+            peer::encodeChunk(peer::encodePacket(
+                {{"ver", "2.0"}, {"serial", 1}, {"cmds", json::array({command})}},
+                peer::PacketEncoding::JSON));
+        const json packet = firstPacket(exchange(
+            server_.port(), request, [](const auto& r) { return !firstPacket(r).is_null(); }));
+        return packet.is_object() ? packet.value("cmds", json::array()) : json::array();
+    }
+    std::string get(const std::string& target) {
+        return exchange(server_.port(), "GET " + target + " HTTP/1.1\r\nHost: x\r\n\r\n",
+                        [](const auto&) { return false; });
+    }
+
+    TempDir shop_;
+    peer::ApiPeer server_;
+    std::vector<std::string> logged_;
+    SampleShop sampleShop_{shop_.path(), server_.port(),
+                           [this](const std::string& line) { logged_.push_back(line); }};
+};
+
+TEST_F(SampleShopTest, CommandsGetTheirAnswers) {
+    const std::string base = "http://127.0.0.1:" + std::to_string(server_.port()) + "/shop/";
+    struct Row {
+        json command;
+        json expected;
+    };
+    const Row rows[] = {
+        {{{"c", "appStart"}, {"p", {{"appVersion", "1.0"}}}},
+         {{"c", "bootApp"},
+          {"p", {{"identifier", "sample"}, {"cmds", SampleShop::bootCommands()}}}}},
+        {{{"c", "getPage"}, {"p", {{"pageId", "home"}}}},
+         {{"c", "setPage"},
+          {"p",
+           {{"pageId", "home"},
+            {"content", "<html><body>home</body></html>"},
+            {"baseUrl", base},
+            {"maxAge", SampleShop::kPageMaxAge}}}}},
+        {{{"c", "dataRequest"}, {"p", {{"serial", "7:1"}, {"pageId", "featured"}}}},
+         {{"c", "dataResponse"},
+          {"p",
+           {{"serial", "7:1"},
+            {"status", 200},
+            {"body", "[{\"name\":\"Mug\"}]"},
+            {"bodyContentType", "application/json"}}}}},
+        {{{"c", "dataRequest"}, {"p", {{"serial", "7:2"}, {"pageId", "../home"}}}},
+         {{"c", "dataResponse"},
+          {"p",
+           {{"serial", "7:2"},
+            {"status", 404},
+            {"body", "{\"error\":\"not found\"}"},
+            {"bodyContentType", "application/json"}}}}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.command.dump());
+        EXPECT_EQ(answerTo(row.command), json::array({row.expected}));
+    }
+    const json unknown = answerTo({{"c", "getPage"}, {"p", {{"pageId", "style"}}}});
+    ASSERT_EQ(unknown.size(), 1u);
+    EXPECT_NE(unknown[0]["p"]["content"].get<std::string>().find("Not found"), std::string::npos);
+    // The boot script opens the home page on the tab "main" and shows that tab.
+    const json boot = SampleShop::bootCommands();
+    EXPECT_EQ(boot[0]["p"]["src"], "mvapi:home");
+    EXPECT_EQ(boot[0]["p"]["targetTab"], "main");
+    EXPECT_EQ(boot[1], json({{"c", "showTab"}, {"p", {{"targetTab", "main"}}}}));
+}
+
+TEST_F(SampleShopTest, ShopFilesAreServedAndEverythingElseRefused) {
+    struct Row {
+        const char* target;
+        const char* statusLine;
+    };
+    const Row rows[] = {
+        {"/shop/../home.html", "HTTP/1.1 403 Forbidden"},
+        {"/shop/./style.css", "HTTP/1.1 403 Forbidden"},
+        {"/shop/%2e%2e/home.html", "HTTP/1.1 403 Forbidden"},
+        {"/shop/missing.css", "HTTP/1.1 404 Not Found"},
+        {"/shop/folder.css", "HTTP/1.1 404 Not Found"},
+        {"/shop/link.css", "HTTP/1.1 404 Not Found"},
+        {"/shop/big.png", "HTTP/1.1 404 Not Found"},
+        {"/home.html", "HTTP/1.1 404 Not Found"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.target);
+        EXPECT_TRUE(get(row.target).starts_with(std::string(row.statusLine) + "\r\n"));
+    }
+    const std::string css = get("/shop/style.css?v=1");
+    EXPECT_EQ(css,
+              "HTTP/1.1 200 OK\r\nContent-Type: text/css; charset=utf-8\r\nContent-Length: 6\r\n"
+              "Cache-Control: no-cache\r\nConnection: close\r\n\r\nbody{}");
+}
+
+// The shop in the repository keeps to what the server and the pages agree on.
+TEST(SampleShopFolderTest, PagesDataAndFilesOfTheRepositoryShop) {
+    std::vector<std::string> logged;
+    const SampleShop shop(MV_SAMPLE_SHOP_DIR, 8080,
+                          [&](const std::string& line) { logged.push_back(line); });
+    for (const char* page : {"home", "products", "product"}) {
+        SCOPED_TRACE(page);
+        const auto reply = shop.answer({{"c", "getPage"}, {"p", {{"pageId", page}}}});
+        ASSERT_TRUE(reply);
+        const std::string content = (*reply)["p"]["content"];
+        EXPECT_NE(content.find("<script id=\"libmerovane\" src=\"libmerovane.js\"></script>"),
+                  std::string::npos);
+        EXPECT_NE(content.find("href=\"style.css\""), std::string::npos);
+        EXPECT_EQ((*reply)["p"]["baseUrl"], "http://127.0.0.1:8080/shop/");
+    }
+    const auto featured = shop.answer(
+        {{"c", "dataRequest"}, {"p", {{"serial", "1:featured"}, {"pageId", "featured"}}}});
+    ASSERT_TRUE(featured);
+    EXPECT_EQ((*featured)["p"]["status"], 200);
+    EXPECT_FALSE(json::parse((*featured)["p"]["body"].get<std::string>())["products"].empty());
+    const std::pair<const char*, const char*> files[] = {
+        {"libmerovane.js", "text/javascript; charset=utf-8"},
+        {"style.css", "text/css; charset=utf-8"},
+        {"logo.png", "image/png"},
+    };
+    for (const auto& [file, type] : files) {
+        const std::string response = shop.fileResponse("HEAD", std::string("/shop/") + file);
+        EXPECT_TRUE(response.starts_with("HTTP/1.1 200 OK\r\nContent-Type: " + std::string(type)))
+            << response;
+    }
+    EXPECT_TRUE(logged.empty()) << logged.front();
+}
+
+// The program itself: it prints its address, answers, and stops on SIGTERM; a bad
+// command line ends it at once with 2.
+TEST(SampleApiServerProgramTest, StartsAnswersAndStops) {
+    TempDir dir;
+    std::string output;
+    int runs = 0;
+    const auto readOutput = [&] {
+        std::ifstream in(output);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    };
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{"--port", "65536"},
+                                                      {"--port", "-1"},
+                                                      {"--port"},
+                                                      {"--port", "12x"},
+                                                      {"--shop", dir.file("none")},
+                                                      {"--speed", "3"}}) {
+        output = dir.file("bad" + std::to_string(++runs) + ".log");
+        ChildProcess bad({MV_SAMPLE_API_SERVER, arguments, output});
+        EXPECT_EQ(bad.wait(), 2) << arguments.front();
+        const std::string said = readOutput();
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    }
+
+    output = dir.file("server.log");
+    dir.write("shop/home.html", "<p>home</p>");
+    ChildProcess server(
+        {MV_SAMPLE_API_SERVER, {"--port", "0", "--shop", dir.file("shop")}, output});
+    const std::string prefix = "sample-api-server listening on http://127.0.0.1:";
+    const auto end = Clock::now() + kTimeout;
+    while (readOutput().find(prefix) == std::string::npos && Clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const std::string text = readOutput();
+    ASSERT_NE(text.find(prefix), std::string::npos) << text;
+    const int port = std::stoi(text.substr(text.find(prefix) + prefix.size()));
+    const std::string home =
+        exchange(port, "GET /shop/home.html HTTP/1.1\r\n\r\n", [](const auto&) { return false; });
+    EXPECT_TRUE(home.starts_with("HTTP/1.1 200 OK\r\n")) << home.substr(0, 200);
+    server.kill(SIGTERM);
+    EXPECT_EQ(server.wait(), 0);
+    EXPECT_NE(readOutput().find("GET /shop/home.html: 200 OK"), std::string::npos) << readOutput();
+}
+
+}  // namespace

@@ -1,0 +1,118 @@
+// sample-api-server: the sample shop's API server on 127.0.0.1 (plain HTTP).
+//
+//   sample-api-server [--port N] [--shop DIR]
+//
+// Prints "sample-api-server listening on http://127.0.0.1:<port>/" once it listens, logs
+// each request and each command to stderr, and runs until SIGINT or SIGTERM.
+#include <signal.h>
+
+#include <charconv>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <iostream>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "tools/peer/ApiPeer.h"
+#include "tools/sample-api-server/SampleShop.h"
+
+namespace {
+
+constexpr const char* kName = "sample-api-server";
+constexpr int kUsageError = 2;
+
+struct Options {
+    uint16_t port = 0;
+    std::filesystem::path shop = MV_SAMPLE_SHOP_DIR;
+};
+
+void fail(const std::string& message) {
+    std::cerr << kName << ": " << message << std::endl;
+}
+
+std::optional<uint16_t> portNumber(std::string_view text) {
+    unsigned value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty() || value > 65535)
+        return std::nullopt;
+    return static_cast<uint16_t>(value);
+}
+
+// The options, or none after a one-line error.
+std::optional<Options> parse(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::string argument = argv[i];
+        std::optional<std::string> value;
+        if (const size_t equals = argument.find('='); equals != std::string::npos) {
+            value = argument.substr(equals + 1);
+            argument.erase(equals);
+        }
+        if (argument != "--port" && argument != "--shop") {
+            fail("unknown argument \"" + std::string(argv[i]) + "\" (use --port N, --shop DIR)");
+            return std::nullopt;
+        }
+        if (!value && i + 1 < argc) value = argv[++i];
+        if (!value) {
+            fail(argument + " wants a value");
+            return std::nullopt;
+        }
+        if (argument == "--port") {
+            auto port = portNumber(*value);
+            if (!port) {
+                fail("--port wants a whole number from 0 to 65535, not \"" + *value + "\"");
+                return std::nullopt;
+            }
+            options.port = *port;
+        } else {
+            std::error_code error;
+            if (!std::filesystem::is_directory(*value, error)) {
+                fail("--shop \"" + *value + "\" is not a folder");
+                return std::nullopt;
+            }
+            options.shop = *value;
+        }
+    }
+    return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const auto options = parse(argc, argv);
+    if (!options) return kUsageError;
+
+    // Every thread inherits the mask; the main thread takes the signals with sigwait.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    try {
+        std::mutex logMutex;
+        auto log = [&logMutex](const std::string& line) {
+            std::lock_guard lock(logMutex);
+            std::cerr << kName << ": " << line << std::endl;
+        };
+        peer::ApiPeer peer({.port = options->port});
+        SampleShop shop(options->shop, peer.port(), log);
+        peer.setResponder([&shop](const peer::PeerEvent& event) { return shop.respond(event); });
+        log("serving the shop folder " + options->shop.string());
+        std::printf("%s listening on http://127.0.0.1:%d/\n", kName, peer.port());
+        std::fflush(stdout);
+
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        log(signal == SIGINT ? "stopping on SIGINT" : "stopping on SIGTERM");
+        // No answer runs once this returns, so the shop may go first.
+        peer.setResponder(nullptr);
+    } catch (const std::exception& error) {
+        fail(error.what());
+        return 1;
+    }
+    return 0;
+}
