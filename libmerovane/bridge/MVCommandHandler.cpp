@@ -309,9 +309,9 @@ void MVCommandHandler::performDefinedCommand(std::shared_ptr<const MVCommandDefi
                   name(), platform::log::escaped(command.name()), parameterText(),
                   vetoed ? kCancelled : "");
         if (vetoed) return;
-        MVCommandTrace::record(webView ? MVCommandTrace::Direction::FromPage
-                                       : MVCommandTrace::Direction::FromServer,
-                               commandHandlerVersion(), command.name());
+        MVCommandTrace::record(
+            webView ? MVCommandTrace::Direction::FromPage : MVCommandTrace::Direction::FromServer,
+            commandHandlerVersion(), command.name());
         nlohmann::json* parameters = strippedParameters.get();
         if (stripGiven && command.parameters()) {
             // After the veto and the log line, which show the parameters as they came.

@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -73,10 +74,11 @@ class SampleShopRunTest : public ::testing::Test {
         return std::regex_search(text, match, listening) ? match[1].str() : std::string();
     }
     // Runs the shell until the record is written, then ends it as scripts/run does.
-    void runOnce(const std::string& log) {
+    void runOnce(const std::string& log, const std::string& engine = "headless") {
+        std::remove(out_.file("presented.json").c_str());
         ChildProcess app(
             {MV_APP_EXECUTABLE,
-             {"-dev_workspace", apiUrl(), "-web_engine", "headless", "-run_output", out_.path()},
+             {"-dev_workspace", apiUrl(), "-web_engine", engine, "-run_output", out_.path()},
              out_.file(log)},
             {{"MEROVANE_HOME", out_.file("home")}});
         ASSERT_TRUE(waitUntil([&] { return !readText(out_.file("presented.json")).empty(); }, 60))
