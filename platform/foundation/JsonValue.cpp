@@ -484,13 +484,14 @@ ParseResult parse(std::string_view text) {
     return result;
 }
 
-ParseResult parseCbor(std::string_view bytes) {
+namespace {
+
+ParseResult parseBinary(std::string_view bytes, nlohmann::json::input_format_t format) {
     ParseResult result;
     try {
         DomBuilder builder;
         builder.allowNonFinite = true;
-        if (json::sax_parse(bytes.begin(), bytes.end(), &builder,
-                            nlohmann::json::input_format_t::cbor, true)) {
+        if (json::sax_parse(bytes.begin(), bytes.end(), &builder, format, true)) {
             result.status = ParseStatus::Ok;
             result.value = std::move(builder.root);
         } else {
@@ -502,6 +503,16 @@ ParseResult parseCbor(std::string_view bytes) {
         result.error = e.what();
     }
     return result;
+}
+
+}  // namespace
+
+ParseResult parseCbor(std::string_view bytes) {
+    return parseBinary(bytes, nlohmann::json::input_format_t::cbor);
+}
+
+ParseResult parseMessagePack(std::string_view bytes) {
+    return parseBinary(bytes, nlohmann::json::input_format_t::msgpack);
 }
 
 std::string print(const nlohmann::json& v, bool pretty) {

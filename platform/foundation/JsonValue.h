@@ -60,6 +60,8 @@ ParseResult parse(std::string_view text);
 // Parses one CBOR item filling all of `bytes`, under the same depth limit (tags are
 // refused, non-finite numbers kept). Never throws; a failure is malformed.
 ParseResult parseCbor(std::string_view bytes);
+// The same for one MessagePack item.
+ParseResult parseMessagePack(std::string_view bytes);
 
 // JSON text of `v`: compact, or indented by two spaces with `pretty`. Invalid UTF-8 in
 // strings is replaced by U+FFFD, binary values print as Base64 strings, NaN and

@@ -60,6 +60,10 @@ TEST(PacketCodecTest, BadPayloadsAreReportedNotThrown) {
         {toMessagePack(json::object()) + "x", "bytes left after the MessagePack value"},
         {"\x81\x01\x02", "MessagePack map key is not a string"},
         {gzipCompress("{}").substr(0, 10), "gzip payload could not be inflated"},
+        // Depth-limited, as anything read from a socket.
+        {"{\"a\":" + std::string(100000, '['), "JSON payload could not be parsed"},
+        {"\x81\xa1\x61" + std::string(100000, '\x91'),
+         "MessagePack could not be read: nested deeper than 512 levels"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.error);

@@ -1,5 +1,6 @@
 #include "tools/peer/PacketCodec.h"
 
+#include "platform/foundation/JsonValue.h"
 #include "tools/peer/Gzip.h"
 
 namespace peer {
@@ -15,8 +16,7 @@ bool hasExtension(const nlohmann::json& value) {
 }
 
 // The JSON library's reason, in the words the tests use.
-std::string reason(const nlohmann::json::parse_error& e) {
-    const std::string what = e.what();
+std::string reason(const std::string& what) {
     if (what.find("unexpected end of input") != std::string::npos)
         return "MessagePack could not be read: insufficient bytes";
     if (what.find("expected end of input") != std::string::npos)
@@ -34,15 +34,12 @@ std::string toMessagePack(const nlohmann::json& value) {
 }
 
 std::optional<nlohmann::json> fromMessagePack(std::string_view bytes, std::string* error) {
-    std::string problem;
-    try {
-        auto value = nlohmann::json::from_msgpack(bytes.begin(), bytes.end());
-        if (!hasExtension(value)) return value;
+    // The project's parse: depth-limited, as anything read from a socket must be.
+    auto parsed = platform::json::parseMessagePack(bytes);
+    std::string problem = reason(parsed.error);
+    if (parsed.ok()) {
+        if (!hasExtension(parsed.value)) return std::move(parsed.value);
         problem = "MessagePack extension types are not used";
-    } catch (const nlohmann::json::parse_error& e) {
-        problem = reason(e);
-    } catch (const std::exception& e) {
-        problem = std::string("MessagePack could not be read: ") + e.what();
     }
     if (error) *error = problem;
     return std::nullopt;
@@ -73,9 +70,10 @@ DecodedPacket decodePacket(std::string_view payload) {
     }
     if (payload.front() == '{') {
         out.encoding = PacketEncoding::JSON;
-        out.value = nlohmann::json::parse(payload, nullptr, false);
-        if (out.value.is_discarded()) {
-            out.value = nullptr;
+        auto parsed = platform::json::parse(payload);
+        if (parsed.ok()) {
+            out.value = std::move(parsed.value);
+        } else {
             out.error = "JSON payload could not be parsed";
         }
         return out;

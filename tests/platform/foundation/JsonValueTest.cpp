@@ -67,6 +67,15 @@ TEST(JsonValueTest, DeepNestingIsMalformedNotACrash) {
     std::string ok =
         std::string(json::kMaxParseDepth, '[') + std::string(json::kMaxParseDepth, ']');
     EXPECT_TRUE(json::parse(ok).ok());
+    // MessagePack: arrays of one (0x91) around nil (0xc0), and a truncated map.
+    const std::string packed = std::string(json::kMaxParseDepth, '\x91') + '\xc0';
+    const std::string nested =
+        std::string(json::kMaxParseDepth, '[') + "null" + std::string(json::kMaxParseDepth, ']');
+    EXPECT_EQ(json::parseMessagePack(packed).value, json::parse(nested).value);
+    EXPECT_FALSE(json::parseMessagePack('\x91' + packed).ok());
+    EXPECT_FALSE(json::parseMessagePack(std::string(100000, '\x91')).ok());
+    EXPECT_FALSE(json::parseMessagePack("\x81\xa1k").ok());
+    EXPECT_EQ(json::parseMessagePack("\x81\xa1k\x07").value, (nlohmann::json{{"k", 7}}));
 }
 
 class JsonPrintTest : public PlatformTest {};
