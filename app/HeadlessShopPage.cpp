@@ -6,7 +6,6 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "libmerovane/bridge/MVDocumentReadyPoll.h"
 #include "libmerovane/bridge/MVWebViewTexts.h"
@@ -56,35 +55,22 @@ struct Page : std::enable_shared_from_this<Page> {
                (library ? "true" : "") + separator + "null" + separator + "null";
     }
 
-    // Once for each page the engine shows, on later turns, as the page library does:
-    // the onload command, then the page's own load commands, one navigation a turn.
+    // Once for each page the engine shows, on a later turn, as the page library does.
     void sendLoadCommandsOnce(const platform::HeadlessWebEngine::Load& shown) {
         const size_t index = static_cast<size_t>(&shown - engine.loads().data());
         if (sentFor == index) return;
         sentFor = index;
-        std::vector<nlohmann::json> collections{
-            {{"ver", "2.0"}, {"cmds", nlohmann::json::array({{{"c", "onload"}}})}}};
-        if (auto declared = loadCommands(shown.content))
-            collections.push_back(std::move(*declared));
-        std::vector<std::string> urls;
-        for (auto& collection : collections) {
-            auto commands = collection.find("cmds");
-            if (commands != collection.end() && commands->is_array())
-                for (auto& command : *commands)
-                    if (command.is_object() && !command.contains("s")) command["s"] = nextSerial++;
-            urls.push_back("mvcmd:" + urlEncodedString(platform::json::print(collection)));
-        }
-        sendLater(std::move(urls), 0);
-    }
-
-    void sendLater(std::vector<std::string> urls, size_t next) {
-        if (next >= urls.size()) return;
-        platform::RunLoop::main().post([weak = weak_from_this(), urls = std::move(urls), next] {
-            auto self = weak.lock();
-            if (!self) return;
-            self->engine.navigate(urls[next]);
-            self->sendLater(urls, next + 1);
-        });
+        auto collection = loadCommands(shown.content);
+        if (!collection) return;
+        auto commands = collection->find("cmds");
+        if (commands != collection->end() && commands->is_array())
+            for (auto& command : *commands)
+                if (command.is_object() && !command.contains("s")) command["s"] = nextSerial++;
+        platform::RunLoop::main().post(
+            [weak = weak_from_this(),
+             url = "mvcmd:" + urlEncodedString(platform::json::print(*collection))] {
+                if (auto self = weak.lock()) self->engine.navigate(url);
+            });
     }
 
     platform::HeadlessWebEngine::ScriptAnswer answer(const std::string& script) {

@@ -48,7 +48,7 @@ TEST_F(SplashScreenTest, FirstLaunchShowsTheLaunchImageThenFadesInTheBuiltInPage
     ASSERT_TRUE(document);
     EXPECT_EQ(document->mimeType, "text/html");
     EXPECT_NE(document->content.find("<script id=\"libmerovane\" src="), std::string::npos);
-    EXPECT_NE(document->content.find("c: \"onload\""), std::string::npos);
+    EXPECT_NE(document->content.find("\"c\":\"onload\""), std::string::npos);
     const auto runs = platform::animationLog();
     const std::pair<const platform::View*, std::string> fadeIn(shown.get(), "opacity");
     auto fade = std::find_if(runs.rbegin(), runs.rend(), [&](const auto& run) {

@@ -5,8 +5,9 @@
 //
 // The application asks MVEvent.isDocumentReady() before it sends events, and delivers
 // each event as MVEvent.__call(name, params). Once the page has loaded, it sends the
-// onload command, then the collection in
-// <script type="application/json" id="mv-load-commands">.
+// collection in <script type="application/json" id="mv-load-commands">: a page's
+// "onload" command there is its half of the application's onload latch, which shows
+// the page.
 (function () {
   'use strict';
   var handlers = {};
@@ -51,9 +52,6 @@
 
   function loaded() {
     ready = true;
-    // The page's half of the application's onload latch: it shows the page once its
-    // own poll has found the document ready too.
-    window.mvSendCommands({ver: '2.0', cmds: [{c: 'onload'}]});
     var block = document.getElementById('mv-load-commands');
     if (!block) return;
     try {
