@@ -5,3 +5,6 @@ mv_add_test_suite(platform/webkit LIBS platform_webkit LABELS webkit)
 unset(CMAKE_CROSSCOMPILING_EMULATOR)
 # GLib's headers only: its compile flags would keep the shared precompiled header out.
 target_include_directories(test_platform_webkit PRIVATE ${GLIB_INCLUDE_DIRS})
+# The picture window's test asks GTK for the toplevel windows.
+target_include_directories(test_platform_webkit PRIVATE
+  $<TARGET_PROPERTY:PkgConfig::WEBKIT,INTERFACE_INCLUDE_DIRECTORIES>)
