@@ -74,11 +74,6 @@ platform::FdWatch stopOnTerminationSignals() {
     });
 }
 
-std::string displayName() {
-    auto name = platform::Bundle::main().objectForInfoDictionaryKey("CFBundleDisplayName");
-    return name && name->is_string() ? name->get_ref<const std::string&>() : "Shop";
-}
-
 std::string stringSetting(const char* key) {
     return platform::UserDefaults::standard().stringForKey(key).value_or("");
 }
@@ -163,6 +158,10 @@ int main(int argc, char** argv) {
     auto signals = stopOnTerminationSignals();
 #ifdef MV_APP_HAS_WEBKIT
     // The window drawn on the display, until the user closes it.
+    auto displayName = [] {
+        auto name = platform::Bundle::main().objectForInfoDictionaryKey("CFBundleDisplayName");
+        return name && name->is_string() ? name->get_ref<const std::string&>() : "Shop";
+    };
     std::unique_ptr<platform::PictureWindow> shown;
     if (platform::UserDefaults::standard().boolForKey("run_keep") &&
         platform::WebKitGtkWebEngine::isAvailable())
