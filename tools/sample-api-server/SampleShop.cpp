@@ -3,11 +3,12 @@
 #include <fmt/core.h>
 
 #include <exception>
-#include <fstream>
 #include <iterator>
 #include <map>
-#include <system_error>
 #include <utility>
+
+#include "platform/foundation/Log.h"
+#include "platform/foundation/RegularFile.h"
 
 using nlohmann::json;
 
@@ -108,14 +109,16 @@ std::vector<peer::PeerAction> SampleShop::respond(const peer::PeerEvent& event) 
                 const peer::HttpHead& head = *event.head;
                 if (head.method == "POST") {
                     log_(fmt::format("connection {}: POST {}: command stream", connection,
-                                     head.target));
+                                     platform::log::escaped(head.target)));
                     actions.push_back(peer::PeerAction::head(peer::ResponseHead::ok(
                         {{"X-Merovane-Api", "Velkram"},
                          {"Content-Type", "application/json; charset=utf-8"}})));
                     break;
                 }
                 std::string response = fileResponse(head.method, head.target);
-                log_(fmt::format("connection {}: {} {}: {}", connection, head.method, head.target,
+                log_(fmt::format("connection {}: {} {}: {}", connection,
+                                 platform::log::escaped(head.method),
+                                 platform::log::escaped(head.target),
                                  response.substr(9, response.find('\r') - 9)));
                 actions.push_back(peer::PeerAction::raw(std::move(response)));
                 actions.push_back(peer::PeerAction::close());
@@ -135,9 +138,10 @@ std::vector<peer::PeerAction> SampleShop::respond(const peer::PeerEvent& event) 
                     const std::string name =
                         received.is_object() ? text(received, "c") : std::string();
                     auto reply = answer(received);
-                    log_(fmt::format("connection {}: received {}, {}", connection,
-                                     name.empty() ? "a command without a name" : name,
-                                     reply ? "answered " + text(*reply, "c") : "not answered"));
+                    log_(fmt::format(
+                        "connection {}: received {}, {}", connection,
+                        name.empty() ? "a command without a name" : platform::log::escaped(name),
+                        reply ? "answered " + text(*reply, "c") : "not answered"));
                     if (reply) answers.push_back(std::move(*reply));
                 }
                 if (!answers.empty())
@@ -173,7 +177,7 @@ json SampleShop::setPage(const std::string& pageId) const {
     std::optional<std::string> content;
     if (isPlainName(pageId)) content = readShopFile(pageId + ".html");
     if (!content) {
-        log_(fmt::format("page \"{}\" not found", pageId));
+        log_(fmt::format("page \"{}\" not found", platform::log::escaped(pageId)));
         content = kNotFoundPage;
     }
     return command("setPage", {{"pageId", pageId},
@@ -187,7 +191,7 @@ json SampleShop::dataResponse(const json& parameters) const {
     std::optional<std::string> body;
     if (isPlainName(pageId))
         body = readShopFile(std::filesystem::path("data") / (pageId + ".json"));
-    if (!body) log_(fmt::format("data \"{}\" not found", pageId));
+    if (!body) log_(fmt::format("data \"{}\" not found", platform::log::escaped(pageId)));
     auto serial = parameters.find("serial");
     return command("dataResponse", {{"serial", serial != parameters.end() ? *serial : json("")},
                                     {"status", body ? 200 : 404},
@@ -212,21 +216,12 @@ std::string SampleShop::fileResponse(const std::string& method, const std::strin
 }
 
 std::optional<std::string> SampleShop::readShopFile(const std::filesystem::path& relative) const {
-    const std::filesystem::path path = folder_ / relative;
-    std::error_code error;
-    // A link is refused too: only regular files of the folder itself.
-    if (std::filesystem::symlink_status(path, error).type() != std::filesystem::file_type::regular)
-        return std::nullopt;
-    const uintmax_t size = std::filesystem::file_size(path, error);
-    if (error || size > kMaxFileSize) {
-        log_(fmt::format("{} is larger than {} bytes or unreadable", path.string(), kMaxFileSize));
-        return std::nullopt;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string content;
-    content.resize(static_cast<size_t>(size));
-    in.read(content.data(), static_cast<std::streamsize>(size));
-    content.resize(static_cast<size_t>(in.gcount()));
+    // Only regular files of the folder itself, links refused, of a bounded size.
+    std::string whyNot;
+    bool missing = false;
+    auto content =
+        platform::readRegularFile((folder_ / relative).string(), kMaxFileSize, &whyNot, &missing);
+    if (!content && !missing)
+        log_(fmt::format("{} not served: {}", platform::log::escaped(relative.string()), whyNot));
     return content;
 }
