@@ -6,5 +6,7 @@ unset(CMAKE_CROSSCOMPILING_EMULATOR)
 # GLib's headers only: its compile flags would keep the shared precompiled header out.
 target_include_directories(test_platform_webkit PRIVATE ${GLIB_INCLUDE_DIRS})
 # The picture window's test asks GTK for the toplevel windows.
-target_include_directories(test_platform_webkit PRIVATE
-  $<TARGET_PROPERTY:PkgConfig::WEBKIT,INTERFACE_INCLUDE_DIRECTORIES>)
+if(TARGET PkgConfig::WEBKIT)
+  target_include_directories(test_platform_webkit PRIVATE
+    $<TARGET_PROPERTY:PkgConfig::WEBKIT,INTERFACE_INCLUDE_DIRECTORIES>)
+endif()
