@@ -183,7 +183,7 @@ void registerDataRequestCommands() {
     v10.add("broadcastEvent",
             {MVSpec{{"event", MVSpec::NSString}, {"+parameters", MVSpec::NSArray}}, &broadcastEvent,
              false});
-    // "value" is any object: the specification leaves it unchecked.
+    // "value" may be any object: it is stored as given, unchecked.
     v10.add("setWebStorageEntry",
             {MVSpec{{"name", MVSpec::NSString}, {"+timeout", MVSpec::NSNumber}},
              &setWebStorageEntry, true});
