@@ -37,6 +37,7 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Error.h"
+#include "platform/foundation/OpenSSLSetup.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/ui/Application.h"
@@ -102,6 +103,8 @@ platform::WebView::EngineFactory engineFactory() {
 
 int main(int argc, char** argv) {
     const int64_t startNanos = platform::Clock::monotonicNanos();
+    // Workers (the API connection, uploads) may still use OpenSSL while the process exits.
+    platform::keepOpenSSLUntilExit();
     platform::log::addLogger(platform::log::makeConsoleLogger());
     platform::UserDefaults::setArguments(argc, argv);
 

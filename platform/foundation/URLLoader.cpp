@@ -17,6 +17,7 @@
 #include "platform/foundation/HTTPCookie.h"
 #include "platform/foundation/HTTPCookieStorage.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/OpenSSLSetup.h"
 #include "platform/foundation/OpenSSLSupport.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/SharedInstances.h"
@@ -485,6 +486,7 @@ struct URLLoader::Impl {
 };
 
 URLLoader::URLLoader() : impl_(new Impl) {
+    keepOpenSSLUntilExit();
     curl_global_init(CURL_GLOBAL_DEFAULT);
     impl_->thread = std::make_unique<Thread>("URL loading");
     std::promise<void> ready;

@@ -1,5 +1,6 @@
-// Entry point of every test executable: the manual clock goes in before any thread
-// starts, the stored entities register, and shared instances are reset between tests.
+// Entry point of every test executable: OpenSSL is kept until the process is gone (a
+// worker may still use it while the process exits), the manual clock goes in before any
+// thread starts, the stored entities register, and shared instances are reset between tests.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -7,6 +8,7 @@
 #include "libmerovane/application/MVPersistentEntities.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/OpenSSLSetup.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/SharedInstances.h"
 #include "platform/foundation/TestDriver.h"
@@ -22,6 +24,7 @@ class ResetListener : public ::testing::EmptyTestEventListener {
 }  // namespace
 
 int main(int argc, char** argv) {
+    platform::keepOpenSSLUntilExit();
     platform::Clock::installManual();
     MVRegisterPersistentEntities();
     ::testing::InitGoogleTest(&argc, argv);
