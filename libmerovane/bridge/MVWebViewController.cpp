@@ -121,6 +121,8 @@ void MVWebViewController::openUrlApi(const std::string& pageId,
 void MVWebViewController::open(const std::string& url, bool api,
                                const std::optional<std::string>& previewUrl,
                                std::optional<nlohmann::json> previewParams) {
+    // A refresh of the page shown until now must not come back over the new one.
+    cancelWebViewRefresh();
     if (isLoading_) {
         postLoadingEnd();
         stopProgress();
@@ -206,6 +208,7 @@ void MVWebViewController::retire(const std::shared_ptr<MVWebView>& webView) {
 void MVWebViewController::replacePageWithUrl(const std::string& url,
                                              const std::optional<std::string>& previewUrl,
                                              std::optional<nlohmann::json> previewParams) {
+    cancelWebViewRefresh();
     auto old = webViewFinal_;
     old->setDelegate({});
     old->performMVEvent(MVEventViews::viewWillDisappearAnimated(false));
@@ -344,7 +347,14 @@ void MVWebViewController::webViewDidModifyHistory(MVWebView& webView) {
 
 void MVWebViewController::presentWebView(const std::shared_ptr<MVWebView>& webView) {
     std::shared_ptr<MVWebView> oldPage;
-    if (webView == webViewRefresh_ && webViewRefresh_ != webViewFinal_) oldPage = webViewFinal_;
+    if (webView == webViewRefresh_ && webViewRefresh_ != webViewFinal_) {
+        // A refresh copy replaces only the page it was made from.
+        if (refreshSource_.lock() != webViewFinal_) {
+            cancelWebViewRefresh();
+            return;
+        }
+        oldPage = webViewFinal_;
+    }
     const bool animated =
         webView != webViewPreview_ && !MVSplashScreenInterface::isSplashScreenVisible();
     if (oldPage) {
@@ -416,6 +426,7 @@ void MVWebViewController::didPresentWebView(const std::shared_ptr<MVWebView>& we
         webView->setDebugName(kContentName);
         if (refreshControl_ && refreshControl_->isRefreshing()) refreshControl_->endRefreshing();
         webViewRefresh_.reset();
+        refreshSource_.reset();
     }
 }
 
@@ -429,6 +440,7 @@ void MVWebViewController::reloadWithSilentMode(bool silent) {
     copy->setDebugName(kRefreshingName);
     copy->setAlpha(0);
     webViewRefresh_ = copy;
+    refreshSource_ = webViewFinal_;
     isLoading_ = true;
     copy->reloadWithClearingChache(!silent);
 }
@@ -436,8 +448,11 @@ void MVWebViewController::reloadWithSilentMode(bool silent) {
 void MVWebViewController::cancelWebViewRefresh() {
     if (!webViewRefresh_ || webViewRefresh_ == webViewFinal_) return;
     auto refresh = std::move(webViewRefresh_);
+    refreshSource_.reset();
     retire(refresh);
     if (refreshControl_) refreshControl_->endRefreshing();
+    // Idle again unless the shown page itself is loading.
+    if (!startPosted_) isLoading_ = false;
     viewShouldAdjustInsets(inheritedInsets_, true);
     refresh->clear();
     refresh->removeFromSuperview();

@@ -176,6 +176,8 @@ class MVWebViewController : public platform::ViewController,
     std::shared_ptr<MVWebView> webViewFinal_;
     std::shared_ptr<MVWebView> webViewPreview_;
     std::shared_ptr<MVWebView> webViewRefresh_;
+    // The shown web view the refresh copy was made from.
+    std::weak_ptr<MVWebView> refreshSource_;
     std::optional<nlohmann::json> previewParams_;
     std::optional<std::string> previewUrl_;
     std::optional<nlohmann::json> navigationBarParameters_;

@@ -457,6 +457,8 @@ TEST_F(MVWebViewControllerTest, ACancelledRefreshIsDroppedAndADelayedReloadUsesT
     EXPECT_FALSE(controller->webViewRefresh());
     EXPECT_TRUE(refresh->isGarbage());
     EXPECT_EQ(refresh->delegate(), nullptr);
+    // The page is idle again: it takes the next cache update.
+    EXPECT_FALSE(controller->isLoading());
 
     const size_t lookups = cache->lookups.size();
     controller->reloadLastPageAfterDelay(0.5);
@@ -465,6 +467,47 @@ TEST_F(MVWebViewControllerTest, ACancelledRefreshIsDroppedAndADelayedReloadUsesT
     platform::advanceBy(0.2);
     ASSERT_TRUE(runUntilPolled([&] { return cache->lookups.size() > lookups; }, 10.0));
     EXPECT_EQ(cache->lookups.back(), "mv-api-page:home");
+}
+
+TEST_F(MVWebViewControllerTest, OpeningOrReplacingCancelsASilentRefreshThatComesNoMore) {
+    for (const bool replace : {true, false}) {
+        SCOPED_TRACE(replace ? "replace" : "open");
+        cache->setPage("mv-api-page:home", "<p>home</p>", "https://shop.example/home");
+        controller->openUrlApi("home");
+        ASSERT_TRUE(presented());
+        // The refresh copy waits for its page until the test answers.
+        FakeWebCache::Script held;
+        held.body = "<p>home again</p>";
+        held.info = {{"base-url", "https://shop.example/home"}};
+        held.deferred = true;
+        cache->setScript("mv-api-page:home", held);
+        controller->reloadWithSilentMode(true);
+        auto refresh = controller->webViewRefresh();
+        ASSERT_TRUE(refresh);
+        platform::runUntilIdle();
+
+        if (replace)
+            controller->replacePageWithUrl(kControllerPage, std::nullopt, std::nullopt);
+        else
+            controller->openUrl(kControllerPage);
+        EXPECT_FALSE(controller->webViewRefresh());
+        EXPECT_TRUE(refresh->isGarbage());
+        EXPECT_EQ(refresh->delegate(), nullptr);
+        auto page = controller->webViewFinal();
+        ASSERT_TRUE(presented());
+        // The old page's answer comes late and changes nothing.
+        cache->answerPending();
+        ASSERT_TRUE(
+            runUntilPolled([&] { return !refresh->isLoading() && models->allLoaded(); }, 10.0));
+        platform::advanceBy(1.0);
+        EXPECT_EQ(controller->webViewFinal(), page);
+        EXPECT_EQ(page->currentUrl(), kControllerPage);
+        EXPECT_EQ(page->alpha(), 1);
+        EXPECT_EQ(refresh->superview(), nullptr);
+        EXPECT_FALSE(controller->isLoading());
+        EXPECT_EQ(count(MVWebViewControllerDidStartLoadingNotification),
+                  count(MVWebViewControllerDidEndLoadingNotification));
+    }
 }
 
 TEST_F(MVWebViewControllerTest, TheInstalledFactoryMakesControllersOpeningTheApiPage) {
