@@ -433,9 +433,10 @@ void MVWebViewController::didPresentWebView(const std::shared_ptr<MVWebView>& we
 // Reloading
 
 void MVWebViewController::reloadWithSilentMode(bool silent) {
+    // Cancelling first gives the shown page's control back, the one whose spinner shows.
+    cancelWebViewRefresh();
     if (!silent && refreshControl_ && !refreshControl_->isRefreshing())
         refreshControl_->beginRefreshing();
-    cancelWebViewRefresh();
     auto copy = initializeChildWebView(webViewFinal_->copy());
     copy->setDebugName(kRefreshingName);
     copy->setAlpha(0);
@@ -450,6 +451,8 @@ void MVWebViewController::cancelWebViewRefresh() {
     auto refresh = std::move(webViewRefresh_);
     refreshSource_.reset();
     retire(refresh);
+    // The copy's control leaves with it: the shown page's control is the controller's again.
+    refreshControl_ = MVRefreshControlOf(*webViewFinal_);
     if (refreshControl_) refreshControl_->endRefreshing();
     // Idle again unless the shown page itself is loading.
     if (!startPosted_) isLoading_ = false;

@@ -510,6 +510,35 @@ TEST_F(MVWebViewControllerTest, OpeningOrReplacingCancelsASilentRefreshThatComes
     }
 }
 
+TEST_F(MVWebViewControllerTest, AFailedPullEndsTheShownPagesSpinnerWhichCanBePulledAgain) {
+    controller->openUrl(kControllerPage);
+    ASSERT_TRUE(presented());
+    auto control = controller->refreshControl();
+    ASSERT_TRUE(control);
+    ASSERT_EQ(MVRefreshControlOf(*controller->webViewFinal()), control);
+    // The shop goes away: the page's scheme answers no more.
+    site.reset();
+    ASSERT_TRUE(control->pullForTesting());
+    ASSERT_TRUE(controller->webViewRefresh());
+    EXPECT_NE(controller->refreshControl().get(), control.get());  // the copy's, while it loads
+    ASSERT_TRUE(runUntilPolled([&] { return !controller->isLoading(); }, 10.0));
+    EXPECT_FALSE(controller->webViewRefresh());
+    EXPECT_EQ(controller->refreshControl().get(), control.get());
+    EXPECT_FALSE(control->isRefreshing());
+    EXPECT_EQ(controller->webViewFinal()->currentUrl(), kControllerPage);
+
+    // The user pulls again; a visible reload during a silent refresh spins it too.
+    ASSERT_TRUE(control->pullForTesting());
+    ASSERT_TRUE(controller->webViewRefresh());
+    ASSERT_TRUE(runUntilPolled([&] { return !controller->isLoading(); }, 10.0));
+    EXPECT_FALSE(control->isRefreshing());
+    controller->reloadWithSilentMode(true);
+    controller->reload();
+    EXPECT_TRUE(control->isRefreshing());
+    ASSERT_TRUE(runUntilPolled([&] { return !controller->isLoading(); }, 10.0));
+    EXPECT_FALSE(control->isRefreshing());
+}
+
 TEST_F(MVWebViewControllerTest, TheInstalledFactoryMakesControllersOpeningTheApiPage) {
     MVWebViewController::installFactory();
     auto made = std::dynamic_pointer_cast<MVWebViewController>(
