@@ -62,6 +62,9 @@ std::shared_ptr<MVWebViewController> MVWebViewController::create() {
 MVWebViewController::~MVWebViewController() {
     for (auto* webView : {webViewFinal_.get(), webViewPreview_.get(), webViewRefresh_.get()})
         if (webView) webView->setDelegate({});
+    // The load ends with the controller, as a cancelled one does: a capture waiting for it
+    // must not wait for good.
+    postLoadingEnd();
 }
 
 std::weak_ptr<MVWebViewDelegate> MVWebViewController::weakDelegate() {
@@ -249,10 +252,14 @@ void MVWebViewController::stopProgress() {
     loadingProgressTimer_.cancel();
 }
 
-void MVWebViewController::endLoad() {
+void MVWebViewController::endProgress() {
     if (loadingProgressTimer_.isValid())
         notifyNavigationBarOfEvent(MVEventWebViews::endPageProgress());
     stopProgress();
+}
+
+void MVWebViewController::endLoad() {
+    endProgress();
     isLoading_ = false;
     postLoadingEnd();
 }
@@ -333,10 +340,7 @@ void MVWebViewController::webViewDidFinishRendering(MVWebView& webView) {
     if (!shown && &webView != webViewPreview_.get() && &webView != webViewRefresh_.get()) return;
     auto strong = std::static_pointer_cast<MVWebView>(webView.shared_from_this());
     if (nativeMode_) presentWebView(strong);
-    if (strong == webViewFinal_) {
-        notifyNavigationBarOfEvent(MVEventWebViews::endPageProgress());
-        stopProgress();
-    }
+    if (strong == webViewFinal_) endProgress();
 }
 
 void MVWebViewController::webViewDidModifyHistory(MVWebView& webView) {

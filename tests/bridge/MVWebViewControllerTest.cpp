@@ -184,6 +184,27 @@ TEST_F(MVWebViewControllerTest, APageFailingInShadowModeStaysInvisibleAndEndsIts
     EXPECT_EQ(controller->webViewFinal()->alpha(), 0);
     EXPECT_FALSE(controller->isLoading());
     EXPECT_EQ(count(MVWebViewControllerDidEndLoadingNotification), 1u);
+    const auto names = stack->names();
+    EXPECT_EQ(std::count(names.begin(), names.end(), "beginPageProgress"), 1);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "endPageProgress"), 1);
+}
+
+TEST_F(MVWebViewControllerTest, ACaptureWithoutTimeOutEndsWhenTheLoadingControllerGoes) {
+    pageSettings.readyState = "loading";
+    auto page = MVWebViewController::create();
+    bool ended = false;
+    MVResourceMonitor::sharedResourceMonitor().captureResources(
+        [&] { page->openUrl(kControllerPage); }, 0, [&] { ended = true; });
+    auto webView = page->webViewFinal();
+    ASSERT_TRUE(runUntilPolled([&] { return models->modelOf(*webView) != nullptr; }, 10.0));
+    platform::advanceBy(1.0);
+    EXPECT_FALSE(ended);
+    page.reset();
+    // Its web view, kept here, finishes on its own.
+    models->modelOf(*webView)->settings.readyState = "complete";
+    ASSERT_TRUE(runUntilPolled([&] { return ended; }, 10.0));
+    EXPECT_EQ(count(MVWebViewControllerDidStartLoadingNotification), 1u);
+    EXPECT_EQ(count(MVWebViewControllerDidEndLoadingNotification), 1u);
 }
 
 TEST_F(MVWebViewControllerTest, InsetsGoToEveryScrollViewAndThePageLaysOutWithoutThem) {
