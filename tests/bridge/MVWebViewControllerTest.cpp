@@ -140,6 +140,14 @@ TEST_F(MVWebViewControllerTest, AnOpenedPageIsPresentedWithItsProgressAndOneEndN
     ASSERT_GT(stack->events.size(), before);
     ASSERT_EQ(stack->events[before].first, "updatePageProgress");
     EXPECT_EQ(stack->events[before].second.at(0).get<float>(), loaded + (0.9f - loaded) * 0.0625f);
+    // Each later tick moves the state by (1 - state^2) * 0.0625, ever more slowly.
+    float state = 0.0625f;
+    for (int tick = 2; tick <= 4; ++tick) {
+        SCOPED_TRACE(tick);
+        state = std::min(state + (1 - state * state) * 0.0625f, 1.0f);
+        platform::advanceBy(0.0625);
+        EXPECT_FLOAT_EQ(controller->loadingProgress(), loaded + (0.9f - loaded) * state);
+    }
 
     models->modelOf(*controller->webViewFinal())->settings.readyState = "complete";
     ASSERT_TRUE(presented());
@@ -324,6 +332,24 @@ TEST_F(MVWebViewControllerTest, ThePreviewPageComesFromThePoolAndLeavesWhenThePa
     platform::advanceBy(1.0);
     ASSERT_TRUE(runUntilPolled([&] { return models->allLoaded(); }, 10.0));
     EXPECT_NE(pool.cachedWebViewForUrl(kPreviewTemplate), preview);
+}
+
+TEST_F(MVWebViewControllerTest, APreviewWhosePoolRenewalFailsStaysThePooledPage) {
+    site->serve(kPreviewTemplate, "text/html", "<p>template</p>");
+    auto& pool = MVWebViewCache::sharedCache();
+    controller->openUrlApi("home", kPreviewTemplate, nlohmann::json::object());
+    auto preview = controller->webViewPreview();
+    ASSERT_TRUE(preview);
+    ASSERT_TRUE(presented());
+    // The shop goes away before the pool renews the preview a second later.
+    site.reset();
+    const size_t made = models->webViews.size();
+    platform::advanceBy(1.0);
+    ASSERT_EQ(models->webViews.size(), made + 1);  // the replacement started
+    ASSERT_TRUE(runUntilPolled([&] { return models->allLoaded(); }, 10.0));
+    EXPECT_TRUE(logged("did fail loading [mvtest://shop/template]"));
+    EXPECT_TRUE(pool.renewingUrls().empty());
+    EXPECT_EQ(pool.cachedWebViewForUrl(kPreviewTemplate).get(), preview.get());
 }
 
 TEST_F(MVWebViewControllerTest, TheCachedFlagTellsWhetherTheWebCacheHoldsThePage) {
