@@ -50,7 +50,7 @@ void drawTree(const View& view, GraphicsContext& context, bool placeInSuperview)
     context.restoreState();
 }
 
-// Beyond any image size; NaN counts as 0.
+// Pixels for a length in points: at most just over any image's size, 0 for NaN.
 int64_t pixels(double points, double scale) {
     // A hair of tolerance so that 320 points at scale 2.0000000001 stay 640 pixels.
     const double count = std::ceil(points * scale - 1e-6);
@@ -70,8 +70,9 @@ Image imageOfViewHierarchy(const View& view, double scale) {
     const int64_t height = pixels(bounds.height(), scale);
     if (!(scale > 0) || width > Image::kMaxPixels || height > Image::kMaxPixels ||
         width * height > Image::kMaxPixels) {
-        PLATFORM_LOG_WARN("ViewDrawing cannot draw {} x {} points at scale {}: over {} pixels",
-                          bounds.width(), bounds.height(), scale, Image::kMaxPixels);
+        PLATFORM_LOG_WARN(
+            "ViewDrawing cannot draw {} x {} points at scale {}: images hold {} pixels",
+            bounds.width(), bounds.height(), scale, Image::kMaxPixels);
         return Image();
     }
     Image image(int(width), int(height), scale);
