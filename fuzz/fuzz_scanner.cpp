@@ -4,8 +4,11 @@
 //
 // Input: byte 0 picks the road. Frames: a width and a height byte (at most 64 each), the
 // pixels, and after a 0xFF byte the text of an injected code whose type the next byte
-// picks. Captures: two floats (any bits: NaN, infinities, negatives), a format and a
-// request id, split at the first 0 byte.
+// picks. Black-and-white frames, large enough for real codes (the seeds hold turned and
+// noisy ones): a width and a height byte (at most 256 each), a scale byte (1 to 3 pixels
+// a bit), then one bit a pixel, row by row, most significant first, 1 black; missing
+// bits are white. Captures: two floats (any bits: NaN, infinities, negatives), a format
+// and a request id, split at the first 0 byte.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -159,6 +162,22 @@ void showFrame(MVScannerViewController& scanner, std::string_view in) {
     platform::runUntilIdle();
 }
 
+void showBlackAndWhiteFrame(MVScannerViewController& scanner, std::string_view in) {
+    if (in.size() < 3) return;
+    const int w = 1 + uint8_t(in[0]), h = 1 + uint8_t(in[1]), scale = 1 + uint8_t(in[2]) % 3;
+    in.remove_prefix(3);
+    platform::Image frame(w * scale, h * scale, 1, {255, 255, 255, 255});
+    for (size_t bit = 0; bit < size_t(w) * size_t(h) && bit / 8 < in.size(); ++bit) {
+        if (!(uint8_t(in[bit / 8]) & (0x80 >> (bit % 8)))) continue;
+        const int x = int(bit % size_t(w)) * scale, y = int(bit / size_t(w)) * scale;
+        for (int dy = 0; dy < scale; ++dy)
+            for (int dx = 0; dx < scale; ++dx) frame.setPixel(x + dx, y + dy, {0, 0, 0, 255});
+    }
+    if (!scanner.isRunning()) scanner.startScanner();
+    platform::CameraFrameSource::showFrame(std::move(frame));
+    platform::runUntilIdle();
+}
+
 void capture(MVScannerViewController& scanner, std::string_view in) {
     float sides[2] = {0, 0};
     std::memcpy(sides, in.data(), std::min(in.size(), sizeof sides));
@@ -191,7 +210,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view in(reinterpret_cast<const char*>(data), size);
     const uint8_t road = uint8_t(in[0]);
     in.remove_prefix(1);
-    if (road % 2 == 0)
+    if (road % 4 == 2)
+        showBlackAndWhiteFrame(*w.scanner, in);
+    else if (road % 2 == 0)
         showFrame(*w.scanner, in);
     else
         capture(*w.scanner, in);

@@ -9,6 +9,8 @@
 #include "libmerovane/core/MVSplashScreenInterface.h"
 #include "platform/foundation/Clock.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/View.h"
+#include "platform/ui/Window.h"
 
 namespace {
 
@@ -87,15 +89,24 @@ void MVWebViewCache::observe() {
         });
 }
 
-std::shared_ptr<MVWebView> MVWebViewCache::cachedWebViewForUrl(const std::string& url) {
+std::shared_ptr<MVWebView> MVWebViewCache::cachedWebViewForUrl(const std::string& url,
+                                                               const platform::View* placeIn) {
     std::shared_ptr<MVWebView> created;
     std::vector<std::shared_ptr<MVWebView>> dropped;  // released after the lock
     {
         std::lock_guard lock(mutex_);
         lastAsked_[url] = ++asks_;
         auto found = webviewCache_.find(url);
-        if (found != webviewCache_.end()) return found->second;
-        if (webviewCache_.size() >= kMaximumUrls) dropLeastRecentlyAskedLocked(dropped);
+        if (found != webviewCache_.end()) {
+            auto shownIn = found->second->superview();
+            if (!shownIn || !found->second->window() || shownIn.get() == placeIn)
+                return found->second;
+            // Taking it would pull it off the screen that shows it.
+            dropped.push_back(std::move(found->second));
+            webviewCache_.erase(found);
+        } else if (webviewCache_.size() >= kMaximumUrls) {
+            dropLeastRecentlyAskedLocked(dropped);
+        }
         created = newPoolWebView();
         webviewCache_[url] = created;
     }

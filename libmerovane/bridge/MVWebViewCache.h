@@ -2,7 +2,8 @@
 // The pool of preloaded web views: one loaded MVWebView per URL, ready to be placed
 // into a view (preview templates, the splash screen, the scanner's and notifications'
 // pages). A web view that has been taken stays pooled until a replacement asked for
-// with renewWebViewForUrl has rendered.
+// with renewWebViewForUrl has rendered, or until another user asks for its URL while it
+// is shown.
 //
 //   auto& pool = MVWebViewCache::sharedCache();
 //   auto preview = pool.cachedWebViewForUrl("mvapi:template");  // loads when new
@@ -24,6 +25,9 @@
 #include "platform/foundation/NotificationCenter.h"
 
 class MVWebView;
+namespace platform {
+class View;
+}
 
 class MVWebViewCache : public std::enable_shared_from_this<MVWebViewCache> {
   public:
@@ -33,7 +37,10 @@ class MVWebViewCache : public std::enable_shared_from_this<MVWebViewCache> {
     ~MVWebViewCache();
 
     // The pooled web view for the URL, or a new one that is pooled and starts loading.
-    std::shared_ptr<MVWebView> cachedWebViewForUrl(const std::string& url);
+    // A pooled web view shown in a window, in a view other than `placeIn`, is in use:
+    // it stays with its user, and a new one takes its place in the pool.
+    std::shared_ptr<MVWebView> cachedWebViewForUrl(const std::string& url,
+                                                   const platform::View* placeIn = nullptr);
     // Starts loading a replacement for the URL unless one is already loading.
     void renewWebViewForUrl(const std::string& url);
     // Drops the web view from the pool; one that is not pooled is ignored.

@@ -4,6 +4,7 @@
 #include "libmerovane/bridge/MVCommandHandler.h"
 #include "libmerovane/bridge/MVWebView.h"
 #include "libmerovane/core/MVActionSheetInterface.h"
+#include "libmerovane/handlers/MVCommandParameters.h"
 #include "platform/foundation/JsonValue.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/ui/Application.h"
@@ -54,7 +55,8 @@ void MVActionSheet::showActionSheet(const nlohmann::json& params,
             sheet->addButtonWithTitle(platform::json::stringValue(element, "title").value_or(""));
     }
     sheet->params_ = params;
-    const float timeout = static_cast<float>(platform::json::doubleValue(params, "timeout"));
+    const float timeout =
+        MVCommandParameters::singlePrecision(platform::json::doubleValue(params, "timeout"));
     if (timeout > 0)
         platform::RunLoop::main().postAfterDetached(timeout, [sheet] { sheet->timeOut(); });
     sheet->fromWebView_ = fromWebView;

@@ -279,6 +279,8 @@ void MVActivityIndicationOverlayView::takeStillPicture() {
         platform::GraphicsContext context(picture);
         platform::drawViewHierarchy(*viewToBlur_, context);
     }
+    // One picture at most: a fade-in again replaces the one held.
+    if (snapshot_) snapshot_->removeFromSuperview();
     snapshot_ = platform::ImageView::create(bounds());
     snapshot_->setImage(std::make_shared<const platform::Image>(std::move(picture)));
     if (auto fading = viewToFade()) fading->insertSubview(snapshot_, 0);

@@ -6,6 +6,7 @@
 #include "libmerovane/bridge/MVWebView.h"
 #include "libmerovane/core/MVAlertViewInterface.h"
 #include "libmerovane/core/MVLog.h"
+#include "libmerovane/handlers/MVCommandParameters.h"
 #include "platform/foundation/RunLoop.h"
 
 namespace {
@@ -111,7 +112,7 @@ void MVAlertView::internalShowAlert(const std::optional<std::string>& title,
     alert->fromWebView_ = triggeredFromWebView;
     if (timeout) {
         // As the platform reads the number; the loop bounds what no clock can reach.
-        platform::RunLoop::main().postAfterDetached(static_cast<float>(*timeout),
+        platform::RunLoop::main().postAfterDetached(MVCommandParameters::singlePrecision(*timeout),
                                                     [alert] { alert->timeOut(); });
     }
     alert->show();

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "libmerovane/containers/MVViewControllerHierarchy.h"
+#include "libmerovane/core/MVLog.h"
 #include "libmerovane/core/MVSplashScreenInterface.h"
 #include "libmerovane/core/UIApplicationExtensions.h"
 #include "libmerovane/overlays/MVNotificationBaseLinearMovement.h"
@@ -191,9 +192,15 @@ void MVNotificationController::presentNotification(
     std::shared_ptr<MVNotificationInterface> presented) {
     auto notification = std::dynamic_pointer_cast<MVNotification>(presented);
     if (!notification) return;
+    const bool queued = notification->mustBeQueued();
+    if (queued && notificationQueue_.size() >= kMaximumQueuedNotifications) {
+        MVLogWarn("MVNotificationController holds {} queued notifications and drops {}",
+                  kMaximumQueuedNotifications, notification->className());
+        return;
+    }
     notification->setPresentingController(
         std::static_pointer_cast<MVNotificationController>(shared_from_this()));
-    if (notification->mustBeQueued()) {
+    if (queued) {
         notificationQueue_.push_back(notification);
         if (notificationQueue_.size() == 1) checkForNotificationsToPresent();
         return;

@@ -50,6 +50,10 @@ class MVNotificationOverlayHittestView : public platform::View {
 class MVNotificationController : public MVContainerViewController,
                                  public MVNotificationControllerInterface {
   public:
+    // Queued notifications beyond this are dropped with a warning: each holds a web view
+    // that loads its page.
+    static constexpr size_t kMaximumQueuedNotifications = 16;
+
     // The first controller made becomes the default one.
     static std::shared_ptr<MVNotificationController> create();
     static std::shared_ptr<MVNotificationController> initWithContentViewController(

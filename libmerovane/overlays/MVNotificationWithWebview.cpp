@@ -23,6 +23,8 @@ constexpr const char* kPageSizeNotOverridden =
 constexpr const char* kDebugName = "Notification";
 constexpr const char* kPageFailed =
     "{} with MVWebView{} could not load its page and will be dropped";
+constexpr const char* kPageNotRendered =
+    "{} with MVWebView{} did not render its page within {} s and will be dropped";
 // A web view whose top edge is this high or higher covers the status-bar area.
 constexpr double kStatusBarEdge = 20.0;
 
@@ -145,7 +147,18 @@ bool MVNotificationWithWebview::canNotificationStartPresenting() {
         setNextNotificationStep(std::nullopt);
         return true;
     }
-    if (!isRendered_) return false;
+    if (!isRendered_) {
+        // Its turn has come: the page gets a bound, so that it cannot hold the queue and
+        // the content's touches.
+        if (!renderBound_.isValid()) {
+            std::weak_ptr<MVNotification> weak = shared_from_this();
+            renderBound_ = platform::RunLoop::main().postAfter(kRenderBound, [weak] {
+                if (auto notification = weak.lock())
+                    static_cast<MVNotificationWithWebview&>(*notification).pageDidNotRender();
+            });
+        }
+        return false;
+    }
     return notificationParameter().is_object() ? isInjectedNotificationParams_ : true;
 }
 
@@ -166,9 +179,21 @@ void MVNotificationWithWebview::takeWebView(std::shared_ptr<MVWebView> webView) 
 
 void MVNotificationWithWebview::pageDidFailLoading() {
     if (isRendered_ || pageDidFail_) return;
+    MVLogWarn(kPageFailed, className(), notificationWebView_->debugName());
+    dropForPage();
+}
+
+void MVNotificationWithWebview::pageDidNotRender() {
+    if (isRendered_ || pageDidFail_) return;
+    MVLogWarn(kPageNotRendered, className(),
+              notificationWebView_ ? notificationWebView_->debugName() : std::string(),
+              kRenderBound);
+    dropForPage();
+}
+
+void MVNotificationWithWebview::dropForPage() {
     auto keep = shared_from_this();
     pageDidFail_ = true;
-    MVLogWarn(kPageFailed, className(), notificationWebView_->debugName());
     // One waiting for its page goes now; one not started yet goes when it is started.
     if (hasStartedPresenting() && nextNotificationStep() == MVNotificationStepInit)
         checkForSucceedingStep();

@@ -10,8 +10,9 @@
 //       *MVNotificationPushTop::classObject(), "mvapi:promo", &params, 3.0, std::nullopt, page);
 //
 // With a URL and parameters the web view is taken from the pool when presenting is due;
-// otherwise the page starts loading at once. A notification whose page fails to load is
-// dropped when its turn comes, so that it does not hold up the ones behind it.
+// otherwise the page starts loading at once. A notification whose page fails to load, or
+// has not rendered kRenderBound seconds after its presenting began, is dropped, so that
+// it does not hold up the ones behind it.
 // Main thread only.
 
 #include <memory>
@@ -28,6 +29,9 @@
 class MVStatusBarStyle;
 
 class MVNotificationWithWebview : public MVNotification, public MVWebViewDelegate {
+  public:
+    static constexpr double kRenderBound = 20.0;
+
   public:
     static std::shared_ptr<const MVNotificationClass> classObject();
 
@@ -126,10 +130,14 @@ class MVNotificationWithWebview : public MVNotification, public MVWebViewDelegat
     // Makes the web view the notification's and watches its load for a failure.
     void takeWebView(std::shared_ptr<MVWebView> webView);
     void pageDidFailLoading();
+    void pageDidNotRender();
+    // Ends the notification without its page, once it has started presenting.
+    void dropForPage();
 
     bool isRendered_ = false;
     bool pageDidFail_ = false;
     platform::ObserverRegistration loadFailure_;
+    platform::TimerHandle renderBound_;
     bool isInjectedNotificationParams_ = false;
     std::shared_ptr<MVWebView> notificationWebView_;
     std::optional<std::string> urlToOpenAsCachedWebView_;

@@ -132,6 +132,13 @@ void MVScannerViewController::captureScannerImageWithMaxWidth(
         return;
     }
 
+    // Each pending capture holds a picture: more are answered as a failed capture.
+    if (pendingCaptures_ >= kMaxPendingCaptures) {
+        MVLogWarn(MVScannerTexts::kCaptureTooMany, pendingCaptures_);
+        answerCaptureEmpty(requestID);
+        return;
+    }
+
     std::shared_ptr<platform::CaptureConnection> videoConnection;
     for (const auto& connection : outputStillImage_->connections()) {
         const auto& ports = connection->inputPorts();
@@ -145,15 +152,18 @@ void MVScannerViewController::captureScannerImageWithMaxWidth(
     MVLogVerbose(MVScannerTexts::kCaptureRequest, usedFormat);
     std::weak_ptr<MVScannerViewController> weak = self();
     std::weak_ptr<MVWebView> caller = webView;
+    ++pendingCaptures_;
     outputStillImage_->captureStillImageAsynchronously(
         videoConnection,
         [weak, caller, maxWidth, maxHeight, requestID, usedFormat](
             std::shared_ptr<platform::PixelBuffer> buffer, std::optional<platform::Error> error) {
             // The rest on the main thread, the pixels kept alive until then.
             platform::RunLoop::main().post([=] {
-                if (auto scanner = weak.lock())
-                    scanner->finishCapture(buffer, error, maxWidth, maxHeight, requestID,
-                                           usedFormat, caller);
+                auto scanner = weak.lock();
+                if (!scanner) return;
+                --scanner->pendingCaptures_;
+                scanner->finishCapture(buffer, error, maxWidth, maxHeight, requestID, usedFormat,
+                                       caller);
             });
         });
 }

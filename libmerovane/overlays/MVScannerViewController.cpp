@@ -216,7 +216,8 @@ void MVScannerViewController::openScannerWithSrc(const std::string& src,
     isRunning_ = true;
     scanForbiddenDueToViewHasRotated_ = false;
 
-    auto webView = MVWebViewCache::sharedCache().cachedWebViewForUrl(src);
+    auto webView =
+        MVWebViewCache::sharedCache().cachedWebViewForUrl(src, scannerContainerView_.get());
     // An earlier opening's page for another address leaves the container.
     if (contentWebView_ && contentWebView_ != webView &&
         contentWebView_->superview() == scannerContainerView_)
@@ -243,10 +244,14 @@ void MVScannerViewController::openScannerWithSrc(const std::string& src,
 
 void MVScannerViewController::openAnimated() {
     isOpen_ = true;
+    const uint64_t opening = ++movements_;
     const double w = containerWidth(), h = containerHeight();
     std::weak_ptr<MVScannerViewController> weak = self();
-    auto completion = [weak](bool) {
-        if (auto scanner = weak.lock()) scanner->openingDidFinish();
+    // A scanner closed (or closed and opened again) during the slide starts no camera.
+    auto completion = [weak, opening](bool) {
+        auto scanner = weak.lock();
+        if (scanner && scanner->isOpen_ && scanner->movements_ == opening)
+            scanner->openingDidFinish();
     };
     auto container = scannerContainerView_;
     if (openAnimation_ == "foregroundBottom") {
@@ -447,6 +452,7 @@ void MVScannerViewController::switchTorchOff() {
 void MVScannerViewController::closeScannerWithAnimation(
     const std::optional<std::string>& animation) {
     isOpen_ = false;
+    ++movements_;
     openingWaitsForRendering_ = false;
     switchTorchOff();
     ::setNeedsStatusBarAppearanceUpdate(platform::Application::shared());

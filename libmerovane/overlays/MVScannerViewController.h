@@ -62,6 +62,8 @@ inline constexpr const char* kCaptureStopped =
 inline constexpr const char* kCaptureRequest =
     "MVScannerViewController is about to request a capture in: {}.";
 inline constexpr const char* kMakeContextError = "makeContext error on malloc";
+inline constexpr const char* kCaptureTooMany =
+    "MVScannerController could not capture image due to {} captures still pending";
 }  // namespace MVScannerTexts
 
 class MVScannerViewController : public MVContainerViewController,
@@ -196,8 +198,13 @@ class MVScannerViewController : public MVContainerViewController,
     bool isOpen_ = false;
     bool isRunning_ = false;
     bool scanForbiddenDueToViewHasRotated_ = false;
+    // Still images asked for and not yet finished; each holds a copy of the picture.
+    static constexpr size_t kMaxPendingCaptures = 4;
+    size_t pendingCaptures_ = 0;
     // An opening waits for its overlay page to render.
     bool openingWaitsForRendering_ = false;
+    // Counts openings and closings: a slide's completion acts only for its own opening.
+    uint64_t movements_ = 0;
     struct LastSend {
         std::string code;
         platform::Date dateTime;

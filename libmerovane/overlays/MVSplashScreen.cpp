@@ -149,7 +149,7 @@ void MVSplashScreen::loadWebView() {
     }
     const auto url = available ? stored : builtInPageUrl();
     if (!url || url->empty()) return;
-    auto webView = MVWebViewCache::sharedCache().cachedWebViewForUrl(*url);
+    auto webView = MVWebViewCache::sharedCache().cachedWebViewForUrl(*url, this);
     setSplashScreenWebView(webView);
     if (webView) webView->setDebugName(kSplashDebugName);
 }

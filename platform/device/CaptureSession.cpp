@@ -61,11 +61,14 @@ std::vector<MetadataObject> readBarcodes(const Image& frame,
     ZXing::ImageView view(frame.rgba().data(), frame.width(), frame.height(),
                           ZXing::ImageFormat::RGBX);
     std::vector<MetadataObject> objects;
+    // One code a frame: the reader asserts (ends the process) when it compares a second
+    // find of a linear code with one seen on several lines, as turned or noisy codes
+    // give. The scanner reports only the first code of a frame anyway.
+    const auto hints = ZXing::DecodeHints().setFormats(formats).setMaxNumberOfSymbols(1);
     // The reader throws on some pictures (an index past its data); such a frame shows
     // nothing.
     try {
-        for (const auto& result :
-             ZXing::ReadBarcodes(view, ZXing::DecodeHints().setFormats(formats)))
+        for (const auto& result : ZXing::ReadBarcodes(view, hints))
             if (auto object = objectFor(result)) objects.push_back(std::move(*object));
     } catch (const std::exception& e) {
         PLATFORM_LOG_WARN("Camera frame could not be read: {}", e.what());

@@ -13,8 +13,8 @@
 //
 // The picture comes from CameraFrameSource: each frame shown while a session runs is
 // read by every metadata output of that session that has a delegate, restricted to the
-// chosen types, and the objects reach the delegate on the main loop in the reader's
-// order. A still image is the frame shown last, as a padded BGRA pixel buffer; its
+// chosen types; the first code the reader finds (one a frame) reaches the delegate on
+// the main loop. A still image is the frame shown last, as a padded BGRA pixel buffer; its
 // completion runs on a worker thread.
 // Main thread only, but for the still-image completion and the pixel buffer it hands
 // over, which the receiver owns.

@@ -10,6 +10,8 @@
 #include "libmerovane/core/MVSplashScreenInterface.h"
 #include "platform/foundation/Clock.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/View.h"
+#include "platform/ui/Window.h"
 #include "tests/support/PageModelsForAllWebViews.h"
 #include "tests/support/PlatformTest.h"
 #include "tests/support/PollingWait.h"
@@ -164,6 +166,29 @@ TEST_F(MVWebViewCacheTest, APageOfManyUrlsFillsThePoolOnlyToItsBound) {
     for (size_t n = 200; n < 300; ++n) pool().cachedWebViewForUrl(url(n));
     EXPECT_EQ(pool().pooledUrls().size(), MVWebViewCache::kMaximumUrls);
     ASSERT_TRUE(settled());
+}
+
+TEST_F(MVWebViewCacheTest, AWebViewShownElsewhereIsNotHandedOutAgain) {
+    auto shown = pool().cachedWebViewForUrl(kTemplate);
+    auto holder = platform::View::create({0, 0, 320, 480});
+    holder->addSubview(shown);
+    // Placed but not on screen, it is still handed out.
+    EXPECT_EQ(pool().cachedWebViewForUrl(kTemplate), shown);
+    auto window = platform::Window::create({0, 0, 320, 480});
+    window->makeKeyAndVisible();
+    window->addSubview(holder);
+    // Shown: its own user gets it again; anyone else a new one, which the pool keeps.
+    EXPECT_EQ(pool().cachedWebViewForUrl(kTemplate, holder.get()), shown);
+    auto other = pool().cachedWebViewForUrl(kTemplate);
+    EXPECT_NE(other, shown);
+    EXPECT_EQ(shown->superview(), holder);
+    EXPECT_EQ(pool().cachedWebViewForUrl(kTemplate), other);
+    EXPECT_EQ(pool().pooledUrls(), std::vector<std::string>{kTemplate});
+    ASSERT_TRUE(settled());
+    EXPECT_FALSE(other->isLoading());
+    // Taken out of its view, it is no longer the pool's.
+    pool().removeWebView(*shown);
+    EXPECT_EQ(pool().cachedWebViewForUrl(kTemplate), other);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // fades, the rotation below system 8.0, and the pressed look of its button.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numbers>
 
 #include "libmerovane/core/MVActivityIndicationOverlayInterface.h"
@@ -253,6 +254,34 @@ TEST_F(ActivityOverlayTest, InterruptedFadeOutLeavesTheOverlayShown) {
     EXPECT_EQ(overlay->superview(), window_);
     EXPECT_EQ(live_->superview(), overlay);
     EXPECT_EQ(overlay->viewToFade()->alpha(), 1);
+}
+
+TEST_F(ActivityOverlayTest, AFadeInAgainReplacesTheStillPicture) {
+    auto overlay = Overlay::initWithFullScreenAndViewToBlur(live_, true, "Loading");
+    overlay->fadeInWithDuration(0.3, nullptr);
+    platform::advanceBy(0.3);
+    auto first = overlay->snapshot();
+    ASSERT_TRUE(first);
+    // Again while shown, and again during a fade-out.
+    overlay->fadeInWithDuration(0.3, nullptr);
+    platform::advanceBy(0.3);
+    overlay->fadeOutWithDuration(0.3, [](bool, const auto&) {});
+    platform::advanceBy(0.1);
+    overlay->fadeInWithDuration(0.3, nullptr);
+    platform::advanceBy(0.3);
+    auto last = overlay->snapshot();
+    EXPECT_FALSE(first->superview());
+    const auto& faded = overlay->viewToFade()->subviews();
+    EXPECT_EQ(std::count_if(faded.begin(), faded.end(),
+                            [](const auto& view) {
+                                return std::dynamic_pointer_cast<platform::ImageView>(view) !=
+                                       nullptr;
+                            }),
+              1);
+    EXPECT_EQ(faded.front(), last);
+    overlay->fadeOutWithDuration(0.3, [](bool, const auto&) {});
+    platform::advanceBy(0.3);
+    EXPECT_FALSE(last->superview());
 }
 
 TEST_F(ActivityOverlayTest, BelowSystemEightItTurnsWithTheInterface) {

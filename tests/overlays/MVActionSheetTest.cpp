@@ -113,4 +113,15 @@ TEST_F(MVActionSheetTest, TheShowActionSheetCommandReachesTheInstalledSheets) {
     EXPECT_EQ(probes(), (std::vector<Probe>{{"2.1", 9, page.get()}}));
 }
 
+TEST_F(MVActionSheetTest, ATimeOutBeyondTheLargestFloatNeverFires) {
+    for (const double timeout : {3.5e38, 1e300}) {
+        json timed = fullSheet();
+        timed["timeout"] = timeout;
+        MVActionSheet::showActionSheet(timed, page);
+    }
+    platform::advanceBy(1e6);
+    EXPECT_EQ(platform::ActionSheet::shownActionSheets().size(), 2u);
+    EXPECT_TRUE(probes().empty());
+}
+
 }  // namespace

@@ -160,4 +160,14 @@ TEST_F(MVAlertViewTest, TheShowAlertCommandReachesTheInstalledAlerts) {
     EXPECT_EQ(probes(), (std::vector<Probe>{{"1.0", 6, page.get()}}));
 }
 
+TEST_F(MVAlertViewTest, ATimeOutBeyondTheLargestFloatNeverFires) {
+    const json onTimeout = probeCollection(9);
+    for (const double timeout : {3.5e38, 1e300})
+        MVAlertView::showAlertWithTitle("T", std::nullopt, std::nullopt, {}, timeout, &onTimeout,
+                                        page);
+    platform::advanceBy(1e6);
+    EXPECT_EQ(platform::AlertView::shownAlerts().size(), 2u);
+    EXPECT_TRUE(probes().empty());
+}
+
 }  // namespace

@@ -257,4 +257,51 @@ TEST_F(NotificationWithWebviewTest, ANotificationWhosePageFailsIsDroppedInItsTur
     EXPECT_EQ(controller->amountUserInteractionDisabled(), 1);
 }
 
+// A page that neither fails nor reports onload used to hold the queue and the content's
+// touches until the next boot command.
+TEST_F(NotificationWithWebviewTest, ANotificationWhosePageNeverRendersIsDroppedAfterTheBound) {
+    auto silent = content("pushTop");
+    auto next = content("pushBottom");
+    controller->presentNotification(silent);
+    controller->presentNotification(next);
+    const double started = StepNote::now();
+    EXPECT_FALSE(controller->contentContainerView()->isUserInteractionEnabled());
+    advanceTo(started + MVNotificationWithWebview::kRenderBound - 0.1);
+    EXPECT_EQ(controller->notificationQueue().size(), 2u);
+    EXPECT_FALSE(logged("did not render its page"));
+
+    advanceTo(started + MVNotificationWithWebview::kRenderBound + 0.1);
+    EXPECT_TRUE(logged("MVNotificationPushTop with MVWebView<"));
+    EXPECT_TRUE(logged("> did not render its page within 20 s and will be dropped"));
+    ASSERT_EQ(controller->notificationQueue().size(), 1u);
+    EXPECT_EQ(controller->notificationQueue()[0], next);
+    EXPECT_FALSE(onOverlay(*silent));
+    // The next one shows; once it is gone, touches come back.
+    const double r = renderTimeOf(*next);
+    advanceTo(r + 2);
+    EXPECT_TRUE(onOverlay(*next));
+    pageOf(*next)->askToClose();
+    advanceTo(r + 4);
+    EXPECT_TRUE(controller->notificationQueue().empty());
+    EXPECT_TRUE(controller->contentContainerView()->isUserInteractionEnabled());
+    EXPECT_EQ(controller->amountUserInteractionDisabled(), 0);
+}
+
+TEST_F(NotificationWithWebviewTest, TheQueueHoldsABoundedNumberOfNotifications) {
+    const size_t bound = MVNotificationController::kMaximumQueuedNotifications;
+    std::vector<std::weak_ptr<MVNotificationWithWebview>> dropped;
+    for (size_t i = 0; i < bound + 3; ++i) {
+        auto note = content("pushTop");
+        controller->presentNotification(note);
+        if (i >= bound) dropped.push_back(note);
+    }
+    EXPECT_EQ(controller->notificationQueue().size(), bound);
+    EXPECT_EQ(loggedLevel("MVNotificationController holds 16 queued notifications and drops "
+                          "MVNotificationPushTop"),
+              platform::log::kWarning);
+    // Nothing keeps the dropped ones and their web views.
+    platform::runUntilIdle();
+    for (const auto& note : dropped) EXPECT_TRUE(note.expired());
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <set>
 
 #include "libmerovane/bridge/MVCommandHandler.h"
 #include "libmerovane/core/MVErrorLogger.h"
@@ -255,6 +256,26 @@ TEST_F(ScannerCaptureTest, ACaptureForAPageThatWasReplacedIsDropped) {
     std::vector<std::string> ids = {answers()[0]["requestId"], answers()[1]["requestId"]};
     std::sort(ids.begin(), ids.end());
     EXPECT_EQ(ids, (std::vector<std::string>{"a", "b"}));
+}
+
+TEST_F(ScannerCaptureTest, CapturesBeyondTheBoundAnswerEmptyWithAWarning) {
+    openCapturing();
+    for (int i = 0; i < 10; ++i)
+        scanner->captureScannerImageWithMaxWidth(10, 10, "r" + std::to_string(i), "png",
+                                                 scanner->contentWebView());
+    platform::runUntilIdle();
+    EXPECT_EQ(loggedLevel("MVScannerController could not capture image due to 4 captures still "
+                          "pending"),
+              platform::log::kWarning);
+    ASSERT_EQ(answers().size(), 10u);
+    std::set<std::string> pictured, refused;
+    for (const auto& answer : answers())
+        (answer == empty(answer["requestId"]) ? refused : pictured).insert(answer["requestId"]);
+    EXPECT_EQ(pictured, (std::set<std::string>{"r0", "r1", "r2", "r3"}));
+    EXPECT_EQ(refused.size(), 6u);
+    // Once they are done, a capture is taken again.
+    capture(10, 10, "later");
+    EXPECT_NE(answers().back(), empty("later"));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // the overlay page as "scannerDidScan".
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/device/VideoCaptureDevice.h"
@@ -249,6 +250,71 @@ TEST_F(ScannerScanTest, ModesChangedAfterAFailedRotationHoldAtTheNextOne) {
         platform::InterfaceOrientation::Portrait);
     EXPECT_FALSE(scanner->isBarcodeRecognitionEnabled());
     EXPECT_TRUE(scanner->isImageCapturingEnabled());
+}
+
+// A code turned as a phone held sideways or askew shows it, in a frame of at least
+// 640 x 480.
+platform::Image turnedFrame(const platform::Image& code, double degrees) {
+    const auto picture = barcodes::turned(code, degrees);
+    return barcodes::frameWith(picture, std::max(640, picture.width() + 40),
+                               std::max(480, picture.height() + 40));
+}
+
+TEST_F(ScannerScanTest, EveryFormatTurnedIsReadWithoutEndingTheProcess) {
+    openScanner();
+    auto scansOf = [&](const platform::Image& frame) {
+        // A second apart, so that a repeated code is reported again.
+        platform::advanceBy(1.0);
+        const size_t before = scans().size();
+        show(frame);
+        const auto all = scans();
+        return std::vector<json>(all.begin() + long(before), all.end());
+    };
+    for (const auto& c : formatCases()) {
+        for (const int pixelsPerModule : {2, 3}) {
+            const auto code = barcodes::barcodeImage(c.symbology, c.data, pixelsPerModule);
+            const json expected = {{"code", c.code}, {"format", c.format}};
+            for (const double degrees : {0.0, 90.0, 180.0, 270.0}) {
+                SCOPED_TRACE(c.data + " at " + std::to_string(degrees));
+                EXPECT_EQ(scansOf(turnedFrame(code, degrees)), std::vector<json>{expected});
+            }
+            // Askew or noisy, a code may be missed, never misread.
+            for (const auto& frame :
+                 {turnedFrame(code, 45), barcodes::withNoise(turnedFrame(code, 0), 0.05)}) {
+                SCOPED_TRACE(c.data + " askew or noisy");
+                const auto found = scansOf(frame);
+                EXPECT_LE(found.size(), 1u);
+                if (!found.empty()) {
+                    EXPECT_EQ(found.front(), expected);
+                }
+            }
+        }
+    }
+    // Frames on which the reader used to end the process read as their code.
+    const auto upce = barcodes::barcodeImage(Symbology::UPCE, "0123456", 3);
+    const json upceScan = {{"code", "01234565"}, {"format", "UPC_E"}};
+    EXPECT_EQ(scansOf(turnedFrame(upce, 45)), std::vector<json>{upceScan});
+    EXPECT_EQ(scansOf(barcodes::withNoise(turnedFrame(upce, 0), 0.05)),
+              std::vector<json>{upceScan});
+}
+
+TEST_F(ScannerScanTest, AFrameWithTwoCodesIsReportedOncePerSecond) {
+    openScanner();
+    auto frame = barcodes::frameWith(barcodes::barcodeImage(Symbology::EAN13, "4006381333931"), 800,
+                                     400, 40, 40);
+    const auto qr = barcodes::barcodeImage(Symbology::QRCode, "second");
+    for (int y = 0; y < qr.height(); ++y)
+        for (int x = 0; x < qr.width(); ++x) frame.setPixel(500 + x, 60 + y, qr.pixel(x, y));
+    const double now = platform::Clock::wallSeconds();
+    platform::advanceBy(std::floor(now) + 10.1 - now);
+    show(frame);  // 10.1
+    platform::advanceBy(0.5);
+    show(frame);  // 10.6
+    platform::advanceBy(0.5);
+    show(frame);  // 11.1
+    ASSERT_EQ(scans().size(), 2u);
+    EXPECT_EQ(scans()[0], scans()[1]);
+    EXPECT_TRUE(scans()[0]["code"] == "4006381333931" || scans()[0]["code"] == "second");
 }
 
 }  // namespace

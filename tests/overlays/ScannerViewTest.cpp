@@ -70,7 +70,8 @@ TEST_F(ScannerViewTest, AnOpeningWithoutSlideShowsThePageOverTheRevealedCamera) 
     EXPECT_EQ(containerOrigin(), platform::Point(0, 0));
 
     const auto& page = scanner->contentWebView();
-    EXPECT_EQ(page, MVWebViewCache::sharedCache().cachedWebViewForUrl(kPage));
+    EXPECT_EQ(page, MVWebViewCache::sharedCache().cachedWebViewForUrl(
+                        kPage, scanner->scannerContainerView().get()));
     EXPECT_NE(page->debugName().find("Scanner"), std::string::npos);
     EXPECT_EQ(page->delegate(), scanner);
     EXPECT_EQ(page->backgroundColor(), platform::Color::clear());
@@ -162,7 +163,8 @@ TEST_F(ScannerViewTest, OpeningTwiceIsIgnoredWithAWarning) {
     EXPECT_EQ(scanner->session(), session);
     EXPECT_TRUE(scanner->isBarcodeRecognitionEnabled());
     EXPECT_FALSE(scanner->isImageCapturingEnabled());
-    EXPECT_EQ(scanner->contentWebView(), MVWebViewCache::sharedCache().cachedWebViewForUrl(kPage));
+    EXPECT_EQ(scanner->contentWebView(), MVWebViewCache::sharedCache().cachedWebViewForUrl(
+                                             kPage, scanner->scannerContainerView().get()));
 }
 
 TEST_F(ScannerViewTest, ARenderReportMovesOnlyAnOpeningThatWaits) {
@@ -260,6 +262,49 @@ TEST_F(ScannerViewTest, ARotationTurnsThePictureAndFitsTheViews) {
     platform::Application::shared().setStatusBarOrientation(
         platform::InterfaceOrientation::Portrait);
     EXPECT_FALSE(scanner->session());
+}
+
+TEST_F(ScannerViewTest, AClosingDuringTheOpeningSlideLeavesNoCamera) {
+    struct CloseCase {
+        double after;  // seconds into the 0.3 s slide
+        std::optional<std::string> animation;
+        std::vector<std::string> heard;
+    };
+    const std::vector<std::string> unanimated = {"viewWillAppear", "viewWillDisappear",
+                                                 "viewDidDisappear"};
+    const std::vector<CloseCase> cases = {
+        {0, std::nullopt, unanimated},         {0.1, std::nullopt, unanimated},
+        {0.2, std::nullopt, unanimated},       {0.299, std::nullopt, unanimated},
+        {0.1, "foregroundBottom", unanimated}, {0.25, "foregroundRight", unanimated},
+    };
+    warmUp();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.after);
+        heardBefore = eventNames().size();
+        scanner->openScannerWithSrc(kPage, std::string("foregroundBottom"), nullptr, true, false);
+        platform::advanceBy(c.after);
+        scanner->closeScannerWithAnimation(c.animation);
+        platform::advanceBy(1.0);
+        EXPECT_FALSE(scanner->isOpen());
+        EXPECT_FALSE(scanner->session());
+        EXPECT_FALSE(scanner->scannerView());
+        const auto& inContainer = scanner->scannerContainerView()->subviews();
+        EXPECT_EQ(inContainer,
+                  (std::vector<std::shared_ptr<platform::View>>{
+                      std::static_pointer_cast<platform::View>(scanner->contentWebView())}));
+        EXPECT_EQ(heardSinceWarmUp(), c.heard);
+    }
+    // A reopening during the first slide is the one that completes.
+    scanner->openScannerWithSrc(kPage, std::string("foregroundBottom"), nullptr, true, false);
+    platform::advanceBy(0.1);
+    scanner->closeScannerWithAnimation(std::nullopt);
+    scanner->openScannerWithSrc(kPage, std::string("foregroundBottom"), nullptr, true, false);
+    heardBefore = eventNames().size();
+    platform::advanceBy(0.25);
+    EXPECT_FALSE(scanner->session());
+    platform::advanceBy(0.05);
+    EXPECT_TRUE(scanner->session());
+    EXPECT_EQ(heardSinceWarmUp(), std::vector<std::string>{"viewDidAppear"});
 }
 
 TEST_F(ScannerViewTest, TheChainMakesTheScannerItsThirdContainer) {

@@ -7,6 +7,8 @@
 #include "libmerovane/bridge/MVWebViewCache.h"
 #include "libmerovane/containers/MVViewControllerHierarchy.h"
 #include "libmerovane/core/MVSplashScreenInterface.h"
+#include "libmerovane/overlays/MVNotificationController.h"
+#include "libmerovane/overlays/MVNotificationWithWebview.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/ScrollView.h"
@@ -484,6 +486,29 @@ TEST(SplashScreenUrlForms, ApiPagesTurnIntoCacheKeysAndBack) {
         EXPECT_EQ(MVSplashScreen::externalUrlFromInternalUrl(row.internal), row.external);
     }
     EXPECT_EQ(MVSplashScreen::externalUrlFromInternalUrl("mv-api-data:x"), "mv-api-data:x");
+}
+
+TEST_F(SplashScreenTest, ANotificationForTheSplashPageGetsAPageOfItsOwn) {
+    standUp();
+    ASSERT_TRUE(renderPage());
+    auto shown = page();
+    ASSERT_TRUE(shown->window());
+    const auto urls = MVWebViewCache::sharedCache().pooledUrls();
+    ASSERT_EQ(urls.size(), 1u);
+    auto notifications = MVNotificationController::create();
+    notifications->view()->setFrame({0, 0, 375, 667});
+    const nlohmann::json params = {{"n", 1}};
+    auto note = std::dynamic_pointer_cast<MVNotificationWithWebview>(
+        MVNotificationController::registeredNotificationTypes().at("pushTop")->notificationWithURL(
+            urls.front(), &params, std::nullopt, std::nullopt, nullptr));
+    ASSERT_TRUE(note);
+    notifications->presentNotification(note);
+    platform::runUntilIdle();
+    ASSERT_TRUE(note->notificationWebView());
+    EXPECT_NE(note->notificationWebView(), shown);
+    EXPECT_EQ(page(), shown);
+    EXPECT_EQ(shown->superview(), splash());
+    EXPECT_EQ(shown->delegate(), splash());
 }
 
 }  // namespace

@@ -188,7 +188,7 @@ TEST_F(CaptureSessionTest, InjectedObjectsComeFirstUnfiltered) {
     EXPECT_EQ(show(Image(64, 64, 1, {255, 255, 255, 255}), extra), extra);
 }
 
-TEST_F(CaptureSessionTest, TwoCodesInOneFrameComeInTheReadersOrder) {
+TEST_F(CaptureSessionTest, TwoCodesInOneFrameGiveTheFirstTheReaderFinds) {
     startReading(allBarcodeTypes());
     auto frame = barcodes::frameWith(barcodes::barcodeImage(Symbology::EAN13, "400638133393"), 800,
                                      400, 40, 40);
@@ -196,10 +196,11 @@ TEST_F(CaptureSessionTest, TwoCodesInOneFrameComeInTheReadersOrder) {
     for (int y = 0; y < qr.height(); ++y)
         for (int x = 0; x < qr.width(); ++x) frame.setPixel(500 + x, 60 + y, qr.pixel(x, y));
     auto objects = show(frame);
-    ASSERT_EQ(objects.size(), 2u);
-    std::vector<std::string> texts = {*objects[0].stringValue, *objects[1].stringValue};
-    std::sort(texts.begin(), texts.end());
-    EXPECT_EQ(texts, (std::vector<std::string>{"4006381333931", "second"}));
+    ASSERT_EQ(objects.size(), 1u);
+    const auto text = objects[0].stringValue.value_or("");
+    EXPECT_TRUE(text == "4006381333931" || text == "second") << text;
+    // The same one each time.
+    EXPECT_EQ(show(frame), objects);
 }
 
 TEST_F(CaptureSessionTest, StillImageIsThePaddedBgraOfTheLastFrame) {

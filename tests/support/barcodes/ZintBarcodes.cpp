@@ -3,7 +3,10 @@
 #include <zint.h>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
+#include <numbers>
+#include <random>
 #include <stdexcept>
 
 namespace barcodes {
@@ -77,6 +80,38 @@ platform::Image frameWith(const platform::Image& barcode, int width, int height,
             if (x + bx < width && y + by < height)
                 frame.setPixel(x + bx, y + by, barcode.pixel(bx, by));
     return frame;
+}
+
+platform::Image turned(const platform::Image& picture, double degrees) {
+    const double radians = degrees * std::numbers::pi / 180;
+    const double c = std::cos(radians), s = std::sin(radians);
+    const double w = picture.width(), h = picture.height();
+    const int tw = int(std::ceil(std::abs(w * c) + std::abs(h * s) - 1e-9));
+    const int th = int(std::ceil(std::abs(w * s) + std::abs(h * c) - 1e-9));
+    platform::Image result(tw, th, 1, {255, 255, 255, 255});
+    for (int y = 0; y < th; ++y)
+        for (int x = 0; x < tw; ++x) {
+            // The source pixel that turns onto this one.
+            const double dx = x + 0.5 - tw / 2.0, dy = y + 0.5 - th / 2.0;
+            const double sx = c * dx + s * dy + w / 2, sy = -s * dx + c * dy + h / 2;
+            const int ix = int(std::floor(sx)), iy = int(std::floor(sy));
+            if (ix >= 0 && iy >= 0 && ix < picture.width() && iy < picture.height())
+                result.setPixel(x, y, picture.pixel(ix, iy));
+        }
+    return result;
+}
+
+platform::Image withNoise(const platform::Image& picture, double fraction, unsigned seed) {
+    platform::Image result = picture;
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> chance(0, 1);
+    for (int y = 0; y < result.height(); ++y)
+        for (int x = 0; x < result.width(); ++x)
+            if (chance(random) < fraction) {
+                const uint8_t v = (random() & 1) ? 255 : 0;
+                result.setPixel(x, y, {v, v, v, 255});
+            }
+    return result;
 }
 
 }  // namespace barcodes

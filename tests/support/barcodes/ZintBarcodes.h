@@ -36,4 +36,12 @@ platform::Image barcodeImage(Symbology symbology, std::string_view data, int pix
 platform::Image frameWith(const platform::Image& barcode, int width, int height, int x = -1,
                           int y = -1, platform::Image::Pixel background = {255, 255, 255, 255});
 
+// The picture turned clockwise by `degrees` about its middle, on a white ground just
+// large enough to hold it (nearest pixel; any angle).
+platform::Image turned(const platform::Image& picture, double degrees);
+
+// The picture with about `fraction` of its pixels set to black or white at random, the
+// same ones for the same seed.
+platform::Image withNoise(const platform::Image& picture, double fraction, unsigned seed = 7);
+
 }  // namespace barcodes
