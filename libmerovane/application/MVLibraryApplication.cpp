@@ -226,9 +226,8 @@ std::string MVLibraryApplication::appIdentifier() {
 }
 
 void MVLibraryApplication::generateUserAgentString() {
-    auto webView = platform::WebView::create();
-    const std::string engineAgent =
-        webView->stringByEvaluatingJavaScriptFromString("navigator.userAgent");
+    // From the engine's settings where it keeps them: no wait for a page's process.
+    const std::string engineAgent = platform::WebView::create()->userAgent();
     const std::string codebase = infoText("Codebase");
     const bool hasCodebase =
         platform::Bundle::main().objectForInfoDictionaryKey("Codebase").has_value();
