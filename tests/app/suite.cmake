@@ -5,7 +5,7 @@ if(TARGET app)
   target_compile_definitions(test_app PRIVATE MV_APP_EXECUTABLE="$<TARGET_FILE:app>"
     MV_APP_PG_API_URL="${MV_APP_PG_API_URL}" MV_APP_WORKSPACE_API_URL="${MV_APP_WORKSPACE_API_URL}")
   target_sources(test_app PRIVATE ${CMAKE_SOURCE_DIR}/app/AppDelegate.cpp
-    ${CMAKE_SOURCE_DIR}/app/HeadlessShopPage.cpp)
+    ${CMAKE_SOURCE_DIR}/app/HeadlessShopPage.cpp ${CMAKE_SOURCE_DIR}/app/RunRecorder.cpp)
   if(TARGET sample-api-server)
     add_dependencies(test_app sample-api-server)
     target_compile_definitions(test_app PRIVATE
