@@ -3,9 +3,12 @@ if(TARGET app)
   mv_add_test_suite(app)
   add_dependencies(test_app app)
   target_compile_definitions(test_app PRIVATE MV_APP_EXECUTABLE="$<TARGET_FILE:app>"
+    MV_APP_DESKTOP_ENTRY="$<TARGET_PROPERTY:app,MV_DESKTOP_ENTRY>"
     MV_APP_PG_API_URL="${MV_APP_PG_API_URL}" MV_APP_WORKSPACE_API_URL="${MV_APP_WORKSPACE_API_URL}")
   target_sources(test_app PRIVATE ${CMAKE_SOURCE_DIR}/app/AppDelegate.cpp
-    ${CMAKE_SOURCE_DIR}/app/HeadlessShopPage.cpp)
+    ${CMAKE_SOURCE_DIR}/app/DesktopSession.cpp ${CMAKE_SOURCE_DIR}/app/HeadlessShopPage.cpp
+    ${CMAKE_SOURCE_DIR}/app/HostArguments.cpp)
+  target_link_libraries(test_app PRIVATE PkgConfig::GLIB)
   if(TARGET sample-api-server)
     add_dependencies(test_app sample-api-server)
     target_compile_definitions(test_app PRIVATE
