@@ -231,7 +231,8 @@ struct ApiPeer::State {
         c.record.parseError = c.api.error();
         if (c.record.bodyEnded && !c.bodyEndReported && responder) {
             c.bodyEndReported = true;
-            respond(c, {PeerEvent::Kind::BodyEnded, c.record.index});
+            respond(c, {PeerEvent::Kind::BodyEnded, c.record.index, nullptr, nullptr,
+                        c.api.plainBody()});
         }
     }
 

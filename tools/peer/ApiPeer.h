@@ -73,6 +73,7 @@ struct PeerEvent {
     size_t connection = 0;
     const HttpHead* head = nullptr;          // RequestHead
     const ReceivedPacket* packet = nullptr;  // Packet
+    const std::string* body = nullptr;       // BodyEnded of a body with a Content-Length
 };
 // A server application for tests that answer what arrives. It runs on the peer's
 // thread with the peer's lock held, so it must not call the peer; the actions it

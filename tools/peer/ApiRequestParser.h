@@ -2,7 +2,8 @@
 // Reads the client's side of an API stream as it arrives: the POST head, then the
 // chunked body, one packet per chunk, each decoded (gzip, JSON or MessagePack). Bytes may
 // come split anywhere, down to one at a time. A GET or HEAD without body fields is a
-// request of its own head alone.
+// request of its own head alone; a body of a Content-Length (at most kMaxPlainBodySize
+// bytes) is kept whole as the plain body.
 //
 //   ApiRequestParser parser;
 //   parser.feed(bytes, platform::Clock::monotonicNanos() / 1e9);
@@ -29,14 +30,20 @@ struct ReceivedPacket {
 
 class ApiRequestParser {
   public:
+    static constexpr size_t kMaxPlainBodySize = 4u << 20;
+
     void feed(std::string_view bytes, double time);
 
     bool headComplete() const { return head_.complete(); }
     const HttpHead& head() const { return head_.head(); }
     double headTime() const { return headTime_; }
     const std::vector<ReceivedPacket>& packets() const { return packets_; }
-    // The last chunk "0" and its empty line have come.
-    bool bodyEnded() const { return body_.finished(); }
+    // The last chunk "0" and its empty line have come, or the whole plain body.
+    bool bodyEnded() const {
+        return plainLength_ ? plainBody_.size() == *plainLength_ : body_.finished();
+    }
+    // The body of a request with a Content-Length; none for a chunked one.
+    const std::string* plainBody() const { return plainLength_ ? &plainBody_ : nullptr; }
     // A GET or HEAD request that has no body.
     bool bodyless() const { return bodyless_; }
     // Empty while everything parsed; the first problem otherwise (parsing stops there).
@@ -47,6 +54,8 @@ class ApiRequestParser {
     ChunkedDecoder body_;
     double headTime_ = 0;
     bool bodyless_ = false;
+    std::optional<size_t> plainLength_;
+    std::string plainBody_;
     std::vector<ReceivedPacket> packets_;
     std::string error_;
 };
