@@ -8,7 +8,13 @@ if(TARGET app)
   target_sources(test_app PRIVATE ${CMAKE_SOURCE_DIR}/app/AppDelegate.cpp
     ${CMAKE_SOURCE_DIR}/app/DesktopSession.cpp ${CMAKE_SOURCE_DIR}/app/HeadlessShopPage.cpp
     ${CMAKE_SOURCE_DIR}/app/HostArguments.cpp)
-  target_link_libraries(test_app PRIVATE PkgConfig::GLIB)
+  # GLib's headers and libraries only: its compile flags would keep the shared
+  # precompiled header out.
+  target_include_directories(test_app PRIVATE ${GLIB_INCLUDE_DIRS})
+  target_link_libraries(test_app PRIVATE ${GLIB_LINK_LIBRARIES})
+  # A session bus of the tests' own for the single-instance road (Debian package dbus).
+  find_program(MV_DBUS_DAEMON dbus-daemon)
+  target_compile_definitions(test_app PRIVATE MV_DBUS_DAEMON="${MV_DBUS_DAEMON}")
   if(TARGET sample-api-server)
     add_dependencies(test_app sample-api-server)
     target_compile_definitions(test_app PRIVATE
