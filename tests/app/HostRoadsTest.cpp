@@ -1,8 +1,9 @@
 // What the host hands the library from outside, end to end against the sample API server:
 // a deep link at launch and one a later start (through the desktop entry's command line)
-// gives the running shell, a notification payload at launch, SIGTSTP and SIGCONT, and
-// the crash report a run left.
+// gives the running shell, a notification payload at launch, SIGTSTP and SIGCONT, the
+// system's low-memory warning and the crash report a run left.
 #ifdef MV_SAMPLE_API_SERVER
+#include <gio/gio.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -46,20 +47,77 @@ class HostRoadsTest : public SampleShopRunTest {
     std::vector<std::string> sent() const { return commands(readText(out_.file("commands.log"))); }
     std::string serverLog() const { return readText(out_.file("server.out")); }
     std::string appLog() const { return readText(out_.file("app.log")); }
-
-    // A session bus of the test's own: the single-instance road needs no desktop.
-    ChildProcess::Environment startSessionBus() {
-        const std::string socket = out_.file("bus");
-        bus_ = std::make_unique<ChildProcess>(
-            ChildProcess::Program{MV_DBUS_DAEMON,
-                                  {"--session", "--nofork", "--address=unix:path=" + socket},
-                                  out_.file("bus.log")});
-        EXPECT_TRUE(waitUntil([&] { return std::filesystem::exists(socket); }, 20))
-            << readText(out_.file("bus.log"));
-        return {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + socket}};
+    // Waits until every part is in the file (log lines are written a little after).
+    bool logs(const std::string& file, const std::vector<std::string>& parts) const {
+        const bool all = waitUntil(
+            [&] {
+                const std::string text = readText(out_.file(file));
+                return std::all_of(parts.begin(), parts.end(), [&](const std::string& part) {
+                    return text.find(part) != std::string::npos;
+                });
+            },
+            30);
+        EXPECT_TRUE(all) << ::testing::PrintToString(parts) << "\n" << readText(out_.file(file));
+        return all;
     }
 
-    std::unique_ptr<ChildProcess> bus_;
+    // A message bus of the test's own (named `name`): the single-instance road and the
+    // memory monitor need no desktop. Answers its address.
+    std::string startBus(const std::string& name) {
+        const std::string socket = out_.file(name);
+        buses_.push_back(std::make_unique<ChildProcess>(ChildProcess::Program{
+            MV_DBUS_DAEMON,
+            {"--session", "--nofork", "--print-address=1", "--address=unix:path=" + socket},
+            out_.file(name + ".log")}));
+        // Printed once it listens.
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                return readText(out_.file(name + ".log")).find("unix:path=" + socket + ",") !=
+                       std::string::npos;
+            },
+            20))
+            << readText(out_.file(name + ".log"));
+        return "unix:path=" + socket;
+    }
+
+    std::vector<std::unique_ptr<ChildProcess>> buses_;
+};
+
+// Plays the system's low-memory monitor on a bus: owns its name and sends its signal.
+class LowMemoryMonitorStandIn {
+  public:
+    static constexpr const char* kName = "org.freedesktop.LowMemoryMonitor";
+    static constexpr const char* kPath = "/org/freedesktop/LowMemoryMonitor";
+
+    explicit LowMemoryMonitorStandIn(const std::string& address) {
+        GError* error = nullptr;
+        bus_ = g_dbus_connection_new_for_address_sync(
+            address.c_str(),
+            GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                 G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, nullptr, &error);
+        GVariant* reply =
+            bus_ ? g_dbus_connection_call_sync(
+                       bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                       "org.freedesktop.DBus", "RequestName", g_variant_new("(su)", kName, 4u),
+                       G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, &error)
+                 : nullptr;
+        EXPECT_TRUE(reply) << (error ? error->message : "");
+        if (reply) g_variant_unref(reply);
+        g_clear_error(&error);
+    }
+    ~LowMemoryMonitorStandIn() {
+        if (bus_) g_object_unref(bus_);
+    }
+    void warn(guint8 level) {
+        if (!bus_) return;
+        g_dbus_connection_emit_signal(bus_, nullptr, kPath, kName, "LowMemoryWarning",
+                                      g_variant_new("(y)", level), nullptr);
+        g_dbus_connection_flush_sync(bus_, nullptr, nullptr);
+    }
+
+  private:
+    GDBusConnection* bus_ = nullptr;
 };
 
 // The desktop entry's line of `key`, without "key=".
@@ -83,7 +141,7 @@ TEST_F(HostRoadsTest, DeepLinksAtLaunchAndFromALaterStartThroughTheDesktopEntryR
     const std::string exec = desktopEntry("Exec");
     ASSERT_TRUE(exec.ends_with("/app\" %u")) << exec;
 
-    const auto bus = startSessionBus();
+    const ChildProcess::Environment bus = {{"DBUS_SESSION_BUS_ADDRESS", startBus("bus")}};
     auto shell = startShell("app.log", {scheme + "://product?from=launch"}, "headless", bus);
     ASSERT_TRUE(presented("app.log"));
     EXPECT_NE(appLog().find("The shell runs as com.merovane.shop.h"), std::string::npos)
@@ -96,23 +154,18 @@ TEST_F(HostRoadsTest, DeepLinksAtLaunchAndFromALaterStartThroughTheDesktopEntryR
     ChildProcess later({MV_APP_EXECUTABLE, {link}, out_.file("later.log")}, environment);
     ASSERT_TRUE(waitUntil([&] { return ended(later); }, 30)) << readText(out_.file("later.log"));
     EXPECT_EQ(later.wait(), 0) << readText(out_.file("later.log"));
-    EXPECT_NE(readText(out_.file("later.log"))
-                  .find("The shell runs already over this home folder: handed it " + link),
-              std::string::npos);
+    logs("later.log", {"The shell runs already over this home folder: handed it " + link});
 
     ASSERT_TRUE(
         waitUntil([&] { return occurrences(serverLog(), "received openDeepLink") == 2; }, 30))
         << serverLog();
     EXPECT_EQ(count(sent(), "up openDeepLink"), 2u) << ::testing::PrintToString(sent());
     EXPECT_TRUE(inOrder(sent(), {"up appStart", "up openDeepLink", "down bootApp"}));
-    EXPECT_NE(appLog().find("Opening " + link + ", handed over by another start"),
-              std::string::npos);
-    EXPECT_NE(appLog().find("openDeepLink( linkId = \"product\", linkSerial = 1000, "
-                            "parameters = \"?from=launch\" )"),
-              std::string::npos);
-    EXPECT_NE(appLog().find("openDeepLink( linkId = \"product\", linkSerial = 1001, "
-                            "parameters = \"?from=desktop\" )"),
-              std::string::npos);
+    logs("app.log", {"Opening " + link + ", handed over by another start",
+                     "openDeepLink( linkId = \"product\", linkSerial = 1000, "
+                     "parameters = \"?from=launch\" )",
+                     "openDeepLink( linkId = \"product\", linkSerial = 1001, "
+                     "parameters = \"?from=desktop\" )"});
     shell->kill(SIGTERM);
     EXPECT_EQ(shell->wait(), 0);
 }
@@ -125,8 +178,7 @@ TEST_F(HostRoadsTest, ANotificationPayloadAtLaunchOpensItsNotification) {
         [&] { return serverLog().find("received openPushNotification") != std::string::npos; }, 30))
         << serverLog();
     EXPECT_TRUE(inOrder(sent(), {"up appStart", "up openPushNotification"}));
-    EXPECT_NE(appLog().find("openPushNotification( notificationId = \"42\""), std::string::npos)
-        << appLog();
+    logs("app.log", {"openPushNotification( notificationId = \"42\""});
 }
 
 TEST_F(HostRoadsTest, SIGTSTPAndSIGCONTSendTheShellToTheBackgroundAndBack) {
@@ -150,10 +202,30 @@ TEST_F(HostRoadsTest, SIGTSTPAndSIGCONTSendTheShellToTheBackgroundAndBack) {
     ASSERT_TRUE(
         waitUntil([&] { return occurrences(serverLog(), ": command stream") > streams; }, 30))
         << appLog();
-    EXPECT_NE(appLog().find("MVLibraryApplication notification "
-                            "UIApplicationWillEnterForegroundNotification"),
+    logs("app.log", {"MVLibraryApplication notification "
+                     "UIApplicationWillEnterForegroundNotification",
+                     "MVApiConnection restoring persistent connection"});
+    shell->kill(SIGTERM);
+    EXPECT_EQ(shell->wait(), 0);
+}
+
+TEST_F(HostRoadsTest, TheSystemsLowMemoryWarningIsTheShellsMemoryWarning) {
+    const std::string system = startBus("system");
+    LowMemoryMonitorStandIn monitor(system);
+    auto shell = startShell("app.log", {}, "headless", {{"DBUS_SYSTEM_BUS_ADDRESS", system}});
+    ASSERT_TRUE(presented("app.log"));
+    // The shell's monitor listens once it has seen the name: warnings before are lost.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            monitor.warn(G_MEMORY_MONITOR_WARNING_LEVEL_CRITICAL);
+            return appLog().find(
+                       "MVLibraryApplication notification "
+                       "UIApplicationDidReceiveMemoryWarningNotification") != std::string::npos;
+        },
+        30))
+        << appLog();
+    EXPECT_NE(appLog().find("The system is low on memory (level 255): memory warning"),
               std::string::npos);
-    EXPECT_NE(appLog().find("MVApiConnection restoring persistent connection"), std::string::npos);
     shell->kill(SIGTERM);
     EXPECT_EQ(shell->wait(), 0);
 }
@@ -166,8 +238,7 @@ TEST_F(HostRoadsTest, TheCrashReportOfOneRunReachesTheServerOnTheNext) {
     EXPECT_EQ(serverLog().find("crash report"), std::string::npos);
 
     runOnce("app.log");
-    EXPECT_NE(serverLog().find("crash report 1 received: [Signal] SIGSEGV"), std::string::npos)
-        << serverLog();
+    ASSERT_TRUE(logs("server.out", {"crash report 1 received: [Signal] SIGSEGV"}));
     const auto stored = platform::json::parse(readText(out_.file("reports/crash-1.json")));
     ASSERT_TRUE(stored.ok());
     EXPECT_EQ(stored.value["errorClass"], "[Signal] SIGSEGV");
