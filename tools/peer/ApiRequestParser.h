@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "tools/peer/ChunkedCoding.h"
@@ -34,11 +35,15 @@ class ApiRequestParser {
     bool headComplete() const { return head_.complete(); }
     const HttpHead& head() const { return head_.head(); }
     double headTime() const { return headTime_; }
+    // The packets decoded and not yet taken.
     const std::vector<ReceivedPacket>& packets() const { return packets_; }
+    std::vector<ReceivedPacket> takePackets() { return std::exchange(packets_, {}); }
     // The last chunk "0" and its empty line have come.
     bool bodyEnded() const { return body_.finished(); }
     // A GET or HEAD request that has no body.
     bool bodyless() const { return bodyless_; }
+    // The head went on past the parser's limit.
+    bool headTooLong() const { return head_.tooLong(); }
     // Empty while everything parsed; the first problem otherwise (parsing stops there).
     const std::string& error() const { return error_; }
 
