@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "tools/peer/ChunkedCoding.h"
@@ -37,7 +38,9 @@ class ApiRequestParser {
     bool headComplete() const { return head_.complete(); }
     const HttpHead& head() const { return head_.head(); }
     double headTime() const { return headTime_; }
+    // The packets decoded and not yet taken.
     const std::vector<ReceivedPacket>& packets() const { return packets_; }
+    std::vector<ReceivedPacket> takePackets() { return std::exchange(packets_, {}); }
     // The last chunk "0" and its empty line have come, or the whole plain body.
     bool bodyEnded() const {
         return plainLength_ ? plainBody_.size() == *plainLength_ : body_.finished();
@@ -46,6 +49,8 @@ class ApiRequestParser {
     const std::string* plainBody() const { return plainLength_ ? &plainBody_ : nullptr; }
     // A GET or HEAD request that has no body.
     bool bodyless() const { return bodyless_; }
+    // The head went on past the parser's limit.
+    bool headTooLong() const { return head_.tooLong(); }
     // Empty while everything parsed; the first problem otherwise (parsing stops there).
     const std::string& error() const { return error_; }
 

@@ -105,7 +105,9 @@ int main(int argc, char** argv) {
             std::lock_guard lock(logMutex);
             std::cerr << kName << ": " << line << std::endl;
         };
-        peer::ApiPeer peer({.port = options->port});
+        // The shop keeps nothing of what clients send beyond the request at hand.
+        peer::ApiPeer peer(
+            {.port = options->port, .keptBytes = 0, .keptEntries = 0, .keptClosed = 0});
         SampleShop shop(options->shop, peer.port(), log);
         SampleLogServer logs(options->reports, log);
         peer.setResponder([&shop, &logs](const peer::PeerEvent& event) {
