@@ -36,10 +36,14 @@ TEST(ApiRequestParserBodyTest, ABodyOfAContentLengthIsKeptWholeAndBounded) {
         {head + "Content-Length: -1\r\n\r\n", {}, false, "request body length \"-1\" refused"},
         {head + "\r\n", {}, false, "request body is not chunked"},
     };
+    peer::ApiRequestParser chunkedOnly;
+    chunkedOnly.feed(rows[0].request, 0);
+    EXPECT_EQ(chunkedOnly.error(), "request body is not chunked");
+    EXPECT_FALSE(chunkedOnly.plainBody());
     for (const auto& row : rows) {
         SCOPED_TRACE(row.request);
         // One byte at a time: the body may come split anywhere.
-        peer::ApiRequestParser parser;
+        peer::ApiRequestParser parser(true);
         for (char c : row.request) parser.feed(std::string_view(&c, 1), 0);
         EXPECT_EQ(
             parser.plainBody() ? std::optional<std::string>(*parser.plainBody()) : std::nullopt,
@@ -111,6 +115,15 @@ TEST_F(SampleLogServerTest, ErrorAndCrashReportsAreAnsweredCountedAndStored) {
                           "error report 1 received: Bad input",
                           "crash report 1 received: [Signal] SIGSEGV (6 bytes)",
                       }));
+
+    // Crash reports whose body never comes are let go, the oldest first.
+    for (size_t c = 100; c <= 100 + SampleLogServer::kMaxWaiting; ++c)
+        request(c, "POST", "/applog/crash?errorClass=x");
+    EXPECT_FALSE(body(100, ""));
+    EXPECT_EQ(status(body(101, "")), "HTTP/1.1 200 OK");
+    EXPECT_EQ(lines_.size(), 5u);
+    EXPECT_EQ(lines_.at(3), "connection 100: its crash report's body never came");
+    EXPECT_EQ(lines_.at(4), "crash report 2 received: x (0 bytes)");
 }
 
 }  // namespace

@@ -156,6 +156,7 @@ struct ApiPeer::State {
             int one = 1;
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             auto conn = std::make_unique<Conn>();
+            conn->api = ApiRequestParser(options.plainBodies);
             const size_t index = accepted++;
             conn->fd = fd;
             conn->record.index = index;

@@ -97,6 +97,9 @@ struct ApiPeerOptions {
     size_t keptBytes = 16u << 20;
     size_t keptEntries = 10000;
     size_t keptClosed = 256;
+    // Requests may carry a body of a Content-Length, handed whole to the responder (see
+    // ApiRequestParser); otherwise only chunked bodies are read.
+    bool plainBodies = false;
 };
 
 struct PeerConnectionRecord {

@@ -19,7 +19,7 @@ void ApiRequestParser::feed(std::string_view bytes, double time) {
         auto length = head.field("Content-Length");
         if (!encoding && !length && (head.method == "GET" || head.method == "HEAD")) {
             bodyless_ = true;
-        } else if (!encoding && length) {
+        } else if (!encoding && length && plainBodies_) {
             size_t size = 0;
             const auto [end, failed] =
                 std::from_chars(length->data(), length->data() + length->size(), size);

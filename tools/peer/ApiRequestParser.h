@@ -2,8 +2,8 @@
 // Reads the client's side of an API stream as it arrives: the POST head, then the
 // chunked body, one packet per chunk, each decoded (gzip, JSON or MessagePack). Bytes may
 // come split anywhere, down to one at a time. A GET or HEAD without body fields is a
-// request of its own head alone; a body of a Content-Length (at most kMaxPlainBodySize
-// bytes) is kept whole as the plain body.
+// request of its own head alone. A parser made to take plain bodies keeps a body of a
+// Content-Length (at most kMaxPlainBodySize bytes) whole; others refuse it.
 //
 //   ApiRequestParser parser;
 //   parser.feed(bytes, platform::Clock::monotonicNanos() / 1e9);
@@ -33,6 +33,8 @@ class ApiRequestParser {
   public:
     static constexpr size_t kMaxPlainBodySize = 4u << 20;
 
+    explicit ApiRequestParser(bool plainBodies = false) : plainBodies_(plainBodies) {}
+
     void feed(std::string_view bytes, double time);
 
     bool headComplete() const { return head_.complete(); }
@@ -59,6 +61,7 @@ class ApiRequestParser {
     ChunkedDecoder body_;
     double headTime_ = 0;
     bool bodyless_ = false;
+    bool plainBodies_;
     std::optional<size_t> plainLength_;
     std::string plainBody_;
     std::vector<ReceivedPacket> packets_;

@@ -69,6 +69,11 @@ std::optional<std::vector<peer::PeerAction>> SampleLogServer::respond(
     if (path == "/applog/error" && head.method == "GET")
         return store("error", head.target, nullptr);
     if (path == "/applog/crash" && head.method == "POST") {
+        if (waiting_.size() >= kMaxWaiting) {
+            log_(fmt::format("connection {}: its crash report's body never came",
+                             waiting_.begin()->first));
+            waiting_.erase(waiting_.begin());
+        }
         waiting_[connection] = head.target;
         return std::vector<peer::PeerAction>{};
     }

@@ -26,6 +26,8 @@ class SampleLogServer {
   public:
     using Log = std::function<void(const std::string&)>;
     static constexpr size_t kMaxStoredReports = 1000;
+    // Crash reports whose body is still coming; a newer one drops the oldest.
+    static constexpr size_t kMaxWaiting = 64;
     static constexpr const char* kPathPrefix = "/applog/";
 
     // No folder: reports are counted, not stored.
