@@ -13,6 +13,7 @@
 #include "libmerovane/core/MVLog.h"
 #include "libmerovane/core/MVNotificationControllerInterface.h"
 #include "libmerovane/core/MVViewControllerHierarchyInterface.h"
+#include "libmerovane/core/StringExtensions.h"
 #include "libmerovane/webcache/MVWebCache.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/UserDefaults.h"
@@ -22,11 +23,6 @@
 #include "platform/ui/Window.h"
 
 namespace {
-
-std::string withoutWhitespace(std::string text) {
-    std::erase_if(text, [](unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); });
-    return text;
-}
 
 std::optional<std::string> stringDefault(const char* key) {
     auto value = platform::UserDefaults::standard().objectForKey(key);

@@ -10,6 +10,7 @@
 #include "platform/foundation/RegularFile.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/URL.h"
+#include "platform/foundation/URLRequest.h"
 #include "platform/ui/Screen.h"
 #include "platform/web/WebEngine.h"
 
@@ -31,28 +32,45 @@ struct Client : platform::WebEngineClient {
     }
 };
 
+// The page as an http(s) address; none for a file.
+std::optional<platform::URL> webAddress(const std::string& page) {
+    auto url = platform::URL::parse(page);
+    if (!url) return std::nullopt;
+    const std::string scheme = url->schemeLowercased();
+    return scheme == "http" || scheme == "https" ? url : std::nullopt;
+}
+
 }  // namespace
 
-bool EngineBaseline::measure(std::unique_ptr<platform::WebEngine> engine, const std::string& file,
+bool EngineBaseline::measure(std::unique_ptr<platform::WebEngine> engine, const std::string& page,
                              const std::string& output, int64_t startNanos, double timeoutSeconds) {
-    char* resolved = ::realpath(file.c_str(), nullptr);
-    const std::string path = resolved ? resolved : file;
-    std::free(resolved);
-    // The page itself, with its folder as the base of what it loads: both engines take
-    // HTML, only one reads files.
-    std::string whyNot;
-    const auto html = platform::readRegularFile(path, kMostPageBytes, &whyNot);
-    const auto base = platform::URL::parse("file://" + path);
-    if (!html || !base) {
-        MVLogError("EngineBaseline: {} is no readable page: {}", platform::log::escaped(file),
-                   whyNot);
-        return false;
+    const auto address = webAddress(page);
+    std::string path = page;
+    std::optional<std::string> html;
+    std::optional<platform::URL> base;
+    if (!address) {
+        char* resolved = ::realpath(page.c_str(), nullptr);
+        if (resolved) path = resolved;
+        std::free(resolved);
+        // The page itself, with its folder as the base of what it loads: both engines take
+        // HTML, only one reads files.
+        std::string whyNot;
+        html = platform::readRegularFile(path, kMostPageBytes, &whyNot);
+        base = platform::URL::parse("file://" + path);
+        if (!html || !base) {
+            MVLogError("EngineBaseline: {} is no readable page: {}", platform::log::escaped(page),
+                       whyNot);
+            return false;
+        }
     }
     Client client;
     engine->setClient(&client);
     const auto screen = platform::Screen::main().bounds();
     engine->setSize(screen.size.width, screen.size.height);
-    engine->loadHTMLString(*html, base);
+    if (address)
+        engine->loadRequest(platform::URLRequest(*address));
+    else
+        engine->loadHTMLString(*html, base);
     const int64_t deadline =
         platform::Clock::monotonicNanos() + static_cast<int64_t>(timeoutSeconds * 1e9);
     while (!client.ended && platform::Clock::monotonicNanos() < deadline)
@@ -68,7 +86,8 @@ bool EngineBaseline::measure(std::unique_ptr<platform::WebEngine> engine, const 
     }
     const double seconds =
         static_cast<double>(platform::Clock::monotonicNanos() - startNanos) / 1e9;
-    MVLogInfo("EngineBaseline: the engine showed {} after {:.3f} s", path, seconds);
+    MVLogInfo("EngineBaseline: the engine showed {} after {:.3f} s", platform::log::escaped(path),
+              seconds);
     return platform::FileManager::defaultManager().writeFileAtomically(
         output, platform::json::print(nlohmann::json{{"fileSeconds", seconds}}) + "\n");
 }

@@ -2,12 +2,17 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <vector>
 
+#include "libmerovane/bridge/MVTabControllerInterface.h"
 #include "libmerovane/bridge/MVWebView.h"
+#include "libmerovane/bridge/MVWebViewController.h"
+#include "libmerovane/containers/MVNavigationController.h"
+#include "libmerovane/containers/MVTabController.h"
 #include "libmerovane/core/MVCommandTrace.h"
 #include "libmerovane/core/MVLog.h"
 #include "libmerovane/core/MVSplashScreenInterface.h"
@@ -42,6 +47,19 @@ bool isOnScreen(const platform::View& view) {
            frame.origin.y < area.origin.y + area.size.height &&
            frame.origin.x + frame.size.width > area.origin.x &&
            frame.origin.y + frame.size.height > area.origin.y;
+}
+
+// The page the shop opens with: the first page of the tab shown (not its header, nor a
+// menu's page). Null while there is none.
+std::shared_ptr<MVWebView> firstPageOfShownTab() {
+    auto tabs = std::dynamic_pointer_cast<MVTabController>(
+        MVTabControllerInterface::sharedDefaultInstance());
+    auto tab = tabs ? tabs->currentPresentedTab() : nullptr;
+    if (!tab) return nullptr;
+    const auto pages = tab->pageStack();
+    auto first =
+        pages.empty() ? nullptr : std::dynamic_pointer_cast<MVWebViewController>(pages.front());
+    return first ? first->webViewFinal() : nullptr;
 }
 
 }  // namespace
@@ -101,15 +119,15 @@ struct RunRecorder::State {
 
     void findPresentedPage(int64_t now) {
         if (MVSplashScreenInterface::isSplashScreenVisible()) return;
-        for (const auto& weak : finishedViews) {
-            auto view = weak.lock();
-            if (!view || view->isLoading() || !isOnScreen(*view)) continue;
-            presentedNanos = now;
-            presentedUrl = view->currentUrl().value_or("");
-            MVLogInfo("RunRecorder: first page presented after {:.3f} s: {}",
-                      secondsBetween(startNanos, now), platform::log::escaped(presentedUrl));
-            return;
-        }
+        auto page = firstPageOfShownTab();
+        if (!page || page->isLoading() || !isOnScreen(*page)) return;
+        const bool finished = std::any_of(finishedViews.begin(), finishedViews.end(),
+                                          [&](const auto& weak) { return weak.lock() == page; });
+        if (!finished) return;
+        presentedNanos = now;
+        presentedUrl = page->currentUrl().value_or("");
+        MVLogInfo("RunRecorder: first page presented after {:.3f} s: {}",
+                  secondsBetween(startNanos, now), platform::log::escaped(presentedUrl));
     }
 
     void writeResults() {

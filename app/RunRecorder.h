@@ -3,10 +3,11 @@
 // "run_output") for scripts/run:
 // - commands.log: every command performed or sent, one line each, as it happens:
 //   "<seconds since start> <up|down|page> <handler version> <name>";
-// - once the first page of the shop is shown (its load finished, no splash screen over
-//   it, visible in the key window) and the shell has then performed and sent nothing for
-//   a second (ten at most): screenshot.png, the window as drawn, and presented.json,
-//   {"firstPageSeconds", "url"}, written last.
+// - once the first page of the shown tab is shown (its load finished, no splash screen
+//   over it, visible in the key window; a header or a menu's page does not count) and
+//   the shell has then performed and sent nothing for a second (ten at most):
+//   screenshot.png, the window as drawn, and presented.json, {"firstPageSeconds",
+//   "url"}, written last.
 //
 //   auto recorder = RunRecorder::start("run", startNanos);   // null: logged
 //

@@ -49,9 +49,9 @@ const char* className(const nlohmann::json& data) {
     }
 }
 
-std::string cut(std::string text) {
-    if (text.size() <= MVErrorLogUpload::kMaxDataText) return text;
-    size_t end = MVErrorLogUpload::kMaxDataText;
+std::string cut(std::string text, size_t most = MVErrorLogUpload::kMaxDataText) {
+    if (text.size() <= most) return text;
+    size_t end = most;
     while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
     const size_t full = text.size();
     text.resize(end);
@@ -73,7 +73,7 @@ std::string MVErrorLogUpload::dataText(const nlohmann::json* data) {
             return cut(data->get<std::string>());
         case nlohmann::json::value_t::array:
         case nlohmann::json::value_t::object:
-            return cut(platform::json::print(*data));
+            return cut(platform::json::printIfShallow(*data).value_or(""));
         case nlohmann::json::value_t::boolean:
             return data->get<bool>() ? "1" : "0";
         case nlohmann::json::value_t::number_integer:
@@ -87,17 +87,22 @@ std::string MVErrorLogUpload::dataText(const nlohmann::json* data) {
     }
 }
 
+std::string MVErrorLogUpload::descriptionText(const std::string& description) {
+    return cut(description, kMaxDescriptionText);
+}
+
 void MVErrorLogUpload::send(const std::string& description, const nlohmann::json* data) {
     if (disabled()) return;
     BuildingReport building;
     if (!building.claimed()) return;
 
     auto entries = MVLogServer::reportFacts(platform::Date::now());
-    entries.emplace_back("errorDescription", description);
+    const std::string shortDescription = descriptionText(description);
+    entries.emplace_back("errorDescription", shortDescription);
     entries.emplace_back("data", dataText(data));
     const std::string address = MVLogServer::address(MVLogServer::errorLogEndpoint(), entries);
     auto url = platform::URL::parse(address);
-    MVLogVerbose(kSendingFormat, platform::log::escaped(description));
+    MVLogVerbose(kSendingFormat, platform::log::escaped(shortDescription));
     if (!url) {
         MVLogError(kFailureFormat, platform::log::escaped(address), 0);
         return;

@@ -22,12 +22,17 @@ class MVErrorLogUpload {
     static void send(const std::string& description, const nlohmann::json* data);
 
     // The data as the "data" entry: a string unchanged, an array or object as compact
-    // JSON, a number (or boolean) in its plain form, anything else the not-readable
-    // text with its class name ("(null)" for no data). Longer than kMaxDataText bytes,
-    // it is cut on a character boundary and marked "… [cut, N bytes]".
+    // JSON ("" when it nests too deep to be written), a number (or boolean) in its plain
+    // form, anything else the not-readable text with its class name ("(null)" for no
+    // data). Longer than kMaxDataText bytes, it is cut on a character boundary and
+    // marked "… [cut, N bytes]".
     static std::string dataText(const nlohmann::json* data);
+    // The description as the "errorDescription" entry and in the log line: cut the same
+    // way past kMaxDescriptionText bytes.
+    static std::string descriptionText(const std::string& description);
 
     static constexpr size_t kMaxDataText = 32 * 1024;
+    static constexpr size_t kMaxDescriptionText = 4 * 1024;
     static constexpr const char* kDisabledVariable = "MVErrorLogDisabled";
     static constexpr const char* kNotReadableFormat =
         "MVErrorLogger: Data not readable format: [{}]";

@@ -17,6 +17,7 @@
 #include "libmerovane/core/ErrorDescription.h"
 #include "libmerovane/core/MVLog.h"
 #include "libmerovane/core/MVUserDefaultsKeys.h"
+#include "libmerovane/core/StringExtensions.h"
 #include "libmerovane/storage/MVObjectContext.h"
 #include "libmerovane/storage/MVObjectModel.h"
 #include "libmerovane/storage/MVPersistentObject.h"
@@ -60,32 +61,6 @@ SharedState& sharedState() {
 std::string infoText(const char* key) {
     auto value = platform::Bundle::main().objectForInfoDictionaryKey(key);
     return value && value->is_string() ? value->get<std::string>() : std::string();
-}
-
-// `text` without white space and line breaks (ASCII and the Unicode spaces).
-std::string withoutWhitespace(std::string_view text) {
-    static constexpr std::string_view kWide[] = {"\u0085", "\u00A0", "\u1680", "\u2000", "\u2001",
-                                                 "\u2002", "\u2003", "\u2004", "\u2005", "\u2006",
-                                                 "\u2007", "\u2008", "\u2009", "\u200A", "\u2028",
-                                                 "\u2029", "\u202F", "\u205F", "\u3000"};
-    std::string out;
-    for (size_t i = 0; i < text.size();) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c == ' ' || (c >= '\t' && c <= '\r')) {
-            ++i;
-            continue;
-        }
-        bool skipped = false;
-        for (auto wide : kWide) {
-            if (text.substr(i, wide.size()) == wide) {
-                i += wide.size();
-                skipped = true;
-                break;
-            }
-        }
-        if (!skipped) out += text[i++];
-    }
-    return out;
 }
 
 // A number's text as the payload's value shows it: "42", "1.5", "1" for true.
@@ -251,9 +226,8 @@ std::string MVLibraryApplication::appIdentifier() {
 }
 
 void MVLibraryApplication::generateUserAgentString() {
-    auto webView = platform::WebView::create();
-    const std::string engineAgent =
-        webView->stringByEvaluatingJavaScriptFromString("navigator.userAgent");
+    // From the engine's settings where it keeps them: no wait for a page's process.
+    const std::string engineAgent = platform::WebView::create()->userAgent();
     const std::string codebase = infoText("Codebase");
     const bool hasCodebase =
         platform::Bundle::main().objectForInfoDictionaryKey("Codebase").has_value();

@@ -16,6 +16,7 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/URLConnection.h"
+#include "platform/foundation/UserDefaults.h"
 #include "platform/ui/Device.h"
 
 #ifndef MV_LOG_SERVER_URL
@@ -43,6 +44,14 @@ std::string deviceId() {
             value = variable->value();
     });
     return value.value_or("");
+}
+
+// The user default "app_identifier" without white space whenever it is set, blank or
+// not; else the Info value.
+std::string reportedAppIdentifier() {
+    if (auto fromDefaults = platform::UserDefaults::standard().stringForKey("app_identifier"))
+        return withoutWhitespace(*fromDefaults);
+    return infoText("MVApplicationIdentifier");
 }
 
 // Made once and kept: reports come in bursts, a thread per report would not do.
@@ -84,7 +93,7 @@ Entries reportFacts(platform::Date time) {
     const bool pad = device.userInterfaceIdiom() == platform::UserInterfaceIdiom::Pad;
     return {
         {"appVersion", infoText("CFBundleVersion")},
-        {"appIdentifier", MVLibraryApplication::configuredAppIdentifier().value_or("")},
+        {"appIdentifier", reportedAppIdentifier()},
         {"libVersion", MVLibraryApplication::libraryVersion()},
         {"apiPath", MVApiConnection::sharedConnection().apiPath()},
         {"timestamp", plainNumber(time.timeIntervalSince1970())},

@@ -147,3 +147,18 @@ std::string trimmedString(std::string_view string) {
     }
     return std::string(string.substr(begin, end - begin));
 }
+
+std::string withoutWhitespace(std::string_view string) {
+    std::string out;
+    out.reserve(string.size());
+    for (size_t i = 0; i < string.size();) {
+        const size_t n = utf8SequenceLength(string, i);
+        if (n == 0) {
+            out += string[i++];
+            continue;
+        }
+        if (!isWhiteSpaceOrNewline(decode(string, i, n))) out.append(string.substr(i, n));
+        i += n;
+    }
+    return out;
+}

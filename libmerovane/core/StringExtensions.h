@@ -1,5 +1,5 @@
 #pragma once
-// String helpers: URL encoding and decoding, MD5 and trimming.
+// String helpers: URL encoding and decoding, MD5, trimming and white space removal.
 //
 //   urlEncodedString("a b+c/d")   // "a%20b%2Bc%2Fd"
 //   urlDecodedString("a+b%2Bc")   // "a b+c"; none for "%zz" or "%FF"
@@ -20,3 +20,5 @@ std::string md5EncodedString(std::string_view string);
 bool isValidUtf8(std::string_view string);
 // Without leading and trailing white space and line breaks (Unicode's, not only ASCII).
 std::string trimmedString(std::string_view string);
+// Without any white space or line break, the same characters as trimmedString's.
+std::string withoutWhitespace(std::string_view string);

@@ -539,6 +539,17 @@ std::string print(const nlohmann::json& v, bool pretty) {
     }
 }
 
+std::optional<std::string> printIfShallow(const nlohmann::json& v) {
+    try {
+        if (shapeOf(v).tooDeep) return std::nullopt;
+        std::string out;
+        appendCompact(out, v);
+        return out;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
 void appendCompact(std::string& out, const nlohmann::json& v) {
     CompactWriter writer(out);
     writer.value(v);

@@ -69,6 +69,9 @@ ParseResult parseMessagePack(std::string_view bytes);
 // kMaxParseDepth (only values built in code can be) prints as null, with a warning.
 // Never throws.
 std::string print(const nlohmann::json& v, bool pretty = false);
+// The compact text print() gives, or none where print() gives null for a value nested
+// too deep. Never throws.
+std::optional<std::string> printIfShallow(const nlohmann::json& v);
 
 // Appends print(v) (compact) to `out`, byte for byte the same text. Strings are copied
 // in runs that need no escaping and checked as UTF-8 in the same pass.

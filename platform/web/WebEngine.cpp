@@ -12,6 +12,10 @@ WebEngine::WebEngine() : token_(std::make_shared<Token>()) {}
 
 WebEngine::~WebEngine() = default;
 
+std::string WebEngine::userAgent() {
+    return stringByEvaluatingJavaScript("navigator.userAgent");
+}
+
 void WebEngine::later(std::function<void()> fn) {
     std::weak_ptr<Token> alive = token_;
     RunLoop::main().post([alive, fn = std::move(fn)] {

@@ -11,7 +11,7 @@
 //   on later turns of the main run loop, never inside the call that caused them and
 //   never while a synchronous call (script, snapshot) is under way.
 // - stringByEvaluatingJavaScript answers before it returns: the result as text, "" for
-//   undefined, null and script errors.
+//   undefined, null and script errors. So does userAgent.
 // - A navigation the page started before a later load (HTML string, data, request) is
 //   refused without asking the client when its decision comes: that load replaced the
 //   page, whose target must not take its place.
@@ -77,6 +77,9 @@ class WebEngine {
     virtual std::string stringByEvaluatingJavaScript(const std::string& script) = 0;
     virtual void evaluateJavaScript(const std::string& script, ScriptCompletion completion) = 0;
     virtual std::string title() const = 0;
+    // What pages read as navigator.userAgent. By default the page's script answers; an
+    // engine that keeps it in its settings answers from there without waiting for a page.
+    virtual std::string userAgent();
 
     // In points.
     virtual void setSize(double width, double height) = 0;

@@ -104,6 +104,10 @@ std::string WebView::stringByEvaluatingJavaScriptFromString(const std::string& s
     return engine_->stringByEvaluatingJavaScript(script);
 }
 
+std::string WebView::userAgent() {
+    return engine_->userAgent();
+}
+
 void WebView::evaluateJavaScript(const std::string& script, ScriptCompletion completion) {
     engine_->evaluateJavaScript(script, std::move(completion));
 }

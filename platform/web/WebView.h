@@ -70,6 +70,8 @@ class WebView final : public View, private WebEngineClient {
     // Asynchronous: the completion runs on a later turn.
     void evaluateJavaScript(const std::string& script, ScriptCompletion completion);
     std::string title() const;
+    // The engine's user agent, the text pages read as navigator.userAgent.
+    std::string userAgent();
 
     void setFrame(const Rect& frame) override;
     bool isOpaque() const { return opaque_; }

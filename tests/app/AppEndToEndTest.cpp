@@ -30,6 +30,9 @@ TEST(AppDelegateEndpointTest, DevWorkspaceThenApiUrlThenProduction) {
                              workspace.substr(workspace.find("{}") + 2);
     const Row rows[] = {
         {" live ", "https://info.example", MVLibraryApplication::kProductionApiPath},
+        // Unicode spaces count too: no-break, ideographic, line separator
+        {"\u00A0live\u00A0", {}, MVLibraryApplication::kProductionApiPath},
+        {"\u3000pg\u2028", {}, MV_APP_PG_API_URL},
         {"pg", {}, MV_APP_PG_API_URL},
         {"https://dev.example/api", "https://info.example", "https://dev.example/api"},
         {"ja ne\n", {}, jane},  // a workspace name, whitespace removed

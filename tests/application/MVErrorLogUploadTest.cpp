@@ -14,6 +14,7 @@
 #include "libmerovane/core/StringExtensions.h"
 #include "libmerovane/core/UIDeviceExtensions.h"
 #include "libmerovane/storage/MVPersistentStorage.h"
+#include "platform/foundation/JsonValue.h"
 #include "platform/foundation/Keychain.h"
 #include "platform/foundation/URLProtocol.h"
 #include "platform/ui/Device.h"
@@ -184,6 +185,24 @@ TEST_F(ErrorLogUploadTest, ReportsFromManyThreadsNeverLeaveTheFlagSet) {
     }));
 }
 
+TEST_F(ErrorLogUploadTest, ABlankIdentifierIsReportedBlankAndALongDescriptionIsCut) {
+    // A blank default is still the default: the Info value is only for none at all.
+    platform::UserDefaults::standard().setObject("app_identifier", " \u00A0\t");
+    const std::string longDescription(MVErrorLogUpload::kMaxDescriptionText + 100, 'd');
+    MVErrorLogger::logError(longDescription);
+    ASSERT_TRUE(waitForReports(1));
+    platform::UserDefaults::standard().removeObject("app_identifier");
+    MVErrorLogger::logError("without the default");
+    ASSERT_TRUE(waitForReports(2));
+    auto all = received();
+    EXPECT_EQ(all[0]["appIdentifier"], "");
+    EXPECT_EQ(all[0]["errorDescription"],
+              std::string(MVErrorLogUpload::kMaxDescriptionText, 'd') +
+                  fmt::format("… [cut, {} bytes]", longDescription.size()));
+    EXPECT_EQ(all[1]["appIdentifier"], "shop-id");
+    EXPECT_FALSE(logged(std::string(MVErrorLogUpload::kMaxDescriptionText + 1, 'd')));
+}
+
 TEST_F(ErrorLogUploadTest, PassesTheWebCacheAndLogsWhatTheServerRefuses) {
     auto standIn = std::make_shared<WebCacheStandIn>();
     platform::URLProtocol::registerClass(standIn);
@@ -230,6 +249,21 @@ TEST(ErrorLogDataText, EachKindOfData) {
     };
     for (const auto& row : rows)
         EXPECT_EQ(MVErrorLogUpload::dataText(row.data ? &*row.data : nullptr), row.text);
+}
+
+TEST(ErrorLogDataText, DataTooDeepToWriteIsBlank) {
+    auto nested = [](size_t levels) {
+        json root = json::object();
+        json* inner = &root;
+        for (size_t i = 1; i < levels; ++i) inner = &((*inner)["k"] = json::object());
+        return root;
+    };
+    const size_t limit = platform::json::kMaxParseDepth;
+    const json deepest = nested(limit), tooDeep = nested(limit + 1);
+    EXPECT_EQ(MVErrorLogUpload::dataText(&deepest).substr(0, 6), R"({"k":{)");
+    EXPECT_EQ(MVErrorLogUpload::dataText(&tooDeep), "");
+    // Other callers keep their JSON text, where null stands for what cannot be written.
+    EXPECT_EQ(platform::json::print(tooDeep), "null");
 }
 
 TEST(ErrorLogDataText, LongDataIsCutOnACharacterAndMarked) {

@@ -671,6 +671,11 @@ std::string WebKitGtkWebEngine::title() const {
     return title ? title : "";
 }
 
+std::string WebKitGtkWebEngine::userAgent() {
+    const char* agent = webkit_settings_get_user_agent(webkit_web_view_get_settings(impl_->view));
+    return agent ? agent : "";
+}
+
 void WebKitGtkWebEngine::setSize(double width, double height) {
     const int w = std::max(1, static_cast<int>(std::lround(std::isfinite(width) ? width : 1)));
     const int h = std::max(1, static_cast<int>(std::lround(std::isfinite(height) ? height : 1)));

@@ -71,6 +71,8 @@ class WebKitGtkWebEngine final : public WebEngine {
     std::string stringByEvaluatingJavaScript(const std::string& script) override;
     void evaluateJavaScript(const std::string& script, ScriptCompletion completion) override;
     std::string title() const override;
+    // From the view's settings: no web process needs to have started.
+    std::string userAgent() override;
     void setSize(double width, double height) override;
     void setBackgroundColor(const Color& color) override;
     Image snapshot() override;

@@ -219,6 +219,18 @@ TEST_F(WebKitGtkWebEngineTest, SynchronousScriptGivesUpAfterItsTimeOutAndLogs) {
     EXPECT_EQ(js("'after'"), "after");
 }
 
+TEST_F(WebKitGtkWebEngineTest, TheUserAgentIsAnsweredFromTheSettingsAsPagesReadIt) {
+    // A fresh view answers at once: a script would wait for a web process to start.
+    engine_->setSynchronousTimeout(0.001);
+    const std::string agent = view_->userAgent();
+    EXPECT_NE(agent.find("Mozilla/5.0"), std::string::npos) << agent;
+    EXPECT_FALSE(logged("WebKitGtkWebEngine gave up waiting"));
+    engine_->setSynchronousTimeout(10);
+    EXPECT_EQ(js("navigator.userAgent"), agent);
+    load("<p>x</p>", "https://shop.example/page");
+    EXPECT_EQ(js("navigator.userAgent"), agent);
+}
+
 TEST_F(WebKitGtkWebEngineTest, DecisionArrivingDuringSynchronousScriptIsDeliveredAfterItReturns) {
     delegate_->refuseSchemes({"mvcmd"});
     load(testpage::pageWithLibrary(""));
