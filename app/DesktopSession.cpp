@@ -4,6 +4,7 @@
 #include <gio/gio.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <future>
@@ -33,8 +34,22 @@ bool hasSessionBus() {
            S_ISSOCK(info.st_mode);
 }
 
+// Handed-over URLs not yet delivered: a start that floods the bus loses the rest.
+std::atomic<int> gPendingURLs{0};
+
 void deliverURL(const std::string& text) {
+    if (text.size() > DesktopSession::kMaxHandedOverURLLength) {
+        MVLogError("Another start handed over a URL of {} bytes: refused", text.size());
+        return;
+    }
+    if (gPendingURLs.fetch_add(1) >= DesktopSession::kMaxPendingURLs) {
+        --gPendingURLs;
+        MVLogError("Another start handed over \"{}\" while {} others wait: dropped",
+                   platform::log::escaped(text), DesktopSession::kMaxPendingURLs);
+        return;
+    }
     platform::RunLoop::main().post([text] {
+        --gPendingURLs;
         auto url = platform::URL::parse(text);
         if (!url) {
             MVLogError("Another start handed over \"{}\", which is no URL",

@@ -16,6 +16,7 @@
 //
 // What reaches the application is posted to the main run loop. Main thread.
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,6 +28,11 @@ class DesktopSession {
         Running,     // this start is the home's running shell
         HandedOver,  // another shell runs over the home and has this start's URL
     };
+
+    // URLs handed over by later starts: longer ones are refused, and while this many wait
+    // for the main loop, more are dropped.
+    static constexpr size_t kMaxHandedOverURLLength = 16 * 1024;
+    static constexpr int kMaxPendingURLs = 64;
 
     DesktopSession();
     ~DesktopSession();

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "app/DesktopSession.h"
 #include "platform/foundation/JsonValue.h"
 #include "tests/app/SampleShopRun.h"
 
@@ -155,6 +156,18 @@ TEST_F(HostRoadsTest, DeepLinksAtLaunchAndFromALaterStartThroughTheDesktopEntryR
     ASSERT_TRUE(waitUntil([&] { return ended(later); }, 30)) << readText(out_.file("later.log"));
     EXPECT_EQ(later.wait(), 0) << readText(out_.file("later.log"));
     logs("later.log", {"The shell runs already over this home folder: handed it " + link});
+
+    // A URL too long for a link is not handed on.
+    ChildProcess tooLong(
+        {MV_APP_EXECUTABLE,
+         {scheme + "://" + std::string(DesktopSession::kMaxHandedOverURLLength, 'x')},
+         out_.file("long.log")},
+        environment);
+    ASSERT_TRUE(waitUntil([&] { return ended(tooLong); }, 30)) << readText(out_.file("long.log"));
+    EXPECT_EQ(tooLong.wait(), 0);
+    logs("app.log", {"Another start handed over a URL of " +
+                     std::to_string(DesktopSession::kMaxHandedOverURLLength + scheme.size() + 3) +
+                     " bytes: refused"});
 
     ASSERT_TRUE(
         waitUntil([&] { return occurrences(serverLog(), "received openDeepLink") == 2; }, 30))
