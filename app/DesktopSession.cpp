@@ -6,8 +6,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <future>
+#include <system_error>
 #include <thread>
 
 #include "libmerovane/core/MVLog.h"
@@ -174,7 +176,12 @@ DesktopSession::~DesktopSession() {
 std::string DesktopSession::applicationId(const std::string& bundleIdentifier,
                                           const std::string& home) {
     if (home.empty()) return bundleIdentifier;
-    return fmt::format("{}.h{:016x}", bundleIdentifier, stableHash(home));
+    std::error_code error;
+    const auto absolute = std::filesystem::absolute(home, error);
+    const auto canonical = error ? absolute : std::filesystem::weakly_canonical(absolute, error);
+    std::string folder = error ? home : canonical.string();
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return fmt::format("{}.h{:016x}", bundleIdentifier, stableHash(folder));
 }
 
 DesktopSession::Claim DesktopSession::claimHome(const std::string& applicationId,

@@ -41,7 +41,8 @@ class DesktopSession {
 
     // The bus name of the shell: the bundle identifier for the default home folder;
     // for a home folder set apart (MEROVANE_HOME, `home` when not empty) the identifier
-    // followed by ".h" and 16 hexadecimal digits of a hash of that folder's path.
+    // followed by ".h" and 16 hexadecimal digits of a hash of that folder's absolute
+    // path, links resolved.
     static std::string applicationId(const std::string& bundleIdentifier, const std::string& home);
 
     // Waits for the session bus at most as long as its calls take (their time-out).

@@ -125,11 +125,13 @@ int main(int argc, char** argv) {
     const char* home = std::getenv("MEROVANE_HOME");
     if (desktop.claimHome(
             DesktopSession::applicationId(infoString("CFBundleIdentifier"), home ? home : ""),
-            arguments.url) == DesktopSession::Claim::HandedOver)
+            arguments.url) == DesktopSession::Claim::HandedOver) {
+        if (arguments.remoteNotificationFile)
+            MVLogWarn("The running shell takes no notification payload from another start");
         return 0;
+    }
 
-    auto engines = engineFactory();
-    platform::WebView::setEngineFactory(std::move(engines));
+    platform::WebView::setEngineFactory(engineFactory());
     std::shared_ptr<RunRecorder> recorder;
     if (!output.empty() && !(recorder = RunRecorder::start(output, startNanos))) return 1;
 

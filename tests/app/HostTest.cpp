@@ -3,6 +3,7 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "app/DesktopSession.h"
@@ -106,6 +107,17 @@ TEST(DesktopSessionNameTest, OneBusNamePerHomeFolder) {
     EXPECT_EQ(a, "com.merovane.shop.h" + a.substr(bundle.size() + 2));
     EXPECT_EQ(a.size(), bundle.size() + 2 + 16);
     EXPECT_TRUE(g_application_id_is_valid(a.c_str())) << a;
+    // The same folder however it is named.
+    TempDir home;
+    std::filesystem::create_directories(home.file("run/home"));
+    std::filesystem::create_symlink(home.file("run"), home.file("link"));
+    const auto canonical = DesktopSession::applicationId(bundle, home.file("run/home"));
+    EXPECT_EQ(DesktopSession::applicationId(bundle, home.file("run/x/../home/")), canonical);
+    EXPECT_EQ(DesktopSession::applicationId(bundle, home.file("link/home")), canonical);
+    const auto here = std::filesystem::current_path();
+    std::filesystem::current_path(home.path());
+    EXPECT_EQ(DesktopSession::applicationId(bundle, "run/home"), canonical);
+    std::filesystem::current_path(here);
 }
 
 // The host's delegate behind the library's: notes the memory warnings.
