@@ -87,11 +87,11 @@ void keepTail(std::string& kept, std::string_view data, size_t limit) {
 }
 
 // Appends `item`, keeping the last `limit` items.
-template <typename Items, typename Item>
-void keepLast(Items& items, Item&& item, size_t limit) {
+template <typename Item, typename Value>
+void keepLast(std::deque<Item>& items, Value&& item, size_t limit) {
     if (limit == 0) return;
-    if (items.size() >= limit) items.erase(items.begin());
-    items.push_back(std::forward<Item>(item));
+    if (items.size() >= limit) items.pop_front();
+    items.push_back(std::forward<Value>(item));
 }
 
 struct Conn {
@@ -120,7 +120,16 @@ struct Conn {
     bool wroteEnd = false;
     bool dead = false;
 
-    PeerConnectionRecord record;
+    PeerConnectionRecord record;  // but its packets and arrivals, kept here
+    std::deque<ReceivedPacket> packets;
+    std::deque<std::pair<double, size_t>> arrivals;
+
+    PeerConnectionRecord wholeRecord() const {
+        PeerConnectionRecord whole = record;
+        whole.packets.assign(packets.begin(), packets.end());
+        whole.arrivals.assign(arrivals.begin(), arrivals.end());
+        return whole;
+    }
 
     ~Conn() {
         if (ssl) SSL_free(ssl);
@@ -217,14 +226,14 @@ struct ApiPeer::State {
         // A responder only answers what arrives; a test may still act after the client's end.
         if (!c->dead && !(c->readEnded && idle && (c->wroteEnd || responder))) return;
         c->watch.cancel();
-        keepLast(closed, std::move(c->record), options.keptClosed);
+        keepLast(closed, c->wholeRecord(), options.keptClosed);
         connections.erase(index);
     }
 
     void received(Conn& c, std::string_view data) {
         c.record.receivedBytes += data.size();
         keepTail(c.record.received, data, options.keptBytes);
-        keepLast(c.record.arrivals, std::make_pair(now(), data.size()), options.keptEntries);
+        keepLast(c.arrivals, std::make_pair(now(), data.size()), options.keptEntries);
     }
 
     // Answers a head too long to read, and reads no further into it.
@@ -283,7 +292,7 @@ struct ApiPeer::State {
             packet.connection = c.record.index;
             ++packetTotal;
             if (responder) respond(c, {PeerEvent::Kind::Packet, c.record.index, nullptr, &packet});
-            keepLast(c.record.packets, packet, options.keptEntries);
+            keepLast(c.packets, packet, options.keptEntries);
             keepLast(packets, std::move(packet), options.keptEntries);
         }
         c.record.bodyEnded = c.api.bodyEnded();
@@ -582,7 +591,7 @@ PeerConnectionRecord ApiPeer::connection(size_t index) const {
         none.error = "no such connection";
         return none;
     }
-    if (Conn* c = s.find(index)) return c->record;
+    if (Conn* c = s.find(index)) return c->wholeRecord();
     for (const auto& record : s.closed)
         if (record.index == index) return record;
     none.error = "closed, its record no longer kept";
