@@ -4,21 +4,29 @@
 //
 // Developer settings of a run (scripts/run): "web_engine" ("webkit", the default where
 // a display is there, or "headless"), "run_output" (a folder for the run's record, see
-// RunRecorder), "run_keep" (show the window on the display until it is closed) and
-// "baseline_file" (only measure the engine showing that file, see EngineBaseline).
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
-#include <csignal>
+// RunRecorder), "run_keep" (show the window on the display until it is closed; minimised
+// it is in the background), "baseline_file" (only measure the engine showing that file,
+// see EngineBaseline) and "log_server" (the base address of the error and crash log
+// endpoints, over the Info value "logServerUrl").
+//
+//   app [-setting value ...] [--remote-notification FILE] [URL]
+//
+// A URL or a notification payload goes into the launch options (see HostArguments); a
+// start over the home folder of a running shell hands its URL over and ends (see
+// DesktopSession). See HostSignals for the process signals.
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 
 #include "app/AppDelegate.h"
+#include "app/DesktopSession.h"
 #include "app/EngineBaseline.h"
 #include "app/HeadlessShopPage.h"
+#include "app/HostArguments.h"
+#include "app/HostSignals.h"
 #include "app/NetworkLogger.h"
 #include "app/RunRecorder.h"
 #include "libmerovane/application/MVLibraryApplication.h"
+#include "libmerovane/application/MVLogServer.h"
 #include "libmerovane/application/MVPersistentEntities.h"
 #include "libmerovane/bridge/MVWebViewController.h"
 #include "libmerovane/containers/MVViewControllerHierarchy.h"
@@ -52,31 +60,25 @@
 
 namespace {
 
-int gSignalPipe[2] = {-1, -1};
-
-// SIGINT and SIGTERM end the main loop, so that the application ends as at a normal exit
-// (settings written); a second one ends it at once.
-platform::FdWatch stopOnTerminationSignals() {
-    if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return {};
-    struct sigaction action {};
-    action.sa_handler = [](int) {
-        const char byte = 1;
-        [[maybe_unused]] auto written = ::write(gSignalPipe[1], &byte, 1);
-    };
-    action.sa_flags = SA_RESETHAND;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-    return platform::RunLoop::main().watchFd(gSignalPipe[0], POLLIN, [](short) {
-        char bytes[16];
-        while (::read(gSignalPipe[0], bytes, sizeof bytes) > 0) {
-        }
-        MVLogInfo("Stopping on a termination signal");
-        platform::RunLoop::main().stop();
-    });
-}
-
 std::string stringSetting(const char* key) {
     return platform::UserDefaults::standard().stringForKey(key).value_or("");
+}
+
+std::string infoString(const char* key) {
+    auto value = platform::Bundle::main().objectForInfoDictionaryKey(key);
+    return value && value->is_string() ? value->get<std::string>() : std::string();
+}
+
+// The log server: the developer setting "log_server", else the Info value "logServerUrl",
+// each only when it names an http(s) server; else the build's.
+void chooseLogServer() {
+    for (const std::string& address : {stringSetting("log_server"), infoString("logServerUrl")}) {
+        if (address.find("http") == std::string::npos) continue;
+        std::string base = address;
+        while (!base.empty() && base.back() == '/') base.pop_back();
+        MVLogServer::setEndpointBase(base);
+        break;
+    }
 }
 
 // The engine the setting "web_engine" names; without it the real one where it can start.
@@ -108,16 +110,28 @@ int main(int argc, char** argv) {
     platform::log::addLogger(platform::log::makeConsoleLogger());
     platform::UserDefaults::setArguments(argc, argv);
 
-    auto engines = engineFactory();
     const std::string output = stringSetting("run_output");
     if (const std::string file = stringSetting("baseline_file"); !file.empty()) {
-        return EngineBaseline::measure(engines(), file,
+        return EngineBaseline::measure(engineFactory()(), file,
                                        (output.empty() ? "." : output) + "/baseline.json",
                                        startNanos, 30)
                    ? 0
                    : 1;
     }
-    platform::WebView::setEngineFactory(std::move(engines));
+
+    // One shell per home folder: a later start hands its URL to the running one and ends.
+    const auto arguments = HostArguments::parse(argc, argv);
+    DesktopSession desktop;
+    const char* home = std::getenv("MEROVANE_HOME");
+    if (desktop.claimHome(
+            DesktopSession::applicationId(infoString("CFBundleIdentifier"), home ? home : ""),
+            arguments.url) == DesktopSession::Claim::HandedOver) {
+        if (arguments.remoteNotificationFile)
+            MVLogWarn("The running shell takes no notification payload from another start");
+        return 0;
+    }
+
+    platform::WebView::setEngineFactory(engineFactory());
     std::shared_ptr<RunRecorder> recorder;
     if (!output.empty() && !(recorder = RunRecorder::start(output, startNanos))) return 1;
 
@@ -150,6 +164,7 @@ int main(int argc, char** argv) {
     MVNotificationController::install();
     MVPayments::install();
 
+    chooseLogServer();
     auto& library = MVLibraryApplication::sharedLibrary();
     if (auto key = platform::Bundle::main().objectForInfoDictionaryKey("MVApiKey");
         key && key->is_string())
@@ -157,13 +172,15 @@ int main(int argc, char** argv) {
 
     auto& application = platform::Application::shared();
     application.setDelegate(std::make_shared<AppDelegate>());
-    application.finishLaunching();
-    auto signals = stopOnTerminationSignals();
+    const auto launchOptions = arguments.launchOptions();
+    application.finishLaunching(launchOptions ? &*launchOptions : nullptr);
+    auto signals = watchHostSignals();
+    desktop.watchMemoryWarnings();
 #ifdef MV_APP_HAS_WEBKIT
     // The window drawn on the display, until the user closes it.
     auto displayName = [] {
-        auto name = platform::Bundle::main().objectForInfoDictionaryKey("CFBundleDisplayName");
-        return name && name->is_string() ? name->get_ref<const std::string&>() : "Shop";
+        const std::string name = infoString("CFBundleDisplayName");
+        return name.empty() ? std::string("Shop") : name;
     };
     std::unique_ptr<platform::PictureWindow> shown;
     if (platform::UserDefaults::standard().boolForKey("run_keep") &&
@@ -175,6 +192,13 @@ int main(int argc, char** argv) {
                 return window ? platform::imageOfViewHierarchy(*window, 1) : platform::Image();
             },
             [] { platform::RunLoop::main().stop(); });
+    if (shown) {
+        // Minimised is the background, restored the foreground.
+        shown->setMinimisedHandler([](bool minimised) {
+            auto& app = platform::Application::shared();
+            minimised ? app.enterBackground() : app.enterForeground();
+        });
+    }
 #endif
     platform::RunLoop::main().run();
     platform::UserDefaults::standard().synchronize();

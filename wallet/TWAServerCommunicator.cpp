@@ -339,10 +339,7 @@ void TWAServerCommunicator::clientFrameworkGetFullWallet(
 
 void TWAServerCommunicator::clientFrameworkRevokeOAuthRefreshToken(
     const std::optional<std::string>& refreshToken) {
-    if (!refreshToken) {
-        TWA_ASSERT(refreshToken);
-        return;
-    }
+    if (!refreshToken) return;  // no preauthorization stored: nothing to revoke
     struct Origin : TWAServerCommunicatorContext {
         std::string origin;
         int32_t environment() const override { return 0; }

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -15,6 +16,7 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/SharedInstances.h"
 #include "platform/foundation/URLRequest.h"
+#include "platform/foundation/UserDefaults.h"
 #include "platform/ui/Device.h"
 
 namespace {
@@ -57,6 +59,38 @@ bool purge(MVCrashReporter::Store& from, const platform::CrashReport& report) {
     return false;
 }
 
+// The crash reporter acts on the report it loaded last: `moved` when it says it did, and
+// checked by the report's path all the same.
+bool gone(const platform::CrashReport& report, bool moved, platform::Error* error) {
+    if (!moved) return false;
+    if (!platform::FileManager::defaultManager().fileExists(report.path)) return true;
+    if (error) *error = platform::Error(platform::kPOSIXErrorDomain, EEXIST, "still there");
+    return false;
+}
+
+// Counts one more refusal of `report` (the count of another report is forgotten);
+// answers the count.
+int countRefusal(const platform::CrashReport& report) {
+    using nlohmann::json;
+    auto& defaults = platform::UserDefaults::standard();
+    const auto stored = defaults.objectForKey(MVCrashReporter::kRefusalsKey);
+    int refusals = 1;
+    if (stored && stored->is_object() && stored->value("report", json()) == report.path) {
+        const json count = stored->value("refusals", json());
+        if (count.is_number_integer())
+            refusals = static_cast<int>(std::clamp<int64_t>(count.get<int64_t>(), 0,
+                                                            MVCrashReporter::kMaxRefusals)) +
+                       1;
+    }
+    defaults.setObject(MVCrashReporter::kRefusalsKey,
+                       {{"report", report.path}, {"refusals", refusals}});
+    return refusals;
+}
+
+void forgetRefusals() {
+    platform::UserDefaults::standard().removeObject(MVCrashReporter::kRefusalsKey);
+}
+
 }  // namespace
 
 std::optional<platform::CrashReport> MVCrashReporter::Store::loadPendingCrashReport() {
@@ -65,11 +99,12 @@ std::optional<platform::CrashReport> MVCrashReporter::Store::loadPendingCrashRep
 
 bool MVCrashReporter::Store::purgeCrashReport(const platform::CrashReport& report,
                                               platform::Error* error) {
-    // The store removes the report it loaded last; checked by its path all the same.
-    if (!platform::CrashReporter::shared().purgePendingCrashReport(error)) return false;
-    if (!platform::FileManager::defaultManager().fileExists(report.path)) return true;
-    if (error) *error = platform::Error(platform::kPOSIXErrorDomain, EEXIST, "still there");
-    return false;
+    return gone(report, platform::CrashReporter::shared().purgePendingCrashReport(error), error);
+}
+
+bool MVCrashReporter::Store::setCrashReportAside(const platform::CrashReport& report,
+                                                 platform::Error* error) {
+    return gone(report, platform::CrashReporter::shared().setPendingCrashReportAside(error), error);
 }
 
 void MVCrashReporter::setStore(std::shared_ptr<Store> replacement) {
@@ -100,9 +135,22 @@ void MVCrashReporter::sendPendingCrashReports() {
     uploadCrashData(
         report->bytes, errorClass, description, platform::Date(report->processStartTime()),
         [reports, sent] {
+            forgetRefusals();
             if (purge(*reports, sent)) sendPendingCrashReports();
         },
-        [] {});
+        [reports, sent] {
+            // Left in place for ever it would hold back every report after it.
+            const int refusals = countRefusal(sent);
+            if (refusals < kMaxRefusals) return;
+            MVLogWarn(kSetAsideFormat, sent.path, refusals);
+            platform::Error error;
+            if (!reports->setCrashReportAside(sent, &error)) {
+                MVLogError(kSetAsideFailedFormat, sent.path, error.localizedDescription());
+                return;
+            }
+            forgetRefusals();
+            sendPendingCrashReports();
+        });
 }
 
 void MVCrashReporter::uploadCrashData(const std::string& data, const std::string& errorClass,

@@ -11,8 +11,10 @@
 // The sweep goes report by report, oldest first: the next one is taken after the
 // last one was purged. A purge that leaves its report in place ends the sweep with a
 // log line; a report the store cannot read is set aside by the store, and the sweep
-// goes on with the next one. Transfers run on the uploads' own queue, and so do the
-// blocks and the sweep that follows a success. Thread-safe.
+// goes on with the next one. A report the server refused (another status than 200) at
+// kMaxRefusals sweeps in a row is set aside too, with a warning, and the sweep goes on. Transfers
+// run on the uploads' own queue, and so do the blocks and the sweep that follows a success.
+// Thread-safe.
 
 #include <functional>
 #include <memory>
@@ -55,11 +57,17 @@ class MVCrashReporter {
         virtual std::optional<platform::CrashReport> loadPendingCrashReport();
         // Removes `report`; false with `error` when it is still there.
         virtual bool purgeCrashReport(const platform::CrashReport& report, platform::Error* error);
+        // Moves `report` aside as a damaged one; false with `error` when it is still there.
+        virtual bool setCrashReportAside(const platform::CrashReport& report,
+                                         platform::Error* error);
     };
     // None: the crash reporter's store.
     static void setStore(std::shared_ptr<Store> store);
 
     static constexpr size_t kMaxBodySize = 0x100000;
+    static constexpr int kMaxRefusals = 3;
+    // User default: {"report": path, "refusals": count} of the report refused last.
+    static constexpr const char* kRefusalsKey = "MVCrashReporterRefusals";
     static constexpr const char* kTriesToSendFormat =
         "MVCrashReporter tries to send crash log for <{}> [{}] to server.";
     static constexpr const char* kCouldNotSendReport =
@@ -68,4 +76,8 @@ class MVCrashReporter {
     static constexpr const char* kNotSentFormat = "MVCrashReporter could not send crash log: {}";
     static constexpr const char* kPurgeFailedFormat =
         "MVCrashReporter could not remove the sent crash report {}: {}";
+    static constexpr const char* kSetAsideFormat =
+        "MVCrashReporter sets the crash report {} aside: the server refused it {} times";
+    static constexpr const char* kSetAsideFailedFormat =
+        "MVCrashReporter could not set the refused crash report {} aside: {}";
 };

@@ -374,7 +374,9 @@ void MVInterjectionHandler::registerNotificationSettings(const nlohmann::json& s
 }
 
 void MVInterjectionHandler::registerForPushNotificationOnSuccess(RegistrationBlock block) {
-    if (block) didRegisterForPushNotificationServiceSuccessfullyBlocks_.push_back(std::move(block));
+    // One pending request: a newer one takes its place, so requests that failed, or that
+    // wait for a token that never comes, neither pile up nor send the token again.
+    if (block) didRegisterForPushNotificationServiceSuccessfullyBlocks_.assign(1, std::move(block));
     auto& application = platform::Application::shared();
     if (!systemVersionEqualOrAbove(UISystemVersionMake(8, 0, 0))) {
         application.registerForRemoteNotifications();

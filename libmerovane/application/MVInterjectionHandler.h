@@ -79,7 +79,8 @@ class MVInterjectionHandler : public MVInterjectionInterface,
         const std::shared_ptr<MVCommandHandler>& commandHandler);
     void pushNotificationResponseFinishedForNotificationID(const std::string& notificationId);
     void registerNotificationSettings(const nlohmann::json& settings);
-    // Queues the block (when given) and registers; the block runs once with the token.
+    // Makes the block (when given) the pending one, in place of an earlier one, and
+    // registers; the block runs once with the token.
     void registerForPushNotificationOnSuccess(RegistrationBlock block);
     void didRegisterUserNotificationSettings(const nlohmann::json& settings) override;
     // `token`: the device token's bytes; empty drops the queued blocks.

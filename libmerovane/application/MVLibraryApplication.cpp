@@ -348,7 +348,8 @@ void MVLibraryApplication::handleActionWithIdentifier(const std::string& identif
                                         std::move(completionHandler));
 }
 
-bool MVLibraryApplication::openURL(const std::string& url, const std::string& sourceApplication) {
+bool MVLibraryApplication::openURL(const std::string& url,
+                                   const std::optional<std::string>& sourceApplication) {
     if (MVDeepLink::hasDeepLinkScheme(url)) {
         if (didSendAppStart_) openMerovaneDeepLink(url);
         return true;

@@ -136,7 +136,7 @@ class MVLibraryApplication : public MVApiConnectionHost,
     void handleActionWithIdentifier(const std::string& identifier, const nlohmann::json& userInfo,
                                     std::function<void()> completionHandler);
     void didReceiveLocalNotification(const nlohmann::json& notification) { (void)notification; }
-    bool openURL(const std::string& url, const std::string& sourceApplication);
+    bool openURL(const std::string& url, const std::optional<std::string>& sourceApplication);
     void openMerovaneDeepLink(const std::string& url);
 
     bool didFinishLaunching() const { return didFinishLaunching_; }

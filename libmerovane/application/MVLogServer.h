@@ -9,8 +9,9 @@
 //       MVLogServer::address(MVLogServer::errorLogEndpoint(), entries)));
 //   MVLogServer::send(std::move(request), [](const MVLogServer::Answer& answer) { ... });
 //
-// The endpoints hang below a base address fixed by the build (MV_LOG_SERVER_URL); tests
-// point it at a loopback server with setEndpointBase. Thread-safe.
+// The endpoints hang below a base address fixed by the build (MV_LOG_SERVER_URL); a host
+// sets its own with setEndpointBase (the shell from its settings, tests a loopback
+// server). Thread-safe.
 
 #include <functional>
 #include <optional>

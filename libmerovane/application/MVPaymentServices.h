@@ -6,6 +6,7 @@
 // Main thread.
 
 #include <memory>
+#include <optional>
 #include <string>
 
 class MVPaymentServices {
@@ -14,8 +15,10 @@ class MVPaymentServices {
 
     // True while a wallet payment started by the library itself is in progress.
     virtual bool isLibSidedPaymentProcessAtPresent() { return false; }
-    // True when the wallet client accepts the URL the wallet application returned.
-    virtual bool handleOpenURL(const std::string& url, const std::string& sourceApplication) {
+    // True when the wallet client accepts the URL the wallet application returned;
+    // `sourceApplication` none when the system named none.
+    virtual bool handleOpenURL(const std::string& url,
+                               const std::optional<std::string>& sourceApplication) {
         (void)url;
         (void)sourceApplication;
         return false;

@@ -140,8 +140,8 @@ class Forwarder : public platform::ForwardingApplicationDelegate {
     std::optional<bool> openURL(Application& app, const platform::URL& url,
                                 const std::optional<std::string>& sourceApplication,
                                 const nlohmann::json* annotation) override {
-        if (MVLibraryApplication::sharedLibrary().openURL(url.absoluteString(),
-                                                          sourceApplication.value_or("")))
+        // A missing source application stays missing: the wallet client tells it from "".
+        if (MVLibraryApplication::sharedLibrary().openURL(url.absoluteString(), sourceApplication))
             return true;
         return ForwardingApplicationDelegate::openURL(app, url, sourceApplication, annotation);
     }

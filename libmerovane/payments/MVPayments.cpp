@@ -1,6 +1,7 @@
 #include "libmerovane/payments/MVPayments.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "libmerovane/application/MVPaymentServices.h"
@@ -16,7 +17,8 @@ class TesseraWalletPaymentServices : public MVPaymentServices {
     bool isLibSidedPaymentProcessAtPresent() override {
         return MVTesseraWallet::sharedController()->isLibSidedPaymentProcessAtPresent();
     }
-    bool handleOpenURL(const std::string& url, const std::string& sourceApplication) override {
+    bool handleOpenURL(const std::string& url,
+                       const std::optional<std::string>& sourceApplication) override {
         auto parsed = platform::URL::parse(url);
         if (!parsed) return false;
         return TWAWalletClient::handleOpenURL(*parsed, sourceApplication, nullptr);

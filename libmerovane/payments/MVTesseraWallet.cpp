@@ -62,7 +62,15 @@ void MVTesseraWallet::start(const Start& start) {
             auto self = weak.lock();
             if (!self) return;
             self->loadScheduled_ = false;
-            TWAWalletClient::sharedInstance()->loadMaskedWallet(self->maskedWalletRequest_);
+            // A payment ended meanwhile asks for nothing: the client may be the host's again.
+            if (!self->isWalletForLibraryPayment_) return;
+            auto client = TWAWalletClient::sharedInstance();
+            // Nor does one whose client the host took: its delegate would get the answer.
+            if (client->delegate().get() != self.get()) {
+                self->performCredentialsChangedDuringPaymentError(kMaskedWallet);
+                return;
+            }
+            client->loadMaskedWallet(self->maskedWalletRequest_);
         },
         kLoadMaskedWalletDelay);
 }

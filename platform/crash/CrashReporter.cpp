@@ -440,6 +440,24 @@ bool CrashReporter::purgePendingCrashReport(Error* error) {
     return true;
 }
 
+bool CrashReporter::setPendingCrashReportAside(Error* error) {
+    std::lock_guard lock(storeMutex());
+    const std::string path = loadedPath();
+    if (path.empty()) {
+        if (error) *error = posixError(ENOENT, "No crash report loaded");
+        return false;
+    }
+    Error failure;
+    const auto aside = FileManager::defaultManager().moveAside(path, {}, kKeptAsides, &failure);
+    if (!aside) {
+        if (error) *error = failure;
+        return false;
+    }
+    pruneAsides(reportsDirectory());
+    loadedPath().clear();
+    return true;
+}
+
 void CrashReporter::resetForTesting() {
     std::lock_guard lock(storeMutex());
     loadedPath().clear();

@@ -62,6 +62,9 @@ class CrashReporter {
     // load would answer now. False, with `error`, when it could not be removed; true
     // when there was none.
     bool purgePendingCrashReport(Error* error = nullptr);
+    // Moves the report the last load answered aside as a damaged one is, so that the
+    // next load answers the one after it. False, with `error`, when it is still there.
+    bool setPendingCrashReportAside(Error* error = nullptr);
 
     // <library>/CrashReports
     static std::string reportsDirectory();

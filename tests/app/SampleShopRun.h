@@ -1,7 +1,8 @@
 #pragma once
 // The host application run against the sample API server as scripts/run runs it, for the
-// tests of a run's record: the server as a child process, the shell as another one over
-// a home and output folder the test keeps.
+// tests of a run's record: the server (also the shell's log server, its reports kept in
+// reports/) as a child process, the shell as another one over a home and output folder
+// the test keeps.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -63,7 +64,9 @@ class SampleShopRunTest : public ::testing::Test {
   protected:
     void SetUp() override {
         server_ = std::make_unique<ChildProcess>(
-            ChildProcess::Program{MV_SAMPLE_API_SERVER, {"--port", "0"}, out_.file("server.out")});
+            ChildProcess::Program{MV_SAMPLE_API_SERVER,
+                                  {"--port", "0", "--reports", out_.file("reports")},
+                                  out_.file("server.out")});
         ASSERT_TRUE(waitUntil([&] { return !apiUrl().empty(); }, 30))
             << readText(out_.file("server.out"));
     }
@@ -73,18 +76,33 @@ class SampleShopRunTest : public ::testing::Test {
         const std::string text = readText(out_.file("server.out"));
         return std::regex_search(text, match, listening) ? match[1].str() : std::string();
     }
+    // Starts the shell with `arguments` after the run's settings, its output in `log`.
+    std::unique_ptr<ChildProcess> startShell(const std::string& log,
+                                             const std::vector<std::string>& arguments = {},
+                                             const std::string& engine = "headless",
+                                             const ChildProcess::Environment& environment = {}) {
+        std::remove(out_.file("presented.json").c_str());
+        std::vector<std::string> all = {"-dev_workspace", apiUrl(), "-log_server", apiUrl(),
+                                        "-web_engine",    engine,   "-run_output", out_.path()};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        ChildProcess::Environment variables = {{"MEROVANE_HOME", out_.file("home")}};
+        variables.insert(variables.end(), environment.begin(), environment.end());
+        return std::make_unique<ChildProcess>(
+            ChildProcess::Program{MV_APP_EXECUTABLE, all, out_.file(log)}, variables);
+    }
+    // Until the record of the started shell is written.
+    bool presented(const std::string& log) {
+        const bool shown =
+            waitUntil([&] { return !readText(out_.file("presented.json")).empty(); }, 60);
+        EXPECT_TRUE(shown) << readText(out_.file(log));
+        return shown;
+    }
     // Runs the shell until the record is written, then ends it as scripts/run does.
     void runOnce(const std::string& log, const std::string& engine = "headless") {
-        std::remove(out_.file("presented.json").c_str());
-        ChildProcess app(
-            {MV_APP_EXECUTABLE,
-             {"-dev_workspace", apiUrl(), "-web_engine", engine, "-run_output", out_.path()},
-             out_.file(log)},
-            {{"MEROVANE_HOME", out_.file("home")}});
-        ASSERT_TRUE(waitUntil([&] { return !readText(out_.file("presented.json")).empty(); }, 60))
-            << readText(out_.file(log));
-        app.kill(SIGTERM);
-        EXPECT_EQ(app.wait(), 0) << readText(out_.file(log));
+        auto app = startShell(log, {}, engine);
+        ASSERT_TRUE(presented(log));
+        app->kill(SIGTERM);
+        EXPECT_EQ(app->wait(), 0) << readText(out_.file(log));
     }
 
     TempDir out_;

@@ -3,9 +3,18 @@ if(TARGET app)
   mv_add_test_suite(app)
   add_dependencies(test_app app)
   target_compile_definitions(test_app PRIVATE MV_APP_EXECUTABLE="$<TARGET_FILE:app>"
+    MV_APP_DESKTOP_ENTRY="$<TARGET_PROPERTY:app,MV_DESKTOP_ENTRY>"
     MV_APP_PG_API_URL="${MV_APP_PG_API_URL}" MV_APP_WORKSPACE_API_URL="${MV_APP_WORKSPACE_API_URL}")
   target_sources(test_app PRIVATE ${CMAKE_SOURCE_DIR}/app/AppDelegate.cpp
-    ${CMAKE_SOURCE_DIR}/app/HeadlessShopPage.cpp ${CMAKE_SOURCE_DIR}/app/RunRecorder.cpp)
+    ${CMAKE_SOURCE_DIR}/app/DesktopSession.cpp ${CMAKE_SOURCE_DIR}/app/HeadlessShopPage.cpp
+    ${CMAKE_SOURCE_DIR}/app/HostArguments.cpp ${CMAKE_SOURCE_DIR}/app/RunRecorder.cpp)
+  # GLib's headers and libraries only: its compile flags would keep the shared
+  # precompiled header out.
+  target_include_directories(test_app PRIVATE ${GLIB_INCLUDE_DIRS})
+  target_link_libraries(test_app PRIVATE ${GLIB_LINK_LIBRARIES})
+  # A session bus of the tests' own for the single-instance road (Debian package dbus).
+  find_program(MV_DBUS_DAEMON dbus-daemon)
+  target_compile_definitions(test_app PRIVATE MV_DBUS_DAEMON="${MV_DBUS_DAEMON}")
   if(TARGET sample-api-server)
     add_dependencies(test_app sample-api-server)
     target_compile_definitions(test_app PRIVATE

@@ -260,6 +260,38 @@ TEST_F(CrashUploadTest, AFailingPurgeEndsTheSweepAfterOneUpload) {
     EXPECT_EQ(server_.requestCount(kCrashPath), 2u);
 }
 
+TEST_F(CrashUploadTest, AReportRefusedAtAFewSweepsIsSetAsideAndTheNextOneSwept) {
+    server_.respond(kCrashPath, HttpTestServer::Response::text(503, "busy"));
+    leavePending(1, platform::crashRecordText(signalReport(0x10)));
+    leavePending(2, platform::crashRecordText(signalReport(0x20)));
+    const size_t refusals = MVCrashReporter::kMaxRefusals;
+    // One sweep a launch; the last refusal sets the first report aside and goes on.
+    for (size_t sweep = 1; sweep <= refusals; ++sweep) {
+        MVCrashReporter::sendPendingCrashReports();
+        ASSERT_TRUE(waitFor([&] { return MVErrorLogger::reports().size() >= sweep; }));
+    }
+    ASSERT_TRUE(waitForUploads(refusals + 1));
+    ASSERT_TRUE(waitFor([&] { return MVErrorLogger::reports().size() == refusals + 1; }));
+    const std::string warning = fmt::format(
+        MVCrashReporter::kSetAsideFormat,
+        CrashReporter::reportsDirectory() + "/pending-0000000000000001.mvcrash", refusals);
+    EXPECT_EQ(loggedLevel(warning), platform::log::kWarning) << warning;
+    server_.respond(kCrashPath, HttpTestServer::Response::text(200, ""));
+    MVCrashReporter::sendPendingCrashReports();
+    ASSERT_TRUE(waitFor([] { return !pending(); }));
+    std::vector<std::string> sent;
+    for (const auto& request : uploads())
+        sent.push_back(pairsOf(request.query)["errorDescription"]);
+    EXPECT_EQ(sent, (std::vector<std::string>{"Address: 0x10", "Address: 0x10", "Address: 0x10",
+                                              "Address: 0x20", "Address: 0x20"}));
+    size_t asides = 0;
+    for (const auto& name : platform::FileManager::defaultManager()
+                                .contentsOfDirectory(CrashReporter::reportsDirectory())
+                                .value_or(std::vector<std::string>{}))
+        asides += name.find("pending-0000000000000001.mvcrash.corrupt-") == 0;
+    EXPECT_EQ(asides, 1u);
+}
+
 TEST_F(CrashUploadTest, AGarbageReportIsSetAsideAndTheNextGenuineOneIsSwept) {
     leavePending(1, "MVCrashReport 1\npid 7\n");  // cut short
     leavePending(2, platform::crashRecordText(signalReport(0xABC)));

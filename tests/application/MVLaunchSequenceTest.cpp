@@ -1,6 +1,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "libmerovane/application/MVPaymentServices.h"
 #include "libmerovane/application/UIApplicationDelegateDetour.h"
 #include "libmerovane/bridge/MVCommandHandler.h"
 #include "libmerovane/bridge/MVEventDispatcher.h"
@@ -337,6 +338,23 @@ TEST_F(LaunchSequenceTest, TheDetourRunsTheLibraryFirstAndKeepsTakenUrlsFromTheH
               false);
     EXPECT_EQ(host_->calls,
               (std::vector<std::string>{"launch after the library", "url https://shop.example"}));
+    // A payment under way hears the source application as the system named it, or none.
+    struct PaymentUnderWay : MVPaymentServices {
+        bool isLibSidedPaymentProcessAtPresent() override { return true; }
+        bool handleOpenURL(const std::string&,
+                           const std::optional<std::string>& sourceApplication) override {
+            sources.push_back(sourceApplication);
+            return true;
+        }
+        std::vector<std::optional<std::string>> sources;
+    };
+    auto payment = std::make_shared<PaymentUnderWay>();
+    MVPaymentServices::setShared(payment);
+    const auto reply = platform::URL::parse("tesserawallet-reply://r").value();
+    EXPECT_EQ(app.deliverURL(reply, std::nullopt, nullptr), true);
+    EXPECT_EQ(app.deliverURL(reply, "wallet", nullptr), true);
+    EXPECT_EQ(payment->sources, (std::vector<std::optional<std::string>>{std::nullopt, "wallet"}));
+    MVPaymentServices::setShared(nullptr);
     // The host has no handler of its own for remote notifications: the library gets them.
     app.enterBackground();
     app.deliverRemoteNotification({{"merovane", "n1"}});

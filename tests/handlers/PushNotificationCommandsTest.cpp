@@ -58,7 +58,7 @@ class PushNotificationCommandsTest : public ApiConnectionTest {
     std::shared_ptr<RecordingSplashScreen> splash_;
 };
 
-TEST_F(PushNotificationCommandsTest, TwoTokenRequestsBeforeTheTokenSendItTwice) {
+TEST_F(PushNotificationCommandsTest, TwoTokenRequestsBeforeTheTokenSendItOnce) {
     auto& application = platform::Application::shared();
     application.setDelegate(std::make_shared<PushTokenForwardingDelegate>());
     std::vector<uint8_t> token;
@@ -74,7 +74,7 @@ TEST_F(PushNotificationCommandsTest, TwoTokenRequestsBeforeTheTokenSendItTwice) 
         nullptr);
     platform::runUntilIdle();
     const json setPushToken{{"c", "setPushToken"}, {"p", {{"pushToken", text}}}};
-    EXPECT_EQ(commandsSentSoFar(peer_), (std::vector<json>{setPushToken, setPushToken}));
+    EXPECT_EQ(commandsSentSoFar(peer_), (std::vector<json>{setPushToken}));
     EXPECT_EQ(text.size(), 40u);
     EXPECT_TRUE(application.isRegisteredForRemoteNotifications());
 
@@ -82,7 +82,32 @@ TEST_F(PushNotificationCommandsTest, TwoTokenRequestsBeforeTheTokenSendItTwice) 
     // registration sends nothing.
     application.setRemoteNotificationDeviceTokenForTesting(std::nullopt);
     performPushCommand({{"c", "getPushNotificationToken"}});
-    EXPECT_EQ(commandsSentSoFar(peer_).size(), 2u);
+    EXPECT_EQ(commandsSentSoFar(peer_).size(), 1u);
+}
+
+// Requests that failed, or wait for a token, leave one pending request: the token, once
+// it comes, is sent once.
+TEST_F(PushNotificationCommandsTest, FailedTokenRequestsDoNotPileUp) {
+    auto& application = platform::Application::shared();
+    application.setDelegate(std::make_shared<PushTokenForwardingDelegate>());
+    application.setRemoteNotificationDeviceTokenForTesting(std::nullopt);
+    for (int i = 0; i < 3; ++i) performPushCommand({{"c", "getPushNotificationToken"}});
+    application.setRemoteNotificationDeviceTokenForTesting(std::vector<uint8_t>{0xab, 0x01});
+    performPushCommand({{"c", "getPushNotificationToken"}});
+    const json setPushToken{{"c", "setPushToken"}, {"p", {{"pushToken", "ab01"}}}};
+    EXPECT_EQ(commandsSentSoFar(peer_), (std::vector<json>{setPushToken}));
+
+    // Without a token the queue keeps one.
+    application.setRemoteNotificationDeviceTokenForTesting(std::nullopt);
+    std::vector<std::string> texts;
+    auto handler = MVInterjectionHandler::sharedHandler();
+    for (int i = 0; i < 1000; ++i)
+        handler->registerForPushNotificationOnSuccess(
+            [&texts, i](const std::string&, const std::string& text) {
+                texts.push_back(std::to_string(i) + ":" + text);
+            });
+    handler->didRegisterForRemoteNotificationsWithDeviceToken("\x02");
+    EXPECT_EQ(texts, std::vector<std::string>{"999:02"});
 }
 
 TEST_F(PushNotificationCommandsTest, ResponsesRunOnlyForTheNotificationBeingOpened) {

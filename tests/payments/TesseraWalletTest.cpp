@@ -151,4 +151,45 @@ TEST_F(TesseraWalletTest, TwoQuickStartsAskTheWalletApplicationOnceWithTheSecond
     EXPECT_TRUE(lent());
 }
 
+// The delayed request goes only while the payment still runs with the glue's client.
+TEST_F(TesseraWalletTest, APaymentEndedOrTakenBeforeTheDelayAsksNothing) {
+    listeningPage();
+    glue()->start(pageStart());
+    glue()->notifyTesseraTransactionStatus(0);
+    expectHostValues();
+    platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+    // The host's own payment is the only one the wallet application hears of.
+    client_->loadMaskedWallet(TWAMaskedWalletRequest::create("USD", "1.00"));
+    ASSERT_TRUE(waitForStandInRequests(1));
+    platform::runUntilIdle();
+    ASSERT_EQ(standIn_->requests().size(), 1u);
+    EXPECT_EQ(standIn_->requests()[0].merchant_request().currency_code(), "USD");
+    EXPECT_TRUE(walletErrors().empty());
+    client_->notifyTransactionStatus(0);
+
+    // The host takes the client within the delay: the payment ends as at any other step.
+    glue()->start(pageStart());
+    client_->setDelegate(hostDelegate_);
+    platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+    EXPECT_EQ(walletErrors(),
+              (std::vector<json>{walletError(MVTesseraWallet::kCredentialsChangedError,
+                                             MVTesseraWallet::kCredentialsChangedDescription,
+                                             "maskedWallet")}));
+    EXPECT_FALSE(lent());
+    platform::runUntilIdle();
+    EXPECT_EQ(standIn_->requests().size(), 1u);
+}
+
+// The system names no source application: the client's callback check passes as it
+// does for the host's own bundle, where "" is another application's.
+TEST_F(TesseraWalletTest, AMissingSourceApplicationReachesTheClientAsMissing) {
+    auto& library = MVLibraryApplication::sharedLibrary();
+    glue()->start(pageStart());
+    client_->setOpenURLVerified(false);
+    EXPECT_FALSE(library.openURL(TWAWalletClient::urlForTest(), std::string()));
+    EXPECT_FALSE(client_->isOpenURLVerified());
+    EXPECT_TRUE(library.openURL(TWAWalletClient::urlForTest(), std::nullopt));
+    EXPECT_TRUE(client_->isOpenURLVerified());
+}
+
 }  // namespace

@@ -187,3 +187,62 @@ TEST_F(ApiPeerTest, ABrokenBodyIsRecorded) {
         kTimeout));
     EXPECT_EQ(peer.connection(0).parseError, "request body: chunk size is not hexadecimal: 'zz'");
 }
+
+TEST_F(ApiPeerTest, AnOversizedHeadIsAnsweredWith431AtOnce) {
+    const std::string refusal =
+        "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\n"
+        "Connection: close\r\n\r\n";
+    for (const bool proxy : {false, true}) {
+        SCOPED_TRACE(proxy ? "proxy head" : "request head");
+        ApiPeer peer({.proxy = proxy});
+        RawClient client(peer.port());
+        client.send((proxy ? "CONNECT api.example:443 HTTP/1.1\r\n" : "GET / HTTP/1.1\r\n") +
+                    std::string("X-Long: ") + std::string(70000, 'a'));
+        EXPECT_EQ(client.receive(refusal.size() + 1), refusal);
+        EXPECT_EQ(client.lastError(), 0);  // the end, after the answer
+        EXPECT_TRUE(peer.connection(0).parseError.ends_with("head too long"))
+            << peer.connection(0).parseError;
+    }
+}
+
+// A tail of each connection's bytes, packets and reads; the records of the last that closed.
+TEST_F(ApiPeerTest, WhatIsRecordedIsBoundedAndAClosedConnectionGoes) {
+    ApiPeer peer({.keptBytes = 1000, .keptEntries = 2, .keptClosed = 1});
+    peer.setDefaultScript({.head = std::nullopt, .afterHead = {}});
+    std::string sent = kPost;
+    for (int serial = 1; serial <= 5; ++serial)
+        sent += encodeChunk(json({{"serial", serial}, {"pad", std::string(300, 'p')}}).dump());
+    sent += kLastChunk;
+    RawClient(peer.port()).send(sent);
+    ASSERT_TRUE(platform::runUntil(
+        [&] {
+            return peer.connectionCount() == 1 && peer.connection(0).clientEnded &&
+                   peer.connection(0).receivedBytes == sent.size();
+        },
+        kTimeout));
+    auto record = peer.connection(0);
+    EXPECT_EQ(record.received, sent.substr(sent.size() - 1000));
+    EXPECT_TRUE(record.bodyEnded);
+    EXPECT_LE(record.arrivals.size(), 2u);
+    ASSERT_EQ(record.packets.size(), 2u);
+    EXPECT_EQ(record.packets[1].decoded.value["serial"], 5);
+    EXPECT_EQ(peer.packetCount(), 5u);
+    ASSERT_EQ(peer.packets().size(), 2u);
+    EXPECT_EQ(peer.packets()[0].decoded.value["serial"], 4);
+
+    // The client has gone: the peer's end closes it. Then a second one closes.
+    peer.perform(0, PeerAction::endOfStream());
+    ASSERT_TRUE(
+        platform::runUntil([&] { return peer.connection(0).actionsCompleted == 1; }, kTimeout));
+    RawClient second(peer.port());
+    second.send("GET / HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(platform::runUntil(
+        [&] { return peer.connectionCount() == 2 && peer.connection(1).requestHead; }, kTimeout));
+    peer.perform(1, PeerAction::close());
+    EXPECT_EQ(second.receive(1), "");
+    ASSERT_TRUE(platform::runUntil([&] { return !peer.connection(0).error.empty(); }, kTimeout));
+    EXPECT_EQ(peer.connection(0).error, "closed, its record no longer kept");
+    EXPECT_EQ(peer.connection(1).actionsCompleted, 1u);
+    peer.perform(0, PeerAction::raw("late"));  // dropped
+    EXPECT_EQ(peer.connectionCount(), 2u);
+}

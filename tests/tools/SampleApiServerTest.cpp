@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -75,6 +76,8 @@ class SampleShopTest : public ::testing::Test {
         shop_.write("big.png", std::string(SampleShop::kMaxFileSize + 1, 'x'));
         std::filesystem::create_directory(shop_.file("folder.css"));
         std::filesystem::create_symlink(shop_.file("style.css"), shop_.file("link.css"));
+        std::filesystem::create_directory_symlink("/etc", shop_.file("dirlink"));
+        std::filesystem::create_directory_symlink(shop_.file("data"), shop_.file("inner"));
         server_.setResponder(
             [this](const peer::PeerEvent& event) { return sampleShop_.respond(event); });
     }
@@ -162,6 +165,9 @@ TEST_F(SampleShopTest, ShopFilesAreServedAndEverythingElseRefused) {
         {"/shop/folder.css", "HTTP/1.1 404 Not Found"},
         {"/shop/link.css", "HTTP/1.1 404 Not Found"},
         {"/shop/big.png", "HTTP/1.1 404 Not Found"},
+        {"/shop/dirlink/passwd", "HTTP/1.1 404 Not Found"},
+        {"/shop/dirlink/../home.html", "HTTP/1.1 403 Forbidden"},
+        {"/shop/inner/featured.json", "HTTP/1.1 200 OK"},
         {"/home.html", "HTTP/1.1 404 Not Found"},
     };
     for (const Row& row : rows) {
@@ -172,6 +178,13 @@ TEST_F(SampleShopTest, ShopFilesAreServedAndEverythingElseRefused) {
     EXPECT_EQ(css,
               "HTTP/1.1 200 OK\r\nContent-Type: text/css; charset=utf-8\r\nContent-Length: 6\r\n"
               "Cache-Control: no-cache\r\nConnection: close\r\n\r\nbody{}");
+    // Called here (after the peer's lock, which its answers held), the log is this thread's.
+    EXPECT_GT(server_.connectionCount(), 0u);
+    logged_.clear();
+    EXPECT_TRUE(
+        sampleShop_.fileResponse("GET", "/shop/dirlink/passwd").starts_with("HTTP/1.1 404"));
+    EXPECT_EQ(logged_,
+              std::vector<std::string>{"dirlink/passwd not served: outside the shop folder"});
 }
 
 // The shop in the repository keeps to what the server and the pages agree on.
@@ -207,6 +220,44 @@ TEST(SampleShopFolderTest, PagesDataAndFilesOfTheRepositoryShop) {
     EXPECT_TRUE(logged.empty()) << logged.front();
 }
 
+// The program on an ephemeral port, serving `shop`; its output goes to `output`.
+class ServerProgram {
+  public:
+    ServerProgram(const std::string& shop, std::string output,
+                  const ChildProcess::Environment& environment = {})
+        : output_(std::move(output)),
+          process_({MV_SAMPLE_API_SERVER, {"--port", "0", "--shop", shop}, output_}, environment) {
+        const std::string prefix = "sample-api-server listening on http://127.0.0.1:";
+        const auto end = Clock::now() + kTimeout;
+        while (text().find(prefix) == std::string::npos && Clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const std::string said = text();
+        if (said.find(prefix) != std::string::npos)
+            port_ = std::stoi(said.substr(said.find(prefix) + prefix.size()));
+    }
+    // 0 when it never said where it listens.
+    int port() const { return port_; }
+    ChildProcess& process() { return process_; }
+    std::string text() const {
+        std::ifstream in(output_);
+        std::stringstream said;
+        said << in.rdbuf();
+        return said.str();
+    }
+    // Its resident memory in KiB.
+    long resident() const {
+        std::ifstream status("/proc/" + std::to_string(process_.pid()) + "/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.starts_with("VmRSS:")) return std::stol(line.substr(6));
+        return -1;
+    }
+
+  private:
+    std::string output_;
+    ChildProcess process_;
+    int port_ = 0;
+};
+
 // The program itself: it prints its address, answers, and stops on SIGTERM; a bad
 // command line ends it at once with 2.
 TEST(SampleApiServerProgramTest, StartsAnswersAndStops) {
@@ -232,23 +283,51 @@ TEST(SampleApiServerProgramTest, StartsAnswersAndStops) {
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
     }
 
-    output = dir.file("server.log");
     dir.write("shop/home.html", "<p>home</p>");
-    ChildProcess server(
-        {MV_SAMPLE_API_SERVER, {"--port", "0", "--shop", dir.file("shop")}, output});
-    const std::string prefix = "sample-api-server listening on http://127.0.0.1:";
-    const auto end = Clock::now() + kTimeout;
-    while (readOutput().find(prefix) == std::string::npos && Clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    const std::string text = readOutput();
-    ASSERT_NE(text.find(prefix), std::string::npos) << text;
-    const int port = std::stoi(text.substr(text.find(prefix) + prefix.size()));
-    const std::string home =
-        exchange(port, "GET /shop/home.html HTTP/1.1\r\n\r\n", [](const auto&) { return false; });
+    ServerProgram server(dir.file("shop"), dir.file("server.log"));
+    ASSERT_NE(server.port(), 0) << server.text();
+    const std::string home = exchange(server.port(), "GET /shop/home.html HTTP/1.1\r\n\r\n",
+                                      [](const auto&) { return false; });
     EXPECT_TRUE(home.starts_with("HTTP/1.1 200 OK\r\n")) << home.substr(0, 200);
-    server.kill(SIGTERM);
-    EXPECT_EQ(server.wait(), 0);
-    EXPECT_NE(readOutput().find("GET /shop/home.html: 200 OK"), std::string::npos) << readOutput();
+    server.process().kill(SIGTERM);
+    EXPECT_EQ(server.process().wait(), 0);
+    EXPECT_NE(server.text().find("GET /shop/home.html: 200 OK"), std::string::npos)
+        << server.text();
+}
+
+// What clients sent is not kept once read, and a head too long is refused at once.
+TEST(SampleApiServerProgramTest, KeepsNothingOfWhatClientsSent) {
+    TempDir dir;
+    dir.write("shop/home.html", "<p>home</p>");
+    // Freed memory goes back to use at once, also in a sanitizer's build.
+    const char* sanitizer = std::getenv("ASAN_OPTIONS");
+    ServerProgram server(
+        dir.file("shop"), dir.file("server.log"),
+        {{"ASAN_OPTIONS", std::string(sanitizer ? sanitizer : "") + ":quarantine_size_mb=0"}});
+    ASSERT_NE(server.port(), 0) << server.text();
+    // 8 MiB of packets that the shop reads and need no answer.
+    const std::string chunk = peer::encodeChunk(
+        peer::encodePacket({{"cmds", json::array()}, {"pad", std::string(65536, 'p')}},
+                           peer::PacketEncoding::MessagePack));
+    std::string request =
+        "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n";
+    while (request.size() < (8u << 20)) request += chunk;
+    request += peer::kLastChunk;
+    long before = 0;
+    for (int round = 0; round < 4; ++round) {
+        const std::string response =
+            exchange(server.port(), request, [](const auto&) { return false; });
+        EXPECT_TRUE(response.ends_with(peer::kLastChunk)) << response.substr(0, 200);
+        if (round == 0) before = server.resident();  // after what one request needs
+    }
+    const long grown = server.resident() - before;
+    EXPECT_LT(grown, 8 * 1024) << "KiB more after 24 MiB sent";
+
+    const std::string refused = exchange(
+        server.port(), "GET /shop/home.html HTTP/1.1\r\nX-Long: " + std::string(70000, 'a'),
+        [](const auto&) { return false; });
+    EXPECT_TRUE(refused.starts_with("HTTP/1.1 431 Request Header Fields Too Large\r\n"))
+        << refused.substr(0, 200);
 }
 
 }  // namespace

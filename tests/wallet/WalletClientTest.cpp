@@ -191,6 +191,12 @@ TEST_F(WalletClientTest, FullWalletFailures) {
              w.respond(WalletTestServer::kFullWalletPath, 500, walletproto::OWRErrorMessage());
          },
          -562, "Internal Error: 510", false},
+        {"200 whose body does not parse",
+         [](WalletTestServer& w) {
+             w.http().respond(WalletTestServer::kFullWalletPath,
+                              HttpTestServer::Response::text(200, "not a message"));
+         },
+         -562, "Internal Error: 502", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -204,6 +210,15 @@ TEST_F(WalletClientTest, FullWalletFailures) {
         expectError(lastEvent(), WalletClientEvent::FullWalletFailed, c.code, c.text);
         EXPECT_EQ(client->transactionContext() != nullptr, c.transactionKept);
     }
+}
+
+// A missing preauthorization is allowed: nothing to revoke, nothing to complain of.
+TEST_F(WalletClientTest, AMaskedWalletWithoutAPreauthorizationRevokesNothing) {
+    auto client = verifiedClient();
+    ASSERT_TRUE(loadMaskedWalletThroughStandIn(*client));
+    EXPECT_FALSE(storedPreauthorization());
+    EXPECT_FALSE(logged("TWA_ASSERT false: refreshToken"));
+    EXPECT_EQ(wallet_.requestCount(WalletTestServer::kRevokePath), 0u);
 }
 
 TEST_F(WalletClientTest, NativeAnswerStoresThePreauthorizationInTheKeychain) {
@@ -289,8 +304,9 @@ TEST_F(WalletClientTest, RefusedPreauthorizationIsRevokedAndTheWalletApplication
     EXPECT_EQ(WalletTestServer::formFields(*wallet_.lastRequest(WalletTestServer::kRevokePath))
                   .at("token"),
               "refresh-1");
-    // The answer's buyer matches no stored record: forgotten again, with no token to revoke.
-    EXPECT_EQ(loggedCount("TWA_ASSERT false: refreshToken"), 1u);
+    // The answer's buyer matches no stored record: forgotten again, with no token to revoke
+    // and nothing to complain of.
+    EXPECT_EQ(loggedCount("TWA_ASSERT false: refreshToken"), 0u);
     EXPECT_EQ(wallet_.requestCount(WalletTestServer::kRevokePath), 1u);
 }
 

@@ -14,6 +14,7 @@
 #include <deque>
 #include <future>
 #include <iostream>
+#include <map>
 #include <mutex>
 #include <stdexcept>
 
@@ -71,6 +72,28 @@ double now() {
     return static_cast<double>(platform::Clock::monotonicNanos()) / 1e9;
 }
 
+constexpr std::string_view kHeadTooLong =
+    "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\nConnection: "
+    "close\r\n\r\n";
+
+// Appends `data`, keeping the last `limit` bytes.
+void keepTail(std::string& kept, std::string_view data, size_t limit) {
+    if (data.size() >= limit) {
+        kept.assign(data.substr(data.size() - limit));
+        return;
+    }
+    if (kept.size() + data.size() > limit) kept.erase(0, kept.size() + data.size() - limit);
+    kept.append(data);
+}
+
+// Appends `item`, keeping the last `limit` items.
+template <typename Item, typename Value>
+void keepLast(std::deque<Item>& items, Value&& item, size_t limit) {
+    if (limit == 0) return;
+    if (items.size() >= limit) items.pop_front();
+    items.push_back(std::forward<Value>(item));
+}
+
 struct Conn {
     enum class Phase { ProxyHead, Api, Rejected };
     Phase phase = Phase::Api;
@@ -79,7 +102,6 @@ struct Conn {
     HttpHeadParser proxyParser{true};
     ApiRequestParser api;
     bool scriptApplied = false;
-    size_t packetsSeen = 0;
     bool bodyEndReported = false;
 
     SSL* ssl = nullptr;
@@ -95,9 +117,19 @@ struct Conn {
     std::deque<uint64_t> sendMarks;  // wireQueued at the end of each send not yet out
     bool stalled = false;
     bool readEnded = false;
+    bool wroteEnd = false;
     bool dead = false;
 
-    PeerConnectionRecord record;
+    PeerConnectionRecord record;  // but its packets and arrivals, kept here
+    std::deque<ReceivedPacket> packets;
+    std::deque<std::pair<double, size_t>> arrivals;
+
+    PeerConnectionRecord wholeRecord() const {
+        PeerConnectionRecord whole = record;
+        whole.packets.assign(packets.begin(), packets.end());
+        whole.arrivals.assign(arrivals.begin(), arrivals.end());
+        return whole;
+    }
 
     ~Conn() {
         if (ssl) SSL_free(ssl);
@@ -114,10 +146,13 @@ struct ApiPeer::State {
     int port = 0;
     std::unique_ptr<TlsServerContext> context;
     platform::FdWatch listenWatch;
-    std::vector<std::unique_ptr<Conn>> connections;
+    size_t accepted = 0;
+    std::map<size_t, std::unique_ptr<Conn>> connections;  // the open ones
+    std::deque<PeerConnectionRecord> closed;              // the last that closed
     std::deque<ConnectionScript> scripts;
     ConnectionScript defaultScript;
-    std::vector<ReceivedPacket> packets;
+    std::deque<ReceivedPacket> packets;
+    size_t packetTotal = 0;
     PeerResponder responder;
     std::unique_ptr<platform::Thread> thread;
 
@@ -130,7 +165,8 @@ struct ApiPeer::State {
             int one = 1;
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             auto conn = std::make_unique<Conn>();
-            const size_t index = connections.size();
+            conn->api = ApiRequestParser(options.plainBodies);
+            const size_t index = accepted++;
             conn->fd = fd;
             conn->record.index = index;
             conn->record.acceptedAt = now();
@@ -138,9 +174,12 @@ struct ApiPeer::State {
             if (!options.proxy && options.tls) startTLS(*conn);
             conn->watch = thread->runLoop().watchFd(fd, POLLIN, [this, index](short revents) {
                 std::lock_guard lock(mutex);
-                handle(*connections[index], revents);
+                if (Conn* c = find(index)) {
+                    handle(*c, revents);
+                    settle(index);
+                }
             });
-            connections.push_back(std::move(conn));
+            connections.emplace(index, std::move(conn));
         }
     }
 
@@ -174,9 +213,34 @@ struct ApiPeer::State {
         }
     }
 
+    Conn* find(size_t index) {
+        auto found = connections.find(index);
+        return found != connections.end() ? found->second.get() : nullptr;
+    }
+
+    // A connection that is done with goes, its record into the tail of closed ones.
+    void settle(size_t index) {
+        Conn* c = find(index);
+        if (!c) return;
+        const bool idle = c->actions.empty() && c->wire.empty() && c->sendMarks.empty();
+        // A responder only answers what arrives; a test may still act after the client's end.
+        if (!c->dead && !(c->readEnded && idle && (c->wroteEnd || responder))) return;
+        c->watch.cancel();
+        keepLast(closed, c->wholeRecord(), options.keptClosed);
+        connections.erase(index);
+    }
+
     void received(Conn& c, std::string_view data) {
-        c.record.received.append(data);
-        c.record.arrivals.emplace_back(now(), data.size());
+        c.record.receivedBytes += data.size();
+        keepTail(c.record.received, data, options.keptBytes);
+        keepLast(c.arrivals, std::make_pair(now(), data.size()), options.keptEntries);
+    }
+
+    // Answers a head too long to read, and reads no further into it.
+    void refuseHead(Conn& c) {
+        c.phase = Conn::Phase::Rejected;
+        c.actions.push_back(PeerAction::raw(std::string(kHeadTooLong)));
+        c.actions.push_back(PeerAction::endOfStream());
     }
 
     void plain(Conn& c, std::string_view data) {
@@ -187,6 +251,7 @@ struct ApiPeer::State {
             if (c.proxyParser.failed()) {
                 c.record.parseError = "proxy head: " + c.proxyParser.error();
                 c.phase = Conn::Phase::Rejected;
+                if (c.proxyParser.tooLong()) refuseHead(c);
                 plain(c, data.substr(used));
                 return;
             }
@@ -206,6 +271,11 @@ struct ApiPeer::State {
         received(c, data);
         if (c.phase == Conn::Phase::Rejected) return;
         c.api.feed(data, now());
+        if (c.api.headTooLong()) {
+            c.record.parseError = c.api.error();
+            refuseHead(c);
+            return;
+        }
         if (c.api.headComplete() && !c.record.requestHead) {
             c.record.requestHead = c.api.head();
             c.record.requestHeadAt = c.api.headTime();
@@ -218,20 +288,19 @@ struct ApiPeer::State {
                 applyScript(c);
             }
         }
-        for (; c.packetsSeen < c.api.packets().size(); ++c.packetsSeen) {
-            ReceivedPacket packet = c.api.packets()[c.packetsSeen];
+        for (auto& packet : c.api.takePackets()) {
             packet.connection = c.record.index;
-            c.record.packets.push_back(packet);
-            packets.push_back(std::move(packet));
-            if (responder)
-                respond(c, {PeerEvent::Kind::Packet, c.record.index, nullptr,
-                            &c.record.packets.back()});
+            ++packetTotal;
+            if (responder) respond(c, {PeerEvent::Kind::Packet, c.record.index, nullptr, &packet});
+            keepLast(c.packets, packet, options.keptEntries);
+            keepLast(packets, std::move(packet), options.keptEntries);
         }
         c.record.bodyEnded = c.api.bodyEnded();
         c.record.parseError = c.api.error();
         if (c.record.bodyEnded && !c.bodyEndReported && responder) {
             c.bodyEndReported = true;
-            respond(c, {PeerEvent::Kind::BodyEnded, c.record.index});
+            respond(c, {PeerEvent::Kind::BodyEnded, c.record.index, nullptr, nullptr,
+                        c.api.plainBody()});
         }
     }
 
@@ -341,6 +410,7 @@ struct ApiPeer::State {
             switch (action.kind) {
                 case PeerAction::Kind::EndOfStream:
                     ::shutdown(c.fd, SHUT_WR);
+                    c.wroteEnd = true;
                     break;
                 case PeerAction::Kind::Close:
                     ++c.record.actionsCompleted;
@@ -455,7 +525,7 @@ ApiPeer::~ApiPeer() {
     s.thread->runLoop().post([&s, &done] {
         std::lock_guard lock(s.mutex);
         s.listenWatch.cancel();
-        for (auto& c : s.connections) c->watch.cancel();
+        for (auto& [index, c] : s.connections) c->watch.cancel();
         s.connections.clear();
         done.set_value();
     });
@@ -491,44 +561,51 @@ void ApiPeer::perform(size_t connection, std::vector<PeerAction> actions) {
     State& s = *state_;
     {
         std::lock_guard lock(s.mutex);
-        if (connection >= s.connections.size()) {
+        if (connection >= s.accepted) {
             std::cerr << "ApiPeer has no connection " << connection << "\n";
             return;
         }
     }
     s.thread->runLoop().post([&s, connection, actions = std::move(actions)]() mutable {
         std::lock_guard lock(s.mutex);
-        Conn& c = *s.connections[connection];
-        for (auto& action : actions) c.actions.push_back(std::move(action));
-        if (!c.dead) s.service(c);
+        Conn* c = s.find(connection);
+        if (!c) return;
+        for (auto& action : actions) c->actions.push_back(std::move(action));
+        if (!c->dead) s.service(*c);
+        s.settle(connection);
     });
 }
 
 size_t ApiPeer::connectionCount() const {
     std::lock_guard lock(state_->mutex);
-    return state_->connections.size();
+    return state_->accepted;
 }
 
 PeerConnectionRecord ApiPeer::connection(size_t index) const {
-    std::lock_guard lock(state_->mutex);
-    if (index >= state_->connections.size()) {
+    State& s = *state_;
+    std::lock_guard lock(s.mutex);
+    PeerConnectionRecord none;
+    none.index = index;
+    if (index >= s.accepted) {
         std::cerr << "ApiPeer has no connection " << index << "\n";
-        PeerConnectionRecord none;
-        none.index = index;
         none.error = "no such connection";
         return none;
     }
-    return state_->connections[index]->record;
+    if (Conn* c = s.find(index)) return c->wholeRecord();
+    for (const auto& record : s.closed)
+        if (record.index == index) return record;
+    none.error = "closed, its record no longer kept";
+    return none;
 }
 
 std::vector<ReceivedPacket> ApiPeer::packets() const {
     std::lock_guard lock(state_->mutex);
-    return state_->packets;
+    return {state_->packets.begin(), state_->packets.end()};
 }
 
 size_t ApiPeer::packetCount() const {
     std::lock_guard lock(state_->mutex);
-    return state_->packets.size();
+    return state_->packetTotal;
 }
 
 }  // namespace peer

@@ -15,9 +15,13 @@
 //
 // Proxy mode answers the CONNECT head with `proxyAnswer` and, when that is a 200, speaks
 // TLS (with `tls`) or plain HTTP inside the tunnel, as the API server would.
+// A request head longer than the parser takes is answered with 431 at once. What the
+// peer records is bounded by `ApiPeerOptions`: a tail of each connection's bytes and
+// packets, and the records of the last connections that closed; a closed connection's
+// socket and parser go at once.
 // Thread-safe: every method may be called from any thread. Asking for a connection that
 // does not exist logs to stderr and does nothing (`connection()` answers an empty record
-// whose `error` says so).
+// whose `error` says so); actions for a connection that has closed are dropped.
 
 #include <cstdint>
 #include <functional>
@@ -73,6 +77,7 @@ struct PeerEvent {
     size_t connection = 0;
     const HttpHead* head = nullptr;          // RequestHead
     const ReceivedPacket* packet = nullptr;  // Packet
+    const std::string* body = nullptr;       // BodyEnded of a body with a Content-Length
 };
 // A server application for tests that answer what arrives. It runs on the peer's
 // thread with the peer's lock held, so it must not call the peer; the actions it
@@ -86,6 +91,15 @@ struct ApiPeerOptions {
     bool proxy = false;
     PeerChain chain = PeerChain::WithoutRoot;
     ResponseHead proxyAnswer = ResponseHead{200, "Connection established", {}, std::nullopt};
+    // What is recorded for tests: the last bytes each connection received, the last packets
+    // and reads of each connection (and as many packets of all), and the records of the
+    // last connections that closed.
+    size_t keptBytes = 16u << 20;
+    size_t keptEntries = 10000;
+    size_t keptClosed = 256;
+    // Requests may carry a body of a Content-Length, handed whole to the responder (see
+    // ApiRequestParser); otherwise only chunked bodies are read.
+    bool plainBodies = false;
 };
 
 struct PeerConnectionRecord {
@@ -97,8 +111,9 @@ struct PeerConnectionRecord {
     std::vector<ReceivedPacket> packets;
     bool bodyEnded = false;
     std::string parseError;
-    std::string received;                             // every byte received (after TLS), in order
-    std::vector<std::pair<double, size_t>> arrivals;  // (time, bytes) of each read
+    std::string received;                             // the last bytes received (after TLS)
+    uint64_t receivedBytes = 0;                       // every byte received, kept or not
+    std::vector<std::pair<double, size_t>> arrivals;  // (time, bytes) of the last reads
     bool tlsEstablished = false;
     std::string serverName;       // the name the client sent for TLS (SNI)
     size_t actionsCompleted = 0;  // sends handed to the kernel, other actions done
@@ -126,10 +141,12 @@ class ApiPeer {
     void perform(size_t connection, PeerAction action);
     void perform(size_t connection, std::vector<PeerAction> actions);
 
+    // Connections accepted so far.
     size_t connectionCount() const;
     PeerConnectionRecord connection(size_t index) const;
-    // Every packet of every connection, in order of arrival.
+    // The last packets of every connection, in order of arrival.
     std::vector<ReceivedPacket> packets() const;
+    // Packets received so far, kept or not.
     size_t packetCount() const;
 
     struct State;

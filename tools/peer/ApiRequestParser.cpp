@@ -1,5 +1,7 @@
 #include "tools/peer/ApiRequestParser.h"
 
+#include <charconv>
+
 namespace peer {
 
 void ApiRequestParser::feed(std::string_view bytes, double time) {
@@ -14,9 +16,19 @@ void ApiRequestParser::feed(std::string_view bytes, double time) {
         headTime_ = time;
         const HttpHead& head = head_.head();
         auto encoding = head.field("Transfer-Encoding");
-        if (!encoding && !head.field("Content-Length") &&
-            (head.method == "GET" || head.method == "HEAD")) {
+        auto length = head.field("Content-Length");
+        if (!encoding && !length && (head.method == "GET" || head.method == "HEAD")) {
             bodyless_ = true;
+        } else if (!encoding && length && plainBodies_) {
+            size_t size = 0;
+            const auto [end, failed] =
+                std::from_chars(length->data(), length->data() + length->size(), size);
+            if (failed != std::errc() || end != length->data() + length->size() ||
+                length->empty() || size > kMaxPlainBodySize) {
+                error_ = "request body length \"" + *length + "\" refused";
+                return;
+            }
+            plainLength_ = size;
         } else if (!encoding || *encoding != "chunked") {
             error_ = "request body is not chunked";
             return;
@@ -25,6 +37,12 @@ void ApiRequestParser::feed(std::string_view bytes, double time) {
     if (bytes.empty()) return;
     if (bodyless_) {
         error_ = "bytes after a request without a body";
+        return;
+    }
+    if (plainLength_) {
+        const size_t room = *plainLength_ - plainBody_.size();
+        plainBody_.append(bytes.substr(0, room));
+        if (bytes.size() > room) error_ = "bytes after the body";
         return;
     }
     if (body_.finished()) {

@@ -2,7 +2,8 @@
 // Reads the client's side of an API stream as it arrives: the POST head, then the
 // chunked body, one packet per chunk, each decoded (gzip, JSON or MessagePack). Bytes may
 // come split anywhere, down to one at a time. A GET or HEAD without body fields is a
-// request of its own head alone.
+// request of its own head alone. A parser made to take plain bodies keeps a body of a
+// Content-Length (at most kMaxPlainBodySize bytes) whole; others refuse it.
 //
 //   ApiRequestParser parser;
 //   parser.feed(bytes, platform::Clock::monotonicNanos() / 1e9);
@@ -12,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "tools/peer/ChunkedCoding.h"
@@ -29,16 +31,28 @@ struct ReceivedPacket {
 
 class ApiRequestParser {
   public:
+    static constexpr size_t kMaxPlainBodySize = 4u << 20;
+
+    explicit ApiRequestParser(bool plainBodies = false) : plainBodies_(plainBodies) {}
+
     void feed(std::string_view bytes, double time);
 
     bool headComplete() const { return head_.complete(); }
     const HttpHead& head() const { return head_.head(); }
     double headTime() const { return headTime_; }
+    // The packets decoded and not yet taken.
     const std::vector<ReceivedPacket>& packets() const { return packets_; }
-    // The last chunk "0" and its empty line have come.
-    bool bodyEnded() const { return body_.finished(); }
+    std::vector<ReceivedPacket> takePackets() { return std::exchange(packets_, {}); }
+    // The last chunk "0" and its empty line have come, or the whole plain body.
+    bool bodyEnded() const {
+        return plainLength_ ? plainBody_.size() == *plainLength_ : body_.finished();
+    }
+    // The body of a request with a Content-Length; none for a chunked one.
+    const std::string* plainBody() const { return plainLength_ ? &plainBody_ : nullptr; }
     // A GET or HEAD request that has no body.
     bool bodyless() const { return bodyless_; }
+    // The head went on past the parser's limit.
+    bool headTooLong() const { return head_.tooLong(); }
     // Empty while everything parsed; the first problem otherwise (parsing stops there).
     const std::string& error() const { return error_; }
 
@@ -47,6 +61,9 @@ class ApiRequestParser {
     ChunkedDecoder body_;
     double headTime_ = 0;
     bool bodyless_ = false;
+    bool plainBodies_;
+    std::optional<size_t> plainLength_;
+    std::string plainBody_;
     std::vector<ReceivedPacket> packets_;
     std::string error_;
 };

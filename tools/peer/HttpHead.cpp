@@ -39,10 +39,13 @@ size_t HttpHeadParser::feed(std::string_view bytes) {
                 head_ = std::move(*head);
                 complete_ = true;
             }
+            std::string().swap(buffer_);
             return used;
         }
         if (buffer_.size() > kMaxHead) {
             error_ = "head too long";
+            tooLong_ = true;
+            std::string().swap(buffer_);
             return used;
         }
     }

@@ -32,6 +32,8 @@ class HttpHeadParser {
     size_t feed(std::string_view bytes);
     bool complete() const { return complete_; }
     bool failed() const { return !error_.empty(); }
+    // Failed because the head went on past the limit.
+    bool tooLong() const { return tooLong_; }
     const std::string& error() const { return error_; }
     const HttpHead& head() const { return head_; }
 
@@ -42,6 +44,7 @@ class HttpHeadParser {
   private:
     bool request_;
     bool complete_ = false;
+    bool tooLong_ = false;
     std::string buffer_;
     std::string error_;
     HttpHead head_;

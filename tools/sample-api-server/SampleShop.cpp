@@ -2,6 +2,7 @@
 
 #include <fmt/core.h>
 
+#include <cstdlib>
 #include <exception>
 #include <iterator>
 #include <map>
@@ -77,6 +78,15 @@ std::string httpResponse(int status, const char* reason, const std::string& cont
 std::string text(const json& parameters, const char* key) {
     auto found = parameters.find(key);
     return found != parameters.end() && found->is_string() ? found->get<std::string>() : "";
+}
+
+// The path with every link resolved, or none when it does not exist.
+std::optional<std::string> realPath(const std::filesystem::path& path) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved) return std::nullopt;
+    std::string text = resolved;
+    std::free(resolved);
+    return text;
 }
 
 json command(const char* name, json parameters) {
@@ -216,11 +226,21 @@ std::string SampleShop::fileResponse(const std::string& method, const std::strin
 }
 
 std::optional<std::string> SampleShop::readShopFile(const std::filesystem::path& relative) const {
-    // Only regular files of the folder itself, links refused, of a bounded size.
+    // Only regular files whose real folder lies inside the shop folder, the file itself no
+    // link, of a bounded size.
     std::string whyNot;
     bool missing = false;
-    auto content =
-        platform::readRegularFile((folder_ / relative).string(), kMaxFileSize, &whyNot, &missing);
+    std::optional<std::string> content;
+    const auto root = realPath(folder_);
+    const auto parent = realPath((folder_ / relative).parent_path());
+    if (!root || !parent) {
+        missing = true;
+    } else if (*parent != *root && !parent->starts_with(*root + "/")) {
+        whyNot = "outside the shop folder";
+    } else {
+        content = platform::readRegularFile(*parent + "/" + relative.filename().string(),
+                                            kMaxFileSize, &whyNot, &missing);
+    }
     if (!content && !missing)
         log_(fmt::format("{} not served: {}", platform::log::escaped(relative.string()), whyNot));
     return content;

@@ -1,8 +1,9 @@
 #pragma once
 // The sample shop's server side, as an ApiPeer responder: POST requests get a chunked
 // command stream that answers appStart, getPage and dataRequest; GET requests below
-// /shop/ get the shop folder's files. Pages come from "<pageId>.html" and data from
-// "data/<pageId>.json" in the shop folder, read at each request.
+// /shop/ get the shop folder's files, never one a link leads out of it to. Pages come
+// from "<pageId>.html" and data from "data/<pageId>.json" in the shop folder, read at
+// each request.
 //
 //   peer::ApiPeer peer({.port = 8080});
 //   SampleShop shop(shopFolder, peer.port(), [](const std::string& line) { ... });
@@ -43,7 +44,8 @@ class SampleShop {
 
   private:
     std::string baseUrl() const;
-    // The text of a regular file of the shop folder at most kMaxFileSize long.
+    // The text of a regular file at most kMaxFileSize long whose real folder lies inside
+    // the shop folder (no link leads out) and which is no link itself.
     std::optional<std::string> readShopFile(const std::filesystem::path& relative) const;
     nlohmann::json setPage(const std::string& pageId) const;
     nlohmann::json dataResponse(const nlohmann::json& parameters) const;

@@ -1,9 +1,11 @@
 // sample-api-server: the sample shop's API server on 127.0.0.1 (plain HTTP).
 //
-//   sample-api-server [--port N] [--shop DIR]
+//   sample-api-server [--port N] [--shop DIR] [--reports DIR]
 //
 // Prints "sample-api-server listening on http://127.0.0.1:<port>/" once it listens, logs
-// each request and each command to stderr, and runs until SIGINT or SIGTERM.
+// each request and each command to stderr, and runs until SIGINT or SIGTERM. It is the
+// shell's log server too: the error and crash reports it receives are counted in its log
+// and, with --reports, stored in that folder (see SampleLogServer).
 #include <signal.h>
 
 #include <charconv>
@@ -17,6 +19,7 @@
 #include <string_view>
 
 #include "tools/peer/ApiPeer.h"
+#include "tools/sample-api-server/SampleLogServer.h"
 #include "tools/sample-api-server/SampleShop.h"
 
 namespace {
@@ -27,6 +30,7 @@ constexpr int kUsageError = 2;
 struct Options {
     uint16_t port = 0;
     std::filesystem::path shop = MV_SAMPLE_SHOP_DIR;
+    std::optional<std::filesystem::path> reports;
 };
 
 void fail(const std::string& message) {
@@ -51,8 +55,9 @@ std::optional<Options> parse(int argc, char** argv) {
             value = argument.substr(equals + 1);
             argument.erase(equals);
         }
-        if (argument != "--port" && argument != "--shop") {
-            fail("unknown argument \"" + std::string(argv[i]) + "\" (use --port N, --shop DIR)");
+        if (argument != "--port" && argument != "--shop" && argument != "--reports") {
+            fail("unknown argument \"" + std::string(argv[i]) +
+                 "\" (use --port N, --shop DIR, --reports DIR)");
             return std::nullopt;
         }
         if (!value && i + 1 < argc) value = argv[++i];
@@ -67,6 +72,8 @@ std::optional<Options> parse(int argc, char** argv) {
                 return std::nullopt;
             }
             options.port = *port;
+        } else if (argument == "--reports") {
+            options.reports = *value;
         } else {
             std::error_code error;
             if (!std::filesystem::is_directory(*value, error)) {
@@ -98,9 +105,18 @@ int main(int argc, char** argv) {
             std::lock_guard lock(logMutex);
             std::cerr << kName << ": " << line << std::endl;
         };
-        peer::ApiPeer peer({.port = options->port});
+        // The shop keeps nothing of what clients send beyond the request at hand.
+        peer::ApiPeer peer({.port = options->port,
+                            .keptBytes = 0,
+                            .keptEntries = 0,
+                            .keptClosed = 0,
+                            .plainBodies = true});
         SampleShop shop(options->shop, peer.port(), log);
-        peer.setResponder([&shop](const peer::PeerEvent& event) { return shop.respond(event); });
+        SampleLogServer logs(options->reports, log);
+        peer.setResponder([&shop, &logs](const peer::PeerEvent& event) {
+            if (auto actions = logs.respond(event)) return std::move(*actions);
+            return shop.respond(event);
+        });
         log("serving the shop folder " + options->shop.string());
         std::printf("%s listening on http://127.0.0.1:%d/\n", kName, peer.port());
         std::fflush(stdout);

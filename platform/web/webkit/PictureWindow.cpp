@@ -9,6 +9,8 @@ namespace platform {
 struct PictureWindow::Impl : std::enable_shared_from_this<Impl> {
     std::function<Image()> draw;
     std::function<void()> onClose;
+    std::function<void(bool)> onMinimised;
+    bool minimised = false;
     GtkWidget* window = nullptr;
     GtkWidget* image = nullptr;
     TimerHandle timer;
@@ -25,6 +27,16 @@ struct PictureWindow::Impl : std::enable_shared_from_this<Impl> {
         g_bytes_unref(bytes);
         gtk_image_set_from_pixbuf(GTK_IMAGE(image), pixbuf);
         g_object_unref(pixbuf);
+    }
+
+    static gboolean stateChanged(GtkWidget*, GdkEventWindowState* event, gpointer data) {
+        auto* self = static_cast<Impl*>(data);
+        const bool now = (event->new_window_state & GDK_WINDOW_STATE_ICONIFIED) != 0;
+        if (now != self->minimised) {
+            self->minimised = now;
+            if (self->onMinimised) self->onMinimised(now);
+        }
+        return FALSE;
     }
 
     static void destroyed(GtkWidget*, gpointer data) {
@@ -50,11 +62,17 @@ PictureWindow::PictureWindow(const std::string& title, std::function<Image()> dr
     impl_->image = gtk_image_new();
     gtk_container_add(GTK_CONTAINER(impl_->window), impl_->image);
     g_signal_connect(impl_->window, "destroy", G_CALLBACK(Impl::destroyed), impl_.get());
+    g_signal_connect(impl_->window, "window-state-event", G_CALLBACK(Impl::stateChanged),
+                     impl_.get());
     impl_->refresh();
     gtk_widget_show_all(impl_->window);
     impl_->timer = RunLoop::main().postRepeating(intervalSeconds, [weak = std::weak_ptr(impl_)] {
         if (auto self = weak.lock()) self->refresh();
     });
+}
+
+void PictureWindow::setMinimisedHandler(std::function<void(bool)> handler) {
+    impl_->onMinimised = std::move(handler);
 }
 
 PictureWindow::~PictureWindow() {

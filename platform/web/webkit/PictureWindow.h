@@ -7,7 +7,8 @@
 //                                  [] { platform::RunLoop::main().stop(); });
 //
 // Needs GTK (a display): check WebKitGtkWebEngine::isAvailable() first. `onClose` runs
-// once, on a later turn, when the user closes the window. Main thread only.
+// once, on a later turn, when the user closes the window; the minimised handler runs
+// when the window is minimised (true) and restored (false). Main thread only.
 
 #include <functional>
 #include <memory>
@@ -23,6 +24,7 @@ class PictureWindow {
                   std::function<void()> onClose, double intervalSeconds = 0.25);
     ~PictureWindow();
     PictureWindow(const PictureWindow&) = delete;
+    void setMinimisedHandler(std::function<void(bool minimised)> handler);
     PictureWindow& operator=(const PictureWindow&) = delete;
 
     struct Impl;

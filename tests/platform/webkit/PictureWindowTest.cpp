@@ -1,9 +1,10 @@
-// The window that shows a picture on the display: drawn again while open, and closing
-// it by hand tells the owner once.
+// The window that shows a picture on the display: drawn again while open, closing it by
+// hand tells the owner once, and so does each change between minimised and restored.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/TestDriver.h"
@@ -69,6 +70,33 @@ TEST_F(PictureWindowTest, IsDrawnAgainWhileOpenAndTellsOfItsClosingOnce) {
     EXPECT_FALSE(shownWindow("Second"));
     platform::advanceBy(1);
     EXPECT_EQ(closes, 1);
+}
+
+TEST_F(PictureWindowTest, TellsOfBeingMinimisedAndRestoredOncePerChange) {
+    auto window = std::make_unique<platform::PictureWindow>(
+        "Minimised",
+        [] {
+            return platform::Image(40, 30, 1, {30, 107, 82, 255});
+        },
+        [] {});
+    std::vector<bool> told;
+    window->setMinimisedHandler([&](bool minimised) { told.push_back(minimised); });
+    GtkWidget* shown = GTK_WIDGET(shownWindow("Minimised"));
+    ASSERT_TRUE(shown);
+    // What the window manager's state changes look like to the window (a virtual display
+    // has no window manager to minimise it).
+    auto state = [&](GdkWindowState now) {
+        GdkEvent* event = gdk_event_new(GDK_WINDOW_STATE);
+        event->window_state.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(shown)));
+        event->window_state.changed_mask = GDK_WINDOW_STATE_ICONIFIED;
+        event->window_state.new_window_state = now;
+        gtk_widget_event(shown, event);
+        gdk_event_free(event);
+    };
+    state(GDK_WINDOW_STATE_ICONIFIED);
+    state(GdkWindowState(GDK_WINDOW_STATE_ICONIFIED | GDK_WINDOW_STATE_FOCUSED));
+    state(GDK_WINDOW_STATE_FOCUSED);
+    EXPECT_EQ(told, (std::vector<bool>{true, false}));
 }
 
 }  // namespace

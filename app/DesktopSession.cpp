@@ -1,0 +1,208 @@
+#include "app/DesktopSession.h"
+
+#include <fmt/format.h>
+#include <gio/gio.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <system_error>
+#include <thread>
+
+#include "libmerovane/core/MVLog.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/URL.h"
+#include "platform/ui/Application.h"
+
+namespace {
+
+// FNV-1a: the same name for the same folder, whatever built the shell.
+uint64_t stableHash(const std::string& text) {
+    uint64_t hash = 14695981039346656037ull;
+    for (unsigned char c : text) hash = (hash ^ c) * 1099511628211ull;
+    return hash;
+}
+
+// GLib would try to start a bus of its own without one of these.
+bool hasSessionBus() {
+    if (const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS"); address && *address)
+        return true;
+    const char* runtime = g_getenv("XDG_RUNTIME_DIR");
+    struct stat info {};
+    return runtime && *runtime && ::stat((std::string(runtime) + "/bus").c_str(), &info) == 0 &&
+           S_ISSOCK(info.st_mode);
+}
+
+// Handed-over URLs not yet delivered: a start that floods the bus loses the rest.
+std::atomic<int> gPendingURLs{0};
+
+void deliverURL(const std::string& text) {
+    if (text.size() > DesktopSession::kMaxHandedOverURLLength) {
+        MVLogError("Another start handed over a URL of {} bytes: refused", text.size());
+        return;
+    }
+    if (gPendingURLs.fetch_add(1) >= DesktopSession::kMaxPendingURLs) {
+        --gPendingURLs;
+        MVLogError("Another start handed over \"{}\" while {} others wait: dropped",
+                   platform::log::escaped(text), DesktopSession::kMaxPendingURLs);
+        return;
+    }
+    platform::RunLoop::main().post([text] {
+        --gPendingURLs;
+        auto url = platform::URL::parse(text);
+        if (!url) {
+            MVLogError("Another start handed over \"{}\", which is no URL",
+                       platform::log::escaped(text));
+            return;
+        }
+        MVLogInfo("Opening {}, handed over by another start", platform::log::escaped(text));
+        platform::Application::shared().deliverURL(*url, std::nullopt, nullptr);
+    });
+}
+
+}  // namespace
+
+struct DesktopSession::Impl {
+    GMainContext* context = g_main_context_new();
+    GMainLoop* loop = g_main_loop_new(context, FALSE);
+    std::thread thread;
+    // Used on the GLib thread only.
+    GApplication* application = nullptr;
+    GMemoryMonitor* monitor = nullptr;
+    gulong warnedHandler = 0;
+
+    // Runs `work` on the GLib thread and waits for it.
+    void call(const std::function<void()>& work) {
+        struct Call {
+            const std::function<void()>* work;
+            std::promise<void> done;
+        } pending{&work, {}};
+        auto finished = pending.done.get_future();
+        g_main_context_invoke(
+            context,
+            [](gpointer data) -> gboolean {
+                auto* c = static_cast<Call*>(data);
+                (*c->work)();
+                c->done.set_value();
+                return G_SOURCE_REMOVE;
+            },
+            &pending);
+        finished.wait();
+    }
+
+    static void opened(GApplication*, GFile** files, gint count, gchar*, gpointer) {
+        for (gint i = 0; i < count; ++i) {
+            gchar* uri = g_file_get_uri(files[i]);
+            deliverURL(uri);
+            g_free(uri);
+        }
+    }
+
+    static void activated(GApplication*, gpointer) {
+        MVLogInfo("Another start over this home folder found the shell running");
+    }
+
+    static void warned(GMemoryMonitor*, GMemoryMonitorWarningLevel level, gpointer) {
+        lowMemoryWarning(static_cast<int>(level));
+    }
+
+    Claim claim(const std::string& id, const std::optional<std::string>& url) {
+        if (!hasSessionBus()) {
+            MVLogInfo("No session bus: this start does not look for a running shell");
+            return Claim::Alone;
+        }
+        if (!g_application_id_is_valid(id.c_str())) {
+            MVLogError("\"{}\" is no application name for the session bus",
+                       platform::log::escaped(id));
+            return Claim::Alone;
+        }
+        application = g_application_new(id.c_str(), G_APPLICATION_HANDLES_OPEN);
+        g_signal_connect(application, "open", G_CALLBACK(opened), nullptr);
+        g_signal_connect(application, "activate", G_CALLBACK(activated), nullptr);
+        GError* error = nullptr;
+        if (!g_application_register(application, nullptr, &error)) {
+            MVLogWarn("The shell runs alone: it could not register as {} on the session bus: {}",
+                      id, error ? error->message : "");
+            g_clear_error(&error);
+            g_clear_object(&application);
+            return Claim::Alone;
+        }
+        if (!g_application_get_is_remote(application)) {
+            MVLogInfo("The shell runs as {} on the session bus", id);
+            return Claim::Running;
+        }
+        if (url) {
+            GFile* file = g_file_new_for_uri(url->c_str());
+            g_application_open(application, &file, 1, "");
+            g_object_unref(file);
+        } else {
+            g_application_activate(application);
+        }
+        if (GDBusConnection* bus = g_application_get_dbus_connection(application);
+            bus && !g_dbus_connection_flush_sync(bus, nullptr, &error)) {
+            MVLogError("The running shell may not have this start's URL: {}",
+                       error ? error->message : "");
+            g_clear_error(&error);
+        }
+        MVLogInfo("The shell runs already over this home folder: {}",
+                  url ? "handed it " + platform::log::escaped(*url) : std::string("shown"));
+        return Claim::HandedOver;
+    }
+};
+
+DesktopSession::DesktopSession() : impl_(std::make_unique<Impl>()) {
+    impl_->thread = std::thread([impl = impl_.get()] {
+        g_main_context_push_thread_default(impl->context);
+        g_main_loop_run(impl->loop);
+        g_main_context_pop_thread_default(impl->context);
+    });
+}
+
+DesktopSession::~DesktopSession() {
+    impl_->call([impl = impl_.get()] {
+        if (impl->monitor) g_signal_handler_disconnect(impl->monitor, impl->warnedHandler);
+        g_clear_object(&impl->monitor);
+        g_clear_object(&impl->application);
+        g_main_loop_quit(impl->loop);
+    });
+    impl_->thread.join();
+    g_main_loop_unref(impl_->loop);
+    g_main_context_unref(impl_->context);
+}
+
+std::string DesktopSession::applicationId(const std::string& bundleIdentifier,
+                                          const std::string& home) {
+    if (home.empty()) return bundleIdentifier;
+    std::error_code error;
+    const auto absolute = std::filesystem::absolute(home, error);
+    const auto canonical = error ? absolute : std::filesystem::weakly_canonical(absolute, error);
+    std::string folder = error ? home : canonical.string();
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return fmt::format("{}.h{:016x}", bundleIdentifier, stableHash(folder));
+}
+
+DesktopSession::Claim DesktopSession::claimHome(const std::string& applicationId,
+                                                const std::optional<std::string>& url) {
+    Claim result = Claim::Alone;
+    impl_->call([&] { result = impl_->claim(applicationId, url); });
+    return result;
+}
+
+void DesktopSession::watchMemoryWarnings() {
+    impl_->call([impl = impl_.get()] {
+        if (impl->monitor) return;
+        impl->monitor = g_memory_monitor_dup_default();
+        impl->warnedHandler = g_signal_connect(impl->monitor, "low-memory-warning",
+                                               G_CALLBACK(Impl::warned), nullptr);
+    });
+}
+
+void DesktopSession::lowMemoryWarning(int level) {
+    platform::RunLoop::main().post([level] {
+        MVLogWarn("The system is low on memory (level {}): memory warning", level);
+        platform::Application::shared().receiveMemoryWarning();
+    });
+}

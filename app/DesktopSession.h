@@ -1,0 +1,60 @@
+#pragma once
+// The host's ties to the desktop through GIO, on a GLib context and thread of their own
+// (whichever engine runs the main loop):
+// - one running shell per home folder: the shell registers on the session bus under
+//   applicationId(); a later start over the same home hands its URL to the running one
+//   (GApplication's open), which delivers it as the platform's open-URL call, and ends;
+// - the system's low-memory warnings (GMemoryMonitor's "low-memory-warning") become the
+//   platform's memory warning.
+// Without a session bus every start runs a shell of its own.
+//
+//   DesktopSession desktop;
+//   if (desktop.claimHome(DesktopSession::applicationId(bundleId, home), url) ==
+//       DesktopSession::Claim::HandedOver)
+//       return 0;
+//   desktop.watchMemoryWarnings();
+//
+// What reaches the application is posted to the main run loop. Main thread.
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+
+class DesktopSession {
+  public:
+    enum class Claim {
+        Alone,       // no session bus or no registration: nothing is shared
+        Running,     // this start is the home's running shell
+        HandedOver,  // another shell runs over the home and has this start's URL
+    };
+
+    // URLs handed over by later starts: longer ones are refused, and while this many wait
+    // for the main loop, more are dropped.
+    static constexpr size_t kMaxHandedOverURLLength = 16 * 1024;
+    static constexpr int kMaxPendingURLs = 64;
+
+    DesktopSession();
+    ~DesktopSession();
+    DesktopSession(const DesktopSession&) = delete;
+    DesktopSession& operator=(const DesktopSession&) = delete;
+
+    // The bus name of the shell: the bundle identifier for the default home folder;
+    // for a home folder set apart (MEROVANE_HOME, `home` when not empty) the identifier
+    // followed by ".h" and 16 hexadecimal digits of a hash of that folder's absolute
+    // path, links resolved.
+    static std::string applicationId(const std::string& bundleIdentifier, const std::string& home);
+
+    // Waits for the session bus at most as long as its calls take (their time-out).
+    Claim claimHome(const std::string& applicationId, const std::optional<std::string>& url);
+    void watchMemoryWarnings();
+
+    // What the memory monitor's signal does: the platform's memory warning, at the main
+    // run loop's next turn. Any thread.
+    static void lowMemoryWarning(int level);
+
+    struct Impl;
+
+  private:
+    std::unique_ptr<Impl> impl_;
+};

@@ -1,0 +1,48 @@
+#pragma once
+// The sample server's log server, beside the shop on the same port: error reports
+// (GET /applog/error?<entries>) and crash reports (POST /applog/crash?<entries> with the
+// report's bytes) are answered 200, counted in the log ("error report <n> received: ...",
+// "crash report <n> received: ...") and, with a folder, stored there: the decoded query
+// entries as error-<n>.json or crash-<n>.json, a crash report's bytes as crash-<n>.mvcrash.
+// At most kMaxStoredReports of each kind are stored; later ones are only counted.
+//
+//   SampleLogServer logs(folder, log);
+//   peer.setResponder([&](const peer::PeerEvent& event) {
+//       if (auto actions = logs.respond(event)) return *actions;
+//       return shop.respond(event);
+//   });
+
+#include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/peer/ApiPeer.h"
+
+class SampleLogServer {
+  public:
+    using Log = std::function<void(const std::string&)>;
+    static constexpr size_t kMaxStoredReports = 1000;
+    // Crash reports whose body is still coming; a newer one drops the oldest.
+    static constexpr size_t kMaxWaiting = 64;
+    static constexpr const char* kPathPrefix = "/applog/";
+
+    // No folder: reports are counted, not stored.
+    SampleLogServer(std::optional<std::filesystem::path> folder, Log log);
+
+    // Runs on the peer's thread. The actions for an event of a log request (none yet
+    // while a crash report's body comes); none for an event of another request.
+    std::optional<std::vector<peer::PeerAction>> respond(const peer::PeerEvent& event);
+
+  private:
+    std::vector<peer::PeerAction> store(const char* kind, const std::string& target,
+                                        const std::string* body);
+
+    std::optional<std::filesystem::path> folder_;
+    Log log_;
+    std::map<size_t, std::string> waiting_;  // connection: target of a crash report
+    std::map<std::string, size_t> counts_;
+};
