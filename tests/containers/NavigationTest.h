@@ -11,6 +11,8 @@
 #include "libmerovane/bridge/MVWebViewController.h"
 #include "libmerovane/containers/MVNavigationController.h"
 #include "libmerovane/containers/MVTabController.h"
+#include "libmerovane/core/MVSplashScreenInterface.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/ui/View.h"
 #include "platform/ui/Window.h"
 #include "tests/support/ContainerPageDriver.h"
@@ -85,6 +87,15 @@ class MVNavigationControllerTest : public PlatformTest {
         for (const auto& controller : pages) tab->pushViewController(controller, false);
         platform::advanceBy(1);
         ASSERT_FALSE(tab->isPreservingViewControllers());
+    }
+    // Settles [A], then pushes B and C animated in one turn: the platform animates to B
+    // while the tab preserves [A, B, C]. Answers the three pages.
+    std::vector<std::shared_ptr<MVWebViewController>> pushTwoInOneTurn() {
+        std::vector pages{page("A"), page("B"), page("C")};
+        settleWith({pages[0]});
+        tab->pushViewController(pages[1], true);
+        tab->pushViewController(pages[2], true);
+        return pages;
     }
     std::vector<nlohmann::json> barEvents() const {
         return header->parametersOf("updateNavigationBar");
