@@ -8,6 +8,8 @@
 #include "libmerovane/bridge/MVEventDispatcher.h"
 #include "libmerovane/bridge/MVWebView.h"
 #include "libmerovane/bridge/MVWebViewController.h"
+#include "libmerovane/containers/MVBackgroundMenu.h"
+#include "libmerovane/containers/MVBackgroundMenuController.h"
 #include "libmerovane/containers/MVMenuBarController.h"
 #include "libmerovane/containers/MVNavigationController.h"
 #include "libmerovane/containers/MVTabController.h"
@@ -34,8 +36,9 @@ constexpr const char* kPageC = "mvtest://shop/c";
 constexpr const char* kPageX = "mvtest://shop/x";
 constexpr double kHeight = 480;
 constexpr double kBarHeight = 49;
+constexpr double kMenuWidth = 300;
 
-enum class Running { Push, Pop, TabTransition, MenuBarMovement, SilentRefresh };
+enum class Running { Push, Pop, TabTransition, MenuBarMovement, MenuOpening, SilentRefresh };
 enum class Command {
     ShowOtherTab,
     ShowFirstTab,
@@ -43,6 +46,8 @@ enum class Command {
     PopToTag,
     ShowMenuBar,
     HideMenuBar,
+    ShowMenu,
+    HideMenu,
     CloseView
 };
 
@@ -57,6 +62,7 @@ struct Asked {
     Strings stack{"A"};     // the titles of the first tab's pages, bottom to top
     std::string presented;  // the presented tab: "" the first, "b" the other
     bool barShown = false;
+    bool menuOpen = false;  // the primary background menu
 };
 
 class CommandsWhileMoving : public PlatformTest, public ::testing::WithParamInterface<Cell> {
@@ -78,9 +84,11 @@ class CommandsWhileMoving : public PlatformTest, public ::testing::WithParamInte
 
         tabs = MVTabController::create();
         menuBar = MVMenuBarController::create(tabs);
+        menus = MVBackgroundMenuController::create(menuBar, "primary");
         window = platform::Window::create(Rect(0, 0, 320, kHeight));
-        window->setRootViewController(menuBar);
+        window->setRootViewController(menus);
         window->makeKeyAndVisible();
+        menuBar->view()->setFrame(menus->contentContainerView()->bounds());
         tabs->view()->setFrame(menuBar->contentContainerView()->bounds());
         platform::EdgeInsets statusBar;
         statusBar.top = 20;
@@ -101,6 +109,16 @@ class CommandsWhileMoving : public PlatformTest, public ::testing::WithParamInte
         bar = ContainerPage::of(menuBar->nextMenuBar(), *models);
         ASSERT_TRUE(bar->finishLoading({320, kBarHeight}));
         MVEventDispatcher::sharedDispatcher().registerWebView(bar->webView, {"tabDidChange"});
+        perform("1.0", {{"c", "setBackgroundMenu"},
+                        {"p",
+                         {{"content", "<p>menu</p>"},
+                          {"baseUrl", "https://shop.example/menu"},
+                          {"defaultPresentationType", "foregroundLeft"},
+                          {"gestureRecognizer", "screenEdge"}}}});
+        platform::runUntilIdle();
+        ASSERT_TRUE(menus->nextMenu());
+        menu = ContainerPage::of(menus->nextMenu()->menuWebView, *models);
+        ASSERT_TRUE(menu->finishLoading({kMenuWidth, kHeight}));
         driven = false;
 
         a = MVWebViewController::create();
@@ -113,6 +131,8 @@ class CommandsWhileMoving : public PlatformTest, public ::testing::WithParamInte
     }
     void TearDown() override {
         window.reset();
+        menus.reset();
+        menu.reset();
         menuBar.reset();
         tabs.reset();
         first.reset();
@@ -142,6 +162,11 @@ class CommandsWhileMoving : public PlatformTest, public ::testing::WithParamInte
         asked.barShown = show;
     }
 
+    void showMenu(bool show) {
+        perform("1.0", {{"c", show ? "showBackgroundMenu" : "hideBackgroundMenu"}});
+        asked.menuOpen = show;
+    }
+
     void start(Running running) {
         switch (running) {
             case Running::Push:  // two in one turn: the second waits for the first
@@ -161,6 +186,9 @@ class CommandsWhileMoving : public PlatformTest, public ::testing::WithParamInte
                 break;
             case Running::MenuBarMovement:
                 showMenuBar(true);
+                break;
+            case Running::MenuOpening:
+                showMenu(true);
                 break;
             case Running::SilentRefresh:
                 a->reloadWithSilentMode(true);
@@ -191,6 +219,10 @@ class CommandsWhileMoving : public PlatformTest, public ::testing::WithParamInte
             case Command::HideMenuBar:
                 showMenuBar(command == Command::ShowMenuBar);
                 break;
+            case Command::ShowMenu:
+            case Command::HideMenu:
+                showMenu(command == Command::ShowMenu);
+                break;
             case Command::CloseView: {
                 // From the page on top of what was asked.
                 auto top =
@@ -209,6 +241,16 @@ class CommandsWhileMoving : public PlatformTest, public ::testing::WithParamInte
         ASSERT_TRUE(runUntilPolled(
             [&] { return models->allLoaded() && !a->isLoading() && !a->webViewRefresh(); }, 10.0));
         platform::advanceBy(2);
+    }
+
+    // The last of the page's did-events tells what it became; a page never shown heard none.
+    static void expectLastAppearance(const ContainerPage& page, bool shown) {
+        Strings heard;
+        for (const auto& name : page.eventNames())
+            if (name == "viewDidAppear" || name == "viewDidDisappear") heard.push_back(name);
+        if (!shown && heard.empty()) return;
+        ASSERT_FALSE(heard.empty());
+        EXPECT_EQ(heard.back(), shown ? "viewDidAppear" : "viewDidDisappear");
     }
 
     void expectWhatWasAsked() {
@@ -249,14 +291,18 @@ class CommandsWhileMoving : public PlatformTest, public ::testing::WithParamInte
         EXPECT_EQ(menuBar->viewState(),
                   asked.barShown ? MVMenuBarController::kShown : MVMenuBarController::kHidden);
         EXPECT_EQ(bar->webView->frame().origin.y, kHeight - (asked.barShown ? kBarHeight : 0));
-        Strings heard;
-        for (const auto& name : bar->eventNames())
-            if (name == "viewDidAppear" || name == "viewDidDisappear") heard.push_back(name);
-        if (asked.barShown || !heard.empty()) {
-            ASSERT_FALSE(heard.empty());
-            EXPECT_EQ(heard.back(), asked.barShown ? "viewDidAppear" : "viewDidDisappear");
-        }
+        expectLastAppearance(*bar, asked.barShown);
         EXPECT_EQ(tabs->inheritedInsets().bottom, asked.barShown ? kBarHeight : 0);
+
+        // The menu is open beside the content, or closed and gone, and its page heard so.
+        EXPECT_EQ(menus->viewState(), asked.menuOpen ? 3 : 1);
+        if (asked.menuOpen) {
+            EXPECT_EQ(menus->menuView()->frame(), Rect(0, 0, kMenuWidth, kHeight));
+            EXPECT_EQ(menu->webView->superview(), menus->menuView());
+        } else {
+            EXPECT_TRUE(menus->menuView()->subviews().empty());
+        }
+        expectLastAppearance(*menu, asked.menuOpen);
 
         EXPECT_FALSE(a->webViewRefresh());
         EXPECT_TRUE(MVErrorLogger::reports().empty());
@@ -272,6 +318,8 @@ class CommandsWhileMoving : public PlatformTest, public ::testing::WithParamInte
     std::shared_ptr<MVNavigationController> other;
     std::shared_ptr<ContainerPage> header;
     std::shared_ptr<ContainerPage> bar;
+    std::shared_ptr<MVBackgroundMenuController> menus;
+    std::shared_ptr<ContainerPage> menu;
     std::shared_ptr<MVWebViewController> a;
     Asked asked;
     bool driven = false;
@@ -285,24 +333,39 @@ TEST_P(CommandsWhileMoving, EndAsAskedLast) {
     expectWhatWasAsked();
 }
 
+const std::pair<Command, const char*> kCommands[] = {
+    {Command::ShowOtherTab, "ShowOtherTab"}, {Command::ShowFirstTab, "ShowFirstTab"},
+    {Command::OpenPage, "OpenPage"},         {Command::PopToTag, "PopToTag"},
+    {Command::ShowMenuBar, "ShowMenuBar"},   {Command::HideMenuBar, "HideMenuBar"},
+    {Command::ShowMenu, "ShowMenu"},         {Command::HideMenu, "HideMenu"},
+    {Command::CloseView, "CloseView"},
+};
+const std::pair<Running, const char*> kRunning[] = {
+    {Running::Push, "Push"},
+    {Running::Pop, "Pop"},
+    {Running::TabTransition, "TabTransition"},
+    {Running::MenuBarMovement, "MenuBarMovement"},
+    {Running::MenuOpening, "MenuOpening"},
+    {Running::SilentRefresh, "SilentRefresh"},
+};
+
 std::vector<Cell> allCells() {
     std::vector<Cell> cells;
-    for (auto command :
-         {Command::ShowOtherTab, Command::ShowFirstTab, Command::OpenPage, Command::PopToTag,
-          Command::ShowMenuBar, Command::HideMenuBar, Command::CloseView})
-        for (auto running : {Running::Push, Running::Pop, Running::TabTransition,
-                             Running::MenuBarMovement, Running::SilentRefresh})
-            for (bool midway : {false, true}) cells.push_back({command, running, midway});
+    for (const auto& command : kCommands)
+        for (const auto& running : kRunning)
+            for (bool midway : {false, true})
+                cells.push_back({command.first, running.first, midway});
     return cells;
 }
 
 std::string cellName(const ::testing::TestParamInfo<Cell>& info) {
-    static const char* commands[] = {"ShowOtherTab", "ShowFirstTab", "OpenPage", "PopToTag",
-                                     "ShowMenuBar",  "HideMenuBar",  "CloseView"};
-    static const char* running[] = {"Push", "Pop", "TabTransition", "MenuBarMovement",
-                                    "SilentRefresh"};
-    return std::string(commands[int(info.param.command)]) + "While" +
-           running[int(info.param.running)] + (info.param.midway ? "Midway" : "InItsTurn");
+    std::string name;
+    for (const auto& command : kCommands)
+        if (command.first == info.param.command) name = command.second;
+    name += "While";
+    for (const auto& running : kRunning)
+        if (running.first == info.param.running) name += running.second;
+    return name + (info.param.midway ? "Midway" : "InItsTurn");
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, CommandsWhileMoving, ::testing::ValuesIn(allCells()), cellName);
