@@ -14,11 +14,15 @@ void MVRefreshControl::setFrame(const platform::Rect& frame) {
     platform::RefreshControl::setFrame(adjusted);
 }
 
-bool MVWebViewIsRefreshing(const MVWebView& webView) {
+std::shared_ptr<MVRefreshControl> MVRefreshControlOf(const MVWebView& webView) {
     auto scrollView = webView.scrollView();
-    if (!scrollView) return false;
+    if (!scrollView) return nullptr;
     for (const auto& view : scrollView->subviews())
-        if (auto control = std::dynamic_pointer_cast<MVRefreshControl>(view))
-            return control->isRefreshing();
-    return false;
+        if (auto control = std::dynamic_pointer_cast<MVRefreshControl>(view)) return control;
+    return nullptr;
+}
+
+bool MVWebViewIsRefreshing(const MVWebView& webView) {
+    auto control = MVRefreshControlOf(webView);
+    return control && control->isRefreshing();
 }

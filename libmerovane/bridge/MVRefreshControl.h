@@ -24,6 +24,7 @@ class MVRefreshControl : public platform::RefreshControl {
     MVRefreshControl() = default;
 };
 
-// Whether the first MVRefreshControl in the web view's scroll view is refreshing; false
-// without one.
+// The first MVRefreshControl in the web view's scroll view, or null.
+std::shared_ptr<MVRefreshControl> MVRefreshControlOf(const MVWebView& webView);
+// Whether that control is refreshing; false without one.
 bool MVWebViewIsRefreshing(const MVWebView& webView);

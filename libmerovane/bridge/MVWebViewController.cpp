@@ -62,6 +62,9 @@ std::shared_ptr<MVWebViewController> MVWebViewController::create() {
 MVWebViewController::~MVWebViewController() {
     for (auto* webView : {webViewFinal_.get(), webViewPreview_.get(), webViewRefresh_.get()})
         if (webView) webView->setDelegate({});
+    // The load ends with the controller, as a cancelled one does: a capture waiting for it
+    // must not wait for good.
+    postLoadingEnd();
 }
 
 std::weak_ptr<MVWebViewDelegate> MVWebViewController::weakDelegate() {
@@ -121,6 +124,8 @@ void MVWebViewController::openUrlApi(const std::string& pageId,
 void MVWebViewController::open(const std::string& url, bool api,
                                const std::optional<std::string>& previewUrl,
                                std::optional<nlohmann::json> previewParams) {
+    // A refresh of the page shown until now must not come back over the new one.
+    cancelWebViewRefresh();
     if (isLoading_) {
         postLoadingEnd();
         stopProgress();
@@ -206,6 +211,7 @@ void MVWebViewController::retire(const std::shared_ptr<MVWebView>& webView) {
 void MVWebViewController::replacePageWithUrl(const std::string& url,
                                              const std::optional<std::string>& previewUrl,
                                              std::optional<nlohmann::json> previewParams) {
+    cancelWebViewRefresh();
     auto old = webViewFinal_;
     old->setDelegate({});
     old->performMVEvent(MVEventViews::viewWillDisappearAnimated(false));
@@ -246,10 +252,14 @@ void MVWebViewController::stopProgress() {
     loadingProgressTimer_.cancel();
 }
 
-void MVWebViewController::endLoad() {
+void MVWebViewController::endProgress() {
     if (loadingProgressTimer_.isValid())
         notifyNavigationBarOfEvent(MVEventWebViews::endPageProgress());
     stopProgress();
+}
+
+void MVWebViewController::endLoad() {
+    endProgress();
     isLoading_ = false;
     postLoadingEnd();
 }
@@ -330,10 +340,7 @@ void MVWebViewController::webViewDidFinishRendering(MVWebView& webView) {
     if (!shown && &webView != webViewPreview_.get() && &webView != webViewRefresh_.get()) return;
     auto strong = std::static_pointer_cast<MVWebView>(webView.shared_from_this());
     if (nativeMode_) presentWebView(strong);
-    if (strong == webViewFinal_) {
-        notifyNavigationBarOfEvent(MVEventWebViews::endPageProgress());
-        stopProgress();
-    }
+    if (strong == webViewFinal_) endProgress();
 }
 
 void MVWebViewController::webViewDidModifyHistory(MVWebView& webView) {
@@ -344,7 +351,14 @@ void MVWebViewController::webViewDidModifyHistory(MVWebView& webView) {
 
 void MVWebViewController::presentWebView(const std::shared_ptr<MVWebView>& webView) {
     std::shared_ptr<MVWebView> oldPage;
-    if (webView == webViewRefresh_ && webViewRefresh_ != webViewFinal_) oldPage = webViewFinal_;
+    if (webView == webViewRefresh_ && webViewRefresh_ != webViewFinal_) {
+        // A refresh copy replaces only the page it was made from.
+        if (refreshSource_.lock() != webViewFinal_) {
+            cancelWebViewRefresh();
+            return;
+        }
+        oldPage = webViewFinal_;
+    }
     const bool animated =
         webView != webViewPreview_ && !MVSplashScreenInterface::isSplashScreenVisible();
     if (oldPage) {
@@ -416,19 +430,22 @@ void MVWebViewController::didPresentWebView(const std::shared_ptr<MVWebView>& we
         webView->setDebugName(kContentName);
         if (refreshControl_ && refreshControl_->isRefreshing()) refreshControl_->endRefreshing();
         webViewRefresh_.reset();
+        refreshSource_.reset();
     }
 }
 
 // Reloading
 
 void MVWebViewController::reloadWithSilentMode(bool silent) {
+    // Cancelling first gives the shown page's control back, the one whose spinner shows.
+    cancelWebViewRefresh();
     if (!silent && refreshControl_ && !refreshControl_->isRefreshing())
         refreshControl_->beginRefreshing();
-    cancelWebViewRefresh();
     auto copy = initializeChildWebView(webViewFinal_->copy());
     copy->setDebugName(kRefreshingName);
     copy->setAlpha(0);
     webViewRefresh_ = copy;
+    refreshSource_ = webViewFinal_;
     isLoading_ = true;
     copy->reloadWithClearingChache(!silent);
 }
@@ -436,8 +453,13 @@ void MVWebViewController::reloadWithSilentMode(bool silent) {
 void MVWebViewController::cancelWebViewRefresh() {
     if (!webViewRefresh_ || webViewRefresh_ == webViewFinal_) return;
     auto refresh = std::move(webViewRefresh_);
+    refreshSource_.reset();
     retire(refresh);
+    // The copy's control leaves with it: the shown page's control is the controller's again.
+    refreshControl_ = MVRefreshControlOf(*webViewFinal_);
     if (refreshControl_) refreshControl_->endRefreshing();
+    // Idle again unless the shown page itself is loading.
+    if (!startPosted_) isLoading_ = false;
     viewShouldAdjustInsets(inheritedInsets_, true);
     refresh->clear();
     refresh->removeFromSuperview();

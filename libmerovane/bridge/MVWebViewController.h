@@ -134,7 +134,10 @@ class MVWebViewController : public platform::ViewController,
     std::shared_ptr<MVWebViewController> self() {
         return std::static_pointer_cast<MVWebViewController>(shared_from_this());
     }
-    std::weak_ptr<MVWebViewController> weakSelf() { return self(); }
+    // Expired inside the destructor.
+    std::weak_ptr<MVWebViewController> weakSelf() {
+        return std::static_pointer_cast<MVWebViewController>(weak_from_this().lock());
+    }
     std::weak_ptr<MVWebViewDelegate> weakDelegate();
 
     // Opening and the preview page.
@@ -149,6 +152,8 @@ class MVWebViewController : public platform::ViewController,
     void postLoadingStart();
     void postLoadingEnd();
     void stopProgress();
+    // Sends "endPageProgress" once for the progress running, and stops it.
+    void endProgress();
     void endLoad();
     void loadEnded(const platform::Notification& notification);
     void updatePageProgressInfo(MVWebView& webView);
@@ -176,6 +181,8 @@ class MVWebViewController : public platform::ViewController,
     std::shared_ptr<MVWebView> webViewFinal_;
     std::shared_ptr<MVWebView> webViewPreview_;
     std::shared_ptr<MVWebView> webViewRefresh_;
+    // The shown web view the refresh copy was made from.
+    std::weak_ptr<MVWebView> refreshSource_;
     std::optional<nlohmann::json> previewParams_;
     std::optional<std::string> previewUrl_;
     std::optional<nlohmann::json> navigationBarParameters_;

@@ -1,10 +1,12 @@
 // The screenshot command: the application's window as a PNG, sent to the server.
+#include <exception>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 
 #include "libmerovane/application/MVServerCommands.h"
 #include "libmerovane/connection/MVApiConnection.h"
+#include "libmerovane/core/MVLog.h"
 #include "libmerovane/handlers/MVCommandGroups.h"
 #include "libmerovane/handlers/MVCommandHandler_1_0.h"
 #include "libmerovane/handlers/MVCommandParameters.h"
@@ -18,13 +20,18 @@
 namespace {
 
 // The delegate's window drawn at the screen's scale, as Base64 of its PNG in lines of
-// 64 characters; none without a window or an image.
+// 64 characters; none without a window or an image (a window too large to draw gives none).
 std::optional<std::string> screenshotText() {
     auto delegate = platform::Application::shared().delegate();
     auto window = delegate ? delegate->window() : nullptr;
     if (!window) return std::nullopt;
-    const std::string png =
-        platform::imageOfViewHierarchy(*window, platform::Screen::main().scale()).pngData();
+    std::string png;
+    try {
+        png = platform::imageOfViewHierarchy(*window, platform::Screen::main().scale()).pngData();
+    } catch (const std::exception& error) {
+        MVLogError("takeScreenshot could not draw the window: {}", error.what());
+        return std::nullopt;
+    }
     if (png.empty()) return std::nullopt;
     return platform::base64EncodeWithLineBreaks(png);
 }

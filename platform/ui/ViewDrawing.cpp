@@ -1,7 +1,10 @@
 #include "platform/ui/ViewDrawing.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 
+#include "platform/foundation/Log.h"
 #include "platform/ui/GraphicsContext.h"
 #include "platform/ui/Layer.h"
 #include "platform/ui/View.h"
@@ -47,9 +50,12 @@ void drawTree(const View& view, GraphicsContext& context, bool placeInSuperview)
     context.restoreState();
 }
 
-int pixels(double points, double scale) {
+// Pixels for a length in points: at most just over any image's size, 0 for NaN.
+int64_t pixels(double points, double scale) {
     // A hair of tolerance so that 320 points at scale 2.0000000001 stay 640 pixels.
-    return std::max(0, int(std::ceil(points * scale - 1e-6)));
+    const double count = std::ceil(points * scale - 1e-6);
+    if (!(count > 0)) return 0;
+    return int64_t(std::min(count, double(Image::kMaxPixels) + 1));
 }
 
 }  // namespace
@@ -60,7 +66,16 @@ void drawViewHierarchy(const View& view, GraphicsContext& context) {
 
 Image imageOfViewHierarchy(const View& view, double scale) {
     const Rect bounds = view.presentationBounds().standardized();
-    Image image(pixels(bounds.width(), scale), pixels(bounds.height(), scale), scale);
+    const int64_t width = pixels(bounds.width(), scale);
+    const int64_t height = pixels(bounds.height(), scale);
+    if (!(scale > 0) || width > Image::kMaxPixels || height > Image::kMaxPixels ||
+        width * height > Image::kMaxPixels) {
+        PLATFORM_LOG_WARN(
+            "ViewDrawing cannot draw {} x {} points at scale {}: images hold {} pixels",
+            bounds.width(), bounds.height(), scale, Image::kMaxPixels);
+        return Image();
+    }
+    Image image(int(width), int(height), scale);
     GraphicsContext context(image);
     context.concatTransform(AffineTransform::translation(-bounds.origin.x, -bounds.origin.y));
     drawViewHierarchy(view, context);

@@ -23,7 +23,8 @@ class View;
 void drawViewHierarchy(const View& view, GraphicsContext& context);
 
 // A transparent image of the view's bounds size at `scale` (pixel sizes rounded up), the
-// bounds' origin at its top left, with the view tree drawn into it.
+// bounds' origin at its top left, with the view tree drawn into it. The empty image and a
+// warning when that size is over Image::kMaxPixels or the scale is not positive.
 Image imageOfViewHierarchy(const View& view, double scale);
 
 }  // namespace platform

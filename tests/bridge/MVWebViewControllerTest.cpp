@@ -140,6 +140,14 @@ TEST_F(MVWebViewControllerTest, AnOpenedPageIsPresentedWithItsProgressAndOneEndN
     ASSERT_GT(stack->events.size(), before);
     ASSERT_EQ(stack->events[before].first, "updatePageProgress");
     EXPECT_EQ(stack->events[before].second.at(0).get<float>(), loaded + (0.9f - loaded) * 0.0625f);
+    // Each later tick moves the state by (1 - state^2) * 0.0625, ever more slowly.
+    float state = 0.0625f;
+    for (int tick = 2; tick <= 4; ++tick) {
+        SCOPED_TRACE(tick);
+        state = std::min(state + (1 - state * state) * 0.0625f, 1.0f);
+        platform::advanceBy(0.0625);
+        EXPECT_FLOAT_EQ(controller->loadingProgress(), loaded + (0.9f - loaded) * state);
+    }
 
     models->modelOf(*controller->webViewFinal())->settings.readyState = "complete";
     ASSERT_TRUE(presented());
@@ -183,6 +191,27 @@ TEST_F(MVWebViewControllerTest, APageFailingInShadowModeStaysInvisibleAndEndsIts
     EXPECT_TRUE(controller->webViewFinal()->pageDidFailLoading());
     EXPECT_EQ(controller->webViewFinal()->alpha(), 0);
     EXPECT_FALSE(controller->isLoading());
+    EXPECT_EQ(count(MVWebViewControllerDidEndLoadingNotification), 1u);
+    const auto names = stack->names();
+    EXPECT_EQ(std::count(names.begin(), names.end(), "beginPageProgress"), 1);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "endPageProgress"), 1);
+}
+
+TEST_F(MVWebViewControllerTest, ACaptureWithoutTimeOutEndsWhenTheLoadingControllerGoes) {
+    pageSettings.readyState = "loading";
+    auto page = MVWebViewController::create();
+    bool ended = false;
+    MVResourceMonitor::sharedResourceMonitor().captureResources(
+        [&] { page->openUrl(kControllerPage); }, 0, [&] { ended = true; });
+    auto webView = page->webViewFinal();
+    ASSERT_TRUE(runUntilPolled([&] { return models->modelOf(*webView) != nullptr; }, 10.0));
+    platform::advanceBy(1.0);
+    EXPECT_FALSE(ended);
+    page.reset();
+    // Its web view, kept here, finishes on its own.
+    models->modelOf(*webView)->settings.readyState = "complete";
+    ASSERT_TRUE(runUntilPolled([&] { return ended; }, 10.0));
+    EXPECT_EQ(count(MVWebViewControllerDidStartLoadingNotification), 1u);
     EXPECT_EQ(count(MVWebViewControllerDidEndLoadingNotification), 1u);
 }
 
@@ -303,6 +332,24 @@ TEST_F(MVWebViewControllerTest, ThePreviewPageComesFromThePoolAndLeavesWhenThePa
     platform::advanceBy(1.0);
     ASSERT_TRUE(runUntilPolled([&] { return models->allLoaded(); }, 10.0));
     EXPECT_NE(pool.cachedWebViewForUrl(kPreviewTemplate), preview);
+}
+
+TEST_F(MVWebViewControllerTest, APreviewWhosePoolRenewalFailsStaysThePooledPage) {
+    site->serve(kPreviewTemplate, "text/html", "<p>template</p>");
+    auto& pool = MVWebViewCache::sharedCache();
+    controller->openUrlApi("home", kPreviewTemplate, nlohmann::json::object());
+    auto preview = controller->webViewPreview();
+    ASSERT_TRUE(preview);
+    ASSERT_TRUE(presented());
+    // The shop goes away before the pool renews the preview a second later.
+    site.reset();
+    const size_t made = models->webViews.size();
+    platform::advanceBy(1.0);
+    ASSERT_EQ(models->webViews.size(), made + 1);  // the replacement started
+    ASSERT_TRUE(runUntilPolled([&] { return models->allLoaded(); }, 10.0));
+    EXPECT_TRUE(logged("did fail loading [mvtest://shop/template]"));
+    EXPECT_TRUE(pool.renewingUrls().empty());
+    EXPECT_EQ(pool.cachedWebViewForUrl(kPreviewTemplate).get(), preview.get());
 }
 
 TEST_F(MVWebViewControllerTest, TheCachedFlagTellsWhetherTheWebCacheHoldsThePage) {
@@ -457,6 +504,8 @@ TEST_F(MVWebViewControllerTest, ACancelledRefreshIsDroppedAndADelayedReloadUsesT
     EXPECT_FALSE(controller->webViewRefresh());
     EXPECT_TRUE(refresh->isGarbage());
     EXPECT_EQ(refresh->delegate(), nullptr);
+    // The page is idle again: it takes the next cache update.
+    EXPECT_FALSE(controller->isLoading());
 
     const size_t lookups = cache->lookups.size();
     controller->reloadLastPageAfterDelay(0.5);
@@ -465,6 +514,76 @@ TEST_F(MVWebViewControllerTest, ACancelledRefreshIsDroppedAndADelayedReloadUsesT
     platform::advanceBy(0.2);
     ASSERT_TRUE(runUntilPolled([&] { return cache->lookups.size() > lookups; }, 10.0));
     EXPECT_EQ(cache->lookups.back(), "mv-api-page:home");
+}
+
+TEST_F(MVWebViewControllerTest, OpeningOrReplacingCancelsASilentRefreshThatComesNoMore) {
+    for (const bool replace : {true, false}) {
+        SCOPED_TRACE(replace ? "replace" : "open");
+        cache->setPage("mv-api-page:home", "<p>home</p>", "https://shop.example/home");
+        controller->openUrlApi("home");
+        ASSERT_TRUE(presented());
+        // The refresh copy waits for its page until the test answers.
+        FakeWebCache::Script held;
+        held.body = "<p>home again</p>";
+        held.info = {{"base-url", "https://shop.example/home"}};
+        held.deferred = true;
+        cache->setScript("mv-api-page:home", held);
+        controller->reloadWithSilentMode(true);
+        auto refresh = controller->webViewRefresh();
+        ASSERT_TRUE(refresh);
+        platform::runUntilIdle();
+
+        if (replace)
+            controller->replacePageWithUrl(kControllerPage, std::nullopt, std::nullopt);
+        else
+            controller->openUrl(kControllerPage);
+        EXPECT_FALSE(controller->webViewRefresh());
+        EXPECT_TRUE(refresh->isGarbage());
+        EXPECT_EQ(refresh->delegate(), nullptr);
+        auto page = controller->webViewFinal();
+        ASSERT_TRUE(presented());
+        // The old page's answer comes late and changes nothing.
+        cache->answerPending();
+        ASSERT_TRUE(
+            runUntilPolled([&] { return !refresh->isLoading() && models->allLoaded(); }, 10.0));
+        platform::advanceBy(1.0);
+        EXPECT_EQ(controller->webViewFinal(), page);
+        EXPECT_EQ(page->currentUrl(), kControllerPage);
+        EXPECT_EQ(page->alpha(), 1);
+        EXPECT_EQ(refresh->superview(), nullptr);
+        EXPECT_FALSE(controller->isLoading());
+        EXPECT_EQ(count(MVWebViewControllerDidStartLoadingNotification),
+                  count(MVWebViewControllerDidEndLoadingNotification));
+    }
+}
+
+TEST_F(MVWebViewControllerTest, AFailedPullEndsTheShownPagesSpinnerWhichCanBePulledAgain) {
+    controller->openUrl(kControllerPage);
+    ASSERT_TRUE(presented());
+    auto control = controller->refreshControl();
+    ASSERT_TRUE(control);
+    ASSERT_EQ(MVRefreshControlOf(*controller->webViewFinal()), control);
+    // The shop goes away: the page's scheme answers no more.
+    site.reset();
+    ASSERT_TRUE(control->pullForTesting());
+    ASSERT_TRUE(controller->webViewRefresh());
+    EXPECT_NE(controller->refreshControl().get(), control.get());  // the copy's, while it loads
+    ASSERT_TRUE(runUntilPolled([&] { return !controller->isLoading(); }, 10.0));
+    EXPECT_FALSE(controller->webViewRefresh());
+    EXPECT_EQ(controller->refreshControl().get(), control.get());
+    EXPECT_FALSE(control->isRefreshing());
+    EXPECT_EQ(controller->webViewFinal()->currentUrl(), kControllerPage);
+
+    // The user pulls again; a visible reload during a silent refresh spins it too.
+    ASSERT_TRUE(control->pullForTesting());
+    ASSERT_TRUE(controller->webViewRefresh());
+    ASSERT_TRUE(runUntilPolled([&] { return !controller->isLoading(); }, 10.0));
+    EXPECT_FALSE(control->isRefreshing());
+    controller->reloadWithSilentMode(true);
+    controller->reload();
+    EXPECT_TRUE(control->isRefreshing());
+    ASSERT_TRUE(runUntilPolled([&] { return !controller->isLoading(); }, 10.0));
+    EXPECT_FALSE(control->isRefreshing());
 }
 
 TEST_F(MVWebViewControllerTest, TheInstalledFactoryMakesControllersOpeningTheApiPage) {

@@ -318,12 +318,18 @@ TEST_F(ScreenshotTest, TheWindowGoesToTheServerAsBase64PngAtTheScreensScale) {
     EXPECT_EQ(image->pixel(20, 40), (platform::Image::Pixel{255, 0, 0, 255}));
     EXPECT_EQ(image->pixel(19, 40).a, 0);
 
-    // Without a window the server still hears of the screenshot, without an image.
+    // Without a window, or with one too large to draw (8,000 points square at scale 2 is
+    // over 2^26 pixels), the server still hears of the screenshot, without an image.
     platform::Application::shared().setDelegate(std::make_shared<platform::ApplicationDelegate>());
     fromServer({{"c", "takeScreenshot"}, {"p", {{"id", "s2"}}}});
+    delegate->window_ = platform::Window::create(platform::Rect(0, 0, 8000, 8000));
+    platform::Application::shared().setDelegate(delegate);
+    fromServer({{"c", "takeScreenshot"}, {"p", {{"id", "s3"}}}});
     const auto empty = sent(peer, "setScreenshot");
-    ASSERT_EQ(empty.size(), 2u);
+    ASSERT_EQ(empty.size(), 3u);
     EXPECT_EQ(empty[1]["p"], (json{{"id", "s2"}, {"imageData", nullptr}}));
+    EXPECT_EQ(empty[2]["p"], (json{{"id", "s3"}, {"imageData", nullptr}}));
+    EXPECT_TRUE(logged("ViewDrawing cannot draw 8000 x 8000 points at scale 2"));
 }
 
 }  // namespace

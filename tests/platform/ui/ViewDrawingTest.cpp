@@ -248,12 +248,17 @@ TEST_F(ViewDrawingTest, ImageSizeRoundsUpAtTheScale) {
     };
     for (const Case& c :
          {Case{Rect(0, 0, 320, 480), 2, 640, 960}, Case{Rect(0, 0, 100.5, 10), 3, 302, 30},
-          Case{Rect(0, 0, 0, 10), 2, 0, 20}}) {
+          Case{Rect(0, 0, 0, 10), 2, 0, 20},
+          // Over the largest image: the empty image.
+          Case{Rect(0, 0, 8000, 8000), 2, 0, 0}, Case{Rect(0, 0, 1e300, 1), 1, 0, 0}}) {
         Image image = imageOfViewHierarchy(*View::create(c.bounds), c.scale);
         EXPECT_EQ(image.width(), c.width);
         EXPECT_EQ(image.height(), c.height);
-        EXPECT_EQ(image.scale(), c.scale);
+        if (c.width > 0 || c.height > 0) {
+            EXPECT_EQ(image.scale(), c.scale);
+        }
     }
+    EXPECT_EQ(loggedCount("ViewDrawing cannot draw"), 2u);
 }
 
 TEST_F(ViewDrawingTest, ContextStateAndLayersBalance) {
