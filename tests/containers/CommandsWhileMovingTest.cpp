@@ -43,6 +43,7 @@ enum class Command {
     ShowOtherTab,
     ShowFirstTab,
     OpenPage,
+    ReplacePage,
     PopToTag,
     ShowMenuBar,
     HideMenuBar,
@@ -60,6 +61,7 @@ struct Cell {
 // What was asked, as the containers show it in the end.
 struct Asked {
     Strings stack{"A"};     // the titles of the first tab's pages, bottom to top
+    Strings shows{kPageA};  // what each of them shows
     std::string presented;  // the presented tab: "" the first, "b" the other
     bool barShown = false;
     bool menuOpen = false;  // the primary background menu
@@ -155,6 +157,15 @@ class CommandsWhileMoving : public PlatformTest, public ::testing::WithParamInte
         perform("2.0",
                 {{"c", "openPage"}, {"p", {{"src", src}, {"title", title}, {"targetTab", ""}}}});
         asked.stack.push_back(title);
+        asked.shows.push_back(src);
+    }
+    // The page on top of what was asked.
+    std::shared_ptr<MVWebViewController> askedTop() const {
+        return std::dynamic_pointer_cast<MVWebViewController>(first->pageStack().back());
+    }
+    void popAsked() {
+        asked.stack.pop_back();
+        asked.shows.pop_back();
     }
     void showMenuBar(bool show) {
         perform("1.0",
@@ -177,7 +188,7 @@ class CommandsWhileMoving : public PlatformTest, public ::testing::WithParamInte
                 openPage(kPageB, "B");
                 platform::advanceBy(1);
                 perform("1.0", {{"c", "popTab"}, {"p", {{"targetTab", ""}}}});
-                asked.stack.pop_back();
+                popAsked();
                 break;
             case Running::TabTransition:
                 perform("1.1", {{"c", "showTab"},
@@ -211,9 +222,18 @@ class CommandsWhileMoving : public PlatformTest, public ::testing::WithParamInte
             case Command::OpenPage:
                 openPage(kPageX, "X");
                 break;
+            case Command::ReplacePage: {
+                auto top = askedTop();
+                ASSERT_TRUE(top);
+                perform("1.0", {{"c", "replacePage"}, {"p", {{"src", kPageX}}}},
+                        top->webViewFinal());
+                asked.shows.back() = kPageX;
+                break;
+            }
             case Command::PopToTag:
                 perform("2.0", {{"c", "popToTag"}, {"p", {{"tag", "t"}, {"targetTab", ""}}}});
                 asked.stack = {"A"};
+                asked.shows = {kPageA};
                 break;
             case Command::ShowMenuBar:
             case Command::HideMenuBar:
@@ -224,12 +244,10 @@ class CommandsWhileMoving : public PlatformTest, public ::testing::WithParamInte
                 showMenu(command == Command::ShowMenu);
                 break;
             case Command::CloseView: {
-                // From the page on top of what was asked.
-                auto top =
-                    std::dynamic_pointer_cast<MVWebViewController>(first->pageStack().back());
+                auto top = askedTop();
                 ASSERT_TRUE(top);
                 perform("1.0", {{"c", "closeView"}}, top->webViewFinal());
-                if (asked.stack.size() > 1) asked.stack.pop_back();
+                if (asked.stack.size() > 1) popAsked();
                 break;
             }
         }
@@ -254,10 +272,17 @@ class CommandsWhileMoving : public PlatformTest, public ::testing::WithParamInte
     }
 
     void expectWhatWasAsked() {
-        Strings titles;
-        for (const auto& controller : first->viewControllers())
+        Strings titles, shows;
+        for (const auto& controller : first->viewControllers()) {
             titles.push_back(controller->navigationItem().title());
+            auto page = std::dynamic_pointer_cast<MVWebViewController>(controller);
+            ASSERT_TRUE(page);
+            shows.push_back(page->webViewFinal()->currentUrl().value_or("(none)"));
+            EXPECT_FALSE(page->isLoading());
+            EXPECT_FALSE(page->webViewRefresh());
+        }
         EXPECT_EQ(titles, asked.stack);
+        EXPECT_EQ(shows, asked.shows);
         for (const auto& tab : {first, other}) {
             EXPECT_FALSE(tab->isPreservingViewControllers());
             EXPECT_EQ(tab->transitionViolationsForTesting(), 0);
@@ -335,10 +360,10 @@ TEST_P(CommandsWhileMoving, EndAsAskedLast) {
 
 const std::pair<Command, const char*> kCommands[] = {
     {Command::ShowOtherTab, "ShowOtherTab"}, {Command::ShowFirstTab, "ShowFirstTab"},
-    {Command::OpenPage, "OpenPage"},         {Command::PopToTag, "PopToTag"},
-    {Command::ShowMenuBar, "ShowMenuBar"},   {Command::HideMenuBar, "HideMenuBar"},
-    {Command::ShowMenu, "ShowMenu"},         {Command::HideMenu, "HideMenu"},
-    {Command::CloseView, "CloseView"},
+    {Command::OpenPage, "OpenPage"},         {Command::ReplacePage, "ReplacePage"},
+    {Command::PopToTag, "PopToTag"},         {Command::ShowMenuBar, "ShowMenuBar"},
+    {Command::HideMenuBar, "HideMenuBar"},   {Command::ShowMenu, "ShowMenu"},
+    {Command::HideMenu, "HideMenu"},         {Command::CloseView, "CloseView"},
 };
 const std::pair<Running, const char*> kRunning[] = {
     {Running::Push, "Push"},
