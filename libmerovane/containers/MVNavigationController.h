@@ -118,8 +118,6 @@ class MVNavigationController : public platform::NavigationController,
     // Preserving.
     bool startPreservingViewControllers(const Edit& edit, Controllers* affected = nullptr);
     bool endPreservingViewControllers();
-    // Ends preserving without handing the preserved view controllers to the platform.
-    void dropPreservedViewControllers();
     static std::shared_ptr<MVNavigationController> preservingNavigationControllerForViewController(
         const platform::ViewController& controller);
 
@@ -199,6 +197,8 @@ class MVNavigationController : public platform::NavigationController,
     // Preserving ends with the platform's transition (didShow); when the platform runs
     // none (the top stayed, nothing to show, or the stack is in no window), after 0 s.
     void endPreservingWhenThePlatformHasShown();
+    // Ends preserving without handing the preserved view controllers to the platform.
+    void dropPreservedViewControllers();
 
     // Edits of the preserved view controllers; each answers what it affected, or none.
     bool isPreservedViewControllerModifiable();
