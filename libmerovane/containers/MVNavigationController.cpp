@@ -182,6 +182,7 @@ bool MVNavigationController::endPreservingViewControllers() {
         }
         hasDummyView_ = true;
         platform::NavigationController::setViewControllers({placeholder()}, false);
+        endPreservingWhenThePlatformHasShown();
         return false;
     }
     hasModifiedStackDuringAnimation_ = false;

@@ -83,6 +83,24 @@ TEST_F(SwitchedAway, ByATransition) {
     pushTwiceThenSwitchAway("slideInFromBottom");
 }
 
+// The placeholder comes off-window: preserving ends all the same.
+TEST_F(SwitchedAway, RightAfterItsStackWasEmptied) {
+    emptyByTags();
+    tabs->presentNavigationControllerWithIdentifier("other", std::nullopt, std::nullopt);
+    platform::advanceBy(1);
+    EXPECT_FALSE(tab->isPreservingViewControllers());
+    EXPECT_TRUE(tab->hasEmptyStack());
+    EXPECT_EQ(tab->viewControllers().size(), 1u);
+
+    tabs->presentNavigationControllerWithIdentifier("", std::nullopt, std::nullopt);
+    auto d = page("D");
+    tab->pushViewController(d, true);
+    platform::advanceBy(1);
+    EXPECT_EQ(tab->viewControllers(), Controllers{d});
+    EXPECT_FALSE(tab->isPreservingViewControllers());
+    EXPECT_EQ(barEvents().back(), bar("D", "push", false));
+}
+
 // The boot command drops a tab in mid-animation: the preserving registry lets it go.
 TEST_F(MVNavigationControllerTest, TheBootCommandFreesATabThatPreserves) {
     const auto pages = pushTwoInOneTurn();
@@ -222,12 +240,7 @@ TEST_F(MVNavigationControllerTest, PopToTagPopsToALowerPageCarryingTheTag) {
 }
 
 TEST_F(MVNavigationControllerTest, AnEmptiedVisibleStackEndsPreservingWithThePlaceholder) {
-    auto a = page("A");
-    giveHistory(*a, "t");
-    a->webViewFinal()->setViewTags({"t"});
-    settleWith({a});
-
-    tab->popPagesWithTags({"t"}, true);
+    emptyByTags();
     EXPECT_TRUE(tab->viewControllers().empty());
     EXPECT_EQ(barEvents().back(), bar("", "push", false));
     platform::advanceBy(1);

@@ -97,6 +97,15 @@ class MVNavigationControllerTest : public PlatformTest {
         tab->pushViewController(pages[2], true);
         return pages;
     }
+    // Settles [A], A's history tagged "t", then pops the pages with that tag: the visible
+    // stack is empty and preserving.
+    void emptyByTags() {
+        auto a = page("A");
+        giveHistory(*a, "t");
+        a->webViewFinal()->setViewTags({"t"});
+        settleWith({a});
+        tab->popPagesWithTags({"t"}, true);
+    }
     std::vector<nlohmann::json> barEvents() const {
         return header->parametersOf("updateNavigationBar");
     }
