@@ -151,7 +151,6 @@ bool MVNavigationController::startPreservingViewControllers(const Edit& edit,
         if (affected) *affected = std::move(result);
         return false;
     }
-    const auto remembered = topViewController();
     if (hasDummyView_ && !viewControllers().empty())
         platform::NavigationController::setViewControllers({}, false);
     hasDummyView_ = false;
@@ -160,10 +159,13 @@ bool MVNavigationController::startPreservingViewControllers(const Edit& edit,
     if (affected) *affected = std::move(result);
     if (!isVisible_) return false;
     preserved_ = viewControllers();
-    // No transition ends it: the top stayed, or nothing is left to show.
-    if (topViewController() == remembered || viewControllers().empty())
-        afterTurn([](MVNavigationController& tab) { tab.endPreservingViewControllers(); });
+    endPreservingWhenThePlatformHasShown();
     return true;
+}
+
+void MVNavigationController::endPreservingWhenThePlatformHasShown() {
+    if (isTransitioning()) return;
+    afterTurn([](MVNavigationController& tab) { tab.endPreservingViewControllers(); });
 }
 
 bool MVNavigationController::endPreservingViewControllers() {
@@ -180,6 +182,7 @@ bool MVNavigationController::endPreservingViewControllers() {
         }
         hasDummyView_ = true;
         platform::NavigationController::setViewControllers({placeholder()}, false);
+        endPreservingWhenThePlatformHasShown();
         return false;
     }
     hasModifiedStackDuringAnimation_ = false;
@@ -198,14 +201,28 @@ bool MVNavigationController::endPreservingViewControllers() {
         hasDummyView_ = true;
         list = {placeholder()};
     }
-    afterTurn([list = std::move(list), remembered](MVNavigationController& tab) {
+    afterTurn([list = std::move(list)](MVNavigationController& tab) {
         tab.platform::NavigationController::setViewControllers(list, tab.isVisible_);
-        if (tab.topViewController() == remembered)
-            tab.afterTurn(
-                [](MVNavigationController& again) { again.endPreservingViewControllers(); });
+        tab.endPreservingWhenThePlatformHasShown();
         updateStatusBar();
     });
     return false;
+}
+
+void MVNavigationController::dropPreservedViewControllers() {
+    auto& registry = preservingRegistry();
+    std::erase_if(registry, [this](const auto& entry) { return entry.second.tab.get() == this; });
+    hasSetPreservingNavigationController_ = false;
+    hasModifiedStackDuringAnimation_ = false;
+    viewControllerPoppedByGesture_.reset();
+    preserved_.reset();
+}
+
+void MVNavigationController::removeAllSharedInstances() {
+    std::vector<std::shared_ptr<MVNavigationController>> tabs = allSharedIdentifiedInstances();
+    for (const auto& entry : preservingRegistry()) tabs.push_back(entry.second.tab);
+    for (const auto& tab : tabs) tab->dropPreservedViewControllers();
+    MVInstanceTracking<MVNavigationController>::removeAllSharedInstances();
 }
 
 bool MVNavigationController::isPreservedViewControllerModifiable() {

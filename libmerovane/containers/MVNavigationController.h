@@ -55,6 +55,9 @@ class MVNavigationController : public platform::NavigationController,
     using MVInstanceTracking<MVNavigationController>::sharedInstanceForIdentifier;
     using MVNavigationControllerInterface::sharedInstanceForIdentifier;
     using MVInstanceTracking<MVNavigationController>::sharedDefaultInstance;
+    // Drops every tab (the boot command): a tab that preserves lets go of its preserved
+    // pages and leaves the preserving registry first.
+    static void removeAllSharedInstances();
     std::optional<std::string> identifier() const override {
         return MVInstanceTracking<MVNavigationController>::identifier();
     }
@@ -191,6 +194,11 @@ class MVNavigationController : public platform::NavigationController,
     Controller placeholder();
     // Runs `work` after 0 s unless the tab is gone by then.
     void afterTurn(std::function<void(MVNavigationController&)> work);
+    // Preserving ends with the platform's transition (didShow); when the platform runs
+    // none (the top stayed, nothing to show, or the stack is in no window), after 0 s.
+    void endPreservingWhenThePlatformHasShown();
+    // Ends preserving without handing the preserved view controllers to the platform.
+    void dropPreservedViewControllers();
 
     // Edits of the preserved view controllers; each answers what it affected, or none.
     bool isPreservedViewControllerModifiable();

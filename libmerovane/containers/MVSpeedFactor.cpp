@@ -5,9 +5,11 @@
 
 namespace {
 
+// The factor's single-precision value, which every rule checks: a double too small for a
+// float becomes 0 here, not a duration of 0 later.
 std::optional<double> finite(std::optional<double> factor) {
     if (!factor || !std::isfinite(*factor)) return std::nullopt;
-    return std::clamp(*factor, -kMVSpeedFactorLimit, kMVSpeedFactorLimit);
+    return static_cast<float>(std::clamp(*factor, -kMVSpeedFactorLimit, kMVSpeedFactorLimit));
 }
 
 }  // namespace

@@ -9,7 +9,8 @@
 //   duration = MVBackgroundMenuDuration(type) * MVSpeedFactorPositive(factor);
 //
 // A factor that is no finite number counts as absent; a factor is held within
-// ±kMVSpeedFactorLimit so that no duration grows without bound.
+// ±kMVSpeedFactorLimit so that no duration grows without bound. Each rule answers and
+// checks the factor's single-precision value.
 
 #include <optional>
 

@@ -270,7 +270,15 @@ void MVTabController::transitionDidEnd(const std::shared_ptr<MVTabTransition>& t
         if (leaving != content_) leaving->viewIfLoaded()->removeFromSuperview();
     }
     transition->setDisappearingViewController(nullptr);
-    if (transition == transition_) transition_.reset();
+    if (transition != transition_) return;
+    transition_.reset();
+    // Ended early, before its movement: the presented tab goes where the movement would
+    // have left it.
+    if (content_ && content_->isViewLoaded()) {
+        const auto& tabView = content_->viewIfLoaded();
+        const auto bounds = view()->bounds();
+        if (tabView->frame() != bounds) tabView->setFrame(bounds);
+    }
 }
 
 // Insets and the status bar

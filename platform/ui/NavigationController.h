@@ -95,6 +95,9 @@ class NavigationController : public ViewController {
 
     // The running transition's coordinator, or null.
     std::shared_ptr<TransitionCoordinator> transitionCoordinator() const override;
+    // Whether a transition of this controller runs: its end calls didShow when it completes.
+    // Off-window changes and an unchanged top run none.
+    bool isTransitioning() const { return transition_.has_value(); }
 
     int transitionViolationsForTesting() const { return violations_; }
 

@@ -16,6 +16,7 @@
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
 #include "tests/support/ApiConnectionTest.h"
+#include "tests/support/RecordingMenus.h"
 
 using nlohmann::json;
 
@@ -111,6 +112,25 @@ TEST_F(AppDelegateTest, TheWindowShowsTheContainerChainOrAnEmptyRoot) {
                          "MVBackgroundMenuController", "MVMenuBarController", "MVTabController"}));
     EXPECT_EQ(window->rootViewController(), hierarchy->controllers.front());
     EXPECT_EQ(platform::Application::shared().keyWindow(), window);
+}
+
+// The menu bar's configuration gives it the status bar's thickness on top, nothing else.
+TEST_F(AppDelegateTest, TheMenuBarLearnsTheStatusBarsThicknessAtLaunch) {
+    auto menuBar = RecordingMenuBar::create(std::nullopt);
+    MVViewControllerHierarchyInterface::setBuilder(
+        [&](const std::vector<MVViewControllerInfo>& infos) {
+            for (const auto& info : infos)
+                if (info.className == "MVMenuBarController" && info.configuration)
+                    info.configuration(menuBar);
+            return nullptr;
+        });
+    launchKeepsStoredState();
+    const auto frame = platform::Application::shared().statusBarFrame();
+    ASSERT_GT(frame.size.width, frame.size.height);
+    platform::EdgeInsets top;
+    top.top = frame.size.height;
+    using Calls = std::vector<std::pair<platform::EdgeInsets, bool>>;
+    EXPECT_EQ(menuBar->insets, (Calls{{top, false}}));
 }
 
 }  // namespace

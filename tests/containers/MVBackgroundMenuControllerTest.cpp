@@ -70,6 +70,7 @@ TEST_F(MVBackgroundMenuTest, DurationIsTheTypesTimesAPositiveFactor) {
         {-2, kDuration},
         {2, kDuration * 2.0f},  // the factor in single precision
         {0.1, kDuration * 0.1f},
+        {1e-50, kDuration},  // 0 in single precision
     };
     for (const auto& row : rows)
         EXPECT_EQ(MVBackgroundMenuController::durationForSpeedFactor(row.factor, *animation),

@@ -83,6 +83,9 @@ TEST_F(MVMenuBarControllerPagesTest, ANewerPageDuringTheFadeDropsTheFadingBar) {
     platform::advanceBy(0.31);
     EXPECT_EQ(menuBar->currentMenuBar(), first->webView);
     EXPECT_EQ(menuBar->updatingState(), MVMenuBarController::kLoading);
+    // The dropped bar hears no end of its fade, the shown one no end of its own.
+    EXPECT_EQ(appearances(*fading), Strings{"viewWillAppear [true]"});
+    EXPECT_EQ(appearances(*first), Strings{"viewWillDisappear [true]"});
 
     auto newest = renderNext({320, 44});
     platform::advanceBy(0.31);

@@ -220,6 +220,7 @@ TEST_F(MVMenuBarControllerTest, DurationsFollowTheFactorInSinglePrecision) {
         {2.0, 0.6000000238418579},
         {0.1, 0.30000001192092896 * static_cast<double>(0.1f)},
         {0.0, 0},
+        {1e-300, 0},
         {-1.0, -0.30000001192092896},  // handed to the platform, which applies it at once
     };
     for (const auto& [factor, seconds] : rows)

@@ -26,13 +26,8 @@ TEST_F(MVNavigationControllerTest, ANewTabIsTrackedWithAHiddenBarAndAHeaderAbove
 }
 
 TEST_F(MVNavigationControllerTest, TwoPushesInOneTurnReachThePlatformOneAnimationAfterTheOther) {
-    auto a = page("A");
-    settleWith({a});
-    auto b = page("B");
-    auto c = page("C");
-
-    tab->pushViewController(b, true);
-    tab->pushViewController(c, true);
+    const auto pages = pushTwoInOneTurn();
+    const auto &a = pages[0], &b = pages[1], &c = pages[2];
     EXPECT_EQ(barEvents().back(), bar("B", "push", true));
     EXPECT_EQ(barEvents().size(), 2u);
     EXPECT_EQ(tab->viewControllers(), (Controllers{a, b}));
@@ -54,13 +49,78 @@ TEST_F(MVNavigationControllerTest, TwoPushesInOneTurnReachThePlatformOneAnimatio
     EXPECT_EQ(tab->transitionViolationsForTesting(), 0);
 }
 
+// The tab is switched away while its first push animates: preserving still ends with that
+// animation, the second push reaches the platform, and a later push goes straight on.
+class SwitchedAway : public MVNavigationControllerTest {
+  protected:
+    void pushTwiceThenSwitchAway(const std::optional<std::string>& transition) {
+        const auto pages = pushTwoInOneTurn();
+        const auto &a = pages[0], &b = pages[1], &c = pages[2];
+        tabs->presentNavigationControllerWithIdentifier("other", transition, std::nullopt);
+
+        platform::advanceBy(2);
+        EXPECT_FALSE(tab->isPreservingViewControllers());
+        EXPECT_EQ(tab->viewControllers(), (Controllers{a, b, c}));
+        EXPECT_FALSE(MVNavigationController::preservingNavigationControllerForViewController(*c));
+        EXPECT_EQ(c->view()->superview(), tab->view());
+
+        tabs->presentNavigationControllerWithIdentifier("", std::nullopt, std::nullopt);
+        auto d = page("D");
+        tab->pushViewController(d, true);
+        platform::advanceBy(1);
+        EXPECT_EQ(tab->viewControllers(), (Controllers{a, b, c, d}));
+        EXPECT_FALSE(tab->isPreservingViewControllers());
+        EXPECT_EQ(barEvents().back(), bar("D", "push", true));
+        EXPECT_EQ(tab->transitionViolationsForTesting(), 0);
+    }
+};
+
+TEST_F(SwitchedAway, AtOnce) {
+    pushTwiceThenSwitchAway(std::nullopt);
+}
+
+TEST_F(SwitchedAway, ByATransition) {
+    pushTwiceThenSwitchAway("slideInFromBottom");
+}
+
+// The placeholder comes off-window: preserving ends all the same.
+TEST_F(SwitchedAway, RightAfterItsStackWasEmptied) {
+    emptyByTags();
+    tabs->presentNavigationControllerWithIdentifier("other", std::nullopt, std::nullopt);
+    platform::advanceBy(1);
+    EXPECT_FALSE(tab->isPreservingViewControllers());
+    EXPECT_TRUE(tab->hasEmptyStack());
+    EXPECT_EQ(tab->viewControllers().size(), 1u);
+
+    tabs->presentNavigationControllerWithIdentifier("", std::nullopt, std::nullopt);
+    auto d = page("D");
+    tab->pushViewController(d, true);
+    platform::advanceBy(1);
+    EXPECT_EQ(tab->viewControllers(), Controllers{d});
+    EXPECT_FALSE(tab->isPreservingViewControllers());
+    EXPECT_EQ(barEvents().back(), bar("D", "push", false));
+}
+
+// The boot command drops a tab in mid-animation: the preserving registry lets it go.
+TEST_F(MVNavigationControllerTest, TheBootCommandFreesATabThatPreserves) {
+    const auto pages = pushTwoInOneTurn();
+    const auto &b = pages[1], &c = pages[2];
+    ASSERT_EQ(MVNavigationController::preservingNavigationControllerForViewController(*c), tab);
+    std::weak_ptr<MVNavigationController> dropped = tab;
+    tab.reset();
+
+    platform::NotificationCenter::defaultCenter().post(MVLibraryApplicationReceivedBootAppCommand);
+    platform::runUntilIdle();
+    EXPECT_FALSE(dropped.lock());
+    EXPECT_FALSE(MVNavigationController::preservingNavigationControllerForViewController(*b));
+    EXPECT_FALSE(MVNavigationController::preservingNavigationControllerForViewController(*c));
+    EXPECT_NO_THROW(platform::advanceBy(1));
+    EXPECT_TRUE(MVNavigationController::allSharedIdentifiedInstances().empty());
+}
+
 TEST_F(MVNavigationControllerTest, APagePushedTwiceWhilePreservingIsPushedOnce) {
-    auto a = page("A");
-    settleWith({a});
-    auto b = page("B");
-    auto c = page("C");
-    tab->pushViewController(b, true);
-    tab->pushViewController(c, true);
+    const auto pages = pushTwoInOneTurn();
+    const auto &a = pages[0], &b = pages[1], &c = pages[2];
     tab->pushViewController(c, true);
     EXPECT_TRUE(logged("pushing a view controller it holds ignored"));
     EXPECT_NO_THROW(platform::advanceBy(1));
@@ -105,6 +165,49 @@ TEST_F(MVNavigationControllerTest, AMemoryWarningCutsALongInvisibleTabToItsRootA
     EXPECT_EQ(other->viewControllers().size(), 3u);
 }
 
+// Ten pages stay; from eleven on, the root and the top two, also while preserving.
+TEST_F(MVNavigationControllerTest, AMemoryWarningTrimsFromElevenPagesOn) {
+    Controllers pages;
+    for (int i = 1; i <= 11; ++i) pages.push_back(page("p" + std::to_string(i)));
+    settleWith(Controllers(pages.begin(), pages.begin() + 10));
+    tab->didReceiveMemoryWarning();
+    platform::advanceBy(1);
+    EXPECT_EQ(tab->viewControllers().size(), 10u);
+
+    tab->pushViewController(pages[10], true);
+    ASSERT_TRUE(tab->isPreservingViewControllers());
+    tab->didReceiveMemoryWarning();
+    EXPECT_EQ(tab->preservedViewControllers(), (Controllers{pages[0], pages[9], pages[10]}));
+    platform::advanceBy(1);
+    EXPECT_EQ(tab->viewControllers(), (Controllers{pages[0], pages[9], pages[10]}));
+    EXPECT_FALSE(tab->isPreservingViewControllers());
+    EXPECT_EQ(tab->transitionViolationsForTesting(), 0);
+}
+
+// When preserving ends with edits, the header hears the new top as a pop when the
+// platform holds it already, and without animation when it is the top just shown.
+TEST_F(MVNavigationControllerTest, TheEndOfPreservingTellsTheHeaderPopOrNone) {
+    auto a = page("A");
+    settleWith({a, page("B")});
+    tab->pushViewController(page("C"), true);
+    tab->popToRootViewControllerAnimated(true);
+    platform::advanceBy(platform::kNavigationTransitionDuration);
+    EXPECT_EQ(barEvents().back(), bar("A", "pop", false));
+    platform::advanceBy(1);
+    EXPECT_EQ(tab->viewControllers(), Controllers{a});
+
+    auto d = page("D");
+    tab->pushViewController(d, true);
+    tab->pushViewController(page("E"), true);
+    tab->popViewControllerAnimated(true);
+    platform::advanceBy(platform::kNavigationTransitionDuration);
+    EXPECT_EQ(barEvents().back(), bar("D", "none", true));
+    platform::advanceBy(1);
+    EXPECT_EQ(tab->viewControllers(), (Controllers{a, d}));
+    EXPECT_FALSE(tab->isPreservingViewControllers());
+    EXPECT_EQ(tab->transitionViolationsForTesting(), 0);
+}
+
 TEST_F(MVNavigationControllerTest, PopToTagOfAPreservedTopGoingBackChangesNeitherStack) {
     auto a = page("A");
     settleWith({a});
@@ -137,12 +240,7 @@ TEST_F(MVNavigationControllerTest, PopToTagPopsToALowerPageCarryingTheTag) {
 }
 
 TEST_F(MVNavigationControllerTest, AnEmptiedVisibleStackEndsPreservingWithThePlaceholder) {
-    auto a = page("A");
-    giveHistory(*a, "t");
-    a->webViewFinal()->setViewTags({"t"});
-    settleWith({a});
-
-    tab->popPagesWithTags({"t"}, true);
+    emptyByTags();
     EXPECT_TRUE(tab->viewControllers().empty());
     EXPECT_EQ(barEvents().back(), bar("", "push", false));
     platform::advanceBy(1);

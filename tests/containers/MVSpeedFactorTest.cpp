@@ -16,9 +16,21 @@ TEST(MVSpeedFactorTest, EachRuleTreatsAbsentZeroAndNegativeFactorsItsOwnWay) {
         std::optional<double> factor;
         double absolute, asGiven, positive;
     } cases[] = {
-        {std::nullopt, 1, 1, 1}, {2, 2, 2, 2},           {0.5, 0.5, 0.5, 0.5}, {0, 1, 0, 1},
-        {-2, 2, -2, 1},          {kNaN, 1, 1, 1},        {kInf, 1, 1, 1},      {-kInf, 1, 1, 1},
-        {1e300, 100, 100, 100},  {-1e300, 100, -100, 1},
+        {std::nullopt, 1, 1, 1},
+        {2, 2, 2, 2},
+        {0.5, 0.5, 0.5, 0.5},
+        {0, 1, 0, 1},
+        {-2, 2, -2, 1},
+        {kNaN, 1, 1, 1},
+        {kInf, 1, 1, 1},
+        {-kInf, 1, 1, 1},
+        {1e300, 100, 100, 100},
+        {-1e300, 100, -100, 1},
+        // checked in single precision: too small for a float is 0
+        {1e-50, 1, 0, 1},
+        {-1e-50, 1, 0, 1},
+        {0.1, 0.1f, 0.1f, 0.1f},
+        {1e-40, 1e-40f, 1e-40f, 1e-40f},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.factor ? std::to_string(*c.factor) : "absent");

@@ -159,6 +159,11 @@ TEST_F(MVTabControllerTest, AFactorOfZeroRunsTheSlideAtItsBaseDuration) {
     platform::advanceBy(0.3);
     EXPECT_FALSE(tabs->currentTransition());
     EXPECT_EQ(tabViews(), std::vector{b->view()});
+
+    // So does a factor that is 0 in single precision.
+    tabs->presentNavigationControllerWithIdentifier("", "slideOutToBottom", 1e-50);
+    ASSERT_TRUE(tabs->currentTransition());
+    EXPECT_EQ(tabs->currentTransition()->speedFactor(), 1.0);
 }
 
 TEST_F(MVTabControllerTest, ALateStepOfASupersededTransitionLeavesTheRunningOneAlone) {
@@ -215,8 +220,13 @@ TEST_F(MVTabControllerTest, PresentingTheShownTabEndsARunningTransitionAndDoesNo
     EXPECT_FALSE(tabs->currentTransition());
     EXPECT_EQ(told.back(), "didEnd ");
     EXPECT_EQ(tabViews(), std::vector{b->view()});
+    EXPECT_EQ(b->view()->frame(), Rect(0, 0, 320, 480));
     platform::runUntilIdle();
     EXPECT_EQ(tabChanges().size(), changes);
+    platform::advanceBy(1);  // the steps it had scheduled find it ended
+    EXPECT_EQ(b->view()->frame(), Rect(0, 0, 320, 480));
+    EXPECT_EQ(tabViews(), std::vector{b->view()});
+    EXPECT_FALSE(logged("is not is supposed to be"));
 }
 
 TEST_F(MVTabControllerTest, ACleanDuringATransitionIsCarriedOutWhenItEnds) {

@@ -11,6 +11,8 @@
 #include "libmerovane/bridge/MVWebViewController.h"
 #include "libmerovane/containers/MVNavigationController.h"
 #include "libmerovane/containers/MVTabController.h"
+#include "libmerovane/core/MVSplashScreenInterface.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/ui/View.h"
 #include "platform/ui/Window.h"
 #include "tests/support/ContainerPageDriver.h"
@@ -85,6 +87,24 @@ class MVNavigationControllerTest : public PlatformTest {
         for (const auto& controller : pages) tab->pushViewController(controller, false);
         platform::advanceBy(1);
         ASSERT_FALSE(tab->isPreservingViewControllers());
+    }
+    // Settles [A], then pushes B and C animated in one turn: the platform animates to B
+    // while the tab preserves [A, B, C]. Answers the three pages.
+    std::vector<std::shared_ptr<MVWebViewController>> pushTwoInOneTurn() {
+        std::vector pages{page("A"), page("B"), page("C")};
+        settleWith({pages[0]});
+        tab->pushViewController(pages[1], true);
+        tab->pushViewController(pages[2], true);
+        return pages;
+    }
+    // Settles [A], A's history tagged "t", then pops the pages with that tag: the visible
+    // stack is empty and preserving.
+    void emptyByTags() {
+        auto a = page("A");
+        giveHistory(*a, "t");
+        a->webViewFinal()->setViewTags({"t"});
+        settleWith({a});
+        tab->popPagesWithTags({"t"}, true);
     }
     std::vector<nlohmann::json> barEvents() const {
         return header->parametersOf("updateNavigationBar");

@@ -39,8 +39,9 @@ void RecordingMenuBar::hideMenuBarWithAnimation(MVBarAnimation animation,
     barCalls.push_back({false, animation, speedFactor});
 }
 
-void RecordingMenuBar::viewShouldAdjustInsets(const platform::EdgeInsets&, bool) {
+void RecordingMenuBar::viewShouldAdjustInsets(const platform::EdgeInsets& given, bool animated) {
     calls.push_back("insets");
+    insets.emplace_back(given, animated);
 }
 
 std::shared_ptr<RecordingBackgroundMenu> RecordingBackgroundMenu::create(

@@ -43,6 +43,8 @@ class RecordingMenuBar : public platform::ViewController, public MVMenuBarContro
     std::vector<BarCall> barCalls;
     // The menu parameters of each load; null JSON for none.
     std::vector<nlohmann::json> menuParams;
+    // The insets of each viewShouldAdjustInsets, with its animated flag.
+    std::vector<std::pair<platform::EdgeInsets, bool>> insets;
 };
 
 class RecordingBackgroundMenu : public MVBackgroundMenuControllerInterface {

@@ -118,9 +118,11 @@ TEST_F(NavigationControllerTest, AnAnimatedPushTellsWillsInTheCallAndDidsWhenItE
     EXPECT_TRUE(b->transitionCoordinator()->isAnimated());
     EXPECT_FALSE(b->transitionCoordinator()->isInteractive());
 
+    EXPECT_TRUE(nav->isTransitioning());
     advanceBy(0.3);
     EXPECT_EQ(log.size(), 3u);
     advanceBy(0.05);
+    EXPECT_FALSE(nav->isTransitioning());
     EXPECT_EQ(log, (Log{"willShow B animated", "B willAppear animated", "A willDisappear animated",
                         "B didAppear animated", "A didDisappear animated", "didShow B animated"}));
     EXPECT_EQ(nav->transitionCoordinator(), nullptr);
@@ -141,6 +143,7 @@ TEST_F(NavigationControllerTest, OffWindowAndEmptyStacksTellNobody) {
     nav->setDelegate(delegate);
     nav->view();
     nav->push(b, true);
+    EXPECT_FALSE(nav->isTransitioning());
     runUntilIdle();
     EXPECT_TRUE(log.empty());
     EXPECT_EQ(b->view()->superview(), nav->view());
@@ -148,6 +151,7 @@ TEST_F(NavigationControllerTest, OffWindowAndEmptyStacksTellNobody) {
 
     window->setRootViewController(nav);
     nav->setViewControllers({}, true);
+    EXPECT_FALSE(nav->isTransitioning());
     runUntilIdle();
     EXPECT_EQ(log, (Log{"B willAppear", "B didAppear", "B willDisappear", "B didDisappear"}))
         << "the window's root appears; the emptied stack only lets B go";
