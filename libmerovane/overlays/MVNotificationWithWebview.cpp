@@ -96,7 +96,7 @@ void MVNotificationWithWebview::basicSetup(const std::optional<std::string>& sou
     isRendered_ = false;
     isInjectedNotificationParams_ = false;
     setTimeout(timeout && static_cast<float>(*timeout) > 0 ? timeout : std::nullopt);
-    setSpeedFactor(speedFactor && *speedFactor > 0 ? *speedFactor : 1.0);
+    setSpeedFactor(speedFactor && static_cast<float>(*speedFactor) > 0 ? *speedFactor : 1.0);
     setFromWebView(fromWebView);
     const bool hasParameters = notificationParams && notificationParams->is_object();
     setNotificationParameter(hasParameters ? *notificationParams : nlohmann::json());

@@ -32,7 +32,7 @@ TEST_F(NotificationWithWebviewTest, TimeoutsAndSpeedFactorsCountOnlyAboveZero) {
         {std::nullopt, std::nullopt, 1},
         {0.0, std::nullopt, 1},
         {-3.0, std::nullopt, 1},
-        {1e-50, std::nullopt, 1e-50},  // 0 in single precision; a speed factor all the same
+        {1e-50, std::nullopt, 1},  // 0 in single precision: no movement may take 0 s
         {2.5, 2.5, 2.5},
     };
     for (const Case& c : cases) {
