@@ -144,13 +144,13 @@ class MVWebCache : public MVWebCacheInterface, public std::enable_shared_from_th
     ~MVWebCache() override;
 
   private:
-    std::shared_ptr<RamObject> ramObjectForKey(const std::string& key);
-    std::shared_ptr<Representation> representationForKey(const std::string& key);
+    // The key's RAM object and representation, made when missing; with lock_ held.
+    std::shared_ptr<Representation> representationForKeyLocked(const std::string& key);
     void loadFromDataSource(const std::shared_ptr<Representation>& rep);
     void readFromDisk(const std::shared_ptr<Representation>& rep);
     void diskAnswered(const std::shared_ptr<Representation>& rep, const Data& data,
                       const std::optional<nlohmann::json>& info);
-    bool needsRefresh(const Representation& rep) const;
+    bool needsRefresh(const Representation& rep, platform::Date now) const;
     template <class T>
     void decodedForKey(const std::string& key, std::function<std::optional<T>(const Data&)> decode,
                        typename Decoded<T>::WhenAvailable whenAvailable,
