@@ -147,6 +147,21 @@ TEST_F(MVWebCacheTest, StaleEntryAnswersFromRamThenDiskThenSource) {
     EXPECT_EQ(source_->loads.size(), 1u);
 }
 
+TEST_F(MVWebCacheTest, AnswersOfAnEntryShareItsInfoWithoutCopies) {
+    std::vector<const nlohmann::json*> infos;
+    auto record = [&](bool, bool, const Data&, const nlohmann::json& info) {
+        infos.push_back(&info);
+    };
+    cache().dataForKey("k", record, nullptr, nullptr);
+    settle();
+    source_->answer("v");
+    cache().dataForKey("k", record, nullptr, nullptr);
+    cache().dataForKey("k", record, nullptr, nullptr);
+    ASSERT_EQ(infos.size(), 3u);
+    EXPECT_EQ(infos[0], infos[1]);  // the load's answer and the RAM hits: one info
+    EXPECT_EQ(infos[1], infos[2]);
+}
+
 TEST_F(MVWebCacheTest, FailedLoadAnswersWaitersAndLoadsAgainNextTime) {
     auto a = lookup("k");
     settle();
@@ -482,7 +497,7 @@ TEST_F(MVWebCacheTest, ALookupJoiningALoadBegunBeforeAStaleSetGetsAReload) {
     EXPECT_EQ(*b, (Answers{"starts(set)", "available(true,true,set)"}));
     source_->answerLate("late");
     settle();
-    EXPECT_EQ(source_->loads, (Answers{"k", "k"}));
+    ASSERT_EQ(source_->loads, (Answers{"k", "k"}));
     EXPECT_EQ(b->back(), "available(false,true,set)");  // the stale disk copy, reloading
     source_->answer("fresh");
     EXPECT_EQ(a->back(), "available(false,false,fresh)");
