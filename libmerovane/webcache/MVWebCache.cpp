@@ -209,7 +209,7 @@ constexpr const char* kStoredChecksum = "stored-crc32";
 constexpr const char* kStoredEarlier = "stored-earlier";
 constexpr const char* kEarlierLastUpdate = "last-update";
 constexpr const char* kEarlierInfo = "info";
-constexpr size_t kEarlierSetsKept = 4;
+constexpr size_t kEarlierSetsKept = 8;
 // Rows stored before lengths were recorded are read up to this size.
 constexpr size_t kUnrecordedLengthLimit = size_t{256} << 20;
 
@@ -617,18 +617,21 @@ struct DiskEntry {
         return now.serial == serial && now.shadowed == shadowed && now.current.sameAs(current);
     }
     // The earlier sets a new set of this row accepts: this one's, then those it accepts.
+    // Beyond the limit the oldest stays, the set the last landed write left (writes run
+    // in order, and the sets between have mostly been passed over by their writes).
     nlohmann::json earlierForNextSet() const {
-        nlohmann::json records = nlohmann::json::array();
         std::vector<const StoredSet*> kept;
         for (const StoredSet* set : sets()) {
-            if (kept.size() == kEarlierSetsKept) break;
             const bool repeated = std::any_of(kept.begin(), kept.end(), [&](const StoredSet* k) {
                 return k->length == set->length && k->checksum == set->checksum;
             });
-            if (repeated) continue;
-            kept.push_back(set);
-            records.push_back(set->earlierRecord());
+            if (!repeated) kept.push_back(set);
         }
+        if (kept.size() > kEarlierSetsKept) {
+            kept.erase(kept.begin() + (kEarlierSetsKept - 1), kept.end() - 1);
+        }
+        nlohmann::json records = nlohmann::json::array();
+        for (const StoredSet* set : kept) records.push_back(set->earlierRecord());
         return records;
     }
     // The sets the file may hold, the row's own first.

@@ -504,6 +504,35 @@ TEST_F(MVWebCacheTest, ALookupJoiningALoadBegunBeforeAStaleSetGetsAReload) {
     EXPECT_EQ(b->back(), "available(false,false,fresh)");
 }
 
+TEST_F(MVWebCacheTest, ABurstOfSetsKeepsTheLandedBytesAcceptedUntilTheLastLands) {
+    cache().setData(bytes("landed"), "k", {{"maximum-lifetime", 60}});
+    settle();
+    auto accepted = [&] {
+        std::set<int64_t> lengths;
+        storage().lockedAccess([&] {
+            auto info = *MVWebCacheResourceObject::dbObjectWithID("k")->infoDictionary();
+            lengths.insert(platform::json::integerValue(info, "stored-length"));
+            for (const auto& set : info.value("stored-earlier", nlohmann::json::array())) {
+                lengths.insert(platform::json::integerValue(set, "stored-length"));
+            }
+        });
+        return lengths;
+    };
+    {
+        FileQueueHold hold;  // as a killed writer leaves it: no write has landed
+        for (int i = 1; i <= 20; ++i) {
+            cache().setData(bytes(std::string(100 + i, 'n')), "k", {{"maximum-lifetime", 60}});
+        }
+        EXPECT_EQ(readFile(webFile(100000)), "landed");
+        EXPECT_TRUE(accepted().count(6));
+        EXPECT_TRUE(accepted().count(120));
+        EXPECT_LE(accepted().size(), 9u);
+    }
+    settle();
+    EXPECT_EQ(readFile(webFile(100000)), std::string(120, 'n'));
+    EXPECT_EQ(accepted(), (std::set<int64_t>{120}));  // landed: only its own set
+}
+
 TEST_F(MVWebCacheTest, FilesFollowTheirRowsThroughAnyOrderOfSetsMovesAndKills) {
     const std::vector<std::string> keys = {"a", "b", "c"};
     std::map<std::string, std::string> last;
