@@ -675,6 +675,20 @@ bool readItselfFailed(const std::string& path, size_t limit) {
            static_cast<unsigned long long>(info.st_size) <= limit;
 }
 
+// Puts a file that a move between the two folders left behind back where its row names
+// it; false, with a warning, when it cannot.
+bool moveBack(const std::string& from, const std::string& to) {
+    auto& fm = platform::FileManager::defaultManager();
+    platform::Error error;
+    if (fm.createDirectory(std::filesystem::path(to).parent_path().string(), true, &error) &&
+        fm.moveItem(from, to, &error)) {
+        return true;
+    }
+    MVLogWarn("MVWebCache could not move file [ {} => {} ] back: {}", from, to,
+              errorDescription(error));
+    return false;
+}
+
 DiskRead readEntryFile(const DiskEntry& entry, const std::string& path) {
     DiskRead read;
     bool missing = false;
@@ -713,14 +727,7 @@ DiskRead readEntry(const DiskEntry& entry) {
     if (read.outcome != DiskRead::Missing || other.empty()) return read;
     DiskRead moved = readEntryFile(entry, other);
     if (moved.outcome != DiskRead::Read) return read;
-    auto& fm = platform::FileManager::defaultManager();
-    platform::Error error;
-    if (!fm.createDirectory(std::filesystem::path(entry.path).parent_path().string(), true,
-                            &error) ||
-        !fm.moveItem(other, entry.path, &error)) {
-        MVLogWarn("MVWebCache could not move file [ {} => {} ] back: {}", other, entry.path,
-                  errorDescription(error));
-    }
+    moveBack(other, entry.path);
     return moved;
 }
 
@@ -1075,13 +1082,10 @@ void removeEntryFiles(const KeyAndPath& keyAndPath, bool forKeys) {
 void removeUnnamedFiles(std::set<std::string> named, const KeyAndPath& elsewhere) {
     auto& fm = platform::FileManager::defaultManager();
     for (const auto& [other, path] : elsewhere) {
-        if (fm.fileExists(path) || !fm.fileExists(other)) continue;
-        platform::Error error;
-        if (!fm.moveItem(other, path, &error)) {
-            MVLogWarn("MVWebCache could not move file [ {} => {} ] back: {}", other, path,
-                      errorDescription(error));
-            named.insert(other);
-        }
+        struct stat info {};
+        const bool regular = ::lstat(other.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+        if (!regular || fm.fileExists(path)) continue;
+        if (!moveBack(other, path)) named.insert(other);
     }
     for (const std::string& folder :
          {MVWebCacheResourceObject::pathForWebCache(),
