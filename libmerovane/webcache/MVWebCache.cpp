@@ -583,6 +583,64 @@ struct StoredSet {
     }
 };
 
+// What this process knows of an entry's file: the set its bytes are since a write of
+// this process landed, and the set whose write is under way (past its check, so it may
+// land any moment).
+struct FileKnowledge {
+    std::optional<nlohmann::json> landed;  // each an earlier-set record
+    std::optional<nlohmann::json> writing;
+};
+
+class FilesKnown {
+  public:
+    static FilesKnown& shared() {
+        static auto* known = [] {
+            auto* made = new FilesKnown;
+            // A reset stands for a new start, which knows nothing of the files.
+            platform::registerSharedInstanceReset("MVWebCache files known", [made] {
+                std::lock_guard lock(made->mutex_);
+                made->bySerial_.clear();
+            });
+            return made;
+        }();
+        return *known;
+    }
+    FileKnowledge of(int64_t serial) {
+        std::lock_guard lock(mutex_);
+        auto it = bySerial_.find(serial);
+        return it == bySerial_.end() ? FileKnowledge() : it->second;
+    }
+    void writing(int64_t serial, nlohmann::json record) {
+        std::lock_guard lock(mutex_);
+        bySerial_[serial].writing = std::move(record);
+    }
+    // The write under way ended; when it landed, the file holds its set.
+    void written(int64_t serial, bool landed) {
+        std::lock_guard lock(mutex_);
+        auto& known = bySerial_[serial];
+        if (landed) known.landed = std::move(known.writing);
+        known.writing.reset();
+    }
+    // A read found the set the file holds.
+    void holds(int64_t serial, nlohmann::json record) {
+        std::lock_guard lock(mutex_);
+        bySerial_[serial].landed = std::move(record);
+    }
+    // The row went.
+    void forget(std::optional<int64_t> serial) {
+        std::lock_guard lock(mutex_);
+        if (serial) bySerial_.erase(*serial);
+    }
+    void forgetAll() {
+        std::lock_guard lock(mutex_);
+        bySerial_.clear();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::map<int64_t, FileKnowledge> bySerial_;
+};
+
 // What the disk read takes from a row, and how it knows the row again.
 struct DiskEntry {
     std::string key;
@@ -616,23 +674,33 @@ struct DiskEntry {
         const DiskEntry now(row);
         return now.serial == serial && now.shadowed == shadowed && now.current.sameAs(current);
     }
-    // The earlier sets a new set of this row accepts: this one's, then those it accepts.
-    // Beyond the limit the oldest stays, the set the last landed write left (writes run
-    // in order, and the sets between have mostly been passed over by their writes).
+    // The earlier sets a new set of this row accepts until its bytes land: those the file
+    // may hold meanwhile. Where this process wrote the file, that is the set it landed and
+    // the one being written; otherwise (the first sets after a start) this row's sets.
+    // Beyond the limit the oldest stays: the set the last landed write left.
     nlohmann::json earlierForNextSet() const {
-        std::vector<const StoredSet*> kept;
-        for (const StoredSet* set : sets()) {
-            const bool repeated = std::any_of(kept.begin(), kept.end(), [&](const StoredSet* k) {
-                return k->length == set->length && k->checksum == set->checksum;
+        std::vector<nlohmann::json> records;
+        const FileKnowledge known = serial ? FilesKnown::shared().of(*serial) : FileKnowledge();
+        if (known.landed) {
+            if (known.writing) records.push_back(*known.writing);
+            records.push_back(*known.landed);
+        } else {
+            for (const StoredSet* set : sets()) records.push_back(set->earlierRecord());
+        }
+        std::vector<nlohmann::json> kept;
+        for (auto& record : records) {
+            const bool repeated = std::any_of(kept.begin(), kept.end(), [&](const auto& k) {
+                return k.value(kStoredLength, nlohmann::json()) ==
+                           record.value(kStoredLength, nlohmann::json()) &&
+                       k.value(kStoredChecksum, nlohmann::json()) ==
+                           record.value(kStoredChecksum, nlohmann::json());
             });
-            if (!repeated) kept.push_back(set);
+            if (!repeated) kept.push_back(std::move(record));
         }
         if (kept.size() > kEarlierSetsKept) {
             kept.erase(kept.begin() + (kEarlierSetsKept - 1), kept.end() - 1);
         }
-        nlohmann::json records = nlohmann::json::array();
-        for (const StoredSet* set : kept) records.push_back(set->earlierRecord());
-        return records;
+        return nlohmann::json(std::move(kept));
     }
     // The sets the file may hold, the row's own first.
     std::vector<const StoredSet*> sets() const {
@@ -761,42 +829,31 @@ void recordSetOfFile(const DiskEntry& entry, const StoredSet& set) {
 
 // On the file queue: writes the bytes of the set `written` describes. They land only
 // after the row that accepts them is on disc, and replace a file the row still accepts,
-// so that a kill at any moment leaves a file of a set the row names. Once landed, the row
-// no longer accepts the earlier sets.
+// so that a kill at any moment leaves a file of a set the row names.
 void writeEntryFile(const DiskEntry& written, const MVWebCacheInterface::Data& data) {
-    auto isWritten = [&](const MVWebCacheResourceObject::Ptr& row) {
-        return row && row->localSerial() == written.serial &&
-               DiskEntry(*row).current.sameAs(written.current);
-    };
+    if (!written.serial) return;
     bool current = false;
-    // Behind the change that stored the set.
-    changeEntries(
-        [&] { current = isWritten(MVWebCacheResourceObject::dbObjectWithID(written.key)); });
+    // Behind the change that stored the set; a later set sees this write under way.
+    changeEntries([&] {
+        auto row = MVWebCacheResourceObject::dbObjectWithID(written.key);
+        current = row && row->localSerial() == written.serial &&
+                  DiskEntry(*row).current.sameAs(written.current);
+        if (current) FilesKnown::shared().writing(*written.serial, written.current.earlierRecord());
+    });
     // A newer set or a clear came: what it queued behind this writes or removes the file.
     if (!current) return;
     MVPersistentStorage::sharedStorage().waitUntilWrittenToDisc();
     auto& fm = platform::FileManager::defaultManager();
     platform::Error error;
     const std::string folder = std::filesystem::path(written.path).parent_path().string();
-    if (!fm.createDirectory(folder, true, &error) ||
-        !fm.writeFileAtomically(written.path, bytesOf(data), &error)) {
+    const bool landed = fm.createDirectory(folder, true, &error) &&
+                        fm.writeFileAtomically(written.path, bytesOf(data), &error);
+    FilesKnown::shared().written(*written.serial, landed);
+    if (!landed) {
         MVLogError("MVWebCache could not write resource file ['{}' => '{}']. \n{} {}",
                    escaped(written.key), written.path, errorDescription(error),
                    json::print(error.userInfo()));
-        return;
     }
-    changeEntries([&] {
-        auto row = MVWebCacheResourceObject::dbObjectWithID(written.key);
-        if (!row || row->localSerial() != written.serial) return;
-        const DiskEntry now(*row);
-        // A newer set's write follows: until it lands, the file holds this set.
-        const nlohmann::json earlier =
-            isWritten(row) ? nlohmann::json::array()
-                           : nlohmann::json::array({written.current.earlierRecord()});
-        if (now.earlier.empty() && earlier.empty()) return;
-        const nlohmann::json stored = now.current.storedInfo(earlier);
-        row->setInfoDictionary(&stored);
-    });
 }
 
 }  // namespace
@@ -845,6 +902,8 @@ void MVWebCache::readFromDisk(const std::shared_ptr<Representation>& rep) {
                         break;
                 }
                 if (read.set != &entry.current) recordSetOfFile(entry, *read.set);
+                if (entry.serial)
+                    FilesKnown::shared().holds(*entry.serial, read.set->earlierRecord());
                 answer(std::make_shared<const std::vector<uint8_t>>(read.bytes.begin(),
                                                                     read.bytes.end()),
                        read.set->answeredInfo());
@@ -1123,6 +1182,7 @@ void MVWebCache::cleanup() {
                 continue;
             }
             removed.emplace_back(row->id().value_or(""), row->localFilename());
+            FilesKnown::shared().forget(row->localSerial());
             row->deleteFromStorage();
         }
         // Queued with the row changes: after every write still pending for a row.
@@ -1148,6 +1208,7 @@ void MVWebCache::clearCache() {
     defaults.synchronize();
     changeEntries([&] {
         KeyAndPath files;
+        FilesKnown::shared().forgetAll();
         for (auto& row : MVWebCacheResourceObject::dbObjectsWithoutFetchingProperties()) {
             const std::string path = row->localFilename();
             if (!path.empty()) files.emplace_back(row->id().value_or(""), path);
@@ -1200,6 +1261,7 @@ void MVWebCache::clearCacheForKeys(const std::vector<std::string>& keys) {
             KeyAndPath files;
             for (auto& row : MVWebCacheResourceObject::dbObjectsWithContainedIn("id", ids)) {
                 if (row->isShadowed()) shadowedWent = true;
+                FilesKnown::shared().forget(row->localSerial());
                 const std::string path = row->localFilename();
                 if (!path.empty()) files.emplace_back(row->id().value_or(""), path);
                 row->deleteFromStorage();
