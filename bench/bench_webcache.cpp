@@ -7,7 +7,7 @@
 // of one RAM hit and of one mutex-guarded map lookup, each the mean of a fixed loop of
 // the same run: figures that do not move with the machine's load.
 //
-//   bench_webcache --callgrind
+//   build/release/bench/bench_webcache --callgrind   (valgrind; no sanitizer build)
 #include <SQLiteCpp/SQLiteCpp.h>
 #include <benchmark/benchmark.h>
 #include <spawn.h>
@@ -213,7 +213,9 @@ int reportInstructionCounts(const char* self) {
     int status = 0;
     if (::posix_spawnp(&pid, "valgrind", nullptr, nullptr, args.data(), environ) != 0 ||
         ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "callgrind run failed (valgrind and its headers are needed)\n");
+        std::fprintf(stderr,
+                     "callgrind run failed: it needs valgrind, its headers and a build without "
+                     "sanitizers\n");
         return 1;
     }
     const auto totals = callgrindTotals(folder.path());
