@@ -18,10 +18,15 @@
 // locked access runs inside them or alone. Answers never run under an entry's lock.
 // Disk reads look the row up on a worker queue, read the file on the one serial queue
 // that also writes, moves and removes the files, and answer on the main queue. A load's
-// answer never replaces the data of a set that came after the load began.
+// answer never replaces the data of a set or clear that came after the load began; a
+// clear drops the RAM data, so no lookup after it answers the cleared bytes.
 //
 // The disk store records each file's length and checksum beside the info dictionary;
 // a file that does not match (cut short, changed, a link, a FIFO) counts as missing.
+// A set's bytes land only once its row is on disc, and until they have, the row still
+// accepts the set the file held before: after a kill at any moment the disk holds the
+// last bytes that landed or newer ones. A file that a move between the two folders left
+// behind is found and put back. A file that cannot be read is a miss that keeps its row.
 // The recorded values never appear in an answered info.
 
 #include <atomic>
@@ -144,13 +149,13 @@ class MVWebCache : public MVWebCacheInterface, public std::enable_shared_from_th
     ~MVWebCache() override;
 
   private:
-    std::shared_ptr<RamObject> ramObjectForKey(const std::string& key);
-    std::shared_ptr<Representation> representationForKey(const std::string& key);
+    // The key's RAM object and representation, made when missing; with lock_ held.
+    std::shared_ptr<Representation> representationForKeyLocked(const std::string& key);
     void loadFromDataSource(const std::shared_ptr<Representation>& rep);
     void readFromDisk(const std::shared_ptr<Representation>& rep);
     void diskAnswered(const std::shared_ptr<Representation>& rep, const Data& data,
                       const std::optional<nlohmann::json>& info);
-    bool needsRefresh(const Representation& rep) const;
+    bool needsRefresh(const Representation& rep, platform::Date now) const;
     template <class T>
     void decodedForKey(const std::string& key, std::function<std::optional<T>(const Data&)> decode,
                        typename Decoded<T>::WhenAvailable whenAvailable,

@@ -1,3 +1,4 @@
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -146,6 +147,21 @@ TEST_F(MVWebCacheTest, StaleEntryAnswersFromRamThenDiskThenSource) {
     EXPECT_EQ(source_->loads.size(), 1u);
 }
 
+TEST_F(MVWebCacheTest, AnswersOfAnEntryShareItsInfoWithoutCopies) {
+    std::vector<const nlohmann::json*> infos;
+    auto record = [&](bool, bool, const Data&, const nlohmann::json& info) {
+        infos.push_back(&info);
+    };
+    cache().dataForKey("k", record, nullptr, nullptr);
+    settle();
+    source_->answer("v");
+    cache().dataForKey("k", record, nullptr, nullptr);
+    cache().dataForKey("k", record, nullptr, nullptr);
+    ASSERT_EQ(infos.size(), 3u);
+    EXPECT_EQ(infos[0], infos[1]);  // the load's answer and the RAM hits: one info
+    EXPECT_EQ(infos[1], infos[2]);
+}
+
 TEST_F(MVWebCacheTest, FailedLoadAnswersWaitersAndLoadsAgainNextTime) {
     auto a = lookup("k");
     settle();
@@ -283,7 +299,8 @@ TEST_F(MVWebCacheTest, ClearingKeysClearsTheirApiFormsAndFiles) {
     settle();
     for (int serial : {100000, 100001, 100002, 100003}) EXPECT_FALSE(exists(webFile(serial)));
     EXPECT_TRUE(exists(webFile(100004)));
-    lookup("https://x/a");  // cleared RAM entries load anew
+    // Cleared RAM entries load anew, without answering the cleared bytes.
+    EXPECT_EQ(*lookup("https://x/a"), (Answers{"starts(nil)"}));
     lookup("home");
     settle();
     EXPECT_EQ(source_->loads, (Answers{"https://x/a"}));
@@ -433,6 +450,95 @@ TEST_F(MVWebCacheTest, ALateSourceAnswerLeavesANewerSetInPlace) {
     EXPECT_EQ(*lookup("k"), (Answers{"available(true,false,newer)"}));
 }
 
+// A clear counts as a newer set for every answer begun before it.
+TEST_F(MVWebCacheTest, ALoadBegunBeforeAClearNeverServesTheClearedBytes) {
+    cache().setData(bytes("old"), "k", {{"maximum-lifetime", 60}});
+    settle();
+    restart();
+    // A refreshing shadow period lets the test see that the read has taken the row.
+    cache().beginShadowModeWithRefreshingEnabled(true);
+    std::shared_ptr<std::vector<std::string>> a;
+    {
+        FileQueueHold hold;  // the file read waits, the row is read
+        a = lookup("k");
+        ASSERT_TRUE(platform::runUntil(
+            [&] {
+                bool shadowed = false;
+                storage().lockedAccess([&] {
+                    auto row = MVWebCacheResourceObject::dbObjectWithID("k");
+                    shadowed = row && row->isShadowed();
+                });
+                return shadowed;
+            },
+            20.0));
+        cache().endShadowMode();
+        cache().clearCacheForKey("k");
+    }
+    settle();
+    EXPECT_EQ(*a, (Answers{"starts(nil)"}));
+    ASSERT_EQ(source_->loads, (Answers{"k"}));
+    // A source answer begun before a clear is not taken either.
+    cache().clearCacheForKey("k");
+    source_->answerLate("old");
+    settle();
+    EXPECT_EQ(*a, (Answers{"starts(nil)"}));
+    ASSERT_EQ(source_->loads, (Answers{"k", "k"}));
+    source_->answer("new");
+    EXPECT_EQ(*a, (Answers{"starts(nil)", "available(false,false,new)"}));
+    EXPECT_EQ(*lookup("k"), (Answers{"available(true,false,new)"}));
+}
+
+TEST_F(MVWebCacheTest, ALookupJoiningALoadBegunBeforeAStaleSetGetsAReload) {
+    auto a = lookup("k");
+    settle();
+    ASSERT_EQ(source_->loads, (Answers{"k"}));
+    cache().setData(bytes("set"), "k", {{"maximum-lifetime", 1}});
+    platform::advanceBy(2);
+    auto b = lookup("k");  // stale: joins the load begun before the set
+    EXPECT_EQ(*b, (Answers{"starts(set)", "available(true,true,set)"}));
+    source_->answerLate("late");
+    settle();
+    ASSERT_EQ(source_->loads, (Answers{"k", "k"}));
+    EXPECT_EQ(b->back(), "available(false,true,set)");  // the stale disk copy, reloading
+    source_->answer("fresh");
+    EXPECT_EQ(a->back(), "available(false,false,fresh)");
+    EXPECT_EQ(b->back(), "available(false,false,fresh)");
+}
+
+TEST_F(MVWebCacheTest, ABurstOfSetsKeepsTheLandedBytesAcceptedUntilTheLastLands) {
+    cache().setData(bytes("landed"), "k", {{"maximum-lifetime", 60}});
+    settle();
+    auto accepted = [&] {
+        std::set<int64_t> lengths;
+        storage().lockedAccess([&] {
+            auto info = *MVWebCacheResourceObject::dbObjectWithID("k")->infoDictionary();
+            lengths.insert(platform::json::integerValue(info, "stored-length"));
+            for (const auto& set : info.value("stored-earlier", nlohmann::json::array())) {
+                lengths.insert(platform::json::integerValue(set, "stored-length"));
+            }
+        });
+        return lengths;
+    };
+    {
+        FileQueueHold hold;  // as a killed writer leaves it: no write has landed
+        for (int i = 1; i <= 20; ++i) {
+            cache().setData(bytes(std::string(100 + i, 'n')), "k", {{"maximum-lifetime", 60}});
+        }
+        EXPECT_EQ(readFile(webFile(100000)), "landed");
+        // The last set, and the bytes the file holds: no set between ever lands.
+        EXPECT_EQ(accepted(), (std::set<int64_t>{6, 120}));
+    }
+    settle();
+    EXPECT_EQ(readFile(webFile(100000)), std::string(120, 'n'));
+    // After a start the file's bytes are unknown: a set accepts every set the row did.
+    restart();
+    cache().setData(bytes("after"), "k", {{"maximum-lifetime", 60}});
+    EXPECT_EQ(accepted(), (std::set<int64_t>{5, 6, 120}));
+    settle();
+    cache().setData(bytes("once more"), "k", {{"maximum-lifetime", 60}});
+    EXPECT_EQ(accepted(), (std::set<int64_t>{5, 9}));  // "after" landed
+}
+
 TEST_F(MVWebCacheTest, FilesFollowTheirRowsThroughAnyOrderOfSetsMovesAndKills) {
     const std::vector<std::string> keys = {"a", "b", "c"};
     std::map<std::string, std::string> last;
@@ -567,6 +673,34 @@ TEST_F(MVWebCacheTest, DamagedFilesAreMissesWithOneWarningEach) {
     storage().lockedAccess([&] {
         for (const auto& c : cases) EXPECT_FALSE(MVWebCacheResourceObject::dbObjectWithID(c.key));
     });
+}
+
+TEST_F(MVWebCacheTest, AFileThatCannotBeReadIsAnErrorAndKeepsItsRow) {
+    cache().setData(bytes("abc"), "k", {{"maximum-lifetime", 60}});
+    settle();
+    restart();
+    const std::string path = webFile(100000);
+    ASSERT_EQ(::chmod(path.c_str(), 0), 0);
+    // The superuser reads anything: the file queue's thread reads as nobody instead.
+    auto& files = MVWebCacheResourceObject::fileQueue();
+    files.sync([] { ::setfsuid(65534); });
+    lookup("k");
+    settle();
+    files.sync([] { ::setfsuid(0); });
+    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+    platform::log::flush();
+    const std::string line =
+        "MVWebCacheRamObjectDataRepresentation error while reading file \"" + path + "\". ";
+    const auto& messages = log_->messages();
+    const auto message = std::find_if(messages.begin(), messages.end(),
+                                      [&](const auto& m) { return m.text.rfind(line, 0) == 0; });
+    ASSERT_NE(message, messages.end());
+    EXPECT_EQ(message->flag, platform::log::kError);
+    EXPECT_NE(message->text.find("Code=13"), std::string::npos) << message->text;
+    EXPECT_FALSE(logged("is taken as missing"));
+    EXPECT_EQ(source_->loads, (Answers{"k"}));  // a miss
+    EXPECT_EQ(readFile(path), "abc");
+    storage().lockedAccess([] { EXPECT_TRUE(MVWebCacheResourceObject::dbObjectWithID("k")); });
 }
 
 TEST_F(MVWebCacheTest, RecordedLengthStaysOutOfAnswersAndOldRowsReadAsBefore) {
@@ -879,16 +1013,48 @@ TEST_F(MVWebCacheFileMoveTest, AnUnremovableTargetStopsTheMove) {
                       "MVWebCacheResourceObject could not remove file [ " + shadowFile() + " ] ");
 }
 
-TEST_F(MVWebCacheFileMoveTest, AFileThatCannotBeRenamedStaysAndTheLookupLoadsAgain) {
+TEST_F(MVWebCacheFileMoveTest, AFileThatCannotBeRenamedStaysAndIsStillFound) {
     if (!makeUnremovable(webFile(100000))) GTEST_SKIP() << "no immutable files here";
     expectMoveFailure("MVWebCacheResourceObject could not move file",
                       "MVWebCacheResourceObject could not move file [ " + webFile(100000) + " => " +
                           shadowFile() + " ] ");
     EXPECT_FALSE(exists(shadowFile()));
-    restart();  // the row names the shadow folder, where no file is: a miss
-    EXPECT_EQ(*lookup("k"), (Answers{"starts(nil)"}));
+    // The row names the shadow folder; its file, as recorded, lies where the move left it,
+    // as after a move that a kill cut short.
+    restart();
+    auto a = lookup("k");
     settle();
-    EXPECT_EQ(source_->loads, (Answers{"k"}));
+    EXPECT_EQ(*a, (Answers{"starts(nil)", "available(false,false,kept)"}));
+    EXPECT_TRUE(source_->loads.empty());
+    EXPECT_TRUE(logged("MVWebCache could not move file [ " + webFile(100000) + " => " +
+                       shadowFile() + " ] back: "));
+}
+
+TEST_F(MVWebCacheFileMoveTest, AMoveCutShortIsFoundAndPutBackByTheReadAndByCleanup) {
+    // As a kill leaves it: the row shadowed (or not), its file still in the other folder.
+    for (const bool viaCleanup : {false, true}) {
+        SCOPED_TRACE(viaCleanup ? "cleanup" : "read");
+        MVWebCacheResourceObject::changeEntries([] {
+            auto row = MVWebCacheResourceObject::dbObjectWithID("k");
+            row->setShadowed(!row->isShadowed());  // the flag alone, no move
+        });
+        settle();
+        restart();
+        std::string path;
+        storage().lockedAccess(
+            [&] { path = MVWebCacheResourceObject::dbObjectWithID("k")->localFilename(); });
+        EXPECT_FALSE(exists(path));
+        if (viaCleanup) {
+            cache().cleanup();
+            settle();
+            EXPECT_EQ(readFile(path), "kept");
+        }
+        auto a = lookup("k");
+        settle();
+        EXPECT_EQ(*a, (Answers{"starts(nil)", "available(false,false,kept)"}));
+        EXPECT_EQ(readFile(path), "kept");
+        EXPECT_TRUE(source_->loads.empty());
+    }
 }
 
 }  // namespace

@@ -330,6 +330,22 @@ TEST_F(MVWebCacheURLProtocolTest, LongLoadsAreReportedAfterFifteenSeconds) {
     EXPECT_EQ(loggedCount("takes pretty long"), 1u);
 }
 
+TEST_F(MVWebCacheURLProtocolTest, AStaleEntryIsAnsweredOnceWhenItsReloadEnds) {
+    auto source = std::make_shared<ProtocolHeldSource>();
+    MVWebCacheDataSource::registerDataSource(source);
+    const std::string url = "http://shop.example/stale.css";
+    MVWebCache::sharedCache().setData(protocolBytes("old"), url, {{"maximum-lifetime", 1}});
+    platform::advanceBy(2);
+    // The cache answers from RAM and from disk with a reload pending, then the reload.
+    start(protocolRequest(url));
+    ASSERT_TRUE(platform::runUntil([&] { return source->pendingCount() == 1; }, kProtocolIO));
+    EXPECT_TRUE(client_->events().empty());
+    source->answer("new");
+    ASSERT_TRUE(stepUntil([&] { return client_->ended(); }));
+    EXPECT_EQ(client_->events(), (std::vector<std::string>{"response 200", "data 3", "finish"}));
+    EXPECT_EQ(client_->body(), "new");
+}
+
 TEST_F(MVWebCacheURLProtocolTest, NoAnswerAfterStopFromTheCache) {
     auto source = std::make_shared<ProtocolHeldSource>();
     MVWebCacheDataSource::registerDataSource(source);

@@ -2,7 +2,7 @@
 // shared keys' values until killed, writing one byte to standard output after each step.
 // Even rounds first move files: the start of a refreshing shadow period brings shadowed
 // files back, then the rows of two keys are shadowed again. Every third set waits for
-// its file before it reports.
+// its file and its row to be on disc and reports "C" instead of "+": it is confirmed.
 //
 //   webcache_killed_writer <root folder> <round>
 
@@ -34,8 +34,8 @@ class Host : public MVPersistentStorageHost {
     std::string caches_, bundle_;
 };
 
-void report() {
-    if (::write(STDOUT_FILENO, "+", 1) != 1) std::_Exit(1);
+void report(const char* step = "+") {
+    if (::write(STDOUT_FILENO, step, 1) != 1) std::_Exit(1);
 }
 
 }  // namespace
@@ -74,9 +74,14 @@ int main(int argc, char** argv) {
         const std::string value = killedWriterValue(k, round, set);
         cache.setData(std::make_shared<const std::vector<uint8_t>>(value.begin(), value.end()),
                       keys[k], info);
-        // Some sets wait for their file, so that kills find the file queue both caught
-        // up and behind.
-        if ((round + set) % 3 == 0) MVWebCache::waitForFileOperations();
-        report();
+        // Some sets wait for their file and row, so that kills find the file queue both
+        // caught up and behind.
+        if (killedWriterSetIsConfirmed(round, set)) {
+            MVWebCache::waitForFileOperations();
+            MVPersistentStorage::sharedStorage().waitUntilWrittenToDisc();
+            report("C");
+        } else {
+            report();
+        }
     }
 }

@@ -4,6 +4,7 @@
 // length grows with the set, so the test can tell whether bytes are exactly some value.
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,12 +28,37 @@ inline std::string killedWriterValue(size_t keyIndex, int round, int set) {
     return value;
 }
 
+// Whether the helper confirms set `set` of `round` (waits for its file and row).
+inline bool killedWriterSetIsConfirmed(int round, int set) {
+    return (round + set) % 3 == 0;
+}
+
+// The reports the helper writes before its first set: the open, and in even rounds the
+// two moves.
+inline int killedWriterReportsBeforeSets(int round) {
+    return round % 2 == 0 ? 3 : 1;
+}
+
+// The key, round and set a value names, when `bytes` are exactly a value of a round
+// below `rounds`.
+struct KilledWriterValueName {
+    size_t keyIndex;
+    int round;
+    int set;
+};
+inline std::optional<KilledWriterValueName> killedWriterValueName(int rounds,
+                                                                  const std::string& bytes) {
+    KilledWriterValueName name{0, -1, -1};
+    if (std::sscanf(bytes.c_str(), "key=%zu round=%d set=%d\n", &name.keyIndex, &name.round,
+                    &name.set) != 3)
+        return std::nullopt;
+    if (name.round < 0 || name.round >= rounds || name.set < 0) return std::nullopt;
+    if (bytes != killedWriterValue(name.keyIndex, name.round, name.set)) return std::nullopt;
+    return name;
+}
+
 // Whether `bytes` are exactly a value set for key `keyIndex` in a round below `rounds`.
 inline bool isKilledWriterValue(size_t keyIndex, int rounds, const std::string& bytes) {
-    size_t key = 0;
-    int round = -1, set = -1;
-    if (std::sscanf(bytes.c_str(), "key=%zu round=%d set=%d\n", &key, &round, &set) != 3)
-        return false;
-    if (key != keyIndex || round < 0 || round >= rounds || set < 0) return false;
-    return bytes == killedWriterValue(keyIndex, round, set);
+    const auto name = killedWriterValueName(rounds, bytes);
+    return name && name->keyIndex == keyIndex;
 }
