@@ -1,6 +1,7 @@
 // Servers that stall, answer early or send much: the stall bounds and the reconnection
 // they lead to, sendCommands while a large packet is read, and a legacy server that
 // answers its head before it reads the body.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -181,18 +182,33 @@ TEST_F(MVApiSlowServerTest, APacketQueuedWhileALegacyConnectionClosesGetsANewOne
     ApiPeer peer;
     peer.setResponder(answerLeavingTheFirstOpen);  // the test ends the first response
     auto& connection = open(peerUrl(peer));
+    // What the connection and the peer hold, for a wait that failed.
+    const auto seen = [&] {
+        return fmt::format(
+            "state {}, opened {}, position {}, next {}, packets {}, openings {}; peer: "
+            "connections {}, packets {}",
+            static_cast<int>(connection.state()), connection.isConnectionOpened(),
+            connection.pendingDataToServerPosition(), connection.pendingDataToServerPositionNext(),
+            connection.pendingPacketCount(), openings(), peer.connectionCount(),
+            peer.packetCount());
+    };
     connection.sendCommands({testCommand("first")});
     platform::advanceBy(MVApiConnection::kCommandBatchDelay);
-    ASSERT_TRUE(drive([&] { return peer.connectionCount() == 1 && peer.connection(0).bodyEnded; }));
+    ASSERT_TRUE(drive([&] { return peer.connectionCount() == 1 && peer.connection(0).bodyEnded; }))
+        << "waited for the first request's body to reach the peer; " << seen();
 
     peer.perform(0, {PeerAction::lastChunk(), PeerAction::endOfStream()});
     // The end is handled on the downstream thread; the closing is left to the main thread.
-    ASSERT_TRUE(waitOffMain([&] { return connection.pendingDataToServerPosition() == 1; }));
-    ASSERT_TRUE(connection.isConnectionOpened());
+    ASSERT_TRUE(waitOffMain([&] { return connection.pendingDataToServerPosition() == 1; }))
+        << "waited for the end of the first response to confirm its packet; " << seen();
+    ASSERT_TRUE(connection.isConnectionOpened())
+        << "the first connection closed before the main thread ran; " << seen();
     connection.submitCommandDataPacket({encodeChunk(R"({"serial":2})"), 2});
-    ASSERT_TRUE(waitOffMain([&] { return connection.pendingPacketCount() == 2; }));
+    ASSERT_TRUE(waitOffMain([&] { return connection.pendingPacketCount() == 2; }))
+        << "waited for the upstream thread to queue the second packet; " << seen();
 
-    ASSERT_TRUE(drive([&] { return peer.packetCount() == 2; }));
+    ASSERT_TRUE(drive([&] { return peer.packetCount() == 2; }))
+        << "waited for the second packet to reach the peer on a new connection; " << seen();
     EXPECT_EQ(peer.packets()[1].connection, 1u);
     EXPECT_EQ(peer.packets()[1].decoded.value, json({{"serial", 2}}));
     EXPECT_EQ(openings(), 2u);

@@ -129,8 +129,8 @@ TEST_F(ShareAndScannerCommandsTest, PageOnlyScannerCommandsFromTheServerAreRepor
                     {"p", {{"width", 10}, {"height", 20}, {"requestId", "r"}}}});
     const char* texts[] = {"MVCommandHandler(v2.0).startScanner() has to be sent from a web view.",
                            "MVCommandHandler(v1.0).stopScanner() has to be sent from a web view.",
-                           "MVCommandHandler(v1.1).scannerCaptureImage() has to be sent from a "
-                           "web view."};
+                           ("MVCommandHandler(v1.1).scannerCaptureImage() has to be sent from a "
+                            "web view.")};
     auto reports = MVErrorLogger::reports();
     ASSERT_EQ(reports.size(), 3u);
     for (size_t i = 0; i < 3; ++i) {

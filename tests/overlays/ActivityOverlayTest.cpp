@@ -231,7 +231,7 @@ TEST_F(ActivityOverlayTest, TitleShowsOnlyWithText) {
     auto label = overlay->lblNotice();
     EXPECT_EQ(label->text(), "Loading");
     EXPECT_EQ(label->font(), platform::Font::named("HelveticaNeue-Thin", 28));
-    EXPECT_EQ(label->center(), platform::Point(160, 180));
+    EXPECT_EQ(label->center(), (platform::Point{160, 180}));
     overlay->setTitle("");
     EXPECT_EQ(label->alpha(), 0);
     overlay->setTitle("Opening link");
@@ -322,7 +322,7 @@ TEST_F(ActivityOverlayTest, SeamMakesRealOverlays) {
     int taps = 0;
     overlay->setButtonWithTitle(
         "OK", [&] { ++taps; }, false);
-    std::optional<bool> in, out;
+    std::optional<bool> in;
     overlay->fadeInWithDuration(0.3, [&](bool finished) { in = finished; });
     auto shown = std::dynamic_pointer_cast<Overlay>(window_->subviews().back());
     ASSERT_TRUE(shown);

@@ -49,11 +49,11 @@ TEST(ScannerCaptureGeometryTest, DegreesBoxesAndTargets) {
     EXPECT_EQ(capture::degreesForInterfaceOrientation(4), 180);
     EXPECT_EQ(capture::degreesForInterfaceOrientation(7), 0);
 
-    EXPECT_EQ(capture::boxForDegrees(300, 400, 90), platform::Size(400, 300));
-    EXPECT_EQ(capture::boxForDegrees(300, 400, -90), platform::Size(400, 300));
-    EXPECT_EQ(capture::boxForDegrees(300, 400, 180), platform::Size(300, 400));
-    EXPECT_EQ(capture::boxForDegrees(0, -5, 0), platform::Size(1, 1));
-    EXPECT_EQ(capture::boxForDegrees(std::nanf(""), 2, 0), platform::Size(1, 2));
+    EXPECT_EQ(capture::boxForDegrees(300, 400, 90), (platform::Size{400, 300}));
+    EXPECT_EQ(capture::boxForDegrees(300, 400, -90), (platform::Size{400, 300}));
+    EXPECT_EQ(capture::boxForDegrees(300, 400, 180), (platform::Size{300, 400}));
+    EXPECT_EQ(capture::boxForDegrees(0, -5, 0), (platform::Size{1, 1}));
+    EXPECT_EQ(capture::boxForDegrees(std::nanf(""), 2, 0), (platform::Size{1, 2}));
 
     struct Row {
         int w, h;

@@ -64,10 +64,10 @@ TEST_F(ScannerViewTest, AnOpeningWithoutSlideShowsThePageOverTheRevealedCamera) 
     scanner->openScannerWithSrc(kPage, "none of the three", &params, true, false);
     // The page is loading: nothing moves until it has rendered.
     EXPECT_FALSE(scanner->isOpen());
-    EXPECT_EQ(containerOrigin(), platform::Point(0, H()));
+    EXPECT_EQ(containerOrigin(), (platform::Point{0, H()}));
     renderPage();
     EXPECT_TRUE(scanner->isOpen());
-    EXPECT_EQ(containerOrigin(), platform::Point(0, 0));
+    EXPECT_EQ(containerOrigin(), (platform::Point{0, 0}));
 
     const auto& page = scanner->contentWebView();
     EXPECT_EQ(page, MVWebViewCache::sharedCache().cachedWebViewForUrl(
@@ -102,7 +102,7 @@ TEST_F(ScannerViewTest, AnOpeningWithoutSlideShowsThePageOverTheRevealedCamera) 
     scanner->closeScannerWithAnimation("no slide");
     EXPECT_EQ(events("viewWillDisappear"), (std::vector<json>{{false}}));
     EXPECT_EQ(events("viewDidDisappear"), (std::vector<json>{{false}}));
-    EXPECT_EQ(containerOrigin(), platform::Point(0, H()));
+    EXPECT_EQ(containerOrigin(), (platform::Point{0, H()}));
     EXPECT_FALSE(scanner->session());
     EXPECT_FALSE(scanner->isBarcodeRecognitionEnabled());
     platform::runUntilIdle();
@@ -133,12 +133,12 @@ TEST_F(ScannerViewTest, TheThreeSlidesMoveInAndOutInAThirdOfASecond) {
         EXPECT_TRUE(scanner->isOpen());
         EXPECT_EQ(heardSinceWarmUp(), std::vector<std::string>{"viewWillAppear"});
         EXPECT_EQ(scanner->scannerContainerView()->presentationFrame().origin,
-                  platform::Point(c.openFrom.x * W(), c.openFrom.y * H()));
+                  (platform::Point{c.openFrom.x * W(), c.openFrom.y * H()}));
         EXPECT_FALSE(scanner->session());  // the camera starts at the movement's end
         ASSERT_FALSE(platform::animationLog().empty());
         EXPECT_EQ(platform::animationLog().front().duration, 0.3);
         platform::advanceBy(0.3);
-        EXPECT_EQ(containerOrigin(), platform::Point(0, 0));
+        EXPECT_EQ(containerOrigin(), (platform::Point{0, 0}));
         EXPECT_EQ(heardSinceWarmUp(),
                   (std::vector<std::string>{"viewWillAppear", "viewDidAppear"}));
         EXPECT_TRUE(scanner->session());
@@ -146,7 +146,7 @@ TEST_F(ScannerViewTest, TheThreeSlidesMoveInAndOutInAThirdOfASecond) {
         scanner->closeScannerWithAnimation(std::string(c.name));
         platform::runUntilIdle();
         EXPECT_EQ(events("viewWillDisappear").back(), json::array({true}));
-        EXPECT_EQ(containerOrigin(), platform::Point(c.closeTo.x * W(), c.closeTo.y * H()));
+        EXPECT_EQ(containerOrigin(), (platform::Point{c.closeTo.x * W(), c.closeTo.y * H()}));
         const size_t disappeared = events("viewDidDisappear").size();
         platform::advanceBy(0.3);
         EXPECT_EQ(events("viewDidDisappear").size(), disappeared + 1);
@@ -188,7 +188,7 @@ TEST_F(ScannerViewTest, TheBootClosesWithoutAnimationAlsoAfterAnEarlierClosing) 
     platform::NotificationCenter::defaultCenter().post(MVLibraryApplicationReceivedBootAppCommand);
     EXPECT_FALSE(scanner->isOpen());
     EXPECT_EQ(device->torchMode(), platform::TorchMode::Off);
-    EXPECT_EQ(containerOrigin(), platform::Point(0, H()));
+    EXPECT_EQ(containerOrigin(), (platform::Point{0, H()}));
     EXPECT_EQ(events("viewDidDisappear").back(), json::array({false}));
 }
 
