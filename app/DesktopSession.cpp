@@ -6,9 +6,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -74,22 +76,37 @@ struct DesktopSession::Impl {
     GMemoryMonitor* monitor = nullptr;
     gulong warnedHandler = 0;
 
+    struct Call {
+        const std::function<void()>* work;
+        std::promise<void> done;
+    };
+    // Calls go over under a lock of ours, not only GLib's, which ThreadSanitizer cannot see.
+    std::mutex handoverMutex;
+    std::deque<Call*> handedOver;
+
     // Runs `work` on the GLib thread and waits for it.
     void call(const std::function<void()>& work) {
-        struct Call {
-            const std::function<void()>* work;
-            std::promise<void> done;
-        } pending{&work, {}};
+        Call pending{&work, {}};
         auto finished = pending.done.get_future();
+        {
+            const std::lock_guard<std::mutex> lock(handoverMutex);
+            handedOver.push_back(&pending);
+        }
         g_main_context_invoke(
             context,
             [](gpointer data) -> gboolean {
-                auto* c = static_cast<Call*>(data);
+                auto* self = static_cast<Impl*>(data);
+                Call* c = nullptr;
+                {
+                    const std::lock_guard<std::mutex> lock(self->handoverMutex);
+                    c = self->handedOver.front();
+                    self->handedOver.pop_front();
+                }
                 (*c->work)();
                 c->done.set_value();
                 return G_SOURCE_REMOVE;
             },
-            &pending);
+            this);
         finished.wait();
     }
 
