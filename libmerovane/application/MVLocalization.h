@@ -15,8 +15,8 @@
 // built-in ones lie under "Localization/<code>.lproj" in the library's resource bundle.
 // A stored file that is no regular file of at most kMaxStringsFileBytes is set aside
 // with a warning when it is read, and reported as missing. Files are written and
-// reported on the global queue, the write itself on the main
-// thread. Lookups run on any thread; the rest on the main thread.
+// reported on the global queue, the write itself on the main thread. Lookups run on
+// any thread; the rest on the main thread.
 
 #include <cstddef>
 #include <map>
