@@ -37,4 +37,4 @@ mode_t fileTypeAt(const std::string& path);
 // Runs the current test again in a child process, which stops at `seconds` and cannot
 // take more than `dataBytes` of memory, and answers false here after checking it passed;
 // answers true in the child, which goes on with the test.
-bool inBoundedChild(unsigned seconds = 60, size_t dataBytes = size_t{1} << 30);
+bool inBoundedChild(unsigned seconds = 60, size_t dataBytes = size_t{2} << 30);
