@@ -68,8 +68,9 @@ bool gone(const platform::CrashReport& report, bool moved, platform::Error* erro
     return false;
 }
 
-// Counts one more refusal of `report` (the count of another report is forgotten);
-// answers the count.
+// Counts one more refusal of `report` (the count of another report is forgotten) and
+// writes it out at once: a start that crashes never reaches a normal end. Answers the
+// count.
 int countRefusal(const platform::CrashReport& report) {
     using nlohmann::json;
     auto& defaults = platform::UserDefaults::standard();
@@ -84,11 +85,14 @@ int countRefusal(const platform::CrashReport& report) {
     }
     defaults.setObject(MVCrashReporter::kRefusalsKey,
                        {{"report", report.path}, {"refusals", refusals}});
+    defaults.synchronize();
     return refusals;
 }
 
 void forgetRefusals() {
-    platform::UserDefaults::standard().removeObject(MVCrashReporter::kRefusalsKey);
+    auto& defaults = platform::UserDefaults::standard();
+    defaults.removeObject(MVCrashReporter::kRefusalsKey);
+    defaults.synchronize();
 }
 
 }  // namespace

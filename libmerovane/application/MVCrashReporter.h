@@ -66,7 +66,8 @@ class MVCrashReporter {
 
     static constexpr size_t kMaxBodySize = 0x100000;
     static constexpr int kMaxRefusals = 3;
-    // User default: {"report": path, "refusals": count} of the report refused last.
+    // User default: {"report": path, "refusals": count} of the report refused last,
+    // written to disc before the refusal is acted on.
     static constexpr const char* kRefusalsKey = "MVCrashReporterRefusals";
     static constexpr const char* kTriesToSendFormat =
         "MVCrashReporter tries to send crash log for <{}> [{}] to server.";

@@ -54,6 +54,22 @@ std::optional<std::string> builtInFolder(const std::string& code) {
     }
 }
 
+// A stored file that is no regular file of at most kMaxStringsFileBytes (a link, a FIFO,
+// a device) is set aside, so that the server sends the table again.
+std::optional<std::string> readStoredStringsFile(const std::string& path) {
+    auto& files = platform::FileManager::defaultManager();
+    platform::Error error;
+    auto text = files.readFile(path, MVLocalization::kMaxStringsFileBytes, &error);
+    if (text || !platform::FileManager::isDamagedFileError(error)) return text;
+    if (auto aside = files.moveAside(path, {}, 3, &error))
+        MVLogWarn("MVLocalization kept the unreadable strings file {} as {}",
+                  platform::log::escaped(path), *aside);
+    else
+        MVLogError("MVLocalization could not move the unreadable strings file {} aside: {}",
+                   platform::log::escaped(path), error.localizedDescription());
+    return std::nullopt;
+}
+
 }  // namespace
 
 MVLocalization& MVLocalization::sharedLocalization() {
@@ -246,11 +262,12 @@ void MVLocalization::updateLocalizationFiles() {
             nlohmann::json hashes = nlohmann::json::object();
             for (const auto& code : languages) {
                 if (!isSafeLanguageCode(code)) continue;
-                auto text =
-                    files.readFile(localizationFolder + "/" + code + ".lproj/" + kStringsFileName);
+                auto text = readStoredStringsFile(localizationFolder + "/" + code + ".lproj/" +
+                                                  kStringsFileName);
                 if (!text) {
                     if (auto builtIn = builtInFolder(code))
-                        text = files.readFile(*builtIn + "/" + kStringsFileName);
+                        text =
+                            files.readFile(*builtIn + "/" + kStringsFileName, kMaxStringsFileBytes);
                 }
                 if (text) hashes[code] = fileHashOfStringsFile(*text);
             }

@@ -13,9 +13,12 @@
 // three or more characters by its first two), then "en", then the key itself.
 // A stored file is "<localization folder>/<code>.lproj/Localizable.strings"; the
 // built-in ones lie under "Localization/<code>.lproj" in the library's resource bundle.
-// Files are written and reported on the global queue, the write itself on the main
-// thread. Lookups run on any thread; the rest on the main thread.
+// A stored file that is no regular file of at most kMaxStringsFileBytes is set aside
+// with a warning when it is read, and reported as missing. Files are written and
+// reported on the global queue, the write itself on the main thread. Lookups run on
+// any thread; the rest on the main thread.
 
+#include <cstddef>
 #include <map>
 #include <mutex>
 #include <nlohmann/json_fwd.hpp>
@@ -28,6 +31,8 @@ class MVLocalization {
   public:
     static constexpr const char* kStringsFileName = "Localizable.strings";
     static constexpr const char* kFileHashMarker = "\"[fileHash]\"";
+    // A strings file larger than this is damaged: far more than a table the server sends.
+    static constexpr size_t kMaxStringsFileBytes = size_t{32} << 20;
 
     // Made once with the first preferred language.
     static MVLocalization& sharedLocalization();

@@ -17,6 +17,7 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/RegularFile.h"
 
 namespace platform {
 namespace fs = std::filesystem;
@@ -238,28 +239,37 @@ std::optional<std::vector<std::string>> FileManager::contentsOfDirectory(const s
     return names;
 }
 
-std::optional<std::string> FileManager::readFile(const std::string& path, Error* error) const {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        setError(error, errno, "Could not read", path);
-        return std::nullopt;
-    }
-    std::string bytes;
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            int err = errno;
-            ::close(fd);
-            setError(error, err, "Could not read", path);
+std::optional<std::string> FileManager::readFile(const std::string& path, size_t maxBytes,
+                                                 Error* error) const {
+    RegularFileRead read = tryReadRegularFile(path, maxBytes);
+    switch (read.outcome) {
+        case RegularFileRead::Read:
+            return std::move(read.bytes);
+        case RegularFileRead::Missing:
+        case RegularFileRead::Failed:
+            setError(error, read.errorNumber, "Could not read", path);
             return std::nullopt;
-        }
-        bytes.append(buffer, static_cast<size_t>(n));
+        case RegularFileRead::Link:
+        case RegularFileRead::NotRegular:
+        case RegularFileRead::TooLarge:
+            break;
     }
-    ::close(fd);
-    return bytes;
+    if (error) {
+        *error = Error(kCocoaErrorDomain,
+                       read.outcome == RegularFileRead::TooLarge ? kFileReadTooLargeError
+                                                                 : kFileReadCorruptFileError,
+                       fmt::format("Could not read \"{}\": {}", path, read.whyNot));
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> FileManager::readFile(const std::string& path, Error* error) const {
+    return readFile(path, kDefaultMaxReadBytes, error);
+}
+
+bool FileManager::isDamagedFileError(const Error& error) {
+    return error.domain() == kCocoaErrorDomain &&
+           (error.code() == kFileReadCorruptFileError || error.code() == kFileReadTooLargeError);
 }
 
 bool FileManager::writeFileAtomically(const std::string& path, std::string_view bytes, Error* error,

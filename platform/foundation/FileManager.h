@@ -15,7 +15,14 @@
 // given, write a platform::Error there: kCocoaErrorDomain with kFileWriteFileExistsError
 // (516) or kFileNoSuchFileError (4), else kPOSIXErrorDomain with the errno. An absent
 // error pointer is never written. Thread-safe.
+//
+// readFile takes a regular file only, never through a symbolic link, and no larger
+// than its bound; a FIFO never blocks it and a growing file is read no further than the
+// bound. What lies at the path otherwise is refused with kFileReadCorruptFileError (a
+// link, a folder, a FIFO, a device) or kFileReadTooLargeError: a store treats these as
+// a damaged file of its own (isDamagedFileError).
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -29,6 +36,8 @@ namespace platform {
 
 inline constexpr long kFileNoSuchFileError = 4;
 inline constexpr long kFileWriteFileExistsError = 516;
+inline constexpr long kFileReadCorruptFileError = 259;
+inline constexpr long kFileReadTooLargeError = 263;
 
 struct FileAttributes {
     uint64_t size = 0;
@@ -70,7 +79,13 @@ class FileManager {
     // Names (not paths) of the folder's entries, sorted; none when it cannot be read.
     std::optional<std::vector<std::string>> contentsOfDirectory(const std::string& path,
                                                                 Error* error = nullptr) const;
+    // At most `maxBytes` bytes; the second form allows kDefaultMaxReadBytes.
+    std::optional<std::string> readFile(const std::string& path, size_t maxBytes,
+                                        Error* error = nullptr) const;
     std::optional<std::string> readFile(const std::string& path, Error* error = nullptr) const;
+    static constexpr size_t kDefaultMaxReadBytes = size_t{64} << 20;
+    // Whether readFile refused what lies at the path rather than failing to read it.
+    static bool isDamagedFileError(const Error& error);
     // Writes a temporary file beside `path`, flushes it to disc and renames it over
     // `path`, so readers see the old or the new bytes, never a mix. `mode` is the new
     // file's permission bits (before the umask). The folder must exist.

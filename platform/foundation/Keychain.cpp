@@ -166,14 +166,15 @@ KeychainStatus Keychain::perform(bool counts, Fn&& fn) {
 
     Contents contents;
     if (fm.fileExists(path)) {
-        auto text = fm.readFile(path, &error);
-        if (!text) {
+        auto text = fm.readFile(path, kMaxFileBytes, &error);
+        if (!text && !FileManager::isDamagedFileError(error)) {
             PLATFORM_LOG_ERROR("Keychain {} could not be read: {}", path,
                                error.localizedDescription());
             return KeychainStatus::Failure;
         }
-        std::string problem;
-        if (!contents.read(*text, &problem)) {
+        // A link, a FIFO, a device or an oversized file is as damaged as a torn one.
+        std::string problem = text ? std::string() : error.localizedDescription();
+        if (!text || !contents.read(*text, &problem)) {
             // Keep the broken file for inspection; start over with an empty store.
             const auto aside = fm.moveAside(path);
             PLATFORM_LOG_ERROR("Keychain {} is corrupt, kept as {} and starting empty: {}", path,

@@ -16,10 +16,12 @@
 // All items live in one file, <root>/Library/Keychains/keychain.json, readable by the
 // user only (mode 0600) and replaced atomically. Every call rereads it under a file
 // lock, so processes of the same application see each other's items. A file that cannot
-// be parsed is logged, moved aside to "keychain.json.corrupt-<time>" (the three newest
+// be parsed, or is no regular file of at most kMaxFileBytes (a link, a FIFO, a device),
+// is logged, moved aside to "keychain.json.corrupt-<time>" (the three newest
 // kept) and treated as empty; an item lacking a field is logged and dropped alone.
 // Thread-safe.
 
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -59,6 +61,9 @@ struct KeychainQuery {
 
 class Keychain {
   public:
+    // A file larger than this is damaged: items are identifiers and tokens.
+    static constexpr size_t kMaxFileBytes = size_t{16} << 20;
+
     static Keychain& shared();
 
     KeychainStatus add(const KeychainItem& item);

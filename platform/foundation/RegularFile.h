@@ -20,4 +20,21 @@ namespace platform {
 std::optional<std::string> readRegularFile(const std::string& path, size_t maxBytes,
                                            std::string* whyNot = nullptr, bool* missing = nullptr);
 
+// The same read, telling why it gave no bytes.
+struct RegularFileRead {
+    enum Outcome {
+        Read,
+        Missing,     // nothing at the path
+        Link,        // a symbolic link
+        NotRegular,  // a folder, FIFO, device or socket
+        TooLarge,    // more than the bytes allowed, or grew past them while read
+        Failed,      // opening, examining or reading failed with `errorNumber`
+    };
+    Outcome outcome = Read;
+    std::string bytes;
+    std::string whyNot;
+    int errorNumber = 0;
+};
+RegularFileRead tryReadRegularFile(const std::string& path, size_t maxBytes);
+
 }  // namespace platform

@@ -109,7 +109,8 @@ void UserDefaults::ensureLoaded() const {
     s.keepBrokenFile = false;
     if (!fm.fileExists(s.path)) return;
     Error error;
-    auto text = fm.readFile(s.path, &error);
+    // Never through a link, from a FIFO or device, nor past the bound: all read as damage.
+    auto text = fm.readFile(s.path, kMaxFileBytes, &error);
     if (!text) {
         PLATFORM_LOG_ERROR(
             "User defaults file {} could not be read, starting with empty defaults: {}", s.path,

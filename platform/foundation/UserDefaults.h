@@ -18,8 +18,9 @@
 //   4. the registration domain (registerDefaults), never stored.
 //
 // The file is read on first use. Changes are written by synchronize() and at exit,
-// atomically, so the file always holds one whole version. A file that cannot be parsed
-// is logged and read as empty; it stays untouched until the first change is written,
+// atomically, so the file always holds one whole version. A file that cannot be read
+// (a link, a FIFO, a device, a folder, more than kMaxFileBytes) or parsed is logged and
+// read as empty; it stays untouched until the first change is written,
 // which first moves it aside to "<file>.corrupt-<time>" for inspection (the three
 // newest asides are kept). Values are JSON; bytes
 // (binary values) are written as Base64 strings and read back as such strings.
@@ -28,6 +29,7 @@
 // Typed reads follow the coercions of platform/foundation/JsonValue.h ("1" reads as
 // true and 1). Thread-safe.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -40,6 +42,9 @@ namespace platform {
 
 class UserDefaults {
   public:
+    // A file larger than this is damaged: far more than any settings hold.
+    static constexpr size_t kMaxFileBytes = size_t{64} << 20;
+
     static UserDefaults& standard();
     // The argument domain of the standard defaults, from main()'s arguments.
     static void setArguments(int argc, char** argv);

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
 
@@ -16,6 +17,7 @@
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/URLRequest.h"
+#include "platform/foundation/UserDefaults.h"
 #include "platform/ui/Device.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/CrashingChild.h"
@@ -301,6 +303,45 @@ TEST_F(CrashUploadTest, AReportRefusedAtAFewSweepsIsSetAsideAndTheNextOneSwept) 
                                 .value_or(std::vector<std::string>{}))
         asides += name.find("pending-0000000000000001.mvcrash.corrupt-") == 0;
     EXPECT_EQ(asides, 1u);
+}
+
+// One start whose sweep meets a refusal and which a signal then ends, in the home the
+// test gives.
+TEST_F(CrashUploadTest, RefusedThenKilled) {
+    const char* shared = std::getenv("MV_SHARED_HOME");
+    if (childRole() != "refused-then-killed" || !shared)
+        GTEST_SKIP() << "runs as a child process only";
+    platform::FileManager::defaultManager().setRootDirectoryForTesting(shared);
+    platform::UserDefaults::standard().resetForTesting();
+    server_.respond(kCrashPath, HttpTestServer::Response::text(503, "busy"));
+    MVCrashReporter::sendPendingCrashReports();
+    // The error report follows the failure block.
+    ASSERT_TRUE(waitFor([] { return !MVErrorLogger::reports().empty(); }));
+    std::filesystem::remove_all(home_->path());  // no destructor runs
+    ::raise(SIGKILL);
+}
+
+TEST_F(CrashUploadTest, ARefusalIsCountedOnDiscBeforeTheNextStartCrashes) {
+    leavePending(1, platform::crashRecordText(signalReport(0x10)));
+    leavePending(2, platform::crashRecordText(signalReport(0x20)));
+    auto& defaults = platform::UserDefaults::standard();
+    const std::string first =
+        CrashReporter::reportsDirectory() + "/pending-0000000000000001.mvcrash";
+    for (int start = 1; start <= MVCrashReporter::kMaxRefusals; ++start) {
+        SCOPED_TRACE(start);
+        ChildProcess child("CrashUploadTest.RefusedThenKilled", "refused-then-killed",
+                           {{"MV_SHARED_HOME", home_->path()}});
+        ASSERT_EQ(child.wait(), 128 + SIGKILL);
+        defaults.resetForTesting();
+        if (start < MVCrashReporter::kMaxRefusals) {
+            EXPECT_EQ(defaults.objectForKey(MVCrashReporter::kRefusalsKey),
+                      (json{{"report", first}, {"refusals", start}}));
+        }
+    }
+    // The third refusal set the first report aside: the second one comes next.
+    const auto next = CrashReporter::shared().loadPendingCrashReport();
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->address, 0x20u);
 }
 
 TEST_F(CrashUploadTest, AGarbageReportIsSetAsideAndTheNextGenuineOneIsSwept) {

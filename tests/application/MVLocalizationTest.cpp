@@ -6,6 +6,7 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/TestDriver.h"
 #include "tests/application/LibraryApplicationFixture.h"
+#include "tests/support/HostileFiles.h"
 
 using nlohmann::json;
 
@@ -18,6 +19,20 @@ class MVLocalizationTest : public LibraryApplicationTest {
     }
     std::optional<std::string> readStored(const std::string& code) {
         return platform::FileManager::defaultManager().readFile(storedFile(code));
+    }
+    // Runs "updateLocalization" with the library streaming to a peer; answers what the
+    // library sent in return, null when it sent nothing.
+    json updateOverAConnection() {
+        peer::ApiPeer peer;
+        answerRequestHeads(peer);
+        library().setDefaultApiPath(peerUrl(peer));
+        auto& connection = MVApiConnection::sharedConnection();
+        platform::advanceBy(MVApiConnection::kStartDelay);
+        EXPECT_TRUE(waitFor([&] { return connection.state() == MVApiConnectionStateStreaming; }));
+        perform("updateLocalization", json::object());
+        platform::advanceBy(0.01);
+        if (!waitFor([&] { return peer.packetCount() == 1; })) return nullptr;
+        return peer.packets()[0].decoded.value;
     }
     // Runs a 1.0 command as the server sends it.
     void perform(const std::string& name, const json& parameters) {
@@ -122,19 +137,50 @@ TEST_F(MVLocalizationTest, UpdateFromTheServerSendsOneGetLocalizationWithTheBuil
     setLanguages({"fr", "es", "de"});
     MVLocalization::setLocalizationDictionary({{"k", "v"}}, "de", "stored-de");
     platform::runUntilIdle();
-    peer::ApiPeer peer;
-    answerRequestHeads(peer);
-    library().setDefaultApiPath(peerUrl(peer));
-    auto& connection = MVApiConnection::sharedConnection();
-    platform::advanceBy(MVApiConnection::kStartDelay);
-    ASSERT_TRUE(waitFor([&] { return connection.state() == MVApiConnectionStateStreaming; }));
-    perform("updateLocalization", json::object());
-    platform::advanceBy(0.01);
-    ASSERT_TRUE(waitFor([&] { return peer.packetCount() == 1; }));
-    const json sent = peer.packets()[0].decoded.value;
+    const json sent = updateOverAConnection();
     EXPECT_EQ(sent["cmds"],
               (json{{{"c", "getLocalization"},
                      {"p", {{"fileHashes", {{"fr", "builtin-fr-1"}, {"de", "stored-de"}}}}}}}));
+}
+
+TEST_F(MVLocalizationTest, AStoredFileThatIsNoRegularFileIsSetAsideAndTheBuiltInOneReported) {
+    if (!inBoundedChild()) return;
+    auto& fm = platform::FileManager::defaultManager();
+    const json codes = {"de", "en", "fr", "it", "pl"};
+    setLanguages(codes);
+    MVLocalization::setLocalizationDictionary({{"k", "v"}}, "de", "outside");
+    platform::runUntilIdle();
+    ASSERT_TRUE(fm.moveItem(storedFile("de"), home_->file("outside.strings")));
+    const auto hostiles =
+        hostileFiles(MVLocalization::kMaxStringsFileBytes, home_->file("outside.strings"));
+    ASSERT_EQ(hostiles.size(), codes.size());
+    for (size_t i = 0; i < hostiles.size(); ++i) {
+        const std::string code = codes[i].get<std::string>();
+        ASSERT_TRUE(
+            fm.createDirectory(library().pathForLocalization() + "/" + code + ".lproj", true));
+        ASSERT_TRUE(hostiles[i].plant(storedFile(code))) << hostiles[i].what;
+    }
+    const json sent = updateOverAConnection();
+    json hashes = json::object();
+    for (const auto& code : codes)
+        hashes[code.get<std::string>()] = "builtin-" + code.get<std::string>() + "-1";
+    EXPECT_EQ(sent["cmds"], (json{{{"c", "getLocalization"}, {"p", {{"fileHashes", hashes}}}}}));
+    for (size_t i = 0; i < hostiles.size(); ++i) {
+        SCOPED_TRACE(hostiles[i].what);
+        const std::string path = storedFile(codes[i].get<std::string>());
+        EXPECT_TRUE(logged("MVLocalization kept the unreadable strings file " + path + " as " +
+                           path + ".corrupt-"));
+        EXPECT_EQ(fileTypeAt(path), 0u);
+        const std::string folder = path.substr(0, path.find_last_of('/'));
+        std::vector<std::string> asides;
+        for (const auto& name : fm.contentsOfDirectory(folder).value_or(std::vector<std::string>{}))
+            if (name.starts_with("Localizable.strings.corrupt-")) asides.push_back(name);
+        ASSERT_EQ(asides.size(), 1u);
+        EXPECT_EQ(fileTypeAt(folder + "/" + asides[0]), hostiles[i].type);
+    }
+    EXPECT_EQ(MVLocalization::fileHashOfStringsFile(
+                  fm.readFile(home_->file("outside.strings")).value_or("")),
+              "outside");
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -7,6 +9,7 @@
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/SharedInstances.h"
+#include "tests/support/HostileFiles.h"
 #include "tests/support/TempDir.h"
 
 using platform::Error;
@@ -133,6 +136,34 @@ TEST_F(FileManagerTest, AtomicWriteReplacesWholeFilesAndLeavesNoTemporaries) {
     EXPECT_EQ(error.code(), platform::kFileNoSuchFileError);
     EXPECT_EQ(fm().readFile(home_.file("missing/x"), &error), std::nullopt);
     EXPECT_EQ(error.code(), platform::kFileNoSuchFileError);
+}
+
+TEST_F(FileManagerTest, ReadsOnlyARegularFileWithinItsBound) {
+    if (!inBoundedChild()) return;
+    constexpr size_t kBound = 1000;
+    home_.write("fits", std::string(kBound, 'x'));
+    EXPECT_EQ(fm().readFile(home_.file("fits"), kBound), std::string(kBound, 'x'));
+    Error error;
+    EXPECT_EQ(fm().readFile(home_.file("missing"), kBound, &error), std::nullopt);
+    EXPECT_EQ(error.code(), platform::kFileNoSuchFileError);
+    EXPECT_FALSE(FileManager::isDamagedFileError(error));
+    for (const auto& hostile : hostileFiles(kBound, home_.file("fits"))) {
+        SCOPED_TRACE(hostile.what);
+        const std::string path = home_.file("planted");
+        fm().removeItem(path);
+        ASSERT_TRUE(hostile.plant(path));
+        EXPECT_EQ(fm().readFile(path, kBound, &error), std::nullopt);
+        EXPECT_TRUE(FileManager::isDamagedFileError(error));
+        EXPECT_EQ(error.code(), hostile.type == S_IFREG ? platform::kFileReadTooLargeError
+                                                        : platform::kFileReadCorruptFileError);
+        EXPECT_EQ(error.localizedDescription(),
+                  "Could not read \"" + path + "\": " + hostile.reason +
+                      (hostile.type == S_IFREG ? " 1000 expected" : ""));
+    }
+    // The form without a bound has one all the same.
+    ASSERT_EQ(::symlink("/dev/zero", home_.file("zero").c_str()), 0);
+    EXPECT_EQ(fm().readFile(home_.file("zero"), &error), std::nullopt);
+    EXPECT_TRUE(FileManager::isDamagedFileError(error));
 }
 
 TEST_F(FileManagerTest, AttributesGiveSizeKindAndDate) {

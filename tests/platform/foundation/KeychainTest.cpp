@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -8,7 +9,9 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/JsonValue.h"
 #include "platform/foundation/Keychain.h"
+#include "platform/foundation/UserDefaults.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/HostileFiles.h"
 #include "tests/support/PlatformTest.h"
 #include "tests/support/TempDir.h"
 
@@ -133,6 +136,49 @@ TEST_F(KeychainTest, CorruptFileIsKeptAsideAndReadAsEmpty) {
         torn);
     EXPECT_EQ(keychain().add(item("k", "v")), KeychainStatus::Success);
     EXPECT_EQ(keychain().copy(query("k"), &out), KeychainStatus::Success);
+}
+
+TEST_F(KeychainTest, WhatIsNoRegularFileIsSetAsideUnreadAndTheOtherStoresStay) {
+    if (!inBoundedChild()) return;
+    auto& fm = platform::FileManager::defaultManager();
+    const std::string path = keychain().filePath();
+    const std::string folder = home_.file("Library/Keychains");
+    // A file the keychain would read, holding an item.
+    ASSERT_EQ(keychain().add(item("k", "outside")), KeychainStatus::Success);
+    ASSERT_TRUE(fm.moveItem(path, home_.file("outside.json")));
+    const std::string outside = *fm.readFile(home_.file("outside.json"));
+    platform::UserDefaults::standard().setObject("kept", 1);
+    ASSERT_TRUE(platform::UserDefaults::standard().synchronize());
+    const std::string corrupt = "Keychain " + path + " is corrupt, kept as " + path + ".corrupt-";
+    size_t round = 0;
+    for (const auto& hostile : hostileFiles(Keychain::kMaxFileBytes, home_.file("outside.json"))) {
+        SCOPED_TRACE(hostile.what);
+        ++round;
+        platform::advanceBy(1);  // asides are named by the time
+        fm.removeItem(path);
+        ASSERT_TRUE(hostile.plant(path));
+
+        KeychainItem out;
+        EXPECT_EQ(keychain().copy(query("k"), &out), KeychainStatus::ItemNotFound);
+        EXPECT_EQ(loggedCount(corrupt), round);
+        EXPECT_TRUE(
+            logged("and starting empty: Could not read \"" + path + "\": " + hostile.reason));
+        std::vector<std::string> asides;
+        for (const auto& name : fm.contentsOfDirectory(folder).value_or(std::vector<std::string>{}))
+            if (name.starts_with("keychain.json.corrupt-")) asides.push_back(name);
+        ASSERT_FALSE(asides.empty());
+        EXPECT_EQ(fileTypeAt(folder + "/" + asides.back()), hostile.type);
+        EXPECT_EQ(fileTypeAt(path), 0u);
+
+        ASSERT_EQ(keychain().add(item("k", "v")), KeychainStatus::Success);
+        EXPECT_EQ(fileTypeAt(path), S_IFREG);
+        EXPECT_EQ(TempDir::permissions(path), 0600u);
+        ASSERT_EQ(keychain().copy(query("k"), &out), KeychainStatus::Success);
+        EXPECT_EQ(out.data, "v");
+        platform::UserDefaults::standard().resetForTesting();
+        EXPECT_EQ(platform::UserDefaults::standard().integerForKey("kept"), 1);
+    }
+    EXPECT_EQ(fm.readFile(home_.file("outside.json")), outside);
 }
 
 TEST_F(KeychainTest, AFileNested100000DeepIsCorruptNotACrash) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <nlohmann/json.hpp>
@@ -7,8 +8,10 @@
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/JsonValue.h"
+#include "platform/foundation/Keychain.h"
 #include "platform/foundation/UserDefaults.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/HostileFiles.h"
 #include "tests/support/PlatformTest.h"
 #include "tests/support/TempDir.h"
 
@@ -167,6 +170,51 @@ TEST_F(UserDefaultsTest, FileThatIsNoObjectIsCorruptToo) {
     defaults().resetForTesting();
     EXPECT_EQ(defaults().objectForKey("a"), std::nullopt);
     EXPECT_TRUE(logged("is corrupt, starting with empty defaults: nested deeper than 512 levels"));
+}
+
+TEST_F(UserDefaultsTest, WhatIsNoRegularFileIsDamagedUnreadAndTheOtherStoresStay) {
+    if (!inBoundedChild()) return;
+    auto& fm = FileManager::defaultManager();
+    const std::string path = defaults().filePath();
+    const std::string folder = path.substr(0, path.find_last_of('/'));
+    const std::string outside = R"({"k": "outside"})";
+    home_.write("outside.json", outside);
+    const platform::KeychainItem secret{"service", "did", std::nullopt, "", "secret"};
+    ASSERT_EQ(platform::Keychain::shared().add(secret), platform::KeychainStatus::Success);
+    const std::string unread = "User defaults file " + path +
+                               " could not be read, starting with empty defaults: Could not "
+                               "read \"" +
+                               path + "\": ";
+    size_t round = 0;
+    for (const auto& hostile :
+         hostileFiles(UserDefaults::kMaxFileBytes, home_.file("outside.json"))) {
+        SCOPED_TRACE(hostile.what);
+        ++round;
+        platform::advanceBy(1);  // asides are named by the time
+        fm.removeItem(path);
+        ASSERT_TRUE(fm.createDirectory(folder, true));
+        ASSERT_TRUE(hostile.plant(path));
+        defaults().resetForTesting();
+
+        EXPECT_EQ(defaults().objectForKey("k"), std::nullopt);
+        EXPECT_EQ(loggedCount(unread), round);
+        EXPECT_TRUE(logged(unread + hostile.reason));
+        // The first write sets it aside as it is, and writes a file of its own.
+        defaults().setObject("k", "written");
+        ASSERT_TRUE(defaults().synchronize());
+        EXPECT_EQ(fileTypeAt(path), S_IFREG);
+        EXPECT_EQ(fileContents(), nlohmann::json({{"k", "written"}}));
+        std::vector<std::string> asides;
+        for (const auto& name : fm.contentsOfDirectory(folder).value_or(std::vector<std::string>{}))
+            if ((folder + "/" + name).starts_with(path + ".corrupt-")) asides.push_back(name);
+        ASSERT_FALSE(asides.empty());
+        EXPECT_EQ(fileTypeAt(folder + "/" + asides.back()), hostile.type);
+        platform::KeychainItem kept;
+        ASSERT_EQ(platform::Keychain::shared().copy({"service", "did", std::nullopt}, &kept),
+                  platform::KeychainStatus::Success);
+        EXPECT_EQ(kept.data, "secret");
+    }
+    EXPECT_EQ(fm.readFile(home_.file("outside.json")), outside);
 }
 
 TEST_F(UserDefaultsTest, FailedWriteIsReportedAndKeepsTheChanges) {
