@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <nlohmann/json.hpp>
+#include <utility>
 
 #include "libmerovane/application/MVInterjectionHandler.h"
 #include "libmerovane/application/MVLibraryApplication.h"
@@ -52,6 +53,24 @@ uint64_t& newestBoot() {
     return boot;
 }
 
+// The boot whose list (or a list it delayed) is running now; 0 outside every boot list.
+uint64_t& runningBoot() {
+    static uint64_t boot = 0;
+    return boot;
+}
+
+// What runs while it lives is part of the boot's list.
+class PartOfBoot {
+  public:
+    explicit PartOfBoot(uint64_t boot) : outer_(std::exchange(runningBoot(), boot)) {}
+    ~PartOfBoot() { runningBoot() = outer_; }
+    PartOfBoot(const PartOfBoot&) = delete;
+    PartOfBoot& operator=(const PartOfBoot&) = delete;
+
+  private:
+    uint64_t outer_;
+};
+
 bool isSuperseded(MVCommandHandler& handler, uint64_t boot, const std::shared_ptr<Overlay>& overlay,
                   const char* step) {
     if (boot == newestBoot()) return false;
@@ -78,6 +97,7 @@ void runBootLogic(MVCommandHandler& handler, nlohmann::json commands,
                     // overlay goes when the resources of what ran have loaded.
                     for (auto& command : *list) {
                         if (isSuperseded(*self, boot, nullptr, "rest of the list not run")) return;
+                        const PartOfBoot part(boot);
                         self->performCommands(nlohmann::json::array({std::move(command)}), nullptr);
                     }
                 },
@@ -179,7 +199,14 @@ void performCommandsAfterDelay(MVCommandHandler& handler, nlohmann::json* parame
     delay = static_cast<float>(std::min(delay, kMaximumCommandDelay));
     auto list = std::make_shared<MVNestedCommandList>(
         MVNestedCommandList::asCollection(handler, std::move(*commands), webView));
-    platform::RunLoop::main().postAfterDetached(delay, [list] { std::move(*list).perform(); });
+    // A list a boot list delays belongs to that boot: a newer boot drops it.
+    const uint64_t boot = runningBoot();
+    auto self = handler.shared_from_this();
+    platform::RunLoop::main().postAfterDetached(delay, [list, boot, self] {
+        if (boot != 0 && isSuperseded(*self, boot, nullptr, "delayed list not run")) return;
+        const PartOfBoot part(boot);
+        std::move(*list).perform();
+    });
 }
 
 void setConnectionLossMonitoringEnabled(MVCommandHandler&, nlohmann::json* parameters,

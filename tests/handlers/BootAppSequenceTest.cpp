@@ -87,13 +87,10 @@ class BootAppSequenceTest : public CommandTest {
     }
 
     static void perform(const json& command) { CommandTest::perform("2.0", command); }
-    // Runs until a boot has announced its end and every page has loaded.
+    // Runs until the last boot has announced its end and every page has loaded.
     bool settle() {
         return runUntilPolled(
-            [&] {
-                return std::count(posted.begin(), posted.end(), "performed") > 0 &&
-                       models->allLoaded();
-            },
+            [&] { return !posted.empty() && posted.back() == "performed" && models->allLoaded(); },
             20.0);
     }
     // The titles of the boot tab's pages, bottom to top.
@@ -185,6 +182,28 @@ TEST_F(BootAppSequenceTest, ABootInsideABootListEndsTheRestOfThatList) {
     EXPECT_EQ(posted, (Strings{"received", "received", "performed"}));
     EXPECT_EQ(cachedScript(), scriptOf("X", bootList("X")));
     EXPECT_TRUE(logged(": rest of the list not run"));
+}
+
+// A list the first boot's list delays is the first boot's too: the second boot drops it.
+TEST_F(BootAppSequenceTest, ASecondBootDropsTheListsTheFirstOneDelayed) {
+    auto withDelayed = [](const std::string& name) {
+        json list = bootList(name);
+        list.push_back(
+            {{"c", "performCommandsAfterDelay"},
+             {"p",
+              {{"delay", 2},
+               {"cmds", json::array({{{"c", "echo"}, {"p", {{"n", name + " later"}}}}})}}}});
+        return list;
+    };
+    perform(bootCommand("B", withDelayed("B")));
+    platform::advanceBy(1.5);  // B's list has run; its delayed list is due at 3 s
+    perform(bootCommand("X", withDelayed("X")));
+    ASSERT_TRUE(settle());
+    platform::advanceBy(5.0);
+    EXPECT_EQ(echoed(), (Strings{"B", "X", "X later"}));
+    EXPECT_EQ(bootTabTitles(), Strings{"X"});
+    EXPECT_EQ(cachedScript(), scriptOf("X", withDelayed("X")));
+    EXPECT_TRUE(logged(": delayed list not run"));
 }
 
 }  // namespace
