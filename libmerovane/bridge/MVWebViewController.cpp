@@ -253,9 +253,32 @@ void MVWebViewController::stopProgress() {
 }
 
 void MVWebViewController::endProgress() {
-    if (loadingProgressTimer_.isValid())
-        notifyNavigationBarOfEvent(MVEventWebViews::endPageProgress());
+    endProgressOnBar();
     stopProgress();
+}
+
+bool MVWebViewController::beginProgressOnBar(bool withInfo) {
+    auto stack = MVNavigationControllerInterface::navigationControllerOf(*this);
+    auto told = progressBar_.lock();
+    if (told == stack) return stack != nullptr;
+    // The page left the stack that shows its progress.
+    if (told) told->performEvent(MVEventWebViews::endPageProgress());
+    progressBar_ = stack;
+    if (!stack) return false;
+    if (withInfo) updatePageProgressInfo(*webViewFinal_);
+    stack->performEvent(MVEventWebViews::beginPageProgress());
+    return true;
+}
+
+void MVWebViewController::notifyNavigationBarOfProgress(const MVEvent& event) {
+    if (!beginProgressOnBar(true)) return;
+    if (auto stack = progressBar_.lock()) stack->performEvent(event);
+}
+
+void MVWebViewController::endProgressOnBar() {
+    auto told = progressBar_.lock();
+    progressBar_.reset();
+    if (told) told->performEvent(MVEventWebViews::endPageProgress());
 }
 
 void MVWebViewController::endLoad() {
@@ -285,9 +308,11 @@ void MVWebViewController::webViewDidStartLoad(MVWebView& webView) {
     loadingProgressTimer_ = platform::RunLoop::main().postRepeating(kProgressInterval, [weak] {
         if (auto controller = weak.lock()) controller->updateFakeProgress();
     });
+    // A load that replaces one still shown ends that one's progress first.
+    endProgressOnBar();
     updatePageProgressInfo(webView);
-    notifyNavigationBarOfEvent(MVEventWebViews::beginPageProgress());
-    notifyNavigationBarOfEvent(MVEventWebViews::updatePageProgress(0));
+    if (beginProgressOnBar(false))
+        notifyNavigationBarOfProgress(MVEventWebViews::updatePageProgress(0));
     fakeProgressAnimation(0, kLoadStartTarget);
 }
 
@@ -302,7 +327,7 @@ void MVWebViewController::updateFakeProgress() {
     loadingProgressState_ = std::min(loadingProgressState_ + step, 1.0f);
     loadingProgress_ = loadingProgressOffset_ +
                        (loadingProgressTarget_ - loadingProgressOffset_) * loadingProgressState_;
-    notifyNavigationBarOfEvent(MVEventWebViews::updatePageProgress(loadingProgress_));
+    notifyNavigationBarOfProgress(MVEventWebViews::updatePageProgress(loadingProgress_));
 }
 
 void MVWebViewController::updatePageProgressInfo(MVWebView& webView) {

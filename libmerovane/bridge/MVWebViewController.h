@@ -154,6 +154,13 @@ class MVWebViewController : public platform::ViewController,
     void stopProgress();
     // Sends "endPageProgress" once for the progress running, and stops it.
     void endProgress();
+    // The running load's progress events go to the stack the page is in, the first one
+    // after "beginPageProgress": a page that starts loading outside every stack (waiting
+    // in a preserved list) begins its progress once it is in one. False when it is in none.
+    bool beginProgressOnBar(bool withInfo);
+    void notifyNavigationBarOfProgress(const MVEvent& event);
+    // "endPageProgress" to the stack that was told the begin, if any.
+    void endProgressOnBar();
     void endLoad();
     void loadEnded(const platform::Notification& notification);
     void updatePageProgressInfo(MVWebView& webView);
@@ -188,6 +195,8 @@ class MVWebViewController : public platform::ViewController,
     std::optional<nlohmann::json> navigationBarParameters_;
     platform::EdgeInsets inheritedInsets_;
     platform::TimerHandle loadingProgressTimer_;
+    // The stack told "beginPageProgress" and not yet its end.
+    std::weak_ptr<MVNavigationControllerInterface> progressBar_;
     platform::TimerHandle previewRenewal_;
     platform::TimerHandle delayedReload_;
     float loadingProgress_ = 0;

@@ -4,7 +4,9 @@
 // later inside a resource capture, and when its resources have loaded announces the
 // end (MVLibraryApplicationPerformedBootAppCommand), fades the overlay out and, with an
 // identifier, caches the list as the boot script for the next start and schedules
-// shadow mode.
+// shadow mode. A newer boot (a boot command with a list, or another call) stops what is
+// left of an older one: the rest of its list, the lists it delayed, its end notification
+// and its script.
 //
 //   bootAppLogicWithCommands(handler, list, "B", nullptr);
 //

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <nlohmann/json.hpp>
+#include <utility>
 
 #include "libmerovane/application/MVInterjectionHandler.h"
 #include "libmerovane/application/MVLibraryApplication.h"
@@ -43,6 +45,80 @@ constexpr double kMaximumCommandDelay = 86400.0;
 const MVCommandErrorTexts kEmptyCommandList = {"{} empty or no command list to perform",
                                                "{} empty or no command list."};
 
+// Boots are numbered in order of arrival. Each step of a boot first checks that no newer
+// boot has arrived since: the interface then holds the newest boot's pages alone, and an
+// older boot neither runs the rest of its list nor announces its end nor caches its script.
+uint64_t& newestBoot() {
+    static uint64_t boot = 0;
+    return boot;
+}
+
+// The boot whose list (or a list it delayed) is running now; 0 outside every boot list.
+uint64_t& runningBoot() {
+    static uint64_t boot = 0;
+    return boot;
+}
+
+// What runs while it lives is part of the boot's list.
+class PartOfBoot {
+  public:
+    explicit PartOfBoot(uint64_t boot) : outer_(std::exchange(runningBoot(), boot)) {}
+    ~PartOfBoot() { runningBoot() = outer_; }
+    PartOfBoot(const PartOfBoot&) = delete;
+    PartOfBoot& operator=(const PartOfBoot&) = delete;
+
+  private:
+    uint64_t outer_;
+};
+
+bool isSuperseded(MVCommandHandler& handler, uint64_t boot, const std::shared_ptr<Overlay>& overlay,
+                  const char* step) {
+    if (boot == newestBoot()) return false;
+    MVLogInfo("{} boot {} superseded by boot {}: {}", handler.name(), boot, newestBoot(), step);
+    if (overlay) overlay->fadeOutWithDuration(kBootAppOverlayFadeDuration, nullptr);
+    return true;
+}
+
+void runBootLogic(MVCommandHandler& handler, nlohmann::json commands,
+                  const std::optional<std::string>& identifier, std::shared_ptr<Overlay> overlay,
+                  uint64_t boot) {
+    if (isSuperseded(handler, boot, overlay, "not started")) return;
+    platform::NotificationCenter::defaultCenter().post(MVLibraryApplicationReceivedBootAppCommand);
+    auto self = handler.shared_from_this();
+    auto list = std::make_shared<nlohmann::json>(std::move(commands));
+    platform::RunLoop::main().postAfterDetached(
+        kBootAppDelay, [self, list, identifier, overlay, boot] {
+            if (isSuperseded(*self, boot, overlay, "list not run")) return;
+            // The list runs once; the script keeps a copy of it.
+            auto script = std::make_shared<nlohmann::json>(*list);
+            MVResourceMonitor::sharedResourceMonitor().captureResources(
+                [self, list, boot] {
+                    // One command at a time: a boot command in the list itself ends the rest. The
+                    // overlay goes when the resources of what ran have loaded.
+                    for (auto& command : *list) {
+                        if (isSuperseded(*self, boot, nullptr, "rest of the list not run")) return;
+                        const PartOfBoot part(boot);
+                        self->performCommands(nlohmann::json::array({std::move(command)}), nullptr);
+                    }
+                },
+                0,
+                [self, script, identifier, overlay, boot] {
+                    if (isSuperseded(*self, boot, overlay, "end not announced")) return;
+                    platform::NotificationCenter::defaultCenter().post(
+                        MVLibraryApplicationPerformedBootAppCommand);
+                    if (overlay) overlay->fadeOutWithDuration(kBootAppOverlayFadeDuration, nullptr);
+                    if (!identifier) return;
+                    auto& defaults = platform::UserDefaults::standard();
+                    defaults.setObject(MVStandardUserDefaultsCachedBootScript,
+                                       {{"cmds", std::move(*script)},
+                                        {"identifier", *identifier},
+                                        {"commandHandlerVersion", self->commandHandlerVersion()}});
+                    defaults.synchronize();
+                    MVWebCache::sharedCache().scheduleShadowMode();
+                });
+        });
+}
+
 void bootApp(MVCommandHandler& handler, nlohmann::json* parameters, const WebViewPtr&) {
     if (!parameters) return;
     auto identifier = platform::json::stringValue(*parameters, "identifier");
@@ -51,8 +127,9 @@ void bootApp(MVCommandHandler& handler, nlohmann::json* parameters, const WebVie
         found != parameters->end() ? std::move(*found) : nlohmann::json::array();
     MVLibraryApplication::sharedLibrary().removeCachedBootApp();
     if (!commands.is_array() || commands.empty()) return;
+    const uint64_t boot = ++newestBoot();
     if (MVSplashScreenInterface::isSplashScreenVisible()) {
-        bootAppLogicWithCommands(handler, std::move(commands), identifier, nullptr);
+        runBootLogic(handler, std::move(commands), identifier, nullptr, boot);
         return;
     }
     std::shared_ptr<platform::View> viewToBlur;
@@ -64,11 +141,11 @@ void bootApp(MVCommandHandler& handler, nlohmann::json* parameters, const WebVie
     auto self = handler.shared_from_this();
     auto list = std::make_shared<nlohmann::json>(std::move(commands));
     overlay->fadeInWithDuration(
-        kBootAppOverlayFadeDuration, [self, list, identifier, overlay](bool finished) {
+        kBootAppOverlayFadeDuration, [self, list, identifier, overlay, boot](bool finished) {
             // An interrupted fade-in still boots: the cached script is gone already, and the
             // overlay would otherwise stay.
             if (!finished) MVLogVerbose("{} boots after an interrupted fade-in", self->name());
-            bootAppLogicWithCommands(*self, std::move(*list), identifier, overlay);
+            runBootLogic(*self, std::move(*list), identifier, overlay, boot);
         });
 }
 
@@ -122,7 +199,14 @@ void performCommandsAfterDelay(MVCommandHandler& handler, nlohmann::json* parame
     delay = static_cast<float>(std::min(delay, kMaximumCommandDelay));
     auto list = std::make_shared<MVNestedCommandList>(
         MVNestedCommandList::asCollection(handler, std::move(*commands), webView));
-    platform::RunLoop::main().postAfterDetached(delay, [list] { std::move(*list).perform(); });
+    // A list a boot list delays belongs to that boot: a newer boot drops it.
+    const uint64_t boot = runningBoot();
+    auto self = handler.shared_from_this();
+    platform::RunLoop::main().postAfterDetached(delay, [list, boot, self] {
+        if (boot != 0 && isSuperseded(*self, boot, nullptr, "delayed list not run")) return;
+        const PartOfBoot part(boot);
+        std::move(*list).perform();
+    });
 }
 
 void setConnectionLossMonitoringEnabled(MVCommandHandler&, nlohmann::json* parameters,
@@ -142,28 +226,7 @@ void terminateApp(MVCommandHandler&, nlohmann::json* parameters, const WebViewPt
 void bootAppLogicWithCommands(MVCommandHandler& handler, nlohmann::json commands,
                               const std::optional<std::string>& identifier,
                               std::shared_ptr<Overlay> overlay) {
-    platform::NotificationCenter::defaultCenter().post(MVLibraryApplicationReceivedBootAppCommand);
-    auto self = handler.shared_from_this();
-    auto list = std::make_shared<nlohmann::json>(std::move(commands));
-    platform::RunLoop::main().postAfterDetached(kBootAppDelay, [self, list, identifier, overlay] {
-        // The list runs once; the script keeps a copy of it.
-        auto script = std::make_shared<nlohmann::json>(*list);
-        MVResourceMonitor::sharedResourceMonitor().captureResources(
-            [self, list] { self->performCommands(std::move(*list), nullptr); }, 0,
-            [self, script, identifier, overlay] {
-                platform::NotificationCenter::defaultCenter().post(
-                    MVLibraryApplicationPerformedBootAppCommand);
-                if (overlay) overlay->fadeOutWithDuration(kBootAppOverlayFadeDuration, nullptr);
-                if (!identifier) return;
-                auto& defaults = platform::UserDefaults::standard();
-                defaults.setObject(MVStandardUserDefaultsCachedBootScript,
-                                   {{"cmds", std::move(*script)},
-                                    {"identifier", *identifier},
-                                    {"commandHandlerVersion", self->commandHandlerVersion()}});
-                defaults.synchronize();
-                MVWebCache::sharedCache().scheduleShadowMode();
-            });
-    });
+    runBootLogic(handler, std::move(commands), identifier, std::move(overlay), ++newestBoot());
 }
 
 void registerGeneralCommands() {
