@@ -2,6 +2,13 @@
 if(TARGET app)
   mv_add_test_suite(app)
   add_dependencies(test_app app)
+  # The component "app" installed from this build (InstalledApp.h).
+  target_compile_definitions(test_app PRIVATE MV_CMAKE_COMMAND="${CMAKE_COMMAND}"
+    MV_BUILD_DIR="${CMAKE_BINARY_DIR}")
+  if(TARGET platform_webkit)
+    target_compile_definitions(test_app PRIVATE
+      MV_APP_WEBKIT_EXTENSION="$<TARGET_PROPERTY:app,MV_WEBKIT_EXTENSION>")
+  endif()
   target_compile_definitions(test_app PRIVATE MV_APP_EXECUTABLE="$<TARGET_FILE:app>"
     MV_APP_DESKTOP_ENTRY="$<TARGET_PROPERTY:app,MV_DESKTOP_ENTRY>"
     MV_APP_PG_API_URL="${MV_APP_PG_API_URL}" MV_APP_WORKSPACE_API_URL="${MV_APP_WORKSPACE_API_URL}")
