@@ -28,3 +28,12 @@ if(TARGET app)
       MV_SAMPLE_API_SERVER="$<TARGET_FILE:sample-api-server>")
   endif()
 endif()
+
+# The run command, headless, over this build (a build folder of a preset only).
+get_filename_component(mv_run_preset ${CMAKE_BINARY_DIR} NAME)
+if(TARGET app AND TARGET sample-api-server AND
+   CMAKE_BINARY_DIR STREQUAL "${CMAKE_SOURCE_DIR}/build/${mv_run_preset}")
+  add_test(NAME run_command_headless
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/app/run-command-test ${mv_run_preset})
+  set_tests_properties(run_command_headless PROPERTIES LABELS test_app TIMEOUT 300)
+endif()
