@@ -52,6 +52,8 @@
 #include "platform/web/HeadlessWebEngine.h"
 #include "platform/web/WebView.h"
 #ifdef MV_APP_HAS_WEBKIT
+#include "app/EngineExtension.h"
+#include "platform/foundation/FileManager.h"
 #include "platform/ui/ViewDrawing.h"
 #include "platform/ui/Window.h"
 #include "platform/web/webkit/PictureWindow.h"
@@ -86,8 +88,10 @@ platform::WebView::EngineFactory engineFactory() {
     const std::string wanted = stringSetting("web_engine");
 #ifdef MV_APP_HAS_WEBKIT
     if (wanted != "headless") {
-        if (platform::WebKitGtkWebEngine::isAvailable())
+        if (platform::WebKitGtkWebEngine::isAvailable()) {
+            EngineExtension::useFolderBeside(platform::FileManager::executablePath());
             return [] { return std::make_unique<platform::WebKitGtkWebEngine>(); };
+        }
         if (wanted == "webkit") MVLogError("The web engine cannot start: no display");
     }
 #else

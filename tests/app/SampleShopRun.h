@@ -87,8 +87,8 @@ class SampleShopRunTest : public ::testing::Test {
         all.insert(all.end(), arguments.begin(), arguments.end());
         ChildProcess::Environment variables = {{"MEROVANE_HOME", out_.file("home")}};
         variables.insert(variables.end(), environment.begin(), environment.end());
-        return std::make_unique<ChildProcess>(
-            ChildProcess::Program{MV_APP_EXECUTABLE, all, out_.file(log)}, variables);
+        return std::make_unique<ChildProcess>(ChildProcess::Program{program_, all, out_.file(log)},
+                                              variables);
     }
     // Until the record of the started shell is written.
     bool presented(const std::string& log) {
@@ -106,6 +106,7 @@ class SampleShopRunTest : public ::testing::Test {
     }
 
     TempDir out_;
+    std::string program_ = MV_APP_EXECUTABLE;  // the shell started
     std::unique_ptr<ChildProcess> server_;
 };
 

@@ -2,6 +2,13 @@
 if(TARGET app)
   mv_add_test_suite(app)
   add_dependencies(test_app app)
+  # The component "app" installed from this build (InstalledApp.h).
+  target_compile_definitions(test_app PRIVATE MV_CMAKE_COMMAND="${CMAKE_COMMAND}"
+    MV_BUILD_DIR="${CMAKE_BINARY_DIR}")
+  if(TARGET platform_webkit)
+    target_compile_definitions(test_app PRIVATE
+      MV_APP_WEBKIT_EXTENSION="$<TARGET_PROPERTY:app,MV_WEBKIT_EXTENSION>")
+  endif()
   target_compile_definitions(test_app PRIVATE MV_APP_EXECUTABLE="$<TARGET_FILE:app>"
     MV_APP_DESKTOP_ENTRY="$<TARGET_PROPERTY:app,MV_DESKTOP_ENTRY>"
     MV_APP_PG_API_URL="${MV_APP_PG_API_URL}" MV_APP_WORKSPACE_API_URL="${MV_APP_WORKSPACE_API_URL}")
@@ -20,4 +27,13 @@ if(TARGET app)
     target_compile_definitions(test_app PRIVATE
       MV_SAMPLE_API_SERVER="$<TARGET_FILE:sample-api-server>")
   endif()
+endif()
+
+# The run command, headless, over this build (a build folder of a preset only).
+get_filename_component(mv_run_preset ${CMAKE_BINARY_DIR} NAME)
+if(TARGET app AND TARGET sample-api-server AND
+   CMAKE_BINARY_DIR STREQUAL "${CMAKE_SOURCE_DIR}/build/${mv_run_preset}")
+  add_test(NAME run_command_headless
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/app/run-command-test ${mv_run_preset})
+  set_tests_properties(run_command_headless PROPERTIES LABELS test_app TIMEOUT 300)
 endif()

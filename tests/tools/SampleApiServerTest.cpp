@@ -20,6 +20,7 @@
 #include "tools/peer/ApiPeer.h"
 #include "tools/peer/ChunkedCoding.h"
 #include "tools/peer/PacketCodec.h"
+#include "tools/sample-api-server/SampleLogServer.h"
 #include "tools/sample-api-server/SampleShop.h"
 
 using nlohmann::json;
@@ -328,6 +329,37 @@ TEST(SampleApiServerProgramTest, KeepsNothingOfWhatClientsSent) {
         [](const auto&) { return false; });
     EXPECT_TRUE(refused.starts_with("HTTP/1.1 431 Request Header Fields Too Large\r\n"))
         << refused.substr(0, 200);
+}
+
+// Crash reports through the peer, as the program serves them: a chunked body is stored
+// whole; one whose length is past the limit is answered at once, before its body.
+TEST(SampleLogServerPeerTest, ChunkedBodiesAreStoredAndTooLongOnesRefusedAtOnce) {
+    TempDir reports;
+    peer::ApiPeer server({.keptBytes = 0, .keptEntries = 0, .keptClosed = 0, .plainBodies = true});
+    SampleLogServer logs(reports.path(), [](const std::string&) {});
+    server.setResponder([&logs](const peer::PeerEvent& event) {
+        return logs.respond(event).value_or(std::vector<peer::PeerAction>{});
+    });
+    const auto answered = [](const std::string& r) { return r.find("\r\n\r\n") != r.npos; };
+    const std::string head = "POST /applog/crash?errorClass=x HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    const std::string report(200000, 'r');
+    const std::string chunked =
+        exchange(server.port(),
+                 head + "Transfer-Encoding: chunked\r\n\r\n" +
+                     peer::encodeChunk(std::string_view(report).substr(0, 70000)) +
+                     peer::encodeChunk(std::string_view(report).substr(70000)) +
+                     std::string(peer::kLastChunk),
+                 answered);
+    EXPECT_TRUE(chunked.starts_with("HTTP/1.1 200 OK\r\n")) << chunked;
+    std::ifstream stored(reports.file("crash-1.mvcrash"), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(stored), {}), report);
+
+    const auto start = Clock::now();
+    const std::string refused =
+        exchange(server.port(), head + "Content-Length: 104857600\r\n\r\n", answered);
+    EXPECT_TRUE(refused.starts_with("HTTP/1.1 413 Payload Too Large\r\n")) << refused;
+    EXPECT_LT(Clock::now() - start, kTimeout / 2);
+    server.setResponder(nullptr);
 }
 
 }  // namespace

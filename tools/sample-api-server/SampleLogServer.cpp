@@ -2,13 +2,14 @@
 
 #include <fmt/core.h>
 
+#include <charconv>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <system_error>
 
 #include "libmerovane/core/StringExtensions.h"
 #include "platform/foundation/JsonValue.h"
-#include "platform/foundation/Log.h"
+#include "tools/sample-api-server/LogText.h"
 
 namespace {
 
@@ -58,28 +59,64 @@ std::optional<std::vector<peer::PeerAction>> SampleLogServer::respond(
     if (event.kind != peer::PeerEvent::Kind::RequestHead) {
         auto found = waiting_.find(connection);
         if (found == waiting_.end()) return std::nullopt;
-        if (event.kind != peer::PeerEvent::Kind::BodyEnded) return std::vector<peer::PeerAction>{};
-        const std::string target = std::move(found->second);
+        Waiting& waiting = found->second;
+        if (waiting.refused) return std::vector<peer::PeerAction>{};
+        if (event.kind == peer::PeerEvent::Kind::Packet) {
+            const std::string& chunk = event.packet->payload;
+            if (chunk.size() > kMaxBodySize - waiting.body.size())
+                return refuse(connection, 413, "Payload Too Large");
+            waiting.body += chunk;
+            return std::vector<peer::PeerAction>{};
+        }
+        const std::string target = std::move(waiting.target);
+        const std::string body = event.body ? *event.body : std::move(waiting.body);
         waiting_.erase(found);
-        return store("crash", target, event.body);
+        return store("crash", target, &body);
     }
     const peer::HttpHead& head = *event.head;
     if (!head.target.starts_with(kPathPrefix)) return std::nullopt;
     const std::string path = head.target.substr(0, head.target.find('?'));
     if (path == "/applog/error" && head.method == "GET")
         return store("error", head.target, nullptr);
-    if (path == "/applog/crash" && head.method == "POST") {
-        if (waiting_.size() >= kMaxWaiting) {
+    if (path == "/applog/crash" && head.method == "POST") return crashHead(connection, head);
+    log_(fmt::format("connection {}: {} {}: no such log request", connection, logText(head.method),
+                     logText(head.target)));
+    return answer(404, "Not Found");
+}
+
+std::optional<std::vector<peer::PeerAction>> SampleLogServer::crashHead(
+    size_t connection, const peer::HttpHead& head) {
+    if (waiting_.size() >= kMaxWaiting) {
+        if (!waiting_.begin()->second.refused)
             log_(fmt::format("connection {}: its crash report's body never came",
                              waiting_.begin()->first));
-            waiting_.erase(waiting_.begin());
-        }
-        waiting_[connection] = head.target;
-        return std::vector<peer::PeerAction>{};
+        waiting_.erase(waiting_.begin());
     }
-    log_(fmt::format("connection {}: {} {}: no such log request", connection,
-                     platform::log::escaped(head.method), platform::log::escaped(head.target)));
-    return answer(404, "Not Found");
+    waiting_[connection].target = head.target;
+    const auto encoding = head.field("Transfer-Encoding");
+    const auto length = head.field("Content-Length");
+    if (encoding ? *encoding != "chunked" : !length)
+        return refuse(connection, 411, "Length Required");
+    if (encoding) return std::vector<peer::PeerAction>{};
+    size_t size = 0;
+    const auto [end, failed] =
+        std::from_chars(length->data(), length->data() + length->size(), size);
+    if (failed == std::errc::result_out_of_range ||
+        (failed == std::errc() && end == length->data() + length->size() && size > kMaxBodySize))
+        return refuse(connection, 413, "Payload Too Large");
+    if (failed != std::errc() || end != length->data() + length->size() || length->empty())
+        return refuse(connection, 400, "Bad Request");
+    return std::vector<peer::PeerAction>{};
+}
+
+// Answers at once and closes; what the connection still shows is ignored.
+std::vector<peer::PeerAction> SampleLogServer::refuse(size_t connection, int status,
+                                                      const char* reason) {
+    Waiting& waiting = waiting_[connection];
+    waiting.refused = true;
+    waiting.body = std::string();
+    log_(fmt::format("connection {}: crash report refused: {} {}", connection, status, reason));
+    return answer(status, reason);
 }
 
 std::vector<peer::PeerAction> SampleLogServer::store(const char* kind, const std::string& target,
@@ -89,7 +126,7 @@ std::vector<peer::PeerAction> SampleLogServer::store(const char* kind, const std
     const std::string about =
         body ? fmt::format("{} ({} bytes)", text(report, "errorClass"), body->size())
              : text(report, "errorDescription");
-    log_(fmt::format("{} report {} received: {}", kind, number, platform::log::escaped(about)));
+    log_(fmt::format("{} report {} received: {}", kind, number, logText(about)));
     if (!folder_ || number > kMaxStoredReports) return answer(200, "OK");
     const auto name = fmt::format("{}-{}", kind, number);
     std::error_code error;

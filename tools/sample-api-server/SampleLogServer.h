@@ -1,10 +1,14 @@
 #pragma once
 // The sample server's log server, beside the shop on the same port: error reports
 // (GET /applog/error?<entries>) and crash reports (POST /applog/crash?<entries> with the
-// report's bytes) are answered 200, counted in the log ("error report <n> received: ...",
-// "crash report <n> received: ...") and, with a folder, stored there: the decoded query
-// entries as error-<n>.json or crash-<n>.json, a crash report's bytes as crash-<n>.mvcrash.
-// At most kMaxStoredReports of each kind are stored; later ones are only counted.
+// report's bytes, of a Content-Length or chunked) are answered 200, counted in the log
+// ("error report <n> received: ...", "crash report <n> received: ...") and, with a
+// folder, stored there: the decoded query entries as error-<n>.json or crash-<n>.json, a
+// crash report's bytes as crash-<n>.mvcrash. At most kMaxStoredReports of each kind are
+// stored; later ones are only counted. A crash report's body longer than kMaxBodySize is
+// answered 413 as soon as that shows (from its Content-Length, or once its chunks pass
+// the size) and its connection closed; one whose length is missing or malformed, 411 or
+// 400.
 //
 //   SampleLogServer logs(folder, log);
 //   peer.setResponder([&](const peer::PeerEvent& event) {
@@ -28,6 +32,7 @@ class SampleLogServer {
     static constexpr size_t kMaxStoredReports = 1000;
     // Crash reports whose body is still coming; a newer one drops the oldest.
     static constexpr size_t kMaxWaiting = 64;
+    static constexpr size_t kMaxBodySize = peer::ApiRequestParser::kMaxPlainBodySize;
     static constexpr const char* kPathPrefix = "/applog/";
 
     // No folder: reports are counted, not stored.
@@ -43,6 +48,16 @@ class SampleLogServer {
 
     std::optional<std::filesystem::path> folder_;
     Log log_;
-    std::map<size_t, std::string> waiting_;  // connection: target of a crash report
+    // A crash report whose body is coming, or one refused whose events are ignored.
+    struct Waiting {
+        std::string target;
+        std::string body;  // the chunks so far
+        bool refused = false;
+    };
+    std::optional<std::vector<peer::PeerAction>> crashHead(size_t connection,
+                                                           const peer::HttpHead& head);
+    std::vector<peer::PeerAction> refuse(size_t connection, int status, const char* reason);
+
+    std::map<size_t, Waiting> waiting_;  // by connection
     std::map<std::string, size_t> counts_;
 };

@@ -8,8 +8,8 @@
 #include <map>
 #include <utility>
 
-#include "platform/foundation/Log.h"
 #include "platform/foundation/RegularFile.h"
+#include "tools/sample-api-server/LogText.h"
 
 using nlohmann::json;
 
@@ -119,16 +119,15 @@ std::vector<peer::PeerAction> SampleShop::respond(const peer::PeerEvent& event) 
                 const peer::HttpHead& head = *event.head;
                 if (head.method == "POST") {
                     log_(fmt::format("connection {}: POST {}: command stream", connection,
-                                     platform::log::escaped(head.target)));
+                                     logText(head.target)));
                     actions.push_back(peer::PeerAction::head(peer::ResponseHead::ok(
                         {{"X-Merovane-Api", "Velkram"},
                          {"Content-Type", "application/json; charset=utf-8"}})));
                     break;
                 }
                 std::string response = fileResponse(head.method, head.target);
-                log_(fmt::format("connection {}: {} {}: {}", connection,
-                                 platform::log::escaped(head.method),
-                                 platform::log::escaped(head.target),
+                log_(fmt::format("connection {}: {} {}: {}", connection, logText(head.method),
+                                 logText(head.target),
                                  response.substr(9, response.find('\r') - 9)));
                 actions.push_back(peer::PeerAction::raw(std::move(response)));
                 actions.push_back(peer::PeerAction::close());
@@ -148,10 +147,9 @@ std::vector<peer::PeerAction> SampleShop::respond(const peer::PeerEvent& event) 
                     const std::string name =
                         received.is_object() ? text(received, "c") : std::string();
                     auto reply = answer(received);
-                    log_(fmt::format(
-                        "connection {}: received {}, {}", connection,
-                        name.empty() ? "a command without a name" : platform::log::escaped(name),
-                        reply ? "answered " + text(*reply, "c") : "not answered"));
+                    log_(fmt::format("connection {}: received {}, {}", connection,
+                                     name.empty() ? "a command without a name" : logText(name),
+                                     reply ? "answered " + text(*reply, "c") : "not answered"));
                     if (reply) answers.push_back(std::move(*reply));
                 }
                 if (!answers.empty())
@@ -187,7 +185,7 @@ json SampleShop::setPage(const std::string& pageId) const {
     std::optional<std::string> content;
     if (isPlainName(pageId)) content = readShopFile(pageId + ".html");
     if (!content) {
-        log_(fmt::format("page \"{}\" not found", platform::log::escaped(pageId)));
+        log_(fmt::format("page \"{}\" not found", logText(pageId)));
         content = kNotFoundPage;
     }
     return command("setPage", {{"pageId", pageId},
@@ -201,7 +199,7 @@ json SampleShop::dataResponse(const json& parameters) const {
     std::optional<std::string> body;
     if (isPlainName(pageId))
         body = readShopFile(std::filesystem::path("data") / (pageId + ".json"));
-    if (!body) log_(fmt::format("data \"{}\" not found", platform::log::escaped(pageId)));
+    if (!body) log_(fmt::format("data \"{}\" not found", logText(pageId)));
     auto serial = parameters.find("serial");
     return command("dataResponse", {{"serial", serial != parameters.end() ? *serial : json("")},
                                     {"status", body ? 200 : 404},
@@ -242,6 +240,6 @@ std::optional<std::string> SampleShop::readShopFile(const std::filesystem::path&
                                             kMaxFileSize, &whyNot, &missing);
     }
     if (!content && !missing)
-        log_(fmt::format("{} not served: {}", platform::log::escaped(relative.string()), whyNot));
+        log_(fmt::format("{} not served: {}", logText(relative.string()), whyNot));
     return content;
 }

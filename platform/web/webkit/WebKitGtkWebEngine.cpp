@@ -67,10 +67,15 @@ bool startGtk() {
 constexpr const char* kRoutingPrefix = "mv-routed-";
 constexpr const char* kRoutingSchemes[] = {"mv-routed-http", "mv-routed-https"};
 
+std::string& extensionsDirectory() {
+    static std::string folder = MV_WEBKIT_EXTENSIONS_DIR;
+    return folder;
+}
+
 WebKitWebContext* sharedContext() {
     static WebKitWebContext* context = [] {
         WebKitWebContext* created = webkit_web_context_new_ephemeral();
-        webkit_web_context_set_web_extensions_directory(created, MV_WEBKIT_EXTENSIONS_DIR);
+        webkit_web_context_set_web_extensions_directory(created, extensionsDirectory().c_str());
         webkit_web_context_set_web_extensions_initialization_user_data(
             created, g_variant_new_string(kRoutingPrefix));
         return created;
@@ -556,6 +561,10 @@ struct WebKitGtkWebEngine::Impl {
 
 bool WebKitGtkWebEngine::isAvailable() {
     return startGtk();
+}
+
+void WebKitGtkWebEngine::setExtensionsDirectory(std::string folder) {
+    extensionsDirectory() = std::move(folder);
 }
 
 WebKitGtkWebEngine::WebKitGtkWebEngine() : impl_(std::make_unique<Impl>()) {

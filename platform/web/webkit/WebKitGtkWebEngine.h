@@ -47,6 +47,7 @@
 // Main thread only.
 
 #include <memory>
+#include <string>
 
 #include "platform/web/WebEngine.h"
 
@@ -56,6 +57,9 @@ class WebKitGtkWebEngine final : public WebEngine {
   public:
     // GTK can start (a display is there). Main thread.
     static bool isAvailable();
+    // The folder WebKit loads the web-process extension from (the build tree's by
+    // default): a host installed elsewhere names its own. Before the first engine only.
+    static void setExtensionsDirectory(std::string folder);
 
     // Throws NSInternalInconsistencyException when GTK cannot start.
     WebKitGtkWebEngine();
