@@ -1,6 +1,7 @@
 // Arbitrary camera frames and barcode texts through the scanner's report path, and
 // arbitrary capture parameters through its still-image checks, with the scanner open on
-// a real overlay page. Every event the page receives must be valid JSON.
+// a real overlay page. Every event script the page receives must read as calls with a
+// JSON string name and a JSON array of parameters, however the texts inside look.
 //
 // Input: byte 0 picks the road. Frames: a width and a height byte (at most 64 each), the
 // pixels, and after a 0xFF byte the text of an injected code whose type the next byte
@@ -68,22 +69,35 @@ class PageFactory : public platform::URLProtocolFactory {
     }
 };
 
-// Each call in an event script: a JSON name, a comma and a JSON array.
-void checkEventScript(const std::string& script) {
-    for (size_t at = script.find(kCall); at != std::string::npos; at = script.find(kCall, at)) {
-        at += kCall.size();
-        const size_t comma = script.find("\",", at);
-        if (comma == std::string::npos) std::abort();
-        auto name = platform::json::parse(script.substr(at, comma + 1 - at));
-        // The parameters end at the call's closing parenthesis, the script's last or the
-        // one before the next call.
-        size_t end = script.find(std::string(");") + std::string(kCall), comma);
-        end = end == std::string::npos ? script.rfind(')') : end;
-        auto parameters = platform::json::parse(script.substr(comma + 2, end - comma - 2));
-        if (!name.ok() || !name.value.is_string() || !parameters.ok() ||
-            !parameters.value.is_array())
+// The JSON string or array that starts at `at`, read with the project's parser as the
+// page reads it: the shortest text up to one of its closing characters that is no
+// longer incomplete must parse whole, as the kind it opened as. Its end, or aborts.
+size_t checkJsonValue(std::string_view script, size_t at, char opening) {
+    if (at >= script.size() || script[at] != opening) std::abort();
+    const char closing = opening == '"' ? '"' : ']';
+    for (size_t end = script.find(closing, at + 1); end != std::string_view::npos;
+         end = script.find(closing, end + 1)) {
+        auto value = platform::json::parse(script.substr(at, end + 1 - at));
+        if (value.status == platform::json::ParseStatus::Incomplete) continue;
+        if (!value.ok() || (opening == '"' ? !value.value.is_string() : !value.value.is_array()))
             std::abort();
-        at = end;
+        return end + 1;
+    }
+    std::abort();
+}
+
+// An event script is a run of calls MVEvent.__call(<JSON string>,<JSON array>), each
+// followed by at most one semicolon, and nothing else.
+void checkEventScript(std::string_view script) {
+    size_t at = 0;
+    while (at < script.size()) {
+        if (script.substr(at, kCall.size()) != kCall) std::abort();
+        at = checkJsonValue(script, at + kCall.size(), '"');
+        if (at >= script.size() || script[at] != ',') std::abort();
+        at = checkJsonValue(script, at + 1, '[');
+        if (at >= script.size() || script[at] != ')') std::abort();
+        ++at;
+        if (at < script.size() && script[at] == ';') ++at;
     }
 }
 

@@ -5,6 +5,7 @@
 #include <ZXing/ReadBarcode.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "platform/foundation/DispatchQueue.h"
@@ -52,6 +53,55 @@ std::optional<MetadataObject> objectFor(const ZXing::Result& result) {
     return std::nullopt;
 }
 
+// Brightness of the frame at a point, or none outside it.
+std::optional<int> brightness(const Image& frame, double x, double y) {
+    const long ix = std::lround(x), iy = std::lround(y);
+    if (ix < 0 || iy < 0 || ix >= frame.width() || iy >= frame.height()) return std::nullopt;
+    const uint8_t* p = frame.rgba().data() + (size_t(iy) * size_t(frame.width()) + size_t(ix)) * 4;
+    return (p[0] * 2 + p[1] * 5 + p[2]) / 8;
+}
+
+// A line that crosses a turned interleaved 2 of 5 code from one long edge to the other
+// can hold a start and a stop pattern with nothing but the white around the code
+// beside them, and reads as a shorter code. A true quiet zone is a white band along the
+// code's end, so beside each end of the read line, a few modules out, the band across
+// the line must be light as well; on such a crossing it runs into the code's bars.
+bool hasQuietZonesAcrossTheLine(const Image& frame, const ZXing::Result& result) {
+    const auto& corners = result.position();
+    const double x0 = (corners[0].x + corners[3].x) / 2.0, y0 = (corners[0].y + corners[3].y) / 2.0;
+    const double x1 = (corners[1].x + corners[2].x) / 2.0, y1 = (corners[1].y + corners[2].y) / 2.0;
+    const double length = std::hypot(x1 - x0, y1 - y0);
+    if (length < 1) return false;
+    const double ux = (x1 - x0) / length, uy = (y1 - y0) / length;
+    // A narrow module: each pair of digits takes 6 narrow and 4 wide ones, the guards
+    // about 8.5, with wide ones about 2.5 narrow.
+    const double module = length / (8.0 * double(result.text().size()) + 8.5);
+    // A fixed number of points, however large the frame.
+    double sum = 0;
+    int count = 0;
+    for (int i = 0; i <= 256; ++i)
+        if (auto b = brightness(frame, x0 + ux * length * i / 256, y0 + uy * length * i / 256))
+            sum += *b, ++count;
+    if (count == 0) return false;
+    const double threshold = sum / count;
+    // The share of dark points from 2 to 5 modules out, 12 modules to either side, half
+    // a module apart.
+    auto darkShare = [&](double x, double y, double dx, double dy) {
+        int dark = 0, seen = 0;
+        for (int i = 4; i <= 10; ++i)
+            for (int j = -24; j <= 24; ++j) {
+                const double a = i * module / 2, t = j * module / 2;
+                if (auto b = brightness(frame, x + dx * a - uy * t, y + dy * a + ux * t))
+                    ++seen, dark += *b < threshold;
+            }
+        return seen ? double(dark) / seen : 0.0;
+    };
+    // Codes read as they should stay below a tenth (noise, a slight turn); crossings
+    // give above a seventh.
+    constexpr double kMostDark = 0.12;
+    return darkShare(x0, y0, -ux, -uy) < kMostDark && darkShare(x1, y1, ux, uy) < kMostDark;
+}
+
 std::vector<MetadataObject> readBarcodes(const Image& frame,
                                          const std::vector<std::string>& types) {
     ZXing::BarcodeFormats formats;
@@ -68,8 +118,12 @@ std::vector<MetadataObject> readBarcodes(const Image& frame,
     // The reader throws on some pictures (an index past its data); such a frame shows
     // nothing.
     try {
-        for (const auto& result : ZXing::ReadBarcodes(view, hints))
+        for (const auto& result : ZXing::ReadBarcodes(view, hints)) {
+            if (result.format() == ZXing::BarcodeFormat::ITF &&
+                !hasQuietZonesAcrossTheLine(frame, result))
+                continue;
             if (auto object = objectFor(result)) objects.push_back(std::move(*object));
+        }
     } catch (const std::exception& e) {
         PLATFORM_LOG_WARN("Camera frame could not be read: {}", e.what());
         return {};

@@ -298,6 +298,21 @@ TEST_F(ScannerScanTest, EveryFormatTurnedIsReadWithoutEndingTheProcess) {
               std::vector<json>{upceScan});
 }
 
+TEST_F(ScannerScanTest, ATurnedInterleavedTwoOfFiveCodeGivesNoShorterCode) {
+    openScanner();
+    for (int pixelsPerModule = 1; pixelsPerModule <= 4; ++pixelsPerModule) {
+        const auto itf = barcodes::barcodeImage(Symbology::ITF, "12345678901234", pixelsPerModule);
+        for (const double degrees : {30, 60, 120, 150, 210, 240, 300, 330}) {
+            platform::advanceBy(1.0);
+            show(turnedFrame(itf, degrees));
+        }
+        // Upright it reads.
+        platform::advanceBy(1.0);
+        show(turnedFrame(itf, 90));
+    }
+    EXPECT_EQ(scans(), std::vector<json>(4, {{"code", "12345678901234"}, {"format", "ITF"}}));
+}
+
 TEST_F(ScannerScanTest, AFrameWithTwoCodesIsReportedOncePerSecond) {
     openScanner();
     auto frame = barcodes::frameWith(barcodes::barcodeImage(Symbology::EAN13, "4006381333931"), 800,
