@@ -107,8 +107,6 @@ class MVWebCache::RamObject {
 namespace {
 
 constexpr int kRawDataRepresentation = 1;
-// Longest lifetime taken from an info dictionary: keeps every expiry a finite date.
-constexpr double kMaximumLifetimeLimit = 100.0 * 365 * 24 * 3600;
 constexpr double kCachingOffReuseSeconds = 1.0;
 
 std::mutex gSharedMutex;
