@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <filesystem>
+#include <set>
 
 #include "libmerovane/core/ErrorDescription.h"
 #include "libmerovane/core/MVLog.h"
