@@ -1,13 +1,8 @@
 #include "libmerovane/webcache/MVWebCache.h"
 
-#include <sys/stat.h>
-#include <zlib.h>
-
 #include <algorithm>
 #include <any>
-#include <cerrno>
 #include <cmath>
-#include <filesystem>
 #include <set>
 
 #include "libmerovane/bridge/MVWebCacheKeys.h"
@@ -22,6 +17,7 @@
 #include "libmerovane/storage/MVWebCacheResourceObject.h"
 #include "libmerovane/storage/MVWebStorageVariable.h"
 #include "libmerovane/webcache/MVWebCacheDataSource.h"
+#include "libmerovane/webcache/MVWebCacheDisk.h"
 #include "libmerovane/webcache/MVWebCacheURLProtocol.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Exception.h"
@@ -29,7 +25,6 @@
 #include "platform/foundation/HTTPCookieStorage.h"
 #include "platform/foundation/JsonValue.h"
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/foundation/RegularFile.h"
 #include "platform/foundation/SharedInstances.h"
 #include "platform/foundation/URLCache.h"
 #include "platform/foundation/UserDefaults.h"
@@ -112,8 +107,6 @@ class MVWebCache::RamObject {
 namespace {
 
 constexpr int kRawDataRepresentation = 1;
-// Longest lifetime taken from an info dictionary: keeps every expiry a finite date.
-constexpr double kMaximumLifetimeLimit = 100.0 * 365 * 24 * 3600;
 constexpr double kCachingOffReuseSeconds = 1.0;
 
 std::mutex gSharedMutex;
@@ -121,54 +114,6 @@ std::shared_ptr<MVWebCache>* gShared = nullptr;  // never destroyed
 
 std::mutex gFoldersMutex;
 std::string gCachesFolder;
-
-// "maximum-lifetime" of an info dictionary as seconds in [0, 100 years].
-double lifetimeOf(const nlohmann::json& info) {
-    const double seconds = json::doubleValue(info, MVWebCacheDataInfoMaximumLifetime);
-    if (!std::isfinite(seconds) || seconds <= 0) return 0;
-    return std::min(seconds, kMaximumLifetimeLimit);
-}
-
-// Runs a store access, reporting a failing store instead of throwing.
-bool reportingFailure(const std::function<void()>& access) {
-    try {
-        access();
-        return true;
-    } catch (const std::exception& e) {
-        MVLogError("MVWebCache storage access failed: {}", e.what());
-        return false;
-    }
-}
-
-bool lockedAccess(const std::function<void()>& block) {
-    return reportingFailure([&] { MVPersistentStorage::sharedStorage().lockedAccess(block); });
-}
-
-// Locked access for blocks that change entry rows or queue file operations.
-bool changeEntries(const std::function<void()>& block) {
-    const bool changed = reportingFailure([&] { MVWebCacheResourceObject::changeEntries(block); });
-    // File operations use the store: a reset lets them end before the store goes.
-    // Registered after the store's own reset, which therefore runs after this one.
-    static std::once_flag registered;
-    std::call_once(registered, [] {
-        platform::registerSharedInstanceReset("MVWebCache file operations",
-                                              [] { MVWebCache::waitForFileOperations(); });
-    });
-    return changed;
-}
-
-std::string fileURLString(const std::string& path) {
-    std::string out = "file://";
-    for (unsigned char c : path) {
-        if (std::isalnum(c) ||
-            std::string_view("/-._~").find(static_cast<char>(c)) != std::string_view::npos) {
-            out += static_cast<char>(c);
-        } else {
-            out += fmt::format("%{:02X}", c);
-        }
-    }
-    return out;
-}
 
 void runBlocks(const std::vector<std::function<void()>>& blocks) {
     for (const auto& block : blocks) {
@@ -198,53 +143,6 @@ const nlohmann::json& infoOrNull(const std::shared_ptr<const nlohmann::json>& in
     static const nlohmann::json* none = new nlohmann::json();
     return info ? *info : *none;
 }
-
-// Written by the disk store beside the caller's info, checked by the disk read and
-// never part of an answered info (so never of a response).
-constexpr const char* kStoredLength = "stored-length";
-constexpr const char* kStoredChecksum = "stored-crc32";
-// The earlier sets whose bytes the file may still hold while the write of the row's own
-// set has not landed (a kill may stop it): {"stored-length", "stored-crc32", "last-update",
-// "info"} each, newest first.
-constexpr const char* kStoredEarlier = "stored-earlier";
-constexpr const char* kEarlierLastUpdate = "last-update";
-constexpr const char* kEarlierInfo = "info";
-constexpr size_t kEarlierSetsKept = 8;
-// Rows stored before lengths were recorded are read up to this size.
-constexpr size_t kUnrecordedLengthLimit = size_t{256} << 20;
-
-nlohmann::json withoutStoreKeys(nlohmann::json info) {
-    if (!info.is_object()) return nlohmann::json::object();
-    info.erase(kStoredLength);
-    info.erase(kStoredChecksum);
-    info.erase(kStoredEarlier);
-    return info;
-}
-
-std::string_view bytesOf(const MVWebCacheInterface::Data& data) {
-    return data ? std::string_view(reinterpret_cast<const char*>(data->data()), data->size())
-                : std::string_view();
-}
-
-uint32_t checksumOf(std::string_view bytes) {
-    uLong crc = crc32(0L, Z_NULL, 0);
-    // zlib takes at most a uInt per call.
-    while (!bytes.empty()) {
-        const size_t n = std::min<size_t>(bytes.size(), 1u << 30);
-        crc = crc32(crc, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(n));
-        bytes.remove_prefix(n);
-    }
-    return static_cast<uint32_t>(crc);
-}
-
-// Whether a file name in an entry folder is one the cache writes: "<serial>" or a
-// temporary "<serial>.tmp-<pid>-<n>" of an atomic write.
-bool isEntryFileName(const std::string& name) {
-    const size_t digits = name.find_first_not_of("0123456789");
-    if (digits == 0) return false;
-    return digits == std::string::npos || name.compare(digits, 5, ".tmp-") == 0;
-}
-
 }  // namespace
 
 // ---- instance and folders -------------------------------------------------------------
@@ -311,12 +209,8 @@ std::string MVWebCache::pathForShadowCache() {
     return MVWebCacheResourceObject::pathForShadowCache();
 }
 
-platform::DispatchQueue& MVWebCache::fileQueue() {
-    return MVWebCacheResourceObject::fileQueue();
-}
-
 void MVWebCache::waitForFileOperations() {
-    fileQueue().sync([] {});
+    MVWebCacheDisk::waitForFileOperations();
 }
 
 // ---- RAM entries -----------------------------------------------------------------------
@@ -469,8 +363,8 @@ void MVWebCache::stringForKey(const std::string& key, WhenStringAvailable whenAv
     decodedForKey<std::string>(
         key,
         [](const Data& data) -> StringData {
-            if (!isValidUtf8(bytesOf(data))) return std::nullopt;
-            return std::string(bytesOf(data));
+            if (!isValidUtf8(MVWebCacheDisk::bytesOf(data))) return std::nullopt;
+            return std::string(MVWebCacheDisk::bytesOf(data));
         },
         std::move(whenAvailable), std::move(whenLoadingStarts), std::move(whenFailed));
 }
@@ -481,7 +375,7 @@ void MVWebCache::jsonForKey(const std::string& key, Json::WhenAvailable whenAvai
     decodedForKey<nlohmann::json>(
         key,
         [key](const Data& data) -> Json::Value {
-            auto result = json::parse(bytesOf(data));
+            auto result = json::parse(MVWebCacheDisk::bytesOf(data));
             if (result.ok()) return std::move(result.value);
             MVLogWarn("MVWebCache data for key <{}> is no JSON: {}", escaped(key),
                       escaped(result.error));
@@ -496,7 +390,7 @@ void MVWebCache::imageForKey(const std::string& key, Image::WhenAvailable whenAv
     decodedForKey<platform::Image>(
         key,
         [key](const Data& data) -> Image::Value {
-            auto image = platform::Image::decode(bytesOf(data));
+            auto image = platform::Image::decode(MVWebCacheDisk::bytesOf(data));
             if (!image) MVLogWarn("MVWebCache data for key <{}> is no image", escaped(key));
             return image;
         },
@@ -505,412 +399,16 @@ void MVWebCache::imageForKey(const std::string& key, Image::WhenAvailable whenAv
 
 // ---- loading ---------------------------------------------------------------------------
 
-namespace {
-
-std::optional<uint64_t> unsignedAt(const nlohmann::json& info, const char* key) {
-    const auto* n = json::find(info, key);
-    if (!n || !n->is_number_integer()) return std::nullopt;
-    if (!n->is_number_unsigned() && n->get<int64_t>() < 0) return std::nullopt;
-    return n->get<uint64_t>();
-}
-
-// One set of an entry as its row records it.
-struct StoredSet {
-    std::optional<uint64_t> length;
-    std::optional<uint32_t> checksum;
-    std::optional<std::string> mimeType;
-    std::optional<Date> lastUpdate;
-    std::optional<double> lifetime;
-    nlohmann::json info;  // as stored, without the store's own keys
-
-    // The length and checksum recorded in `stored` (rows stored before they were
-    // recorded have neither).
-    void takeRecorded(const nlohmann::json& stored) {
-        length = unsignedAt(stored, kStoredLength);
-        if (auto c = unsignedAt(stored, kStoredChecksum); c && *c <= UINT32_MAX) {
-            checksum = static_cast<uint32_t>(*c);
-        }
-    }
-    // An entry of kStoredEarlier, as earlierRecord() wrote it.
-    static std::optional<StoredSet> fromEarlierRecord(const nlohmann::json& record) {
-        const auto* info = json::find(record, kEarlierInfo);
-        if (!info || !info->is_object()) return std::nullopt;
-        StoredSet set;
-        set.takeRecorded(record);
-        set.info = withoutStoreKeys(*info);
-        set.mimeType = json::stringValue(set.info, MVWebCacheDataInfoMimeType);
-        if (json::find(set.info, MVWebCacheDataInfoMaximumLifetime)) {
-            set.lifetime = lifetimeOf(set.info);
-        }
-        if (const auto* updated = json::find(record, kEarlierLastUpdate);
-            updated && updated->is_number()) {
-            set.lastUpdate = Date(updated->get<double>());
-        }
-        return set;
-    }
-    nlohmann::json earlierRecord() const {
-        nlohmann::json record = {{kEarlierInfo, info}};
-        if (length) record[kStoredLength] = *length;
-        if (checksum) record[kStoredChecksum] = *checksum;
-        if (lastUpdate) record[kEarlierLastUpdate] = lastUpdate->timeIntervalSince1970();
-        return record;
-    }
-    // The row's stored info for this set, with the earlier sets still accepted.
-    nlohmann::json storedInfo(const nlohmann::json& earlier) const {
-        nlohmann::json stored = info;
-        if (length) stored[kStoredLength] = *length;
-        if (checksum) stored[kStoredChecksum] = *checksum;
-        if (!earlier.empty()) stored[kStoredEarlier] = earlier;
-        return stored;
-    }
-    bool sameAs(const StoredSet& other) const {
-        return length == other.length && checksum == other.checksum &&
-               lastUpdate == other.lastUpdate;
-    }
-    // Whether `bytes` are this set's; a set stored before lengths were recorded takes any.
-    bool holds(std::string_view bytes) const {
-        return (!length || bytes.size() == *length) &&
-               (!checksum || checksumOf(bytes) == *checksum);
-    }
-    // What the disk read answers with these bytes.
-    nlohmann::json answeredInfo() const {
-        nlohmann::json answered = info;
-        answered[MVWebCacheDataInfoMimeType] = mimeType.value_or("");
-        answered[MVWebCacheDataInfoLastUpdate] =
-            lastUpdate.value_or(Date::distantPast()).timeIntervalSince1970();
-        answered[MVWebCacheDataInfoMaximumLifetime] = lifetime.value_or(0);
-        return answered;
-    }
-};
-
-// What this process knows of an entry's file: the set its bytes are since a write of
-// this process landed, and the set whose write is under way (past its check, so it may
-// land any moment).
-struct FileKnowledge {
-    std::optional<nlohmann::json> landed;  // each an earlier-set record
-    std::optional<nlohmann::json> writing;
-};
-
-class FilesKnown {
-  public:
-    static FilesKnown& shared() {
-        static auto* known = [] {
-            auto* made = new FilesKnown;
-            // A reset stands for a new start, which knows nothing of the files.
-            platform::registerSharedInstanceReset("MVWebCache files known", [made] {
-                std::lock_guard lock(made->mutex_);
-                made->bySerial_.clear();
-            });
-            return made;
-        }();
-        return *known;
-    }
-    FileKnowledge of(int64_t serial) {
-        std::lock_guard lock(mutex_);
-        auto it = bySerial_.find(serial);
-        return it == bySerial_.end() ? FileKnowledge() : it->second;
-    }
-    void writing(int64_t serial, nlohmann::json record) {
-        std::lock_guard lock(mutex_);
-        bySerial_[serial].writing = std::move(record);
-    }
-    // The write under way ended; when it landed, the file holds its set.
-    void written(int64_t serial, bool landed) {
-        std::lock_guard lock(mutex_);
-        auto& known = bySerial_[serial];
-        if (landed) known.landed = std::move(known.writing);
-        known.writing.reset();
-    }
-    // A read found the set the file holds.
-    void holds(int64_t serial, nlohmann::json record) {
-        std::lock_guard lock(mutex_);
-        bySerial_[serial].landed = std::move(record);
-    }
-    // The row went.
-    void forget(std::optional<int64_t> serial) {
-        std::lock_guard lock(mutex_);
-        if (serial) bySerial_.erase(*serial);
-    }
-    void forgetAll() {
-        std::lock_guard lock(mutex_);
-        bySerial_.clear();
-    }
-
-  private:
-    std::mutex mutex_;
-    std::map<int64_t, FileKnowledge> bySerial_;
-};
-
-// What the disk read takes from a row, and how it knows the row again.
-struct DiskEntry {
-    std::string key;
-    std::string path;
-    std::optional<int64_t> serial;
-    bool shadowed = false;
-    StoredSet current;
-    std::vector<StoredSet> earlier;
-
-    explicit DiskEntry(const MVWebCacheResourceObject& row)
-        : key(row.id().value_or("")),
-          path(row.localFilename()),
-          serial(row.localSerial()),
-          shadowed(row.isShadowed()) {
-        current.mimeType = row.mimeType();
-        current.lastUpdate = row.lastUpdate();
-        current.lifetime = row.maximumLifetime();
-        const auto stored = row.infoDictionary();
-        if (!stored || !stored->is_object()) return;
-        current.info = withoutStoreKeys(*stored);
-        current.takeRecorded(*stored);
-        const auto* records = json::find(*stored, kStoredEarlier);
-        if (!records || !records->is_array()) return;
-        for (const auto& record : *records) {
-            if (auto set = StoredSet::fromEarlierRecord(record)) earlier.push_back(std::move(*set));
-        }
-    }
-
-    // Whether `row` is still the row this was taken from, holding the same set.
-    bool describes(const MVWebCacheResourceObject& row) const {
-        const DiskEntry now(row);
-        return now.serial == serial && now.shadowed == shadowed && now.current.sameAs(current);
-    }
-    // The earlier sets a new set of this row accepts until its bytes land: those the file
-    // may hold meanwhile. Where this process wrote the file, that is the set it landed and
-    // the one being written; otherwise (the first sets after a start) this row's sets.
-    // Beyond the limit the oldest stays: the set the last landed write left.
-    nlohmann::json earlierForNextSet() const {
-        std::vector<nlohmann::json> records;
-        const FileKnowledge known = serial ? FilesKnown::shared().of(*serial) : FileKnowledge();
-        if (known.landed) {
-            if (known.writing) records.push_back(*known.writing);
-            records.push_back(*known.landed);
-        } else {
-            for (const StoredSet* set : sets()) records.push_back(set->earlierRecord());
-        }
-        std::vector<nlohmann::json> kept;
-        for (auto& record : records) {
-            const bool repeated = std::any_of(kept.begin(), kept.end(), [&](const auto& k) {
-                return k.value(kStoredLength, nlohmann::json()) ==
-                           record.value(kStoredLength, nlohmann::json()) &&
-                       k.value(kStoredChecksum, nlohmann::json()) ==
-                           record.value(kStoredChecksum, nlohmann::json());
-            });
-            if (!repeated) kept.push_back(std::move(record));
-        }
-        if (kept.size() > kEarlierSetsKept) {
-            kept.erase(kept.begin() + (kEarlierSetsKept - 1), kept.end() - 1);
-        }
-        return nlohmann::json(std::move(kept));
-    }
-    // The sets the file may hold, the row's own first.
-    std::vector<const StoredSet*> sets() const {
-        std::vector<const StoredSet*> all = {&current};
-        for (const auto& set : earlier) all.push_back(&set);
-        return all;
-    }
-    size_t readLimit() const {
-        uint64_t limit = 0;
-        for (const StoredSet* set : sets()) {
-            if (!set->length) return kUnrecordedLengthLimit;
-            limit = std::max(limit, *set->length);
-        }
-        return static_cast<size_t>(std::min<uint64_t>(limit, SIZE_MAX));
-    }
-    // Where the file lies while the row's shadowed flag is the other one.
-    std::string otherFolderPath() const {
-        if (!serial) return {};
-        const std::string name = std::to_string(*serial);
-        return shadowed ? MVWebCacheResourceObject::pathForWebCache() + "/" + name
-                        : MVWebCacheResourceObject::pathForShadowCache() + "/webcache/" + name;
-    }
-};
-
-struct DiskRead {
-    enum Outcome { Read, Missing, Damaged, Failed } outcome = Missing;
-    std::string bytes;
-    const StoredSet* set = nullptr;
-    std::string whyNot;
-    platform::Error error;
-};
-
-// Whether a file that could not be read is a regular file of a size the entry allows, or
-// cannot even be looked at: then the read itself failed rather than finding something
-// that is not the entry's file.
-bool readItselfFailed(const std::string& path, size_t limit) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0) return errno != ENOENT;
-    return S_ISREG(info.st_mode) && info.st_size >= 0 &&
-           static_cast<unsigned long long>(info.st_size) <= limit;
-}
-
-// Puts a file that a move between the two folders left behind back where its row names
-// it; false, with a warning, when it cannot.
-bool moveBack(const std::string& from, const std::string& to) {
-    auto& fm = platform::FileManager::defaultManager();
-    platform::Error error;
-    if (fm.createDirectory(std::filesystem::path(to).parent_path().string(), true, &error) &&
-        fm.moveItem(from, to, &error)) {
-        return true;
-    }
-    MVLogWarn("MVWebCache could not move file [ {} => {} ] back: {}", from, to,
-              errorDescription(error));
-    return false;
-}
-
-DiskRead readEntryFile(const DiskEntry& entry, const std::string& path) {
-    DiskRead read;
-    bool missing = false;
-    const size_t limit = entry.readLimit();
-    auto bytes = platform::readRegularFile(path, limit, &read.whyNot, &missing);
-    if (!bytes) {
-        read.outcome = missing ? DiskRead::Missing : DiskRead::Damaged;
-        if (!missing && readItselfFailed(path, limit)) {
-            read.outcome = DiskRead::Failed;
-            if (platform::FileManager::defaultManager().readFile(path, &read.error)) {
-                read.error = platform::Error(platform::kPOSIXErrorDomain, EIO, read.whyNot);
-            }
-        }
-        return read;
-    }
-    for (const StoredSet* set : entry.sets()) {
-        if (!set->holds(*bytes)) continue;
-        read.outcome = DiskRead::Read;
-        read.set = set;
-        read.bytes = std::move(*bytes);
-        return read;
-    }
-    read.outcome = DiskRead::Damaged;
-    const auto& length = entry.current.length;
-    read.whyNot = length && bytes->size() != *length
-                      ? fmt::format("{} bytes instead of the {} written", bytes->size(), *length)
-                      : "not the bytes written (checksum differs)";
-    return read;
-}
-
-// Reads the entry's file; a move between the two folders that a kill cut short may have
-// left it in the other one, from where it goes back to its place.
-DiskRead readEntry(const DiskEntry& entry) {
-    DiskRead read = readEntryFile(entry, entry.path);
-    const std::string other = entry.otherFolderPath();
-    if (read.outcome != DiskRead::Missing || other.empty()) return read;
-    DiskRead moved = readEntryFile(entry, other);
-    if (moved.outcome != DiskRead::Read) return read;
-    moveBack(other, entry.path);
-    return moved;
-}
-
-// On the file queue: deletes the row of a file that is missing or not the one written,
-// unless the row changed since it was read, and removes such a file.
-void forgetEntry(const DiskEntry& entry, bool fileMissing) {
-    bool deleted = false;
-    changeEntries([&] {
-        auto row = MVWebCacheResourceObject::dbObjectWithID(entry.key);
-        if (!row || !entry.describes(*row)) return;
-        row->deleteFromStorage();
-        deleted = true;
-    });
-    if (deleted && !fileMissing) platform::FileManager::defaultManager().removeItem(entry.path);
-}
-
-// On the file queue: the file holds an earlier set of the row, as when a kill stopped the
-// write of the row's own set. Unless the row changed since it was read, it records that
-// set again.
-void recordSetOfFile(const DiskEntry& entry, const StoredSet& set) {
-    changeEntries([&] {
-        auto row = MVWebCacheResourceObject::dbObjectWithID(entry.key);
-        if (!row || !entry.describes(*row)) return;
-        const nlohmann::json stored = set.storedInfo(nlohmann::json::array());
-        row->setMimeType(set.mimeType);
-        row->setLastUpdate(set.lastUpdate);
-        row->setMaximumLifetime(set.lifetime);
-        row->setInfoDictionary(&stored);
-    });
-}
-
-// On the file queue: writes the bytes of the set `written` describes. They land only
-// after the row that accepts them is on disc, and replace a file the row still accepts,
-// so that a kill at any moment leaves a file of a set the row names.
-void writeEntryFile(const DiskEntry& written, const MVWebCacheInterface::Data& data) {
-    if (!written.serial) return;
-    bool current = false;
-    // Behind the change that stored the set; a later set sees this write under way.
-    changeEntries([&] {
-        auto row = MVWebCacheResourceObject::dbObjectWithID(written.key);
-        current = row && row->localSerial() == written.serial &&
-                  DiskEntry(*row).current.sameAs(written.current);
-        if (current) FilesKnown::shared().writing(*written.serial, written.current.earlierRecord());
-    });
-    // A newer set or a clear came: what it queued behind this writes or removes the file.
-    if (!current) return;
-    MVPersistentStorage::sharedStorage().waitUntilWrittenToDisc();
-    auto& fm = platform::FileManager::defaultManager();
-    platform::Error error;
-    const std::string folder = std::filesystem::path(written.path).parent_path().string();
-    const bool landed = fm.createDirectory(folder, true, &error) &&
-                        fm.writeFileAtomically(written.path, bytesOf(data), &error);
-    FilesKnown::shared().written(*written.serial, landed);
-    if (!landed) {
-        MVLogError("MVWebCache could not write resource file ['{}' => '{}']. \n{} {}",
-                   escaped(written.key), written.path, errorDescription(error),
-                   json::print(error.userInfo()));
-    }
-}
-
-}  // namespace
-
 void MVWebCache::readFromDisk(const std::shared_ptr<Representation>& rep) {
     auto self = shared_from_this();
-    platform::DispatchQueue::global().async([self, rep] {
-        auto answer = [self, rep](Data data, std::optional<nlohmann::json> info) {
-            platform::DispatchQueue::main().async(
-                [self, rep, data, info] { self->diskAnswered(rep, data, info); });
-        };
-        bool queued = false;
-        changeEntries([&] {
-            auto row = MVWebCacheResourceObject::dbObjectWithID(rep->key);
-            if (!row) return;
-            if (self->isShadowModeRefreshingEnabled()) row->setIsShadowed(true);
-            DiskEntry entry(*row);
-            if (entry.path.empty()) {
-                row->deleteFromStorage();
-                return;
-            }
-            // Read on the file queue, behind every write and move queued for the row so
-            // far: the file then holds a set the row describes.
-            fileQueue().async([answer, entry = std::move(entry)] {
-                DiskRead read = readEntry(entry);
-                switch (read.outcome) {
-                    case DiskRead::Failed:
-                        // The file stays, and so does its row.
-                        MVLogError(
-                            "MVWebCacheRamObjectDataRepresentation error while reading file "
-                            "\"{}\". {} {}",
-                            entry.path, errorDescription(read.error),
-                            json::print(read.error.userInfo()));
-                        return answer(nullptr, std::nullopt);
-                    case DiskRead::Damaged:
-                        MVLogWarn(
-                            "MVWebCacheRamObjectDataRepresentation file \"{}\" of [{}] is taken "
-                            "as missing: {}",
-                            entry.path, escaped(entry.key), read.whyNot);
-                        forgetEntry(entry, false);
-                        return answer(nullptr, std::nullopt);
-                    case DiskRead::Missing:
-                        forgetEntry(entry, true);
-                        return answer(nullptr, std::nullopt);
-                    case DiskRead::Read:
-                        break;
-                }
-                if (read.set != &entry.current) recordSetOfFile(entry, *read.set);
-                if (entry.serial)
-                    FilesKnown::shared().holds(*entry.serial, read.set->earlierRecord());
-                answer(std::make_shared<const std::vector<uint8_t>>(read.bytes.begin(),
-                                                                    read.bytes.end()),
-                       read.set->answeredInfo());
+    const bool shadowing = isShadowModeRefreshingEnabled();
+    platform::DispatchQueue::global().async([self, rep, shadowing] {
+        MVWebCacheDisk::shared().read(
+            rep->key, shadowing,
+            [self, rep](const Data& data, const std::optional<nlohmann::json>& info) {
+                platform::DispatchQueue::main().async(
+                    [self, rep, data, info] { self->diskAnswered(rep, data, info); });
             });
-            queued = true;
-        });
-        if (!queued) answer(nullptr, std::nullopt);
     });
 }
 
@@ -929,7 +427,7 @@ void MVWebCache::diskAnswered(const std::shared_ptr<Representation>& rep, const 
         } else if (info) {
             rep->takeData(data, *info, now);
             const double updated = json::doubleValue(*info, MVWebCacheDataInfoLastUpdate);
-            rep->cacheTimeout = Date(updated).addingTimeInterval(lifetimeOf(*info));
+            rep->cacheTimeout = Date(updated).addingTimeInterval(MVWebCacheDisk::lifetimeOf(*info));
             const bool reload = !shadowMode_ && (rep->loadForced || now > *rep->cacheTimeout);
             if (reload) {
                 // The waiters run now and stay for the source's answer.
@@ -995,8 +493,8 @@ void MVWebCache::loadFromDataSource(const std::shared_ptr<Representation>& rep) 
         [rep, answer](const Data& data, const nlohmann::json& info) {
             const Date began = Date::now();
             answer([&] {
-                rep->takeData(data, withoutStoreKeys(info), began);
-                rep->cacheTimeout = began.addingTimeInterval(lifetimeOf(info));
+                rep->takeData(data, MVWebCacheDisk::withoutStoreKeys(info), began);
+                rep->cacheTimeout = began.addingTimeInterval(MVWebCacheDisk::lifetimeOf(info));
             });
         },
         failed);
@@ -1005,7 +503,7 @@ void MVWebCache::loadFromDataSource(const std::shared_ptr<Representation>& rep) 
 // ---- setting and storing -----------------------------------------------------------------
 
 void MVWebCache::setData(const Data& data, const std::string& key, const nlohmann::json& infos) {
-    nlohmann::json info = withoutStoreKeys(infos);
+    nlohmann::json info = MVWebCacheDisk::withoutStoreKeys(infos);
     bool noNotification = false;
     if (const auto* flag = json::find(info, MVWebCacheDataInfoNoNotificationOnSet)) {
         noNotification = json::boolValue(*flag);
@@ -1025,7 +523,7 @@ void MVWebCache::setData(const Data& data, const std::string& key, const nlohman
             ++rep->setGeneration;
             rep->lastAccessTime = now;
             rep->loadedAt = now;
-            rep->cacheTimeout = now.addingTimeInterval(lifetimeOf(info));
+            rep->cacheTimeout = now.addingTimeInterval(MVWebCacheDisk::lifetimeOf(info));
         }
         storeData(data, key, info);
     }
@@ -1037,42 +535,8 @@ void MVWebCache::setData(const Data& data, const std::string& key, const nlohman
 
 void MVWebCache::storeData(const Data& data, const std::string& key, const nlohmann::json& infos) {
     if (!cachingEnabled_) return;
-    const nlohmann::json info = withoutStoreKeys(infos);
-    const uint32_t checksum = checksumOf(bytesOf(data));
     std::lock_guard cacheLock(lock_);
-    const Date now = Date::now();
-    std::string path;
-    changeEntries([&] {
-        auto row = MVWebCacheResourceObject::dbObjectWithID(key);
-        // Until this set's bytes land, the file holds one the row accepted before.
-        nlohmann::json earlier = nlohmann::json::array();
-        if (row) {
-            earlier = DiskEntry(*row).earlierForNextSet();
-        } else {
-            row = MVWebCacheResourceObject::dbObjectCreate();
-            row->setId(key);
-            MVLogVerbose("MVWebCache new resource file ['{}' => '{}']", escaped(key),
-                         row->localFilename());
-        }
-        path = row->localFilename();
-        nlohmann::json stored = info;
-        if (!path.empty()) stored[MVWebCacheDataInfoLocalFileURL] = fileURLString(path);
-        stored[kStoredLength] = bytesOf(data).size();
-        stored[kStoredChecksum] = checksum;
-        if (!earlier.empty()) stored[kStoredEarlier] = std::move(earlier);
-        row->setMimeType(json::stringValue(info, MVWebCacheDataInfoMimeType));
-        if (json::find(info, MVWebCacheDataInfoMaximumLifetime)) {
-            row->setMaximumLifetime(lifetimeOf(info));
-        } else {
-            row->setMaximumLifetime(std::nullopt);
-        }
-        row->setLastUpdate(now);
-        row->setInfoDictionary(&stored);
-        if (path.empty()) return;
-        // Queued with the row change, so that the file queue runs the entry's writes,
-        // moves and reads in the order of the row's changes.
-        fileQueue().async([written = DiskEntry(*row), data] { writeEntryFile(written, data); });
-    });
+    const std::string path = MVWebCacheDisk::shared().store(data, key, infos, Date::now());
     if (path.empty()) {
         MVLogWarn(
             "MVWebcache could not write resource file for key:<{}> since resource filename "
@@ -1094,15 +558,7 @@ bool MVWebCache::isCachedDataAvailableForKey(const std::string& key) {
             }
         }
     }
-    bool available = false;
-    lockedAccess([&] {
-        auto row = MVWebCacheResourceObject::dbObjectWithID(key);
-        if (!row) return;
-        const double age =
-            Date::now().timeIntervalSince(row->lastUpdate().value_or(Date::distantPast()));
-        available = age < row->maximumLifetime().value_or(0);
-    });
-    return available;
+    return MVWebCacheDisk::shared().isFresh(key);
 }
 
 void MVWebCache::setIsCachingEnabled(bool enabled) {
@@ -1113,86 +569,15 @@ void MVWebCache::setIsCachingEnabled(bool enabled) {
 
 // ---- clearing --------------------------------------------------------------------------
 
-namespace {
-
-using KeyAndPath = std::vector<std::pair<std::string, std::string>>;
-
-void removeEntryFiles(const KeyAndPath& keyAndPath, bool forKeys) {
-    auto& fm = platform::FileManager::defaultManager();
-    for (const auto& [key, path] : keyAndPath) {
-        if (!fm.fileExists(path)) continue;
-        platform::Error error;
-        if (fm.removeItem(path, &error)) continue;
-        if (forKeys) {
-            MVLogError(
-                "MVWebCache could not delete cache file for key [{}] at path\"{}\". "
-                "Error: {} {}",
-                escaped(key), path, errorDescription(error), json::print(error.userInfo()));
-        } else {
-            MVLogError("MVWebCache could not remove file for cache entry [ {} => {}] Error: {}",
-                       escaped(key), path, errorDescription(error));
-        }
-    }
-}
-
-// Removes the files in the entry folders that no row names: files of deleted rows and
-// temporary files that interrupted writes left. A row's file that a move cut short left
-// in the other folder (`elsewhere`: where it lies and where it goes) goes back first.
-void removeUnnamedFiles(std::set<std::string> named, const KeyAndPath& elsewhere) {
-    auto& fm = platform::FileManager::defaultManager();
-    for (const auto& [other, path] : elsewhere) {
-        struct stat info {};
-        const bool regular = ::lstat(other.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-        if (!regular || fm.fileExists(path)) continue;
-        if (!moveBack(other, path)) named.insert(other);
-    }
-    for (const std::string& folder :
-         {MVWebCacheResourceObject::pathForWebCache(),
-          MVWebCacheResourceObject::pathForShadowCache() + "/webcache"}) {
-        for (const auto& name :
-             fm.contentsOfDirectory(folder).value_or(std::vector<std::string>())) {
-            const std::string path = folder + "/" + name;
-            if (!isEntryFileName(name) || named.count(path)) continue;
-            platform::Error error;
-            if (fm.removeItem(path, &error)) {
-                MVLogVerbose("MVWebCache removed a file no entry names: {}", path);
-            } else {
-                MVLogError("MVWebCache could not remove file {} Error: {}", path,
-                           errorDescription(error));
-            }
-        }
-    }
-}
-
-}  // namespace
-
 void MVWebCache::cleanup() {
     MVLogInfo("MVWebCache will now clean up");
-    KeyAndPath removed;
-    changeEntries([&] {
+    std::vector<std::string> removed;
+    MVWebCacheDisk::changeEntries([&] {
         MVWebStorageVariable::cleanup();
-        std::set<std::string> named;
-        KeyAndPath elsewhere;
-        for (auto& row : MVWebCacheResourceObject::dbObjectsWithPredicate(MVPredicate())) {
-            if (row->isShadowed() || !row->needsRefresh()) {
-                const DiskEntry entry(*row);
-                named.insert(entry.path);
-                if (!entry.path.empty())
-                    elsewhere.emplace_back(entry.otherFolderPath(), entry.path);
-                continue;
-            }
-            removed.emplace_back(row->id().value_or(""), row->localFilename());
-            FilesKnown::shared().forget(row->localSerial());
-            row->deleteFromStorage();
-        }
-        // Queued with the row changes: after every write still pending for a row.
-        fileQueue().async([removed, named, elsewhere] {
-            removeEntryFiles(removed, false);
-            removeUnnamedFiles(named, elsewhere);
-        });
+        removed = MVWebCacheDisk::shared().deleteExpiredRows();
     });
     std::lock_guard cacheLock(lock_);
-    for (const auto& entry : removed) ramObjects_.erase(entry.first);
+    for (const auto& key : removed) ramObjects_.erase(key);
 }
 
 void MVWebCache::clearCache() {
@@ -1206,23 +591,14 @@ void MVWebCache::clearCache() {
     auto& defaults = platform::UserDefaults::standard();
     defaults.removeObject(MVStandardUserDefaultsCachedBootScript);
     defaults.synchronize();
-    changeEntries([&] {
-        KeyAndPath files;
-        FilesKnown::shared().forgetAll();
-        for (auto& row : MVWebCacheResourceObject::dbObjectsWithoutFetchingProperties()) {
-            const std::string path = row->localFilename();
-            if (!path.empty()) files.emplace_back(row->id().value_or(""), path);
-            row->deleteFromStorage();
-        }
+    MVWebCacheDisk::changeEntries([&] {
+        MVWebCacheDisk::shared().deleteAllRows();
         for (auto& row : MVWebStorageVariable::dbObjectsWithoutFetchingProperties()) {
             row->deleteFromStorage();
         }
         if (auto* context = MVPersistentStorage::sharedStorage().managedObjectContext()) {
             context->processPendingChanges();
         }
-        // The files go too: a later row with the same serial must not find another key's
-        // bytes.
-        fileQueue().async([files = std::move(files)] { removeEntryFiles(files, true); });
     });
     {
         std::lock_guard cacheLock(lock_);
@@ -1257,17 +633,8 @@ void MVWebCache::clearCacheForKeys(const std::vector<std::string>& keys) {
     bool shadowedWent = false;
     {
         std::lock_guard cacheLock(lock_);
-        changeEntries([&] {
-            KeyAndPath files;
-            for (auto& row : MVWebCacheResourceObject::dbObjectsWithContainedIn("id", ids)) {
-                if (row->isShadowed()) shadowedWent = true;
-                FilesKnown::shared().forget(row->localSerial());
-                const std::string path = row->localFilename();
-                if (!path.empty()) files.emplace_back(row->id().value_or(""), path);
-                row->deleteFromStorage();
-            }
-            fileQueue().async([files = std::move(files)] { removeEntryFiles(files, true); });
-        });
+        MVWebCacheDisk::changeEntries(
+            [&] { shadowedWent = MVWebCacheDisk::shared().deleteRows(ids); });
         // Every cleared key loads anew at its next lookup; loads begun before the clear
         // answer nothing into RAM.
         for (const auto& key : all) {
@@ -1294,7 +661,7 @@ void MVWebCache::beginShadowModeWithRefreshingEnabled(bool refreshing) {
     }
     if (!refreshing) return;
     std::lock_guard cacheLock(lock_);
-    changeEntries([] {
+    MVWebCacheDisk::changeEntries([] {
         for (auto& row : MVWebCacheResourceObject::dbObjectsWith("shadowed", true)) {
             row->setIsShadowed(false);
         }

@@ -21,13 +21,8 @@
 // answer never replaces the data of a set or clear that came after the load began; a
 // clear drops the RAM data, so no lookup after it answers the cleared bytes.
 //
-// The disk store records each file's length and checksum beside the info dictionary;
-// a file that does not match (cut short, changed, a link, a FIFO) counts as missing.
-// A set's bytes land only once its row is on disc, and until they have, the row still
-// accepts the set the file held before: after a kill at any moment the disk holds the
-// last bytes that landed or newer ones. A file that a move between the two folders left
-// behind is found and put back. A file that cannot be read is a miss that keeps its row.
-// The recorded values never appear in an answered info.
+// The disk entries (rows and files, and how they stay in step through kills) are
+// MVWebCacheDisk's; what it records beside an info never appears in an answered one.
 
 #include <atomic>
 #include <functional>
@@ -162,7 +157,6 @@ class MVWebCache : public MVWebCacheInterface, public std::enable_shared_from_th
                        typename Decoded<T>::WhenLoadingStarts whenLoadingStarts,
                        typename Decoded<T>::WhenFailed whenFailed);
     void requestRemainingKeysSlowly(std::vector<std::string> keys);
-    static platform::DispatchQueue& fileQueue();
 
     MVNamedLock lock_{"WebCache"};
     std::map<std::string, std::shared_ptr<RamObject>> ramObjects_;

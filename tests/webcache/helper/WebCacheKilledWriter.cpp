@@ -1,8 +1,9 @@
 // Helper of the killed-writer test: opens the web cache below a root folder and sets the
 // shared keys' values until killed, writing one byte to standard output after each step.
 // Even rounds first move files: the start of a refreshing shadow period brings shadowed
-// files back, then the rows of two keys are shadowed again. Every third set waits for
-// its file and its row to be on disc and reports "C" instead of "+": it is confirmed.
+// files back, then the rows of two keys are shadowed again. The sets come in bursts of
+// one key; the last set of most bursts waits for its file and its row to be on disc and
+// reports "C" instead of "+": it is confirmed.
 //
 //   webcache_killed_writer <root folder> <round>
 
@@ -70,13 +71,13 @@ int main(int argc, char** argv) {
     const nlohmann::json info = {{MVWebCacheDataInfoMaximumLifetime, 1e9},
                                  {MVWebCacheDataInfoMimeType, "text/plain"}};
     for (int set = 0;; ++set) {
-        const size_t k = static_cast<size_t>(set) % keys.size();
+        const auto [k, confirmed] = killedWriterSet(round, set);
         const std::string value = killedWriterValue(k, round, set);
         cache.setData(std::make_shared<const std::vector<uint8_t>>(value.begin(), value.end()),
                       keys[k], info);
         // Some sets wait for their file and row, so that kills find the file queue both
         // caught up and behind.
-        if (killedWriterSetIsConfirmed(round, set)) {
+        if (confirmed) {
             MVWebCache::waitForFileOperations();
             MVPersistentStorage::sharedStorage().waitUntilWrittenToDisc();
             report("C");

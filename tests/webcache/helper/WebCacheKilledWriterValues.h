@@ -28,9 +28,27 @@ inline std::string killedWriterValue(size_t keyIndex, int round, int set) {
     return value;
 }
 
-// Whether the helper confirms set `set` of `round` (waits for its file and row).
-inline bool killedWriterSetIsConfirmed(int round, int set) {
-    return (round + set) % 3 == 0;
+// The helper sets the keys in bursts: one key several times in a row, the last set of
+// some bursts confirmed (it waits for its file and row).
+inline int killedWriterBurstLength(int round, int burst) {
+    return 1 + (round * 7 + burst * 13) % 20;
+}
+
+// The key of set `set` of `round`, and whether the helper confirms it.
+struct KilledWriterSet {
+    size_t keyIndex;
+    bool confirmed;
+};
+inline KilledWriterSet killedWriterSet(int round, int set) {
+    int first = 0;
+    for (int burst = 0;; ++burst) {
+        const int length = killedWriterBurstLength(round, burst);
+        if (set < first + length) {
+            return {static_cast<size_t>(round + burst) % killedWriterKeys().size(),
+                    set == first + length - 1 && (round + burst) % 3 != 1};
+        }
+        first += length;
+    }
 }
 
 // The reports the helper writes before its first set: the open, and in even rounds the

@@ -1,0 +1,306 @@
+// The disk half's rules: which earlier sets a row accepts, when a file may land, and what
+// a kill at each step of a burst of sets or of a store that cannot write leaves behind.
+#include <SQLiteCpp/SQLiteCpp.h>
+
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <thread>
+
+#include "libmerovane/storage/MVDiscWritingContext.h"
+#include "libmerovane/storage/MVWebCacheResourceObject.h"
+#include "libmerovane/webcache/MVWebCache.h"
+#include "libmerovane/webcache/MVWebCacheDisk.h"
+#include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/FileManager.h"
+#include "platform/foundation/JsonValue.h"
+#include "tests/support/StorageFixture.h"
+
+namespace webcache_disk_test {
+
+namespace fs = std::filesystem;
+using Data = MVWebCacheInterface::Data;
+using SetRecord = MVWebCacheDisk::SetRecord;
+using Knowledge = MVWebCacheDisk::FileKnowledge;
+
+constexpr auto kEventBound = std::chrono::seconds(60);  // generous bound on one event
+const nlohmann::json kInfo = {{"maximum-lifetime", 600}};
+
+Data dataOf(const std::string& s) {
+    return std::make_shared<const std::vector<uint8_t>>(s.begin(), s.end());
+}
+// A set record naming bytes of `length`.
+SetRecord record(int length) {
+    return {{"stored-length", length},
+            {"stored-crc32", length * 7},
+            {"info", nlohmann::json::object()}};
+}
+std::vector<int> lengths(const std::vector<SetRecord>& records) {
+    std::vector<int> out;
+    for (const auto& r : records) out.push_back(static_cast<int>(r.at("stored-length")));
+    return out;
+}
+std::vector<SetRecord> sets(std::initializer_list<int> lengths) {
+    std::vector<SetRecord> out;
+    for (int n : lengths) out.push_back(record(n));
+    return out;
+}
+
+TEST(MVWebCacheDiskRules, TheSetOnDiscAndTheOneUnderWayStayAccepted) {
+    struct Case {
+        const char* what;
+        Knowledge known;
+        std::vector<SetRecord> rowSets;
+        std::vector<int> accepted;
+    } cases[] = {
+        {"a write landed, another under way", {sets({1}), record(2)}, sets({3, 2, 1}), {2, 1}},
+        {"a write landed, none under way", {sets({1}), std::nullopt}, sets({3, 1}), {1}},
+        {"a new row: nothing on disc", {sets({}), record(2)}, sets({2}), {2}},
+        {"after a start: the row's sets", {}, sets({3, 2, 1}), {3, 2, 1}},
+        {"after a start, a write under way", {std::nullopt, record(4)}, sets({3, 2}), {4, 3, 2}},
+        {"after a start, a long row: its newest",
+         {},
+         sets({12, 11, 10, 9, 8, 7, 6, 5, 4, 3}),
+         {12, 11, 10, 9, 8, 7, 6, 5}},
+        {"the same bytes once", {sets({1, 2}), record(1)}, {}, {1, 2}},
+    };
+    for (auto& c : cases) {
+        EXPECT_EQ(lengths(MVWebCacheDisk::acceptedBeforeLanding(c.known, c.rowSets)), c.accepted)
+            << c.what;
+    }
+}
+
+TEST(MVWebCacheDiskRules, ABurstAfterAStartKeepsWhatTheFileMayHoldHoweverLong) {
+    Knowledge known;
+    std::vector<SetRecord> row = sets({1, 0});  // the row a start finds
+    for (int n = 2; n <= 40; ++n) {
+        auto accepted = MVWebCacheDisk::acceptedBeforeLanding(known, row);
+        if (n == 3) known.writing = record(2);  // the first set's write passed its check
+        row = {record(n)};
+        row.insert(row.end(), accepted.begin(), accepted.end());
+        // What the file may hold: the set a start found, or the one whose write is under way.
+        const std::vector<int> mayHold =
+            n <= 3 ? std::vector<int>{1, 0} : std::vector<int>{2, 1, 0};
+        EXPECT_EQ(lengths(accepted), mayHold) << n;
+    }
+}
+
+TEST(MVWebCacheDiskRules, AFileLandsOnlyWhenItsRowHoldsItsSetAndIsOnDisc) {
+    EXPECT_TRUE(MVWebCacheDisk::mayLand(true, true));
+    EXPECT_FALSE(MVWebCacheDisk::mayLand(true, false));  // the store could not write it
+    EXPECT_FALSE(MVWebCacheDisk::mayLand(false, true));  // a newer set or a clear came
+    EXPECT_FALSE(MVWebCacheDisk::mayLand(false, false));
+}
+
+// Keeps a queue busy from the moment it reaches the hold until released.
+class QueueHold {
+  public:
+    explicit QueueHold(platform::DispatchQueue& queue) { queue.async(block()); }
+    // Holds the store's disc writer.
+    explicit QueueHold(MVDiscWritingContext& writer) { writer.performBlock(block()); }
+    ~QueueHold() { release(); }
+    bool reached() {
+        return state_->reachedFuture.wait_for(kEventBound) == std::future_status::ready;
+    }
+    void release() {
+        if (!state_->released) state_->release.set_value();
+        state_->released = true;
+    }
+
+  private:
+    struct State {
+        std::promise<void> release, reached;
+        std::shared_future<void> releasedFuture = release.get_future().share();
+        std::future<void> reachedFuture = reached.get_future();
+        bool released = false;
+    };
+    std::function<void()> block() {
+        return [state = state_] {
+            state->reached.set_value();
+            state->releasedFuture.wait();
+        };
+    }
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+};
+
+// Waits, within a generous bound, until `done` holds.
+bool eventually(const std::function<bool()>& done) {
+    const auto until = std::chrono::steady_clock::now() + kEventBound;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+class MVWebCacheDiskTest : public StorageTest {
+  protected:
+    MVWebCache& cache() { return MVWebCache::sharedCache(); }
+    void settle() {
+        MVWebCache::waitForFileOperations();
+        platform::runUntilIdle();
+    }
+    void set(const std::string& value, const std::string& key = "k") {
+        cache().setData(dataOf(value), key, kInfo);
+    }
+    std::string file(int64_t serial = 100000) {
+        return platform::FileManager::defaultManager()
+            .readFile(MVWebCache::pathForWebCache() + "/" + std::to_string(serial))
+            .value_or("none");
+    }
+    // A lookup's final answer, "none" when it finds nothing.
+    std::string lookup(const std::string& key = "k") {
+        std::string answer = "none";
+        cache().dataForKey(
+            key,
+            [&](bool, bool, const Data& data, const nlohmann::json&) {
+                answer = data ? std::string(data->begin(), data->end()) : "none";
+            },
+            nullptr, [&](const platform::Error&, const Data&) { answer = "none"; });
+        settle();
+        return answer;
+    }
+
+    // What a kill leaves at this moment: the store's files and the entry folders.
+    std::string killedAt(const std::string& name) {
+        const std::string to = home_->file("killed/" + name);
+        fs::create_directories(to);
+        for (const auto& [from, as] : discFiles()) {
+            if (fs::exists(from)) fs::copy(from, to + "/" + as, fs::copy_options::recursive);
+        }
+        return to;
+    }
+    // A new start on what the kill left.
+    void startAfter(const std::string& killed) {
+        settle();
+        closeStorage();
+        for (const auto& [path, as] : discFiles()) {
+            fs::remove_all(path);
+            if (fs::exists(killed + "/" + as)) {
+                fs::copy(killed + "/" + as, path, fs::copy_options::recursive);
+            }
+        }
+        fs::remove(storePath() + "-shm");
+    }
+    std::vector<std::pair<std::string, std::string>> discFiles() {
+        return {{storePath(), "store"},
+                {storePath() + "-wal", "store-wal"},
+                {MVWebCache::pathForWebCache(), "webcache"},
+                {MVWebCache::pathForShadowCache(), "shadowcache"}};
+    }
+    static MVWebCacheDisk::FileKnowledge knowledge() {
+        return MVWebCacheDisk::shared().knowledgeOf(100000);
+    }
+    // The lengths of the sets the key's row accepts besides its own.
+    std::vector<int> acceptedEarlier() {
+        std::vector<int> out;
+        storage().lockedAccess([&] {
+            auto info = *MVWebCacheResourceObject::dbObjectWithID("k")->infoDictionary();
+            for (const auto& r : info.value("stored-earlier", nlohmann::json::array())) {
+                out.push_back(static_cast<int>(r.at("stored-length")));
+            }
+        });
+        return out;
+    }
+};
+
+TEST_F(MVWebCacheDiskTest, ABurstAfterAStartLosesTheConfirmedSetAtNoKill) {
+    set("confirmed");
+    settle();
+    ASSERT_TRUE(storage().waitUntilWrittenToDisc());
+    closeStorage();  // the process ends
+    std::vector<std::string> kills;
+    {
+        QueueHold disc(storage().discWritingContext());
+        ASSERT_TRUE(disc.reached());
+        set("burst 1");  // its write waits for the disc
+        ASSERT_TRUE(eventually([] { return knowledge().writing.has_value(); }));
+        kills.push_back(killedAt("first set waiting"));
+        QueueHold files(MVWebCacheResourceObject::fileQueue());
+        for (int i = 2; i <= 20; ++i) set("burst " + std::to_string(i));
+        kills.push_back(killedAt("burst set, nothing on disc"));
+        disc.release();
+        ASSERT_TRUE(files.reached());
+        EXPECT_EQ(file(), "burst 1");
+        kills.push_back(killedAt("first set landed"));
+    }
+    settle();
+    EXPECT_EQ(file(), "burst 20");
+    kills.push_back(killedAt("last set landed"));
+    const std::vector<std::string> expected = {"confirmed", "confirmed", "burst 1", "burst 20"};
+    for (size_t i = 0; i < kills.size(); ++i) {
+        startAfter(kills[i]);
+        EXPECT_EQ(lookup(), expected[i]) << kills[i];
+    }
+}
+
+TEST_F(MVWebCacheDiskTest, AFileWaitsForARowTheStoreCouldNotWrite) {
+    set("old");
+    settle();
+    ASSERT_TRUE(storage().waitUntilWrittenToDisc());
+    std::string killed;
+    {
+        // Another connection holds the store's write lock past its busy time-out, as a full
+        // disc or an I/O error would keep the row from the disc.
+        SQLite::Database other(storePath(), SQLite::OPEN_READWRITE);
+        other.exec("BEGIN IMMEDIATE");
+        set("newer");
+        MVWebCache::waitForFileOperations();
+        EXPECT_EQ(file(), "old");
+        EXPECT_TRUE(logged("waits: its entry could not be written to disc"));
+        killed = killedAt("row not on disc");
+        other.exec("ROLLBACK");
+    }
+    // The next write finds the store written: the waiting file follows.
+    set("other", "another key");
+    settle();
+    EXPECT_EQ(file(), "newer");
+    startAfter(killed);
+    EXPECT_EQ(lookup(), "old");
+}
+
+TEST_F(MVWebCacheDiskTest, AForgottenEntryLeavesNoKnowledgeOfItsFile) {
+    set("abc");
+    settle();
+    auto& disk = MVWebCacheDisk::shared();
+    auto read = [&] {
+        std::promise<std::string> answered;
+        disk.read("k", false, [&](const Data& data, const std::optional<nlohmann::json>&) {
+            answered.set_value(data ? std::string(data->begin(), data->end()) : "none");
+        });
+        return answered.get_future().get();
+    };
+    EXPECT_EQ(read(), "abc");
+    EXPECT_TRUE(knowledge().onDisc);
+    writeFile(MVWebCache::pathForWebCache() + "/100000", "xyz");
+    EXPECT_EQ(read(), "none");  // not the bytes written: the row goes
+    EXPECT_FALSE(knowledge().onDisc);
+}
+
+TEST_F(MVWebCacheDiskTest, AStartThatFindsManySetsLearnsWhichTheFileHolds) {
+    set("landed");
+    settle();
+    // A row as repeated kills before any write landed leave it: many sets accepted.
+    storage().lockedAccess([] {
+        auto row = MVWebCacheResourceObject::dbObjectWithID("k");
+        nlohmann::json info = *row->infoDictionary();
+        auto& earlier = info["stored-earlier"] = nlohmann::json::array();
+        for (int n = 10; n < 16; ++n) earlier.push_back(record(n));
+        row->setInfoDictionary(&info);
+    });
+    settle();
+    closeStorage();
+    QueueHold disc(storage().discWritingContext());
+    ASSERT_TRUE(disc.reached());
+    set("next");
+    EXPECT_EQ(acceptedEarlier(), (std::vector<int>{6, 10, 11, 12, 13, 14, 15}));
+    // Its write reads the file before it waits for the disc.
+    ASSERT_TRUE(eventually([] { return knowledge().onDisc && knowledge().onDisc->size() == 1; }));
+    set("after next");
+    EXPECT_EQ(acceptedEarlier(), (std::vector<int>{4, 6}));
+    disc.release();
+    settle();
+    EXPECT_EQ(file(), "after next");
+}
+
+}  // namespace webcache_disk_test
