@@ -170,16 +170,6 @@ struct StoredSet {
     }
 };
 
-// Whether a file that could not be read is a regular file of a size the entry allows, or
-// cannot even be looked at: then the read itself failed rather than finding something
-// that is not the entry's file.
-bool readItselfFailed(const std::string& path, size_t limit) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0) return errno != ENOENT;
-    return S_ISREG(info.st_mode) && info.st_size >= 0 &&
-           static_cast<unsigned long long>(info.st_size) <= limit;
-}
-
 // Puts a file that a move between the two folders left behind back where its row names
 // it; false, with a warning, when it cannot.
 bool moveBack(const std::string& from, const std::string& to) {
@@ -316,20 +306,26 @@ struct MVWebCacheDisk::Read {
     // Reads the file at `path` and finds the set of `entry` it holds.
     static Read file(const Entry& entry, const std::string& path) {
         Read read;
-        bool missing = false;
-        const size_t limit = entry.readLimit();
-        auto bytes = platform::readRegularFile(path, limit, &read.whyNot, &missing);
-        // The failing call's, kept from the read itself.
-        const int readErrno = errno;
-        if (!bytes) {
-            read.outcome = missing ? Missing : Damaged;
-            if (!missing && readItselfFailed(path, limit)) {
+        platform::RegularFileRead file = platform::tryReadRegularFile(path, entry.readLimit());
+        switch (file.outcome) {
+            case platform::RegularFileRead::Read:
+                break;
+            case platform::RegularFileRead::Missing:
+                read.outcome = Missing;
+                return read;
+            case platform::RegularFileRead::Failed:
                 read.outcome = Failed;
+                read.whyNot = file.whyNot;
                 read.error = platform::Error(platform::kPOSIXErrorDomain,
-                                             readErrno ? readErrno : EIO, read.whyNot);
-            }
-            return read;
+                                             file.errorNumber ? file.errorNumber : EIO,
+                                             std::move(file.whyNot));
+                return read;
+            default:
+                read.outcome = Damaged;
+                read.whyNot = std::move(file.whyNot);
+                return read;
         }
+        auto bytes = std::optional<std::string>(std::move(file.bytes));
         for (const StoredSet* set : entry.sets()) {
             if (!set->holds(*bytes)) continue;
             read.outcome = Found;
