@@ -15,7 +15,6 @@
 #include "libmerovane/storage/MVPersistentStorage.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/DispatchQueue.h"
-#include "platform/foundation/Exception.h"
 #include "platform/foundation/URLConnection.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/ui/Device.h"
@@ -38,17 +37,12 @@ Settings& settings() {
     return *s;
 }
 
-// "" when the storage cannot be had: a report of its failed start still goes out.
 std::string deviceId() {
     std::optional<std::string> value;
-    try {
-        MVPersistentStorage::sharedStorage().lockedAccess([&] {
-            if (auto variable = MVApiConnectionVariable::dbObjectWithID("did"))
-                value = variable->value();
-        });
-    } catch (const platform::Exception& e) {
-        MVLogWarn("MVLogServer could not read the device id: {} {}", e.name(), e.reason());
-    }
+    MVPersistentStorage::sharedStorage().lockedAccess([&] {
+        if (auto variable = MVApiConnectionVariable::dbObjectWithID("did"))
+            value = variable->value();
+    });
     return value.value_or("");
 }
 

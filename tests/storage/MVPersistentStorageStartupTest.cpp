@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <random>
 
 #include "libmerovane/application/MVErrorLogUpload.h"
 #include "libmerovane/application/MVLogServer.h"
@@ -337,6 +338,29 @@ TEST_F(StorageStartupTest, AStoreThatCanBeNeitherDeletedNorMovedAsideEndsTheAppl
     EXPECT_NE(report("MVPersistentStoreCoordinator couldn't delete source database."), nullptr);
 }
 
+TEST_F(StorageStartupTest, AskingForTheStorageWhileItIsBuiltOnTheSameThreadFailsRatherThanHangs) {
+    // A host whose caches folder asks for the storage.
+    struct AskingHost : RecordingStorageHost {
+        std::string pathForCaches() override {
+            MVPersistentStorage::sharedStorage();
+            return caches;
+        }
+    };
+    auto asking = std::make_shared<AskingHost>();
+    asking->caches = host_->caches;
+    MVPersistentStorage::setHost(asking);
+    Deadline deadline(30, "the storage start");
+    try {
+        storage();
+        FAIL() << "no exception";
+    } catch (const platform::Exception& e) {
+        EXPECT_EQ(e.reason(), "MVPersistentStorage asked for while it is being built");
+    }
+    // Not built: a later start with a sound host builds it.
+    MVPersistentStorage::setHost(host_);
+    EXPECT_TRUE(storedIds().empty());
+}
+
 // Start-up as the shell makes it: the error-log upload installed, sending to a loopback
 // log server, over the broken files a home folder may hold. Each start is bounded.
 class StorageStartupUploadTest;
@@ -356,8 +380,8 @@ class StorageStartupUploadTest : public StorageStartupTest,
   public:
     void writeRandomBytes() {
         std::string bytes(8192, '\0');
-        uint32_t x = 2463534242u;
-        for (auto& b : bytes) b = static_cast<char>((x ^= x << 13, x ^= x >> 17, x ^= x << 5));
+        std::mt19937 random(7);
+        for (auto& b : bytes) b = static_cast<char>(random());
         writeFile(storePath(), bytes);
     }
     void cutTo100Bytes() {
