@@ -81,11 +81,15 @@ MVPersistentStorage& MVPersistentStorage::sharedStorage() {
     auto registered = host();
     platform::assertThat(registered != nullptr,
                          "MVPersistentStorage needs its host before first use");
-    struct Building {
-        Building() { building = true; }
-        ~Building() { building = false; }
+    struct BuildingFlag {
+        BuildingFlag() { building = true; }
+        ~BuildingFlag() { building = false; }
     };
-    auto* created = (Building(), new MVPersistentStorage(std::move(registered)));
+    MVPersistentStorage* created = nullptr;
+    {
+        BuildingFlag flag;
+        created = new MVPersistentStorage(std::move(registered));
+    }
     gShared.store(created, std::memory_order_release);
     platform::registerSharedInstanceReset("MVPersistentStorage",
                                           &MVPersistentStorage::resetForTesting);

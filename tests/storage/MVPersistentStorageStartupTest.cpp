@@ -2,10 +2,12 @@
 #include <SQLiteCpp/SQLiteCpp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <thread>
 
 #include "libmerovane/application/MVErrorLogUpload.h"
 #include "libmerovane/application/MVLogServer.h"
@@ -461,6 +463,21 @@ TEST_P(StorageStartupUploadTest, TheStoreIsReplacedAndTheReportReachesTheLogServ
     ids.push_back("new");
     EXPECT_EQ(storedIds(), ids);
     EXPECT_TRUE(MVErrorLogger::reports().empty());
+}
+
+TEST_P(StorageStartupUploadTest, TwoThreadsStartingAtOnceGetTheOneNewStore) {
+    (this->*GetParam().make)();
+    installUpload();
+    std::atomic<MVPersistentStorage*> seen[2] = {nullptr, nullptr};
+    {
+        Deadline deadline(kBound, "two storage starts at once");
+        std::thread other([&] { seen[1] = &MVPersistentStorage::sharedStorage(); });
+        seen[0] = &MVPersistentStorage::sharedStorage();
+        other.join();
+    }
+    EXPECT_EQ(seen[0].load(), seen[1].load());
+    EXPECT_TRUE(reachedServer(GetParam().report));
+    EXPECT_EQ(storedIds(), GetParam().ids);
 }
 
 const char* const kMetadataReport =
