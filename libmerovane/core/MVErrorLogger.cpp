@@ -29,13 +29,18 @@ ReportStore& store() {
     return *s;
 }
 
-void keep(const MVErrorReport& report) {
+// The uploads held back on this thread (UploadHold).
+struct HeldUploads {
+    int depth = 0;
+    std::vector<MVErrorReport> reports;
+};
+thread_local HeldUploads tHeld;
+
+void upload(const MVErrorReport& report) {
     std::shared_ptr<const MVErrorLogger::Uploader> uploader;
     {
         auto& s = store();
         std::lock_guard lock(s.mutex);
-        s.reports.push_back(report);
-        while (s.reports.size() > MVErrorLogger::kKeptReports) s.reports.pop_front();
         uploader = s.uploader;
     }
     if (!uploader) {
@@ -47,6 +52,20 @@ void keep(const MVErrorReport& report) {
     } catch (const std::exception& e) {
         MVLogError("MVErrorLogger could not send error log: {}", e.what());
     }
+}
+
+void keep(const MVErrorReport& report) {
+    {
+        auto& s = store();
+        std::lock_guard lock(s.mutex);
+        s.reports.push_back(report);
+        while (s.reports.size() > MVErrorLogger::kKeptReports) s.reports.pop_front();
+    }
+    if (tHeld.depth > 0) {
+        if (tHeld.reports.size() < MVErrorLogger::kKeptReports) tHeld.reports.push_back(report);
+        return;
+    }
+    upload(report);
 }
 
 }  // namespace
@@ -61,6 +80,24 @@ void MVErrorLogger::logError(const std::string& description, nlohmann::json&& da
 
 void MVErrorLogger::logError(const std::string& description) {
     keep({description, nullptr});
+}
+
+MVErrorLogger::UploadHold::UploadHold() {
+    ++tHeld.depth;
+}
+
+// Runs as the stack unwinds too: nothing may leave it.
+MVErrorLogger::UploadHold::~UploadHold() {
+    if (--tHeld.depth > 0) return;
+    auto held = std::move(tHeld.reports);
+    tHeld.reports.clear();
+    for (const auto& report : held) {
+        try {
+            upload(report);
+        } catch (...) {
+            MVLogError("MVErrorLogger could not send error log: {}", report.description);
+        }
+    }
 }
 
 void MVErrorLogger::setUploader(Uploader uploader) {

@@ -8,6 +8,15 @@
 // string). Nothing comes back to the caller. The latest reports are kept for inspection;
 // the upload to the log server is installed from above (setUploader), and without it a
 // report is only logged.
+//
+// The upload asks for shared instances (persistent storage for the device id). Code that
+// builds a shared instance under its lock holds uploads back meanwhile, so that a report
+// raised by the building never waits for the instance being built:
+//
+//   MVErrorLogger::UploadHold hold;   // before the lock: released after it
+//   std::lock_guard lock(gSharedMutex);
+//   ... build, which may report ...
+//
 // Thread-safe.
 
 #include <functional>
@@ -37,6 +46,17 @@ class MVErrorLogger {
     // exception it lets out is logged, never passed to the reporter. Empty removes it.
     using Uploader = std::function<void(const MVErrorReport& report)>;
     static void setUploader(Uploader uploader);
+
+    // While one lives on a thread, the reports made on that thread are kept as always but
+    // their uploads wait; they go out, oldest first, when the thread's outermost hold ends
+    // (at most kKeptReports of them, later ones only kept).
+    class UploadHold {
+      public:
+        UploadHold();
+        ~UploadHold();
+        UploadHold(const UploadHold&) = delete;
+        UploadHold& operator=(const UploadHold&) = delete;
+    };
 
     static constexpr size_t kKeptReports = 256;
 };

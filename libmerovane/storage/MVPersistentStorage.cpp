@@ -68,14 +68,28 @@ struct MVPersistentStorage::ThreadState {
     std::shared_ptr<MVObjectContext> context;
 };
 
+// The building reports its repairs, and the upload of a report reads the device id
+// from this storage: the uploads wait until the storage is published and the lock
+// released. Asking again on the building thread fails rather than waiting for ever.
 MVPersistentStorage& MVPersistentStorage::sharedStorage() {
     if (auto* s = gShared.load(std::memory_order_acquire)) return *s;
+    thread_local bool building = false;
+    platform::assertThat(!building, "MVPersistentStorage asked for while it is being built");
+    MVErrorLogger::UploadHold hold;
     std::lock_guard lock(gSharedMutex);
     if (auto* s = gShared.load(std::memory_order_acquire)) return *s;
     auto registered = host();
     platform::assertThat(registered != nullptr,
                          "MVPersistentStorage needs its host before first use");
-    auto* created = new MVPersistentStorage(std::move(registered));
+    struct BuildingFlag {
+        BuildingFlag() { building = true; }
+        ~BuildingFlag() { building = false; }
+    };
+    MVPersistentStorage* created = nullptr;
+    {
+        BuildingFlag flag;
+        created = new MVPersistentStorage(std::move(registered));
+    }
     gShared.store(created, std::memory_order_release);
     platform::registerSharedInstanceReset("MVPersistentStorage",
                                           &MVPersistentStorage::resetForTesting);
@@ -176,23 +190,14 @@ void MVPersistentStorage::buildPersistentStoreCoordinator() {
 
     auto& files = platform::FileManager::defaultManager();
     const std::string storePath = caches + "/" + kStoreFileName;
-    const bool storeExists = files.fileExists(storePath);
+    bool storeIsFolder = false;
+    const bool storeExists = files.fileExists(storePath, &storeIsFolder);
     const bool tempExists = MVPersistentStoreMigrationManager::doesTempFilesExist();
 
-    auto deleteSourceStore = [&] {
-        platform::Error deleteError;
-        if (!MVSQLiteStore::removeStoreFiles(storePath, &deleteError)) {
-            MVLogError("MVPersistentStorage store <{}, \"{}\"> couldn't delete source database.",
-                       kConfiguration, storePath);
-            MVErrorLogger::logError("MVPersistentStoreCoordinator couldn't delete source database.",
-                                    deleteError.userInfo());
-        }
-    };
-
     // A damaged store holds web storage and connection variables that a person may
-    // recover: it is moved aside (the newest few kept) before the repair deletes it.
-    bool damageReported = false;
-    auto keepDamagedStore = [&] {
+    // recover, and a folder in the store's place is not ours to delete: both are moved
+    // aside (the newest few kept).
+    auto moveStoreAside = [&] {
         platform::Error asideError;
         if (auto aside = files.moveAside(storePath, {"-wal", "-shm"}, 3, &asideError))
             MVLogWarn("MVPersistentStorage kept the damaged store as \"{}\"", *aside);
@@ -200,7 +205,20 @@ void MVPersistentStorage::buildPersistentStoreCoordinator() {
             MVLogError("MVPersistentStorage could not keep the damaged store: {}",
                        errorDescription(asideError));
     };
+    // Frees the store's place for a new store: what is not kept is deleted, and moved
+    // aside when it cannot be deleted. Companions left behind go too.
+    auto clearStorePlace = [&](bool keep) {
+        if (keep) moveStoreAside();
+        platform::Error deleteError;
+        if (MVSQLiteStore::removeStoreFiles(storePath, &deleteError)) return;
+        MVLogError("MVPersistentStorage store <{}, \"{}\"> couldn't delete source database.",
+                   kConfiguration, storePath);
+        MVErrorLogger::logError("MVPersistentStoreCoordinator couldn't delete source database.",
+                                deleteError.userInfo());
+        if (!keep) moveStoreAside();
+    };
 
+    bool damageReported = false;
     std::optional<nlohmann::json> metadata;
     if (storeExists) {
         metadata = MVSQLiteStore::metadataForStore(storePath, &error);
@@ -211,11 +229,8 @@ void MVPersistentStorage::buildPersistentStoreCoordinator() {
             MVErrorLogger::logError(
                 "MVPersistentStoreCoordinator couldn't load metaData of source database",
                 error.userInfo());
-            if (MVSQLiteStore::isDamage(error)) {
-                damageReported = true;
-                keepDamagedStore();
-            }
-            deleteSourceStore();
+            damageReported = MVSQLiteStore::isDamage(error);
+            clearStorePlace(damageReported || storeIsFolder);
         }
     }
 
@@ -262,7 +277,7 @@ void MVPersistentStorage::buildPersistentStoreCoordinator() {
                 MVLogError("MVPersistentStoreCoordinator migrate database.");
                 MVErrorLogger::logError("MVPersistentStoreCoordinator couldn't migrate",
                                         migrateError.userInfo());
-                if (files.fileExists(storePath)) deleteSourceStore();
+                if (files.fileExists(storePath)) clearStorePlace(false);
             }
         } else if (!MVSQLiteStore::removeStoreFiles(storePath, nullptr)) {
             MVLogError(
@@ -275,13 +290,11 @@ void MVPersistentStorage::buildPersistentStoreCoordinator() {
     if (!coordinator_->addPersistentStore(kConfiguration, storePath, &error)) {
         MVLogWarn("MVPersistentStorage store <{}, \"{}\"> not added. Trying to delete...",
                   kConfiguration, storePath);
-        if (MVSQLiteStore::isDamage(error)) {
-            if (!damageReported)
-                MVErrorLogger::logError("MVPersistentStoreCoordinator couldn't add damaged store",
-                                        error.userInfo());
-            keepDamagedStore();
-        }
-        MVSQLiteStore::removeStoreFiles(storePath, nullptr);
+        const bool damaged = MVSQLiteStore::isDamage(error);
+        if (damaged && !damageReported)
+            MVErrorLogger::logError("MVPersistentStoreCoordinator couldn't add damaged store",
+                                    error.userInfo());
+        clearStorePlace(damaged);
         if (!coordinator_->addPersistentStore(kConfiguration, storePath, &error))
             throw platform::Exception(
                 MVLibraryPersistentStoreNotAddedException,

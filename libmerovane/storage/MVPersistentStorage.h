@@ -52,6 +52,8 @@ class MVPersistentStorage {
         {"iPhone", 5, 1}, {"iPod", 5, 1}, {"iPad", 3, 4}};
 
     // The one instance, built on first use (the whole stack at once). Needs the host.
+    // The reports of the building are uploaded once the instance stands; asked for again
+    // by its own building, it raises.
     static MVPersistentStorage& sharedStorage();
     static void setHost(std::shared_ptr<MVPersistentStorageHost> host);
     static std::shared_ptr<MVPersistentStorageHost> host();

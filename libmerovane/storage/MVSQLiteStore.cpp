@@ -369,8 +369,10 @@ std::optional<nlohmann::json> MVSQLiteStore::metadataForStore(const std::string&
                                                               platform::Error* error) {
     bool isDirectory = false;
     if (!platform::FileManager::defaultManager().fileExists(path, &isDirectory) || isDirectory) {
-        setError(error,
-                 makeError(platform::kFileNoSuchFileError, "The store file does not exist.", path));
+        setError(error, makeError(platform::kFileNoSuchFileError,
+                                  isDirectory ? "A folder stands in the store file's place."
+                                              : "The store file does not exist.",
+                                  path));
         return std::nullopt;
     }
     try {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <thread>
 
 #include "LibraryApplicationFixture.h"
@@ -165,6 +166,25 @@ TEST_F(ErrorLogUploadTest, AReportWhoseBuildingFailsGivesTheFlagBack) {
     MVErrorLogger::logError("second");
     ASSERT_TRUE(waitForReports(1));
     EXPECT_EQ(received()[0]["errorDescription"], "second");
+}
+
+TEST_F(ErrorLogUploadTest, ReportsMadeUnderAHoldAreKeptAtOnceAndSentWhenTheOutermostEnds) {
+    {
+        MVErrorLogger::UploadHold outer;
+        {
+            MVErrorLogger::UploadHold inner;
+            MVErrorLogger::logError("first");
+        }
+        MVErrorLogger::logError("second");
+        EXPECT_EQ(MVErrorLogger::reports().size(), 2u);
+        EXPECT_FALSE(logged("MVErrorLogger is sending error log to server: <first>"));
+    }
+    EXPECT_TRUE(logged("MVErrorLogger is sending error log to server: <first>"));
+    EXPECT_TRUE(logged("MVErrorLogger is sending error log to server: <second>"));
+    ASSERT_TRUE(waitForReports(2));
+    std::set<std::string> sent;
+    for (auto& pairs : received()) sent.insert(pairs["errorDescription"]);
+    EXPECT_EQ(sent, (std::set<std::string>{"first", "second"}));
 }
 
 TEST_F(ErrorLogUploadTest, ReportsFromManyThreadsNeverLeaveTheFlagSet) {

@@ -1,13 +1,16 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <random>
 
 #include "libmerovane/application/MVPaymentServices.h"
 #include "libmerovane/application/UIApplicationDelegateDetour.h"
 #include "libmerovane/bridge/MVCommandHandler.h"
 #include "libmerovane/bridge/MVEventDispatcher.h"
+#include "libmerovane/connection/MVApiConnectionVariable.h"
 #include "libmerovane/core/MVUserDefaultsKeys.h"
 #include "libmerovane/handlers/MVCommandHandlerClasses.h"
 #include "libmerovane/handlers/MVCommandHandler_2_0.h"
+#include "libmerovane/storage/MVPersistentStorage.h"
 #include "libmerovane/webcache/MVWebCache.h"
 #include "libmerovane/webcache/MVWebCacheDataSource.h"
 #include "platform/device/LocationManager.h"
@@ -19,6 +22,7 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/ApplicationDelegate.h"
 #include "tests/application/LibraryApplicationFixture.h"
+#include "tests/support/Deadline.h"
 #include "tests/support/FakeWebView.h"
 #include "tests/support/RecordingOverlay.h"
 
@@ -63,6 +67,7 @@ class LaunchSequenceTest : public LibraryApplicationTest {
   protected:
     void SetUp() override {
         LibraryApplicationTest::SetUp();
+        beforeLibrary();
         // The bundle version of the last run: no update, so a cached script counts.
         platform::UserDefaults::standard().setObject(MVLibraryApplicationLastLaunchedVersion, "42");
         answerRequestHeads(peer_);
@@ -80,6 +85,8 @@ class LaunchSequenceTest : public LibraryApplicationTest {
                          false});
         overlays_ = RecordingOverlay::install();
     }
+    // What the home folder holds before the library first starts.
+    virtual void beforeLibrary() {}
     void launch(const json* options = nullptr) {
         auto& app = platform::Application::shared();
         tasksBefore_ = app.backgroundTasksForTesting().size();
@@ -392,6 +399,50 @@ TEST_F(LaunchSequenceTest, MultipleOrNoDelegatesAreLogged) {
     EXPECT_FALSE(logged("found multiple UIApplicationDelegates"));
     app.setDelegate(std::make_shared<OtherLaunchHostDelegate>());
     EXPECT_TRUE(logged("MVLibraryApplication found multiple UIApplicationDelegates [ "));
+}
+
+// The start as the shell makes it over a store of random bytes: the error-log upload
+// installed and sending to a loopback log server, the whole start bounded.
+class DamagedStoreLaunchTest : public LaunchSequenceTest {
+  protected:
+    static constexpr double kBound = 60;
+    void beforeLibrary() override {
+        deadline_.emplace(kBound, "the start over a damaged store");
+        std::string bytes(8192, '\0');
+        std::mt19937 random(7);
+        for (auto& b : bytes) b = static_cast<char>(random());
+        home_->write("Library/Caches/libmerovane/general.sqlite", bytes);
+        logServer_.respond("/applog/error", HttpTestServer::Response::text(200, ""));
+        MVLogServer::setEndpointBase(logServer_.baseURL());
+    }
+    void TearDown() override {
+        deadline_.reset();
+        LaunchSequenceTest::TearDown();
+    }
+    HttpTestServer logServer_;
+    std::optional<Deadline> deadline_;
+};
+
+TEST_F(DamagedStoreLaunchTest, TheStoreIsMadeAnewTheStartGoesOnAndTheReportReachesTheServer) {
+    launch();
+    platform::advanceBy(MVLibraryApplication::kStartDelay);
+    EXPECT_TRUE(library().didSendAppStart());
+    platform::advanceBy(MVApiConnection::kCommandBatchDelay);
+    EXPECT_TRUE(waitFor([&] { return appStartsAtPeer() == 1; }));
+    EXPECT_FALSE(launchTaskRuns());
+    EXPECT_TRUE(logged("MVPersistentStorage kept the damaged store as "));
+    const std::string report =
+        "errorDescription=" +
+        urlEncodedString("MVPersistentStoreCoordinator couldn't load metaData of source database") +
+        "&";
+    EXPECT_TRUE(waitFor([&] {
+        for (auto& request : logServer_.requests())
+            if (request.query.find(report) != std::string::npos) return true;
+        return false;
+    }));
+    // The new store works.
+    MVPersistentStorage::sharedStorage().lockedAccess(
+        [] { EXPECT_TRUE(MVApiConnectionVariable::dbObjectsWithoutFetchingProperties().empty()); });
 }
 
 }  // namespace

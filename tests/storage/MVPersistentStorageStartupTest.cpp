@@ -2,16 +2,27 @@
 #include <SQLiteCpp/SQLiteCpp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <random>
+#include <thread>
 
+#include "libmerovane/application/MVErrorLogUpload.h"
+#include "libmerovane/application/MVLogServer.h"
+#include "libmerovane/connection/MVApiConnection.h"
 #include "libmerovane/core/MVErrorLogger.h"
+#include "libmerovane/core/StringExtensions.h"
 #include "libmerovane/storage/MVPersistentStorage.h"
 #include "libmerovane/storage/MVWebStorageVariable.h"
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/TestDriver.h"
 #include "tests/storage/StorageTestData.h"
+#include "tests/support/Deadline.h"
+#include "tests/support/HttpTestServer.h"
 #include "tests/support/StorageFixture.h"
+#include "tests/support/TestApiConnectionHost.h"
 
 namespace {
 
@@ -311,9 +322,9 @@ TEST_F(StorageStartupTest, ACachesFolderThatCannotBeMadeEndsTheApplication) {
     }
 }
 
-TEST_F(StorageStartupTest, AStoreThatCannotBeAddedEvenAfterItsDeletionEndsTheApplication) {
-    writeFile(storePath() + "/in-the-way", "x");  // a folder that will not go
-    if (!makeUnremovable(storePath() + "/in-the-way"))
+TEST_F(StorageStartupTest, AStoreThatCanBeNeitherDeletedNorMovedAsideEndsTheApplication) {
+    writeFile(storePath(), std::string(4096, '\x5a'));
+    if (!makeUnremovable(host_->caches))
         GTEST_SKIP() << "the file system cannot keep a file from removal";
     try {
         storage();
@@ -328,5 +339,170 @@ TEST_F(StorageStartupTest, AStoreThatCannotBeAddedEvenAfterItsDeletionEndsTheApp
                        "\"> not added. Trying to delete..."));
     EXPECT_NE(report("MVPersistentStoreCoordinator couldn't delete source database."), nullptr);
 }
+
+TEST_F(StorageStartupTest, AskingForTheStorageWhileItIsBuiltOnTheSameThreadFailsRatherThanHangs) {
+    // A host whose caches folder asks for the storage.
+    struct AskingHost : RecordingStorageHost {
+        std::string pathForCaches() override {
+            MVPersistentStorage::sharedStorage();
+            return caches;
+        }
+    };
+    auto asking = std::make_shared<AskingHost>();
+    asking->caches = host_->caches;
+    MVPersistentStorage::setHost(asking);
+    Deadline deadline(30, "the storage start");
+    try {
+        storage();
+        FAIL() << "no exception";
+    } catch (const platform::Exception& e) {
+        EXPECT_EQ(e.reason(), "MVPersistentStorage asked for while it is being built");
+    }
+    // Not built: a later start with a sound host builds it.
+    MVPersistentStorage::setHost(host_);
+    EXPECT_TRUE(storedIds().empty());
+}
+
+// Start-up as the shell makes it: the error-log upload installed, sending to a loopback
+// log server, over the broken files a home folder may hold. Each start is bounded.
+class StorageStartupUploadTest;
+struct BrokenFiles {
+    const char* name;
+    void (StorageStartupUploadTest::*make)();
+    const char* report;            // the report that must reach the log server
+    std::vector<std::string> ids;  // the rows the store holds after the start
+    bool keptAside;                // the broken store stands aside
+};
+void PrintTo(const BrokenFiles& files, std::ostream* out) {
+    *out << files.name;
+}
+
+class StorageStartupUploadTest : public StorageStartupTest,
+                                 public ::testing::WithParamInterface<BrokenFiles> {
+  public:
+    void writeRandomBytes() {
+        std::string bytes(8192, '\0');
+        std::mt19937 random(7);
+        for (auto& b : bytes) b = static_cast<char>(random());
+        writeFile(storePath(), bytes);
+    }
+    void cutTo100Bytes() {
+        storeRows(1);  // all in the store file
+        std::filesystem::resize_file(storePath(), 100);
+    }
+    void putAFolderInItsPlace() { writeFile(storePath() + "/notes.txt", "mine"); }
+    void leaveMigration() { writeOlderStore(tempStorePath(), {{"x", 1}}); }
+    void leaveMigrationBesideTheStore() {
+        storeOneRow();
+        leaveMigration();
+    }
+
+  protected:
+    static constexpr double kBound = 30;
+
+    void TearDown() override {
+        MVLogServer::setEndpointBase({});
+        StorageStartupTest::TearDown();
+    }
+    void installUpload() {
+        MVApiConnection::setHost(std::make_shared<TestApiConnectionHost>());
+        server_.respond("/applog/error", HttpTestServer::Response::text(200, ""));
+        MVLogServer::setEndpointBase(server_.baseURL());
+        MVErrorLogUpload::install();
+    }
+    bool reachedServer(const std::string& description) {
+        const std::string pair = "errorDescription=" + urlEncodedString(description) + "&";
+        return platform::runUntil(
+            [&] {
+                for (auto& request : server_.requests())
+                    if (request.query.find(pair) != std::string::npos) return true;
+                return false;
+            },
+            kBound);
+    }
+    // The stores kept aside, without their companions.
+    std::vector<std::string> asides() const {
+        std::vector<std::string> paths;
+        for (auto& e : std::filesystem::directory_iterator(host_->caches)) {
+            const std::string name = e.path().filename().string();
+            if (name.starts_with("general.sqlite.corrupt-") && !name.ends_with("-wal") &&
+                !name.ends_with("-shm"))
+                paths.push_back(e.path().string());
+        }
+        return paths;
+    }
+
+    HttpTestServer server_;
+};
+
+TEST_P(StorageStartupUploadTest, TheStoreIsReplacedAndTheReportReachesTheLogServer) {
+    const auto& broken = GetParam();
+    (this->*broken.make)();
+    writeFile(host_->caches + "/webcache/1", "a cached page");
+    installUpload();
+    std::vector<std::string> ids;
+    {
+        Deadline deadline(kBound, "the storage start");
+        ids = storedIds();
+    }
+    EXPECT_EQ(ids, broken.ids);
+    EXPECT_TRUE(reachedServer(broken.report)) << broken.report;
+    for (auto suffix : {"", "-shm", "-wal"})
+        EXPECT_FALSE(exists(tempStorePath() + suffix)) << suffix;
+    EXPECT_TRUE(exists(host_->caches + "/webcache/1"));
+    EXPECT_EQ(asides().size(), broken.keptAside ? 1u : 0u);
+    if (broken.make == &StorageStartupUploadTest::putAFolderInItsPlace && !asides().empty()) {
+        EXPECT_TRUE(exists(asides()[0] + "/notes.txt"));  // kept with what it holds
+    }
+
+    // The new store keeps what is written to it, and the next start reports nothing.
+    storage().lockedAccess([] { Var::dbObjectCreate()->setId(std::string("new")); });
+    closeStorage();
+    MVErrorLogger::clearReports();
+    ids = broken.ids;
+    ids.push_back("new");
+    EXPECT_EQ(storedIds(), ids);
+    EXPECT_TRUE(MVErrorLogger::reports().empty());
+}
+
+TEST_P(StorageStartupUploadTest, TwoThreadsStartingAtOnceGetTheOneNewStore) {
+    (this->*GetParam().make)();
+    installUpload();
+    std::atomic<MVPersistentStorage*> seen[2] = {nullptr, nullptr};
+    {
+        Deadline deadline(kBound, "two storage starts at once");
+        std::thread other([&] { seen[1] = &MVPersistentStorage::sharedStorage(); });
+        seen[0] = &MVPersistentStorage::sharedStorage();
+        other.join();
+    }
+    EXPECT_EQ(seen[0].load(), seen[1].load());
+    EXPECT_TRUE(reachedServer(GetParam().report));
+    EXPECT_EQ(storedIds(), GetParam().ids);
+}
+
+const char* const kMetadataReport =
+    "MVPersistentStoreCoordinator couldn't load metaData of source database";
+const BrokenFiles kBrokenFiles[] = {
+    {"RandomBytes", &StorageStartupUploadTest::writeRandomBytes, kMetadataReport, {}, true},
+    {"CutTo100Bytes", &StorageStartupUploadTest::cutTo100Bytes, kMetadataReport, {}, true},
+    {"AFolderInItsPlace",
+     &StorageStartupUploadTest::putAFolderInItsPlace,
+     kMetadataReport,
+     {},
+     true},
+    {"MigrationLeftoverAlone",
+     &StorageStartupUploadTest::leaveMigration,
+     "MVPersistentStorage hadn't finish migration.",
+     {},
+     false},
+    {"MigrationLeftoverBesideTheStore",
+     &StorageStartupUploadTest::leaveMigrationBesideTheStore,
+     "The migration was completed, but the store temp file wasn't deleted.",
+     {"kept"},
+     false},
+};
+
+INSTANTIATE_TEST_SUITE_P(BrokenFiles, StorageStartupUploadTest, ::testing::ValuesIn(kBrokenFiles),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
