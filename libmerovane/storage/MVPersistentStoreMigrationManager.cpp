@@ -40,9 +40,17 @@ platform::FileManager& files() {
     return platform::FileManager::defaultManager();
 }
 
+// A model description is a few kilobytes; anything near this is not one.
+constexpr size_t kMaxModelFileBytes = 4 * 1024 * 1024;
+
 std::optional<nlohmann::json> readJsonFile(const std::string& path) {
-    auto text = files().readFile(path);
-    if (!text) return std::nullopt;
+    platform::Error error;
+    auto text = files().readFile(path, kMaxModelFileBytes, &error);
+    if (!text) {
+        MVLogWarn("MVPersistentStoreMigration could not read \"{}\": {}", path,
+                  error.localizedDescription());
+        return std::nullopt;
+    }
     auto parsed = platform::json::parse(*text);
     if (!parsed.ok()) {
         MVLogWarn("MVPersistentStoreMigration could not read \"{}\": {}", path, parsed.error);
