@@ -5,5 +5,6 @@ if(TARGET app AND TARGET platform_webkit AND TARGET sample-api-server)
   unset(CMAKE_CROSSCOMPILING_EMULATOR)
   add_dependencies(test_app_webkit app sample-api-server)
   target_compile_definitions(test_app_webkit PRIVATE MV_APP_EXECUTABLE="$<TARGET_FILE:app>"
-    MV_SAMPLE_API_SERVER="$<TARGET_FILE:sample-api-server>")
+    MV_SAMPLE_API_SERVER="$<TARGET_FILE:sample-api-server>"
+    MV_SAMPLE_SHOP="${CMAKE_SOURCE_DIR}/app/sample/shop")
 endif()
