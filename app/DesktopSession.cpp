@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -37,6 +38,9 @@ bool hasSessionBus() {
     return runtime && *runtime && ::stat((std::string(runtime) + "/bus").c_str(), &info) == 0 &&
            S_ISSOCK(info.st_mode);
 }
+
+// How often a later start looks again for a running shell not yet on the bus.
+constexpr gulong kNoShellYetRetryMicros = 100 * 1000;
 
 // Handed-over URLs not yet delivered: a start that floods the bus loses the rest.
 std::atomic<int> gPendingURLs{0};
@@ -84,8 +88,11 @@ struct DesktopSession::Impl {
     std::mutex handoverMutex;
     std::deque<Call*> handedOver;
 
-    // Runs `work` on the GLib thread and waits for it.
-    void call(const std::function<void()>& work) {
+    // Runs `work` on the GLib thread and waits for it; after `bound`, when given, cancels
+    // `cancellable` and waits for the work to see it.
+    void call(const std::function<void()>& work,
+              std::optional<std::chrono::milliseconds> bound = std::nullopt,
+              GCancellable* cancellable = nullptr) {
         Call pending{&work, {}};
         auto finished = pending.done.get_future();
         {
@@ -107,6 +114,8 @@ struct DesktopSession::Impl {
                 return G_SOURCE_REMOVE;
             },
             this);
+        if (bound && finished.wait_for(*bound) == std::future_status::timeout)
+            g_cancellable_cancel(cancellable);
         finished.wait();
     }
 
@@ -126,7 +135,43 @@ struct DesktopSession::Impl {
         lowMemoryWarning(static_cast<int>(level));
     }
 
-    Claim claim(const std::string& id, const std::optional<std::string>& url) {
+    // Registers as `id`: as the running shell or, with `later`, only as a later start that
+    // reaches one; that start waits for a running shell to come on the bus until `later`
+    // is cancelled.
+    bool registerOnBus(const std::string& id, GCancellable* later) {
+        GError* error = nullptr;
+        for (;;) {
+            application = g_application_new(
+                id.c_str(),
+                later ? GApplicationFlags(G_APPLICATION_HANDLES_OPEN | G_APPLICATION_IS_LAUNCHER)
+                      : G_APPLICATION_HANDLES_OPEN);
+            g_signal_connect(application, "open", G_CALLBACK(opened), nullptr);
+            g_signal_connect(application, "activate", G_CALLBACK(activated), nullptr);
+            if (g_application_register(application, later, &error)) return true;
+            g_clear_object(&application);
+            const bool noShellYet =
+                g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_SERVICE_UNKNOWN) ||
+                g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NAME_HAS_NO_OWNER);
+            if (!later || !noShellYet) break;
+            g_usleep(kNoShellYetRetryMicros);
+            if (g_cancellable_is_cancelled(later)) break;
+            g_clear_error(&error);
+        }
+        if (!later)
+            MVLogWarn("The shell runs alone: it could not register as {} on the session bus: {}",
+                      id, error ? error->message : "");
+        else if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED))
+            MVLogError("The running shell does not answer on the session bus as {}", id);
+        else
+            MVLogError("No running shell takes this start on the session bus as {}: {}", id,
+                       error ? error->message : "");
+        g_clear_error(&error);
+        return false;
+    }
+
+    // `later`: a later start over a home folder that another process holds.
+    Claim claim(const std::string& id, const std::optional<std::string>& url,
+                GCancellable* later = nullptr) {
         if (!hasSessionBus()) {
             MVLogInfo("No session bus: this start does not look for a running shell");
             return Claim::Alone;
@@ -136,17 +181,8 @@ struct DesktopSession::Impl {
                        platform::log::escaped(id));
             return Claim::Alone;
         }
-        application = g_application_new(id.c_str(), G_APPLICATION_HANDLES_OPEN);
-        g_signal_connect(application, "open", G_CALLBACK(opened), nullptr);
-        g_signal_connect(application, "activate", G_CALLBACK(activated), nullptr);
+        if (!registerOnBus(id, later)) return Claim::Alone;
         GError* error = nullptr;
-        if (!g_application_register(application, nullptr, &error)) {
-            MVLogWarn("The shell runs alone: it could not register as {} on the session bus: {}",
-                      id, error ? error->message : "");
-            g_clear_error(&error);
-            g_clear_object(&application);
-            return Claim::Alone;
-        }
         if (!g_application_get_is_remote(application)) {
             MVLogInfo("The shell runs as {} on the session bus", id);
             return Claim::Running;
@@ -206,6 +242,17 @@ DesktopSession::Claim DesktopSession::claimHome(const std::string& applicationId
     Claim result = Claim::Alone;
     impl_->call([&] { result = impl_->claim(applicationId, url); });
     return result;
+}
+
+bool DesktopSession::handOver(const std::string& applicationId,
+                              const std::optional<std::string>& url,
+                              std::chrono::milliseconds bound) {
+    GCancellable* cancellable = g_cancellable_new();
+    Claim result = Claim::Alone;
+    impl_->call([&] { result = impl_->claim(applicationId, url, cancellable); }, bound,
+                cancellable);
+    g_object_unref(cancellable);
+    return result == Claim::HandedOver;
 }
 
 void DesktopSession::watchMemoryWarnings() {

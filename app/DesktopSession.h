@@ -1,14 +1,17 @@
 #pragma once
 // The host's ties to the desktop through GIO, on a GLib context and thread of their own
 // (whichever engine runs the main loop):
-// - one running shell per home folder: the shell registers on the session bus under
-//   applicationId(); a later start over the same home hands its URL to the running one
-//   (GApplication's open), which delivers it as the platform's open-URL call, and ends;
+// - one running shell per home folder: the shell, which holds the home folder (see
+//   HomeFolderLock), registers on the session bus under applicationId(); a later start
+//   over the same home hands its URL to the running one (GApplication's open), which
+//   delivers it as the platform's open-URL call, and ends;
 // - the system's low-memory warnings (GMemoryMonitor's "low-memory-warning") become the
 //   platform's memory warning.
-// Without a session bus every start runs a shell of its own.
+// Without a session bus a later start reaches no running shell.
 //
 //   DesktopSession desktop;
+//   if (homeHeldElsewhere)
+//       return desktop.handOver(id, url, DesktopSession::kHandOverTime) ? 0 : 1;
 //   if (desktop.claimHome(DesktopSession::applicationId(bundleId, home), url) ==
 //       DesktopSession::Claim::HandedOver)
 //       return 0;
@@ -16,6 +19,7 @@
 //
 // What reaches the application is posted to the main run loop. Main thread.
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <optional>
@@ -45,8 +49,16 @@ class DesktopSession {
     // path, links resolved.
     static std::string applicationId(const std::string& bundleIdentifier, const std::string& home);
 
-    // Waits for the session bus at most as long as its calls take (their time-out).
+    // For the start that holds the home folder. Waits for the session bus at most as long
+    // as its calls take (their time-out).
     Claim claimHome(const std::string& applicationId, const std::optional<std::string>& url);
+    // For a later start while another process holds the home folder: hands the URL (or,
+    // without one, a call to show itself) to the shell running as `applicationId`, never
+    // taking its place on the bus. False, logged, when no running shell took it within
+    // `bound`: no session bus, none on it, or one that does not answer (stopped or stuck).
+    static constexpr std::chrono::seconds kHandOverTime{3};
+    bool handOver(const std::string& applicationId, const std::optional<std::string>& url,
+                  std::chrono::milliseconds bound);
     void watchMemoryWarnings();
 
     // What the memory monitor's signal does: the platform's memory warning, at the main

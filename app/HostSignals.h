@@ -4,7 +4,10 @@
 //   exit (settings written); a second one ends the process at once;
 // - SIGTSTP sends the application to the background and SIGCONT brings it back to the
 //   foreground, the stand-ins for a window minimised and restored where there is no
-//   display: the process is not stopped while it handles them.
+//   display: the process is not stopped while it handles them. A terminal's Ctrl-Z
+//   stops the whole process group, the engine's processes with it: SIGCONT continues
+//   the shell's own processes (its children and theirs) in its group that are stopped,
+//   and no others.
 //
 //   auto signals = watchHostSignals();   // kept while the main loop runs
 //

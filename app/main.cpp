@@ -12,8 +12,11 @@
 //   app [-setting value ...] [--remote-notification FILE] [URL]
 //
 // A URL or a notification payload goes into the launch options (see HostArguments); a
-// start over the home folder of a running shell hands its URL over and ends (see
-// DesktopSession). See HostSignals for the process signals.
+// start over the home folder of a running shell hands its URL over and ends, with status
+// 1 when it cannot reach that shell (see HomeFolderLock and DesktopSession). See
+// HostSignals for the process signals.
+#include <fmt/format.h>
+
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
@@ -21,6 +24,7 @@
 #include "app/DesktopSession.h"
 #include "app/EngineBaseline.h"
 #include "app/HeadlessShopPage.h"
+#include "app/HomeFolderLock.h"
 #include "app/HostArguments.h"
 #include "app/HostSignals.h"
 #include "app/NetworkLogger.h"
@@ -45,6 +49,7 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Error.h"
+#include "platform/foundation/FileManager.h"
 #include "platform/foundation/OpenSSLSetup.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
@@ -113,6 +118,38 @@ int main(int argc, char** argv) {
     platform::keepOpenSSLUntilExit();
     platform::log::addLogger(platform::log::makeConsoleLogger());
     platform::UserDefaults::setArguments(argc, argv);
+    const auto arguments = HostArguments::parse(argc, argv);
+
+    // One shell per home folder, bus or no bus: the home folder is held before anything in
+    // it is opened (the user defaults too). A later start hands its URL to the running
+    // shell and ends; one that cannot reach it ends too, with a failure.
+    DesktopSession desktop;
+    const char* home = std::getenv("MEROVANE_HOME");
+    const std::string busName =
+        DesktopSession::applicationId(infoString("CFBundleIdentifier"), home ? home : "");
+    const std::string root = platform::FileManager::defaultManager().rootDirectory();
+    const HomeFolderLock homeLock(root);
+    if (homeLock.state() == HomeFolderLock::State::Failed) {
+        MVLogError("The home folder's lock {} cannot be taken ({}): this start ends",
+                   homeLock.path(), homeLock.problem());
+        return 1;
+    }
+    const auto handedOver = [&] {
+        if (arguments.remoteNotificationFile)
+            MVLogWarn("The running shell takes no notification payload from another start");
+        return 0;
+    };
+    if (homeLock.state() == HomeFolderLock::State::HeldElsewhere) {
+        if (desktop.handOver(busName, arguments.url, DesktopSession::kHandOverTime))
+            return handedOver();
+        MVLogError(
+            "The home folder {} is held by {}, which this start cannot reach: this start "
+            "ends",
+            root,
+            homeLock.holder() ? fmt::format("process {}", homeLock.holder())
+                              : std::string("another process"));
+        return 1;
+    }
 
     const std::string output = stringSetting("run_output");
     if (const std::string file = stringSetting("baseline_file"); !file.empty()) {
@@ -123,17 +160,8 @@ int main(int argc, char** argv) {
                    : 1;
     }
 
-    // One shell per home folder: a later start hands its URL to the running one and ends.
-    const auto arguments = HostArguments::parse(argc, argv);
-    DesktopSession desktop;
-    const char* home = std::getenv("MEROVANE_HOME");
-    if (desktop.claimHome(
-            DesktopSession::applicationId(infoString("CFBundleIdentifier"), home ? home : ""),
-            arguments.url) == DesktopSession::Claim::HandedOver) {
-        if (arguments.remoteNotificationFile)
-            MVLogWarn("The running shell takes no notification payload from another start");
-        return 0;
-    }
+    if (desktop.claimHome(busName, arguments.url) == DesktopSession::Claim::HandedOver)
+        return handedOver();
 
     platform::WebView::setEngineFactory(engineFactory());
     std::shared_ptr<RunRecorder> recorder;

@@ -4,7 +4,6 @@
 // system's low-memory warning and the crash report a run left.
 #ifdef MV_SAMPLE_API_SERVER
 #include <gio/gio.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -28,21 +27,6 @@ size_t occurrences(const std::string& text, const std::string& part) {
     return found;
 }
 
-// Whether the child has ended, without reaping it.
-bool ended(const ChildProcess& child) {
-    siginfo_t info{};
-    return ::waitid(P_PID, static_cast<id_t>(child.pid()), &info, WEXITED | WNOHANG | WNOWAIT) ==
-               0 &&
-           info.si_pid == child.pid();
-}
-
-// The state letter of a running process ('T' when stopped).
-char processState(pid_t pid) {
-    const std::string stat = readText("/proc/" + std::to_string(pid) + "/stat");
-    const size_t close = stat.rfind(')');
-    return close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : '?';
-}
-
 class HostRoadsTest : public SampleShopRunTest {
   protected:
     std::vector<std::string> sent() const { return commands(readText(out_.file("commands.log"))); }
@@ -61,27 +45,6 @@ class HostRoadsTest : public SampleShopRunTest {
         EXPECT_TRUE(all) << ::testing::PrintToString(parts) << "\n" << readText(out_.file(file));
         return all;
     }
-
-    // A message bus of the test's own (named `name`): the single-instance road and the
-    // memory monitor need no desktop. Answers its address.
-    std::string startBus(const std::string& name) {
-        const std::string socket = out_.file(name);
-        buses_.push_back(std::make_unique<ChildProcess>(ChildProcess::Program{
-            MV_DBUS_DAEMON,
-            {"--session", "--nofork", "--print-address=1", "--address=unix:path=" + socket},
-            out_.file(name + ".log")}));
-        // Printed once it listens.
-        EXPECT_TRUE(waitUntil(
-            [&] {
-                return readText(out_.file(name + ".log")).find("unix:path=" + socket + ",") !=
-                       std::string::npos;
-            },
-            20))
-            << readText(out_.file(name + ".log"));
-        return "unix:path=" + socket;
-    }
-
-    std::vector<std::unique_ptr<ChildProcess>> buses_;
 };
 
 // Plays the system's low-memory monitor on a bus: owns its name and sends its signal.

@@ -5,6 +5,7 @@
 // the test keeps.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <cstdio>
@@ -52,6 +53,21 @@ inline std::vector<std::string> commands(const std::string& log) {
     return found;
 }
 
+// Whether the child has ended, without reaping it.
+inline bool ended(const ChildProcess& child) {
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(child.pid()), &info, WEXITED | WNOHANG | WNOWAIT) ==
+               0 &&
+           info.si_pid == child.pid();
+}
+
+// The state letter of a running process ('T' when stopped).
+inline char processState(pid_t pid) {
+    const std::string stat = readText("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : '?';
+}
+
 // Whether `wanted` appear in `all` in this order, others between them allowed.
 inline bool inOrder(const std::vector<std::string>& all, const std::vector<std::string>& wanted) {
     size_t next = 0;
@@ -62,11 +78,13 @@ inline bool inOrder(const std::vector<std::string>& all, const std::vector<std::
 
 class SampleShopRunTest : public ::testing::Test {
   protected:
-    void SetUp() override {
+    void SetUp() override { startServer(); }
+    // The server with `arguments` after the run's.
+    void startServer(const std::vector<std::string>& arguments = {}) {
+        std::vector<std::string> all = {"--port", "0", "--reports", out_.file("reports")};
+        all.insert(all.end(), arguments.begin(), arguments.end());
         server_ = std::make_unique<ChildProcess>(
-            ChildProcess::Program{MV_SAMPLE_API_SERVER,
-                                  {"--port", "0", "--reports", out_.file("reports")},
-                                  out_.file("server.out")});
+            ChildProcess::Program{MV_SAMPLE_API_SERVER, all, out_.file("server.out")});
         ASSERT_TRUE(waitUntil([&] { return !apiUrl().empty(); }, 30))
             << readText(out_.file("server.out"));
     }
@@ -76,19 +94,26 @@ class SampleShopRunTest : public ::testing::Test {
         const std::string text = readText(out_.file("server.out"));
         return std::regex_search(text, match, listening) ? match[1].str() : std::string();
     }
+    // The shell's run settings, then `arguments`.
+    std::vector<std::string> shellArguments(const std::vector<std::string>& arguments,
+                                            const std::string& engine) const {
+        std::vector<std::string> all = {"-dev_workspace", apiUrl(), "-log_server", apiUrl(),
+                                        "-web_engine",    engine,   "-run_output", out_.path()};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        return all;
+    }
     // Starts the shell with `arguments` after the run's settings, its output in `log`.
     std::unique_ptr<ChildProcess> startShell(const std::string& log,
                                              const std::vector<std::string>& arguments = {},
                                              const std::string& engine = "headless",
                                              const ChildProcess::Environment& environment = {}) {
         std::remove(out_.file("presented.json").c_str());
-        std::vector<std::string> all = {"-dev_workspace", apiUrl(), "-log_server", apiUrl(),
-                                        "-web_engine",    engine,   "-run_output", out_.path()};
-        all.insert(all.end(), arguments.begin(), arguments.end());
         ChildProcess::Environment variables = {{"MEROVANE_HOME", out_.file("home")}};
         variables.insert(variables.end(), environment.begin(), environment.end());
-        return std::make_unique<ChildProcess>(ChildProcess::Program{program_, all, out_.file(log)},
-                                              variables);
+        return std::make_unique<ChildProcess>(
+            ChildProcess::Program{program_, shellArguments(arguments, engine),
+                                  out_.file(log)},
+            variables);
     }
     // Until the record of the started shell is written.
     bool presented(const std::string& log) {
@@ -105,9 +130,31 @@ class SampleShopRunTest : public ::testing::Test {
         EXPECT_EQ(app->wait(), 0) << readText(out_.file(log));
     }
 
+#ifdef MV_DBUS_DAEMON
+    // A message bus of the test's own (named `name`): the single-instance road and the
+    // memory monitor need no desktop. Answers its address.
+    std::string startBus(const std::string& name) {
+        const std::string socket = out_.file(name);
+        buses_.push_back(std::make_unique<ChildProcess>(ChildProcess::Program{
+            MV_DBUS_DAEMON,
+            {"--session", "--nofork", "--print-address=1", "--address=unix:path=" + socket},
+            out_.file(name + ".log")}));
+        // Printed once it listens.
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                return readText(out_.file(name + ".log")).find("unix:path=" + socket + ",") !=
+                       std::string::npos;
+            },
+            20))
+            << readText(out_.file(name + ".log"));
+        return "unix:path=" + socket;
+    }
+#endif
+
     TempDir out_;
     std::string program_ = MV_APP_EXECUTABLE;  // the shell started
     std::unique_ptr<ChildProcess> server_;
+    std::vector<std::unique_ptr<ChildProcess>> buses_;
 };
 
 }  // namespace sampleshop

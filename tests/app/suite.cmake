@@ -14,7 +14,8 @@ if(TARGET app)
     MV_APP_PG_API_URL="${MV_APP_PG_API_URL}" MV_APP_WORKSPACE_API_URL="${MV_APP_WORKSPACE_API_URL}")
   target_sources(test_app PRIVATE ${CMAKE_SOURCE_DIR}/app/AppDelegate.cpp
     ${CMAKE_SOURCE_DIR}/app/DesktopSession.cpp ${CMAKE_SOURCE_DIR}/app/HeadlessShopPage.cpp
-    ${CMAKE_SOURCE_DIR}/app/HostArguments.cpp ${CMAKE_SOURCE_DIR}/app/RunRecorder.cpp)
+    ${CMAKE_SOURCE_DIR}/app/HomeFolderLock.cpp ${CMAKE_SOURCE_DIR}/app/HostArguments.cpp
+    ${CMAKE_SOURCE_DIR}/app/RunRecorder.cpp)
   # GLib's headers and libraries only: its compile flags would keep the shared
   # precompiled header out.
   target_include_directories(test_app PRIVATE ${GLIB_INCLUDE_DIRS})

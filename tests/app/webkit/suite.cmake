@@ -7,5 +7,6 @@ if(TARGET app AND TARGET platform_webkit AND TARGET sample-api-server)
   target_compile_definitions(test_app_webkit PRIVATE MV_APP_EXECUTABLE="$<TARGET_FILE:app>"
     MV_SAMPLE_API_SERVER="$<TARGET_FILE:sample-api-server>"
     MV_CMAKE_COMMAND="${CMAKE_COMMAND}" MV_BUILD_DIR="${CMAKE_BINARY_DIR}"
-    MV_APP_WEBKIT_EXTENSION="$<TARGET_PROPERTY:app,MV_WEBKIT_EXTENSION>")
+    MV_APP_WEBKIT_EXTENSION="$<TARGET_PROPERTY:app,MV_WEBKIT_EXTENSION>"
+    MV_SAMPLE_SHOP="${CMAKE_SOURCE_DIR}/app/sample/shop")
 endif()

@@ -1,0 +1,44 @@
+#pragma once
+// One shell per home folder, with or without a session bus: the shell locks the file
+// <home>/shell.lock (an open file description lock) before it opens anything else in the
+// home folder and holds it until the process ends, whatever becomes of the object; the
+// system drops the lock with the process, however it ends, so a crash never leaves it
+// behind. The file holds the holder's process id for the message of a later start. Its
+// descriptor is closed on exec, so the engine's processes never hold the lock.
+//
+//   HomeFolderLock home(platform::FileManager::defaultManager().rootDirectory());
+//   if (home.state() == HomeFolderLock::State::HeldElsewhere) ... home.holder() ...
+//
+// Main thread.
+
+#include <sys/types.h>
+
+#include <string>
+
+class HomeFolderLock {
+  public:
+    static constexpr const char* kFileName = "shell.lock";
+
+    enum class State {
+        Held,           // this process holds the home folder
+        HeldElsewhere,  // another process holds it
+        Failed,         // the lock file could not be made, opened or locked: problem()
+    };
+
+    // Creates the folder when it is missing.
+    explicit HomeFolderLock(const std::string& folder);
+    HomeFolderLock(const HomeFolderLock&) = delete;
+    HomeFolderLock& operator=(const HomeFolderLock&) = delete;
+
+    State state() const { return state_; }
+    // HeldElsewhere: the holder's process id as its file tells it; 0 when it does not.
+    pid_t holder() const { return holder_; }
+    const std::string& problem() const { return problem_; }
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+    State state_ = State::Failed;
+    pid_t holder_ = 0;
+    std::string problem_;
+};

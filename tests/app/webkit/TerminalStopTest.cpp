@@ -1,0 +1,162 @@
+// The shell with pages in the real engine, stopped as a terminal's Ctrl-Z stops a job:
+// SIGTSTP to its whole process group, which stops the engine's processes; SIGCONT to the
+// shell alone brings the pages back, and nothing else of the group.
+#ifdef MV_SAMPLE_API_SERVER
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "tests/app/SampleShopRun.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace sampleshop;
+namespace fs = std::filesystem;
+
+// The pid of every process whose parent is `parent`, and theirs.
+std::vector<pid_t> descendants(pid_t parent) {
+    std::vector<std::pair<pid_t, pid_t>> all;  // pid, parent
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::string stat = readText(entry.path() / "stat");
+        const size_t close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream fields(stat.substr(close + 1));
+        char state = 0;
+        pid_t ppid = 0;
+        if (fields >> state >> ppid) all.emplace_back(std::stoi(name), ppid);
+    }
+    std::vector<pid_t> found;
+    std::vector<pid_t> parents = {parent};
+    while (!parents.empty()) {
+        const pid_t next = parents.back();
+        parents.pop_back();
+        for (const auto& [pid, ppid] : all)
+            if (ppid == next) {
+                found.push_back(pid);
+                parents.push_back(pid);
+            }
+    }
+    return found;
+}
+
+bool holdsOpen(pid_t pid, const std::string& file) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error))
+        if (fs::read_symlink(entry.path(), error) == file) return true;
+    return false;
+}
+
+class TerminalStopTest : public SampleShopRunTest {
+  protected:
+    // The sample shop whose home page answers the return to the foreground with a data
+    // request.
+    void SetUp() override {
+        const std::string shop = out_.file("shop");
+        fs::copy(MV_SAMPLE_SHOP, shop, fs::copy_options::recursive);
+        std::string page = readText(shop + "/home.html");
+        const std::string onload = R"({"c":"onload"},)";
+        page.replace(page.find(onload), onload.size(),
+                     onload + R"({"c":"registerEvents","p":{"events":)"
+                              R"(["applicationWillEnterForeground"]}},)");
+        page.replace(page.rfind("</body>"), 7, R"(<script>
+MVEvent.on('applicationWillEnterForeground', function () {
+  mvSendCommands({ver: '2.0', cmds: [{c: 'sendDataRequest',
+                                      p: {serial: 'back', src: 'mvapi:featured'}}]});
+});
+</script>
+</body>)");
+        out_.write("shop/home.html", page);
+        startServer({"--shop", shop});
+    }
+    // Ends whatever of the group is left, the engine's processes too.
+    void TearDown() override {
+        if (group_ > 0) {
+            ::kill(-group_, SIGCONT);
+            ::kill(-group_, SIGKILL);
+        }
+        for (const pid_t pid : started_) ::waitpid(pid, nullptr, 0);
+    }
+
+    // Starts `program` in the process group `group`, a new one of its own when 0, as a
+    // terminal's shell starts a job.
+    pid_t startInGroup(std::vector<std::string> program, pid_t group, const std::string& log) {
+        std::vector<std::string> environment = {"MEROVANE_HOME=" + out_.file("home")};
+        for (char** e = environ; *e; ++e)
+            if (!std::string_view(*e).starts_with("MEROVANE_HOME=")) environment.push_back(*e);
+        std::vector<char*> argv, envp;
+        for (auto& argument : program) argv.push_back(argument.data());
+        for (auto& variable : environment) envp.push_back(variable.data());
+        argv.push_back(nullptr);
+        envp.push_back(nullptr);
+        posix_spawnattr_t attributes;
+        ::posix_spawnattr_init(&attributes);
+        ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        ::posix_spawnattr_setpgroup(&attributes, group);
+        posix_spawn_file_actions_t actions;
+        ::posix_spawn_file_actions_init(&actions);
+        ::posix_spawn_file_actions_addopen(&actions, 1, out_.file(log).c_str(),
+                                           O_WRONLY | O_CREAT | O_APPEND, 0600);
+        ::posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        pid_t pid = -1;
+        EXPECT_EQ(::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data()), 0);
+        ::posix_spawn_file_actions_destroy(&actions);
+        ::posix_spawnattr_destroy(&attributes);
+        if (pid > 0) started_.push_back(pid);
+        return pid;
+    }
+
+    size_t pageCommands(const std::string& name) const {
+        const auto all = commands(readText(out_.file("commands.log")));
+        return static_cast<size_t>(std::count(all.begin(), all.end(), "page " + name));
+    }
+
+    pid_t group_ = 0;
+    std::vector<pid_t> started_;
+};
+
+TEST_F(TerminalStopTest, CtrlZThenSIGCONTToTheShellBringsBackItsPagesAndNothingElse) {
+    std::vector<std::string> program = {MV_APP_EXECUTABLE};
+    const auto settings = shellArguments({}, "webkit");
+    program.insert(program.end(), settings.begin(), settings.end());
+    const pid_t shell = group_ = startInGroup(program, 0, "app.log");
+    ASSERT_GT(shell, 0);
+    ASSERT_TRUE(presented("app.log"));
+    ASSERT_TRUE(waitUntil([&] { return pageCommands("registerEvents") == 1; }, 30))
+        << readText(out_.file("commands.log"));
+    const auto engine = descendants(shell);
+    ASSERT_FALSE(engine.empty());
+    for (const pid_t pid : engine)
+        EXPECT_FALSE(holdsOpen(pid, out_.file("home/shell.lock"))) << pid;
+    // Another job's process in the same group, which is not the shell's.
+    const pid_t other = startInGroup({"/bin/sleep", "600"}, shell, "other.log");
+
+    ::kill(-shell, SIGTSTP);
+    const auto stopped = [](pid_t pid) { return processState(pid) == 'T'; };
+    ASSERT_TRUE(waitUntil([&] { return std::all_of(engine.begin(), engine.end(), stopped); }, 10));
+    ASSERT_TRUE(waitUntil([&] { return stopped(other); }, 10));
+    EXPECT_FALSE(stopped(shell));
+
+    const size_t requests = pageCommands("sendDataRequest");
+    ::kill(shell, SIGCONT);
+    EXPECT_TRUE(waitUntil([&] { return pageCommands("sendDataRequest") > requests; }, 20))
+        << readText(out_.file("app.log"));
+    EXPECT_TRUE(std::none_of(engine.begin(), engine.end(), stopped));
+    EXPECT_TRUE(stopped(other));
+
+    ::kill(shell, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(shell, &status, 0), shell);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    started_.erase(std::find(started_.begin(), started_.end(), shell));
+}
+
+}  // namespace
+#endif
