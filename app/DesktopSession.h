@@ -2,8 +2,10 @@
 // The host's ties to the desktop through GIO, on a GLib context and thread of their own
 // (whichever engine runs the main loop):
 // - one running shell per home folder: the shell registers on the session bus under
-//   applicationId(); a later start over the same home hands its URL to the running one
-//   (GApplication's open), which delivers it as the platform's open-URL call, and ends;
+//   applicationId(); a later start over the same home hands its URL, as given, to the
+//   running one (the GApplication action "open-link", its bytes) and ends; the running
+//   shell delivers it as the platform's open-URL call once the library can open links
+//   (see HandedOverLinks);
 // - the system's low-memory warnings (GMemoryMonitor's "low-memory-warning") become the
 //   platform's memory warning.
 // Without a session bus every start runs a shell of its own.
@@ -14,12 +16,15 @@
 //       return 0;
 //   desktop.watchMemoryWarnings();
 //
-// What reaches the application is posted to the main run loop. Main thread.
+// What reaches the application is posted to the main run loop. Main thread; make it
+// before the library's launch.
 
 #include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
+
+#include "app/HandedOverLinks.h"
 
 class DesktopSession {
   public:
@@ -29,10 +34,10 @@ class DesktopSession {
         HandedOver,  // another shell runs over the home and has this start's URL
     };
 
-    // URLs handed over by later starts: longer ones are refused, and while this many wait
-    // for the main loop, more are dropped.
-    static constexpr size_t kMaxHandedOverURLLength = 16 * 1024;
-    static constexpr int kMaxPendingURLs = 64;
+    // URLs handed over by later starts: longer ones are refused, and while this many wait,
+    // more are dropped.
+    static constexpr size_t kMaxHandedOverURLLength = HandedOverLinks::kMaxURLLength;
+    static constexpr int kMaxPendingURLs = HandedOverLinks::kMaxWaiting;
 
     DesktopSession();
     ~DesktopSession();

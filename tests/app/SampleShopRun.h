@@ -5,6 +5,7 @@
 // the test keeps.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <cstdio>
@@ -60,6 +61,21 @@ inline bool inOrder(const std::vector<std::string>& all, const std::vector<std::
     return next == wanted.size();
 }
 
+inline size_t occurrences(const std::string& text, const std::string& part) {
+    size_t found = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++found;
+    return found;
+}
+
+// Whether the child has ended, without reaping it.
+inline bool ended(const ChildProcess& child) {
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(child.pid()), &info, WEXITED | WNOHANG | WNOWAIT) ==
+               0 &&
+           info.si_pid == child.pid();
+}
+
 class SampleShopRunTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -82,6 +98,13 @@ class SampleShopRunTest : public ::testing::Test {
                                              const std::string& engine = "headless",
                                              const ChildProcess::Environment& environment = {}) {
         std::remove(out_.file("presented.json").c_str());
+        return startAnother(log, arguments, engine, environment);
+    }
+    // The same, beside a shell already started (its record is left).
+    std::unique_ptr<ChildProcess> startAnother(const std::string& log,
+                                               const std::vector<std::string>& arguments,
+                                               const std::string& engine,
+                                               const ChildProcess::Environment& environment) {
         std::vector<std::string> all = {"-dev_workspace", apiUrl(), "-log_server", apiUrl(),
                                         "-web_engine",    engine,   "-run_output", out_.path()};
         all.insert(all.end(), arguments.begin(), arguments.end());
@@ -105,8 +128,30 @@ class SampleShopRunTest : public ::testing::Test {
         EXPECT_EQ(app->wait(), 0) << readText(out_.file(log));
     }
 
+#ifdef MV_DBUS_DAEMON
+    // A message bus of the test's own (named `name`): the single-instance road and the
+    // memory monitor need no desktop. Answers its address.
+    std::string startBus(const std::string& name) {
+        const std::string socket = out_.file(name);
+        buses_.push_back(std::make_unique<ChildProcess>(ChildProcess::Program{
+            MV_DBUS_DAEMON,
+            {"--session", "--nofork", "--print-address=1", "--address=unix:path=" + socket},
+            out_.file(name + ".log")}));
+        // Printed once it listens.
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                return readText(out_.file(name + ".log")).find("unix:path=" + socket + ",") !=
+                       std::string::npos;
+            },
+            20))
+            << readText(out_.file(name + ".log"));
+        return "unix:path=" + socket;
+    }
+#endif
+
     TempDir out_;
     std::unique_ptr<ChildProcess> server_;
+    std::vector<std::unique_ptr<ChildProcess>> buses_;
 };
 
 }  // namespace sampleshop

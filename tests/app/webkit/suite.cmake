@@ -6,4 +6,9 @@ if(TARGET app AND TARGET platform_webkit AND TARGET sample-api-server)
   add_dependencies(test_app_webkit app sample-api-server)
   target_compile_definitions(test_app_webkit PRIVATE MV_APP_EXECUTABLE="$<TARGET_FILE:app>"
     MV_SAMPLE_API_SERVER="$<TARGET_FILE:sample-api-server>")
+  # A session bus of the tests' own for a later start (Debian package dbus).
+  find_program(MV_DBUS_DAEMON dbus-daemon)
+  if(MV_DBUS_DAEMON)
+    target_compile_definitions(test_app_webkit PRIVATE MV_DBUS_DAEMON="${MV_DBUS_DAEMON}")
+  endif()
 endif()
