@@ -4,7 +4,6 @@
 #include <gio/gio.h>
 #include <sys/stat.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -15,9 +14,10 @@
 #include <system_error>
 #include <thread>
 
+#include "app/HandedOverLinks.h"
+#include "app/LogText.h"
 #include "libmerovane/core/MVLog.h"
 #include "platform/foundation/RunLoop.h"
-#include "platform/foundation/URL.h"
 #include "platform/ui/Application.h"
 
 namespace {
@@ -42,32 +42,9 @@ bool hasSessionBus() {
 // How often a later start looks again for a running shell not yet on the bus.
 constexpr gulong kNoShellYetRetryMicros = 100 * 1000;
 
-// Handed-over URLs not yet delivered: a start that floods the bus loses the rest.
-std::atomic<int> gPendingURLs{0};
-
-void deliverURL(const std::string& text) {
-    if (text.size() > DesktopSession::kMaxHandedOverURLLength) {
-        MVLogError("Another start handed over a URL of {} bytes: refused", text.size());
-        return;
-    }
-    if (gPendingURLs.fetch_add(1) >= DesktopSession::kMaxPendingURLs) {
-        --gPendingURLs;
-        MVLogError("Another start handed over \"{}\" while {} others wait: dropped",
-                   platform::log::escaped(text), DesktopSession::kMaxPendingURLs);
-        return;
-    }
-    platform::RunLoop::main().post([text] {
-        --gPendingURLs;
-        auto url = platform::URL::parse(text);
-        if (!url) {
-            MVLogError("Another start handed over \"{}\", which is no URL",
-                       platform::log::escaped(text));
-            return;
-        }
-        MVLogInfo("Opening {}, handed over by another start", platform::log::escaped(text));
-        platform::Application::shared().deliverURL(*url, std::nullopt, nullptr);
-    });
-}
+// The action through which a later start hands over its URL: the bytes as given, where
+// a file's URI ("open") would be normalised on the way.
+constexpr const char* kOpenLinkAction = "open-link";
 
 }  // namespace
 
@@ -79,6 +56,8 @@ struct DesktopSession::Impl {
     GApplication* application = nullptr;
     GMemoryMonitor* monitor = nullptr;
     gulong warnedHandler = 0;
+    // Made on the main thread with the session, before the library's boot block runs.
+    HandedOverLinks links;
 
     struct Call {
         const std::function<void()>* work;
@@ -119,12 +98,20 @@ struct DesktopSession::Impl {
         finished.wait();
     }
 
-    static void opened(GApplication*, GFile** files, gint count, gchar*, gpointer) {
+    // Other programs may still open a URI the GApplication way.
+    static void opened(GApplication*, GFile** files, gint count, gchar*, gpointer data) {
         for (gint i = 0; i < count; ++i) {
             gchar* uri = g_file_get_uri(files[i]);
-            deliverURL(uri);
+            static_cast<Impl*>(data)->links.receive(uri);
             g_free(uri);
         }
+    }
+
+    static void linkGiven(GSimpleAction*, GVariant* parameter, gpointer data) {
+        gsize size = 0;
+        const auto* bytes =
+            static_cast<const char*>(g_variant_get_fixed_array(parameter, &size, sizeof(char)));
+        static_cast<Impl*>(data)->links.receive(std::string(bytes ? bytes : "", size));
     }
 
     static void activated(GApplication*, gpointer) {
@@ -145,8 +132,13 @@ struct DesktopSession::Impl {
                 id.c_str(),
                 later ? GApplicationFlags(G_APPLICATION_HANDLES_OPEN | G_APPLICATION_IS_LAUNCHER)
                       : G_APPLICATION_HANDLES_OPEN);
-            g_signal_connect(application, "open", G_CALLBACK(opened), nullptr);
+            g_signal_connect(application, "open", G_CALLBACK(opened), this);
             g_signal_connect(application, "activate", G_CALLBACK(activated), nullptr);
+            GSimpleAction* openLink =
+                g_simple_action_new(kOpenLinkAction, G_VARIANT_TYPE_BYTESTRING);
+            g_signal_connect(openLink, "activate", G_CALLBACK(linkGiven), this);
+            g_action_map_add_action(G_ACTION_MAP(application), G_ACTION(openLink));
+            g_object_unref(openLink);
             if (g_application_register(application, later, &error)) return true;
             g_clear_object(&application);
             const bool noShellYet =
@@ -177,8 +169,7 @@ struct DesktopSession::Impl {
             return Claim::Alone;
         }
         if (!g_application_id_is_valid(id.c_str())) {
-            MVLogError("\"{}\" is no application name for the session bus",
-                       platform::log::escaped(id));
+            MVLogError("\"{}\" is no application name for the session bus", logText(id));
             return Claim::Alone;
         }
         if (!registerOnBus(id, later)) return Claim::Alone;
@@ -187,10 +178,11 @@ struct DesktopSession::Impl {
             MVLogInfo("The shell runs as {} on the session bus", id);
             return Claim::Running;
         }
-        if (url) {
-            GFile* file = g_file_new_for_uri(url->c_str());
-            g_application_open(application, &file, 1, "");
-            g_object_unref(file);
+        const auto check = url ? HandedOverLinks::check(*url) : HandedOverLinks::Check::NoURL;
+        if (check == HandedOverLinks::Check::Taken) {
+            g_action_group_activate_action(
+                G_ACTION_GROUP(application), kOpenLinkAction,
+                g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, url->data(), url->size(), 1));
         } else {
             g_application_activate(application);
         }
@@ -200,8 +192,18 @@ struct DesktopSession::Impl {
                        error ? error->message : "");
             g_clear_error(&error);
         }
-        MVLogInfo("The shell runs already over this home folder: {}",
-                  url ? "handed it " + platform::log::escaped(*url) : std::string("shown"));
+        if (check == HandedOverLinks::Check::Taken) {
+            MVLogInfo("The shell runs already over this home folder: handed it {}", logText(*url));
+        } else if (check == HandedOverLinks::Check::TooLong) {
+            MVLogError(
+                "The shell runs already over this home folder and takes no URL of {} bytes "
+                "(at most {}): shown without it",
+                url->size(), HandedOverLinks::kMaxURLLength);
+        } else {
+            MVLogInfo("The shell runs already over this home folder: {}",
+                      url ? "shown without \"" + logText(*url) + "\", which is no URL"
+                          : std::string("shown"));
+        }
         return Claim::HandedOver;
     }
 };

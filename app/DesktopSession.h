@@ -3,8 +3,9 @@
 // (whichever engine runs the main loop):
 // - one running shell per home folder: the shell, which holds the home folder (see
 //   HomeFolderLock), registers on the session bus under applicationId(); a later start
-//   over the same home hands its URL to the running one (GApplication's open), which
-//   delivers it as the platform's open-URL call, and ends;
+//   over the same home hands its URL, as given, to the running one (the GApplication
+//   action "open-link", its bytes) and ends; the running shell delivers it as the
+//   platform's open-URL call once the library can open links (see HandedOverLinks);
 // - the system's low-memory warnings (GMemoryMonitor's "low-memory-warning") become the
 //   platform's memory warning.
 // Without a session bus a later start reaches no running shell.
@@ -17,13 +18,16 @@
 //       return 0;
 //   desktop.watchMemoryWarnings();
 //
-// What reaches the application is posted to the main run loop. Main thread.
+// What reaches the application is posted to the main run loop. Main thread; make it
+// before the library's launch.
 
 #include <chrono>
 #include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
+
+#include "app/HandedOverLinks.h"
 
 class DesktopSession {
   public:
@@ -33,10 +37,10 @@ class DesktopSession {
         HandedOver,  // another shell runs over the home and has this start's URL
     };
 
-    // URLs handed over by later starts: longer ones are refused, and while this many wait
-    // for the main loop, more are dropped.
-    static constexpr size_t kMaxHandedOverURLLength = 16 * 1024;
-    static constexpr int kMaxPendingURLs = 64;
+    // URLs handed over by later starts: longer ones are refused, and while this many wait,
+    // more are dropped.
+    static constexpr size_t kMaxHandedOverURLLength = HandedOverLinks::kMaxURLLength;
+    static constexpr int kMaxPendingURLs = HandedOverLinks::kMaxWaiting;
 
     DesktopSession();
     ~DesktopSession();

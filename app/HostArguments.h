@@ -27,5 +27,11 @@ struct HostArguments {
     // {"url": the URL, "remoteNotification": the payload}, each when given; none when
     // neither is. The payload must be a regular file of at most kMaxRemoteNotificationBytes
     // holding a JSON object; one that is not is logged and left out.
+    // A URL the library opens nothing for (another scheme than its links') and a payload
+    // without its notification identifier are logged at information level.
     std::optional<nlohmann::json> launchOptions() const;
+
+    // The payload read from `file`: a JSON object, or none (logged).
+    static std::optional<nlohmann::json> remoteNotificationPayload(const std::string& text,
+                                                                   const std::string& file);
 };

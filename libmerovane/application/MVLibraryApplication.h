@@ -35,6 +35,10 @@ class Error;
 
 // The payload key of the library's pushed notifications.
 inline constexpr const char* MVPushNotificationIdentifierMerovane = "merovane";
+// Posted by the library object, once, when its boot block has sent the app start and
+// opened the launch options' link: from then on openURL opens deep links.
+inline constexpr const char* MVLibraryApplicationCanOpenLinksNotification =
+    "MVLibraryApplicationCanOpenLinksNotification";
 
 class MVLibraryApplication : public MVApiConnectionHost,
                              public MVPersistentStorageHost,
@@ -142,6 +146,10 @@ class MVLibraryApplication : public MVApiConnectionHost,
     bool didFinishLaunching() const { return didFinishLaunching_; }
     bool didSendAppStart() const { return didSendAppStart_; }
     void setDidSendAppStart(bool sent) { didSendAppStart_ = sent; }
+    // Whether the boot block has run (see MVLibraryApplicationCanOpenLinksNotification).
+    // Before, a deep link given to openURL is answered but not opened: on a phone it is
+    // the launch link, which the launch options carry.
+    bool canOpenLinks() const { return canOpenLinks_; }
 
     ~MVLibraryApplication() override;
     MVLibraryApplication(const MVLibraryApplication&) = delete;
@@ -161,6 +169,7 @@ class MVLibraryApplication : public MVApiConnectionHost,
     std::string defaultApiPath_ = kProductionApiPath;
     bool didFinishLaunching_ = false;
     bool didSendAppStart_ = false;
+    bool canOpenLinks_ = false;
     bool didUpdateApplication_ = false;
     platform::Date dateWhenDidFinishLaunching_;
     std::string pathForCaches_, pathForDocuments_, pathForWebCache_, pathForShadowCache_,

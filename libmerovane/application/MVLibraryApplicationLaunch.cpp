@@ -154,6 +154,11 @@ void MVLibraryApplication::performBootBlock() {
         if (url != launchOptions_->end() && url->is_string())
             openMerovaneDeepLink(url->get<std::string>());
     }
+    if (!canOpenLinks_) {
+        canOpenLinks_ = true;
+        platform::NotificationCenter::defaultCenter().post(
+            MVLibraryApplicationCanOpenLinksNotification, this);
+    }
 
     if (script)
         replayBootScript(std::move(*script));

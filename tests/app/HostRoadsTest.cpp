@@ -10,6 +10,7 @@
 
 #include "app/DesktopSession.h"
 #include "platform/foundation/JsonValue.h"
+#include "tests/app/EarlyLinkRun.h"
 #include "tests/app/SampleShopRun.h"
 
 namespace {
@@ -18,13 +19,6 @@ using namespace sampleshop;
 
 size_t count(const std::vector<std::string>& all, const std::string& wanted) {
     return static_cast<size_t>(std::count(all.begin(), all.end(), wanted));
-}
-
-size_t occurrences(const std::string& text, const std::string& part) {
-    size_t found = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++found;
-    return found;
 }
 
 class HostRoadsTest : public SampleShopRunTest {
@@ -120,7 +114,7 @@ TEST_F(HostRoadsTest, DeepLinksAtLaunchAndFromALaterStartThroughTheDesktopEntryR
     EXPECT_EQ(later.wait(), 0) << readText(out_.file("later.log"));
     logs("later.log", {"The shell runs already over this home folder: handed it " + link});
 
-    // A URL too long for a link is not handed on.
+    // A URL too long for a link is not handed on: the later start says so.
     ChildProcess tooLong(
         {MV_APP_EXECUTABLE,
          {scheme + "://" + std::string(DesktopSession::kMaxHandedOverURLLength, 'x')},
@@ -128,9 +122,9 @@ TEST_F(HostRoadsTest, DeepLinksAtLaunchAndFromALaterStartThroughTheDesktopEntryR
         environment);
     ASSERT_TRUE(waitUntil([&] { return ended(tooLong); }, 30)) << readText(out_.file("long.log"));
     EXPECT_EQ(tooLong.wait(), 0);
-    logs("app.log", {"Another start handed over a URL of " +
-                     std::to_string(DesktopSession::kMaxHandedOverURLLength + scheme.size() + 3) +
-                     " bytes: refused"});
+    logs("long.log", {"The shell runs already over this home folder and takes no URL of " +
+                      std::to_string(DesktopSession::kMaxHandedOverURLLength + scheme.size() + 3) +
+                      " bytes (at most 16384): shown without it"});
 
     ASSERT_TRUE(
         waitUntil([&] { return occurrences(serverLog(), "received openDeepLink") == 2; }, 30))
@@ -145,6 +139,56 @@ TEST_F(HostRoadsTest, DeepLinksAtLaunchAndFromALaterStartThroughTheDesktopEntryR
     shell->kill(SIGTERM);
     EXPECT_EQ(shell->wait(), 0);
 }
+
+// Each later start hands over its text as given, or says why not.
+TEST_F(HostRoadsTest, LaterStartsHandTheirTextOverAsGivenAndSayWhatBecameOfIt) {
+    const ChildProcess::Environment bus = {{"DBUS_SESSION_BUS_ADDRESS", startBus("bus")}};
+    auto shell = startShell("app.log", {}, "headless", bus);
+    ASSERT_TRUE(presented("app.log"));
+    auto environment = bus;
+    environment.emplace_back("MEROVANE_HOME", out_.file("home"));
+    struct Row {
+        std::string argument;
+        std::string later;  // in the later start's log
+        std::string shell;  // in the shell's log, if anything
+    };
+    const Row rows[] = {
+        {"file:///srv/a/../b?x=1", "handed it file:///srv/a/../b?x=1",
+         "The shell opens nothing for file:///srv/a/../b?x=1, handed over by another start"},
+        {"merovane-shop://silent/a/../b%2F?x=%41&y=1", "handed it merovane-shop://",
+         "linkId = \"a/../b%2F\", linkSerial = 1000, parameters = \"?x=%41&y=1\""},
+        // Raw bytes are no URL; the line shows them escaped.
+        {"merovane-shop://bytes\xff\xfe?\xc3",
+         "\"merovane-shop://bytes\\xff\\xfe?\\xc3\" is no URL: passed over", ""},
+        {std::string(100 * 1024, 'x').insert(0, "merovane-shop://"),
+         "takes no URL of 102416 bytes (at most 16384): shown without it", ""},
+        {"no url here", "\"no url here\" is no URL: passed over", ""},
+    };
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        const Row& row = rows[i];
+        SCOPED_TRACE(row.argument.substr(0, 60));
+        const std::string log = "later" + std::to_string(i) + ".log";
+        ChildProcess later({MV_APP_EXECUTABLE, {row.argument}, out_.file(log)}, environment);
+        ASSERT_TRUE(waitUntil([&] { return ended(later); }, 30)) << readText(out_.file(log));
+        EXPECT_EQ(later.wait(), 0);
+        logs(log, {row.later});
+        EXPECT_EQ(readText(out_.file(log)).find("the shell starts without it"), std::string::npos);
+        if (!row.shell.empty()) logs("app.log", {row.shell});
+    }
+    shell->kill(SIGTERM);
+    EXPECT_EQ(shell->wait(), 0);
+    EXPECT_EQ(appLog().find("Another start handed over"), std::string::npos) << appLog();
+    EXPECT_EQ(occurrences(serverLog(), "received openDeepLink"), 1u) << serverLog();
+}
+
+using EarlyLinkHeadlessTest = EarlyLinkTest;
+
+TEST_P(EarlyLinkHeadlessTest, ALinkGivenWhileTheShellStartsReachesTheServerOnce) {
+    expectTheLinkOnce("headless");
+}
+
+INSTANTIATE_TEST_SUITE_P(MillisecondsBetweenTheStarts, EarlyLinkHeadlessTest,
+                         ::testing::Values(0, 10, 30, 80, 150, 400));
 
 TEST_F(HostRoadsTest, ANotificationPayloadAtLaunchOpensItsNotification) {
     out_.write("push.json", R"({"aps": {"alert": "A sale"}, "merovane": 42})");

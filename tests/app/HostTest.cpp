@@ -1,5 +1,6 @@
 // The host's own parts in process: the command line's URL and notification payload, the
-// bus name per home folder, and the low-memory signal.
+// bus name per home folder, the links later starts hand over, log texts and the low-memory
+// signal.
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
@@ -7,12 +8,17 @@
 #include <nlohmann/json.hpp>
 
 #include "app/DesktopSession.h"
+#include "app/HandedOverLinks.h"
 #include "app/HostArguments.h"
+#include "app/LogText.h"
+#include "libmerovane/application/MVInterjectionInterface.h"
 #include "libmerovane/application/MVLibraryApplication.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/UserDefaults.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ApplicationDelegate.h"
 #include "tests/support/ApiConnectionTest.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/PlatformTest.h"
 #include "tests/support/TempDir.h"
 
@@ -47,7 +53,9 @@ TEST_F(HostArgumentsTest, TheURLAndThePayloadFileAmongTheDeveloperSettings) {
          "push.json",
          ""},
         {{"a://1", "b://2"}, "a://1", {}, "Only one URL is opened: \"b://2\" passed over"},
-        {{"no url here"}, {}, {}, "\"no url here\" is no URL: the shell starts without it"},
+        // A later start may not start a shell: it only says what it passed over.
+        {{"no url here"}, {}, {}, "\"no url here\" is no URL: passed over"},
+        {{"a://\xff\x01"}, {}, {}, "\"a://\\xff\\u0001\" is no URL: passed over"},
         {{"--verbose", "a://1"}, "a://1", {}, "Unknown option \"--verbose\" passed over"},
         {{"--remote-notification"}, {}, {}, "--remote-notification wants a file"},
     };
@@ -97,6 +105,126 @@ TEST_F(HostArgumentsTest, ThePayloadIsAJsonObjectFromARegularFileOfBoundedSize) 
     }
 }
 
+TEST_F(HostArgumentsTest, ALinkOrPayloadTheLibraryOpensNothingForIsLogged) {
+    files_.write("push.json", R"({"merovane": 42})");
+    files_.write("other.json", R"({"aps": {"alert": "Sale"}})");
+    files_.write("object.json", R"({"merovane": {"id": 1}})");
+    struct Row {
+        const char* url;
+        const char* file;
+        std::string line;  // "": none
+    };
+    const std::string payloadLine = " holds no text or number under \"merovane\": it opens nothing";
+    const Row rows[] = {
+        {"merovane-shop://x", "push.json", ""},
+        {"https://shop.example/x", "push.json",
+         "The shell opens nothing for https://shop.example/x: its links' schemes begin with "
+         "\"merovane-\""},
+        {"merovane-shop://x", "other.json",
+         "The notification payload " + files_.file("other.json") + payloadLine},
+        {"merovane-shop://x", "object.json",
+         "The notification payload " + files_.file("object.json") + payloadLine},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.url) + " " + row.file);
+        log_->clear();
+        HostArguments arguments;
+        arguments.url = row.url;
+        arguments.remoteNotificationFile = files_.file(row.file);
+        ASSERT_TRUE(arguments.launchOptions());
+        if (row.line.empty())
+            EXPECT_FALSE(logged("opens nothing"));
+        else
+            EXPECT_EQ(loggedLevel(row.line), platform::log::kInfo);
+    }
+}
+
+TEST(LogTextTest, OutsideBytesMakeValidUtf8Lines) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"merovane-shop://x?q=ä€😀", "merovane-shop://x?q=ä€😀"},
+        {"a\xff\xfe"
+         "b",
+         "a\\xff\\xfe"
+         "b"},
+        {"\xc3(", "\\xc3("},                  // a lead byte without its continuation
+        {"\xe0\x80\xaf", "\\xe0\\x80\\xaf"},  // overlong
+        {"\xed\xa0\x80", "\\xed\\xa0\\x80"},  // a surrogate
+        {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},
+        {"line\nbreak\x1b", "line\\nbreak\\u001b"},
+    };
+    for (const auto& [text, expected] : rows) EXPECT_EQ(logText(text), expected);
+    EXPECT_EQ(logText("ab\xff\xff"
+                      "cd",
+                      4),
+              "ab\\xff\\xff… [cut, 6 bytes]");
+    EXPECT_EQ(logText("a€b", 2), "a… [cut, 5 bytes]");  // never inside a character
+}
+
+// Links later starts hand over, delivered by the test.
+class HandedOverLinksTest : public PlatformTest {
+  protected:
+    void libraryStarts() {
+        platform::NotificationCenter::defaultCenter().post(
+            MVLibraryApplicationCanOpenLinksNotification);
+    }
+    std::vector<std::string> delivered_;
+    HandedOverLinks links_{[this](const platform::URL& url) {
+        delivered_.push_back(url.absoluteString());
+        return std::optional<bool>(url.scheme() == "merovane-shop");
+    }};
+};
+
+TEST_F(HandedOverLinksTest, HeldUntilTheLibraryCanOpenLinksThenDeliveredOnceInOrder) {
+    EXPECT_TRUE(links_.receive("merovane-shop://silent/early?x=1"));
+    EXPECT_TRUE(links_.receive("file:///srv/a/../b?x=1"));
+    platform::runUntilIdle();
+    EXPECT_TRUE(delivered_.empty());
+    EXPECT_TRUE(
+        logged("Holding merovane-shop://silent/early?x=1, handed over by another start, "
+               "until the library has started"));
+    libraryStarts();
+    EXPECT_TRUE(links_.receive("merovane-shop://next"));
+    platform::runUntilIdle();
+    libraryStarts();  // told again: nothing is delivered twice
+    platform::runUntilIdle();
+    EXPECT_EQ(delivered_,
+              (std::vector<std::string>{"merovane-shop://silent/early?x=1",
+                                        "file:///srv/a/../b?x=1", "merovane-shop://next"}));
+    EXPECT_TRUE(logged("Opening file:///srv/a/../b?x=1, handed over by another start"));
+    EXPECT_EQ(loggedLevel("The shell opens nothing for file:///srv/a/../b?x=1, handed over by "
+                          "another start"),
+              platform::log::kInfo);
+    EXPECT_EQ(loggedCount("The shell opens nothing"), 1u);
+}
+
+TEST_F(HandedOverLinksTest, WhatWaitsIsBoundedAndWhatIsNoLinkIsRefused) {
+    for (int i = 0; i < HandedOverLinks::kMaxWaiting; ++i)
+        EXPECT_TRUE(links_.receive("merovane-shop://" + std::to_string(i)));
+    platform::runUntilIdle();
+    EXPECT_FALSE(links_.receive("merovane-shop://one-more"));
+    EXPECT_TRUE(
+        logged("Another start handed over \"merovane-shop://one-more\" while 64 others "
+               "wait: dropped"));
+    EXPECT_FALSE(
+        links_.receive("merovane-shop://" + std::string(HandedOverLinks::kMaxURLLength, 'x')));
+    EXPECT_TRUE(logged("Another start handed over a URL of 16400 bytes: refused"));
+    EXPECT_FALSE(links_.receive("merovane-shop://\xff\n"));
+    EXPECT_TRUE(
+        logged("Another start handed over \"merovane-shop://\\xff\\n\", which is no URL: "
+               "refused"));
+    EXPECT_FALSE(links_.receive("no url"));
+    EXPECT_EQ(HandedOverLinks::check("no url"), HandedOverLinks::Check::NoURL);
+    EXPECT_EQ(HandedOverLinks::check(std::string(100 * 1024, 'a').insert(0, "a://")),
+              HandedOverLinks::Check::TooLong);
+    libraryStarts();
+    platform::runUntilIdle();
+    EXPECT_EQ(delivered_.size(), size_t{HandedOverLinks::kMaxWaiting});
+    // Delivered ones make room again.
+    EXPECT_TRUE(links_.receive("merovane-shop://one-more"));
+    platform::runUntilIdle();
+    EXPECT_EQ(delivered_.back(), "merovane-shop://one-more");
+}
+
 TEST(DesktopSessionNameTest, OneBusNamePerHomeFolder) {
     const std::string bundle = "com.merovane.shop";
     EXPECT_EQ(DesktopSession::applicationId(bundle, ""), bundle);
@@ -127,7 +255,88 @@ class CountingDelegate : public platform::ApplicationDelegate {
     int warnings = 0;
 };
 
-class DesktopSessionTest : public ApiConnectionTest {};
+class DesktopSessionTest : public ApiConnectionTest {
+  protected:
+    peer::ApiPeer peer_;
+};
+
+// Notes the deep links the library opens.
+class RecordingInterjections : public MVInterjectionInterface {
+  public:
+    void openPushNotificationWithID(const std::string&) override {}
+    void showPushNotificationInAppDisplayWithId(const std::string&) override {}
+    void openPushNotificationWithId(const std::string&, const std::string&, const std::string&,
+                                    std::function<void()> completion) override {
+        if (completion) completion();
+    }
+    void openDeepLinkWithID(const std::string& id, const std::string& parameters,
+                            bool silent) override {
+        links.push_back({id, parameters, silent});
+    }
+    void didRegisterUserNotificationSettings(const json&) override {}
+    void didRegisterForRemoteNotificationsWithDeviceToken(const std::string&) override {}
+    std::vector<json> links;
+};
+
+// A session bus of the test program's own, for the whole run: GLib keeps the first
+// connection to the session bus for the process. Answers its address ("" when it failed).
+std::string sessionBus() {
+    static TempDir folder;
+    static ChildProcess bus({MV_DBUS_DAEMON,
+                             {"--session", "--nofork", "--address=unix:path=" + folder.file("bus")},
+                             folder.file("bus.log")});
+    static const std::string address = [] {
+        if (!platform::runUntil([] { return std::filesystem::exists(folder.file("bus")); }, 20))
+            return std::string();
+        const std::string bus = "unix:path=" + folder.file("bus");
+        g_setenv("DBUS_SESSION_BUS_ADDRESS", bus.c_str(), TRUE);
+        GDBusConnection* connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+        g_unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        if (!connection) return std::string();
+        // Kept for the run; the bus ends before the program does.
+        g_dbus_connection_set_exit_on_close(connection, FALSE);
+        return bus;
+    }();
+    return address;
+}
+
+// The shell is this process, its library launched on the manual clock, so that its boot
+// block waits; a later start, a real child process, hands over a link meanwhile.
+TEST_F(DesktopSessionTest, ALinkHandedOverBeforeTheLibraryStartedOpensOnceAfterItsBootBlock) {
+    const std::string address = sessionBus();
+    ASSERT_FALSE(address.empty());
+
+    auto interjections = std::make_shared<RecordingInterjections>();
+    MVInterjectionInterface::setShared(interjections);
+    platform::UserDefaults::standard().setObject("app_identifier", "shop");
+    answerRequestHeads(peer_);
+    auto& library = MVLibraryApplication::sharedLibrary();
+    library.setDefaultApiPath(peerUrl(peer_));
+    DesktopSession desktop;
+    const std::string home = home_->file("shell-home");
+    g_setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), TRUE);  // the session looks for it
+    const auto claimed =
+        desktop.claimHome(DesktopSession::applicationId("com.merovane.shop", home), std::nullopt);
+    g_unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    ASSERT_EQ(claimed, DesktopSession::Claim::Running);
+    auto& application = platform::Application::shared();
+    application.setDelegate(std::make_shared<CountingDelegate>());
+    application.finishLaunching(nullptr);
+
+    ChildProcess later(
+        {MV_APP_EXECUTABLE, {"merovane-shop://silent/early?x=1"}, home_->file("later.log")},
+        {{"DBUS_SESSION_BUS_ADDRESS", address}, {"MEROVANE_HOME", home}});
+    EXPECT_TRUE(platform::runUntil(
+        [&] { return logged("merovane-shop://silent/early?x=1, handed over by another start"); },
+        kTimeout));
+    EXPECT_EQ(later.wait(), 0);
+    EXPECT_FALSE(library.didSendAppStart());
+    EXPECT_TRUE(interjections->links.empty());
+    platform::advanceBy(MVLibraryApplication::kStartDelay);
+    platform::runUntilIdle();
+    EXPECT_EQ(interjections->links, (std::vector<json>{{"early", "?x=1", true}}));
+    MVInterjectionInterface::setShared(nullptr);
+}
 
 TEST_F(DesktopSessionTest, TheLowMemorySignalIsThePlatformsMemoryWarning) {
     MVLibraryApplication::sharedLibrary();

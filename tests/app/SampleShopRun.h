@@ -76,6 +76,13 @@ inline bool inOrder(const std::vector<std::string>& all, const std::vector<std::
     return next == wanted.size();
 }
 
+inline size_t occurrences(const std::string& text, const std::string& part) {
+    size_t found = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++found;
+    return found;
+}
+
 class SampleShopRunTest : public ::testing::Test {
   protected:
     void SetUp() override { startServer(); }
@@ -108,11 +115,17 @@ class SampleShopRunTest : public ::testing::Test {
                                              const std::string& engine = "headless",
                                              const ChildProcess::Environment& environment = {}) {
         std::remove(out_.file("presented.json").c_str());
+        return startAnother(log, arguments, engine, environment);
+    }
+    // The same, beside a shell already started (its record is left).
+    std::unique_ptr<ChildProcess> startAnother(const std::string& log,
+                                               const std::vector<std::string>& arguments,
+                                               const std::string& engine,
+                                               const ChildProcess::Environment& environment) {
         ChildProcess::Environment variables = {{"MEROVANE_HOME", out_.file("home")}};
         variables.insert(variables.end(), environment.begin(), environment.end());
         return std::make_unique<ChildProcess>(
-            ChildProcess::Program{program_, shellArguments(arguments, engine),
-                                  out_.file(log)},
+            ChildProcess::Program{program_, shellArguments(arguments, engine), out_.file(log)},
             variables);
     }
     // Until the record of the started shell is written.

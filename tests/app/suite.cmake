@@ -13,8 +13,9 @@ if(TARGET app)
     MV_APP_DESKTOP_ENTRY="$<TARGET_PROPERTY:app,MV_DESKTOP_ENTRY>"
     MV_APP_PG_API_URL="${MV_APP_PG_API_URL}" MV_APP_WORKSPACE_API_URL="${MV_APP_WORKSPACE_API_URL}")
   target_sources(test_app PRIVATE ${CMAKE_SOURCE_DIR}/app/AppDelegate.cpp
-    ${CMAKE_SOURCE_DIR}/app/DesktopSession.cpp ${CMAKE_SOURCE_DIR}/app/HeadlessShopPage.cpp
-    ${CMAKE_SOURCE_DIR}/app/HomeFolderLock.cpp ${CMAKE_SOURCE_DIR}/app/HostArguments.cpp
+    ${CMAKE_SOURCE_DIR}/app/DesktopSession.cpp ${CMAKE_SOURCE_DIR}/app/HandedOverLinks.cpp
+    ${CMAKE_SOURCE_DIR}/app/HeadlessShopPage.cpp ${CMAKE_SOURCE_DIR}/app/HomeFolderLock.cpp
+    ${CMAKE_SOURCE_DIR}/app/HostArguments.cpp ${CMAKE_SOURCE_DIR}/app/LogText.cpp
     ${CMAKE_SOURCE_DIR}/app/RunRecorder.cpp)
   # GLib's headers and libraries only: its compile flags would keep the shared
   # precompiled header out.

@@ -7,9 +7,9 @@
 #include <nlohmann/json.hpp>
 #include <system_error>
 
+#include "app/LogText.h"
 #include "libmerovane/core/StringExtensions.h"
 #include "platform/foundation/JsonValue.h"
-#include "tools/sample-api-server/LogText.h"
 
 namespace {
 

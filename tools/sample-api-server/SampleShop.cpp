@@ -8,8 +8,8 @@
 #include <map>
 #include <utility>
 
+#include "app/LogText.h"
 #include "platform/foundation/RegularFile.h"
-#include "tools/sample-api-server/LogText.h"
 
 using nlohmann::json;
 

@@ -1,0 +1,47 @@
+#pragma once
+// The links later starts over the same home folder hand to the running shell (see
+// DesktopSession): checked, bounded, held until the library can open links, then
+// delivered as the platform's open-URL call, each once and in the order given.
+//
+//   HandedOverLinks links;          // main thread, before the library's boot block runs
+//   links.receive(text);            // any thread
+//
+// The library tells when it can open links (MVLibraryApplicationCanOpenLinksNotification);
+// before, it would answer a link and leave it, taking it for the launch link.
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/foundation/URL.h"
+
+class HandedOverLinks {
+  public:
+    // Longer texts are refused; while this many wait for the main loop or the library,
+    // more are dropped.
+    static constexpr size_t kMaxURLLength = 16 * 1024;
+    static constexpr int kMaxWaiting = 64;
+
+    enum class Check { Taken, TooLong, NoURL };
+    // What the running shell makes of `text`; a later start checks before it hands over.
+    static Check check(std::string_view text);
+
+    // What delivers a link: the platform's open-URL call unless given; answers whether
+    // the application opened it.
+    using Deliver = std::function<std::optional<bool>(const platform::URL&)>;
+    explicit HandedOverLinks(Deliver deliver = {});
+    ~HandedOverLinks();
+    HandedOverLinks(const HandedOverLinks&) = delete;
+    HandedOverLinks& operator=(const HandedOverLinks&) = delete;
+
+    // Any thread: logs what becomes of `text`; answers whether it was taken.
+    bool receive(const std::string& text);
+
+    struct State;
+
+  private:
+    std::shared_ptr<State> state_;
+};
