@@ -34,6 +34,10 @@ struct Damage {
     bool defaultsAside;  // the damaged user defaults are kept beside the new ones
 };
 
+void PrintTo(const Damage& damage, std::ostream* out) {
+    *out << damage.name;
+}
+
 void writeBytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
