@@ -219,6 +219,8 @@ void MVPersistentStorage::buildPersistentStoreCoordinator() {
     };
 
     bool damageReported = false;
+    // A store made anew holds none of the resources a cached boot script would replay.
+    bool madeAnew = false;
     std::optional<nlohmann::json> metadata;
     if (storeExists) {
         metadata = MVSQLiteStore::metadataForStore(storePath, &error);
@@ -231,6 +233,7 @@ void MVPersistentStorage::buildPersistentStoreCoordinator() {
                 error.userInfo());
             damageReported = MVSQLiteStore::isDamage(error);
             clearStorePlace(damageReported || storeIsFolder);
+            madeAnew = true;
         }
     }
 
@@ -242,6 +245,7 @@ void MVPersistentStorage::buildPersistentStoreCoordinator() {
         nlohmann::json report = {{"device", devicePlatform()},
                                  {"previousStore", versionIdentifiers(tempMetadata)}};
         if (!metadata) {
+            madeAnew = true;
             MVLogError("MVPersistentStorage hadn't finish migration: {}",
                        platform::json::print(report));
             MVErrorLogger::logError("MVPersistentStorage hadn't finish migration.", report);
@@ -295,12 +299,14 @@ void MVPersistentStorage::buildPersistentStoreCoordinator() {
             MVErrorLogger::logError("MVPersistentStoreCoordinator couldn't add damaged store",
                                     error.userInfo());
         clearStorePlace(damaged);
+        madeAnew = true;
         if (!coordinator_->addPersistentStore(kConfiguration, storePath, &error))
             throw platform::Exception(
                 MVLibraryPersistentStoreNotAddedException,
                 fmt::format("Persistent store <{}, \"{}\"> not added. {}, {}", kConfiguration,
                             storePath, errorDescription(error), userInfoText(error)));
     }
+    if (madeAnew) host_->removeCachedBootApp();
     MVLogInfo("MVPersistentStorage coordinator initialized...");
 }
 

@@ -446,6 +446,8 @@ TEST_P(StorageStartupUploadTest, TheStoreIsReplacedAndTheReportReachesTheLogServ
         ids = storedIds();
     }
     EXPECT_EQ(ids, broken.ids);
+    // A store made anew holds no resource a cached boot script could replay.
+    EXPECT_EQ(host_->removedCachedBootApps, broken.ids.empty() ? 1 : 0);
     EXPECT_TRUE(reachedServer(broken.report)) << broken.report;
     for (auto suffix : {"", "-shm", "-wal"})
         EXPECT_FALSE(exists(tempStorePath() + suffix)) << suffix;
