@@ -214,6 +214,9 @@ TEST_F(CrashUploadTest, AnotherStatusRunsTheFailureBlockAndReportsIt) {
         "bytes", "[Signal] SIGSEGV", "Address: 0x10", platform::Date(1), [&] { succeeded = true; },
         [&] { failed = true; });
     ASSERT_TRUE(waitFor([&] { return !MVErrorLogger::reports().empty(); }));
+    // The report's upload reads the storage on the answer's thread: it ends before the
+    // test's shared instances go.
+    ASSERT_TRUE(waitFor([&] { return server_.requestCount("/applog/error") >= 1; }));
     EXPECT_TRUE(failed);
     EXPECT_FALSE(succeeded);
     const auto report = MVErrorLogger::reports().front();
