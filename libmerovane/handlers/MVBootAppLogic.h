@@ -6,7 +6,8 @@
 // identifier, caches the list as the boot script for the next start and schedules
 // shadow mode. A newer boot (a boot command with a list, or another call) stops what is
 // left of an older one: the rest of its list, the lists it delayed, its end notification
-// and its script.
+// and its script. A boot command with an empty list stops nothing, but the boots before
+// it cache no script.
 //
 //   bootAppLogicWithCommands(handler, list, "B", nullptr);
 //

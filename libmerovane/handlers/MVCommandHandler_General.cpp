@@ -53,6 +53,13 @@ uint64_t& newestBoot() {
     return boot;
 }
 
+// The newest boot when a boot with an empty list last removed the cached script: that boot
+// and those before it go on but cache nothing, so the empty boot's word stays the latest.
+uint64_t& lastBootBeforeEmptyBoot() {
+    static uint64_t boot = 0;
+    return boot;
+}
+
 // The boot whose list (or a list it delayed) is running now; 0 outside every boot list.
 uint64_t& runningBoot() {
     static uint64_t boot = 0;
@@ -108,6 +115,13 @@ void runBootLogic(MVCommandHandler& handler, nlohmann::json commands,
                         MVLibraryApplicationPerformedBootAppCommand);
                     if (overlay) overlay->fadeOutWithDuration(kBootAppOverlayFadeDuration, nullptr);
                     if (!identifier) return;
+                    if (boot <= lastBootBeforeEmptyBoot()) {
+                        MVLogInfo(
+                            "{} boot {} caches no script: a boot with an empty list came "
+                            "after it",
+                            self->name(), boot);
+                        return;
+                    }
                     auto& defaults = platform::UserDefaults::standard();
                     defaults.setObject(MVStandardUserDefaultsCachedBootScript,
                                        {{"cmds", std::move(*script)},
@@ -126,7 +140,10 @@ void bootApp(MVCommandHandler& handler, nlohmann::json* parameters, const WebVie
     nlohmann::json commands =
         found != parameters->end() ? std::move(*found) : nlohmann::json::array();
     MVLibraryApplication::sharedLibrary().removeCachedBootApp();
-    if (!commands.is_array() || commands.empty()) return;
+    if (!commands.is_array() || commands.empty()) {
+        lastBootBeforeEmptyBoot() = newestBoot();
+        return;
+    }
     const uint64_t boot = ++newestBoot();
     if (MVSplashScreenInterface::isSplashScreenVisible()) {
         runBootLogic(handler, std::move(commands), identifier, nullptr, boot);

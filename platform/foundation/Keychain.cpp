@@ -15,6 +15,7 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/JsonValue.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/RegularFile.h"
 #include "platform/foundation/SharedInstances.h"
 
 namespace platform {
@@ -37,14 +38,16 @@ std::string makeSeed() {
     return seed;
 }
 
-// Holds the cross-process lock for as long as it lives.
+// Holds the cross-process lock for as long as it lives. The lock file is opened as one
+// regular file of its own: never through a link, never a folder or FIFO in its place.
 class FileLock {
   public:
     explicit FileLock(const std::string& path) {
-        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        fd_ = openSingleRegularFile(path, O_RDWR | O_CREAT, 0600, &problem_);
         if (fd_ < 0) return;
         while (::flock(fd_, LOCK_EX) != 0) {
             if (errno != EINTR) {
+                problem_ = std::strerror(errno);
                 ::close(fd_);
                 fd_ = -1;
                 return;
@@ -54,10 +57,14 @@ class FileLock {
     ~FileLock() {
         if (fd_ >= 0) ::close(fd_);  // closing releases the lock
     }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
     bool locked() const { return fd_ >= 0; }
+    const std::string& problem() const { return problem_; }
 
   private:
     int fd_ = -1;
+    std::string problem_;
 };
 
 bool matches(const KeychainItem& item, const KeychainQuery& q) {
@@ -158,9 +165,12 @@ KeychainStatus Keychain::perform(bool counts, Fn&& fn) {
         return KeychainStatus::Failure;
     }
     ::chmod(folder.c_str(), 0700);
-    FileLock lock(folder + "/" + kLockName);
+    const std::string lockPath = folder + "/" + kLockName;
+    FileLock lock(lockPath);
     if (!lock.locked()) {
-        PLATFORM_LOG_ERROR("Keychain {} could not be locked: {}", path, std::strerror(errno));
+        // The store stays as it is; a later call locks it once the lock file is sound.
+        PLATFORM_LOG_ERROR("Keychain {} could not be locked: {}: {}", path, lockPath,
+                           lock.problem());
         return KeychainStatus::Failure;
     }
 

@@ -15,7 +15,9 @@
 //
 // All items live in one file, <root>/Library/Keychains/keychain.json, readable by the
 // user only (mode 0600) and replaced atomically. Every call rereads it under a file
-// lock, so processes of the same application see each other's items. A file that cannot
+// lock (keychain.lock beside it), so processes of the same application see each other's
+// items. A lock file that is no regular file with one name (a link, a hard link, a
+// folder, a FIFO) is logged and left alone, and the call fails. A file that cannot
 // be parsed, or is no regular file of at most kMaxFileBytes (a link, a FIFO, a device),
 // is logged, moved aside to "keychain.json.corrupt-<time>" (the three newest
 // kept) and treated as empty; an item lacking a field is logged and dropped alone.

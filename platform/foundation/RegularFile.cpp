@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace platform {
 
@@ -29,28 +30,50 @@ class FileDescriptor {
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
 
   private:
     int fd_;
 };
 
+// Opens `path` with `flags` added to no link followed, no wait and close-on-exec. Answers the
+// descriptor of a regular file, its status in `info`, or -1 and why in `refusal`.
+int openRegular(const std::string& path, int flags, mode_t mode, struct stat& info,
+                RegularFileRead& refusal) {
+    using R = RegularFileRead;
+    FileDescriptor fd(::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode));
+    if (fd.get() < 0) {
+        const int err = errno;
+        if (err == ELOOP)
+            refusal = refuse(R::Link, "a symbolic link");
+        else if (err == EISDIR)  // asked for writing
+            refusal = refuse(R::NotRegular, "not a regular file");
+        else
+            refusal = refuse(err == ENOENT ? R::Missing : R::Failed,
+                             fmt::format("cannot be opened ({})", std::strerror(err)), err);
+        return -1;
+    }
+    if (::fstat(fd.get(), &info) != 0) {
+        const int err = errno;
+        refusal =
+            refuse(R::Failed, fmt::format("cannot be examined ({})", std::strerror(err)), err);
+        return -1;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        refusal = refuse(R::NotRegular, "not a regular file");
+        return -1;
+    }
+    return fd.release();
+}
+
 }  // namespace
 
 RegularFileRead tryReadRegularFile(const std::string& path, size_t maxBytes) {
     using R = RegularFileRead;
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0) {
-        const int err = errno;
-        if (err == ELOOP) return refuse(R::Link, "a symbolic link");
-        return refuse(err == ENOENT ? R::Missing : R::Failed,
-                      fmt::format("cannot be opened ({})", std::strerror(err)), err);
-    }
     struct stat info {};
-    if (::fstat(fd.get(), &info) != 0) {
-        const int err = errno;
-        return refuse(R::Failed, fmt::format("cannot be examined ({})", std::strerror(err)), err);
-    }
-    if (!S_ISREG(info.st_mode)) return refuse(R::NotRegular, "not a regular file");
+    RegularFileRead refusal;
+    FileDescriptor fd(openRegular(path, O_RDONLY, 0, info, refusal));
+    if (fd.get() < 0) return refusal;
     if (info.st_size < 0 || static_cast<unsigned long long>(info.st_size) > maxBytes) {
         return refuse(R::TooLarge, fmt::format("{} bytes, more than the {} expected",
                                                static_cast<long long>(info.st_size), maxBytes));
@@ -83,6 +106,23 @@ std::optional<std::string> readRegularFile(const std::string& path, size_t maxBy
     if (read.outcome == RegularFileRead::Read) return std::move(read.bytes);
     if (whyNot) *whyNot = std::move(read.whyNot);
     return std::nullopt;
+}
+
+int openSingleRegularFile(const std::string& path, int flags, mode_t mode, std::string* whyNot) {
+    struct stat info {};
+    RegularFileRead refusal;
+    FileDescriptor fd(openRegular(path, flags, mode, info, refusal));
+    if (fd.get() < 0) {
+        if (whyNot) *whyNot = std::move(refusal.whyNot);
+        return -1;
+    }
+    if (info.st_nlink != 1) {
+        if (whyNot)
+            *whyNot =
+                fmt::format("{} hard links, not one", static_cast<unsigned long>(info.st_nlink));
+        return -1;
+    }
+    return fd.release();
 }
 
 }  // namespace platform

@@ -11,6 +11,8 @@
 // file that grows while it is read. Anything else answers none with a short reason in
 // `whyNot` and `*missing` set when no file is there at all. Never throws; thread-safe.
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -36,5 +38,12 @@ struct RegularFileRead {
     int errorNumber = 0;
 };
 RegularFileRead tryReadRegularFile(const std::string& path, size_t maxBytes);
+
+// Opens `path` for a lock or a write in place, as the read above opens it, with `flags` added
+// (the access mode, O_CREAT with `mode`). Only a regular file with this one name is kept: a
+// second hard link would carry what is done to it to a file elsewhere. Answers the
+// descriptor, which the caller closes, or -1 with a short reason in `whyNot`.
+int openSingleRegularFile(const std::string& path, int flags, mode_t mode,
+                          std::string* whyNot = nullptr);
 
 }  // namespace platform

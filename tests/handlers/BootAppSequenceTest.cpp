@@ -206,4 +206,65 @@ TEST_F(BootAppSequenceTest, ASecondBootDropsTheListsTheFirstOneDelayed) {
     EXPECT_TRUE(logged(": delayed list not run"));
 }
 
+// A boot with an empty list cancels nothing, but a boot that began before it caches no
+// script: the server's latest word was "no boot script". A boot after it caches as before.
+TEST_F(BootAppSequenceTest, ABootBeforeAnEmptyBootRunsButCachesNoScript) {
+    struct Step {
+        double after;      // seconds since the step before
+        const char* boot;  // "": a boot with an empty list
+    };
+    struct Row {
+        std::vector<Step> steps;
+        bool underSplash;
+        Strings titles;      // the boot tab's pages at the end
+        const char* cached;  // the cached script's identifier; null: none
+    };
+    const Row rows[] = {
+        {{{0, "B"}, {0, ""}}, true, {"B"}, nullptr},
+        {{{0, "B"}, {0.5, ""}}, true, {"B"}, nullptr},
+        {{{0, "B"}, {0.99, ""}}, true, {"B"}, nullptr},
+        {{{0, "B"}, {0.5, ""}}, false, {"B"}, nullptr},
+        {{{0, "B"}, {1.0, ""}}, true, {"B"}, nullptr},  // the list has run, its pages load
+        {{{0, ""}, {0.5, "B"}}, true, {"B"}, "B"},
+        {{{0, ""}, {0.5, "B"}}, false, {"B"}, "B"},
+        {{{0, "B"}, {0.5, ""}, {0.2, "X"}}, true, {"X"}, "X"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message()
+                     << row.steps.size() << " boots, last after " << row.steps.back().after
+                     << " s, splash " << row.underSplash);
+        performedCommands().clear();
+        posted.clear();
+        splash->visible = row.underSplash;
+        auto overlays = RecordingOverlay::install();
+        platform::UserDefaults::standard().setObject(MVStandardUserDefaultsCachedBootScript,
+                                                     scriptOf("old", bootList("old")));
+
+        Strings ran;
+        for (const auto& step : row.steps) {
+            platform::advanceBy(step.after);
+            const std::string name = step.boot;
+            if (name.empty()) {
+                perform({{"c", "bootApp"}, {"p", {{"cmds", json::array()}}}});
+                EXPECT_EQ(cachedScript(), json());
+            } else {
+                perform(bootCommand(name, bootList(name)));
+            }
+        }
+        EXPECT_TRUE(std::find(posted.begin(), posted.end(), "performed") == posted.end());
+        platform::advanceBy(1.0);
+        ASSERT_TRUE(settle());
+        platform::advanceBy(2.0);
+
+        EXPECT_EQ(bootTabTitles(), row.titles);
+        EXPECT_EQ(echoed(), row.titles);
+        EXPECT_EQ(std::count(posted.begin(), posted.end(), "performed"), 1);
+        EXPECT_EQ(posted.back(), "performed");
+        EXPECT_EQ(cachedScript(), row.cached ? scriptOf(row.cached, bootList(row.cached)) : json());
+        for (const auto& overlay : *overlays)
+            EXPECT_EQ(overlay->fades, (Strings{"in 0.3", "out 0.3"}));
+    }
+    EXPECT_TRUE(logged("caches no script: a boot with an empty list came after it"));
+}
+
 }  // namespace

@@ -1,9 +1,13 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <functional>
 #include <nlohmann/json.hpp>
 
 #include "platform/foundation/FileManager.h"
@@ -217,6 +221,66 @@ TEST_F(KeychainTest, UnwritableStoreFails) {
     EXPECT_EQ(keychain().add(item("k", "v")), KeychainStatus::Failure);
     EXPECT_EQ(keychain().defaultAccessGroup(), "");
     EXPECT_TRUE(logged("Keychain folder"));
+}
+
+// In the lock file's place: a link to a file outside (there or not), a hard link to one, a
+// folder or a FIFO. The call fails with a line; nothing outside is made, changed or locked;
+// the items are all there once the lock file is sound again.
+TEST_F(KeychainTest, ALockFileThatIsNoSingleRegularFileIsRefusedAndTheItemsStay) {
+    if (!inBoundedChild(30)) return;  // a lock taken through the link waits for ever
+    auto& fm = platform::FileManager::defaultManager();
+    ASSERT_EQ(keychain().add(item("k", "kept")), KeychainStatus::Success);
+    const std::string stored = *fm.readFile(keychain().filePath());
+    const std::string lock = home_.file("Library/Keychains/keychain.lock");
+    const std::string outside = home_.file("outside");
+    auto outsideFile = [&] {
+        home_.write("outside", "precious");
+        return true;
+    };
+    struct Row {
+        const char* what;
+        std::function<bool()> plant;
+        const char* reason;
+    };
+    const Row rows[] = {
+        {"a link to no file", [&] { return ::symlink(outside.c_str(), lock.c_str()) == 0; },
+         "a symbolic link"},
+        {"a link to a file",
+         [&] { return outsideFile() && ::symlink(outside.c_str(), lock.c_str()) == 0; },
+         "a symbolic link"},
+        {"a hard link to a file",
+         [&] { return outsideFile() && ::link(outside.c_str(), lock.c_str()) == 0; },
+         "2 hard links, not one"},
+        {"a folder", [&] { return ::mkdir(lock.c_str(), 0700) == 0; }, "not a regular file"},
+        {"a FIFO", [&] { return ::mkfifo(lock.c_str(), 0600) == 0; }, "not a regular file"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        fm.removeItem(lock);
+        fm.removeItem(outside);
+        ASSERT_TRUE(row.plant());
+        const bool hadOutside = fileTypeAt(outside) != 0;
+        // Held here: a keychain that locked the outside file would wait.
+        const int held = hadOutside ? ::open(outside.c_str(), O_RDONLY | O_CLOEXEC) : -1;
+        if (held >= 0) {
+            ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+        }
+
+        EXPECT_EQ(keychain().add(item("new", "x")), KeychainStatus::Failure);
+        EXPECT_TRUE(logged("Keychain " + keychain().filePath() + " could not be locked: " + lock +
+                           ": " + row.reason));
+        if (held >= 0) ::close(held);
+        EXPECT_EQ(fm.readFile(outside),
+                  hadOutside ? std::optional<std::string>("precious") : std::nullopt);
+        EXPECT_EQ(fm.readFile(keychain().filePath()), stored);
+
+        ASSERT_TRUE(fm.removeItem(lock));  // the refusal is gone
+        KeychainItem out;
+        ASSERT_EQ(keychain().copy(query("k"), &out), KeychainStatus::Success);
+        EXPECT_EQ(out.data, "kept");
+        EXPECT_EQ(keychain().copy(query("new"), &out), KeychainStatus::ItemNotFound);
+        EXPECT_EQ(fileTypeAt(lock), S_IFREG);
+    }
 }
 
 // --- Across processes -------------------------------------------------------
