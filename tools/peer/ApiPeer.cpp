@@ -186,6 +186,7 @@ struct ApiPeer::State {
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             auto conn = std::make_unique<Conn>();
             conn->api = ApiRequestParser(options.plainBodies);
+            conn->api.limitChunks(options.maxChunk);
             const size_t index = accepted++;
             conn->fd = fd;
             conn->record.index = index;

@@ -107,6 +107,8 @@ struct ApiPeerOptions {
     // Requests may carry a body of a Content-Length, handed whole to the responder (see
     // ApiRequestParser); otherwise only chunked bodies are read.
     bool plainBodies = false;
+    // The longest chunk a request body may carry (at most 256 MiB).
+    size_t maxChunk = 256u << 20;
     // A server's bounds: with `answerFaults`, a request that cannot be read (malformed,
     // a body or chunk too large) is answered 400 or 413 and closed, or closed when its
     // answer has begun; with an `idleTimeout` (seconds), a connection that neither

@@ -42,6 +42,8 @@ class ApiRequestParser {
     // The body is bytes, not packets: at most `limit` of them (past that the request
     // fails, 413), its chunks kept undecoded.
     void takeBodyAsBytes(size_t limit);
+    // No chunk of the body may be longer than `bytes` (past that the request fails, 413).
+    void limitChunks(size_t bytes) { body_.limitChunk(bytes); }
 
     bool headComplete() const { return head_.complete(); }
     const HttpHead& head() const { return head_.head(); }

@@ -28,6 +28,12 @@ void ChunkedDecoder::fail(std::string message, bool tooLarge) {
     std::string().swap(current_);
 }
 
+ChunkedDecoder::ChunkedDecoder() : chunkLimit_(kMaxChunk) {}
+
+void ChunkedDecoder::limitChunk(uint64_t bytes) {
+    chunkLimit_ = std::min(bytes, kMaxChunk);
+}
+
 void ChunkedDecoder::limitTotal(uint64_t bytes) {
     limit_ = bytes;
     if (total_ > limit_ && state_ != State::Failed)
@@ -39,7 +45,7 @@ bool ChunkedDecoder::takeSizeLine() {
     size_t i = 0;
     for (; i < line_.size() && hexValue(line_[i]) >= 0; ++i) {
         size = size * 16 + static_cast<uint64_t>(hexValue(line_[i]));
-        if (size > kMaxChunk) {
+        if (size > chunkLimit_) {
             fail("chunk size too large: " + line_.substr(0, 40), true);
             return false;
         }

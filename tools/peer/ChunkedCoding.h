@@ -18,6 +18,7 @@ inline constexpr std::string_view kLastChunk = "0\r\n\r\n";
 
 class ChunkedDecoder {
   public:
+    ChunkedDecoder();
     // Appends each completed chunk's payload to `chunks`; answers how many bytes were
     // taken: all, unless the body ended (the rest is not the body's) or a framing error
     // stopped the decoder.
@@ -32,6 +33,8 @@ class ChunkedDecoder {
     // The body's payload may hold at most `bytes`: a chunk size that would take it past
     // them fails at its size line, before any of that chunk is read.
     void limitTotal(uint64_t bytes);
+    // No chunk may be longer than `bytes` (at most 256 MiB, the default).
+    void limitChunk(uint64_t bytes);
     // Failed on a chunk size too large for the decoder or the body's limit.
     bool tooLarge() const { return tooLarge_; }
 
@@ -46,6 +49,7 @@ class ChunkedDecoder {
     std::string current_;
     uint64_t total_ = 0;  // payload bytes of the chunks so far, the one under way whole
     uint64_t limit_ = UINT64_MAX;
+    uint64_t chunkLimit_;
     bool tooLarge_ = false;
     std::string error_;
 };

@@ -56,6 +56,7 @@ peer::ApiPeerOptions SampleLogServer::peerOptions(uint16_t port, Log log, double
             .keptEntries = 0,
             .keptClosed = 0,
             .plainBodies = true,
+            .maxChunk = kMaxBodySize,
             .answerFaults = true,
             .idleTimeout = idleTimeout,
             .log = [log = std::move(log)](const std::string& line) { log(logText(line)); }};

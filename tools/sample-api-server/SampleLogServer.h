@@ -39,9 +39,10 @@ class SampleLogServer {
     static constexpr const char* kPathPrefix = "/applog/";
     static constexpr double kIdleTimeout = 30;  // seconds
 
-    // The peer the sample server runs on: bodies of a Content-Length read, nothing kept of
-    // what clients send, a request that cannot be read answered and closed, a connection
-    // quiet for `idleTimeout` closed; each of those a line of `log`.
+    // The peer the sample server runs on: bodies of a Content-Length read, no chunk longer
+    // than kMaxBodySize, nothing kept of what clients send, a request that cannot be read
+    // answered and closed, a connection quiet for `idleTimeout` closed; each of those a
+    // line of `log`.
     static peer::ApiPeerOptions peerOptions(uint16_t port, Log log,
                                             double idleTimeout = kIdleTimeout);
 
