@@ -226,14 +226,15 @@ struct ApiPeer::State {
         });
     }
 
-    // Closes a connection that stayed quiet: with a 408 when nothing was answered and
-    // the answer can go, at once otherwise (or when the 408 did not go either).
+    // Closes a connection that stayed quiet: with a 408 when a request began, nothing was
+    // answered and the answer can go; at once otherwise (or when the 408 did not go).
+    // A connection that sent nothing may be reused by a client that has not seen its end.
     void timeOut(Conn& c) {
         if (!c.timedOut)
             log(fmt::format("connection {}: nothing received or sent for {:g} s; closed",
                             c.record.index, options.idleTimeout));
-        const bool canAnswer = !c.timedOut && !c.answerBegun && c.actions.empty() &&
-                               c.wire.empty() && (!c.ssl || c.handshakeDone);
+        const bool canAnswer = !c.timedOut && c.record.receivedBytes > 0 && !c.answerBegun &&
+                               c.actions.empty() && c.wire.empty() && (!c.ssl || c.handshakeDone);
         c.timedOut = true;
         c.phase = Conn::Phase::Rejected;
         if (!canAnswer) {

@@ -112,7 +112,8 @@ struct ApiPeerOptions {
     // A server's bounds: with `answerFaults`, a request that cannot be read (malformed,
     // a body or chunk too large) is answered 400 or 413 and closed, or closed when its
     // answer has begun; with an `idleTimeout` (seconds), a connection that neither
-    // receives nor sends for that long is closed, answered 408 when nothing was. Each is
+    // receives nor sends for that long is closed, answered 408 when it began a request
+    // and nothing was answered. Each is
     // a line of `log`, when set.
     bool answerFaults = false;
     double idleTimeout = 0;
