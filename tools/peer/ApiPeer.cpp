@@ -1,6 +1,7 @@
 #include "tools/peer/ApiPeer.h"
 
 #include <arpa/inet.h>
+#include <fmt/core.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/err.h>
@@ -9,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -30,7 +32,7 @@ namespace peer {
 // PeerAction ---------------------------------------------------------------------------
 
 PeerAction PeerAction::raw(std::string bytes) {
-    return {Kind::Send, std::move(bytes)};
+    return {Kind::Send, std::move(bytes), 0, std::nullopt};
 }
 PeerAction PeerAction::head(const ResponseHead& head) {
     return raw(head.bytes());
@@ -49,19 +51,27 @@ PeerAction PeerAction::lastChunk() {
     return raw(std::string(kLastChunk));
 }
 PeerAction PeerAction::endOfStream() {
-    return {Kind::EndOfStream, {}};
+    return {Kind::EndOfStream, {}, 0, std::nullopt};
 }
 PeerAction PeerAction::close() {
-    return {Kind::Close, {}};
+    return {Kind::Close, {}, 0, std::nullopt};
 }
 PeerAction PeerAction::reset() {
-    return {Kind::Reset, {}};
+    return {Kind::Reset, {}, 0, std::nullopt};
 }
 PeerAction PeerAction::stallReading() {
-    return {Kind::StallReading, {}};
+    return {Kind::StallReading, {}, 0, std::nullopt};
 }
 PeerAction PeerAction::resumeReading() {
-    return {Kind::ResumeReading, {}};
+    return {Kind::ResumeReading, {}, 0, std::nullopt};
+}
+PeerAction PeerAction::bodyAsBytes(size_t limit) {
+    return {Kind::BodyAsBytes, {}, limit, std::nullopt};
+}
+PeerAction PeerAction::on(size_t connection) && {
+    PeerAction action = std::move(*this);
+    action.connection = connection;
+    return action;
 }
 
 // State --------------------------------------------------------------------------------
@@ -72,9 +82,15 @@ double now() {
     return static_cast<double>(platform::Clock::monotonicNanos()) / 1e9;
 }
 
-constexpr std::string_view kHeadTooLong =
-    "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\nConnection: "
-    "close\r\n\r\n";
+// An empty answer that closes the connection.
+std::string statusAnswer(int status) {
+    const char* reason = status == 408   ? "Request Timeout"
+                         : status == 413 ? "Payload Too Large"
+                         : status == 431 ? "Request Header Fields Too Large"
+                                         : "Bad Request";
+    return fmt::format("HTTP/1.1 {} {}\r\nContent-Length: 0\r\nConnection: close\r\n\r\n", status,
+                       reason);
+}
 
 // Appends `data`, keeping the last `limit` bytes.
 void keepTail(std::string& kept, std::string_view data, size_t limit) {
@@ -103,6 +119,10 @@ struct Conn {
     ApiRequestParser api;
     bool scriptApplied = false;
     bool bodyEndReported = false;
+    bool answerBegun = false;  // a send was queued
+    double lastActivity = 0;   // bytes received or sent
+    bool timedOut = false;
+    platform::TimerHandle idleTimer;
 
     SSL* ssl = nullptr;
     BIO* rbio = nullptr;  // owned by ssl
@@ -166,10 +186,12 @@ struct ApiPeer::State {
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             auto conn = std::make_unique<Conn>();
             conn->api = ApiRequestParser(options.plainBodies);
+            conn->api.limitChunks(options.maxChunk);
             const size_t index = accepted++;
             conn->fd = fd;
             conn->record.index = index;
             conn->record.acceptedAt = now();
+            conn->lastActivity = conn->record.acceptedAt;
             conn->phase = options.proxy ? Conn::Phase::ProxyHead : Conn::Phase::Api;
             if (!options.proxy && options.tls) startTLS(*conn);
             conn->watch = thread->runLoop().watchFd(fd, POLLIN, [this, index](short revents) {
@@ -180,7 +202,64 @@ struct ApiPeer::State {
                 }
             });
             connections.emplace(index, std::move(conn));
+            if (options.idleTimeout > 0) watchIdle(index, options.idleTimeout);
         }
+    }
+
+    void log(const std::string& line) {
+        if (options.log) options.log(line);
+    }
+
+    void watchIdle(size_t index, double after) {
+        find(index)->idleTimer = thread->runLoop().postAfter(after, [this, index] {
+            std::lock_guard lock(mutex);
+            Conn* c = find(index);
+            if (!c || c->dead) return;
+            const double quiet = now() - c->lastActivity;
+            if (quiet < options.idleTimeout) {
+                watchIdle(index, options.idleTimeout - quiet);
+                return;
+            }
+            timeOut(*c);
+            if (!c->dead) watchIdle(index, options.idleTimeout);
+            settle(index);
+        });
+    }
+
+    // Closes a connection that stayed quiet: with a 408 when a request began, nothing was
+    // answered and the answer can go; at once otherwise (or when the 408 did not go).
+    // A connection that sent nothing may be reused by a client that has not seen its end.
+    void timeOut(Conn& c) {
+        if (!c.timedOut)
+            log(fmt::format("connection {}: nothing received or sent for {:g} s; closed",
+                            c.record.index, options.idleTimeout));
+        const bool canAnswer = !c.timedOut && c.record.receivedBytes > 0 && !c.answerBegun &&
+                               c.actions.empty() && c.wire.empty() && (!c.ssl || c.handshakeDone);
+        c.timedOut = true;
+        c.phase = Conn::Phase::Rejected;
+        if (!canAnswer) {
+            kill(c);
+            return;
+        }
+        c.actions.push_back(PeerAction::raw(statusAnswer(408)));
+        c.actions.push_back(PeerAction::close());
+        service(c);
+    }
+
+    // A request that cannot be read further: answered with its status and closed, or
+    // closed once the answer that began is out. A responder that closes has answered.
+    void refuseRequest(Conn& c) {
+        c.phase = Conn::Phase::Rejected;
+        const bool closing = std::any_of(c.actions.begin(), c.actions.end(), [](const auto& a) {
+            return a.kind == PeerAction::Kind::Close || a.kind == PeerAction::Kind::Reset;
+        });
+        if (closing) return;
+        const int status = c.api.errorStatus();
+        const bool answered = c.answerBegun || !c.actions.empty();
+        log(fmt::format("connection {}: {}; {}", c.record.index, c.api.error(),
+                        answered ? "closed" : "answered " + std::to_string(status)));
+        if (!answered) c.actions.push_back(PeerAction::raw(statusAnswer(status)));
+        c.actions.push_back(PeerAction::close());
     }
 
     void handle(Conn& c, short revents) {
@@ -231,6 +310,7 @@ struct ApiPeer::State {
     }
 
     void received(Conn& c, std::string_view data) {
+        c.lastActivity = now();
         c.record.receivedBytes += data.size();
         keepTail(c.record.received, data, options.keptBytes);
         keepLast(c.arrivals, std::make_pair(now(), data.size()), options.keptEntries);
@@ -239,7 +319,8 @@ struct ApiPeer::State {
     // Answers a head too long to read, and reads no further into it.
     void refuseHead(Conn& c) {
         c.phase = Conn::Phase::Rejected;
-        c.actions.push_back(PeerAction::raw(std::string(kHeadTooLong)));
+        log(fmt::format("connection {}: head too long; answered 431", c.record.index));
+        c.actions.push_back(PeerAction::raw(statusAnswer(431)));
         c.actions.push_back(PeerAction::endOfStream());
     }
 
@@ -270,7 +351,8 @@ struct ApiPeer::State {
         }
         received(c, data);
         if (c.phase == Conn::Phase::Rejected) return;
-        c.api.feed(data, now());
+        // The head is answered before the body is read, so a responder may bound it.
+        if (!c.api.headComplete()) data.remove_prefix(c.api.feedHead(data, now()));
         if (c.api.headTooLong()) {
             c.record.parseError = c.api.error();
             refuseHead(c);
@@ -288,6 +370,7 @@ struct ApiPeer::State {
                 applyScript(c);
             }
         }
+        c.api.feed(data, now());
         for (auto& packet : c.api.takePackets()) {
             packet.connection = c.record.index;
             ++packetTotal;
@@ -302,10 +385,28 @@ struct ApiPeer::State {
             respond(c, {PeerEvent::Kind::BodyEnded, c.record.index, nullptr, nullptr,
                         c.api.plainBody()});
         }
+        if (!c.api.error().empty() && options.answerFaults) refuseRequest(c);
     }
 
     void respond(Conn& c, const PeerEvent& event) {
-        for (auto& action : responder(event)) c.actions.push_back(std::move(action));
+        std::vector<size_t> others;
+        for (auto& action : responder(event)) {
+            if (action.connection && *action.connection != c.record.index) {
+                const size_t index = *action.connection;
+                Conn* other = find(index);
+                if (!other || other->dead) continue;
+                other->actions.push_back(std::move(action));
+                others.push_back(index);
+            } else if (action.kind == PeerAction::Kind::BodyAsBytes) {
+                c.api.takeBodyAsBytes(action.limit);
+            } else {
+                c.actions.push_back(std::move(action));
+            }
+        }
+        for (const size_t index : others) {
+            if (Conn* other = find(index); other && !other->dead) service(*other);
+            settle(index);
+        }
     }
 
     void applyScript(Conn& c) {
@@ -395,6 +496,7 @@ struct ApiPeer::State {
                     queueWire(c, action.bytes);
                 }
                 c.sendMarks.push_back(c.wireQueued);
+                c.answerBegun = true;
                 c.actions.pop_front();
                 continue;
             }
@@ -429,6 +531,9 @@ struct ApiPeer::State {
                 case PeerAction::Kind::ResumeReading:
                     c.stalled = false;
                     break;
+                case PeerAction::Kind::BodyAsBytes:
+                    c.api.takeBodyAsBytes(action.limit);
+                    break;
                 case PeerAction::Kind::Send:
                     break;
             }
@@ -441,6 +546,7 @@ struct ApiPeer::State {
         while (!c.dead && !c.wire.empty()) {
             ssize_t n = ::send(c.fd, c.wire.data(), c.wire.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
             if (n > 0) {
+                c.lastActivity = now();
                 c.wire.erase(0, static_cast<size_t>(n));
                 c.wireSent += static_cast<uint64_t>(n);
                 continue;

@@ -39,9 +39,11 @@
 namespace peer {
 
 struct PeerAction {
-    enum class Kind { Send, EndOfStream, Close, Reset, StallReading, ResumeReading };
+    enum class Kind { Send, EndOfStream, Close, Reset, StallReading, ResumeReading, BodyAsBytes };
     Kind kind = Kind::Send;
     std::string bytes;
+    size_t limit = 0;                  // BodyAsBytes
+    std::optional<size_t> connection;  // from a responder: a connection other than the event's
 
     static PeerAction raw(std::string bytes);
     static PeerAction head(const ResponseHead& head);
@@ -62,6 +64,11 @@ struct PeerAction {
     // Stops reading, so that the client's writes back up; resumeReading undoes it.
     static PeerAction stallReading();
     static PeerAction resumeReading();
+    // From a responder: the request's body is bytes, not packets, at most `limit` of them
+    // (see ApiRequestParser::takeBodyAsBytes); it applies before the next byte is read.
+    static PeerAction bodyAsBytes(size_t limit);
+    // This action, from a responder, for `connection` instead of the event's.
+    PeerAction on(size_t connection) &&;
 };
 
 struct ConnectionScript {
@@ -100,6 +107,17 @@ struct ApiPeerOptions {
     // Requests may carry a body of a Content-Length, handed whole to the responder (see
     // ApiRequestParser); otherwise only chunked bodies are read.
     bool plainBodies = false;
+    // The longest chunk a request body may carry (at most 256 MiB).
+    size_t maxChunk = 256u << 20;
+    // A server's bounds: with `answerFaults`, a request that cannot be read (malformed,
+    // a body or chunk too large) is answered 400 or 413 and closed, or closed when its
+    // answer has begun; with an `idleTimeout` (seconds), a connection that neither
+    // receives nor sends for that long is closed, answered 408 when it began a request
+    // and nothing was answered. Each is
+    // a line of `log`, when set.
+    bool answerFaults = false;
+    double idleTimeout = 0;
+    std::function<void(const std::string&)> log = nullptr;
 };
 
 struct PeerConnectionRecord {

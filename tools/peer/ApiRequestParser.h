@@ -3,7 +3,8 @@
 // chunked body, one packet per chunk, each decoded (gzip, JSON or MessagePack). Bytes may
 // come split anywhere, down to one at a time. A GET or HEAD without body fields is a
 // request of its own head alone. A parser made to take plain bodies keeps a body of a
-// Content-Length (at most kMaxPlainBodySize bytes) whole; others refuse it.
+// Content-Length (at most kMaxPlainBodySize bytes) whole; others refuse it. A server
+// may feed the head alone first and bound the body before the rest comes.
 //
 //   ApiRequestParser parser;
 //   parser.feed(bytes, platform::Clock::monotonicNanos() / 1e9);
@@ -36,6 +37,13 @@ class ApiRequestParser {
     explicit ApiRequestParser(bool plainBodies = false) : plainBodies_(plainBodies) {}
 
     void feed(std::string_view bytes, double time);
+    // Takes bytes up to the end of the head (none once it is complete); answers how many.
+    size_t feedHead(std::string_view bytes, double time);
+    // The body is bytes, not packets: at most `limit` of them (past that the request
+    // fails, 413), its chunks kept undecoded.
+    void takeBodyAsBytes(size_t limit);
+    // No chunk of the body may be longer than `bytes` (past that the request fails, 413).
+    void limitChunks(size_t bytes) { body_.limitChunk(bytes); }
 
     bool headComplete() const { return head_.complete(); }
     const HttpHead& head() const { return head_.head(); }
@@ -55,6 +63,9 @@ class ApiRequestParser {
     bool headTooLong() const { return head_.tooLong(); }
     // Empty while everything parsed; the first problem otherwise (parsing stops there).
     const std::string& error() const { return error_; }
+    // The status that answers the error: 431 for a head too long, 413 for a body or
+    // chunk too large, else 400; 0 without an error.
+    int errorStatus() const;
 
   private:
     HttpHeadParser head_{true};
@@ -62,6 +73,8 @@ class ApiRequestParser {
     double headTime_ = 0;
     bool bodyless_ = false;
     bool plainBodies_;
+    std::optional<size_t> bytesLimit_;  // a body of bytes, at most this long
+    bool bodyTooLarge_ = false;
     std::optional<size_t> plainLength_;
     std::string plainBody_;
     std::vector<ReceivedPacket> packets_;

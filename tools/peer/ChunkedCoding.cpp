@@ -21,9 +21,23 @@ std::string encodeChunk(std::string_view payload) {
     return fmt::format("{:X}\r\n", payload.size()) + std::string(payload) + "\r\n";
 }
 
-void ChunkedDecoder::fail(std::string message) {
+void ChunkedDecoder::fail(std::string message, bool tooLarge) {
     state_ = State::Failed;
     error_ = std::move(message);
+    tooLarge_ = tooLarge;
+    std::string().swap(current_);
+}
+
+ChunkedDecoder::ChunkedDecoder() : chunkLimit_(kMaxChunk) {}
+
+void ChunkedDecoder::limitChunk(uint64_t bytes) {
+    chunkLimit_ = std::min(bytes, kMaxChunk);
+}
+
+void ChunkedDecoder::limitTotal(uint64_t bytes) {
+    limit_ = bytes;
+    if (total_ > limit_ && state_ != State::Failed)
+        fail(fmt::format("body past its limit of {} bytes", limit_), true);
 }
 
 bool ChunkedDecoder::takeSizeLine() {
@@ -31,8 +45,8 @@ bool ChunkedDecoder::takeSizeLine() {
     size_t i = 0;
     for (; i < line_.size() && hexValue(line_[i]) >= 0; ++i) {
         size = size * 16 + static_cast<uint64_t>(hexValue(line_[i]));
-        if (size > kMaxChunk) {
-            fail("chunk size too large: " + line_);
+        if (size > chunkLimit_) {
+            fail("chunk size too large: " + line_.substr(0, 40), true);
             return false;
         }
     }
@@ -47,6 +61,13 @@ bool ChunkedDecoder::takeSizeLine() {
             return false;
         }
     }
+    if (size > limit_ - total_) {
+        fail(fmt::format("a chunk of {} bytes takes the body past its limit of {} bytes", size,
+                         limit_),
+             true);
+        return false;
+    }
+    total_ += size;
     remaining_ = size;
     state_ = size == 0 ? State::Trailer : State::Data;
     return true;

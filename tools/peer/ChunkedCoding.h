@@ -18,6 +18,7 @@ inline constexpr std::string_view kLastChunk = "0\r\n\r\n";
 
 class ChunkedDecoder {
   public:
+    ChunkedDecoder();
     // Appends each completed chunk's payload to `chunks`; answers how many bytes were
     // taken: all, unless the body ended (the rest is not the body's) or a framing error
     // stopped the decoder.
@@ -29,16 +30,27 @@ class ChunkedDecoder {
     const std::string& error() const { return error_; }
     // Payload bytes of the chunk under way.
     size_t partialBytes() const { return current_.size(); }
+    // The body's payload may hold at most `bytes`: a chunk size that would take it past
+    // them fails at its size line, before any of that chunk is read.
+    void limitTotal(uint64_t bytes);
+    // No chunk may be longer than `bytes` (at most 256 MiB, the default).
+    void limitChunk(uint64_t bytes);
+    // Failed on a chunk size too large for the decoder or the body's limit.
+    bool tooLarge() const { return tooLarge_; }
 
   private:
     enum class State { SizeLine, Data, DataCR, DataLF, Trailer, Done, Failed };
     bool takeSizeLine();
-    void fail(std::string message);
+    void fail(std::string message, bool tooLarge = false);
 
     State state_ = State::SizeLine;
     std::string line_;
     uint64_t remaining_ = 0;
     std::string current_;
+    uint64_t total_ = 0;  // payload bytes of the chunks so far, the one under way whole
+    uint64_t limit_ = UINT64_MAX;
+    uint64_t chunkLimit_;
+    bool tooLarge_ = false;
     std::string error_;
 };
 

@@ -50,6 +50,18 @@ std::string text(const nlohmann::json& object, const char* key) {
 
 }  // namespace
 
+peer::ApiPeerOptions SampleLogServer::peerOptions(uint16_t port, Log log, double idleTimeout) {
+    return {.port = port,
+            .keptBytes = 0,
+            .keptEntries = 0,
+            .keptClosed = 0,
+            .plainBodies = true,
+            .maxChunk = kMaxBodySize,
+            .answerFaults = true,
+            .idleTimeout = idleTimeout,
+            .log = [log = std::move(log)](const std::string& line) { log(logText(line)); }};
+}
+
 SampleLogServer::SampleLogServer(std::optional<std::filesystem::path> folder, Log log)
     : folder_(std::move(folder)), log_(std::move(log)) {}
 
@@ -86,27 +98,38 @@ std::optional<std::vector<peer::PeerAction>> SampleLogServer::respond(
 
 std::optional<std::vector<peer::PeerAction>> SampleLogServer::crashHead(
     size_t connection, const peer::HttpHead& head) {
+    std::vector<peer::PeerAction> dropped;
     if (waiting_.size() >= kMaxWaiting) {
-        if (!waiting_.begin()->second.refused)
-            log_(fmt::format("connection {}: its crash report's body never came",
-                             waiting_.begin()->first));
-        waiting_.erase(waiting_.begin());
+        const auto oldest = waiting_.begin();
+        if (!oldest->second.refused) {
+            log_(fmt::format(
+                "connection {}: crash report dropped for a newer one: 503 Service Unavailable",
+                oldest->first));
+            for (auto& action : answer(503, "Service Unavailable"))
+                dropped.push_back(std::move(action).on(oldest->first));
+        }
+        waiting_.erase(oldest);
     }
     waiting_[connection].target = head.target;
+    auto actions = [&](std::vector<peer::PeerAction> own) {
+        own.insert(own.end(), std::make_move_iterator(dropped.begin()),
+                   std::make_move_iterator(dropped.end()));
+        return own;
+    };
     const auto encoding = head.field("Transfer-Encoding");
     const auto length = head.field("Content-Length");
     if (encoding ? *encoding != "chunked" : !length)
-        return refuse(connection, 411, "Length Required");
-    if (encoding) return std::vector<peer::PeerAction>{};
+        return actions(refuse(connection, 411, "Length Required"));
+    if (encoding) return actions({peer::PeerAction::bodyAsBytes(kMaxBodySize)});
     size_t size = 0;
     const auto [end, failed] =
         std::from_chars(length->data(), length->data() + length->size(), size);
     if (failed == std::errc::result_out_of_range ||
         (failed == std::errc() && end == length->data() + length->size() && size > kMaxBodySize))
-        return refuse(connection, 413, "Payload Too Large");
+        return actions(refuse(connection, 413, "Payload Too Large"));
     if (failed != std::errc() || end != length->data() + length->size() || length->empty())
-        return refuse(connection, 400, "Bad Request");
-    return std::vector<peer::PeerAction>{};
+        return actions(refuse(connection, 400, "Bad Request"));
+    return actions({peer::PeerAction::bodyAsBytes(kMaxBodySize)});
 }
 
 // Answers at once and closes; what the connection still shows is ignored.

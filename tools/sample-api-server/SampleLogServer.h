@@ -6,10 +6,12 @@
 // folder, stored there: the decoded query entries as error-<n>.json or crash-<n>.json, a
 // crash report's bytes as crash-<n>.mvcrash. At most kMaxStoredReports of each kind are
 // stored; later ones are only counted. A crash report's body longer than kMaxBodySize is
-// answered 413 as soon as that shows (from its Content-Length, or once its chunks pass
-// the size) and its connection closed; one whose length is missing or malformed, 411 or
-// 400.
+// answered 413 as soon as that shows (from its Content-Length, or at the chunk size line
+// that takes it past) and its connection closed, no more than kMaxBodySize of it read;
+// one whose length is missing or malformed, 411 or 400. Past kMaxWaiting crash reports
+// whose body is still coming, the oldest is answered 503 and closed.
 //
+//   peer::ApiPeer peer(SampleLogServer::peerOptions(port, log));
 //   SampleLogServer logs(folder, log);
 //   peer.setResponder([&](const peer::PeerEvent& event) {
 //       if (auto actions = logs.respond(event)) return *actions;
@@ -17,6 +19,7 @@
 //   });
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -34,6 +37,14 @@ class SampleLogServer {
     static constexpr size_t kMaxWaiting = 64;
     static constexpr size_t kMaxBodySize = peer::ApiRequestParser::kMaxPlainBodySize;
     static constexpr const char* kPathPrefix = "/applog/";
+    static constexpr double kIdleTimeout = 30;  // seconds
+
+    // The peer the sample server runs on: bodies of a Content-Length read, no chunk longer
+    // than kMaxBodySize, nothing kept of what clients send, a request that cannot be read
+    // answered and closed, a connection quiet for `idleTimeout` closed; each of those a
+    // line of `log`.
+    static peer::ApiPeerOptions peerOptions(uint16_t port, Log log,
+                                            double idleTimeout = kIdleTimeout);
 
     // No folder: reports are counted, not stored.
     SampleLogServer(std::optional<std::filesystem::path> folder, Log log);

@@ -106,11 +106,7 @@ int main(int argc, char** argv) {
             std::cerr << kName << ": " << line << std::endl;
         };
         // The shop keeps nothing of what clients send beyond the request at hand.
-        peer::ApiPeer peer({.port = options->port,
-                            .keptBytes = 0,
-                            .keptEntries = 0,
-                            .keptClosed = 0,
-                            .plainBodies = true});
+        peer::ApiPeer peer(SampleLogServer::peerOptions(options->port, log));
         SampleShop shop(options->shop, peer.port(), log);
         SampleLogServer logs(options->reports, log);
         peer.setResponder([&shop, &logs](const peer::PeerEvent& event) {
