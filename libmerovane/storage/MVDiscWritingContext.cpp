@@ -21,12 +21,17 @@ struct MVDiscWritingContext::Writing {
     std::lock_guard<std::mutex> lock;
 };
 
-MVDiscWritingContext::MVDiscWritingContext(MVSQLiteStore& store)
+MVDiscWritingContext::MVDiscWritingContext(MVSQLiteStore& store, std::function<void()> written)
     : store_(store),
+      written_(std::move(written)),
       nextRowID_(store.maxRowID() + 1),
       queue_(platform::DispatchQueue::makeSerial("MVPersistentStorage")) {}
 
 MVDiscWritingContext::~MVDiscWritingContext() {
+    {
+        std::lock_guard lock(mutex_);
+        closing_ = true;
+    }
     waitUntilWritten();
     queue_.reset();  // joins the queue's thread
 }
@@ -133,6 +138,11 @@ void MVDiscWritingContext::writePending() {
                   error.localizedDescription(), platform::json::print(error.userInfo()));
         return;
     }
-    std::lock_guard lock(mutex_);
-    batches_.erase(batches_.begin(), batches_.begin() + static_cast<long>(batches.size()));
+    bool tell = false;
+    {
+        std::lock_guard lock(mutex_);
+        batches_.erase(batches_.begin(), batches_.begin() + static_cast<long>(batches.size()));
+        tell = written_ && !closing_;
+    }
+    if (tell) written_();
 }

@@ -4,7 +4,9 @@
 // what has accumulated to the disc, one transaction per write, after the saving
 // thread's locked access has returned; a thread waiting for the disc with nothing else
 // on the queue writes on its own thread instead. One writer lock keeps to one writer at
-// a time. A failed write keeps its batches and is retried with the next one.
+// a time. A failed write keeps its batches and is retried with the next one. After each
+// write that put batches on disc, `written` runs on the writing thread, still holding the
+// writer lock (so it must not wait for the store); not while the context goes.
 // Thread-safe.
 
 #include <cstdint>
@@ -22,7 +24,7 @@ class DispatchQueue;
 
 class MVDiscWritingContext {
   public:
-    explicit MVDiscWritingContext(MVSQLiteStore& store);
+    explicit MVDiscWritingContext(MVSQLiteStore& store, std::function<void()> written = {});
     ~MVDiscWritingContext();
 
     MVSQLiteStore& store() { return store_; }
@@ -53,6 +55,8 @@ class MVDiscWritingContext {
     std::deque<std::shared_ptr<const MVStoreBatch>> batches_;
     bool writeQueued_ = false;  // a write is on the queue and has not started
     int queuedBlocks_ = 0;      // blocks on the queue or running there
+    bool closing_ = false;      // the destructor writes what is left, telling no one
+    const std::function<void()> written_;
     // Held by whoever writes to the store, and by the queue's blocks.
     std::mutex writerMutex_;
     int64_t nextRowID_ = 1;

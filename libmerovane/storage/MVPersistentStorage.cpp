@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <vector>
 
 #include "libmerovane/core/ErrorDescription.h"
 #include "libmerovane/core/FileManagerExtensions.h"
@@ -43,6 +44,17 @@ std::atomic<uint64_t> gGenerations{0};
 std::mutex gEntitiesMutex;
 std::vector<const MVEntityDescription*> gEntities;  // guarded by gEntitiesMutex
 bool gModelBuilt = false;                           // guarded by gEntitiesMutex
+std::mutex gDiscWriteObserversMutex;
+std::vector<std::function<void()>> gDiscWriteObservers;  // guarded by the mutex above
+
+void tellDiscWriteObservers() {
+    std::vector<std::function<void()>> observers;
+    {
+        std::lock_guard lock(gDiscWriteObserversMutex);
+        observers = gDiscWriteObservers;
+    }
+    for (const auto& observer : observers) observer();
+}
 
 std::string userInfoText(const platform::Error& e) {
     return platform::json::print(e.userInfo());
@@ -145,7 +157,8 @@ const std::shared_ptr<const MVObjectModel>& MVPersistentStorage::managedObjectMo
 MVPersistentStorage::MVPersistentStorage(std::shared_ptr<MVPersistentStorageHost> host)
     : host_(std::move(host)), generation_(++gGenerations) {
     buildPersistentStoreCoordinator();
-    discWritingContext_ = std::make_unique<MVDiscWritingContext>(*coordinator_->store());
+    discWritingContext_ =
+        std::make_unique<MVDiscWritingContext>(*coordinator_->store(), &tellDiscWriteObservers);
 }
 
 MVPersistentStorage::~MVPersistentStorage() {
@@ -373,6 +386,11 @@ void MVPersistentStorage::managedObjectContextDiscard() {
     auto& state = threadState();
     if (state.context) state.context->rollback();
     state.context.reset();
+}
+
+void MVPersistentStorage::addDiscWriteObserver(std::function<void()> observer) {
+    std::lock_guard lock(gDiscWriteObserversMutex);
+    gDiscWriteObservers.push_back(std::move(observer));
 }
 
 bool MVPersistentStorage::waitUntilWrittenToDisc() {

@@ -79,6 +79,10 @@ class MVPersistentStorage {
     void unlock();
     // Waits until every change saved so far is on disc; false when a write failed.
     bool waitUntilWrittenToDisc();
+    // Runs `observer` after every write that put saved changes on disc, whoever made it, on
+    // the writing thread while it still holds the store: it must not wait for the store.
+    // Kept for the process, across instances.
+    static void addDiscWriteObserver(std::function<void()> observer);
 
     // Whether a device with this model name ("iPhone", "iPad", "iPod touch") and
     // hardware model ("iPhone5,1") migrates an old store instead of deleting it.

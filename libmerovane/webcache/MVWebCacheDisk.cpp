@@ -365,6 +365,7 @@ MVWebCacheDisk& MVWebCacheDisk::shared() {
             made->known_.clear();
             made->deferred_.clear();
         });
+        MVPersistentStorage::addDiscWriteObserver([made] { made->storeWritten(); });
         return made;
     }();
     return *disk;
@@ -518,7 +519,7 @@ std::string MVWebCacheDisk::store(const Data& data, const std::string& key,
         // moves and reads in the order of the row's changes.
         MVWebCacheResourceObject::fileQueue().async([this,
                                                      written = std::make_shared<const Entry>(*row),
-                                                     data] { writeFile(*written, data, true); });
+                                                     data] { writeFile(*written, data); });
     });
     return path;
 }
@@ -548,8 +549,9 @@ void MVWebCacheDisk::learnFileSet(const Entry& written) {
 
 // On the file queue: writes the bytes of the set `written` describes. They land only
 // once the row that holds them is on disc, and replace a file the row still accepts, so
-// that a kill at any moment leaves a file of a set the row names.
-void MVWebCacheDisk::writeFile(const Entry& written, const Data& data, bool landDeferred) {
+// that a kill at any moment leaves a file of a set the row names. A write whose row the
+// store could not write waits for the next write that puts it on disc, whoever makes it.
+void MVWebCacheDisk::writeFile(const Entry& written, const Data& data) {
     if (!written.serial) return;
     const int64_t serial = *written.serial;
     bool current = false;
@@ -563,16 +565,21 @@ void MVWebCacheDisk::writeFile(const Entry& written, const Data& data, bool land
     // A newer set or a clear came: what it queued behind this writes or removes the file.
     if (!current) return;
     learnFileSet(written);
+    const uint64_t storeWritesBefore = storeWrites();
     if (!mayLand(current, MVPersistentStorage::sharedStorage().waitUntilWrittenToDisc())) {
         writeEnded(serial, false);
+        bool writtenSince = false;
         {
             std::lock_guard lock(mutex_);
             deferred_[serial] = {std::make_shared<const Entry>(written), data};
+            // A write that put the row on disc may have ended before the wait was recorded.
+            writtenSince = storeWrites_ != storeWritesBefore;
         }
         MVLogWarn(
             "MVWebCache resource file ['{}' => '{}'] waits: its entry could not be written to "
             "disc",
             escaped(written.key), written.path);
+        if (writtenSince) queueDeferredWrites();
         return;
     }
     auto& fm = platform::FileManager::defaultManager();
@@ -586,17 +593,55 @@ void MVWebCacheDisk::writeFile(const Entry& written, const Data& data, bool land
                    escaped(written.key), written.path, errorDescription(error),
                    json::print(error.userInfo()));
     }
-    // The store is written: the writes that waited for it follow.
-    if (landDeferred) landDeferredWrites();
+}
+
+// On the writing thread of the store, holding it: the rows of the waiting writes may be
+// on disc now; their files follow on the file queue, in order with the entries' other
+// file operations.
+void MVWebCacheDisk::storeWritten() {
+    {
+        std::lock_guard lock(mutex_);
+        ++storeWrites_;
+        if (deferred_.empty()) return;
+    }
+    queueDeferredWrites();
+}
+
+uint64_t MVWebCacheDisk::storeWrites() {
+    std::lock_guard lock(mutex_);
+    return storeWrites_;
+}
+
+void MVWebCacheDisk::queueDeferredWrites() {
+    {
+        std::lock_guard lock(mutex_);
+        if (landingQueued_) return;
+        landingQueued_ = true;
+    }
+    MVWebCacheResourceObject::fileQueue().async([this] { landDeferredWrites(); });
 }
 
 void MVWebCacheDisk::landDeferredWrites() {
     decltype(deferred_) deferred;
     {
         std::lock_guard lock(mutex_);
+        landingQueued_ = false;
         deferred.swap(deferred_);
     }
-    for (const auto& [serial, write] : deferred) writeFile(*write.first, write.second, false);
+    for (const auto& [serial, write] : deferred) writeFile(*write.first, write.second);
+}
+
+// The bytes of the key's set whose write waits for its row to reach the disc, when
+// `entry` is that row: the file still holds an earlier set, or none yet.
+std::optional<MVWebCacheDisk::Data> MVWebCacheDisk::waitingBytes(const Entry& entry) {
+    if (!entry.serial) return std::nullopt;
+    std::lock_guard lock(mutex_);
+    auto it = deferred_.find(*entry.serial);
+    if (it == deferred_.end() || !it->second.first->current.sameAs(entry.current)) {
+        return std::nullopt;
+    }
+    const Data& data = it->second.second;
+    return data ? data : std::make_shared<const std::vector<uint8_t>>();
 }
 
 // ---- reading -----------------------------------------------------------------------------
@@ -622,6 +667,8 @@ void MVWebCacheDisk::read(const std::string& key, bool shadowing, Answer answer)
 }
 
 void MVWebCacheDisk::readQueued(const Entry& entry, const Answer& answer) {
+    // The set being written is the row's, whatever earlier set the file still holds.
+    if (auto waiting = waitingBytes(entry)) return answer(*waiting, entry.current.answeredInfo());
     const Read read = Read::entryFile(entry);
     switch (read.outcome) {
         case Read::Failed:

@@ -111,7 +111,12 @@ class MVWebCacheDisk {
 
     void lookedUp(const std::string& key, bool shadowing, const Answer& answer);
     void readQueued(const Entry& entry, const Answer& answer);
-    void writeFile(const Entry& written, const Data& data, bool landDeferred);
+    void writeFile(const Entry& written, const Data& data);
+    // Told by the store after each write that put rows on disc.
+    void storeWritten();
+    uint64_t storeWrites();
+    void queueDeferredWrites();
+    std::optional<Data> waitingBytes(const Entry& entry);
     void learnFileSet(const Entry& written);
     void forgetEntry(const Entry& entry, bool fileMissing);
     static void recordSetOfFile(const Entry& entry, const SetRecord& set);
@@ -127,7 +132,9 @@ class MVWebCacheDisk {
 
     std::mutex mutex_;
     std::map<int64_t, FileKnowledge> known_;
-    // Writes whose row could not be written to disc, by serial: they land with the next
-    // write that finds the store written.
+    // Writes whose row could not be written to disc, by serial: they land once the store
+    // has written it.
     std::map<int64_t, std::pair<std::shared_ptr<const Entry>, Data>> deferred_;
+    uint64_t storeWrites_ = 0;    // the store's writes that put rows on disc so far
+    bool landingQueued_ = false;  // landDeferredWrites is on the file queue
 };

@@ -188,6 +188,50 @@ class MVWebCacheDiskTest : public StorageTest {
                 {MVWebCache::pathForWebCache(), "webcache"},
                 {MVWebCache::pathForShadowCache(), "shadowcache"}};
     }
+    // The disc read's answer, "none" when it finds nothing.
+    static std::string diskRead(const std::string& key = "k") {
+        auto answered = std::make_shared<std::promise<std::string>>();
+        auto answer = answered->get_future();
+        MVWebCacheDisk::shared().read(
+            key, false, [answered](const Data& data, const std::optional<nlohmann::json>&) {
+                answered->set_value(data ? std::string(data->begin(), data->end()) : "none");
+            });
+        if (answer.wait_for(kEventBound) != std::future_status::ready) return "no answer";
+        return answer.get();
+    }
+    // The length of the set the key's row holds.
+    int rowLength() {
+        int length = -1;
+        storage().lockedAccess([&] {
+            length = MVWebCacheResourceObject::dbObjectWithID("k")->infoDictionary()->value(
+                "stored-length", -1);
+        });
+        return length;
+    }
+    // Sets "newer" over a written "old" while another connection holds the store's write
+    // lock past its busy time-out, as a full disc or an I/O error would keep the row from
+    // the disc; `whileHeld` runs once the file write has been held back.
+    void setWhileTheStoreCannotWrite(const std::function<void()>& whileHeld = [] {}) {
+        set("old");
+        settle();
+        ASSERT_TRUE(storage().waitUntilWrittenToDisc());
+        SQLite::Database other(storePath(), SQLite::OPEN_READWRITE);
+        other.exec("BEGIN IMMEDIATE");
+        set("newer");
+        MVWebCache::waitForFileOperations();
+        EXPECT_EQ(file(), "old");
+        EXPECT_TRUE(logged("waits: its entry could not be written to disc"));
+        whileHeld();
+        other.exec("ROLLBACK");
+    }
+    // After the row of "newer" reached the disc: its file too, and so after a kill.
+    void expectTheWaitingFileLanded() {
+        MVWebCache::waitForFileOperations();
+        EXPECT_EQ(file(), "newer");
+        EXPECT_EQ(rowLength(), 5);
+        startAfter(killedAt("row on disc"));
+        EXPECT_EQ(lookup(), "newer");
+    }
     static MVWebCacheDisk::FileKnowledge knowledge() {
         return MVWebCacheDisk::shared().knowledgeOf(100000);
     }
@@ -235,22 +279,8 @@ TEST_F(MVWebCacheDiskTest, ABurstAfterAStartLosesTheConfirmedSetAtNoKill) {
 }
 
 TEST_F(MVWebCacheDiskTest, AFileWaitsForARowTheStoreCouldNotWrite) {
-    set("old");
-    settle();
-    ASSERT_TRUE(storage().waitUntilWrittenToDisc());
     std::string killed;
-    {
-        // Another connection holds the store's write lock past its busy time-out, as a full
-        // disc or an I/O error would keep the row from the disc.
-        SQLite::Database other(storePath(), SQLite::OPEN_READWRITE);
-        other.exec("BEGIN IMMEDIATE");
-        set("newer");
-        MVWebCache::waitForFileOperations();
-        EXPECT_EQ(file(), "old");
-        EXPECT_TRUE(logged("waits: its entry could not be written to disc"));
-        killed = killedAt("row not on disc");
-        other.exec("ROLLBACK");
-    }
+    setWhileTheStoreCannotWrite([&] { killed = killedAt("row not on disc"); });
     // The next write finds the store written: the waiting file follows.
     set("other", "another key");
     settle();
@@ -259,21 +289,46 @@ TEST_F(MVWebCacheDiskTest, AFileWaitsForARowTheStoreCouldNotWrite) {
     EXPECT_EQ(lookup(), "old");
 }
 
+// Nothing else is set once the store can write again: the write that puts the row on
+// disc, whoever makes it, lands the file.
+TEST_F(MVWebCacheDiskTest, AWaitingFileLandsWhenTheCallerWaitsForTheDisc) {
+    setWhileTheStoreCannotWrite();
+    ASSERT_TRUE(storage().waitUntilWrittenToDisc());
+    expectTheWaitingFileLanded();
+}
+
+TEST_F(MVWebCacheDiskTest, AWaitingFileLandsWhenTheStoresQueueWrites) {
+    setWhileTheStoreCannotWrite();
+    storage().discWritingContext().scheduleWrite();
+    storage().discWritingContext().performBlockAndWait([] {});  // behind that write
+    expectTheWaitingFileLanded();
+}
+
+TEST_F(MVWebCacheDiskTest, AReadWhileAFileWaitsAnswersTheSetBeingWrittenAndKeepsItsRow) {
+    setWhileTheStoreCannotWrite([&] {
+        EXPECT_EQ(diskRead(), "newer");
+        EXPECT_EQ(rowLength(), 5);  // not turned back to "old"
+        EXPECT_EQ(file(), "old");
+        // A new key's file waits too: none is there yet, and its row stays.
+        set("first", "new key");
+        MVWebCache::waitForFileOperations();
+        EXPECT_EQ(diskRead("new key"), "first");
+        EXPECT_EQ(file(100001), "none");
+    });
+    EXPECT_EQ(diskRead(), "newer");
+    ASSERT_TRUE(storage().waitUntilWrittenToDisc());
+    MVWebCache::waitForFileOperations();
+    EXPECT_EQ(file(100001), "first");
+    expectTheWaitingFileLanded();
+}
+
 TEST_F(MVWebCacheDiskTest, AForgottenEntryLeavesNoKnowledgeOfItsFile) {
     set("abc");
     settle();
-    auto& disk = MVWebCacheDisk::shared();
-    auto read = [&] {
-        std::promise<std::string> answered;
-        disk.read("k", false, [&](const Data& data, const std::optional<nlohmann::json>&) {
-            answered.set_value(data ? std::string(data->begin(), data->end()) : "none");
-        });
-        return answered.get_future().get();
-    };
-    EXPECT_EQ(read(), "abc");
+    EXPECT_EQ(diskRead(), "abc");
     EXPECT_TRUE(knowledge().onDisc);
     writeFile(MVWebCache::pathForWebCache() + "/100000", "xyz");
-    EXPECT_EQ(read(), "none");  // not the bytes written: the row goes
+    EXPECT_EQ(diskRead(), "none");  // not the bytes written: the row goes
     EXPECT_FALSE(knowledge().onDisc);
 }
 
