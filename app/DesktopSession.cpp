@@ -51,8 +51,10 @@ constexpr const char* kLinksXml =
     "<node><interface name='com.merovane.HandedOverLinks'><method name='OpenLink'>"
     "<arg type='ay' name='url' direction='in'/><arg type='s' name='fate' direction='out'/>"
     "</method></interface></node>";
-// How long the quitting shell waits for the bus to let go of its name.
+// How long the quitting shell waits for the bus to let go of its name, and how many turns
+// it then gives what was already on its way.
 constexpr gint kReleaseNameMillis = 2000;
+constexpr int kDrainTurns = 1000;
 
 const char* fateName(HandedOverLinks::Fate fate) {
     switch (fate) {
@@ -205,7 +207,9 @@ struct DesktopSession::Impl {
             if (reply) g_variant_unref(reply);
             if (error) MVLogWarn("The shell could not leave the session bus: {}", error->message);
             g_clear_error(&error);
-            while (g_main_context_iteration(context, FALSE)) {
+            // The calls that reached it before it let go are waiting on this context.
+            for (int turn = 0; turn < kDrainTurns && g_main_context_iteration(context, FALSE);
+                 ++turn) {
             }
         }
         unexportLinks();

@@ -233,6 +233,37 @@ TEST_F(HandedOverLinksTest, WhatWaitsIsBoundedAndWhatIsNoLinkIsRefused) {
     EXPECT_EQ(delivered_.back(), "merovane-shop://one-more");
 }
 
+TEST_F(HandedOverLinksTest, EachStartIsAnsweredOnceItsLinksFateIsKnown) {
+    using Fate = HandedOverLinks::Fate;
+    std::vector<std::pair<std::string, Fate>> told;
+    const auto answer = [&](const std::string& name) {
+        return [&told, name](Fate fate) { told.emplace_back(name, fate); };
+    };
+    EXPECT_FALSE(links_.receive("no url", answer("no url")));
+    links_.receive("merovane-shop://opened", answer("opened"));
+    libraryStarts();
+    platform::runUntilIdle();
+    EXPECT_EQ(told, (decltype(told){{"no url", Fate::Refused}, {"opened", Fate::Taken}}));
+    told.clear();
+    // Quitting: what waits, for the library or the main loop, and what comes later is
+    // never opened.
+    HandedOverLinks quitting([](const platform::URL&) { return std::optional<bool>(true); });
+    quitting.receive("merovane-shop://held", answer("held"));
+    platform::runUntilIdle();
+    quitting.receive("merovane-shop://arriving", answer("arriving"));
+    quitting.quit();
+    EXPECT_FALSE(quitting.receive("merovane-shop://late", answer("late")));
+    libraryStarts();
+    platform::runUntilIdle();
+    EXPECT_EQ(told, (decltype(told){{"held", Fate::Quitting},
+                                    {"arriving", Fate::Quitting},
+                                    {"late", Fate::Quitting}}));
+    EXPECT_TRUE(
+        logged("The shell quits before opening merovane-shop://held, handed over by "
+               "another start"));
+    EXPECT_EQ(delivered_, std::vector<std::string>{"merovane-shop://opened"});
+}
+
 TEST(DesktopSessionNameTest, OneBusNamePerHomeFolder) {
     const std::string bundle = "com.merovane.shop";
     EXPECT_EQ(DesktopSession::applicationId(bundle, ""), bundle);
