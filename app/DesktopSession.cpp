@@ -98,6 +98,8 @@ struct DesktopSession::Impl {
     GDBusConnection* linksBus = nullptr;
     guint linksObject = 0;
     std::string runningAs;  // the bus name, once this is the running shell
+    // For a later start: whether the shell it looks for still holds the home folder.
+    std::function<bool()> homeStillHeld;
     // Made on the main thread with the session, before the library's boot block runs.
     HandedOverLinks links;
 
@@ -315,6 +317,11 @@ struct DesktopSession::Impl {
                 g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_SERVICE_UNKNOWN) ||
                 g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NAME_HAS_NO_OWNER);
             if (!later || !noShellYet) break;
+            if (homeStillHeld && !homeStillHeld()) {
+                MVLogInfo("The shell over this home folder has ended before this start reached it");
+                g_clear_error(&error);
+                return false;
+            }
             g_usleep(kNoShellYetRetryMicros);
             if (g_cancellable_is_cancelled(later)) break;
             g_clear_error(&error);
@@ -433,7 +440,9 @@ DesktopSession::Claim DesktopSession::claimHome(const std::string& applicationId
 
 DesktopSession::Claim DesktopSession::handOver(const std::string& applicationId,
                                                const std::optional<std::string>& url,
-                                               std::chrono::milliseconds bound) {
+                                               std::chrono::milliseconds bound,
+                                               std::function<bool()> homeStillHeld) {
+    impl_->homeStillHeld = std::move(homeStillHeld);
     GCancellable* cancellable = g_cancellable_new();
     Claim result = Claim::Alone;
     impl_->call([&] { result = impl_->claim(applicationId, url, cancellable); }, bound,

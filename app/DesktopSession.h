@@ -27,6 +27,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -72,11 +73,12 @@ class DesktopSession {
     // without one, a call to show itself) to the shell running as `applicationId`, never
     // taking its place on the bus, and logs what became of it. Alone when no running shell
     // was reached within `bound`: no session bus, none on it, or one that does not answer
-    // (stopped or stuck); then the shell has kAnswerTime to tell what became of the URL.
+    // (stopped or stuck); a reached shell has kAnswerTime to tell what became of the URL.
+    // While none is on the bus, `homeStillHeld` (any thread) tells whether to look on.
     static constexpr std::chrono::seconds kHandOverTime{3};
     static constexpr std::chrono::seconds kAnswerTime{20};
     Claim handOver(const std::string& applicationId, const std::optional<std::string>& url,
-                   std::chrono::milliseconds bound);
+                   std::chrono::milliseconds bound, std::function<bool()> homeStillHeld = {});
     void watchMemoryWarnings();
     // The running shell quits (its main loop has ended): URLs handed over from now on, and
     // those not yet opened, are answered "quitting". Also done when the session goes,

@@ -51,6 +51,17 @@ bool HomeFolderLock::waitForHolder(std::chrono::milliseconds bound) {
     return state_ == State::Held;
 }
 
+bool HomeFolderLock::heldElsewhere() const {
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    const bool held = ::fcntl(fd, F_OFD_GETLK, &whole) == 0 && whole.l_type != F_UNLCK;
+    ::close(fd);
+    return held;
+}
+
 void HomeFolderLock::take() {
     state_ = State::Failed;
     holder_ = 0;

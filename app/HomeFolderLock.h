@@ -37,6 +37,9 @@ class HomeFolderLock {
     // passed; answers whether this process holds the folder now.
     bool waitForHolder(std::chrono::milliseconds bound);
 
+    // Whether another process holds the folder now, without taking it. Any thread.
+    bool heldElsewhere() const;
+
     State state() const { return state_; }
     // HeldElsewhere: the holder's process id as its file tells it; 0 when it does not.
     pid_t holder() const { return holder_; }

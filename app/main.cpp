@@ -141,7 +141,8 @@ int main(int argc, char** argv) {
         return 0;
     };
     if (homeLock.state() == HomeFolderLock::State::HeldElsewhere) {
-        const auto handed = desktop.handOver(busName, arguments.url, DesktopSession::kHandOverTime);
+        const auto handed = desktop.handOver(busName, arguments.url, DesktopSession::kHandOverTime,
+                                             [&homeLock] { return homeLock.heldElsewhere(); });
         if (handed == DesktopSession::Claim::HandedOver) return handedOver();
         if (handed == DesktopSession::Claim::Dropped || handed == DesktopSession::Claim::Unanswered)
             return 1;
