@@ -1,7 +1,8 @@
 #include "app/HandedOverLinks.h"
 
-#include <atomic>
 #include <deque>
+#include <mutex>
+#include <optional>
 #include <utility>
 
 #include "app/LogText.h"
@@ -11,33 +12,67 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/ui/Application.h"
 
+namespace {
+
+struct Link {
+    std::string text;
+    platform::URL url;
+    HandedOverLinks::Answer answer;
+
+    void tell(HandedOverLinks::Fate fate) {
+        if (answer) std::exchange(answer, {})(fate);
+    }
+};
+
+}  // namespace
+
 struct HandedOverLinks::State : std::enable_shared_from_this<State> {
     Deliver deliver;
-    // Taken and not yet delivered, wherever they wait.
-    std::atomic<int> waiting{0};
+    std::mutex mutex;
+    // Under the mutex: taken and not yet delivered, wherever they wait; those not yet on
+    // the main thread.
+    bool quitting = false;
+    int waiting = 0;
+    std::deque<Link> arriving;
     // Main thread only.
     bool libraryCanOpenLinks = false;
-    std::deque<std::pair<std::string, platform::URL>> held;
+    std::deque<Link> held;
     platform::ObserverRegistration observer;
 
-    void take(std::string text, platform::URL url) {
-        held.emplace_back(std::move(text), std::move(url));
-        if (libraryCanOpenLinks)
-            deliverHeld();
-        else
-            MVLogInfo("Holding {}, handed over by another start, until the library has started",
-                      logText(held.back().first));
+    // No start waits for an answer that never comes.
+    ~State() {
+        for (auto& link : arriving) link.tell(Fate::Quitting);
+        for (auto& link : held) link.tell(Fate::Quitting);
+    }
+
+    void take() {
+        std::deque<Link> arrived;
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            arrived.swap(arriving);
+        }
+        for (auto& link : arrived) {
+            if (!libraryCanOpenLinks)
+                MVLogInfo("Holding {}, handed over by another start, until the library has started",
+                          logText(link.text));
+            held.push_back(std::move(link));
+        }
+        if (libraryCanOpenLinks) deliverHeld();
     }
 
     void deliverHeld() {
         while (!held.empty()) {
-            auto [text, url] = std::move(held.front());
+            Link link = std::move(held.front());
             held.pop_front();
-            --waiting;
-            MVLogInfo("Opening {}, handed over by another start", logText(text));
-            if (!deliver(url).value_or(false))
+            {
+                const std::lock_guard<std::mutex> lock(mutex);
+                --waiting;
+            }
+            MVLogInfo("Opening {}, handed over by another start", logText(link.text));
+            if (!deliver(link.url).value_or(false))
                 MVLogInfo("The shell opens nothing for {}, handed over by another start",
-                          logText(text));
+                          logText(link.text));
+            link.tell(Fate::Taken);
         }
     }
 };
@@ -69,26 +104,59 @@ HandedOverLinks::HandedOverLinks(Deliver deliver) : state_(std::make_shared<Stat
 
 HandedOverLinks::~HandedOverLinks() = default;
 
-bool HandedOverLinks::receive(const std::string& text) {
+bool HandedOverLinks::receive(const std::string& text, Answer answer) {
+    Link link{text, platform::URL(), std::move(answer)};
     switch (check(text)) {
         case Check::TooLong:
             MVLogError("Another start handed over a URL of {} bytes: refused", text.size());
+            link.tell(Fate::Refused);
             return false;
         case Check::NoURL:
             MVLogError("Another start handed over \"{}\", which is no URL: refused", logText(text));
+            link.tell(Fate::Refused);
             return false;
         case Check::Taken:
+            link.url = *platform::URL::parse(text);
             break;
     }
-    if (state_->waiting.fetch_add(1) >= kMaxWaiting) {
-        --state_->waiting;
+    std::optional<Fate> fate;
+    {
+        const std::lock_guard<std::mutex> lock(state_->mutex);
+        if (state_->quitting) {
+            fate = Fate::Quitting;
+        } else if (state_->waiting >= kMaxWaiting) {
+            fate = Fate::Dropped;
+        } else {
+            ++state_->waiting;
+            state_->arriving.push_back(std::move(link));
+        }
+    }
+    if (fate == Fate::Quitting)
+        MVLogInfo("Another start handed over {} while the shell quits: not opened", logText(text));
+    else if (fate == Fate::Dropped)
         MVLogError("Another start handed over \"{}\" while {} others wait: dropped", logText(text),
                    kMaxWaiting);
+    if (fate) {
+        link.tell(*fate);
         return false;
     }
-    platform::RunLoop::main().post(
-        [state = state_, text, url = *platform::URL::parse(text)]() mutable {
-            state->take(std::move(text), std::move(url));
-        });
+    platform::RunLoop::main().post([state = state_] { state->take(); });
     return true;
+}
+
+void HandedOverLinks::quit() {
+    std::deque<Link> left;
+    {
+        const std::lock_guard<std::mutex> lock(state_->mutex);
+        state_->quitting = true;
+        left.swap(state_->held);
+        for (auto& link : state_->arriving) left.push_back(std::move(link));
+        state_->arriving.clear();
+        state_->waiting = 0;
+    }
+    for (auto& link : left) {
+        MVLogInfo("The shell quits before opening {}, handed over by another start",
+                  logText(link.text));
+        link.tell(Fate::Quitting);
+    }
 }

@@ -1,10 +1,12 @@
 #pragma once
 // The links later starts over the same home folder hand to the running shell (see
 // DesktopSession): checked, bounded, held until the library can open links, then
-// delivered as the platform's open-URL call, each once and in the order given.
+// delivered as the platform's open-URL call, each once and in the order given. Each start
+// that asks is answered what became of its link once that is known.
 //
 //   HandedOverLinks links;          // main thread, before the library's boot block runs
-//   links.receive(text);            // any thread
+//   links.receive(text, [](HandedOverLinks::Fate fate) { ... });   // any thread
+//   links.quit();                   // main thread, once the main loop has ended
 //
 // The library tells when it can open links (MVLibraryApplicationCanOpenLinksNotification);
 // before, it would answer a link and leave it, taking it for the launch link.
@@ -37,8 +39,23 @@ class HandedOverLinks {
     HandedOverLinks(const HandedOverLinks&) = delete;
     HandedOverLinks& operator=(const HandedOverLinks&) = delete;
 
-    // Any thread: logs what becomes of `text`; answers whether it was taken.
-    bool receive(const std::string& text);
+    // What became of a link, for the start that handed it over.
+    enum class Fate {
+        Taken,     // delivered
+        Refused,   // no URL, or too long
+        Dropped,   // kMaxWaiting others wait
+        Quitting,  // the shell quits before it could deliver it
+    };
+    // Called once, on any thread.
+    using Answer = std::function<void(Fate)>;
+
+    // Any thread: logs what becomes of `text` and answers `answer` once its fate is known:
+    // at once when refused, dropped or handed over while the shell quits, else once
+    // delivered or when the shell quits before. Answers whether it waits for delivery.
+    bool receive(const std::string& text, Answer answer = {});
+    // Main thread, once the main loop has ended: the links that wait, and those handed
+    // over from now on, are never delivered; their starts are answered Quitting.
+    void quit();
 
     struct State;
 

@@ -13,10 +13,12 @@
 //
 // A URL or a notification payload goes into the launch options (see HostArguments); a
 // start over the home folder of a running shell hands its URL over and ends, with status
-// 1 when it cannot reach that shell (see HomeFolderLock and DesktopSession). See
-// HostSignals for the process signals.
+// 1 when that shell dropped it or cannot be reached, or runs the shell itself once that
+// shell, quitting, has ended (see HomeFolderLock and DesktopSession). See HostSignals for
+// the process signals.
 #include <fmt/format.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
@@ -66,6 +68,9 @@
 #endif
 
 namespace {
+
+// How long a later start waits for a quitting shell to end.
+constexpr std::chrono::seconds kQuittingShellTime{10};
 
 std::string stringSetting(const char* key) {
     return platform::UserDefaults::standard().stringForKey(key).value_or("");
@@ -122,32 +127,47 @@ int main(int argc, char** argv) {
 
     // One shell per home folder, bus or no bus: the home folder is held before anything in
     // it is opened (the user defaults too). A later start hands its URL to the running
-    // shell and ends; one that cannot reach it ends too, with a failure.
+    // shell and ends, with a failure when that shell dropped it or cannot be reached; when
+    // that shell quits, this start waits for it to end and runs the shell itself.
     DesktopSession desktop;
     const char* home = std::getenv("MEROVANE_HOME");
     const std::string busName =
         DesktopSession::applicationId(infoString("CFBundleIdentifier"), home ? home : "");
     const std::string root = platform::FileManager::defaultManager().rootDirectory();
-    const HomeFolderLock homeLock(root);
-    if (homeLock.state() == HomeFolderLock::State::Failed) {
-        MVLogError("The home folder's lock {} cannot be taken ({}): this start ends",
-                   homeLock.path(), homeLock.problem());
-        return 1;
-    }
+    HomeFolderLock homeLock(root);
     const auto handedOver = [&] {
         if (arguments.remoteNotificationFile)
             MVLogWarn("The running shell takes no notification payload from another start");
         return 0;
     };
     if (homeLock.state() == HomeFolderLock::State::HeldElsewhere) {
-        if (desktop.handOver(busName, arguments.url, DesktopSession::kHandOverTime))
-            return handedOver();
-        MVLogError(
-            "The home folder {} is held by {}, which this start cannot reach: this start "
-            "ends",
-            root,
-            homeLock.holder() ? fmt::format("process {}", homeLock.holder())
-                              : std::string("another process"));
+        const auto handed = desktop.handOver(busName, arguments.url, DesktopSession::kHandOverTime,
+                                             [&homeLock] { return homeLock.heldElsewhere(); });
+        if (handed == DesktopSession::Claim::HandedOver) return handedOver();
+        if (handed == DesktopSession::Claim::Dropped || handed == DesktopSession::Claim::Unanswered)
+            return 1;
+        const bool quitting = handed == DesktopSession::Claim::Quitting;
+        if (homeLock.waitForHolder(quitting ? kQuittingShellTime : std::chrono::seconds(0))) {
+            MVLogInfo("The shell that held the home folder {} has ended: this start runs the shell",
+                      root);
+        } else if (homeLock.state() == HomeFolderLock::State::HeldElsewhere) {
+            const std::string holder = homeLock.holder()
+                                           ? fmt::format("process {}", homeLock.holder())
+                                           : std::string("another process");
+            if (quitting)
+                MVLogError("The home folder {} is still held by {} after {} s: this start ends",
+                           root, holder, kQuittingShellTime.count());
+            else
+                MVLogError(
+                    "The home folder {} is held by {}, which this start cannot reach: this "
+                    "start ends",
+                    root, holder);
+            return 1;
+        }
+    }
+    if (homeLock.state() == HomeFolderLock::State::Failed) {
+        MVLogError("The home folder's lock {} cannot be taken ({}): this start ends",
+                   homeLock.path(), homeLock.problem());
         return 1;
     }
 
@@ -160,8 +180,15 @@ int main(int argc, char** argv) {
                    : 1;
     }
 
-    if (desktop.claimHome(busName, arguments.url) == DesktopSession::Claim::HandedOver)
-        return handedOver();
+    switch (desktop.claimHome(busName, arguments.url)) {
+        case DesktopSession::Claim::HandedOver:
+            return handedOver();
+        case DesktopSession::Claim::Dropped:
+        case DesktopSession::Claim::Unanswered:
+            return 1;
+        default:
+            break;
+    }
 
     platform::WebView::setEngineFactory(engineFactory());
     std::shared_ptr<RunRecorder> recorder;
@@ -233,6 +260,7 @@ int main(int argc, char** argv) {
     }
 #endif
     platform::RunLoop::main().run();
+    desktop.quit();
     platform::UserDefaults::standard().synchronize();
     return 0;
 }

@@ -48,6 +48,9 @@ TEST(HomeFolderLockTest, ALockFileThatIsNoFileIsNeitherFollowedNorTaken) {
     const Case cases[] = {
         {"a link to a file",
          [](auto& lock, auto& elsewhere) { fs::create_symlink(elsewhere, lock); }, "it is a link"},
+        {"a hard link to a file",
+         [](auto& lock, auto& elsewhere) { fs::create_hard_link(elsewhere, lock); },
+         "it is a hard link"},
         {"a folder", [](auto& lock, auto&) { fs::create_directory(lock); },
          "it is no regular file"},
         {"a pipe", [](auto& lock, auto&) { ::mkfifo(lock.c_str(), 0600); },
@@ -122,6 +125,20 @@ TEST_F(HomeFolderTest, AStartBesideAStoppedShellEndsWithinSecondsAndLeavesTheHom
     shell->kill(SIGCONT);
     shell->kill(SIGTERM);
     EXPECT_EQ(shell->wait(), 0);
+}
+
+TEST_F(HomeFolderTest, AHardLinkedLockFileIsNeitherWrittenNorTaken) {
+    out_.write("precious", "precious\n");
+    fs::create_directories(out_.file("home"));
+    fs::create_hard_link(out_.file("precious"), out_.file("home/shell.lock"));
+    double seconds = 0;
+    EXPECT_EQ(laterStart({}, {}, &seconds), 1) << readText(out_.file("later.log"));
+    EXPECT_NE(readText(out_.file("later.log"))
+                  .find("The home folder's lock " + out_.file("home/shell.lock") +
+                        " cannot be taken (it is a hard link): this start ends"),
+              std::string::npos)
+        << readText(out_.file("later.log"));
+    EXPECT_EQ(readText(out_.file("precious")), "precious\n");
 }
 
 TEST_F(HomeFolderTest, WithoutABusALaterStartEndsAndACrashLeavesNoLockBehind) {

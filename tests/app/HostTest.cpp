@@ -1,14 +1,22 @@
 // The host's own parts in process: the command line's URL and notification payload, the
-// bus name per home folder, the links later starts hand over, log texts and the low-memory
-// signal.
+// bus name per home folder, the links later starts hand over and what they are told, log
+// texts and the low-memory signal.
+#include <fcntl.h>
 #include <gio/gio.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <future>
+#include <mutex>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "app/DesktopSession.h"
 #include "app/HandedOverLinks.h"
+#include "app/HomeFolderLock.h"
 #include "app/HostArguments.h"
 #include "app/LogText.h"
 #include "libmerovane/application/MVInterjectionInterface.h"
@@ -225,6 +233,37 @@ TEST_F(HandedOverLinksTest, WhatWaitsIsBoundedAndWhatIsNoLinkIsRefused) {
     EXPECT_EQ(delivered_.back(), "merovane-shop://one-more");
 }
 
+TEST_F(HandedOverLinksTest, EachStartIsAnsweredOnceItsLinksFateIsKnown) {
+    using Fate = HandedOverLinks::Fate;
+    std::vector<std::pair<std::string, Fate>> told;
+    const auto answer = [&](const std::string& name) {
+        return [&told, name](Fate fate) { told.emplace_back(name, fate); };
+    };
+    EXPECT_FALSE(links_.receive("no url", answer("no url")));
+    links_.receive("merovane-shop://opened", answer("opened"));
+    libraryStarts();
+    platform::runUntilIdle();
+    EXPECT_EQ(told, (decltype(told){{"no url", Fate::Refused}, {"opened", Fate::Taken}}));
+    told.clear();
+    // Quitting: what waits, for the library or the main loop, and what comes later is
+    // never opened.
+    HandedOverLinks quitting([](const platform::URL&) { return std::optional<bool>(true); });
+    quitting.receive("merovane-shop://held", answer("held"));
+    platform::runUntilIdle();
+    quitting.receive("merovane-shop://arriving", answer("arriving"));
+    quitting.quit();
+    EXPECT_FALSE(quitting.receive("merovane-shop://late", answer("late")));
+    libraryStarts();
+    platform::runUntilIdle();
+    EXPECT_EQ(told, (decltype(told){{"held", Fate::Quitting},
+                                    {"arriving", Fate::Quitting},
+                                    {"late", Fate::Quitting}}));
+    EXPECT_TRUE(
+        logged("The shell quits before opening merovane-shop://held, handed over by "
+               "another start"));
+    EXPECT_EQ(delivered_, std::vector<std::string>{"merovane-shop://opened"});
+}
+
 TEST(DesktopSessionNameTest, OneBusNamePerHomeFolder) {
     const std::string bundle = "com.merovane.shop";
     EXPECT_EQ(DesktopSession::applicationId(bundle, ""), bundle);
@@ -255,11 +294,6 @@ class CountingDelegate : public platform::ApplicationDelegate {
     int warnings = 0;
 };
 
-class DesktopSessionTest : public ApiConnectionTest {
-  protected:
-    peer::ApiPeer peer_;
-};
-
 // Notes the deep links the library opens.
 class RecordingInterjections : public MVInterjectionInterface {
   public:
@@ -276,6 +310,146 @@ class RecordingInterjections : public MVInterjectionInterface {
     void didRegisterUserNotificationSettings(const json&) override {}
     void didRegisterForRemoteNotificationsWithDeviceToken(const std::string&) override {}
     std::vector<json> links;
+};
+
+class DesktopSessionTest : public ApiConnectionTest {
+  protected:
+    // The library launched on the manual clock, so that its boot block waits; the deep
+    // links it opens are noted.
+    std::shared_ptr<RecordingInterjections> launchLibrary() {
+        auto interjections = std::make_shared<RecordingInterjections>();
+        MVInterjectionInterface::setShared(interjections);
+        platform::UserDefaults::standard().setObject("app_identifier", "shop");
+        answerRequestHeads(peer_);
+        MVLibraryApplication::sharedLibrary().setDefaultApiPath(peerUrl(peer_));
+        auto& application = platform::Application::shared();
+        application.setDelegate(std::make_shared<CountingDelegate>());
+        application.finishLaunching(nullptr);
+        return interjections;
+    }
+    // This process as the shell over `home` on the session bus at `address`.
+    std::unique_ptr<DesktopSession> claim(const std::string& address, const std::string& home) {
+        auto desktop = std::make_unique<DesktopSession>();
+        g_setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), TRUE);  // the session looks for it
+        const auto claimed = desktop->claimHome(id(home), std::nullopt);
+        g_unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        EXPECT_EQ(claimed, DesktopSession::Claim::Running);
+        return desktop;
+    }
+    static std::string id(const std::string& home) {
+        return DesktopSession::applicationId("com.merovane.shop", home);
+    }
+    // A later start over `home`, the real program.
+    std::unique_ptr<ChildProcess> laterStart(const std::string& address, const std::string& home,
+                                             const std::vector<std::string>& arguments,
+                                             const std::string& log) {
+        return std::make_unique<ChildProcess>(
+            ChildProcess::Program{MV_APP_EXECUTABLE, arguments, home_->file(log)},
+            ChildProcess::Environment{{"DBUS_SESSION_BUS_ADDRESS", address},
+                                      {"MEROVANE_HOME", home}});
+    }
+    // Its exit status, the main loop running until it ends.
+    static int endOf(ChildProcess& child) {
+        auto status = std::async(std::launch::async, [&] { return child.wait(); });
+        if (!platform::runUntil(
+                [&] {
+                    return status.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+                },
+                kTimeout + DesktopSession::kAnswerTime.count()))
+            child.kill(SIGKILL);
+        return status.get();
+    }
+    bool childLogged(const std::string& log, const std::string& part) {
+        const bool found = platform::runUntil(
+            [&] { return readFile(home_->file(log)).find(part) != std::string::npos; }, kTimeout);
+        EXPECT_TRUE(found) << part << "\n" << readFile(home_->file(log));
+        return found;
+    }
+    static std::string readFile(const std::string& path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    peer::ApiPeer peer_;
+};
+
+// The home folder held as the shell holds it, until release().
+class HeldHome {
+  public:
+    explicit HeldHome(const std::string& folder) {
+        std::filesystem::create_directories(folder);
+        fd_ = ::open((folder + "/" + HomeFolderLock::kFileName).c_str(),
+                     O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        struct flock whole {};
+        whole.l_type = F_WRLCK;
+        whole.l_whence = SEEK_SET;
+        EXPECT_EQ(::fcntl(fd_, F_OFD_SETLK, &whole), 0) << folder;
+    }
+    ~HeldHome() { release(); }
+    HeldHome(const HeldHome&) = delete;
+    HeldHome& operator=(const HeldHome&) = delete;
+    void release() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+// A shell of an older build on the bus: its name and the action "open-link", no OpenLink.
+class OlderShell {
+  public:
+    explicit OlderShell(const std::string& id) {
+        std::promise<bool> registered;
+        auto done = registered.get_future();
+        thread_ = std::thread([this, id, &registered] {
+            g_main_context_push_thread_default(context_);
+            GApplication* application = g_application_new(id.c_str(), G_APPLICATION_HANDLES_OPEN);
+            GSimpleAction* action = g_simple_action_new("open-link", G_VARIANT_TYPE_BYTESTRING);
+            g_signal_connect(action, "activate", G_CALLBACK(given), this);
+            g_action_map_add_action(G_ACTION_MAP(application), G_ACTION(action));
+            g_object_unref(action);
+            registered.set_value(g_application_register(application, nullptr, nullptr) &&
+                                 !g_application_get_is_remote(application));
+            g_main_loop_run(loop_);
+            g_object_unref(application);
+            g_main_context_pop_thread_default(context_);
+        });
+        EXPECT_TRUE(done.get()) << id;
+    }
+    ~OlderShell() {
+        g_main_context_invoke(
+            context_,
+            [](gpointer loop) {
+                g_main_loop_quit(static_cast<GMainLoop*>(loop));
+                return G_SOURCE_REMOVE;
+            },
+            loop_);
+        thread_.join();
+        g_main_loop_unref(loop_);
+        g_main_context_unref(context_);
+    }
+    std::vector<std::string> links() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return links_;
+    }
+
+  private:
+    static void given(GSimpleAction*, GVariant* parameter, gpointer data) {
+        auto* self = static_cast<OlderShell*>(data);
+        gsize size = 0;
+        const auto* bytes =
+            static_cast<const char*>(g_variant_get_fixed_array(parameter, &size, 1));
+        const std::lock_guard<std::mutex> lock(self->mutex_);
+        self->links_.emplace_back(bytes ? bytes : "", size);
+    }
+
+    GMainContext* context_ = g_main_context_new();
+    GMainLoop* loop_ = g_main_loop_new(context_, FALSE);
+    std::mutex mutex_;
+    std::vector<std::string> links_;
+    std::thread thread_;
 };
 
 // A session bus of the test program's own, for the whole run: GLib keeps the first
@@ -305,37 +479,137 @@ std::string sessionBus() {
 TEST_F(DesktopSessionTest, ALinkHandedOverBeforeTheLibraryStartedOpensOnceAfterItsBootBlock) {
     const std::string address = sessionBus();
     ASSERT_FALSE(address.empty());
-
-    auto interjections = std::make_shared<RecordingInterjections>();
-    MVInterjectionInterface::setShared(interjections);
-    platform::UserDefaults::standard().setObject("app_identifier", "shop");
-    answerRequestHeads(peer_);
-    auto& library = MVLibraryApplication::sharedLibrary();
-    library.setDefaultApiPath(peerUrl(peer_));
-    DesktopSession desktop;
+    auto interjections = launchLibrary();
     const std::string home = home_->file("shell-home");
-    g_setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), TRUE);  // the session looks for it
-    const auto claimed =
-        desktop.claimHome(DesktopSession::applicationId("com.merovane.shop", home), std::nullopt);
-    g_unsetenv("DBUS_SESSION_BUS_ADDRESS");
-    ASSERT_EQ(claimed, DesktopSession::Claim::Running);
-    auto& application = platform::Application::shared();
-    application.setDelegate(std::make_shared<CountingDelegate>());
-    application.finishLaunching(nullptr);
+    auto desktop = claim(address, home);
 
-    ChildProcess later(
-        {MV_APP_EXECUTABLE, {"merovane-shop://silent/early?x=1"}, home_->file("later.log")},
-        {{"DBUS_SESSION_BUS_ADDRESS", address}, {"MEROVANE_HOME", home}});
+    auto later = laterStart(address, home, {"merovane-shop://silent/early?x=1"}, "later.log");
     EXPECT_TRUE(platform::runUntil(
         [&] { return logged("merovane-shop://silent/early?x=1, handed over by another start"); },
         kTimeout));
-    EXPECT_EQ(later.wait(), 0);
-    EXPECT_FALSE(library.didSendAppStart());
+    EXPECT_FALSE(MVLibraryApplication::sharedLibrary().didSendAppStart());
     EXPECT_TRUE(interjections->links.empty());
     platform::advanceBy(MVLibraryApplication::kStartDelay);
     platform::runUntilIdle();
     EXPECT_EQ(interjections->links, (std::vector<json>{{"early", "?x=1", true}}));
+    // Told once the link is open.
+    EXPECT_EQ(endOf(*later), 0);
+    childLogged("later.log", "handed it merovane-shop://silent/early?x=1");
     MVInterjectionInterface::setShared(nullptr);
+}
+
+// Each later start learns what became of its link: dropped while as many as the shell
+// keeps wait for its library, taken once open.
+TEST_F(DesktopSessionTest, ALaterStartIsToldWhetherTheShellTookOrDroppedItsLink) {
+    const std::string address = sessionBus();
+    ASSERT_FALSE(address.empty());
+    auto interjections = launchLibrary();
+    const std::string home = home_->file("shell-home");
+    HeldHome held(home);
+    auto desktop = claim(address, home);
+
+    // The links that wait, handed over through the bus by this process.
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    ASSERT_TRUE(bus);
+    GMainContext* replies = g_main_context_new();
+    g_main_context_push_thread_default(replies);
+    std::vector<std::string> fates;
+    for (int i = 0; i < DesktopSession::kMaxPendingURLs; ++i) {
+        const std::string link = "merovane-shop://silent/waits?n=" + std::to_string(i);
+        g_dbus_connection_call(
+            bus, id(home).c_str(), DesktopSession::linksPath(id(home)).c_str(),
+            DesktopSession::kLinksInterface, "OpenLink",
+            g_variant_new("(@ay)", g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, link.data(),
+                                                             link.size(), 1)),
+            G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, 60000, nullptr,
+            [](GObject* source, GAsyncResult* result, gpointer data) {
+                GVariant* reply =
+                    g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
+                const gchar* fate = "failed";
+                if (reply) g_variant_get(reply, "(&s)", &fate);
+                static_cast<std::vector<std::string>*>(data)->push_back(fate);
+                if (reply) g_variant_unref(reply);
+            },
+            &fates);
+    }
+    g_main_context_pop_thread_default(replies);
+    ASSERT_TRUE(platform::runUntil(
+        [&] {
+            return loggedCount("Holding merovane-shop://silent/waits") ==
+                   size_t{DesktopSession::kMaxPendingURLs};
+        },
+        kTimeout));
+
+    auto dropped = laterStart(address, home, {"merovane-shop://silent/dropped"}, "dropped.log");
+    EXPECT_EQ(endOf(*dropped), 1);
+    childLogged("dropped.log",
+                "The shell runs already over this home folder and dropped "
+                "merovane-shop://silent/dropped: too many links wait there");
+    while (g_main_context_iteration(replies, FALSE)) {
+    }
+    EXPECT_TRUE(fates.empty()) << "told before the links were open";
+
+    platform::advanceBy(MVLibraryApplication::kStartDelay);
+    EXPECT_TRUE(platform::runUntil(
+        [&] {
+            g_main_context_iteration(replies, FALSE);
+            return fates.size() == size_t{DesktopSession::kMaxPendingURLs};
+        },
+        kTimeout));
+    EXPECT_EQ(fates, std::vector<std::string>(DesktopSession::kMaxPendingURLs, "taken"));
+    auto taken = laterStart(address, home, {"merovane-shop://silent/taken"}, "taken.log");
+    EXPECT_EQ(endOf(*taken), 0);
+    childLogged("taken.log",
+                "The shell runs already over this home folder: handed it "
+                "merovane-shop://silent/taken");
+    ASSERT_EQ(interjections->links.size(), size_t{DesktopSession::kMaxPendingURLs} + 1);
+    EXPECT_EQ(interjections->links.back(), (json{"taken", "", true}));
+    g_main_context_unref(replies);
+    g_object_unref(bus);
+    MVInterjectionInterface::setShared(nullptr);
+}
+
+// A later start that meets the shell quitting waits for it to end and runs the shell
+// with its link.
+TEST_F(DesktopSessionTest, ALaterStartBesideAQuittingShellRunsTheShellWithItsLink) {
+    const std::string address = sessionBus();
+    ASSERT_FALSE(address.empty());
+    const std::string home = home_->file("shell-home");
+    auto held = std::make_unique<HeldHome>(home);
+    auto desktop = claim(address, home);
+    desktop->quit();
+
+    answerRequestHeads(peer_);
+    const std::string link = "merovane-shop://silent/quit?x=1";
+    auto later = laterStart(address, home,
+                            {"-dev_workspace", peerUrl(peer_), "-web_engine", "headless", link},
+                            "later.log");
+    ASSERT_TRUE(childLogged("later.log", "The shell over this home folder quits before opening " +
+                                             link + ": this start waits for it to end"));
+    EXPECT_TRUE(logged("Another start handed over " + link + " while the shell quits: not opened"));
+    // The shell leaves the bus, then the home folder, as it ends.
+    desktop.reset();
+    held.reset();
+    childLogged("later.log", "The shell runs as " + id(home) + " on the session bus");
+    childLogged("later.log", "openDeepLink( linkId = \"quit\"");
+    later->kill(SIGTERM);
+    EXPECT_EQ(endOf(*later), 0) << readFile(home_->file("later.log"));
+}
+
+// A shell of an older build takes the link the old way and tells nothing: the start
+// says so.
+TEST_F(DesktopSessionTest, AnOlderShellIsHandedTheLinkAndTheStartSaysItCannotTell) {
+    const std::string address = sessionBus();
+    ASSERT_FALSE(address.empty());
+    const std::string home = home_->file("shell-home");
+    HeldHome held(home);
+    OlderShell older(id(home));
+    const std::string link = "merovane-shop://silent/older?x=%41";
+    auto later = laterStart(address, home, {link}, "later.log");
+    EXPECT_EQ(endOf(*later), 0);
+    childLogged("later.log", "The shell runs already over this home folder: handed it " + link +
+                                 ", but that shell does not tell what became of it");
+    EXPECT_EQ(older.links(), std::vector<std::string>{link});
 }
 
 TEST_F(DesktopSessionTest, TheLowMemorySignalIsThePlatformsMemoryWarning) {
