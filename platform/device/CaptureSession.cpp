@@ -61,45 +61,83 @@ std::optional<int> brightness(const Image& frame, double x, double y) {
     return (p[0] * 2 + p[1] * 5 + p[2]) / 8;
 }
 
+// The direction across the bars about the line from a to b, in radians: the main axis of
+// the brightness gradients at a fixed number of points on and beside the line (beside it
+// as well, so that a line along the code's top or bottom edge does not tip it).
+double acrossTheBars(const Image& frame, double ax, double ay, double bx, double by,
+                     double module) {
+    const double length = std::hypot(bx - ax, by - ay);
+    const double nx = (ay - by) / length, ny = (bx - ax) / length;
+    double xx = 0, yy = 0, xy = 0;
+    for (int i = 0; i <= 64; ++i)
+        for (int side = -2; side <= 2; ++side) {
+            const double x = ax + (bx - ax) * i / 64 + nx * side * module;
+            const double y = ay + (by - ay) * i / 64 + ny * side * module;
+            auto at = [&](int dx, int dy) {
+                return brightness(frame, x + dx, y + dy).value_or(255);
+            };
+            const int gx =
+                at(1, -1) + 2 * at(1, 0) + at(1, 1) - at(-1, -1) - 2 * at(-1, 0) - at(-1, 1);
+            const int gy =
+                at(-1, 1) + 2 * at(0, 1) + at(1, 1) - at(-1, -1) - 2 * at(0, -1) - at(1, -1);
+            xx += double(gx) * gx, yy += double(gy) * gy, xy += double(gx) * gy;
+        }
+    return std::atan2(2 * xy, xx - yy) / 2;
+}
+
 // A line that crosses a turned interleaved 2 of 5 code from one long edge to the other
-// can hold a start and a stop pattern with nothing but the white around the code
-// beside them, and reads as a shorter code. A true quiet zone is a white band along the
-// code's end, so beside each end of the read line, a few modules out, the band across
-// the line must be light as well; on such a crossing it runs into the code's bars.
-bool hasQuietZonesAcrossTheLine(const Image& frame, const ZXing::Result& result) {
+// can hold a start and a stop pattern with nothing but the white beyond those edges
+// beside them, and reads as a shorter code. A code read whole has a quiet zone (10
+// modules) beyond each end all along its bars, so a band 3.5 to 6.5 modules out, running
+// along the bars from the end's height to the line's middle, is light; beyond a
+// crossing's end, which lies on a long edge, that band runs over the code's own bars.
+// The band stays within the bars' height, clear of bearer bars, other codes or text
+// above and below, and clear of the last bar where the reader places an end a module or
+// two short (near the top or bottom of the bars, in a blurred frame).
+bool hasQuietZonesAlongTheBars(const Image& frame, const ZXing::Result& result) {
     const auto& corners = result.position();
     const double x0 = (corners[0].x + corners[3].x) / 2.0, y0 = (corners[0].y + corners[3].y) / 2.0;
     const double x1 = (corners[1].x + corners[2].x) / 2.0, y1 = (corners[1].y + corners[2].y) / 2.0;
     const double length = std::hypot(x1 - x0, y1 - y0);
     if (length < 1) return false;
-    const double ux = (x1 - x0) / length, uy = (y1 - y0) / length;
     // A narrow module: each pair of digits takes 6 narrow and 4 wide ones, the guards
     // about 8.5, with wide ones about 2.5 narrow.
-    const double module = length / (8.0 * double(result.text().size()) + 8.5);
+    const double modules = 8.0 * double(result.text().size()) + 8.5;
+    const double across = acrossTheBars(frame, x0, y0, x1, y1, length / modules);
+    // u across the bars (the way the line runs), v along them.
+    double ux = std::cos(across), uy = std::sin(across);
+    if (ux * (x1 - x0) + uy * (y1 - y0) < 0) ux = -ux, uy = -uy;
+    const double vx = -uy, vy = ux;
+    const double acrossLength = ux * (x1 - x0) + uy * (y1 - y0);
+    // A line that runs almost along the bars reads no code across them.
+    if (acrossLength < length / 4) return false;
+    const double module = acrossLength / modules;
     // A fixed number of points, however large the frame.
     double sum = 0;
     int count = 0;
     for (int i = 0; i <= 256; ++i)
-        if (auto b = brightness(frame, x0 + ux * length * i / 256, y0 + uy * length * i / 256))
+        if (auto b = brightness(frame, x0 + (x1 - x0) * i / 256, y0 + (y1 - y0) * i / 256))
             sum += *b, ++count;
     if (count == 0) return false;
     const double threshold = sum / count;
-    // The share of dark points from 2 to 5 modules out, 12 modules to either side, half
-    // a module apart.
-    auto darkShare = [&](double x, double y, double dx, double dy) {
+    const double mx = (x0 + x1) / 2, my = (y0 + y1) / 2;
+    // The share of dark points in the band beyond the end (x, y), `out` +1 or -1 along u;
+    // the band reaches a module past the end's and the middle's heights.
+    auto darkShare = [&](double x, double y, double out) {
+        const double middle = (mx - x) * vx + (my - y) * vy;
+        const double from = std::min(0.0, middle) - module, to = std::max(0.0, middle) + module;
         int dark = 0, seen = 0;
-        for (int i = 4; i <= 10; ++i)
-            for (int j = -24; j <= 24; ++j) {
-                const double a = i * module / 2, t = j * module / 2;
-                if (auto b = brightness(frame, x + dx * a - uy * t, y + dy * a + ux * t))
+        for (int i = 0; i <= 6; ++i)
+            for (int j = 0; j <= 16; ++j) {
+                const double a = out * (3.5 + i / 2.0) * module, t = from + (to - from) * j / 16;
+                if (auto b = brightness(frame, x + ux * a + vx * t, y + uy * a + vy * t))
                     ++seen, dark += *b < threshold;
             }
-        return seen ? double(dark) / seen : 0.0;
+        return seen ? double(dark) / seen : 1.0;
     };
-    // Codes read as they should stay below a tenth (noise, a slight turn); crossings
-    // give above a seventh.
-    constexpr double kMostDark = 0.12;
-    return darkShare(x0, y0, -ux, -uy) < kMostDark && darkShare(x1, y1, ux, uy) < kMostDark;
+    // Codes read whole stay below 0.1 (noise, a turn, blur) and crossings give above 0.2.
+    constexpr double kMostDark = 0.14;
+    return darkShare(x0, y0, -1) < kMostDark && darkShare(x1, y1, 1) < kMostDark;
 }
 
 std::vector<MetadataObject> readBarcodes(const Image& frame,
@@ -120,7 +158,7 @@ std::vector<MetadataObject> readBarcodes(const Image& frame,
     try {
         for (const auto& result : ZXing::ReadBarcodes(view, hints)) {
             if (result.format() == ZXing::BarcodeFormat::ITF &&
-                !hasQuietZonesAcrossTheLine(frame, result))
+                !hasQuietZonesAlongTheBars(frame, result))
                 continue;
             if (auto object = objectFor(result)) objects.push_back(std::move(*object));
         }

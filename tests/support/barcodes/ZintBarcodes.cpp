@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <numbers>
 #include <random>
@@ -39,33 +40,89 @@ int zintSymbology(Symbology symbology) {
             return BARCODE_C25INTER;
         case Symbology::DataMatrix:
             return BARCODE_DATAMATRIX;
+        case Symbology::ITF14:
+            return BARCODE_ITF14;
     }
     return BARCODE_CODE128;
+}
+
+using Symbol = std::unique_ptr<zint_symbol, void (*)(zint_symbol*)>;
+
+Symbol newSymbol(Symbology symbology) {
+    Symbol symbol(ZBarcode_Create(), ZBarcode_Delete);
+    if (!symbol) throw std::runtime_error("zint: no symbol");
+    symbol->symbology = zintSymbology(symbology);
+    symbol->output_options |= BARCODE_QUIET_ZONES;
+    return symbol;
+}
+
+// zint's bitmap of `data`, each of its pixels `n` by `n` pixels.
+platform::Image drawn(zint_symbol& symbol, std::string_view data, int n = 1) {
+    const int error = ZBarcode_Encode_and_Buffer(
+        &symbol, reinterpret_cast<const unsigned char*>(data.data()), int(data.size()), 0);
+    if (error >= ZINT_ERROR) throw std::runtime_error(std::string("zint: ") + symbol.errtxt);
+    const int w = symbol.bitmap_width, h = symbol.bitmap_height;
+    platform::Image image(w * n, h * n);
+    for (int y = 0; y < h * n; ++y)
+        for (int x = 0; x < w * n; ++x) {
+            const unsigned char* rgb = symbol.bitmap + 3 * (size_t(y / n) * w + size_t(x / n));
+            image.setPixel(x, y, {rgb[0], rgb[1], rgb[2], 255});
+        }
+    return image;
+}
+
+// Labels are drawn by zint itself, which draws text from 2 pixels a module on.
+Symbol labelSymbol(Symbology symbology, int pixelsPerModule, double barHeight, bool humanReadable) {
+    auto symbol = newSymbol(symbology);
+    symbol->show_hrt = humanReadable ? 1 : 0;
+    symbol->scale = float(std::max(2, pixelsPerModule)) / 2;
+    if (barHeight > 0) symbol->height = float(barHeight);
+    return symbol;
 }
 
 }  // namespace
 
 platform::Image barcodeImage(Symbology symbology, std::string_view data, int pixelsPerModule) {
-    std::unique_ptr<zint_symbol, void (*)(zint_symbol*)> symbol(ZBarcode_Create(), ZBarcode_Delete);
-    if (!symbol) throw std::runtime_error("zint: no symbol");
-    symbol->symbology = zintSymbology(symbology);
+    auto symbol = newSymbol(symbology);
     symbol->show_hrt = 0;
-    symbol->output_options |= BARCODE_QUIET_ZONES;
     symbol->whitespace_width = 4;
     symbol->whitespace_height = 4;
-    symbol->scale = 0.5f;  // one pixel for each module; scaled up below
-    const int error = ZBarcode_Encode_and_Buffer(
-        symbol.get(), reinterpret_cast<const unsigned char*>(data.data()), int(data.size()), 0);
-    if (error >= ZINT_ERROR) throw std::runtime_error(std::string("zint: ") + symbol->errtxt);
-    const int w = symbol->bitmap_width, h = symbol->bitmap_height;
-    const int n = std::max(1, pixelsPerModule);
-    platform::Image image(w * n, h * n);
-    for (int y = 0; y < h * n; ++y)
-        for (int x = 0; x < w * n; ++x) {
-            const unsigned char* rgb = symbol->bitmap + 3 * (size_t(y / n) * w + size_t(x / n));
-            image.setPixel(x, y, {rgb[0], rgb[1], rgb[2], 255});
-        }
-    return image;
+    symbol->scale = 0.5f;  // one pixel for each module; scaled up
+    return drawn(*symbol, data, std::max(1, pixelsPerModule));
+}
+
+platform::Image labelCode(Symbology symbology, std::string_view data, int pixelsPerModule,
+                          double barHeight, bool humanReadable) {
+    auto symbol = labelSymbol(symbology, pixelsPerModule, barHeight, humanReadable);
+    return drawn(*symbol, data);
+}
+
+platform::Image textLine(std::string_view text, int pixelsPerModule) {
+    // The rows that a Code 128 drawing gains with its text, cut to the text's width.
+    const auto bars = labelCode(Symbology::Code128, text, pixelsPerModule, 10, false);
+    const auto withText = labelCode(Symbology::Code128, text, pixelsPerModule, 10, true);
+    int left = withText.width(), right = 0;
+    for (int y = bars.height(); y < withText.height(); ++y)
+        for (int x = 0; x < withText.width(); ++x)
+            if (withText.pixel(x, y).g < 128)
+                left = std::min(left, x), right = std::max(right, x + 1);
+    platform::Image line(std::max(0, right - left), withText.height() - bars.height());
+    for (int y = 0; y < line.height(); ++y)
+        for (int x = 0; x < line.width(); ++x)
+            line.setPixel(x, y, withText.pixel(left + x, bars.height() + y));
+    return line;
+}
+
+std::string printedText(Symbology symbology, std::string_view data) {
+    auto symbol = newSymbol(symbology);
+    drawn(*symbol, data);
+    return reinterpret_cast<const char*>(symbol->text);
+}
+
+void draw(platform::Image& frame, const platform::Image& picture, int x, int y) {
+    for (int py = std::max(0, -y); py < picture.height() && y + py < frame.height(); ++py)
+        for (int px = std::max(0, -x); px < picture.width() && x + px < frame.width(); ++px)
+            frame.setPixel(x + px, y + py, picture.pixel(px, py));
 }
 
 platform::Image frameWith(const platform::Image& barcode, int width, int height, int x, int y,
@@ -75,29 +132,30 @@ platform::Image frameWith(const platform::Image& barcode, int width, int height,
         x = std::max(0, (width - barcode.width()) / 2);
         y = std::max(0, (height - barcode.height()) / 2);
     }
-    for (int by = 0; by < barcode.height(); ++by)
-        for (int bx = 0; bx < barcode.width(); ++bx)
-            if (x + bx < width && y + by < height)
-                frame.setPixel(x + bx, y + by, barcode.pixel(bx, by));
+    draw(frame, barcode, x, y);
     return frame;
 }
 
 platform::Image turned(const platform::Image& picture, double degrees) {
     const double radians = degrees * std::numbers::pi / 180;
     const double c = std::cos(radians), s = std::sin(radians);
-    const double w = picture.width(), h = picture.height();
+    const int w = picture.width(), h = picture.height();
     const int tw = int(std::ceil(std::abs(w * c) + std::abs(h * s) - 1e-9));
     const int th = int(std::ceil(std::abs(w * s) + std::abs(h * c) - 1e-9));
     platform::Image result(tw, th, 1, {255, 255, 255, 255});
-    for (int y = 0; y < th; ++y)
+    // Straight on the pixel buffers, a row at a time: the tables turn many large pictures.
+    const uint8_t* from = picture.rgba().data();
+    uint8_t* to = result.mutableData();
+    for (int y = 0; y < th; ++y, to += size_t(tw) * 4) {
+        // The source point that turns onto the row's first pixel, and its step.
+        const double dx = 0.5 - tw / 2.0, dy = y + 0.5 - th / 2.0;
+        const double sx = c * dx + s * dy + w / 2.0, sy = -s * dx + c * dy + h / 2.0;
         for (int x = 0; x < tw; ++x) {
-            // The source pixel that turns onto this one.
-            const double dx = x + 0.5 - tw / 2.0, dy = y + 0.5 - th / 2.0;
-            const double sx = c * dx + s * dy + w / 2, sy = -s * dx + c * dy + h / 2;
-            const int ix = int(std::floor(sx)), iy = int(std::floor(sy));
-            if (ix >= 0 && iy >= 0 && ix < picture.width() && iy < picture.height())
-                result.setPixel(x, y, picture.pixel(ix, iy));
+            const double fx = sx + c * x, fy = sy - s * x;
+            if (fx >= 0 && fy >= 0 && fx < w && fy < h)
+                std::memcpy(to + size_t(x) * 4, from + (size_t(fy) * w + size_t(fx)) * 4, 4);
         }
+    }
     return result;
 }
 

@@ -24,11 +24,29 @@ enum class Symbology {
     Aztec,
     ITF,
     DataMatrix,
+    // ITF with 13 digits and its check digit in a bearer box, as cartons carry it.
+    ITF14,
 };
 
 // The barcode alone, black on white with its quiet zone, `pixelsPerModule` pixels for
 // each module. Throws std::runtime_error when zint refuses the data.
 platform::Image barcodeImage(Symbology symbology, std::string_view data, int pixelsPerModule = 3);
+
+// The code as a label prints it: zint's own drawing at `pixelsPerModule` (2 or more, where
+// zint draws text), bars `barHeight` modules high (0 for zint's default), quiet zones and,
+// when `humanReadable`, its text below.
+platform::Image labelCode(Symbology symbology, std::string_view data, int pixelsPerModule,
+                          double barHeight = 0, bool humanReadable = true);
+
+// A line of text as zint prints it below a code, at `pixelsPerModule` (2 or more).
+platform::Image textLine(std::string_view text, int pixelsPerModule);
+
+// The text zint prints below the code for `data` (ITF-14 adds its check digit).
+std::string printedText(Symbology symbology, std::string_view data);
+
+// Draws `picture` onto `frame` with its top left corner at (x, y); what falls outside is
+// left out.
+void draw(platform::Image& frame, const platform::Image& picture, int x, int y);
 
 // A frame of the given size, filled with `background`, with `barcode` drawn at (x, y),
 // or in the middle (where a camera is held at a code: the reader looks for Aztec codes
