@@ -28,8 +28,8 @@
 
 namespace {
 
-// Stays open while the process lives, the handlers too: a signal after the thread has
-// ended is dropped, as one during the end of the main loop is.
+// Stays open while the process lives: a handler may still be writing on another thread
+// while the watch ends.
 int gSignalPipe[2] = {-1, -1};
 
 void writeSignal(int number) {
@@ -119,7 +119,10 @@ void handle(int number) {
     auto& application = platform::Application::shared();
     switch (number) {
         case SIGTSTP:
-            if (application.applicationState() == platform::ApplicationState::Background) break;
+            if (application.applicationState() == platform::ApplicationState::Background) {
+                MVLogInfo("Staying in the background on SIGTSTP");
+                break;
+            }
             MVLogInfo("Entering the background on SIGTSTP");
             gInBackgroundOnSignal = true;
             application.enterBackground();
@@ -160,6 +163,7 @@ void take(int number) {
 struct HostSignals::Impl {
     int stop = -1;  // an eventfd that ends the thread
     std::thread thread;
+    struct sigaction replaced[std::size(kSignals)] = {};
 
     void run() {
         pollfd watched[] = {{gSignalPipe[0], POLLIN, 0}, {stop, POLLIN, 0}};
@@ -184,6 +188,10 @@ HostSignals::HostSignals() : impl_(std::make_unique<Impl>()) {
         MVLogError("Process signals are not taken: no pipe ({})", std::strerror(errno));
         return;
     }
+    // What an earlier watch left unread is not this one's.
+    unsigned char left[64];
+    while (::read(gSignalPipe[0], left, sizeof left) > 0) {
+    }
     impl_->stop = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (impl_->stop < 0) {
         MVLogError("Process signals are not taken: no eventfd ({})", std::strerror(errno));
@@ -203,7 +211,7 @@ HostSignals::HostSignals() : impl_(std::make_unique<Impl>()) {
     for (size_t i = 0; i < std::size(kSignals); ++i) {
         const bool ending = kSignals[i] == SIGINT || kSignals[i] == SIGTERM;
         action.sa_flags = ending ? SA_RESETHAND : SA_RESTART;
-        ::sigaction(kSignals[i], &action, nullptr);
+        ::sigaction(kSignals[i], &action, &impl_->replaced[i]);
     }
 }
 
@@ -212,6 +220,8 @@ HostSignals::~HostSignals() {
         if (impl_->stop >= 0) ::close(impl_->stop);
         return;
     }
+    for (size_t i = 0; i < std::size(kSignals); ++i)
+        ::sigaction(kSignals[i], &impl_->replaced[i], nullptr);
     const uint64_t one = 1;
     [[maybe_unused]] auto written = ::write(impl_->stop, &one, sizeof one);
     impl_->thread.join();

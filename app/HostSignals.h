@@ -23,7 +23,7 @@
 class HostSignals {
   public:
     HostSignals();
-    // Ends and joins the thread; signals after it are dropped.
+    // Ends and joins the thread; the signals get back the actions they had before.
     ~HostSignals();
     HostSignals(const HostSignals&) = delete;
     HostSignals& operator=(const HostSignals&) = delete;
