@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -11,16 +13,23 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "libmerovane/core/MVLog.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/ui/Application.h"
 
 namespace {
 
+// Stays open while the process lives: a handler may still be writing on another thread
+// while the watch ends.
 int gSignalPipe[2] = {-1, -1};
 
 void writeSignal(int number) {
@@ -100,16 +109,32 @@ void continueStoppedProcesses() {
         MVLogInfo("Continued {} of the shell's processes stopped with it", continued);
 }
 
+constexpr int kSignals[] = {SIGTSTP, SIGCONT, SIGINT, SIGTERM};
+
+// Main thread: whether SIGTSTP sent the application to the background.
+bool gInBackgroundOnSignal = false;
+
+// On the main loop.
 void handle(int number) {
     auto& application = platform::Application::shared();
     switch (number) {
         case SIGTSTP:
+            if (application.applicationState() == platform::ApplicationState::Background) {
+                MVLogInfo("Staying in the background on SIGTSTP");
+                break;
+            }
             MVLogInfo("Entering the background on SIGTSTP");
+            gInBackgroundOnSignal = true;
             application.enterBackground();
             break;
         case SIGCONT:
+            if (!std::exchange(gInBackgroundOnSignal, false)) {
+                MVLogInfo(
+                    "Staying as it is on SIGCONT: no SIGTSTP sent the shell to the "
+                    "background");
+                break;
+            }
             MVLogInfo("Entering the foreground on SIGCONT");
-            continueStoppedProcesses();
             application.enterForeground();
             break;
         default:
@@ -118,22 +143,87 @@ void handle(int number) {
     }
 }
 
+// On the signal thread: what SIGCONT should wake is continued before the main loop hears
+// of it, as the main thread may be waiting on one of those processes.
+void take(int number) {
+    try {
+        if (number == SIGCONT) continueStoppedProcesses();
+    } catch (const std::exception& error) {
+        MVLogError("The shell's stopped processes were not continued: {}", error.what());
+    }
+    try {
+        platform::RunLoop::main().post([number] { handle(number); });
+    } catch (const std::exception& error) {
+        MVLogError("Signal {} not handled: {}", number, error.what());
+    }
+}
+
 }  // namespace
 
-platform::FdWatch watchHostSignals() {
-    if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return {};
+struct HostSignals::Impl {
+    int stop = -1;  // an eventfd that ends the thread
+    std::thread thread;
+    struct sigaction replaced[std::size(kSignals)] = {};
+
+    void run() {
+        pollfd watched[] = {{gSignalPipe[0], POLLIN, 0}, {stop, POLLIN, 0}};
+        while (true) {
+            if (::poll(watched, std::size(watched), -1) < 0) {
+                if (errno == EINTR) continue;
+                MVLogError("Process signals are no longer taken: poll failed ({})",
+                           std::strerror(errno));
+                return;
+            }
+            if (watched[1].revents != 0) return;
+            unsigned char numbers[16];
+            ssize_t count;
+            while ((count = ::read(gSignalPipe[0], numbers, sizeof numbers)) > 0)
+                for (ssize_t i = 0; i < count; ++i) take(numbers[i]);
+        }
+    }
+};
+
+HostSignals::HostSignals() : impl_(std::make_unique<Impl>()) {
+    if (gSignalPipe[0] < 0 && ::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        MVLogError("Process signals are not taken: no pipe ({})", std::strerror(errno));
+        return;
+    }
+    // What an earlier watch left unread is not this one's.
+    unsigned char left[64];
+    while (::read(gSignalPipe[0], left, sizeof left) > 0) {
+    }
+    impl_->stop = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (impl_->stop < 0) {
+        MVLogError("Process signals are not taken: no eventfd ({})", std::strerror(errno));
+        return;
+    }
+    try {
+        impl_->thread = std::thread([impl = impl_.get()] {
+            ::pthread_setname_np(::pthread_self(), "Host Signals");
+            impl->run();
+        });
+    } catch (const std::system_error& error) {
+        MVLogError("Process signals are not taken: no thread ({})", error.what());
+        return;
+    }
     struct sigaction action {};
     action.sa_handler = writeSignal;
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTSTP, &action, nullptr);
-    ::sigaction(SIGCONT, &action, nullptr);
-    action.sa_flags = SA_RESETHAND;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-    return platform::RunLoop::main().watchFd(gSignalPipe[0], POLLIN, [](short) {
-        unsigned char numbers[16];
-        ssize_t count;
-        while ((count = ::read(gSignalPipe[0], numbers, sizeof numbers)) > 0)
-            for (ssize_t i = 0; i < count; ++i) handle(numbers[i]);
-    });
+    for (size_t i = 0; i < std::size(kSignals); ++i) {
+        const bool ending = kSignals[i] == SIGINT || kSignals[i] == SIGTERM;
+        action.sa_flags = ending ? SA_RESETHAND : SA_RESTART;
+        ::sigaction(kSignals[i], &action, &impl_->replaced[i]);
+    }
+}
+
+HostSignals::~HostSignals() {
+    if (!impl_->thread.joinable()) {
+        if (impl_->stop >= 0) ::close(impl_->stop);
+        return;
+    }
+    for (size_t i = 0; i < std::size(kSignals); ++i)
+        ::sigaction(kSignals[i], &impl_->replaced[i], nullptr);
+    const uint64_t one = 1;
+    [[maybe_unused]] auto written = ::write(impl_->stop, &one, sizeof one);
+    impl_->thread.join();
+    ::close(impl_->stop);
 }

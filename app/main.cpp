@@ -233,7 +233,7 @@ int main(int argc, char** argv) {
     application.setDelegate(std::make_shared<AppDelegate>());
     const auto launchOptions = arguments.launchOptions();
     application.finishLaunching(launchOptions ? &*launchOptions : nullptr);
-    auto signals = watchHostSignals();
+    const HostSignals signals;
     desktop.watchMemoryWarnings();
 #ifdef MV_APP_HAS_WEBKIT
     // The window drawn on the display, until the user closes it.
