@@ -63,23 +63,28 @@ std::optional<int> brightness(const Image& frame, double x, double y) {
 
 // The direction across the bars about the line from a to b, in radians: the main axis of
 // the brightness gradients at a fixed number of points on and beside the line (beside it
-// as well, so that a line along the code's top or bottom edge does not tip it).
+// as well, so that a line along the code's top or bottom edge does not tip it). The line
+// crosses the bars it was read on, so gradients within 15 degrees of square to it (the
+// edge of a code the line runs along) are left out.
 double acrossTheBars(const Image& frame, double ax, double ay, double bx, double by,
                      double module) {
     const double length = std::hypot(bx - ax, by - ay);
-    const double nx = (ay - by) / length, ny = (bx - ax) / length;
+    const double dx = (bx - ax) / length, dy = (by - ay) / length;
+    const double nx = -dy, ny = dx;
     double xx = 0, yy = 0, xy = 0;
     for (int i = 0; i <= 64; ++i)
         for (int side = -2; side <= 2; ++side) {
             const double x = ax + (bx - ax) * i / 64 + nx * side * module;
             const double y = ay + (by - ay) * i / 64 + ny * side * module;
-            auto at = [&](int dx, int dy) {
-                return brightness(frame, x + dx, y + dy).value_or(255);
+            auto at = [&](int ox, int oy) {
+                return brightness(frame, x + ox, y + oy).value_or(255);
             };
             const int gx =
                 at(1, -1) + 2 * at(1, 0) + at(1, 1) - at(-1, -1) - 2 * at(-1, 0) - at(-1, 1);
             const int gy =
                 at(-1, 1) + 2 * at(0, 1) + at(1, 1) - at(-1, -1) - 2 * at(0, -1) - at(1, -1);
+            const double along = gx * dx + gy * dy;
+            if (along * along * 16 < double(gx) * gx + double(gy) * gy) continue;
             xx += double(gx) * gx, yy += double(gy) * gy, xy += double(gx) * gy;
         }
     return std::atan2(2 * xy, xx - yy) / 2;
@@ -88,16 +93,17 @@ double acrossTheBars(const Image& frame, double ax, double ay, double bx, double
 // A line that crosses a turned interleaved 2 of 5 code from one long edge to the other
 // can hold a start and a stop pattern with nothing but the white beyond those edges
 // beside them, and reads as a shorter code. A code read whole has a quiet zone (10
-// modules) beyond each end all along its bars, so a band 3.5 to 6.5 modules out, running
-// along the bars from the end's height to the line's middle, is light; beyond a
-// crossing's end, which lies on a long edge, that band runs over the code's own bars.
-// The band stays within the bars' height, clear of bearer bars, other codes or text
-// above and below, and clear of the last bar where the reader places an end a module or
-// two short (near the top or bottom of the bars, in a blurred frame).
+// modules) beyond each end all along its bars, so a band 3.5 to 6.5 modules out, as long
+// as the bars at that end, is light; beyond a crossing's end, which lies on a long edge,
+// that band runs over the code's own bars. The band keeps to the bars' own extent,
+// measured in the frame, wherever the reader's line lies on them (at the edge nearest
+// the frame's middle, for a code off the middle, or between two like codes it read as
+// one): clear of bearer bars, other codes or text above and below, and clear of the last
+// bar where the reader places an end a module or two short (in a blurred frame).
 bool hasQuietZonesAlongTheBars(const Image& frame, const ZXing::Result& result) {
+    // The first line the reader read the code on (its last may lie on another stack).
     const auto& corners = result.position();
-    const double x0 = (corners[0].x + corners[3].x) / 2.0, y0 = (corners[0].y + corners[3].y) / 2.0;
-    const double x1 = (corners[1].x + corners[2].x) / 2.0, y1 = (corners[1].y + corners[2].y) / 2.0;
+    const double x0 = corners[0].x, y0 = corners[0].y, x1 = corners[1].x, y1 = corners[1].y;
     const double length = std::hypot(x1 - x0, y1 - y0);
     if (length < 1) return false;
     // A narrow module: each pair of digits takes 6 narrow and 4 wide ones, the guards
@@ -120,31 +126,71 @@ bool hasQuietZonesAlongTheBars(const Image& frame, const ZXing::Result& result) 
             sum += *b, ++count;
     if (count == 0) return false;
     const double threshold = sum / count;
-    const double mx = (x0 + x1) / 2, my = (y0 + y1) / 2;
-    // The share of dark points in the band beyond the end (x, y), `out` +1 or -1 along u;
-    // the band reaches a module past the end's and the middle's heights.
-    auto darkShare = [&](double x, double y, double out) {
-        const double middle = (mx - x) * vx + (my - y) * vy;
-        const double from = std::min(0.0, middle) - module, to = std::max(0.0, middle) + module;
-        int dark = 0, seen = 0;
+    auto dark = [&](double x, double y) {
+        auto b = brightness(frame, x, y);
+        return b && *b < threshold;
+    };
+    // Whether the first 6 modules inward from the end (x, y), `out` +1 or -1 along u, hold
+    // bars at `t` along v: both dark and light, where a bearer bar is dark all through and
+    // the white around a code light.
+    auto barsAt = [&](double x, double y, double out, double t) {
+        bool seenDark = false, seenLight = false;
+        for (int i = 1; i <= 12 && !(seenDark && seenLight); ++i) {
+            const double a = -out * i / 2.0 * module;
+            (dark(x + ux * a + vx * t, y + uy * a + vy * t) ? seenDark : seenLight) = true;
+        }
+        return seenDark && seenLight;
+    };
+    // The share of dark points in the band beyond the end (x, y) from `from` to `to` along v.
+    auto darkShare = [&](double x, double y, double out, double from, double to) {
+        int darkPoints = 0, seen = 0;
         for (int i = 0; i <= 6; ++i)
             for (int j = 0; j <= 16; ++j) {
                 const double a = out * (3.5 + i / 2.0) * module, t = from + (to - from) * j / 16;
                 if (auto b = brightness(frame, x + ux * a + vx * t, y + uy * a + vy * t))
-                    ++seen, dark += *b < threshold;
+                    ++seen, darkPoints += *b < threshold;
             }
-        return seen ? double(dark) / seen : 1.0;
+        return seen ? double(darkPoints) / seen : 1.0;
     };
     // Codes read whole stay below 0.1 (noise, a turn, blur) and crossings give above 0.2.
     constexpr double kMostDark = 0.14;
-    return darkShare(x0, y0, -1) < kMostDark && darkShare(x1, y1, 1) < kMostDark;
+    // Each end as the reader's first and last lines and their middle give it: the bars
+    // found from each (two stacks where it read two like codes as one) have their band.
+    const int maxSteps = int(std::min(1024.0, double(frame.width() + frame.height()) / module));
+    auto endIsClear = [&](ZXing::PointI first, ZXing::PointI last, double out) {
+        const double points[3][2] = {{double(first.x), double(first.y)},
+                                     {double(last.x), double(last.y)},
+                                     {(first.x + last.x) / 2.0, (first.y + last.y) / 2.0}};
+        std::vector<std::pair<double, double>> stacks;  // along v, from the frame's origin
+        for (const auto& [x, y] : points) {
+            const double at = x * vx + y * vy;
+            if (std::any_of(stacks.begin(), stacks.end(),
+                            [at](const auto& s) { return at >= s.first && at <= s.second; }) ||
+                !barsAt(x, y, out, 0))
+                continue;
+            int low = 0, high = 0;
+            while (low > -maxSteps && barsAt(x, y, out, (low - 1) * module)) --low;
+            while (high < maxSteps && barsAt(x, y, out, (high + 1) * module)) ++high;
+            // A module in from the last rows found, which may be a bearer's blurred edge.
+            const double from = (low + 1) * module, to = (high - 1) * module;
+            const double middle = (from + to) / 2;
+            if (darkShare(x, y, out, std::min(from, middle), std::max(to, middle)) >= kMostDark)
+                return false;
+            stacks.emplace_back(at + low * module, at + high * module);
+        }
+        return !stacks.empty();
+    };
+    return endIsClear(corners[0], corners[3], -1) && endIsClear(corners[1], corners[2], 1);
 }
 
 std::vector<MetadataObject> readBarcodes(const Image& frame,
                                          const std::vector<std::string>& types) {
-    ZXing::BarcodeFormats formats;
+    ZXing::BarcodeFormats formats, others;  // others: all but interleaved 2 of 5
     for (const auto& row : typeFormats())
-        if (std::find(types.begin(), types.end(), row.type) != types.end()) formats |= row.formats;
+        if (std::find(types.begin(), types.end(), row.type) != types.end()) {
+            formats |= row.formats;
+            if (row.formats != ZXing::BarcodeFormat::ITF) others |= row.formats;
+        }
     if (formats.empty() || frame.isEmpty()) return {};
     ZXing::ImageView view(frame.rgba().data(), frame.width(), frame.height(),
                           ZXing::ImageFormat::RGBX);
@@ -158,8 +204,15 @@ std::vector<MetadataObject> readBarcodes(const Image& frame,
     try {
         for (const auto& result : ZXing::ReadBarcodes(view, hints)) {
             if (result.format() == ZXing::BarcodeFormat::ITF &&
-                !hasQuietZonesAlongTheBars(frame, result))
+                !hasQuietZonesAlongTheBars(frame, result)) {
+                // The frame's codes of other formats still have their read.
+                if (others.empty()) continue;
+                auto otherHints = hints;
+                otherHints.setFormats(others);
+                for (const auto& other : ZXing::ReadBarcodes(view, otherHints))
+                    if (auto object = objectFor(other)) objects.push_back(std::move(*object));
                 continue;
+            }
             if (auto object = objectFor(result)) objects.push_back(std::move(*object));
         }
     } catch (const std::exception& e) {
