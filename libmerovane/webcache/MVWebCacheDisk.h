@@ -111,10 +111,9 @@ class MVWebCacheDisk {
 
     void lookedUp(const std::string& key, bool shadowing, const Answer& answer);
     void readQueued(const Entry& entry, const Answer& answer);
-    void writeFile(const Entry& written, const Data& data);
+    void writeFile(const Entry& written, const Data& data, std::optional<uint64_t> carried);
     // Told by the store after each write that put rows on disc.
     void storeWritten();
-    uint64_t storeWrites();
     void queueDeferredWrites();
     std::optional<Data> waitingBytes(const Entry& entry);
     void learnFileSet(const Entry& written);
@@ -133,8 +132,12 @@ class MVWebCacheDisk {
     std::mutex mutex_;
     std::map<int64_t, FileKnowledge> known_;
     // Writes whose row could not be written to disc, by serial: they land once the store
-    // has written it.
-    std::map<int64_t, std::pair<std::shared_ptr<const Entry>, Data>> deferred_;
-    uint64_t storeWrites_ = 0;    // the store's writes that put rows on disc so far
+    // has written the changes `mark` covers.
+    struct Deferred {
+        std::shared_ptr<const Entry> entry;
+        Data data;
+        uint64_t mark = 0;
+    };
+    std::map<int64_t, Deferred> deferred_;
     bool landingQueued_ = false;  // landDeferredWrites is on the file queue
 };
