@@ -8,11 +8,13 @@
 //
 // A row records its set (the bytes' length and checksum beside the caller's info) and
 // the earlier sets its file may still hold. A set's bytes land only once its row is on
-// disc, and never while the store cannot write it: until they have, the file holds an
-// earlier set. What the process knows of each file (the sets it may hold, the set whose
-// write is under way) decides which earlier sets a new row accepts: the set on disc and
-// the one under way stay accepted until a later set's bytes have landed, however many
-// sets come between. So a kill at any moment leaves a file of a set its row names.
+// disc, and never while the store cannot write it (once a write carried it, later changes
+// the store cannot write hold them back no longer), in the folder the row names when they
+// land; until they have, the file holds an earlier set. What the process knows of each
+// file (the sets it may hold, the set whose write is under way) decides which earlier
+// sets a new row accepts: the set on disc and the one under way stay accepted until a
+// later set's bytes have landed, however many sets come between. So a kill at any moment
+// leaves a file of a set its row names.
 //
 // A file that matches none of its row's sets (cut short, changed, a link, a FIFO) counts
 // as missing and its row goes; a file that cannot be read is a failed read that keeps its
