@@ -501,17 +501,35 @@ INSTANTIATE_TEST_SUITE_P(Moves, MVWebCacheDiskHeldMoveTest, testing::ValuesIn(kH
                          [](const auto& info) { return std::string(info.param.name); });
 
 // The store writes the row of the held file, then fails again before the file lands: the
-// file lands all the same, where the row names it.
+// file lands all the same, where the row names it; a newer set or a clear still wins.
 enum class Recovery { CallerWaits, StoresQueueWrites };
-enum class FailingChange { AnotherKeysSet, ShadowingReadOfTheKey };
+enum class FailingChange { AnotherKeysSet, ShadowingReadOfTheKey, NewerSetOfTheKey, Clear };
 struct FailAgain {
     const char* name;
     Recovery recovery;
     FailingChange change;
+    const char* whileFailing;  // the file in the row's folder while the store fails
+    const char* afterKill;     // the answer after a kill then
+    const char* onceWritten;   // the file once the store writes again
 };
 
 class MVWebCacheDiskFailAgainTest : public MVWebCacheDiskTest,
-                                    public testing::WithParamInterface<FailAgain> {};
+                                    public testing::WithParamInterface<FailAgain> {
+  protected:
+    void change(FailingChange change, std::optional<std::future<std::string>>& read) {
+        switch (change) {
+            case FailingChange::AnotherKeysSet:
+                return set("other", "another key");
+            case FailingChange::ShadowingReadOfTheKey:
+                read = diskReadLater("k", true);
+                return;
+            case FailingChange::NewerSetOfTheKey:
+                return set("newest");
+            case FailingChange::Clear:
+                return cache().clearCacheForKey("k");
+        }
+    }
+};
 
 TEST_P(MVWebCacheDiskFailAgainTest, AFileWhoseRowReachedTheDiscLandsThoughTheStoreFailsAgain) {
     const FailAgain& c = GetParam();
@@ -531,32 +549,39 @@ TEST_P(MVWebCacheDiskFailAgainTest, AFileWhoseRowReachedTheDiscLandsThoughTheSto
             storage().discWritingContext().performBlockAndWait([] {});  // behind that write
         }
         again.emplace(storePath());
-        if (c.change == FailingChange::AnotherKeysSet) {
-            set("other", "another key");
-        } else {
-            read = diskReadLater("k", true);
-        }
+        change(c.change, read);
     }
     MVWebCache::waitForFileOperations();
     const bool shadowed = c.change == FailingChange::ShadowingReadOfTheKey;
-    EXPECT_EQ(fileIn(shadowed), "newer");
+    EXPECT_EQ(fileIn(shadowed), c.whileFailing);
     EXPECT_EQ(fileIn(!shadowed), "none");
     if (read) {
         EXPECT_EQ(answerOf(*read), "newer");
     }
-    // Killed while the store still fails: its row says "newer", wherever the file lies.
     const std::string killed = killedAt("the store failing again");
     again->end();
+    ASSERT_TRUE(storage().waitUntilWrittenToDisc());
+    MVWebCache::waitForFileOperations();
+    EXPECT_EQ(fileIn(shadowed), c.onceWritten);
     startAfter(killed);
-    EXPECT_EQ(lookup(), "newer");
+    EXPECT_EQ(lookup(), c.afterKill);
 }
 
 const FailAgain kFailAgain[] = {
-    {"CallerWaitsThenAnotherKeysSet", Recovery::CallerWaits, FailingChange::AnotherKeysSet},
-    {"QueueWritesThenAnotherKeysSet", Recovery::StoresQueueWrites, FailingChange::AnotherKeysSet},
-    {"CallerWaitsThenAShadowingRead", Recovery::CallerWaits, FailingChange::ShadowingReadOfTheKey},
+    {"CallerWaitsThenAnotherKeysSet", Recovery::CallerWaits, FailingChange::AnotherKeysSet, "newer",
+     "newer", "newer"},
+    {"QueueWritesThenAnotherKeysSet", Recovery::StoresQueueWrites, FailingChange::AnotherKeysSet,
+     "newer", "newer", "newer"},
+    // The row's move to the shadow folder is not on disc: a start puts the file back.
+    {"CallerWaitsThenAShadowingRead", Recovery::CallerWaits, FailingChange::ShadowingReadOfTheKey,
+     "newer", "newer", "newer"},
     {"QueueWritesThenAShadowingRead", Recovery::StoresQueueWrites,
-     FailingChange::ShadowingReadOfTheKey},
+     FailingChange::ShadowingReadOfTheKey, "newer", "newer", "newer"},
+    // The newest set's bytes wait for its row; the file keeps a set both rows accept.
+    {"CallerWaitsThenANewerSet", Recovery::CallerWaits, FailingChange::NewerSetOfTheKey, "old",
+     "old", "newest"},
+    {"QueueWritesThenAClear", Recovery::StoresQueueWrites, FailingChange::Clear, "none", "none",
+     "none"},
 };
 INSTANTIATE_TEST_SUITE_P(Failures, MVWebCacheDiskFailAgainTest, testing::ValuesIn(kFailAgain),
                          [](const auto& info) { return std::string(info.param.name); });
