@@ -44,6 +44,17 @@ int64_t MVDiscWritingContext::allocateRowID() {
 void MVDiscWritingContext::addBatch(std::shared_ptr<const MVStoreBatch> batch) {
     std::lock_guard lock(mutex_);
     batches_.push_back(std::move(batch));
+    ++savedBatches_;
+}
+
+uint64_t MVDiscWritingContext::savedMark() const {
+    std::lock_guard lock(mutex_);
+    return savedBatches_;
+}
+
+bool MVDiscWritingContext::hasWritten(uint64_t mark) const {
+    std::lock_guard lock(mutex_);
+    return writtenBatches_ >= mark;
 }
 
 std::vector<std::shared_ptr<const MVStoreBatch>> MVDiscWritingContext::unwrittenBatches() const {
@@ -142,6 +153,7 @@ void MVDiscWritingContext::writePending() {
     {
         std::lock_guard lock(mutex_);
         batches_.erase(batches_.begin(), batches_.begin() + static_cast<long>(batches.size()));
+        writtenBatches_ += batches.size();
         tell = written_ && !closing_;
     }
     if (tell) written_();

@@ -43,6 +43,10 @@ class MVDiscWritingContext {
     // Waits until everything saved before the call has been written; false when
     // something could not be written.
     bool waitUntilWritten();
+    // A mark of everything saved so far, and whether all of it has been written since:
+    // batches are written oldest first, so a later write carries an earlier batch.
+    uint64_t savedMark() const;
+    bool hasWritten(uint64_t mark) const;
 
   private:
     struct Writing;  // holds writerMutex_ and marks the thread as holding it
@@ -53,9 +57,11 @@ class MVDiscWritingContext {
     MVSQLiteStore& store_;
     mutable std::mutex mutex_;
     std::deque<std::shared_ptr<const MVStoreBatch>> batches_;
-    bool writeQueued_ = false;  // a write is on the queue and has not started
-    int queuedBlocks_ = 0;      // blocks on the queue or running there
-    bool closing_ = false;      // the destructor writes what is left, telling no one
+    uint64_t savedBatches_ = 0;    // batches added so far
+    uint64_t writtenBatches_ = 0;  // of those, the oldest ones written
+    bool writeQueued_ = false;     // a write is on the queue and has not started
+    int queuedBlocks_ = 0;         // blocks on the queue or running there
+    bool closing_ = false;         // the destructor writes what is left, telling no one
     const std::function<void()> written_;
     // Held by whoever writes to the store, and by the queue's blocks.
     std::mutex writerMutex_;

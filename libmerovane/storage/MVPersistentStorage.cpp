@@ -396,3 +396,11 @@ void MVPersistentStorage::addDiscWriteObserver(std::function<void()> observer) {
 bool MVPersistentStorage::waitUntilWrittenToDisc() {
     return discWritingContext_->waitUntilWritten();
 }
+
+uint64_t MVPersistentStorage::savedChangesMark() {
+    return discWritingContext_->savedMark();
+}
+
+bool MVPersistentStorage::isOnDisc(uint64_t mark) {
+    return discWritingContext_->hasWritten(mark);
+}

@@ -18,6 +18,7 @@
 // new enough, or deleted and made anew when it cannot be used (see the .cpp).
 // Thread-safe.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -79,6 +80,10 @@ class MVPersistentStorage {
     void unlock();
     // Waits until every change saved so far is on disc; false when a write failed.
     bool waitUntilWrittenToDisc();
+    // A mark of the changes saved so far, and whether they have all been written to disc
+    // since, without waiting or writing. Marks belong to this instance.
+    uint64_t savedChangesMark();
+    bool isOnDisc(uint64_t mark);
     // Runs `observer` after every write that put saved changes on disc, whoever made it, on
     // the writing thread while it still holds the store: it must not wait for the store.
     // Kept for the process, across instances.

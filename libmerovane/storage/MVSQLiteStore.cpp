@@ -4,6 +4,7 @@
 #include <fmt/core.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -25,6 +26,7 @@ namespace {
 constexpr const char* kMetadataTable = "mv_store_metadata";
 constexpr const char* kRowIDColumn = "mv_pk";
 constexpr int kBusyTimeoutMs = 5000;
+std::atomic<int> gBusyTimeoutMs{kBusyTimeoutMs};
 
 // Error codes of the store, in the platform's persistence range.
 constexpr long kStoreOpenError = 134080;
@@ -82,7 +84,7 @@ void configureConnection(SQLite::Database& db) {
 std::unique_ptr<SQLite::Database> openConnection(const std::string& path, bool create) {
     auto db = std::make_unique<SQLite::Database>(
         path, SQLite::OPEN_READWRITE | (create ? SQLite::OPEN_CREATE : 0) | SQLite::OPEN_NOMUTEX,
-        kBusyTimeoutMs);
+        gBusyTimeoutMs.load());
     configureConnection(*db);
     return db;
 }
@@ -449,6 +451,10 @@ bool MVSQLiteStore::migrate(const std::string& sourcePath, const MVObjectModel& 
     }
     removeStoreFiles(destinationPath, nullptr);
     return false;
+}
+
+void MVSQLiteStore::setBusyTimeoutForTesting(int milliseconds) {
+    gBusyTimeoutMs = milliseconds > 0 ? std::min(milliseconds, kBusyTimeoutMs) : kBusyTimeoutMs;
 }
 
 bool MVSQLiteStore::removeStoreFiles(const std::string& path, platform::Error* error) {

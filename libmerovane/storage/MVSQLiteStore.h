@@ -72,6 +72,9 @@ class MVSQLiteStore {
     static bool isDamage(const platform::Error& error);
     // Removes the store file and its companions; answers whether the store file is gone.
     static bool removeStoreFiles(const std::string& path, platform::Error* error);
+    // How long connections opened from now on wait for another connection's lock before
+    // failing, clamped to (0, 5 s]; 0 restores the 5 s. For tests that hold the lock.
+    static void setBusyTimeoutForTesting(int milliseconds);
 
     ~MVSQLiteStore();
 

@@ -519,7 +519,7 @@ std::string MVWebCacheDisk::store(const Data& data, const std::string& key,
         // moves and reads in the order of the row's changes.
         MVWebCacheResourceObject::fileQueue().async([this,
                                                      written = std::make_shared<const Entry>(*row),
-                                                     data] { writeFile(*written, data); });
+                                                     data] { writeFile(*written, data, {}); });
     });
     return path;
 }
@@ -550,48 +550,64 @@ void MVWebCacheDisk::learnFileSet(const Entry& written) {
 // On the file queue: writes the bytes of the set `written` describes. They land only
 // once the row that holds them is on disc, and replace a file the row still accepts, so
 // that a kill at any moment leaves a file of a set the row names. A write whose row the
-// store could not write waits for the next write that puts it on disc, whoever makes it.
-void MVWebCacheDisk::writeFile(const Entry& written, const Data& data) {
+// store could not write waits for the next write that puts it on disc, whoever makes it;
+// `carried` marks the changes that held its row then.
+void MVWebCacheDisk::writeFile(const Entry& written, const Data& data,
+                               std::optional<uint64_t> carried) {
     if (!written.serial) return;
     const int64_t serial = *written.serial;
-    bool current = false;
+    auto& storage = MVPersistentStorage::sharedStorage();
+    std::optional<Entry> target;
+    uint64_t mark = 0;
     // Behind the change that stored the set; a later set sees this write under way.
     changeEntries([&] {
         auto row = MVWebCacheResourceObject::dbObjectWithID(written.key);
-        current = row && row->localSerial() == written.serial &&
-                  Entry(*row).current.sameAs(written.current);
-        if (current) writeBegins(serial, written.current.earlierRecord());
+        if (!row || row->localSerial() != written.serial) return;
+        const Entry now(*row);
+        if (!now.current.sameAs(written.current)) return;
+        // A shadowing read or a refreshing shadow mode may have moved the file since the
+        // set: it lands where the row names it now.
+        target = written;
+        target->path = now.path;
+        target->shadowed = now.shadowed;
+        mark = carried.value_or(storage.savedChangesMark());
+        writeBegins(serial, written.current.earlierRecord());
     });
     // A newer set or a clear came: what it queued behind this writes or removes the file.
-    if (!current) return;
-    learnFileSet(written);
-    const uint64_t storeWritesBefore = storeWrites();
-    if (!mayLand(current, MVPersistentStorage::sharedStorage().waitUntilWrittenToDisc())) {
+    if (!target) return;
+    learnFileSet(*target);
+    // Once a write has carried the row, a store that fails again later holds nothing back.
+    if (!mayLand(true, storage.isOnDisc(mark) || storage.waitUntilWrittenToDisc())) {
         writeEnded(serial, false);
-        bool writtenSince = false;
         {
             std::lock_guard lock(mutex_);
-            deferred_[serial] = {std::make_shared<const Entry>(written), data};
-            // A write that put the row on disc may have ended before the wait was recorded.
-            writtenSince = storeWrites_ != storeWritesBefore;
+            deferred_[serial] = {std::make_shared<const Entry>(*target), data, mark};
         }
         MVLogWarn(
             "MVWebCache resource file ['{}' => '{}'] waits: its entry could not be written to "
             "disc",
-            escaped(written.key), written.path);
-        if (writtenSince) queueDeferredWrites();
+            escaped(written.key), target->path);
+        // A write that put the row on disc may have ended before the wait was recorded.
+        if (storage.isOnDisc(mark)) queueDeferredWrites();
         return;
     }
     auto& fm = platform::FileManager::defaultManager();
     platform::Error error;
-    const std::string folder = std::filesystem::path(written.path).parent_path().string();
+    const std::string folder = std::filesystem::path(target->path).parent_path().string();
     const bool landed = fm.createDirectory(folder, true, &error) &&
-                        fm.writeFileAtomically(written.path, bytesOf(data), &error);
+                        fm.writeFileAtomically(target->path, bytesOf(data), &error);
     writeEnded(serial, landed);
     if (!landed) {
         MVLogError("MVWebCache could not write resource file ['{}' => '{}']. \n{} {}",
-                   escaped(written.key), written.path, errorDescription(error),
+                   escaped(written.key), target->path, errorDescription(error),
                    json::print(error.userInfo()));
+        return;
+    }
+    // The earlier set in the other folder goes: a move queued behind this one, for a flag
+    // that changed while it ran, finds nothing to carry over the bytes that landed.
+    if (const std::string other = target->otherFolderPath(); !other.empty()) {
+        struct stat info {};
+        if (::lstat(other.c_str(), &info) == 0) fm.removeItem(other);
     }
 }
 
@@ -601,15 +617,9 @@ void MVWebCacheDisk::writeFile(const Entry& written, const Data& data) {
 void MVWebCacheDisk::storeWritten() {
     {
         std::lock_guard lock(mutex_);
-        ++storeWrites_;
         if (deferred_.empty()) return;
     }
     queueDeferredWrites();
-}
-
-uint64_t MVWebCacheDisk::storeWrites() {
-    std::lock_guard lock(mutex_);
-    return storeWrites_;
 }
 
 void MVWebCacheDisk::queueDeferredWrites() {
@@ -628,7 +638,7 @@ void MVWebCacheDisk::landDeferredWrites() {
         landingQueued_ = false;
         deferred.swap(deferred_);
     }
-    for (const auto& [serial, write] : deferred) writeFile(*write.first, write.second);
+    for (const auto& [serial, write] : deferred) writeFile(*write.entry, write.data, write.mark);
 }
 
 // The bytes of the key's set whose write waits for its row to reach the disc, when
@@ -637,10 +647,10 @@ std::optional<MVWebCacheDisk::Data> MVWebCacheDisk::waitingBytes(const Entry& en
     if (!entry.serial) return std::nullopt;
     std::lock_guard lock(mutex_);
     auto it = deferred_.find(*entry.serial);
-    if (it == deferred_.end() || !it->second.first->current.sameAs(entry.current)) {
+    if (it == deferred_.end() || !it->second.entry->current.sameAs(entry.current)) {
         return std::nullopt;
     }
-    const Data& data = it->second.second;
+    const Data& data = it->second.data;
     return data ? data : std::make_shared<const std::vector<uint8_t>>();
 }
 

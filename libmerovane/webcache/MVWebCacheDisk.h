@@ -8,11 +8,13 @@
 //
 // A row records its set (the bytes' length and checksum beside the caller's info) and
 // the earlier sets its file may still hold. A set's bytes land only once its row is on
-// disc, and never while the store cannot write it: until they have, the file holds an
-// earlier set. What the process knows of each file (the sets it may hold, the set whose
-// write is under way) decides which earlier sets a new row accepts: the set on disc and
-// the one under way stay accepted until a later set's bytes have landed, however many
-// sets come between. So a kill at any moment leaves a file of a set its row names.
+// disc, and never while the store cannot write it (once a write carried it, later changes
+// the store cannot write hold them back no longer), in the folder the row names when they
+// land; until they have, the file holds an earlier set. What the process knows of each
+// file (the sets it may hold, the set whose write is under way) decides which earlier
+// sets a new row accepts: the set on disc and the one under way stay accepted until a
+// later set's bytes have landed, however many sets come between. So a kill at any moment
+// leaves a file of a set its row names.
 //
 // A file that matches none of its row's sets (cut short, changed, a link, a FIFO) counts
 // as missing and its row goes; a file that cannot be read is a failed read that keeps its
@@ -111,10 +113,9 @@ class MVWebCacheDisk {
 
     void lookedUp(const std::string& key, bool shadowing, const Answer& answer);
     void readQueued(const Entry& entry, const Answer& answer);
-    void writeFile(const Entry& written, const Data& data);
+    void writeFile(const Entry& written, const Data& data, std::optional<uint64_t> carried);
     // Told by the store after each write that put rows on disc.
     void storeWritten();
-    uint64_t storeWrites();
     void queueDeferredWrites();
     std::optional<Data> waitingBytes(const Entry& entry);
     void learnFileSet(const Entry& written);
@@ -133,8 +134,12 @@ class MVWebCacheDisk {
     std::mutex mutex_;
     std::map<int64_t, FileKnowledge> known_;
     // Writes whose row could not be written to disc, by serial: they land once the store
-    // has written it.
-    std::map<int64_t, std::pair<std::shared_ptr<const Entry>, Data>> deferred_;
-    uint64_t storeWrites_ = 0;    // the store's writes that put rows on disc so far
+    // has written the changes `mark` covers.
+    struct Deferred {
+        std::shared_ptr<const Entry> entry;
+        Data data;
+        uint64_t mark = 0;
+    };
+    std::map<int64_t, Deferred> deferred_;
     bool landingQueued_ = false;  // landDeferredWrites is on the file queue
 };

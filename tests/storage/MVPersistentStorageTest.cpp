@@ -1,3 +1,5 @@
+#include <SQLiteCpp/SQLiteCpp.h>
+
 #include <atomic>
 #include <future>
 #include <nlohmann/json.hpp>
@@ -6,6 +8,7 @@
 #include "libmerovane/storage/MVDiscWritingContext.h"
 #include "libmerovane/storage/MVObjectContext.h"
 #include "libmerovane/storage/MVPersistentStorage.h"
+#include "libmerovane/storage/MVSQLiteStore.h"
 #include "libmerovane/storage/MVWebStorageVariable.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/RunLoop.h"
@@ -191,6 +194,34 @@ TEST_F(LockedAccessTest, ChangesSavedButNotYetOnDiscAreSeenByEveryFetch) {
         EXPECT_EQ(ids(Var::dbObjectsWithoutFetchingProperties()),
                   (std::vector<std::string>{"z", "c", "d"}));
     });
+}
+
+TEST_F(LockedAccessTest, AMarkIsOnDiscOnceAWriteCarriedItWhateverFailsLater) {
+    MVSQLiteStore::setBusyTimeoutForTesting(100);
+    EXPECT_TRUE(storage().waitUntilWrittenToDisc());  // the store stands
+    // Another connection keeps the store from writing.
+    auto other = std::make_unique<SQLite::Database>(storePath(), SQLite::OPEN_READWRITE, 10000);
+    other->exec("BEGIN IMMEDIATE");
+    storage().lockedAccess([&] { make("a"); });
+    const uint64_t first = storage().savedChangesMark();
+    EXPECT_FALSE(storage().waitUntilWrittenToDisc());
+    EXPECT_FALSE(storage().isOnDisc(first));
+    other->exec("ROLLBACK");
+    EXPECT_TRUE(storage().waitUntilWrittenToDisc());
+    EXPECT_TRUE(storage().isOnDisc(first));
+    // Later changes that cannot be written take nothing back.
+    other->exec("BEGIN IMMEDIATE");
+    storage().lockedAccess([&] { make("b"); });
+    const uint64_t second = storage().savedChangesMark();
+    EXPECT_GT(second, first);
+    EXPECT_FALSE(storage().waitUntilWrittenToDisc());
+    EXPECT_TRUE(storage().isOnDisc(first));
+    EXPECT_FALSE(storage().isOnDisc(second));
+    other->exec("ROLLBACK");
+    EXPECT_TRUE(storage().waitUntilWrittenToDisc());
+    EXPECT_TRUE(storage().isOnDisc(second));
+    other.reset();
+    MVSQLiteStore::setBusyTimeoutForTesting(0);
 }
 
 TEST_F(LockedAccessTest, ThreadsWaitingForTheDiscAtOnceWriteOneAtATime) {

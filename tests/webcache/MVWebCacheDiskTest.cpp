@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "libmerovane/storage/MVDiscWritingContext.h"
+#include "libmerovane/storage/MVSQLiteStore.h"
 #include "libmerovane/storage/MVWebCacheResourceObject.h"
 #include "libmerovane/webcache/MVWebCache.h"
 #include "libmerovane/webcache/MVWebCacheDisk.h"
@@ -123,6 +124,31 @@ class QueueHold {
     std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
+// Another connection holding the store's write lock, as a full disc or an I/O error would
+// keep rows from the disc: the store's writes fail once its busy time-out has passed.
+class StoreLock {
+  public:
+    explicit StoreLock(const std::string& storePath)
+        : db_(storePath, SQLite::OPEN_READWRITE, 10000) {
+        db_.exec("BEGIN IMMEDIATE");
+    }
+    ~StoreLock() {
+        try {
+            end();
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << e.what();
+        }
+    }
+    void end() {
+        if (held_) db_.exec("ROLLBACK");
+        held_ = false;
+    }
+
+  private:
+    SQLite::Database db_;
+    bool held_ = true;
+};
+
 // Waits, within a generous bound, until `done` holds.
 bool eventually(const std::function<bool()>& done) {
     const auto until = std::chrono::steady_clock::now() + kEventBound;
@@ -135,6 +161,15 @@ bool eventually(const std::function<bool()>& done) {
 
 class MVWebCacheDiskTest : public StorageTest {
   protected:
+    // Writes that fail behind a held lock fail sooner.
+    void SetUp() override {
+        StorageTest::SetUp();
+        MVSQLiteStore::setBusyTimeoutForTesting(200);
+    }
+    void TearDown() override {
+        StorageTest::TearDown();
+        MVSQLiteStore::setBusyTimeoutForTesting(0);
+    }
     MVWebCache& cache() { return MVWebCache::sharedCache(); }
     void settle() {
         MVWebCache::waitForFileOperations();
@@ -147,6 +182,19 @@ class MVWebCacheDiskTest : public StorageTest {
         return platform::FileManager::defaultManager()
             .readFile(MVWebCache::pathForWebCache() + "/" + std::to_string(serial))
             .value_or("none");
+    }
+    // The first entry's file in the shadow cache folder or the web cache folder.
+    std::string fileIn(bool shadowFolder) {
+        if (!shadowFolder) return file();
+        return platform::FileManager::defaultManager()
+            .readFile(MVWebCache::pathForShadowCache() + "/webcache/100000")
+            .value_or("none");
+    }
+    bool rowShadowed() {
+        bool shadowed = false;
+        storage().lockedAccess(
+            [&] { shadowed = MVWebCacheResourceObject::dbObjectWithID("k")->isShadowed(); });
+        return shadowed;
     }
     // A lookup's final answer, "none" when it finds nothing.
     std::string lookup(const std::string& key = "k") {
@@ -189,15 +237,22 @@ class MVWebCacheDiskTest : public StorageTest {
                 {MVWebCache::pathForShadowCache(), "shadowcache"}};
     }
     // The disc read's answer, "none" when it finds nothing.
-    static std::string diskRead(const std::string& key = "k") {
+    static std::future<std::string> diskReadLater(const std::string& key, bool shadowing) {
         auto answered = std::make_shared<std::promise<std::string>>();
         auto answer = answered->get_future();
         MVWebCacheDisk::shared().read(
-            key, false, [answered](const Data& data, const std::optional<nlohmann::json>&) {
+            key, shadowing, [answered](const Data& data, const std::optional<nlohmann::json>&) {
                 answered->set_value(data ? std::string(data->begin(), data->end()) : "none");
             });
+        return answer;
+    }
+    static std::string answerOf(std::future<std::string>& answer) {
         if (answer.wait_for(kEventBound) != std::future_status::ready) return "no answer";
         return answer.get();
+    }
+    static std::string diskRead(const std::string& key = "k", bool shadowing = false) {
+        auto answer = diskReadLater(key, shadowing);
+        return answerOf(answer);
     }
     // The length of the set the key's row holds.
     int rowLength() {
@@ -208,21 +263,41 @@ class MVWebCacheDiskTest : public StorageTest {
         });
         return length;
     }
-    // Sets "newer" over a written "old" while another connection holds the store's write
-    // lock past its busy time-out, as a full disc or an I/O error would keep the row from
-    // the disc; `whileHeld` runs once the file write has been held back.
-    void setWhileTheStoreCannotWrite(const std::function<void()>& whileHeld = [] {}) {
+    // Writes "old" to disc, its row shadowed when asked.
+    void writeOld(bool shadowed = false) {
         set("old");
         settle();
+        if (shadowed) {
+            EXPECT_EQ(diskRead("k", true), "old");
+        }
         ASSERT_TRUE(storage().waitUntilWrittenToDisc());
-        SQLite::Database other(storePath(), SQLite::OPEN_READWRITE);
-        other.exec("BEGIN IMMEDIATE");
+    }
+    // Sets "newer" while the store cannot write its row: the file write is held back.
+    void setNewerWhileLocked() {
         set("newer");
         MVWebCache::waitForFileOperations();
-        EXPECT_EQ(file(), "old");
+        EXPECT_EQ(fileIn(rowShadowed()), "old");
         EXPECT_TRUE(logged("waits: its entry could not be written to disc"));
+    }
+    // Sets "newer" over a written "old" while the store cannot write; `whileHeld` runs
+    // once the file write has been held back.
+    void setWhileTheStoreCannotWrite(const std::function<void()>& whileHeld = [] {}) {
+        writeOld();
+        StoreLock lock(storePath());
+        setNewerWhileLocked();
         whileHeld();
-        other.exec("ROLLBACK");
+    }
+    // After the write held back: "newer" in the folder the row names, none in the other,
+    // and so after a kill.
+    void expectNewerWhereTheRowNamesIt(bool shadowed) {
+        MVWebCache::waitForFileOperations();
+        EXPECT_EQ(rowShadowed(), shadowed);
+        EXPECT_EQ(fileIn(shadowed), "newer");
+        EXPECT_EQ(fileIn(!shadowed), "none");
+        EXPECT_EQ(diskRead(), "newer");
+        EXPECT_EQ(rowLength(), 5);
+        startAfter(killedAt("landed"));
+        EXPECT_EQ(lookup(), "newer");
     }
     // After the row of "newer" reached the disc: its file too, and so after a kill.
     void expectTheWaitingFileLanded() {
@@ -357,5 +432,158 @@ TEST_F(MVWebCacheDiskTest, AStartThatFindsManySetsLearnsWhichTheFileHolds) {
     settle();
     EXPECT_EQ(file(), "after next");
 }
+
+// What moves an entry between the two folders while its file write is held back, and when:
+// while the store cannot write the row, or once it wrote it and before the file landed.
+enum class Move { ShadowingRead, RefreshingShadowMode, StrictShadowMode };
+enum class When { StoreFailing, RowOnDisc };
+struct HeldMove {
+    const char* name;
+    bool shadowedBefore;
+    Move move;
+    When when;
+    bool shadowedAfter;
+};
+
+class MVWebCacheDiskHeldMoveTest : public MVWebCacheDiskTest,
+                                   public testing::WithParamInterface<HeldMove> {
+  protected:
+    void move(Move move, std::optional<std::future<std::string>>& read) {
+        switch (move) {
+            case Move::ShadowingRead:
+                read = diskReadLater("k", true);
+                break;
+            case Move::RefreshingShadowMode:
+            case Move::StrictShadowMode:
+                cache().beginShadowModeWithRefreshingEnabled(move == Move::RefreshingShadowMode);
+                break;
+        }
+    }
+};
+
+TEST_P(MVWebCacheDiskHeldMoveTest, AHeldFileLandsInTheFolderItsRowNamesWhenItLands) {
+    const HeldMove& c = GetParam();
+    writeOld(c.shadowedBefore);
+    std::optional<std::future<std::string>> read;
+    {
+        StoreLock lock(storePath());
+        setNewerWhileLocked();
+        if (c.when == When::StoreFailing) move(c.move, read);
+        std::optional<QueueHold> files;
+        if (c.when == When::RowOnDisc) {
+            files.emplace(MVWebCacheResourceObject::fileQueue());
+            ASSERT_TRUE(files->reached());
+        }
+        lock.end();
+        ASSERT_TRUE(storage().waitUntilWrittenToDisc());
+        if (c.when == When::RowOnDisc) move(c.move, read);
+    }
+    // The shadowing read answers the set being written, whenever it comes.
+    if (read) {
+        EXPECT_EQ(answerOf(*read), "newer");
+    }
+    expectNewerWhereTheRowNamesIt(c.shadowedAfter);
+}
+
+const HeldMove kHeldMoves[] = {
+    {"ShadowingReadWhileTheStoreFails", false, Move::ShadowingRead, When::StoreFailing, true},
+    {"ShadowingReadOnceTheRowIsOnDisc", false, Move::ShadowingRead, When::RowOnDisc, true},
+    {"RefreshingShadowModeOverAShadowedRowWhileTheStoreFails", true, Move::RefreshingShadowMode,
+     When::StoreFailing, false},
+    {"RefreshingShadowModeOverAShadowedRowOnceTheRowIsOnDisc", true, Move::RefreshingShadowMode,
+     When::RowOnDisc, false},
+    // Nothing moves.
+    {"RefreshingShadowModeOverARowInPlace", false, Move::RefreshingShadowMode, When::StoreFailing,
+     false},
+    {"StrictShadowModeOverAShadowedRow", true, Move::StrictShadowMode, When::StoreFailing, true},
+};
+INSTANTIATE_TEST_SUITE_P(Moves, MVWebCacheDiskHeldMoveTest, testing::ValuesIn(kHeldMoves),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The store writes the row of the held file, then fails again before the file lands: the
+// file lands all the same, where the row names it; a newer set or a clear still wins.
+enum class Recovery { CallerWaits, StoresQueueWrites };
+enum class FailingChange { AnotherKeysSet, ShadowingReadOfTheKey, NewerSetOfTheKey, Clear };
+struct FailAgain {
+    const char* name;
+    Recovery recovery;
+    FailingChange change;
+    const char* whileFailing;  // the file in the row's folder while the store fails
+    const char* afterKill;     // the answer after a kill then
+    const char* onceWritten;   // the file once the store writes again
+};
+
+class MVWebCacheDiskFailAgainTest : public MVWebCacheDiskTest,
+                                    public testing::WithParamInterface<FailAgain> {
+  protected:
+    void change(FailingChange change, std::optional<std::future<std::string>>& read) {
+        switch (change) {
+            case FailingChange::AnotherKeysSet:
+                return set("other", "another key");
+            case FailingChange::ShadowingReadOfTheKey:
+                read = diskReadLater("k", true);
+                return;
+            case FailingChange::NewerSetOfTheKey:
+                return set("newest");
+            case FailingChange::Clear:
+                return cache().clearCacheForKey("k");
+        }
+    }
+};
+
+TEST_P(MVWebCacheDiskFailAgainTest, AFileWhoseRowReachedTheDiscLandsThoughTheStoreFailsAgain) {
+    const FailAgain& c = GetParam();
+    writeOld();
+    StoreLock lock(storePath());
+    setNewerWhileLocked();
+    std::optional<StoreLock> again;
+    std::optional<std::future<std::string>> read;
+    {
+        QueueHold files(MVWebCacheResourceObject::fileQueue());
+        ASSERT_TRUE(files.reached());
+        lock.end();
+        if (c.recovery == Recovery::CallerWaits) {
+            ASSERT_TRUE(storage().waitUntilWrittenToDisc());
+        } else {
+            storage().discWritingContext().scheduleWrite();
+            storage().discWritingContext().performBlockAndWait([] {});  // behind that write
+        }
+        again.emplace(storePath());
+        change(c.change, read);
+    }
+    MVWebCache::waitForFileOperations();
+    const bool shadowed = c.change == FailingChange::ShadowingReadOfTheKey;
+    EXPECT_EQ(fileIn(shadowed), c.whileFailing);
+    EXPECT_EQ(fileIn(!shadowed), "none");
+    if (read) {
+        EXPECT_EQ(answerOf(*read), "newer");
+    }
+    const std::string killed = killedAt("the store failing again");
+    again->end();
+    ASSERT_TRUE(storage().waitUntilWrittenToDisc());
+    MVWebCache::waitForFileOperations();
+    EXPECT_EQ(fileIn(shadowed), c.onceWritten);
+    startAfter(killed);
+    EXPECT_EQ(lookup(), c.afterKill);
+}
+
+const FailAgain kFailAgain[] = {
+    {"CallerWaitsThenAnotherKeysSet", Recovery::CallerWaits, FailingChange::AnotherKeysSet, "newer",
+     "newer", "newer"},
+    {"QueueWritesThenAnotherKeysSet", Recovery::StoresQueueWrites, FailingChange::AnotherKeysSet,
+     "newer", "newer", "newer"},
+    // The row's move to the shadow folder is not on disc: a start puts the file back.
+    {"CallerWaitsThenAShadowingRead", Recovery::CallerWaits, FailingChange::ShadowingReadOfTheKey,
+     "newer", "newer", "newer"},
+    {"QueueWritesThenAShadowingRead", Recovery::StoresQueueWrites,
+     FailingChange::ShadowingReadOfTheKey, "newer", "newer", "newer"},
+    // The newest set's bytes wait for its row; the file keeps a set both rows accept.
+    {"CallerWaitsThenANewerSet", Recovery::CallerWaits, FailingChange::NewerSetOfTheKey, "old",
+     "old", "newest"},
+    {"QueueWritesThenAClear", Recovery::StoresQueueWrites, FailingChange::Clear, "none", "none",
+     "none"},
+};
+INSTANTIATE_TEST_SUITE_P(Failures, MVWebCacheDiskFailAgainTest, testing::ValuesIn(kFailAgain),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace webcache_disk_test
