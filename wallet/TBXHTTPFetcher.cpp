@@ -29,6 +29,11 @@ std::set<std::shared_ptr<TBXHTTPFetcher>>& running() {
     return *fetchers;
 }
 
+bool isSameOrigin(const platform::URL& a, const platform::URL& b) {
+    return a.schemeLowercased() == b.schemeLowercased() && a.host() == b.host() &&
+           a.port() == b.port();
+}
+
 bool isRetryableStatus(int status) {
     return status == 408 || status == 502 || status == 503 || status == 504;
 }
@@ -123,6 +128,20 @@ void TBXHTTPFetcher::startLoad() {
     body_.clear();
     std::weak_ptr<TBXHTTPFetcher> weak = shared_from_this();
     platform::URLConnectionCallbacks callbacks;
+    callbacks.willSendRequest =
+        [weak](platform::URLRequest next,
+               const platform::HTTPURLResponse&) -> std::optional<platform::URLRequest> {
+        auto self = weak.lock();
+        if (!self || !self->handler_) return std::nullopt;
+        if (isSameOrigin(self->request_.url(), next.url())) return next;
+        // The body carries the client's secrets: it goes nowhere but where it was sent.
+        TWA_LOG("Refusing a redirect off the server's origin to {}", next.url().absoluteString());
+        if (self->connection_) self->connection_->cancel();
+        self->finish(std::nullopt,
+                     platform::Error(platform::kURLErrorDomain, kURLErrorRedirectOffOrigin,
+                                     "redirect off the server's origin"));
+        return std::nullopt;
+    };
     callbacks.didReceiveResponse = [weak](const platform::HTTPURLResponse& response) {
         auto self = weak.lock();
         if (!self) return;
