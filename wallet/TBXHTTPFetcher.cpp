@@ -1,6 +1,8 @@
 #include "wallet/TBXHTTPFetcher.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -29,9 +31,19 @@ std::set<std::shared_ptr<TBXHTTPFetcher>>& running() {
     return *fetchers;
 }
 
+int portOf(const platform::URL& url) {
+    if (url.port()) return *url.port();
+    const std::string scheme = url.schemeLowercased();
+    return scheme == "https" ? 443 : scheme == "http" ? 80 : -1;
+}
+
 bool isSameOrigin(const platform::URL& a, const platform::URL& b) {
-    return a.schemeLowercased() == b.schemeLowercased() && a.host() == b.host() &&
-           a.port() == b.port();
+    const auto sameLetter = [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) ==
+               std::tolower(static_cast<unsigned char>(y));
+    };
+    return a.schemeLowercased() == b.schemeLowercased() &&
+           std::ranges::equal(a.host(), b.host(), sameLetter) && portOf(a) == portOf(b);
 }
 
 bool isRetryableStatus(int status) {

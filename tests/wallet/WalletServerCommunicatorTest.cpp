@@ -374,6 +374,8 @@ class WalletServerRedirectTest : public WalletServerCommunicatorTest,
 
 TEST_P(WalletServerRedirectTest, ARedirectOffTheOriginIsATransportErrorAndSendsNothingThere) {
     const std::string plainTwin = "http" + wallet_.origin().substr(5) + "/collect";
+    std::string otherName = wallet_.origin() + "/collect";
+    otherName.replace(otherName.find("127.0.0.1"), 9, "localhost");
     const struct {
         int status;
         std::string location;
