@@ -1,8 +1,12 @@
 // Arbitrary bytes, parsed as JSON, as the parameters of the four wallet commands in a
 // "1.0" collection through the dispatcher: start, change, full wallet and end, with the
 // delayed masked-wallet request run and the buyer coming back without a reply between
-// them. The host drives the shared client with its own values; whenever no library
-// payment runs any more and the client's delegate is the glue, the run aborts.
+// them; then a start whose request the wallet application keeps, the page's end, and the
+// buyer coming back with the input as the reply's query and without a reply. The host
+// drives the shared client with its own values in the page's environment (2), so a
+// payment's end leaves the client's transaction as it is unless the glue ends it. The
+// run aborts when the host's delegate hears anything (the host starts no payment of its
+// own), or when no library payment runs any more and the client's delegate is the glue.
 #include <google/protobuf/stubs/logging.h>
 
 #include <cstddef>
@@ -40,14 +44,28 @@ using namespace walletfuzzing;
 constexpr const char* kCommands[] = {"tesseraWalletStart", "tesseraWalletChangeMaskedWallet",
                                      "tesseraWalletSendFullWalletRequest", "tesseraWalletEnd"};
 
+// Every call is a library payment's result reaching the host.
 class HostDelegate : public TWAWalletClientDelegate {
     void walletClientDidLoadMaskedWallet(TWAWalletClient&,
-                                         std::shared_ptr<TWAMaskedWallet>) override {}
-    void walletClientDidFailToLoadMaskedWallet(TWAWalletClient&, const platform::Error&) override {}
-    void walletClientDidLoadFullWallet(TWAWalletClient&, std::shared_ptr<TWAFullWallet>) override {}
-    void walletClientDidFailToLoadFullWallet(TWAWalletClient&, const platform::Error&) override {}
-    void walletClientUserIsPreauthorized(TWAWalletClient&, bool) override {}
+                                         std::shared_ptr<TWAMaskedWallet>) override {
+        __builtin_trap();
+    }
+    void walletClientDidFailToLoadMaskedWallet(TWAWalletClient&, const platform::Error&) override {
+        __builtin_trap();
+    }
+    void walletClientDidLoadFullWallet(TWAWalletClient&, std::shared_ptr<TWAFullWallet>) override {
+        __builtin_trap();
+    }
+    void walletClientDidFailToLoadFullWallet(TWAWalletClient&, const platform::Error&) override {
+        __builtin_trap();
+    }
+    void walletClientUserIsPreauthorized(TWAWalletClient&, bool) override { __builtin_trap(); }
 };
+
+void perform(const char* name, const nlohmann::json& parameters) {
+    MVCommandHandler::performCommandsFromCommandCollection(
+        {{"ver", "1.0"}, {"cmds", {{{"c", name}, {"p", parameters}}}}}, nullptr);
+}
 
 std::shared_ptr<HostDelegate> setUp() {
     setUpWalletFuzzing("/tmp/fuzz-wallet-commands-XXXXXX");
@@ -59,7 +77,7 @@ std::shared_ptr<HostDelegate> setUp() {
     client->setDelegate(host);
     client->setClientId("host-id");
     client->setClientSecret("host-secret");
-    client->setEnvironment(0);
+    client->setEnvironment(2);
     TWAWalletClient::handleOpenURL(*platform::URL::parse(TWAWalletClient::urlForTest()),
                                    std::nullopt, nullptr);
     return host;
@@ -76,19 +94,30 @@ void checkGivenBack() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static auto host = setUp();
-    auto parsed =
-        platform::json::parse(std::string_view(reinterpret_cast<const char*>(data), size));
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    auto parsed = platform::json::parse(text);
     if (!parsed.ok()) return 0;
     auto& app = platform::Application::shared();
     for (const char* name : kCommands) {
-        MVCommandHandler::performCommandsFromCommandCollection(
-            {{"ver", "1.0"}, {"cmds", {{{"c", name}, {"p", parsed.value}}}}}, nullptr);
+        perform(name, parsed.value);
         platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
         app.resignActive();
         app.becomeActive();
         platform::runUntilIdle();
         checkGivenBack();
     }
+    // The page ends while the buyer is in the wallet application; then the buyer's reply
+    // (the input as its query) and the buyer's return reach the client by the host.
+    perform("tesseraWalletStart", parsed.value);
+    platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+    app.resignActive();
+    perform("tesseraWalletEnd", parsed.value);
+    if (auto reply = platform::URL::parse(TWAWalletClient::maskedWalletCallbackURL() + "?" +
+                                          std::string(text)))
+        TWAWalletClient::handleOpenURL(*reply, std::nullopt, nullptr);
+    app.becomeActive();
+    platform::runUntilIdle();
+    checkGivenBack();
     // Whatever is left open ends; the host's client stays the host's.
     MVTesseraWallet::sharedController()->notifyTesseraTransactionStatus(0);
     checkGivenBack();

@@ -1,6 +1,8 @@
 #include "wallet/TBXHTTPFetcher.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -27,6 +29,21 @@ std::set<std::shared_ptr<TBXHTTPFetcher>>& running() {
         return set;
     }();
     return *fetchers;
+}
+
+int portOf(const platform::URL& url) {
+    if (url.port()) return *url.port();
+    const std::string scheme = url.schemeLowercased();
+    return scheme == "https" ? 443 : scheme == "http" ? 80 : -1;
+}
+
+bool isSameOrigin(const platform::URL& a, const platform::URL& b) {
+    const auto sameLetter = [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) ==
+               std::tolower(static_cast<unsigned char>(y));
+    };
+    return a.schemeLowercased() == b.schemeLowercased() &&
+           std::ranges::equal(a.host(), b.host(), sameLetter) && portOf(a) == portOf(b);
 }
 
 bool isRetryableStatus(int status) {
@@ -123,6 +140,20 @@ void TBXHTTPFetcher::startLoad() {
     body_.clear();
     std::weak_ptr<TBXHTTPFetcher> weak = shared_from_this();
     platform::URLConnectionCallbacks callbacks;
+    callbacks.willSendRequest =
+        [weak](platform::URLRequest next,
+               const platform::HTTPURLResponse&) -> std::optional<platform::URLRequest> {
+        auto self = weak.lock();
+        if (!self || !self->handler_) return std::nullopt;
+        if (isSameOrigin(self->request_.url(), next.url())) return next;
+        // The body carries the client's secrets: it goes nowhere but where it was sent.
+        TWA_LOG("Refusing a redirect off the server's origin to {}", next.url().absoluteString());
+        if (self->connection_) self->connection_->cancel();
+        self->finish(std::nullopt,
+                     platform::Error(platform::kURLErrorDomain, kURLErrorRedirectOffOrigin,
+                                     "redirect off the server's origin"));
+        return std::nullopt;
+    };
     callbacks.didReceiveResponse = [weak](const platform::HTTPURLResponse& response) {
         auto self = weak.lock();
         if (!self) return;

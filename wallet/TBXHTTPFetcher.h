@@ -13,7 +13,9 @@
 // the platform's domain and numbers. With retry enabled, failures to connect, time-outs
 // and the statuses 408, 502, 503 and 504 are tried again, a bounded number of times
 // with growing pauses on the platform clock. A body larger than kMaximumBodyBytes is
-// refused with a log line.
+// refused with a log line. Redirects are followed within the request's origin (scheme,
+// host and port) only; one elsewhere ends the fetch with kURLErrorRedirectOffOrigin,
+// before anything is sent there.
 
 #include <functional>
 #include <memory>
@@ -49,6 +51,8 @@ class TBXHTTPFetcher : public std::enable_shared_from_this<TBXHTTPFetcher> {
     static constexpr double kFirstRetryDelay = 1.0;
     // The platform's "resource exceeds maximum size".
     static constexpr long kURLErrorDataLengthExceedsMaximum = -1103;
+    // The platform's "redirect to non-existent location": a redirect off the origin.
+    static constexpr long kURLErrorRedirectOffOrigin = -1010;
 
     static std::shared_ptr<TBXHTTPFetcher> fetcherWithRequest(platform::URLRequest request);
     ~TBXHTTPFetcher();

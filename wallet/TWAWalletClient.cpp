@@ -552,6 +552,8 @@ void TWAWalletClient::loadFullWallet(std::shared_ptr<TWAFullWalletRequest> reque
 void TWAWalletClient::sendFullWallet(const std::shared_ptr<TWAClientSDKTransactionContext>& context,
                                      const TWAClientConfig::URLScheme& urlScheme,
                                      const std::optional<platform::Error>& error) {
+    // Ended while the configuration was asked: nothing of it goes to the server.
+    if (isStale(context, "the full wallet request")) return;
     if (error) {
         fullWalletAnswered(context, nullptr, nullptr, nullptr, error);
         return;
@@ -616,3 +618,7 @@ void TWAWalletClient::fullWalletAnswered(
 }
 
 void TWAWalletClient::notifyTransactionStatus(long) {}
+
+void TWAWalletClient::endTransaction() {
+    transactionContext_ = TWAClientSDKTransactionContext::create(environment_, nullptr);
+}

@@ -127,6 +127,10 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
                             const TWAText& merchantTransactionId,
                             const std::vector<int>& requiredActions);
     void notifyTransactionStatus(long status);
+    // Drops the transaction in progress for a new one without a request: whatever is
+    // still under way for the old one is ignored when it answers, and the next masked
+    // wallet request starts.
+    void endTransaction();
 
     // For the inter-app exchange.
     std::shared_ptr<TWAClientConfig> clientConfig() override;

@@ -70,7 +70,15 @@ void MVTesseraWallet::start(const Start& start) {
                 self->performCredentialsChangedDuringPaymentError(kMaskedWallet);
                 return;
             }
+            // The wallet application has this payment's request: its reply is the answer,
+            // as a start within the delay would have it; another request would be refused.
+            const auto& current = client->transactionContext();
+            if (current && current == self->transaction_.lock() && current->openURLInProgress()) {
+                MVLogInfo("MVTesseraWallet waits for the wallet application's reply");
+                return;
+            }
             client->loadMaskedWallet(self->maskedWalletRequest_);
+            if (self->isWalletForLibraryPayment_) self->transaction_ = client->transactionContext();
         },
         kLoadMaskedWalletDelay);
 }
@@ -90,8 +98,14 @@ void MVTesseraWallet::setLibraryPaymentEnabled(bool enabled,
         client->setClientId(clientID);
         client->setClientSecret(clientSecret);
         client->setEnvironment(kProductionEnvironment);
+        // The host's transaction ends as a change of environment would end it: its
+        // answers must not reach the shop's server.
+        client->endTransaction();
+        transaction_ = client->transactionContext();
         return;
     }
+    client->endTransaction();
+    transaction_.reset();
     client->setDelegate(possibleAppsidedDelegate_);
     client->setClientId(possibleAppsidedClientID_);
     client->setClientSecret(possibleAppsidedClientSecret_);
@@ -120,11 +134,23 @@ void MVTesseraWallet::performCredentialsChangedDuringPaymentError(const char* oc
     // Still the client's delegate: only the id changed under the glue, so the page's
     // credentials must not stay on the client (a later start would save them as the
     // host's). A client the host took is left to the host.
-    if (TWAWalletClient::sharedInstance()->delegate().get() == this) {
+    auto client = TWAWalletClient::sharedInstance();
+    if (client->delegate().get() == this) {
         setLibraryPaymentEnabled(false, std::nullopt, {});
         return;
     }
+    // What the payment has under way ends with it, so the host hears nothing of it; a
+    // transaction the host began since is the host's.
+    if (isWalletForLibraryPayment_ && client->transactionContext() == transaction_.lock())
+        client->endTransaction();
+    transaction_.reset();
     isWalletForLibraryPayment_ = false;
+}
+
+bool MVTesseraWallet::requestUnderWay(const TWAWalletClient& client) const {
+    const auto& current = client.transactionContext();
+    return current && current == transaction_.lock() &&
+           (current->openURLInProgress() || current->fullWalletInProgress());
 }
 
 void MVTesseraWallet::changeMaskedWallet(const std::string& tesseraTransactionId) {
@@ -174,18 +200,22 @@ void MVTesseraWallet::walletClientDidLoadFullWallet(TWAWalletClient& client,
 void MVTesseraWallet::walletClientDidFailToLoadMaskedWallet(TWAWalletClient& client,
                                                             const platform::Error& error) {
     if (!guard(client, kMaskedWallet)) return;
-    failed(error, kMaskedWallet);
+    failed(client, error, kMaskedWallet);
 }
 
 void MVTesseraWallet::walletClientDidFailToLoadFullWallet(TWAWalletClient& client,
                                                           const platform::Error& error) {
     if (!guard(client, kFullWallet)) return;
-    failed(error, kFullWallet);
+    failed(client, error, kFullWallet);
 }
 
-void MVTesseraWallet::failed(const platform::Error& error, const char* occurrence) {
+void MVTesseraWallet::failed(const TWAWalletClient& client, const platform::Error& error,
+                             const char* occurrence) {
     MVEventDispatcher::sharedDispatcher().dispatchEvent(MVEventTesseraWallet::tesseraWalletError(
         stringTesseraWalletErrorCode(error.code()), error.localizedDescription(), occurrence));
+    // A refused further request (a second cart while the first is at the server) ends
+    // nothing: the request under way still answers.
+    if (requestUnderWay(client)) return;
     setLibraryPaymentEnabled(false, std::nullopt, {});
 }
 

@@ -10,6 +10,9 @@
 // Every step after the start and every client callback first checks that the glue
 // still holds the client (its delegate and client id); when not, the pages hear
 // "TesseraWalletErrorCredentialsChangedDuringPayment".
+// A payment has a transaction of its own in the client: the take-over ends the one the
+// host had, and the payment's end ends the payment's, so that no answer of one reaches
+// the other's delegate.
 // Main thread only.
 
 #include <cstdint>
@@ -78,12 +81,17 @@ class MVTesseraWallet : public TWAWalletClientDelegate,
     // holds(), else the credentials-changed report for `occurrence`.
     bool guard(const TWAWalletClient& client, const char* occurrence);
     void performCredentialsChangedDuringPaymentError(const char* occurrence);
-    void failed(const platform::Error& error, const char* occurrence);
+    void failed(const TWAWalletClient& client, const platform::Error& error,
+                const char* occurrence);
+    // The client's transaction is the payment's and waits for the wallet application
+    // or the wallet server.
+    bool requestUnderWay(const TWAWalletClient& client) const;
 
     std::shared_ptr<TWAMaskedWalletRequest> maskedWalletRequest_;
     std::optional<std::string> libraryClientID_;
     bool isWalletForLibraryPayment_ = false;
     bool loadScheduled_ = false;
+    std::weak_ptr<TWAClientSDKTransactionContext> transaction_;
     std::weak_ptr<TWAWalletClientDelegate> possibleAppsidedDelegate_;
     TWAText possibleAppsidedClientID_;
     TWAText possibleAppsidedClientSecret_;

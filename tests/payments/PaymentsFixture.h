@@ -3,7 +3,8 @@
 // API connection ready to start, a main bundle "abc" with the wallet's resources, the
 // loopback wallet server (both environments' configurations list the stand-in wallet
 // application), the stand-in itself, and a host application that drives the shared
-// wallet client with its own delegate, id, secret and environment.
+// wallet client with its own delegate, id, secret and environment (hostEnvironment_,
+// set before SetUp), and the loopback API peer that receives the results as commands.
 
 #include <gtest/gtest.h>
 
@@ -33,7 +34,6 @@ class PaymentsFixture : public ApiConnectionTest {
   protected:
     static constexpr const char* kHostId = "host-id";
     static constexpr const char* kHostSecret = "host-secret";
-    static constexpr int32_t kHostEnvironment = 1;
 
     void SetUp() override {
         ApiConnectionTest::SetUp();
@@ -55,7 +55,7 @@ class PaymentsFixture : public ApiConnectionTest {
         client_->setDelegate(hostDelegate_);
         client_->setClientId(kHostId);
         client_->setClientSecret(kHostSecret);
-        client_->setEnvironment(kHostEnvironment);
+        client_->setEnvironment(hostEnvironment_);
         platform::runUntilIdle();  // the client's callback check
     }
     void TearDown() override {
@@ -94,7 +94,7 @@ class PaymentsFixture : public ApiConnectionTest {
                                                    {"clientSecret", "page-secret"}},
                       nlohmann::json extra = nlohmann::json::object()) {
         extra["currencyCode"] = "EUR";
-        extra["totalPrice"] = "12.50";
+        if (!extra.contains("totalPrice")) extra["totalPrice"] = "12.50";
         extra["clientData"] = std::move(clientData);
         perform({{"c", "tesseraWalletStart"}, {"p", extra}});
     }
@@ -123,7 +123,7 @@ class PaymentsFixture : public ApiConnectionTest {
         EXPECT_EQ(client_->delegate(), hostDelegate_);
         EXPECT_EQ(client_->clientId(), kHostId);
         EXPECT_EQ(client_->clientSecret(), kHostSecret);
-        EXPECT_EQ(client_->environment(), kHostEnvironment);
+        EXPECT_EQ(client_->environment(), hostEnvironment_);
     }
     void expectPageValues(const char* id = "page-id", const char* secret = "page-secret") {
         EXPECT_EQ(client_->delegate(), MVTesseraWallet::sharedController());
@@ -133,6 +133,44 @@ class PaymentsFixture : public ApiConnectionTest {
     }
     bool lent() { return MVTesseraWallet::sharedController()->isLibSidedPaymentProcessAtPresent(); }
 
+    // Each request carries one packet and ends when its body has.
+    void stream() {
+        peer_.setResponder([](const peer::PeerEvent& event) {
+            using peer::PeerAction;
+            if (event.kind == peer::PeerEvent::Kind::RequestHead)
+                return std::vector{PeerAction::head(peer::ResponseHead::ok({}))};
+            if (event.kind == peer::PeerEvent::Kind::BodyEnded)
+                return std::vector{PeerAction::lastChunk(), PeerAction::endOfStream()};
+            return std::vector<PeerAction>{};
+        });
+        auto& connection = startConnection(peerUrl(peer_));
+        connection.setIsAllowedToReadCommands(true);
+        ASSERT_TRUE(waitFor([&] { return connection.state() == MVApiConnectionStateStreaming; }));
+    }
+    // Real I/O and the manual clock by turns (the wallet server, the batching of the
+    // connection) until `done`.
+    static bool drive(const std::function<bool()>& done) {
+        for (int i = 0; i < 400; ++i) {
+            if (platform::runUntil(done, 0.05)) return true;
+            platform::advanceBy(0.01);
+        }
+        return done();
+    }
+    // The wallet commands the peer received so far.
+    std::vector<nlohmann::json> walletCommands() {
+        std::vector<nlohmann::json> commands;
+        for (const auto& packet : peer_.packets())
+            for (const auto& command : packet.decoded.value.value("cmds", nlohmann::json::array()))
+                if (command.value("c", "").rfind("tesseraWallet", 0) == 0)
+                    commands.push_back(command);
+        return commands;
+    }
+    bool waitForStandInRequests(size_t count) {
+        return waitFor([&] { return standIn_->requests().size() >= count; });
+    }
+
+    int32_t hostEnvironment_ = 1;
+    peer::ApiPeer peer_;
     WalletTestServer wallet_;
     std::optional<WalletStandInApp> standIn_;
     std::shared_ptr<TWAWalletClient> client_;

@@ -11,41 +11,6 @@ namespace {
 
 class TesseraWalletCommandsTest : public PaymentsFixture {
   protected:
-    // Each request carries one packet and ends when its body has.
-    void stream() {
-        peer_.setResponder([](const peer::PeerEvent& event) {
-            using peer::PeerAction;
-            if (event.kind == peer::PeerEvent::Kind::RequestHead)
-                return std::vector{PeerAction::head(peer::ResponseHead::ok({}))};
-            if (event.kind == peer::PeerEvent::Kind::BodyEnded)
-                return std::vector{PeerAction::lastChunk(), PeerAction::endOfStream()};
-            return std::vector<PeerAction>{};
-        });
-        auto& connection = startConnection(peerUrl(peer_));
-        connection.setIsAllowedToReadCommands(true);
-        ASSERT_TRUE(waitFor([&] { return connection.state() == MVApiConnectionStateStreaming; }));
-    }
-    // Real I/O and the manual clock by turns (the wallet server, the batching of the
-    // connection) until `done`.
-    static bool drive(const std::function<bool()>& done) {
-        for (int i = 0; i < 400; ++i) {
-            if (platform::runUntil(done, 0.05)) return true;
-            platform::advanceBy(0.01);
-        }
-        return done();
-    }
-    // The wallet commands the peer received so far.
-    std::vector<json> walletCommands() {
-        std::vector<json> commands;
-        for (const auto& packet : peer_.packets())
-            for (const auto& command : packet.decoded.value.value("cmds", json::array()))
-                if (command.value("c", "").rfind("tesseraWallet", 0) == 0)
-                    commands.push_back(command);
-        return commands;
-    }
-    bool waitForStandInRequests(size_t count) {
-        return waitFor([&] { return standIn_->requests().size() >= count; });
-    }
     // The cart the wallet server received with the last full-wallet request.
     std::optional<walletproto::OWIosGetFullWalletRequest> fullWalletRequest() {
         auto request = wallet_.lastRequest(WalletTestServer::kFullWalletPath);
@@ -57,8 +22,6 @@ class TesseraWalletCommandsTest : public PaymentsFixture {
         extra["role"] = role;
         return extra;
     }
-
-    peer::ApiPeer peer_;
 };
 
 json emptyAddressWith(json values) {

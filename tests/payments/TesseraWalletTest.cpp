@@ -23,9 +23,6 @@ class TesseraWalletTest : public PaymentsFixture {
         return start;
     }
     static std::shared_ptr<MVTesseraWallet> glue() { return MVTesseraWallet::sharedController(); }
-    bool waitForStandInRequests(size_t count) {
-        return waitFor([&] { return standIn_->requests().size() >= count; });
-    }
 };
 
 TEST_F(TesseraWalletTest, StartWithTheDefaultsAsksTheWalletApplicationAfterTheDelay) {

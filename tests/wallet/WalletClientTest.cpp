@@ -155,6 +155,32 @@ TEST_F(WalletClientTest, FullWalletOnceAtATimeThenTheTransactionEnds) {
                 "An invalid request to change selections was received. (Error 609)");
 }
 
+// An ended transaction's requests, under way at the wallet application or waiting for
+// the configuration, reach neither the server nor the delegate, and the next starts.
+TEST_F(WalletClientTest, AnEndedTransactionsRequestsGoNowhereAndTheNextStarts) {
+    wallet_.serveProxyCard("411111", 1234567, 3, 2030);
+    auto client = verifiedClient();
+    ASSERT_TRUE(loadMaskedWalletThroughStandIn(*client));
+    platform::advanceBy(TWAClientConfig::kCacheLifetime + 1);  // the next asks for it anew
+    client->loadFullWallet(fullRequest());
+    client->endTransaction();
+    ASSERT_TRUE(platform::runUntil(
+        [&] { return logged("Ignoring the full wallet request of a transaction"); }, kWalletIO));
+    EXPECT_EQ(wallet_.requestCount(WalletTestServer::kFullWalletPath), 0u);
+
+    standIn_->setMode(WalletStandInApp::Mode::Silent);
+    client->loadMaskedWallet(maskedRequest());
+    ASSERT_TRUE(platform::runUntil([&] { return standIn_->requests().size() == 2; }, kWalletIO));
+    client->endTransaction();
+    EXPECT_FALSE(client->transactionContext()->merchantMaskedWalletRequest());
+    platform::Application::shared().becomeActive();  // back without a reply
+    platform::runUntilIdle();
+    EXPECT_EQ(delegate_->events.size(), 1u);
+
+    standIn_->setMode(WalletStandInApp::Mode::Normal);
+    ASSERT_TRUE(loadMaskedWalletThroughStandIn(*client));
+}
+
 TEST_F(WalletClientTest, FullWalletFailures) {
     walletproto::OWRErrorMessage walletError;
     walletError.set_error_detail("Card declined");

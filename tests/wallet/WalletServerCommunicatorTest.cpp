@@ -341,4 +341,84 @@ TEST_F(WalletServerCommunicatorTest, PathsAndOtpText) {
 INSTANTIATE_TEST_SUITE_P(Transports, WalletServerRoadTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "TLS" : "Plain"; });
 
+// A TLS wallet server that redirects both roads' posts, for a transaction of each
+// environment: elsewhere is a transport error and nothing is sent there; within its
+// origin the request is followed.
+class WalletServerRedirectTest : public WalletServerCommunicatorTest,
+                                 public ::testing::WithParamInterface<int32_t> {
+  protected:
+    WalletServerRedirectTest() : WalletServerCommunicatorTest({.tls = true}) {}
+    void SetUp() override {
+        WalletServerCommunicatorTest::SetUp();
+        context_ = TWAClientSDKTransactionContext::create(GetParam(), nullptr);
+        collector_.respond("/collect", HttpTestServer::Response::text(200, "taken"));
+        otherTLS_.respond("/collect", HttpTestServer::Response::text(200, "taken"));
+    }
+    std::optional<platform::Error> preauthorized() {
+        walletproto::OWIosGetMaskedWalletForPreauthorizedBuyerRequest request;
+        request.set_oauth_client_id("client");
+        bool called = false;
+        std::optional<platform::Error> error;
+        communicator_->getMaskedWalletForPreauthorizedBuyer(
+            request, "refresh-1", "client", "secret-1", *context_, [&](auto, auto, auto e) {
+                called = true;
+                error = e;
+            });
+        EXPECT_TRUE(platform::runUntil([&] { return called; }, kServerIO));
+        return error;
+    }
+
+    HttpTestServer collector_;
+    HttpTestServer otherTLS_{{.tls = true}};
+};
+
+TEST_P(WalletServerRedirectTest, ARedirectOffTheOriginIsATransportErrorAndSendsNothingThere) {
+    const std::string plainTwin = "http" + wallet_.origin().substr(5) + "/collect";
+    std::string otherName = wallet_.origin() + "/collect";
+    otherName.replace(otherName.find("127.0.0.1"), 9, "localhost");
+    const struct {
+        int status;
+        std::string location;
+    } rows[] = {
+        {307, collector_.url("/collect")}, {308, collector_.url("/collect")},
+        {307, otherTLS_.url("/collect")},  {308, plainTwin},
+        {302, collector_.url("/collect")},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.status) + " " + row.location);
+        for (const char* path :
+             {WalletTestServer::kPreauthorizedPath, WalletTestServer::kFullWalletPath}) {
+            wallet_.http().respond(path,
+                                   HttpTestServer::Response::redirect(row.status, row.location));
+            std::optional<platform::Error> error = path == WalletTestServer::kFullWalletPath
+                                                       ? fullWallet("access-1").error
+                                                       : preauthorized();
+            EXPECT_EQ(error ? TWAUnderlyingError(*error) : std::nullopt,
+                      platform::Error(platform::kURLErrorDomain,
+                                      TBXHTTPFetcher::kURLErrorRedirectOffOrigin));
+        }
+        EXPECT_EQ(collector_.requestCount("/collect"), 0u);
+        EXPECT_EQ(otherTLS_.requestCount("/collect"), 0u);
+        EXPECT_EQ(wallet_.requestCount("/collect"), 0u);
+    }
+    EXPECT_TRUE(logged("Refusing a redirect off the server's origin to " + plainTwin));
+}
+
+TEST_P(WalletServerRedirectTest, ARedirectWithinTheOriginIsFollowed) {
+    walletproto::OWIosGetMaskedWalletForPreauthorizedBuyerResponse answer;
+    answer.set_buyer_email("ann@example.com");
+    wallet_.respond("/moved", 200, answer);
+    wallet_.http().respond(WalletTestServer::kPreauthorizedPath,
+                           HttpTestServer::Response::redirect(307, "/moved"));
+    EXPECT_FALSE(preauthorized());
+    auto moved = wallet_.lastRequest("/moved");
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(WalletTestServer::formFields(*moved)["client_secret"], "secret-1");
+}
+
+INSTANTIATE_TEST_SUITE_P(Environments, WalletServerRedirectTest, ::testing::Values(1, 2),
+                         [](const auto& info) {
+                             return "Environment" + std::to_string(info.param);
+                         });
+
 }  // namespace
