@@ -105,3 +105,20 @@ TEST_F(MVWebCacheCutAnswerTest, ALoadThatNothingAnswersIsRepeatedUntilTheNetwork
     EXPECT_FALSE(gone->finished());
     EXPECT_FALSE(healthy->finished());
 }
+
+TEST_F(MVWebCacheCutAnswerTest, ANearEmptyScriptThatStaysNearEmptyIsDeliveredAfterItsRepeats) {
+    Source::setShortScriptDomains({"127.0.0.1"});
+    server_.respond("/app.js", HttpTestServer::Response::text(200, "", "text/javascript"));
+    const std::string key = server_.url("/app.js");
+    auto script = lookup(key);
+    for (size_t attempt = 1; attempt <= Source::kMaximumAnsweredRepeats; ++attempt) {
+        ASSERT_TRUE(waitFor([&] { return loggedCount("SASS Fix applied") == attempt; }));
+        EXPECT_FALSE(script->finished());
+        platform::advanceBy(Source::kRepeatDelay);
+    }
+    ASSERT_TRUE(waitFor([&] { return script->finished(); }));
+    EXPECT_FALSE(script->error);
+    EXPECT_EQ(textOf(script->data), "");
+    EXPECT_EQ(server_.requestCount("/app.js"), Source::kMaximumAnsweredRepeats + 1);
+    EXPECT_EQ(Monitor::sharedMonitor().lastReportedError(), platform::Date::distantPast());
+}
