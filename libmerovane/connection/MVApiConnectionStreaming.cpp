@@ -9,6 +9,7 @@
 #include "libmerovane/connection/MVApiConnection.h"
 #include "libmerovane/connection/MVApiPacketBuilder.h"
 #include "libmerovane/core/MVCommandTrace.h"
+#include "libmerovane/core/MVConnectionLossMonitor.h"
 #include "libmerovane/core/MVLog.h"
 #include "platform/device/Reachability.h"
 #include "platform/foundation/Exception.h"
@@ -193,6 +194,8 @@ void MVApiConnection::readStreamChunked(std::unique_lock<std::recursive_mutex>& 
         if (count == 0) return;
         timeOfLastRead_ = platform::Date::now();
         currentChunkState_ = reader_.chunkState();
+        // A stream that answers is a reachable network, whatever other loads report.
+        if (!packets.empty()) MVConnectionLossMonitor::reportConnectionSuccess();
         for (auto& packet : packets) handleJSONData(packet);
         packets.clear();
         if (outcome == MVApiChunkReader::Outcome::FramingError) {

@@ -212,7 +212,10 @@ void MVConnectionLossMonitor::checkForErrors() {
                     reportConnectionSuccessLocked();
                     show = false;
                 }
-                if (tA < tC && tA < tS && tE < tS && tC > kLossDuration && enabled_) {
+                // Lost only when nothing has answered for as long: a stream or a load that
+                // answers meanwhile outweighs any number of failing ones.
+                if (tA < tC && tA < tS && tE < tS && tC > kLossDuration && tS > kLossDuration &&
+                    enabled_) {
                     setStateLocked(kStateLostBlocking);
                     showRetryButton = true;
                     show = true;

@@ -12,7 +12,9 @@
 // "opened" to "erroneous" at once; every other change happens in the check that runs
 // every 0.5 s, and only after the state has lasted more than 2 s. "erroneous" and
 // "retrying" become "lost (blocking)" when, after more than 16 s in the state, the
-// newest attempt and the newest error are both newer than the newest success.
+// newest attempt and the newest error are both newer than the newest success, and that
+// success is more than 16 s old. Whatever answers reports a success: the API stream's
+// packets, and loads whose server answered, even with a broken body.
 //
 // Not for deciding whether a single request failed: it only judges the trend.
 //

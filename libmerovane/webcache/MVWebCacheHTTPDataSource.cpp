@@ -52,6 +52,8 @@ struct MVWebCacheHTTPDataSource::Record {
     std::vector<uint8_t> data;
     std::optional<platform::Error> connectionError;
     std::vector<OnFinishedDo> onFinishedDo;
+    // Repeats so far, of earlier attempts whose server answered.
+    int answeredRepeats = 0;
     platform::BackgroundTaskIdentifier iosBackgroundTaskIdentifier =
         platform::kInvalidBackgroundTask;
 
@@ -298,22 +300,20 @@ void MVWebCacheHTTPDataSource::performConnectionWithRequest(platform::URLRequest
 }
 
 void MVWebCacheHTTPDataSource::startLoad(platform::URLRequest request,
-                                         std::vector<OnFinishedDo> blocks) {
-    std::weak_ptr<MVWebCacheHTTPDataSource> weak = weak_from_this();
-    if (!isOnRequestThread()) {
-        if (!requestThread_) return;
-        requestThread_->runLoop().post(
-            [weak, request = std::move(request), blocks = std::move(blocks)]() mutable {
-                if (auto self = weak.lock()) self->startLoad(std::move(request), std::move(blocks));
-            });
-        return;
-    }
-    if (!MVConnectionLossMonitor::allowsConnections()) {
-        platform::RunLoop::main().postAfterDetached(
-            kRefusedRetryDelay,
-            [weak, request = std::move(request), blocks = std::move(blocks)]() mutable {
-                if (auto self = weak.lock()) self->startLoad(std::move(request), std::move(blocks));
-            });
+                                         std::vector<OnFinishedDo> blocks, int answeredRepeats) {
+    const bool here = isOnRequestThread();
+    if (!here || !MVConnectionLossMonitor::allowsConnections()) {
+        std::weak_ptr<MVWebCacheHTTPDataSource> weak = weak_from_this();
+        auto again = [weak, request = std::move(request), blocks = std::move(blocks),
+                      answeredRepeats]() mutable {
+            if (auto self = weak.lock())
+                self->startLoad(std::move(request), std::move(blocks), answeredRepeats);
+        };
+        if (here) {
+            platform::RunLoop::main().postAfterDetached(kRefusedRetryDelay, std::move(again));
+        } else if (requestThread_) {
+            requestThread_->runLoop().post(std::move(again));
+        }
         return;
     }
     const std::string identity = identityOf(request);
@@ -334,6 +334,7 @@ void MVWebCacheHTTPDataSource::startLoad(platform::URLRequest request,
         record->originalRequest = request;
         record->currentRequest = request;
         record->onFinishedDo = std::move(blocks);
+        record->answeredRepeats = answeredRepeats;
         connectionForRequest_[identity] = record;
     }
     MVLogVerbose("MVWebCacheHTTPDataSource<{}> HTTP Request [{}]", record->requestSerial,
@@ -594,7 +595,15 @@ void MVWebCacheHTTPDataSource::completionHandler(const std::shared_ptr<Record>& 
         MVLogWarn("MVWebCacheHTTPDataSource<{}> SASS Fix applied for [{}] WILL RETRY LOADING",
                   record->requestSerial, escaped(originalURL));
     }
-    if (repeat) return repeatLater(record);
+    // A server that answered is reachable: its broken resource fails to its page after a
+    // few repeats rather than hold it, and never counts as a lost network.
+    const bool answered = response.has_value();
+    if (repeat && answered && record->answeredRepeats >= kMaximumAnsweredRepeats) {
+        repeat = false;
+        MVLogWarn("MVWebCacheHTTPDataSource<{}> is not repeated after {} answered repeats. [{}]",
+                  record->requestSerial, record->answeredRepeats, escaped(originalURL));
+    }
+    if (repeat) return repeatLater(record, answered);
 
     MVConnectionLossMonitor::reportConnectionSuccess();
     const auto cacheControl =
@@ -635,8 +644,12 @@ void MVWebCacheHTTPDataSource::completionHandler(const std::shared_ptr<Record>& 
     endBackgroundTask(*record);
 }
 
-void MVWebCacheHTTPDataSource::repeatLater(const std::shared_ptr<Record>& record) {
-    MVConnectionLossMonitor::reportConnectionError();
+void MVWebCacheHTTPDataSource::repeatLater(const std::shared_ptr<Record>& record, bool answered) {
+    if (answered) {
+        MVConnectionLossMonitor::reportConnectionSuccess();
+    } else {
+        MVConnectionLossMonitor::reportConnectionError();
+    }
     MVLogWarn("MVWebCacheHTTPDataSource<{}> will be repeated in 5 seconds. [{}]",
               record->requestSerial, escaped(record->originalRequest.url().absoluteString()));
     // The repeat is a new record with a task of its own.
@@ -647,9 +660,11 @@ void MVWebCacheHTTPDataSource::repeatLater(const std::shared_ptr<Record>& record
         blocks.swap(record->onFinishedDo);
     }
     std::weak_ptr<MVWebCacheHTTPDataSource> weak = weak_from_this();
+    const int answeredRepeats = record->answeredRepeats + (answered ? 1 : 0);
     platform::RunLoop::main().postAfterDetached(
-        kRepeatDelay,
-        [weak, request = record->originalRequest, blocks = std::move(blocks)]() mutable {
-            if (auto self = weak.lock()) self->startLoad(std::move(request), std::move(blocks));
+        kRepeatDelay, [weak, request = record->originalRequest, blocks = std::move(blocks),
+                       answeredRepeats]() mutable {
+            if (auto self = weak.lock())
+                self->startLoad(std::move(request), std::move(blocks), answeredRepeats);
         });
 }

@@ -14,10 +14,14 @@
 // Redirects are followed except into "mvapi" and "mvcmd", which end the load with the
 // redirect response and keep the target as "last-redirect-url". Transient network
 // errors (the retry table) and near-empty scripts or style sheets from the maker's own
-// servers repeat the load 5 s later, for as long as they recur; the caller is answered
-// by the attempt that is not repeated. While the connection-loss monitor refuses,
-// loads wait in 0.25 s steps. Our URL loading has no authentication challenges, so
-// there is nothing to answer for them here.
+// servers repeat the load 5 s later; the caller is answered by the attempt that is not
+// repeated. A load whose server sent no answer is repeated for as long as that recurs,
+// and counts as a connection error. One whose server answered (a response arrived, then
+// the body was cut, or it was near empty) counts as reachable, and is repeated at most
+// kMaximumAnsweredRepeats times before its last answer, error or data, is delivered: a
+// broken resource fails to its page and never stands for a lost network. While the
+// connection-loss monitor refuses, loads wait in 0.25 s steps. Our URL loading has no
+// authentication challenges, so there is nothing to answer for them here.
 //
 // A body longer than kMaximumBodyLength fails the load (URL error -1103); the buffer
 // reserves at most kMaximumReservation up front, whatever length the response claims.
@@ -58,6 +62,8 @@ class MVWebCacheHTTPDataSource final
     static constexpr double kFailsafeDelay = 5.0;
     static constexpr size_t kMaximumConnections = 3;
     static constexpr double kRepeatDelay = 5.0;
+    // Repeats of a load whose server answered, before its last answer is delivered.
+    static constexpr int kMaximumAnsweredRepeats = 4;
     // Scripts and style sheets from the maker's servers this short are loaded again.
     static constexpr size_t kShortScriptLength = 9;
     static constexpr size_t kMaximumReservation = size_t{1} << 20;
@@ -107,12 +113,13 @@ class MVWebCacheHTTPDataSource final
 
   private:
     bool isOnRequestThread() const;
-    void startLoad(platform::URLRequest request, std::vector<OnFinishedDo> blocks);
+    void startLoad(platform::URLRequest request, std::vector<OnFinishedDo> blocks,
+                   int answeredRepeats = 0);
     void startAttempt(const std::shared_ptr<Record>& record);
     void checkFailsafe(const std::shared_ptr<Record>& record);
     void finishAttempt(const std::shared_ptr<Record>& record);
     void completionHandler(const std::shared_ptr<Record>& record);
-    void repeatLater(const std::shared_ptr<Record>& record);
+    void repeatLater(const std::shared_ptr<Record>& record, bool answered);
     void shutdown();
     // With the lock held: the record of a running attempt, which stops running; and the
     // end of the record's entry by request.

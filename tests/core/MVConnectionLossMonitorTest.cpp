@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 #include <thread>
+#include <vector>
 
 #include "libmerovane/core/MVConnectionLossMonitor.h"
 #include "libmerovane/core/MVConnectionLossMonitorView.h"
@@ -333,4 +336,69 @@ TEST_F(MVConnectionLossMonitorViewTest, SwitchingToTheRetryButtonAnimatesInTwoSt
     view->setIsLoading(false);
     EXPECT_TRUE(platform::animationLog().empty());
     EXPECT_DOUBLE_EQ(view->lblRetry()->alpha(), 1);
+}
+
+// What answers outweighs what keeps failing -------------------------------------------------
+
+namespace {
+
+// Reports over 40 s: failing resources report an attempt and an error from `first`, every
+// `every` s; the stream answers (a success) from `streamFirst` every `streamEvery` s until
+// `streamUntil`. Nothing happens on a check (every whole and half second).
+struct ReachabilityRow {
+    const char* name;
+    std::vector<std::pair<double, double>> failing;  // (first, every)
+    double streamFirst, streamEvery, streamUntil;    // streamFirst < 0: it never answers
+    std::optional<double> lostAt;                    // the check that finds it lost
+};
+
+const ReachabilityRow kReachabilityRows[] = {
+    {"one resource fails every 5 s, the stream answers every 3 s", {{0.25, 5}}, 3.1, 3, 40, {}},
+    {"failures between every check, the stream answers every 3 s", {{0.25, 0.5}}, 3.1, 3, 40, {}},
+    {"a second resource fails just after each answer", {{0.25, 5}, {3.3, 3}}, 3.1, 3, 40, {}},
+    {"the stream answers first at 12 s, then every 15 s", {{0.25, 0.5}}, 12.1, 15, 40, {}},
+    {"the stream answers once, at 15.9 s", {{0.25, 0.5}}, 15.9, 100, 40, 32.5},
+    {"the stream falls silent after 9.1 s", {{0.25, 0.5}}, 3.1, 3, 10, 25.5},
+    {"nothing answers: one resource fails every 5 s", {{0.25, 5}}, -1, 0, 0, 16.5},
+    {"nothing answers: failures between every check", {{0.25, 0.5}, {0.35, 0.5}}, -1, 0, 0, 16.5},
+};
+
+}  // namespace
+
+TEST_F(MVConnectionLossMonitorTest, WhatAnswersIsReachableAndOnlyALongSilenceIsLost) {
+    for (const auto& row : kReachabilityRows) {
+        SCOPED_TRACE(row.name);
+        // Each row on a fresh monitor, from a whole second on.
+        const int64_t now = platform::Clock::monotonicNanos();
+        platform::advanceBy(static_cast<double>(1'000'000'000 - now % 1'000'000'000) / 1e9);
+        platform::resetSharedInstancesForTesting();
+        start_ = platform::Clock::monotonicNanos();
+        Monitor::beginMonitoring();
+
+        std::vector<std::pair<double, bool>> events;  // (time, is an answer)
+        for (const auto& [first, every] : row.failing)
+            for (double t = first; t < 40; t += every) events.emplace_back(t, false);
+        for (double t = row.streamFirst; t >= 0 && t < row.streamUntil; t += row.streamEvery)
+            events.emplace_back(t, true);
+        std::sort(events.begin(), events.end());
+        events.emplace_back(40, false);
+
+        std::optional<double> lostAt;
+        double check = 0.5;
+        for (const auto& [t, answer] : events) {
+            for (; check < t && !lostAt; check += 0.5) {
+                at(check);
+                if (state() == Monitor::kStateLostBlocking) lostAt = check;
+            }
+            if (lostAt || t >= 40) break;
+            at(t);
+            if (answer) {
+                Monitor::reportConnectionSuccess();
+            } else {
+                failedAttempt();
+            }
+        }
+        EXPECT_EQ(lostAt, row.lostAt);
+        EXPECT_EQ(Monitor::allowsConnections(), !row.lostAt);
+    }
 }
