@@ -239,7 +239,6 @@ class MVWebView : public platform::View,
     void documentDidBecomeReady(const MVDocumentReadyPoll::Outcome& outcome);
     void finishRendering(bool announce);
     void measurePage(std::function<void()> then);
-    void requestMeasurement();
     void measureNow();
     void sendEventNow(const MVEvent& event);
     void sendEventBuffer();
@@ -281,8 +280,9 @@ class MVWebView : public platform::View,
     // None: events go to the page at once.
     std::optional<MVEventBuffer> eventBuffer_;
     platform::Size webContentSize_;
-    // A measuring script runs, or the next one is scheduled.
+    // A measuring script runs; one answered in this turn, which size changes wait out.
     bool measuring_ = false;
+    bool measureTurnPosted_ = false;
     // What waits for the next measuring script: a size change to tell, blocks to run.
     bool sizeChangeWaiting_ = false;
     std::vector<std::function<void()>> measureWaiters_;

@@ -163,26 +163,20 @@ void MVWebView::onload() {
 
 void MVWebView::measurePage(std::function<void()> then) {
     measureWaiters_.push_back(std::move(then));
-    requestMeasurement();
+    if (!measuring_) measureNow();
 }
 
-// A page may send thousands a second: those that come while a measurement runs share
-// the one after it.
+// A page may send thousands a second: those that come while a measurement runs, or in
+// the turn it answered in (the other commands of a collection), share one more at the
+// next turn, so that the last answer is never older than the last change and no
+// measurement nests inside another.
 void MVWebView::pageSizeDidChange() {
     sizeChangeWaiting_ = true;
-    requestMeasurement();
+    if (!measuring_ && !measureTurnPosted_) measureNow();
 }
 
-void MVWebView::requestMeasurement() {
-    if (measuring_) return;
-    measuring_ = true;
-    measureNow();
-}
-
-// One measuring script at a time. What was asked for before it starts is answered by it;
-// what is asked for while it runs gets one more, at a later turn, so that the last answer
-// is never older than the last request and no measurement nests inside another.
 void MVWebView::measureNow() {
+    measuring_ = true;
     const bool tellsSize = std::exchange(sizeChangeWaiting_, false);
     auto waiters = std::exchange(measureWaiters_, {});
     webView_->evaluateJavaScript(
@@ -192,13 +186,18 @@ void MVWebView::measureNow() {
             auto webView = weak.lock();
             if (!webView) return;
             MVWebView& self = *webView;
+            self.measuring_ = false;
             self.webContentSize_ = error ? platform::Size() : sizeFromAnswer(answer);
-            if (self.sizeChangeWaiting_ || !self.measureWaiters_.empty()) {
+            if (!self.measureTurnPosted_) {
+                self.measureTurnPosted_ = true;
                 platform::RunLoop::main().post([weak] {
-                    if (auto later = weak.lock()) later->measureNow();
+                    auto later = weak.lock();
+                    if (!later) return;
+                    later->measureTurnPosted_ = false;
+                    if (!later->measuring_ &&
+                        (later->sizeChangeWaiting_ || !later->measureWaiters_.empty()))
+                        later->measureNow();
                 });
-            } else {
-                self.measuring_ = false;
             }
             if (tellsSize) {
                 if (auto delegate = self.delegate()) delegate->webViewDidChangePageSize(self);

@@ -304,6 +304,7 @@ TEST_F(MVWebViewRoundTripTest, RenderingMeasuresThePageAndRunsTheWaitingBlock) {
         page().setScriptResponder([text](const std::string&) { return text; });
         webView->pageSizeDidChange();
         EXPECT_EQ(webView->sizeOfHtmlContent(), (platform::Size{0, 0})) << answer;
+        platform::runUntilIdle();
     }
     EXPECT_EQ(owner->count("didChangePageSize"), 4u);
 }
@@ -321,6 +322,7 @@ TEST_F(MVWebViewRoundTripTest, SizeChangesDuringAMeasurementShareOneMoreAfterIt)
         size_t sizeChanges;
     } cases[] = {
         {"one size change", 0, 0, 0, false, 1, 1},
+        {"a collection of 200 in one turn", 0, 199, 0, false, 2, 2},
         {"a flood while measuring", 2000, 0, 0, false, 2, 2},
         {"a flood, more before the next measurement", 2000, 50, 0, false, 2, 2},
         {"a flood, one more while the next measures", 2000, 0, 1, false, 3, 3},
