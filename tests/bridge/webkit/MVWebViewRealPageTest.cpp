@@ -256,21 +256,27 @@ TEST_F(MVWebViewRealPageTest, AFloodOfSizeChangesSharesMeasurementsAndTheNextCom
     EXPECT_EQ(webView->lastCommandSerial(), kCollections * kPerCollection + 1);
 }
 
-// The page asks for data and leaves 20 ms later: answers that come while the next page
-// loads or after it has loaded are not the next page's; the next page hears its own.
+// The page asks for data and leaves 20 ms after its requests have gone out: answers
+// that come while the next page loads or after it has loaded are not the next page's;
+// the next page hears its own.
 TEST_F(MVWebViewRealPageTest, DataAnswersOfALeftPageNeverReachTheNextPage) {
     ServingURLProtocol site("mvtest");
     site.serve("mvtest://shop/list", "text/html",
-               testpage::pageWithLibrary(R"(<script>
+               testpage::pageWithLibrary("", std::string(kSendsOnload) + R"(<script>
+        var plainCall = MVEvent.__call;
+        MVEvent.__call = function (name, params) {
+          plainCall(name, params);
+          if (name === 'sent')
+            setTimeout(function () { location.assign('mvtest://shop/product'); }, 20);
+        };
         addEventListener('load', function () {
           var cmds = [];
           for (var i = 0; i < 20; i++)
             cmds.push({c: 'sendDataRequest', p: {serial: 'n' + i, src: 'mvapi:list?page=' + i}});
+          cmds.push({c: 'testAnswer', p: {event: 'sent'}});
           mvSendCommands({ver: '2.0', cmds: cmds});
-          setTimeout(function () { location.assign('mvtest://shop/product'); }, 20);
         });
-        </script>)",
-                                         kSendsOnload));
+        </script>)"));
     site.serve("mvtest://shop/product", "text/html",
                testpage::pageWithLibrary("<p>product</p>", kSendsOnload));
     const auto answer = [&](int from, int to, const char* body) {
