@@ -198,6 +198,7 @@ void MVWebView::clear() {
     isLoading_ = false;
     pageDidFailLoading_ = false;
     loadedBaseURL_.reset();
+    ++document_;
     webView_->loadHTMLString("", std::nullopt);
     isUsingLibrary_ = false;
     canOnloadBeCalled_ = false;

@@ -18,6 +18,7 @@
 // Thread-safety: main thread only, except webViewForSerial, serial and debugName.
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -130,6 +131,13 @@ class MVWebView : public platform::View,
     // Measures the page again and tells the delegate.
     void pageSizeDidChange();
 
+    // The page shown sent a data request with this serial (the part after the web view's).
+    void noteDataRequest(const std::string& requestSerial);
+    // Takes the oldest data request of this serial: false when the document that sent it
+    // has been replaced or is being replaced, whose answer no other document may get.
+    // An answer to no noted request is this document's.
+    bool takeDataRequest(const std::string& requestSerial);
+
     // Page history, newest last.
     const History& pageHistory() const { return pageHistory_; }
     size_t historySize() const { return pageHistory_.size(); }
@@ -192,6 +200,8 @@ class MVWebView : public platform::View,
     // Loading.
     void prepareLoad(const std::string& text, bool hide);
     void scheduleLoad(std::function<void(MVWebView&)> load);
+    // The platform view gets the load's document next: its own load, allowed unchecked.
+    void handOverDocument();
     bool isCurrentLoad(uint64_t generation) const { return generation == loadGeneration_; }
     void endLoad(const char* notification);
     void postNotification(const char* name);
@@ -229,6 +239,7 @@ class MVWebView : public platform::View,
     void documentDidBecomeReady(const MVDocumentReadyPoll::Outcome& outcome);
     void finishRendering(bool announce);
     void measurePage(std::function<void()> then);
+    void measureNow();
     void sendEventNow(const MVEvent& event);
     void sendEventBuffer();
 
@@ -269,6 +280,12 @@ class MVWebView : public platform::View,
     // None: events go to the page at once.
     std::optional<MVEventBuffer> eventBuffer_;
     platform::Size webContentSize_;
+    // A measuring script runs; one answered in this turn, which size changes wait out.
+    bool measuring_ = false;
+    bool measureTurnPosted_ = false;
+    // What waits for the next measuring script: a size change to tell, blocks to run.
+    bool sizeChangeWaiting_ = false;
+    std::vector<std::function<void()>> measureWaiters_;
     std::unique_ptr<MVDocumentReadyPoll> readyPoll_;
     // The fetch or hand-over waiting for its turn.
     platform::TimerHandle scheduledLoad_;
@@ -278,4 +295,12 @@ class MVWebView : public platform::View,
     // The load whose document the platform view was handed last (or that ended without
     // one): while it is older than loadGeneration_, the page shown is being replaced.
     uint64_t shownLoadGeneration_ = 0;
+    // Counts the documents the platform view was handed or started itself (a reload).
+    uint64_t document_ = 0;
+    struct DataRequest {
+        size_t serialHash = 0;  // the page chooses the serial and its length
+        uint64_t document = 0;
+    };
+    // Data requests not answered yet, oldest first; the oldest go past kMaxDataRequests.
+    std::deque<DataRequest> dataRequests_;
 };

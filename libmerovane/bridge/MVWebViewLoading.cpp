@@ -167,8 +167,7 @@ void MVWebView::loadHTMLString(const std::string& html, const std::optional<plat
     prepareLoad(texts::kHTMLString, true);
     loadedBaseURL_ = baseURL;
     scheduleLoad([html, baseURL](MVWebView& webView) {
-        webView.webViewInitialRequest_ = true;
-        webView.shownLoadGeneration_ = webView.loadGeneration_;
+        webView.handOverDocument();
         webView.webView_->loadHTMLString(html, baseURL);
     });
 }
@@ -209,6 +208,12 @@ void MVWebView::scheduleLoad(std::function<void(MVWebView&)> load) {
         const auto keep = self();
         load(*this);
     });
+}
+
+void MVWebView::handOverDocument() {
+    webViewInitialRequest_ = true;
+    shownLoadGeneration_ = loadGeneration_;
+    ++document_;
 }
 
 void MVWebView::endLoad(const char* notification) {
@@ -301,8 +306,7 @@ void MVWebView::fetchDidFinish(PageFetch& fetch) {
     isUsingLibrary_ = false;
     isLoading_ = true;
     loadedBaseURL_ = platform::URL::parse(baseUrl);
-    webViewInitialRequest_ = true;
-    shownLoadGeneration_ = loadGeneration_;
+    handOverDocument();
     webView_->loadData(std::string(fetch.data.begin(), fetch.data.end()), response.mimeType(),
                        response.textEncodingName(), pageURL);
 }
@@ -430,8 +434,7 @@ void MVWebView::apiPageAvailable(const std::string& pageId, const MVWebViewHisto
                        entry.tags());
     if (!isCurrentLoad(generation)) return;  // the delegate started another load
     loadedBaseURL_ = base;
-    webViewInitialRequest_ = true;
-    shownLoadGeneration_ = loadGeneration_;
+    handOverDocument();
     std::string mimeType = platform::json::stringValue(info, "mime-type").value_or("");
     if (mimeType.empty()) mimeType = kDefaultApiMimeType;
     webView_->loadData(std::string(data.begin(), data.end()), mimeType, kApiTextEncoding, base);
@@ -439,8 +442,7 @@ void MVWebView::apiPageAvailable(const std::string& pageId, const MVWebViewHisto
 
 void MVWebView::apiPageFailed() {
     loadedBaseURL_.reset();
-    webViewInitialRequest_ = true;
-    shownLoadGeneration_ = loadGeneration_;
+    handOverDocument();
     pageDidFailLoading_ = true;
     auto cache = MVWebCacheInterface::shared();
     const bool shadowMode = cache && cache->isShadowModeEnabled();

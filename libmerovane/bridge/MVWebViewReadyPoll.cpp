@@ -3,7 +3,10 @@
 // rendering, and the delivery of page events (at once, or buffered while a page loads).
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <functional>
 #include <nlohmann/json.hpp>
+#include <utility>
 
 #include "libmerovane/bridge/MVWebView.h"
 #include "libmerovane/bridge/MVWebViewAdapter.h"
@@ -17,6 +20,14 @@
 #include "platform/foundation/RunLoop.h"
 
 namespace texts = mvwebview_texts;
+
+namespace {
+
+// Unanswered data requests a web view keeps (a page may send in a loop to a server that
+// never answers).
+constexpr size_t kMaxDataRequests = 4096;
+
+}  // namespace
 
 namespace mvwebview_answers {
 
@@ -51,6 +62,8 @@ using mvwebview_answers::sizeFromAnswer;
 // that load's start: a report of the platform load that a newer one replaced must not
 // end the newer.
 void MVWebView::webViewDidStartLoad(MVWebViewAdapter&) {
+    // Every start is a new document, also one the platform view loads itself (a reload).
+    ++document_;
     if (didNotifyLoadStart_) return;
     didNotifyLoadStart_ = true;
     if (auto delegate = this->delegate()) delegate->webViewDidStartLoad(*this);
@@ -149,23 +162,48 @@ void MVWebView::onload() {
 }
 
 void MVWebView::measurePage(std::function<void()> then) {
-    webView_->evaluateJavaScript(
-        texts::kMeasureScript,
-        [weak = weakSelf(), then = std::move(then)](const std::string& answer,
-                                                    const std::optional<platform::Error>& error) {
-            auto webView = weak.lock();
-            if (!webView) return;
-            webView->webContentSize_ = error ? platform::Size() : sizeFromAnswer(answer);
-            then();
-        });
+    measureWaiters_.push_back(std::move(then));
+    if (!measuring_) measureNow();
 }
 
+// A page may send thousands a second: those that come while a measurement runs, or in
+// the turn it answered in (the other commands of a collection), share one more at the
+// next turn, so that the last answer is never older than the last change and no
+// measurement nests inside another.
 void MVWebView::pageSizeDidChange() {
-    measurePage([weak = weakSelf()] {
-        auto webView = weak.lock();
-        if (!webView) return;
-        if (auto delegate = webView->delegate()) delegate->webViewDidChangePageSize(*webView);
-    });
+    sizeChangeWaiting_ = true;
+    if (!measuring_ && !measureTurnPosted_) measureNow();
+}
+
+void MVWebView::measureNow() {
+    measuring_ = true;
+    const bool tellsSize = std::exchange(sizeChangeWaiting_, false);
+    auto waiters = std::exchange(measureWaiters_, {});
+    webView_->evaluateJavaScript(
+        texts::kMeasureScript,
+        [weak = weakSelf(), tellsSize, waiters = std::move(waiters)](
+            const std::string& answer, const std::optional<platform::Error>& error) {
+            auto webView = weak.lock();
+            if (!webView) return;
+            MVWebView& self = *webView;
+            self.measuring_ = false;
+            self.webContentSize_ = error ? platform::Size() : sizeFromAnswer(answer);
+            if (!self.measureTurnPosted_) {
+                self.measureTurnPosted_ = true;
+                platform::RunLoop::main().post([weak] {
+                    auto later = weak.lock();
+                    if (!later) return;
+                    later->measureTurnPosted_ = false;
+                    if (!later->measuring_ &&
+                        (later->sizeChangeWaiting_ || !later->measureWaiters_.empty()))
+                        later->measureNow();
+                });
+            }
+            if (tellsSize) {
+                if (auto delegate = self.delegate()) delegate->webViewDidChangePageSize(self);
+            }
+            for (const auto& then : waiters) then();
+        });
 }
 
 void MVWebView::finishRendering(bool announce) {
@@ -198,6 +236,24 @@ void MVWebView::performMVEvent(const MVEvent& event) {
         return;
     }
     sendEventNow(event);
+}
+
+void MVWebView::noteDataRequest(const std::string& requestSerial) {
+    if (dataRequests_.size() >= kMaxDataRequests) dataRequests_.pop_front();
+    dataRequests_.push_back({std::hash<std::string>()(requestSerial), document_});
+}
+
+bool MVWebView::takeDataRequest(const std::string& requestSerial) {
+    const size_t hash = std::hash<std::string>()(requestSerial);
+    auto request = std::find_if(dataRequests_.begin(), dataRequests_.end(),
+                                [&](const DataRequest& r) { return r.serialHash == hash; });
+    if (request == dataRequests_.end()) return true;
+    const uint64_t document = request->document;
+    dataRequests_.erase(request);
+    // While a newer load waits for the platform view, events are held for its document.
+    if (document == document_ && shownLoadGeneration_ == loadGeneration_) return true;
+    MVLogVerbose(texts::kDataResponseOfLeftPage, debugName(), requestSerial);
+    return false;
 }
 
 void MVWebView::sendEventNow(const MVEvent& event) {

@@ -23,6 +23,8 @@ inline constexpr const char* kGarbageScript =
     "MVWebView{} doesn't evaluat Javascript:[{}], since it is garbage";
 inline constexpr const char* kEvaluatingScript = "MVWebView{} is evaluating Javascript:[{}]";
 inline constexpr const char* kPerformingEvent = "MVWebView{} performing {}";
+inline constexpr const char* kDataResponseOfLeftPage =
+    "MVWebView{} drops the answer to data request {} of a page it no longer shows";
 
 inline constexpr const char* kRedirectedToApi =
     "MVWebView{} was redirected to [{}] switching protocol to API";

@@ -121,7 +121,8 @@ void dataResponse(MVCommandHandler& handler, nlohmann::json* parameters,
         return;
     }
     auto target = webViewForSerialText(serial->substr(0, colon));
-    if (!target) return;
+    // An answer belongs to the document that asked, never to the one that replaced it.
+    if (!target || !target->takeDataRequest(serial->substr(colon + 1))) return;
     // The request serial ends at a second colon, if any.
     const size_t end = serial->find(':', colon + 1);
     const std::string requestSerial =

@@ -59,6 +59,7 @@ void sendDataRequestToApi(const std::string& pageId, const std::optional<std::st
     MVCommand request;
     request.setName("dataRequest");
     request.setParameters(std::move(parameters));
+    webView.noteDataRequest(requestSerial);
     MVApiConnection::sharedConnection().sendCommands({request});
 }
 

@@ -7,6 +7,7 @@
 
 #include "libmerovane/bridge/MVCommandHandler.h"
 #include "libmerovane/bridge/MVWebViewAdapter.h"
+#include "libmerovane/bridge/MVWebViewTexts.h"
 #include "libmerovane/handlers/MVCommandHandlerClasses.h"
 #include "libmerovane/handlers/MVCommandHandler_2_0.h"
 #include "platform/foundation/JsonValue.h"
@@ -303,8 +304,69 @@ TEST_F(MVWebViewRoundTripTest, RenderingMeasuresThePageAndRunsTheWaitingBlock) {
         page().setScriptResponder([text](const std::string&) { return text; });
         webView->pageSizeDidChange();
         EXPECT_EQ(webView->sizeOfHtmlContent(), (platform::Size{0, 0})) << answer;
+        platform::runUntilIdle();
     }
     EXPECT_EQ(owner->count("didChangePageSize"), 4u);
+}
+
+// The engine answers a script while the main loop runs on, so a page's commands (here
+// sent from inside the measuring script) come while a measurement is under way.
+TEST_F(MVWebViewRoundTripTest, SizeChangesDuringAMeasurementShareOneMoreAfterIt) {
+    const struct Case {
+        const char* name;
+        int duringFirst;   // size changes the page reports while the first one measures
+        int beforeNext;    // ... after it answered, before the next turn
+        int duringSecond;  // ... while the second one measures
+        bool rendersDuringFirst;
+        int measurements;
+        size_t sizeChanges;
+    } cases[] = {
+        {"one size change", 0, 0, 0, false, 1, 1},
+        {"a collection of 200 in one turn", 0, 199, 0, false, 2, 2},
+        {"a flood while measuring", 2000, 0, 0, false, 2, 2},
+        {"a flood, more before the next measurement", 2000, 50, 0, false, 2, 2},
+        {"a flood, one more while the next measures", 2000, 0, 1, false, 3, 3},
+        {"rendering ends while measuring", 0, 0, 0, true, 2, 1},
+    };
+    loadUntilPlatformFinished();
+    platform::advanceBy(0.1);
+    ASSERT_TRUE(webView->isUsingLibrary());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const size_t sizeChanges = owner->count("didChangePageSize");
+        const size_t renderings = owner->count("didFinishRendering");
+        int measurements = 0;
+        double width = 100;
+        page().setScriptResponder([&](const std::string& script) {
+            if (script != mvwebview_texts::kMeasureScript)
+                return platform::HeadlessWebEngine::ScriptAnswer();
+            const std::string size = std::to_string(width) + ",480";
+            const int during = ++measurements == 1 ? c.duringFirst
+                               : measurements == 2 ? c.duringSecond
+                                                   : 0;
+            for (int i = 0; i < during; ++i) {
+                width += 1;
+                webView->pageSizeDidChange();
+            }
+            if (measurements == 1 && c.rendersDuringFirst) {
+                width += 1;
+                webView->onload();
+                webView->onload();
+            }
+            return platform::HeadlessWebEngine::ScriptAnswer(size);
+        });
+        webView->pageSizeDidChange();
+        for (int i = 0; i < c.beforeNext; ++i) {
+            width += 1;
+            webView->pageSizeDidChange();
+        }
+        platform::runUntilIdle();
+        EXPECT_EQ(measurements, c.measurements);
+        EXPECT_EQ(owner->count("didChangePageSize") - sizeChanges, c.sizeChanges);
+        EXPECT_EQ(owner->count("didFinishRendering") - renderings, c.rendersDuringFirst ? 1u : 0u);
+        // The last answer measured the page after the last change.
+        EXPECT_EQ(webView->sizeOfHtmlContent(), (platform::Size{width, 480}));
+    }
 }
 
 TEST_F(MVWebViewRoundTripTest, BackgroundColourOfThePage) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "libmerovane/bridge/MVCommandHandler.h"
 #include "libmerovane/bridge/MVEvent.h"
 #include "platform/ui/ViewController.h"
 #include "tests/bridge/webkit/MVWebViewWebKitFixture.h"
@@ -219,6 +220,94 @@ TEST_F(MVWebViewRealPageTest, ApiPageLoadsItsResourcesThroughOurURLProtocolNotTh
     EXPECT_EQ(cache->lookups, (std::vector<std::string>{"mv-api-page:home"}));
     EXPECT_EQ(network.requestCount(), 0u);
     EXPECT_EQ(owner->count("didStartLoad"), 1u);
+}
+
+// A page that reports thousands of size changes: each measuring script waits on the
+// engine, and while it waits the page's next commands come in. They share one
+// measurement, and the page's next command runs once the flood has been read.
+TEST_F(MVWebViewRealPageTest, AFloodOfSizeChangesSharesMeasurementsAndTheNextCommandRuns) {
+    constexpr int kCollections = 20;
+    constexpr int kPerCollection = 200;
+    // The page counts the measuring scripts: each reads the html element's width once.
+    loadLibraryPage("<p>shop</p>", R"(<script>
+        window.measured = 0;
+        Object.defineProperty(document.documentElement, 'offsetWidth',
+                              {get: function () { window.measured++; return 320; }});
+        </script>)");
+    const std::string flood =
+        "(function () { var cmds = []; for (var i = 0; i < " + std::to_string(kPerCollection) +
+        "; i++) cmds.push({c: 'pageSizeDidChange'});"
+        " for (var n = 0; n < " +
+        std::to_string(kCollections) +
+        "; n++) mvSendCommands({ver: '2.0', cmds: cmds.map(function (c) { return {c: c.c}; })});"
+        " mvSendCommands({ver: '2.0', cmds: [{c: 'testAnswer', p: {event: 'after'}}]}); })()";
+    const int before = std::stoi(js("String(window.measured)"));
+    const size_t sizeChanges = owner->count("didChangePageSize");
+    js(flood);
+    ASSERT_TRUE(settle([] { return pageRoundTrips().size() == 1; }));
+    drain();
+    const int measured = std::stoi(js("String(window.measured)")) - before;
+    EXPECT_GE(measured, 1);
+    // At most one for each collection and one after it, where one a command was many.
+    EXPECT_LE(measured, 2 * kCollections + 1);
+    EXPECT_EQ(owner->count("didChangePageSize") - sizeChanges, static_cast<size_t>(measured));
+    EXPECT_EQ(receivedWithTurns().back()[0], "after");
+    EXPECT_EQ(webView->sizeOfHtmlContent().width, 320);
+    EXPECT_EQ(webView->lastCommandSerial(), kCollections * kPerCollection + 1);
+}
+
+// The page asks for data and leaves 20 ms after its requests have gone out: answers
+// that come while the next page loads or after it has loaded are not the next page's;
+// the next page hears its own.
+TEST_F(MVWebViewRealPageTest, DataAnswersOfALeftPageNeverReachTheNextPage) {
+    ServingURLProtocol site("mvtest");
+    site.serve("mvtest://shop/list", "text/html",
+               testpage::pageWithLibrary("", std::string(kSendsOnload) + R"(<script>
+        var plainCall = MVEvent.__call;
+        MVEvent.__call = function (name, params) {
+          plainCall(name, params);
+          if (name === 'sent')
+            setTimeout(function () { location.assign('mvtest://shop/product'); }, 20);
+        };
+        addEventListener('load', function () {
+          var cmds = [];
+          for (var i = 0; i < 20; i++)
+            cmds.push({c: 'sendDataRequest', p: {serial: 'n' + i, src: 'mvapi:list?page=' + i}});
+          cmds.push({c: 'testAnswer', p: {event: 'sent'}});
+          mvSendCommands({ver: '2.0', cmds: cmds});
+        });
+        </script>)"));
+    site.serve("mvtest://shop/product", "text/html",
+               testpage::pageWithLibrary("<p>product</p>", kSendsOnload));
+    const auto answer = [&](int from, int to, const char* body) {
+        for (int i = from; i < to; ++i)
+            MVCommandHandler::performCommandsFromCommandCollection(
+                {{"ver", "1.0"},
+                 {"cmds",
+                  {{{"c", "dataResponse"},
+                    {"p",
+                     {{"serial", std::to_string(webView->serialID()) + ":n" + std::to_string(i)},
+                      {"status", 200},
+                      {"body", body}}}}}}},
+                nullptr);
+    };
+    webView->openUrl("mvtest://shop/list");
+    // The link has been followed: every request of the page that left was sent before it.
+    ASSERT_TRUE(settle([&] { return webView->historySize() == 2; }));
+    answer(0, 10, "left");
+    ASSERT_TRUE(settle([&] {
+        return js("location.href") == "mvtest://shop/product" && webView->isUsingLibrary() &&
+               !webView->isLoading();
+    }));
+    answer(10, 20, "left");
+    js("mvSendCommands({ver: '2.0', cmds: [{c: 'sendDataRequest', p: {serial: 'n0', src: "
+       "'mvapi:product'}}]})");
+    ASSERT_TRUE(settle([&] { return webView->lastCommandSerial() == 2; }));
+    answer(0, 1, "mine");
+    drain();
+    EXPECT_EQ(received(),
+              nlohmann::json::parse(R"([{"name":"dataResponse","params":["n0",200,"mine",""]}])"));
+    EXPECT_TRUE(logged("drops the answer to data request n19 of a page it no longer shows"));
 }
 
 }  // namespace

@@ -1,0 +1,169 @@
+// A data answer belongs to the document that asked: the document that takes its place
+// (a followed link, another page loaded into the view, a reload, a step back) never
+// hears it, whenever the answer comes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/handlers/ServerRoadTest.h"
+#include "tests/support/ServingURLProtocol.h"
+
+using nlohmann::json;
+
+namespace {
+
+using Event = HeadlessPageModel::ReceivedEvent;
+
+constexpr const char* kProduct = "mvtest://shop/product";
+
+class DataResponseDocumentTest : public ServerRoadTest {
+  protected:
+    void SetUp() override {
+        ServerRoadTest::SetUp();
+        site = std::make_unique<ServingURLProtocol>("mvtest");
+        site->serve(kProduct, "text/html", "<p>product</p>");
+    }
+    void TearDown() override {
+        ServerRoadTest::TearDown();
+        site.reset();
+    }
+
+    static void ask(Page& shop, const char* serial = "n11") {
+        send(shop, {{"c", "sendDataRequest"}, {"p", {{"serial", serial}, {"src", "mvapi:list"}}}});
+    }
+    static void answer(Page& shop, const char* body, const char* serial = "n11") {
+        fromServer(
+            {{"c", "dataResponse"},
+             {"p", {{"serial", shop.serial() + ":" + serial}, {"status", 200}, {"body", body}}}});
+    }
+    // Until the engine's transcript holds `line` `count` times.
+    static bool engineSaid(Page& shop, const std::string& line, size_t count) {
+        return waitFor([&] {
+            const auto& transcript = headlessEngineOf(*shop.webView).transcript();
+            return static_cast<size_t>(std::count(transcript.begin(), transcript.end(), line)) >=
+                   count;
+        });
+    }
+    // Until the page shown is ready and has sent its onload command.
+    static void settle(Page& shop) {
+        ASSERT_TRUE(waitFor([&] {
+            platform::advanceBy(0.01);
+            if (shop.webView->isUsingLibrary() && shop.webView->isLoading()) shop.webView->onload();
+            return !shop.webView->isLoading() && shop.webView->isUsingLibrary();
+        }));
+    }
+    // The page follows a link to the product page, which is then shown.
+    static void followLink(Page& shop) {
+        headlessEngineOf(*shop.webView).navigate(kProduct);
+        ASSERT_TRUE(engineSaid(shop, std::string("finish ") + kProduct, 1));
+        settle(shop);
+    }
+
+    std::unique_ptr<ServingURLProtocol> site;
+};
+
+TEST_F(DataResponseDocumentTest, TheDocumentThatTakesThePlaceNeverHearsTheAnswer) {
+    // ViewLoads and Back are loads of the view, which wait 0.05 s as under a page
+    // controller; Link and Reload reach the engine through URL loading.
+    enum class Replacement { ViewLoads, Link, Reload, Back };
+    enum class Moment { Pending, Loading, Finished };
+    using R = Replacement;
+    using M = Moment;
+    const struct Case {
+        const char* name;
+        Replacement replacement;
+        Moment moment;
+        // The answer comes before anything replaced the asking document: it hears it.
+        bool askerHears;
+    } cases[] = {
+        {"view loads, answer before the load reaches the engine", R::ViewLoads, M::Pending, false},
+        {"view loads, answer while the next page loads", R::ViewLoads, M::Loading, false},
+        {"view loads, answer after the next page finished", R::ViewLoads, M::Finished, false},
+        {"link, answer before the link is decided", R::Link, M::Pending, true},
+        {"link, answer while the next page loads", R::Link, M::Loading, false},
+        {"link, answer after the next page finished", R::Link, M::Finished, false},
+        {"reload of the same URL, while it loads", R::Reload, M::Loading, false},
+        {"reload of the same URL, after it finished", R::Reload, M::Finished, false},
+        {"back, answer before the load reaches the engine", R::Back, M::Pending, false},
+        {"back, answer after the older page finished", R::Back, M::Finished, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto& shop = page();
+        settle(shop);
+        shop.webView->setWebkitAnimationBugDelay(true);
+        if (c.replacement == R::Reload || c.replacement == R::Back) followLink(shop);
+        ask(shop);
+        const size_t before = shop.model->events().size();
+        switch (c.replacement) {
+            case R::ViewLoads:
+                shop.webView->loadHTMLString("<p>cart</p>",
+                                             platform::URL::parse("https://shop.example/cart"));
+                break;
+            case R::Link:
+                headlessEngineOf(*shop.webView).navigate(kProduct);
+                break;
+            case R::Reload:
+                shop.webView->reload();
+                break;
+            case R::Back:
+                ASSERT_TRUE(shop.webView->goBack());
+                break;
+        }
+        if (c.moment != M::Pending) {
+            if (c.replacement == R::Link || c.replacement == R::Reload) {
+                const std::string line = std::string("start ") + kProduct;
+                ASSERT_TRUE(engineSaid(shop, line, c.replacement == R::Reload ? 2 : 1));
+            } else {
+                platform::advanceBy(0.05);
+                platform::runUntilIdle();
+            }
+        }
+        const auto finish = [&] {
+            if (c.replacement == R::Reload) {
+                ASSERT_TRUE(engineSaid(shop, std::string("finish ") + kProduct, 2));
+            }
+            settle(shop);
+        };
+        if (c.moment == M::Finished) finish();
+        answer(shop, "old");
+        const size_t heardAtOnce = shop.model->events().size() - before;
+        finish();
+        // The next document asks with the same serial and hears its own answer only.
+        ask(shop);
+        answer(shop, "new");
+        platform::runUntilIdle();
+        EXPECT_EQ(heardAtOnce, c.askerHears ? 1u : 0u);
+        const auto& events = shop.model->events();
+        EXPECT_EQ(std::vector<Event>(events.begin() + static_cast<ptrdiff_t>(before + heardAtOnce),
+                                     events.end()),
+                  (std::vector<Event>{{"dataResponse", {"n11", 200, "new", ""}}}));
+        EXPECT_EQ(logged("MVWebView<" + shop.serial() +
+                         "> drops the answer to data request n11 of a page it no longer shows"),
+                  !c.askerHears);
+    }
+}
+
+TEST_F(DataResponseDocumentTest, AnswersComeInTheOrderAskedAndUnaskedOnesStillReachThePage) {
+    auto& shop = page();
+    settle(shop);
+    ask(shop, "1");
+    ask(shop, "1");
+    ask(shop, "2");
+    answer(shop, "a", "1");
+    answer(shop, "b", "2");
+    answer(shop, "c", "1");
+    answer(shop, "d", "3");  // asked by no page: the page shown hears it
+    followLink(shop);
+    answer(shop, "e", "1");  // its asker was answered twice already
+    platform::runUntilIdle();
+    std::vector<std::string> bodies;
+    for (const auto& event : shop.model->events())
+        if (event.name == "dataResponse") bodies.push_back(event.parameters[2]);
+    EXPECT_EQ(bodies, (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+}
+
+}  // namespace
