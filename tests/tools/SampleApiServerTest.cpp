@@ -221,16 +221,23 @@ TEST(SampleShopFolderTest, PagesDataAndFilesOfTheRepositoryShop) {
     EXPECT_TRUE(logged.empty()) << logged.front();
 }
 
-// The program on an ephemeral port, serving `shop`; its output goes to `output`.
+// The program on `port` (0: an ephemeral one), serving `shop`; its output goes to `output`.
 class ServerProgram {
   public:
     ServerProgram(const std::string& shop, std::string output,
-                  const ChildProcess::Environment& environment = {})
+                  const ChildProcess::Environment& environment = {}, int port = 0)
         : output_(std::move(output)),
-          process_({MV_SAMPLE_API_SERVER, {"--port", "0", "--shop", shop}, output_}, environment) {
+          process_(
+              {MV_SAMPLE_API_SERVER, {"--port", std::to_string(port), "--shop", shop}, output_},
+              environment) {
         const std::string prefix = "sample-api-server listening on http://127.0.0.1:";
         const auto end = Clock::now() + kTimeout;
-        while (text().find(prefix) == std::string::npos && Clock::now() < end)
+        const auto saidEither = [&] {
+            const std::string said = text();
+            return said.find(prefix) != std::string::npos ||
+                   said.find("could not listen") != std::string::npos;
+        };
+        while (!saidEither() && Clock::now() < end)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         const std::string said = text();
         if (said.find(prefix) != std::string::npos)
@@ -294,6 +301,35 @@ TEST(SampleApiServerProgramTest, StartsAnswersAndStops) {
     EXPECT_EQ(server.process().wait(), 0);
     EXPECT_NE(server.text().find("GET /shop/home.html: 200 OK"), std::string::npos)
         << server.text();
+}
+
+// A later server listens on the port an earlier one took for itself, although the
+// connections that one closed still wait out their close there; not while it runs.
+TEST(SampleApiServerProgramTest, ALaterServerListensWhereAnEarlierOneServed) {
+    TempDir dir;
+    dir.write("shop/home.html", "<p>home</p>");
+    for (const int served : {0, 1, 4}) {
+        const std::string run = std::to_string(served);
+        ServerProgram earlier(dir.file("shop"), dir.file("earlier" + run + ".log"));
+        ASSERT_NE(earlier.port(), 0) << earlier.text();
+        for (int i = 0; i < served; ++i)
+            EXPECT_TRUE(
+                exchange(earlier.port(), "GET /shop/home.html HTTP/1.1\r\n\r\n", [](const auto&) {
+                    return false;
+                }).starts_with("HTTP/1.1 200 OK\r\n"));
+        {
+            ServerProgram beside(dir.file("shop"), dir.file("beside" + run + ".log"), {},
+                                 earlier.port());
+            EXPECT_EQ(beside.port(), 0) << beside.text();
+            EXPECT_EQ(beside.process().wait(), 1);
+        }
+        earlier.process().kill(SIGTERM);
+        ASSERT_EQ(earlier.process().wait(), 0);
+        ServerProgram later(dir.file("shop"), dir.file("later" + run + ".log"), {}, earlier.port());
+        EXPECT_EQ(later.port(), earlier.port()) << served << " served: " << later.text();
+        later.process().kill(SIGTERM);
+        EXPECT_EQ(later.process().wait(), 0);
+    }
 }
 
 // What clients sent is not kept once read, and a head too long is refused at once.

@@ -2,19 +2,27 @@
 //
 //   sample-api-server [--port N] [--shop DIR] [--reports DIR]
 //
-// Prints "sample-api-server listening on http://127.0.0.1:<port>/" once it listens, logs
+// Prints "sample-api-server listening on http://127.0.0.1:<port>/" once it listens (without
+// --port, or with 0, on a free port that a later server may take again at once), logs
 // each request and each command to stderr, and runs until SIGINT or SIGTERM. It is the
 // shell's log server too: the error and crash reports it receives are counted in its log
 // and, with --reports, stored in that folder (see SampleLogServer).
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <charconv>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -26,6 +34,8 @@ namespace {
 
 constexpr const char* kName = "sample-api-server";
 constexpr int kUsageError = 2;
+// Tries at a free port another process may take between its choice and the listening.
+constexpr int kFreePortTries = 8;
 
 struct Options {
     uint16_t port = 0;
@@ -43,6 +53,39 @@ std::optional<uint16_t> portNumber(std::string_view text) {
     if (error != std::errc() || end != text.data() + text.size() || text.empty() || value > 65535)
         return std::nullopt;
     return static_cast<uint16_t>(value);
+}
+
+// A port free on the loopback now, or none. The peer listens on a port it is given as on
+// one it may take again while the connections of an earlier server there wait out their
+// close, which a port of the system's choosing is not: a later run that asks for this
+// server's port gets it.
+std::optional<uint16_t> freePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return std::nullopt;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    std::optional<uint16_t> port;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    ::close(fd);
+    return port;
+}
+
+// The peer on `port`, or on a free one for 0.
+std::unique_ptr<peer::ApiPeer> listenOn(uint16_t port,
+                                        const std::function<void(const std::string&)>& log) {
+    if (port != 0) return std::make_unique<peer::ApiPeer>(SampleLogServer::peerOptions(port, log));
+    for (int tries = 1;; ++tries) {
+        try {
+            return std::make_unique<peer::ApiPeer>(
+                SampleLogServer::peerOptions(freePort().value_or(0), log));
+        } catch (const std::runtime_error&) {
+            if (tries == kFreePortTries) throw;
+        }
+    }
 }
 
 // The options, or none after a one-line error.
@@ -106,7 +149,8 @@ int main(int argc, char** argv) {
             std::cerr << kName << ": " << line << std::endl;
         };
         // The shop keeps nothing of what clients send beyond the request at hand.
-        peer::ApiPeer peer(SampleLogServer::peerOptions(options->port, log));
+        const auto listening = listenOn(options->port, log);
+        peer::ApiPeer& peer = *listening;
         SampleShop shop(options->shop, peer.port(), log);
         SampleLogServer logs(options->reports, log);
         peer.setResponder([&shop, &logs](const peer::PeerEvent& event) {
