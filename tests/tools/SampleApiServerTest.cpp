@@ -1,4 +1,5 @@
 // The sample API server: what its shop answers over loopback, and its command line.
+#include <fmt/core.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -329,6 +330,50 @@ TEST(SampleApiServerProgramTest, ALaterServerListensWhereAnEarlierOneServed) {
         EXPECT_EQ(later.port(), earlier.port()) << served << " served: " << later.text();
         later.process().kill(SIGTERM);
         EXPECT_EQ(later.process().wait(), 0);
+    }
+}
+
+// A command packet up to the bound of a chunk is answered; one past it closes its stream
+// with a line that says its commands go unanswered, however far past.
+TEST(SampleApiServerProgramTest, ACommandPacketPastTheBoundIsSaidToGoUnanswered) {
+    TempDir dir;
+    dir.write("shop/data/featured.json", "{}");
+    ServerProgram server(dir.file("shop"), dir.file("server.log"));
+    ASSERT_NE(server.port(), 0) << server.text();
+    const std::string head =
+        "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n";
+    const auto packetOf = [](size_t bodySize) {
+        const json request = {
+            {"c", "dataRequest"},
+            {"p",
+             {{"serial", "1:big"}, {"pageId", "featured"}, {"body", std::string(bodySize, 'b')}}}};
+        return peer::encodePacket({{"ver", "2.0"}, {"serial", 1}, {"cmds", json::array({request})}},
+                                  peer::PacketEncoding::JSON);
+    };
+    const std::string fits = packetOf(SampleLogServer::kMaxBodySize - 200);
+    ASSERT_LE(fits.size(), SampleLogServer::kMaxBodySize);
+    const json packet =
+        firstPacket(exchange(server.port(), head + peer::encodeChunk(fits),
+                             [](const auto& r) { return !firstPacket(r).is_null(); }));
+    ASSERT_TRUE(packet.is_object()) << server.text();
+    EXPECT_EQ(packet["cmds"][0]["p"]["serial"], "1:big");
+
+    const size_t pastBy[] = {1, SampleLogServer::kMaxBodySize, size_t{80} << 20};
+    for (const size_t past : pastBy) {
+        // Only the size line of the chunk is read.
+        const std::string size = fmt::format("{:X}", SampleLogServer::kMaxBodySize + past);
+        const std::string answer =
+            exchange(server.port(), head + size + "\r\n" + std::string(4096, 'b'),
+                     [](const auto&) { return false; });
+        EXPECT_TRUE(firstPacket(answer).is_null()) << answer.substr(0, 200);
+        const std::string said = fmt::format(
+            "chunk size too large: {}; closed (a chunk past {} bytes: the commands or "
+            "report it carried go unanswered)",
+            size, SampleLogServer::kMaxBodySize);
+        const auto end = Clock::now() + kTimeout;
+        while (server.text().find(said) == std::string::npos && Clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_NE(server.text().find(said), std::string::npos) << said << "\n" << server.text();
     }
 }
 
