@@ -7,11 +7,7 @@
 // each request and each command to stderr, and runs until SIGINT or SIGTERM. It is the
 // shell's log server too: the error and crash reports it receives are counted in its log
 // and, with --reports, stored in that folder (see SampleLogServer).
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <charconv>
 #include <cstdio>
@@ -22,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -34,8 +31,10 @@ namespace {
 
 constexpr const char* kName = "sample-api-server";
 constexpr int kUsageError = 2;
-// Tries at a free port another process may take between its choice and the listening.
-constexpr int kFreePortTries = 8;
+// Ports the server picks from when given none, and how many it tries.
+constexpr int kFirstOwnPort = 20000;
+constexpr int kLastOwnPort = 32767;
+constexpr int kFreePortTries = 16;
 
 struct Options {
     uint16_t port = 0;
@@ -55,37 +54,26 @@ std::optional<uint16_t> portNumber(std::string_view text) {
     return static_cast<uint16_t>(value);
 }
 
-// A port free on the loopback now, or none. The peer listens on a port it is given as on
-// one it may take again while the connections of an earlier server there wait out their
-// close, which a port of the system's choosing is not: a later run that asks for this
-// server's port gets it.
-std::optional<uint16_t> freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return std::nullopt;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    std::optional<uint16_t> port;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
-
-// The peer on `port`, or on a free one for 0.
+// The peer on `port`, or for 0 on a free one of its own picking below the ports the system
+// hands to outgoing connections (from 32768), so that no client takes it between two
+// runs: the peer may take a port it is given again while the connections an earlier
+// server closed there wait out their close, which a port of the system's choosing it may
+// not. The system's choice when none of those tried is free.
 std::unique_ptr<peer::ApiPeer> listenOn(uint16_t port,
                                         const std::function<void(const std::string&)>& log) {
-    if (port != 0) return std::make_unique<peer::ApiPeer>(SampleLogServer::peerOptions(port, log));
-    for (int tries = 1;; ++tries) {
+    const auto on = [&log](uint16_t chosen) {
+        return std::make_unique<peer::ApiPeer>(SampleLogServer::peerOptions(chosen, log));
+    };
+    if (port != 0) return on(port);
+    std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> pick(kFirstOwnPort, kLastOwnPort);
+    for (int tries = 0; tries < kFreePortTries; ++tries) {
         try {
-            return std::make_unique<peer::ApiPeer>(
-                SampleLogServer::peerOptions(freePort().value_or(0), log));
+            return on(static_cast<uint16_t>(pick(random)));
         } catch (const std::runtime_error&) {
-            if (tries == kFreePortTries) throw;
         }
     }
+    return on(0);
 }
 
 // The options, or none after a one-line error.
