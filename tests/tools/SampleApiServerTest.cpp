@@ -1,4 +1,5 @@
 // The sample API server: what its shop answers over loopback, and its command line.
+#include <fmt/core.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -221,16 +222,23 @@ TEST(SampleShopFolderTest, PagesDataAndFilesOfTheRepositoryShop) {
     EXPECT_TRUE(logged.empty()) << logged.front();
 }
 
-// The program on an ephemeral port, serving `shop`; its output goes to `output`.
+// The program on `port` (0: an ephemeral one), serving `shop`; its output goes to `output`.
 class ServerProgram {
   public:
     ServerProgram(const std::string& shop, std::string output,
-                  const ChildProcess::Environment& environment = {})
+                  const ChildProcess::Environment& environment = {}, int port = 0)
         : output_(std::move(output)),
-          process_({MV_SAMPLE_API_SERVER, {"--port", "0", "--shop", shop}, output_}, environment) {
+          process_(
+              {MV_SAMPLE_API_SERVER, {"--port", std::to_string(port), "--shop", shop}, output_},
+              environment) {
         const std::string prefix = "sample-api-server listening on http://127.0.0.1:";
         const auto end = Clock::now() + kTimeout;
-        while (text().find(prefix) == std::string::npos && Clock::now() < end)
+        const auto saidEither = [&] {
+            const std::string said = text();
+            return said.find(prefix) != std::string::npos ||
+                   said.find("could not listen") != std::string::npos;
+        };
+        while (!saidEither() && Clock::now() < end)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         const std::string said = text();
         if (said.find(prefix) != std::string::npos)
@@ -294,6 +302,79 @@ TEST(SampleApiServerProgramTest, StartsAnswersAndStops) {
     EXPECT_EQ(server.process().wait(), 0);
     EXPECT_NE(server.text().find("GET /shop/home.html: 200 OK"), std::string::npos)
         << server.text();
+}
+
+// A later server listens on the port an earlier one took for itself, although the
+// connections that one closed still wait out their close there; not while it runs.
+TEST(SampleApiServerProgramTest, ALaterServerListensWhereAnEarlierOneServed) {
+    TempDir dir;
+    dir.write("shop/home.html", "<p>home</p>");
+    for (const int served : {0, 1, 4}) {
+        const std::string run = std::to_string(served);
+        ServerProgram earlier(dir.file("shop"), dir.file("earlier" + run + ".log"));
+        ASSERT_NE(earlier.port(), 0) << earlier.text();
+        for (int i = 0; i < served; ++i)
+            EXPECT_TRUE(
+                exchange(earlier.port(), "GET /shop/home.html HTTP/1.1\r\n\r\n", [](const auto&) {
+                    return false;
+                }).starts_with("HTTP/1.1 200 OK\r\n"));
+        {
+            ServerProgram beside(dir.file("shop"), dir.file("beside" + run + ".log"), {},
+                                 earlier.port());
+            EXPECT_EQ(beside.port(), 0) << beside.text();
+            EXPECT_EQ(beside.process().wait(), 1);
+        }
+        earlier.process().kill(SIGTERM);
+        ASSERT_EQ(earlier.process().wait(), 0);
+        ServerProgram later(dir.file("shop"), dir.file("later" + run + ".log"), {}, earlier.port());
+        EXPECT_EQ(later.port(), earlier.port()) << served << " served: " << later.text();
+        later.process().kill(SIGTERM);
+        EXPECT_EQ(later.process().wait(), 0);
+    }
+}
+
+// A command packet up to the bound of a chunk is answered; one past it closes its stream
+// with a line that says its commands go unanswered, however far past.
+TEST(SampleApiServerProgramTest, ACommandPacketPastTheBoundIsSaidToGoUnanswered) {
+    TempDir dir;
+    dir.write("shop/data/featured.json", "{}");
+    ServerProgram server(dir.file("shop"), dir.file("server.log"));
+    ASSERT_NE(server.port(), 0) << server.text();
+    const std::string head =
+        "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n";
+    const auto packetOf = [](size_t bodySize) {
+        const json request = {
+            {"c", "dataRequest"},
+            {"p",
+             {{"serial", "1:big"}, {"pageId", "featured"}, {"body", std::string(bodySize, 'b')}}}};
+        return peer::encodePacket({{"ver", "2.0"}, {"serial", 1}, {"cmds", json::array({request})}},
+                                  peer::PacketEncoding::JSON);
+    };
+    const std::string fits = packetOf(SampleLogServer::kMaxBodySize - 200);
+    ASSERT_LE(fits.size(), SampleLogServer::kMaxBodySize);
+    const json packet =
+        firstPacket(exchange(server.port(), head + peer::encodeChunk(fits),
+                             [](const auto& r) { return !firstPacket(r).is_null(); }));
+    ASSERT_TRUE(packet.is_object()) << server.text();
+    EXPECT_EQ(packet["cmds"][0]["p"]["serial"], "1:big");
+
+    const size_t pastBy[] = {1, SampleLogServer::kMaxBodySize, size_t{80} << 20};
+    for (const size_t past : pastBy) {
+        // Only the size line of the chunk is read.
+        const std::string size = fmt::format("{:X}", SampleLogServer::kMaxBodySize + past);
+        const std::string answer =
+            exchange(server.port(), head + size + "\r\n" + std::string(4096, 'b'),
+                     [](const auto&) { return false; });
+        EXPECT_TRUE(firstPacket(answer).is_null()) << answer.substr(0, 200);
+        const std::string said = fmt::format(
+            "chunk size too large: {}; closed (a chunk past {} bytes: the commands or "
+            "report it carried go unanswered)",
+            size, SampleLogServer::kMaxBodySize);
+        const auto end = Clock::now() + kTimeout;
+        while (server.text().find(said) == std::string::npos && Clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_NE(server.text().find(said), std::string::npos) << said << "\n" << server.text();
+    }
 }
 
 // What clients sent is not kept once read, and a head too long is refused at once.

@@ -59,7 +59,14 @@ peer::ApiPeerOptions SampleLogServer::peerOptions(uint16_t port, Log log, double
             .maxChunk = kMaxBodySize,
             .answerFaults = true,
             .idleTimeout = idleTimeout,
-            .log = [log = std::move(log)](const std::string& line) { log(logText(line)); }};
+            .log = [log = std::move(log)](const std::string& line) {
+                std::string said = logText(line);
+                if (line.find(": chunk size too large: ") != std::string::npos)
+                    said += fmt::format(
+                        " (a chunk past {} bytes: the commands or report it carried go unanswered)",
+                        kMaxBodySize);
+                log(said);
+            }};
 }
 
 SampleLogServer::SampleLogServer(std::optional<std::filesystem::path> folder, Log log)

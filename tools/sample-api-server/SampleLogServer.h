@@ -42,7 +42,8 @@ class SampleLogServer {
     // The peer the sample server runs on: bodies of a Content-Length read, no chunk longer
     // than kMaxBodySize, nothing kept of what clients send, a request that cannot be read
     // answered and closed, a connection quiet for `idleTimeout` closed; each of those a
-    // line of `log`.
+    // line of `log`, which says when a chunk too long leaves what it carried (a command
+    // packet, a crash report) unanswered.
     static peer::ApiPeerOptions peerOptions(uint16_t port, Log log,
                                             double idleTimeout = kIdleTimeout);
 

@@ -2,7 +2,8 @@
 //
 //   sample-api-server [--port N] [--shop DIR] [--reports DIR]
 //
-// Prints "sample-api-server listening on http://127.0.0.1:<port>/" once it listens, logs
+// Prints "sample-api-server listening on http://127.0.0.1:<port>/" once it listens (without
+// --port, or with 0, on a free port that a later server may take again at once), logs
 // each request and each command to stderr, and runs until SIGINT or SIGTERM. It is the
 // shell's log server too: the error and crash reports it receives are counted in its log
 // and, with --reports, stored in that folder (see SampleLogServer).
@@ -12,9 +13,13 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <random>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -26,6 +31,10 @@ namespace {
 
 constexpr const char* kName = "sample-api-server";
 constexpr int kUsageError = 2;
+// Ports the server picks from when given none, and how many it tries.
+constexpr int kFirstOwnPort = 20000;
+constexpr int kLastOwnPort = 32767;
+constexpr int kFreePortTries = 16;
 
 struct Options {
     uint16_t port = 0;
@@ -43,6 +52,28 @@ std::optional<uint16_t> portNumber(std::string_view text) {
     if (error != std::errc() || end != text.data() + text.size() || text.empty() || value > 65535)
         return std::nullopt;
     return static_cast<uint16_t>(value);
+}
+
+// The peer on `port`, or for 0 on a free one of its own picking below the ports the system
+// hands to outgoing connections (from 32768), so that no client takes it between two
+// runs: the peer may take a port it is given again while the connections an earlier
+// server closed there wait out their close, which a port of the system's choosing it may
+// not. The system's choice when none of those tried is free.
+std::unique_ptr<peer::ApiPeer> listenOn(uint16_t port,
+                                        const std::function<void(const std::string&)>& log) {
+    const auto on = [&log](uint16_t chosen) {
+        return std::make_unique<peer::ApiPeer>(SampleLogServer::peerOptions(chosen, log));
+    };
+    if (port != 0) return on(port);
+    std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> pick(kFirstOwnPort, kLastOwnPort);
+    for (int tries = 0; tries < kFreePortTries; ++tries) {
+        try {
+            return on(static_cast<uint16_t>(pick(random)));
+        } catch (const std::runtime_error&) {
+        }
+    }
+    return on(0);
 }
 
 // The options, or none after a one-line error.
@@ -106,7 +137,8 @@ int main(int argc, char** argv) {
             std::cerr << kName << ": " << line << std::endl;
         };
         // The shop keeps nothing of what clients send beyond the request at hand.
-        peer::ApiPeer peer(SampleLogServer::peerOptions(options->port, log));
+        const auto listening = listenOn(options->port, log);
+        peer::ApiPeer& peer = *listening;
         SampleShop shop(options->shop, peer.port(), log);
         SampleLogServer logs(options->reports, log);
         peer.setResponder([&shop, &logs](const peer::PeerEvent& event) {
