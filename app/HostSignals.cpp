@@ -161,13 +161,29 @@ void handleStop(int number) {
     application.enterForeground();
 }
 
-// What waits for the main loop: one task for the end, one for the latest of SIGTSTP and
-// SIGCONT, however many of them came. Kept by those tasks, which may outlive the watch.
+// What waits for the main loop: one task for the end, one for SIGTSTP and SIGCONT,
+// however many of them came. Kept by those tasks, which may outlive the watch.
 struct Posted {
     std::function<void()> stop;
     std::atomic<bool> endPosted{false};
     std::atomic<bool> stopPosted{false};
-    std::atomic<int> latestStop{0};
+    // SIGTSTP and SIGCONT taken and not yet handled, and when each last came.
+    std::atomic<unsigned> stops{0};
+    std::atomic<uint64_t> stopTaken[2] = {};
+    uint64_t taken = 0;  // signal thread
+
+    static constexpr unsigned bitOf(int number) { return number == SIGTSTP ? 1u : 2u; }
+    static constexpr int indexOf(int number) { return number == SIGTSTP ? 0 : 1; }
+
+    // On the main loop: each kind once, in the order they last came.
+    void handleStops() {
+        stopPosted = false;
+        const unsigned waiting = stops.exchange(0);
+        int order[] = {SIGTSTP, SIGCONT};
+        if (stopTaken[1].load() < stopTaken[0].load()) std::swap(order[0], order[1]);
+        for (const int number : order)
+            if (waiting & bitOf(number)) handleStop(number);
+    }
 };
 
 }  // namespace
@@ -233,12 +249,10 @@ struct HostSignals::Impl {
             processesStopped(true);
         else
             continueProcesses();
-        posted->latestStop = number;
+        posted->stopTaken[Posted::indexOf(number)] = ++posted->taken;
+        posted->stops.fetch_or(Posted::bitOf(number));
         if (posted->stopPosted.exchange(true)) return;
-        post([posted = posted] {
-            posted->stopPosted = false;
-            if (const int latest = posted->latestStop.exchange(0)) handleStop(latest);
-        });
+        post([posted = posted] { posted->handleStops(); });
     }
 
     // Each kind once, the ends first, then SIGTSTP and SIGCONT in the order they last came.
@@ -278,6 +292,7 @@ HostSignals::HostSignals(Hooks hooks) : impl_(std::make_unique<Impl>()) {
     }
     // What came before this watch is not this one's.
     gArrived = 0;
+    gInBackgroundOnSignal = false;
     {
         const std::lock_guard<std::mutex> lock(gTerminationMutex);
         gTerminated = false;

@@ -15,7 +15,7 @@
 // taken before the others that wait. That thread continues the stopped processes at once,
 // even while the main thread waits on a page in one of them; what the application does
 // (background, foreground, the end of the main loop) runs on the main loop: the end
-// first, then the latest of SIGTSTP and SIGCONT.
+// first, then SIGTSTP and SIGCONT in the order they last came.
 //
 //   const HostSignals signals(hooks);   // before the engine's first process starts,
 //                                       // kept while the main loop runs
