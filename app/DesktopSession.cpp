@@ -394,6 +394,18 @@ DesktopSession::DesktopSession() : impl_(std::make_unique<Impl>()) {
 }
 
 DesktopSession::~DesktopSession() {
+    end();
+    g_dbus_node_info_unref(impl_->linksInfo);
+    g_main_loop_unref(impl_->loop);
+    g_main_context_unref(impl_->context);
+}
+
+void DesktopSession::quit() {
+    impl_->links.quit();
+}
+
+void DesktopSession::end() {
+    if (!impl_->thread.joinable()) return;
     quit();
     impl_->call([impl = impl_.get()] {
         if (impl->monitor) g_signal_handler_disconnect(impl->monitor, impl->warnedHandler);
@@ -402,13 +414,6 @@ DesktopSession::~DesktopSession() {
         g_main_loop_quit(impl->loop);
     });
     impl_->thread.join();
-    g_dbus_node_info_unref(impl_->linksInfo);
-    g_main_loop_unref(impl_->loop);
-    g_main_context_unref(impl_->context);
-}
-
-void DesktopSession::quit() {
-    impl_->links.quit();
 }
 
 std::string DesktopSession::applicationId(const std::string& bundleIdentifier,

@@ -84,6 +84,9 @@ class DesktopSession {
     // those not yet opened, are answered "quitting". Also done when the session goes,
     // before the shell leaves the bus.
     void quit();
+    // Quits, leaves the bus and ends the session's thread, as the destructor does; the
+    // session does nothing more. For a run that ends without returning from main.
+    void end();
 
     // What the memory monitor's signal does: the platform's memory warning, at the main
     // run loop's next turn. Any thread.

@@ -7,6 +7,7 @@
 
 #include "app/LogText.h"
 #include "libmerovane/application/MVLibraryApplication.h"
+#include "libmerovane/connection/MVApiConnection.h"
 #include "libmerovane/core/MVLog.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
@@ -34,15 +35,19 @@ struct HandedOverLinks::State : std::enable_shared_from_this<State> {
     bool quitting = false;
     int waiting = 0;
     std::deque<Link> arriving;
-    // Main thread only.
+    // Main thread only. Delivered links wait in `sending`, with the number of their
+    // delivery, until the library's command batch after it has left.
     bool libraryCanOpenLinks = false;
     std::deque<Link> held;
+    std::deque<std::pair<uint64_t, Link>> sending;
+    uint64_t deliveries = 0;
     platform::ObserverRegistration observer;
 
     // No start waits for an answer that never comes.
     ~State() {
         for (auto& link : arriving) link.tell(Fate::Quitting);
         for (auto& link : held) link.tell(Fate::Quitting);
+        for (auto& [delivery, link] : sending) link.tell(Fate::Quitting);
     }
 
     void take() {
@@ -60,7 +65,11 @@ struct HandedOverLinks::State : std::enable_shared_from_this<State> {
         if (libraryCanOpenLinks) deliverHeld();
     }
 
+    // The library queues what a link sends for its next command batch: a link is taken
+    // once that batch has left, which a stop before it never lets happen.
     void deliverHeld() {
+        const uint64_t delivery = ++deliveries;
+        bool queued = false;
         while (!held.empty()) {
             Link link = std::move(held.front());
             held.pop_front();
@@ -69,9 +78,28 @@ struct HandedOverLinks::State : std::enable_shared_from_this<State> {
                 --waiting;
             }
             MVLogInfo("Opening {}, handed over by another start", logText(link.text));
-            if (!deliver(link.url).value_or(false))
+            if (!deliver(link.url).value_or(false)) {
                 MVLogInfo("The shell opens nothing for {}, handed over by another start",
                           logText(link.text));
+                link.tell(Fate::Taken);
+                continue;
+            }
+            sending.emplace_back(delivery, std::move(link));
+            queued = true;
+        }
+        if (!queued) return;
+        // Due with the library's batch and posted after it: run once it has left.
+        platform::RunLoop::main().postAfterDetached(MVApiConnection::kCommandBatchDelay,
+                                                    [weak = weak_from_this(), delivery] {
+                                                        if (auto self = weak.lock())
+                                                            self->sent(delivery);
+                                                    });
+    }
+
+    void sent(uint64_t delivery) {
+        while (!sending.empty() && sending.front().first <= delivery) {
+            Link link = std::move(sending.front().second);
+            sending.pop_front();
             link.tell(Fate::Taken);
         }
     }
@@ -146,6 +174,12 @@ bool HandedOverLinks::receive(const std::string& text, Answer answer) {
 
 void HandedOverLinks::quit() {
     std::deque<Link> left;
+    for (auto& [delivery, link] : state_->sending) {
+        MVLogInfo("The shell quits before it sent {}, handed over by another start",
+                  logText(link.text));
+        link.tell(Fate::Quitting);
+    }
+    state_->sending.clear();
     {
         const std::lock_guard<std::mutex> lock(state_->mutex);
         state_->quitting = true;

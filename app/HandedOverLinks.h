@@ -2,7 +2,9 @@
 // The links later starts over the same home folder hand to the running shell (see
 // DesktopSession): checked, bounded, held until the library can open links, then
 // delivered as the platform's open-URL call, each once and in the order given. Each start
-// that asks is answered what became of its link once that is known.
+// that asks is answered what became of its link once that is known: taken once the
+// library's command batch that carries it has left (the main loop's next turns after the
+// delivery), quitting when the shell's stop comes before.
 //
 //   HandedOverLinks links;          // main thread, before the library's boot block runs
 //   links.receive(text, [](HandedOverLinks::Fate fate) { ... });   // any thread
@@ -41,7 +43,7 @@ class HandedOverLinks {
 
     // What became of a link, for the start that handed it over.
     enum class Fate {
-        Taken,     // delivered
+        Taken,     // delivered, and sent when the application opened it
         Refused,   // no URL, or too long
         Dropped,   // kMaxWaiting others wait
         Quitting,  // the shell quits before it could deliver it
@@ -53,8 +55,9 @@ class HandedOverLinks {
     // at once when refused, dropped or handed over while the shell quits, else once
     // delivered or when the shell quits before. Answers whether it waits for delivery.
     bool receive(const std::string& text, Answer answer = {});
-    // Main thread, once the main loop has ended: the links that wait, and those handed
-    // over from now on, are never delivered; their starts are answered Quitting.
+    // Main thread, once the shell's stop has begun: the links that wait, those delivered
+    // and not yet sent, and those handed over from now on are answered Quitting; no more
+    // are delivered.
     void quit();
 
     struct State;

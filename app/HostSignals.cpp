@@ -8,12 +8,15 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -28,16 +31,41 @@
 
 namespace {
 
-// Stays open while the process lives: a handler may still be writing on another thread
-// while the watch ends.
-int gSignalPipe[2] = {-1, -1};
+// Which signal came: one bit for each, and the order of their last arrival. Set by the
+// handlers; the eventfd wakes the signal thread and stays open while the process lives,
+// as a handler may still be running on another thread while a watch ends.
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGTSTP, SIGCONT};
+constexpr size_t kKinds = std::size(kSignals);
+std::atomic<unsigned> gArrived{0};
+std::atomic<uint64_t> gArrivals{0};
+std::atomic<uint64_t> gLastArrival[kKinds];
+int gWake = -1;
+static_assert(std::atomic<unsigned>::is_always_lock_free &&
+              std::atomic<uint64_t>::is_always_lock_free);
 
-void writeSignal(int number) {
+constexpr size_t kindOf(int number) {
+    for (size_t i = 0; i < kKinds; ++i)
+        if (kSignals[i] == number) return i;
+    return kKinds;
+}
+
+void noteSignal(int number) {
     const int savedErrno = errno;
-    const auto byte = static_cast<unsigned char>(number);
-    [[maybe_unused]] auto written = ::write(gSignalPipe[1], &byte, 1);
+    const size_t kind = kindOf(number);
+    if (kind < kKinds) {
+        gLastArrival[kind].store(gArrivals.fetch_add(1) + 1);
+        gArrived.fetch_or(1u << kind);
+        const uint64_t one = 1;
+        // Fails only with the counter near its end, while a wake is pending anyway.
+        [[maybe_unused]] auto written = ::write(gWake, &one, sizeof one);
+    }
     errno = savedErrno;
 }
+
+// A termination signal taken since the watch began, for those that wait for one.
+std::mutex gTerminationMutex;
+std::condition_variable gTerminationTaken;
+bool gTerminated = false;
 
 // What /proc/<pid>/stat tells after the command name.
 struct ProcessStat {
@@ -109,64 +137,137 @@ void continueStoppedProcesses() {
         MVLogInfo("Continued {} of the shell's processes stopped with it", continued);
 }
 
-constexpr int kSignals[] = {SIGTSTP, SIGCONT, SIGINT, SIGTERM};
-
 // Main thread: whether SIGTSTP sent the application to the background.
 bool gInBackgroundOnSignal = false;
 
 // On the main loop.
-void handle(int number) {
+void handleStop(int number) {
     auto& application = platform::Application::shared();
-    switch (number) {
-        case SIGTSTP:
-            if (application.applicationState() == platform::ApplicationState::Background) {
-                MVLogInfo("Staying in the background on SIGTSTP");
-                break;
-            }
-            MVLogInfo("Entering the background on SIGTSTP");
-            gInBackgroundOnSignal = true;
-            application.enterBackground();
-            break;
-        case SIGCONT:
-            if (!std::exchange(gInBackgroundOnSignal, false)) {
-                MVLogInfo(
-                    "Staying as it is on SIGCONT: no SIGTSTP sent the shell to the "
-                    "background");
-                break;
-            }
-            MVLogInfo("Entering the foreground on SIGCONT");
-            application.enterForeground();
-            break;
-        default:
-            MVLogInfo("Stopping on a termination signal");
-            platform::RunLoop::main().stop();
+    if (number == SIGTSTP) {
+        if (application.applicationState() == platform::ApplicationState::Background) {
+            MVLogInfo("Staying in the background on SIGTSTP");
+            return;
+        }
+        MVLogInfo("Entering the background on SIGTSTP");
+        gInBackgroundOnSignal = true;
+        application.enterBackground();
+        return;
     }
+    if (!std::exchange(gInBackgroundOnSignal, false)) {
+        MVLogInfo("Staying as it is on SIGCONT: no SIGTSTP sent the shell to the background");
+        return;
+    }
+    MVLogInfo("Entering the foreground on SIGCONT");
+    application.enterForeground();
 }
 
-// On the signal thread: what SIGCONT should wake is continued before the main loop hears
-// of it, as the main thread may be waiting on one of those processes.
-void take(int number) {
-    try {
-        if (number == SIGCONT) continueStoppedProcesses();
-    } catch (const std::exception& error) {
-        MVLogError("The shell's stopped processes were not continued: {}", error.what());
+// What waits for the main loop: one task for the end, one for SIGTSTP and SIGCONT,
+// however many of them came. Kept by those tasks, which may outlive the watch.
+struct Posted {
+    std::function<void()> stop;
+    std::atomic<bool> endPosted{false};
+    std::atomic<bool> stopPosted{false};
+    // SIGTSTP and SIGCONT taken and not yet handled, and when each last came.
+    std::atomic<unsigned> stops{0};
+    std::atomic<uint64_t> stopTaken[2] = {};
+    uint64_t taken = 0;  // signal thread
+
+    static constexpr unsigned bitOf(int number) { return number == SIGTSTP ? 1u : 2u; }
+    static constexpr int indexOf(int number) { return number == SIGTSTP ? 0 : 1; }
+
+    // On the main loop: each kind once, in the order they last came.
+    void handleStops() {
+        stopPosted = false;
+        const unsigned waiting = stops.exchange(0);
+        int order[] = {SIGTSTP, SIGCONT};
+        if (stopTaken[1].load() < stopTaken[0].load()) std::swap(order[0], order[1]);
+        for (const int number : order)
+            if (waiting & bitOf(number)) handleStop(number);
     }
-    try {
-        platform::RunLoop::main().post([number] { handle(number); });
-    } catch (const std::exception& error) {
-        MVLogError("Signal {} not handled: {}", number, error.what());
-    }
-}
+};
 
 }  // namespace
 
 struct HostSignals::Impl {
+    Hooks hooks;
+    std::shared_ptr<Posted> posted = std::make_shared<Posted>();
     int stop = -1;  // an eventfd that ends the thread
     std::thread thread;
-    struct sigaction replaced[std::size(kSignals)] = {};
+    struct sigaction replaced[kKinds] = {};
+    // Signal thread: SIGTSTP taken and no SIGCONT since.
+    bool stoppedBySignal = false;
+
+    void post(platform::Task task) {
+        try {
+            platform::RunLoop::main().post(std::move(task));
+        } catch (const std::exception& error) {
+            MVLogError("A process signal is not handled: {}", error.what());
+        }
+    }
+
+    void processesStopped(bool stopped) {
+        stoppedBySignal = stopped;
+        if (!hooks.processesStopped) return;
+        try {
+            hooks.processesStopped(stopped);
+        } catch (const std::exception& error) {
+            MVLogError("The shell's processes are not told of a stop: {}", error.what());
+        }
+    }
+
+    // What SIGCONT should wake is continued before the main loop hears of it, as the main
+    // thread may be waiting on one of those processes.
+    void continueProcesses() {
+        try {
+            continueStoppedProcesses();
+        } catch (const std::exception& error) {
+            MVLogError("The shell's stopped processes were not continued: {}", error.what());
+        }
+        processesStopped(false);
+    }
+
+    void takeTermination() {
+        {
+            const std::lock_guard<std::mutex> lock(gTerminationMutex);
+            gTerminated = true;
+        }
+        gTerminationTaken.notify_all();
+        // Stopped engine processes could not end with the shell.
+        if (stoppedBySignal) continueProcesses();
+        if (posted->endPosted.exchange(true)) return;
+        MVLogInfo("Stopping on a termination signal");
+        post([posted = posted] {
+            if (posted->stop)
+                posted->stop();
+            else
+                platform::RunLoop::main().stop();
+        });
+    }
+
+    void takeStop(int number) {
+        if (number == SIGTSTP)
+            processesStopped(true);
+        else
+            continueProcesses();
+        posted->stopTaken[Posted::indexOf(number)] = ++posted->taken;
+        posted->stops.fetch_or(Posted::bitOf(number));
+        if (posted->stopPosted.exchange(true)) return;
+        post([posted = posted] { posted->handleStops(); });
+    }
+
+    // Each kind once, the ends first, then SIGTSTP and SIGCONT in the order they last came.
+    void take(unsigned arrived) {
+        if (arrived & ((1u << kindOf(SIGINT)) | (1u << kindOf(SIGTERM)))) takeTermination();
+        const size_t tstp = kindOf(SIGTSTP), cont = kindOf(SIGCONT);
+        const bool both = (arrived >> tstp & 1) && (arrived >> cont & 1);
+        const bool contFirst = both && gLastArrival[cont].load() < gLastArrival[tstp].load();
+        if (contFirst) takeStop(SIGCONT);
+        if (arrived >> tstp & 1) takeStop(SIGTSTP);
+        if ((arrived >> cont & 1) && !contFirst) takeStop(SIGCONT);
+    }
 
     void run() {
-        pollfd watched[] = {{gSignalPipe[0], POLLIN, 0}, {stop, POLLIN, 0}};
+        pollfd watched[] = {{gWake, POLLIN, 0}, {stop, POLLIN, 0}};
         while (true) {
             if (::poll(watched, std::size(watched), -1) < 0) {
                 if (errno == EINTR) continue;
@@ -175,23 +276,29 @@ struct HostSignals::Impl {
                 return;
             }
             if (watched[1].revents != 0) return;
-            unsigned char numbers[16];
-            ssize_t count;
-            while ((count = ::read(gSignalPipe[0], numbers, sizeof numbers)) > 0)
-                for (ssize_t i = 0; i < count; ++i) take(numbers[i]);
+            uint64_t wakes = 0;
+            [[maybe_unused]] auto read = ::read(gWake, &wakes, sizeof wakes);
+            if (const unsigned arrived = gArrived.exchange(0)) take(arrived);
         }
     }
 };
 
-HostSignals::HostSignals() : impl_(std::make_unique<Impl>()) {
-    if (gSignalPipe[0] < 0 && ::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        MVLogError("Process signals are not taken: no pipe ({})", std::strerror(errno));
+HostSignals::HostSignals(Hooks hooks) : impl_(std::make_unique<Impl>()) {
+    impl_->posted->stop = std::move(hooks.stop);
+    impl_->hooks = std::move(hooks);
+    if (gWake < 0 && (gWake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) < 0) {
+        MVLogError("Process signals are not taken: no eventfd ({})", std::strerror(errno));
         return;
     }
-    // What an earlier watch left unread is not this one's.
-    unsigned char left[64];
-    while (::read(gSignalPipe[0], left, sizeof left) > 0) {
+    // What came before this watch is not this one's.
+    gArrived = 0;
+    gInBackgroundOnSignal = false;
+    {
+        const std::lock_guard<std::mutex> lock(gTerminationMutex);
+        gTerminated = false;
     }
+    uint64_t left = 0;
+    [[maybe_unused]] auto read = ::read(gWake, &left, sizeof left);
     impl_->stop = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (impl_->stop < 0) {
         MVLogError("Process signals are not taken: no eventfd ({})", std::strerror(errno));
@@ -207,8 +314,8 @@ HostSignals::HostSignals() : impl_(std::make_unique<Impl>()) {
         return;
     }
     struct sigaction action {};
-    action.sa_handler = writeSignal;
-    for (size_t i = 0; i < std::size(kSignals); ++i) {
+    action.sa_handler = noteSignal;
+    for (size_t i = 0; i < kKinds; ++i) {
         const bool ending = kSignals[i] == SIGINT || kSignals[i] == SIGTERM;
         action.sa_flags = ending ? SA_RESETHAND : SA_RESTART;
         ::sigaction(kSignals[i], &action, &impl_->replaced[i]);
@@ -220,10 +327,14 @@ HostSignals::~HostSignals() {
         if (impl_->stop >= 0) ::close(impl_->stop);
         return;
     }
-    for (size_t i = 0; i < std::size(kSignals); ++i)
-        ::sigaction(kSignals[i], &impl_->replaced[i], nullptr);
+    for (size_t i = 0; i < kKinds; ++i) ::sigaction(kSignals[i], &impl_->replaced[i], nullptr);
     const uint64_t one = 1;
     [[maybe_unused]] auto written = ::write(impl_->stop, &one, sizeof one);
     impl_->thread.join();
     ::close(impl_->stop);
+}
+
+bool HostSignals::terminationCame(std::chrono::milliseconds bound) {
+    std::unique_lock<std::mutex> lock(gTerminationMutex);
+    return gTerminationTaken.wait_for(lock, bound, [] { return gTerminated; });
 }

@@ -19,7 +19,9 @@
 #include <fmt/format.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <nlohmann/json.hpp>
 
 #include "app/AppDelegate.h"
@@ -59,6 +61,8 @@
 #include "platform/web/HeadlessWebEngine.h"
 #include "platform/web/WebView.h"
 #ifdef MV_APP_HAS_WEBKIT
+#include <X11/Xlib.h>
+
 #include "app/EngineExtension.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/ui/ViewDrawing.h"
@@ -71,6 +75,20 @@ namespace {
 
 // How long a later start waits for a quitting shell to end.
 constexpr std::chrono::seconds kQuittingShellTime{10};
+// How long a shell that lost its display waits for the termination signal that may come
+// with that loss (the display and the shell ended together).
+constexpr std::chrono::milliseconds kSignalWithTheDisplayTime{1000};
+
+#ifdef MV_APP_HAS_WEBKIT
+// The end of a run whose display is lost; never returns.
+std::function<void()> gEndWithTheDisplay;
+
+// Xlib ends the process once this returns, before anything is written.
+int displayLost(Display*) {
+    if (gEndWithTheDisplay) gEndWithTheDisplay();
+    std::_Exit(1);
+}
+#endif
 
 std::string stringSetting(const char* key) {
     return platform::UserDefaults::standard().stringForKey(key).value_or("");
@@ -190,7 +208,42 @@ int main(int argc, char** argv) {
             break;
     }
 
+    // The end of the run, whether the main loop ends or the display goes.
+    const auto finish = [&desktop] {
+        desktop.quit();
+        platform::UserDefaults::standard().synchronize();
+    };
+    // Before the engine's first process starts: a terminal's Ctrl-Z stops it with the shell.
+    const HostSignals signals({[&desktop] {
+                                   desktop.quit();
+                                   platform::RunLoop::main().stop();
+                               },
+                               [](bool stopped) {
+#ifdef MV_APP_HAS_WEBKIT
+                                   platform::WebKitGtkWebEngine::setProcessesStopped(stopped);
+#else
+                                   (void)stopped;
+#endif
+                               }});
     platform::WebView::setEngineFactory(engineFactory());
+#ifdef MV_APP_HAS_WEBKIT
+    // A display ended with the shell (a session's end, a virtual display's group) takes the
+    // termination signal's orderly stop.
+    if (platform::WebKitGtkWebEngine::isAvailable()) {
+        gEndWithTheDisplay = [&desktop, &finish] {
+            const bool signalled = HostSignals::terminationCame(kSignalWithTheDisplayTime);
+            if (signalled)
+                MVLogInfo("The display has gone with a termination signal: the shell stops");
+            else
+                MVLogError("The display has gone: the shell stops");
+            finish();
+            desktop.end();
+            std::fflush(nullptr);
+            std::_Exit(signalled ? 0 : 1);
+        };
+        XSetIOErrorHandler(displayLost);
+    }
+#endif
     std::shared_ptr<RunRecorder> recorder;
     if (!output.empty() && !(recorder = RunRecorder::start(output, startNanos))) return 1;
 
@@ -233,7 +286,6 @@ int main(int argc, char** argv) {
     application.setDelegate(std::make_shared<AppDelegate>());
     const auto launchOptions = arguments.launchOptions();
     application.finishLaunching(launchOptions ? &*launchOptions : nullptr);
-    const HostSignals signals;
     desktop.watchMemoryWarnings();
 #ifdef MV_APP_HAS_WEBKIT
     // The window drawn on the display, until the user closes it.
@@ -260,7 +312,13 @@ int main(int argc, char** argv) {
     }
 #endif
     platform::RunLoop::main().run();
-    desktop.quit();
-    platform::UserDefaults::standard().synchronize();
+    finish();
+#ifdef MV_APP_HAS_WEBKIT
+    // Stopped in order already.
+    gEndWithTheDisplay = [] {
+        std::fflush(nullptr);
+        std::_Exit(0);
+    };
+#endif
     return 0;
 }

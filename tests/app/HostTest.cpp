@@ -21,7 +21,9 @@
 #include "app/LogText.h"
 #include "libmerovane/application/MVInterjectionInterface.h"
 #include "libmerovane/application/MVLibraryApplication.h"
+#include "libmerovane/connection/MVApiConnection.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/TestDriver.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ApplicationDelegate.h"
@@ -243,6 +245,7 @@ TEST_F(HandedOverLinksTest, EachStartIsAnsweredOnceItsLinksFateIsKnown) {
     links_.receive("merovane-shop://opened", answer("opened"));
     libraryStarts();
     platform::runUntilIdle();
+    platform::advanceBy(MVApiConnection::kCommandBatchDelay);
     EXPECT_EQ(told, (decltype(told){{"no url", Fate::Refused}, {"opened", Fate::Taken}}));
     told.clear();
     // Quitting: what waits, for the library or the main loop, and what comes later is
@@ -262,6 +265,41 @@ TEST_F(HandedOverLinksTest, EachStartIsAnsweredOnceItsLinksFateIsKnown) {
         logged("The shell quits before opening merovane-shop://held, handed over by "
                "another start"));
     EXPECT_EQ(delivered_, std::vector<std::string>{"merovane-shop://opened"});
+}
+
+// The library sends what an opened link asks in its next command batch: a stop before
+// that batch leaves answers "quitting", so that the start runs a shell with its link.
+TEST_F(HandedOverLinksTest, ALinkIsTakenOnceItsBatchHasLeftAndAStopBeforeAnswersQuitting) {
+    using Fate = HandedOverLinks::Fate;
+    const double batch = MVApiConnection::kCommandBatchDelay;
+    struct Case {
+        const char* link;
+        double stopAfter;  // s after delivery; < 0: before the library could open links
+        Fate fate;
+    };
+    for (const Case& c : {Case{"merovane-shop://held", -1, Fate::Quitting},
+                          Case{"merovane-shop://same-turn", 0, Fate::Quitting},
+                          Case{"merovane-shop://mid-batch", batch / 2, Fate::Quitting},
+                          Case{"merovane-shop://sent", batch, Fate::Taken},
+                          Case{"file:///opens/nothing", 0, Fate::Taken}}) {
+        std::optional<Fate> told;
+        HandedOverLinks links([](const platform::URL& url) {
+            return std::optional<bool>(url.scheme() == "merovane-shop");
+        });
+        links.receive(c.link, [&told](Fate fate) { told = fate; });
+        platform::runUntilIdle();
+        if (c.stopAfter >= 0) {
+            libraryStarts();
+            platform::runUntilIdle();
+            if (c.stopAfter > 0) platform::advanceBy(c.stopAfter);
+        }
+        links.quit();
+        platform::advanceBy(batch);
+        EXPECT_EQ(told, c.fate) << c.link;
+    }
+    EXPECT_TRUE(
+        logged("The shell quits before it sent merovane-shop://mid-batch, handed over by "
+               "another start"));
 }
 
 TEST(DesktopSessionNameTest, OneBusNamePerHomeFolder) {
@@ -492,7 +530,8 @@ TEST_F(DesktopSessionTest, ALinkHandedOverBeforeTheLibraryStartedOpensOnceAfterI
     platform::advanceBy(MVLibraryApplication::kStartDelay);
     platform::runUntilIdle();
     EXPECT_EQ(interjections->links, (std::vector<json>{{"early", "?x=1", true}}));
-    // Told once the link is open.
+    // Told once the link's command batch has left.
+    platform::advanceBy(MVApiConnection::kCommandBatchDelay);
     EXPECT_EQ(endOf(*later), 0);
     childLogged("later.log", "handed it merovane-shop://silent/early?x=1");
     MVInterjectionInterface::setShared(nullptr);
@@ -550,6 +589,8 @@ TEST_F(DesktopSessionTest, ALaterStartIsToldWhetherTheShellTookOrDroppedItsLink)
     EXPECT_TRUE(fates.empty()) << "told before the links were open";
 
     platform::advanceBy(MVLibraryApplication::kStartDelay);
+    platform::runUntilIdle();
+    platform::advanceBy(MVApiConnection::kCommandBatchDelay);
     EXPECT_TRUE(platform::runUntil(
         [&] {
             g_main_context_iteration(replies, FALSE);
@@ -558,6 +599,9 @@ TEST_F(DesktopSessionTest, ALaterStartIsToldWhetherTheShellTookOrDroppedItsLink)
         kTimeout));
     EXPECT_EQ(fates, std::vector<std::string>(DesktopSession::kMaxPendingURLs, "taken"));
     auto taken = laterStart(address, home, {"merovane-shop://silent/taken"}, "taken.log");
+    EXPECT_TRUE(platform::runUntil(
+        [&] { return logged("Opening merovane-shop://silent/taken, handed over"); }, kTimeout));
+    platform::advanceBy(MVApiConnection::kCommandBatchDelay);
     EXPECT_EQ(endOf(*taken), 0);
     childLogged("taken.log",
                 "The shell runs already over this home folder: handed it "

@@ -15,7 +15,8 @@ if(TARGET app)
   target_sources(test_app PRIVATE ${CMAKE_SOURCE_DIR}/app/AppDelegate.cpp
     ${CMAKE_SOURCE_DIR}/app/DesktopSession.cpp ${CMAKE_SOURCE_DIR}/app/HandedOverLinks.cpp
     ${CMAKE_SOURCE_DIR}/app/HeadlessShopPage.cpp ${CMAKE_SOURCE_DIR}/app/HomeFolderLock.cpp
-    ${CMAKE_SOURCE_DIR}/app/HostArguments.cpp ${CMAKE_SOURCE_DIR}/app/LogText.cpp
+    ${CMAKE_SOURCE_DIR}/app/HostArguments.cpp ${CMAKE_SOURCE_DIR}/app/HostSignals.cpp
+    ${CMAKE_SOURCE_DIR}/app/LogText.cpp
     ${CMAKE_SOURCE_DIR}/app/RunRecorder.cpp)
   # GLib's headers and libraries only: its compile flags would keep the shared
   # precompiled header out.

@@ -5,6 +5,7 @@
 #include <webkit2/webkit2.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cmath>
 #include <cstring>
@@ -26,6 +27,8 @@ namespace {
 constexpr const char* kNoDisplay = "WebKitGtkWebEngine cannot start GTK: no display";
 constexpr const char* kTimedOut = "WebKitGtkWebEngine gave up waiting {} s for {}";
 constexpr const char* kScriptFailed = "WebKitGtkWebEngine script failed: {}";
+constexpr const char* kProcessesStopped =
+    "WebKitGtkWebEngine does not wait for {}: the engine's processes are stopped";
 constexpr const char* kUnreadableURI =
     "WebKitGtkWebEngine refused a navigation to an unreadable address [{}]";
 constexpr const char* kNoNewWindows = "WebKitGtkWebEngine refused to open a new window for [{}]";
@@ -56,6 +59,9 @@ class GRef {
   private:
     T* object_ = nullptr;
 };
+
+// Set by the host while the engine's processes are stopped (a terminal's Ctrl-Z).
+std::atomic<bool> gProcessesStopped{false};
 
 bool startGtk() {
     static const bool started = gtk_init_check(nullptr, nullptr);
@@ -414,12 +420,20 @@ struct WebKitGtkWebEngine::Impl {
         owner->later(std::move(fn));
     }
 
+    // Gives up at once, or as soon as they stop, while the engine's processes are stopped:
+    // what was started runs once they continue.
     bool waitFor(const std::function<bool()>& done, const std::string& what) {
         ++synchronousDepth;
-        const bool finished = iterateGLibUntil(done, synchronousTimeout);
+        const bool finished = iterateGLibUntil(
+            [&] { return done() || gProcessesStopped.load(std::memory_order_acquire); },
+            synchronousTimeout);
         --synchronousDepth;
-        if (!finished) PLATFORM_LOG_ERROR(kTimedOut, synchronousTimeout, what);
-        return finished;
+        if (finished && done()) return true;
+        if (finished)
+            PLATFORM_LOG_WARN(kProcessesStopped, what);
+        else
+            PLATFORM_LOG_ERROR(kTimedOut, synchronousTimeout, what);
+        return false;
     }
 
     static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
@@ -720,6 +734,16 @@ Image WebKitGtkWebEngine::snapshot() {
         new Pending{call});
     if (!impl_->waitFor([&] { return call->done; }, "a snapshot")) return {};
     return call->picture;
+}
+
+void WebKitGtkWebEngine::setProcessesStopped(bool stopped) {
+    gProcessesStopped.store(stopped, std::memory_order_release);
+    // A synchronous call waiting on the main thread looks again.
+    if (stopped) g_main_context_wakeup(g_main_context_default());
+}
+
+bool WebKitGtkWebEngine::processesStopped() {
+    return gProcessesStopped.load(std::memory_order_acquire);
 }
 
 void WebKitGtkWebEngine::setSynchronousTimeout(double seconds) {

@@ -8,8 +8,9 @@
 // the client's decision (the decision object is kept until the client has answered on
 // a later turn), "load-changed" and "load-failed" become start, finish and failure
 // (failures caused by our own refusals are dropped). Synchronous calls (script,
-// snapshot) iterate GLib until WebKit answers, bounded by a time-out; signals arriving
-// meanwhile wait until the call has returned.
+// snapshot) iterate GLib until WebKit answers, bounded by a time-out and never while
+// the engine's processes are stopped (setProcessesStopped); signals arriving meanwhile
+// wait until the call has returned.
 //
 // HTML (strings, and data that reads as UTF-8 HTML) is handed to WebKit as the content of
 // its base address, so that the page has a session-history item and its pushState keeps
@@ -80,6 +81,13 @@ class WebKitGtkWebEngine final : public WebEngine {
     void setSize(double width, double height) override;
     void setBackgroundColor(const Color& color) override;
     Image snapshot() override;
+
+    // The host tells when the engine's processes are stopped (a terminal's Ctrl-Z stops
+    // its whole process group) and when they run again. Meanwhile a synchronous call
+    // waits for nothing: a script is started and runs once they continue, its result
+    // is empty, and a snapshot is empty. Any thread.
+    static void setProcessesStopped(bool stopped);
+    static bool processesStopped();
 
     // How long a synchronous call waits for WebKit, in real seconds (kSynchronousTimeout
     // by default).

@@ -100,15 +100,29 @@ class TerminalStopTest : public SampleShopRunTest {
             ::kill(-group_, SIGCONT);
             ::kill(-group_, SIGKILL);
         }
-        for (const pid_t pid : started_) ::waitpid(pid, nullptr, 0);
+        for (const pid_t pid : started_) {
+            // Those started as jobs of their own, with their engine's processes.
+            ::kill(-pid, SIGCONT);
+            ::kill(-pid, SIGKILL);
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
     }
 
     // Starts `program` in the process group `group`, a new one of its own when 0, as a
     // terminal's shell starts a job.
-    pid_t startInGroup(std::vector<std::string> program, pid_t group, const std::string& log) {
+    // `extra` ("NAME=value") over the test's own environment.
+    pid_t startInGroup(std::vector<std::string> program, pid_t group, const std::string& log,
+                       std::vector<std::string> extra = {}) {
         std::vector<std::string> environment = {"MEROVANE_HOME=" + out_.file("home")};
+        environment.insert(environment.end(), extra.begin(), extra.end());
+        const auto overridden = [&](std::string_view variable) {
+            return std::any_of(environment.begin(), environment.end(), [&](const auto& set) {
+                return variable.starts_with(set.substr(0, set.find('=') + 1));
+            });
+        };
         for (char** e = environ; *e; ++e)
-            if (!std::string_view(*e).starts_with("MEROVANE_HOME=")) environment.push_back(*e);
+            if (!overridden(*e)) environment.push_back(*e);
         std::vector<char*> argv, envp;
         for (auto& argument : program) argv.push_back(argument.data());
         for (auto& variable : environment) envp.push_back(variable.data());
@@ -123,6 +137,9 @@ class TerminalStopTest : public SampleShopRunTest {
         ::posix_spawn_file_actions_addopen(&actions, 1, out_.file(log).c_str(),
                                            O_WRONLY | O_CREAT | O_APPEND, 0600);
         ::posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        // Where a virtual display writes its number.
+        ::posix_spawn_file_actions_addopen(&actions, 3, out_.file(log + ".fd3").c_str(),
+                                           O_WRONLY | O_CREAT | O_TRUNC, 0600);
         pid_t pid = -1;
         EXPECT_EQ(::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data()), 0);
         ::posix_spawn_file_actions_destroy(&actions);
@@ -139,17 +156,33 @@ class TerminalStopTest : public SampleShopRunTest {
         return occurrences(readText(out_.file("app.log")), text);
     }
 
-    // The shell in the real engine as a job of its own, once its home page has registered
-    // its events.
-    pid_t startShellJob() {
-        std::vector<std::string> program = {MV_APP_EXECUTABLE};
-        const auto settings = shellArguments({}, "webkit");
-        program.insert(program.end(), settings.begin(), settings.end());
-        const pid_t shell = group_ = startInGroup(program, 0, "app.log");
+    // The shell in the real engine as a job of its own (or in `group`), once its home page
+    // has registered its events.
+    pid_t startShellJob(std::vector<std::string> extra = {}, pid_t group = 0) {
+        const pid_t shell = startShellProcess(std::move(extra), group);
         if (shell <= 0 || !presented("app.log")) return -1;
         EXPECT_TRUE(waitUntil([&] { return pageCommands("registerEvents") == 1; }, 30))
             << readText(out_.file("commands.log"));
         return shell;
+    }
+    pid_t startShellProcess(std::vector<std::string> extra = {}, pid_t group = 0,
+                            std::vector<std::string> arguments = {},
+                            const std::string& log = "app.log") {
+        std::vector<std::string> program = {MV_APP_EXECUTABLE};
+        const auto settings = shellArguments(arguments, "webkit");
+        program.insert(program.end(), settings.begin(), settings.end());
+        const pid_t pid = startInGroup(program, group, log, std::move(extra));
+        if (group_ == 0) group_ = pid;
+        return pid;
+    }
+    // Its exit status once it ended within `seconds`, else -1.
+    int statusWithin(pid_t pid, double seconds) {
+        int status = -1;
+        const bool ended =
+            waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, seconds);
+        if (!ended) return -1;
+        started_.erase(std::find(started_.begin(), started_.end(), pid));
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     // Ends the shell with SIGTERM, as from a clean exit.
     void endShell(pid_t shell) {
@@ -253,6 +286,192 @@ TEST_F(TerminalStopTest, SIGCONTToAShellNeverStoppedSendsThePagesNoForegroundEve
               requests);
     endShell(shell);
 }
+
+// The shell and its display end together, as when scripts/run ends a real-engine run
+// (SIGTERM to the group of both) or a desktop session ends: the termination's orderly
+// stop, whichever of the two the shell hears of first.
+struct DisplayEnd {
+    const char* name;
+    int signalAfter;  // ms after the display's end, < 0: before it; 0: both at once
+    bool signalled;   // a termination signal comes at all
+};
+
+void PrintTo(const DisplayEnd& end, std::ostream* out) {
+    *out << end.name;
+}
+
+class ShellAndDisplayTest : public TerminalStopTest,
+                            public ::testing::WithParamInterface<DisplayEnd> {
+  protected:
+    // Starts a display of its own as a job: its name.
+    std::string startDisplay() {
+        display_ = startInGroup({"/usr/bin/Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24",
+                                 "-nolisten", "tcp", "-noreset"},
+                                0, "display.log");
+        std::string number;
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                number = readText(out_.file("display.log.fd3"));
+                return !number.empty() && number.back() == '\n';
+            },
+            30));
+        return ":" + number.substr(0, number.size() - 1);
+    }
+    pid_t display_ = 0;
+};
+
+TEST_P(ShellAndDisplayTest, TheShellStopsInOrderWhenItsDisplayEndsWithIt) {
+    const DisplayEnd end = GetParam();
+    const std::string display = startDisplay();
+    ASSERT_GT(display_, 0);
+    // The shell in the display's group, as scripts/run starts them.
+    const pid_t shell = startShellJob({"DISPLAY=" + display}, display_);
+    ASSERT_GT(shell, 0);
+    using namespace std::chrono;
+    if (end.signalled && end.signalAfter == 0) {
+        ::kill(-display_, SIGTERM);
+    } else {
+        if (end.signalled && end.signalAfter < 0) ::kill(shell, SIGTERM);
+        ::kill(display_, SIGTERM);
+        if (end.signalled && end.signalAfter > 0) {
+            // The moment is the case itself, not a wait for a timer.
+            std::this_thread::sleep_for(milliseconds(end.signalAfter));
+            ::kill(shell, SIGTERM);
+        }
+    }
+    const int status = statusWithin(shell, 30);
+    const std::string log = readText(out_.file("app.log"));
+    if (end.signalled) {
+        EXPECT_EQ(status, 0) << log;
+        EXPECT_EQ(occurrences(log, "Stopping on a termination signal"), 1u) << log;
+    } else {
+        EXPECT_EQ(status, 1) << log;
+        EXPECT_EQ(occurrences(log, "The display has gone: the shell stops"), 1u) << log;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(WhatEndsFirst, ShellAndDisplayTest,
+                         ::testing::Values(DisplayEnd{"TheGroupTogether", 0, true},
+                                           DisplayEnd{"TheSignalFirst", -1, true},
+                                           DisplayEnd{"TheDisplay20msBefore", 20, true},
+                                           DisplayEnd{"TheDisplay300msBefore", 300, true},
+                                           DisplayEnd{"TheDisplayAlone", 0, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Ctrl-Z while the shell starts: its engine's first processes stop with it, and SIGCONT
+// to the shell brings all of them back.
+class EarlyCtrlZTest : public TerminalStopTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(EarlyCtrlZTest, SIGCONTToTheShellBringsBackTheEngineStoppedWhileItStarted) {
+    const pid_t shell = startShellProcess();
+    ASSERT_GT(shell, 0);
+    if (GetParam() >= 0) {
+        // The moment is the case itself, not a wait for a timer.
+        std::this_thread::sleep_for(std::chrono::milliseconds(GetParam()));
+    } else {
+        ASSERT_TRUE(waitUntil([&] { return !descendants(shell).empty(); }, 30));
+    }
+    ::kill(-shell, SIGTSTP);
+    // Whatever of the group runs has stopped (the shell too, before it takes SIGTSTP).
+    const auto allStopped = [&] {
+        auto all = descendants(shell);
+        return std::all_of(all.begin(), all.end(), stopped);
+    };
+    ASSERT_TRUE(waitUntil(allStopped, 10));
+    ::kill(shell, SIGCONT);
+    ASSERT_TRUE(presented("app.log"));
+    EXPECT_TRUE(waitUntil([&] { return pageCommands("registerEvents") == 1; }, 30))
+        << readText(out_.file("app.log"));
+    const auto engine = descendants(shell);
+    EXPECT_TRUE(std::none_of(engine.begin(), engine.end(), stopped));
+    EXPECT_FALSE(stopped(shell));
+    endShell(shell);
+}
+
+// Milliseconds after the start; -1: as soon as the engine's first process runs.
+INSTANTIATE_TEST_SUITE_P(MomentsWhileTheShellStarts, EarlyCtrlZTest,
+                         ::testing::Values(-1, 150, 300, 450));
+
+#ifdef MV_DBUS_DAEMON
+// Ctrl-Z on a busy page, then the end of the shell, then a later start with a link: the
+// shell ends at once, waiting on no stopped process, and the link reaches the server once,
+// through the shell that took it or through the later start's own shell.
+struct LinkAroundTheEnd {
+    const char* name;
+    bool ctrlZ;      // the group stopped first
+    int startAfter;  // ms after the termination, < 0: the termination |n| ms after the start
+    int termination;
+};
+
+void PrintTo(const LinkAroundTheEnd& link, std::ostream* out) {
+    *out << link.name;
+}
+
+class LinkAroundTheEndTest : public TerminalStopTest,
+                             public ::testing::WithParamInterface<LinkAroundTheEnd> {};
+
+TEST_P(LinkAroundTheEndTest, TheShellEndsAtOnceAndTheLinkReachesTheServerOnce) {
+    const LinkAroundTheEnd c = GetParam();
+    out_.write("shop/home.html", homePage(kBusy));
+    const std::string bus = "DBUS_SESSION_BUS_ADDRESS=" + startBus("bus");
+    const pid_t shell = startShellJob({bus});
+    ASSERT_GT(shell, 0);
+    ASSERT_TRUE(waitUntil([&] { return pageCommands("sendDataRequest") >= 10; }, 30));
+    if (c.ctrlZ) {
+        const auto engine = descendants(shell);
+        ::kill(-shell, SIGTSTP);
+        ASSERT_TRUE(
+            waitUntil([&] { return std::all_of(engine.begin(), engine.end(), stopped); }, 10));
+    }
+    const std::string link = "merovane-shop://silent/around?x=1";
+    using Clock = std::chrono::steady_clock;
+    pid_t later = -1;
+    const auto startLater = [&] { later = startShellProcess({bus}, 0, {link}, "later.log"); };
+    // The moments are the case itself, not waits for timers.
+    if (c.startAfter < 0) {
+        startLater();
+        std::this_thread::sleep_for(std::chrono::milliseconds(-c.startAfter));
+    }
+    const auto ended = Clock::now();
+    ::kill(shell, c.termination);
+    if (c.startAfter >= 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(c.startAfter));
+        startLater();
+    }
+    ASSERT_GT(later, 0);
+    EXPECT_EQ(statusWithin(shell, 30), 0) << readText(out_.file("app.log"));
+    const double seconds = std::chrono::duration<double>(Clock::now() - ended).count();
+    EXPECT_LT(seconds, 5) << readText(out_.file("app.log"));
+    EXPECT_EQ(logLines("gave up waiting"), 0u) << readText(out_.file("app.log"));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return readText(out_.file("server.out")).find("received openDeepLink") !=
+                   std::string::npos;
+        },
+        60))
+        << readText(out_.file("app.log")) << readText(out_.file("later.log"));
+    const std::string laterLog = readText(out_.file("later.log"));
+    if (laterLog.find("handed it " + link) == std::string::npos) {
+        // It ran the shell itself.
+        EXPECT_NE(laterLog.find("openDeepLink( linkId = \"around\""), std::string::npos)
+            << laterLog;
+        ::kill(later, SIGTERM);
+    }
+    EXPECT_EQ(statusWithin(later, 30), 0) << laterLog;
+    EXPECT_EQ(occurrences(readText(out_.file("server.out")), "received openDeepLink"), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MomentsAndEnds, LinkAroundTheEndTest,
+    ::testing::Values(LinkAroundTheEnd{"CtrlZThenCtrlCThenTheStartAt300ms", true, 300, SIGINT},
+                      LinkAroundTheEnd{"CtrlZThenCtrlCWithTheStart", true, 0, SIGINT},
+                      LinkAroundTheEnd{"CtrlZThenSIGTERMThenTheStart", true, 100, SIGTERM},
+                      LinkAroundTheEnd{"CtrlCAt30msAfterTheStart", false, -30, SIGINT},
+                      LinkAroundTheEnd{"CtrlCAt90msAfterTheStart", false, -90, SIGINT},
+                      LinkAroundTheEnd{"CtrlCAt200msAfterTheStart", false, -200, SIGINT},
+                      LinkAroundTheEnd{"CtrlZThenCtrCAt90msAfterTheStart", true, -90, SIGINT}),
+    [](const auto& info) { return std::string(info.param.name); });
+#endif
 
 }  // namespace
 #endif

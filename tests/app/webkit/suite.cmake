@@ -4,7 +4,6 @@ if(TARGET app AND TARGET platform_webkit AND TARGET sample-api-server)
   mv_add_test_suite(app/webkit LABELS webkit)
   unset(CMAKE_CROSSCOMPILING_EMULATOR)
   add_dependencies(test_app_webkit app sample-api-server)
-  target_sources(test_app_webkit PRIVATE ${CMAKE_SOURCE_DIR}/app/HostSignals.cpp)
   target_compile_definitions(test_app_webkit PRIVATE MV_APP_EXECUTABLE="$<TARGET_FILE:app>"
     MV_SAMPLE_API_SERVER="$<TARGET_FILE:sample-api-server>"
     MV_CMAKE_COMMAND="${CMAKE_COMMAND}" MV_BUILD_DIR="${CMAKE_BINARY_DIR}"

@@ -5,8 +5,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/foundation/Clock.h"
@@ -217,6 +221,59 @@ TEST_F(WebKitGtkWebEngineTest, SynchronousScriptGivesUpAfterItsTimeOutAndLogs) {
     engine_->setSynchronousTimeout(10);
     // The late answer is not taken for the next one.
     EXPECT_EQ(js("'after'"), "after");
+}
+
+// The engine's processes, children of this one.
+std::vector<pid_t> engineProcesses() {
+    std::vector<pid_t> found;
+    const std::string self = std::to_string(::getpid());
+    GDir* proc = g_dir_open("/proc", 0, nullptr);
+    while (const char* name = proc ? g_dir_read_name(proc) : nullptr) {
+        gchar* text = nullptr;
+        const std::string path = std::string("/proc/") + name + "/stat";
+        if (!g_ascii_isdigit(name[0]) ||
+            !g_file_get_contents(path.c_str(), &text, nullptr, nullptr))
+            continue;
+        const std::string stat = text;
+        g_free(text);
+        const size_t close = stat.rfind(')');
+        if (close != std::string::npos && stat.compare(close + 4, self.size() + 1, self + " ") == 0)
+            found.push_back(std::stoi(name));
+    }
+    if (proc) g_dir_close(proc);
+    return found;
+}
+
+// Told that the engine's processes are stopped (before a call or while it waits), a
+// synchronous script waits for nothing; it runs once they continue.
+TEST_F(WebKitGtkWebEngineTest, ScriptsWaitForNoStoppedEngineAndRunOnceItContinues) {
+    load("<title>before</title>");
+    engine_->setSynchronousTimeout(5);
+    for (const int toldAfter : {-1, 0, 200}) {  // ms after the call begins; -1: before
+        const auto processes = engineProcesses();
+        ASSERT_FALSE(processes.empty());
+        for (const pid_t pid : processes) ::kill(pid, SIGSTOP);
+        if (toldAfter < 0) WebKitGtkWebEngine::setProcessesStopped(true);
+        std::thread told([toldAfter] {
+            if (toldAfter < 0) return;
+            // The moment is the case itself, not a wait for a timer.
+            std::this_thread::sleep_for(std::chrono::milliseconds(toldAfter));
+            WebKitGtkWebEngine::setProcessesStopped(true);
+        });
+        const auto start = std::chrono::steady_clock::now();
+        const std::string title = "after " + std::to_string(toldAfter);
+        EXPECT_EQ(js("document.title = '" + title + "'; 'done'"), "");
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        told.join();
+        EXPECT_LT(seconds, 1 + std::max(0, toldAfter) / 1000.0) << toldAfter;
+        EXPECT_TRUE(WebKitGtkWebEngine::processesStopped());
+        for (const pid_t pid : processes) ::kill(pid, SIGCONT);
+        WebKitGtkWebEngine::setProcessesStopped(false);
+        EXPECT_TRUE(platform::runUntil([&] { return view_->title() == title; }, kPatience))
+            << toldAfter;
+        EXPECT_EQ(js("'again'"), "again");
+    }
 }
 
 TEST_F(WebKitGtkWebEngineTest, TheUserAgentIsAnsweredFromTheSettingsAsPagesReadIt) {
