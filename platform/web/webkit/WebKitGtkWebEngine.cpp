@@ -32,6 +32,11 @@ constexpr const char* kProcessesStopped =
 constexpr const char* kUnreadableURI =
     "WebKitGtkWebEngine refused a navigation to an unreadable address [{}]";
 constexpr const char* kNoNewWindows = "WebKitGtkWebEngine refused to open a new window for [{}]";
+constexpr const char* kTooManyWaiting =
+    "WebKitGtkWebEngine drops navigations to [{}:...] from now: {} of {} bytes wait for the "
+    "application already";
+constexpr const char* kDropped =
+    "WebKitGtkWebEngine dropped {} navigations the page made while the application was behind";
 constexpr const char* kOnlyGet =
     "WebKitGtkWebEngine loads requests with GET only, without body: [{} {}]";
 constexpr double kDefaultWidth = 320;
@@ -408,6 +413,11 @@ struct WebKitGtkWebEngine::Impl {
     double synchronousTimeout = kSynchronousTimeout;
     int synchronousDepth = 0;
     size_t deferred = 0;
+    // Refused navigations (page commands) waiting for the client: a page can send them
+    // faster than the main loop takes them, above all while a synchronous call holds it.
+    size_t waitingRefusals = 0;
+    size_t waitingRefusalBytes = 0;
+    size_t droppedRefusals = 0;
     bool failedThisLoad = false;
     // Counts our loads and stops: a load still waiting for its decision goes ahead only
     // while it is the latest.
@@ -468,15 +478,37 @@ struct WebKitGtkWebEngine::Impl {
         // event makes the page navigate again) finds a decision of WebKit's pending. Left
         // pending then, WebKit keeps a timer for good each time.
         const bool unloadable = !webKitLoads(url->schemeLowercased());
-        if (unloadable) pending->answer(false);
-        self->deliver([self, pending, ours, navigationType, unloadable, generation] {
-            std::weak_ptr<const void> alive = self->owner->lifetime();
-            const bool allowed =
-                self->owner->askClientForPageNavigation(ours, navigationType, generation);
-            // The client may have destroyed the engine; the decision still gets its answer.
-            pending->answer(allowed && alive.lock() != nullptr);
-            if (allowed && unloadable && alive.lock()) self->failUnloadable(ours);
-        });
+        size_t bytes = 0;
+        if (unloadable) {
+            pending->answer(false);
+            bytes = std::strlen(uri);
+            if (self->waitingRefusals >= kMaximumWaitingRefusals ||
+                self->waitingRefusalBytes + bytes > kMaximumWaitingRefusalBytes) {
+                if (self->droppedRefusals++ == 0)
+                    PLATFORM_LOG_WARN(kTooManyWaiting, url->schemeLowercased(),
+                                      self->waitingRefusals, self->waitingRefusalBytes);
+                return TRUE;
+            }
+            ++self->waitingRefusals;
+            self->waitingRefusalBytes += bytes;
+        }
+        self->deliver(
+            [self, pending, ours = std::move(ours), navigationType, unloadable, generation, bytes] {
+                if (unloadable) {
+                    --self->waitingRefusals;
+                    self->waitingRefusalBytes -= bytes;
+                    if (self->waitingRefusals == 0 && self->droppedRefusals > 0) {
+                        PLATFORM_LOG_WARN(kDropped, self->droppedRefusals);
+                        self->droppedRefusals = 0;
+                    }
+                }
+                std::weak_ptr<const void> alive = self->owner->lifetime();
+                const bool allowed =
+                    self->owner->askClientForPageNavigation(ours, navigationType, generation);
+                // The client may have destroyed the engine; the decision still gets its answer.
+                pending->answer(allowed && alive.lock() != nullptr);
+                if (allowed && unloadable && alive.lock()) self->failUnloadable(ours);
+            });
         return TRUE;
     }
 

@@ -89,6 +89,11 @@ class WebKitGtkWebEngine final : public WebEngine {
     static void setProcessesStopped(bool stopped);
     static bool processesStopped();
 
+    // Navigations WebKit cannot load (page commands) wait for the client on later turns;
+    // past either bound, a new one is dropped with a log line.
+    static constexpr size_t kMaximumWaitingRefusals = 4096;
+    static constexpr size_t kMaximumWaitingRefusalBytes = size_t{256} << 20;
+
     // How long a synchronous call waits for WebKit, in real seconds (kSynchronousTimeout
     // by default).
     void setSynchronousTimeout(double seconds);

@@ -307,6 +307,39 @@ TEST_F(WebKitGtkWebEngineTest, DecisionArrivingDuringSynchronousScriptIsDelivere
     EXPECT_FALSE(delegate_->decisions.back().allowed);
 }
 
+// A page that sends commands faster than the main loop takes them (here: while a
+// synchronous script holds it) leaves a bounded queue; the rest are dropped, and what
+// comes once the queue has drained is taken again.
+TEST_F(WebKitGtkWebEngineTest, PageCommandsWaitingForTheClientAreBounded) {
+    delegate_->refuseSchemes({"mvcmd"});
+    load(testpage::pageWithLibrary(""));
+    const size_t bound = WebKitGtkWebEngine::kMaximumWaitingRefusals;
+    const auto click = [&](size_t n) {
+        return js("for (var i = 0; i < " + std::to_string(n) + R"(; ++i) {
+                var a = document.createElement('a');
+                a.href = 'mvcmd:%7B%22n%22%3A' + i + '%7D';
+                a.click();
+            }
+            'clicked')");
+    };
+    for (const size_t sent : {bound / 2, bound + 500}) {
+        const size_t before = decisionsFor("mvcmd");
+        ASSERT_EQ(click(sent), "clicked");
+        // Every decision WebKit asked has reached us once a later script returns.
+        settle();
+        settle();
+        ASSERT_TRUE(platform::runUntil(
+            [&] { return decisionsFor("mvcmd") - before >= std::min(sent, bound); }, kPatience));
+        settle();
+        if (sent < bound) {
+            EXPECT_EQ(decisionsFor("mvcmd") - before, sent);
+        } else {
+            EXPECT_EQ(decisionsFor("mvcmd") - before, bound);
+        }
+    }
+    EXPECT_EQ(js("location.href"), kBase);
+}
+
 TEST_F(WebKitGtkWebEngineTest, DataLoadsKeepTheirTypeAndEncoding) {
     const int before = delegate_->finishes;
     view_->loadData("caf\xe9 <b>plain</b>", "text/plain", "iso-8859-1",
