@@ -25,6 +25,11 @@ struct Link {
     }
 };
 
+// The serial of the connection's newest packet; 0 before the library has set it up.
+int64_t packetSerial() {
+    return MVApiConnection::host() ? MVApiConnection::sharedConnection().upstreamSerial() : 0;
+}
+
 }  // namespace
 
 struct HandedOverLinks::State : std::enable_shared_from_this<State> {
@@ -39,7 +44,14 @@ struct HandedOverLinks::State : std::enable_shared_from_this<State> {
     // delivery, until the library's command batch after it has left.
     bool libraryCanOpenLinks = false;
     std::deque<Link> held;
-    std::deque<std::pair<uint64_t, Link>> sending;
+    struct Sending {
+        uint64_t delivery;
+        // The connection's packet serial before the link was opened: a newer packet holds
+        // whatever the link queued.
+        int64_t serial;
+        Link link;
+    };
+    std::deque<Sending> sending;
     uint64_t deliveries = 0;
     platform::ObserverRegistration observer;
 
@@ -47,7 +59,7 @@ struct HandedOverLinks::State : std::enable_shared_from_this<State> {
     ~State() {
         for (auto& link : arriving) link.tell(Fate::Quitting);
         for (auto& link : held) link.tell(Fate::Quitting);
-        for (auto& [delivery, link] : sending) link.tell(Fate::Quitting);
+        for (auto& entry : sending) entry.link.tell(Fate::Quitting);
     }
 
     void take() {
@@ -69,6 +81,7 @@ struct HandedOverLinks::State : std::enable_shared_from_this<State> {
     // once that batch has left, which a stop before it never lets happen.
     void deliverHeld() {
         const uint64_t delivery = ++deliveries;
+        const int64_t serial = packetSerial();
         bool queued = false;
         while (!held.empty()) {
             Link link = std::move(held.front());
@@ -84,7 +97,7 @@ struct HandedOverLinks::State : std::enable_shared_from_this<State> {
                 link.tell(Fate::Taken);
                 continue;
             }
-            sending.emplace_back(delivery, std::move(link));
+            sending.push_back({delivery, serial, std::move(link)});
             queued = true;
         }
         if (!queued) return;
@@ -97,8 +110,8 @@ struct HandedOverLinks::State : std::enable_shared_from_this<State> {
     }
 
     void sent(uint64_t delivery) {
-        while (!sending.empty() && sending.front().first <= delivery) {
-            Link link = std::move(sending.front().second);
+        while (!sending.empty() && sending.front().delivery <= delivery) {
+            Link link = std::move(sending.front().link);
             sending.pop_front();
             link.tell(Fate::Taken);
         }
@@ -174,10 +187,17 @@ bool HandedOverLinks::receive(const std::string& text, Answer answer) {
 
 void HandedOverLinks::quit() {
     std::deque<Link> left;
-    for (auto& [delivery, link] : state_->sending) {
+    // A link whose batch has left is the connection's to write; one whose batch has not
+    // goes to the next start.
+    const int64_t serial = packetSerial();
+    for (auto& entry : state_->sending) {
+        if (serial > entry.serial) {
+            entry.link.tell(Fate::Taken);
+            continue;
+        }
         MVLogInfo("The shell quits before it sent {}, handed over by another start",
-                  logText(link.text));
-        link.tell(Fate::Quitting);
+                  logText(entry.link.text));
+        entry.link.tell(Fate::Quitting);
     }
     state_->sending.clear();
     {

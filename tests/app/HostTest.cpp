@@ -276,11 +276,13 @@ TEST_F(HandedOverLinksTest, ALinkIsTakenOnceItsBatchHasLeftAndAStopBeforeAnswers
         const char* link;
         double stopAfter;  // s after delivery; < 0: before the library could open links
         Fate fate;
+        bool batchLeft = false;  // the library's batch left in the turn of the stop
     };
     for (const Case& c : {Case{"merovane-shop://held", -1, Fate::Quitting},
                           Case{"merovane-shop://same-turn", 0, Fate::Quitting},
                           Case{"merovane-shop://mid-batch", batch / 2, Fate::Quitting},
                           Case{"merovane-shop://sent", batch, Fate::Taken},
+                          Case{"merovane-shop://left-with-the-stop", 0, Fate::Taken, true},
                           Case{"file:///opens/nothing", 0, Fate::Taken}}) {
         std::optional<Fate> told;
         HandedOverLinks links([](const platform::URL& url) {
@@ -292,6 +294,13 @@ TEST_F(HandedOverLinksTest, ALinkIsTakenOnceItsBatchHasLeftAndAStopBeforeAnswers
             libraryStarts();
             platform::runUntilIdle();
             if (c.stopAfter > 0) platform::advanceBy(c.stopAfter);
+        }
+        if (c.batchLeft) {
+            MVApiConnection::setHost(std::make_shared<TestApiConnectionHost>());
+            auto& connection = MVApiConnection::sharedConnection();
+            connection.sendCommands({*MVCommand::commandWithDictionary(
+                json{{"c", "deepLink"}, {"p", json::object()}})});
+            connection.submitCurrentCommandBuffer();
         }
         links.quit();
         platform::advanceBy(batch);
