@@ -1,8 +1,10 @@
 #include "app/HandedOverLinks.h"
 
+#include <chrono>
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <utility>
 
 #include "app/LogText.h"
@@ -28,6 +30,19 @@ struct Link {
 // The serial of the connection's newest packet; 0 before the library has set it up.
 int64_t packetSerial() {
     return MVApiConnection::host() ? MVApiConnection::sharedConnection().upstreamSerial() : 0;
+}
+
+// Whether a packet after `serial` reaches the server before `deadline`: the upstream
+// thread writes it while this waits; an unopened connection writes nothing.
+bool writtenBy(int64_t serial, std::chrono::steady_clock::time_point deadline) {
+    if (!MVApiConnection::host()) return false;
+    const auto& connection = MVApiConnection::sharedConnection();
+    while (!connection.hasWrittenPacketAfter(serial)) {
+        if (!connection.isConnectionOpened() || std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
 }
 
 }  // namespace
@@ -187,11 +202,13 @@ bool HandedOverLinks::receive(const std::string& text, Answer answer) {
 
 void HandedOverLinks::quit() {
     std::deque<Link> left;
-    // A link whose batch has left is the connection's to write; one whose batch has not
-    // goes to the next start.
+    // A link whose batch has left is taken once the connection has written it, within a
+    // bound; one whose batch has not, or that is not written by then, goes to the next
+    // start.
     const int64_t serial = packetSerial();
+    const auto deadline = std::chrono::steady_clock::now() + kWriteTime;
     for (auto& entry : state_->sending) {
-        if (serial > entry.serial) {
+        if (serial > entry.serial && writtenBy(entry.serial, deadline)) {
             entry.link.tell(Fate::Taken);
             continue;
         }

@@ -13,6 +13,7 @@
 // The library tells when it can open links (MVLibraryApplicationCanOpenLinksNotification);
 // before, it would answer a link and leave it, taking it for the launch link.
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -28,6 +29,8 @@ class HandedOverLinks {
     // more are dropped.
     static constexpr size_t kMaxURLLength = 16 * 1024;
     static constexpr int kMaxWaiting = 64;
+    // How long quit() waits for the connection to write links whose batch has left.
+    static constexpr std::chrono::milliseconds kWriteTime{500};
 
     enum class Check { Taken, TooLong, NoURL };
     // What the running shell makes of `text`; a later start checks before it hands over.
@@ -56,8 +59,8 @@ class HandedOverLinks {
     // delivered or when the shell quits before. Answers whether it waits for delivery.
     bool receive(const std::string& text, Answer answer = {});
     // Main thread, once the shell's stop has begun: the links that wait, those delivered
-    // and not yet sent, and those handed over from now on are answered Quitting; no more
-    // are delivered.
+    // whose batch has not left or is not written within kWriteTime, and those handed over
+    // from now on are answered Quitting; no more are delivered.
     void quit();
 
     struct State;

@@ -648,6 +648,11 @@ MV_LOCKED_GETTER(size_t, pendingDataToServerPositionNext, writer_.nextPosition()
 MV_LOCKED_GETTER(size_t, pendingPacketCount, writer_.count())
 #undef MV_LOCKED_GETTER
 
+bool MVApiConnection::hasWrittenPacketAfter(int64_t serial) const {
+    std::lock_guard lock(mutex_);
+    return writer_.hasWritten(serial + 1);
+}
+
 void MVApiConnection::appendPendingPacketForTesting(MVApiConnectionPacket packet) {
     std::lock_guard lock(mutex_);
     writer_.append(std::move(packet));

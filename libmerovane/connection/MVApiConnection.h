@@ -206,6 +206,9 @@ class MVApiConnection final : public platform::StreamDelegate,
     size_t pendingDataToServerPosition() const;
     size_t pendingDataToServerPositionNext() const;
     size_t pendingPacketCount() const;
+    // A packet after `serial` (an upstreamSerial() read earlier) has been wholly written
+    // to the server's stream. Any thread.
+    bool hasWrittenPacketAfter(int64_t serial) const;
 
     platform::Thread& upstreamThread() { return *upstreamThread_; }
     platform::Thread& downstreamThread() { return *downstreamThread_; }

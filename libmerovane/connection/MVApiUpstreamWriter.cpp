@@ -94,3 +94,12 @@ std::vector<int64_t> MVApiUpstreamWriter::serials() const {
     for (const auto& packet : packets_) out.push_back(packet->serial);
     return out;
 }
+
+bool MVApiUpstreamWriter::hasWritten(int64_t serial) const {
+    for (size_t i = 0; i < next_ && i < packets_.size(); ++i) {
+        if (packets_[i]->serial < serial) continue;
+        if (chunk_ && i + 1 == next_) continue;  // still being written
+        return true;
+    }
+    return false;
+}

@@ -68,6 +68,8 @@ class MVApiUpstreamWriter {
     size_t nextPosition() const { return next_; }
     size_t count() const { return packets_.size(); }
     std::vector<int64_t> serials() const;
+    // A packet of `serial` or later has been wholly written (confirmed or not).
+    bool hasWritten(int64_t serial) const;
 
   private:
     // Shared, so that a chunk in progress outlives a trim of the list.

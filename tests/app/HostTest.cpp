@@ -282,7 +282,7 @@ TEST_F(HandedOverLinksTest, ALinkIsTakenOnceItsBatchHasLeftAndAStopBeforeAnswers
                           Case{"merovane-shop://same-turn", 0, Fate::Quitting},
                           Case{"merovane-shop://mid-batch", batch / 2, Fate::Quitting},
                           Case{"merovane-shop://sent", batch, Fate::Taken},
-                          Case{"merovane-shop://left-with-the-stop", 0, Fate::Taken, true},
+                          Case{"merovane-shop://left-unwritten", 0, Fate::Quitting, true},
                           Case{"file:///opens/nothing", 0, Fate::Taken}}) {
         std::optional<Fate> told;
         HandedOverLinks links([](const platform::URL& url) {
@@ -309,6 +309,56 @@ TEST_F(HandedOverLinksTest, ALinkIsTakenOnceItsBatchHasLeftAndAStopBeforeAnswers
     EXPECT_TRUE(
         logged("The shell quits before it sent merovane-shop://mid-batch, handed over by "
                "another start"));
+}
+
+// A stop in the turn the library's batch leaves: the link is taken once written, and the
+// server has it; a link whose batch has not left goes to the next start.
+class HandedOverLinksStreamTest : public ApiConnectionTest {
+  protected:
+    bool serverHas(const std::string& link) {
+        return waitFor([&] {
+            for (const auto& packet : peer_.packets())
+                for (const auto& command :
+                     packet.decoded.value.value("cmds", nlohmann::json::array()))
+                    if (command.value("p", json::object()).value("url", "") == link) return true;
+            return false;
+        });
+    }
+    peer::ApiPeer peer_;
+};
+
+TEST_F(HandedOverLinksStreamTest, ALinkWhoseBatchLeftWithTheStopIsTakenOnceWritten) {
+    using Fate = HandedOverLinks::Fate;
+    streamTo(peer_);
+    auto& connection = MVApiConnection::sharedConnection();
+    for (const bool batchLeft : {false, true}) {
+        const std::string link = batchLeft ? "merovane-shop://left" : "merovane-shop://kept";
+        std::optional<Fate> told;
+        HandedOverLinks links([&](const platform::URL& url) {
+            connection.sendCommands({*MVCommand::commandWithDictionary(
+                json{{"c", "deepLink"}, {"p", {{"url", url.absoluteString()}}}})});
+            return std::optional<bool>(true);
+        });
+        links.receive(link, [&told](Fate fate) { told = fate; });
+        platform::runUntilIdle();
+        platform::NotificationCenter::defaultCenter().post(
+            MVLibraryApplicationCanOpenLinksNotification);
+        platform::runUntilIdle();
+        if (batchLeft) {
+            const int64_t before = connection.upstreamSerial();
+            connection.submitCurrentCommandBuffer();
+            // Built and written on the connection's threads, on the test's clock.
+            ASSERT_TRUE(waitFor([&] {
+                platform::advanceBy(0.001);
+                return connection.hasWrittenPacketAfter(before);
+            }));
+        }
+        links.quit();
+        EXPECT_EQ(told, batchLeft ? Fate::Taken : Fate::Quitting) << link;
+        if (batchLeft) {
+            EXPECT_TRUE(serverHas(link));
+        }
+    }
 }
 
 TEST(DesktopSessionNameTest, OneBusNamePerHomeFolder) {

@@ -109,6 +109,25 @@ TEST_F(MVApiUpstreamWriterTest, PartialWritesContinueWhereTheyStopped) {
     EXPECT_EQ(writer_.bytesToWrite(false, true), writerPacket(2).data + "0\r\n\r\n");
 }
 
+// Written: handed out and wholly written, confirmed or not, on either kind of connection.
+TEST_F(MVApiUpstreamWriterTest, APacketCountsAsWrittenOnceItsLastByteIs) {
+    fill(1, 3);
+    EXPECT_FALSE(writer_.hasWritten(1));  // nothing handed out
+    auto bytes = writer_.bytesToWrite(true, true);
+    EXPECT_FALSE(writer_.didWrite(static_cast<long>(bytes.size()) - 1));
+    EXPECT_FALSE(writer_.hasWritten(1));
+    EXPECT_TRUE(writer_.didWrite(1));
+    EXPECT_TRUE(writer_.hasWritten(1));
+    EXPECT_FALSE(writer_.hasWritten(2));
+    // Legacy: written before the response confirms it; a resend is written again.
+    bytes = writer_.bytesToWrite(false, true);
+    EXPECT_TRUE(writer_.didWrite(static_cast<long>(bytes.size())));
+    EXPECT_TRUE(writer_.hasWritten(2));
+    writer_.resendHandedOut();
+    EXPECT_FALSE(writer_.hasWritten(2));
+    EXPECT_FALSE(writer_.hasWritten(4));  // not built yet
+}
+
 TEST_F(MVApiUpstreamWriterTest, DroppedPacketsLendTheirMemoryButNotAChunkInProgress) {
     fill(1, 1);
     // Packet 1 is being written when the list drops it with 19 others.
