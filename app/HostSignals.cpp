@@ -227,6 +227,10 @@ struct HostSignals::Impl {
     }
 
     void takeTermination() {
+        // Logged before anyone waiting for the termination hears of it: a display's end
+        // may end the process as soon as it does.
+        const bool first = !posted->endPosted.exchange(true);
+        if (first) MVLogInfo("Stopping on a termination signal");
         {
             const std::lock_guard<std::mutex> lock(gTerminationMutex);
             gTerminated = true;
@@ -234,8 +238,7 @@ struct HostSignals::Impl {
         gTerminationTaken.notify_all();
         // Stopped engine processes could not end with the shell.
         if (stoppedBySignal) continueProcesses();
-        if (posted->endPosted.exchange(true)) return;
-        MVLogInfo("Stopping on a termination signal");
+        if (!first) return;
         post([posted = posted] {
             if (posted->stop)
                 posted->stop();

@@ -238,6 +238,8 @@ int main(int argc, char** argv) {
                 MVLogError("The display has gone: the shell stops");
             finish();
             desktop.end();
+            // _Exit runs no atexit handler: the queued lines go out first.
+            platform::log::flush();
             std::fflush(nullptr);
             std::_Exit(signalled ? 0 : 1);
         };
@@ -316,6 +318,7 @@ int main(int argc, char** argv) {
 #ifdef MV_APP_HAS_WEBKIT
     // Stopped in order already.
     gEndWithTheDisplay = [] {
+        platform::log::flush();
         std::fflush(nullptr);
         std::_Exit(0);
     };
