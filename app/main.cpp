@@ -75,11 +75,11 @@ namespace {
 
 // How long a later start waits for a quitting shell to end.
 constexpr std::chrono::seconds kQuittingShellTime{10};
+
+#ifdef MV_APP_HAS_WEBKIT
 // How long a shell that lost its display waits for the termination signal that may come
 // with that loss (the display and the shell ended together).
 constexpr std::chrono::milliseconds kSignalWithTheDisplayTime{1000};
-
-#ifdef MV_APP_HAS_WEBKIT
 // The end of a run whose display is lost; never returns.
 std::function<void()> gEndWithTheDisplay;
 
