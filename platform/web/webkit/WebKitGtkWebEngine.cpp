@@ -104,8 +104,8 @@ size_t gLiveViews = 0;
     auto* view = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(sharedContext()));
     g_object_ref_sink(view);
     ++gLiveViews;
-    g_object_weak_ref(
-        G_OBJECT(view), [](gpointer, GObject*) { --gLiveViews; }, nullptr);
+    // Counted down when the view is finalized, not when it is disposed.
+    g_object_set_data_full(G_OBJECT(view), "mv-live", view, [](gpointer) { --gLiveViews; });
     return view;
 }
 
