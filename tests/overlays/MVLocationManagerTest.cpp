@@ -238,12 +238,12 @@ struct LocationCommandRow {
 const json kLocationTimeout1 = {{"timeout", 1}};
 const json kLocationTimeout2 = {{"minAccuracy", 100}, {"timeout", 2}};
 const LocationCommandRow kLocationCommandRows[] = {
-    {"NobodyAsksTimeout1", kLocationTimeout1, LocationAct::Nothing, 0, 1},
-    {"NobodyAsksTimeout2", kLocationTimeout2, LocationAct::Nothing, 0, 2},
-    {"NobodyAsksTimeout1e308", {{"timeout", 1e308}}, LocationAct::Nothing, 0, 60},
-    {"NobodyAsksNegativeTimeout", {{"timeout", -7}}, LocationAct::Nothing, 0, 1},
-    {"NobodyAsksNoParameters", json::object(), LocationAct::Nothing, 0, 1},
-    {"NobodyAsksFromTheServer", kLocationTimeout2, LocationAct::Nothing, 0, 2, true},
+    {"NobodyAnswersTimeout1", kLocationTimeout1, LocationAct::Nothing, 0, 1},
+    {"NobodyAnswersTimeout2", kLocationTimeout2, LocationAct::Nothing, 0, 2},
+    {"NobodyAnswersTimeout1e308", {{"timeout", 1e308}}, LocationAct::Nothing, 0, 60},
+    {"NobodyAnswersNegativeTimeout", {{"timeout", -7}}, LocationAct::Nothing, 0, 1},
+    {"NobodyAnswersNoParameters", json::object(), LocationAct::Nothing, 0, 1},
+    {"NobodyAnswersFromTheServer", kLocationTimeout2, LocationAct::Nothing, 0, 2, true},
     {"PageReleasedWhileWaiting", kLocationTimeout2, LocationAct::ReleasePage, 0.5, 2},
     {"AuthorisedDuringTheWait", kLocationTimeout2, LocationAct::Authorise, 0.5, 2},
     {"AuthorisedInTheTimeOutsTurn", kLocationTimeout2, LocationAct::Authorise, 1.99, 2},
