@@ -74,6 +74,9 @@ void MVLocationManager::getLocationWithMinimumAccuracy(double minimumAccuracy, d
     request->minimumAccuracy = minimumAccuracy;
     request->timeout = timeoutWithinBounds(timeout);
     requests_.push_back(request);
+    // The time-out counts from the request, started or not: a request that waits for an
+    // authorisation nobody gives is answered all the same.
+    armTimeout(request);
 
     // Only ever made finer while requests are open.
     if (locationManager_->desiredAccuracy() > minimumAccuracy)
@@ -109,11 +112,17 @@ void MVLocationManager::startUpdatingLocationRequest(const RequestPtr& request) 
         isUpdating_ = true;
         locationManager_->startUpdatingLocation();
     }
+}
+
+void MVLocationManager::armTimeout(const RequestPtr& request) {
     performBlock(
         [weak = weak_from_this(), weakRequest = std::weak_ptr<Request>(request)] {
             auto self = weak.lock();
             auto request = weakRequest.lock();
             if (!self || !request || !self->removeRequest(request)) return;
+            // No request left: the updates end with the last one.
+            if (self->requests_.empty() && self->isUpdating_)
+                self->stopUpdatingLocationWithLocation(std::nullopt, std::nullopt);
             answer(request, self->mostRecentLocation_, std::nullopt);
         },
         request->timeout);

@@ -1,8 +1,10 @@
 #pragma once
 // One-shot location requests over the platform's location manager: each request gets
 // the first fix accurate enough for it or, when its time-out ends, the newest fix there
-// is. Updates run while requests are open; every change of the authorisation goes to
-// the server and to the pages as "locationServiceStatusDidChange".
+// is. The time-out counts from the request, also while the authorisation is not yet
+// determined (on a host where nobody answers, every request ends with it). Updates run
+// while requests are open; every change of the authorisation goes to the server and to
+// the pages as "locationServiceStatusDidChange".
 //
 //   MVLocationManager::install();   // start-up: the commands reach it from now on
 //   MVLocationManager::sharedManager()->getLocationWithMinimumAccuracy(100, 5, handler);
@@ -57,6 +59,8 @@ class MVLocationManager : public MVLocationManagerInterface,
     MVLocationManager() = default;
 
     void startUpdatingLocationRequest(const RequestPtr& request);
+    // Answers the request with the newest fix when its time-out ends while it is open.
+    void armTimeout(const RequestPtr& request);
     void stopUpdatingLocationWithLocation(const std::optional<MVLocationFix>& location,
                                           const std::optional<platform::Error>& error);
     // Removes the request when it is still open; answers whether it was.

@@ -142,8 +142,8 @@ bool MVNotificationWithWebview::canNotificationStartPresenting() {
             return true;
         }
     }
-    if (pageDidFail_) {
-        // Nothing to show: the check ends the notification.
+    if (isDropped_) {
+        // Nothing to show, or asked not to: the check ends the notification.
         setNextNotificationStep(std::nullopt);
         return true;
     }
@@ -178,25 +178,33 @@ void MVNotificationWithWebview::takeWebView(std::shared_ptr<MVWebView> webView) 
 }
 
 void MVNotificationWithWebview::pageDidFailLoading() {
-    if (isRendered_ || pageDidFail_) return;
+    if (isRendered_ || isDropped_) return;
     MVLogWarn(kPageFailed, className(), notificationWebView_->debugName());
-    dropForPage();
+    dropBeforeShown();
 }
 
 void MVNotificationWithWebview::pageDidNotRender() {
-    if (isRendered_ || pageDidFail_) return;
+    if (isRendered_ || isDropped_) return;
     MVLogWarn(kPageNotRendered, className(),
               notificationWebView_ ? notificationWebView_->debugName() : std::string(),
               kRenderBound);
-    dropForPage();
+    dropBeforeShown();
 }
 
-void MVNotificationWithWebview::dropForPage() {
+void MVNotificationWithWebview::dropBeforeShown() {
     auto keep = shared_from_this();
-    pageDidFail_ = true;
-    // One waiting for its page goes now; one not started yet goes when it is started.
-    if (hasStartedPresenting() && nextNotificationStep() == MVNotificationStepInit)
-        checkForSucceedingStep();
+    isDropped_ = true;
+    // One that has its turn goes now, through the render gate; one still waiting in the
+    // queue goes when its turn comes.
+    if (!hasStartedPresenting()) return;
+    cancelScheduledChecks();
+    setNextNotificationStep(std::string(MVNotificationStepInit));
+    checkForSucceedingStep();
+}
+
+bool MVNotificationWithWebview::hasBeenShown() const {
+    const auto& step = currentNotificationStep();
+    return step && *step != MVNotificationStepInit;
 }
 
 void MVNotificationWithWebview::abort() {
@@ -217,6 +225,11 @@ std::optional<bool> MVNotificationWithWebview::webViewShouldPerformCommand(MVWeb
 
 void MVNotificationWithWebview::webViewDemandsCloseByCombat(MVWebView& webView) {
     if (&webView != notificationWebView_.get()) return;
+    // Not on the screen yet: it never shows.
+    if (!hasBeenShown()) {
+        dropBeforeShown();
+        return;
+    }
     setNextNotificationStep(std::string(MVNotificationStepCancel));
     checkForSucceedingStep();
 }

@@ -12,7 +12,8 @@
 // With a URL and parameters the web view is taken from the pool when presenting is due;
 // otherwise the page starts loading at once. A notification whose page fails to load, or
 // has not rendered kRenderBound seconds after its presenting began, is dropped, so that
-// it does not hold up the ones behind it.
+// it does not hold up the ones behind it; so is one whose page asks to close before it
+// showed (while it waits in the queue, for its page, or for its Start step).
 // Main thread only.
 
 #include <memory>
@@ -131,11 +132,15 @@ class MVNotificationWithWebview : public MVNotification, public MVWebViewDelegat
     void takeWebView(std::shared_ptr<MVWebView> webView);
     void pageDidFailLoading();
     void pageDidNotRender();
-    // Ends the notification without its page, once it has started presenting.
-    void dropForPage();
+    // Ends the notification without showing it: at once when its turn has come, else
+    // when it comes.
+    void dropBeforeShown();
+    // Its Start step has run (its view went on the overlay).
+    bool hasBeenShown() const;
 
     bool isRendered_ = false;
-    bool pageDidFail_ = false;
+    // Its page failed or did not render in time, or it asked to close before it showed.
+    bool isDropped_ = false;
     platform::ObserverRegistration loadFailure_;
     platform::TimerHandle renderBound_;
     bool isInjectedNotificationParams_ = false;

@@ -452,7 +452,7 @@ void MVScannerViewController::switchTorchOff() {
 void MVScannerViewController::closeScannerWithAnimation(
     const std::optional<std::string>& animation) {
     isOpen_ = false;
-    ++movements_;
+    const uint64_t closing = ++movements_;
     openingWaitsForRendering_ = false;
     switchTorchOff();
     ::setNeedsStatusBarAppearanceUpdate(platform::Application::shared());
@@ -468,9 +468,13 @@ void MVScannerViewController::closeScannerWithAnimation(
                 sendToOverlay(MVEventViews::viewWillDisappearAnimated(true));
                 moveTo(*container, *to);
             },
-            [weak](bool) {
-                if (auto scanner = weak.lock())
-                    scanner->sendToOverlay(MVEventViews::viewDidDisappearAnimated(true));
+            // The slide's end belongs to the page it closed; a newer movement (a closing
+            // without slide, an opening) has its own appearance events.
+            [weak, closing, closed = std::weak_ptr<MVWebView>(contentWebView_)](bool) {
+                auto scanner = weak.lock();
+                auto page = closed.lock();
+                if (scanner && page && scanner->movements_ == closing)
+                    page->performMVEvent(MVEventViews::viewDidDisappearAnimated(true));
             });
     } else {
         sendToOverlay(MVEventViews::viewWillDisappearAnimated(false));

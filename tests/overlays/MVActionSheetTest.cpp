@@ -3,6 +3,7 @@
 
 #include "libmerovane/core/MVActionSheetInterface.h"
 #include "libmerovane/overlays/MVActionSheet.h"
+#include "libmerovane/overlays/MVAlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Window.h"
 #include "tests/overlays/OverlayTest.h"
@@ -98,6 +99,39 @@ TEST_F(MVActionSheetTest, TheTimeOutDismissesAndRunsItsCommand) {
     platform::advanceBy(1000);
     EXPECT_EQ(platform::ActionSheet::shownActionSheets().size(), 3u);
     EXPECT_EQ(probes().size(), 2u);
+}
+
+// What an unanswered question costs: the asking page is held until the answer, a tap or
+// the time-out; without a time-out and without a tap (the shell takes none), for good.
+TEST_F(MVActionSheetTest, TheAskingPageIsHeldUntilTheAnswer) {
+    const json onTimeout = probeCollection(9);
+    for (const bool isSheet : {true, false}) {
+        for (const std::optional<double> timeout :
+             {std::optional<double>(2), std::optional<double>()}) {
+            SCOPED_TRACE(std::string(isSheet ? "sheet" : "alert") + (timeout ? " timed" : ""));
+            auto asking = MVWebView::create(platform::Rect(0, 0, 320, 480));
+            std::weak_ptr<MVWebView> held = asking;
+            json sheet = fullSheet();
+            if (timeout) sheet["timeout"] = *timeout;
+            if (isSheet)
+                MVActionSheet::showActionSheet(sheet, asking);
+            else
+                MVAlertView::showAlertWithTitle("T", std::nullopt, std::nullopt, {}, timeout,
+                                                &onTimeout, asking);
+            asking.reset();
+            platform::advanceBy(1);
+            EXPECT_FALSE(held.expired());
+            platform::advanceBy(1000);
+            EXPECT_EQ(held.expired(), timeout.has_value());
+            if (held.expired()) continue;
+            if (isSheet)
+                shownSheet()->pressButtonForTesting(0);
+            else
+                platform::AlertView::shownAlerts().back()->dismissWithClickedButtonIndex(-1, false);
+            platform::runUntilIdle();
+            EXPECT_TRUE(held.expired());
+        }
+    }
 }
 
 TEST_F(MVActionSheetTest, TheShowActionSheetCommandReachesTheInstalledSheets) {

@@ -3,7 +3,12 @@
 // denial and failures, and requests opened from inside a handler.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
+#include "libmerovane/bridge/MVCommandHandler.h"
 #include "libmerovane/bridge/MVEventDispatcher.h"
+#include "libmerovane/bridge/MVWebView.h"
 #include "libmerovane/handlers/MVCommandHandlerClasses.h"
 #include "libmerovane/overlays/MVLocationManager.h"
 #include "platform/device/LocationManager.h"
@@ -11,6 +16,8 @@
 #include "platform/ui/Device.h"
 #include "tests/support/ApiConnectionTest.h"
 #include "tests/support/FakeWebView.h"
+#include "tests/support/HeadlessPageModel.h"
+#include "tests/support/MVWebViewTestSupport.h"
 
 using nlohmann::json;
 using Status = platform::LocationManager::AuthorizationStatus;
@@ -60,12 +67,17 @@ TEST_F(MVLocationManagerTest, TimeOutsAreBoundedAndAnswerWithTheNewestFix) {
     platform::LocationManager::setAuthorizationStatus(Status::AuthorizedWhenInUse);
     ask("short", 5, 0.5);
     ask("long", 5, 120);
+    ask("NaN", 5, std::numeric_limits<double>::quiet_NaN());
+    ask("huge", 5, 1e308);
+    ask("negative", 5, -1e308);
     platform::runUntilIdle();
     ASSERT_TRUE(manager_->locationManager());
     EXPECT_TRUE(manager_->locationManager()->isUpdatingLocation());
-    deliver(50, 50);  // not accurate enough for either
+    deliver(50, 50);  // not accurate enough for any
+    const std::vector<std::string> atOnce = {"short", "NaN", "negative"};
+    const std::vector<std::string> all = {"short", "NaN", "negative", "long", "huge"};
     const std::pair<double, std::vector<std::string>> steps[] = {
-        {0.99, {}}, {0.01, {"short"}}, {58.99, {"short"}}, {0.01, {"short", "long"}}};
+        {0.99, {}}, {0.01, atOnce}, {58.99, atOnce}, {0.01, all}};
     for (const auto& [seconds, expected] : steps) {
         platform::advanceBy(seconds);
         EXPECT_EQ(answered(), expected);
@@ -73,6 +85,9 @@ TEST_F(MVLocationManagerTest, TimeOutsAreBoundedAndAnswerWithTheNewestFix) {
     ASSERT_TRUE(answers_[0].location);
     EXPECT_EQ(answers_[0].location->horizontalAccuracy, 50);
     EXPECT_FALSE(answers_[0].error);
+    // the last time-out ends the updates
+    EXPECT_FALSE(manager_->locationManager()->isUpdatingLocation());
+    EXPECT_EQ(manager_->locationManager()->desiredAccuracy(), 9223372036854775808.0);
     // nothing heard of the status, which the manager saw when it was made
     EXPECT_TRUE(commandsSentSoFar(peer_).empty());
 }
@@ -106,7 +121,7 @@ TEST_F(MVLocationManagerTest, AnAnswerToTheAskingUserIsReportedOnceAndStartsTheW
     platform::runUntilIdle();
     auto platformManager = manager_->locationManager();
     EXPECT_EQ(platformManager->whenInUseAuthorizationRequests(), 1);
-    platform::advanceBy(10);  // unstarted: no time-out runs
+    platform::advanceBy(1.5);  // unstarted: its time-out runs from the request
     EXPECT_TRUE(answers_.empty());
     EXPECT_FALSE(platformManager->isUpdatingLocation());
 
@@ -118,8 +133,11 @@ TEST_F(MVLocationManagerTest, AnAnswerToTheAskingUserIsReportedOnceAndStartsTheW
     EXPECT_EQ(page->events[0].parameters(), json::array({true}));
     const json allowed = {{"c", "locationServiceStatusDidChange"}, {"p", {{"allowed", true}}}};
     EXPECT_EQ(commandsSentSoFar(peer_), (std::vector<json>{allowed}));
-    platform::advanceBy(2);
+    platform::advanceBy(0.49 - MVApiConnection::kCommandBatchDelay);
+    EXPECT_TRUE(answers_.empty());
+    platform::advanceBy(0.01);
     EXPECT_EQ(answered(), (std::vector<std::string>{"waiting"}));
+    EXPECT_FALSE(platformManager->isUpdatingLocation());
 }
 
 TEST_F(MVLocationManagerTest, DenialAnswersEveryRequestWithAnEmptyError) {
@@ -193,15 +211,133 @@ TEST_F(MVLocationManagerTest, BeforeVersionEightUpdatesAskTheUserAndAnsweredRequ
     auto platformManager = manager_->locationManager();
     EXPECT_EQ(platformManager->whenInUseAuthorizationRequests(), 0);
     EXPECT_TRUE(platformManager->isUpdatingLocation());
-    platform::advanceBy(10);  // waits for the answer, without a time-out
+    platform::advanceBy(1);  // waits for the answer ...
     EXPECT_TRUE(answers_.empty());
     platform::LocationManager::setAuthorizationStatus(Status::AuthorizedAlways);
     ask("at once", 100, 1);  // started within the call: its time-out counts from now
     platform::advanceBy(1);
     EXPECT_EQ(answered(), (std::vector<std::string>{"at once"}));
-    platform::advanceBy(3);
+    platform::advanceBy(1);  // ... and no longer than its time-out
     EXPECT_EQ(answered(), (std::vector<std::string>{"at once", "waiting"}));
+    EXPECT_FALSE(platformManager->isUpdatingLocation());
 }
+
+// "getLocation" from a page or the server on a host where nobody answers the question
+// for the authorisation, or answers it at some moment of the wait: one "setLocation"
+// within the bounded time-out, and the page is let go once answered.
+enum class LocationAct { Nothing, Authorise, AuthoriseAndFix, Deny, ReleasePage };
+struct LocationCommandRow {
+    const char* name;
+    json parameters;
+    LocationAct act;
+    double actAt;  // seconds after the command
+    double answeredAt;
+    bool fromServer = false;
+};
+
+const json kLocationTimeout1 = {{"timeout", 1}};
+const json kLocationTimeout2 = {{"minAccuracy", 100}, {"timeout", 2}};
+const LocationCommandRow kLocationCommandRows[] = {
+    {"NobodyAnswersTimeout1", kLocationTimeout1, LocationAct::Nothing, 0, 1},
+    {"NobodyAnswersTimeout2", kLocationTimeout2, LocationAct::Nothing, 0, 2},
+    {"NobodyAnswersTimeout1e308", {{"timeout", 1e308}}, LocationAct::Nothing, 0, 60},
+    {"NobodyAnswersNegativeTimeout", {{"timeout", -7}}, LocationAct::Nothing, 0, 1},
+    {"NobodyAnswersNoParameters", json::object(), LocationAct::Nothing, 0, 1},
+    {"NobodyAnswersFromTheServer", kLocationTimeout2, LocationAct::Nothing, 0, 2, true},
+    {"PageReleasedWhileWaiting", kLocationTimeout2, LocationAct::ReleasePage, 0.5, 2},
+    {"AuthorisedDuringTheWait", kLocationTimeout2, LocationAct::Authorise, 0.5, 2},
+    {"AuthorisedInTheTimeOutsTurn", kLocationTimeout2, LocationAct::Authorise, 1.99, 2},
+    {"AuthorisedAfterTheTimeOut", kLocationTimeout1, LocationAct::Authorise, 1.5, 1},
+    {"AFixAfterTheAuthorisation", kLocationTimeout2, LocationAct::AuthoriseAndFix, 0.5, 0.5},
+    {"DeniedDuringTheWait", kLocationTimeout2, LocationAct::Deny, 0.5, 0.5},
+    {"DeniedInTheTimeOutsTurn", kLocationTimeout2, LocationAct::Deny, 1.99, 2},
+};
+
+class LocationCommandAnswer : public MVLocationManagerTest,
+                              public ::testing::WithParamInterface<LocationCommandRow> {
+  protected:
+    // Answers to the page, or requests still open for the server.
+    size_t setLocations() const {
+        if (GetParam().fromServer) return 1 - manager_->openRequestCount();
+        size_t count = 0;
+        for (const auto& event : model_->events()) count += event.name == "setLocation";
+        return count;
+    }
+    void advanceTo(double t) {
+        if (t > now_) platform::advanceBy(t - now_);
+        now_ = std::max(now_, t);
+    }
+
+    std::shared_ptr<HeadlessPageModel> model_;
+    double now_ = 0;
+};
+
+TEST_P(LocationCommandAnswer, OnceInTimeAndThePageIsLetGo) {
+    const LocationCommandRow& row = GetParam();
+    MVLocationManager::install();
+    auto page = MVWebView::create(platform::Rect(0, 0, 320, 480));
+    model_ = HeadlessPageModel::attach(headlessEngineOf(*page));
+    model_->settings.library = true;
+    page->loadHTMLString("<p/>", platform::URL::parse("https://shop.example/where"));
+    platform::advanceBy(0.1);
+    std::weak_ptr<MVWebView> weakPage = page;
+    MVCommandHandler::performCommandsFromCommandCollection(
+        {{"ver", "1.0"}, {"cmds", {{{"c", "getLocation"}, {"p", row.parameters}}}}},
+        row.fromServer ? nullptr : page);
+    if (row.act != LocationAct::ReleasePage) page.reset();
+
+    const double lastQuiet = row.answeredAt - 0.01;
+    advanceTo(std::min(row.actAt, lastQuiet));
+    if (row.actAt > 0) {
+        EXPECT_EQ(setLocations(), 0u);
+    }
+    advanceTo(row.actAt);
+    switch (row.act) {
+        case LocationAct::Nothing:
+            break;
+        case LocationAct::ReleasePage:
+            page.reset();
+            break;
+        case LocationAct::Authorise:
+            setStatus(Status::AuthorizedWhenInUse);
+            break;
+        case LocationAct::AuthoriseAndFix:
+            setStatus(Status::AuthorizedWhenInUse);
+            deliver(20, 20);
+            break;
+        case LocationAct::Deny:
+            setStatus(Status::Denied);
+            break;
+    }
+    if (lastQuiet > row.actAt) {
+        advanceTo(lastQuiet);
+        EXPECT_EQ(setLocations(), 0u);
+    }
+    advanceTo(row.answeredAt + 0.001);  // the clock counts whole nanoseconds
+    EXPECT_EQ(setLocations(), 1u);
+    if (row.fromServer) {
+        EXPECT_EQ(commandsSentSoFar(peer_),
+                  (std::vector<json>{{{"c", "setLocation"}, {"p", {{"location", nullptr}}}}}));
+    }
+    advanceTo(MVLocationManagerInterface::kMaximumTimeout + 1);
+    EXPECT_EQ(setLocations(), 1u);
+    if (!row.fromServer) {
+        const json location =
+            row.act == LocationAct::AuthoriseAndFix
+                ? json::array({{{"latitude", 52.5}, {"longitude", 13.4}, {"accuracy", 20}}})
+                : json::array();
+        ASSERT_FALSE(model_->events().empty());
+        EXPECT_EQ(model_->events().back(),
+                  (HeadlessPageModel::ReceivedEvent{"setLocation", location}));
+    }
+    EXPECT_EQ(manager_->openRequestCount(), 0u);
+    ASSERT_TRUE(manager_->locationManager());
+    EXPECT_FALSE(manager_->locationManager()->isUpdatingLocation());
+    EXPECT_TRUE(weakPage.expired());
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, LocationCommandAnswer, ::testing::ValuesIn(kLocationCommandRows),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MVLocationManagerTest, WithoutAHandlerNothingIsQueued) {
     manager_->getLocationWithMinimumAccuracy(100, 1, nullptr);

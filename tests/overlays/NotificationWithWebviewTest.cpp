@@ -177,20 +177,88 @@ TEST_F(NotificationWithWebviewTest, ThePageMayRunEveryCommandAndCloseOnlyItsOwnV
     EXPECT_FALSE(onOverlay(*note));
 }
 
-TEST_F(NotificationWithWebviewTest, ACloseRequestWhileWaitingHasNoLastingEffect) {
-    auto first = content("pushTop");
-    auto waiting = content("pushBottom");
-    controller->presentNotification(first);
-    controller->presentNotification(waiting);
-    const double r = renderTimeOf(*first);
-    renderTimeOf(*waiting);
-    pageOf(*waiting)->askToClose();
-    EXPECT_EQ(waiting->currentNotificationStep(), std::nullopt);
-    advanceTo(r + 2);
-    pageOf(*first)->askToClose();
-    advanceTo(r + 2 + kMove + kInit + kMove);
-    EXPECT_TRUE(onOverlay(*waiting));
-    EXPECT_EQ(waiting->currentNotificationStep(), MVNotificationStepViewDidAppear);
+// A page that asks to close before its notification showed: it never shows, and the one
+// behind it comes at once; once shown, it is dismissed at once instead of at its time-out.
+TEST_F(NotificationWithWebviewTest, ACloseRequestBeforeItShowsMeansItNeverShows) {
+    enum class Moment {
+        WhileWaitingInTheQueue,
+        FirstWaitingForItsStart,  // first and rendered: it starts 1.0 s later
+        AsItsTurnComes,           // in the turn the one before it finished
+        BeforeItsStartStep,       // Init has run, Start follows kInit later
+        DuringTheMoveIn,
+        WhileShown
+    };
+    const std::pair<Moment, const char*> rows[] = {
+        {Moment::WhileWaitingInTheQueue, "while waiting in the queue"},
+        {Moment::FirstWaitingForItsStart, "first, waiting for its start"},
+        {Moment::AsItsTurnComes, "as its turn comes"},
+        {Moment::BeforeItsStartStep, "before its Start step"},
+        {Moment::DuringTheMoveIn, "during the move in"},
+        {Moment::WhileShown, "while shown"},
+    };
+    for (const auto& [moment, name] : rows) {
+        SCOPED_TRACE(name);
+        const bool aloneAhead = moment == Moment::FirstWaitingForItsStart;
+        auto first = content("pushTop", 3.0);
+        auto closing = content("pushBottom", 30.0);
+        auto last = content("centeredFade", 3.0);
+        if (!aloneAhead) controller->presentNotification(first);
+        controller->presentNotification(closing);
+        controller->presentNotification(last);
+        if (!aloneAhead) renderTimeOf(*first);
+        const double r = renderTimeOf(*closing);
+        renderTimeOf(*last);
+        auto advanceUntil = [&](const std::function<bool()>& reached) {
+            for (int i = 0; i < 20000 && !reached(); ++i) platform::advanceBy(0.001);
+            ASSERT_TRUE(reached());
+        };
+        auto stepIs = [&](const char* step) {
+            return [&closing, step] { return closing->currentNotificationStep() == step; };
+        };
+        switch (moment) {
+            case Moment::WhileWaitingInTheQueue:
+                advanceTo(r + 0.5);
+                break;
+            case Moment::FirstWaitingForItsStart:
+                advanceTo(r + 0.5);
+                break;
+            case Moment::AsItsTurnComes:
+                advanceUntil(
+                    [&] { return first->currentNotificationStep() == MVNotificationStepFinished; });
+                break;
+            case Moment::BeforeItsStartStep:
+                advanceUntil(stepIs(MVNotificationStepInit));
+                advanceTo(StepNote::now() + kInit / 2);
+                break;
+            case Moment::DuringTheMoveIn:
+                advanceUntil(stepIs(MVNotificationStepViewIsAppearing));
+                advanceTo(StepNote::now() + kMove / 2);
+                break;
+            case Moment::WhileShown:
+                advanceUntil(stepIs(MVNotificationStepViewDidAppear));
+                advanceTo(StepNote::now() + 1);
+                break;
+        }
+        const bool shown = moment >= Moment::DuringTheMoveIn;
+        EXPECT_EQ(onOverlay(*closing), shown);
+        pageOf(*closing)->askToClose();
+        const double closed = StepNote::now();
+        // The one behind it comes next, well before the closed one's 30 s: at once, or
+        // after the move out of one that showed.
+        advanceUntil([&] { return onOverlay(*last); });
+        EXPECT_FALSE(onOverlay(*closing));
+        EXPECT_LT(StepNote::now() - closed, 6);
+        if (moment != Moment::WhileWaitingInTheQueue) {
+            EXPECT_LE(StepNote::now() - closed, (shown ? kMove : 0) + kInit + 0.001);
+        }
+        advanceTo(StepNote::now() + 40);
+        EXPECT_FALSE(onOverlay(*closing));
+        EXPECT_TRUE(controller->notificationQueue().empty());
+        EXPECT_EQ(controller->amountUserInteractionDisabled(), 0);
+        const auto events = eventNames(*closing);
+        for (const char* event : {"viewWillAppear", "viewWillDisappear", "viewDidDisappear"})
+            EXPECT_EQ(std::count(events.begin(), events.end(), event), shown ? 1 : 0) << event;
+    }
 }
 
 TEST_F(NotificationWithWebviewTest, ANotificationCoveringTheStatusBarDrivesItWhileFirst) {

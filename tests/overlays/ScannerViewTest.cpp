@@ -307,6 +307,89 @@ TEST_F(ScannerViewTest, AClosingDuringTheOpeningSlideLeavesNoCamera) {
     EXPECT_EQ(heardSinceWarmUp(), std::vector<std::string>{"viewDidAppear"});
 }
 
+// A closing slide's end is the closed page's "viewDidDisappear": it never reaches the
+// page of a later opening, nor the page once a newer movement began.
+TEST_F(ScannerViewTest, AClosingSlidesEndReachesOnlyThePageItClosed) {
+    enum class Then { Nothing, CloseWithoutSlide, OpenLoading, OpenLoaded };
+    struct Row {
+        const char* name;
+        double closeAt;  // after the opening began; its slide takes 0.3 s
+        Then then;
+        double thenAfter;  // after the closing
+        std::vector<std::string> closedHears;
+        std::vector<std::string> nextHears;  // the page of the next opening
+    };
+    const std::vector<std::string> both = {"viewWillAppear", "viewDidAppear"};
+    const std::vector<std::string> openClose = {"viewWillAppear", "viewDidAppear",
+                                                "viewWillDisappear", "viewDidDisappear"};
+    const Row rows[] = {
+        {"TwoClosingsInATurnDuringTheOpeningThenAnotherPage",
+         0.1,
+         Then::CloseWithoutSlide,
+         0,
+         {"viewWillAppear", "viewWillDisappear", "viewWillDisappear", "viewDidDisappear"},
+         both},
+        {"AnotherPageOpensInTheClosingsTurn", 0.6, Then::OpenLoading, 0, openClose, both},
+        {"AnotherPageOpensDuringTheSlide", 0.6, Then::OpenLoading, 0.1, openClose, both},
+        {"AnotherPageOpensAfterTheSlide", 0.6, Then::OpenLoading, 0.4, openClose, both},
+        {"ThePageReopensDuringTheSlide",
+         0.6,
+         Then::OpenLoaded,
+         0.1,
+         {"viewWillAppear", "viewDidAppear", "viewWillDisappear", "viewWillAppear",
+          "viewDidAppear"},
+         {}},
+        {"ThePageReopensAfterTheSlide",
+         0.6,
+         Then::OpenLoaded,
+         0.4,
+         {"viewWillAppear", "viewDidAppear", "viewWillDisappear", "viewDidDisappear",
+          "viewWillAppear", "viewDidAppear"},
+         {}},
+        {"NothingFollows", 0.6, Then::Nothing, 0, openClose, {}},
+    };
+    warmUp();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (scanner->isOpen()) scanner->closeScannerWithAnimation(std::nullopt);
+        platform::advanceBy(1);
+        // A page not loaded yet for each row.
+        const std::string loading = std::string("mvtest://pages/") + row.name;
+        site->serve(loading, "text/html", "<p>next</p>");
+        auto closed = MVWebViewCache::sharedCache().cachedWebViewForUrl(
+            kPage, scanner->scannerContainerView().get());
+        const size_t before = models->modelOf(*closed)->events().size();
+        scanner->openScannerWithSrc(kPage, std::string("foregroundBottom"), nullptr, true, false);
+        // Ignored: the scanner is open.
+        scanner->openScannerWithSrc(kOtherPage, std::nullopt, nullptr, true, false);
+        platform::advanceBy(row.closeAt);
+        scanner->closeScannerWithAnimation(std::string("foregroundBottom"));
+        platform::advanceBy(row.thenAfter);
+        std::string next = row.then == Then::OpenLoading ? loading : kPage;
+        if (row.then == Then::CloseWithoutSlide) {
+            scanner->closeScannerWithAnimation(std::nullopt);
+            platform::advanceBy(0.1);
+            next = loading;
+        }
+        if (row.then != Then::Nothing)
+            scanner->openScannerWithSrc(next, std::nullopt, nullptr, true, false);
+        platform::advanceBy(1);
+        renderPage();
+        platform::advanceBy(1);
+        auto appearance = [&](const MVWebView& page, size_t from) {
+            std::vector<std::string> heard;
+            const auto& events = models->modelOf(page)->events();
+            for (auto it = events.begin() + long(from); it != events.end(); ++it)
+                if (it->name.starts_with("view")) heard.push_back(it->name);
+            return heard;
+        };
+        EXPECT_EQ(appearance(*closed, before), row.closedHears);
+        if (row.nextHears.empty()) continue;
+        ASSERT_NE(scanner->contentWebView(), closed);
+        EXPECT_EQ(appearance(*scanner->contentWebView(), 0), row.nextHears);
+    }
+}
+
 TEST_F(ScannerViewTest, TheChainMakesTheScannerItsThirdContainer) {
     scanner.reset();
     MVViewControllerHierarchy::install();
