@@ -61,17 +61,11 @@ constexpr ClientError kClientErrors[] = {
      "Safari.This was probably caused by repeated calls to |loadMaskedWallet:| in the same "
      "event-processing cycle. Tip: breakpoint in delegate's |didFailToLoadMaskedWalletWithError:| "
      "to find where the second call is coming from."},
+    {612, kTWAErrorCodeMerchantAborted,
+     "The transaction has ended since the wallet was given to another merchant. (Error 612)",
+     "The delegate, client ID, client secret or environment changed while the transaction was "
+     "in progress."},
 };
-
-platform::Error clientError(int number) {
-    for (const auto& entry : kClientErrors)
-        if (entry.number == number)
-            return TWALocalizedError(entry.code, entry.text,
-                                     entry.forIntegrator
-                                         ? std::optional<std::string>(entry.forIntegrator)
-                                         : std::nullopt);
-    return TWALocalizedError(kTWAErrorCodeUnknown, "Internal Error", std::nullopt);
-}
 
 TWAText textOf(bool present, const std::string& value) {
     return present ? TWAText(value) : std::nullopt;
@@ -105,6 +99,16 @@ SharedClient& sharedClient() {
 }
 
 }  // namespace
+
+platform::Error TWAWalletClient::clientError(int number) {
+    for (const auto& entry : kClientErrors)
+        if (entry.number == number)
+            return TWALocalizedError(entry.code, entry.text,
+                                     entry.forIntegrator
+                                         ? std::optional<std::string>(entry.forIntegrator)
+                                         : std::nullopt);
+    return TWALocalizedError(kTWAErrorCodeUnknown, "Internal Error", std::nullopt);
+}
 
 // Creation and the shared instance
 
@@ -214,11 +218,64 @@ void TWAWalletClient::setEnvironment(int32_t environment) {
         TWA_LOG("Environment is changing from previously set {} to {}",
                 environmentToString(environment_), environmentToString(environment));
     }
+    auto keepAlive = shared_from_this();
     environmentInitialized_ = true;
-    transactionContext_ = TWAClientSDKTransactionContext::create(environment, nullptr);
     environment_ = environment;
     clientConfigInternal_.reset();
-    clientConfig();
+    // The transaction's former owner hears of its end once the new configuration is asked.
+    endTransactionOfFormerOwner();
+    if (!transactionOwner_) {
+        transactionContext_ = TWAClientSDKTransactionContext::create(environment_, nullptr);
+        preauthorizedUnderWay_.reset();
+    }
+    if (!clientConfigInternal_) clientConfig();
+}
+
+// Owners
+
+void TWAWalletClient::setDelegate(std::weak_ptr<TWAWalletClientDelegate> delegate) {
+    delegate_ = std::move(delegate);
+    endTransactionOfFormerOwner();
+}
+
+void TWAWalletClient::setClientId(const TWAText& v) {
+    clientId_ = v;
+    endTransactionOfFormerOwner();
+}
+
+void TWAWalletClient::setClientSecret(const TWAText& v) {
+    clientSecret_ = v;
+    endTransactionOfFormerOwner();
+}
+
+bool TWAWalletClient::isTransactionRunning() const {
+    const auto& context = transactionContext_;
+    return transactionOwner_ && context && context->merchantMaskedWalletRequest() &&
+           (context->openURLInProgress() || context->fullWalletInProgress() ||
+            preauthorizedUnderWay_ == context || context->tesseraTransactionId());
+}
+
+void TWAWalletClient::endTransactionOfFormerOwner() {
+    if (!transactionOwner_) return;
+    const Owner owner = *transactionOwner_;
+    auto former = owner.delegate.lock();
+    if (former == delegate_.lock() && owner.clientId == clientId_ &&
+        owner.clientSecret == clientSecret_ && owner.environment == environment_)
+        return;
+    const bool running = isTransactionRunning();
+    const bool fullWallet = transactionContext_ && transactionContext_->fullWalletInProgress();
+    transactionOwner_.reset();
+    preauthorizedUnderWay_.reset();
+    transactionContext_ = TWAClientSDKTransactionContext::create(environment_, nullptr);
+    if (!running) return;
+    TWA_LOG("The transaction in progress has ended: the wallet was given to another merchant");
+    if (!former) return;
+    auto keepAlive = shared_from_this();
+    const auto error = clientError(612);
+    if (fullWallet)
+        former->walletClientDidFailToLoadFullWallet(*this, error);
+    else
+        former->walletClientDidFailToLoadMaskedWallet(*this, error);
 }
 
 std::shared_ptr<TWAClientConfig> TWAWalletClient::clientConfig() {
@@ -374,6 +431,8 @@ void TWAWalletClient::loadMaskedWallet(std::shared_ptr<TWAMaskedWalletRequest> r
         return;
     }
     transactionContext_ = TWAClientSDKTransactionContext::create(environment(), request->copy());
+    transactionOwner_ = Owner{delegate_, clientId_, clientSecret_, environment_};
+    preauthorizedUnderWay_.reset();
     if (preauthExtraInfo() && preauthRefreshToken() && clientId_) {
         sendGetMaskedWalletForPreauthorizedBuyer();
         return;
@@ -435,6 +494,7 @@ void TWAWalletClient::sendGetMaskedWalletForPreauthorizedBuyer() {
     auto message = TWAClientSDKDataConverter::preauthorizedRequestFromMaskedWallet(
         *context->merchantMaskedWalletRequest(), preauthExtraInfo(), clientId_,
         TWARiskUtils::riskData(), context->environment());
+    preauthorizedUnderWay_ = context;
     std::weak_ptr<TWAWalletClient> weak = weak_from_this();
     TWAServerCommunicator::instance()->getMaskedWalletForPreauthorizedBuyer(
         message, preauthRefreshToken(), clientId_, clientSecret_, *context,
@@ -450,6 +510,7 @@ void TWAWalletClient::preauthorizedAnswered(
     const TWAServerCommunicator::ErrorMessagePtr& errorMessage,
     const std::optional<platform::Error>& error) {
     auto keepAlive = shared_from_this();
+    if (preauthorizedUnderWay_ == context) preauthorizedUnderWay_.reset();
     if (error && error->domain() == kTWAHTTPStatusErrorDomain && error->code() == 401)
         setPreauthDictionary(std::nullopt);
     if (isStale(context, "the preauthorized masked wallet")) return;
@@ -617,8 +678,14 @@ void TWAWalletClient::fullWalletAnswered(
     }
 }
 
-void TWAWalletClient::notifyTransactionStatus(long) {}
+// The merchant's status is the transaction's end: it no longer runs, so a later change
+// of owner has nothing to end.
+void TWAWalletClient::notifyTransactionStatus(long) {
+    if (transactionOwner_) endTransaction();
+}
 
 void TWAWalletClient::endTransaction() {
     transactionContext_ = TWAClientSDKTransactionContext::create(environment_, nullptr);
+    transactionOwner_.reset();
+    preauthorizedUnderWay_.reset();
 }
