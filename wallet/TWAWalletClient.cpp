@@ -325,7 +325,9 @@ const std::optional<nlohmann::json>& TWAWalletClient::preauthDictionary() {
 }
 
 void TWAWalletClient::setPreauthDictionary(const std::optional<nlohmann::json>& record) {
-    const TWAText oldToken = preauthRefreshToken();
+    const auto& old = preauthDictionary();
+    const TWAText oldToken =
+        old ? platform::json::stringValue(*old, "refresh_token") : std::nullopt;
     preauthDictionary_ = record;
     preauthDictionaryLoaded_ = true;
     auto& keychain = platform::Keychain::shared();
@@ -350,14 +352,19 @@ void TWAWalletClient::setPreauthDictionary(const std::optional<nlohmann::json>& 
         TWA_LOG("The preauthorization could not be removed ({})", static_cast<int>(status));
 }
 
-TWAText TWAWalletClient::preauthRefreshToken() {
+bool TWAWalletClient::preauthBelongsToClient() {
     const auto& record = preauthDictionary();
-    return record ? platform::json::stringValue(*record, "refresh_token") : std::nullopt;
+    return record && platform::json::stringValue(*record, kPreauthClientIdKey) == clientId_;
+}
+
+TWAText TWAWalletClient::preauthRefreshToken() {
+    if (!preauthBelongsToClient()) return std::nullopt;
+    return platform::json::stringValue(*preauthDictionary(), "refresh_token");
 }
 
 TWAText TWAWalletClient::preauthExtraInfo() {
-    const auto& record = preauthDictionary();
-    return record ? platform::json::stringValue(*record, "extra_info") : std::nullopt;
+    if (!preauthBelongsToClient()) return std::nullopt;
+    return platform::json::stringValue(*preauthDictionary(), "extra_info");
 }
 
 void TWAWalletClient::setPreauthExtraInfo(const TWAText& extraInfo) {
@@ -371,9 +378,11 @@ void TWAWalletClient::setPreauthRefreshToken(const TWAText& refreshToken, const 
     if (!refreshToken) TWA_LOG("TWA_ASSERT false: {}", "preauthRefreshToken");
     if (!account) TWA_LOG("TWA_ASSERT false: {}", "account");
     if (!refreshToken || !account) return;
-    setPreauthDictionary(nlohmann::json{{"refresh_token", *refreshToken},
-                                        {"extra_info", extraInfo.value_or(std::string())},
-                                        {"account", *account}});
+    nlohmann::json record{{"refresh_token", *refreshToken},
+                          {"extra_info", extraInfo.value_or(std::string())},
+                          {"account", *account}};
+    if (clientId_) record[kPreauthClientIdKey] = *clientId_;
+    setPreauthDictionary(record);
 }
 
 void TWAWalletClient::checkForPreauthorization() {
@@ -479,10 +488,9 @@ void TWAWalletClient::nativeMaskedWalletAnswered(
         setPreauthRefreshToken(
             answer->preauth_refresh_token(),
             textOf(answer->has_preauth_extra_info(), answer->preauth_extra_info()), buyerEmail);
-    } else {
-        const auto& record = preauthDictionary();
-        const TWAText account =
-            record ? platform::json::stringValue(*record, "account") : std::nullopt;
+    } else if (preauthBelongsToClient()) {
+        // Another merchant's preauthorization is that merchant's to keep.
+        const TWAText account = platform::json::stringValue(*preauthDictionary(), "account");
         if (!buyerEmail || !account || *buyerEmail != *account) setPreauthDictionary(std::nullopt);
     }
     takeAnswer(*context, *answer);
@@ -495,23 +503,28 @@ void TWAWalletClient::sendGetMaskedWalletForPreauthorizedBuyer() {
         *context->merchantMaskedWalletRequest(), preauthExtraInfo(), clientId_,
         TWARiskUtils::riskData(), context->environment());
     preauthorizedUnderWay_ = context;
+    const TWAText refreshToken = preauthRefreshToken();
     std::weak_ptr<TWAWalletClient> weak = weak_from_this();
     TWAServerCommunicator::instance()->getMaskedWalletForPreauthorizedBuyer(
-        message, preauthRefreshToken(), clientId_, clientSecret_, *context,
-        [weak, context](auto answer, auto errorMessage, std::optional<platform::Error> error) {
+        message, refreshToken, clientId_, clientSecret_, *context,
+        [weak, context, refreshToken](auto answer, auto errorMessage,
+                                      std::optional<platform::Error> error) {
             if (auto self = weak.lock())
-                self->preauthorizedAnswered(context, answer, errorMessage, error);
+                self->preauthorizedAnswered(context, refreshToken, answer, errorMessage, error);
         });
 }
 
 void TWAWalletClient::preauthorizedAnswered(
-    const std::shared_ptr<TWAClientSDKTransactionContext>& context,
+    const std::shared_ptr<TWAClientSDKTransactionContext>& context, const TWAText& refreshToken,
     const std::shared_ptr<TWAServerCommunicator::PreauthorizedResponse>& answer,
     const TWAServerCommunicator::ErrorMessagePtr& errorMessage,
     const std::optional<platform::Error>& error) {
     auto keepAlive = shared_from_this();
     if (preauthorizedUnderWay_ == context) preauthorizedUnderWay_.reset();
-    if (error && error->domain() == kTWAHTTPStatusErrorDomain && error->code() == 401)
+    // Only the refused token is forgotten, not one stored since for another client id.
+    const auto& stored = preauthDictionary();
+    if (error && error->domain() == kTWAHTTPStatusErrorDomain && error->code() == 401 && stored &&
+        platform::json::stringValue(*stored, "refresh_token") == refreshToken)
         setPreauthDictionary(std::nullopt);
     if (isStale(context, "the preauthorized masked wallet")) return;
     const auto& request = context->merchantMaskedWalletRequest();

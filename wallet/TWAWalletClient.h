@@ -58,6 +58,9 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
     static constexpr const char* kPreauthKeychainService =
         "com.tessera.QuickBuy.preauth_keychain_name";
     static constexpr const char* kPreauthKeychainAccount = "com.tessera.QuickBuy";
+    // The client id a stored preauthorization was issued for; a record without one
+    // belongs to a client without an id.
+    static constexpr const char* kPreauthClientIdKey = "client_id";
 
     static std::shared_ptr<TWAWalletClient> sharedInstance();
     // None lets the next sharedInstance() make a new client.
@@ -107,9 +110,10 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
         return interAppCommunicator_;
     }
 
-    // The stored preauthorization {"refresh_token", "extra_info", "account"}, read from
-    // the keychain on first use. Setting none revokes the old refresh token and removes
-    // the item.
+    // The stored preauthorization {"refresh_token", "extra_info", "account",
+    // "client_id"}, read from the keychain on first use. Setting none revokes the old
+    // refresh token and removes the item. Its token and extra information are read only
+    // under the client id it was issued for.
     const std::optional<nlohmann::json>& preauthDictionary();
     void setPreauthDictionary(const std::optional<nlohmann::json>& record);
     TWAText preauthRefreshToken();
@@ -156,6 +160,7 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
     static void startOpenURLTest();
 
     bool wantsRefreshToken();
+    bool preauthBelongsToClient();
     void sendNativeMaskedWallet(const walletproto::OWIIosNativeGetMaskedWalletRequest& message);
     void nativeMaskedWalletAnswered(
         const std::shared_ptr<TWAClientSDKTransactionContext>& context,
@@ -163,7 +168,7 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
         const std::optional<platform::Error>& error);
     void sendGetMaskedWalletForPreauthorizedBuyer();
     void preauthorizedAnswered(
-        const std::shared_ptr<TWAClientSDKTransactionContext>& context,
+        const std::shared_ptr<TWAClientSDKTransactionContext>& context, const TWAText& refreshToken,
         const std::shared_ptr<TWAServerCommunicator::PreauthorizedResponse>& answer,
         const TWAServerCommunicator::ErrorMessagePtr& errorMessage,
         const std::optional<platform::Error>& error);
