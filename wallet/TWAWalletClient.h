@@ -132,9 +132,6 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
                             const std::vector<int>& requiredActions);
     // Ends the transaction in progress.
     void notifyTransactionStatus(long status);
-    // True while the transaction in progress waits for an answer or may still ask for
-    // its full wallet.
-    bool isTransactionRunning() const;
     // The client's own error of that number (601 to 612).
     static platform::Error clientError(int number);
     // Drops the transaction in progress for a new one without a request: whatever is
@@ -188,6 +185,9 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
     bool isStale(const std::shared_ptr<TWAClientSDKTransactionContext>& context,
                  const char* what) const;
 
+    // True while the transaction in progress waits for an answer or may still ask for
+    // its full wallet.
+    bool isTransactionRunning() const;
     // Ends the running transaction when the delegate, id, secret or environment is no
     // longer the one it began with, and tells the delegate it began with.
     void endTransactionOfFormerOwner();
