@@ -691,10 +691,14 @@ void TWAWalletClient::fullWalletAnswered(
     }
 }
 
-// The merchant's status is the transaction's end: it no longer runs, so a later change
-// of owner has nothing to end.
+// The merchant's status is the end of a transaction that waits for nothing: a later
+// change of owner has nothing to end. A request under way still answers its owner.
 void TWAWalletClient::notifyTransactionStatus(long) {
-    if (transactionOwner_) endTransaction();
+    const auto& context = transactionContext_;
+    if (!transactionOwner_ || !context || context->openURLInProgress() ||
+        context->fullWalletInProgress() || preauthorizedUnderWay_ == context)
+        return;
+    endTransaction();
 }
 
 void TWAWalletClient::endTransaction() {

@@ -130,7 +130,7 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
     void changeMaskedWallet(const TWAText& tesseraTransactionId,
                             const TWAText& merchantTransactionId,
                             const std::vector<int>& requiredActions);
-    // Ends the transaction in progress.
+    // Ends the transaction in progress unless it waits for an answer.
     void notifyTransactionStatus(long status);
     // The client's own error of that number (601 to 612).
     static platform::Error clientError(int number);

@@ -249,7 +249,14 @@ TEST_P(TesseraWalletPaymentEndTest, AStartWhileTheWalletApplicationHasTheRequest
 class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
   protected:
     enum class Moment { PageStart, WalletApplication, MaskedWallet, FullWalletOut, Configuration };
-    enum class Act { HostTakesOver, HostStartsItsOwn, PageEnds, PageResends, AnotherPageStarts };
+    enum class Act {
+        HostTakesOver,
+        HostStartsItsOwn,
+        HostEnds,  // reports a status while the page's payment runs
+        PageEnds,
+        PageResends,
+        AnotherPageStarts
+    };
     static constexpr const char* kOtherId = "other-id";
 
     struct Expected {
@@ -280,6 +287,11 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
                 return {{credentialsChanged(occurrence)}, 0, 0, 0, {}};
             case Act::HostStartsItsOwn:
                 return {{credentialsChanged(occurrence)}, 0, 0, 1, {K::MaskedWallet}};
+            case Act::HostEnds:
+                // A request under way still answers the page; an idle one has ended.
+                if (moment == Moment::MaskedWallet) return {};
+                if (moment == Moment::FullWalletOut) return {{}, 0, 1, 0, {}};
+                return {{}, 1, 0, moment == Moment::WalletApplication ? 0u : 1u, {}};
             case Act::PageEnds:
                 return {};
             case Act::PageResends:
@@ -367,6 +379,9 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
                 hostTakesOver();
                 hostChecksOut();
                 break;
+            case Act::HostEnds:
+                client_->notifyTransactionStatus(0);
+                break;
             case Act::PageEnds:
                 perform({{"c", "tesseraWalletEnd"},
                          {"p", {{"success", false}, {"errorReason", "other"}}}});
@@ -433,8 +448,8 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
 TEST_P(TesseraWalletOwnersTest, APagesPaymentMeetsEveryOwnerAtEveryMoment) {
     const Moment moments[] = {Moment::PageStart, Moment::WalletApplication, Moment::MaskedWallet,
                               Moment::FullWalletOut, Moment::Configuration};
-    const Act acts[] = {Act::HostTakesOver, Act::HostStartsItsOwn, Act::PageEnds, Act::PageResends,
-                        Act::AnotherPageStarts};
+    const Act acts[] = {Act::HostTakesOver, Act::HostStartsItsOwn, Act::HostEnds,
+                        Act::PageEnds,      Act::PageResends,      Act::AnotherPageStarts};
     ASSERT_NO_FATAL_FAILURE(stream());
     listeningPage();
     int cell = 0;
