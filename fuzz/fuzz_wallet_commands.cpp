@@ -3,10 +3,12 @@
 // delayed masked-wallet request run and the buyer coming back without a reply between
 // them; then a start whose request the wallet application keeps, the page's end, and the
 // buyer coming back with the input as the reply's query and without a reply. The host
-// drives the shared client with its own values in the page's environment (2), so a
-// payment's end leaves the client's transaction as it is unless the glue ends it. The
-// run aborts when the host's delegate hears anything (the host starts no payment of its
-// own), or when no library payment runs any more and the client's delegate is the glue.
+// drives the shared client with its own values in the page's environment (2); by the
+// input's length it also takes the client back after one of the commands and starts a
+// checkout of its own, or starts its own before the page's first command. The run aborts
+// when the host's delegate hears of anything but its own checkout (a result while it
+// asked for none, a second answer to one request, a full wallet it never asked for), or
+// when no library payment runs any more and the client's delegate is the glue.
 #include <google/protobuf/stubs/logging.h>
 
 #include <cstddef>
@@ -14,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
@@ -35,6 +38,7 @@
 #include "wallet/TWABackgroundTask.h"
 #include "wallet/TWAClientConfig.h"
 #include "wallet/TWAClientSDKTransactionContext.h"
+#include "wallet/TWAMaskedWalletRequest.h"
 #include "wallet/TWAWalletClient.h"
 
 namespace {
@@ -44,14 +48,18 @@ using namespace walletfuzzing;
 constexpr const char* kCommands[] = {"tesseraWalletStart", "tesseraWalletChangeMaskedWallet",
                                      "tesseraWalletSendFullWalletRequest", "tesseraWalletEnd"};
 
-// Every call is a library payment's result reaching the host.
+// The host asks for one masked wallet at a time and must hear one answer to it and
+// nothing else.
 class HostDelegate : public TWAWalletClientDelegate {
+  public:
+    bool waiting = false;
+
     void walletClientDidLoadMaskedWallet(TWAWalletClient&,
                                          std::shared_ptr<TWAMaskedWallet>) override {
-        __builtin_trap();
+        answered();
     }
     void walletClientDidFailToLoadMaskedWallet(TWAWalletClient&, const platform::Error&) override {
-        __builtin_trap();
+        answered();
     }
     void walletClientDidLoadFullWallet(TWAWalletClient&, std::shared_ptr<TWAFullWallet>) override {
         __builtin_trap();
@@ -60,7 +68,25 @@ class HostDelegate : public TWAWalletClientDelegate {
         __builtin_trap();
     }
     void walletClientUserIsPreauthorized(TWAWalletClient&, bool) override { __builtin_trap(); }
+
+  private:
+    void answered() {
+        if (!waiting) __builtin_trap();  // a page's answer, or a second one
+        waiting = false;
+    }
 };
+
+// The host takes its client back and asks for a masked wallet of its own.
+void hostChecksOut(const std::shared_ptr<HostDelegate>& host) {
+    auto client = TWAWalletClient::sharedInstance();
+    client->setDelegate(host);
+    client->setClientId("host-id");
+    client->setClientSecret("host-secret");
+    client->setEnvironment(2);
+    if (host->waiting) return;  // its request is still with the wallet application
+    host->waiting = true;
+    client->loadMaskedWallet(TWAMaskedWalletRequest::create("USD", "1.00"));
+}
 
 void perform(const char* name, const nlohmann::json& parameters) {
     MVCommandHandler::performCommandsFromCommandCollection(
@@ -98,14 +124,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto parsed = platform::json::parse(text);
     if (!parsed.ok()) return 0;
     auto& app = platform::Application::shared();
-    for (const char* name : kCommands) {
-        perform(name, parsed.value);
+    // Where the host's own checkout comes in: before the first command, after one of
+    // them, or not at all.
+    const size_t hostAt = size % (std::size(kCommands) + 2);
+    if (hostAt == 0) hostChecksOut(host);
+    for (size_t i = 0; i < std::size(kCommands); ++i) {
+        perform(kCommands[i], parsed.value);
+        if (hostAt == i + 1) hostChecksOut(host);
         platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
         app.resignActive();
         app.becomeActive();
         platform::runUntilIdle();
         checkGivenBack();
     }
+    if (host->waiting) __builtin_trap();  // the buyer came back: the host heard nothing
     // The page ends while the buyer is in the wallet application; then the buyer's reply
     // (the input as its query) and the buyer's return reach the client by the host.
     perform("tesseraWalletStart", parsed.value);
@@ -121,6 +153,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Whatever is left open ends; the host's client stays the host's.
     MVTesseraWallet::sharedController()->notifyTesseraTransactionStatus(0);
     checkGivenBack();
+    if (host->waiting) __builtin_trap();
+    TWAWalletClient::sharedInstance()->notifyTransactionStatus(0);
     MVErrorLogger::clearReports();
     resetApplicationForWalletFuzzing();
     return 0;

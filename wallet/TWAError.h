@@ -19,6 +19,7 @@ enum TWAErrorCode : long {
     kTWAErrorCodeAuthenticationFailure = -599,
     kTWAErrorCodeIntegrationError = -598,
     kTWAErrorCodeInvalidTransaction = -597,
+    kTWAErrorCodeMerchantAborted = -596,
     kTWAErrorCodeInternalError = -562,
     kTWAErrorCodeServiceUnavailable = -561,
     kTWAErrorCodeMerchantAccountError = -551,

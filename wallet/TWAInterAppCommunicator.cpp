@@ -89,17 +89,66 @@ void TWAInterAppCommunicator::loadMaskedWallet(const Request& request, Callback 
 
     std::weak_ptr<TWAInterAppCommunicator> weak = weak_from_this();
     config->loadURLSchemeWithCallback(
-        [weak, message, callback](TWAClientConfig::URLScheme urlScheme,
-                                  std::optional<platform::Error> error) {
+        [weak, message, cryptor, callback](TWAClientConfig::URLScheme urlScheme,
+                                           std::optional<platform::Error> error) {
             // A communicator gone with its client has nobody left to answer.
-            if (auto self = weak.lock()) self->sendWithScheme(*message, urlScheme, error, callback);
+            if (auto self = weak.lock())
+                self->sendWithScheme(*message, cryptor, urlScheme, error, callback);
         });
 }
 
+bool TWAInterAppCommunicator::hasEnded(const std::shared_ptr<TWACrypto>& cryptor) const {
+    auto delegate = delegate_.lock();
+    return !delegate || delegate->cryptor() != cryptor;
+}
+
+void TWAInterAppCommunicator::rememberEnded(std::shared_ptr<TWACrypto> cryptor) {
+    if (!cryptor) return;
+    if (endedCryptors_.size() >= kEndedRequestsKept) endedCryptors_.erase(endedCryptors_.begin());
+    endedCryptors_.push_back(std::move(cryptor));
+}
+
+void TWAInterAppCommunicator::dropEndedWait() {
+    if (!lastNativeMaskedWalletCallback_ || !hasEnded(waitingCryptor_)) return;
+    TWA_LOG("The wallet application's request of an ended transaction waits no more");
+    lastNativeMaskedWalletCallback_ = nullptr;
+    rememberEnded(std::move(waitingCryptor_));
+    waitingCryptor_.reset();
+}
+
+bool TWAInterAppCommunicator::isReplyToEndedRequest(const std::string& query) {
+    const auto form = TBXOAuth2Authentication::dictionaryWithResponseString(query);
+    const auto* r = formValue(form, "r");
+    const auto* s = formValue(form, "s");
+    if (!r || !s) return false;
+    auto ciphertext = TWABase64URLDecodeUnpadded(*r);
+    auto mac = TWABase64URLDecodeUnpadded(*s);
+    if (!ciphertext || !mac || mac->size() != 32) return false;
+    const TWAData data(ciphertext->begin(), ciphertext->end());
+    for (auto it = endedCryptors_.begin(); it != endedCryptors_.end(); ++it) {
+        if (!hasEnded(*it)) continue;
+        auto expected = (*it)->hmac(data);
+        if (!expected || expected->size() != 32 ||
+            !TWACrypto::constantTimeIsArray(expected->data(),
+                                            reinterpret_cast<const uint8_t*>(mac->data()), 32))
+            continue;
+        TWA_LOG("Ignoring the wallet application's reply to a transaction that has ended");
+        endedCryptors_.erase(it);
+        return true;
+    }
+    return false;
+}
+
 void TWAInterAppCommunicator::sendWithScheme(const Request& request,
+                                             const std::shared_ptr<TWACrypto>& cryptor,
                                              const TWAClientConfig::URLScheme& urlScheme,
                                              const std::optional<platform::Error>& error,
                                              Callback callback) {
+    // The transaction ended while the configuration was asked: the buyer stays here.
+    if (hasEnded(cryptor)) {
+        TWA_LOG("Not opening the wallet application for a transaction that has ended");
+        return;
+    }
     if (error) {
         callback(nullptr, error);
         return;
@@ -111,7 +160,11 @@ void TWAInterAppCommunicator::sendWithScheme(const Request& request,
     const std::string text = urlScheme->url_scheme() + "://" + urlScheme->base_url() +
                              "?r=" + TWABase64URLEncode(request.SerializeAsString(), false);
     TWABackgroundTask::startBackgroundTaskIfNotRunning();
+    // A request of the same transaction (a change of the masked wallet) shares the keys.
+    if (lastNativeMaskedWalletCallback_ && waitingCryptor_ != cryptor)
+        rememberEnded(waitingCryptor_);
     lastNativeMaskedWalletCallback_ = std::move(callback);
+    waitingCryptor_ = cryptor;
     auto url = platform::URL::parse(text);
     if (!url) {
         // The wait ends when the buyer comes back to the application.
@@ -126,8 +179,12 @@ bool TWAInterAppCommunicator::handleOpenURL(const platform::URL& url,
                                             const nlohmann::json*) {
     if (url.scheme() != schemeForApp()) return false;
     auto keepAlive = shared_from_this();  // the callback may release this communicator
+    const std::string query = url.query().value_or(std::string());
+    dropEndedWait();
+    if (isReplyToEndedRequest(query)) return false;
     Callback callback = std::move(lastNativeMaskedWalletCallback_);
     lastNativeMaskedWalletCallback_ = nullptr;
+    waitingCryptor_.reset();
     if (!callback) {
         std::weak_ptr<TWAInterAppCommunicator> weak = weak_from_this();
         std::weak_ptr<TWAInterAppCommunicatorDelegate> delegate = delegate_;
@@ -140,7 +197,7 @@ bool TWAInterAppCommunicator::handleOpenURL(const platform::URL& url,
                                                                                     *response);
         };
     }
-    return answerReply(url.query().value_or(std::string()), callback);
+    return answerReply(query, callback);
 }
 
 bool TWAInterAppCommunicator::answerReply(const std::string& query, const Callback& callback) {
@@ -182,9 +239,11 @@ bool TWAInterAppCommunicator::answerReply(const std::string& query, const Callba
 }
 
 void TWAInterAppCommunicator::applicationDidBecomeActive() {
+    dropEndedWait();
     if (!lastNativeMaskedWalletCallback_) return;
     auto keepAlive = shared_from_this();
     Callback callback = std::move(lastNativeMaskedWalletCallback_);
     lastNativeMaskedWalletCallback_ = nullptr;
+    waitingCryptor_.reset();
     callback(nullptr, userCancelledError());
 }

@@ -11,14 +11,19 @@
 //
 // At most one request waits; a new send drops the callback of the one before, and the
 // application becoming active while one waits cancels it ("Buyer has cancelled").
-// Nothing is decrypted before the MAC is checked. The delegate (the wallet client, which
-// owns the communicator) is held without being owned. Main thread only.
+// Nothing is decrypted before the MAC is checked.
+// Each request belongs to the transaction whose cryptor the delegate gave for it: once
+// the delegate names another cryptor, that transaction has ended, so the wallet
+// application is not opened for it, and its reply, recognised by its MAC, answers nobody. The
+// delegate (the wallet client, which owns the communicator) is held without being owned. Main
+// thread only.
 
 #include <functional>
 #include <memory>
 #include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/foundation/Error.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -73,6 +78,8 @@ class TWAInterAppCommunicator : public std::enable_shared_from_this<TWAInterAppC
     void applicationDidBecomeActive();
 
     bool hasPendingCallback() const { return static_cast<bool>(lastNativeMaskedWalletCallback_); }
+    // How many ended requests' replies are still recognised.
+    static constexpr size_t kEndedRequestsKept = 4;
 
     static platform::Error internalErrorWithDescription(const std::string& description);
     static platform::Error userCancelledError();
@@ -80,12 +87,22 @@ class TWAInterAppCommunicator : public std::enable_shared_from_this<TWAInterAppC
   private:
     TWAInterAppCommunicator() = default;
     void observeBecomingActive();
-    void sendWithScheme(const Request& request, const TWAClientConfig::URLScheme& urlScheme,
+    void sendWithScheme(const Request& request, const std::shared_ptr<TWACrypto>& cryptor,
+                        const TWAClientConfig::URLScheme& urlScheme,
                         const std::optional<platform::Error>& error, Callback callback);
     // The reply's outcome for `callback`; true when it yielded a response.
     bool answerReply(const std::string& query, const Callback& callback);
+    // True when `cryptor` is no longer the delegate's: its transaction has ended.
+    bool hasEnded(const std::shared_ptr<TWACrypto>& cryptor) const;
+    // The waiting request, when its transaction has ended, joins the ended ones.
+    void dropEndedWait();
+    void rememberEnded(std::shared_ptr<TWACrypto> cryptor);
+    // True (with a log line) when the reply carries the MAC of an ended request.
+    bool isReplyToEndedRequest(const std::string& query);
 
     std::weak_ptr<TWAInterAppCommunicatorDelegate> delegate_;
     Callback lastNativeMaskedWalletCallback_;
+    std::shared_ptr<TWACrypto> waitingCryptor_;
+    std::vector<std::shared_ptr<TWACrypto>> endedCryptors_;
     platform::ObserverRegistration becomeActiveObserver_;
 };

@@ -61,17 +61,11 @@ constexpr ClientError kClientErrors[] = {
      "Safari.This was probably caused by repeated calls to |loadMaskedWallet:| in the same "
      "event-processing cycle. Tip: breakpoint in delegate's |didFailToLoadMaskedWalletWithError:| "
      "to find where the second call is coming from."},
+    {612, kTWAErrorCodeMerchantAborted,
+     "The transaction has ended since the wallet was given to another merchant. (Error 612)",
+     "The delegate, client ID, client secret or environment changed while the transaction was "
+     "in progress."},
 };
-
-platform::Error clientError(int number) {
-    for (const auto& entry : kClientErrors)
-        if (entry.number == number)
-            return TWALocalizedError(entry.code, entry.text,
-                                     entry.forIntegrator
-                                         ? std::optional<std::string>(entry.forIntegrator)
-                                         : std::nullopt);
-    return TWALocalizedError(kTWAErrorCodeUnknown, "Internal Error", std::nullopt);
-}
 
 TWAText textOf(bool present, const std::string& value) {
     return present ? TWAText(value) : std::nullopt;
@@ -105,6 +99,16 @@ SharedClient& sharedClient() {
 }
 
 }  // namespace
+
+platform::Error TWAWalletClient::clientError(int number) {
+    for (const auto& entry : kClientErrors)
+        if (entry.number == number)
+            return TWALocalizedError(entry.code, entry.text,
+                                     entry.forIntegrator
+                                         ? std::optional<std::string>(entry.forIntegrator)
+                                         : std::nullopt);
+    return TWALocalizedError(kTWAErrorCodeUnknown, "Internal Error", std::nullopt);
+}
 
 // Creation and the shared instance
 
@@ -214,11 +218,64 @@ void TWAWalletClient::setEnvironment(int32_t environment) {
         TWA_LOG("Environment is changing from previously set {} to {}",
                 environmentToString(environment_), environmentToString(environment));
     }
+    auto keepAlive = shared_from_this();
     environmentInitialized_ = true;
-    transactionContext_ = TWAClientSDKTransactionContext::create(environment, nullptr);
     environment_ = environment;
     clientConfigInternal_.reset();
-    clientConfig();
+    // The transaction's former owner hears of its end once the new configuration is asked.
+    endTransactionOfFormerOwner();
+    if (!transactionOwner_) {
+        transactionContext_ = TWAClientSDKTransactionContext::create(environment_, nullptr);
+        preauthorizedUnderWay_.reset();
+    }
+    if (!clientConfigInternal_) clientConfig();
+}
+
+// Owners
+
+void TWAWalletClient::setDelegate(std::weak_ptr<TWAWalletClientDelegate> delegate) {
+    delegate_ = std::move(delegate);
+    endTransactionOfFormerOwner();
+}
+
+void TWAWalletClient::setClientId(const TWAText& v) {
+    clientId_ = v;
+    endTransactionOfFormerOwner();
+}
+
+void TWAWalletClient::setClientSecret(const TWAText& v) {
+    clientSecret_ = v;
+    endTransactionOfFormerOwner();
+}
+
+bool TWAWalletClient::isTransactionRunning() const {
+    const auto& context = transactionContext_;
+    return transactionOwner_ && context && context->merchantMaskedWalletRequest() &&
+           (context->openURLInProgress() || context->fullWalletInProgress() ||
+            preauthorizedUnderWay_ == context || context->tesseraTransactionId());
+}
+
+void TWAWalletClient::endTransactionOfFormerOwner() {
+    if (!transactionOwner_) return;
+    const Owner owner = *transactionOwner_;
+    auto former = owner.delegate.lock();
+    if (former == delegate_.lock() && owner.clientId == clientId_ &&
+        owner.clientSecret == clientSecret_ && owner.environment == environment_)
+        return;
+    const bool running = isTransactionRunning();
+    const bool fullWallet = transactionContext_ && transactionContext_->fullWalletInProgress();
+    transactionOwner_.reset();
+    preauthorizedUnderWay_.reset();
+    transactionContext_ = TWAClientSDKTransactionContext::create(environment_, nullptr);
+    if (!running) return;
+    TWA_LOG("The transaction in progress has ended: the wallet was given to another merchant");
+    if (!former) return;
+    auto keepAlive = shared_from_this();
+    const auto error = clientError(612);
+    if (fullWallet)
+        former->walletClientDidFailToLoadFullWallet(*this, error);
+    else
+        former->walletClientDidFailToLoadMaskedWallet(*this, error);
 }
 
 std::shared_ptr<TWAClientConfig> TWAWalletClient::clientConfig() {
@@ -268,7 +325,9 @@ const std::optional<nlohmann::json>& TWAWalletClient::preauthDictionary() {
 }
 
 void TWAWalletClient::setPreauthDictionary(const std::optional<nlohmann::json>& record) {
-    const TWAText oldToken = preauthRefreshToken();
+    const auto& old = preauthDictionary();
+    const TWAText oldToken =
+        old ? platform::json::stringValue(*old, "refresh_token") : std::nullopt;
     preauthDictionary_ = record;
     preauthDictionaryLoaded_ = true;
     auto& keychain = platform::Keychain::shared();
@@ -293,14 +352,19 @@ void TWAWalletClient::setPreauthDictionary(const std::optional<nlohmann::json>& 
         TWA_LOG("The preauthorization could not be removed ({})", static_cast<int>(status));
 }
 
-TWAText TWAWalletClient::preauthRefreshToken() {
+bool TWAWalletClient::preauthBelongsToClient() {
     const auto& record = preauthDictionary();
-    return record ? platform::json::stringValue(*record, "refresh_token") : std::nullopt;
+    return record && platform::json::stringValue(*record, kPreauthClientIdKey) == clientId_;
+}
+
+TWAText TWAWalletClient::preauthRefreshToken() {
+    if (!preauthBelongsToClient()) return std::nullopt;
+    return platform::json::stringValue(*preauthDictionary(), "refresh_token");
 }
 
 TWAText TWAWalletClient::preauthExtraInfo() {
-    const auto& record = preauthDictionary();
-    return record ? platform::json::stringValue(*record, "extra_info") : std::nullopt;
+    if (!preauthBelongsToClient()) return std::nullopt;
+    return platform::json::stringValue(*preauthDictionary(), "extra_info");
 }
 
 void TWAWalletClient::setPreauthExtraInfo(const TWAText& extraInfo) {
@@ -314,9 +378,11 @@ void TWAWalletClient::setPreauthRefreshToken(const TWAText& refreshToken, const 
     if (!refreshToken) TWA_LOG("TWA_ASSERT false: {}", "preauthRefreshToken");
     if (!account) TWA_LOG("TWA_ASSERT false: {}", "account");
     if (!refreshToken || !account) return;
-    setPreauthDictionary(nlohmann::json{{"refresh_token", *refreshToken},
-                                        {"extra_info", extraInfo.value_or(std::string())},
-                                        {"account", *account}});
+    nlohmann::json record{{"refresh_token", *refreshToken},
+                          {"extra_info", extraInfo.value_or(std::string())},
+                          {"account", *account}};
+    if (clientId_) record[kPreauthClientIdKey] = *clientId_;
+    setPreauthDictionary(record);
 }
 
 void TWAWalletClient::checkForPreauthorization() {
@@ -374,6 +440,8 @@ void TWAWalletClient::loadMaskedWallet(std::shared_ptr<TWAMaskedWalletRequest> r
         return;
     }
     transactionContext_ = TWAClientSDKTransactionContext::create(environment(), request->copy());
+    transactionOwner_ = Owner{delegate_, clientId_, clientSecret_, environment_};
+    preauthorizedUnderWay_.reset();
     if (preauthExtraInfo() && preauthRefreshToken() && clientId_) {
         sendGetMaskedWalletForPreauthorizedBuyer();
         return;
@@ -420,10 +488,9 @@ void TWAWalletClient::nativeMaskedWalletAnswered(
         setPreauthRefreshToken(
             answer->preauth_refresh_token(),
             textOf(answer->has_preauth_extra_info(), answer->preauth_extra_info()), buyerEmail);
-    } else {
-        const auto& record = preauthDictionary();
-        const TWAText account =
-            record ? platform::json::stringValue(*record, "account") : std::nullopt;
+    } else if (preauthBelongsToClient()) {
+        // Another merchant's preauthorization is that merchant's to keep.
+        const TWAText account = platform::json::stringValue(*preauthDictionary(), "account");
         if (!buyerEmail || !account || *buyerEmail != *account) setPreauthDictionary(std::nullopt);
     }
     takeAnswer(*context, *answer);
@@ -435,22 +502,29 @@ void TWAWalletClient::sendGetMaskedWalletForPreauthorizedBuyer() {
     auto message = TWAClientSDKDataConverter::preauthorizedRequestFromMaskedWallet(
         *context->merchantMaskedWalletRequest(), preauthExtraInfo(), clientId_,
         TWARiskUtils::riskData(), context->environment());
+    preauthorizedUnderWay_ = context;
+    const TWAText refreshToken = preauthRefreshToken();
     std::weak_ptr<TWAWalletClient> weak = weak_from_this();
     TWAServerCommunicator::instance()->getMaskedWalletForPreauthorizedBuyer(
-        message, preauthRefreshToken(), clientId_, clientSecret_, *context,
-        [weak, context](auto answer, auto errorMessage, std::optional<platform::Error> error) {
+        message, refreshToken, clientId_, clientSecret_, *context,
+        [weak, context, refreshToken](auto answer, auto errorMessage,
+                                      std::optional<platform::Error> error) {
             if (auto self = weak.lock())
-                self->preauthorizedAnswered(context, answer, errorMessage, error);
+                self->preauthorizedAnswered(context, refreshToken, answer, errorMessage, error);
         });
 }
 
 void TWAWalletClient::preauthorizedAnswered(
-    const std::shared_ptr<TWAClientSDKTransactionContext>& context,
+    const std::shared_ptr<TWAClientSDKTransactionContext>& context, const TWAText& refreshToken,
     const std::shared_ptr<TWAServerCommunicator::PreauthorizedResponse>& answer,
     const TWAServerCommunicator::ErrorMessagePtr& errorMessage,
     const std::optional<platform::Error>& error) {
     auto keepAlive = shared_from_this();
-    if (error && error->domain() == kTWAHTTPStatusErrorDomain && error->code() == 401)
+    if (preauthorizedUnderWay_ == context) preauthorizedUnderWay_.reset();
+    // Only the refused token is forgotten, not one stored since for another client id.
+    const auto& stored = preauthDictionary();
+    if (error && error->domain() == kTWAHTTPStatusErrorDomain && error->code() == 401 && stored &&
+        platform::json::stringValue(*stored, "refresh_token") == refreshToken)
         setPreauthDictionary(std::nullopt);
     if (isStale(context, "the preauthorized masked wallet")) return;
     const auto& request = context->merchantMaskedWalletRequest();
@@ -617,8 +691,18 @@ void TWAWalletClient::fullWalletAnswered(
     }
 }
 
-void TWAWalletClient::notifyTransactionStatus(long) {}
+// The merchant's status is the end of a transaction that waits for nothing: a later
+// change of owner has nothing to end. A request under way still answers its owner.
+void TWAWalletClient::notifyTransactionStatus(long) {
+    const auto& context = transactionContext_;
+    if (!transactionOwner_ || !context || context->openURLInProgress() ||
+        context->fullWalletInProgress() || preauthorizedUnderWay_ == context)
+        return;
+    endTransaction();
+}
 
 void TWAWalletClient::endTransaction() {
     transactionContext_ = TWAClientSDKTransactionContext::create(environment_, nullptr);
+    transactionOwner_.reset();
+    preauthorizedUnderWay_.reset();
 }

@@ -58,6 +58,9 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
     static constexpr const char* kPreauthKeychainService =
         "com.tessera.QuickBuy.preauth_keychain_name";
     static constexpr const char* kPreauthKeychainAccount = "com.tessera.QuickBuy";
+    // The client id a stored preauthorization was issued for; a record without one
+    // belongs to a client without an id.
+    static constexpr const char* kPreauthClientIdKey = "client_id";
 
     static std::shared_ptr<TWAWalletClient> sharedInstance();
     // None lets the next sharedInstance() make a new client.
@@ -82,14 +85,14 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
     TWAWalletClient(const TWAWalletClient&) = delete;
     TWAWalletClient& operator=(const TWAWalletClient&) = delete;
 
+    // A transaction belongs to the delegate, id, secret and environment it began with:
+    // changing any of them while it runs ends it, and its delegate hears error 612.
     std::shared_ptr<TWAWalletClientDelegate> delegate() const { return delegate_.lock(); }
-    void setDelegate(std::weak_ptr<TWAWalletClientDelegate> delegate) {
-        delegate_ = std::move(delegate);
-    }
+    void setDelegate(std::weak_ptr<TWAWalletClientDelegate> delegate);
     const TWAText& clientId() const { return clientId_; }
-    void setClientId(const TWAText& v) { clientId_ = v; }
+    void setClientId(const TWAText& v);
     const TWAText& clientSecret() const { return clientSecret_; }
-    void setClientSecret(const TWAText& v) { clientSecret_ = v; }
+    void setClientSecret(const TWAText& v);
     const TWAText& preferredAccount() const { return preferredAccount_; }
     void setPreferredAccount(const TWAText& v) { preferredAccount_ = v; }
     // Logs when it was never set.
@@ -107,9 +110,10 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
         return interAppCommunicator_;
     }
 
-    // The stored preauthorization {"refresh_token", "extra_info", "account"}, read from
-    // the keychain on first use. Setting none revokes the old refresh token and removes
-    // the item.
+    // The stored preauthorization {"refresh_token", "extra_info", "account",
+    // "client_id"}, read from the keychain on first use. Setting none revokes the old
+    // refresh token and removes the item. Its token and extra information are read only
+    // under the client id it was issued for.
     const std::optional<nlohmann::json>& preauthDictionary();
     void setPreauthDictionary(const std::optional<nlohmann::json>& record);
     TWAText preauthRefreshToken();
@@ -126,7 +130,10 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
     void changeMaskedWallet(const TWAText& tesseraTransactionId,
                             const TWAText& merchantTransactionId,
                             const std::vector<int>& requiredActions);
+    // Ends the transaction in progress unless it waits for an answer.
     void notifyTransactionStatus(long status);
+    // The client's own error of that number (601 to 612).
+    static platform::Error clientError(int number);
     // Drops the transaction in progress for a new one without a request: whatever is
     // still under way for the old one is ignored when it answers, and the next masked
     // wallet request starts.
@@ -150,6 +157,7 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
     static void startOpenURLTest();
 
     bool wantsRefreshToken();
+    bool preauthBelongsToClient();
     void sendNativeMaskedWallet(const walletproto::OWIIosNativeGetMaskedWalletRequest& message);
     void nativeMaskedWalletAnswered(
         const std::shared_ptr<TWAClientSDKTransactionContext>& context,
@@ -157,7 +165,7 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
         const std::optional<platform::Error>& error);
     void sendGetMaskedWalletForPreauthorizedBuyer();
     void preauthorizedAnswered(
-        const std::shared_ptr<TWAClientSDKTransactionContext>& context,
+        const std::shared_ptr<TWAClientSDKTransactionContext>& context, const TWAText& refreshToken,
         const std::shared_ptr<TWAServerCommunicator::PreauthorizedResponse>& answer,
         const TWAServerCommunicator::ErrorMessagePtr& errorMessage,
         const std::optional<platform::Error>& error);
@@ -177,6 +185,13 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
     bool isStale(const std::shared_ptr<TWAClientSDKTransactionContext>& context,
                  const char* what) const;
 
+    // True while the transaction in progress waits for an answer or may still ask for
+    // its full wallet.
+    bool isTransactionRunning() const;
+    // Ends the running transaction when the delegate, id, secret or environment is no
+    // longer the one it began with, and tells the delegate it began with.
+    void endTransactionOfFormerOwner();
+
     void failMaskedWallet(const platform::Error& error);
     void failFullWallet(const platform::Error& error);
 
@@ -190,6 +205,16 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
     std::shared_ptr<TWAClientSDKTransactionContext> transactionContext_;
     std::shared_ptr<TWAClientConfig> clientConfigInternal_;
     std::shared_ptr<TWAInterAppCommunicator> interAppCommunicator_;
+    // Who began the transaction in progress.
+    struct Owner {
+        std::weak_ptr<TWAWalletClientDelegate> delegate;
+        TWAText clientId;
+        TWAText clientSecret;
+        int32_t environment = 0;
+    };
+    std::optional<Owner> transactionOwner_;
+    // The transaction whose masked wallet the wallet server has been asked for.
+    std::shared_ptr<TWAClientSDKTransactionContext> preauthorizedUnderWay_;
     std::optional<nlohmann::json> preauthDictionary_;
     bool preauthDictionaryLoaded_ = false;
 };

@@ -10,6 +10,7 @@
 #include "libmerovane/core/ObjectExtensions.h"
 #include "libmerovane/payments/MVTesseraWalletMessages.h"
 #include "platform/foundation/SharedInstances.h"
+#include "wallet/TWAError.h"
 #include "wallet/TWAFullWalletRequest.h"
 
 namespace {
@@ -48,10 +49,33 @@ std::shared_ptr<TWAMaskedWalletRequest> MVTesseraWallet::maskedWalletRequest(con
 }
 
 void MVTesseraWallet::start(const Start& start) {
+    auto client = TWAWalletClient::sharedInstance();
+    const auto& current = client->transactionContext();
+    const bool anotherMerchant = isWalletForLibraryPayment_ && holds(*client) &&
+                                 (start.clientID != libraryClientID_ ||
+                                  TWAText(start.clientSecret) != client->clientSecret());
+    // The buyer is in the wallet application for another merchant (the host or another
+    // page): that checkout goes on, and this one is refused before it sends the buyer
+    // there a second time.
+    if (current && current->openURLInProgress() &&
+        (!isWalletForLibraryPayment_ || anotherMerchant)) {
+        MVLogWarn(
+            "MVTesseraWallet refuses a start while the wallet application has another "
+            "merchant's request");
+        const auto error = TWAWalletClient::clientError(611);
+        MVEventDispatcher::sharedDispatcher().dispatchEvent(
+            MVEventTesseraWallet::tesseraWalletError(stringTesseraWalletErrorCode(error.code()),
+                                                     error.localizedDescription(), kMaskedWallet));
+        return;
+    }
+    // Another merchant's start ends the running payment before it takes the client.
+    if (anotherMerchant)
+        performCredentialsChangedDuringPaymentError(
+            current && current->fullWalletInProgress() ? kFullWallet : kMaskedWallet);
     libraryClientID_ = start.clientID;
     setLibraryPaymentEnabled(true, start.clientID, start.clientSecret);
     maskedWalletRequest_ = maskedWalletRequest(start);
-    TWAWalletClient::sharedInstance()->checkForPreauthorization();
+    client->checkForPreauthorization();
     // A load still pending takes the newest request; a second one would be refused by
     // the client while the first waits, and that failure would end the payment.
     if (loadScheduled_) return;
@@ -98,8 +122,8 @@ void MVTesseraWallet::setLibraryPaymentEnabled(bool enabled,
         client->setClientId(clientID);
         client->setClientSecret(clientSecret);
         client->setEnvironment(kProductionEnvironment);
-        // The host's transaction ends as a change of environment would end it: its
-        // answers must not reach the shop's server.
+        // The client ended the host's running transaction and told the host; one that
+        // ran no more ends too, so nothing of it reaches the shop's server.
         client->endTransaction();
         transaction_ = client->transactionContext();
         return;
@@ -145,12 +169,6 @@ void MVTesseraWallet::performCredentialsChangedDuringPaymentError(const char* oc
         client->endTransaction();
     transaction_.reset();
     isWalletForLibraryPayment_ = false;
-}
-
-bool MVTesseraWallet::requestUnderWay(const TWAWalletClient& client) const {
-    const auto& current = client.transactionContext();
-    return current && current == transaction_.lock() &&
-           (current->openURLInProgress() || current->fullWalletInProgress());
 }
 
 void MVTesseraWallet::changeMaskedWallet(const std::string& tesseraTransactionId) {
@@ -200,22 +218,26 @@ void MVTesseraWallet::walletClientDidLoadFullWallet(TWAWalletClient& client,
 void MVTesseraWallet::walletClientDidFailToLoadMaskedWallet(TWAWalletClient& client,
                                                             const platform::Error& error) {
     if (!guard(client, kMaskedWallet)) return;
-    failed(client, error, kMaskedWallet);
+    failed(error, kMaskedWallet);
 }
 
 void MVTesseraWallet::walletClientDidFailToLoadFullWallet(TWAWalletClient& client,
                                                           const platform::Error& error) {
     if (!guard(client, kFullWallet)) return;
-    failed(client, error, kFullWallet);
+    failed(error, kFullWallet);
 }
 
-void MVTesseraWallet::failed(const TWAWalletClient& client, const platform::Error& error,
-                             const char* occurrence) {
+void MVTesseraWallet::failed(const platform::Error& error, const char* occurrence) {
+    // The client ended the payment's transaction for a change of its id, secret or
+    // environment.
+    if (error.domain() == kTWAErrorDomain && error.code() == kTWAErrorCodeMerchantAborted) {
+        performCredentialsChangedDuringPaymentError(occurrence);
+        return;
+    }
     MVEventDispatcher::sharedDispatcher().dispatchEvent(MVEventTesseraWallet::tesseraWalletError(
         stringTesseraWalletErrorCode(error.code()), error.localizedDescription(), occurrence));
-    // A refused further request (a second cart while the first is at the server) ends
-    // nothing: the request under way still answers.
-    if (requestUnderWay(client)) return;
+    // Every failure ends the payment, a refused further request too: the page then knows
+    // the client is given back and nothing of the payment still answers.
     setLibraryPaymentEnabled(false, std::nullopt, {});
 }
 

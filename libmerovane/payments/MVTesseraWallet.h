@@ -11,8 +11,10 @@
 // still holds the client (its delegate and client id); when not, the pages hear
 // "TesseraWalletErrorCredentialsChangedDuringPayment".
 // A payment has a transaction of its own in the client: the take-over ends the one the
-// host had, and the payment's end ends the payment's, so that no answer of one reaches
-// the other's delegate.
+// host had (the client tells the host), and the payment's end or failure ends the
+// payment's, so that no answer of one reaches the other's delegate. A start while the
+// wallet application has another merchant's request is refused (error 611); a start with
+// another client id or secret ends the payment before it.
 // Main thread only.
 
 #include <cstdint>
@@ -81,11 +83,7 @@ class MVTesseraWallet : public TWAWalletClientDelegate,
     // holds(), else the credentials-changed report for `occurrence`.
     bool guard(const TWAWalletClient& client, const char* occurrence);
     void performCredentialsChangedDuringPaymentError(const char* occurrence);
-    void failed(const TWAWalletClient& client, const platform::Error& error,
-                const char* occurrence);
-    // The client's transaction is the payment's and waits for the wallet application
-    // or the wallet server.
-    bool requestUnderWay(const TWAWalletClient& client) const;
+    void failed(const platform::Error& error, const char* occurrence);
 
     std::shared_ptr<TWAMaskedWalletRequest> maskedWalletRequest_;
     std::optional<std::string> libraryClientID_;

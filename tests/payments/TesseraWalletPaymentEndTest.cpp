@@ -125,8 +125,9 @@ TEST_P(TesseraWalletPaymentEndTest, AFullWalletUnderWayEndsWithThePayment) {
 }
 
 // A second cart (or another transaction's) while the first request runs is refused to
-// the page; the first one's card reaches the shop's server and the payment goes on.
-TEST_P(TesseraWalletPaymentEndTest, ARefusedSecondFullWalletRequestEndsNothing) {
+// the page, and the refusal ends the payment: the client is given back, the first one's
+// card reaches nobody, and the next checkout starts.
+TEST_P(TesseraWalletPaymentEndTest, ARefusedSecondFullWalletRequestEndsThePayment) {
     const struct {
         json second;
         bool sameCollection;
@@ -149,6 +150,7 @@ TEST_P(TesseraWalletPaymentEndTest, ARefusedSecondFullWalletRequestEndsNothing) 
         start();
         platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
         ASSERT_TRUE(drive([&] { return commandsNamed("tesseraWalletUpdate") == i + 1; }));
+        const size_t ignored = loggedCount("Ignoring the full wallet");
         if (row.sameCollection) {
             performAll({fullWalletRequest("5.00"), row.second});
         } else {
@@ -158,11 +160,10 @@ TEST_P(TesseraWalletPaymentEndTest, ARefusedSecondFullWalletRequestEndsNothing) 
         const auto errors = walletErrors();
         ASSERT_EQ(errors.size(), i + 1);
         EXPECT_EQ(errors.back(), walletError(row.error, row.description, "fullWallet"));
-        EXPECT_TRUE(lent());
-        ASSERT_TRUE(
-            drive([&] { return commandsNamed("tesseraWalletFullWalletResponse") == i + 1; }));
-        EXPECT_EQ(walletCommands().back()["p"]["creditCard"]["pan"], "4111110000001234");
-        perform({{"c", "tesseraWalletEnd"}, {"p", {{"success", true}}}});
+        expectHostUntouched();
+        ASSERT_TRUE(drive([&] { return loggedCount("Ignoring the full wallet") > ignored; }));
+        platform::runUntilIdle();
+        EXPECT_EQ(commandsNamed("tesseraWalletFullWalletResponse"), 0u);
         expectHostUntouched();
     }
 }
@@ -239,6 +240,337 @@ TEST_P(TesseraWalletPaymentEndTest, AStartWhileTheWalletApplicationHasTheRequest
         expectHostUntouched();
     }
 }
+
+// Owners and moments: a page's payment, stopped at each moment, meets the host taking
+// the client (then or later starting its own checkout), the page ending or sending again,
+// or another merchant's page starting. In every cell nothing of the page reaches the host
+// or the other merchant, each party hears one final answer, nothing is sent for an ended
+// transaction, and then the page's and the host's next checkouts both start.
+class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
+  protected:
+    enum class Moment { PageStart, WalletApplication, MaskedWallet, FullWalletOut, Configuration };
+    enum class Act {
+        HostTakesOver,
+        HostStartsItsOwn,
+        HostEnds,  // reports a status while the page's payment runs
+        PageEnds,
+        PageResends,
+        AnotherPageStarts
+    };
+    static constexpr const char* kOtherId = "other-id";
+
+    struct Expected {
+        std::vector<json> pageErrors;
+        size_t updates = 0;  // reaching the shop's server after the act
+        size_t cards = 0;
+        size_t standInRequests = 0;  // the wallet application asked after the act
+        std::vector<WalletClientEvent::Kind> host;
+    };
+
+    static json credentialsChanged(const char* occurrence) {
+        return walletError(MVTesseraWallet::kCredentialsChangedError,
+                           MVTesseraWallet::kCredentialsChangedDescription, occurrence)[0];
+    }
+    static json refused() {
+        return walletError("TesseraWalletErrorIntegrationError",
+                           "A new transaction can't be started since a transaction is currently "
+                           "in progress. (Error 611)",
+                           "maskedWallet")[0];
+    }
+    static Expected expected(Moment moment, Act act) {
+        using K = WalletClientEvent::Kind;
+        const bool atWalletApplication =
+            moment == Moment::WalletApplication || moment == Moment::Configuration;
+        const char* occurrence = moment == Moment::FullWalletOut ? "fullWallet" : "maskedWallet";
+        switch (act) {
+            case Act::HostTakesOver:
+                return {{credentialsChanged(occurrence)}, 0, 0, 0, {}};
+            case Act::HostStartsItsOwn:
+                return {{credentialsChanged(occurrence)}, 0, 0, 1, {K::MaskedWallet}};
+            case Act::HostEnds:
+                // A request under way still answers the page; an idle one has ended.
+                if (moment == Moment::MaskedWallet) return {};
+                if (moment == Moment::FullWalletOut) return {{}, 0, 1, 0, {}};
+                return {{}, 1, 0, moment == Moment::WalletApplication ? 0u : 1u, {}};
+            case Act::PageEnds:
+                return {};
+            case Act::PageResends:
+                if (moment == Moment::FullWalletOut) return {{}, 0, 1, 0, {}};
+                return {{}, 1, 0, moment == Moment::WalletApplication ? 0u : 1u, {}};
+            case Act::AnotherPageStarts:
+                if (atWalletApplication)
+                    return {{refused()}, 1, 0, moment == Moment::Configuration ? 1u : 0u, {}};
+                return {{credentialsChanged(occurrence)}, 1, 0, 1, {}};
+        }
+        return {};
+    }
+
+    // The configurations answer once `hold` is released; the client is made anew, as at
+    // a launch, so that its first checkout waits for the download.
+    void relaunchWithTheConfigurationHeld(const std::string& hold) {
+        for (const char* suffix : {"sandbox", "prod"}) {
+            HttpTestServer::Response response;
+            response.body = WalletStandInApp::configuration().SerializeAsString();
+            response.headers.set("Content-Type", "application/x-protobuf");
+            response.holdUntilReleased = hold;
+            wallet_.http().respond(WalletTestServer::configurationPath(suffix), response);
+        }
+        TWAWalletClient::setSharedInstance(nullptr);
+        client_ = TWAWalletClient::sharedInstance();
+        client_->setDelegate(hostDelegate_);
+        client_->setClientId(kHostId);
+        client_->setClientSecret(kHostSecret);
+        client_->setEnvironment(hostEnvironment_);
+        platform::runUntilIdle();
+    }
+    void reach(Moment moment, const std::string& hold) {
+        standIn_->setMode(WalletStandInApp::Mode::Normal);
+        const size_t updates = commandsNamed("tesseraWalletUpdate");
+        const size_t asked = standIn_->requests().size();
+        switch (moment) {
+            case Moment::PageStart:
+                start();
+                return;
+            case Moment::WalletApplication:
+                standIn_->setMode(WalletStandInApp::Mode::Silent);
+                start();
+                platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+                ASSERT_TRUE(waitForStandInRequests(asked + 1));
+                return;
+            case Moment::MaskedWallet:
+            case Moment::FullWalletOut: {
+                start();
+                platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+                ASSERT_TRUE(drive([&] { return commandsNamed("tesseraWalletUpdate") > updates; }));
+                if (moment == Moment::MaskedWallet) return;
+                serveHeldCard(hold);
+                const size_t cards = wallet_.requestCount(WalletTestServer::kFullWalletPath);
+                perform(fullWalletRequest("5.00"));
+                ASSERT_TRUE(waitFor([&] {
+                    return wallet_.requestCount(WalletTestServer::kFullWalletPath) > cards;
+                }));
+                return;
+            }
+            case Moment::Configuration:
+                relaunchWithTheConfigurationHeld(hold);
+                start();
+                platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+                ASSERT_TRUE(client_->transactionContext()->openURLInProgress());
+                ASSERT_EQ(standIn_->requests().size(), asked);
+                return;
+        }
+    }
+    void hostTakesOver() {
+        client_->setDelegate(hostDelegate_);
+        client_->setClientId(kHostId);
+        client_->setClientSecret(kHostSecret);
+        client_->setEnvironment(hostEnvironment_);
+    }
+    void hostChecksOut() {
+        standIn_->setMode(WalletStandInApp::Mode::Normal);
+        client_->loadMaskedWallet(TWAMaskedWalletRequest::create("USD", "1.00"));
+    }
+    void actOn(Act act, Moment moment) {
+        switch (act) {
+            case Act::HostTakesOver:
+                hostTakesOver();
+                break;
+            case Act::HostStartsItsOwn:
+                hostTakesOver();
+                hostChecksOut();
+                break;
+            case Act::HostEnds:
+                client_->notifyTransactionStatus(0);
+                break;
+            case Act::PageEnds:
+                perform({{"c", "tesseraWalletEnd"},
+                         {"p", {{"success", false}, {"errorReason", "other"}}}});
+                break;
+            case Act::PageResends:
+                if (moment == Moment::FullWalletOut)
+                    perform(fullWalletRequest("5.00"));
+                else
+                    start();
+                break;
+            case Act::AnotherPageStarts:
+                start({{"clientId", kOtherId}, {"clientSecret", "other-secret"}});
+                break;
+        }
+    }
+    // The buyer's reply to request `index` comes back through the host's routing.
+    void replyTo(size_t index) {
+        const auto& request = standIn_->requests().at(index);
+        TWAWalletClient::handleOpenURL(
+            *platform::URL::parse(request.callback_url() + "?" +
+                                  standIn_->normalReply(request, false).value_or("")),
+            WalletStandInApp::kBundleId, nullptr);
+        platform::Application::shared().becomeActive();
+    }
+    // Real I/O and the clock by turns for a while: what must not come has had its chance.
+    static void settle() {
+        for (int i = 0; i < 6; ++i) {
+            platform::runUntil([] { return false; }, 0.02);
+            platform::advanceBy(0.05);
+        }
+    }
+    std::vector<WalletClientEvent::Kind> hostKinds() {
+        std::vector<WalletClientEvent::Kind> kinds;
+        for (const auto& event : hostDelegate_->events)
+            if (event.kind != WalletClientEvent::Preauthorized) kinds.push_back(event.kind);
+        return kinds;
+    }
+    // The page's and then the host's next checkout start and are answered.
+    void nextCheckoutsStart(size_t hostEvents) {
+        standIn_->setMode(WalletStandInApp::Mode::Normal);
+        if (lent()) perform({{"c", "tesseraWalletEnd"}, {"p", {{"success", true}}}});
+        client_->notifyTransactionStatus(0);
+        ASSERT_FALSE(lent());
+        const size_t updates = commandsNamed("tesseraWalletUpdate");
+        const size_t errors = walletErrors().size();
+        start();
+        platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+        ASSERT_TRUE(drive([&] { return commandsNamed("tesseraWalletUpdate") > updates; }));
+        EXPECT_EQ(walletCommands().back()["p"]["mail"], "buyer@example.com");
+        perform({{"c", "tesseraWalletEnd"}, {"p", {{"success", true}}}});
+        EXPECT_EQ(walletErrors().size(), errors);
+        EXPECT_EQ(hostKinds().size(), hostEvents);
+        expectHostValues();
+        hostChecksOut();
+        ASSERT_TRUE(drive([&] { return hostKinds().size() > hostEvents; }));
+        EXPECT_EQ(hostKinds().back(), WalletClientEvent::MaskedWallet)
+            << hostDelegate_->events.back().error->localizedDescription();
+        client_->notifyTransactionStatus(0);
+        settle();
+        EXPECT_EQ(hostKinds().size(), hostEvents + 1);
+    }
+};
+
+TEST_P(TesseraWalletOwnersTest, APagesPaymentMeetsEveryOwnerAtEveryMoment) {
+    const Moment moments[] = {Moment::PageStart, Moment::WalletApplication, Moment::MaskedWallet,
+                              Moment::FullWalletOut, Moment::Configuration};
+    const Act acts[] = {Act::HostTakesOver, Act::HostStartsItsOwn, Act::HostEnds,
+                        Act::PageEnds,      Act::PageResends,      Act::AnotherPageStarts};
+    ASSERT_NO_FATAL_FAILURE(stream());
+    listeningPage();
+    int cell = 0;
+    for (auto moment : moments) {
+        for (auto act : acts) {
+            SCOPED_TRACE("moment " + std::to_string(static_cast<int>(moment)) + ", act " +
+                         std::to_string(static_cast<int>(act)));
+            const std::string hold = "cell " + std::to_string(++cell);
+            const auto expect = expected(moment, act);
+            hostDelegate_->events.clear();
+            const size_t errors = walletErrors().size();
+            ASSERT_NO_FATAL_FAILURE(reach(moment, hold));
+            const size_t firstRequest = standIn_->requests().size() - 1;
+            const size_t asked = standIn_->requests().size();
+            const size_t updates = commandsNamed("tesseraWalletUpdate");
+            const size_t cards = commandsNamed("tesseraWalletFullWalletResponse");
+            actOn(act, moment);
+            platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+            standIn_->setMode(WalletStandInApp::Mode::Normal);
+            if (moment == Moment::WalletApplication) replyTo(firstRequest);
+            wallet_.http().release(hold);
+            drive([&] {
+                return commandsNamed("tesseraWalletUpdate") - updates >= expect.updates &&
+                       commandsNamed("tesseraWalletFullWalletResponse") - cards >= expect.cards &&
+                       hostKinds().size() >= expect.host.size() &&
+                       standIn_->requests().size() - asked >= expect.standInRequests;
+            });
+            settle();
+            auto pageErrors = walletErrors();
+            pageErrors.erase(pageErrors.begin(), pageErrors.begin() + errors);
+            std::vector<json> flat;
+            for (const auto& error : pageErrors) flat.push_back(error[0]);
+            EXPECT_EQ(flat, expect.pageErrors);
+            EXPECT_EQ(commandsNamed("tesseraWalletUpdate") - updates, expect.updates);
+            EXPECT_EQ(commandsNamed("tesseraWalletFullWalletResponse") - cards, expect.cards);
+            EXPECT_EQ(standIn_->requests().size() - asked, expect.standInRequests);
+            EXPECT_EQ(hostKinds(), expect.host);
+            for (size_t i = asked; i < standIn_->requests().size(); ++i)
+                EXPECT_EQ(standIn_->requests()[i].oauth_client_id(),
+                          act == Act::HostStartsItsOwn ? kHostId
+                          : act == Act::AnotherPageStarts && expect.pageErrors.size() &&
+                                  expect.pageErrors[0] != refused()
+                              ? kOtherId
+                              : "page-id");
+            ASSERT_NO_FATAL_FAILURE(nextCheckoutsStart(expect.host.size()));
+        }
+    }
+}
+
+// The host's own checkout, stopped at each moment, meets a page's start: a start while
+// the buyer is (or is about to be) in the wallet application for the host is refused
+// before the buyer is sent there; otherwise the page takes the client and the host hears
+// that its transaction ended.
+TEST_P(TesseraWalletOwnersTest, TheHostsCheckoutMeetsAPagesStartAtEveryMoment) {
+    using K = WalletClientEvent::Kind;
+    const struct {
+        Moment moment;
+        bool refused;
+        std::vector<K> host;
+    } rows[] = {
+        {Moment::WalletApplication, true, {K::MaskedWallet}},
+        {Moment::Configuration, true, {K::MaskedWallet}},
+        {Moment::MaskedWallet, false, {K::MaskedWallet, K::MaskedWalletFailed}},
+        {Moment::FullWalletOut, false, {K::MaskedWallet, K::FullWalletFailed}},
+    };
+    ASSERT_NO_FATAL_FAILURE(stream());
+    listeningPage();
+    for (const auto& row : rows) {
+        SCOPED_TRACE("moment " + std::to_string(static_cast<int>(row.moment)));
+        const std::string hold = "host " + std::to_string(&row - rows);
+        hostDelegate_->events.clear();
+        const size_t errors = walletErrors().size();
+        const size_t updates = commandsNamed("tesseraWalletUpdate");
+        standIn_->setMode(row.moment == Moment::WalletApplication ? WalletStandInApp::Mode::Silent
+                                                                  : WalletStandInApp::Mode::Normal);
+        if (row.moment == Moment::Configuration) relaunchWithTheConfigurationHeld(hold);
+        const size_t asked = standIn_->requests().size();
+        hostChecksOut();
+        if (row.moment == Moment::WalletApplication) {
+            standIn_->setMode(WalletStandInApp::Mode::Silent);
+            ASSERT_TRUE(waitForStandInRequests(asked + 1));
+        }
+        if (row.moment == Moment::MaskedWallet || row.moment == Moment::FullWalletOut) {
+            ASSERT_TRUE(drive([&] { return hostKinds().size() == 1; }));
+        }
+        if (row.moment == Moment::FullWalletOut) {
+            serveHeldCard(hold);
+            const size_t cards = wallet_.requestCount(WalletTestServer::kFullWalletPath);
+            client_->loadFullWallet(TWAFullWalletRequest::create(
+                "T-1", TWACart::create("USD", "1.00", {}), std::nullopt));
+            ASSERT_TRUE(waitFor(
+                [&] { return wallet_.requestCount(WalletTestServer::kFullWalletPath) > cards; }));
+        }
+        const size_t standInBefore = standIn_->requests().size();
+        start();
+        platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+        standIn_->setMode(WalletStandInApp::Mode::Normal);
+        if (row.moment == Moment::WalletApplication) replyTo(asked);
+        wallet_.http().release(hold);
+        drive([&] {
+            return hostKinds().size() >= row.host.size() &&
+                   (row.refused || commandsNamed("tesseraWalletUpdate") > updates);
+        });
+        settle();
+        auto pageErrors = walletErrors();
+        pageErrors.erase(pageErrors.begin(), pageErrors.begin() + errors);
+        EXPECT_EQ(pageErrors,
+                  row.refused ? std::vector<json>{json::array({refused()})} : std::vector<json>{});
+        EXPECT_EQ(hostKinds(), row.host);
+        EXPECT_EQ(commandsNamed("tesseraWalletUpdate") - updates, row.refused ? 0u : 1u);
+        EXPECT_EQ(commandsNamed("tesseraWalletFullWalletResponse"), 0u);
+        for (size_t i = standInBefore; i < standIn_->requests().size(); ++i)
+            EXPECT_EQ(standIn_->requests()[i].oauth_client_id(), row.refused ? kHostId : "page-id");
+        ASSERT_NO_FATAL_FAILURE(nextCheckoutsStart(row.host.size()));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(HostEnvironments, TesseraWalletOwnersTest, ::testing::Values(1, 2),
+                         [](const auto& info) {
+                             return "Environment" + std::to_string(info.param);
+                         });
 
 INSTANTIATE_TEST_SUITE_P(HostEnvironments, TesseraWalletPaymentEndTest, ::testing::Values(1, 2),
                          [](const auto& info) {

@@ -88,18 +88,25 @@ TEST_F(TesseraWalletTest, TheHostTakingTheClientEndsThePaymentAndKeepsIt) {
     EXPECT_EQ(client_->clientId(), "page-id");
 }
 
-TEST_F(TesseraWalletTest, ASecondStartWithAnotherIdGivesTheHostsValuesBackAtTheNextStep) {
+// Another merchant's start ends the first payment at once and takes the client with its
+// own id, so the buyer's choice is never made under the first merchant's id.
+TEST_F(TesseraWalletTest, ASecondStartWithAnotherIdEndsTheFirstPaymentAndTakesTheClient) {
     listeningPage();
     glue()->start(pageStart("page-id"));
     glue()->start(pageStart("other-id"));
-    expectPageValues("page-id");
-    glue()->changeMaskedWallet("T-1");
     EXPECT_EQ(walletErrors(),
               (std::vector<json>{walletError(MVTesseraWallet::kCredentialsChangedError,
                                              MVTesseraWallet::kCredentialsChangedDescription,
                                              "maskedWallet")}));
+    expectPageValues("other-id");
+    EXPECT_TRUE(lent());
+    platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+    ASSERT_TRUE(waitForStandInRequests(1));
+    EXPECT_EQ(standIn_->requests()[0].oauth_client_id(), "other-id");
+    glue()->notifyTesseraTransactionStatus(0);
     EXPECT_FALSE(lent());
     expectHostValues();
+    EXPECT_TRUE(hostDelegate_->events.empty());
     // so the next start saves the host's values, not the page's
     glue()->start(pageStart());
     glue()->notifyTesseraTransactionStatus(0);
@@ -121,7 +128,10 @@ TEST_F(TesseraWalletTest, ForeignURLsReachTheClientOnlyWhileAPaymentRuns) {
     // a deep link is the library's whatever runs
     EXPECT_TRUE(library.openURL("merovane-shop://link", "x"));
 
-    client_->notifyTransactionStatus(0);
+    // the buyer comes back without a reply: the host's checkout ends, the page's starts
+    platform::Application::shared().becomeActive();
+    ASSERT_EQ(hostDelegate_->events.size(), 1u);
+    EXPECT_EQ(hostDelegate_->events[0].error->code(), -521);
     glue()->start(pageStart());
     EXPECT_TRUE(MVPaymentServices::shared()->isLibSidedPaymentProcessAtPresent());
     platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);

@@ -264,19 +264,27 @@ TEST_F(WalletClientTest, NativeAnswerStoresThePreauthorizationInTheKeychain) {
     ASSERT_TRUE(stored);
     EXPECT_EQ(nlohmann::json::parse(*stored), (nlohmann::json{{"refresh_token", "refresh-1"},
                                                               {"extra_info", "pre-extra"},
-                                                              {"account", "buyer@example.com"}}));
+                                                              {"account", "buyer@example.com"},
+                                                              {"client_id", "client-1"}}));
     EXPECT_EQ(item.accessibility, platform::kKeychainAccessibleWhenUnlockedThisDeviceOnly);
 
-    // A new client reads it back; an answer for another buyer forgets it.
+    // A new client reads it back under its client id only; an answer for another buyer
+    // forgets it.
     TWAWalletClient::setSharedInstance(nullptr);
     client = verifiedClient();
     client->checkForPreauthorization();
     ASSERT_EQ(lastEvent().kind, WalletClientEvent::Preauthorized);
+    EXPECT_FALSE(lastEvent().preauthorized);
+    client->setClientId("client-1");
+    client->checkForPreauthorization();
     EXPECT_TRUE(lastEvent().preauthorized);
+    walletproto::OWIosGetMaskedWalletForPreauthorizedBuyerResponse actions;
+    actions.add_required_action(walletproto::GAIA_AUTH);
+    wallet_.respond(WalletTestServer::kPreauthorizedPath, 200, actions);
     auto other = standInResponse();
     other.set_buyer_email("other@example.com");
     standIn_->setResponse(other);
-    ASSERT_TRUE(loadMaskedWalletThroughStandIn(*client));  // no client id: the inter-app road
+    ASSERT_TRUE(loadMaskedWalletThroughStandIn(*client));  // through the wallet application
     EXPECT_FALSE(storedPreauthorization());
     ASSERT_TRUE(platform::runUntil(
         [&] { return wallet_.requestCount(WalletTestServer::kRevokePath) == 1; }, kWalletIO));
@@ -295,9 +303,9 @@ TEST_F(WalletClientTest, PreauthorizedRoadTakesTheServersMaskedWallet) {
     answer.set_preauth_extra_info("pre-extra-2");
     wallet_.respond(WalletTestServer::kPreauthorizedPath, 200, answer);
     auto client = verifiedClient();
-    client->setPreauthRefreshToken("refresh-1", "pre-extra", "buyer@example.com");
     client->setClientId("client-1");
     client->setClientSecret("secret-1");
+    client->setPreauthRefreshToken("refresh-1", "pre-extra", "buyer@example.com");
 
     client->loadMaskedWallet(maskedRequest());
     ASSERT_TRUE(waitForEvents(1));
@@ -316,9 +324,9 @@ TEST_F(WalletClientTest, PreauthorizedRoadTakesTheServersMaskedWallet) {
 TEST_F(WalletClientTest, RefusedPreauthorizationIsRevokedAndTheWalletApplicationAsked) {
     wallet_.respond(WalletTestServer::kPreauthorizedPath, 401, walletproto::OWRErrorMessage());
     auto client = verifiedClient();
-    client->setPreauthRefreshToken("refresh-1", "pre-extra", "buyer@example.com");
     client->setClientId("client-1");
     client->setClientSecret("secret-1");
+    client->setPreauthRefreshToken("refresh-1", "pre-extra", "buyer@example.com");
 
     ASSERT_TRUE(loadMaskedWalletThroughStandIn(*client)) << lastErrorText();
     EXPECT_EQ(wallet_.requestCount(WalletTestServer::kPreauthorizedPath), 1u);
@@ -410,3 +418,67 @@ TEST_F(WalletClientTest, PreauthorizationOfTheSameBuyerIsKept) {
     EXPECT_EQ(client->preauthRefreshToken(), "refresh-1");
     EXPECT_TRUE(storedPreauthorization());
 }
+
+namespace {
+
+// A stored preauthorization, from this release (with its client id) or an earlier one
+// (without), is used, replaced or forgotten only by a client of the id it was issued for;
+// another merchant's checkout goes through the wallet application and leaves it alone.
+TEST_F(WalletClientTest, APreauthorizationServesOnlyTheClientIdItWasIssuedFor) {
+    const struct {
+        const char* storedFor;  // null: a record without a client id
+        const char* clientId;   // null: a client without one
+        bool preauthorizedRoad;
+        bool kept;  // after the wallet application answered for another buyer
+    } rows[] = {
+        {"client-A", "client-A", true, true}, {"client-A", "client-B", false, true},
+        {"client-A", nullptr, false, true},   {nullptr, "client-B", false, true},
+        {nullptr, nullptr, false, false},
+    };
+    walletproto::OWIosGetMaskedWalletForPreauthorizedBuyerResponse answer;
+    answer.mutable_merchant_response()->set_tessera_transaction_id("T-9");
+    answer.set_buyer_email("buyer@example.com");
+    wallet_.respond(WalletTestServer::kPreauthorizedPath, 200, answer);
+    auto other = standInResponse();
+    other.set_buyer_email("other@example.com");
+    standIn_->setResponse(other);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.storedFor ? row.storedFor : "(none)") + " used by " +
+                     (row.clientId ? row.clientId : "(none)"));
+        nlohmann::json record{{"refresh_token", "refresh-1"},
+                              {"extra_info", "pre"},
+                              {"account", "buyer@example.com"}};
+        if (row.storedFor) record["client_id"] = row.storedFor;
+        platform::Keychain::shared().remove({.service = TWAWalletClient::kPreauthKeychainService,
+                                             .account = TWAWalletClient::kPreauthKeychainAccount,
+                                             .accessGroup = std::nullopt});
+        ASSERT_EQ(platform::Keychain::shared().add(
+                      {.service = TWAWalletClient::kPreauthKeychainService,
+                       .account = TWAWalletClient::kPreauthKeychainAccount,
+                       .accessGroup = std::nullopt,
+                       .accessibility = platform::kKeychainAccessibleWhenUnlockedThisDeviceOnly,
+                       .data = platform::json::print(record)}),
+                  platform::KeychainStatus::Success);
+        TWAWalletClient::setSharedInstance(nullptr);
+        auto client = verifiedClient();
+        if (row.clientId) client->setClientId(std::string(row.clientId));
+        client->setClientSecret("secret-1");
+        const size_t preauthorized = wallet_.requestCount(WalletTestServer::kPreauthorizedPath);
+        const size_t before = delegate_->events.size();
+        client->checkForPreauthorization();
+        // a client without an id has the record without one, but no preauthorized road
+        EXPECT_EQ(lastEvent().preauthorized, row.preauthorizedRoad || !row.kept);
+        client->loadMaskedWallet(maskedRequest());
+        ASSERT_TRUE(waitForEvents(before + 2));
+        EXPECT_EQ(lastEvent().kind, WalletClientEvent::MaskedWallet) << lastErrorText();
+        EXPECT_EQ(wallet_.requestCount(WalletTestServer::kPreauthorizedPath) - preauthorized,
+                  row.preauthorizedRoad ? 1u : 0u);
+        EXPECT_EQ(storedPreauthorization().has_value(), row.kept);
+        platform::runUntilIdle();
+    }
+    ASSERT_TRUE(platform::runUntil(
+        [&] { return wallet_.requestCount(WalletTestServer::kRevokePath) >= 1; }, kWalletIO));
+    EXPECT_EQ(wallet_.requestCount(WalletTestServer::kRevokePath), 1u);
+}
+
+}  // namespace

@@ -150,3 +150,36 @@ TEST_F(WalletCommunicatorTest, RepliesWithNothingWaitingGoToTheDelegateWhenValid
     EXPECT_EQ(TWAInterAppCommunicator::create()->hasPendingCallback(), false);
     EXPECT_TRUE(logged("TWA_ASSERT false: NO"));
 }
+
+// A request whose transaction ended (the delegate names another cryptor) waits no more:
+// its reply, known by its MAC, answers nobody and leaves a newer request waiting, and the
+// buyer's return cancels nothing of it.
+TEST_F(WalletCommunicatorTest, AnEndedTransactionsRequestAnswersNobody) {
+    walletproto::OWIIosNativeGetMaskedWalletRequest request;
+    request.set_callback_url(TWAWalletClient::maskedWalletCallbackURL());
+    walletproto::OWIIosNativeGetMaskedWalletResponse response;
+    response.set_buyer_email("buyer@example.com");
+    for (bool newerWaits : {true, false}) {
+        SCOPED_TRACE(newerWaits ? "a newer request waits" : "nothing else waits");
+        delegate_->crypto = TWACrypto::instance();
+        CommunicatorOutcome first, second;
+        communicator_->loadMaskedWallet(request, recordInto(first));
+        const auto endedReply = sealedReply(response);
+        delegate_->crypto = TWACrypto::instance();
+        if (newerWaits) communicator_->loadMaskedWallet(request, recordInto(second));
+        EXPECT_FALSE(handle(endedReply));
+        EXPECT_EQ(first.calls, 0);
+        EXPECT_EQ(second.calls, 0);
+        EXPECT_EQ(communicator_->hasPendingCallback(), newerWaits);
+        EXPECT_TRUE(delegate_->unhandled.empty());
+        if (newerWaits) {
+            EXPECT_TRUE(handle(sealedReply(response)));
+            EXPECT_EQ(second.calls, 1);
+            EXPECT_TRUE(second.response);
+        }
+        platform::Application::shared().becomeActive();
+        EXPECT_EQ(first.calls, 0);
+    }
+    EXPECT_EQ(
+        loggedCount("Ignoring the wallet application's reply to a transaction that has ended"), 2u);
+}

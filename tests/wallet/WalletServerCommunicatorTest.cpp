@@ -380,9 +380,13 @@ TEST_P(WalletServerRedirectTest, ARedirectOffTheOriginIsATransportErrorAndSendsN
         int status;
         std::string location;
     } rows[] = {
-        {307, collector_.url("/collect")}, {308, collector_.url("/collect")},
-        {307, otherTLS_.url("/collect")},  {308, plainTwin},
+        {307, collector_.url("/collect")},
+        {308, collector_.url("/collect")},
+        {307, otherTLS_.url("/collect")},
+        {308, plainTwin},
         {302, collector_.url("/collect")},
+        {307, otherName},
+        {308, otherName},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::to_string(row.status) + " " + row.location);
