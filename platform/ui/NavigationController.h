@@ -99,6 +99,10 @@ class NavigationController : public ViewController {
     // Off-window changes and an unchanged top run none.
     bool isTransitioning() const { return transition_.has_value(); }
 
+    // Coming back into a window while a transition runs, the controller it takes away
+    // stays gone: only the incoming one appears again.
+    bool forwardsAppearanceTo(const ViewController& child, bool appearing) const override;
+
     int transitionViolationsForTesting() const { return violations_; }
 
   protected:
@@ -148,7 +152,6 @@ class NavigationController : public ViewController {
     std::shared_ptr<ViewController> shown_;  // whose view the container holds
     std::optional<Transition> transition_;
     bool followUpAnimated_ = false;
-    std::vector<std::shared_ptr<ViewController>> followUpFrom_;
     std::weak_ptr<NavigationControllerDelegate> delegate_;
     std::shared_ptr<View> bar_;
     bool barHidden_ = false;
