@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -12,6 +11,7 @@
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/View.h"
 #include "platform/ui/Window.h"
+#include "tests/support/AppearanceSequence.h"
 #include "tests/support/PlatformTest.h"
 
 using namespace platform;
@@ -388,41 +388,6 @@ TEST_F(NavigationControllerTest, WhatLeavesTheStackIsReleasedWhenTheTransitionEn
             }
 }
 
-namespace {
-
-// Each controller's events, in order, follow will/did pairs that may turn back midway
-// (will-appear, will-disappear), from `shownBefore` appeared and the others not; answers
-// what the log leaves each controller as.
-std::map<std::string, std::string> appearanceOutcome(const Log& log,
-                                                     const std::string& shownBefore) {
-    std::map<std::string, std::string> state{{shownBefore, "appeared"}};
-    for (const auto& line : log) {
-        const auto space = line.find(' ');
-        if (space == std::string::npos) continue;
-        const auto name = line.substr(0, space);
-        std::string event = line.substr(space + 1);
-        event = event.substr(0, event.find(' '));
-        auto& now = state.try_emplace(name, "disappeared").first->second;
-        const std::map<std::pair<std::string, std::string>, std::string> allowed{
-            {{"disappeared", "willAppear"}, "appearing"},
-            {{"appearing", "didAppear"}, "appeared"},
-            {{"appearing", "willDisappear"}, "disappearing"},
-            {{"appeared", "willDisappear"}, "disappearing"},
-            {{"disappearing", "didDisappear"}, "disappeared"},
-            {{"disappearing", "willAppear"}, "appearing"},
-        };
-        const auto next = allowed.find({now, event});
-        if (next == allowed.end()) {
-            ADD_FAILURE() << name << " hears " << event << " while " << now;
-            continue;
-        }
-        now = next->second;
-    }
-    return state;
-}
-
-}  // namespace
-
 // The stack leaves its window and comes back while a push or pop moves: every
 // controller's events balance, and the one shown at the end hears viewDidAppear last.
 TEST_F(NavigationControllerTest, LeavingTheWindowAndComingBackDuringATransitionBalances) {
@@ -471,13 +436,15 @@ TEST_F(NavigationControllerTest, LeavingTheWindowAndComingBackDuringATransitionB
                         window->setHidden(false);
                     advanceBy(1);
 
-                    auto outcome = appearanceOutcome(log, edit == Edit::Push ? "B" : "C");
                     for (const auto& page : {a, b, c}) {
-                        if (outcome.count(page->title())) {
-                            EXPECT_EQ(outcome[page->title()],
-                                      page == shown ? "appeared" : "disappeared")
-                                << page->title();
-                        }
+                        Log heard;
+                        for (const auto& line : log)
+                            if (line.rfind(page->title() + " ", 0) == 0)
+                                heard.push_back(line.substr(2, line.find(' ', 2) - 2));
+                        const bool shownBefore = page == (edit == Edit::Push ? b : c);
+                        EXPECT_EQ(appearanceAfter(heard, shownBefore ? "appeared" : "disappeared"),
+                                  page == shown ? "appeared" : "disappeared")
+                            << page->title();
                     }
                     EXPECT_EQ(shown->appearanceState(), ViewController::AppearanceState::Appeared);
                     const auto lastDid = std::find_if(log.rbegin(), log.rend(), [](auto& line) {
