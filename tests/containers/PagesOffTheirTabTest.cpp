@@ -110,6 +110,10 @@ struct Removal {
 };
 const Removal kRemovals[] = {{"popTab", {"R", "B"}}, {"popTabToRoot", {"R"}}, {"flushTab", {"C"}}};
 
+void PrintTo(const Removal& removal, std::ostream* os) {
+    *os << removal.command;
+}
+
 class PageTakenOffItsTab : public PagesOffTheirTab,
                            public ::testing::WithParamInterface<std::tuple<Removal, double>> {};
 
@@ -171,6 +175,11 @@ struct Away {
     bool transition;
     double leaveAt;  // after the edit: 0 in its turn, 0.05 while it moves, 0.5 after it
 };
+
+void PrintTo(const Away& away, std::ostream* os) {
+    *os << "edit " << int(away.edit) << (away.transition ? " with" : " without")
+        << " a tab transition, the tab left " << away.leaveAt << " s after it";
+}
 
 class TabLeftDuringAMovement : public PagesOffTheirTab, public ::testing::WithParamInterface<Away> {
   protected:
