@@ -103,7 +103,7 @@ TEST_F(MVBackgroundMenuTest, OpeningAndClosingWithOrWithoutRecognizer) {
         EXPECT_EQ(currentWebView()->superview(), controller->menuView());
         platform::advanceBy(1);
         EXPECT_EQ(controller->viewState(), 3);
-        EXPECT_EQ(controller->menuView()->frame().size, platform::Size(300, kHeight));
+        EXPECT_EQ(controller->menuView()->frame().size, (platform::Size{300, kHeight}));
         // The opening has ended: the recognizer is about dragging only.
         EXPECT_EQ(page->eventNames(), (Names{"viewWillAppear", "viewDidAppear"}));
         controller->showWithPresentationType(std::nullopt, std::nullopt);  // open: nothing
