@@ -12,7 +12,10 @@
 // animated flag given); kNavigationTransitionDuration later when animated, at the next
 // turn when not, viewDidAppear, viewDidDisappear and the delegate's didShow. Off-window
 // the views are swapped without callbacks; an empty stack shows nothing and tells the
-// delegate nothing (a controller leaving the window that way disappears at once).
+// delegate nothing (a controller leaving the window that way disappears at once). What
+// leaves the list is let go when the transition that takes it away has ended (at once
+// when none runs); if the stack leaves its window and comes back meanwhile, only the
+// incoming controller appears again.
 //
 // Edits while a transition runs are misuse: each is carried out on the list, logged and
 // counted (transitionViolationsForTesting); when the transition ends, a new one runs
