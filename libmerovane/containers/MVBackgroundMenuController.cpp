@@ -286,11 +286,9 @@ void MVBackgroundMenuController::animateOpeningMenu(double duration, double init
     animation->animatoToFraction(1, duration, initialVelocity, [weak, animation, animated](bool) {
         auto controller = weak.lock();
         if (!controller) return;
-        // Without a recognizer the page hears nothing more of this opening.
-        if (controller->menuGestureRecognizer_) {
-            controller->sendToCurrentMenu(MVEventViews::viewDidAppearAnimated(animated));
-            animation->didEndAnimation();
-        }
+        // With or without a recognizer: it is about dragging only.
+        controller->sendToCurrentMenu(MVEventViews::viewDidAppearAnimated(animated));
+        animation->didEndAnimation();
         controller->setViewState(3);
     });
 }

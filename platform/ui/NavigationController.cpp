@@ -305,6 +305,9 @@ void NavigationController::scheduleTransitionEnd(double delay) {
 
 void NavigationController::endTransition() {
     auto keep = self();
+    // The list the finished transition started from, for the follow-up only: what left the
+    // stack is released once this returns.
+    Controllers before;
     callOut([&] {
         Transition t = std::move(*transition_);
         transition_.reset();
@@ -324,13 +327,20 @@ void NavigationController::endTransition() {
         if (hidden) hidden->endAppearanceTransition();
         if (completed)
             if (auto d = delegate()) d->didShow(*this, *t.to, t.animated);
-        followUpFrom_ = std::move(t.stackBefore);
+        before = std::move(t.stackBefore);
     });
     // What the list became meanwhile (or in didShow) gets its own transition.
-    if (!transition_ && topViewController() != shown_) {
-        auto before = std::move(followUpFrom_);
+    if (!transition_ && topViewController() != shown_)
         callOut([&] { showTopFrom(before, followUpAnimated_, false); });
+}
+
+bool NavigationController::forwardsAppearanceTo(const ViewController& child, bool appearing) const {
+    if (appearing && transition_) {
+        const auto& t = *transition_;
+        const bool backOut = t.interactive && t.interactionEnded && t.cancelled;
+        if (&child == (backOut ? t.to : t.from).get()) return false;
     }
+    return ViewController::forwardsAppearanceTo(child, appearing);
 }
 
 // The interactive pop

@@ -12,7 +12,10 @@
 // animated flag given); kNavigationTransitionDuration later when animated, at the next
 // turn when not, viewDidAppear, viewDidDisappear and the delegate's didShow. Off-window
 // the views are swapped without callbacks; an empty stack shows nothing and tells the
-// delegate nothing (a controller leaving the window that way disappears at once).
+// delegate nothing (a controller leaving the window that way disappears at once). What
+// leaves the list is let go when the transition that takes it away has ended (at once
+// when none runs); if the stack leaves its window and comes back meanwhile, only the
+// incoming controller appears again.
 //
 // Edits while a transition runs are misuse: each is carried out on the list, logged and
 // counted (transitionViolationsForTesting); when the transition ends, a new one runs
@@ -99,6 +102,10 @@ class NavigationController : public ViewController {
     // Off-window changes and an unchanged top run none.
     bool isTransitioning() const { return transition_.has_value(); }
 
+    // Coming back into a window while a transition runs, the controller it takes away
+    // stays gone: only the incoming one appears again.
+    bool forwardsAppearanceTo(const ViewController& child, bool appearing) const override;
+
     int transitionViolationsForTesting() const { return violations_; }
 
   protected:
@@ -148,7 +155,6 @@ class NavigationController : public ViewController {
     std::shared_ptr<ViewController> shown_;  // whose view the container holds
     std::optional<Transition> transition_;
     bool followUpAnimated_ = false;
-    std::vector<std::shared_ptr<ViewController>> followUpFrom_;
     std::weak_ptr<NavigationControllerDelegate> delegate_;
     std::shared_ptr<View> bar_;
     bool barHidden_ = false;

@@ -286,7 +286,7 @@ void View::insertSubviewInternal(const std::shared_ptr<View>& viewArg, size_t in
     const bool wasVisible = ViewController::isVisibleWindow(oldWindow.get());
     const bool willBeVisible = ViewController::isVisibleWindow(newWindow.get());
     if (moving && appearance && wasVisible != willBeVisible) {
-        ViewController::collectForAppearance(*view, controllers);
+        ViewController::collectForAppearance(*view, willBeVisible, controllers);
         for (auto& c : controllers) c->beginAppearanceTransition(willBeVisible, animated);
     }
     if (moving) {
@@ -321,7 +321,7 @@ void View::removeFromSuperviewInternal(bool appearance, bool animated) {
     const auto oldWindow = window();
     std::vector<std::shared_ptr<ViewController>> controllers;
     if (appearance && ViewController::isVisibleWindow(oldWindow.get())) {
-        ViewController::collectForAppearance(*this, controllers);
+        ViewController::collectForAppearance(*this, false, controllers);
         for (auto& c : controllers) c->beginAppearanceTransition(false, animated);
     }
     willMoveToSuperview(nullptr);

@@ -20,14 +20,19 @@ std::vector<ViewController*>& registry() {
     return *r;
 }
 
-void visitForAppearance(const View& v, std::vector<std::shared_ptr<ViewController>>& out) {
+// `enclosing`: the controller of the nearest view above `v` that has one. It answers for a
+// controller without a parent whose view it holds (one a container is letting go of).
+void visitForAppearance(const View& v, bool appearing, const ViewController* enclosing,
+                        std::vector<std::shared_ptr<ViewController>>& out) {
     if (auto vc = v.viewController()) {
         auto parent = vc->parentViewController();
-        // Such a parent runs the transitions of this controller and its subtree itself.
-        if (parent && !parent->shouldAutomaticallyForwardAppearanceMethods()) return;
+        const ViewController* asked = parent ? parent.get() : enclosing;
+        // Such a controller runs the transitions of this one and its subtree itself.
+        if (asked && !asked->forwardsAppearanceTo(*vc, appearing)) return;
+        enclosing = vc.get();
         out.push_back(std::move(vc));
     }
-    for (auto& sub : v.subviews()) visitForAppearance(*sub, out);
+    for (auto& sub : v.subviews()) visitForAppearance(*sub, appearing, enclosing, out);
 }
 
 }  // namespace
@@ -110,16 +115,24 @@ bool ViewController::isVisibleWindow(const Window* window) {
     return window && !window->isHidden();
 }
 
-void ViewController::collectForAppearance(const View& root,
+void ViewController::collectForAppearance(const View& root, bool appearing,
                                           std::vector<std::shared_ptr<ViewController>>& out) {
-    visitForAppearance(root, out);
+    visitForAppearance(root, appearing, nullptr, out);
 }
 
-void ViewController::forwardAppearance(const std::function<void(ViewController&)>& step) {
-    if (!shouldAutomaticallyForwardAppearanceMethods() || !view_) return;
+bool ViewController::forwardsAppearanceTo(const ViewController& child, bool) const {
+    return child.parentViewController().get() != this ||
+           shouldAutomaticallyForwardAppearanceMethods();
+}
+
+void ViewController::forwardAppearance(bool appearing,
+                                       const std::function<void(ViewController&)>& step) {
+    if (!view_) return;
     auto children = children_;
     for (auto& child : children)
-        if (child->view_ && child->view_->isDescendantOfView(view_.get())) step(*child);
+        if (child->view_ && child->view_->isDescendantOfView(view_.get()) &&
+            forwardsAppearanceTo(*child, appearing))
+            step(*child);
 }
 
 void ViewController::beginAppearanceTransition(bool appearing, bool animated) {
@@ -139,7 +152,8 @@ void ViewController::beginAppearanceTransition(bool appearing, bool animated) {
         transitionAnimated_ = animated;
         viewWillDisappear(animated);
     }
-    forwardAppearance([&](ViewController& c) { c.beginAppearanceTransition(appearing, animated); });
+    forwardAppearance(appearing,
+                      [&](ViewController& c) { c.beginAppearanceTransition(appearing, animated); });
 }
 
 void ViewController::endAppearanceTransition() {
@@ -153,7 +167,8 @@ void ViewController::endAppearanceTransition() {
     } else {
         return;
     }
-    forwardAppearance([](ViewController& c) { c.endAppearanceTransition(); });
+    forwardAppearance(appearanceState_ == AppearanceState::Appeared,
+                      [](ViewController& c) { c.endAppearanceTransition(); });
 }
 
 std::shared_ptr<TransitionCoordinator> ViewController::transitionCoordinator() const {
@@ -194,8 +209,8 @@ void ViewController::presentViewController(const std::shared_ptr<ViewController>
     const Rect bounds = window->bounds();
     std::vector<std::shared_ptr<ViewController>> leaving, arriving;
     if (isVisibleWindow(window.get())) {
-        collectForAppearance(*presenterView, leaving);
-        collectForAppearance(*presentedView, arriving);
+        collectForAppearance(*presenterView, false, leaving);
+        collectForAppearance(*presentedView, true, arriving);
     }
     for (auto& c : leaving) c->beginAppearanceTransition(false, animated);
     for (auto& c : arriving) c->beginAppearanceTransition(true, animated);
@@ -234,8 +249,8 @@ void ViewController::dismissViewController(bool animated, std::function<void()> 
     auto presenterView = presenter->view();
     std::vector<std::shared_ptr<ViewController>> leaving, arriving;
     if (isVisibleWindow(window.get())) {
-        collectForAppearance(*topView, leaving);
-        collectForAppearance(*presenterView, arriving);
+        collectForAppearance(*topView, false, leaving);
+        collectForAppearance(*presenterView, true, arriving);
     }
     for (auto& c : leaving) c->beginAppearanceTransition(false, animated);
     for (auto& c : arriving) c->beginAppearanceTransition(true, animated);

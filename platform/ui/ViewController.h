@@ -69,6 +69,10 @@ class ViewController : public Responder, public std::enable_shared_from_this<Vie
     virtual void viewWillDisappear(bool animated) {}
     virtual void viewDidDisappear(bool animated) {}
     virtual bool shouldAutomaticallyForwardAppearanceMethods() const { return true; }
+    // Whether this controller's appearing or disappearing reaches `child`, whose view lies
+    // in its own; the default follows shouldAutomaticallyForwardAppearanceMethods for its
+    // children and answers yes for others.
+    virtual bool forwardsAppearanceTo(const ViewController& child, bool appearing) const;
     void beginAppearanceTransition(bool appearing, bool animated);
     void endAppearanceTransition();
     AppearanceState appearanceState() const { return appearanceState_; }
@@ -105,7 +109,7 @@ class ViewController : public Responder, public std::enable_shared_from_this<Vie
     // For views and windows: whether a window shows its views, and the controllers whose
     // appearance follows `root` into or out of a window, parents first.
     static bool isVisibleWindow(const Window* window);
-    static void collectForAppearance(const View& root,
+    static void collectForAppearance(const View& root, bool appearing,
                                      std::vector<std::shared_ptr<ViewController>>& out);
 
   protected:
@@ -116,7 +120,7 @@ class ViewController : public Responder, public std::enable_shared_from_this<Vie
     virtual void viewDidLoad() {}
 
   private:
-    void forwardAppearance(const std::function<void(ViewController&)>& step);
+    void forwardAppearance(bool appearing, const std::function<void(ViewController&)>& step);
 
     std::shared_ptr<View> view_;
     NavigationItem navigationItem_;

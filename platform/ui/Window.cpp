@@ -50,7 +50,7 @@ bool Window::isKeyWindow() const {
 void Window::setHidden(bool hidden) {
     if (hidden == isHidden()) return;
     std::vector<std::shared_ptr<ViewController>> controllers;
-    ViewController::collectForAppearance(*this, controllers);
+    ViewController::collectForAppearance(*this, !hidden, controllers);
     for (auto& c : controllers) c->beginAppearanceTransition(!hidden, false);
     View::setHidden(hidden);
     for (auto& c : controllers) c->endAppearanceTransition();

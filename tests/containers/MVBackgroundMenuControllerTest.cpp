@@ -8,6 +8,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/ui/Application.h"
 #include "tests/containers/MVBackgroundMenuTestFixture.h"
+#include "tests/support/AppearanceSequence.h"
 
 namespace {
 
@@ -78,28 +79,52 @@ TEST_F(MVBackgroundMenuTest, DurationIsTheTypesTimesAPositiveFactor) {
             << row.factor.value_or(-99);
 }
 
-TEST_F(MVBackgroundMenuTest, OpeningAndClosingWithoutRecognizer) {
-    auto page = setMenu("foregroundLeft");
-    controller->showWithPresentationType(std::nullopt, 2.0);
-    EXPECT_EQ(controller->viewState(), 2);
-    EXPECT_EQ(lastRun().duration, kDuration * 2.0f);
-    EXPECT_EQ(currentWebView()->superview(), controller->menuView());
-    platform::advanceBy(1);
-    EXPECT_EQ(controller->viewState(), 3);
-    EXPECT_EQ(controller->menuView()->frame(), platform::Rect(0, 0, 300, kHeight));
-    controller->showWithPresentationType(std::nullopt, std::nullopt);  // open: nothing
-    EXPECT_EQ(controller->viewState(), 3);
+TEST_F(MVBackgroundMenuTest, OpeningAndClosingWithOrWithoutRecognizer) {
+    struct Row {
+        const char* type;
+        std::optional<std::string> recognizer;  // "pinch" is no recognizer type
+        std::optional<std::string> shownAs;
+    };
+    const Row rows[] = {
+        {"foregroundLeft", std::nullopt, std::nullopt},
+        {"backgroundRight", std::nullopt, std::nullopt},
+        {"foregroundLeft", std::nullopt, "backgroundLeft"},
+        {"foregroundLeft", "pinch", std::nullopt},
+        {"foregroundRight", "screenEdge", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.type) + " " + row.recognizer.value_or("none") + " " +
+                     row.shownAs.value_or(""));
+        auto page = setMenu(row.type, row.recognizer);
+        EXPECT_EQ(bool(controller->menuGestureRecognizer()), row.recognizer == "screenEdge");
+        controller->showWithPresentationType(row.shownAs, 2.0);
+        EXPECT_EQ(controller->viewState(), 2);
+        EXPECT_EQ(lastRun().duration, kDuration * 2.0f);
+        EXPECT_EQ(currentWebView()->superview(), controller->menuView());
+        platform::advanceBy(1);
+        EXPECT_EQ(controller->viewState(), 3);
+        EXPECT_EQ(controller->menuView()->frame().size, (platform::Size{300, kHeight}));
+        // The opening has ended: the recognizer is about dragging only.
+        EXPECT_EQ(page->eventNames(), (Names{"viewWillAppear", "viewDidAppear"}));
+        controller->showWithPresentationType(std::nullopt, std::nullopt);  // open: nothing
+        EXPECT_EQ(controller->viewState(), 3);
 
-    controller->hideWithSpeedFactor(std::nullopt);
-    EXPECT_EQ(controller->viewState(), 4);
-    controller->hideWithSpeedFactor(std::nullopt);  // closing: nothing
-    platform::advanceBy(1);
-    EXPECT_EQ(controller->viewState(), 1);
-    EXPECT_FALSE(controller->currentAnimation());
-    EXPECT_TRUE(controller->menuView()->subviews().empty());
-    // Without a recognizer the page hears of no finished opening.
-    EXPECT_EQ(page->eventNames(),
-              (Names{"viewWillAppear", "viewWillDisappear", "viewDidDisappear"}));
+        controller->hideWithSpeedFactor(std::nullopt);
+        EXPECT_EQ(controller->viewState(), 4);
+        controller->hideWithSpeedFactor(std::nullopt);  // closing: nothing
+        platform::advanceBy(1);
+        EXPECT_EQ(controller->viewState(), 1);
+        EXPECT_FALSE(controller->currentAnimation());
+        EXPECT_TRUE(controller->menuView()->subviews().empty());
+        EXPECT_EQ(page->eventNames(), (Names{"viewWillAppear", "viewDidAppear", "viewWillDisappear",
+                                             "viewDidDisappear"}));
+        // Opened again, it hears the same once more.
+        open();
+        controller->hideWithSpeedFactor(std::nullopt);
+        platform::advanceBy(1);
+        EXPECT_EQ(appearanceAfter(page->eventNames()), "disappeared");
+        EXPECT_EQ(page->eventNames().size(), 8u);
+    }
 }
 
 TEST_F(MVBackgroundMenuTest, ClosingDuringTheOpeningNeverReportsItAppeared) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -10,6 +11,7 @@
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/View.h"
 #include "platform/ui/Window.h"
+#include "tests/support/AppearanceSequence.h"
 #include "tests/support/PlatformTest.h"
 
 using namespace platform;
@@ -329,4 +331,136 @@ TEST_F(NavigationControllerTest, ThePopGestureWaitsForTwoControllersAndTheBarHid
     nav->setNavigationBarHidden(false, false);
     EXPECT_FALSE(bar->isHidden());
     EXPECT_EQ(bar->frame(), Rect(0, 20, 320, 44));
+}
+
+// What a pop, a pop to the root or a new list takes off the stack is released when its
+// transition has ended (or at once off-window), not kept for the next push.
+TEST_F(NavigationControllerTest, WhatLeavesTheStackIsReleasedWhenTheTransitionEnds) {
+    enum class Edit { Pop, PopToRoot, PopTo, KeepTopOnly };
+    struct Row {
+        Edit edit;
+        bool animated;
+        bool inWindow;
+    };
+    for (const auto edit : {Edit::Pop, Edit::PopToRoot, Edit::PopTo, Edit::KeepTopOnly})
+        for (const bool animated : {true, false})
+            for (const bool inWindow : {true, false}) {
+                const Row row{edit, animated, inWindow};
+                SCOPED_TRACE(testing::Message() << "edit " << int(row.edit) << " animated "
+                                                << row.animated << " in window " << row.inWindow);
+                auto nav = NavigationController::create();
+                auto root = Page::create("R", &log);
+                auto middle = Page::create("M", &log);
+                auto top = Page::create("T", &log);
+                nav->setViewControllers({root, middle, top}, false);
+                if (row.inWindow)
+                    window->setRootViewController(nav);
+                else
+                    nav->view();
+                advanceBy(1);
+                std::vector<std::weak_ptr<ViewController>> leaving;
+                switch (row.edit) {
+                    case Edit::Pop:
+                        leaving = {top};
+                        nav->pop(row.animated);
+                        break;
+                    case Edit::PopToRoot:
+                        leaving = {middle, top};
+                        nav->popToRoot(row.animated);
+                        break;
+                    case Edit::PopTo:
+                        leaving = {top};
+                        nav->popTo(middle, row.animated);
+                        break;
+                    case Edit::KeepTopOnly:  // as a flush does
+                        leaving = {root, middle};
+                        nav->setViewControllers({top}, row.animated);
+                        break;
+                }
+                middle.reset();
+                top.reset();
+                if (row.edit == Edit::KeepTopOnly) root.reset();
+                advanceBy(kNavigationTransitionDuration);
+                EXPECT_FALSE(nav->isTransitioning());
+                for (const auto& page : leaving) EXPECT_TRUE(page.expired());
+                window->setRootViewController(nullptr);
+                log.clear();
+            }
+}
+
+// The stack leaves its window and comes back while a push or pop moves: every
+// controller's events balance, and the one shown at the end hears viewDidAppear last.
+TEST_F(NavigationControllerTest, LeavingTheWindowAndComingBackDuringATransitionBalances) {
+    enum class Edit { Push, Pop, PopToRoot };
+    enum class Away { ViewRemoved, WindowHidden };
+    for (const auto edit : {Edit::Push, Edit::Pop, Edit::PopToRoot})
+        for (const auto away : {Away::ViewRemoved, Away::WindowHidden})
+            for (const double leaveAt : {0.0, 0.05, 0.4})
+                for (const double backAfter : {0.0, 0.05, 0.4}) {
+                    SCOPED_TRACE(testing::Message()
+                                 << "edit " << int(edit) << " away " << int(away) << " at "
+                                 << leaveAt << " back after " << backAfter);
+                    auto holder = ViewController::create();
+                    window->setRootViewController(holder);
+                    auto nav = NavigationController::create();
+                    nav->setViewControllers(
+                        edit == Edit::Push ? Controllers{a, b} : Controllers{a, b, c}, false);
+                    holder->addChildViewController(nav);
+                    holder->view()->addSubview(nav->view());
+                    advanceBy(1);
+                    log.clear();
+                    std::shared_ptr<ViewController> shown;
+                    switch (edit) {
+                        case Edit::Push:
+                            nav->push(c, true);
+                            shown = c;
+                            break;
+                        case Edit::Pop:
+                            nav->pop(true);
+                            shown = b;
+                            break;
+                        case Edit::PopToRoot:
+                            nav->popToRoot(true);
+                            shown = a;
+                            break;
+                    }
+                    advanceBy(leaveAt);
+                    if (away == Away::ViewRemoved)
+                        nav->view()->removeFromSuperview();
+                    else
+                        window->setHidden(true);
+                    advanceBy(backAfter);
+                    if (away == Away::ViewRemoved)
+                        holder->view()->addSubview(nav->view());
+                    else
+                        window->setHidden(false);
+                    advanceBy(1);
+
+                    for (const auto& page : {a, b, c}) {
+                        Log heard;
+                        for (const auto& line : log)
+                            if (line.rfind(page->title() + " ", 0) == 0)
+                                heard.push_back(line.substr(2, line.find(' ', 2) - 2));
+                        const bool shownBefore = page == (edit == Edit::Push ? b : c);
+                        EXPECT_EQ(appearanceAfter(heard, shownBefore ? "appeared" : "disappeared"),
+                                  page == shown ? "appeared" : "disappeared")
+                            << page->title();
+                    }
+                    EXPECT_EQ(shown->appearanceState(), ViewController::AppearanceState::Appeared);
+                    const auto lastDid = std::find_if(log.rbegin(), log.rend(), [](auto& line) {
+                        return line.find(" didAppear") != std::string::npos;
+                    });
+                    ASSERT_NE(lastDid, log.rend());
+                    EXPECT_EQ(lastDid->substr(0, lastDid->find(' ')), shown->title());
+                    for (const auto& page : {a, b, c}) {
+                        if (page != shown) {
+                            EXPECT_EQ(page->appearanceState(),
+                                      ViewController::AppearanceState::Disappeared);
+                        }
+                    }
+                    window->setRootViewController(nullptr);
+                    nav->setViewControllers({}, false);
+                    advanceBy(1);
+                    log.clear();
+                }
 }
