@@ -11,6 +11,7 @@
 #include <csignal>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -146,13 +147,56 @@ TEST_P(SignalFloodTest, ATerminationIsTakenAtOnceHoweverManySignalsCome) {
         EXPECT_GT(log_->count(number == SIGTSTP ? "SIGTSTP" : "SIGCONT"), 0u) << number;
 }
 
-INSTANTIATE_TEST_SUITE_P(KindsMomentsAndEnds, SignalFloodTest,
-                         ::testing::Values(Flood{{SIGCONT}, 0, SIGTERM},
-                                           Flood{{SIGCONT}, 300, SIGINT},
-                                           Flood{{SIGCONT}, 1500, SIGTERM},
-                                           Flood{{SIGTSTP, SIGCONT}, 100, SIGTERM},
-                                           Flood{{SIGTSTP, SIGCONT}, 1500, SIGINT},
-                                           Flood{{SIGTSTP, SIGTSTP, SIGCONT}, 500, SIGTERM}));
+INSTANTIATE_TEST_SUITE_P(
+    KindsMomentsAndEnds, SignalFloodTest,
+    ::testing::Values(Flood{{SIGCONT}, 0, SIGTERM}, Flood{{SIGCONT}, 300, SIGINT},
+                      Flood{{SIGCONT}, 300, SIGHUP}, Flood{{SIGTSTP, SIGCONT}, 500, SIGHUP},
+                      Flood{{SIGCONT}, 1500, SIGTERM}, Flood{{SIGTSTP, SIGCONT}, 100, SIGTERM},
+                      Flood{{SIGTSTP, SIGCONT}, 1500, SIGINT},
+                      Flood{{SIGTSTP, SIGTSTP, SIGCONT}, 500, SIGTERM}));
+
+// Another termination while the stop is held (here it never comes): the stop keeps its
+// time, then the process ends by that signal.
+class AnotherTerminationTest : public HostSignalsTest,
+                               public ::testing::WithParamInterface<std::pair<int, int>> {};
+
+TEST_P(AnotherTerminationTest, TheStopGoesOnForItsTimeThenTheProcessEnds) {
+#ifdef MV_SIGNALS_DEFERRED
+    GTEST_SKIP() << "signals are deferred under ThreadSanitizer";
+#endif
+    const auto [firstSignal, secondSignal] = GetParam();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        const HostSignals signals({[] {}, {}});
+        ::raise(firstSignal);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ::raise(secondSignal);
+        std::this_thread::sleep_for(std::chrono::seconds(60));
+        ::_exit(0);
+    }
+    const auto sent = std::chrono::steady_clock::now();
+    int status = 0;
+    // Not cut short by the second signal.
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    EXPECT_EQ(::waitpid(child, &status, WNOHANG), 0);
+    const bool ended =
+        platform::runUntil([&] { return ::waitpid(child, &status, WNOHANG) == child; }, 30);
+    if (!ended) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
+    ASSERT_TRUE(ended);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == secondSignal) << status;
+    EXPECT_GT(seconds, 9);
+}
+
+INSTANTIATE_TEST_SUITE_P(FirstAndSecond, AnotherTerminationTest,
+                         ::testing::Values(std::pair{SIGTERM, SIGTERM}, std::pair{SIGTERM, SIGHUP},
+                                           std::pair{SIGHUP, SIGINT}));
 
 // What the host hears on the signal thread, and the end on the main loop in place of the
 // main loop's stop.
