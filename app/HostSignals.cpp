@@ -317,7 +317,8 @@ struct HostSignals::Impl {
         pollfd watched[] = {{gWake, POLLIN, 0}, {stop, POLLIN, 0}};
         while (true) {
             const int ready = ::poll(watched, std::size(watched), pollTimeout());
-            if (ready == 0 && deadline && std::chrono::steady_clock::now() >= *deadline) endNow();
+            // However many signals keep waking it.
+            if (deadline && std::chrono::steady_clock::now() >= *deadline) endNow();
             if (ready < 0) {
                 if (errno == EINTR) continue;
                 MVLogError("Process signals are no longer taken: poll failed ({})",
