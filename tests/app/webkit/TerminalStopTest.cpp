@@ -527,6 +527,32 @@ INSTANTIATE_TEST_SUITE_P(
             "CtrlZThenSIGTERMThenSIGHUPToTheGroup", {{SIGTERM, true, 0}, {SIGHUP, true, 1}}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A termination while the shell starts: it is neither missed nor sat on. Before the shell
+// takes the signals the start ends by the signal itself; from then on in order.
+class EarlyTerminationTest : public TerminalStopTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(EarlyTerminationTest, TheShellEndsWhateverMomentOfItsStartTheSignalComes) {
+    out_.write("shop/home.html", homePage(std::string(kBusy) + kStoring));
+    const pid_t shell = startShellProcess();
+    ASSERT_GT(shell, 0);
+    if (GetParam() >= 0) {
+        // The moment is the case itself, not a wait for a timer.
+        std::this_thread::sleep_for(std::chrono::milliseconds(GetParam()));
+    } else {
+        ASSERT_TRUE(waitUntil([&] { return !descendants(shell).empty(); }, 30));
+    }
+    ::kill(shell, SIGTERM);
+    const int status = statusWithin(shell, 30);
+    const std::string log = readText(out_.file("app.log"));
+    const bool inOrder = occurrences(log, "Stopping on a termination signal") == 1;
+    EXPECT_EQ(status, inOrder ? 0 : 128 + SIGTERM) << (status < 0 ? threadsOf(shell) : "") << log;
+    EXPECT_EQ(sanitizerReport(log), "") << log;
+}
+
+// Milliseconds after the start; -1: as soon as the engine's first process runs.
+INSTANTIATE_TEST_SUITE_P(MomentsWhileTheShellStarts, EarlyTerminationTest,
+                         ::testing::Values(0, 40, 150, 400, 1000, -1));
+
 #ifdef MV_DBUS_DAEMON
 // Ctrl-Z on a busy page, then the end of the shell, then a later start with a link: the
 // shell ends at once, waiting on no stopped process, and the link reaches the server once,
