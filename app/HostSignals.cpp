@@ -281,11 +281,13 @@ struct HostSignals::Impl {
 
     // Each kind once, the ends first, then SIGTSTP and SIGCONT in the order they last came.
     void take(unsigned arrived) {
+        // The termination that came last, should the process end by it.
+        int last = 0;
         for (const int number : {SIGTERM, SIGHUP, SIGINT})
-            if (arrived & (1u << kindOf(number))) {
-                takeTermination(number);
-                break;
-            }
+            if ((arrived & (1u << kindOf(number))) &&
+                (!last || gLastArrival[kindOf(number)].load() > gLastArrival[kindOf(last)].load()))
+                last = number;
+        if (last) takeTermination(last);
         const size_t tstp = kindOf(SIGTSTP), cont = kindOf(SIGCONT);
         const bool both = (arrived >> tstp & 1) && (arrived >> cont & 1);
         const bool contFirst = both && gLastArrival[cont].load() < gLastArrival[tstp].load();
