@@ -8,12 +8,15 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <mutex>
@@ -31,14 +34,19 @@
 
 namespace {
 
+// How long the stop may still run once another termination signal came during it.
+constexpr std::chrono::seconds kStopTimeAfterAnotherTermination{10};
+
 // Which signal came: one bit for each, and the order of their last arrival. Set by the
 // handlers; the eventfd wakes the signal thread and stays open while the process lives,
 // as a handler may still be running on another thread while a watch ends.
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGTSTP, SIGCONT};
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGTSTP, SIGCONT};
 constexpr size_t kKinds = std::size(kSignals);
 std::atomic<unsigned> gArrived{0};
 std::atomic<uint64_t> gArrivals{0};
 std::atomic<uint64_t> gLastArrival[kKinds];
+// How many termination signals came, however close together.
+std::atomic<unsigned> gTerminations{0};
 int gWake = -1;
 static_assert(std::atomic<unsigned>::is_always_lock_free &&
               std::atomic<uint64_t>::is_always_lock_free);
@@ -53,6 +61,7 @@ void noteSignal(int number) {
     const int savedErrno = errno;
     const size_t kind = kindOf(number);
     if (kind < kKinds) {
+        if (number == SIGINT || number == SIGTERM || number == SIGHUP) gTerminations.fetch_add(1);
         gLastArrival[kind].store(gArrivals.fetch_add(1) + 1);
         gArrived.fetch_or(1u << kind);
         const uint64_t one = 1;
@@ -196,6 +205,10 @@ struct HostSignals::Impl {
     struct sigaction replaced[kKinds] = {};
     // Signal thread: SIGTSTP taken and no SIGCONT since.
     bool stoppedBySignal = false;
+    // Signal thread: when the stop must have ended, once another termination came during it.
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+    int endingSignal = SIGTERM;
+    unsigned terminations = 0;
 
     void post(platform::Task task) {
         try {
@@ -226,11 +239,19 @@ struct HostSignals::Impl {
         processesStopped(false);
     }
 
-    void takeTermination() {
+    void takeTermination(int number) {
         // Logged before anyone waiting for the termination hears of it: a display's end
         // may end the process as soon as it does.
         const bool first = !posted->endPosted.exchange(true);
+        terminations += gTerminations.exchange(0);
         if (first) MVLogInfo("Stopping on a termination signal");
+        if (terminations > 1 && !deadline) {
+            // Not lost, and the stop goes on: the process ends once it has had its time.
+            deadline = std::chrono::steady_clock::now() + kStopTimeAfterAnotherTermination;
+            endingSignal = number;
+            MVLogInfo("Another termination signal during the stop: the shell ends within {} s",
+                      kStopTimeAfterAnotherTermination.count());
+        }
         {
             const std::lock_guard<std::mutex> lock(gTerminationMutex);
             gTerminated = true;
@@ -260,7 +281,13 @@ struct HostSignals::Impl {
 
     // Each kind once, the ends first, then SIGTSTP and SIGCONT in the order they last came.
     void take(unsigned arrived) {
-        if (arrived & ((1u << kindOf(SIGINT)) | (1u << kindOf(SIGTERM)))) takeTermination();
+        // The termination that came last, should the process end by it.
+        int last = 0;
+        for (const int number : {SIGTERM, SIGHUP, SIGINT})
+            if ((arrived & (1u << kindOf(number))) &&
+                (!last || gLastArrival[kindOf(number)].load() > gLastArrival[kindOf(last)].load()))
+                last = number;
+        if (last) takeTermination(last);
         const size_t tstp = kindOf(SIGTSTP), cont = kindOf(SIGCONT);
         const bool both = (arrived >> tstp & 1) && (arrived >> cont & 1);
         const bool contFirst = both && gLastArrival[cont].load() < gLastArrival[tstp].load();
@@ -269,10 +296,32 @@ struct HostSignals::Impl {
         if ((arrived >> cont & 1) && !contFirst) takeStop(SIGCONT);
     }
 
+    // The stop outlasted its time after another termination: the process ends by that
+    // signal, as it would have without the watch.
+    void endNow() {
+        MVLogError("The stop still runs {} s after another termination signal: the shell ends",
+                   kStopTimeAfterAnotherTermination.count());
+        platform::log::flush();
+        std::fflush(nullptr);
+        ::signal(endingSignal, SIG_DFL);
+        ::kill(::getpid(), endingSignal);
+        std::_Exit(128 + endingSignal);
+    }
+
+    int pollTimeout() const {
+        if (!deadline) return -1;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            *deadline - std::chrono::steady_clock::now());
+        return static_cast<int>(std::max<int64_t>(0, left.count()));
+    }
+
     void run() {
         pollfd watched[] = {{gWake, POLLIN, 0}, {stop, POLLIN, 0}};
         while (true) {
-            if (::poll(watched, std::size(watched), -1) < 0) {
+            const int ready = ::poll(watched, std::size(watched), pollTimeout());
+            // However many signals keep waking it.
+            if (deadline && std::chrono::steady_clock::now() >= *deadline) endNow();
+            if (ready < 0) {
                 if (errno == EINTR) continue;
                 MVLogError("Process signals are no longer taken: poll failed ({})",
                            std::strerror(errno));
@@ -295,6 +344,7 @@ HostSignals::HostSignals(Hooks hooks) : impl_(std::make_unique<Impl>()) {
     }
     // What came before this watch is not this one's.
     gArrived = 0;
+    gTerminations = 0;
     gInBackgroundOnSignal = false;
     {
         const std::lock_guard<std::mutex> lock(gTerminationMutex);
@@ -316,13 +366,11 @@ HostSignals::HostSignals(Hooks hooks) : impl_(std::make_unique<Impl>()) {
         MVLogError("Process signals are not taken: no thread ({})", error.what());
         return;
     }
+    // Kept while the watch is on: another termination during the stop is the watch's too.
     struct sigaction action {};
     action.sa_handler = noteSignal;
-    for (size_t i = 0; i < kKinds; ++i) {
-        const bool ending = kSignals[i] == SIGINT || kSignals[i] == SIGTERM;
-        action.sa_flags = ending ? SA_RESETHAND : SA_RESTART;
-        ::sigaction(kSignals[i], &action, &impl_->replaced[i]);
-    }
+    action.sa_flags = SA_RESTART;
+    for (size_t i = 0; i < kKinds; ++i) ::sigaction(kSignals[i], &action, &impl_->replaced[i]);
 }
 
 HostSignals::~HostSignals() {

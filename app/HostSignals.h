@@ -1,7 +1,8 @@
 #pragma once
 // The host's process signals:
-// - SIGINT and SIGTERM end the main loop, so that the application ends as at a normal
-//   exit (settings written); a second one ends the process at once;
+// - SIGTERM, SIGHUP (a terminal's close, a session's end) and SIGINT end the main loop,
+//   so that the application ends as at a normal exit (settings written); another one
+//   during that stop lets it go on, and ends the process if it still runs 10 s later;
 // - SIGTSTP sends the application to the background and SIGCONT brings it back to the
 //   foreground, the stand-ins for a window minimised and restored where there is no
 //   display: the process is not stopped while it handles them. A SIGCONT that follows no

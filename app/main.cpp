@@ -19,10 +19,12 @@
 #include <fmt/format.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "app/AppDelegate.h"
 #include "app/DesktopSession.h"
@@ -49,6 +51,8 @@
 #include "libmerovane/overlays/MVSharingController.h"
 #include "libmerovane/overlays/MVSplashScreenController.h"
 #include "libmerovane/payments/MVPayments.h"
+#include "libmerovane/storage/MVPersistentStorage.h"
+#include "libmerovane/storage/MVWebCacheResourceObject.h"
 #include "platform/crash/CrashReporter.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
@@ -75,6 +79,8 @@ namespace {
 
 // How long a later start waits for a quitting shell to end.
 constexpr std::chrono::seconds kQuittingShellTime{10};
+// How long the stop waits for the web cache's file operations that land.
+constexpr double kFileOperationsTime = 5;
 
 #ifdef MV_APP_HAS_WEBKIT
 // How long a shell that lost its display waits for the termination signal that may come
@@ -208,23 +214,29 @@ int main(int argc, char** argv) {
             break;
     }
 
-    // The end of the run, whether the main loop ends or the display goes.
+    // The end of the run, whether the main loop ends or the display goes. The library's
+    // threads end before the process does: the web cache's files that their rows name now
+    // land, then the store writes what was saved; nothing else starts.
     const auto finish = [&desktop] {
         desktop.quit();
         platform::UserDefaults::standard().synchronize();
+        MVWebCacheResourceObject::endFileOperations(kFileOperationsTime);
+        MVPersistentStorage::endWriting();
     };
     // Before the engine's first process starts: a terminal's Ctrl-Z stops it with the shell.
-    const HostSignals signals({[&desktop] {
-                                   desktop.quit();
-                                   platform::RunLoop::main().stop();
-                               },
-                               [](bool stopped) {
+    std::optional<HostSignals> signals;
+    signals.emplace(HostSignals::Hooks{[&desktop] {
+                                           desktop.quit();
+                                           platform::RunLoop::main().stop();
+                                       },
+                                       [](bool stopped) {
 #ifdef MV_APP_HAS_WEBKIT
-                                   platform::WebKitGtkWebEngine::setProcessesStopped(stopped);
+                                           platform::WebKitGtkWebEngine::setProcessesStopped(
+                                               stopped);
 #else
-                                   (void)stopped;
+                                           (void)stopped;
 #endif
-                               }});
+                                       }});
     platform::WebView::setEngineFactory(engineFactory());
 #ifdef MV_APP_HAS_WEBKIT
     // A display ended with the shell (a session's end, a virtual display's group) takes the
@@ -315,6 +327,9 @@ int main(int argc, char** argv) {
 #endif
     platform::RunLoop::main().run();
     finish();
+    // Stopped in order: a termination signal while the process ends has nothing to stop.
+    signals.reset();
+    for (const int number : {SIGTERM, SIGHUP, SIGINT}) std::signal(number, SIG_IGN);
 #ifdef MV_APP_HAS_WEBKIT
     // Stopped in order already.
     gEndWithTheDisplay = [] {

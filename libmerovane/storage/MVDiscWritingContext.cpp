@@ -36,6 +36,21 @@ MVDiscWritingContext::~MVDiscWritingContext() {
     queue_.reset();  // joins the queue's thread
 }
 
+bool MVDiscWritingContext::close() {
+    {
+        std::lock_guard lock(mutex_);
+        closing_ = true;
+    }
+    const bool written = waitUntilWritten();
+    {
+        // Under the writer lock: a write under way on another thread ends first.
+        Writing writing(*this);
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+    }
+    return written;
+}
+
 int64_t MVDiscWritingContext::allocateRowID() {
     std::lock_guard lock(mutex_);
     return nextRowID_++;
@@ -66,7 +81,7 @@ void MVDiscWritingContext::scheduleWrite() {
     {
         std::lock_guard lock(mutex_);
         // One queued write takes every batch saved before it runs.
-        if (batches_.empty() || writeQueued_) return;
+        if (batches_.empty() || writeQueued_ || closed_) return;
         writeQueued_ = true;
     }
     queue_->async([this] {
@@ -141,6 +156,10 @@ bool MVDiscWritingContext::waitUntilWritten() {
 // savers only append, and a fetch that copied the list before the batches leave it
 // still finds their rows, either in the store or in its copy.
 void MVDiscWritingContext::writePending() {
+    {
+        std::lock_guard lock(mutex_);
+        if (closed_) return;
+    }
     std::vector<std::shared_ptr<const MVStoreBatch>> batches = unwrittenBatches();
     if (batches.empty()) return;
     platform::Error error;

@@ -47,6 +47,9 @@ class MVDiscWritingContext {
     // batches are written oldest first, so a later write carries an earlier batch.
     uint64_t savedMark() const;
     bool hasWritten(uint64_t mark) const;
+    // The process's stop: what was saved so far is written (the caller waits), telling no
+    // one, and nothing saved later is written. Answers whether everything saved was written.
+    bool close();
 
   private:
     struct Writing;  // holds writerMutex_ and marks the thread as holding it
@@ -61,7 +64,8 @@ class MVDiscWritingContext {
     uint64_t writtenBatches_ = 0;  // of those, the oldest ones written
     bool writeQueued_ = false;     // a write is on the queue and has not started
     int queuedBlocks_ = 0;         // blocks on the queue or running there
-    bool closing_ = false;         // the destructor writes what is left, telling no one
+    bool closing_ = false;         // the destructor or close() writes what is left, telling no one
+    bool closed_ = false;          // close() has written what was saved before it
     const std::function<void()> written_;
     // Held by whoever writes to the store, and by the queue's blocks.
     std::mutex writerMutex_;

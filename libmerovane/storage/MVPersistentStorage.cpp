@@ -45,7 +45,9 @@ std::mutex gEntitiesMutex;
 std::vector<const MVEntityDescription*> gEntities;  // guarded by gEntitiesMutex
 bool gModelBuilt = false;                           // guarded by gEntitiesMutex
 std::mutex gDiscWriteObserversMutex;
-std::vector<std::function<void()>> gDiscWriteObservers;  // guarded by the mutex above
+// Guarded by the mutex above; kept for the process, as a writer may still tell them while
+// it ends.
+auto& gDiscWriteObservers = *new std::vector<std::function<void()>>;
 
 void tellDiscWriteObservers() {
     std::vector<std::function<void()>> observers;
@@ -391,6 +393,14 @@ void MVPersistentStorage::managedObjectContextDiscard() {
 void MVPersistentStorage::addDiscWriteObserver(std::function<void()> observer) {
     std::lock_guard lock(gDiscWriteObserversMutex);
     gDiscWriteObservers.push_back(std::move(observer));
+}
+
+bool MVPersistentStorage::endWriting() {
+    auto* storage = gShared.load(std::memory_order_acquire);
+    if (!storage) return true;
+    const bool written = storage->discWritingContext_->close();
+    if (!written) MVLogError("MVPersistentStorage could not write every change before the stop");
+    return written;
 }
 
 bool MVPersistentStorage::waitUntilWrittenToDisc() {

@@ -88,6 +88,10 @@ class MVPersistentStorage {
     // the writing thread while it still holds the store: it must not wait for the store.
     // Kept for the process, across instances.
     static void addDiscWriteObserver(std::function<void()> observer);
+    // The process's stop, for the shared instance when it was built: what was saved so far
+    // is written (the caller waits), no observer is told any more, and nothing saved later
+    // is written. False when something saved could not be written.
+    static bool endWriting();
 
     // Whether a device with this model name ("iPhone", "iPad", "iPod touch") and
     // hardware model ("iPhone5,1") migrates an old store instead of deleting it.

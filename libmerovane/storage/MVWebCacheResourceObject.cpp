@@ -1,6 +1,9 @@
 #include "libmerovane/storage/MVWebCacheResourceObject.h"
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <mutex>
 #include <nlohmann/json.hpp>
 
@@ -36,9 +39,13 @@ std::mutex gSerialMutex;
 std::optional<int64_t> gNextSerial;
 bool gSerialResetRegistered = false;
 
+// Kept for the process: a file operation may still read them while it ends.
 std::mutex gFoldersMutex;
-std::string gWebCacheFolder;
-std::string gShadowCacheFolder;
+std::string& gWebCacheFolder = *new std::string;
+std::string& gShadowCacheFolder = *new std::string;
+
+// Set by the process's stop.
+std::atomic<bool> gFileOperationsEnded{false};
 
 constexpr int64_t kFirstSerial = 100000;
 }  // namespace
@@ -148,6 +155,33 @@ platform::DispatchQueue& MVWebCacheResourceObject::fileQueue() {
     return **queue;
 }
 
+void MVWebCacheResourceObject::queueFileOperation(AtTheStop atTheStop,
+                                                  std::function<void()> operation) {
+    // What is queued once the stop has begun never runs.
+    const bool runsAtTheStop = atTheStop == AtTheStop::Lands && !gFileOperationsEnded.load();
+    fileQueue().async([runsAtTheStop, operation = std::move(operation)] {
+        if (gFileOperationsEnded.load() && !runsAtTheStop) return;
+        operation();
+    });
+}
+
+bool MVWebCacheResourceObject::endFileOperations(double bound) {
+    static std::once_flag registered;
+    std::call_once(registered, [] {
+        platform::registerSharedInstanceReset("MVWebCacheResourceObject file operations",
+                                              [] { gFileOperationsEnded = false; });
+    });
+    gFileOperationsEnded = true;
+    // Shared with the queue's last task, which may outlive the wait.
+    auto done = std::make_shared<std::promise<void>>();
+    auto ended = done->get_future();
+    fileQueue().async([done] { done->set_value(); });
+    if (ended.wait_for(std::chrono::duration<double>(bound)) == std::future_status::ready)
+        return true;
+    MVLogError("MVWebCache file operations still run {} s after the stop began", bound);
+    return false;
+}
+
 void MVWebCacheResourceObject::changeEntries(const std::function<void()>& block) {
     // Locked access alone lets two threads change one row at once, the later save
     // winning; this keeps the rows' order and the file queue's order one.
@@ -164,5 +198,5 @@ void MVWebCacheResourceObject::setIsShadowed(bool value) {
     const std::string newPath = localFilename();
     if (oldPath.empty() || newPath.empty()) return;
     // Behind every write and removal queued for the old path so far.
-    fileQueue().async([oldPath, newPath] { moveEntryFile(oldPath, newPath); });
+    queueFileOperation(AtTheStop::Skipped, [oldPath, newPath] { moveEntryFile(oldPath, newPath); });
 }

@@ -36,6 +36,16 @@ class MVWebCacheResourceObject : public MVPersistentEntity<MVWebCacheResourceObj
     static std::string pathForShadowCache();
     // The serial queue of the entries' file operations.
     static platform::DispatchQueue& fileQueue();
+    // What a file operation does at the process's stop: a write or removal that makes a
+    // file what its row now says lands (the stop waits for it); anything else (a read, a
+    // move between the folders, which a later read finishes) is skipped.
+    enum class AtTheStop { Lands, Skipped };
+    // Queues `operation` on fileQueue(), to run unless the stop skips it.
+    static void queueFileOperation(AtTheStop atTheStop, std::function<void()> operation);
+    // The process's stop: the operations queued so far that land run, the others are
+    // skipped, and none queued from now on runs. Waits for them up to `bound` seconds;
+    // false, with a log line, when they still ran then. Any thread but the file queue's.
+    static bool endFileOperations(double bound);
     // Locked access for blocks that change rows (setIsShadowed included) or queue file
     // operations: one block at a time, its changes saved before the next begins. Not
     // from inside another locked access. Throws what lockedAccess throws.

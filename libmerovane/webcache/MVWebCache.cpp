@@ -113,7 +113,7 @@ std::mutex gSharedMutex;
 std::shared_ptr<MVWebCache>* gShared = nullptr;  // never destroyed
 
 std::mutex gFoldersMutex;
-std::string gCachesFolder;
+std::string& gCachesFolder = *new std::string;  // kept for the process
 
 void runBlocks(const std::vector<std::function<void()>>& blocks) {
     for (const auto& block : blocks) {

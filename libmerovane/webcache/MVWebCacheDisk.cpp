@@ -517,9 +517,11 @@ std::string MVWebCacheDisk::store(const Data& data, const std::string& key,
         if (path.empty()) return;
         // Queued with the row change, so that the file queue runs the entry's writes,
         // moves and reads in the order of the row's changes.
-        MVWebCacheResourceObject::fileQueue().async([this,
-                                                     written = std::make_shared<const Entry>(*row),
-                                                     data] { writeFile(*written, data, {}); });
+        MVWebCacheResourceObject::queueFileOperation(
+            MVWebCacheResourceObject::AtTheStop::Lands,
+            [this, written = std::make_shared<const Entry>(*row), data] {
+                writeFile(*written, data, {});
+            });
     });
     return path;
 }
@@ -628,7 +630,8 @@ void MVWebCacheDisk::queueDeferredWrites() {
         if (landingQueued_) return;
         landingQueued_ = true;
     }
-    MVWebCacheResourceObject::fileQueue().async([this] { landDeferredWrites(); });
+    MVWebCacheResourceObject::queueFileOperation(MVWebCacheResourceObject::AtTheStop::Lands,
+                                                 [this] { landDeferredWrites(); });
 }
 
 void MVWebCacheDisk::landDeferredWrites() {
@@ -669,7 +672,8 @@ void MVWebCacheDisk::read(const std::string& key, bool shadowing, Answer answer)
         }
         // Read on the file queue, behind every write and move queued for the row so far:
         // the file then holds a set the row describes.
-        MVWebCacheResourceObject::fileQueue().async(
+        MVWebCacheResourceObject::queueFileOperation(
+            MVWebCacheResourceObject::AtTheStop::Skipped,
             [this, entry, answer] { readQueued(*entry, answer); });
         queued = true;
     });
@@ -764,7 +768,8 @@ bool MVWebCacheDisk::deleteRows(const std::vector<MVStoredValue>& ids) {
         if (!path.empty()) files.emplace_back(row->id().value_or(""), path);
         row->deleteFromStorage();
     }
-    MVWebCacheResourceObject::fileQueue().async(
+    MVWebCacheResourceObject::queueFileOperation(
+        MVWebCacheResourceObject::AtTheStop::Lands,
         [files = std::move(files)] { removeEntryFiles(files, true); });
     return shadowedWent;
 }
@@ -778,7 +783,8 @@ void MVWebCacheDisk::deleteAllRows() {
         row->deleteFromStorage();
     }
     // The files go too: a later row with the same serial must not find another key's bytes.
-    MVWebCacheResourceObject::fileQueue().async(
+    MVWebCacheResourceObject::queueFileOperation(
+        MVWebCacheResourceObject::AtTheStop::Lands,
         [files = std::move(files)] { removeEntryFiles(files, true); });
 }
 
@@ -797,11 +803,13 @@ std::vector<std::string> MVWebCacheDisk::deleteExpiredRows() {
         forget(row->localSerial());
         row->deleteFromStorage();
     }
-    // Queued with the row changes: after every write still pending for a row.
-    MVWebCacheResourceObject::fileQueue().async([removed, named, elsewhere] {
-        removeEntryFiles(removed, false);
-        removeUnnamedFiles(named, elsewhere);
-    });
+    // Queued with the row changes: after every write still pending for a row. The files of
+    // the rows that went go at a stop too; the sweep waits for a later start.
+    MVWebCacheResourceObject::queueFileOperation(MVWebCacheResourceObject::AtTheStop::Lands,
+                                                 [removed] { removeEntryFiles(removed, false); });
+    MVWebCacheResourceObject::queueFileOperation(
+        MVWebCacheResourceObject::AtTheStop::Skipped,
+        [named, elsewhere] { removeUnnamedFiles(named, elsewhere); });
     std::vector<std::string> keys;
     for (const auto& entry : removed) keys.push_back(entry.first);
     return keys;

@@ -9,8 +9,11 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <future>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -18,6 +21,7 @@
 #include "platform/foundation/Log.h"
 #include "platform/foundation/TestDriver.h"
 #include "platform/ui/Application.h"
+#include "tests/support/ChildProcess.h"
 
 namespace {
 
@@ -146,13 +150,59 @@ TEST_P(SignalFloodTest, ATerminationIsTakenAtOnceHoweverManySignalsCome) {
         EXPECT_GT(log_->count(number == SIGTSTP ? "SIGTSTP" : "SIGCONT"), 0u) << number;
 }
 
-INSTANTIATE_TEST_SUITE_P(KindsMomentsAndEnds, SignalFloodTest,
-                         ::testing::Values(Flood{{SIGCONT}, 0, SIGTERM},
-                                           Flood{{SIGCONT}, 300, SIGINT},
-                                           Flood{{SIGCONT}, 1500, SIGTERM},
-                                           Flood{{SIGTSTP, SIGCONT}, 100, SIGTERM},
-                                           Flood{{SIGTSTP, SIGCONT}, 1500, SIGINT},
-                                           Flood{{SIGTSTP, SIGTSTP, SIGCONT}, 500, SIGTERM}));
+INSTANTIATE_TEST_SUITE_P(
+    KindsMomentsAndEnds, SignalFloodTest,
+    ::testing::Values(Flood{{SIGCONT}, 0, SIGTERM}, Flood{{SIGCONT}, 300, SIGINT},
+                      Flood{{SIGCONT}, 300, SIGHUP}, Flood{{SIGTSTP, SIGCONT}, 500, SIGHUP},
+                      Flood{{SIGCONT}, 1500, SIGTERM}, Flood{{SIGTSTP, SIGCONT}, 100, SIGTERM},
+                      Flood{{SIGTSTP, SIGCONT}, 1500, SIGINT},
+                      Flood{{SIGTSTP, SIGTSTP, SIGCONT}, 500, SIGTERM}));
+
+// A process whose stop is held (here it never comes), sent the two terminations its role
+// names ("first,second").
+TEST(HostSignalsChild, HeldStop) {
+    const std::string role = childRole();
+    if (role.empty()) GTEST_SKIP() << "runs as a child process only";
+    const int first = std::stoi(role);
+    const int second = std::stoi(role.substr(role.find(',') + 1));
+    const HostSignals signals({[] {}, {}});
+    ::raise(first);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ::raise(second);
+    std::this_thread::sleep_for(std::chrono::seconds(60));
+    ::_exit(0);
+}
+
+// Another termination while the stop is held: the stop keeps its time, then the process
+// ends by that signal.
+class AnotherTerminationTest : public HostSignalsTest,
+                               public ::testing::WithParamInterface<std::pair<int, int>> {};
+
+TEST_P(AnotherTerminationTest, TheStopGoesOnForItsTimeThenTheProcessEnds) {
+#ifdef MV_SIGNALS_DEFERRED
+    GTEST_SKIP() << "signals are deferred under ThreadSanitizer";
+#endif
+    const auto [first, second] = GetParam();
+    const auto started = std::chrono::steady_clock::now();
+    ChildProcess child("HostSignalsChild.HeldStop",
+                       std::to_string(first) + "," + std::to_string(second));
+    // Not cut short by the second signal.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    siginfo_t info{};
+    EXPECT_EQ(::waitid(P_PID, static_cast<id_t>(child.pid()), &info, WEXITED | WNOHANG | WNOWAIT),
+              0);
+    EXPECT_EQ(info.si_pid, 0) << "ended before its time";
+    auto status = std::async(std::launch::async, [&] { return child.wait(); });
+    if (status.wait_for(std::chrono::seconds(40)) != std::future_status::ready) child.kill(SIGKILL);
+    EXPECT_EQ(status.get(), 128 + second);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_GT(seconds, 10);
+}
+
+INSTANTIATE_TEST_SUITE_P(FirstAndSecond, AnotherTerminationTest,
+                         ::testing::Values(std::pair{SIGTERM, SIGTERM}, std::pair{SIGTERM, SIGHUP},
+                                           std::pair{SIGHUP, SIGINT}));
 
 // What the host hears on the signal thread, and the end on the main loop in place of the
 // main loop's stop.

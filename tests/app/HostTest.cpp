@@ -554,10 +554,18 @@ class OlderShell {
 std::string sessionBus() {
     static TempDir folder;
     static ChildProcess bus({MV_DBUS_DAEMON,
-                             {"--session", "--nofork", "--address=unix:path=" + folder.file("bus")},
+                             {"--session", "--nofork", "--print-address=1",
+                              "--address=unix:path=" + folder.file("bus")},
                              folder.file("bus.log")});
     static const std::string address = [] {
-        if (!platform::runUntil([] { return std::filesystem::exists(folder.file("bus")); }, 20))
+        // Printed once it listens: its socket file is there a little before.
+        if (!platform::runUntil(
+                [] {
+                    std::ifstream log(folder.file("bus.log"));
+                    const std::string text(std::istreambuf_iterator<char>(log), {});
+                    return text.find("unix:path=" + folder.file("bus")) != std::string::npos;
+                },
+                20))
             return std::string();
         const std::string bus = "unix:path=" + folder.file("bus");
         g_setenv("DBUS_SESSION_BUS_ADDRESS", bus.c_str(), TRUE);

@@ -83,6 +83,20 @@ inline size_t occurrences(const std::string& text, const std::string& part) {
     return found;
 }
 
+// The first line of a sanitizer's report in a program's output, "" when there is none:
+// a report made while the process ends may leave its exit status 0.
+inline std::string sanitizerReport(const std::string& output) {
+    for (const char* mark : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer",
+                             "WARNING: ThreadSanitizer", ": runtime error: "}) {
+        const size_t at = output.find(mark);
+        if (at == std::string::npos) continue;
+        const size_t begin = output.rfind('\n', at);
+        const size_t from = begin == std::string::npos ? 0 : begin + 1;
+        return output.substr(from, output.find('\n', at) - from);
+    }
+    return {};
+}
+
 class SampleShopRunTest : public ::testing::Test {
   protected:
     void SetUp() override { startServer(); }

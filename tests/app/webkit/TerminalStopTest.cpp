@@ -9,8 +9,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <regex>
 #include <thread>
 
 #include "tests/app/SampleShopRun.h"
@@ -48,6 +50,21 @@ std::vector<pid_t> descendants(pid_t parent) {
             }
     }
     return found;
+}
+
+// Each thread of a process that has not ended: its name, state and what it waits in.
+std::string threadsOf(pid_t pid) {
+    std::string text = "threads of " + std::to_string(pid) + ":\n";
+    std::error_code error;
+    const fs::path tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (const auto& task : fs::directory_iterator(tasks, error)) {
+        std::string name = readText(task.path() / "comm");
+        if (!name.empty() && name.back() == '\n') name.pop_back();
+        text += "  " + task.path().filename().string() + " " + name + " " +
+                processState(std::stoi(task.path().filename().string())) + " " +
+                readText(task.path() / "wchan") + "\n";
+    }
+    return text;
 }
 
 bool holdsOpen(pid_t pid, const std::string& file) {
@@ -392,6 +409,150 @@ TEST_P(EarlyCtrlZTest, SIGCONTToTheShellBringsBackTheEngineStoppedWhileItStarted
 INSTANTIATE_TEST_SUITE_P(MomentsWhileTheShellStarts, EarlyCtrlZTest,
                          ::testing::Values(-1, 150, 300, 450));
 
+// A busy page that also stores: besides kBusy's data requests, a new splash screen every
+// 100 ms, which the web cache fetches and keeps and the settings name.
+constexpr const char* kStoring = R"(var mvSplashes = 0;
+setInterval(function () {
+  mvSplashes += 1;
+  mvSendOne({c: 'setSplashScreen',
+             p: {src: new URL('logo.png?n=' + mvSplashes, location.href).href}});
+}, 100);)";
+
+// What ends the shell: signals, each to the shell or to its group, some ms after the one
+// before.
+struct Termination {
+    int number;
+    bool toGroup;
+    int afterMs;
+};
+
+struct OrderlyStop {
+    const char* name;
+    std::vector<Termination> signals;
+    bool ctrlZ;  // the group stopped first
+};
+
+void PrintTo(const OrderlyStop& stop, std::ostream* out) {
+    *out << stop.name;
+}
+
+class OrderlyStopTest : public TerminalStopTest, public ::testing::WithParamInterface<OrderlyStop> {
+  protected:
+    // The shell on the storing page, once the page has set a few splash screens.
+    pid_t startStoringShell() {
+        const pid_t shell = startShellProcess();
+        if (shell <= 0 || !presented("app.log")) return -1;
+        EXPECT_TRUE(waitUntil([&] { return pageCommands("setSplashScreen") >= 3; }, 30))
+            << tail(readText(out_.file("app.log")));
+        return shell;
+    }
+    // The last lines of a log.
+    static std::string tail(const std::string& log) {
+        size_t at = log.size();
+        for (int lines = 0; lines < 150 && at != std::string::npos && at > 0; ++lines)
+            at = log.rfind('\n', at - 1);
+        return at == std::string::npos ? log : log.substr(at);
+    }
+    // The number of the last splash screen a page set, from the shell's log.
+    static int lastSplash(const std::string& log) {
+        const size_t command = log.rfind("MVCommand.setSplashScreen( src = ");
+        const size_t number = log.find("?n=", command);
+        return command == std::string::npos || number == std::string::npos
+                   ? 0
+                   : std::atoi(log.c_str() + number + 3);
+    }
+    // The number of the splash screen the settings on disc name, 0 when none.
+    int storedSplash() const {
+        const std::string settings =
+            readText(out_.file("home/Library/Preferences/com.merovane.shop.json"));
+        static const std::regex splash(
+            R"("MVSplashScreenURLInUserDefaultsKey":\s*"[^"]*\?n=(\d+))");
+        std::smatch match;
+        return std::regex_search(settings, match, splash) ? std::stoi(match[1].str()) : 0;
+    }
+};
+
+// The second start over a home replays the boot script the first one stored: the web
+// cache is in shadow mode and still lands files when the signal comes.
+TEST_P(OrderlyStopTest, TheShellStopsInOrderAndNothingOfItRunsOnOnceItEnds) {
+    const OrderlyStop c = GetParam();
+    out_.write("shop/home.html", homePage(std::string(kBusy) + kStoring));
+    const pid_t first = startStoringShell();
+    ASSERT_GT(first, 0);
+    ::kill(first, SIGTERM);
+    ASSERT_EQ(statusWithin(first, 30), 0) << tail(readText(out_.file("app.log")));
+    const std::string firstLog = readText(out_.file("app.log"));
+    EXPECT_EQ(sanitizerReport(firstLog), "") << tail(firstLog);
+    fs::rename(out_.file("app.log"), out_.file("first.log"));
+    fs::remove(out_.file("presented.json"));
+    group_ = 0;
+
+    const pid_t shell = startStoringShell();
+    ASSERT_GT(shell, 0);
+    // The moments are the case itself, not waits for timers.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    if (c.ctrlZ) {
+        const auto engine = descendants(shell);
+        ::kill(-shell, SIGTSTP);
+        ASSERT_TRUE(
+            waitUntil([&] { return std::all_of(engine.begin(), engine.end(), stopped); }, 10));
+    }
+    for (const Termination& signal : c.signals) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(signal.afterMs));
+        ::kill(signal.toGroup ? -shell : shell, signal.number);
+    }
+    const int status = statusWithin(shell, 30);
+    const std::string log = readText(out_.file("app.log"));
+    EXPECT_EQ(status, 0) << (status < 0 ? threadsOf(shell) : "") << tail(log);
+    EXPECT_EQ(occurrences(log, "Stopping on a termination signal"), 1u) << tail(log);
+    EXPECT_EQ(sanitizerReport(log), "") << tail(log);
+    // The settings hold the last splash screen a page set.
+    EXPECT_EQ(storedSplash(), lastSplash(log));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, OrderlyStopTest,
+    ::testing::Values(
+        OrderlyStop{"SIGTERM", {{SIGTERM, false, 0}}, false},
+        OrderlyStop{"SIGINTToTheGroup", {{SIGINT, true, 0}}, false},
+        OrderlyStop{"SIGHUP", {{SIGHUP, false, 0}}, false},
+        OrderlyStop{"SIGHUPToTheGroup", {{SIGHUP, true, 0}}, false},
+        OrderlyStop{"SIGTERMThenSIGHUPToTheGroup", {{SIGTERM, true, 0}, {SIGHUP, true, 1}}, false},
+        OrderlyStop{
+            "TwoSIGTERMsToTheGroup10msApart", {{SIGTERM, true, 0}, {SIGTERM, true, 10}}, false},
+        OrderlyStop{
+            "SIGINTThenSIGTERM300msApart", {{SIGINT, false, 0}, {SIGTERM, false, 300}}, false},
+        OrderlyStop{"CtrlZThenSIGHUPToTheGroup", {{SIGHUP, true, 0}}, true},
+        OrderlyStop{
+            "CtrlZThenSIGTERMThenSIGHUPToTheGroup", {{SIGTERM, true, 0}, {SIGHUP, true, 1}}, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A termination while the shell starts: it is neither missed nor sat on. Before the shell
+// takes the signals the start ends by the signal itself; from then on in order.
+class EarlyTerminationTest : public TerminalStopTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(EarlyTerminationTest, TheShellEndsWhateverMomentOfItsStartTheSignalComes) {
+    out_.write("shop/home.html", homePage(std::string(kBusy) + kStoring));
+    const pid_t shell = startShellProcess();
+    ASSERT_GT(shell, 0);
+    if (GetParam() >= 0) {
+        // The moment is the case itself, not a wait for a timer.
+        std::this_thread::sleep_for(std::chrono::milliseconds(GetParam()));
+    } else {
+        ASSERT_TRUE(waitUntil([&] { return !descendants(shell).empty(); }, 30));
+    }
+    ::kill(shell, SIGTERM);
+    const int status = statusWithin(shell, 30);
+    const std::string log = readText(out_.file("app.log"));
+    const bool inOrder = occurrences(log, "Stopping on a termination signal") == 1;
+    EXPECT_EQ(status, inOrder ? 0 : 128 + SIGTERM) << (status < 0 ? threadsOf(shell) : "") << log;
+    EXPECT_EQ(sanitizerReport(log), "") << log;
+}
+
+// Milliseconds after the start; -1: as soon as the engine's first process runs.
+INSTANTIATE_TEST_SUITE_P(MomentsWhileTheShellStarts, EarlyTerminationTest,
+                         ::testing::Values(0, 40, 150, 400, 1000, -1));
+
 #ifdef MV_DBUS_DAEMON
 // Ctrl-Z on a busy page, then the end of the shell, then a later start with a link: the
 // shell ends at once, waiting on no stopped process, and the link reaches the server once,
@@ -457,7 +618,9 @@ TEST_P(LinkAroundTheEndTest, TheShellEndsAtOnceAndTheLinkReachesTheServerOnce) {
             << laterLog;
         ::kill(later, SIGTERM);
     }
-    EXPECT_EQ(statusWithin(later, 30), 0) << laterLog;
+    const int laterStatus = statusWithin(later, 30);
+    EXPECT_EQ(laterStatus, 0) << (laterStatus < 0 ? threadsOf(later) : "")
+                              << readText(out_.file("later.log"));
     EXPECT_EQ(occurrences(readText(out_.file("server.out")), "received openDeepLink"), 1u);
 }
 
