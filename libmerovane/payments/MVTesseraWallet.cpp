@@ -89,8 +89,9 @@ void MVTesseraWallet::start(const Start& start) {
             // A payment ended meanwhile asks for nothing: the client may be the host's again.
             if (!self->isWalletForLibraryPayment_) return;
             auto client = TWAWalletClient::sharedInstance();
-            // Nor does one whose client the host took: its delegate would get the answer.
-            if (client->delegate().get() != self.get()) {
+            // Nor does one whose client the host took or set a value of: the host's delegate
+            // or values would meet the page's.
+            if (!self->keepsItsValues(*client)) {
                 self->performCredentialsChangedDuringPaymentError(kMaskedWallet);
                 return;
             }
@@ -122,6 +123,7 @@ void MVTesseraWallet::setLibraryPaymentEnabled(bool enabled,
         client->setClientId(clientID);
         client->setClientSecret(clientSecret);
         client->setEnvironment(kProductionEnvironment);
+        libraryClientSecret_ = clientSecret;
         // The client ended the host's running transaction and told the host; one that
         // ran no more ends too, so nothing of it reaches the shop's server.
         client->endTransaction();
@@ -130,19 +132,29 @@ void MVTesseraWallet::setLibraryPaymentEnabled(bool enabled,
     }
     client->endTransaction();
     transaction_.reset();
-    client->setDelegate(possibleAppsidedDelegate_);
-    client->setClientId(possibleAppsidedClientID_);
-    client->setClientSecret(possibleAppsidedClientSecret_);
-    client->setEnvironment(possibleAppSidedClientEnvironment_);
+    // Only what is still the glue's is given back: a value the host set meanwhile (its
+    // setter may be the very call that ended the payment) stays.
+    if (client->delegate().get() == this) client->setDelegate(possibleAppsidedDelegate_);
+    if (client->clientId() == libraryClientID_) client->setClientId(possibleAppsidedClientID_);
+    if (client->clientSecret() == libraryClientSecret_)
+        client->setClientSecret(possibleAppsidedClientSecret_);
+    if (client->environment() == kProductionEnvironment)
+        client->setEnvironment(possibleAppSidedClientEnvironment_);
     possibleAppsidedDelegate_.reset();
     possibleAppsidedClientID_.reset();
     possibleAppsidedClientSecret_.reset();
     libraryClientID_.reset();
+    libraryClientSecret_.reset();
 }
 
 bool MVTesseraWallet::holds(const TWAWalletClient& client) const {
-    return client.delegate().get() == this && client.clientId() && libraryClientID_ &&
-           *client.clientId() == *libraryClientID_;
+    return client.clientId() && keepsItsValues(client);
+}
+
+bool MVTesseraWallet::keepsItsValues(const TWAWalletClient& client) const {
+    return client.delegate().get() == this && client.clientId() == libraryClientID_ &&
+           client.clientSecret() == libraryClientSecret_ &&
+           client.environment() == kProductionEnvironment;
 }
 
 bool MVTesseraWallet::guard(const TWAWalletClient& client, const char* occurrence) {

@@ -3,12 +3,13 @@
 // the client over (the glue becomes its delegate with the page's client id and secret
 // and the production environment, after saving the host's values); the results go to
 // the shop's server as commands, failures to the pages as "tesseraWalletError", and a
-// failure or the page's transaction status gives the host's values back.
+// failure or the page's transaction status gives the host's values back, but for those
+// the host has set meanwhile.
 //
 //   MVTesseraWallet::sharedController()->start({.currencyCode = "EUR", ...});
 //
 // Every step after the start and every client callback first checks that the glue
-// still holds the client (its delegate and client id); when not, the pages hear
+// still holds the client (its delegate and the values it set); when not, the pages hear
 // "TesseraWalletErrorCredentialsChangedDuringPayment".
 // A payment has a transaction of its own in the client: the take-over ends the one the
 // host had (the client tells the host), and the payment's end or failure ends the
@@ -78,7 +79,10 @@ class MVTesseraWallet : public TWAWalletClientDelegate,
   private:
     void setLibraryPaymentEnabled(bool enabled, const std::optional<std::string>& clientID,
                                   const std::string& clientSecret);
-    // True while the client's delegate is this glue and its id the page's.
+    // True while the client's delegate is this glue and its id, secret and environment
+    // the ones the glue set.
+    bool keepsItsValues(const TWAWalletClient& client) const;
+    // keepsItsValues() with a client id.
     bool holds(const TWAWalletClient& client) const;
     // holds(), else the credentials-changed report for `occurrence`.
     bool guard(const TWAWalletClient& client, const char* occurrence);
@@ -87,6 +91,7 @@ class MVTesseraWallet : public TWAWalletClientDelegate,
 
     std::shared_ptr<TWAMaskedWalletRequest> maskedWalletRequest_;
     std::optional<std::string> libraryClientID_;
+    TWAText libraryClientSecret_;
     bool isWalletForLibraryPayment_ = false;
     bool loadScheduled_ = false;
     std::weak_ptr<TWAClientSDKTransactionContext> transaction_;

@@ -255,9 +255,20 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
         HostEnds,  // reports a status while the page's payment runs
         PageEnds,
         PageResends,
-        AnotherPageStarts
+        AnotherPageStarts,
+        // The host sets a value of its own anew first (then its delegate and the rest), or
+        // only that value.
+        HostRenewsIdFirst,
+        HostRenewsSecretFirst,
+        HostRenewsEnvironmentFirst,
+        HostRenewsOnlyId,
+        HostRenewsOnlySecret,
+        HostRenewsOnlyEnvironment
     };
+    enum class Value { None, Id, Secret, Environment };
     static constexpr const char* kOtherId = "other-id";
+    static constexpr const char* kNewHostId = "host-id-2";
+    static constexpr const char* kNewHostSecret = "host-secret-2";
 
     struct Expected {
         std::vector<json> pageErrors;
@@ -282,6 +293,7 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
         const bool atWalletApplication =
             moment == Moment::WalletApplication || moment == Moment::Configuration;
         const char* occurrence = moment == Moment::FullWalletOut ? "fullWallet" : "maskedWallet";
+        if (renewed(act) != Value::None) act = Act::HostTakesOver;
         switch (act) {
             case Act::HostTakesOver:
                 return {{credentialsChanged(occurrence)}, 0, 0, 0, {}};
@@ -298,6 +310,7 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
                 if (moment == Moment::FullWalletOut) return {{}, 0, 1, 0, {}};
                 return {{}, 1, 0, moment == Moment::WalletApplication ? 0u : 1u, {}};
             case Act::AnotherPageStarts:
+            default:
                 if (atWalletApplication)
                     return {{refused()}, 1, 0, moment == Moment::Configuration ? 1u : 0u, {}};
                 return {{credentialsChanged(occurrence)}, 1, 0, 1, {}};
@@ -360,12 +373,41 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
                 return;
         }
     }
-    void hostTakesOver() {
-        client_->setDelegate(hostDelegate_);
-        client_->setClientId(kHostId);
-        client_->setClientSecret(kHostSecret);
-        client_->setEnvironment(hostEnvironment_);
+    static Value renewed(Act act) {
+        switch (act) {
+            case Act::HostRenewsIdFirst:
+            case Act::HostRenewsOnlyId:
+                return Value::Id;
+            case Act::HostRenewsSecretFirst:
+            case Act::HostRenewsOnlySecret:
+                return Value::Secret;
+            case Act::HostRenewsEnvironmentFirst:
+            case Act::HostRenewsOnlyEnvironment:
+                return Value::Environment;
+            default:
+                return Value::None;
+        }
     }
+    int32_t newHostEnvironment() const { return hostEnvironment_ == 2 ? 1 : 0; }
+    // The host sets `value` anew and then, unless `alone`, its delegate and its other values.
+    void hostRenews(Value value, bool alone) {
+        if (value == Value::Id) client_->setClientId(kNewHostId);
+        if (value == Value::Secret) client_->setClientSecret(kNewHostSecret);
+        if (value == Value::Environment) client_->setEnvironment(newHostEnvironment());
+        if (alone) return;
+        client_->setDelegate(hostDelegate_);
+        if (value != Value::Id) client_->setClientId(kHostId);
+        if (value != Value::Secret) client_->setClientSecret(kHostSecret);
+        if (value != Value::Environment) client_->setEnvironment(hostEnvironment_);
+    }
+    void expectRenewed(Value value) {
+        EXPECT_EQ(client_->delegate(), hostDelegate_);
+        EXPECT_EQ(client_->clientId(), value == Value::Id ? kNewHostId : kHostId);
+        EXPECT_EQ(client_->clientSecret(), value == Value::Secret ? kNewHostSecret : kHostSecret);
+        EXPECT_EQ(client_->environment(),
+                  value == Value::Environment ? newHostEnvironment() : hostEnvironment_);
+    }
+    void hostTakesOver() { hostRenews(Value::None, false); }
     void hostChecksOut() {
         standIn_->setMode(WalletStandInApp::Mode::Normal);
         client_->loadMaskedWallet(TWAMaskedWalletRequest::create("USD", "1.00"));
@@ -394,6 +436,9 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
                 break;
             case Act::AnotherPageStarts:
                 start({{"clientId", kOtherId}, {"clientSecret", "other-secret"}});
+                break;
+            default:
+                hostRenews(renewed(act), act >= Act::HostRenewsOnlyId);
                 break;
         }
     }
@@ -443,60 +488,79 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
         settle();
         EXPECT_EQ(hostKinds().size(), hostEvents + 1);
     }
+    // Every act at every moment, each cell then both next checkouts.
+    void meetEveryMoment(const std::vector<Act>& acts) {
+        const Moment moments[] = {Moment::PageStart, Moment::WalletApplication,
+                                  Moment::MaskedWallet, Moment::FullWalletOut,
+                                  Moment::Configuration};
+        ASSERT_NO_FATAL_FAILURE(stream());
+        listeningPage();
+        int cell = 0;
+        for (auto moment : moments) {
+            for (auto act : acts) {
+                SCOPED_TRACE("moment " + std::to_string(static_cast<int>(moment)) + ", act " +
+                             std::to_string(static_cast<int>(act)));
+                const std::string hold = "cell " + std::to_string(++cell);
+                const auto expect = expected(moment, act);
+                hostDelegate_->events.clear();
+                const size_t errors = walletErrors().size();
+                ASSERT_NO_FATAL_FAILURE(reach(moment, hold));
+                const size_t firstRequest = standIn_->requests().size() - 1;
+                const size_t asked = standIn_->requests().size();
+                const size_t updates = commandsNamed("tesseraWalletUpdate");
+                const size_t cards = commandsNamed("tesseraWalletFullWalletResponse");
+                actOn(act, moment);
+                platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+                standIn_->setMode(WalletStandInApp::Mode::Normal);
+                if (moment == Moment::WalletApplication) replyTo(firstRequest);
+                wallet_.http().release(hold);
+                drive([&] {
+                    return commandsNamed("tesseraWalletUpdate") - updates >= expect.updates &&
+                           commandsNamed("tesseraWalletFullWalletResponse") - cards >=
+                               expect.cards &&
+                           hostKinds().size() >= expect.host.size() &&
+                           standIn_->requests().size() - asked >= expect.standInRequests;
+                });
+                settle();
+                auto pageErrors = walletErrors();
+                pageErrors.erase(pageErrors.begin(), pageErrors.begin() + errors);
+                std::vector<json> flat;
+                for (const auto& error : pageErrors) flat.push_back(error[0]);
+                EXPECT_EQ(flat, expect.pageErrors);
+                EXPECT_EQ(commandsNamed("tesseraWalletUpdate") - updates, expect.updates);
+                EXPECT_EQ(commandsNamed("tesseraWalletFullWalletResponse") - cards, expect.cards);
+                EXPECT_EQ(standIn_->requests().size() - asked, expect.standInRequests);
+                EXPECT_EQ(hostKinds(), expect.host);
+                for (size_t i = asked; i < standIn_->requests().size(); ++i)
+                    EXPECT_EQ(standIn_->requests()[i].oauth_client_id(),
+                              act == Act::HostStartsItsOwn ? kHostId
+                              : act == Act::AnotherPageStarts && expect.pageErrors.size() &&
+                                      expect.pageErrors[0] != refused()
+                                  ? kOtherId
+                                  : "page-id");
+                // What the host set stays, and the page's values are gone.
+                if (renewed(act) != Value::None) {
+                    EXPECT_FALSE(lent());
+                    expectRenewed(renewed(act));
+                    hostTakesOver();
+                }
+                ASSERT_NO_FATAL_FAILURE(nextCheckoutsStart(expect.host.size()));
+            }
+        }
+    }
 };
 
 TEST_P(TesseraWalletOwnersTest, APagesPaymentMeetsEveryOwnerAtEveryMoment) {
-    const Moment moments[] = {Moment::PageStart, Moment::WalletApplication, Moment::MaskedWallet,
-                              Moment::FullWalletOut, Moment::Configuration};
-    const Act acts[] = {Act::HostTakesOver, Act::HostStartsItsOwn, Act::HostEnds,
-                        Act::PageEnds,      Act::PageResends,      Act::AnotherPageStarts};
-    ASSERT_NO_FATAL_FAILURE(stream());
-    listeningPage();
-    int cell = 0;
-    for (auto moment : moments) {
-        for (auto act : acts) {
-            SCOPED_TRACE("moment " + std::to_string(static_cast<int>(moment)) + ", act " +
-                         std::to_string(static_cast<int>(act)));
-            const std::string hold = "cell " + std::to_string(++cell);
-            const auto expect = expected(moment, act);
-            hostDelegate_->events.clear();
-            const size_t errors = walletErrors().size();
-            ASSERT_NO_FATAL_FAILURE(reach(moment, hold));
-            const size_t firstRequest = standIn_->requests().size() - 1;
-            const size_t asked = standIn_->requests().size();
-            const size_t updates = commandsNamed("tesseraWalletUpdate");
-            const size_t cards = commandsNamed("tesseraWalletFullWalletResponse");
-            actOn(act, moment);
-            platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
-            standIn_->setMode(WalletStandInApp::Mode::Normal);
-            if (moment == Moment::WalletApplication) replyTo(firstRequest);
-            wallet_.http().release(hold);
-            drive([&] {
-                return commandsNamed("tesseraWalletUpdate") - updates >= expect.updates &&
-                       commandsNamed("tesseraWalletFullWalletResponse") - cards >= expect.cards &&
-                       hostKinds().size() >= expect.host.size() &&
-                       standIn_->requests().size() - asked >= expect.standInRequests;
-            });
-            settle();
-            auto pageErrors = walletErrors();
-            pageErrors.erase(pageErrors.begin(), pageErrors.begin() + errors);
-            std::vector<json> flat;
-            for (const auto& error : pageErrors) flat.push_back(error[0]);
-            EXPECT_EQ(flat, expect.pageErrors);
-            EXPECT_EQ(commandsNamed("tesseraWalletUpdate") - updates, expect.updates);
-            EXPECT_EQ(commandsNamed("tesseraWalletFullWalletResponse") - cards, expect.cards);
-            EXPECT_EQ(standIn_->requests().size() - asked, expect.standInRequests);
-            EXPECT_EQ(hostKinds(), expect.host);
-            for (size_t i = asked; i < standIn_->requests().size(); ++i)
-                EXPECT_EQ(standIn_->requests()[i].oauth_client_id(),
-                          act == Act::HostStartsItsOwn ? kHostId
-                          : act == Act::AnotherPageStarts && expect.pageErrors.size() &&
-                                  expect.pageErrors[0] != refused()
-                              ? kOtherId
-                              : "page-id");
-            ASSERT_NO_FATAL_FAILURE(nextCheckoutsStart(expect.host.size()));
-        }
-    }
+    meetEveryMoment({Act::HostTakesOver, Act::HostStartsItsOwn, Act::HostEnds, Act::PageEnds,
+                     Act::PageResends, Act::AnotherPageStarts});
+}
+
+// The host sets its id, secret or environment anew before its delegate, or alone: the 612
+// of the page's transaction reaches the glue within that call, and what the host set stays.
+TEST_P(TesseraWalletOwnersTest, WhatTheHostSetsDuringAPagesPaymentStays) {
+    meetEveryMoment({Act::HostRenewsIdFirst, Act::HostRenewsSecretFirst,
+                     Act::HostRenewsEnvironmentFirst, Act::HostRenewsOnlyId,
+                     Act::HostRenewsOnlySecret, Act::HostRenewsOnlyEnvironment});
 }
 
 // The host's own checkout, stopped at each moment, meets a page's start: a start while
