@@ -17,11 +17,21 @@
   var queue = [];
   var sending = false;
 
+  // The page's own frame goes to the command's address by a link: the engine takes a
+  // link up at once, also while the page loads, where an assignment to location.href
+  // would stop the page's load (the rest of the document, its load event).
+  function navigate(url) {
+    var link = document.createElement('a');
+    link.href = url;
+    link.target = '_self';
+    link.click();
+  }
+
   function sendNext() {
     var next = queue.shift();
     sending = next !== undefined;
     if (!sending) return;
-    window.location.href = next;
+    navigate(next);
     setTimeout(sendNext, 0);
   }
 

@@ -45,6 +45,12 @@
 // location.href many times in one task (2,000 "mvcmd:" sends in a loop) gets only one
 // of them decided, the others are dropped before they reach the engine. Pages must send
 // one navigation per task, the next once the one before was taken up.
+//
+// A page that assigns location.href while its document still loads (an inline script,
+// DOMContentLoaded) has that load stopped by WebKit as the navigation is scheduled, before
+// any decision: the rest of the document is not parsed and its load event never comes,
+// whatever the client answers. A link the page clicks is decided while the load goes on:
+// the page library sends its commands that way.
 // Main thread only.
 
 #include <memory>
