@@ -133,9 +133,10 @@ class MVWebView : public platform::View,
 
     // The page shown sent a data request with this serial (the part after the web view's).
     void noteDataRequest(const std::string& requestSerial);
-    // Takes the oldest data request of this serial: false when the document that sent it
-    // has been replaced or is being replaced, whose answer no other document may get.
-    // An answer to no noted request is this document's.
+    // Takes the oldest data request of this serial that the document shown sent, else the
+    // oldest another document sent: false when that document has been replaced or is
+    // being replaced, whose answer no other document may get. An answer to no noted
+    // request is this document's.
     bool takeDataRequest(const std::string& requestSerial);
 
     // Page history, newest last.
@@ -297,6 +298,12 @@ class MVWebView : public platform::View,
     uint64_t shownLoadGeneration_ = 0;
     // Counts the documents the platform view was handed or started itself (a reload).
     uint64_t document_ = 0;
+    // A document was handed over and the platform view has not reported its start yet.
+    bool documentAwaitingStart_ = false;
+    // The number a document the platform view started itself took, and the one before:
+    // until it finishes it may still fail without replacing the page (a "tel:" link).
+    uint64_t platformDocument_ = 0;
+    uint64_t documentBeforePlatformLoad_ = 0;
     struct DataRequest {
         size_t serialHash = 0;  // the page chooses the serial and its length
         uint64_t document = 0;

@@ -214,6 +214,7 @@ void MVWebView::handOverDocument() {
     webViewInitialRequest_ = true;
     shownLoadGeneration_ = loadGeneration_;
     ++document_;
+    documentAwaitingStart_ = true;
 }
 
 void MVWebView::endLoad(const char* notification) {
