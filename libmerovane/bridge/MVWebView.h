@@ -134,9 +134,11 @@ class MVWebView : public platform::View,
     // The page shown sent a data request with this serial (the part after the web view's).
     void noteDataRequest(const std::string& requestSerial);
     // Takes the oldest data request of this serial that the document shown sent, else the
-    // oldest another document sent: false when that document has been replaced or is
-    // being replaced, whose answer no other document may get. An answer to no noted
-    // request is this document's.
+    // oldest another document sent: false when that document has been replaced, whose
+    // answer no other document may get. An answer to no noted request is this document's.
+    // While a newer load is under way the answer (the next event performed) is held for
+    // the document shown: it gets it if the load ends without a document of its own, and
+    // it is dropped when the newer document is handed over.
     bool takeDataRequest(const std::string& requestSerial);
 
     // Page history, newest last.
@@ -204,7 +206,11 @@ class MVWebView : public platform::View,
     // The platform view gets the load's document next: its own load, allowed unchecked.
     void handOverDocument();
     bool isCurrentLoad(uint64_t generation) const { return generation == loadGeneration_; }
+    // A load that ends without a document of its own (a failed fetch) leaves the page
+    // shown as it was when the load was prepared: its events flow again.
     void endLoad(const char* notification);
+    void keepShownPage();
+    void restoreShownPage();
     void postNotification(const char* name);
     void startFetch(platform::URLRequest request);
     // Stops the fetch under way; nothing of it reaches this web view afterwards.
@@ -310,4 +316,20 @@ class MVWebView : public platform::View,
     };
     // Data requests not answered yet, oldest first; the oldest go past kMaxDataRequests.
     std::deque<DataRequest> dataRequests_;
+    // The page shown, ready, when a load was prepared over it; none once another document
+    // was handed over.
+    struct ShownPage {
+        bool usingLibrary = false;
+        int64_t commandSerial = 0;
+        std::vector<std::string> eventNames;
+    };
+    std::optional<ShownPage> shownPage_;
+    // The serial whose answer performMVEvent gets next, to hold for the document shown.
+    std::optional<std::string> answerToHold_;
+    struct HeldAnswer {
+        std::string requestSerial;
+        MVEvent event;
+    };
+    std::vector<HeldAnswer> heldAnswers_;
+    void dropHeldAnswers();
 };

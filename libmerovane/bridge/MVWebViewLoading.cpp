@@ -182,6 +182,7 @@ void MVWebView::performBlock(std::function<void()> block, bool afterLoading) {
 }
 
 void MVWebView::prepareLoad(const std::string& text, bool hide) {
+    keepShownPage();
     cancelCurrentRequest();
     ++loadGeneration_;
     scheduledLoad_.cancel();
@@ -211,6 +212,8 @@ void MVWebView::scheduleLoad(std::function<void(MVWebView&)> load) {
 }
 
 void MVWebView::handOverDocument() {
+    shownPage_.reset();
+    dropHeldAnswers();
     webViewInitialRequest_ = true;
     shownLoadGeneration_ = loadGeneration_;
     ++document_;
@@ -222,7 +225,48 @@ void MVWebView::endLoad(const char* notification) {
     isLoading_ = false;
     // No new document came: the one shown is current again.
     shownLoadGeneration_ = loadGeneration_;
+    restoreShownPage();
     postNotification(notification);
+}
+
+void MVWebView::keepShownPage() {
+    // Only a page that has become ready; one still loading, or a load under way over
+    // the page kept before, keeps what there is.
+    if (isLoading_ || canWebViewDidFinishLoadOnDateBeCalled_) return;
+    ShownPage page{isUsingLibrary_, lastCommandSerial_, {}};
+    auto& dispatcher = MVEventDispatcher::sharedDispatcher();
+    for (const auto& name : dispatcher.eventNames()) {
+        for (const auto& registered : dispatcher.webViewsForEvent(name)) {
+            if (registered.get() == this) page.eventNames.push_back(name);
+        }
+    }
+    shownPage_ = std::move(page);
+}
+
+void MVWebView::restoreShownPage() {
+    if (!shownPage_) {
+        dropHeldAnswers();
+        return;
+    }
+    isUsingLibrary_ = shownPage_->usingLibrary;
+    lastCommandSerial_ = shownPage_->commandSerial;
+    canOnloadBeCalled_ = false;
+    canWebViewDidFinishLoadOnDateBeCalled_ = false;
+    didNotifyLoadStart_ = true;
+    didNotifyLoadFinish_ = true;
+    webView_->setUserInteractionEnabled(true);
+    if (!shownPage_->eventNames.empty()) {
+        MVEventDispatcher::sharedDispatcher().registerWebView(
+            std::shared_ptr<MVWebViewInterface>(self(), this), shownPage_->eventNames);
+    }
+    // What came while the fetch ran is the page's own: its answers first.
+    auto buffered = std::exchange(eventBuffer_, std::nullopt);
+    for (const auto& held : std::exchange(heldAnswers_, {})) performMVEvent(held.event);
+    if (buffered && isUsingLibrary_) {
+        eventBuffer_ = std::move(buffered);
+        sendEventBuffer();
+    }
+    eventBuffer_.reset();
 }
 
 void MVWebView::startFetch(platform::URLRequest request) {

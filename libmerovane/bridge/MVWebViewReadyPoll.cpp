@@ -244,6 +244,11 @@ void MVWebView::finishRendering(bool announce) {
 }
 
 void MVWebView::performMVEvent(const MVEvent& event) {
+    if (auto serial = std::exchange(answerToHold_, std::nullopt)) {
+        if (heldAnswers_.size() >= kMaxDataRequests) heldAnswers_.erase(heldAnswers_.begin());
+        heldAnswers_.push_back({std::move(*serial), event});
+        return;
+    }
     if (pageHistory_.empty()) return;
     if (isGarbage_) MVLogVerbose(texts::kGarbageEvent, debugName());
     if (eventBuffer_) {
@@ -259,6 +264,7 @@ void MVWebView::noteDataRequest(const std::string& requestSerial) {
 }
 
 bool MVWebView::takeDataRequest(const std::string& requestSerial) {
+    answerToHold_.reset();
     const size_t hash = std::hash<std::string>()(requestSerial);
     // An older document's request of this serial that was never answered must not take
     // the answer of the document shown.
@@ -272,10 +278,20 @@ bool MVWebView::takeDataRequest(const std::string& requestSerial) {
     if (request == dataRequests_.end()) return true;
     const uint64_t document = request->document;
     dataRequests_.erase(request);
-    // While a newer load waits for the platform view, events are held for its document.
-    if (document == document_ && shownLoadGeneration_ == loadGeneration_) return true;
+    if (document == document_) {
+        // While a newer load waits for the platform view, events are held for its
+        // document: this one is held for the document shown.
+        if (shownLoadGeneration_ != loadGeneration_) answerToHold_ = requestSerial;
+        return true;
+    }
     MVLogVerbose(texts::kDataResponseOfLeftPage, debugName(), requestSerial);
     return false;
+}
+
+void MVWebView::dropHeldAnswers() {
+    answerToHold_.reset();
+    for (const auto& held : std::exchange(heldAnswers_, {}))
+        MVLogVerbose(texts::kDataResponseOfLeftPage, debugName(), held.requestSerial);
 }
 
 void MVWebView::sendEventNow(const MVEvent& event) {
