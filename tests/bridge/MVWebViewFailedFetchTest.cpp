@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "libmerovane/bridge/MVCommandHandler.h"
 #include "libmerovane/bridge/MVEventDispatcher.h"
 #include "libmerovane/handlers/MVCommandHandlerClasses.h"
 #include "tests/bridge/MVWebViewFixture.h"
@@ -37,15 +36,7 @@ class MVWebViewFailedFetchTest : public MVWebViewFixture {
         });
     }
     void answer(const std::string& serial, const char* body) {
-        MVCommandHandler::performCommandsFromCommandCollection(
-            {{"ver", "1.0"},
-             {"cmds",
-              {{{"c", "dataResponse"},
-                {"p",
-                 {{"serial", std::to_string(webView->serialID()) + ":" + serial},
-                  {"status", 200},
-                  {"body", body}}}}}}},
-            nullptr);
+        answerDataRequest(webView->serialID(), serial, body);
     }
     size_t failuresSoFar() const {
         return static_cast<size_t>(std::count(notes->names.begin(), notes->names.end(), "fail"));

@@ -343,15 +343,7 @@ TEST_F(MVWebViewRealPageTest, AnAnswerReachesThePageThatStaysAfterATelephoneLink
            "{event: 'after'}}]}); }, 50); }, 50);");
         // The link has been decided and reported before the page's next command.
         ASSERT_TRUE(settle([&] { return pageRoundTrips().size() == trips + 1; }));
-        MVCommandHandler::performCommandsFromCommandCollection(
-            {{"ver", "1.0"},
-             {"cmds",
-              {{{"c", "dataResponse"},
-                {"p",
-                 {{"serial", std::to_string(webView->serialID()) + ":" + serial},
-                  {"status", 200},
-                  {"body", "mine"}}}}}}},
-            nullptr);
+        answerDataRequest(webView->serialID(), serial, "mine");
         drain();
         EXPECT_EQ(received(), nlohmann::json::parse(R"([{"name":"after","params":[]},)"
                                                     R"({"name":"dataResponse","params":[")" +
