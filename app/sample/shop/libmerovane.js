@@ -17,10 +17,15 @@
   var queue = [];
   var sending = false;
 
-  // The page's own frame goes to the command's address by a link: the engine takes a
-  // link up at once, also while the page loads, where an assignment to location.href
-  // would stop the page's load (the rest of the document, its load event).
+  // The page's own frame goes to the command's address. While the document loads it goes
+  // by a link, which the engine takes up as the load goes on: an assignment to
+  // location.href then would stop the page's load (the rest of the document, its load
+  // event).
   function navigate(url) {
+    if (document.readyState === 'complete') {
+      window.location.href = url;
+      return;
+    }
     var link = document.createElement('a');
     link.href = url;
     link.target = '_self';

@@ -53,7 +53,7 @@
 // DOMContentLoaded) has that load stopped by WebKit as the navigation is scheduled, before
 // any decision: the rest of the document is not parsed and its load event never comes,
 // whatever the client answers. A link the page clicks is decided while the load goes on:
-// the page library sends its commands that way.
+// the page library sends its commands that way until its document is complete.
 // Main thread only.
 
 #include <memory>
