@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include <nlohmann/json.hpp>
+#include <utility>
 
 #include "libmerovane/bridge/MVCommand.h"
 #include "libmerovane/bridge/MVCommandHandler.h"
