@@ -195,6 +195,8 @@ void MVWebView::cancelCurrentRequest() {
 
 void MVWebView::clear() {
     cancelCurrentRequest();
+    shownPage_.reset();
+    dropHeldAnswers();
     isLoading_ = false;
     pageDidFailLoading_ = false;
     loadedBaseURL_.reset();

@@ -133,9 +133,12 @@ class MVWebView : public platform::View,
 
     // The page shown sent a data request with this serial (the part after the web view's).
     void noteDataRequest(const std::string& requestSerial);
-    // Takes the oldest data request of this serial: false when the document that sent it
-    // has been replaced or is being replaced, whose answer no other document may get.
-    // An answer to no noted request is this document's.
+    // Takes the oldest data request of this serial that the document shown sent, else the
+    // oldest another document sent: false when that document has been replaced, whose
+    // answer no other document may get. An answer to no noted request is this document's.
+    // While a newer load is under way the answer (the next event performed) is held for
+    // the document shown: it gets it if the load ends without a document of its own, and
+    // it is dropped when the newer document is handed over.
     bool takeDataRequest(const std::string& requestSerial);
 
     // Page history, newest last.
@@ -203,7 +206,11 @@ class MVWebView : public platform::View,
     // The platform view gets the load's document next: its own load, allowed unchecked.
     void handOverDocument();
     bool isCurrentLoad(uint64_t generation) const { return generation == loadGeneration_; }
+    // A load that ends without a document of its own (a failed fetch) leaves the page
+    // shown as it was when the load was prepared: its events flow again.
     void endLoad(const char* notification);
+    void keepShownPage();
+    void restoreShownPage();
     void postNotification(const char* name);
     void startFetch(platform::URLRequest request);
     // Stops the fetch under way; nothing of it reaches this web view afterwards.
@@ -297,10 +304,32 @@ class MVWebView : public platform::View,
     uint64_t shownLoadGeneration_ = 0;
     // Counts the documents the platform view was handed or started itself (a reload).
     uint64_t document_ = 0;
+    // A document was handed over and the platform view has not reported its start yet.
+    bool documentAwaitingStart_ = false;
+    // The number a document the platform view started itself took, and the one before:
+    // until it finishes it may still fail without replacing the page (a "tel:" link).
+    uint64_t platformDocument_ = 0;
+    uint64_t documentBeforePlatformLoad_ = 0;
     struct DataRequest {
         size_t serialHash = 0;  // the page chooses the serial and its length
         uint64_t document = 0;
     };
     // Data requests not answered yet, oldest first; the oldest go past kMaxDataRequests.
     std::deque<DataRequest> dataRequests_;
+    // The page shown, ready, when a load was prepared over it; none once another document
+    // was handed over.
+    struct ShownPage {
+        bool usingLibrary = false;
+        int64_t commandSerial = 0;
+        std::vector<std::string> eventNames;
+    };
+    std::optional<ShownPage> shownPage_;
+    // The serial whose answer performMVEvent gets next, to hold for the document shown.
+    std::optional<std::string> answerToHold_;
+    struct HeldAnswer {
+        std::string requestSerial;
+        MVEvent event;
+    };
+    std::vector<HeldAnswer> heldAnswers_;
+    void dropHeldAnswers();
 };

@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include <nlohmann/json.hpp>
+#include <utility>
 
 #include "libmerovane/bridge/MVCommand.h"
 #include "libmerovane/bridge/MVCommandHandler.h"
@@ -182,6 +183,7 @@ void MVWebView::performBlock(std::function<void()> block, bool afterLoading) {
 }
 
 void MVWebView::prepareLoad(const std::string& text, bool hide) {
+    keepShownPage();
     cancelCurrentRequest();
     ++loadGeneration_;
     scheduledLoad_.cancel();
@@ -211,9 +213,12 @@ void MVWebView::scheduleLoad(std::function<void(MVWebView&)> load) {
 }
 
 void MVWebView::handOverDocument() {
+    shownPage_.reset();
+    dropHeldAnswers();
     webViewInitialRequest_ = true;
     shownLoadGeneration_ = loadGeneration_;
     ++document_;
+    documentAwaitingStart_ = true;
 }
 
 void MVWebView::endLoad(const char* notification) {
@@ -221,7 +226,48 @@ void MVWebView::endLoad(const char* notification) {
     isLoading_ = false;
     // No new document came: the one shown is current again.
     shownLoadGeneration_ = loadGeneration_;
+    restoreShownPage();
     postNotification(notification);
+}
+
+void MVWebView::keepShownPage() {
+    // Only a page that has become ready; one still loading, or a load under way over
+    // the page kept before, keeps what there is.
+    if (isLoading_ || canWebViewDidFinishLoadOnDateBeCalled_) return;
+    ShownPage page{isUsingLibrary_, lastCommandSerial_, {}};
+    auto& dispatcher = MVEventDispatcher::sharedDispatcher();
+    for (const auto& name : dispatcher.eventNames()) {
+        for (const auto& registered : dispatcher.webViewsForEvent(name)) {
+            if (registered.get() == this) page.eventNames.push_back(name);
+        }
+    }
+    shownPage_ = std::move(page);
+}
+
+void MVWebView::restoreShownPage() {
+    if (!shownPage_) {
+        dropHeldAnswers();
+        return;
+    }
+    isUsingLibrary_ = shownPage_->usingLibrary;
+    lastCommandSerial_ = shownPage_->commandSerial;
+    canOnloadBeCalled_ = false;
+    canWebViewDidFinishLoadOnDateBeCalled_ = false;
+    didNotifyLoadStart_ = true;
+    didNotifyLoadFinish_ = true;
+    webView_->setUserInteractionEnabled(true);
+    if (!shownPage_->eventNames.empty()) {
+        MVEventDispatcher::sharedDispatcher().registerWebView(
+            std::shared_ptr<MVWebViewInterface>(self(), this), shownPage_->eventNames);
+    }
+    // What came while the fetch ran is the page's own: its answers first.
+    auto buffered = std::exchange(eventBuffer_, std::nullopt);
+    for (const auto& held : std::exchange(heldAnswers_, {})) performMVEvent(held.event);
+    if (buffered && isUsingLibrary_) {
+        eventBuffer_ = std::move(buffered);
+        sendEventBuffer();
+    }
+    eventBuffer_.reset();
 }
 
 void MVWebView::startFetch(platform::URLRequest request) {

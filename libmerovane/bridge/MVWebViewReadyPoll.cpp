@@ -62,14 +62,21 @@ using mvwebview_answers::sizeFromAnswer;
 // that load's start: a report of the platform load that a newer one replaced must not
 // end the newer.
 void MVWebView::webViewDidStartLoad(MVWebViewAdapter&) {
-    // Every start is a new document, also one the platform view loads itself (a reload).
-    ++document_;
+    // A document handed over has its number already. One the platform view loads itself
+    // (a reload) is a new document, unless it fails before it replaced the page.
+    if (std::exchange(documentAwaitingStart_, false)) {
+        platformDocument_ = 0;
+    } else {
+        documentBeforePlatformLoad_ = document_;
+        platformDocument_ = ++document_;
+    }
     if (didNotifyLoadStart_) return;
     didNotifyLoadStart_ = true;
     if (auto delegate = this->delegate()) delegate->webViewDidStartLoad(*this);
 }
 
 void MVWebView::webViewDidFinishLoad(MVWebViewAdapter&) {
+    platformDocument_ = 0;
     if (!didNotifyLoadStart_ || didNotifyLoadFinish_) return;
     didNotifyLoadFinish_ = true;
     auto keep = self();
@@ -80,6 +87,14 @@ void MVWebView::webViewDidFinishLoad(MVWebViewAdapter&) {
 }
 
 void MVWebView::webViewDidFailLoadWithError(MVWebViewAdapter& adapter, const platform::Error&) {
+    // The page shown stays: its number and its data requests are current again.
+    if (platformDocument_ != 0 && platformDocument_ == document_) {
+        document_ = documentBeforePlatformLoad_;
+        for (auto& request : dataRequests_) {
+            if (request.document == platformDocument_) request.document = document_;
+        }
+    }
+    platformDocument_ = 0;
     if (!didNotifyLoadStart_ || didNotifyLoadFinish_) return;
     pageDidFailLoading_ = false;
     webViewDidFinishLoad(adapter);
@@ -229,6 +244,11 @@ void MVWebView::finishRendering(bool announce) {
 }
 
 void MVWebView::performMVEvent(const MVEvent& event) {
+    if (auto serial = std::exchange(answerToHold_, std::nullopt)) {
+        if (heldAnswers_.size() >= kMaxDataRequests) heldAnswers_.erase(heldAnswers_.begin());
+        heldAnswers_.push_back({std::move(*serial), event});
+        return;
+    }
     if (pageHistory_.empty()) return;
     if (isGarbage_) MVLogVerbose(texts::kGarbageEvent, debugName());
     if (eventBuffer_) {
@@ -244,16 +264,34 @@ void MVWebView::noteDataRequest(const std::string& requestSerial) {
 }
 
 bool MVWebView::takeDataRequest(const std::string& requestSerial) {
+    answerToHold_.reset();
     const size_t hash = std::hash<std::string>()(requestSerial);
-    auto request = std::find_if(dataRequests_.begin(), dataRequests_.end(),
-                                [&](const DataRequest& r) { return r.serialHash == hash; });
+    // An older document's request of this serial that was never answered must not take
+    // the answer of the document shown.
+    auto request = std::find_if(
+        dataRequests_.begin(), dataRequests_.end(),
+        [&](const DataRequest& r) { return r.serialHash == hash && r.document == document_; });
+    if (request == dataRequests_.end()) {
+        request = std::find_if(dataRequests_.begin(), dataRequests_.end(),
+                               [&](const DataRequest& r) { return r.serialHash == hash; });
+    }
     if (request == dataRequests_.end()) return true;
     const uint64_t document = request->document;
     dataRequests_.erase(request);
-    // While a newer load waits for the platform view, events are held for its document.
-    if (document == document_ && shownLoadGeneration_ == loadGeneration_) return true;
+    if (document == document_) {
+        // While a newer load waits for the platform view, events are held for its
+        // document: this one is held for the document shown.
+        if (shownLoadGeneration_ != loadGeneration_) answerToHold_ = requestSerial;
+        return true;
+    }
     MVLogVerbose(texts::kDataResponseOfLeftPage, debugName(), requestSerial);
     return false;
+}
+
+void MVWebView::dropHeldAnswers() {
+    answerToHold_.reset();
+    for (const auto& held : std::exchange(heldAnswers_, {}))
+        MVLogVerbose(texts::kDataResponseOfLeftPage, debugName(), held.requestSerial);
 }
 
 void MVWebView::sendEventNow(const MVEvent& event) {

@@ -167,3 +167,107 @@ TEST_F(DataResponseDocumentTest, AnswersComeInTheOrderAskedAndUnaskedOnesStillRe
 }
 
 }  // namespace
+
+namespace {
+
+// An answer goes to the document that asked, found by its serial and that document: an
+// older document's request of the same serial, never answered or answered later, takes
+// nothing from the page shown; a link the page shown does not leave for ("tel:") changes
+// nothing of it.
+TEST_F(DataResponseDocumentTest, TheAnswerGoesToTheDocumentThatAskedWhateverOthersAsked) {
+    enum class Step {
+        Ask,        // the page shown asks with n11
+        Link,       // it follows a link: the next page is shown
+        ViewLoads,  // the view loads another page, which is shown
+        Telephone,  // it follows a "tel:" link, which the engine cannot load
+        AnswerNew,  // the server answers n11 ("new")
+        AnswerOld,  // ... and again ("old")
+    };
+    using S = Step;
+    const struct Case {
+        const char* name;
+        std::vector<Step> steps;
+        std::vector<std::string> heard;  // by the page shown at the end
+        bool dropped;                    // an answer was dropped as an older page's
+    } cases[] = {
+        {"never answered, the next page asks the same",
+         {S::Ask, S::Link, S::Ask, S::AnswerNew},
+         {"new"},
+         false},
+        {"never answered twice, the third page asks the same",
+         {S::Ask, S::Link, S::Ask, S::Link, S::Ask, S::AnswerNew},
+         {"new"},
+         false},
+        {"never answered, the view loads a page that asks the same",
+         {S::Ask, S::ViewLoads, S::Ask, S::AnswerNew},
+         {"new"},
+         false},
+        {"both asked, the new page's answer first",
+         {S::Ask, S::Link, S::Ask, S::AnswerNew, S::AnswerOld},
+         {"new"},
+         true},
+        {"both asked in the view, the new page's answer first",
+         {S::Ask, S::ViewLoads, S::Ask, S::AnswerNew, S::AnswerOld},
+         {"new"},
+         true},
+        {"a telephone link after asking", {S::Ask, S::Telephone, S::AnswerNew}, {"new"}, false},
+        {"a telephone link before asking", {S::Telephone, S::Ask, S::AnswerNew}, {"new"}, false},
+        {"two telephone links around asking, answered twice",
+         {S::Telephone, S::Ask, S::Telephone, S::AnswerNew, S::Ask, S::AnswerOld},
+         {"new", "old"},
+         false},
+        {"a telephone link, then a page that leaves",
+         {S::Ask, S::Telephone, S::Link, S::AnswerNew},
+         {},
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto& shop = page();
+        settle(shop);
+        size_t shownFrom = shop.model->events().size();
+        size_t telephones = 0;
+        for (const Step step : c.steps) {
+            switch (step) {
+                case S::Ask:
+                    ask(shop);
+                    break;
+                case S::Link:
+                    followLink(shop);
+                    shownFrom = shop.model->events().size();
+                    break;
+                case S::ViewLoads:
+                    shop.webView->loadHTMLString("<p>cart</p>",
+                                                 platform::URL::parse("https://shop.example/cart"));
+                    settle(shop);
+                    shownFrom = shop.model->events().size();
+                    break;
+                case S::Telephone:
+                    headlessEngineOf(*shop.webView).setLocationHref("tel:+4930123");
+                    ASSERT_TRUE(engineSaid(
+                        shop,
+                        "fail tel:+4930123 " + std::to_string(platform::kURLErrorUnsupportedURL),
+                        ++telephones));
+                    break;
+                case S::AnswerNew:
+                    answer(shop, "new");
+                    break;
+                case S::AnswerOld:
+                    answer(shop, "old");
+                    break;
+            }
+            platform::runUntilIdle();
+        }
+        std::vector<std::string> heard;
+        const auto& events = shop.model->events();
+        for (size_t i = shownFrom; i < events.size(); ++i)
+            if (events[i].name == "dataResponse") heard.push_back(events[i].parameters[2]);
+        EXPECT_EQ(heard, c.heard);
+        EXPECT_EQ(logged("MVWebView<" + shop.serial() +
+                         "> drops the answer to data request n11 of a page it no longer shows"),
+                  c.dropped);
+        EXPECT_EQ(shop.webView->isUsingLibrary(), true);
+    }
+}
+
+}  // namespace

@@ -1,5 +1,6 @@
 #include "tests/support/MVWebViewTestSupport.h"
 
+#include "libmerovane/bridge/MVCommandHandler.h"
 #include "libmerovane/bridge/MVWebView.h"
 #include "libmerovane/bridge/MVWebViewAdapter_UIWebView.h"
 #include "libmerovane/bridge/MVWebViewHistoryEntry.h"
@@ -37,4 +38,17 @@ LoadNotifications::LoadNotifications(const MVWebView& webView) {
                     if (!object || object->lock().get() != &webView) objectsMatched = false;
                 }));
     }
+}
+
+void answerDataRequest(uint32_t webViewSerial, const std::string& requestSerial,
+                       const std::string& body) {
+    MVCommandHandler::performCommandsFromCommandCollection(
+        {{"ver", "1.0"},
+         {"cmds",
+          {{{"c", "dataResponse"},
+            {"p",
+             {{"serial", std::to_string(webViewSerial) + ":" + requestSerial},
+              {"status", 200},
+              {"body", body}}}}}}},
+        nullptr);
 }

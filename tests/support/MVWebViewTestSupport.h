@@ -7,6 +7,7 @@
 //   webView->openUrl(server.url("/page"));
 //   ... notes.names == {"start", "finish"}
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +24,11 @@ platform::HeadlessWebEngine& headlessEngineOf(MVWebView& webView);
 // The web view's history, oldest first: each entry's document URL, or "html:" and its
 // base URL.
 std::vector<std::string> historyUrls(const MVWebView& webView);
+
+// The server answers the data request `requestSerial` of the web view `webViewSerial`
+// (status 200, `body`) through the command handler, as its dataResponse command does.
+void answerDataRequest(uint32_t webViewSerial, const std::string& requestSerial,
+                       const std::string& body);
 
 // Records the load notifications of one web view: "start", "finish", "fail", "cancel".
 class LoadNotifications {

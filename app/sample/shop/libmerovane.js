@@ -17,11 +17,26 @@
   var queue = [];
   var sending = false;
 
+  // The page's own frame goes to the command's address. While the document loads it goes
+  // by a link, which the engine takes up as the load goes on: an assignment to
+  // location.href then would stop the page's load (the rest of the document, its load
+  // event).
+  function navigate(url) {
+    if (document.readyState === 'complete') {
+      window.location.href = url;
+      return;
+    }
+    var link = document.createElement('a');
+    link.href = url;
+    link.target = '_self';
+    link.click();
+  }
+
   function sendNext() {
     var next = queue.shift();
     sending = next !== undefined;
     if (!sending) return;
-    window.location.href = next;
+    navigate(next);
     setTimeout(sendNext, 0);
   }
 

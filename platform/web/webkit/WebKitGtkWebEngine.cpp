@@ -207,6 +207,60 @@ std::string textOf(JSCValue* value) {
     return result;
 }
 
+// Frame lookups run in this script world, out of the page's reach.
+constexpr const char* kFrameWorld = "mv-frames";
+
+// A JavaScript string literal holding `text`.
+std::string scriptString(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string literal = "\"";
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        // U+2028 and U+2029 end a line in older engines' string literals.
+        const bool lineSeparator = c == 0xe2 && i + 2 < text.size() &&
+                                   static_cast<unsigned char>(text[i + 1]) == 0x80 &&
+                                   (static_cast<unsigned char>(text[i + 2]) & 0xfe) == 0xa8;
+        if (c == '"' || c == '\\') {
+            literal += '\\';
+            literal += static_cast<char>(c);
+        } else if (c < 0x20 || lineSeparator) {
+            const unsigned code = lineSeparator ? 0x2028u + (text[i + 2] & 1) : c;
+            literal += "\\u";
+            for (int shift = 12; shift >= 0; shift -= 4) literal += kHex[(code >> shift) & 15];
+            if (lineSeparator) i += 2;
+        } else {
+            literal += static_cast<char>(c);
+        }
+    }
+    return literal + "\"";
+}
+
+// Whether a frame element of the page, or of a frame document it can reach, has `address`
+// as its source, fragments aside: "true" or "false". A frame starts with "about:blank" or
+// "about:srcdoc" before (or without) its source: those are a frame's while the page has one.
+std::string targetFrameScript(const std::string& address) {
+    return "(function (target) {"
+           " function base(address) { return String(address).split('#')[0]; }"
+           " target = base(target);"
+           " function holds(doc, depth) {"
+           "  if (!doc || depth > 16) return false;"
+           "  var frames = doc.querySelectorAll('iframe, frame');"
+           "  if (frames.length > 0 && (target === 'about:blank' || target === 'about:srcdoc'))"
+           "   return true;"
+           "  for (var i = 0; i < frames.length; i++) {"
+           "   var f = frames[i];"
+           "   if (f.src && base(f.src) === target) return true;"
+           "   var inner = null;"
+           "   try { inner = f.contentDocument; } catch (e) {}"
+           "   if (holds(inner, depth + 1)) return true;"
+           "  }"
+           "  return false;"
+           " }"
+           " return String(holds(document, 0));"
+           "})(" +
+           scriptString(address) + ")";
+}
+
 // Premultiplied native-endian ARGB (cairo's ARGB32) to straight RGBA bytes.
 Image pictureOf(cairo_surface_t* surface) {
     if (!surface || cairo_surface_get_type(surface) != CAIRO_SURFACE_TYPE_IMAGE) return {};
@@ -492,8 +546,10 @@ struct WebKitGtkWebEngine::Impl {
             ++self->waitingRefusals;
             self->waitingRefusalBytes += bytes;
         }
-        self->deliver(
-            [self, pending, ours = std::move(ours), navigationType, unloadable, generation, bytes] {
+        auto decide = [self, pending, navigationType, unloadable, generation,
+                       bytes](URLRequest ours) {
+            self->deliver([self, pending, ours = std::move(ours), navigationType, unloadable,
+                           generation, bytes] {
                 if (unloadable) {
                     --self->waitingRefusals;
                     self->waitingRefusalBytes -= bytes;
@@ -509,7 +565,35 @@ struct WebKitGtkWebEngine::Impl {
                 pending->answer(allowed && alive.lock() != nullptr);
                 if (allowed && unloadable && alive.lock()) self->failUnloadable(ours);
             });
+        };
+        // Only a document WebKit loads can go into a frame of the page.
+        if (unloadable) {
+            ours.setMainDocumentURL(ours.url());
+            decide(std::move(ours));
+        } else {
+            self->findTargetFrame(uri, std::move(ours), std::move(decide));
+        }
         return TRUE;
+    }
+
+    // WebKit does not say which frame a navigation is for: the page is asked whether one
+    // of its frames (an iframe or frame element, in documents it can reach) is going to
+    // the address, in a script world of its own. A sub-frame's request then carries the
+    // page's address as its main document; the top frame's is its own.
+    void findTargetFrame(const std::string& address, URLRequest request,
+                         std::function<void(URLRequest)> then) {
+        startScript(
+            targetFrameScript(address),
+            [this, alive = owner->lifetime(), request = std::move(request),
+             then = std::move(then)](ScriptCall& call) mutable {
+                // Gone with the engine: the decision is refused as it is dropped.
+                if (!alive.lock()) return;
+                std::optional<URL> page;
+                if (call.result == "true") page = readURI(webkit_web_view_get_uri(view));
+                request.setMainDocumentURL(page ? *page : request.url());
+                then(std::move(request));
+            },
+            std::make_shared<ScriptCall>(), kFrameWorld);
     }
 
     // What WebKit reports when it is let load a document it cannot: a start, then an
@@ -574,15 +658,16 @@ struct WebKitGtkWebEngine::Impl {
         });
     }
 
+    // In the page's own script world unless `world` names another.
     void startScript(const std::string& script, std::function<void(ScriptCall&)> whenDone,
-                     std::shared_ptr<ScriptCall> call) {
+                     std::shared_ptr<ScriptCall> call, const char* world = nullptr) {
         struct Pending {
             std::shared_ptr<ScriptCall> call;
             std::function<void(ScriptCall&)> whenDone;
         };
         auto* pending = new Pending{std::move(call), std::move(whenDone)};
         webkit_web_view_evaluate_javascript(
-            view, script.data(), static_cast<gssize>(script.size()), nullptr, nullptr, nullptr,
+            view, script.data(), static_cast<gssize>(script.size()), world, nullptr, nullptr,
             [](GObject* source, GAsyncResult* result, gpointer data) {
                 std::unique_ptr<Pending> pending(static_cast<Pending*>(data));
                 GError* error = nullptr;

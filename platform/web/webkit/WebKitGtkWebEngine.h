@@ -30,8 +30,11 @@
 // run loop's waiter for the rest of the process. All engines share one ephemeral web
 // context: nothing is written to disc.
 //
-// WebKit does not say which frame a navigation targets, so every navigation action is
-// treated as one of the top frame: its request is its own main document.
+// WebKit does not say which frame a navigation targets: before the client is asked about
+// a document WebKit can load, the page is asked (in a script world of its own) whether
+// one of its frame elements has that address as its source. Such a request carries the
+// page's address as its main document, and so loads in its frame; any other is the top
+// frame's, its own main document. A frame's own links and redirects are not found so.
 //
 // Memory: WebKit keeps about 400 bytes in this process for every navigation it asks a
 // decision for and that is refused ("mvcmd:" commands among them), and never gives it
@@ -45,6 +48,12 @@
 // location.href many times in one task (2,000 "mvcmd:" sends in a loop) gets only one
 // of them decided, the others are dropped before they reach the engine. Pages must send
 // one navigation per task, the next once the one before was taken up.
+//
+// A page that assigns location.href while its document still loads (an inline script,
+// DOMContentLoaded) has that load stopped by WebKit as the navigation is scheduled, before
+// any decision: the rest of the document is not parsed and its load event never comes,
+// whatever the client answers. A link the page clicks is decided while the load goes on:
+// the page library sends its commands that way until its document is complete.
 // Main thread only.
 
 #include <memory>

@@ -310,4 +310,47 @@ TEST_F(MVWebViewRealPageTest, DataAnswersOfALeftPageNeverReachTheNextPage) {
     EXPECT_TRUE(logged("drops the answer to data request n19 of a page it no longer shows"));
 }
 
+// The page asks for data and then follows a link the engine cannot load ("tel:"): the
+// page stays shown, and so the answer is still its own.
+TEST_F(MVWebViewRealPageTest, AnAnswerReachesThePageThatStaysAfterATelephoneLink) {
+    const struct Case {
+        const char* name;
+        const char* leave;  // how the page follows the link
+    } cases[] = {
+        {"location.href", "location.href = 'tel:+4930123';"},
+        {"a clicked link",
+         "var a = document.createElement('a'); a.href = 'tel:+4930123'; a.click();"},
+        {"two links",
+         "location.href = 'tel:+4930123'; setTimeout(function () {"
+         " location.href = 'tel:+4930124'; }, 0);"},
+    };
+    ServingURLProtocol site("mvtest");
+    site.serve("mvtest://shop/list", "text/html", testpage::pageWithLibrary("", kSendsOnload));
+    webView->openUrl("mvtest://shop/list");
+    ASSERT_TRUE(settle([&] { return webView->isUsingLibrary() && !webView->isLoading(); }));
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string serial = "n" + std::to_string(++n);
+        const size_t trips = pageRoundTrips().size();
+        js("MVEvent.received.length = 0;"
+           "mvSendCommands({ver: '2.0', cmds: [{c: 'sendDataRequest', p: {serial: '" +
+           serial +
+           "', src: 'mvapi:list'}}]});"
+           "setTimeout(function () { " +
+           c.leave +
+           " setTimeout(function () { mvSendCommands({ver: '2.0', cmds: [{c: 'testAnswer', p: "
+           "{event: 'after'}}]}); }, 50); }, 50);");
+        // The link has been decided and reported before the page's next command.
+        ASSERT_TRUE(settle([&] { return pageRoundTrips().size() == trips + 1; }));
+        answerDataRequest(webView->serialID(), serial, "mine");
+        drain();
+        EXPECT_EQ(received(), nlohmann::json::parse(R"([{"name":"after","params":[]},)"
+                                                    R"({"name":"dataResponse","params":[")" +
+                                                    serial + R"(",200,"mine",""]}])"));
+        EXPECT_EQ(js("location.href"), "mvtest://shop/list");
+    }
+    EXPECT_FALSE(logged("of a page it no longer shows"));
+}
+
 }  // namespace

@@ -4,3 +4,8 @@ if(TARGET platform_webkit)
   mv_add_test_suite(bridge/webkit LIBS platform_webkit LABELS webkit)
   unset(CMAKE_CROSSCOMPILING_EMULATOR)
 endif()
+# The sample shop's page library, as shop pages carry it.
+if(TARGET test_bridge_webkit)
+  target_compile_definitions(test_bridge_webkit PRIVATE
+    MV_SAMPLE_SHOP="${CMAKE_SOURCE_DIR}/app/sample/shop")
+endif()
