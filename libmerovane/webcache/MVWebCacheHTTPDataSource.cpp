@@ -591,8 +591,10 @@ void MVWebCacheHTTPDataSource::completionHandler(const std::shared_ptr<Record>& 
     std::optional<platform::HTTPURLResponse> response;
     platform::URLRequest currentRequest;
     Data data;
+    bool gaveUp = false;
     {
         std::lock_guard lock(mutex_);
+        gaveUp = record->gaveUp;
         error = record->connectionError;
         response = record->response;
         currentRequest = record->currentRequest;
@@ -631,10 +633,10 @@ void MVWebCacheHTTPDataSource::completionHandler(const std::shared_ptr<Record>& 
     // A resource that keeps failing fails to its page after a few repeats rather than hold
     // it. A server that answered is reachable and never counts against the network.
     const bool answered = response.has_value();
-    const bool exhausted = record->gaveUp || (repeat && record->repeats >= kMaximumRepeats);
+    const bool exhausted = gaveUp || (repeat && record->repeats >= kMaximumRepeats);
     if (exhausted && repeat) {
         repeat = false;
-        if (!record->gaveUp)
+        if (!gaveUp)
             MVLogWarn("MVWebCacheHTTPDataSource<{}> is not repeated after {} repeats. [{}]",
                       record->requestSerial, record->repeats, escaped(originalURL));
     }

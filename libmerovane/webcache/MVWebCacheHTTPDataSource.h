@@ -10,7 +10,8 @@
 // One record per logical load. Loads of an equal request join the running record and
 // are answered with it. A script, style sheet or image ("js", "css", "png", "jpg",
 // "gif") that has no response 5 s after a connection started gets another connection,
-// up to three; the first response cancels the others and alone fills the data.
+// up to three, and each such wait counts as a connection error; the first response
+// cancels the others and alone fills the data.
 // Redirects are followed except into "mvapi" and "mvcmd", which end the load with the
 // redirect response and keep the target as "last-redirect-url". Transient network
 // errors (the retry table) and near-empty scripts or style sheets from the maker's own
