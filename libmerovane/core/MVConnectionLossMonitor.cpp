@@ -26,11 +26,15 @@ MVConnectionLossMonitor& MVConnectionLossMonitor::sharedMonitor() {
 }
 
 MVConnectionLossMonitor::MVConnectionLossMonitor() {
+    resetDatesLocked();
+}
+
+void MVConnectionLossMonitor::resetDatesLocked() {
     const auto now = platform::Date::now();
     stateChangeDate_ = now;
-    lastReportedAttemt_ = now;
-    lastReportedError_ = platform::Date::distantPast();
-    lastReportedSuccess_ = now;
+    lastReportedAttemt_ = lastContentAttempt_ = now;
+    lastReportedError_ = lastContentError_ = platform::Date::distantPast();
+    lastReportedSuccess_ = lastContentSuccess_ = now;
 }
 
 void MVConnectionLossMonitor::resetForTesting() {
@@ -39,12 +43,8 @@ void MVConnectionLossMonitor::resetForTesting() {
         std::lock_guard lock(mutex_);
         timer_.cancel();
         timer_ = {};
-        const auto now = platform::Date::now();
         state_ = kStateOpened;
-        stateChangeDate_ = now;
-        lastReportedAttemt_ = now;
-        lastReportedError_ = platform::Date::distantPast();
-        lastReportedSuccess_ = now;
+        resetDatesLocked();
         enabled_ = true;
         view.swap(view_);
     }
@@ -74,27 +74,31 @@ void MVConnectionLossMonitor::beginMonitoring() {
         kCheckInterval, [] { sharedMonitor().checkForErrors(); });
 }
 
-void MVConnectionLossMonitor::reportConnectionAttempt() {
+void MVConnectionLossMonitor::reportConnectionAttempt(Reporter reporter) {
     auto& monitor = sharedMonitor();
     std::lock_guard lock(monitor.mutex_);
     monitor.lastReportedAttemt_ = platform::Date::now();
+    if (reporter == Reporter::kContent) monitor.lastContentAttempt_ = monitor.lastReportedAttemt_;
 }
 
-void MVConnectionLossMonitor::reportConnectionError() {
+void MVConnectionLossMonitor::reportConnectionError(Reporter reporter) {
     auto& monitor = sharedMonitor();
     std::lock_guard lock(monitor.mutex_);
     if (monitor.state_ == kStateOpened) monitor.setStateLocked(kStateErroneous);
     monitor.lastReportedError_ = platform::Date::now();
+    if (reporter == Reporter::kContent) monitor.lastContentError_ = monitor.lastReportedError_;
 }
 
-void MVConnectionLossMonitor::reportConnectionSuccess() {
+void MVConnectionLossMonitor::reportConnectionSuccess(Reporter reporter) {
     auto& monitor = sharedMonitor();
     std::lock_guard lock(monitor.mutex_);
-    monitor.reportConnectionSuccessLocked();
+    monitor.lastReportedSuccess_ = platform::Date::now();
+    if (reporter == Reporter::kContent) monitor.lastContentSuccess_ = monitor.lastReportedSuccess_;
 }
 
+// The monitor's own success, when it finds the connection working again.
 void MVConnectionLossMonitor::reportConnectionSuccessLocked() {
-    lastReportedSuccess_ = platform::Date::now();
+    lastReportedSuccess_ = lastContentSuccess_ = platform::Date::now();
 }
 
 bool MVConnectionLossMonitor::allowsConnections() {
@@ -172,6 +176,11 @@ platform::Date MVConnectionLossMonitor::lastReportedSuccess() const {
     return lastReportedSuccess_;
 }
 
+platform::Date MVConnectionLossMonitor::lastReportedContentError() const {
+    std::lock_guard lock(mutex_);
+    return lastContentError_;
+}
+
 std::shared_ptr<MVConnectionLossMonitorView> MVConnectionLossMonitor::view() {
     // Views belong to the main thread, so the view is made there rather than wherever
     // the first report happens to come from.
@@ -194,12 +203,19 @@ void MVConnectionLossMonitor::checkForErrors() {
         const double tE = now.timeIntervalSince(lastReportedError_);
         const double tS = now.timeIntervalSince(lastReportedSuccess_);
         const double tC = now.timeIntervalSince(stateChangeDate_);
+        // The same of the content's reports alone.
+        const double cA = now.timeIntervalSince(lastContentAttempt_);
+        const double cE = now.timeIntervalSince(lastContentError_);
+        const double cS = now.timeIntervalSince(lastContentSuccess_);
+        // Content that failed has not answered since, whatever else has.
+        const bool contentFailing = !(cS < cE);
         show = enabled_ && visible;
 
         if (tC > kMinimumStateDuration && state_ != kStateLostBlocking) {
             bool judge = true;
             if (state_ == kStateRetrying) {
-                if ((tS < tE && tS < tA) || tC < tA || !enabled_) {
+                const bool contentAnswered = (cS < cE && cS < cA) || tC < cA;
+                if ((tS < tE && tS < tA && contentAnswered) || tC < tA || !enabled_) {
                     reportConnectionSuccessLocked();
                     setStateLocked(kStateOpened);
                     show = false;
@@ -207,14 +223,18 @@ void MVConnectionLossMonitor::checkForErrors() {
                 if (tC < kLossDuration) judge = false;
             }
             if (judge) {
-                if (state_ == kStateErroneous && (tS < tE || !enabled_)) {
+                if (state_ == kStateErroneous && ((tS < tE && !contentFailing) || !enabled_)) {
                     setStateLocked(kStateOpened);
                     reportConnectionSuccessLocked();
                     show = false;
                 }
-                // Lost only when nothing has answered for as long: a stream or a load that
-                // answers meanwhile outweighs any number of failing ones.
-                if (tA < tC && tA < tS && tE < tS && tC > kLossDuration && tS > kLossDuration &&
+                // Lost when nothing has answered for as long, or when the content has not:
+                // a stream that answers meanwhile never hides content that cannot load.
+                const auto failingFor = [&](double attempt, double error, double success) {
+                    return attempt < tC && attempt < success && error < success &&
+                           success > kLossDuration;
+                };
+                if ((failingFor(tA, tE, tS) || failingFor(cA, cE, cS)) && tC > kLossDuration &&
                     enabled_) {
                     setStateLocked(kStateLostBlocking);
                     showRetryButton = true;

@@ -16,6 +16,11 @@
 // success is more than 16 s old. Whatever answers reports a success: the API stream's
 // packets, and loads whose server answered, even with a broken body.
 //
+// The web cache's loads report as the shop's content (Reporter::kContent), and are also
+// judged on their own: "erroneous" returns to "opened" only once content that failed has
+// answered again, and content whose attempts and errors have been newer than its last
+// success for 16 s is "lost (blocking)" however often anything else answers.
+//
 // Not for deciding whether a single request failed: it only judges the trend.
 //
 // Thread-safety: reports and allowsConnections may come from any thread. Every field
@@ -48,13 +53,16 @@ class MVConnectionLossMonitor {
     static constexpr double kLossDuration = 16.0;
     static constexpr double kFadeDuration = 0.4;
 
+    // Who reports: the shop's content (the web cache's loads), or anything else.
+    enum class Reporter { kOther, kContent };
+
     static MVConnectionLossMonitor& sharedMonitor();
 
     // Starts the repeating check on the main run loop.
     static void beginMonitoring();
-    static void reportConnectionAttempt();
-    static void reportConnectionError();
-    static void reportConnectionSuccess();
+    static void reportConnectionAttempt(Reporter reporter = Reporter::kOther);
+    static void reportConnectionError(Reporter reporter = Reporter::kOther);
+    static void reportConnectionSuccess(Reporter reporter = Reporter::kOther);
     // No only while monitoring is enabled and the connection counts as lost.
     static bool allowsConnections();
     // From "lost (blocking)" to "retrying", with the view's activity indicator. Main thread.
@@ -68,6 +76,8 @@ class MVConnectionLossMonitor {
     platform::Date lastReportedAttemt() const;
     platform::Date lastReportedError() const;
     platform::Date lastReportedSuccess() const;
+    // The last error the content reported.
+    platform::Date lastReportedContentError() const;
 
     // The check of the repeating timer. Main thread.
     void checkForErrors();
@@ -81,6 +91,7 @@ class MVConnectionLossMonitor {
   private:
     MVConnectionLossMonitor();
     void resetForTesting();
+    void resetDatesLocked();
     void setStateLocked(int state);
     void reportConnectionSuccessLocked();
 
@@ -90,6 +101,9 @@ class MVConnectionLossMonitor {
     platform::Date lastReportedAttemt_;
     platform::Date lastReportedError_;
     platform::Date lastReportedSuccess_;
+    platform::Date lastContentAttempt_;
+    platform::Date lastContentError_;
+    platform::Date lastContentSuccess_;
     bool enabled_ = true;
     platform::TimerHandle timer_;
     // Main thread only.

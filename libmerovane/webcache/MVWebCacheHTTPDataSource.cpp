@@ -52,8 +52,10 @@ struct MVWebCacheHTTPDataSource::Record {
     std::vector<uint8_t> data;
     std::optional<platform::Error> connectionError;
     std::vector<OnFinishedDo> onFinishedDo;
-    // Repeats so far, of earlier attempts whose server answered.
-    int answeredRepeats = 0;
+    // Repeats of the load so far.
+    int repeats = 0;
+    // No connection answered in time: the load failed and is not repeated.
+    bool gaveUp = false;
     platform::BackgroundTaskIdentifier iosBackgroundTaskIdentifier =
         platform::kInvalidBackgroundTask;
 
@@ -99,6 +101,8 @@ std::shared_ptr<MVWebCacheHTTPDataSource>* gShared = nullptr;  // never destroye
 
 std::mutex gDomainsMutex;
 std::vector<std::string>* gShortScriptDomains = nullptr;  // never destroyed
+
+constexpr auto kContent = MVConnectionLossMonitor::Reporter::kContent;
 
 // URL errors after which a load is repeated.
 constexpr std::array<long, 7> kRetryErrorCodes = {-1001, -1005, -1006, -1008, -1009, -1019, -1020};
@@ -300,14 +304,14 @@ void MVWebCacheHTTPDataSource::performConnectionWithRequest(platform::URLRequest
 }
 
 void MVWebCacheHTTPDataSource::startLoad(platform::URLRequest request,
-                                         std::vector<OnFinishedDo> blocks, int answeredRepeats) {
+                                         std::vector<OnFinishedDo> blocks, int repeats) {
     const bool here = isOnRequestThread();
     if (!here || !MVConnectionLossMonitor::allowsConnections()) {
         std::weak_ptr<MVWebCacheHTTPDataSource> weak = weak_from_this();
         auto again = [weak, request = std::move(request), blocks = std::move(blocks),
-                      answeredRepeats]() mutable {
+                      repeats]() mutable {
             if (auto self = weak.lock())
-                self->startLoad(std::move(request), std::move(blocks), answeredRepeats);
+                self->startLoad(std::move(request), std::move(blocks), repeats);
         };
         if (here) {
             platform::RunLoop::main().postAfterDetached(kRefusedRetryDelay, std::move(again));
@@ -334,7 +338,7 @@ void MVWebCacheHTTPDataSource::startLoad(platform::URLRequest request,
         record->originalRequest = request;
         record->currentRequest = request;
         record->onFinishedDo = std::move(blocks);
-        record->answeredRepeats = answeredRepeats;
+        record->repeats = repeats;
         connectionForRequest_[identity] = record;
     }
     MVLogVerbose("MVWebCacheHTTPDataSource<{}> HTTP Request [{}]", record->requestSerial,
@@ -352,7 +356,7 @@ void MVWebCacheHTTPDataSource::startLoad(platform::URLRequest request,
 }
 
 void MVWebCacheHTTPDataSource::startAttempt(const std::shared_ptr<Record>& record) {
-    MVConnectionLossMonitor::reportConnectionAttempt();
+    MVConnectionLossMonitor::reportConnectionAttempt(kContent);
     std::shared_ptr<Attempt> attempt;
     platform::URLRequest request;
     {
@@ -382,13 +386,42 @@ void MVWebCacheHTTPDataSource::checkFailsafe(const std::shared_ptr<Record>& reco
         std::lock_guard lock(mutex_);
         if (record->didReceiveResponse) return;
         waiting = record->failsafeConnections.size();
-        if (waiting >= kMaximumConnections) return;
     }
+    // A connection that waited this long without an answer is a failing one.
+    MVConnectionLossMonitor::reportConnectionError(kContent);
+    if (waiting >= kMaximumConnections) return giveUp(record);
     MVLogWarn(
         "MVWebCacheHTTPDataSource<{}> HTTP Request Failsafe [{}] reached timeout and will open "
         "another connection ({} waiting connection{})",
         record->requestSerial, escaped(record->key), waiting, waiting >= 2 ? "s" : "");
     startAttempt(record);
+}
+
+void MVWebCacheHTTPDataSource::giveUp(const std::shared_ptr<Record>& record) {
+    std::vector<std::shared_ptr<Attempt>> cancelled;
+    size_t waiting = 0;
+    {
+        std::lock_guard lock(mutex_);
+        if (record->didReceiveResponse) return;
+        for (auto& attempt : record->failsafeConnections) {
+            if (!attempt) continue;
+            connections_.erase(attempt->id);
+            cancelled.push_back(std::move(attempt));
+        }
+        waiting = cancelled.size();
+        forgetRequestLocked(record);
+        record->connectionError = platform::makeURLError(platform::kURLErrorTimedOut, record->key);
+        record->didReceiveResponse = true;
+        record->gaveUp = true;
+    }
+    MVLogWarn(
+        "MVWebCacheHTTPDataSource<{}> HTTP Request Failsafe [{}] reached timeout on its last "
+        "connection and fails ({} waiting connection{})",
+        record->requestSerial, escaped(record->key), waiting, waiting == 1 ? "" : "s");
+    for (auto& attempt : cancelled) {
+        if (attempt->connection) attempt->connection->cancel();
+    }
+    finishAttempt(record);
 }
 
 // ---- connection callbacks (request thread) ---------------------------------------------
@@ -558,8 +591,10 @@ void MVWebCacheHTTPDataSource::completionHandler(const std::shared_ptr<Record>& 
     std::optional<platform::HTTPURLResponse> response;
     platform::URLRequest currentRequest;
     Data data;
+    bool gaveUp = false;
     {
         std::lock_guard lock(mutex_);
+        gaveUp = record->gaveUp;
         error = record->connectionError;
         response = record->response;
         currentRequest = record->currentRequest;
@@ -595,17 +630,23 @@ void MVWebCacheHTTPDataSource::completionHandler(const std::shared_ptr<Record>& 
         MVLogWarn("MVWebCacheHTTPDataSource<{}> SASS Fix applied for [{}] WILL RETRY LOADING",
                   record->requestSerial, escaped(originalURL));
     }
-    // A server that answered is reachable: its broken resource fails to its page after a
-    // few repeats rather than hold it, and never counts as a lost network.
+    // A resource that keeps failing fails to its page after a few repeats rather than hold
+    // it. A server that answered is reachable and never counts against the network.
     const bool answered = response.has_value();
-    if (repeat && answered && record->answeredRepeats >= kMaximumAnsweredRepeats) {
+    const bool exhausted = gaveUp || (repeat && record->repeats >= kMaximumRepeats);
+    if (exhausted && repeat) {
         repeat = false;
-        MVLogWarn("MVWebCacheHTTPDataSource<{}> is not repeated after {} answered repeats. [{}]",
-                  record->requestSerial, record->answeredRepeats, escaped(originalURL));
+        if (!gaveUp)
+            MVLogWarn("MVWebCacheHTTPDataSource<{}> is not repeated after {} repeats. [{}]",
+                      record->requestSerial, record->repeats, escaped(originalURL));
     }
     if (repeat) return repeatLater(record, answered);
 
-    MVConnectionLossMonitor::reportConnectionSuccess();
+    if (exhausted && !answered) {
+        MVConnectionLossMonitor::reportConnectionError(kContent);
+    } else {
+        MVConnectionLossMonitor::reportConnectionSuccess(kContent);
+    }
     const auto cacheControl =
         response ? response->valueForHTTPHeaderField("Cache-Control") : std::nullopt;
     const int64_t lifetime = lifetimeOfCacheControl(cacheControl);
@@ -646,9 +687,9 @@ void MVWebCacheHTTPDataSource::completionHandler(const std::shared_ptr<Record>& 
 
 void MVWebCacheHTTPDataSource::repeatLater(const std::shared_ptr<Record>& record, bool answered) {
     if (answered) {
-        MVConnectionLossMonitor::reportConnectionSuccess();
+        MVConnectionLossMonitor::reportConnectionSuccess(kContent);
     } else {
-        MVConnectionLossMonitor::reportConnectionError();
+        MVConnectionLossMonitor::reportConnectionError(kContent);
     }
     MVLogWarn("MVWebCacheHTTPDataSource<{}> will be repeated in 5 seconds. [{}]",
               record->requestSerial, escaped(record->originalRequest.url().absoluteString()));
@@ -660,11 +701,11 @@ void MVWebCacheHTTPDataSource::repeatLater(const std::shared_ptr<Record>& record
         blocks.swap(record->onFinishedDo);
     }
     std::weak_ptr<MVWebCacheHTTPDataSource> weak = weak_from_this();
-    const int answeredRepeats = record->answeredRepeats + (answered ? 1 : 0);
+    const int repeats = record->repeats + 1;
     platform::RunLoop::main().postAfterDetached(
-        kRepeatDelay, [weak, request = record->originalRequest, blocks = std::move(blocks),
-                       answeredRepeats]() mutable {
+        kRepeatDelay,
+        [weak, request = record->originalRequest, blocks = std::move(blocks), repeats]() mutable {
             if (auto self = weak.lock())
-                self->startLoad(std::move(request), std::move(blocks), answeredRepeats);
+                self->startLoad(std::move(request), std::move(blocks), repeats);
         });
 }

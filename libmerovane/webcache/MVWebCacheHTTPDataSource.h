@@ -10,18 +10,21 @@
 // One record per logical load. Loads of an equal request join the running record and
 // are answered with it. A script, style sheet or image ("js", "css", "png", "jpg",
 // "gif") that has no response 5 s after a connection started gets another connection,
-// up to three; the first response cancels the others and alone fills the data.
+// up to three, and each such wait counts as a connection error; the first response
+// cancels the others and alone fills the data.
 // Redirects are followed except into "mvapi" and "mvcmd", which end the load with the
 // redirect response and keep the target as "last-redirect-url". Transient network
 // errors (the retry table) and near-empty scripts or style sheets from the maker's own
-// servers repeat the load 5 s later; the caller is answered by the attempt that is not
-// repeated. A load whose server sent no answer is repeated for as long as that recurs,
-// and counts as a connection error. One whose server answered (a response arrived, then
-// the body was cut, or it was near empty) counts as reachable, and is repeated at most
-// kMaximumAnsweredRepeats times before its last answer, error or data, is delivered: a
-// broken resource fails to its page and never stands for a lost network. While the
-// connection-loss monitor refuses, loads wait in 0.25 s steps. Our URL loading has no
-// authentication challenges, so there is nothing to answer for them here.
+// servers repeat the load 5 s later, at most kMaximumRepeats times (at 5, 10 and 15 s,
+// within the time the connection-loss monitor gives failing loads); the caller is
+// answered by the attempt that is not repeated, with its error or data, so a resource
+// that keeps failing fails to its page. A script, style sheet or image that has no
+// response on any of its three connections 5 s after the last started (15 s) fails with
+// a time-out, unrepeated. Failures whose server sent no answer count as connection
+// errors of the shop's content; a server that answered (a response arrived, then the
+// body was cut, or it was near empty) counts as reachable. While the connection-loss
+// monitor refuses, loads wait in 0.25 s steps. Our URL loading has no authentication
+// challenges, so there is nothing to answer for them here.
 //
 // A body longer than kMaximumBodyLength fails the load (URL error -1103); the buffer
 // reserves at most kMaximumReservation up front, whatever length the response claims.
@@ -62,8 +65,8 @@ class MVWebCacheHTTPDataSource final
     static constexpr double kFailsafeDelay = 5.0;
     static constexpr size_t kMaximumConnections = 3;
     static constexpr double kRepeatDelay = 5.0;
-    // Repeats of a load whose server answered, before its last answer is delivered.
-    static constexpr int kMaximumAnsweredRepeats = 4;
+    // Repeats of a load before its last answer is delivered.
+    static constexpr int kMaximumRepeats = 3;
     // Scripts and style sheets from the maker's servers this short are loaded again.
     static constexpr size_t kShortScriptLength = 9;
     static constexpr size_t kMaximumReservation = size_t{1} << 20;
@@ -113,10 +116,10 @@ class MVWebCacheHTTPDataSource final
 
   private:
     bool isOnRequestThread() const;
-    void startLoad(platform::URLRequest request, std::vector<OnFinishedDo> blocks,
-                   int answeredRepeats = 0);
+    void startLoad(platform::URLRequest request, std::vector<OnFinishedDo> blocks, int repeats = 0);
     void startAttempt(const std::shared_ptr<Record>& record);
     void checkFailsafe(const std::shared_ptr<Record>& record);
+    void giveUp(const std::shared_ptr<Record>& record);
     void finishAttempt(const std::shared_ptr<Record>& record);
     void completionHandler(const std::shared_ptr<Record>& record);
     void repeatLater(const std::shared_ptr<Record>& record, bool answered);

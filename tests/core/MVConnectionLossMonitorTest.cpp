@@ -350,7 +350,13 @@ struct ReachabilityRow {
     std::vector<std::pair<double, double>> failing;  // (first, every)
     double streamFirst, streamEvery, streamUntil;    // streamFirst < 0: it never answers
     std::optional<double> lostAt;                    // the check that finds it lost
+    // Who fails and who answers: the shop's content is judged on its own too.
+    Monitor::Reporter failingAs = Monitor::Reporter::kOther;
+    Monitor::Reporter answeringAs = Monitor::Reporter::kOther;
 };
+
+constexpr auto kContent = Monitor::Reporter::kContent;
+constexpr auto kOther = Monitor::Reporter::kOther;
 
 const ReachabilityRow kReachabilityRows[] = {
     {"one resource fails every 5 s, the stream answers every 3 s", {{0.25, 5}}, 3.1, 3, 40, {}},
@@ -361,6 +367,14 @@ const ReachabilityRow kReachabilityRows[] = {
     {"the stream falls silent after 9.1 s", {{0.25, 0.5}}, 3.1, 3, 10, 25.5},
     {"nothing answers: one resource fails every 5 s", {{0.25, 5}}, -1, 0, 0, 16.5},
     {"nothing answers: failures between every check", {{0.25, 0.5}, {0.35, 0.5}}, -1, 0, 0, 16.5},
+    // Content failing (C) beside the stream (S) or other content (O) that answers.
+    {"C every 5 s, S every 3 s", {{0.25, 5}}, 3.1, 3, 40, 16.5, kContent, kOther},
+    {"C between every check, S every 3 s", {{0.25, 0.5}}, 3.1, 3, 40, 16.5, kContent, kOther},
+    {"C every 5 s, S between every check", {{0.25, 5}}, 0.3, 0.5, 40, 16.5, kContent, kOther},
+    {"C every 5 s, O every 3 s", {{0.25, 5}}, 3.1, 3, 40, {}, kContent, kContent},
+    {"C every 5 s, O once at 8.1 s", {{0.25, 5}}, 8.1, 100, 40, 26.5, kContent, kContent},
+    {"the stream fails every 5 s, O every 3 s", {{0.25, 5}}, 3.1, 3, 40, {}, kOther, kContent},
+    {"nothing answers: content fails every 5 s", {{0.25, 5}}, -1, 0, 0, 16.5, kContent},
 };
 
 }  // namespace
@@ -393,9 +407,10 @@ TEST_F(MVConnectionLossMonitorTest, WhatAnswersIsReachableAndOnlyALongSilenceIsL
             if (lostAt || t >= 40) break;
             at(t);
             if (answer) {
-                Monitor::reportConnectionSuccess();
+                Monitor::reportConnectionSuccess(row.answeringAs);
             } else {
-                failedAttempt();
+                Monitor::reportConnectionAttempt(row.failingAs);
+                Monitor::reportConnectionError(row.failingAs);
             }
         }
         EXPECT_EQ(lostAt, row.lostAt);

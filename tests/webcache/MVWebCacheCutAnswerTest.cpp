@@ -1,6 +1,7 @@
 // A resource whose server answers and then breaks off is a broken resource, not a lost
 // network: it is repeated a few times, then fails to whoever waits for it, and no other
-// load is held meanwhile. A load that nothing answers still leads to "lost (blocking)".
+// load is held meanwhile. A load that nothing answers fails to its waiter the same way,
+// and still leads to "lost (blocking)", however often the API stream answers.
 #include <gtest/gtest.h>
 
 #include "libmerovane/core/MVConnectionLossMonitor.h"
@@ -46,7 +47,7 @@ TEST_F(MVWebCacheCutAnswerTest, AnAnsweredLoadFailsToItsWaiterAfterItsRepeatsAnd
     } rows[] = {
         {"/broken.png", cutAnswer(2 << 20, 200 << 10, "image/png"), 1},
         {"/headonly.png", cutAnswer(1000, 0, "image/png"), 3},
-        {"/cut.js", cutChunked, 5},
+        {"/cut.js", cutChunked, 4},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.path);
@@ -55,8 +56,8 @@ TEST_F(MVWebCacheCutAnswerTest, AnAnsweredLoadFailsToItsWaiterAfterItsRepeatsAnd
         const std::string key = server_.url(row.path);
         auto broken = lookup(key);
         std::shared_ptr<Answers> healthy;
-        for (size_t attempt = 1; attempt <= Source::kMaximumAnsweredRepeats + 1; ++attempt) {
-            if (attempt <= Source::kMaximumAnsweredRepeats) {
+        for (size_t attempt = 1; attempt <= Source::kMaximumRepeats + 1; ++attempt) {
+            if (attempt <= Source::kMaximumRepeats) {
                 ASSERT_TRUE(waitFor([&] {
                     return server_.requestCount(row.path) == attempt &&
                            repeats() == before + attempt;
@@ -68,7 +69,7 @@ TEST_F(MVWebCacheCutAnswerTest, AnAnsweredLoadFailsToItsWaiterAfterItsRepeatsAnd
                 EXPECT_EQ(textOf(healthy->data), "fine");
             }
             EXPECT_EQ(Monitor::sharedMonitor().state(), Monitor::kStateOpened);
-            if (attempt <= Source::kMaximumAnsweredRepeats) {
+            if (attempt <= Source::kMaximumRepeats) {
                 EXPECT_FALSE(broken->finished());
                 platform::advanceBy(Source::kRepeatDelay);
             }
@@ -76,33 +77,38 @@ TEST_F(MVWebCacheCutAnswerTest, AnAnsweredLoadFailsToItsWaiterAfterItsRepeatsAnd
         ASSERT_TRUE(waitFor([&] { return broken->finished(); }));
         ASSERT_TRUE(broken->error);
         EXPECT_EQ(broken->error->code(), platform::kURLErrorNetworkConnectionLost);
-        EXPECT_TRUE(logged("is not repeated after 4 answered repeats. [" + key + "]"));
-        EXPECT_EQ(server_.requestCount(row.path), Source::kMaximumAnsweredRepeats + 1);
+        EXPECT_TRUE(logged("is not repeated after 3 repeats. [" + key + "]"));
+        EXPECT_EQ(server_.requestCount(row.path), Source::kMaximumRepeats + 1);
         // The server answered every time: nothing counts against the network.
         EXPECT_EQ(Monitor::sharedMonitor().lastReportedError(), platform::Date::distantPast());
         platform::advanceBy(20);
-        EXPECT_EQ(server_.requestCount(row.path), Source::kMaximumAnsweredRepeats + 1);
+        EXPECT_EQ(server_.requestCount(row.path), Source::kMaximumRepeats + 1);
         EXPECT_EQ(Monitor::sharedMonitor().state(), Monitor::kStateOpened);
     }
 }
 
-TEST_F(MVWebCacheCutAnswerTest, ALoadThatNothingAnswersIsRepeatedUntilTheNetworkCountsAsLost) {
+TEST_F(MVWebCacheCutAnswerTest, ALoadThatNothingAnswersFailsAfterItsRepeatsAndTheNetworkIsLost) {
     HttpTestServer::Response silent;
     silent.closeWithoutResponse = true;
     server_.respond("/gone.png", silent);
     auto gone = lookup(server_.url("/gone.png"));
-    for (size_t attempt = 1; attempt <= 4; ++attempt) {
+    for (size_t attempt = 1; attempt <= Source::kMaximumRepeats; ++attempt) {
         ASSERT_TRUE(attemptEnded("/gone.png", attempt));
         platform::advanceBy(Source::kRepeatDelay);
     }
-    // Errors at 0, 5, 10 and 15 s: lost after 16 s erroneous; the repeat at 20 s waits.
+    ASSERT_TRUE(waitFor([&] { return gone->finished(); }));
+    platform::advanceBy(2);
+    // Errors at 0, 5, 10 and 15 s: the last fails to its waiter, and the network is lost
+    // after 16 s erroneous; a new load waits.
+    ASSERT_TRUE(gone->finished());
+    ASSERT_TRUE(gone->error);
+    EXPECT_EQ(gone->error->code(), platform::kURLErrorNetworkConnectionLost);
     EXPECT_EQ(Monitor::sharedMonitor().state(), Monitor::kStateLostBlocking);
     auto healthy = lookup(server_.url("/ok.png"));
     platform::advanceBy(10);
     platform::runUntil([] { return false; }, 0.2);
     EXPECT_EQ(server_.requestCount("/gone.png"), 4u);
     EXPECT_EQ(server_.requestCount("/ok.png"), 0u);
-    EXPECT_FALSE(gone->finished());
     EXPECT_FALSE(healthy->finished());
 }
 
@@ -111,7 +117,7 @@ TEST_F(MVWebCacheCutAnswerTest, ANearEmptyScriptThatStaysNearEmptyIsDeliveredAft
     server_.respond("/app.js", HttpTestServer::Response::text(200, "", "text/javascript"));
     const std::string key = server_.url("/app.js");
     auto script = lookup(key);
-    for (size_t attempt = 1; attempt <= Source::kMaximumAnsweredRepeats; ++attempt) {
+    for (size_t attempt = 1; attempt <= Source::kMaximumRepeats; ++attempt) {
         ASSERT_TRUE(waitFor([&] { return loggedCount("SASS Fix applied") == attempt; }));
         EXPECT_FALSE(script->finished());
         platform::advanceBy(Source::kRepeatDelay);
@@ -119,6 +125,94 @@ TEST_F(MVWebCacheCutAnswerTest, ANearEmptyScriptThatStaysNearEmptyIsDeliveredAft
     ASSERT_TRUE(waitFor([&] { return script->finished(); }));
     EXPECT_FALSE(script->error);
     EXPECT_EQ(textOf(script->data), "");
-    EXPECT_EQ(server_.requestCount("/app.js"), Source::kMaximumAnsweredRepeats + 1);
+    EXPECT_EQ(server_.requestCount("/app.js"), Source::kMaximumRepeats + 1);
     EXPECT_EQ(Monitor::sharedMonitor().lastReportedError(), platform::Date::distantPast());
 }
+
+// A load of one failing resource, beside the API stream ------------------------------------
+
+namespace {
+
+struct FailingLoadRow {
+    const char* name;
+    FailingAnswer failure;
+    double streamEvery;  // the stream's packets report a success this often; 0: no stream
+    size_t requests;     // what the server sees of the load
+    double failedAt;     // when the waiter is answered
+    long code;           // its URL error; 0: the data is delivered
+    std::optional<double> lostAt;
+};
+
+const FailingLoadRow kFailingLoadRows[] = {
+    {"Closes", FailingAnswer::kCloses, 0, 4, 15, -1005, 16.5},
+    {"Closes_PacketEvery3s", FailingAnswer::kCloses, 3, 4, 15, -1005, 16.5},
+    {"Closes_PacketEveryHalfSecond", FailingAnswer::kCloses, 0.5, 4, 15, -1005, 16.5},
+    {"NeverAnswers", FailingAnswer::kNeverAnswers, 0, 3, 15, -1001, 21.5},
+    {"NeverAnswers_PacketEvery3s", FailingAnswer::kNeverAnswers, 3, 3, 15, -1001, 21.5},
+    {"CutsItsAnswer", FailingAnswer::kCutsItsAnswer, 0, 4, 15, -1005, {}},
+    {"CutsItsAnswer_PacketEvery3s", FailingAnswer::kCutsItsAnswer, 3, 4, 15, -1005, {}},
+    {"Answers503_PacketEvery3s", FailingAnswer::kErrorStatus, 3, 1, 0, 0, {}},
+};
+
+class MVWebCacheFailingLoadTest : public MVWebCacheCutAnswerTest,
+                                  public ::testing::WithParamInterface<FailingLoadRow> {};
+
+}  // namespace
+
+// The resource fails to its waiter by 15 s and is not loaded again; "lost (blocking)" when
+// nothing answered it, whatever the stream does meanwhile.
+TEST_P(MVWebCacheFailingLoadTest, ItFailsToItsWaiterWithinTheLossTimeAndItsRepeatsEnd) {
+    const auto& row = GetParam();
+    server_.respond("/img.png", failingAnswer(row.failure));
+    const auto start = platform::Date::now();
+    const auto elapsed = [&] { return platform::Date::now().timeIntervalSince(start); };
+    auto failing = lookup(server_.url("/img.png"));
+    double nextPacket = row.streamEvery;
+    std::optional<double> lostAt;
+    // Every 5 s the source works on real I/O; between, the clock moves in quarter seconds.
+    for (int second = 0; second <= 40; second += 5) {
+        const bool delivered = second >= row.failedAt;
+        const size_t requests = std::min<size_t>(second / 5 + 1, row.requests);
+        const bool repeated =
+            row.failure == FailingAnswer::kCloses || row.failure == FailingAnswer::kCutsItsAnswer;
+        ASSERT_TRUE(waitFor([&] {
+            if (delivered) return failing->finished();
+            return server_.requestCount("/img.png") == requests &&
+                   (!repeated || repeats() == requests);
+        })) << second;
+        if (!delivered) {
+            EXPECT_FALSE(failing->finished()) << second;
+        }
+        for (int quarter = 0; quarter < 20 && second < 40; ++quarter) {
+            platform::advanceBy(0.25);
+            if (row.streamEvery > 0 && elapsed() >= nextPacket - 1e-9) {
+                Monitor::reportConnectionSuccess();
+                nextPacket += row.streamEvery;
+            }
+            if (!lostAt && Monitor::sharedMonitor().state() == Monitor::kStateLostBlocking)
+                lostAt = elapsed();
+        }
+    }
+    EXPECT_EQ(lostAt, row.lostAt);
+    // A server that answered, however badly, never counts against the network.
+    EXPECT_EQ(Monitor::sharedMonitor().lastReportedContentError() == platform::Date::distantPast(),
+              !row.lostAt);
+    EXPECT_EQ(failing->finals, 1);
+    if (row.code) {
+        ASSERT_TRUE(failing->error);
+        EXPECT_EQ(failing->error->code(), row.code);
+    } else {
+        EXPECT_FALSE(failing->error);
+        EXPECT_EQ(failing->info["http-status-code"], 503);
+    }
+    // Its repeats are over: nothing more reaches the server, also after a retry.
+    Monitor::retryConnections();
+    platform::advanceBy(30);
+    platform::runUntil([] { return false; }, 0.2);
+    EXPECT_EQ(server_.requestCount("/img.png"), row.requests);
+    EXPECT_EQ(Monitor::sharedMonitor().state(), Monitor::kStateOpened);
+    EXPECT_EQ(Source::sharedDataSource()->runningLoadCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, MVWebCacheFailingLoadTest, ::testing::ValuesIn(kFailingLoadRows),
+                         [](const auto& info) { return std::string(info.param.name); });
