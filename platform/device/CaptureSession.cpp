@@ -173,31 +173,36 @@ class BarsWalk {
     int maxSteps_;
 };
 
-// The directions across the bars of the read's first line that the bars' gradients give:
-// first about the line, then over the bars' whole length about its middle, where bars
-// with a wave along their length, which turns the gradients about one line by as much as
-// the wave's slope there, give their mean direction.
-std::optional<BarsAxes> barsAxes(const Image& frame, const ZXing::Result& result) {
+// The directions across the bars of the read's first line that the bars' gradients about
+// it give.
+std::optional<BarsAxes> axesAboutTheLine(const Image& frame, const ZXing::Result& result) {
     const auto& corners = result.position();
     const double x0 = corners[0].x, y0 = corners[0].y, x1 = corners[1].x, y1 = corners[1].y;
     const double length = std::hypot(x1 - x0, y1 - y0);
-    const auto threshold = lineThreshold(frame, result);
-    if (length < 1 || !threshold) return std::nullopt;
+    if (length < 1) return std::nullopt;
     const double module = length / modulesOf(result);
-    const auto aboutTheLine =
-        axesAbout(result, acrossTheBars(frame, x0, y0, x1, y1, (y0 - y1) / length * module,
-                                        (x1 - x0) / length * module, -2, 2));
-    if (!aboutTheLine) return std::nullopt;
-    const BarsWalk walk(frame, *aboutTheLine, *threshold, (x0 + x1) / 2, (y0 + y1) / 2);
+    return axesAbout(result, acrossTheBars(frame, x0, y0, x1, y1, (y0 - y1) / length * module,
+                                           (x1 - x0) / length * module, -2, 2));
+}
+
+// The same over the bars' whole length about the line's middle, where bars with a wave
+// along their length, which turns the gradients about one line by as much as the wave's
+// slope there, give their mean direction; none where the bars are short.
+std::optional<BarsAxes> axesOverTheBars(const Image& frame, const ZXing::Result& result,
+                                        const BarsAxes& aboutTheLine) {
+    const auto& corners = result.position();
+    const double x0 = corners[0].x, y0 = corners[0].y, x1 = corners[1].x, y1 = corners[1].y;
+    const auto threshold = lineThreshold(frame, result);
+    if (!threshold) return std::nullopt;
+    const double module = aboutTheLine.module;
+    const BarsWalk walk(frame, aboutTheLine, *threshold, (x0 + x1) / 2, (y0 + y1) / 2);
     const double from = walk.side(-1) + 2 * module, to = walk.side(1) - 2 * module;
-    if (to - from < 8 * module) return aboutTheLine;
+    if (to - from < 8 * module) return std::nullopt;
     // At most 17 lines, a module or more apart.
     const double step = std::max(module, (to - from) / 16);
-    const auto overTheBars =
-        axesAbout(result, acrossTheBars(frame, x0, y0, x1, y1, aboutTheLine->vx * step,
-                                        aboutTheLine->vy * step, int(std::ceil(from / step)),
-                                        int(std::floor(to / step))));
-    return overTheBars ? overTheBars : aboutTheLine;
+    return axesAbout(
+        result, acrossTheBars(frame, x0, y0, x1, y1, aboutTheLine.vx * step, aboutTheLine.vy * step,
+                              int(std::ceil(from / step)), int(std::floor(to / step))));
 }
 
 // A line that crosses a turned interleaved 2 of 5 code from one long edge to the other
@@ -272,9 +277,14 @@ bool endsAreClear(const Image& frame, const ZXing::Result& result, const BarsAxe
     return endIsClear(corners[0], corners[3], -1) && endIsClear(corners[1], corners[2], 1);
 }
 
+// The band lies square to the bars as the gradients about the line give them or, where
+// that band is not clear, as those over the bars' whole length give them.
 bool hasQuietZonesAlongTheBars(const Image& frame, const ZXing::Result& result) {
-    const auto axes = barsAxes(frame, result);
-    return axes && endsAreClear(frame, result, *axes);
+    const auto aboutTheLine = axesAboutTheLine(frame, result);
+    if (!aboutTheLine) return false;
+    if (endsAreClear(frame, result, *aboutTheLine)) return true;
+    const auto overTheBars = axesOverTheBars(frame, result, *aboutTheLine);
+    return overTheBars && endsAreClear(frame, result, *overTheBars);
 }
 
 // Whitens, in `copy` of the frame, the code the refused read lies on: from the middle of
@@ -283,10 +293,13 @@ bool hasQuietZonesAlongTheBars(const Image& frame, const ZXing::Result& result) 
 // spare; a code cut by the frame's edge ends there. Answers whether it whitened anything.
 bool whitenTheCode(Image& copy, const Image& frame, const ZXing::Result& result) {
     const auto& corners = result.position();
-    auto axes = barsAxes(frame, result);
-    if (!axes)
+    auto axes = axesAboutTheLine(frame, result);
+    if (axes) {
+        if (auto overTheBars = axesOverTheBars(frame, result, *axes)) axes = overTheBars;
+    } else {
         axes =
             axesAbout(result, std::atan2(corners[1].y - corners[0].y, corners[1].x - corners[0].x));
+    }
     const auto threshold = lineThreshold(frame, result);
     if (!axes || !threshold) return false;
     const double ux = axes->ux, uy = axes->uy, vx = axes->vx, vy = axes->vy;
