@@ -12,6 +12,7 @@
 #include <ZXing/ReadBarcode.h>
 
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -157,29 +158,23 @@ void BM_ReaderAloneOnCartonsBehindATurnedCode(benchmark::State& state) {
 }
 BENCHMARK(BM_ReaderAloneOnCartonsBehindATurnedCode)->Unit(benchmark::kMillisecond);
 
+// The scanner's rate beside the reader's alone on the same frames.
+void printRates(std::map<std::string, double>& rates, const char* frames, const char* scanner,
+                const char* alone) {
+    if (rates[scanner] > 0 && rates[alone] > 0)
+        std::printf("%s: scanner %.1f frames/s, reader alone %.1f frames/s, scanner/alone: %.2f\n",
+                    frames, rates[scanner], rates[alone], rates[scanner] / rates[alone]);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     auto rates = runBenchmarksKeepingRates(argc, argv, &setUp);
-    const double scanner = rates["BM_ScannerReadsAndReports"];
-    const double alone = rates["BM_ReaderAlone"];
-    if (scanner > 0 && alone > 0)
-        std::printf("scanner: %.1f frames/s, reader alone: %.1f frames/s, scanner/alone: %.2f\n",
-                    scanner, alone, scanner / alone);
-    const double cartons = rates["BM_ScannerReadsCartons"];
-    const double cartonsAlone = rates["BM_ReaderAloneOnCartons"];
-    if (cartons > 0 && cartonsAlone > 0)
-        std::printf(
-            "cartons: scanner %.1f frames/s, reader alone %.1f frames/s, "
-            "scanner/alone: %.2f\n",
-            cartons, cartonsAlone, cartons / cartonsAlone);
-    const double behind = rates["BM_ScannerReadsCartonsBehindATurnedCode"];
-    const double behindAlone = rates["BM_ReaderAloneOnCartonsBehindATurnedCode"];
-    if (behind > 0 && behindAlone > 0)
-        std::printf(
-            "cartons behind a turned code: scanner %.1f frames/s, reader alone (once) %.1f "
-            "frames/s, scanner/alone: %.2f\n",
-            behind, behindAlone, behind / behindAlone);
+    printRates(rates, "QR codes", "BM_ScannerReadsAndReports", "BM_ReaderAlone");
+    printRates(rates, "cartons", "BM_ScannerReadsCartons", "BM_ReaderAloneOnCartons");
+    // The reader alone reads these once, the line across the turned code.
+    printRates(rates, "cartons behind a turned code", "BM_ScannerReadsCartonsBehindATurnedCode",
+               "BM_ReaderAloneOnCartonsBehindATurnedCode");
     benchmark::Shutdown();
     return 0;
 }
