@@ -290,7 +290,8 @@ bool hasQuietZonesAlongTheBars(const Image& frame, const ZXing::Result& result) 
 // Whitens, in `copy` of the frame, the code the refused read lies on: from the middle of
 // the read's lines along u to where the bars end (a light stretch longer than a wide space
 // and a wide bar), and along v while there are bars about that middle, with a module to
-// spare; a code cut by the frame's edge ends there. Answers whether it whitened anything.
+// spare; a code cut by the frame's edge ends there. Answers whether it whitened any pixel
+// that was not white.
 bool whitenTheCode(Image& copy, const Image& frame, const ZXing::Result& result) {
     const auto& corners = result.position();
     auto axes = axesAboutTheLine(frame, result);
@@ -303,8 +304,8 @@ bool whitenTheCode(Image& copy, const Image& frame, const ZXing::Result& result)
     const auto threshold = lineThreshold(frame, result);
     if (!axes || !threshold) return false;
     const double ux = axes->ux, uy = axes->uy, vx = axes->vx, vy = axes->vy;
-    double mx = 0, my = 0;
-    for (const auto& corner : corners) mx += corner.x / 4.0, my += corner.y / 4.0;
+    // The first line lies on the code (the last may lie on another stack).
+    const double mx = (corners[0].x + corners[1].x) / 2.0, my = (corners[0].y + corners[1].y) / 2.0;
     const BarsWalk walk(frame, *axes, *threshold, mx, my);
     const double a0 = walk.end(-1), a1 = walk.end(1), t0 = walk.side(-1), t1 = walk.side(1);
     // The box of the whitened rectangle in the frame.
@@ -324,8 +325,10 @@ bool whitenTheCode(Image& copy, const Image& frame, const ZXing::Result& result)
     for (int y = y0; y <= y1; ++y)
         for (int x = x0; x <= x1; ++x) {
             const double a = (x - mx) * ux + (y - my) * uy, t = (x - mx) * vx + (y - my) * vy;
-            if (a < a0 || a > a1 || t < t0 || t > t1) continue;
-            std::memset(pixels + (size_t(y) * size_t(copy.width()) + size_t(x)) * 4, 255, 3);
+            uint8_t* pixel = pixels + (size_t(y) * size_t(copy.width()) + size_t(x)) * 4;
+            if (a < a0 || a > a1 || t < t0 || t > t1 || (pixel[0] & pixel[1] & pixel[2]) == 255)
+                continue;
+            std::memset(pixel, 255, 3);
             whitened = true;
         }
     return whitened;
