@@ -334,6 +334,30 @@ bool whitenTheCode(Image& copy, const Image& frame, const ZXing::Result& result)
     return whitened;
 }
 
+// Whether a read's lines, carried on beyond each end as far as the quiet zone (10
+// modules), meet a pixel of a refused code that `copy` has whitened: two codes that close
+// are refused together, as when the reader met the second first.
+bool nearAWhitenedCode(const Image& copy, const Image& frame, const ZXing::Result& result) {
+    const auto& corners = result.position();
+    auto whitenedAt = [&](double x, double y) {
+        const long ix = std::lround(x), iy = std::lround(y);
+        if (ix < 0 || iy < 0 || ix >= frame.width() || iy >= frame.height()) return false;
+        const size_t at = (size_t(iy) * size_t(frame.width()) + size_t(ix)) * 4;
+        return std::memcmp(copy.rgba().data() + at, frame.rgba().data() + at, 3) != 0;
+    };
+    for (const auto& [from, to] : {std::pair{corners[0], corners[1]}, {corners[3], corners[2]}}) {
+        const double length = std::hypot(to.x - from.x, to.y - from.y);
+        if (length < 1) continue;
+        const double step = length / modulesOf(result) / 2 / length;  // half a module
+        for (int i = 1; i <= 20; ++i)
+            if (whitenedAt(to.x + (to.x - from.x) * step * i, to.y + (to.y - from.y) * step * i) ||
+                whitenedAt(from.x - (to.x - from.x) * step * i,
+                           from.y - (to.y - from.y) * step * i))
+                return true;
+    }
+    return false;
+}
+
 std::vector<MetadataObject> readBarcodes(const Image& frame,
                                          const std::vector<std::string>& types) {
     ZXing::BarcodeFormats formats;
@@ -360,7 +384,8 @@ std::vector<MetadataObject> readBarcodes(const Image& frame,
             bool again = false;
             for (const auto& result : ZXing::ReadBarcodes(view, hints)) {
                 if (result.format() == ZXing::BarcodeFormat::ITF &&
-                    !hasQuietZonesAlongTheBars(frame, result)) {
+                    (!hasQuietZonesAlongTheBars(frame, result) ||
+                     (whitened && nearAWhitenedCode(*whitened, frame, result)))) {
                     if (!whitened) whitened = frame;
                     again = whitenTheCode(*whitened, frame, result) || again;
                     continue;

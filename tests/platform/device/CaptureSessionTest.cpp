@@ -636,8 +636,10 @@ TEST_F(CaptureSessionTest, CartonLabelsAreReadWhereverTheySit) {
                            label.codes},
                           nullptr);
                 }
-    // Two level codes end to end, 0 to 6 modules apart, closer than their quiet zones: the
-    // reader may read either, or a line over both; the camera reports neither.
+    // Two level codes end to end, 0 to 6 modules apart, closer than their quiet zones, the
+    // second a third of the bars' height lower, so that the reader reads either on the rows
+    // that cross it alone: the camera reports neither, but at 6 modules, where the band it
+    // checks beyond an end (3.5 to 6.5 modules) only touches the other code, one read whole.
     auto bars = [](const platform::Image& drawing) {
         int left = drawing.width(), right = 0;
         for (int x = 0; x < drawing.width(); ++x)
@@ -657,11 +659,11 @@ TEST_F(CaptureSessionTest, CartonLabelsAreReadWhereverTheySit) {
                 const auto& a = swapped ? second : first;
                 const auto& b = swapped ? first : second;
                 Label pair{"two codes " + std::to_string(gap) + " modules apart",
-                           platform::Image(a.width() + b.width() + 2 * gap + 40, a.height() + 40, 1,
-                                           {255, 255, 255, 255}),
+                           platform::Image(a.width() + b.width() + 2 * gap + 40,
+                                           a.height() * 4 / 3 + 40, 1, {255, 255, 255, 255}),
                            {}};
                 barcodes::draw(pair.picture, a, 20, 20);
-                barcodes::draw(pair.picture, b, 20 + a.width() + 2 * gap, 20);
+                barcodes::draw(pair.picture, b, 20 + a.width() + 2 * gap, 20 + a.height() / 3);
                 const double scale = pixelsPerModule / 2;
                 const auto [cx, cy] = middleWithin(pair.picture, 640, 480, widths[step / 9 % 3],
                                                    heights[step % 9], 0, scale);
@@ -672,7 +674,12 @@ TEST_F(CaptureSessionTest, CartonLabelsAreReadWhereverTheySit) {
                 const auto frame = placed(pair.picture, 640, 480, cx, cy, 0, scale);
                 pairsRead += !readerAloneReads(frame, ZXing::BarcodeFormat::ITF).empty();
                 const auto found = show(frame);
-                EXPECT_TRUE(found.empty()) << found.front().stringValue.value_or("");
+                if (gap < 6) {
+                    EXPECT_TRUE(found.empty()) << found.front().stringValue.value_or("");
+                } else if (!found.empty()) {
+                    const auto text = found.front().stringValue.value_or("");
+                    EXPECT_TRUE(text == "12345678" || text == front14) << text;
+                }
             }
     tally.report();
     std::printf(
@@ -680,6 +687,7 @@ TEST_F(CaptureSessionTest, CartonLabelsAreReadWhereverTheySit) {
         "%d of two codes end to end read by the reader alone\n",
         frontFirst, overlapping, pairsRead);
     EXPECT_GT(frontFirst, 20);
+    EXPECT_GT(pairsRead, 20);
 }
 
 // An interleaved 2 of 5 label turned so far that the reader alone reads a line across it
