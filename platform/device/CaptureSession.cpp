@@ -346,9 +346,8 @@ bool nearAWhitenedCode(const Image& copy, const Image& frame, const ZXing::Resul
         return std::memcmp(copy.rgba().data() + at, frame.rgba().data() + at, 3) != 0;
     };
     for (const auto& [from, to] : {std::pair{corners[0], corners[1]}, {corners[3], corners[2]}}) {
-        const double length = std::hypot(to.x - from.x, to.y - from.y);
-        if (length < 1) continue;
-        const double step = length / modulesOf(result) / 2 / length;  // half a module
+        if (std::hypot(to.x - from.x, to.y - from.y) < 1) continue;
+        const double step = 0.5 / modulesOf(result);  // half a module, a share of the line
         for (int i = 1; i <= 20; ++i)
             if (whitenedAt(to.x + (to.x - from.x) * step * i, to.y + (to.y - from.y) * step * i) ||
                 whitenedAt(from.x - (to.x - from.x) * step * i,
