@@ -62,20 +62,20 @@ std::optional<int> brightness(const Image& frame, double x, double y) {
 }
 
 // The direction across the bars about the line from a to b, in radians: the main axis of
-// the brightness gradients at a fixed number of points on and beside the line (beside it
-// as well, so that a line along the code's top or bottom edge does not tip it). The line
-// crosses the bars it was read on, so gradients within 15 degrees of square to it (the
-// edge of a code the line runs along) are left out.
-double acrossTheBars(const Image& frame, double ax, double ay, double bx, double by,
-                     double module) {
+// the brightness gradients at a fixed number of points on the line moved by (ox, oy) times
+// each whole number from `first` to `last` (beside it as well, so that a line along the
+// code's top or bottom edge does not tip it). The line crosses the bars it was read on, so
+// gradients within 15 degrees of square to it (the edge of a code the line runs along) are
+// left out.
+double acrossTheBars(const Image& frame, double ax, double ay, double bx, double by, double ox,
+                     double oy, int first, int last) {
     const double length = std::hypot(bx - ax, by - ay);
     const double dx = (bx - ax) / length, dy = (by - ay) / length;
-    const double nx = -dy, ny = dx;
     double xx = 0, yy = 0, xy = 0;
     for (int i = 0; i <= 64; ++i)
-        for (int side = -2; side <= 2; ++side) {
-            const double x = ax + (bx - ax) * i / 64 + nx * side * module;
-            const double y = ay + (by - ay) * i / 64 + ny * side * module;
+        for (int side = first; side <= last; ++side) {
+            const double x = ax + (bx - ax) * i / 64 + ox * side;
+            const double y = ay + (by - ay) * i / 64 + oy * side;
             auto at = [&](int ox, int oy) {
                 return brightness(frame, x + ox, y + oy).value_or(255);
             };
@@ -90,6 +90,121 @@ double acrossTheBars(const Image& frame, double ax, double ay, double bx, double
     return std::atan2(2 * xy, xx - yy) / 2;
 }
 
+// The directions about a read's first line: u across the bars the way the line runs, v
+// along them, and a narrow module in pixels; none for a line that runs almost along the
+// bars (it reads no code across them).
+struct BarsAxes {
+    double ux, uy, vx, vy, module;
+};
+
+// A narrow module: each pair of digits takes 6 narrow and 4 wide ones, the guards about
+// 8.5, with wide ones about 2.5 narrow.
+double modulesOf(const ZXing::Result& result) {
+    return 8.0 * double(result.text().size()) + 8.5;
+}
+
+std::optional<BarsAxes> axesAbout(const ZXing::Result& result, double across) {
+    const auto& corners = result.position();
+    const double dx = corners[1].x - corners[0].x, dy = corners[1].y - corners[0].y;
+    double ux = std::cos(across), uy = std::sin(across);
+    if (ux * dx + uy * dy < 0) ux = -ux, uy = -uy;
+    const double acrossLength = ux * dx + uy * dy;
+    if (acrossLength < std::hypot(dx, dy) / 4) return std::nullopt;
+    return BarsAxes{ux, uy, -uy, ux, acrossLength / modulesOf(result)};
+}
+
+// The threshold between dark and light along the read's first line.
+std::optional<double> lineThreshold(const Image& frame, const ZXing::Result& result) {
+    const auto& corners = result.position();
+    const double x0 = corners[0].x, y0 = corners[0].y, x1 = corners[1].x, y1 = corners[1].y;
+    // A fixed number of points, however large the frame.
+    double sum = 0;
+    int count = 0;
+    for (int i = 0; i <= 256; ++i)
+        if (auto b = brightness(frame, x0 + (x1 - x0) * i / 256, y0 + (y1 - y0) * i / 256))
+            sum += *b, ++count;
+    if (count == 0) return std::nullopt;
+    return sum / count;
+}
+
+// A walk over the bars about a point, a along u and t along v.
+class BarsWalk {
+  public:
+    BarsWalk(const Image& frame, const BarsAxes& axes, double threshold, double x, double y)
+        : frame_(frame),
+          axes_(axes),
+          threshold_(threshold),
+          x_(x),
+          y_(y),
+          maxSteps_(int(std::min(2048.0, 2 * (frame.width() + frame.height()) / axes.module))) {}
+
+    bool dark(double a, double t) const {
+        auto b =
+            brightness(frame_, x_ + axes_.ux * a + axes_.vx * t, y_ + axes_.uy * a + axes_.vy * t);
+        return b && *b < threshold_;
+    }
+    // Along u, `out` +1 or -1: a module beyond the last dark point before 7 light modules
+    // (longer than a wide space and a wide bar).
+    double end(double out) const {
+        int last = 0;
+        for (int i = 1; i <= maxSteps_ && i - last <= 14; ++i)
+            if (dark(out * i * axes_.module / 2, 0)) last = i;
+        return out * (last + 2) * axes_.module / 2;
+    }
+    // Along v: a module beyond the last place where the 8 modules about the point hold both
+    // dark and light.
+    double side(double out) const {
+        auto bars = [&](double t) {
+            bool seenDark = false, seenLight = false;
+            for (int i = -8; i <= 8 && !(seenDark && seenLight); ++i)
+                (dark(i * axes_.module / 2, t) ? seenDark : seenLight) = true;
+            return seenDark && seenLight;
+        };
+        int last = 0;
+        while (last < maxSteps_ && bars(out * (last + 1) * axes_.module)) ++last;
+        return out * (last + 1) * axes_.module;
+    }
+
+  private:
+    const Image& frame_;
+    BarsAxes axes_;
+    double threshold_;
+    double x_, y_;
+    int maxSteps_;
+};
+
+// The directions across the bars of the read's first line that the bars' gradients about
+// it give.
+std::optional<BarsAxes> axesAboutTheLine(const Image& frame, const ZXing::Result& result) {
+    const auto& corners = result.position();
+    const double x0 = corners[0].x, y0 = corners[0].y, x1 = corners[1].x, y1 = corners[1].y;
+    const double length = std::hypot(x1 - x0, y1 - y0);
+    if (length < 1) return std::nullopt;
+    const double module = length / modulesOf(result);
+    return axesAbout(result, acrossTheBars(frame, x0, y0, x1, y1, (y0 - y1) / length * module,
+                                           (x1 - x0) / length * module, -2, 2));
+}
+
+// The same over the bars' whole length about the line's middle, where bars with a wave
+// along their length, which turns the gradients about one line by as much as the wave's
+// slope there, give their mean direction; none where the bars are short.
+std::optional<BarsAxes> axesOverTheBars(const Image& frame, const ZXing::Result& result,
+                                        const BarsAxes& aboutTheLine) {
+    const auto& corners = result.position();
+    const double x0 = corners[0].x, y0 = corners[0].y, x1 = corners[1].x, y1 = corners[1].y;
+    const auto threshold = lineThreshold(frame, result);
+    if (!threshold) return std::nullopt;
+    const double module = aboutTheLine.module;
+    const BarsWalk walk(frame, aboutTheLine, *threshold, (x0 + x1) / 2, (y0 + y1) / 2);
+    const double from = walk.side(-1) + 2 * module, to = walk.side(1) - 2 * module;
+    if (to - from < 8 * module) return std::nullopt;
+    // At most 17 lines, a module or more apart.
+    const double step = std::max(module, (to - from) / 16);
+    return axesAbout(
+        result, acrossTheBars(frame, x0, y0, x1, y1, aboutTheLine.vx * step, aboutTheLine.vy * step,
+                              int(std::ceil(from / step)), int(std::floor(to / step))));
+}
+
 // A line that crosses a turned interleaved 2 of 5 code from one long edge to the other
 // can hold a start and a stop pattern with nothing but the white beyond those edges
 // beside them, and reads as a shorter code. A code read whole has a quiet zone (10
@@ -100,35 +215,14 @@ double acrossTheBars(const Image& frame, double ax, double ay, double bx, double
 // the frame's middle, for a code off the middle, or between two like codes it read as
 // one): clear of bearer bars, other codes or text above and below, and clear of the last
 // bar where the reader places an end a module or two short (in a blurred frame).
-bool hasQuietZonesAlongTheBars(const Image& frame, const ZXing::Result& result) {
-    // The first line the reader read the code on (its last may lie on another stack).
+bool endsAreClear(const Image& frame, const ZXing::Result& result, const BarsAxes& axes) {
     const auto& corners = result.position();
-    const double x0 = corners[0].x, y0 = corners[0].y, x1 = corners[1].x, y1 = corners[1].y;
-    const double length = std::hypot(x1 - x0, y1 - y0);
-    if (length < 1) return false;
-    // A narrow module: each pair of digits takes 6 narrow and 4 wide ones, the guards
-    // about 8.5, with wide ones about 2.5 narrow.
-    const double modules = 8.0 * double(result.text().size()) + 8.5;
-    const double across = acrossTheBars(frame, x0, y0, x1, y1, length / modules);
-    // u across the bars (the way the line runs), v along them.
-    double ux = std::cos(across), uy = std::sin(across);
-    if (ux * (x1 - x0) + uy * (y1 - y0) < 0) ux = -ux, uy = -uy;
-    const double vx = -uy, vy = ux;
-    const double acrossLength = ux * (x1 - x0) + uy * (y1 - y0);
-    // A line that runs almost along the bars reads no code across them.
-    if (acrossLength < length / 4) return false;
-    const double module = acrossLength / modules;
-    // A fixed number of points, however large the frame.
-    double sum = 0;
-    int count = 0;
-    for (int i = 0; i <= 256; ++i)
-        if (auto b = brightness(frame, x0 + (x1 - x0) * i / 256, y0 + (y1 - y0) * i / 256))
-            sum += *b, ++count;
-    if (count == 0) return false;
-    const double threshold = sum / count;
+    const double ux = axes.ux, uy = axes.uy, vx = axes.vx, vy = axes.vy, module = axes.module;
+    const auto threshold = lineThreshold(frame, result);
+    if (!threshold) return false;
     auto dark = [&](double x, double y) {
         auto b = brightness(frame, x, y);
-        return b && *b < threshold;
+        return b && *b < *threshold;
     };
     // Whether the first 6 modules inward from the end (x, y), `out` +1 or -1 along u, hold
     // bars at `t` along v: both dark and light, where a bearer bar is dark all through and
@@ -148,7 +242,7 @@ bool hasQuietZonesAlongTheBars(const Image& frame, const ZXing::Result& result) 
             for (int j = 0; j <= 16; ++j) {
                 const double a = out * (3.5 + i / 2.0) * module, t = from + (to - from) * j / 16;
                 if (auto b = brightness(frame, x + ux * a + vx * t, y + uy * a + vy * t))
-                    ++seen, darkPoints += *b < threshold;
+                    ++seen, darkPoints += *b < *threshold;
             }
         return seen ? double(darkPoints) / seen : 1.0;
     };
@@ -183,37 +277,121 @@ bool hasQuietZonesAlongTheBars(const Image& frame, const ZXing::Result& result) 
     return endIsClear(corners[0], corners[3], -1) && endIsClear(corners[1], corners[2], 1);
 }
 
+// The band lies square to the bars as the gradients about the line give them or, where
+// that band is not clear, as those over the bars' whole length give them.
+bool hasQuietZonesAlongTheBars(const Image& frame, const ZXing::Result& result) {
+    const auto aboutTheLine = axesAboutTheLine(frame, result);
+    if (!aboutTheLine) return false;
+    if (endsAreClear(frame, result, *aboutTheLine)) return true;
+    const auto overTheBars = axesOverTheBars(frame, result, *aboutTheLine);
+    return overTheBars && endsAreClear(frame, result, *overTheBars);
+}
+
+// Whitens, in `copy` of the frame, the code the refused read lies on: from the middle of
+// the read's lines along u to where the bars end (a light stretch longer than a wide space
+// and a wide bar), and along v while there are bars about that middle, with a module to
+// spare; a code cut by the frame's edge ends there. Answers whether it whitened any pixel
+// that was not white.
+bool whitenTheCode(Image& copy, const Image& frame, const ZXing::Result& result) {
+    const auto& corners = result.position();
+    auto axes = axesAboutTheLine(frame, result);
+    if (axes) {
+        if (auto overTheBars = axesOverTheBars(frame, result, *axes)) axes = overTheBars;
+    } else {
+        axes =
+            axesAbout(result, std::atan2(corners[1].y - corners[0].y, corners[1].x - corners[0].x));
+    }
+    const auto threshold = lineThreshold(frame, result);
+    if (!axes || !threshold) return false;
+    const double ux = axes->ux, uy = axes->uy, vx = axes->vx, vy = axes->vy;
+    // The first line lies on the code (the last may lie on another stack).
+    const double mx = (corners[0].x + corners[1].x) / 2.0, my = (corners[0].y + corners[1].y) / 2.0;
+    const BarsWalk walk(frame, *axes, *threshold, mx, my);
+    const double a0 = walk.end(-1), a1 = walk.end(1), t0 = walk.side(-1), t1 = walk.side(1);
+    // The box of the whitened rectangle in the frame.
+    double left = copy.width(), right = 0, top = copy.height(), bottom = 0;
+    for (const double a : {a0, a1})
+        for (const double t : {t0, t1}) {
+            const double x = mx + ux * a + vx * t, y = my + uy * a + vy * t;
+            left = std::min(left, x), right = std::max(right, x);
+            top = std::min(top, y), bottom = std::max(bottom, y);
+        }
+    const int x0 = std::max(0, int(std::floor(left))),
+              x1 = std::min(copy.width() - 1, int(std::ceil(right)));
+    const int y0 = std::max(0, int(std::floor(top))),
+              y1 = std::min(copy.height() - 1, int(std::ceil(bottom)));
+    uint8_t* pixels = copy.mutableData();
+    bool whitened = false;
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x) {
+            const double a = (x - mx) * ux + (y - my) * uy, t = (x - mx) * vx + (y - my) * vy;
+            uint8_t* pixel = pixels + (size_t(y) * size_t(copy.width()) + size_t(x)) * 4;
+            if (a < a0 || a > a1 || t < t0 || t > t1 || (pixel[0] & pixel[1] & pixel[2]) == 255)
+                continue;
+            std::memset(pixel, 255, 3);
+            whitened = true;
+        }
+    return whitened;
+}
+
+// Whether a read's lines, carried on beyond each end as far as the quiet zone (10
+// modules), meet a pixel of a refused code that `copy` has whitened: two codes that close
+// are refused together, as when the reader met the second first.
+bool nearAWhitenedCode(const Image& copy, const Image& frame, const ZXing::Result& result) {
+    const auto& corners = result.position();
+    auto whitenedAt = [&](double x, double y) {
+        const long ix = std::lround(x), iy = std::lround(y);
+        if (ix < 0 || iy < 0 || ix >= frame.width() || iy >= frame.height()) return false;
+        const size_t at = (size_t(iy) * size_t(frame.width()) + size_t(ix)) * 4;
+        return std::memcmp(copy.rgba().data() + at, frame.rgba().data() + at, 3) != 0;
+    };
+    for (const auto& [from, to] : {std::pair{corners[0], corners[1]}, {corners[3], corners[2]}}) {
+        if (std::hypot(to.x - from.x, to.y - from.y) < 1) continue;
+        const double step = 0.5 / modulesOf(result);  // half a module, a share of the line
+        for (int i = 1; i <= 20; ++i)
+            if (whitenedAt(to.x + (to.x - from.x) * step * i, to.y + (to.y - from.y) * step * i) ||
+                whitenedAt(from.x - (to.x - from.x) * step * i,
+                           from.y - (to.y - from.y) * step * i))
+                return true;
+    }
+    return false;
+}
+
 std::vector<MetadataObject> readBarcodes(const Image& frame,
                                          const std::vector<std::string>& types) {
-    ZXing::BarcodeFormats formats, others;  // others: all but interleaved 2 of 5
+    ZXing::BarcodeFormats formats;
     for (const auto& row : typeFormats())
-        if (std::find(types.begin(), types.end(), row.type) != types.end()) {
-            formats |= row.formats;
-            if (row.formats != ZXing::BarcodeFormat::ITF) others |= row.formats;
-        }
+        if (std::find(types.begin(), types.end(), row.type) != types.end()) formats |= row.formats;
     if (formats.empty() || frame.isEmpty()) return {};
-    ZXing::ImageView view(frame.rgba().data(), frame.width(), frame.height(),
-                          ZXing::ImageFormat::RGBX);
     std::vector<MetadataObject> objects;
     // One code a frame: the reader asserts (ends the process) when it compares a second
     // find of a linear code with one seen on several lines, as turned or noisy codes
     // give. The scanner reports only the first code of a frame anyway.
     const auto hints = ZXing::DecodeHints().setFormats(formats).setMaxNumberOfSymbols(1);
+    // A refused interleaved 2 of 5 read would hide the frame's other codes, of every
+    // format: the frame is read again with that code whitened, a few times at most. Each
+    // read is checked against the frame as the camera saw it.
+    constexpr int kMostReads = 4;
+    std::optional<Image> whitened;
     // The reader throws on some pictures (an index past its data); such a frame shows
     // nothing.
     try {
-        for (const auto& result : ZXing::ReadBarcodes(view, hints)) {
-            if (result.format() == ZXing::BarcodeFormat::ITF &&
-                !hasQuietZonesAlongTheBars(frame, result)) {
-                // The frame's codes of other formats still have their read.
-                if (others.empty()) continue;
-                auto otherHints = hints;
-                otherHints.setFormats(others);
-                for (const auto& other : ZXing::ReadBarcodes(view, otherHints))
-                    if (auto object = objectFor(other)) objects.push_back(std::move(*object));
-                continue;
+        for (int read = 0; read < kMostReads && objects.empty(); ++read) {
+            const Image& picture = whitened ? *whitened : frame;
+            ZXing::ImageView view(picture.rgba().data(), picture.width(), picture.height(),
+                                  ZXing::ImageFormat::RGBX);
+            bool again = false;
+            for (const auto& result : ZXing::ReadBarcodes(view, hints)) {
+                if (result.format() == ZXing::BarcodeFormat::ITF &&
+                    (!hasQuietZonesAlongTheBars(frame, result) ||
+                     (whitened && nearAWhitenedCode(*whitened, frame, result)))) {
+                    if (!whitened) whitened = frame;
+                    again = whitenTheCode(*whitened, frame, result) || again;
+                    continue;
+                }
+                if (auto object = objectFor(result)) objects.push_back(std::move(*object));
             }
-            if (auto object = objectFor(result)) objects.push_back(std::move(*object));
+            if (!again) break;
         }
     } catch (const std::exception& e) {
         PLATFORM_LOG_WARN("Camera frame could not be read: {}", e.what());

@@ -368,18 +368,23 @@ platform::Image zintDrawing(int symbology, std::string_view data, int options = 
 // Carton labels at 2 pixels a module: an ITF-14 in its bearer box (5 and 10 modules),
 // between bearer bars alone and below an SSCC (GS1-128), and two like codes 4 modules
 // apart.
+constexpr const char* kCartonGtin = "1540014128876";
+// The one a second code in front of it carries.
+constexpr const char* kFrontGtin = "1372587421339";
+
 std::vector<Label> cartonLabels() {
-    constexpr const char* kGtin = "1540014128876";
-    const std::string itf14 = barcodes::printedText(Symbology::ITF14, kGtin);
+    const std::string itf14 = barcodes::printedText(Symbology::ITF14, kCartonGtin);
     const platform::Image::Pixel white{255, 255, 255, 255};
     std::vector<Label> labels;
-    labels.push_back({"bearer box 5X", zintDrawing(BARCODE_ITF14, kGtin, BARCODE_BOX, 5), {itf14}});
     labels.push_back(
-        {"bearer box 10X", zintDrawing(BARCODE_ITF14, kGtin, BARCODE_BOX, 10), {itf14}});
-    labels.push_back({"bearer bars", zintDrawing(BARCODE_ITF14, kGtin, BARCODE_BIND, 5), {itf14}});
+        {"bearer box 5X", zintDrawing(BARCODE_ITF14, kCartonGtin, BARCODE_BOX, 5), {itf14}});
+    labels.push_back(
+        {"bearer box 10X", zintDrawing(BARCODE_ITF14, kCartonGtin, BARCODE_BOX, 10), {itf14}});
+    labels.push_back(
+        {"bearer bars", zintDrawing(BARCODE_ITF14, kCartonGtin, BARCODE_BIND, 5), {itf14}});
     {
         const auto sscc = zintDrawing(BARCODE_GS1_128, "[00]354123450000000014", 0, 0, 40);
-        const auto carton = zintDrawing(BARCODE_ITF14, kGtin, BARCODE_BOX, 5);
+        const auto carton = zintDrawing(BARCODE_ITF14, kCartonGtin, BARCODE_BOX, 5);
         Label l{"SSCC above the ITF-14",
                 platform::Image(std::max(sscc.width(), carton.width()),
                                 sscc.height() + carton.height() + 8, 1, white),
@@ -404,30 +409,55 @@ std::vector<Label> cartonLabels() {
     return labels;
 }
 
-// The picture scaled by `scale` and turned clockwise by `degrees` about its middle, which
-// lands at (cx, cy) in a white frame; each frame pixel averages 2 x 2 points of the
-// picture, as a camera's pixels blur.
-platform::Image placed(const platform::Image& picture, int width, int height, double cx, double cy,
-                       double degrees, double scale) {
-    platform::Image frame(width, height, 1, {255, 255, 255, 255});
+// Bars with a wave along their length: each row of the picture shifted across by
+// `amplitude` modules times the sine of its place along the bars, `period` modules a turn.
+struct Wave {
+    double amplitude = 0, period = 1;
+};
+
+// Draws the picture (2 pixels a module) onto the frame, scaled by `scale` and turned
+// clockwise by `degrees` about its middle, which lands at (cx, cy); each frame pixel
+// averages 2 x 2 points of the picture, as a camera's pixels blur. Answers whether the
+// picture covered only white.
+bool placeOn(platform::Image& frame, const platform::Image& picture, double cx, double cy,
+             double degrees, double scale, Wave wave = {}) {
     const double radians = degrees * std::numbers::pi / 180;
     const double c = std::cos(radians) / scale, s = std::sin(radians) / scale;
     const double pw = picture.width(), ph = picture.height();
+    // The turned picture's box in the frame.
+    const double bw =
+        (std::abs(pw * c) + std::abs(ph * s)) * scale * scale / 2 + 2 * wave.amplitude * scale + 2;
+    const double bh = (std::abs(pw * s) + std::abs(ph * c)) * scale * scale / 2 + 2;
+    const int left = std::max(0, int(cx - bw)), right = std::min(frame.width(), int(cx + bw) + 1);
+    const int top = std::max(0, int(cy - bh)), bottom = std::min(frame.height(), int(cy + bh) + 1);
     const uint8_t* from = picture.rgba().data();
-    uint8_t* to = frame.mutableData();
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x, to += 4) {
+    bool onWhite = true;
+    for (int y = top; y < bottom; ++y)
+        for (int x = left; x < right; ++x) {
+            uint8_t* to = frame.mutableData() + (size_t(y) * frame.width() + size_t(x)) * 4;
             int sum = 0;
             for (const double oy : {0.25, 0.75})
                 for (const double ox : {0.25, 0.75}) {
                     const double dx = x + ox - cx, dy = y + oy - cy;
-                    const double sx = c * dx + s * dy + pw / 2, sy = -s * dx + c * dy + ph / 2;
-                    sum += sx >= 0 && sy >= 0 && sx < pw && sy < ph
-                               ? from[(size_t(sy) * picture.width() + size_t(sx)) * 4 + 1]
-                               : 255;
+                    const double sy = -s * dx + c * dy + ph / 2;
+                    const double sx =
+                        c * dx + s * dy + pw / 2 +
+                        2 * wave.amplitude * std::sin(std::numbers::pi * sy / wave.period);
+                    const bool inside = sx >= 0 && sy >= 0 && sx < pw && sy < ph;
+                    onWhite = onWhite && (!inside || to[1] == 255);
+                    sum +=
+                        inside ? from[(size_t(sy) * picture.width() + size_t(sx)) * 4 + 1] : to[1];
                 }
             to[0] = to[1] = to[2] = uint8_t(sum / 4);
         }
+    return onWhite;
+}
+
+// The picture placed alone in a white frame.
+platform::Image placed(const platform::Image& picture, int width, int height, double cx, double cy,
+                       double degrees, double scale, Wave wave = {}) {
+    platform::Image frame(width, height, 1, {255, 255, 255, 255});
+    placeOn(frame, picture, cx, cy, degrees, scale, wave);
     return frame;
 }
 
@@ -441,59 +471,228 @@ std::string readerAloneReads(const platform::Image& frame, ZXing::BarcodeFormats
     return "";
 }
 
+// Where a picture's middle lies in a w x h frame: at `across` and `height` of the frame's
+// width and height, moved so that the turned picture's box stays within the frame.
+std::pair<double, double> middleWithin(const platform::Image& picture, int w, int h, double across,
+                                       double height, double degrees, double scale) {
+    const double r = degrees * std::numbers::pi / 180;
+    const double pw = picture.width(), ph = picture.height();
+    const double bw = scale * (std::abs(pw * std::cos(r)) + std::abs(ph * std::sin(r)));
+    const double bh = scale * (std::abs(pw * std::sin(r)) + std::abs(ph * std::cos(r)));
+    return {std::max(bw / 2, std::min(w * across, w - bw / 2)),
+            std::max(bh / 2, std::min(h * height, h - bh / 2))};
+}
+
 // Carton labels wherever they sit in the frame (heights 10 to 90 %, left, middle and
 // right), upright, turned a little (where the reader's line runs along the bars' edge)
 // and upside down, at 1.5 to 6 pixels a module; the reader meets a code off the frame's
 // middle on the rows nearest the middle first. A sample of the grid that holds each
 // variation: every frame the reader alone reads right is reported as it reads it, a code
 // refused leaves the frame's other codes their read, and nothing the label does not hold
-// is reported.
+// is reported. Then a level ITF-14 behind a turned or cut ITF code that the reader meets
+// first, and level labels whose bars carry a wave.
 TEST_F(CaptureSessionTest, CartonLabelsAreReadWhereverTheySit) {
     startReading({kMetadataObjectTypeInterleaved2of5Code, kMetadataObjectTypeCode128Code});
+    LabelTally tally;
+    // `behind`: the frame with the code in front taken out, or none. A frame the camera
+    // reads right with that code taken out is read right with it there.
+    int frontFirst = 0;
+    auto check = [&](const Label& frame, const platform::Image* behind) {
+        const auto alone = readerAloneReads(
+            frame.picture, ZXing::BarcodeFormat::ITF | ZXing::BarcodeFormat::Code128);
+        const auto text = tally.count(frame, alone, show(frame.picture));
+        if (holds(frame, alone)) {
+            EXPECT_EQ(text, alone);
+            return;
+        }
+        if (frame.codes.size() < 2) return;
+        const auto other = readerAloneReads(frame.picture, ZXing::BarcodeFormat::Code128);
+        if (holds(frame, other)) {
+            EXPECT_EQ(text, other) << "the reader reads " << alone;
+        }
+        if (!behind) return;
+        const auto there = show(*behind);
+        if (there.empty() || !holds(frame, there.front().stringValue.value_or(""))) return;
+        frontFirst += !alone.empty();
+        EXPECT_FALSE(text.empty()) << "the reader reads " << alone << ", and without the code in "
+                                   << "front the camera " << *there.front().stringValue;
+    };
+
     const double turns[] = {0, 1, -1, 2, -2, 3, -3, 4, -4, 180, 181};
     const double sizes[] = {1.5, 2, 2.5, 3, 4, 6};
     const double heights[] = {0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9};
     const double widths[] = {0.25, 0.5, 0.75};
-    LabelTally tally;
     unsigned step = 0;
     for (const auto& label : cartonLabels())
         for (const double pixelsPerModule : sizes)
             for (const double degrees : turns)
                 for (int sample = 0; sample < kCartonSamples; ++sample, ++step) {
-                    const double height = heights[step % 9], across = widths[step / 9 % 3];
                     const double scale = pixelsPerModule / 2;
                     const int w = pixelsPerModule > 3 ? 1280 : 640, h = w * 3 / 4;
-                    // The turned label's box, kept within the frame.
-                    const double r = degrees * std::numbers::pi / 180;
-                    const double pw = label.picture.width(), ph = label.picture.height();
-                    const double bw =
-                        scale * (std::abs(pw * std::cos(r)) + std::abs(ph * std::sin(r)));
-                    const double bh =
-                        scale * (std::abs(pw * std::sin(r)) + std::abs(ph * std::cos(r)));
-                    const double cx = std::max(bw / 2, std::min(w * across, w - bw / 2));
-                    const double cy = std::max(bh / 2, std::min(h * height, h - bh / 2));
-                    SCOPED_TRACE(label.name + " at " + std::to_string(degrees) + " degrees, " +
-                                 std::to_string(pixelsPerModule) + " pixels a module, middle at " +
-                                 std::to_string(int(cx)) + ", " + std::to_string(int(cy)));
-                    const auto frame = placed(label.picture, w, h, cx, cy, degrees, scale);
-                    const auto alone = readerAloneReads(
-                        frame, ZXing::BarcodeFormat::ITF | ZXing::BarcodeFormat::Code128);
-                    const auto text = tally.count(label, alone, show(frame));
-                    if (holds(label, alone)) {
-                        EXPECT_EQ(text, alone);
-                    } else if (label.codes.size() > 1) {
-                        const auto other = readerAloneReads(frame, ZXing::BarcodeFormat::Code128);
-                        if (holds(label, other)) {
-                            EXPECT_EQ(text, other) << "the reader reads " << alone;
-                        }
-                    }
+                    const auto [cx, cy] = middleWithin(label.picture, w, h, widths[step / 9 % 3],
+                                                       heights[step % 9], degrees, scale);
+                    const std::string where =
+                        " at " + std::to_string(degrees) + " degrees, " +
+                        std::to_string(pixelsPerModule) + " pixels a module, middle at " +
+                        std::to_string(int(cx)) + ", " + std::to_string(int(cy));
+                    SCOPED_TRACE(label.name + where);
+                    check({label.name, placed(label.picture, w, h, cx, cy, degrees, scale),
+                           label.codes},
+                          nullptr);
                 }
+
+    // A level ITF-14 (in its bearer box, between bearer bars, bare) with its middle at 17
+    // or 83 % of a 640 x 480 frame's height, and a second ITF code turned 8 to 25 degrees
+    // across the middle rows, where the reader meets it first: a whole ITF-14 (zint's
+    // drawing and the label's), a short code, an ITF-14 cut by the frame's edge.
+    const std::string itf14 = barcodes::printedText(Symbology::ITF14, kCartonGtin);
+    const std::string front14 = barcodes::printedText(Symbology::ITF14, kFrontGtin);
+    const Label levels[] = {
+        {"ITF-14 in its bearer box",
+         zintDrawing(BARCODE_ITF14, kCartonGtin, BARCODE_BOX, 5),
+         {itf14}},
+        {"ITF-14 between bearer bars",
+         zintDrawing(BARCODE_ITF14, kCartonGtin, BARCODE_BIND, 5),
+         {itf14}},
+        {"bare ITF-14", zintDrawing(BARCODE_C25INTER, itf14), {itf14}},
+    };
+    struct Front {
+        Label label;
+        double across;  // where its middle lies across the frame
+    };
+    const Front fronts[] = {
+        {{"a turned ITF-14", zintDrawing(BARCODE_C25INTER, front14), {front14}}, 0.5},
+        {{"a turned ITF-14 with bars 32 modules high",
+          zintDrawing(BARCODE_C25INTER, front14, 0, 0, 32),
+          {front14}},
+         0.3},
+        {{"a turned label ITF", barcodes::labelCode(Symbology::ITF, front14, 2, 42), {front14}},
+         0.7},
+        {{"a turned ITF-14 in its bearer box",
+          zintDrawing(BARCODE_ITF14, kFrontGtin, BARCODE_BOX, 5, 32),
+          {front14}},
+         0.5},
+        {{"a turned short ITF", zintDrawing(BARCODE_C25INTER, "24681357", 0, 0, 20), {"24681357"}},
+         0.5},
+        {{"an ITF-14 cut by the left edge",
+          zintDrawing(BARCODE_C25INTER, front14, 0, 0, 32),
+          {front14}},
+         0.08},
+        {{"an ITF-14 cut by the right edge",
+          zintDrawing(BARCODE_C25INTER, front14, 0, 0, 32),
+          {front14}},
+         0.92},
+    };
+    int overlapping = 0;
+    for (const auto& level : levels)
+        for (const double height : {0.17, 0.83})
+            for (const auto& front : fronts)
+                for (const double degrees : {8, -8, 12, -12, 16, -16, 20, -20, 25, -25}) {
+                    ++step;
+                    const double scale = sizes[step % 2] / 2;
+                    auto [cx, cy] = middleWithin(level.picture, 640, 480, widths[step / 2 % 3],
+                                                 height, 0, scale);
+                    const auto name = level.name + " at " + std::to_string(int(cy)) + " behind " +
+                                      front.label.name + " at " + std::to_string(degrees) +
+                                      " degrees, " + std::to_string(scale * 2) +
+                                      " pixels a module, the level one's middle at " +
+                                      std::to_string(int(cx));
+                    SCOPED_TRACE(name);
+                    Label frame{name,
+                                placed(level.picture, 640, 480, cx, cy, 0, scale),
+                                {level.codes.front(), front.label.codes.front()}};
+                    const auto behind = frame.picture;
+                    if (!placeOn(frame.picture, front.label.picture, 640 * front.across, 240,
+                                 degrees, scale)) {
+                        ++overlapping;
+                        continue;
+                    }
+                    check(frame, &behind);
+                }
+
+    // Level labels whose bars carry a wave along their length, 20 to 40 modules a turn and
+    // up to 1.75 modules across: the direction across the bars differs from row to row.
+    const Label wavy[] = {
+        levels[0],
+        levels[1],
+        levels[2],
+        {"label ITF-14", barcodes::labelCode(Symbology::ITF14, kCartonGtin, 2), {itf14}}};
+    for (const auto& label : wavy)
+        for (const double period : {20, 30, 40})
+            for (const double amplitude : {0.5, 1.0, 1.25, 1.5, 1.75})
+                for (const double pixelsPerModule : {1.5, 2.0, 3.0}) {
+                    ++step;
+                    const double scale = pixelsPerModule / 2;
+                    const auto [cx, cy] = middleWithin(
+                        label.picture, 640, 480, widths[step / 9 % 3], heights[step % 9], 0, scale);
+                    const auto name = label.name + " with a wave " + std::to_string(amplitude) +
+                                      " modules across every " + std::to_string(period) +
+                                      " modules, " + std::to_string(pixelsPerModule) +
+                                      " pixels a module, middle at " + std::to_string(int(cx)) +
+                                      ", " + std::to_string(int(cy));
+                    SCOPED_TRACE(name);
+                    check({name,
+                           placed(label.picture, 640, 480, cx, cy, 0, scale, {amplitude, period}),
+                           label.codes},
+                          nullptr);
+                }
+    // Two level codes end to end, 0 to 6 modules apart, closer than their quiet zones, the
+    // second a third of the bars' height lower, so that the reader reads either on the rows
+    // that cross it alone: the camera reports neither, but at 6 modules, where the band it
+    // checks beyond an end (3.5 to 6.5 modules) only touches the other code, one read whole.
+    auto bars = [](const platform::Image& drawing) {
+        int left = drawing.width(), right = 0;
+        for (int x = 0; x < drawing.width(); ++x)
+            if (drawing.pixel(x, drawing.height() / 2).g < 128)
+                left = std::min(left, x), right = std::max(right, x + 1);
+        platform::Image cut(right - left, drawing.height());
+        barcodes::draw(cut, drawing, -left, 0);
+        return cut;
+    };
+    const auto first = bars(zintDrawing(BARCODE_C25INTER, "12345678", 0, 0, 30, false));
+    const auto second = bars(zintDrawing(BARCODE_C25INTER, front14, 0, 0, 30, false));
+    int pairsRead = 0;
+    for (const int gap : {0, 1, 2, 3, 4, 5, 6})
+        for (const bool swapped : {false, true})
+            for (const double pixelsPerModule : {1.5, 2.0, 3.0}) {
+                ++step;
+                const auto& a = swapped ? second : first;
+                const auto& b = swapped ? first : second;
+                Label pair{"two codes " + std::to_string(gap) + " modules apart",
+                           platform::Image(a.width() + b.width() + 2 * gap + 40,
+                                           a.height() * 4 / 3 + 40, 1, {255, 255, 255, 255}),
+                           {}};
+                barcodes::draw(pair.picture, a, 20, 20);
+                barcodes::draw(pair.picture, b, 20 + a.width() + 2 * gap, 20 + a.height() / 3);
+                const double scale = pixelsPerModule / 2;
+                const auto [cx, cy] = middleWithin(pair.picture, 640, 480, widths[step / 9 % 3],
+                                                   heights[step % 9], 0, scale);
+                const auto name = pair.name + ", " + std::to_string(pixelsPerModule) +
+                                  " pixels a module, middle at " + std::to_string(int(cx)) + ", " +
+                                  std::to_string(int(cy));
+                SCOPED_TRACE(name);
+                const auto frame = placed(pair.picture, 640, 480, cx, cy, 0, scale);
+                pairsRead += !readerAloneReads(frame, ZXing::BarcodeFormat::ITF).empty();
+                const auto found = show(frame);
+                if (gap < 6) {
+                    EXPECT_TRUE(found.empty()) << found.front().stringValue.value_or("");
+                } else if (!found.empty()) {
+                    const auto text = found.front().stringValue.value_or("");
+                    EXPECT_TRUE(text == "12345678" || text == front14) << text;
+                }
+            }
     tally.report();
+    std::printf(
+        "%d frames with a code in front read first, %d left out where the codes touch; "
+        "%d of two codes end to end read by the reader alone\n",
+        frontFirst, overlapping, pairsRead);
+    EXPECT_GT(frontFirst, 20);
+    EXPECT_GT(pairsRead, 20);
 }
 
 // An interleaved 2 of 5 label turned so far that the reader alone reads a line across it
 // (a shorter code the label does not hold) beside an upright SSCC: the camera refuses
-// that read and reports the SSCC.
+// that read and reports the SSCC or a code of the label read whole.
 TEST_F(CaptureSessionTest, ARefusedITFLeavesTheFrameItsOtherCodes) {
     startReading({kMetadataObjectTypeInterleaved2of5Code, kMetadataObjectTypeCode128Code});
     const auto sscc = zintDrawing(BARCODE_GS1_128, "[00]354123450000000014", 0, 0, 40);
@@ -514,9 +713,11 @@ TEST_F(CaptureSessionTest, ARefusedITFLeavesTheFrameItsOtherCodes) {
                 SCOPED_TRACE(label.name + " at " + std::to_string(degrees) + " degrees, " +
                              std::to_string(pixelsPerModule) + " pixels a module");
                 ++refused;
-                EXPECT_EQ(show(frame), (std::vector<MetadataObject>{{kMetadataObjectTypeCode128Code,
-                                                                     "00354123450000000014"}}))
-                    << "the reader alone reads " << alone;
+                const auto found = show(frame);
+                ASSERT_EQ(found.size(), 1u) << "the reader alone reads " << alone;
+                const auto text = found.front().stringValue.value_or("");
+                EXPECT_TRUE(text == "00354123450000000014" || holds(label, text))
+                    << "the reader alone reads " << alone << ", the camera " << text;
             }
     EXPECT_GT(refused, 0);
     std::printf("%d frames with a line across the ITF code read first\n", refused);
