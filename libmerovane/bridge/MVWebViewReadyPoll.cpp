@@ -319,7 +319,9 @@ bool MVWebView::takeDataRequest(const std::string& sentSerial) {
         MVLogWarn(texts::kDataResponseMalformedDocument, debugName(),
                   platform::log::escaped(sentSerial));
         return false;
-    } else if (parsed.document) {
+    } else if (!parsed.document) {
+        return true;  // no request noted: the page shown's, as it comes
+    } else {
         document = *parsed.document;
     }
     if (document == document_) {
