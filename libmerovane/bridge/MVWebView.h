@@ -131,11 +131,15 @@ class MVWebView : public platform::View,
     // Measures the page again and tells the delegate.
     void pageSizeDidChange();
 
-    // The page shown sent a data request with this serial (the part after the web view's).
-    void noteDataRequest(const std::string& requestSerial);
-    // Takes the oldest data request of this serial that the document shown sent, else the
-    // oldest another document sent: false when that document has been replaced, whose
-    // answer no other document may get. An answer to no noted request is this document's.
+    // The page shown sent a data request with this serial; returns what goes upstream
+    // after the web view's serial: the page's serial, marked with the document (":d" and
+    // its number) while an older document's request of that serial is still out.
+    std::string noteDataRequest(const std::string& requestSerial);
+    // Takes the data request an answer names (what followed the web view's serial): the
+    // oldest sent with exactly that, the document shown's first. False when its document
+    // has been replaced, whose answer no other document may get, and for a malformed
+    // document mark. An answer to no noted request is the document's it marks, else the
+    // document shown's.
     // While a newer load is under way the answer (the next event performed) is held for
     // the document shown: it gets it if the load ends without a document of its own, and
     // it is dropped when the newer document is handed over.
@@ -312,6 +316,7 @@ class MVWebView : public platform::View,
     uint64_t documentBeforePlatformLoad_ = 0;
     struct DataRequest {
         size_t serialHash = 0;  // the page chooses the serial and its length
+        size_t sentHash = 0;    // of the serial as sent, with its document mark if any
         uint64_t document = 0;
     };
     // Data requests not answered yet, oldest first; the oldest go past kMaxDataRequests.

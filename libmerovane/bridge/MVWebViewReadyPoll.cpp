@@ -4,8 +4,11 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <charconv>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <string_view>
 #include <utility>
 
 #include "libmerovane/bridge/MVWebView.h"
@@ -26,6 +29,29 @@ namespace {
 // Unanswered data requests a web view keeps (a page may send in a loop to a server that
 // never answers).
 constexpr size_t kMaxDataRequests = 4096;
+// Between a request serial and the number of the document that sent it.
+constexpr const char* kDocumentMark = ":d";
+
+// A data request's serial as sent upstream: the page's serial, and the document's number
+// when marked with it. A last part that starts as a mark and is no number is malformed.
+struct SentSerial {
+    std::string_view serial;
+    std::optional<uint64_t> document;
+    bool malformed = false;
+};
+
+SentSerial parseSentSerial(std::string_view sent) {
+    const size_t colon = sent.rfind(':');
+    if (colon == std::string_view::npos || sent.compare(colon, 2, kDocumentMark) != 0) {
+        return {sent, std::nullopt};
+    }
+    const std::string_view digits = sent.substr(colon + 2);
+    uint64_t document = 0;
+    const auto [end, error] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), document);
+    const bool number = error == std::errc() && end == digits.data() + digits.size();
+    return {sent.substr(0, colon), number ? std::optional(document) : std::nullopt, !number};
+}
 
 }  // namespace
 
@@ -258,40 +284,62 @@ void MVWebView::performMVEvent(const MVEvent& event) {
     sendEventNow(event);
 }
 
-void MVWebView::noteDataRequest(const std::string& requestSerial) {
+std::string MVWebView::noteDataRequest(const std::string& requestSerial) {
+    const size_t hash = std::hash<std::string>()(requestSerial);
+    // Answers name only the serial: while an older document's request of this serial is
+    // out, this one also names its document, so that neither takes the other's answer.
+    const bool olderOut = std::any_of(
+        dataRequests_.begin(), dataRequests_.end(),
+        [&](const DataRequest& r) { return r.serialHash == hash && r.document != document_; });
+    std::string sent =
+        olderOut ? fmt::format("{}{}{}", requestSerial, kDocumentMark, document_) : requestSerial;
     if (dataRequests_.size() >= kMaxDataRequests) dataRequests_.pop_front();
-    dataRequests_.push_back({std::hash<std::string>()(requestSerial), document_});
+    dataRequests_.push_back({hash, std::hash<std::string>()(sent), document_});
+    return sent;
 }
 
-bool MVWebView::takeDataRequest(const std::string& requestSerial) {
+bool MVWebView::takeDataRequest(const std::string& sentSerial) {
     answerToHold_.reset();
-    const size_t hash = std::hash<std::string>()(requestSerial);
+    const SentSerial parsed = parseSentSerial(sentSerial);
+    const size_t hash = std::hash<std::string>()(sentSerial);
     // An older document's request of this serial that was never answered must not take
     // the answer of the document shown.
     auto request = std::find_if(
         dataRequests_.begin(), dataRequests_.end(),
-        [&](const DataRequest& r) { return r.serialHash == hash && r.document == document_; });
+        [&](const DataRequest& r) { return r.sentHash == hash && r.document == document_; });
     if (request == dataRequests_.end()) {
         request = std::find_if(dataRequests_.begin(), dataRequests_.end(),
-                               [&](const DataRequest& r) { return r.serialHash == hash; });
+                               [&](const DataRequest& r) { return r.sentHash == hash; });
     }
-    if (request == dataRequests_.end()) return true;
-    const uint64_t document = request->document;
-    dataRequests_.erase(request);
+    uint64_t document = document_;
+    if (request != dataRequests_.end()) {
+        document = request->document;
+        dataRequests_.erase(request);
+    } else if (parsed.malformed) {
+        MVLogWarn(texts::kDataResponseMalformedDocument, debugName(),
+                  platform::log::escaped(sentSerial));
+        return false;
+    } else if (!parsed.document) {
+        return true;  // no request noted: the page shown's, as it comes
+    } else {
+        document = *parsed.document;
+    }
     if (document == document_) {
         // While a newer load waits for the platform view, events are held for its
         // document: this one is held for the document shown.
-        if (shownLoadGeneration_ != loadGeneration_) answerToHold_ = requestSerial;
+        if (shownLoadGeneration_ != loadGeneration_) answerToHold_ = std::string(parsed.serial);
         return true;
     }
-    MVLogVerbose(texts::kDataResponseOfLeftPage, debugName(), requestSerial);
+    MVLogVerbose(texts::kDataResponseOfLeftPage, debugName(),
+                 platform::log::escaped(parsed.serial));
     return false;
 }
 
 void MVWebView::dropHeldAnswers() {
     answerToHold_.reset();
     for (const auto& held : std::exchange(heldAnswers_, {}))
-        MVLogVerbose(texts::kDataResponseOfLeftPage, debugName(), held.requestSerial);
+        MVLogVerbose(texts::kDataResponseOfLeftPage, debugName(),
+                     platform::log::escaped(held.requestSerial));
 }
 
 void MVWebView::sendEventNow(const MVEvent& event) {

@@ -25,6 +25,8 @@ inline constexpr const char* kEvaluatingScript = "MVWebView{} is evaluating Java
 inline constexpr const char* kPerformingEvent = "MVWebView{} performing {}";
 inline constexpr const char* kDataResponseOfLeftPage =
     "MVWebView{} drops the answer to data request {} of a page it no longer shows";
+inline constexpr const char* kDataResponseMalformedDocument =
+    "MVWebView{} refuses the answer to data request {}: its document mark is malformed";
 
 inline constexpr const char* kRedirectedToApi =
     "MVWebView{} was redirected to [{}] switching protocol to API";

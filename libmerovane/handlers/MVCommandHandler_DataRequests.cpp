@@ -52,14 +52,14 @@ int64_t wholeSeconds(double seconds) {
 void sendDataRequestToApi(const std::string& pageId, const std::optional<std::string>& body,
                           const std::optional<std::string>& contentType,
                           const std::string& requestSerial, MVWebView& webView) {
-    nlohmann::json parameters = {
-        {"serial", fmt::format("{}:{}", webView.serialID(), requestSerial)}, {"pageId", pageId}};
+    nlohmann::json parameters = {{"serial", fmt::format("{}:{}", webView.serialID(),
+                                                        webView.noteDataRequest(requestSerial))},
+                                 {"pageId", pageId}};
     if (body) parameters["body"] = *body;
     if (contentType) parameters["bodyContentType"] = *contentType;
     MVCommand request;
     request.setName("dataRequest");
     request.setParameters(std::move(parameters));
-    webView.noteDataRequest(requestSerial);
     MVApiConnection::sharedConnection().sendCommands({request});
 }
 

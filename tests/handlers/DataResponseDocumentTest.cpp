@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -173,15 +174,15 @@ namespace {
 // An answer goes to the document that asked, found by its serial and that document: an
 // older document's request of the same serial, never answered or answered later, takes
 // nothing from the page shown; a link the page shown does not leave for ("tel:") changes
-// nothing of it.
+// nothing of it. The server answers each request with the serial it was sent with.
 TEST_F(DataResponseDocumentTest, TheAnswerGoesToTheDocumentThatAskedWhateverOthersAsked) {
     enum class Step {
         Ask,        // the page shown asks with n11
         Link,       // it follows a link: the next page is shown
         ViewLoads,  // the view loads another page, which is shown
         Telephone,  // it follows a "tel:" link, which the engine cannot load
-        AnswerNew,  // the server answers n11 ("new")
-        AnswerOld,  // ... and again ("old")
+        AnswerNew,  // the server answers the newest request not answered yet ("new")
+        AnswerOld,  // ... the oldest ("old")
     };
     using S = Step;
     const struct Case {
@@ -189,49 +190,120 @@ TEST_F(DataResponseDocumentTest, TheAnswerGoesToTheDocumentThatAskedWhateverOthe
         std::vector<Step> steps;
         std::vector<std::string> heard;  // by the page shown at the end
         bool dropped;                    // an answer was dropped as an older page's
+        std::vector<std::string> sent;   // the serials sent, after the web view's
     } cases[] = {
         {"never answered, the next page asks the same",
          {S::Ask, S::Link, S::Ask, S::AnswerNew},
          {"new"},
-         false},
+         false,
+         {"n11", "n11:d2"}},
         {"never answered twice, the third page asks the same",
          {S::Ask, S::Link, S::Ask, S::Link, S::Ask, S::AnswerNew},
          {"new"},
-         false},
+         false,
+         {"n11", "n11:d2", "n11:d3"}},
         {"never answered, the view loads a page that asks the same",
          {S::Ask, S::ViewLoads, S::Ask, S::AnswerNew},
          {"new"},
-         false},
+         false,
+         {"n11", "n11:d2"}},
         {"both asked, the new page's answer first",
          {S::Ask, S::Link, S::Ask, S::AnswerNew, S::AnswerOld},
          {"new"},
-         true},
+         true,
+         {"n11", "n11:d2"}},
         {"both asked in the view, the new page's answer first",
          {S::Ask, S::ViewLoads, S::Ask, S::AnswerNew, S::AnswerOld},
          {"new"},
-         true},
-        {"a telephone link after asking", {S::Ask, S::Telephone, S::AnswerNew}, {"new"}, false},
-        {"a telephone link before asking", {S::Telephone, S::Ask, S::AnswerNew}, {"new"}, false},
+         true,
+         {"n11", "n11:d2"}},
+        {"both asked, the old page's answer first",
+         {S::Ask, S::Link, S::Ask, S::AnswerOld, S::AnswerNew},
+         {"new"},
+         true,
+         {"n11", "n11:d2"}},
+        {"both asked in the view, the old page's answer first",
+         {S::Ask, S::ViewLoads, S::Ask, S::AnswerOld, S::AnswerNew},
+         {"new"},
+         true,
+         {"n11", "n11:d2"}},
+        {"both asked, only the old page's answered",
+         {S::Ask, S::Link, S::Ask, S::AnswerOld},
+         {},
+         true,
+         {"n11", "n11:d2"}},
+        {"three pages asked, the older answers first",
+         {S::Ask, S::Link, S::Ask, S::Link, S::Ask, S::AnswerOld, S::AnswerOld, S::AnswerNew},
+         {"new"},
+         true,
+         {"n11", "n11:d2", "n11:d3"}},
+        {"three pages asked, the third page's answer first",
+         {S::Ask, S::Link, S::Ask, S::Link, S::Ask, S::AnswerNew, S::AnswerOld, S::AnswerOld},
+         {"new"},
+         true,
+         {"n11", "n11:d2", "n11:d3"}},
+        {"the first page answered, the third asks what the second did",
+         {S::Ask, S::AnswerOld, S::Link, S::Ask, S::Link, S::Ask, S::AnswerOld, S::AnswerNew},
+         {"new"},
+         true,
+         {"n11", "n11", "n11:d3"}},
+        {"the new page asks twice, the old page's answer between",
+         {S::Ask, S::Link, S::Ask, S::Ask, S::AnswerOld, S::AnswerNew, S::AnswerNew},
+         {"new", "new"},
+         true,
+         {"n11", "n11:d2", "n11:d2"}},
+        {"both asked, a telephone link, the old page's answer first",
+         {S::Ask, S::Link, S::Telephone, S::Ask, S::AnswerOld, S::AnswerNew},
+         {"new"},
+         true,
+         {"n11", "n11:d2"}},
+        {"a telephone link after asking",
+         {S::Ask, S::Telephone, S::AnswerNew},
+         {"new"},
+         false,
+         {"n11"}},
+        {"a telephone link before asking",
+         {S::Telephone, S::Ask, S::AnswerNew},
+         {"new"},
+         false,
+         {"n11"}},
         {"two telephone links around asking, answered twice",
          {S::Telephone, S::Ask, S::Telephone, S::AnswerNew, S::Ask, S::AnswerOld},
          {"new", "old"},
-         false},
+         false,
+         {"n11", "n11"}},
         {"a telephone link, then a page that leaves",
          {S::Ask, S::Telephone, S::Link, S::AnswerNew},
          {},
-         true},
+         true,
+         {"n11"}},
     };
+    peer::ApiPeer peer;
+    connectTo(peer);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         auto& shop = page();
         settle(shop);
         size_t shownFrom = shop.model->events().size();
         size_t telephones = 0;
+        std::vector<std::string> sentSerials;
+        std::deque<std::string> out;  // not answered yet, oldest first
+        const auto answerSent = [&](const std::string& serial, const char* body) {
+            fromServer({{"c", "dataResponse"},
+                        {"p", {{"serial", serial}, {"status", 200}, {"body", body}}}});
+        };
         for (const Step step : c.steps) {
             switch (step) {
-                case S::Ask:
+                case S::Ask: {
                     ask(shop);
+                    const auto requests = sent(peer, "dataRequest");
+                    ASSERT_FALSE(requests.empty());
+                    const std::string serial = requests.back()["p"].value("serial", "");
+                    ASSERT_EQ(serial.rfind(shop.serial() + ":", 0), 0u) << serial;
+                    sentSerials.push_back(serial.substr(shop.serial().size() + 1));
+                    out.push_back(serial);
                     break;
+                }
                 case S::Link:
                     followLink(shop);
                     shownFrom = shop.model->events().size();
@@ -250,14 +322,19 @@ TEST_F(DataResponseDocumentTest, TheAnswerGoesToTheDocumentThatAskedWhateverOthe
                         ++telephones));
                     break;
                 case S::AnswerNew:
-                    answer(shop, "new");
+                    ASSERT_FALSE(out.empty());
+                    answerSent(out.back(), "new");
+                    out.pop_back();
                     break;
                 case S::AnswerOld:
-                    answer(shop, "old");
+                    ASSERT_FALSE(out.empty());
+                    answerSent(out.front(), "old");
+                    out.pop_front();
                     break;
             }
             platform::runUntilIdle();
         }
+        EXPECT_EQ(sentSerials, c.sent);
         std::vector<std::string> heard;
         const auto& events = shop.model->events();
         for (size_t i = shownFrom; i < events.size(); ++i)
@@ -268,6 +345,61 @@ TEST_F(DataResponseDocumentTest, TheAnswerGoesToTheDocumentThatAskedWhateverOthe
                   c.dropped);
         EXPECT_EQ(shop.webView->isUsingLibrary(), true);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The serial an answer carries may name the document after the request serial (":d" and
+// its number): an answer that matches no request goes by that mark, and a mark that is no
+// number is refused. Other third parts stay the page shown's, as before.
+TEST_F(DataResponseDocumentTest, AMarkNamesTheDocumentAndAMalformedOneIsRefused) {
+    enum class Outcome { Heard, Dropped, Refused };
+    using O = Outcome;
+    const struct Case {
+        const char* asked;  // by the page shown first, if any
+        const char* answered;
+        Outcome outcome;
+    } cases[] = {
+        {nullptr, "n11:d2", O::Heard},  // the page shown is the second document
+        {nullptr, "n11:d1", O::Dropped},
+        {nullptr, "n11:d0", O::Dropped},
+        {nullptr, "n11:d2:d1", O::Dropped},
+        {nullptr, "n11:9", O::Heard},
+        {nullptr, "n11:", O::Heard},
+        {nullptr, "n11:d", O::Refused},
+        {nullptr, "n11:dx", O::Refused},
+        {nullptr, "n11:d-1", O::Refused},
+        {nullptr, "n11:d+2", O::Refused},
+        {nullptr, "n11:d2 ", O::Refused},
+        {nullptr, "n11:d99999999999999999999", O::Refused},
+        {nullptr, "n11:d\x1b[2J", O::Refused},
+        {"n11:dx", "n11:dx", O::Heard},  // a page's own serial is matched as sent
+        {"n11:d1", "n11:d1", O::Heard},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answered);
+        auto& shop = page();
+        settle(shop);
+        followLink(shop);
+        if (c.asked) ask(shop, c.asked);
+        const size_t before = shop.model->events().size();
+        answer(shop, "b", c.answered);
+        platform::runUntilIdle();
+        const auto& events = shop.model->events();
+        EXPECT_EQ(events.size() - before, c.outcome == O::Heard ? 1u : 0u);
+        if (c.outcome == O::Heard && events.size() > before) {
+            EXPECT_EQ(events.back(), (Event{"dataResponse", {"n11", 200, "b", ""}}));
+        }
+        const std::string label = "MVWebView<" + shop.serial() + ">";
+        EXPECT_EQ(logged(label + " drops the answer to data request n11"), c.outcome == O::Dropped);
+        EXPECT_EQ(logged(label + " refuses the answer to data request n11:d"),
+                  c.outcome == O::Refused);
+    }
+    EXPECT_TRUE(
+        logged("refuses the answer to data request n11:d\\u001b[2J: its document mark is "
+               "malformed"));
 }
 
 }  // namespace
