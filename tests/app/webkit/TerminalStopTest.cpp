@@ -212,6 +212,14 @@ class TerminalStopTest : public SampleShopRunTest {
 
     static bool stopped(pid_t pid) { return processState(pid) == 'T'; }
 
+    // Whether the shell took the Ctrl-Z, once it had logged `before` of them. A SIGCONT
+    // sent before it did would discard the SIGTSTP still pending: the kernel drops the
+    // stop signals waiting for a process when SIGCONT comes, handled or not.
+    static constexpr const char* kBackground = "Entering the background on SIGTSTP";
+    bool tookCtrlZ(size_t before) const {
+        return waitUntil([&] { return logLines(kBackground) > before; }, 20);
+    }
+
     pid_t group_ = 0;
     std::vector<pid_t> started_;
 };
@@ -229,6 +237,7 @@ TEST_F(TerminalStopTest, CtrlZThenSIGCONTToTheShellBringsBackItsPagesAndNothingE
     ::kill(-shell, SIGTSTP);
     ASSERT_TRUE(waitUntil([&] { return std::all_of(engine.begin(), engine.end(), stopped); }, 10));
     ASSERT_TRUE(waitUntil([&] { return stopped(other); }, 10));
+    ASSERT_TRUE(tookCtrlZ(0)) << readText(out_.file("app.log"));
     EXPECT_FALSE(stopped(shell));
 
     const size_t requests = pageCommands("sendDataRequest");
@@ -237,6 +246,28 @@ TEST_F(TerminalStopTest, CtrlZThenSIGCONTToTheShellBringsBackItsPagesAndNothingE
         << readText(out_.file("app.log"));
     EXPECT_TRUE(std::none_of(engine.begin(), engine.end(), stopped));
     EXPECT_TRUE(stopped(other));
+    endShell(shell);
+}
+
+// A Ctrl-Z the shell had no time to take (here it is held stopped) is dropped by the
+// SIGCONT that follows: the shell stays as it is and still brings back its engine.
+TEST_F(TerminalStopTest, CtrlZThatTheShellHadNoTimeToTakeStillLeavesNothingOfItStopped) {
+    const pid_t shell = startShellJob();
+    ASSERT_GT(shell, 0);
+    const auto engine = descendants(shell);
+    ASSERT_FALSE(engine.empty());
+    ::kill(shell, SIGSTOP);
+    ASSERT_TRUE(waitUntil([&] { return stopped(shell); }, 10));
+    ::kill(-shell, SIGTSTP);
+    ASSERT_TRUE(waitUntil([&] { return std::all_of(engine.begin(), engine.end(), stopped); }, 10));
+
+    ::kill(shell, SIGCONT);
+    EXPECT_TRUE(waitUntil([&] { return logLines("Staying as it is on SIGCONT") == 1; }, 20))
+        << readText(out_.file("app.log"));
+    EXPECT_TRUE(waitUntil([&] { return std::none_of(engine.begin(), engine.end(), stopped); }, 10));
+    EXPECT_FALSE(stopped(shell));
+    EXPECT_EQ(logLines(kBackground), 0u);
+    EXPECT_EQ(pageCommands("registerEvents"), 1u);
     endShell(shell);
 }
 
@@ -256,10 +287,12 @@ TEST_F(TerminalStopTest, CtrlZWhileThePageIsBusyStopsTheEngineNoLongerThanTheTer
         const auto engine = descendants(shell);
         ASSERT_FALSE(engine.empty());
         const size_t foregrounds = logLines("Entering the foreground on SIGCONT");
+        const size_t backgrounds = logLines(kBackground);
         const auto stop = Clock::now();
         ::kill(-shell, SIGTSTP);
         ASSERT_TRUE(
             waitUntil([&] { return std::all_of(engine.begin(), engine.end(), stopped); }, 10));
+        ASSERT_TRUE(tookCtrlZ(backgrounds)) << "cycle " << cycle;
         // A terminal's user types "kill -CONT" after the Ctrl-Z.
         std::this_thread::sleep_until(stop + std::chrono::milliseconds(200));
         const auto resume = Clock::now();
