@@ -103,7 +103,7 @@ enum class Moment { SameTurn, DuringThePush, After };
 const std::pair<Moment, double> kMoments[] = {
     {Moment::SameTurn, 0}, {Moment::DuringThePush, 0.1}, {Moment::After, 1}};
 
-// E.1: popTab, popTabToRoot and flushTab on [R, B] while C is pushed.
+// popTab, popTabToRoot and flushTab on [R, B] while C is pushed.
 struct Removal {
     const char* command;
     Strings left;  // the stack once everything has ended
@@ -167,7 +167,7 @@ INSTANTIATE_TEST_SUITE_P(Table, PageTakenOffItsTab,
                                             ::testing::Values(0.0, 0.1, 1.0)),
                          removalName);
 
-// E.3: a push, popTab or popTabToRoot on the shown tab [R, B]; the tab controller shows
+// A push, popTab or popTabToRoot on the shown tab [R, B]; the tab controller shows
 // the other tab and comes back 50 ms later, plainly or with a transition each way.
 enum class Edit { Push, Pop, PopToRoot };
 struct Away {
