@@ -139,6 +139,23 @@ bool TWAInterAppCommunicator::isReplyToEndedRequest(const std::string& query) {
     return false;
 }
 
+bool TWAInterAppCommunicator::isErrorReplyOfEndedRequest(const std::string& query) {
+    const auto form = TBXOAuth2Authentication::dictionaryWithResponseString(query);
+    if (formValue(form, "r") && formValue(form, "s")) return false;
+    if (!formValue(form, "e") || !formValue(form, "ed")) return false;
+    // An error reply names no request: while an ended one is unanswered, the reply is
+    // taken for the oldest of them, never for a request sent later.
+    for (auto it = endedCryptors_.begin(); it != endedCryptors_.end(); ++it) {
+        if (!hasEnded(*it) || *it == waitingCryptor_) continue;
+        TWA_LOG(
+            "Ignoring the wallet application's error reply: it answers a request that has "
+            "ended");
+        endedCryptors_.erase(it);
+        return true;
+    }
+    return false;
+}
+
 void TWAInterAppCommunicator::sendWithScheme(const Request& request,
                                              const std::shared_ptr<TWACrypto>& cryptor,
                                              const TWAClientConfig::URLScheme& urlScheme,
@@ -181,7 +198,7 @@ bool TWAInterAppCommunicator::handleOpenURL(const platform::URL& url,
     auto keepAlive = shared_from_this();  // the callback may release this communicator
     const std::string query = url.query().value_or(std::string());
     dropEndedWait();
-    if (isReplyToEndedRequest(query)) return false;
+    if (isReplyToEndedRequest(query) || isErrorReplyOfEndedRequest(query)) return false;
     Callback callback = std::move(lastNativeMaskedWalletCallback_);
     lastNativeMaskedWalletCallback_ = nullptr;
     waitingCryptor_.reset();

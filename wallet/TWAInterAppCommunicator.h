@@ -14,9 +14,10 @@
 // Nothing is decrypted before the MAC is checked.
 // Each request belongs to the transaction whose cryptor the delegate gave for it: once
 // the delegate names another cryptor, that transaction has ended, so the wallet
-// application is not opened for it, and its reply, recognised by its MAC, answers nobody. The
-// delegate (the wallet client, which owns the communicator) is held without being owned. Main
-// thread only.
+// application is not opened for it, and its reply, recognised by its MAC, answers
+// nobody; an error reply, which names no request, answers a request sent later only once
+// every ended one is answered. The delegate (the wallet client, which owns the
+// communicator) is held without being owned. Main thread only.
 
 #include <functional>
 #include <memory>
@@ -99,6 +100,9 @@ class TWAInterAppCommunicator : public std::enable_shared_from_this<TWAInterAppC
     void rememberEnded(std::shared_ptr<TWACrypto> cryptor);
     // True (with a log line) when the reply carries the MAC of an ended request.
     bool isReplyToEndedRequest(const std::string& query);
+    // True (with a log line) when an error reply comes while an ended request is still
+    // unanswered: the reply is that one's.
+    bool isErrorReplyOfEndedRequest(const std::string& query);
 
     std::weak_ptr<TWAInterAppCommunicatorDelegate> delegate_;
     Callback lastNativeMaskedWalletCallback_;

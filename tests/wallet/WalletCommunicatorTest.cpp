@@ -183,3 +183,72 @@ TEST_F(WalletCommunicatorTest, AnEndedTransactionsRequestAnswersNobody) {
     EXPECT_EQ(
         loggedCount("Ignoring the wallet application's reply to a transaction that has ended"), 2u);
 }
+
+// An error reply names no request: while a request whose transaction ended is still
+// unanswered, an error reply is that one's, not the answer of the request sent after it.
+// Rows vary how many ended before, what comes back and in which order.
+TEST_F(WalletCommunicatorTest, AnErrorReplyAnswersTheEndedRequestBeforeANewerOne) {
+    enum Reply { Error, EndedSealed, NewerSealed };
+    const struct {
+        int ended;
+        bool newerWaits;
+        std::vector<Reply> replies;
+        const char* newerHears;  // the "ed" of the error it hears; "": its masked wallet;
+                                 // null: nothing
+    } rows[] = {
+        {1, true, {Error, NewerSealed}, ""},
+        {1, true, {Error, Error}, "error 1"},
+        {2, true, {Error, Error, NewerSealed}, ""},
+        {2, true, {Error, Error, Error}, "error 2"},
+        {1, true, {EndedSealed, Error}, "error 0"},
+        {0, true, {Error}, "error 0"},
+        {1, false, {Error}, nullptr},
+    };
+    walletproto::OWIIosNativeGetMaskedWalletRequest request;
+    request.set_callback_url(TWAWalletClient::maskedWalletCallbackURL());
+    walletproto::OWIIosNativeGetMaskedWalletResponse response;
+    response.set_buyer_email("buyer@example.com");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(&row - rows));
+        std::vector<CommunicatorOutcome> ended(row.ended);
+        std::vector<std::string> endedReplies;
+        for (auto& outcome : ended) {
+            delegate_->crypto = TWACrypto::instance();
+            communicator_->loadMaskedWallet(request, recordInto(outcome));
+            endedReplies.push_back(sealedReply(response));
+        }
+        delegate_->crypto = TWACrypto::instance();
+        CommunicatorOutcome newer;
+        if (row.newerWaits) communicator_->loadMaskedWallet(request, recordInto(newer));
+        int errors = 0;
+        for (auto reply : row.replies) {
+            if (reply == Error)
+                handle(TWAWalletClient::maskedWalletCallbackURL() + "?e=12&ed=error+" +
+                       std::to_string(errors++));
+            if (reply == EndedSealed) {
+                EXPECT_FALSE(handle(endedReplies.at(0)));
+            }
+            if (reply == NewerSealed) {
+                EXPECT_TRUE(handle(sealedReply(response)));
+            }
+        }
+        for (const auto& outcome : ended) EXPECT_EQ(outcome.calls, 0);
+        if (!row.newerHears) {
+            EXPECT_EQ(newer.calls, 0);
+        } else {
+            ASSERT_EQ(newer.calls, 1);
+            if (*row.newerHears) {
+                ASSERT_TRUE(newer.error);
+                EXPECT_EQ(newer.error->localizedDescription(), row.newerHears);
+            } else {
+                EXPECT_TRUE(newer.response);
+            }
+        }
+        EXPECT_FALSE(communicator_->hasPendingCallback());
+        // What is left unanswered of this row answers nothing of the next.
+        for (const auto& reply : endedReplies) handle(reply);
+        while (communicator_->hasPendingCallback()) platform::Application::shared().becomeActive();
+        handle(TWAWalletClient::maskedWalletCallbackURL() + "?e=12&ed=left");
+        handle(TWAWalletClient::maskedWalletCallbackURL() + "?e=12&ed=left");
+    }
+}
