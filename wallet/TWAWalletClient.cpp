@@ -219,6 +219,7 @@ void TWAWalletClient::setEnvironment(int32_t environment) {
                 environmentToString(environment_), environmentToString(environment));
     }
     auto keepAlive = shared_from_this();
+    const bool changed = environment != environment_;
     environmentInitialized_ = true;
     environment_ = environment;
     clientConfigInternal_.reset();
@@ -229,23 +230,38 @@ void TWAWalletClient::setEnvironment(int32_t environment) {
         preauthorizedUnderWay_.reset();
     }
     if (!clientConfigInternal_) clientConfig();
+    if (changed) tellHolder();
 }
 
 // Owners
 
 void TWAWalletClient::setDelegate(std::weak_ptr<TWAWalletClientDelegate> delegate) {
+    const bool changed = delegate.lock() != delegate_.lock();
     delegate_ = std::move(delegate);
     endTransactionOfFormerOwner();
+    if (changed) tellHolder();
 }
 
 void TWAWalletClient::setClientId(const TWAText& v) {
+    const bool changed = v != clientId_;
     clientId_ = v;
     endTransactionOfFormerOwner();
+    if (changed) tellHolder();
 }
 
 void TWAWalletClient::setClientSecret(const TWAText& v) {
+    const bool changed = v != clientSecret_;
     clientSecret_ = v;
     endTransactionOfFormerOwner();
+    if (changed) tellHolder();
+}
+
+void TWAWalletClient::tellHolder() {
+    auto holder = holder_.lock();
+    holder_.reset();
+    if (!holder) return;
+    auto keepAlive = shared_from_this();
+    holder->walletClientWasTakenBack(*this);
 }
 
 bool TWAWalletClient::isTransactionRunning() const {
@@ -320,6 +336,13 @@ const std::optional<nlohmann::json>& TWAWalletClient::preauthDictionary() {
             preauthDictionary_ = dictionaryFromJsonString(item.data);
             if (!preauthDictionary_) TWA_LOG("The stored preauthorization is no JSON object");
         }
+        // A record of an earlier release names no client id: it serves no client, so its
+        // token is revoked and the record removed, once.
+        if (preauthDictionary_ &&
+            !platform::json::stringValue(*preauthDictionary_, kPreauthClientIdKey)) {
+            TWA_LOG("The stored preauthorization names no client id: revoking it");
+            setPreauthDictionary(std::nullopt);
+        }
     }
     return preauthDictionary_;
 }
@@ -332,6 +355,9 @@ void TWAWalletClient::setPreauthDictionary(const std::optional<nlohmann::json>& 
     preauthDictionaryLoaded_ = true;
     auto& keychain = platform::Keychain::shared();
     if (auto text = jsonStringWithDictionary(record)) {
+        // The record replaced, another client id's or an older one, leaves no live token.
+        if (oldToken && platform::json::stringValue(*record, "refresh_token") != oldToken)
+            TWAServerCommunicator::instance()->clientFrameworkRevokeOAuthRefreshToken(oldToken);
         platform::KeychainItem item{
             .service = kPreauthKeychainService,
             .account = kPreauthKeychainAccount,

@@ -51,6 +51,14 @@ class TWAWalletClientDelegate {
     virtual void walletClientUserIsPreauthorized(TWAWalletClient& client, bool preauthorized) = 0;
 };
 
+// Whoever lends the client out sets its delegate and values and then holds them: when
+// anyone else changes one of them, the holder hears it within that call, once.
+class TWAWalletClientHolder {
+  public:
+    virtual ~TWAWalletClientHolder() = default;
+    virtual void walletClientWasTakenBack(TWAWalletClient& client) = 0;
+};
+
 class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
                         public std::enable_shared_from_this<TWAWalletClient> {
   public:
@@ -58,8 +66,8 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
     static constexpr const char* kPreauthKeychainService =
         "com.tessera.QuickBuy.preauth_keychain_name";
     static constexpr const char* kPreauthKeychainAccount = "com.tessera.QuickBuy";
-    // The client id a stored preauthorization was issued for; a record without one
-    // belongs to a client without an id.
+    // The client id a stored preauthorization was issued for. A record without one (of an
+    // earlier release) serves no client: it is revoked when first read.
     static constexpr const char* kPreauthClientIdKey = "client_id";
 
     static std::shared_ptr<TWAWalletClient> sharedInstance();
@@ -89,6 +97,8 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
     // changing any of them while it runs ends it, and its delegate hears error 612.
     std::shared_ptr<TWAWalletClientDelegate> delegate() const { return delegate_.lock(); }
     void setDelegate(std::weak_ptr<TWAWalletClientDelegate> delegate);
+    // The holder of the values set now; none: nobody holds them.
+    void setHolder(std::weak_ptr<TWAWalletClientHolder> holder) { holder_ = std::move(holder); }
     const TWAText& clientId() const { return clientId_; }
     void setClientId(const TWAText& v);
     const TWAText& clientSecret() const { return clientSecret_; }
@@ -112,8 +122,9 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
 
     // The stored preauthorization {"refresh_token", "extra_info", "account",
     // "client_id"}, read from the keychain on first use. Setting none revokes the old
-    // refresh token and removes the item. Its token and extra information are read only
-    // under the client id it was issued for.
+    // refresh token and removes the item; a record with another token revokes the old one
+    // too. Its token and extra information are read only under the client id it was
+    // issued for.
     const std::optional<nlohmann::json>& preauthDictionary();
     void setPreauthDictionary(const std::optional<nlohmann::json>& record);
     TWAText preauthRefreshToken();
@@ -191,11 +202,14 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
     // Ends the running transaction when the delegate, id, secret or environment is no
     // longer the one it began with, and tells the delegate it began with.
     void endTransactionOfFormerOwner();
+    // The holder, if any, hears that a value changed and holds no more.
+    void tellHolder();
 
     void failMaskedWallet(const platform::Error& error);
     void failFullWallet(const platform::Error& error);
 
     std::weak_ptr<TWAWalletClientDelegate> delegate_;
+    std::weak_ptr<TWAWalletClientHolder> holder_;
     TWAText clientId_;
     TWAText clientSecret_;
     TWAText preferredAccount_;

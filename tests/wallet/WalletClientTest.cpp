@@ -3,6 +3,8 @@
 // keychain and the environment.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "platform/foundation/JsonValue.h"
 #include "platform/foundation/Keychain.h"
 #include "platform/ui/Application.h"
@@ -422,32 +424,42 @@ TEST_F(WalletClientTest, PreauthorizationOfTheSameBuyerIsKept) {
 namespace {
 
 // A stored preauthorization, from this release (with its client id) or an earlier one
-// (without), is used, replaced or forgotten only by a client of the id it was issued for;
-// another merchant's checkout goes through the wallet application and leaves it alone.
+// (without), is used only by a client of the id it was issued for; another merchant's
+// checkout goes through the wallet application and leaves it alone. A new token, for
+// the same client or another, replaces it and revokes its token; a record without an
+// id is revoked when first read, and only then.
 TEST_F(WalletClientTest, APreauthorizationServesOnlyTheClientIdItWasIssuedFor) {
+    // The wallet application's answer: none asked, another buyer, the same buyer, or the
+    // same buyer preauthorizing the client anew.
+    enum Answer { None, OtherBuyer, SameBuyer, NewToken };
     const struct {
         const char* storedFor;  // null: a record without a client id
         const char* clientId;   // null: a client without one
         bool preauthorizedRoad;
-        bool kept;  // after the wallet application answered for another buyer
+        Answer answer;
+        const char* storedAfter;  // the client id of the record left; "": none at all
+        bool revoked;             // the row's stored token
     } rows[] = {
-        {"client-A", "client-A", true, true}, {"client-A", "client-B", false, true},
-        {"client-A", nullptr, false, true},   {nullptr, "client-B", false, true},
-        {nullptr, nullptr, false, false},
+        {"client-A", "client-A", true, None, "client-A", false},
+        {"client-A", "client-B", false, OtherBuyer, "client-A", false},
+        {"client-A", nullptr, false, OtherBuyer, "client-A", false},
+        {"client-A", "client-B", false, NewToken, "client-B", true},
+        {"client-A", "client-A", true, NewToken, "client-A", true},
+        {nullptr, "client-B", false, OtherBuyer, "", true},
+        {nullptr, nullptr, false, SameBuyer, "", true},
+        {nullptr, "client-A", false, NewToken, "client-A", true},
     };
-    walletproto::OWIosGetMaskedWalletForPreauthorizedBuyerResponse answer;
-    answer.mutable_merchant_response()->set_tessera_transaction_id("T-9");
-    answer.set_buyer_email("buyer@example.com");
-    wallet_.respond(WalletTestServer::kPreauthorizedPath, 200, answer);
-    auto other = standInResponse();
-    other.set_buyer_email("other@example.com");
-    standIn_->setResponse(other);
-    for (const auto& row : rows) {
+    std::set<std::string> revoked;
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        const auto& row = rows[i];
         SCOPED_TRACE(std::string(row.storedFor ? row.storedFor : "(none)") + " used by " +
-                     (row.clientId ? row.clientId : "(none)"));
-        nlohmann::json record{{"refresh_token", "refresh-1"},
-                              {"extra_info", "pre"},
-                              {"account", "buyer@example.com"}};
+                     (row.clientId ? row.clientId : "(none)") + ", answer " +
+                     std::to_string(row.answer));
+        const std::string token = "refresh-" + std::to_string(i);
+        const std::string newToken = "new-" + token;
+        if (row.revoked) revoked.insert(token);
+        nlohmann::json record{
+            {"refresh_token", token}, {"extra_info", "pre"}, {"account", "buyer@example.com"}};
         if (row.storedFor) record["client_id"] = row.storedFor;
         platform::Keychain::shared().remove({.service = TWAWalletClient::kPreauthKeychainService,
                                              .account = TWAWalletClient::kPreauthKeychainAccount,
@@ -459,26 +471,53 @@ TEST_F(WalletClientTest, APreauthorizationServesOnlyTheClientIdItWasIssuedFor) {
                        .accessibility = platform::kKeychainAccessibleWhenUnlockedThisDeviceOnly,
                        .data = platform::json::print(record)}),
                   platform::KeychainStatus::Success);
+        // The preauthorized road answers at once, or asks the buyer in the wallet application.
+        walletproto::OWIosGetMaskedWalletForPreauthorizedBuyerResponse answer;
+        answer.mutable_merchant_response()->set_tessera_transaction_id("T-9");
+        answer.set_buyer_email("buyer@example.com");
+        if (row.answer != None) answer.add_required_action(walletproto::GAIA_AUTH);
+        wallet_.respond(WalletTestServer::kPreauthorizedPath, 200, answer);
+        auto reply = standInResponse();
+        if (row.answer == OtherBuyer) reply.set_buyer_email("other@example.com");
+        if (row.answer == NewToken) reply.set_preauth_refresh_token(newToken);
+        standIn_->setResponse(reply);
+
         TWAWalletClient::setSharedInstance(nullptr);
         auto client = verifiedClient();
         if (row.clientId) client->setClientId(std::string(row.clientId));
         client->setClientSecret("secret-1");
         const size_t preauthorized = wallet_.requestCount(WalletTestServer::kPreauthorizedPath);
+        const size_t asked = standIn_->requests().size();
         const size_t before = delegate_->events.size();
         client->checkForPreauthorization();
-        // a client without an id has the record without one, but no preauthorized road
-        EXPECT_EQ(lastEvent().preauthorized, row.preauthorizedRoad || !row.kept);
+        EXPECT_EQ(lastEvent().preauthorized, row.preauthorizedRoad);
         client->loadMaskedWallet(maskedRequest());
         ASSERT_TRUE(waitForEvents(before + 2));
         EXPECT_EQ(lastEvent().kind, WalletClientEvent::MaskedWallet) << lastErrorText();
         EXPECT_EQ(wallet_.requestCount(WalletTestServer::kPreauthorizedPath) - preauthorized,
                   row.preauthorizedRoad ? 1u : 0u);
-        EXPECT_EQ(storedPreauthorization().has_value(), row.kept);
+        EXPECT_EQ(standIn_->requests().size() - asked, row.answer == None ? 0u : 1u);
+        const auto stored = TWAWalletClient::dictionaryFromJsonString(storedPreauthorization());
+        EXPECT_EQ(stored ? platform::json::stringValue(*stored, "client_id").value_or("?") : "",
+                  row.storedAfter);
+        if (stored) {
+            EXPECT_EQ(platform::json::stringValue(*stored, "refresh_token"),
+                      row.answer == NewToken ? newToken : token);
+        }
         platform::runUntilIdle();
     }
-    ASSERT_TRUE(platform::runUntil(
-        [&] { return wallet_.requestCount(WalletTestServer::kRevokePath) >= 1; }, kWalletIO));
-    EXPECT_EQ(wallet_.requestCount(WalletTestServer::kRevokePath), 1u);
+    // Each revoked token once, and no other.
+    const auto revokedTokens = [&] {
+        std::multiset<std::string> tokens;
+        for (const auto& request : wallet_.http().requests())
+            if (request.path == WalletTestServer::kRevokePath)
+                tokens.insert(WalletTestServer::formFields(request)["token"]);
+        return tokens;
+    };
+    ASSERT_TRUE(
+        platform::runUntil([&] { return revokedTokens().size() >= revoked.size(); }, kWalletIO));
+    platform::runUntilIdle();
+    EXPECT_EQ(revokedTokens(), std::multiset<std::string>(revoked.begin(), revoked.end()));
 }
 
 }  // namespace
