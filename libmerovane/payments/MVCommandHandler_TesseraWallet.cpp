@@ -1,6 +1,6 @@
 // The wallet checkout commands of pages: start, change of the masked wallet, the full
-// wallet of a cart and the end of the payment. They hand their parameters to the glue;
-// results and failures come back through it.
+// wallet of a cart and the end of the payment. They hand their parameters and the
+// sending web view to the glue; results and failures come back through it.
 #include <algorithm>
 #include <array>
 #include <nlohmann/json.hpp>
@@ -58,7 +58,7 @@ TWAMaskedWalletRequest::CountrySpecifications countries(const nlohmann::json* pa
     return specifications;
 }
 
-void tesseraWalletStart(MVCommandHandler&, nlohmann::json* parameters, const WebViewPtr&) {
+void tesseraWalletStart(MVCommandHandler&, nlohmann::json* parameters, const WebViewPtr& webView) {
     const nlohmann::json* clientData = Parameters::dictionary(parameters, "clientData");
     MVTesseraWallet::Start start{
         .currencyCode = Parameters::string(parameters, "currencyCode").value_or(""),
@@ -72,16 +72,16 @@ void tesseraWalletStart(MVCommandHandler&, nlohmann::json* parameters, const Web
         .clientID = clientDataText(clientData, "clientId"),
         .clientSecret = clientDataText(clientData, "clientSecret").value_or(""),
     };
-    MVTesseraWallet::sharedController()->start(start);
+    MVTesseraWallet::sharedController()->start(start, webView);
     // The client keeps its own copy; this one is wiped.
     std::fill(start.clientSecret.begin(), start.clientSecret.end(), '\0');
     start.clientSecret.clear();
 }
 
 void tesseraWalletChangeMaskedWallet(MVCommandHandler&, nlohmann::json* parameters,
-                                     const WebViewPtr&) {
+                                     const WebViewPtr& webView) {
     MVTesseraWallet::sharedController()->changeMaskedWallet(
-        Parameters::string(parameters, "tesseraTransactionId").value_or(""));
+        Parameters::string(parameters, "tesseraTransactionId").value_or(""), webView);
 }
 
 std::shared_ptr<TWALineItem> lineItem(const nlohmann::json& element) {
@@ -101,7 +101,7 @@ std::shared_ptr<TWALineItem> lineItem(const nlohmann::json& element) {
 }
 
 void tesseraWalletSendFullWalletRequest(MVCommandHandler&, nlohmann::json* parameters,
-                                        const WebViewPtr&) {
+                                        const WebViewPtr& webView) {
     std::vector<std::shared_ptr<TWALineItem>> items;
     if (const auto* list = Parameters::dictionaryOrArray(parameters, "lineItems");
         list && list->is_array())
@@ -109,12 +109,13 @@ void tesseraWalletSendFullWalletRequest(MVCommandHandler&, nlohmann::json* param
     auto cart = TWACart::create(Parameters::string(parameters, "currencyCode"),
                                 Parameters::string(parameters, "totalPrice"), items);
     MVTesseraWallet::sharedController()->sendFullWalletRequest(
-        std::move(cart), Parameters::string(parameters, "tesseraTransactionId").value_or(""));
+        std::move(cart), Parameters::string(parameters, "tesseraTransactionId").value_or(""),
+        webView);
 }
 
-void tesseraWalletEnd(MVCommandHandler&, nlohmann::json* parameters, const WebViewPtr&) {
+void tesseraWalletEnd(MVCommandHandler&, nlohmann::json* parameters, const WebViewPtr& webView) {
     if (flag(parameters, "success").value_or(false)) {
-        MVTesseraWallet::sharedController()->notifyTesseraTransactionStatus(0);
+        MVTesseraWallet::sharedController()->notifyTesseraTransactionStatus(0, webView);
         return;
     }
     const auto reason = Parameters::string(parameters, "errorReason");
@@ -122,7 +123,7 @@ void tesseraWalletEnd(MVCommandHandler&, nlohmann::json* parameters, const WebVi
     const auto found = std::find(kFailureReasons.begin(), kFailureReasons.end(), *reason);
     if (found == kFailureReasons.end()) return;
     MVTesseraWallet::sharedController()->notifyTesseraTransactionStatus(
-        static_cast<long>(found - kFailureReasons.begin()) + 1);
+        static_cast<long>(found - kFailureReasons.begin()) + 1, webView);
 }
 
 }  // namespace

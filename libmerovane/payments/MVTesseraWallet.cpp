@@ -5,6 +5,7 @@
 #include <map>
 
 #include "libmerovane/bridge/MVEventDispatcher.h"
+#include "libmerovane/bridge/MVWebView.h"
 #include "libmerovane/connection/MVApiConnection.h"
 #include "libmerovane/core/MVLog.h"
 #include "libmerovane/core/ObjectExtensions.h"
@@ -48,31 +49,30 @@ std::shared_ptr<TWAMaskedWalletRequest> MVTesseraWallet::maskedWalletRequest(con
     return request;
 }
 
-void MVTesseraWallet::start(const Start& start) {
+void MVTesseraWallet::start(const Start& start, const WebViewPtr& sender) {
     auto client = TWAWalletClient::sharedInstance();
     const auto& current = client->transactionContext();
-    const bool anotherMerchant = isWalletForLibraryPayment_ && holds(*client) &&
-                                 (start.clientID != libraryClientID_ ||
-                                  TWAText(start.clientSecret) != client->clientSecret());
-    // The buyer is in the wallet application for another merchant (the host or another
+    const bool running = isWalletForLibraryPayment_;
+    // The running payment's own page (or the server) starting it again, as the same
+    // merchant, on a client still the glue's.
+    const bool samePayment = running && isPaymentsPage(sender) && keepsItsValues(*client) &&
+                             start.clientID == libraryClientID_ &&
+                             TWAText(start.clientSecret) == libraryClientSecret_;
+    // The buyer is in the wallet application for another party (the host or another
     // page): that checkout goes on, and this one is refused before it sends the buyer
     // there a second time.
-    if (current && current->openURLInProgress() &&
-        (!isWalletForLibraryPayment_ || anotherMerchant)) {
+    if (current && current->openURLInProgress() && !samePayment) {
         MVLogWarn(
             "MVTesseraWallet refuses a start while the wallet application has another "
-            "merchant's request");
-        const auto error = TWAWalletClient::clientError(611);
-        MVEventDispatcher::sharedDispatcher().dispatchEvent(
-            MVEventTesseraWallet::tesseraWalletError(stringTesseraWalletErrorCode(error.code()),
-                                                     error.localizedDescription(), kMaskedWallet));
+            "party's request");
+        refuse(611, kMaskedWallet, audienceOf(sender));
         return;
     }
-    // Another merchant's start ends the running payment before it takes the client.
-    if (anotherMerchant)
-        performCredentialsChangedDuringPaymentError(
-            current && current->fullWalletInProgress() ? kFullWallet : kMaskedWallet);
+    // Another party's start ends the running payment before it takes the client.
+    if (running && !samePayment)
+        performCredentialsChangedDuringPaymentError(occurrenceOf(*client), page_);
     libraryClientID_ = start.clientID;
+    if (!isWalletForLibraryPayment_ || (!page_.page && sender)) page_ = audienceOf(sender);
     setLibraryPaymentEnabled(true, start.clientID, start.clientSecret);
     maskedWalletRequest_ = maskedWalletRequest(start);
     client->checkForPreauthorization();
@@ -92,7 +92,7 @@ void MVTesseraWallet::start(const Start& start) {
             // Nor does one whose client the host took or set a value of: the host's delegate
             // or values would meet the page's.
             if (!self->keepsItsValues(*client)) {
-                self->performCredentialsChangedDuringPaymentError(kMaskedWallet);
+                self->performCredentialsChangedDuringPaymentError(kMaskedWallet, self->page_);
                 return;
             }
             // The wallet application has this payment's request: its reply is the answer,
@@ -128,10 +128,16 @@ void MVTesseraWallet::setLibraryPaymentEnabled(bool enabled,
         // ran no more ends too, so nothing of it reaches the shop's server.
         client->endTransaction();
         transaction_ = client->transactionContext();
+        // From now on whoever changes a value ends the payment at once.
+        client->setHolder(weak_from_this());
         return;
     }
-    client->endTransaction();
+    client->setHolder({});
+    // The payment's transaction ends with it; one the host began since is the host's.
+    if (client->delegate().get() == this || client->transactionContext() == transaction_.lock())
+        client->endTransaction();
     transaction_.reset();
+    page_ = {};
     // Only what is still the glue's is given back: a value the host set meanwhile (its
     // setter may be the very call that ended the payment) stays.
     if (client->delegate().get() == this) client->setDelegate(possibleAppsidedDelegate_);
@@ -157,49 +163,134 @@ bool MVTesseraWallet::keepsItsValues(const TWAWalletClient& client) const {
            client.environment() == kProductionEnvironment;
 }
 
-bool MVTesseraWallet::guard(const TWAWalletClient& client, const char* occurrence) {
+bool MVTesseraWallet::guard(const TWAWalletClient& client, const char* occurrence,
+                            const Audience& audience) {
     if (holds(client)) return true;
-    performCredentialsChangedDuringPaymentError(occurrence);
+    performCredentialsChangedDuringPaymentError(occurrence, audience);
     return false;
 }
 
-void MVTesseraWallet::performCredentialsChangedDuringPaymentError(const char* occurrence) {
-    MVEventDispatcher::sharedDispatcher().dispatchEvent(MVEventTesseraWallet::tesseraWalletError(
-        kCredentialsChangedError, kCredentialsChangedDescription, occurrence));
-    MVLogError("{}", kCredentialsChangedDescription);
-    // Still the client's delegate: only the id changed under the glue, so the page's
-    // credentials must not stay on the client (a later start would save them as the
-    // host's). A client the host took is left to the host.
-    auto client = TWAWalletClient::sharedInstance();
-    if (client->delegate().get() == this) {
-        setLibraryPaymentEnabled(false, std::nullopt, {});
-        return;
+bool MVTesseraWallet::guardCallback(const TWAWalletClient& client, const char* occurrence) {
+    // The client's delegate is the glue only while a payment runs: a callback after its
+    // end has nobody to answer.
+    if (!isWalletForLibraryPayment_) {
+        MVLogInfo("MVTesseraWallet ignores a wallet callback: no payment runs");
+        return false;
     }
-    // What the payment has under way ends with it, so the host hears nothing of it; a
-    // transaction the host began since is the host's.
-    if (isWalletForLibraryPayment_ && client->transactionContext() == transaction_.lock())
-        client->endTransaction();
-    transaction_.reset();
-    isWalletForLibraryPayment_ = false;
+    return guard(client, occurrence, page_);
 }
 
-void MVTesseraWallet::changeMaskedWallet(const std::string& tesseraTransactionId) {
+void MVTesseraWallet::performCredentialsChangedDuringPaymentError(const char* occurrence,
+                                                                  const Audience& audience) {
+    tell(MVEventTesseraWallet::tesseraWalletError(kCredentialsChangedError,
+                                                  kCredentialsChangedDescription, occurrence),
+         audience);
+    MVLogError("{}", kCredentialsChangedDescription);
+    // Whoever changed the client keeps what it set; every value still the glue's goes
+    // back to the host's, so that nothing of the page stays on the client.
+    setLibraryPaymentEnabled(false, std::nullopt, {});
+}
+
+void MVTesseraWallet::walletClientWasTakenBack(TWAWalletClient& client) {
+    if (!isWalletForLibraryPayment_) return;
+    performCredentialsChangedDuringPaymentError(occurrenceOf(client), page_);
+}
+
+const char* MVTesseraWallet::occurrenceOf(const TWAWalletClient& client) {
+    const auto& current = client.transactionContext();
+    return current && current->fullWalletInProgress() ? kFullWallet : kMaskedWallet;
+}
+
+void MVTesseraWallet::tell(const MVEvent& event, const Audience& audience) {
+    if (!audience.page) {
+        MVEventDispatcher::sharedDispatcher().dispatchEvent(event);
+        return;
+    }
+    auto page = audience.webView.lock();
+    if (!page) {
+        MVLogInfo("MVTesseraWallet drops {}: its page is gone", event.eventName());
+        return;
+    }
+    // Only a page that registered for the event hears it.
+    auto& dispatcher = MVEventDispatcher::sharedDispatcher();
+    for (const auto& listener : dispatcher.webViewsForEvent(event.eventName())) {
+        if (listener->asMVWebView() != page) continue;
+        MVLogInfo("MVTesseraWallet sends {} to {}", event.eventName(), listener->debugName());
+        listener->performMVEvent(event);
+        return;
+    }
+    MVLogInfo("MVTesseraWallet drops {}: its page did not register for it", event.eventName());
+}
+
+bool MVTesseraWallet::isPaymentsPage(const WebViewPtr& sender) const {
+    if (!isWalletForLibraryPayment_ || !page_.page || !sender) return true;
+    return page_.webView.lock() == sender;
+}
+
+MVTesseraWallet::Audience MVTesseraWallet::audienceFor(const WebViewPtr& sender) const {
+    return isWalletForLibraryPayment_ && page_.page ? page_ : audienceOf(sender);
+}
+
+bool MVTesseraWallet::acceptsStep(const WebViewPtr& sender, const char* occurrence,
+                                  const char* step) {
+    if (isPaymentsPage(sender)) return true;
+    MVLogWarn("MVTesseraWallet refuses {} of {}: the running payment is another page's", step,
+              sender->debugName());
+    tell(MVEventTesseraWallet::tesseraWalletError(kCredentialsChangedError,
+                                                  kCredentialsChangedDescription, occurrence),
+         audienceOf(sender));
+    return false;
+}
+
+bool MVTesseraWallet::isRunningTransaction(const TWAWalletClient& client,
+                                           const std::string& tesseraTransactionId) const {
+    const auto& current = client.transactionContext();
+    return current && current == transaction_.lock() &&
+           current->tesseraTransactionId() == tesseraTransactionId;
+}
+
+void MVTesseraWallet::refuse(int number, const char* occurrence, const Audience& audience) {
+    const auto error = TWAWalletClient::clientError(number);
+    tell(MVEventTesseraWallet::tesseraWalletError(stringTesseraWalletErrorCode(error.code()),
+                                                  error.localizedDescription(), occurrence),
+         audience);
+}
+
+void MVTesseraWallet::changeMaskedWallet(const std::string& tesseraTransactionId,
+                                         const WebViewPtr& sender) {
     auto client = TWAWalletClient::sharedInstance();
-    if (!guard(*client, kMaskedWallet)) return;
+    if (!acceptsStep(sender, kMaskedWallet, "a change of the masked wallet")) return;
+    if (!guard(*client, kMaskedWallet, audienceFor(sender))) return;
+    // Another transaction's change (an ended one's) leaves the running one alone.
+    if (!isRunningTransaction(*client, tesseraTransactionId)) {
+        MVLogWarn("MVTesseraWallet refuses a change for a transaction that is not the running one");
+        refuse(610, kMaskedWallet, audienceFor(sender));
+        return;
+    }
     client->changeMaskedWallet(tesseraTransactionId, std::nullopt);
 }
 
 void MVTesseraWallet::sendFullWalletRequest(std::shared_ptr<TWACart> cart,
-                                            const std::string& tesseraTransactionId) {
+                                            const std::string& tesseraTransactionId,
+                                            const WebViewPtr& sender) {
     auto client = TWAWalletClient::sharedInstance();
-    if (!guard(*client, kFullWallet)) return;
+    if (!acceptsStep(sender, kFullWallet, "a full-wallet request")) return;
+    if (!guard(*client, kFullWallet, audienceFor(sender))) return;
+    if (!isRunningTransaction(*client, tesseraTransactionId)) {
+        MVLogWarn(
+            "MVTesseraWallet refuses a full-wallet request for a transaction that is not the "
+            "running one");
+        refuse(606, kFullWallet, audienceFor(sender));
+        return;
+    }
     client->loadFullWallet(
         TWAFullWalletRequest::create(tesseraTransactionId, std::move(cart), std::nullopt));
 }
 
-void MVTesseraWallet::notifyTesseraTransactionStatus(long status) {
+void MVTesseraWallet::notifyTesseraTransactionStatus(long status, const WebViewPtr& sender) {
     auto client = TWAWalletClient::sharedInstance();
-    if (!guard(*client, kFullWallet)) return;
+    if (!acceptsStep(sender, kFullWallet, "a transaction status")) return;
+    if (!guard(*client, kFullWallet, audienceFor(sender))) return;
     MVLogVerbose("MVTesseraWallet notifies Tessera with Transactionstatus: {}", status);
     setLibraryPaymentEnabled(false, std::nullopt, {});
     client->notifyTransactionStatus(status);
@@ -207,7 +298,7 @@ void MVTesseraWallet::notifyTesseraTransactionStatus(long status) {
 
 void MVTesseraWallet::walletClientDidLoadMaskedWallet(
     TWAWalletClient& client, std::shared_ptr<TWAMaskedWallet> maskedWallet) {
-    if (!guard(client, kMaskedWallet) || !maskedWallet) return;
+    if (!guardCallback(client, kMaskedWallet) || !maskedWallet) return;
     MVApiConnection::sharedConnection().sendCommands({MVCommandTesseraWallet::tesseraWalletUpdate(
         maskedWallet->shippingAddress(), maskedWallet->billingAddress(), maskedWallet->email(),
         maskedWallet->tesseraTransactionId(), maskedWallet->paymentDescriptions())});
@@ -215,7 +306,7 @@ void MVTesseraWallet::walletClientDidLoadMaskedWallet(
 
 void MVTesseraWallet::walletClientDidLoadFullWallet(TWAWalletClient& client,
                                                     std::shared_ptr<TWAFullWallet> fullWallet) {
-    if (!guard(client, kFullWallet) || !fullWallet) return;
+    if (!guardCallback(client, kFullWallet) || !fullWallet) return;
     const auto& card = fullWallet->proxyCard();
     std::optional<int64_t> month, year;
     if (card && card->expirationDate()) {
@@ -229,13 +320,13 @@ void MVTesseraWallet::walletClientDidLoadFullWallet(TWAWalletClient& client,
 
 void MVTesseraWallet::walletClientDidFailToLoadMaskedWallet(TWAWalletClient& client,
                                                             const platform::Error& error) {
-    if (!guard(client, kMaskedWallet)) return;
+    if (!guardCallback(client, kMaskedWallet)) return;
     failed(error, kMaskedWallet);
 }
 
 void MVTesseraWallet::walletClientDidFailToLoadFullWallet(TWAWalletClient& client,
                                                           const platform::Error& error) {
-    if (!guard(client, kFullWallet)) return;
+    if (!guardCallback(client, kFullWallet)) return;
     failed(error, kFullWallet);
 }
 
@@ -243,11 +334,12 @@ void MVTesseraWallet::failed(const platform::Error& error, const char* occurrenc
     // The client ended the payment's transaction for a change of its id, secret or
     // environment.
     if (error.domain() == kTWAErrorDomain && error.code() == kTWAErrorCodeMerchantAborted) {
-        performCredentialsChangedDuringPaymentError(occurrence);
+        performCredentialsChangedDuringPaymentError(occurrence, page_);
         return;
     }
-    MVEventDispatcher::sharedDispatcher().dispatchEvent(MVEventTesseraWallet::tesseraWalletError(
-        stringTesseraWalletErrorCode(error.code()), error.localizedDescription(), occurrence));
+    tell(MVEventTesseraWallet::tesseraWalletError(stringTesseraWalletErrorCode(error.code()),
+                                                  error.localizedDescription(), occurrence),
+         page_);
     // Every failure ends the payment, a refused further request too: the page then knows
     // the client is given back and nothing of the payment still answers.
     setLibraryPaymentEnabled(false, std::nullopt, {});

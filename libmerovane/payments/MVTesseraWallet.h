@@ -2,20 +2,25 @@
 // The glue that lends the process's one wallet client to pages. A page's start takes
 // the client over (the glue becomes its delegate with the page's client id and secret
 // and the production environment, after saving the host's values); the results go to
-// the shop's server as commands, failures to the pages as "tesseraWalletError", and a
+// the shop's server as commands, failures to the page as "tesseraWalletError", and a
 // failure or the page's transaction status gives the host's values back, but for those
 // the host has set meanwhile.
 //
-//   MVTesseraWallet::sharedController()->start({.currencyCode = "EUR", ...});
+//   MVTesseraWallet::sharedController()->start({.currencyCode = "EUR", ...}, webView);
 //
 // Every step after the start and every client callback first checks that the glue
-// still holds the client (its delegate and the values it set); when not, the pages hear
-// "TesseraWalletErrorCredentialsChangedDuringPayment".
+// still holds the client (its delegate and the values it set); when not, the page hears
+// "TesseraWalletErrorCredentialsChangedDuringPayment". The glue holds the client's
+// values (TWAWalletClientHolder): whoever changes one of them ends the payment within
+// that call, and every value still the glue's goes back to the host's.
 // A payment has a transaction of its own in the client: the take-over ends the one the
 // host had (the client tells the host), and the payment's end or failure ends the
 // payment's, so that no answer of one reaches the other's delegate. A start while the
-// wallet application has another merchant's request is refused (error 611); a start with
-// another client id or secret ends the payment before it.
+// wallet application has another party's request is refused (error 611); a start with
+// another client id or secret, or from another page, ends the payment before it.
+// A payment belongs to the web view that started it (none: the server or a script):
+// what concerns it goes to that page only, and a step from another page, or for a
+// transaction that is not the running one, is refused to its sender and touches nothing.
 // Main thread only.
 
 #include <cstdint>
@@ -27,9 +32,16 @@
 #include "wallet/TWAMaskedWalletRequest.h"
 #include "wallet/TWAWalletClient.h"
 
+class MVEvent;
+class MVWebView;
+
 class MVTesseraWallet : public TWAWalletClientDelegate,
+                        public TWAWalletClientHolder,
                         public std::enable_shared_from_this<MVTesseraWallet> {
   public:
+    // The web view a command came from; null for the server and other native sources.
+    using WebViewPtr = std::shared_ptr<MVWebView>;
+
     // Seconds between the start and the masked-wallet request.
     static constexpr double kLoadMaskedWalletDelay = 0.2;
     static constexpr const char* kCredentialsChangedError =
@@ -53,12 +65,14 @@ class MVTesseraWallet : public TWAWalletClientDelegate,
 
     static std::shared_ptr<MVTesseraWallet> sharedController();
 
-    void start(const Start& start);
-    void changeMaskedWallet(const std::string& tesseraTransactionId);
+    void start(const Start& start, const WebViewPtr& sender = nullptr);
+    void changeMaskedWallet(const std::string& tesseraTransactionId,
+                            const WebViewPtr& sender = nullptr);
     void sendFullWalletRequest(std::shared_ptr<TWACart> cart,
-                               const std::string& tesseraTransactionId);
+                               const std::string& tesseraTransactionId,
+                               const WebViewPtr& sender = nullptr);
     // 0 success, 1 to 7 the failure reasons.
-    void notifyTesseraTransactionStatus(long status);
+    void notifyTesseraTransactionStatus(long status, const WebViewPtr& sender = nullptr);
     bool isLibSidedPaymentProcessAtPresent() const { return isWalletForLibraryPayment_; }
 
     // The request of a start, with the defaults for what it leaves open.
@@ -75,8 +89,30 @@ class MVTesseraWallet : public TWAWalletClientDelegate,
     void walletClientDidFailToLoadFullWallet(TWAWalletClient& client,
                                              const platform::Error& error) override;
     void walletClientUserIsPreauthorized(TWAWalletClient& client, bool preauthorized) override;
+    void walletClientWasTakenBack(TWAWalletClient& client) override;
 
   private:
+    // Who hears what concerns a payment or a step: a page, or, when none sent it, every
+    // page registered for the event.
+    struct Audience {
+        bool page = false;
+        std::weak_ptr<MVWebView> webView;
+    };
+    static Audience audienceOf(const WebViewPtr& sender) { return {sender != nullptr, sender}; }
+    static void tell(const MVEvent& event, const Audience& audience);
+    // Whether a step of `sender` is one of the running payment's (any step while none runs).
+    bool isPaymentsPage(const WebViewPtr& sender) const;
+    // The running payment's page, or the sender's when none runs.
+    Audience audienceFor(const WebViewPtr& sender) const;
+    // isPaymentsPage(), else the sender hears the credentials-changed report.
+    bool acceptsStep(const WebViewPtr& sender, const char* occurrence, const char* step);
+    // True when `tesseraTransactionId` is that of the payment's running transaction.
+    bool isRunningTransaction(const TWAWalletClient& client,
+                              const std::string& tesseraTransactionId) const;
+    // The client's error `number`, to `audience` only.
+    static void refuse(int number, const char* occurrence, const Audience& audience);
+    // The occurrence of a payment ended now.
+    static const char* occurrenceOf(const TWAWalletClient& client);
     void setLibraryPaymentEnabled(bool enabled, const std::optional<std::string>& clientID,
                                   const std::string& clientSecret);
     // True while the client's delegate is this glue and its id, secret and environment
@@ -85,8 +121,13 @@ class MVTesseraWallet : public TWAWalletClientDelegate,
     // keepsItsValues() with a client id.
     bool holds(const TWAWalletClient& client) const;
     // holds(), else the credentials-changed report for `occurrence`.
-    bool guard(const TWAWalletClient& client, const char* occurrence);
-    void performCredentialsChangedDuringPaymentError(const char* occurrence);
+    bool guard(const TWAWalletClient& client, const char* occurrence, const Audience& audience);
+    // guard() for the payment's page while a payment runs; false when none runs.
+    bool guardCallback(const TWAWalletClient& client, const char* occurrence);
+    // Tells `audience`, logs, and ends a running payment, giving back every value still
+    // the glue's.
+    void performCredentialsChangedDuringPaymentError(const char* occurrence,
+                                                     const Audience& audience);
     void failed(const platform::Error& error, const char* occurrence);
 
     std::shared_ptr<TWAMaskedWalletRequest> maskedWalletRequest_;
@@ -94,6 +135,7 @@ class MVTesseraWallet : public TWAWalletClientDelegate,
     TWAText libraryClientSecret_;
     bool isWalletForLibraryPayment_ = false;
     bool loadScheduled_ = false;
+    Audience page_;
     std::weak_ptr<TWAClientSDKTransactionContext> transaction_;
     std::weak_ptr<TWAWalletClientDelegate> possibleAppsidedDelegate_;
     TWAText possibleAppsidedClientID_;

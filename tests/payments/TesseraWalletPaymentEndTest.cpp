@@ -124,9 +124,9 @@ TEST_P(TesseraWalletPaymentEndTest, AFullWalletUnderWayEndsWithThePayment) {
     }
 }
 
-// A second cart (or another transaction's) while the first request runs is refused to
-// the page, and the refusal ends the payment: the client is given back, the first one's
-// card reaches nobody, and the next checkout starts.
+// A second cart while the first request runs is refused to the page, and the refusal
+// ends the payment: the client is given back, the first one's card reaches nobody, and
+// the next checkout starts.
 TEST_P(TesseraWalletPaymentEndTest, ARefusedSecondFullWalletRequestEndsThePayment) {
     const struct {
         json second;
@@ -138,8 +138,6 @@ TEST_P(TesseraWalletPaymentEndTest, ARefusedSecondFullWalletRequestEndsThePaymen
          "A different transaction is currently in progress. (Error 607)"},
         {fullWalletRequest("7.00"), false, "TesseraWalletErrorIntegrationError",
          "A different transaction is currently in progress. (Error 607)"},
-        {fullWalletRequest("5.00", "T-2"), true, "TesseraWalletErrorInvalidTransaction",
-         "An invalid request for payment was received (Error 606)"},
     };
     wallet_.serveProxyCard("411111", 1234567, 3, 2030);
     ASSERT_NO_FATAL_FAILURE(stream());
@@ -263,7 +261,11 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
         HostRenewsEnvironmentFirst,
         HostRenewsOnlyId,
         HostRenewsOnlySecret,
-        HostRenewsOnlyEnvironment
+        HostRenewsOnlyEnvironment,
+        // The host sets only its delegate, to itself or first to none and later to itself,
+        // and then checks out.
+        HostSetsOnlyItsDelegate,
+        HostSetsOnlyNoDelegate
     };
     enum class Value { None, Id, Secret, Environment };
     static constexpr const char* kOtherId = "other-id";
@@ -294,6 +296,8 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
             moment == Moment::WalletApplication || moment == Moment::Configuration;
         const char* occurrence = moment == Moment::FullWalletOut ? "fullWallet" : "maskedWallet";
         if (renewed(act) != Value::None) act = Act::HostTakesOver;
+        if (act == Act::HostSetsOnlyItsDelegate || act == Act::HostSetsOnlyNoDelegate)
+            act = Act::HostStartsItsOwn;
         switch (act) {
             case Act::HostTakesOver:
                 return {{credentialsChanged(occurrence)}, 0, 0, 0, {}};
@@ -437,6 +441,18 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
             case Act::AnotherPageStarts:
                 start({{"clientId", kOtherId}, {"clientSecret", "other-secret"}});
                 break;
+            case Act::HostSetsOnlyItsDelegate:
+            case Act::HostSetsOnlyNoDelegate:
+                if (act == Act::HostSetsOnlyNoDelegate) {
+                    client_->setDelegate({});
+                    platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+                }
+                client_->setDelegate(hostDelegate_);
+                hostChecksOut();
+                // The host's checkout goes out with the host's own values.
+                expectHostValues();
+                EXPECT_EQ(client_->transactionContext()->environment(), hostEnvironment_);
+                break;
             default:
                 hostRenews(renewed(act), act >= Act::HostRenewsOnlyId);
                 break;
@@ -533,7 +549,7 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
                 EXPECT_EQ(hostKinds(), expect.host);
                 for (size_t i = asked; i < standIn_->requests().size(); ++i)
                     EXPECT_EQ(standIn_->requests()[i].oauth_client_id(),
-                              act == Act::HostStartsItsOwn ? kHostId
+                              expect.host == std::vector{WalletClientEvent::MaskedWallet} ? kHostId
                               : act == Act::AnotherPageStarts && expect.pageErrors.size() &&
                                       expect.pageErrors[0] != refused()
                                   ? kOtherId
@@ -629,6 +645,13 @@ TEST_P(TesseraWalletOwnersTest, TheHostsCheckoutMeetsAPagesStartAtEveryMoment) {
             EXPECT_EQ(standIn_->requests()[i].oauth_client_id(), row.refused ? kHostId : "page-id");
         ASSERT_NO_FATAL_FAILURE(nextCheckoutsStart(row.host.size()));
     }
+}
+
+// The host sets only its delegate (to none, then back, or to itself) while a page's
+// payment runs, and checks out: the page hears one report, every value of the page goes
+// at once, and the host's checkout goes out under the host's id and environment.
+TEST_P(TesseraWalletOwnersTest, TheHostSettingOnlyItsDelegateGetsItsOwnValuesBack) {
+    meetEveryMoment({Act::HostSetsOnlyItsDelegate, Act::HostSetsOnlyNoDelegate});
 }
 
 INSTANTIATE_TEST_SUITE_P(HostEnvironments, TesseraWalletOwnersTest, ::testing::Values(1, 2),
