@@ -654,7 +654,288 @@ TEST_P(TesseraWalletOwnersTest, TheHostSettingOnlyItsDelegateGetsItsOwnValuesBac
     meetEveryMoment({Act::HostSetsOnlyItsDelegate, Act::HostSetsOnlyNoDelegate});
 }
 
+// Two pages, each a web view of its own registered for the wallet's errors: what
+// concerns a payment reaches the page that started it only, and a step of a page whose
+// payment another page took ends nothing of the other's.
+class TesseraWalletPagesTest : public TesseraWalletOwnersTest {
+  protected:
+    struct Page {
+        std::shared_ptr<MVWebView> view;
+        std::shared_ptr<HeadlessPageModel> model;
+        size_t seen = 0;
+    };
+    static constexpr const char* kOtherSecret = "other-secret";
+
+    static Page openPage(const char* address) {
+        Page page{MVWebView::create(platform::Rect(0, 0, 320, 480)), nullptr};
+        page.model = HeadlessPageModel::attach(headlessEngineOf(*page.view));
+        page.model->settings.library = true;
+        page.view->loadHTMLString("<p/>", platform::URL::parse(address));
+        platform::advanceBy(0.1);
+        MVEventDispatcher::sharedDispatcher().registerWebView(page.view, {"tesseraWalletError"});
+        return page;
+    }
+    static void performFrom(const Page& page, const json& command) {
+        MVCommandHandler::performCommandsFromCommandCollection(
+            {{"ver", "1.0"}, {"cmds", json::array({command})}}, page.view);
+    }
+    static json startCommand(const char* id, const char* secret) {
+        return {{"c", "tesseraWalletStart"},
+                {"p",
+                 {{"currencyCode", "EUR"},
+                  {"totalPrice", "12.50"},
+                  {"clientData", {{"clientId", id}, {"clientSecret", secret}}}}}};
+    }
+    static json endCommand(json end = {{"success", true}}) {
+        return {{"c", "tesseraWalletEnd"}, {"p", std::move(end)}};
+    }
+    // The wallet errors `page` received since the last call.
+    static std::vector<json> heard(Page& page) {
+        platform::advanceBy(0.01);
+        std::vector<json> errors;
+        const auto& events = page.model->events();
+        for (; page.seen < events.size(); ++page.seen)
+            if (events[page.seen].name == "tesseraWalletError")
+                errors.push_back(events[page.seen].parameters[0]);
+        return errors;
+    }
+    static json clientError(int number, const char* occurrence) {
+        const auto error = TWAWalletClient::clientError(number);
+        return walletError(MVTesseraWallet::stringTesseraWalletErrorCode(error.code()).c_str(),
+                           error.localizedDescription(), occurrence)[0];
+    }
+    // A page's checkout from its start to its end, answered by the wallet application.
+    void checksOut(Page& page, const char* id, const char* secret) {
+        standIn_->setMode(WalletStandInApp::Mode::Normal);
+        const size_t updates = commandsNamed("tesseraWalletUpdate");
+        const size_t asked = standIn_->requests().size();
+        performFrom(page, startCommand(id, secret));
+        platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+        ASSERT_TRUE(drive([&] { return commandsNamed("tesseraWalletUpdate") > updates; }));
+        ASSERT_EQ(standIn_->requests().size(), asked + 1);
+        EXPECT_EQ(standIn_->requests().back().oauth_client_id(), id);
+        performFrom(page, endCommand());
+        EXPECT_FALSE(lent());
+        expectHostValues();
+    }
+};
+
+// Page A's payment, at each moment, meets page B's start (another merchant); then A,
+// already told, sends a step of its ended payment (or B one for another transaction),
+// before or after B's masked wallet. B's checkout goes on to its card, A hears only its
+// own report and refusals, B only its own, and then both next checkouts start.
+TEST_P(TesseraWalletPagesTest, AStaleStepOfAnEndedPaymentEndsNothingOfTheNext) {
+    enum class Step { FullWallet, Change, EndSuccess, EndDeclined, EndUnknown };
+    const struct {
+        Step step;
+        bool fromB;  // B itself, for another transaction
+        std::optional<json> aHears;
+        std::optional<json> bHears;
+    } steps[] = {
+        {Step::FullWallet, false, credentialsChanged("fullWallet"), {}},
+        {Step::Change, false, credentialsChanged("maskedWallet"), {}},
+        {Step::EndSuccess, false, credentialsChanged("fullWallet"), {}},
+        {Step::EndDeclined, false, credentialsChanged("fullWallet"), {}},
+        {Step::EndUnknown, false, {}, {}},
+        {Step::FullWallet, true, {}, clientError(606, "fullWallet")},
+        {Step::Change, true, {}, clientError(610, "maskedWallet")},
+    };
+    const Moment moments[] = {Moment::PageStart, Moment::MaskedWallet, Moment::FullWalletOut};
+    ASSERT_NO_FATAL_FAILURE(stream());
+    auto a = openPage("https://shop.example/a");
+    auto b = openPage("https://other.example/b");
+    int cell = 0;
+    for (auto moment : moments) {
+        for (const auto& row : steps) {
+            for (bool afterBsMaskedWallet : {false, true}) {
+                SCOPED_TRACE("moment " + std::to_string(static_cast<int>(moment)) + ", step " +
+                             std::to_string(&row - steps) +
+                             (afterBsMaskedWallet ? ", late" : ", early"));
+                const std::string hold = "pages " + std::to_string(++cell);
+                serveHeldCard(hold);
+                standIn_->setMode(WalletStandInApp::Mode::Normal);
+                const size_t updates = commandsNamed("tesseraWalletUpdate");
+                const size_t cards = commandsNamed("tesseraWalletFullWalletResponse");
+                performFrom(a, startCommand("page-id", "page-secret"));
+                if (moment != Moment::PageStart) {
+                    platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+                    ASSERT_TRUE(
+                        drive([&] { return commandsNamed("tesseraWalletUpdate") > updates; }));
+                }
+                if (moment == Moment::FullWalletOut) {
+                    const size_t asked = wallet_.requestCount(WalletTestServer::kFullWalletPath);
+                    performFrom(a, fullWalletRequest("5.00"));
+                    ASSERT_TRUE(waitFor([&] {
+                        return wallet_.requestCount(WalletTestServer::kFullWalletPath) > asked;
+                    }));
+                }
+                const size_t aUpdates = commandsNamed("tesseraWalletUpdate") - updates;
+                const size_t asked = standIn_->requests().size();
+                performFrom(b, startCommand(kOtherId, kOtherSecret));
+                platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+                const auto stale = [&] {
+                    const auto& sender = row.fromB ? b : a;
+                    const char* transaction = row.fromB ? "T-2" : "T-1";
+                    switch (row.step) {
+                        case Step::FullWallet:
+                            performFrom(sender, fullWalletRequest("5.00", transaction));
+                            break;
+                        case Step::Change:
+                            performFrom(sender, {{"c", "tesseraWalletChangeMaskedWallet"},
+                                                 {"p", {{"tesseraTransactionId", transaction}}}});
+                            break;
+                        case Step::EndSuccess:
+                            performFrom(sender, endCommand());
+                            break;
+                        case Step::EndDeclined:
+                            performFrom(sender, endCommand({{"success", false},
+                                                            {"errorReason", "declined"}}));
+                            break;
+                        case Step::EndUnknown:
+                            performFrom(sender,
+                                        endCommand({{"success", false}, {"errorReason", "lost"}}));
+                            break;
+                    }
+                };
+                if (!afterBsMaskedWallet) stale();
+                ASSERT_TRUE(drive(
+                    [&] { return commandsNamed("tesseraWalletUpdate") > updates + aUpdates; }));
+                if (afterBsMaskedWallet) stale();
+                wallet_.http().release(hold);
+                EXPECT_TRUE(lent());
+                performFrom(b, fullWalletRequest("7.00"));
+                ASSERT_TRUE(drive(
+                    [&] { return commandsNamed("tesseraWalletFullWalletResponse") > cards; }));
+                performFrom(b, endCommand());
+                settle();
+                std::vector<json> aExpected{credentialsChanged(
+                    moment == Moment::FullWalletOut ? "fullWallet" : "maskedWallet")};
+                if (row.aHears) aExpected.push_back(*row.aHears);
+                EXPECT_EQ(heard(a), aExpected);
+                EXPECT_EQ(heard(b),
+                          row.bHears ? std::vector<json>{*row.bHears} : std::vector<json>{});
+                EXPECT_EQ(commandsNamed("tesseraWalletUpdate") - updates, aUpdates + 1);
+                EXPECT_EQ(commandsNamed("tesseraWalletFullWalletResponse") - cards, 1u);
+                ASSERT_EQ(standIn_->requests().size(), asked + 1);
+                EXPECT_EQ(standIn_->requests().back().oauth_client_id(), kOtherId);
+                EXPECT_TRUE(hostDelegate_->events.empty());
+                EXPECT_FALSE(lent());
+                expectHostValues();
+            }
+        }
+        // Each cell begins with both pages' next checkouts; after the last, both again.
+        ASSERT_NO_FATAL_FAILURE(checksOut(a, "page-id", "page-secret"));
+        ASSERT_NO_FATAL_FAILURE(checksOut(b, kOtherId, kOtherSecret));
+        EXPECT_TRUE(heard(a).empty());
+        EXPECT_TRUE(heard(b).empty());
+    }
+}
+
+// Each kind of report, while another page listens: the refused start, the end by
+// another page or by the host, the wallet's failures of either request, a step with no
+// payment running, and a page gone before its failure. Only the page concerned hears
+// it, once; then the other page's checkout starts.
+TEST_P(TesseraWalletPagesTest, AReportReachesOnlyThePageItConcerns) {
+    enum class Kind {
+        RefusedStart,
+        EndedByAnotherPage,
+        EndedByTheHost,
+        BuyerCancelled,
+        FullWalletFailed,
+        StepWithoutPayment,
+        PageGone
+    };
+    const json cancelled =
+        walletError("TesseraWalletErrorBuyerCancelled", "Buyer has cancelled", "maskedWallet")[0];
+    const struct {
+        Kind kind;
+        std::vector<json> aHears;
+        std::vector<json> bHears;
+    } rows[] = {
+        {Kind::RefusedStart, {}, {refused()}},
+        {Kind::EndedByAnotherPage, {credentialsChanged("maskedWallet")}, {}},
+        {Kind::EndedByTheHost, {credentialsChanged("maskedWallet")}, {}},
+        {Kind::BuyerCancelled, {cancelled}, {}},
+        {Kind::FullWalletFailed, {clientError(608, "fullWallet")}, {}},
+        {Kind::StepWithoutPayment, {}, {credentialsChanged("fullWallet")}},
+        {Kind::PageGone, {}, {}},
+    };
+    ASSERT_NO_FATAL_FAILURE(stream());
+    auto b = openPage("https://other.example/b");
+    for (const auto& row : rows) {
+        SCOPED_TRACE("kind " + std::to_string(static_cast<int>(row.kind)));
+        auto a = openPage("https://shop.example/a");
+        hostDelegate_->events.clear();
+        const size_t updates = commandsNamed("tesseraWalletUpdate");
+        const bool atWalletApplication = row.kind == Kind::RefusedStart ||
+                                         row.kind == Kind::BuyerCancelled ||
+                                         row.kind == Kind::PageGone;
+        standIn_->setMode(atWalletApplication ? WalletStandInApp::Mode::Silent
+                                              : WalletStandInApp::Mode::Normal);
+        const size_t asked = standIn_->requests().size();
+        if (row.kind != Kind::StepWithoutPayment) {
+            performFrom(a, startCommand("page-id", "page-secret"));
+            platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+            if (atWalletApplication)
+                ASSERT_TRUE(waitForStandInRequests(asked + 1));
+            else
+                ASSERT_TRUE(drive([&] { return commandsNamed("tesseraWalletUpdate") > updates; }));
+        }
+        switch (row.kind) {
+            case Kind::RefusedStart:
+                performFrom(b, startCommand(kOtherId, kOtherSecret));
+                platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+                // A's checkout goes on: the buyer's choice reaches the server.
+                replyTo(asked);
+                ASSERT_TRUE(drive([&] { return commandsNamed("tesseraWalletUpdate") > updates; }));
+                performFrom(a, endCommand());
+                break;
+            case Kind::EndedByAnotherPage:
+                performFrom(b, startCommand(kOtherId, kOtherSecret));
+                performFrom(b, endCommand());
+                break;
+            case Kind::EndedByTheHost:
+                hostTakesOver();
+                break;
+            case Kind::BuyerCancelled:
+                platform::Application::shared().becomeActive();
+                break;
+            case Kind::FullWalletFailed:
+                wallet_.respond(WalletTestServer::kFullWalletPath, 401,
+                                walletproto::OWRErrorMessage());
+                performFrom(a, fullWalletRequest("5.00"));
+                ASSERT_TRUE(drive([&] { return !lent(); }));
+                break;
+            case Kind::StepWithoutPayment:
+                performFrom(b, endCommand());
+                break;
+            case Kind::PageGone:
+                a.view.reset();
+                platform::Application::shared().becomeActive();
+                break;
+        }
+        settle();
+        EXPECT_FALSE(lent());
+        expectHostValues();
+        if (a.view) {
+            EXPECT_EQ(heard(a), row.aHears);
+        }
+        EXPECT_EQ(heard(b), row.bHears);
+        EXPECT_TRUE(hostDelegate_->events.empty());
+        ASSERT_NO_FATAL_FAILURE(checksOut(b, kOtherId, kOtherSecret));
+        if (a.view) {
+            EXPECT_TRUE(heard(a).empty());
+        }
+        EXPECT_TRUE(heard(b).empty());
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(HostEnvironments, TesseraWalletOwnersTest, ::testing::Values(1, 2),
+                         [](const auto& info) {
+                             return "Environment" + std::to_string(info.param);
+                         });
+
+INSTANTIATE_TEST_SUITE_P(HostEnvironments, TesseraWalletPagesTest, ::testing::Values(1, 2),
                          [](const auto& info) {
                              return "Environment" + std::to_string(info.param);
                          });
