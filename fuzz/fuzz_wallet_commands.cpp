@@ -1,14 +1,18 @@
 // Arbitrary bytes, parsed as JSON, as the parameters of the four wallet commands in a
-// "1.0" collection through the dispatcher: start, change, full wallet and end, with the
-// delayed masked-wallet request run and the buyer coming back without a reply between
-// them; then a start whose request the wallet application keeps, the page's end, and the
-// buyer coming back with the input as the reply's query and without a reply. The host
-// drives the shared client with its own values in the page's environment (2); by the
-// input's length it also takes the client back after one of the commands and starts a
-// checkout of its own, or starts its own before the page's first command. The run aborts
-// when the host's delegate hears of anything but its own checkout (a result while it
-// asked for none, a second answer to one request, a full wallet it never asked for), or
-// when no library payment runs any more and the client's delegate is the glue.
+// "1.0" collection through the dispatcher: start, change, full wallet and end, each sent
+// by one of two pages (by the input's hash), with the delayed masked-wallet request run
+// and the buyer coming back without a reply between them; then page A starts, page B
+// (another merchant) starts, and A sends every step of its ended payment; then a start
+// whose request the wallet application keeps, the page's end, and the buyer coming back
+// with the input as the reply's query and without a reply. The host drives the shared
+// client with its own values in environment 1 or 2 (by the hash); by the input's length
+// it takes the client back after one of the commands (all its values, or only its
+// delegate, at once or first to none) and starts a checkout of its own, or starts its
+// own before the page's first command. The run aborts when the host's delegate hears of
+// anything but its own checkout (a result while it asked for none, a second answer to
+// one request, a full wallet it never asked for), when the client holds anything but the
+// host's delegate and values while no library payment runs, or when a third page that
+// sends nothing hears of a payment.
 #include <google/protobuf/stubs/logging.h>
 
 #include <cstddef>
@@ -23,6 +27,8 @@
 
 #include "fuzz/WalletFuzzing.h"
 #include "libmerovane/bridge/MVCommandHandler.h"
+#include "libmerovane/bridge/MVEventDispatcher.h"
+#include "libmerovane/bridge/MVWebView.h"
 #include "libmerovane/core/MVErrorLogger.h"
 #include "libmerovane/handlers/MVCommandHandlerClasses.h"
 #include "libmerovane/payments/MVPayments.h"
@@ -76,84 +82,158 @@ class HostDelegate : public TWAWalletClientDelegate {
     }
 };
 
+// How the host takes its client back: all its values, or only its delegate (at once, or
+// first none and then itself).
+enum class TakeBack { Whole, Delegate, DelegateAfterNone };
+
+struct Host {
+    std::shared_ptr<HostDelegate> delegate = std::make_shared<HostDelegate>();
+    int32_t environment = 2;
+};
+
 // The host takes its client back and asks for a masked wallet of its own.
-void hostChecksOut(const std::shared_ptr<HostDelegate>& host) {
+void hostChecksOut(const Host& host, TakeBack how) {
     auto client = TWAWalletClient::sharedInstance();
-    client->setDelegate(host);
-    client->setClientId("host-id");
-    client->setClientSecret("host-secret");
-    client->setEnvironment(2);
-    if (host->waiting) return;  // its request is still with the wallet application
-    host->waiting = true;
+    if (how == TakeBack::DelegateAfterNone) {
+        client->setDelegate({});
+        platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+    }
+    client->setDelegate(host.delegate);
+    if (how == TakeBack::Whole) {
+        client->setClientId("host-id");
+        client->setClientSecret("host-secret");
+        client->setEnvironment(host.environment);
+    }
+    if (host.delegate->waiting) return;  // its request is still with the wallet application
+    host.delegate->waiting = true;
     client->loadMaskedWallet(TWAMaskedWalletRequest::create("USD", "1.00"));
 }
 
-void perform(const char* name, const nlohmann::json& parameters) {
-    MVCommandHandler::performCommandsFromCommandCollection(
-        {{"ver", "1.0"}, {"cmds", {{{"c", name}, {"p", parameters}}}}}, nullptr);
+// A page registered for the wallet's errors that counts what it hears.
+class ListeningPage : public MVWebViewInterface {
+  public:
+    explicit ListeningPage(std::shared_ptr<MVWebView> view) : view_(std::move(view)) {}
+    int serial() const override { return view_->serial(); }
+    std::string debugName() const override { return view_->debugName(); }
+    std::optional<std::string> currentUrl() const override { return view_->currentUrl(); }
+    std::optional<bool> delegateShouldPerformCommand(const MVCommand&) override {
+        return std::nullopt;
+    }
+    void performMVEvent(const MVEvent&) override { ++heard; }
+    std::shared_ptr<MVWebView> asMVWebView() override { return view_; }
+
+    size_t heard = 0;
+
+  private:
+    std::shared_ptr<MVWebView> view_;
+};
+
+struct Pages {
+    std::shared_ptr<ListeningPage> a, b, silent;
+};
+
+std::shared_ptr<ListeningPage> listeningPage() {
+    auto page = std::make_shared<ListeningPage>(MVWebView::create(platform::Rect(0, 0, 320, 480)));
+    MVEventDispatcher::sharedDispatcher().registerWebView(page, {"tesseraWalletError"});
+    return page;
 }
 
-std::shared_ptr<HostDelegate> setUp() {
+void perform(const char* name, const nlohmann::json& parameters,
+             const std::shared_ptr<ListeningPage>& from) {
+    MVCommandHandler::performCommandsFromCommandCollection(
+        {{"ver", "1.0"}, {"cmds", {{{"c", name}, {"p", parameters}}}}},
+        from ? from->asMVWebView() : nullptr);
+}
+
+void setHostValues(const Host& host) {
+    auto client = TWAWalletClient::sharedInstance();
+    client->setDelegate(host.delegate);
+    client->setClientId("host-id");
+    client->setClientSecret("host-secret");
+    client->setEnvironment(host.environment);
+}
+
+Host& setUp() {
     setUpWalletFuzzing("/tmp/fuzz-wallet-commands-XXXXXX");
     registerCommandHandlerClasses();
     MVPayments::install();
-
-    auto host = std::make_shared<HostDelegate>();
-    auto client = TWAWalletClient::sharedInstance();
-    client->setDelegate(host);
-    client->setClientId("host-id");
-    client->setClientSecret("host-secret");
-    client->setEnvironment(2);
+    static Host host;
+    setHostValues(host);
     TWAWalletClient::handleOpenURL(*platform::URL::parse(TWAWalletClient::urlForTest()),
                                    std::nullopt, nullptr);
     return host;
 }
 
-void checkGivenBack() {
+// No library payment runs: the client has the host's delegate and values, none of a page.
+void checkGivenBack(const Host& host) {
+    if (MVTesseraWallet::sharedController()->isLibSidedPaymentProcessAtPresent()) return;
     auto client = TWAWalletClient::sharedInstance();
-    if (!MVTesseraWallet::sharedController()->isLibSidedPaymentProcessAtPresent() &&
-        client->delegate() == MVTesseraWallet::sharedController())
-        __builtin_trap();  // the page's credentials stayed on an idle client
+    if (client->delegate() == MVTesseraWallet::sharedController()) __builtin_trap();
+    if (client->clientId() != "host-id" || client->clientSecret() != "host-secret" ||
+        client->environment() != host.environment)
+        __builtin_trap();  // a page's value stayed on the client
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static auto host = setUp();
+    static Host& host = setUp();
+    static Pages pages{listeningPage(), listeningPage(), listeningPage()};
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     auto parsed = platform::json::parse(text);
     if (!parsed.ok()) return 0;
+    const size_t hash = std::hash<std::string_view>{}(text);
+    host.environment = hash & 1 ? 1 : 2;
+    setHostValues(host);
+    const auto takeBack = static_cast<TakeBack>((hash >> 1) % 3);
     auto& app = platform::Application::shared();
     // Where the host's own checkout comes in: before the first command, after one of
     // them, or not at all.
     const size_t hostAt = size % (std::size(kCommands) + 2);
-    if (hostAt == 0) hostChecksOut(host);
+    if (hostAt == 0) hostChecksOut(host, takeBack);
     for (size_t i = 0; i < std::size(kCommands); ++i) {
-        perform(kCommands[i], parsed.value);
-        if (hostAt == i + 1) hostChecksOut(host);
+        perform(kCommands[i], parsed.value, hash >> (3 + i) & 1 ? pages.b : pages.a);
+        if (hostAt == i + 1) hostChecksOut(host, takeBack);
         platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
         app.resignActive();
         app.becomeActive();
         platform::runUntilIdle();
-        checkGivenBack();
+        checkGivenBack(host);
     }
-    if (host->waiting) __builtin_trap();  // the buyer came back: the host heard nothing
+    if (host.delegate->waiting) __builtin_trap();  // the buyer came back: the host heard nothing
+    // Two pages overlap: A starts, B starts, and A sends every step of its ended payment.
+    perform("tesseraWalletStart", parsed.value, pages.a);
+    platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay * (hash >> 7 & 1));
+    auto other = parsed.value;
+    if (other.is_object()) other["clientData"] = {{"clientId", "other-id"}};
+    perform("tesseraWalletStart", other, pages.b);
+    for (const char* step : kCommands)
+        if (step != kCommands[0]) perform(step, parsed.value, pages.a);
+    platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+    for (const char* step : kCommands)
+        if (step != kCommands[0]) perform(step, parsed.value, pages.a);
+    perform("tesseraWalletEnd", {{"success", true}}, pages.b);
+    app.becomeActive();
+    platform::runUntilIdle();
+    checkGivenBack(host);
     // The page ends while the buyer is in the wallet application; then the buyer's reply
     // (the input as its query) and the buyer's return reach the client by the host.
-    perform("tesseraWalletStart", parsed.value);
+    perform("tesseraWalletStart", parsed.value, pages.a);
     platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
     app.resignActive();
-    perform("tesseraWalletEnd", parsed.value);
+    perform("tesseraWalletEnd", parsed.value, pages.a);
     if (auto reply = platform::URL::parse(TWAWalletClient::maskedWalletCallbackURL() + "?" +
                                           std::string(text)))
         TWAWalletClient::handleOpenURL(*reply, std::nullopt, nullptr);
     app.becomeActive();
     platform::runUntilIdle();
-    checkGivenBack();
+    checkGivenBack(host);
     // Whatever is left open ends; the host's client stays the host's.
-    MVTesseraWallet::sharedController()->notifyTesseraTransactionStatus(0);
-    checkGivenBack();
-    if (host->waiting) __builtin_trap();
+    auto glue = MVTesseraWallet::sharedController();
+    if (glue->isLibSidedPaymentProcessAtPresent()) glue->notifyTesseraTransactionStatus(0);
+    checkGivenBack(host);
+    if (host.delegate->waiting) __builtin_trap();
+    if (pages.silent->heard) __builtin_trap();  // a report reached a page it did not concern
     TWAWalletClient::sharedInstance()->notifyTransactionStatus(0);
     MVErrorLogger::clearReports();
     resetApplicationForWalletFuzzing();
