@@ -1,7 +1,8 @@
 // What a page's payment has under way when it ends, or when the page starts or asks
 // again meanwhile, with the host keeping its own environment (1) or sharing the page's
 // (2): nothing of the payment reaches the host's delegate, the next checkout starts, and
-// a refused further request ends nothing.
+// a refused further request ends nothing. Two pages: each hears only what concerns its
+// own payment, and the first's stale steps end nothing of the second's.
 #include <gtest/gtest.h>
 
 #include "libmerovane/application/MVPaymentServices.h"
@@ -927,81 +928,6 @@ TEST_P(TesseraWalletPagesTest, AReportReachesOnlyThePageItConcerns) {
             EXPECT_TRUE(heard(a).empty());
         }
         EXPECT_TRUE(heard(b).empty());
-    }
-}
-
-// The wallet application has a request whose payment ended (the host took the client,
-// or the page ended and another page started); the request sent after it waits. The
-// ended request's error reply comes first: it answers nobody, and the newer request
-// hears its own answer (its reply, or the buyer's return without one).
-TEST_P(TesseraWalletPagesTest, AnEndedRequestsErrorReplyAnswersNoNewerRequest) {
-    const struct {
-        bool hostTakesOver;  // else A ends and B starts
-        bool newerReplied;   // else the buyer comes back without a reply
-    } rows[] = {{true, true}, {true, false}, {false, true}, {false, false}};
-    ASSERT_NO_FATAL_FAILURE(stream());
-    auto a = openPage("https://shop.example/a");
-    auto b = openPage("https://other.example/b");
-    for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.hostTakesOver ? "host" : "page B") +
-                     (row.newerReplied ? ", replied" : ", came back"));
-        hostDelegate_->events.clear();
-        standIn_->setMode(WalletStandInApp::Mode::Silent);
-        const size_t asked = standIn_->requests().size();
-        const size_t updates = commandsNamed("tesseraWalletUpdate");
-        performFrom(a, startCommand("page-id", "page-secret"));
-        platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
-        ASSERT_TRUE(waitForStandInRequests(asked + 1));
-        if (row.hostTakesOver) {
-            hostTakesOver();
-            client_->loadMaskedWallet(TWAMaskedWalletRequest::create("USD", "1.00"));
-        } else {
-            performFrom(a, endCommand());
-            performFrom(b, startCommand(kOtherId, kOtherSecret));
-            platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
-        }
-        ASSERT_TRUE(waitForStandInRequests(asked + 2));
-        TWAWalletClient::handleOpenURL(
-            *platform::URL::parse(standIn_->requests().at(asked).callback_url() +
-                                  "?e=12&ed=Buyer+account+problem"),
-            WalletStandInApp::kBundleId, nullptr);
-        platform::runUntilIdle();
-        EXPECT_TRUE(hostDelegate_->events.empty());
-        EXPECT_EQ(row.hostTakesOver, !lent());
-        if (row.newerReplied)
-            replyTo(asked + 1);
-        else
-            platform::Application::shared().becomeActive();
-        if (row.hostTakesOver) {
-            ASSERT_TRUE(drive([&] { return !hostDelegate_->events.empty(); }));
-            EXPECT_EQ(hostKinds(),
-                      std::vector{row.newerReplied ? WalletClientEvent::MaskedWallet
-                                                   : WalletClientEvent::MaskedWalletFailed});
-            if (!row.newerReplied) {
-                EXPECT_EQ(hostDelegate_->events.back().error->localizedDescription(),
-                          "Buyer has cancelled");
-            }
-            client_->notifyTransactionStatus(0);
-            EXPECT_EQ(heard(a), std::vector{credentialsChanged("maskedWallet")});
-            EXPECT_TRUE(heard(b).empty());
-        } else {
-            if (row.newerReplied) {
-                ASSERT_TRUE(drive([&] { return commandsNamed("tesseraWalletUpdate") > updates; }));
-                EXPECT_TRUE(heard(b).empty());
-                performFrom(b, endCommand());
-            } else {
-                EXPECT_EQ(heard(b),
-                          std::vector{walletError("TesseraWalletErrorBuyerCancelled",
-                                                  "Buyer has cancelled", "maskedWallet")[0]});
-            }
-            EXPECT_TRUE(heard(a).empty());
-            EXPECT_TRUE(hostDelegate_->events.empty());
-        }
-        settle();
-        EXPECT_FALSE(lent());
-        expectHostValues();
-        EXPECT_EQ(commandsNamed("tesseraWalletUpdate") - updates,
-                  !row.hostTakesOver && row.newerReplied ? 1u : 0u);
     }
 }
 
