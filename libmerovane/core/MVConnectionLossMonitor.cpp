@@ -34,7 +34,10 @@ void MVConnectionLossMonitor::resetDatesLocked() {
     stateChangeDate_ = now;
     lastReportedAttemt_ = lastContentAttempt_ = now;
     lastReportedError_ = lastContentError_ = platform::Date::distantPast();
-    lastReportedSuccess_ = lastContentSuccess_ = now;
+    lastReportedSuccess_ = now;
+    // No content has answered yet.
+    lastContentSuccess_ = platform::Date::distantPast();
+    contentFailingSince_ = platform::Date::distantFuture();
 }
 
 void MVConnectionLossMonitor::resetForTesting() {
@@ -82,23 +85,39 @@ void MVConnectionLossMonitor::reportConnectionAttempt(Reporter reporter) {
 }
 
 void MVConnectionLossMonitor::reportConnectionError(Reporter reporter) {
+    if (reporter == Reporter::kContent) return reportContentError(platform::Date::now());
     auto& monitor = sharedMonitor();
     std::lock_guard lock(monitor.mutex_);
     if (monitor.state_ == kStateOpened) monitor.setStateLocked(kStateErroneous);
     monitor.lastReportedError_ = platform::Date::now();
-    if (reporter == Reporter::kContent) monitor.lastContentError_ = monitor.lastReportedError_;
+}
+
+void MVConnectionLossMonitor::reportContentError(platform::Date loadBegan) {
+    auto& monitor = sharedMonitor();
+    std::lock_guard lock(monitor.mutex_);
+    // Content that answered around the load's start: the load failed alone.
+    if (monitor.lastContentSuccess_ >= loadBegan.addingTimeInterval(-kLossDuration)) return;
+    if (monitor.state_ == kStateOpened) monitor.setStateLocked(kStateErroneous);
+    const auto now = platform::Date::now();
+    monitor.lastReportedError_ = monitor.lastContentError_ = now;
+    if (!monitor.contentFailingLocked()) monitor.contentFailingSince_ = now;
 }
 
 void MVConnectionLossMonitor::reportConnectionSuccess(Reporter reporter) {
     auto& monitor = sharedMonitor();
     std::lock_guard lock(monitor.mutex_);
     monitor.lastReportedSuccess_ = platform::Date::now();
-    if (reporter == Reporter::kContent) monitor.lastContentSuccess_ = monitor.lastReportedSuccess_;
+    if (reporter == Reporter::kContent) {
+        monitor.lastContentSuccess_ = monitor.lastReportedSuccess_;
+        monitor.contentFailingSince_ = platform::Date::distantFuture();
+    }
 }
 
-// The monitor's own success, when it finds the connection working again.
+// The monitor's own success, when it finds the connection working again: content that
+// failed before is judged afresh, by loads that answer or fail from now on.
 void MVConnectionLossMonitor::reportConnectionSuccessLocked() {
-    lastReportedSuccess_ = lastContentSuccess_ = platform::Date::now();
+    lastReportedSuccess_ = platform::Date::now();
+    contentFailingSince_ = platform::Date::distantFuture();
 }
 
 bool MVConnectionLossMonitor::allowsConnections() {
@@ -203,18 +222,14 @@ void MVConnectionLossMonitor::checkForErrors() {
         const double tE = now.timeIntervalSince(lastReportedError_);
         const double tS = now.timeIntervalSince(lastReportedSuccess_);
         const double tC = now.timeIntervalSince(stateChangeDate_);
-        // The same of the content's reports alone.
         const double cA = now.timeIntervalSince(lastContentAttempt_);
-        const double cE = now.timeIntervalSince(lastContentError_);
-        const double cS = now.timeIntervalSince(lastContentSuccess_);
-        // Content that failed has not answered since, whatever else has.
-        const bool contentFailing = !(cS < cE);
         show = enabled_ && visible;
 
         if (tC > kMinimumStateDuration && state_ != kStateLostBlocking) {
             bool judge = true;
             if (state_ == kStateRetrying) {
-                const bool contentAnswered = (cS < cE && cS < cA) || tC < cA;
+                // Content that failed has answered since, or was not tried again.
+                const bool contentAnswered = !contentFailingLocked() || tC < cA;
                 if ((tS < tE && tS < tA && contentAnswered) || tC < tA || !enabled_) {
                     reportConnectionSuccessLocked();
                     setStateLocked(kStateOpened);
@@ -223,19 +238,20 @@ void MVConnectionLossMonitor::checkForErrors() {
                 if (tC < kLossDuration) judge = false;
             }
             if (judge) {
-                if (state_ == kStateErroneous && ((tS < tE && !contentFailing) || !enabled_)) {
+                if (state_ == kStateErroneous &&
+                    ((tS < tE && !contentFailingLocked()) || !enabled_)) {
                     setStateLocked(kStateOpened);
                     reportConnectionSuccessLocked();
                     show = false;
                 }
-                // Lost when nothing has answered for as long, or when the content has not:
-                // a stream that answers meanwhile never hides content that cannot load.
-                const auto failingFor = [&](double attempt, double error, double success) {
-                    return attempt < tC && attempt < success && error < success &&
-                           success > kLossDuration;
-                };
-                if ((failingFor(tA, tE, tS) || failingFor(cA, cE, cS)) && tC > kLossDuration &&
-                    enabled_) {
+                // Lost when nothing has answered for as long, or when the content as a
+                // whole has failed for as long: a stream that answers meanwhile never
+                // hides content that cannot load.
+                const bool nothingAnswers = tA < tC && tA < tS && tE < tS && tS > kLossDuration;
+                const bool contentFails =
+                    contentFailingLocked() &&
+                    now.timeIntervalSince(contentFailingSince_) > kLossDuration;
+                if ((nothingAnswers || contentFails) && tC > kLossDuration && enabled_) {
                     setStateLocked(kStateLostBlocking);
                     showRetryButton = true;
                     show = true;

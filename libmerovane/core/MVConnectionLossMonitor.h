@@ -16,10 +16,14 @@
 // success is more than 16 s old. Whatever answers reports a success: the API stream's
 // packets, and loads whose server answered, even with a broken body.
 //
-// The web cache's loads report as the shop's content (Reporter::kContent), and are also
-// judged on their own: "erroneous" returns to "opened" only once content that failed has
-// answered again, and content whose attempts and errors have been newer than its last
-// success for 16 s is "lost (blocking)" however often anything else answers.
+// The web cache's loads report as the shop's content (Reporter::kContent) and are also
+// judged on their own. A content load that fails (ends without an HTTP answer) counts as
+// an error only when no content load answered from kLossDuration before it began on: a
+// resource that fails while the rest of the content loads fails alone, and is no error
+// of the network. Once content fails so, "erroneous" returns to "opened" only when
+// content answers again, and content that has failed so for more than kLossDuration,
+// with no content answering since, is "lost (blocking)" however often anything else
+// answers.
 //
 // Not for deciding whether a single request failed: it only judges the trend.
 //
@@ -62,6 +66,9 @@ class MVConnectionLossMonitor {
     static void beginMonitoring();
     static void reportConnectionAttempt(Reporter reporter = Reporter::kOther);
     static void reportConnectionError(Reporter reporter = Reporter::kOther);
+    // An error of a content load whose first attempt (before any repeat) began at
+    // `loadBegan`; nothing when content answered since kLossDuration before then.
+    static void reportContentError(platform::Date loadBegan);
     static void reportConnectionSuccess(Reporter reporter = Reporter::kOther);
     // No only while monitoring is enabled and the connection counts as lost.
     static bool allowsConnections();
@@ -76,7 +83,7 @@ class MVConnectionLossMonitor {
     platform::Date lastReportedAttemt() const;
     platform::Date lastReportedError() const;
     platform::Date lastReportedSuccess() const;
-    // The last error the content reported.
+    // The last error the content reported that counted.
     platform::Date lastReportedContentError() const;
 
     // The check of the repeating timer. Main thread.
@@ -94,6 +101,10 @@ class MVConnectionLossMonitor {
     void resetDatesLocked();
     void setStateLocked(int state);
     void reportConnectionSuccessLocked();
+    // Content has failed with nothing answering since this date.
+    bool contentFailingLocked() const {
+        return contentFailingSince_ != platform::Date::distantFuture();
+    }
 
     mutable std::mutex mutex_;
     int state_ = kStateOpened;
@@ -104,6 +115,7 @@ class MVConnectionLossMonitor {
     platform::Date lastContentAttempt_;
     platform::Date lastContentError_;
     platform::Date lastContentSuccess_;
+    platform::Date contentFailingSince_;
     bool enabled_ = true;
     platform::TimerHandle timer_;
     // Main thread only.

@@ -43,6 +43,8 @@ struct MVWebCacheHTTPDataSource::Record {
     std::string requestIdentity;
     int64_t requestSerial = 0;
     Date requestStartDate;
+    // When the load's first attempt began, before any repeat.
+    Date loadBegan;
     platform::URLRequest originalRequest;
     platform::URLRequest currentRequest;
     // A failed connection leaves a null entry.
@@ -304,14 +306,15 @@ void MVWebCacheHTTPDataSource::performConnectionWithRequest(platform::URLRequest
 }
 
 void MVWebCacheHTTPDataSource::startLoad(platform::URLRequest request,
-                                         std::vector<OnFinishedDo> blocks, int repeats) {
+                                         std::vector<OnFinishedDo> blocks, int repeats,
+                                         std::optional<Date> began) {
     const bool here = isOnRequestThread();
     if (!here || !MVConnectionLossMonitor::allowsConnections()) {
         std::weak_ptr<MVWebCacheHTTPDataSource> weak = weak_from_this();
-        auto again = [weak, request = std::move(request), blocks = std::move(blocks),
-                      repeats]() mutable {
+        auto again = [weak, request = std::move(request), blocks = std::move(blocks), repeats,
+                      began]() mutable {
             if (auto self = weak.lock())
-                self->startLoad(std::move(request), std::move(blocks), repeats);
+                self->startLoad(std::move(request), std::move(blocks), repeats, began);
         };
         if (here) {
             platform::RunLoop::main().postAfterDetached(kRefusedRetryDelay, std::move(again));
@@ -335,6 +338,7 @@ void MVWebCacheHTTPDataSource::startLoad(platform::URLRequest request,
         record->requestIdentity = identity;
         record->requestSerial = nextRequestSerial_++;
         record->requestStartDate = Date::now();
+        record->loadBegan = began.value_or(record->requestStartDate);
         record->originalRequest = request;
         record->currentRequest = request;
         record->onFinishedDo = std::move(blocks);
@@ -388,7 +392,7 @@ void MVWebCacheHTTPDataSource::checkFailsafe(const std::shared_ptr<Record>& reco
         waiting = record->failsafeConnections.size();
     }
     // A connection that waited this long without an answer is a failing one.
-    MVConnectionLossMonitor::reportConnectionError(kContent);
+    MVConnectionLossMonitor::reportContentError(record->loadBegan);
     if (waiting >= kMaximumConnections) return giveUp(record);
     MVLogWarn(
         "MVWebCacheHTTPDataSource<{}> HTTP Request Failsafe [{}] reached timeout and will open "
@@ -642,11 +646,7 @@ void MVWebCacheHTTPDataSource::completionHandler(const std::shared_ptr<Record>& 
     }
     if (repeat) return repeatLater(record, answered);
 
-    if (exhausted && !answered) {
-        MVConnectionLossMonitor::reportConnectionError(kContent);
-    } else {
-        MVConnectionLossMonitor::reportConnectionSuccess(kContent);
-    }
+    reportOutcome(*record, answered);
     const auto cacheControl =
         response ? response->valueForHTTPHeaderField("Cache-Control") : std::nullopt;
     const int64_t lifetime = lifetimeOfCacheControl(cacheControl);
@@ -685,12 +685,17 @@ void MVWebCacheHTTPDataSource::completionHandler(const std::shared_ptr<Record>& 
     endBackgroundTask(*record);
 }
 
-void MVWebCacheHTTPDataSource::repeatLater(const std::shared_ptr<Record>& record, bool answered) {
+// Only an HTTP answer, of any status, is the content answering.
+void MVWebCacheHTTPDataSource::reportOutcome(const Record& record, bool answered) {
     if (answered) {
         MVConnectionLossMonitor::reportConnectionSuccess(kContent);
     } else {
-        MVConnectionLossMonitor::reportConnectionError(kContent);
+        MVConnectionLossMonitor::reportContentError(record.loadBegan);
     }
+}
+
+void MVWebCacheHTTPDataSource::repeatLater(const std::shared_ptr<Record>& record, bool answered) {
+    reportOutcome(*record, answered);
     MVLogWarn("MVWebCacheHTTPDataSource<{}> will be repeated in 5 seconds. [{}]",
               record->requestSerial, escaped(record->originalRequest.url().absoluteString()));
     // The repeat is a new record with a task of its own.
@@ -703,9 +708,9 @@ void MVWebCacheHTTPDataSource::repeatLater(const std::shared_ptr<Record>& record
     std::weak_ptr<MVWebCacheHTTPDataSource> weak = weak_from_this();
     const int repeats = record->repeats + 1;
     platform::RunLoop::main().postAfterDetached(
-        kRepeatDelay,
-        [weak, request = record->originalRequest, blocks = std::move(blocks), repeats]() mutable {
+        kRepeatDelay, [weak, request = record->originalRequest, blocks = std::move(blocks), repeats,
+                       began = record->loadBegan]() mutable {
             if (auto self = weak.lock())
-                self->startLoad(std::move(request), std::move(blocks), repeats);
+                self->startLoad(std::move(request), std::move(blocks), repeats, began);
         });
 }

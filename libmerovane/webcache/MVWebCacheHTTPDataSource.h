@@ -20,11 +20,12 @@
 // answered by the attempt that is not repeated, with its error or data, so a resource
 // that keeps failing fails to its page. A script, style sheet or image that has no
 // response on any of its three connections 5 s after the last started (15 s) fails with
-// a time-out, unrepeated. Failures whose server sent no answer count as connection
-// errors of the shop's content; a server that answered (a response arrived, then the
-// body was cut, or it was near empty) counts as reachable. While the connection-loss
-// monitor refuses, loads wait in 0.25 s steps. Our URL loading has no authentication
-// challenges, so there is nothing to answer for them here.
+// a time-out, unrepeated. Only an HTTP answer (any status, also one whose body was then
+// cut or near empty) counts as the shop's content answering; a load that ends without
+// one, and each fail-safe wait, is an error of the content, dated for the monitor by
+// when the load (before its repeats) began. While the connection-loss monitor refuses,
+// loads wait in 0.25 s steps. Our URL loading has no authentication challenges, so there
+// is nothing to answer for them here.
 //
 // A body longer than kMaximumBodyLength fails the load (URL error -1103); the buffer
 // reserves at most kMaximumReservation up front, whatever length the response claims.
@@ -46,6 +47,7 @@
 #include <vector>
 
 #include "libmerovane/webcache/MVWebCacheDataSource.h"
+#include "platform/foundation/Date.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/URLRequest.h"
 
@@ -116,13 +118,17 @@ class MVWebCacheHTTPDataSource final
 
   private:
     bool isOnRequestThread() const;
-    void startLoad(platform::URLRequest request, std::vector<OnFinishedDo> blocks, int repeats = 0);
+    // `began`: when the load's first attempt began, for its repeats; none for a new load.
+    void startLoad(platform::URLRequest request, std::vector<OnFinishedDo> blocks, int repeats = 0,
+                   std::optional<platform::Date> began = std::nullopt);
     void startAttempt(const std::shared_ptr<Record>& record);
     void checkFailsafe(const std::shared_ptr<Record>& record);
     void giveUp(const std::shared_ptr<Record>& record);
     void finishAttempt(const std::shared_ptr<Record>& record);
     void completionHandler(const std::shared_ptr<Record>& record);
     void repeatLater(const std::shared_ptr<Record>& record, bool answered);
+    // What the load's end tells the connection-loss monitor.
+    static void reportOutcome(const Record& record, bool answered);
     void shutdown();
     // With the lock held: the record of a running attempt, which stops running; and the
     // end of the record's entry by request.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -37,6 +38,35 @@ class MVConnectionLossMonitorTest : public PlatformTest {
         window_ = platform::Window::create(platform::Screen::main().bounds());
         window_->makeKeyAndVisible();
         Monitor::beginMonitoring();
+    }
+
+    // A fresh monitor, from a whole second on, for the next row of a table.
+    void freshMonitor() {
+        const int64_t now = platform::Clock::monotonicNanos();
+        platform::advanceBy(static_cast<double>(1'000'000'000 - now % 1'000'000'000) / 1e9);
+        platform::resetSharedInstancesForTesting();
+        start_ = platform::Clock::monotonicNanos();
+        Monitor::beginMonitoring();
+    }
+
+    // Runs each report at its time, in order, until 40 s, and the checks between (every
+    // whole and half second); the check that first finds "lost (blocking)".
+    using Report = std::pair<double, std::function<void()>>;
+    std::optional<double> play(std::vector<Report> reports) {
+        std::stable_sort(reports.begin(), reports.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        reports.emplace_back(40, [] {});
+        double check = 0.5;
+        for (const auto& [t, report] : reports) {
+            for (; check < t; check += 0.5) {
+                at(check);
+                if (state() == Monitor::kStateLostBlocking) return check;
+            }
+            if (t >= 40) break;
+            at(t);
+            report();
+        }
+        return std::nullopt;
     }
 
     // Moves the clock to exactly `seconds` after the test's start.
@@ -372,7 +402,9 @@ const ReachabilityRow kReachabilityRows[] = {
     {"C between every check, S every 3 s", {{0.25, 0.5}}, 3.1, 3, 40, 16.5, kContent, kOther},
     {"C every 5 s, S between every check", {{0.25, 5}}, 0.3, 0.5, 40, 16.5, kContent, kOther},
     {"C every 5 s, O every 3 s", {{0.25, 5}}, 3.1, 3, 40, {}, kContent, kContent},
-    {"C every 5 s, O once at 8.1 s", {{0.25, 5}}, 8.1, 100, 40, 26.5, kContent, kContent},
+    // Content that answered within 16 s before a failing load began: that load fails alone.
+    {"C every 5 s, O once at 2.1 s", {{0.25, 5}}, 2.1, 100, 40, 36.5, kContent, kContent},
+    {"C every 5 s, O once at 8.1 s", {{0.25, 5}}, 8.1, 100, 40, {}, kContent, kContent},
     {"the stream fails every 5 s, O every 3 s", {{0.25, 5}}, 3.1, 3, 40, {}, kOther, kContent},
     {"nothing answers: content fails every 5 s", {{0.25, 5}}, -1, 0, 0, 16.5, kContent},
 };
@@ -382,38 +414,87 @@ const ReachabilityRow kReachabilityRows[] = {
 TEST_F(MVConnectionLossMonitorTest, WhatAnswersIsReachableAndOnlyALongSilenceIsLost) {
     for (const auto& row : kReachabilityRows) {
         SCOPED_TRACE(row.name);
-        // Each row on a fresh monitor, from a whole second on.
-        const int64_t now = platform::Clock::monotonicNanos();
-        platform::advanceBy(static_cast<double>(1'000'000'000 - now % 1'000'000'000) / 1e9);
-        platform::resetSharedInstancesForTesting();
-        start_ = platform::Clock::monotonicNanos();
-        Monitor::beginMonitoring();
-
-        std::vector<std::pair<double, bool>> events;  // (time, is an answer)
+        freshMonitor();
+        std::vector<Report> reports;
         for (const auto& [first, every] : row.failing)
-            for (double t = first; t < 40; t += every) events.emplace_back(t, false);
+            for (double t = first; t < 40; t += every)
+                reports.emplace_back(t, [&row] {
+                    Monitor::reportConnectionAttempt(row.failingAs);
+                    Monitor::reportConnectionError(row.failingAs);
+                });
         for (double t = row.streamFirst; t >= 0 && t < row.streamUntil; t += row.streamEvery)
-            events.emplace_back(t, true);
-        std::sort(events.begin(), events.end());
-        events.emplace_back(40, false);
-
-        std::optional<double> lostAt;
-        double check = 0.5;
-        for (const auto& [t, answer] : events) {
-            for (; check < t && !lostAt; check += 0.5) {
-                at(check);
-                if (state() == Monitor::kStateLostBlocking) lostAt = check;
-            }
-            if (lostAt || t >= 40) break;
-            at(t);
-            if (answer) {
-                Monitor::reportConnectionSuccess(row.answeringAs);
-            } else {
-                Monitor::reportConnectionAttempt(row.failingAs);
-                Monitor::reportConnectionError(row.failingAs);
-            }
-        }
+            reports.emplace_back(t, [&row] { Monitor::reportConnectionSuccess(row.answeringAs); });
+        const auto lostAt = play(std::move(reports));
         EXPECT_EQ(lostAt, row.lostAt);
         EXPECT_EQ(Monitor::allowsConnections(), !row.lostAt);
     }
+}
+
+// Content failing as a whole -------------------------------------------------------------
+
+namespace {
+
+// Content loads that began at `began` fail at `failures`; other content answered at
+// `answered` (if any); the stream answers every 3 s throughout.
+struct ContentFailureRow {
+    const char* name;
+    std::optional<double> answered;
+    double began;
+    std::vector<double> failures;
+    std::optional<double> lostAt;
+};
+
+const ContentFailureRow kContentFailureRows[] = {
+    {"nothing answered: lost 16 s after the first failure", {}, 0.25, {0.25, 5.25}, 16.5},
+    {"the rest answered just before the load began", 0.2, 0.25, {0.25, 5.25, 10.25, 15.25}, {}},
+    {"the rest answered after its first failure", 0.3, 0.25, {0.25, 5.25, 10.25, 15.25}, {}},
+    {"the rest answered 15 s before the load began", 1.0, 16.0, {16.0, 21.0, 31.0}, {}},
+    {"the rest answered 17 s before the load began", 1.0, 18.0, {18.0, 23.0}, 34.5},
+    {"a fail-safe wait first, 5 s after the load began", {}, 0.25, {5.25, 10.25, 15.25}, 21.5},
+};
+
+}  // namespace
+
+TEST_F(MVConnectionLossMonitorTest, ContentIsLostOnlyWhenNothingOfItAnsweredAroundTheFailingLoad) {
+    for (const auto& row : kContentFailureRows) {
+        SCOPED_TRACE(row.name);
+        freshMonitor();
+        const auto began = platform::Date::now().addingTimeInterval(row.began);
+        std::vector<Report> reports;
+        for (double t : row.failures)
+            reports.emplace_back(t, [began] {
+                Monitor::reportConnectionAttempt(kContent);
+                Monitor::reportContentError(began);
+            });
+        if (row.answered)
+            reports.emplace_back(*row.answered, [] { Monitor::reportConnectionSuccess(kContent); });
+        for (double t = 3.1; t < 40; t += 3)
+            reports.emplace_back(t, [] { Monitor::reportConnectionSuccess(); });
+        EXPECT_EQ(play(std::move(reports)), row.lostAt);
+    }
+}
+
+TEST_F(MVConnectionLossMonitorTest, ARetryWithNoContentLoadJudgesTheContentAfresh) {
+    // The content fails as a whole at 1 s and is lost at 17.5 s; the user retries, and
+    // only the stream tries and answers.
+    at(1.0);
+    Monitor::reportConnectionAttempt(kContent);
+    Monitor::reportContentError(platform::Date::now());
+    at(17.5);
+    ASSERT_EQ(state(), Monitor::kStateLostBlocking);
+    Monitor::retryConnections();
+    at(18.0);
+    Monitor::reportConnectionAttempt();
+    at(18.2);
+    Monitor::reportConnectionSuccess();
+    at(20.0);
+    EXPECT_EQ(state(), Monitor::kStateOpened);
+    // A later load that fails alone, nothing else of the content answering: a new 16 s.
+    at(30.0);
+    Monitor::reportConnectionAttempt(kContent);
+    Monitor::reportContentError(platform::Date::now());
+    at(46.0);
+    EXPECT_EQ(state(), Monitor::kStateErroneous);
+    at(46.5);
+    EXPECT_EQ(state(), Monitor::kStateLostBlocking);
 }

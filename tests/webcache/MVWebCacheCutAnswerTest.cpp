@@ -164,11 +164,8 @@ class MVWebCacheFailingLoadTest : public MVWebCacheCutAnswerTest,
 TEST_P(MVWebCacheFailingLoadTest, ItFailsToItsWaiterWithinTheLossTimeAndItsRepeatsEnd) {
     const auto& row = GetParam();
     server_.respond("/img.png", failingAnswer(row.failure));
-    const auto start = platform::Date::now();
-    const auto elapsed = [&] { return platform::Date::now().timeIntervalSince(start); };
+    LossWatch watch(row.streamEvery);
     auto failing = lookup(server_.url("/img.png"));
-    double nextPacket = row.streamEvery;
-    std::optional<double> lostAt;
     // Every 5 s the source works on real I/O; between, the clock moves in quarter seconds.
     for (int second = 0; second <= 40; second += 5) {
         const bool delivered = second >= row.failedAt;
@@ -183,17 +180,9 @@ TEST_P(MVWebCacheFailingLoadTest, ItFailsToItsWaiterWithinTheLossTimeAndItsRepea
         if (!delivered) {
             EXPECT_FALSE(failing->finished()) << second;
         }
-        for (int quarter = 0; quarter < 20 && second < 40; ++quarter) {
-            platform::advanceBy(0.25);
-            if (row.streamEvery > 0 && elapsed() >= nextPacket - 1e-9) {
-                Monitor::reportConnectionSuccess();
-                nextPacket += row.streamEvery;
-            }
-            if (!lostAt && Monitor::sharedMonitor().state() == Monitor::kStateLostBlocking)
-                lostAt = elapsed();
-        }
+        if (second < 40) watch.advance(5);
     }
-    EXPECT_EQ(lostAt, row.lostAt);
+    EXPECT_EQ(watch.lostAt, row.lostAt);
     // A server that answered, however badly, never counts against the network.
     EXPECT_EQ(Monitor::sharedMonitor().lastReportedContentError() == platform::Date::distantPast(),
               !row.lostAt);

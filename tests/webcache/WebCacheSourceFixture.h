@@ -8,10 +8,12 @@
 
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "libmerovane/connection/MVApiConnection.h"
+#include "libmerovane/core/MVConnectionLossMonitor.h"
 #include "libmerovane/webcache/MVWebCache.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/SharedInstances.h"
@@ -87,4 +89,34 @@ class WebCacheSourceTest : public StorageTest {
 
     std::unique_ptr<testsupport::ProxyEnvironment> proxies_;
     std::shared_ptr<TestApiConnectionHost> host_;
+};
+
+// The clock moving on in quarter seconds while the API stream's packets reach the
+// connection-loss monitor every `streamEvery` s (0: never), from the watch's start;
+// notes when the monitor first finds the connection lost.
+class LossWatch {
+  public:
+    explicit LossWatch(double streamEvery)
+        : start_(platform::Date::now()), every_(streamEvery), nextPacket_(streamEvery) {}
+
+    double elapsed() const { return platform::Date::now().timeIntervalSince(start_); }
+    void advance(double seconds) {
+        for (double moved = 0; moved < seconds - 1e-9; moved += 0.25) {
+            platform::advanceBy(0.25);
+            if (every_ > 0 && elapsed() >= nextPacket_ - 1e-9) {
+                MVConnectionLossMonitor::reportConnectionSuccess();
+                nextPacket_ += every_;
+            }
+            if (!lostAt && MVConnectionLossMonitor::sharedMonitor().state() ==
+                               MVConnectionLossMonitor::kStateLostBlocking)
+                lostAt = elapsed();
+        }
+    }
+
+    std::optional<double> lostAt;
+
+  private:
+    const platform::Date start_;
+    const double every_;
+    double nextPacket_;
 };

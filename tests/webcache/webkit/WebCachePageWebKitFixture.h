@@ -14,15 +14,20 @@
 
 #include "libmerovane/bridge/MVWebView.h"
 #include "libmerovane/bridge/MVWebViewAdapter.h"
+#include "libmerovane/connection/MVApiConnection.h"
 #include "libmerovane/core/MVConnectionLossMonitor.h"
+#include "libmerovane/handlers/MVCommandHandlerClasses.h"
 #include "libmerovane/webcache/MVWebCache.h"
 #include "libmerovane/webcache/MVWebCacheDataSource.h"
 #include "platform/foundation/TestDriver.h"
 #include "platform/web/WebView.h"
 #include "platform/web/webkit/WebKitGtkWebEngine.h"
 #include "tests/support/HttpTestServer.h"
+#include "tests/support/ProxyEnvironment.h"
 #include "tests/support/RecordingMVWebViewDelegate.h"
 #include "tests/support/StorageFixture.h"
+#include "tests/support/TestApiConnectionHost.h"
+#include "tools/peer/ApiPeer.h"
 
 class WebCachePageWebKitTest : public StorageTest {
   protected:
@@ -85,4 +90,42 @@ class WebCachePageWebKitTest : public StorageTest {
 
     std::shared_ptr<MVWebView> webView_;
     std::shared_ptr<RecordingMVWebViewDelegate> owner_;
+};
+
+// The same, with the API stream open to the project's peer, which brings a packet (an
+// empty command collection) whenever the test sends one.
+class StreamingPageWebKitTest : public WebCachePageWebKitTest {
+  protected:
+    void SetUp() override {
+        WebCachePageWebKitTest::SetUp();
+        proxies_ = std::make_unique<testsupport::ProxyEnvironment>();
+        apiHost_ = std::make_shared<TestApiConnectionHost>();
+        MVApiConnection::setHost(apiHost_);
+        // The stream's packets are command collections, performed by the handlers.
+        registerCommandHandlerClasses();
+    }
+    void TearDown() override {
+        // The connection and its threads go before the servers and the peer.
+        WebCachePageWebKitTest::TearDown();
+        proxies_.reset();
+    }
+
+    // The API stream, open and streaming.
+    bool openStream() {
+        peer_.setDefaultScript({.head = peer::ResponseHead::ok(), .afterHead = {}});
+        apiHost_->setDefaultApiPath("http://127.0.0.1:" + std::to_string(peer_.port()));
+        auto& connection = MVApiConnection::sharedConnection();
+        connection.setIsAllowedToReadCommands(true);
+        platform::advanceBy(MVApiConnection::kStartDelay);
+        return platform::runUntil(
+            [&] { return connection.state() == MVApiConnectionStateStreaming; }, kPatience);
+    }
+    void sendPacket() {
+        peer_.perform(
+            0, peer::PeerAction::packet({{"ver", "2.1"}, {"cmds", nlohmann::json::array()}}));
+    }
+
+    std::unique_ptr<testsupport::ProxyEnvironment> proxies_;
+    std::shared_ptr<TestApiConnectionHost> apiHost_;
+    peer::ApiPeer peer_;
 };
