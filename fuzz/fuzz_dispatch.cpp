@@ -1,4 +1,6 @@
-// Arbitrary bytes, parsed as JSON, handed to the command dispatcher as a collection
+// Arbitrary bytes, parsed as JSON (or, when they are no JSON text, decoded as a
+// MessagePack server packet by the API connection's packet decoder, so that NaN and the
+// infinities reach the handlers), handed to the command dispatcher as a collection
 // from a page, as a native command list and as the parameters of a page event; the
 // navigation, splash-screen, menu, messaging, location, share and scanner commands
 // reach recording neighbours. Each of those commands but showAlert (whose buttons warn
@@ -19,6 +21,7 @@
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -40,6 +43,7 @@
 #include "libmerovane/connection/MVApiConnection.h"
 #include "libmerovane/connection/MVApiConnectionHost.h"
 #include "libmerovane/connection/MVApiConnectionVariable.h"
+#include "libmerovane/connection/MVApiPacketDecoder.h"
 #include "libmerovane/core/MVActionSheetInterface.h"
 #include "libmerovane/core/MVAlertViewInterface.h"
 #include "libmerovane/core/MVErrorLogger.h"
@@ -623,22 +627,39 @@ static void performPageCommands(const nlohmann::json& collection) {
     MVCommandHandler::performCommandsFromCommandCollection(std::move(pageCollection), page);
 }
 
+// The input as a value: JSON text as a page or a JSON server sends it, else a MessagePack
+// packet as a server sends it, through the decoder the connection reads packets with.
+static std::optional<nlohmann::json> valueOf(const uint8_t* data, size_t size) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    auto parsed = platform::json::parse(bytes);
+    if (parsed.ok()) return std::move(parsed.value);
+    MVApiPacketDecoder decoder;
+    nlohmann::json packet;
+    std::string problem;
+    if (decoder.decode(bytes, MVApiContentTypeMessagePack, false, packet, problem) !=
+        MVApiPacketDecoder::Result::Packet)
+        return std::nullopt;
+    // The connection takes a packet's serial before it hands the packet on.
+    (void)platform::json::integerValue(packet, "serial");
+    return packet;
+}
+
 static int dispatchOne(const uint8_t* data, size_t size) {
     static bool ready = (setUp(), true);
     (void)ready;
-    auto parsed =
-        platform::json::parse(std::string_view(reinterpret_cast<const char*>(data), size));
-    if (!parsed.ok()) return 0;
+    const auto input = valueOf(data, size);
+    if (!input) return 0;
+    const nlohmann::json& value = *input;
     static auto webView = std::make_shared<FuzzWebView>();
     static auto page = makePage();
     static size_t inputs = 0;
-    MVCommandHandler::performCommandsFromCommandCollection(nlohmann::json(parsed.value), webView);
-    MVCommandHandler::performCommandsFromCommandCollection(withoutPageCommands(parsed.value), page);
-    MVCommandHandler::performCommandsFromCommandCollection(nlohmann::json(parsed.value), nullptr);
+    MVCommandHandler::performCommandsFromCommandCollection(nlohmann::json(value), webView);
+    MVCommandHandler::performCommandsFromCommandCollection(withoutPageCommands(value), page);
+    MVCommandHandler::performCommandsFromCommandCollection(nlohmann::json(value), nullptr);
     if (auto handler = MVCommandHandler::sharedHandler())
-        handler->performCommands(nlohmann::json(parsed.value), webView);
-    if (parsed.value.is_array()) (void)MVEvent("fuzz", parsed.value).stringForJavaFunctionCall();
-    performPageCommands(parsed.value);
+        handler->performCommands(nlohmann::json(value), webView);
+    if (value.is_array()) (void)MVEvent("fuzz", value).stringForJavaFunctionCall();
+    performPageCommands(value);
     // Preloaded pages stay pooled: drop them, so that nothing grows from input to input.
     MVWebViewCache::sharedCache().appDidReceiveBootAppCommand();
     platform::runUntilIdle();
@@ -652,9 +673,9 @@ static int dispatchOne(const uint8_t* data, size_t size) {
     MVErrorLogger::clearReports();
 
     // One neighbour command at a time, from the server, in the collection's version.
-    const nlohmann::json* commands = platform::json::find(parsed.value, "cmds");
+    const nlohmann::json* commands = platform::json::find(value, "cmds");
     auto version = MVCommandHandler::versionNumberForString(
-        platform::json::stringValue(parsed.value, "ver").value_or("2.1"));
+        platform::json::stringValue(value, "ver").value_or("2.1"));
     auto handler = MVCommandHandler::sharedHandlerForVersion(version);
     if (commands && commands->is_array() && handler) {
         for (const auto& element : *commands) {

@@ -21,6 +21,11 @@ namespace {
 
 constexpr const char* kPathLine = "MVApiConnection path is {}";
 constexpr const char* kEstablishingLine = "MVApiConnection establishing connection... ({}, {})";
+constexpr const char* kEncryptedLine =
+    "MVApiConnection connects to {}:{}{} with TLS and checks the server's certificate (https "
+    "address)";
+constexpr const char* kPlainLine =
+    "MVApiConnection connects to {}:{}{} in plain text, without TLS (not an https address)";
 constexpr const char* kUnsupportedProxyLine =
     "MVApiConnection does not support this type of proxy. Trying direct connection...";
 constexpr const char* kUnsupportedProxyTitle = "This proxy type is not supported";
@@ -170,7 +175,12 @@ int64_t MVApiConnection::apiPort() const {
     const auto url = platform::URL::parse(apiPath());
     if (!url) return 80;
     if (url->port()) return *url->port();
-    return platform::asciiLowercase(url->scheme()).find("https") != std::string::npos ? 443 : 80;
+    return apiUsesTLS() ? 443 : 80;
+}
+
+bool MVApiConnection::apiUsesTLS() const {
+    const auto url = platform::URL::parse(apiPath());
+    return url && platform::asciiLowercase(url->scheme()).find("https") != std::string::npos;
 }
 
 std::string MVApiConnection::targetHost() const {
@@ -248,10 +258,22 @@ void MVApiConnection::establishStreamConnection() {
     // is for, which a redirect may have chosen; the redirect itself is used up below.
     connectHost_ = apiHost();
     connectPort_ = apiPort();
+    // The scheme alone decides on TLS, whatever the port: an https address is encrypted
+    // and its certificate checked, directly or inside the proxy's tunnel.
+    connectUsesTLS_ = apiUsesTLS();
     const std::string host = proxyHost_ ? *proxyHost_ : connectHost_;
     const int port = static_cast<int>(proxyHost_ ? proxyPort_ : connectPort_);
+    const std::string through = proxyHost_
+                                    ? fmt::format(" through the proxy {}:{}",
+                                                  platform::log::escaped(*proxyHost_), proxyPort_)
+                                    : std::string();
+    if (connectUsesTLS_) {
+        MVLogInfo(kEncryptedLine, platform::log::escaped(connectHost_), connectPort_, through);
+    } else {
+        MVLogInfo(kPlainLine, platform::log::escaped(connectHost_), connectPort_, through);
+    }
     hasVerifiedTrust_ = false;
-    needsVerifiedTrust_ = !proxyHost_ && connectPort_ == 443;
+    needsVerifiedTrust_ = !proxyHost_ && connectUsesTLS_;
     state_ = proxyHost_ ? MVApiConnectionStateProxyConnect : MVApiConnectionStateSendRequest;
     dataFromServer_.emplace();
     resetReader();
@@ -538,6 +560,9 @@ void MVApiConnection::startTLS() {
                                      .validatesCertificateChain = false,
                                      .holdsUntilPeerTrusted = true});
     state_ = MVApiConnectionStateSendRequest;
+    // A server in the tunnel that never ends the handshake gets no request head to leave
+    // unanswered: the same bound holds for it.
+    startResponseHeadBound();
 }
 
 void MVApiConnection::failInputStream() {

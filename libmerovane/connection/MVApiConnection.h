@@ -8,8 +8,9 @@
 //   connection.overrideApiPath("https://api.example");  // once, at launch
 //
 // A connection goes direct, or through the system's HTTP proxy with a CONNECT tunnel;
-// TLS is switched on for port 443 (direct, or inside the tunnel), and the server's chain
-// is judged here (isTrustedConnection), not by the TLS layer. States: see
+// the scheme decides on TLS: an https address is encrypted on any port (direct, or inside
+// the tunnel) and the server's chain is judged here (isTrustedConnection), not by the TLS
+// layer; an http address is plain text. A line at every opening says which. States: see
 // MVApiConnectionState. The request head is built fresh for every connection; the
 // response head settles the encodings and persistence of what follows. Redirects,
 // errors, unparsable heads, refused chains and the end of the stream close the
@@ -78,7 +79,7 @@ enum MVApiConnectionState : uint64_t {
     MVApiConnectionStateSendRequest = 2,
     // CONNECT written; reading the proxy's answer head.
     MVApiConnectionStateProxyResponse = 3,
-    // Tunnel up to port 443; TLS goes on at the next event, then SendRequest.
+    // Tunnel up for an https address; TLS goes on at the next event, then SendRequest.
     MVApiConnectionStateStartTLS = 4,
     // POST head written; reading the API server's response head.
     MVApiConnectionStateResponse = 5,
@@ -130,6 +131,8 @@ class MVApiConnection final : public platform::StreamDelegate,
     std::string apiHost() const;
     // The URL's port; without one 443 when its scheme contains "https" (any case), else 80.
     int64_t apiPort() const;
+    // Whether the URL's scheme asks for TLS: it contains "https" (any case).
+    bool apiUsesTLS() const;
 
     bool hasPersistentConnection() const;
     bool supportsPersistentConnection() const;
@@ -285,6 +288,7 @@ class MVApiConnection final : public platform::StreamDelegate,
     int64_t proxyPort_ = 0;
     std::string connectHost_;
     int64_t connectPort_ = 0;
+    bool connectUsesTLS_ = false;
     bool needsVerifiedTrust_ = false;
     bool hasVerifiedTrust_ = false;
     // The response head read so far; the chunks after it go to reader_.

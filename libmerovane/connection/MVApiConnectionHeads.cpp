@@ -131,8 +131,7 @@ bool MVApiConnection::checkHTTPResponseIsComplete() {
     if (state_ == MVApiConnectionStateProxyResponse) {
         dataFromServer_.emplace();
         resetReader();
-        state_ =
-            targetPort() == 443 ? MVApiConnectionStateStartTLS : MVApiConnectionStateSendRequest;
+        state_ = connectUsesTLS_ ? MVApiConnectionStateStartTLS : MVApiConnectionStateSendRequest;
         scheduleStreamEvent(true, platform::kStreamEventHasBytesAvailable);
         scheduleStreamEvent(false, platform::kStreamEventHasSpaceAvailable);
         MVConnectionLossMonitor::reportConnectionSuccess();

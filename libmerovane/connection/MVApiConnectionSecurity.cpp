@@ -14,7 +14,7 @@ constexpr const char* kTrustedLine =
     "MVApiConnection SSL challenge trusted for '{}' by root CA: {}";
 constexpr const char* kInvalidCertificate = "MVApiConnection aborted due to invalid certificate.";
 constexpr const char* kUntrustedRootDetail = " Untrusted root CA: {}";
-constexpr const char* kRefusedReasonLine = "MVApiConnection certificate refused: {}";
+constexpr const char* kReasonText = " Reason: {}.";
 
 // Subject summaries (common names) of widely trusted public root certification
 // authorities. A fixed part of the program, not configuration.
@@ -232,12 +232,17 @@ bool MVApiConnection::isTrustedConnection() {
                 }
                 const std::string& refused = anchorTrusted ? *summary : *anchor;
                 detail = fmt::format(kUntrustedRootDetail, refused);
-                reason = fmt::format("root CA '{}' is not in the trusted set", refused);
+                reason = anchorTrusted
+                             ? "the highest certificate the server sent is not a trusted root"
+                             : "the chain ends at an anchor that is not a trusted root";
             }
         }
     }
-    MVLogError("{}{}", kInvalidCertificate, detail.value_or(""));
-    MVLogVerbose(kRefusedReasonLine, reason);
+    // The reason is the platform's or ours, never the server's text; the detail names
+    // what the server presented.
+    MVLogError("{}{}{}", kInvalidCertificate,
+               detail ? platform::log::escaped(*detail) + "." : std::string(),
+               fmt::format(kReasonText, reason));
     if (detail) {
         MVErrorLogger::logError(kInvalidCertificate, *detail);
     } else {
