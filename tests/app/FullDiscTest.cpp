@@ -14,10 +14,6 @@ namespace fulldisc {
 using namespace sampleshop;
 namespace fs = std::filesystem;
 
-// A start ends or shows its first page well within this, a sanitized build on a loaded
-// machine too: a hang check, as presented()'s.
-constexpr double kStartCeiling = 60;
-
 struct FullDisc {
     const char* name;
     bool storedBefore;  // a run over the home before the disc fills
@@ -61,10 +57,10 @@ class FullDiscTest : public SampleShopRunTest, public ::testing::WithParamInterf
         auto app = startShell(log);
         const bool over =
             waitUntil([&] { return ended(*app) || !readText(out_.file("presented.json")).empty(); },
-                      kStartCeiling);
+                      kFirstPageCeiling);
         EXPECT_TRUE(over) << readText(out_.file(log));
         if (!ended(*app)) app->kill(SIGTERM);
-        if (!waitUntil([&] { return ended(*app); }, kStartCeiling)) {
+        if (!waitUntil([&] { return ended(*app); }, kStopCeiling)) {
             ADD_FAILURE() << "the shell did not end: " << readText(out_.file(log));
             app->kill(SIGKILL);
         }
