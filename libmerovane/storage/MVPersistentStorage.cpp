@@ -312,6 +312,8 @@ void MVPersistentStorage::buildPersistentStoreCoordinator() {
             if (!MVPersistentStoreMigrationManager::migrateFromSourceModelWithStoreData(
                     *metadata, nullptr, storePath, managedObjectModel(), storeType, nullptr,
                     &migrateError)) {
+                error = migrateError;
+                if (discFailed("not migrated")) throw notAdded();
                 MVLogError("MVPersistentStoreCoordinator migrate database.");
                 MVErrorLogger::logError("MVPersistentStoreCoordinator couldn't migrate",
                                         migrateError.userInfo());

@@ -466,7 +466,7 @@ bool MVSQLiteStore::migrate(const std::string& sourcePath, const MVObjectModel& 
         t.commit();
         return true;
     } catch (const std::exception& e) {
-        setError(error, makeError(kMigrationError, e.what(), destinationPath));
+        setError(error, makeError(kMigrationError, e.what(), destinationPath, sqliteCode(e)));
     }
     removeStoreFiles(destinationPath, nullptr);
     return false;

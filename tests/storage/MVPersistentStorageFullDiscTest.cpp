@@ -9,6 +9,7 @@
 #include "libmerovane/storage/MVWebStorageVariable.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/SharedInstances.h"
+#include "tests/storage/StorageTestData.h"
 #include "tests/support/SmallDisc.h"
 #include "tests/support/StorageFixture.h"
 
@@ -30,6 +31,7 @@ struct FullDisc {
     const char* gone;  // companion removed before the start ("-shm", "-wal,-shm")
     uint64_t room;     // bytes left free
     bool opens;        // the store opens over the full disc
+    bool older;        // the store is of an older model, to be migrated
 };
 void PrintTo(const FullDisc& row, std::ostream* out) {
     *out << row.name;
@@ -37,16 +39,19 @@ void PrintTo(const FullDisc& row, std::ostream* out) {
 
 const FullDisc kFullDiscs[] = {
     // A first start: no store can be made.
-    {"NoStoreNoRoom", -1, "", 0, false},
-    {"NoStoreRoomForAPage", -1, "", 4096, false},
-    {"NoStoreRoomForTheJournalIndex", -1, "", 36 * 1024, false},
+    {"NoStoreNoRoom", -1, "", 0, false, false},
+    {"NoStoreRoomForAPage", -1, "", 4096, false, false},
+    {"NoStoreRoomForTheJournalIndex", -1, "", 36 * 1024, false, false},
     // A store whose files are all there reads and serves.
-    {"StoreNoRoom", 3, "", 0, true},
-    {"EmptyStoreNoRoom", 0, "", 0, true},
+    {"StoreNoRoom", 3, "", 0, true, false},
+    {"EmptyStoreNoRoom", 0, "", 0, true, false},
     // A store that needs room to open (its journal index is rebuilt) is kept for later.
-    {"StoreWithoutItsJournalIndexNoRoom", 3, "-shm", 0, false},
-    {"StoreWithoutCompanionsNoRoom", 3, "-wal,-shm", 0, false},
-    {"StoreWithoutItsJournalIndexRoomForAPage", 3, "-shm", 4096, false},
+    {"StoreWithoutItsJournalIndexNoRoom", 3, "-shm", 0, false, false},
+    {"StoreWithoutCompanionsNoRoom", 3, "-wal,-shm", 0, false, false},
+    {"StoreWithoutItsJournalIndexRoomForAPage", 3, "-shm", 4096, false, false},
+    // An older store: its migration needs room for the new store.
+    {"OlderStoreNoRoom", 2, "", 0, false, true},
+    {"OlderStoreRoomForTheJournalIndex", 2, "", 36 * 1024, false, true},
 };
 
 class StorageFullDiscTest : public StorageTest, public ::testing::WithParamInterface<FullDisc> {
@@ -75,7 +80,12 @@ class StorageFullDiscTest : public StorageTest, public ::testing::WithParamInter
 TEST_P(StorageFullDiscTest, AStoreTheDiscKeepsFromOpeningIsKeptAndTheStartRaises) {
     const FullDisc& row = GetParam();
     std::vector<std::string> ids;
-    if (row.rows >= 0) {
+    if (row.older) {
+        setDevice("iPhone", "iPhone9,1");
+        writeOlderModelToBundle(host_->bundle, true);
+        writeOlderStore(storePath(), {{"first", 100}, {"second", 200}});
+        ids = {"first", "second"};
+    } else if (row.rows >= 0) {
         storage().lockedAccess([&] {
             for (int i = 0; i < row.rows; ++i) {
                 ids.push_back("row" + std::to_string(i));
@@ -104,16 +114,17 @@ TEST_P(StorageFullDiscTest, AStoreTheDiscKeepsFromOpeningIsKeptAndTheStartRaises
                                       "\"> not added. "),
                       std::string::npos);
         }
-        EXPECT_TRUE(logged("MVPersistentStorage store <CacheGeneral, \"" + storePath() +
-                           "\"> not added: "));
+        EXPECT_TRUE(logged("MVPersistentStorage store <CacheGeneral, \"" + storePath() + "\"> " +
+                           (row.older ? "not migrated: " : "not added: ")));
         EXPECT_TRUE(logged("The disc failed, nothing is deleted"));
         EXPECT_FALSE(logged("Trying to delete..."));
-        EXPECT_EQ(host_->removedCachedBootApps, 0);
+        // An older store's boot script goes before its migration.
+        EXPECT_EQ(host_->removedCachedBootApps, row.older ? 1 : 0);
     }
     // Nothing deleted, nothing half made, nothing reported.
     EXPECT_EQ(exists(storePath()), stored || row.opens);
     if (stored) {
-        EXPECT_EQ(bytesOf(storePath()), before);
+        EXPECT_TRUE(bytesOf(storePath()) == before) << "the store changed";
     }
     for (const auto& entry : fs::directory_iterator(host_->caches)) {
         const std::string name = entry.path().filename().string();
