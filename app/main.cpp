@@ -139,6 +139,21 @@ platform::WebView::EngineFactory engineFactory() {
     };
 }
 
+// Opens persistent storage ahead of the launch that would: a store that cannot be added (a
+// full disc) or a caches folder that cannot be made ends this start with the cause.
+bool openStorage() {
+    try {
+        MVPersistentStorage::sharedStorage();
+        return true;
+    } catch (const platform::Exception& e) {
+        if (e.name() != MVLibraryPersistentStoreNotAddedException &&
+            e.name() != MVLibraryPathForCacheNotAvailableException)
+            throw;
+        MVLogError("The shell cannot start: {}", e.reason());
+        return false;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -292,6 +307,10 @@ int main(int argc, char** argv) {
 
     chooseLogServer();
     auto& library = MVLibraryApplication::sharedLibrary();
+    if (!openStorage()) {
+        finish();
+        return 1;
+    }
     if (auto key = platform::Bundle::main().objectForInfoDictionaryKey("MVApiKey");
         key && key->is_string())
         library.setApiKey(key->get<std::string>());

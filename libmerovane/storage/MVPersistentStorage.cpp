@@ -190,8 +190,9 @@ bool MVPersistentStorage::deviceMigrates(const std::string& model,
 }
 
 // Repairs rather than reports to the user: a store that cannot be read, migrated or
-// added is deleted and made anew. Only a caches folder that cannot be made and a store
-// that cannot be added even after its deletion end the application.
+// added is deleted and made anew, unless the disc failed it. A caches folder that cannot
+// be made and a store that cannot be added, on a failing disc or even after its deletion,
+// end the application.
 void MVPersistentStorage::buildPersistentStoreCoordinator() {
     coordinator_ = std::make_unique<MVPersistentStoreCoordinator>(managedObjectModel());
     const std::string caches = host_->pathForCaches();
@@ -233,13 +234,31 @@ void MVPersistentStorage::buildPersistentStoreCoordinator() {
         if (!keep) moveStoreAside();
     };
 
+    // A disc that fails the store (full, say) is no fault of the store: it stays as it is,
+    // and the start ends with the cause when the store cannot be added.
+    auto discFailed = [&](const char* what) {
+        const bool failed = MVSQLiteStore::isDiscFailure(error);
+        if (failed)
+            MVLogError(
+                "MVPersistentStorage store <{}, \"{}\"> {}: {}. The disc failed, nothing is "
+                "deleted",
+                kConfiguration, storePath, what, error.localizedDescription());
+        return failed;
+    };
+    auto notAdded = [&] {
+        return platform::Exception(
+            MVLibraryPersistentStoreNotAddedException,
+            fmt::format("Persistent store <{}, \"{}\"> not added. {}, {}", kConfiguration,
+                        storePath, errorDescription(error), userInfoText(error)));
+    };
+
     bool damageReported = false;
     // A store made anew holds none of the resources a cached boot script would replay.
     bool madeAnew = false;
     std::optional<nlohmann::json> metadata;
     if (storeExists) {
         metadata = MVSQLiteStore::metadataForStore(storePath, &error);
-        if (!metadata) {
+        if (!metadata && !discFailed("couldn't load metaData of source database")) {
             MVLogError(
                 "MVPersistentStorage store <{}, \"{}\"> couldn't load metaData of source database.",
                 kConfiguration, storePath);
@@ -293,6 +312,8 @@ void MVPersistentStorage::buildPersistentStoreCoordinator() {
             if (!MVPersistentStoreMigrationManager::migrateFromSourceModelWithStoreData(
                     *metadata, nullptr, storePath, managedObjectModel(), storeType, nullptr,
                     &migrateError)) {
+                error = migrateError;
+                if (discFailed("not migrated")) throw notAdded();
                 MVLogError("MVPersistentStoreCoordinator migrate database.");
                 MVErrorLogger::logError("MVPersistentStoreCoordinator couldn't migrate",
                                         migrateError.userInfo());
@@ -307,6 +328,7 @@ void MVPersistentStorage::buildPersistentStoreCoordinator() {
     }
 
     if (!coordinator_->addPersistentStore(kConfiguration, storePath, &error)) {
+        if (discFailed("not added")) throw notAdded();
         MVLogWarn("MVPersistentStorage store <{}, \"{}\"> not added. Trying to delete...",
                   kConfiguration, storePath);
         const bool damaged = MVSQLiteStore::isDamage(error);
@@ -315,11 +337,10 @@ void MVPersistentStorage::buildPersistentStoreCoordinator() {
                                     error.userInfo());
         clearStorePlace(damaged);
         madeAnew = true;
-        if (!coordinator_->addPersistentStore(kConfiguration, storePath, &error))
-            throw platform::Exception(
-                MVLibraryPersistentStoreNotAddedException,
-                fmt::format("Persistent store <{}, \"{}\"> not added. {}, {}", kConfiguration,
-                            storePath, errorDescription(error), userInfoText(error)));
+        if (!coordinator_->addPersistentStore(kConfiguration, storePath, &error)) {
+            discFailed("not added");
+            throw notAdded();
+        }
     }
     if (madeAnew) host_->removeCachedBootApp();
     MVLogInfo("MVPersistentStorage coordinator initialized...");

@@ -15,7 +15,8 @@
 // saved change wins. A block that throws drops its thread's unsaved changes.
 //
 // At start-up the store is opened, migrated to the current model when the device is
-// new enough, or deleted and made anew when it cannot be used (see the .cpp).
+// new enough, or deleted and made anew when it cannot be used (see the .cpp); a store
+// that a failing disc (a full one) keeps from opening stays, and the building raises.
 // Thread-safe.
 
 #include <cstdint>

@@ -177,9 +177,18 @@ bool MVPersistentStoreMigrationManager::migrateFromSourceModelWithStoreData(
     if (destinationStoreType != kSQLiteStoreType) {
         setError(error, unsupportedStoreType(storeURL));
     } else {
-        migrated =
-            MVSQLiteStore::migrate(tempFilePath(), *sourceModel, *mapping, storeURL,
-                                   destinationModel, MVPersistentStorage::kConfiguration, error);
+        platform::Error migrateError;
+        migrated = MVSQLiteStore::migrate(tempFilePath(), *sourceModel, *mapping, storeURL,
+                                          destinationModel, MVPersistentStorage::kConfiguration,
+                                          &migrateError);
+        if (!migrated) setError(error, migrateError);
+        // The disc failed, not the store: it goes back for a later start to migrate.
+        if (!migrated && MVSQLiteStore::isDiscFailure(migrateError)) {
+            for (const char* suffix : kCompanionSuffixes)
+                if (files().fileExists(tempFilePath() + suffix))
+                    files().moveItem(tempFilePath() + suffix, storeURL + suffix, nullptr);
+            return false;
+        }
     }
     if (migrated)
         MVLogVerbose("MVPersistentStoreMigration from identifier \"{}\" to \"{}\"",

@@ -53,7 +53,8 @@ class MVPersistentStoreMigrationManager {
                                            platform::FileManager& fileManager,
                                            platform::Error* error);
     // Migrates the store at `storeURL` (a path), whose metadata is `storeData`, to the
-    // destination model. True on success.
+    // destination model. True on success. A disc that fails the migration (a full one)
+    // puts the store back in its place, as it was.
     static bool migrateFromSourceModelWithStoreData(
         const nlohmann::json& storeData, const nlohmann::json* sourceStoreOptions,
         const std::string& storeURL, const std::shared_ptr<const MVObjectModel>& destinationModel,

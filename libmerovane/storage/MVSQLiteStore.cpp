@@ -55,6 +55,17 @@ bool isDamageCode(int code) {
     return (code & 0xff) == SQLITE_CORRUPT || (code & 0xff) == SQLITE_NOTADB;
 }
 
+bool isDiscFailureCode(int code) {
+    return (code & 0xff) == SQLITE_FULL || (code & 0xff) == SQLITE_IOERR;
+}
+
+// The SQLite result code an error of this file carries, 0 when it has none.
+int sqliteCode(const platform::Error& error) {
+    const nlohmann::json info = error.userInfo();
+    const nlohmann::json* code = platform::json::find(info, "NSSQLiteErrorDomain");
+    return code && code->is_number_integer() ? code->get<int>() : 0;
+}
+
 // Damage met after start-up fails the access; it is reported once per store.
 void reportDamage(std::atomic<bool>& reported, const std::string& path, const std::exception& e) {
     if (!isDamageCode(sqliteCode(e)) || reported.exchange(true)) return;
@@ -313,6 +324,16 @@ std::unique_ptr<MVSQLiteStore> MVSQLiteStore::open(const std::string& path,
     auto impl = std::make_unique<Impl>();
     impl->path = path;
     impl->configuration = configuration;
+    // A store begun here (on a full disc, say) is not left half made.
+    const bool made = !platform::FileManager::defaultManager().fileExists(path);
+    auto failed = [&](const std::exception& e) {
+        setError(error, makeError(kStoreOpenError, e.what(), path, sqliteCode(e)));
+        if (made) {
+            impl.reset();  // its connection first
+            removeStoreFiles(path, nullptr);
+        }
+        return nullptr;
+    };
     try {
         impl->writer.db = openConnection(path, true);
         auto& db = *impl->writer.db;
@@ -349,8 +370,7 @@ std::unique_ptr<MVSQLiteStore> MVSQLiteStore::open(const std::string& path,
             t.commit();
         }
     } catch (const std::exception& e) {
-        setError(error, makeError(kStoreOpenError, e.what(), path, sqliteCode(e)));
-        return nullptr;
+        return failed(e);
     }
     auto configured = model->entitiesForConfiguration(configuration);
     for (auto& e : model->entities()) {
@@ -361,8 +381,7 @@ std::unique_ptr<MVSQLiteStore> MVSQLiteStore::open(const std::string& path,
     try {
         impl->openedMaxRowID = impl->readMaxRowID();
     } catch (const std::exception& e) {
-        setError(error, makeError(kStoreOpenError, e.what(), path, sqliteCode(e)));
-        return nullptr;
+        return failed(e);
     }
     return std::unique_ptr<MVSQLiteStore>(new MVSQLiteStore(std::move(impl)));
 }
@@ -447,7 +466,7 @@ bool MVSQLiteStore::migrate(const std::string& sourcePath, const MVObjectModel& 
         t.commit();
         return true;
     } catch (const std::exception& e) {
-        setError(error, makeError(kMigrationError, e.what(), destinationPath));
+        setError(error, makeError(kMigrationError, e.what(), destinationPath, sqliteCode(e)));
     }
     removeStoreFiles(destinationPath, nullptr);
     return false;
@@ -490,9 +509,11 @@ nlohmann::json MVSQLiteStore::metadata() const {
 }
 
 bool MVSQLiteStore::isDamage(const platform::Error& error) {
-    const nlohmann::json info = error.userInfo();
-    const nlohmann::json* code = platform::json::find(info, "NSSQLiteErrorDomain");
-    return code && code->is_number_integer() && isDamageCode(code->get<int>());
+    return isDamageCode(sqliteCode(error));
+}
+
+bool MVSQLiteStore::isDiscFailure(const platform::Error& error) {
+    return isDiscFailureCode(sqliteCode(error));
 }
 
 int64_t MVSQLiteStore::maxRowID() const {

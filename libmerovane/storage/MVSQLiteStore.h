@@ -50,7 +50,7 @@ class MVSQLiteStore {
     // when the file is new or empty. Fails for a file that is not a store of this
     // configuration: not SQLite, tables without metadata, or incompatible metadata, and
     // for a damaged one (a failing quick check). Damage met later fails that access,
-    // is logged and reported once.
+    // is logged and reported once. A failed open leaves no file that it made.
     static std::unique_ptr<MVSQLiteStore> open(const std::string& path,
                                                std::shared_ptr<const MVObjectModel> model,
                                                const std::string& configuration,
@@ -70,6 +70,9 @@ class MVSQLiteStore {
     // Whether an error of open() or metadataForStore() says the file is damaged (SQLite
     // found it corrupt or not a database), rather than missing, foreign or incompatible.
     static bool isDamage(const platform::Error& error);
+    // Whether an error says the disc failed the access (no space left, an I/O error): the
+    // file may be a sound store that works once the disc does.
+    static bool isDiscFailure(const platform::Error& error);
     // Removes the store file and its companions; answers whether the store file is gone.
     static bool removeStoreFiles(const std::string& path, platform::Error* error);
     // How long connections opened from now on wait for another connection's lock before

@@ -146,7 +146,7 @@ class DamagedHomeTest : public SampleShopRunTest, public ::testing::WithParamInt
         auto app = startShell(log);
         presented(log);
         app->kill(SIGTERM);
-        if (!waitUntil([&] { return ended(*app); }, 30)) {
+        if (!waitUntil([&] { return ended(*app); }, kStopCeiling)) {
             ADD_FAILURE() << "the shell did not end: " << readText(out_.file(log));
             app->kill(SIGKILL);
         }
@@ -233,7 +233,7 @@ TEST_P(DamagedHomeTest, TheFirstPageIsShownAndEveryOtherStoreKept) {
                 const auto all = errorReports();
                 return std::find(all.begin(), all.end(), damage.report) != all.end();
             },
-            30))
+            kStepCeiling))
             << ::testing::PrintToString(errorReports()) << "\n"
             << readText(out_.file("server.out"));
     } else {

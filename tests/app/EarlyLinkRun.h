@@ -20,7 +20,7 @@ class EarlyLinkTest : public SampleShopRunTest, public ::testing::WithParamInter
         std::this_thread::sleep_for(std::chrono::milliseconds(GetParam()));
         auto later = startAnother("later.log", {link}, engine, bus);
         const auto logOf = [&](const char* name) { return readText(out_.file(name)); };
-        ASSERT_TRUE(waitUntil([&] { return ended(*first) || ended(*later); }, 60))
+        ASSERT_TRUE(waitUntil([&] { return ended(*first) || ended(*later); }, kFirstPageCeiling))
             << logOf("first.log") << logOf("later.log");
         const bool handedOver = ended(*later);
         auto& shell = handedOver ? first : later;
@@ -33,7 +33,7 @@ class EarlyLinkTest : public SampleShopRunTest, public ::testing::WithParamInter
                            std::string::npos &&
                        logOf("server.out").find("received openDeepLink") != std::string::npos;
             },
-            30))
+            kStepCeiling))
             << logOf(shellLog) << logOf("server.out");
         EXPECT_NE(logOf(shellLog).find("parameters = \"?x=1\""), std::string::npos);
         if (handedOver) {

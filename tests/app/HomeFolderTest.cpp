@@ -86,14 +86,15 @@ class HomeFolderTest : public SampleShopRunTest {
     }
 
     // Starts the shell again over the same home folder, as a desktop does for a link, and
-    // waits for its end: its exit status, or -1 when it runs on after 10 s.
+    // waits for its end: its exit status, or -1 when it runs on past a reached shell's
+    // answer time.
     int laterStart(const std::vector<std::string>& arguments,
                    const ChildProcess::Environment& environment, double* seconds) {
         ChildProcess::Environment variables = {{"MEROVANE_HOME", out_.file("home")}};
         variables.insert(variables.end(), environment.begin(), environment.end());
         const auto start = std::chrono::steady_clock::now();
         ChildProcess later({MV_APP_EXECUTABLE, arguments, out_.file("later.log")}, variables);
-        const bool over = waitUntil([&] { return ended(later); }, 10);
+        const bool over = waitUntil([&] { return ended(later); }, kHandOverCeiling);
         *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         return over ? later.wait() : -1;
     }
@@ -109,13 +110,13 @@ TEST_F(HomeFolderTest, AStartBesideAStoppedShellEndsWithinSecondsAndLeavesTheHom
     auto shell = startShell("app.log", {}, "headless", bus);
     ASSERT_TRUE(presented("app.log"));
     shell->kill(SIGSTOP);
-    ASSERT_TRUE(waitUntil([&] { return processState(shell->pid()) == 'T'; }, 10));
+    ASSERT_TRUE(waitUntil([&] { return processState(shell->pid()) == 'T'; }, kStepCeiling));
     const auto before = homeFiles();
 
     double seconds = 0;
     EXPECT_EQ(laterStart({"shop://product?from=later"}, bus, &seconds), 1)
         << readText(out_.file("later.log"));
-    EXPECT_LT(seconds, 5.0) << readText(out_.file("later.log"));
+    EXPECT_LT(seconds, kUnansweredStartCeiling) << readText(out_.file("later.log"));
     const std::string log = readText(out_.file("later.log"));
     EXPECT_NE(log.find(heldLine(shell->pid())), std::string::npos) << log;
     EXPECT_NE(log.find("The running shell does not answer on the session bus"), std::string::npos)
@@ -149,7 +150,7 @@ TEST_F(HomeFolderTest, WithoutABusALaterStartEndsAndACrashLeavesNoLockBehind) {
 
     double seconds = 0;
     EXPECT_EQ(laterStart({}, noBus, &seconds), 1) << readText(out_.file("later.log"));
-    EXPECT_LT(seconds, 5.0) << readText(out_.file("later.log"));
+    EXPECT_LT(seconds, kUnansweredStartCeiling) << readText(out_.file("later.log"));
     const std::string log = readText(out_.file("later.log"));
     EXPECT_NE(log.find(heldLine(shell->pid())), std::string::npos) << log;
 

@@ -35,7 +35,7 @@ class HostRoadsTest : public SampleShopRunTest {
                     return text.find(part) != std::string::npos;
                 });
             },
-            30);
+            kStepCeiling);
         EXPECT_TRUE(all) << ::testing::PrintToString(parts) << "\n" << readText(out_.file(file));
         return all;
     }
@@ -110,7 +110,8 @@ TEST_F(HostRoadsTest, DeepLinksAtLaunchAndFromALaterStartThroughTheDesktopEntryR
     auto environment = bus;
     environment.emplace_back("MEROVANE_HOME", out_.file("home"));
     ChildProcess later({MV_APP_EXECUTABLE, {link}, out_.file("later.log")}, environment);
-    ASSERT_TRUE(waitUntil([&] { return ended(later); }, 30)) << readText(out_.file("later.log"));
+    ASSERT_TRUE(waitUntil([&] { return ended(later); }, kHandOverCeiling))
+        << readText(out_.file("later.log"));
     EXPECT_EQ(later.wait(), 0) << readText(out_.file("later.log"));
     logs("later.log", {"The shell runs already over this home folder: handed it " + link});
 
@@ -120,14 +121,15 @@ TEST_F(HostRoadsTest, DeepLinksAtLaunchAndFromALaterStartThroughTheDesktopEntryR
          {scheme + "://" + std::string(DesktopSession::kMaxHandedOverURLLength, 'x')},
          out_.file("long.log")},
         environment);
-    ASSERT_TRUE(waitUntil([&] { return ended(tooLong); }, 30)) << readText(out_.file("long.log"));
+    ASSERT_TRUE(waitUntil([&] { return ended(tooLong); }, kHandOverCeiling))
+        << readText(out_.file("long.log"));
     EXPECT_EQ(tooLong.wait(), 0);
     logs("long.log", {"The shell runs already over this home folder and takes no URL of " +
                       std::to_string(DesktopSession::kMaxHandedOverURLLength + scheme.size() + 3) +
                       " bytes (at most 16384): shown without it"});
 
-    ASSERT_TRUE(
-        waitUntil([&] { return occurrences(serverLog(), "received openDeepLink") == 2; }, 30))
+    ASSERT_TRUE(waitUntil([&] { return occurrences(serverLog(), "received openDeepLink") == 2; },
+                          kStepCeiling))
         << serverLog();
     EXPECT_EQ(count(sent(), "up openDeepLink"), 2u) << ::testing::PrintToString(sent());
     EXPECT_TRUE(inOrder(sent(), {"up appStart", "up openDeepLink", "down bootApp"}));
@@ -169,7 +171,8 @@ TEST_F(HostRoadsTest, LaterStartsHandTheirTextOverAsGivenAndSayWhatBecameOfIt) {
         SCOPED_TRACE(row.argument.substr(0, 60));
         const std::string log = "later" + std::to_string(i) + ".log";
         ChildProcess later({MV_APP_EXECUTABLE, {row.argument}, out_.file(log)}, environment);
-        ASSERT_TRUE(waitUntil([&] { return ended(later); }, 30)) << readText(out_.file(log));
+        ASSERT_TRUE(waitUntil([&] { return ended(later); }, kHandOverCeiling))
+            << readText(out_.file(log));
         EXPECT_EQ(later.wait(), 0);
         logs(log, {row.later});
         EXPECT_EQ(readText(out_.file(log)).find("the shell starts without it"), std::string::npos);
@@ -195,7 +198,8 @@ TEST_F(HostRoadsTest, ANotificationPayloadAtLaunchOpensItsNotification) {
     auto shell = startShell("app.log", {"--remote-notification", out_.file("push.json")});
     ASSERT_TRUE(presented("app.log"));
     ASSERT_TRUE(waitUntil(
-        [&] { return serverLog().find("received openPushNotification") != std::string::npos; }, 30))
+        [&] { return serverLog().find("received openPushNotification") != std::string::npos; },
+        kStepCeiling))
         << serverLog();
     EXPECT_TRUE(inOrder(sent(), {"up appStart", "up openPushNotification"}));
     logs("app.log", {"openPushNotification( notificationId = \"42\""});
@@ -210,7 +214,7 @@ TEST_F(HostRoadsTest, SIGTSTPAndSIGCONTSendTheShellToTheBackgroundAndBack) {
             return appLog().find("MVApiConnection closing persistent connection") !=
                    std::string::npos;
         },
-        30))
+        kStepCeiling))
         << appLog();
     EXPECT_NE(processState(shell->pid()), 'T');
     EXPECT_NE(appLog().find("MVLibraryApplication notification "
@@ -219,8 +223,8 @@ TEST_F(HostRoadsTest, SIGTSTPAndSIGCONTSendTheShellToTheBackgroundAndBack) {
 
     const size_t streams = occurrences(serverLog(), ": command stream");
     shell->kill(SIGCONT);
-    ASSERT_TRUE(
-        waitUntil([&] { return occurrences(serverLog(), ": command stream") > streams; }, 30))
+    ASSERT_TRUE(waitUntil([&] { return occurrences(serverLog(), ": command stream") > streams; },
+                          kStepCeiling))
         << appLog();
     logs("app.log", {"MVLibraryApplication notification "
                      "UIApplicationWillEnterForegroundNotification",
@@ -242,7 +246,7 @@ TEST_F(HostRoadsTest, TheSystemsLowMemoryWarningIsTheShellsMemoryWarning) {
                        "MVLibraryApplication notification "
                        "UIApplicationDidReceiveMemoryWarningNotification") != std::string::npos;
         },
-        30))
+        kStepCeiling))
         << appLog();
     EXPECT_NE(appLog().find("The system is low on memory (level 255): memory warning"),
               std::string::npos);

@@ -18,10 +18,35 @@
 #include <thread>
 #include <vector>
 
+#include "app/DesktopSession.h"
+#include "app/RunRecorder.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 
 namespace sampleshop {
+
+// Wall-clock ceilings of the tests that run the shell as a child: hang checks, never speed
+// claims (speed is measured in bench/). Each names the system's bound it checks and adds
+// kLoadMargin, what a dev build (sanitized) on a loaded machine (twice as many tests as
+// cores) may add to a start or a stop: a few seconds there, ten allowed.
+inline constexpr double kLoadMargin = 10;
+// A later start that reaches no answer ends once the hand-over's call goes unanswered; it
+// never waits for the answer a reached shell has.
+inline constexpr double kUnansweredStartCeiling =
+    static_cast<double>(DesktopSession::kHandOverTime.count()) + kLoadMargin;
+static_assert(kUnansweredStartCeiling < DesktopSession::kAnswerTime.count());
+// A later start that reaches the running shell has its answer within the answer time.
+inline constexpr double kHandOverCeiling =
+    static_cast<double>(DesktopSession::kAnswerTime.count()) + kLoadMargin;
+// The first page is recorded: the readiness poll waits at most 40 s for a page with the
+// page library, the record then at most kMostSettlingSeconds for the page to settle.
+inline constexpr double kFirstPageCeiling = 40 + RunRecorder::kMostSettlingSeconds + kLoadMargin;
+// A stop ends: the web cache's files land within 5 s, then the store writes; another
+// termination meanwhile leaves the stop 10 s.
+inline constexpr double kStopCeiling = 5 + 10 + kLoadMargin;
+// A step with no bound of its own (a helper process is up, a line or command of a step the
+// shell takes at once shows): a hang check only.
+inline constexpr double kStepCeiling = 3 * kLoadMargin;
 
 inline std::string readText(const std::string& path) {
     std::ifstream in(path);
@@ -106,7 +131,7 @@ class SampleShopRunTest : public ::testing::Test {
         all.insert(all.end(), arguments.begin(), arguments.end());
         server_ = std::make_unique<ChildProcess>(
             ChildProcess::Program{MV_SAMPLE_API_SERVER, all, out_.file("server.out")});
-        ASSERT_TRUE(waitUntil([&] { return !apiUrl().empty(); }, 30))
+        ASSERT_TRUE(waitUntil([&] { return !apiUrl().empty(); }, kStepCeiling))
             << readText(out_.file("server.out"));
     }
     std::string apiUrl() const {
@@ -144,8 +169,8 @@ class SampleShopRunTest : public ::testing::Test {
     }
     // Until the record of the started shell is written.
     bool presented(const std::string& log) {
-        const bool shown =
-            waitUntil([&] { return !readText(out_.file("presented.json")).empty(); }, 60);
+        const bool shown = waitUntil([&] { return !readText(out_.file("presented.json")).empty(); },
+                                     kFirstPageCeiling);
         EXPECT_TRUE(shown) << readText(out_.file(log));
         return shown;
     }
@@ -172,7 +197,7 @@ class SampleShopRunTest : public ::testing::Test {
                 return readText(out_.file(name + ".log")).find("unix:path=" + socket + ",") !=
                        std::string::npos;
             },
-            20))
+            kStepCeiling))
             << readText(out_.file(name + ".log"));
         return "unix:path=" + socket;
     }
