@@ -83,6 +83,9 @@ class MVWebCacheHTTPDataSource final
     using OnFinishedDo = std::function<void(const Result& result)>;
 
     static std::shared_ptr<MVWebCacheHTTPDataSource> sharedDataSource();
+    // The process's stop: the shared source, when it was made, cancels its loads and ends
+    // its thread; a load started later is not made and not answered. Not on that thread.
+    static void endLoads();
     ~MVWebCacheHTTPDataSource() override;
 
     // 1 for keys that parse as URLs whose scheme is "http" or "https", else 0.
@@ -123,7 +126,9 @@ class MVWebCacheHTTPDataSource final
     void finishAttempt(const std::shared_ptr<Record>& record);
     void completionHandler(const std::shared_ptr<Record>& record);
     void repeatLater(const std::shared_ptr<Record>& record, bool answered);
-    void shutdown();
+    // Cancels the loads and ends the thread; at the process's stop the thread's object
+    // stays, as other threads may still start loads, which its ended loop never runs.
+    void shutdown(bool keepThreadObject = false);
     // With the lock held: the record of a running attempt, which stops running; and the
     // end of the record's entry by request.
     std::shared_ptr<Record> takeRecordLocked(uint64_t attempt);
@@ -147,4 +152,6 @@ class MVWebCacheHTTPDataSource final
     int64_t nextRequestSerial_ = kFirstRequestSerial;
     uint64_t nextAttempt_ = 1;
     size_t maximumBodyLength_ = kMaximumBodyLength;
+    // The thread ended at the process's stop (its object kept).
+    bool threadEnded_ = false;
 };
