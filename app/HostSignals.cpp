@@ -34,9 +34,6 @@
 
 namespace {
 
-// How long the stop may still run once another termination signal came during it.
-constexpr std::chrono::seconds kStopTimeAfterAnotherTermination{10};
-
 // Which signal came: one bit for each, and the order of their last arrival. Set by the
 // handlers; the eventfd wakes the signal thread and stays open while the process lives,
 // as a handler may still be running on another thread while a watch ends.
@@ -205,10 +202,20 @@ struct HostSignals::Impl {
     struct sigaction replaced[kKinds] = {};
     // Signal thread: SIGTSTP taken and no SIGCONT since.
     bool stoppedBySignal = false;
-    // Signal thread: when the stop must have ended, once another termination came during it.
+    // Signal thread: when the stop must have ended, from the first termination on, and
+    // when what can be written is written should it still run then.
     std::optional<std::chrono::steady_clock::time_point> deadline;
+    std::optional<std::chrono::steady_clock::time_point> overrunAt;
     int endingSignal = SIGTERM;
     unsigned terminations = 0;
+    bool anotherLogged = false;
+    // The `overrun` hook's thread, joined before the watch ends; none starts once the
+    // watch is ending.
+    std::mutex overrunMutex;
+    std::thread overrunWriter;
+    bool ending = false;
+    // Main thread: whether endStop ignored the signals.
+    bool stopEnded = false;
 
     void post(platform::Task task) {
         try {
@@ -244,13 +251,26 @@ struct HostSignals::Impl {
         // may end the process as soon as it does.
         const bool first = !posted->endPosted.exchange(true);
         terminations += gTerminations.exchange(0);
-        if (first) MVLogInfo("Stopping on a termination signal");
-        if (terminations > 1 && !deadline) {
-            // Not lost, and the stop goes on: the process ends once it has had its time.
-            deadline = std::chrono::steady_clock::now() + kStopTimeAfterAnotherTermination;
-            endingSignal = number;
+        // Should the stop outlast its time, the process ends by the last one.
+        endingSignal = number;
+        if (first) {
+            MVLogInfo("Stopping on a termination signal");
+            deadline = std::chrono::steady_clock::now() + kStopTime;
+            overrunAt = *deadline - kOverrunWriteTime;
+            if (hooks.stopping) {
+                try {
+                    hooks.stopping();
+                } catch (const std::exception& error) {
+                    MVLogError("The stop is not told to the host at once: {}", error.what());
+                }
+            }
+        }
+        if (terminations > 1 && !std::exchange(anotherLogged, true)) {
+            // Not lost, and the stop goes on for the rest of its time.
+            const auto left = std::chrono::ceil<std::chrono::seconds>(
+                *deadline - std::chrono::steady_clock::now());
             MVLogInfo("Another termination signal during the stop: the shell ends within {} s",
-                      kStopTimeAfterAnotherTermination.count());
+                      std::max<int64_t>(0, left.count()));
         }
         {
             const std::lock_guard<std::mutex> lock(gTerminationMutex);
@@ -296,11 +316,33 @@ struct HostSignals::Impl {
         if ((arrived >> cont & 1) && !contFirst) takeStop(SIGCONT);
     }
 
-    // The stop outlasted its time after another termination: the process ends by that
-    // signal, as it would have without the watch.
+    // The stop is about to outlast its time: what can be written is, on a thread of its
+    // own, as the main thread may be where it cannot be waited for.
+    void writeWhatCanBe() {
+        overrunAt.reset();
+        MVLogError("The stop still runs {} s after the termination signal: writing what it can",
+                   (kStopTime - kOverrunWriteTime).count());
+        const std::lock_guard<std::mutex> lock(overrunMutex);
+        if (!hooks.overrun || ending) return;
+        try {
+            overrunWriter = std::thread([hook = hooks.overrun] {
+                ::pthread_setname_np(::pthread_self(), "Stop Overrun");
+                try {
+                    hook();
+                } catch (const std::exception& error) {
+                    MVLogError("The stop could not write what it keeps: {}", error.what());
+                }
+            });
+        } catch (const std::system_error& error) {
+            MVLogError("The stop could not write what it keeps: no thread ({})", error.what());
+        }
+    }
+
+    // The stop outlasted its time: the process ends by the last termination signal, as it
+    // would have without the watch.
     void endNow() {
-        MVLogError("The stop still runs {} s after another termination signal: the shell ends",
-                   kStopTimeAfterAnotherTermination.count());
+        MVLogError("The stop still runs {} s after the termination signal: the shell ends",
+                   kStopTime.count());
         platform::log::flush();
         std::fflush(nullptr);
         ::signal(endingSignal, SIG_DFL);
@@ -311,7 +353,7 @@ struct HostSignals::Impl {
     int pollTimeout() const {
         if (!deadline) return -1;
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-            *deadline - std::chrono::steady_clock::now());
+            overrunAt.value_or(*deadline) - std::chrono::steady_clock::now());
         return static_cast<int>(std::max<int64_t>(0, left.count()));
     }
 
@@ -320,7 +362,9 @@ struct HostSignals::Impl {
         while (true) {
             const int ready = ::poll(watched, std::size(watched), pollTimeout());
             // However many signals keep waking it.
-            if (deadline && std::chrono::steady_clock::now() >= *deadline) endNow();
+            const auto now = std::chrono::steady_clock::now();
+            if (overrunAt && now >= *overrunAt) writeWhatCanBe();
+            if (deadline && now >= *deadline) endNow();
             if (ready < 0) {
                 if (errno == EINTR) continue;
                 MVLogError("Process signals are no longer taken: poll failed ({})",
@@ -378,11 +422,31 @@ HostSignals::~HostSignals() {
         if (impl_->stop >= 0) ::close(impl_->stop);
         return;
     }
-    for (size_t i = 0; i < kKinds; ++i) ::sigaction(kSignals[i], &impl_->replaced[i], nullptr);
+    for (size_t i = 0; i < kKinds; ++i)
+        if (!impl_->stopEnded || kSignals[i] == SIGCONT)
+            ::sigaction(kSignals[i], &impl_->replaced[i], nullptr);
+    // Still bounded by the watch while it writes.
+    std::thread writer;
+    {
+        const std::lock_guard<std::mutex> lock(impl_->overrunMutex);
+        impl_->ending = true;
+        writer = std::move(impl_->overrunWriter);
+    }
+    if (writer.joinable()) writer.join();
     const uint64_t one = 1;
     [[maybe_unused]] auto written = ::write(impl_->stop, &one, sizeof one);
     impl_->thread.join();
     ::close(impl_->stop);
+}
+
+void HostSignals::endStop() {
+    if (!impl_->thread.joinable() || impl_->stopEnded) return;
+    impl_->stopEnded = true;
+    // Each in one step from the handler: a signal comes either to the watch or to nothing.
+    struct sigaction ignored {};
+    ignored.sa_handler = SIG_IGN;
+    for (const int number : {SIGTERM, SIGHUP, SIGINT, SIGTSTP})
+        ::sigaction(number, &ignored, nullptr);
 }
 
 bool HostSignals::terminationCame(std::chrono::milliseconds bound) {

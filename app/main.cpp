@@ -79,8 +79,10 @@ namespace {
 
 // How long a later start waits for a quitting shell to end.
 constexpr std::chrono::seconds kQuittingShellTime{10};
-// How long the stop waits for the web cache's file operations that land.
+// How long the stop waits for the web cache's file operations that land, and how long
+// once it has outlasted its time.
 constexpr double kFileOperationsTime = 5;
+constexpr double kOverrunFileOperationsTime = 0.5;
 
 #ifdef MV_APP_HAS_WEBKIT
 // How long a shell that lost its display waits for the termination signal that may come
@@ -230,9 +232,12 @@ int main(int argc, char** argv) {
     }
 
     // The end of the run, whether the main loop ends or the display goes. The library's
-    // threads end before the process does: the web cache's files that their rows name now
-    // land, then the store writes what was saved; nothing else starts.
-    const auto finish = [&desktop] {
+    // threads end before the process does: the API stream closes and the web cache's loads
+    // are cancelled, the web cache's files that their rows name now land, then the store
+    // writes what was saved; nothing else starts.
+    MVLibraryApplication* library = nullptr;
+    const auto finish = [&desktop, &library] {
+        if (library) library->applicationWillTerminate(platform::Application::shared());
         desktop.quit();
         platform::UserDefaults::standard().synchronize();
         MVWebCacheResourceObject::endFileOperations(kFileOperationsTime);
@@ -240,18 +245,25 @@ int main(int argc, char** argv) {
     };
     // Before the engine's first process starts: a terminal's Ctrl-Z stops it with the shell.
     std::optional<HostSignals> signals;
-    signals.emplace(HostSignals::Hooks{[&desktop] {
-                                           desktop.quit();
-                                           platform::RunLoop::main().stop();
-                                       },
-                                       [](bool stopped) {
+    HostSignals::Hooks hooks;
+    hooks.stop = [&desktop] {
+        desktop.quit();
+        platform::RunLoop::main().stop();
+    };
 #ifdef MV_APP_HAS_WEBKIT
-                                           platform::WebKitGtkWebEngine::setProcessesStopped(
-                                               stopped);
-#else
-                                           (void)stopped;
+    hooks.processesStopped = [](bool stopped) {
+        platform::WebKitGtkWebEngine::setProcessesStopped(stopped);
+    };
+    // No page holds the stop, nor the main thread on its way to it.
+    hooks.stopping = [] { platform::WebKitGtkWebEngine::setApplicationStopping(); };
 #endif
-                                       }});
+    // A stop that cannot end in time (its main thread held) keeps what it can.
+    hooks.overrun = [] {
+        platform::UserDefaults::standard().synchronize();
+        MVWebCacheResourceObject::endFileOperations(kOverrunFileOperationsTime);
+        MVPersistentStorage::endWriting();
+    };
+    signals.emplace(std::move(hooks));
     platform::WebView::setEngineFactory(engineFactory());
 #ifdef MV_APP_HAS_WEBKIT
     // A display ended with the shell (a session's end, a virtual display's group) takes the
@@ -306,14 +318,14 @@ int main(int argc, char** argv) {
     MVPayments::install();
 
     chooseLogServer();
-    auto& library = MVLibraryApplication::sharedLibrary();
+    library = &MVLibraryApplication::sharedLibrary();
     if (!openStorage()) {
         finish();
         return 1;
     }
     if (auto key = platform::Bundle::main().objectForInfoDictionaryKey("MVApiKey");
         key && key->is_string())
-        library.setApiKey(key->get<std::string>());
+        library->setApiKey(key->get<std::string>());
 
     auto& application = platform::Application::shared();
     application.setDelegate(std::make_shared<AppDelegate>());
@@ -347,8 +359,8 @@ int main(int argc, char** argv) {
     platform::RunLoop::main().run();
     finish();
     // Stopped in order: a termination signal while the process ends has nothing to stop.
+    signals->endStop();
     signals.reset();
-    for (const int number : {SIGTERM, SIGHUP, SIGINT}) std::signal(number, SIG_IGN);
 #ifdef MV_APP_HAS_WEBKIT
     // Stopped in order already.
     gEndWithTheDisplay = [] {

@@ -131,6 +131,11 @@ class MVLibraryApplication : public MVApiConnectionHost,
     void applicationWillEnterForeground(platform::Application& application);
     void applicationDidEnterBackground(platform::Application& application);
     void applicationDidReceiveMemoryWarning(platform::Application& application);
+    // The process's orderly stop, once the main loop has ended and before the settings
+    // are written: a replay under way is no failed one (its failsafe flag goes, the script
+    // stays for the next start; a crash still leaves the flag), the API stream closes and
+    // its threads end, and the web cache's loads are cancelled and their thread ends.
+    void applicationWillTerminate(platform::Application& application);
 
     // Delegate callbacks, run ahead of the host's.
     void didRegisterUserNotificationSettings(const nlohmann::json& settings);
@@ -183,5 +188,7 @@ class MVLibraryApplication : public MVApiConnectionHost,
     platform::Date dateWhenEnteredBackground_;
     std::optional<uint64_t> reachabilityToken_;
     platform::TimerHandle cachedBootAppTimeout_;
+    // A replay began and has not reached its end.
+    bool replaying_ = false;
     bool urlCacheDisabled_ = false;
 };

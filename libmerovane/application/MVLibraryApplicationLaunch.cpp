@@ -19,6 +19,7 @@
 #include "libmerovane/storage/MVPersistentStorage.h"
 #include "libmerovane/webcache/MVWebCache.h"
 #include "libmerovane/webcache/MVWebCacheDataSource.h"
+#include "libmerovane/webcache/MVWebCacheHTTPDataSource.h"
 #include "platform/device/LocationManager.h"
 #include "platform/device/Reachability.h"
 #include "platform/foundation/Bundle.h"
@@ -169,6 +170,7 @@ void MVLibraryApplication::performBootBlock() {
 void MVLibraryApplication::replayBootScript(nlohmann::json script) {
     auto& defaults = platform::UserDefaults::standard();
     defaults.setObject(MVLibraryApplicationFailsafeToken, true);
+    replaying_ = true;
     const bool refreshing = defaults.boolForKey(MVWebCacheShadowModeScheduledAtAppStart);
     std::weak_ptr<MVLibraryApplication> weak = weak_from_this();
     if (!refreshing) {
@@ -199,6 +201,7 @@ void MVLibraryApplication::replayBootScript(nlohmann::json script) {
 
 void MVLibraryApplication::endReplay() {
     MVLogVerbose(kReplayLineFormat, timeIntervalSinceLaunching());
+    replaying_ = false;
     auto& defaults = platform::UserDefaults::standard();
     if (!defaults.boolForKey(MVLibraryApplicationFailsafeToken)) return;
     cachedBootAppTimeout_ = {};
@@ -223,6 +226,21 @@ void MVLibraryApplication::completeAppStart() {
         launchingBackgroundTaskIdentifier_ = platform::kInvalidBackgroundTask;
     }
     MVWebCache::sharedCache().cleanup();
+}
+
+void MVLibraryApplication::applicationWillTerminate(platform::Application&) {
+    auto& defaults = platform::UserDefaults::standard();
+    if (std::exchange(replaying_, false) &&
+        defaults.boolForKey(MVLibraryApplicationFailsafeToken)) {
+        cachedBootAppTimeout_ = {};
+        defaults.removeObject(MVLibraryApplicationFailsafeToken);
+        defaults.synchronize();
+        MVLogInfo(
+            "MVLibraryApplication stops in order during the boot script's replay: the "
+            "next start replays it again");
+    }
+    MVApiConnection::endStreaming();
+    MVWebCacheHTTPDataSource::endLoads();
 }
 
 void MVLibraryApplication::reachedTimeOutCachedBootApp() {

@@ -98,6 +98,16 @@ MVApiConnection& MVApiConnection::sharedConnection() {
     return *state.connection;
 }
 
+void MVApiConnection::endStreaming() {
+    std::shared_ptr<MVApiConnection> connection;
+    {
+        auto& state = sharedState();
+        std::lock_guard lock(state.mutex);
+        connection = state.connection;
+    }
+    if (connection) connection->shutdown();
+}
+
 void MVApiConnection::resetSharedConnectionForTesting() {
     std::shared_ptr<MVApiConnection> connection;
     {

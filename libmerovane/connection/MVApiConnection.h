@@ -118,6 +118,9 @@ class MVApiConnection final : public platform::StreamDelegate,
     static std::shared_ptr<MVApiConnectionHost> host();
     // Made on first use with its two stream threads; asks for an opening 0.01 s later.
     static MVApiConnection& sharedConnection();
+    // The process's stop: the shared connection, when it was made, closes its stream and
+    // ends its threads; nothing opens it again. Main thread.
+    static void endStreaming();
 
     ~MVApiConnection() override;
     MVApiConnection(const MVApiConnection&) = delete;

@@ -191,6 +191,15 @@ std::shared_ptr<MVWebCacheHTTPDataSource> MVWebCacheHTTPDataSource::sharedDataSo
     return *gShared;
 }
 
+void MVWebCacheHTTPDataSource::endLoads() {
+    std::shared_ptr<MVWebCacheHTTPDataSource> source;
+    {
+        std::lock_guard lock(gSharedMutex);
+        if (gShared) source = *gShared;
+    }
+    if (source) source->shutdown(/*keepThreadObject=*/true);
+}
+
 MVWebCacheHTTPDataSource::MVWebCacheHTTPDataSource()
     : requestThread_(std::make_unique<platform::Thread>(kThreadName)) {}
 
@@ -198,8 +207,8 @@ MVWebCacheHTTPDataSource::~MVWebCacheHTTPDataSource() {
     shutdown();
 }
 
-void MVWebCacheHTTPDataSource::shutdown() {
-    if (!requestThread_) return;
+void MVWebCacheHTTPDataSource::shutdown(bool keepThreadObject) {
+    if (!requestThread_ || threadEnded_) return;
     // Connections are cancelled on their own thread, before it goes.
     if (!isOnRequestThread()) {
         std::promise<void> done;
@@ -230,7 +239,8 @@ void MVWebCacheHTTPDataSource::shutdown() {
         return;
     }
     requestThread_->join();
-    requestThread_.reset();
+    threadEnded_ = keepThreadObject;
+    if (!keepThreadObject) requestThread_.reset();
 }
 
 bool MVWebCacheHTTPDataSource::isOnRequestThread() const {

@@ -85,6 +85,9 @@ class MVWebCacheHTTPDataSource final
     using OnFinishedDo = std::function<void(const Result& result)>;
 
     static std::shared_ptr<MVWebCacheHTTPDataSource> sharedDataSource();
+    // The process's stop: the shared source, when it was made, cancels its loads and ends
+    // its thread; a load started later is not made and not answered. Not on that thread.
+    static void endLoads();
     ~MVWebCacheHTTPDataSource() override;
 
     // 1 for keys that parse as URLs whose scheme is "http" or "https", else 0.
@@ -129,7 +132,9 @@ class MVWebCacheHTTPDataSource final
     void repeatLater(const std::shared_ptr<Record>& record, bool answered);
     // What the load's end tells the connection-loss monitor.
     static void reportOutcome(const Record& record, bool answered);
-    void shutdown();
+    // Cancels the loads and ends the thread; at the process's stop the thread's object
+    // stays, as other threads may still start loads, which its ended loop never runs.
+    void shutdown(bool keepThreadObject = false);
     // With the lock held: the record of a running attempt, which stops running; and the
     // end of the record's entry by request.
     std::shared_ptr<Record> takeRecordLocked(uint64_t attempt);
@@ -153,4 +158,6 @@ class MVWebCacheHTTPDataSource final
     int64_t nextRequestSerial_ = kFirstRequestSerial;
     uint64_t nextAttempt_ = 1;
     size_t maximumBodyLength_ = kMaximumBodyLength;
+    // The thread ended at the process's stop (its object kept).
+    bool threadEnded_ = false;
 };

@@ -9,9 +9,12 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -22,6 +25,7 @@
 #include "platform/foundation/TestDriver.h"
 #include "platform/ui/Application.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -124,7 +128,7 @@ TEST_P(SignalFloodTest, ATerminationIsTakenAtOnceHoweverManySignalsCome) {
     GTEST_SKIP() << "signals are deferred under ThreadSanitizer";
 #endif
     int ends = 0;
-    const HostSignals signals({[&] { ++ends; }, {}});
+    const HostSignals signals({[&] { ++ends; }, {}, {}, {}});
     startFlood(GetParam().signals);
     ASSERT_TRUE(platform::runUntil([&] { return log_->count("SIGCONT") > 0; }, 10));
     // The flood's length is the case itself, not a wait for a timer; the main loop runs
@@ -156,51 +160,111 @@ INSTANTIATE_TEST_SUITE_P(
                       Flood{{SIGTSTP, SIGCONT}, 1500, SIGINT},
                       Flood{{SIGTSTP, SIGTSTP, SIGCONT}, 500, SIGTERM}));
 
-// A process whose stop is held (here it never comes), sent the two terminations its role
-// names ("first,second").
+// A process whose stop is held (here it never comes), sent the terminations its role
+// names ("first[,second][|write:FILE or |hang]"), 10 ms apart: what it can still write
+// once the stop outlasts its time writes FILE, or hangs.
 TEST(HostSignalsChild, HeldStop) {
     const std::string role = childRole();
     if (role.empty()) GTEST_SKIP() << "runs as a child process only";
-    const int first = std::stoi(role);
-    const int second = std::stoi(role.substr(role.find(',') + 1));
-    const HostSignals signals({[] {}, {}});
-    ::raise(first);
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ::raise(second);
+    const std::string numbers = role.substr(0, role.find('|'));
+    const std::string overrun =
+        role.find('|') == std::string::npos ? "" : role.substr(role.find('|') + 1);
+    HostSignals::Hooks hooks;
+    hooks.stop = [] {};
+    if (overrun.starts_with("write:"))
+        hooks.overrun = [file = overrun.substr(6)] { std::ofstream(file) << "written"; };
+    else if (overrun == "hang")
+        hooks.overrun = [] { std::this_thread::sleep_for(std::chrono::hours(1)); };
+    const HostSignals signals(std::move(hooks));
+    for (size_t at = 0; at < numbers.size();) {
+        ::raise(std::stoi(numbers.substr(at)));
+        at = numbers.find(',', at);
+        at = at == std::string::npos ? numbers.size() : at + 1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     std::this_thread::sleep_for(std::chrono::seconds(60));
     ::_exit(0);
 }
 
-// Another termination while the stop is held: the stop keeps its time, then the process
-// ends by that signal.
-class AnotherTerminationTest : public HostSignalsTest,
-                               public ::testing::WithParamInterface<std::pair<int, int>> {};
+// The terminations sent to a held stop, what its `overrun` hook does, and the signal the
+// process ends by.
+struct HeldStop {
+    const char* name;
+    std::string signals;
+    std::string overrun;  // "", "write" or "hang"
+    int endingSignal;
+};
 
-TEST_P(AnotherTerminationTest, TheStopGoesOnForItsTimeThenTheProcessEnds) {
+void PrintTo(const HeldStop& held, std::ostream* out) {
+    *out << held.name;
+}
+
+// However many terminations come, the stop keeps its time from the first, writes what it
+// can, then the process ends by the last one.
+class HeldStopTest : public HostSignalsTest, public ::testing::WithParamInterface<HeldStop> {};
+
+TEST_P(HeldStopTest, TheStopGoesOnForItsTimeFromTheFirstTerminationThenTheProcessEnds) {
 #ifdef MV_SIGNALS_DEFERRED
     GTEST_SKIP() << "signals are deferred under ThreadSanitizer";
 #endif
-    const auto [first, second] = GetParam();
+    const HeldStop c = GetParam();
+    const TempDir folder;
+    const std::string written = folder.file("written");
     const auto started = std::chrono::steady_clock::now();
     ChildProcess child("HostSignalsChild.HeldStop",
-                       std::to_string(first) + "," + std::to_string(second));
-    // Not cut short by the second signal.
+                       c.signals + (c.overrun.empty()      ? ""
+                                    : c.overrun == "write" ? "|write:" + written
+                                                           : "|" + c.overrun));
+    // Not cut short by another signal.
     std::this_thread::sleep_for(std::chrono::seconds(3));
     siginfo_t info{};
     EXPECT_EQ(::waitid(P_PID, static_cast<id_t>(child.pid()), &info, WEXITED | WNOHANG | WNOWAIT),
               0);
     EXPECT_EQ(info.si_pid, 0) << "ended before its time";
+    // A ceiling for a hang, well past the stop's own bound.
     auto status = std::async(std::launch::async, [&] { return child.wait(); });
     if (status.wait_for(std::chrono::seconds(40)) != std::future_status::ready) child.kill(SIGKILL);
-    EXPECT_EQ(status.get(), 128 + second);
+    EXPECT_EQ(status.get(), 128 + c.endingSignal);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    EXPECT_GT(seconds, 10);
+    EXPECT_GT(seconds, static_cast<double>(HostSignals::kStopTime.count()));
+    EXPECT_EQ(std::filesystem::exists(written), c.overrun == "write");
 }
 
-INSTANTIATE_TEST_SUITE_P(FirstAndSecond, AnotherTerminationTest,
-                         ::testing::Values(std::pair{SIGTERM, SIGTERM}, std::pair{SIGTERM, SIGHUP},
-                                           std::pair{SIGHUP, SIGINT}));
+INSTANTIATE_TEST_SUITE_P(
+    TerminationsAndWrites, HeldStopTest,
+    ::testing::Values(HeldStop{"OneSIGTERM", "15", "", SIGTERM},
+                      HeldStop{"OneSIGHUPThatWrites", "1", "write", SIGHUP},
+                      HeldStop{"OneSIGINTWhoseWriteHangs", "2", "hang", SIGINT},
+                      HeldStop{"SIGTERMThenSIGTERM", "15,15", "write", SIGTERM},
+                      HeldStop{"SIGTERMThenSIGHUP", "15,1", "", SIGHUP},
+                      HeldStop{"SIGHUPThenSIGINT", "1,2", "", SIGINT},
+                      HeldStop{"SIGHUPThenSIGINTThenSIGTERM", "1,2,15", "hang", SIGTERM}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A stop that ended in order ignores the signals that come while the process ends.
+TEST(HostSignalsChild, EndedStop) {
+    if (childRole() != "ended") GTEST_SKIP() << "runs as a child process only";
+    std::optional<HostSignals> signals;
+    signals.emplace(HostSignals::Hooks{[] {}, {}, {}, {}});
+    ::raise(SIGTERM);
+    if (!HostSignals::terminationCame(std::chrono::seconds(10))) ::_exit(2);
+    signals->endStop();
+    for (const int number : {SIGTERM, SIGHUP, SIGINT, SIGTSTP}) ::raise(number);
+    signals.reset();
+    for (const int number : {SIGTERM, SIGHUP, SIGINT, SIGTSTP}) ::raise(number);
+    ::_exit(0);
+}
+
+TEST(HostSignalsEndTest, SignalsAfterAnEndedStopChangeNothing) {
+#ifdef MV_SIGNALS_DEFERRED
+    GTEST_SKIP() << "signals are deferred under ThreadSanitizer";
+#endif
+    ChildProcess child("HostSignalsChild.EndedStop", "ended");
+    auto status = std::async(std::launch::async, [&] { return child.wait(); });
+    if (status.wait_for(std::chrono::seconds(40)) != std::future_status::ready) child.kill(SIGKILL);
+    EXPECT_EQ(status.get(), 0);
+}
 
 // What the host hears on the signal thread, and the end on the main loop in place of the
 // main loop's stop.
@@ -208,11 +272,14 @@ TEST_F(HostSignalsTest, TheHooksHearOfStopsAndOfTheEnd) {
     std::mutex mutex;
     std::vector<bool> told;
     int ends = 0;
+    std::atomic<int> stoppings{0};
     const HostSignals signals({[&] { ++ends; },
                                [&](bool stopped) {
                                    const std::lock_guard<std::mutex> lock(mutex);
                                    told.push_back(stopped);
-                               }});
+                               },
+                               [&] { ++stoppings; },
+                               {}});
     EXPECT_FALSE(HostSignals::terminationCame(std::chrono::milliseconds(0)));
     ASSERT_TRUE(take(SIGTSTP, "SIGTSTP"));
     ASSERT_TRUE(take(SIGCONT, "SIGCONT"));
@@ -220,9 +287,15 @@ TEST_F(HostSignalsTest, TheHooksHearOfStopsAndOfTheEnd) {
         const std::lock_guard<std::mutex> lock(mutex);
         EXPECT_EQ(told, (std::vector<bool>{true, false}));
     }
+    EXPECT_EQ(stoppings, 0);
     ::raise(SIGTERM);
     EXPECT_TRUE(HostSignals::terminationCame(std::chrono::seconds(10)));
+    // Told at once, on the signal thread, before the main loop hears of the end.
+    EXPECT_EQ(stoppings, 1);
     EXPECT_TRUE(platform::runUntil([&] { return ends == 1; }, 10));
+    ASSERT_TRUE(take(SIGHUP, "Another termination signal during the stop"));
+    EXPECT_EQ(stoppings, 1);
+    EXPECT_EQ(ends, 1);
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <random>
 
@@ -13,6 +15,7 @@
 #include "libmerovane/storage/MVPersistentStorage.h"
 #include "libmerovane/webcache/MVWebCache.h"
 #include "libmerovane/webcache/MVWebCacheDataSource.h"
+#include "libmerovane/webcache/MVWebCacheHTTPDataSource.h"
 #include "platform/device/LocationManager.h"
 #include "platform/device/Reachability.h"
 #include "platform/foundation/Error.h"
@@ -444,5 +447,106 @@ TEST_F(DamagedStoreLaunchTest, TheStoreIsMadeAnewTheStartGoesOnAndTheReportReach
     MVPersistentStorage::sharedStorage().lockedAccess(
         [] { EXPECT_TRUE(MVApiConnectionVariable::dbObjectsWithoutFetchingProperties().empty()); });
 }
+
+// The names of this process's threads.
+std::vector<std::string> threadNames() {
+    std::vector<std::string> names;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        names.push_back(name);
+    }
+    return names;
+}
+
+bool hasThread(const std::string& name) {
+    const auto names = threadNames();
+    // The system keeps 15 characters of a thread's name.
+    return std::find(names.begin(), names.end(), name.substr(0, 15)) != names.end();
+}
+
+// Where the launch is when the process stops in order, or ends without a stop (a crash).
+enum class StopMoment { BeforeTheBootBlock, DuringTheReplay, AfterTheTimeOut, AfterTheReplay };
+
+struct LaunchStop {
+    const char* name;
+    StopMoment moment;
+    bool inOrder;     // the orderly stop, else the process just ends
+    bool flagLeft;    // the failsafe flag after it: the next start discards the script
+    bool scriptLeft;  // the boot script after it
+};
+
+void PrintTo(const LaunchStop& stop, std::ostream* out) {
+    *out << stop.name;
+}
+
+class LaunchStopTest : public LaunchSequenceTest,
+                       public ::testing::WithParamInterface<LaunchStop> {};
+
+// An orderly stop is no failed replay; it closes the API stream and cancels the web
+// cache's loads, and their threads end.
+TEST_P(LaunchStopTest, AnOrderlyStopKeepsTheReplayAndEndsTheStreamAndTheLoads) {
+    const LaunchStop c = GetParam();
+    auto& defaults = platform::UserDefaults::standard();
+    cacheScript(json::array({{{"c", "holdLoad"}}}));
+    // The last start crashed in its replay.
+    if (c.moment == StopMoment::BeforeTheBootBlock) {
+        defaults.setObject(MVLibraryApplicationFailsafeToken, true);
+        defaults.synchronize();
+    }
+    launch();
+    if (c.moment != StopMoment::BeforeTheBootBlock) {
+        platform::advanceBy(MVLibraryApplication::kStartDelay);
+        ASSERT_TRUE(logged("boots app using script"));
+    }
+    if (c.moment == StopMoment::AfterTheTimeOut)
+        platform::advanceBy(MVLibraryApplication::kCachedBootAppTimeout);
+    if (c.moment == StopMoment::AfterTheReplay) {
+        postLaunchLoad("MVWebViewDidFinishLoadingNotification");
+        platform::runUntilIdle();
+    }
+    // A load in flight that its server holds.
+    HttpTestServer server;
+    auto held = HttpTestServer::Response::text(200, "late");
+    held.holdUntilReleased = "held";
+    server.respond("/held", held);
+    MVWebCacheHTTPDataSource::sharedDataSource()->loadDataForKey(
+        server.url("/held"), 0, [](const auto&, const auto&) {}, [](const auto&) {});
+    ASSERT_TRUE(waitFor([&] { return server.requestCount("/held") == 1; }));
+    auto& connection = MVApiConnection::sharedConnection();
+    ASSERT_TRUE(waitFor([&] { return connection.state() == MVApiConnectionStateStreaming; }));
+    const size_t streams = peer_.connectionCount();
+
+    if (c.inOrder) library().applicationWillTerminate(platform::Application::shared());
+    EXPECT_EQ(flag(MVLibraryApplicationFailsafeToken), c.flagLeft);
+    EXPECT_EQ(has(MVStandardUserDefaultsCachedBootScript), c.scriptLeft);
+    // Written as it is.
+    defaults.resetForTesting();
+    EXPECT_EQ(flag(MVLibraryApplicationFailsafeToken), c.flagLeft);
+    if (!c.inOrder) return;
+    for (const char* thread :
+         {MVApiConnection::kUpstreamThreadName, MVApiConnection::kDownstreamThreadName,
+          MVWebCacheHTTPDataSource::kThreadName})
+        EXPECT_FALSE(hasThread(thread)) << thread;
+    EXPECT_TRUE(waitFor([&] { return peer_.connection(streams - 1).clientEnded; }));
+    EXPECT_TRUE(waitFor([&] { return server.closedConnectionCount() == 1; }));
+    // Nothing opens the stream again, whatever is sent.
+    connection.sendCommands({MVCommandApiGeneral::appStart()});
+    platform::advanceBy(MVApiConnection::kErrorReconnectDelay * 2);
+    EXPECT_EQ(peer_.connectionCount(), streams);
+    server.release("held");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MomentsOfTheStop, LaunchStopTest,
+    ::testing::Values(
+        LaunchStop{"BeforeTheBootBlockAfterACrash", StopMoment::BeforeTheBootBlock, true, true,
+                   true},
+        LaunchStop{"DuringTheReplay", StopMoment::DuringTheReplay, true, false, true},
+        LaunchStop{"CrashDuringTheReplay", StopMoment::DuringTheReplay, false, true, true},
+        LaunchStop{"AfterTheReplaysTimeOut", StopMoment::AfterTheTimeOut, true, false, false},
+        LaunchStop{"AfterTheReplay", StopMoment::AfterTheReplay, true, false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -29,6 +29,8 @@ constexpr const char* kTimedOut = "WebKitGtkWebEngine gave up waiting {} s for {
 constexpr const char* kScriptFailed = "WebKitGtkWebEngine script failed: {}";
 constexpr const char* kProcessesStopped =
     "WebKitGtkWebEngine does not wait for {}: the engine's processes are stopped";
+constexpr const char* kApplicationStopping =
+    "WebKitGtkWebEngine does not wait for {}: the application stops";
 constexpr const char* kUnreadableURI =
     "WebKitGtkWebEngine refused a navigation to an unreadable address [{}]";
 constexpr const char* kNoNewWindows = "WebKitGtkWebEngine refused to open a new window for [{}]";
@@ -67,6 +69,8 @@ class GRef {
 
 // Set by the host while the engine's processes are stopped (a terminal's Ctrl-Z).
 std::atomic<bool> gProcessesStopped{false};
+// Set by the host once the application stops.
+std::atomic<bool> gApplicationStopping{false};
 
 bool startGtk() {
     static const bool started = gtk_init_check(nullptr, nullptr);
@@ -489,11 +493,16 @@ struct WebKitGtkWebEngine::Impl {
     bool waitFor(const std::function<bool()>& done, const std::string& what) {
         ++synchronousDepth;
         const bool finished = iterateGLibUntil(
-            [&] { return done() || gProcessesStopped.load(std::memory_order_acquire); },
+            [&] {
+                return done() || gProcessesStopped.load(std::memory_order_acquire) ||
+                       gApplicationStopping.load(std::memory_order_acquire);
+            },
             synchronousTimeout);
         --synchronousDepth;
         if (finished && done()) return true;
-        if (finished)
+        if (finished && gApplicationStopping.load(std::memory_order_acquire))
+            PLATFORM_LOG_VERBOSE(kApplicationStopping, what);
+        else if (finished)
             PLATFORM_LOG_WARN(kProcessesStopped, what);
         else
             PLATFORM_LOG_ERROR(kTimedOut, synchronousTimeout, what);
@@ -861,6 +870,12 @@ void WebKitGtkWebEngine::setProcessesStopped(bool stopped) {
 
 bool WebKitGtkWebEngine::processesStopped() {
     return gProcessesStopped.load(std::memory_order_acquire);
+}
+
+void WebKitGtkWebEngine::setApplicationStopping() {
+    if (gApplicationStopping.exchange(true, std::memory_order_acq_rel)) return;
+    PLATFORM_LOG_INFO("WebKitGtkWebEngine waits for no page from now on: the application stops");
+    g_main_context_wakeup(g_main_context_default());
 }
 
 void WebKitGtkWebEngine::setSynchronousTimeout(double seconds) {

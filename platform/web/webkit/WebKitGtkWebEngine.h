@@ -97,6 +97,10 @@ class WebKitGtkWebEngine final : public WebEngine {
     // is empty, and a snapshot is empty. Any thread.
     static void setProcessesStopped(bool stopped);
     static bool processesStopped();
+    // The host tells when the application stops: from then on, for the rest of the
+    // process, a synchronous call waits for nothing, as while the processes are stopped
+    // (a page that hangs cannot hold the stop). Any thread.
+    static void setApplicationStopping();
 
     // Navigations WebKit cannot load (page commands) wait for the client on later turns;
     // past either bound, a new one is dropped with a log line.

@@ -469,7 +469,7 @@ void PrintTo(const OrderlyStop& stop, std::ostream* out) {
     *out << stop.name;
 }
 
-class OrderlyStopTest : public TerminalStopTest, public ::testing::WithParamInterface<OrderlyStop> {
+class StoringShellTest : public TerminalStopTest {
   protected:
     // The shell on the storing page, once the page has set a few splash screens.
     pid_t startStoringShell() {
@@ -503,7 +503,26 @@ class OrderlyStopTest : public TerminalStopTest, public ::testing::WithParamInte
         std::smatch match;
         return std::regex_search(settings, match, splash) ? std::stoi(match[1].str()) : 0;
     }
+    // Sends `signals`, then expects the shell to end in order within `seconds`, with the
+    // settings holding the last splash screen a page set; its log.
+    std::string endInOrder(pid_t shell, const std::vector<Termination>& signals, double seconds) {
+        for (const Termination& signal : signals) {
+            // The moments are the case itself, not waits for timers.
+            std::this_thread::sleep_for(std::chrono::milliseconds(signal.afterMs));
+            ::kill(signal.toGroup ? -shell : shell, signal.number);
+        }
+        const int status = statusWithin(shell, seconds);
+        const std::string log = readText(out_.file("app.log"));
+        EXPECT_EQ(status, 0) << (status < 0 ? threadsOf(shell) : "") << tail(log);
+        EXPECT_EQ(occurrences(log, "Stopping on a termination signal"), 1u) << tail(log);
+        EXPECT_EQ(sanitizerReport(log), "") << tail(log);
+        EXPECT_EQ(storedSplash(), lastSplash(log));
+        return log;
+    }
 };
+
+class OrderlyStopTest : public StoringShellTest,
+                        public ::testing::WithParamInterface<OrderlyStop> {};
 
 // The second start over a home replays the boot script the first one stored: the web
 // cache is in shadow mode and still lands files when the signal comes.
@@ -530,17 +549,7 @@ TEST_P(OrderlyStopTest, TheShellStopsInOrderAndNothingOfItRunsOnOnceItEnds) {
         ASSERT_TRUE(
             waitUntil([&] { return std::all_of(engine.begin(), engine.end(), stopped); }, 10));
     }
-    for (const Termination& signal : c.signals) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(signal.afterMs));
-        ::kill(signal.toGroup ? -shell : shell, signal.number);
-    }
-    const int status = statusWithin(shell, 30);
-    const std::string log = readText(out_.file("app.log"));
-    EXPECT_EQ(status, 0) << (status < 0 ? threadsOf(shell) : "") << tail(log);
-    EXPECT_EQ(occurrences(log, "Stopping on a termination signal"), 1u) << tail(log);
-    EXPECT_EQ(sanitizerReport(log), "") << tail(log);
-    // The settings hold the last splash screen a page set.
-    EXPECT_EQ(storedSplash(), lastSplash(log));
+    endInOrder(shell, c.signals, 30);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -668,6 +677,82 @@ INSTANTIATE_TEST_SUITE_P(
                       LinkAroundTheEnd{"CtrlZThenCtrCAt90msAfterTheStart", true, -90, SIGINT}),
     [](const auto& info) { return std::string(info.param.name); });
 #endif
+
+// A page that hangs: its web process stopped from outside, or its script looping from the
+// next data answer on (the server's answers carry the mark from then on).
+enum class Hang { Nothing, WebProcessStopped, ScriptLoops };
+
+struct HungPage {
+    const char* name;
+    Hang hang;
+    int afterMs;  // the first signal, ms after the hang began
+    std::vector<Termination> signals;
+};
+
+void PrintTo(const HungPage& page, std::ostream* out) {
+    *out << page.name;
+}
+
+constexpr const char* kLoopsOnTheMark = R"(MVEvent.on('dataResponse', function (params) {
+  if (String(params[2]).indexOf('"loop"') >= 0) { while (true) {} }
+});)";
+
+class HungPageTest : public StoringShellTest, public ::testing::WithParamInterface<HungPage> {
+  protected:
+    // The engine's web processes among the shell's own.
+    std::vector<pid_t> webProcesses(pid_t shell) const {
+        std::vector<pid_t> found;
+        for (const pid_t pid : descendants(shell))
+            if (readText("/proc/" + std::to_string(pid) + "/cmdline").find("WebProcess") !=
+                std::string::npos)
+                found.push_back(pid);
+        return found;
+    }
+};
+
+// One termination ends the shell in order, settings written, however the page hangs and
+// however many of its data answers wait for it: the stop waits for no page script.
+TEST_P(HungPageTest, OneTerminationEndsTheShellInOrderWithinItsBound) {
+    const HungPage c = GetParam();
+    out_.write("shop/home.html", homePage(std::string(kBusy) + kStoring + kLoopsOnTheMark));
+    const pid_t shell = startStoringShell();
+    ASSERT_GT(shell, 0);
+    ASSERT_TRUE(waitUntil([&] { return pageCommands("sendDataRequest") >= 20; }, 30));
+    if (c.hang == Hang::WebProcessStopped) {
+        const auto web = webProcesses(shell);
+        ASSERT_FALSE(web.empty()) << threadsOf(shell);
+        for (const pid_t pid : web) ::kill(pid, SIGSTOP);
+        ASSERT_TRUE(waitUntil([&] { return std::all_of(web.begin(), web.end(), stopped); }, 10));
+    } else if (c.hang == Hang::ScriptLoops) {
+        out_.write("shop/data/featured.json", R"({"loop": true, "products": []})");
+    }
+    // The moment is the case itself, not a wait for a timer.
+    std::this_thread::sleep_for(std::chrono::milliseconds(c.afterMs));
+    // Status 0 is the stop's own end, within its bound (10 s): past it, the process ends by
+    // the signal. The ceiling is for a hang.
+    const std::string log = endInOrder(shell, c.signals, 30);
+    EXPECT_EQ(occurrences(log, "gave up waiting"), 0u) << tail(log);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    HangsSignalsAndMoments, HungPageTest,
+    ::testing::Values(
+        HungPage{"NothingHangs", Hang::Nothing, 300, {{SIGTERM, false, 0}}},
+        HungPage{
+            "WebProcessStoppedThenSIGTERM", Hang::WebProcessStopped, 300, {{SIGTERM, false, 0}}},
+        HungPage{"WebProcessStoppedThenSIGHUPToTheGroup2sLater",
+                 Hang::WebProcessStopped,
+                 2000,
+                 {{SIGHUP, true, 0}}},
+        HungPage{"WebProcessStoppedThenSIGTERMThenSIGHUP",
+                 Hang::WebProcessStopped,
+                 1000,
+                 {{SIGTERM, false, 0}, {SIGHUP, false, 1}}},
+        HungPage{"ScriptLoopsThenSIGTERM", Hang::ScriptLoops, 300, {{SIGTERM, false, 0}}},
+        HungPage{"ScriptLoopsThenSIGINT2sLater", Hang::ScriptLoops, 2000, {{SIGINT, false, 0}}},
+        HungPage{
+            "ScriptLoopsThenSIGTERMToTheGroup", Hang::ScriptLoops, 1000, {{SIGTERM, true, 0}}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 #endif
