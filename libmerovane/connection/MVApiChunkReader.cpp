@@ -21,8 +21,16 @@ constexpr const char* kChunkNotTerminated =
 constexpr const char* kChunkTooLarge =
     "MVApiConnection closed. Chunk size {} exceeds {} bytes. Reconnecting in 5 seconds...";
 constexpr const char* kPacketTooLarge = "MVApiConnection dropped a packet of more than {} bytes";
+constexpr const char* kPacketIncomplete =
+    "MVApiConnection dropped an incomplete packet of {} bytes: a whole packet followed it";
 
 constexpr std::string_view kCRLF = "\r\n";
+
+// What a server sends as a packet of its own: a command collection. A smaller map (a
+// keep-alive, a command entry) may as well be a piece of a packet under way.
+bool isCommandCollection(const nlohmann::json& packet) {
+    return packet.is_object() && packet.contains("cmds");
+}
 
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -66,9 +74,151 @@ void MVApiChunkReader::start(MVApiChunkState state, MVApiContentType contentType
 void MVApiChunkReader::reset() {
     data_.clear();
     offset_ = 0;
-    combined_.clear();
+    dropStarts(0);
     chunkSize_ = 0;
     decoder_.restart();
+}
+
+size_t MVApiChunkReader::decodeCount() const {
+    size_t count = decoder_.decodeCount();
+    for (const auto& start : starts_) count += start.decoder->decodeCount();
+    for (const auto& decoder : spareDecoders_) count += decoder->decodeCount();
+    return count;
+}
+
+size_t MVApiChunkReader::decodedBytes() const {
+    size_t bytes = decoder_.decodedBytes();
+    for (const auto& start : starts_) bytes += start.decoder->decodedBytes();
+    for (const auto& decoder : spareDecoders_) bytes += decoder->decodedBytes();
+    return bytes;
+}
+
+std::unique_ptr<MVApiPacketDecoder> MVApiChunkReader::takeDecoder() {
+    if (spareDecoders_.empty()) return std::make_unique<MVApiPacketDecoder>();
+    auto decoder = std::move(spareDecoders_.back());
+    spareDecoders_.pop_back();
+    return decoder;
+}
+
+void MVApiChunkReader::reportProblem(const std::string& problem) {
+    MVLogError("{}", problem);
+    MVErrorLogger::logError(problem);
+}
+
+void MVApiChunkReader::dropStarts(size_t dropped) {
+    if (dropped > 0) reportProblem(fmt::format(kPacketIncomplete, dropped));
+    for (auto& start : starts_) {
+        start.decoder->restart();
+        spareDecoders_.push_back(std::move(start.decoder));
+    }
+    starts_.clear();
+    combined_.clear();
+}
+
+void MVApiChunkReader::dropOldestStart() {
+    starts_.front().decoder->restart();
+    spareDecoders_.push_back(std::move(starts_.front().decoder));
+    starts_.erase(starts_.begin());
+    if (starts_.empty()) {
+        combined_.clear();
+        return;
+    }
+    const size_t cut = starts_.front().offset;
+    combined_.erase(0, cut);
+    for (auto& start : starts_) start.offset -= cut;
+}
+
+void MVApiChunkReader::takePayload(std::string_view payload, const PacketHandler& onPacket) {
+    if (!starts_.empty()) {
+        joinPayload(payload, onPacket);
+        return;
+    }
+    auto decoder = takeDecoder();
+    nlohmann::json packet;
+    std::string problem;
+    switch (decoder->decodeArriving(payload, contentType_, compressed_, packet, problem)) {
+        case MVApiPacketDecoder::Result::Incomplete:
+            // The common case, a packet in one chunk, never gets here and is not copied.
+            combined_.assign(payload);
+            starts_.push_back({0, std::move(decoder)});
+            return;
+        case MVApiPacketDecoder::Result::Nothing:
+            break;
+        case MVApiPacketDecoder::Result::Rejected:
+            reportProblem(problem);
+            break;
+        case MVApiPacketDecoder::Result::Packet:
+            if (onPacket) onPacket(packet);
+            break;
+    }
+    spareDecoders_.push_back(std::move(decoder));
+}
+
+void MVApiChunkReader::joinPayload(std::string_view payload, const PacketHandler& onPacket) {
+    if (combined_.size() + payload.size() > kMaxPacketSize) {
+        dropOversizedPacket();
+        dropStarts(0);
+        combined_.assign(payload);
+        readOnItsOwn(0, onPacket);
+        return;
+    }
+    const size_t chunkOffset = combined_.size();
+    combined_.append(payload);
+    for (size_t i = 0; i < starts_.size();) {
+        nlohmann::json packet;
+        std::string problem;
+        const auto result = starts_[i].decoder->decodeArriving(
+            std::string_view(combined_).substr(starts_[i].offset), contentType_, compressed_,
+            packet, problem, i == 0);
+        if (result == MVApiPacketDecoder::Result::Incomplete) {
+            ++i;
+            continue;
+        }
+        // The oldest packet ends here whatever it holds; a newer start only as a whole
+        // collection, and the older bytes before it were a packet cut short.
+        if (result == MVApiPacketDecoder::Result::Packet &&
+            (i == 0 || isCommandCollection(packet))) {
+            dropStarts(starts_[i].offset);
+            if (onPacket) onPacket(packet);
+            return;
+        }
+        if (i == 0) {
+            if (result == MVApiPacketDecoder::Result::Rejected) reportProblem(problem);
+            dropOldestStart();
+            continue;
+        }
+        // A newer start that failed was only a piece of an older packet.
+        starts_[i].decoder->restart();
+        spareDecoders_.push_back(std::move(starts_[i].decoder));
+        starts_.erase(starts_.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    if (starts_.empty()) {
+        // Every packet under way failed with this chunk: it is read on its own.
+        combined_.clear();
+        takePayload(payload, onPacket);
+        return;
+    }
+    readOnItsOwn(chunkOffset, onPacket);
+}
+
+void MVApiChunkReader::readOnItsOwn(size_t offset, const PacketHandler& onPacket) {
+    auto decoder = takeDecoder();
+    nlohmann::json packet;
+    std::string problem;
+    const auto alone = decoder->decodeArriving(std::string_view(combined_).substr(offset),
+                                               contentType_, compressed_, packet, problem, false);
+    if (alone == MVApiPacketDecoder::Result::Incomplete && starts_.size() < kMaxStarts) {
+        starts_.push_back({offset, std::move(decoder)});
+        return;
+    }
+    decoder->restart();
+    spareDecoders_.push_back(std::move(decoder));
+    if (alone == MVApiPacketDecoder::Result::Packet && isCommandCollection(packet)) {
+        dropStarts(offset);
+        if (onPacket) onPacket(packet);
+    } else if (starts_.empty()) {
+        combined_.clear();
+    }
 }
 
 void MVApiChunkReader::consume(size_t count) {
@@ -159,18 +309,7 @@ MVApiChunkReader::Step MVApiChunkReader::parseStreamChunkData(const PacketHandle
         fail(kChunkNotTerminated);
         return Step::Failed;
     }
-    const std::string_view payload = chunk.substr(0, chunkSize_);
-    if (combined_.empty()) {
-        // The common case, a packet in one chunk, decodes without a copy.
-        if (!parseDataForJSON(payload, onPacket)) combined_.assign(payload);
-    } else if (combined_.size() + payload.size() > kMaxPacketSize) {
-        dropOversizedPacket();
-        combined_.clear();
-        decoder_.restart();
-    } else {
-        combined_.append(payload);
-        if (parseDataForJSON(combined_, onPacket)) combined_.clear();
-    }
+    takePayload(chunk.substr(0, chunkSize_), onPacket);
     consume(chunkSize_ + kCRLF.size());
     state_ = MVApiChunkStateHeader;
     chunkSize_ = 0;

@@ -17,14 +17,22 @@
 // when its bytes so far can be a whole one, so reading costs time linear in what was
 // received however the server cuts it (the same for an unchunked body).
 //
+// A bad packet costs only itself. While a packet waits for more chunks, each newer chunk
+// is also read as the start of a packet of its own: a chunk that is a whole command
+// collection by itself is one (the waiting bytes are dropped as an incomplete packet),
+// and when the joined bytes fail, the newest start that still holds goes on alone. At
+// most kMaxStarts starts are followed at once, so the work stays linear.
+//
 // Not thread-safe: it belongs to the downstream thread.
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "libmerovane/connection/MVApiPacketDecoder.h"
 
@@ -34,6 +42,8 @@ class MVApiChunkReader {
     static constexpr size_t kSizeLineLimit = 257;
     static constexpr uint64_t kMaxChunkSize = uint64_t{16} << 20;
     static constexpr size_t kMaxPacketSize = size_t{16} << 20;
+    // Packets under way at once: the oldest and the newer chunks that may each begin one.
+    static constexpr size_t kMaxStarts = 4;
 
     enum class Outcome { Ok, FramingError };
     // May take the packet's contents.
@@ -49,12 +59,18 @@ class MVApiChunkReader {
     Outcome append(std::string_view bytes, const PacketHandler& onPacket);
 
     MVApiChunkState chunkState() const { return state_; }
+    // Part of a chunk (its size line or its data) has come and the rest has not.
+    bool isInsideChunk() const {
+        return state_ == MVApiChunkStateData ||
+               (state_ == MVApiChunkStateHeader && bufferedBytes() > 0);
+    }
     uint64_t chunkSize() const { return chunkSize_; }
     // Bytes read and not yet cut into chunks / payload bytes of a packet not yet decoded.
     size_t bufferedBytes() const { return data_.size() - offset_; }
     size_t combinedBytes() const { return combined_.size(); }
-    // How often a whole payload was decoded, for tests.
-    size_t decodeCount() const { return decoder_.decodeCount(); }
+    // How often a whole payload was decoded, and how many bytes that took, for tests.
+    size_t decodeCount() const;
+    size_t decodedBytes() const;
 
   private:
     enum class Step { Continue, Wait, Failed };
@@ -64,6 +80,18 @@ class MVApiChunkReader {
     void parseStreamData(const PacketHandler& onPacket);
     // Decodes `payload` (which may be combined_ itself); answers whether it was used up.
     bool parseDataForJSON(std::string_view payload, const PacketHandler& onPacket);
+    // The payload of a chunk while no packet waits / while one does.
+    void takePayload(std::string_view payload, const PacketHandler& onPacket);
+    void joinPayload(std::string_view payload, const PacketHandler& onPacket);
+    // The bytes of combined_ from `offset` on, the last chunk, read as a packet of their own
+    // while older bytes wait (quietly: they may as well be a piece of those).
+    void readOnItsOwn(size_t offset, const PacketHandler& onPacket);
+    // Drops every packet under way; `dropped` bytes of them are logged and reported.
+    void dropStarts(size_t dropped);
+    // Drops the oldest start: its bytes up to the next start go.
+    void dropOldestStart();
+    std::unique_ptr<MVApiPacketDecoder> takeDecoder();
+    void reportProblem(const std::string& problem);
     Outcome fail(std::string line);
     void dropOversizedPacket();
     std::string_view unread() const { return std::string_view(data_).substr(offset_); }
@@ -76,5 +104,12 @@ class MVApiChunkReader {
     std::string data_;  // dataFromServer, read from offset_ on
     size_t offset_ = 0;
     std::string combined_;  // dataFromServerCombined
-    MVApiPacketDecoder decoder_;
+    // The packets under way, oldest first: where each begins in combined_ and its decoder.
+    struct Start {
+        size_t offset;
+        std::unique_ptr<MVApiPacketDecoder> decoder;
+    };
+    std::vector<Start> starts_;
+    std::vector<std::unique_ptr<MVApiPacketDecoder>> spareDecoders_;
+    MVApiPacketDecoder decoder_;  // unchunked bodies
 };

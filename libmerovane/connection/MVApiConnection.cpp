@@ -35,8 +35,12 @@ constexpr const char* kNoResponseHeadLine =
     "MVApiConnection received no response within {:.0f} seconds. Will retry in 5 seconds...";
 constexpr const char* kResponseStalledLine =
     "MVApiConnection response stalled for {:.0f} seconds. Will retry in 5 seconds...";
+constexpr const char* kChunkStalledLine =
+    "MVApiConnection chunk stalled for {:.0f} seconds. Will retry in 5 seconds...";
 constexpr const char* kErrorLine =
     "MVApiConnection encountered an error and will reconnect in 5 seconds:\n{}";
+constexpr const char* kEndedBeforeResponseLine =
+    "MVApiConnection was closed by the server before its response. Will retry in 5 seconds...";
 constexpr const char* kNoResponseFromPersistentLine =
     "MVApiConnection did not receive a HTTP response from a gracefully shut persistent "
     "connection. Assuming connection is not persistent anymore";
@@ -142,6 +146,7 @@ void MVApiConnection::shutdown() {
         shutDown_ = true;
         closeStreamConnectionLocked();
         commandBufferTimer_.cancel();
+        reconnectTimer_.cancel();
     }
     downstreamThread_->stop();
     downstreamThread_->join();
@@ -222,7 +227,11 @@ void MVApiConnection::reestablishStreamConnection(double delay) {
         });
         return;
     }
-    platform::RunLoop::main().postAfterDetached(delay, [weak] {
+    // One opening is scheduled at a time, after the delay the latest event asked for:
+    // two failures handled close together must not start two chains of attempts.
+    std::lock_guard lock(mutex_);
+    reconnectTimer_.cancel();
+    reconnectTimer_ = platform::RunLoop::main().postAfter(delay, [weak] {
         if (auto self = weak.lock()) self->establishStreamConnection();
     });
 }
@@ -354,6 +363,7 @@ void MVApiConnection::startResponseHeadBound() {
     const auto state = state_;
     std::weak_ptr<platform::InputStream> input = streamFromServer_;
     responseBound_.cancel();
+    responseBoundAt_.reset();
     responseBound_ = platform::RunLoop::main().postAfter(
         kResponseHeadTimeout, [weak = weak_from_this(), state, input] {
             auto self = weak.lock();
@@ -366,28 +376,48 @@ void MVApiConnection::startResponseHeadBound() {
         });
 }
 
-void MVApiConnection::startLegacyResponseBound(double delay) {
+std::optional<double> MVApiConnection::streamSilenceLimit() const {
+    if (insideChunk_) return kChunkStallTimeout;
+    if (!hasPersistentConnection_) return kLegacyResponseIdleTimeout;
+    return std::nullopt;
+}
+
+void MVApiConnection::startStreamBound(double delay) {
     std::weak_ptr<platform::InputStream> input = streamFromServer_;
     responseBound_.cancel();
+    responseBoundAt_ = platform::Date::now().addingTimeInterval(delay);
     responseBound_ = platform::RunLoop::main().postAfter(delay, [weak = weak_from_this(), input] {
         auto self = weak.lock();
         if (!self) return;
         std::lock_guard lock(self->mutex_);
         auto stream = input.lock();
+        self->responseBoundAt_.reset();
         if (!stream || self->streamFromServer_ != stream ||
             self->state_ != MVApiConnectionStateStreaming || !self->timeOfLastRead_)
             return;
+        const auto limit = self->streamSilenceLimit();
+        if (!limit) return;  // a persistent connection between chunks may stay quiet
         const double silent = platform::Date::now().timeIntervalSince(*self->timeOfLastRead_);
         // Bytes that wait behind the closed reading gate are no silence.
         const bool waiting = !self->isAllowedToReadCommands_ || stream->hasBytesAvailable();
-        if (silent < kLegacyResponseIdleTimeout || waiting) {
-            self->startLegacyResponseBound(waiting ? kLegacyResponseIdleTimeout
-                                                   : kLegacyResponseIdleTimeout - silent);
+        if (silent < *limit || waiting) {
+            self->startStreamBound(waiting ? *limit : *limit - silent);
             return;
         }
-        MVLogError(kResponseStalledLine, kLegacyResponseIdleTimeout);
+        if (self->insideChunk_) {
+            MVLogError(kChunkStalledLine, *limit);
+        } else {
+            MVLogError(kResponseStalledLine, *limit);
+        }
         self->failInputStream();
     });
+}
+
+void MVApiConnection::boundBegunChunk() {
+    if (!insideChunk_) return;
+    const platform::Date deadline = platform::Date::now().addingTimeInterval(kChunkStallTimeout);
+    if (responseBoundAt_ && *responseBoundAt_ <= deadline) return;
+    startStreamBound(kChunkStallTimeout);
 }
 
 void MVApiConnection::closeStreamConnection() {
@@ -418,6 +448,8 @@ void MVApiConnection::closeStreamConnectionLocked() {
     resetReader();
     writer_.dropChunkInProgress();
     responseBound_.cancel();
+    responseBoundAt_.reset();
+    insideChunk_ = false;
     timeOfLastRead_.reset();
     unwrittenHead_.clear();
     cancelKeepAlives();
@@ -613,6 +645,13 @@ void MVApiConnection::closeAfterReadFailure() {
 }
 
 void MVApiConnection::streamEventEndEncountered() {
+    // An end before any response head is a failure, not the end of a served response:
+    // reported, and tried again at the pace of errors, so that a server that closes every
+    // connection at once is not asked many times a second.
+    if (state_ != MVApiConnectionStateStreaming) {
+        endedBeforeResponse();
+        return;
+    }
     const bool wasPersistent = hasPersistentConnection_;
     hasPersistentConnection_ = supportsPersistentConnection_;
     // The packet in flight arrived when the server answered 200; else it goes again.
@@ -624,20 +663,15 @@ void MVApiConnection::streamEventEndEncountered() {
     streamFromServer_->close();
 
     if (supportsPersistentConnection_) {
-        if (wasPersistent && state_ == MVApiConnectionStateResponse) {
-            MVLogWarn(kNoResponseFromPersistentLine);
-            persistenceEnded();
-        } else if (wasPersistent) {
+        if (wasPersistent) {
             const double seconds =
                 timeOfStreamOpen_ ? platform::Date::now().timeIntervalSince(*timeOfStreamOpen_) : 0;
             MVLogVerbose(kGracefulShutdownLine, seconds / 60.0);
-            closeStreamConnection();
-            reestablishStreamConnection(kGracefulReconnectDelay);
         } else {
             MVLogInfo(kSwitchToPersistentLine);
-            closeStreamConnection();
-            reestablishStreamConnection(kGracefulReconnectDelay);
         }
+        closeStreamConnection();
+        reestablishStreamConnection(kGracefulReconnectDelay);
         return;
     }
     if (wasPersistent) MVLogWarn(kSwitchToLegacyLine);
@@ -645,13 +679,26 @@ void MVApiConnection::streamEventEndEncountered() {
     if (hasPendingPacketLocked()) reestablishStreamConnection(kGracefulReconnectDelay);
 }
 
-void MVApiConnection::persistenceEnded() {
-    // Off for the next connection too, not only for the next response; and what is
-    // pending goes out on a legacy connection rather than waiting for the next command.
-    supportsPersistentConnection_ = false;
-    hasPersistentConnection_ = false;
+void MVApiConnection::endedBeforeResponse() {
+    const bool wasPersistent = hasPersistentConnection_;
+    if (supportsPersistentConnection_ && wasPersistent && state_ == MVApiConnectionStateResponse) {
+        MVLogWarn(kNoResponseFromPersistentLine);
+        // Off for the next connection too, not only for the next response.
+        supportsPersistentConnection_ = false;
+    }
+    hasPersistentConnection_ = supportsPersistentConnection_;
+    const bool redirect = redirectUrl_.has_value();
+    if (!redirect) {
+        MVConnectionLossMonitor::reportConnectionError();
+        MVLogError(kEndedBeforeResponseLine);
+    }
+    // Nothing was answered: the packet in flight goes again.
+    writer_.resendHandedOut();
+    streamFromServer_->close();
     closeStreamConnection();
-    if (hasPendingPacketLocked()) reestablishStreamConnection(kGracefulReconnectDelay);
+    // An idle legacy connection waits for the next packet to open one.
+    if (!hasPendingPacketLocked() && !hasPersistentConnection_) return;
+    reestablishStreamConnection(redirect ? 0 : kErrorReconnectDelay);
 }
 
 // Read-outs and test hooks --------------------------------------------------------------
@@ -672,6 +719,7 @@ MV_LOCKED_GETTER(bool, serverWillAcceptGZip, serverWillAcceptGZip_)
 MV_LOCKED_GETTER(MVApiContentType, contentType, contentType_)
 MV_LOCKED_GETTER(bool, isCompressed, isCompressed_)
 MV_LOCKED_GETTER(MVApiChunkState, currentChunkState, currentChunkState_)
+MV_LOCKED_GETTER(bool, isInsideChunk, insideChunk_)
 MV_LOCKED_GETTER(std::optional<std::string>, proxyHost, proxyHost_)
 MV_LOCKED_GETTER(int64_t, proxyPort, proxyPort_)
 MV_LOCKED_GETTER(bool, needsVerifiedTrust, needsVerifiedTrust_)

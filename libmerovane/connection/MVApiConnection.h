@@ -16,8 +16,8 @@
 // errors, unparsable heads, refused chains and the end of the stream close the
 // connection, and it is opened again after the delays below, while a packet waits or
 // the connection is persistent. So does a server that stalls: no response head within
-// kResponseHeadTimeout of the request head, or a legacy response silent for
-// kLegacyResponseIdleTimeout.
+// kResponseHeadTimeout of the request head, a legacy response silent for
+// kLegacyResponseIdleTimeout, or no byte of a begun chunk for kChunkStallTimeout.
 //
 //   connection.sendCommands({appStart});          // any thread; batched for 0.01 s
 //   connection.setIsAllowedToReadCommands(true);  // server collections are performed
@@ -25,11 +25,11 @@
 // Upstream, each batch becomes one packet with the next serial, built on the upstream
 // thread, written there at once when the stream has room, and kept in the pending list
 // until the server is known to hold it (the response's client serial asks for the rest
-// again). The client serial a server answers
-// with ("X-Merovane-Api-CSerial") is the highest serial up to which it holds every
-// packet, not the highest it holds: packets may reach it out of order (a packet handed
-// out before the head that confirms the one before it), and a server that reported a
-// gap's far side would lose what is in the gap. The first connection is legacy,
+// again). The client serial a server answers with ("X-Merovane-Api-CSerial") is the
+// highest serial up to which it holds every packet, not the highest it holds. A
+// persistent connection writes no packet before its response head, so the packets reach
+// the server in serial order, and again only where its client serial says they are
+// missing. The first connection is legacy,
 // one packet per request; a server that answers with the handshake gets persistent
 // connections, which stay open, carry packets as they come and a keep-alive every
 // 19 s. Downstream, each packet's collection goes to MVCommandHandler on the main
@@ -112,6 +112,9 @@ class MVApiConnection final : public platform::StreamDelegate,
     // keeps it open sends keep-alive chunks (every 19 s, as the client does), so 60 s of
     // silence is more than three missed ones.
     static constexpr double kLegacyResponseIdleTimeout = 60.0;
+    // A server writes a chunk whole once it has begun it; its bytes may be slow, but 30 s
+    // without one, as long as a missing response head may take, is a server that stalled.
+    static constexpr double kChunkStallTimeout = 30.0;
 
     // The host must be set before the first sharedConnection().
     static void setHost(std::shared_ptr<MVApiConnectionHost> host);
@@ -143,7 +146,7 @@ class MVApiConnection final : public platform::StreamDelegate,
     // Opening and closing run on the main thread.
     void establishStreamConnection();
     void closeStreamConnection();
-    // Asks for an opening after `delay` seconds.
+    // Asks for an opening after `delay` seconds, in place of one asked for before.
     void reestablishStreamConnection(double delay);
     bool isConnectionOpened() const;
 
@@ -203,6 +206,8 @@ class MVApiConnection final : public platform::StreamDelegate,
     MVApiContentType contentType() const;
     bool isCompressed() const;
     MVApiChunkState currentChunkState() const;
+    // The last read left part of a chunk unread.
+    bool isInsideChunk() const;
     std::optional<std::string> proxyHost() const;
     int64_t proxyPort() const;
     bool needsVerifiedTrust() const;
@@ -262,18 +267,22 @@ class MVApiConnection final : public platform::StreamDelegate,
     void closeAfterReadFailure();
     void streamEventEndEncountered();
     bool hasPendingPacketLocked() const;
-    // The server answered the persistent connection's head with none before it ended.
-    void persistenceEnded();
+    // The input ended before a response head came: an error, tried again after 5 s.
+    void endedBeforeResponse();
 
     // Posts an event for one of the current streams to its thread; there it reaches
     // handleEvent when the stream is still current and, for space and bytes events,
     // when the stream has space or bytes.
     void scheduleStreamEvent(bool input, platform::StreamEvent event, double delay = 0);
     void startOpenWatchdog();
-    // The stall bounds: a response head after a request head, and the next byte of a
-    // legacy response. A stall counts as a stream error.
+    // The stall bounds: a response head after a request head, the next byte of a legacy
+    // response, and the next byte of a begun chunk. A stall counts as a stream error.
     void startResponseHeadBound();
-    void startLegacyResponseBound(double delay);
+    // The silence the streaming response may keep now; none when it may keep any.
+    std::optional<double> streamSilenceLimit() const;
+    void startStreamBound(double delay);
+    // After a read: a chunk left unfinished gets its bound, unless one as near is armed.
+    void boundBegunChunk();
 
     // mutex_ guards every field from storedApiPath_ down to shutDown_: the main thread,
     // both stream threads and the packet queue read and write them (the getters lock
@@ -319,9 +328,12 @@ class MVApiConnection final : public platform::StreamDelegate,
     MVApiChunkReader reader_;
     MVApiChunkState currentChunkState_ = MVApiChunkStateHeader;  // the reader's, as last seen
     platform::TimerHandle responseBound_;
+    std::optional<platform::Date> responseBoundAt_;  // when the armed stream bound fires
+    bool insideChunk_ = false;                       // the reader holds part of a chunk
     std::optional<platform::Date> timeOfLastRead_;
     std::vector<MVCommand> commandBuffer_;
     platform::TimerHandle commandBufferTimer_;
+    platform::TimerHandle reconnectTimer_;  // the scheduled opening (main thread)
     bool hasCommandBufferTimer_ = false;
     bool isAllowedToReadCommands_ = false;
     platform::TimerHandle upstreamKeepAlive_;

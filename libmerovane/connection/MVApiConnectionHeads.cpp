@@ -146,10 +146,12 @@ bool MVApiConnection::checkHTTPResponseIsComplete() {
     reader_.start(terms.chunkState, terms.contentType, terms.isCompressed);
     currentChunkState_ = terms.chunkState;
     timeOfLastRead_ = platform::Date::now();
+    insideChunk_ = false;
     if (hasPersistentConnection_) {
         responseBound_.cancel();
+        responseBoundAt_.reset();
     } else {
-        startLegacyResponseBound(kLegacyResponseIdleTimeout);
+        startStreamBound(kLegacyResponseIdleTimeout);
     }
     isCompressed_ = terms.isCompressed;
     serverWillAcceptMsgPack_ = terms.serverWillAcceptMsgPack;

@@ -194,6 +194,8 @@ void MVApiConnection::readStreamChunked(std::unique_lock<std::recursive_mutex>& 
         if (count == 0) return;
         timeOfLastRead_ = platform::Date::now();
         currentChunkState_ = reader_.chunkState();
+        insideChunk_ = reader_.isInsideChunk();
+        boundBegunChunk();
         // A stream that answers is a reachable network, whatever other loads report.
         if (!packets.empty()) MVConnectionLossMonitor::reportConnectionSuccess();
         for (auto& packet : packets) handleJSONData(packet);

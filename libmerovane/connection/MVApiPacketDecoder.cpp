@@ -54,14 +54,17 @@ MVApiPacketDecoder::Result MVApiPacketDecoder::decode(std::string_view payload,
     return refusePastMending(scanner, payload, contentType, packet, problem);
 }
 
-MVApiPacketDecoder::Result MVApiPacketDecoder::refusePastMending(const MVApiPayloadScanner& scanner,
-                                                                 std::string_view payload,
-                                                                 MVApiContentType contentType,
-                                                                 nlohmann::json& packet,
-                                                                 std::string& problem) {
+MVApiPacketDecoder::Result MVApiPacketDecoder::refusePastMending(
+    const MVApiPayloadScanner& scanner, std::string_view payload, MVApiContentType contentType,
+    nlohmann::json& packet, std::string& problem, bool explain) {
     if (scanner.isNotDictionary()) {
         problem = contentType == MVApiContentTypeMessagePack ? kMessagePackNotDictionary
                                                              : kJSONNotDictionary;
+        return Result::Rejected;
+    }
+    if (!explain) {
+        problem = contentType == MVApiContentTypeMessagePack ? kMessagePackNotDictionary
+                                                             : fmt::format(kJSONMalformed, "");
         return Result::Rejected;
     }
     // The decoder says why, or, having the last word, takes it after all.
@@ -72,7 +75,7 @@ MVApiPacketDecoder::Result MVApiPacketDecoder::decodeArriving(std::string_view p
                                                               MVApiContentType contentType,
                                                               bool compressed,
                                                               nlohmann::json& packet,
-                                                              std::string& problem) {
+                                                              std::string& problem, bool explain) {
     if (payload.size() < seen_) restart();  // not the packet under way
     if (seen_ == 0) {
         scanner_.start(contentType);
@@ -107,7 +110,8 @@ MVApiPacketDecoder::Result MVApiPacketDecoder::decodeArriving(std::string_view p
                 return Result::Incomplete;
             case MVApiPayloadScanner::Verdict::Error:
                 // Refused now, so that the packet never takes the next chunk with it.
-                result = refusePastMending(scanner_, payload, contentType, packet, problem);
+                result =
+                    refusePastMending(scanner_, payload, contentType, packet, problem, explain);
                 break;
             case MVApiPayloadScanner::Verdict::Complete:
                 // When a decode disagreed with the scanner, the next waits until the
@@ -142,6 +146,7 @@ MVApiPacketDecoder::Result MVApiPacketDecoder::decodePlain(std::string_view payl
                                                            nlohmann::json& packet,
                                                            std::string& problem) {
     ++decodeCount_;
+    decodedBytes_ += payload.size();
     if (compressed) {
         if (payload == kHeartbeat) return Result::Nothing;
         if (payload.empty()) {

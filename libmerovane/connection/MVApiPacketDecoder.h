@@ -53,13 +53,16 @@ class MVApiPacketDecoder {
                   nlohmann::json& packet, std::string& problem);
 
     // `payload` is every byte of the packet so far, those of the last call first. Any
-    // answer but Incomplete ends the packet, and the next call starts a new one.
+    // answer but Incomplete ends the packet, and the next call starts a new one. Without
+    // `explain`, an uncompressed payload the scanner refuses is not decoded to say why.
     Result decodeArriving(std::string_view payload, MVApiContentType contentType, bool compressed,
-                          nlohmann::json& packet, std::string& problem);
+                          nlohmann::json& packet, std::string& problem, bool explain = true);
     // Drops a packet part way (the caller dropped its bytes).
     void restart();
     // How often a whole payload was decoded, for tests.
     size_t decodeCount() const { return decodeCount_; }
+    // The bytes of those payloads (after any gunzip), for tests.
+    size_t decodedBytes() const { return decodedBytes_; }
 
   private:
     // The payload after any gunzip; `final` when no byte can follow (a whole gzip member,
@@ -69,7 +72,7 @@ class MVApiPacketDecoder {
     // An uncompressed payload the scanner found past mending.
     Result refusePastMending(const MVApiPayloadScanner& scanner, std::string_view payload,
                              MVApiContentType contentType, nlohmann::json& packet,
-                             std::string& problem);
+                             std::string& problem, bool explain = true);
 
     MVApiGzipInflater inflater_;
     std::string inflated_;
@@ -79,4 +82,5 @@ class MVApiPacketDecoder {
     size_t seen_ = 0;
     size_t triedAt_ = 0;
     size_t decodeCount_ = 0;
+    size_t decodedBytes_ = 0;
 };

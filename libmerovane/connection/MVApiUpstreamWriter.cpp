@@ -41,12 +41,15 @@ std::string MVApiUpstreamWriter::takeSpareBuffer() {
 }
 
 std::string_view MVApiUpstreamWriter::bytesToWrite(bool persistent, bool responseHeadArrived) {
-    if (!chunk_ && position_ < packets_.size() && position_ == next_) {
+    // A persistent connection's head may ask for earlier packets again: nothing goes before
+    // it, so that the server gets its packets in serial order.
+    if (!chunk_ && position_ < packets_.size() && position_ == next_ &&
+        (!persistent || responseHeadArrived)) {
         const auto& packet = packets_[position_];
         next_ = position_ + 1;
         if (persistent) {
             chunk_ = std::shared_ptr<const std::string>(packet, &packet->data);
-            if (responseHeadArrived) position_ = next_;
+            position_ = next_;
         } else {
             auto bytes = std::make_shared<std::string>();
             bytes->reserve(packet->data.size() + MVApiPacketEncoder::kLastChunk.size());

@@ -11,8 +11,10 @@
 //   if (writer.didWrite(stream.write(bytes...))) ...              // chunk complete
 //
 // On a legacy connection a packet goes out with the last chunk "0\r\n\r\n" after it (one
-// packet per request) and waits for the end of the response; on a persistent one whose
-// response head has arrived it counts as delivered when handed out.
+// packet per request) and waits for the end of the response; a persistent one writes
+// nothing before its response head, whose client serial says where to go on, and then
+// a packet counts as delivered when handed out. So the server gets the packets in
+// serial order, and a packet again only where its client serial says it is missing.
 //
 // Not thread-safe: the connection guards it with its lock.
 

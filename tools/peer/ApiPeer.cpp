@@ -25,6 +25,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
 #include "tools/peer/ChunkedCoding.h"
+#include "tools/peer/Gzip.h"
 #include "tools/peer/TlsServerSession.h"
 
 namespace peer {
@@ -42,6 +43,12 @@ PeerAction PeerAction::chunk(std::string_view payload) {
 }
 PeerAction PeerAction::packet(const nlohmann::json& packet, PacketEncoding encoding, bool gzip) {
     return chunk(encodePacket(packet, encoding, gzip));
+}
+PeerAction PeerAction::truncatedPacket(const nlohmann::json& packet, size_t keep,
+                                       PacketEncoding encoding, bool gzip) {
+    std::string plain = encodePacket(packet, encoding, false);
+    plain.resize(std::min(plain.size(), keep));
+    return chunk(gzip ? gzipCompress(plain) : plain);
 }
 PeerAction PeerAction::packetCut(const nlohmann::json& packet, size_t cutAt,
                                  PacketEncoding encoding, bool gzip) {
@@ -174,6 +181,7 @@ struct ApiPeer::State {
     std::deque<ReceivedPacket> packets;
     size_t packetTotal = 0;
     PeerResponder responder;
+    std::vector<PeerAction> acceptActions;
     std::unique_ptr<platform::Thread> thread;
 
     // Everything below runs on the peer's thread with the mutex held.
@@ -201,8 +209,13 @@ struct ApiPeer::State {
                     settle(index);
                 }
             });
-            connections.emplace(index, std::move(conn));
+            Conn& added = *connections.emplace(index, std::move(conn)).first->second;
             if (options.idleTimeout > 0) watchIdle(index, options.idleTimeout);
+            if (!acceptActions.empty()) {
+                added.actions.assign(acceptActions.begin(), acceptActions.end());
+                service(added);
+                settle(index);
+            }
         }
     }
 
@@ -657,6 +670,11 @@ void ApiPeer::queueScript(ConnectionScript script) {
 void ApiPeer::setResponder(PeerResponder responder) {
     std::lock_guard lock(state_->mutex);
     state_->responder = std::move(responder);
+}
+
+void ApiPeer::setAcceptActions(std::vector<PeerAction> actions) {
+    std::lock_guard lock(state_->mutex);
+    state_->acceptActions = std::move(actions);
 }
 
 void ApiPeer::perform(size_t connection, PeerAction action) {

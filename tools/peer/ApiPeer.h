@@ -50,7 +50,13 @@ struct PeerAction {
     static PeerAction chunk(std::string_view payload);
     static PeerAction packet(const nlohmann::json& packet,
                              PacketEncoding encoding = PacketEncoding::JSON, bool gzip = false);
-    // The packet's chunk, cut after `cutAt` bytes (size line included).
+    // A whole chunk holding the first `keep` bytes of the packet's encoding (gzip-compressed
+    // after the cut when `gzip`): a packet the server cut short.
+    static PeerAction truncatedPacket(const nlohmann::json& packet, size_t keep,
+                                      PacketEncoding encoding = PacketEncoding::JSON,
+                                      bool gzip = false);
+    // The packet's chunk, cut after `cutAt` bytes (size line included); with nothing after
+    // it, a stall inside the chunk.
     static PeerAction packetCut(const nlohmann::json& packet, size_t cutAt,
                                 PacketEncoding encoding = PacketEncoding::JSON, bool gzip = false);
     static PeerAction lastChunk();
@@ -154,6 +160,9 @@ class ApiPeer {
     void queueScript(ConnectionScript script);
     // Replaces the scripts by a responder; none: scripts again.
     void setResponder(PeerResponder responder);
+    // Actions every connection accepted from now on does at once, before it reads a byte
+    // (endOfStream: a server that closes at once); empty: none.
+    void setAcceptActions(std::vector<PeerAction> actions);
 
     // Runs on the peer's thread, after what was asked before.
     void perform(size_t connection, PeerAction action);
