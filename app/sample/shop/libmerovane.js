@@ -17,19 +17,27 @@
   var queue = [];
   var sending = false;
 
-  // The page's own frame goes to the command's address. While the document loads it goes
-  // by a link, which the engine takes up as the load goes on: an assignment to
-  // location.href then would stop the page's load (the rest of the document, its load
-  // event).
+  // The page's own frame goes to the command's address by a link, which the engine takes
+  // up at once, also while the document loads, where an assignment to location.href would
+  // stop the page's load (the rest of the document, its load event). The link is in the
+  // document for its click, so that the engine sees which frame sends; the click goes no
+  // further than the link.
   function navigate(url) {
-    if (document.readyState === 'complete') {
-      window.location.href = url;
-      return;
-    }
     var link = document.createElement('a');
     link.href = url;
     link.target = '_self';
+    link.addEventListener('click', function (event) { event.stopPropagation(); });
+    var parent = document.body || document.documentElement;
+    if (parent) parent.appendChild(link);
     link.click();
+    if (parent) parent.removeChild(link);
+  }
+
+  // Two turns on: a navigation the page itself scheduled in the turn that sent (its own
+  // location.href, before or after the send) is taken up first, and the command's link
+  // does not replace it.
+  function later(fn) {
+    setTimeout(function () { setTimeout(fn, 0); }, 0);
   }
 
   function sendNext() {
@@ -37,7 +45,7 @@
     sending = next !== undefined;
     if (!sending) return;
     navigate(next);
-    setTimeout(sendNext, 0);
+    later(sendNext);
   }
 
   window.mvSendCommands = function (collection) {
@@ -46,7 +54,10 @@
       if (command && typeof command === 'object' && !('s' in command)) command.s = nextSerial++;
     });
     queue.push('mvcmd:' + encodeURIComponent(JSON.stringify(collection)));
-    if (!sending) sendNext();
+    if (!sending) {
+      sending = true;
+      later(sendNext);
+    }
   };
 
   window.MVEvent = {
