@@ -13,15 +13,13 @@
   var handlers = {};
   var ready = false;
   var nextSerial = 0;
-  // A navigation per task: the engine may follow only one, so sends wait in a queue.
-  var queue = [];
-  var sending = false;
 
   // The page's own frame goes to the command's address by a link, which the engine takes
-  // up at once, also while the document loads, where an assignment to location.href would
-  // stop the page's load (the rest of the document, its load event). The link is in the
-  // document for its click, so that the engine sees which frame sends; the click goes no
-  // further than the link.
+  // up at once: also while the document loads, where an assignment to location.href would
+  // stop the page's load (the rest of the document, its load event), and beside the
+  // page's own assignment to location.href after it in the same task, which would replace
+  // a scheduled one. The link is in the document for its click, so that the engine sees
+  // which frame sends; the click goes no further than the link.
   function navigate(url) {
     var link = document.createElement('a');
     link.href = url;
@@ -33,31 +31,12 @@
     if (parent) parent.removeChild(link);
   }
 
-  // Two turns on: a navigation the page itself scheduled in the turn that sent (its own
-  // location.href, before or after the send) is taken up first, and the command's link
-  // does not replace it.
-  function later(fn) {
-    setTimeout(function () { setTimeout(fn, 0); }, 0);
-  }
-
-  function sendNext() {
-    var next = queue.shift();
-    sending = next !== undefined;
-    if (!sending) return;
-    navigate(next);
-    later(sendNext);
-  }
-
   window.mvSendCommands = function (collection) {
     if (!collection || !Array.isArray(collection.cmds) || collection.cmds.length === 0) return;
     collection.cmds.forEach(function (command) {
       if (command && typeof command === 'object' && !('s' in command)) command.s = nextSerial++;
     });
-    queue.push('mvcmd:' + encodeURIComponent(JSON.stringify(collection)));
-    if (!sending) {
-      sending = true;
-      later(sendNext);
-    }
+    navigate('mvcmd:' + encodeURIComponent(JSON.stringify(collection)));
   };
 
   window.MVEvent = {

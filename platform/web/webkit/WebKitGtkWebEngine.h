@@ -59,9 +59,9 @@
 // A page that assigns location.href while its document still loads (an inline script,
 // DOMContentLoaded) has that load stopped by WebKit as the navigation is scheduled, before
 // any decision: the rest of the document is not parsed and its load event never comes,
-// whatever the client answers. A link the page clicks is decided while the load goes on,
-// but it drops a navigation the page scheduled before in its frame: the page library
-// sends its commands by a link, two turns after the page asked.
+// whatever the client answers. A link the page clicks is decided at once, also while the
+// load goes on and beside other links of the same task, but it drops a navigation the
+// page scheduled before in its frame: the page library sends its commands by links.
 // Main thread only.
 
 #include <memory>
