@@ -482,8 +482,12 @@ struct WebKitGtkWebEngine::Impl {
     bool failedThisLoad = false;
     // What the web-process extension noted of the page's links and forms, oldest first:
     // each reaches us ahead of WebKit's decision on its navigation.
+    // A link's address is kept as the hashes of its two spellings (as the page reads it,
+    // as WebKit writes it), fragments aside: a command's address can be tens of MB.
     struct NavigationNote {
-        std::string address;
+        bool form = false;
+        size_t address = 0;
+        size_t written = 0;
         bool topFrame = true;
         int64_t document = 0;
     };
@@ -624,30 +628,33 @@ struct WebKitGtkWebEngine::Impl {
         gboolean top = TRUE;
         guint64 document = 0;
         g_variant_get(body, "(&sbt)", &address, &top, &document);
+        NavigationNote note;
+        note.form = !address || !*address;
+        if (!note.form) {
+            note.address = addressHash(address);
+            const auto parsed = readURI(address);
+            note.written = parsed ? addressHash(parsed->absoluteString()) : note.address;
+        }
+        note.topFrame = top != FALSE;
+        note.document = static_cast<int64_t>(std::min<guint64>(document, INT64_MAX));
         if (self->notes.size() >= kMaximumNotes) self->notes.pop_front();
-        self->notes.push_back({address ? address : "", top != FALSE,
-                               static_cast<int64_t>(std::min<guint64>(document, INT64_MAX))});
+        self->notes.push_back(note);
         return TRUE;
+    }
+
+    static size_t addressHash(std::string_view address) {
+        return std::hash<std::string_view>()(address.substr(0, address.find('#')));
     }
 
     // A link's newest note for this address, fragments aside, or a form submission's
     // newest note (which names no address); notes older than it had no navigation of
     // their own (the page refused the click or the submission) and go with it.
     std::optional<NavigationNote> takeNote(const URL& url, bool form) {
-        auto withoutFragment = [](const std::string& text) {
-            return text.substr(0, text.find('#'));
-        };
-        const std::string target = withoutFragment(url.absoluteString());
+        const size_t target = form ? 0 : addressHash(url.absoluteString());
         for (auto it = notes.rbegin(); it != notes.rend(); ++it) {
-            if (it->address.empty() != form) continue;
-            if (!form) {
-                // As a link reads it, or as WebKit writes it.
-                const auto parsed = readURI(it->address.c_str());
-                if (withoutFragment(it->address) != target &&
-                    !(parsed && withoutFragment(parsed->absoluteString()) == target))
-                    continue;
-            }
-            NavigationNote found = std::move(*it);
+            if (it->form != form) continue;
+            if (!form && it->address != target && it->written != target) continue;
+            NavigationNote found = *it;
             notes.erase(notes.begin(), it.base());
             return found;
         }
