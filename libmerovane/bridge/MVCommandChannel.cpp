@@ -19,8 +19,8 @@ constexpr const char* kUnreadable =
 constexpr const char* kUnreadableReport = "MVWebview could not read command collection.";
 constexpr const char* kLostCommands = "MVWebView{} lost commands {} == {}";
 
-void checkSerials(const nlohmann::json& collection, const std::string& label,
-                  int64_t& lastCommandSerial) {
+void checkCommandSerials(const nlohmann::json& collection, const std::string& label,
+                         int64_t& lastCommandSerial) {
     const nlohmann::json* commands = platform::json::find(collection, "cmds");
     if (!commands || !commands->is_array()) return;
     for (const auto& command : *commands) {
@@ -39,7 +39,7 @@ namespace MVCommandChannel {
 
 void performCommandURL(const std::string& absoluteURL,
                        const std::shared_ptr<MVWebViewInterface>& webView,
-                       int64_t& lastCommandSerial) {
+                       int64_t& lastCommandSerial, bool checkSerials) {
     const std::string label = webView ? webView->debugName() : std::string();
     const std::string decoded = decodedCommandURL(absoluteURL);
     const std::optional<std::string> text = commandCollectionText(decoded);
@@ -57,7 +57,7 @@ void performCommandURL(const std::string& absoluteURL,
         MVErrorLogger::logError(kUnreadableReport, {{"webview", label}, {"path", *text}});
         return;
     }
-    checkSerials(parsed.value, label, lastCommandSerial);
+    if (checkSerials) checkCommandSerials(parsed.value, label, lastCommandSerial);
     MVCommandHandler::performCommandsFromCommandCollection(std::move(parsed.value), webView);
 }
 

@@ -20,9 +20,10 @@ class MVWebViewInterface;
 namespace MVCommandChannel {
 
 // `lastCommandSerial` is the serial the page's next command should carry; it advances
-// by one per command dictionary of the collection's "cmds".
+// by one per command dictionary of the collection's "cmds". Without `checkSerials` (a
+// document whose numbering is not known) nothing is checked or counted.
 void performCommandURL(const std::string& absoluteURL,
                        const std::shared_ptr<MVWebViewInterface>& webView,
-                       int64_t& lastCommandSerial);
+                       int64_t& lastCommandSerial, bool checkSerials = true);
 
 }  // namespace MVCommandChannel

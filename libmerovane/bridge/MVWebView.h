@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json_fwd.hpp>
@@ -261,6 +262,7 @@ class MVWebView : public platform::View,
                                       std::optional<platform::URLRequest>& request,
                                       platform::NavigationType navigationType);
     void performCommandURL(const platform::URLRequest& request);
+    void performFrameCommandURL(const platform::URLRequest& request);
     void openApiLink(const platform::URLRequest& request);
     std::string requestTextForLog() const;
 
@@ -285,6 +287,10 @@ class MVWebView : public platform::View,
     // that no other load writes into them.
     std::shared_ptr<PageFetch> fetch_;
     int64_t lastCommandSerial_ = 0;
+    // The serial each frame document of the shown page that sends commands expects next,
+    // by the document the engine names.
+    std::map<int64_t, int64_t> frameCommandSerials_;
+    static constexpr size_t kMaximumFrameDocuments = 64;
     std::optional<platform::URL> loadedBaseURL_;
     History pageHistory_;
     std::function<void()> afterLoadingBlock_;

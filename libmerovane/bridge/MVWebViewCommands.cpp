@@ -1,4 +1,5 @@
 // MVWebView: what a page's navigation to the command scheme and to an API page does.
+#include <any>
 #include <cstring>
 
 #include "libmerovane/bridge/MVCommandChannel.h"
@@ -10,12 +11,30 @@
 #include "libmerovane/core/MVLog.h"
 #include "platform/foundation/URLRequest.h"
 #include "platform/ui/ViewController.h"
+#include "platform/web/WebEngine.h"
 
 namespace texts = mvwebview_texts;
 
 void MVWebView::performCommandURL(const platform::URLRequest& request) {
     auto keep = self();
     MVCommandChannel::performCommandURL(request.url().absoluteString(), keep, lastCommandSerial_);
+}
+
+void MVWebView::performFrameCommandURL(const platform::URLRequest& request) {
+    auto keep = self();
+    const std::any document = request.property(platform::kFrameDocumentProperty);
+    const int64_t* key = std::any_cast<int64_t>(&document);
+    if (!key) {
+        // A frame the engine does not tell apart: its commands run unchecked.
+        int64_t unchecked = 0;
+        MVCommandChannel::performCommandURL(request.url().absoluteString(), keep, unchecked, false);
+        return;
+    }
+    // Kept for the frames of the shown document only, and for a bounded number of them.
+    if (!frameCommandSerials_.count(*key) && frameCommandSerials_.size() >= kMaximumFrameDocuments)
+        frameCommandSerials_.erase(frameCommandSerials_.begin());
+    MVCommandChannel::performCommandURL(request.url().absoluteString(), keep,
+                                        frameCommandSerials_[*key]);
 }
 
 void MVWebView::openApiLink(const platform::URLRequest& request) {

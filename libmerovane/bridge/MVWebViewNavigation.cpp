@@ -44,7 +44,13 @@ std::optional<bool> MVWebView::webViewShouldStartLoadWithRequest(
     std::optional<platform::URLRequest> reported = request;
     if (willHandleJavascriptOverride(adapter, reported, navigationType) || !reported) return false;
     const auto& mainDocument = request.mainDocumentURL();
-    if (mainDocument && !(*mainDocument == request.url())) return true;  // a frame of the page
+    if (mainDocument && !(*mainDocument == request.url())) {
+        // A frame of the page: it loads in its frame, but for the commands of a frame
+        // that uses the page library, numbered by its own document.
+        if (request.url().schemeLowercased() != "mvcmd") return true;
+        performFrameCommandURL(request);
+        return false;
+    }
 
     std::string url = absolute;
     std::shared_ptr<MVWebViewHistoryEntry> fragmentEntry;

@@ -1,5 +1,6 @@
 // Location command: one location request, answered to the calling page as a page event
 // or, without a page, to the server as a command.
+#include <memory>
 #include <nlohmann/json.hpp>
 
 #include "libmerovane/application/MVServerCommands.h"
@@ -36,11 +37,17 @@ void getLocation(MVCommandHandler&, nlohmann::json* parameters, const WebViewPtr
         Parameters::number(parameters, "minAccuracy").value_or(kDefaultMinimumAccuracy));
     const float timeout =
         Parameters::singlePrecision(Parameters::number(parameters, "timeout").value_or(0));
-    // The web view is held until the answer, so that a page gone from the screen still
-    // gets it.
+    // The request does not keep the page: a page its owner released (popped, closed) is
+    // let go with its engine at once, and its answer is dropped. A server's request has
+    // no page and is always answered.
+    const bool toServer = webView == nullptr;
+    std::weak_ptr<MVWebView> page = webView;
     MVLocationManagerInterface::sharedManager()->getLocationWithMinimumAccuracy(
         minimumAccuracy, timeout,
-        [webView](std::optional<MVLocationFix> location, std::optional<platform::Error> error) {
+        [toServer, page](std::optional<MVLocationFix> location,
+                         std::optional<platform::Error> error) {
+            WebViewPtr webView = page.lock();
+            if (!toServer && !webView) return;
             answerLocation(webView, error ? std::nullopt : location);
         });
 }

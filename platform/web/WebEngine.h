@@ -32,6 +32,11 @@
 
 namespace platform {
 
+// Set by an engine that tells frames apart on a frame's navigation request (whose main
+// document is the page's): an int64_t naming the document that made it, unique among the
+// page's frames' documents.
+inline constexpr const char* kFrameDocumentProperty = "WebEngineFrameDocument";
+
 // What the engine reports to; the web view implements it.
 class WebEngineClient {
   public:

@@ -1,19 +1,27 @@
 // The navigation decision as far as documents, history and native loading go.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <nlohmann/json.hpp>
+#include <ostream>
+#include <string>
+
 #include "libmerovane/bridge/MVWebViewAdapter.h"
+#include "libmerovane/core/StringExtensions.h"
 #include "platform/ui/Application.h"
+#include "platform/web/WebEngine.h"
 #include "tests/bridge/MVWebViewFixture.h"
 
 namespace {
 
 constexpr const char* kPage = "mvtest://shop/page";
+constexpr const char* kOtherPage = "mvtest://shop/other";
 
 class MVWebViewNavigationTest : public MVWebViewFixture {
   protected:
     void SetUp() override {
         MVWebViewFixture::SetUp();
-        serveSite({kPage});
+        serveSite({kPage, kOtherPage});
     }
     void openPage() {
         webView->openUrl(kPage);
@@ -118,5 +126,71 @@ TEST_F(MVWebViewNavigationTest, GarbageWebViewsStillDecide) {
     EXPECT_TRUE(logged("MVWebView<1000> doesn't start loading request , since it is garbage: <" +
                        std::string(kPage) + "#x>."));
 }
+
+// A frame's page commands are numbered by its own document, from 0; the page's own
+// numbering goes on beside them.
+struct FrameCommandRow {
+    const char* name;
+    // Who sends, in order: "t" the page itself, a digit a frame document of that
+    // number, "-" a frame the engine does not name, "r" another page loaded.
+    const char* senders;
+    size_t warnings;
+};
+
+void PrintTo(const FrameCommandRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+const FrameCommandRow kFrameCommandRows[] = {
+    {"OneFrame", "111", 0},
+    {"TwoFramesInterleaved", "12121", 0},
+    {"ThePageBetweenFrames", "1t1t2", 0},
+    {"AFrameBeforeThePage", "11tt", 0},
+    {"AFrameTheEngineDoesNotName", "-t-t", 0},
+    {"TheSameDocumentAfterALoad", "11r1", 0},
+    // A real loss still warns: the page skips a number.
+    {"ThePageSkipsANumber", "1tT", 1},
+};
+
+class MVWebViewFrameCommandTest : public MVWebViewNavigationTest,
+                                  public testing::WithParamInterface<FrameCommandRow> {};
+
+TEST_P(MVWebViewFrameCommandTest, NoWarningButForARealLoss) {
+    const FrameCommandRow& row = GetParam();
+    openPage();
+    std::map<char, int64_t> next;
+    for (const char* sender = row.senders; *sender; ++sender) {
+        const char who = *sender;
+        if (who == 'r') {
+            next.clear();
+            webView->openUrl(kOtherPage);
+            ASSERT_TRUE(waitUntilLoaded());
+            continue;
+        }
+        // "T" numbers as the page would after one it never sent.
+        const char counter = who == 'T' ? 't' : who;
+        if (who == 'T') ++next['t'];
+        const int64_t serial = next[counter]++;
+        const std::string address =
+            "mvcmd:" + urlEncodedString(nlohmann::json{
+                           {"ver", "2.0"}, {"cmds", {{{"c", "testNothing"}, {"s", serial}}}}}
+                                            .dump());
+        platform::URLRequest request(*platform::URL::parse(address));
+        if (counter != 't') {
+            request.setMainDocumentURL(platform::URL::parse(kPage));
+            if (who != '-')
+                request.setProperty(platform::kFrameDocumentProperty, int64_t{who - '0'});
+        }
+        EXPECT_EQ(webView->webViewShouldStartLoadWithRequest(*webView->webView(), request,
+                                                             platform::NavigationType::Other),
+                  false);
+    }
+    EXPECT_EQ(loggedCount("lost commands"), row.warnings);
+}
+
+INSTANTIATE_TEST_SUITE_P(Senders, MVWebViewFrameCommandTest, testing::ValuesIn(kFrameCommandRows),
+                         [](const testing::TestParamInfo<FrameCommandRow>& info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace

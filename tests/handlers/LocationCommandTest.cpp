@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
 
 #include "libmerovane/bridge/MVCommandHandler.h"
 #include "libmerovane/bridge/MVWebView.h"
@@ -78,20 +82,71 @@ TEST_F(LocationCommandTest, TheDefaultServiceAnswersNoneWhenItsBoundedTimeOutEnd
     }
 }
 
-TEST_F(LocationCommandTest, APageReleasedByItsOwnerStillGetsItsAnswer) {
-    auto manager = RecordingLocationManager::install();
+// A page whose owner lets it go while its location request is out: when it is let go
+// (before any answer, between two answers) and how the answer comes (a fix, an error,
+// the service's own time-out).
+struct ReleasedPageRow {
+    const char* name;
+    size_t answeredBeforeRelease;  // of the page's two requests
+    bool byTimeOut;                // the default service answers at its time-out
+};
+
+void PrintTo(const ReleasedPageRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class LocationReleasedPageTest : public LocationCommandTest,
+                                 public testing::WithParamInterface<ReleasedPageRow> {};
+
+TEST_P(LocationReleasedPageTest, IsLetGoAtOnceAndItsAnswerDropped) {
+    const ReleasedPageRow& row = GetParam();
+    std::shared_ptr<RecordingLocationManager> manager;
+    if (!row.byTimeOut) manager = RecordingLocationManager::install();
     auto sender = locationPage();
     std::weak_ptr<MVWebView> weakSender = sender;
     getLocation(json::object(), sender);
-    getLocation(json::object(), sender);
+    getLocation({{"timeout", 2}}, sender);
+    auto answer = [&](size_t index) {
+        if (row.byTimeOut) return platform::advanceBy(1.0);
+        if (index == 0)
+            manager->requests[0].completionHandler(MVLocationFix{52.5, 13.4, 10, 30}, std::nullopt);
+        else
+            manager->requests[1].completionHandler(MVLocationFix{1, 2, 3, 4},
+                                                   platform::Error("test", 1));
+    };
+    for (size_t i = 0; i < row.answeredBeforeRelease; ++i) answer(i);
+    platform::advanceBy(0.1);
+    const size_t eventsBefore = pageModel->events().size();
+    EXPECT_EQ(eventsBefore, row.answeredBeforeRelease);
     sender.reset();
-    ASSERT_FALSE(weakSender.expired());
+    EXPECT_TRUE(weakSender.expired());
+    for (size_t i = row.answeredBeforeRelease; i < 2; ++i) answer(i);
+    platform::advanceBy(0.1);
+    EXPECT_EQ(pageModel->events().size(), eventsBefore);
+}
+
+const ReleasedPageRow kReleasedPageRows[] = {
+    {"BeforeAnyAnswer", 0, false},
+    {"BetweenTwoAnswers", 1, false},
+    {"BeforeTheTimeOut", 0, true},
+    {"BetweenTwoTimeOuts", 1, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Moments, LocationReleasedPageTest, testing::ValuesIn(kReleasedPageRows),
+                         [](const testing::TestParamInfo<ReleasedPageRow>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(LocationCommandTest, APageStillHeldGetsEveryAnswer) {
+    auto manager = RecordingLocationManager::install();
+    auto sender = locationPage();
+    getLocation(json::object(), sender);
+    getLocation(json::object(), sender);
     manager->requests[0].completionHandler(MVLocationFix{52.5, 13.4, 10, 30}, std::nullopt);
     manager->requests[1].completionHandler(MVLocationFix{1, 2, 3, 4},
                                            platform::Error("test", 1));  // counts as none
     manager->requests.clear();
     platform::advanceBy(0.1);
-    EXPECT_TRUE(weakSender.expired());
     const std::vector<HeadlessPageModel::ReceivedEvent> expected = {
         {"setLocation", {{{"latitude", 52.5}, {"longitude", 13.4}, {"accuracy", 30}}}},
         {"setLocation", json::array()}};

@@ -13,31 +13,22 @@
   var handlers = {};
   var ready = false;
   var nextSerial = 0;
-  // A navigation per task: the engine may follow only one, so sends wait in a queue.
-  var queue = [];
-  var sending = false;
 
-  // The page's own frame goes to the command's address. While the document loads it goes
-  // by a link, which the engine takes up as the load goes on: an assignment to
-  // location.href then would stop the page's load (the rest of the document, its load
-  // event).
+  // The page's own frame goes to the command's address by a link, which the engine takes
+  // up at once: also while the document loads, where an assignment to location.href would
+  // stop the page's load (the rest of the document, its load event), and beside the
+  // page's own assignment to location.href after it in the same task, which would replace
+  // a scheduled one. The link is in the document for its click, so that the engine sees
+  // which frame sends; the click goes no further than the link.
   function navigate(url) {
-    if (document.readyState === 'complete') {
-      window.location.href = url;
-      return;
-    }
     var link = document.createElement('a');
     link.href = url;
     link.target = '_self';
+    link.addEventListener('click', function (event) { event.stopPropagation(); });
+    var parent = document.body || document.documentElement;
+    if (parent) parent.appendChild(link);
     link.click();
-  }
-
-  function sendNext() {
-    var next = queue.shift();
-    sending = next !== undefined;
-    if (!sending) return;
-    navigate(next);
-    setTimeout(sendNext, 0);
+    if (parent) parent.removeChild(link);
   }
 
   window.mvSendCommands = function (collection) {
@@ -45,8 +36,7 @@
     collection.cmds.forEach(function (command) {
       if (command && typeof command === 'object' && !('s' in command)) command.s = nextSerial++;
     });
-    queue.push('mvcmd:' + encodeURIComponent(JSON.stringify(collection)));
-    if (!sending) sendNext();
+    navigate('mvcmd:' + encodeURIComponent(JSON.stringify(collection)));
   };
 
   window.MVEvent = {

@@ -8,7 +8,9 @@
 #include <atomic>
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <deque>
 #include <set>
 #include <string_view>
 #include <utility>
@@ -240,8 +242,9 @@ std::string scriptString(std::string_view text) {
 }
 
 // Whether a frame element of the page, or of a frame document it can reach, has `address`
-// as its source, fragments aside: "true" or "false". A frame starts with "about:blank" or
-// "about:srcdoc" before (or without) its source: those are a frame's while the page has one.
+// as its source and does not show it yet, fragments aside: "true" or "false". A frame starts with
+// "about:blank" or "about:srcdoc" before (or without) its source: those are a frame's while the
+// page has one.
 std::string targetFrameScript(const std::string& address) {
     return "(function (target) {"
            " function base(address) { return String(address).split('#')[0]; }"
@@ -253,7 +256,11 @@ std::string targetFrameScript(const std::string& address) {
            "   return true;"
            "  for (var i = 0; i < frames.length; i++) {"
            "   var f = frames[i];"
-           "   if (f.src && base(f.src) === target) return true;"
+           "   if (f.src && base(f.src) === target) {"
+           "    var shown = null;"
+           "    try { shown = base(f.contentWindow.location.href); } catch (e) {}"
+           "    if (shown !== target) return true;"
+           "   }"
            "   var inner = null;"
            "   try { inner = f.contentDocument; } catch (e) {}"
            "   if (holds(inner, depth + 1)) return true;"
@@ -477,6 +484,19 @@ struct WebKitGtkWebEngine::Impl {
     size_t waitingRefusalBytes = 0;
     size_t droppedRefusals = 0;
     bool failedThisLoad = false;
+    // What the web-process extension noted of the page's links and forms, oldest first:
+    // each reaches us ahead of WebKit's decision on its navigation.
+    // A link's address is kept as the hashes of its two spellings (as the page reads it,
+    // as WebKit writes it), fragments aside: a command's address can be tens of MB.
+    struct NavigationNote {
+        bool form = false;
+        size_t address = 0;
+        size_t written = 0;
+        bool topFrame = true;
+        int64_t document = 0;
+    };
+    std::deque<NavigationNote> notes;
+    static constexpr size_t kMaximumNotes = 64;
     // Counts our loads and stops: a load still waiting for its decision goes ahead only
     // while it is the latest.
     uint64_t loads = 0;
@@ -575,14 +595,79 @@ struct WebKitGtkWebEngine::Impl {
                 if (allowed && unloadable && alive.lock()) self->failUnloadable(ours);
             });
         };
-        // Only a document WebKit loads can go into a frame of the page.
-        if (unloadable) {
-            ours.setMainDocumentURL(ours.url());
+        // Which frame it is for: what the request tells (a redirect keeps its fetch
+        // destination), else what was noted of a link or form, else what the page's frame
+        // elements tell.
+        std::optional<bool> topFrame;
+        int64_t document = 0;
+        if (const char* destination = fetchDestination(request))
+            topFrame = std::strcmp(destination, "document") == 0;
+        if (auto note = self->takeNote(*url, navigationType == NavigationType::FormSubmitted)) {
+            if (!topFrame) topFrame = note->topFrame;
+            document = note->document;
+        }
+        if (topFrame || unloadable) {
+            const bool top = topFrame.value_or(true);
+            std::optional<URL> page;
+            if (!top) page = readURI(webkit_web_view_get_uri(self->view));
+            ours.setMainDocumentURL(page ? *page : ours.url());
+            if (page && document != 0) ours.setProperty(kFrameDocumentProperty, document);
             decide(std::move(ours));
         } else {
             self->findTargetFrame(uri, std::move(ours), std::move(decide));
         }
         return TRUE;
+    }
+
+    // The fetch destination a request carries ("document", "iframe", "frame"): WebKit
+    // gives it to a redirect's request, and to trustworthy origins only.
+    static const char* fetchDestination(WebKitURIRequest* request) {
+        SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(request);
+        return headers ? soup_message_headers_get_one(headers, "Sec-Fetch-Dest") : nullptr;
+    }
+
+    static gboolean onUserMessage(WebKitWebView*, WebKitUserMessage* message, gpointer data) {
+        auto* self = static_cast<Impl*>(data);
+        const char* name = webkit_user_message_get_name(message);
+        GVariant* body = webkit_user_message_get_parameters(message);
+        if (!name || std::strcmp(name, "mv-navigation") != 0 || !body ||
+            !g_variant_is_of_type(body, G_VARIANT_TYPE("(sbt)")))
+            return FALSE;
+        const char* address = nullptr;
+        gboolean top = TRUE;
+        guint64 document = 0;
+        g_variant_get(body, "(&sbt)", &address, &top, &document);
+        NavigationNote note;
+        note.form = !address || !*address;
+        if (!note.form) {
+            note.address = addressHash(address);
+            const auto parsed = readURI(address);
+            note.written = parsed ? addressHash(parsed->absoluteString()) : note.address;
+        }
+        note.topFrame = top != FALSE;
+        note.document = static_cast<int64_t>(std::min<guint64>(document, INT64_MAX));
+        if (self->notes.size() >= kMaximumNotes) self->notes.pop_front();
+        self->notes.push_back(note);
+        return TRUE;
+    }
+
+    static size_t addressHash(std::string_view address) {
+        return std::hash<std::string_view>()(address.substr(0, address.find('#')));
+    }
+
+    // A link's newest note for this address, fragments aside, or a form submission's
+    // newest note (which names no address); notes older than it had no navigation of
+    // their own (the page refused the click or the submission) and go with it.
+    std::optional<NavigationNote> takeNote(const URL& url, bool form) {
+        const size_t target = form ? 0 : addressHash(url.absoluteString());
+        for (auto it = notes.rbegin(); it != notes.rend(); ++it) {
+            if (it->form != form) continue;
+            if (!form && it->address != target && it->written != target) continue;
+            NavigationNote found = *it;
+            notes.erase(notes.begin(), it.base());
+            return found;
+        }
+        return std::nullopt;
     }
 
     // WebKit does not say which frame a navigation is for: the page is asked whether one
@@ -725,6 +810,8 @@ WebKitGtkWebEngine::WebKitGtkWebEngine() : impl_(std::make_unique<Impl>()) {
         g_signal_connect(impl_->view, "decide-policy", G_CALLBACK(Impl::onDecidePolicy), impl),
         g_signal_connect(impl_->view, "load-changed", G_CALLBACK(Impl::onLoadChanged), impl),
         g_signal_connect(impl_->view, "load-failed", G_CALLBACK(Impl::onLoadFailed), impl),
+        g_signal_connect(impl_->view, "user-message-received", G_CALLBACK(Impl::onUserMessage),
+                         impl),
     };
     gtk_widget_show_all(impl_->window);
 }

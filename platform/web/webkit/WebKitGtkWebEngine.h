@@ -30,11 +30,18 @@
 // run loop's waiter for the rest of the process. All engines share one ephemeral web
 // context: nothing is written to disc.
 //
-// WebKit does not say which frame a navigation targets: before the client is asked about
-// a document WebKit can load, the page is asked (in a script world of its own) whether
-// one of its frame elements has that address as its source. Such a request carries the
+// WebKit does not say which frame a navigation targets. A frame's request carries the
 // page's address as its main document, and so loads in its frame; any other is the top
-// frame's, its own main document. A frame's own links and redirects are not found so.
+// frame's, its own main document. The frame is told, in this order: by the fetch
+// destination WebKit gives a redirect's request (trustworthy origins: https, the
+// loopback); by what the web-process extension noted, ahead of the decision, of a link
+// clicked or a form sent in any frame (the frame it goes to, and the document it comes
+// from, which a frame's "mvcmd:" request carries as kFrameDocumentProperty); else, for a
+// document WebKit can load, by asking the page (in a script world of its own) whether
+// one of its frame elements has that address as its source and does not show it yet.
+// WebKit tells nothing of a script's navigation (location, a form's submit()) or of a
+// redirect on a plain http origin of another host before its decision: inside a frame
+// these are still taken as the top frame's.
 //
 // Memory: WebKit keeps about 400 bytes in this process for every navigation it asks a
 // decision for and that is refused ("mvcmd:" commands among them), and never gives it
@@ -52,8 +59,9 @@
 // A page that assigns location.href while its document still loads (an inline script,
 // DOMContentLoaded) has that load stopped by WebKit as the navigation is scheduled, before
 // any decision: the rest of the document is not parsed and its load event never comes,
-// whatever the client answers. A link the page clicks is decided while the load goes on:
-// the page library sends its commands that way until its document is complete.
+// whatever the client answers. A link the page clicks is decided at once, also while the
+// load goes on and beside other links of the same task, but it drops a navigation the
+// page scheduled before in its frame: the page library sends its commands by links.
 // Main thread only.
 
 #include <memory>

@@ -7,6 +7,14 @@
 // same-origin rules see the page's own server. Plain http pages of other hosts than
 // the loopback get only their images and style sheets routed (see onSendRequest).
 //
+//
+// It also tells the view, before WebKit asks the view about it, which frame a link or a
+// form sends to another address: WebKit's navigation decisions do not say. A click on a
+// link (in a script world of its own, in every frame) and a form's submission are noted
+// as they happen, with the frame they navigate (the top frame or another) and the
+// document they come from; the note reaches the view ahead of WebKit's decision. A
+// script's navigation (location, a frame's own redirect) leaves no note.
+//
 // Built without the sanitizers: it runs inside WebKit's own process.
 #include <webkit2/webkit-web-extension.h>
 
@@ -16,6 +24,103 @@
 namespace {
 
 std::string gRoutingPrefix;
+WebKitWebExtension* gExtension = nullptr;
+WebKitScriptWorld* gNoteWorld = nullptr;
+// Numbers every document a frame shows in this process, from 1.
+guint64 gDocuments = 0;
+
+// A navigation the page is about to make: its address, whether it goes to the top frame,
+// and the document it comes from. The view reads the same message name and layout.
+void sendNote(guint64 pageID, const char* address, bool topFrame, guint64 document) {
+    WebKitWebPage* page = gExtension ? webkit_web_extension_get_page(gExtension, pageID) : nullptr;
+    if (!page || !address) return;
+    GVariant* body = g_variant_new("(sbt)", address, topFrame, document);
+    webkit_web_page_send_message_to_view(page, webkit_user_message_new("mv-navigation", body),
+                                         nullptr, nullptr, nullptr);
+}
+
+struct FrameOfNote {
+    guint64 page;
+    bool mainFrame;
+    bool parentIsTop;
+    guint64 document;
+};
+
+// From the click listener: the link's address and where it goes ("self", "top" or
+// "parent"; others open windows, which the view refuses).
+void onLinkClicked(const char* address, const char* where, gpointer data) {
+    const auto* frame = static_cast<const FrameOfNote*>(data);
+    if (!where) return;
+    bool top = false;
+    if (std::strcmp(where, "self") == 0)
+        top = frame->mainFrame;
+    else if (std::strcmp(where, "top") == 0)
+        top = true;
+    else if (std::strcmp(where, "parent") == 0)
+        top = frame->mainFrame || frame->parentIsTop;
+    else
+        return;
+    sendNote(frame->page, address, top, frame->document);
+}
+
+// Sees every click first (capture on the window), also on a link out of the document
+// that is given to it for the click. Its own script world: the page cannot reach it.
+constexpr const char* kLinkListener =
+    "(function (note) {"
+    " function where(link) {"
+    "  var t = link.getAttribute('target');"
+    "  if (!t) { var b = document.querySelector('base[target]'); t = b ? b.getAttribute('target') "
+    ": ''; }"
+    "  t = String(t || '').toLowerCase();"
+    "  return t === '' || t === '_self' ? 'self' : t === '_top' ? 'top'"
+    "   : t === '_parent' ? 'parent' : '';"
+    " }"
+    " addEventListener('click', function (event) {"
+    "  for (var n = event.target; n; n = n.parentNode) {"
+    "   if ((n.localName === 'a' || n.localName === 'area') && n.hasAttribute('href')) {"
+    "    note(n.href, where(n)); return; }"
+    "  }"
+    " }, true);"
+    "})";
+
+void onWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame,
+                           gpointer) {
+    JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
+    if (!context) return;
+    auto* ofNote = new FrameOfNote{webkit_web_page_get_id(page),
+                                   webkit_frame_is_main_frame(frame) != FALSE, false, ++gDocuments};
+    g_object_set_data(G_OBJECT(frame), "mv-document",
+                      GSIZE_TO_POINTER(static_cast<gsize>(ofNote->document)));
+    JSCValue* parentIsTop = jsc_context_evaluate(
+        context, "window.parent === window.top && window.parent !== window", -1);
+    ofNote->parentIsTop = parentIsTop && jsc_value_to_boolean(parentIsTop);
+    if (parentIsTop) g_object_unref(parentIsTop);
+    JSCValue* note = jsc_value_new_function(
+        context, nullptr, G_CALLBACK(onLinkClicked), ofNote,
+        [](gpointer data) { delete static_cast<FrameOfNote*>(data); }, G_TYPE_NONE, 2,
+        G_TYPE_STRING, G_TYPE_STRING);
+    JSCValue* install = jsc_context_evaluate(context, kLinkListener, -1);
+    if (install && jsc_value_is_function(install)) {
+        JSCValue* result = jsc_value_function_call(install, JSC_TYPE_VALUE, note, G_TYPE_NONE);
+        if (result) g_object_unref(result);
+    }
+    if (install) g_object_unref(install);
+    g_object_unref(note);
+    g_object_unref(context);
+}
+
+// A form about to be submitted, with the frame it goes to. Its address is not told here:
+// the note stands for the page's next form submission.
+void onWillSubmitForm(WebKitWebPage* page, GObject*, WebKitFormSubmissionStep step,
+                      WebKitFrame* source, WebKitFrame* target, GPtrArray*, GPtrArray*, gpointer) {
+    // WebKit tells the first step before its decision (the second comes after it); a
+    // form sent by script has no submit event, and a refused one has no decision.
+    if (step != WEBKIT_FORM_SUBMISSION_WILL_SEND_DOM_EVENT || !target) return;
+    const auto document = static_cast<guint64>(
+        GPOINTER_TO_SIZE(source ? g_object_get_data(G_OBJECT(source), "mv-document") : nullptr));
+    sendNote(webkit_web_page_get_id(page), "", webkit_frame_is_main_frame(target) != FALSE,
+             document);
+}
 
 bool startsWith(const char* text, const char* prefix) {
     return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
@@ -48,6 +153,7 @@ gboolean onSendRequest(WebKitWebPage*, WebKitURIRequest* request, WebKitURIRespo
 
 void onPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
     g_signal_connect(page, "send-request", G_CALLBACK(onSendRequest), nullptr);
+    g_signal_connect(page, "will-submit-form", G_CALLBACK(onWillSubmitForm), nullptr);
 }
 
 }  // namespace
@@ -57,5 +163,9 @@ extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(
     auto* value = const_cast<GVariant*>(data);
     if (value && g_variant_is_of_type(value, G_VARIANT_TYPE_STRING))
         gRoutingPrefix = g_variant_get_string(value, nullptr);
+    gExtension = extension;
+    gNoteWorld = webkit_script_world_new_with_name("mv-notes");
+    g_signal_connect(gNoteWorld, "window-object-cleared", G_CALLBACK(onWindowObjectCleared),
+                     nullptr);
     g_signal_connect(extension, "page-created", G_CALLBACK(onPageCreated), nullptr);
 }

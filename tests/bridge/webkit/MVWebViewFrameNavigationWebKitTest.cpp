@@ -1,0 +1,300 @@
+// MVWebView over the real engine, with pages and frames from a loopback server and the
+// sample shop's page library: a frame's own navigation (a link, a form, a redirect) stays
+// in its frame, the top frame's navigations are the web view's whatever its frames show,
+// frames' commands are numbered by their own documents, and a command sent beside the
+// page's own navigation reaches the shell as the navigation goes on.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/bridge/webkit/MVWebViewWebKitFixture.h"
+#include "tests/support/HttpTestServer.h"
+
+namespace frame_navigation {
+namespace {
+
+using Response = HttpTestServer::Response;
+
+std::string sampleLibrary() {
+    std::ifstream file(std::string(MV_SAMPLE_SHOP) + "/libmerovane.js");
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// A page with the sample library whose load commands show it.
+std::string libraryPage(const std::string& body, const std::string& head = {}) {
+    return "<!DOCTYPE html><html><head><meta charset=\"utf-8\">"
+           "<script id=\"libmerovane\" src=\"/libmerovane.js\"></script>" +
+           head +
+           "<script type=\"application/json\" id=\"mv-load-commands\">"
+           "{\"ver\": \"2.0\", \"cmds\": [{\"c\": \"testOnload\"}]}</script></head><body>" +
+           body + "</body></html>";
+}
+
+std::string html(const std::string& body) {
+    return "<!DOCTYPE html><html><body>" + body + "</body></html>";
+}
+
+// The innermost frame's document (the page's own without frames).
+constexpr const char* kInnermost =
+    "(function () { var d = document; for (;;) { var f = d.querySelector('iframe');"
+    " if (!f || !f.contentDocument) return d; d = f.contentDocument; } })()";
+
+class MVWebViewFrameNavigationWebKitTest : public MVWebViewWebKitFixture {
+  protected:
+    void SetUp() override {
+        MVWebViewWebKitFixture::SetUp();
+        server.respond("/libmerovane.js", Response::text(200, sampleLibrary(), "text/javascript"));
+        server.respond("/frame2", Response::text(200, html("<p>frame two</p>"), "text/html"));
+        server.respond("/old", Response::redirect(302, "/frame2"));
+        server.respond("/outer",
+                       Response::text(200, html("<iframe src=\"/frame\"></iframe>"), "text/html"));
+        server.respond("/other", Response::text(200, libraryPage("<p>other</p>"), "text/html"));
+    }
+    // Opens the list page and waits until it is shown and its innermost frame shows
+    // `frameText`.
+    void openList(const std::string& body, const std::string& frame, const std::string& frameText) {
+        server.respond("/list", Response::text(200, libraryPage(body), "text/html"));
+        server.respond("/frame", Response::text(200, html(frame), "text/html"));
+        webView->openUrl(server.url("/list"));
+        ASSERT_TRUE(settle([&] {
+            return webView->isUsingLibrary() && !webView->isLoading() &&
+                   innermostText() == frameText;
+        })) << innermostText();
+        js("window.marker = 'same document'");
+    }
+    std::string innermostText() {
+        return js("(function () { var d = " + std::string(kInnermost) +
+                  "; return d === document ? '' : d.body ? d.body.textContent : ''; })()");
+    }
+
+    HttpTestServer server;
+};
+
+struct FrameRow {
+    const char* name;
+    const char* list;     // the page's body: its frame
+    const char* frame;    // the body of the page's (innermost) frame
+    const char* trigger;  // run on the innermost frame's document `d`
+};
+
+void PrintTo(const FrameRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+constexpr const char* kFrame = "<iframe src=\"/frame\"></iframe>";
+constexpr const char* kNested = "<iframe src=\"/outer\"></iframe>";
+constexpr const char* kLink = "<a id=\"go\" href=\"/frame2\">go</a>";
+constexpr const char* kClick = "d.getElementById('go').click()";
+
+const FrameRow kFrameRows[] = {
+    {"Link", kFrame, kLink, kClick},
+    {"LinkAroundWhatIsClicked", kFrame, "<a href=\"/frame2\"><span id=\"go\">go</span></a>",
+     kClick},
+    {"LinkFollowedLater", kFrame, kLink,
+     "d.defaultView.setTimeout(function () { d.getElementById('go').click(); }, 300)"},
+    {"LinkWithATargetOfItsOwn", kFrame, "<a id=\"go\" href=\"/frame2\" target=\"_self\">go</a>",
+     kClick},
+    {"LinkInANestedFrame", kNested, kLink, kClick},
+    {"FormSentByItsButton", kFrame,
+     "<form action=\"/frame2\"><input name=\"q\" value=\"1\"><button id=\"go\">go</button></form>",
+     kClick},
+    {"FormInANestedFrame", kNested, "<form id=\"go\" action=\"/frame2\">go</form>",
+     "d.getElementById('go').requestSubmit()"},
+    {"RedirectOfALink", kFrame, "<a id=\"go\" href=\"/old\">go</a>", kClick},
+    {"RedirectInANestedFrame", kNested, "<a id=\"go\" href=\"/old\">go</a>", kClick},
+};
+
+class FrameNavigationTest : public MVWebViewFrameNavigationWebKitTest,
+                            public testing::WithParamInterface<FrameRow> {};
+
+TEST_P(FrameNavigationTest, StaysInItsFrameAndThePageStays) {
+    const FrameRow& row = GetParam();
+    openList(row.list, row.frame, "go");
+    js("(function () { var d = " + std::string(kInnermost) + "; " + row.trigger + "; })()");
+    ASSERT_TRUE(settle([&] { return innermostText() == "frame two"; }))
+        << innermostText() << " " << testing::PrintToString(historyUrls());
+    drain();
+    EXPECT_EQ(js("location.href"), server.url("/list"));
+    EXPECT_EQ(js("window.marker"), "same document");
+    EXPECT_EQ(historyUrls(), std::vector<std::string>{server.url("/list")});
+    EXPECT_EQ(server.requestCount("/list"), 1u);
+    EXPECT_EQ(server.requestCount("/frame2"), 1u);
+    EXPECT_EQ(owner->count("didStartLoad"), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(InsideAFrame, FrameNavigationTest, testing::ValuesIn(kFrameRows),
+                         [](const testing::TestParamInfo<FrameRow>& info) {
+                             return std::string(info.param.name);
+                         });
+
+struct TopRow {
+    const char* name;
+    const char* list;     // the page's body beside its frame
+    const char* frame;    // the frame's body
+    const char* trigger;  // run in the page; `d` is the frame's document
+    const char* target;   // the path the top frame goes to
+};
+
+void PrintTo(const TopRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+const TopRow kTopRows[] = {
+    {"LocationToTheFramesAddress", "", "<p>go</p>", "location.href = '/frame'", "/frame"},
+    {"LinkToTheFramesAddress", "<a id=\"top\" href=\"/frame\">top</a>", "<p>go</p>",
+     "document.getElementById('top').click()", "/frame"},
+    {"LinkToAnotherPage", "<a id=\"top\" href=\"/other\">top</a>", "<p>go</p>",
+     "document.getElementById('top').click()", "/other"},
+    {"LocationToAnotherPage", "", "<p>go</p>", "location.href = '/other'", "/other"},
+    {"FramesLinkToTheTop", "", "<a id=\"go\" href=\"/other\" target=\"_top\">go</a>",
+     "d.getElementById('go').click()", "/other"},
+    {"FramesLinkToItsParent", "", "<a id=\"go\" href=\"/frame\" target=\"_parent\">go</a>",
+     "d.getElementById('go').click()", "/frame"},
+};
+
+class TopNavigationTest : public MVWebViewFrameNavigationWebKitTest,
+                          public testing::WithParamInterface<TopRow> {};
+
+TEST_P(TopNavigationTest, IsFollowedByTheWebView) {
+    const TopRow& row = GetParam();
+    openList(std::string(row.list) + kFrame, row.frame, "go");
+    const size_t fetchedBefore = server.requestCount(row.target);
+    js("(function () { var d = " + std::string(kInnermost) + "; " + row.trigger + "; })()");
+    const std::string target = server.url(row.target);
+    ASSERT_TRUE(settle([&] { return historyUrls().size() == 2 && !webView->isLoading(); }))
+        << testing::PrintToString(historyUrls()) << " " << js("location.href");
+    EXPECT_EQ(historyUrls(), (std::vector<std::string>{server.url("/list"), target}));
+    ASSERT_TRUE(settle([&] { return js("location.href") == target; }));
+    // Fetched by the web view, once.
+    EXPECT_EQ(server.requestCount(row.target), fetchedBefore + 1);
+    EXPECT_EQ(owner->count("didStartLoad"), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(OfTheTopFrame, TopNavigationTest, testing::ValuesIn(kTopRows),
+                         [](const testing::TestParamInfo<TopRow>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// Frames with the page library number their commands from 0, as the page does.
+struct FrameCommandRow {
+    const char* name;
+    const char* list;  // the page's body
+    size_t commands;   // testAnswer commands sent in all, the page's onload aside
+};
+
+void PrintTo(const FrameCommandRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+constexpr const char* kSendTwice =
+    "mvSendCommands({ver: '2.0', cmds: [{c: 'testAnswer', p: {event: 'a'}}]});"
+    "mvSendCommands({ver: '2.0', cmds: [{c: 'testAnswer', p: {event: 'b'}},"
+    " {c: 'testAnswer', p: {event: 'c'}}]});";
+
+const FrameCommandRow kFrameCommandRows[] = {
+    {"AFrameWhileItLoads", "<iframe src=\"/loading\"></iframe>", 3},
+    {"AFrameOnceLoaded", "<iframe src=\"/loaded\"></iframe>", 3},
+    {"TwoFrames", "<iframe src=\"/loading\"></iframe><iframe src=\"/loaded\"></iframe>", 6},
+    {"ANestedFrame", "<iframe src=\"/outer-library\"></iframe>", 6},
+    {"ThePageAndAFrame", "<iframe src=\"/loaded\"></iframe><script>SEND</script>", 6},
+};
+
+class FrameCommandTest : public MVWebViewFrameNavigationWebKitTest,
+                         public testing::WithParamInterface<FrameCommandRow> {};
+
+TEST_P(FrameCommandTest, AreCheckedByTheirOwnDocumentWithoutAFalseLoss) {
+    const FrameCommandRow& row = GetParam();
+    auto withSend = [](std::string text) {
+        for (size_t at; (at = text.find("SEND")) != std::string::npos;)
+            text.replace(at, 4, kSendTwice);
+        return text;
+    };
+    server.respond("/loading", Response::text(200, libraryPage(withSend("<script>SEND</script>")),
+                                              "text/html"));
+    server.respond("/loaded",
+                   Response::text(200,
+                                  libraryPage("<p>frame</p>", withSend("<script>addEventListener("
+                                                                       "'load', function () { SEND "
+                                                                       "});</script>")),
+                                  "text/html"));
+    server.respond("/outer-library",
+                   Response::text(200,
+                                  libraryPage("<iframe src=\"/loaded\"></iframe>",
+                                              withSend("<script>addEventListener('load', "
+                                                       "function () { SEND });</script>")),
+                                  "text/html"));
+    server.respond("/list", Response::text(200, libraryPage(withSend(row.list)), "text/html"));
+    webView->openUrl(server.url("/list"));
+    ASSERT_TRUE(settle([&] { return pageRoundTrips().size() == row.commands; }))
+        << pageRoundTrips().size();
+    ASSERT_TRUE(settle([&] { return webView->isUsingLibrary() && !webView->isLoading(); }));
+    drain();
+    EXPECT_EQ(pageRoundTrips().size(), row.commands);
+    EXPECT_FALSE(logged("lost commands"));
+    // The page's own numbering is still checked: a command it numbers wrongly warns.
+    js("mvSendCommands({ver: '2.0', cmds: [{c: 'testAnswer', s: 40, p: {event: 'd'}}]})");
+    ASSERT_TRUE(settle([&] { return pageRoundTrips().size() == row.commands + 1; }));
+    EXPECT_EQ(loggedCount("lost commands"), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Senders, FrameCommandTest, testing::ValuesIn(kFrameCommandRows),
+                         [](const testing::TestParamInfo<FrameCommandRow>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// A command and the page's own navigation after it in one task: both happen.
+struct CommandAndNavigationRow {
+    const char* name;
+    const char* script;
+    size_t commands;
+};
+
+void PrintTo(const CommandAndNavigationRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+constexpr const char* kSendOne =
+    "mvSendCommands({ver: '2.0', cmds: [{c: 'testAnswer', p: {event: 'x'}}]});";
+
+const CommandAndNavigationRow kCommandAndNavigationRows[] = {
+    {"CommandThenLocation", "SEND location.href = '/other';", 1},
+    {"TwoCommandsThenLocation", "SEND SEND location.href = '/other';", 2},
+    {"CommandThenLocationAssign", "SEND location.assign('/other');", 1},
+    {"CommandThenALink", "SEND document.getElementById('top').click();", 1},
+};
+
+class CommandAndNavigationTest : public MVWebViewFrameNavigationWebKitTest,
+                                 public testing::WithParamInterface<CommandAndNavigationRow> {};
+
+TEST_P(CommandAndNavigationTest, BothHappen) {
+    const CommandAndNavigationRow& row = GetParam();
+    openList("<a id=\"top\" href=\"/other\">top</a>" + std::string(kFrame), "<p>go</p>", "go");
+    std::string script = row.script;
+    for (size_t at; (at = script.find("SEND")) != std::string::npos;)
+        script.replace(at, 4, kSendOne);
+    js(script);
+    ASSERT_TRUE(settle([&] {
+        return pageRoundTrips().size() == row.commands && historyUrls().size() == 2 &&
+               webView->isUsingLibrary() && !webView->isLoading();
+    })) << pageRoundTrips().size()
+        << " " << testing::PrintToString(historyUrls());
+    EXPECT_EQ(historyUrls(), (std::vector<std::string>{server.url("/list"), server.url("/other")}));
+    EXPECT_EQ(js("location.href"), server.url("/other"));
+    for (const auto& trip : pageRoundTrips()) EXPECT_EQ(trip.webView, webView.get());
+    EXPECT_FALSE(logged("lost commands"));
+}
+
+INSTANTIATE_TEST_SUITE_P(OneTask, CommandAndNavigationTest,
+                         testing::ValuesIn(kCommandAndNavigationRows),
+                         [](const testing::TestParamInfo<CommandAndNavigationRow>& info) {
+                             return std::string(info.param.name);
+                         });
+
+}  // namespace
+}  // namespace frame_navigation
