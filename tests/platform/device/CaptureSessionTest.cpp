@@ -1165,3 +1165,35 @@ TEST_F(CaptureSessionTest, ShortCodesWithTheirQuietZonesAreRead) {
 }
 
 }  // namespace
+
+namespace {
+
+// An EAN-13 cut by the frame's right edge, whose left half the reader reads first as a
+// UPC-E code, and a whole UPC-E code elsewhere in the frame: the camera refuses the
+// first, finds no longer code, and reports the whole UPC-E.
+TEST_F(CaptureSessionTest, ARefusedShortCodeLeavesTheFrameItsOtherCodes) {
+    startReading(allBarcodeTypes());
+    const auto cut = shopCode(Symbology::EAN13, "404021831881");
+    const auto whole = shopCode(Symbology::UPCE, "0123456");
+    int refused = 0;
+    ShopFrames frames;
+    for (const int past : {2, 4, 6, 8})
+        for (const double y : {0.2, 0.5, 0.8})
+            for (const double x : {0.15, 0.3}) {
+                auto frame = frames.cut(cut.drawing, 0, past, true);
+                const auto [cx, cy] = middleWithin(whole.drawing, 640, 480, x, 1 - y, 0, 1.0);
+                placeOn(frame, whole.drawing, cx, cy, 0, 1.0);
+                const auto alone = readerAloneReads(frame, kEveryFormat);
+                if (alone.empty() || among(whole.texts, alone)) continue;
+                SCOPED_TRACE(std::to_string(past) + " modules past the middle, the UPC-E at " +
+                             std::to_string(int(cx)) + ", " + std::to_string(int(cy)));
+                ++refused;
+                const auto found = show(frame);
+                ASSERT_EQ(found.size(), 1u) << "the reader alone reads " << alone;
+                EXPECT_EQ(found.front().stringValue, whole.texts.front());
+            }
+    EXPECT_GT(refused, 0);
+    std::printf("%d frames with the cut code's left half read first\n", refused);
+}
+
+}  // namespace
