@@ -5,6 +5,11 @@
 // its bearer box, off the frame's middle), whose reads the camera checks for quiet zones,
 // and for 640 x 480 frames where the reader meets a line across a turned ITF-14 first,
 // which the camera refuses and reads the frame again for the level carton behind it.
+// Then shop codes: upright UPC-E and EAN-8 codes, whose reads the camera checks for quiet
+// zones as well, and an EAN-13 turned so that the reader reads its left half as a UPC-E
+// code first, which the camera refuses and reads the frame again, without UPC-E and
+// EAN-8, for the EAN-13 (a camera session alone: the scanner reports a code once a
+// second).
 #include <benchmark/benchmark.h>
 
 // The reader's text() in UTF-8.
@@ -20,6 +25,7 @@
 #include "libmerovane/bridge/MVWebView.h"
 #include "libmerovane/overlays/MVScannerViewController.h"
 #include "platform/device/CaptureSession.h"
+#include "platform/device/VideoCaptureDevice.h"
 #include "platform/foundation/TestDriver.h"
 #include "platform/ui/ViewController.h"
 #include "tests/support/PageModelsForAllWebViews.h"
@@ -35,6 +41,8 @@ struct Bench {
     std::vector<platform::Image> frames;
     std::vector<platform::Image> cartons;
     std::vector<platform::Image> behindTurned;
+    std::vector<platform::Image> shortCodes;
+    std::vector<platform::Image> leftHalfFirst;
     std::unique_ptr<ServingURLProtocol> site;
     std::unique_ptr<PageModelsForAllWebViews> models;
     std::shared_ptr<platform::ViewController> content;
@@ -73,6 +81,18 @@ void setUp() {
         barcodes::draw(frame, front, (640 - front.width()) / 2, 240 - front.height() / 2);
         bench->behindTurned.push_back(std::move(frame));
     }
+    // A UPC-E and an EAN-8 code upright in the middle, 3 pixels a module.
+    for (const auto& [symbology, data] :
+         {std::pair{barcodes::Symbology::UPCE, "0123456"}, {barcodes::Symbology::EAN8, "9638507"}})
+        bench->shortCodes.push_back(
+            barcodes::frameWith(barcodes::labelCode(symbology, data, 3), 640, 480));
+    // An EAN-13 turned 20 degrees, 2 pixels a module, at 25 and 50 % of the width and a
+    // quarter of the height, where the reader reads "10402184" first.
+    const auto ean13 =
+        barcodes::turned(barcodes::labelCode(barcodes::Symbology::EAN13, "404021831881", 2), -20);
+    for (const int x : {160, 320})
+        bench->leftHalfFirst.push_back(
+            barcodes::frameWith(ean13, 640, 480, x - ean13.width() / 2, 120 - ean13.height() / 2));
     bench->site = std::make_unique<ServingURLProtocol>("mvbench");
     bench->site->serve(kPage, "text/html", "<p>scanner</p>");
     bench->models = std::make_unique<PageModelsForAllWebViews>(
@@ -119,6 +139,49 @@ void BM_ScannerReadsCartonsBehindATurnedCode(benchmark::State& state) {
 }
 BENCHMARK(BM_ScannerReadsCartonsBehindATurnedCode)->Unit(benchmark::kMillisecond);
 
+void BM_ScannerReadsShortCodes(benchmark::State& state) {
+    static size_t next = 0;
+    scanFrames(state, bench->shortCodes, next);
+}
+BENCHMARK(BM_ScannerReadsShortCodes)->Unit(benchmark::kMillisecond);
+
+class CountingDelegate : public platform::CaptureMetadataOutputObjectsDelegate {
+  public:
+    void captureOutputDidOutputMetadataObjects(
+        platform::CaptureMetadataOutput&, const std::vector<platform::MetadataObject>& objects,
+        const std::shared_ptr<platform::CaptureConnection>&) override {
+        reads += !objects.empty() && objects.front().stringValue == "4040218318814";
+    }
+    size_t reads = 0;
+};
+
+// A camera session of its own reading every type, while the scanner's stands still.
+void BM_CameraReadsAnEAN13AfterItsLeftHalf(benchmark::State& state) {
+    bench->scanner->stopScanner();
+    platform::Error error;
+    auto session = platform::CaptureSession::create();
+    session->addInput(platform::CaptureDeviceInput::create(
+        platform::VideoCaptureDevice::defaultDevice(platform::kMediaTypeVideo), &error));
+    auto metadata = platform::CaptureMetadataOutput::create();
+    session->addOutput(metadata);
+    metadata->setMetadataObjectTypes(metadata->availableMetadataObjectTypes());
+    auto delegate = std::make_shared<CountingDelegate>();
+    metadata->setMetadataObjectsDelegate(delegate);
+    session->startRunning();
+    size_t next = 0;
+    for (auto _ : state) {
+        platform::CameraFrameSource::showFrame(
+            bench->leftHalfFirst[next++ % bench->leftHalfFirst.size()]);
+        platform::runUntilIdle();
+    }
+    session->stopRunning();
+    bench->scanner->startScanner();
+    if (delegate->reads != size_t(state.iterations()))
+        state.SkipWithError("a frame was not read as the EAN-13");
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_CameraReadsAnEAN13AfterItsLeftHalf)->Unit(benchmark::kMillisecond);
+
 // The reader as the camera asks it: every format, one code a frame.
 void readAlone(benchmark::State& state, const std::vector<platform::Image>& frames) {
     const auto hints =
@@ -158,6 +221,17 @@ void BM_ReaderAloneOnCartonsBehindATurnedCode(benchmark::State& state) {
 }
 BENCHMARK(BM_ReaderAloneOnCartonsBehindATurnedCode)->Unit(benchmark::kMillisecond);
 
+void BM_ReaderAloneOnShortCodes(benchmark::State& state) {
+    readAlone(state, bench->shortCodes);
+}
+BENCHMARK(BM_ReaderAloneOnShortCodes)->Unit(benchmark::kMillisecond);
+
+// Once a frame: the left half, a UPC-E code.
+void BM_ReaderAloneOnAnEAN13AfterItsLeftHalf(benchmark::State& state) {
+    readAlone(state, bench->leftHalfFirst);
+}
+BENCHMARK(BM_ReaderAloneOnAnEAN13AfterItsLeftHalf)->Unit(benchmark::kMillisecond);
+
 // The scanner's rate beside the reader's alone on the same frames.
 void printRates(std::map<std::string, double>& rates, const char* frames, const char* scanner,
                 const char* alone) {
@@ -175,6 +249,11 @@ int main(int argc, char** argv) {
     // The reader alone reads these once, the line across the turned code.
     printRates(rates, "cartons behind a turned code", "BM_ScannerReadsCartonsBehindATurnedCode",
                "BM_ReaderAloneOnCartonsBehindATurnedCode");
+    printRates(rates, "UPC-E and EAN-8 codes", "BM_ScannerReadsShortCodes",
+               "BM_ReaderAloneOnShortCodes");
+    // The reader alone reads these once, the EAN-13's left half.
+    printRates(rates, "an EAN-13 after its left half", "BM_CameraReadsAnEAN13AfterItsLeftHalf",
+               "BM_ReaderAloneOnAnEAN13AfterItsLeftHalf");
     benchmark::Shutdown();
     return 0;
 }

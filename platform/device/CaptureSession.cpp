@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Exception.h"
@@ -97,10 +98,28 @@ struct BarsAxes {
     double ux, uy, vx, vy, module;
 };
 
-// A narrow module: each pair of digits takes 6 narrow and 4 wide ones, the guards about
-// 8.5, with wide ones about 2.5 narrow.
+// The modules of a read's line from its first bar to its last. Interleaved 2 of 5: each
+// pair of digits takes 6 narrow and 4 wide ones, the guards about 8.5, with wide ones
+// about 2.5 narrow. UPC-E: 6 digits of 7 and guards of 3 and 6; EAN-8: 8 digits and
+// guards of 3, 5 and 3.
 double modulesOf(const ZXing::Result& result) {
+    if (result.format() == ZXing::BarcodeFormat::UPCE) return 51;
+    if (result.format() == ZXing::BarcodeFormat::EAN8) return 67;
     return 8.0 * double(result.text().size()) + 8.5;
+}
+
+// The formats whose reads are checked against the frame: a line across a turned
+// interleaved 2 of 5 code reads a shorter one, and part of an EAN-13 or UPC-A code (its
+// left half with the middle guard, or a stretch that a turn or the frame's edge cuts
+// out) reads as a UPC-E or EAN-8 code.
+constexpr bool isChecked(ZXing::BarcodeFormat format) {
+    return format == ZXing::BarcodeFormat::ITF || format == ZXing::BarcodeFormat::UPCE ||
+           format == ZXing::BarcodeFormat::EAN8;
+}
+
+// The formats a longer code on the frame may hold.
+constexpr bool isShortRetail(ZXing::BarcodeFormat format) {
+    return format == ZXing::BarcodeFormat::UPCE || format == ZXing::BarcodeFormat::EAN8;
 }
 
 std::optional<BarsAxes> axesAbout(const ZXing::Result& result, double across) {
@@ -207,19 +226,26 @@ std::optional<BarsAxes> axesOverTheBars(const Image& frame, const ZXing::Result&
 
 // A line that crosses a turned interleaved 2 of 5 code from one long edge to the other
 // can hold a start and a stop pattern with nothing but the white beyond those edges
-// beside them, and reads as a shorter code. A code read whole has a quiet zone (10
-// modules) beyond each end all along its bars, so a band 3.5 to 6.5 modules out, as long
-// as the bars at that end, is light; beyond a crossing's end, which lies on a long edge,
-// that band runs over the code's own bars. The band keeps to the bars' own extent,
-// measured in the frame, wherever the reader's line lies on them (at the edge nearest
-// the frame's middle, for a code off the middle, or between two like codes it read as
-// one): clear of bearer bars, other codes or text above and below, and clear of the last
-// bar where the reader places an end a module or two short (in a blurred frame).
+// beside them, and reads as a shorter code; so can a line over part of an EAN-13 or UPC-A
+// code (turned, or cut by the frame's edge), as a UPC-E or EAN-8 code. A code read whole
+// has a quiet zone beyond each end all along its bars, so a band out there, as long as
+// the bars at that end, is light; beyond a crossing's end, which lies on a long edge or
+// within the longer code, that band runs over bars, and beyond an end at the frame's edge
+// it lies outside the frame, which counts as dark. The band keeps to the bars' own
+// extent, measured in the frame, wherever the reader's line lies on them (at the edge
+// nearest the frame's middle, for a code off the middle, or between two like codes it
+// read as one): clear of bearer bars, other codes or text above and below, and clear of
+// the last bar where the reader places an end a module or two short (in a blurred frame).
+// Interleaved 2 of 5 (quiet zone 10 modules): 3.5 to 6.5 modules out. UPC-E and EAN-8
+// (quiet zone 7): 2 to 6 modules out, as the digits of an EAN-13 code's right half hold
+// light stretches of up to 4 modules.
 bool endsAreClear(const Image& frame, const ZXing::Result& result, const BarsAxes& axes) {
     const auto& corners = result.position();
     const double ux = axes.ux, uy = axes.uy, vx = axes.vx, vy = axes.vy, module = axes.module;
     const auto threshold = lineThreshold(frame, result);
     if (!threshold) return false;
+    const bool retail = isShortRetail(result.format());
+    const double bandFrom = retail ? 2 : 3.5, bandTo = retail ? 6 : 6.5;
     auto dark = [&](double x, double y) {
         auto b = brightness(frame, x, y);
         return b && *b < *threshold;
@@ -235,33 +261,43 @@ bool endsAreClear(const Image& frame, const ZXing::Result& result, const BarsAxe
         }
         return seenDark && seenLight;
     };
-    // The share of dark points in the band beyond the end (x, y) from `from` to `to` along v.
+    // The share of dark points in the band beyond the end (x, y) from `from` to `to` along
+    // v, in steps of half a module along u.
     auto darkShare = [&](double x, double y, double out, double from, double to) {
-        int darkPoints = 0, seen = 0;
-        for (int i = 0; i <= 6; ++i)
-            for (int j = 0; j <= 16; ++j) {
-                const double a = out * (3.5 + i / 2.0) * module, t = from + (to - from) * j / 16;
-                if (auto b = brightness(frame, x + ux * a + vx * t, y + uy * a + vy * t))
-                    ++seen, darkPoints += *b < *threshold;
+        int darkPoints = 0, points = 0;
+        for (double along = bandFrom; along <= bandTo; along += 0.5)
+            for (int j = 0; j <= 16; ++j, ++points) {
+                const double a = out * along * module, t = from + (to - from) * j / 16;
+                auto b = brightness(frame, x + ux * a + vx * t, y + uy * a + vy * t);
+                darkPoints += !b || *b < *threshold;
             }
-        return seen ? double(darkPoints) / seen : 1.0;
+        return double(darkPoints) / points;
     };
     // Codes read whole stay below 0.1 (noise, a turn, blur) and crossings give above 0.2.
     constexpr double kMostDark = 0.14;
     // Each end as the reader's first and last lines and their middle give it: the bars
     // found from each (two stacks where it read two like codes as one) have their band.
+    // A line that runs from corner to corner of a turned code may end just beyond the
+    // bars' ends: its end's bars are looked for up to 2 modules along them.
     const int maxSteps = int(std::min(1024.0, double(frame.width() + frame.height()) / module));
     auto endIsClear = [&](ZXing::PointI first, ZXing::PointI last, double out) {
         const double points[3][2] = {{double(first.x), double(first.y)},
                                      {double(last.x), double(last.y)},
                                      {(first.x + last.x) / 2.0, (first.y + last.y) / 2.0}};
         std::vector<std::pair<double, double>> stacks;  // along v, from the frame's origin
-        for (const auto& [x, y] : points) {
-            const double at = x * vx + y * vy;
+        for (const auto& [px, py] : points) {
+            const double at = px * vx + py * vy;
             if (std::any_of(stacks.begin(), stacks.end(),
-                            [at](const auto& s) { return at >= s.first && at <= s.second; }) ||
-                !barsAt(x, y, out, 0))
+                            [at](const auto& s) { return at >= s.first && at <= s.second; }))
                 continue;
+            std::optional<double> onBars;
+            for (const double t : {0.0, -1.0, 1.0, -2.0, 2.0})
+                if (barsAt(px, py, out, t * module)) {
+                    onBars = t * module;
+                    break;
+                }
+            if (!onBars) continue;
+            const double x = px + vx * *onBars, y = py + vy * *onBars;
             int low = 0, high = 0;
             while (low > -maxSteps && barsAt(x, y, out, (low - 1) * module)) --low;
             while (high < maxSteps && barsAt(x, y, out, (high + 1) * module)) ++high;
@@ -270,7 +306,7 @@ bool endsAreClear(const Image& frame, const ZXing::Result& result, const BarsAxe
             const double middle = (from + to) / 2;
             if (darkShare(x, y, out, std::min(from, middle), std::max(to, middle)) >= kMostDark)
                 return false;
-            stacks.emplace_back(at + low * module, at + high * module);
+            stacks.emplace_back(at + *onBars + low * module, at + *onBars + high * module);
         }
         return !stacks.empty();
     };
@@ -367,12 +403,20 @@ std::vector<MetadataObject> readBarcodes(const Image& frame,
     // One code a frame: the reader asserts (ends the process) when it compares a second
     // find of a linear code with one seen on several lines, as turned or noisy codes
     // give. The scanner reports only the first code of a frame anyway.
-    const auto hints = ZXing::DecodeHints().setFormats(formats).setMaxNumberOfSymbols(1);
-    // A refused interleaved 2 of 5 read would hide the frame's other codes, of every
-    // format: the frame is read again with that code whitened, a few times at most. Each
-    // read is checked against the frame as the camera saw it.
+    auto hints = ZXing::DecodeHints().setFormats(formats).setMaxNumberOfSymbols(1);
+    // A refused read would hide the frame's other codes, of every format: the frame is
+    // read again, a few times at most. A refused interleaved 2 of 5 code is whitened. A
+    // refused UPC-E or EAN-8 read most often lies on a longer code, which whitening would
+    // take: the frame is read again without those two formats first, and only where that
+    // finds nothing, with them and the refused codes whitened. Each read is checked
+    // against the frame as the camera saw it.
     constexpr int kMostReads = 4;
     std::optional<Image> whitened;
+    std::vector<ZXing::Result> refusedShort;  // not whitened yet
+    auto whiten = [&](const ZXing::Result& result) {
+        if (!whitened) whitened = frame;
+        return whitenTheCode(*whitened, frame, result);
+    };
     // The reader throws on some pictures (an index past its data); such a frame shows
     // nothing.
     try {
@@ -382,14 +426,30 @@ std::vector<MetadataObject> readBarcodes(const Image& frame,
                                   ZXing::ImageFormat::RGBX);
             bool again = false;
             for (const auto& result : ZXing::ReadBarcodes(view, hints)) {
-                if (result.format() == ZXing::BarcodeFormat::ITF &&
+                if (isChecked(result.format()) &&
                     (!hasQuietZonesAlongTheBars(frame, result) ||
                      (whitened && nearAWhitenedCode(*whitened, frame, result)))) {
-                    if (!whitened) whitened = frame;
-                    again = whitenTheCode(*whitened, frame, result) || again;
+                    if (!isShortRetail(result.format())) {
+                        again = whiten(result) || again;
+                        continue;
+                    }
+                    refusedShort.push_back(result);
+                    auto others = hints.formats();
+                    others.setFlag(ZXing::BarcodeFormat::UPCE, false)
+                        .setFlag(ZXing::BarcodeFormat::EAN8, false);
+                    // No formats at all would ask the reader for every one.
+                    if (!others.empty()) {
+                        hints.setFormats(others);
+                        again = true;
+                    }
                     continue;
                 }
                 if (auto object = objectFor(result)) objects.push_back(std::move(*object));
+            }
+            if (!again && !refusedShort.empty()) {
+                hints.setFormats(formats);
+                for (const auto& result : std::exchange(refusedShort, {}))
+                    again = whiten(result) || again;
             }
             if (!again) break;
         }
