@@ -86,8 +86,10 @@ std::shared_ptr<MVApiConnectionHost> MVApiConnection::host() {
 
 MVApiConnection& MVApiConnection::sharedConnection() {
     auto& state = sharedState();
-    std::lock_guard lock(state.mutex);
-    if (!state.connection) {
+    std::shared_ptr<MVApiConnection> made;
+    {
+        std::lock_guard lock(state.mutex);
+        if (state.connection) return *state.connection;
         platform::assertThat(state.host != nullptr, "MVApiConnection needs its host");
         if (!state.resetRegistered) {
             state.resetRegistered = true;
@@ -97,9 +99,12 @@ MVApiConnection& MVApiConnection::sharedConnection() {
             platform::registerSharedInstanceReset("MVApiConnection",
                                                   [] { resetSharedConnectionForTesting(); });
         }
-        state.connection = create();
+        made = state.connection = create();
     }
-    return *state.connection;
+    // The first opening takes the connection's lock, which is never taken under the shared
+    // state's: the connection's threads ask for the host under their own.
+    made->reestablishStreamConnection(kStartDelay);
+    return *made;
 }
 
 void MVApiConnection::endStreaming() {
@@ -124,9 +129,7 @@ void MVApiConnection::resetSharedConnectionForTesting() {
 }
 
 std::shared_ptr<MVApiConnection> MVApiConnection::create() {
-    std::shared_ptr<MVApiConnection> connection(new MVApiConnection);
-    connection->reestablishStreamConnection(kStartDelay);
-    return connection;
+    return std::shared_ptr<MVApiConnection>(new MVApiConnection);
 }
 
 MVApiConnection::MVApiConnection() : packetBuilder_(std::make_unique<MVApiPacketBuilder>()) {
