@@ -14,16 +14,34 @@
   var ready = false;
   var nextSerial = 0;
 
-  // The page's own frame goes to the command's address by a link, which the engine takes
-  // up at once: also while the document loads, where an assignment to location.href would
-  // stop the page's load (the rest of the document, its load event), and beside the
-  // page's own assignment to location.href after it in the same task, which would replace
-  // a scheduled one. The link is in the document for its click, so that the engine sees
-  // which frame sends; the click goes no further than the link.
+  // A command goes to its address by a link into a hidden frame of the page's own, which
+  // the engine takes up at once: also while the document loads, where an assignment to
+  // location.href would stop the page's load (the rest of the document, its load event),
+  // and beside the page's own navigation in the same task, before or after it, which a
+  // navigation of the page's frame would replace or be replaced by. The link is in the
+  // document for its click, so that the engine sees which document sends; the click goes
+  // no further than the link.
+  var frameName = 'mv-commands-' + Math.random().toString(36).slice(2);
+  var frame = null;
+
+  function commandTarget() {
+    if (frame && frame.isConnected && frame.ownerDocument === document) return frameName;
+    var parent = document.body || document.head || document.documentElement;
+    if (!parent) return '_self';
+    frame = document.createElement('iframe');
+    frame.name = frameName;
+    frame.title = '';
+    frame.tabIndex = -1;
+    frame.setAttribute('aria-hidden', 'true');
+    frame.style.display = 'none';
+    parent.appendChild(frame);
+    return frameName;
+  }
+
   function navigate(url) {
     var link = document.createElement('a');
     link.href = url;
-    link.target = '_self';
+    link.target = commandTarget();
     link.addEventListener('click', function (event) { event.stopPropagation(); });
     var parent = document.body || document.documentElement;
     if (parent) parent.appendChild(link);

@@ -493,6 +493,7 @@ struct WebKitGtkWebEngine::Impl {
         size_t address = 0;
         size_t written = 0;
         bool topFrame = true;
+        bool fromTopFrame = true;
         int64_t document = 0;
     };
     std::deque<NavigationNote> notes;
@@ -604,6 +605,9 @@ struct WebKitGtkWebEngine::Impl {
             topFrame = std::strcmp(destination, "document") == 0;
         if (auto note = self->takeNote(*url, navigationType == NavigationType::FormSubmitted)) {
             if (!topFrame) topFrame = note->topFrame;
+            // What cannot load (a page command) is the sending document's, also when it
+            // goes to a frame of that document.
+            if (unloadable && note->fromTopFrame) topFrame = true;
             document = note->document;
         }
         if (topFrame || unloadable) {
@@ -631,12 +635,13 @@ struct WebKitGtkWebEngine::Impl {
         const char* name = webkit_user_message_get_name(message);
         GVariant* body = webkit_user_message_get_parameters(message);
         if (!name || std::strcmp(name, "mv-navigation") != 0 || !body ||
-            !g_variant_is_of_type(body, G_VARIANT_TYPE("(sbt)")))
+            !g_variant_is_of_type(body, G_VARIANT_TYPE("(sbbt)")))
             return FALSE;
         const char* address = nullptr;
         gboolean top = TRUE;
+        gboolean fromTop = TRUE;
         guint64 document = 0;
-        g_variant_get(body, "(&sbt)", &address, &top, &document);
+        g_variant_get(body, "(&sbbt)", &address, &top, &fromTop, &document);
         NavigationNote note;
         note.form = !address || !*address;
         if (!note.form) {
@@ -645,6 +650,7 @@ struct WebKitGtkWebEngine::Impl {
             note.written = parsed ? addressHash(parsed->absoluteString()) : note.address;
         }
         note.topFrame = top != FALSE;
+        note.fromTopFrame = fromTop != FALSE;
         note.document = static_cast<int64_t>(std::min<guint64>(document, INT64_MAX));
         if (self->notes.size() >= kMaximumNotes) self->notes.pop_front();
         self->notes.push_back(note);

@@ -36,7 +36,8 @@
 // destination WebKit gives a redirect's request (trustworthy origins: https, the
 // loopback); by what the web-process extension noted, ahead of the decision, of a link
 // clicked or a form sent in any frame (the frame it goes to, and the document it comes
-// from, which a frame's "mvcmd:" request carries as kFrameDocumentProperty); else, for a
+// from, which a frame's "mvcmd:" request carries as kFrameDocumentProperty; what cannot
+// load, such as a page command, is the sending document's wherever it goes); else, for a
 // document WebKit can load, by asking the page (in a script world of its own) whether
 // one of its frame elements has that address as its source and does not show it yet.
 // WebKit tells nothing of a script's navigation (location, a form's submit()) or of a

@@ -267,34 +267,63 @@ const CommandAndNavigationRow kCommandAndNavigationRows[] = {
     {"TwoCommandsThenLocation", "SEND SEND location.href = '/other';", 2},
     {"CommandThenLocationAssign", "SEND location.assign('/other');", 1},
     {"CommandThenALink", "SEND document.getElementById('top').click();", 1},
+    {"LocationThenCommand", "location.href = '/other'; SEND", 1},
+    {"LocationThenTwoCommands", "location.href = '/other'; SEND SEND", 2},
+    {"LocationAssignThenCommand", "location.assign('/other'); SEND", 1},
+    {"ALinkThenCommand", "document.getElementById('top').click(); SEND", 1},
+    {"CommandsAroundLocation", "SEND location.href = '/other'; SEND", 2},
 };
 
-class CommandAndNavigationTest : public MVWebViewFrameNavigationWebKitTest,
-                                 public testing::WithParamInterface<CommandAndNavigationRow> {};
+// The task the page runs the script in: one the console gives it, a timer's, or a button's
+// click handler.
+enum class Task { Console, Timer, ClickHandler };
+
+class CommandAndNavigationTest
+    : public MVWebViewFrameNavigationWebKitTest,
+      public testing::WithParamInterface<std::tuple<CommandAndNavigationRow, Task>> {};
 
 TEST_P(CommandAndNavigationTest, BothHappen) {
-    const CommandAndNavigationRow& row = GetParam();
-    openList("<a id=\"top\" href=\"/other\">top</a>" + std::string(kFrame), "<p>go</p>", "go");
+    const auto& [row, task] = GetParam();
     std::string script = row.script;
     for (size_t at; (at = script.find("SEND")) != std::string::npos;)
         script.replace(at, 4, kSendOne);
-    js(script);
+    openList("<a id=\"top\" href=\"/other\">top</a><button id=\"run\">run</button>" +
+                 std::string(kFrame),
+             "<p>go</p>", "go");
+    if (task == Task::Console) {
+        js(script);
+    } else if (task == Task::Timer) {
+        js("setTimeout(function () { " + script + " }, 0)");
+    } else {
+        js("document.getElementById('run').addEventListener('click', function () { " + script +
+           " }); document.getElementById('run').click()");
+    }
     ASSERT_TRUE(settle([&] {
         return pageRoundTrips().size() == row.commands && historyUrls().size() == 2 &&
-               webView->isUsingLibrary() && !webView->isLoading();
+               webView->isUsingLibrary() && !webView->isLoading() &&
+               js("location.href") == server.url("/other");
     })) << pageRoundTrips().size()
-        << " " << testing::PrintToString(historyUrls());
+        << " " << testing::PrintToString(historyUrls()) << " " << js("location.href");
+    drain();
     EXPECT_EQ(historyUrls(), (std::vector<std::string>{server.url("/list"), server.url("/other")}));
-    EXPECT_EQ(js("location.href"), server.url("/other"));
+    EXPECT_EQ(pageRoundTrips().size(), row.commands);
     for (const auto& trip : pageRoundTrips()) EXPECT_EQ(trip.webView, webView.get());
+    EXPECT_EQ(server.requestCount("/other"), 1u);
     EXPECT_FALSE(logged("lost commands"));
 }
 
+std::string taskName(
+    const testing::TestParamInfo<std::tuple<CommandAndNavigationRow, Task>>& info) {
+    static const char* const kTasks[] = {"", "InATimer", "InAClickHandler"};
+    return std::string(std::get<0>(info.param).name) +
+           kTasks[static_cast<int>(std::get<1>(info.param))];
+}
+
 INSTANTIATE_TEST_SUITE_P(OneTask, CommandAndNavigationTest,
-                         testing::ValuesIn(kCommandAndNavigationRows),
-                         [](const testing::TestParamInfo<CommandAndNavigationRow>& info) {
-                             return std::string(info.param.name);
-                         });
+                         testing::Combine(testing::ValuesIn(kCommandAndNavigationRows),
+                                          testing::Values(Task::Console, Task::Timer,
+                                                          Task::ClickHandler)),
+                         taskName);
 
 }  // namespace
 }  // namespace frame_navigation

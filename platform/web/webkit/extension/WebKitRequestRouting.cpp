@@ -12,8 +12,9 @@
 // form sends to another address: WebKit's navigation decisions do not say. A click on a
 // link (in a script world of its own, in every frame) and a form's submission are noted
 // as they happen, with the frame they navigate (the top frame or another) and the
-// document they come from; the note reaches the view ahead of WebKit's decision. A
-// script's navigation (location, a frame's own redirect) leaves no note.
+// document they come from (the top frame's or another's); the note reaches the view ahead
+// of WebKit's decision. A script's navigation (location, a frame's own redirect) leaves no
+// note.
 //
 // Built without the sanitizers: it runs inside WebKit's own process.
 #include <webkit2/webkit-web-extension.h>
@@ -30,11 +31,13 @@ WebKitScriptWorld* gNoteWorld = nullptr;
 guint64 gDocuments = 0;
 
 // A navigation the page is about to make: its address, whether it goes to the top frame,
-// and the document it comes from. The view reads the same message name and layout.
-void sendNote(guint64 pageID, const char* address, bool topFrame, guint64 document) {
+// whether the document it comes from is the top frame's, and that document. The view reads
+// the same message name and layout.
+void sendNote(guint64 pageID, const char* address, bool topFrame, bool fromTopFrame,
+              guint64 document) {
     WebKitWebPage* page = gExtension ? webkit_web_extension_get_page(gExtension, pageID) : nullptr;
     if (!page || !address) return;
-    GVariant* body = g_variant_new("(sbt)", address, topFrame, document);
+    GVariant* body = g_variant_new("(sbbt)", address, topFrame, fromTopFrame, document);
     webkit_web_page_send_message_to_view(page, webkit_user_message_new("mv-navigation", body),
                                          nullptr, nullptr, nullptr);
 }
@@ -46,8 +49,9 @@ struct FrameOfNote {
     guint64 document;
 };
 
-// From the click listener: the link's address and where it goes ("self", "top" or
-// "parent"; others open windows, which the view refuses).
+// From the click listener: the link's address and where it goes ("self", "top", "parent",
+// or "named": a frame by its name, which is not the top one; a new window the view
+// refuses).
 void onLinkClicked(const char* address, const char* where, gpointer data) {
     const auto* frame = static_cast<const FrameOfNote*>(data);
     if (!where) return;
@@ -58,9 +62,9 @@ void onLinkClicked(const char* address, const char* where, gpointer data) {
         top = true;
     else if (std::strcmp(where, "parent") == 0)
         top = frame->mainFrame || frame->parentIsTop;
-    else
+    else if (std::strcmp(where, "named") != 0)
         return;
-    sendNote(frame->page, address, top, frame->document);
+    sendNote(frame->page, address, top, frame->mainFrame, frame->document);
 }
 
 // Sees every click first (capture on the window), also on a link out of the document
@@ -71,9 +75,11 @@ constexpr const char* kLinkListener =
     "  var t = link.getAttribute('target');"
     "  if (!t) { var b = document.querySelector('base[target]'); t = b ? b.getAttribute('target') "
     ": ''; }"
-    "  t = String(t || '').toLowerCase();"
+    "  t = String(t || '');"
+    "  if (t !== '' && t === window.name) return 'self';"
+    "  t = t.toLowerCase();"
     "  return t === '' || t === '_self' ? 'self' : t === '_top' ? 'top'"
-    "   : t === '_parent' ? 'parent' : '';"
+    "   : t === '_parent' ? 'parent' : t === '_blank' ? '' : 'named';"
     " }"
     " addEventListener('click', function (event) {"
     "  for (var n = event.target; n; n = n.parentNode) {"
@@ -119,7 +125,7 @@ void onWillSubmitForm(WebKitWebPage* page, GObject*, WebKitFormSubmissionStep st
     const auto document = static_cast<guint64>(
         GPOINTER_TO_SIZE(source ? g_object_get_data(G_OBJECT(source), "mv-document") : nullptr));
     sendNote(webkit_web_page_get_id(page), "", webkit_frame_is_main_frame(target) != FALSE,
-             document);
+             source && webkit_frame_is_main_frame(source) != FALSE, document);
 }
 
 bool startsWith(const char* text, const char* prefix) {
