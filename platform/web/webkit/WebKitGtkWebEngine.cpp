@@ -29,6 +29,10 @@ namespace {
 constexpr const char* kNoDisplay = "WebKitGtkWebEngine cannot start GTK: no display";
 constexpr const char* kTimedOut = "WebKitGtkWebEngine gave up waiting {} s for {}";
 constexpr const char* kScriptFailed = "WebKitGtkWebEngine script failed: {}";
+constexpr const char* kPageDidNotAnswer =
+    "WebKitGtkWebEngine decides a navigation without the page: it did not answer within {} s";
+// How long a navigation's decision waits on the page's answer (the page's script may hang).
+constexpr double kPageAnswerBound = 2.0;
 constexpr const char* kProcessesStopped =
     "WebKitGtkWebEngine does not wait for {}: the engine's processes are stopped";
 constexpr const char* kApplicationStopping =
@@ -616,7 +620,12 @@ struct WebKitGtkWebEngine::Impl {
             if (!top) page = readURI(webkit_web_view_get_uri(self->view));
             ours.setMainDocumentURL(page ? *page : ours.url());
             if (page && document != 0) ours.setProperty(kFrameDocumentProperty, document);
-            decide(std::move(ours));
+            if (top && !unloadable &&
+                (navigationType == NavigationType::LinkClicked ||
+                 navigationType == NavigationType::FormSubmitted))
+                self->afterThePagesTask(std::move(ours), std::move(decide));
+            else
+                decide(std::move(ours));
         } else {
             self->findTargetFrame(uri, std::move(ours), std::move(decide));
         }
@@ -682,16 +691,61 @@ struct WebKitGtkWebEngine::Impl {
     // page's address as its main document; the top frame's is its own.
     void findTargetFrame(const std::string& address, URLRequest request,
                          std::function<void(URLRequest)> then) {
+        askPage(targetFrameScript(address),
+                [this, request = std::move(request),
+                 then = std::move(then)](const std::string& answer) mutable {
+                    std::optional<URL> page;
+                    if (answer == "true") page = readURI(webkit_web_view_get_uri(view));
+                    request.setMainDocumentURL(page ? *page : request.url());
+                    then(std::move(request));
+                });
+    }
+
+    // A link or a form starts its navigation inside the page's task, which may go on to
+    // send more (a page command by a link into a frame): the top frame's navigation is
+    // decided once the page has answered a script after that task, so that what the task
+    // sent before its end reaches the client first.
+    void afterThePagesTask(URLRequest request, std::function<void(URLRequest)> then) {
+        askPage("0", [request = std::move(request), then = std::move(then)](
+                         const std::string&) mutable { then(std::move(request)); });
+    }
+
+    // Runs `script` in the frames' own script world and hands over its answer, or an
+    // empty one when it fails or has not come within kPageAnswerBound (a page whose
+    // script hangs); once, and never after the engine has gone (the decision waiting on
+    // it is refused as it is dropped).
+    void askPage(const std::string& script, std::function<void(const std::string&)> then) {
+        struct Ask {
+            std::weak_ptr<const void> alive;
+            std::function<void(const std::string&)> then;
+            guint bound = 0;
+            void answer(const std::string& text) {
+                if (!then) return;
+                auto call = std::move(then);
+                then = nullptr;
+                if (alive.lock()) call(text);
+            }
+        };
+        auto ask = std::make_shared<Ask>();
+        ask->alive = owner->lifetime();
+        ask->then = std::move(then);
+        ask->bound = g_timeout_add_full(
+            G_PRIORITY_DEFAULT, static_cast<guint>(kPageAnswerBound * 1000),
+            [](gpointer data) -> gboolean {
+                auto& held = *static_cast<std::shared_ptr<Ask>*>(data);
+                held->bound = 0;
+                if (held->then) PLATFORM_LOG_WARN(kPageDidNotAnswer, kPageAnswerBound);
+                held->answer({});
+                return G_SOURCE_REMOVE;
+            },
+            new std::shared_ptr<Ask>(ask),
+            [](gpointer data) { delete static_cast<std::shared_ptr<Ask>*>(data); });
         startScript(
-            targetFrameScript(address),
-            [this, alive = owner->lifetime(), request = std::move(request),
-             then = std::move(then)](ScriptCall& call) mutable {
-                // Gone with the engine: the decision is refused as it is dropped.
-                if (!alive.lock()) return;
-                std::optional<URL> page;
-                if (call.result == "true") page = readURI(webkit_web_view_get_uri(view));
-                request.setMainDocumentURL(page ? *page : request.url());
-                then(std::move(request));
+            script,
+            [ask](ScriptCall& call) {
+                if (ask->bound != 0) g_source_remove(ask->bound);
+                ask->bound = 0;
+                ask->answer(call.result);
             },
             std::make_shared<ScriptCall>(), kFrameWorld);
     }

@@ -42,7 +42,9 @@
 // one of its frame elements has that address as its source and does not show it yet.
 // WebKit tells nothing of a script's navigation (location, a form's submit()) or of a
 // redirect on a plain http origin of another host before its decision: inside a frame
-// these are still taken as the top frame's.
+// these are still taken as the top frame's. A top frame's navigation by a link or a form
+// is decided once the page has answered a script after the task that started it (at most
+// 2 s), so that a page command the same task sends after it reaches the client first.
 //
 // Memory: WebKit keeps about 400 bytes in this process for every navigation it asks a
 // decision for and that is refused ("mvcmd:" commands among them), and never gives it

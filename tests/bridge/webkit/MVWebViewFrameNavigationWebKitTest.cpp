@@ -309,7 +309,7 @@ TEST_P(CommandAndNavigationTest, BothHappen) {
     EXPECT_EQ(pageRoundTrips().size(), row.commands);
     for (const auto& trip : pageRoundTrips()) EXPECT_EQ(trip.webView, webView.get());
     EXPECT_EQ(server.requestCount("/other"), 1u);
-    EXPECT_FALSE(logged("lost commands"));
+    EXPECT_FALSE(logged("lost commands")) << testing::PrintToString(log_->texts());
 }
 
 std::string taskName(
