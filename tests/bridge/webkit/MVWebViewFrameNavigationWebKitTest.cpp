@@ -283,7 +283,8 @@ class CommandAndNavigationTest
       public testing::WithParamInterface<std::tuple<CommandAndNavigationRow, Task>> {};
 
 TEST_P(CommandAndNavigationTest, BothHappen) {
-    const auto& [row, task] = GetParam();
+    const CommandAndNavigationRow& row = std::get<0>(GetParam());
+    const Task task = std::get<1>(GetParam());
     std::string script = row.script;
     for (size_t at; (at = script.find("SEND")) != std::string::npos;)
         script.replace(at, 4, kSendOne);
