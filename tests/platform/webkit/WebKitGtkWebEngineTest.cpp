@@ -118,6 +118,31 @@ TEST_F(WebKitGtkWebEngineTest, RefusedLoadIsNeverLoaded) {
     EXPECT_EQ(delegate_->failures, 0);  // our own refusal is no failure
 }
 
+// A top navigation by a link waits for the page's task that started it to end, but not
+// for a page whose task hangs: it is decided at the engine's bound while the page still
+// runs, and the page's late answer decides nothing again.
+TEST_F(WebKitGtkWebEngineTest, ALinkOfAPageThatHangsIsDecidedWithoutThePage) {
+    const std::string kNext = "http://shop.invalid/next";
+    delegate_->rule = [kNext](const platform::URLRequest& r, NavigationType) {
+        return r.url().absoluteString() != kNext;
+    };
+    load("<a id='go' href='" + kNext + "'>go</a>");
+    auto decisionsForNext = [&] {
+        return std::count_if(delegate_->decisions.begin(), delegate_->decisions.end(),
+                             [&](const auto& d) { return d.url() == kNext; });
+    };
+    // The page's task goes on for 6 s after its click, three times the bound.
+    js("setTimeout(function () { document.getElementById('go').click();"
+       " var end = Date.now() + 6000; while (Date.now() < end) {} }, 0)");
+    ASSERT_TRUE(platform::runUntil([&] { return decisionsForNext() == 1; }, kPatience));
+    EXPECT_TRUE(logged("decides a navigation without the page"));
+    EXPECT_EQ(js("String(document.getElementById('go') !== null)"), "true");
+    settle();
+    EXPECT_EQ(decisionsForNext(), 1);
+    EXPECT_EQ(loggedCount("decides a navigation without the page"), 1u);
+    EXPECT_EQ(js("location.href"), kBase);
+}
+
 TEST_F(WebKitGtkWebEngineTest, PageCommandNavigationIsDecidedAndRefusedNeverLoaded) {
     delegate_->refuseSchemes({"mvcmd", "mvapi"});
     load(testpage::pageWithLibrary("<p>shop</p>"));
