@@ -6,15 +6,13 @@
 //
 //   const std::string& root = fuzzing::runFolder("/tmp/fuzz-x-XXXXXX");
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <string_view>
 #include <system_error>
 #include <thread>
 
