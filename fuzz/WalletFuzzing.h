@@ -9,14 +9,13 @@
 
 #include <google/protobuf/stubs/logging.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "fuzz/FuzzRunFolder.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
-#include "platform/foundation/FileManager.h"
 #include "platform/foundation/Log.h"
 #include "platform/ui/Application.h"
 #include "wallet/TBXHTTPFetcher.h"
@@ -39,13 +38,7 @@ inline void registerWalletScheme() {
 
 // `pattern` ends in "XXXXXX" (mkdtemp).
 inline const std::string& runRoot(const char* pattern = "/tmp/fuzz-wallet-XXXXXX") {
-    static const auto* path = [pattern] {
-        std::string folder = pattern;
-        auto* made = new std::string(::mkdtemp(folder.data()) ? folder : "/tmp/fuzz-wallet");
-        std::atexit([] { std::filesystem::remove_all(runRoot()); });
-        return made;
-    }();
-    return *path;
+    return fuzzing::runFolder(pattern);
 }
 
 inline void setUpWalletFuzzing(const char* pattern) {
@@ -53,7 +46,6 @@ inline void setUpWalletFuzzing(const char* pattern) {
     google::protobuf::SetLogHandler(nullptr);
     platform::log::addLogger(std::make_shared<NullLogger>(), platform::log::kAllLevels);
     const std::string& root = runRoot(pattern);
-    platform::FileManager::defaultManager().setRootDirectoryForTesting(root);
     std::filesystem::create_directories(root + "/App");
     std::ofstream(root + "/App/Info.json") << R"({"CFBundleIdentifier": "abc"})";
     platform::Bundle::setMainBundlePathForTesting(root + "/App");

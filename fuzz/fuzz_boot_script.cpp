@@ -5,9 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
+#include "fuzz/FuzzRunFolder.h"
 #include "libmerovane/application/MVLibraryApplication.h"
 #include "libmerovane/application/MVPersistentEntities.h"
 #include "libmerovane/bridge/MVCommandHandler.h"
@@ -15,7 +15,6 @@
 #include "libmerovane/handlers/MVCommandHandlerClasses.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Exception.h"
-#include "platform/foundation/FileManager.h"
 #include "platform/foundation/JsonValue.h"
 #include "platform/foundation/SharedInstances.h"
 #include "platform/foundation/TestDriver.h"
@@ -23,16 +22,9 @@
 
 namespace {
 
-// A folder of its own for the run, removed at exit (the path outlives every static).
+// A folder of its own for the run, removed at exit.
 const std::string& bootRoot() {
-    static const auto* path = [] {
-        char folder[] = "/tmp/fuzz-boot-script-XXXXXX";
-        auto* made = new std::string(::mkdtemp(folder) ? folder : "/tmp/fuzz-boot-script");
-        platform::FileManager::defaultManager().setRootDirectoryForTesting(*made);
-        std::atexit([] { std::filesystem::remove_all(bootRoot()); });
-        return made;
-    }();
-    return *path;
+    return fuzzing::runFolder("/tmp/fuzz-boot-script-XXXXXX");
 }
 
 void setUp() {

@@ -3,28 +3,20 @@
 // parses writes back to the same bytes, and the store sets a damaged file aside.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
 
+#include "fuzz/FuzzRunFolder.h"
 #include "platform/crash/CrashReport.h"
 #include "platform/crash/CrashReporter.h"
-#include "platform/foundation/FileManager.h"
 
 namespace {
 
-// A folder of its own for the run, removed at exit (the path outlives every static).
+// A folder of its own for the run, removed at exit.
 const std::string& root() {
-    static const auto* path = [] {
-        char folder[] = "/tmp/fuzz-crash-report-XXXXXX";
-        auto* made = new std::string(::mkdtemp(folder) ? folder : "/tmp/fuzz-crash-report");
-        platform::FileManager::defaultManager().setRootDirectoryForTesting(*made);
-        std::atexit([] { std::filesystem::remove_all(root()); });
-        return made;
-    }();
-    return *path;
+    return fuzzing::runFolder("/tmp/fuzz-crash-report-XXXXXX");
 }
 
 }  // namespace

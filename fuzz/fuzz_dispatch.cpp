@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "fuzz/FuzzRunFolder.h"
 #include "libmerovane/application/MVPersistentEntities.h"
 #include "libmerovane/bridge/MVBackgroundMenuControllerInterface.h"
 #include "libmerovane/bridge/MVCommand.h"
@@ -523,21 +524,14 @@ void dropServerRoadState(const std::shared_ptr<MVWebView>& page, bool all) {
 
 void setUp() {
     platform::Clock::installManual();
-    // The boot command writes the user defaults: into a folder of the run's own (the
-    // path outlives every static).
-    static const std::string* root = [] {
-        char folder[] = "/tmp/fuzz-dispatch-XXXXXX";
-        auto* made = new std::string(::mkdtemp(folder) ? folder : "/tmp/fuzz-dispatch");
-        platform::FileManager::defaultManager().setRootDirectoryForTesting(*made);
-        std::atexit([] { std::filesystem::remove_all(*root); });
-        return made;
-    }();
+    // The boot command writes the user defaults: into a folder of the run's own.
+    const std::string& root = fuzzing::runFolder("/tmp/fuzz-dispatch-XXXXXX");
     auto counting = std::make_shared<CountingLogger>();
     logger = counting.get();
     platform::log::addLogger(
         counting, platform::log::kWarning | platform::log::kInfo | platform::log::kVerbose);
     // The keychain learns its groups from the main bundle's identifier.
-    const std::string app = *root + "/App";
+    const std::string app = root + "/App";
     std::filesystem::create_directories(app);
     {
         std::FILE* info = std::fopen((app + "/Info.json").c_str(), "w");
@@ -549,7 +543,7 @@ void setUp() {
     platform::Bundle::setMainBundlePathForTesting(app);
     (void)platform::Bundle::main().bundleIdentifier();
     static auto* peer = new Peer;
-    auto host = std::make_shared<Host>(*root, peer->port());
+    auto host = std::make_shared<Host>(root, peer->port());
     MVRegisterPersistentEntities();
     MVPersistentStorage::setHost(host);
     MVApiConnection::setHost(host);

@@ -3,28 +3,20 @@
 // Its Base64 data decode strictly and encode back to the same text.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
 
+#include "fuzz/FuzzRunFolder.h"
 #include "platform/foundation/Base64.h"
-#include "platform/foundation/FileManager.h"
 #include "platform/foundation/Keychain.h"
 
 namespace {
 
-// A folder of its own for the run, removed at exit (the path outlives every static).
+// A folder of its own for the run, removed at exit.
 const std::string& root() {
-    static const auto* path = [] {
-        char folder[] = "/tmp/fuzz-keychain-XXXXXX";
-        auto* made = new std::string(::mkdtemp(folder) ? folder : "/tmp/fuzz-keychain");
-        platform::FileManager::defaultManager().setRootDirectoryForTesting(*made);
-        std::atexit([] { std::filesystem::remove_all(root()); });
-        return made;
-    }();
-    return *path;
+    return fuzzing::runFolder("/tmp/fuzz-keychain-XXXXXX");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // show and run. The calling web view is the one the overlay's commands run for.
 #include <fmt/core.h>
 
+#include <cmath>
 #include <nlohmann/json.hpp>
 #include <vector>
 
@@ -28,9 +29,10 @@ using WebViewPtr = std::shared_ptr<MVWebView>;
 constexpr const char* kButtonCollectionKey = "mvcmd";
 constexpr const char* kTimeoutCollectionKey = "mvcmdOnTimout";
 
-constexpr MVCommandErrorTexts kAlertMissesData{
-    "{} misses some data in order to be able to show alert.",
-    "{} misses some data in order to be able to show alert.", platform::log::kError};
+// An alert or a sheet with nothing to show or no way to end.
+constexpr MVCommandErrorTexts kMissesData{"{} misses some data in order to be able to show alert.",
+                                          "{} misses some data in order to be able to show alert.",
+                                          platform::log::kError};
 constexpr const char* kUnknownNotificationType = "{} notification type: \"{}\" does not exist";
 constexpr const char* kUnknownNotificationTypeReport = "{} Notification type: does not exist.";
 
@@ -58,7 +60,7 @@ void showAlert(MVCommandHandler& handler, nlohmann::json* parameters, const WebV
     const bool somethingToShow = title || message || cancelButton || !buttons.empty();
     const bool wayToEnd = cancelButton || timeout || !buttons.empty();
     if (!somethingToShow || !wayToEnd) {
-        Conventions::reportCommandError(handler, "showAlert", kAlertMissesData, parameters);
+        Conventions::reportCommandError(handler, "showAlert", kMissesData, parameters);
         return;
     }
     if (auto alerts = MVAlertViewInterface::shared())
@@ -115,7 +117,33 @@ void presentNotification(MVCommandHandler& handler, nlohmann::json* parameters,
     if (notification) controller->presentNotification(std::move(notification));
 }
 
-void showActionSheet(MVCommandHandler&, nlohmann::json* parameters, const WebViewPtr& webView) {
+// Whether the sheet gets a button for the button dictionary under `key`: it has a title.
+bool sheetButton(const nlohmann::json* parameters, const char* key) {
+    const nlohmann::json* button = Parameters::dictionary(parameters, key);
+    return button && platform::json::stringValue(*button, "title");
+}
+
+// Whether the sheet can be closed: a button to tap (every element of "buttons" gets
+// one), or a time-out that fires, read as the sheet reads it.
+bool sheetCanEnd(const nlohmann::json* parameters) {
+    if (sheetButton(parameters, "cancelButton") || sheetButton(parameters, "destructiveButton"))
+        return true;
+    const nlohmann::json* buttons =
+        parameters ? platform::json::find(*parameters, "buttons") : nullptr;
+    if (buttons && buttons->is_array() && !buttons->empty()) return true;
+    const float timeout =
+        parameters
+            ? Parameters::singlePrecision(platform::json::doubleValue(*parameters, "timeout"))
+            : 0;
+    return std::isfinite(timeout) && timeout > 0;
+}
+
+void showActionSheet(MVCommandHandler& handler, nlohmann::json* parameters,
+                     const WebViewPtr& webView) {
+    if (!sheetCanEnd(parameters)) {
+        Conventions::reportCommandError(handler, "showActionSheet", kMissesData, parameters);
+        return;
+    }
     if (auto sheets = MVActionSheetInterface::shared())
         sheets->showActionSheet(parameters ? *parameters : nlohmann::json::object(), webView);
 }

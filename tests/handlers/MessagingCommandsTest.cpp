@@ -1,5 +1,6 @@
 // Messaging commands against recording overlays: what an alert, a notification and an
 // action sheet are given, and what is refused.
+#include <fmt/core.h>
 #include <gtest/gtest.h>
 
 #include "tests/handlers/CommandTest.h"
@@ -172,12 +173,71 @@ TEST_F(MessagingCommandsTest, ActionSheetsGetTheWholeDictionary) {
                              {"buttons", {{{"title", "A"}}, 3}},
                              {"extra", {{"kept", true}}}};
     perform("2.0", {{"c", "showActionSheet"}, {"p", parameters}}, sender);
-    perform("1.0", {{"c", "showActionSheet"}});
+    perform("1.0", {{"c", "showActionSheet"}, {"p", {{"timeout", 1}}}});
     ASSERT_EQ(sheets->sheets.size(), 2u);
     EXPECT_EQ(sheets->sheets[0].parameters, parameters);
     EXPECT_EQ(sheets->sheets[0].webView, sender);
-    EXPECT_EQ(sheets->sheets[1].parameters, json::object());
+    EXPECT_EQ(sheets->sheets[1].parameters, (json{{"timeout", 1}}));
     EXPECT_EQ(sheets->sheets[1].webView, nullptr);
+}
+
+TEST_F(MessagingCommandsTest, AnActionSheetThatNothingCanCloseIsReported) {
+    const json command = {{"c", "popTab"}, {"p", json::object()}};
+    struct Row {
+        const char* version;
+        json parameters;  // null: the command carries no "p"
+        bool shown;
+    };
+    const Row rows[] = {
+        {"1.0", nullptr, false},
+        {"2.0", json::object(), false},
+        {"3.0", {{"title", "T"}}, false},
+        {"1.0", {{"title", "T"}, {"timeout", 0}}, false},
+        {"2.1", {{"timeout", -2}, {"timeoutCmd", command}}, false},
+        {"1.0", {{"timeoutCmd", command}}, false},
+        {"2.0", {{"timeout", 1e-50}}, false},                  // 0 in single precision
+        {"1.0", {{"title", "T"}, {"timeout", 1e300}}, false},  // never fires
+        {"2.0", {{"timeout", false}}, false},
+        {"1.0", {{"cancelButton", {{"title", "C"}}}}, true},
+        {"3.0", {{"destructiveButton", {{"title", "D"}, {"cmd", command}}}}, true},
+        {"1.0", {{"buttons", {{{"title", "A"}}}}}, true},
+        {"2.0", {{"buttons", {3}}, {"timeout", 0}}, true},
+        {"1.0", {{"timeout", 2}}, true},
+        {"2.1", {{"title", "T"}, {"timeout", 0.5}, {"timeoutCmd", command}}, true},
+        {"1.0", {{"timeout", true}}, true},
+    };
+    for (const auto& row : rows) {
+        auto sheets = RecordingActionSheet::install();
+        MVErrorLogger::clearReports();
+        json sent = {{"c", "showActionSheet"}};
+        if (!row.parameters.is_null()) sent["p"] = row.parameters;
+        const auto sender = row.version[0] == '2' ? page() : nullptr;
+        perform(row.version, sent, sender);
+        SCOPED_TRACE(sent.dump() + " v" + row.version);
+        const auto reports = MVErrorLogger::reports();
+        if (row.shown) {
+            EXPECT_TRUE(reports.empty());
+            EXPECT_EQ(sheets->sheets.size(), 1u);
+            if (!sheets->sheets.empty()) {
+                EXPECT_EQ(sheets->sheets[0].parameters, row.parameters);
+                EXPECT_EQ(sheets->sheets[0].webView, sender);
+            }
+            continue;
+        }
+        EXPECT_TRUE(sheets->sheets.empty());
+        const std::string text = fmt::format(
+            "MVCommandHandler(v{}).showActionSheet() misses some data in order to be "
+            "able to show alert.",
+            row.version);
+        EXPECT_EQ(loggedLevel(text), platform::log::kError);
+        EXPECT_EQ(reports.size(), 1u);
+        if (reports.size() != 1) continue;
+        EXPECT_EQ(reports[0].description, text);
+        if (!row.parameters.is_null())
+            EXPECT_EQ(*reports[0].data, row.parameters);
+        else
+            EXPECT_FALSE(reports[0].data);
+    }
 }
 
 }  // namespace
