@@ -254,9 +254,9 @@ struct HostSignals::Impl {
         // Should the stop outlast its time, the process ends by the last one.
         endingSignal = number;
         if (first) {
-            MVLogInfo("Stopping on a termination signal");
             deadline = std::chrono::steady_clock::now() + kStopTime;
             overrunAt = *deadline - kOverrunWriteTime;
+            // Before the line: nothing the stop turns away is logged after it.
             if (hooks.stopping) {
                 try {
                     hooks.stopping();
@@ -264,6 +264,7 @@ struct HostSignals::Impl {
                     MVLogError("The stop is not told to the host at once: {}", error.what());
                 }
             }
+            MVLogInfo("Stopping on a termination signal");
         }
         if (terminations > 1 && !std::exchange(anotherLogged, true)) {
             // Not lost, and the stop goes on for the rest of its time.

@@ -42,7 +42,8 @@ class HostSignals {
         // on SIGTSTP) or run again (false, once continued).
         std::function<void(bool stopped)> processesStopped;
         // On the signal thread, at once, for the first termination signal: the stop has
-        // begun, before the main loop takes it; nothing may wait on a page from now on.
+        // begun, before it is logged and before the main loop takes it; nothing may wait on
+        // a page from now on.
         std::function<void()> stopping;
         // On a thread of its own, when the stop still runs kOverrunWriteTime before its
         // bound: what can still be written. The process ends at its bound all the same.
