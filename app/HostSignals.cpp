@@ -6,6 +6,7 @@
 #include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/syscall.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -143,6 +144,15 @@ void continueStoppedProcesses() {
         MVLogInfo("Continued {} of the shell's processes stopped with it", continued);
 }
 
+// The stop ended in order and the process still has not ended at the stop's bound: it ends
+// there, with what it keeps written. A handler, so that nothing of the process need run.
+void endAtTheBound(int) {
+    static constexpr char kLine[] =
+        "The process still runs at its stop's bound, with what it keeps written: it ends\n";
+    [[maybe_unused]] auto written = ::write(STDERR_FILENO, kLine, sizeof kLine - 1);
+    ::_exit(0);
+}
+
 // Main thread: whether SIGTSTP sent the application to the background.
 bool gInBackgroundOnSignal = false;
 
@@ -206,6 +216,9 @@ struct HostSignals::Impl {
     // when what can be written is written should it still run then.
     std::optional<std::chrono::steady_clock::time_point> deadline;
     std::optional<std::chrono::steady_clock::time_point> overrunAt;
+    // The deadline for endStop (0: none yet), and whether endStop took it over.
+    std::atomic<int64_t> boundNanos{0};
+    std::atomic<bool> boundTaken{false};
     int endingSignal = SIGTERM;
     unsigned terminations = 0;
     bool anotherLogged = false;
@@ -254,9 +267,12 @@ struct HostSignals::Impl {
         // Should the stop outlast its time, the process ends by the last one.
         endingSignal = number;
         if (first) {
-            MVLogInfo("Stopping on a termination signal");
             deadline = std::chrono::steady_clock::now() + kStopTime;
             overrunAt = *deadline - kOverrunWriteTime;
+            boundNanos =
+                std::chrono::duration_cast<std::chrono::nanoseconds>(deadline->time_since_epoch())
+                    .count();
+            // Before the line: nothing the stop turns away is logged after it.
             if (hooks.stopping) {
                 try {
                     hooks.stopping();
@@ -264,11 +280,12 @@ struct HostSignals::Impl {
                     MVLogError("The stop is not told to the host at once: {}", error.what());
                 }
             }
+            MVLogInfo("Stopping on a termination signal");
         }
         if (terminations > 1 && !std::exchange(anotherLogged, true)) {
             // Not lost, and the stop goes on for the rest of its time.
-            const auto left = std::chrono::ceil<std::chrono::seconds>(
-                *deadline - std::chrono::steady_clock::now());
+            const auto now = std::chrono::steady_clock::now();
+            const auto left = std::chrono::ceil<std::chrono::seconds>(deadline.value_or(now) - now);
             MVLogInfo("Another termination signal during the stop: the shell ends within {} s",
                       std::max<int64_t>(0, left.count()));
         }
@@ -363,6 +380,11 @@ struct HostSignals::Impl {
             const int ready = ::poll(watched, std::size(watched), pollTimeout());
             // However many signals keep waking it.
             const auto now = std::chrono::steady_clock::now();
+            if (boundTaken) {
+                // The stop ended in order: the process's end is endStop's to bound.
+                overrunAt.reset();
+                deadline.reset();
+            }
             if (overrunAt && now >= *overrunAt) writeWhatCanBe();
             if (deadline && now >= *deadline) endNow();
             if (ready < 0) {
@@ -447,6 +469,23 @@ void HostSignals::endStop() {
     ignored.sa_handler = SIG_IGN;
     for (const int number : {SIGTERM, SIGHUP, SIGINT, SIGTSTP})
         ::sigaction(number, &ignored, nullptr);
+    // What is left of the process's end (its objects, the engine's, the runtime's) stays
+    // within the stop's bound, with no thread left to watch it.
+    impl_->boundTaken = true;
+    const int64_t bound = impl_->boundNanos;
+    if (bound == 0) return;
+    const int64_t left =
+        std::max<int64_t>(1000, bound - std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                            std::chrono::steady_clock::now().time_since_epoch())
+                                            .count());
+    struct sigaction alarm {};
+    alarm.sa_handler = endAtTheBound;
+    ::sigaction(SIGALRM, &alarm, nullptr);
+    const int64_t micros = left / 1000 + 1;
+    itimerval timer{};
+    timer.it_value.tv_sec = static_cast<time_t>(micros / 1'000'000);
+    timer.it_value.tv_usec = static_cast<suseconds_t>(micros % 1'000'000);
+    ::setitimer(ITIMER_REAL, &timer, nullptr);
 }
 
 bool HostSignals::terminationCame(std::chrono::milliseconds bound) {

@@ -25,7 +25,8 @@
 //   signals.emplace(hooks);     // before the engine's first process starts, kept while the
 //                               // main loop runs and the stop writes what it keeps
 //   signals->endStop();         // the stop is done: from now on termination signals and
-//   signals.reset();            // terminal stops are ignored, while the process ends
+//   signals.reset();            // terminal stops are ignored, while the process ends; one
+//                               // still running at the stop's bound ends there, status 0
 //
 // Made and destroyed on the main thread.
 
@@ -42,7 +43,8 @@ class HostSignals {
         // on SIGTSTP) or run again (false, once continued).
         std::function<void(bool stopped)> processesStopped;
         // On the signal thread, at once, for the first termination signal: the stop has
-        // begun, before the main loop takes it; nothing may wait on a page from now on.
+        // begun, before it is logged and before the main loop takes it; nothing may wait on
+        // a page from now on.
         std::function<void()> stopping;
         // On a thread of its own, when the stop still runs kOverrunWriteTime before its
         // bound: what can still be written. The process ends at its bound all the same.
@@ -60,6 +62,8 @@ class HostSignals {
     ~HostSignals();
     // Main thread, once the process has stopped in order: the termination signals and
     // SIGTSTP are ignored from now on, with no moment where one takes its default action.
+    // After a termination signal the rest of the process's end keeps the stop's bound (by
+    // SIGALRM, which nothing else may use): still running then, it ends with status 0.
     void endStop();
     HostSignals(const HostSignals&) = delete;
     HostSignals& operator=(const HostSignals&) = delete;

@@ -38,6 +38,7 @@
 #include "libmerovane/application/MVLibraryApplication.h"
 #include "libmerovane/application/MVLogServer.h"
 #include "libmerovane/application/MVPersistentEntities.h"
+#include "libmerovane/bridge/MVCommandHandler.h"
 #include "libmerovane/bridge/MVWebViewController.h"
 #include "libmerovane/containers/MVViewControllerHierarchy.h"
 #include "libmerovane/core/MVLog.h"
@@ -237,6 +238,10 @@ int main(int argc, char** argv) {
     // writes what was saved; nothing else starts.
     MVLibraryApplication* library = nullptr;
     const auto finish = [&desktop, &library] {
+        // The main loop has ended: no page command is dropped after this.
+        if (HostSignals::terminationCame(std::chrono::milliseconds(0)))
+            MVLogInfo("Dropped {} page commands that came during the stop",
+                      MVCommandHandler::droppedPageCommandCount());
         if (library) library->applicationWillTerminate(platform::Application::shared());
         desktop.quit();
         platform::UserDefaults::standard().synchronize();
@@ -254,9 +259,16 @@ int main(int argc, char** argv) {
     hooks.processesStopped = [](bool stopped) {
         platform::WebKitGtkWebEngine::setProcessesStopped(stopped);
     };
-    // No page holds the stop, nor the main thread on its way to it.
-    hooks.stopping = [] { platform::WebKitGtkWebEngine::setApplicationStopping(); };
 #endif
+    // No page holds the stop, nor the main thread on its way to it: what the pages send is
+    // dropped from now on, and the main loop ends after its turn, not behind what waits.
+    hooks.stopping = [] {
+        MVCommandHandler::setDroppingPageCommands(true);
+#ifdef MV_APP_HAS_WEBKIT
+        platform::WebKitGtkWebEngine::setApplicationStopping();
+#endif
+        platform::RunLoop::main().stop();
+    };
     // A stop that cannot end in time (its main thread held) keeps what it can.
     hooks.overrun = [] {
         platform::UserDefaults::standard().synchronize();

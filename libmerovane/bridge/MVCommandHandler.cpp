@@ -1,5 +1,6 @@
 #include "libmerovane/bridge/MVCommandHandler.h"
 
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -62,6 +63,9 @@ struct Registry {
     std::map<int, std::shared_ptr<MVCommandHandler>> handlers;  // guarded by mutex
     std::map<std::string, MVCommandHandler::Factory> classes;   // guarded by mutex
 };
+
+std::atomic<bool> gDroppingPageCommands{false};
+std::atomic<uint64_t> gDroppedPageCommands{0};
 
 Registry& registry() {
     static Registry* shared = [] {
@@ -161,8 +165,21 @@ int MVCommandHandler::versionNumberForString(std::string_view text) {
     return static_cast<int>(scaled);
 }
 
+void MVCommandHandler::setDroppingPageCommands(bool dropping) {
+    gDroppingPageCommands.store(dropping, std::memory_order_release);
+}
+
+uint64_t MVCommandHandler::droppedPageCommandCount() {
+    return gDroppedPageCommands.load(std::memory_order_acquire);
+}
+
 void MVCommandHandler::performCommandsFromCommandCollection(nlohmann::json&& collection,
                                                             const WebViewPtr& webView) {
+    if (webView && gDroppingPageCommands.load(std::memory_order_acquire)) {
+        const auto* commands = platform::json::find(collection, "cmds");
+        gDroppedPageCommands.fetch_add(commands && commands->is_array() ? commands->size() : 0);
+        return;
+    }
     std::string log;
     if (isValidBySpecification(collection, collectionSpecification(), &log)) {
         const auto* ver = platform::json::find(collection, "ver");

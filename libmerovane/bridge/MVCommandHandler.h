@@ -19,6 +19,7 @@
 // view always run on the main thread (inline when called there, else posted to the
 // main run loop).
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <nlohmann/json_fwd.hpp>
@@ -68,6 +69,11 @@ class MVCommandHandler : public std::enable_shared_from_this<MVCommandHandler> {
     // caller that keeps its collection copies it, visibly, at the call).
     static void performCommandsFromCommandCollection(nlohmann::json&& collection,
                                                      const WebViewPtr& webView);
+    // While set (the application stops), collections from a web view are dropped
+    // unperformed and their commands counted. Any thread.
+    static void setDroppingPageCommands(bool dropping);
+    // How many page commands were dropped so, over the process.
+    static uint64_t droppedPageCommandCount();
 
     // Each element of the array, in order: a command dictionary ({"c", "p"}); elements
     // that name no command are skipped. Given up, like a collection.

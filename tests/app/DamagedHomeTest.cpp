@@ -2,6 +2,7 @@
 // damaged, and the next run shows its first page, sets the damaged file aside or replaces
 // it, reports a damaged storage file to the log server and keeps every other store.
 #ifdef MV_SAMPLE_API_SERVER
+#include <fmt/format.h>
 #include <sys/stat.h>
 
 #include <filesystem>

@@ -6,9 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -265,6 +267,81 @@ TEST(HostSignalsEndTest, SignalsAfterAnEndedStopChangeNothing) {
     if (status.wait_for(std::chrono::seconds(40)) != std::future_status::ready) child.kill(SIGKILL);
     EXPECT_EQ(status.get(), 0);
 }
+
+// A stop that ended in order after a termination ("signal,stopMs,hold,another"): its own
+// work takes stopMs, then what is left of the process's end holds it ("main": the main
+// thread, "exit": a handler of the runtime's end, "none": nothing), while another
+// termination may come.
+TEST(HostSignalsChild, LingeringEnd) {
+    const std::string role = childRole();
+    if (role.empty()) GTEST_SKIP() << "runs as a child process only";
+    std::vector<std::string> fields;
+    for (size_t at = 0; at <= role.size();) {
+        const size_t comma = std::min(role.find(',', at), role.size());
+        fields.push_back(role.substr(at, comma - at));
+        at = comma + 1;
+    }
+    if (fields.size() != 4) ::_exit(3);
+    std::optional<HostSignals> signals;
+    signals.emplace(HostSignals::Hooks{[] {}, {}, {}, {}});
+    ::raise(std::stoi(fields[0]));
+    if (!HostSignals::terminationCame(std::chrono::seconds(10))) ::_exit(2);
+    // The stop's own work, the case itself.
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(fields[1])));
+    signals->endStop();
+    signals.reset();
+    if (fields[3] == "1") ::raise(SIGTERM);
+    if (fields[2] == "exit") {
+        std::atexit([] { std::this_thread::sleep_for(std::chrono::seconds(60)); });
+        std::exit(0);
+    }
+    if (fields[2] == "main") std::this_thread::sleep_for(std::chrono::seconds(60));
+    std::exit(0);
+}
+
+struct LingeringEnd {
+    const char* name;
+    std::string role;
+    bool held;  // ends at the bound, else at once
+};
+
+void PrintTo(const LingeringEnd& end, std::ostream* out) {
+    *out << end.name;
+}
+
+class LingeringEndTest : public HostSignalsTest,
+                         public ::testing::WithParamInterface<LingeringEnd> {};
+
+// The stop's bound covers the process's end, not only its writing: status 0 either way.
+TEST_P(LingeringEndTest, TheProcessEndsWithinTheStopsBoundWithStatusZero) {
+#ifdef MV_SIGNALS_DEFERRED
+    GTEST_SKIP() << "signals are deferred under ThreadSanitizer";
+#endif
+    const LingeringEnd c = GetParam();
+    const auto started = std::chrono::steady_clock::now();
+    ChildProcess child("HostSignalsChild.LingeringEnd", c.role);
+    // A ceiling for a hang, well past the stop's own bound.
+    auto status = std::async(std::launch::async, [&] { return child.wait(); });
+    if (status.wait_for(std::chrono::seconds(40)) != std::future_status::ready) child.kill(SIGKILL);
+    EXPECT_EQ(status.get(), 0);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const auto bound = static_cast<double>(HostSignals::kStopTime.count());
+    if (c.held) {
+        EXPECT_GT(seconds, bound - 0.5);
+    }
+    // What a loaded machine may add to the child's start and end.
+    EXPECT_LT(seconds, bound + 5);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MomentsAndHolds, LingeringEndTest,
+    ::testing::Values(LingeringEnd{"SIGTERMStoppedAtOnceThenMainHeld", "15,0,main,0", true},
+                      LingeringEnd{"SIGHUPStopped5sLaterThenTheExitHeld", "1,5000,exit,0", true},
+                      LingeringEnd{"SIGINTStopped9500msLaterThenMainHeld", "2,9500,main,0", true},
+                      LingeringEnd{"SIGTERMThenAnotherWhileMainIsHeld", "15,0,main,1", true},
+                      LingeringEnd{"SIGHUPThenNothingHolds", "1,0,none,0", false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // What the host hears on the signal thread, and the end on the main loop in place of the
 // main loop's stop.

@@ -15,6 +15,7 @@
 #include <regex>
 #include <thread>
 
+#include "app/HostSignals.h"
 #include "tests/app/SampleShopRun.h"
 
 extern char** environ;
@@ -752,6 +753,81 @@ INSTANTIATE_TEST_SUITE_P(
         HungPage{"ScriptLoopsThenSIGINT2sLater", Hang::ScriptLoops, 2000, {{SIGINT, false, 0}}},
         HungPage{
             "ScriptLoopsThenSIGTERMToTheGroup", Hang::ScriptLoops, 1000, {{SIGTERM, true, 0}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A page that sends commands faster than the shell takes them: `commands` data requests
+// every `everyMs` ms, besides the storing page's splash screens.
+struct FloodingPage {
+    const char* name;
+    int commands;
+    int everyMs;
+    Termination signal;  // its afterMs: after the flood has begun
+};
+
+void PrintTo(const FloodingPage& page, std::ostream* out) {
+    *out << page.name;
+}
+
+// From the first data answer that carries the mark on (the busy page asks every 20 ms),
+// so that the shell is shown first.
+std::string floodScript(int commands, int everyMs) {
+    return R"(var mvFlooding = false;
+MVEvent.on('dataResponse', function (params) {
+  if (mvFlooding || String(params[2]).indexOf('"flood"') < 0) return;
+  mvFlooding = true;
+  setInterval(function () {
+    for (var i = 0; i < )" +
+           std::to_string(commands) +
+           R"(; ++i) mvSendOne({c: 'sendDataRequest', p: {serial: 'flood', src: 'mvapi:featured'}});
+  }, )" + std::to_string(everyMs) +
+           ");\n});";
+}
+
+class FloodingPageTest : public StoringShellTest,
+                         public ::testing::WithParamInterface<FloodingPage> {};
+
+// Once the stop has begun the page's commands are dropped, so the stop gets its turn and
+// ends in order within its bound, with what was performed before it on disc.
+TEST_P(FloodingPageTest, OneTerminationEndsTheShellInOrderWithinItsBound) {
+    const FloodingPage c = GetParam();
+    out_.write("shop/home.html",
+               homePage(std::string(kBusy) + kStoring + floodScript(c.commands, c.everyMs)));
+    const pid_t shell = startStoringShell();
+    ASSERT_GT(shell, 0);
+    out_.write("shop/data/featured.json", R"({"flood": true, "products": []})");
+    // The page floods from the answer on that the shell hands it.
+    ASSERT_TRUE(
+        waitUntil([&] { return logLines("MVEvent.dataResponse( \"busy\", 200, \"{\"flood") > 0; },
+                  kStepCeiling))
+        << tail(readText(out_.file("app.log")));
+    const auto sent =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(c.signal.afterMs);
+    const std::string log = endInOrder(shell, {c.signal}, kStopCeiling);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
+    // Past its bound the process ends by the signal; the check's own polling adds a little.
+    EXPECT_LT(seconds, HostSignals::kStopTime.count() + 1.0) << tail(log);
+    const size_t stop = log.find("Stopping on a termination signal");
+    ASSERT_NE(stop, std::string::npos);
+    // The one the main thread may have been performing as the stop began.
+    EXPECT_LE(occurrences(log.substr(stop), "performing MVCommand.sendDataRequest"), 1u)
+        << tail(log);
+    EXPECT_EQ(occurrences(log, "page commands that came during the stop"), 1u) << tail(log);
+    // A page this busy may be slow to answer before the stop; from the stop on nothing
+    // waits on it.
+    EXPECT_EQ(occurrences(log.substr(stop), "gave up waiting"), 0u) << tail(log);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RatesAndSignals, FloodingPageTest,
+    ::testing::Values(FloodingPage{"FortyEvery4msThenSIGTERM", 40, 4, {SIGTERM, false, 2500}},
+                      FloodingPage{"FortyEvery4msThenSIGINT", 40, 4, {SIGINT, false, 2500}},
+                      FloodingPage{
+                          "FortyEvery4msThenSIGHUPToTheGroup", 40, 4, {SIGHUP, true, 2500}},
+                      FloodingPage{"TenEvery4msThenSIGTERM", 10, 4, {SIGTERM, false, 2500}},
+                      FloodingPage{"HundredEvery1msThenSIGINT", 100, 1, {SIGINT, false, 1000}},
+                      FloodingPage{"FortyEvery4msThenSIGHUPAt300ms", 40, 4, {SIGHUP, false, 300}},
+                      FloodingPage{"OneEvery4msThenSIGTERMAt5s", 1, 4, {SIGTERM, false, 5000}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
