@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "libmerovane/application/MVPaymentServices.h"
+#include "platform/ui/Application.h"
 #include "tests/payments/PaymentsFixture.h"
 
 using nlohmann::json;

@@ -5,6 +5,9 @@
 
 #include "libmerovane/application/MVLibraryApplication.h"
 #include "libmerovane/application/MVPaymentServices.h"
+#include "platform/foundation/Error.h"
+#include "platform/foundation/TestDriver.h"
+#include "platform/ui/Application.h"
 #include "tests/payments/PaymentsFixture.h"
 #include "wallet/TWAError.h"
 
