@@ -43,9 +43,12 @@ std::shared_ptr<MVTesseraWallet> MVTesseraWallet::sharedController() {
 
 template <class Call>
 void MVTesseraWallet::asGlue(Call&& call) {
-    const bool outer = std::exchange(callingClient_, true);
+    struct Restore {
+        bool& flag;
+        bool outer;
+        ~Restore() { flag = outer; }
+    } restore{callingClient_, std::exchange(callingClient_, true)};
     call();
-    callingClient_ = outer;
 }
 
 std::shared_ptr<TWAMaskedWalletRequest> MVTesseraWallet::maskedWalletRequest(const Start& start) {

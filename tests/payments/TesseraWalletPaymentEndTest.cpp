@@ -932,6 +932,85 @@ TEST_P(TesseraWalletPagesTest, AReportReachesOnlyThePageItConcerns) {
     }
 }
 
+// The buyer comes back from the wallet application without a reply, which cancels the
+// request of the host or of a page; a newer request follows (the host's, the same
+// page's, another page's), and then the cancelled request's late reply comes, an error
+// or a masked wallet. It answers nothing: the newer request waits for its own reply.
+TEST_P(TesseraWalletPagesTest, ACancelledRequestsLateReplyAnswersNothingNewer) {
+    using K = WalletClientEvent::Kind;
+    enum class Party { Host, A, B };
+    const Party cancelledParties[] = {Party::Host, Party::A};
+    const Party newerParties[] = {Party::Host, Party::A, Party::B};
+    ASSERT_NO_FATAL_FAILURE(stream());
+    auto a = openPage("https://shop.example/a");
+    auto b = openPage("https://other.example/b");
+    const auto ask = [&](Party party) {
+        const size_t asked = standIn_->requests().size();
+        if (party == Party::Host) {
+            client_->loadMaskedWallet(TWAMaskedWalletRequest::create("USD", "1.00"));
+        } else {
+            performFrom(party == Party::A ? a : b, party == Party::A
+                                                       ? startCommand("page-id", "page-secret")
+                                                       : startCommand(kOtherId, kOtherSecret));
+            platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+        }
+        return waitForStandInRequests(asked + 1);
+    };
+    for (auto cancelled : cancelledParties) {
+        for (auto newer : newerParties) {
+            for (bool lateError : {true, false}) {
+                SCOPED_TRACE("cancelled " + std::to_string(static_cast<int>(cancelled)) +
+                             ", newer " + std::to_string(static_cast<int>(newer)) +
+                             (lateError ? ", error" : ", masked wallet"));
+                hostDelegate_->events.clear();
+                standIn_->setMode(WalletStandInApp::Mode::Silent);
+                const size_t first = standIn_->requests().size();
+                ASSERT_TRUE(ask(cancelled));
+                platform::Application::shared().becomeActive();
+                settle();
+                if (cancelled == Party::Host) {
+                    EXPECT_EQ(hostKinds(), std::vector<K>{K::MaskedWalletFailed});
+                } else {
+                    EXPECT_EQ(heard(a).size(), 1u);
+                    EXPECT_FALSE(lent());
+                }
+                hostDelegate_->events.clear();
+                ASSERT_TRUE(ask(newer));
+                const size_t updates = commandsNamed("tesseraWalletUpdate");
+                const std::string late =
+                    lateError ? standIn_->requests().at(first).callback_url() + "?e=12&ed=late"
+                              : standInReply(first);
+                TWAWalletClient::handleOpenURL(*platform::URL::parse(late),
+                                               WalletStandInApp::kBundleId, nullptr);
+                settle();
+                EXPECT_TRUE(client_->transactionContext()->openURLInProgress());
+                EXPECT_TRUE(hostDelegate_->events.empty());
+                EXPECT_TRUE(heard(a).empty());
+                EXPECT_TRUE(heard(b).empty());
+                EXPECT_EQ(lent(), newer != Party::Host);
+                // Its own reply answers the newer request.
+                EXPECT_TRUE(
+                    TWAWalletClient::handleOpenURL(*platform::URL::parse(standInReply(first + 1)),
+                                                   WalletStandInApp::kBundleId, nullptr));
+                platform::Application::shared().becomeActive();
+                if (newer == Party::Host) {
+                    EXPECT_EQ(hostKinds(), std::vector<K>{K::MaskedWallet});
+                    client_->notifyTransactionStatus(0);
+                } else {
+                    ASSERT_TRUE(
+                        drive([&] { return commandsNamed("tesseraWalletUpdate") > updates; }));
+                    performFrom(newer == Party::A ? a : b, endCommand());
+                }
+                settle();
+                EXPECT_TRUE(heard(a).empty());
+                EXPECT_TRUE(heard(b).empty());
+                EXPECT_FALSE(lent());
+                expectHostValues();
+            }
+        }
+    }
+}
+
 // A page's payment whose web view is released or goes on to another document: the
 // payment ends at once and gives the client back whole, nothing of it answers anybody,
 // and what comes next goes out under its own party's values: the host's plain checkout
