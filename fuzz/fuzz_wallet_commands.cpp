@@ -4,15 +4,18 @@
 // and the buyer coming back without a reply between them; then page A starts, page B
 // (another merchant) starts, and A sends every step of its ended payment; then a start
 // whose request the wallet application keeps, the page's end, and the buyer coming back
-// with the input as the reply's query and without a reply. The host drives the shared
+// with the input as the reply's query and without a reply; then a page starts, goes on
+// to a moment chosen by the hash (before the delayed request, with the buyer in the
+// wallet application, after a full-wallet request) and is released or loads another
+// document, and the host checks out without setting its values again. The host drives the shared
 // client with its own values in environment 1 or 2 (by the hash); by the input's length
 // it takes the client back after one of the commands (all its values, or only its
 // delegate, at once or first to none) and starts a checkout of its own, or starts its
 // own before the page's first command. The run aborts when the host's delegate hears of
 // anything but its own checkout (a result while it asked for none, a second answer to
 // one request, a full wallet it never asked for), when the client holds anything but the
-// host's delegate and values while no library payment runs, or when a third page that
-// sends nothing hears of a payment.
+// host's delegate and values while no library payment runs, when a payment outlives its
+// page, or when a third page that sends nothing hears of a payment.
 #include <google/protobuf/stubs/logging.h>
 
 #include <cstddef>
@@ -164,6 +167,39 @@ Host& setUp() {
     return host;
 }
 
+// A page's payment at a moment chosen by `choice`; then its page is released or loads
+// another document, and the host checks out with the values it set at launch.
+void pageGoesMidPayment(const Host& host, const nlohmann::json& parameters, size_t choice) {
+    auto page = listeningPage();
+    perform("tesseraWalletStart", parameters, page);
+    const size_t moment = choice % 3;
+    if (moment > 0) platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+    if (moment > 1) {
+        platform::runUntilIdle();
+        perform("tesseraWalletSendFullWalletRequest", parameters, page);
+    }
+    if (choice / 3 % 2) {
+        page.reset();
+    } else {
+        page->asMVWebView()->loadHTMLString("<p/>",
+                                            platform::URL::parse("https://elsewhere.example/"));
+    }
+    auto glue = MVTesseraWallet::sharedController();
+    if (glue->isLibSidedPaymentProcessAtPresent()) __builtin_trap();  // it outlived its page
+    auto client = TWAWalletClient::sharedInstance();
+    if (!host.delegate->waiting) {
+        host.delegate->waiting = true;
+        client->loadMaskedWallet(TWAMaskedWalletRequest::create("USD", "1.00"));
+        if (client->transactionContext()->environment() != host.environment) __builtin_trap();
+    }
+    platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+    auto& app = platform::Application::shared();
+    app.resignActive();
+    app.becomeActive();
+    platform::runUntilIdle();
+    if (host.delegate->waiting) __builtin_trap();  // the buyer came back: the host heard nothing
+}
+
 // No library payment runs: the client has the host's delegate and values, none of a page.
 void checkGivenBack(const Host& host) {
     if (MVTesseraWallet::sharedController()->isLibSidedPaymentProcessAtPresent()) return;
@@ -227,6 +263,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         TWAWalletClient::handleOpenURL(*reply, std::nullopt, nullptr);
     app.becomeActive();
     platform::runUntilIdle();
+    checkGivenBack(host);
+    pageGoesMidPayment(host, parsed.value, hash >> 9);
     checkGivenBack(host);
     // Whatever is left open ends; the host's client stays the host's.
     auto glue = MVTesseraWallet::sharedController();

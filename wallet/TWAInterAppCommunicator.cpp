@@ -162,6 +162,9 @@ void TWAInterAppCommunicator::sendWithScheme(const Request& request,
                                              const std::optional<platform::Error>& error,
                                              Callback callback) {
     // The transaction ended while the configuration was asked: the buyer stays here.
+    auto keepAlive = shared_from_this();
+    if (auto delegate = delegate_.lock())
+        delegate->interAppCommunicatorWillOpenWalletApplication(*this);
     if (hasEnded(cryptor)) {
         TWA_LOG("Not opening the wallet application for a transaction that has ended");
         return;
@@ -177,9 +180,11 @@ void TWAInterAppCommunicator::sendWithScheme(const Request& request,
     const std::string text = urlScheme->url_scheme() + "://" + urlScheme->base_url() +
                              "?r=" + TWABase64URLEncode(request.SerializeAsString(), false);
     TWABackgroundTask::startBackgroundTaskIfNotRunning();
-    // A request of the same transaction (a change of the masked wallet) shares the keys.
+    // A request of the same transaction (a change of the masked wallet) shares the keys:
+    // its replies cannot be told from an earlier one's.
     if (lastNativeMaskedWalletCallback_ && waitingCryptor_ != cryptor)
         rememberEnded(waitingCryptor_);
+    std::erase(endedCryptors_, cryptor);
     lastNativeMaskedWalletCallback_ = std::move(callback);
     waitingCryptor_ = cryptor;
     auto url = platform::URL::parse(text);
@@ -261,6 +266,8 @@ void TWAInterAppCommunicator::applicationDidBecomeActive() {
     auto keepAlive = shared_from_this();
     Callback callback = std::move(lastNativeMaskedWalletCallback_);
     lastNativeMaskedWalletCallback_ = nullptr;
+    // A cancelled request has ended: its late reply answers nothing sent later.
+    rememberEnded(std::move(waitingCryptor_));
     waitingCryptor_.reset();
     callback(nullptr, userCancelledError());
 }

@@ -44,6 +44,9 @@ class TWAInterAppCommunicatorDelegate {
     virtual void interAppCommunicatorDidReceiveUnhandledMaskedWalletResponse(
         TWAInterAppCommunicator& communicator,
         const walletproto::OWIIosNativeGetMaskedWalletResponse& response) = 0;
+    // The wallet application is about to be opened for the request of cryptor(); the
+    // delegate may end that transaction first, and then it is not opened.
+    virtual void interAppCommunicatorWillOpenWalletApplication(TWAInterAppCommunicator&) {}
 };
 
 class TWAInterAppCommunicator : public std::enable_shared_from_this<TWAInterAppCommunicator> {

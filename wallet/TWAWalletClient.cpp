@@ -214,7 +214,10 @@ int32_t TWAWalletClient::environment() const {
 
 void TWAWalletClient::setEnvironment(int32_t environment) {
     if (environmentInitialized_) {
-        if (environment == environment_) return;
+        if (environment == environment_) {
+            tellHolderSetAgain(TWAWalletClientHolder::Value::Environment);
+            return;
+        }
         TWA_LOG("Environment is changing from previously set {} to {}",
                 environmentToString(environment_), environmentToString(environment));
     }
@@ -230,7 +233,10 @@ void TWAWalletClient::setEnvironment(int32_t environment) {
         preauthorizedUnderWay_.reset();
     }
     if (!clientConfigInternal_) clientConfig();
-    if (changed) tellHolder();
+    if (changed)
+        tellHolder();
+    else
+        tellHolderSetAgain(TWAWalletClientHolder::Value::Environment);
 }
 
 // Owners
@@ -246,14 +252,20 @@ void TWAWalletClient::setClientId(const TWAText& v) {
     const bool changed = v != clientId_;
     clientId_ = v;
     endTransactionOfFormerOwner();
-    if (changed) tellHolder();
+    if (changed)
+        tellHolder();
+    else
+        tellHolderSetAgain(TWAWalletClientHolder::Value::Id);
 }
 
 void TWAWalletClient::setClientSecret(const TWAText& v) {
     const bool changed = v != clientSecret_;
     clientSecret_ = v;
     endTransactionOfFormerOwner();
-    if (changed) tellHolder();
+    if (changed)
+        tellHolder();
+    else
+        tellHolderSetAgain(TWAWalletClientHolder::Value::Secret);
 }
 
 void TWAWalletClient::tellHolder() {
@@ -262,6 +274,21 @@ void TWAWalletClient::tellHolder() {
     if (!holder) return;
     auto keepAlive = shared_from_this();
     holder->walletClientWasTakenBack(*this);
+}
+
+void TWAWalletClient::tellHolderSetAgain(TWAWalletClientHolder::Value value) {
+    if (auto holder = holder_.lock()) holder->walletClientValueWasSetAgain(*this, value);
+}
+
+void TWAWalletClient::serveHolder(bool newRequest) {
+    auto holder = holder_.lock();
+    if (!holder) return;
+    auto keepAlive = shared_from_this();
+    holder->walletClientWillServe(*this, newRequest);
+}
+
+void TWAWalletClient::interAppCommunicatorWillOpenWalletApplication(TWAInterAppCommunicator&) {
+    serveHolder(false);
 }
 
 bool TWAWalletClient::isTransactionRunning() const {
@@ -412,6 +439,7 @@ void TWAWalletClient::setPreauthRefreshToken(const TWAText& refreshToken, const 
 }
 
 void TWAWalletClient::checkForPreauthorization() {
+    serveHolder(true);
     const bool preauthorized = preauthRefreshToken() && preauthExtraInfo();
     if (auto target = delegate()) target->walletClientUserIsPreauthorized(*this, preauthorized);
 }
@@ -451,6 +479,7 @@ void TWAWalletClient::takeAnswer(TWAClientSDKTransactionContext& context, const 
 
 void TWAWalletClient::loadMaskedWallet(std::shared_ptr<TWAMaskedWalletRequest> request) {
     auto keepAlive = shared_from_this();
+    serveHolder(true);
     if (!request) {
         failMaskedWallet(clientError(601));
         return;
@@ -588,6 +617,12 @@ void TWAWalletClient::changeMaskedWallet(const TWAText& tesseraTransactionId,
 void TWAWalletClient::changeMaskedWallet(const TWAText& tesseraTransactionId, const TWAText&,
                                          const std::vector<int>& requiredActions) {
     auto keepAlive = shared_from_this();
+    serveHolder(true);
+    changeMaskedWalletFor(tesseraTransactionId, requiredActions);
+}
+
+void TWAWalletClient::changeMaskedWalletFor(const TWAText& tesseraTransactionId,
+                                            const std::vector<int>& requiredActions) {
     if (!tesseraTransactionId) {
         failMaskedWallet(clientError(609));
         return;
@@ -613,6 +648,7 @@ void TWAWalletClient::changeMaskedWallet(const TWAText& tesseraTransactionId, co
 
 void TWAWalletClient::loadFullWallet(std::shared_ptr<TWAFullWalletRequest> request) {
     auto keepAlive = shared_from_this();
+    serveHolder(true);
     if (!request) {
         failFullWallet(clientError(604));
         return;
@@ -653,6 +689,8 @@ void TWAWalletClient::sendFullWallet(const std::shared_ptr<TWAClientSDKTransacti
                                      const TWAClientConfig::URLScheme& urlScheme,
                                      const std::optional<platform::Error>& error) {
     // Ended while the configuration was asked: nothing of it goes to the server.
+    auto keepAlive = shared_from_this();
+    serveHolder(false);
     if (isStale(context, "the full wallet request")) return;
     if (error) {
         fullWalletAnswered(context, nullptr, nullptr, nullptr, error);
@@ -688,8 +726,7 @@ void TWAWalletClient::fullWalletAnswered(
     if (answer && answer->required_action_size() > 0) {
         std::vector<int> requiredActions(answer->required_action().begin(),
                                          answer->required_action().end());
-        changeMaskedWallet(request->tesseraTransactionId(), request->merchantTransactionId(),
-                           requiredActions);
+        changeMaskedWalletFor(request->tesseraTransactionId(), requiredActions);
         return;
     }
     const TWAText buyerEmail = context->buyerEmail();

@@ -55,8 +55,17 @@ class TWAWalletClientDelegate {
 // anyone else changes one of them, the holder hears it within that call, once.
 class TWAWalletClientHolder {
   public:
+    enum class Value { Id, Secret, Environment };
     virtual ~TWAWalletClientHolder() = default;
     virtual void walletClientWasTakenBack(TWAWalletClient& client) = 0;
+    // Someone set `value` to what the client holds already: the loan goes on, and that
+    // value is theirs now.
+    virtual void walletClientValueWasSetAgain(TWAWalletClient&, Value) {}
+    // The client is about to serve a caller's new request (`newRequest`), or to go on
+    // with one under way (opening the wallet application, asking the wallet server).
+    // The holder may end the loan first: the client then goes on with the values given
+    // back, and a request of an ended transaction goes no further.
+    virtual void walletClientWillServe(TWAWalletClient&, bool /*newRequest*/) {}
 };
 
 class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
@@ -153,6 +162,8 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
     // For the inter-app exchange.
     std::shared_ptr<TWAClientConfig> clientConfig() override;
     std::shared_ptr<TWACrypto> cryptor() override;
+    void interAppCommunicatorWillOpenWalletApplication(
+        TWAInterAppCommunicator& communicator) override;
     void interAppCommunicatorDidReceiveUnhandledMaskedWalletResponse(
         TWAInterAppCommunicator& communicator,
         const walletproto::OWIIosNativeGetMaskedWalletResponse& response) override;
@@ -204,6 +215,10 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
     void endTransactionOfFormerOwner();
     // The holder, if any, hears that a value changed and holds no more.
     void tellHolder();
+    void tellHolderSetAgain(TWAWalletClientHolder::Value value);
+    void serveHolder(bool newRequest);
+    void changeMaskedWalletFor(const TWAText& tesseraTransactionId,
+                               const std::vector<int>& requiredActions);
 
     void failMaskedWallet(const platform::Error& error);
     void failFullWallet(const platform::Error& error);

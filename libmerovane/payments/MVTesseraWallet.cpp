@@ -2,7 +2,10 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <iterator>
 #include <map>
+#include <utility>
 
 #include "libmerovane/bridge/MVEventDispatcher.h"
 #include "libmerovane/bridge/MVWebView.h"
@@ -38,6 +41,16 @@ std::shared_ptr<MVTesseraWallet> MVTesseraWallet::sharedController() {
     return slot;
 }
 
+template <class Call>
+void MVTesseraWallet::asGlue(Call&& call) {
+    struct Restore {
+        bool& flag;
+        bool outer;
+        ~Restore() { flag = outer; }
+    } restore{callingClient_, std::exchange(callingClient_, true)};
+    call();
+}
+
 std::shared_ptr<TWAMaskedWalletRequest> MVTesseraWallet::maskedWalletRequest(const Start& start) {
     auto request = TWAMaskedWalletRequest::create(start.currencyCode, start.estimatedTotalPrice);
     request->setPhoneNumberRequired(start.phoneNumberRequired.value_or(false));
@@ -51,6 +64,7 @@ std::shared_ptr<TWAMaskedWalletRequest> MVTesseraWallet::maskedWalletRequest(con
 
 void MVTesseraWallet::start(const Start& start, const WebViewPtr& sender) {
     auto client = TWAWalletClient::sharedInstance();
+    endIfPageGone();
     const auto& current = client->transactionContext();
     const bool running = isWalletForLibraryPayment_;
     // The running payment's own page (or the server) starting it again, as the same
@@ -72,10 +86,13 @@ void MVTesseraWallet::start(const Start& start, const WebViewPtr& sender) {
     if (running && !samePayment)
         performCredentialsChangedDuringPaymentError(occurrenceOf(*client), page_);
     libraryClientID_ = start.clientID;
-    if (!isWalletForLibraryPayment_ || (!page_.page && sender)) page_ = audienceOf(sender);
+    if (!isWalletForLibraryPayment_ || (!page_.page && sender)) {
+        page_ = audienceOf(sender);
+        if (sender) observePageLoads(sender);
+    }
     setLibraryPaymentEnabled(true, start.clientID, start.clientSecret);
     maskedWalletRequest_ = maskedWalletRequest(start);
-    client->checkForPreauthorization();
+    asGlue([&] { client->checkForPreauthorization(); });
     // A load still pending takes the newest request; a second one would be refused by
     // the client while the first waits, and that failure would end the payment.
     if (loadScheduled_) return;
@@ -87,7 +104,8 @@ void MVTesseraWallet::start(const Start& start, const WebViewPtr& sender) {
             if (!self) return;
             self->loadScheduled_ = false;
             // A payment ended meanwhile asks for nothing: the client may be the host's again.
-            if (!self->isWalletForLibraryPayment_) return;
+            // Nor does one whose page is gone.
+            if (!self->isWalletForLibraryPayment_ || self->endIfPageGone()) return;
             auto client = TWAWalletClient::sharedInstance();
             // Nor does one whose client the host took or set a value of: the host's delegate
             // or values would meet the page's.
@@ -102,7 +120,7 @@ void MVTesseraWallet::start(const Start& start, const WebViewPtr& sender) {
                 MVLogInfo("MVTesseraWallet waits for the wallet application's reply");
                 return;
             }
-            client->loadMaskedWallet(self->maskedWalletRequest_);
+            self->asGlue([&] { client->loadMaskedWallet(self->maskedWalletRequest_); });
             if (self->isWalletForLibraryPayment_) self->transaction_ = client->transactionContext();
         },
         kLoadMaskedWalletDelay);
@@ -115,6 +133,7 @@ void MVTesseraWallet::setLibraryPaymentEnabled(bool enabled,
     auto client = TWAWalletClient::sharedInstance();
     isWalletForLibraryPayment_ = enabled;
     if (enabled) {
+        std::fill(std::begin(setAgain_), std::end(setAgain_), false);
         possibleAppsidedDelegate_ = client->delegate();
         possibleAppsidedClientID_ = client->clientId();
         possibleAppsidedClientSecret_ = client->clientSecret();
@@ -138,13 +157,18 @@ void MVTesseraWallet::setLibraryPaymentEnabled(bool enabled,
         client->endTransaction();
     transaction_.reset();
     page_ = {};
+    pageLoads_ = {};
+    pageLoadedAnother_ = false;
     // Only what is still the glue's is given back: a value the host set meanwhile (its
-    // setter may be the very call that ended the payment) stays.
+    // setter may be the very call that ended the payment), or set again to what the
+    // client held, stays.
+    const auto setAgain = [this](Value value) { return setAgain_[static_cast<int>(value)]; };
     if (client->delegate().get() == this) client->setDelegate(possibleAppsidedDelegate_);
-    if (client->clientId() == libraryClientID_) client->setClientId(possibleAppsidedClientID_);
-    if (client->clientSecret() == libraryClientSecret_)
+    if (!setAgain(Value::Id) && client->clientId() == libraryClientID_)
+        client->setClientId(possibleAppsidedClientID_);
+    if (!setAgain(Value::Secret) && client->clientSecret() == libraryClientSecret_)
         client->setClientSecret(possibleAppsidedClientSecret_);
-    if (client->environment() == kProductionEnvironment)
+    if (!setAgain(Value::Environment) && client->environment() == kProductionEnvironment)
         client->setEnvironment(possibleAppSidedClientEnvironment_);
     possibleAppsidedDelegate_.reset();
     possibleAppsidedClientID_.reset();
@@ -172,8 +196,8 @@ bool MVTesseraWallet::guard(const TWAWalletClient& client, const char* occurrenc
 
 bool MVTesseraWallet::guardCallback(const TWAWalletClient& client, const char* occurrence) {
     // The client's delegate is the glue only while a payment runs: a callback after its
-    // end has nobody to answer.
-    if (!isWalletForLibraryPayment_) {
+    // end, or its page's, has nobody to answer.
+    if (!isWalletForLibraryPayment_ || endIfPageGone()) {
         MVLogInfo("MVTesseraWallet ignores a wallet callback: no payment runs");
         return false;
     }
@@ -192,8 +216,57 @@ void MVTesseraWallet::performCredentialsChangedDuringPaymentError(const char* oc
 }
 
 void MVTesseraWallet::walletClientWasTakenBack(TWAWalletClient& client) {
-    if (!isWalletForLibraryPayment_) return;
+    if (!isWalletForLibraryPayment_ || endIfPageGone()) return;
     performCredentialsChangedDuringPaymentError(occurrenceOf(client), page_);
+}
+
+void MVTesseraWallet::walletClientValueWasSetAgain(TWAWalletClient&, Value value) {
+    if (isWalletForLibraryPayment_) setAgain_[static_cast<int>(value)] = true;
+}
+
+void MVTesseraWallet::walletClientWillServe(TWAWalletClient& client, bool newRequest) {
+    if (!isWalletForLibraryPayment_ || endIfPageGone() || !newRequest || callingClient_) return;
+    // The host asks for itself: the page's payment ends first, so that the host's request
+    // goes out under the host's values and its answers reach the host.
+    MVLogInfo("MVTesseraWallet ends the payment: the host uses the wallet client itself");
+    performCredentialsChangedDuringPaymentError(occurrenceOf(client), page_);
+}
+
+bool MVTesseraWallet::isLibSidedPaymentProcessAtPresent() {
+    endIfPageGone();
+    return isWalletForLibraryPayment_;
+}
+
+bool MVTesseraWallet::isPageGone() const {
+    return page_.page && (pageLoadedAnother_ || page_.webView.expired());
+}
+
+bool MVTesseraWallet::endIfPageGone() {
+    if (!isWalletForLibraryPayment_ || !isPageGone()) return false;
+    endWithItsPage(pageLoadedAnother_ ? "its page loads another document"
+                                      : "its page was released");
+    return true;
+}
+
+void MVTesseraWallet::endWithItsPage(const char* why) {
+    // Nobody is told: the page and its document are gone, and a newer document of the
+    // same web view must not hear of a payment that was not its own.
+    MVLogInfo("MVTesseraWallet ends the payment: {}", why);
+    setLibraryPaymentEnabled(false, std::nullopt, {});
+}
+
+void MVTesseraWallet::observePageLoads(const WebViewPtr& page) {
+    auto& center = platform::NotificationCenter::defaultCenter();
+    std::weak_ptr<MVTesseraWallet> weak = weak_from_this();
+    pageLoads_ = platform::ObserverRegistration(
+        center, center.addObserver(MVWebViewDidStartLoadingNotification,
+                                   static_cast<const MVWebViewInterface*>(page.get()),
+                                   [weak](const platform::Notification&) {
+                                       auto self = weak.lock();
+                                       if (!self || !self->isWalletForLibraryPayment_) return;
+                                       self->pageLoadedAnother_ = true;
+                                       self->endIfPageGone();
+                                   }));
 }
 
 const char* MVTesseraWallet::occurrenceOf(const TWAWalletClient& client) {
@@ -259,6 +332,7 @@ void MVTesseraWallet::refuse(int number, const char* occurrence, const Audience&
 void MVTesseraWallet::changeMaskedWallet(const std::string& tesseraTransactionId,
                                          const WebViewPtr& sender) {
     auto client = TWAWalletClient::sharedInstance();
+    endIfPageGone();
     if (!acceptsStep(sender, kMaskedWallet, "a change of the masked wallet")) return;
     if (!guard(*client, kMaskedWallet, audienceFor(sender))) return;
     // Another transaction's change (an ended one's) leaves the running one alone.
@@ -267,13 +341,14 @@ void MVTesseraWallet::changeMaskedWallet(const std::string& tesseraTransactionId
         refuse(610, kMaskedWallet, audienceFor(sender));
         return;
     }
-    client->changeMaskedWallet(tesseraTransactionId, std::nullopt);
+    asGlue([&] { client->changeMaskedWallet(tesseraTransactionId, std::nullopt); });
 }
 
 void MVTesseraWallet::sendFullWalletRequest(std::shared_ptr<TWACart> cart,
                                             const std::string& tesseraTransactionId,
                                             const WebViewPtr& sender) {
     auto client = TWAWalletClient::sharedInstance();
+    endIfPageGone();
     if (!acceptsStep(sender, kFullWallet, "a full-wallet request")) return;
     if (!guard(*client, kFullWallet, audienceFor(sender))) return;
     if (!isRunningTransaction(*client, tesseraTransactionId)) {
@@ -283,12 +358,15 @@ void MVTesseraWallet::sendFullWalletRequest(std::shared_ptr<TWACart> cart,
         refuse(606, kFullWallet, audienceFor(sender));
         return;
     }
-    client->loadFullWallet(
-        TWAFullWalletRequest::create(tesseraTransactionId, std::move(cart), std::nullopt));
+    asGlue([&] {
+        client->loadFullWallet(
+            TWAFullWalletRequest::create(tesseraTransactionId, std::move(cart), std::nullopt));
+    });
 }
 
 void MVTesseraWallet::notifyTesseraTransactionStatus(long status, const WebViewPtr& sender) {
     auto client = TWAWalletClient::sharedInstance();
+    endIfPageGone();
     if (!acceptsStep(sender, kFullWallet, "a transaction status")) return;
     if (!guard(*client, kFullWallet, audienceFor(sender))) return;
     MVLogVerbose("MVTesseraWallet notifies Tessera with Transactionstatus: {}", status);

@@ -21,6 +21,11 @@
 // A payment belongs to the web view that started it (none: the server or a script):
 // what concerns it goes to that page only, and a step from another page, or for a
 // transaction that is not the running one, is refused to its sender and touches nothing.
+// The payment ends with its page: when its web view is released or loads another
+// document, the client is given back and nothing of the payment answers anybody. A
+// request the host makes itself while a page's payment runs ends that payment first
+// (the page hears the credentials-changed report), so that the request goes out under
+// the host's values and its answers reach the host's delegate.
 // Main thread only.
 
 #include <cstdint>
@@ -28,6 +33,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/foundation/NotificationCenter.h"
 #include "wallet/TWACart.h"
 #include "wallet/TWAMaskedWalletRequest.h"
 #include "wallet/TWAWalletClient.h"
@@ -73,7 +79,8 @@ class MVTesseraWallet : public TWAWalletClientDelegate,
                                const WebViewPtr& sender = nullptr);
     // 0 success, 1 to 7 the failure reasons.
     void notifyTesseraTransactionStatus(long status, const WebViewPtr& sender = nullptr);
-    bool isLibSidedPaymentProcessAtPresent() const { return isWalletForLibraryPayment_; }
+    // Ends first a payment whose page is gone.
+    bool isLibSidedPaymentProcessAtPresent();
 
     // The request of a start, with the defaults for what it leaves open.
     static std::shared_ptr<TWAMaskedWalletRequest> maskedWalletRequest(const Start& start);
@@ -90,6 +97,8 @@ class MVTesseraWallet : public TWAWalletClientDelegate,
                                              const platform::Error& error) override;
     void walletClientUserIsPreauthorized(TWAWalletClient& client, bool preauthorized) override;
     void walletClientWasTakenBack(TWAWalletClient& client) override;
+    void walletClientValueWasSetAgain(TWAWalletClient& client, Value value) override;
+    void walletClientWillServe(TWAWalletClient& client, bool newRequest) override;
 
   private:
     // Who hears what concerns a payment or a step: a page, or, when none sent it, every
@@ -129,6 +138,16 @@ class MVTesseraWallet : public TWAWalletClientDelegate,
     void performCredentialsChangedDuringPaymentError(const char* occurrence,
                                                      const Audience& audience);
     void failed(const platform::Error& error, const char* occurrence);
+    // True while the payment's page was released or went on to another document.
+    bool isPageGone() const;
+    // Ends, telling nobody, a running payment whose page is gone; true when it did.
+    bool endIfPageGone();
+    void endWithItsPage(const char* why);
+    // The payment ends when its page starts loading another document.
+    void observePageLoads(const WebViewPtr& page);
+    // Runs `call` on the client as the glue's own request.
+    template <class Call>
+    void asGlue(Call&& call);
 
     std::shared_ptr<TWAMaskedWalletRequest> maskedWalletRequest_;
     std::optional<std::string> libraryClientID_;
@@ -136,6 +155,11 @@ class MVTesseraWallet : public TWAWalletClientDelegate,
     bool isWalletForLibraryPayment_ = false;
     bool loadScheduled_ = false;
     Audience page_;
+    platform::ObserverRegistration pageLoads_;
+    bool pageLoadedAnother_ = false;
+    bool callingClient_ = false;
+    // The values someone set again during the payment: theirs, they stay.
+    bool setAgain_[3] = {false, false, false};
     std::weak_ptr<TWAClientSDKTransactionContext> transaction_;
     std::weak_ptr<TWAWalletClientDelegate> possibleAppsidedDelegate_;
     TWAText possibleAppsidedClientID_;

@@ -19,6 +19,7 @@
 #include "libmerovane/handlers/MVCommandHandlerClasses.h"
 #include "libmerovane/payments/MVPayments.h"
 #include "libmerovane/payments/MVTesseraWallet.h"
+#include "platform/foundation/Bundle.h"
 #include "platform/foundation/TestDriver.h"
 #include "platform/foundation/URL.h"
 #include "tests/support/ApiConnectionTest.h"

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "libmerovane/application/MVPaymentServices.h"
+#include "platform/ui/Application.h"
 #include "tests/payments/PaymentsFixture.h"
 
 using nlohmann::json;
@@ -60,8 +61,8 @@ class TesseraWalletPaymentEndTest : public PaymentsFixture,
         ASSERT_TRUE(waitForStandInRequests(1));
     }
     // The buyer's reply to the wallet application's first request, as a URL.
-    std::string standInReply() {
-        const auto& request = standIn_->requests().at(0);
+    std::string standInReply(size_t index = 0) {
+        const auto& request = standIn_->requests().at(index);
         return request.callback_url() + "?" + standIn_->normalReply(request, false).value_or("");
     }
     // The library application's part in a URL another application opens, while the
@@ -930,6 +931,323 @@ TEST_P(TesseraWalletPagesTest, AReportReachesOnlyThePageItConcerns) {
         EXPECT_TRUE(heard(b).empty());
     }
 }
+
+// The buyer comes back from the wallet application without a reply, which cancels the
+// request of the host or of a page; a newer request follows (the host's, the same
+// page's, another page's), and then the cancelled request's late reply comes, an error
+// or a masked wallet. It answers nothing: the newer request waits for its own reply.
+TEST_P(TesseraWalletPagesTest, ACancelledRequestsLateReplyAnswersNothingNewer) {
+    using K = WalletClientEvent::Kind;
+    enum class Party { Host, A, B };
+    const Party cancelledParties[] = {Party::Host, Party::A};
+    const Party newerParties[] = {Party::Host, Party::A, Party::B};
+    ASSERT_NO_FATAL_FAILURE(stream());
+    auto a = openPage("https://shop.example/a");
+    auto b = openPage("https://other.example/b");
+    const auto ask = [&](Party party) {
+        const size_t asked = standIn_->requests().size();
+        if (party == Party::Host) {
+            client_->loadMaskedWallet(TWAMaskedWalletRequest::create("USD", "1.00"));
+        } else {
+            performFrom(party == Party::A ? a : b, party == Party::A
+                                                       ? startCommand("page-id", "page-secret")
+                                                       : startCommand(kOtherId, kOtherSecret));
+            platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+        }
+        return waitForStandInRequests(asked + 1);
+    };
+    for (auto cancelled : cancelledParties) {
+        for (auto newer : newerParties) {
+            for (bool lateError : {true, false}) {
+                SCOPED_TRACE("cancelled " + std::to_string(static_cast<int>(cancelled)) +
+                             ", newer " + std::to_string(static_cast<int>(newer)) +
+                             (lateError ? ", error" : ", masked wallet"));
+                hostDelegate_->events.clear();
+                standIn_->setMode(WalletStandInApp::Mode::Silent);
+                const size_t first = standIn_->requests().size();
+                ASSERT_TRUE(ask(cancelled));
+                platform::Application::shared().becomeActive();
+                settle();
+                if (cancelled == Party::Host) {
+                    EXPECT_EQ(hostKinds(), std::vector<K>{K::MaskedWalletFailed});
+                } else {
+                    EXPECT_EQ(heard(a).size(), 1u);
+                    EXPECT_FALSE(lent());
+                }
+                hostDelegate_->events.clear();
+                ASSERT_TRUE(ask(newer));
+                const size_t updates = commandsNamed("tesseraWalletUpdate");
+                const std::string late =
+                    lateError ? standIn_->requests().at(first).callback_url() + "?e=12&ed=late"
+                              : standInReply(first);
+                TWAWalletClient::handleOpenURL(*platform::URL::parse(late),
+                                               WalletStandInApp::kBundleId, nullptr);
+                settle();
+                EXPECT_TRUE(client_->transactionContext()->openURLInProgress());
+                EXPECT_TRUE(hostDelegate_->events.empty());
+                EXPECT_TRUE(heard(a).empty());
+                EXPECT_TRUE(heard(b).empty());
+                EXPECT_EQ(lent(), newer != Party::Host);
+                // Its own reply answers the newer request.
+                EXPECT_TRUE(
+                    TWAWalletClient::handleOpenURL(*platform::URL::parse(standInReply(first + 1)),
+                                                   WalletStandInApp::kBundleId, nullptr));
+                platform::Application::shared().becomeActive();
+                if (newer == Party::Host) {
+                    EXPECT_EQ(hostKinds(), std::vector<K>{K::MaskedWallet});
+                    client_->notifyTransactionStatus(0);
+                } else {
+                    ASSERT_TRUE(
+                        drive([&] { return commandsNamed("tesseraWalletUpdate") > updates; }));
+                    performFrom(newer == Party::A ? a : b, endCommand());
+                }
+                settle();
+                EXPECT_TRUE(heard(a).empty());
+                EXPECT_TRUE(heard(b).empty());
+                EXPECT_FALSE(lent());
+                expectHostValues();
+            }
+        }
+    }
+}
+
+// A page's payment whose web view is released or goes on to another document: the
+// payment ends at once and gives the client back whole, nothing of it answers anybody,
+// and what comes next goes out under its own party's values: the host's plain checkout
+// (no value set again), the host's take-over, another page's start, the host's checkout
+// on a configuration a day old. With the page alive, the host's own checkout ends the
+// page's payment first, and the page hears it once.
+class TesseraWalletPageGoneTest : public TesseraWalletPagesTest {
+  protected:
+    enum class When { BeforeLoad, BuyerInWallet, ReplyAfterGone, MaskedWallet, CardAtServer };
+    enum class Gone { Released, Navigated, Alive };
+    enum class Next { HostChecksOut, HostTakesOver, AnotherPageStarts, DailyRefresh };
+
+    // Page `a` starts its payment and reaches `when`.
+    void reachFrom(Page& a, When when, const std::string& hold) {
+        const bool buyerInWallet = when == When::BuyerInWallet || when == When::ReplyAfterGone;
+        standIn_->setMode(buyerInWallet ? WalletStandInApp::Mode::Silent
+                                        : WalletStandInApp::Mode::Normal);
+        const size_t updates = commandsNamed("tesseraWalletUpdate");
+        const size_t asked = standIn_->requests().size();
+        performFrom(a, startCommand("page-id", "page-secret"));
+        ASSERT_TRUE(lent());
+        if (when == When::BeforeLoad) return;
+        platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+        if (buyerInWallet) {
+            ASSERT_TRUE(waitForStandInRequests(asked + 1));
+            return;
+        }
+        ASSERT_TRUE(drive([&] { return commandsNamed("tesseraWalletUpdate") > updates; }));
+        if (when == When::MaskedWallet) return;
+        serveHeldCard(hold);
+        const size_t cards = wallet_.requestCount(WalletTestServer::kFullWalletPath);
+        performFrom(a, fullWalletRequest("5.00"));
+        ASSERT_TRUE(waitFor(
+            [&] { return wallet_.requestCount(WalletTestServer::kFullWalletPath) > cards; }));
+    }
+    static void leave(Page& a, Gone gone) {
+        if (gone == Gone::Released) a.view.reset();
+        if (gone != Gone::Navigated) return;
+        a.view->loadHTMLString("<p>elsewhere</p>",
+                               platform::URL::parse("https://elsewhere.example/"));
+        platform::advanceBy(0.1);
+        // The next document listens too: it must hear nothing of the payment before it.
+        MVEventDispatcher::sharedDispatcher().registerWebView(a.view, {"tesseraWalletError"});
+    }
+    std::string configurationPath() const {
+        return WalletTestServer::configurationPath(
+            TWAClientConfig::configSuffixForEnvironment(hostEnvironment_));
+    }
+};
+
+TEST_P(TesseraWalletPageGoneTest, APaymentEndsWithItsPageAndTheNextGoesOutUnderItsOwnValues) {
+    using K = WalletClientEvent::Kind;
+    const When whens[] = {When::BeforeLoad, When::BuyerInWallet, When::ReplyAfterGone,
+                          When::MaskedWallet, When::CardAtServer};
+    const struct {
+        Gone gone;
+        Next next;
+    } rows[] = {
+        {Gone::Released, Next::HostChecksOut},      {Gone::Released, Next::HostTakesOver},
+        {Gone::Released, Next::AnotherPageStarts},  {Gone::Released, Next::DailyRefresh},
+        {Gone::Navigated, Next::HostChecksOut},     {Gone::Navigated, Next::HostTakesOver},
+        {Gone::Navigated, Next::AnotherPageStarts}, {Gone::Navigated, Next::DailyRefresh},
+        {Gone::Alive, Next::HostChecksOut},         {Gone::Alive, Next::DailyRefresh},
+    };
+    ASSERT_NO_FATAL_FAILURE(stream());
+    auto b = openPage("https://other.example/b");
+    int cell = 0;
+    for (auto when : whens) {
+        for (const auto& row : rows) {
+            SCOPED_TRACE("when " + std::to_string(static_cast<int>(when)) + ", row " +
+                         std::to_string(&row - rows));
+            const std::string hold = "gone " + std::to_string(++cell);
+            auto a = openPage("https://shop.example/a");
+            hostDelegate_->events.clear();
+            ASSERT_NO_FATAL_FAILURE(reachFrom(a, when, hold));
+            const size_t firstRequest = standIn_->requests().size() - 1;
+            const size_t updates = commandsNamed("tesseraWalletUpdate");
+            const size_t cards = commandsNamed("tesseraWalletFullWalletResponse");
+            leave(a, row.gone);
+            if (row.gone != Gone::Alive) {
+                // Given back whole at once.
+                EXPECT_FALSE(lent());
+                expectHostValues();
+            }
+            standIn_->setMode(WalletStandInApp::Mode::Normal);
+            if (when == When::ReplyAfterGone) {
+                // The library routes nothing more; the host's own routing reaches nobody.
+                const std::string reply = standInReply(firstRequest);
+                EXPECT_EQ(libraryOpensURL(reply), row.gone == Gone::Alive);
+                if (row.gone != Gone::Alive)
+                    TWAWalletClient::handleOpenURL(*platform::URL::parse(reply),
+                                                   WalletStandInApp::kBundleId, nullptr);
+                platform::Application::shared().becomeActive();
+                settle();
+            }
+            const size_t pagesUpdates = commandsNamed("tesseraWalletUpdate") - updates;
+            EXPECT_EQ(pagesUpdates, row.gone == Gone::Alive && when == When::ReplyAfterGone);
+            const size_t asked = standIn_->requests().size();
+            size_t configurations = wallet_.requestCount(configurationPath());
+            const bool hostsRequest = row.next != Next::AnotherPageStarts;
+            switch (row.next) {
+                case Next::HostChecksOut:
+                    hostChecksOut();
+                    break;
+                case Next::HostTakesOver:
+                    hostTakesOver();
+                    hostChecksOut();
+                    break;
+                case Next::AnotherPageStarts:
+                    performFrom(b, startCommand(kOtherId, kOtherSecret));
+                    platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+                    break;
+                case Next::DailyRefresh:
+                    // A day after the configuration came.
+                    ASSERT_TRUE(drive([&] { return !client_->clientConfig()->fetchInProgress(); }));
+                    configurations = wallet_.requestCount(configurationPath());
+                    client_->clientConfig()->setLastUpdateDateForTesting(
+                        platform::Date::now().addingTimeInterval(-2 *
+                                                                 TWAClientConfig::kCacheLifetime));
+                    hostChecksOut();
+                    break;
+            }
+            if (hostsRequest) {
+                EXPECT_EQ(client_->transactionContext()->environment(), hostEnvironment_);
+                expectHostValues();
+            }
+            wallet_.http().release(hold);
+            ASSERT_TRUE(drive([&] {
+                return hostsRequest ? hostKinds().size() >= 1
+                                    : commandsNamed("tesseraWalletUpdate") > updates + pagesUpdates;
+            }));
+            settle();
+            // The next party's request went out under its own name, once.
+            ASSERT_EQ(standIn_->requests().size(), asked + 1);
+            EXPECT_EQ(standIn_->requests().back().oauth_client_id(),
+                      hostsRequest ? kHostId : kOtherId);
+            if (row.next == Next::DailyRefresh) {
+                EXPECT_GT(wallet_.requestCount(configurationPath()), configurations);
+            }
+            // Each party hears its own answers only, once.
+            EXPECT_EQ(hostKinds(),
+                      hostsRequest ? std::vector<K>{K::MaskedWallet} : std::vector<K>{});
+            EXPECT_EQ(commandsNamed("tesseraWalletUpdate") - updates - pagesUpdates,
+                      hostsRequest ? 0u : 1u);
+            EXPECT_EQ(commandsNamed("tesseraWalletFullWalletResponse"), cards);
+            EXPECT_TRUE(heard(b).empty());
+            if (a.view) {
+                std::vector<json> aHears;
+                if (row.gone == Gone::Alive)
+                    aHears.push_back(credentialsChanged(
+                        when == When::CardAtServer ? "fullWallet" : "maskedWallet"));
+                EXPECT_EQ(heard(a), aHears);
+            }
+            // Every next checkout starts.
+            if (hostsRequest) {
+                client_->notifyTransactionStatus(0);
+            } else {
+                performFrom(b, endCommand());
+            }
+            EXPECT_FALSE(lent());
+            expectHostValues();
+            ASSERT_NO_FATAL_FAILURE(checksOut(b, kOtherId, kOtherSecret));
+            if (a.view) {
+                ASSERT_NO_FATAL_FAILURE(checksOut(a, "page-id", "page-secret"));
+                EXPECT_TRUE(heard(a).empty());
+            }
+            const size_t hostEvents = hostKinds().size();
+            hostChecksOut();
+            ASSERT_TRUE(drive([&] { return hostKinds().size() > hostEvents; }));
+            EXPECT_EQ(hostKinds().back(), K::MaskedWallet);
+            client_->notifyTransactionStatus(0);
+            EXPECT_TRUE(heard(b).empty());
+        }
+    }
+}
+
+// A page gone before the delayed request or while the configuration downloads: the
+// buyer is not sent to the wallet application, and the next checkouts start.
+TEST_P(TesseraWalletPageGoneTest, ARequestWhosePageIsGoneIsNotSent) {
+    enum class Moment { BeforeLoad, ConfigurationDownloads };
+    const struct {
+        Moment moment;
+        Gone gone;
+    } rows[] = {
+        {Moment::BeforeLoad, Gone::Released},
+        {Moment::BeforeLoad, Gone::Navigated},
+        {Moment::BeforeLoad, Gone::Alive},
+        {Moment::ConfigurationDownloads, Gone::Released},
+        {Moment::ConfigurationDownloads, Gone::Navigated},
+        {Moment::ConfigurationDownloads, Gone::Alive},
+    };
+    ASSERT_NO_FATAL_FAILURE(stream());
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(&row - rows));
+        const std::string hold = "configuration " + std::to_string(&row - rows);
+        if (row.moment == Moment::ConfigurationDownloads) relaunchWithTheConfigurationHeld(hold);
+        auto a = openPage("https://shop.example/a");
+        hostDelegate_->events.clear();
+        standIn_->setMode(WalletStandInApp::Mode::Normal);
+        const size_t asked = standIn_->requests().size();
+        const size_t updates = commandsNamed("tesseraWalletUpdate");
+        performFrom(a, startCommand("page-id", "page-secret"));
+        if (row.moment == Moment::ConfigurationDownloads) {
+            platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+            ASSERT_TRUE(client_->transactionContext()->openURLInProgress());
+        }
+        leave(a, row.gone);
+        platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+        wallet_.http().release(hold);
+        const bool alive = row.gone == Gone::Alive;
+        if (alive) {
+            ASSERT_TRUE(drive([&] { return commandsNamed("tesseraWalletUpdate") > updates; }));
+            performFrom(a, endCommand());
+        }
+        settle();
+        EXPECT_EQ(standIn_->requests().size(), asked + alive);
+        EXPECT_EQ(commandsNamed("tesseraWalletUpdate"), updates + alive);
+        EXPECT_FALSE(lent());
+        expectHostValues();
+        EXPECT_TRUE(hostDelegate_->events.empty());
+        if (a.view) {
+            EXPECT_TRUE(heard(a).empty());
+        }
+        auto next = openPage("https://shop.example/next");
+        ASSERT_NO_FATAL_FAILURE(checksOut(next, "page-id", "page-secret"));
+        const size_t hostEvents = hostKinds().size();
+        hostChecksOut();
+        ASSERT_TRUE(drive([&] { return hostKinds().size() > hostEvents; }));
+        EXPECT_EQ(hostKinds().back(), WalletClientEvent::MaskedWallet);
+        client_->notifyTransactionStatus(0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(HostEnvironments, TesseraWalletPageGoneTest, ::testing::Values(1, 2),
+                         [](const auto& info) {
+                             return "Environment" + std::to_string(info.param);
+                         });
 
 INSTANTIATE_TEST_SUITE_P(HostEnvironments, TesseraWalletOwnersTest, ::testing::Values(1, 2),
                          [](const auto& info) {

@@ -5,6 +5,9 @@
 
 #include "libmerovane/application/MVLibraryApplication.h"
 #include "libmerovane/application/MVPaymentServices.h"
+#include "platform/foundation/Error.h"
+#include "platform/foundation/TestDriver.h"
+#include "platform/ui/Application.h"
 #include "tests/payments/PaymentsFixture.h"
 #include "wallet/TWAError.h"
 
@@ -137,6 +140,10 @@ TEST_F(TesseraWalletTest, ForeignURLsReachTheClientOnlyWhileAPaymentRuns) {
     EXPECT_TRUE(MVPaymentServices::shared()->isLibSidedPaymentProcessAtPresent());
     platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
     ASSERT_TRUE(waitForStandInRequests(2));
+    // the cancelled request's late reply answers nothing; the next is the page's
+    library.openURL(reply, WalletStandInApp::kBundleId);
+    EXPECT_TRUE(walletErrors().empty());
+    EXPECT_TRUE(MVPaymentServices::shared()->isLibSidedPaymentProcessAtPresent());
     library.openURL(reply, WalletStandInApp::kBundleId);
     ASSERT_EQ(walletErrors().size(), 1u);
     EXPECT_EQ(walletErrors()[0][0]["occurrence"], "maskedWallet");
@@ -198,6 +205,64 @@ TEST_F(TesseraWalletTest, AMissingSourceApplicationReachesTheClientAsMissing) {
     EXPECT_FALSE(client_->isOpenURLVerified());
     EXPECT_TRUE(library.openURL(TWAWalletClient::urlForTest(), std::nullopt));
     EXPECT_TRUE(client_->isOpenURLVerified());
+}
+
+// The host sets the environment the page's payment uses (2) during that payment; then
+// the payment ends, each way it can: what the host set stays.
+TEST_F(TesseraWalletTest, AnEnvironmentTheHostSetsDuringAPaymentStaysWhateverItsValue) {
+    enum class End {
+        PageSucceeds,
+        PageDeclined,
+        BuyerCancels,
+        PageReleased,
+        PageNavigates,
+        HostChecksOut
+    };
+    const End ends[] = {End::PageSucceeds, End::PageDeclined,  End::BuyerCancels,
+                        End::PageReleased, End::PageNavigates, End::HostChecksOut};
+    for (auto end : ends) {
+        SCOPED_TRACE(static_cast<int>(end));
+        listeningPage();
+        client_->setEnvironment(hostEnvironment_);
+        standIn_->setMode(WalletStandInApp::Mode::Silent);
+        const size_t asked = standIn_->requests().size();
+        glue()->start(pageStart(), page_);
+        client_->setEnvironment(2);
+        EXPECT_TRUE(lent());
+        switch (end) {
+            case End::PageSucceeds:
+                glue()->notifyTesseraTransactionStatus(0, page_);
+                break;
+            case End::PageDeclined:
+                glue()->notifyTesseraTransactionStatus(4, page_);
+                break;
+            case End::BuyerCancels:
+                platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+                ASSERT_TRUE(waitForStandInRequests(asked + 1));
+                platform::Application::shared().becomeActive();
+                break;
+            case End::PageReleased:
+                page_.reset();
+                break;
+            case End::PageNavigates:
+                page_->loadHTMLString("<p>next</p>",
+                                      platform::URL::parse("https://other.example/"));
+                break;
+            case End::HostChecksOut:
+                client_->loadMaskedWallet(TWAMaskedWalletRequest::create("USD", "1.00"));
+                EXPECT_EQ(client_->transactionContext()->environment(), 2);
+                break;
+        }
+        EXPECT_FALSE(lent());
+        EXPECT_EQ(client_->environment(), 2);
+        EXPECT_EQ(client_->delegate(), hostDelegate_);
+        EXPECT_EQ(client_->clientId(), kHostId);
+        EXPECT_EQ(client_->clientSecret(), kHostSecret);
+        platform::Application::shared().becomeActive();
+        platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+        platform::runUntilIdle();
+        hostDelegate_->events.clear();
+    }
 }
 
 }  // namespace

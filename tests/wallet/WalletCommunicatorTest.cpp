@@ -65,6 +65,20 @@ class WalletCommunicatorTest : public WalletClientFixture {
                "?r=" + TWABase64URLEncode(ciphertext, false) +
                "&s=" + TWABase64URLEncode(mac, false);
     }
+    // `outcome` heard nothing (null), its masked wallet (""), or the error of that text.
+    static void expectAnswer(const CommunicatorOutcome& outcome, const char* hears) {
+        if (!hears) {
+            EXPECT_EQ(outcome.calls, 0);
+            return;
+        }
+        ASSERT_EQ(outcome.calls, 1);
+        if (*hears) {
+            ASSERT_TRUE(outcome.error);
+            EXPECT_EQ(outcome.error->localizedDescription(), hears);
+        } else {
+            EXPECT_TRUE(outcome.response);
+        }
+    }
     bool handle(const std::string& url) {
         return communicator_->handleOpenURL(*platform::URL::parse(url), std::nullopt, nullptr);
     }
@@ -233,22 +247,78 @@ TEST_F(WalletCommunicatorTest, AnErrorReplyAnswersTheEndedRequestBeforeANewerOne
             }
         }
         for (const auto& outcome : ended) EXPECT_EQ(outcome.calls, 0);
-        if (!row.newerHears) {
-            EXPECT_EQ(newer.calls, 0);
-        } else {
-            ASSERT_EQ(newer.calls, 1);
-            if (*row.newerHears) {
-                ASSERT_TRUE(newer.error);
-                EXPECT_EQ(newer.error->localizedDescription(), row.newerHears);
-            } else {
-                EXPECT_TRUE(newer.response);
-            }
-        }
+        expectAnswer(newer, row.newerHears);
         EXPECT_FALSE(communicator_->hasPendingCallback());
         // What is left unanswered of this row answers nothing of the next.
         for (const auto& reply : endedReplies) handle(reply);
         while (communicator_->hasPendingCallback()) platform::Application::shared().becomeActive();
         handle(TWAWalletClient::maskedWalletCallbackURL() + "?e=12&ed=left");
         handle(TWAWalletClient::maskedWalletCallbackURL() + "?e=12&ed=left");
+    }
+}
+
+// The buyer comes back without a reply, which cancels the waiting request; its reply
+// still comes later, sealed or as an error, before or after the newer request's own.
+// The cancelled request has ended: its late reply answers nothing sent after it.
+TEST_F(WalletCommunicatorTest, ACancelledRequestsLateReplyAnswersNothingNewer) {
+    enum Reply { LateSealed, LateError, NewerSealed, NewerError };
+    const struct {
+        int cancelled;
+        std::vector<Reply> replies;
+        const char* newerHears;  // the "ed" of its error; "": its masked wallet; null: nothing
+    } rows[] = {
+        {1, {LateSealed, NewerSealed}, ""},
+        {1, {LateError, NewerSealed}, ""},
+        {1, {LateError, NewerError}, "newer"},
+        {1, {LateSealed}, nullptr},
+        {1, {LateError}, nullptr},
+        {2, {LateError, LateError, NewerSealed}, ""},
+        {2, {LateSealed, LateError, NewerError}, "newer"},
+    };
+    walletproto::OWIIosNativeGetMaskedWalletRequest request;
+    request.set_callback_url(TWAWalletClient::maskedWalletCallbackURL());
+    walletproto::OWIIosNativeGetMaskedWalletResponse response;
+    response.set_buyer_email("buyer@example.com");
+    const std::string error = TWAWalletClient::maskedWalletCallbackURL() + "?e=12&ed=";
+    const auto buyerComesBack = [] {
+        platform::Application::shared().resignActive();
+        platform::Application::shared().becomeActive();
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(&row - rows));
+        std::vector<CommunicatorOutcome> cancelled(row.cancelled);
+        std::vector<std::string> lateReplies;
+        for (auto& outcome : cancelled) {
+            delegate_->crypto = TWACrypto::instance();
+            communicator_->loadMaskedWallet(request, recordInto(outcome));
+            lateReplies.push_back(sealedReply(response));
+            buyerComesBack();
+            ASSERT_EQ(outcome.calls, 1);
+            EXPECT_EQ(outcome.error->code(), -521);
+        }
+        delegate_->crypto = TWACrypto::instance();
+        CommunicatorOutcome newer;
+        communicator_->loadMaskedWallet(request, recordInto(newer));
+        size_t late = 0;
+        for (auto reply : row.replies) {
+            if (reply == LateSealed) {
+                EXPECT_FALSE(handle(lateReplies.at(late++ % lateReplies.size())));
+            }
+            if (reply == LateError) handle(error + "late");
+            if (reply == NewerSealed) {
+                EXPECT_TRUE(handle(sealedReply(response)));
+            }
+            if (reply == NewerError) handle(error + "newer");
+        }
+        for (const auto& outcome : cancelled) EXPECT_EQ(outcome.calls, 1);
+        expectAnswer(newer, row.newerHears);
+        EXPECT_EQ(communicator_->hasPendingCallback(), !row.newerHears);
+        EXPECT_TRUE(delegate_->unhandled.empty());
+        // Nothing of this row answers the next.
+        while (communicator_->hasPendingCallback()) buyerComesBack();
+        delegate_->crypto = TWACrypto::instance();
+        for (const auto& reply : lateReplies) handle(reply);
+        for (size_t i = 0; i < TWAInterAppCommunicator::kEndedRequestsKept; ++i)
+            handle(error + "left");
     }
 }
