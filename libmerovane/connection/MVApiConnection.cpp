@@ -197,8 +197,12 @@ int64_t MVApiConnection::apiPort() const {
 }
 
 bool MVApiConnection::apiUsesTLS() const {
-    const auto url = platform::URL::parse(apiPath());
-    return url && platform::asciiLowercase(url->scheme()).find("https") != std::string::npos;
+    return usesTLS(apiPath());
+}
+
+bool MVApiConnection::usesTLS(const std::string& url) {
+    const auto parsed = platform::URL::parse(url);
+    return parsed && platform::asciiLowercase(parsed->scheme()).find("https") != std::string::npos;
 }
 
 std::string MVApiConnection::targetHost() const {

@@ -12,7 +12,9 @@
 // the tunnel) and the server's chain is judged here (isTrustedConnection), not by the TLS
 // layer; an http address is plain text. A line at every opening says which. States: see
 // MVApiConnectionState. The request head is built fresh for every connection; the
-// response head settles the encodings and persistence of what follows. Redirects,
+// response head settles the encodings and persistence of what follows. Only the API
+// server redirects (a proxy's answer other than 2xx is a failed tunnel); a redirect from
+// https to another scheme, or past kMaxRedirectsInARow in a row, is an error. Redirects,
 // errors, unparsable heads, refused chains and the end of the stream close the
 // connection, and it is opened again after the delays below, while a packet waits or
 // the connection is persistent. So does a server that stalls: no response head within
@@ -115,6 +117,8 @@ class MVApiConnection final : public platform::StreamDelegate,
     // A server writes a chunk whole once it has begun it; its bytes may be slow, but 30 s
     // without one, as long as a missing response head may take, is a server that stalled.
     static constexpr double kChunkStallTimeout = 30.0;
+    // Redirects followed in a row before the next one counts as an error.
+    static constexpr int kMaxRedirectsInARow = 20;
 
     // The host must be set before the first sharedConnection().
     static void setHost(std::shared_ptr<MVApiConnectionHost> host);
@@ -139,6 +143,7 @@ class MVApiConnection final : public platform::StreamDelegate,
     int64_t apiPort() const;
     // Whether the URL's scheme asks for TLS: it contains "https" (any case).
     bool apiUsesTLS() const;
+    static bool usesTLS(const std::string& url);
 
     bool hasPersistentConnection() const;
     bool supportsPersistentConnection() const;
@@ -259,6 +264,9 @@ class MVApiConnection final : public platform::StreamDelegate,
     // Drops the chunk reader's buffers, on the downstream thread.
     void resetReader();
     void readResponseHead();
+    // A redirect of the API server: followed once by the next connection, unless it
+    // leaves https or ends a run of too many; those are errors.
+    void followRedirect(const std::optional<std::string>& location);
     void startTLS();
     // Closes the input stream and has the downstream thread handle an error event for it.
     void failInputStream();
@@ -293,6 +301,7 @@ class MVApiConnection final : public platform::StreamDelegate,
     mutable std::recursive_mutex mutex_;
     std::string storedApiPath_;
     std::optional<std::string> redirectUrl_;
+    int redirectsInARow_ = 0;
     std::shared_ptr<platform::InputStream> streamFromServer_;
     std::shared_ptr<platform::OutputStream> streamToServer_;
     MVApiConnectionState state_ = MVApiConnectionStateIdle;
