@@ -456,6 +456,8 @@ void MVApiConnection::closeStreamConnectionLocked() {
     writer_.dropChunkInProgress();
     responseBound_.cancel();
     responseBoundAt_.reset();
+    undecidedBound_.cancel();
+    undecidedPacket_ = false;
     insideChunk_ = false;
     timeOfLastRead_.reset();
     unwrittenHead_.clear();
@@ -727,6 +729,7 @@ MV_LOCKED_GETTER(MVApiContentType, contentType, contentType_)
 MV_LOCKED_GETTER(bool, isCompressed, isCompressed_)
 MV_LOCKED_GETTER(MVApiChunkState, currentChunkState, currentChunkState_)
 MV_LOCKED_GETTER(bool, isInsideChunk, insideChunk_)
+MV_LOCKED_GETTER(bool, holdsUndecidedPacket, undecidedPacket_)
 MV_LOCKED_GETTER(std::optional<std::string>, proxyHost, proxyHost_)
 MV_LOCKED_GETTER(int64_t, proxyPort, proxyPort_)
 MV_LOCKED_GETTER(bool, needsVerifiedTrust, needsVerifiedTrust_)

@@ -117,6 +117,9 @@ class MVApiConnection final : public platform::StreamDelegate,
     // A server writes a chunk whole once it has begun it; its bytes may be slow, but 30 s
     // without one, as long as a missing response head may take, is a server that stalled.
     static constexpr double kChunkStallTimeout = 30.0;
+    // A whole collection that may be a piece of an unfinished packet waits this long for
+    // the bytes to decide, as a begun chunk waits for its next byte; then it goes.
+    static constexpr double kUndecidedPacketTimeout = kChunkStallTimeout;
     // Redirects followed in a row before the next one counts as an error.
     static constexpr int kMaxRedirectsInARow = 20;
 
@@ -213,6 +216,8 @@ class MVApiConnection final : public platform::StreamDelegate,
     MVApiChunkState currentChunkState() const;
     // The last read left part of a chunk unread.
     bool isInsideChunk() const;
+    // The reader holds a whole collection undecided behind an unfinished packet.
+    bool holdsUndecidedPacket() const;
     std::optional<std::string> proxyHost() const;
     int64_t proxyPort() const;
     bool needsVerifiedTrust() const;
@@ -261,6 +266,10 @@ class MVApiConnection final : public platform::StreamDelegate,
     // Leaves `lock` while it reads and decodes.
     void readStreamChunked(std::unique_lock<std::recursive_mutex>& lock);
     void handleJSONData(nlohmann::json& packet);
+    // Arms or cancels the bound on a collection the reader holds undecided; when it
+    // passes, the reader hands the collection over (downstream thread).
+    void boundUndecidedPacket();
+    void settleUndecidedPacket(const std::shared_ptr<platform::InputStream>& stream);
     // Drops the chunk reader's buffers, on the downstream thread.
     void resetReader();
     void readResponseHead();
@@ -339,6 +348,7 @@ class MVApiConnection final : public platform::StreamDelegate,
     platform::TimerHandle responseBound_;
     std::optional<platform::Date> responseBoundAt_;  // when the armed stream bound fires
     bool insideChunk_ = false;                       // the reader holds part of a chunk
+    bool undecidedPacket_ = false;                   // as last seen
     std::optional<platform::Date> timeOfLastRead_;
     std::vector<MVCommand> commandBuffer_;
     platform::TimerHandle commandBufferTimer_;
@@ -347,6 +357,7 @@ class MVApiConnection final : public platform::StreamDelegate,
     bool isAllowedToReadCommands_ = false;
     platform::TimerHandle upstreamKeepAlive_;
     platform::TimerHandle downstreamKeepAlive_;
+    platform::TimerHandle undecidedBound_;  // on the downstream thread
     bool shutDown_ = false;
 
     // Packets are built on the upstream thread, one at a time, in serial order; the

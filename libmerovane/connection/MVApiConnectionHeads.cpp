@@ -161,6 +161,7 @@ bool MVApiConnection::checkHTTPResponseIsComplete() {
     currentChunkState_ = terms.chunkState;
     timeOfLastRead_ = platform::Date::now();
     insideChunk_ = false;
+    undecidedPacket_ = false;
     if (hasPersistentConnection_) {
         responseBound_.cancel();
         responseBoundAt_.reset();
