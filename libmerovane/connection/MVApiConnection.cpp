@@ -1,5 +1,7 @@
 #include "libmerovane/connection/MVApiConnection.h"
 
+#include <nlohmann/json.hpp>
+
 #include "libmerovane/bridge/URLRequestExtensions.h"
 #include "libmerovane/connection/MVApiConnectionHost.h"
 #include "libmerovane/connection/MVApiPacketBuilder.h"
