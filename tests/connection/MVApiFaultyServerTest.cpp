@@ -457,9 +457,13 @@ TEST_P(SplitPacketTest, EveryCutOfAGoodPacketIsPerformedOnceInOrder) {
     const TakeDownAtEnd takeDown;
     peer.setResponder(server.responder());
     auto& connection = open(peer);
-    for (int64_t i = 0; i < packets; ++i) {
-        connection.sendCommands({testCommand("c" + std::to_string(i + 1))});
+    for (int64_t i = 1; i <= packets; ++i) {
+        connection.sendCommands({testCommand("c" + std::to_string(i))});
         platform::advanceBy(MVApiConnection::kCommandBatchDelay);
+        // Well within the pending list, however slowly the machine writes them.
+        if (i % 20 == 0) {
+            ASSERT_TRUE(drive([&] { return server.held() >= i; }));
+        }
     }
     ASSERT_TRUE(drive(
         [&] { return ServerCommandRecorder::performed().size() >= static_cast<size_t>(packets); },
