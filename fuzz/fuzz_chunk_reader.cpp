@@ -35,6 +35,8 @@ Run read(std::string_view stream, MVApiContentType type, bool compressed, uint32
         stream.remove_prefix(take);
         if (run.outcome == MVApiChunkReader::Outcome::FramingError) break;
     }
+    // The end of the wait for what the bytes left undecided.
+    reader.settle(collect);
     return run;
 }
 

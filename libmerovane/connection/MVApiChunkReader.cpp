@@ -26,10 +26,15 @@ constexpr const char* kPacketIncomplete =
 
 constexpr std::string_view kCRLF = "\r\n";
 
-// What a server sends as a packet of its own: a command collection. A smaller map (a
-// keep-alive, a command entry) may as well be a piece of a packet under way.
+// Top-level keys only a server packet carries together: a command's parameters hold no
+// "ver", and a collection nested in them no "serial".
+bool isPacketStart(const nlohmann::json& packet) {
+    return packet.is_object() && packet.contains("ver") && packet.contains("serial");
+}
+
+// A whole command collection: a packet, or one nested in the commands of a packet.
 bool isCommandCollection(const nlohmann::json& packet) {
-    return packet.is_object() && packet.contains("cmds");
+    return packet.is_object() && packet.contains("ver") && packet.contains("cmds");
 }
 
 int hexDigit(char c) {
@@ -64,6 +69,9 @@ std::optional<uint64_t> scanHex(std::string_view line) {
 
 }  // namespace
 
+MVApiChunkReader::MVApiChunkReader() = default;
+MVApiChunkReader::~MVApiChunkReader() = default;
+
 void MVApiChunkReader::start(MVApiChunkState state, MVApiContentType contentType, bool compressed) {
     reset();
     state_ = state;
@@ -81,14 +89,16 @@ void MVApiChunkReader::reset() {
 
 size_t MVApiChunkReader::decodeCount() const {
     size_t count = decoder_.decodeCount();
-    for (const auto& start : starts_) count += start.decoder->decodeCount();
+    for (const auto& start : starts_)
+        if (start.decoder) count += start.decoder->decodeCount();
     for (const auto& decoder : spareDecoders_) count += decoder->decodeCount();
     return count;
 }
 
 size_t MVApiChunkReader::decodedBytes() const {
     size_t bytes = decoder_.decodedBytes();
-    for (const auto& start : starts_) bytes += start.decoder->decodedBytes();
+    for (const auto& start : starts_)
+        if (start.decoder) bytes += start.decoder->decodedBytes();
     for (const auto& decoder : spareDecoders_) bytes += decoder->decodedBytes();
     return bytes;
 }
@@ -107,17 +117,13 @@ void MVApiChunkReader::reportProblem(const std::string& problem) {
 
 void MVApiChunkReader::dropStarts(size_t dropped) {
     if (dropped > 0) reportProblem(fmt::format(kPacketIncomplete, dropped));
-    for (auto& start : starts_) {
-        start.decoder->restart();
-        spareDecoders_.push_back(std::move(start.decoder));
-    }
+    for (auto& start : starts_) retireDecoder(start.decoder);
     starts_.clear();
     combined_.clear();
 }
 
 void MVApiChunkReader::dropOldestStart() {
-    starts_.front().decoder->restart();
-    spareDecoders_.push_back(std::move(starts_.front().decoder));
+    retireDecoder(starts_.front().decoder);
     starts_.erase(starts_.begin());
     if (starts_.empty()) {
         combined_.clear();
@@ -140,7 +146,7 @@ void MVApiChunkReader::takePayload(std::string_view payload, const PacketHandler
         case MVApiPacketDecoder::Result::Incomplete:
             // The common case, a packet in one chunk, never gets here and is not copied.
             combined_.assign(payload);
-            starts_.push_back({0, std::move(decoder)});
+            starts_.push_back({0, std::move(decoder), nullptr});
             return;
         case MVApiPacketDecoder::Result::Nothing:
             break;
@@ -165,6 +171,10 @@ void MVApiChunkReader::joinPayload(std::string_view payload, const PacketHandler
     const size_t chunkOffset = combined_.size();
     combined_.append(payload);
     for (size_t i = 0; i < starts_.size();) {
+        if (starts_[i].whole) {
+            ++i;
+            continue;
+        }
         nlohmann::json packet;
         std::string problem;
         const auto result = starts_[i].decoder->decodeArriving(
@@ -174,22 +184,36 @@ void MVApiChunkReader::joinPayload(std::string_view payload, const PacketHandler
             ++i;
             continue;
         }
-        // The oldest packet ends here whatever it holds; a newer start only as a whole
-        // collection, and the older bytes before it were a packet cut short.
-        if (result == MVApiPacketDecoder::Result::Packet &&
-            (i == 0 || isCommandCollection(packet))) {
-            dropStarts(starts_[i].offset);
+        if (i == 0) {
+            // The oldest packet ends here whatever it holds; what began after it was a
+            // piece of it.
+            if (result == MVApiPacketDecoder::Result::Packet) {
+                dropStarts(0);
+                if (onPacket) onPacket(packet);
+                return;
+            }
+            if (result == MVApiPacketDecoder::Result::Rejected) reportProblem(problem);
+            dropOldestStart();
+            handOverWholeStarts(onPacket);
+            continue;
+        }
+        if (result == MVApiPacketDecoder::Result::Packet && isPacketStart(packet)) {
+            // The older bytes can no longer be a packet before this one.
+            settleStartsBefore(i, starts_[i].offset, onPacket);
+            dropStarts(0);
             if (onPacket) onPacket(packet);
             return;
         }
-        if (i == 0) {
-            if (result == MVApiPacketDecoder::Result::Rejected) reportProblem(problem);
-            dropOldestStart();
+        if (result == MVApiPacketDecoder::Result::Packet && isCommandCollection(packet)) {
+            // A packet of its own or a piece of the older one: the older bytes decide,
+            // or the bound.
+            retireDecoder(starts_[i].decoder);
+            starts_[i].whole = std::make_unique<nlohmann::json>(std::move(packet));
+            ++i;
             continue;
         }
         // A newer start that failed was only a piece of an older packet.
-        starts_[i].decoder->restart();
-        spareDecoders_.push_back(std::move(starts_[i].decoder));
+        retireDecoder(starts_[i].decoder);
         starts_.erase(starts_.begin() + static_cast<std::ptrdiff_t>(i));
     }
     if (starts_.empty()) {
@@ -208,17 +232,66 @@ void MVApiChunkReader::readOnItsOwn(size_t offset, const PacketHandler& onPacket
     const auto alone = decoder->decodeArriving(std::string_view(combined_).substr(offset),
                                                contentType_, compressed_, packet, problem, false);
     if (alone == MVApiPacketDecoder::Result::Incomplete && starts_.size() < kMaxStarts) {
-        starts_.push_back({offset, std::move(decoder)});
+        starts_.push_back({offset, std::move(decoder), nullptr});
         return;
     }
-    decoder->restart();
-    spareDecoders_.push_back(std::move(decoder));
-    if (alone == MVApiPacketDecoder::Result::Packet && isCommandCollection(packet)) {
-        dropStarts(offset);
+    retireDecoder(decoder);
+    if (alone == MVApiPacketDecoder::Result::Packet && isPacketStart(packet)) {
+        settleStartsBefore(starts_.size(), offset, onPacket);
+        dropStarts(0);
         if (onPacket) onPacket(packet);
+    } else if (alone == MVApiPacketDecoder::Result::Packet && isCommandCollection(packet) &&
+               starts_.size() < kMaxStarts) {
+        starts_.push_back({offset, nullptr, std::make_unique<nlohmann::json>(std::move(packet))});
     } else if (starts_.empty()) {
         combined_.clear();
     }
+}
+
+void MVApiChunkReader::retireDecoder(std::unique_ptr<MVApiPacketDecoder>& decoder) {
+    if (!decoder) return;
+    decoder->restart();
+    spareDecoders_.push_back(std::move(decoder));
+}
+
+void MVApiChunkReader::handOverWholeStarts(const PacketHandler& onPacket) {
+    while (!starts_.empty() && starts_.front().whole) {
+        nlohmann::json packet = std::move(*starts_.front().whole);
+        dropOldestStart();
+        if (onPacket) onPacket(packet);
+    }
+}
+
+void MVApiChunkReader::settleStartsBefore(size_t end, size_t endOffset,
+                                          const PacketHandler& onPacket) {
+    if (end == 0) return;
+    // The oldest is a packet cut short: its bytes up to the first whole collection go.
+    size_t firstWhole = 0;
+    while (firstWhole < end && !starts_[firstWhole].whole) ++firstWhole;
+    reportProblem(
+        fmt::format(kPacketIncomplete, firstWhole < end ? starts_[firstWhole].offset : endOffset));
+    std::vector<nlohmann::json> whole;
+    for (size_t i = 0; i < end; ++i) {
+        if (starts_[i].whole) whole.push_back(std::move(*starts_[i].whole));
+        retireDecoder(starts_[i].decoder);
+    }
+    starts_.erase(starts_.begin(), starts_.begin() + static_cast<std::ptrdiff_t>(end));
+    combined_.erase(0, endOffset);
+    for (auto& start : starts_) start.offset -= endOffset;
+    if (onPacket)
+        for (auto& packet : whole) onPacket(packet);
+}
+
+bool MVApiChunkReader::hasUndecidedPacket() const {
+    return std::any_of(starts_.begin(), starts_.end(),
+                       [](const Start& start) { return start.whole != nullptr; });
+}
+
+void MVApiChunkReader::settle(const PacketHandler& onPacket) {
+    size_t end = starts_.size();
+    while (end > 0 && !starts_[end - 1].whole) --end;
+    settleStartsBefore(end, end < starts_.size() ? starts_[end].offset : combined_.size(),
+                       onPacket);
 }
 
 void MVApiChunkReader::consume(size_t count) {

@@ -18,10 +18,14 @@
 // received however the server cuts it (the same for an unchunked body).
 //
 // A bad packet costs only itself. While a packet waits for more chunks, each newer chunk
-// is also read as the start of a packet of its own: a chunk that is a whole command
-// collection by itself is one (the waiting bytes are dropped as an incomplete packet),
-// and when the joined bytes fail, the newest start that still holds goes on alone. At
-// most kMaxStarts starts are followed at once, so the work stays linear.
+// is also read as the start of a packet of its own, and replaces the waiting bytes only
+// when the bytes tell: when the join fails (the newest start that still holds goes on
+// alone), or when the newer start is a whole map with the top-level "ver" and "serial"
+// that only a packet carries. A newer chunk that is a whole command collection without
+// them may as well be one nested in the waiting packet: it waits with it, and is dropped
+// when the join completes, handed over (after the waiting bytes are dropped) when the
+// join fails or a packet start follows, or when settle() is called, the caller's bound
+// on the wait. At most kMaxStarts starts are followed at once, so the work stays linear.
 //
 // Not thread-safe: it belongs to the downstream thread.
 
@@ -49,6 +53,11 @@ class MVApiChunkReader {
     // May take the packet's contents.
     using PacketHandler = std::function<void(nlohmann::json& packet)>;
 
+    MVApiChunkReader();
+    ~MVApiChunkReader();
+    MVApiChunkReader(const MVApiChunkReader&) = delete;
+    MVApiChunkReader& operator=(const MVApiChunkReader&) = delete;
+
     // A new response: empty buffers, chunked or not, and how payloads are encoded.
     void start(MVApiChunkState state, MVApiContentType contentType, bool compressed);
     // Drops the buffers (the connection closed).
@@ -57,6 +66,12 @@ class MVApiChunkReader {
     // Takes bytes read from the stream and runs every packet they complete through
     // `onPacket`, in order.
     Outcome append(std::string_view bytes, const PacketHandler& onPacket);
+
+    // A whole collection waits behind an unfinished packet that may hold it.
+    bool hasUndecidedPacket() const;
+    // Ends the wait: the unfinished packet before each waiting collection is dropped as
+    // cut short, and the collections are handed over, in order.
+    void settle(const PacketHandler& onPacket);
 
     MVApiChunkState chunkState() const { return state_; }
     // Part of a chunk (its size line or its data) has come and the rest has not.
@@ -86,6 +101,12 @@ class MVApiChunkReader {
     // The bytes of combined_ from `offset` on, the last chunk, read as a packet of their own
     // while older bytes wait (quietly: they may as well be a piece of those).
     void readOnItsOwn(size_t offset, const PacketHandler& onPacket);
+    void retireDecoder(std::unique_ptr<MVApiPacketDecoder>& decoder);
+    // Hands over the oldest starts while they are whole collections.
+    void handOverWholeStarts(const PacketHandler& onPacket);
+    // The starts before `end` (whose bytes end at `endOffset`) go: the unfinished one is
+    // logged as cut short, the whole collections are handed over.
+    void settleStartsBefore(size_t end, size_t endOffset, const PacketHandler& onPacket);
     // Drops every packet under way; `dropped` bytes of them are logged and reported.
     void dropStarts(size_t dropped);
     // Drops the oldest start: its bytes up to the next start go.
@@ -104,10 +125,12 @@ class MVApiChunkReader {
     std::string data_;  // dataFromServer, read from offset_ on
     size_t offset_ = 0;
     std::string combined_;  // dataFromServerCombined
-    // The packets under way, oldest first: where each begins in combined_ and its decoder.
+    // The packets under way, oldest first: where each begins in combined_ and its decoder,
+    // or, for a whole collection that waits, the collection.
     struct Start {
         size_t offset;
         std::unique_ptr<MVApiPacketDecoder> decoder;
+        std::unique_ptr<nlohmann::json> whole;
     };
     std::vector<Start> starts_;
     std::vector<std::unique_ptr<MVApiPacketDecoder>> spareDecoders_;

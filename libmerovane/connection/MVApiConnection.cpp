@@ -1,5 +1,7 @@
 #include "libmerovane/connection/MVApiConnection.h"
 
+#include <nlohmann/json.hpp>
+
 #include "libmerovane/bridge/URLRequestExtensions.h"
 #include "libmerovane/connection/MVApiConnectionHost.h"
 #include "libmerovane/connection/MVApiPacketBuilder.h"
@@ -197,8 +199,12 @@ int64_t MVApiConnection::apiPort() const {
 }
 
 bool MVApiConnection::apiUsesTLS() const {
-    const auto url = platform::URL::parse(apiPath());
-    return url && platform::asciiLowercase(url->scheme()).find("https") != std::string::npos;
+    return usesTLS(apiPath());
+}
+
+bool MVApiConnection::usesTLS(const std::string& url) {
+    const auto parsed = platform::URL::parse(url);
+    return parsed && platform::asciiLowercase(parsed->scheme()).find("https") != std::string::npos;
 }
 
 std::string MVApiConnection::targetHost() const {
@@ -452,6 +458,8 @@ void MVApiConnection::closeStreamConnectionLocked() {
     writer_.dropChunkInProgress();
     responseBound_.cancel();
     responseBoundAt_.reset();
+    undecidedBound_.cancel();
+    undecidedPacket_ = false;
     insideChunk_ = false;
     timeOfLastRead_.reset();
     unwrittenHead_.clear();
@@ -723,6 +731,7 @@ MV_LOCKED_GETTER(MVApiContentType, contentType, contentType_)
 MV_LOCKED_GETTER(bool, isCompressed, isCompressed_)
 MV_LOCKED_GETTER(MVApiChunkState, currentChunkState, currentChunkState_)
 MV_LOCKED_GETTER(bool, isInsideChunk, insideChunk_)
+MV_LOCKED_GETTER(bool, holdsUndecidedPacket, undecidedPacket_)
 MV_LOCKED_GETTER(std::optional<std::string>, proxyHost, proxyHost_)
 MV_LOCKED_GETTER(int64_t, proxyPort, proxyPort_)
 MV_LOCKED_GETTER(bool, needsVerifiedTrust, needsVerifiedTrust_)

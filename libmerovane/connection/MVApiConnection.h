@@ -12,7 +12,9 @@
 // the tunnel) and the server's chain is judged here (isTrustedConnection), not by the TLS
 // layer; an http address is plain text. A line at every opening says which. States: see
 // MVApiConnectionState. The request head is built fresh for every connection; the
-// response head settles the encodings and persistence of what follows. Redirects,
+// response head settles the encodings and persistence of what follows. Only the API
+// server redirects (a proxy's answer other than 2xx is a failed tunnel); a redirect from
+// https to another scheme, or past kMaxRedirectsInARow in a row, is an error. Redirects,
 // errors, unparsable heads, refused chains and the end of the stream close the
 // connection, and it is opened again after the delays below, while a packet waits or
 // the connection is persistent. So does a server that stalls: no response head within
@@ -115,6 +117,11 @@ class MVApiConnection final : public platform::StreamDelegate,
     // A server writes a chunk whole once it has begun it; its bytes may be slow, but 30 s
     // without one, as long as a missing response head may take, is a server that stalled.
     static constexpr double kChunkStallTimeout = 30.0;
+    // A whole collection that may be a piece of an unfinished packet waits this long for
+    // the bytes to decide, as a begun chunk waits for its next byte; then it goes.
+    static constexpr double kUndecidedPacketTimeout = kChunkStallTimeout;
+    // Redirects followed in a row before the next one counts as an error.
+    static constexpr int kMaxRedirectsInARow = 20;
 
     // The host must be set before the first sharedConnection().
     static void setHost(std::shared_ptr<MVApiConnectionHost> host);
@@ -139,6 +146,7 @@ class MVApiConnection final : public platform::StreamDelegate,
     int64_t apiPort() const;
     // Whether the URL's scheme asks for TLS: it contains "https" (any case).
     bool apiUsesTLS() const;
+    static bool usesTLS(const std::string& url);
 
     bool hasPersistentConnection() const;
     bool supportsPersistentConnection() const;
@@ -208,6 +216,8 @@ class MVApiConnection final : public platform::StreamDelegate,
     MVApiChunkState currentChunkState() const;
     // The last read left part of a chunk unread.
     bool isInsideChunk() const;
+    // The reader holds a whole collection undecided behind an unfinished packet.
+    bool holdsUndecidedPacket() const;
     std::optional<std::string> proxyHost() const;
     int64_t proxyPort() const;
     bool needsVerifiedTrust() const;
@@ -256,9 +266,16 @@ class MVApiConnection final : public platform::StreamDelegate,
     // Leaves `lock` while it reads and decodes.
     void readStreamChunked(std::unique_lock<std::recursive_mutex>& lock);
     void handleJSONData(nlohmann::json& packet);
+    // Arms or cancels the bound on a collection the reader holds undecided; when it
+    // passes, the reader hands the collection over (downstream thread).
+    void boundUndecidedPacket();
+    void settleUndecidedPacket(const std::shared_ptr<platform::InputStream>& stream);
     // Drops the chunk reader's buffers, on the downstream thread.
     void resetReader();
     void readResponseHead();
+    // A redirect of the API server: followed once by the next connection, unless it
+    // leaves https or ends a run of too many; those are errors.
+    void followRedirect(const std::optional<std::string>& location);
     void startTLS();
     // Closes the input stream and has the downstream thread handle an error event for it.
     void failInputStream();
@@ -293,6 +310,7 @@ class MVApiConnection final : public platform::StreamDelegate,
     mutable std::recursive_mutex mutex_;
     std::string storedApiPath_;
     std::optional<std::string> redirectUrl_;
+    int redirectsInARow_ = 0;
     std::shared_ptr<platform::InputStream> streamFromServer_;
     std::shared_ptr<platform::OutputStream> streamToServer_;
     MVApiConnectionState state_ = MVApiConnectionStateIdle;
@@ -330,6 +348,7 @@ class MVApiConnection final : public platform::StreamDelegate,
     platform::TimerHandle responseBound_;
     std::optional<platform::Date> responseBoundAt_;  // when the armed stream bound fires
     bool insideChunk_ = false;                       // the reader holds part of a chunk
+    bool undecidedPacket_ = false;                   // as last seen
     std::optional<platform::Date> timeOfLastRead_;
     std::vector<MVCommand> commandBuffer_;
     platform::TimerHandle commandBufferTimer_;
@@ -338,6 +357,7 @@ class MVApiConnection final : public platform::StreamDelegate,
     bool isAllowedToReadCommands_ = false;
     platform::TimerHandle upstreamKeepAlive_;
     platform::TimerHandle downstreamKeepAlive_;
+    platform::TimerHandle undecidedBound_;  // on the downstream thread
     bool shutDown_ = false;
 
     // Packets are built on the upstream thread, one at a time, in serial order; the

@@ -6,6 +6,7 @@
 #include "libmerovane/connection/MVApiConnection.h"
 #include "libmerovane/connection/MVApiConnectionHost.h"
 #include "libmerovane/core/MVConnectionLossMonitor.h"
+#include "libmerovane/core/MVErrorLogger.h"
 #include "libmerovane/core/MVLog.h"
 #include "platform/foundation/URL.h"
 #include "platform/foundation/UserDefaults.h"
@@ -21,6 +22,13 @@ constexpr const char* kSwitchedIdentifierLine =
 constexpr const char* kRedirectLine = "MVApiConnection HTTP Redirect to {} | Will retry now...";
 constexpr const char* kHTTPErrorLine =
     "MVApiConnection HTTP Error: {} | Will retry in 5 seconds...";
+constexpr const char* kTunnelRefusedLine =
+    "MVApiConnection proxy refused the tunnel with HTTP {} | Will retry in 5 seconds...";
+constexpr const char* kInsecureRedirectLine =
+    "MVApiConnection refused HTTP Redirect from https to {} | Will retry in 5 seconds...";
+constexpr const char* kInsecureRedirectReport = "MVApiConnection refused HTTP Redirect from https";
+constexpr const char* kRedirectLoopLine =
+    "MVApiConnection stopped after {} HTTP Redirects in a row | Will retry in 5 seconds...";
 
 bool isRedirect(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307;
@@ -102,6 +110,25 @@ bool MVApiConnection::checkHTTPResponseIsComplete() {
     }
 
     const platform::HTTPURLResponse& response = *check.response;
+    const int status = response.statusCode();
+    // The proxy's answer comes from outside the tunnel, before any certificate: anything
+    // but a 2xx is a failed tunnel, and nothing of it (cookies, identifier, redirect) is
+    // taken as the API server's.
+    if (state_ == MVApiConnectionStateProxyResponse) {
+        if (status < 200 || status > 299) {
+            failInputStream();
+            MVLogError(kTunnelRefusedLine, status);
+            return false;
+        }
+        dataFromServer_.emplace();
+        resetReader();
+        state_ = connectUsesTLS_ ? MVApiConnectionStateStartTLS : MVApiConnectionStateSendRequest;
+        scheduleStreamEvent(true, platform::kStreamEventHasBytesAvailable);
+        scheduleStreamEvent(false, platform::kStreamEventHasSpaceAvailable);
+        MVConnectionLossMonitor::reportConnectionSuccess();
+        return true;
+    }
+
     lastConnectionResponse_ = response;
     shareCookies(response);
     if (auto identifier = response.valueForHTTPHeaderField("x-merovane-api-cid")) {
@@ -114,28 +141,15 @@ bool MVApiConnection::checkHTTPResponseIsComplete() {
         connectionIdentifier_ = identifier;
     }
 
-    const int status = response.statusCode();
     if (isRedirect(status)) {
-        MVConnectionLossMonitor::reportConnectionSuccess();
-        redirectUrl_ = response.valueForHTTPHeaderField("location");
-        failInputStream();
-        MVLogError(kRedirectLine, platform::log::escaped(redirectUrl_.value_or("(null)")));
+        followRedirect(response.valueForHTTPHeaderField("location"));
         return false;
     }
+    redirectsInARow_ = 0;
     if (status != 200) {
         failInputStream();
         MVLogError(kHTTPErrorLine, status);
         return false;
-    }
-
-    if (state_ == MVApiConnectionStateProxyResponse) {
-        dataFromServer_.emplace();
-        resetReader();
-        state_ = connectUsesTLS_ ? MVApiConnectionStateStartTLS : MVApiConnectionStateSendRequest;
-        scheduleStreamEvent(true, platform::kStreamEventHasBytesAvailable);
-        scheduleStreamEvent(false, platform::kStreamEventHasSpaceAvailable);
-        MVConnectionLossMonitor::reportConnectionSuccess();
-        return true;
     }
 
     auto& defaults = platform::UserDefaults::standard();
@@ -147,6 +161,7 @@ bool MVApiConnection::checkHTTPResponseIsComplete() {
     currentChunkState_ = terms.chunkState;
     timeOfLastRead_ = platform::Date::now();
     insideChunk_ = false;
+    undecidedPacket_ = false;
     if (hasPersistentConnection_) {
         responseBound_.cancel();
         responseBoundAt_.reset();
@@ -164,6 +179,26 @@ bool MVApiConnection::checkHTTPResponseIsComplete() {
     scheduleStreamEvent(false, platform::kStreamEventHasSpaceAvailable);
     MVConnectionLossMonitor::reportConnectionSuccess();
     return true;
+}
+
+void MVApiConnection::followRedirect(const std::optional<std::string>& location) {
+    // A redirect is no working connection: the monitor hears of success only when a
+    // server answers 200, so that a loop of redirects counts as failing.
+    failInputStream();
+    const std::string target = location.value_or("(null)");
+    if (connectUsesTLS_ && !usesTLS(target)) {
+        redirectsInARow_ = 0;
+        MVLogError(kInsecureRedirectLine, platform::log::escaped(target));
+        MVErrorLogger::logError(kInsecureRedirectReport, target);
+        return;
+    }
+    if (++redirectsInARow_ > kMaxRedirectsInARow) {
+        redirectsInARow_ = 0;
+        MVLogError(kRedirectLoopLine, kMaxRedirectsInARow);
+        return;
+    }
+    redirectUrl_ = location;
+    MVLogError(kRedirectLine, platform::log::escaped(target));
 }
 
 bool MVApiConnection::resetClientSerial(int64_t value) {

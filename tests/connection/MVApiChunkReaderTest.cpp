@@ -1,5 +1,6 @@
 // The downstream chunk reader: framing, packets across chunks, broken payloads that
 // must not block the stream, and the bounds on what the network can make us hold.
+#include <fmt/core.h>
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -355,5 +356,196 @@ TEST_F(MVApiChunkReaderTest, UnchunkedResponsesAreOnePayload) {
     ASSERT_EQ(packets_.size(), 1u);
     EXPECT_EQ(reader_.bufferedBytes(), 0u);
 }
+
+}  // namespace
+
+namespace {
+
+// Real packets whose commands carry command collections and lists of their own.
+std::vector<json> nestedPackets() {
+    return {
+        {{"ver", "2.0"},
+         {"serial", 5},
+         {"cmds",
+          {{{"c", "bootApp"},
+            {"p",
+             {{"cmds",
+               {{{"c", "setVariable"}, {"p", {{"id", "a"}, {"value", "1"}}}},
+                {{"c", "performCommandsAfterDelay"},
+                 {"p", {{"delay", 1}, {"cmds", {{{"c", "vibrate"}}}}}}}}},
+              {"identifier", "tick-5"}}}}}}},
+        {{"ver", "2.1"},
+         {"serial", 6},
+         {"cmds",
+          {{{"c", "showAlert"},
+            {"p",
+             {{"title", "t"},
+              {"buttons",
+               {{{"title", "Ok"},
+                 {"mvcmd",
+                  {{"ver", "2.1"}, {"cmds", {{{"c", "openPage"}, {"p", {{"src", "x"}}}}}}}}}}},
+              {"mvcmdOnTimout", {{"ver", "2.1"}, {"cmds", json::array()}}}}}}}}},
+        {{"ver", "2.1"},
+         {"serial", 7},
+         {"cmds", {{{"c", "dataResponse"}, {"p", {{"serial", "3:5"}, {"body", "{\"a\":1}"}}}}}}},
+    };
+}
+
+struct SplitEncoding {
+    peer::PacketEncoding encoding;
+    bool gzip;
+};
+const SplitEncoding kSplitEncodings[] = {{peer::PacketEncoding::JSON, false},
+                                         {peer::PacketEncoding::JSON, true},
+                                         {peer::PacketEncoding::MessagePack, false},
+                                         {peer::PacketEncoding::MessagePack, true}};
+
+// Feeds `whole` cut at `cuts`, each piece a chunk of its own, then `next` in one chunk;
+// answers whether exactly the two came out, in order, and nothing was left waiting.
+bool splitArrives(MVApiChunkReader& reader, const SplitEncoding& e, const json& packet,
+                  const std::string& whole, const std::vector<size_t>& cuts, const json& next,
+                  const std::string& nextBytes) {
+    reader.start(MVApiChunkStateHeader,
+                 e.encoding == peer::PacketEncoding::JSON ? MVApiContentTypeJSON
+                                                          : MVApiContentTypeMessagePack,
+                 e.gzip);
+    std::vector<json> got;
+    const auto take = [&got](json& p) { got.push_back(std::move(p)); };
+    size_t from = 0;
+    std::string stream;
+    for (size_t cut : cuts) {
+        stream += encodeChunk(whole.substr(from, cut - from));
+        from = cut;
+    }
+    stream += encodeChunk(whole.substr(from)) + encodeChunk(nextBytes);
+    if (reader.append(stream, take) != Outcome::Ok) return false;
+    return got.size() == 2 && got[0] == packet && got[1] == next && !reader.hasUndecidedPacket() &&
+           reader.combinedBytes() == 0;
+}
+
+class NestedSplitTest : public MVApiChunkReaderTest,
+                        public testing::WithParamInterface<SplitEncoding> {};
+
+// A well-formed packet split at any byte, in two and in three, is handed over once.
+TEST_P(NestedSplitTest, APacketSplitAtAnyByteInTwoOrThreeArrivesOnce) {
+    const SplitEncoding& e = GetParam();
+    const json next = collection(8);
+    const std::string nextBytes = payload(next, e.encoding, e.gzip);
+    MVApiChunkReader reader;
+    for (const json& packet : nestedPackets()) {
+        SCOPED_TRACE(packet["serial"]);
+        const std::string whole = payload(packet, e.encoding, e.gzip);
+        size_t rows = 0;
+        size_t failed = 0;
+        const auto row = [&](const std::vector<size_t>& cuts) {
+            ++rows;
+            if (splitArrives(reader, e, packet, whole, cuts, next, nextBytes)) return;
+            if (++failed <= 3) ADD_FAILURE() << "cut at " << testing::PrintToString(cuts);
+        };
+        // In three only where commands carry collections of their own (the work grows
+        // with the square of the size).
+        const bool inThree = packet["cmds"][0]["c"] != "dataResponse";
+        for (size_t a = 1; a < whole.size(); ++a) {
+            row({a});
+            for (size_t b = a + 1; inThree && b < whole.size(); ++b) row({a, b});
+        }
+        EXPECT_EQ(failed, 0u) << "of " << rows;
+    }
+    EXPECT_FALSE(logged("MVApiConnection"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, NestedSplitTest, testing::ValuesIn(kSplitEncodings),
+                         [](const testing::TestParamInfo<SplitEncoding>& info) {
+                             return std::string(info.param.encoding == peer::PacketEncoding::JSON
+                                                    ? "JSON"
+                                                    : "MessagePack") +
+                                    (info.param.gzip ? "Gzip" : "");
+                         });
+
+// A whole collection that comes while a packet waits may be a piece of it: the bytes
+// after it, or the bound (settle), decide.
+struct WaitingRow {
+    const char* name;
+    std::vector<std::string> after;  // "rest", "other", "start", "startInTwo"
+    bool settle;
+    std::vector<int> expected;  // 0: the whole packet, 1: the collection, 2: the other, 9: start
+    bool dropped;               // a packet cut short is logged
+};
+
+const WaitingRow kWaitingRows[] = {
+    {"TheJoinCompletes", {"nested", "rest"}, false, {0}, false},
+    {"TheJoinFails", {"nested", "other"}, false, {1, 2}, true},
+    {"APacketStartFollowsTheCut", {"start"}, false, {9}, true},
+    {"APacketStartInTwoFollowsTheCut", {"startInTwo"}, false, {9}, true},
+    {"ThePacketStartFollowsTheCollection", {"nested", "start"}, false, {1, 9}, true},
+    {"NothingFollowsUntilTheBound", {"nested"}, true, {1}, true},
+    {"TheBoundWithOnlyTheCutPacketWaiting", {}, true, {}, false},
+};
+
+class WaitingCollectionTest
+    : public MVApiChunkReaderTest,
+      public testing::WithParamInterface<std::tuple<WaitingRow, peer::PacketEncoding>> {};
+
+TEST_P(WaitingCollectionTest, TheBytesOrTheBoundDecide) {
+    const auto& [row, encoding] = GetParam();
+    const json nested = {{"ver", "2.1"}, {"cmds", {{{"c", "vibrate"}}}}};
+    const json other = {{"ver", "2.1"}, {"cmds", {{{"c", "other"}}}}};
+    json packet = collection(3);
+    packet["cmds"] = {{{"c", "bootApp"}, {"p", nested}}};
+    const std::string whole = payload(packet, encoding);
+    const std::string inner = payload(nested, encoding);
+    const size_t at = whole.find(inner);
+    ASSERT_NE(at, std::string::npos);
+    start(encoding == peer::PacketEncoding::JSON ? MVApiContentTypeJSON
+                                                 : MVApiContentTypeMessagePack);
+    EXPECT_EQ(feed(encodeChunk(whole.substr(0, at))), Outcome::Ok);
+    const std::string start = payload(collection(9), encoding);
+    for (const std::string& piece : row.after) {
+        if (piece == "nested") feed(encodeChunk(inner));
+        if (piece == "rest") feed(encodeChunk(whole.substr(at + inner.size())));
+        if (piece == "other") feed(encodeChunk(payload(other, encoding)));
+        if (piece == "start") feed(encodeChunk(start));
+        if (piece == "startInTwo") {
+            feed(encodeChunk(start.substr(0, start.size() / 2)));
+            feed(encodeChunk(start.substr(start.size() / 2)));
+        }
+    }
+    if (row.settle) {
+        EXPECT_TRUE(packets_.empty());
+        EXPECT_EQ(reader_.hasUndecidedPacket(), !row.expected.empty());
+        reader_.settle([this](json& p) { packets_.push_back(p); });
+    }
+    std::vector<json> expected;
+    for (int which : row.expected)
+        expected.push_back(which == 0   ? packet
+                           : which == 1 ? nested
+                           : which == 2 ? other
+                                        : collection(9));
+    EXPECT_EQ(packets_, expected);
+    EXPECT_FALSE(reader_.hasUndecidedPacket());
+    // The cut packet is logged: dropped at the bound or at a packet start, refused where
+    // the join fails.
+    EXPECT_EQ(logged(fmt::format(
+                  "MVApiConnection dropped an incomplete packet of {} bytes: a whole packet "
+                  "followed it",
+                  at)) ||
+                  logged("MVApiConnection could not parse JSON payload") ||
+                  logged("MVApiConnection MessagePack payload is not a dictionary"),
+              row.dropped);
+    // What follows is read as before.
+    EXPECT_EQ(feed(encodeChunk(payload(collection(10), encoding))), Outcome::Ok);
+    ASSERT_FALSE(packets_.empty());
+    EXPECT_EQ(packets_.back(), collection(10));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, WaitingCollectionTest,
+    testing::Combine(testing::ValuesIn(kWaitingRows),
+                     testing::Values(peer::PacketEncoding::JSON,
+                                     peer::PacketEncoding::MessagePack)),
+    [](const testing::TestParamInfo<std::tuple<WaitingRow, peer::PacketEncoding>>& info) {
+        return std::string(std::get<0>(info.param).name) +
+               (std::get<1>(info.param) == peer::PacketEncoding::JSON ? "JSON" : "MessagePack");
+    });
 
 }  // namespace

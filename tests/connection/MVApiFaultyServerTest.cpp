@@ -401,4 +401,173 @@ TEST_F(MVApiFaultyServerTest, APacketQueuedBeforeTheHeadNeverOvertakesAMissingOn
     }
 }
 
+// Where a server cuts a good packet into chunks is its own choice. Packets whose command
+// carries a command list, an identifier and a collection of its own, each cut at another
+// place: in two, serial s at byte s; in three, around one of the maps nested in it, so
+// that the middle chunk is a whole map (with "cmds" of its own), on the legacy first
+// connection and the persistent ones after it, or on legacy ones only: every collection
+// is performed once and in order, and none is dropped.
+json nestedParameters(int64_t serial) {
+    return {{"n", serial},
+            {"cmds", {{{"c", "setVariable"}, {"p", {{"id", "a"}, {"value", "1"}}}}}},
+            {"identifier", "tick-" + std::to_string(serial)},
+            {"mvcmd", {{"ver", "2.1"}, {"cmds", {{{"c", "vibrate"}}}}}}};
+}
+
+json nestedNumbered(int64_t serial) {
+    json c = ServerCommandRecorder::collection(nestedParameters(serial));
+    c["serial"] = serial;
+    return c;
+}
+
+struct SplitRow {
+    Encoding encoding;
+    bool persistent;
+    bool inThree;  // around a nested map (not with gzip, whose bytes hide the maps)
+};
+
+class SplitPacketTest : public MVApiFaultyServerTest,
+                        public testing::WithParamInterface<SplitRow> {};
+
+TEST_P(SplitPacketTest, EveryCutOfAGoodPacketIsPerformedOnceInOrder) {
+    const SplitRow& row = GetParam();
+    const PacketEncoding encoding = row.encoding.encoding;
+    const size_t size = encodePacket(nestedNumbered(100), encoding, row.encoding.gzip).size();
+    // In two: every byte of the packet once (sizes differ by a byte or two between
+    // serials); a legacy connection carries one packet, so there a few cuts across it.
+    const int64_t packets = row.inThree ? 16 : row.persistent ? static_cast<int64_t>(size) + 2 : 40;
+    const size_t stride = row.persistent ? 1 : size / 41;
+    const auto split = [&row, encoding, stride](int64_t serial,
+                                                std::string_view bytes) -> std::vector<size_t> {
+        if (!row.inThree) return {static_cast<size_t>(serial) * stride % bytes.size()};
+        const json parameters = nestedParameters(serial);
+        const json nested[] = {parameters, parameters["mvcmd"], parameters["cmds"][0],
+                               parameters["cmds"][0]["p"], nestedNumbered(serial)["cmds"][0]};
+        const std::string map = encodePacket(nested[serial % 5], encoding);
+        const size_t at = bytes.find(map);
+        if (at == std::string_view::npos) return {};
+        return {at, at + map.size()};
+    };
+    StreamingServer server({.encoding = encoding,
+                            .gzip = row.encoding.gzip,
+                            .persistent = row.persistent,
+                            .split = split,
+                            .collection = nestedNumbered});
+    ApiPeer peer;
+    const TakeDownAtEnd takeDown;
+    peer.setResponder(server.responder());
+    auto& connection = open(peer);
+    for (int64_t i = 1; i <= packets; ++i) {
+        connection.sendCommands({testCommand("c" + std::to_string(i))});
+        platform::advanceBy(MVApiConnection::kCommandBatchDelay);
+        // Well within the pending list, however slowly the machine writes them.
+        if (i % 20 == 0) {
+            ASSERT_TRUE(drive([&] { return server.held() >= i; }));
+        }
+    }
+    ASSERT_TRUE(drive(
+        [&] { return ServerCommandRecorder::performed().size() >= static_cast<size_t>(packets); },
+        0.01, 6000));
+    std::vector<int64_t> performed;
+    for (const auto& parameters : ServerCommandRecorder::performed())
+        performed.push_back(parameters["n"].get<int64_t>());
+    EXPECT_EQ(performed, oneTo(packets));
+    EXPECT_EQ(connection.downstreamSerial(), packets);
+    EXPECT_FALSE(logged("MVApiConnection dropped"));
+    EXPECT_FALSE(logged("MVApiConnection could not"));
+    EXPECT_FALSE(logged("payload is not a dictionary"));
+    EXPECT_FALSE(logged("MVCommandHandler tried to handle malformed"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SplitPacketTest,
+                         testing::ValuesIn(std::vector<SplitRow>{
+                             {kEncodings[0], true, false},
+                             {kEncodings[1], true, false},
+                             {kEncodings[2], true, false},
+                             {kEncodings[3], true, false},
+                             {kEncodings[0], true, true},
+                             {kEncodings[2], true, true},
+                             {kEncodings[0], false, false},
+                             {kEncodings[2], false, false},
+                             {kEncodings[0], false, true},
+                             {kEncodings[2], false, true},
+                         }),
+                         [](const testing::TestParamInfo<SplitRow>& info) {
+                             std::string name = describe(info.param.encoding);
+                             std::replace(name.begin(), name.end(), ' ', '_');
+                             return name + (info.param.persistent ? "_Persistent" : "_Legacy") +
+                                    (info.param.inThree ? "_InThree" : "_InTwo");
+                         });
+
+// A whole collection behind a packet cut short at the map it may belong to: the next
+// bytes decide, or the bound does, on the manual clock; the gate and the close hold.
+struct UndecidedRow {
+    const char* name;
+    enum class Then { Nothing, APacket, TheStreamEnds, TheGateCloses } then;
+};
+
+class UndecidedCollectionTest : public MVApiFaultyServerTest,
+                                public testing::WithParamInterface<UndecidedRow> {};
+
+TEST_P(UndecidedCollectionTest, WaitsForTheBytesOrItsBound) {
+    using Then = UndecidedRow::Then;
+    const UndecidedRow& row = GetParam();
+    ApiPeer peer;
+    streamTo(peer);
+    auto& connection = MVApiConnection::sharedConnection();
+    connection.setIsAllowedToReadCommands(true);
+    const json nested = ServerCommandRecorder::collection({{"n", 2}});
+    json cut = numbered(1);
+    cut["cmds"][0]["p"]["nested"] = nested;
+    const std::string whole = encodePacket(cut, PacketEncoding::JSON);
+    const std::string inner = encodePacket(nested, PacketEncoding::JSON);
+    const size_t at = whole.find(inner);
+    ASSERT_NE(at, std::string::npos);
+    peer.perform(0, {PeerAction::chunk(whole.substr(0, at)), PeerAction::chunk(inner)});
+    ASSERT_TRUE(waitFor([&] { return connection.holdsUndecidedPacket(); }));
+    const auto performed = [] { return ServerCommandRecorder::performed(); };
+    const std::vector<json> theCollection{{{"n", 2}}};
+    switch (row.then) {
+        case Then::Nothing:
+            platform::advanceBy(MVApiConnection::kUndecidedPacketTimeout - 0.1);
+            platform::runUntilIdle();
+            EXPECT_TRUE(performed().empty());
+            platform::advanceBy(0.1);
+            ASSERT_TRUE(waitFor([&] { return performed() == theCollection; }));
+            EXPECT_TRUE(logged("MVApiConnection dropped an incomplete packet of " +
+                               std::to_string(at) + " bytes"));
+            break;
+        case Then::APacket:
+            peer.perform(0, PeerAction::packet(numbered(3)));
+            ASSERT_TRUE(waitFor([&] { return performed().size() == 2; }));
+            EXPECT_EQ(performed(), (std::vector<json>{{{"n", 2}}, {{"n", 3}}}));
+            break;
+        case Then::TheStreamEnds:
+            peer.perform(0, PeerAction::close());
+            ASSERT_TRUE(waitForClosed(connection));
+            platform::advanceBy(MVApiConnection::kUndecidedPacketTimeout);
+            platform::runUntilIdle();
+            EXPECT_TRUE(performed().empty());
+            break;
+        case Then::TheGateCloses:
+            connection.setIsAllowedToReadCommands(false);
+            platform::advanceBy(MVApiConnection::kUndecidedPacketTimeout);
+            platform::runUntilIdle();
+            EXPECT_TRUE(performed().empty());
+            connection.setIsAllowedToReadCommands(true);
+            platform::advanceBy(MVApiConnection::kUndecidedPacketTimeout);
+            ASSERT_TRUE(waitFor([&] { return performed() == theCollection; }));
+            break;
+    }
+    EXPECT_FALSE(connection.holdsUndecidedPacket());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, UndecidedCollectionTest,
+    testing::Values(UndecidedRow{"Nothing", UndecidedRow::Then::Nothing},
+                    UndecidedRow{"APacket", UndecidedRow::Then::APacket},
+                    UndecidedRow{"TheStreamEnds", UndecidedRow::Then::TheStreamEnds},
+                    UndecidedRow{"TheGateCloses", UndecidedRow::Then::TheGateCloses}),
+    [](const testing::TestParamInfo<UndecidedRow>& info) { return std::string(info.param.name); });
+
 }  // namespace

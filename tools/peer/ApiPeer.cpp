@@ -352,7 +352,7 @@ struct ApiPeer::State {
             if (!c.proxyParser.complete()) return;
             c.record.proxyHead = c.proxyParser.head();
             queueWire(c, options.proxyAnswer.bytes());
-            if (options.proxyAnswer.status != 200) {
+            if (options.proxyAnswer.status / 100 != 2) {
                 c.phase = Conn::Phase::Rejected;
                 plain(c, data.substr(used));
                 return;

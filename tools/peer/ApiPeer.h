@@ -13,7 +13,7 @@
 //   peer.perform(0, PeerAction::packet({{"cmds", nlohmann::json::array()}}));
 //   peer.perform(0, PeerAction::reset());
 //
-// Proxy mode answers the CONNECT head with `proxyAnswer` and, when that is a 200, speaks
+// Proxy mode answers the CONNECT head with `proxyAnswer` and, when that is a 2xx, speaks
 // TLS (with `tls`) or plain HTTP inside the tunnel, as the API server would.
 // A request head longer than the parser takes is answered with 431 at once. What the
 // peer records is bounded by `ApiPeerOptions`: a tail of each connection's bytes and

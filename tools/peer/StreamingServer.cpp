@@ -101,6 +101,17 @@ void StreamingServer::send(size_t index, std::vector<PeerAction>& actions) {
                                                     options_.encoding, options_.gzip));
             connection.closed = true;
             return;
+        } else if (options_.split) {
+            const std::string bytes =
+                encodePacket(collectionOf(serial), options_.encoding, options_.gzip);
+            size_t from = 0;
+            for (size_t cut : options_.split(serial, bytes)) {
+                if (cut <= from || cut >= bytes.size()) continue;
+                actions.push_back(
+                    PeerAction::chunk(std::string_view(bytes).substr(from, cut - from)));
+                from = cut;
+            }
+            actions.push_back(PeerAction::chunk(std::string_view(bytes).substr(from)));
         } else {
             actions.push_back(
                 PeerAction::packet(collectionOf(serial), options_.encoding, options_.gzip));

@@ -23,6 +23,7 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <string_view>
 #include <vector>
 
 #include "tools/peer/ApiPeer.h"
@@ -41,6 +42,9 @@ struct StreamingServerOptions {
     std::map<int64_t, size_t> truncated = {};
     // Server serial -> bytes of its chunk its first sending gets out; nothing follows them.
     std::map<int64_t, size_t> stalled = {};
+    // Server serial and its encoding (after gzip) -> the offsets, ascending, at which
+    // every sending of it is cut into chunks; none or empty: one chunk.
+    std::function<std::vector<size_t>(int64_t serial, std::string_view bytes)> split = nullptr;
     // Every connection ends (its sending side) at its request head, before any answer.
     bool endBeforeHead = false;
     // Connections from this one on get their head only when the test releases it.
