@@ -326,5 +326,121 @@ INSTANTIATE_TEST_SUITE_P(OneTask, CommandAndNavigationTest,
                                                           Task::ClickHandler)),
                          taskName);
 
+// Frames inside a frame of another origin (a provider's frame with frames of its own): each
+// frame's documents load in their frame, the page is never replaced by one of them.
+struct NestedFrameRow {
+    const char* name;
+    bool deeper;          // one more frame between the provider's frame and the innermost
+    bool scripted;        // the innermost frame is made by script
+    const char* element;  // in the innermost frame, named "box"
+    const char* trigger;  // run in the innermost frame once it has loaded
+};
+
+void PrintTo(const NestedFrameRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+constexpr const char* kNamedLink = "<a id=\"go\" href=\"/frame2\" target=\"box\">go</a>";
+constexpr const char* kForm = "<form action=\"/frame2\"><button id=\"go\">go</button></form>";
+constexpr const char* kRedirectLink = "<a id=\"go\" href=\"/old\">go</a>";
+constexpr const char* kClickGo = "document.getElementById('go').click()";
+
+const NestedFrameRow kNestedFrameRows[] = {
+    {"Link", false, false, kLink, kClickGo},
+    {"Form", false, false, kForm, kClickGo},
+    {"Redirect", false, false, kRedirectLink, kClickGo},
+    {"NamedTarget", false, false, kNamedLink, kClickGo},
+    {"LinkOfAScriptedFrame", false, true, kLink, kClickGo},
+    {"FormOfAScriptedFrame", false, true, kForm, kClickGo},
+    {"RedirectOfAScriptedFrame", false, true, kRedirectLink, kClickGo},
+    {"NamedTargetOfAScriptedFrame", false, true, kNamedLink, kClickGo},
+    {"LinkDeeper", true, false, kLink, kClickGo},
+    {"FormDeeper", true, false, kForm, kClickGo},
+    {"RedirectDeeper", true, false, kRedirectLink, kClickGo},
+    {"NamedTargetDeeper", true, false, kNamedLink, kClickGo},
+    {"LinkOfAScriptedFrameDeeper", true, true, kLink, kClickGo},
+    {"FormOfAScriptedFrameDeeper", true, true, kForm, kClickGo},
+    {"RedirectOfAScriptedFrameDeeper", true, true, kRedirectLink, kClickGo},
+    {"NamedTargetOfAScriptedFrameDeeper", true, true, kNamedLink, kClickGo},
+};
+
+class NestedFrameTest : public MVWebViewFrameNavigationWebKitTest,
+                        public testing::WithParamInterface<NestedFrameRow> {
+  protected:
+    // Both origins serve the same frames; a frame's own addresses stay in its origin.
+    void serveFrames(HttpTestServer& origin, const NestedFrameRow& row) {
+        const std::string tellTop = "<script>top.postMessage(TEXT, '*');</script>";
+        auto telling = [&](const std::string& text) {
+            std::string script = tellTop;
+            script.replace(script.find("TEXT"), 4, "'" + text + "'");
+            return script;
+        };
+        origin.respond("/mid",
+                       Response::text(200,
+                                      html(row.scripted ? "<script>var f = document.createElement("
+                                                          "'iframe'); f.name = 'box'; f.src = "
+                                                          "'/inner'; document.body.appendChild(f);"
+                                                          "</script>"
+                                                        : "<iframe name=\"box\" src=\"/inner\">"
+                                                          "</iframe>"),
+                                      "text/html"));
+        origin.respond("/inner",
+                       Response::text(200,
+                                      html(std::string(row.element) + telling("inner") +
+                                           "<script>addEventListener('load', function () {"
+                                           " setTimeout(function () { " +
+                                           row.trigger + "; }, 0); });</script>"),
+                                      "text/html"));
+        origin.respond("/frame2",
+                       Response::text(200,
+                                      html("<p>frame two</p>" + telling(std::string("frame two ") +
+                                                                        "of " + origin.baseURL())),
+                                      "text/html"));
+        origin.respond("/old", Response::redirect(302, "/frame2"));
+    }
+    HttpTestServer provider;
+};
+
+TEST_P(NestedFrameTest, LoadsInItsFrameAndThePageStays) {
+    const NestedFrameRow& row = GetParam();
+    serveFrames(server, row);
+    serveFrames(provider, row);
+    // Deeper: the provider's frame holds a frame of the page's origin, which holds the frames.
+    provider.respond(
+        "/deep", Response::text(200, html("<iframe src=\"" + server.url("/mid") + "\"></iframe>"),
+                                "text/html"));
+    const std::string frame = provider.url(row.deeper ? "/deep" : "/mid");
+    const std::string innermost = row.deeper ? server.baseURL() : provider.baseURL();
+    server.respond("/list", Response::text(200,
+                                           libraryPage("<script>window.arrived = [];"
+                                                       " addEventListener('message', function (e)"
+                                                       " { arrived.push(String(e.data)); });"
+                                                       "</script><iframe src=\"" +
+                                                       frame + "\"></iframe>"),
+                                           "text/html"));
+    webView->openUrl(server.url("/list"));
+    ASSERT_TRUE(settle([&] { return webView->isUsingLibrary() && !webView->isLoading(); }));
+    js("window.marker = 'same document'");
+    const std::string arrived = "frame two of " + innermost;
+    ASSERT_TRUE(settle([&] {
+        return historyUrls().size() != 1 ||
+               js("String(window.arrived && arrived.indexOf('" + arrived + "') >= 0)") == "true";
+    }));
+    drain();
+    EXPECT_EQ(historyUrls(), std::vector<std::string>{server.url("/list")});
+    EXPECT_EQ(js("location.href"), server.url("/list"));
+    EXPECT_EQ(js("window.marker"), "same document");
+    EXPECT_EQ(js("arrived.join()"), "inner," + arrived);
+    EXPECT_EQ(server.requestCount("/list"), 1u);
+    EXPECT_EQ(server.requestCount("/frame2") + provider.requestCount("/frame2"), 1u);
+    EXPECT_EQ(owner->count("didStartLoad"), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(InsideAFrameOfAnotherOrigin, NestedFrameTest,
+                         testing::ValuesIn(kNestedFrameRows),
+                         [](const testing::TestParamInfo<NestedFrameRow>& info) {
+                             return std::string(info.param.name);
+                         });
+
 }  // namespace
 }  // namespace frame_navigation
