@@ -488,6 +488,8 @@ struct WebKitGtkWebEngine::Impl {
     size_t waitingRefusalBytes = 0;
     size_t droppedRefusals = 0;
     bool failedThisLoad = false;
+    // The session-history item of the document shown, as its load committed.
+    GRef<WebKitBackForwardListItem> shownItem;
     // What the web-process extension noted of the page's links and forms, oldest first:
     // each reaches us ahead of WebKit's decision on its navigation.
     // A link's address is kept as the hashes of its two spellings (as the page reads it,
@@ -558,6 +560,9 @@ struct WebKitGtkWebEngine::Impl {
             ours.setHTTPMethod(method);
         const NavigationType navigationType =
             navigationTypeOf(webkit_navigation_action_get_navigation_type(action));
+        if (navigationType == NavigationType::BackForward) {
+            if (auto step = self->historyStep(uri)) ours.setProperty(kHistoryStepProperty, *step);
+        }
         // Tagged as it reaches us: a load of ours after this replaces the page that asked.
         const uint64_t generation = self->owner->loadGeneration();
         auto pending = std::make_shared<PendingDecision>(decision);
@@ -630,6 +635,34 @@ struct WebKitGtkWebEngine::Impl {
             self->findTargetFrame(uri, std::move(ours), std::move(decide));
         }
         return TRUE;
+    }
+
+    // How far a back or forward navigation to `uri` goes in WebKit's session history: from
+    // the item of the document shown to the item WebKit has moved to already, else from
+    // the current item to the nearest of that address, back first (a history that holds
+    // an address twice around it may be stepped to the nearer).
+    std::optional<int64_t> historyStep(const char* uri) const {
+        WebKitBackForwardList* list = webkit_web_view_get_back_forward_list(view);
+        WebKitBackForwardListItem* current =
+            list ? webkit_back_forward_list_get_current_item(list) : nullptr;
+        if (!current || !uri) return std::nullopt;
+        const std::string_view target(uri);
+        auto sameAddress = [&](WebKitBackForwardListItem* item) {
+            const char* address = webkit_back_forward_list_item_get_uri(item);
+            return address && std::string_view(address) == target;
+        };
+        const bool moved = shownItem.get() && current != shownItem.get() && sameAddress(current);
+        const auto length = static_cast<int64_t>(webkit_back_forward_list_get_length(list));
+        for (int64_t n = 1; n < length; ++n) {
+            for (const int64_t offset : {-n, n}) {
+                WebKitBackForwardListItem* item =
+                    webkit_back_forward_list_get_nth_item(list, static_cast<gint>(offset));
+                if (!item) continue;
+                if (moved && item == shownItem.get()) return -offset;
+                if (!moved && sameAddress(item)) return offset;
+            }
+        }
+        return std::nullopt;
     }
 
     // The fetch destination a request carries ("document", "iframe", "frame"): WebKit
@@ -805,6 +838,11 @@ struct WebKitGtkWebEngine::Impl {
 
     static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
         auto* self = static_cast<Impl*>(data);
+        if (event == WEBKIT_LOAD_COMMITTED) {
+            WebKitBackForwardList* list = webkit_web_view_get_back_forward_list(self->view);
+            self->shownItem =
+                GRef<WebKitBackForwardListItem>(webkit_back_forward_list_get_current_item(list));
+        }
         if (event == WEBKIT_LOAD_STARTED) {
             self->deliver([self] {
                 self->failedThisLoad = false;

@@ -442,5 +442,100 @@ INSTANTIATE_TEST_SUITE_P(InsideAFrameOfAnotherOrigin, NestedFrameTest,
                              return std::string(info.param.name);
                          });
 
+// The page's own history.back(), forward() and go(): the web view's page history steps as
+// the user's Back steps it, and the page lands where a browser would.
+struct PageHistoryRow {
+    const char* name;
+    int pages;                       // /p1 ... /pN, each reached by a link
+    std::vector<const char*> calls;  // each run by the page shown then, in turn
+    std::vector<int> landings;       // the page shown after each call
+};
+
+void PrintTo(const PageHistoryRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+const PageHistoryRow kPageHistoryRows[] = {
+    {"BackAfterThree", 3, {"history.back()"}, {2}},
+    {"BackAfterFive", 5, {"history.back()"}, {4}},
+    {"EachPageBackAfterThree",
+     3,
+     {"history.back()", "history.back()", "history.back()"},
+     {2, 1, 1}},
+    {"EachPageBackAfterFive",
+     5,
+     {"history.back()", "history.back()", "history.back()", "history.back()"},
+     {4, 3, 2, 1}},
+    {"GoBackTwoAfterThree", 3, {"history.go(-2)"}, {1}},
+    {"GoBackTwoAfterFive", 5, {"history.go(-2)", "history.go(-2)"}, {3, 1}},
+    {"BackThenGoBackTwoAfterFive", 5, {"history.back()", "history.go(-2)"}, {4, 2}},
+    {"GoBackTooFarAfterThree", 3, {"history.go(-3)", "history.back()"}, {3, 2}},
+    {"ForwardAfterThree", 3, {"history.forward()", "history.back()"}, {3, 2}},
+    {"ForwardAfterFive", 5, {"history.forward()", "history.go(-2)"}, {5, 3}},
+};
+
+class PageHistoryTest : public MVWebViewFrameNavigationWebKitTest,
+                        public testing::WithParamInterface<PageHistoryRow> {
+  protected:
+    std::string page(int number) { return server.url("/p" + std::to_string(number)); }
+    std::vector<std::string> pagesUpTo(int number) {
+        std::vector<std::string> pages;
+        for (int i = 1; i <= number; ++i) pages.push_back(page(i));
+        return pages;
+    }
+    // The web view shows page `number` as the newest of its history, ready.
+    bool shows(int number) {
+        return historyUrls() == pagesUpTo(number) && webView->isUsingLibrary() &&
+               !webView->isLoading() && js("location.href") == page(number);
+    }
+};
+
+TEST_P(PageHistoryTest, LandsWhereABrowserWould) {
+    const PageHistoryRow& row = GetParam();
+    for (int i = 1; i <= row.pages; ++i) {
+        server.respond("/p" + std::to_string(i),
+                       Response::text(200,
+                                      libraryPage("<a id=\"next\" href=\"/p" +
+                                                  std::to_string(i + 1) + "\">next</a>"),
+                                      "text/html"));
+    }
+    webView->openUrl(page(1));
+    ASSERT_TRUE(settle([&] { return shows(1); }));
+    for (int i = 2; i <= row.pages; ++i) {
+        js("document.getElementById('next').click()");
+        ASSERT_TRUE(settle([&] { return shows(i); })) << testing::PrintToString(historyUrls());
+    }
+    int shown = row.pages;
+    size_t fetches = static_cast<size_t>(row.pages);
+    for (size_t i = 0; i < row.calls.size(); ++i) {
+        const int landing = row.landings[i];
+        js("window.marker = 'stays'");
+        // A call that goes nowhere leaves the page as it is: a timer of the page after it
+        // tells that the page went on.
+        js(std::string(row.calls[i]) + "; setTimeout(function () { window.after = true; }, 100)");
+        if (landing == shown) {
+            ASSERT_TRUE(settle([&] { return js("String(window.after)") == "true"; }));
+            drain();
+            EXPECT_EQ(js("window.marker"), "stays") << row.calls[i];
+        }
+        ASSERT_TRUE(settle([&] { return shows(landing); }))
+            << row.calls[i] << " " << testing::PrintToString(historyUrls()) << " "
+            << js("location.href");
+        if (landing != shown) ++fetches;
+        shown = landing;
+    }
+    drain();
+    EXPECT_TRUE(shows(shown)) << testing::PrintToString(historyUrls());
+    // Every page shown was fetched by the web view, none by the engine itself.
+    size_t fetched = 0;
+    for (int i = 1; i <= row.pages; ++i) fetched += server.requestCount("/p" + std::to_string(i));
+    EXPECT_EQ(fetched, fetches);
+}
+
+INSTANTIATE_TEST_SUITE_P(ThePagesOwn, PageHistoryTest, testing::ValuesIn(kPageHistoryRows),
+                         [](const testing::TestParamInfo<PageHistoryRow>& info) {
+                             return std::string(info.param.name);
+                         });
+
 }  // namespace
 }  // namespace frame_navigation
