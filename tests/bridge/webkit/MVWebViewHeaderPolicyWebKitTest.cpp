@@ -1,12 +1,15 @@
-// The rules of a document's response headers apply in the real engine to the document the
-// web view fetched.
+// The rules of a document's response headers apply in the real engine, whether the web view
+// fetched the document from the server or the web cache served it.
 #include <gtest/gtest.h>
 
 #include <ostream>
 #include <string>
+#include <tuple>
 
+#include "libmerovane/webcache/MVWebCacheDataSource.h"
 #include "tests/bridge/webkit/MVWebViewWebKitFixture.h"
 #include "tests/support/HttpTestServer.h"
+#include "tests/webcache/WebCacheSourceFixture.h"
 
 namespace {
 
@@ -42,13 +45,28 @@ const HeaderPolicyRow kHeaderPolicyRows[] = {
      "/pic.png", 0, ""},
 };
 
-class HeaderPolicyTest : public MVWebViewWebKitFixture,
-                         public testing::WithParamInterface<HeaderPolicyRow> {
+enum class Source { Server, WebCache };
+
+// The web cache serves the web view's pages, as in the shell.
+class HeaderPolicyTest : public MVWebViewWebKitFixtureOn<WebCacheSourceTest>,
+                         public testing::WithParamInterface<std::tuple<HeaderPolicyRow, Source>> {
   protected:
+    void SetUp() override {
+        MVWebViewWebKitFixtureOn<WebCacheSourceTest>::SetUp();
+        MVWebCacheDataSource::registerBuiltInDataSources();
+        MVWebCache::sharedCache();
+    }
+    void TearDown() override {
+        webView.reset();
+        MVWebViewWebKitFixtureOn<WebCacheSourceTest>::TearDown();
+    }
     // The page is shown, with everything it asks for loaded or refused.
     bool shown(const std::string& url) {
-        return settle(
-            [&] { return js("location.href") == url && js("document.readyState") == "complete"; });
+        return settle([&] {
+            // The API stream is there: the web cache's loads are not held as offline.
+            MVConnectionLossMonitor::reportConnectionSuccess();
+            return js("location.href") == url && js("document.readyState") == "complete";
+        });
     }
 
     HttpTestServer server;
@@ -56,7 +74,8 @@ class HeaderPolicyTest : public MVWebViewWebKitFixture,
 };
 
 TEST_P(HeaderPolicyTest, AppliesAsTheServerSentIt) {
-    const HeaderPolicyRow& row = GetParam();
+    const HeaderPolicyRow& row = std::get<0>(GetParam());
+    const Source source = std::get<1>(GetParam());
     std::string body = row.body;
     for (size_t at; (at = body.find("PROVIDER")) != std::string::npos;)
         body.replace(at, 8, provider.baseURL());
@@ -66,17 +85,25 @@ TEST_P(HeaderPolicyTest, AppliesAsTheServerSentIt) {
                            "</body></html>",
                        "text/html");
     if (*row.policy) page.headers.set("Content-Security-Policy", row.policy);
-    server.respond("/page", page);
     for (HttpTestServer* origin : {&server, &provider}) {
         origin->respond("/pic.png", Response::text(200, "not really a picture", "image/png"));
         origin->respond("/inner", Response::text(200, "<p>inner</p>", "text/html"));
     }
+    page.headers.set("Cache-Control", "max-age=600");
+    server.respond("/page", page);
+    server.respond("/other", Response::text(200, "<p>other</p>", "text/html"));
     const std::string url = server.url("/page");
+    if (source == Source::WebCache) {
+        webView->openUrl(url);
+        ASSERT_TRUE(shown(url));
+        webView->openUrl(server.url("/other"));
+        ASSERT_TRUE(shown(server.url("/other")));
+    }
     const size_t before = (row.provider ? provider : server).requestCount(row.path);
     webView->openUrl(url);
-    ASSERT_TRUE(shown(url)) << js("location.href") << " " << js("document.readyState") << " "
-                            << testing::PrintToString(log_->texts());
+    ASSERT_TRUE(shown(url));
     drain();
+    // From the web cache the page is not asked of the server again.
     EXPECT_EQ(server.requestCount("/page"), 1u);
     EXPECT_EQ((row.provider ? provider : server).requestCount(row.path) - before, row.requests);
     if (*row.script) {
@@ -84,9 +111,13 @@ TEST_P(HeaderPolicyTest, AppliesAsTheServerSentIt) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(AsAHeader, HeaderPolicyTest, testing::ValuesIn(kHeaderPolicyRows),
-                         [](const testing::TestParamInfo<HeaderPolicyRow>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    AsAHeader, HeaderPolicyTest,
+    testing::Combine(testing::ValuesIn(kHeaderPolicyRows),
+                     testing::Values(Source::Server, Source::WebCache)),
+    [](const testing::TestParamInfo<std::tuple<HeaderPolicyRow, Source>>& info) {
+        return std::string(std::get<0>(info.param).name) +
+               (std::get<1>(info.param) == Source::WebCache ? "FromTheWebCache" : "");
+    });
 
 }  // namespace
