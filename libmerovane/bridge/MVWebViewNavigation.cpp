@@ -80,7 +80,7 @@ std::optional<bool> MVWebView::webViewShouldStartLoadWithRequest(
     if (navigationType == platform::NavigationType::BackForward &&
         (route == Route::Native || route == Route::Platform)) {
         const auto steps = pageHistoryStep(request);
-        if (steps && (route == Route::Native || (loadedBaseURL_ && stepLeavesDocument(*steps)))) {
+        if (steps && (route == Route::Native || (*steps < 0 && stepLeavesDocument(*steps)))) {
             performBlock(
                 [weak = weakSelf(), steps = *steps] {
                     if (auto webView = weak.lock()) webView->followPageHistory(steps);

@@ -23,9 +23,11 @@
 // Built without the sanitizers: it runs inside WebKit's own process.
 #include <webkit2/webkit-web-extension.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -219,16 +221,22 @@ bool goesToAFrame(WebKitWebPage* page, const std::string& target) {
     int elements = 0;
     int showing = 0;
     const guint64 pageID = webkit_web_page_get_id(page);
+    // Held while their documents are asked: nothing asked may change the frames known.
+    std::vector<WebKitFrame*> frames;
     for (const auto& [frame, ofPage] : knownFrames()) {
-        if (ofPage != pageID) continue;
-        const int count = frameElementCount(frame, target);
-        if (count < 0) return true;
-        elements += count;
+        if (ofPage == pageID) frames.push_back(WEBKIT_FRAME(g_object_ref(frame)));
+    }
+    bool starts = false;
+    for (WebKitFrame* frame : frames) {
+        const int count = starts ? 0 : frameElementCount(frame, target);
+        starts = starts || count < 0;
+        elements += std::max(count, 0);
         if (!webkit_frame_is_main_frame(frame) &&
             withoutFragment(webkit_frame_get_uri(frame)) == target)
             ++showing;
+        g_object_unref(frame);
     }
-    return elements > showing;
+    return starts || elements > showing;
 }
 
 gboolean onUserMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer) {
