@@ -245,6 +245,12 @@ class MVWebView : public platform::View,
     void tellNavigationBarChange(const std::shared_ptr<MVWebViewHistoryEntry>& before);
     void tellHistoryModified();
     void goBackInPage(int64_t steps);
+    // The page's own back or forward navigation to another document: its page history
+    // steps as the user's Back steps it.
+    std::optional<int64_t> pageHistoryStep(const platform::URLRequest& request) const;
+    bool stepLeavesDocument(int64_t steps) const;
+    void followPageHistory(int64_t steps);
+    bool stepBack(size_t steps);
 
     // Page reports, the ready poll and events (MVWebViewReadyPoll.cpp).
     MVDocumentReadyPoll& readyPoll();

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <any>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <string_view>
@@ -15,7 +16,9 @@
 #include "libmerovane/bridge/MVWebViewDelegate.h"
 #include "libmerovane/bridge/MVWebViewHistoryEntry.h"
 #include "libmerovane/bridge/MVWebViewTexts.h"
+#include "libmerovane/core/MVLog.h"
 #include "platform/foundation/TextUtilities.h"
+#include "platform/web/WebEngine.h"
 
 namespace texts = mvwebview_texts;
 
@@ -195,6 +198,44 @@ bool MVWebView::goBack() {
         // would append it a second time, and the page could never be left.
         showHistoryEntry(*pageHistory_.back());
     }
+    tellNavigationBarChange(before);
+    tellHistoryModified();
+    return true;
+}
+
+std::optional<int64_t> MVWebView::pageHistoryStep(const platform::URLRequest& request) const {
+    // The engine tells how far the page goes; else the nearest older entry of the address.
+    const std::any told = request.property(platform::kHistoryStepProperty);
+    if (const auto* step = std::any_cast<int64_t>(&told)) return *step;
+    const std::string& url = request.url().absoluteString();
+    for (size_t i = pageHistory_.size(); i-- > 1;) {
+        if (pageHistory_[i - 1]->documentUrl() == url)
+            return static_cast<int64_t>(i) - static_cast<int64_t>(pageHistory_.size());
+    }
+    return std::nullopt;
+}
+
+bool MVWebView::stepLeavesDocument(int64_t steps) const {
+    if (steps >= 0 || -steps >= static_cast<int64_t>(pageHistory_.size())) return true;
+    // Entries made by pushState share the document of the entry before them.
+    for (size_t i = pageHistory_.size(); i-- > pageHistory_.size() - static_cast<size_t>(-steps);)
+        if (!pageHistory_[i]->isPushState()) return true;
+    return false;
+}
+
+void MVWebView::followPageHistory(int64_t steps) {
+    // A browser's forward here goes nowhere (what the page's back left is not kept), as
+    // does a step past the history's first page.
+    if (steps >= 0 || !stepBack(static_cast<size_t>(-steps)))
+        MVLogInfo(texts::kPageHistoryStepIgnored, debugName(), steps, pageHistory_.size());
+}
+
+bool MVWebView::stepBack(size_t steps) {
+    if (steps == 0 || steps >= pageHistory_.size()) return false;
+    auto keep = self();
+    auto before = lastHistoryEntryWithNavigationParams();
+    pageHistory_.resize(pageHistory_.size() - steps);
+    showHistoryEntry(*pageHistory_.back());
     tellNavigationBarChange(before);
     tellHistoryModified();
     return true;

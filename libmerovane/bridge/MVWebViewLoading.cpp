@@ -9,6 +9,7 @@
 #include "libmerovane/bridge/MVCommand.h"
 #include "libmerovane/bridge/MVCommandHandler.h"
 #include "libmerovane/bridge/MVCommandURL.h"
+#include "libmerovane/bridge/MVDocumentHeaderPolicies.h"
 #include "libmerovane/bridge/MVEventDispatcher.h"
 #include "libmerovane/bridge/MVWebCacheInterface.h"
 #include "libmerovane/bridge/MVWebCacheKeys.h"
@@ -354,8 +355,10 @@ void MVWebView::fetchDidFinish(PageFetch& fetch) {
     isLoading_ = true;
     loadedBaseURL_ = platform::URL::parse(baseUrl);
     handOverDocument();
-    webView_->loadData(std::string(fetch.data.begin(), fetch.data.end()), response.mimeType(),
-                       response.textEncodingName(), pageURL);
+    // The rules of the document's headers go with it (the engine gets no response).
+    webView_->loadData(documentWithHeaderPolicies(std::string(fetch.data.begin(), fetch.data.end()),
+                                                  response.textEncodingName(), response),
+                       response.mimeType(), response.textEncodingName(), pageURL);
 }
 
 void MVWebView::fetchDidFail(PageFetch& fetch, const platform::Error&) {

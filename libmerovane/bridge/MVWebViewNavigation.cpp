@@ -75,6 +75,21 @@ std::optional<bool> MVWebView::webViewShouldStartLoadWithRequest(
         return false;
     }
 
+    // The page's own back or forward to another document steps its page history, also to
+    // an older entry of the address shown.
+    if (navigationType == platform::NavigationType::BackForward &&
+        (route == Route::Native || route == Route::Platform)) {
+        const auto steps = pageHistoryStep(request);
+        if (steps && (route == Route::Native || (*steps < 0 && stepLeavesDocument(*steps)))) {
+            performBlock(
+                [weak = weakSelf(), steps = *steps] {
+                    if (auto webView = weak.lock()) webView->followPageHistory(steps);
+                },
+                isLoading_);
+            return false;
+        }
+    }
+
     // A link followed natively gets its entry then; only what stays in the page (or
     // never leaves the application) gets the fragment's entry here.
     if (fragmentEntry && route != Route::Native) {

@@ -36,6 +36,9 @@ namespace platform {
 // document is the page's): an int64_t naming the document that made it, unique among the
 // page's frames' documents.
 inline constexpr const char* kFrameDocumentProperty = "WebEngineFrameDocument";
+// Set by an engine that keeps a session history on a back or forward navigation of the
+// top frame: an int64_t, how many of its entries the page goes (negative: back).
+inline constexpr const char* kHistoryStepProperty = "WebEngineHistoryStep";
 
 // What the engine reports to; the web view implements it.
 class WebEngineClient {

@@ -488,6 +488,8 @@ struct WebKitGtkWebEngine::Impl {
     size_t waitingRefusalBytes = 0;
     size_t droppedRefusals = 0;
     bool failedThisLoad = false;
+    // The session-history item of the document shown, as its load committed.
+    GRef<WebKitBackForwardListItem> shownItem;
     // What the web-process extension noted of the page's links and forms, oldest first:
     // each reaches us ahead of WebKit's decision on its navigation.
     // A link's address is kept as the hashes of its two spellings (as the page reads it,
@@ -558,6 +560,9 @@ struct WebKitGtkWebEngine::Impl {
             ours.setHTTPMethod(method);
         const NavigationType navigationType =
             navigationTypeOf(webkit_navigation_action_get_navigation_type(action));
+        if (navigationType == NavigationType::BackForward) {
+            if (auto step = self->historyStep(uri)) ours.setProperty(kHistoryStepProperty, *step);
+        }
         // Tagged as it reaches us: a load of ours after this replaces the page that asked.
         const uint64_t generation = self->owner->loadGeneration();
         auto pending = std::make_shared<PendingDecision>(decision);
@@ -632,6 +637,34 @@ struct WebKitGtkWebEngine::Impl {
         return TRUE;
     }
 
+    // How far a back or forward navigation to `uri` goes in WebKit's session history: from
+    // the item of the document shown to the item WebKit has moved to already, else from
+    // the current item to the nearest of that address, back first (a history that holds
+    // an address twice around it may be stepped to the nearer).
+    std::optional<int64_t> historyStep(const char* uri) const {
+        WebKitBackForwardList* list = webkit_web_view_get_back_forward_list(view);
+        WebKitBackForwardListItem* current =
+            list ? webkit_back_forward_list_get_current_item(list) : nullptr;
+        if (!current || !uri) return std::nullopt;
+        const std::string_view target(uri);
+        auto sameAddress = [&](WebKitBackForwardListItem* item) {
+            const char* address = webkit_back_forward_list_item_get_uri(item);
+            return address && std::string_view(address) == target;
+        };
+        const bool moved = shownItem.get() && current != shownItem.get() && sameAddress(current);
+        const auto length = static_cast<int64_t>(webkit_back_forward_list_get_length(list));
+        for (int64_t n = 1; n < length; ++n) {
+            for (const int64_t offset : {-n, n}) {
+                WebKitBackForwardListItem* item =
+                    webkit_back_forward_list_get_nth_item(list, static_cast<gint>(offset));
+                if (!item) continue;
+                if (moved && item == shownItem.get()) return -offset;
+                if (!moved && sameAddress(item)) return offset;
+            }
+        }
+        return std::nullopt;
+    }
+
     // The fetch destination a request carries ("document", "iframe", "frame"): WebKit
     // gives it to a redirect's request, and to trustworthy origins only.
     static const char* fetchDestination(WebKitURIRequest* request) {
@@ -685,20 +718,53 @@ struct WebKitGtkWebEngine::Impl {
         return std::nullopt;
     }
 
-    // WebKit does not say which frame a navigation is for: the page is asked whether one
-    // of its frames (an iframe or frame element, in documents it can reach) is going to
-    // the address, in a script world of its own. A sub-frame's request then carries the
+    // WebKit does not say which frame a navigation is for: the web-process extension, which
+    // sees every frame's document of whatever origin, is asked whether a frame element of one
+    // of them is going to the address; without the extension, the page is asked (in a script
+    // world of its own) about the frames it can reach. A sub-frame's request then carries the
     // page's address as its main document; the top frame's is its own.
     void findTargetFrame(const std::string& address, URLRequest request,
                          std::function<void(URLRequest)> then) {
-        askPage(targetFrameScript(address),
-                [this, request = std::move(request),
-                 then = std::move(then)](const std::string& answer) mutable {
-                    std::optional<URL> page;
-                    if (answer == "true") page = readURI(webkit_web_view_get_uri(view));
-                    request.setMainDocumentURL(page ? *page : request.url());
-                    then(std::move(request));
-                });
+        auto decide = [this, request = std::move(request),
+                       then = std::move(then)](const std::string& answer) mutable {
+            std::optional<URL> page;
+            if (answer == "true") page = readURI(webkit_web_view_get_uri(view));
+            request.setMainDocumentURL(page ? *page : request.url());
+            then(std::move(request));
+        };
+        askExtension(address, [this, address, decide](const std::string& answer) mutable {
+            if (answer != kNoExtension) return decide(answer);
+            askPage(targetFrameScript(address), std::move(decide));
+        });
+    }
+
+    static constexpr const char* kNoExtension = "no extension";
+
+    // The extension's answer on `address`: "true" or "false", kNoExtension when none
+    // answers, empty past kPageAnswerBound.
+    void askExtension(const std::string& address, std::function<void(const std::string&)> then) {
+        auto answer = new std::function<void(const std::string&)>(boundedAnswer(std::move(then)));
+        webkit_web_view_send_message_to_page(
+            view, webkit_user_message_new("mv-frame-target", g_variant_new("(s)", address.c_str())),
+            nullptr,
+            [](GObject* source, GAsyncResult* result, gpointer data) {
+                std::unique_ptr<std::function<void(const std::string&)>> answer(
+                    static_cast<std::function<void(const std::string&)>*>(data));
+                GError* error = nullptr;
+                WebKitUserMessage* reply = webkit_web_view_send_message_to_page_finish(
+                    WEBKIT_WEB_VIEW(source), result, &error);
+                GVariant* body = reply ? webkit_user_message_get_parameters(reply) : nullptr;
+                std::string text = kNoExtension;
+                if (body && g_variant_is_of_type(body, G_VARIANT_TYPE("(b)"))) {
+                    gboolean frame = FALSE;
+                    g_variant_get(body, "(b)", &frame);
+                    text = frame ? "true" : "false";
+                }
+                if (reply) g_object_unref(reply);
+                g_clear_error(&error);
+                (*answer)(text);
+            },
+            answer);
     }
 
     // A link or a form starts its navigation inside the page's task, which may go on to
@@ -710,16 +776,27 @@ struct WebKitGtkWebEngine::Impl {
                          const std::string&) mutable { then(std::move(request)); });
     }
 
-    // Runs `script` in the frames' own script world and hands over its answer, or an
-    // empty one when it fails or has not come within kPageAnswerBound (a page whose
-    // script hangs); once, and never after the engine has gone (the decision waiting on
-    // it is refused as it is dropped).
+    // Runs `script` in the frames' own script world and hands over its answer (see
+    // boundedAnswer).
     void askPage(const std::string& script, std::function<void(const std::string&)> then) {
+        startScript(
+            script,
+            [answer = boundedAnswer(std::move(then))](ScriptCall& call) { answer(call.result); },
+            std::make_shared<ScriptCall>(), kFrameWorld);
+    }
+
+    // What hands `then` an answer: the first it is given, or an empty one when none has
+    // come within kPageAnswerBound (a page whose script hangs); once, and never after the
+    // engine has gone (the decision waiting on it is refused as it is dropped).
+    std::function<void(const std::string&)> boundedAnswer(
+        std::function<void(const std::string&)> then) {
         struct Ask {
             std::weak_ptr<const void> alive;
             std::function<void(const std::string&)> then;
             guint bound = 0;
             void answer(const std::string& text) {
+                if (bound != 0) g_source_remove(bound);
+                bound = 0;
                 if (!then) return;
                 auto call = std::move(then);
                 then = nullptr;
@@ -740,14 +817,7 @@ struct WebKitGtkWebEngine::Impl {
             },
             new std::shared_ptr<Ask>(ask),
             [](gpointer data) { delete static_cast<std::shared_ptr<Ask>*>(data); });
-        startScript(
-            script,
-            [ask](ScriptCall& call) {
-                if (ask->bound != 0) g_source_remove(ask->bound);
-                ask->bound = 0;
-                ask->answer(call.result);
-            },
-            std::make_shared<ScriptCall>(), kFrameWorld);
+        return [ask](const std::string& text) { ask->answer(text); };
     }
 
     // What WebKit reports when it is let load a document it cannot: a start, then an
@@ -768,6 +838,11 @@ struct WebKitGtkWebEngine::Impl {
 
     static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
         auto* self = static_cast<Impl*>(data);
+        if (event == WEBKIT_LOAD_COMMITTED) {
+            WebKitBackForwardList* list = webkit_web_view_get_back_forward_list(self->view);
+            self->shownItem =
+                GRef<WebKitBackForwardListItem>(webkit_back_forward_list_get_current_item(list));
+        }
         if (event == WEBKIT_LOAD_STARTED) {
             self->deliver([self] {
                 self->failedThisLoad = false;

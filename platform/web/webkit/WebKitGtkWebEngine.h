@@ -38,8 +38,10 @@
 // clicked or a form sent in any frame (the frame it goes to, and the document it comes
 // from, which a frame's "mvcmd:" request carries as kFrameDocumentProperty; what cannot
 // load, such as a page command, is the sending document's wherever it goes); else, for a
-// document WebKit can load, by asking the page (in a script world of its own) whether
-// one of its frame elements has that address as its source and does not show it yet.
+// document WebKit can load, by asking the web-process extension, which knows every frame's
+// document of any origin, whether a frame element of one of them has that address as its
+// source and more of them have it than frames show it yet (without the extension, the
+// page is asked about the frames it can reach).
 // WebKit tells nothing of a script's navigation (location, a form's submit()) or of a
 // redirect on a plain http origin of another host before its decision: inside a frame
 // these are still taken as the top frame's. A top frame's navigation by a link or a form

@@ -326,5 +326,216 @@ INSTANTIATE_TEST_SUITE_P(OneTask, CommandAndNavigationTest,
                                                           Task::ClickHandler)),
                          taskName);
 
+// Frames inside a frame of another origin (a provider's frame with frames of its own): each
+// frame's documents load in their frame, the page is never replaced by one of them.
+struct NestedFrameRow {
+    const char* name;
+    bool deeper;          // one more frame between the provider's frame and the innermost
+    bool scripted;        // the innermost frame is made by script
+    const char* element;  // in the innermost frame, named "box"
+    const char* trigger;  // run in the innermost frame once it has loaded
+};
+
+void PrintTo(const NestedFrameRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+constexpr const char* kNamedLink = "<a id=\"go\" href=\"/frame2\" target=\"box\">go</a>";
+constexpr const char* kForm = "<form action=\"/frame2\"><button id=\"go\">go</button></form>";
+constexpr const char* kRedirectLink = "<a id=\"go\" href=\"/old\">go</a>";
+constexpr const char* kClickGo = "document.getElementById('go').click()";
+
+const NestedFrameRow kNestedFrameRows[] = {
+    {"Link", false, false, kLink, kClickGo},
+    {"Form", false, false, kForm, kClickGo},
+    {"Redirect", false, false, kRedirectLink, kClickGo},
+    {"NamedTarget", false, false, kNamedLink, kClickGo},
+    {"LinkOfAScriptedFrame", false, true, kLink, kClickGo},
+    {"FormOfAScriptedFrame", false, true, kForm, kClickGo},
+    {"RedirectOfAScriptedFrame", false, true, kRedirectLink, kClickGo},
+    {"NamedTargetOfAScriptedFrame", false, true, kNamedLink, kClickGo},
+    {"LinkDeeper", true, false, kLink, kClickGo},
+    {"FormDeeper", true, false, kForm, kClickGo},
+    {"RedirectDeeper", true, false, kRedirectLink, kClickGo},
+    {"NamedTargetDeeper", true, false, kNamedLink, kClickGo},
+    {"LinkOfAScriptedFrameDeeper", true, true, kLink, kClickGo},
+    {"FormOfAScriptedFrameDeeper", true, true, kForm, kClickGo},
+    {"RedirectOfAScriptedFrameDeeper", true, true, kRedirectLink, kClickGo},
+    {"NamedTargetOfAScriptedFrameDeeper", true, true, kNamedLink, kClickGo},
+};
+
+class NestedFrameTest : public MVWebViewFrameNavigationWebKitTest,
+                        public testing::WithParamInterface<NestedFrameRow> {
+  protected:
+    // Both origins serve the same frames; a frame's own addresses stay in its origin.
+    void serveFrames(HttpTestServer& origin, const NestedFrameRow& row) {
+        const std::string tellTop = "<script>top.postMessage(TEXT, '*');</script>";
+        auto telling = [&](const std::string& text) {
+            std::string script = tellTop;
+            script.replace(script.find("TEXT"), 4, "'" + text + "'");
+            return script;
+        };
+        origin.respond("/mid",
+                       Response::text(200,
+                                      html(row.scripted ? "<script>var f = document.createElement("
+                                                          "'iframe'); f.name = 'box'; f.src = "
+                                                          "'/inner'; document.body.appendChild(f);"
+                                                          "</script>"
+                                                        : "<iframe name=\"box\" src=\"/inner\">"
+                                                          "</iframe>"),
+                                      "text/html"));
+        origin.respond("/inner",
+                       Response::text(200,
+                                      html(std::string(row.element) + telling("inner") +
+                                           "<script>addEventListener('load', function () {"
+                                           " setTimeout(function () { " +
+                                           row.trigger + "; }, 0); });</script>"),
+                                      "text/html"));
+        origin.respond("/frame2",
+                       Response::text(200,
+                                      html("<p>frame two</p>" + telling(std::string("frame two ") +
+                                                                        "of " + origin.baseURL())),
+                                      "text/html"));
+        origin.respond("/old", Response::redirect(302, "/frame2"));
+    }
+    HttpTestServer provider;
+};
+
+TEST_P(NestedFrameTest, LoadsInItsFrameAndThePageStays) {
+    const NestedFrameRow& row = GetParam();
+    serveFrames(server, row);
+    serveFrames(provider, row);
+    // Deeper: the provider's frame holds a frame of the page's origin, which holds the frames.
+    provider.respond(
+        "/deep", Response::text(200, html("<iframe src=\"" + server.url("/mid") + "\"></iframe>"),
+                                "text/html"));
+    const std::string frame = provider.url(row.deeper ? "/deep" : "/mid");
+    const std::string innermost = row.deeper ? server.baseURL() : provider.baseURL();
+    server.respond("/list", Response::text(200,
+                                           libraryPage("<script>window.arrived = [];"
+                                                       " addEventListener('message', function (e)"
+                                                       " { arrived.push(String(e.data)); });"
+                                                       "</script><iframe src=\"" +
+                                                       frame + "\"></iframe>"),
+                                           "text/html"));
+    webView->openUrl(server.url("/list"));
+    ASSERT_TRUE(settle([&] { return webView->isUsingLibrary() && !webView->isLoading(); }));
+    js("window.marker = 'same document'");
+    const std::string arrived = "frame two of " + innermost;
+    ASSERT_TRUE(settle([&] {
+        return historyUrls().size() != 1 ||
+               js("String(window.arrived && arrived.indexOf('" + arrived + "') >= 0)") == "true";
+    }));
+    drain();
+    EXPECT_EQ(historyUrls(), std::vector<std::string>{server.url("/list")});
+    EXPECT_EQ(js("location.href"), server.url("/list"));
+    EXPECT_EQ(js("window.marker"), "same document");
+    EXPECT_EQ(js("arrived.join()"), "inner," + arrived);
+    EXPECT_EQ(server.requestCount("/list"), 1u);
+    EXPECT_EQ(server.requestCount("/frame2") + provider.requestCount("/frame2"), 1u);
+    EXPECT_EQ(owner->count("didStartLoad"), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(InsideAFrameOfAnotherOrigin, NestedFrameTest,
+                         testing::ValuesIn(kNestedFrameRows),
+                         [](const testing::TestParamInfo<NestedFrameRow>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// The page's own history.back(), forward() and go(): the web view's page history steps as
+// the user's Back steps it, and the page lands where a browser would.
+struct PageHistoryRow {
+    const char* name;
+    int pages;                       // /p1 ... /pN, each reached by a link
+    std::vector<const char*> calls;  // each run by the page shown then, in turn
+    std::vector<int> landings;       // the page shown after each call
+};
+
+void PrintTo(const PageHistoryRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+const PageHistoryRow kPageHistoryRows[] = {
+    {"BackAfterThree", 3, {"history.back()"}, {2}},
+    {"BackAfterFive", 5, {"history.back()"}, {4}},
+    {"EachPageBackAfterThree",
+     3,
+     {"history.back()", "history.back()", "history.back()"},
+     {2, 1, 1}},
+    {"EachPageBackAfterFive",
+     5,
+     {"history.back()", "history.back()", "history.back()", "history.back()"},
+     {4, 3, 2, 1}},
+    {"GoBackTwoAfterThree", 3, {"history.go(-2)"}, {1}},
+    {"GoBackTwoAfterFive", 5, {"history.go(-2)", "history.go(-2)"}, {3, 1}},
+    {"BackThenGoBackTwoAfterFive", 5, {"history.back()", "history.go(-2)"}, {4, 2}},
+    {"GoBackTooFarAfterThree", 3, {"history.go(-3)", "history.back()"}, {3, 2}},
+    {"ForwardAfterThree", 3, {"history.forward()", "history.back()"}, {3, 2}},
+    {"ForwardAfterFive", 5, {"history.forward()", "history.go(-2)"}, {5, 3}},
+};
+
+class PageHistoryTest : public MVWebViewFrameNavigationWebKitTest,
+                        public testing::WithParamInterface<PageHistoryRow> {
+  protected:
+    std::string page(int number) { return server.url("/p" + std::to_string(number)); }
+    std::vector<std::string> pagesUpTo(int number) {
+        std::vector<std::string> pages;
+        for (int i = 1; i <= number; ++i) pages.push_back(page(i));
+        return pages;
+    }
+    // The web view shows page `number` as the newest of its history, ready.
+    bool shows(int number) {
+        return historyUrls() == pagesUpTo(number) && webView->isUsingLibrary() &&
+               !webView->isLoading() && js("location.href") == page(number);
+    }
+};
+
+TEST_P(PageHistoryTest, LandsWhereABrowserWould) {
+    const PageHistoryRow& row = GetParam();
+    for (int i = 1; i <= row.pages; ++i) {
+        server.respond("/p" + std::to_string(i),
+                       Response::text(200,
+                                      libraryPage("<a id=\"next\" href=\"/p" +
+                                                  std::to_string(i + 1) + "\">next</a>"),
+                                      "text/html"));
+    }
+    webView->openUrl(page(1));
+    ASSERT_TRUE(settle([&] { return shows(1); }));
+    for (int i = 2; i <= row.pages; ++i) {
+        js("document.getElementById('next').click()");
+        ASSERT_TRUE(settle([&] { return shows(i); })) << testing::PrintToString(historyUrls());
+    }
+    int shown = row.pages;
+    size_t fetches = static_cast<size_t>(row.pages);
+    for (size_t i = 0; i < row.calls.size(); ++i) {
+        const int landing = row.landings[i];
+        js("window.marker = 'stays'");
+        // A call that goes nowhere leaves the page as it is: a timer of the page after it
+        // tells that the page went on.
+        js(std::string(row.calls[i]) + "; setTimeout(function () { window.after = true; }, 100)");
+        if (landing == shown) {
+            ASSERT_TRUE(settle([&] { return js("String(window.after)") == "true"; }));
+            drain();
+            EXPECT_EQ(js("window.marker"), "stays") << row.calls[i];
+        }
+        ASSERT_TRUE(settle([&] { return shows(landing); }))
+            << row.calls[i] << " " << testing::PrintToString(historyUrls()) << " "
+            << js("location.href");
+        if (landing != shown) ++fetches;
+        shown = landing;
+    }
+    drain();
+    EXPECT_TRUE(shows(shown)) << testing::PrintToString(historyUrls());
+    // Every page shown was fetched by the web view, none by the engine itself.
+    size_t fetched = 0;
+    for (int i = 1; i <= row.pages; ++i) fetched += server.requestCount("/p" + std::to_string(i));
+    EXPECT_EQ(fetched, fetches);
+}
+
+INSTANTIATE_TEST_SUITE_P(ThePagesOwn, PageHistoryTest, testing::ValuesIn(kPageHistoryRows),
+                         [](const testing::TestParamInfo<PageHistoryRow>& info) {
+                             return std::string(info.param.name);
+                         });
+
 }  // namespace
 }  // namespace frame_navigation

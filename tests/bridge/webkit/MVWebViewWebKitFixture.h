@@ -26,14 +26,16 @@
 #include "tests/support/PollingWait.h"
 #include "tests/support/RecordingMVWebViewDelegate.h"
 
-class MVWebViewWebKitFixture : public PlatformTest {
+// Over PlatformTest, or another fixture of it.
+template <class Base>
+class MVWebViewWebKitFixtureOn : public Base {
   protected:
     // Real pages load in real time: generous bounds, never sleeps.
     static constexpr double kPatience = 30.0;
     static constexpr const char* kBase = "http://shop.invalid/page";
 
     void SetUp() override {
-        PlatformTest::SetUp();
+        Base::SetUp();
         MVErrorLogger::clearReports();
         platform::WebView::setEngineFactory(
             [] { return std::make_unique<platform::WebKitGtkWebEngine>(); });
@@ -49,7 +51,7 @@ class MVWebViewWebKitFixture : public PlatformTest {
         platform::WebView::setEngineFactory(nullptr);
         MVWebViewControllerFactory::setFactory(nullptr);
         platform::runUntilIdle();
-        PlatformTest::TearDown();
+        Base::TearDown();
     }
 
     // Waits on the engine while the manual clock moves on in steps of the ready poll.
@@ -70,3 +72,5 @@ class MVWebViewWebKitFixture : public PlatformTest {
     std::shared_ptr<MVWebView> webView;
     std::shared_ptr<RecordingMVWebViewDelegate> owner;
 };
+
+using MVWebViewWebKitFixture = MVWebViewWebKitFixtureOn<PlatformTest>;

@@ -16,11 +16,18 @@
 // of WebKit's decision. A script's navigation (location, a frame's own redirect) leaves no
 // note.
 //
+// And it answers the view whether a document is going to a frame: every frame of the page
+// is known here as its document is made, of whatever origin, and each looks at its own
+// frame elements in the note world (a page cannot reach into a frame of another origin).
+//
 // Built without the sanitizers: it runs inside WebKit's own process.
 #include <webkit2/webkit-web-extension.h>
 
+#include <algorithm>
 #include <cstring>
+#include <map>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -89,8 +96,23 @@ constexpr const char* kLinkListener =
     " }, true);"
     "})";
 
+// Every frame a document was made in, with its page's id, until it is finalized.
+std::map<WebKitFrame*, guint64>& knownFrames() {
+    static auto* frames = new std::map<WebKitFrame*, guint64>;
+    return *frames;
+}
+
+void knowFrame(WebKitFrame* frame, guint64 page) {
+    if (!knownFrames().emplace(frame, page).second) return;
+    g_object_weak_ref(
+        G_OBJECT(frame),
+        [](gpointer, GObject* gone) { knownFrames().erase(reinterpret_cast<WebKitFrame*>(gone)); },
+        nullptr);
+}
+
 void onWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame,
                            gpointer) {
+    knowFrame(frame, webkit_web_page_get_id(page));
     JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
     if (!context) return;
     auto* ofNote = new FrameOfNote{webkit_web_page_get_id(page),
@@ -157,9 +179,84 @@ gboolean onSendRequest(WebKitWebPage*, WebKitURIRequest* request, WebKitURIRespo
     return FALSE;
 }
 
+std::string withoutFragment(const char* address) {
+    std::string text = address ? address : "";
+    return text.substr(0, text.find('#'));
+}
+
+// How many of a document's frame elements have `target` as their source, fragments aside;
+// -1 when it has frames and `target` is where a frame starts ("about:blank", "about:srcdoc").
+constexpr const char* kFrameElementCount =
+    "(function (target) {"
+    " function base(address) { return String(address).split('#')[0]; }"
+    " target = base(target);"
+    " var frames = document.querySelectorAll('iframe, frame');"
+    " if (frames.length > 0 && (target === 'about:blank' || target === 'about:srcdoc'))"
+    "  return -1;"
+    " var count = 0;"
+    " for (var i = 0; i < frames.length; i++)"
+    "  if (frames[i].src && base(frames[i].src) === target) count++;"
+    " return count;"
+    "})";
+
+int frameElementCount(WebKitFrame* frame, const std::string& target) {
+    JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, gNoteWorld);
+    if (!context) return 0;
+    int count = 0;
+    JSCValue* count_of = jsc_context_evaluate(context, kFrameElementCount, -1);
+    if (count_of && jsc_value_is_function(count_of)) {
+        JSCValue* result =
+            jsc_value_function_call(count_of, G_TYPE_STRING, target.c_str(), G_TYPE_NONE);
+        if (result && jsc_value_is_number(result)) count = jsc_value_to_int32(result);
+        if (result) g_object_unref(result);
+    }
+    if (count_of) g_object_unref(count_of);
+    g_object_unref(context);
+    return count;
+}
+
+// Whether a frame element of any of the page's documents has `target` as its source and
+// more of them have it than frames show it already: a navigation to it is a frame's.
+bool goesToAFrame(WebKitWebPage* page, const std::string& target) {
+    int elements = 0;
+    int showing = 0;
+    const guint64 pageID = webkit_web_page_get_id(page);
+    // Held while their documents are asked: nothing asked may change the frames known.
+    std::vector<WebKitFrame*> frames;
+    for (const auto& [frame, ofPage] : knownFrames()) {
+        if (ofPage == pageID) frames.push_back(WEBKIT_FRAME(g_object_ref(frame)));
+    }
+    bool starts = false;
+    for (WebKitFrame* frame : frames) {
+        const int count = starts ? 0 : frameElementCount(frame, target);
+        starts = starts || count < 0;
+        elements += std::max(count, 0);
+        if (!webkit_frame_is_main_frame(frame) &&
+            withoutFragment(webkit_frame_get_uri(frame)) == target)
+            ++showing;
+        g_object_unref(frame);
+    }
+    return starts || elements > showing;
+}
+
+gboolean onUserMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer) {
+    const char* name = webkit_user_message_get_name(message);
+    GVariant* body = webkit_user_message_get_parameters(message);
+    if (!name || std::strcmp(name, "mv-frame-target") != 0 || !body ||
+        !g_variant_is_of_type(body, G_VARIANT_TYPE("(s)")))
+        return FALSE;
+    const char* address = nullptr;
+    g_variant_get(body, "(&s)", &address);
+    const bool frame = goesToAFrame(page, withoutFragment(address));
+    webkit_user_message_send_reply(
+        message, webkit_user_message_new("mv-frame-target", g_variant_new("(b)", frame)));
+    return TRUE;
+}
+
 void onPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
     g_signal_connect(page, "send-request", G_CALLBACK(onSendRequest), nullptr);
     g_signal_connect(page, "will-submit-form", G_CALLBACK(onWillSubmitForm), nullptr);
+    g_signal_connect(page, "user-message-received", G_CALLBACK(onUserMessage), nullptr);
 }
 
 }  // namespace
