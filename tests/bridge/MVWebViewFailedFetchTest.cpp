@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "libmerovane/bridge/MVEventDispatcher.h"
+#include "libmerovane/bridge/MVWebViewAdapter.h"
 #include "libmerovane/handlers/MVCommandHandlerClasses.h"
 #include "tests/bridge/MVWebViewFixture.h"
 
