@@ -505,6 +505,9 @@ struct WebKitGtkWebEngine::Impl {
     // Counts our loads and stops: a load still waiting for its decision goes ahead only
     // while it is the latest.
     uint64_t loads = 0;
+    // The client's load whose document the top frame shows, as WebKit tells in order with
+    // the page's requests: its commit.
+    uint64_t shownGeneration = 0;
 
     // Every signal reaches the client through here: on a later turn of the main loop,
     // which does not turn while a synchronous call iterates GLib.
@@ -558,8 +561,10 @@ struct WebKitGtkWebEngine::Impl {
             ours.setHTTPMethod(method);
         const NavigationType navigationType =
             navigationTypeOf(webkit_navigation_action_get_navigation_type(action));
-        // Tagged as it reaches us: a load of ours after this replaces the page that asked.
-        const uint64_t generation = self->owner->loadGeneration();
+        // Tagged with the load of the document that asked (the one shown as the request
+        // reaches us): a load of ours after that replaces it, also one started before its
+        // request came.
+        const uint64_t generation = self->shownGeneration;
         auto pending = std::make_shared<PendingDecision>(decision);
         // WebKit would only fail a document it cannot load ("mvcmd:", "mailto:"): it is
         // refused at once, so that nothing the client does while deciding (a command whose
@@ -768,6 +773,7 @@ struct WebKitGtkWebEngine::Impl {
 
     static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
         auto* self = static_cast<Impl*>(data);
+        if (event == WEBKIT_LOAD_COMMITTED) self->shownGeneration = self->owner->loadGeneration();
         if (event == WEBKIT_LOAD_STARTED) {
             self->deliver([self] {
                 self->failedThisLoad = false;
