@@ -45,6 +45,8 @@ constexpr const char* kTooManyWaiting =
     "application already";
 constexpr const char* kDropped =
     "WebKitGtkWebEngine dropped {} navigations the page made while the application was behind";
+constexpr const char* kNotACommand =
+    "WebKitGtkWebEngine refused a page command that is no \"mvcmd:\" address [{}]";
 constexpr const char* kOnlyGet =
     "WebKitGtkWebEngine loads requests with GET only, without body: [{} {}]";
 constexpr double kDefaultWidth = 320;
@@ -575,28 +577,13 @@ struct WebKitGtkWebEngine::Impl {
         if (unloadable) {
             pending->answer(false);
             bytes = std::strlen(uri);
-            if (self->waitingRefusals >= kMaximumWaitingRefusals ||
-                self->waitingRefusalBytes + bytes > kMaximumWaitingRefusalBytes) {
-                if (self->droppedRefusals++ == 0)
-                    PLATFORM_LOG_WARN(kTooManyWaiting, url->schemeLowercased(),
-                                      self->waitingRefusals, self->waitingRefusalBytes);
-                return TRUE;
-            }
-            ++self->waitingRefusals;
-            self->waitingRefusalBytes += bytes;
+            if (!self->admitWaiting(*url, bytes)) return TRUE;
         }
         auto decide = [self, pending, navigationType, unloadable, generation,
                        bytes](URLRequest ours) {
             self->deliver([self, pending, ours = std::move(ours), navigationType, unloadable,
                            generation, bytes] {
-                if (unloadable) {
-                    --self->waitingRefusals;
-                    self->waitingRefusalBytes -= bytes;
-                    if (self->waitingRefusals == 0 && self->droppedRefusals > 0) {
-                        PLATFORM_LOG_WARN(kDropped, self->droppedRefusals);
-                        self->droppedRefusals = 0;
-                    }
-                }
+                if (unloadable) self->releaseWaiting(bytes);
                 std::weak_ptr<const void> alive = self->owner->lifetime();
                 const bool allowed =
                     self->owner->askClientForPageNavigation(ours, navigationType, generation);
@@ -637,6 +624,52 @@ struct WebKitGtkWebEngine::Impl {
         return TRUE;
     }
 
+    // A page command waits for the client on later turns; past either bound it is dropped
+    // (false), said once until the waiting ones have been taken.
+    bool admitWaiting(const URL& url, size_t bytes) {
+        if (waitingRefusals >= kMaximumWaitingRefusals ||
+            waitingRefusalBytes + bytes > kMaximumWaitingRefusalBytes) {
+            if (droppedRefusals++ == 0)
+                PLATFORM_LOG_WARN(kTooManyWaiting, url.schemeLowercased(), waitingRefusals,
+                                  waitingRefusalBytes);
+            return false;
+        }
+        ++waitingRefusals;
+        waitingRefusalBytes += bytes;
+        return true;
+    }
+
+    void releaseWaiting(size_t bytes) {
+        --waitingRefusals;
+        waitingRefusalBytes -= bytes;
+        if (waitingRefusals == 0 && droppedRefusals > 0) {
+            PLATFORM_LOG_WARN(kDropped, droppedRefusals);
+            droppedRefusals = 0;
+        }
+    }
+
+    // A page command from the extension's channel: the client decides on it as on the
+    // link the frame would have followed to its "mvcmd:" address, the sending document's.
+    void takeCommand(const char* address, bool fromTopFrame, int64_t document) {
+        auto url = readURI(address);
+        if (!url || url->schemeLowercased() != "mvcmd") {
+            const std::string_view text(address ? address : "");
+            PLATFORM_LOG_WARN(kNotACommand, log::escaped(text));
+            return;
+        }
+        const size_t bytes = std::strlen(address);
+        if (!admitWaiting(*url, bytes)) return;
+        URLRequest ours(*url);
+        std::optional<URL> page;
+        if (!fromTopFrame) page = readURI(webkit_web_view_get_uri(view));
+        ours.setMainDocumentURL(page ? *page : ours.url());
+        if (page && document != 0) ours.setProperty(kFrameDocumentProperty, document);
+        deliver([this, ours = std::move(ours), generation = shownGeneration, bytes] {
+            releaseWaiting(bytes);
+            owner->askClientForPageNavigation(ours, NavigationType::LinkClicked, generation);
+        });
+    }
+
     // The fetch destination a request carries ("document", "iframe", "frame"): WebKit
     // gives it to a redirect's request, and to trustworthy origins only.
     static const char* fetchDestination(WebKitURIRequest* request) {
@@ -648,6 +681,16 @@ struct WebKitGtkWebEngine::Impl {
         auto* self = static_cast<Impl*>(data);
         const char* name = webkit_user_message_get_name(message);
         GVariant* body = webkit_user_message_get_parameters(message);
+        if (name && std::strcmp(name, "mv-command") == 0 && body &&
+            g_variant_is_of_type(body, G_VARIANT_TYPE("(sbt)"))) {
+            const char* address = nullptr;
+            gboolean fromTop = TRUE;
+            guint64 document = 0;
+            g_variant_get(body, "(&sbt)", &address, &fromTop, &document);
+            self->takeCommand(address, fromTop != FALSE,
+                              static_cast<int64_t>(std::min<guint64>(document, INT64_MAX)));
+            return TRUE;
+        }
         if (!name || std::strcmp(name, "mv-navigation") != 0 || !body ||
             !g_variant_is_of_type(body, G_VARIANT_TYPE("(sbbt)")))
             return FALSE;

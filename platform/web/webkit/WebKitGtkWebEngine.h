@@ -49,6 +49,11 @@
 // when the request comes: one of a document that a newer load of ours replaces is refused,
 // also when the load began before the request reached us.
 //
+// Page commands also come by the extension's channel (window.__mvCommandChannel in every
+// frame, which no page policy governs): each is decided as the link to its "mvcmd:" address
+// would be, the sending frame's document's, in the order the page sent them, within the
+// same bounds.
+//
 // Memory: WebKit keeps about 400 bytes in this process for every navigation it asks a
 // decision for and that is refused ("mvcmd:" commands among them), and never gives it
 // back while the view lives: some 45 MB a minute at 2,000 commands a second. A heap

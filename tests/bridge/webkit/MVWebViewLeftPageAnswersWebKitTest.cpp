@@ -4,12 +4,10 @@
 // request was sent (the top frame's "mvcmd:" navigation, the sample page library).
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,13 +25,6 @@ using platform::URL;
 constexpr const char* kSendsOnload =
     "<script>addEventListener('load', function () {"
     " mvSendCommands({ver: '2.0', cmds: [{c: 'testOnload'}]}); });</script>";
-
-std::string sampleLibrary() {
-    std::ifstream file(std::string(MV_SAMPLE_SHOP) + "/libmerovane.js");
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 // How the left page sends each data request: SEND(i) is replaced by the call.
 struct Channel {
@@ -129,7 +120,7 @@ TEST_P(MVWebViewLeftPageAnswersWebKitTest, NoAnswerOfTheLeftPageReachesTheNextOn
     const Channel& channel = *row.channel;
     const int runs = row.runs;
     ServingURLProtocol site("mvtest");
-    site.serve("mvtest://shop/libmerovane.js", "text/javascript", sampleLibrary());
+    site.serve("mvtest://shop/libmerovane.js", "text/javascript", sampleShopLibrary());
     int reached = 0;
     for (int run = 0; run < runs; ++run) {
         SCOPED_TRACE("run " + std::to_string(run));
