@@ -136,6 +136,8 @@ TEST_P(PagePolicyTest, EveryCommandIsPerformedOnceInOrderAndThePolicyHolds) {
     EXPECT_EQ(platform::json::parse(js("JSON.stringify(got)")).value, order);
     EXPECT_EQ(webView->lastCommandSerial(), kBurst + 2);
     EXPECT_FALSE(logged("lost commands"));
+    // The library adds no frame of its own: the page's come first and alone.
+    EXPECT_EQ(js("String(window.frames.length)"), "2");
     // The policy did what it says, and to nothing of the library's.
     const std::string violations = js("JSON.stringify(violations)");
     EXPECT_EQ(violations.find("mvcmd"), std::string::npos) << violations;
@@ -159,6 +161,31 @@ INSTANTIATE_TEST_SUITE_P(Policies, PagePolicyTest,
                          testing::Combine(testing::ValuesIn(kPolicyRows),
                                           testing::Values(Where::Meta, Where::Header)),
                          rowName);
+
+// The channel takes page commands only, and the page cannot put another in its place.
+TEST_F(PagePolicyTest, TheChannelRefusesWhatIsNoCommandAndStaysThePages) {
+    server.respond("/libmerovane.js", Response::text(200, sampleShopLibrary(), "text/javascript"));
+    server.respond("/page",
+                   Response::text(200,
+                                  "<!DOCTYPE html><html><head><script id=\"libmerovane\" "
+                                  "src=\"/libmerovane.js\"></script><script "
+                                  "type=\"application/json\" id=\"mv-load-commands\">{\"ver\": "
+                                  "\"2.0\", \"cmds\": [{\"c\": \"testOnload\"}]}</script></"
+                                  "head><body></body></html>",
+                                  "text/html"));
+    webView->openUrl(server.url("/page"));
+    ASSERT_TRUE(settle([&] { return webView->isUsingLibrary() && !webView->isLoading(); }));
+    js("window.__mvCommandChannel = function () {}; __mvCommandChannel('javascript:alert(1)');"
+       " __mvCommandChannel('mvcmd:no collection');"
+       " mvSendCommands({ver: '2.0', cmds: [{c: 'testAnswer', p: {event: 'after'}}]}); 0");
+    ASSERT_TRUE(settle([&] { return pageRoundTrips().size() == 1; }));
+    drain();
+    EXPECT_EQ(loggedCount("is no \"mvcmd:\" address"), 1u);
+    EXPECT_TRUE(logged("did receive command scheme without JSON"));
+    EXPECT_EQ(pageRoundTrips()[0].event, "after");
+    EXPECT_EQ(webView->historySize(), 1u);
+    EXPECT_FALSE(logged("lost commands"));
+}
 
 // A thousand commands in one task, under the strictest frame policy: all performed, in
 // order; the time they take is noted.
