@@ -508,8 +508,11 @@ struct WebKitGtkWebEngine::Impl {
     // while it is the latest.
     uint64_t loads = 0;
     // The client's load whose document the top frame shows, as WebKit tells in order with
-    // the page's requests: its commit.
+    // the page's requests: its commit, or a load that ends without one (the document
+    // shown stays).
     uint64_t shownGeneration = 0;
+    // The address of our latest request load until WebKit asks its decision.
+    std::string ownRequest;
 
     // Every signal reaches the client through here: on a later turn of the main loop,
     // which does not turn while a synchronous call iterates GLib.
@@ -563,16 +566,19 @@ struct WebKitGtkWebEngine::Impl {
             ours.setHTTPMethod(method);
         const NavigationType navigationType =
             navigationTypeOf(webkit_navigation_action_get_navigation_type(action));
-        // Tagged with the load of the document that asked (the one shown as the request
-        // reaches us): a load of ours after that replaces it, also one started before its
-        // request came.
-        const uint64_t generation = self->shownGeneration;
+        // Tagged as it reaches us: a load of ours after this replaces the page that asked.
+        // A page command is the document's that sent it (the one shown as its request
+        // reaches us): a load of ours replaces it also when it began before the request came.
+        const bool unloadable = !webKitLoads(url->schemeLowercased());
+        const bool ownLoad = uri && self->ownRequest == uri;
+        if (ownLoad) self->ownRequest.clear();
+        const uint64_t generation =
+            unloadable && !ownLoad ? self->shownGeneration : self->owner->loadGeneration();
         auto pending = std::make_shared<PendingDecision>(decision);
         // WebKit would only fail a document it cannot load ("mvcmd:", "mailto:"): it is
         // refused at once, so that nothing the client does while deciding (a command whose
         // event makes the page navigate again) finds a decision of WebKit's pending. Left
         // pending then, WebKit keeps a timer for good each time.
-        const bool unloadable = !webKitLoads(url->schemeLowercased());
         size_t bytes = 0;
         if (unloadable) {
             pending->answer(false);
@@ -833,6 +839,10 @@ struct WebKitGtkWebEngine::Impl {
     static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError* error,
                                  gpointer data) {
         auto* self = static_cast<Impl*>(data);
+        // A load that another replaced or stopped says nothing of the document shown.
+        if (!(error && error->domain == WEBKIT_NETWORK_ERROR &&
+              error->code == WEBKIT_NETWORK_ERROR_CANCELLED))
+            self->shownGeneration = self->owner->loadGeneration();
         // Our own refusals interrupt loads; the client already knows of those.
         const bool refusedByUs =
             error && error->domain == WEBKIT_POLICY_ERROR &&
@@ -853,7 +863,11 @@ struct WebKitGtkWebEngine::Impl {
         deliver([this, load, html, base] {
             if (load != loads) return;
             std::weak_ptr<const void> alive = owner->lifetime();
-            if (!owner->askClient(URLRequest(base), NavigationType::Other)) return;
+            if (!owner->askClient(URLRequest(base), NavigationType::Other)) {
+                // Refused: the document shown stays.
+                if (load == loads) shownGeneration = owner->loadGeneration();
+                return;
+            }
             if (!alive.lock() || load != loads) return;
             const std::string address = base.absoluteString();
             webkit_web_view_load_alternate_html(view, html.c_str(), address.c_str(),
@@ -964,6 +978,7 @@ void WebKitGtkWebEngine::loadRequest(const URLRequest& request) {
     registerSchemesWithWebKit();
     ++impl_->loads;
     WebKitURIRequest* ours = webkit_uri_request_new(request.url().absoluteString().c_str());
+    if (const char* uri = webkit_uri_request_get_uri(ours)) impl_->ownRequest = uri;
     if (SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(ours)) {
         for (const auto& [name, value] : request.allHTTPHeaderFields())
             soup_message_headers_replace(headers, name.c_str(), value.c_str());
@@ -976,6 +991,8 @@ void WebKitGtkWebEngine::loadRequest(const URLRequest& request) {
 
 void WebKitGtkWebEngine::stopLoading() {
     ++impl_->loads;
+    // The document shown stays.
+    impl_->shownGeneration = loadGeneration();
     webkit_web_view_stop_loading(impl_->view);
 }
 

@@ -45,9 +45,9 @@
 // these are still taken as the top frame's. A top frame's navigation by a link or a form
 // is decided once the page has answered a script after the task that started it (at most
 // 2 s), so that a page command the same task sends after it reaches the client first.
-// A navigation (a page command among them) is the top frame's document's as WebKit shows it
-// when the request comes: one of a document that a newer load of ours replaces is refused,
-// also when the load began before the request reached us.
+// A page command is the top frame's document's as WebKit shows it when the request comes
+// (its commit, or a load of ours that ended without one): one of a document that a newer
+// load of ours replaces is refused, also when the load began before the request reached us.
 //
 // Page commands also come by the extension's channel (window.__mvCommandChannel in every
 // frame, which no page policy governs): each is decided as the link to its "mvcmd:" address
