@@ -21,8 +21,10 @@ constexpr size_t kMostPageBytes = 4 << 20;
 struct Client : platform::WebEngineClient {
     bool ended = false;
     std::optional<platform::Error> error;
-    bool engineShouldStartLoad(const platform::URLRequest&, platform::NavigationType) override {
-        return true;
+    // The page's commands are the shell's: the engine alone takes none, and fails on none.
+    bool engineShouldStartLoad(const platform::URLRequest& request,
+                               platform::NavigationType) override {
+        return request.url().schemeLowercased() != "mvcmd";
     }
     void engineDidStartLoad() override {}
     void engineDidFinishLoad() override { ended = true; }

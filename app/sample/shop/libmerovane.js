@@ -14,7 +14,11 @@
   var ready = false;
   var nextSerial = 0;
 
-  // A command goes to its address by a link into a hidden frame of the page's own, which
+  // A command goes to its address by the shell's channel where the page has it: it is the
+  // sending document's, no page policy governs it, and nothing of the page's own (its load,
+  // its navigation, its frames) notices it.
+  //
+  // Elsewhere it goes by a link into a hidden frame of the page's own, which
   // the engine takes up at once: also while the document loads, where an assignment to
   // location.href would stop the page's load (the rest of the document, its load event),
   // and beside the page's own navigation in the same task, before or after it, which a
@@ -38,7 +42,13 @@
     return frameName;
   }
 
+  var channel = typeof window.__mvCommandChannel === 'function' ? window.__mvCommandChannel : null;
+
   function navigate(url) {
+    if (channel) {
+      channel(url);
+      return;
+    }
     var link = document.createElement('a');
     link.href = url;
     link.target = commandTarget();

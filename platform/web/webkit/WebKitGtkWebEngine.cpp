@@ -45,6 +45,8 @@ constexpr const char* kTooManyWaiting =
     "application already";
 constexpr const char* kDropped =
     "WebKitGtkWebEngine dropped {} navigations the page made while the application was behind";
+constexpr const char* kNotACommand =
+    "WebKitGtkWebEngine refused a page command that is no \"mvcmd:\" address [{}]";
 constexpr const char* kOnlyGet =
     "WebKitGtkWebEngine loads requests with GET only, without body: [{} {}]";
 constexpr double kDefaultWidth = 320;
@@ -507,6 +509,12 @@ struct WebKitGtkWebEngine::Impl {
     // Counts our loads and stops: a load still waiting for its decision goes ahead only
     // while it is the latest.
     uint64_t loads = 0;
+    // The client's load whose document the top frame shows, as WebKit tells in order with
+    // the page's requests: its commit, or a load that ends without one (the document
+    // shown stays).
+    uint64_t shownGeneration = 0;
+    // The address of our latest request load until WebKit asks its decision.
+    std::string ownRequest;
 
     // Every signal reaches the client through here: on a later turn of the main loop,
     // which does not turn while a synchronous call iterates GLib.
@@ -564,39 +572,29 @@ struct WebKitGtkWebEngine::Impl {
             if (auto step = self->historyStep(uri)) ours.setProperty(kHistoryStepProperty, *step);
         }
         // Tagged as it reaches us: a load of ours after this replaces the page that asked.
-        const uint64_t generation = self->owner->loadGeneration();
+        // A page command is the document's that sent it (the one shown as its request
+        // reaches us): a load of ours replaces it also when it began before the request came.
+        const bool unloadable = !webKitLoads(url->schemeLowercased());
+        const bool ownLoad = uri && self->ownRequest == uri;
+        if (ownLoad) self->ownRequest.clear();
+        const uint64_t generation =
+            unloadable && !ownLoad ? self->shownGeneration : self->owner->loadGeneration();
         auto pending = std::make_shared<PendingDecision>(decision);
         // WebKit would only fail a document it cannot load ("mvcmd:", "mailto:"): it is
         // refused at once, so that nothing the client does while deciding (a command whose
         // event makes the page navigate again) finds a decision of WebKit's pending. Left
         // pending then, WebKit keeps a timer for good each time.
-        const bool unloadable = !webKitLoads(url->schemeLowercased());
         size_t bytes = 0;
         if (unloadable) {
             pending->answer(false);
             bytes = std::strlen(uri);
-            if (self->waitingRefusals >= kMaximumWaitingRefusals ||
-                self->waitingRefusalBytes + bytes > kMaximumWaitingRefusalBytes) {
-                if (self->droppedRefusals++ == 0)
-                    PLATFORM_LOG_WARN(kTooManyWaiting, url->schemeLowercased(),
-                                      self->waitingRefusals, self->waitingRefusalBytes);
-                return TRUE;
-            }
-            ++self->waitingRefusals;
-            self->waitingRefusalBytes += bytes;
+            if (!self->admitWaiting(*url, bytes)) return TRUE;
         }
         auto decide = [self, pending, navigationType, unloadable, generation,
                        bytes](URLRequest ours) {
             self->deliver([self, pending, ours = std::move(ours), navigationType, unloadable,
                            generation, bytes] {
-                if (unloadable) {
-                    --self->waitingRefusals;
-                    self->waitingRefusalBytes -= bytes;
-                    if (self->waitingRefusals == 0 && self->droppedRefusals > 0) {
-                        PLATFORM_LOG_WARN(kDropped, self->droppedRefusals);
-                        self->droppedRefusals = 0;
-                    }
-                }
+                if (unloadable) self->releaseWaiting(bytes);
                 std::weak_ptr<const void> alive = self->owner->lifetime();
                 const bool allowed =
                     self->owner->askClientForPageNavigation(ours, navigationType, generation);
@@ -665,6 +663,52 @@ struct WebKitGtkWebEngine::Impl {
         return std::nullopt;
     }
 
+    // A page command waits for the client on later turns; past either bound it is dropped
+    // (false), said once until the waiting ones have been taken.
+    bool admitWaiting(const URL& url, size_t bytes) {
+        if (waitingRefusals >= kMaximumWaitingRefusals ||
+            waitingRefusalBytes + bytes > kMaximumWaitingRefusalBytes) {
+            if (droppedRefusals++ == 0)
+                PLATFORM_LOG_WARN(kTooManyWaiting, url.schemeLowercased(), waitingRefusals,
+                                  waitingRefusalBytes);
+            return false;
+        }
+        ++waitingRefusals;
+        waitingRefusalBytes += bytes;
+        return true;
+    }
+
+    void releaseWaiting(size_t bytes) {
+        --waitingRefusals;
+        waitingRefusalBytes -= bytes;
+        if (waitingRefusals == 0 && droppedRefusals > 0) {
+            PLATFORM_LOG_WARN(kDropped, droppedRefusals);
+            droppedRefusals = 0;
+        }
+    }
+
+    // A page command from the extension's channel: the client decides on it as on the
+    // link the frame would have followed to its "mvcmd:" address, the sending document's.
+    void takeCommand(const char* address, bool fromTopFrame, int64_t document) {
+        auto url = readURI(address);
+        if (!url || url->schemeLowercased() != "mvcmd") {
+            const std::string_view text(address ? address : "");
+            PLATFORM_LOG_WARN(kNotACommand, log::escaped(text));
+            return;
+        }
+        const size_t bytes = std::strlen(address);
+        if (!admitWaiting(*url, bytes)) return;
+        URLRequest ours(*url);
+        std::optional<URL> page;
+        if (!fromTopFrame) page = readURI(webkit_web_view_get_uri(view));
+        ours.setMainDocumentURL(page ? *page : ours.url());
+        if (page && document != 0) ours.setProperty(kFrameDocumentProperty, document);
+        deliver([this, ours = std::move(ours), generation = shownGeneration, bytes] {
+            releaseWaiting(bytes);
+            owner->askClientForPageNavigation(ours, NavigationType::LinkClicked, generation);
+        });
+    }
+
     // The fetch destination a request carries ("document", "iframe", "frame"): WebKit
     // gives it to a redirect's request, and to trustworthy origins only.
     static const char* fetchDestination(WebKitURIRequest* request) {
@@ -676,6 +720,16 @@ struct WebKitGtkWebEngine::Impl {
         auto* self = static_cast<Impl*>(data);
         const char* name = webkit_user_message_get_name(message);
         GVariant* body = webkit_user_message_get_parameters(message);
+        if (name && std::strcmp(name, "mv-command") == 0 && body &&
+            g_variant_is_of_type(body, G_VARIANT_TYPE("(sbt)"))) {
+            const char* address = nullptr;
+            gboolean fromTop = TRUE;
+            guint64 document = 0;
+            g_variant_get(body, "(&sbt)", &address, &fromTop, &document);
+            self->takeCommand(address, fromTop != FALSE,
+                              static_cast<int64_t>(std::min<guint64>(document, INT64_MAX)));
+            return TRUE;
+        }
         if (!name || std::strcmp(name, "mv-navigation") != 0 || !body ||
             !g_variant_is_of_type(body, G_VARIANT_TYPE("(sbbt)")))
             return FALSE;
@@ -842,6 +896,7 @@ struct WebKitGtkWebEngine::Impl {
             WebKitBackForwardList* list = webkit_web_view_get_back_forward_list(self->view);
             self->shownItem =
                 GRef<WebKitBackForwardListItem>(webkit_back_forward_list_get_current_item(list));
+            self->shownGeneration = self->owner->loadGeneration();
         }
         if (event == WEBKIT_LOAD_STARTED) {
             self->deliver([self] {
@@ -859,6 +914,10 @@ struct WebKitGtkWebEngine::Impl {
     static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError* error,
                                  gpointer data) {
         auto* self = static_cast<Impl*>(data);
+        // A load that another replaced or stopped says nothing of the document shown.
+        if (!(error && error->domain == WEBKIT_NETWORK_ERROR &&
+              error->code == WEBKIT_NETWORK_ERROR_CANCELLED))
+            self->shownGeneration = self->owner->loadGeneration();
         // Our own refusals interrupt loads; the client already knows of those.
         const bool refusedByUs =
             error && error->domain == WEBKIT_POLICY_ERROR &&
@@ -879,7 +938,11 @@ struct WebKitGtkWebEngine::Impl {
         deliver([this, load, html, base] {
             if (load != loads) return;
             std::weak_ptr<const void> alive = owner->lifetime();
-            if (!owner->askClient(URLRequest(base), NavigationType::Other)) return;
+            if (!owner->askClient(URLRequest(base), NavigationType::Other)) {
+                // Refused: the document shown stays.
+                if (load == loads) shownGeneration = owner->loadGeneration();
+                return;
+            }
             if (!alive.lock() || load != loads) return;
             const std::string address = base.absoluteString();
             webkit_web_view_load_alternate_html(view, html.c_str(), address.c_str(),
@@ -990,6 +1053,7 @@ void WebKitGtkWebEngine::loadRequest(const URLRequest& request) {
     registerSchemesWithWebKit();
     ++impl_->loads;
     WebKitURIRequest* ours = webkit_uri_request_new(request.url().absoluteString().c_str());
+    if (const char* uri = webkit_uri_request_get_uri(ours)) impl_->ownRequest = uri;
     if (SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(ours)) {
         for (const auto& [name, value] : request.allHTTPHeaderFields())
             soup_message_headers_replace(headers, name.c_str(), value.c_str());
@@ -1002,6 +1066,8 @@ void WebKitGtkWebEngine::loadRequest(const URLRequest& request) {
 
 void WebKitGtkWebEngine::stopLoading() {
     ++impl_->loads;
+    // The document shown stays.
+    impl_->shownGeneration = loadGeneration();
     webkit_web_view_stop_loading(impl_->view);
 }
 

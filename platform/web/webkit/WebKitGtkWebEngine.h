@@ -47,6 +47,14 @@
 // these are still taken as the top frame's. A top frame's navigation by a link or a form
 // is decided once the page has answered a script after the task that started it (at most
 // 2 s), so that a page command the same task sends after it reaches the client first.
+// A page command is the top frame's document's as WebKit shows it when the request comes
+// (its commit, or a load of ours that ended without one): one of a document that a newer
+// load of ours replaces is refused, also when the load began before the request reached us.
+//
+// Page commands also come by the extension's channel (window.__mvCommandChannel in every
+// frame, which no page policy governs): each is decided as the link to its "mvcmd:" address
+// would be, the sending frame's document's, in the order the page sent them, within the
+// same bounds.
 //
 // Memory: WebKit keeps about 400 bytes in this process for every navigation it asks a
 // decision for and that is refused ("mvcmd:" commands among them), and never gives it

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,16 @@
 #include "tests/support/PlatformTest.h"
 #include "tests/support/PollingWait.h"
 #include "tests/support/RecordingMVWebViewDelegate.h"
+
+#ifdef MV_SAMPLE_SHOP
+// The sample shop's page library, as shop pages carry it.
+inline std::string sampleShopLibrary() {
+    std::ifstream file(std::string(MV_SAMPLE_SHOP) + "/libmerovane.js");
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+#endif
 
 // Over PlatformTest, or another fixture of it.
 template <class Base>

@@ -20,6 +20,11 @@
 // is known here as its document is made, of whatever origin, and each looks at its own
 // frame elements in the note world (a page cannot reach into a frame of another origin).
 //
+// And it gives every frame's page script a channel for its commands that no page policy
+// governs (a frame's Content-Security-Policy refuses "mvcmd:" frames): the non-writable
+// window.__mvCommandChannel(address), which sends the "mvcmd:" address to the view with
+// the frame it comes from (the top one or another) and its document.
+//
 // Built without the sanitizers: it runs inside WebKit's own process.
 #include <webkit2/webkit-web-extension.h>
 
@@ -134,6 +139,43 @@ void onWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
     }
     if (install) g_object_unref(install);
     g_object_unref(note);
+    g_object_unref(context);
+}
+
+struct CommandSender {
+    guint64 page;
+    bool mainFrame;
+    guint64 document;
+};
+
+// From the page's script: a command's address, sent in the order the page calls.
+void onCommand(const char* address, gpointer data) {
+    const auto* sender = static_cast<const CommandSender*>(data);
+    WebKitWebPage* page =
+        gExtension ? webkit_web_extension_get_page(gExtension, sender->page) : nullptr;
+    if (!page || !address) return;
+    GVariant* body = g_variant_new("(sbt)", address, sender->mainFrame, sender->document);
+    webkit_web_page_send_message_to_view(page, webkit_user_message_new("mv-command", body), nullptr,
+                                         nullptr, nullptr);
+}
+
+// Each new document of a frame gets the channel in the page's own script world.
+void onPageWorldCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame,
+                        gpointer) {
+    JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
+    if (!context) return;
+    auto* sender = new CommandSender{webkit_web_page_get_id(page),
+                                     webkit_frame_is_main_frame(frame) != FALSE, ++gDocuments};
+    JSCValue* send = jsc_value_new_function(
+        context, "__mvCommandChannel", G_CALLBACK(onCommand), sender,
+        [](gpointer data) { delete static_cast<CommandSender*>(data); }, G_TYPE_NONE, 1,
+        G_TYPE_STRING);
+    JSCValue* global = jsc_context_get_global_object(context);
+    // Not writable, enumerable or configurable: the page cannot put another in its place.
+    jsc_value_object_define_property_data(global, "__mvCommandChannel",
+                                          static_cast<JSCValuePropertyFlags>(0), send);
+    g_object_unref(global);
+    g_object_unref(send);
     g_object_unref(context);
 }
 
@@ -270,5 +312,7 @@ extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(
     gNoteWorld = webkit_script_world_new_with_name("mv-notes");
     g_signal_connect(gNoteWorld, "window-object-cleared", G_CALLBACK(onWindowObjectCleared),
                      nullptr);
+    g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
+                     G_CALLBACK(onPageWorldCleared), nullptr);
     g_signal_connect(extension, "page-created", G_CALLBACK(onPageCreated), nullptr);
 }
