@@ -137,9 +137,9 @@ TEST_P(StopKeepsTest, TheStatusIsZeroExactlyWhenAllItKeepsIsOnDisc) {
     if (row.earlierRun) {
         ASSERT_EQ(run("earlier.log"), 0) << readText(out_.file("earlier.log"));
     }
-    for (const auto& [place, disc] : {std::pair{kSettings, settings_.get()},
-                                      std::pair{kStore, store_.get()},
-                                      std::pair{kFiles, files_.get()}}) {
+    for (const auto& [place, disc] :
+         {std::pair{kSettings, settings_.get()}, std::pair{kStore, store_.get()},
+          std::pair{kFiles, files_.get()}}) {
         if (row.full & place) {
             ASSERT_TRUE(disc->fill(row.room));
         }
