@@ -15,7 +15,8 @@
 // start over the home folder of a running shell hands its URL over and ends, with status
 // 1 when that shell dropped it or cannot be reached, or runs the shell itself once that
 // shell, quitting, has ended (see HomeFolderLock and DesktopSession). See HostSignals for
-// the process signals.
+// the process signals. A run ends with status 0 only when its stop wrote all it keeps
+// (see KeptAtTheStop), else with 1 after the line that says what was not written.
 #include <fmt/format.h>
 
 #include <algorithm>
