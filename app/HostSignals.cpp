@@ -46,6 +46,10 @@ std::atomic<uint64_t> gLastArrival[kKinds];
 // How many termination signals came, however close together.
 std::atomic<unsigned> gTerminations{0};
 int gWake = -1;
+// The stop's bound on the steady clock (0: no termination signal yet), and the status the
+// process ends with when it still runs there after the stop ended in order.
+std::atomic<int64_t> gStopBoundNanos{0};
+volatile sig_atomic_t gStatusAtTheBound = 0;
 static_assert(std::atomic<unsigned>::is_always_lock_free &&
               std::atomic<uint64_t>::is_always_lock_free);
 
@@ -148,9 +152,9 @@ void continueStoppedProcesses() {
 // there, with what it keeps written. A handler, so that nothing of the process need run.
 void endAtTheBound(int) {
     static constexpr char kLine[] =
-        "The process still runs at its stop's bound, with what it keeps written: it ends\n";
+        "The process still runs at its stop's bound, the stop done: it ends\n";
     [[maybe_unused]] auto written = ::write(STDERR_FILENO, kLine, sizeof kLine - 1);
-    ::_exit(0);
+    ::_exit(gStatusAtTheBound);
 }
 
 // Main thread: whether SIGTSTP sent the application to the background.
@@ -272,6 +276,7 @@ struct HostSignals::Impl {
             boundNanos =
                 std::chrono::duration_cast<std::chrono::nanoseconds>(deadline->time_since_epoch())
                     .count();
+            gStopBoundNanos = boundNanos.load();
             // Before the line: nothing the stop turns away is logged after it.
             if (hooks.stopping) {
                 try {
@@ -411,6 +416,7 @@ HostSignals::HostSignals(Hooks hooks) : impl_(std::make_unique<Impl>()) {
     // What came before this watch is not this one's.
     gArrived = 0;
     gTerminations = 0;
+    gStopBoundNanos = 0;
     gInBackgroundOnSignal = false;
     {
         const std::lock_guard<std::mutex> lock(gTerminationMutex);
@@ -461,9 +467,10 @@ HostSignals::~HostSignals() {
     ::close(impl_->stop);
 }
 
-void HostSignals::endStop() {
+void HostSignals::endStop(int status) {
     if (!impl_->thread.joinable() || impl_->stopEnded) return;
     impl_->stopEnded = true;
+    gStatusAtTheBound = status;
     // Each in one step from the handler: a signal comes either to the watch or to nothing.
     struct sigaction ignored {};
     ignored.sa_handler = SIG_IGN;
@@ -491,4 +498,12 @@ void HostSignals::endStop() {
 bool HostSignals::terminationCame(std::chrono::milliseconds bound) {
     std::unique_lock<std::mutex> lock(gTerminationMutex);
     return gTerminationTaken.wait_for(lock, bound, [] { return gTerminated; });
+}
+
+std::optional<std::chrono::steady_clock::time_point> HostSignals::stopBound() {
+    const int64_t bound = gStopBoundNanos;
+    if (bound == 0) return std::nullopt;
+    return std::chrono::steady_clock::time_point(
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::nanoseconds(bound)));
 }

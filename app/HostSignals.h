@@ -24,15 +24,17 @@
 //   std::optional<HostSignals> signals;
 //   signals.emplace(hooks);     // before the engine's first process starts, kept while the
 //                               // main loop runs and the stop writes what it keeps
-//   signals->endStop();         // the stop is done: from now on termination signals and
+//   signals->endStop(status);   // the stop is done: from now on termination signals and
 //   signals.reset();            // terminal stops are ignored, while the process ends; one
-//                               // still running at the stop's bound ends there, status 0
+//                               // still running at the stop's bound ends there with
+//                               // `status`
 //
 // Made and destroyed on the main thread.
 
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class HostSignals {
   public:
@@ -63,14 +65,18 @@ class HostSignals {
     // Main thread, once the process has stopped in order: the termination signals and
     // SIGTSTP are ignored from now on, with no moment where one takes its default action.
     // After a termination signal the rest of the process's end keeps the stop's bound (by
-    // SIGALRM, which nothing else may use): still running then, it ends with status 0.
-    void endStop();
+    // SIGALRM, which nothing else may use): still running then, it ends with `status`, the
+    // stop's own (0 when it wrote all it keeps).
+    void endStop(int status = 0);
     HostSignals(const HostSignals&) = delete;
     HostSignals& operator=(const HostSignals&) = delete;
 
     // Any thread: whether a termination signal came while a watch was on, waiting for one
     // at most `bound`.
     static bool terminationCame(std::chrono::milliseconds bound);
+    // Any thread: the stop's bound (kStopTime after the first termination signal), none
+    // before a termination signal came.
+    static std::optional<std::chrono::steady_clock::time_point> stopBound();
 
   private:
     struct Impl;

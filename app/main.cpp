@@ -15,9 +15,12 @@
 // start over the home folder of a running shell hands its URL over and ends, with status
 // 1 when that shell dropped it or cannot be reached, or runs the shell itself once that
 // shell, quitting, has ended (see HomeFolderLock and DesktopSession). See HostSignals for
-// the process signals.
+// the process signals. A run ends with status 0 only when its stop wrote all it keeps
+// (see KeptAtTheStop), else with 1 after the line that says what was not written.
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -33,6 +36,7 @@
 #include "app/HomeFolderLock.h"
 #include "app/HostArguments.h"
 #include "app/HostSignals.h"
+#include "app/KeptAtTheStop.h"
 #include "app/NetworkLogger.h"
 #include "app/RunRecorder.h"
 #include "libmerovane/application/MVLibraryApplication.h"
@@ -53,7 +57,6 @@
 #include "libmerovane/overlays/MVSplashScreenController.h"
 #include "libmerovane/payments/MVPayments.h"
 #include "libmerovane/storage/MVPersistentStorage.h"
-#include "libmerovane/storage/MVWebCacheResourceObject.h"
 #include "platform/crash/CrashReporter.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
@@ -81,9 +84,30 @@ namespace {
 // How long a later start waits for a quitting shell to end.
 constexpr std::chrono::seconds kQuittingShellTime{10};
 // How long the stop waits for the web cache's file operations that land, and how long
-// once it has outlasted its time.
-constexpr double kFileOperationsTime = 5;
+// once it has outlasted its time. After a termination signal the wait ends in time for the
+// store's write (kStoreWriteTime) before the stop's overrun.
+constexpr double kFileOperationsTime = 7;
 constexpr double kOverrunFileOperationsTime = 0.5;
+constexpr double kStoreWriteTime = 2;
+
+double fileOperationsTime() {
+    const auto bound = HostSignals::stopBound();
+    if (!bound) return kFileOperationsTime;
+    const double left =
+        std::chrono::duration<double>(*bound - std::chrono::steady_clock::now()).count() -
+        std::chrono::duration<double>(HostSignals::kOverrunWriteTime).count() - kStoreWriteTime;
+    return std::clamp(left, kOverrunFileOperationsTime, kFileOperationsTime);
+}
+
+// Writes what the stop keeps; false, with the line that says what was lost, when not all.
+bool keepAtTheStop(double fileBound, bool storeOpened) {
+    const auto kept = KeptAtTheStop::write(fileBound, storeOpened);
+    if (kept.everything()) return true;
+    MVLogError(
+        "The stop could not write all it keeps: {} not on disc; the shell ends with status 1",
+        kept.lost());
+    return false;
+}
 
 #ifdef MV_APP_HAS_WEBKIT
 // How long a shell that lost its display waits for the termination signal that may come
@@ -235,18 +259,17 @@ int main(int argc, char** argv) {
     // The end of the run, whether the main loop ends or the display goes. The library's
     // threads end before the process does: the API stream closes and the web cache's loads
     // are cancelled, the web cache's files that their rows name now land, then the store
-    // writes what was saved; nothing else starts.
+    // writes what was saved; nothing else starts. False when not all of it was written.
     MVLibraryApplication* library = nullptr;
-    const auto finish = [&desktop, &library] {
+    auto storeOpened = std::make_shared<std::atomic<bool>>(false);
+    const auto finish = [&desktop, &library, storeOpened] {
         // The main loop has ended: no page command is dropped after this.
         if (HostSignals::terminationCame(std::chrono::milliseconds(0)))
             MVLogInfo("Dropped {} page commands that came during the stop",
                       MVCommandHandler::droppedPageCommandCount());
         if (library) library->applicationWillTerminate(platform::Application::shared());
         desktop.quit();
-        platform::UserDefaults::standard().synchronize();
-        MVWebCacheResourceObject::endFileOperations(kFileOperationsTime);
-        MVPersistentStorage::endWriting();
+        return keepAtTheStop(fileOperationsTime(), storeOpened->load());
     };
     // Before the engine's first process starts: a terminal's Ctrl-Z stops it with the shell.
     std::optional<HostSignals> signals;
@@ -270,10 +293,8 @@ int main(int argc, char** argv) {
         platform::RunLoop::main().stop();
     };
     // A stop that cannot end in time (its main thread held) keeps what it can.
-    hooks.overrun = [] {
-        platform::UserDefaults::standard().synchronize();
-        MVWebCacheResourceObject::endFileOperations(kOverrunFileOperationsTime);
-        MVPersistentStorage::endWriting();
+    hooks.overrun = [storeOpened] {
+        keepAtTheStop(kOverrunFileOperationsTime, storeOpened->load());
     };
     signals.emplace(std::move(hooks));
     platform::WebView::setEngineFactory(engineFactory());
@@ -287,12 +308,12 @@ int main(int argc, char** argv) {
                 MVLogInfo("The display has gone with a termination signal: the shell stops");
             else
                 MVLogError("The display has gone: the shell stops");
-            finish();
+            const bool kept = finish();
             desktop.end();
             // _Exit runs no atexit handler: the queued lines go out first.
             platform::log::flush();
             std::fflush(nullptr);
-            std::_Exit(signalled ? 0 : 1);
+            std::_Exit(signalled && kept ? 0 : 1);
         };
         XSetIOErrorHandler(displayLost);
     }
@@ -335,6 +356,7 @@ int main(int argc, char** argv) {
         finish();
         return 1;
     }
+    storeOpened->store(true);
     if (auto key = platform::Bundle::main().objectForInfoDictionaryKey("MVApiKey");
         key && key->is_string())
         library->setApiKey(key->get<std::string>());
@@ -369,17 +391,17 @@ int main(int argc, char** argv) {
     }
 #endif
     platform::RunLoop::main().run();
-    finish();
+    const int status = finish() ? 0 : 1;
     // Stopped in order: a termination signal while the process ends has nothing to stop.
-    signals->endStop();
+    signals->endStop(status);
     signals.reset();
 #ifdef MV_APP_HAS_WEBKIT
     // Stopped in order already.
-    gEndWithTheDisplay = [] {
+    gEndWithTheDisplay = [status] {
         platform::log::flush();
         std::fflush(nullptr);
-        std::_Exit(0);
+        std::_Exit(status);
     };
 #endif
-    return 0;
+    return status;
 }

@@ -136,6 +136,10 @@ class MVLibraryApplication : public MVApiConnectionHost,
     // stays for the next start; a crash still leaves the flag), the API stream closes and
     // its threads end, and the web cache's loads are cancelled and their thread ends.
     void applicationWillTerminate(platform::Application& application);
+    // The boot script of the newest boot, held until that boot stores it (none: nothing to
+    // store). The stop stores the one still held, so that the next start has a script to
+    // replay although the boot removed the old one.
+    void setHeldBootScript(std::optional<nlohmann::json> script);
 
     // Delegate callbacks, run ahead of the host's.
     void didRegisterUserNotificationSettings(const nlohmann::json& settings);
@@ -190,5 +194,6 @@ class MVLibraryApplication : public MVApiConnectionHost,
     platform::TimerHandle cachedBootAppTimeout_;
     // A replay began and has not reached its end.
     bool replaying_ = false;
+    std::optional<nlohmann::json> heldBootScript_;
     bool urlCacheDisabled_ = false;
 };

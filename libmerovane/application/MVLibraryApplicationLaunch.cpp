@@ -239,8 +239,20 @@ void MVLibraryApplication::applicationWillTerminate(platform::Application&) {
             "MVLibraryApplication stops in order during the boot script's replay: the "
             "next start replays it again");
     }
+    if (auto held = std::exchange(heldBootScript_, std::nullopt)) {
+        // Stored as it is: the next start replays it under the failsafe flag, with its
+        // time-out, as its resources may not all have loaded.
+        defaults.setObject(MVStandardUserDefaultsCachedBootScript, std::move(*held));
+        MVLogInfo(
+            "MVLibraryApplication stops before the boot stored its script: it stores the "
+            "script now, and the next start replays it");
+    }
     MVApiConnection::endStreaming();
     MVWebCacheHTTPDataSource::endLoads();
+}
+
+void MVLibraryApplication::setHeldBootScript(std::optional<nlohmann::json> script) {
+    heldBootScript_ = std::move(script);
 }
 
 void MVLibraryApplication::reachedTimeOutCachedBootApp() {

@@ -86,6 +86,24 @@ bool isSuperseded(MVCommandHandler& handler, uint64_t boot, const std::shared_pt
     return true;
 }
 
+// The script a boot with an identifier stores once its list's resources have loaded.
+nlohmann::json bootScript(const MVCommandHandler& handler, const nlohmann::json& list,
+                          const std::string& identifier) {
+    return {{"cmds", list},
+            {"identifier", identifier},
+            {"commandHandlerVersion", handler.commandHandlerVersion()}};
+}
+
+// Until the newest boot stores its script, the stop stores it: a stop never leaves the
+// shell with neither the old script nor the new one.
+void holdBootScript(const MVCommandHandler& handler, const nlohmann::json& list,
+                    const std::optional<std::string>& identifier) {
+    MVLibraryApplication::sharedLibrary().setHeldBootScript(
+        identifier && list.is_array() && !list.empty()
+            ? std::optional<nlohmann::json>(bootScript(handler, list, *identifier))
+            : std::nullopt);
+}
+
 void runBootLogic(MVCommandHandler& handler, nlohmann::json commands,
                   const std::optional<std::string>& identifier, std::shared_ptr<Overlay> overlay,
                   uint64_t boot) {
@@ -114,6 +132,7 @@ void runBootLogic(MVCommandHandler& handler, nlohmann::json commands,
                     platform::NotificationCenter::defaultCenter().post(
                         MVLibraryApplicationPerformedBootAppCommand);
                     if (overlay) overlay->fadeOutWithDuration(kBootAppOverlayFadeDuration, nullptr);
+                    MVLibraryApplication::sharedLibrary().setHeldBootScript(std::nullopt);
                     if (!identifier) return;
                     if (boot <= lastBootBeforeEmptyBoot()) {
                         MVLogInfo(
@@ -124,9 +143,7 @@ void runBootLogic(MVCommandHandler& handler, nlohmann::json commands,
                     }
                     auto& defaults = platform::UserDefaults::standard();
                     defaults.setObject(MVStandardUserDefaultsCachedBootScript,
-                                       {{"cmds", std::move(*script)},
-                                        {"identifier", *identifier},
-                                        {"commandHandlerVersion", self->commandHandlerVersion()}});
+                                       bootScript(*self, *script, *identifier));
                     defaults.synchronize();
                     MVWebCache::sharedCache().scheduleShadowMode();
                 });
@@ -140,6 +157,7 @@ void bootApp(MVCommandHandler& handler, nlohmann::json* parameters, const WebVie
     nlohmann::json commands =
         found != parameters->end() ? std::move(*found) : nlohmann::json::array();
     MVLibraryApplication::sharedLibrary().removeCachedBootApp();
+    holdBootScript(handler, commands, identifier);
     if (!commands.is_array() || commands.empty()) {
         lastBootBeforeEmptyBoot() = newestBoot();
         return;
@@ -243,6 +261,7 @@ void terminateApp(MVCommandHandler&, nlohmann::json* parameters, const WebViewPt
 void bootAppLogicWithCommands(MVCommandHandler& handler, nlohmann::json commands,
                               const std::optional<std::string>& identifier,
                               std::shared_ptr<Overlay> overlay) {
+    holdBootScript(handler, commands, identifier);
     runBootLogic(handler, std::move(commands), identifier, std::move(overlay), ++newestBoot());
 }
 

@@ -41,9 +41,9 @@ inline constexpr double kHandOverCeiling =
 // The first page is recorded: the readiness poll waits at most 40 s for a page with the
 // page library, the record then at most kMostSettlingSeconds for the page to settle.
 inline constexpr double kFirstPageCeiling = 40 + RunRecorder::kMostSettlingSeconds + kLoadMargin;
-// A stop ends: the web cache's files land within 5 s, then the store writes; another
-// termination meanwhile leaves the stop 10 s.
-inline constexpr double kStopCeiling = 5 + 10 + kLoadMargin;
+// A stop ends within its bound, 10 s from the signal, whatever its file work and the
+// store's write take; the process's end after it keeps that bound too (5 s more allowed).
+inline constexpr double kStopCeiling = 10 + 5 + kLoadMargin;
 // A step with no bound of its own (a helper process is up, a line or command of a step the
 // shell takes at once shows): a hang check only.
 inline constexpr double kStepCeiling = 3 * kLoadMargin;

@@ -40,3 +40,12 @@ if(TARGET app AND TARGET sample-api-server AND
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/app/run-command-test ${mv_run_preset})
   set_tests_properties(run_command_headless PROPERTIES LABELS test_app TIMEOUT 300)
 endif()
+
+# A slow disc for the web cache's files (StopKeepsTest), preloaded into the shell.
+if(TARGET test_app)
+  add_library(mv_slow_files MODULE ${CMAKE_CURRENT_SOURCE_DIR}/app/SlowFiles.c)
+  set_target_properties(mv_slow_files PROPERTIES PREFIX "")
+  target_link_libraries(mv_slow_files PRIVATE ${CMAKE_DL_LIBS})
+  add_dependencies(test_app mv_slow_files)
+  target_compile_definitions(test_app PRIVATE MV_SLOW_FILES="$<TARGET_FILE:mv_slow_files>")
+endif()

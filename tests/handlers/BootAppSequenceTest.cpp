@@ -16,6 +16,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/TestDriver.h"
 #include "platform/foundation/UserDefaults.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/Window.h"
 #include "tests/handlers/CommandTest.h"
 #include "tests/handlers/TestCommands.h"
@@ -266,5 +267,56 @@ TEST_F(BootAppSequenceTest, ABootBeforeAnEmptyBootRunsButCachesNoScript) {
     }
     EXPECT_TRUE(logged("caches no script: a boot with an empty list came after it"));
 }
+
+// The process's orderly stop at any moment around a boot: the shell keeps a script to
+// replay, the boot's own once it came (stored by the stop when the boot had not stored it
+// yet), whether or not a script was stored before.
+struct StopAroundBoot {
+    const char* name;
+    bool stored;       // a script was stored before the boot
+    bool underSplash;  // else the boot fades an overlay in first
+    double after;      // seconds from the boot to the stop; < 0: once the boot has ended
+};
+void PrintTo(const StopAroundBoot& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class StopAroundBootTest : public BootAppSequenceTest,
+                           public ::testing::WithParamInterface<StopAroundBoot> {};
+
+TEST_P(StopAroundBootTest, TheStopLeavesTheBootsScriptToReplay) {
+    const StopAroundBoot& row = GetParam();
+    splash->visible = row.underSplash;
+    auto overlays = RecordingOverlay::install();
+    if (row.stored)
+        platform::UserDefaults::standard().setObject(MVStandardUserDefaultsCachedBootScript,
+                                                     scriptOf("old", bootList("old")));
+    perform(bootCommand("B", bootList("B")));
+    if (row.after < 0) {
+        platform::advanceBy(1.0);
+        ASSERT_TRUE(settle());
+    } else {
+        platform::advanceBy(row.after);
+    }
+    platform::UserDefaults::standard().synchronize();
+    MVLibraryApplication::sharedLibrary().applicationWillTerminate(platform::Application::shared());
+    EXPECT_EQ(cachedScript(), scriptOf("B", bootList("B")));
+    // What the stop stored is what a later start reads.
+    EXPECT_TRUE(platform::UserDefaults::standard().synchronize());
+    EXPECT_EQ(MVLibraryApplication::cachedBootScript(), scriptOf("B", bootList("B")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Moments, StopAroundBootTest,
+    ::testing::Values(StopAroundBoot{"AtTheBootUnderTheSplash", true, true, 0},
+                      StopAroundBoot{"AtTheBootFirstStart", false, true, 0},
+                      StopAroundBoot{"DuringTheOverlaysFadeIn", true, false, 0.1},
+                      StopAroundBoot{"DuringTheBootsDelay", true, true, 0.5},
+                      StopAroundBoot{"DuringTheBootsDelayFirstStart", false, false, 0.9},
+                      StopAroundBoot{"AsTheListRuns", true, true, 1.0},
+                      StopAroundBoot{"AsTheListRunsFirstStart", false, false, 1.3},
+                      StopAroundBoot{"OnceTheBootStoredItsScript", true, true, -1},
+                      StopAroundBoot{"OnceTheBootStoredItsScriptFirstStart", false, false, -1}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
