@@ -45,10 +45,9 @@ std::optional<bool> MVWebView::webViewShouldStartLoadWithRequest(
     if (willHandleJavascriptOverride(adapter, reported, navigationType) || !reported) return false;
     const auto& mainDocument = request.mainDocumentURL();
     if (mainDocument && !(*mainDocument == request.url())) {
-        // A frame of the page: it loads in its frame, but for the commands of a frame
-        // that uses the page library, numbered by its own document.
+        // A frame of the page: it loads in its frame. Only the page itself commands.
         if (request.url().schemeLowercased() != "mvcmd") return true;
-        performFrameCommandURL(request);
+        refuseFrameCommandURL(request);
         return false;
     }
 

@@ -127,14 +127,15 @@ TEST_F(MVWebViewNavigationTest, GarbageWebViewsStillDecide) {
                        std::string(kPage) + "#x>."));
 }
 
-// A frame's page commands are numbered by its own document, from 0; the page's own
-// numbering goes on beside them.
+// Only the page itself commands: a frame's page commands are refused, said once per frame
+// document of the shown page, and never count in the page's own numbering.
 struct FrameCommandRow {
     const char* name;
     // Who sends, in order: "t" the page itself, a digit a frame document of that
     // number, "-" a frame the engine does not name, "r" another page loaded.
     const char* senders;
     size_t warnings;
+    size_t refusals;
 };
 
 void PrintTo(const FrameCommandRow& row, std::ostream* out) {
@@ -142,20 +143,20 @@ void PrintTo(const FrameCommandRow& row, std::ostream* out) {
 }
 
 const FrameCommandRow kFrameCommandRows[] = {
-    {"OneFrame", "111", 0},
-    {"TwoFramesInterleaved", "12121", 0},
-    {"ThePageBetweenFrames", "1t1t2", 0},
-    {"AFrameBeforeThePage", "11tt", 0},
-    {"AFrameTheEngineDoesNotName", "-t-t", 0},
-    {"TheSameDocumentAfterALoad", "11r1", 0},
+    {"OneFrame", "111", 0, 1},
+    {"TwoFramesInterleaved", "12121", 0, 2},
+    {"ThePageBetweenFrames", "1t1t2", 0, 2},
+    {"AFrameBeforeThePage", "11tt", 0, 1},
+    {"AFrameTheEngineDoesNotName", "-t-t", 0, 1},
+    {"TheSameDocumentAfterALoad", "11r1", 0, 2},
     // A real loss still warns: the page skips a number.
-    {"ThePageSkipsANumber", "1tT", 1},
+    {"ThePageSkipsANumber", "1tT", 1, 1},
 };
 
 class MVWebViewFrameCommandTest : public MVWebViewNavigationTest,
                                   public testing::WithParamInterface<FrameCommandRow> {};
 
-TEST_P(MVWebViewFrameCommandTest, NoWarningButForARealLoss) {
+TEST_P(MVWebViewFrameCommandTest, AreRefusedOncePerDocument) {
     const FrameCommandRow& row = GetParam();
     openPage();
     std::map<char, int64_t> next;
@@ -186,6 +187,7 @@ TEST_P(MVWebViewFrameCommandTest, NoWarningButForARealLoss) {
                   false);
     }
     EXPECT_EQ(loggedCount("lost commands"), row.warnings);
+    EXPECT_EQ(loggedCount("refused the commands of a frame"), row.refusals);
 }
 
 INSTANTIATE_TEST_SUITE_P(Senders, MVWebViewFrameCommandTest, testing::ValuesIn(kFrameCommandRows),

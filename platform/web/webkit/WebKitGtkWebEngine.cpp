@@ -47,6 +47,9 @@ constexpr const char* kDropped =
     "WebKitGtkWebEngine dropped {} navigations the page made while the application was behind";
 constexpr const char* kNotACommand =
     "WebKitGtkWebEngine refused a page command that is no \"mvcmd:\" address [{}]";
+constexpr const char* kFrameCommandRefused =
+    "WebKitGtkWebEngine refused the page commands a frame of document {} sent: only the top "
+    "document commands";
 constexpr const char* kOnlyGet =
     "WebKitGtkWebEngine loads requests with GET only, without body: [{} {}]";
 constexpr double kDefaultWidth = 320;
@@ -108,12 +111,31 @@ WebKitWebContext* sharedContext() {
 
 size_t gLiveViews = 0;
 
+std::set<std::string>& schemesRegisteredWithWebKit();
+
+// Every document of the view, frames' too, gets this policy beside its own: a frame may show
+// any document WebKit loads, but cannot navigate to a page command ("mvcmd:" is not in the
+// list). So no frame, of whatever origin or depth, sends a command by its own navigation:
+// only the top frame does; WebKit refuses the frame's navigation before any decision.
+std::string framePolicy() {
+    std::string sources =
+        "frame-src * http: https: ws: wss: data: blob: about: file: filesystem: "
+        "resource: tel: mailto: sms:";
+    for (const auto& scheme : schemesRegisteredWithWebKit()) {
+        if (scheme != "mvcmd") sources += " " + scheme + ":";
+    }
+    return sources;
+}
+
 // A new WebKit view, owned by the caller. WebKit keeps part of what it allocates for a
 // page here until the process ends, even once the view is finalized: the engine tests'
 // leak suppressions name this function, and liveViewCount() shows that our references
 // to the view itself are released.
 [[gnu::noinline]] WebKitWebView* newWebKitView() {
-    auto* view = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(sharedContext()));
+    const std::string policy = framePolicy();
+    auto* view =
+        WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", sharedContext(),
+                                     "default-content-security-policy", policy.c_str(), nullptr));
     g_object_ref_sink(view);
     ++gLiveViews;
     // Counted down when the view is finalized, not when it is disposed.
@@ -612,9 +634,9 @@ struct WebKitGtkWebEngine::Impl {
             topFrame = std::strcmp(destination, "document") == 0;
         if (auto note = self->takeNote(*url, navigationType == NavigationType::FormSubmitted)) {
             if (!topFrame) topFrame = note->topFrame;
-            // What cannot load (a page command) is the sending document's, also when it
-            // goes to a frame of that document.
-            if (unloadable && note->fromTopFrame) topFrame = true;
+            // What cannot load (a page command) is the sending document's wherever it goes:
+            // a frame's link to the top frame is still the frame's.
+            if (unloadable) topFrame = note->fromTopFrame;
             document = note->document;
         }
         if (topFrame || unloadable) {
@@ -728,6 +750,13 @@ struct WebKitGtkWebEngine::Impl {
             g_variant_get(body, "(&sbt)", &address, &fromTop, &document);
             self->takeCommand(address, fromTop != FALSE,
                               static_cast<int64_t>(std::min<guint64>(document, INT64_MAX)));
+            return TRUE;
+        }
+        if (name && std::strcmp(name, "mv-frame-command") == 0 && body &&
+            g_variant_is_of_type(body, G_VARIANT_TYPE("(t)"))) {
+            guint64 document = 0;
+            g_variant_get(body, "(t)", &document);
+            PLATFORM_LOG_WARN(kFrameCommandRefused, document);
             return TRUE;
         }
         if (!name || std::strcmp(name, "mv-navigation") != 0 || !body ||

@@ -51,10 +51,13 @@
 // (its commit, or a load of ours that ended without one): one of a document that a newer
 // load of ours replaces is refused, also when the load began before the request reached us.
 //
-// Page commands also come by the extension's channel (window.__mvCommandChannel in every
-// frame, which no page policy governs): each is decided as the link to its "mvcmd:" address
-// would be, the sending frame's document's, in the order the page sent them, within the
-// same bounds.
+// Page commands also come by the extension's channel (window.__mvCommandChannel in the top
+// frame only, which no page policy governs): each is decided as the link to its "mvcmd:"
+// address would be, the top document's, in the order the page sent them, within the same
+// bounds. Only the top document commands: every document gets, beside its own, a policy
+// whose frame-src leaves out "mvcmd:", so WebKit refuses a frame's own navigation to a page
+// command before any decision (the extension tells each document's refusal once, which is
+// logged); a frame's link to the top frame is marked as the frame's.
 //
 // Memory: WebKit keeps about 400 bytes in this process for every navigation it asks a
 // decision for and that is refused ("mvcmd:" commands among them), and never gives it
