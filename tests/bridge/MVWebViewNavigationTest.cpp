@@ -195,4 +195,60 @@ INSTANTIATE_TEST_SUITE_P(Senders, MVWebViewFrameCommandTest, testing::ValuesIn(k
                              return std::string(info.param.name);
                          });
 
+// A page command leaves nothing behind once performed, however its address is written: a
+// "#" inside a collection the page did not encode is part of the command, not a place
+// in the page's history.
+struct CommandTraceRow {
+    const char* name;
+    // The collection's parameters; the page writes them raw or URL-encoded.
+    const char* parameters;
+    bool encoded;
+};
+
+void PrintTo(const CommandTraceRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+const CommandTraceRow kCommandTraceRows[] = {
+    {"EncodedAsTheLibraryDoes", R"({"width":320})", true},
+    {"EncodedWithAHash", R"({"color":"#fff"})", true},
+    {"RawWithAHash", R"({"color":"#fff"})", false},
+    {"RawWithTwoHashes", R"({"a":"#1","b":"x#2"})", false},
+    {"RawEndingInAHash", R"({"a":"#"})", false},
+};
+
+class MVWebViewCommandTraceTest : public MVWebViewNavigationTest,
+                                  public testing::WithParamInterface<CommandTraceRow> {};
+
+TEST_P(MVWebViewCommandTraceTest, ACommandLeavesNothingBehind) {
+    const CommandTraceRow& row = GetParam();
+    constexpr int64_t kCommands = 10000;
+    openPage();
+    const auto historyBefore = historyUrls();
+    for (int64_t serial = 0; serial < kCommands; ++serial) {
+        const std::string collection = R"({"ver":"2.0","cmds":[{"c":"testNothing","p":)" +
+                                       std::string(row.parameters) +
+                                       ",\"s\":" + std::to_string(serial) + "}]}";
+        // Written raw, its first "#" reaches the web view as the engine reads it: a fragment
+        // (the engine escapes any later one).
+        std::string address = urlEncodedString(collection);
+        if (const size_t at = address.find("%23"); !row.encoded && at != std::string::npos)
+            address.replace(at, 3, "#");
+        page().navigate("mvcmd:" + address, platform::NavigationType::Other);
+        if (serial % 100 == 99) platform::runUntilIdle();
+    }
+    platform::runUntilIdle();
+    // Every command was taken, in order, and the page's history is what it was.
+    EXPECT_EQ(webView->lastCommandSerial(), kCommands);
+    EXPECT_FALSE(logged("lost commands"));
+    EXPECT_EQ(historyUrls(), historyBefore);
+    EXPECT_EQ(webView->historySize(), 1u);
+    EXPECT_FALSE(webView->isLoading());
+}
+
+INSTANTIATE_TEST_SUITE_P(Addresses, MVWebViewCommandTraceTest, testing::ValuesIn(kCommandTraceRows),
+                         [](const testing::TestParamInfo<CommandTraceRow>& info) {
+                             return std::string(info.param.name);
+                         });
+
 }  // namespace
