@@ -111,31 +111,12 @@ WebKitWebContext* sharedContext() {
 
 size_t gLiveViews = 0;
 
-std::set<std::string>& schemesRegisteredWithWebKit();
-
-// Every document of the view, frames' too, gets this policy beside its own: a frame may show
-// any document WebKit loads, but cannot navigate to a page command ("mvcmd:" is not in the
-// list). So no frame, of whatever origin or depth, sends a command by its own navigation:
-// only the top frame does; WebKit refuses the frame's navigation before any decision.
-std::string framePolicy() {
-    std::string sources =
-        "frame-src * http: https: ws: wss: data: blob: about: file: filesystem: "
-        "resource: tel: mailto: sms:";
-    for (const auto& scheme : schemesRegisteredWithWebKit()) {
-        if (scheme != "mvcmd") sources += " " + scheme + ":";
-    }
-    return sources;
-}
-
 // A new WebKit view, owned by the caller. WebKit keeps part of what it allocates for a
 // page here until the process ends, even once the view is finalized: the engine tests'
 // leak suppressions name this function, and liveViewCount() shows that our references
 // to the view itself are released.
 [[gnu::noinline]] WebKitWebView* newWebKitView() {
-    const std::string policy = framePolicy();
-    auto* view =
-        WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", sharedContext(),
-                                     "default-content-security-policy", policy.c_str(), nullptr));
+    auto* view = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(sharedContext()));
     g_object_ref_sink(view);
     ++gLiveViews;
     // Counted down when the view is finalized, not when it is disposed.
