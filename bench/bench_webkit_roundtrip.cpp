@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "bench/BenchRateReporter.h"
+#include "bench/ResidentMemory.h"
 #include "libmerovane/bridge/MVWebView.h"
 #include "libmerovane/bridge/MVWebViewAdapter_UIWebView.h"
 #include "libmerovane/handlers/MVCommandHandlerClasses.h"
@@ -237,15 +238,6 @@ BENCHMARK(BM_InterleavedFloorAndRoundTrip)
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime()
     ->Iterations(15);
-
-size_t residentBytes() {
-    long pages = 0, resident = 0;
-    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-        std::fclose(f);
-    }
-    return static_cast<size_t>(resident) * static_cast<size_t>(sysconf(_SC_PAGESIZE));
-}
 
 // --memory_seconds=N: the process's resident memory over N seconds of floor trips and
 // then N seconds of round trips, read after 10 s and at the end of each.

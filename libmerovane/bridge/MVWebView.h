@@ -25,6 +25,7 @@
 #include <mutex>
 #include <nlohmann/json_fwd.hpp>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -268,7 +269,7 @@ class MVWebView : public platform::View,
                                       std::optional<platform::URLRequest>& request,
                                       platform::NavigationType navigationType);
     void performCommandURL(const platform::URLRequest& request);
-    void performFrameCommandURL(const platform::URLRequest& request);
+    void refuseFrameCommandURL(const platform::URLRequest& request);
     void openApiLink(const platform::URLRequest& request);
     std::string requestTextForLog() const;
 
@@ -293,9 +294,9 @@ class MVWebView : public platform::View,
     // that no other load writes into them.
     std::shared_ptr<PageFetch> fetch_;
     int64_t lastCommandSerial_ = 0;
-    // The serial each frame document of the shown page that sends commands expects next,
-    // by the document the engine names.
-    std::map<int64_t, int64_t> frameCommandSerials_;
+    // The frame documents of the shown page whose refused commands were logged, by the
+    // document the engine names (0: one it does not name).
+    std::set<int64_t> frameCommandsRefused_;
     static constexpr size_t kMaximumFrameDocuments = 64;
     std::optional<platform::URL> loadedBaseURL_;
     History pageHistory_;

@@ -15,26 +15,28 @@
 
 namespace texts = mvwebview_texts;
 
+namespace {
+
+constexpr const char* kFrameCommandRefused =
+    "MVWebView{} refused the commands of a frame (document {}): only the page itself commands";
+
+}  // namespace
+
 void MVWebView::performCommandURL(const platform::URLRequest& request) {
     auto keep = self();
     MVCommandChannel::performCommandURL(request.url().absoluteString(), keep, lastCommandSerial_);
 }
 
-void MVWebView::performFrameCommandURL(const platform::URLRequest& request) {
-    auto keep = self();
+void MVWebView::refuseFrameCommandURL(const platform::URLRequest& request) {
     const std::any document = request.property(platform::kFrameDocumentProperty);
-    const int64_t* key = std::any_cast<int64_t>(&document);
-    if (!key) {
-        // A frame the engine does not tell apart: its commands run unchecked.
-        int64_t unchecked = 0;
-        MVCommandChannel::performCommandURL(request.url().absoluteString(), keep, unchecked, false);
-        return;
-    }
-    // Kept for the frames of the shown document only, and for a bounded number of them.
-    if (!frameCommandSerials_.count(*key) && frameCommandSerials_.size() >= kMaximumFrameDocuments)
-        frameCommandSerials_.erase(frameCommandSerials_.begin());
-    MVCommandChannel::performCommandURL(request.url().absoluteString(), keep,
-                                        frameCommandSerials_[*key]);
+    const int64_t* named = std::any_cast<int64_t>(&document);
+    const int64_t key = named ? *named : 0;
+    // Said once per frame document of the shown page, for a bounded number of them.
+    if (frameCommandsRefused_.count(key)) return;
+    if (frameCommandsRefused_.size() >= kMaximumFrameDocuments)
+        frameCommandsRefused_.erase(frameCommandsRefused_.begin());
+    frameCommandsRefused_.insert(key);
+    MVLogWarn(kFrameCommandRefused, debugName(), key);
 }
 
 void MVWebView::openApiLink(const platform::URLRequest& request) {

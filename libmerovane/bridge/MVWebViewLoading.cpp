@@ -215,7 +215,7 @@ void MVWebView::scheduleLoad(std::function<void(MVWebView&)> load) {
 
 void MVWebView::handOverDocument() {
     shownPage_.reset();
-    frameCommandSerials_.clear();
+    frameCommandsRefused_.clear();
     dropHeldAnswers();
     webViewInitialRequest_ = true;
     shownLoadGeneration_ = loadGeneration_;

@@ -45,10 +45,9 @@ std::optional<bool> MVWebView::webViewShouldStartLoadWithRequest(
     if (willHandleJavascriptOverride(adapter, reported, navigationType) || !reported) return false;
     const auto& mainDocument = request.mainDocumentURL();
     if (mainDocument && !(*mainDocument == request.url())) {
-        // A frame of the page: it loads in its frame, but for the commands of a frame
-        // that uses the page library, numbered by its own document.
+        // A frame of the page: it loads in its frame. Only the page itself commands.
         if (request.url().schemeLowercased() != "mvcmd") return true;
-        performFrameCommandURL(request);
+        refuseFrameCommandURL(request);
         return false;
     }
 
@@ -91,8 +90,9 @@ std::optional<bool> MVWebView::webViewShouldStartLoadWithRequest(
     }
 
     // A link followed natively gets its entry then; only what stays in the page (or
-    // never leaves the application) gets the fragment's entry here.
-    if (fragmentEntry && route != Route::Native) {
+    // never leaves the application) gets the fragment's entry here. A page command is
+    // no place the page goes to: a "#" in its collection leaves no entry behind.
+    if (fragmentEntry && route != Route::Native && route != Route::Command) {
         pageHistory_.push_back(std::move(fragmentEntry));
         platform::RunLoop::main().post([weak = weakSelf()] {
             if (auto webView = weak.lock()) webView->tellHistoryModified();

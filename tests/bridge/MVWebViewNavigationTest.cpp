@@ -127,14 +127,15 @@ TEST_F(MVWebViewNavigationTest, GarbageWebViewsStillDecide) {
                        std::string(kPage) + "#x>."));
 }
 
-// A frame's page commands are numbered by its own document, from 0; the page's own
-// numbering goes on beside them.
+// Only the page itself commands: a frame's page commands are refused, said once per frame
+// document of the shown page, and never count in the page's own numbering.
 struct FrameCommandRow {
     const char* name;
     // Who sends, in order: "t" the page itself, a digit a frame document of that
     // number, "-" a frame the engine does not name, "r" another page loaded.
     const char* senders;
     size_t warnings;
+    size_t refusals;
 };
 
 void PrintTo(const FrameCommandRow& row, std::ostream* out) {
@@ -142,20 +143,20 @@ void PrintTo(const FrameCommandRow& row, std::ostream* out) {
 }
 
 const FrameCommandRow kFrameCommandRows[] = {
-    {"OneFrame", "111", 0},
-    {"TwoFramesInterleaved", "12121", 0},
-    {"ThePageBetweenFrames", "1t1t2", 0},
-    {"AFrameBeforeThePage", "11tt", 0},
-    {"AFrameTheEngineDoesNotName", "-t-t", 0},
-    {"TheSameDocumentAfterALoad", "11r1", 0},
+    {"OneFrame", "111", 0, 1},
+    {"TwoFramesInterleaved", "12121", 0, 2},
+    {"ThePageBetweenFrames", "1t1t2", 0, 2},
+    {"AFrameBeforeThePage", "11tt", 0, 1},
+    {"AFrameTheEngineDoesNotName", "-t-t", 0, 1},
+    {"TheSameDocumentAfterALoad", "11r1", 0, 2},
     // A real loss still warns: the page skips a number.
-    {"ThePageSkipsANumber", "1tT", 1},
+    {"ThePageSkipsANumber", "1tT", 1, 1},
 };
 
 class MVWebViewFrameCommandTest : public MVWebViewNavigationTest,
                                   public testing::WithParamInterface<FrameCommandRow> {};
 
-TEST_P(MVWebViewFrameCommandTest, NoWarningButForARealLoss) {
+TEST_P(MVWebViewFrameCommandTest, AreRefusedOncePerDocument) {
     const FrameCommandRow& row = GetParam();
     openPage();
     std::map<char, int64_t> next;
@@ -186,10 +187,67 @@ TEST_P(MVWebViewFrameCommandTest, NoWarningButForARealLoss) {
                   false);
     }
     EXPECT_EQ(loggedCount("lost commands"), row.warnings);
+    EXPECT_EQ(loggedCount("refused the commands of a frame"), row.refusals);
 }
 
 INSTANTIATE_TEST_SUITE_P(Senders, MVWebViewFrameCommandTest, testing::ValuesIn(kFrameCommandRows),
                          [](const testing::TestParamInfo<FrameCommandRow>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// A page command leaves nothing behind once performed, however its address is written: a
+// "#" inside a collection the page did not encode is part of the command, not a place
+// in the page's history.
+struct CommandTraceRow {
+    const char* name;
+    // The collection's parameters; the page writes them raw or URL-encoded.
+    const char* parameters;
+    bool encoded;
+};
+
+void PrintTo(const CommandTraceRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+const CommandTraceRow kCommandTraceRows[] = {
+    {"EncodedAsTheLibraryDoes", R"({"width":320})", true},
+    {"EncodedWithAHash", R"({"color":"#fff"})", true},
+    {"RawWithAHash", R"({"color":"#fff"})", false},
+    {"RawWithTwoHashes", R"({"a":"#1","b":"x#2"})", false},
+    {"RawEndingInAHash", R"({"a":"#"})", false},
+};
+
+class MVWebViewCommandTraceTest : public MVWebViewNavigationTest,
+                                  public testing::WithParamInterface<CommandTraceRow> {};
+
+TEST_P(MVWebViewCommandTraceTest, ACommandLeavesNothingBehind) {
+    const CommandTraceRow& row = GetParam();
+    constexpr int64_t kCommands = 10000;
+    openPage();
+    const auto historyBefore = historyUrls();
+    for (int64_t serial = 0; serial < kCommands; ++serial) {
+        const std::string collection = R"({"ver":"2.0","cmds":[{"c":"testNothing","p":)" +
+                                       std::string(row.parameters) +
+                                       ",\"s\":" + std::to_string(serial) + "}]}";
+        // Written raw, its first "#" reaches the web view as the engine reads it: a fragment
+        // (the engine escapes any later one).
+        std::string address = urlEncodedString(collection);
+        if (const size_t at = address.find("%23"); !row.encoded && at != std::string::npos)
+            address.replace(at, 3, "#");
+        page().navigate("mvcmd:" + address, platform::NavigationType::Other);
+        if (serial % 100 == 99) platform::runUntilIdle();
+    }
+    platform::runUntilIdle();
+    // Every command was taken, in order, and the page's history is what it was.
+    EXPECT_EQ(webView->lastCommandSerial(), kCommands);
+    EXPECT_FALSE(logged("lost commands"));
+    EXPECT_EQ(historyUrls(), historyBefore);
+    EXPECT_EQ(webView->historySize(), 1u);
+    EXPECT_FALSE(webView->isLoading());
+}
+
+INSTANTIATE_TEST_SUITE_P(Addresses, MVWebViewCommandTraceTest, testing::ValuesIn(kCommandTraceRows),
+                         [](const testing::TestParamInfo<CommandTraceRow>& info) {
                              return std::string(info.param.name);
                          });
 

@@ -47,6 +47,9 @@ constexpr const char* kDropped =
     "WebKitGtkWebEngine dropped {} navigations the page made while the application was behind";
 constexpr const char* kNotACommand =
     "WebKitGtkWebEngine refused a page command that is no \"mvcmd:\" address [{}]";
+constexpr const char* kFrameCommandRefused =
+    "WebKitGtkWebEngine refused the page commands a frame of document {} sent: only the top "
+    "document commands";
 constexpr const char* kOnlyGet =
     "WebKitGtkWebEngine loads requests with GET only, without body: [{} {}]";
 constexpr double kDefaultWidth = 320;
@@ -612,9 +615,9 @@ struct WebKitGtkWebEngine::Impl {
             topFrame = std::strcmp(destination, "document") == 0;
         if (auto note = self->takeNote(*url, navigationType == NavigationType::FormSubmitted)) {
             if (!topFrame) topFrame = note->topFrame;
-            // What cannot load (a page command) is the sending document's, also when it
-            // goes to a frame of that document.
-            if (unloadable && note->fromTopFrame) topFrame = true;
+            // What cannot load (a page command) is the sending document's wherever it goes:
+            // a frame's link to the top frame is still the frame's.
+            if (unloadable) topFrame = note->fromTopFrame;
             document = note->document;
         }
         if (topFrame || unloadable) {
@@ -728,6 +731,13 @@ struct WebKitGtkWebEngine::Impl {
             g_variant_get(body, "(&sbt)", &address, &fromTop, &document);
             self->takeCommand(address, fromTop != FALSE,
                               static_cast<int64_t>(std::min<guint64>(document, INT64_MAX)));
+            return TRUE;
+        }
+        if (name && std::strcmp(name, "mv-frame-command") == 0 && body &&
+            g_variant_is_of_type(body, G_VARIANT_TYPE("(t)"))) {
+            guint64 document = 0;
+            g_variant_get(body, "(t)", &document);
+            PLATFORM_LOG_WARN(kFrameCommandRefused, document);
             return TRUE;
         }
         if (!name || std::strcmp(name, "mv-navigation") != 0 || !body ||

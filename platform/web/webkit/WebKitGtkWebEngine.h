@@ -51,18 +51,19 @@
 // (its commit, or a load of ours that ended without one): one of a document that a newer
 // load of ours replaces is refused, also when the load began before the request reached us.
 //
-// Page commands also come by the extension's channel (window.__mvCommandChannel in every
-// frame, which no page policy governs): each is decided as the link to its "mvcmd:" address
-// would be, the sending frame's document's, in the order the page sent them, within the
-// same bounds.
+// Page commands also come by the extension's channel (window.__mvCommandChannel in the top
+// frame only, which no page policy governs): each is decided as the link to its "mvcmd:"
+// address would be, the top document's, in the order the page sent them, within the same
+// bounds. Only the top document commands: every document gets, beside its own, a policy
+// whose frame-src leaves out "mvcmd:", so WebKit refuses a frame's own navigation to a page
+// command before any decision (the extension tells each document's refusal once, which is
+// logged); a frame's link to the top frame is marked as the frame's.
 //
-// Memory: WebKit keeps about 400 bytes in this process for every navigation it asks a
-// decision for and that is refused ("mvcmd:" commands among them), and never gives it
-// back while the view lives: some 45 MB a minute at 2,000 commands a second. A heap
-// profile places it inside WebKit (about one allocation per navigation and a table that
-// keeps doubling, made while GLib dispatches the web process's messages); the decision
-// path here keeps nothing, and a page's command round trip through MVWebView grows by
-// the same amount per command as the refused navigation alone.
+// Memory: WebKit keeps its record of a refused navigation ("mvcmd:" commands among them)
+// that a newer navigation of the page overtook before the refusal reached the page, about
+// 5 KB each, and never gives it back while the view lives; a bare WebKit view does the same.
+// Refused navigations that the page makes one after the other, and the channel's commands,
+// leave nothing: the decision path here keeps nothing past its answer.
 //
 // WebKit follows one navigation of the top frame per JavaScript task: a page that sets
 // location.href many times in one task (2,000 "mvcmd:" sends in a loop) gets only one

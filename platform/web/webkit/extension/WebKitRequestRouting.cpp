@@ -20,10 +20,12 @@
 // is known here as its document is made, of whatever origin, and each looks at its own
 // frame elements in the note world (a page cannot reach into a frame of another origin).
 //
-// And it gives every frame's page script a channel for its commands that no page policy
-// governs (a frame's Content-Security-Policy refuses "mvcmd:" frames): the non-writable
+// And it gives the top frame's page script a channel for its commands that no page policy
+// governs (a page's Content-Security-Policy may refuse "mvcmd:" frames): the non-writable
 // window.__mvCommandChannel(address), which sends the "mvcmd:" address to the view with
-// the frame it comes from (the top one or another) and its document.
+// its document. Only the top document commands: no other frame gets the channel, and the
+// view's own policy refuses a frame's navigation to "mvcmd:", which each document notes
+// once, when its policy refuses one of its frames, to the view.
 //
 // Built without the sanitizers: it runs inside WebKit's own process.
 #include <webkit2/webkit-web-extension.h>
@@ -101,6 +103,41 @@ constexpr const char* kLinkListener =
     " }, true);"
     "})";
 
+// A document whose policy refused a frame's navigation to a page command: told to the view
+// once.
+struct RefusingDocument {
+    guint64 page;
+    guint64 document;
+    bool told = false;
+};
+
+void onFrameCommandRefused(gpointer data) {
+    auto* refusing = static_cast<RefusingDocument*>(data);
+    WebKitWebPage* page =
+        gExtension ? webkit_web_extension_get_page(gExtension, refusing->page) : nullptr;
+    if (!page || refusing->told) return;
+    refusing->told = true;
+    webkit_web_page_send_message_to_view(
+        page, webkit_user_message_new("mv-frame-command", g_variant_new("(t)", refusing->document)),
+        nullptr, nullptr, nullptr);
+}
+
+constexpr const char* kRefusalListener =
+    "(function (refused) {"
+    " addEventListener('securitypolicyviolation', function (event) {"
+    "  if (String(event.blockedURI).slice(0, 5).toLowerCase() === 'mvcmd') refused();"
+    " }, true);"
+    "})";
+
+void callWith(JSCContext* context, const char* script, JSCValue* argument) {
+    JSCValue* install = jsc_context_evaluate(context, script, -1);
+    if (install && jsc_value_is_function(install)) {
+        JSCValue* result = jsc_value_function_call(install, JSC_TYPE_VALUE, argument, G_TYPE_NONE);
+        if (result) g_object_unref(result);
+    }
+    if (install) g_object_unref(install);
+}
+
 // Every frame a document was made in, with its page's id, until it is finalized.
 std::map<WebKitFrame*, guint64>& knownFrames() {
     static auto* frames = new std::map<WebKitFrame*, guint64>;
@@ -132,13 +169,15 @@ void onWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
         context, nullptr, G_CALLBACK(onLinkClicked), ofNote,
         [](gpointer data) { delete static_cast<FrameOfNote*>(data); }, G_TYPE_NONE, 2,
         G_TYPE_STRING, G_TYPE_STRING);
-    JSCValue* install = jsc_context_evaluate(context, kLinkListener, -1);
-    if (install && jsc_value_is_function(install)) {
-        JSCValue* result = jsc_value_function_call(install, JSC_TYPE_VALUE, note, G_TYPE_NONE);
-        if (result) g_object_unref(result);
-    }
-    if (install) g_object_unref(install);
+    const guint64 document = ofNote->document;
+    callWith(context, kLinkListener, note);
     g_object_unref(note);
+    JSCValue* refused = jsc_value_new_function(
+        context, nullptr, G_CALLBACK(onFrameCommandRefused),
+        new RefusingDocument{webkit_web_page_get_id(page), document},
+        [](gpointer data) { delete static_cast<RefusingDocument*>(data); }, G_TYPE_NONE, 0);
+    callWith(context, kRefusalListener, refused);
+    g_object_unref(refused);
     g_object_unref(context);
 }
 
@@ -159,9 +198,10 @@ void onCommand(const char* address, gpointer data) {
                                          nullptr, nullptr);
 }
 
-// Each new document of a frame gets the channel in the page's own script world.
+// Each new document of the top frame gets the channel in the page's own script world.
 void onPageWorldCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame,
                         gpointer) {
+    if (!webkit_frame_is_main_frame(frame)) return;
     JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
     if (!context) return;
     auto* sender = new CommandSender{webkit_web_page_get_id(page),
