@@ -4,6 +4,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "platform/foundation/HTTPCookieStorage.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Thread.h"
 
 namespace platform {
 namespace {
@@ -74,10 +76,31 @@ struct Jar {
     uint64_t pushes = 0;
     bool reading = false;
     bool readAgain = false;
+    // Set while WebKit's own changes go to the store (main thread).
+    bool applying = false;
+
+    // Changes of the store on their way to push, by key: a read of WebKit's cookies
+    // does not know of them either. Any thread.
+    std::mutex waitingMutex;
+    std::map<std::string, size_t> waiting;
+
+    void await(const std::vector<HTTPCookieStorage::Change>& changes) {
+        std::lock_guard lock(waitingMutex);
+        for (const auto& change : changes) ++waiting[keyOf(change.cookie)];
+    }
+    bool isWaiting(const std::string& key) {
+        std::lock_guard lock(waitingMutex);
+        return waiting.count(key) > 0;
+    }
 
     void push(const std::vector<HTTPCookieStorage::Change>& changes) {
         for (const auto& change : changes) {
             const std::string key = keyOf(change.cookie);
+            {
+                std::lock_guard lock(waitingMutex);
+                if (auto it = waiting.find(key); it != waiting.end() && --it->second == 0)
+                    waiting.erase(it);
+            }
             auto known = inWebKit.find(key);
             if (change.removed ? known == inWebKit.end()
                                : known != inWebKit.end() && known->second == change.cookie)
@@ -105,8 +128,10 @@ struct Jar {
         auto& store = HTTPCookieStorage::shared();
         auto pushedSince = [&](const std::string& key) {
             auto at = pushedAt.find(key);
-            return at != pushedAt.end() && at->second > since;
+            return (at != pushedAt.end() && at->second > since) || isWaiting(key);
         };
+        // What comes from WebKit is not sent back to it.
+        applying = true;
         std::vector<HTTPCookie> gone;
         for (const auto& [key, cookie] : inWebKit) {
             if (!now.count(key) && !pushedSince(key)) gone.push_back(cookie);
@@ -122,6 +147,7 @@ struct Jar {
             inWebKit.insert_or_assign(key, cookie);
             store.setCookie(cookie);
         }
+        applying = false;
     }
 
     // Reads all of WebKit's cookies into the store, then runs `then`.
@@ -182,6 +208,8 @@ void WebKitCookieJar::attach(WebKitCookieManager* manager) {
     // Changes can come on URL loading's threads: WebKit hears of them in order on the
     // main loop, ahead of what that loop does after them.
     store.addObserver([](const std::vector<HTTPCookieStorage::Change>& changes) {
+        if (isMainThread() && Jar::jar().applying) return;
+        Jar::jar().await(changes);
         RunLoop::main().post([changes] { Jar::jar().push(changes); });
     });
     std::vector<HTTPCookieStorage::Change> all;
