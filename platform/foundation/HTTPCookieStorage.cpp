@@ -83,6 +83,7 @@ struct HTTPCookieStorage::State {
     uint64_t nextCreated = 0;
     AcceptPolicy policy = AcceptPolicy::Always;
     std::string path;  // the file that keeps persistent cookies; empty: none
+    size_t filed = 0;  // cookies the file holds
     std::vector<std::pair<uint64_t, Observer>> observers;
     uint64_t nextObserver = 1;
 
@@ -118,14 +119,17 @@ struct HTTPCookieStorage::State {
 
     // Writes the persistent cookies when a change touched one.
     void save(const std::vector<Change>& changes) {
-        if (path.empty() || std::none_of(changes.begin(), changes.end(),
-                                         [](const Change& c) { return !c.cookie.isSessionOnly(); }))
-            return;
+        // A session cookie may take the place of one the file holds.
+        const bool persistent = std::any_of(changes.begin(), changes.end(), [](const Change& c) {
+            return !c.cookie.isSessionOnly();
+        });
+        if (path.empty() || (filed == 0 && !persistent)) return;
         purgeExpired();
         nlohmann::json entries = nlohmann::json::array();
         for (const auto& s : cookies) {
             if (!s.cookie.isSessionOnly()) entries.push_back(entryOf(s.cookie));
         }
+        filed = entries.size();
         Error error;
         if (!FileManager::defaultManager().writeFileAtomically(
                 path, json::print(nlohmann::json{{"cookies", std::move(entries)}}), &error, 0600))
@@ -133,7 +137,7 @@ struct HTTPCookieStorage::State {
     }
 
     // The cookies the file keeps; a damaged file is moved aside.
-    std::vector<HTTPCookie> read() const {
+    std::vector<HTTPCookie> read() {
         auto& files = FileManager::defaultManager();
         if (!files.fileExists(path)) return {};
         Error error;
@@ -151,6 +155,7 @@ struct HTTPCookieStorage::State {
         }
         std::vector<HTTPCookie> out;
         size_t bad = 0;
+        filed = list->size();
         for (const auto& entry : *list) {
             if (auto cookie = cookieOf(entry))
                 out.push_back(std::move(*cookie));
