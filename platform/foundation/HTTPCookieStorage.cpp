@@ -289,17 +289,15 @@ void HTTPCookieStorage::deleteAllCookies() {
 }
 
 void HTTPCookieStorage::setPersistentStoragePath(const std::string& path) {
-    std::vector<HTTPCookie> kept;
-    {
-        std::lock_guard lock(state_->mutex);
+    change([&](std::vector<Change>& changes) {
         state_->path = path;
+        state_->filed = 0;
         if (path.empty()) return;
         const auto slash = path.rfind('/');
         if (slash != std::string::npos && slash > 0)
             FileManager::defaultManager().createDirectory(path.substr(0, slash), true);
-        kept = state_->read();
-    }
-    for (const auto& cookie : kept) setCookie(cookie);
+        for (const auto& cookie : state_->read()) state_->store(cookie, changes);
+    });
 }
 
 uint64_t HTTPCookieStorage::addObserver(Observer observer) {

@@ -17,8 +17,6 @@
 namespace platform {
 namespace {
 
-constexpr const char* kNoAnswer =
-    "WebKitCookieJar goes on without WebKit's cookies: no answer within {} s";
 constexpr const char* kUnreadable = "WebKitCookieJar could not read WebKit's cookies: {}";
 
 std::string keyOf(const HTTPCookie& cookie) {
@@ -215,37 +213,6 @@ void WebKitCookieJar::attach(WebKitCookieManager* manager) {
     std::vector<HTTPCookieStorage::Change> all;
     for (const auto& cookie : store.cookies()) all.push_back({cookie, false});
     jar.push(all);
-}
-
-void WebKitCookieJar::afterWebKitChanges(std::function<void()> then) {
-    Jar& jar = Jar::jar();
-    if (!jar.manager) {
-        RunLoop::main().post(std::move(then));
-        return;
-    }
-    struct Once {
-        std::function<void()> then;
-        guint bound = 0;
-        void run() {
-            if (bound != 0) g_source_remove(bound);
-            bound = 0;
-            if (auto call = std::exchange(then, nullptr)) call();
-        }
-    };
-    auto once = std::make_shared<Once>();
-    once->then = std::move(then);
-    once->bound = g_timeout_add_full(
-        G_PRIORITY_DEFAULT, static_cast<guint>(kBound * 1000),
-        [](gpointer data) -> gboolean {
-            auto& held = *static_cast<std::shared_ptr<Once>*>(data);
-            held->bound = 0;
-            if (held->then) PLATFORM_LOG_WARN(kNoAnswer, kBound);
-            held->run();
-            return G_SOURCE_REMOVE;
-        },
-        new std::shared_ptr<Once>(once),
-        [](gpointer data) { delete static_cast<std::shared_ptr<Once>*>(data); });
-    jar.read([once] { once->run(); });
 }
 
 }  // namespace platform

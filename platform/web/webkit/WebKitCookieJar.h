@@ -8,8 +8,8 @@
 //   handed to WebKit) reaches WebKit's network process;
 // - WebKit's "changed" (a page's document.cookie, a fetch answer's Set-Cookie, an
 //   expiry) is read back with all of WebKit's cookies and what differs goes to the
-//   store; afterWebKitChanges lets a document request wait until what the page set
-//   before it is in the store.
+//   store. A page that sets a cookie and at once follows a link: the link's decision
+//   waits for the page's answer to a script first, by which time WebKit has told.
 // WebKit applies HttpOnly, SameSite and Secure to its own requests and document.cookie.
 //
 // Main thread only.
@@ -24,11 +24,6 @@ class WebKitCookieJar {
   public:
     // Joins WebKit's cookies to the store: every stored cookie is copied in. Once.
     static void attach(WebKitCookieManager* manager);
-    // Runs `then` on a later turn once WebKit's cookies as they are now have reached the
-    // store, at most kBound seconds on (a network process that does not answer); at once
-    // without a manager.
-    static void afterWebKitChanges(std::function<void()> then);
-    static constexpr double kBound = 2.0;
 };
 
 }  // namespace platform

@@ -22,7 +22,6 @@
 #include "platform/foundation/URLConnection.h"
 #include "platform/web/WebURLSchemes.h"
 #include "platform/web/webkit/GLibMainContextWaiter.h"
-#include "platform/web/webkit/WebKitCookieJar.h"
 #include "platform/web/webkit/WebKitWebsiteData.h"
 
 namespace platform {
@@ -594,16 +593,8 @@ struct WebKitGtkWebEngine::Impl {
         }
         auto decide = [self, pending, navigationType, unloadable, generation,
                        bytes](URLRequest ours) {
-            // A document's request carries what the page set in WebKit's cookies before it.
-            std::function<void(std::function<void()>)> deliver =
-                [self, unloadable](std::function<void()> fn) {
-                    if (unloadable)
-                        self->deliver(std::move(fn));
-                    else
-                        self->afterCookies(std::move(fn));
-                };
-            deliver([self, pending, ours = std::move(ours), navigationType, unloadable, generation,
-                     bytes] {
+            self->deliver([self, pending, ours = std::move(ours), navigationType, unloadable,
+                           generation, bytes] {
                 if (unloadable) self->releaseWaiting(bytes);
                 std::weak_ptr<const void> alive = self->owner->lifetime();
                 const bool allowed =
@@ -643,13 +634,6 @@ struct WebKitGtkWebEngine::Impl {
             self->findTargetFrame(uri, std::move(ours), std::move(decide));
         }
         return TRUE;
-    }
-
-    void afterCookies(std::function<void()> fn) {
-        std::weak_ptr<const void> alive = owner->lifetime();
-        WebKitCookieJar::afterWebKitChanges([this, alive, fn = std::move(fn)] {
-            if (alive.lock()) deliver(fn);
-        });
     }
 
     // How far a back or forward navigation to `uri` goes in WebKit's session history: from
