@@ -62,6 +62,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/HTTPCookieStorage.h"
 #include "platform/foundation/OpenSSLSetup.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
@@ -77,6 +78,7 @@
 #include "platform/ui/Window.h"
 #include "platform/web/webkit/PictureWindow.h"
 #include "platform/web/webkit/WebKitGtkWebEngine.h"
+#include "platform/web/webkit/WebKitWebsiteData.h"
 #endif
 
 namespace {
@@ -151,6 +153,9 @@ platform::WebView::EngineFactory engineFactory() {
     if (wanted != "headless") {
         if (platform::WebKitGtkWebEngine::isAvailable()) {
             EngineExtension::useFolderBeside(platform::FileManager::executablePath());
+            auto& files = platform::FileManager::defaultManager();
+            platform::WebKitWebsiteData::setDirectories(files.libraryDirectory() + "/WebKit",
+                                                        files.cachesDirectory() + "/WebKit");
             return [] { return std::make_unique<platform::WebKitGtkWebEngine>(); };
         }
         if (wanted == "webkit") MVLogError("The web engine cannot start: no display");
@@ -297,6 +302,8 @@ int main(int argc, char** argv) {
         keepAtTheStop(kOverrunFileOperationsTime, storeOpened->load());
     };
     signals.emplace(std::move(hooks));
+    platform::HTTPCookieStorage::shared().setPersistentStoragePath(
+        platform::FileManager::defaultManager().libraryDirectory() + "/Cookies/Cookies.json");
     platform::WebView::setEngineFactory(engineFactory());
 #ifdef MV_APP_HAS_WEBKIT
     // A display ended with the shell (a session's end, a virtual display's group) takes the

@@ -27,10 +27,12 @@
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/HTTPCookieStorage.h"
 #include "platform/foundation/SharedInstances.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/ui/Application.h"
 #include "platform/web/WebView.h"
+#include "platform/web/WebsiteData.h"
 
 namespace {
 
@@ -252,6 +254,9 @@ void MVLibraryApplication::resetApplication() {
             variable->deleteFromStorage();
     });
     if (auto cache = MVWebCacheInterface::shared()) cache->clearCache();
+    // What pages kept goes with the rest: cookies, web storage, IndexedDB.
+    platform::HTTPCookieStorage::shared().deleteAllCookies();
+    platform::WebsiteData::removeAll();
     storage.lockedAccess([&storage] {
         for (auto& entity : MVPersistentStorage::managedObjectModel()->entities()) {
             auto all = MVPersistentObject::dbObjectsWithPredicate(*entity, nullptr, {}, 0, 0);

@@ -149,6 +149,7 @@ std::optional<HTTPCookie> HTTPCookie::make(Properties p) {
     c.expiresDate_ = p.expiresDate;
     c.secure_ = p.secure;
     c.httpOnly_ = p.httpOnly;
+    c.sameSite_ = p.sameSite;
     return c;
 }
 
@@ -200,6 +201,11 @@ std::optional<HTTPCookie> HTTPCookie::parseSetCookie(std::string_view text, cons
             c.secure_ = true;
         } else if (name == "httponly") {
             c.httpOnly_ = true;
+        } else if (name == "samesite") {
+            const std::string policy = asciiLowercase(value);
+            c.sameSite_ = policy == "strict" ? SameSite::Strict
+                          : policy == "lax"  ? SameSite::Lax
+                                             : SameSite::None;
         }
     }
     c.expiresDate_ = maxAge ? maxAge : expires;
@@ -243,6 +249,23 @@ bool HTTPCookie::matchesURL(const URL& url) const {
     if (hostOnly_ ? host != domain_ : !domainMatches(host, domain_)) return false;
     if (secure_ && url.schemeLowercased() != "https") return false;
     return pathMatches(url.path(), path_);
+}
+
+bool HTTPCookie::sameSite(std::string_view host, std::string_view other) {
+    if (host == other) return true;
+    if (isIPAddress(host) || isIPAddress(other)) return false;
+    auto site = [](std::string_view name) {
+        auto last = name.rfind('.');
+        if (last == std::string_view::npos || last == 0) return name;
+        auto before = name.rfind('.', last - 1);
+        return before == std::string_view::npos ? name : name.substr(before + 1);
+    };
+    return site(host) == site(other);
+}
+
+bool HTTPCookie::matchesSite(const URL& url, const std::optional<URL>& siteOf) const {
+    if (sameSite_ == SameSite::None || !siteOf) return true;
+    return sameSite(asciiLowercase(url.host()), asciiLowercase(siteOf->host()));
 }
 
 bool HTTPCookie::sameIdentity(const HTTPCookie& other) const {

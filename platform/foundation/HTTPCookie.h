@@ -21,6 +21,9 @@ class URL;
 
 class HTTPCookie {
   public:
+    // A cookie without the attribute goes with every request it matches.
+    enum class SameSite { None, Lax, Strict };
+
     struct Properties {
         std::string name;
         std::string value;
@@ -29,6 +32,7 @@ class HTTPCookie {
         std::optional<Date> expiresDate;  // none: lives for the session
         bool secure = false;
         bool httpOnly = false;
+        SameSite sameSite = SameSite::None;
     };
 
     // None when the name is empty or the domain is empty.
@@ -52,10 +56,20 @@ class HTTPCookie {
     bool isSessionOnly() const { return !expiresDate_; }
     bool isSecure() const { return secure_; }
     bool isHTTPOnly() const { return httpOnly_; }
+    SameSite sameSitePolicy() const { return sameSite_; }
+    // Every field, to tell a changed cookie from the one it replaces.
+    bool operator==(const HTTPCookie& other) const = default;
 
     bool isExpired(Date now) const { return expiresDate_ && *expiresDate_ <= now; }
     // Domain, path and scheme allow this cookie to go with a request for `url`.
     bool matchesURL(const URL& url) const;
+    // Whether it goes with a request whose page is of the site `siteOf` (none: the request
+    // is a page of its own). Lax and Strict cookies go to their own site only.
+    bool matchesSite(const URL& url, const std::optional<URL>& siteOf) const;
+    // The hosts are of one site: equal, or sharing their last two labels (never for IP
+    // addresses).
+    static bool sameSite(std::string_view host, std::string_view other);
+
     // Same name, domain and path: a later cookie replaces the earlier.
     bool sameIdentity(const HTTPCookie& other) const;
 
@@ -75,6 +89,7 @@ class HTTPCookie {
     std::optional<Date> expiresDate_;
     bool secure_ = false;
     bool httpOnly_ = false;
+    SameSite sameSite_ = SameSite::None;
 };
 
 }  // namespace platform

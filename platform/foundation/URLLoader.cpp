@@ -444,7 +444,9 @@ struct URLLoader::Impl {
             list = curl_slist_append(list, "Expect:");
         if (request.httpShouldHandleCookies() &&
             !request.allHTTPHeaderFields().contains("Cookie")) {
-            std::string cookies = HTTPCookieStorage::shared().cookieHeaderForURL(request.url());
+            // A page's own request leaves out the SameSite cookies of other sites.
+            std::string cookies = HTTPCookieStorage::shared().cookieHeaderForURL(
+                request.url(), request.mainDocumentURL());
             if (!cookies.empty()) list = curl_slist_append(list, ("Cookie: " + cookies).c_str());
         }
         load.headerList = list;

@@ -22,6 +22,7 @@
 #include "platform/foundation/URLConnection.h"
 #include "platform/web/WebURLSchemes.h"
 #include "platform/web/webkit/GLibMainContextWaiter.h"
+#include "platform/web/webkit/WebKitWebsiteData.h"
 
 namespace platform {
 namespace {
@@ -100,7 +101,7 @@ std::string& extensionsDirectory() {
 
 WebKitWebContext* sharedContext() {
     static WebKitWebContext* context = [] {
-        WebKitWebContext* created = webkit_web_context_new_ephemeral();
+        WebKitWebContext* created = WebKitWebsiteData::newContext();
         webkit_web_context_set_web_extensions_directory(created, extensionsDirectory().c_str());
         webkit_web_context_set_web_extensions_initialization_user_data(
             created, g_variant_new_string(kRoutingPrefix));
