@@ -1355,9 +1355,26 @@ class TesseraWalletPageActsTest : public TesseraWalletPageGoneTest {
         return page;
     }
     // The page acts and the act ends: the page kept, or another document in its place.
+    // What the web view logs of the act: the road it took.
+    static const char* roadOf(Act act) {
+        switch (act) {
+            case Act::FailedLink:
+            case Act::FailedForm:
+                return "did fail loading";
+            case Act::RedirectToCommand:
+                return "was redirected to command scheme";
+            case Act::RedirectToApiPage:
+                return "switching protocol to API";
+            case Act::CancelledLoad:
+                return "did cancel loading";
+            default:
+                return "MVTesseraWallet ends the payment: another document replaced its page";
+        }
+    }
     void act(Page& page, Act act) {
         auto& engine = headlessEngineOf(*page.view);
         const size_t asked = shop_.requestCount();
+        const size_t roads = loggedCount(roadOf(act));
         switch (act) {
             case Act::FailedLink:
                 engine.navigate(shop_.url("/gone"));
@@ -1396,6 +1413,7 @@ class TesseraWalletPageActsTest : public TesseraWalletPageGoneTest {
         }
         ASSERT_TRUE(drive([&] { return replaces(act) ? !lent() : !page.view->isLoading(); }));
         settle();
+        EXPECT_EQ(loggedCount(roadOf(act)), roads + 1);
         // The page listens again (a new document too: it must hear nothing of the payment).
         MVEventDispatcher::sharedDispatcher().registerWebView(page.view, {"tesseraWalletError"});
     }
