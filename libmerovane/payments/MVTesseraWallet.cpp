@@ -12,6 +12,7 @@
 #include "libmerovane/connection/MVApiConnection.h"
 #include "libmerovane/core/MVLog.h"
 #include "libmerovane/core/ObjectExtensions.h"
+#include "libmerovane/payments/MVPageEventHold.h"
 #include "libmerovane/payments/MVTesseraWalletMessages.h"
 #include "platform/foundation/SharedInstances.h"
 #include "wallet/TWAError.h"
@@ -298,6 +299,11 @@ void MVTesseraWallet::tell(const MVEvent& event, const Audience& audience) {
         if (listener->asMVWebView() != page) continue;
         MVLogInfo("MVTesseraWallet sends {} to {}", event.eventName(), listener->debugName());
         listener->performMVEvent(event);
+        return;
+    }
+    // The page listens to nothing while it loads: a load that keeps it gives it the event.
+    if (page->isLoading()) {
+        MVPageEventHold::hold(page, event);
         return;
     }
     MVLogInfo("MVTesseraWallet drops {}: its page did not register for it", event.eventName());

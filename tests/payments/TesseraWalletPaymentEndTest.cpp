@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "libmerovane/application/MVPaymentServices.h"
 #include "platform/ui/Application.h"
@@ -1492,6 +1493,60 @@ TEST_P(TesseraWalletPageActsTest, APaymentEndsOnlyWhenAnotherDocumentReplacesIts
             EXPECT_EQ(hostKinds().back(), WalletClientEvent::MaskedWallet);
             client_->notifyTransactionStatus(0);
         }
+    }
+}
+
+// The buyer comes back from the wallet application without a reply while the page's
+// link is being fetched (the page then listens to nothing): the page hears the
+// cancellation once its load ends with it kept (failed, redirected to a command), and a
+// document that replaced it hears nothing.
+TEST_P(TesseraWalletPageActsTest, AFailureDuringAKeptLoadReachesThePageAfterIt) {
+    const struct {
+        const char* path;
+        bool kept;
+    } rows[] = {
+        {"/held-gone", true},
+        {"/held-to-command", true},
+        {"/held-thanks", false},
+    };
+    auto gone = HttpTestServer::Response::text(200, std::string(4096, 'x'), "text/html");
+    gone.dropAfterBodyBytes = 16;
+    gone.holdUntilReleased = "gone";
+    shop_.respond("/held-gone", gone);
+    auto toCommand = HttpTestServer::Response::redirect(
+        302, "mvcmd:%7B%22ver%22%3A%221.0%22%2C%22cmds%22%3A%5B%5D%7D");
+    toCommand.holdUntilReleased = "to-command";
+    shop_.respond("/held-to-command", toCommand);
+    auto thanks = HttpTestServer::Response::text(200, "<p>thanks</p>", "text/html");
+    thanks.holdUntilReleased = "thanks";
+    shop_.respond("/held-thanks", thanks);
+    ASSERT_NO_FATAL_FAILURE(stream());
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.path);
+        auto a = checkoutPage();
+        ASSERT_NO_FATAL_FAILURE(reachFrom(a, When::BuyerInWallet, "unused"));
+        headlessEngineOf(*a.view).navigate(shop_.url(row.path));
+        ASSERT_TRUE(waitFor([&] { return a.view->isLoading(); }));
+        platform::Application::shared().becomeActive();
+        platform::runUntilIdle();
+        EXPECT_FALSE(lent());
+        EXPECT_TRUE(heard(a).empty());  // not while it loads
+        shop_.release(std::string(row.path).substr(std::strlen("/held-")));
+        // Kept, or another document in its place.
+        ASSERT_TRUE(drive([&] {
+            const auto& base = a.view->loadedBaseURL();
+            return row.kept ? !a.view->isLoading()
+                            : base && base->absoluteString() == shop_.url(row.path);
+        }));
+        settle();
+        MVEventDispatcher::sharedDispatcher().registerWebView(a.view, {"tesseraWalletError"});
+        EXPECT_EQ(heard(a), row.kept ? std::vector<json>{walletError(
+                                           "TesseraWalletErrorBuyerCancelled",
+                                           "Buyer has cancelled", "maskedWallet")[0]}
+                                     : std::vector<json>{});
+        expectHostValues();
+        ASSERT_NO_FATAL_FAILURE(checksOut(a, "page-id", "page-secret"));
+        EXPECT_TRUE(heard(a).empty());
     }
 }
 
