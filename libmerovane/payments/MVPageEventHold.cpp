@@ -64,6 +64,8 @@ void loadEnded(const MVWebViewInterface* key, bool kept) {
 
 void MVPageEventHold::hold(const std::shared_ptr<MVWebView>& page, const MVEvent& event) {
     const auto* key = static_cast<const MVWebViewInterface*>(page.get());
+    // Pages released while they loaded hold nothing more.
+    std::erase_if(heldPages(), [](const auto& entry) { return entry.second.page.expired(); });
     auto& held = heldPages()[key];
     if (held.observers.empty()) {
         held.page = page;

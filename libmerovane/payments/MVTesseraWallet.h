@@ -24,7 +24,8 @@
 // The payment ends with its page: when its web view is released or another document
 // replaces its page's (a reload too), the client is given back and nothing of the
 // payment answers anybody; a load that ends with the page kept (failed, cancelled,
-// redirected to a command or an API page) ends nothing. A request the host makes itself
+// redirected to a command or an API page) ends nothing, and what concerns the payment
+// meanwhile waits for its end (MVPageEventHold). A request the host makes itself
 // while a page's payment runs ends that payment first (the page hears the
 // credentials-changed report), so that the request goes out under the host's values and
 // its answers reach the host's delegate; a question (checkForPreauthorization) is
