@@ -7,8 +7,10 @@
 // with the input as the reply's query and without a reply; then a page starts, goes on
 // to a moment chosen by the hash (before the delayed request, with the buyer in the
 // wallet application, after a full-wallet request) and is released or loads another
-// document, and the host checks out without setting its values again. The host drives the shared
-// client with its own values in environment 1 or 2 (by the hash); by the input's length
+// document, and the host checks out without setting its values again. Between the
+// commands the host may read its values (its own only), ask whether its buyer is
+// preauthorized (answered to it, ending nothing) and set back what it read. The host drives
+// the shared client with its own values in environment 1 or 2 (by the hash); by the input's length
 // it takes the client back after one of the commands (all its values, or only its
 // delegate, at once or first to none) and starts a checkout of its own, or starts its
 // own before the page's first command. The run aborts when the host's delegate hears of
@@ -76,7 +78,12 @@ class HostDelegate : public TWAWalletClientDelegate {
     void walletClientDidFailToLoadFullWallet(TWAWalletClient&, const platform::Error&) override {
         __builtin_trap();
     }
-    void walletClientUserIsPreauthorized(TWAWalletClient&, bool) override { __builtin_trap(); }
+    // Only the host's own question is answered to it, once.
+    void walletClientUserIsPreauthorized(TWAWalletClient&, bool) override {
+        if (questions == 0) __builtin_trap();
+        --questions;
+    }
+    int questions = 0;
 
   private:
     void answered() {
@@ -183,6 +190,7 @@ void pageGoesMidPayment(const Host& host, const nlohmann::json& parameters, size
     } else {
         page->asMVWebView()->loadHTMLString("<p/>",
                                             platform::URL::parse("https://elsewhere.example/"));
+        platform::runUntilIdle();  // the new document is handed over
     }
     auto glue = MVTesseraWallet::sharedController();
     if (glue->isLibSidedPaymentProcessAtPresent()) __builtin_trap();  // it outlived its page
@@ -198,6 +206,22 @@ void pageGoesMidPayment(const Host& host, const nlohmann::json& parameters, size
     app.becomeActive();
     platform::runUntilIdle();
     if (host.delegate->waiting) __builtin_trap();  // the buyer came back: the host heard nothing
+}
+
+// The host reads its values, asks whether its buyer is preauthorized and sets back what
+// it read: it reads its own values only, and the question ends no payment.
+void hostReadsAndSetsBack(const Host& host) {
+    auto client = TWAWalletClient::sharedInstance();
+    auto glue = MVTesseraWallet::sharedController();
+    const bool lent = glue->isLibSidedPaymentProcessAtPresent();
+    if (client->clientId() != "host-id" || client->clientSecret() != "host-secret")
+        __builtin_trap();  // a page's value shown to the host
+    ++host.delegate->questions;
+    client->checkForPreauthorization();
+    if (host.delegate->questions != 0) __builtin_trap();  // the answer went elsewhere
+    if (glue->isLibSidedPaymentProcessAtPresent() != lent) __builtin_trap();
+    client->setClientId(client->clientId());
+    client->setClientSecret(client->clientSecret());
 }
 
 // No library payment runs: the client has the host's delegate and values, none of a page.
@@ -230,6 +254,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < std::size(kCommands); ++i) {
         perform(kCommands[i], parsed.value, hash >> (3 + i) & 1 ? pages.b : pages.a);
         if (hostAt == i + 1) hostChecksOut(host, takeBack);
+        if (hash >> (8 + i) & 1) hostReadsAndSetsBack(host);
         platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
         app.resignActive();
         app.becomeActive();

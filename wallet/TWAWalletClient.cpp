@@ -206,6 +206,11 @@ std::string TWAWalletClient::environmentToString(int32_t environment) {
 }
 
 int32_t TWAWalletClient::environment() const {
+    if (isLent()) return owners_->environment;
+    return environmentInUse();
+}
+
+int32_t TWAWalletClient::environmentInUse() const {
     if (!environmentInitialized_)
         TWA_LOG("Environment requested, but not initialized. Defaulting to {}",
                 environmentToString(environment_));
@@ -245,7 +250,10 @@ void TWAWalletClient::setDelegate(std::weak_ptr<TWAWalletClientDelegate> delegat
     const bool changed = delegate.lock() != delegate_.lock();
     delegate_ = std::move(delegate);
     endTransactionOfFormerOwner();
-    if (changed) tellHolder();
+    if (changed)
+        tellHolder();
+    else if (isLent())
+        owners_->delegate = delegate_;
 }
 
 void TWAWalletClient::setClientId(const TWAText& v) {
@@ -268,16 +276,32 @@ void TWAWalletClient::setClientSecret(const TWAText& v) {
         tellHolderSetAgain(TWAWalletClientHolder::Value::Secret);
 }
 
+void TWAWalletClient::setHolder(std::weak_ptr<TWAWalletClientHolder> holder, Values owners) {
+    holder_ = std::move(holder);
+    if (holder_.expired())
+        owners_.reset();
+    else
+        owners_ = std::move(owners);
+}
+
 void TWAWalletClient::tellHolder() {
     auto holder = holder_.lock();
     holder_.reset();
+    owners_.reset();
     if (!holder) return;
     auto keepAlive = shared_from_this();
     holder->walletClientWasTakenBack(*this);
 }
 
 void TWAWalletClient::tellHolderSetAgain(TWAWalletClientHolder::Value value) {
-    if (auto holder = holder_.lock()) holder->walletClientValueWasSetAgain(*this, value);
+    auto holder = isLent() ? holder_.lock() : nullptr;
+    if (!holder) return;
+    // What the owner sets is its own: it reads it from now on.
+    using Value = TWAWalletClientHolder::Value;
+    if (value == Value::Id) owners_->clientId = clientId_;
+    if (value == Value::Secret) owners_->clientSecret = clientSecret_;
+    if (value == Value::Environment) owners_->environment = environment_;
+    holder->walletClientValueWasSetAgain(*this, value);
 }
 
 void TWAWalletClient::serveHolder(bool newRequest) {
@@ -405,19 +429,22 @@ void TWAWalletClient::setPreauthDictionary(const std::optional<nlohmann::json>& 
         TWA_LOG("The preauthorization could not be removed ({})", static_cast<int>(status));
 }
 
-bool TWAWalletClient::preauthBelongsToClient() {
+bool TWAWalletClient::preauthBelongsTo(const TWAText& clientId) {
     const auto& record = preauthDictionary();
-    return record && platform::json::stringValue(*record, kPreauthClientIdKey) == clientId_;
+    return record && platform::json::stringValue(*record, kPreauthClientIdKey) == clientId;
+}
+
+TWAText TWAWalletClient::preauthValueFor(const char* key, const TWAText& clientId) {
+    if (!preauthBelongsTo(clientId)) return std::nullopt;
+    return platform::json::stringValue(*preauthDictionary(), key);
 }
 
 TWAText TWAWalletClient::preauthRefreshToken() {
-    if (!preauthBelongsToClient()) return std::nullopt;
-    return platform::json::stringValue(*preauthDictionary(), "refresh_token");
+    return preauthValueFor("refresh_token", clientId());
 }
 
 TWAText TWAWalletClient::preauthExtraInfo() {
-    if (!preauthBelongsToClient()) return std::nullopt;
-    return platform::json::stringValue(*preauthDictionary(), "extra_info");
+    return preauthValueFor("extra_info", clientId());
 }
 
 void TWAWalletClient::setPreauthExtraInfo(const TWAText& extraInfo) {
@@ -439,21 +466,28 @@ void TWAWalletClient::setPreauthRefreshToken(const TWAText& refreshToken, const 
 }
 
 void TWAWalletClient::checkForPreauthorization() {
-    serveHolder(true);
-    const bool preauthorized = preauthRefreshToken() && preauthExtraInfo();
-    if (auto target = delegate()) target->walletClientUserIsPreauthorized(*this, preauthorized);
+    // A question needs no transaction and ends no loan: while lent, the owner asks of its
+    // own id and hears the answer itself; the holder's own question is the holder's.
+    auto holder = isLent() ? holder_.lock() : nullptr;
+    const bool owners = holder && !holder->walletClientIsCalledByHolder(*this);
+    const TWAText clientId = owners ? owners_->clientId : clientId_;
+    auto target = owners ? owners_->delegate.lock() : delegate_.lock();
+    const bool preauthorized =
+        preauthValueFor("refresh_token", clientId) && preauthValueFor("extra_info", clientId);
+    if (target) target->walletClientUserIsPreauthorized(*this, preauthorized);
 }
 
 bool TWAWalletClient::wantsRefreshToken() {
-    return nonEmpty(clientId_) && nonEmpty(clientSecret_) && !preauthRefreshToken();
+    return nonEmpty(clientId_) && nonEmpty(clientSecret_) &&
+           !preauthValueFor("refresh_token", clientId_);
 }
 
 void TWAWalletClient::failMaskedWallet(const platform::Error& error) {
-    if (auto target = delegate()) target->walletClientDidFailToLoadMaskedWallet(*this, error);
+    if (auto target = delegate_.lock()) target->walletClientDidFailToLoadMaskedWallet(*this, error);
 }
 
 void TWAWalletClient::failFullWallet(const platform::Error& error) {
-    if (auto target = delegate()) target->walletClientDidFailToLoadFullWallet(*this, error);
+    if (auto target = delegate_.lock()) target->walletClientDidFailToLoadFullWallet(*this, error);
 }
 
 bool TWAWalletClient::isStale(const std::shared_ptr<TWAClientSDKTransactionContext>& context,
@@ -494,16 +528,18 @@ void TWAWalletClient::loadMaskedWallet(std::shared_ptr<TWAMaskedWalletRequest> r
         failMaskedWallet(clientError(602));
         return;
     }
-    transactionContext_ = TWAClientSDKTransactionContext::create(environment(), request->copy());
+    transactionContext_ =
+        TWAClientSDKTransactionContext::create(environmentInUse(), request->copy());
     transactionOwner_ = Owner{delegate_, clientId_, clientSecret_, environment_};
     preauthorizedUnderWay_.reset();
-    if (preauthExtraInfo() && preauthRefreshToken() && clientId_) {
+    if (preauthValueFor("extra_info", clientId_) && preauthValueFor("refresh_token", clientId_) &&
+        clientId_) {
         sendGetMaskedWalletForPreauthorizedBuyer();
         return;
     }
     auto message = TWAClientSDKDataConverter::nativeRequestProtoForMaskedWalletRequest(
         *transactionContext_->merchantMaskedWalletRequest(), {}, maskedWalletCallbackURL(),
-        nonEmpty(clientId_) && nonEmpty(clientSecret_), clientId_, environment());
+        nonEmpty(clientId_) && nonEmpty(clientSecret_), clientId_, environmentInUse());
     sendNativeMaskedWallet(message);
 }
 
@@ -549,16 +585,17 @@ void TWAWalletClient::nativeMaskedWalletAnswered(
         if (!buyerEmail || !account || *buyerEmail != *account) setPreauthDictionary(std::nullopt);
     }
     takeAnswer(*context, *answer);
-    if (auto target = delegate()) target->walletClientDidLoadMaskedWallet(*this, maskedWallet);
+    if (auto target = delegate_.lock())
+        target->walletClientDidLoadMaskedWallet(*this, maskedWallet);
 }
 
 void TWAWalletClient::sendGetMaskedWalletForPreauthorizedBuyer() {
     auto context = transactionContext_;
     auto message = TWAClientSDKDataConverter::preauthorizedRequestFromMaskedWallet(
-        *context->merchantMaskedWalletRequest(), preauthExtraInfo(), clientId_,
-        TWARiskUtils::riskData(), context->environment());
+        *context->merchantMaskedWalletRequest(), preauthValueFor("extra_info", clientId_),
+        clientId_, TWARiskUtils::riskData(), context->environment());
     preauthorizedUnderWay_ = context;
-    const TWAText refreshToken = preauthRefreshToken();
+    const TWAText refreshToken = preauthValueFor("refresh_token", clientId_);
     std::weak_ptr<TWAWalletClient> weak = weak_from_this();
     TWAServerCommunicator::instance()->getMaskedWalletForPreauthorizedBuyer(
         message, refreshToken, clientId_, clientSecret_, *context,
@@ -592,12 +629,13 @@ void TWAWalletClient::preauthorizedAnswered(
             record ? platform::json::stringValue(*record, "account") : std::nullopt;
         if (buyerEmail && account && *buyerEmail == *account)
             setPreauthRefreshToken(
-                preauthRefreshToken(),
+                preauthValueFor("refresh_token", clientId_),
                 textOf(answer->has_preauth_extra_info(), answer->preauth_extra_info()), buyerEmail);
         else
             setPreauthDictionary(std::nullopt);
         takeAnswer(*context, *answer);
-        if (auto target = delegate()) target->walletClientDidLoadMaskedWallet(*this, maskedWallet);
+        if (auto target = delegate_.lock())
+            target->walletClientDidLoadMaskedWallet(*this, maskedWallet);
         return;
     }
     std::vector<int> requiredActions;
@@ -605,7 +643,7 @@ void TWAWalletClient::preauthorizedAnswered(
         requiredActions.assign(answer->required_action().begin(), answer->required_action().end());
     auto message = TWAClientSDKDataConverter::nativeRequestProtoForMaskedWalletRequest(
         *request, requiredActions, maskedWalletCallbackURL(), wantsRefreshToken(), clientId_,
-        environment());
+        environmentInUse());
     sendNativeMaskedWallet(message);
 }
 
@@ -639,7 +677,7 @@ void TWAWalletClient::changeMaskedWalletFor(const TWAText& tesseraTransactionId,
     }
     auto message = TWAClientSDKDataConverter::nativeRequestProtoForMaskedWalletRequest(
         *transactionContext_->merchantMaskedWalletRequest(), requiredActions,
-        maskedWalletCallbackURL(), wantsRefreshToken(), clientId_, environment());
+        maskedWalletCallbackURL(), wantsRefreshToken(), clientId_, environmentInUse());
     message.mutable_merchant_request()->set_tessera_transaction_id(*tesseraTransactionId);
     sendNativeMaskedWallet(message);
 }
@@ -734,7 +772,8 @@ void TWAWalletClient::fullWalletAnswered(
     if (answer && proxyCard) {
         auto fullWallet = TWAClientSDKDataConverter::fullWalletFromResponse(*answer, proxyCard,
                                                                             *request, buyerEmail);
-        if (auto target = delegate()) target->walletClientDidLoadFullWallet(*this, fullWallet);
+        if (auto target = delegate_.lock())
+            target->walletClientDidLoadFullWallet(*this, fullWallet);
         return;
     }
     if (answer) {

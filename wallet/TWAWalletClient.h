@@ -64,8 +64,11 @@ class TWAWalletClientHolder {
     // The client is about to serve a caller's new request (`newRequest`), or to go on
     // with one under way (opening the wallet application, asking the wallet server).
     // The holder may end the loan first: the client then goes on with the values given
-    // back, and a request of an ended transaction goes no further.
+    // back, and a request of an ended transaction goes no further. A question (whether
+    // the buyer is preauthorized) is no request: it ends nothing.
     virtual void walletClientWillServe(TWAWalletClient&, bool /*newRequest*/) {}
+    // True while the holder itself calls the client: its questions are answered to it.
+    virtual bool walletClientIsCalledByHolder(const TWAWalletClient&) const { return false; }
 };
 
 class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
@@ -102,20 +105,37 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
     TWAWalletClient(const TWAWalletClient&) = delete;
     TWAWalletClient& operator=(const TWAWalletClient&) = delete;
 
+    // The delegate, id, secret and environment the client works with.
+    struct Values {
+        std::weak_ptr<TWAWalletClientDelegate> delegate;
+        TWAText clientId;
+        TWAText clientSecret;
+        int32_t environment;
+    };
+
     // A transaction belongs to the delegate, id, secret and environment it began with:
     // changing any of them while it runs ends it, and its delegate hears error 612.
-    std::shared_ptr<TWAWalletClientDelegate> delegate() const { return delegate_.lock(); }
+    // While the client is lent, its owner reads its own values (`owners` of setHolder),
+    // never the holder's; setting one to another value than the client works with ends
+    // the loan.
+    std::shared_ptr<TWAWalletClientDelegate> delegate() const {
+        return isLent() ? owners_->delegate.lock() : delegate_.lock();
+    }
     void setDelegate(std::weak_ptr<TWAWalletClientDelegate> delegate);
-    // The holder of the values set now; none: nobody holds them.
-    void setHolder(std::weak_ptr<TWAWalletClientHolder> holder) { holder_ = std::move(holder); }
-    const TWAText& clientId() const { return clientId_; }
+    // The holder of the values set now, lent by the owner whose values are `owners`;
+    // none: nobody holds them.
+    void setHolder(std::weak_ptr<TWAWalletClientHolder> holder, Values owners = {});
+    // The values the client works with, the holder's while lent.
+    Values valuesInUse() const { return {delegate_, clientId_, clientSecret_, environment_}; }
+    const TWAText& clientId() const { return isLent() ? owners_->clientId : clientId_; }
     void setClientId(const TWAText& v);
-    const TWAText& clientSecret() const { return clientSecret_; }
+    const TWAText& clientSecret() const { return isLent() ? owners_->clientSecret : clientSecret_; }
     void setClientSecret(const TWAText& v);
     const TWAText& preferredAccount() const { return preferredAccount_; }
     void setPreferredAccount(const TWAText& v) { preferredAccount_ = v; }
     // Logs when it was never set.
     int32_t environment() const;
+    bool isLent() const { return owners_ && !holder_.expired(); }
     void setEnvironment(int32_t environment);
     bool isOpenURLVerified() const { return openURLVerified_; }
     void setOpenURLVerified(bool verified) { openURLVerified_ = verified; }
@@ -133,7 +153,7 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
     // "client_id"}, read from the keychain on first use. Setting none revokes the old
     // refresh token and removes the item; a record with another token revokes the old one
     // too. Its token and extra information are read only under the client id it was
-    // issued for.
+    // issued for (while lent, the owner's for the owner).
     const std::optional<nlohmann::json>& preauthDictionary();
     void setPreauthDictionary(const std::optional<nlohmann::json>& record);
     TWAText preauthRefreshToken();
@@ -179,7 +199,12 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
     static void startOpenURLTest();
 
     bool wantsRefreshToken();
-    bool preauthBelongsToClient();
+    bool preauthBelongsTo(const TWAText& clientId);
+    bool preauthBelongsToClient() { return preauthBelongsTo(clientId_); }
+    // The stored record's `key` when it was issued for `clientId`.
+    TWAText preauthValueFor(const char* key, const TWAText& clientId);
+    // environment() of the values in use.
+    int32_t environmentInUse() const;
     void sendNativeMaskedWallet(const walletproto::OWIIosNativeGetMaskedWalletRequest& message);
     void nativeMaskedWalletAnswered(
         const std::shared_ptr<TWAClientSDKTransactionContext>& context,
@@ -225,6 +250,8 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
 
     std::weak_ptr<TWAWalletClientDelegate> delegate_;
     std::weak_ptr<TWAWalletClientHolder> holder_;
+    // The owner's values while a holder holds the client.
+    std::optional<Values> owners_;
     TWAText clientId_;
     TWAText clientSecret_;
     TWAText preferredAccount_;
@@ -239,7 +266,7 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
         std::weak_ptr<TWAWalletClientDelegate> delegate;
         TWAText clientId;
         TWAText clientSecret;
-        int32_t environment = 0;
+        int32_t environment;
     };
     std::optional<Owner> transactionOwner_;
     // The transaction whose masked wallet the wallet server has been asked for.

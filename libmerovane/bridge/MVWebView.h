@@ -62,6 +62,10 @@ inline constexpr const char* MVWebViewDidFailLoadingNotification =
 // A load was cancelled, by a newer one or by cancelCurrentRequest.
 inline constexpr const char* MVWebViewDidCancelLoadingNotification =
     "MVWebViewDidCancelLoadingNotification";
+// Another document replaces the page's: one handed to the platform view, or one the
+// platform view loaded itself (a reload) once loaded (object: the web view).
+inline constexpr const char* MVWebViewDidReplaceDocumentNotification =
+    "MVWebViewDidReplaceDocumentNotification";
 
 class MVWebView : public platform::View,
                   public MVWebViewInterface,

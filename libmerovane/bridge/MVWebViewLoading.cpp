@@ -221,6 +221,7 @@ void MVWebView::handOverDocument() {
     shownLoadGeneration_ = loadGeneration_;
     ++document_;
     documentAwaitingStart_ = true;
+    postNotification(MVWebViewDidReplaceDocumentNotification);
 }
 
 void MVWebView::endLoad(const char* notification) {

@@ -102,7 +102,8 @@ void MVWebView::webViewDidStartLoad(MVWebViewAdapter&) {
 }
 
 void MVWebView::webViewDidFinishLoad(MVWebViewAdapter&) {
-    platformDocument_ = 0;
+    if (std::exchange(platformDocument_, 0) != 0)
+        postNotification(MVWebViewDidReplaceDocumentNotification);
     if (!didNotifyLoadStart_ || didNotifyLoadFinish_) return;
     didNotifyLoadFinish_ = true;
     auto keep = self();

@@ -12,6 +12,7 @@
 #include "libmerovane/connection/MVApiConnection.h"
 #include "libmerovane/core/MVLog.h"
 #include "libmerovane/core/ObjectExtensions.h"
+#include "libmerovane/payments/MVPageEventHold.h"
 #include "libmerovane/payments/MVTesseraWalletMessages.h"
 #include "platform/foundation/SharedInstances.h"
 #include "wallet/TWAError.h"
@@ -88,7 +89,7 @@ void MVTesseraWallet::start(const Start& start, const WebViewPtr& sender) {
     libraryClientID_ = start.clientID;
     if (!isWalletForLibraryPayment_ || (!page_.page && sender)) {
         page_ = audienceOf(sender);
-        if (sender) observePageLoads(sender);
+        if (sender) observeDocuments(sender);
     }
     setLibraryPaymentEnabled(true, start.clientID, start.clientSecret);
     maskedWalletRequest_ = maskedWalletRequest(start);
@@ -147,8 +148,11 @@ void MVTesseraWallet::setLibraryPaymentEnabled(bool enabled,
         // ran no more ends too, so nothing of it reaches the shop's server.
         client->endTransaction();
         transaction_ = client->transactionContext();
-        // From now on whoever changes a value ends the payment at once.
-        client->setHolder(weak_from_this());
+        // From now on whoever changes a value ends the payment at once, and the host
+        // reads its own values, never the page's.
+        client->setHolder(weak_from_this(),
+                          {possibleAppsidedDelegate_, possibleAppsidedClientID_,
+                           possibleAppsidedClientSecret_, possibleAppSidedClientEnvironment_});
         return;
     }
     client->setHolder({});
@@ -157,8 +161,8 @@ void MVTesseraWallet::setLibraryPaymentEnabled(bool enabled,
         client->endTransaction();
     transaction_.reset();
     page_ = {};
-    pageLoads_ = {};
-    pageLoadedAnother_ = false;
+    pageDocuments_ = {};
+    pageReplaced_ = false;
     // Only what is still the glue's is given back: a value the host set meanwhile (its
     // setter may be the very call that ended the payment), or set again to what the
     // client held, stays.
@@ -178,13 +182,13 @@ void MVTesseraWallet::setLibraryPaymentEnabled(bool enabled,
 }
 
 bool MVTesseraWallet::holds(const TWAWalletClient& client) const {
-    return client.clientId() && keepsItsValues(client);
+    return client.valuesInUse().clientId && keepsItsValues(client);
 }
 
 bool MVTesseraWallet::keepsItsValues(const TWAWalletClient& client) const {
-    return client.delegate().get() == this && client.clientId() == libraryClientID_ &&
-           client.clientSecret() == libraryClientSecret_ &&
-           client.environment() == kProductionEnvironment;
+    const auto used = client.valuesInUse();
+    return used.delegate.lock().get() == this && used.clientId == libraryClientID_ &&
+           used.clientSecret == libraryClientSecret_ && used.environment == kProductionEnvironment;
 }
 
 bool MVTesseraWallet::guard(const TWAWalletClient& client, const char* occurrence,
@@ -224,6 +228,10 @@ void MVTesseraWallet::walletClientValueWasSetAgain(TWAWalletClient&, Value value
     if (isWalletForLibraryPayment_) setAgain_[static_cast<int>(value)] = true;
 }
 
+bool MVTesseraWallet::walletClientIsCalledByHolder(const TWAWalletClient&) const {
+    return callingClient_;
+}
+
 void MVTesseraWallet::walletClientWillServe(TWAWalletClient& client, bool newRequest) {
     if (!isWalletForLibraryPayment_ || endIfPageGone() || !newRequest || callingClient_) return;
     // The host asks for itself: the page's payment ends first, so that the host's request
@@ -238,13 +246,12 @@ bool MVTesseraWallet::isLibSidedPaymentProcessAtPresent() {
 }
 
 bool MVTesseraWallet::isPageGone() const {
-    return page_.page && (pageLoadedAnother_ || page_.webView.expired());
+    return page_.page && (pageReplaced_ || page_.webView.expired());
 }
 
 bool MVTesseraWallet::endIfPageGone() {
     if (!isWalletForLibraryPayment_ || !isPageGone()) return false;
-    endWithItsPage(pageLoadedAnother_ ? "its page loads another document"
-                                      : "its page was released");
+    endWithItsPage(pageReplaced_ ? "another document replaced its page" : "its page was released");
     return true;
 }
 
@@ -255,16 +262,18 @@ void MVTesseraWallet::endWithItsPage(const char* why) {
     setLibraryPaymentEnabled(false, std::nullopt, {});
 }
 
-void MVTesseraWallet::observePageLoads(const WebViewPtr& page) {
+void MVTesseraWallet::observeDocuments(const WebViewPtr& page) {
+    // Not the start of a load: one that fails, is cancelled or is redirected to a command
+    // or an API page keeps the page, and the payment with it.
     auto& center = platform::NotificationCenter::defaultCenter();
     std::weak_ptr<MVTesseraWallet> weak = weak_from_this();
-    pageLoads_ = platform::ObserverRegistration(
-        center, center.addObserver(MVWebViewDidStartLoadingNotification,
+    pageDocuments_ = platform::ObserverRegistration(
+        center, center.addObserver(MVWebViewDidReplaceDocumentNotification,
                                    static_cast<const MVWebViewInterface*>(page.get()),
                                    [weak](const platform::Notification&) {
                                        auto self = weak.lock();
                                        if (!self || !self->isWalletForLibraryPayment_) return;
-                                       self->pageLoadedAnother_ = true;
+                                       self->pageReplaced_ = true;
                                        self->endIfPageGone();
                                    }));
 }
@@ -290,6 +299,11 @@ void MVTesseraWallet::tell(const MVEvent& event, const Audience& audience) {
         if (listener->asMVWebView() != page) continue;
         MVLogInfo("MVTesseraWallet sends {} to {}", event.eventName(), listener->debugName());
         listener->performMVEvent(event);
+        return;
+    }
+    // The page listens to nothing while it loads: a load that keeps it gives it the event.
+    if (page->isLoading()) {
+        MVPageEventHold::hold(page, event);
         return;
     }
     MVLogInfo("MVTesseraWallet drops {}: its page did not register for it", event.eventName());

@@ -21,11 +21,16 @@
 // A payment belongs to the web view that started it (none: the server or a script):
 // what concerns it goes to that page only, and a step from another page, or for a
 // transaction that is not the running one, is refused to its sender and touches nothing.
-// The payment ends with its page: when its web view is released or loads another
-// document, the client is given back and nothing of the payment answers anybody. A
-// request the host makes itself while a page's payment runs ends that payment first
-// (the page hears the credentials-changed report), so that the request goes out under
-// the host's values and its answers reach the host's delegate.
+// The payment ends with its page: when its web view is released or another document
+// replaces its page's (a reload too), the client is given back and nothing of the
+// payment answers anybody; a load that ends with the page kept (failed, cancelled,
+// redirected to a command or an API page) ends nothing, and what concerns the payment
+// meanwhile waits for its end (MVPageEventHold). A request the host makes itself
+// while a page's payment runs ends that payment first (the page hears the
+// credentials-changed report), so that the request goes out under the host's values and
+// its answers reach the host's delegate; a question (checkForPreauthorization) is
+// answered to the host about its own id and ends nothing. While lent, the host reads its
+// own values from the client, never the page's.
 // Main thread only.
 
 #include <cstdint>
@@ -99,6 +104,7 @@ class MVTesseraWallet : public TWAWalletClientDelegate,
     void walletClientWasTakenBack(TWAWalletClient& client) override;
     void walletClientValueWasSetAgain(TWAWalletClient& client, Value value) override;
     void walletClientWillServe(TWAWalletClient& client, bool newRequest) override;
+    bool walletClientIsCalledByHolder(const TWAWalletClient& client) const override;
 
   private:
     // Who hears what concerns a payment or a step: a page, or, when none sent it, every
@@ -138,13 +144,13 @@ class MVTesseraWallet : public TWAWalletClientDelegate,
     void performCredentialsChangedDuringPaymentError(const char* occurrence,
                                                      const Audience& audience);
     void failed(const platform::Error& error, const char* occurrence);
-    // True while the payment's page was released or went on to another document.
+    // True while the payment's page was released or another document replaced it.
     bool isPageGone() const;
     // Ends, telling nobody, a running payment whose page is gone; true when it did.
     bool endIfPageGone();
     void endWithItsPage(const char* why);
-    // The payment ends when its page starts loading another document.
-    void observePageLoads(const WebViewPtr& page);
+    // The payment ends when another document replaces its page's.
+    void observeDocuments(const WebViewPtr& page);
     // Runs `call` on the client as the glue's own request.
     template <class Call>
     void asGlue(Call&& call);
@@ -155,8 +161,8 @@ class MVTesseraWallet : public TWAWalletClientDelegate,
     bool isWalletForLibraryPayment_ = false;
     bool loadScheduled_ = false;
     Audience page_;
-    platform::ObserverRegistration pageLoads_;
-    bool pageLoadedAnother_ = false;
+    platform::ObserverRegistration pageDocuments_;
+    bool pageReplaced_ = false;
     bool callingClient_ = false;
     // The values someone set again during the payment: theirs, they stay.
     bool setAgain_[3] = {false, false, false};

@@ -120,17 +120,25 @@ class PaymentsFixture : public ApiConnectionTest {
         return nlohmann::json::array(
             {{{"error", name}, {"errorDescription", description}, {"occurrence", occurrence}}});
     }
+    // The host reads its own values, and the client works with them.
     void expectHostValues() {
         EXPECT_EQ(client_->delegate(), hostDelegate_);
         EXPECT_EQ(client_->clientId(), kHostId);
         EXPECT_EQ(client_->clientSecret(), kHostSecret);
         EXPECT_EQ(client_->environment(), hostEnvironment_);
+        const auto used = client_->valuesInUse();
+        EXPECT_EQ(used.delegate.lock(), hostDelegate_);
+        EXPECT_EQ(used.clientId, kHostId);
+        EXPECT_EQ(used.clientSecret, kHostSecret);
+        EXPECT_EQ(used.environment, hostEnvironment_);
     }
+    // The client works with the page's values (the host still reads its own).
     void expectPageValues(const char* id = "page-id", const char* secret = "page-secret") {
-        EXPECT_EQ(client_->delegate(), MVTesseraWallet::sharedController());
-        EXPECT_EQ(client_->clientId(), id);
-        EXPECT_EQ(client_->clientSecret(), secret);
-        EXPECT_EQ(client_->environment(), 2);
+        const auto used = client_->valuesInUse();
+        EXPECT_EQ(used.delegate.lock(), MVTesseraWallet::sharedController());
+        EXPECT_EQ(used.clientId, id);
+        EXPECT_EQ(used.clientSecret, secret);
+        EXPECT_EQ(used.environment, 2);
     }
     bool lent() { return MVTesseraWallet::sharedController()->isLibSidedPaymentProcessAtPresent(); }
 

@@ -125,9 +125,9 @@ TEST_F(TesseraWalletCommandsTest, NonTextCountriesAndClientDataAreSkippedWithALo
     start({{"clientId", 5}}, {{"allowedShippingCountrySpecifications", {"DE", 5}}});
     EXPECT_TRUE(logged("tesseraWalletStart skips a shipping country that is a number"));
     EXPECT_TRUE(logged("tesseraWalletStart ignores clientData.clientId: a number"));
-    EXPECT_EQ(client_->clientId(), std::nullopt);
+    EXPECT_EQ(client_->valuesInUse().clientId, std::nullopt);
     // no secret given: an empty one, not none
-    EXPECT_EQ(client_->clientSecret(), "");
+    EXPECT_EQ(client_->valuesInUse().clientSecret, "");
     platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
     ASSERT_TRUE(waitForStandInRequests(1));
     const auto& request = standIn_->requests()[0].merchant_request();

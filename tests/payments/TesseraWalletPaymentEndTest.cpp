@@ -5,6 +5,9 @@
 // own payment, and the first's stale steps end nothing of the second's.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include "libmerovane/application/MVPaymentServices.h"
 #include "platform/ui/Application.h"
 #include "tests/payments/PaymentsFixture.h"
@@ -267,7 +270,13 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
         // The host sets only its delegate, to itself or first to none and later to itself,
         // and then checks out.
         HostSetsOnlyItsDelegate,
-        HostSetsOnlyNoDelegate
+        HostSetsOnlyNoDelegate,
+        // The host asks whether its buyer is preauthorized.
+        HostAsksPreauthorization,
+        // The host reads its id, its secret, or all four values, and sets back what it read.
+        HostSetsBackId,
+        HostSetsBackSecret,
+        HostSetsBackAll
     };
     enum class Value { None, Id, Secret, Environment };
     static constexpr const char* kOtherId = "other-id";
@@ -297,7 +306,7 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
         const bool atWalletApplication =
             moment == Moment::WalletApplication || moment == Moment::Configuration;
         const char* occurrence = moment == Moment::FullWalletOut ? "fullWallet" : "maskedWallet";
-        if (renewed(act) != Value::None) act = Act::HostTakesOver;
+        if (renewed(act) != Value::None || setsBack(act)) act = Act::HostTakesOver;
         if (act == Act::HostSetsOnlyItsDelegate || act == Act::HostSetsOnlyNoDelegate)
             act = Act::HostStartsItsOwn;
         switch (act) {
@@ -306,7 +315,9 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
             case Act::HostStartsItsOwn:
                 return {{credentialsChanged(occurrence)}, 0, 0, 1, {K::MaskedWallet}};
             case Act::HostEnds:
-                // A request under way still answers the page; an idle one has ended.
+            case Act::HostAsksPreauthorization:
+                // A request under way still answers the page; an idle one has ended. A
+                // question ends nothing: the payment goes on.
                 if (moment == Moment::MaskedWallet) return {};
                 if (moment == Moment::FullWalletOut) return {{}, 0, 1, 0, {}};
                 return {{}, 1, 0, moment == Moment::WalletApplication ? 0u : 1u, {}};
@@ -394,6 +405,38 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
                 return Value::None;
         }
     }
+    static bool setsBack(Act act) {
+        return act == Act::HostSetsBackId || act == Act::HostSetsBackSecret ||
+               act == Act::HostSetsBackAll;
+    }
+    // The host reads what `act` names (its own values, never the page's) and sets it back.
+    void hostSetsBack(Act act) {
+        const auto delegate = client_->delegate();
+        const auto id = client_->clientId();
+        const auto secret = client_->clientSecret();
+        const auto environment = client_->environment();
+        EXPECT_EQ(delegate, hostDelegate_);
+        EXPECT_EQ(id, kHostId);
+        EXPECT_EQ(secret, kHostSecret);
+        EXPECT_EQ(environment, hostEnvironment_);
+        if (act == Act::HostSetsBackAll) client_->setDelegate(delegate);
+        if (act != Act::HostSetsBackSecret) client_->setClientId(id);
+        if (act != Act::HostSetsBackId) client_->setClientSecret(secret);
+        if (act == Act::HostSetsBackAll) client_->setEnvironment(environment);
+    }
+    // The host's question is answered to the host, once, and the payment goes on.
+    void hostAsks() {
+        const auto answers = [&] {
+            return std::count_if(
+                hostDelegate_->events.begin(), hostDelegate_->events.end(),
+                [](const auto& e) { return e.kind == WalletClientEvent::Preauthorized; });
+        };
+        const auto before = answers();
+        const bool wasLent = lent();
+        client_->checkForPreauthorization();
+        EXPECT_EQ(answers(), before + 1);
+        EXPECT_EQ(lent(), wasLent);
+    }
     int32_t newHostEnvironment() const { return hostEnvironment_ == 2 ? 1 : 0; }
     // The host sets `value` anew and then, unless `alone`, its delegate and its other values.
     void hostRenews(Value value, bool alone) {
@@ -454,6 +497,14 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
                 // The host's checkout goes out with the host's own values.
                 expectHostValues();
                 EXPECT_EQ(client_->transactionContext()->environment(), hostEnvironment_);
+                break;
+            case Act::HostAsksPreauthorization:
+                hostAsks();
+                break;
+            case Act::HostSetsBackId:
+            case Act::HostSetsBackSecret:
+            case Act::HostSetsBackAll:
+                hostSetsBack(act);
                 break;
             default:
                 hostRenews(renewed(act), act >= Act::HostRenewsOnlyId);
@@ -562,6 +613,11 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
                     expectRenewed(renewed(act));
                     hostTakesOver();
                 }
+                // The host keeps its own id and secret, none of the page's.
+                if (setsBack(act)) {
+                    EXPECT_FALSE(lent());
+                    expectHostValues();
+                }
                 ASSERT_NO_FATAL_FAILURE(nextCheckoutsStart(expect.host.size()));
             }
         }
@@ -579,6 +635,15 @@ TEST_P(TesseraWalletOwnersTest, WhatTheHostSetsDuringAPagesPaymentStays) {
     meetEveryMoment({Act::HostRenewsIdFirst, Act::HostRenewsSecretFirst,
                      Act::HostRenewsEnvironmentFirst, Act::HostRenewsOnlyId,
                      Act::HostRenewsOnlySecret, Act::HostRenewsOnlyEnvironment});
+}
+
+// The host asks whether its buyer is preauthorized (as when its own screen appears): the
+// host hears the answer, and the page's payment goes on. The host reads its id, its
+// secret, or all four values, and sets back what it read: it reads its own values only,
+// setting them takes its client back, and its own id and secret stay with it after.
+TEST_P(TesseraWalletOwnersTest, HostQuestionsEndNothingAndTheHostKeepsItsOwnValues) {
+    meetEveryMoment({Act::HostAsksPreauthorization, Act::HostSetsBackId, Act::HostSetsBackSecret,
+                     Act::HostSetsBackAll});
 }
 
 // The host's own checkout, stopped at each moment, meets a page's start: a start while
@@ -1243,6 +1308,252 @@ TEST_P(TesseraWalletPageGoneTest, ARequestWhosePageIsGoneIsNotSent) {
         client_->notifyTransactionStatus(0);
     }
 }
+
+// What the checkout page does while its payment runs, at each moment: a link or a form
+// whose fetch fails, a link redirected to a command or an API page, a load cancelled,
+// all of which keep the page, and the payment goes on to its card and end; a reload (the
+// shell's, or the page's link to its own address, which the engine loads itself) and a
+// link to another page replace the page's document, and the payment ends then, given
+// back whole, with nothing of it answering anybody.
+class TesseraWalletPageActsTest : public TesseraWalletPageGoneTest {
+  protected:
+    enum class Act {
+        FailedLink,
+        FailedForm,
+        RedirectToCommand,
+        RedirectToApiPage,
+        CancelledLoad,
+        Reload,
+        LinkToItsOwnAddress,
+        LinkElsewhere
+    };
+    static bool replaces(Act act) { return act >= Act::Reload; }
+
+    void SetUp() override {
+        TesseraWalletPageGoneTest::SetUp();
+        HttpTestServer::Response closed;
+        closed.closeWithoutResponse = true;
+        shop_.respond("/gone", closed);
+        shop_.respond("/order", closed);
+        shop_.respond("/to-command",
+                      HttpTestServer::Response::redirect(
+                          302, "mvcmd:%7B%22ver%22%3A%221.0%22%2C%22cmds%22%3A%5B%5D%7D"));
+        shop_.respond("/to-api", HttpTestServer::Response::redirect(302, "mvapi:thanks"));
+        HttpTestServer::Response never;
+        never.noResponse = true;
+        shop_.respond("/slow", never);
+        for (const char* path : {"/checkout", "/thanks"})
+            shop_.respond(path, HttpTestServer::Response::text(200, "<p>page</p>", "text/html"));
+    }
+    // The checkout page, shown and ready, from the shop's server.
+    Page checkoutPage() {
+        auto page = openPage(shop_.url("/checkout").c_str());
+        auto& view = *page.view;
+        EXPECT_TRUE(drive([&] {
+            if (view.isUsingLibrary() && view.isLoading()) view.onload();
+            return view.isUsingLibrary() && !view.isLoading();
+        }));
+        return page;
+    }
+    // The page acts and the act ends: the page kept, or another document in its place.
+    // What the web view logs of the act: the road it took.
+    static const char* roadOf(Act act) {
+        switch (act) {
+            case Act::FailedLink:
+            case Act::FailedForm:
+                return "did fail loading";
+            case Act::RedirectToCommand:
+                return "was redirected to command scheme";
+            case Act::RedirectToApiPage:
+                return "switching protocol to API";
+            case Act::CancelledLoad:
+                return "did cancel loading";
+            default:
+                return "MVTesseraWallet ends the payment: another document replaced its page";
+        }
+    }
+    void act(Page& page, Act act) {
+        auto& engine = headlessEngineOf(*page.view);
+        const size_t asked = shop_.requestCount();
+        const size_t roads = loggedCount(roadOf(act));
+        switch (act) {
+            case Act::FailedLink:
+                engine.navigate(shop_.url("/gone"));
+                break;
+            case Act::FailedForm: {
+                platform::URLRequest form(*platform::URL::parse(shop_.url("/order")));
+                form.setHTTPMethod("POST");
+                form.setHTTPBody("item=1&quantity=2");
+                form.setValue("application/x-www-form-urlencoded", "Content-Type");
+                engine.navigate(form, platform::NavigationType::FormSubmitted);
+                break;
+            }
+            case Act::RedirectToCommand:
+                engine.navigate(shop_.url("/to-command"));
+                break;
+            case Act::RedirectToApiPage:
+                engine.navigate(shop_.url("/to-api"));
+                break;
+            case Act::CancelledLoad:
+                engine.navigate(shop_.url("/slow"));
+                ASSERT_TRUE(waitFor([&] { return shop_.requestCount() > asked; }));
+                page.view->cancelCurrentRequest();
+                break;
+            case Act::Reload:
+                page.view->reloadWithClearingChache(false);
+                break;
+            case Act::LinkToItsOwnAddress:
+                engine.navigate(shop_.url("/checkout"));
+                break;
+            case Act::LinkElsewhere:
+                engine.navigate(shop_.url("/thanks"));
+                break;
+        }
+        if (act != Act::Reload && act != Act::CancelledLoad) {
+            ASSERT_TRUE(waitFor([&] { return shop_.requestCount() > asked; }));
+        }
+        // A document the engine loads itself is no load of the web view's.
+        EXPECT_TRUE(drive([&] {
+            return replaces(act) ? !lent() || !engine.isLoading() : !page.view->isLoading();
+        }));
+        settle();
+        EXPECT_EQ(loggedCount(roadOf(act)), roads + 1);
+        // The page listens again (a new document too: it must hear nothing of the payment).
+        MVEventDispatcher::sharedDispatcher().registerWebView(page.view, {"tesseraWalletError"});
+    }
+
+    HttpTestServer shop_;
+};
+
+TEST_P(TesseraWalletPageActsTest, APaymentEndsOnlyWhenAnotherDocumentReplacesItsPage) {
+    const When whens[] = {When::BeforeLoad, When::BuyerInWallet, When::MaskedWallet,
+                          When::CardAtServer};
+    const Act acts[] = {Act::FailedLink,          Act::FailedForm,    Act::RedirectToCommand,
+                        Act::RedirectToApiPage,   Act::CancelledLoad, Act::Reload,
+                        Act::LinkToItsOwnAddress, Act::LinkElsewhere};
+    ASSERT_NO_FATAL_FAILURE(stream());
+    wallet_.serveProxyCard("411111", 1234567, 3, 2030);
+    int cell = 0;
+    for (auto when : whens) {
+        for (auto act : acts) {
+            SCOPED_TRACE("when " + std::to_string(static_cast<int>(when)) + ", act " +
+                         std::to_string(static_cast<int>(act)));
+            const std::string hold = "act " + std::to_string(++cell);
+            auto a = checkoutPage();
+            hostDelegate_->events.clear();
+            ASSERT_NO_FATAL_FAILURE(reachFrom(a, when, hold));
+            const size_t firstRequest = standIn_->requests().size() - 1;
+            const size_t updates = commandsNamed("tesseraWalletUpdate");
+            const size_t cards = commandsNamed("tesseraWalletFullWalletResponse");
+            ASSERT_NO_FATAL_FAILURE(this->act(a, act));
+            const bool kept = !replaces(act);
+            EXPECT_EQ(lent(), kept);
+            if (!kept) expectHostValues();
+            // What was under way answers the page that stays, and nobody else.
+            standIn_->setMode(WalletStandInApp::Mode::Normal);
+            if (when == When::BeforeLoad)
+                platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
+            if (when == When::BuyerInWallet) {
+                const std::string reply = standInReply(firstRequest);
+                EXPECT_EQ(libraryOpensURL(reply), kept);
+                if (!kept)
+                    TWAWalletClient::handleOpenURL(*platform::URL::parse(reply),
+                                                   WalletStandInApp::kBundleId, nullptr);
+                platform::Application::shared().becomeActive();
+            }
+            wallet_.http().release(hold);
+            const bool maskedWalletComes = when == When::BeforeLoad || when == When::BuyerInWallet;
+            // The checkout goes on to its card and its end (a payment ended meanwhile waits
+            // for nothing: the counts below tell).
+            if (kept && maskedWalletComes)
+                drive([&] { return commandsNamed("tesseraWalletUpdate") > updates || !lent(); });
+            if (kept && when != When::CardAtServer && lent())
+                performFrom(a, fullWalletRequest("5.00"));
+            if (kept && lent()) {
+                drive([&] {
+                    return commandsNamed("tesseraWalletFullWalletResponse") > cards || !lent();
+                });
+                EXPECT_TRUE(lent());
+                performFrom(a, endCommand());
+            }
+            settle();
+            EXPECT_EQ(commandsNamed("tesseraWalletUpdate") - updates, kept && maskedWalletComes);
+            EXPECT_EQ(commandsNamed("tesseraWalletFullWalletResponse") - cards, kept ? 1u : 0u);
+            EXPECT_EQ(standIn_->requests().size(),
+                      firstRequest + 1 + (when == When::BeforeLoad && kept));
+            EXPECT_TRUE(heard(a).empty());
+            EXPECT_TRUE(hostKinds().empty());
+            EXPECT_FALSE(lent());
+            expectHostValues();
+            // The next checkouts start.
+            ASSERT_NO_FATAL_FAILURE(checksOut(a, "page-id", "page-secret"));
+            EXPECT_TRUE(heard(a).empty());
+            hostChecksOut();
+            ASSERT_TRUE(drive([&] { return hostKinds().size() == 1; }));
+            EXPECT_EQ(hostKinds().back(), WalletClientEvent::MaskedWallet);
+            client_->notifyTransactionStatus(0);
+        }
+    }
+}
+
+// The buyer comes back from the wallet application without a reply while the page's
+// link is being fetched (the page then listens to nothing): the page hears the
+// cancellation once its load ends with it kept (failed, redirected to a command), and a
+// document that replaced it hears nothing.
+TEST_P(TesseraWalletPageActsTest, AFailureDuringAKeptLoadReachesThePageAfterIt) {
+    const struct {
+        const char* path;
+        bool kept;
+    } rows[] = {
+        {"/held-gone", true},
+        {"/held-to-command", true},
+        {"/held-thanks", false},
+    };
+    auto gone = HttpTestServer::Response::text(200, std::string(4096, 'x'), "text/html");
+    gone.dropAfterBodyBytes = 16;
+    gone.holdUntilReleased = "gone";
+    shop_.respond("/held-gone", gone);
+    auto toCommand = HttpTestServer::Response::redirect(
+        302, "mvcmd:%7B%22ver%22%3A%221.0%22%2C%22cmds%22%3A%5B%5D%7D");
+    toCommand.holdUntilReleased = "to-command";
+    shop_.respond("/held-to-command", toCommand);
+    auto thanks = HttpTestServer::Response::text(200, "<p>thanks</p>", "text/html");
+    thanks.holdUntilReleased = "thanks";
+    shop_.respond("/held-thanks", thanks);
+    ASSERT_NO_FATAL_FAILURE(stream());
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.path);
+        auto a = checkoutPage();
+        ASSERT_NO_FATAL_FAILURE(reachFrom(a, When::BuyerInWallet, "unused"));
+        headlessEngineOf(*a.view).navigate(shop_.url(row.path));
+        ASSERT_TRUE(waitFor([&] { return a.view->isLoading(); }));
+        platform::Application::shared().becomeActive();
+        platform::runUntilIdle();
+        EXPECT_FALSE(lent());
+        EXPECT_TRUE(heard(a).empty());  // not while it loads
+        shop_.release(std::string(row.path).substr(std::strlen("/held-")));
+        // Kept, or another document in its place.
+        ASSERT_TRUE(drive([&] {
+            const auto& base = a.view->loadedBaseURL();
+            return row.kept ? !a.view->isLoading()
+                            : base && base->absoluteString() == shop_.url(row.path);
+        }));
+        settle();
+        MVEventDispatcher::sharedDispatcher().registerWebView(a.view, {"tesseraWalletError"});
+        EXPECT_EQ(heard(a), row.kept ? std::vector<json>{walletError(
+                                           "TesseraWalletErrorBuyerCancelled",
+                                           "Buyer has cancelled", "maskedWallet")[0]}
+                                     : std::vector<json>{});
+        expectHostValues();
+        ASSERT_NO_FATAL_FAILURE(checksOut(a, "page-id", "page-secret"));
+        EXPECT_TRUE(heard(a).empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(HostEnvironments, TesseraWalletPageActsTest, ::testing::Values(1, 2),
+                         [](const auto& info) {
+                             return "Environment" + std::to_string(info.param);
+                         });
 
 INSTANTIATE_TEST_SUITE_P(HostEnvironments, TesseraWalletPageGoneTest, ::testing::Values(1, 2),
                          [](const auto& info) {

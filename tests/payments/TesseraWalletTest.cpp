@@ -247,6 +247,7 @@ TEST_F(TesseraWalletTest, AnEnvironmentTheHostSetsDuringAPaymentStaysWhateverIts
             case End::PageNavigates:
                 page_->loadHTMLString("<p>next</p>",
                                       platform::URL::parse("https://other.example/"));
+                platform::runUntilIdle();  // the next document replaces the page's
                 break;
             case End::HostChecksOut:
                 client_->loadMaskedWallet(TWAMaskedWalletRequest::create("USD", "1.00"));
