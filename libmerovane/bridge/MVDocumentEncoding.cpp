@@ -172,8 +172,8 @@ std::string prescanHTML(std::string_view document) {
 // The encoding an XML declaration names: <?xml version="1.0" encoding="Shift_JIS"?>.
 std::string xmlDeclarationEncoding(std::string_view document) {
     if (!document.starts_with("<?xml")) return {};
-    const size_t end = document.find("?>");
-    if (end == std::string_view::npos || end > kPrescanBytes) return {};
+    const size_t end = document.substr(0, std::min(document.size(), kPrescanBytes)).find("?>");
+    if (end == std::string_view::npos) return {};
     size_t at = 5;
     const std::string_view declaration = document.substr(0, end);
     while (auto attribute = nextAttribute(declaration, at)) {
