@@ -34,10 +34,10 @@ constexpr std::array<std::string_view, 14> kShownTypes = {"application/xhtml+xml
                                                           "application/ld+json",
                                                           "application/manifest+json"};
 // Text the engine hands on rather than shows.
-constexpr std::array<std::string_view, 14> kUnshownText = {
+constexpr std::array<std::string_view, 13> kUnshownText = {
     "text/calendar", "text/x-calendar", "text/x-vcalendar", "text/vcalendar", "text/vcard",
     "text/x-vcard",  "text/directory",  "text/ldif",        "text/qif",       "text/x-qif",
-    "text/x-csv",    "text/x-vcf",      "text/rtf",         "text/csv"};
+    "text/x-csv",    "text/x-vcf",      "text/rtf"};
 // Pictures the engine decodes.
 constexpr std::array<std::string_view, 11> kShownImages = {
     "image/png",      "image/jpeg",   "image/jpg",
