@@ -4,6 +4,7 @@
 #include <array>
 #include <string_view>
 
+#include "libmerovane/bridge/MVDocumentEncoding.h"
 #include "platform/foundation/HTTPURLResponse.h"
 #include "platform/foundation/TextUtilities.h"
 
@@ -18,9 +19,15 @@ constexpr std::array<std::string_view, 8> kReferrerPolicies = {"no-referrer",
                                                                "strict-origin-when-cross-origin",
                                                                "unsafe-url"};
 
+// Bytes outside printable ASCII are written as the characters a browser reads a header's
+// bytes as (one byte, one code point): no control byte (an escape that switches an
+// ISO-2022-JP decoder, a NUL, a line break) and no byte of another encoding reaches the
+// document.
 std::string attributeValue(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string escaped;
     for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
         switch (c) {
             case '&':
                 escaped += "&amp;";
@@ -35,7 +42,14 @@ std::string attributeValue(std::string_view text) {
                 escaped += "&gt;";
                 break;
             default:
-                escaped += c;
+                if (byte < 0x20 || byte >= 0x7f) {
+                    escaped += "&#x";
+                    escaped += kHex[byte >> 4];
+                    escaped += kHex[byte & 15];
+                    escaped += ';';
+                } else {
+                    escaped += c;
+                }
         }
     }
     return escaped;
@@ -67,20 +81,12 @@ size_t startOfContent(std::string_view document) {
     }
 }
 
-// Whether ASCII text reads as itself in the encoding (UTF-16 and UTF-32 do not).
-bool writesASCIIAsItself(const std::string& textEncodingName) {
-    const std::string name = platform::asciiLowercase(textEncodingName);
-    return name.find("utf-16") == std::string::npos && name.find("utf16") == std::string::npos &&
-           name.find("utf-32") == std::string::npos && name.find("utf32") == std::string::npos &&
-           name.find("ucs") == std::string::npos;
-}
-
 }  // namespace
 
 std::string documentWithHeaderPolicies(std::string document, const std::string& textEncodingName,
                                        const platform::HTTPURLResponse& response) {
     if (!platform::equalsIgnoringASCIICase(response.mimeType(), "text/html") ||
-        !writesASCIIAsItself(textEncodingName))
+        !encodingWritesASCIIAsItself(textEncodingName))
         return document;
     std::string elements;
     const auto& fields = response.allHeaderFields();

@@ -9,8 +9,11 @@
 //   Referrer-Policy           the last policy of the fields an engine knows, as
 //                             <meta name="referrer">
 //
-// Content-Security-Policy-Report-Only has no element: it is not carried. Only HTML whose
-// encoding writes ASCII as ASCII is changed.
+// Content-Security-Policy-Report-Only has no element: it is not carried. Only HTML is
+// changed (XHTML and other types are not), and only where ASCII reads as itself in the
+// encoding the document is read in (MVDocumentEncoding.h): a UTF-16 or UTF-32 document
+// stays as it came, its byte-order mark first. What a header's value holds beyond
+// printable ASCII is written as character references.
 
 #include <string>
 

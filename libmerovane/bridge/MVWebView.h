@@ -230,6 +230,7 @@ class MVWebView : public platform::View,
         PageFetch& fetch, platform::URLRequest request,
         const platform::HTTPURLResponse& redirectResponse);
     void fetchDidFinish(PageFetch& fetch);
+    void saveDownloadKeepingPage(PageFetch& fetch, const platform::HTTPURLResponse& response);
     void fetchDidFail(PageFetch& fetch, const platform::Error& error);
     RedirectOutcome processRedirectResponse(const PageFetch& fetch);
     void performRedirectCommandCollection(const platform::URL& location);

@@ -9,6 +9,8 @@
 #include "libmerovane/bridge/MVCommand.h"
 #include "libmerovane/bridge/MVCommandHandler.h"
 #include "libmerovane/bridge/MVCommandURL.h"
+#include "libmerovane/bridge/MVDocumentDownload.h"
+#include "libmerovane/bridge/MVDocumentEncoding.h"
 #include "libmerovane/bridge/MVDocumentHeaderPolicies.h"
 #include "libmerovane/bridge/MVEventDispatcher.h"
 #include "libmerovane/bridge/MVWebCacheInterface.h"
@@ -41,6 +43,8 @@ constexpr double kFetchTimeout = 120.0;
 constexpr double kWebkitAnimationBugDelay = 0.05;
 constexpr const char* kDefaultApiMimeType = "text/html";
 constexpr const char* kApiTextEncoding = "utf-8";
+constexpr const char* kSavedDownload = "MVWebView{} saved the download [{}] as {}";
+constexpr const char* kDownloadNotSaved = "MVWebView{} could not save the download [{}]: {}";
 
 // The rest of `url` when it begins with "mvapi:" in any case.
 std::optional<std::string> apiPageId(const std::string& url) {
@@ -95,11 +99,19 @@ class MVWebView::PageFetch : public platform::URLConnectionDelegate {
         if (connection) connection->cancel();
         connection.reset();
     }
+    // A link whose document never came leaves no entry for it.
+    void leaveHistory(MVWebView& webView) {
+        auto& history = webView.pageHistory_;
+        if (linkEntry && !history.empty() && history.back() == linkEntry) history.pop_back();
+        linkEntry.reset();
+    }
 
     std::shared_ptr<platform::URLConnection> connection;
     platform::URL url;
     std::vector<uint8_t> data;
     std::optional<platform::HTTPURLResponse> finalResponse;
+    // The history entry a followed link added for this fetch.
+    std::shared_ptr<MVWebViewHistoryEntry> linkEntry;
 
   private:
     std::shared_ptr<MVWebView> current() {
@@ -120,7 +132,9 @@ void MVWebView::openUrl(const std::string& url, bool useHistory) {
     } else if (auto newest = newestEntry()) {
         newest->setPrefersPullToRefreshEnabled(true);
     }
-    if (loadedBaseURL_ && withoutFragment(url) == loadedBaseURL_->absoluteString()) {
+    // Only a fragment moves within the document shown; its own address loads it anew.
+    if (loadedBaseURL_ && url.find('#') != std::string::npos &&
+        withoutFragment(url) == loadedBaseURL_->absoluteString()) {
         if (auto parsed = platform::URL::parse(url)) {
             webView_->loadRequest(platform::URLRequest(*parsed));
             return;
@@ -321,21 +335,28 @@ void MVWebView::fetchDidFinish(PageFetch& fetch) {
     const uint64_t generation = loadGeneration_;
     switch (processRedirectResponse(fetch)) {
         case RedirectOutcome::Performed:
+            fetch.leaveHistory(*this);
             if (isCurrentLoad(generation)) endLoad(MVWebViewDidFinishLoadingNotification);
             return;
         case RedirectOutcome::Refused:
+            fetch.leaveHistory(*this);
             endLoad(MVWebViewDidFailLoadingNotification);
             return;
         case RedirectOutcome::NotTaken:
             break;
     }
     if (!fetch.finalResponse) {
+        fetch.leaveHistory(*this);
         MVLogWarn(texts::kDidFailLoading, debugName(), fetch.url.absoluteString());
         endLoad(MVWebViewDidFailLoadingNotification);
         return;
     }
     const platform::HTTPURLResponse response = std::move(*fetch.finalResponse);
     fetch.finalResponse.reset();
+    if (isDownloadResponse(response)) {
+        saveDownloadKeepingPage(fetch, response);
+        return;
+    }
     const platform::URL& pageURL = response.url();
     const std::string baseUrl = withoutFragment(pageURL.absoluteString());
 
@@ -356,15 +377,33 @@ void MVWebView::fetchDidFinish(PageFetch& fetch) {
     isLoading_ = true;
     loadedBaseURL_ = platform::URL::parse(baseUrl);
     handOverDocument();
-    // The rules of the document's headers go with it (the engine gets no response).
-    webView_->loadData(documentWithHeaderPolicies(std::string(fetch.data.begin(), fetch.data.end()),
-                                                  response.textEncodingName(), response),
-                       response.mimeType(), response.textEncodingName(), pageURL);
+    // The engine gets no response: the document's encoding and the rules of its headers
+    // go with it.
+    std::string document(fetch.data.begin(), fetch.data.end());
+    const std::string encoding =
+        documentTextEncodingName(document, response.mimeType(), response.textEncodingName());
+    webView_->loadData(documentWithHeaderPolicies(std::move(document), encoding, response),
+                       response.mimeType(), encoding, pageURL);
+}
+
+void MVWebView::saveDownloadKeepingPage(PageFetch& fetch,
+                                        const platform::HTTPURLResponse& response) {
+    const std::string address = response.url().absoluteString();
+    platform::Error error;
+    if (auto path = saveDownload(response, fetch.data, &error)) {
+        MVLogInfo(kSavedDownload, debugName(), address, *path);
+    } else {
+        MVLogWarn(kDownloadNotSaved, debugName(), address, error.localizedDescription());
+    }
+    // The page that asked stays, and so does its history.
+    fetch.leaveHistory(*this);
+    endLoad(MVWebViewDidFinishLoadingNotification);
 }
 
 void MVWebView::fetchDidFail(PageFetch& fetch, const platform::Error&) {
     auto keep = fetch_;
     fetch_.reset();
+    fetch.leaveHistory(*this);
     const uint64_t generation = loadGeneration_;
     const RedirectOutcome outcome = processRedirectResponse(fetch);
     if (outcome == RedirectOutcome::NotTaken) {
@@ -526,9 +565,16 @@ void MVWebView::followLinkNatively(const platform::URLRequest& request,
     }
     platform::URLRequest copy = request;
     setWillForceWebcache(copy, true);
-    removeDiscardablePages();
     const std::string url = request.url().absoluteString();
-    pageHistory_.push_back(MVWebViewHistoryEntry::historyEntryWithUrl(url));
+    // The page's own address loaded again takes the page's entry.
+    const bool again = request.httpMethod() == "GET" && loadedBaseURL_ &&
+                       withoutFragment(url) == loadedBaseURL_->absoluteString() &&
+                       !pageHistory_.empty();
+    if (!again) {
+        removeDiscardablePages();
+        pageHistory_.push_back(MVWebViewHistoryEntry::historyEntryWithUrl(url));
+    }
     prepareLoad(url, false);
     startFetch(std::move(copy));
+    if (fetch_ && !again) fetch_->linkEntry = pageHistory_.back();
 }

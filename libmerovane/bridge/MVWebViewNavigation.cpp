@@ -29,6 +29,13 @@ Route routeForScheme(const std::string& scheme) {
     return Route::Native;
 }
 
+// A navigation to the loaded document's own address that loads it again rather than
+// moving within it.
+bool reloadsDocument(const std::string& absolute, platform::NavigationType type) {
+    if (type == platform::NavigationType::BackForward) return false;
+    return type == platform::NavigationType::Reload || absolute.find('#') == std::string::npos;
+}
+
 }  // namespace
 
 std::optional<bool> MVWebView::webViewShouldStartLoadWithRequest(
@@ -64,6 +71,11 @@ std::optional<bool> MVWebView::webViewShouldStartLoadWithRequest(
     if (loadedBaseURL_ &&
         !(url == loadedBaseURL_->absoluteString() && request.httpMethod() == "GET")) {
         route = routeForScheme(request.url().schemeLowercased());
+    } else if (loadedBaseURL_ && reloadsDocument(absolute, navigationType)) {
+        // A reload, or a link to the page's own address: a new document, fetched as
+        // every document is, in place of the page's entry.
+        route = Route::Native;
+        fragmentEntry.reset();
     }
 
     // A newer load has not reached the platform view yet: a document the old page asks

@@ -40,7 +40,8 @@ constexpr const char* kApplicationStopping =
     "WebKitGtkWebEngine does not wait for {}: the application stops";
 constexpr const char* kUnreadableURI =
     "WebKitGtkWebEngine refused a navigation to an unreadable address [{}]";
-constexpr const char* kNoNewWindows = "WebKitGtkWebEngine refused to open a new window for [{}]";
+constexpr const char* kNoNewWindows =
+    "WebKitGtkWebEngine refused to open a new window the page opened by itself for [{}]";
 constexpr const char* kTooManyWaiting =
     "WebKitGtkWebEngine drops navigations to [{}:...] from now: {} of {} bytes wait for the "
     "application already";
@@ -557,8 +558,8 @@ struct WebKitGtkWebEngine::Impl {
         WebKitURIRequest* request = webkit_navigation_action_get_request(action);
         const char* uri = webkit_uri_request_get_uri(request);
         if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
-            PLATFORM_LOG_VERBOSE(kNoNewWindows, uri ? uri : "");
             webkit_policy_decision_ignore(decision);
+            self->openInThisView(action, uri);
             return TRUE;
         }
         auto url = readURI(uri);
@@ -665,6 +666,38 @@ struct WebKitGtkWebEngine::Impl {
             }
         }
         return std::nullopt;
+    }
+
+    // There are no other windows: a user's click on a link to one (target=_blank,
+    // window.open in its handler) is followed here as a link of the page; what the page
+    // opens by itself is refused.
+    void openInThisView(WebKitNavigationAction* action, const char* uri) {
+        auto url = readURI(uri);
+        if (!url || !webkit_navigation_action_is_user_gesture(action)) {
+            PLATFORM_LOG_WARN(kNoNewWindows, uri ? uri : "");
+            return;
+        }
+        URLRequest ours(*url);
+        if (const char* method =
+                webkit_uri_request_get_http_method(webkit_navigation_action_get_request(action)))
+            ours.setHTTPMethod(method);
+        ours.setMainDocumentURL(*url);
+        deliver([this, ours = std::move(ours), generation = owner->loadGeneration()] {
+            std::weak_ptr<const void> alive = owner->lifetime();
+            if (!owner->askClientForPageNavigation(ours, NavigationType::LinkClicked, generation) ||
+                !alive.lock())
+                return;
+            // The client lets the engine load it (a fragment of the page, a call link).
+            const std::string address = ours.url().absoluteString();
+            webkit_web_view_load_uri(view, address.c_str());
+        });
+    }
+
+    // window.open: no new view is made.
+    static GtkWidget* onCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer data) {
+        WebKitURIRequest* request = webkit_navigation_action_get_request(action);
+        static_cast<Impl*>(data)->openInThisView(action, webkit_uri_request_get_uri(request));
+        return nullptr;
     }
 
     // A page command waits for the client on later turns; past either bound it is dropped
@@ -1021,6 +1054,7 @@ WebKitGtkWebEngine::WebKitGtkWebEngine() : impl_(std::make_unique<Impl>()) {
         g_signal_connect(impl_->view, "load-failed", G_CALLBACK(Impl::onLoadFailed), impl),
         g_signal_connect(impl_->view, "user-message-received", G_CALLBACK(Impl::onUserMessage),
                          impl),
+        g_signal_connect(impl_->view, "create", G_CALLBACK(Impl::onCreate), impl),
     };
     gtk_widget_show_all(impl_->window);
 }

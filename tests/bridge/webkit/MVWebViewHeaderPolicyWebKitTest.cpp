@@ -6,10 +6,8 @@
 #include <string>
 #include <tuple>
 
-#include "libmerovane/webcache/MVWebCacheDataSource.h"
-#include "tests/bridge/webkit/MVWebViewWebKitFixture.h"
+#include "tests/bridge/webkit/WebCacheServedWebViewFixture.h"
 #include "tests/support/HttpTestServer.h"
-#include "tests/webcache/WebCacheSourceFixture.h"
 
 namespace {
 
@@ -48,27 +46,9 @@ const HeaderPolicyRow kHeaderPolicyRows[] = {
 enum class Source { Server, WebCache };
 
 // The web cache serves the web view's pages, as in the shell.
-class HeaderPolicyTest : public MVWebViewWebKitFixtureOn<WebCacheSourceTest>,
+class HeaderPolicyTest : public WebCacheServedWebViewFixture,
                          public testing::WithParamInterface<std::tuple<HeaderPolicyRow, Source>> {
   protected:
-    void SetUp() override {
-        MVWebViewWebKitFixtureOn<WebCacheSourceTest>::SetUp();
-        MVWebCacheDataSource::registerBuiltInDataSources();
-        MVWebCache::sharedCache();
-    }
-    void TearDown() override {
-        webView.reset();
-        MVWebViewWebKitFixtureOn<WebCacheSourceTest>::TearDown();
-    }
-    // The page is shown, with everything it asks for loaded or refused.
-    bool shown(const std::string& url) {
-        return settle([&] {
-            // The API stream is there: the web cache's loads are not held as offline.
-            MVConnectionLossMonitor::reportConnectionSuccess();
-            return js("location.href") == url && js("document.readyState") == "complete";
-        });
-    }
-
     HttpTestServer server;
     HttpTestServer provider;
 };
