@@ -31,12 +31,12 @@ void PrintTo(const FormRow& row, std::ostream* out) {
 }
 
 // Pages send their onload command, the page's half of the web view's onload latch.
-constexpr const char* kSendsOnload =
+constexpr const char* kFormPageSendsOnload =
     "<script>addEventListener('load', function () {"
     " mvSendCommands({ver: '2.0', cmds: [{c: 'testOnload'}]}); });</script>";
 
 // A file picked in the form's file input, as a user's choice would set it.
-constexpr const char* kPickFile =
+constexpr const char* kFormPagePicksAFile =
     "<script>function pick() { var dt = new DataTransfer();"
     " dt.items.add(new File(['hello\\n'], 'a.txt', {type: 'text/plain'}));"
     " document.querySelector('input[type=file]').files = dt.files; }</script>";
@@ -89,7 +89,7 @@ TEST_P(FormPostTest, ReachesTheServerAsABrowserSendsIt) {
     std::string enctype = row.contentType;
     enctype = enctype.substr(0, enctype.find(';'));
     std::string form = std::string("<form method=post action=/post enctype=\"") + enctype + "\">" +
-                       row.form + "<button id=go>go</button></form>" + kPickFile;
+                       row.form + "<button id=go>go</button></form>" + kFormPagePicksAFile;
     if (row.send == Send::AtLoad)
         // After the onload command has left: a navigation of the same task would drop it.
         form +=
@@ -98,15 +98,15 @@ TEST_P(FormPostTest, ReachesTheServerAsABrowserSendsIt) {
     Response page = Response::text(
         200,
         testpage::pageWithLibrary(
-            form, std::string("<meta charset=utf-8><title>form</title>") + kSendsOnload),
+            form, std::string("<meta charset=utf-8><title>form</title>") + kFormPageSendsOnload),
         "text/html; charset=utf-8");
     page.headers.set("Set-Cookie", "sid=s1; Path=/; HttpOnly; SameSite=Lax");
     server.respond("/form", page);
-    const Response answerPage =
-        Response::text(200,
-                       testpage::pageWithLibrary(
-                           "<p>thanks</p>", std::string("<title>answer</title>") + kSendsOnload),
-                       "text/html");
+    const Response answerPage = Response::text(
+        200,
+        testpage::pageWithLibrary("<p>thanks</p>",
+                                  std::string("<title>answer</title>") + kFormPageSendsOnload),
+        "text/html");
     server.respond("/post", row.answer == 303 ? Response::redirect(303, "/done") : answerPage);
     server.respond("/done", answerPage);
 
@@ -150,12 +150,12 @@ TEST_F(FormPostTest, FormWithAFileIsNotSentWithoutIt) {
                                  "<form method=post action=/post enctype=multipart/form-data>"
                                  "<input name=note value=inv><input type=file name=doc>"
                                  "<button id=go>go</button></form>") +
-                             kPickFile;
+                             kFormPagePicksAFile;
     server.respond(
-        "/form",
-        Response::text(
-            200, testpage::pageWithLibrary(form, std::string("<title>form</title>") + kSendsOnload),
-            "text/html"));
+        "/form", Response::text(200,
+                                testpage::pageWithLibrary(form, std::string("<title>form</title>") +
+                                                                    kFormPageSendsOnload),
+                                "text/html"));
     webView->openUrl(server.url("/form"));
     ASSERT_TRUE(shows("form"));
     js("pick(); document.getElementById('go').click()");
