@@ -57,14 +57,17 @@ bool takeFormCaptureMessage(WebKitWebPage* page, WebKitUserMessage* message) {
 
 void noteFormFiles(WebKitWebPage* page, GObject* form, WebKitFrame* source) {
     bool files = false;
-    JSCContext* context = source ? webkit_frame_get_js_context(source) : nullptr;
+    // Asked in a script world of its own, which the page's script cannot change.
+    static WebKitScriptWorld* world = webkit_script_world_new_with_name("mv-forms");
+    JSCContext* context =
+        source ? webkit_frame_get_js_context_for_script_world(source, world) : nullptr;
     // The signal gives the form as a DOM object only, whose API is deprecated.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    JSCValue* element =
-        source && form && WEBKIT_DOM_IS_OBJECT(form)
-            ? webkit_frame_get_js_value_for_dom_object(source, WEBKIT_DOM_OBJECT(form))
-            : nullptr;
+    JSCValue* element = source && form && WEBKIT_DOM_IS_OBJECT(form)
+                            ? webkit_frame_get_js_value_for_dom_object_in_script_world(
+                                  source, WEBKIT_DOM_OBJECT(form), world)
+                            : nullptr;
 #pragma GCC diagnostic pop
     if (context && element) {
         JSCValue* check = jsc_context_evaluate(context, kHoldsFiles, -1);
@@ -93,7 +96,10 @@ bool captureFormRequest(WebKitWebPage* page, WebKitURIRequest* request) {
         if (*it != address) continue;
         addresses.erase(it);
         if (addresses.empty()) waiting().erase(found);
-        if (sentFiles()[webkit_web_page_get_id(page)]) {
+        const auto files = sentFiles().find(webkit_web_page_get_id(page));
+        const bool holdsFiles = files != sentFiles().end() && files->second;
+        if (files != sentFiles().end()) sentFiles().erase(files);
+        if (holdsFiles) {
             if (SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(request))
                 soup_message_headers_replace(headers, kFilesField, "1");
         }
