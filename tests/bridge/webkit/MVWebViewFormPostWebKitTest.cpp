@@ -7,9 +7,11 @@
 #include <ostream>
 #include <string>
 
+#include "libmerovane/webcache/MVWebCacheDataSource.h"
 #include "tests/bridge/webkit/MVWebViewWebKitFixture.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/TestPageLibrary.h"
+#include "tests/webcache/WebCacheSourceFixture.h"
 
 namespace {
 
@@ -173,5 +175,65 @@ INSTANTIATE_TEST_SUITE_P(Forms, FormPostTest, testing::ValuesIn(kFormRows),
                          [](const testing::TestParamInfo<FormRow>& info) {
                              return std::string(info.param.name);
                          });
+
+// As in the shell, the web cache serves the web view's documents: the form passes it by
+// to the server, whole, and the page it sent it from came from the cache.
+class FormPostThroughTheWebCacheTest : public MVWebViewWebKitFixtureOn<WebCacheSourceTest> {
+  protected:
+    void SetUp() override {
+        MVWebViewWebKitFixtureOn<WebCacheSourceTest>::SetUp();
+        MVWebCacheDataSource::registerBuiltInDataSources();
+        MVWebCache::sharedCache();
+    }
+    void TearDown() override {
+        webView.reset();
+        MVWebViewWebKitFixtureOn<WebCacheSourceTest>::TearDown();
+    }
+    bool shows(const std::string& title) {
+        return settle([&] {
+            MVConnectionLossMonitor::reportConnectionSuccess();
+            return webView->isUsingLibrary() && !webView->isLoading() &&
+                   js("document.title") == title;
+        });
+    }
+    HttpTestServer server;
+};
+
+TEST_F(FormPostThroughTheWebCacheTest, LoginReachesTheServerWhole) {
+    Response page = Response::text(
+        200,
+        testpage::pageWithLibrary("<form method=post action=/post><input name=user value=ann>"
+                                  "<input name=pw value=s3cret><button id=go>go</button></form>",
+                                  std::string("<title>form</title>") + kFormPageSendsOnload),
+        "text/html");
+    page.headers.set("Cache-Control", "max-age=600");
+    server.respond("/form", page);
+    server.respond("/other",
+                   Response::text(200,
+                                  testpage::pageWithLibrary(
+                                      "<p>other</p>",
+                                      std::string("<title>other</title>") + kFormPageSendsOnload),
+                                  "text/html"));
+    server.respond("/post", Response::redirect(303, "/done"));
+    server.respond("/done", Response::text(200,
+                                           testpage::pageWithLibrary(
+                                               "<p>in</p>", std::string("<title>answer</title>") +
+                                                                kFormPageSendsOnload),
+                                           "text/html"));
+    for (const char* path : {"/form", "/other", "/form"}) {
+        webView->openUrl(server.url(path));
+        ASSERT_TRUE(shows(path == std::string("/other") ? "other" : "form"));
+    }
+    EXPECT_EQ(server.requestCount("/form"), 1u);
+    js("document.getElementById('go').click()");
+    ASSERT_TRUE(shows("answer"));
+    ASSERT_EQ(server.requestCount("/post"), 1u);
+    const auto post = *server.lastRequest("/post");
+    EXPECT_EQ(post.method, "POST");
+    EXPECT_EQ(post.body, "user=ann&pw=s3cret");
+    EXPECT_EQ(post.header("Content-Type").value_or(""), "application/x-www-form-urlencoded");
+    EXPECT_EQ(post.header("Origin").value_or(""), server.baseURL());
+    EXPECT_EQ(historyUrls().back(), server.url("/done"));
+}
 
 }  // namespace
