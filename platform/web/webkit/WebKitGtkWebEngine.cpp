@@ -23,6 +23,8 @@
 #include "platform/web/WebURLSchemes.h"
 #include "platform/web/webkit/GLibMainContextWaiter.h"
 #include "platform/web/webkit/WebKitWebsiteData.h"
+#include "platform/web/webkit/WebKitFormSubmissions.h"
+#include "platform/web/webkit/WebKitScriptDialogs.h"
 
 namespace platform {
 namespace {
@@ -54,6 +56,8 @@ constexpr const char* kFrameCommandRefused =
     "document commands";
 constexpr const char* kOnlyGet =
     "WebKitGtkWebEngine loads requests with GET only, without body: [{} {}]";
+constexpr const char* kFormNotLoadable =
+    "WebKitGtkWebEngine cannot load the form sent to [{}] with its body: its page's load fails";
 constexpr double kDefaultWidth = 320;
 constexpr double kDefaultHeight = 480;
 
@@ -520,6 +524,8 @@ struct WebKitGtkWebEngine::Impl {
     uint64_t shownGeneration = 0;
     // The address of our latest request load until WebKit asks its decision.
     std::string ownRequest;
+    // A top frame's form submissions: WebKit builds their requests, the client decides.
+    std::unique_ptr<WebKitFormSubmissions> forms;
 
     // Every signal reaches the client through here: on a later turn of the main loop,
     // which does not turn while a synchronous call iterates GLib.
@@ -597,6 +603,8 @@ struct WebKitGtkWebEngine::Impl {
         }
         auto decide = [self, pending, navigationType, unloadable, generation,
                        bytes](URLRequest ours) {
+            if (!unloadable && WebKitFormSubmissions::carriesBody(ours))
+                return self->submitForm(pending, std::move(ours), navigationType, generation);
             self->deliver([self, pending, ours = std::move(ours), navigationType, unloadable,
                            generation, bytes] {
                 if (unloadable) self->releaseWaiting(bytes);
@@ -638,6 +646,25 @@ struct WebKitGtkWebEngine::Impl {
             self->findTargetFrame(uri, std::move(ours), std::move(decide));
         }
         return TRUE;
+    }
+
+    // WebKit builds the form's request; the client decides on it whole. A client that
+    // would have WebKit load it gets a failed load: WebKit takes no body from us.
+    void submitForm(std::shared_ptr<PendingDecision> pending, URLRequest navigation,
+                    NavigationType type, uint64_t generation) {
+        forms->capture(
+            navigation, [pending](bool go) { pending->answer(go); },
+            [this, type, generation](URLRequest request) {
+                deliver([this, request = std::move(request), type, generation] {
+                    std::weak_ptr<const void> alive = owner->lifetime();
+                    if (!owner->askClientForPageNavigation(request, type, generation) ||
+                        !alive.lock())
+                        return;
+                    PLATFORM_LOG_ERROR(kFormNotLoadable,
+                                       log::escaped(request.url().absoluteString()));
+                    failUnloadable(request);
+                });
+            });
     }
 
     // How far a back or forward navigation to `uri` goes in WebKit's session history: from
@@ -936,6 +963,7 @@ struct WebKitGtkWebEngine::Impl {
 
     static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
         auto* self = static_cast<Impl*>(data);
+        if (self->forms->swallows(event)) return;
         if (event == WEBKIT_LOAD_COMMITTED) {
             WebKitBackForwardList* list = webkit_web_view_get_back_forward_list(self->view);
             self->shownItem =
@@ -958,6 +986,7 @@ struct WebKitGtkWebEngine::Impl {
     static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError* error,
                                  gpointer data) {
         auto* self = static_cast<Impl*>(data);
+        if (self->forms->swallows(WebKitFormSubmissions::kLoadFailed)) return TRUE;
         // A load that another replaced or stopped says nothing of the document shown.
         if (!(error && error->domain == WEBKIT_NETWORK_ERROR &&
               error->code == WEBKIT_NETWORK_ERROR_CANCELLED))
@@ -1043,6 +1072,9 @@ WebKitGtkWebEngine::WebKitGtkWebEngine() : impl_(std::make_unique<Impl>()) {
     registerSchemesWithWebKit();
     impl_->owner = this;
     impl_->view = newWebKitView();
+    WebKitFormSubmissions::registerSchemes(sharedContext());
+    impl_->forms = std::make_unique<WebKitFormSubmissions>(
+        impl_->view, [impl = impl_.get()] { return impl->loads; });
     // An offscreen window takes the size its child asks for.
     impl_->window = gtk_offscreen_window_new();
     gtk_container_add(GTK_CONTAINER(impl_->window), GTK_WIDGET(impl_->view));
@@ -1055,12 +1087,14 @@ WebKitGtkWebEngine::WebKitGtkWebEngine() : impl_(std::make_unique<Impl>()) {
         g_signal_connect(impl_->view, "user-message-received", G_CALLBACK(Impl::onUserMessage),
                          impl),
         g_signal_connect(impl_->view, "create", G_CALLBACK(Impl::onCreate), impl),
+        g_signal_connect(impl_->view, "script-dialog", G_CALLBACK(answerScriptDialog), nullptr),
     };
     gtk_widget_show_all(impl_->window);
 }
 
 WebKitGtkWebEngine::~WebKitGtkWebEngine() {
     for (gulong id : impl_->handlers) g_signal_handler_disconnect(impl_->view, id);
+    impl_->forms.reset();
     gtk_widget_destroy(impl_->window);
     g_object_unref(impl_->view);
 }

@@ -36,6 +36,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/web/webkit/extension/WebKitFormCapture.h"
+
 namespace {
 
 std::string gRoutingPrefix;
@@ -221,8 +223,9 @@ void onPageWorldCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFra
 
 // A form about to be submitted, with the frame it goes to. Its address is not told here:
 // the note stands for the page's next form submission.
-void onWillSubmitForm(WebKitWebPage* page, GObject*, WebKitFormSubmissionStep step,
+void onWillSubmitForm(WebKitWebPage* page, GObject* form, WebKitFormSubmissionStep step,
                       WebKitFrame* source, WebKitFrame* target, GPtrArray*, GPtrArray*, gpointer) {
+    if (step == WEBKIT_FORM_SUBMISSION_WILL_COMPLETE) noteFormFiles(page, form, source);
     // WebKit tells the first step before its decision (the second comes after it); a
     // form sent by script has no submit event, and a refused one has no decision.
     if (step != WEBKIT_FORM_SUBMISSION_WILL_SEND_DOM_EVENT || !target) return;
@@ -236,8 +239,9 @@ bool startsWith(const char* text, const char* prefix) {
     return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
 }
 
-gboolean onSendRequest(WebKitWebPage*, WebKitURIRequest* request, WebKitURIResponse* redirected,
-                       gpointer) {
+gboolean onSendRequest(WebKitWebPage* page, WebKitURIRequest* request,
+                       WebKitURIResponse* redirected, gpointer) {
+    if (!redirected && captureFormRequest(page, request)) return FALSE;
     if (redirected || gRoutingPrefix.empty()) return FALSE;
     const char* method = webkit_uri_request_get_http_method(request);
     if (method && std::strcmp(method, "GET") != 0) return FALSE;
@@ -322,6 +326,7 @@ bool goesToAFrame(WebKitWebPage* page, const std::string& target) {
 }
 
 gboolean onUserMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer) {
+    if (takeFormCaptureMessage(page, message)) return TRUE;
     const char* name = webkit_user_message_get_name(message);
     GVariant* body = webkit_user_message_get_parameters(message);
     if (!name || std::strcmp(name, "mv-frame-target") != 0 || !body ||
