@@ -219,8 +219,9 @@ void MVApiChunkReader::readOnItsOwn(size_t offset, const PacketHandler& onPacket
     std::string problem;
     const auto alone = decoder->decodeArriving(std::string_view(combined_).substr(offset),
                                                contentType_, compressed_, packet, problem, false);
-    const auto unfinished = std::count_if(starts_.begin(), starts_.end(),
-                                          [](const Start& start) { return start.decoder != nullptr; });
+    const auto unfinished = std::count_if(starts_.begin(), starts_.end(), [](const Start& start) {
+        return start.decoder != nullptr;
+    });
     if (alone == MVApiPacketDecoder::Result::Incomplete &&
         static_cast<size_t>(unfinished) < kMaxStarts) {
         starts_.push_back({offset, std::move(decoder), nullptr});

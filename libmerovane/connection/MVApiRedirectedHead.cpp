@@ -23,8 +23,9 @@ std::string dataForRedirectedConnection(const platform::URLRequest& request) {
     std::string head = dataForStreamConnection(request);
     // Its first two lines, the request line and the Host line, are made again.
     const size_t requestLineEnd = head.find("\r\n");
-    const size_t hostLineEnd =
-        requestLineEnd == std::string::npos ? std::string::npos : head.find("\r\n", requestLineEnd + 2);
+    const size_t hostLineEnd = requestLineEnd == std::string::npos
+                                   ? std::string::npos
+                                   : head.find("\r\n", requestLineEnd + 2);
     if (hostLineEnd == std::string::npos) return head;
     const platform::URL& url = request.url();
     std::string target = url.path().empty() ? "/" : url.path();

@@ -79,8 +79,8 @@ TEST_P(MerchantMapStreamTest, TheMapIsNoPacketAndTheSerialComesFromPackets) {
     ASSERT_NE(at, std::string::npos);
     const HeadFields fields = {
         {"X-Merovane-Api", "Velkram"},
-        {"Content-Type", row.encoding == PacketEncoding::JSON ? "application/json"
-                                                              : "application/msgpack"}};
+        {"Content-Type",
+         row.encoding == PacketEncoding::JSON ? "application/json" : "application/msgpack"}};
 
     std::vector<PeerAction> first = {PeerAction::packet(serverPacket(4), row.encoding)};
     std::vector<PeerAction> second;
@@ -106,7 +106,8 @@ TEST_P(MerchantMapStreamTest, TheMapIsNoPacketAndTheSerialComesFromPackets) {
 
     auto& connection = startConnection(peerUrl(peer));
     connection.setIsAllowedToReadCommands(true);
-    ASSERT_TRUE(driveStream([&] { return peer.connectionCount() >= 2 && peer.connection(1).requestHead; }));
+    ASSERT_TRUE(
+        driveStream([&] { return peer.connectionCount() >= 2 && peer.connection(1).requestHead; }));
     EXPECT_EQ(peer.connection(1).requestHead->field("X-Merovane-Api-SSerial"), row.reported);
 
     std::vector<json> expected = {recordedParameters(4)};
@@ -116,12 +117,14 @@ TEST_P(MerchantMapStreamTest, TheMapIsNoPacketAndTheSerialComesFromPackets) {
         expected.push_back(recordedParameters(5, map));
         expected.push_back(recordedParameters(6));
     }
-    ASSERT_TRUE(waitFor([&] { return ServerCommandRecorder::performed().size() >= expected.size(); }));
+    ASSERT_TRUE(
+        waitFor([&] { return ServerCommandRecorder::performed().size() >= expected.size(); }));
     platform::runUntilIdle();
     EXPECT_EQ(ServerCommandRecorder::performed(), expected);
     EXPECT_FALSE(logged("MVApiConnection dropped an incomplete serverPacket"));
     EXPECT_FALSE(logged("payload is not a dictionary"));
-    EXPECT_EQ(connection.downstreamSerial(), std::stoll(row.reported) + (row.after == MapThen::Close ? 2 : 0));
+    EXPECT_EQ(connection.downstreamSerial(),
+              std::stoll(row.reported) + (row.after == MapThen::Close ? 2 : 0));
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, MerchantMapStreamTest, testing::ValuesIn(kMerchantStreamRows),

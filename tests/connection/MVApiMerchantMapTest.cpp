@@ -30,7 +30,9 @@ std::vector<MerchantMapRow> merchantMapRows() {
         {"VerAndStringSerial",
          {{"ver", "4.1.2"}, {"serial", "SN-00042"}},
          {{"serial", "SN-00042"}, {"ver", "4.1.2"}}},
-        {"VerAndNumericSerial", {{"ver", "4.1"}, {"serial", 900000}}, {{"serial", 3}, {"ver", "4.1"}}},
+        {"VerAndNumericSerial",
+         {{"ver", "4.1"}, {"serial", 900000}},
+         {{"serial", 3}, {"ver", "4.1"}}},
         {"VerAndCmds", {{"ver", "2.1"}, {"cmds", script}}, {{"cmds", script}, {"ver", "2.1"}}},
         {"VerSerialAndCmds",
          {{"ver", "2.1"}, {"serial", 3}, {"cmds", script}},
@@ -56,13 +58,15 @@ ordered_json packetCarrying(const ordered_json& map, int serial, int where, bool
 }
 
 ordered_json plainMapPacket(int serial) {
-    return {{"ver", "2.1"}, {"serial", serial}, {"cmds", ordered_json::array({{{"c", "vibrate"}}})}};
+    return {
+        {"ver", "2.1"}, {"serial", serial}, {"cmds", ordered_json::array({{{"c", "vibrate"}}})}};
 }
 
 struct MapEncoding {
     const char* name;
     bool messagePack;
     bool gzip;
+    size_t map = 0;  // the merchant map, for the table of every cut
 };
 
 std::string encodeMapPacket(const ordered_json& packet, const MapEncoding& e) {
@@ -107,12 +111,16 @@ class MerchantMapCutTest : public PlatformTest, public testing::WithParamInterfa
 };
 
 // Every two- and three-way cut of every packet: the packet once, between its neighbours.
-// Each map in both key orders (the packet's too), each in turn in each of the places.
-TEST_P(MerchantMapCutTest, EveryCutOfEveryPacketArrivesOnce) {
+// Each map in both key orders (the packet's too), each in turn in each of the places; one
+// map per test, so that the table runs in parallel.
+class EveryCutTest : public MerchantMapCutTest {};
+
+TEST_P(EveryCutTest, EveryCutOfEveryPacketArrivesOnce) {
     size_t rows = 0;
     size_t failed = 0;
     const auto maps = merchantMapRows();
-    for (size_t index = 0; index < maps.size(); ++index) {
+    const size_t index = GetParam().map;
+    {
         const auto& map = maps[index];
         for (const bool verFirst : {true, false}) {
             const int where = static_cast<int>((index * 2 + verFirst) % 3);
@@ -152,10 +160,9 @@ TEST_P(MerchantMapCutTest, TheIsolatedMapThenTheBoundHandsOverNoMapWithoutComman
             const std::string mapBytes = encodeMapPacket(inner, GetParam());
             const size_t at = whole.find(mapBytes);
             ASSERT_NE(at, std::string::npos);
-            reader_.start(MVApiChunkStateHeader,
-                          GetParam().messagePack ? MVApiContentTypeMessagePack
-                                                 : MVApiContentTypeJSON,
-                          false);
+            reader_.start(
+                MVApiChunkStateHeader,
+                GetParam().messagePack ? MVApiContentTypeMessagePack : MVApiContentTypeJSON, false);
             std::vector<json> got;
             const auto take = [&got](json& p) { got.push_back(std::move(p)); };
             reader_.append(peer::encodeChunk(whole.substr(0, at)) + peer::encodeChunk(mapBytes),
@@ -177,13 +184,29 @@ TEST_P(MerchantMapCutTest, TheIsolatedMapThenTheBoundHandsOverNoMapWithoutComman
 }
 
 const MapEncoding kMapEncodings[] = {{"JSON", false, false},
-                               {"JSONGzip", false, true},
-                               {"MessagePack", true, false},
-                               {"MessagePackGzip", true, true}};
+                                     {"JSONGzip", false, true},
+                                     {"MessagePack", true, false},
+                                     {"MessagePackGzip", true, true}};
 
 INSTANTIATE_TEST_SUITE_P(Table, MerchantMapCutTest, testing::ValuesIn(kMapEncodings),
                          [](const testing::TestParamInfo<MapEncoding>& info) {
                              return std::string(info.param.name);
+                         });
+
+std::vector<MapEncoding> everyMapInEveryEncoding() {
+    std::vector<MapEncoding> all;
+    for (const MapEncoding& e : kMapEncodings)
+        for (size_t map = 0; map < merchantMapRows().size(); ++map) {
+            all.push_back(e);
+            all.back().map = map;
+        }
+    return all;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, EveryCutTest, testing::ValuesIn(everyMapInEveryEncoding()),
+                         [](const testing::TestParamInfo<MapEncoding>& info) {
+                             return std::string(merchantMapRows()[info.param.map].name) +
+                                    info.param.name;
                          });
 
 }  // namespace

@@ -38,10 +38,10 @@ const RedirectHeadRow kRedirectHeadRows[] = {
      "localhost:{B}"},
     {"PermanentRedirect", false, 308, "http://localhost:{B}/v2#frag", false, "POST /v2 HTTP/1.1",
      "localhost:{B}"},
-    {"FoundOverTLS", true, 302, "https://localhost:{B}/v2/?k=v#f", false,
-     "POST /v2/?k=v HTTP/1.1", "localhost:{B}"},
-    {"PermanentRedirectOverTLS", true, 308, "https://localhost:{B}/v3", false,
-     "POST /v3 HTTP/1.1", "localhost:{B}"},
+    {"FoundOverTLS", true, 302, "https://localhost:{B}/v2/?k=v#f", false, "POST /v2/?k=v HTTP/1.1",
+     "localhost:{B}"},
+    {"PermanentRedirectOverTLS", true, 308, "https://localhost:{B}/v3", false, "POST /v3 HTTP/1.1",
+     "localhost:{B}"},
     // The default port is no part of the Host line.
     {"ToTheDefaultPortOverTLS", true, 307, "https://localhost/v2", false, "POST /v2 HTTP/1.1",
      "localhost"},
@@ -81,8 +81,8 @@ TEST_P(RedirectHeadTest, TheHeadIsTheNewURLs) {
     const int defaultPort = row.tls ? 443 : 80;
     route("api.example", defaultPort, first.port());
     // The target answers on a port of its own name, or on the scheme's default.
-    const bool toDefault = std::string(row.location).find("{B}") == std::string::npos &&
-                           !row.sameServer;
+    const bool toDefault =
+        std::string(row.location).find("{B}") == std::string::npos && !row.sameServer;
     const int namedPort = toDefault ? defaultPort : 40000 + secondPort % 20000;
     if (!row.sameServer) route("localhost", namedPort, second.port());
 
@@ -104,24 +104,21 @@ TEST_P(RedirectHeadTest, TheHeadIsTheNewURLs) {
     auto& connection = startConnection(scheme + "://api.example/base/doc", 1);
     const ApiPeer& target = row.sameServer ? first : second;
     const size_t index = row.sameServer ? 1 : 0;
-    ASSERT_TRUE(waitFor([&] {
-        return target.connectionCount() > index && target.connection(index).requestHead;
-    }));
+    ASSERT_TRUE(waitFor(
+        [&] { return target.connectionCount() > index && target.connection(index).requestHead; }));
     const HttpHead head = *target.connection(index).requestHead;
     EXPECT_EQ(head.startLine, withNamedPort(row.startLine, namedPort));
     EXPECT_EQ(head.field("Host"), withNamedPort(row.host, namedPort));
     EXPECT_EQ(head.fieldCount("Host"), 1u);
     // The cookies for the new URL only.
-    const std::string expectedCookies =
-        row.sameServer ? "a=A-COOKIE; sid=A-SECRET" : "b=B-COOKIE";
+    const std::string expectedCookies = row.sameServer ? "a=A-COOKIE; sid=A-SECRET" : "b=B-COOKIE";
     EXPECT_EQ(head.field("Cookie").value_or(""), expectedCookies);
     EXPECT_EQ(head.raw.find('#'), std::string::npos);
-    ASSERT_TRUE(
-        waitFor([&] { return connection.state() == MVApiConnectionStateStreaming; }));
+    ASSERT_TRUE(waitFor([&] { return connection.state() == MVApiConnectionStateStreaming; }));
     // The redirect's cookie belongs to the host that set it.
     EXPECT_EQ(platform::HTTPCookieStorage::shared().cookieHeaderForURL(
                   *platform::URL::parse(scheme + "://localhost/")),
-              row.sameServer ? "b=B-COOKIE" : "b=B-COOKIE");
+              "b=B-COOKIE");
     EXPECT_NE(platform::HTTPCookieStorage::shared()
                   .cookieHeaderForURL(*platform::URL::parse(scheme + "://api.example/"))
                   .find("sid=A-SECRET"),
