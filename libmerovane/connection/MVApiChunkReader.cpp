@@ -236,10 +236,17 @@ void MVApiChunkReader::readOnItsOwn(size_t offset, const PacketHandler& onPacket
         if (collection && onPacket) onPacket(packet);
         return;
     }
+    if (!collection) return;
+    if (starts_.size() - static_cast<size_t>(unfinished) >= kMaxWaitingCollections) {
+        // A join that swallowed so many whole collections is given up, as at the bound.
+        settleStartsBefore(starts_.size(), offset, onPacket);
+        dropStarts(0);
+        if (onPacket) onPacket(packet);
+        return;
+    }
     // Whatever the whole map holds, the join may still make it a piece of the older
     // packet: it waits for the join to complete (a piece) or fail (a packet of its own).
-    if (collection)
-        starts_.push_back({offset, nullptr, std::make_unique<nlohmann::json>(std::move(packet))});
+    starts_.push_back({offset, nullptr, std::make_unique<nlohmann::json>(std::move(packet))});
 }
 
 void MVApiChunkReader::retireDecoder(std::unique_ptr<MVApiPacketDecoder>& decoder) {

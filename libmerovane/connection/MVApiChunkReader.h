@@ -26,8 +26,8 @@
 // is dropped when the join completes, handed over (after the waiting bytes are dropped)
 // when the join fails, or when settle() is called, the caller's bound on the wait. A map
 // without "cmds" is never handed over from such a wait. At most kMaxStarts unfinished
-// starts are followed at once, so the work stays linear; the whole ones waiting are
-// bounded by kMaxPacketSize with the bytes they came in.
+// starts are followed at once, and kMaxWaitingCollections whole ones wait (one more
+// settles the wait as the bound does), so the work stays linear.
 //
 // Not thread-safe: it belongs to the downstream thread.
 
@@ -50,6 +50,8 @@ class MVApiChunkReader {
     static constexpr size_t kMaxPacketSize = size_t{16} << 20;
     // Unfinished packets under way at once: the oldest and newer chunks that may begin one.
     static constexpr size_t kMaxStarts = 4;
+    // Whole collections that wait at once behind an unfinished packet.
+    static constexpr size_t kMaxWaitingCollections = 256;
 
     enum class Outcome { Ok, FramingError };
     // May take the packet's contents.

@@ -38,7 +38,8 @@
 // one packet per request; a server that answers with the handshake gets persistent
 // connections, which stay open, carry packets as they come and a keep-alive every
 // 19 s. Downstream, each packet's collection goes to MVCommandHandler on the main
-// thread; its serial is taken first, so the next request head reports it.
+// thread; its serial is taken first, so the next request head reports it (only from a
+// packet with commands, and never backwards).
 //
 // Threads: opening, closing and the timers run on the main thread (called elsewhere,
 // they re-post themselves there without waiting); output stream events arrive on the

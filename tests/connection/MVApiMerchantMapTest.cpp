@@ -210,3 +210,41 @@ INSTANTIATE_TEST_SUITE_P(Table, EveryCutTest, testing::ValuesIn(everyMapInEveryE
                          });
 
 }  // namespace
+
+namespace {
+
+// A packet cut inside a MessagePack array that would take many more values: whole
+// packets after it wait, up to the bound on waiting collections, then the wait is
+// settled and every one of them is performed, in order.
+class WaitingCollectionsBoundTest : public PlatformTest {};
+
+TEST_F(WaitingCollectionsBoundTest, ManyWholePacketsBehindACutPacketAllArrive) {
+    const size_t count = MVApiChunkReader::kMaxWaitingCollections + 40;
+    MVApiChunkReader reader;
+    reader.start(MVApiChunkStateHeader, MVApiContentTypeMessagePack, false);
+    // {"ver":"2.1","cmds": an array of 65535 values, cut there.
+    std::string cut =
+        "\x82\xa3ver\xa3"
+        "2.1\xa4"
+        "cmds\xdc\xff\xff";
+    std::vector<json> got;
+    const auto take = [&got](json& p) { got.push_back(std::move(p)); };
+    reader.append(peer::encodeChunk(cut), take);
+    std::vector<json> sent;
+    for (size_t serial = 1; serial <= count; ++serial) {
+        const ordered_json packet = {
+            {"ver", "2.1"}, {"serial", serial}, {"cmds", ordered_json::array()}};
+        sent.push_back(json::parse(packet.dump()));
+        reader.append(peer::encodeChunk(encodeMapPacket(packet, {"MessagePack", true, false})),
+                      take);
+        // Nothing is handed over while the join may still take them, up to the bound.
+        if (serial <= MVApiChunkReader::kMaxWaitingCollections) {
+            ASSERT_TRUE(got.empty()) << serial;
+        }
+    }
+    EXPECT_EQ(got, sent);
+    EXPECT_TRUE(logged("MVApiConnection dropped an incomplete packet of 13 bytes"));
+    EXPECT_FALSE(reader.hasUndecidedPacket());
+}
+
+}  // namespace
