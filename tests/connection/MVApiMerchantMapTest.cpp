@@ -243,7 +243,7 @@ TEST_F(WaitingCollectionsBoundTest, ManyWholePacketsBehindACutPacketAllArrive) {
         }
     }
     EXPECT_EQ(got, sent);
-    EXPECT_TRUE(logged("MVApiConnection dropped an incomplete packet of 13 bytes"));
+    EXPECT_TRUE(logged("MVApiConnection dropped an incomplete packet of 17 bytes"));
     EXPECT_FALSE(reader.hasUndecidedPacket());
 }
 
