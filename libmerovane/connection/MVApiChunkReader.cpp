@@ -26,13 +26,8 @@ constexpr const char* kPacketIncomplete =
 
 constexpr std::string_view kCRLF = "\r\n";
 
-// Top-level keys only a server packet carries together: a command's parameters hold no
-// "ver", and a collection nested in them no "serial".
-bool isPacketStart(const nlohmann::json& packet) {
-    return packet.is_object() && packet.contains("ver") && packet.contains("serial");
-}
-
-// A whole command collection: a packet, or one nested in the commands of a packet.
+// A whole command collection: a packet, or one nested in the commands of a packet. What
+// else a map holds ("serial" too) tells nothing: merchant data may hold any key.
 bool isCommandCollection(const nlohmann::json& packet) {
     return packet.is_object() && packet.contains("ver") && packet.contains("cmds");
 }
@@ -197,13 +192,6 @@ void MVApiChunkReader::joinPayload(std::string_view payload, const PacketHandler
             handOverWholeStarts(onPacket);
             continue;
         }
-        if (result == MVApiPacketDecoder::Result::Packet && isPacketStart(packet)) {
-            // The older bytes can no longer be a packet before this one.
-            settleStartsBefore(i, starts_[i].offset, onPacket);
-            dropStarts(0);
-            if (onPacket) onPacket(packet);
-            return;
-        }
         if (result == MVApiPacketDecoder::Result::Packet && isCommandCollection(packet)) {
             // A packet of its own or a piece of the older one: the older bytes decide,
             // or the bound.
@@ -231,21 +219,34 @@ void MVApiChunkReader::readOnItsOwn(size_t offset, const PacketHandler& onPacket
     std::string problem;
     const auto alone = decoder->decodeArriving(std::string_view(combined_).substr(offset),
                                                contentType_, compressed_, packet, problem, false);
-    if (alone == MVApiPacketDecoder::Result::Incomplete && starts_.size() < kMaxStarts) {
+    const auto unfinished = std::count_if(starts_.begin(), starts_.end(), [](const Start& start) {
+        return start.decoder != nullptr;
+    });
+    if (alone == MVApiPacketDecoder::Result::Incomplete &&
+        static_cast<size_t>(unfinished) < kMaxStarts) {
         starts_.push_back({offset, std::move(decoder), nullptr});
         return;
     }
     retireDecoder(decoder);
-    if (alone == MVApiPacketDecoder::Result::Packet && isPacketStart(packet)) {
+    const bool collection =
+        alone == MVApiPacketDecoder::Result::Packet && isCommandCollection(packet);
+    if (starts_.empty()) {
+        // Nothing older waits (it was dropped): quietly a packet or nothing.
+        combined_.clear();
+        if (collection && onPacket) onPacket(packet);
+        return;
+    }
+    if (!collection) return;
+    if (starts_.size() - static_cast<size_t>(unfinished) >= kMaxWaitingCollections) {
+        // A join that swallowed so many whole collections is given up, as at the bound.
         settleStartsBefore(starts_.size(), offset, onPacket);
         dropStarts(0);
         if (onPacket) onPacket(packet);
-    } else if (alone == MVApiPacketDecoder::Result::Packet && isCommandCollection(packet) &&
-               starts_.size() < kMaxStarts) {
-        starts_.push_back({offset, nullptr, std::make_unique<nlohmann::json>(std::move(packet))});
-    } else if (starts_.empty()) {
-        combined_.clear();
+        return;
     }
+    // Whatever the whole map holds, the join may still make it a piece of the older
+    // packet: it waits for the join to complete (a piece) or fail (a packet of its own).
+    starts_.push_back({offset, nullptr, std::make_unique<nlohmann::json>(std::move(packet))});
 }
 
 void MVApiChunkReader::retireDecoder(std::unique_ptr<MVApiPacketDecoder>& decoder) {

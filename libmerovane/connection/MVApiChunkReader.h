@@ -17,15 +17,17 @@
 // when its bytes so far can be a whole one, so reading costs time linear in what was
 // received however the server cuts it (the same for an unchunked body).
 //
-// A bad packet costs only itself. While a packet waits for more chunks, each newer chunk
-// is also read as the start of a packet of its own, and replaces the waiting bytes only
-// when the bytes tell: when the join fails (the newest start that still holds goes on
-// alone), or when the newer start is a whole map with the top-level "ver" and "serial"
-// that only a packet carries. A newer chunk that is a whole command collection without
-// them may as well be one nested in the waiting packet: it waits with it, and is dropped
-// when the join completes, handed over (after the waiting bytes are dropped) when the
-// join fails or a packet start follows, or when settle() is called, the caller's bound
-// on the wait. At most kMaxStarts starts are followed at once, so the work stays linear.
+// A bad packet costs only itself, and nothing inside a packet's bytes can end it. While a
+// packet waits for more chunks, each newer chunk is also read as the start of a packet of
+// its own; the join is preferred, and the newer start replaces the waiting bytes only
+// when the join fails (the newest start that still holds goes on alone). A newer chunk
+// that is a whole command collection may as well be one nested in the waiting packet,
+// whatever keys it holds ("serial" included, as merchant data may): it waits with it, and
+// is dropped when the join completes, handed over (after the waiting bytes are dropped)
+// when the join fails, or when settle() is called, the caller's bound on the wait. A map
+// without "cmds" is never handed over from such a wait. At most kMaxStarts unfinished
+// starts are followed at once, and kMaxWaitingCollections whole ones wait (one more
+// settles the wait as the bound does), so the work stays linear.
 //
 // Not thread-safe: it belongs to the downstream thread.
 
@@ -46,8 +48,10 @@ class MVApiChunkReader {
     static constexpr size_t kSizeLineLimit = 257;
     static constexpr uint64_t kMaxChunkSize = uint64_t{16} << 20;
     static constexpr size_t kMaxPacketSize = size_t{16} << 20;
-    // Packets under way at once: the oldest and the newer chunks that may each begin one.
+    // Unfinished packets under way at once: the oldest and newer chunks that may begin one.
     static constexpr size_t kMaxStarts = 4;
+    // Whole collections that wait at once behind an unfinished packet.
+    static constexpr size_t kMaxWaitingCollections = 256;
 
     enum class Outcome { Ok, FramingError };
     // May take the packet's contents.

@@ -5,6 +5,7 @@
 #include "libmerovane/bridge/URLRequestExtensions.h"
 #include "libmerovane/connection/MVApiConnectionHost.h"
 #include "libmerovane/connection/MVApiPacketBuilder.h"
+#include "libmerovane/connection/MVApiRedirectedHead.h"
 #include "libmerovane/core/MVConnectionLossMonitor.h"
 #include "libmerovane/core/MVLog.h"
 #include "platform/foundation/Exception.h"
@@ -28,6 +29,9 @@ constexpr const char* kEncryptedLine =
     "address)";
 constexpr const char* kPlainLine =
     "MVApiConnection connects to {}:{}{} in plain text, without TLS (not an https address)";
+constexpr const char* kProxyCredentialsLine =
+    "MVApiConnection does not send the credentials of the proxy {}:{}: proxy authentication "
+    "is not supported";
 constexpr const char* kUnsupportedProxyLine =
     "MVApiConnection does not support this type of proxy. Trying direct connection...";
 constexpr const char* kUnsupportedProxyTitle = "This proxy type is not supported";
@@ -239,6 +243,7 @@ void MVApiConnection::reestablishStreamConnection(double delay) {
     // One opening is scheduled at a time, after the delay the latest event asked for:
     // two failures handled close together must not start two chains of attempts.
     std::lock_guard lock(mutex_);
+    retryNotBefore_ = platform::Date::now().addingTimeInterval(delay);
     reconnectTimer_.cancel();
     reconnectTimer_ = platform::RunLoop::main().postAfter(delay, [weak] {
         if (auto self = weak.lock()) self->establishStreamConnection();
@@ -251,6 +256,21 @@ bool MVApiConnection::repostToMainThread(void (MVApiConnection::*method)()) {
         if (auto self = weak.lock()) (self.get()->*method)();
     });
     return true;
+}
+
+void MVApiConnection::askForConnection() {
+    if (repostToMainThread(&MVApiConnection::askForConnection)) return;
+    std::lock_guard lock(mutex_);
+    if (shutDown_ || isConnectionOpenedLocked()) return;
+    // The last failure sets the pace: a packet queued meanwhile waits for the opening due.
+    if (retryNotBefore_) {
+        const double wait = retryNotBefore_->timeIntervalSince(platform::Date::now());
+        if (wait > 0) {
+            reestablishStreamConnection(wait);
+            return;
+        }
+    }
+    establishStreamConnection();
 }
 
 void MVApiConnection::establishStreamConnection() {
@@ -284,6 +304,8 @@ void MVApiConnection::establishStreamConnection() {
 
     // The tunnel, the TLS peer name and the trust check follow the host this connection
     // is for, which a redirect may have chosen; the redirect itself is used up below.
+    connectionUrl_ = apiPath();
+    connectionRedirected_ = redirectUrl_.has_value();
     connectHost_ = apiHost();
     connectPort_ = apiPort();
     // The scheme alone decides on TLS, whatever the port: an https address is encrypted
@@ -307,6 +329,7 @@ void MVApiConnection::establishStreamConnection() {
     resetReader();
     lastConnectionResponse_.reset();
 
+    retryNotBefore_.reset();
     auto pair = platform::Stream::createPair(host, port);
     redirectUrl_.reset();
     streamFromServer_ = pair.input;
@@ -331,6 +354,11 @@ void MVApiConnection::updateProxySettings() {
         if (proxy.type == platform::ProxyType::HTTP) {
             proxyHost_ = proxy.host;
             proxyPort_ = proxy.port;
+            // No proxy authentication is spoken: said once, without the credentials.
+            if (proxy.hasCredentials && !proxyCredentialsLogged_) {
+                proxyCredentialsLogged_ = true;
+                MVLogWarn(kProxyCredentialsLine, platform::log::escaped(proxy.host), proxy.port);
+            }
             return;
         }
         if (proxy.type != platform::ProxyType::None) {
@@ -554,7 +582,9 @@ void MVApiConnection::handleEvent(platform::Stream& stream, StreamEvent event) {
             break;
         case MVApiConnectionStateSendRequest:
             if (isOutput && event == platform::kStreamEventHasSpaceAvailable) {
-                writeHead(dataForStreamConnection(requestForApiConnection()));
+                writeHead(connectionRedirected_
+                              ? dataForRedirectedConnection(requestForApiConnection())
+                              : dataForStreamConnection(requestForApiConnection()));
                 state_ = MVApiConnectionStateResponse;
                 timeOfHTTPRequest_ = platform::Date::now();
                 startResponseHeadBound();
@@ -639,8 +669,12 @@ void MVApiConnection::streamEventErrorOccurred() {
     if (!hasPersistentConnection_) writer_.resendHandedOut();
     streamFromServer_->close();
     closeStreamConnection();
-    // An idle legacy connection waits for the next packet to open one.
-    if (!hasPendingPacketLocked() && !hasPersistentConnection_) return;
+    // An idle legacy connection waits for the next packet to open one, at the same pace.
+    if (!hasPendingPacketLocked() && !hasPersistentConnection_) {
+        if (!redirect)
+            retryNotBefore_ = platform::Date::now().addingTimeInterval(kErrorReconnectDelay);
+        return;
+    }
     reestablishStreamConnection(redirect ? 0 : kErrorReconnectDelay);
 }
 
@@ -707,8 +741,12 @@ void MVApiConnection::endedBeforeResponse() {
     writer_.resendHandedOut();
     streamFromServer_->close();
     closeStreamConnection();
-    // An idle legacy connection waits for the next packet to open one.
-    if (!hasPendingPacketLocked() && !hasPersistentConnection_) return;
+    // An idle legacy connection waits for the next packet to open one, at the same pace.
+    if (!hasPendingPacketLocked() && !hasPersistentConnection_) {
+        if (!redirect)
+            retryNotBefore_ = platform::Date::now().addingTimeInterval(kErrorReconnectDelay);
+        return;
+    }
     reestablishStreamConnection(redirect ? 0 : kErrorReconnectDelay);
 }
 

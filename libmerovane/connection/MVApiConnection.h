@@ -13,8 +13,11 @@
 // layer; an http address is plain text. A line at every opening says which. States: see
 // MVApiConnectionState. The request head is built fresh for every connection; the
 // response head settles the encodings and persistence of what follows. Only the API
-// server redirects (a proxy's answer other than 2xx is a failed tunnel); a redirect from
-// https to another scheme, or past kMaxRedirectsInARow in a row, is an error. Redirects,
+// server redirects (a proxy's answer other than 2xx is a failed tunnel; 308 is followed
+// as 307); a Location is resolved against the URL that answered, and a redirect from
+// https to another scheme, or past kMaxRedirectsInARow in a row, is an error. The
+// redirected connection's head is the new URL's, as a browser's: its host with a port
+// other than the scheme's, its path and query, and the cookies for it. Redirects,
 // errors, unparsable heads, refused chains and the end of the stream close the
 // connection, and it is opened again after the delays below, while a packet waits or
 // the connection is persistent. So does a server that stalls: no response head within
@@ -35,7 +38,8 @@
 // one packet per request; a server that answers with the handshake gets persistent
 // connections, which stay open, carry packets as they come and a keep-alive every
 // 19 s. Downstream, each packet's collection goes to MVCommandHandler on the main
-// thread; its serial is taken first, so the next request head reports it.
+// thread; its serial is taken first, so the next request head reports it (only from a
+// packet with commands, and never backwards).
 //
 // Threads: opening, closing and the timers run on the main thread (called elsewhere,
 // they re-post themselves there without waiting); output stream events arrive on the
@@ -156,6 +160,8 @@ class MVApiConnection final : public platform::StreamDelegate,
     void closeStreamConnection();
     // Asks for an opening after `delay` seconds, in place of one asked for before.
     void reestablishStreamConnection(double delay);
+    // A queued packet asks for an opening: at once, or when the pace of failures allows.
+    void askForConnection();
     bool isConnectionOpened() const;
 
     // The stream delegate: events 1 open completed, 2 bytes available, 4 space
@@ -165,6 +171,8 @@ class MVApiConnection final : public platform::StreamDelegate,
     // The heads.
     platform::URLRequest requestForProxyConnection() const;
     platform::URLRequest requestForApiConnection() const;
+    // The URL of the open connection's server (before the first opening, apiPath()).
+    std::string answeringUrl() const;
     // Whether the bytes read so far form a complete, accepted response head; acts on it.
     bool checkHTTPResponseIsComplete();
 
@@ -310,12 +318,17 @@ class MVApiConnection final : public platform::StreamDelegate,
     mutable std::recursive_mutex mutex_;
     std::string storedApiPath_;
     std::optional<std::string> redirectUrl_;
+    // The URL the open connection is for (the redirect it used up, or the base URL), and
+    // whether it came from a redirect: its head and cookies are that URL's.
+    std::string connectionUrl_;
+    bool connectionRedirected_ = false;
     int redirectsInARow_ = 0;
     std::shared_ptr<platform::InputStream> streamFromServer_;
     std::shared_ptr<platform::OutputStream> streamToServer_;
     MVApiConnectionState state_ = MVApiConnectionStateIdle;
     std::optional<std::string> proxyHost_;
     int64_t proxyPort_ = 0;
+    bool proxyCredentialsLogged_ = false;
     std::string connectHost_;
     int64_t connectPort_ = 0;
     bool connectUsesTLS_ = false;
@@ -353,6 +366,9 @@ class MVApiConnection final : public platform::StreamDelegate,
     std::vector<MVCommand> commandBuffer_;
     platform::TimerHandle commandBufferTimer_;
     platform::TimerHandle reconnectTimer_;  // the scheduled opening (main thread)
+    // No opening before this, however a packet asks: set by each scheduled opening and
+    // by a failure that schedules none.
+    std::optional<platform::Date> retryNotBefore_;
     bool hasCommandBufferTimer_ = false;
     bool isAllowedToReadCommands_ = false;
     platform::TimerHandle upstreamKeepAlive_;

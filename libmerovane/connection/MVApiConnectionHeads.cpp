@@ -30,8 +30,9 @@ constexpr const char* kInsecureRedirectReport = "MVApiConnection refused HTTP Re
 constexpr const char* kRedirectLoopLine =
     "MVApiConnection stopped after {} HTTP Redirects in a row | Will retry in 5 seconds...";
 
+// 308 keeps the method and body as 307 does; the stream's POST goes again either way.
 bool isRedirect(int status) {
-    return status == 301 || status == 302 || status == 303 || status == 307;
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
 platform::URL urlOf(const std::string& text) {
@@ -39,6 +40,12 @@ platform::URL urlOf(const std::string& text) {
 }
 
 }  // namespace
+
+std::string MVApiConnection::answeringUrl() const {
+    std::lock_guard lock(mutex_);
+    if (!connectionUrl_.empty()) return connectionUrl_;
+    return redirectUrl_.value_or(storedApiPath_);
+}
 
 platform::URLRequest MVApiConnection::requestForProxyConnection() const {
     const std::string host = targetHost();
@@ -59,7 +66,7 @@ platform::URLRequest MVApiConnection::requestForApiConnection() const {
     auto host = MVApiConnection::host();
 
     std::lock_guard lock(mutex_);
-    platform::URLRequest request(urlOf(redirectUrl_.value_or(storedApiPath_)));
+    platform::URLRequest request(urlOf(urlOf(answeringUrl()).stringWithoutFragment()));
     request.setHTTPMethod("POST");
     addSharedCookies(request);
     request.setValue(host ? host->userAgentString() : std::string(), "User-Agent");
@@ -101,7 +108,7 @@ void MVApiConnection::readResponseHead() {
 bool MVApiConnection::checkHTTPResponseIsComplete() {
     std::lock_guard lock(mutex_);
     if (!dataFromServer_) return false;
-    auto check = checkResponseHead(*dataFromServer_, urlOf(apiPath()));
+    auto check = checkResponseHead(*dataFromServer_, urlOf(answeringUrl()));
     if (check.status == MVApiResponseHeadCheck::Incomplete) return false;
     if (check.status == MVApiResponseHeadCheck::Unparsable) {
         failInputStream();
@@ -185,7 +192,13 @@ void MVApiConnection::followRedirect(const std::optional<std::string>& location)
     // A redirect is no working connection: the monitor hears of success only when a
     // server answers 200, so that a loop of redirects counts as failing.
     failInputStream();
-    const std::string target = location.value_or("(null)");
+    // A relative Location names a URL on the server that answered.
+    std::optional<std::string> resolved;
+    if (location) {
+        if (auto url = platform::URL::resolve(*location, urlOf(answeringUrl())))
+            resolved = url->absoluteString();
+    }
+    const std::string target = resolved.value_or(location.value_or("(null)"));
     if (connectUsesTLS_ && !usesTLS(target)) {
         redirectsInARow_ = 0;
         MVLogError(kInsecureRedirectLine, platform::log::escaped(target));
@@ -197,7 +210,7 @@ void MVApiConnection::followRedirect(const std::optional<std::string>& location)
         MVLogError(kRedirectLoopLine, kMaxRedirectsInARow);
         return;
     }
-    redirectUrl_ = location;
+    redirectUrl_ = resolved;
     MVLogError(kRedirectLine, platform::log::escaped(target));
 }
 

@@ -26,6 +26,9 @@ constexpr const char* kClosingPersistentLine = "MVApiConnection closing persiste
 constexpr const char* kRestoringPersistentLine =
     "MVApiConnection restoring persistent connection...";
 
+constexpr const char* kSerialNotAheadLine =
+    "MVApiConnection kept the server serial {1}: a packet came with serial {0}";
+
 constexpr size_t kReadSize = 10240;
 
 }  // namespace
@@ -98,7 +101,7 @@ void MVApiConnection::submitCommandDataPacket(MVApiConnectionPacket packet) {
     // handled may have found nothing pending and so asked for no reopening, and it is
     // closed on the main thread by a task posted before this one. Otherwise it does
     // nothing.
-    establishStreamConnection();
+    askForConnection();
     if (!isConnectionOpenedLocked()) return;
     // This thread handles the output stream's events: write now rather than post one.
     if (streamToServer_ && streamToServer_->hasSpaceAvailable()) {
@@ -252,9 +255,17 @@ void MVApiConnection::resetReader() {
 void MVApiConnection::handleJSONData(nlohmann::json& packet) {
     // The serial is taken here, under the lock, before the collection is performed, so
     // that a request head written from now on reports it and the server does not send
-    // this collection again.
-    if (platform::json::find(packet, "serial"))
-        downstreamSerial_ = platform::json::integerValue(packet, "serial");
+    // this collection again. Only a packet with commands counts, and the serial never
+    // moves backwards: the server would send again what was performed.
+    const auto* commands = platform::json::find(packet, "cmds");
+    if (commands && commands->is_array() && platform::json::find(packet, "serial")) {
+        const int64_t serial = platform::json::integerValue(packet, "serial");
+        if (serial > downstreamSerial_) {
+            downstreamSerial_ = serial;
+        } else {
+            MVLogWarn(kSerialNotAheadLine, serial, downstreamSerial_);
+        }
+    }
     auto collection = std::make_shared<nlohmann::json>(std::move(packet));
     platform::RunLoop::main().post([collection] {
         MVCommandHandler::performCommandsFromCommandCollection(std::move(*collection), nullptr);

@@ -9,6 +9,7 @@
 // environment can set it). `no_proxy` (or `NO_PROXY`) lists hosts and domains that go
 // direct; "*" means every host. The answer always holds at least one entry; a direct
 // connection is one entry of type None. What to do with a proxy is the caller's choice.
+// Credentials in a setting are not kept (only that there were some) and never logged.
 // Thread-safe (reads the environment on every call).
 
 #include <string>
@@ -22,6 +23,8 @@ struct ProxyEntry {
     ProxyType type = ProxyType::None;
     std::string host;
     int port = 0;
+    // The setting named a user ("user:secret@host"); what it names is never kept.
+    bool hasCredentials = false;
 
     bool operator==(const ProxyEntry&) const = default;
 };

@@ -144,7 +144,6 @@ struct LoweringRow {
 const LoweringRow kLowerings[] = {
     {"ToHttp", "http://", false},
     {"ToHttpInCapitals", "HTTP://", false},
-    {"WithoutAScheme", "//", false},
     {"ToAnotherScheme", "ws://", false},
     {"ToHttpThroughAProxy", "http://", true},
 };

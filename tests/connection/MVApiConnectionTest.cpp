@@ -174,8 +174,9 @@ TEST_F(MVApiConnectionTest, ARedirectChoosesTheNextConnectionOnlyAndAnErrorStatu
     // At once, without the clock moving.
     ASSERT_TRUE(waitFor([&] { return hasHead(redirected, 0); }));
     EXPECT_TRUE(logged("MVApiConnection HTTP Redirect to " + target + " | Will retry now..."));
-    // The head of the redirected connection is built from the configured URL.
-    EXPECT_EQ(redirected.connection(0).requestHead->field("Host"), "127.0.0.1");
+    // The head of the redirected connection is the redirect URL's, its port included.
+    EXPECT_EQ(redirected.connection(0).requestHead->field("Host"),
+              "127.0.0.1:" + std::to_string(redirected.port()));
 
     ASSERT_TRUE(waitFor(
         [&] { return logged("MVApiConnection HTTP Error: 500 | Will retry in 5 seconds..."); }));
