@@ -131,6 +131,30 @@ constexpr const char* kRefusalListener =
     " }, true);"
     "})";
 
+// Every document gets a policy of its own beside the page's that keeps its frames from
+// "mvcmd:": WebKit checks a frame's navigation, a script's too, against its parent
+// document's frame-src, and tells the view nothing that would set it apart from the top
+// frame's. Every other address a frame may show stays allowed. The element goes first
+// into the head as soon as the parser has made it (a script of the document runs only
+// after the mutation is told), and the observer ends with the document's parsing.
+constexpr const char* kFramePolicy =
+    "(function () {"
+    " var d = document;"
+    " function put() {"
+    "  if (!d.head) return false;"
+    "  var m = d.createElement('meta');"
+    "  m.httpEquiv = 'Content-Security-Policy';"
+    "  m.content = \"frame-src * data: blob: filesystem: about: javascript: mailto: tel: sms: \" +"
+    "   \"mv-form-http: mv-form-https: mvapi:\";"
+    "  d.head.insertBefore(m, d.head.firstChild);"
+    "  return true;"
+    " }"
+    " if (put()) return;"
+    " var o = new MutationObserver(function () { if (put()) o.disconnect(); });"
+    " o.observe(d, {childList: true, subtree: true});"
+    " d.addEventListener('DOMContentLoaded', function () { o.disconnect(); }, true);"
+    "})();";
+
 void callWith(JSCContext* context, const char* script, JSCValue* argument) {
     JSCValue* install = jsc_context_evaluate(context, script, -1);
     if (install && jsc_value_is_function(install)) {
@@ -180,6 +204,8 @@ void onWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
         [](gpointer data) { delete static_cast<RefusingDocument*>(data); }, G_TYPE_NONE, 0);
     callWith(context, kRefusalListener, refused);
     g_object_unref(refused);
+    JSCValue* policy = jsc_context_evaluate(context, kFramePolicy, -1);
+    if (policy) g_object_unref(policy);
     g_object_unref(context);
 }
 
