@@ -3,12 +3,23 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/foundation/URL.h"
+
 namespace platform {
 namespace {
 
 // At most this many frame links are waited for: a frame's navigation that added no item
 // (a replacement, a refused response) is forgotten with the next document.
 constexpr size_t kMaximumFrameLinks = 64;
+
+// replaceState keeps the document's origin; the view's address also shows, for a moment,
+// where the page asked to go (a page command's "mvcmd:" address, refused).
+bool sameOrigin(const std::string& a, const std::string& b) {
+    const auto first = URL::parse(a);
+    const auto second = URL::parse(b);
+    return first && second && first->schemeLowercased() == second->schemeLowercased() &&
+           first->host() == second->host() && first->port() == second->port();
+}
 
 std::string addressOf(WebKitBackForwardListItem* item) {
     const char* address = item ? webkit_back_forward_list_item_get_uri(item) : nullptr;
@@ -101,7 +112,8 @@ void WebKitDocumentHistory::pageTold(const std::string& address) {
 void WebKitDocumentHistory::addressChanged(WebKitBackForwardList* list, const char* address) {
     if (loading_ || items_.empty() || !address) return;
     if (webkit_back_forward_list_get_current_item(list) != items_[position_].item) return;
-    if (items_[position_].address == address) return;
+    if (items_[position_].address == address || !sameOrigin(items_[position_].address, address))
+        return;
     items_[position_].address = address;
     report_(address, {DocumentHistoryChange::Kind::Replaced, 0}, false);
 }
