@@ -257,6 +257,12 @@ class MVWebView : public platform::View,
     bool stepLeavesDocument(int64_t steps) const;
     void followPageHistory(int64_t steps);
     bool stepBack(size_t steps);
+    // The engine's report of the page's step within its document (a pushState, a
+    // replaceState, its back or forward there): true when the request was one.
+    bool takeDocumentHistoryChange(const platform::URLRequest& request);
+    int64_t takeAwaitedInPageSteps(int64_t steps);
+    void appendPushStateEntry(const std::string& address);
+    void replaceNewestAddress(const std::string& address);
 
     // Page reports, the ready poll and events (MVWebViewReadyPoll.cpp).
     MVDocumentReadyPoll& readyPoll();
@@ -324,6 +330,10 @@ class MVWebView : public platform::View,
     // The load whose document the platform view was handed last (or that ended without
     // one): while it is older than loadGeneration_, the page shown is being replaced.
     uint64_t shownLoadGeneration_ = 0;
+    // Steps back the page was asked to take in its document for the page history, which
+    // has taken them already; under the load counted then.
+    int64_t awaitedInPageSteps_ = 0;
+    uint64_t awaitedInPageGeneration_ = 0;
     // Counts the documents the platform view was handed or started itself (a reload).
     uint64_t document_ = 0;
     // A document was handed over and the platform view has not reported its start yet.

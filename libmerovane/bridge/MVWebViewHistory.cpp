@@ -182,6 +182,9 @@ void MVWebView::tellHistoryModified() {
 }
 
 void MVWebView::goBackInPage(int64_t steps) {
+    if (awaitedInPageGeneration_ != loadGeneration_) awaitedInPageSteps_ = 0;
+    awaitedInPageGeneration_ = loadGeneration_;
+    awaitedInPageSteps_ += steps;
     webView_->evaluateJavaScript(fmt::format(texts::kGoBackInPage, -steps));
 }
 
@@ -224,10 +227,73 @@ bool MVWebView::stepLeavesDocument(int64_t steps) const {
 }
 
 void MVWebView::followPageHistory(int64_t steps) {
+    // A step back the page history asked for and took already leaves the document when the
+    // document holds no entry to go to (it was shown again natively): the entry the page
+    // history is at is shown again.
+    const int64_t ours = steps < 0 ? takeAwaitedInPageSteps(-steps) : 0;
+    if (ours > 0 && steps + ours == 0) {
+        showHistoryEntry(*pageHistory_.back());
+        return;
+    }
+    steps += ours;
     // A browser's forward here goes nowhere (what the page's back left is not kept), as
     // does a step past the history's first page.
     if (steps >= 0 || !stepBack(static_cast<size_t>(-steps)))
         MVLogInfo(texts::kPageHistoryStepIgnored, debugName(), steps, pageHistory_.size());
+}
+
+int64_t MVWebView::takeAwaitedInPageSteps(int64_t steps) {
+    if (awaitedInPageGeneration_ != loadGeneration_) awaitedInPageSteps_ = 0;
+    const int64_t ours = std::min(steps, awaitedInPageSteps_);
+    awaitedInPageSteps_ -= ours;
+    return ours;
+}
+
+bool MVWebView::takeDocumentHistoryChange(const platform::URLRequest& request) {
+    using Kind = platform::DocumentHistoryChange::Kind;
+    const std::any told = request.property(platform::kDocumentHistoryProperty);
+    const auto* change = std::any_cast<platform::DocumentHistoryChange>(&told);
+    if (!change) return false;
+    // The step of a document that a newer load replaces: its entries are gone.
+    if (shownLoadGeneration_ != loadGeneration_ || pageHistory_.empty()) return true;
+    const std::string& address = request.url().absoluteString();
+    constexpr const char* kKinds[] = {"added", "replaced", "moved"};
+    MVLogVerbose(texts::kDocumentHistoryChange, debugName(),
+                 kKinds[static_cast<size_t>(change->kind)], change->step, address);
+    if (change->kind == Kind::Replaced) {
+        replaceNewestAddress(address);
+        return true;
+    }
+    auto keep = self();
+    auto before = lastHistoryEntryWithNavigationParams();
+    if (change->kind == Kind::Added || change->step > 0) {
+        // An entry ahead in the document shares it, as pushState's do.
+        appendPushStateEntry(address);
+    } else {
+        const int64_t steps = -change->step - takeAwaitedInPageSteps(-change->step);
+        if (steps <= 0) return true;
+        const auto kept = std::max<int64_t>(1, static_cast<int64_t>(pageHistory_.size()) - steps);
+        pageHistory_.resize(static_cast<size_t>(kept));
+    }
+    tellNavigationBarChange(before);
+    tellHistoryModified();
+    return true;
+}
+
+void MVWebView::appendPushStateEntry(const std::string& address) {
+    auto entry = MVWebViewHistoryEntry::historyEntryWithUrl(address);
+    entry->setIsPushState(true);
+    pageHistory_.push_back(std::move(entry));
+}
+
+void MVWebView::replaceNewestAddress(const std::string& address) {
+    auto newest = newestEntry();
+    if (!newest) return;
+    if (newest->isUrlEntry()) {
+        newest->setDocumentUrl(address);
+    } else {
+        newest->setBaseUrl(address);
+    }
 }
 
 bool MVWebView::stepBack(size_t steps) {

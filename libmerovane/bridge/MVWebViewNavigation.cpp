@@ -43,6 +43,7 @@ std::optional<bool> MVWebView::webViewShouldStartLoadWithRequest(
     platform::NavigationType navigationType) {
     const std::string& absolute = request.url().absoluteString();
     if (isGarbage_) MVLogVerbose(texts::kGarbageRequest, debugName(), absolute);
+    if (takeDocumentHistoryChange(request)) return false;
     if (webViewInitialRequest_) {
         webViewInitialRequest_ = false;
         return true;

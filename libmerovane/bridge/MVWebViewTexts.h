@@ -17,6 +17,8 @@ inline constexpr const char* kStaleNavigation =
     "MVWebView{} refused a navigation of a page that a newer load replaces: <{}>";
 inline constexpr const char* kPageHistoryStepIgnored =
     "MVWebView{} did not step its page history by {}: it holds {} pages";
+inline constexpr const char* kDocumentHistoryChange =
+    "MVWebView{} page history follows the page within its document: {} {} [{}]";
 inline constexpr const char* kGarbageRequest =
     "MVWebView{} doesn't start loading request , since it is garbage: <{}>.";
 inline constexpr const char* kGarbageEvent =

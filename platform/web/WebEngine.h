@@ -40,6 +40,21 @@ inline constexpr const char* kFrameDocumentProperty = "WebEngineFrameDocument";
 // top frame: an int64_t, how many of its entries the page goes (negative: back).
 inline constexpr const char* kHistoryStepProperty = "WebEngineHistoryStep";
 
+// Set by an engine that keeps a session history on its report of the page's own step in
+// the document shown (no navigation: a fragment change, pushState, replaceState, back or
+// forward between them), asked as a top-frame navigation to the address the page is at
+// after it, whose answer is not used: a DocumentHistoryChange.
+inline constexpr const char* kDocumentHistoryProperty = "WebEngineDocumentHistory";
+struct DocumentHistoryChange {
+    enum class Kind {
+        Added,     // an entry the page made without asking (pushState)
+        Replaced,  // the entry's address changed (replaceState)
+        Moved,     // the page went `step` entries of its document (negative: back)
+    };
+    Kind kind = Kind::Added;
+    int64_t step = 0;
+};
+
 // What the engine reports to; the web view implements it.
 class WebEngineClient {
   public:

@@ -25,6 +25,7 @@
 #include "platform/web/webkit/WebKitWebsiteData.h"
 #include "platform/web/webkit/WebKitFormSubmissions.h"
 #include "platform/web/webkit/WebKitScriptDialogs.h"
+#include "platform/web/webkit/WebKitDocumentHistory.h"
 
 namespace platform {
 namespace {
@@ -501,6 +502,9 @@ struct WebKitGtkWebEngine::Impl {
     bool failedThisLoad = false;
     // The session-history item of the document shown, as its load committed.
     GRef<WebKitBackForwardListItem> shownItem;
+    // The page's steps within the document shown, which WebKit decides without us.
+    std::unique_ptr<WebKitDocumentHistory> documentHistory;
+    gulong listHandler = 0;
     // What the web-process extension noted of the page's links and forms, oldest first:
     // each reaches us ahead of WebKit's decision on its navigation.
     // A link's address is kept as the hashes of its two spellings (as the page reads it,
@@ -613,6 +617,7 @@ struct WebKitGtkWebEngine::Impl {
                     self->owner->askClientForPageNavigation(ours, navigationType, generation);
                 // The client may have destroyed the engine; the decision still gets its answer.
                 pending->answer(allowed && alive.lock() != nullptr);
+                if (allowed && !unloadable && alive.lock()) self->noteAllowed(ours, navigationType);
                 if (allowed && unloadable && alive.lock()) self->failUnloadable(ours);
             });
         };
@@ -667,6 +672,56 @@ struct WebKitGtkWebEngine::Impl {
             });
     }
 
+    // What the client allowed that adds an item without a document of its own: a fragment
+    // change of the top frame, a frame's link or form.
+    void noteAllowed(const URLRequest& request, NavigationType type) {
+        const auto& main = request.mainDocumentURL();
+        const bool frame = main && !(*main == request.url());
+        if (!frame) {
+            documentHistory->navigationAllowed(request.url().absoluteString().c_str(), false);
+        } else if (type == NavigationType::LinkClicked || type == NavigationType::FormSubmitted) {
+            documentHistory->navigationAllowed(nullptr, true);
+        }
+    }
+
+    // Tells the client of the page's step within its document as a navigation it never
+    // loads; a step of a document that a newer load replaced is not told.
+    void reportDocumentStep(const std::string& address, DocumentHistoryChange change, bool unsure) {
+        if (unsure) {
+            const uint64_t generation = shownGeneration;
+            askPage("location.href", [this, address, change, generation](const std::string& told) {
+                if (generation != shownGeneration) return;
+                const bool read = !told.empty() && readURI(told.c_str());
+                if (read) documentHistory->pageTold(told);
+                reportDocumentStep(read ? told : address, change, false);
+            });
+            return;
+        }
+        auto url = readURI(address.c_str());
+        if (!url) return;
+        URLRequest ours(*url);
+        ours.setMainDocumentURL(*url);
+        ours.setProperty(kDocumentHistoryProperty, change);
+        const NavigationType type = change.kind == DocumentHistoryChange::Kind::Moved
+                                        ? NavigationType::BackForward
+                                        : NavigationType::Other;
+        deliver([this, ours = std::move(ours), type, generation = shownGeneration] {
+            owner->askClientForPageNavigation(ours, type, generation);
+        });
+    }
+
+    static void onListChanged(WebKitBackForwardList* list, WebKitBackForwardListItem* added,
+                              gpointer, gpointer data) {
+        auto* self = static_cast<Impl*>(data);
+        self->documentHistory->listChanged(list, added, webkit_web_view_get_uri(self->view));
+    }
+
+    static void onAddressChanged(GObject*, GParamSpec*, gpointer data) {
+        auto* self = static_cast<Impl*>(data);
+        self->documentHistory->addressChanged(webkit_web_view_get_back_forward_list(self->view),
+                                              webkit_web_view_get_uri(self->view));
+    }
+
     // How far a back or forward navigation to `uri` goes in WebKit's session history: from
     // the item of the document shown to the item WebKit has moved to already, else from
     // the current item to the nearest of that address, back first (a history that holds
@@ -681,14 +736,16 @@ struct WebKitGtkWebEngine::Impl {
             const char* address = webkit_back_forward_list_item_get_uri(item);
             return address && std::string_view(address) == target;
         };
-        const bool moved = shownItem.get() && current != shownItem.get() && sameAddress(current);
+        WebKitBackForwardListItem* shown =
+            documentHistory->current() ? documentHistory->current() : shownItem.get();
+        const bool moved = shown && current != shown && sameAddress(current);
         const auto length = static_cast<int64_t>(webkit_back_forward_list_get_length(list));
         for (int64_t n = 1; n < length; ++n) {
             for (const int64_t offset : {-n, n}) {
                 WebKitBackForwardListItem* item =
                     webkit_back_forward_list_get_nth_item(list, static_cast<gint>(offset));
                 if (!item) continue;
-                if (moved && item == shownItem.get()) return -offset;
+                if (moved && item == shown) return -offset;
                 if (!moved && sameAddress(item)) return offset;
             }
         }
@@ -969,6 +1026,9 @@ struct WebKitGtkWebEngine::Impl {
             self->shownItem =
                 GRef<WebKitBackForwardListItem>(webkit_back_forward_list_get_current_item(list));
             self->shownGeneration = self->owner->loadGeneration();
+            self->documentHistory->loadCommitted(list, webkit_web_view_get_uri(self->view));
+        } else if (event == WEBKIT_LOAD_STARTED) {
+            self->documentHistory->loadStarted();
         }
         if (event == WEBKIT_LOAD_STARTED) {
             self->deliver([self] {
@@ -987,6 +1047,7 @@ struct WebKitGtkWebEngine::Impl {
                                  gpointer data) {
         auto* self = static_cast<Impl*>(data);
         if (self->forms->swallows(WebKitFormSubmissions::kLoadFailed)) return TRUE;
+        self->documentHistory->loadFailed();
         // A load that another replaced or stopped says nothing of the document shown.
         if (!(error && error->domain == WEBKIT_NETWORK_ERROR &&
               error->code == WEBKIT_NETWORK_ERROR_CANCELLED))
@@ -1080,6 +1141,12 @@ WebKitGtkWebEngine::WebKitGtkWebEngine() : impl_(std::make_unique<Impl>()) {
     gtk_container_add(GTK_CONTAINER(impl_->window), GTK_WIDGET(impl_->view));
     setSize(kDefaultWidth, kDefaultHeight);
     auto* impl = impl_.get();
+    impl_->documentHistory = std::make_unique<WebKitDocumentHistory>(
+        [impl](const std::string& address, DocumentHistoryChange change, bool unsure) {
+            impl->reportDocumentStep(address, change, unsure);
+        });
+    impl_->listHandler = g_signal_connect(webkit_web_view_get_back_forward_list(impl_->view),
+                                          "changed", G_CALLBACK(Impl::onListChanged), impl);
     impl_->handlers = {
         g_signal_connect(impl_->view, "decide-policy", G_CALLBACK(Impl::onDecidePolicy), impl),
         g_signal_connect(impl_->view, "load-changed", G_CALLBACK(Impl::onLoadChanged), impl),
@@ -1088,6 +1155,7 @@ WebKitGtkWebEngine::WebKitGtkWebEngine() : impl_(std::make_unique<Impl>()) {
                          impl),
         g_signal_connect(impl_->view, "create", G_CALLBACK(Impl::onCreate), impl),
         g_signal_connect(impl_->view, "script-dialog", G_CALLBACK(answerScriptDialog), nullptr),
+        g_signal_connect(impl_->view, "notify::uri", G_CALLBACK(Impl::onAddressChanged), impl),
     };
     gtk_widget_show_all(impl_->window);
 }
@@ -1095,6 +1163,8 @@ WebKitGtkWebEngine::WebKitGtkWebEngine() : impl_(std::make_unique<Impl>()) {
 WebKitGtkWebEngine::~WebKitGtkWebEngine() {
     for (gulong id : impl_->handlers) g_signal_handler_disconnect(impl_->view, id);
     impl_->forms.reset();
+    g_signal_handler_disconnect(webkit_web_view_get_back_forward_list(impl_->view),
+                                impl_->listHandler);
     gtk_widget_destroy(impl_->window);
     g_object_unref(impl_->view);
 }
