@@ -22,10 +22,10 @@
 #include "platform/foundation/URLConnection.h"
 #include "platform/web/WebURLSchemes.h"
 #include "platform/web/webkit/GLibMainContextWaiter.h"
-#include "platform/web/webkit/WebKitWebsiteData.h"
+#include "platform/web/webkit/WebKitDocumentHistory.h"
 #include "platform/web/webkit/WebKitFormSubmissions.h"
 #include "platform/web/webkit/WebKitScriptDialogs.h"
-#include "platform/web/webkit/WebKitDocumentHistory.h"
+#include "platform/web/webkit/WebKitWebsiteData.h"
 
 namespace platform {
 namespace {
