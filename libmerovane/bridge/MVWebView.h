@@ -261,7 +261,8 @@ class MVWebView : public platform::View,
     // replaceState, its back or forward there): true when the request was one.
     bool takeDocumentHistoryChange(const platform::URLRequest& request);
     int64_t takeAwaitedInPageSteps(int64_t steps);
-    void appendPushStateEntry(const std::string& address);
+    // False when the newest entry is already this pushState's.
+    bool appendPushStateEntry(const std::string& address);
     void replaceNewestAddress(const std::string& address);
 
     // Page reports, the ready poll and events (MVWebViewReadyPoll.cpp).

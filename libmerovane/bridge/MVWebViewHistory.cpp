@@ -268,7 +268,7 @@ bool MVWebView::takeDocumentHistoryChange(const platform::URLRequest& request) {
     auto before = lastHistoryEntryWithNavigationParams();
     if (change->kind == Kind::Added || change->step > 0) {
         // An entry ahead in the document shares it, as pushState's do.
-        appendPushStateEntry(address);
+        if (!appendPushStateEntry(address)) return true;
     } else {
         const int64_t steps = -change->step - takeAwaitedInPageSteps(-change->step);
         if (steps <= 0) return true;
@@ -280,10 +280,15 @@ bool MVWebView::takeDocumentHistoryChange(const platform::URLRequest& request) {
     return true;
 }
 
-void MVWebView::appendPushStateEntry(const std::string& address) {
+bool MVWebView::appendPushStateEntry(const std::string& address) {
+    // The engine and the page's own override both tell of one pushState: the second finds
+    // its entry already made.
+    auto newest = newestEntry();
+    if (newest && newest->isPushState() && newest->documentUrl() == address) return false;
     auto entry = MVWebViewHistoryEntry::historyEntryWithUrl(address);
     entry->setIsPushState(true);
     pageHistory_.push_back(std::move(entry));
+    return true;
 }
 
 void MVWebView::replaceNewestAddress(const std::string& address) {

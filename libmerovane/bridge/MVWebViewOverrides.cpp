@@ -68,12 +68,10 @@ bool MVWebView::willHandleJavascriptOverride(MVWebViewAdapter& adapter,
             request.reset();
             return false;
         case Override::HistoryPushState: {
-            auto entry = MVWebViewHistoryEntry::historyEntryWithUrl(*address);
-            entry->setIsPushState(true);
-            pageHistory_.push_back(std::move(entry));
-            platform::RunLoop::main().post([weak = weakSelf()] {
-                if (auto webView = weak.lock()) webView->tellHistoryModified();
-            });
+            if (appendPushStateEntry(*address))
+                platform::RunLoop::main().post([weak = weakSelf()] {
+                    if (auto webView = weak.lock()) webView->tellHistoryModified();
+                });
             request.reset();
             return false;
         }
