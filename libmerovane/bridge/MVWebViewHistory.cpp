@@ -18,6 +18,7 @@
 #include "libmerovane/bridge/MVWebViewTexts.h"
 #include "libmerovane/core/MVLog.h"
 #include "platform/foundation/TextUtilities.h"
+#include "platform/foundation/URLRequest.h"
 #include "platform/web/WebEngine.h"
 
 namespace texts = mvwebview_texts;
@@ -394,5 +395,12 @@ void MVWebView::reloadWithClearingChache(bool clearCache) {
         return;
     }
     if (cache) cache->clearCacheForKey(url);
+    // A document a form's POST answered is asked for again with that request, as a browser
+    // reloads it.
+    if (auto form = newest->formRequest()) {
+        prepareLoad(url, false);
+        scheduleLoad([form](MVWebView& webView) { webView.startFetch(*form); });
+        return;
+    }
     openUrl(url, false);
 }

@@ -16,6 +16,10 @@
 #include <string>
 #include <vector>
 
+namespace platform {
+class URLRequest;
+}
+
 class MVWebViewHistoryEntry {
   public:
     // A URL entry; prefers pull to refresh.
@@ -47,6 +51,13 @@ class MVWebViewHistoryEntry {
     const std::optional<std::string>& baseUrl() const { return baseUrl_; }
     void setBaseUrl(std::optional<std::string> url) { baseUrl_ = std::move(url); }
 
+    // The request with a body (a form's POST) whose answer the entry's document is, sent
+    // again when the entry is reloaded; none for a document fetched with GET.
+    const std::shared_ptr<const platform::URLRequest>& formRequest() const { return formRequest_; }
+    void setFormRequest(std::shared_ptr<const platform::URLRequest> request) {
+        formRequest_ = std::move(request);
+    }
+
     // The navigation-bar parameters the page set (a dictionary), or null.
     const std::shared_ptr<const nlohmann::json>& navigationParams() const {
         return navigationParams_;
@@ -70,4 +81,5 @@ class MVWebViewHistoryEntry {
     // Never changed in place, so copies may share it.
     std::shared_ptr<const nlohmann::json> navigationParams_;
     std::optional<std::string> navigationTitle_;
+    std::shared_ptr<const platform::URLRequest> formRequest_;
 };

@@ -110,6 +110,8 @@ class MVWebView::PageFetch : public platform::URLConnectionDelegate {
     platform::URL url;
     std::vector<uint8_t> data;
     std::optional<platform::HTTPURLResponse> finalResponse;
+    // The request sent last, redirects followed.
+    std::optional<platform::URLRequest> sent;
     // The history entry a followed link added for this fetch.
     std::shared_ptr<MVWebViewHistoryEntry> linkEntry;
 
@@ -291,6 +293,7 @@ void MVWebView::startFetch(platform::URLRequest request) {
     abandonFetch();
     auto fetch = std::make_shared<PageFetch>(weakSelf());
     fetch->url = request.url();
+    fetch->sent = request;
     fetch_ = fetch;
     fetch->connection =
         platform::URLConnection::start(std::move(request), fetch, platform::RunLoop::main());
@@ -326,6 +329,8 @@ std::optional<platform::URLRequest> MVWebView::fetchWillSendRequest(
         return std::nullopt;
     }
     MVLogVerbose(texts::kRedirected, debugName(), target);
+    fetch.sent = request;
+    fetch.sent->setValue(std::nullopt, "Cookie");
     return request;
 }
 
@@ -361,7 +366,13 @@ void MVWebView::fetchDidFinish(PageFetch& fetch) {
     const std::string baseUrl = withoutFragment(pageURL.absoluteString());
 
     auto newest = newestEntry();
-    if (newest && newest->isUrlEntry()) newest->setDocumentUrl(pageURL.absoluteString());
+    if (newest && newest->isUrlEntry()) {
+        newest->setDocumentUrl(pageURL.absoluteString());
+        // A reload sends a form's request again, a GET's answer (after a 303) is fetched anew.
+        const bool form = fetch.sent && fetch.sent->httpMethod() != "GET";
+        newest->setFormRequest(form ? std::make_shared<const platform::URLRequest>(*fetch.sent)
+                                    : nullptr);
+    }
     deliverPageContext(pageURL.absoluteString(), baseUrl, false,
                        newest ? newest->tags() : std::vector<std::string>{});
     if (!isCurrentLoad(generation)) return;  // the delegate started another load

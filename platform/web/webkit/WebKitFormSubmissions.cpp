@@ -1,5 +1,6 @@
 #include "platform/web/webkit/WebKitFormSubmissions.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 #include <utility>
@@ -20,9 +21,13 @@ constexpr const char* kCannotSend =
     "WebKitGtkWebEngine does not send the form to [{}]: {}; its page's load fails";
 constexpr const char* kNoExtension = "no web-process extension builds its request";
 constexpr const char* kUnreadableBody = "its body is larger than {} bytes or cannot be read";
-constexpr const char* kFilesNotHandedOver = "WebKit does not hand over the files of its body";
-// Set by the extension on a capture whose form holds a file.
+constexpr const char* kBodyNotHandedOver = "its body with files was not handed over";
+constexpr const char* kBodyNotBuilt = "its body with files could not be built: {}";
+// Set by the extension on a capture whose form holds a file: the number of its body.
 constexpr const char* kFilesField = "MV-Form-With-Files";
+constexpr const char* kBodyMessage = "mv-form-body";
+// Bodies kept for captures not yet served.
+constexpr size_t kMaximumHandedBodies = 4;
 
 // Fields the URL loading sets itself for the connection and the cookies it holds.
 bool connectionField(std::string_view name) {
@@ -143,6 +148,32 @@ bool WebKitFormSubmissions::swallows(int loadEvent) {
     return true;
 }
 
+bool WebKitFormSubmissions::takeMessage(WebKitUserMessage* message) {
+    const char* name = webkit_user_message_get_name(message);
+    GVariant* body = webkit_user_message_get_parameters(message);
+    if (!name || std::strcmp(name, kBodyMessage) != 0) return false;
+    if (!body || !g_variant_is_of_type(body, G_VARIANT_TYPE("(tssay)"))) return true;
+    HandedBody handed;
+    const char* type = nullptr;
+    const char* error = nullptr;
+    GVariant* bytes = nullptr;
+    g_variant_get(body, "(t&s&s@ay)", &handed.number, &type, &error, &bytes);
+    handed.type = type ? type : "";
+    handed.error = error ? error : "";
+    gsize length = 0;
+    const auto* data =
+        static_cast<const uint8_t*>(g_variant_get_fixed_array(bytes, &length, sizeof(uint8_t)));
+    // Past the limit it is refused as it is served.
+    if (length <= kMaximumBody && data)
+        handed.bytes.assign(data, data + length);
+    else if (length > kMaximumBody)
+        handed.error = "large";
+    g_variant_unref(bytes);
+    if (bodies_.size() >= kMaximumHandedBodies) bodies_.pop_front();
+    bodies_.push_back(std::move(handed));
+    return true;
+}
+
 void WebKitFormSubmissions::serve(WebKitURISchemeRequest* request, gpointer) {
     WebKitWebView* view = webkit_uri_scheme_request_get_web_view(request);
     auto* self =
@@ -175,15 +206,31 @@ void WebKitFormSubmissions::take(WebKitURISchemeRequest* request) {
                 taken.addValue(value, name);
         }
     }
-    // WebKit fails reading a body that holds a file here.
+    // WebKit fails reading a body that holds a file: the extension's own stands for it.
     SoupMessageHeaders* fields = webkit_uri_scheme_request_get_http_headers(request);
-    if (fields && soup_message_headers_get_one(fields, kFilesField)) {
-        PLATFORM_LOG_ERROR(kCannotSend, log::escaped(capture_->address), kFilesNotHandedOver);
-        capture_->then = nullptr;
-        return finishUnseen(request);
-    }
+    const char* number = fields ? soup_message_headers_get_one(fields, kFilesField) : nullptr;
     bool readable = true;
-    if (GInputStream* body = webkit_uri_scheme_request_get_http_body(request)) {
+    if (number) {
+        auto handed = std::find_if(bodies_.begin(), bodies_.end(), [&](const HandedBody& body) {
+            return std::to_string(body.number) == number;
+        });
+        std::string failure = kBodyNotHandedOver;
+        if (handed != bodies_.end() && handed->error == "large") {
+            failure = fmt::format(kUnreadableBody, kMaximumBody);
+        } else if (handed != bodies_.end() && !handed->error.empty()) {
+            failure = fmt::format(kBodyNotBuilt, handed->error);
+        } else if (handed != bodies_.end()) {
+            failure.clear();
+            taken.setValue(handed->type, "Content-Type");
+            taken.setHTTPBody(std::move(handed->bytes));
+        }
+        if (handed != bodies_.end()) bodies_.erase(handed);
+        if (!failure.empty()) {
+            PLATFORM_LOG_ERROR(kCannotSend, log::escaped(capture_->address), failure);
+            capture_->then = nullptr;
+            return finishUnseen(request);
+        }
+    } else if (GInputStream* body = webkit_uri_scheme_request_get_http_body(request)) {
         auto bytes = readBody(body, kMaximumBody);
         g_object_unref(body);
         if (bytes) {

@@ -7,8 +7,12 @@
 // ("mv-form-" before the original address), whose handler here takes method, headers and
 // body, ends WebKit's load unseen, and hands the whole request to the client's decision.
 //
-// A submission whose request cannot be had (no extension, a body past kMaximumBody) is
-// never sent without its body: it is refused with a line in the log saying why.
+// WebKit cannot hand over a multipart body holding a file: the extension builds that body
+// itself and sends it ahead of the capture ("mv-form-body"), which names it.
+//
+// A submission whose request cannot be had (no extension, a body past kMaximumBody, a body
+// not handed over) is never sent without its body: it is refused with a line in the log
+// saying why.
 //
 // WebKit's load events of a submission under way are the capture's, not the page's: the
 // engine asks swallows() before reporting each. Main thread only.
@@ -16,10 +20,12 @@
 #include <webkit2/webkit2.h>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/foundation/URLRequest.h"
 
@@ -49,6 +55,9 @@ class WebKitFormSubmissions {
     void capture(const URLRequest& navigation, std::function<void(bool)> answer,
                  std::function<void(URLRequest)> then);
 
+    // Takes the extension's "mv-form-body" message; false for any other message.
+    bool takeMessage(WebKitUserMessage* message);
+
     // Whether WebKit's load event (or failure, as WEBKIT_LOAD_FINISHED + 1) is the capture's.
     bool swallows(int loadEvent);
     static constexpr int kLoadFailed = WEBKIT_LOAD_FINISHED + 1;
@@ -60,6 +69,13 @@ class WebKitFormSubmissions {
         bool requested = false;
         std::function<void(URLRequest)> then;
     };
+    // A body the extension built, or why it could not.
+    struct HandedBody {
+        uint64_t number = 0;
+        std::string type;
+        std::string error;
+        std::vector<uint8_t> bytes;
+    };
     static void serve(WebKitURISchemeRequest* request, gpointer);
     void take(WebKitURISchemeRequest* request);
     bool active() const;
@@ -67,6 +83,8 @@ class WebKitFormSubmissions {
     WebKitWebView* view_;
     std::function<uint64_t()> currentLoad_;
     std::optional<Capture> capture_;
+    // The newest bodies handed over, oldest first.
+    std::deque<HandedBody> bodies_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 

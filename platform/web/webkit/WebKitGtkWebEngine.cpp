@@ -839,6 +839,7 @@ struct WebKitGtkWebEngine::Impl {
 
     static gboolean onUserMessage(WebKitWebView*, WebKitUserMessage* message, gpointer data) {
         auto* self = static_cast<Impl*>(data);
+        if (self->forms && self->forms->takeMessage(message)) return TRUE;
         const char* name = webkit_user_message_get_name(message);
         GVariant* body = webkit_user_message_get_parameters(message);
         if (name && std::strcmp(name, "mv-command") == 0 && body &&

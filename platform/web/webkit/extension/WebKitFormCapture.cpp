@@ -5,24 +5,108 @@
 #include <deque>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace {
 
 constexpr const char* kMessage = "mv-form-capture";
+constexpr const char* kBodyMessage = "mv-form-body";
 constexpr const char* kCapturePrefix = "mv-form-";
 // Addresses asked for and not yet requested, per page; the oldest go first.
 constexpr size_t kMaximumWaiting = 8;
+// As the view's limit: a larger body is not built.
+constexpr double kMaximumBody = 64.0 * 1024 * 1024;
 
 constexpr const char* kFilesField = "MV-Form-With-Files";
+
+// Keeps, per form, the entries of its last "formdata" event (a submission's, by every road,
+// with its submitter and what the page's own listeners added), and gives the builder of a
+// multipart body from them. Its answer: an error ("large", "unreadable", or a reason) or
+// {type, body}. Names and values in UTF-8 with CRLF line breaks, quotes and breaks in names
+// and file names escaped, each file's type or application/octet-stream: as WebKit sends it.
+constexpr const char* kBodyBuilder = R"js((function () {
+  var seen = new WeakMap();
+  addEventListener('formdata', function (event) {
+    if (event.target) seen.set(event.target, event.formData);
+  }, true);
+  var encoder = new TextEncoder();
+  function lines(text) { return String(text).replace(/\r\n|\r|\n/g, '\r\n'); }
+  function quoted(text) {
+    return String(text).replace(/\r/g, '%0D').replace(/\n/g, '%0A').replace(/"/g, '%22');
+  }
+  function read(file) {
+    var address = URL.createObjectURL(file);
+    try {
+      var request = new XMLHttpRequest();
+      request.open('GET', address, false);
+      request.overrideMimeType('text/plain; charset=x-user-defined');
+      request.send();
+      var text = request.responseText;
+      if (request.status !== 200 || text.length !== file.size) return null;
+      var bytes = new Uint8Array(text.length);
+      for (var i = 0; i < text.length; i++) bytes[i] = text.charCodeAt(i) & 0xff;
+      return bytes;
+    } catch (e) {
+      return null;
+    } finally {
+      URL.revokeObjectURL(address);
+    }
+  }
+  function utf8(form) {
+    var accepted = String(form.getAttribute('accept-charset') || '').trim().split(/[\s,]+/)[0];
+    var name = String(accepted || document.characterSet).toLowerCase();
+    return name === 'utf-8' || name === 'utf8';
+  }
+  return function (form, limit) {
+    var data = seen.get(form);
+    if (!data) return 'its entries were not seen';
+    if (!utf8(form)) return 'its encoding is not UTF-8';
+    var letters = 'ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789AB';
+    var random = new Uint8Array(16);
+    crypto.getRandomValues(random);
+    var boundary = '----WebKitFormBoundary';
+    for (var i = 0; i < 16; i++) boundary += letters[random[i] & 63];
+    var parts = [], size = 0, entries = Array.from(data.entries());
+    function add(bytes) { parts.push(bytes); size += bytes.length; return size <= limit; }
+    for (var e = 0; e < entries.length; e++) {
+      var name = entries[e][0], value = entries[e][1];
+      var head = '--' + boundary + '\r\nContent-Disposition: form-data; name="' +
+                 quoted(lines(name)) + '"';
+      if (typeof value === 'string') {
+        if (!add(encoder.encode(head + '\r\n\r\n' + lines(value) + '\r\n'))) return 'large';
+        continue;
+      }
+      head += '; filename="' + quoted(value.name) + '"\r\nContent-Type: ' +
+              (value.type || 'application/octet-stream') + '\r\n\r\n';
+      if (!add(encoder.encode(head)) || size + value.size > limit) return 'large';
+      var bytes = read(value);
+      if (!bytes) return 'unreadable';
+      if (!add(bytes) || !add(encoder.encode('\r\n'))) return 'large';
+    }
+    if (!add(encoder.encode('--' + boundary + '--\r\n'))) return 'large';
+    var body = new Uint8Array(size), at = 0;
+    for (var p = 0; p < parts.length; p++) { body.set(parts[p], at); at += parts[p].length; }
+    return {type: 'multipart/form-data; boundary=' + boundary, body: body};
+  };
+})())js";
+constexpr const char* kBuilderName = "__mvFormBody";
+
 // Whether a form holds a file chosen in one of its inputs.
 constexpr const char* kHoldsFiles =
     "(function (form) { return Array.prototype.some.call(form.elements || [], function (e) {"
     " return e.type === 'file' && e.files && e.files.length > 0; }); })";
 
-// Per page: whether the form sent last holds a file.
-std::map<guint64, bool>& sentFiles() {
-    static auto* files = new std::map<guint64, bool>;
-    return *files;
+// A body built for the form sent last, or why it could not be.
+struct BuiltBody {
+    std::string type;
+    std::string error;
+    std::vector<guint8> bytes;
+};
+
+// Per page: the body built for the form sent last, when it holds a file.
+std::map<guint64, BuiltBody>& builtBodies() {
+    static auto* bodies = new std::map<guint64, BuiltBody>;
+    return *bodies;
 }
 
 std::map<guint64, std::deque<std::string>>& waiting() {
@@ -35,7 +119,82 @@ std::string withoutFragment(const char* address) {
     return text.substr(0, text.find('#'));
 }
 
+// The world of the form entries; the page's script cannot reach it.
+WebKitScriptWorld* formWorld() {
+    static WebKitScriptWorld* world = webkit_script_world_new_with_name("mv-forms");
+    return world;
+}
+
+void onFormWorldCleared(WebKitScriptWorld* world, WebKitWebPage*, WebKitFrame* frame, gpointer) {
+    JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
+    if (!context) return;
+    JSCValue* builder = jsc_context_evaluate(context, kBodyBuilder, -1);
+    if (builder && jsc_value_is_function(builder))
+        jsc_context_set_value(context, kBuilderName, builder);
+    if (builder) g_object_unref(builder);
+    g_object_unref(context);
+}
+
+bool callBoolean(JSCContext* context, const char* script, JSCValue* argument) {
+    bool answer = false;
+    JSCValue* check = jsc_context_evaluate(context, script, -1);
+    if (check && jsc_value_is_function(check)) {
+        JSCValue* result = jsc_value_function_call(check, JSC_TYPE_VALUE, argument, G_TYPE_NONE);
+        answer = result && jsc_value_to_boolean(result);
+        if (result) g_object_unref(result);
+    }
+    if (check) g_object_unref(check);
+    return answer;
+}
+
+BuiltBody buildBody(JSCContext* context, JSCValue* form) {
+    BuiltBody built;
+    built.error = "its body could not be built";
+    JSCValue* builder = jsc_context_get_value(context, kBuilderName);
+    JSCValue* result = builder && jsc_value_is_function(builder)
+                           ? jsc_value_function_call(builder, JSC_TYPE_VALUE, form, G_TYPE_DOUBLE,
+                                                     kMaximumBody, G_TYPE_NONE)
+                           : nullptr;
+    if (result && jsc_value_is_string(result)) {
+        char* error = jsc_value_to_string(result);
+        built.error = error ? error : "";
+        g_free(error);
+    } else if (result && jsc_value_is_object(result)) {
+        JSCValue* type = jsc_value_object_get_property(result, "type");
+        JSCValue* body = jsc_value_object_get_property(result, "body");
+        if (type && jsc_value_is_string(type) && body && jsc_value_is_typed_array(body)) {
+            char* text = jsc_value_to_string(type);
+            gsize length = 0;
+            const auto* data =
+                static_cast<const guint8*>(jsc_value_typed_array_get_data(body, &length));
+            built.type = text ? text : "";
+            built.bytes.assign(data, data + length);
+            built.error.clear();
+            g_free(text);
+        }
+        if (type) g_object_unref(type);
+        if (body) g_object_unref(body);
+    }
+    if (result) g_object_unref(result);
+    if (builder) g_object_unref(builder);
+    return built;
+}
+
+// Tells the view the body of the request about to be captured, by its number.
+void sendBody(WebKitWebPage* page, guint64 number, const BuiltBody& built) {
+    GVariant* bytes = g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, built.bytes.data(),
+                                                built.bytes.size(), sizeof(guint8));
+    GVariant* body =
+        g_variant_new("(tss@ay)", number, built.type.c_str(), built.error.c_str(), bytes);
+    webkit_web_page_send_message_to_view(page, webkit_user_message_new(kBodyMessage, body), nullptr,
+                                         nullptr, nullptr);
+}
+
 }  // namespace
+
+void installFormCapture() {
+    g_signal_connect(formWorld(), "window-object-cleared", G_CALLBACK(onFormWorldCleared), nullptr);
+}
 
 bool takeFormCaptureMessage(WebKitWebPage* page, WebKitUserMessage* message) {
     const char* name = webkit_user_message_get_name(message);
@@ -56,35 +215,27 @@ bool takeFormCaptureMessage(WebKitWebPage* page, WebKitUserMessage* message) {
 }
 
 void noteFormFiles(WebKitWebPage* page, GObject* form, WebKitFrame* source) {
-    bool files = false;
-    // Asked in a script world of its own, which the page's script cannot change.
-    static WebKitScriptWorld* world = webkit_script_world_new_with_name("mv-forms");
+    const guint64 id = webkit_web_page_get_id(page);
+    builtBodies().erase(id);
     JSCContext* context =
-        source ? webkit_frame_get_js_context_for_script_world(source, world) : nullptr;
+        source ? webkit_frame_get_js_context_for_script_world(source, formWorld()) : nullptr;
     // The signal gives the form as a DOM object only, whose API is deprecated.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     JSCValue* element = source && form && WEBKIT_DOM_IS_OBJECT(form)
                             ? webkit_frame_get_js_value_for_dom_object_in_script_world(
-                                  source, WEBKIT_DOM_OBJECT(form), world)
+                                  source, WEBKIT_DOM_OBJECT(form), formWorld())
                             : nullptr;
 #pragma GCC diagnostic pop
-    if (context && element) {
-        JSCValue* check = jsc_context_evaluate(context, kHoldsFiles, -1);
-        if (check && jsc_value_is_function(check)) {
-            JSCValue* result = jsc_value_function_call(check, JSC_TYPE_VALUE, element, G_TYPE_NONE);
-            files = result && jsc_value_to_boolean(result);
-            if (result) g_object_unref(result);
-        }
-        if (check) g_object_unref(check);
-    }
+    if (context && element && callBoolean(context, kHoldsFiles, element))
+        builtBodies()[id] = buildBody(context, element);
     if (element) g_object_unref(element);
     if (context) g_object_unref(context);
-    sentFiles()[webkit_web_page_get_id(page)] = files;
 }
 
 bool captureFormRequest(WebKitWebPage* page, WebKitURIRequest* request) {
-    auto found = waiting().find(webkit_web_page_get_id(page));
+    const guint64 id = webkit_web_page_get_id(page);
+    auto found = waiting().find(id);
     if (found == waiting().end()) return false;
     const char* method = webkit_uri_request_get_http_method(request);
     if (!method || std::strcmp(method, "GET") == 0 || std::strcmp(method, "HEAD") == 0)
@@ -96,13 +247,19 @@ bool captureFormRequest(WebKitWebPage* page, WebKitURIRequest* request) {
         if (*it != address) continue;
         addresses.erase(it);
         if (addresses.empty()) waiting().erase(found);
-        const auto files = sentFiles().find(webkit_web_page_get_id(page));
-        const bool holdsFiles = files != sentFiles().end() && files->second;
-        if (files != sentFiles().end()) sentFiles().erase(files);
-        if (holdsFiles) {
-            if (SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(request))
-                soup_message_headers_replace(headers, kFilesField, "1");
+        SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(request);
+        const char* type =
+            headers ? soup_message_headers_get_one(headers, "Content-Type") : nullptr;
+        // Only a multipart body carries the files; the other encodings send their names.
+        auto built = builtBodies().find(id);
+        if (built != builtBodies().end() && headers && type &&
+            g_ascii_strncasecmp(type, "multipart/form-data", 19) == 0) {
+            static guint64 numbers = 0;
+            sendBody(page, ++numbers, built->second);
+            const std::string number = std::to_string(numbers);
+            soup_message_headers_replace(headers, kFilesField, number.c_str());
         }
+        if (built != builtBodies().end()) builtBodies().erase(built);
         const std::string captured = kCapturePrefix + std::string(uri);
         webkit_uri_request_set_uri(request, captured.c_str());
         return true;

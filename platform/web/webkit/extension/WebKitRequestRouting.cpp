@@ -380,6 +380,7 @@ extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(
     if (value && g_variant_is_of_type(value, G_VARIANT_TYPE_STRING))
         gRoutingPrefix = g_variant_get_string(value, nullptr);
     gExtension = extension;
+    installFormCapture();
     gNoteWorld = webkit_script_world_new_with_name("mv-notes");
     g_signal_connect(gNoteWorld, "window-object-cleared", G_CALLBACK(onWindowObjectCleared),
                      nullptr);
