@@ -28,7 +28,8 @@ struct FilesRow {
     FilesSend send;
     int answer;  // 303 (to /done) or 200 (a page at /post)
     FilesReload reload;
-    std::string_view body;  // the body; BOUNDARY stands for the multipart boundary
+    std::string_view body;          // the body; BOUNDARY stands for the multipart boundary
+    const char* charset = "utf-8";  // the page's
 };
 
 void PrintTo(const FilesRow& row, std::ostream* out) {
@@ -83,6 +84,22 @@ const FilesRow kFilesRows[] = {
     {"UrlEncodedWithAFile", "application/x-www-form-urlencoded",
      "<input name=a value=b><input type=file name=doc>", kOneTextFile, FilesSend::Click, 200,
      FilesReload::None, "a=b&doc=a.txt"sv},
+    // A page in windows-1252: names, values and file names in its encoding, what it lacks
+    // as a character reference.
+    {"FileFromAWindows1252Page", "multipart/form-data",
+     "<input name='n&#233;' value='caf&#233; &#8364; &#12354;'><input type=file name=doc>",
+     "var d = new DataTransfer(); d.items.add(new File(['x'], '\\u00e9\\u3042.txt',"
+     " {type: 'text/plain'})); document.querySelector('input[name=doc]').files = d.files;",
+     FilesSend::Click, 303, FilesReload::None,
+     FILES_FIELD("n\xe9", "caf\xe9 \x80 &#12354;")
+         FILES_FILE("doc", "\xe9&#12354;.txt", "text/plain", "x") ""sv,
+     "windows-1252"},
+    // A blob the page's own formdata listener adds to a form without a file input.
+    {"BlobAddedByThePage", "multipart/form-data", "<input name=a value=1>",
+     "document.forms[0].addEventListener('formdata', function (e) {"
+     " e.formData.append('extra', new Blob(['zz'], {type: 'text/csv'})); });",
+     FilesSend::Click, 200, FilesReload::None,
+     FILES_FIELD("a", "1") FILES_FILE("extra", "blob", "text/csv", "zz") ""sv},
     // The user's reload of a POST's answer at its address posts the same request again.
     {"FileThenUsersReload", "multipart/form-data",
      "<input name=note value=inv><input type=file name=doc>", kOneTextFile, FilesSend::Click, 200,
@@ -116,12 +133,12 @@ TEST_P(FormFilesTest, ReachesTheServerAsWebKitAloneSendsIt) {
         page +=
             "<script>addEventListener('load', function () { setTimeout(function () {"
             " pick(); document.forms[0].requestSubmit(); }, 50); });</script>";
-    server.respond(
-        "/form", Response::text(200,
-                                testpage::pageWithLibrary(page, std::string("<meta charset=utf-8>"
-                                                                            "<title>form</title>") +
-                                                                    kFormPageSendsOnload),
-                                "text/html; charset=utf-8"));
+    server.respond("/form",
+                   Response::text(200,
+                                  testpage::pageWithLibrary(
+                                      page, std::string("<meta charset=") + row.charset +
+                                                "><title>form</title>" + kFormPageSendsOnload),
+                                  std::string("text/html; charset=") + row.charset));
     answerAt(row.answer);
 
     webView->openUrl(server.url("/form"));

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,15 +22,18 @@ constexpr const char* kFilesField = "MV-Form-With-Files";
 
 // Keeps, per form, the entries of its last "formdata" event (a submission's, by every road,
 // with its submitter and what the page's own listeners added), and gives the builder of a
-// multipart body from them. Its answer: an error ("large", "unreadable", or a reason) or
-// {type, body}. Names and values in UTF-8 with CRLF line breaks, quotes and breaks in names
-// and file names escaped, each file's type or application/octet-stream: as WebKit sends it.
+// multipart body from them: null when WebKit's own body holds no file, else an error
+// ("large", "unreadable", or a reason) or {type, body}. Names, values and file names in the
+// form's encoding (characters it lacks as "&#N;"), CRLF line breaks in names and values,
+// quotes and breaks in names and file names escaped, each file's type or
+// application/octet-stream: as WebKit sends it.
 constexpr const char* kBodyBuilder = R"js((function () {
   var seen = new WeakMap();
   addEventListener('formdata', function (event) {
     if (event.target) seen.set(event.target, event.formData);
   }, true);
   var encoder = new TextEncoder();
+  function utf8(text) { return encoder.encode(text); }
   function lines(text) { return String(text).replace(/\r\n|\r|\n/g, '\r\n'); }
   function quoted(text) {
     return String(text).replace(/\r/g, '%0D').replace(/\n/g, '%0A').replace(/"/g, '%22');
@@ -52,49 +56,88 @@ constexpr const char* kBodyBuilder = R"js((function () {
       URL.revokeObjectURL(address);
     }
   }
-  function utf8(form) {
+  // The document's encoding, as a link's address takes it.
+  function documentEncoding() {
+    var link = document.createElement('a'), known = new Map();
+    function encoded(character) {
+      var bytes = known.get(character);
+      if (bytes) return bytes;
+      link.href = 'http://form.invalid/?' + character;
+      var query = link.search.slice(1);
+      bytes = [];
+      for (var i = 0; i < query.length; i++) {
+        if (query[i] === '%') {
+          bytes.push(parseInt(query.substr(i + 1, 2), 16));
+          i += 2;
+        } else {
+          bytes.push(query.charCodeAt(i));
+        }
+      }
+      known.set(character, bytes);
+      return bytes;
+    }
+    return function (text) {
+      var bytes = [];
+      for (var character of String(text)) {
+        var code = character.codePointAt(0);
+        if (code < 0x80) bytes.push(code);
+        else Array.prototype.push.apply(bytes, encoded(character));
+      }
+      return new Uint8Array(bytes);
+    };
+  }
+  // Its accept-charset's first, else the document's; null when it cannot be had here.
+  function encodingOf(form) {
     var accepted = String(form.getAttribute('accept-charset') || '').trim().split(/[\s,]+/)[0];
     var name = String(accepted || document.characterSet).toLowerCase();
-    return name === 'utf-8' || name === 'utf8';
+    if (name === 'utf-8' || name === 'utf8' || name.slice(0, 6) === 'utf-16') return utf8;
+    if (accepted && name !== document.characterSet.toLowerCase()) return null;
+    return documentEncoding();
+  }
+  function chosen(value) {
+    return typeof value !== 'string' && (value.size > 0 || value.name !== '');
   }
   return function (form, limit) {
     var data = seen.get(form);
-    if (!data) return 'its entries were not seen';
-    if (!utf8(form)) return 'its encoding is not UTF-8';
+    if (!data) {
+      var files = Array.prototype.some.call(form.elements || [], function (e) {
+        return e.type === 'file' && e.files && e.files.length > 0;
+      });
+      return files ? 'its entries were not seen' : null;
+    }
+    var entries = Array.from(data.entries());
+    if (!entries.some(function (entry) { return chosen(entry[1]); })) return null;
+    var encode = encodingOf(form);
+    if (!encode) return 'its encoding is not its document\'s';
     var letters = 'ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789AB';
     var random = new Uint8Array(16);
     crypto.getRandomValues(random);
     var boundary = '----WebKitFormBoundary';
     for (var i = 0; i < 16; i++) boundary += letters[random[i] & 63];
-    var parts = [], size = 0, entries = Array.from(data.entries());
+    var parts = [], size = 0;
     function add(bytes) { parts.push(bytes); size += bytes.length; return size <= limit; }
     for (var e = 0; e < entries.length; e++) {
       var name = entries[e][0], value = entries[e][1];
-      var head = '--' + boundary + '\r\nContent-Disposition: form-data; name="' +
-                 quoted(lines(name)) + '"';
+      var head = '\r\nContent-Disposition: form-data; name="' + quoted(lines(name)) + '"';
+      if (!add(utf8('--' + boundary))) return 'large';
       if (typeof value === 'string') {
-        if (!add(encoder.encode(head + '\r\n\r\n' + lines(value) + '\r\n'))) return 'large';
+        if (!add(encode(head + '\r\n\r\n' + lines(value))) || !add(utf8('\r\n'))) return 'large';
         continue;
       }
       head += '; filename="' + quoted(value.name) + '"\r\nContent-Type: ' +
               (value.type || 'application/octet-stream') + '\r\n\r\n';
-      if (!add(encoder.encode(head)) || size + value.size > limit) return 'large';
+      if (!add(encode(head)) || size + value.size > limit) return 'large';
       var bytes = read(value);
       if (!bytes) return 'unreadable';
-      if (!add(bytes) || !add(encoder.encode('\r\n'))) return 'large';
+      if (!add(bytes) || !add(utf8('\r\n'))) return 'large';
     }
-    if (!add(encoder.encode('--' + boundary + '--\r\n'))) return 'large';
+    if (!add(utf8('--' + boundary + '--\r\n'))) return 'large';
     var body = new Uint8Array(size), at = 0;
     for (var p = 0; p < parts.length; p++) { body.set(parts[p], at); at += parts[p].length; }
     return {type: 'multipart/form-data; boundary=' + boundary, body: body};
   };
 })())js";
 constexpr const char* kBuilderName = "__mvFormBody";
-
-// Whether a form holds a file chosen in one of its inputs.
-constexpr const char* kHoldsFiles =
-    "(function (form) { return Array.prototype.some.call(form.elements || [], function (e) {"
-    " return e.type === 'file' && e.files && e.files.length > 0; }); })";
 
 // A body built for the form sent last, or why it could not be.
 struct BuiltBody {
@@ -103,7 +146,7 @@ struct BuiltBody {
     std::vector<guint8> bytes;
 };
 
-// Per page: the body built for the form sent last, when it holds a file.
+// Per page: the body built for the form sent last, when WebKit's holds a file.
 std::map<guint64, BuiltBody>& builtBodies() {
     static auto* bodies = new std::map<guint64, BuiltBody>;
     return *bodies;
@@ -135,19 +178,8 @@ void onFormWorldCleared(WebKitScriptWorld* world, WebKitWebPage*, WebKitFrame* f
     g_object_unref(context);
 }
 
-bool callBoolean(JSCContext* context, const char* script, JSCValue* argument) {
-    bool answer = false;
-    JSCValue* check = jsc_context_evaluate(context, script, -1);
-    if (check && jsc_value_is_function(check)) {
-        JSCValue* result = jsc_value_function_call(check, JSC_TYPE_VALUE, argument, G_TYPE_NONE);
-        answer = result && jsc_value_to_boolean(result);
-        if (result) g_object_unref(result);
-    }
-    if (check) g_object_unref(check);
-    return answer;
-}
-
-BuiltBody buildBody(JSCContext* context, JSCValue* form) {
+// None when WebKit's own body holds no file.
+std::optional<BuiltBody> buildBody(JSCContext* context, JSCValue* form) {
     BuiltBody built;
     built.error = "its body could not be built";
     JSCValue* builder = jsc_context_get_value(context, kBuilderName);
@@ -155,6 +187,11 @@ BuiltBody buildBody(JSCContext* context, JSCValue* form) {
                            ? jsc_value_function_call(builder, JSC_TYPE_VALUE, form, G_TYPE_DOUBLE,
                                                      kMaximumBody, G_TYPE_NONE)
                            : nullptr;
+    if (result && (jsc_value_is_null(result) || jsc_value_is_undefined(result))) {
+        g_object_unref(result);
+        g_object_unref(builder);
+        return std::nullopt;
+    }
     if (result && jsc_value_is_string(result)) {
         char* error = jsc_value_to_string(result);
         built.error = error ? error : "";
@@ -227,8 +264,9 @@ void noteFormFiles(WebKitWebPage* page, GObject* form, WebKitFrame* source) {
                                   source, WEBKIT_DOM_OBJECT(form), formWorld())
                             : nullptr;
 #pragma GCC diagnostic pop
-    if (context && element && callBoolean(context, kHoldsFiles, element))
-        builtBodies()[id] = buildBody(context, element);
+    if (context && element) {
+        if (auto built = buildBody(context, element)) builtBodies()[id] = std::move(*built);
+    }
     if (element) g_object_unref(element);
     if (context) g_object_unref(context);
 }
