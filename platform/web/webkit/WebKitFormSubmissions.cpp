@@ -55,6 +55,14 @@ std::optional<std::vector<uint8_t>> readBody(GInputStream* stream, size_t limit)
     }
 }
 
+// A multipart Content-Type with a boundary of printable characters only.
+bool multipartType(std::string_view type) {
+    constexpr std::string_view kStart = "multipart/form-data; boundary=";
+    if (!type.starts_with(kStart) || type.size() == kStart.size() || type.size() > 200)
+        return false;
+    return std::all_of(type.begin(), type.end(), [](char c) { return c >= ' ' && c < 127; });
+}
+
 void finishUnseen(WebKitURISchemeRequest* request) {
     GError* error = g_error_new_literal(WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED,
                                         "taken by the application");
@@ -97,6 +105,8 @@ void WebKitFormSubmissions::capture(const URLRequest& navigation, std::function<
                                     std::function<void(URLRequest)> then) {
     const std::string address = navigation.url().absoluteString();
     capture_.reset();
+    // A body comes after its capture began: those here were never requested.
+    bodies_.clear();
     struct Ask {
         WebKitFormSubmissions* self;
         std::weak_ptr<int> alive;
@@ -218,8 +228,8 @@ void WebKitFormSubmissions::take(WebKitURISchemeRequest* request) {
         if (handed != bodies_.end() && handed->error == "large") {
             failure = fmt::format(kUnreadableBody, kMaximumBody);
         } else if (handed != bodies_.end() && !handed->error.empty()) {
-            failure = fmt::format(kBodyNotBuilt, handed->error);
-        } else if (handed != bodies_.end()) {
+            failure = fmt::format(kBodyNotBuilt, log::escaped(handed->error));
+        } else if (handed != bodies_.end() && multipartType(handed->type)) {
             failure.clear();
             taken.setValue(handed->type, "Content-Type");
             taken.setHTTPBody(std::move(handed->bytes));
