@@ -146,10 +146,24 @@ struct BuiltBody {
     std::vector<guint8> bytes;
 };
 
-// Per page: the body built for the form sent last, when WebKit's holds a file.
-std::map<guint64, BuiltBody>& builtBodies() {
-    static auto* bodies = new std::map<guint64, BuiltBody>;
-    return *bodies;
+// Per page, the form sent last as the form world sees it: its body is built only for a
+// multipart request the view captures.
+struct SentForm {
+    JSCContext* context;
+    JSCValue* element;
+};
+
+std::map<guint64, SentForm>& sentForms() {
+    static auto* forms = new std::map<guint64, SentForm>;
+    return *forms;
+}
+
+void forgetForm(guint64 page) {
+    auto found = sentForms().find(page);
+    if (found == sentForms().end()) return;
+    g_object_unref(found->second.element);
+    g_object_unref(found->second.context);
+    sentForms().erase(found);
 }
 
 std::map<guint64, std::deque<std::string>>& waiting() {
@@ -253,7 +267,7 @@ bool takeFormCaptureMessage(WebKitWebPage* page, WebKitUserMessage* message) {
 
 void noteFormFiles(WebKitWebPage* page, GObject* form, WebKitFrame* source) {
     const guint64 id = webkit_web_page_get_id(page);
-    builtBodies().erase(id);
+    forgetForm(id);
     JSCContext* context =
         source ? webkit_frame_get_js_context_for_script_world(source, formWorld()) : nullptr;
     // The signal gives the form as a DOM object only, whose API is deprecated.
@@ -265,7 +279,8 @@ void noteFormFiles(WebKitWebPage* page, GObject* form, WebKitFrame* source) {
                             : nullptr;
 #pragma GCC diagnostic pop
     if (context && element) {
-        if (auto built = buildBody(context, element)) builtBodies()[id] = std::move(*built);
+        sentForms()[id] = SentForm{context, element};
+        return;
     }
     if (element) g_object_unref(element);
     if (context) g_object_unref(context);
@@ -289,15 +304,17 @@ bool captureFormRequest(WebKitWebPage* page, WebKitURIRequest* request) {
         const char* type =
             headers ? soup_message_headers_get_one(headers, "Content-Type") : nullptr;
         // Only a multipart body carries the files; the other encodings send their names.
-        auto built = builtBodies().find(id);
-        if (built != builtBodies().end() && headers && type &&
+        auto sent = sentForms().find(id);
+        if (sent != sentForms().end() && headers && type &&
             g_ascii_strncasecmp(type, "multipart/form-data", 19) == 0) {
-            static guint64 numbers = 0;
-            sendBody(page, ++numbers, built->second);
-            const std::string number = std::to_string(numbers);
-            soup_message_headers_replace(headers, kFilesField, number.c_str());
+            if (auto built = buildBody(sent->second.context, sent->second.element)) {
+                static guint64 numbers = 0;
+                sendBody(page, ++numbers, *built);
+                const std::string number = std::to_string(numbers);
+                soup_message_headers_replace(headers, kFilesField, number.c_str());
+            }
         }
-        if (built != builtBodies().end()) builtBodies().erase(built);
+        forgetForm(id);
         const std::string captured = kCapturePrefix + std::string(uri);
         webkit_uri_request_set_uri(request, captured.c_str());
         return true;

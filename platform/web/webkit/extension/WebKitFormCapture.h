@@ -17,7 +17,7 @@
 void installFormCapture();
 // Answers "mv-form-capture" messages; false for any other message.
 bool takeFormCaptureMessage(WebKitWebPage* page, WebKitUserMessage* message);
-// Builds the body of the form about to be sent when it holds a file.
+// Notes the form about to be sent, whose body is built if its request is captured.
 void noteFormFiles(WebKitWebPage* page, GObject* form, WebKitFrame* source);
 // Sends a request to the capture scheme when the view asked for it.
 bool captureFormRequest(WebKitWebPage* page, WebKitURIRequest* request);
