@@ -315,14 +315,15 @@ double mb(size_t bytes) {
 
 std::string engineFigures(const Memory& before, const Memory& peak, const Memory& after) {
     std::string text;
-    for (const auto& [name, bytes] : after.engine) {
+    for (const auto& process : after.engine) {
+        const std::string& name = process.first;
         char row[160];
-        const auto at = [&](const Memory& m) {
+        const auto at = [&name](const Memory& m) {
             auto it = m.engine.find(name);
             return it == m.engine.end() ? 0.0 : mb(it->second);
         };
         std::snprintf(row, sizeof row, "\n           %-22s %7.1f %7.1f %7.1f MB", name.c_str(),
-                      at(before), at(peak), mb(bytes));
+                      at(before), at(peak), mb(process.second));
         text += row;
     }
     return text;
