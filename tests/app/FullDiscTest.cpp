@@ -52,25 +52,6 @@ class FullDiscTest : public SampleShopRunTest, public ::testing::WithParamInterf
         struct stat info {};
         return ::stat(store().c_str(), &info) == 0 ? info.st_ino : 0;
     }
-    // Starts the shell and answers its status: once its first page is shown it is stopped;
-    // one that ends by itself is waited for.
-    int start(const std::string& log) {
-        auto app = startShell(log);
-        const bool over =
-            waitUntil([&] { return ended(*app) || !readText(out_.file("presented.json")).empty(); },
-                      kFirstPageCeiling);
-        EXPECT_TRUE(over) << readText(out_.file(log));
-        if (!ended(*app)) app->kill(SIGTERM);
-        if (!waitUntil([&] { return ended(*app); }, kStopCeiling)) {
-            ADD_FAILURE() << "the shell did not end: " << readText(out_.file(log));
-            app->kill(SIGKILL);
-        }
-        const int status = app->wait();
-        const std::string text = readText(out_.file(log));
-        EXPECT_EQ(sanitizerReport(text), "") << text;
-        EXPECT_EQ(text.find("terminate called"), std::string::npos) << text;
-        return status;
-    }
     bool shown() const { return !readText(out_.file("presented.json")).empty(); }
     std::unique_ptr<SmallDisc> disc_;
 };
@@ -78,7 +59,7 @@ class FullDiscTest : public SampleShopRunTest, public ::testing::WithParamInterf
 TEST_P(FullDiscTest, TheStartEndsInOrderOrRunsAndTheStoreIsKept) {
     const FullDisc& row = GetParam();
     if (row.storedBefore) {
-        ASSERT_EQ(start("before.log"), 0);
+        ASSERT_EQ(stopAtFirstPage("before.log"), 0);
         ASSERT_TRUE(shown());
         if (*row.gone) fs::remove(store() + row.gone);
     }
@@ -86,7 +67,7 @@ TEST_P(FullDiscTest, TheStartEndsInOrderOrRunsAndTheStoreIsKept) {
     const std::string bytes = inode ? readText(store()) : "";
     ASSERT_TRUE(disc_->fill(row.room)) << disc_->freeBytes();
 
-    const int status = start("full.log");
+    const int status = stopAtFirstPage("full.log");
     const std::string log = readText(out_.file("full.log"));
     if (row.runs) {
         // What it performed over the full disc is not all written: the stop says so.
@@ -109,7 +90,7 @@ TEST_P(FullDiscTest, TheStartEndsInOrderOrRunsAndTheStoreIsKept) {
 
     // With room again the shop is shown, over the same store when there was one.
     disc_->makeRoom();
-    EXPECT_EQ(start("room.log"), 0);
+    EXPECT_EQ(stopAtFirstPage("room.log"), 0);
     EXPECT_TRUE(shown()) << readText(out_.file("room.log"));
     if (inode) {
         EXPECT_EQ(storeInode(), inode);

@@ -182,6 +182,27 @@ class SampleShopRunTest : public ::testing::Test {
         EXPECT_EQ(app->wait(), 0) << readText(out_.file(log));
     }
 
+    // Starts the shell and answers its status: once its first page is shown it is stopped
+    // by the signal; one that ends by itself is waited for. Its output holds no sanitizer
+    // report and no escaped exception.
+    int stopAtFirstPage(const std::string& log, const ChildProcess::Environment& environment = {}) {
+        auto app = startShell(log, {}, "headless", environment);
+        EXPECT_TRUE(
+            waitUntil([&] { return ended(*app) || !readText(out_.file("presented.json")).empty(); },
+                      kFirstPageCeiling))
+            << readText(out_.file(log));
+        if (!ended(*app)) app->kill(SIGTERM);
+        if (!waitUntil([&] { return ended(*app); }, kStopCeiling)) {
+            ADD_FAILURE() << "the shell did not end: " << readText(out_.file(log));
+            app->kill(SIGKILL);
+        }
+        const int status = app->wait();
+        const std::string text = readText(out_.file(log));
+        EXPECT_EQ(sanitizerReport(text), "") << text;
+        EXPECT_EQ(text.find("terminate called"), std::string::npos) << text;
+        return status;
+    }
+
 #ifdef MV_DBUS_DAEMON
     // A message bus of the test's own (named `name`): the single-instance road and the
     // memory monitor need no desktop. Answers its address.

@@ -81,24 +81,6 @@ class StopKeepsTest : public SampleShopRunTest, public ::testing::WithParamInter
     }
     std::string home(const std::string& path) const { return out_.file("home/" + path); }
 
-    // Starts the shell, stops it once its first page is shown; answers its status.
-    int run(const std::string& log, const ChildProcess::Environment& environment = {}) {
-        auto app = startShell(log, {}, "headless", environment);
-        EXPECT_TRUE(
-            waitUntil([&] { return ended(*app) || !readText(out_.file("presented.json")).empty(); },
-                      kFirstPageCeiling))
-            << readText(out_.file(log));
-        if (!ended(*app)) app->kill(SIGTERM);
-        if (!waitUntil([&] { return ended(*app); }, kStopCeiling)) {
-            ADD_FAILURE() << "the shell did not end: " << readText(out_.file(log));
-            app->kill(SIGKILL);
-        }
-        const int status = app->wait();
-        const std::string text = readText(out_.file(log));
-        EXPECT_EQ(sanitizerReport(text), "") << text;
-        return status;
-    }
-
     // The stored web cache entries' files that are in neither folder.
     std::vector<std::string> entriesWithoutFiles() const {
         std::vector<std::string> missing;
@@ -135,7 +117,7 @@ class StopKeepsTest : public SampleShopRunTest, public ::testing::WithParamInter
 TEST_P(StopKeepsTest, TheStatusIsZeroExactlyWhenAllItKeepsIsOnDisc) {
     const StopRow& row = GetParam();
     if (row.earlierRun) {
-        ASSERT_EQ(run("earlier.log"), 0) << readText(out_.file("earlier.log"));
+        ASSERT_EQ(stopAtFirstPage("earlier.log"), 0) << readText(out_.file("earlier.log"));
     }
     for (const auto& [place, disc] :
          {std::pair{kSettings, settings_.get()}, std::pair{kStore, store_.get()},
@@ -150,7 +132,7 @@ TEST_P(StopKeepsTest, TheStatusIsZeroExactlyWhenAllItKeepsIsOnDisc) {
                        {"MV_SLOW_FILES_MS", std::to_string(row.slowFilesMs)},
                        {"ASAN_OPTIONS", "verify_asan_link_order=0"}};
 
-    const int status = run("stop.log", environment);
+    const int status = stopAtFirstPage("stop.log", environment);
     const std::string log = readText(out_.file("stop.log"));
     if (!row.lost) {
         EXPECT_EQ(status, 0) << log;

@@ -7,11 +7,10 @@
 #include <ostream>
 #include <string>
 
-#include "libmerovane/webcache/MVWebCacheDataSource.h"
 #include "tests/bridge/webkit/FormPageFixture.h"
+#include "tests/bridge/webkit/WebCacheServedWebViewFixture.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/TestPageLibrary.h"
-#include "tests/webcache/WebCacheSourceFixture.h"
 
 namespace {
 
@@ -147,20 +146,10 @@ INSTANTIATE_TEST_SUITE_P(Forms, FormPostTest, testing::ValuesIn(kFormRows),
 
 // As in the shell, the web cache serves the web view's documents: the form passes it by
 // to the server, whole, and the page it sent it from came from the cache.
-class FormPostThroughTheWebCacheTest : public MVWebViewWebKitFixtureOn<WebCacheSourceTest> {
+class FormPostThroughTheWebCacheTest : public WebCacheServedWebViewFixture {
   protected:
-    void SetUp() override {
-        MVWebViewWebKitFixtureOn<WebCacheSourceTest>::SetUp();
-        MVWebCacheDataSource::registerBuiltInDataSources();
-        MVWebCache::sharedCache();
-    }
-    void TearDown() override {
-        webView.reset();
-        MVWebViewWebKitFixtureOn<WebCacheSourceTest>::TearDown();
-    }
     bool shows(const std::string& title) {
-        return settle([&] {
-            MVConnectionLossMonitor::reportConnectionSuccess();
+        return settleOnline([&] {
             return webView->isUsingLibrary() && !webView->isLoading() &&
                    js("document.title") == title;
         });
