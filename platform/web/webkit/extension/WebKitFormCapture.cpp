@@ -97,16 +97,21 @@ constexpr const char* kBodyBuilder = R"js((function () {
   function chosen(value) {
     return typeof value !== 'string' && (value.size > 0 || value.name !== '');
   }
-  return function (form, limit) {
+  function holdsFiles(form) {
     var data = seen.get(form);
-    if (!data) {
-      var files = Array.prototype.some.call(form.elements || [], function (e) {
-        return e.type === 'file' && e.files && e.files.length > 0;
-      });
-      return files ? 'its entries were not seen' : null;
-    }
+    if (data) return Array.from(data.values()).some(chosen);
+    return Array.prototype.some.call(form.elements || [], function (e) {
+      return e.type === 'file' && e.files && e.files.length > 0;
+    });
+  }
+  // With no limit, whether it would build a body.
+  return function (form, limit) {
+    var files = holdsFiles(form);
+    if (!limit) return files;
+    if (!files) return null;
+    var data = seen.get(form);
+    if (!data) return 'its entries were not seen';
     var entries = Array.from(data.entries());
-    if (!entries.some(function (entry) { return chosen(entry[1]); })) return null;
     var encode = encodingOf(form);
     if (!encode) return 'its encoding is not its document\'s';
     var letters = 'ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789AB';
@@ -278,7 +283,16 @@ void noteFormFiles(WebKitWebPage* page, GObject* form, WebKitFrame* source) {
                                   source, WEBKIT_DOM_OBJECT(form), formWorld())
                             : nullptr;
 #pragma GCC diagnostic pop
-    if (context && element) {
+    // Only a form with files is kept: the rest go with WebKit's own body.
+    JSCValue* builder = context ? jsc_context_get_value(context, kBuilderName) : nullptr;
+    JSCValue* files = element && builder && jsc_value_is_function(builder)
+                          ? jsc_value_function_call(builder, JSC_TYPE_VALUE, element, G_TYPE_DOUBLE,
+                                                    0.0, G_TYPE_NONE)
+                          : nullptr;
+    const bool kept = files && jsc_value_to_boolean(files);
+    if (files) g_object_unref(files);
+    if (builder) g_object_unref(builder);
+    if (kept) {
         sentForms()[id] = SentForm{context, element};
         return;
     }
