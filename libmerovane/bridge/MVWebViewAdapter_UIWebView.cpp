@@ -22,6 +22,10 @@ platform::WebView& MVWebViewAdapter_UIWebView::platformWebView() {
     return host_->webView();
 }
 
+std::string MVWebViewAdapter_UIWebView::userAgent() {
+    return host_->webView().userAgent();
+}
+
 std::string MVWebViewAdapter_UIWebView::documentTitle() {
     return host_->webView().stringByEvaluatingJavaScriptFromString("document.title");
 }

@@ -22,6 +22,7 @@ class MVWebViewAdapter_WKWebView final : public MVWebViewAdapter {
     ~MVWebViewAdapter_WKWebView() override;
 
     std::string documentTitle() override;
+    std::string userAgent() override;
     void evaluateJavaScript(const std::string& script, ScriptCompletion completion) override;
     using MVWebViewAdapter::evaluateJavaScript;
     void loadHTMLString(const std::string& html,

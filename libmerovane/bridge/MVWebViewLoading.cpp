@@ -12,6 +12,7 @@
 #include "libmerovane/bridge/MVDocumentDownload.h"
 #include "libmerovane/bridge/MVDocumentEncoding.h"
 #include "libmerovane/bridge/MVDocumentHeaderPolicies.h"
+#include "libmerovane/bridge/MVDocumentRequestHead.h"
 #include "libmerovane/bridge/MVEventDispatcher.h"
 #include "libmerovane/bridge/MVWebCacheInterface.h"
 #include "libmerovane/bridge/MVWebCacheKeys.h"
@@ -112,6 +113,7 @@ class MVWebView::PageFetch : public platform::URLConnectionDelegate {
     std::optional<platform::HTTPURLResponse> finalResponse;
     // The history entry a followed link added for this fetch.
     std::shared_ptr<MVWebViewHistoryEntry> linkEntry;
+    std::optional<std::string> referer;
 
   private:
     std::shared_ptr<MVWebView> current() {
@@ -229,6 +231,7 @@ void MVWebView::scheduleLoad(std::function<void(MVWebView&)> load) {
 
 void MVWebView::handOverDocument() {
     shownPage_.reset();
+    documentReferer_.reset();
     frameCommandsRefused_.clear();
     dropHeldAnswers();
     webViewInitialRequest_ = true;
@@ -292,6 +295,9 @@ void MVWebView::startFetch(platform::URLRequest request) {
     auto fetch = std::make_shared<PageFetch>(weakSelf());
     fetch->url = request.url();
     fetch_ = fetch;
+    completeDocumentRequest(request, webView_->userAgent());
+    if (request.httpMethod() == "GET") rememberDocumentHead(request);
+    fetch->referer = request.valueForHTTPHeaderField("Referer");
     fetch->connection =
         platform::URLConnection::start(std::move(request), fetch, platform::RunLoop::main());
 }
@@ -315,6 +321,7 @@ std::optional<platform::URLRequest> MVWebView::fetchWillSendRequest(
     shareCookies(redirectResponse);
     fetch.finalResponse = redirectResponse;
     addSharedCookies(request);
+    keepRefererAcrossRedirect(request);
     const std::string scheme = request.url().schemeLowercased();
     const std::string& target = request.url().absoluteString();
     if (scheme == kApiScheme) {
@@ -377,6 +384,7 @@ void MVWebView::fetchDidFinish(PageFetch& fetch) {
     isLoading_ = true;
     loadedBaseURL_ = platform::URL::parse(baseUrl);
     handOverDocument();
+    documentReferer_ = fetch.referer;
     // The engine gets no response: the document's encoding and the rules of its headers
     // go with it.
     std::string document(fetch.data.begin(), fetch.data.end());
@@ -565,6 +573,9 @@ void MVWebView::followLinkNatively(const platform::URLRequest& request,
     }
     platform::URLRequest copy = request;
     setWillForceWebcache(copy, true);
+    // A reload asks as the document first asked.
+    if (navigationType == platform::NavigationType::Reload)
+        copy.setValue(documentReferer_, "Referer");
     const std::string url = request.url().absoluteString();
     // The page's own address loaded again takes the page's entry.
     const bool again = request.httpMethod() == "GET" && loadedBaseURL_ &&

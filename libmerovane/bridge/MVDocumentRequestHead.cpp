@@ -1,0 +1,101 @@
+#include "libmerovane/bridge/MVDocumentRequestHead.h"
+
+#include <deque>
+#include <mutex>
+#include <utility>
+
+#include "platform/foundation/TextUtilities.h"
+#include "platform/foundation/URL.h"
+#include "platform/foundation/URLRequest.h"
+
+namespace {
+
+constexpr size_t kMaximumHeldHeads = 16;
+
+std::mutex gHeadsMutex;
+std::deque<std::pair<std::string, platform::HTTPHeaderFields>>* gHeads =
+    nullptr;  // never destroyed
+
+bool isWeb(const platform::URL& url) {
+    const std::string scheme = url.schemeLowercased();
+    return (scheme == "http" || scheme == "https") && !url.host().empty();
+}
+
+int effectivePort(const platform::URL& url) {
+    if (url.port()) return *url.port();
+    return url.schemeLowercased() == "https" ? 443 : 80;
+}
+
+std::string originOf(const platform::URL& url) {
+    std::string host = platform::asciiLowercase(url.host());
+    if (host.find(':') != std::string::npos) host = "[" + host + "]";
+    std::string origin = url.schemeLowercased() + "://" + host;
+    if (url.port()) origin += ":" + std::to_string(*url.port());
+    return origin;
+}
+
+bool sameOrigin(const platform::URL& a, const platform::URL& b) {
+    return a.schemeLowercased() == b.schemeLowercased() &&
+           platform::asciiLowercase(a.host()) == platform::asciiLowercase(b.host()) &&
+           effectivePort(a) == effectivePort(b);
+}
+
+// The Referer a document may carry, or none.
+std::optional<platform::URL> sentReferer(const platform::URLRequest& request) {
+    const auto value = request.valueForHTTPHeaderField("Referer");
+    if (!value) return std::nullopt;
+    const auto url = platform::URL::parse(*value);
+    if (!url || !isWeb(*url)) return std::nullopt;
+    std::string text = originOf(*url) + (url->path().empty() ? "/" : url->path());
+    if (url->query()) text += "?" + *url->query();
+    return platform::URL::parse(text);
+}
+
+}  // namespace
+
+void completeDocumentRequest(platform::URLRequest& request, const std::string& userAgent) {
+    if (!request.valueForHTTPHeaderField("User-Agent") && !userAgent.empty())
+        request.setValue(userAgent, "User-Agent");
+    if (!request.valueForHTTPHeaderField("Accept")) request.setValue(kDocumentAccept, "Accept");
+    const auto referer = sentReferer(request);
+    request.setValue(referer ? std::optional(referer->absoluteString()) : std::nullopt, "Referer");
+}
+
+void keepRefererAcrossRedirect(platform::URLRequest& redirected) {
+    const auto referer = sentReferer(redirected);
+    const platform::URL& target = redirected.url();
+    std::optional<std::string> kept;
+    if (referer && !(referer->schemeLowercased() == "https" && target.schemeLowercased() == "http"))
+        kept = sameOrigin(*referer, target) ? referer->absoluteString() : originOf(*referer) + "/";
+    redirected.setValue(std::move(kept), "Referer");
+}
+
+void rememberDocumentHead(const platform::URLRequest& request) {
+    const std::string& key = request.url().absoluteString();
+    std::lock_guard lock(gHeadsMutex);
+    if (!gHeads) gHeads = new std::deque<std::pair<std::string, platform::HTTPHeaderFields>>();
+    std::erase_if(*gHeads, [&](const auto& held) { return held.first == key; });
+    gHeads->emplace_back(key, request.allHTTPHeaderFields());
+    if (gHeads->size() > kMaximumHeldHeads) gHeads->pop_front();
+}
+
+std::optional<platform::HTTPHeaderFields> takeDocumentHead(const std::string& key) {
+    std::lock_guard lock(gHeadsMutex);
+    if (!gHeads) return std::nullopt;
+    for (auto it = gHeads->begin(); it != gHeads->end(); ++it) {
+        if (it->first != key) continue;
+        auto head = std::move(it->second);
+        gHeads->erase(it);
+        return head;
+    }
+    return std::nullopt;
+}
+
+void applyDocumentHead(const platform::HTTPHeaderFields& head, platform::URLRequest& request) {
+    for (const auto& [name, value] : head) {
+        if (platform::HTTPHeaderFields::namesEqual(name, "Cookie") ||
+            platform::HTTPHeaderFields::namesEqual(name, "Host"))
+            continue;
+        request.setValue(value, name);
+    }
+}
