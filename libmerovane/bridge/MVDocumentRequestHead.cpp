@@ -53,9 +53,12 @@ std::optional<platform::URL> sentReferer(const platform::URLRequest& request) {
 
 }  // namespace
 
-void completeDocumentRequest(platform::URLRequest& request, const std::string& userAgent) {
+void completeDocumentRequest(platform::URLRequest& request, const std::string& userAgent,
+                             const std::string& acceptLanguage) {
     if (!request.valueForHTTPHeaderField("User-Agent") && !userAgent.empty())
         request.setValue(userAgent, "User-Agent");
+    if (!request.valueForHTTPHeaderField("Accept-Language") && !acceptLanguage.empty())
+        request.setValue(acceptLanguage, "Accept-Language");
     if (!request.valueForHTTPHeaderField("Accept")) request.setValue(kDocumentAccept, "Accept");
     const auto referer = sentReferer(request);
     request.setValue(referer ? std::optional(referer->absoluteString()) : std::nullopt, "Referer");

@@ -2,7 +2,7 @@
 // The head of a document request the web view fetches itself, as a browser sends it.
 //
 //   platform::URLRequest request = navigation;            // WebKit's head, when it came
-//   completeDocumentRequest(request, view.userAgent());  // User-Agent, Accept, a clean Referer
+//   completeDocumentRequest(request, view.userAgent(), view.acceptLanguage());
 //   rememberDocumentHead(request);                        // for the web cache's load of it
 //   ... in the web cache's HTTP source, for the same address:
 //   if (auto head = takeDocumentHead(key)) applyDocumentHead(*head, load);
@@ -24,10 +24,12 @@ class URLRequest;
 inline constexpr const char* kDocumentAccept =
     "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
 
-// Gives the request the web view's User-Agent and the document Accept when it has none,
+// Gives the request the web view's User-Agent and Accept-Language (either skipped when
+// empty) and the document Accept when it has none,
 // and keeps of its Referer only what may leave: no fragment, no credentials, nothing
 // that is not http(s).
-void completeDocumentRequest(platform::URLRequest& request, const std::string& userAgent);
+void completeDocumentRequest(platform::URLRequest& request, const std::string& userAgent,
+                             const std::string& acceptLanguage);
 
 // The Referer a redirect's next request carries by the default policy: the whole
 // address to its own origin, the origin alone to another, none from https to http.

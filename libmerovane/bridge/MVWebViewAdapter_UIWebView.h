@@ -22,6 +22,7 @@ class MVWebViewAdapter_UIWebView final : public MVWebViewAdapter {
 
     std::string documentTitle() override;
     std::string userAgent() override;
+    std::string acceptLanguage() override;
     void evaluateJavaScript(const std::string& script, ScriptCompletion completion) override;
     using MVWebViewAdapter::evaluateJavaScript;
     void loadHTMLString(const std::string& html,

@@ -27,6 +27,10 @@ std::string MVWebViewAdapter_WKWebView::userAgent() {
     return host_->webView().userAgent();
 }
 
+std::string MVWebViewAdapter_WKWebView::acceptLanguage() {
+    return host_->webView().acceptLanguage();
+}
+
 std::string MVWebViewAdapter_WKWebView::documentTitle() {
     return host_->webView().title();
 }

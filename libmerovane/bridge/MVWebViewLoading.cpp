@@ -295,7 +295,7 @@ void MVWebView::startFetch(platform::URLRequest request) {
     auto fetch = std::make_shared<PageFetch>(weakSelf());
     fetch->url = request.url();
     fetch_ = fetch;
-    completeDocumentRequest(request, webView_->userAgent());
+    completeDocumentRequest(request, webView_->userAgent(), webView_->acceptLanguage());
     if (request.httpMethod() == "GET") rememberDocumentHead(request);
     fetch->referer = request.valueForHTTPHeaderField("Referer");
     fetch->connection =

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -1269,6 +1270,16 @@ std::string WebKitGtkWebEngine::title() const {
 std::string WebKitGtkWebEngine::userAgent() {
     const char* agent = webkit_settings_get_user_agent(webkit_web_view_get_settings(impl_->view));
     return agent ? agent : "";
+}
+
+std::string WebKitGtkWebEngine::acceptLanguage() {
+    // WebKit names the one language it sends from the process's character locale.
+    const char* locale = setlocale(LC_CTYPE, nullptr);
+    std::string name = locale ? locale : "";
+    const std::string lower = asciiLowercase(name);
+    if (name.empty() || lower == "c" || lower == "posix") return "en-US";
+    std::replace(name.begin(), name.end(), '_', '-');
+    return name.substr(0, name.find('.'));
 }
 
 void WebKitGtkWebEngine::setSize(double width, double height) {

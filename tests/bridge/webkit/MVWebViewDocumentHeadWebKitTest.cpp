@@ -1,6 +1,7 @@
 // The documents the web view fetches itself, through the web cache as in the shell, reach
 // the server with the head WebKitGTK alone sends for the same flow: the web view's own
-// User-Agent (the one the engine's own requests of the page carry), the document Accept,
+// User-Agent and Accept-Language (those the engine's own requests of the page carry), the
+// document Accept,
 // the Referer by the page's policy (strict-origin-when-cross-origin unless it says
 // otherwise), never with a fragment; a form's Origin and Content-Type as WebKit built them.
 // The page shown after each goes on commanding the shell.
@@ -83,12 +84,11 @@ class DocumentHeadTest : public WebCacheServedWebViewFixture,
         return text;
     }
     // What WebKit itself sends with the page's own requests.
-    std::string engineAgent() {
+    HttpTestServer::Request engineRequest() {
         const size_t before = server.requestCount("/probe");
         js("fetch('/probe')");
         EXPECT_TRUE(settleOnline([&] { return server.requestCount("/probe") > before; }));
-        auto probe = server.lastRequest("/probe");
-        return probe ? probe->header("User-Agent").value_or("<none>") : "<none>";
+        return server.lastRequest("/probe").value_or(HttpTestServer::Request{});
     }
     bool shows(const std::string& path) {
         return settleOnline([&] {
@@ -138,8 +138,11 @@ TEST_P(DocumentHeadTest, CarriesWhatWebKitAloneSends) {
     const std::string startPath =
         std::string(row.start).substr(0, std::string(row.start).find_first_of("?#"));
     ASSERT_TRUE(shows(startPath));
-    const std::string agent = engineAgent();
+    const auto own = engineRequest();
+    const std::string agent = own.header("User-Agent").value_or("<none>");
+    const std::string language = own.header("Accept-Language").value_or("<none>");
     EXPECT_NE(agent, "<none>");
+    EXPECT_NE(language, "<none>");
 
     const std::string to = expand(row.to);
     HttpTestServer& target = std::string(row.to).starts_with("B") ? other : server;
@@ -170,6 +173,7 @@ TEST_P(DocumentHeadTest, CarriesWhatWebKitAloneSends) {
     EXPECT_EQ(received->method, row.method);
     EXPECT_EQ(field("User-Agent"), agent);
     EXPECT_EQ(field("Accept"), kWebKitDocumentAccept);
+    EXPECT_EQ(field("Accept-Language"), language);
     EXPECT_EQ(field("Referer"), expand(row.referer));
     EXPECT_EQ(field("Origin"), expand(row.origin));
     EXPECT_EQ(field("Content-Type"), row.contentType);
