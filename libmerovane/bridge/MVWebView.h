@@ -305,8 +305,6 @@ class MVWebView : public platform::View,
     // The fetch of the page being loaded; its body and final response live with it, so
     // that no other load writes into them.
     std::shared_ptr<PageFetch> fetch_;
-    // The Referer the document shown was fetched with.
-    std::optional<std::string> documentReferer_;
     int64_t lastCommandSerial_ = 0;
     // The frame documents of the shown page whose refused commands were logged, by the
     // document the engine names (0: one it does not name).

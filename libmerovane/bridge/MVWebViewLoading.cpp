@@ -113,7 +113,6 @@ class MVWebView::PageFetch : public platform::URLConnectionDelegate {
     std::optional<platform::HTTPURLResponse> finalResponse;
     // The history entry a followed link added for this fetch.
     std::shared_ptr<MVWebViewHistoryEntry> linkEntry;
-    std::optional<std::string> referer;
 
   private:
     std::shared_ptr<MVWebView> current() {
@@ -231,7 +230,6 @@ void MVWebView::scheduleLoad(std::function<void(MVWebView&)> load) {
 
 void MVWebView::handOverDocument() {
     shownPage_.reset();
-    documentReferer_.reset();
     frameCommandsRefused_.clear();
     dropHeldAnswers();
     webViewInitialRequest_ = true;
@@ -297,7 +295,6 @@ void MVWebView::startFetch(platform::URLRequest request) {
     fetch_ = fetch;
     completeDocumentRequest(request, webView_->userAgent(), webView_->acceptLanguage());
     if (request.httpMethod() == "GET") rememberDocumentHead(request);
-    fetch->referer = request.valueForHTTPHeaderField("Referer");
     fetch->connection =
         platform::URLConnection::start(std::move(request), fetch, platform::RunLoop::main());
 }
@@ -384,7 +381,6 @@ void MVWebView::fetchDidFinish(PageFetch& fetch) {
     isLoading_ = true;
     loadedBaseURL_ = platform::URL::parse(baseUrl);
     handOverDocument();
-    documentReferer_ = fetch.referer;
     // The engine gets no response: the document's encoding and the rules of its headers
     // go with it.
     std::string document(fetch.data.begin(), fetch.data.end());
@@ -573,9 +569,6 @@ void MVWebView::followLinkNatively(const platform::URLRequest& request,
     }
     platform::URLRequest copy = request;
     setWillForceWebcache(copy, true);
-    // A reload asks as the document first asked.
-    if (navigationType == platform::NavigationType::Reload)
-        copy.setValue(documentReferer_, "Referer");
     const std::string url = request.url().absoluteString();
     // The page's own address loaded again takes the page's entry.
     const bool again = request.httpMethod() == "GET" && loadedBaseURL_ &&

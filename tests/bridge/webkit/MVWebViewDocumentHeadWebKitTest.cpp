@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "platform/foundation/URLLoadingTestTrust.h"
 #include "tests/bridge/webkit/WebCacheServedWebViewFixture.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/TestPageLibrary.h"
@@ -25,7 +26,8 @@ constexpr const char* kHeadSendsOnload =
 constexpr const char* kWebKitDocumentAccept =
     "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
 
-// In addresses and expected values, "A" stands for the shop's origin, "B" for another.
+// In addresses and expected values, "A" stands for the shop's origin, "B" for another,
+// "S" for an https one.
 struct HeadRow {
     const char* name;
     const char* start;   // the page first opened (by the host, as a typed address)
@@ -42,33 +44,36 @@ struct HeadRow {
 // Measured with WebKitGTK loading the same pages by itself.
 const HeadRow kHeadRows[] = {
     // The host opens an address: a typed address has no Referer.
-    {"HostOpensAnAddress", "/start", "", "", "OPEN", "A/dest", "GET", "-", "-", "-"},
+    {"HostOpensAnAddress", "A/start", "", "", "OPEN", "A/dest", "GET", "-", "-", "-"},
     // A link of the same origin: the whole address, without the page's fragment.
-    {"LinkSameOrigin", "/start?x=1#top", "", "", "link('/dest?q=1#frag')", "A/dest", "GET",
+    {"LinkSameOrigin", "A/start?x=1#top", "", "", "link('/dest?q=1#frag')", "A/dest", "GET",
      "A/start?x=1", "-", "-"},
     // A link to another origin: the origin only.
-    {"LinkOtherOrigin", "/start", "", "", "link('B/dest?q=1')", "B/dest", "GET", "A/", "-", "-"},
-    {"GetForm", "/start", "", "", "form('get', '/dest')", "A/dest", "GET", "A/start", "-", "-"},
-    {"PostForm", "/start", "", "", "form('post', '/dest')", "A/dest", "POST", "A/start", "A",
+    {"LinkOtherOrigin", "A/start", "", "", "link('B/dest?q=1')", "B/dest", "GET", "A/", "-", "-"},
+    {"GetForm", "A/start", "", "", "form('get', '/dest')", "A/dest", "GET", "A/start", "-", "-"},
+    {"PostForm", "A/start", "", "", "form('post', '/dest')", "A/dest", "POST", "A/start", "A",
      "application/x-www-form-urlencoded"},
-    {"PostFormOtherOrigin", "/start", "", "", "form('post', 'B/dest')", "B/dest", "POST", "A/", "A",
-     "application/x-www-form-urlencoded"},
+    {"PostFormOtherOrigin", "A/start", "", "", "form('post', 'B/dest')", "B/dest", "POST", "A/",
+     "A", "application/x-www-form-urlencoded"},
     // A redirect keeps the Referer of the link, reduced to the origin for another origin.
-    {"RedirectSameOrigin", "/start", "", "", "link('/r')", "A/dest", "GET", "A/start", "-", "-"},
-    {"RedirectToOtherOrigin", "/start", "", "", "link('/xr')", "B/dest", "GET", "A/", "-", "-"},
-    // The page's reload asks as the document first came: typed, no Referer; by a link, its.
-    {"ReloadOfATypedAddress", "/dest", "", "", "location.reload()", "A/dest", "GET", "-", "-", "-"},
-    {"ReloadAfterALink", "/start", "", "", "RELOAD", "A/dest", "GET", "A/start", "-", "-"},
+    {"RedirectSameOrigin", "A/start", "", "", "link('/r')", "A/dest", "GET", "A/start", "-", "-"},
+    {"RedirectToOtherOrigin", "A/start", "", "", "link('/xr')", "B/dest", "GET", "A/", "-", "-"},
+    // The page's reload names the page itself, as a link to its own address does.
+    {"ReloadOfATypedAddress", "A/dest", "", "", "location.reload()", "A/dest", "GET", "A/dest", "-",
+     "-"},
+    {"ReloadAfterALink", "A/start", "", "", "RELOAD", "A/dest", "GET", "A/dest", "-", "-"},
     // A link to the page's own address: the page itself.
-    {"LinkToItsOwnAddress", "/dest", "", "", "link(location.href)", "A/dest", "GET", "A/dest", "-",
+    {"LinkToItsOwnAddress", "A/dest", "", "", "link(location.href)", "A/dest", "GET", "A/dest", "-",
      "-"},
     // The page's policy, by its header and by its meta element.
-    {"PolicyHeaderNoReferrer", "/start", "no-referrer", "", "link('B/dest')", "B/dest", "GET", "-",
+    // From https to http: none.
+    {"SecureToPlain", "S/start", "", "", "link('A/dest')", "A/dest", "GET", "-", "-", "-"},
+    {"PolicyHeaderNoReferrer", "A/start", "no-referrer", "", "link('B/dest')", "B/dest", "GET", "-",
      "-", "-"},
-    {"PolicyMetaUnsafeUrl", "/start", "", "<meta name=referrer content=unsafe-url>",
+    {"PolicyMetaUnsafeUrl", "A/start", "", "<meta name=referrer content=unsafe-url>",
      "link('B/dest?z')", "B/dest", "GET", "A/start", "-", "-"},
     // A step back to the typed address, fetched again: no Referer.
-    {"HistoryStepBack", "/start", "", "", "STEP", "A/start", "GET", "-", "-", "-"},
+    {"HistoryStepBack", "A/start", "", "", "STEP", "A/start", "GET", "-", "-", "-"},
 };
 
 void PrintTo(const HeadRow& row, std::ostream* out) {
@@ -81,12 +86,13 @@ class DocumentHeadTest : public WebCacheServedWebViewFixture,
     std::string expand(const std::string& text) {
         if (text.starts_with("A")) return server.baseURL() + text.substr(1);
         if (text.starts_with("B")) return other.baseURL() + text.substr(1);
+        if (text.starts_with("S")) return secure.baseURL() + text.substr(1);
         return text;
     }
     // What WebKit itself sends with the page's own requests.
     HttpTestServer::Request engineRequest() {
         const size_t before = server.requestCount("/probe");
-        js("fetch('/probe')");
+        js("fetch('" + server.url("/probe") + "')");
         EXPECT_TRUE(settleOnline([&] { return server.requestCount("/probe") > before; }));
         return server.lastRequest("/probe").value_or(HttpTestServer::Request{});
     }
@@ -107,6 +113,7 @@ class DocumentHeadTest : public WebCacheServedWebViewFixture,
 
     HttpTestServer server;
     HttpTestServer other;
+    HttpTestServer secure{HttpTestServer::Options{true, peer::PeerChain::WithoutRoot}};
 };
 
 TEST_P(DocumentHeadTest, CarriesWhatWebKitAloneSends) {
@@ -128,21 +135,19 @@ TEST_P(DocumentHeadTest, CarriesWhatWebKitAloneSends) {
     const Response dest = Response::text(
         200, testpage::pageWithLibrary("<p>dest</p>", kHeadSendsOnload + helpers), "text/html");
     server.respond("/start", start);
+    secure.respond("/start", start);
+    ASSERT_TRUE(platform::URLLoadingTestTrust::addAnchorForTesting(
+        peer::TestCertificates::shared().rootDER()));
     server.respond("/dest", dest);
     other.respond("/dest", dest);
     server.respond("/r", Response::redirect(302, "/dest"));
     server.respond("/xr", Response::redirect(302, other.url("/dest")));
     server.respond("/probe", Response::text(200, "ok"));
 
-    webView->openUrl(server.url(row.start));
+    webView->openUrl(expand(row.start));
     const std::string startPath =
-        std::string(row.start).substr(0, std::string(row.start).find_first_of("?#"));
+        std::string(row.start).substr(0, std::string(row.start).find_first_of("?#")).substr(1);
     ASSERT_TRUE(shows(startPath));
-    const auto own = engineRequest();
-    const std::string agent = own.header("User-Agent").value_or("<none>");
-    const std::string language = own.header("Accept-Language").value_or("<none>");
-    EXPECT_NE(agent, "<none>");
-    EXPECT_NE(language, "<none>");
 
     const std::string to = expand(row.to);
     HttpTestServer& target = std::string(row.to).starts_with("B") ? other : server;
@@ -168,6 +173,11 @@ TEST_P(DocumentHeadTest, CarriesWhatWebKitAloneSends) {
     ASSERT_TRUE(shows(path));
     const auto received = target.lastRequest(path);
     ASSERT_TRUE(received);
+    const auto own = engineRequest();
+    const std::string agent = own.header("User-Agent").value_or("<none>");
+    const std::string language = own.header("Accept-Language").value_or("<none>");
+    EXPECT_NE(agent, "<none>");
+    EXPECT_NE(language, "<none>");
 
     auto field = [&](const char* name) { return received->header(name).value_or("-"); };
     EXPECT_EQ(received->method, row.method);
