@@ -4,8 +4,8 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/foundation/TextUtilities.h"
 #include "platform/foundation/URL.h"
+#include "platform/foundation/URLRedirectHead.h"
 #include "platform/foundation/URLRequest.h"
 
 namespace {
@@ -21,32 +21,13 @@ bool isWeb(const platform::URL& url) {
     return (scheme == "http" || scheme == "https") && !url.host().empty();
 }
 
-int effectivePort(const platform::URL& url) {
-    if (url.port()) return *url.port();
-    return url.schemeLowercased() == "https" ? 443 : 80;
-}
-
-std::string originOf(const platform::URL& url) {
-    std::string host = platform::asciiLowercase(url.host());
-    if (host.find(':') != std::string::npos) host = "[" + host + "]";
-    std::string origin = url.schemeLowercased() + "://" + host;
-    if (url.port()) origin += ":" + std::to_string(*url.port());
-    return origin;
-}
-
-bool sameOrigin(const platform::URL& a, const platform::URL& b) {
-    return a.schemeLowercased() == b.schemeLowercased() &&
-           platform::asciiLowercase(a.host()) == platform::asciiLowercase(b.host()) &&
-           effectivePort(a) == effectivePort(b);
-}
-
 // The Referer a document may carry, or none.
 std::optional<platform::URL> sentReferer(const platform::URLRequest& request) {
     const auto value = request.valueForHTTPHeaderField("Referer");
     if (!value) return std::nullopt;
     const auto url = platform::URL::parse(*value);
     if (!url || !isWeb(*url)) return std::nullopt;
-    std::string text = originOf(*url) + (url->path().empty() ? "/" : url->path());
+    std::string text = platform::serializedOrigin(*url) + (url->path().empty() ? "/" : url->path());
     if (url->query()) text += "?" + *url->query();
     return platform::URL::parse(text);
 }
@@ -62,15 +43,6 @@ void completeDocumentRequest(platform::URLRequest& request, const std::string& u
     if (!request.valueForHTTPHeaderField("Accept")) request.setValue(kDocumentAccept, "Accept");
     const auto referer = sentReferer(request);
     request.setValue(referer ? std::optional(referer->absoluteString()) : std::nullopt, "Referer");
-}
-
-void keepRefererAcrossRedirect(platform::URLRequest& redirected) {
-    const auto referer = sentReferer(redirected);
-    const platform::URL& target = redirected.url();
-    std::optional<std::string> kept;
-    if (referer && !(referer->schemeLowercased() == "https" && target.schemeLowercased() == "http"))
-        kept = sameOrigin(*referer, target) ? referer->absoluteString() : originOf(*referer) + "/";
-    redirected.setValue(std::move(kept), "Referer");
 }
 
 void rememberDocumentHead(const platform::URLRequest& request) {

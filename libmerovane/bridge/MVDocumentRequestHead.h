@@ -6,8 +6,6 @@
 //   rememberDocumentHead(request);                        // for the web cache's load of it
 //   ... in the web cache's HTTP source, for the same address:
 //   if (auto head = takeDocumentHead(key)) applyDocumentHead(*head, load);
-//   ... on a redirect:
-//   keepRefererAcrossRedirect(next);    // the origin only, none from https to http
 //
 // The web cache's keys and entries never depend on these fields. Any thread.
 
@@ -30,10 +28,6 @@ inline constexpr const char* kDocumentAccept =
 // that is not http(s).
 void completeDocumentRequest(platform::URLRequest& request, const std::string& userAgent,
                              const std::string& acceptLanguage);
-
-// The Referer a redirect's next request carries by the default policy: the whole
-// address to its own origin, the origin alone to another, none from https to http.
-void keepRefererAcrossRedirect(platform::URLRequest& redirected);
 
 // Holds a document request's head until the web cache loads its address. A few at
 // most, the newest kept; an address asked for again replaces its head.

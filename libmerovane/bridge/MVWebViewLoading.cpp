@@ -318,7 +318,6 @@ std::optional<platform::URLRequest> MVWebView::fetchWillSendRequest(
     shareCookies(redirectResponse);
     fetch.finalResponse = redirectResponse;
     addSharedCookies(request);
-    keepRefererAcrossRedirect(request);
     const std::string scheme = request.url().schemeLowercased();
     const std::string& target = request.url().absoluteString();
     if (scheme == kApiScheme) {

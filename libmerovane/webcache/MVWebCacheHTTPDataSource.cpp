@@ -449,7 +449,6 @@ std::optional<platform::URLRequest> MVWebCacheHTTPDataSource::willSendRequest(
     uint64_t attempt, platform::URLRequest request, const platform::HTTPURLResponse& response) {
     shareCookies(response);
     prepare(request);
-    keepRefererAcrossRedirect(request);
     int64_t serial = 0;
     {
         std::lock_guard lock(mutex_);

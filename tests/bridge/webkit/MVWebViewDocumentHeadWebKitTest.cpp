@@ -55,6 +55,12 @@ const HeadRow kHeadRows[] = {
      "application/x-www-form-urlencoded"},
     {"PostFormOtherOrigin", "A/start", "", "", "form('post', 'B/dest')", "B/dest", "POST", "A/",
      "A", "application/x-www-form-urlencoded"},
+    // A form answered by 303 gets its answer by GET: no Origin; by 307 to another origin
+    // it is sent again there with the Origin "null".
+    {"PostAnsweredBy303", "A/start", "", "", "form('post', '/p3')", "A/dest", "GET", "A/start", "-",
+     "-"},
+    {"PostRedirectedBy307ToOtherOrigin", "A/start", "", "", "form('post', '/p7')", "B/dest", "POST",
+     "A/", "null", "application/x-www-form-urlencoded"},
     // A redirect keeps the Referer of the link, reduced to the origin for another origin.
     {"RedirectSameOrigin", "A/start", "", "", "link('/r')", "A/dest", "GET", "A/start", "-", "-"},
     {"RedirectToOtherOrigin", "A/start", "", "", "link('/xr')", "B/dest", "GET", "A/", "-", "-"},
@@ -142,6 +148,8 @@ TEST_P(DocumentHeadTest, CarriesWhatWebKitAloneSends) {
     other.respond("/dest", dest);
     server.respond("/r", Response::redirect(302, "/dest"));
     server.respond("/xr", Response::redirect(302, other.url("/dest")));
+    server.respond("/p3", Response::redirect(303, "/dest"));
+    server.respond("/p7", Response::redirect(307, other.url("/dest")));
     server.respond("/probe", Response::text(200, "ok"));
 
     webView->openUrl(expand(row.start));
