@@ -39,6 +39,9 @@ class MVWebViewAdapter : public platform::View {
     }
 
     virtual std::string documentTitle();
+    // The agent the engine sends with the page's requests; empty when unknown.
+    virtual std::string userAgent() { return {}; }
+    virtual std::string acceptLanguage() { return {}; }
     // A null completion: the result is not wanted.
     virtual void evaluateJavaScript(const std::string& script, ScriptCompletion completion);
     void evaluateJavaScript(const std::string& script);

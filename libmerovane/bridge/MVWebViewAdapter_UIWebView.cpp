@@ -22,6 +22,14 @@ platform::WebView& MVWebViewAdapter_UIWebView::platformWebView() {
     return host_->webView();
 }
 
+std::string MVWebViewAdapter_UIWebView::userAgent() {
+    return host_->webView().userAgent();
+}
+
+std::string MVWebViewAdapter_UIWebView::acceptLanguage() {
+    return host_->webView().acceptLanguage();
+}
+
 std::string MVWebViewAdapter_UIWebView::documentTitle() {
     return host_->webView().stringByEvaluatingJavaScriptFromString("document.title");
 }

@@ -21,6 +21,8 @@ class MVWebViewAdapter_UIWebView final : public MVWebViewAdapter {
     ~MVWebViewAdapter_UIWebView() override;
 
     std::string documentTitle() override;
+    std::string userAgent() override;
+    std::string acceptLanguage() override;
     void evaluateJavaScript(const std::string& script, ScriptCompletion completion) override;
     using MVWebViewAdapter::evaluateJavaScript;
     void loadHTMLString(const std::string& html,

@@ -23,6 +23,14 @@ platform::WebView& MVWebViewAdapter_WKWebView::platformWebView() {
     return host_->webView();
 }
 
+std::string MVWebViewAdapter_WKWebView::userAgent() {
+    return host_->webView().userAgent();
+}
+
+std::string MVWebViewAdapter_WKWebView::acceptLanguage() {
+    return host_->webView().acceptLanguage();
+}
+
 std::string MVWebViewAdapter_WKWebView::documentTitle() {
     return host_->webView().title();
 }

@@ -22,6 +22,8 @@ class MVWebViewAdapter_WKWebView final : public MVWebViewAdapter {
     ~MVWebViewAdapter_WKWebView() override;
 
     std::string documentTitle() override;
+    std::string userAgent() override;
+    std::string acceptLanguage() override;
     void evaluateJavaScript(const std::string& script, ScriptCompletion completion) override;
     using MVWebViewAdapter::evaluateJavaScript;
     void loadHTMLString(const std::string& html,

@@ -12,6 +12,7 @@
 #include "libmerovane/bridge/MVDocumentDownload.h"
 #include "libmerovane/bridge/MVDocumentEncoding.h"
 #include "libmerovane/bridge/MVDocumentHeaderPolicies.h"
+#include "libmerovane/bridge/MVDocumentRequestHead.h"
 #include "libmerovane/bridge/MVEventDispatcher.h"
 #include "libmerovane/bridge/MVWebCacheInterface.h"
 #include "libmerovane/bridge/MVWebCacheKeys.h"
@@ -295,6 +296,8 @@ void MVWebView::startFetch(platform::URLRequest request) {
     fetch->url = request.url();
     fetch->sent = request;
     fetch_ = fetch;
+    completeDocumentRequest(request, webView_->userAgent(), webView_->acceptLanguage());
+    if (request.httpMethod() == "GET") rememberDocumentHead(request);
     fetch->connection =
         platform::URLConnection::start(std::move(request), fetch, platform::RunLoop::main());
 }

@@ -5,6 +5,7 @@
 #include <future>
 #include <unordered_map>
 
+#include "libmerovane/bridge/MVDocumentRequestHead.h"
 #include "libmerovane/bridge/URLRequestExtensions.h"
 #include "libmerovane/bridge/URLRequestWebCache.h"
 #include "libmerovane/bridge/URLResponseExtensions.h"
@@ -134,7 +135,9 @@ bool isFailsafeType(const platform::URL& url) {
 // The request as every connection of this source sends it.
 void prepare(platform::URLRequest& request) {
     addSharedCookies(request);
-    if (auto host = MVApiConnection::host())
+    // A document's request keeps the web view's own agent.
+    auto host = MVApiConnection::host();
+    if (host && !request.valueForHTTPHeaderField("User-Agent"))
         request.setValue(host->userAgentString(), "User-Agent");
     setWillIgnoreWebcache(request, true);
 }
@@ -294,6 +297,8 @@ void MVWebCacheHTTPDataSource::loadDataForKey(const std::string& key, int64_t,
     }
     platform::URLRequest request(
         *url, platform::URLRequestCachePolicy::ReloadIgnoringLocalCacheData, kRequestTimeout);
+    // A web view's document goes out with the head its view gave it.
+    if (auto head = takeDocumentHead(key)) applyDocumentHead(*head, request);
     prepare(request);
     performConnectionWithRequest(
         std::move(request), [key, whenAvailable, whenFailed](const Result& result) {

@@ -208,7 +208,9 @@ MVWebCacheURLProtocol::MVWebCacheURLProtocol(platform::URLRequest request,
                                              std::shared_ptr<platform::URLProtocolClient> client)
     : URLProtocol(request, std::move(client)), prepared_(std::move(request)) {
     addSharedCookies(prepared_);
-    if (auto host = MVApiConnection::host())
+    // What the engine built (a form's request) keeps its own agent.
+    auto host = MVApiConnection::host();
+    if (host && !prepared_.valueForHTTPHeaderField("User-Agent"))
         prepared_.setValue(host->userAgentString(), "User-Agent");
     setWillIgnoreWebcache(prepared_, true);
 }

@@ -26,6 +26,7 @@
 #include "platform/foundation/URLErrors.h"
 #include "platform/foundation/URLLoadingTestTrust.h"
 #include "platform/foundation/URLProtocol.h"
+#include "platform/foundation/URLRedirectHead.h"
 
 namespace platform::detail {
 namespace {
@@ -40,7 +41,8 @@ bool sameOrigin(const URL& a, const URL& b) {
 }
 
 // The request a redirect leads to: the old one at the new URL; 303, and 301 or 302 after
-// a POST, turn into a GET without body. Credentials stay with their origin.
+// a POST, turn into a GET without body. Credentials stay with their origin; Referer and
+// Origin as a browser keeps them.
 URLRequest redirectedRequest(const URLRequest& request, int status, const URL& location) {
     URLRequest next = request;
     next.setURL(location);
@@ -51,7 +53,10 @@ URLRequest redirectedRequest(const URLRequest& request, int status, const URL& l
         next.setHTTPBody(std::vector<uint8_t>{});
         next.setValue(std::nullopt, "Content-Type");
         next.setValue(std::nullopt, "Content-Length");
+        // A form's answer fetched by GET is no longer the form's.
+        next.setValue(std::nullopt, "Origin");
     }
+    keepHeadAcrossRedirect(next);
     if (!sameOrigin(request.url(), location)) {
         next.setValue(std::nullopt, "Authorization");
         next.setValue(std::nullopt, "Cookie");

@@ -103,6 +103,8 @@ class WebEngine {
     // What pages read as navigator.userAgent. By default the page's script answers; an
     // engine that keeps it in its settings answers from there without waiting for a page.
     virtual std::string userAgent();
+    // The Accept-Language the engine sends with the page's requests; empty when none.
+    virtual std::string acceptLanguage() { return {}; }
 
     // In points.
     virtual void setSize(double width, double height) = 0;

@@ -108,6 +108,10 @@ std::string WebView::userAgent() {
     return engine_->userAgent();
 }
 
+std::string WebView::acceptLanguage() {
+    return engine_->acceptLanguage();
+}
+
 void WebView::evaluateJavaScript(const std::string& script, ScriptCompletion completion) {
     engine_->evaluateJavaScript(script, std::move(completion));
 }

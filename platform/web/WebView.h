@@ -72,6 +72,8 @@ class WebView final : public View, private WebEngineClient {
     std::string title() const;
     // The engine's user agent, the text pages read as navigator.userAgent.
     std::string userAgent();
+    // The Accept-Language the engine sends; empty when it sends none.
+    std::string acceptLanguage();
 
     void setFrame(const Rect& frame) override;
     bool isOpaque() const { return opaque_; }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -399,6 +400,26 @@ std::vector<uint8_t> readAll(GInputStream* stream) {
     return all;
 }
 
+// Adds the fields of a WebKit request's head to ours.
+void addHeaders(SoupMessageHeaders* headers, URLRequest& ours) {
+    if (!headers) return;
+    SoupMessageHeadersIter it;
+    const char* name;
+    const char* value;
+    soup_message_headers_iter_init(&it, headers);
+    while (soup_message_headers_iter_next(&it, &name, &value)) ours.addValue(value, name);
+}
+
+// A navigation's request as WebKit built it: method and head (User-Agent, Accept, the
+// Referer by the page's policy). The body never comes with it.
+URLRequest navigationRequestOf(WebKitURIRequest* request, const URL& url) {
+    URLRequest ours(url);
+    if (const char* method = webkit_uri_request_get_http_method(request))
+        ours.setHTTPMethod(method);
+    addHeaders(webkit_uri_request_get_http_headers(request), ours);
+    return ours;
+}
+
 // WebKit asks for a page's resource on one of our schemes (main thread). URL loading
 // answers on later turns of the main loop, so no URL protocol runs inside a synchronous call.
 void serveSchemeRequest(WebKitURISchemeRequest* request, gpointer) {
@@ -416,13 +437,7 @@ void serveSchemeRequest(WebKitURISchemeRequest* request, gpointer) {
     URLRequest ours(*url);
     if (const char* method = webkit_uri_scheme_request_get_http_method(request))
         ours.setHTTPMethod(method);
-    if (SoupMessageHeaders* headers = webkit_uri_scheme_request_get_http_headers(request)) {
-        SoupMessageHeadersIter it;
-        const char* name;
-        const char* value;
-        soup_message_headers_iter_init(&it, headers);
-        while (soup_message_headers_iter_next(&it, &name, &value)) ours.addValue(value, name);
-    }
+    addHeaders(webkit_uri_scheme_request_get_http_headers(request), ours);
     if (GInputStream* body = webkit_uri_scheme_request_get_http_body(request)) {
         ours.setHTTPBody(readAll(body));
         g_object_unref(body);
@@ -578,9 +593,7 @@ struct WebKitGtkWebEngine::Impl {
             webkit_policy_decision_ignore(decision);
             return TRUE;
         }
-        URLRequest ours(*url);
-        if (const char* method = webkit_uri_request_get_http_method(request))
-            ours.setHTTPMethod(method);
+        URLRequest ours = navigationRequestOf(request, *url);
         const NavigationType navigationType =
             navigationTypeOf(webkit_navigation_action_get_navigation_type(action));
         if (navigationType == NavigationType::BackForward) {
@@ -761,10 +774,7 @@ struct WebKitGtkWebEngine::Impl {
             PLATFORM_LOG_WARN(kNoNewWindows, uri ? uri : "");
             return;
         }
-        URLRequest ours(*url);
-        if (const char* method =
-                webkit_uri_request_get_http_method(webkit_navigation_action_get_request(action)))
-            ours.setHTTPMethod(method);
+        URLRequest ours = navigationRequestOf(webkit_navigation_action_get_request(action), *url);
         ours.setMainDocumentURL(*url);
         deliver([this, ours = std::move(ours), generation = owner->loadGeneration()] {
             std::weak_ptr<const void> alive = owner->lifetime();
@@ -1261,6 +1271,16 @@ std::string WebKitGtkWebEngine::title() const {
 std::string WebKitGtkWebEngine::userAgent() {
     const char* agent = webkit_settings_get_user_agent(webkit_web_view_get_settings(impl_->view));
     return agent ? agent : "";
+}
+
+std::string WebKitGtkWebEngine::acceptLanguage() {
+    // WebKit names the one language it sends from the process's character locale.
+    const char* locale = setlocale(LC_CTYPE, nullptr);
+    std::string name = locale ? locale : "";
+    const std::string lower = asciiLowercase(name);
+    if (name.empty() || lower == "c" || lower == "posix") return "en-US";
+    std::replace(name.begin(), name.end(), '_', '-');
+    return name.substr(0, name.find('.'));
 }
 
 void WebKitGtkWebEngine::setSize(double width, double height) {

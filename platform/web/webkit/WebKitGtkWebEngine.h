@@ -109,6 +109,7 @@ class WebKitGtkWebEngine final : public WebEngine {
     std::string title() const override;
     // From the view's settings: no web process needs to have started.
     std::string userAgent() override;
+    std::string acceptLanguage() override;
     void setSize(double width, double height) override;
     void setBackgroundColor(const Color& color) override;
     Image snapshot() override;
