@@ -66,7 +66,7 @@ const RestartRow kRestartRows[] = {
     {"Session", {"c=1; Path=/"}, false},
     {"SessionHttpOnly", {"c=1; Path=/; HttpOnly; SameSite=Lax"}, false},
     {"AYear", {"c=1; Path=/; Max-Age=31536000"}, true},
-    {"AYearByExpires", {"c=1; Path=/; Expires=Fri, 01 Jan 2027 00:00:00 GMT"}, true},
+    {"ByAnExpiresDateAhead", {"c=1; Path=/; Expires=Fri, 01 Jan 2100 00:00:00 GMT"}, true},
     {"AYearEveryFlag",
      {"c=1; Path=/; Domain=shop.example; Max-Age=31536000; Secure; HttpOnly; SameSite=Strict"},
      true},
