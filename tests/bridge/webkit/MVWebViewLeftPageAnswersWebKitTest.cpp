@@ -117,10 +117,6 @@ class MVWebViewLeftPageAnswersWebKitTest : public MVWebViewWebKitFixture,
 
 TEST_P(MVWebViewLeftPageAnswersWebKitTest, NoAnswerOfTheLeftPageReachesTheNextOne) {
     const Row& row = GetParam();
-    // A page that keeps navigating its top frame to "mvcmd:" every task and then leaves:
-    // the view does not settle (a known fault of that road, open).
-    if (std::string(row.name) == "TopFrameSendsOnAndLeavesByALink")
-        GTEST_SKIP() << "a page sending by top-frame navigation every task while it leaves";
     const Channel& channel = *row.channel;
     const int runs = row.runs;
     ServingURLProtocol site("mvtest");
