@@ -1,5 +1,7 @@
 // MVWebView: the decision on each navigation request of the platform view: loaded by
 // the platform view itself, or dealt with here.
+#include <utility>
+
 #include "libmerovane/bridge/MVWebView.h"
 #include "libmerovane/bridge/MVWebViewAdapter.h"
 #include "libmerovane/bridge/MVWebViewDelegate.h"
@@ -12,6 +14,9 @@
 namespace texts = mvwebview_texts;
 
 namespace {
+
+constexpr const char* kLeavingCommandRefused =
+    "MVWebView{} refused the commands of a page that is leaving by its own history step";
 
 enum class Route {
     Platform,  // the platform view loads it
@@ -93,6 +98,8 @@ std::optional<bool> MVWebView::webViewShouldStartLoadWithRequest(
         (route == Route::Native || route == Route::Platform)) {
         const auto steps = pageHistoryStep(request);
         if (steps && (route == Route::Native || (*steps < 0 && stepLeavesDocument(*steps)))) {
+            leavingDocument_ = document_;
+            leavingCommandRefused_ = false;
             performBlock(
                 [weak = weakSelf(), steps = *steps] {
                     if (auto webView = weak.lock()) webView->followPageHistory(steps);
@@ -116,6 +123,11 @@ std::optional<bool> MVWebView::webViewShouldStartLoadWithRequest(
         case Route::Platform:
             return true;
         case Route::Command:
+            if (leavingDocument_ == document_) {
+                if (!std::exchange(leavingCommandRefused_, true))
+                    MVLogInfo(kLeavingCommandRefused, debugName());
+                return false;
+            }
             performCommandURL(request);
             return false;
         case Route::ApiPage:

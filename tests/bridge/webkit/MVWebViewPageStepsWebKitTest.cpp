@@ -117,6 +117,14 @@ const StepRow kStepRows[] = {
      {{"history.back()", "/b", "/a /b", true},
       {kReplace, "/b3", "/a /b3", true},
       {"history.back()", "/a", "/a", false}}},
+    // No step at all: go(0) loads the document again in its place; a step past either end
+    // goes nowhere.
+    {"GoZeroLoadsAgain", {kHash}, true, {{"history.go(0)", "/c", "/a /b /b#x /c", false}}},
+    {"GoBackFiveGoesNowhere", {kHash}, true, {{"history.go(-5)", "/c", "/a /b /b#x /c", true}}},
+    {"ForwardAtTheEndGoesNowhere",
+     {kPush},
+     false,
+     {{"history.forward()", "/b2", "/a /b /b2", true}}},
     // The user's Back over a pushState entry, then the page's own.
     {"UsersBackThenThePages",
      {kPush},
@@ -207,6 +215,37 @@ INSTANTIATE_TEST_SUITE_P(AfterHashPushAndReplaceState, PageStepsTest, testing::V
                          [](const testing::TestParamInfo<StepRow>& info) {
                              return std::string(info.param.name);
                          });
+
+// A frame of another origin cannot take the page back: it cannot reach the page's history,
+// nor step it through its own.
+TEST_F(MVWebViewPageStepsWebKitTest, AFrameOfAnotherOriginDoesNotStepThePage) {
+    HttpTestServer other;
+    other.respond("/frame", Response::text(200,
+                                           "<!DOCTYPE html><html><body><script>"
+                                           "var tried = [];"
+                                           "try { top.history.back(); tried.push('top'); }"
+                                           " catch (e) { tried.push('refused'); }"
+                                           "try { History.prototype.go.call(top.history, -1); }"
+                                           " catch (e) { tried.push('refused'); }"
+                                           "top.postMessage(tried.join(' '), '*');"
+                                           "</script></body></html>",
+                                           "text/html"));
+    webView->openUrl(server.url("/a"));
+    ASSERT_TRUE(settle([&] { return shows("/a", "/a"); })) << state();
+    js(follow("/b"));
+    ASSERT_TRUE(settle([&] { return shows("/b", "/a /b"); })) << state();
+    js("window.marker = 'stays'; window.told = '';"
+       "addEventListener('message', function (e) { window.told = String(e.data); });"
+       "var f = document.createElement('iframe'); f.src = '" +
+       other.url("/frame") + "'; document.body.appendChild(f);");
+    ASSERT_TRUE(settle([&] { return !js("window.told").empty(); })) << state();
+    EXPECT_EQ(js("window.told"), "refused refused");
+    js("window.after = false; setTimeout(function () { window.after = true; }, 300)");
+    ASSERT_TRUE(settle([&] { return js("String(window.after)") == "true"; })) << state();
+    drain();
+    EXPECT_TRUE(shows("/b", "/a /b")) << state();
+    EXPECT_EQ(js("window.marker"), "stays");
+}
 
 // A page without the page library that sends a data request by navigating its top frame
 // to "mvcmd:" every task from its load on, and leaves by its own back DELAY ms after it.
