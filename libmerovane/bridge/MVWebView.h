@@ -337,9 +337,10 @@ class MVWebView : public platform::View,
     uint64_t awaitedInPageGeneration_ = 0;
     // Counts the documents the platform view was handed or started itself (a reload).
     uint64_t document_ = 0;
-    // The document whose own step to another document is under way: its commands are
-    // refused from then on, said once.
+    // The document that asked to leave for another: its commands are refused, said once,
+    // from its own history step on, or while the document its link goes to is on its way.
     std::optional<uint64_t> leavingDocument_;
+    bool leavingByStep_ = false;
     bool leavingCommandRefused_ = false;
     // A document was handed over and the platform view has not reported its start yet.
     bool documentAwaitingStart_ = false;

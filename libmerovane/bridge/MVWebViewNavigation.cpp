@@ -16,7 +16,7 @@ namespace texts = mvwebview_texts;
 namespace {
 
 constexpr const char* kLeavingCommandRefused =
-    "MVWebView{} refused the commands of a page that is leaving by its own history step";
+    "MVWebView{} refused the commands of a page that is leaving for another document";
 
 enum class Route {
     Platform,  // the platform view loads it
@@ -99,6 +99,7 @@ std::optional<bool> MVWebView::webViewShouldStartLoadWithRequest(
         const auto steps = pageHistoryStep(request);
         if (steps && (route == Route::Native || (*steps < 0 && stepLeavesDocument(*steps)))) {
             leavingDocument_ = document_;
+            leavingByStep_ = true;
             leavingCommandRefused_ = false;
             performBlock(
                 [weak = weakSelf(), steps = *steps] {
@@ -123,7 +124,10 @@ std::optional<bool> MVWebView::webViewShouldStartLoadWithRequest(
         case Route::Platform:
             return true;
         case Route::Command:
-            if (leavingDocument_ == document_) {
+            // The page asked to leave: by its own step from then on, by a link once the
+            // document it goes to is on its way.
+            if (leavingDocument_ == document_ &&
+                (leavingByStep_ || shownLoadGeneration_ != loadGeneration_)) {
                 if (!std::exchange(leavingCommandRefused_, true))
                     MVLogInfo(kLeavingCommandRefused, debugName());
                 return false;
@@ -139,6 +143,11 @@ std::optional<bool> MVWebView::webViewShouldStartLoadWithRequest(
             return false;
         }
         case Route::Native:
+            if (leavingDocument_ != document_) {
+                leavingDocument_ = document_;
+                leavingByStep_ = false;
+                leavingCommandRefused_ = false;
+            }
             performBlock(
                 [weak = weakSelf(), request, navigationType] {
                     if (auto webView = weak.lock())
