@@ -100,6 +100,7 @@ std::optional<bool> MVWebView::webViewShouldStartLoadWithRequest(
         if (steps && (route == Route::Native || (*steps < 0 && stepLeavesDocument(*steps)))) {
             leavingDocument_ = document_;
             leavingByStep_ = true;
+            leavingLoad_ = loadGeneration_;
             leavingCommandRefused_ = false;
             performBlock(
                 [weak = weakSelf(), steps = *steps] {
@@ -125,9 +126,10 @@ std::optional<bool> MVWebView::webViewShouldStartLoadWithRequest(
             return true;
         case Route::Command:
             // The page asked to leave: by its own step from then on, by a link once the
-            // document it goes to is on its way.
+            // document it goes to is on its way; a load that ends without one keeps it.
             if (leavingDocument_ == document_ &&
-                (leavingByStep_ || shownLoadGeneration_ != loadGeneration_)) {
+                (shownLoadGeneration_ != loadGeneration_ ||
+                 (leavingByStep_ && leavingLoad_ == loadGeneration_))) {
                 if (!std::exchange(leavingCommandRefused_, true))
                     MVLogInfo(kLeavingCommandRefused, debugName());
                 return false;
