@@ -337,6 +337,13 @@ class MVWebView : public platform::View,
     uint64_t awaitedInPageGeneration_ = 0;
     // Counts the documents the platform view was handed or started itself (a reload).
     uint64_t document_ = 0;
+    // The document that asked to leave for another: its commands are refused, said once,
+    // from its own history step on (under the load counted then), and while the document
+    // it goes to is on its way.
+    std::optional<uint64_t> leavingDocument_;
+    bool leavingByStep_ = false;
+    uint64_t leavingLoad_ = 0;
+    bool leavingCommandRefused_ = false;
     // A document was handed over and the platform view has not reported its start yet.
     bool documentAwaitingStart_ = false;
     // The number a document the platform view started itself took, and the one before:

@@ -239,8 +239,11 @@ void MVWebView::followPageHistory(int64_t steps) {
     steps += ours;
     // A browser's forward here goes nowhere (what the page's back left is not kept), as
     // does a step past the history's first page.
-    if (steps >= 0 || !stepBack(static_cast<size_t>(-steps)))
+    if (steps >= 0 || !stepBack(static_cast<size_t>(-steps))) {
+        // The document stays.
+        leavingDocument_.reset();
         MVLogInfo(texts::kPageHistoryStepIgnored, debugName(), steps, pageHistory_.size());
+    }
 }
 
 int64_t MVWebView::takeAwaitedInPageSteps(int64_t steps) {

@@ -1,5 +1,7 @@
 // MVWebView: the decision on each navigation request of the platform view: loaded by
 // the platform view itself, or dealt with here.
+#include <utility>
+
 #include "libmerovane/bridge/MVWebView.h"
 #include "libmerovane/bridge/MVWebViewAdapter.h"
 #include "libmerovane/bridge/MVWebViewDelegate.h"
@@ -12,6 +14,9 @@
 namespace texts = mvwebview_texts;
 
 namespace {
+
+constexpr const char* kLeavingCommandRefused =
+    "MVWebView{} refused the commands of a page that is leaving for another document";
 
 enum class Route {
     Platform,  // the platform view loads it
@@ -93,6 +98,10 @@ std::optional<bool> MVWebView::webViewShouldStartLoadWithRequest(
         (route == Route::Native || route == Route::Platform)) {
         const auto steps = pageHistoryStep(request);
         if (steps && (route == Route::Native || (*steps < 0 && stepLeavesDocument(*steps)))) {
+            leavingDocument_ = document_;
+            leavingByStep_ = true;
+            leavingLoad_ = loadGeneration_;
+            leavingCommandRefused_ = false;
             performBlock(
                 [weak = weakSelf(), steps = *steps] {
                     if (auto webView = weak.lock()) webView->followPageHistory(steps);
@@ -116,6 +125,15 @@ std::optional<bool> MVWebView::webViewShouldStartLoadWithRequest(
         case Route::Platform:
             return true;
         case Route::Command:
+            // The page asked to leave: by its own step from then on, by a link once the
+            // document it goes to is on its way; a load that ends without one keeps it.
+            if (leavingDocument_ == document_ &&
+                (shownLoadGeneration_ != loadGeneration_ ||
+                 (leavingByStep_ && leavingLoad_ == loadGeneration_))) {
+                if (!std::exchange(leavingCommandRefused_, true))
+                    MVLogInfo(kLeavingCommandRefused, debugName());
+                return false;
+            }
             performCommandURL(request);
             return false;
         case Route::ApiPage:
@@ -127,6 +145,11 @@ std::optional<bool> MVWebView::webViewShouldStartLoadWithRequest(
             return false;
         }
         case Route::Native:
+            if (leavingDocument_ != document_) {
+                leavingDocument_ = document_;
+                leavingByStep_ = false;
+                leavingCommandRefused_ = false;
+            }
             performBlock(
                 [weak = weakSelf(), request, navigationType] {
                     if (auto webView = weak.lock())

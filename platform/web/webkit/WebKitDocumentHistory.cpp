@@ -104,6 +104,11 @@ void WebKitDocumentHistory::listChanged(WebKitBackForwardList* list,
     }
 }
 
+bool WebKitDocumentHistory::holds(WebKitBackForwardListItem* item) const {
+    return std::any_of(items_.begin(), items_.end(),
+                       [item](const Item& entry) { return entry.item == item; });
+}
+
 void WebKitDocumentHistory::pageTold(const std::string& address) {
     // The newest item is the one the page was asked about, unless it moved on meanwhile.
     if (!items_.empty() && position_ == items_.size() - 1) items_.back().address = address;

@@ -40,6 +40,8 @@ class WebKitDocumentHistory {
     void addressChanged(WebKitBackForwardList* list, const char* address);
     // The page's address for the newest entry, when its report was unsure.
     void pageTold(const std::string& address);
+    // Whether `item` is one of the document's.
+    bool holds(WebKitBackForwardListItem* item) const;
     // The item the page is at, if its document has items.
     WebKitBackForwardListItem* current() const {
         return items_.empty() ? nullptr : items_[position_].item;

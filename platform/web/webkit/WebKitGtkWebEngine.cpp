@@ -25,6 +25,7 @@
 #include "platform/web/webkit/GLibMainContextWaiter.h"
 #include "platform/web/webkit/WebKitDocumentHistory.h"
 #include "platform/web/webkit/WebKitFormSubmissions.h"
+#include "platform/web/webkit/WebKitPageHistorySteps.h"
 #include "platform/web/webkit/WebKitScriptDialogs.h"
 #include "platform/web/webkit/WebKitWebsiteData.h"
 
@@ -519,6 +520,8 @@ struct WebKitGtkWebEngine::Impl {
     GRef<WebKitBackForwardListItem> shownItem;
     // The page's steps within the document shown, which WebKit decides without us.
     std::unique_ptr<WebKitDocumentHistory> documentHistory;
+    // The page's own back, forward and go(), taken here.
+    std::unique_ptr<WebKitPageHistorySteps> pageSteps;
     gulong listHandler = 0;
     // What the web-process extension noted of the page's links and forms, oldest first:
     // each reaches us ahead of WebKit's decision on its navigation.
@@ -723,6 +726,22 @@ struct WebKitGtkWebEngine::Impl {
         });
     }
 
+    // The page's own step to an entry of another document, which the page history takes
+    // as it takes WebKit's back or forward navigation there.
+    void leaveByHistoryStep(const char* address, int64_t step) {
+        auto url = readURI(address);
+        if (!url) {
+            PLATFORM_LOG_WARN(kUnreadableURI, address ? address : "");
+            return;
+        }
+        URLRequest ours(*url);
+        ours.setMainDocumentURL(*url);
+        ours.setProperty(kHistoryStepProperty, step);
+        deliver([this, ours = std::move(ours), generation = shownGeneration] {
+            owner->askClientForPageNavigation(ours, NavigationType::BackForward, generation);
+        });
+    }
+
     static void onListChanged(WebKitBackForwardList* list, WebKitBackForwardListItem* added,
                               gpointer, gpointer data) {
         auto* self = static_cast<Impl*>(data);
@@ -862,6 +881,7 @@ struct WebKitGtkWebEngine::Impl {
                               static_cast<int64_t>(std::min<guint64>(document, INT64_MAX)));
             return TRUE;
         }
+        if (self->pageSteps->take(message)) return TRUE;
         if (name && std::strcmp(name, "mv-frame-command") == 0 && body &&
             g_variant_is_of_type(body, G_VARIANT_TYPE("(t)"))) {
             guint64 document = 0;
@@ -1156,6 +1176,9 @@ WebKitGtkWebEngine::WebKitGtkWebEngine() : impl_(std::make_unique<Impl>()) {
         [impl](const std::string& address, DocumentHistoryChange change, bool unsure) {
             impl->reportDocumentStep(address, change, unsure);
         });
+    impl_->pageSteps = std::make_unique<WebKitPageHistorySteps>(
+        impl_->view, *impl_->documentHistory,
+        [impl](const char* address, int64_t step) { impl->leaveByHistoryStep(address, step); });
     impl_->listHandler = g_signal_connect(webkit_web_view_get_back_forward_list(impl_->view),
                                           "changed", G_CALLBACK(Impl::onListChanged), impl);
     impl_->handlers = {

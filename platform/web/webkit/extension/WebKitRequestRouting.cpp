@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "platform/web/webkit/extension/WebKitFormCapture.h"
+#include "platform/web/webkit/extension/WebKitHistorySteps.h"
 
 namespace {
 
@@ -242,6 +243,7 @@ void onPageWorldCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFra
     // Not writable, enumerable or configurable: the page cannot put another in its place.
     jsc_value_object_define_property_data(global, "__mvCommandChannel",
                                           static_cast<JSCValuePropertyFlags>(0), send);
+    takeHistorySteps(gExtension, page, context, sender->document);
     g_object_unref(global);
     g_object_unref(send);
     g_object_unref(context);
