@@ -1,6 +1,7 @@
 #include "libmerovane/bridge/MVDocumentEncoding.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <optional>
 #include <vector>
@@ -13,6 +14,16 @@ namespace {
 constexpr size_t kPrescanBytes = 1024;
 // No encoding's label is longer.
 constexpr size_t kMaximumLabel = 40;
+
+// The labels of UTF-16, little and big endian, as browsers name them.
+constexpr std::array<std::string_view, 10> kUTF16Labels = {
+    "utf-16", "utf-16le",  "utf-16be",        "utf16",       "unicode",
+    "ucs-2",  "csunicode", "iso-10646-ucs-2", "unicodefeff", "unicodefffe"};
+
+bool isUTF16Label(const std::string& label) {
+    const std::string lower = platform::asciiLowercase(label);
+    return std::find(kUTF16Labels.begin(), kUTF16Labels.end(), lower) != kUTF16Labels.end();
+}
 
 bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
@@ -133,9 +144,8 @@ std::optional<std::string> charsetOfMeta(std::string_view text, size_t& at) {
     }
     if (!needPragma || (*needPragma && !gotPragma) || !charset) return std::nullopt;
     // A document that reads as ASCII cannot declare itself UTF-16.
-    const std::string lower = platform::asciiLowercase(*charset);
-    if (lower.starts_with("utf-16") || lower == "utf16" || lower == "unicode") return "UTF-8";
-    if (lower == "x-user-defined") return "windows-1252";
+    if (isUTF16Label(*charset)) return "UTF-8";
+    if (platform::equalsIgnoringASCIICase(*charset, "x-user-defined")) return "windows-1252";
     return charset;
 }
 
@@ -180,7 +190,7 @@ std::string xmlDeclarationEncoding(std::string_view document) {
         if (attribute->name != "encoding") continue;
         auto label = labelOf(attribute->value);
         // Written in ASCII, it cannot be UTF-16.
-        if (!label || platform::asciiLowercase(*label).starts_with("utf-16")) return {};
+        if (!label || isUTF16Label(*label)) return {};
         return *label;
     }
     return {};
@@ -204,8 +214,7 @@ std::string documentTextEncodingName(std::string_view document, const std::strin
 
 bool encodingWritesASCIIAsItself(const std::string& textEncodingName) {
     const std::string name = platform::asciiLowercase(textEncodingName);
-    return name.find("utf-16") == std::string::npos && name.find("utf16") == std::string::npos &&
-           name.find("utf-32") == std::string::npos && name.find("utf32") == std::string::npos &&
-           name.find("ucs") == std::string::npos && name != "unicode" && name != "unicodefffe" &&
-           name != "unicodefeff";
+    return !isUTF16Label(name) && name.find("utf-16") == std::string::npos &&
+           name.find("utf16") == std::string::npos && name.find("utf-32") == std::string::npos &&
+           name.find("utf32") == std::string::npos && name.find("ucs") == std::string::npos;
 }

@@ -49,6 +49,14 @@ const SniffRow kSniffRows[] = {
      "<div title='<meta charset=shift_jis>'></div>", ""},
     {"PastTheFirst1024Bytes", "text/html", "", kFarAway + "<meta charset=windows-1252>", ""},
     {"DeclaredUtf16ReadsAsUtf8", "text/html", "", "<meta charset=utf-16>", "UTF-8"},
+    // Every other label of UTF-16 too.
+    {"DeclaredUcs2ReadsAsUtf8", "text/html", "", "<meta charset=\"ucs-2\">", "UTF-8"},
+    {"DeclaredCsUnicodeReadsAsUtf8", "text/html", "",
+     "<meta http-equiv=Content-Type content=\"text/html; charset=csUnicode\">", "UTF-8"},
+    {"DeclaredUnicodeFFFEReadsAsUtf8", "text/html", "", "<meta charset=unicodeFFFE>", "UTF-8"},
+    {"DeclaredIso10646Ucs2ReadsAsUtf8", "text/html", "", "<meta charset=iso-10646-ucs-2>", "UTF-8"},
+    {"XmlDeclaringUcs2IsNoDeclaration", "application/xml", "",
+     "<?xml version=\"1.0\" encoding=\"ucs-2\"?><a/>", ""},
     {"AnUnreadableLabel", "text/html", "", "<meta charset=\"shift jis;<x>\">", ""},
     {"XmlDeclaration", "application/xhtml+xml", "",
      "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><html/>", "Shift_JIS"},
@@ -89,6 +97,7 @@ const WrittenRow kWrittenRows[] = {
     {"ControlBytesAsReferences", "<p>", "windows-1252", std::string("a\0b\rc\nd\x1b$Be", 11),
      "<meta http-equiv=\"Content-Security-Policy\" "
      "content=\"a&#x00;b&#x0D;c&#x0A;d&#x1B;$Be\"><p>"},
+    {"CsUnicodeByTheHeaderGetsNone", kUtf16Page, "csUnicode", "img-src 'none'", kUtf16Page},
     {"BytesBeyondASCIIAsReferences", "<p>", "Shift_JIS", "img-src \x93\xFA",
      "<meta http-equiv=\"Content-Security-Policy\" content=\"img-src &#x93;&#xFA;\"><p>"},
 };
