@@ -57,8 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const auto referer = request.valueForHTTPHeaderField("Referer");
         const bool lowered =
             referer && referer->starts_with("https:") && next->schemeLowercased() == "http";
+        const platform::URL from = request.url();
         request.setURL(*next);
-        keepHeadAcrossRedirect(request);
+        keepHeadAcrossRedirect(request, from);
         checkReferer(request);
         if (lowered && request.valueForHTTPHeaderField("Referer")) __builtin_trap();
     }

@@ -56,7 +56,7 @@ URLRequest redirectedRequest(const URLRequest& request, int status, const URL& l
         // A form's answer fetched by GET is no longer the form's.
         next.setValue(std::nullopt, "Origin");
     }
-    keepHeadAcrossRedirect(next);
+    keepHeadAcrossRedirect(next, request.url());
     if (!sameOrigin(request.url(), location)) {
         next.setValue(std::nullopt, "Authorization");
         next.setValue(std::nullopt, "Cookie");

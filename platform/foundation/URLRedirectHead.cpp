@@ -30,7 +30,7 @@ bool isSameOrigin(const URL& a, const URL& b) {
            effectivePort(a) == effectivePort(b);
 }
 
-void keepHeadAcrossRedirect(URLRequest& redirected) {
+void keepHeadAcrossRedirect(URLRequest& redirected, const URL& from) {
     const URL& target = redirected.url();
     if (auto value = redirected.valueForHTTPHeaderField("Referer")) {
         const auto referer = URL::parse(*value);
@@ -40,10 +40,9 @@ void keepHeadAcrossRedirect(URLRequest& redirected) {
             kept = isSameOrigin(*referer, target) ? *value : serializedOrigin(*referer) + "/";
         redirected.setValue(std::move(kept), "Referer");
     }
-    if (auto origin = redirected.valueForHTTPHeaderField("Origin"); origin && *origin != "null") {
-        const auto from = URL::parse(*origin);
-        if (!from || !isSameOrigin(*from, target)) redirected.setValue("null", "Origin");
-    }
+    // A redirect from one origin to another makes the Origin opaque, for good.
+    if (redirected.valueForHTTPHeaderField("Origin") && !isSameOrigin(from, target))
+        redirected.setValue("null", "Origin");
 }
 
 }  // namespace platform

@@ -3,9 +3,9 @@
 // default referrer policy (strict-origin-when-cross-origin):
 //
 //   URLRequest next = request;   next.setURL(location);
-//   keepHeadAcrossRedirect(next);
+//   keepHeadAcrossRedirect(next, request.url());
 //   // Referer: whole to its own origin, its origin alone to another, none from https to http
-//   // Origin: "null" once the request has gone to another origin
+//   // Origin: "null" once a redirect has led from one origin to another
 //
 // Plain functions; no state.
 
@@ -21,6 +21,7 @@ std::string serializedOrigin(const URL& url);
 // Scheme, host and port alike, a missing port counted as the scheme's own.
 bool isSameOrigin(const URL& a, const URL& b);
 
-void keepHeadAcrossRedirect(URLRequest& redirected);
+// `from`: the address that answered with the redirect.
+void keepHeadAcrossRedirect(URLRequest& redirected, const URL& from);
 
 }  // namespace platform

@@ -61,6 +61,11 @@ const HeadRow kHeadRows[] = {
      "-"},
     {"PostRedirectedBy307ToOtherOrigin", "A/start", "", "", "form('post', '/p7')", "B/dest", "POST",
      "A/", "null", "application/x-www-form-urlencoded"},
+    // The Origin turns "null" at a redirect between origins, not for being elsewhere.
+    {"PostRedirectedBy307WithinTheOtherOrigin", "A/start", "", "", "form('post', 'B/p7in')",
+     "B/dest", "POST", "A/", "A", "application/x-www-form-urlencoded"},
+    {"PostRedirectedBy307BackToTheShop", "A/start", "", "", "form('post', 'B/p7back')", "A/dest",
+     "POST", "A/", "null", "application/x-www-form-urlencoded"},
     // A redirect keeps the Referer of the link, reduced to the origin for another origin.
     {"RedirectSameOrigin", "A/start", "", "", "link('/r')", "A/dest", "GET", "A/start", "-", "-"},
     {"RedirectToOtherOrigin", "A/start", "", "", "link('/xr')", "B/dest", "GET", "A/", "-", "-"},
@@ -150,6 +155,8 @@ TEST_P(DocumentHeadTest, CarriesWhatWebKitAloneSends) {
     server.respond("/xr", Response::redirect(302, other.url("/dest")));
     server.respond("/p3", Response::redirect(303, "/dest"));
     server.respond("/p7", Response::redirect(307, other.url("/dest")));
+    other.respond("/p7in", Response::redirect(307, "/dest"));
+    other.respond("/p7back", Response::redirect(307, server.url("/dest")));
     server.respond("/probe", Response::text(200, "ok"));
 
     webView->openUrl(expand(row.start));
