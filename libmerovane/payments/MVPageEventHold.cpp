@@ -1,5 +1,7 @@
 #include "libmerovane/payments/MVPageEventHold.h"
 
+#include <cstddef>
+#include <iterator>
 #include <map>
 #include <utility>
 #include <vector>
@@ -30,8 +32,10 @@ HeldPages& heldPages() {
     return *pages;
 }
 
-// The load of `key` ended: with the page kept (`kept`), its held events reach it.
-void loadEnded(const MVWebViewInterface* key, bool kept) {
+// The load of `key` ended: with the page kept (`kept`), its held events reach it. A
+// cancelled load may be the start of a newer one, after which the page listens again:
+// what it does not listen to yet waits for that load's end.
+void loadEnded(const MVWebViewInterface* key, bool kept, bool cancelled) {
     auto& pages = heldPages();
     auto found = pages.find(key);
     if (found == pages.end()) return;
@@ -45,19 +49,37 @@ void loadEnded(const MVWebViewInterface* key, bool kept) {
         return;
     }
     auto& dispatcher = MVEventDispatcher::sharedDispatcher();
-    for (const auto& event : held.events) {
+    std::vector<MVEvent> waiting;
+    for (auto& event : held.events) {
         bool listens = false;
         for (const auto& listener : dispatcher.webViewsForEvent(event.eventName()))
             listens = listens || listener.get() == key;
-        if (!listens) {
+        if (!listens && cancelled) {
+            waiting.push_back(std::move(event));
+        } else if (!listens) {
             MVLogInfo("MVTesseraWallet drops {}: its page did not register for it",
                       event.eventName());
-            continue;
+        } else {
+            MVLogInfo("MVTesseraWallet sends {} held for {} while it loaded", event.eventName(),
+                      page->debugName());
+            page->performMVEvent(event);
         }
-        MVLogInfo("MVTesseraWallet sends {} held for {} while it loaded", event.eventName(),
-                  page->debugName());
-        page->performMVEvent(event);
     }
+    if (waiting.empty()) return;
+    // Held again, before what the page's script may have held meanwhile.
+    auto [entry, fresh] = pages.try_emplace(key);
+    if (fresh) {
+        held.events = std::move(waiting);
+        entry->second = std::move(held);
+        return;
+    }
+    auto& events = entry->second.events;
+    events.insert(events.begin(), std::make_move_iterator(waiting.begin()),
+                  std::make_move_iterator(waiting.end()));
+    if (events.size() > MVPageEventHold::kMaximumEvents)
+        events.erase(events.begin(),
+                     events.begin() + static_cast<std::ptrdiff_t>(events.size() -
+                                                                  MVPageEventHold::kMaximumEvents));
 }
 
 }  // namespace
@@ -70,18 +92,23 @@ void MVPageEventHold::hold(const std::shared_ptr<MVWebView>& page, const MVEvent
     if (held.observers.empty()) {
         held.page = page;
         auto& center = platform::NotificationCenter::defaultCenter();
-        const std::pair<const char*, bool> ends[] = {
-            {MVWebViewDidReplaceDocumentNotification, false},
-            {MVWebViewDidFailLoadingNotification, true},
-            {MVWebViewDidCancelLoadingNotification, true},
-            {MVWebViewDidFinishLoadingNotification, true},
+        struct End {
+            const char* notification;
+            bool kept;
+            bool cancelled;
         };
-        for (const auto& [name, kept] : ends) {
+        const End ends[] = {
+            {MVWebViewDidReplaceDocumentNotification, false, false},
+            {MVWebViewDidFailLoadingNotification, true, false},
+            {MVWebViewDidCancelLoadingNotification, true, true},
+            {MVWebViewDidFinishLoadingNotification, true, false},
+        };
+        for (const End& end : ends) {
             held.observers.emplace_back(
-                center,
-                center.addObserver(name, key, [key, kept = kept](const platform::Notification&) {
-                    loadEnded(key, kept);
-                }));
+                center, center.addObserver(end.notification, key,
+                                           [key, end](const platform::Notification&) {
+                                               loadEnded(key, end.kept, end.cancelled);
+                                           }));
         }
     }
     if (held.events.size() >= kMaximumEvents) held.events.erase(held.events.begin());

@@ -1498,19 +1498,22 @@ TEST_P(TesseraWalletPageActsTest, APaymentEndsOnlyWhenAnotherDocumentReplacesIts
 
 // The buyer comes back from the wallet application without a reply while the page's
 // link is being fetched (the page then listens to nothing): the page hears the
-// cancellation once its load ends with it kept (failed, redirected to a command), and a
-// document that replaced it hears nothing.
+// cancellation once its load ends with it kept (failed, redirected to a command, or a
+// newer load of the host's in its place that fails), and a document that replaced it
+// hears nothing.
 TEST_P(TesseraWalletPageActsTest, AFailureDuringAKeptLoadReachesThePageAfterIt) {
     const struct {
         const char* path;
+        const char* hostOpens;  // the host's load in place of the link's, or none
         bool kept;
     } rows[] = {
-        {"/held-gone", true},
-        {"/held-to-command", true},
-        {"/held-thanks", false},
+        {"/held-gone", nullptr, true},    {"/held-to-command", nullptr, true},
+        {"/held-thanks", nullptr, false}, {"/held-slow", "/failing", true},
+        {"/held-slow", "/other", false},
     };
     auto gone = HttpTestServer::Response::text(200, std::string(4096, 'x'), "text/html");
     gone.dropAfterBodyBytes = 16;
+    shop_.respond("/failing", gone);
     gone.holdUntilReleased = "gone";
     shop_.respond("/held-gone", gone);
     auto toCommand = HttpTestServer::Response::redirect(
@@ -1518,27 +1521,38 @@ TEST_P(TesseraWalletPageActsTest, AFailureDuringAKeptLoadReachesThePageAfterIt) 
     toCommand.holdUntilReleased = "to-command";
     shop_.respond("/held-to-command", toCommand);
     auto thanks = HttpTestServer::Response::text(200, "<p>thanks</p>", "text/html");
+    shop_.respond("/other", thanks);
     thanks.holdUntilReleased = "thanks";
     shop_.respond("/held-thanks", thanks);
+    thanks.holdUntilReleased = "slow";
+    shop_.respond("/held-slow", thanks);
     ASSERT_NO_FATAL_FAILURE(stream());
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.path);
+        SCOPED_TRACE(std::string(row.path) + " " + (row.hostOpens ? row.hostOpens : ""));
         auto a = checkoutPage();
         ASSERT_NO_FATAL_FAILURE(reachFrom(a, When::BuyerInWallet, "unused"));
+        const size_t asked = shop_.requestCount();
         headlessEngineOf(*a.view).navigate(shop_.url(row.path));
         ASSERT_TRUE(waitFor([&] { return a.view->isLoading(); }));
         platform::Application::shared().becomeActive();
         platform::runUntilIdle();
         EXPECT_FALSE(lent());
         EXPECT_TRUE(heard(a).empty());  // not while it loads
-        shop_.release(std::string(row.path).substr(std::strlen("/held-")));
+        std::string shown = shop_.url(row.path);
+        if (row.hostOpens) {
+            ASSERT_TRUE(waitFor([&] { return shop_.requestCount() > asked; }));
+            shown = shop_.url(row.hostOpens);
+            a.view->openUrl(shown, false);
+        } else {
+            shop_.release(std::string(row.path).substr(std::strlen("/held-")));
+        }
         // Kept, or another document in its place.
         ASSERT_TRUE(drive([&] {
             const auto& base = a.view->loadedBaseURL();
-            return row.kept ? !a.view->isLoading()
-                            : base && base->absoluteString() == shop_.url(row.path);
+            return row.kept ? !a.view->isLoading() : base && base->absoluteString() == shown;
         }));
         settle();
+        if (row.hostOpens) shop_.release("slow");
         MVEventDispatcher::sharedDispatcher().registerWebView(a.view, {"tesseraWalletError"});
         EXPECT_EQ(heard(a), row.kept ? std::vector<json>{walletError(
                                            "TesseraWalletErrorBuyerCancelled",
