@@ -232,6 +232,8 @@ class MVWebView : public platform::View,
     void fetchDidFinish(PageFetch& fetch);
     void saveDownloadKeepingPage(PageFetch& fetch, const platform::HTTPURLResponse& response);
     void fetchDidFail(PageFetch& fetch, const platform::Error& error);
+    // The fetch's body passed its bound: it ends as a failed load.
+    void fetchPastItsBound(PageFetch& fetch);
     RedirectOutcome processRedirectResponse(const PageFetch& fetch);
     void performRedirectCommandCollection(const platform::URL& location);
     void loadApiPage(const std::string& pageId, std::shared_ptr<MVWebViewHistoryEntry> entry);
@@ -305,6 +307,8 @@ class MVWebView : public platform::View,
     // The fetch of the page being loaded; its body and final response live with it, so
     // that no other load writes into them.
     std::shared_ptr<PageFetch> fetch_;
+    // The page document and how many downloads it saved.
+    std::pair<uint64_t, size_t> downloadsOfDocument_{0, 0};
     int64_t lastCommandSerial_ = 0;
     // The frame documents of the shown page whose refused commands were logged, by the
     // document the engine names (0: one it does not name).

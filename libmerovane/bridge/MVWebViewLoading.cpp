@@ -46,6 +46,14 @@ constexpr const char* kDefaultApiMimeType = "text/html";
 constexpr const char* kApiTextEncoding = "utf-8";
 constexpr const char* kSavedDownload = "MVWebView{} saved the download [{}] as {}";
 constexpr const char* kDownloadNotSaved = "MVWebView{} could not save the download [{}]: {}";
+constexpr const char* kDownloadsPastBound =
+    "MVWebView{} refused the download [{}]: its page saved {} downloads already";
+constexpr const char* kFetchPastBound =
+    "MVWebView{} gave up [{}]: a document or download is held whole, and it passed {} MB";
+// A fetched document or download is held in memory until it has come.
+constexpr size_t kMaximumFetchedBytes = size_t{64} << 20;
+// Downloads one page document saves; a page that downloads in a loop stops there.
+constexpr size_t kMaximumDownloadsOfADocument = 20;
 
 // The rest of `url` when it begins with "mvapi:" in any case.
 std::optional<std::string> apiPageId(const std::string& url) {
@@ -87,10 +95,27 @@ class MVWebView::PageFetch : public platform::URLConnectionDelegate {
         if (auto webView = current()) webView->fetchDidReceiveResponse(*this, response);
     }
     void didReceiveData(const std::vector<uint8_t>& chunk) override {
-        if (current()) data.insert(data.end(), chunk.begin(), chunk.end());
+        auto webView = current();
+        if (!webView || pastBound) return;
+        if (chunk.size() > kMaximumFetchedBytes - data.size()) {
+            // Given up on the next turn, outside the connection's own call.
+            pastBound = true;
+            std::vector<uint8_t>().swap(data);
+            platform::RunLoop::main().post([weak = webView_, fetch = webView->fetch_] {
+                auto view = weak.lock();
+                if (view && view->fetch_ == fetch) view->fetchPastItsBound(*fetch);
+            });
+            return;
+        }
+        data.insert(data.end(), chunk.begin(), chunk.end());
     }
     void didFinishLoading() override {
-        if (auto webView = current()) webView->fetchDidFinish(*this);
+        auto webView = current();
+        if (webView && pastBound) {
+            webView->fetchPastItsBound(*this);
+        } else if (webView) {
+            webView->fetchDidFinish(*this);
+        }
     }
     void didFailWithError(const platform::Error& error) override {
         if (auto webView = current()) webView->fetchDidFail(*this, error);
@@ -110,6 +135,8 @@ class MVWebView::PageFetch : public platform::URLConnectionDelegate {
     std::shared_ptr<platform::URLConnection> connection;
     platform::URL url;
     std::vector<uint8_t> data;
+    // The body passed kMaximumFetchedBytes: the fetch is being given up.
+    bool pastBound = false;
     std::optional<platform::HTTPURLResponse> finalResponse;
     // The request sent last, redirects followed.
     std::optional<platform::URLRequest> sent;
@@ -403,8 +430,12 @@ void MVWebView::fetchDidFinish(PageFetch& fetch) {
 void MVWebView::saveDownloadKeepingPage(PageFetch& fetch,
                                         const platform::HTTPURLResponse& response) {
     const std::string address = response.url().absoluteString();
+    if (downloadsOfDocument_.first != document_) downloadsOfDocument_ = {document_, 0};
     platform::Error error;
-    if (auto path = saveDownload(response, fetch.data, &error)) {
+    if (downloadsOfDocument_.second >= kMaximumDownloadsOfADocument) {
+        MVLogWarn(kDownloadsPastBound, debugName(), address, downloadsOfDocument_.second);
+    } else if (++downloadsOfDocument_.second;
+               auto path = saveDownload(response, fetch.data, &error)) {
         MVLogInfo(kSavedDownload, debugName(), address, *path);
     } else {
         MVLogWarn(kDownloadNotSaved, debugName(), address, error.localizedDescription());
@@ -412,6 +443,12 @@ void MVWebView::saveDownloadKeepingPage(PageFetch& fetch,
     // The page that asked stays, and so does its history.
     fetch.leaveHistory(*this);
     endLoad(MVWebViewDidFinishLoadingNotification);
+}
+
+void MVWebView::fetchPastItsBound(PageFetch& fetch) {
+    MVLogWarn(kFetchPastBound, debugName(), fetch.url.absoluteString(), kMaximumFetchedBytes >> 20);
+    fetch.cancel();
+    fetchDidFail(fetch, platform::Error());
 }
 
 void MVWebView::fetchDidFail(PageFetch& fetch, const platform::Error&) {

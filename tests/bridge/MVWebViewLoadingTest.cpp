@@ -2,9 +2,11 @@
 // command and API schemes, API pages from the web cache, HTML strings.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "libmerovane/bridge/MVCommandHandler.h"
+#include "libmerovane/bridge/MVDocumentDownload.h"
 #include "libmerovane/bridge/MVWebViewAdapter.h"
 #include "libmerovane/core/StringExtensions.h"
 #include "libmerovane/handlers/MVCommandHandlerClasses.h"
@@ -13,6 +15,7 @@
 #include "tests/support/FakeLocalization.h"
 #include "tests/support/FakeWebCache.h"
 #include "tests/support/HttpTestServer.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -245,6 +248,56 @@ TEST_F(MVWebViewLoadingTest, AFailedFetchPostsTheFailNotification) {
     platform::runUntilIdle();
     EXPECT_FALSE(webView->isLoading());
     EXPECT_EQ(notes->names, (std::vector<std::string>{"start", "fail", "start", "fail"}));
+}
+
+// What a page fetches is held whole: past 64 MB the load fails and says so, whether a
+// document or a download; a page document that downloads in a loop saves 20 and no more,
+// the next document again.
+TEST_F(MVWebViewLoadingTest, WhatAPageFetchesIsBounded) {
+    server.respond("/shop", Response::text(200, "<p>shop</p>", "text/html"));
+    const std::string huge((size_t{64} << 20) + 1, 'x');
+    server.respond("/huge", Response::text(200, huge, "text/html"));
+    Response hugeFile = Response::text(200, huge, "application/octet-stream");
+    hugeFile.headers.set("Content-Disposition", "attachment; filename=\"huge.bin\"");
+    server.respond("/huge.bin", hugeFile);
+    Response invoice = Response::text(200, "%PDF-1.4", "application/pdf");
+    invoice.headers.set("Content-Disposition", "attachment; filename=\"invoice.pdf\"");
+    server.respond("/invoice", invoice);
+    const auto follow = [&](const std::string& path) {
+        webView->openUrl(server.url(path));
+        return waitUntilLoaded();
+    };
+    const TempDir home;
+    const std::string folder = downloadFolder();
+    webView->openUrl(server.url("/shop"));
+    ASSERT_TRUE(waitUntilLoaded());
+    for (const char* path : {"/huge", "/huge.bin"}) {
+        SCOPED_TRACE(path);
+        notes->names.clear();
+        ASSERT_TRUE(follow(path));
+        EXPECT_EQ(notes->names, (std::vector<std::string>{"start", "fail"}));
+        EXPECT_TRUE(logged("MVWebView<1000> gave up [" + server.url(path) +
+                           "]: a document or download is held whole, and it passed 64 MB"));
+        EXPECT_EQ(page().currentPage()->content, "<p>shop</p>");
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder + "/huge.bin"));
+    const auto saved = [&] {
+        size_t files = 0;
+        if (std::filesystem::exists(folder))
+            for ([[maybe_unused]] const auto& file : std::filesystem::directory_iterator(folder))
+                ++files;
+        return files;
+    };
+    for (int i = 0; i < 21; ++i) ASSERT_TRUE(follow("/invoice"));
+    EXPECT_EQ(saved(), 20u);
+    EXPECT_EQ(loggedCount("refused the download [" + server.url("/invoice") +
+                          "]: its page saved 20 downloads already"),
+              1u);
+    // Another document of the page downloads again.
+    webView->openUrl(server.url("/shop"));
+    ASSERT_TRUE(waitUntilLoaded());
+    ASSERT_TRUE(follow("/invoice"));
+    EXPECT_EQ(saved(), 21u);
 }
 
 TEST_F(MVWebViewLoadingTest, FetchesTimeOutAfterTwoMinutes) {
