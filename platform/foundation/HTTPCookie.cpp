@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cmath>
 
 #include "platform/foundation/HTTPHeaderFields.h"
 #include "platform/foundation/TextUtilities.h"
@@ -146,7 +147,11 @@ std::optional<HTTPCookie> HTTPCookie::make(Properties p) {
                                            : std::string_view(p.domain).substr(1));
     if (c.domain_.empty()) return std::nullopt;
     c.path_ = p.path.empty() || p.path[0] != '/' ? "/" : std::move(p.path);
-    c.expiresDate_ = p.expiresDate;
+    if (p.expiresDate) {
+        const double expiry = p.expiresDate->timeIntervalSince1970();
+        if (std::isnan(expiry)) return std::nullopt;
+        c.expiresDate_ = Date(std::clamp(expiry, kEarliestExpiry, kLatestExpiry));
+    }
     c.secure_ = p.secure;
     c.httpOnly_ = p.httpOnly;
     c.sameSite_ = p.sameSite;
@@ -165,6 +170,8 @@ std::optional<HTTPCookie> HTTPCookie::parseSetCookie(std::string_view text, cons
     c.value_ = std::string(trimWhitespace(pair.substr(equals + 1)));
     if (c.name_.empty()) return std::nullopt;
 
+    const Date now = Date::now();
+    const Date latest = now.addingTimeInterval(kMaximumAge);
     std::optional<Date> expires;
     std::optional<Date> maxAge;
     std::optional<std::string> domain;
@@ -179,7 +186,7 @@ std::optional<HTTPCookie> HTTPCookie::parseSetCookie(std::string_view text, cons
                                      ? std::string_view{}
                                      : trimWhitespace(attribute.substr(eq + 1));
         if (name == "expires") {
-            if (auto d = parseCookieDate(value)) expires = d;
+            if (auto d = parseCookieDate(value)) expires = std::min(*d, latest);
         } else if (name == "max-age") {
             bool negative = !value.empty() && value[0] == '-';
             std::string_view digits = negative ? value.substr(1) : value;
@@ -189,8 +196,9 @@ std::optional<HTTPCookie> HTTPCookie::parseSetCookie(std::string_view text, cons
             double seconds = 0;
             for (char ch : digits) seconds = seconds * 10 + (ch - '0');
             // Zero or less expires at once.
-            maxAge = negative || seconds == 0 ? Date::distantPast()
-                                              : Date::now().addingTimeInterval(seconds);
+            maxAge = negative || seconds == 0
+                         ? Date(kEarliestExpiry)
+                         : now.addingTimeInterval(std::min(seconds, kMaximumAge));
         } else if (name == "domain") {
             if (value.empty()) continue;
             if (value[0] == '.') value.remove_prefix(1);

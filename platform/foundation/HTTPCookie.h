@@ -35,7 +35,15 @@ class HTTPCookie {
         SameSite sameSite = SameSite::None;
     };
 
-    // None when the name is empty or the domain is empty.
+    // A response's Max-Age or Expires further ahead than this is cut back to it.
+    static constexpr double kMaximumAge = 400 * 86400.0;
+    // Every expiry lies within these (0001-01-01 to 9999-12-31 23:59:59 UTC): whole
+    // seconds of it fit in 64 bits and in a calendar date.
+    static constexpr double kEarliestExpiry = -62135596800.0;
+    static constexpr double kLatestExpiry = 253402300799.0;
+
+    // None when the name is empty, the domain is empty or the expiry is NaN; an expiry
+    // out of range is brought to its nearer end.
     static std::optional<HTTPCookie> make(Properties properties);
     // The cookie one "Set-Cookie" value sets for a response from `url`; none when the
     // text has no "name=value" or its Domain attribute does not cover the URL's host.
