@@ -1,6 +1,7 @@
 #include "platform/foundation/HTTPCookie.h"
 
 #include <arpa/inet.h>
+#include <libpsl.h>
 
 #include <algorithm>
 #include <cctype>
@@ -260,13 +261,12 @@ bool HTTPCookie::matchesURL(const URL& url) const {
 }
 
 bool HTTPCookie::sameSite(std::string_view host, std::string_view other) {
-    if (host == other) return true;
-    if (isIPAddress(host) || isIPAddress(other)) return false;
     auto site = [](std::string_view name) {
-        auto last = name.rfind('.');
-        if (last == std::string_view::npos || last == 0) return name;
-        auto before = name.rfind('.', last - 1);
-        return before == std::string_view::npos ? name : name.substr(before + 1);
+        std::string h = asciiLowercase(name);
+        if (!h.empty() && h.back() == '.') h.pop_back();
+        if (h.find('.') == std::string::npos || isIPAddress(h)) return h;
+        const char* registrable = ::psl_registrable_domain(::psl_builtin(), h.c_str());
+        return registrable ? std::string(registrable) : h;
     };
     return site(host) == site(other);
 }

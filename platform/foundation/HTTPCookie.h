@@ -74,8 +74,9 @@ class HTTPCookie {
     // Whether it goes with a request whose page is of the site `siteOf` (none: the request
     // is a page of its own). Lax and Strict cookies go to their own site only.
     bool matchesSite(const URL& url, const std::optional<URL>& siteOf) const;
-    // The hosts are of one site: equal, or sharing their last two labels (never for IP
-    // addresses).
+    // The hosts are of one site: their registrable domains (by the public suffix list, in
+    // any case, one trailing dot dropped) are equal. An IP address, a single label or a
+    // public suffix is a site of its own.
     static bool sameSite(std::string_view host, std::string_view other);
 
     // Same name, domain and path: a later cookie replaces the earlier.

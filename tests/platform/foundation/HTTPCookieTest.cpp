@@ -214,4 +214,59 @@ TEST_F(HTTPCookieStorageTest, CookiesMadeInCode) {
         {.name = "n", .value = "v", .domain = ".", .path = "/", .expiresDate = {}}));
 }
 
+// Two hosts are one site when their registrable domains (the public suffix list) are equal.
+struct HostSiteRow {
+    const char* host;
+    const char* other;
+    bool same;
+};
+
+TEST(HTTPCookieSiteTest, ASiteIsTheRegistrableDomain) {
+    const HostSiteRow rows[] = {
+        {"shop.example", "www.shop.example", true},
+        {"a.b.shop.example", "shop.example", true},
+        {"shop.example", "other.example", false},
+        {"shop.co.uk", "evil.co.uk", false},
+        {"www.shop.co.uk", "shop.co.uk", true},
+        {"co.uk", "shop.co.uk", false},
+        {"co.uk", "co.uk", true},
+        {"shop.github.io", "evil.github.io", false},  // a private suffix
+        {"a.shop.github.io", "shop.github.io", true},
+        {"shop.example.", "www.shop.example", true},  // one trailing dot
+        {"shop.example.", "shop.example", true},
+        {"shop.co.uk.", "evil.co.uk.", false},
+        {"shop.example..", "shop.example", false},
+        {"Shop.Example", "www.shop.EXAMPLE", true},
+        {"SHOP.CO.UK", "evil.co.uk", false},
+        {"localhost", "localhost", true},
+        {"localhost", "shop.localhost", false},
+        {"localhost.", "localhost", true},
+        {"intranet", "other", false},
+        {"127.0.0.1", "127.0.0.1", true},
+        {"127.0.0.1", "10.0.0.1", false},
+        {"1.2.3.4", "5.6.3.4", false},
+        {"1.2.3.4.", "1.2.3.4", true},
+        {"::1", "::1", true},
+        {"::ffff:1.2.3.4", "::ffff:5.6.3.4", false},
+        {"", "", true},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(HTTPCookie::sameSite(row.host, row.other), row.same)
+            << row.host << " " << row.other;
+        EXPECT_EQ(HTTPCookie::sameSite(row.other, row.host), row.same)
+            << row.other << " " << row.host;
+    }
+}
+
+TEST(HTTPCookieSiteTest, AStrictCookieStaysWithItsRegistrableDomain) {
+    auto cookie = HTTPCookie::parseSetCookie("sid=1; Path=/; Secure; SameSite=Strict",
+                                             url("https://shop.co.uk/"));
+    ASSERT_TRUE(cookie);
+    const URL request = url("https://shop.co.uk/api");
+    ASSERT_TRUE(cookie->matchesURL(request));
+    EXPECT_FALSE(cookie->matchesSite(request, url("https://evil.co.uk/")));
+    EXPECT_TRUE(cookie->matchesSite(request, url("https://www.shop.co.uk/")));
+    EXPECT_TRUE(cookie->matchesSite(request, std::nullopt));
+}
+
 }  // namespace
