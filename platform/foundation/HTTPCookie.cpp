@@ -219,10 +219,15 @@ std::optional<HTTPCookie> HTTPCookie::parseSetCookie(std::string_view text, cons
     }
     c.expiresDate_ = maxAge ? maxAge : expires;
 
+    // A domain must cover the host; a public suffix (a bare top-level name among them)
+    // only covers itself, as a host-only cookie.
+    if (domain && !domain->empty() && !isIPAddress(*domain) &&
+        ::psl_is_public_suffix(::psl_builtin(), domain->c_str())) {
+        if (*domain != host) return std::nullopt;
+        domain.reset();
+    }
     if (domain && !domain->empty()) {
-        // A domain must cover the host; a bare top-level name only covers itself.
         if (!domainMatches(host, *domain)) return std::nullopt;
-        if (domain->find('.') == std::string::npos && *domain != host) return std::nullopt;
         c.domain_ = *domain;
         c.hostOnly_ = false;
     } else {

@@ -46,7 +46,8 @@ class HTTPCookie {
     // out of range is brought to its nearer end.
     static std::optional<HTTPCookie> make(Properties properties);
     // The cookie one "Set-Cookie" value sets for a response from `url`; none when the
-    // text has no "name=value" or its Domain attribute does not cover the URL's host.
+    // text has no "name=value" or its Domain attribute does not cover the URL's host or
+    // names a public suffix other than the host.
     static std::optional<HTTPCookie> parseSetCookie(std::string_view text, const URL& url);
     // Every cookie of the "Set-Cookie" fields among `fields`, in order.
     static std::vector<HTTPCookie> cookiesWithResponseHeaderFields(const HTTPHeaderFields& fields,

@@ -269,4 +269,33 @@ TEST(HTTPCookieSiteTest, AStrictCookieStaysWithItsRegistrableDomain) {
     EXPECT_TRUE(cookie->matchesSite(request, std::nullopt));
 }
 
+// A Domain attribute naming a public suffix would reach every site below it.
+TEST(HTTPCookieSiteTest, ADomainThatIsAPublicSuffixCoversNoOtherSite) {
+    const struct {
+        const char* header;
+        const char* from;
+        const char* domain;  // none: refused
+    } rows[] = {
+        {"a=1; Domain=co.uk", "https://shop.co.uk/", nullptr},
+        {"a=1; Domain=.CO.UK", "https://shop.co.uk/", nullptr},
+        {"a=1; Domain=github.io", "https://shop.github.io/", nullptr},
+        {"a=1; Domain=uk", "https://shop.co.uk/", nullptr},
+        {"a=1; Domain=shop.co.uk", "https://www.shop.co.uk/", ".shop.co.uk"},
+        {"a=1; Domain=co.uk", "https://co.uk/", "co.uk"},  // host-only on the suffix itself
+        {"a=1; Domain=localhost", "http://localhost/", "localhost"},
+        {"a=1; Domain=shop.example", "https://www.shop.example/", ".shop.example"},
+    };
+    for (const auto& row : rows) {
+        auto cookie = HTTPCookie::parseSetCookie(row.header, url(row.from));
+        if (!row.domain) {
+            EXPECT_FALSE(cookie) << row.header << " from " << row.from;
+            continue;
+        }
+        ASSERT_TRUE(cookie) << row.header << " from " << row.from;
+        EXPECT_EQ(cookie->domain(), row.domain) << row.header << " from " << row.from;
+    }
+    auto cookie = HTTPCookie::parseSetCookie("a=1; Domain=co.uk", url("https://co.uk/"));
+    EXPECT_FALSE(cookie->matchesURL(url("https://evil.co.uk/")));
+}
+
 }  // namespace
