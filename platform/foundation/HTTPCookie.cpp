@@ -1,10 +1,12 @@
 #include "platform/foundation/HTTPCookie.h"
 
 #include <arpa/inet.h>
+#include <libpsl.h>
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cmath>
 
 #include "platform/foundation/HTTPHeaderFields.h"
 #include "platform/foundation/TextUtilities.h"
@@ -146,7 +148,11 @@ std::optional<HTTPCookie> HTTPCookie::make(Properties p) {
                                            : std::string_view(p.domain).substr(1));
     if (c.domain_.empty()) return std::nullopt;
     c.path_ = p.path.empty() || p.path[0] != '/' ? "/" : std::move(p.path);
-    c.expiresDate_ = p.expiresDate;
+    if (p.expiresDate) {
+        const double expiry = p.expiresDate->timeIntervalSince1970();
+        if (std::isnan(expiry)) return std::nullopt;
+        c.expiresDate_ = Date(std::clamp(expiry, kEarliestExpiry, kLatestExpiry));
+    }
     c.secure_ = p.secure;
     c.httpOnly_ = p.httpOnly;
     c.sameSite_ = p.sameSite;
@@ -165,6 +171,8 @@ std::optional<HTTPCookie> HTTPCookie::parseSetCookie(std::string_view text, cons
     c.value_ = std::string(trimWhitespace(pair.substr(equals + 1)));
     if (c.name_.empty()) return std::nullopt;
 
+    const Date now = Date::now();
+    const Date latest = now.addingTimeInterval(kMaximumAge);
     std::optional<Date> expires;
     std::optional<Date> maxAge;
     std::optional<std::string> domain;
@@ -179,7 +187,7 @@ std::optional<HTTPCookie> HTTPCookie::parseSetCookie(std::string_view text, cons
                                      ? std::string_view{}
                                      : trimWhitespace(attribute.substr(eq + 1));
         if (name == "expires") {
-            if (auto d = parseCookieDate(value)) expires = d;
+            if (auto d = parseCookieDate(value)) expires = std::min(*d, latest);
         } else if (name == "max-age") {
             bool negative = !value.empty() && value[0] == '-';
             std::string_view digits = negative ? value.substr(1) : value;
@@ -189,8 +197,9 @@ std::optional<HTTPCookie> HTTPCookie::parseSetCookie(std::string_view text, cons
             double seconds = 0;
             for (char ch : digits) seconds = seconds * 10 + (ch - '0');
             // Zero or less expires at once.
-            maxAge = negative || seconds == 0 ? Date::distantPast()
-                                              : Date::now().addingTimeInterval(seconds);
+            maxAge = negative || seconds == 0
+                         ? Date(kEarliestExpiry)
+                         : now.addingTimeInterval(std::min(seconds, kMaximumAge));
         } else if (name == "domain") {
             if (value.empty()) continue;
             if (value[0] == '.') value.remove_prefix(1);
@@ -210,10 +219,15 @@ std::optional<HTTPCookie> HTTPCookie::parseSetCookie(std::string_view text, cons
     }
     c.expiresDate_ = maxAge ? maxAge : expires;
 
+    // A domain must cover the host; a public suffix (a bare top-level name among them)
+    // only covers itself, as a host-only cookie.
+    if (domain && !domain->empty() && !isIPAddress(*domain) &&
+        ::psl_is_public_suffix(::psl_builtin(), domain->c_str())) {
+        if (*domain != host) return std::nullopt;
+        domain.reset();
+    }
     if (domain && !domain->empty()) {
-        // A domain must cover the host; a bare top-level name only covers itself.
         if (!domainMatches(host, *domain)) return std::nullopt;
-        if (domain->find('.') == std::string::npos && *domain != host) return std::nullopt;
         c.domain_ = *domain;
         c.hostOnly_ = false;
     } else {
@@ -252,13 +266,12 @@ bool HTTPCookie::matchesURL(const URL& url) const {
 }
 
 bool HTTPCookie::sameSite(std::string_view host, std::string_view other) {
-    if (host == other) return true;
-    if (isIPAddress(host) || isIPAddress(other)) return false;
     auto site = [](std::string_view name) {
-        auto last = name.rfind('.');
-        if (last == std::string_view::npos || last == 0) return name;
-        auto before = name.rfind('.', last - 1);
-        return before == std::string_view::npos ? name : name.substr(before + 1);
+        std::string h = asciiLowercase(name);
+        if (!h.empty() && h.back() == '.') h.pop_back();
+        if (h.find('.') == std::string::npos || isIPAddress(h)) return h;
+        const char* registrable = ::psl_registrable_domain(::psl_builtin(), h.c_str());
+        return registrable ? std::string(registrable) : h;
     };
     return site(host) == site(other);
 }

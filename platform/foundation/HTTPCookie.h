@@ -35,10 +35,19 @@ class HTTPCookie {
         SameSite sameSite = SameSite::None;
     };
 
-    // None when the name is empty or the domain is empty.
+    // A response's Max-Age or Expires further ahead than this is cut back to it.
+    static constexpr double kMaximumAge = 400 * 86400.0;
+    // Every expiry lies within these (0001-01-01 to 9999-12-31 23:59:59 UTC): whole
+    // seconds of it fit in 64 bits and in a calendar date.
+    static constexpr double kEarliestExpiry = -62135596800.0;
+    static constexpr double kLatestExpiry = 253402300799.0;
+
+    // None when the name is empty, the domain is empty or the expiry is NaN; an expiry
+    // out of range is brought to its nearer end.
     static std::optional<HTTPCookie> make(Properties properties);
     // The cookie one "Set-Cookie" value sets for a response from `url`; none when the
-    // text has no "name=value" or its Domain attribute does not cover the URL's host.
+    // text has no "name=value" or its Domain attribute does not cover the URL's host or
+    // names a public suffix other than the host.
     static std::optional<HTTPCookie> parseSetCookie(std::string_view text, const URL& url);
     // Every cookie of the "Set-Cookie" fields among `fields`, in order.
     static std::vector<HTTPCookie> cookiesWithResponseHeaderFields(const HTTPHeaderFields& fields,
@@ -66,8 +75,9 @@ class HTTPCookie {
     // Whether it goes with a request whose page is of the site `siteOf` (none: the request
     // is a page of its own). Lax and Strict cookies go to their own site only.
     bool matchesSite(const URL& url, const std::optional<URL>& siteOf) const;
-    // The hosts are of one site: equal, or sharing their last two labels (never for IP
-    // addresses).
+    // The hosts are of one site: their registrable domains (by the public suffix list, in
+    // any case, one trailing dot dropped) are equal. An IP address, a single label or a
+    // public suffix is a site of its own.
     static bool sameSite(std::string_view host, std::string_view other);
 
     // Same name, domain and path: a later cookie replaces the earlier.

@@ -1,6 +1,7 @@
 #include "platform/foundation/HTTPCookieStorage.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -54,7 +55,9 @@ std::optional<HTTPCookie> cookieOf(const nlohmann::json& entry) {
     };
     const nlohmann::json* expires = json::find(entry, "expires");
     auto name = text("name"), value = text("value"), domain = text("domain"), path = text("path");
-    if (!name || !value || !domain || !path || !expires || !expires->is_number())
+    // No date converts from a non-finite number; a finite one is clamped by make().
+    if (!name || !value || !domain || !path || !expires || !expires->is_number() ||
+        !std::isfinite(json::doubleValue(*expires)))
         return std::nullopt;
     HTTPCookie::Properties p;
     p.name = *name;

@@ -2,6 +2,7 @@
 
 #include <webkit2/webkit2.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -50,10 +51,13 @@ SoupCookie* soupCookie(const HTTPCookie& cookie) {
     SoupCookie* made = soup_cookie_new(cookie.name().c_str(), cookie.value().c_str(),
                                        cookie.domain().c_str(), cookie.path().c_str(), -1);
     if (cookie.expiresDate()) {
-        GDateTime* expires = g_date_time_new_from_unix_utc(
-            static_cast<gint64>(cookie.expiresDate()->timeIntervalSince1970()));
-        soup_cookie_set_expires(made, expires);
-        g_date_time_unref(expires);
+        // Within the years a GDateTime holds; a cookie's expiry is never NaN.
+        const double seconds = std::clamp(cookie.expiresDate()->timeIntervalSince1970(),
+                                          HTTPCookie::kEarliestExpiry, HTTPCookie::kLatestExpiry);
+        if (GDateTime* expires = g_date_time_new_from_unix_utc(static_cast<gint64>(seconds))) {
+            soup_cookie_set_expires(made, expires);
+            g_date_time_unref(expires);
+        }
     }
     soup_cookie_set_secure(made, cookie.isSecure());
     soup_cookie_set_http_only(made, cookie.isHTTPOnly());

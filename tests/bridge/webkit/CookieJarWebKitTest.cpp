@@ -252,4 +252,64 @@ TEST(CookieJarRestartTest, PersistentCookiesAndWebStorageOutliveTheProcess) {
               (std::set<std::string>{"pref", "remember"}));
 }
 
+// Cookies far in the future stay persistent in WebKit, in the store and in the file.
+class CookieExpiryWebKitTest : public CookiePagesFixture {
+  protected:
+    void SetUp() override {
+        // Read before WebKit joins: every filed cookie is copied in.
+        home.write("Cookies/Cookies.json", R"({"cookies": [
+            {"name": "filedFar", "value": "1", "domain": "127.0.0.1", "path": "/",
+             "expires": 1e300},
+            {"name": "filedPast9999", "value": "1", "domain": "127.0.0.1", "path": "/",
+             "expires": 1e12},
+            {"name": "filedIn2033", "value": "1", "domain": "127.0.0.1", "path": "/",
+             "expires": 2e9}]})");
+        platform::HTTPCookieStorage::shared().setPersistentStoragePath(path());
+        CookiePagesFixture::SetUp();
+    }
+    std::string path() const { return home.file("Cookies/Cookies.json"); }
+    TempDir home;
+    HttpTestServer server;
+};
+
+const char* const kFarCookies[] = {
+    "maxAgeHuge=1; Path=/; Max-Age=99999999999999",
+    "maxAgeDigits=1; Path=/; Max-Age=9999999999999999999999999999999999999999",
+    "expires9999=1; Path=/; Expires=Fri, 31 Dec 9999 23:59:59 GMT",
+    "maxAgeYear=1; Path=/; Max-Age=31536000",
+};
+
+TEST_F(CookieExpiryWebKitTest, AFarExpiryStaysPersistentThroughWebKit) {
+    server.respond("/home", page("<p>home</p>", {std::begin(kFarCookies), std::end(kFarCookies)}));
+    openAndWait(server.url("/home"));
+    // The page's own cookie makes the jar read all of WebKit's cookies back.
+    js("document.cookie = 'page=1; path=/'");
+    auto& store = platform::HTTPCookieStorage::shared();
+    ASSERT_TRUE(settle([&] {
+        for (const auto& cookie : store.cookies())
+            if (cookie.name() == "page") return true;
+        return false;
+    }));
+    commandPerformed();
+    drain();
+
+    const auto script = namesIn(js("document.cookie"));
+    std::set<std::string> persistent;
+    for (const auto& cookie : store.cookies())
+        if (!cookie.isSessionOnly()) persistent.insert(cookie.name());
+    std::set<std::string> filed;
+    auto text = platform::FileManager::defaultManager().readFile(path());
+    ASSERT_TRUE(text);
+    const auto parsed = platform::json::parse(*text);
+    for (const auto& entry : parsed.value["cookies"])
+        if (entry["expires"].is_number()) filed.insert(entry["name"].get<std::string>());
+    for (const char* name : {"maxAgeHuge", "maxAgeDigits", "expires9999", "maxAgeYear", "filedFar",
+                             "filedPast9999", "filedIn2033"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(script.count(name), 1u);
+        EXPECT_EQ(persistent.count(name), 1u);
+        EXPECT_EQ(filed.count(name), 1u);
+    }
+}
+
 }  // namespace

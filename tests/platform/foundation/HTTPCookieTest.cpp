@@ -214,4 +214,88 @@ TEST_F(HTTPCookieStorageTest, CookiesMadeInCode) {
         {.name = "n", .value = "v", .domain = ".", .path = "/", .expiresDate = {}}));
 }
 
+// Two hosts are one site when their registrable domains (the public suffix list) are equal.
+struct HostSiteRow {
+    const char* host;
+    const char* other;
+    bool same;
+};
+
+TEST(HTTPCookieSiteTest, ASiteIsTheRegistrableDomain) {
+    const HostSiteRow rows[] = {
+        {"shop.example", "www.shop.example", true},
+        {"a.b.shop.example", "shop.example", true},
+        {"shop.example", "other.example", false},
+        {"shop.co.uk", "evil.co.uk", false},
+        {"www.shop.co.uk", "shop.co.uk", true},
+        {"co.uk", "shop.co.uk", false},
+        {"co.uk", "co.uk", true},
+        {"shop.github.io", "evil.github.io", false},  // a private suffix
+        {"a.shop.github.io", "shop.github.io", true},
+        {"shop.example.", "www.shop.example", true},  // one trailing dot
+        {"shop.example.", "shop.example", true},
+        {"shop.co.uk.", "evil.co.uk.", false},
+        {"shop.example..", "shop.example", false},
+        {"Shop.Example", "www.shop.EXAMPLE", true},
+        {"SHOP.CO.UK", "evil.co.uk", false},
+        {"localhost", "localhost", true},
+        {"localhost", "shop.localhost", false},
+        {"localhost.", "localhost", true},
+        {"intranet", "other", false},
+        {"127.0.0.1", "127.0.0.1", true},
+        {"127.0.0.1", "10.0.0.1", false},
+        {"1.2.3.4", "5.6.3.4", false},
+        {"1.2.3.4.", "1.2.3.4", true},
+        {"::1", "::1", true},
+        {"::ffff:1.2.3.4", "::ffff:5.6.3.4", false},
+        {"", "", true},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(HTTPCookie::sameSite(row.host, row.other), row.same)
+            << row.host << " " << row.other;
+        EXPECT_EQ(HTTPCookie::sameSite(row.other, row.host), row.same)
+            << row.other << " " << row.host;
+    }
+}
+
+TEST(HTTPCookieSiteTest, AStrictCookieStaysWithItsRegistrableDomain) {
+    auto cookie = HTTPCookie::parseSetCookie("sid=1; Path=/; Secure; SameSite=Strict",
+                                             url("https://shop.co.uk/"));
+    ASSERT_TRUE(cookie);
+    const URL request = url("https://shop.co.uk/api");
+    ASSERT_TRUE(cookie->matchesURL(request));
+    EXPECT_FALSE(cookie->matchesSite(request, url("https://evil.co.uk/")));
+    EXPECT_TRUE(cookie->matchesSite(request, url("https://www.shop.co.uk/")));
+    EXPECT_TRUE(cookie->matchesSite(request, std::nullopt));
+}
+
+// A Domain attribute naming a public suffix would reach every site below it.
+TEST(HTTPCookieSiteTest, ADomainThatIsAPublicSuffixCoversNoOtherSite) {
+    const struct {
+        const char* header;
+        const char* from;
+        const char* domain;  // none: refused
+    } rows[] = {
+        {"a=1; Domain=co.uk", "https://shop.co.uk/", nullptr},
+        {"a=1; Domain=.CO.UK", "https://shop.co.uk/", nullptr},
+        {"a=1; Domain=github.io", "https://shop.github.io/", nullptr},
+        {"a=1; Domain=uk", "https://shop.co.uk/", nullptr},
+        {"a=1; Domain=shop.co.uk", "https://www.shop.co.uk/", ".shop.co.uk"},
+        {"a=1; Domain=co.uk", "https://co.uk/", "co.uk"},  // host-only on the suffix itself
+        {"a=1; Domain=localhost", "http://localhost/", "localhost"},
+        {"a=1; Domain=shop.example", "https://www.shop.example/", ".shop.example"},
+    };
+    for (const auto& row : rows) {
+        auto cookie = HTTPCookie::parseSetCookie(row.header, url(row.from));
+        if (!row.domain) {
+            EXPECT_FALSE(cookie) << row.header << " from " << row.from;
+            continue;
+        }
+        ASSERT_TRUE(cookie) << row.header << " from " << row.from;
+        EXPECT_EQ(cookie->domain(), row.domain) << row.header << " from " << row.from;
+    }
+    auto cookie = HTTPCookie::parseSetCookie("a=1; Domain=co.uk", url("https://co.uk/"));
+    EXPECT_FALSE(cookie->matchesURL(url("https://evil.co.uk/")));
+}
+
 }  // namespace
