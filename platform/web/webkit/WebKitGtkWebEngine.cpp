@@ -742,17 +742,19 @@ struct WebKitGtkWebEngine::Impl {
 
     // The page's own step to an entry of another document, which the page history takes
     // as it takes WebKit's back or forward navigation there.
-    void leaveByHistoryStep(const char* address, int64_t step) {
+    void leaveByHistoryStep(const char* address, int64_t step, std::function<void(bool)> answered) {
         auto url = readURI(address);
         if (!url) {
             PLATFORM_LOG_WARN(kUnreadableURI, address ? address : "");
-            return;
+            return answered(false);
         }
         URLRequest ours(*url);
         ours.setMainDocumentURL(*url);
         ours.setProperty(kHistoryStepProperty, step);
-        deliver([this, ours = std::move(ours), generation = shownGeneration] {
-            owner->askClientForPageNavigation(ours, NavigationType::BackForward, generation);
+        deliver([this, ours = std::move(ours), generation = shownGeneration,
+                 answered = std::move(answered)] {
+            answered(
+                owner->askClientForPageNavigation(ours, NavigationType::BackForward, generation));
         });
     }
 
@@ -1200,7 +1202,9 @@ WebKitGtkWebEngine::WebKitGtkWebEngine() : impl_(std::make_unique<Impl>()) {
         });
     impl_->pageSteps = std::make_unique<WebKitPageHistorySteps>(
         impl_->view, *impl_->documentHistory,
-        [impl](const char* address, int64_t step) { impl->leaveByHistoryStep(address, step); });
+        [impl](const char* address, int64_t step, std::function<void(bool)> answered) {
+            impl->leaveByHistoryStep(address, step, std::move(answered));
+        });
     impl_->listHandler = g_signal_connect(webkit_web_view_get_back_forward_list(impl_->view),
                                           "changed", G_CALLBACK(Impl::onListChanged), impl);
     impl_->handlers = {
