@@ -5,7 +5,7 @@
 #include <fstream>
 #include <string>
 
-#include "tests/bridge/webkit/MVWebViewWebKitFixture.h"
+#include "tests/bridge/webkit/FormPageFixture.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/TestPageLibrary.h"
 
@@ -22,21 +22,10 @@ long peakKilobytes() {
     return 0;
 }
 
-class StepFloodTest : public MVWebViewWebKitFixture {
-  protected:
-    bool shows(const std::string& title) {
-        return settle([&] {
-            return webView->isUsingLibrary() && !webView->isLoading() &&
-                   js("document.title") == title;
-        });
-    }
-    HttpTestServer server;
-};
+using StepFloodTest = FormPageFixture;
 
 TEST_F(StepFloodTest, ManyBacksInOneScriptGoBackOnce) {
-    const std::string onload =
-        "<script>addEventListener('load', function () {"
-        " mvSendCommands({ver: '2.0', cmds: [{c: 'testOnload'}]}); });</script>";
+    const std::string onload = kFormPageSendsOnload;
     server.respond(
         "/a", Response::text(
                   200, testpage::pageWithLibrary("<title>a</title><a id=l href=/b>b</a>", onload),
