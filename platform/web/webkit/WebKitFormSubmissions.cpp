@@ -9,6 +9,7 @@
 #include "platform/foundation/Log.h"
 #include "platform/foundation/TextUtilities.h"
 #include "platform/foundation/URLErrors.h"
+#include "platform/web/webkit/WebKitGtkWebEngine.h"
 
 namespace platform {
 namespace {
@@ -19,6 +20,8 @@ constexpr const char* kCaptureSchemes[] = {"mv-form-http", "mv-form-https"};
 constexpr const char* kOwnerKey = "mv-form-submissions";
 constexpr const char* kCannotSend =
     "WebKitGtkWebEngine does not send the form to [{}]: {}; its page's load fails";
+constexpr const char* kNotCaptured =
+    "WebKitGtkWebEngine did not capture the form sent to [{}]: WebKit sent it itself";
 constexpr const char* kNoExtension = "no web-process extension builds its request";
 constexpr const char* kUnreadableBody = "its body is larger than {} bytes or cannot be read";
 constexpr const char* kBodyNotHandedOver = "its body with files was not handed over";
@@ -101,9 +104,10 @@ bool WebKitFormSubmissions::carriesBody(const URLRequest& navigation) {
            (!page || *page == navigation.url());
 }
 
-void WebKitFormSubmissions::capture(const URLRequest& navigation, std::function<void(bool)> answer,
+void WebKitFormSubmissions::capture(const URLRequest&, const std::string& written,
+                                    std::function<void(bool)> answer,
                                     std::function<void(URLRequest)> then) {
-    const std::string address = navigation.url().absoluteString();
+    const std::string& address = written;
     capture_.reset();
     // A body comes after its capture began: those here were never requested.
     bodies_.clear();
@@ -153,8 +157,19 @@ bool WebKitFormSubmissions::swallows(int loadEvent) {
         capture_.reset();
         return false;
     }
+    if (loadEvent == WEBKIT_LOAD_COMMITTED) {
+        capture_.reset();
+        return false;
+    }
     // WebKit ends the capture's load with its failure, then WEBKIT_LOAD_FINISHED.
     if (loadEvent == WEBKIT_LOAD_FINISHED) capture_.reset();
+    return true;
+}
+
+bool WebKitFormSubmissions::endsUncaptured() {
+    if (!active()) return false;
+    PLATFORM_LOG_ERROR(kNotCaptured, log::escaped(capture_->address));
+    capture_.reset();
     return true;
 }
 
@@ -197,9 +212,9 @@ void WebKitFormSubmissions::take(WebKitURISchemeRequest* request) {
     const char* uri = webkit_uri_scheme_request_get_uri(request);
     std::string_view original(uri ? uri : "");
     if (original.starts_with(kCapturePrefix)) original.remove_prefix(std::strlen(kCapturePrefix));
-    auto url = URL::parse(original);
+    auto url = readWebKitURI(std::string(original).c_str());
     const bool expected = active() && !capture_->requested && url &&
-                          url->absoluteString().substr(0, url->absoluteString().find('#')) ==
+                          original.substr(0, original.find('#')) ==
                               capture_->address.substr(0, capture_->address.find('#'));
     if (!expected) return finishUnseen(request);
     capture_->requested = true;

@@ -52,14 +52,19 @@ class WebKitFormSubmissions {
     // Lets WebKit build the request of `navigation`: `answer` gets WebKit's decision (true:
     // go on, to the capture); `then` gets the complete request on a later turn, or nothing
     // when the request could not be had.
-    void capture(const URLRequest& navigation, std::function<void(bool)> answer,
-                 std::function<void(URLRequest)> then);
+    // `written` is its address as WebKit wrote it, which its request has.
+    void capture(const URLRequest& navigation, const std::string& written,
+                 std::function<void(bool)> answer, std::function<void(URLRequest)> then);
 
     // Takes the extension's "mv-form-body" message; false for any other message.
     bool takeMessage(WebKitUserMessage* message);
 
     // Whether WebKit's load event (or failure, as WEBKIT_LOAD_FINISHED + 1) is the capture's.
+    // A commit is never the capture's.
     bool swallows(int loadEvent);
+    // On WebKit's commit: a capture under way was not taken (WebKit sent the form itself)
+    // and ends here; true when its start was swallowed.
+    bool endsUncaptured();
     static constexpr int kLoadFailed = WEBKIT_LOAD_FINISHED + 1;
 
   private:

@@ -133,13 +133,20 @@ size_t gLiveViews = 0;
     return view;
 }
 
+}  // namespace
+
 // WebKit's addresses are normalised but may keep characters a strict URL refuses
-// ("mvcmd:{...}" typed by a page): those are escaped as the platform's URL would be.
-std::optional<URL> readURI(const char* uri) {
+// ("mvcmd:{...}" typed by a page, "?a[]=1"): those are escaped as the platform's URL would
+// be; brackets only past the authority, where an IPv6 host keeps its own.
+std::optional<URL> readWebKitURI(const char* uri) {
     if (!uri) return std::nullopt;
     if (auto url = URL::parse(uri)) return url;
     static constexpr char kHex[] = "0123456789ABCDEF";
     const std::string_view text(uri);
+    size_t authorityEnd = 0;
+    const size_t colon = text.find(':');
+    if (colon != std::string_view::npos && text.substr(colon + 1).starts_with("//"))
+        authorityEnd = std::min(text.size(), text.find_first_of("/?#", colon + 3));
     std::string escaped;
     for (size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
@@ -149,7 +156,7 @@ std::optional<URL> readURI(const char* uri) {
         const bool bad =
             c <= ' ' || c >= 0x7f ||
             std::string_view("\"<>{}|\\^`").find(static_cast<char>(c)) != std::string_view::npos ||
-            (c == '%' && !escapeIntroducer);
+            (c == '%' && !escapeIntroducer) || (i >= authorityEnd && (c == '[' || c == ']'));
         if (bad) {
             escaped += '%';
             escaped += kHex[c >> 4];
@@ -159,6 +166,12 @@ std::optional<URL> readURI(const char* uri) {
         }
     }
     return URL::parse(escaped);
+}
+
+namespace {
+
+std::optional<URL> readURI(const char* uri) {
+    return readWebKitURI(uri);
 }
 
 NavigationType navigationTypeOf(WebKitNavigationType type) {
@@ -621,10 +634,11 @@ struct WebKitGtkWebEngine::Impl {
             bytes = std::strlen(uri);
             if (!self->admitWaiting(*url, bytes)) return TRUE;
         }
-        auto decide = [self, pending, navigationType, unloadable, generation,
-                       bytes](URLRequest ours) {
+        auto decide = [self, pending, navigationType, unloadable, generation, bytes,
+                       written = std::string(uri)](URLRequest ours) {
             if (!unloadable && WebKitFormSubmissions::carriesBody(ours))
-                return self->submitForm(pending, std::move(ours), navigationType, generation);
+                return self->submitForm(pending, std::move(ours), written, navigationType,
+                                        generation);
             self->deliver([self, pending, ours = std::move(ours), navigationType, unloadable,
                            generation, bytes] {
                 if (unloadable) self->releaseWaiting(bytes);
@@ -672,9 +686,9 @@ struct WebKitGtkWebEngine::Impl {
     // WebKit builds the form's request; the client decides on it whole. A client that
     // would have WebKit load it gets a failed load: WebKit takes no body from us.
     void submitForm(std::shared_ptr<PendingDecision> pending, URLRequest navigation,
-                    NavigationType type, uint64_t generation) {
+                    const std::string& written, NavigationType type, uint64_t generation) {
         forms->capture(
-            navigation, [pending](bool go) { pending->answer(go); },
+            navigation, written, [pending](bool go) { pending->answer(go); },
             [this, type, generation](URLRequest request) {
                 deliver([this, request = std::move(request), type, generation] {
                     std::weak_ptr<const void> alive = owner->lifetime();
@@ -728,17 +742,19 @@ struct WebKitGtkWebEngine::Impl {
 
     // The page's own step to an entry of another document, which the page history takes
     // as it takes WebKit's back or forward navigation there.
-    void leaveByHistoryStep(const char* address, int64_t step) {
+    void leaveByHistoryStep(const char* address, int64_t step, std::function<void(bool)> answered) {
         auto url = readURI(address);
         if (!url) {
             PLATFORM_LOG_WARN(kUnreadableURI, address ? address : "");
-            return;
+            return answered(false);
         }
         URLRequest ours(*url);
         ours.setMainDocumentURL(*url);
         ours.setProperty(kHistoryStepProperty, step);
-        deliver([this, ours = std::move(ours), generation = shownGeneration] {
-            owner->askClientForPageNavigation(ours, NavigationType::BackForward, generation);
+        deliver([this, ours = std::move(ours), generation = shownGeneration,
+                 answered = std::move(answered)] {
+            answered(
+                owner->askClientForPageNavigation(ours, NavigationType::BackForward, generation));
         });
     }
 
@@ -1051,6 +1067,14 @@ struct WebKitGtkWebEngine::Impl {
 
     static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
         auto* self = static_cast<Impl*>(data);
+        // WebKit sent a form we did not capture itself: its start was taken as the capture's.
+        if (event == WEBKIT_LOAD_COMMITTED && self->forms->endsUncaptured()) {
+            self->documentHistory->loadStarted();
+            self->deliver([self] {
+                self->failedThisLoad = false;
+                if (auto* client = self->owner->client()) client->engineDidStartLoad();
+            });
+        }
         if (self->forms->swallows(event)) return;
         if (event == WEBKIT_LOAD_COMMITTED) {
             WebKitBackForwardList* list = webkit_web_view_get_back_forward_list(self->view);
@@ -1178,7 +1202,9 @@ WebKitGtkWebEngine::WebKitGtkWebEngine() : impl_(std::make_unique<Impl>()) {
         });
     impl_->pageSteps = std::make_unique<WebKitPageHistorySteps>(
         impl_->view, *impl_->documentHistory,
-        [impl](const char* address, int64_t step) { impl->leaveByHistoryStep(address, step); });
+        [impl](const char* address, int64_t step, std::function<void(bool)> answered) {
+            impl->leaveByHistoryStep(address, step, std::move(answered));
+        });
     impl_->listHandler = g_signal_connect(webkit_web_view_get_back_forward_list(impl_->view),
                                           "changed", G_CALLBACK(Impl::onListChanged), impl);
     impl_->handlers = {

@@ -79,11 +79,18 @@
 // Main thread only.
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/web/WebEngine.h"
 
 namespace platform {
+
+class URL;
+
+// An address as WebKit writes it (raw "[", "]", "|", "{" in its path and query), read as
+// the platform's URL with those escaped; none when it cannot be read.
+std::optional<URL> readWebKitURI(const char* uri);
 
 class WebKitGtkWebEngine final : public WebEngine {
   public:

@@ -5,7 +5,9 @@
 // entry of another document is taken here, at once, as the page's back or forward
 // navigation there: left to the document's navigation scheduler it waits for a later task,
 // and the page's next location change (a page command sent every task) takes its place.
-// A step with nowhere to go does nothing, as in a browser.
+// A step with nowhere to go does nothing, as in a browser. Each step is answered to the
+// extension (it stays, the client refused leaving, the page leaves), which sends the
+// document's next step only then.
 #include <webkit2/webkit2.h>
 
 #include <cstdint>
@@ -17,8 +19,10 @@ namespace platform {
 
 class WebKitPageHistorySteps {
   public:
-    // Called with the address of the entry of another document and the step to it.
-    using Leave = std::function<void(const char* address, int64_t step)>;
+    // Called with the address of the entry of another document and the step to it;
+    // `answered` gets whether the page leaves (the client allowed it), once.
+    using Leave = std::function<void(const char* address, int64_t step,
+                                     std::function<void(bool leaves)> answered)>;
 
     WebKitPageHistorySteps(WebKitWebView* view, const WebKitDocumentHistory& document, Leave leave)
         : view_(view), document_(document), leave_(std::move(leave)) {}

@@ -5,6 +5,9 @@
 // change (a page command sent every task) takes its place, so that the page never leaves.
 // go(0), a call on another History object and every other frame's history stay WebKit's;
 // a frame of another origin cannot reach the top document's history at all.
+// A document has one step at the view at a time and at most 16 waiting behind it; once
+// the view answers that the page leaves for another document, its later steps are dropped
+// (a browser takes the first step to another document only).
 #include <webkit2/webkit-web-extension.h>
 
 // Puts the steps in place for the top frame's new document, in `context` (the page's own

@@ -253,7 +253,12 @@ void onPageWorldCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFra
 // the note stands for the page's next form submission.
 void onWillSubmitForm(WebKitWebPage* page, GObject* form, WebKitFormSubmissionStep step,
                       WebKitFrame* source, WebKitFrame* target, GPtrArray*, GPtrArray*, gpointer) {
-    if (step == WEBKIT_FORM_SUBMISSION_WILL_COMPLETE) noteFormFiles(page, form, source);
+    // Only a form the top frame sends is captured: another frame's form sent meanwhile
+    // must not take its place.
+    WebKitFrame* goesTo = target ? target : source;
+    if (step == WEBKIT_FORM_SUBMISSION_WILL_COMPLETE && goesTo &&
+        webkit_frame_is_main_frame(goesTo))
+        noteFormFiles(page, form, source);
     // WebKit tells the first step before its decision (the second comes after it); a
     // form sent by script has no submit event, and a refused one has no decision.
     if (step != WEBKIT_FORM_SUBMISSION_WILL_SEND_DOM_EVENT || !target) return;
