@@ -163,7 +163,6 @@ void MVApiChunkReader::joinPayload(std::string_view payload, const PacketHandler
         readOnItsOwn(0, onPacket);
         return;
     }
-    const size_t chunkOffset = combined_.size();
     combined_.append(payload);
     for (size_t i = 0; i < starts_.size();) {
         if (starts_[i].whole) {
@@ -210,7 +209,8 @@ void MVApiChunkReader::joinPayload(std::string_view payload, const PacketHandler
         takePayload(payload, onPacket);
         return;
     }
-    readOnItsOwn(chunkOffset, onPacket);
+    // Dropped starts cut bytes from the front: the chunk is still the tail.
+    readOnItsOwn(combined_.size() - payload.size(), onPacket);
 }
 
 void MVApiChunkReader::readOnItsOwn(size_t offset, const PacketHandler& onPacket) {

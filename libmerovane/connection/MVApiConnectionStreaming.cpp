@@ -29,6 +29,9 @@ constexpr const char* kRestoringPersistentLine =
 constexpr const char* kSerialNotAheadLine =
     "MVApiConnection kept the server serial {1}: a packet came with serial {0}";
 
+constexpr const char* kReaderFailedLine =
+    "MVApiConnection closed. Reading the stream failed: {}. Reconnecting in 5 seconds...";
+
 constexpr size_t kReadSize = 10240;
 
 }  // namespace
@@ -182,10 +185,20 @@ void MVApiConnection::readStreamChunked(std::unique_lock<std::recursive_mutex>& 
         lock.unlock();
         const long count = stream->read(buffer, sizeof buffer);
         auto outcome = MVApiChunkReader::Outcome::Ok;
-        if (count > 0)
-            outcome = reader_.append(
-                std::string_view(reinterpret_cast<const char*>(buffer), static_cast<size_t>(count)),
-                [&packets](nlohmann::json& packet) { packets.push_back(std::move(packet)); });
+        if (count > 0) {
+            // A failure inside the reader ends the stream as a framing error does; the
+            // packets it decoded before go on.
+            try {
+                outcome = reader_.append(
+                    std::string_view(reinterpret_cast<const char*>(buffer),
+                                     static_cast<size_t>(count)),
+                    [&packets](nlohmann::json& packet) { packets.push_back(std::move(packet)); });
+            } catch (const std::exception& error) {
+                MVLogError(kReaderFailedLine, error.what());
+                reader_.reset();
+                outcome = MVApiChunkReader::Outcome::FramingError;
+            }
+        }
         lock.lock();
         if (shutDown_ || streamFromServer_ != stream) return;  // closed meanwhile
         if (count < 0) {

@@ -1,0 +1,79 @@
+// The chunk reader's rules where packets are cut short: a failing join never throws
+// or costs the good packets around it.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <nlohmann/json.hpp>
+
+#include "libmerovane/connection/MVApiChunkReader.h"
+#include "libmerovane/core/MVErrorLogger.h"
+#include "tests/support/PlatformTest.h"
+#include "tools/peer/ChunkedCoding.h"
+#include "tools/peer/PacketCodec.h"
+
+using nlohmann::json;
+using peer::PacketEncoding;
+
+namespace {
+
+json rulesPacket(int serial) {
+    return {{"ver", "2.1"}, {"serial", serial}, {"cmds", json::array()}};
+}
+
+std::string rulesPayload(const json& packet, PacketEncoding encoding) {
+    return peer::encodePacket(packet, encoding);
+}
+
+struct RulesRow {
+    const char* name;
+    PacketEncoding encoding;
+    std::function<std::vector<std::string>()> chunks;
+    std::vector<int> serials;  // of the packets handed over, in order, 100 and 101 last
+};
+
+const RulesRow kRulesRows[] = {
+    {"AJoinThatFailsAfterNewerStartsJSON",
+     PacketEncoding::JSON,
+     [] {
+         return std::vector<std::string>{rulesPayload(rulesPacket(41), PacketEncoding::JSON),
+                                         R"({"ver":"2.1","cmds":[],"d":")", "{", R"("k":[)"};
+     },
+     {41, 100, 101}},
+};
+
+class ChunkReaderRulesTest : public PlatformTest, public testing::WithParamInterface<RulesRow> {
+  protected:
+    void SetUp() override {
+        PlatformTest::SetUp();
+        MVErrorLogger::clearReports();
+    }
+};
+
+TEST_P(ChunkReaderRulesTest, NoBadPacketTakesGoodOnesWithIt) {
+    const RulesRow& row = GetParam();
+    MVApiChunkReader reader;
+    reader.start(
+        MVApiChunkStateHeader,
+        row.encoding == PacketEncoding::JSON ? MVApiContentTypeJSON : MVApiContentTypeMessagePack,
+        false);
+    std::vector<int> serials;
+    const auto take = [&](json& packet) { serials.push_back(packet.value("serial", -1)); };
+    const auto feed = [&](const std::string& payload) {
+        EXPECT_NO_THROW({
+            EXPECT_EQ(reader.append(peer::encodeChunk(payload), take),
+                      MVApiChunkReader::Outcome::Ok);
+        });
+    };
+    for (const std::string& chunk : row.chunks()) feed(chunk);
+    // What follows is read as before (by the next packet at the latest, where a cut packet
+    // still waits and the first may be its missing value).
+    for (int n : {100, 101}) feed(rulesPayload(rulesPacket(n), row.encoding));
+    EXPECT_EQ(serials, row.serials);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ChunkReaderRulesTest, testing::ValuesIn(kRulesRows),
+                         [](const testing::TestParamInfo<RulesRow>& info) {
+                             return std::string(info.param.name);
+                         });
+
+}  // namespace
