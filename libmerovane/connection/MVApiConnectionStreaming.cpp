@@ -268,10 +268,13 @@ void MVApiConnection::resetReader() {
 void MVApiConnection::handleJSONData(nlohmann::json& packet) {
     // The serial is taken here, under the lock, before the collection is performed, so
     // that a request head written from now on reports it and the server does not send
-    // this collection again. Only a packet with commands counts, and the serial never
-    // moves backwards: the server would send again what was performed.
+    // this collection again. Only a collection the command handler performs counts ("ver"
+    // a string, "cmds" an array), and the serial never moves backwards: the server would
+    // send again what was performed.
+    const auto* version = platform::json::find(packet, "ver");
     const auto* commands = platform::json::find(packet, "cmds");
-    if (commands && commands->is_array() && platform::json::find(packet, "serial")) {
+    if (version && version->is_string() && commands && commands->is_array() &&
+        platform::json::find(packet, "serial")) {
         const int64_t serial = platform::json::integerValue(packet, "serial");
         if (serial > downstreamSerial_) {
             downstreamSerial_ = serial;
