@@ -158,6 +158,8 @@ void MVApiChunkReader::takePayload(std::string_view payload, const PacketHandler
 void MVApiChunkReader::joinPayload(std::string_view payload, const PacketHandler& onPacket) {
     if (combined_.size() + payload.size() > kMaxPacketSize) {
         dropOversizedPacket();
+        // The whole collections waiting behind the cut packet go on; only it is dropped.
+        if (hasUndecidedPacket()) settleStartsBefore(starts_.size(), combined_.size(), onPacket);
         dropStarts(0);
         combined_.assign(payload);
         readOnItsOwn(0, onPacket);

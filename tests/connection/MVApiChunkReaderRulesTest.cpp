@@ -1,5 +1,6 @@
 // The chunk reader's rules where packets are cut short: a failing join never throws
-// or costs the good packets around it.
+// or costs the good packets around it, and the bound on a join keeps the whole
+// collections that wait behind the cut packet.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -16,13 +17,21 @@ using peer::PacketEncoding;
 
 namespace {
 
-json rulesPacket(int serial) {
-    return {{"ver", "2.1"}, {"serial", serial}, {"cmds", json::array()}};
+json rulesPacket(int serial, size_t pad = 0) {
+    json c = {{"ver", "2.1"}, {"serial", serial}, {"cmds", json::array()}};
+    if (pad > 0) c["pad"] = std::string(pad, 'x');
+    return c;
 }
 
 std::string rulesPayload(const json& packet, PacketEncoding encoding) {
     return peer::encodePacket(packet, encoding);
 }
+
+// A MessagePack map whose "cmds" announces 2^32 - 1 elements and never has them.
+const std::string kEndlessRulesPack = std::string(
+    "\x82\xa3ver\xa3"
+    "2.1\xa4"
+    "cmds\xdd\xff\xff\xff\xff");
 
 struct RulesRow {
     const char* name;
@@ -30,6 +39,15 @@ struct RulesRow {
     std::function<std::vector<std::string>()> chunks;
     std::vector<int> serials;  // of the packets handed over, in order, 100 and 101 last
 };
+
+// 1 to `last`, then 100 and 101.
+std::vector<int> serialsUpTo(int last) {
+    std::vector<int> out;
+    for (int n = 1; n <= last; ++n) out.push_back(n);
+    out.push_back(100);
+    out.push_back(101);
+    return out;
+}
 
 const RulesRow kRulesRows[] = {
     {"AJoinThatFailsAfterNewerStartsJSON",
@@ -39,6 +57,14 @@ const RulesRow kRulesRows[] = {
                                          R"({"ver":"2.1","cmds":[],"d":")", "{", R"("k":[)"};
      },
      {41, 100, 101}},
+    {"ThePacketBoundKeepsTheCollectionsBehindACutOneMessagePack", PacketEncoding::MessagePack,
+     [] {
+         std::vector<std::string> chunks{kEndlessRulesPack};
+         for (int n = 1; n <= 90; ++n)
+             chunks.push_back(rulesPayload(rulesPacket(n, 200000), PacketEncoding::MessagePack));
+         return chunks;
+     },
+     serialsUpTo(90)},
 };
 
 class ChunkReaderRulesTest : public PlatformTest, public testing::WithParamInterface<RulesRow> {
