@@ -163,6 +163,7 @@ void MVApiChunkReader::joinPayload(std::string_view payload, const PacketHandler
         dropStarts(0);
         combined_.assign(payload);
         readOnItsOwn(0, onPacket);
+        ++oldestPacketGrowth_;
         return;
     }
     combined_.append(payload);
@@ -212,10 +213,10 @@ void MVApiChunkReader::joinPayload(std::string_view payload, const PacketHandler
         return;
     }
     // Dropped starts cut bytes from the front: the chunk is still the tail.
-    readOnItsOwn(combined_.size() - payload.size(), onPacket);
+    if (!readOnItsOwn(combined_.size() - payload.size(), onPacket)) ++oldestPacketGrowth_;
 }
 
-void MVApiChunkReader::readOnItsOwn(size_t offset, const PacketHandler& onPacket) {
+bool MVApiChunkReader::readOnItsOwn(size_t offset, const PacketHandler& onPacket) {
     auto decoder = takeDecoder();
     nlohmann::json packet;
     std::string problem;
@@ -227,28 +228,30 @@ void MVApiChunkReader::readOnItsOwn(size_t offset, const PacketHandler& onPacket
     if (alone == MVApiPacketDecoder::Result::Incomplete &&
         static_cast<size_t>(unfinished) < kMaxStarts) {
         starts_.push_back({offset, std::move(decoder), nullptr});
-        return;
+        return false;
     }
     retireDecoder(decoder);
     const bool collection =
         alone == MVApiPacketDecoder::Result::Packet && isCommandCollection(packet);
+    const bool noProgress = collection || alone == MVApiPacketDecoder::Result::Nothing;
     if (starts_.empty()) {
         // Nothing older waits (it was dropped): quietly a packet or nothing.
         combined_.clear();
         if (collection && onPacket) onPacket(packet);
-        return;
+        return noProgress;
     }
-    if (!collection) return;
+    if (!collection) return noProgress;
     if (starts_.size() - static_cast<size_t>(unfinished) >= kMaxWaitingCollections) {
         // A join that swallowed so many whole collections is given up, as at the bound.
         settleStartsBefore(starts_.size(), offset, onPacket);
         dropStarts(0);
         if (onPacket) onPacket(packet);
-        return;
+        return noProgress;
     }
     // Whatever the whole map holds, the join may still make it a piece of the older
     // packet: it waits for the join to complete (a piece) or fail (a packet of its own).
     starts_.push_back({offset, nullptr, std::make_unique<nlohmann::json>(std::move(packet))});
+    return noProgress;
 }
 
 void MVApiChunkReader::retireDecoder(std::unique_ptr<MVApiPacketDecoder>& decoder) {

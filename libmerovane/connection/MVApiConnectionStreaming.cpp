@@ -208,6 +208,7 @@ void MVApiConnection::readStreamChunked(std::unique_lock<std::recursive_mutex>& 
             return;
         }
         if (count == 0) return;
+        streamedBytes_ += static_cast<uint64_t>(count);
         timeOfLastRead_ = platform::Date::now();
         currentChunkState_ = reader_.chunkState();
         insideChunk_ = reader_.isInsideChunk();
@@ -230,7 +231,11 @@ void MVApiConnection::boundUndecidedPacket() {
         undecidedBound_.cancel();
         return;
     }
-    if (undecidedBound_.isValid()) return;
+    // A packet that still arrives is not stalled: the bound starts again.
+    const uint64_t growth = reader_.oldestPacketGrowth();
+    if (undecidedBound_.isValid() && growth == undecidedGrowth_) return;
+    undecidedGrowth_ = growth;
+    undecidedBound_.cancel();
     std::weak_ptr<platform::InputStream> input = streamFromServer_;
     undecidedBound_ = downstreamThread_->runLoop().postAfter(
         kUndecidedPacketTimeout, [weak = weak_from_this(), input] {
