@@ -225,8 +225,16 @@ bool MVApiChunkReader::readOnItsOwn(size_t offset, const PacketHandler& onPacket
     const auto unfinished = std::count_if(starts_.begin(), starts_.end(), [](const Start& start) {
         return start.decoder != nullptr;
     });
-    if (alone == MVApiPacketDecoder::Result::Incomplete &&
-        static_cast<size_t>(unfinished) < kMaxStarts) {
+    if (alone == MVApiPacketDecoder::Result::Incomplete) {
+        if (static_cast<size_t>(unfinished) >= kMaxStarts) {
+            // The newest start may be a packet after an abandoned one: the oldest newer
+            // start gives way (its bytes stay, as a piece of the oldest packet).
+            const auto oldestNewer =
+                std::find_if(starts_.begin() + 1, starts_.end(),
+                             [](const Start& start) { return start.decoder != nullptr; });
+            retireDecoder(oldestNewer->decoder);
+            starts_.erase(oldestNewer);
+        }
         starts_.push_back({offset, std::move(decoder), nullptr});
         return false;
     }

@@ -26,8 +26,9 @@
 // is dropped when the join completes, handed over (after the waiting bytes are dropped)
 // when the join fails, or when settle() is called, the caller's bound on the wait. A map
 // without "cmds" is never handed over from such a wait. At most kMaxStarts unfinished
-// starts are followed at once, and kMaxWaitingCollections whole ones wait (one more
-// settles the wait as the bound does), so the work stays linear.
+// starts are followed at once (a new one replaces the oldest newer one), and
+// kMaxWaitingCollections whole ones wait (one more settles the wait as the bound does), so
+// the work stays linear.
 //
 // Not thread-safe: it belongs to the downstream thread.
 

@@ -57,6 +57,19 @@ const RulesRow kRulesRows[] = {
                                          R"({"ver":"2.1","cmds":[],"d":")", "{", R"("k":[)"};
      },
      {41, 100, 101}},
+    // Three pieces of a packet that looked like starts; then the server gives up on it.
+    {"APacketAfterAnAbandonedOneWithStartsEnoughJSON",
+     PacketEncoding::JSON,
+     [] {
+         const std::string next = rulesPayload(rulesPacket(7), PacketEncoding::JSON);
+         return std::vector<std::string>{R"({"ver":"2.1","cmds":[{"c":"x","p":{"d":)",
+                                         R"({"k":)",
+                                         R"({"k":)",
+                                         R"({"k":)",
+                                         next.substr(0, next.size() / 2),
+                                         next.substr(next.size() / 2)};
+     },
+     {7, 100, 101}},
     {"ThePacketBoundKeepsTheCollectionsBehindACutOneMessagePack", PacketEncoding::MessagePack,
      [] {
          std::vector<std::string> chunks{kEndlessRulesPack};
@@ -66,6 +79,10 @@ const RulesRow kRulesRows[] = {
      },
      serialsUpTo(90)},
 };
+
+void PrintTo(const RulesRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class ChunkReaderRulesTest : public PlatformTest, public testing::WithParamInterface<RulesRow> {
   protected:

@@ -88,6 +88,10 @@ const SerialRow kSerialRows[] = {
      42},
 };
 
+void PrintTo(const SerialRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class ServerSerialTest : public MVApiStreamRulesTest,
                          public testing::WithParamInterface<SerialRow> {};
 
@@ -123,6 +127,10 @@ struct SlowPacketRow {
     const char* name;
     enum class Then { KeepsArriving, Stalls, OnlyHeartbeats } then;
 };
+
+void PrintTo(const SlowPacketRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class SlowPacketTest : public MVApiStreamRulesTest,
                        public testing::WithParamInterface<SlowPacketRow> {};
