@@ -158,12 +158,14 @@ void MVApiChunkReader::takePayload(std::string_view payload, const PacketHandler
 void MVApiChunkReader::joinPayload(std::string_view payload, const PacketHandler& onPacket) {
     if (combined_.size() + payload.size() > kMaxPacketSize) {
         dropOversizedPacket();
+        // The whole collections waiting behind the cut packet go on; only it is dropped.
+        if (hasUndecidedPacket()) settleStartsBefore(starts_.size(), combined_.size(), onPacket);
         dropStarts(0);
         combined_.assign(payload);
         readOnItsOwn(0, onPacket);
+        ++oldestPacketGrowth_;
         return;
     }
-    const size_t chunkOffset = combined_.size();
     combined_.append(payload);
     for (size_t i = 0; i < starts_.size();) {
         if (starts_[i].whole) {
@@ -210,10 +212,11 @@ void MVApiChunkReader::joinPayload(std::string_view payload, const PacketHandler
         takePayload(payload, onPacket);
         return;
     }
-    readOnItsOwn(chunkOffset, onPacket);
+    // Dropped starts cut bytes from the front: the chunk is still the tail.
+    if (!readOnItsOwn(combined_.size() - payload.size(), onPacket)) ++oldestPacketGrowth_;
 }
 
-void MVApiChunkReader::readOnItsOwn(size_t offset, const PacketHandler& onPacket) {
+bool MVApiChunkReader::readOnItsOwn(size_t offset, const PacketHandler& onPacket) {
     auto decoder = takeDecoder();
     nlohmann::json packet;
     std::string problem;
@@ -222,31 +225,41 @@ void MVApiChunkReader::readOnItsOwn(size_t offset, const PacketHandler& onPacket
     const auto unfinished = std::count_if(starts_.begin(), starts_.end(), [](const Start& start) {
         return start.decoder != nullptr;
     });
-    if (alone == MVApiPacketDecoder::Result::Incomplete &&
-        static_cast<size_t>(unfinished) < kMaxStarts) {
+    if (alone == MVApiPacketDecoder::Result::Incomplete) {
+        if (static_cast<size_t>(unfinished) >= kMaxStarts) {
+            // The newest start may be a packet after an abandoned one: the oldest newer
+            // start gives way (its bytes stay, as a piece of the oldest packet).
+            const auto oldestNewer =
+                std::find_if(starts_.begin() + 1, starts_.end(),
+                             [](const Start& start) { return start.decoder != nullptr; });
+            retireDecoder(oldestNewer->decoder);
+            starts_.erase(oldestNewer);
+        }
         starts_.push_back({offset, std::move(decoder), nullptr});
-        return;
+        return false;
     }
     retireDecoder(decoder);
     const bool collection =
         alone == MVApiPacketDecoder::Result::Packet && isCommandCollection(packet);
+    const bool noProgress = collection || alone == MVApiPacketDecoder::Result::Nothing;
     if (starts_.empty()) {
         // Nothing older waits (it was dropped): quietly a packet or nothing.
         combined_.clear();
         if (collection && onPacket) onPacket(packet);
-        return;
+        return noProgress;
     }
-    if (!collection) return;
+    if (!collection) return noProgress;
     if (starts_.size() - static_cast<size_t>(unfinished) >= kMaxWaitingCollections) {
         // A join that swallowed so many whole collections is given up, as at the bound.
         settleStartsBefore(starts_.size(), offset, onPacket);
         dropStarts(0);
         if (onPacket) onPacket(packet);
-        return;
+        return noProgress;
     }
     // Whatever the whole map holds, the join may still make it a piece of the older
     // packet: it waits for the join to complete (a piece) or fail (a packet of its own).
     starts_.push_back({offset, nullptr, std::make_unique<nlohmann::json>(std::move(packet))});
+    return noProgress;
 }
 
 void MVApiChunkReader::retireDecoder(std::unique_ptr<MVApiPacketDecoder>& decoder) {

@@ -26,8 +26,9 @@
 // is dropped when the join completes, handed over (after the waiting bytes are dropped)
 // when the join fails, or when settle() is called, the caller's bound on the wait. A map
 // without "cmds" is never handed over from such a wait. At most kMaxStarts unfinished
-// starts are followed at once, and kMaxWaitingCollections whole ones wait (one more
-// settles the wait as the bound does), so the work stays linear.
+// starts are followed at once (a new one replaces the oldest newer one), and
+// kMaxWaitingCollections whole ones wait (one more settles the wait as the bound does), so
+// the work stays linear.
 //
 // Not thread-safe: it belongs to the downstream thread.
 
@@ -73,6 +74,9 @@ class MVApiChunkReader {
 
     // A whole collection waits behind an unfinished packet that may hold it.
     bool hasUndecidedPacket() const;
+    // Counts the chunks that added bytes to the oldest unfinished packet and were neither
+    // a whole collection nor a heartbeat on their own: a packet that still arrives.
+    uint64_t oldestPacketGrowth() const { return oldestPacketGrowth_; }
     // Ends the wait: the unfinished packet before each waiting collection is dropped as
     // cut short, and the collections are handed over, in order.
     void settle(const PacketHandler& onPacket);
@@ -103,8 +107,9 @@ class MVApiChunkReader {
     void takePayload(std::string_view payload, const PacketHandler& onPacket);
     void joinPayload(std::string_view payload, const PacketHandler& onPacket);
     // The bytes of combined_ from `offset` on, the last chunk, read as a packet of their own
-    // while older bytes wait (quietly: they may as well be a piece of those).
-    void readOnItsOwn(size_t offset, const PacketHandler& onPacket);
+    // while older bytes wait (quietly: they may as well be a piece of those). Answers
+    // whether they were a whole collection or a heartbeat on their own.
+    bool readOnItsOwn(size_t offset, const PacketHandler& onPacket);
     void retireDecoder(std::unique_ptr<MVApiPacketDecoder>& decoder);
     // Hands over the oldest starts while they are whole collections.
     void handOverWholeStarts(const PacketHandler& onPacket);
@@ -137,6 +142,7 @@ class MVApiChunkReader {
         std::unique_ptr<nlohmann::json> whole;
     };
     std::vector<Start> starts_;
+    uint64_t oldestPacketGrowth_ = 0;
     std::vector<std::unique_ptr<MVApiPacketDecoder>> spareDecoders_;
     MVApiPacketDecoder decoder_;  // unchunked bodies
 };

@@ -122,7 +122,8 @@ class MVApiConnection final : public platform::StreamDelegate,
     // without one, as long as a missing response head may take, is a server that stalled.
     static constexpr double kChunkStallTimeout = 30.0;
     // A whole collection that may be a piece of an unfinished packet waits this long for
-    // the bytes to decide, as a begun chunk waits for its next byte; then it goes.
+    // the bytes to decide, as a begun chunk waits for its next byte; then it goes. Bytes
+    // that still add to that packet start the wait again.
     static constexpr double kUndecidedPacketTimeout = kChunkStallTimeout;
     // Redirects followed in a row before the next one counts as an error.
     static constexpr int kMaxRedirectsInARow = 20;
@@ -226,6 +227,9 @@ class MVApiConnection final : public platform::StreamDelegate,
     bool isInsideChunk() const;
     // The reader holds a whole collection undecided behind an unfinished packet.
     bool holdsUndecidedPacket() const;
+    // Bytes read while streaming (not those that came with a response head), over every
+    // connection.
+    uint64_t streamedBytes() const;
     std::optional<std::string> proxyHost() const;
     int64_t proxyPort() const;
     bool needsVerifiedTrust() const;
@@ -362,6 +366,7 @@ class MVApiConnection final : public platform::StreamDelegate,
     std::optional<platform::Date> responseBoundAt_;  // when the armed stream bound fires
     bool insideChunk_ = false;                       // the reader holds part of a chunk
     bool undecidedPacket_ = false;                   // as last seen
+    uint64_t streamedBytes_ = 0;
     std::optional<platform::Date> timeOfLastRead_;
     std::vector<MVCommand> commandBuffer_;
     platform::TimerHandle commandBufferTimer_;
@@ -374,6 +379,7 @@ class MVApiConnection final : public platform::StreamDelegate,
     platform::TimerHandle upstreamKeepAlive_;
     platform::TimerHandle downstreamKeepAlive_;
     platform::TimerHandle undecidedBound_;  // on the downstream thread
+    uint64_t undecidedGrowth_ = 0;          // the reader's oldestPacketGrowth() when armed
     bool shutDown_ = false;
 
     // Packets are built on the upstream thread, one at a time, in serial order; the

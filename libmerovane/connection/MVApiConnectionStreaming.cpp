@@ -29,6 +29,9 @@ constexpr const char* kRestoringPersistentLine =
 constexpr const char* kSerialNotAheadLine =
     "MVApiConnection kept the server serial {1}: a packet came with serial {0}";
 
+constexpr const char* kReaderFailedLine =
+    "MVApiConnection closed. Reading the stream failed: {}. Reconnecting in 5 seconds...";
+
 constexpr size_t kReadSize = 10240;
 
 }  // namespace
@@ -182,10 +185,20 @@ void MVApiConnection::readStreamChunked(std::unique_lock<std::recursive_mutex>& 
         lock.unlock();
         const long count = stream->read(buffer, sizeof buffer);
         auto outcome = MVApiChunkReader::Outcome::Ok;
-        if (count > 0)
-            outcome = reader_.append(
-                std::string_view(reinterpret_cast<const char*>(buffer), static_cast<size_t>(count)),
-                [&packets](nlohmann::json& packet) { packets.push_back(std::move(packet)); });
+        if (count > 0) {
+            // A failure inside the reader ends the stream as a framing error does; the
+            // packets it decoded before go on.
+            try {
+                outcome = reader_.append(
+                    std::string_view(reinterpret_cast<const char*>(buffer),
+                                     static_cast<size_t>(count)),
+                    [&packets](nlohmann::json& packet) { packets.push_back(std::move(packet)); });
+            } catch (const std::exception& error) {
+                MVLogError(kReaderFailedLine, error.what());
+                reader_.reset();
+                outcome = MVApiChunkReader::Outcome::FramingError;
+            }
+        }
         lock.lock();
         if (shutDown_ || streamFromServer_ != stream) return;  // closed meanwhile
         if (count < 0) {
@@ -195,6 +208,7 @@ void MVApiConnection::readStreamChunked(std::unique_lock<std::recursive_mutex>& 
             return;
         }
         if (count == 0) return;
+        streamedBytes_ += static_cast<uint64_t>(count);
         timeOfLastRead_ = platform::Date::now();
         currentChunkState_ = reader_.chunkState();
         insideChunk_ = reader_.isInsideChunk();
@@ -217,7 +231,11 @@ void MVApiConnection::boundUndecidedPacket() {
         undecidedBound_.cancel();
         return;
     }
-    if (undecidedBound_.isValid()) return;
+    // A packet that still arrives is not stalled: the bound starts again.
+    const uint64_t growth = reader_.oldestPacketGrowth();
+    if (undecidedBound_.isValid() && growth == undecidedGrowth_) return;
+    undecidedGrowth_ = growth;
+    undecidedBound_.cancel();
     std::weak_ptr<platform::InputStream> input = streamFromServer_;
     undecidedBound_ = downstreamThread_->runLoop().postAfter(
         kUndecidedPacketTimeout, [weak = weak_from_this(), input] {
@@ -255,10 +273,13 @@ void MVApiConnection::resetReader() {
 void MVApiConnection::handleJSONData(nlohmann::json& packet) {
     // The serial is taken here, under the lock, before the collection is performed, so
     // that a request head written from now on reports it and the server does not send
-    // this collection again. Only a packet with commands counts, and the serial never
-    // moves backwards: the server would send again what was performed.
+    // this collection again. Only a collection the command handler performs counts ("ver"
+    // a string, "cmds" an array), and the serial never moves backwards: the server would
+    // send again what was performed.
+    const auto* version = platform::json::find(packet, "ver");
     const auto* commands = platform::json::find(packet, "cmds");
-    if (commands && commands->is_array() && platform::json::find(packet, "serial")) {
+    if (version && version->is_string() && commands && commands->is_array() &&
+        platform::json::find(packet, "serial")) {
         const int64_t serial = platform::json::integerValue(packet, "serial");
         if (serial > downstreamSerial_) {
             downstreamSerial_ = serial;

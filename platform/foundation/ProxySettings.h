@@ -9,7 +9,8 @@
 // environment can set it). `no_proxy` (or `NO_PROXY`) lists hosts and domains that go
 // direct; "*" means every host. The answer always holds at least one entry; a direct
 // connection is one entry of type None. What to do with a proxy is the caller's choice.
-// Credentials in a setting are not kept (only that there were some) and never logged.
+// Credentials in a setting are not kept (only that there were some) and never logged; a
+// setting with an "@" after its host part (a password holding "/", "?" or "#") is refused.
 // Thread-safe (reads the environment on every call).
 
 #include <string>
