@@ -1,7 +1,5 @@
 #include "libmerovane/connection/MVApiConnection.h"
 
-#include <algorithm>
-#include <cstdint>
 #include <nlohmann/json.hpp>
 
 #include "libmerovane/bridge/URLRequestExtensions.h"
@@ -10,7 +8,6 @@
 #include "libmerovane/connection/MVApiRedirectedHead.h"
 #include "libmerovane/core/MVConnectionLossMonitor.h"
 #include "libmerovane/core/MVLog.h"
-#include "platform/foundation/Clock.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/ProxySettings.h"
 #include "platform/foundation/SharedInstances.h"
@@ -24,12 +21,6 @@
 using platform::StreamEvent;
 
 namespace {
-
-// The monotonic time `delay` seconds from now.
-int64_t retryDeadline(double delay) {
-    return platform::addNanosSaturating(platform::Clock::monotonicNanos(),
-                                        std::max<int64_t>(0, platform::secondsToNanos(delay)));
-}
 
 constexpr const char* kPathLine = "MVApiConnection path is {}";
 constexpr const char* kEstablishingLine = "MVApiConnection establishing connection... ({}, {})";
@@ -252,7 +243,7 @@ void MVApiConnection::reestablishStreamConnection(double delay) {
     // One opening is scheduled at a time, after the delay the latest event asked for:
     // two failures handled close together must not start two chains of attempts.
     std::lock_guard lock(mutex_);
-    retryNotBefore_ = retryDeadline(delay);
+    retryNotBefore_ = platform::Date::now().addingTimeInterval(delay);
     reconnectTimer_.cancel();
     reconnectTimer_ = platform::RunLoop::main().postAfter(delay, [weak] {
         if (auto self = weak.lock()) self->establishStreamConnection();
@@ -273,8 +264,7 @@ void MVApiConnection::askForConnection() {
     if (shutDown_ || isConnectionOpenedLocked()) return;
     // The last failure sets the pace: a packet queued meanwhile waits for the opening due.
     if (retryNotBefore_) {
-        const double wait =
-            static_cast<double>(*retryNotBefore_ - platform::Clock::monotonicNanos()) / 1e9;
+        const double wait = retryNotBefore_->timeIntervalSince(platform::Date::now());
         if (wait > 0) {
             reestablishStreamConnection(wait);
             return;
@@ -681,7 +671,8 @@ void MVApiConnection::streamEventErrorOccurred() {
     closeStreamConnection();
     // An idle legacy connection waits for the next packet to open one, at the same pace.
     if (!hasPendingPacketLocked() && !hasPersistentConnection_) {
-        if (!redirect) retryNotBefore_ = retryDeadline(kErrorReconnectDelay);
+        if (!redirect)
+            retryNotBefore_ = platform::Date::now().addingTimeInterval(kErrorReconnectDelay);
         return;
     }
     reestablishStreamConnection(redirect ? 0 : kErrorReconnectDelay);
@@ -752,7 +743,8 @@ void MVApiConnection::endedBeforeResponse() {
     closeStreamConnection();
     // An idle legacy connection waits for the next packet to open one, at the same pace.
     if (!hasPendingPacketLocked() && !hasPersistentConnection_) {
-        if (!redirect) retryNotBefore_ = retryDeadline(kErrorReconnectDelay);
+        if (!redirect)
+            retryNotBefore_ = platform::Date::now().addingTimeInterval(kErrorReconnectDelay);
         return;
     }
     reestablishStreamConnection(redirect ? 0 : kErrorReconnectDelay);

@@ -371,10 +371,9 @@ class MVApiConnection final : public platform::StreamDelegate,
     std::vector<MVCommand> commandBuffer_;
     platform::TimerHandle commandBufferTimer_;
     platform::TimerHandle reconnectTimer_;  // the scheduled opening (main thread)
-    // No opening before this (monotonic nanoseconds, as the timers count; a wall clock
-    // set back must not stretch the wait), however a packet asks: set by each scheduled
-    // opening and by a failure that schedules none.
-    std::optional<int64_t> retryNotBefore_;
+    // No opening before this, however a packet asks: set by each scheduled opening and
+    // by a failure that schedules none.
+    std::optional<platform::Date> retryNotBefore_;
     bool hasCommandBufferTimer_ = false;
     bool isAllowedToReadCommands_ = false;
     platform::TimerHandle upstreamKeepAlive_;
