@@ -7,6 +7,7 @@
 // The destructor stops the loop and joins. Thread-safe: any thread may post to
 // runLoop(); stop() and join() may be called from any thread but the thread itself.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>

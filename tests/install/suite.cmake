@@ -1,3 +1,4 @@
-# A program that uses the installed package as a host does (the command handlers and the
-# payments, with the wallet client they need): scripts/test installs the library into a
-# temporary prefix and builds and runs it there, through CMake and through pkg-config.
+# The installed package used as a host uses it (tests/install/check, run by scripts/test):
+# every installed header compiles, and a program that installs the command handlers and
+# the payments, with the wallet client they need, links and runs, through CMake and through
+# pkg-config.
