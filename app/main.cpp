@@ -358,6 +358,13 @@ int main(int argc, char** argv) {
     MVPayments::install();
 
     chooseLogServer();
+    // Before the library notes anything of this start: a host without its identifier ends
+    // with the cause, its stored data as it was.
+    if (auto missing = MVLibraryApplication::missingHostInfo()) {
+        MVLogError("The shell cannot start: {}", *missing);
+        finish();
+        return 1;
+    }
     library = &MVLibraryApplication::sharedLibrary();
     if (!openStorage()) {
         finish();

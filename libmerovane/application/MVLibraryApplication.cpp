@@ -28,6 +28,7 @@
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/HTTPCookieStorage.h"
+#include "platform/foundation/JsonValue.h"
 #include "platform/foundation/SharedInstances.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/ui/Application.h"
@@ -219,6 +220,27 @@ std::optional<std::string> MVLibraryApplication::configuredAppIdentifier() {
     auto fromInfo = platform::Bundle::main().objectForInfoDictionaryKey("MVApplicationIdentifier");
     if (fromInfo && fromInfo->is_string()) return fromInfo->get<std::string>();
     return std::nullopt;
+}
+
+std::optional<std::string> MVLibraryApplication::missingHostInfo() {
+    if (configuredAppIdentifier()) return std::nullopt;
+    constexpr const char* kKey = "MVApplicationIdentifier";
+    const std::string file = platform::Bundle::main().path() + "/Info.json";
+    platform::Error error;
+    std::string cause;
+    if (auto text = platform::FileManager::defaultManager().readFile(file, &error); !text) {
+        cause = fmt::format("{} cannot be read ({})", file, error.localizedDescription());
+    } else if (auto parsed = platform::json::parse(*text); !parsed.ok()) {
+        cause = fmt::format("{} is not JSON ({})", file, parsed.error);
+    } else if (!parsed.value.is_object()) {
+        cause = fmt::format("{} holds no JSON object", file);
+    } else if (auto value = parsed.value.find(kKey); value == parsed.value.end()) {
+        cause = fmt::format("{} has no such key", file);
+    } else {
+        cause = fmt::format("{} gives a {} there, not a string", file, value->type_name());
+    }
+    return fmt::format("the Info value \"{}\" (the application's identifier) is missing: {}", kKey,
+                       cause);
 }
 
 std::string MVLibraryApplication::appIdentifier() {

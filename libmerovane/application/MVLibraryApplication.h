@@ -86,6 +86,10 @@ class MVLibraryApplication : public MVApiConnectionHost,
     std::string appIdentifier() override;
     // The same, read afresh; none when neither value exists.
     static std::optional<std::string> configuredAppIdentifier();
+    // Whether a host can start the library: none when the identifier above exists, else
+    // why not, naming the key and the main bundle's Info.json. A host ends its start with
+    // this text rather than run into the assertion.
+    static std::optional<std::string> missingHostInfo();
 
     // The user agent: the web engine's own agent, then " libmerovane/<version> (" and the
     // application's name, version, code base and " NOAPPLEPAY)".

@@ -185,8 +185,9 @@ class SampleShopRunTest : public ::testing::Test {
     // Starts the shell and answers its status: once its first page is shown it is stopped
     // by the signal; one that ends by itself is waited for. Its output holds no sanitizer
     // report and no escaped exception.
-    int stopAtFirstPage(const std::string& log, const ChildProcess::Environment& environment = {}) {
-        auto app = startShell(log, {}, "headless", environment);
+    int stopAtFirstPage(const std::string& log, const ChildProcess::Environment& environment = {},
+                        const std::vector<std::string>& arguments = {}) {
+        auto app = startShell(log, arguments, "headless", environment);
         EXPECT_TRUE(
             waitUntil([&] { return ended(*app) || !readText(out_.file("presented.json")).empty(); },
                       kFirstPageCeiling))
