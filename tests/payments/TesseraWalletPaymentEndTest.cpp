@@ -1554,10 +1554,12 @@ TEST_P(TesseraWalletPageActsTest, APaymentEndsOnlyWhenAnotherDocumentReplacesIts
 
 // The buyer comes back from the wallet application without a reply while the page's
 // link is being fetched (the page then listens to nothing): the page hears the
-// cancellation once its load ends with it kept (failed, redirected to a command, or a
-// newer load of the host's in its place that fails), and a document that replaced it
-// hears nothing.
+// cancellation once its load ends with it kept (failed, redirected to a command, a newer
+// load of the host's in its place that fails, or a server trickling a byte every 50 s
+// until the whole load's bound), and a document that replaced it hears nothing.
 TEST_P(TesseraWalletPageActsTest, AFailureDuringAKeptLoadReachesThePageAfterIt) {
+    // The bound of a whole document load, in platform-clock seconds.
+    constexpr double kLoadBound = 300;
     const struct {
         const char* path;
         const char* hostOpens;  // the host's load in place of the link's, or none
@@ -1565,8 +1567,14 @@ TEST_P(TesseraWalletPageActsTest, AFailureDuringAKeptLoadReachesThePageAfterIt) 
     } rows[] = {
         {"/held-gone", nullptr, true},    {"/held-to-command", nullptr, true},
         {"/held-thanks", nullptr, false}, {"/held-slow", "/failing", true},
-        {"/held-slow", "/other", false},
+        {"/held-slow", "/other", false},  {"/trickle", nullptr, true},
     };
+    HttpTestServer::Response trickle;
+    trickle.headers.set("Content-Type", "text/html");
+    trickle.chunked = true;
+    trickle.chunks.assign(100, "x");
+    trickle.chunkInterval = 50;
+    shop_.respond("/trickle", trickle);
     auto gone = HttpTestServer::Response::text(200, std::string(4096, 'x'), "text/html");
     gone.dropAfterBodyBytes = 16;
     shop_.respond("/failing", gone);
@@ -1599,6 +1607,17 @@ TEST_P(TesseraWalletPageActsTest, AFailureDuringAKeptLoadReachesThePageAfterIt) 
             ASSERT_TRUE(waitFor([&] { return shop_.requestCount() > asked; }));
             shown = shop_.url(row.hostOpens);
             a.view->openUrl(shown, false);
+        } else if (std::strcmp(row.path, "/trickle") == 0) {
+            // Bytes keep coming: the load goes on until its bound, and fails there.
+            double waited = 0;
+            for (; a.view->isLoading() && waited < 2 * kLoadBound; waited += 5) {
+                platform::runUntil([] { return false; }, 0.01);
+                platform::advanceBy(5);
+            }
+            EXPECT_GE(waited, kLoadBound - 50);
+            EXPECT_LE(waited, kLoadBound + 10);
+            EXPECT_GE(shop_.requestCount("/trickle"), 1u);
+            EXPECT_TRUE(logged("did not come whole within 300 s"));
         } else {
             shop_.release(std::string(row.path).substr(std::strlen("/held-")));
         }
