@@ -309,7 +309,7 @@ std::shared_ptr<TWAWalletClient::Loan> TWAWalletClient::lend(
     takeBack();
     if (isLent()) giveBackToOwner();  // a holder that took the client again meanwhile
     std::shared_ptr<Loan> loan(new Loan(weak_from_this()));
-    owners_ = Values{delegate_, clientId_, clientSecret_, environment_};
+    owners_ = Values{delegate_, clientId_, clientSecret_, environmentInUse()};
     ownersEnvironmentInitialized_ = environmentInitialized_;
     holder_ = std::move(holder);
     loan_ = loan;
@@ -342,7 +342,6 @@ void TWAWalletClient::giveBackToOwner() {
     if (!isLent()) return;
     auto keepAlive = shared_from_this();
     const Values owners = std::move(*owners_);
-    const bool initialized = ownersEnvironmentInitialized_;
     owners_.reset();
     holder_.reset();
     loan_.reset();
@@ -350,7 +349,7 @@ void TWAWalletClient::giveBackToOwner() {
     delegate_ = owners.delegate;
     clientId_ = owners.clientId;
     clientSecret_ = owners.clientSecret;
-    if (initialized || environmentInitialized_) useEnvironment(owners.environment);
+    useEnvironment(owners.environment);
 }
 
 bool TWAWalletClient::Loan::isHeldOn(const TWAWalletClient& client) const {

@@ -144,6 +144,7 @@ class PaymentsFixture : public ApiConnectionTest {
         const auto record = client_->preauthDictionary();
         EXPECT_TRUE(!record || record->value("client_id", "") == id) << record->dump();
         EXPECT_EQ(client_->preauthRefreshToken().has_value(), record.has_value());
+        EXPECT_EQ(client_->preauthExtraInfo().has_value(), record.has_value());
     }
     bool lent() { return MVTesseraWallet::sharedController()->isLibSidedPaymentProcessAtPresent(); }
 
