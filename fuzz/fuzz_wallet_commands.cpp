@@ -93,8 +93,8 @@ class HostDelegate : public TWAWalletClientDelegate {
     }
 };
 
-// How the host takes its client back: all its values, or only its delegate (at once, or
-// first none and then itself).
+// What the host sets again before its own checkout: all its values, or only its delegate
+// (at once, or first none and then itself).
 enum class TakeBack { Whole, Delegate, DelegateAfterNone };
 
 struct Host {
@@ -102,7 +102,8 @@ struct Host {
     int32_t environment = 2;
 };
 
-// The host takes its client back and asks for a masked wallet of its own.
+// The host sets its values again and asks for a masked wallet of its own, which takes its
+// client back.
 void hostChecksOut(const Host& host, TakeBack how) {
     auto client = TWAWalletClient::sharedInstance();
     if (how == TakeBack::DelegateAfterNone) {
