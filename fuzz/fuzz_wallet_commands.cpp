@@ -8,12 +8,13 @@
 // to a moment chosen by the hash (before the delayed request, with the buyer in the
 // wallet application, after a full-wallet request) and is released or loads another
 // document, and the host checks out without setting its values again. Between the
-// commands the host may read its values (its own only), ask whether its buyer is
-// preauthorized (answered to it, ending nothing) and set back what it read. The host drives
-// the shared client with its own values in environment 1 or 2 (by the hash); by the input's length
-// it takes the client back after one of the commands (all its values, or only its
-// delegate, at once or first to none) and starts a checkout of its own, or starts its
-// own before the page's first command. The run aborts when the host's delegate hears of
+// commands the host may read its values (its own only, and no transaction while a page
+// holds the client), ask whether its buyer is preauthorized (answered to it, ending
+// nothing) and set back what it read (ending nothing). The host drives the shared client
+// with its own values in environment 1 or 2 (by the hash); by the input's length it sets
+// its values again after one of the commands (all of them, or only its delegate, at once
+// or first to none) and starts a checkout of its own, which takes the client back, or
+// starts its own before the page's first command. The run aborts when the host's delegate hears of
 // anything but its own checkout (a result while it asked for none, a second answer to
 // one request, a full wallet it never asked for), when the client holds anything but the
 // host's delegate and values while no library payment runs, when a payment outlives its
@@ -92,8 +93,8 @@ class HostDelegate : public TWAWalletClientDelegate {
     }
 };
 
-// How the host takes its client back: all its values, or only its delegate (at once, or
-// first none and then itself).
+// What the host sets again before its own checkout: all its values, or only its delegate
+// (at once, or first none and then itself).
 enum class TakeBack { Whole, Delegate, DelegateAfterNone };
 
 struct Host {
@@ -101,7 +102,8 @@ struct Host {
     int32_t environment = 2;
 };
 
-// The host takes its client back and asks for a masked wallet of its own.
+// The host sets its values again and asks for a masked wallet of its own, which takes its
+// client back.
 void hostChecksOut(const Host& host, TakeBack how) {
     auto client = TWAWalletClient::sharedInstance();
     if (how == TakeBack::DelegateAfterNone) {
@@ -214,14 +216,20 @@ void hostReadsAndSetsBack(const Host& host) {
     auto client = TWAWalletClient::sharedInstance();
     auto glue = MVTesseraWallet::sharedController();
     const bool lent = glue->isLibSidedPaymentProcessAtPresent();
-    if (client->clientId() != "host-id" || client->clientSecret() != "host-secret")
+    if (client->clientId() != "host-id" || client->clientSecret() != "host-secret" ||
+        client->environment() != host.environment || client->delegate() != host.delegate)
         __builtin_trap();  // a page's value shown to the host
+    if (lent && (client->transactionContext() || client->interAppCommunicator()))
+        __builtin_trap();  // the page's transaction shown to the host
     ++host.delegate->questions;
     client->checkForPreauthorization();
     if (host.delegate->questions != 0) __builtin_trap();  // the answer went elsewhere
     if (glue->isLibSidedPaymentProcessAtPresent() != lent) __builtin_trap();
+    client->setDelegate(client->delegate());
     client->setClientId(client->clientId());
     client->setClientSecret(client->clientSecret());
+    client->setEnvironment(client->environment());
+    if (glue->isLibSidedPaymentProcessAtPresent() != lent) __builtin_trap();
 }
 
 // No library payment runs: the client has the host's delegate and values, none of a page.

@@ -119,6 +119,8 @@ std::shared_ptr<TWAWalletClient> TWAWalletClient::sharedInstance() {
 }
 
 void TWAWalletClient::setSharedInstance(std::shared_ptr<TWAWalletClient> client) {
+    // A lent client goes back to its owner, its holder told, before another replaces it.
+    if (auto current = sharedClient().client; current && current != client) current->takeBack();
     auto old = std::move(sharedClient().client);
     sharedClient().client = std::move(client);
 }
@@ -133,8 +135,10 @@ std::shared_ptr<TWAWalletClient> TWAWalletClient::create() {
 std::shared_ptr<TWAWalletClient> TWAWalletClient::initPrivate() {
     std::shared_ptr<TWAWalletClient> client(new TWAWalletClient());
     client->transactionContext_ = TWAClientSDKTransactionContext::create(0, nullptr);
+    std::shared_ptr<TWAInterAppCommunicatorDelegate> asDelegate(
+        client, static_cast<TWAInterAppCommunicatorDelegate*>(client.get()));
     client->interAppCommunicator_ =
-        TWAInterAppCommunicator::interAppCommunicatorWithDelegate(client->weak_from_this());
+        TWAInterAppCommunicator::interAppCommunicatorWithDelegate(asDelegate);
     startOpenURLTest();
     return client;
 }
@@ -206,8 +210,11 @@ std::string TWAWalletClient::environmentToString(int32_t environment) {
 }
 
 int32_t TWAWalletClient::environment() const {
-    if (isLent()) return owners_->environment;
-    return environmentInUse();
+    if (!isLent()) return environmentInUse();
+    if (!ownersEnvironmentInitialized_)
+        TWA_LOG("Environment requested, but not initialized. Defaulting to {}",
+                environmentToString(owners_->environment));
+    return owners_->environment;
 }
 
 int32_t TWAWalletClient::environmentInUse() const {
@@ -218,16 +225,26 @@ int32_t TWAWalletClient::environmentInUse() const {
 }
 
 void TWAWalletClient::setEnvironment(int32_t environment) {
+    if (!isLent()) {
+        useEnvironment(environment);
+        return;
+    }
+    // The owner's, for when the client comes back.
+    if (ownersEnvironmentInitialized_ && environment == owners_->environment) return;
+    if (ownersEnvironmentInitialized_)
+        TWA_LOG("Environment is changing from previously set {} to {}",
+                environmentToString(owners_->environment), environmentToString(environment));
+    ownersEnvironmentInitialized_ = true;
+    owners_->environment = environment;
+}
+
+void TWAWalletClient::useEnvironment(int32_t environment) {
     if (environmentInitialized_) {
-        if (environment == environment_) {
-            tellHolderSetAgain(TWAWalletClientHolder::Value::Environment);
-            return;
-        }
+        if (environment == environment_) return;
         TWA_LOG("Environment is changing from previously set {} to {}",
                 environmentToString(environment_), environmentToString(environment));
     }
     auto keepAlive = shared_from_this();
-    const bool changed = environment != environment_;
     environmentInitialized_ = true;
     environment_ = environment;
     clientConfigInternal_.reset();
@@ -238,77 +255,136 @@ void TWAWalletClient::setEnvironment(int32_t environment) {
         preauthorizedUnderWay_.reset();
     }
     if (!clientConfigInternal_) clientConfig();
-    if (changed)
-        tellHolder();
-    else
-        tellHolderSetAgain(TWAWalletClientHolder::Value::Environment);
 }
 
-// Owners
+// Owners and loans
 
 void TWAWalletClient::setDelegate(std::weak_ptr<TWAWalletClientDelegate> delegate) {
-    const bool changed = delegate.lock() != delegate_.lock();
+    if (isLent()) {
+        owners_->delegate = std::move(delegate);
+        return;
+    }
     delegate_ = std::move(delegate);
     endTransactionOfFormerOwner();
-    if (changed)
-        tellHolder();
-    else if (isLent())
-        owners_->delegate = delegate_;
 }
 
 void TWAWalletClient::setClientId(const TWAText& v) {
-    const bool changed = v != clientId_;
+    if (isLent()) {
+        owners_->clientId = v;
+        return;
+    }
     clientId_ = v;
     endTransactionOfFormerOwner();
-    if (changed)
-        tellHolder();
-    else
-        tellHolderSetAgain(TWAWalletClientHolder::Value::Id);
 }
 
 void TWAWalletClient::setClientSecret(const TWAText& v) {
-    const bool changed = v != clientSecret_;
+    if (isLent()) {
+        owners_->clientSecret = v;
+        return;
+    }
     clientSecret_ = v;
     endTransactionOfFormerOwner();
-    if (changed)
-        tellHolder();
-    else
-        tellHolderSetAgain(TWAWalletClientHolder::Value::Secret);
 }
 
-void TWAWalletClient::setHolder(std::weak_ptr<TWAWalletClientHolder> holder, Values owners) {
-    holder_ = std::move(holder);
-    if (holder_.expired())
-        owners_.reset();
-    else
-        owners_ = std::move(owners);
+const std::shared_ptr<TWAClientSDKTransactionContext>& TWAWalletClient::transactionContext() const {
+    static const std::shared_ptr<TWAClientSDKTransactionContext> none;
+    return isLent() ? none : transactionContext_;
 }
 
-void TWAWalletClient::tellHolder() {
-    auto holder = holder_.lock();
-    holder_.reset();
-    owners_.reset();
-    if (!holder) return;
+void TWAWalletClient::setTransactionContext(
+    std::shared_ptr<TWAClientSDKTransactionContext> context) {
     auto keepAlive = shared_from_this();
-    holder->walletClientWasTakenBack(*this);
+    takeBack();
+    transactionContext_ = std::move(context);
 }
 
-void TWAWalletClient::tellHolderSetAgain(TWAWalletClientHolder::Value value) {
-    auto holder = isLent() ? holder_.lock() : nullptr;
-    if (!holder) return;
-    // What the owner sets is its own: it reads it from now on.
-    using Value = TWAWalletClientHolder::Value;
-    if (value == Value::Id) owners_->clientId = clientId_;
-    if (value == Value::Secret) owners_->clientSecret = clientSecret_;
-    if (value == Value::Environment) owners_->environment = environment_;
-    holder->walletClientValueWasSetAgain(*this, value);
+const std::shared_ptr<TWAInterAppCommunicator>& TWAWalletClient::interAppCommunicator() const {
+    static const std::shared_ptr<TWAInterAppCommunicator> none;
+    return isLent() ? none : interAppCommunicator_;
+}
+
+std::shared_ptr<TWAWalletClient::Loan> TWAWalletClient::lend(
+    std::weak_ptr<TWAWalletClientHolder> holder, Values values) {
+    auto keepAlive = shared_from_this();
+    takeBack();
+    if (isLent()) giveBackToOwner();  // a holder that took the client again meanwhile
+    std::shared_ptr<Loan> loan(new Loan(weak_from_this()));
+    owners_ = Values{delegate_, clientId_, clientSecret_, environmentInUse()};
+    ownersEnvironmentInitialized_ = environmentInitialized_;
+    holder_ = std::move(holder);
+    loan_ = loan;
+    delegate_ = std::move(values.delegate);
+    clientId_ = std::move(values.clientId);
+    clientSecret_ = std::move(values.clientSecret);
+    // The owner's running transaction ends (its delegate hears it), and one that ran no
+    // more too: nothing of it reaches the holder.
+    endTransactionOfFormerOwner();
+    if (loan_.lock() != loan) return loan;  // the owner took the client back meanwhile
+    useEnvironment(values.environment);
+    if (loan_.lock() == loan) endTransactionInUse();
+    return loan;
+}
+
+bool TWAWalletClient::isCalledByHolder() const {
+    auto holder = holder_.lock();
+    return holder && holder->walletClientIsCalledByHolder(*this);
+}
+
+void TWAWalletClient::takeBack() {
+    if (!isLent() || isCalledByHolder()) return;
+    auto keepAlive = shared_from_this();
+    const auto loan = loan_.lock();
+    if (auto holder = holder_.lock()) holder->walletClientWasTakenBack(*this);
+    if (isLent() && loan_.lock() == loan) giveBackToOwner();
+}
+
+void TWAWalletClient::giveBackToOwner() {
+    if (!isLent()) return;
+    auto keepAlive = shared_from_this();
+    const Values owners = std::move(*owners_);
+    owners_.reset();
+    holder_.reset();
+    loan_.reset();
+    endTransactionInUse();
+    delegate_ = owners.delegate;
+    clientId_ = owners.clientId;
+    clientSecret_ = owners.clientSecret;
+    useEnvironment(owners.environment);
+}
+
+bool TWAWalletClient::Loan::isHeldOn(const TWAWalletClient& client) const {
+    auto lent = client_.lock();
+    return lent.get() == &client && lent->isLent() && lent->loan_.lock().get() == this;
+}
+
+TWAWalletClient::Values TWAWalletClient::Loan::valuesInUse() const {
+    auto client = client_.lock();
+    if (!client || !isHeldOn(*client)) return {{}, std::nullopt, std::nullopt, 0};
+    return {client->delegate_, client->clientId_, client->clientSecret_, client->environment_};
+}
+
+std::shared_ptr<TWAClientSDKTransactionContext> TWAWalletClient::Loan::transactionContext() const {
+    auto client = client_.lock();
+    if (!client || !isHeldOn(*client)) return nullptr;
+    return client->transactionContext_;
+}
+
+void TWAWalletClient::Loan::giveBack() {
+    auto client = client_.lock();
+    if (client && isHeldOn(*client)) client->giveBackToOwner();
 }
 
 void TWAWalletClient::serveHolder(bool newRequest) {
     auto holder = holder_.lock();
-    if (!holder) return;
+    if (!holder) {
+        // A holder gone without giving the client back.
+        if (newRequest && isLent()) giveBackToOwner();
+        return;
+    }
     auto keepAlive = shared_from_this();
     holder->walletClientWillServe(*this, newRequest);
+    // The owner's own request needs the client.
+    if (newRequest) takeBack();
 }
 
 void TWAWalletClient::interAppCommunicatorWillOpenWalletApplication(TWAInterAppCommunicator&) {
@@ -378,7 +454,12 @@ TWAText TWAWalletClient::jsonStringWithDictionary(const std::optional<nlohmann::
 
 // Preauthorization
 
-const std::optional<nlohmann::json>& TWAWalletClient::preauthDictionary() {
+std::optional<nlohmann::json> TWAWalletClient::preauthDictionary() {
+    if (!preauthBelongsTo(clientId())) return std::nullopt;
+    return storedPreauth();
+}
+
+const std::optional<nlohmann::json>& TWAWalletClient::storedPreauth() {
     if (!preauthDictionaryLoaded_) {
         preauthDictionaryLoaded_ = true;
         platform::KeychainItem item;
@@ -399,7 +480,7 @@ const std::optional<nlohmann::json>& TWAWalletClient::preauthDictionary() {
 }
 
 void TWAWalletClient::setPreauthDictionary(const std::optional<nlohmann::json>& record) {
-    const auto& old = preauthDictionary();
+    const auto& old = storedPreauth();
     const TWAText oldToken =
         old ? platform::json::stringValue(*old, "refresh_token") : std::nullopt;
     preauthDictionary_ = record;
@@ -430,13 +511,13 @@ void TWAWalletClient::setPreauthDictionary(const std::optional<nlohmann::json>& 
 }
 
 bool TWAWalletClient::preauthBelongsTo(const TWAText& clientId) {
-    const auto& record = preauthDictionary();
+    const auto& record = storedPreauth();
     return record && platform::json::stringValue(*record, kPreauthClientIdKey) == clientId;
 }
 
 TWAText TWAWalletClient::preauthValueFor(const char* key, const TWAText& clientId) {
     if (!preauthBelongsTo(clientId)) return std::nullopt;
-    return platform::json::stringValue(*preauthDictionary(), key);
+    return platform::json::stringValue(*storedPreauth(), key);
 }
 
 TWAText TWAWalletClient::preauthRefreshToken() {
@@ -449,19 +530,25 @@ TWAText TWAWalletClient::preauthExtraInfo() {
 
 void TWAWalletClient::setPreauthExtraInfo(const TWAText& extraInfo) {
     auto record = preauthDictionary();
-    if (record) (*record)["extra_info"] = extraInfo ? nlohmann::json(*extraInfo) : nullptr;
+    if (!record) return;
+    (*record)["extra_info"] = extraInfo ? nlohmann::json(*extraInfo) : nullptr;
     setPreauthDictionary(record);
 }
 
 void TWAWalletClient::setPreauthRefreshToken(const TWAText& refreshToken, const TWAText& extraInfo,
                                              const TWAText& account) {
+    storePreauth(refreshToken, extraInfo, account, clientId());
+}
+
+void TWAWalletClient::storePreauth(const TWAText& refreshToken, const TWAText& extraInfo,
+                                   const TWAText& account, const TWAText& clientId) {
     if (!refreshToken) TWA_LOG("TWA_ASSERT false: {}", "preauthRefreshToken");
     if (!account) TWA_LOG("TWA_ASSERT false: {}", "account");
     if (!refreshToken || !account) return;
     nlohmann::json record{{"refresh_token", *refreshToken},
                           {"extra_info", extraInfo.value_or(std::string())},
                           {"account", *account}};
-    if (clientId_) record[kPreauthClientIdKey] = *clientId_;
+    if (clientId) record[kPreauthClientIdKey] = *clientId;
     setPreauthDictionary(record);
 }
 
@@ -576,12 +663,12 @@ void TWAWalletClient::nativeMaskedWalletAnswered(
         *answer, request ? request->merchantTransactionId() : std::nullopt);
     const TWAText buyerEmail = textOf(answer->has_buyer_email(), answer->buyer_email());
     if (answer->has_preauth_refresh_token() && buyerEmail) {
-        setPreauthRefreshToken(
-            answer->preauth_refresh_token(),
-            textOf(answer->has_preauth_extra_info(), answer->preauth_extra_info()), buyerEmail);
+        storePreauth(answer->preauth_refresh_token(),
+                     textOf(answer->has_preauth_extra_info(), answer->preauth_extra_info()),
+                     buyerEmail, clientId_);
     } else if (preauthBelongsToClient()) {
         // Another merchant's preauthorization is that merchant's to keep.
-        const TWAText account = platform::json::stringValue(*preauthDictionary(), "account");
+        const TWAText account = platform::json::stringValue(*storedPreauth(), "account");
         if (!buyerEmail || !account || *buyerEmail != *account) setPreauthDictionary(std::nullopt);
     }
     takeAnswer(*context, *answer);
@@ -614,7 +701,7 @@ void TWAWalletClient::preauthorizedAnswered(
     auto keepAlive = shared_from_this();
     if (preauthorizedUnderWay_ == context) preauthorizedUnderWay_.reset();
     // Only the refused token is forgotten, not one stored since for another client id.
-    const auto& stored = preauthDictionary();
+    const auto& stored = storedPreauth();
     if (error && error->domain() == kTWAHTTPStatusErrorDomain && error->code() == 401 && stored &&
         platform::json::stringValue(*stored, "refresh_token") == refreshToken)
         setPreauthDictionary(std::nullopt);
@@ -624,13 +711,13 @@ void TWAWalletClient::preauthorizedAnswered(
         auto maskedWallet = TWAClientSDKDataConverter::maskedWalletFromPreauthorizedServerResponse(
             *answer, request->merchantTransactionId());
         const TWAText buyerEmail = textOf(answer->has_buyer_email(), answer->buyer_email());
-        const auto& record = preauthDictionary();
+        const auto& record = storedPreauth();
         const TWAText account =
             record ? platform::json::stringValue(*record, "account") : std::nullopt;
         if (buyerEmail && account && *buyerEmail == *account)
-            setPreauthRefreshToken(
-                preauthValueFor("refresh_token", clientId_),
-                textOf(answer->has_preauth_extra_info(), answer->preauth_extra_info()), buyerEmail);
+            storePreauth(preauthValueFor("refresh_token", clientId_),
+                         textOf(answer->has_preauth_extra_info(), answer->preauth_extra_info()),
+                         buyerEmail, clientId_);
         else
             setPreauthDictionary(std::nullopt);
         takeAnswer(*context, *answer);
@@ -796,14 +883,22 @@ void TWAWalletClient::fullWalletAnswered(
 // The merchant's status is the end of a transaction that waits for nothing: a later
 // change of owner has nothing to end. A request under way still answers its owner.
 void TWAWalletClient::notifyTransactionStatus(long) {
+    // The owner's transaction ended with the loan: its status ends nothing of the holder's.
+    if (isLent() && !isCalledByHolder()) return;
     const auto& context = transactionContext_;
     if (!transactionOwner_ || !context || context->openURLInProgress() ||
         context->fullWalletInProgress() || preauthorizedUnderWay_ == context)
         return;
-    endTransaction();
+    endTransactionInUse();
 }
 
 void TWAWalletClient::endTransaction() {
+    auto keepAlive = shared_from_this();
+    takeBack();
+    endTransactionInUse();
+}
+
+void TWAWalletClient::endTransactionInUse() {
     transactionContext_ = TWAClientSDKTransactionContext::create(environment_, nullptr);
     transactionOwner_.reset();
     preauthorizedUnderWay_.reset();

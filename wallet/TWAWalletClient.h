@@ -51,27 +51,27 @@ class TWAWalletClientDelegate {
     virtual void walletClientUserIsPreauthorized(TWAWalletClient& client, bool preauthorized) = 0;
 };
 
-// Whoever lends the client out sets its delegate and values and then holds them: when
-// anyone else changes one of them, the holder hears it within that call, once.
+// Whoever the client is lent to (lend()) works with values of its own while the owner
+// keeps its: every public call answers the owner, and what the owner sets is kept for it
+// until the client comes back. When the owner asks for something that needs the client's
+// transaction (a request of its own, ending or replacing the transaction, another shared
+// client), the holder hears it within that call, once, and the client goes back.
 class TWAWalletClientHolder {
   public:
-    enum class Value { Id, Secret, Environment };
     virtual ~TWAWalletClientHolder() = default;
+    // The owner takes the client back: the holder still reads its loan in this call, and
+    // the client goes back after it (if the holder did not give it back itself).
     virtual void walletClientWasTakenBack(TWAWalletClient& client) = 0;
-    // Someone set `value` to what the client holds already: the loan goes on, and that
-    // value is theirs now.
-    virtual void walletClientValueWasSetAgain(TWAWalletClient&, Value) {}
-    // The client is about to serve a caller's new request (`newRequest`), or to go on
-    // with one under way (opening the wallet application, asking the wallet server).
-    // The holder may end the loan first: the client then goes on with the values given
-    // back, and a request of an ended transaction goes no further. A question (whether
-    // the buyer is preauthorized) is no request: it ends nothing.
+    // The client is about to serve a new request (`newRequest`), or to go on with one
+    // under way (opening the wallet application, asking the wallet server). The holder
+    // may give the client back first: a request of an ended transaction goes no further.
     virtual void walletClientWillServe(TWAWalletClient&, bool /*newRequest*/) {}
-    // True while the holder itself calls the client: its questions are answered to it.
+    // True while the holder itself calls the client: its requests and questions are its.
     virtual bool walletClientIsCalledByHolder(const TWAWalletClient&) const { return false; }
 };
 
-class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
+// The exchange's delegate calls (the transaction's keys among them) are the client's own.
+class TWAWalletClient : private TWAInterAppCommunicatorDelegate,
                         public std::enable_shared_from_this<TWAWalletClient> {
   public:
     // The keychain item of the stored preauthorization.
@@ -113,20 +113,39 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
         int32_t environment;
     };
 
+    // The holder's own way to the client it was lent: the values and the transaction it
+    // works with, which no public call of the client gives anybody.
+    class Loan {
+      public:
+        // True while the client is lent by this loan.
+        bool isHeldOn(const TWAWalletClient& client) const;
+        // The holder's values; none once given back.
+        Values valuesInUse() const;
+        // The holder's transaction; none once given back.
+        std::shared_ptr<TWAClientSDKTransactionContext> transactionContext() const;
+        // The holder's transaction ends and the client works with the owner's values again,
+        // what the owner set meanwhile included. Once.
+        void giveBack();
+
+      private:
+        friend class TWAWalletClient;
+        explicit Loan(std::weak_ptr<TWAWalletClient> client) : client_(std::move(client)) {}
+        std::weak_ptr<TWAWalletClient> client_;
+    };
+    // Lends the client to `holder`, working with `values`: an earlier loan ends first
+    // (its holder hears it), the owner's transaction ends (its delegate hears error 612
+    // when it ran). Only the returned loan reads what the holder works with.
+    std::shared_ptr<Loan> lend(std::weak_ptr<TWAWalletClientHolder> holder, Values values);
+    bool isLent() const { return owners_.has_value(); }
+
     // A transaction belongs to the delegate, id, secret and environment it began with:
     // changing any of them while it runs ends it, and its delegate hears error 612.
-    // While the client is lent, its owner reads its own values (`owners` of setHolder),
-    // never the holder's; setting one to another value than the client works with ends
-    // the loan.
+    // While the client is lent, these answer the owner's values and set the owner's: kept
+    // for it, in force when the client comes back, ending nothing.
     std::shared_ptr<TWAWalletClientDelegate> delegate() const {
         return isLent() ? owners_->delegate.lock() : delegate_.lock();
     }
     void setDelegate(std::weak_ptr<TWAWalletClientDelegate> delegate);
-    // The holder of the values set now, lent by the owner whose values are `owners`;
-    // none: nobody holds them.
-    void setHolder(std::weak_ptr<TWAWalletClientHolder> holder, Values owners = {});
-    // The values the client works with, the holder's while lent.
-    Values valuesInUse() const { return {delegate_, clientId_, clientSecret_, environment_}; }
     const TWAText& clientId() const { return isLent() ? owners_->clientId : clientId_; }
     void setClientId(const TWAText& v);
     const TWAText& clientSecret() const { return isLent() ? owners_->clientSecret : clientSecret_; }
@@ -135,26 +154,22 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
     void setPreferredAccount(const TWAText& v) { preferredAccount_ = v; }
     // Logs when it was never set.
     int32_t environment() const;
-    bool isLent() const { return owners_ && !holder_.expired(); }
     void setEnvironment(int32_t environment);
     bool isOpenURLVerified() const { return openURLVerified_; }
     void setOpenURLVerified(bool verified) { openURLVerified_ = verified; }
-    const std::shared_ptr<TWAClientSDKTransactionContext>& transactionContext() const {
-        return transactionContext_;
-    }
-    void setTransactionContext(std::shared_ptr<TWAClientSDKTransactionContext> context) {
-        transactionContext_ = std::move(context);
-    }
-    const std::shared_ptr<TWAInterAppCommunicator>& interAppCommunicator() const {
-        return interAppCommunicator_;
-    }
+    // While lent, none: the owner's transaction ended with the loan.
+    const std::shared_ptr<TWAClientSDKTransactionContext>& transactionContext() const;
+    // While lent, the client is taken back first.
+    void setTransactionContext(std::shared_ptr<TWAClientSDKTransactionContext> context);
+    // While lent, none.
+    const std::shared_ptr<TWAInterAppCommunicator>& interAppCommunicator() const;
 
     // The stored preauthorization {"refresh_token", "extra_info", "account",
     // "client_id"}, read from the keychain on first use. Setting none revokes the old
     // refresh token and removes the item; a record with another token revokes the old one
-    // too. Its token and extra information are read only under the client id it was
-    // issued for (while lent, the owner's for the owner).
-    const std::optional<nlohmann::json>& preauthDictionary();
+    // too. It is read, and its extra information set, only under the client id it was
+    // issued for (clientId(): while lent, the owner's); a token set is issued for it.
+    std::optional<nlohmann::json> preauthDictionary();
     void setPreauthDictionary(const std::optional<nlohmann::json>& record);
     TWAText preauthRefreshToken();
     TWAText preauthExtraInfo();
@@ -170,23 +185,18 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
     void changeMaskedWallet(const TWAText& tesseraTransactionId,
                             const TWAText& merchantTransactionId,
                             const std::vector<int>& requiredActions);
-    // Ends the transaction in progress unless it waits for an answer.
+    // Ends the transaction in progress unless it waits for an answer. While lent, the
+    // owner's status concerns no transaction: the owner's ended with the loan.
     void notifyTransactionStatus(long status);
     // The client's own error of that number (601 to 612).
     static platform::Error clientError(int number);
     // Drops the transaction in progress for a new one without a request: whatever is
     // still under way for the old one is ignored when it answers, and the next masked
-    // wallet request starts.
+    // wallet request starts. While lent, the client is taken back first.
     void endTransaction();
 
-    // For the inter-app exchange.
+    // The configuration of the environment the client works with.
     std::shared_ptr<TWAClientConfig> clientConfig() override;
-    std::shared_ptr<TWACrypto> cryptor() override;
-    void interAppCommunicatorWillOpenWalletApplication(
-        TWAInterAppCommunicator& communicator) override;
-    void interAppCommunicatorDidReceiveUnhandledMaskedWalletResponse(
-        TWAInterAppCommunicator& communicator,
-        const walletproto::OWIIosNativeGetMaskedWalletResponse& response) override;
 
     // The shared client's part of the open-URL entry.
     bool instanceHandleOpenURL(const platform::URL& url,
@@ -195,9 +205,20 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
 
   private:
     TWAWalletClient() = default;
+    // For the inter-app exchange.
+    std::shared_ptr<TWACrypto> cryptor() override;
+    void interAppCommunicatorWillOpenWalletApplication(
+        TWAInterAppCommunicator& communicator) override;
+    void interAppCommunicatorDidReceiveUnhandledMaskedWalletResponse(
+        TWAInterAppCommunicator& communicator,
+        const walletproto::OWIIosNativeGetMaskedWalletResponse& response) override;
     static std::shared_ptr<TWAWalletClient> initPrivate();
     static void startOpenURLTest();
 
+    // The stored record, whoever it was issued for.
+    const std::optional<nlohmann::json>& storedPreauth();
+    void storePreauth(const TWAText& refreshToken, const TWAText& extraInfo, const TWAText& account,
+                      const TWAText& clientId);
     bool wantsRefreshToken();
     bool preauthBelongsTo(const TWAText& clientId);
     bool preauthBelongsToClient() { return preauthBelongsTo(clientId_); }
@@ -238,10 +259,15 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
     // Ends the running transaction when the delegate, id, secret or environment is no
     // longer the one it began with, and tells the delegate it began with.
     void endTransactionOfFormerOwner();
-    // The holder, if any, hears that a value changed and holds no more.
-    void tellHolder();
-    void tellHolderSetAgain(TWAWalletClientHolder::Value value);
+    // The owner needs the client's transaction: the holder hears it, and the client goes
+    // back to the owner. Nothing while the holder itself calls.
+    void takeBack();
+    void giveBackToOwner();
+    bool isCalledByHolder() const;
     void serveHolder(bool newRequest);
+    // setEnvironment() of the values in use.
+    void useEnvironment(int32_t environment);
+    void endTransactionInUse();
     void changeMaskedWalletFor(const TWAText& tesseraTransactionId,
                                const std::vector<int>& requiredActions);
 
@@ -250,8 +276,10 @@ class TWAWalletClient : public TWAInterAppCommunicatorDelegate,
 
     std::weak_ptr<TWAWalletClientDelegate> delegate_;
     std::weak_ptr<TWAWalletClientHolder> holder_;
-    // The owner's values while a holder holds the client.
+    std::weak_ptr<Loan> loan_;
+    // The owner's values while the client is lent.
     std::optional<Values> owners_;
+    bool ownersEnvironmentInitialized_ = false;
     TWAText clientId_;
     TWAText clientSecret_;
     TWAText preferredAccount_;

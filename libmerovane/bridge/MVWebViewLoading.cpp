@@ -41,6 +41,9 @@ constexpr const char* kApiScheme = "mvapi";
 constexpr const char* kCommandScheme = "mvcmd";
 constexpr const char* kOpenPageCommand = "openPage";
 constexpr double kFetchTimeout = 120.0;
+// A whole fetched document or download, redirects included: one whose server keeps
+// trickling fails then, as any failed load.
+constexpr double kMaximumFetchSeconds = 300.0;
 constexpr double kWebkitAnimationBugDelay = 0.05;
 constexpr const char* kDefaultApiMimeType = "text/html";
 constexpr const char* kApiTextEncoding = "utf-8";
@@ -50,6 +53,8 @@ constexpr const char* kDownloadsPastBound =
     "MVWebView{} refused the download [{}]: its page saved {} downloads already";
 constexpr const char* kFetchPastBound =
     "MVWebView{} gave up [{}]: a document or download is held whole, and it passed {} MB";
+constexpr const char* kFetchPastTime =
+    "MVWebView{} gave up [{}]: the document or download did not come whole within {} s";
 // A fetched document or download is held in memory until it has come.
 constexpr size_t kMaximumFetchedBytes = size_t{64} << 20;
 // Downloads one page document saves; a page that downloads in a loop stops there.
@@ -142,6 +147,8 @@ class MVWebView::PageFetch : public platform::URLConnectionDelegate {
     std::optional<platform::URLRequest> sent;
     // The history entry a followed link added for this fetch.
     std::shared_ptr<MVWebViewHistoryEntry> linkEntry;
+    // Fails the fetch at kMaximumFetchSeconds; cancelled with it.
+    platform::TimerHandle deadline;
 
   private:
     std::shared_ptr<MVWebView> current() {
@@ -325,6 +332,16 @@ void MVWebView::startFetch(platform::URLRequest request) {
     fetch_ = fetch;
     completeDocumentRequest(request, webView_->userAgent(), webView_->acceptLanguage());
     if (request.httpMethod() == "GET") rememberDocumentHead(request);
+    fetch->deadline = platform::RunLoop::main().postAfter(
+        kMaximumFetchSeconds, [weak = weakSelf(), fetch = std::weak_ptr<PageFetch>(fetch)] {
+            auto view = weak.lock();
+            auto current = fetch.lock();
+            if (!view || !current || view->fetch_ != current) return;
+            MVLogWarn(kFetchPastTime, view->debugName(), current->url.absoluteString(),
+                      kMaximumFetchSeconds);
+            current->cancel();
+            view->fetchDidFail(*current, platform::Error());
+        });
     fetch->connection =
         platform::URLConnection::start(std::move(request), fetch, platform::RunLoop::main());
 }

@@ -2,8 +2,6 @@
 
 #include <fmt/format.h>
 
-#include <algorithm>
-#include <iterator>
 #include <map>
 #include <utility>
 
@@ -66,7 +64,7 @@ std::shared_ptr<TWAMaskedWalletRequest> MVTesseraWallet::maskedWalletRequest(con
 void MVTesseraWallet::start(const Start& start, const WebViewPtr& sender) {
     auto client = TWAWalletClient::sharedInstance();
     endIfPageGone();
-    const auto& current = client->transactionContext();
+    const auto current = transactionOf(*client);
     const bool running = isWalletForLibraryPayment_;
     // The running payment's own page (or the server) starting it again, as the same
     // merchant, on a client still the glue's.
@@ -116,13 +114,13 @@ void MVTesseraWallet::start(const Start& start, const WebViewPtr& sender) {
             }
             // The wallet application has this payment's request: its reply is the answer,
             // as a start within the delay would have it; another request would be refused.
-            const auto& current = client->transactionContext();
+            const auto current = self->transactionOf(*client);
             if (current && current == self->transaction_.lock() && current->openURLInProgress()) {
                 MVLogInfo("MVTesseraWallet waits for the wallet application's reply");
                 return;
             }
             self->asGlue([&] { client->loadMaskedWallet(self->maskedWalletRequest_); });
-            if (self->isWalletForLibraryPayment_) self->transaction_ = client->transactionContext();
+            if (self->isWalletForLibraryPayment_) self->transaction_ = self->transactionOf(*client);
         },
         kLoadMaskedWalletDelay);
 }
@@ -134,59 +132,38 @@ void MVTesseraWallet::setLibraryPaymentEnabled(bool enabled,
     auto client = TWAWalletClient::sharedInstance();
     isWalletForLibraryPayment_ = enabled;
     if (enabled) {
-        std::fill(std::begin(setAgain_), std::end(setAgain_), false);
-        possibleAppsidedDelegate_ = client->delegate();
-        possibleAppsidedClientID_ = client->clientId();
-        possibleAppsidedClientSecret_ = client->clientSecret();
-        possibleAppSidedClientEnvironment_ = client->environment();
-        client->setDelegate(weak_from_this());
-        client->setClientId(clientID);
-        client->setClientSecret(clientSecret);
-        client->setEnvironment(kProductionEnvironment);
         libraryClientSecret_ = clientSecret;
-        // The client ended the host's running transaction and told the host; one that
-        // ran no more ends too, so nothing of it reaches the shop's server.
-        client->endTransaction();
-        transaction_ = client->transactionContext();
-        // From now on whoever changes a value ends the payment at once, and the host
-        // reads its own values, never the page's.
-        client->setHolder(weak_from_this(),
-                          {possibleAppsidedDelegate_, possibleAppsidedClientID_,
-                           possibleAppsidedClientSecret_, possibleAppSidedClientEnvironment_});
+        // The client ends the host's transaction (telling the host) and keeps the host's
+        // values for it: the host reads and sets its own from now on, never the page's.
+        loan_ = client->lend(weak_from_this(),
+                             {weak_from_this(), clientID, clientSecret, kProductionEnvironment});
+        transaction_ = loan_->transactionContext();
         return;
     }
-    client->setHolder({});
-    // The payment's transaction ends with it; one the host began since is the host's.
-    if (client->delegate().get() == this || client->transactionContext() == transaction_.lock())
-        client->endTransaction();
+    // The payment's transaction ends, and the client works with the host's values again,
+    // what the host set meanwhile included.
+    if (auto loan = std::move(loan_)) loan->giveBack();
     transaction_.reset();
     page_ = {};
     pageDocuments_ = {};
     pageReplaced_ = false;
-    // Only what is still the glue's is given back: a value the host set meanwhile (its
-    // setter may be the very call that ended the payment), or set again to what the
-    // client held, stays.
-    const auto setAgain = [this](Value value) { return setAgain_[static_cast<int>(value)]; };
-    if (client->delegate().get() == this) client->setDelegate(possibleAppsidedDelegate_);
-    if (!setAgain(Value::Id) && client->clientId() == libraryClientID_)
-        client->setClientId(possibleAppsidedClientID_);
-    if (!setAgain(Value::Secret) && client->clientSecret() == libraryClientSecret_)
-        client->setClientSecret(possibleAppsidedClientSecret_);
-    if (!setAgain(Value::Environment) && client->environment() == kProductionEnvironment)
-        client->setEnvironment(possibleAppSidedClientEnvironment_);
-    possibleAppsidedDelegate_.reset();
-    possibleAppsidedClientID_.reset();
-    possibleAppsidedClientSecret_.reset();
     libraryClientID_.reset();
     libraryClientSecret_.reset();
 }
 
+std::shared_ptr<TWAClientSDKTransactionContext> MVTesseraWallet::transactionOf(
+    const TWAWalletClient& client) const {
+    if (loan_ && loan_->isHeldOn(client)) return loan_->transactionContext();
+    return client.transactionContext();
+}
+
 bool MVTesseraWallet::holds(const TWAWalletClient& client) const {
-    return client.valuesInUse().clientId && keepsItsValues(client);
+    return libraryClientID_ && keepsItsValues(client);
 }
 
 bool MVTesseraWallet::keepsItsValues(const TWAWalletClient& client) const {
-    const auto used = client.valuesInUse();
+    if (!loan_ || !loan_->isHeldOn(client)) return false;
+    const auto used = loan_->valuesInUse();
     return used.delegate.lock().get() == this && used.clientId == libraryClientID_ &&
            used.clientSecret == libraryClientSecret_ && used.environment == kProductionEnvironment;
 }
@@ -221,23 +198,20 @@ void MVTesseraWallet::performCredentialsChangedDuringPaymentError(const char* oc
 
 void MVTesseraWallet::walletClientWasTakenBack(TWAWalletClient& client) {
     if (!isWalletForLibraryPayment_ || endIfPageGone()) return;
+    // The host asks for something that needs the client's transaction (a request of its
+    // own, ending or replacing the transaction): the page's payment ends first, so that
+    // the host's call acts under the host's values and its answers reach the host.
+    MVLogInfo("MVTesseraWallet ends the payment: the host takes the wallet client back");
     performCredentialsChangedDuringPaymentError(occurrenceOf(client), page_);
-}
-
-void MVTesseraWallet::walletClientValueWasSetAgain(TWAWalletClient&, Value value) {
-    if (isWalletForLibraryPayment_) setAgain_[static_cast<int>(value)] = true;
 }
 
 bool MVTesseraWallet::walletClientIsCalledByHolder(const TWAWalletClient&) const {
     return callingClient_;
 }
 
-void MVTesseraWallet::walletClientWillServe(TWAWalletClient& client, bool newRequest) {
-    if (!isWalletForLibraryPayment_ || endIfPageGone() || !newRequest || callingClient_) return;
-    // The host asks for itself: the page's payment ends first, so that the host's request
-    // goes out under the host's values and its answers reach the host.
-    MVLogInfo("MVTesseraWallet ends the payment: the host uses the wallet client itself");
-    performCredentialsChangedDuringPaymentError(occurrenceOf(client), page_);
+void MVTesseraWallet::walletClientWillServe(TWAWalletClient&, bool) {
+    // A payment whose page is gone asks for nothing more.
+    if (isWalletForLibraryPayment_) endIfPageGone();
 }
 
 bool MVTesseraWallet::isLibSidedPaymentProcessAtPresent() {
@@ -278,8 +252,8 @@ void MVTesseraWallet::observeDocuments(const WebViewPtr& page) {
                                    }));
 }
 
-const char* MVTesseraWallet::occurrenceOf(const TWAWalletClient& client) {
-    const auto& current = client.transactionContext();
+const char* MVTesseraWallet::occurrenceOf(const TWAWalletClient& client) const {
+    const auto current = transactionOf(client);
     return current && current->fullWalletInProgress() ? kFullWallet : kMaskedWallet;
 }
 
@@ -331,7 +305,7 @@ bool MVTesseraWallet::acceptsStep(const WebViewPtr& sender, const char* occurren
 
 bool MVTesseraWallet::isRunningTransaction(const TWAWalletClient& client,
                                            const std::string& tesseraTransactionId) const {
-    const auto& current = client.transactionContext();
+    const auto current = transactionOf(client);
     return current && current == transaction_.lock() &&
            current->tesseraTransactionId() == tesseraTransactionId;
 }

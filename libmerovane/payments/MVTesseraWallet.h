@@ -1,23 +1,28 @@
 #pragma once
-// The glue that lends the process's one wallet client to pages. A page's start takes
-// the client over (the glue becomes its delegate with the page's client id and secret
-// and the production environment, after saving the host's values); the results go to
-// the shop's server as commands, failures to the page as "tesseraWalletError", and a
-// failure or the page's transaction status gives the host's values back, but for those
-// the host has set meanwhile.
+// The glue that lends the process's one wallet client to pages. A page's start borrows
+// the client (TWAWalletClient::lend: the glue becomes its delegate with the page's client
+// id and secret and the production environment; the client keeps the host's values for
+// the host); the results go to the shop's server as commands, failures to the page as
+// "tesseraWalletError", and a failure or the page's transaction status gives the client
+// back with the host's values, what the host set meanwhile included.
 //
 //   MVTesseraWallet::sharedController()->start({.currencyCode = "EUR", ...}, webView);
 //
-// Every step after the start and every client callback first checks that the glue
-// still holds the client (its delegate and the values it set); when not, the page hears
-// "TesseraWalletErrorCredentialsChangedDuringPayment". The glue holds the client's
-// values (TWAWalletClientHolder): whoever changes one of them ends the payment within
-// that call, and every value still the glue's goes back to the host's.
-// A payment has a transaction of its own in the client: the take-over ends the one the
-// host had (the client tells the host), and the payment's end or failure ends the
-// payment's, so that no answer of one reaches the other's delegate. A start while the
-// wallet application has another party's request is refused (error 611); a start with
-// another client id or secret, or from another page, ends the payment before it.
+// Only the glue reads the page's values and transaction, through its loan: every public
+// call of the client answers the host with its own values, and the host's transaction
+// (ended by the start) is none while the page's payment runs. What the host sets meanwhile
+// is its own and ends nothing. When the host asks for something that needs the client's
+// transaction (a request of its own, ending or replacing the transaction, replacing the
+// client), the page's payment ends first: the page hears
+// "TesseraWalletErrorCredentialsChangedDuringPayment" and the client goes back; a
+// question (checkForPreauthorization) is answered to the host about its own id. Every
+// step after the start and every client callback first checks that the glue still holds
+// the client; when not, the page hears the same report.
+// A payment has a transaction of its own in the client: the start ends the one the host
+// had (the client tells the host), and the payment's end or failure ends the payment's,
+// so that no answer of one reaches the other's delegate. A start while the wallet
+// application has another party's request is refused (error 611); a start with another
+// client id or secret, or from another page, ends the payment before it.
 // A payment belongs to the web view that started it (none: the server or a script):
 // what concerns it goes to that page only, and a step from another page, or for a
 // transaction that is not the running one, is refused to its sender and touches nothing.
@@ -25,12 +30,7 @@
 // replaces its page's (a reload too), the client is given back and nothing of the
 // payment answers anybody; a load that ends with the page kept (failed, cancelled,
 // redirected to a command or an API page) ends nothing, and what concerns the payment
-// meanwhile waits for its end (MVPageEventHold). A request the host makes itself
-// while a page's payment runs ends that payment first (the page hears the
-// credentials-changed report), so that the request goes out under the host's values and
-// its answers reach the host's delegate; a question (checkForPreauthorization) is
-// answered to the host about its own id and ends nothing. While lent, the host reads its
-// own values from the client, never the page's.
+// meanwhile waits for its end (MVPageEventHold).
 // Main thread only.
 
 #include <cstdint>
@@ -102,7 +102,6 @@ class MVTesseraWallet : public TWAWalletClientDelegate,
                                              const platform::Error& error) override;
     void walletClientUserIsPreauthorized(TWAWalletClient& client, bool preauthorized) override;
     void walletClientWasTakenBack(TWAWalletClient& client) override;
-    void walletClientValueWasSetAgain(TWAWalletClient& client, Value value) override;
     void walletClientWillServe(TWAWalletClient& client, bool newRequest) override;
     bool walletClientIsCalledByHolder(const TWAWalletClient& client) const override;
 
@@ -127,7 +126,10 @@ class MVTesseraWallet : public TWAWalletClientDelegate,
     // The client's error `number`, to `audience` only.
     static void refuse(int number, const char* occurrence, const Audience& audience);
     // The occurrence of a payment ended now.
-    static const char* occurrenceOf(const TWAWalletClient& client);
+    const char* occurrenceOf(const TWAWalletClient& client) const;
+    // The payment's transaction while the glue holds `client`, else the client's own.
+    std::shared_ptr<TWAClientSDKTransactionContext> transactionOf(
+        const TWAWalletClient& client) const;
     void setLibraryPaymentEnabled(bool enabled, const std::optional<std::string>& clientID,
                                   const std::string& clientSecret);
     // True while the client's delegate is this glue and its id, secret and environment
@@ -164,11 +166,7 @@ class MVTesseraWallet : public TWAWalletClientDelegate,
     platform::ObserverRegistration pageDocuments_;
     bool pageReplaced_ = false;
     bool callingClient_ = false;
-    // The values someone set again during the payment: theirs, they stay.
-    bool setAgain_[3] = {false, false, false};
     std::weak_ptr<TWAClientSDKTransactionContext> transaction_;
-    std::weak_ptr<TWAWalletClientDelegate> possibleAppsidedDelegate_;
-    TWAText possibleAppsidedClientID_;
-    TWAText possibleAppsidedClientSecret_;
-    int32_t possibleAppSidedClientEnvironment_ = 0;
+    // The client lent to the glue: its own way to the page's values and transaction.
+    std::shared_ptr<TWAWalletClient::Loan> loan_;
 };

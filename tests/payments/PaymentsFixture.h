@@ -120,25 +120,31 @@ class PaymentsFixture : public ApiConnectionTest {
         return nlohmann::json::array(
             {{{"error", name}, {"errorDescription", description}, {"occurrence", occurrence}}});
     }
-    // The host reads its own values, and the client works with them.
+    // The client is the host's again and works with the host's values.
     void expectHostValues() {
+        EXPECT_FALSE(client_->isLent());
         EXPECT_EQ(client_->delegate(), hostDelegate_);
         EXPECT_EQ(client_->clientId(), kHostId);
         EXPECT_EQ(client_->clientSecret(), kHostSecret);
         EXPECT_EQ(client_->environment(), hostEnvironment_);
-        const auto used = client_->valuesInUse();
-        EXPECT_EQ(used.delegate.lock(), hostDelegate_);
-        EXPECT_EQ(used.clientId, kHostId);
-        EXPECT_EQ(used.clientSecret, kHostSecret);
-        EXPECT_EQ(used.environment, hostEnvironment_);
     }
-    // The client works with the page's values (the host still reads its own).
-    void expectPageValues(const char* id = "page-id", const char* secret = "page-secret") {
-        const auto used = client_->valuesInUse();
-        EXPECT_EQ(used.delegate.lock(), MVTesseraWallet::sharedController());
-        EXPECT_EQ(used.clientId, id);
-        EXPECT_EQ(used.clientSecret, secret);
-        EXPECT_EQ(used.environment, 2);
+    // While a page holds the client, every public read answers the host's own (`id`,
+    // `secret`, `environment`, its delegate) and nothing of the page's: no transaction,
+    // no exchange, no preauthorization of the page's id.
+    void expectHostReadsItsOwn(const char* id = kHostId, const char* secret = kHostSecret,
+                               std::optional<int32_t> environment = std::nullopt,
+                               std::shared_ptr<TWAWalletClientDelegate> delegate = nullptr) {
+        EXPECT_TRUE(client_->isLent());
+        EXPECT_EQ(client_->delegate(), delegate ? delegate : hostDelegate_);
+        EXPECT_EQ(client_->clientId(), id);
+        EXPECT_EQ(client_->clientSecret(), secret);
+        EXPECT_EQ(client_->environment(), environment.value_or(hostEnvironment_));
+        EXPECT_EQ(client_->transactionContext(), nullptr);
+        EXPECT_EQ(client_->interAppCommunicator(), nullptr);
+        const auto record = client_->preauthDictionary();
+        EXPECT_TRUE(!record || record->value("client_id", "") == id) << record->dump();
+        EXPECT_EQ(client_->preauthRefreshToken().has_value(), record.has_value());
+        EXPECT_EQ(client_->preauthExtraInfo().has_value(), record.has_value());
     }
     bool lent() { return MVTesseraWallet::sharedController()->isLibSidedPaymentProcessAtPresent(); }
 
@@ -184,6 +190,9 @@ class PaymentsFixture : public ApiConnectionTest {
     std::optional<WalletStandInApp> standIn_;
     std::shared_ptr<TWAWalletClient> client_;
     std::shared_ptr<RecordingWalletClientDelegate> hostDelegate_ =
+        std::make_shared<RecordingWalletClientDelegate>();
+    // Another delegate of the host's.
+    std::shared_ptr<RecordingWalletClientDelegate> otherHostDelegate_ =
         std::make_shared<RecordingWalletClientDelegate>();
     std::shared_ptr<MVWebView> page_;
     std::shared_ptr<HeadlessPageModel> pageModel_;

@@ -38,7 +38,7 @@ TEST_F(TesseraWalletCommandsTest, ACheckoutSendsItsResultsToTheServerAndEndsWith
     ASSERT_NO_FATAL_FAILURE(stream());
     wallet_.serveProxyCard("411111", 1234567, 3, 2030);
     start();
-    expectPageValues();
+    expectHostReadsItsOwn();
     platform::advanceBy(0.19);
     platform::runUntilIdle();
     EXPECT_TRUE(standIn_->requests().empty());
@@ -125,11 +125,12 @@ TEST_F(TesseraWalletCommandsTest, NonTextCountriesAndClientDataAreSkippedWithALo
     start({{"clientId", 5}}, {{"allowedShippingCountrySpecifications", {"DE", 5}}});
     EXPECT_TRUE(logged("tesseraWalletStart skips a shipping country that is a number"));
     EXPECT_TRUE(logged("tesseraWalletStart ignores clientData.clientId: a number"));
-    EXPECT_EQ(client_->valuesInUse().clientId, std::nullopt);
-    // no secret given: an empty one, not none
-    EXPECT_EQ(client_->valuesInUse().clientSecret, "");
     platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
     ASSERT_TRUE(waitForStandInRequests(1));
+    // Without an id (and with an empty secret) the request names no client and asks for
+    // no refresh token.
+    EXPECT_FALSE(standIn_->requests()[0].has_oauth_client_id());
+    EXPECT_FALSE(standIn_->requests()[0].request_preauth_refresh_token());
     const auto& request = standIn_->requests()[0].merchant_request();
     ASSERT_EQ(request.allowed_shipping_spec_by_country_size(), 1);
     EXPECT_EQ(request.allowed_shipping_spec_by_country(0).country_code(), "DE");

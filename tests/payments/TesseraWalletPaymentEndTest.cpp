@@ -273,12 +273,20 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
         HostSetsOnlyNoDelegate,
         // The host asks whether its buyer is preauthorized.
         HostAsksPreauthorization,
-        // The host reads its id, its secret, or all four values, and sets back what it read.
+        // The host reads its id, its secret, its delegate, its environment, or all four
+        // values, and sets back what it read.
         HostSetsBackId,
         HostSetsBackSecret,
-        HostSetsBackAll
+        HostSetsBackDelegate,
+        HostSetsBackEnvironment,
+        HostSetsBackAll,
+        // The host sets another delegate of its own.
+        HostRenewsDelegate,
+        // The host ends its transaction, or sets one.
+        HostEndsTransaction,
+        HostSetsTransactionContext
     };
-    enum class Value { None, Id, Secret, Environment };
+    enum class Value { None, Id, Secret, Environment, Delegate };
     static constexpr const char* kOtherId = "other-id";
     static constexpr const char* kNewHostId = "host-id-2";
     static constexpr const char* kNewHostSecret = "host-secret-2";
@@ -306,11 +314,14 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
         const bool atWalletApplication =
             moment == Moment::WalletApplication || moment == Moment::Configuration;
         const char* occurrence = moment == Moment::FullWalletOut ? "fullWallet" : "maskedWallet";
-        if (renewed(act) != Value::None || setsBack(act)) act = Act::HostTakesOver;
+        // What the host sets is its own and ends nothing.
+        if (renewed(act) != Value::None || setsBack(act) || act == Act::HostTakesOver)
+            act = Act::HostAsksPreauthorization;
         if (act == Act::HostSetsOnlyItsDelegate || act == Act::HostSetsOnlyNoDelegate)
             act = Act::HostStartsItsOwn;
         switch (act) {
-            case Act::HostTakesOver:
+            case Act::HostEndsTransaction:
+            case Act::HostSetsTransactionContext:
                 return {{credentialsChanged(occurrence)}, 0, 0, 0, {}};
             case Act::HostStartsItsOwn:
                 return {{credentialsChanged(occurrence)}, 0, 0, 1, {K::MaskedWallet}};
@@ -385,7 +396,7 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
                 relaunchWithTheConfigurationHeld(hold);
                 start();
                 platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
-                ASSERT_TRUE(client_->transactionContext()->openURLInProgress());
+                ASSERT_TRUE(lent());
                 ASSERT_EQ(standIn_->requests().size(), asked);
                 return;
         }
@@ -401,13 +412,14 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
             case Act::HostRenewsEnvironmentFirst:
             case Act::HostRenewsOnlyEnvironment:
                 return Value::Environment;
+            case Act::HostRenewsDelegate:
+                return Value::Delegate;
             default:
                 return Value::None;
         }
     }
     static bool setsBack(Act act) {
-        return act == Act::HostSetsBackId || act == Act::HostSetsBackSecret ||
-               act == Act::HostSetsBackAll;
+        return act >= Act::HostSetsBackId && act <= Act::HostSetsBackAll;
     }
     // The host reads what `act` names (its own values, never the page's) and sets it back.
     void hostSetsBack(Act act) {
@@ -419,10 +431,11 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
         EXPECT_EQ(id, kHostId);
         EXPECT_EQ(secret, kHostSecret);
         EXPECT_EQ(environment, hostEnvironment_);
-        if (act == Act::HostSetsBackAll) client_->setDelegate(delegate);
-        if (act != Act::HostSetsBackSecret) client_->setClientId(id);
-        if (act != Act::HostSetsBackId) client_->setClientSecret(secret);
-        if (act == Act::HostSetsBackAll) client_->setEnvironment(environment);
+        const bool all = act == Act::HostSetsBackAll;
+        if (all || act == Act::HostSetsBackDelegate) client_->setDelegate(delegate);
+        if (all || act == Act::HostSetsBackId) client_->setClientId(id);
+        if (all || act == Act::HostSetsBackSecret) client_->setClientSecret(secret);
+        if (all || act == Act::HostSetsBackEnvironment) client_->setEnvironment(environment);
     }
     // The host's question is answered to the host, once, and the payment goes on.
     void hostAsks() {
@@ -443,14 +456,16 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
         if (value == Value::Id) client_->setClientId(kNewHostId);
         if (value == Value::Secret) client_->setClientSecret(kNewHostSecret);
         if (value == Value::Environment) client_->setEnvironment(newHostEnvironment());
+        if (value == Value::Delegate) client_->setDelegate(otherHostDelegate_);
         if (alone) return;
-        client_->setDelegate(hostDelegate_);
+        if (value != Value::Delegate) client_->setDelegate(hostDelegate_);
         if (value != Value::Id) client_->setClientId(kHostId);
         if (value != Value::Secret) client_->setClientSecret(kHostSecret);
         if (value != Value::Environment) client_->setEnvironment(hostEnvironment_);
     }
     void expectRenewed(Value value) {
-        EXPECT_EQ(client_->delegate(), hostDelegate_);
+        EXPECT_EQ(client_->delegate(),
+                  value == Value::Delegate ? otherHostDelegate_ : hostDelegate_);
         EXPECT_EQ(client_->clientId(), value == Value::Id ? kNewHostId : kHostId);
         EXPECT_EQ(client_->clientSecret(), value == Value::Secret ? kNewHostSecret : kHostSecret);
         EXPECT_EQ(client_->environment(),
@@ -488,10 +503,7 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
                 break;
             case Act::HostSetsOnlyItsDelegate:
             case Act::HostSetsOnlyNoDelegate:
-                if (act == Act::HostSetsOnlyNoDelegate) {
-                    client_->setDelegate({});
-                    platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
-                }
+                if (act == Act::HostSetsOnlyNoDelegate) client_->setDelegate({});
                 client_->setDelegate(hostDelegate_);
                 hostChecksOut();
                 // The host's checkout goes out with the host's own values.
@@ -501,8 +513,19 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
             case Act::HostAsksPreauthorization:
                 hostAsks();
                 break;
+            case Act::HostEndsTransaction:
+                client_->endTransaction();
+                EXPECT_FALSE(lent());
+                break;
+            case Act::HostSetsTransactionContext:
+                client_->setTransactionContext(
+                    TWAClientSDKTransactionContext::create(hostEnvironment_, nullptr));
+                EXPECT_FALSE(lent());
+                break;
             case Act::HostSetsBackId:
             case Act::HostSetsBackSecret:
+            case Act::HostSetsBackDelegate:
+            case Act::HostSetsBackEnvironment:
             case Act::HostSetsBackAll:
                 hostSetsBack(act);
                 break;
@@ -557,6 +580,25 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
         settle();
         EXPECT_EQ(hostKinds().size(), hostEvents + 1);
     }
+    // The payment goes on with the host's values kept for it; its end gives the host its
+    // values back (the environment's own transaction with them).
+    void expectKeptAndInForce(Value value) {
+        const int32_t environment =
+            value == Value::Environment ? newHostEnvironment() : hostEnvironment_;
+        ASSERT_TRUE(lent());
+        expectHostReadsItsOwn(value == Value::Id ? kNewHostId : kHostId,
+                              value == Value::Secret ? kNewHostSecret : kHostSecret, environment,
+                              value == Value::Delegate ? otherHostDelegate_ : hostDelegate_);
+        perform({{"c", "tesseraWalletEnd"}, {"p", {{"success", true}}}});
+        ASSERT_FALSE(lent());
+        expectRenewed(value);
+        EXPECT_EQ(client_->transactionContext()->environment(), environment);
+        const auto preauthorized = otherHostDelegate_->events.size();
+        client_->checkForPreauthorization();
+        EXPECT_EQ(otherHostDelegate_->events.size(),
+                  preauthorized + (value == Value::Delegate ? 1 : 0));
+        hostTakesOver();
+    }
     // Every act at every moment, each cell then both next checkouts.
     void meetEveryMoment(const std::vector<Act>& acts) {
         const Moment moments[] = {Moment::PageStart, Moment::WalletApplication,
@@ -578,6 +620,8 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
                 const size_t asked = standIn_->requests().size();
                 const size_t updates = commandsNamed("tesseraWalletUpdate");
                 const size_t cards = commandsNamed("tesseraWalletFullWalletResponse");
+                // Whatever the moment, the host reads its own values and nothing of the page.
+                expectHostReadsItsOwn();
                 actOn(act, moment);
                 platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
                 standIn_->setMode(WalletStandInApp::Mode::Normal);
@@ -607,17 +651,14 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
                                       expect.pageErrors[0] != refused()
                                   ? kOtherId
                                   : "page-id");
-                // What the host set stays, and the page's values are gone.
-                if (renewed(act) != Value::None) {
-                    EXPECT_FALSE(lent());
-                    expectRenewed(renewed(act));
-                    hostTakesOver();
+                // What the host sets is kept for it while the payment goes on, and in force
+                // when the client comes back.
+                if (renewed(act) != Value::None || setsBack(act) || act == Act::HostTakesOver) {
+                    ASSERT_NO_FATAL_FAILURE(expectKeptAndInForce(renewed(act)));
                 }
-                // The host keeps its own id and secret, none of the page's.
-                if (setsBack(act)) {
-                    EXPECT_FALSE(lent());
+                // The transaction's end gives the client back with the host's values.
+                if (act == Act::HostEndsTransaction || act == Act::HostSetsTransactionContext)
                     expectHostValues();
-                }
                 ASSERT_NO_FATAL_FAILURE(nextCheckoutsStart(expect.host.size()));
             }
         }
@@ -625,25 +666,36 @@ class TesseraWalletOwnersTest : public TesseraWalletPaymentEndTest {
 };
 
 TEST_P(TesseraWalletOwnersTest, APagesPaymentMeetsEveryOwnerAtEveryMoment) {
-    meetEveryMoment({Act::HostTakesOver, Act::HostStartsItsOwn, Act::HostEnds, Act::PageEnds,
-                     Act::PageResends, Act::AnotherPageStarts});
+    meetEveryMoment({Act::HostStartsItsOwn, Act::HostEnds, Act::PageEnds, Act::PageResends,
+                     Act::AnotherPageStarts});
 }
 
-// The host sets its id, secret or environment anew before its delegate, or alone: the 612
-// of the page's transaction reaches the glue within that call, and what the host set stays.
-TEST_P(TesseraWalletOwnersTest, WhatTheHostSetsDuringAPagesPaymentStays) {
+// The host sets its id, secret, environment or delegate anew (before the rest of its
+// values, or alone), or sets all four again: the page's payment goes on, and what the
+// host set is its own, in force once the client comes back.
+TEST_P(TesseraWalletOwnersTest, WhatTheHostSetsDuringAPagesPaymentIsItsOwnAndEndsNothing) {
     meetEveryMoment({Act::HostRenewsIdFirst, Act::HostRenewsSecretFirst,
                      Act::HostRenewsEnvironmentFirst, Act::HostRenewsOnlyId,
-                     Act::HostRenewsOnlySecret, Act::HostRenewsOnlyEnvironment});
+                     Act::HostRenewsOnlySecret, Act::HostRenewsOnlyEnvironment,
+                     Act::HostRenewsDelegate, Act::HostTakesOver});
 }
 
 // The host asks whether its buyer is preauthorized (as when its own screen appears): the
 // host hears the answer, and the page's payment goes on. The host reads its id, its
-// secret, or all four values, and sets back what it read: it reads its own values only,
-// setting them takes its client back, and its own id and secret stay with it after.
-TEST_P(TesseraWalletOwnersTest, HostQuestionsEndNothingAndTheHostKeepsItsOwnValues) {
+// secret, its delegate, its environment or all four, and sets back what it read (a
+// settings screen that writes what it shows): it reads its own values only, and the
+// page's payment goes on.
+TEST_P(TesseraWalletOwnersTest, HostQuestionsAndSettingBackEndNothing) {
     meetEveryMoment({Act::HostAsksPreauthorization, Act::HostSetsBackId, Act::HostSetsBackSecret,
+                     Act::HostSetsBackDelegate, Act::HostSetsBackEnvironment,
                      Act::HostSetsBackAll});
+}
+
+// The host ends its transaction or sets one while a page's payment runs: that needs the
+// client's transaction, so the page hears that its payment ended, nothing more of it goes
+// out, and the client is the host's again.
+TEST_P(TesseraWalletOwnersTest, TheHostEndingOrSettingATransactionEndsThePagesPayment) {
+    meetEveryMoment({Act::HostEndsTransaction, Act::HostSetsTransactionContext});
 }
 
 // The host's own checkout, stopped at each moment, meets a page's start: a start while
@@ -962,7 +1014,7 @@ TEST_P(TesseraWalletPagesTest, AReportReachesOnlyThePageItConcerns) {
                 performFrom(b, endCommand());
                 break;
             case Kind::EndedByTheHost:
-                hostTakesOver();
+                client_->endTransaction();
                 break;
             case Kind::BuyerCancelled:
                 platform::Application::shared().becomeActive();
@@ -1048,7 +1100,10 @@ TEST_P(TesseraWalletPagesTest, ACancelledRequestsLateReplyAnswersNothingNewer) {
                 TWAWalletClient::handleOpenURL(*platform::URL::parse(late),
                                                WalletStandInApp::kBundleId, nullptr);
                 settle();
-                EXPECT_TRUE(client_->transactionContext()->openURLInProgress());
+                if (lent())
+                    expectHostReadsItsOwn();
+                else
+                    EXPECT_TRUE(client_->transactionContext()->openURLInProgress());
                 EXPECT_TRUE(hostDelegate_->events.empty());
                 EXPECT_TRUE(heard(a).empty());
                 EXPECT_TRUE(heard(b).empty());
@@ -1280,7 +1335,8 @@ TEST_P(TesseraWalletPageGoneTest, ARequestWhosePageIsGoneIsNotSent) {
         performFrom(a, startCommand("page-id", "page-secret"));
         if (row.moment == Moment::ConfigurationDownloads) {
             platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
-            ASSERT_TRUE(client_->transactionContext()->openURLInProgress());
+            ASSERT_TRUE(lent());
+            ASSERT_EQ(standIn_->requests().size(), asked);
         }
         leave(a, row.gone);
         platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
@@ -1498,10 +1554,12 @@ TEST_P(TesseraWalletPageActsTest, APaymentEndsOnlyWhenAnotherDocumentReplacesIts
 
 // The buyer comes back from the wallet application without a reply while the page's
 // link is being fetched (the page then listens to nothing): the page hears the
-// cancellation once its load ends with it kept (failed, redirected to a command, or a
-// newer load of the host's in its place that fails), and a document that replaced it
-// hears nothing.
+// cancellation once its load ends with it kept (failed, redirected to a command, a newer
+// load of the host's in its place that fails, or a server trickling a byte every 50 s
+// until the whole load's bound), and a document that replaced it hears nothing.
 TEST_P(TesseraWalletPageActsTest, AFailureDuringAKeptLoadReachesThePageAfterIt) {
+    // The bound of a whole document load, in platform-clock seconds.
+    constexpr double kLoadBound = 300;
     const struct {
         const char* path;
         const char* hostOpens;  // the host's load in place of the link's, or none
@@ -1509,8 +1567,14 @@ TEST_P(TesseraWalletPageActsTest, AFailureDuringAKeptLoadReachesThePageAfterIt) 
     } rows[] = {
         {"/held-gone", nullptr, true},    {"/held-to-command", nullptr, true},
         {"/held-thanks", nullptr, false}, {"/held-slow", "/failing", true},
-        {"/held-slow", "/other", false},
+        {"/held-slow", "/other", false},  {"/trickle", nullptr, true},
     };
+    HttpTestServer::Response trickle;
+    trickle.headers.set("Content-Type", "text/html");
+    trickle.chunked = true;
+    trickle.chunks.assign(100, "x");
+    trickle.chunkInterval = 50;
+    shop_.respond("/trickle", trickle);
     auto gone = HttpTestServer::Response::text(200, std::string(4096, 'x'), "text/html");
     gone.dropAfterBodyBytes = 16;
     shop_.respond("/failing", gone);
@@ -1543,6 +1607,17 @@ TEST_P(TesseraWalletPageActsTest, AFailureDuringAKeptLoadReachesThePageAfterIt) 
             ASSERT_TRUE(waitFor([&] { return shop_.requestCount() > asked; }));
             shown = shop_.url(row.hostOpens);
             a.view->openUrl(shown, false);
+        } else if (std::strcmp(row.path, "/trickle") == 0) {
+            // Bytes keep coming: the load goes on until its bound, and fails there.
+            double waited = 0;
+            for (; a.view->isLoading() && waited < 2 * kLoadBound; waited += 5) {
+                platform::runUntil([] { return false; }, 0.01);
+                platform::advanceBy(5);
+            }
+            EXPECT_GE(waited, kLoadBound - 50);
+            EXPECT_LE(waited, kLoadBound + 10);
+            EXPECT_GE(shop_.requestCount("/trickle"), 1u);
+            EXPECT_TRUE(logged("did not come whole within 300 s"));
         } else {
             shop_.release(std::string(row.path).substr(std::strlen("/held-")));
         }

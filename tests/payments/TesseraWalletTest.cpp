@@ -30,7 +30,7 @@ class TesseraWalletTest : public PaymentsFixture {
 
 TEST_F(TesseraWalletTest, StartWithTheDefaultsAsksTheWalletApplicationAfterTheDelay) {
     glue()->start(pageStart());
-    expectPageValues();
+    expectHostReadsItsOwn();
     EXPECT_TRUE(lent());
     platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay - 0.01);
     platform::runUntilIdle();
@@ -76,11 +76,15 @@ TEST_F(TesseraWalletTest, AFailureDispatchesTheEventThenGivesTheClientBack) {
                   walletError("TesseraWalletError:-1004", "", "fullWallet")}));
 }
 
-// The page hears of it within the host's call; a late callback adds nothing.
+// Setting its delegate again ends nothing; ending its transaction takes the client back:
+// the page hears of it within the host's call, and a late callback adds nothing.
 TEST_F(TesseraWalletTest, TheHostTakingTheClientEndsThePaymentAndKeepsIt) {
     listeningPage();
     glue()->start(pageStart());
     client_->setDelegate(hostDelegate_);
+    EXPECT_TRUE(lent());
+    EXPECT_TRUE(walletErrors().empty());
+    client_->endTransaction();
     EXPECT_FALSE(lent());
     glue()->walletClientDidLoadFullWallet(*client_, TWAFullWallet::create());
     EXPECT_EQ(walletErrors(),
@@ -102,7 +106,7 @@ TEST_F(TesseraWalletTest, ASecondStartWithAnotherIdEndsTheFirstPaymentAndTakesTh
               (std::vector<json>{walletError(MVTesseraWallet::kCredentialsChangedError,
                                              MVTesseraWallet::kCredentialsChangedDescription,
                                              "maskedWallet")}));
-    expectPageValues("other-id");
+    expectHostReadsItsOwn();
     EXPECT_TRUE(lent());
     platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
     ASSERT_TRUE(waitForStandInRequests(1));
@@ -184,7 +188,7 @@ TEST_F(TesseraWalletTest, APaymentEndedOrTakenBeforeTheDelayAsksNothing) {
 
     // The host takes the client within the delay: the payment ends as at any other step.
     glue()->start(pageStart());
-    client_->setDelegate(hostDelegate_);
+    client_->endTransaction();
     platform::advanceBy(MVTesseraWallet::kLoadMaskedWalletDelay);
     EXPECT_EQ(walletErrors(),
               (std::vector<json>{walletError(MVTesseraWallet::kCredentialsChangedError,

@@ -521,3 +521,96 @@ TEST_F(WalletClientTest, APreauthorizationServesOnlyTheClientIdItWasIssuedFor) {
 }
 
 }  // namespace
+
+namespace {
+
+// A holder that counts how often the client was taken back from it, and calls the client
+// itself while `calling`.
+class CountingHolder : public TWAWalletClientHolder {
+  public:
+    void walletClientWasTakenBack(TWAWalletClient&) override { ++takenBack; }
+    bool walletClientIsCalledByHolder(const TWAWalletClient&) const override { return calling; }
+    int takenBack = 0;
+    bool calling = false;
+};
+
+// The owner's every public call while its client is lent, the holder's transaction at its
+// masked wallet: the owner reads its own values and no transaction, what it sets (the same
+// or another value) is kept for it and ends nothing, in force once the client comes back,
+// and only a call that needs the client's transaction takes it back, telling the holder.
+TEST_F(WalletClientTest, ALentClientAnswersItsOwnerAndKeepsWhatItSets) {
+    using Call = std::function<void(TWAWalletClient&)>;
+    auto otherDelegate = std::make_shared<RecordingWalletClientDelegate>();
+    const struct {
+        const char* name;
+        Call call;
+        bool takesBack;
+        const char* id;  // the owner's id after
+        int32_t environment;
+        size_t ownerAnswers;  // the owner's delegate hears, questions included
+    } rows[] = {
+        {"same id", [](auto& c) { c.setClientId("owner-id"); }, false, "owner-id", 1, 0},
+        {"other id", [](auto& c) { c.setClientId("owner-id-2"); }, false, "owner-id-2", 1, 0},
+        {"same secret", [](auto& c) { c.setClientSecret("owner-secret"); }, false, "owner-id", 1,
+         0},
+        {"other secret", [](auto& c) { c.setClientSecret("s-2"); }, false, "owner-id", 1, 0},
+        {"same environment", [](auto& c) { c.setEnvironment(1); }, false, "owner-id", 1, 0},
+        {"the holder's environment", [](auto& c) { c.setEnvironment(2); }, false, "owner-id", 2, 0},
+        {"same delegate", [&](auto& c) { c.setDelegate(delegate_); }, false, "owner-id", 1, 0},
+        {"other delegate", [&](auto& c) { c.setDelegate(otherDelegate); }, false, "owner-id", 1, 0},
+        {"status", [](auto& c) { c.notifyTransactionStatus(0); }, false, "owner-id", 1, 0},
+        {"question", [](auto& c) { c.checkForPreauthorization(); }, false, "owner-id", 1, 1},
+        {"end", [](auto& c) { c.endTransaction(); }, true, "owner-id", 1, 0},
+        {"set transaction",
+         [](auto& c) { c.setTransactionContext(TWAClientSDKTransactionContext::create(1, {})); },
+         true, "owner-id", 1, 0},
+        {"change", [](auto& c) { c.changeMaskedWallet("T-1", std::nullopt); }, true, "owner-id", 1,
+         1},
+        {"full wallet", [](auto& c) { c.loadFullWallet(fullRequest()); }, true, "owner-id", 1, 1},
+        {"masked wallet", [](auto& c) { c.loadMaskedWallet(maskedRequest()); }, true, "owner-id", 1,
+         1},
+    };
+    wallet_.serveConfiguration("prod", WalletStandInApp::configuration());
+    auto client = verifiedClient();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        client->setDelegate(delegate_);
+        client->setClientId("owner-id");
+        client->setClientSecret("owner-secret");
+        client->setEnvironment(1);
+        auto holder = std::make_shared<CountingHolder>();
+        auto holders = std::make_shared<RecordingWalletClientDelegate>();
+        auto loan = client->lend(holder, {holders, "holder-id", "holder-secret", 2});
+        holder->calling = true;
+        client->loadMaskedWallet(maskedRequest());
+        holder->calling = false;
+        ASSERT_TRUE(platform::runUntil([&] { return !holders->events.empty(); }, kWalletIO));
+        ASSERT_EQ(holders->events.back().kind, WalletClientEvent::MaskedWallet);
+        EXPECT_EQ(standIn_->requests().back().oauth_client_id(), "holder-id");
+        delegate_->events.clear();
+        otherDelegate->events.clear();
+        EXPECT_EQ(client->clientId(), "owner-id");
+        EXPECT_EQ(client->clientSecret(), "owner-secret");
+        EXPECT_EQ(client->transactionContext(), nullptr);
+        EXPECT_EQ(client->interAppCommunicator(), nullptr);
+        EXPECT_EQ(loan->valuesInUse().clientId, "holder-id");
+        EXPECT_EQ(loan->transactionContext()->tesseraTransactionId(), "T-1");
+
+        row.call(*client);
+        waitForEvents(row.ownerAnswers);
+        EXPECT_EQ(holder->takenBack, row.takesBack ? 1 : 0);
+        EXPECT_EQ(loan->isHeldOn(*client), !row.takesBack);
+        EXPECT_EQ(holders->events.size(), 1u);
+        EXPECT_EQ(delegate_->events.size() + otherDelegate->events.size(), row.ownerAnswers);
+        loan->giveBack();
+        EXPECT_FALSE(client->isLent());
+        EXPECT_EQ(client->clientId(), row.id);
+        EXPECT_EQ(client->environment(), row.environment);
+        EXPECT_EQ(client->transactionContext()->environment(), row.environment);
+        EXPECT_EQ(client->delegate(),
+                  std::string(row.name) == "other delegate" ? otherDelegate : delegate_);
+        client->notifyTransactionStatus(0);
+    }
+}
+
+}  // namespace
