@@ -125,6 +125,12 @@ class MVApiConnection final : public platform::StreamDelegate,
     // the bytes to decide, as a begun chunk waits for its next byte; then it goes. Bytes
     // that still add to that packet start the wait again.
     static constexpr double kUndecidedPacketTimeout = kChunkStallTimeout;
+    // A persistent connection that got no response head (the server closed it first, or
+    // a proxy held the head back past kResponseHeadTimeout, as one that waits for the
+    // whole request body does) turns persistence off; the server's handshake does not
+    // turn it on again for this long, so that such a proxy costs one wait in this time and
+    // legacy requests, which it carries, go meanwhile.
+    static constexpr double kPersistenceHoldBack = 600.0;
     // Redirects followed in a row before the next one counts as an error.
     static constexpr int kMaxRedirectsInARow = 20;
 
@@ -298,6 +304,9 @@ class MVApiConnection final : public platform::StreamDelegate,
     bool hasPendingPacketLocked() const;
     // The input ended before a response head came: an error, tried again after 5 s.
     void endedBeforeResponse();
+    // A persistent connection got no response head: persistence is off, and held off for
+    // kPersistenceHoldBack.
+    void persistenceGotNoHead();
 
     // Posts an event for one of the current streams to its thread; there it reaches
     // handleEvent when the stream is still current and, for space and bytes events,
@@ -343,6 +352,10 @@ class MVApiConnection final : public platform::StreamDelegate,
     std::optional<platform::HTTPURLResponse> lastConnectionResponse_;
     bool supportsPersistentConnection_ = false;
     bool hasPersistentConnection_ = false;
+    // Until then the handshake does not turn persistence on (see kPersistenceHoldBack).
+    std::optional<platform::Date> persistenceHeldBackUntil_;
+    // Packets handed to the writer on the open connection: a legacy one carries one.
+    size_t packetsOnConnection_ = 0;
     bool serverWillAcceptMsgPack_ = false;
     bool serverWillAcceptGZip_ = false;
     MVApiContentType contentType_ = MVApiContentTypeJSON;

@@ -124,8 +124,12 @@ void MVApiConnection::writePackets() {
     // A legacy request is complete once its packet is out.
     if (streamToServer_->streamStatus() == platform::StreamStatus::Closed) return;
     const bool persistent = hasPersistentConnection_;
+    const bool continuing = writer_.isWritingChunk();
+    // A legacy request carries one packet and its end, whatever its head said meanwhile.
+    if (!persistent && !continuing && packetsOnConnection_ > 0) return;
     const auto bytes = writer_.bytesToWrite(persistent, state_ == MVApiConnectionStateStreaming);
     if (bytes.empty()) return;
+    if (!continuing) ++packetsOnConnection_;
     const long written =
         streamToServer_->write(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     if (!writer_.didWrite(written)) return;

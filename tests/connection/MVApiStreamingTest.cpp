@@ -78,16 +78,6 @@ class MVApiStreamingTest : public ApiConnectionTest {
         return connection;
     }
 
-    // Real I/O and the manual clock by turns until `done`: up to 50 ms of real time,
-    // then 10 ms of the clock, so that reconnections 0.01 s later happen. Bounded.
-    static bool drive(const std::function<bool()>& done, int steps = 600) {
-        for (int i = 0; i < steps; ++i) {
-            if (platform::runUntil(done, 0.05)) return true;
-            platform::advanceBy(0.01);
-        }
-        return done();
-    }
-
     size_t openings() { return loggedCount("MVApiConnection establishing connection..."); }
 
     static bool hasBody(const ApiPeer& peer, size_t connection) {
