@@ -35,11 +35,15 @@
 // persistent connection writes no packet before its response head, so the packets reach
 // the server in serial order, and again only where its client serial says they are
 // missing. The first connection is legacy,
-// one packet per request; a server that answers with the handshake gets persistent
-// connections, which stay open, carry packets as they come and a keep-alive every
-// 19 s. Downstream, each packet's collection goes to MVCommandHandler on the main
-// thread; its serial is taken first, so the next request head reports it (only from a
-// packet with commands, and never backwards).
+// one packet per request and its end, never a second one before its answer; a packet
+// whose answer never came goes again on the next connection. A server that answers
+// with the handshake gets persistent connections, which stay open, carry packets as
+// they come and a keep-alive every 19 s. A persistent connection that gets no response
+// head (closed first, or held back past kResponseHeadTimeout by a proxy that waits for
+// the whole body) turns persistence off for kPersistenceHoldBack: legacy requests,
+// which such a proxy carries, go meanwhile. Downstream, each packet's collection goes to
+// MVCommandHandler on the main thread; its serial is taken first, so the next request head reports
+// it (only from a packet with commands, and never backwards).
 //
 // Threads: opening, closing and the timers run on the main thread (called elsewhere,
 // they re-post themselves there without waiting); output stream events arrive on the
