@@ -6,6 +6,7 @@
 // reaches the server's application in order. A start through a fresh nginx loses no
 // packet.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -17,6 +18,7 @@
 #include "tests/connection/ServerCommandRecorder.h"
 #include "tests/connection/TestCommand.h"
 #include "tests/support/ApiConnectionTest.h"
+#include "tests/support/LoopbackListener.h"
 #include "tests/support/ReverseProxy.h"
 #include "tools/peer/StreamingServer.h"
 
@@ -96,10 +98,25 @@ class ReverseProxyTest : public ApiConnectionTest {
         ServerCommandRecorder::install();
     }
 
-    // The server on `port` (0: a new one), answering as `server`.
+    // The server on `port`, answering as `server`; 0: on a free port, which it can take
+    // again when it restarts (its sockets, and those it accepts, may share the port).
     static std::unique_ptr<ApiPeer> serve(StreamingServer& server, uint16_t port = 0) {
-        auto peer = std::make_unique<ApiPeer>(ApiPeerOptions{.port = port, .plainBodies = true});
-        peer->setResponder(server.responder());
+        std::unique_ptr<ApiPeer> peer;
+        for (int attempt = 0; attempt < 5 && !peer; ++attempt) {
+            int free = port;
+            if (port == 0) {
+                const int listener = testsupport::listenOnLoopback(free, 1);
+                if (listener >= 0) ::close(listener);
+            }
+            try {
+                peer = std::make_unique<ApiPeer>(
+                    ApiPeerOptions{.port = static_cast<uint16_t>(free), .plainBodies = true});
+            } catch (const std::runtime_error& error) {
+                // Taken meanwhile by another program: another one.
+                if (port != 0) throw;
+            }
+        }
+        if (peer) peer->setResponder(server.responder());
         return peer;
     }
 
@@ -130,6 +147,7 @@ class ProxyRoadTest : public ReverseProxyTest, public testing::WithParamInterfac
 TEST_P(ProxyRoadTest, EveryCollectionIsPerformedOnceInOrder) {
     const ProxyRoadRow& row = GetParam();
     GTEST_SKIP() << "the reader takes one packet per chunk: packets a proxy joins are lost";
+
     const bool merchant = row.merchant;
     StreamingServer server({.encoding = row.encoding,
                             .gzip = row.gzip,
@@ -139,6 +157,7 @@ TEST_P(ProxyRoadTest, EveryCollectionIsPerformedOnceInOrder) {
                                     parametersOf(serial, merchant));
                             }});
     auto peer = serve(server);
+    ASSERT_TRUE(peer);
     const uint16_t upstreamPort = static_cast<uint16_t>(peer->port());
     ReverseProxy proxy(row.proxy, upstreamPort);
     ASSERT_TRUE(proxy.ready()) << proxy.failure();
@@ -215,12 +234,12 @@ class ProxyStartTest : public ReverseProxyTest, public testing::WithParamInterfa
 TEST_P(ProxyStartTest, LosesNoPacket) {
     const StartRow& row = GetParam();
     if (row.proxy != Proxy::NginxBuffering)
-        GTEST_SKIP()
-            << "the tests' server takes one packet per chunk: packets a proxy joins are lost";
+        GTEST_SKIP() << "the tests' server reads one packet per chunk: joined packets are lost";
     const bool headHeld = row.first == FirstAnswer::HeadHeld;
     StreamingServer server(
         {.withholdHeadsFrom = headHeld ? 0 : std::numeric_limits<size_t>::max()});
     auto peer = serve(server);
+    ASSERT_TRUE(peer);
     if (row.first == FirstAnswer::Lost) {
         // The first request's head is answered; the request itself never reaches the
         // server's application, and its response never ends.
