@@ -500,8 +500,6 @@ void MVApiConnection::closeStreamConnectionLocked() {
     writer_.dropChunkInProgress();
     responseBound_.cancel();
     responseBoundAt_.reset();
-    undecidedBound_.cancel();
-    undecidedPacket_ = false;
     insideChunk_ = false;
     timeOfLastRead_.reset();
     unwrittenHead_.clear();
@@ -792,7 +790,6 @@ MV_LOCKED_GETTER(MVApiContentType, contentType, contentType_)
 MV_LOCKED_GETTER(bool, isCompressed, isCompressed_)
 MV_LOCKED_GETTER(MVApiChunkState, currentChunkState, currentChunkState_)
 MV_LOCKED_GETTER(bool, isInsideChunk, insideChunk_)
-MV_LOCKED_GETTER(bool, holdsUndecidedPacket, undecidedPacket_)
 MV_LOCKED_GETTER(uint64_t, streamedBytes, streamedBytes_)
 MV_LOCKED_GETTER(std::optional<std::string>, proxyHost, proxyHost_)
 MV_LOCKED_GETTER(int64_t, proxyPort, proxyPort_)

@@ -125,10 +125,6 @@ class MVApiConnection final : public platform::StreamDelegate,
     // A server writes a chunk whole once it has begun it; its bytes may be slow, but 30 s
     // without one, as long as a missing response head may take, is a server that stalled.
     static constexpr double kChunkStallTimeout = 30.0;
-    // A whole collection that may be a piece of an unfinished packet waits this long for
-    // the bytes to decide, as a begun chunk waits for its next byte; then it goes. Bytes
-    // that still add to that packet start the wait again.
-    static constexpr double kUndecidedPacketTimeout = kChunkStallTimeout;
     // A persistent connection that got no response head (the server closed it first, or
     // a proxy held the head back past kResponseHeadTimeout, as one that waits for the
     // whole request body does) turns persistence off; the server's handshake does not
@@ -233,10 +229,8 @@ class MVApiConnection final : public platform::StreamDelegate,
     MVApiContentType contentType() const;
     bool isCompressed() const;
     MVApiChunkState currentChunkState() const;
-    // The last read left part of a chunk unread.
+    // The last read left part of a chunk, or of a packet, unread.
     bool isInsideChunk() const;
-    // The reader holds a whole collection undecided behind an unfinished packet.
-    bool holdsUndecidedPacket() const;
     // Bytes read while streaming (not those that came with a response head), over every
     // connection.
     uint64_t streamedBytes() const;
@@ -288,10 +282,6 @@ class MVApiConnection final : public platform::StreamDelegate,
     // Leaves `lock` while it reads and decodes.
     void readStreamChunked(std::unique_lock<std::recursive_mutex>& lock);
     void handleJSONData(nlohmann::json& packet);
-    // Arms or cancels the bound on a collection the reader holds undecided; when it
-    // passes, the reader hands the collection over (downstream thread).
-    void boundUndecidedPacket();
-    void settleUndecidedPacket(const std::shared_ptr<platform::InputStream>& stream);
     // Drops the chunk reader's buffers, on the downstream thread.
     void resetReader();
     void readResponseHead();
@@ -381,8 +371,7 @@ class MVApiConnection final : public platform::StreamDelegate,
     MVApiChunkState currentChunkState_ = MVApiChunkStateHeader;  // the reader's, as last seen
     platform::TimerHandle responseBound_;
     std::optional<platform::Date> responseBoundAt_;  // when the armed stream bound fires
-    bool insideChunk_ = false;                       // the reader holds part of a chunk
-    bool undecidedPacket_ = false;                   // as last seen
+    bool insideChunk_ = false;  // the reader holds part of a chunk or of a packet
     uint64_t streamedBytes_ = 0;
     std::optional<platform::Date> timeOfLastRead_;
     std::vector<MVCommand> commandBuffer_;
@@ -395,8 +384,6 @@ class MVApiConnection final : public platform::StreamDelegate,
     bool isAllowedToReadCommands_ = false;
     platform::TimerHandle upstreamKeepAlive_;
     platform::TimerHandle downstreamKeepAlive_;
-    platform::TimerHandle undecidedBound_;  // on the downstream thread
-    uint64_t undecidedGrowth_ = 0;          // the reader's oldestPacketGrowth() when armed
     bool shutDown_ = false;
 
     // Packets are built on the upstream thread, one at a time, in serial order; the

@@ -170,7 +170,6 @@ bool MVApiConnection::checkHTTPResponseIsComplete() {
     currentChunkState_ = terms.chunkState;
     timeOfLastRead_ = platform::Date::now();
     insideChunk_ = false;
-    undecidedPacket_ = false;
     if (hasPersistentConnection_) {
         responseBound_.cancel();
         responseBoundAt_.reset();

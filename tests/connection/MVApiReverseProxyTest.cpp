@@ -146,7 +146,6 @@ class ProxyRoadTest : public ReverseProxyTest, public testing::WithParamInterfac
 
 TEST_P(ProxyRoadTest, EveryCollectionIsPerformedOnceInOrder) {
     const ProxyRoadRow& row = GetParam();
-    GTEST_SKIP() << "the reader takes one packet per chunk: packets a proxy joins are lost";
 
     const bool merchant = row.merchant;
     StreamingServer server({.encoding = row.encoding,
@@ -233,8 +232,6 @@ class ProxyStartTest : public ReverseProxyTest, public testing::WithParamInterfa
 
 TEST_P(ProxyStartTest, LosesNoPacket) {
     const StartRow& row = GetParam();
-    if (row.proxy != Proxy::NginxBuffering)
-        GTEST_SKIP() << "the tests' server reads one packet per chunk: joined packets are lost";
     const bool headHeld = row.first == FirstAnswer::HeadHeld;
     StreamingServer server(
         {.withholdHeadsFrom = headHeld ? 0 : std::numeric_limits<size_t>::max()});

@@ -103,13 +103,13 @@ TEST_F(MVApiStreamingTest, ALegacyRequestCarriesOneChunkThenTheLastChunkAndNothi
     host_->setDefaultApiPath(peerUrl(peer));
     auto& connection = MVApiConnection::sharedConnection();
     connection.setIsAllowedToReadCommands(true);
-    const std::string payload = "abcdefghijklmnopqrstuvwxyz";
+    const std::string payload = R"({"a":"bcdefghijklmnopqrs"})";
     connection.appendPendingPacketForTesting({MVApiPacketEncoder::chunk(payload), 1});
     platform::advanceBy(MVApiConnection::kStartDelay);
     ASSERT_TRUE(waitFor([&] { return hasBody(peer, 0); }));
     auto first = peer.connection(0);
     EXPECT_EQ(first.received.substr(first.requestHead->raw.size()),
-              "1A\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\n\r\n");
+              "1A\r\n" + payload + "\r\n0\r\n\r\n");
 
     // The next packet waits for the next request.
     connection.sendCommands({testCommand("more")});

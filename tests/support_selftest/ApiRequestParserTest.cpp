@@ -101,7 +101,7 @@ TEST(ApiRequestParserTest, FaultsAreRecordedAndStopTheParse) {
         {"GET /a HTTP/1.1\r\nContent-Length: 2\r\n\r\n{}", "request body is not chunked", 0},
         {"GET /a HTTP/1.1\r\n\r\n", "bytes after a request without a body", 0},
         // A packet that does not decode is still recorded, with its problem.
-        {kHead + encodeChunk("{oops"), "", 1},
+        {kHead + encodeChunk("{oops}"), "", 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.error);
@@ -120,10 +120,10 @@ TEST(ApiRequestParserTest, FaultsAreRecordedAndStopTheParse) {
     EXPECT_EQ(get.error(), "");
     EXPECT_EQ(get.head().target, "/shop/a.css");
     ApiRequestParser parser;
-    parser.feed(kHead + encodeChunk("{oops"), 0);
+    parser.feed(kHead + encodeChunk("{oops}"), 0);
     ASSERT_EQ(parser.packets().size(), 1u);
     EXPECT_EQ(parser.packets()[0].decoded.error, "JSON payload could not be parsed");
-    EXPECT_EQ(parser.packets()[0].payload, "{oops");
+    EXPECT_EQ(parser.packets()[0].payload, "{oops}");
 }
 
 TEST(ApiRequestParserTest, ResponseHeadsParseAsTheClientWillReadThem) {
