@@ -50,6 +50,9 @@ constexpr const char* kEndedBeforeResponseLine =
 constexpr const char* kNoResponseFromPersistentLine =
     "MVApiConnection did not receive a HTTP response from a gracefully shut persistent "
     "connection. Assuming connection is not persistent anymore";
+constexpr const char* kNoHeadOnPersistentLine =
+    "MVApiConnection received no HTTP response head on a persistent connection within {:.0f} "
+    "seconds. Assuming connection is not persistent anymore";
 constexpr const char* kGracefulShutdownLine =
     "MVApiConnection was gracefully shut down after {:.2f}m and will reconnect now.";
 constexpr const char* kSwitchToPersistentLine =
@@ -177,6 +180,7 @@ void MVApiConnection::overrideApiPath(const std::optional<std::string>& path) {
         std::lock_guard lock(mutex_);
         storedApiPath_ = base;
         isApiPathLogged_ = false;
+        persistenceHeldBackUntil_.reset();
     }
     defaults.setObject(kLastRunningApiPathKey, base);
     defaults.synchronize();
@@ -328,6 +332,9 @@ void MVApiConnection::establishStreamConnection() {
     dataFromServer_.emplace();
     resetReader();
     lastConnectionResponse_.reset();
+    // A packet handed out on an earlier connection and never answered goes again.
+    writer_.resendHandedOut();
+    packetsOnConnection_ = 0;
 
     retryNotBefore_.reset();
     auto pair = platform::Stream::createPair(host, port);
@@ -409,6 +416,13 @@ void MVApiConnection::startResponseHeadBound() {
             auto stream = input.lock();
             if (!stream || self->streamFromServer_ != stream || self->state_ != state) return;
             MVLogError(kNoResponseHeadLine, kResponseHeadTimeout);
+            // A proxy that waits for the whole request body holds a persistent head back
+            // for ever, and carries legacy requests.
+            if (state == MVApiConnectionStateResponse && self->hasPersistentConnection_ &&
+                self->supportsPersistentConnection_) {
+                MVLogWarn(kNoHeadOnPersistentLine, kResponseHeadTimeout);
+                self->persistenceGotNoHead();
+            }
             self->failInputStream();
         });
 }
@@ -486,8 +500,6 @@ void MVApiConnection::closeStreamConnectionLocked() {
     writer_.dropChunkInProgress();
     responseBound_.cancel();
     responseBoundAt_.reset();
-    undecidedBound_.cancel();
-    undecidedPacket_ = false;
     insideChunk_ = false;
     timeOfLastRead_.reset();
     unwrittenHead_.clear();
@@ -584,7 +596,7 @@ void MVApiConnection::handleEvent(platform::Stream& stream, StreamEvent event) {
             if (isOutput && event == platform::kStreamEventHasSpaceAvailable) {
                 writeHead(connectionRedirected_
                               ? dataForRedirectedConnection(requestForApiConnection())
-                              : dataForStreamConnection(requestForApiConnection()));
+                              : dataForApiConnection(requestForApiConnection()));
                 state_ = MVApiConnectionStateResponse;
                 timeOfHTTPRequest_ = platform::Date::now();
                 startResponseHeadBound();
@@ -659,6 +671,9 @@ bool MVApiConnection::hasPendingPacketLocked() const {
 }
 
 void MVApiConnection::streamEventErrorOccurred() {
+    // The failed connection's kind decides: a legacy packet whose answer never came goes
+    // again, whatever persistence that connection's head announced for the next one.
+    const bool wasPersistent = hasPersistentConnection_;
     hasPersistentConnection_ = supportsPersistentConnection_;
     const bool redirect = redirectUrl_.has_value();
     if (!redirect) {
@@ -666,7 +681,7 @@ void MVApiConnection::streamEventErrorOccurred() {
         if (auto error = streamFromServer_ ? streamFromServer_->streamError() : std::nullopt)
             MVLogError(kErrorLine, describe(*error));
     }
-    if (!hasPersistentConnection_) writer_.resendHandedOut();
+    if (!wasPersistent) writer_.resendHandedOut();
     streamFromServer_->close();
     closeStreamConnection();
     // An idle legacy connection waits for the next packet to open one, at the same pace.
@@ -681,8 +696,9 @@ void MVApiConnection::streamEventErrorOccurred() {
 void MVApiConnection::closeAfterReadFailure() {
     // As the error handling does, so that a legacy packet in flight goes out again on the
     // next connection instead of waiting for a confirmation that never comes.
+    const bool wasPersistent = hasPersistentConnection_;
     hasPersistentConnection_ = supportsPersistentConnection_;
-    if (!hasPersistentConnection_) writer_.resendHandedOut();
+    if (!wasPersistent) writer_.resendHandedOut();
     if (streamFromServer_) streamFromServer_->close();
     if (streamToServer_) streamToServer_->close();
     closeStreamConnection();
@@ -728,8 +744,7 @@ void MVApiConnection::endedBeforeResponse() {
     const bool wasPersistent = hasPersistentConnection_;
     if (supportsPersistentConnection_ && wasPersistent && state_ == MVApiConnectionStateResponse) {
         MVLogWarn(kNoResponseFromPersistentLine);
-        // Off for the next connection too, not only for the next response.
-        supportsPersistentConnection_ = false;
+        persistenceGotNoHead();
     }
     hasPersistentConnection_ = supportsPersistentConnection_;
     const bool redirect = redirectUrl_.has_value();
@@ -748,6 +763,12 @@ void MVApiConnection::endedBeforeResponse() {
         return;
     }
     reestablishStreamConnection(redirect ? 0 : kErrorReconnectDelay);
+}
+
+void MVApiConnection::persistenceGotNoHead() {
+    // Off for the next connections too, not only for the next response.
+    supportsPersistentConnection_ = false;
+    persistenceHeldBackUntil_ = platform::Date::now().addingTimeInterval(kPersistenceHoldBack);
 }
 
 // Read-outs and test hooks --------------------------------------------------------------
@@ -769,7 +790,6 @@ MV_LOCKED_GETTER(MVApiContentType, contentType, contentType_)
 MV_LOCKED_GETTER(bool, isCompressed, isCompressed_)
 MV_LOCKED_GETTER(MVApiChunkState, currentChunkState, currentChunkState_)
 MV_LOCKED_GETTER(bool, isInsideChunk, insideChunk_)
-MV_LOCKED_GETTER(bool, holdsUndecidedPacket, undecidedPacket_)
 MV_LOCKED_GETTER(uint64_t, streamedBytes, streamedBytes_)
 MV_LOCKED_GETTER(std::optional<std::string>, proxyHost, proxyHost_)
 MV_LOCKED_GETTER(int64_t, proxyPort, proxyPort_)

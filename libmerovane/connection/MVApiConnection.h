@@ -35,11 +35,15 @@
 // persistent connection writes no packet before its response head, so the packets reach
 // the server in serial order, and again only where its client serial says they are
 // missing. The first connection is legacy,
-// one packet per request; a server that answers with the handshake gets persistent
-// connections, which stay open, carry packets as they come and a keep-alive every
-// 19 s. Downstream, each packet's collection goes to MVCommandHandler on the main
-// thread; its serial is taken first, so the next request head reports it (only from a
-// packet with commands, and never backwards).
+// one packet per request and its end, never a second one before its answer; a packet
+// whose answer never came goes again on the next connection. A server that answers
+// with the handshake gets persistent connections, which stay open, carry packets as
+// they come and a keep-alive every 19 s. A persistent connection that gets no response
+// head (closed first, or held back past kResponseHeadTimeout by a proxy that waits for
+// the whole body) turns persistence off for kPersistenceHoldBack: legacy requests,
+// which such a proxy carries, go meanwhile. Downstream, each packet's collection goes to
+// MVCommandHandler on the main thread; its serial is taken first, so the next request head reports
+// it (only from a packet with commands, and never backwards).
 //
 // Threads: opening, closing and the timers run on the main thread (called elsewhere,
 // they re-post themselves there without waiting); output stream events arrive on the
@@ -121,10 +125,12 @@ class MVApiConnection final : public platform::StreamDelegate,
     // A server writes a chunk whole once it has begun it; its bytes may be slow, but 30 s
     // without one, as long as a missing response head may take, is a server that stalled.
     static constexpr double kChunkStallTimeout = 30.0;
-    // A whole collection that may be a piece of an unfinished packet waits this long for
-    // the bytes to decide, as a begun chunk waits for its next byte; then it goes. Bytes
-    // that still add to that packet start the wait again.
-    static constexpr double kUndecidedPacketTimeout = kChunkStallTimeout;
+    // A persistent connection that got no response head (the server closed it first, or
+    // a proxy held the head back past kResponseHeadTimeout, as one that waits for the
+    // whole request body does) turns persistence off; the server's handshake does not
+    // turn it on again for this long, so that such a proxy costs one wait in this time and
+    // legacy requests, which it carries, go meanwhile.
+    static constexpr double kPersistenceHoldBack = 600.0;
     // Redirects followed in a row before the next one counts as an error.
     static constexpr int kMaxRedirectsInARow = 20;
 
@@ -223,10 +229,8 @@ class MVApiConnection final : public platform::StreamDelegate,
     MVApiContentType contentType() const;
     bool isCompressed() const;
     MVApiChunkState currentChunkState() const;
-    // The last read left part of a chunk unread.
+    // The last read left part of a chunk, or of a packet, unread.
     bool isInsideChunk() const;
-    // The reader holds a whole collection undecided behind an unfinished packet.
-    bool holdsUndecidedPacket() const;
     // Bytes read while streaming (not those that came with a response head), over every
     // connection.
     uint64_t streamedBytes() const;
@@ -278,10 +282,6 @@ class MVApiConnection final : public platform::StreamDelegate,
     // Leaves `lock` while it reads and decodes.
     void readStreamChunked(std::unique_lock<std::recursive_mutex>& lock);
     void handleJSONData(nlohmann::json& packet);
-    // Arms or cancels the bound on a collection the reader holds undecided; when it
-    // passes, the reader hands the collection over (downstream thread).
-    void boundUndecidedPacket();
-    void settleUndecidedPacket(const std::shared_ptr<platform::InputStream>& stream);
     // Drops the chunk reader's buffers, on the downstream thread.
     void resetReader();
     void readResponseHead();
@@ -298,6 +298,9 @@ class MVApiConnection final : public platform::StreamDelegate,
     bool hasPendingPacketLocked() const;
     // The input ended before a response head came: an error, tried again after 5 s.
     void endedBeforeResponse();
+    // A persistent connection got no response head: persistence is off, and held off for
+    // kPersistenceHoldBack.
+    void persistenceGotNoHead();
 
     // Posts an event for one of the current streams to its thread; there it reaches
     // handleEvent when the stream is still current and, for space and bytes events,
@@ -343,6 +346,10 @@ class MVApiConnection final : public platform::StreamDelegate,
     std::optional<platform::HTTPURLResponse> lastConnectionResponse_;
     bool supportsPersistentConnection_ = false;
     bool hasPersistentConnection_ = false;
+    // Until then the handshake does not turn persistence on (see kPersistenceHoldBack).
+    std::optional<platform::Date> persistenceHeldBackUntil_;
+    // Packets handed to the writer on the open connection: a legacy one carries one.
+    size_t packetsOnConnection_ = 0;
     bool serverWillAcceptMsgPack_ = false;
     bool serverWillAcceptGZip_ = false;
     MVApiContentType contentType_ = MVApiContentTypeJSON;
@@ -364,8 +371,7 @@ class MVApiConnection final : public platform::StreamDelegate,
     MVApiChunkState currentChunkState_ = MVApiChunkStateHeader;  // the reader's, as last seen
     platform::TimerHandle responseBound_;
     std::optional<platform::Date> responseBoundAt_;  // when the armed stream bound fires
-    bool insideChunk_ = false;                       // the reader holds part of a chunk
-    bool undecidedPacket_ = false;                   // as last seen
+    bool insideChunk_ = false;  // the reader holds part of a chunk or of a packet
     uint64_t streamedBytes_ = 0;
     std::optional<platform::Date> timeOfLastRead_;
     std::vector<MVCommand> commandBuffer_;
@@ -378,8 +384,6 @@ class MVApiConnection final : public platform::StreamDelegate,
     bool isAllowedToReadCommands_ = false;
     platform::TimerHandle upstreamKeepAlive_;
     platform::TimerHandle downstreamKeepAlive_;
-    platform::TimerHandle undecidedBound_;  // on the downstream thread
-    uint64_t undecidedGrowth_ = 0;          // the reader's oldestPacketGrowth() when armed
     bool shutDown_ = false;
 
     // Packets are built on the upstream thread, one at a time, in serial order; the

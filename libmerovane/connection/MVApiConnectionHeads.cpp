@@ -163,12 +163,13 @@ bool MVApiConnection::checkHTTPResponseIsComplete() {
     const auto terms = termsOfApiResponse(response, defaults.boolForKey(kMsgpackDisabledKey),
                                           defaults.boolForKey(kGzipDisabledKey));
     state_ = MVApiConnectionStateStreaming;
-    supportsPersistentConnection_ = terms.supportsPersistentConnection;
+    const bool heldBack = persistenceHeldBackUntil_ &&
+                          platform::Date::now().timeIntervalSince(*persistenceHeldBackUntil_) < 0;
+    supportsPersistentConnection_ = terms.supportsPersistentConnection && !heldBack;
     reader_.start(terms.chunkState, terms.contentType, terms.isCompressed);
     currentChunkState_ = terms.chunkState;
     timeOfLastRead_ = platform::Date::now();
     insideChunk_ = false;
-    undecidedPacket_ = false;
     if (hasPersistentConnection_) {
         responseBound_.cancel();
         responseBoundAt_.reset();

@@ -124,8 +124,12 @@ void MVApiConnection::writePackets() {
     // A legacy request is complete once its packet is out.
     if (streamToServer_->streamStatus() == platform::StreamStatus::Closed) return;
     const bool persistent = hasPersistentConnection_;
+    const bool continuing = writer_.isWritingChunk();
+    // A legacy request carries one packet and its end, whatever its head said meanwhile.
+    if (!persistent && !continuing && packetsOnConnection_ > 0) return;
     const auto bytes = writer_.bytesToWrite(persistent, state_ == MVApiConnectionStateStreaming);
     if (bytes.empty()) return;
+    if (!continuing) ++packetsOnConnection_;
     const long written =
         streamToServer_->write(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     if (!writer_.didWrite(written)) return;
@@ -211,9 +215,9 @@ void MVApiConnection::readStreamChunked(std::unique_lock<std::recursive_mutex>& 
         streamedBytes_ += static_cast<uint64_t>(count);
         timeOfLastRead_ = platform::Date::now();
         currentChunkState_ = reader_.chunkState();
-        insideChunk_ = reader_.isInsideChunk();
+        // A server writes a packet whole once begun, whatever chunks carry it.
+        insideChunk_ = reader_.isInsideChunk() || reader_.isInsidePacket();
         boundBegunChunk();
-        boundUndecidedPacket();
         // A stream that answers is a reachable network, whatever other loads report.
         if (!packets.empty()) MVConnectionLossMonitor::reportConnectionSuccess();
         for (auto& packet : packets) handleJSONData(packet);
@@ -223,40 +227,6 @@ void MVApiConnection::readStreamChunked(std::unique_lock<std::recursive_mutex>& 
             return;
         }
     }
-}
-
-void MVApiConnection::boundUndecidedPacket() {
-    undecidedPacket_ = reader_.hasUndecidedPacket();
-    if (!undecidedPacket_) {
-        undecidedBound_.cancel();
-        return;
-    }
-    // A packet that still arrives is not stalled: the bound starts again.
-    const uint64_t growth = reader_.oldestPacketGrowth();
-    if (undecidedBound_.isValid() && growth == undecidedGrowth_) return;
-    undecidedGrowth_ = growth;
-    undecidedBound_.cancel();
-    std::weak_ptr<platform::InputStream> input = streamFromServer_;
-    undecidedBound_ = downstreamThread_->runLoop().postAfter(
-        kUndecidedPacketTimeout, [weak = weak_from_this(), input] {
-            auto self = weak.lock();
-            auto stream = input.lock();
-            if (self && stream) self->settleUndecidedPacket(stream);
-        });
-}
-
-void MVApiConnection::settleUndecidedPacket(const std::shared_ptr<platform::InputStream>& stream) {
-    std::lock_guard lock(mutex_);
-    if (shutDown_ || streamFromServer_ != stream || state_ != MVApiConnectionStateStreaming) return;
-    if (!isAllowedToReadCommands_) {
-        boundUndecidedPacket();  // the gate holds it as it holds the stream
-        return;
-    }
-    std::vector<nlohmann::json> packets;
-    reader_.settle([&packets](nlohmann::json& packet) { packets.push_back(std::move(packet)); });
-    if (!packets.empty()) MVConnectionLossMonitor::reportConnectionSuccess();
-    undecidedPacket_ = reader_.hasUndecidedPacket();
-    for (auto& packet : packets) handleJSONData(packet);
 }
 
 void MVApiConnection::resetReader() {

@@ -109,10 +109,13 @@ void MVApiGzipInflater::begin(std::string& out) {
     s.used = true;
 }
 
-MVApiInflateStatus MVApiGzipInflater::feed(std::string_view data, std::string& out,
-                                           size_t maxSize) {
+MVApiInflateStatus MVApiGzipInflater::feed(std::string_view data, std::string& out, size_t maxSize,
+                                           size_t* used) {
     auto& s = *stream_;
+    size_t consumed = 0;
+    if (used) *used = 0;
     const auto finish = [&](MVApiInflateStatus status) {
+        if (used) *used = consumed;
         s.status = status;
         out.clear();
         s.produced = 0;
@@ -128,7 +131,6 @@ MVApiInflateStatus MVApiGzipInflater::feed(std::string_view data, std::string& o
             return finish(MVApiInflateStatus::Malformed);
     }
 
-    size_t consumed = 0;
     int status = Z_OK;
     for (;;) {
         if (s.produced == out.size()) {
@@ -153,12 +155,16 @@ MVApiInflateStatus MVApiGzipInflater::feed(std::string_view data, std::string& o
         if (status == Z_BUF_ERROR) {
             // No progress: either the output is full (grow it) or the input ran out.
             if (s.produced == out.size()) continue;
-            if (consumed == data.size()) return MVApiInflateStatus::Incomplete;
+            if (consumed == data.size()) {
+                if (used) *used = consumed;
+                return MVApiInflateStatus::Incomplete;
+            }
         }
         return finish(MVApiInflateStatus::Malformed);  // Z_DATA_ERROR, Z_NEED_DICT, ...
     }
-    // Bytes after the member: no gzip payload.
-    if (consumed != data.size()) return finish(MVApiInflateStatus::Malformed);
+    // Bytes after the member: no gzip payload, or the next member of a stream.
+    if (consumed != data.size() && !used) return finish(MVApiInflateStatus::Malformed);
+    if (used) *used = consumed;
     out.resize(s.produced);
     s.status = MVApiInflateStatus::Ok;
     return s.status;

@@ -57,9 +57,12 @@ class MVApiGzipInflater {
 
     // A member in pieces: begin() empties `out`, then each feed() inflates the next piece
     // into it. Incomplete until the member ends; `out` holds the member's bytes only once
-    // Ok. A piece after the end is Malformed.
+    // Ok. A piece after the end is Malformed, unless `used` is given: then the member
+    // ends where it ends, and `used` tells how many bytes of the piece were its (on any
+    // answer; with Malformed, how far it was read).
     void begin(std::string& out);
-    MVApiInflateStatus feed(std::string_view piece, std::string& out, size_t maxSize);
+    MVApiInflateStatus feed(std::string_view piece, std::string& out, size_t maxSize,
+                            size_t* used = nullptr);
 
   private:
     struct Stream;

@@ -2,9 +2,6 @@
 
 #include <algorithm>
 
-#include "libmerovane/connection/MVMessagePack.h"
-#include "platform/foundation/JsonValue.h"
-
 namespace {
 
 // A UTF-8 byte-order mark, which the parser skips at the start of a text.
@@ -71,9 +68,9 @@ void MVApiPayloadScanner::start(MVApiContentType contentType) {
     contentType_ = contentType;
     mode_ = contentType == MVApiContentTypeMessagePack ? Mode::Value : Mode::ByteOrderMark;
     markRead_ = 0;
-    notDictionary_ = false;
     stack_.clear();
     stringIsKey_ = false;
+    afterString_ = false;
     hexLeft_ = 0;
     number_ = NumberPart::Sign;
     literal_ = {};
@@ -81,12 +78,15 @@ void MVApiPayloadScanner::start(MVApiContentType contentType) {
     headSize_ = 0;
     headNeed_ = 0;
     skip_ = 0;
-    skippingExtension_ = false;
-    values_ = 0;
 }
 
-MVApiPayloadScanner::Verdict MVApiPayloadScanner::feed(std::string_view bytes) {
+MVApiPayloadScanner::Step MVApiPayloadScanner::feed(std::string_view bytes) {
     return contentType_ == MVApiContentTypeMessagePack ? feedMessagePack(bytes) : feedJSON(bytes);
+}
+
+bool MVApiPayloadScanner::isInsideString() const {
+    return contentType_ == MVApiContentTypeJSON &&
+           (mode_ == Mode::String || mode_ == Mode::Escape || mode_ == Mode::Unicode);
 }
 
 // JSON --------------------------------------------------------------------------------
@@ -99,7 +99,7 @@ bool MVApiPayloadScanner::startJSONValue(char c) {
     switch (c) {
         case '{':
         case '[':
-            if (stack_.size() >= platform::json::kMaxParseDepth) return false;
+            if (stack_.size() >= kMaxTrackedDepth) return false;
             stack_.push_back(c);
             mode_ = c == '{' ? Mode::KeyOrClose : Mode::ValueOrClose;
             return true;
@@ -131,11 +131,17 @@ bool MVApiPayloadScanner::startJSONValue(char c) {
     }
 }
 
-MVApiPayloadScanner::Verdict MVApiPayloadScanner::feedJSON(std::string_view bytes) {
+MVApiPayloadScanner::Step MVApiPayloadScanner::feedJSON(std::string_view bytes) {
     const size_t n = bytes.size();
     size_t i = 0;
-    while (i < n && mode_ != Mode::Failed) {
+    // The byte each step looks at; where a failure is.
+    size_t at = 0;
+    bool justClosed = afterString_;
+    while (i < n && mode_ != Mode::Failed && mode_ != Mode::Done) {
         const char c = bytes[i];
+        at = i;
+        justClosed = afterString_;
+        afterString_ = false;
         switch (mode_) {
             case Mode::ByteOrderMark:
                 if (markRead_ == 0 && c != kByteOrderMark[0]) {
@@ -144,9 +150,9 @@ MVApiPayloadScanner::Verdict MVApiPayloadScanner::feedJSON(std::string_view byte
                 }
                 if (c != kByteOrderMark[markRead_]) {
                     mode_ = Mode::Failed;
-                } else if (++markRead_ == kByteOrderMark.size()) {
-                    mode_ = Mode::Value;
+                    continue;
                 }
+                if (++markRead_ == kByteOrderMark.size()) mode_ = Mode::Value;
                 ++i;
                 continue;
             case Mode::String:
@@ -155,15 +161,20 @@ MVApiPayloadScanner::Verdict MVApiPayloadScanner::feedJSON(std::string_view byte
                        bytes[i] != '\\')
                     ++i;
                 if (i == n) continue;
+                at = i;
                 if (bytes[i] == '"') {
+                    afterString_ = true;
                     if (stringIsKey_) {
                         mode_ = Mode::Colon;
                     } else {
                         endJSONValue();
                     }
+                } else if (bytes[i] == '\\') {
+                    mode_ = Mode::Escape;
                 } else {
-                    // A backslash, or a control character (a NUL too), which JSON refuses.
-                    mode_ = bytes[i] == '\\' ? Mode::Escape : Mode::Failed;
+                    // A control character (a NUL too), which JSON refuses.
+                    mode_ = Mode::Failed;
+                    continue;
                 }
                 ++i;
                 continue;
@@ -171,27 +182,29 @@ MVApiPayloadScanner::Verdict MVApiPayloadScanner::feedJSON(std::string_view byte
                 if (c == 'u') {
                     hexLeft_ = 4;
                     mode_ = Mode::Unicode;
+                } else if (std::string_view("\"\\/bfnrt").find(c) != std::string_view::npos) {
+                    mode_ = Mode::String;
                 } else {
-                    const std::string_view escapes = "\"\\/bfnrt";
-                    mode_ = escapes.find(c) != std::string_view::npos ? Mode::String : Mode::Failed;
+                    mode_ = Mode::Failed;
+                    continue;
                 }
                 ++i;
                 continue;
             case Mode::Unicode:
                 if (!isHexDigit(c)) {
                     mode_ = Mode::Failed;
-                } else if (--hexLeft_ == 0) {
-                    mode_ = Mode::String;
+                    continue;
                 }
+                if (--hexLeft_ == 0) mode_ = Mode::String;
                 ++i;
                 continue;
             case Mode::Literal:
                 if (c != literal_.front()) {
                     mode_ = Mode::Failed;
-                } else {
-                    literal_.remove_prefix(1);
-                    if (literal_.empty()) endJSONValue();
+                    continue;
                 }
+                literal_.remove_prefix(1);
+                if (literal_.empty()) endJSONValue();
                 ++i;
                 continue;
             case Mode::Number: {
@@ -236,23 +249,23 @@ MVApiPayloadScanner::Verdict MVApiPayloadScanner::feedJSON(std::string_view byte
                 // A part that needs a digit (or sign) and got none cannot be mended.
                 const bool grew = number_ != before || before == NumberPart::Integer ||
                                   before == NumberPart::Fraction || before == NumberPart::Exponent;
-                if (!grew) mode_ = Mode::Failed;
+                if (!grew) {
+                    mode_ = Mode::Failed;
+                    continue;
+                }
                 ++i;
                 continue;
             }
             default:
                 break;
         }
-        ++i;
-        if (isBlank(c)) continue;
+        if (isBlank(c)) {
+            ++i;
+            continue;
+        }
         switch (mode_) {
             case Mode::Value:
-                if (stack_.empty() && c != '{') {
-                    notDictionary_ = true;  // a packet is an object
-                    mode_ = Mode::Failed;
-                } else if (!startJSONValue(c)) {
-                    mode_ = Mode::Failed;
-                }
+                if (!startJSONValue(c)) mode_ = Mode::Failed;
                 break;
             case Mode::ValueOrClose:
                 if (c == ']') {
@@ -289,13 +302,18 @@ MVApiPayloadScanner::Verdict MVApiPayloadScanner::feedJSON(std::string_view byte
                 }
                 break;
             }
-            default:  // Done: only white space may follow
+            default:
                 mode_ = Mode::Failed;
                 break;
         }
+        if (mode_ != Mode::Failed) ++i;
     }
-    if (mode_ == Mode::Failed) return Verdict::Error;
-    return mode_ == Mode::Done ? Verdict::Complete : Verdict::Incomplete;
+    if (mode_ == Mode::Failed) {
+        afterString_ = justClosed;
+        return {Verdict::Error, at};
+    }
+    if (mode_ == Mode::Done) return {Verdict::Complete, i};
+    return {Verdict::Incomplete, n};
 }
 
 // MessagePack ---------------------------------------------------------------------------
@@ -315,24 +333,19 @@ bool MVApiPayloadScanner::takeMessagePackHead() {
         for (size_t k = 0; k < count; ++k) value = value << 8 | head_[from + k];
         return value;
     };
-    if (levels_.empty() && !((b >= 0x80 && b <= 0x8f) || b == 0xde || b == 0xdf)) {
-        notDictionary_ = true;  // a packet is a map
-        return false;
-    }
+    if (b == 0xc1) return false;
     const bool key = !levels_.empty() && levels_.back().map && levels_.back().left % 2 == 0;
     if (key && !isMessagePackString(b)) return false;
-    if (!key && ++values_ > MVMessagePack::kMaxValues) return false;
-    if (b == 0xc1) return false;
     if (isMessagePackString(b) || (b >= 0xc4 && b <= 0xc6)) {
         skip_ = b <= 0xbf ? b & 0x1f : bigEndian(1, headNeed_ - 1);
         if (skip_ == 0) endMessagePackValue();
         return true;
     }
     if ((b >= 0xc7 && b <= 0xc9) || (b >= 0xd4 && b <= 0xd8)) {
-        // Extension types are refused once their body has come, as the decoder does.
-        skippingExtension_ = true;
+        // An extension: its body is skipped (the decoder refuses it).
         skip_ = b >= 0xd4 ? uint64_t{1} << (b - 0xd4) : bigEndian(1, headNeed_ - 2);
-        return skip_ != 0;
+        if (skip_ == 0) endMessagePackValue();
+        return true;
     }
     uint64_t count = 0;
     bool map = false;
@@ -346,42 +359,40 @@ bool MVApiPayloadScanner::takeMessagePackHead() {
         endMessagePackValue();  // a scalar: its bytes were the head
         return true;
     }
-    if (levels_.size() >= MVMessagePack::kMaxDepth) return false;
     if (count == 0) {
         endMessagePackValue();
-    } else {
-        levels_.push_back({map ? count * 2 : count, map});
+        return true;
     }
+    if (levels_.size() >= kMaxTrackedDepth) return false;
+    levels_.push_back({map ? count * 2 : count, map});
     return true;
 }
 
-MVApiPayloadScanner::Verdict MVApiPayloadScanner::feedMessagePack(std::string_view bytes) {
+MVApiPayloadScanner::Step MVApiPayloadScanner::feedMessagePack(std::string_view bytes) {
     const size_t n = bytes.size();
     size_t i = 0;
-    while (i < n && mode_ != Mode::Failed) {
-        if (mode_ == Mode::Done) {
-            mode_ = Mode::Failed;  // bytes after the value
-            break;
-        }
+    while (i < n && mode_ != Mode::Failed && mode_ != Mode::Done) {
         if (skip_ > 0) {
             const uint64_t take = std::min<uint64_t>(skip_, n - i);
             i += static_cast<size_t>(take);
             skip_ -= take;
-            if (skip_ == 0) {
-                if (skippingExtension_) {
-                    mode_ = Mode::Failed;
-                } else {
-                    endMessagePackValue();
-                }
-            }
+            if (skip_ == 0) endMessagePackValue();
             continue;
         }
-        head_[headSize_++] = static_cast<uint8_t>(bytes[i++]);
+        head_[headSize_++] = static_cast<uint8_t>(bytes[i]);
         if (headSize_ == 1) headNeed_ = messagePackHeadLength(head_[0]);
-        if (headSize_ < headNeed_) continue;
+        if (headSize_ < headNeed_) {
+            ++i;
+            continue;
+        }
         headSize_ = 0;
-        if (!takeMessagePackHead()) mode_ = Mode::Failed;
+        if (!takeMessagePackHead()) {
+            mode_ = Mode::Failed;
+            return {Verdict::Error, i};
+        }
+        ++i;
     }
-    if (mode_ == Mode::Failed) return Verdict::Error;
-    return mode_ == Mode::Done ? Verdict::Complete : Verdict::Incomplete;
+    if (mode_ == Mode::Failed) return {Verdict::Error, 0};
+    if (mode_ == Mode::Done) return {Verdict::Complete, i};
+    return {Verdict::Incomplete, n};
 }

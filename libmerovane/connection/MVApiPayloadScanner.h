@@ -1,20 +1,21 @@
 #pragma once
-// Tells, byte by byte and without building anything, when an uncompressed packet payload
-// that arrives in pieces can be complete, so that it is decoded once rather than at
-// every piece.
+// Finds, byte by byte and without building anything, where one packet of a stream of
+// packets ends: the response body after chunked decoding carries packets back to back,
+// each delimited by its own encoding, whatever the chunks.
 //
 //   MVApiPayloadScanner scanner;
 //   scanner.start(MVApiContentTypeJSON);
-//   if (scanner.feed(newBytes) != MVApiPayloadScanner::Verdict::Incomplete) decodeAll();
+//   auto step = scanner.feed(bytes);          // again with the next bytes while Incomplete
+//   if (step.verdict == MVApiPayloadScanner::Verdict::Complete) decode(upTo(step.used));
 //
-// A packet is one map. JSON: the grammar of one object with white space around it
-// (strings, escapes, numbers, literals, nesting up to platform::json::kMaxParseDepth, a
-// byte-order mark in front, as the parser takes them). MessagePack: the type bytes and
-// lengths of one map, with the decoder's bounds on depth and value count, string map
-// keys and no extension types. Complete: one whole map and nothing else; Error: no
-// continuation can make it one, so the payload is refused at once. The decoder has the
-// last word on both; the scanner only says when asking it is worth while. What a JSON
-// string holds (its UTF-8) is left to the decoder.
+// JSON: the grammar of one value (strings, escapes, numbers, literals, a byte-order mark
+// in front, as the parser takes them); the value ends at its last byte (a number at the
+// first byte after it). MessagePack: the type bytes and lengths of one value, map keys
+// strings. Complete: the value ended after `used` bytes; Error: the byte at `used`
+// continues no value (JSON grammar; in MessagePack the byte 0xc1 or a map key that is no
+// string; nesting past kMaxTrackedDepth). Whether the value
+// is a packet (a map, its depth, its keys, its UTF-8) is left to the decoder, which has
+// the last word.
 //
 // Not thread-safe: one scanner per decoder.
 
@@ -27,19 +28,28 @@
 
 class MVApiPayloadScanner {
   public:
-    enum class Verdict { Incomplete, Complete, Error };
+    // Nesting followed to find a value's end; the decoder refuses far less.
+    static constexpr size_t kMaxTrackedDepth = size_t{1} << 16;
 
-    // A new payload of this type.
+    enum class Verdict { Incomplete, Complete, Error };
+    struct Step {
+        Verdict verdict;
+        size_t used;  // bytes of this feed that belong to the value
+    };
+
+    // A new value of this type.
     void start(MVApiContentType contentType);
-    // The next bytes of the payload; answers for everything fed since start().
-    Verdict feed(std::string_view bytes);
-    // After an Error: it came from a value that is no map.
-    bool isNotDictionary() const { return notDictionary_; }
+    // The next bytes of the stream; answers for everything fed since start().
+    Step feed(std::string_view bytes);
+    // A JSON string is open (its bytes are the value's, whatever they look like).
+    bool isInsideString() const;
+    // After an Error: the failing JSON byte came right after a string's closing quote.
+    bool failedRightAfterString() const { return afterString_; }
 
   private:
-    Verdict feedJSON(std::string_view bytes);
-    Verdict feedMessagePack(std::string_view bytes);
-    // JSON: a value ended / one of its bytes starts at `c`.
+    Step feedJSON(std::string_view bytes);
+    Step feedMessagePack(std::string_view bytes);
+    // JSON: a value ended / one starts at `c`.
     void endJSONValue();
     bool startJSONValue(char c);
     // MessagePack: the head of a value is complete in head_.
@@ -59,7 +69,7 @@ class MVApiPayloadScanner {
         Unicode,  // \u and four hexadecimal digits
         Number,
         Literal,
-        Done,   // the value ended; only white space may follow
+        Done,   // the value ended
         Failed  // no continuation mends it
     };
     // Where a number stands: after the sign, a leading zero, integer digits, the point,
@@ -68,12 +78,12 @@ class MVApiPayloadScanner {
 
     MVApiContentType contentType_ = MVApiContentTypeJSON;
     Mode mode_ = Mode::Value;
-    bool notDictionary_ = false;
 
     // JSON
     size_t markRead_ = 0;      // bytes of the byte-order mark read
     std::vector<char> stack_;  // '{' or '[' per open container
     bool stringIsKey_ = false;
+    bool afterString_ = false;  // the last byte closed a string
     uint8_t hexLeft_ = 0;
     NumberPart number_ = NumberPart::Sign;
     std::string_view literal_;  // the rest of "true", "false" or "null"
@@ -88,6 +98,4 @@ class MVApiPayloadScanner {
     size_t headSize_ = 0;  // bytes of head_ read
     size_t headNeed_ = 0;  // bytes the head has, once its first byte is known
     uint64_t skip_ = 0;    // body bytes of a string, binary or extension still to come
-    bool skippingExtension_ = false;
-    uint64_t values_ = 0;
 };

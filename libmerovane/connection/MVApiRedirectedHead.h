@@ -14,3 +14,7 @@
 #include "platform/foundation/URLRequest.h"
 
 std::string dataForRedirectedConnection(const platform::URLRequest& request);
+// The head bytes of the POST of a connection that was not redirected: those of
+// dataForStreamConnection (the URL's path, without its query), with a Host line that
+// carries the port when it is not the scheme's default, as HTTP asks.
+std::string dataForApiConnection(const platform::URLRequest& request);

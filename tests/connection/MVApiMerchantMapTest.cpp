@@ -102,7 +102,7 @@ class MerchantMapCutTest : public PlatformTest, public testing::WithParamInterfa
             return false;
         return got.size() == 3 && got[0] == json::parse(plainMapPacket(4).dump()) &&
                got[1] == expected && got[2] == json::parse(plainMapPacket(6).dump()) &&
-               !reader_.hasUndecidedPacket() && reader_.combinedBytes() == 0;
+               !reader_.isInsidePacket() && reader_.combinedBytes() == 0;
     }
 
     MVApiChunkReader reader_;
@@ -147,9 +147,9 @@ TEST_P(EveryCutTest, EveryCutOfEveryPacketArrivesOnce) {
     EXPECT_FALSE(logged("MVApiConnection"));
 }
 
-// The map alone in its chunk, then silence until the bound: a map without "cmds" is never
-// handed over, and the packet's start stays until the rest comes.
-TEST_P(MerchantMapCutTest, TheIsolatedMapThenTheBoundHandsOverNoMapWithoutCommands) {
+// The map alone in its chunk, then silence: no map is handed over, whatever keys it
+// holds, and the packet's start stays until the rest comes.
+TEST_P(MerchantMapCutTest, TheIsolatedMapIsNeverAPacket) {
     if (GetParam().gzip) GTEST_SKIP() << "a cut of the deflated bytes isolates no map";
     for (const auto& map : merchantMapRows()) {
         for (const bool verFirst : {true, false}) {
@@ -168,17 +168,11 @@ TEST_P(MerchantMapCutTest, TheIsolatedMapThenTheBoundHandsOverNoMapWithoutComman
             reader_.append(peer::encodeChunk(whole.substr(0, at)) + peer::encodeChunk(mapBytes),
                            take);
             EXPECT_TRUE(got.empty());
-            reader_.settle(take);
-            const bool hasCommands = inner.contains("cmds");
-            // A collection of its own may be a packet after the bound; a map without
-            // commands never is.
-            EXPECT_EQ(got.size(), hasCommands ? 1u : 0u);
-            if (!hasCommands) {
-                // The rest still completes the packet.
-                reader_.append(peer::encodeChunk(whole.substr(at + mapBytes.size())), take);
-                ASSERT_EQ(got.size(), 1u);
-                EXPECT_EQ(got[0], json::parse(packet.dump()));
-            }
+            EXPECT_TRUE(reader_.isInsidePacket());
+            // The rest completes the packet.
+            reader_.append(peer::encodeChunk(whole.substr(at + mapBytes.size())), take);
+            ASSERT_EQ(got.size(), 1u);
+            EXPECT_EQ(got[0], json::parse(packet.dump()));
         }
     }
 }
@@ -213,13 +207,13 @@ INSTANTIATE_TEST_SUITE_P(Table, EveryCutTest, testing::ValuesIn(everyMapInEveryE
 
 namespace {
 
-// A packet cut inside a MessagePack array that would take many more values: whole
-// packets after it wait, up to the bound on waiting collections, then the wait is
-// settled and every one of them is performed, in order.
-class WaitingCollectionsBoundTest : public PlatformTest {};
+// A packet cut inside a MessagePack array that would take many more values: the whole
+// packets after it are its values (the bytes say so), none of them is performed, and
+// the end of the body drops the cut packet with them.
+class SwallowedCollectionsTest : public PlatformTest {};
 
-TEST_F(WaitingCollectionsBoundTest, ManyWholePacketsBehindACutPacketAllArrive) {
-    const size_t count = MVApiChunkReader::kMaxWaitingCollections + 40;
+TEST_F(SwallowedCollectionsTest, CollectionsInsideACutPacketAreNeverPerformed) {
+    const size_t count = 296;
     MVApiChunkReader reader;
     reader.start(MVApiChunkStateHeader, MVApiContentTypeMessagePack, false);
     // {"ver":"2.1","cmds": an array of 65535 values, cut there.
@@ -230,21 +224,21 @@ TEST_F(WaitingCollectionsBoundTest, ManyWholePacketsBehindACutPacketAllArrive) {
     std::vector<json> got;
     const auto take = [&got](json& p) { got.push_back(std::move(p)); };
     reader.append(peer::encodeChunk(cut), take);
-    std::vector<json> sent;
+    size_t bytes = cut.size();
     for (size_t serial = 1; serial <= count; ++serial) {
         const ordered_json packet = {
             {"ver", "2.1"}, {"serial", serial}, {"cmds", ordered_json::array()}};
-        sent.push_back(json::parse(packet.dump()));
-        reader.append(peer::encodeChunk(encodeMapPacket(packet, {"MessagePack", true, false})),
-                      take);
-        // Nothing is handed over while the join may still take them, up to the bound.
-        if (serial <= MVApiChunkReader::kMaxWaitingCollections) {
-            ASSERT_TRUE(got.empty()) << serial;
-        }
+        const std::string payload = encodeMapPacket(packet, {"MessagePack", true, false});
+        bytes += payload.size();
+        reader.append(peer::encodeChunk(payload), take);
     }
-    EXPECT_EQ(got, sent);
-    EXPECT_TRUE(logged("MVApiConnection dropped an incomplete packet of 17 bytes"));
-    EXPECT_FALSE(reader.hasUndecidedPacket());
+    EXPECT_TRUE(got.empty());
+    EXPECT_TRUE(reader.isInsidePacket());
+    reader.append(peer::kLastChunk, take);
+    EXPECT_TRUE(got.empty());
+    EXPECT_TRUE(logged("MVApiConnection dropped an incomplete packet of " + std::to_string(bytes) +
+                       " bytes: the body ended"));
+    EXPECT_FALSE(reader.isInsidePacket());
 }
 
 }  // namespace

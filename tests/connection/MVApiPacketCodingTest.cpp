@@ -205,38 +205,22 @@ TEST(MVApiPacketDecoderTest, DecodesByContentTypeAndCompression) {
     }
 }
 
-// What a decoder answered for chunks that arrive as the chunk reader hands them over
-// (every byte of the packet so far), each answer but Incomplete with its chunk's index.
-struct Answer {
-    Result result;
-    json packet;
-    size_t chunk;
-};
-
-std::vector<Answer> arrive(MVApiPacketDecoder& decoder, const std::vector<std::string>& chunks,
-                           MVApiContentType type) {
-    std::vector<Answer> answers;
-    std::string combined;
-    for (size_t i = 0; i < chunks.size(); ++i) {
-        combined += chunks[i];
-        json packet;
-        std::string problem;
-        const Result result = decoder.decodeArriving(combined, type, false, packet, problem);
-        if (result == Result::Incomplete) continue;
-        if (result == Result::Rejected) {
-            EXPECT_FALSE(problem.empty());
-        }
-        answers.push_back({result, result == Result::Packet ? packet : json(), i});
-        combined.clear();
-    }
-    return answers;
+// The packets a decoder hands over for a body that arrives in `pieces`.
+std::vector<json> arrive(MVApiPacketDecoder& decoder, const std::vector<std::string>& pieces,
+                         MVApiContentType type) {
+    std::vector<json> packets;
+    decoder.start(type, false);
+    for (const auto& piece : pieces)
+        decoder.feed(piece, [&packets](json& packet) { packets.push_back(std::move(packet)); });
+    EXPECT_FALSE(decoder.isInsidePacket());
+    if (decoder.lostPlace()) packets.push_back("lost its place");
+    return packets;
 }
 
-// The answer for a payload cut anywhere is the answer for it in one piece, unless a
-// prefix is a whole packet itself; a refused payload is refused at the piece holding its
-// first byte past mending, and the packets after it are delivered.
+// A payload followed by two packets in one body, cut anywhere: the same packets, and the
+// two after it always arrive (a broken payload costs only itself), unless the decoder
+// lost its place in a MessagePack stream (the connection is opened again).
 TEST(MVApiPacketDecoderTest, AnyCutOfAPayloadGetsTheAnswerOfThePayloadInOnePiece) {
-    constexpr size_t kWhole = std::string::npos;  // only the whole payload is judged
     const std::string bom = "\xEF\xBB\xBF";
     const std::string deepest = "{\"a\":" + std::string(511, '[') + std::string(511, ']') + "}";
     const std::string tooDeep = "{\"a\":" + std::string(512, '[') + std::string(512, ']') + "}";
@@ -259,110 +243,75 @@ TEST(MVApiPacketDecoderTest, AnyCutOfAPayloadGetsTheAnswerOfThePayloadInOnePiece
         const char* name;
         std::string payload;
         MVApiContentType type;
-        Result whole;
-        size_t pastMending;  // the first byte no continuation mends
+        std::vector<json> packets;  // what the payload itself yields
     } rows[] = {
-        {"a packet", full.dump(), JSON, Result::Packet, kWhole},
-        {"a packet among blanks", " \r\n{\"a\": [1, 2.5e-1] }\t", JSON, Result::Packet, kWhole},
-        {"a byte-order mark in front", bom + "{\"a\":1}", JSON, Result::Packet, kWhole},
-        {"half a byte-order mark", "\xEF\xBB{\"a\":1}", JSON, Result::Rejected, 2},
-        {"a byte-order mark after a blank", " " + bom + "{}", JSON, Result::Rejected, 1},
-        {"a literal after a number", "{\"v\":[1 true]}", JSON, Result::Rejected, 8},
-        {"a broken literal", "{\"a\":tru}", JSON, Result::Rejected, 8},
-        {"no colon", "{\"a\" 1}", JSON, Result::Rejected, 5},
-        {"a comma before the close", "{\"a\":1,}", JSON, Result::Rejected, 7},
-        {"a leading zero", "{\"a\":01}", JSON, Result::Rejected, 6},
-        {"a point without digits", "{\"a\":1.}", JSON, Result::Rejected, 7},
-        {"a sign alone", "{\"a\":-}", JSON, Result::Rejected, 6},
-        {"an exponent without digits", "{\"a\":1e}", JSON, Result::Rejected, 7},
-        {"a control character", "{\"a\":\"\x01\"}", JSON, Result::Rejected, 6},
-        {"a NUL byte", std::string("{\"a\":\"\0\"}", 8), JSON, Result::Rejected, 6},
-        {"an unknown escape", "{\"a\":\"\\x\"}", JSON, Result::Rejected, 7},
-        {"a broken unicode escape", "{\"a\":\"\\u12G4\"}", JSON, Result::Rejected, 10},
-        {"bytes that are no UTF-8", "{\"a\":\"\xff\"}", JSON, Result::Rejected, kWhole},
-        {"a close too many", "{\"a\":1}}", JSON, Result::Rejected, 7},
-        {"an array", "[1,{\"a\":2}]", JSON, Result::Rejected, 0},
-        {"a number", "12", JSON, Result::Rejected, 0},
-        {"the deepest nesting", deepest, JSON, Result::Packet, kWhole},
-        {"nesting one deeper", tooDeep, JSON, Result::Rejected, 5 + 511},
-        {"a heartbeat", "\r\n", JSON, Result::Nothing, kWhole},
-        {"a MessagePack packet", peer::toMessagePack(full), MessagePack, Result::Packet, kWhole},
-        {"a map key that is no string", std::string("\x82\xa1v\x01\x01\x02", 6), MessagePack,
-         Result::Rejected, 4},
-        {"an extension type", std::string("\x81\xa1v\xd4\x01\x02", 6), MessagePack,
-         Result::Rejected, 5},
-        {"an unused type byte", std::string("\x81\xa1v\xc1", 4), MessagePack, Result::Rejected, 3},
-        {"a MessagePack array", std::string("\x92\x01\x80", 3), MessagePack, Result::Rejected, 0},
-        {"a map too many", std::string("\x80\x80", 2), MessagePack, Result::Rejected, 1},
+        {"a packet", full.dump(), JSON, {full}},
+        {"a packet among blanks", " \r\n{\"a\": [1, 2.5e-1] }\t", JSON, {{{"a", {1, 0.25}}}}},
+        {"a byte-order mark in front", bom + "{\"a\":1}", JSON, {{{"a", 1}}}},
+        // Cut short, and a whole packet follows.
+        {"half a byte-order mark", "\xEF\xBB{\"a\":1}", JSON, {{{"a", 1}}}},
+        {"a byte-order mark after a blank", " " + bom + "{}", JSON, {json::object()}},
+        {"a literal after a number", "{\"v\":[1 true]}", JSON, {}},
+        {"a broken literal", "{\"a\":tru}", JSON, {}},
+        {"no colon", "{\"a\" 1}", JSON, {}},
+        {"a comma before the close", "{\"a\":1,}", JSON, {}},
+        {"a leading zero", "{\"a\":01}", JSON, {}},
+        {"a point without digits", "{\"a\":1.}", JSON, {}},
+        {"a sign alone", "{\"a\":-}", JSON, {}},
+        {"an exponent without digits", "{\"a\":1e}", JSON, {}},
+        {"a control character", "{\"a\":\"\x01\"}", JSON, {}},
+        {"a NUL byte", std::string("{\"a\":\"\0\"}", 9), JSON, {}},
+        {"an unknown escape", "{\"a\":\"\\x\"}", JSON, {}},
+        {"a broken unicode escape", "{\"a\":\"\\u12G4\"}", JSON, {}},
+        {"bytes that are no UTF-8", "{\"a\":\"\xff\"}", JSON, {}},
+        // A whole packet, then a stray byte.
+        {"a close too many", "{\"a\":1}}", JSON, {{{"a", 1}}}},
+        {"junk", "garbage", JSON, {}},
+        {"an array", "[1,{\"a\":2}]", JSON, {}},
+        {"a number", "12", JSON, {}},
+        {"the deepest nesting", deepest, JSON, {json::parse(deepest)}},
+        {"nesting one deeper", tooDeep, JSON, {}},
+        {"a heartbeat", "\r\n", JSON, {}},
+        {"a MessagePack packet", peer::toMessagePack(full), MessagePack, {full}},
+        {"a map key that is no string",
+         std::string("\x82\xa1v\x01\x01\x02", 6),
+         MessagePack,
+         {"lost its place"}},
+        {"an extension type", std::string("\x81\xa1v\xd4\x01\x02", 6), MessagePack, {}},
+        {"an unused type byte", std::string("\x81\xa1v\xc1", 4), MessagePack, {"lost its place"}},
+        {"a MessagePack array", std::string("\x92\x01\x80", 3), MessagePack, {}},
+        {"a MessagePack heartbeat", "\r\n", MessagePack, {}},
+        {"two empty maps",
+         std::string("\x80\x80", 2),
+         MessagePack,
+         {json::object(), json::object()}},
     };
-    MVApiPacketDecoder decoder;  // one for all: a packet's end leaves nothing behind
+    MVApiPacketDecoder decoder;  // one for all: start() leaves nothing behind
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        const std::string& payload = row.payload;
         const auto encoding =
             row.type == JSON ? peer::PacketEncoding::JSON : peer::PacketEncoding::MessagePack;
-        const std::vector<std::string> after = {peer::encodePacket({{"command", "a"}}, encoding),
-                                                peer::encodePacket({{"command", "b"}}, encoding)};
-
-        const auto whole = arrive(decoder, {payload}, row.type);
-        ASSERT_EQ(whole.size(), 1u);
-        EXPECT_EQ(whole[0].result, row.whole);
-
-        // Every cut, and every pair of cuts in short payloads; long ones (the nesting
-        // bounds) are cut at a stride and at every byte around where they fail.
-        std::vector<std::vector<size_t>> cuts;
-        for (size_t i = 1; i < payload.size(); ++i) {
-            const bool nearFailure =
-                row.pastMending != kWhole && i + 3 > row.pastMending && i < row.pastMending + 3;
-            if (payload.size() <= 256 || i % 29 == 0 || nearFailure) cuts.push_back({i});
+        const std::string body = row.payload + peer::encodePacket({{"command", "a"}}, encoding) +
+                                 peer::encodePacket({{"command", "b"}}, encoding);
+        std::vector<json> expected = row.packets;
+        if (expected.empty() || expected.back() != "lost its place") {
+            expected.push_back({{"command", "a"}});
+            expected.push_back({{"command", "b"}});
         }
-        if (payload.size() <= 24)
-            for (size_t i = 1; i < payload.size(); ++i)
-                for (size_t j = i + 1; j < payload.size(); ++j) cuts.push_back({i, j});
-        for (const auto& at : cuts) {
-            SCOPED_TRACE(::testing::Message() << "cut at " << at[0] << (at.size() > 1 ? "," : "")
-                                              << (at.size() > 1 ? std::to_string(at[1]) : ""));
-            std::vector<std::string> chunks;
-            size_t from = 0;
-            size_t refusedIn = 0;  // the piece holding the first byte past mending
-            for (size_t cut : at) {
-                if (cut <= row.pastMending) refusedIn = chunks.size() + 1;
-                chunks.push_back(payload.substr(from, cut - from));
-                from = cut;
-            }
-            chunks.push_back(payload.substr(from));
-            const size_t pieces = chunks.size();
-            if (row.pastMending == kWhole) refusedIn = pieces - 1;
-            chunks.insert(chunks.end(), after.begin(), after.end());
+        EXPECT_EQ(arrive(decoder, {body}, row.type), expected);
 
-            const auto answers = arrive(decoder, chunks, row.type);
-            ASSERT_GE(answers.size(), 3u);
-            const Answer& first = answers[0];
-            std::string prefix;
-            for (size_t k = 0; k <= first.chunk && k < pieces; ++k) prefix += chunks[k];
-            if (first.chunk < pieces && first.result != row.whole) {
-                // Only a prefix that is a whole packet by itself answers otherwise.
-                EXPECT_EQ(first.result, Result::Packet);
-                EXPECT_EQ(arrive(decoder, {prefix}, row.type)[0].packet, first.packet);
-            } else {
-                EXPECT_EQ(first.result, row.whole);
-                if (row.whole == Result::Packet) {
-                    EXPECT_EQ(first.packet, whole[0].packet);
-                }
-                if (row.whole == Result::Rejected) {
-                    EXPECT_EQ(first.chunk, refusedIn);
-                } else {
-                    EXPECT_LE(first.chunk, refusedIn);
-                }
-            }
-            // The rest of a refused payload is refused on its own; "a" and "b" arrive.
-            for (size_t k = 1; k + 2 < answers.size(); ++k) EXPECT_LT(answers[k].chunk, pieces);
-            const Answer& a = answers[answers.size() - 2];
-            const Answer& b = answers.back();
-            EXPECT_EQ(a.packet, json({{"command", "a"}}));
-            EXPECT_EQ(a.chunk, pieces);
-            EXPECT_EQ(b.packet, json({{"command", "b"}}));
-            EXPECT_EQ(b.chunk, pieces + 1);
+        // Every cut and every pair of cuts in short bodies; long ones at a stride.
+        for (size_t i = 1; i < body.size(); ++i) {
+            if (body.size() > 256 && i % 29 != 0) continue;
+            EXPECT_EQ(arrive(decoder, {body.substr(0, i), body.substr(i)}, row.type), expected)
+                << "cut at " << i;
+            if (body.size() > 64) continue;
+            for (size_t j = i + 1; j < body.size(); ++j)
+                EXPECT_EQ(
+                    arrive(decoder, {body.substr(0, i), body.substr(i, j - i), body.substr(j)},
+                           row.type),
+                    expected)
+                    << "cut at " << i << "," << j;
         }
     }
 }

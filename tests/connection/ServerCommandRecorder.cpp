@@ -36,6 +36,11 @@ std::vector<nlohmann::json> performed() {
     return record().performed;
 }
 
+size_t performedCount() {
+    std::lock_guard lock(record().mutex);
+    return record().performed.size();
+}
+
 nlohmann::json collection(const nlohmann::json& parameters) {
     return {{"ver", "2.1"}, {"cmds", {{{"c", kName}, {"p", parameters}}}}};
 }

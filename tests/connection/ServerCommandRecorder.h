@@ -17,6 +17,7 @@ inline constexpr const char* kName = "recordServerCommand";
 void install();
 // The parameters of each run, in order (null for a run without parameters).
 std::vector<nlohmann::json> performed();
+size_t performedCount();
 // A collection of one such command.
 nlohmann::json collection(const nlohmann::json& parameters);
 

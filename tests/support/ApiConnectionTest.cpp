@@ -62,6 +62,14 @@ bool ApiConnectionTest::waitFor(const std::function<bool()>& predicate) {
     return platform::runUntil(predicate, kTimeout);
 }
 
+bool ApiConnectionTest::drive(const std::function<bool()>& done, int steps, double step) {
+    for (int i = 0; i < steps; ++i) {
+        if (platform::runUntil(done, 0.05)) return true;
+        platform::advanceBy(step);
+    }
+    return done();
+}
+
 bool ApiConnectionTest::waitForActions(const peer::ApiPeer& peer, size_t index, size_t count) {
     return waitFor([&] {
         return peer.connectionCount() > index && peer.connection(index).actionsCompleted == count;

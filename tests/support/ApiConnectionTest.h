@@ -46,6 +46,9 @@ class ApiConnectionTest : public PlatformTest {
 
     // Pumps the main loop while real I/O happens.
     static bool waitFor(const std::function<bool()>& predicate);
+    // Real I/O and the manual clock by turns until `done`: up to 50 ms of real time, then
+    // `step` seconds of the clock, so that timers due soon run. Bounded by `steps`.
+    static bool drive(const std::function<bool()>& done, int steps = 600, double step = 0.01);
     // Waits until the peer has done `count` actions of its connection `index` (the head
     // it answered with counts as one).
     static bool waitForActions(const peer::ApiPeer& peer, size_t index, size_t count);

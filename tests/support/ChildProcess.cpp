@@ -86,6 +86,15 @@ int ChildProcess::wait() {
     return -1;
 }
 
+bool ChildProcess::running() {
+    if (pid_ <= 0) return false;
+    int status = 0;
+    const pid_t ended = ::waitpid(pid_, &status, WNOHANG);
+    if (ended == 0 || (ended < 0 && errno == EINTR)) return true;
+    pid_ = -1;
+    return false;
+}
+
 void ChildProcess::kill(int signal) {
     if (pid_ > 0) ::kill(pid_, signal);
 }

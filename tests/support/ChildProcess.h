@@ -42,6 +42,8 @@ class ChildProcess {
     // Waits for the end: the exit status, or 128 + the signal that ended it; -1 when it
     // never started.
     int wait();
+    // Whether it still runs; a child that ended is reaped, and wait() then answers -1.
+    bool running();
     void kill(int signal);
 
   private:

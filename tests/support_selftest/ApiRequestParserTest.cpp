@@ -101,7 +101,7 @@ TEST(ApiRequestParserTest, FaultsAreRecordedAndStopTheParse) {
         {"GET /a HTTP/1.1\r\nContent-Length: 2\r\n\r\n{}", "request body is not chunked", 0},
         {"GET /a HTTP/1.1\r\n\r\n", "bytes after a request without a body", 0},
         // A packet that does not decode is still recorded, with its problem.
-        {kHead + encodeChunk("{oops"), "", 1},
+        {kHead + encodeChunk("{oops}"), "", 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.error);
@@ -120,10 +120,10 @@ TEST(ApiRequestParserTest, FaultsAreRecordedAndStopTheParse) {
     EXPECT_EQ(get.error(), "");
     EXPECT_EQ(get.head().target, "/shop/a.css");
     ApiRequestParser parser;
-    parser.feed(kHead + encodeChunk("{oops"), 0);
+    parser.feed(kHead + encodeChunk("{oops}"), 0);
     ASSERT_EQ(parser.packets().size(), 1u);
     EXPECT_EQ(parser.packets()[0].decoded.error, "JSON payload could not be parsed");
-    EXPECT_EQ(parser.packets()[0].payload, "{oops");
+    EXPECT_EQ(parser.packets()[0].payload, "{oops}");
 }
 
 TEST(ApiRequestParserTest, ResponseHeadsParseAsTheClientWillReadThem) {
@@ -140,3 +140,38 @@ TEST(ApiRequestParserTest, ResponseHeadsParseAsTheClientWillReadThem) {
     EXPECT_EQ(broken.bytes(), "garbage\r\n\r\n");
     EXPECT_FALSE(HttpHeadParser::parse(broken.bytes(), false));
 }
+
+namespace {
+
+// A proxy re-chunks the client's body: the samples back to back (a heartbeat between
+// two), cut at every point and at every pair of points a stride apart, give the same
+// packets.
+TEST(ApiRequestParserTest, PacketsAreReadAcrossAnyChunking) {
+    std::string stream;
+    for (size_t i = 0; i < kSamples.size(); ++i) {
+        stream += encodePacket(kSamples[i].value, kSamples[i].encoding, kSamples[i].gzip);
+        if (i == 0) stream += "\r\n";
+    }
+    const auto parse = [&](const std::vector<size_t>& cuts) {
+        std::string wire = kHead;
+        size_t from = 0;
+        for (size_t cut : cuts) {
+            wire += encodeChunk(stream.substr(from, cut - from));
+            from = cut;
+        }
+        wire += encodeChunk(stream.substr(from)) + std::string(kLastChunk);
+        ApiRequestParser parser;
+        parser.feed(wire, 0);
+        EXPECT_TRUE(parser.error().empty()) << parser.error();
+        EXPECT_TRUE(parser.bodyEnded());
+        return parser;
+    };
+    expectSamples(parse({}));
+    for (size_t a = 1; a < stream.size(); ++a) {
+        SCOPED_TRACE(a);
+        expectSamples(parse({a}));
+        if (a + 7 < stream.size()) expectSamples(parse({a, a + 7}));
+    }
+}
+
+}  // namespace

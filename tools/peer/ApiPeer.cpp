@@ -54,6 +54,20 @@ PeerAction PeerAction::packetCut(const nlohmann::json& packet, size_t cutAt,
                                  PacketEncoding encoding, bool gzip) {
     return raw(encodeChunk(encodePacket(packet, encoding, gzip)).substr(0, cutAt));
 }
+PeerAction PeerAction::packetsChunked(const std::vector<std::string>& payloads,
+                                      const std::vector<size_t>& cuts) {
+    std::string body;
+    for (const auto& payload : payloads) body += payload;
+    std::string wire;
+    size_t from = 0;
+    for (size_t cut : cuts) {
+        cut = std::min(cut, body.size());
+        if (cut > from) wire += encodeChunk(std::string_view(body).substr(from, cut - from));
+        from = std::max(from, cut);
+    }
+    if (from < body.size()) wire += encodeChunk(std::string_view(body).substr(from));
+    return raw(std::move(wire));
+}
 PeerAction PeerAction::lastChunk() {
     return raw(std::string(kLastChunk));
 }

@@ -59,6 +59,11 @@ struct PeerAction {
     // it, a stall inside the chunk.
     static PeerAction packetCut(const nlohmann::json& packet, size_t cutAt,
                                 PacketEncoding encoding = PacketEncoding::JSON, bool gzip = false);
+    // The payloads (encoded packets, heartbeats) back to back as one body, cut into chunks
+    // at the body's offsets `cuts` (ascending), as a proxy may cut it: none, one chunk
+    // holding them all.
+    static PeerAction packetsChunked(const std::vector<std::string>& payloads,
+                                     const std::vector<size_t>& cuts = {});
     static PeerAction lastChunk();
     // Ends what the peer sends (TLS close_notify first), once what is queued is out.
     static PeerAction endOfStream();

@@ -75,11 +75,18 @@ void ApiRequestParser::feed(std::string_view bytes, double time) {
     }
     std::vector<std::string> chunks;
     size_t used = body_.feed(bytes, chunks);
-    for (auto& chunk : chunks) {
+    // A body of bytes keeps its chunks; packets are read across them.
+    std::vector<std::string> payloads;
+    if (bytesLimit_) {
+        payloads = std::move(chunks);
+    } else {
+        for (const auto& chunk : chunks) stream_.feed(chunk, payloads);
+    }
+    for (auto& payload : payloads) {
         ReceivedPacket packet;
         packet.time = time;
-        if (!bytesLimit_) packet.decoded = decodePacket(chunk);
-        packet.payload = std::move(chunk);
+        if (!bytesLimit_) packet.decoded = decodePacket(payload);
+        packet.payload = std::move(payload);
         packets_.push_back(std::move(packet));
     }
     if (body_.failed()) {

@@ -1,6 +1,7 @@
 #pragma once
 // Reads the client's side of an API stream as it arrives: the POST head, then the
-// chunked body, one packet per chunk, each decoded (gzip, JSON or MessagePack). Bytes may
+// chunked body, whose chunks carry a stream of packets (a proxy cuts and joins chunks as
+// it likes: see PacketStreamReader), each decoded (gzip, JSON or MessagePack). Bytes may
 // come split anywhere, down to one at a time. A GET or HEAD without body fields is a
 // request of its own head alone. A parser made to take plain bodies keeps a body of a
 // Content-Length (at most kMaxPlainBodySize bytes) whole; others refuse it. A server
@@ -26,7 +27,7 @@ namespace peer {
 struct ReceivedPacket {
     double time = 0;        // platform clock seconds when its last byte arrived
     size_t connection = 0;  // filled in by the peer
-    std::string payload;    // the chunk's payload as it came
+    std::string payload;    // the packet's bytes as they came (a chunk of a body of bytes)
     DecodedPacket decoded;
 };
 
@@ -48,7 +49,7 @@ class ApiRequestParser {
     bool headComplete() const { return head_.complete(); }
     const HttpHead& head() const { return head_.head(); }
     double headTime() const { return headTime_; }
-    // The packets decoded and not yet taken.
+    // The packets decoded and not yet taken (in a body of bytes, its chunks).
     const std::vector<ReceivedPacket>& packets() const { return packets_; }
     std::vector<ReceivedPacket> takePackets() { return std::exchange(packets_, {}); }
     // The last chunk "0" and its empty line have come, or the whole plain body.
@@ -70,6 +71,7 @@ class ApiRequestParser {
   private:
     HttpHeadParser head_{true};
     ChunkedDecoder body_;
+    PacketStreamReader stream_;
     double headTime_ = 0;
     bool bodyless_ = false;
     bool plainBodies_;

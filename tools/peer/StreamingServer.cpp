@@ -30,34 +30,48 @@ std::vector<PeerAction> StreamingServer::respond(const PeerEvent& event) {
             if (event.connection >= options_.withholdHeadsFrom) return actions;
             return answerHead(event.connection);
         }
-        case PeerEvent::Kind::Packet: {
-            const nlohmann::json& value = event.packet->decoded.value;
-            if (!value.is_object() || !value.contains("serial")) return actions;  // keep-alive
-            const int64_t serial = value["serial"].get<int64_t>();
-            arrivals_.push_back(serial);
-            ++connection.received;
-            if (serial == held_ + 1) {
-                held_ = serial;
-                ++released_;
-            }
-            if (connection.closed) return actions;
-            if (connection.answered) send(event.connection, actions);
-            if (options_.cutAfterReceived > 0 && connection.received >= options_.cutAfterReceived &&
-                !connection.closed) {
-                connection.closed = true;
-                ++cuts_;
-                actions.push_back(PeerAction::close());
-            }
+        case PeerEvent::Kind::Packet:
+            take(event.packet->decoded.value, event.connection, actions);
             return actions;
-        }
         case PeerEvent::Kind::BodyEnded:
-            if (connection.closed) return actions;
+            // A proxy that waits for the whole body hands it on with a length: a legacy
+            // request's one packet.
+            if (event.body) take(decodePacket(*event.body).value, event.connection, actions);
+            // A withheld head goes first: the response ends after it.
+            connection.bodyEnded = true;
+            if (connection.closed || !connection.answered) return actions;
             actions.push_back(PeerAction::lastChunk());
             actions.push_back(PeerAction::endOfStream());
             connection.closed = true;
             return actions;
     }
     return actions;
+}
+
+void StreamingServer::take(const nlohmann::json& value, size_t index,
+                           std::vector<PeerAction>& actions) {
+    if (!value.is_object() || !value.contains("serial")) return;  // keep-alive
+    Connection& connection = connections_[index];
+    const int64_t serial = value["serial"].get<int64_t>();
+    arrivals_.push_back(serial);
+    ++connection.received;
+    if (serial == held_ + 1) {
+        held_ = serial;
+        released_ += static_cast<int64_t>(options_.collectionsPerPacket);
+    }
+    if (connection.closed) return;
+    if (connection.answered) send(index, actions);
+    if (options_.cutAfterReceived > 0 && connection.received >= options_.cutAfterReceived &&
+        !connection.closed) {
+        connection.closed = true;
+        ++cuts_;
+        actions.push_back(PeerAction::close());
+    }
+}
+
+void StreamingServer::restart() {
+    std::lock_guard lock(mutex_);
+    connections_.clear();
 }
 
 std::vector<PeerAction> StreamingServer::releaseHead(size_t connection) {
@@ -76,6 +90,11 @@ std::vector<PeerAction> StreamingServer::answerHead(size_t index) {
     std::vector<PeerAction> actions{PeerAction::head(ResponseHead::ok(fields))};
     connection.answered = true;
     send(index, actions);
+    if (connection.bodyEnded && !connection.closed) {
+        actions.push_back(PeerAction::lastChunk());
+        actions.push_back(PeerAction::endOfStream());
+        connection.closed = true;
+    }
     return actions;
 }
 

@@ -49,6 +49,8 @@ struct StreamingServerOptions {
     bool endBeforeHead = false;
     // Connections from this one on get their head only when the test releases it.
     size_t withholdHeadsFrom = std::numeric_limits<size_t>::max();
+    // Collections released for each client packet taken, sent back to back.
+    size_t collectionsPerPacket = 1;
     // The collection of server serial `serial` (its "serial" is set by the server).
     std::function<nlohmann::json(int64_t serial)> collection = nullptr;
 };
@@ -61,6 +63,10 @@ class StreamingServer {
     // The head of a connection whose head was withheld, and what follows it, for
     // ApiPeer::perform.
     std::vector<PeerAction> releaseHead(size_t connection);
+
+    // The server process started again (on the same port, by a new peer): its
+    // connections are new, what its application holds stays.
+    void restart();
 
     // Client serials in order of arrival, every arrival.
     std::vector<int64_t> arrivals() const;
@@ -75,6 +81,8 @@ class StreamingServer {
 
   private:
     std::vector<PeerAction> respond(const PeerEvent& event);
+    // A client packet arrived on `connection`.
+    void take(const nlohmann::json& value, size_t connection, std::vector<PeerAction>& actions);
     std::vector<PeerAction> answerHead(size_t connection);
     // Sends what this connection has not carried yet.
     void send(size_t connection, std::vector<PeerAction>& actions);
@@ -84,8 +92,9 @@ class StreamingServer {
         int64_t sentUpTo = 0;  // server serials up to this went on it
         size_t received = 0;
         size_t sent = 0;
-        bool answered = false;  // its head went
-        bool closed = false;    // cut or stalled: nothing more goes on it
+        bool answered = false;   // its head went
+        bool closed = false;     // cut or stalled: nothing more goes on it
+        bool bodyEnded = false;  // a legacy request, whose response ends after its head
     };
 
     StreamingServerOptions options_;
